@@ -1,0 +1,102 @@
+// platform/afx.h
+//
+// The application-framework object base that the library's root class derives from: a flat
+// run-time class (name, size, schema, optional creator, framework base), the dump context the
+// objects dump into, and the framework's exception base with the invalid-argument exception.
+//
+// Conventions, as in the framework: exceptions are thrown as heap pointers (throw new X) and the
+// catcher calls Delete() on them; BOOL results are int 0/1.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+#include "platform/api.h"
+
+class CObject;
+class CArchive;
+class CDumpContext;
+
+using BOOL = int;
+using UINT = unsigned int;
+
+// Schema value of a run-time class whose archives carry a version number.
+constexpr UINT VERSIONABLE_SCHEMA = 0x80000000u;
+
+struct QORV_API CRuntimeClass {
+  const char* m_lpszClassName;
+  int m_nObjectSize;
+  UINT m_wSchema;                   // 0xFFFF: not serialisable
+  CObject* (*m_pfnCreateObject)();  // null: the framework cannot create it
+  CRuntimeClass* m_pBaseClass;
+  CRuntimeClass* m_pNextClass;  // chain of the classes passed to AfxClassInit
+
+  CObject* CreateObject() const;
+  BOOL IsDerivedFrom(const CRuntimeClass* base) const;
+  // Classes passed to AfxClassInit, by exact name; null when none.
+  static CRuntimeClass* FromName(const char* name);
+};
+
+// Registers a serialisable class so that archives can find it by name. Registering twice is a
+// no-op.
+QORV_API void AfxClassInit(CRuntimeClass* cls);
+QORV_API void AfxClassTerm(CRuntimeClass* cls);
+
+class QORV_API CObject {
+ public:
+  virtual CRuntimeClass* GetRuntimeClass() const;
+  virtual ~CObject() = default;
+  virtual void Serialize(CArchive& ar);
+  virtual void AssertValid() const {}
+  virtual void Dump(CDumpContext& dc) const;
+
+  BOOL IsKindOf(const CRuntimeClass* cls) const;
+  BOOL IsSerializable() const;
+
+  static CRuntimeClass classCObject;
+
+ protected:
+  CObject() = default;
+  CObject(const CObject&) = default;
+  CObject& operator=(const CObject&) = default;
+};
+
+#define RUNTIME_CLASS(class_name) (&class_name::class##class_name)
+
+// Text output of dumps, over any std::ostream (std::cerr when default-constructed).
+class QORV_API CDumpContext {
+ public:
+  CDumpContext();
+  explicit CDumpContext(std::ostream& out) : out_(&out) {}
+  CDumpContext& operator<<(const char* text);
+  CDumpContext& operator<<(const std::string& text);
+  CDumpContext& operator<<(int v);
+  CDumpContext& operator<<(unsigned v);
+  CDumpContext& operator<<(long v);
+  CDumpContext& operator<<(double v);
+  CDumpContext& operator<<(const void* p);
+  void Flush() { out_->flush(); }
+  std::ostream& stream() { return *out_; }
+
+ private:
+  std::ostream* out_;
+};
+
+class QORV_API CException {
+ public:
+  virtual ~CException() = default;
+  // Frees a heap-thrown exception: the framework's way of ending a catch.
+  void Delete() { delete this; }
+  virtual std::string describe() const { return "framework exception"; }
+
+ protected:
+  CException() = default;
+};
+
+class QORV_API CInvalidArgException : public CException {
+ public:
+  std::string describe() const override { return "invalid argument"; }
+};
+
+[[noreturn]] QORV_API void AfxThrowInvalidArgException();

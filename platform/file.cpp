@@ -1,0 +1,269 @@
+#include "platform/file.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+int CFileException::OsErrorToException(long osError) {
+  switch (osError) {
+    case 0:
+      return none;
+    case ENOENT:
+      return fileNotFound;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case ELOOP:
+    case EINVAL:
+      return badPath;
+    case EMFILE:
+    case ENFILE:
+      return tooManyOpenFiles;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+    case ETXTBSY:
+      return accessDenied;
+    case EBADF:
+      return invalidFile;
+    case EBUSY:
+      return removeCurrentDir;
+    case ENOTEMPTY:
+    case EMLINK:
+      return directoryFull;
+    case ESPIPE:
+    case EOVERFLOW:
+      return badSeek;
+    case EIO:
+    case ENXIO:
+      return hardIO;
+    case EWOULDBLOCK:
+      return sharingViolation;
+    case ENOLCK:
+    case EDEADLK:
+      return lockViolation;
+    case ENOSPC:
+    case EFBIG:
+    case EDQUOT:
+      return diskFull;
+    default:
+      return genericException;
+  }
+}
+
+std::string CFileException::describe() const {
+  static const char* const kText[] = {"no error",
+                                      "generic file error",
+                                      "file not found",
+                                      "bad path",
+                                      "too many open files",
+                                      "access denied",
+                                      "invalid file",
+                                      "cannot remove current dir",
+                                      "directory full",
+                                      "bad seek",
+                                      "hardware I/O error",
+                                      "sharing violation",
+                                      "lock violation",
+                                      "disk full",
+                                      "end of file reached"};
+  std::string s = (m_cause >= 0 && m_cause <= endOfFile) ? kText[m_cause] : "file error";
+  if (!m_strFileName.empty()) s += ": " + m_strFileName;
+  return s;
+}
+
+void AfxThrowFileException(int cause, long osError, const std::string& fileName) {
+  throw new CFileException(cause, osError, fileName);
+}
+
+namespace {
+
+[[noreturn]] void throwErrno(int err, const std::string& path) {
+  AfxThrowFileException(CFileException::OsErrorToException(err), err, path);
+}
+
+}  // namespace
+
+CFile::CFile(const char* fileName, UINT openFlags) {
+  CFileException e;
+  if (!Open(fileName, openFlags, &e))
+    AfxThrowFileException(e.m_cause, e.m_lOsError, e.m_strFileName);
+}
+
+CFile::~CFile() {
+  if (fd_ >= 0) Abort();
+}
+
+BOOL CFile::Open(const char* fileName, UINT openFlags, CFileException* error) {
+  if (fd_ >= 0) Abort();
+  auto fail = [&](int err) {
+    if (error) {
+      error->m_cause = CFileException::OsErrorToException(err);
+      error->m_lOsError = err;
+      error->m_strFileName = fileName ? fileName : "";
+    }
+    return 0;
+  };
+  if (fileName == nullptr || *fileName == '\0') return fail(ENOENT);
+
+  int flags = O_CLOEXEC;
+  switch (openFlags & 3) {
+    case modeRead:
+      flags |= O_RDONLY;
+      break;
+    case modeWrite:
+      flags |= O_WRONLY;
+      break;
+    default:
+      flags |= O_RDWR;
+      break;
+  }
+  if (openFlags & modeCreate) {
+    flags |= O_CREAT;
+    if (!(openFlags & modeNoTruncate)) flags |= O_TRUNC;
+  }
+
+  // Lock before truncating, so a refused open never empties somebody else's file.
+  const bool truncate = (flags & O_TRUNC) != 0;
+  int fd;
+  do {
+    fd = ::open(fileName, flags & ~O_TRUNC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return fail(errno);
+
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return fail(EISDIR);
+  }
+
+  const UINT share = openFlags & 0x70;
+  int lockOp = 0;
+  if (share == shareExclusive || share == shareDenyRead)
+    lockOp = LOCK_EX;
+  else if (share == shareDenyWrite)
+    lockOp = LOCK_SH;
+  if (lockOp != 0) {
+    int r;
+    do {
+      r = ::flock(fd, lockOp | LOCK_NB);
+    } while (r < 0 && errno == EINTR);
+    if (r < 0) {
+      const int err = (errno == EWOULDBLOCK) ? EWOULDBLOCK : errno;
+      ::close(fd);
+      return fail(err);
+    }
+  }
+  if (truncate && ::ftruncate(fd, 0) < 0) {
+    const int err = errno;
+    ::close(fd);
+    return fail(err);
+  }
+  fd_ = fd;
+  path_ = fileName;
+  return 1;
+}
+
+void CFile::Close() {
+  if (fd_ < 0) return;
+  const int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) < 0 && errno != EINTR) throwErrno(errno, path_);
+}
+
+void CFile::Abort() {
+  if (fd_ < 0) return;
+  ::close(fd_);
+  fd_ = -1;
+}
+
+UINT CFile::Read(void* buffer, UINT count) {
+  if (fd_ < 0) AfxThrowFileException(CFileException::invalidFile, EBADF, path_);
+  auto* p = static_cast<char*>(buffer);
+  UINT done = 0;
+  while (done < count) {
+    const ssize_t n = ::read(fd_, p + done, count - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throwErrno(errno, path_);
+    }
+    if (n == 0) break;
+    done += static_cast<UINT>(n);
+  }
+  return done;
+}
+
+void CFile::Write(const void* buffer, UINT count) {
+  if (fd_ < 0) AfxThrowFileException(CFileException::invalidFile, EBADF, path_);
+  const auto* p = static_cast<const char*>(buffer);
+  UINT done = 0;
+  while (done < count) {
+    const ssize_t n = ::write(fd_, p + done, count - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throwErrno(errno, path_);
+    }
+    if (n == 0) throwErrno(ENOSPC, path_);
+    done += static_cast<UINT>(n);
+  }
+}
+
+std::uint64_t CFile::Seek(std::int64_t offset, UINT from) {
+  if (fd_ < 0) AfxThrowFileException(CFileException::invalidFile, EBADF, path_);
+  const int whence = from == begin ? SEEK_SET : from == current ? SEEK_CUR : SEEK_END;
+  const off_t r = ::lseek(fd_, static_cast<off_t>(offset), whence);
+  if (r < 0) AfxThrowFileException(CFileException::badSeek, errno, path_);
+  return static_cast<std::uint64_t>(r);
+}
+
+std::uint64_t CFile::GetPosition() const {
+  if (fd_ < 0) AfxThrowFileException(CFileException::invalidFile, EBADF, path_);
+  const off_t r = ::lseek(fd_, 0, SEEK_CUR);
+  if (r < 0) AfxThrowFileException(CFileException::badSeek, errno, path_);
+  return static_cast<std::uint64_t>(r);
+}
+
+std::uint64_t CFile::GetLength() const {
+  if (fd_ < 0) AfxThrowFileException(CFileException::invalidFile, EBADF, path_);
+  struct stat st;
+  if (::fstat(fd_, &st) < 0) throwErrno(errno, path_);
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
+void CFile::SetLength(std::uint64_t length) {
+  if (fd_ < 0) AfxThrowFileException(CFileException::invalidFile, EBADF, path_);
+  if (::ftruncate(fd_, static_cast<off_t>(length)) < 0) throwErrno(errno, path_);
+}
+
+void CFile::Flush() {
+  if (fd_ >= 0 && ::fsync(fd_) < 0 && errno != EINVAL && errno != EROFS) throwErrno(errno, path_);
+}
+
+BOOL CFile::GetStatus(CFileStatus& status) const {
+  if (fd_ < 0) return 0;
+  struct stat st;
+  if (::fstat(fd_, &st) < 0) return 0;
+  status.m_size = st.st_size;
+  status.m_mtime = st.st_mtime;
+  status.m_szFullName = path_;
+  return 1;
+}
+
+BOOL CFile::GetStatus(const char* fileName, CFileStatus& status) {
+  if (fileName == nullptr) return 0;
+  struct stat st;
+  if (::stat(fileName, &st) < 0) return 0;
+  status.m_size = st.st_size;
+  status.m_mtime = st.st_mtime;
+  status.m_szFullName = fileName;
+  return 1;
+}
+
+std::string CFile::GetFileName() const {
+  const auto slash = path_.find_last_of('/');
+  return slash == std::string::npos ? path_ : path_.substr(slash + 1);
+}

@@ -1,0 +1,57 @@
+#include "qorv/foundation/library.h"
+
+#include "platform/debug.h"
+#include "qorv/foundation/thread_data.h"
+
+namespace {
+
+AFX_EXTENSION_MODULE g_module;
+CDynLinkLibraryQORV* g_library = nullptr;
+
+constexpr unsigned long kProcessDetach = 0;
+constexpr unsigned long kProcessAttach = 1;
+
+// The three probe-point classes (current name and two older ones kept for old archives) join
+// this table when they exist.
+CRuntimeClass* g_serializable[4] = {nullptr, nullptr, nullptr, nullptr};
+
+// Plays the part of the OS loader calling the module entry.
+struct ModuleLoader {
+  ModuleLoader() { qorvDllMain(&g_module, kProcessAttach); }
+  ~ModuleLoader() { qorvDllMain(&g_module, kProcessDetach); }
+};
+
+}  // namespace
+
+CDynLinkLibraryQORV::CDynLinkLibraryQORV(AFX_EXTENSION_MODULE& state) : CDynLinkLibrary(state) {}
+CDynLinkLibraryQORV::~CDynLinkLibraryQORV() = default;
+
+AFX_EXTENSION_MODULE& qorvExtensionModule() { return g_module; }
+CDynLinkLibraryQORV* qorvLibrary() { return g_library; }
+CRuntimeClass* const* qorvSerializableClasses() { return g_serializable; }
+
+int qorvDllMain(void* instance, unsigned long reason) {
+  if (reason == kProcessAttach) {
+    OutputDebugStringA("QORV.DLL Initializing!\n");
+    if (!AfxInitExtensionModule(g_module, instance)) return 1;
+    if (g_library == nullptr) g_library = new CDynLinkLibraryQORV(g_module);
+    for (CRuntimeClass* const* c = g_serializable; *c != nullptr; ++c) AfxClassInit(*c);
+    qorvThreadDataLock();  // the critical section exists before any thread asks for its data
+  } else if (reason == kProcessDetach) {
+    for (CRuntimeClass* const* c = g_serializable; *c != nullptr; ++c) AfxClassTerm(*c);
+    delete g_library;
+    g_library = nullptr;
+    AfxTermExtensionModule(g_module);
+  }
+  return 1;
+}
+
+const char* qorvVersion() {
+#ifdef QORV_VERSION_STRING
+  return QORV_VERSION_STRING;
+#else
+  return "0.0.0";
+#endif
+}
+
+static ModuleLoader g_loader;

@@ -1,0 +1,31 @@
+// qorv/foundation/library.h
+//
+// The library frame: what runs when the shared library loads and unloads. Loading registers
+// every class (static initialisation), initialises the extension module, links one
+// CDynLinkLibraryQORV into the framework's chain and passes the serialisable run-time classes to
+// AfxClassInit; it sends the trace "QORV.DLL Initializing!\n" to the debug output. Unloading
+// unlinks the module and destroys the registrations.
+#pragma once
+
+#include "platform/module.h"
+
+class QORV_API CDynLinkLibraryQORV : public CDynLinkLibrary {
+ public:
+  explicit CDynLinkLibraryQORV(AFX_EXTENSION_MODULE& state);
+  ~CDynLinkLibraryQORV() override;
+};
+
+// The library's module record and its extension-library object (null before load and after
+// unload).
+QORV_API AFX_EXTENSION_MODULE& qorvExtensionModule();
+QORV_API CDynLinkLibraryQORV* qorvLibrary();
+
+// The module entry: reason 1 attaches, 0 detaches; returns 1 in every case.
+QORV_API int qorvDllMain(void* instance, unsigned long reason);
+
+// The serialisable framework classes registered at start-up (those that exist in this build),
+// null-terminated.
+QORV_API CRuntimeClass* const* qorvSerializableClasses();
+
+// The library's version, "major.minor.patch".
+QORV_API const char* qorvVersion();
