@@ -1,0 +1,3 @@
+#include "qorv/foundation/tolerance.h"
+
+const double equalityTolerance = 1e-11;

@@ -1,0 +1,84 @@
+#include "qorv/foundation/angles.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <sstream>
+
+namespace {
+
+constexpr double kPi = std::numbers::pi;
+
+TEST(Limites, EvaluationClampsOnlyInsideTheUnitRange) {
+  const ERLimites l(2.0, 4.0);
+  EXPECT_EQ(l(0.5), 3.0);
+  EXPECT_EQ(l(1.5), 5.0);
+  EXPECT_EQ(l(-0.5), 1.0);
+  EXPECT_EQ(l(0.0), 2.0);
+  EXPECT_EQ(l(1.0), 4.0);
+  EXPECT_EQ(l(ERLimites(0.25, 2.0)), ERLimites(2.5, 6.0));
+  // Raised to start, then lowered to end: a backward interval answers its end in [0, 1].
+  const ERLimites back(4.0, 2.0);
+  EXPECT_EQ(back(0.5), 2.0);
+  EXPECT_EQ(back(2.0), 0.0);
+  EXPECT_EQ(ERLimites(), ERLimites(0.0, 0.0));
+}
+
+TEST(Limites, RatioInvertsEvaluationAndBoundsAreExact) {
+  const ERLimites l(-1.0, 3.0);
+  for (double t : {0.0, 0.125, 0.5, 0.75, 1.0, 2.0, -3.0}) EXPECT_DOUBLE_EQ(l.ratio(l(t)), t);
+  EXPECT_EQ(l.ratio(ERLimites(-1.0, 3.0)), ERLimites(0.0, 1.0));
+  EXPECT_EQ(l.amplitude(), 4.0);
+  EXPECT_TRUE(l.inBound(-1.0) && l.inBound(3.0));
+  EXPECT_FALSE(l.strictlyInBound(-1.0) || l.strictlyInBound(3.0));
+  EXPECT_TRUE(l.strictlyInBound(0.0));
+  EXPECT_TRUE(ERLimites(1.0, 1.0 + 1e-12).isEmpty(1e-11));
+  EXPECT_FALSE(ERLimites(1.0, 1.1).isEmpty(1e-11));
+  EXPECT_TRUE(std::isinf(ERLimites(1.0, 1.0).ratio(2.0)));
+
+  ERLimites m(1.0, 5.0);
+  m.centre();
+  EXPECT_EQ(m, ERLimites(-2.0, 2.0));
+  m += 1.0;
+  m *= 2.0;
+  m -= 0.5;
+  EXPECT_EQ(m, ERLimites(-2.5, 5.5));
+}
+
+TEST(EntAngle, ClosedOnlyOnAnExactTurn) {
+  EXPECT_TRUE(EREntAngle(0.0, 2 * kPi).isClosed(0.0));
+  EXPECT_TRUE(EREntAngle(0.0, 2 * kPi).isClosed(100.0));
+  EXPECT_TRUE(EREntAngle(2 * kPi, 0.0).isClosed());
+  EXPECT_FALSE(EREntAngle(0.0, 2 * kPi - 1e-12).isClosed(1.0));
+  EXPECT_FALSE(EREntAngle(0.0, 0.0).isClosed());
+}
+
+TEST(EntAngle, SettersReturnThePreviousValue) {
+  EREntAngle a(1.0, 2.0);
+  EXPECT_TRUE(a.isDirect());
+  EXPECT_EQ(a.startAngle(ERRadian(-7.0)), 1.0);
+  EXPECT_EQ(a.endAngle(ERRadian(9.0)), 2.0);
+  EXPECT_EQ(a.startAngle(), -7.0);  // not normalised
+  a.reverse();
+  EXPECT_EQ(a.startAngle(), 9.0);
+  EXPECT_EQ(a.endAngle(), -7.0);
+  EXPECT_FALSE(a.isDirect());
+  a.setLimites(0.5, 0.5);
+  EXPECT_FALSE(a.isDirect());
+  EXPECT_EQ(a.binaryStoreSize(), 16u);
+  const ERRadian r(kPi / 3);
+  EXPECT_DOUBLE_EQ(r.cosinus(), 0.5);
+  EXPECT_DOUBLE_EQ(r.sinus(), std::sqrt(3.0) / 2);
+}
+
+TEST(EntAngle, PrintForm) {
+  std::ostringstream os;
+  EREntAngle(0.0, kPi).printOn(os);
+  EXPECT_EQ(os.str(), "Angle de Debut:0 (0)\nAngle de Fin  :3.14159 (180)\n");
+  std::ostringstream os2;
+  os2 << EREntAngle(-0.5, 1.0);
+  EXPECT_EQ(os2.str(), "Angle de Debut:-0.5 (-28.6479)\nAngle de Fin  :1 (57.2958)\n");
+}
+
+}  // namespace

@@ -1,0 +1,232 @@
+#include "qorv/foundation/points.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <iomanip>
+#include <limits>
+#include <numbers>
+#include <random>
+#include <sstream>
+#include <string>
+
+namespace {
+
+constexpr double kPi = std::numbers::pi;
+constexpr unsigned kSeed = 20240611u;
+
+std::string printed(const auto& v, int width = 0) {
+  std::ostringstream os;
+  os << std::setw(width) << v;
+  return os.str();
+}
+
+ERVector3D randomVector(std::mt19937& g) {
+  std::uniform_real_distribution<double> d(-10.0, 10.0);
+  return ERVector3D(d(g), d(g), d(g));
+}
+
+// Rodrigues: v rotated by angle about the unit axis n.
+ERVector3D rotated(const ERVector3D& v, const ERVector3D& n, double angle) {
+  return std::cos(angle) * v + std::sin(angle) * (n ^ v) + (1.0 - std::cos(angle)) * (n * v) * n;
+}
+
+template <class P>
+P makePoint(double a, double b, double c) {
+  if constexpr (P::kSize == 2)
+    return P(a, b);
+  else
+    return P(a, b, c);
+}
+
+template <class P>
+class PointTwins : public ::testing::Test {};
+using Points = ::testing::Types<ERPoint2D, ERPoint3D>;
+TYPED_TEST_SUITE(PointTwins, Points);
+
+TYPED_TEST(PointTwins, EqualityIsExactAndIsEqualInclusive) {
+  using P = TypeParam;
+  const P a = makePoint<P>(1.0, 2.0, 3.0);
+  const P b = makePoint<P>(1.0 + 1e-15, 2.0, 3.0);
+  EXPECT_FALSE(a == b);
+  EXPECT_TRUE(a != b);
+  EXPECT_TRUE(isEqual(a, b, 1e-11));
+  // A difference of exactly the tolerance is equal; a hair more is not.
+  const P zero;
+  EXPECT_TRUE(isEqual(zero, makePoint<P>(0.0, 1e-11, 0.0), 1e-11));
+  EXPECT_FALSE(isEqual(zero, makePoint<P>(0.0, std::nextafter(1e-11, 1.0), 0.0), 1e-11));
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  EXPECT_FALSE(isEqual(makePoint<P>(nan, 0, 0), makePoint<P>(nan, 0, 0), 1.0));
+  EXPECT_TRUE(makePoint<P>(0, nan, 0).invalid());
+  EXPECT_FALSE(a.invalid());
+}
+
+TYPED_TEST(PointTwins, ArithmeticAgreesWithTheVectorView) {
+  using P = TypeParam;
+  std::mt19937 g(kSeed);
+  SCOPED_TRACE("seed " + std::to_string(kSeed));
+  std::uniform_real_distribution<double> d(-100.0, 100.0);
+  for (int i = 0; i < 100; ++i) {
+    const P a = makePoint<P>(d(g), d(g), d(g)), b = makePoint<P>(d(g), d(g), d(g));
+    const auto v = b - a;  // a vector
+    EXPECT_TRUE(isEqual(a + v, b, 1e-12));
+    EXPECT_TRUE(isEqual(b - v, a, 1e-12));
+    EXPECT_EQ(decltype(v)(a, b), v);
+    EXPECT_DOUBLE_EQ(distance2(a, b), v * v);
+    EXPECT_DOUBLE_EQ(distance(a, b), distance(b, a));
+    EXPECT_TRUE(isEqual(milieu(a, b), (a + b) / 2.0, 1e-12));
+    EXPECT_NEAR(distance(a, milieu(a, b)), 0.5 * distance(a, b), 1e-13 * distance(a, b));
+    P c = a;
+    c += v;
+    c -= v;
+    c *= 2.0;
+    EXPECT_TRUE(isEqual(c, 2.0 * a, 1e-12));
+    EXPECT_EQ(-a + a, P());
+  }
+}
+
+TEST(Dimensions, InsertAndDropAnAxis) {
+  const ERPoint2D p(1.0, 2.0);
+  EXPECT_EQ(p.castToPoint3D(Coord3D::X, 9.0), ERPoint3D(9, 1, 2));
+  EXPECT_EQ(p.castToPoint3D(Coord3D::Y, 9.0), ERPoint3D(1, 9, 2));
+  EXPECT_EQ(p.castToPoint3D(Coord3D::Z, 9.0), ERPoint3D(1, 2, 9));
+  const ERPoint3D q(1.0, 2.0, 3.0);
+  EXPECT_EQ(q.castToPoint2D(Coord3D::X), ERPoint2D(2, 3));
+  EXPECT_EQ(q.castToPoint2D(Coord3D::Y), ERPoint2D(1, 3));
+  EXPECT_EQ(q.castToPoint2D(Coord3D::Z), ERPoint2D(1, 2));
+  for (Coord3D axis : {Coord3D::X, Coord3D::Y, Coord3D::Z}) {
+    EXPECT_EQ(p.castToPoint3D(axis, 5.0).castToPoint2D(axis), p);
+    EXPECT_EQ(ERVector2D(1, 2).castToVector3D(axis, 5.0).castToVector2D(axis), ERVector2D(1, 2));
+  }
+  const auto bad = static_cast<Coord3D>(7);
+  EXPECT_EQ(p.castToPoint3D(bad, 9.0), ERPoint3D());
+  EXPECT_EQ(q.castToPoint2D(bad), ERPoint2D());
+  EXPECT_EQ(ERVector3D(bad), ERVector3D());
+
+  // Poles keep their weight; the height goes in as a stored value.
+  const ERPole2DH h(1.0, 2.0, 4.0);
+  EXPECT_EQ(h.castToPole3D(Coord3D::Y, 7.0), ERPole3DH(1, 7, 2, 4));
+  EXPECT_EQ(ERPole3DH(1, 2, 3, 4).castToPole2D(Coord3D::X), ERPole2DH(2, 3, 4));
+  EXPECT_EQ(h.castToPole3D(bad, 7.0), ERPole3DH(0, 0, 0, 0));
+}
+
+TEST(Poles, StoredAndCartesianViews) {
+  const ERPole2DH p(ERPoint2D(2.0, 6.0), 2.0);  // stored unchanged, not multiplied
+  EXPECT_EQ(p[Coord2DH::X], 2.0);
+  EXPECT_EQ(p[Coord2DH::W], 2.0);
+  EXPECT_EQ(p[Coord2D::Y], 3.0);
+  EXPECT_EQ(p.castToPoint(), ERPoint2D(1.0, 3.0));
+  EXPECT_EQ(p.isRational(), 1);
+  EXPECT_EQ(ERPoint2D().isRational(), 0);
+
+  ERPole3DH q(2.0, 4.0, 6.0, 2.0);
+  q.translate(ERVector3D(1.0, -1.0, 0.5));  // the Cartesian point moves by the vector
+  EXPECT_EQ(q.castToPoint(), ERPoint3D(2.0, 1.0, 3.5));
+  EXPECT_EQ(q.weigth(), 2.0);
+  EXPECT_EQ(q.thePoint() / q.weigth(), q.castToPoint());
+
+  // A zero weight gives what the division gives.
+  const ERPoint2D inf = ERPole2DH(1.0, 0.0, 0.0).castToPoint();
+  EXPECT_TRUE(std::isinf(inf.x()));
+  EXPECT_TRUE(std::isnan(inf.y()));
+}
+
+TEST(Vectors, NormalisationPerpendicularAndMainAxis) {
+  ERVector3D zero;
+  EXPECT_EQ(zero.normalize(), ERVector3D());
+  EXPECT_EQ(ERVector2D().getnormalized(), ERVector2D());
+  EXPECT_EQ(ERVector3D(0, 0, 1).find_perpendicular(), ERVector3D(1, 0, 0));
+  EXPECT_EQ(ERVector3D().find_perpendicular(), ERVector3D());
+  std::mt19937 g(kSeed);
+  SCOPED_TRACE("seed " + std::to_string(kSeed));
+  for (int i = 0; i < 200; ++i) {
+    const ERVector3D v = randomVector(g);
+    const ERVector3D p = v.find_perpendicular();
+    EXPECT_NEAR(p.norme(), 1.0, 1e-14);
+    EXPECT_NEAR(p * v, 0.0, 1e-12 * v.norme());
+    EXPECT_NEAR(v.getnormalized().norme(), 1.0, 1e-14);
+  }
+  // Strict comparisons: ties go to the later axis.
+  EXPECT_EQ(ERVector3D(-3, 2, 1).axeOptimum(), Coord3D::X);
+  EXPECT_EQ(ERVector3D(1, 1, 0).axeOptimum(), Coord3D::Y);
+  EXPECT_EQ(ERVector3D(1, 1, 1).axeOptimum(), Coord3D::Z);
+  EXPECT_EQ(ERVector3D().axeOptimum(), Coord3D::Z);
+  EXPECT_EQ(ERVector2D(1, -1).axeOptimum(), Coord2D::Y);
+  EXPECT_EQ(ERVector3D(Coord3D::Y), ERVector3D(0, 1, 0));
+  EXPECT_EQ(ERVector2D(Coord2D::X), ERVector2D(1, 0));
+}
+
+TEST(Vectors, ComponentWiseHelpers) {
+  EXPECT_EQ(signes(ERVector3D(-2.0, 0.0, -0.0)), ERVector3D(-1, 1, 1));
+  EXPECT_EQ(abs(ERVector3D(-2.0, 3.0, -0.5)), ERVector3D(2, 3, 0.5));
+  EXPECT_EQ(mul_idx2idx(ERVector2D(2, 3), ERVector2D(-1, 4)), ERVector2D(-2, 12));
+  EXPECT_EQ(ERVector2D(1, 0) ^ ERVector2D(0, 1), 1.0);
+  EXPECT_EQ(ERVector3D(Coord3D::X) ^ ERVector3D(Coord3D::Y), ERVector3D(Coord3D::Z));
+  // Not normalised first: a large and a small vector at 89.99 degrees are not perpendicular.
+  EXPECT_FALSE(isPerpendicular(ERVector3D(1e6, 0, 0), ERVector3D(1e-6, 1, 0), 1e-11));
+  EXPECT_TRUE(isPerpendicular(ERVector3D(1e6, 0, 0), ERVector3D(1e-18, 1, 0), 1e-11));
+}
+
+TEST(Angles, AgreeWithIndependentFormulas) {
+  std::mt19937 g(kSeed);
+  SCOPED_TRACE("seed " + std::to_string(kSeed));
+  std::uniform_real_distribution<double> angle(0.01, 2 * kPi - 0.01);
+  for (int i = 0; i < 500; ++i) {
+    const ERVector3D u = randomVector(g), w = randomVector(g);
+    const ERVector3D n = (u ^ w).getnormalized();
+    const double a = angle(g);
+    // v at a known angle from u, counter-clockwise about n, with another length.
+    const ERVector3D v = 3.0 * rotated(u, n, a);
+    EXPECT_NEAR(angle2PI(u, v, n), a, 1e-10);
+    EXPECT_NEAR(angle2PI(u, v, -n), 2 * kPi - a, 1e-10);
+    const double pi = a <= kPi ? a : 2 * kPi - a;
+    EXPECT_NEAR(anglePI(u, v), pi, 1e-10);
+    EXPECT_NEAR(acute_angle(u, v), std::min(pi, kPi - pi), 1e-10);
+
+    const ERVector2D u2(u.x(), u.y());
+    const ERVector2D v2 = 0.5 * ERVector2D(std::cos(a) * u2.x() - std::sin(a) * u2.y(),
+                                           std::sin(a) * u2.x() + std::cos(a) * u2.y());
+    EXPECT_NEAR(angle2PI(u2, v2), a, 1e-7);
+    EXPECT_NEAR(anglePI(u2, v2), pi, 1e-7);
+    EXPECT_NEAR(anglePI(u2, v2), std::atan2(std::fabs(u2 ^ v2), u2 * v2), 1e-7);
+  }
+  // Parallel in both senses, whatever the lengths.
+  EXPECT_TRUE(isParallel(ERVector3D(1, 2, 3), ERVector3D(-2, -4, -6)));
+  EXPECT_TRUE(isParallel(ERVector2D(1, 2), ERVector2D(3, 6)));
+  EXPECT_FALSE(isParallel(ERVector3D(1, 2, 3), ERVector3D(1, 2, 3.001)));
+  EXPECT_TRUE(isParallel(ERVector3D(1, 2, 3), ERVector3D(1, 2, 3.001), 1e-3));
+  EXPECT_EQ(anglePI(ERVector3D(1, 0, 0), ERVector3D(-1, 0, 0)), kPi);
+}
+
+TEST(Angles, RatioAlongTheLargestComponent) {
+  EXPECT_EQ(div_vect(ERPoint2D(0, 0), ERPoint2D(2, 1), ERPoint2D(1, 5)), 0.5);  // x
+  EXPECT_EQ(div_vect(ERPoint2D(0, 0), ERPoint2D(1, 2), ERPoint2D(5, 1)), 0.5);  // y
+  EXPECT_EQ(div_vect(ERPoint2D(0, 0), ERPoint2D(1, 1), ERPoint2D(9, 2)), 2.0);  // tie: y
+  EXPECT_EQ(div_vect(ERPoint3D(0, 0, 0), ERPoint3D(1, 1, 1), ERPoint3D(7, 7, 3)), 3.0);
+  EXPECT_EQ(div_vect(ERPoint3D(1, 1, 1), ERPoint3D(1, 5, 3), ERPoint3D(0, 2, 0)), 0.25);
+}
+
+TEST(PrintForms, CoordinatesInTheStreamWidth) {
+  EXPECT_EQ(printed(ERPoint2D(1.5, -2.0)), "[1.5,-2]");
+  EXPECT_EQ(printed(ERPoint2D(1.5, -2.0), 5), "[  1.5,   -2]");
+  EXPECT_EQ(printed(ERPoint3D(1, 2, 3), 2), "[ 1, 2, 3]");
+  EXPECT_EQ(printed(ERVector3D(0.25, 0, -1)), "[0.25,0,-1]");
+  EXPECT_EQ(printed(ERPole2DH(1, 2, 0.5)), "[1,2,0.5]");
+  // The width applies to one output only.
+  std::ostringstream os;
+  os << std::setw(4) << ERPoint2D(1, 2) << ERPoint2D(3, 4);
+  EXPECT_EQ(os.str(), "[   1,   2][3,4]");
+}
+
+TEST(CoordinateRecord, ReadAsPointOrVector) {
+  Coordinate c;
+  EXPECT_TRUE(c == 0.0);
+  c.Init(ERVector3D(1, 2, 3));
+  EXPECT_EQ(c.AsPoint3D(), ERPoint3D(1, 2, 3));
+  EXPECT_FALSE(c == 1.0);
+  c.Init(ERPoint3D(4, 4, 4));
+  EXPECT_TRUE(c == 4.0);
+  EXPECT_EQ(c.AsVector3D(), ERVector3D(4, 4, 4));
+}
+
+}  // namespace
