@@ -1,6 +1,7 @@
 #include "platform/file.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include <fcntl.h>
@@ -181,15 +182,23 @@ void CFile::Abort() {
   fd_ = -1;
 }
 
-UINT CFile::Read(void* buffer, UINT count) {
-  if (fd_ < 0) AfxThrowFileException(CFileException::invalidFile, EBADF, path_);
-  auto* p = static_cast<char*>(buffer);
+namespace {
+
+// A descriptor that is open but refuses the transfer was opened for the other direction.
+[[noreturn]] void throwTransfer(int err, const std::string& path) {
+  if (err == EBADF) AfxThrowFileException(CFileException::accessDenied, err, path);
+  throwErrno(err, path);
+}
+
+// Reads until count bytes or end of file; at < 0 reads at the current position.
+UINT readFully(int fd, std::int64_t at, char* p, UINT count, const std::string& path) {
   UINT done = 0;
   while (done < count) {
-    const ssize_t n = ::read(fd_, p + done, count - done);
+    const ssize_t n = at < 0 ? ::read(fd, p + done, count - done)
+                             : ::pread(fd, p + done, count - done, static_cast<off_t>(at + done));
     if (n < 0) {
       if (errno == EINTR) continue;
-      throwErrno(errno, path_);
+      throwTransfer(errno, path);
     }
     if (n == 0) break;
     done += static_cast<UINT>(n);
@@ -197,19 +206,46 @@ UINT CFile::Read(void* buffer, UINT count) {
   return done;
 }
 
-void CFile::Write(const void* buffer, UINT count) {
-  if (fd_ < 0) AfxThrowFileException(CFileException::invalidFile, EBADF, path_);
-  const auto* p = static_cast<const char*>(buffer);
+void writeFully(int fd, std::int64_t at, const char* p, UINT count, const std::string& path) {
   UINT done = 0;
   while (done < count) {
-    const ssize_t n = ::write(fd_, p + done, count - done);
+    const ssize_t n = at < 0 ? ::write(fd, p + done, count - done)
+                             : ::pwrite(fd, p + done, count - done, static_cast<off_t>(at + done));
     if (n < 0) {
       if (errno == EINTR) continue;
-      throwErrno(errno, path_);
+      throwTransfer(errno, path);
     }
-    if (n == 0) throwErrno(ENOSPC, path_);
+    if (n == 0) throwErrno(ENOSPC, path);
     done += static_cast<UINT>(n);
   }
+}
+
+}  // namespace
+
+UINT CFile::Read(void* buffer, UINT count) {
+  if (fd_ < 0) AfxThrowFileException(CFileException::invalidFile, EBADF, path_);
+  return readFully(fd_, -1, static_cast<char*>(buffer), count, path_);
+}
+
+void CFile::Write(const void* buffer, UINT count) {
+  if (fd_ < 0) AfxThrowFileException(CFileException::invalidFile, EBADF, path_);
+  writeFully(fd_, -1, static_cast<const char*>(buffer), count, path_);
+}
+
+UINT CFile::ReadAt(std::uint64_t position, void* buffer, UINT count) {
+  if (fd_ < 0) AfxThrowFileException(CFileException::invalidFile, EBADF, path_);
+  if (position > static_cast<std::uint64_t>(INT64_MAX) - count)
+    AfxThrowFileException(CFileException::badSeek, EINVAL, path_);
+  return readFully(fd_, static_cast<std::int64_t>(position), static_cast<char*>(buffer), count,
+                   path_);
+}
+
+void CFile::WriteAt(std::uint64_t position, const void* buffer, UINT count) {
+  if (fd_ < 0) AfxThrowFileException(CFileException::invalidFile, EBADF, path_);
+  if (position > static_cast<std::uint64_t>(INT64_MAX) - count)
+    AfxThrowFileException(CFileException::badSeek, EINVAL, path_);
+  writeFully(fd_, static_cast<std::int64_t>(position), static_cast<const char*>(buffer), count,
+             path_);
 }
 
 std::uint64_t CFile::Seek(std::int64_t offset, UINT from) {

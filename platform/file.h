@@ -9,7 +9,9 @@
 // violation. shareDenyNone (and shareCompat) take no lock.
 //
 // Failures throw `new CFileException(cause, errno, name)`, the catcher calls Delete(). Read
-// reports a short count at end of file; only I/O errors throw.
+// reports a short count at end of file; only I/O errors throw. Writing through a descriptor
+// opened for reading only (or reading through a write-only one) is accessDenied, as the OS of
+// the framework reports it; a full disk or a file-size limit is diskFull.
 #pragma once
 
 #include <cstdint>
@@ -97,6 +99,10 @@ class QORV_API CFile : public CObject {
   virtual UINT Read(void* buffer, UINT count);
   // All bytes or the exception (disk full, read-only descriptor, ...).
   virtual void Write(const void* buffer, UINT count);
+  // Positional forms (not in the framework): the current position is left where it was.
+  // Same results and exceptions as Read and Write.
+  UINT ReadAt(std::uint64_t position, void* buffer, UINT count);
+  void WriteAt(std::uint64_t position, const void* buffer, UINT count);
   virtual std::uint64_t Seek(std::int64_t offset, UINT from);
   void SeekToBegin() { Seek(0, begin); }
   std::uint64_t SeekToEnd() { return Seek(0, end); }

@@ -81,8 +81,8 @@ class QORV_API ERFile : public CFile {
   // The characters and the terminating zero.
   int Write(const char* s);
 
+  // Open(fileName, openFlags) is the framework's: 1 on success, 0 on failure.
   using CFile::Open;
-  int Open(const char* fileName, UINT openFlags) { return CFile::Open(fileName, openFlags); }
 
   long CurOffset() const { return static_cast<long>(GetPosition()); }
   // Non-zero when the position reached is not 0 (so a seek to 0 reports 0).

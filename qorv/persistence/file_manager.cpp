@@ -1,0 +1,425 @@
+#include "qorv/persistence/file_manager.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+
+#include "platform/debug.h"
+
+namespace {
+
+constexpr long kRoot = ERFileManager::kRootOffset;
+constexpr long kFirst = ERFileManager::kFirstBlock;
+constexpr long kNode = ERListManager::kNodeSize;
+constexpr std::int64_t kMaxOffset = INT32_MAX;  // offsets are 32-bit on disk
+
+// Bounds a walk along next links and stops it early on a cycle that misses its origin
+// (Brent's cycle detection: a checkpoint moved at power-of-two step counts).
+class RingWalk {
+ public:
+  RingWalk(long origin, std::uint64_t limit) : saved_(origin), limit_(limit) {}
+  // False when the walk must stop: too many steps, or back at a checkpoint.
+  bool step(long next) {
+    if (++steps_ > limit_ || next == saved_) return false;
+    if (++lam_ == power_) {
+      saved_ = next;
+      power_ *= 2;
+      lam_ = 0;
+    }
+    return true;
+  }
+
+ private:
+  long saved_;
+  std::uint64_t limit_;
+  std::uint64_t steps_ = 0;
+  std::uint64_t power_ = 1;
+  std::uint64_t lam_ = 0;
+};
+
+void removeEntry(ERFreeListNode& n, int i) {
+  for (int j = i; j + 1 < n.count; ++j) {
+    n.offset[j] = n.offset[j + 1];
+    n.size[j] = n.size[j + 1];
+  }
+  --n.count;
+  n.offset[n.count] = 0;
+  n.size[n.count] = 0;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// ERFileManager
+
+ERFileManager::ERFileManager(const char* fileName, int readOnly) : readOnly_(readOnly) {
+  const bool existed = ERFile::Exists(fileName) != 0;
+  const UINT flags = typeBinary | modeCreate | modeNoTruncate |
+                     (readOnly ? modeRead | shareDenyWrite : modeReadWrite | shareExclusive);
+  CFileException error;
+  if (!Open(fileName, flags, &error))
+    AfxThrowFileException(error.m_cause, error.m_lOsError, error.m_strFileName);
+  try {
+    if (GetLength() == 0) {
+      // A reader cannot lay out a new heap; refuse now rather than at the first write.
+      if (readOnly_) AfxThrowFileException(CFileException::accessDenied, EACCES, fileName);
+      writeWord(0, -1);
+      writeWord(4, static_cast<std::int32_t>(kFirst));
+      writeWord(8, static_cast<std::int32_t>(kNode));
+      endData_ = static_cast<std::int32_t>(kFirst);
+      listManager_ = std::make_unique<ERListManager>(this, 1);
+    } else {
+      std::int32_t word;
+      if (readAt(0, &word, 4)) start_ = word;
+      if (readAt(4, &word, 4)) endData_ = word;
+      if (readAt(8, &word, 4) && word == kNode)
+        listManager_ = std::make_unique<ERListManager>(this, 0);
+    }
+  } catch (CFileException*) {
+    // Leave no half-made file behind; an existing one is never touched.
+    if (!existed) std::remove(fileName);
+    Abort();
+    throw;
+  }
+}
+
+ERFileManager::~ERFileManager() {
+  listManager_.reset();
+  try {
+    Close();
+  } catch (CFileException* e) {
+    e->Delete();
+  }
+}
+
+long ERFileManager::allocate(std::uint32_t size) {
+  if (!listManager_) return -1;
+  const long r = listManager_->allocate(size);
+  if (start_ == -1 && r != -1) {
+    writeWord(0, static_cast<std::int32_t>(r));
+    start_ = static_cast<std::int32_t>(r);
+  }
+  return r;
+}
+
+void ERFileManager::deallocate(long offset) {
+  if (!listManager_ || offset == -1 || offset == start_) return;
+  listManager_->deallocate(offset);
+}
+
+long ERFileManager::allocateAtEnd(std::uint32_t size) {
+  const std::int64_t end = std::int64_t(endData_) + size;
+  if (endData_ < kFirst || end > kMaxOffset) return -1;
+  writeWord(4, static_cast<std::int32_t>(end));
+  const long old = endData_;
+  endData_ = static_cast<std::int32_t>(end);
+  return old;
+}
+
+int ERFileManager::deallocateFromEnd(long offset, std::uint32_t size) {
+  if (offset + std::int64_t(size) < endData_) return 0;
+  if (offset < kFirst || offset > endData_) return 0;  // would raise endData or cut the header
+  writeWord(4, static_cast<std::int32_t>(offset));
+  endData_ = static_cast<std::int32_t>(offset);
+  return 1;
+}
+
+void ERFileManager::writeWord(long offset, std::int32_t value) { writeAt(offset, &value, 4); }
+
+int ERFileManager::readAt(long offset, void* p, unsigned n) {
+  if (offset < 0 || offset + std::int64_t(n) > kMaxOffset + 1 ||
+      ReadAt(static_cast<std::uint64_t>(offset), p, n) != n) {
+    readErr();
+    return 0;
+  }
+  return 1;
+}
+
+void ERFileManager::writeAt(long offset, const void* p, unsigned n) {
+  if (offset < 0 || offset + std::int64_t(n) > kMaxOffset + 1) {
+    seekErr();
+    AfxThrowFileException(CFileException::badSeek, EINVAL, GetFilePath());
+  }
+  WriteAt(static_cast<std::uint64_t>(offset), p, n);
+}
+
+// ---------------------------------------------------------------------------------------------
+// ERListManager
+
+ERListManager::ERListManager(ERFileManager* fileManager, int fresh)
+    : fm_(fileManager), current_(kRoot) {
+  if (fresh) {
+    node_ = ERFreeListNode{};
+    node_.next = static_cast<std::int32_t>(kRoot);
+    fm_->writeAt(kRoot, &node_, sizeof node_);
+    haveNode_ = true;
+  } else {
+    haveNode_ = loadNode(kRoot, node_);
+  }
+}
+
+bool ERListManager::nodeSlotIsSound(long offset) const {
+  return offset == kRoot ||
+         (offset >= kFirst && offset % 4 == 0 && offset + kNode <= fm_->endData_);
+}
+
+bool ERListManager::nodeIsSound(long offset, const ERFreeListNode& n) const {
+  if (n.count < 0 || n.count > ERFreeListNode::kCapacity) return false;
+  if (!nodeSlotIsSound(n.next) || (n.next == offset && offset != kRoot)) return false;
+  std::int64_t previousEnd = kFirst;
+  for (int i = 0; i < n.count; ++i) {
+    const std::int64_t o = n.offset[i], s = n.size[i], e = o + s;
+    if (o < previousEnd || o % 4 != 0 || s < 4 || s % 4 != 0 || e > fm_->endData_) return false;
+    if (offset != kRoot && o < offset + kNode && offset < e) return false;  // covers itself
+    previousEnd = e;
+  }
+  return true;
+}
+
+std::uint64_t ERListManager::walkLimit() const {
+  const std::int64_t used = std::int64_t(fm_->endData_) - kFirst;
+  return used > 0 ? static_cast<std::uint64_t>(used / kNode) + 2 : 2;
+}
+
+bool ERListManager::loadNode(long offset, ERFreeListNode& out) const {
+  if (!nodeSlotIsSound(offset)) return false;
+  ERFreeListNode n;
+  if (!fm_->readAt(offset, &n, sizeof n)) return false;
+  if (n.magic != ERFreeListNode::kMagic) OutputDebugStringA("BAD MAGIC NUMBER");
+  if (!nodeIsSound(offset, n)) return false;
+  out = n;
+  return true;
+}
+
+bool ERListManager::readNode(long offset) {
+  if (!loadNode(offset, node_)) return false;
+  current_ = offset;
+  haveNode_ = true;
+  return true;
+}
+
+void ERListManager::writeNode() {
+  // endData can only have dropped below a linked node through a bogus free: never write there.
+  if (!nodeSlotIsSound(current_)) {
+    haveNode_ = false;
+    return;
+  }
+  fm_->writeAt(current_, &node_, sizeof node_);
+}
+
+void ERListManager::restartAtRoot() {
+  if (!readNode(kRoot)) {
+    current_ = kRoot;
+    haveNode_ = false;
+  }
+}
+
+bool ERListManager::ensureCurrent() {
+  if (haveNode_) return true;
+  if (readNode(current_)) return true;
+  return current_ != kRoot && readNode(kRoot);
+}
+
+int ERListManager::readHeader(long blockOffset, std::uint32_t& size) const {
+  return fm_->readAt(blockOffset, &size, 4);
+}
+
+void ERListManager::writeHeader(long blockOffset, std::uint32_t size) {
+  fm_->writeAt(blockOffset, &size, 4);
+}
+
+long ERListManager::allocate(std::uint32_t size) {
+  // The payload rounded up to 4, plus the size word.
+  const std::uint64_t wanted = (std::uint64_t(size) + 7) & ~std::uint64_t(3);
+  if (wanted > static_cast<std::uint64_t>(kMaxOffset)) return -1;
+  auto need = static_cast<std::uint32_t>(wanted);
+  try {
+    if (!ensureCurrent()) return -1;
+    const long origin = current_;
+    RingWalk walk(origin, walkLimit());
+    for (;;) {
+      int i = 0;
+      while (i < node_.count && node_.size[i] < need) ++i;
+      if (i < node_.count) {
+        const long o = node_.offset[i];
+        const std::uint32_t s = node_.size[i];
+        if (s - need < 8) {
+          need = s;  // a remainder too small to be a block of its own goes with it
+          removeEntry(node_, i);
+        } else {
+          node_.offset[i] += need;
+          node_.size[i] -= need;
+        }
+        if (node_.count > 0 || (current_ == kRoot && node_.next == kRoot)) {
+          writeNode();
+        } else {
+          deleteNode();
+        }
+        writeHeader(o, need);
+        fm_->Seek(o + 4, CFile::begin);
+        return o + 4;
+      }
+      if (node_.next == origin) break;  // every node tried
+      if (!walk.step(node_.next) || !advance()) {
+        restartAtRoot();
+        return -1;
+      }
+    }
+    // Cut from the end. The size word goes first: if the file cannot grow, endData is unchanged.
+    const long o = fm_->endData_;
+    if (o < kFirst || o + std::int64_t(need) > kMaxOffset) return -1;
+    writeHeader(o, need);
+    fm_->writeWord(4, static_cast<std::int32_t>(o + need));
+    fm_->endData_ = static_cast<std::int32_t>(o + need);
+    fm_->Seek(o + 4, CFile::begin);
+    return o + 4;
+  } catch (CFileException*) {
+    haveNode_ = false;  // the image may be ahead of the file: reload it next time
+    throw;
+  }
+}
+
+void ERListManager::deallocate(long offset) {
+  if (offset < kFirst + 4 || offset > kMaxOffset || offset % 4 != 0) return;
+  const long b = offset - 4;
+  std::uint32_t s;
+  if (!readHeader(b, s)) return;
+  if (s < 4 || s % 4 != 0 || b + std::int64_t(s) > fm_->endData_) return;  // not a block
+  try {
+    addToFreeList(b, s);
+  } catch (CFileException*) {
+    haveNode_ = false;
+    throw;
+  }
+}
+
+void ERListManager::addToFreeList(long b, std::uint32_t s) {
+  if (fm_->endData_ <= b + std::int64_t(s)) {
+    fm_->deallocateFromEnd(b, s);  // the last block: used space shrinks, the file does not
+    return;
+  }
+  if (!ensureCurrent()) return;
+  const long origin = current_;
+  RingWalk walk(origin, walkLimit());
+  for (;;) {
+    switch (insertInto(node_, b, s)) {
+      case Insert::accepted:
+        writeNode();
+        return;
+      case Insert::refused:
+        return;
+      case Insert::full:
+        break;
+    }
+    if (node_.next == origin) {
+      extendFreeList(b, s);
+      return;
+    }
+    if (!walk.step(node_.next) || !advance()) {
+      restartAtRoot();
+      return;
+    }
+  }
+}
+
+ERListManager::Insert ERListManager::insertInto(ERFreeListNode& n, long b, std::uint32_t s) const {
+  const std::int64_t e = b + std::int64_t(s);
+  // An extent that overlaps free space or this node is a second free or not a block at all.
+  if (current_ != kRoot && b < current_ + kNode && current_ < e) return Insert::refused;
+  for (int i = 0; i < n.count; ++i)
+    if (b < std::int64_t(n.offset[i]) + n.size[i] && std::int64_t(n.offset[i]) < e)
+      return Insert::refused;
+
+  for (int i = 0; i < n.count; ++i) {
+    if (b == std::int64_t(n.offset[i]) + n.size[i]) {
+      n.size[i] += s;
+      if (i + 1 < n.count && n.offset[i] + n.size[i] == n.offset[i + 1]) {
+        n.size[i] += n.size[i + 1];
+        removeEntry(n, i + 1);
+      }
+      return Insert::accepted;
+    }
+    if (e == n.offset[i]) {
+      n.offset[i] = static_cast<std::uint32_t>(b);
+      n.size[i] += s;
+      return Insert::accepted;
+    }
+  }
+  if (n.count == ERFreeListNode::kCapacity) return Insert::full;
+  int j = 0;
+  while (j < n.count && std::int64_t(n.offset[j]) <= b) ++j;
+  for (int k = n.count; k > j; --k) {
+    n.offset[k] = n.offset[k - 1];
+    n.size[k] = n.size[k - 1];
+  }
+  n.offset[j] = static_cast<std::uint32_t>(b);
+  n.size[j] = s;
+  ++n.count;
+  return Insert::accepted;
+}
+
+void ERListManager::extendFreeList(long b, std::uint32_t s) {
+  const long payload = allocate(kNode - 4);
+  if (payload < 0) return;  // no room for a node: the extent stays out of reach
+  const long at = payload - 4;
+  ERFreeListNode fresh;
+  fresh.next = node_.next;
+  fresh.count = 1;
+  fresh.offset[0] = static_cast<std::uint32_t>(b);
+  fresh.size[0] = s;
+  // The new node is on disk before anything links to it; if it cannot be written, its block
+  // goes back when it is the last one, and the extent stays allocated to the caller.
+  try {
+    fm_->writeAt(at, &fresh, sizeof fresh);
+  } catch (CFileException*) {
+    try {
+      fm_->deallocateFromEnd(at, static_cast<std::uint32_t>(kNode));
+    } catch (CFileException* again) {
+      again->Delete();
+    }
+    throw;
+  }
+  node_.next = static_cast<std::int32_t>(at);
+  writeNode();
+  current_ = at;
+  node_ = fresh;
+  haveNode_ = true;
+}
+
+void ERListManager::deleteNode() {
+  const long d = current_;
+  if (d != kRoot) {
+    ERFreeListNode before;
+    long at = kRoot;
+    bool found = loadNode(kRoot, before);
+    RingWalk walk(kRoot, walkLimit());
+    while (found && before.next != d) {
+      if (before.next == kRoot || !walk.step(before.next)) {
+        found = false;
+      } else {
+        at = before.next;
+        found = loadNode(at, before);
+      }
+    }
+    if (!found || node_.next == d) {
+      writeNode();  // unreachable from the root: keep it, empty, where it is
+      return;
+    }
+    before.next = node_.next;
+    fm_->writeAt(at, &before, sizeof before);
+    current_ = at;
+    node_ = before;
+    addToFreeList(d, static_cast<std::uint32_t>(kNode));
+  } else {
+    // The root stays at its offset: it takes over the next node, whose block is freed.
+    const long n = node_.next;
+    ERFreeListNode following;
+    if (!loadNode(n, following) || following.next == n) {
+      writeNode();
+      return;
+    }
+    fm_->writeAt(kRoot, &following, sizeof following);
+    node_ = following;
+    addToFreeList(n, static_cast<std::uint32_t>(kNode));
+  }
+}

@@ -1,0 +1,175 @@
+// qorv/persistence/file_manager.h
+//
+// The block heap: ERFileManager turns an ERFile into a heap of blocks handed out by allocate
+// and taken back by deallocate; the free space is kept in the file by a list manager behind the
+// ERLMan interface (ERListManager: first fit over a ring of free-list nodes, merging neighbours).
+//
+// File header (little-endian, 4-byte longs whatever the host):
+//   OFFSET  SIZE  FIELD
+//        0     4  start: payload offset of the first block ever allocated, -1 in a new file
+//        4     4  endData: just past the last byte in use, 280 in a new file
+//        8     4  node size, always 268; how the file is recognised
+//       12   268  root free-list node
+//      280     .  blocks
+// Free-list node (268 bytes; the root at 12, every other one filling a 268-byte block of its
+// own from the block's first byte, size word included):
+//        0     2  magic 588 (0x024C)
+//        2     2  filler, written 0, ignored
+//        4   128  uint32 offset[32]: free extents, ascending
+//      132   128  uint32 size[32]: their sizes in bytes, 0 past count
+//      260     4  int32 count, 0..32
+//      264     4  int32 next: the nodes form one ring through the root; a lone root points at 12
+// Block: a uint32 size word (the whole block, itself included, a multiple of 4), then the
+// payload. allocate and deallocate speak in payload offsets (block + 4); a free extent covers
+// whole former blocks, size words included.
+//
+// Invariant: every byte of [280, endData) is in exactly one place: an allocated block, a free
+// extent or a free-list node. Bytes from the file are checked before they are trusted: a count
+// outside 0..32, an extent or node outside [280, endData), extents out of order, a ring link that
+// does not lead back to where the walk began, or a short read make a walk stop; allocate then
+// answers -1 and deallocate does nothing, and neither writes anything. A node whose magic is
+// wrong but whose fields are sound is used, after the debug message "BAD MAGIC NUMBER".
+//
+// Conventions a caller gets wrong:
+// - allocate(n) gives a block of at least n payload bytes, not exactly n: sizes are rounded up
+//   to 4, and a free extent that would leave less than 8 bytes is handed out whole.
+// - The start block (the first ever allocated) is never freed; deallocate ignores it.
+// - allocate leaves the file position at the payload it returns; deallocate moves it anywhere.
+// - Every change is written through at once: the file is consistent after each call returns.
+//   A failed write throws CFileException* (diskFull, accessDenied for a read-only manager) and
+//   leaves the file consistent, at worst with the space of the failed call unreachable.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "qorv/persistence/file.h"
+
+class ERFileManager;
+
+// The free-space manager of a file manager.
+class QORV_API ERLMan {
+ public:
+  virtual ~ERLMan() = default;
+  // Payload offset of a new block of at least size payload bytes, or -1.
+  virtual long allocate(std::uint32_t size) = 0;
+  // Returns the block at that payload offset to the free space.
+  virtual void deallocate(long offset) = 0;
+};
+
+// A free-list node, in memory exactly as on disk (the host is little-endian).
+struct ERFreeListNode {
+  static constexpr std::uint16_t kMagic = 588;
+  static constexpr int kCapacity = 32;
+
+  std::uint16_t magic = kMagic;
+  std::uint16_t filler = 0;
+  std::uint32_t offset[kCapacity] = {};
+  std::uint32_t size[kCapacity] = {};
+  std::int32_t count = 0;
+  std::int32_t next = 0;
+};
+static_assert(sizeof(ERFreeListNode) == 268, "the node image is its disk image");
+
+class QORV_API ERListManager : public ERLMan {
+ public:
+  static constexpr long kNodeSize = 268;
+
+  // fresh: writes a new lone root at the root offset; otherwise loads the root from the file.
+  ERListManager(ERFileManager* fileManager, int fresh);
+  ERListManager(const ERListManager&) = default;
+  ERListManager(ERListManager&&) = default;
+  ERListManager& operator=(const ERListManager&) = default;
+  ERListManager& operator=(ERListManager&&) = default;
+  ~ERListManager() override = default;
+
+  long allocate(std::uint32_t size) override;
+  void deallocate(long offset) override;
+
+  // The node the next walk starts from (the root after opening).
+  long currentOffset() const { return current_; }
+
+ private:
+  enum class Insert { accepted, full, refused };
+
+  // Loads the node at offset into out; false (out untouched) when it cannot be trusted.
+  bool loadNode(long offset, ERFreeListNode& out) const;
+  bool readNode(long offset);
+  bool advance() { return readNode(node_.next); }
+  void writeNode();
+  // Reloads the current node when a failed write may have left the image ahead of the file.
+  bool ensureCurrent();
+  // After a walk met a corrupt link: the next walk starts from the root again, so a bad
+  // cycle is never taken for the whole ring.
+  void restartAtRoot();
+
+  int readHeader(long blockOffset, std::uint32_t& size) const;
+  void writeHeader(long blockOffset, std::uint32_t size);
+
+  void addToFreeList(long blockOffset, std::uint32_t size);
+  Insert insertInto(ERFreeListNode& node, long blockOffset, std::uint32_t size) const;
+  void extendFreeList(long blockOffset, std::uint32_t size);
+  void deleteNode();
+
+  bool nodeIsSound(long offset, const ERFreeListNode& node) const;
+  bool nodeSlotIsSound(long offset) const;
+  // Number of nodes a walk may meet before the ring is taken for corrupt.
+  std::uint64_t walkLimit() const;
+
+  ERFileManager* fm_;
+  long current_;
+  ERFreeListNode node_;
+  bool haveNode_ = false;  // node_ matches the file at current_
+};
+
+class QORV_API ERFileManager : public ERFile {
+ public:
+  static constexpr long kRootOffset = 12;
+  static constexpr long kFirstBlock = 280;
+
+  // Opens (creating it if need be) and initialises a new file. Read-only: shared with other
+  // readers, never with a writer; read-write: exclusive. Throws CFileException* when the file
+  // cannot be opened, is held by another, or is missing or empty and cannot be initialised
+  // because the manager is read-only (accessDenied; a file this call created is removed again).
+  ERFileManager(const char* fileName, int readOnly);
+  ~ERFileManager() override;
+  ERFileManager(const ERFileManager&) = delete;
+  ERFileManager& operator=(const ERFileManager&) = delete;
+
+  // -1 without a list manager (unrecognised header), or when the free list or endData is
+  // corrupt, or the heap would pass the 2 GiB reach of its 32-bit offsets.
+  long allocate(std::uint32_t size);
+  // Ignores -1, the start block, and an offset whose block does not lie in used space.
+  void deallocate(long offset);
+
+  long start() const { return start_; }
+  long endData() const { return endData_; }
+  int isReadOnly() const { return readOnly_; }
+  long rootOffset() const { return kRootOffset; }
+  // Null when the header was not recognised.
+  ERLMan* listManager() const { return listManager_.get(); }
+
+ protected:
+  // Old endData, which then grows by size; no size word. -1 when endData is corrupt or would
+  // overflow.
+  long allocateAtEnd(std::uint32_t size);
+  // 0 when offset + size lies below endData; else endData becomes offset and 1.
+  int deallocateFromEnd(long offset, std::uint32_t size);
+
+  virtual void readErr() {}
+  virtual void seekErr() {}
+  virtual void writeErr() {}
+
+ private:
+  friend class ERListManager;
+
+  void writeWord(long offset, std::int32_t value);
+  // Positional reads and writes; writes stay inside the header or [kFirstBlock, limit).
+  int readAt(long offset, void* p, unsigned n);
+  void writeAt(long offset, const void* p, unsigned n);
+
+  std::int32_t readOnly_;
+  std::unique_ptr<ERLMan> listManager_;
+  std::int32_t start_ = -1;
+  std::int32_t endData_ = -1;
+};
