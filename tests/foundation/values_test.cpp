@@ -9,14 +9,51 @@
 #include <initializer_list>
 #include <limits>
 
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
 #include "platform/archive.h"
 #include "qorv/foundation/point_records.h"
 #include "qorv/persistence/file.h"
-#include "tests/persistence/test_files.h"
 
 namespace {
 
-using qorv_test::Bytes;
+using Bytes = std::vector<unsigned char>;
+
+// A temporary file under QORV_TEST_TMP (else /tmp), removed with its holder.
+struct TempFile {
+  TempFile() {
+    static std::atomic<int> counter{0};
+    const char* env = std::getenv("QORV_TEST_TMP");
+    const std::string dir = (env != nullptr && *env != '\0') ? env : "/tmp";
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    path = dir + "/qorv_values_" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
+    std::remove(path.c_str());
+  }
+  ~TempFile() { std::remove(path.c_str()); }
+  const char* c_str() const { return path.c_str(); }
+  std::string path;
+};
+
+Bytes readBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void writeBytes(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+}
 
 // The little-endian image of the doubles, built without looking at the host's byte order.
 Bytes leDoubles(std::initializer_list<double> values) {
@@ -31,13 +68,13 @@ Bytes leDoubles(std::initializer_list<double> values) {
 // Writes the value through ERFile (both the stream operator and saveGuts) and returns the bytes.
 template <class T>
 Bytes storedImage(const T& v) {
-  qorv_test::TempFile tmp("values");
+  TempFile tmp;
   {
     ERFile f(tmp.c_str(), CFile::modeCreate | CFile::modeReadWrite);
     f << v;
     v.saveGuts(f);
   }
-  const Bytes all = qorv_test::readBytes(tmp.path);
+  const Bytes all = readBytes(tmp.path);
   const std::size_t half = all.size() / 2;
   EXPECT_EQ(Bytes(all.begin(), all.begin() + half), Bytes(all.begin() + half, all.end()));
   return Bytes(all.begin(), all.begin() + half);
@@ -46,8 +83,8 @@ Bytes storedImage(const T& v) {
 // Reads a value back from bytes through ERFile's >>.
 template <class T>
 T restoredFrom(const Bytes& bytes, T start = T()) {
-  qorv_test::TempFile tmp("values");
-  qorv_test::writeBytes(tmp.path, bytes);
+  TempFile tmp;
+  writeBytes(tmp.path, bytes);
   ERFile f(tmp.c_str(), CFile::modeRead);
   f >> start;
   return start;
@@ -90,12 +127,12 @@ TEST(StoredImages, EveryValueWritesItsCoordinatesInOrder) {
 TEST(StoredImages, AngleLimitsThroughTheVirtualHooks) {
   const EREntAngle a(0.5, -3.0);
   const EREntAngle& base = a;
-  qorv_test::TempFile tmp("angle");
+  TempFile tmp;
   {
     ERFile f(tmp.c_str(), CFile::modeCreate | CFile::modeReadWrite);
     base.saveGuts(f);
   }
-  EXPECT_EQ(qorv_test::readBytes(tmp.path), leDoubles({0.5, -3.0}));
+  EXPECT_EQ(readBytes(tmp.path), leDoubles({0.5, -3.0}));
   EXPECT_EQ(base.binaryStoreSize(), 16u);
   EREntAngle b;
   {
