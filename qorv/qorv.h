@@ -19,3 +19,7 @@
 #include "qorv/persistence/file_manager.h"
 #include "qorv/persistence/object_database.h"
 #include "qorv/support/main_direction.h"
+#include "qorv/support/mem_pool.h"
+#include "qorv/support/ptr_vector.h"
+#include "qorv/support/quick_algebra.h"
+#include "qorv/support/vec_rep.h"

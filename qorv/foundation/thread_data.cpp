@@ -3,12 +3,19 @@
 #include <mutex>
 #include <new>
 
+#include "qorv/support/quick_algebra.h"
+
 namespace {
 
 CThreadLocalObject& slot() {
   static CThreadLocalObject s;
   return s;
 }
+
+// A plain per-thread copy of the slot's pointer: trivially destroyed, so it stays readable
+// while the thread's other per-thread objects are torn down, and reads null once ours is gone.
+constinit thread_local qorvThreadLocalData* t_data = nullptr;
+constinit thread_local bool t_destroyed = false;
 
 }  // namespace
 
@@ -17,20 +24,74 @@ CCriticalSection& qorvThreadDataLock() {
   return lock;
 }
 
-qorvThreadLocalData::qorvThreadLocalData() = default;
-qorvThreadLocalData::~qorvThreadLocalData() = default;
+qorvThreadLocalData::qorvThreadLocalData() {
+  try {
+    for (int k = 1; k <= kPools; ++k) pools_[k] = new ERMemPool(8 * k, kPoolFreeThreshold);
+  } catch (...) {
+    for (ERMemPool* p : pools_) delete p;
+    throw;
+  }
+}
+
+qorvThreadLocalData::~qorvThreadLocalData() {
+  // From here on, storage released on this thread goes to the heap.
+  if (t_data == this) {
+    t_data = nullptr;
+    t_destroyed = true;
+  }
+  delete identity_;
+  identity_ = nullptr;
+  if (scratch_ != nullptr) scratch_->free();
+  scratch_ = nullptr;
+  cache_.empty();
+  for (ERMemPool*& p : pools_) {
+    if (p == nullptr) continue;
+    p->retire();
+    delete p;
+    p = nullptr;
+  }
+}
 
 CNoTrackObject* qorvThreadLocalData::create() {
   std::lock_guard<CCriticalSection> guard(qorvThreadDataLock());
-  return new (std::nothrow) qorvThreadLocalData;
+  try {
+    return new qorvThreadLocalData;
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
 }
 
 qorvThreadLocalData* qorvThreadLocalData::get() {
+  if (t_data != nullptr) return t_data;
+  if (t_destroyed) AfxThrowInvalidArgException();
   auto* data = static_cast<qorvThreadLocalData*>(slot().GetData(&qorvThreadLocalData::create));
   if (data == nullptr) AfxThrowInvalidArgException();
+  t_data = data;
   return data;
 }
 
-qorvThreadLocalData* qorvThreadLocalData::peek() {
-  return static_cast<qorvThreadLocalData*>(slot().GetDataNA());
+qorvThreadLocalData* qorvThreadLocalData::peek() { return t_data; }
+
+qorvThreadLocalData* qorvThreadLocalData::current() {
+  if (t_data != nullptr) return t_data;
+  if (t_destroyed) return nullptr;
+  auto* data = static_cast<qorvThreadLocalData*>(slot().GetData(&qorvThreadLocalData::create));
+  t_data = data;
+  return data;
+}
+
+double* qorvThreadLocalData::scratch(std::size_t n) {
+  if (scratch_ == nullptr || scratchCapacity_ < 8 * n) {
+    if (scratch_ != nullptr) scratch_->free();
+    scratch_ = nullptr;
+    scratch_ = ERVecRep::getRep(8 * n, 1);
+    scratchCapacity_ = scratch_->capacity();
+  }
+  return reinterpret_cast<double*>(scratch_->data());
+}
+
+const QuickAlgebra::ERMatrix<double>& qorvThreadLocalData::identity3x3() {
+  if (identity_ == nullptr)
+    identity_ = new QuickAlgebra::ERMatrix<double>(QuickAlgebra::ERMatrix<double>::identity(3));
+  return *identity_;
 }

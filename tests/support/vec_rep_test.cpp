@@ -1,0 +1,265 @@
+// Vector storage: capacity classes, the per-thread block cache and its limits, copy on write,
+// the shared empty block, and the stored record (including truncated and oversized ones).
+#include "qorv/support/vec_rep.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "qorv/foundation/thread_data.h"
+#include "qorv/persistence/file.h"
+#include "qorv/support/quick_algebra.h"
+#include "tests/persistence/test_files.h"
+
+using qorv_test::Bytes;
+using qorv_test::readBytes;
+using qorv_test::TempFile;
+using qorv_test::writeBytes;
+using QuickAlgebra::ERVec;
+
+namespace {
+
+constexpr UINT kCreate = CFile::modeCreate | CFile::modeReadWrite | CFile::typeBinary;
+constexpr UINT kRead = CFile::modeRead | CFile::typeBinary;
+
+ERVecRepCache& cache() { return qorvThreadLocalData::get()->vecCache(); }
+
+// A block of `bytes` from a private cache's point of view: taken fresh, never from this
+// thread's cache, so tests of a standalone cache do not disturb the thread's.
+ERVecRep* freshBlock(std::size_t bytes) {
+  qorvThreadLocalData::get()->vecCache().empty();
+  return ERVecRep::getRep(bytes);
+}
+
+}  // namespace
+
+TEST(VecRepCapacity, ClassesOf64Bytes) {
+  EXPECT_EQ(ERVecRep::adjustCapacity(0), 64u);
+  EXPECT_EQ(ERVecRep::adjustCapacity(1), 64u);
+  EXPECT_EQ(ERVecRep::adjustCapacity(64), 64u);
+  EXPECT_EQ(ERVecRep::adjustCapacity(65), 128u);
+  EXPECT_EQ(ERVecRep::adjustCapacity(128), 128u);
+  EXPECT_EQ(ERVecRep::adjustCapacity(129), 192u);
+  for (std::size_t n : {1u, 64u, 65u, 129u, 1000u}) {
+    ERVecRep* r = ERVecRep::getRep(n);
+    EXPECT_EQ(r->capacity(), ERVecRep::adjustCapacity(n));
+    EXPECT_EQ(r->length(), n);
+    for (std::size_t i = 0; i < n; ++i) ASSERT_EQ(r->data()[i], 0) << "zero-filled";
+    r->free();
+  }
+}
+
+TEST(VecRepCapacity, SettersReturnThePreviousValueAndChangeThePolicy) {
+  EXPECT_EQ(ERVecRep::initialCapacity(100), 64u);
+  EXPECT_EQ(ERVecRep::resizeIncrement(50), 64u);
+  EXPECT_EQ(ERVecRep::adjustCapacity(100), 100u);
+  EXPECT_EQ(ERVecRep::adjustCapacity(101), 150u);
+  EXPECT_EQ(ERVecRep::adjustCapacity(151), 200u);
+  EXPECT_EQ(ERVecRep::resizeIncrement(0), 50u);  // clamped to 1
+  EXPECT_EQ(ERVecRep::adjustCapacity(101), 101u);
+  EXPECT_EQ(ERVecRep::initialCapacity(64), 100u);
+  EXPECT_EQ(ERVecRep::resizeIncrement(64), 1u);
+  EXPECT_EQ(ERVecRep::maxWaste(7), 64u);
+  EXPECT_EQ(ERVecRep::maxWaste(64), 7u);
+}
+
+TEST(VecRepCache, ReleasedBlocksAreReusedByCapacity) {
+  cache().empty();
+  ERVecRep* a = ERVecRep::getRep(100);  // capacity 128
+  ERVecRep* b = ERVecRep::getRep(10);   // capacity 64
+  a->free();
+  b->free();
+  EXPECT_EQ(cache().blocks(), 2u);
+  EXPECT_EQ(cache().bytes(), 192u);
+  ERVecRep* c = ERVecRep::getRep(65);  // capacity 128: a comes back, zero-filled
+  EXPECT_EQ(c, a);
+  for (std::size_t i = 0; i < 65; ++i) ASSERT_EQ(c->data()[i], 0);
+  EXPECT_EQ(cache().blocks(), 1u);
+  ERVecRep* big = ERVecRep::getRep(ERVecRep::kMaxCached + 1);
+  big->free();  // never cached
+  EXPECT_EQ(cache().blocks(), 1u);
+  ERVecRep* largest = ERVecRep::getRep(ERVecRep::kMaxCached);
+  largest->free();
+  EXPECT_EQ(cache().blocks(), 2u);
+  c->free();
+  cache().empty();
+  EXPECT_EQ(cache().blocks(), 0u);
+  EXPECT_EQ(cache().bytes(), 0u);
+}
+
+TEST(VecRepCache, EmptiedWhenOverEitherLimit) {
+  ERVecRepCache c;
+  for (std::size_t i = 0; i <= ERVecRepCache::kBlockLimit; ++i) c.put(freshBlock(8));
+  EXPECT_EQ(c.blocks(), ERVecRepCache::kBlockLimit + 1);  // the limit is exceeded, not reached
+  c.put(freshBlock(8));  // finds the count over the limit: empties first
+  EXPECT_EQ(c.blocks(), 1u);
+  EXPECT_EQ(c.bytes(), 64u);
+
+  c.empty();
+  std::size_t n = 0;
+  while (c.bytes() <= ERVecRepCache::kByteLimit) {
+    c.put(freshBlock(ERVecRep::kMaxCached));
+    ++n;
+  }
+  EXPECT_EQ(n, ERVecRepCache::kByteLimit / ERVecRep::kMaxCached + 1);
+  c.put(freshBlock(1));
+  EXPECT_EQ(c.blocks(), 1u);
+  EXPECT_EQ(c.bytes(), 64u);
+}
+
+TEST(VecRepCache, ManyCapacityClassesGrowTheTableAndStayReachable) {
+  ERVecRepCache c;
+  EXPECT_EQ(c.buckets(), ERVecRepCache::kInitialBuckets);
+  std::vector<ERVecRep*> blocks;
+  for (int k = 1; k <= 100; ++k)  // 646,400 bytes: under the limit
+    for (int copy = 0; copy < 2; ++copy) {
+      blocks.push_back(freshBlock(static_cast<std::size_t>(64 * k)));
+      c.put(blocks.back());
+    }
+  EXPECT_GT(c.buckets(), ERVecRepCache::kInitialBuckets);
+  // Each class gives back its blocks last in, first out, then nothing.
+  for (int k = 100; k >= 1; --k) {
+    const std::size_t cap = static_cast<std::size_t>(64 * k);
+    EXPECT_EQ(c.take(cap), blocks[static_cast<std::size_t>(2 * (k - 1) + 1)]);
+    EXPECT_EQ(c.take(cap), blocks[static_cast<std::size_t>(2 * (k - 1))]);
+    EXPECT_EQ(c.take(cap), nullptr);
+  }
+  EXPECT_EQ(c.blocks(), 0u);
+  EXPECT_EQ(c.bytes(), 0u);
+  for (ERVecRep* b : blocks) c.put(b);  // the destructor frees them
+}
+
+TEST(VecRepCache, ABlockFreedOnAnotherThreadJoinsThatThreadsCache) {
+  ERVec<double> v(40);  // 320 bytes: capacity 320
+  const ERVecRep* block = v.rep();
+  std::size_t blocksThere = 0;
+  const ERVecRep* takenThere = nullptr;
+  std::thread([&] {
+    ERVecRepCache& theirs = qorvThreadLocalData::get()->vecCache();
+    const std::size_t before = theirs.blocks();
+    { ERVec<double> moved(std::move(v)); }
+    blocksThere = theirs.blocks() - before;
+    takenThere = theirs.take(320);
+    const_cast<ERVecRep*>(takenThere)->free();
+  }).join();
+  EXPECT_EQ(blocksThere, 1u);
+  EXPECT_EQ(takenThere, block);
+}
+
+TEST(VecRepCopyOnWrite, WritingThroughOneHandleLeavesTheOtherUnchanged) {
+  ERVec<double> a{1.0, 2.0, 3.0};
+  ERVec<double> b = a;
+  EXPECT_EQ(a.rep(), b.rep());
+  EXPECT_TRUE(a.isShared());
+  EXPECT_EQ(a.rep()->references(), 2u);
+  b[0] = 9.0;
+  EXPECT_NE(a.rep(), b.rep());
+  EXPECT_EQ(a[0], 1.0);
+  EXPECT_EQ(b[0], 9.0);
+  EXPECT_FALSE(a.isShared());
+  EXPECT_FALSE(b.isShared());
+  // Every writing path makes the block private: data(), fill, append, resize, insert, remove.
+  const ERVec<double> original{4.0, 5.0};
+  auto check = [&](auto edit) {
+    ERVec<double> c = original;
+    edit(c);
+    EXPECT_EQ(original.length(), 2);
+    EXPECT_EQ(original[0], 4.0);
+    EXPECT_EQ(original[1], 5.0);
+  };
+  check([](ERVec<double>& c) { c.data()[0] = -1; });
+  check([](ERVec<double>& c) { c.fill(7); });
+  check([](ERVec<double>& c) { c.append(3); });
+  check([](ERVec<double>& c) { c.resize(1); });
+  check([](ERVec<double>& c) { c.insertAt(0, 1.0); });
+  check([](ERVec<double>& c) { c.removeAt(0); });
+  check([](ERVec<double>& c) { c.reverse(); });
+  check([](ERVec<double>& c) { c *= 2.0; });
+}
+
+TEST(VecRepCopyOnWrite, EmptyVectorsShareTheUncountedNullBlock) {
+  ERVecRep* nullref = ERVecRep::nullRep();
+  const std::uint32_t refs = nullref->references();
+  {
+    ERVec<double> a, b(0), c(-3);
+    ERVec<double> d = a;
+    EXPECT_EQ(a.rep(), nullref);
+    EXPECT_EQ(b.rep(), nullref);
+    EXPECT_EQ(c.rep(), nullref);
+    EXPECT_EQ(d.rep(), nullref);
+    EXPECT_TRUE(nullref->isShared());
+    d.append(1.0);
+    EXPECT_NE(d.rep(), nullref);
+    d.resize(0);
+    EXPECT_EQ(d.rep(), nullref);
+    nullref->free();  // does nothing
+  }
+  EXPECT_EQ(nullref->references(), refs);
+  EXPECT_EQ(nullref->length(), 0u);
+}
+
+TEST(VecRepEdits, StridedInsertRemoveAndReplace) {
+  ERVecRep* r = ERVecRep::getRep("abcdef", 6);
+  // A 2 x 3 byte matrix: one column inserted before column 1 of each row, then removed.
+  r = r->polyInsert(1, 3, 2, 1);
+  EXPECT_EQ(std::string(r->data(), r->length()), std::string("a\0bcd\0ef", 8));
+  r->replace(1, 4, 2, "XY", 1);
+  EXPECT_EQ(std::string(r->data(), r->length()), "aXbcdYef");
+  r = r->polyRemove(1, 4, 2, 1);
+  EXPECT_EQ(std::string(r->data(), r->length()), "abcdef");
+  // Insertion at the end, growing past the capacity.
+  r = r->polyInsert(6, 0, 1, 200);
+  EXPECT_EQ(r->length(), 206u);
+  EXPECT_EQ(std::string(r->data(), 6), "abcdef");
+  EXPECT_EQ(r->data()[205], 0);
+  r->free();
+}
+
+TEST(VecRepRecord, ImageAndRoundTrip) {
+  TempFile t("vecrep");
+  const ERVec<double> v{1.5, -2.0};
+  {
+    ERFile f(t.c_str(), kCreate);
+    v.saveGuts(f);
+    EXPECT_EQ(f.GetLength(), v.binaryStoreSize());
+  }
+  Bytes expected = {16, 0, 0, 0};
+  const double values[2] = {1.5, -2.0};
+  const auto* raw = reinterpret_cast<const unsigned char*>(values);
+  expected.insert(expected.end(), raw, raw + 16);
+  EXPECT_EQ(readBytes(t.path), expected);
+
+  ERFile f(t.c_str(), kRead);
+  ERVec<double> back{9.0};
+  ASSERT_EQ(back.restoreGuts(f), 1);
+  EXPECT_EQ(back, v);
+}
+
+TEST(VecRepRecord, TruncatedOrOversizedRecordsGiveNull) {
+  TempFile t("vecrep_bad");
+  auto getRepFrom = [&](const Bytes& image) {
+    writeBytes(t.path, image);
+    ERFile f(t.c_str(), kRead);
+    ERVecRep* r = ERVecRep::getRep(f);
+    const bool ok = r != nullptr;
+    if (r != nullptr) r->free();
+    return ok;
+  };
+  EXPECT_FALSE(getRepFrom({}));                                 // no length
+  EXPECT_FALSE(getRepFrom({4, 0, 0}));                          // short length
+  EXPECT_FALSE(getRepFrom({4, 0, 0, 0, 1, 2, 3}));              // one byte missing
+  EXPECT_FALSE(getRepFrom({0xFF, 0xFF, 0xFF, 0xFF}));           // negative
+  EXPECT_FALSE(getRepFrom({0xFF, 0xFF, 0xFF, 0x7F, 1, 2, 3}));  // 2 GB claimed, none there
+  EXPECT_TRUE(getRepFrom({4, 0, 0, 0, 1, 2, 3, 4}));
+  EXPECT_TRUE(getRepFrom({0, 0, 0, 0}));
+
+  // A vector keeps its value when its record is bad or not a whole number of elements.
+  writeBytes(t.path, {12, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12});
+  ERFile f(t.c_str(), kRead);
+  ERVec<double> v{1.0, 2.0};
+  EXPECT_EQ(v.restoreGuts(f), 0);
+  EXPECT_EQ(v, (ERVec<double>{1.0, 2.0}));
+}
