@@ -1,5 +1,6 @@
 #include "qorv/persistence/file_manager.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -151,7 +152,7 @@ ERListManager::ERListManager(ERFileManager* fileManager, int fresh)
   if (fresh) {
     node_ = ERFreeListNode{};
     node_.next = static_cast<std::int32_t>(kRoot);
-    fm_->writeAt(kRoot, &node_, sizeof node_);
+    storeNode(kRoot, node_);
     haveNode_ = true;
   } else {
     haveNode_ = loadNode(kRoot, node_);
@@ -163,17 +164,24 @@ bool ERListManager::nodeSlotIsSound(long offset) const {
          (offset >= kFirst && offset % 4 == 0 && offset + kNode <= fm_->endData_);
 }
 
-bool ERListManager::nodeIsSound(long offset, const ERFreeListNode& n) const {
-  if (n.count < 0 || n.count > ERFreeListNode::kCapacity) return false;
-  if (!nodeSlotIsSound(n.next) || (n.next == offset && offset != kRoot)) return false;
+ERListManager::CachedNode ERListManager::describe(long offset, const ERFreeListNode& n) {
+  CachedNode c{n, 0, 0, false};
+  if (n.count < 0 || n.count > ERFreeListNode::kCapacity) return c;
+  const std::int64_t next = n.next;
+  if (next != kRoot && (next < kFirst || next % 4 != 0 || next == offset)) return c;
+  std::int64_t reach = std::max<std::int64_t>(offset == kRoot ? 0 : offset + kNode,
+                                              next == kRoot ? 0 : next + kNode);
   std::int64_t previousEnd = kFirst;
   for (int i = 0; i < n.count; ++i) {
-    const std::int64_t o = n.offset[i], s = n.size[i], e = o + s;
-    if (o < previousEnd || o % 4 != 0 || s < 4 || s % 4 != 0 || e > fm_->endData_) return false;
-    if (offset != kRoot && o < offset + kNode && offset < e) return false;  // covers itself
+    const std::int64_t o = n.offset[i], sz = n.size[i], e = o + sz;
+    if (o < previousEnd || o % 4 != 0 || sz < 4 || sz % 4 != 0) return c;
+    if (offset != kRoot && o < offset + kNode && offset < e) return c;  // covers itself
     previousEnd = e;
+    c.largest = std::max(c.largest, n.size[i]);
   }
-  return true;
+  c.reach = std::max(reach, previousEnd);
+  c.shapeOk = true;
+  return c;
 }
 
 std::uint64_t ERListManager::walkLimit() const {
@@ -181,14 +189,46 @@ std::uint64_t ERListManager::walkLimit() const {
   return used > 0 ? static_cast<std::uint64_t>(used / kNode) + 2 : 2;
 }
 
-bool ERListManager::loadNode(long offset, ERFreeListNode& out) const {
-  if (!nodeSlotIsSound(offset)) return false;
-  ERFreeListNode n;
-  if (!fm_->readAt(offset, &n, sizeof n)) return false;
-  if (n.magic != ERFreeListNode::kMagic) OutputDebugStringA("BAD MAGIC NUMBER");
-  if (!nodeIsSound(offset, n)) return false;
-  out = n;
+const ERListManager::CachedNode* ERListManager::peekNode(long offset) {
+  if (!nodeSlotIsSound(offset)) return nullptr;
+  auto hit = cache_.find(offset);
+  if (hit == cache_.end()) {
+    ERFreeListNode n;
+    if (!fm_->readAt(offset, &n, sizeof n)) return nullptr;
+    hit = remember(offset, n);
+  }
+  const CachedNode& c = hit->second;
+  if (c.node.magic != ERFreeListNode::kMagic) OutputDebugStringA("BAD MAGIC NUMBER");
+  // The shape is checked once; the bounds on every load, as endData may have dropped since.
+  if (!c.shapeOk || c.reach > fm_->endData_) return nullptr;
+  return &c;
+}
+
+bool ERListManager::loadNode(long offset, ERFreeListNode& out) {
+  const CachedNode* c = peekNode(offset);
+  if (c == nullptr) return false;
+  out = c->node;
   return true;
+}
+
+ERListManager::Cache::iterator ERListManager::remember(long offset, const ERFreeListNode& n) {
+  auto it = cache_.find(offset);
+  if (it != cache_.end()) {
+    it->second = describe(offset, n);
+    return it;
+  }
+  if (cache_.size() >= kCachedNodes) cache_.erase(cache_.begin());
+  return cache_.emplace(offset, describe(offset, n)).first;
+}
+
+void ERListManager::storeNode(long offset, const ERFreeListNode& n) {
+  try {
+    fm_->writeAt(offset, &n, sizeof n);
+  } catch (CFileException*) {
+    cache_.erase(offset);  // the file may hold part of it: read it again
+    throw;
+  }
+  remember(offset, n);
 }
 
 bool ERListManager::readNode(long offset) {
@@ -204,7 +244,7 @@ void ERListManager::writeNode() {
     haveNode_ = false;
     return;
   }
-  fm_->writeAt(current_, &node_, sizeof node_);
+  storeNode(current_, node_);
 }
 
 void ERListManager::restartAtRoot() {
@@ -260,10 +300,19 @@ long ERListManager::allocate(std::uint32_t size) {
         return o + 4;
       }
       if (node_.next == origin) break;  // every node tried
-      if (!walk.step(node_.next) || !advance()) {
-        restartAtRoot();
-        return -1;
+      // On to the next node that has a large enough extent, or the last one before origin.
+      long at = node_.next;
+      const CachedNode* c = nullptr;
+      for (;;) {
+        if (!walk.step(at) || (c = peekNode(at)) == nullptr) {
+          restartAtRoot();
+          return -1;
+        }
+        if (c->largest >= need || c->node.next == origin) break;
+        at = c->node.next;
       }
+      node_ = c->node;
+      current_ = at;
     }
     // Cut from the end. The size word goes first: if the file cannot grow, endData is unchanged.
     const long o = fm_->endData_;
@@ -324,14 +373,19 @@ void ERListManager::addToFreeList(long b, std::uint32_t s) {
 
 ERListManager::Insert ERListManager::insertInto(ERFreeListNode& n, long b, std::uint32_t s) const {
   const std::int64_t e = b + std::int64_t(s);
-  // An extent that overlaps free space or this node is a second free or not a block at all.
+  // An extent that overlaps this node is a second free or not a block at all.
   if (current_ != kRoot && b < current_ + kNode && current_ < e) return Insert::refused;
-  for (int i = 0; i < n.count; ++i)
-    if (b < std::int64_t(n.offset[i]) + n.size[i] && std::int64_t(n.offset[i]) < e)
-      return Insert::refused;
-
-  for (int i = 0; i < n.count; ++i) {
-    if (b == std::int64_t(n.offset[i]) + n.size[i]) {
+  // The entries are sorted and disjoint: only the neighbours of b can touch or overlap it, the
+  // one before (which it may follow) examined first, as a scan in index order would.
+  const int j = static_cast<int>(
+      std::upper_bound(n.offset, n.offset + n.count, b,
+                       [](std::int64_t v, std::uint32_t o) { return v < std::int64_t(o); }) -
+      n.offset);
+  if (j > 0) {
+    const std::int64_t before = std::int64_t(n.offset[j - 1]) + n.size[j - 1];
+    if (before > b) return Insert::refused;
+    if (before == b) {
+      const int i = j - 1;
       n.size[i] += s;
       if (i + 1 < n.count && n.offset[i] + n.size[i] == n.offset[i + 1]) {
         n.size[i] += n.size[i + 1];
@@ -339,15 +393,16 @@ ERListManager::Insert ERListManager::insertInto(ERFreeListNode& n, long b, std::
       }
       return Insert::accepted;
     }
-    if (e == n.offset[i]) {
-      n.offset[i] = static_cast<std::uint32_t>(b);
-      n.size[i] += s;
+  }
+  if (j < n.count) {
+    if (e > n.offset[j]) return Insert::refused;
+    if (e == n.offset[j]) {
+      n.offset[j] = static_cast<std::uint32_t>(b);
+      n.size[j] += s;
       return Insert::accepted;
     }
   }
   if (n.count == ERFreeListNode::kCapacity) return Insert::full;
-  int j = 0;
-  while (j < n.count && std::int64_t(n.offset[j]) <= b) ++j;
   for (int k = n.count; k > j; --k) {
     n.offset[k] = n.offset[k - 1];
     n.size[k] = n.size[k - 1];
@@ -370,7 +425,7 @@ void ERListManager::extendFreeList(long b, std::uint32_t s) {
   // The new node is on disk before anything links to it; if it cannot be written, its block
   // goes back when it is the last one, and the extent stays allocated to the caller.
   try {
-    fm_->writeAt(at, &fresh, sizeof fresh);
+    storeNode(at, fresh);
   } catch (CFileException*) {
     try {
       fm_->deallocateFromEnd(at, static_cast<std::uint32_t>(kNode));
@@ -406,9 +461,10 @@ void ERListManager::deleteNode() {
       return;
     }
     before.next = node_.next;
-    fm_->writeAt(at, &before, sizeof before);
+    storeNode(at, before);
     current_ = at;
     node_ = before;
+    cache_.erase(d);
     addToFreeList(d, static_cast<std::uint32_t>(kNode));
   } else {
     // The root stays at its offset: it takes over the next node, whose block is freed.
@@ -418,8 +474,9 @@ void ERListManager::deleteNode() {
       writeNode();
       return;
     }
-    fm_->writeAt(kRoot, &following, sizeof following);
+    storeNode(kRoot, following);
     node_ = following;
+    cache_.erase(n);
     addToFreeList(n, static_cast<std::uint32_t>(kNode));
   }
 }

@@ -42,6 +42,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <unordered_map>
 
 #include "qorv/persistence/file.h"
 
@@ -77,10 +78,17 @@ class QORV_API ERListManager : public ERLMan {
 
   // fresh: writes a new lone root at the root offset; otherwise loads the root from the file.
   ERListManager(ERFileManager* fileManager, int fresh);
-  ERListManager(const ERListManager&) = default;
-  ERListManager(ERListManager&&) = default;
-  ERListManager& operator=(const ERListManager&) = default;
-  ERListManager& operator=(ERListManager&&) = default;
+  // Copies take the file manager, the current offset and the node image, not the cache.
+  ERListManager(const ERListManager& other)
+      : fm_(other.fm_), current_(other.current_), node_(other.node_), haveNode_(other.haveNode_) {}
+  ERListManager& operator=(const ERListManager& other) {
+    fm_ = other.fm_;
+    current_ = other.current_;
+    node_ = other.node_;
+    haveNode_ = other.haveNode_;
+    cache_.clear();
+    return *this;
+  }
   ~ERListManager() override = default;
 
   long allocate(std::uint32_t size) override;
@@ -92,8 +100,24 @@ class QORV_API ERListManager : public ERLMan {
  private:
   enum class Insert { accepted, full, refused };
 
+  // A node image with what a walk asks of it: its shape checked once, the largest extent, and
+  // how far into the file it and its next link reach (it is sound while endData >= reach).
+  struct CachedNode {
+    ERFreeListNode node;
+    std::int64_t reach;
+    std::uint32_t largest;
+    bool shapeOk;
+  };
+  using Cache = std::unordered_map<long, CachedNode>;
+
+  static CachedNode describe(long offset, const ERFreeListNode& node);
+  // The node at offset, read through the cache; null when it cannot be trusted.
+  const CachedNode* peekNode(long offset);
   // Loads the node at offset into out; false (out untouched) when it cannot be trusted.
-  bool loadNode(long offset, ERFreeListNode& out) const;
+  bool loadNode(long offset, ERFreeListNode& out);
+  // Writes a node through, keeping the cache in step.
+  void storeNode(long offset, const ERFreeListNode& node);
+  Cache::iterator remember(long offset, const ERFreeListNode& node);
   bool readNode(long offset);
   bool advance() { return readNode(node_.next); }
   void writeNode();
@@ -111,15 +135,19 @@ class QORV_API ERListManager : public ERLMan {
   void extendFreeList(long blockOffset, std::uint32_t size);
   void deleteNode();
 
-  bool nodeIsSound(long offset, const ERFreeListNode& node) const;
   bool nodeSlotIsSound(long offset) const;
   // Number of nodes a walk may meet before the ring is taken for corrupt.
   std::uint64_t walkLimit() const;
+
+  // Node images as last read or written, so a walk does not read the file again; every
+  // write still goes to the file at once. Only this manager writes nodes.
+  static constexpr std::size_t kCachedNodes = 8192;
 
   ERFileManager* fm_;
   long current_;
   ERFreeListNode node_;
   bool haveNode_ = false;  // node_ matches the file at current_
+  Cache cache_;
 };
 
 class QORV_API ERFileManager : public ERFile {
