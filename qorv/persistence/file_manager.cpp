@@ -141,7 +141,12 @@ void ERFileManager::writeAt(long offset, const void* p, unsigned n) {
     seekErr();
     AfxThrowFileException(CFileException::badSeek, EINVAL, GetFilePath());
   }
-  WriteAt(static_cast<std::uint64_t>(offset), p, n);
+  try {
+    WriteAt(static_cast<std::uint64_t>(offset), p, n);
+  } catch (CFileException*) {
+    writeErr();
+    throw;
+  }
 }
 
 // ---------------------------------------------------------------------------------------------

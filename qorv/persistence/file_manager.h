@@ -24,11 +24,17 @@
 // whole former blocks, size words included.
 //
 // Invariant: every byte of [280, endData) is in exactly one place: an allocated block, a free
-// extent or a free-list node. Bytes from the file are checked before they are trusted: a count
-// outside 0..32, an extent or node outside [280, endData), extents out of order, a ring link that
-// does not lead back to where the walk began, or a short read make a walk stop; allocate then
-// answers -1 and deallocate does nothing, and neither writes anything. A node whose magic is
-// wrong but whose fields are sound is used, after the debug message "BAD MAGIC NUMBER".
+// extent or a free-list node. The one exception is a 4-byte sliver: a node that takes a 272-byte
+// extent whole (4 bytes could not stay free) still counts as 268 bytes, and its deletion frees
+// 268, so those 4 bytes are never reused.
+//
+// Bytes from the file are checked before they are trusted: a count outside 0..32, an extent or
+// node outside [280, endData), extents out of order, a ring link that does not lead back to
+// where the walk began, or a short read stop the walk that meets them; allocate then answers -1
+// and deallocate does nothing, and neither writes anything. The next walk starts from the root.
+// A node whose magic is wrong but whose fields are sound is used, after the debug message
+// "BAD MAGIC NUMBER". Walks read nodes through a write-through cache of their images (only the
+// manager writes nodes), so a long ring costs no reads.
 //
 // Conventions a caller gets wrong:
 // - allocate(n) gives a block of at least n payload bytes, not exactly n: sizes are rounded up
