@@ -64,6 +64,23 @@ ERQuaternion::ERQuaternion(const double m[3][3]) {
   }
 }
 
+ERQuaternion::ERQuaternion(const QuickAlgebra::ERMatrix<double>& m) : ERQuaternion() {
+  if (m.rows() != 3 || m.cols() != 3) {
+    QORV_ASSERT(!"a rotation matrix is 3 x 3");
+    return;
+  }
+  double a[3][3];
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) a[i][j] = m(i, j);
+  *this = ERQuaternion(a);
+}
+
+QuickAlgebra::ERMatrix<double> ERQuaternion::GetMatrix() const {
+  double a[3][3];
+  GetMatrix(a);
+  return QuickAlgebra::ERMatrix<double>(3, 3, &a[0][0]);
+}
+
 void ERQuaternion::GetMatrix(double m[3][3]) const {
   const double w = v_[0], x = v_[1], y = v_[2], z = v_[3];
   m[0][0] = 1.0 - 2.0 * (y * y + z * z);

@@ -22,6 +22,7 @@
 
 #include "platform/api.h"
 #include "qorv/foundation/points.h"
+#include "qorv/support/quick_algebra.h"
 
 class QORV_API ERQuaternion {
  public:
@@ -35,6 +36,8 @@ class QORV_API ERQuaternion {
   explicit ERQuaternion(const ERVector3D& v);
   // From a rotation matrix, m[row][column].
   explicit ERQuaternion(const double m[3][3]);
+  // From a 3x3 rotation matrix; another shape is a bug (asserted) and gives the identity.
+  explicit ERQuaternion(const QuickAlgebra::ERMatrix<double>& m);
 
   double w() const { return v_[0]; }
   double x() const { return v_[1]; }
@@ -50,6 +53,8 @@ class QORV_API ERQuaternion {
 
   // The rotation matrix of a unit quaternion, m[row][column].
   void GetMatrix(double m[3][3]) const;
+  QuickAlgebra::ERMatrix<double> GetMatrix() const;
+  operator QuickAlgebra::ERMatrix<double>() const { return GetMatrix(); }
 
   double Dot(const ERQuaternion& q) const { return qorv::detail::coordDot(*this, q); }
   double Norm2() const { return Dot(*this); }

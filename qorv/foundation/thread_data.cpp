@@ -26,7 +26,10 @@ CCriticalSection& qorvThreadDataLock() {
 
 qorvThreadLocalData::qorvThreadLocalData() {
   try {
-    for (int k = 1; k <= kPools; ++k) pools_[k] = new ERMemPool(8 * k, kPoolFreeThreshold);
+    for (int k = 1; k <= kPools; ++k) {
+      pools_[k] = new ERMemPool(8 * k, kPoolFreeThreshold);
+      pools_[k]->setOwner(this);
+    }
   } catch (...) {
     for (ERMemPool* p : pools_) delete p;
     throw;

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "platform/debug.h"
+#include "qorv/foundation/assert.h"
 #include "qorv/foundation/thread_data.h"
 
 namespace {
@@ -233,6 +234,7 @@ void ERMemoryPool::release(void* p) {
   if (chunk == nullptr) {
     ::operator delete(element);
   } else if (ERMemPool* pool = chunk->pool_) {
+    QORV_ASSERT(pool->owner() == nullptr || pool->owner() == qorvThreadLocalData::peek());
     pool->release(element);
   } else {
     chunk->releaseOrphan();

@@ -128,6 +128,10 @@ class QORV_API ERMemPool {
   // Elements waiting on the pool's free list.
   std::size_t freeCount() const { return count_; }
   ERChunk* currentChunk() const { return current_; }
+  // The per-thread data a pool of the thread table belongs to (null for other pools); only
+  // assertion builds check it on release.
+  const void* owner() const { return owner_; }
+  void setOwner(const void* owner) { owner_ = owner; }
   // Chunks reachable from the current one (a walk; tests and diagnostics).
   std::size_t chunkCount() const;
 
@@ -142,6 +146,7 @@ class QORV_API ERMemPool {
   std::size_t threshold_;
   std::size_t count_ = 0;
   void* freeList_ = nullptr;
+  const void* owner_ = nullptr;
 };
 
 // The allocation operators. Classes that derive from ERMemoryPool take their objects from the

@@ -1,0 +1,381 @@
+// Intrusive, value and pointer lists, singly and doubly linked, against a std::list model on
+// seeded random edits; reference counts of smart-pointer lists; stored images and bad records.
+#include "qorv/support/lists.h"
+
+#include <gtest/gtest.h>
+
+#include <list>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "qorv/foundation/thread_data.h"
+#include "qorv/persistence/object_database.h"
+#include "tests/persistence/test_files.h"
+
+using qorv_test::Bytes;
+using qorv_test::readBytes;
+using qorv_test::TempFile;
+using qorv_test::writeBytes;
+
+// A stored object to put in lists.
+class TListItem : public ERObject {
+ public:
+  QORV_DECLARE_CLASS(TListItem, ERObject);
+  TListItem() { ++alive; }
+  explicit TListItem(int v) : value(v) { ++alive; }
+  TListItem(const TListItem& o) : ERObject(o), value(o.value) { ++alive; }
+  ~TListItem() override { --alive; }
+  ERObject* getCopy() const override { return new TListItem(*this); }
+  void printOn(std::ostream& out) const override { out << value; }
+  bool operator==(const TListItem& o) const { return value == o.value; }
+  int value = 0;
+  static int alive;
+};
+int TListItem::alive = 0;
+QORV_DEFINE_CLASS(TListItem);
+
+// Another class, to be refused by lists of TListItem.
+class TOtherItem : public ERObject {
+ public:
+  QORV_DECLARE_CLASS(TOtherItem, ERObject);
+  ERObject* getCopy() const override { return new TOtherItem(*this); }
+  void printOn(std::ostream&) const override {}
+};
+QORV_DEFINE_CLASS(TOtherItem);
+
+namespace {
+
+constexpr UINT kCreate = CFile::modeCreate | CFile::modeReadWrite | CFile::typeBinary;
+constexpr UINT kRead = CFile::modeRead | CFile::typeBinary;
+constexpr unsigned kSeed = 777u;
+
+// Identifiers and class names only: objects re-created from the name, default-constructed.
+class MemoryDataBase : public ERObjectDataBase {
+ public:
+  long Store(ERObject& o) override {
+    const long id = (o.getObjectID() == -1 || o.Database() != this) ? ++lastId : o.getObjectID();
+    attach(o, id, this);
+    records[id] = o.className();
+    return id;
+  }
+  t_SmartPtr<ERObject> RetrieveAndCreate(long id) override {
+    auto it = records.find(id);
+    if (it == records.end()) return {};
+    t_SmartPtr<ERObject> o(ERClassRegistration::findCreator(it->second.c_str())());
+    attach(*o, id, this);
+    return o;
+  }
+  std::map<long, std::string> records;
+  long lastId = 0;
+};
+
+struct CurrentDataBase {
+  explicit CurrentDataBase(ERObjectDataBase* db) { ERObjectDataBase::setCurrent(db); }
+  ~CurrentDataBase() { ERObjectDataBase::setCurrent(nullptr); }
+};
+
+struct DItem : ERIsvDlink {
+  explicit DItem(int v) : v(v) {}
+  int v;
+};
+struct SItem : ERIsvSlink {
+  explicit SItem(int v) : v(v) {}
+  int v;
+};
+
+// Random edits applied to a list and to a std::list model; read back after each.
+template <class List, class Make, class Value>
+void randomEdits(List& list, Make make, Value value, unsigned seed) {
+  std::mt19937 g(seed);
+  SCOPED_TRACE(testing::Message() << "seed " << seed);
+  std::list<int> model;
+  for (int step = 0; step < 400; ++step) {
+    const int n = static_cast<int>(model.size());
+    const int op = std::uniform_int_distribution<int>(0, 7)(g);
+    const int v = step;
+    const int i = std::uniform_int_distribution<int>(0, n)(g);
+    switch (op) {
+      case 0:
+        list.append(make(v)), model.push_back(v);
+        break;
+      case 1:
+        list.prepend(make(v)), model.push_front(v);
+        break;
+      case 2:
+        ASSERT_EQ(list.insertAt(i, make(v)), 1);
+        model.insert(std::next(model.begin(), i), v);
+        break;
+      case 3:
+        if (n == 0) break;
+        ASSERT_EQ(value(list.removeFirst()), model.front());
+        model.pop_front();
+        break;
+      case 4:
+        if (n == 0) break;
+        ASSERT_EQ(value(list.removeLast()), model.back());
+        model.pop_back();
+        break;
+      case 5:
+        if (i == n) break;
+        ASSERT_EQ(value(list.removeAt(i)), *std::next(model.begin(), i));
+        model.erase(std::next(model.begin(), i));
+        break;
+      default:
+        if (i == n) break;
+        ASSERT_EQ(value(list.at(i)), *std::next(model.begin(), i));
+        break;
+    }
+    ASSERT_EQ(list.entries(), static_cast<int>(model.size()));
+    ASSERT_EQ(list.isEmpty() != 0, model.empty());
+    if (!model.empty()) {
+      ASSERT_EQ(value(list.first()), model.front());
+      ASSERT_EQ(value(list.last()), model.back());
+    }
+  }
+  std::vector<int> seen;
+  list.apply([&](const auto& x) { seen.push_back(value(x)); });
+  EXPECT_EQ(seen, std::vector<int>(model.begin(), model.end()));
+}
+
+}  // namespace
+
+template <class Item>
+class IntrusiveList : public ::testing::Test {};
+using Items = ::testing::Types<DItem, SItem>;
+TYPED_TEST_SUITE(IntrusiveList, Items);
+
+TYPED_TEST(IntrusiveList, RandomEditsMatchAModel) {
+  using List = std::conditional_t<std::is_same_v<TypeParam, DItem>, ERTIsvDlist<TypeParam>,
+                                  ERTIsvSlist<TypeParam>>;
+  std::vector<std::unique_ptr<TypeParam>> items;
+  List list;
+  randomEdits(
+      list,
+      [&](int v) {
+        items.push_back(std::make_unique<TypeParam>(v));
+        return items.back().get();
+      },
+      [](const TypeParam* p) { return p->v; }, kSeed);
+  list.clear();
+}
+
+TYPED_TEST(IntrusiveList, ReferencesAndEdges) {
+  using List = std::conditional_t<std::is_same_v<TypeParam, DItem>, ERTIsvDlist<TypeParam>,
+                                  ERTIsvSlist<TypeParam>>;
+  TypeParam a(1), b(2), c(3), stranger(4);
+  List list;
+  EXPECT_EQ(list.first(), nullptr);
+  EXPECT_EQ(list.last(), nullptr);
+  EXPECT_EQ(list.get(), nullptr);
+  EXPECT_EQ(list.removeLast(), nullptr);
+  EXPECT_EQ(list.at(0), nullptr);
+  list.append(&a), list.append(&b), list.append(&c);
+  EXPECT_EQ(list.at(3), nullptr);
+  EXPECT_EQ(list.at(-1), nullptr);
+  EXPECT_EQ(list.removeAt(3), nullptr);
+  EXPECT_TRUE(list.containsReference(&b));
+  EXPECT_FALSE(list.containsReference(&stranger));
+  EXPECT_EQ(list.occurrencesOfReference(&c), 1);
+  EXPECT_EQ(list.removeReference(&stranger), nullptr);
+  EXPECT_EQ(list.entries(), 3);
+  EXPECT_EQ(list.removeReference(&c), &c);  // the last one: the tail follows
+  EXPECT_EQ(list.last(), &b);
+  list.append(&c);
+  EXPECT_EQ(list.last(), &c);
+  EXPECT_EQ(list.get(), &a);
+
+  List moved(std::move(list));
+  EXPECT_TRUE(list.isEmpty());
+  EXPECT_EQ(moved.entries(), 2);
+  EXPECT_EQ(moved.first(), &b);
+  EXPECT_EQ(moved.last(), &c);
+  moved.append(&a);  // the moved links end at the new sentinels
+  EXPECT_EQ(moved.at(2), &a);
+  list = std::move(moved);
+  EXPECT_EQ(list.entries(), 3);
+  EXPECT_EQ(list.removeLast(), &a);
+  EXPECT_EQ(list.removeLast(), &c);
+  EXPECT_EQ(list.removeLast(), &b);
+  EXPECT_TRUE(list.isEmpty());
+}
+
+template <class List>
+class ValueList : public ::testing::Test {};
+using ValueLists = ::testing::Types<ERTValDlist<int>, ERTValSlist<int>>;
+TYPED_TEST_SUITE(ValueList, ValueLists);
+
+TYPED_TEST(ValueList, RandomEditsMatchAModel) {
+  TypeParam list;
+  randomEdits(
+      list, [](int v) { return v; }, [](int v) { return v; }, kSeed + 1);
+}
+
+TYPED_TEST(ValueList, CopiesAreDeepAndSearchesCompareValues) {
+  TypeParam list;
+  for (int v : {5, 3, 5, 7, 5}) list.append(v);
+  TypeParam copy = list;
+  copy.first() = 9;
+  EXPECT_EQ(list.first(), 5);
+  EXPECT_EQ(list.index(7), 3);
+  EXPECT_EQ(list.index(8), -1);
+  EXPECT_EQ(list.occurrencesOf(5), 3);
+  EXPECT_EQ(list.remove(5), 1);
+  EXPECT_EQ(list.removeAll(5), 2);
+  EXPECT_EQ(list.entries(), 2);
+  EXPECT_TRUE(list.contains(3));
+  EXPECT_FALSE(list.contains(5));
+  EXPECT_EQ(list.remove(42), 0);
+  EXPECT_EQ(copy.entries(), 5);
+  EXPECT_FALSE(copy == list);
+  copy = list;
+  EXPECT_TRUE(copy == list);
+  EXPECT_EQ(list.get(), 3);
+  EXPECT_EQ(list.get(), 7);
+  EXPECT_EQ(list.get(), 0);  // empty: a default value
+}
+
+TEST(ValueListOfSmartPointers, OneReferencePerNode) {
+  const int before = TListItem::alive;
+  {
+    t_SmartPtr<TListItem> a(new TListItem(1));
+    ERTValDlist<t_SmartPtr<TListItem>> list;
+    list.append(a);
+    list.append(a);
+    list.append(t_SmartPtr<TListItem>(new TListItem(2)));
+    EXPECT_EQ(a->references(), 3u);
+    ERTValSlist<t_SmartPtr<TListItem>> copy;
+    for (const auto& p : list) copy.append(p);
+    EXPECT_EQ(a->references(), 5u);
+    list.removeFirst();
+    EXPECT_EQ(a->references(), 4u);
+    EXPECT_EQ(TListItem::alive, before + 2);
+  }
+  EXPECT_EQ(TListItem::alive, before);
+}
+
+TEST(PointerList, ValueSearchesIdentityRemovalAndDestruction) {
+  const int before = TListItem::alive;
+  ERTPtrDlist<TListItem> list;
+  auto* a = new TListItem(1);
+  auto* b = new TListItem(2);
+  auto* twin = new TListItem(2);
+  list.append(a), list.append(b), list.append(twin), list.append(nullptr);
+  const TListItem probe(2);
+  EXPECT_EQ(list.find(&probe), b);  // by value: the first equal pointee
+  EXPECT_EQ(list.index(&probe), 1);
+  EXPECT_EQ(list.occurrencesOf(&probe), 2);
+  EXPECT_TRUE(list.containsReference(twin));
+  EXPECT_FALSE(list.containsReference(&probe));
+  EXPECT_EQ(list.removeReference(twin), twin);  // by identity
+  EXPECT_EQ(list.removeReference(twin), nullptr);
+  EXPECT_EQ(list.remove(&probe), b);
+  EXPECT_EQ(list.entries(), 2);
+  delete b;
+  delete twin;
+  EXPECT_EQ(list.first(), a);
+  EXPECT_EQ(list.last(), nullptr);  // a null element
+  list.clearAndDestroy();
+  EXPECT_TRUE(list.isEmpty());
+  EXPECT_EQ(list.first(), nullptr);
+  EXPECT_EQ(TListItem::alive, before + 1);  // the probe
+}
+
+TEST(ListPersistence, StoredImageAndRoundTrip) {
+  MemoryDataBase db;
+  CurrentDataBase current(&db);
+  TempFile t("list");
+  ERTValDlist<t_SmartPtr<TListItem>> list;
+  list.append(t_SmartPtr<TListItem>(new TListItem(1)));
+  list.append(nullptr);
+  list.append(t_SmartPtr<TListItem>(new TListItem(2)));
+  {
+    ERFile f(t.c_str(), kCreate);
+    list.saveGuts(f);
+    EXPECT_EQ(f.GetLength(), list.binaryStoreSize());
+  }
+  const Bytes expected = {3, 0, 0, 0,               // entries
+                          0, 0, 0, 0, 1, 0, 0, 0,   // present, identifier 1
+                          1, 0, 0, 0,               // null
+                          0, 0, 0, 0, 2, 0, 0, 0};  // present, identifier 2
+  EXPECT_EQ(readBytes(t.path), expected);
+  EXPECT_EQ(list.first()->getObjectID(), 1);
+
+  ERTValSlist<t_SmartPtr<TListItem>> back;
+  back.append(t_SmartPtr<TListItem>(new TListItem(9)));  // emptied first
+  {
+    ERFile f(t.c_str(), kRead);
+    ASSERT_EQ(back.restoreGuts(f), 1);
+  }
+  ASSERT_EQ(back.entries(), 3);
+  EXPECT_EQ(back.first()->getObjectID(), 1);
+  EXPECT_TRUE(back.at(1).isNull());
+  EXPECT_EQ(back.last()->getObjectID(), 2);
+
+  // The pointer list writes the same image and restores objects it then owns, uncounted.
+  ERTPtrDlist<TListItem> pointers;
+  pointers.append(list.first().get());
+  pointers.append(nullptr);
+  pointers.append(list.last().get());
+  {
+    ERFile f(t.c_str(), kCreate);
+    pointers.saveGuts(f);
+    EXPECT_EQ(f.GetLength(), pointers.binaryStoreSize());
+  }
+  EXPECT_EQ(readBytes(t.path), expected);
+  ERTPtrSlist<TListItem> owned;
+  {
+    ERFile f(t.c_str(), kRead);
+    ASSERT_EQ(owned.restoreGuts(f), 1);
+  }
+  ASSERT_EQ(owned.entries(), 3);
+  EXPECT_EQ(owned.first()->getObjectID(), 1);
+  EXPECT_EQ(owned.first()->references(), 0u);
+  EXPECT_EQ(owned.at(1), nullptr);
+  owned.clearAndDestroy();
+}
+
+TEST(ListPersistence, BadRecordsAreRefused) {
+  MemoryDataBase db;
+  CurrentDataBase current(&db);
+  db.records[1] = "TListItem";
+  db.records[2] = "TOtherItem";
+  TempFile t("list_bad");
+  auto restore = [&](const Bytes& image, int& entries) {
+    writeBytes(t.path, image);
+    ERFile f(t.c_str(), kRead);
+    ERTValDlist<t_SmartPtr<TListItem>> list;
+    const int ok = list.restoreGuts(f);
+    entries = list.entries();
+    return ok;
+  };
+  int n = 0;
+  EXPECT_EQ(restore({}, n), 0);
+  EXPECT_EQ(restore({0xFF, 0xFF, 0xFF, 0xFF}, n), 0);              // negative count
+  EXPECT_EQ(restore({0xFF, 0xFF, 0xFF, 0x7F, 1, 0, 0, 0}, n), 0);  // more than the file holds
+  EXPECT_EQ(n, 0);
+  EXPECT_EQ(restore({2, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0}, n), 0);  // identifier cut short
+  EXPECT_EQ(restore({0, 0, 0, 0}, n), 1);
+  EXPECT_EQ(n, 0);
+  // Another class, or an identifier the database does not know: a null element.
+  EXPECT_EQ(
+      restore({3, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 9, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0},
+              n),
+      1);
+  EXPECT_EQ(n, 3);
+}
+
+TEST(ListNodes, ComeFromTheThreadsPools) {
+  ERMemPool* pool =
+      qorvThreadLocalData::get()->pool(ERMemoryPool::sizeClass(sizeof(ERTValDlink<double>)));
+  pool->collateFreeSpace();
+  ERTValDlist<double> list;
+  list.append(1.0);
+  ASSERT_NE(pool->currentChunk(), nullptr);
+  const std::size_t inUse = pool->currentChunk()->inUse();
+  list.append(2.0);
+  EXPECT_EQ(pool->currentChunk()->inUse(), inUse + 1);
+  list.removeFirst();
+  EXPECT_EQ(pool->freeCount(), 1u);  // waits on the pool's free list (threshold 1024)
+}
