@@ -3,6 +3,8 @@
 # with find_package(qorv) against a fresh install.
 #   scripts/test.sh              the normal build (build/)
 #   scripts/test.sh --sanitize   the same suites with AddressSanitizer and UBSan (build-asan/)
+#   scripts/test.sh --thread     the support suite (containers, pools, threads) under
+#                                ThreadSanitizer (build-tsan/)
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$root/scripts/setup.sh"
@@ -16,6 +18,16 @@ if [[ "${1:-}" == "--sanitize" ]]; then
   export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
   export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
   ctest --test-dir "$build" --output-on-failure -j"$jobs"
+  exit 0
+fi
+
+if [[ "${1:-}" == "--thread" ]]; then
+  build="$root/build-tsan"
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DQORV_SANITIZE=thread -DQORV_BUILD_BENCH=OFF -DQORV_BUILD_TOOLS=OFF >/dev/null
+  cmake --build "$build" -j"$jobs" --target support_tests
+  export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
+  ctest --test-dir "$build" --output-on-failure -R support
   exit 0
 fi
 

@@ -12,12 +12,17 @@ CThreadLocalObject& slot() {
   return s;
 }
 
-// A plain per-thread copy of the slot's pointer: trivially destroyed, so it stays readable
-// while the thread's other per-thread objects are torn down, and reads null once ours is gone.
-constinit thread_local qorvThreadLocalData* t_data = nullptr;
 constinit thread_local bool t_destroyed = false;
 
 }  // namespace
+
+// A plain per-thread copy of the slot's pointer: trivially destroyed, so it stays readable
+// while the thread's other per-thread objects are torn down, and reads null once ours is gone.
+namespace qorv::detail {
+constinit thread_local qorvThreadLocalData* tlsData = nullptr;
+}  // namespace qorv::detail
+
+using qorv::detail::tlsData;
 
 CCriticalSection& qorvThreadDataLock() {
   static CCriticalSection lock;
@@ -38,8 +43,8 @@ qorvThreadLocalData::qorvThreadLocalData() {
 
 qorvThreadLocalData::~qorvThreadLocalData() {
   // From here on, storage released on this thread goes to the heap.
-  if (t_data == this) {
-    t_data = nullptr;
+  if (tlsData == this) {
+    tlsData = nullptr;
     t_destroyed = true;
   }
   delete identity_;
@@ -65,21 +70,18 @@ CNoTrackObject* qorvThreadLocalData::create() {
 }
 
 qorvThreadLocalData* qorvThreadLocalData::get() {
-  if (t_data != nullptr) return t_data;
-  if (t_destroyed) AfxThrowInvalidArgException();
-  auto* data = static_cast<qorvThreadLocalData*>(slot().GetData(&qorvThreadLocalData::create));
+  qorvThreadLocalData* data = current();
   if (data == nullptr) AfxThrowInvalidArgException();
-  t_data = data;
   return data;
 }
 
-qorvThreadLocalData* qorvThreadLocalData::peek() { return t_data; }
+qorvThreadLocalData* qorvThreadLocalData::peek() { return tlsData; }
 
-qorvThreadLocalData* qorvThreadLocalData::current() {
-  if (t_data != nullptr) return t_data;
+qorvThreadLocalData* qorvThreadLocalData::make() {
+  if (tlsData != nullptr) return tlsData;
   if (t_destroyed) return nullptr;
   auto* data = static_cast<qorvThreadLocalData*>(slot().GetData(&qorvThreadLocalData::create));
-  t_data = data;
+  tlsData = data;
   return data;
 }
 

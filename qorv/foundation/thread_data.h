@@ -35,6 +35,19 @@ class ERMatrix;
 #define QORV_INTERNAL __attribute__((visibility("hidden")))
 #endif
 
+class qorvThreadLocalData;
+
+namespace qorv::detail {
+// This thread's data once made; null before, and again once it is destroyed. Library-internal.
+// Initial-exec: every vector allocation and release reads it, and this makes the read one load.
+#if defined(_WIN32)
+extern thread_local qorvThreadLocalData* tlsData;
+#else
+extern constinit thread_local qorvThreadLocalData* tlsData
+    __attribute__((visibility("hidden"), tls_model("initial-exec")));
+#endif
+}  // namespace qorv::detail
+
 class QORV_API qorvThreadLocalData : public CNoTrackObject {
  public:
   static constexpr std::size_t kCacheByteLimit = ERVecRepCache::kByteLimit;
@@ -54,7 +67,10 @@ class QORV_API qorvThreadLocalData : public CNoTrackObject {
   static qorvThreadLocalData* peek();
   // get() without the exception: null when the data cannot be had (the callers fall back to
   // the heap). Library-internal.
-  static qorvThreadLocalData* current() QORV_INTERNAL;
+  static qorvThreadLocalData* current() {
+    qorvThreadLocalData* d = qorv::detail::tlsData;
+    return d != nullptr ? d : make();
+  }
 
   // The creation function handed to the per-thread slot: null when the heap is exhausted.
   static CNoTrackObject* create();
@@ -69,6 +85,9 @@ class QORV_API qorvThreadLocalData : public CNoTrackObject {
   ERMemPool* pool(int k) { return pools_[k]; }
 
  private:
+  // This thread's data, made on first use; null once destroyed or when it cannot be made.
+  static qorvThreadLocalData* make() QORV_INTERNAL;
+
   ERVecRepCache cache_;
   ERVecRep* scratch_ = nullptr;
   std::size_t scratchCapacity_ = 0;

@@ -91,7 +91,10 @@ class ERSimpleVec {
 
   ERSimpleVec() noexcept : data_(emptyData()) {}
   // n default elements (zeros for numbers and points); a negative n is 0.
-  explicit ERSimpleVec(int n) : data_(emptyData()) { resize(n); }
+  explicit ERSimpleVec(int n)
+      : data_(n > 0 ? at(ERVecRep::getRep(detail::count(n) * sizeof(T))) : emptyData()) {
+    if (n > 0) detail::constructDefaults(data_, detail::count(n));
+  }
   ERSimpleVec(int n, const T& value)
       : data_(n > 0 ? at(ERVecRep::getRep(detail::count(n), sizeof(T), &value)) : emptyData()) {}
   ERSimpleVec(const T* values, int n)

@@ -33,6 +33,130 @@ inline bool fits(std::size_t at, std::size_t stride, std::size_t count, std::siz
 
 }  // namespace
 
+// What the hot paths need, inlined into this file's callers: capacity arithmetic, the cache's
+// take and put, block allocation and release. The exported members forward here.
+struct ERVecRepInternals {
+  static std::size_t capacityFor(std::size_t bytes) {
+    const std::size_t initial = g_initial.load(std::memory_order_relaxed);
+    if (bytes <= initial) return initial;
+    if (bytes > kMaxBytes) throw std::bad_alloc();
+    const std::size_t inc = g_increment.load(std::memory_order_relaxed);
+    const std::size_t span = bytes - 1 + inc - initial;
+    // The default increment is a power of two: a mask, not a division.
+    return initial + ((inc & (inc - 1)) == 0 ? span & ~(inc - 1) : span / inc * inc);
+  }
+
+  // The links of a cached block live in its header: length_ chains the blocks of one capacity,
+  // data_ chains the capacity classes of one bucket (through each class's top block).
+  static ERVecRep* same(const ERVecRep* b) {
+    return reinterpret_cast<ERVecRep*>(static_cast<std::uintptr_t>(b->length_));
+  }
+  static void setSame(ERVecRep* b, ERVecRep* n) {
+    b->length_ = reinterpret_cast<std::uintptr_t>(n);
+  }
+  static ERVecRep* nextClass(const ERVecRep* b) { return reinterpret_cast<ERVecRep*>(b->data_); }
+  static void setNextClass(ERVecRep* b, ERVecRep* n) { b->data_ = reinterpret_cast<char*>(n); }
+
+  static ERVecRep* take(ERVecRepCache& c, std::size_t capacity) {
+    void** slot = c.table_.data() + c.bucketOf(capacity);
+    ERVecRep* previous = nullptr;
+    for (ERVecRep* head = static_cast<ERVecRep*>(*slot); head != nullptr;
+         previous = head, head = nextClass(head)) {
+      if (head->capacity_ != capacity) continue;
+      ERVecRep* after = nextClass(head);
+      if (ERVecRep* below = same(head)) {
+        setNextClass(below, after);
+        after = below;
+      } else {
+        --c.classes_;
+      }
+      if (previous != nullptr)
+        setNextClass(previous, after);
+      else
+        *slot = after;
+      c.bytes_ -= capacity;
+      --c.blocks_;
+      return head;
+    }
+    return nullptr;
+  }
+
+  static void put(ERVecRepCache& c, ERVecRep* block) {
+    if (c.bytes_ > c.byteLimit_ || c.blocks_ > c.blockLimit_) c.empty();
+    const std::size_t capacity = block->capacity_;
+    void** slot = c.table_.data() + c.bucketOf(capacity);
+    ERVecRep* previous = nullptr;
+    ERVecRep* head = static_cast<ERVecRep*>(*slot);
+    while (head != nullptr && head->capacity_ != capacity) {
+      previous = head;
+      head = nextClass(head);
+    }
+    if (head != nullptr) {
+      setSame(block, head);
+      setNextClass(block, nextClass(head));
+      if (previous != nullptr)
+        setNextClass(previous, block);
+      else
+        *slot = block;
+    } else {
+      setSame(block, nullptr);
+      setNextClass(block, static_cast<ERVecRep*>(*slot));
+      *slot = block;
+      if (++c.classes_ > 2 * static_cast<std::size_t>(c.table_.length())) c.grow();
+    }
+    c.bytes_ += capacity;
+    ++c.blocks_;
+  }
+
+  // The data starts on a cache line (the 32-byte header ends one): stores of a whole vector
+  // never straddle two lines.
+  static constexpr std::size_t kLine = 64;
+  static void* heapBlock(std::size_t capacity) {
+    char* raw = static_cast<char*>(::operator new (capacity + kLine, std::align_val_t{kLine}));
+    return raw + (kLine - sizeof(ERVecRep));
+  }
+  static void freeHeapBlock(ERVecRep* rep) {
+    ::operator delete (reinterpret_cast<char*>(rep) - (kLine - sizeof(ERVecRep)),
+                       std::align_val_t{kLine});
+  }
+
+  // A fresh block of exactly `capacity` bytes, length `bytes`, one holder.
+  static ERVecRep* allocate(std::size_t capacity, std::size_t bytes) {
+    void* memory = nullptr;
+    if (capacity <= ERVecRep::kMaxCached) {
+      if (qorvThreadLocalData* d = qorvThreadLocalData::current())
+        memory = take(d->vecCache(), capacity);
+    }
+    if (memory == nullptr) memory = heapBlock(capacity);
+    auto* rep = new (memory) ERVecRep();
+    rep->refs_.store(0, std::memory_order_relaxed);
+    rep->capacity_ = capacity;
+    rep->length_ = bytes;
+    rep->data_ = rep->data();
+    return rep;
+  }
+
+  static void recycle(ERVecRep* rep) {
+    if (rep->capacity_ <= ERVecRep::kMaxCached) {
+      if (qorvThreadLocalData* d = qorvThreadLocalData::current()) {
+        put(d->vecCache(), rep);
+        return;
+      }
+    }
+    freeHeapBlock(rep);
+  }
+
+  // ERVecRep::free() for this file's own calls.
+  static void unref(ERVecRep* rep) {
+    if (rep == &ERVecRep::nullref) return;
+    if (rep->refs_.load(std::memory_order_acquire) == 0 ||
+        rep->refs_.fetch_sub(1, std::memory_order_acq_rel) == 0)
+      recycle(rep);
+  }
+};
+
+using I = ERVecRepInternals;
+
 constinit ERVecRep ERVecRep::nullref;
 
 std::size_t ERVecRep::initialCapacity(std::size_t bytes) { return g_initial.exchange(bytes); }
@@ -43,42 +167,12 @@ std::size_t ERVecRep::maxWaste(std::size_t bytes) { return g_waste.exchange(byte
 std::size_t ERVecRep::getInitialCapacity() { return g_initial.load(std::memory_order_relaxed); }
 std::size_t ERVecRep::getResizeIncrement() { return g_increment.load(std::memory_order_relaxed); }
 std::size_t ERVecRep::getMaxWaste() { return g_waste.load(std::memory_order_relaxed); }
+std::size_t ERVecRep::adjustCapacity(std::size_t bytes) { return I::capacityFor(bytes); }
 
-std::size_t ERVecRep::adjustCapacity(std::size_t bytes) {
-  const std::size_t initial = g_initial.load(std::memory_order_relaxed);
-  if (bytes <= initial) return initial;
-  const std::size_t inc = g_increment.load(std::memory_order_relaxed);
-  if (bytes > kMaxBytes) throw std::bad_alloc();
-  return initial + (bytes - 1 + inc - initial) / inc * inc;
-}
-
-ERVecRep* ERVecRep::allocate(std::size_t capacity, std::size_t bytes) {
-  void* memory = nullptr;
-  if (capacity <= kMaxCached) {
-    if (qorvThreadLocalData* d = qorvThreadLocalData::current())
-      memory = d->vecCache().take(capacity);
-  }
-  if (memory == nullptr) memory = ::operator new(sizeof(ERVecRep) + capacity);
-  auto* rep = new (memory) ERVecRep();
-  rep->refs_.store(0, std::memory_order_relaxed);
-  rep->capacity_ = capacity;
-  rep->length_ = bytes;
-  rep->data_ = rep->data();
-  return rep;
-}
-
-void ERVecRep::release() {
-  if (capacity_ <= kMaxCached) {
-    if (qorvThreadLocalData* d = qorvThreadLocalData::current()) {
-      d->vecCache().put(this);
-      return;
-    }
-  }
-  ::operator delete(static_cast<void*>(this));
-}
+void ERVecRep::release() { I::recycle(this); }
 
 ERVecRep* ERVecRep::getRep(std::size_t bytes, int noZero) {
-  ERVecRep* rep = allocate(adjustCapacity(bytes), bytes);
+  ERVecRep* rep = I::allocate(I::capacityFor(bytes), bytes);
   if (!noZero) std::memset(rep->data(), 0, bytes);
   return rep;
 }
@@ -106,7 +200,7 @@ ERVecRep* ERVecRep::getRep(ERFile& file) {
     if (position > end || static_cast<std::uint64_t>(n) > end - position) return nullptr;
     rep = getRep(static_cast<std::size_t>(n), 1);
     if (n > 0 && !file.Read(rep->data(), static_cast<unsigned>(n))) {
-      rep->free();
+      I::unref(rep);
       return nullptr;
     }
     return rep;
@@ -114,7 +208,7 @@ ERVecRep* ERVecRep::getRep(ERFile& file) {
     e->Delete();
   } catch (const std::bad_alloc&) {
   }
-  if (rep != nullptr) rep->free();
+  if (rep != nullptr) I::unref(rep);
   return nullptr;
 }
 
@@ -129,18 +223,18 @@ ERVecRep* ERVecRep::clone(const ERVecRep* rep, std::size_t bytes) {
 ERVecRep* ERVecRep::own(ERVecRep* rep) {
   if (!rep->isShared() || rep == &nullref) return rep;
   ERVecRep* copy = clone(rep, rep->length());
-  rep->free();
+  I::unref(rep);
   return copy;
 }
 
 ERVecRep* ERVecRep::resize(ERVecRep* rep, std::size_t bytes, bool amortised) {
   if (bytes == 0) {
-    rep->free();
+    I::unref(rep);
     return &nullref;
   }
   const std::size_t old = rep->length();
   auto wasteOk = [&] {
-    const std::size_t fit = adjustCapacity(bytes);
+    const std::size_t fit = I::capacityFor(bytes);
     return rep->capacity_ <= fit || rep->capacity_ - fit <= getMaxWaste();
   };
   if (!rep->isShared() && bytes <= rep->capacity_ && (bytes >= old || wasteOk())) {
@@ -150,20 +244,20 @@ ERVecRep* ERVecRep::resize(ERVecRep* rep, std::size_t bytes, bool amortised) {
   }
   std::size_t want = bytes;
   if (amortised && rep != &nullref) want = std::max(bytes, rep->capacity() + rep->capacity() / 2);
-  ERVecRep* fresh = allocate(adjustCapacity(want), bytes);
+  ERVecRep* fresh = I::allocate(I::capacityFor(want), bytes);
   const std::size_t kept = std::min(bytes, old);
   if (kept != 0) std::memcpy(fresh->data(), rep->data(), kept);
   if (bytes > kept) std::memset(fresh->data() + kept, 0, bytes - kept);
-  rep->free();
+  I::unref(rep);
   return fresh;
 }
 
 ERVecRep* ERVecRep::reserve(ERVecRep* rep, std::size_t bytes) {
   if (rep->capacity_ >= bytes && !rep->isShared()) return rep;
   const std::size_t length = rep->length();
-  ERVecRep* fresh = allocate(adjustCapacity(std::max(bytes, length)), length);
+  ERVecRep* fresh = I::allocate(I::capacityFor(std::max(bytes, length)), length);
   if (length != 0) std::memcpy(fresh->data(), rep->data(), length);
-  rep->free();
+  I::unref(rep);
   return fresh;
 }
 
@@ -200,7 +294,8 @@ ERVecRep* ERVecRep::polyInsert(std::size_t at, std::size_t stride, std::size_t c
     length_ = grown;
     return this;
   }
-  ERVecRep* fresh = allocate(adjustCapacity(std::max(grown, capacity() + capacity() / 2)), grown);
+  ERVecRep* fresh =
+      I::allocate(I::capacityFor(std::max(grown, capacity() + capacity() / 2)), grown);
   const char* s = data();
   char* d = fresh->data();
   std::memcpy(d, s, position(0));
@@ -209,7 +304,7 @@ ERVecRep* ERVecRep::polyInsert(std::size_t at, std::size_t stride, std::size_t c
     std::memset(d + from + k * bytes, 0, bytes);
     std::memcpy(d + from + (k + 1) * bytes, s + from, position(k + 1) - from);
   }
-  free();
+  I::unref(this);
   return fresh;
 }
 
@@ -248,96 +343,23 @@ void ERVecRep::saveGuts(ERFile& file) const {
 }
 
 // -------------------------------------------------------------------------------------------
-namespace {
-
-inline ERVecRep* asRep(void* p) { return static_cast<ERVecRep*>(p); }
-
-}  // namespace
-
-// The links of a cached block live in its header: length_ chains the blocks of one capacity,
-// data_ chains the capacity classes of one bucket (through each class's top block).
-struct ERVecRepLinks {
-  static ERVecRep* same(const ERVecRep* b) {
-    return reinterpret_cast<ERVecRep*>(static_cast<std::uintptr_t>(b->length_));
-  }
-  static void setSame(ERVecRep* b, ERVecRep* n) {
-    b->length_ = reinterpret_cast<std::uintptr_t>(n);
-  }
-  static ERVecRep* nextClass(const ERVecRep* b) { return reinterpret_cast<ERVecRep*>(b->data_); }
-  static void setNextClass(ERVecRep* b, ERVecRep* n) { b->data_ = reinterpret_cast<char*>(n); }
-};
-
 ERVecRepCache::ERVecRepCache() : table_(kInitialBuckets, nullptr) {}
 
-std::size_t ERVecRepCache::bucketOf(std::size_t capacity) const {
-  // Fibonacci hashing, then a multiply-shift into the bucket range: no division.
-  const std::uint32_t h = static_cast<std::uint32_t>(capacity >> 3) * 0x9E3779B1u;
-  return static_cast<std::size_t>((static_cast<std::uint64_t>(h) * table_.length()) >> 32);
-}
-
-ERVecRep* ERVecRepCache::take(std::size_t capacity) {
-  using L = ERVecRepLinks;
-  void** slot = table_.data() + bucketOf(capacity);
-  ERVecRep* previous = nullptr;
-  for (ERVecRep* head = asRep(*slot); head != nullptr; previous = head, head = L::nextClass(head)) {
-    if (head->capacity_ != capacity) continue;
-    ERVecRep* after = L::nextClass(head);
-    if (ERVecRep* below = L::same(head)) {
-      L::setNextClass(below, after);
-      after = below;
-    } else {
-      --classes_;
-    }
-    if (previous != nullptr)
-      L::setNextClass(previous, after);
-    else
-      *slot = after;
-    bytes_ -= capacity;
-    --blocks_;
-    return head;
-  }
-  return nullptr;
-}
+ERVecRep* ERVecRepCache::take(std::size_t capacity) { return I::take(*this, capacity); }
 
 void ERVecRepCache::put(ERVecRep* block) {
-  using L = ERVecRepLinks;
   QORV_ASSERT(block->capacity_ <= ERVecRep::kMaxCached);
-  if (bytes_ > byteLimit_ || blocks_ > blockLimit_) empty();
-  const std::size_t capacity = block->capacity_;
-  void** slot = table_.data() + bucketOf(capacity);
-  ERVecRep* previous = nullptr;
-  ERVecRep* head = asRep(*slot);
-  while (head != nullptr && head->capacity_ != capacity) {
-    previous = head;
-    head = L::nextClass(head);
-  }
-  if (head != nullptr) {
-    L::setSame(block, head);
-    L::setNextClass(block, L::nextClass(head));
-    if (previous != nullptr)
-      L::setNextClass(previous, block);
-    else
-      *slot = block;
-  } else {
-    L::setSame(block, nullptr);
-    L::setNextClass(block, asRep(*slot));
-    *slot = block;
-    ++classes_;
-  }
-  bytes_ += capacity;
-  ++blocks_;
-  if (classes_ > 2 * static_cast<std::size_t>(table_.length())) grow();
+  I::put(*this, block);
 }
 
 void ERVecRepCache::empty() {
-  using L = ERVecRepLinks;
   void** slots = table_.data();
   for (int b = 0; b < table_.length(); ++b) {
-    for (ERVecRep* head = asRep(slots[b]); head != nullptr;) {
-      ERVecRep* nextClass = L::nextClass(head);
+    for (ERVecRep* head = static_cast<ERVecRep*>(slots[b]); head != nullptr;) {
+      ERVecRep* nextClass = I::nextClass(head);
       for (ERVecRep* block = head; block != nullptr;) {
-        ERVecRep* below = L::same(block);
-        ::operator delete(static_cast<void*>(block));
+        ERVecRep* below = I::same(block);
+        I::freeHeapBlock(block);
         block = below;
       }
       head = nextClass;
@@ -348,14 +370,13 @@ void ERVecRepCache::empty() {
 }
 
 void ERVecRepCache::grow() {
-  using L = ERVecRepLinks;
   ERPtrVector old(std::move(table_));
   table_ = ERPtrVector(old.length() * 2, nullptr);
   for (int b = 0; b < old.length(); ++b) {
-    for (ERVecRep* head = asRep(old.data()[b]); head != nullptr;) {
-      ERVecRep* next = L::nextClass(head);
+    for (ERVecRep* head = static_cast<ERVecRep*>(old.data()[b]); head != nullptr;) {
+      ERVecRep* next = I::nextClass(head);
       void** slot = table_.data() + bucketOf(head->capacity_);
-      L::setNextClass(head, asRep(*slot));
+      I::setNextClass(head, static_cast<ERVecRep*>(*slot));
       *slot = head;
       head = next;
     }

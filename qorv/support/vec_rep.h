@@ -128,10 +128,8 @@ class QORV_API ERVecRep {
 
  private:
   friend class ERVecRepCache;
-  friend struct ERVecRepLinks;
+  friend struct ERVecRepInternals;
   constexpr ERVecRep() : refs_(0x7FFFFFFFu), pad_(0), capacity_(0), length_(0), data_(nullptr) {}
-  // A fresh block of exactly `capacity` bytes, length `bytes`, one holder.
-  static ERVecRep* allocate(std::size_t capacity, std::size_t bytes);
   // Gives the memory back (cache or heap).
   void release();
 
@@ -173,12 +171,20 @@ class QORV_API ERVecRepCache {
   int buckets() const { return table_.length(); }
 
  private:
-  std::size_t bucketOf(std::size_t capacity) const;
+  friend struct ERVecRepInternals;
+  // Fibonacci hashing, then a multiply-shift into the bucket range: no division.
+  std::size_t bucketOf(std::size_t capacity) const {
+    const std::uint32_t h = static_cast<std::uint32_t>(capacity >> 3) * 0x9E3779B1u;
+    return static_cast<std::size_t>(
+        (static_cast<std::uint64_t>(h) * static_cast<std::uint32_t>(table_.length())) >> 32);
+  }
   void grow();
 
+  // Each count beside its limit: two adjacent counts get updated as one vector in one path and
+  // as two words in the other, and the wide load then waits for both narrow stores.
   std::size_t byteLimit_ = kByteLimit;
-  std::size_t blockLimit_ = kBlockLimit;
   std::size_t bytes_ = 0;
+  std::size_t blockLimit_ = kBlockLimit;
   std::size_t blocks_ = 0;
   ERPtrVector table_;
   std::size_t classes_ = 0;
