@@ -16,6 +16,12 @@ inline void*& link(void* element) { return *static_cast<void**>(element); }
 
 constexpr std::size_t kSlotArea = ERChunk::kSize - ERChunk::kHeader;
 
+// A slot: the chunk pointer and the element, rounded up to whole words so that every chunk
+// pointer stays aligned (the pools of the thread table need no rounding).
+inline std::size_t slotSize(std::size_t elementSize) {
+  return (elementSize + 8 + 7) & ~std::size_t{7};
+}
+
 }  // namespace
 
 int qorvDebugLevel() { return g_debugLevel.load(std::memory_order_relaxed); }
@@ -26,7 +32,7 @@ static_assert(sizeof(ERChunk) == ERChunk::kHeader, "the chunk header is 64 bytes
 
 ERChunk::ERChunk(ERMemPool* pool, std::size_t elementSize)
     : elementSize_(elementSize),
-      capacity_(kSlotArea / (elementSize + 8)),
+      capacity_(kSlotArea / slotSize(elementSize)),
       nextNew_(0),
       inUse_(0),
       previous_(nullptr),
@@ -45,7 +51,7 @@ void* ERChunk::GetNextFreeItem() {
     freeList_ = link(element);
   } else {
     if (nextNew_ + 1 >= capacity_) return nullptr;
-    char* slot = reinterpret_cast<char*>(this) + kHeader + nextNew_ * (elementSize_ + 8);
+    char* slot = reinterpret_cast<char*>(this) + kHeader + nextNew_ * slotSize(elementSize_);
     *reinterpret_cast<ERChunk**>(slot) = this;
     element = slot + 8;
     ++nextNew_;
@@ -95,7 +101,7 @@ void* ERMemPool::allocate() {
     return element;
   }
   // A chunk that cannot hand out one slot would be replaced forever.
-  if (kSlotArea / (elementSize_ + 8) < 2) return nullptr;
+  if (kSlotArea / slotSize(elementSize_) < 2) return nullptr;
   if (current_ == nullptr) current_ = ERChunk::create(this, elementSize_);
   if (void* element = current_->GetNextFreeItem()) return element;
   ERChunk* fresh = ERChunk::create(this, elementSize_);

@@ -17,6 +17,8 @@
 //       64 + i*(es + 8)  8  slot i: a pointer back to the chunk
 //       72 + i*(es + 8) es  slot i: the element
 // A chunk hands out at most capacity - 1 never-used slots: it is full when next + 1 == capacity.
+// (es + 8 is rounded up to a multiple of 8 for pools whose element size is not one; the pools
+// of the thread table have elements of 8 (k + 1) bytes and need no rounding.)
 //
 // Block handed out by ERMemoryPool (the element, or a heap block of n + 8 bytes):
 //        0               8  the chunk that served it, or 0 for a heap block
