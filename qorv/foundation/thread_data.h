@@ -14,6 +14,9 @@
 // - When the thread ends, its data is destroyed: the cache is emptied, pools free their unused
 //   chunks (those with outstanding elements are left to them), and storage released later on
 //   that thread (static objects destroyed at exit) goes straight to the heap.
+// - The library keeps one pointer in initial-exec thread-local storage (a single load on every
+//   vector allocation): a host that loads it with dlopen relies on the C library's spare static
+//   TLS, which glibc reserves for exactly this.
 #pragma once
 
 #include <cstddef>
