@@ -9,6 +9,8 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$root/scripts/setup.sh"
 jobs="$(nproc)"
+# Relative paths in the compiler cache, so clones in other folders share its entries.
+export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1
 
 if [[ "${1:-}" == "--sanitize" ]]; then
   build="$root/build-asan"
