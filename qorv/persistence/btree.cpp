@@ -622,8 +622,14 @@ bool ERBTreeOnDisk::prepareRemoval(Path& path, int found) {
       at = level.node.sons(0);
     }
   }
-  // Every sibling a repair may use, read and checked now: all distinct, and of the same kind
-  // (leaf or not) as the node beside them.
+  const int last = int(path.size()) - 1;
+  // An empty successor leaf (only a foreign file with empty nodes has one) has no key to swap.
+  if (!path.back().node.isLeaf() || (found != last && path.back().node.counter() == 0))
+    return false;
+
+  // The repairs this removal will make are decided by counts alone, so they are played here
+  // first, and each sibling a repair will use is read and checked now: distinct from every
+  // other node of the change, and of the same kind (leaf or not) as the node beside it.
   std::vector<long> seen;
   for (const Level& l : path) seen.push_back(l.offset);
   auto take = [&](long at, const Level& beside, std::unique_ptr<ERDiskTreeNode>& out) {
@@ -633,22 +639,39 @@ bool ERBTreeOnDisk::prepareRemoval(Path& path, int found) {
     seen.push_back(at);
     return true;
   };
-  for (std::size_t l = 1; l < path.size(); ++l) {
-    const Level& parent = path[l - 1];
+  auto left = [&](Level& level, const Level& parent) {
+    level.leftOffset = parent.node.sons(parent.child - 1);
+    return take(level.leftOffset, level, level.left);
+  };
+  auto right = [&](Level& level, const Level& parent) {
+    level.rightOffset = parent.node.sons(parent.child + 1);
+    return take(level.rightOffset, level, level.right);
+  };
+  const int least = leastFill();
+  int count = path[last].node.counter() - 1;  // the leaf after the removal
+  bool under = last == 0 ? count <= 0 : count < least;
+  for (int l = last; l >= 1 && under; --l) {
     Level& level = path[l];
-    const int c = parent.child;
-    if (c > 0) {
-      level.leftOffset = parent.node.sons(c - 1);
-      if (!take(level.leftOffset, level, level.left)) return false;
+    const Level& parent = path[l - 1];
+    const int i = parent.child, pc = parent.node.counter();
+    if (pc == 0) break;  // restoreNode leaves such a child as it is
+    bool rotates;
+    if (i == 0) {
+      if (!right(level, parent)) return false;
+      rotates = level.right->counter() > least;
+    } else {
+      if (!left(level, parent)) return false;
+      rotates = level.left->counter() > least;
+      if (!rotates && i < pc) {
+        if (!right(level, parent)) return false;
+        rotates = level.right->counter() > least;
+      }
     }
-    if (c < parent.node.counter()) {
-      level.rightOffset = parent.node.sons(c + 1);
-      if (!take(level.rightOffset, level, level.right)) return false;
-    }
+    if (rotates) break;
+    count = pc - 1;  // a merge takes the separator out of the parent
+    under = l - 1 == 0 ? count <= 0 : count < least;
   }
-  // An empty successor leaf (only a foreign file with empty nodes has one) has no key to swap.
-  return path.back().node.isLeaf() &&
-         (found == int(path.size()) - 1 || path.back().node.counter() > 0);
+  return true;
 }
 
 void ERBTreeOnDisk::swapWithSuccessor(Path& path, int found) {
