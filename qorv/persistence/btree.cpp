@@ -14,6 +14,8 @@ constexpr int kMaxDepth = 64;
 constexpr std::uint64_t kMaxKeyLength = 1u << 16;
 constexpr std::uint64_t kMaxOrder = 1u << 16;
 constexpr std::uint64_t kMaxNodeSize = std::uint64_t(64) << 20;
+// More slots than this only cost bookkeeping: no tree reuses that many nodes between two visits.
+constexpr std::size_t kMaxCacheSlots = std::size_t(1) << 20;
 constexpr std::int64_t kFirstPayload = ERFileManager::kFirstBlock + 4;
 
 std::uint64_t nodeBytes(std::uint64_t keyLength, std::uint64_t order) {
@@ -213,10 +215,14 @@ ERBTreeOnDisk::ERBTreeOnDisk(ERFileManager* fileManager, unsigned cacheCapacity,
                              unsigned minimum)
     : rootImage_(*this), work_(*this), fm_(fileManager), cacheCapacity_(cacheCapacity) {
   QORV_ASSERT(fm_ != nullptr);
-  QORV_ASSERT(keyLength >= 1 && keyLength <= kMaxKeyLength && order >= 1 && order <= kMaxOrder);
+  QORV_ASSERT(keyLength >= 1 && order >= 1 && nodeBytes(keyLength, order) <= kMaxNodeSize);
   keyLength = std::clamp<unsigned>(keyLength, 1, kMaxKeyLength);
   order = std::clamp<unsigned>(order, 1, kMaxOrder);
-  const bool readOnly = fm_->isReadOnly() != 0;
+  // A node no file could hold: nothing is made or written with such parameters (an existing
+  // tree opened with them still takes its own from its info block).
+  const bool oversized = nodeBytes(keyLength, order) > kMaxNodeSize;
+  if (oversized) keyLength = order = 1;
+  const bool cannotCreate = fm_->isReadOnly() != 0 || oversized;
   // The parameters given, until a sound info block says otherwise.
   keyLength_ = keyLength;
   order_ = order;
@@ -226,7 +232,7 @@ ERBTreeOnDisk::ERBTreeOnDisk(ERFileManager* fileManager, unsigned cacheCapacity,
   if (baseLocation == -1) {
     if (mode != createMode && fm_->start() != -1) {
       baseLocation = fm_->start();
-    } else if (!readOnly) {
+    } else if (!cannotCreate) {
       infoInit(keyLength, ignoreNulls, order, minimum);
       baseLocation = fm_->allocate(sizeof(ERBTreeInfo));
       baseLocation_ = baseLocation;
@@ -242,7 +248,7 @@ ERBTreeOnDisk::ERBTreeOnDisk(ERFileManager* fileManager, unsigned cacheCapacity,
     infoValid_ = false;
   }
   // Nowhere to record a root: the tree stays empty.
-  if (baseLocation_ == -1) refused_ = true;
+  if (baseLocation_ == -1 || (oversized && !infoValid_)) refused_ = true;
   if (!startup()) refused_ = true;
 }
 
@@ -311,7 +317,8 @@ bool ERBTreeOnDisk::startup() {
   pendingKey_.assign(keyLength_, 0);
   searchKey_.assign(keyLength_, 0);
   readBuffer_.assign(nodeSize_ + 4, 0);
-  cache_ = std::make_unique<qorv::detail::BTreeNodeCache>(cacheCapacity_, nodeSize_);
+  cache_ = std::make_unique<qorv::detail::BTreeNodeCache>(
+      std::min<std::size_t>(cacheCapacity_, kMaxCacheSlots), nodeSize_);
   rootImage_ = ERDiskTreeNode(*this);
   work_ = ERDiskTreeNode(*this);
   if (refused_) return false;

@@ -34,12 +34,13 @@
 // Bad bytes are checked before they are trusted. A node whose block is not a node-sized block
 // of the used space, whose count passes 2M, or whose sons are neither all -1 nor all such
 // blocks, a path that meets a node twice or passes the depth bound (64, or fewer when the file
-// cannot hold that many nodes) is corrupt. A change first reads and checks every node it may
-// touch (the path, and for a removal the siblings along it) and reserves the blocks a split
-// needs; if any of that fails it writes nothing: insertion gives 0, removal "absent". Lookups
-// give "absent"; traversals skip what they cannot trust and report it. An info block with the
-// right magic but impossible parameters, a base location outside the used space, or a root
-// that is not a sound node makes the whole tree refuse to change and to write.
+// cannot hold that many nodes) is corrupt. A change first reads and checks every node it will
+// touch (the path, the successor's path, and the siblings its repairs will use, decided from
+// the counts) and reserves the blocks its splits need; if any of that fails it writes nothing:
+// insertion gives 0, removal "absent". Lookups give "absent"; traversals skip what they cannot
+// trust and report it. An info block with the right magic but impossible parameters, a base
+// location outside the used space, or a root that is not a sound node makes the whole tree refuse
+// to change and to write.
 //
 // Conventions a caller gets wrong:
 // - findValue answers -1 for an absent key, which a stored -1 cannot be told from: use
@@ -177,7 +178,7 @@ class QORV_API ERBTreeOnDisk {
   // mode (mode == createMode), or when the file has no start block, makes a new tree in a new
   // 40-byte block (the file's start block when it is its first allocation); otherwise opens
   // the tree at the start block. K, M, the minimum fill and the key mode come from a valid
-  // info block and from the arguments otherwise. Cache of cacheCapacity nodes.
+  // info block and from the arguments otherwise. Cache of cacheCapacity nodes (at most 2^20).
   ERBTreeOnDisk(ERFileManager* fileManager, unsigned cacheCapacity, int mode, unsigned keyLength,
                 int ignoreNulls, long baseLocation, unsigned order, unsigned minimum);
   // Writes the info block back when it changed (unless read-only or refused).
