@@ -6,18 +6,28 @@
 #include <vector>
 
 #include "qorv/qorv.h"
+#include "tools/qorv/commands.h"
 
 namespace {
 
 void usage(std::ostream& out) {
   out << "usage: qorv <command> [arguments]\n"
          "commands:\n"
-         "  classes      print the class registry, each class with the tree of its bases\n"
-         "  --version    print the library version\n"
-         "  --help       print this text\n";
+         "  demo [FILE]          build a sample set of objects, store it in FILE\n"
+         "                       (qorv-demo.qdb by default), reopen it and print it\n"
+         "  db summary FILE      the database dump: classes and objects\n"
+         "  db list FILE         identifier, class and record size of every object\n"
+         "  db show FILE ID      the print form of one object\n"
+         "  classes              the class registry, each class with the tree of its bases\n"
+         "  --version            the library version\n"
+         "  --help               this text\n";
 }
 
-int printClasses() {
+}  // namespace
+
+namespace qorv::tool {
+
+int printClasses(std::ostream& out) {
   std::vector<const ERClassRegistration*> all;
   for (const ERClassRegistration* r = ERClassRegistration::first(); r != nullptr; r = r->next())
     all.push_back(r);
@@ -25,21 +35,23 @@ int printClasses() {
     return std::strcmp(a->getName(), b->getName()) < 0;
   });
   for (const ERClassRegistration* r : all) {
-    std::cout << r->getName() << (r->creator() == nullptr ? " (abstract)" : "") << "\n"
-              << r->drawBases(0);
+    out << r->getName() << (r->creator() == nullptr ? " (abstract)" : "") << "\n"
+        << r->drawBases(0);
   }
-  std::cout << all.size() << " classes\n";
+  out << all.size() << " classes\n";
   return 0;
 }
 
-}  // namespace
+}  // namespace qorv::tool
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
+  using namespace qorv::tool;
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) {
     usage(std::cerr);
     return 2;
   }
-  const std::string command = argv[1];
+  const std::string& command = args[0];
   if (command == "--version" || command == "version") {
     std::cout << "qorv " << qorvVersion() << "\n";
     return 0;
@@ -48,8 +60,17 @@ int main(int argc, char** argv) {
     usage(std::cout);
     return 0;
   }
-  if (command == "classes") return printClasses();
-  std::cerr << "qorv: unknown command '" << command << "'\n";
+  if (command == "classes" && args.size() == 1) return printClasses(std::cout);
+  if (command == "demo" && args.size() <= 2)
+    return demo(args.size() == 2 ? args[1].c_str() : "qorv-demo.qdb", std::cout);
+  if (command == "db" && args.size() >= 3) {
+    const std::string& what = args[1];
+    const char* file = args[2].c_str();
+    if (what == "summary" && args.size() == 3) return dbSummary(file, std::cout);
+    if (what == "list" && args.size() == 3) return dbList(file, std::cout);
+    if (what == "show" && args.size() == 4) return dbShow(file, args[3].c_str(), std::cout);
+  }
+  std::cerr << "qorv: bad command line\n";
   usage(std::cerr);
   return 2;
 }

@@ -1,0 +1,153 @@
+#include "qorv/persistence/database.h"
+
+#include "qorv/persistence/btree.h"
+#include "qorv/persistence/file_manager.h"
+
+QORV_DEFINE_ABSTRACT_CLASS(ERAuxilaryIndex);
+
+namespace {
+
+constexpr unsigned kCache = 10;
+constexpr unsigned kOrder = 10;
+constexpr unsigned kMinimumFill = 10;
+
+struct Key {
+  explicit Key(long v) {
+    const auto u = static_cast<std::uint32_t>(v);
+    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((u >> (8 * i)) & 0xFF);
+  }
+  char bytes[4];
+};
+
+}  // namespace
+
+ERAuxilaryIndex::ERAuxilaryIndex() = default;
+
+ERAuxilaryIndex::ERAuxilaryIndex(ERFileManager& fileManager)
+    : tree_(std::make_unique<ERBTreeOnDisk>(&fileManager, kCache, 1, 4, 1, -1L, kOrder,
+                                            kMinimumFill)),
+      base_(tree_->baseLocation()) {}
+
+// A copy names the same tree but does not open it.
+ERAuxilaryIndex::ERAuxilaryIndex(const ERAuxilaryIndex& other)
+    : ERObject(other), base_(other.base_) {}
+
+ERAuxilaryIndex::~ERAuxilaryIndex() = default;
+
+int ERAuxilaryIndex::init(ERFileManager& fileManager) {
+  if (base_ < ERFileManager::kFirstBlock + 4 || base_ + 40 > fileManager.endData()) return 0;
+  tree_ =
+      std::make_unique<ERBTreeOnDisk>(&fileManager, kCache, 0, 4, 1, base_, kOrder, kMinimumFill);
+  return 1;
+}
+
+int ERAuxilaryIndex::Find(long key, long& value) const {
+  if (!tree_) return 0;
+  const Key k(key);
+  const long v = tree_->findValue(k.bytes);
+  if (v == -1 && !tree_->contains(k.bytes)) return 0;
+  value = v;
+  return 1;
+}
+
+int ERAuxilaryIndex::Insert(long key, long value) {
+  if (!tree_) return 0;
+  const Key k(key);
+  return tree_->insertKeyAndValue(k.bytes, value);
+}
+
+long ERAuxilaryIndex::entries() const { return tree_ ? static_cast<long>(tree_->entries()) : 0; }
+
+void ERAuxilaryIndex::printOn(std::ostream& out) const {
+  out << "ERAuxilaryIndex base=" << base_ << " entries=" << entries() << "\n";
+}
+
+void ERAuxilaryIndex::saveGuts(ERFile& file) const {
+  ERObject::saveGuts(file);
+  file.Write(base_);
+}
+
+void ERAuxilaryIndex::restoreGuts(ERFile& file) {
+  ERObject::restoreGuts(file);
+  long base = -1;
+  if (file.Read(base)) base_ = base;
+}
+
+ERDataBase::ERDataBase() : db_(new ERObjectDataBase) {}
+
+ERDataBase::~ERDataBase() {
+  index_.reset();
+  try {
+    if (db_->isOpen()) db_->Close();
+  } catch (CFileException* e) {
+    e->Delete();
+  }
+}
+
+gmErrorCode ERDataBase::exception_to_error_code(CFileException* e) {
+  const int cause = e ? e->m_cause : CFileException::genericException;
+  if (e) e->Delete();
+  return (cause >= 1 && cause <= 14) ? static_cast<gmErrorCode>(cause) : gmGenericFileError;
+}
+
+gmErrorCode ERDataBase::Open(const char* fileName, int readOnly) {
+  try {
+    index_.reset();
+    entities_ = 0;
+    if (ERFile::Exists(fileName)) {
+      if (!db_->Open(fileName, readOnly)) return gmDataBaseRefused;
+      auto index = std::make_unique<ERAuxilaryIndex>();
+      if (!db_->Retrieve(1, *index) || !index->init(*db_->fileManager())) {
+        db_->Close();
+        return gmDataBaseRefused;
+      }
+      index_ = std::move(index);
+      entities_ = static_cast<int>(index_->entries());
+      return gmSuccess;
+    }
+    if (readOnly) return gmAccessDenied;
+    if (!db_->Open(fileName, 0)) return gmDataBaseRefused;
+    index_ = std::make_unique<ERAuxilaryIndex>(*db_->fileManager());
+    db_->Store(*index_);
+    return gmSuccess;
+  } catch (CFileException* e) {
+    index_.reset();
+    return exception_to_error_code(e);
+  }
+}
+
+gmErrorCode ERDataBase::Close() {
+  try {
+    index_.reset();
+    entities_ = 0;
+    db_->Close();
+    return gmSuccess;
+  } catch (CFileException* e) {
+    return exception_to_error_code(e);
+  }
+}
+
+gmErrorCode ERDataBase::save(const t_SmartPtr<ERObject>& object) {
+  if (!object || !index_) return gmGenericFileError;
+  try {
+    const long id = db_->Store(*object);
+    index_->Insert(entities_, id);
+    ++entities_;
+    return gmSuccess;
+  } catch (CFileException* e) {
+    return exception_to_error_code(e);
+  }
+}
+
+t_SmartPtr<ERObject> ERDataBase::restore(long entity, gmErrorCode& code) {
+  code = gmSuccess;
+  if (!index_) return {};
+  try {
+    long id = -1;
+    if (!index_->Find(entity, id)) return {};
+    return db_->RetrieveAndCreate(id);
+  } catch (CFileException* e) {
+    code = exception_to_error_code(e);
+    return {};
+  }
+}
