@@ -253,11 +253,16 @@ const ERClassRegistration* const* basesOf(BaseList<B...>) {
 
 QORV_API const ERClassRegistration* const* noMembers();
 
+template <class C, class B>
+void* castdownBase(const C* self, const ERClassRegistration& r) {
+  return self->B::_castdown(r);
+}
+
 // The first base (in declaration order) that holds the sub-object wins.
 template <class C, class... B>
 void* castdownBases(const C* self, const ERClassRegistration& r, BaseList<B...>) {
   void* p = nullptr;
-  ((p = (p != nullptr ? p : self->B::_castdown(r))), ...);
+  ((p = (p != nullptr ? p : castdownBase<C, B>(self, r))), ...);
   return p;
 }
 

@@ -28,6 +28,10 @@ class QORV_API ERFile : public CFile {
   // Opens at once; failure throws the file exception.
   ERFile(const char* fileName, UINT openFlags) : CFile(fileName, openFlags) {}
 
+  // The untyped byte forms of the framework stay reachable beside the typed ones.
+  using CFile::Read;
+  using CFile::Write;
+
   int Read(char& v);
   int Read(unsigned char& v);
   int Read(short& v);

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets with clang (libFuzzer + AddressSanitizer) and runs the database fuzzer
+# for a bounded time from a seed corpus of valid files.
+#   scripts/fuzz.sh [SECONDS]     default 60
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+"$root/scripts/setup.sh"
+export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1
+seconds="${1:-60}"
+build="$root/build-fuzz"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DQORV_SANITIZE=address,fuzzer-no-link -DQORV_BUILD_TESTS=OFF -DQORV_BUILD_BENCH=OFF \
+  -DQORV_BUILD_TOOLS=OFF -DQORV_BUILD_FUZZ=ON >/dev/null
+cmake --build "$build" --target db_fuzz db_seeds -j"$(nproc)"
+corpus="$build/corpus"
+work="$build/work"
+rm -rf "$work"
+mkdir -p "$corpus" "$work"
+"$build/fuzz/db_seeds" "$corpus"
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
+export QORV_FUZZ_TMP="$work"
+cd "$work"
+"$build/fuzz/db_fuzz" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+  -print_final_stats=1 "$corpus" 2>&1 | tail -15
