@@ -1,0 +1,185 @@
+// Stores 100,000 small objects (two 2D points, a segment's record), retrieves them all by
+// identifier in random order, deletes half and stores them again; SQLite does the same work in
+// one transaction, a table keyed by an integer holding the same record bytes.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <numeric>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "qorv/qorv.h"
+#ifdef QORV_HAVE_SQLITE
+#include <sqlite3.h>
+#endif
+
+namespace {
+
+constexpr int kObjects = 100000;
+
+// The record of a 2D segment: two points after the root's (empty) part.
+class BenchSegment : public ERObject {
+ public:
+  QORV_DECLARE_CLASS(BenchSegment, ERObject);
+  BenchSegment() = default;
+  BenchSegment(double a, double b) : p{a, b, b, a} {}
+  ERObject* getCopy() const override { return new BenchSegment(*this); }
+  void printOn(std::ostream& out) const override { out << "segment"; }
+  void saveGuts(ERFile& f) const override {
+    ERObject::saveGuts(f);
+    f.Write(p, 4);
+  }
+  void restoreGuts(ERFile& f) override {
+    ERObject::restoreGuts(f);
+    f.Read(p, 4);
+  }
+  std::uint32_t binaryStoreSize() const override { return ERObject::binaryStoreSize() + 32; }
+  double p[4] = {};
+};
+QORV_DEFINE_CLASS(BenchSegment);
+
+std::string benchPath(const char* name) {
+  return "/tmp/qorv_bench_" + std::to_string(::getpid()) + "_" + name;
+}
+
+long fileSize(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : -1;
+}
+
+std::vector<long> shuffled(int n, unsigned seed) {
+  std::vector<long> ids(static_cast<std::size_t>(n));
+  std::iota(ids.begin(), ids.end(), 1L);
+  std::shuffle(ids.begin(), ids.end(), std::mt19937(seed));
+  return ids;
+}
+
+void BM_QorvDataBase(benchmark::State& state) {
+  const std::string path = benchPath("odb.qdb");
+  for (auto _ : state) {
+    std::remove(path.c_str());
+    t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
+    db->Open(path.c_str(), 0);
+    const std::string phase = std::to_string(state.range(0));
+    auto t0 = std::chrono::steady_clock::now();
+    std::vector<BenchSegment> segments;
+    segments.reserve(kObjects);
+    for (int i = 0; i < kObjects; ++i) segments.emplace_back(i, -i);
+    for (auto& s : segments) db->Store(s);
+    auto t1 = std::chrono::steady_clock::now();
+    db->Close();
+    const long sizeAfterStore = fileSize(path);
+    db->Open(path.c_str(), 0);
+    auto t2 = std::chrono::steady_clock::now();
+    double check = 0;
+    for (long id : shuffled(kObjects, 7)) {
+      t_SmartPtr<ERObject> o = db->RetrieveAndCreate(id);
+      check += static_cast<BenchSegment*>(o.get())->p[0];
+    }
+    auto t3 = std::chrono::steady_clock::now();
+    benchmark::DoNotOptimize(check);
+    // Delete half, then store them again (new identifiers: they left the database).
+    std::vector<long> ids = shuffled(kObjects, 11);
+    ids.resize(kObjects / 2);
+    for (long id : ids) db->Delete(id);
+    for (long id : ids) {
+      BenchSegment s(static_cast<double>(id), 0);
+      db->Store(s);
+    }
+    auto t4 = std::chrono::steady_clock::now();
+    db->Close();
+    auto secs = [](auto a, auto b) { return std::chrono::duration<double>(b - a).count(); };
+    state.counters["store/s"] = kObjects / secs(t0, t1);
+    state.counters["retrieve/s"] = kObjects / secs(t2, t3);
+    state.counters["del+store/s"] = kObjects / secs(t3, t4);
+    state.counters["bytes_after_store"] = static_cast<double>(sizeAfterStore);
+    state.counters["bytes_at_end"] = static_cast<double>(fileSize(path));
+  }
+  std::remove(path.c_str());
+}
+BENCHMARK(BM_QorvDataBase)->Arg(0)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+#ifdef QORV_HAVE_SQLITE
+void BM_SqliteSameWork(benchmark::State& state) {
+  const std::string path = benchPath("peer.sqlite");
+  for (auto _ : state) {
+    std::remove(path.c_str());
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    sqlite3_exec(db, "CREATE TABLE objects(id INTEGER PRIMARY KEY, rec BLOB)", nullptr, nullptr,
+                 nullptr);
+    sqlite3_stmt* insert = nullptr;
+    sqlite3_stmt* select = nullptr;
+    sqlite3_stmt* erase = nullptr;
+    sqlite3_prepare_v2(db, "INSERT INTO objects VALUES(?, ?)", -1, &insert, nullptr);
+    sqlite3_prepare_v2(db, "SELECT rec FROM objects WHERE id = ?", -1, &select, nullptr);
+    sqlite3_prepare_v2(db, "DELETE FROM objects WHERE id = ?", -1, &erase, nullptr);
+    // The same record bytes: a 4-byte signature and two points.
+    auto store = [&](long id, double a, double b) {
+      unsigned char rec[36] = {1, 0, 0, 0};
+      const double p[4] = {a, b, b, a};
+      std::memcpy(rec + 4, p, 32);
+      sqlite3_bind_int64(insert, 1, id);
+      sqlite3_bind_blob(insert, 2, rec, sizeof rec, SQLITE_STATIC);
+      sqlite3_step(insert);
+      sqlite3_reset(insert);
+    };
+    auto t0 = std::chrono::steady_clock::now();
+    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+    for (int i = 0; i < kObjects; ++i) store(i + 1, i, -i);
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    auto t1 = std::chrono::steady_clock::now();
+    const long sizeAfterStore = fileSize(path);
+    auto t2 = std::chrono::steady_clock::now();
+    double check = 0;
+    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+    for (long id : shuffled(kObjects, 7)) {
+      sqlite3_bind_int64(select, 1, id);
+      if (sqlite3_step(select) == SQLITE_ROW) {
+        double p[4];
+        std::memcpy(p, static_cast<const unsigned char*>(sqlite3_column_blob(select, 0)) + 4, 32);
+        check += p[0];
+      }
+      sqlite3_reset(select);
+    }
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    auto t3 = std::chrono::steady_clock::now();
+    benchmark::DoNotOptimize(check);
+    std::vector<long> ids = shuffled(kObjects, 11);
+    ids.resize(kObjects / 2);
+    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+    for (long id : ids) {
+      sqlite3_bind_int64(erase, 1, id);
+      sqlite3_step(erase);
+      sqlite3_reset(erase);
+    }
+    long next = kObjects + 1;
+    for (long id : ids) store(next++, static_cast<double>(id), 0);
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    auto t4 = std::chrono::steady_clock::now();
+    sqlite3_finalize(insert);
+    sqlite3_finalize(select);
+    sqlite3_finalize(erase);
+    sqlite3_close(db);
+    auto secs = [](auto a, auto b) { return std::chrono::duration<double>(b - a).count(); };
+    state.counters["store/s"] = kObjects / secs(t0, t1);
+    state.counters["retrieve/s"] = kObjects / secs(t2, t3);
+    state.counters["del+store/s"] = kObjects / secs(t3, t4);
+    state.counters["bytes_after_store"] = static_cast<double>(sizeAfterStore);
+    state.counters["bytes_at_end"] = static_cast<double>(fileSize(path));
+  }
+  std::remove(path.c_str());
+}
+BENCHMARK(BM_SqliteSameWork)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+#endif
+
+}  // namespace
+
+BENCHMARK_MAIN();
