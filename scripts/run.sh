@@ -5,5 +5,5 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$root/scripts/setup.sh"
 cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$root/build" --target qorv_tool -j"$(nproc)"
-"$root/build/tools/qorv/qorv" --version
-"$root/build/tools/qorv/qorv" classes
+# The sample database is written next to the build, then reopened and printed.
+"$root/build/tools/qorv/qorv" demo "$root/build/qorv-demo.qdb"
