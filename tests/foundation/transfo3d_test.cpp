@@ -421,7 +421,8 @@ TEST(Transfo3DSharing, RepresentationsLiveAsLongAsTheirHolders) {
   EXPECT_EQ(rep->references(), 1u);
   ERPmIsometrie3D copy(*first), assigned;
   assigned = copy;
-  assigned = assigned;
+  const ERPmIsometrie3D& self = assigned;
+  assigned = self;  // self-assignment keeps the count
   EXPECT_EQ(rep->references(), 3u);
   delete first;
   EXPECT_EQ(copy.getRep(), rep);
