@@ -14,6 +14,12 @@ namespace {
 // The sample set: one object of every kind a host stores.
 std::vector<t_SmartPtr<ERObject>> sampleSet() {
   std::vector<t_SmartPtr<ERObject>> set;
+  // Frames and transformations: a probe frame, a scaled placement, a plane rotation.
+  set.emplace_back(new ERPmIsometrie3D(
+      ERChgRepere3D(ERVector3D(1, 0, 0), ERVector3D(0, 0, 1), ERPoint3D(100, 20, 5))));
+  set.emplace_back(new ERPmSimilitude3D(_ERScaling3D(2.5)));
+  set.emplace_back(new ERTransfo2D(rotation(ERRadian(0.5))));
+  set.emplace_back(new ERTransfo2D(2.0, ERPoint2D(1, 1)));
   return set;
 }
 
