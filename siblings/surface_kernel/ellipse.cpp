@@ -1,0 +1,163 @@
+#include "siblings/surface_kernel/ellipse.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Past 2^400 major semi-axes the limit along the direction is exact to 2^-99 of the major
+// semi-axis even for an ellipse 2^300 times flatter than round (the foot moves by at most the
+// largest radius of curvature, a^2/b, times the angle a/|q|); below those bounds no quantity of
+// the root finder overflows.
+constexpr double kFar = 0x1p400;
+constexpr double kFlat = 0x1p-300;
+// A minor coordinate this small is the major axis: the root would sit among subnormals.
+constexpr double kAxis = 0x1p-900;
+constexpr double kOnCurve = 0x1p-50;
+
+// A foot in the first quadrant of the canonical frame (major axis along the first
+// coordinate). two: (x0, -x1) is just as near.
+struct Foot {
+  double x0;
+  double x1;
+  bool two;
+};
+
+// The foot from a point on the major axis: inside the evolute two mirror feet, else the vertex.
+Foot footOnMajorAxis(double ma, double mb, double y0) {
+  const double c2 = (ma - mb) * (ma + mb);
+  if (ma * y0 < c2) {
+    const double r = ma * y0 / c2;  // the foot's x0 / ma, in [0, 1)
+    return {ma * r, mb * std::sqrt((1.0 - r) * (1.0 + r)), true};
+  }
+  return {ma, 0.0, false};
+}
+
+// ma in [1, 2), kFlat <= mb < ma, 0 <= y0, y1 <= kFar.
+Foot ellipseFoot(double ma, double mb, double y0, double y1) {
+  if (y1 < kAxis) {
+    Foot f = footOnMajorAxis(ma, mb, y0);
+    if (y1 > 0.0) f.two = false;  // on q's side only
+    return f;
+  }
+  if (y0 == 0.0) return {0.0, mb, false};
+
+  const double b2 = mb * mb;
+  const double c2 = (ma - mb) * (ma + mb);
+  const double ay0 = ma * y0;
+  const double z1 = y1 / mb;
+  // u = (t + b^2)/b^2. At lo each of P = a y0 / (b^2 u + c^2) and Q = y1 / (b u) is at most 1,
+  // one of them equal: N = |(P, Q)| >= 1, at or left of the root; hi has N <= 1.
+  double u = std::max(z1, (ay0 - c2) / b2);
+  const double hi = std::max(1.0, ay0 / b2 + z1);
+  double P = 0.0, Q = 0.0;
+  for (int it = 0; it < 100; ++it) {
+    const double d = b2 * u + c2;
+    P = ay0 / d;
+    Q = z1 / u;
+    const double n2 = P * P + Q * Q;
+    if (n2 <= 1.0) break;  // the root, within rounding (Newton never overshoots it)
+    const double n = std::sqrt(n2);
+    // Newton on 1/N - 1: d(1/N)/du = (P^2 b^2/d + Q^2/u) / N^3.
+    const double s = P * P * b2 / d + Q * Q / u;
+    const double next = std::min(u + (n - 1.0) * n2 / s, hi);
+    if (!(next > u)) break;
+    const bool last = next - u <= 0x1p-50 * u;
+    u = next;
+    if (last) {
+      P = ay0 / (b2 * u + c2);
+      Q = z1 / u;
+      break;
+    }
+  }
+  return {ma * std::min(P, 1.0), mb * std::min(Q, 1.0), false};
+}
+
+// Along q's direction; normalised first, so that a subnormal q keeps its direction's precision.
+Foot circleFoot(double r, double y0, double y1) {
+  const double m = std::max(y0, y1);
+  if (m == 0.0) return {r, 0.0, false};
+  const double u0 = y0 / m, v0 = y1 / m;
+  const double n = std::sqrt(u0 * u0 + v0 * v0);
+  return {r * (u0 / n), r * (v0 / n), false};
+}
+
+// The segment [-ma, ma] thickened to the ellipse: exact on the segment, within mb elsewhere.
+Foot needleFoot(double ma, double mb, double y0, double y1) {
+  if (y0 >= ma) return {ma, 0.0, false};
+  const double r = y0 / ma;
+  const double x1 = mb * std::sqrt((1.0 - r) * (1.0 + r));
+  return {y0, x1, y1 == 0.0 && x1 > 0.0};
+}
+
+// The point whose normal is the direction of (y0, y1), either of which may be infinite.
+Foot limitFoot(double ma, double mb, double y0, double y1, bool needle) {
+  double u0, v0;
+  if (std::isinf(y0) || std::isinf(y1)) {
+    u0 = std::isinf(y0) ? 1.0 : 0.0;
+    v0 = std::isinf(y1) ? 1.0 : 0.0;
+  } else {
+    const double m = std::max(y0, y1);
+    u0 = y0 / m;
+    v0 = y1 / m;
+  }
+  if (needle) return u0 == 0.0 ? Foot{0.0, mb, false} : Foot{ma, 0.0, false};
+  const double A = ma * u0, B = mb * v0;
+  const double n = std::hypot(A, B);
+  return {ma * (A / n), mb * (B / n), false};
+}
+
+}  // namespace
+
+int zrkEllipse2::global_closest_point(const giPoint2& q, zrkCurvePointList2& out, int& code) const {
+  out.clear();
+  if (!std::isfinite(a_) || !std::isfinite(b_) || a_ < 0.0 || b_ < 0.0 || std::isnan(q.x) ||
+      std::isnan(q.y)) {
+    return code = ZRK_BAD_INPUT;
+  }
+  // Canonical frame: first coordinate along the major axis, first quadrant.
+  const bool tall = b_ > a_;
+  const double ma = tall ? b_ : a_, mb = tall ? a_ : b_;
+  const double p0 = tall ? q.y : q.x, p1 = tall ? q.x : q.y;
+  const double s0 = p0 < 0.0 ? -1.0 : 1.0, s1 = p1 < 0.0 ? -1.0 : 1.0;
+  const double y0 = std::fabs(p0), y1 = std::fabs(p1);
+
+  Foot f{0.0, 0.0, false};
+  code = ZRK_UNIQUE;
+  if (ma == 0.0) {
+    if (y0 == 0.0 && y1 == 0.0) code = ZRK_ON_CURVE;
+  } else {
+    // Scaling by a power of two is exact and puts the major semi-axis in [1, 2).
+    const int e = std::ilogb(ma);
+    const double sa = std::ldexp(ma, -e), sb = std::ldexp(mb, -e);
+    const double z0 = std::ldexp(y0, -e), z1 = std::ldexp(y1, -e);  // may overflow to inf
+    const bool needle = sb < kFlat;
+    if (std::isinf(y0) || std::isinf(y1)) {
+      f = limitFoot(sa, sb, y0, y1, needle);
+    } else if (needle) {
+      f = needleFoot(sa, sb, z0, z1);
+    } else if (!(z0 <= kFar && z1 <= kFar)) {
+      f = limitFoot(sa, sb, y0, y1, false);
+    } else if (sa == sb) {
+      f = circleFoot(sa, z0, z1);
+      if (z0 == 0.0 && z1 == 0.0) code = ZRK_SEVERAL;  // the centre: every point is as near
+    } else {
+      f = ellipseFoot(sa, sb, z0, z1);
+    }
+    const double dx = f.x0 - z0, dy = f.x1 - z1;
+    if (dx * dx + dy * dy <= kOnCurve * kOnCurve * sa * sa) {
+      code = ZRK_ON_CURVE;
+    } else if (f.two) {
+      code = ZRK_SEVERAL;
+    }
+    f.x0 = std::ldexp(f.x0, e);
+    f.x1 = std::ldexp(f.x1, e);
+  }
+
+  const auto emit = [&](double x0, double x1) {
+    out.append(tall ? giPoint2(x1, x0) : giPoint2(x0, x1));
+  };
+  emit(s0 * f.x0, s1 * f.x1);
+  if (code == ZRK_SEVERAL && f.two) emit(s0 * f.x0, -s1 * f.x1);
+  return code;
+}
