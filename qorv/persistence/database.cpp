@@ -11,13 +11,7 @@ constexpr unsigned kCache = 10;
 constexpr unsigned kOrder = 10;
 constexpr unsigned kMinimumFill = 10;
 
-struct Key {
-  explicit Key(long v) {
-    const auto u = static_cast<std::uint32_t>(v);
-    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((u >> (8 * i)) & 0xFF);
-  }
-  char bytes[4];
-};
+using Key = ERIdentifierKey;
 
 }  // namespace
 

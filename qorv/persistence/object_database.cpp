@@ -25,14 +25,7 @@ constexpr int kOpen = 0;
 // Deeper than any real chain of references: a stored cycle ends here instead of in a crash.
 constexpr int kMaxRestoreDepth = 256;
 
-// The object tree's key: the identifier's four bytes, little-endian as in memory.
-struct ObjectKey {
-  explicit ObjectKey(long id) {
-    const auto v = static_cast<std::uint32_t>(id);
-    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-  }
-  char bytes[4];
-};
+using ObjectKey = ERIdentifierKey;
 
 long keyToId(const char* key) {
   std::uint32_t v = 0;

@@ -45,6 +45,15 @@
 class ERFileManager;
 class ERBTreeOnDisk;
 
+// The raw 4-byte key of an identifier in the database's trees: its bytes, little-endian.
+struct ERIdentifierKey {
+  explicit ERIdentifierKey(long id) {
+    const auto v = static_cast<std::uint32_t>(id);
+    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+  }
+  char bytes[4];
+};
+
 class QORV_API ERObjectDataBase : public ERReference {
  public:
   static constexpr int kCurrentVersion = 1001;
