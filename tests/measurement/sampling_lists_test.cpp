@@ -1,0 +1,193 @@
+#include "qorv/measurement/sampling_lists.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <numbers>
+#include <random>
+#include <string>
+
+#include "qorv/curves/lines.h"
+#include "qorv/foundation/finite_entity.h"
+
+namespace {
+
+using QuickAlgebra::ERVec;
+constexpr double kPi = std::numbers::pi;
+
+// A circle of radius r about the origin, parameter the polar angle; in space it is tilted out
+// of the XY plane so that every coordinate moves.
+class Circle2 : public ERFiniteEntity2DWF {
+ public:
+  explicit Circle2(double r = 1.0) : r_(r) {}
+  ERInfoPoint2D PtCur(double u) const override {
+    return ERInfoPoint2D(u, 1, ERPoint2D(r_ * std::cos(u), r_ * std::sin(u)), ERVector2D(),
+                         ERVector2D());
+  }
+  ERMinimax2D getBox() const override { return ERMinimax2D(); }
+  double arcLength(const ERLimites&, double) const override { return 0.0; }
+  double arcLength(double) const override { return 0.0; }
+  int splitAt(t_SmartPtr<ERFiniteEntity2DWF>&, t_SmartPtr<ERFiniteEntity2DWF>&,
+              double) const override {
+    return 0;
+  }
+  void scale(double) override {}
+  void translate(const ERPoint2D&) override {}
+  void transformFrom(const ERTransfo2D&) override {}
+  void transformTo(const ERTransfo2D&) override {}
+  void reverse() override {}
+  ERObject* getCopy() const override { return new Circle2(*this); }
+  void printOn(std::ostream&) const override {}
+
+ private:
+  double r_;
+};
+
+class Circle3 : public ERFiniteEntity3DWF {
+ public:
+  ERInfoPoint3DWF PtCur(double u) const override {
+    const double c = std::cos(u), s = std::sin(u);
+    return ERInfoPoint3DWF(u, 1, ERPoint3D(c, s * 0.6, s * 0.8), ERVector3D(), ERVector3D());
+  }
+  ERMinimax3D getBox() const override { return ERMinimax3D(); }
+  double arcLength(const ERLimites&, double) const override { return 0.0; }
+  double arcLength(double) const override { return 0.0; }
+  int splitAt(t_SmartPtr<ERFiniteEntity3DWF>&, t_SmartPtr<ERFiniteEntity3DWF>&,
+              double) const override {
+    return 0;
+  }
+  void scale(double) override {}
+  void translate(const ERPoint3D&) override {}
+  void transformFrom(const ERPmSimilitude3D&) override {}
+  void transformTo(const ERPmSimilitude3D&) override {}
+  void reverse() override {}
+  ERObject* getCopy() const override { return new Circle3(*this); }
+  void printOn(std::ostream&) const override {}
+};
+
+double lineDistance(const ERPoint2D& a, const ERPoint2D& b, const ERPoint2D& m) {
+  const ERVector2D d(a, b);
+  return std::fabs(d ^ ERVector2D(a, m)) / d.norme();
+}
+double lineDistance(const ERPoint3D& a, const ERPoint3D& b, const ERPoint3D& m) {
+  const ERVector3D d(a, b);
+  return (d ^ ERVector3D(a, m)).norme() / d.norme();
+}
+
+// Every chord of the list meets the tolerance at its mid parameter, or is at the floor; the
+// parameters increase and the points are the curve's.
+template <class List, class Curve>
+void expectRefined(const List& list, const Curve& curve, double tol) {
+  const auto pts = list.toVec();
+  const ERVec<double> us = list.toParams();
+  ASSERT_EQ(pts.length(), list.entries());
+  ASSERT_EQ(us.length(), list.entries());
+  for (int i = 0; i < us.length(); ++i) {
+    EXPECT_EQ(pts[i], curve(us[i]));
+    if (i + 1 == us.length()) break;
+    EXPECT_LT(us[i], us[i + 1]);
+    const double m = (us[i] + us[i + 1]) / 2;
+    if (us[i + 1] - us[i] > 1e-7) {
+      EXPECT_LE(lineDistance(pts[i], pts[i + 1], curve(m)), tol) << "chord " << i;
+    }
+  }
+}
+
+TEST(SamplingLists, AppendKeepsOrder) {
+  ERPoint12List list;
+  EXPECT_EQ(list.entries(), 0);
+  EXPECT_TRUE(list.toVec().isEmpty());
+  for (int i = 0; i < 500; ++i) list.append(ERPoint2D(i, -i), 0.5 * i);  // spans chunks
+  ASSERT_EQ(list.entries(), 500);
+  const ERVec<ERPoint2D> pts = list.toVec();
+  EXPECT_EQ(pts[0], ERPoint2D(0, 0));
+  EXPECT_EQ(pts[499], ERPoint2D(499, -499));
+  EXPECT_EQ(list.toParams()[10], 5.0);
+  int n = 0;
+  for (const ERPoint12* p = list.first(); p != nullptr; p = p->next) ++n;
+  EXPECT_EQ(n, 500);
+}
+
+TEST(SamplingLists, HalfCircleRefinedToTheTolerance) {
+  const Circle2 circle;
+  for (double tol : {0.01, 1e-4, 1e-7}) {
+    ERPoint12List list;
+    list.append(circle(0), 0);
+    list.append(circle(kPi), kPi);
+    list.Smash(circle, tol);
+    SCOPED_TRACE(tol);
+    EXPECT_GT(list.entries(), 2);
+    expectRefined(list, circle, tol);
+  }
+  // 3D: a tilted circle over three quarters of a turn, from seeded breakpoints.
+  const Circle3 c3;
+  ERPoint13List list3;
+  for (double u : {0.0, 1.0, 4.0, 4.5}) list3.append(c3(u), u);
+  list3.Smash(c3, 1e-3);
+  expectRefined(list3, c3, 1e-3);
+  EXPECT_EQ(list3.toParams()[0], 0.0);
+  EXPECT_EQ(list3.toParams().last(), 4.5);
+}
+
+TEST(SamplingLists, StraightSegmentsAreNeverSplit) {
+  const ERSegment2D exact(ERPoint2D(0, 0), ERPoint2D(10, 5));
+  ERPoint12List list;
+  list.append(exact(0), 0);
+  list.append(exact(1), 1);
+  list.Smash(exact, 0.0);
+  EXPECT_EQ(list.entries(), 2);
+
+  const unsigned seed = 99u;
+  std::mt19937 gen(seed);
+  std::uniform_real_distribution<double> r(-1e3, 1e3);
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  for (int i = 0; i < 50; ++i) {
+    const ERSegment3D s(ERPoint3D(r(gen), r(gen), r(gen)), ERPoint3D(r(gen), r(gen), r(gen)));
+    ERPoint13List l;
+    l.append(s(0), 0);
+    l.append(s(1), 1);
+    l.Smash(s, 1e-9);
+    EXPECT_EQ(l.entries(), 2);
+  }
+}
+
+TEST(SamplingLists, FloorNanAndInfinityStopTheWalk) {
+  const Circle2 big(1e6);
+  ERPoint12List close;
+  close.append(big(0), 0);
+  close.append(big(1e-8), 1e-8);
+  close.Smash(big, 0.0);
+  EXPECT_EQ(close.entries(), 2);  // 1e-8 apart: never split
+
+  ERPoint12List floor;
+  floor.append(big(0), 0);
+  floor.append(big(1e-6), 1e-6);
+  floor.Smash(big, 0.0);
+  EXPECT_EQ(floor.entries(), 17);  // halved down to 6.25e-8
+
+  ERPoint12List nanTol;
+  nanTol.append(big(0), 0);
+  nanTol.append(big(3), 3);
+  nanTol.Smash(big, std::nan(""));
+  EXPECT_EQ(nanTol.entries(), 2);
+
+  const double inf = std::numeric_limits<double>::infinity();
+  ERPoint12List wild;
+  wild.append(ERPoint2D(0, 0), -inf);
+  wild.append(ERPoint2D(1, 0), 0);
+  wild.append(ERPoint2D(2, 0), inf);
+  wild.append(ERPoint2D(3, 0), std::nan(""));
+  wild.append(ERPoint2D(3, 0), 5);
+  wild.Smash(big, -1.0);
+  EXPECT_EQ(wild.entries(), 5);
+  ERPoint12List lone;
+  lone.append(ERPoint2D(), 0);
+  lone.Smash(big, 0.0);
+  EXPECT_EQ(lone.entries(), 1);
+  ERPoint12List empty;
+  empty.Smash(big, 0.0);
+  EXPECT_EQ(empty.entries(), 0);
+}
+
+}  // namespace
