@@ -1,0 +1,176 @@
+// qorv/curves/circles.h
+//
+// Circles and circular arcs: ERCircle2D (a full circle, not a finite curve), ERArc2D (the
+// circle bounded by two angles), and their space forms ERCircle3D / ERArc3D, a plane circle
+// drawn in the XY plane of a frame.
+//
+// Conventions a caller gets wrong:
+// - Angles are radians about the centre, from the X axis (of the frame, in space); the curve
+//   parameter of an arc is that polar angle. udeb() / ufin() are the stored start and end
+//   angles, unordered and not normalised; getBound() is [min, max] of the two, and the arc is
+//   the points whose angle lies in it, counted with its turns (an arc from 3pi/2 to 5pi/2 holds
+//   the angle 0 as 2pi).
+// - Plane signed distances: |p - centre| - r, negative inside, whatever the direction of an arc.
+//   At the centre (within 1e-11) every point is equally near: DISTMIN_DEGENERATE.
+// - ProjectPoint and intersectWithAxeY of an arc compare the atan2 angle with the limits as
+//   they are, with one repair: when the larger limit exceeds pi a negative projection angle is
+//   raised by 2pi. intersectWithAxeY appends 0 or pi for a tangent line (|dx| = r exactly)
+//   without looking at the limits. Both append to params and return its length.
+// - A transformation turns an arc's limits by ERTransfo2D::angle(); a symmetry does not mirror
+//   them. Radii scale by sqrt|det| of a plane map and by the factor of a similitude.
+// - The space circle keeps the plane circle's centre as given in its frame; setCenter moves the
+//   frame. Its signed distance is the unsigned distance in space to the circle line
+//   (DISTMIN_NORMAL), DISTMIN_DEGENERATE on the axis.
+// - The projection of a space circle onto a frame is a circle when the two normals are parallel
+//   (|N x M| <= precision), a segment when perpendicular (|N . M| <= precision), else an
+//   ellipse; the precision is one process-wide value (SetProjectionPrecision, default 1e-10),
+//   to be set before concurrent use.
+//
+// Boxes are exact: the extremes of each coordinate of C + cos t U + sin t V lie at
+// t = atan2(V_i, U_i) (+ pi), kept when inside the range, with the two ends.
+//
+// Stored images (after the ERObject part, which writes nothing), little-endian doubles:
+//   ERCircle2D  centre x, y, radius                                   24 bytes
+//   ERArc2D     the circle, then start, end angles                    40 bytes
+//   ERCircle3D  the frame (an ERPmIsometrie3D record), the circle     140 bytes
+//   ERArc3D     the space circle, then start, end angles             156 bytes
+// A short record leaves the fields it could not complete as they were.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <iosfwd>
+#include <numbers>
+
+#include "qorv/foundation/finite_entity.h"
+
+class ERCircle3D;
+class ERArc3D;
+
+namespace qorv::detail {
+
+// theta (with some number of turns) lies in [lo, hi]: the representative not below lo.
+inline bool angleInRange(double theta, double lo, double hi) {
+  constexpr double kTwoPi = 2.0 * std::numbers::pi;
+  if (!(std::isfinite(theta) && std::isfinite(lo) && std::isfinite(hi))) return false;
+  if (hi - lo >= kTwoPi) return true;
+  double t = std::fmod(theta - lo, kTwoPi);
+  if (t < 0.0) t += kTwoPi;
+  return lo + t <= hi;
+}
+
+// The exact box of C + cos t U + sin t V for t in [lo, hi].
+template <class Box, class P, class V>
+Box conicBox(const P& c, const V& u, const V& v, double lo, double hi) {
+  Box box;
+  auto add = [&](double t) { box.Update(c + std::cos(t) * u + std::sin(t) * v); };
+  add(lo);
+  add(hi);
+  for (int i = 0; i < V::kSize; ++i) {
+    const double t = std::atan2(v.data()[i], u.data()[i]);
+    for (double e : {t, t + std::numbers::pi})
+      if (angleInRange(e, lo, hi)) add(e);
+  }
+  return box;
+}
+
+}  // namespace qorv::detail
+
+// ---------------------------------------------------------------------------------------------
+class QORV_API ERCircle2D : public virtual EREntity2DWF {
+ public:
+  QORV_DECLARE_CLASS(ERCircle2D, EREntity2DWF);
+
+  ERCircle2D() = default;
+  ERCircle2D(const ERPoint2D& centre, double radius) : centre_(centre), radius_(radius) {}
+
+  const ERPoint2D& center() const { return centre_; }
+  double radius() const { return radius_; }
+  double diameter() const { return 2.0 * radius_; }
+  void setCenter(const ERPoint2D& c) { centre_ = c; }
+  void setRadius(double r) { radius_ = r; }
+  void setDiameter(double d) { radius_ = d / 2.0; }
+
+  // centre + r (cos theta, sin theta), any theta.
+  ERPoint2D pointAt(double theta) const;
+  // centre +- r on both axes.
+  ERMinimax2D getBox() const;
+
+  // |p - centre| - r; DISTMIN_DEGENERATE at the centre, else DISTMIN_NORMAL.
+  DISTMINRES SignedMinimalDistance(const ERPoint2D& p, double& d) const override;
+  void scale(double s) override { centre_ *= s, radius_ *= s; }
+  void translate(const ERPoint2D& v) override { centre_ += v; }
+  void transformFrom(const ERTransfo2D& T) override;
+  void transformTo(const ERTransfo2D& T) override;
+  // A new ERCircle3D: this circle in the frame's XY plane.
+  t_SmartPtr<EREntity3DWF> get3DEquiv(const ERPmIsometrie3D& frame) const override;
+  void reverse() override {}
+
+  ERObject* getCopy() const override;
+  // "Cercle2D : Centre  " centre, line end, "         : Radius  " r, line end.
+  void printOn(std::ostream& os) const override;
+  void saveGuts(ERFile& f) const override;
+  void restoreGuts(ERFile& f) override;
+  std::uint32_t binaryStoreSize() const override { return 24; }
+
+ private:
+  ERPoint2D centre_;
+  double radius_ = 0.0;  // 0 is a point-like circle, not an error
+};
+
+// ---------------------------------------------------------------------------------------------
+class QORV_API ERArc2D : public ERFiniteEntity2DWFBoundedWithAngle, public ERCircle2D {
+ public:
+  QORV_DECLARE_CLASS(ERArc2D, ERFiniteEntity2DWFBoundedWithAngle, ERCircle2D);
+
+  ERArc2D() = default;
+  ERArc2D(const ERCircle2D& c, ERRadian start, ERRadian end)
+      : ERFiniteEntity2DWFBoundedWithAngle(start, end), ERCircle2D(c) {}
+  ERArc2D(const ERPoint2D& centre, double r, ERRadian start, ERRadian end)
+      : ERFiniteEntity2DWFBoundedWithAngle(start, end), ERCircle2D(centre, r) {}
+
+  ERCircle2D circle() const { return ERCircle2D(center(), radius()); }
+
+  ERPoint2D operator()(double theta) const override { return pointAt(theta); }
+  // Sign 1, first derivative r (-sin, cos), second-order vector r (cos, sin).
+  ERInfoPoint2D PtCur(double theta) const override;
+  // -(cos theta, sin theta): towards the centre.
+  ERVector2D normal(double theta) const override;
+  ERMinimax2D getBox() const override;
+  // |end - start| r; the tolerance takes no part.
+  double arcLength(const ERLimites& range, double tol) const override;
+  double arcLength(double tol) const override;
+  // Leaves 0 <= start < end <= 2pi alone; otherwise lowers both by 2pi while start > pi.
+  void normalized();
+  // [start, theta] and [theta, end] on the same circle.
+  int splitAt(t_SmartPtr<ERFiniteEntity2DWF>& first, t_SmartPtr<ERFiniteEntity2DWF>& second,
+              double theta) const override;
+  int intersectWithAxeY(double x, QuickAlgebra::ERVec<double>& params) const override;
+  // -1 for the centre itself (nothing appended); else the length of params.
+  int ProjectPoint(const ERPoint2D& p, QuickAlgebra::ERVec<double>& params,
+                   double tol) const override;
+  // Inside the angular range as the circle; outside it the nearer end (DISTMIN_END_POINT),
+  // signed as the circle would sign it.
+  DISTMINRES SignedMinimalDistance(const ERPoint2D& p, double& d, double& u) const override;
+  DISTMINRES SignedMinimalDistance(const ERPoint2D& p, double& d) const override;
+
+  void scale(double s) override { ERCircle2D::scale(s); }
+  void translate(const ERPoint2D& v) override { ERCircle2D::translate(v); }
+  void transformFrom(const ERTransfo2D& T) override;
+  void transformTo(const ERTransfo2D& T) override;
+  // A new ERArc3D.
+  t_SmartPtr<EREntity3DWF> get3DEquiv(const ERPmIsometrie3D& frame) const override;
+  void reverse() override { ERFiniteEntity2DWFBoundedWithAngle::reverse(); }
+
+  ERObject* getCopy() const override;
+  // "Arc : Centre :" centre, line end, "      Rayon  :" r, line end, "      StartAg:" udeb(),
+  // line end, "      EndAg  :" ufin() (no line end).
+  void printOn(std::ostream& os) const override;
+  void saveGuts(ERFile& f) const override;
+  void restoreGuts(ERFile& f) override;
+  std::uint32_t binaryStoreSize() const override { return 40; }
+
+ protected:
+  // The two ends and every quarter turn between them.
+  void prepareApprox(ERPoint12List& list, const ERLimites& range, double tol) const override;
+};

@@ -1,0 +1,255 @@
+#include "qorv/curves/circles.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <numbers>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "qorv/persistence/file.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+using QuickAlgebra::ERVec;
+constexpr double kPi = std::numbers::pi;
+
+struct TempFile {
+  TempFile() {
+    static std::atomic<int> counter{0};
+    const char* env = std::getenv("QORV_TEST_TMP");
+    const std::string dir = (env != nullptr && *env != '\0') ? env : "/tmp";
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    path = dir + "/qorv_conics_" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
+    std::remove(path.c_str());
+  }
+  ~TempFile() { std::remove(path.c_str()); }
+  std::string path;
+};
+
+Bytes imageOf(const ERObject& o) {
+  TempFile tmp;
+  {
+    ERFile f(tmp.path.c_str(), CFile::modeCreate | CFile::modeReadWrite);
+    o.saveGuts(f);
+  }
+  std::ifstream in(tmp.path, std::ios::binary);
+  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void restoreFrom(ERObject& o, const Bytes& bytes) {
+  TempFile tmp;
+  {
+    std::ofstream out(tmp.path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  }
+  ERFile f(tmp.path.c_str(), CFile::modeRead);
+  o.restoreGuts(f);
+}
+
+Bytes doubles(std::initializer_list<double> values) {
+  Bytes out;
+  for (double v : values) {
+    const auto bits = std::bit_cast<std::uint64_t>(v);
+    for (int k = 0; k < 8; ++k) out.push_back(static_cast<unsigned char>(bits >> (8 * k)));
+  }
+  return out;
+}
+
+std::string printed(const ERObject& o) {
+  std::ostringstream os;
+  os << o;
+  return os.str();
+}
+
+void expectBox(const ERMinimax2D& b, double x0, double y0, double x1, double y1, double tol) {
+  EXPECT_NEAR(b.xmin(), x0, tol);
+  EXPECT_NEAR(b.ymin(), y0, tol);
+  EXPECT_NEAR(b.xmax(), x1, tol);
+  EXPECT_NEAR(b.ymax(), y1, tol);
+}
+
+// ---------------------------------------------------------------------------------------------
+TEST(Circle2D, DistanceBoxAndTransformations) {
+  ERCircle2D c(ERPoint2D(0, 0), 2);
+  double d = 0;
+  EXPECT_EQ(c.SignedMinimalDistance(ERPoint2D(3, 0), d), EREntity::DISTMIN_NORMAL);
+  EXPECT_DOUBLE_EQ(d, 1.0);
+  EXPECT_EQ(c.SignedMinimalDistance(ERPoint2D(0, 0), d), EREntity::DISTMIN_DEGENERATE);
+  EXPECT_DOUBLE_EQ(d, -2.0);
+  expectBox(c.getBox(), -2, -2, 2, 2, 0);
+  EXPECT_DOUBLE_EQ(c.diameter(), 4.0);
+  c.setDiameter(3);
+  EXPECT_DOUBLE_EQ(c.radius(), 1.5);
+
+  // A similitude of ratio 2 doubles the radius; its inverse brings the circle back.
+  const ERTransfo2D T = ERTransfo2D(ERVector2D(5, -1)) * rotation(0.3) * Scaling(2);
+  c.transformFrom(T);
+  EXPECT_NEAR(c.radius(), 3.0, 1e-14);
+  EXPECT_TRUE(isEqual(c.center(), ERPoint2D(5, -1), 1e-14));
+  c.transformTo(T);
+  EXPECT_NEAR(c.radius(), 1.5, 1e-14);
+  EXPECT_TRUE(isEqual(c.center(), ERPoint2D(0, 0), 1e-14));
+  c.scale(2);
+  c.translate(ERPoint2D(1, 1));
+  EXPECT_EQ(c.center(), ERPoint2D(1, 1));
+  EXPECT_EQ(c.radius(), 3.0);
+}
+
+TEST(Arc2D, ProjectionAndVerticalCrossings) {
+  const ERArc2D a(ERPoint2D(0, 0), 1, 0, kPi / 2);
+  ERVec<double> params;
+  EXPECT_EQ(a.ProjectPoint(ERPoint2D(1, 1), params, 0), 1);
+  EXPECT_DOUBLE_EQ(params[0], kPi / 4);
+  EXPECT_EQ(a.ProjectPoint(ERPoint2D(0, -1), params, 0), 1);  // appends nothing
+  EXPECT_EQ(a.ProjectPoint(ERPoint2D(0, 0), params, 0), -1);
+  EXPECT_EQ(params.length(), 1);
+
+  ERVec<double> cross;
+  EXPECT_EQ(a.intersectWithAxeY(1, cross), 1);
+  EXPECT_EQ(cross[0], 0.0);
+  EXPECT_EQ(a.intersectWithAxeY(0.5, cross), 2);  // one of the two angles lies in the arc
+  EXPECT_NEAR(cross[1], kPi / 3, 1e-15);
+  EXPECT_EQ(a.intersectWithAxeY(1.5, cross), 2);
+  EXPECT_DOUBLE_EQ(a.arcLength(1e-3), kPi / 2);
+  EXPECT_DOUBLE_EQ(a.arcLength(ERLimites(1, 0.5), 0), 0.5);
+
+  // An arc across the X axis, from 3pi/2 to 5pi/2: negative angles are raised by 2pi.
+  const ERArc2D b(ERPoint2D(0, 0), 1, 3 * kPi / 2, 5 * kPi / 2);
+  ERVec<double> pb;
+  EXPECT_EQ(b.ProjectPoint(ERPoint2D(1, -1e-9), pb, 0), 1);
+  EXPECT_NEAR(pb[0], 2 * kPi, 1e-8);
+  EXPECT_EQ(b.getBound(), ERLimites(3 * kPi / 2, 5 * kPi / 2));
+}
+
+TEST(Arc2D, EvaluationBoxSplitAndDistance) {
+  const ERArc2D a(ERPoint2D(1, 2), 2, kPi / 4, 3 * kPi / 4);
+  const ERInfoPoint2D info = a.PtCur(kPi / 2);
+  EXPECT_TRUE(isEqual(info.point(), ERPoint2D(1, 4), 1e-15));
+  EXPECT_TRUE(isEqual(info.tangente(), ERVector2D(-2, 0), 1e-15));
+  EXPECT_TRUE(isEqual(info.secondOrder(), ERVector2D(0, 2), 1e-15));  // tangent turned clockwise
+  EXPECT_NEAR(info.radius(), 2.0, 1e-14);
+  EXPECT_TRUE(isEqual(a.normal(kPi / 2), ERVector2D(0, -1), 1e-15));
+  const double s = std::sqrt(2.0);
+  expectBox(a.getBox(), 1 - s, 2 + s, 1 + s, 4, 1e-14);
+  // Reversed limits cover the same angles.
+  const ERArc2D back(ERPoint2D(1, 2), 2, 3 * kPi / 4, kPi / 4);
+  expectBox(back.getBox(), 1 - s, 2 + s, 1 + s, 4, 1e-14);
+  // The arc from -pi/2 to pi holds three quarters of the circle.
+  expectBox(ERArc2D(ERPoint2D(), 1, -kPi / 2, kPi).getBox(), -1, -1, 1, 1, 1e-15);
+  expectBox(ERArc2D(ERPoint2D(), 1, 0.1, 0.2).getBox(), std::cos(0.2), std::sin(0.1), std::cos(0.1),
+            std::sin(0.2), 1e-15);
+
+  t_SmartPtr<ERFiniteEntity2DWF> first, second;
+  EXPECT_EQ(a.splitAt(first, second, 1.0), 1);
+  EXPECT_EQ(first->udeb(), kPi / 4);
+  EXPECT_EQ(first->ufin(), 1.0);
+  EXPECT_EQ(second->udeb(), 1.0);
+  EXPECT_EQ(second->ufin(), 3 * kPi / 4);
+  EXPECT_TRUE(isEqual(first->lastPt(), second->firstPt(), 0));
+
+  double d = 0, u = 0;
+  EXPECT_EQ(a.SignedMinimalDistance(ERPoint2D(1, 5), d, u), EREntity::DISTMIN_NORMAL);
+  EXPECT_NEAR(d, 1.0, 1e-15);
+  EXPECT_NEAR(u, kPi / 2, 1e-15);
+  EXPECT_EQ(a.SignedMinimalDistance(ERPoint2D(1, 0), d, u), EREntity::DISTMIN_END_POINT);
+  EXPECT_NEAR(std::fabs(d), distance(ERPoint2D(1, 0), a.firstPt()), 1e-15);
+  EXPECT_EQ(a.SignedMinimalDistance(ERPoint2D(1, 2), d), EREntity::DISTMIN_DEGENERATE);
+  EXPECT_EQ(d, -2.0);
+}
+
+TEST(Arc2D, ApproximationStaysOnTheCircleWithinTolerance) {
+  const unsigned seed = 20240611;
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 gen(seed);
+  std::uniform_real_distribution<double> ang(-7, 7), rad(0.1, 50);
+  for (int i = 0; i < 20; ++i) {
+    const double s = ang(gen), e = ang(gen), r = rad(gen), tol = 1e-3 * r;
+    const ERArc2D a(ERPoint2D(3, -4), r, s, e);
+    const ERVec<ERPoint2D> pts = a.approxime(a.getBound(), tol);
+    ASSERT_GE(pts.length(), 2);
+    EXPECT_TRUE(isEqual(pts[0], a(a.getBound().start()), 0));
+    EXPECT_TRUE(isEqual(pts[pts.length() - 1], a(a.getBound().end()), 0));
+    for (int k = 0; k + 1 < pts.length(); ++k) {
+      EXPECT_NEAR(distance(pts[k], ERPoint2D(3, -4)), r, 1e-12 * r);
+      // The sagitta of each chord is within the tolerance.
+      const double half = distance(pts[k], pts[k + 1]) / 2;
+      EXPECT_LE(r - std::sqrt(std::fmax(r * r - half * half, 0.0)), tol * (1 + 1e-9));
+    }
+  }
+}
+
+TEST(Arc2D, NormalizedAndTransformationsTurnTheLimits) {
+  ERArc2D a(ERPoint2D(), 1, 7, 8);
+  a.normalized();
+  EXPECT_DOUBLE_EQ(a.udeb(), 7 - 2 * kPi);
+  EXPECT_DOUBLE_EQ(a.ufin(), 8 - 2 * kPi);
+  ERArc2D kept(ERPoint2D(), 1, 0.5, 2 * kPi);
+  kept.normalized();
+  EXPECT_EQ(kept.udeb(), 0.5);
+
+  ERArc2D b(ERPoint2D(1, 0), 1, 0, kPi / 2);
+  const ERPoint2D end = b.lastPt();
+  const ERTransfo2D T = ERTransfo2D(ERVector2D(0, 3)) * rotation(kPi / 6);
+  b.transformFrom(T);
+  EXPECT_NEAR(b.udeb(), kPi / 6, 1e-15);
+  EXPECT_TRUE(isEqual(b.lastPt(), T >> end, 1e-14));
+  b.transformTo(T);
+  EXPECT_NEAR(b.ufin(), kPi / 2, 1e-15);
+  b.reverse();
+  EXPECT_NEAR(b.udeb(), kPi / 2, 1e-15);
+  EXPECT_EQ(b.getBound().start(), 0.0);
+}
+
+TEST(Circles2D, StoredImagesPrintFormsAndRegistry) {
+  const ERCircle2D c(ERPoint2D(1.5, -2), 0.25);
+  EXPECT_EQ(imageOf(c), doubles({1.5, -2, 0.25}));
+  EXPECT_EQ(c.binaryStoreSize(), 24u);
+  ERCircle2D back;
+  restoreFrom(back, doubles({-1, 2, 3}));
+  EXPECT_EQ(back.center(), ERPoint2D(-1, 2));
+  EXPECT_EQ(back.radius(), 3.0);
+  restoreFrom(back, Bytes(23, 0));
+  EXPECT_EQ(back.radius(), 3.0);
+
+  const ERArc2D a(c, 0.5, -1);
+  EXPECT_EQ(imageOf(a), doubles({1.5, -2, 0.25, 0.5, -1}));
+  EXPECT_EQ(a.binaryStoreSize(), 40u);
+  ERArc2D ab;
+  restoreFrom(ab, doubles({1.5, -2, 0.25, 0.5, -1}));
+  EXPECT_EQ(imageOf(ab), imageOf(a));
+  restoreFrom(ab, Bytes(39, 1));
+  EXPECT_EQ(imageOf(ab), imageOf(a));
+
+  EXPECT_EQ(printed(c), "Cercle2D : Centre  [1.5,-2]\n         : Radius  0.25\n");
+  EXPECT_EQ(printed(a),
+            "Arc : Centre :[1.5,-2]\n      Rayon  :0.25\n      StartAg:0.5\n      EndAg  :-1");
+
+  for (const char* name : {"ERCircle2D", "ERArc2D"}) {
+    const auto creator = ERClassRegistration::findCreator(name);
+    ASSERT_NE(creator, nullptr);
+    t_SmartPtr<ERObject> o(creator());
+    EXPECT_STREQ(o->className(), name);
+    EXPECT_NE(ERCircle2D::castdown(o.get()), nullptr);
+  }
+  t_SmartPtr<ERObject> copy(a.getCopy());
+  ASSERT_NE(ERFiniteEntity2DWF::castdown(copy.get()), nullptr);
+  EXPECT_EQ(ERFiniteEntity2DWF::castdown(copy.get())->ufin(), -1.0);
+  EXPECT_EQ(ERCircle2D::castdown(copy.get())->radius(), 0.25);
+}
+
+}  // namespace
