@@ -1,4 +1,5 @@
 #include "qorv/curves/circles.h"
+#include "qorv/curves/ellipses.h"
 
 #include <gtest/gtest.h>
 
@@ -250,6 +251,170 @@ TEST(Circles2D, StoredImagesPrintFormsAndRegistry) {
   ASSERT_NE(ERFiniteEntity2DWF::castdown(copy.get()), nullptr);
   EXPECT_EQ(ERFiniteEntity2DWF::castdown(copy.get())->ufin(), -1.0);
   EXPECT_EQ(ERCircle2D::castdown(copy.get())->radius(), 0.25);
+}
+
+// ---------------------------------------------------------------------------------------------
+TEST(Ellipse2D, ConstructionRulesAndDerivedValues) {
+  const EREllipse2D e(3, 2, 0, ERPoint2D(0, 0));
+  ERPoint2D f1, f2;
+  e.getFocus(f1, f2);
+  EXPECT_TRUE(isEqual(f1, ERPoint2D(-std::sqrt(5.0), 0), 1e-15));
+  EXPECT_TRUE(isEqual(f2, ERPoint2D(std::sqrt(5.0), 0), 1e-15));
+  EXPECT_EQ(e.getBigAxe(), 6.0);
+  EXPECT_NEAR(e.getSmallAxe(), 4.0, 1e-14);
+  const ERArcEllipse2D arc(e, 0, kPi);
+  EXPECT_DOUBLE_EQ(arc.central_to_param(kPi / 2), kPi / 2);
+  EXPECT_DOUBLE_EQ(arc.central_to_param(kPi / 4), std::atan(1.5));
+
+  const EREllipse2D turned(3, 2, kPi / 2, ERPoint2D(0, 0));
+  turned.getFocus(f1, f2);
+  EXPECT_TRUE(isEqual(f1, ERPoint2D(0, -std::sqrt(5.0)), 1e-15));
+  EXPECT_TRUE(isEqual(f2, ERPoint2D(0, std::sqrt(5.0)), 1e-15));
+  expectBox(turned.getBox(), -3, -2, 3, 2, 1e-14);  // the box of the unturned ellipse
+  EXPECT_NEAR(turned.getAngle(), kPi / 2, 1e-15);
+  EXPECT_NEAR(EREllipse2D(3, 2, -kPi / 2, ERPoint2D()).getAngle(), 3 * kPi / 2, 1e-15);
+  EXPECT_TRUE(isEqual(turned.getSmallAxisDirection(), ERVector2D(-1, 0), 1e-15));
+  EXPECT_EQ(EREllipse2D().getBigAxisDirection(), ERVector2D(1, 0));
+
+  const EREllipse2D far(ERPoint2D(-5, 0), ERPoint2D(5, 0), 6);
+  EXPECT_DOUBLE_EQ(far.getBigAxe(), std::sqrt(136.0));
+  EXPECT_NEAR(far.getSmallAxe(), 6.0, 1e-14);
+}
+
+TEST(Ellipse2D, ConicAndFivePointConstructorsRecoverTheEllipse) {
+  const unsigned seed = 77;
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 gen(seed);
+  std::uniform_real_distribution<double> len(0.5, 20), ang(-3, 3), pos(-100, 100);
+  for (int i = 0; i < 20; ++i) {
+    double a = len(gen), b = len(gen);
+    if (a < b) std::swap(a, b);
+    const EREllipse2D e(a, b, ang(gen), ERPoint2D(pos(gen), pos(gen)));
+    const ERArcEllipse2D full(e, 0, 2 * kPi);
+    ERPoint2D p[5];
+    for (int k = 0; k < 5; ++k) p[k] = full(0.3 + 1.2 * k);
+    const EREllipse2D five(p[0], p[1], p[2], p[3], p[4]);
+    EXPECT_NEAR(five.getBigAxe(), e.getBigAxe(), 1e-8 * a);
+    EXPECT_NEAR(five.getSmallAxe(), e.getSmallAxe(), 1e-8 * a);
+    EXPECT_TRUE(isEqual(five.center(), e.center(), 1e-8 * (a + 100)));
+    for (int k = 0; k < 8; ++k) {  // every point of the original lies on the rebuilt one
+      double d = 1;
+      five.SignedMinimalDistance(full(0.7 * k), d);
+      EXPECT_NEAR(d, 0.0, 1e-7 * a);
+    }
+  }
+  // x^2/9 + y^2/4 = 1 shifted to (1, -2): 4x^2 + 9y^2 - 8x + 36y + 4 - 36 + 36 = 0.
+  const EREllipse2D conic(4, 0, 9, -8, 36, 4);
+  EXPECT_NEAR(conic.getBigAxe(), 6, 1e-13);
+  EXPECT_NEAR(conic.getSmallAxe(), 4, 1e-13);
+  EXPECT_TRUE(isEqual(conic.center(), ERPoint2D(1, -2), 1e-14));
+  // A hyperbola and collinear points are no ellipse: the default one.
+  EXPECT_EQ(EREllipse2D(1, 0, -1, 0, 0, -1).getBigAxe(), 0.0);
+  EXPECT_EQ(EREllipse2D(ERPoint2D(0, 0), ERPoint2D(1, 1), ERPoint2D(2, 2), ERPoint2D(3, 3),
+                        ERPoint2D(4, 4))
+                .getBigAxe(),
+            0.0);
+}
+
+TEST(Ellipse2D, ClosestPointAndSignedDistance) {
+  const EREllipse2D e(3, 2, kPi / 6, ERPoint2D(0, 0));
+  const ERArcEllipse2D full(e, 0, 2 * kPi);
+  const unsigned seed = 5;
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 gen(seed);
+  std::uniform_real_distribution<double> c(-6, 6);
+  for (int i = 0; i < 50; ++i) {
+    const ERPoint2D p(c(gen), c(gen));
+    const ERPoint2D q = e.get_closest(p);
+    double best = 1e300;
+    for (int k = 0; k < 2000; ++k) best = std::fmin(best, distance(p, full(k * 2 * kPi / 2000)));
+    EXPECT_LE(distance(p, q), best + 1e-9);
+    EXPECT_GE(distance(p, q), best - 1e-2);
+    double d = 0;
+    e.SignedMinimalDistance(p, d);
+    EXPECT_NEAR(std::fabs(d), distance(p, q), 1e-12);
+  }
+  double d = 0;
+  e.SignedMinimalDistance(ERPoint2D(0, 0), d);
+  EXPECT_NEAR(d, -2.0, 1e-12);
+  // get_closest turns about the origin: a shifted ellipse answers for its centred copy.
+  const EREllipse2D shifted(3, 2, 0, ERPoint2D(10, 0));
+  EXPECT_TRUE(isEqual(shifted.get_closest(ERPoint2D(5, 0)), ERPoint2D(3, 0), 1e-12));
+}
+
+TEST(ArcEllipse2D, BoundEvaluationLengthAndSplit) {
+  const ERArcEllipse2D arc(3, 2, 0, ERPoint2D(1, 1), kPi / 4, 3 * kPi / 4);
+  const ERLimites r = arc.getBound();
+  EXPECT_DOUBLE_EQ(r.start(), std::atan(1.5));
+  EXPECT_DOUBLE_EQ(r.end(), kPi - std::atan(1.5));
+  // The ends lie on the rays of the central angles.
+  const ERPoint2D s = arc(r.start());
+  EXPECT_NEAR(std::atan2(s.y() - 1, s.x() - 1), kPi / 4, 1e-14);
+  EXPECT_EQ(ERArcEllipse2D(EREllipse2D(), 1, 2).getBound(), ERLimites(0, 2 * kPi));
+  EXPECT_EQ(ERArcEllipse2D(3, 2, 0, ERPoint2D(), 1, 1).getBound(), ERLimites(0, 2 * kPi));
+
+  const ERInfoPoint2D info = arc.PtCur(kPi / 2);
+  EXPECT_TRUE(isEqual(info.point(), ERPoint2D(1, 3), 1e-14));
+  EXPECT_TRUE(isEqual(info.tangente(), ERVector2D(-3, 0), 1e-14));
+  EXPECT_TRUE(isEqual(info.secondOrder(), ERVector2D(0, 3), 1e-14));
+
+  // Length against a fine polyline.
+  double poly = 0;
+  for (int k = 0; k < 20000; ++k) poly += distance(arc(r(k / 20000.0)), arc(r((k + 1) / 20000.0)));
+  EXPECT_NEAR(arc.arcLength(1e-9), poly, 1e-7);
+  EXPECT_NEAR(ERArcEllipse2D(3, 3, 0, ERPoint2D(), 0, kPi).arcLength(0), 3 * kPi, 1e-13);
+
+  // Exact box: the top vertex (1, 3) is inside the range, the sides are the ends.
+  const ERMinimax2D box = arc.getBox();
+  EXPECT_NEAR(box.ymax(), 3, 1e-14);
+  EXPECT_NEAR(box.xmin(), arc(r.end()).x(), 1e-14);
+  EXPECT_NEAR(box.xmax(), arc(r.start()).x(), 1e-14);
+
+  t_SmartPtr<ERFiniteEntity2DWF> first, second;
+  EXPECT_EQ(arc.splitAt(first, second, 1.2), 1);
+  EXPECT_NEAR(first->getBound().start(), r.start(), 1e-14);
+  EXPECT_NEAR(first->getBound().end(), 1.2, 1e-14);
+  EXPECT_NEAR(second->getBound().end(), r.end(), 1e-14);
+  EXPECT_TRUE(isEqual((*first)(first->getBound().end()), arc(1.2), 1e-14));
+
+  ERVec<double> cross;
+  EXPECT_EQ(arc.intersectWithAxeY(1, cross), 1);
+  EXPECT_NEAR(cross[0], kPi / 2, 1e-15);
+  EXPECT_EQ(arc.intersectWithAxeY(-1.5, cross), 1);  // beyond the arc's left end
+
+  double d = 0, u = 0;
+  EXPECT_EQ(arc.SignedMinimalDistance(ERPoint2D(1, 4), d, u), EREntity::DISTMIN_NORMAL);
+  EXPECT_NEAR(d, 1, 1e-12);
+  EXPECT_NEAR(u, kPi / 2, 1e-12);
+  EXPECT_EQ(arc.SignedMinimalDistance(ERPoint2D(1, -3), d, u), EREntity::DISTMIN_END_POINT);
+}
+
+TEST(Ellipses2D, StoredImagesPrintFormsAndRegistry) {
+  const EREllipse2D e(ERPoint2D(-1, 0), ERPoint2D(1, 0), 4);
+  EXPECT_EQ(imageOf(e), doubles({-1, 0, 1, 0, 4}));
+  EXPECT_EQ(e.binaryStoreSize(), 40u);
+  const ERArcEllipse2D a(e, 0.5, 2);
+  EXPECT_EQ(imageOf(a), doubles({-1, 0, 1, 0, 4, 0.5, 2}));
+  EXPECT_EQ(a.binaryStoreSize(), 56u);
+  ERArcEllipse2D back;
+  restoreFrom(back, doubles({-1, 0, 1, 0, 1, 0.5, 2}));  // as stored, even with far foci
+  EXPECT_EQ(back.getBigAxe(), 1.0);
+  restoreFrom(back, imageOf(a));
+  EXPECT_EQ(imageOf(back), imageOf(a));
+  restoreFrom(back, Bytes(55, 0));
+  EXPECT_EQ(imageOf(back), imageOf(a));
+  EREllipse2D eb;
+  restoreFrom(eb, imageOf(e));
+  EXPECT_EQ(imageOf(eb), imageOf(e));
+  EXPECT_EQ(printed(e),
+            "Ellipse\nfocus 1 [-1,0]\nfocus 2 [1,0]\nBig Axe 4\nSmall Axe 3.4641\n"
+            "Center  [0,0]\n");
+  for (const char* name : {"EREllipse2D", "ERArcEllipse2D"}) {
+    const auto creator = ERClassRegistration::findCreator(name);
+    ASSERT_NE(creator, nullptr);
+    t_SmartPtr<ERObject> o(creator());
+    EXPECT_NE(EREllipse2D::castdown(o.get()), nullptr);
+  }
 }
 
 }  // namespace
