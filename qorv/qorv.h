@@ -3,6 +3,7 @@
 // The whole public API of the qorv geometry kernel.
 #pragma once
 
+#include "qorv/curves/ellipse_math.h"
 #include "qorv/curves/lines.h"
 #include "qorv/foundation/angles.h"
 #include "qorv/foundation/assert.h"

@@ -1,7 +1,9 @@
 #include "siblings/surface_kernel/ellipse.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 
 namespace {
 
@@ -48,28 +50,41 @@ Foot ellipseFoot(double ma, double mb, double y0, double y1) {
   const double z1 = y1 / mb;
   // u = (t + b^2)/b^2. At lo each of P = a y0 / (b^2 u + c^2) and Q = y1 / (b u) is at most 1,
   // one of them equal: N = |(P, Q)| >= 1, at or left of the root; hi has N <= 1.
-  double u = std::max(z1, (ay0 - c2) / b2);
+  const double lo = std::max(z1, (ay0 - c2) / b2);
   const double hi = std::max(1.0, ay0 / b2 + z1);
-  double P = 0.0, Q = 0.0;
+  // u = 1 gives q itself, the best start for a point near the curve: left of the root
+  // outside the ellipse; inside, right of it, and the first step lands on the left.
+  double u = std::max(lo, 1.0);
+  double last = 0.0;  // the previous step from the left (none: ratio infinite)
+  bool climbing = false;
   for (int it = 0; it < 100; ++it) {
-    const double d = b2 * u + c2;
-    P = ay0 / d;
-    Q = z1 / u;
-    const double n2 = P * P + Q * Q;
-    if (n2 <= 1.0) break;  // the root, within rounding (Newton never overshoots it)
+    const double id = 1.0 / (b2 * u + c2), iu = 1.0 / u;
+    const double P = ay0 * id, Q = z1 * iu;
+    const double p2 = P * P, q2 = Q * Q, n2 = p2 + q2;
+    if (n2 == 1.0 || (n2 < 1.0 && climbing)) break;  // the root, within rounding
     const double n = std::sqrt(n2);
-    // Newton on 1/N - 1: d(1/N)/du = (P^2 b^2/d + Q^2/u) / N^3.
-    const double s = P * P * b2 / d + Q * Q / u;
-    const double next = std::min(u + (n - 1.0) * n2 / s, hi);
-    if (!(next > u)) break;
-    const bool last = next - u <= 0x1p-50 * u;
-    u = next;
-    if (last) {
-      P = ay0 / (b2 * u + c2);
-      Q = z1 / u;
-      break;
+    // Newton on 1/N - 1: d(1/N)/du = (P^2 b^2/d + Q^2/u) / N^3. Concave, so a step from either
+    // side lands on the left (a step from the right may cancel, which the climb repairs).
+    const double step = (n - 1.0) * n2 / (p2 * b2 * id + q2 * iu);
+    if (n2 < 1.0) {
+      const double next = std::max(lo, u + step);
+      if (!(next < u)) break;
+      u = next;
+      continue;
     }
+    climbing = true;
+    const double next = std::min(u + step, hi);
+    if (!(next > u)) break;
+    // Stop when the error left after this step, C step^2 with C estimated from the last two
+    // steps (16 times over), is below an ulp; a linear tail stops at an ulp all the same.
+    const double done = next - u;
+    u = next;
+    if (done <= 0x1p-50 * u) break;
+    const double ratio = done / last;  // in ratio form: u may be tiny or huge
+    if (16.0 * done * ratio * ratio <= 0x1p-53 * u) break;
+    last = done;
   }
+  const double P = ay0 / (b2 * u + c2), Q = z1 / u;
   return {ma * std::min(P, 1.0), mb * std::min(Q, 1.0), false};
 }
 
@@ -107,6 +122,23 @@ Foot limitFoot(double ma, double mb, double y0, double y1, bool needle) {
   return {ma * (A / n), mb * (B / n), false};
 }
 
+// Multiplication by 2^-e and back, e the binary exponent of m: exact, as ldexp, but without
+// its call when both powers are normal numbers.
+struct Pow2 {
+  int e;
+  double down = 0.0, up = 0.0;
+  explicit Pow2(double m) {
+    const int biased = static_cast<int>(std::bit_cast<std::uint64_t>(m) >> 52) & 0x7ff;
+    e = biased != 0 ? biased - 1023 : std::ilogb(m);
+    if (e > -1022 && e < 1022) {
+      down = std::bit_cast<double>(static_cast<std::uint64_t>(1023 - e) << 52);
+      up = std::bit_cast<double>(static_cast<std::uint64_t>(1023 + e) << 52);
+    }
+  }
+  double toUnit(double x) const { return up != 0.0 ? x * down : std::ldexp(x, -e); }
+  double back(double x) const { return up != 0.0 ? x * up : std::ldexp(x, e); }
+};
+
 }  // namespace
 
 int zrkEllipse2::global_closest_point(const giPoint2& q, zrkCurvePointList2& out, int& code) const {
@@ -128,9 +160,9 @@ int zrkEllipse2::global_closest_point(const giPoint2& q, zrkCurvePointList2& out
     if (y0 == 0.0 && y1 == 0.0) code = ZRK_ON_CURVE;
   } else {
     // Scaling by a power of two is exact and puts the major semi-axis in [1, 2).
-    const int e = std::ilogb(ma);
-    const double sa = std::ldexp(ma, -e), sb = std::ldexp(mb, -e);
-    const double z0 = std::ldexp(y0, -e), z1 = std::ldexp(y1, -e);  // may overflow to inf
+    const Pow2 scale(ma);
+    const double sa = scale.toUnit(ma), sb = scale.toUnit(mb);
+    const double z0 = scale.toUnit(y0), z1 = scale.toUnit(y1);  // may overflow to inf
     const bool needle = sb < kFlat;
     if (std::isinf(y0) || std::isinf(y1)) {
       f = limitFoot(sa, sb, y0, y1, needle);
@@ -150,8 +182,8 @@ int zrkEllipse2::global_closest_point(const giPoint2& q, zrkCurvePointList2& out
     } else if (f.two) {
       code = ZRK_SEVERAL;
     }
-    f.x0 = std::ldexp(f.x0, e);
-    f.x1 = std::ldexp(f.x1, e);
+    f.x0 = scale.back(f.x0);
+    f.x1 = scale.back(f.x1);
   }
 
   const auto emit = [&](double x0, double x1) {

@@ -30,15 +30,16 @@
 //   infinite coordinate dominates any finite one ((+inf, 5) answers the vertex (a, 0)).
 //
 // Method: D. Eberly, "Distance from a Point to an Ellipse, an Ellipsoid, or a Hyperellipsoid"
-// (Geometric Tools, 2013). In the first quadrant, with a the major semi-axis and the point
+// (Geometric Tools). In the first quadrant, with a the major semi-axis and the point
 // (y0, y1) off both axes, the foot is (a^2 y0 / (t + a^2), b^2 y1 / (t + b^2)) for the one root
 // t > -b^2 of (a y0 / (t + a^2))^2 + (b y1 / (t + b^2))^2 = 1; other quadrants by symmetry and
 // the axes in closed form. The root is taken in u = (t + b^2)/b^2, which keeps its relative
 // precision when the point nears the major axis (t -> -b^2), and found by Newton's method on
-// 1/N(u) - 1, N(u) the left side's square root: a power mean of order -2, hence concave, so
-// Newton's iterates climb to the root from below without overshooting (as in Moré and
-// Sorensen's trust-region secular equation) and, the function being nearly linear, in a few
-// steps.
+// 1/N(u) - 1, N(u) the left side's square root: a power mean of order -2, hence concave, so a
+// step from above the root lands below it and from there the iterates climb to the root
+// without overshooting (as in Moré and Sorensen's trust-region secular equation), in a few
+// steps since the function is nearly linear. The start is u = 1, q itself: the best one for
+// points near the curve.
 #pragma once
 
 #include "platform/api.h"
