@@ -203,7 +203,3 @@ void ERArc2D::prepareApprox(ERPoint12List& list, const ERLimites& range, double)
   }
   list.append(pointAt(b), b);
 }
-
-// TEMP: until the space circles land
-t_SmartPtr<EREntity3DWF> ERCircle2D::get3DEquiv(const ERPmIsometrie3D&) const { return {}; }
-t_SmartPtr<EREntity3DWF> ERArc2D::get3DEquiv(const ERPmIsometrie3D&) const { return {}; }

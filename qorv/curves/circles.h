@@ -174,3 +174,113 @@ class QORV_API ERArc2D : public ERFiniteEntity2DWFBoundedWithAngle, public ERCir
   // The two ends and every quarter turn between them.
   void prepareApprox(ERPoint12List& list, const ERLimites& range, double tol) const override;
 };
+// ---------------------------------------------------------------------------------------------
+class QORV_API ERCircle3D : public ERPlanarEntity3DWF {
+ public:
+  QORV_DECLARE_CLASS(ERCircle3D, ERPlanarEntity3DWF);
+  using ERPlanarEntity3DWF::transformFrom;
+  using ERPlanarEntity3DWF::transformTo;
+
+  ERCircle3D() = default;
+  // Frame from the normal (ERChgRepere3D) at the centre; the plane circle at its origin.
+  ERCircle3D(const ERPoint3D& centre, const ERVector3D& normal, double r);
+  ERCircle3D(const ERPmIsometrie3D& frame, const double& r)
+      : ERPlanarEntity3DWF(frame), circle_(ERPoint2D(), r) {}
+  ERCircle3D(const ERPmIsometrie3D& frame, const ERCircle2D& c)
+      : ERPlanarEntity3DWF(frame), circle_(c.center(), c.radius()) {}
+  // The plane circle lifted onto the plane of the axis at height h (the casting rule).
+  ERCircle3D(const ERCircle2D& c, Coord3D axis, double h);
+
+  const ERCircle2D& Circle2D() const { return circle_; }
+  // The plane centre carried to global coordinates.
+  ERPoint3D center() const;
+  double radius() const { return circle_.radius(); }
+  double diameter() const { return circle_.diameter(); }
+  void setRadius(double r) { circle_.setRadius(r); }
+  void setDiameter(double d) { circle_.setDiameter(d); }
+  // Moves the frame so that the centre comes to c.
+  void setCenter(const ERPoint3D& c);
+  // A new frame from the normal at the centre; the plane centre becomes its origin.
+  void setNormale(const ERVector3D& n);
+
+  // The unsigned distance to the circle line.
+  DISTMINRES SignedMinimalDistance(const ERPoint3D& p, double& d) const override;
+  void scale(double s) override;
+  void translate(const ERPoint3D& v) override;
+  // The frame's origin and axes through T (axes re-normalised), the plane data times T's factor.
+  void transformFrom(const ERPmSimilitude3D& T) override;
+  void transformTo(const ERPmSimilitude3D& T) override;
+  void reverse() override {}
+
+  static void SetProjectionPrecision(double p);
+  static double GetProjectionPrecision();
+  int Project2DWillBeCircle(const ERPmIsometrie3D& F) const;
+  int Project2DWillBeSegment(const ERPmIsometrie3D& F) const;
+  int Project2DWillBeEllipse(const ERPmIsometrie3D& F) const;
+  // ERCircle2D, ERSegment2D (edge-on) or EREllipse2D in F's coordinates, tested in that order.
+  t_SmartPtr<EREntity2DWF> get2DEntProjectedOn(const ERPmIsometrie3D& F) const override;
+
+  ERObject* getCopy() const override;
+  // "Cercle :", then "       : Normale " normal, "       : Centre  " centre,
+  // "       : Radius  " radius, each on its own line.
+  void printOn(std::ostream& os) const override;
+  void saveGuts(ERFile& f) const override;
+  void restoreGuts(ERFile& f) override;
+  std::uint32_t binaryStoreSize() const override;
+
+ protected:
+  // The frame's unit X and Y axes in global coordinates.
+  ERVector3D axisX() const { return frame().getVector(Coord3D::X); }
+  ERVector3D axisY() const { return frame().getVector(Coord3D::Y); }
+
+  ERCircle2D circle_;
+};
+
+// ---------------------------------------------------------------------------------------------
+class QORV_API ERArc3D : public ERCircle3D, public ERFiniteEntity3DWFBoundedWithAngle {
+ public:
+  QORV_DECLARE_CLASS(ERArc3D, ERCircle3D, ERFiniteEntity3DWFBoundedWithAngle);
+  using ERCircle3D::transformFrom;
+  using ERCircle3D::transformTo;
+
+  ERArc3D() = default;
+  ERArc3D(const ERPmIsometrie3D& frame, const ERCircle2D& c, ERRadian start, ERRadian end)
+      : ERCircle3D(frame, c), ERFiniteEntity3DWFBoundedWithAngle(start, end) {}
+  ERArc3D(const ERPmIsometrie3D& frame, const ERArc2D& arc)
+      : ERArc3D(frame, arc.circle(), arc.udeb(), arc.ufin()) {}
+  ERArc3D(const ERPoint3D& centre, const ERVector3D& normal, double r, ERRadian start, ERRadian end)
+      : ERCircle3D(centre, normal, r), ERFiniteEntity3DWFBoundedWithAngle(start, end) {}
+
+  // The plane arc in the frame.
+  ERArc2D Arc2D() const { return ERArc2D(circle_, udeb(), ufin()); }
+
+  ERPoint3D operator()(double theta) const override;
+  // The plane record lifted with the frame (plane Z, height 0).
+  ERInfoPoint3DWF PtCur(double theta) const override;
+  ERMinimax3D getBox() const override;
+  double arcLength(const ERLimites& range, double tol) const override;
+  double arcLength(double tol) const override;
+  int splitAt(t_SmartPtr<ERFiniteEntity3DWF>& first, t_SmartPtr<ERFiniteEntity3DWF>& second,
+              double theta) const override;
+  // Exact: z(theta) = A cos + B sin + z0 solved in closed form; ascending.
+  int intersectWithPlanZ(double z, QuickAlgebra::ERVec<double>& params) const override;
+  // The distance to the nearest point of the arc (DISTMIN_END_POINT when it is an end).
+  DISTMINRES SignedMinimalDistance(const ERPoint3D& p, double& d) const override;
+  // ERArc2D when the normals are parallel, ERSegment2D edge-on, else ERArcEllipse2D.
+  t_SmartPtr<EREntity2DWF> get2DEntProjectedOn(const ERPmIsometrie3D& F) const override;
+  void reverse() override { ERFiniteEntity3DWFBoundedWithAngle::reverse(); }
+  void scale(double s) override { ERCircle3D::scale(s); }
+  void translate(const ERPoint3D& v) override { ERCircle3D::translate(v); }
+  void transformFrom(const ERPmSimilitude3D& T) override { ERCircle3D::transformFrom(T); }
+  void transformTo(const ERPmSimilitude3D& T) override { ERCircle3D::transformTo(T); }
+
+  ERObject* getCopy() const override;
+  // The space circle, then the angles.
+  void printOn(std::ostream& os) const override;
+  void saveGuts(ERFile& f) const override;
+  void restoreGuts(ERFile& f) override;
+  std::uint32_t binaryStoreSize() const override;
+
+ protected:
+  void prepareApprox(ERPoint13List& list, const ERLimites& range, double tol) const override;
+};

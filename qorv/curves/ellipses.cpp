@@ -86,7 +86,17 @@ void solveTrig(double A, double B, double C, double lo, double hi, ERVec<double>
 }  // namespace
 
 namespace qorv::detail {
-// Shared with the space forms.
+
+EREllipse2D ellipseFromConjugates(const ERPoint2D& c, const ERVector2D& A, const ERVector2D& B) {
+  // The parameter of a vertex: tan 2t = 2 A.B / (|A|^2 - |B|^2).
+  const double t0 = 0.5 * std::atan2(2.0 * (A * B), A * A - B * B);
+  const ERVector2D u = std::cos(t0) * A + std::sin(t0) * B;
+  const ERVector2D v = std::cos(t0) * B - std::sin(t0) * A;
+  const double a = u.norme(), b = v.norme();
+  if (a >= b) return EREllipse2D(a, b, std::atan2(u.y(), u.x()), c);
+  return EREllipse2D(b, a, std::atan2(v.y(), v.x()), c);
+}
+
 void appendTrigRoots(double A, double B, double C, double lo, double hi, ERVec<double>& params) {
   solveTrig(A, B, C, lo, hi, params);
 }
@@ -364,7 +374,3 @@ void ERArcEllipse2D::prepareApprox(ERPoint12List& list, const ERLimites& range, 
   }
   list.append(pointAt(b), b);
 }
-
-// TEMP: until the space ellipses land
-t_SmartPtr<EREntity3DWF> EREllipse2D::get3DEquiv(const ERPmIsometrie3D&) const { return {}; }
-t_SmartPtr<EREntity3DWF> ERArcEllipse2D::get3DEquiv(const ERPmIsometrie3D&) const { return {}; }

@@ -64,6 +64,9 @@ class QORV_API EREllipse2D : public virtual EREntity2DWF {
   ERPoint2D get_closest(const ERPoint2D& p) const;
   // center + a cos t X + b sin t Y.
   ERPoint2D pointAt(double t) const;
+  // The nearest point of the ellipse to p (measured from the centre), and its eccentric
+  // parameter in (-pi, pi].
+  ERPoint2D nearest(const ERPoint2D& p, double& t) const;
 
   // |p - q| for the nearest point q, negative inside; DISTMIN_NORMAL.
   DISTMINRES SignedMinimalDistance(const ERPoint2D& p, double& d) const override;
@@ -84,8 +87,6 @@ class QORV_API EREllipse2D : public virtual EREntity2DWF {
   std::uint32_t binaryStoreSize() const override { return 40; }
 
  protected:
-  // The nearest point of the ellipse to p, and its eccentric parameter in (-pi, pi].
-  ERPoint2D nearest(const ERPoint2D& p, double& t) const;
   // As stored, without the constructors' rules.
   void setFoci(const ERPoint2D& F1, const ERPoint2D& F2, double L) { f1_ = F1, f2_ = F2, L_ = L; }
 
@@ -153,3 +154,89 @@ class QORV_API ERArcEllipse2D : public EREllipse2D, public ERFiniteEntity2DWFBou
  protected:
   void prepareApprox(ERPoint12List& list, const ERLimites& range, double tol) const override;
 };
+
+// ---------------------------------------------------------------------------------------------
+class QORV_API EREllipse3D : public ERPlanarEntity3DWF {
+ public:
+  QORV_DECLARE_CLASS(EREllipse3D, ERPlanarEntity3DWF);
+  using ERPlanarEntity3DWF::transformFrom;
+  using ERPlanarEntity3DWF::transformTo;
+
+  EREllipse3D() = default;
+  EREllipse3D(const ERPmIsometrie3D& frame, const EREllipse2D& e)
+      : ERPlanarEntity3DWF(frame), ellipse_(e) {}
+
+  const EREllipse2D& Ellipse2D() const { return ellipse_; }
+  ERPoint3D center() const;
+  // p projected on the plane, expressed in the frame, the plane get_closest, carried back.
+  ERPoint3D get_closest(const ERPoint3D& p) const;
+
+  // The unsigned distance to the nearest point of the ellipse; DISTMIN_NORMAL.
+  DISTMINRES SignedMinimalDistance(const ERPoint3D& p, double& d) const override;
+  void scale(double s) override;
+  void translate(const ERPoint3D& v) override;
+  void transformFrom(const ERPmSimilitude3D& T) override;
+  void transformTo(const ERPmSimilitude3D& T) override;
+  // The ellipse expressed in F with the normal coordinate dropped: an EREllipse2D (an
+  // ERSegment2D when seen edge-on within the circles' projection precision).
+  t_SmartPtr<EREntity2DWF> get2DEntProjectedOn(const ERPmIsometrie3D& F) const override;
+  void reverse() override {}
+
+  ERObject* getCopy() const override;
+  // "Ellipse 3D :", "       : Normale " normal, then the plane ellipse.
+  void printOn(std::ostream& os) const override;
+  void saveGuts(ERFile& f) const override;
+  void restoreGuts(ERFile& f) override;
+  std::uint32_t binaryStoreSize() const override;
+
+ protected:
+  EREllipse2D ellipse_;
+};
+
+// ---------------------------------------------------------------------------------------------
+class QORV_API ERArcEllipse3D : public EREllipse3D, public ERFiniteEntity3DWFBoundedWithAngle {
+ public:
+  QORV_DECLARE_CLASS(ERArcEllipse3D, EREllipse3D, ERFiniteEntity3DWFBoundedWithAngle);
+  using EREllipse3D::transformFrom;
+  using EREllipse3D::transformTo;
+
+  ERArcEllipse3D() = default;
+  ERArcEllipse3D(const ERPmIsometrie3D& frame, const EREllipse2D& e, ERRadian start, ERRadian end)
+      : EREllipse3D(frame, e), ERFiniteEntity3DWFBoundedWithAngle(start, end) {}
+
+  // The plane arc in the frame.
+  ERArcEllipse2D Arc2D() const { return ERArcEllipse2D(ellipse_, udeb(), ufin()); }
+
+  ERLimites getBound() const override { return Arc2D().getBound(); }
+  ERPoint3D operator()(double t) const override;
+  ERInfoPoint3DWF PtCur(double t) const override;
+  ERMinimax3D getBox() const override;
+  double arcLength(const ERLimites& range, double tol) const override;
+  double arcLength(double tol) const override;
+  int splitAt(t_SmartPtr<ERFiniteEntity3DWF>& first, t_SmartPtr<ERFiniteEntity3DWF>& second,
+              double t) const override;
+  int intersectWithPlanZ(double z, QuickAlgebra::ERVec<double>& params) const override;
+  void reverse() override { ERFiniteEntity3DWFBoundedWithAngle::reverse(); }
+  void scale(double s) override { EREllipse3D::scale(s); }
+  void translate(const ERPoint3D& v) override { EREllipse3D::translate(v); }
+  void transformFrom(const ERPmSimilitude3D& T) override { EREllipse3D::transformFrom(T); }
+  void transformTo(const ERPmSimilitude3D& T) override { EREllipse3D::transformTo(T); }
+
+  ERObject* getCopy() const override;
+  void printOn(std::ostream& os) const override;
+  void saveGuts(ERFile& f) const override;
+  void restoreGuts(ERFile& f) override;
+  std::uint32_t binaryStoreSize() const override;
+
+ protected:
+  void prepareApprox(ERPoint13List& list, const ERLimites& range, double tol) const override;
+};
+
+namespace qorv::detail {
+// The plane ellipse C + cos t A + sin t B (A, B conjugate semi-diameters).
+QORV_API EREllipse2D ellipseFromConjugates(const ERPoint2D& c, const ERVector2D& A,
+                                           const ERVector2D& B);
+// The t in [lo, hi], with their turns, where A cos t + B sin t = C; appended ascending.
+QORV_API void appendTrigRoots(double A, double B, double C, double lo, double hi,
+                              QuickAlgebra::ERVec<double>& params);
+}  // namespace qorv::detail

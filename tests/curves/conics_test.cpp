@@ -1,5 +1,6 @@
 #include "qorv/curves/circles.h"
 #include "qorv/curves/ellipses.h"
+#include "qorv/curves/lines.h"
 
 #include <gtest/gtest.h>
 
@@ -414,6 +415,170 @@ TEST(Ellipses2D, StoredImagesPrintFormsAndRegistry) {
     ASSERT_NE(creator, nullptr);
     t_SmartPtr<ERObject> o(creator());
     EXPECT_NE(EREllipse2D::castdown(o.get()), nullptr);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+TEST(Circle3D, ProjectionOntoFramesIsCircleSegmentOrEllipse) {
+  const ERCircle3D c(ERPoint3D(1, 2, 0), ERVector3D(0, 0, 1), 2);
+  const ERPmIsometrie3D xy = ERChgRepere3D(ERVector3D(1, 0, 0), ERVector3D(0, 1, 0), ERPoint3D());
+  const ERPmIsometrie3D xz = ERChgRepere3D(ERVector3D(1, 0, 0), ERVector3D(0, 0, 1), ERPoint3D());
+  const ERPmIsometrie3D tilted =
+      ERChgRepere3D(ERVector3D(1, 0, 0), ERVector3D(0, 1, 1), ERPoint3D());
+  EXPECT_TRUE(c.Project2DWillBeCircle(xy));
+  EXPECT_TRUE(c.Project2DWillBeSegment(xz));
+  EXPECT_TRUE(c.Project2DWillBeEllipse(tilted));
+
+  t_SmartPtr<EREntity2DWF> p = c.get2DEntProjectedOn(xy);
+  const ERCircle2D* pc = ERCircle2D::castdown(p.get());
+  ASSERT_NE(pc, nullptr);
+  EXPECT_TRUE(isEqual(pc->center(), ERPoint2D(1, 2), 1e-14));
+  EXPECT_EQ(pc->radius(), 2.0);
+
+  p = c.get2DEntProjectedOn(xz);
+  const ERSegment2D* ps = ERSegment2D::castdown(p.get());
+  ASSERT_NE(ps, nullptr);
+  EXPECT_NEAR(distance(ps->getP1(), ps->getP2()), 4.0, 1e-14);
+  EXPECT_NEAR(ps->getP1().y(), 0.0, 1e-14);
+  EXPECT_NEAR(std::fmin(ps->getP1().x(), ps->getP2().x()), -1.0, 1e-14);
+
+  p = c.get2DEntProjectedOn(tilted);
+  const EREllipse2D* pe = EREllipse2D::castdown(p.get());
+  ASSERT_NE(pe, nullptr);
+  EXPECT_NEAR(pe->getBigAxe(), 4.0, 1e-13);
+  EXPECT_NEAR(pe->getSmallAxe(), 4.0 / std::sqrt(2.0), 1e-13);
+  // Every point of the circle lands on the projected ellipse.
+  for (int k = 0; k < 12; ++k) {
+    const ERPoint3D q =
+        ERPoint3D(1, 2, 0) + ERVector3D(2 * std::cos(k * 0.5), 2 * std::sin(k * 0.5), 0);
+    double d = 1;
+    pe->SignedMinimalDistance((tilted << q).castToPoint2D(Coord3D::Z), d);
+    EXPECT_NEAR(d, 0.0, 1e-12);
+  }
+  ERCircle3D::SetProjectionPrecision(0.8);  // a coarse precision calls the tilt a circle
+  EXPECT_TRUE(c.Project2DWillBeCircle(tilted));
+  ERCircle3D::SetProjectionPrecision(1e-10);
+}
+
+TEST(Circle3D, PlacementDistanceTransformations) {
+  ERCircle3D c(ERCircle2D(ERPoint2D(1, 2), 3), Coord3D::X, 5);
+  EXPECT_TRUE(isEqual(c.center(), ERPoint3D(5, 1, 2), 1e-14));
+  EXPECT_TRUE(isEqual(c.normale(), ERVector3D(1, 0, 0), 1e-14));
+  double d = 0;
+  EXPECT_EQ(c.SignedMinimalDistance(ERPoint3D(9, 1, 2), d), EREntity::DISTMIN_DEGENERATE);
+  EXPECT_NEAR(d, 5.0, 1e-14);
+  EXPECT_EQ(c.SignedMinimalDistance(ERPoint3D(5, 1, 7), d), EREntity::DISTMIN_NORMAL);
+  EXPECT_NEAR(d, 2.0, 1e-14);
+  c.setCenter(ERPoint3D(0, 0, 0));
+  EXPECT_TRUE(isEqual(c.center(), ERPoint3D(0, 0, 0), 1e-14));
+  c.setNormale(ERVector3D(0, 1, 0));
+  EXPECT_TRUE(isEqual(c.normale(), ERVector3D(0, 1, 0), 1e-14));
+  const ERPmIsometrie3D T = ERChgRepere3D(ERVector3D(1, 1, 0), ERPoint3D(4, 0, 0));
+  c.transformFrom(T);
+  EXPECT_TRUE(isEqual(c.center(), ERPoint3D(4, 0, 0), 1e-14));
+  c.transformTo(T);
+  EXPECT_TRUE(isEqual(c.center(), ERPoint3D(0, 0, 0), 1e-13));
+  EXPECT_TRUE(isEqual(c.normale(), ERVector3D(0, 1, 0), 1e-13));
+}
+
+TEST(Arc3D, LiftedEvaluationBoxAndPlaneCrossings) {
+  const ERPmIsometrie3D frame = ERChgRepere3D(ERVector3D(0, 1, 1), ERPoint3D(1, 1, 1));
+  const ERArc2D a2(ERPoint2D(0.5, 0), 2, -0.5, 2.5);
+  t_SmartPtr<EREntity3DWF> e = a2.get3DEquiv(frame);
+  const ERArc3D* a3 = ERArc3D::castdown(e.get());
+  ASSERT_NE(a3, nullptr);
+  for (double t : {-0.5, 0.3, 2.5}) {
+    const ERInfoPoint3DWF info = a3->PtCur(t);
+    EXPECT_TRUE(isEqual(info.point(), frame >> a2(t).castToPoint3D(Coord3D::Z, 0), 1e-14));
+    EXPECT_NEAR(info.tangente().norme(), 2.0, 1e-14);
+  }
+  EXPECT_DOUBLE_EQ(a3->arcLength(0), 6.0);
+  // The exact box contains a dense sampling and is touched by it.
+  const ERMinimax3D box = a3->getBox();
+  ERMinimax3D sampled;
+  for (int k = 0; k <= 3000; ++k) sampled.Update((*a3)(-0.5 + 3.0 * k / 3000));
+  for (Coord3D axis : {Coord3D::X, Coord3D::Y, Coord3D::Z}) {
+    const int i = axis == Coord3D::X ? 0 : axis == Coord3D::Y ? 1 : 2;
+    EXPECT_LE(box.data()[i], sampled.data()[i] + 1e-15);
+    EXPECT_NEAR(box.data()[i], sampled.data()[i], 1e-5);
+    EXPECT_GE(box.data()[i + 3], sampled.data()[i + 3] - 1e-15);
+    EXPECT_NEAR(box.data()[i + 3], sampled.data()[i + 3], 1e-5);
+  }
+  ERVec<double> params;
+  const int n = a3->intersectWithPlanZ(1.5, params);
+  ASSERT_GE(n, 1);
+  for (int k = 0; k < n; ++k) {
+    EXPECT_NEAR((*a3)(params[k]).z(), 1.5, 1e-13);
+    EXPECT_TRUE(a3->getBound().inBound(params[k]));
+    if (k > 0) EXPECT_LT(params[k - 1], params[k]);
+  }
+  // Projected back on its own frame, the arc is the plane arc.
+  t_SmartPtr<EREntity2DWF> back = a3->get2DEntProjectedOn(frame);
+  const ERArc2D* b = ERArc2D::castdown(back.get());
+  ASSERT_NE(b, nullptr);
+  EXPECT_TRUE(isEqual(b->firstPt(), a2.firstPt(), 1e-13));
+  EXPECT_TRUE(isEqual(b->lastPt(), a2.lastPt(), 1e-13));
+}
+
+TEST(Ellipse3D, ClosestPointProjectionAndArcs) {
+  const ERPmIsometrie3D frame = ERChgRepere3D(ERVector3D(0, 0, 1), ERPoint3D(0, 0, 4));
+  const EREllipse3D e(frame, EREllipse2D(3, 2, 0, ERPoint2D()));
+  const ERPoint3D q = e.get_closest(ERPoint3D(5, 0, 9));
+  EXPECT_TRUE(isEqual(q, ERPoint3D(3, 0, 4), 1e-12));
+  double d = 0;
+  e.SignedMinimalDistance(ERPoint3D(5, 0, 4), d);
+  EXPECT_NEAR(d, 2.0, 1e-12);
+  const ERPmIsometrie3D xy = ERChgRepere3D(ERVector3D(1, 0, 0), ERVector3D(0, 1, 0), ERPoint3D());
+  t_SmartPtr<EREntity2DWF> p = e.get2DEntProjectedOn(xy);
+  const EREllipse2D* pe = EREllipse2D::castdown(p.get());
+  ASSERT_NE(pe, nullptr);
+  EXPECT_NEAR(pe->getBigAxe(), 6, 1e-13);
+  EXPECT_NEAR(pe->getSmallAxe(), 4, 1e-13);
+
+  const ERArcEllipse3D arc(frame, EREllipse2D(3, 2, 0.4, ERPoint2D(1, 0)), 0.2, 2);
+  const ERArcEllipse2D plane = arc.Arc2D();
+  EXPECT_EQ(arc.getBound(), plane.getBound());
+  EXPECT_NEAR(arc.arcLength(0), plane.arcLength(0), 1e-14);
+  const double t = 1.0;
+  EXPECT_TRUE(isEqual(arc(t), frame >> plane(t).castToPoint3D(Coord3D::Z, 0), 1e-14));
+  t_SmartPtr<ERFiniteEntity3DWF> f1, f2;
+  EXPECT_EQ(arc.splitAt(f1, f2, t), 1);
+  EXPECT_TRUE(isEqual((*f1)(f1->getBound().end()), arc(t), 1e-13));
+  EXPECT_NEAR(f1->arcLength(0) + f2->arcLength(0), arc.arcLength(0), 1e-12);
+}
+
+TEST(Conics3D, StoredImagesRoundTripAndPrintForms) {
+  const ERPmIsometrie3D frame = ERChgRepere3D(ERVector3D(0, 1, 0), ERPoint3D(1, 2, 3));
+  const ERArc3D arc(frame, ERCircle2D(ERPoint2D(0.5, -1), 2), 0.25, 1.5);
+  const Bytes image = imageOf(arc);
+  EXPECT_EQ(image.size(), 156u);
+  EXPECT_EQ(arc.binaryStoreSize(), 156u);
+  EXPECT_EQ(Bytes(image.end() - 40, image.end()), doubles({0.5, -1, 2, 0.25, 1.5}));
+  ERArc3D back;
+  restoreFrom(back, image);
+  EXPECT_EQ(imageOf(back), image);
+  EXPECT_TRUE(isEqual(back.center(), arc.center(), 1e-14));
+
+  const ERArcEllipse3D ae(frame, EREllipse2D(ERPoint2D(-1, 0), ERPoint2D(1, 0), 4), 0.5, 2);
+  const Bytes ei = imageOf(ae);
+  EXPECT_EQ(ei.size(), 172u);
+  EXPECT_EQ(ae.binaryStoreSize(), 172u);
+  EXPECT_EQ(Bytes(ei.end() - 56, ei.end()), doubles({-1, 0, 1, 0, 4, 0.5, 2}));
+  ERArcEllipse3D eb;
+  restoreFrom(eb, ei);
+  EXPECT_EQ(imageOf(eb), ei);
+
+  const ERCircle3D c(ERPoint3D(1, 2, 3), ERVector3D(0, 0, 1), 2);
+  EXPECT_EQ(c.binaryStoreSize(), 140u);
+  EXPECT_EQ(printed(c),
+            "Cercle :\n       : Normale [0,0,1]\n       : Centre  [1,2,3]\n"
+            "       : Radius  2\n");
+  for (const char* name : {"ERCircle3D", "ERArc3D", "EREllipse3D", "ERArcEllipse3D"}) {
+    const auto creator = ERClassRegistration::findCreator(name);
+    ASSERT_NE(creator, nullptr);
+    t_SmartPtr<ERObject> o(creator());
+    EXPECT_STREQ(o->className(), name);
+    EXPECT_NE(ERPlanarEntity3DWF::castdown(o.get()), nullptr);
   }
 }
 
