@@ -3,7 +3,9 @@
 // The whole public API of the qorv geometry kernel.
 #pragma once
 
+#include "qorv/curves/circles.h"
 #include "qorv/curves/ellipse_math.h"
+#include "qorv/curves/ellipses.h"
 #include "qorv/curves/lines.h"
 #include "qorv/foundation/angles.h"
 #include "qorv/foundation/assert.h"
@@ -19,6 +21,9 @@
 #include "qorv/foundation/quaternion.h"
 #include "qorv/foundation/thread_data.h"
 #include "qorv/foundation/tolerance.h"
+#include "qorv/foundation/transfo2d.h"
+#include "qorv/foundation/transfo3d.h"
+#include "qorv/foundation/transfo3d_kinds.h"
 #include "qorv/foundation/values.h"
 #include "qorv/measurement/sampling_lists.h"
 #include "qorv/persistence/btree.h"

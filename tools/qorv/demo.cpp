@@ -14,6 +14,17 @@ namespace {
 // The sample set: one object of every kind a host stores.
 std::vector<t_SmartPtr<ERObject>> sampleSet() {
   std::vector<t_SmartPtr<ERObject>> set;
+  // Conics: a bore, an arc of a fillet, an elliptic hole, and their placed forms.
+  set.emplace_back(new ERCircle2D(ERPoint2D(30, 15), 6.35));
+  set.emplace_back(new ERArc2D(ERPoint2D(0, 0), 5.0, 0.0, 1.5707963267948966));
+  set.emplace_back(new EREllipse2D(8.0, 5.0, 0.25, ERPoint2D(60, 10)));
+  set.emplace_back(new ERArcEllipse2D(8.0, 5.0, 0.0, ERPoint2D(), 0.5, 2.5));
+  set.emplace_back(new ERCircle3D(ERPoint3D(10, 20, 30), ERVector3D(0, 1, 1), 12.5));
+  set.emplace_back(new ERArc3D(ERPoint3D(0, 0, 5), ERVector3D(0, 0, 1), 3.0, -0.5, 2.0));
+  set.emplace_back(new EREllipse3D(ERChgRepere3D(ERVector3D(1, 0, 0), ERPoint3D(5, 0, 0)),
+                                   EREllipse2D(4.0, 3.0, 0.0, ERPoint2D())));
+  set.emplace_back(new ERArcEllipse3D(ERChgRepere3D(ERVector3D(0, 0, 1), ERPoint3D()),
+                                      EREllipse2D(4.0, 3.0, 1.0, ERPoint2D(1, 1)), 0.0, 3.0));
   // Frames and transformations: a probe frame, a scaled placement, a plane rotation.
   set.emplace_back(new ERPmIsometrie3D(
       ERChgRepere3D(ERVector3D(1, 0, 0), ERVector3D(0, 0, 1), ERPoint3D(100, 20, 5))));
