@@ -510,7 +510,9 @@ TEST(Arc3D, LiftedEvaluationBoxAndPlaneCrossings) {
   for (int k = 0; k < n; ++k) {
     EXPECT_NEAR((*a3)(params[k]).z(), 1.5, 1e-13);
     EXPECT_TRUE(a3->getBound().inBound(params[k]));
-    if (k > 0) EXPECT_LT(params[k - 1], params[k]);
+    if (k > 0) {
+      EXPECT_LT(params[k - 1], params[k]);
+    }
   }
   // Projected back on its own frame, the arc is the plane arc.
   t_SmartPtr<EREntity2DWF> back = a3->get2DEntProjectedOn(frame);
