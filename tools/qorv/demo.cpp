@@ -14,6 +14,11 @@ namespace {
 // The sample set: one object of every kind a host stores.
 std::vector<t_SmartPtr<ERObject>> sampleSet() {
   std::vector<t_SmartPtr<ERObject>> set;
+  // Straight curves: a measured edge, a datum line, a probe path leg and a 3D axis.
+  set.emplace_back(new ERSegment2D(ERPoint2D(0, 0), ERPoint2D(120.5, 40.25)));
+  set.emplace_back(new ERInfLine2D(0.0, 1.0, -5.0));
+  set.emplace_back(new ERSegment3D(ERPoint3D(10, 0, 2), ERPoint3D(10, 50, 2)));
+  set.emplace_back(new ERInfLine3D(ERVector3D(0, 0, 1), ERPoint3D(25, 25, 0)));
   // Conics: a bore, an arc of a fillet, an elliptic hole, and their placed forms.
   set.emplace_back(new ERCircle2D(ERPoint2D(30, 15), 6.35));
   set.emplace_back(new ERArc2D(ERPoint2D(0, 0), 5.0, 0.0, 1.5707963267948966));
