@@ -588,6 +588,9 @@ class ERMatrix : public ERVec<T> {
   int restoreGuts(ERFile& f) override {
     int rows = 0, cols = 0;
     if (!f.Read(rows) || !f.Read(cols) || rows < 0 || cols < 0) return 0;
+    // A shape with no elements has no rows and no columns: a billion empty rows read from a
+    // damaged record would cost as much to print as to hold.
+    if ((rows == 0) != (cols == 0)) return 0;
     Vec elements;
     if (!elements.restoreGuts(f)) return 0;
     if (static_cast<std::uint64_t>(rows) * static_cast<std::uint64_t>(cols) !=

@@ -136,7 +136,7 @@ class QORV_API ERVecRep {
   static ERVecRep nullref;
 
   std::atomic<std::uint32_t> refs_;
-  std::uint32_t pad_;
+  [[maybe_unused]] std::uint32_t pad_;  // keeps capacity_ 8-aligned whatever the atomic's size
   std::uint64_t capacity_;
   std::uint64_t length_;  // while cached: the next block of the same capacity
   char* data_;            // while cached: the next capacity class of the bucket

@@ -300,11 +300,14 @@ TEST(QuickAlgebraMatrix, StoredImageAndRoundTrip) {
   }
   // r x c that disagrees with the element count, negative sizes, truncation: refused.
   const ERMatrix<double> keep = ERMatrix<double>::identity(2);
+  // An empty element record under a huge row count with no columns: refused too.
+  const Bytes emptyRows = {0xFF, 0xFF, 0xFF, 0x7F, 0, 0, 0, 0, 0, 0, 0, 0};
   for (Bytes bad : {Bytes{3, 0, 0, 0, 3, 0, 0, 0}, Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0},
-                    Bytes{2, 0, 0, 0}}) {
+                    Bytes{2, 0, 0, 0}, emptyRows}) {
     Bytes image = expected;
     std::copy(bad.begin(), bad.end(), image.begin());
     if (bad.size() == 4) image.resize(image.size() - 1);
+    if (bad == emptyRows) image = emptyRows;
     writeBytes(t.path, image);
     ERFile f(t.c_str(), kRead);
     ERMatrix<double> back = keep;
