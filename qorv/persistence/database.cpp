@@ -32,6 +32,12 @@ int ERAuxilaryIndex::init(ERFileManager& fileManager) {
   if (base_ < ERFileManager::kFirstBlock + 4 || base_ + 40 > fileManager.endData()) return 0;
   tree_ =
       std::make_unique<ERBTreeOnDisk>(&fileManager, kCache, 0, 4, 1, base_, kOrder, kMinimumFill);
+  // The tree takes its key length and mode from the file: anything but 4 raw bytes is not ours,
+  // and keys of another length would be read past our 4-byte ones.
+  if (tree_->isRefused() || tree_->keyLength() != 4 || !tree_->ignoreNulls()) {
+    tree_.reset();
+    return 0;
+  }
   return 1;
 }
 

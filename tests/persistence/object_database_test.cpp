@@ -406,3 +406,33 @@ TEST(ObjectDataBase, DamagedFilesAreRefusedOrReadSafely) {
     walk(copy.path);
   }
 }
+
+// The auxiliary index's tree takes its key length from the file: a tree of longer keys there is
+// refused rather than searched with 4-byte keys.
+TEST(DataBaseFacade, ForeignAuxiliaryTreeIsRefused) {
+  TempFile file("db_aux");
+  {
+    ERDataBase db;
+    ASSERT_EQ(db.Open(file.c_str(), 0), gmSuccess);
+    ASSERT_EQ(db.save(t_SmartPtr<ERObject>(new TLabel)), gmSuccess);
+    db.Close();
+  }
+  long record = -1;
+  {
+    t_SmartPtr<ERObjectDataBase> odb(new ERObjectDataBase);
+    ASSERT_EQ(odb->Open(file.c_str(), 1), 1);
+    odb->forEachObject([&](long id, long offset) {
+      if (id == 1) record = offset;
+    });
+  }
+  ASSERT_GT(record, 0);
+  Bytes b = readBytes(file.path);
+  const std::uint32_t base = word(b, static_cast<std::size_t>(record) + 4);
+  b[base + 16] = 60;  // key length
+  b[base + 36] = 0;   // string keys
+  writeBytes(file.path, b);
+  ERDataBase db;
+  EXPECT_EQ(db.Open(file.c_str(), 1), gmDataBaseRefused);
+  gmErrorCode code;
+  EXPECT_FALSE(db.restore(0, code));
+}
