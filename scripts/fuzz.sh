@@ -1,12 +1,19 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang (libFuzzer + AddressSanitizer) and runs the database fuzzer
-# for a bounded time from a seed corpus of valid files.
-#   scripts/fuzz.sh [SECONDS]     default 60
+# from a seed corpus of valid files.
+#   scripts/fuzz.sh [SECONDS]        explore with a fresh random seed for SECONDS
+#   scripts/fuzz.sh --ci             a fixed seed and run count (about a minute), so that a
+#                                    given tree always fuzzes the same way
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$root/scripts/setup.sh"
 export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1
-seconds="${1:-60}"
+mode="${1:-60}"
+if [[ "$mode" == "--ci" ]]; then
+  limits=(-seed=1 -runs=120000 -max_total_time=150)
+else
+  limits=(-max_total_time="$mode")
+fi
 build="$root/build-fuzz"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
@@ -21,5 +28,5 @@ mkdir -p "$corpus" "$work"
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export QORV_FUZZ_TMP="$work"
 cd "$work"
-"$build/fuzz/db_fuzz" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+"$build/fuzz/db_fuzz" "${limits[@]}" -timeout=10 -rss_limit_mb=2048 \
   -print_final_stats=1 "$corpus" 2>&1 | tail -15
