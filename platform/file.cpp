@@ -165,6 +165,7 @@ BOOL CFile::Open(const char* fileName, UINT openFlags, CFileException* error) {
     return fail(err);
   }
   fd_ = fd;
+  pos_ = 0;
   path_ = fileName;
   return 1;
 }
@@ -222,14 +223,20 @@ void writeFully(int fd, std::int64_t at, const char* p, UINT count, const std::s
 
 }  // namespace
 
+// The position is kept here rather than in the descriptor: reads and writes go to pread/pwrite
+// at it, and asking for it or moving it costs no system call. Nothing else moves the
+// descriptor's offset (the sharing locks keep other writers out).
 UINT CFile::Read(void* buffer, UINT count) {
   if (fd_ < 0) AfxThrowFileException(CFileException::invalidFile, EBADF, path_);
-  return readFully(fd_, -1, static_cast<char*>(buffer), count, path_);
+  const UINT done = readFully(fd_, pos_, static_cast<char*>(buffer), count, path_);
+  pos_ += done;
+  return done;
 }
 
 void CFile::Write(const void* buffer, UINT count) {
   if (fd_ < 0) AfxThrowFileException(CFileException::invalidFile, EBADF, path_);
-  writeFully(fd_, -1, static_cast<const char*>(buffer), count, path_);
+  writeFully(fd_, pos_, static_cast<const char*>(buffer), count, path_);
+  pos_ += count;
 }
 
 UINT CFile::ReadAt(std::uint64_t position, void* buffer, UINT count) {
@@ -250,17 +257,25 @@ void CFile::WriteAt(std::uint64_t position, const void* buffer, UINT count) {
 
 std::uint64_t CFile::Seek(std::int64_t offset, UINT from) {
   if (fd_ < 0) AfxThrowFileException(CFileException::invalidFile, EBADF, path_);
-  const int whence = from == begin ? SEEK_SET : from == current ? SEEK_CUR : SEEK_END;
-  const off_t r = ::lseek(fd_, static_cast<off_t>(offset), whence);
-  if (r < 0) AfxThrowFileException(CFileException::badSeek, errno, path_);
-  return static_cast<std::uint64_t>(r);
+  std::int64_t base = 0;
+  if (from == current) {
+    base = pos_;
+  } else if (from == end) {
+    struct stat st;
+    if (::fstat(fd_, &st) < 0) throwErrno(errno, path_);
+    base = st.st_size;
+  }
+  // As lseek: a position before the start is refused, one past the end is allowed.
+  if ((offset < 0 && base < INT64_MIN - offset) || (offset > 0 && base > INT64_MAX - offset) ||
+      base + offset < 0)
+    AfxThrowFileException(CFileException::badSeek, EINVAL, path_);
+  pos_ = base + offset;
+  return static_cast<std::uint64_t>(pos_);
 }
 
 std::uint64_t CFile::GetPosition() const {
   if (fd_ < 0) AfxThrowFileException(CFileException::invalidFile, EBADF, path_);
-  const off_t r = ::lseek(fd_, 0, SEEK_CUR);
-  if (r < 0) AfxThrowFileException(CFileException::badSeek, errno, path_);
-  return static_cast<std::uint64_t>(r);
+  return static_cast<std::uint64_t>(pos_);
 }
 
 std::uint64_t CFile::GetLength() const {

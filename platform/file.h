@@ -119,5 +119,6 @@ class QORV_API CFile : public CObject {
 
  protected:
   int fd_ = -1;
+  std::int64_t pos_ = 0;
   std::string path_;
 };
