@@ -22,61 +22,18 @@
 #include <unistd.h>
 
 #include "qorv/persistence/file.h"
+#include "tests/object_images.h"
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using qorv_test::Bytes;
+using qorv_test::doubles;
+using qorv_test::imageOf;
+using qorv_test::printed;
+using qorv_test::restoreFrom;
+
 using QuickAlgebra::ERVec;
 constexpr double kPi = std::numbers::pi;
-
-struct TempFile {
-  TempFile() {
-    static std::atomic<int> counter{0};
-    const char* env = std::getenv("QORV_TEST_TMP");
-    const std::string dir = (env != nullptr && *env != '\0') ? env : "/tmp";
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    path = dir + "/qorv_conics_" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
-    std::remove(path.c_str());
-  }
-  ~TempFile() { std::remove(path.c_str()); }
-  std::string path;
-};
-
-Bytes imageOf(const ERObject& o) {
-  TempFile tmp;
-  {
-    ERFile f(tmp.path.c_str(), CFile::modeCreate | CFile::modeReadWrite);
-    o.saveGuts(f);
-  }
-  std::ifstream in(tmp.path, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void restoreFrom(ERObject& o, const Bytes& bytes) {
-  TempFile tmp;
-  {
-    std::ofstream out(tmp.path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-  }
-  ERFile f(tmp.path.c_str(), CFile::modeRead);
-  o.restoreGuts(f);
-}
-
-Bytes doubles(std::initializer_list<double> values) {
-  Bytes out;
-  for (double v : values) {
-    const auto bits = std::bit_cast<std::uint64_t>(v);
-    for (int k = 0; k < 8; ++k) out.push_back(static_cast<unsigned char>(bits >> (8 * k)));
-  }
-  return out;
-}
-
-std::string printed(const ERObject& o) {
-  std::ostringstream os;
-  os << o;
-  return os.str();
-}
 
 void expectBox(const ERMinimax2D& b, double x0, double y0, double x1, double y1, double tol) {
   EXPECT_NEAR(b.xmin(), x0, tol);

@@ -19,45 +19,16 @@
 #include <unistd.h>
 
 #include "qorv/persistence/file.h"
+#include "tests/object_images.h"
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using qorv_test::Bytes;
+using qorv_test::imageOf;
+using qorv_test::printed;
+using qorv_test::restoreFrom;
+
 using QuickAlgebra::ERVec;
-
-struct TempFile {
-  TempFile() {
-    static std::atomic<int> counter{0};
-    const char* env = std::getenv("QORV_TEST_TMP");
-    const std::string dir = (env != nullptr && *env != '\0') ? env : "/tmp";
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    path = dir + "/qorv_lines_" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
-    std::remove(path.c_str());
-  }
-  ~TempFile() { std::remove(path.c_str()); }
-  std::string path;
-};
-
-Bytes imageOf(const ERObject& o) {
-  TempFile tmp;
-  {
-    ERFile f(tmp.path.c_str(), CFile::modeCreate | CFile::modeReadWrite);
-    o.saveGuts(f);
-  }
-  std::ifstream in(tmp.path, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void restoreFrom(ERObject& o, const Bytes& bytes) {
-  TempFile tmp;
-  {
-    std::ofstream out(tmp.path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-  }
-  ERFile f(tmp.path.c_str(), CFile::modeRead);
-  o.restoreGuts(f);
-}
 
 template <class... V>
 Bytes doubles(const V&... values) {
@@ -70,12 +41,6 @@ Bytes doubles(const V&... values) {
   };
   (put(values.data(), values.kSize), ...);
   return out;
-}
-
-std::string printed(const ERObject& o) {
-  std::ostringstream os;
-  os << o;
-  return os.str();
 }
 
 // The twins with what differs between them.
