@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 namespace {
@@ -16,11 +17,6 @@ qorv::platform::DebugSink& currentSink() {
   return sink;
 }
 
-bool toStandardError() {
-  static const bool on = std::getenv("QORV_DEBUG") != nullptr;
-  return on;
-}
-
 }  // namespace
 
 void OutputDebugStringA(const char* text) {
@@ -32,12 +28,23 @@ void OutputDebugStringA(const char* text) {
   }
   if (sink) {
     sink(text);
-  } else if (toStandardError()) {
+  } else if (qorv::platform::debugToStandardError()) {
     std::fputs(text, stderr);
   }
 }
 
 namespace qorv::platform {
+
+bool debugToStandardError() {
+  static const bool on = [] {
+    const char* v = std::getenv("QORV_DEBUG");
+    if (v == nullptr) return false;
+    for (const char* off : {"", "0", "off", "no", "false", "OFF", "NO", "FALSE"})
+      if (std::strcmp(v, off) == 0) return false;
+    return true;
+  }();
+  return on;
+}
 
 DebugSink setDebugSink(DebugSink sink) {
   std::lock_guard<std::mutex> lock(sinkMutex());

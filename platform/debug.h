@@ -1,8 +1,9 @@
 // platform/debug.h
 //
 // The debug string output that the library's traces go to, standing in for the OS's debugger
-// channel. Process-wide and silent by default; QORV_DEBUG set in the environment sends the texts
-// to standard error, and a host or a test may install its own sink to capture them.
+// channel. Process-wide and silent by default; QORV_DEBUG set in the environment to anything but
+// "", "0", "off", "no" or "false" sends the texts to standard error, and a host or a test may
+// install its own sink to capture them.
 #pragma once
 
 #include <functional>
@@ -16,6 +17,9 @@ QORV_API void OutputDebugStringA(const char* text);
 namespace qorv::platform {
 
 using DebugSink = std::function<void(const char* text)>;
+
+// QORV_DEBUG asks for traces on standard error (read once, at the first call).
+QORV_API bool debugToStandardError();
 
 // Replaces the sink and returns the previous one; an empty sink restores the default.
 QORV_API DebugSink setDebugSink(DebugSink sink);

@@ -19,7 +19,7 @@ void qorvAssertFailed(const char* file, int line, const char* message) {
   std::string text = std::string(file ? file : "?") + "(" + std::to_string(line) +
                      "): assertion failed: " + (message ? message : "") + "\n";
   OutputDebugStringA(text.c_str());
-  if (std::getenv("QORV_DEBUG") == nullptr) std::fputs(text.c_str(), stderr);
+  if (!qorv::platform::debugToStandardError()) std::fputs(text.c_str(), stderr);
   g_handler.load()(file, line, message);
 }
 

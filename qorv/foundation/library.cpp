@@ -3,6 +3,15 @@
 #include "platform/debug.h"
 #include "qorv/foundation/thread_data.h"
 
+// The start-up trace names the library file as this platform calls it.
+#if defined(_WIN32)
+constexpr const char* kInitializingTrace = "QORV.DLL Initializing!\n";
+#elif defined(__APPLE__)
+constexpr const char* kInitializingTrace = "libqorv.dylib Initializing!\n";
+#else
+constexpr const char* kInitializingTrace = "libqorv.so Initializing!\n";
+#endif
+
 namespace {
 
 AFX_EXTENSION_MODULE g_module;
@@ -32,7 +41,7 @@ CRuntimeClass* const* qorvSerializableClasses() { return g_serializable; }
 
 int qorvDllMain(void* instance, unsigned long reason) {
   if (reason == kProcessAttach) {
-    OutputDebugStringA("QORV.DLL Initializing!\n");
+    OutputDebugStringA(kInitializingTrace);
     if (!AfxInitExtensionModule(g_module, instance)) return 1;
     if (g_library == nullptr) g_library = new CDynLinkLibraryQORV(g_module);
     for (CRuntimeClass* const* c = g_serializable; *c != nullptr; ++c) AfxClassInit(*c);

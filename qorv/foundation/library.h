@@ -3,7 +3,8 @@
 // The library frame: what runs when the shared library loads and unloads. Loading registers
 // every class (static initialisation), initialises the extension module, links one
 // CDynLinkLibraryQORV into the framework's chain and passes the serialisable run-time classes to
-// AfxClassInit; it sends the trace "QORV.DLL Initializing!\n" to the debug output. Unloading
+// AfxClassInit; it sends the trace "<library file> Initializing!\n" to the debug output (QORV.DLL on
+// Windows, libqorv.so here). Unloading
 // unlinks the module and destroys the registrations.
 #pragma once
 

@@ -24,12 +24,14 @@ std::atomic<ERCastdownHook> g_castdownHook{nullptr};
 
 ERClassRegistration::ERClassRegistration(const char* name, std::uint64_t size,
                                          const ERClassRegistration* const* bases,
-                                         const ERClassRegistration* const* members, Creator creator)
+                                         const ERClassRegistration* const* members, Creator creator,
+                                         bool isAbstract)
     : name_(name),
       size_(size),
       bases_(bases),
       members_(members),
       creator_(creator),
+      abstract_(isAbstract),
       next_(g_firstRegistration) {
   g_firstRegistration = this;
 }

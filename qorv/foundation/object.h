@@ -67,7 +67,8 @@ class QORV_API ERClassRegistration {
 
   // bases and members are null-terminated arrays that outlive the registration.
   ERClassRegistration(const char* name, std::uint64_t size, const ERClassRegistration* const* bases,
-                      const ERClassRegistration* const* members, Creator creator);
+                      const ERClassRegistration* const* members, Creator creator,
+                      bool isAbstract = false);
   ~ERClassRegistration();
   ERClassRegistration(const ERClassRegistration&) = delete;
   ERClassRegistration& operator=(const ERClassRegistration&) = delete;
@@ -76,6 +77,9 @@ class QORV_API ERClassRegistration {
   std::uint64_t instanceSize() const { return size_; }
   const ERClassRegistration* const* bases() const { return bases_; }
   Creator creator() const { return creator_; }
+  // The C++ class is abstract. A concrete class may still have no creator (registered as
+  // abstract, like the database's auxiliary index): it cannot be re-created by name.
+  bool isAbstract() const { return abstract_; }
   const ERClassRegistration* next() const { return next_; }
 
   // This class is r or derives from it (depth first, bases in declaration order).
@@ -100,6 +104,7 @@ class QORV_API ERClassRegistration {
   const ERClassRegistration* const* bases_;
   const ERClassRegistration* const* members_;
   Creator creator_;
+  bool abstract_;
   ERClassRegistration* next_;
 };
 
@@ -298,7 +303,8 @@ constexpr ERClassRegistration::Creator creatorOf() {
   const ERClassRegistration* Class::desc() {                                                     \
     static const ERClassRegistration registration(#Class, sizeof(Class),                         \
                                                   ::qorv::detail::basesOf<Class>(qorvBases{}),   \
-                                                  ::qorv::detail::noMembers(), creator);         \
+                                                  ::qorv::detail::noMembers(), creator,          \
+                                                  std::is_abstract_v<Class>);                    \
     return &registration;                                                                        \
   }                                                                                              \
   Class* Class::castdown(ERObject* p) {                                                          \

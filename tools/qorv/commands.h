@@ -1,15 +1,29 @@
-// The qorv tool's commands; each returns the process exit status.
+// The qorv tool's commands; each returns the process exit status (0 done, 1 failed).
 #pragma once
 
+#include <cstdint>
 #include <ostream>
+#include <string>
+
+#include "tools/qorv/output.h"
 
 namespace qorv::tool {
 
-int printClasses(std::ostream& out);
-int dbSummary(const char* path, std::ostream& out);
-int dbList(const char* path, std::ostream& out);
-int dbShow(const char* path, const char* id, std::ostream& out);
-// Builds the sample set, stores it in path, reopens the file and prints it.
-int demo(const char* path, std::ostream& out);
+enum class Format { text, json, csv };
+
+int printClasses(Output& out);
+int dbSummary(const std::string& path, Format format, Output& out);
+int dbList(const std::string& path, Format format, Output& out);
+int dbShow(const std::string& path, const std::string& id, Format format, Output& out);
+// Every object's print form in identifier order, each under "#ID CLASS".
+int dbPrintAll(const std::string& path, Output& out);
+// Why path cannot be read as a database, in words; empty when it looks like one.
+std::string whyNotADatabase(const std::string& path);
+// Builds the sample set, stores it in a new database at path (an existing qorv database only
+// with force), reopens the file and prints it.
+int demo(const std::string& path, bool force, Output& out);
+
+// "qorv: PATH: why" on standard error; returns 1.
+int fail(const std::string& path, const std::string& why);
 
 }  // namespace qorv::tool

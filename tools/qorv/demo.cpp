@@ -1,7 +1,18 @@
 // qorv demo: the typical request end to end. A sample set is built, stored, the file closed and
 // every object re-created from its identifier alone.
+//
+// The demo never deletes or replaces what is not its own: an existing path is refused unless
+// --force, and even then only a regular file holding a qorv database that no other process has
+// open. The database is built in a temporary file beside the target and renamed into place, so
+// an interrupted run leaves either the old file or the new one, never half of one.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
+#include <string>
 
 #include "platform/file.h"
 #include "qorv/qorv.h"
@@ -39,43 +50,102 @@ std::vector<t_SmartPtr<ERObject>> sampleSet() {
   return set;
 }
 
-}  // namespace
 
-int demo(const char* path, std::ostream& out) {
-  std::remove(path);
+// Removes a temporary database and the journal a crash could have left beside it.
+void removeTemporary(const std::string& path) {
+  std::remove(path.c_str());
+  std::remove((path + "-journal").c_str());
+}
+
+// Why path must not be replaced; empty when it may be.
+std::string whyNotReplaceable(const std::string& path, bool force) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return {};
+    return std::strerror(errno);
+  }
+  if (!force) return "already exists (use --force to replace a qorv database)";
+  if (!S_ISREG(st.st_mode)) return "exists and is not a regular file: not replaced";
+  if (std::string why = whyNotADatabase(path); !why.empty()) return why + ": not replaced";
+  // The read-only open takes the file's shared lock: a database another process holds is refused.
+  t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
+  try {
+    if (!db->Open(path.c_str(), 1)) return "damaged qorv database: not replaced";
+    db->Close();
+  } catch (CFileException* e) {
+    const bool locked = e->m_cause == CFileException::sharingViolation ||
+                        e->m_cause == CFileException::lockViolation;
+    const std::string why = locked ? "in use by another process: not replaced" : e->describe();
+    e->Delete();
+    return why;
+  }
+  return {};
+}
+
+// A name in the target's folder that nothing uses yet.
+std::string temporaryBeside(const std::string& path) {
+  for (int attempt = 0;; ++attempt) {
+    std::string candidate =
+        path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+    struct stat st {};
+    if (::lstat(candidate.c_str(), &st) != 0 && errno == ENOENT &&
+        ::lstat((candidate + "-journal").c_str(), &st) != 0 && errno == ENOENT)
+      return candidate;
+  }
+}
+
+// Builds the sample database at temp; the number of sample objects, -1 after a failure.
+int buildSample(const std::string& temp, const std::string& path) {
   try {
     ERDataBase db;
-    if (gmErrorCode code = db.Open(path, 0); code != gmSuccess) {
-      std::cerr << "qorv: " << path << ": cannot create the database (code " << code << ")\n";
-      return 1;
+    if (gmErrorCode code = db.Open(temp.c_str(), 0); code != gmSuccess) {
+      fail(path, "cannot create the database (error code " + std::to_string(code) + ")");
+      return -1;
     }
-    for (const auto& object : sampleSet()) db.save(object);
-    const int saved = db.getNbEnt();
+    int saved = 0;
+    for (const auto& object : sampleSet()) {
+      if (db.save(object) != gmSuccess) {
+        fail(path, std::string("cannot store a ") + object->className());
+        db.Close();
+        return -1;
+      }
+      ++saved;
+    }
     db.Close();
-    out << "stored " << saved << " objects in " << path << "\n\n";
+    return saved;
   } catch (CFileException* e) {
-    std::cerr << "qorv: " << path << ": " << e->describe() << "\n";
+    fail(path, e->describe());
     e->Delete();
+    return -1;
+  }
+}
+
+}  // namespace
+
+int demo(const std::string& path, bool force, Output& out) {
+  if (std::string why = whyNotReplaceable(path, force); !why.empty()) return fail(path, why);
+  const std::string temp = temporaryBeside(path);
+  const int saved = buildSample(temp, path);
+  if (saved < 0) {
+    removeTemporary(temp);
     return 1;
   }
-  if (int status = dbSummary(path, out); status != 0) return status;
-  t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-  if (!db->Open(path, 1)) {
-    std::cerr << "qorv: " << path << ": cannot reopen the database\n";
-    return 1;
+  // Without --force a hard link installs the file only if nothing appeared at path meanwhile.
+  int installed = force ? std::rename(temp.c_str(), path.c_str()) : ::link(temp.c_str(), path.c_str());
+  if (installed != 0 && !force && errno != EEXIST)
+    installed = ::access(path.c_str(), F_OK) != 0 ? std::rename(temp.c_str(), path.c_str()) : -1;
+  const int error = errno;
+  if (installed != 0) {
+    removeTemporary(temp);
+    return fail(path, error == EEXIST ? "already exists (use --force to replace a qorv database)"
+                                      : std::string("cannot be written: ") + std::strerror(error));
   }
-  out << "\n";
-  std::vector<long> ids;
-  db->forEachObject([&](long id, long) { ids.push_back(id); });
-  for (long id : ids) {
-    t_SmartPtr<ERObject> object = db->RetrieveAndCreate(id);
-    if (!object) continue;
-    out << "#" << id << " " << object->className() << "\n";
-    object->printOn(out);
-    out << "\n";
-  }
-  db->Close();
-  return 0;
+  if (!force) std::remove(temp.c_str());
+  out.stream() << "stored " << saved << " sample objects and the auxiliary index, " << saved + 1
+               << " records, in " << path << "\n\n";
+  if (int status = dbSummary(path, Format::text, out); status != 0) return status;
+  out.stream() << "\n";
+  return dbPrintAll(path, out);
 }
 
 }  // namespace qorv::tool

@@ -1,33 +1,20 @@
 // The qorv command-line tool: looks inside the library and its database files.
+// Exit status: 0 done, 1 the command failed (a one-line reason on standard error), 2 a usage error.
 #include <algorithm>
 #include <cstring>
 #include <iostream>
+#include <map>
 #include <string>
 #include <vector>
+
+#include <CLI/CLI.hpp>
 
 #include "qorv/qorv.h"
 #include "tools/qorv/commands.h"
 
-namespace {
-
-void usage(std::ostream& out) {
-  out << "usage: qorv <command> [arguments]\n"
-         "commands:\n"
-         "  demo [FILE]          build a sample set of objects, store it in FILE\n"
-         "                       (qorv-demo.qdb by default), reopen it and print it\n"
-         "  db summary FILE      the database dump: classes and objects\n"
-         "  db list FILE         identifier, class and record size of every object\n"
-         "  db show FILE ID      the print form of one object\n"
-         "  classes              the class registry, each class with the tree of its bases\n"
-         "  --version            the library version\n"
-         "  --help               this text\n";
-}
-
-}  // namespace
-
 namespace qorv::tool {
 
-int printClasses(std::ostream& out) {
+int printClasses(Output& out) {
   std::vector<const ERClassRegistration*> all;
   for (const ERClassRegistration* r = ERClassRegistration::first(); r != nullptr; r = r->next())
     all.push_back(r);
@@ -35,42 +22,109 @@ int printClasses(std::ostream& out) {
     return std::strcmp(a->getName(), b->getName()) < 0;
   });
   for (const ERClassRegistration* r : all) {
-    out << r->getName() << (r->creator() == nullptr ? " (abstract)" : "") << "\n"
-        << r->drawBases(0);
+    // Abstract is a property of the C++ class; a concrete class may still be registered without
+    // a creator (the database's auxiliary index), and then cannot be re-created by name.
+    out.stream() << r->getName() << (r->isAbstract() ? " (abstract)"
+                                     : r->creator() == nullptr ? " (no creator)"
+                                                                : "")
+                 << "\n"
+                 << r->drawBases(0);
   }
-  out << all.size() << " classes\n";
+  out.stream() << all.size() << " classes\n";
   return 0;
 }
 
 }  // namespace qorv::tool
 
+namespace {
+
+using qorv::tool::Format;
+
+const std::map<std::string, Format> kFormats = {
+    {"text", Format::text}, {"json", Format::json}, {"csv", Format::csv}};
+
+}  // namespace
+
 int main(int argc, char** argv) {
   using namespace qorv::tool;
-  const std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.empty()) {
-    usage(std::cerr);
+  CLI::App app{"qorv " + std::string(qorvVersion()) +
+               ": looks inside the qorv geometry library and its database files"};
+  app.name("qorv");
+  app.set_version_flag("-V,--version", std::string("qorv ") + qorvVersion());
+  bool raw = false;
+  app.add_flag("--raw", raw,
+               "write the library's text forms as their exact Latin-1 bytes instead of UTF-8");
+
+  std::string formatName = "text";
+  auto addFormat = [&](CLI::App* command) {
+    command->add_option("--format", formatName, "output format: text (default), json or csv")
+        ->check(CLI::IsMember({"text", "json", "csv"}));
+  };
+
+  std::string demoPath = "qorv-demo.qdb";
+  bool force = false;
+  CLI::App* demoCommand =
+      app.add_subcommand("demo", "build a sample set of objects, store it in a new database FILE, "
+                                 "reopen it and print it");
+  demoCommand->add_option("FILE", demoPath, "the database to create")->capture_default_str();
+  demoCommand->add_flag("-f,--force", force,
+                        "replace FILE when it is a qorv database no other process has open");
+
+  CLI::App* classesCommand =
+      app.add_subcommand("classes", "the class registry: every class with the tree of its bases");
+
+  CLI::App* db = app.add_subcommand("db", "look inside a database file");
+  std::string file, id;
+  CLI::App* summary = db->add_subcommand("summary", "the database dump: classes and objects");
+  summary->add_option("FILE", file, "the database")->required();
+  addFormat(summary);
+  CLI::App* list = db->add_subcommand("list", "identifier, class and record size of every object");
+  list->add_option("FILE", file, "the database")->required();
+  addFormat(list);
+  CLI::App* show = db->add_subcommand("show", "one object: its print form, or its values");
+  show->add_option("FILE", file, "the database")->required();
+  show->add_option("ID", id, "the object's identifier")->required();
+  addFormat(show);
+  // A missing or misspelt command is checked after parsing, so that the error can name it.
+  db->allow_extras();
+  app.allow_extras();
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    // Help and version print to standard output and succeed; any other usage error says what is
+    // wrong on standard error and exits 2.
+    const int status = app.exit(e);
+    return status == 0 ? 0 : 2;
+  }
+
+  if (app.get_subcommands().empty() || !app.remaining().empty()) {
+    const std::vector<std::string> extra = app.remaining();
+    if (extra.empty())
+      std::cerr << "qorv: a command is required (demo, classes or db)\n";
+    else
+      std::cerr << "qorv: unexpected argument '" << extra.front() << "'\n";
+    std::cerr << "Run with --help for more information.\n";
     return 2;
   }
-  const std::string& command = args[0];
-  if (command == "--version" || command == "version") {
-    std::cout << "qorv " << qorvVersion() << "\n";
-    return 0;
+  if (*db && db->get_subcommands().empty()) {
+    const std::vector<std::string> extra = db->remaining();
+    if (extra.empty())
+      std::cerr << "qorv db: a command is required (summary, list or show)\n";
+    else
+      std::cerr << "qorv db: unknown command '" << extra.front()
+                << "' (expected summary, list or show)\n";
+    std::cerr << "Run with --help for more information.\n";
+    return 2;
   }
-  if (command == "--help" || command == "-h" || command == "help") {
-    usage(std::cout);
-    return 0;
-  }
-  if (command == "classes" && args.size() == 1) return printClasses(std::cout);
-  if (command == "demo" && args.size() <= 2)
-    return demo(args.size() == 2 ? args[1].c_str() : "qorv-demo.qdb", std::cout);
-  if (command == "db" && args.size() >= 3) {
-    const std::string& what = args[1];
-    const char* file = args[2].c_str();
-    if (what == "summary" && args.size() == 3) return dbSummary(file, std::cout);
-    if (what == "list" && args.size() == 3) return dbList(file, std::cout);
-    if (what == "show" && args.size() == 4) return dbShow(file, args[3].c_str(), std::cout);
-  }
-  std::cerr << "qorv: bad command line\n";
-  usage(std::cerr);
-  return 2;
+
+  const Format format = kFormats.at(formatName);
+  Output out(raw);
+  int status = 2;
+  if (*demoCommand) status = demo(demoPath, force, out);
+  if (*classesCommand) status = printClasses(out);
+  if (*summary) status = dbSummary(file, format, out);
+  if (*list) status = dbList(file, format, out);
+  if (*show) status = dbShow(file, id, format, out);
+  return out.finish(status);
 }
