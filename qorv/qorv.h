@@ -25,6 +25,7 @@
 #include "qorv/foundation/transfo3d.h"
 #include "qorv/foundation/transfo3d_kinds.h"
 #include "qorv/foundation/values.h"
+#include "qorv/version.h"
 #include "qorv/measurement/sampling_lists.h"
 #include "qorv/persistence/btree.h"
 #include "qorv/persistence/database.h"

@@ -5,5 +5,6 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$root/scripts/setup.sh"
 cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$root/build" --target qorv_tool -j"$(nproc)"
-# The sample database is written next to the build, then reopened and printed.
-"$root/build/tools/qorv/qorv" demo "$root/build/qorv-demo.qdb"
+# The sample database is written next to the build (replacing the previous run's), then reopened
+# and printed.
+"$root/build/tools/qorv/qorv" demo --force "$root/build/qorv-demo.qdb"

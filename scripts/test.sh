@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the unit suites through CTest, then the consumer example built
-# with find_package(qorv) against a fresh install.
+# Builds and runs every test: the unit suites and the tool's tests through CTest, then the
+# examples and the README's quick-start built against a fresh install of the package.
 #   scripts/test.sh              the normal build (build/)
 #   scripts/test.sh --sanitize   the same suites with AddressSanitizer and UBSan (build-asan/)
 #   scripts/test.sh --thread     the support suite (containers, pools, threads) under
@@ -15,7 +15,8 @@ export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1
 if [[ "${1:-}" == "--sanitize" ]]; then
   build="$root/build-asan"
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DQORV_SANITIZE=address,undefined -DQORV_BUILD_BENCH=OFF -DQORV_BUILD_TOOLS=ON >/dev/null
+    -DQORV_SANITIZE=address,undefined -DQORV_BUILD_TESTS=ON -DQORV_BUILD_BENCH=OFF \
+    -DQORV_BUILD_TOOLS=ON >/dev/null
   cmake --build "$build" -j"$jobs"
   export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
   export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
@@ -26,7 +27,8 @@ fi
 if [[ "${1:-}" == "--thread" ]]; then
   build="$root/build-tsan"
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DQORV_SANITIZE=thread -DQORV_BUILD_BENCH=OFF -DQORV_BUILD_TOOLS=OFF >/dev/null
+    -DQORV_SANITIZE=thread -DQORV_BUILD_TESTS=ON -DQORV_BUILD_BENCH=OFF \
+    -DQORV_BUILD_TOOLS=OFF >/dev/null
   cmake --build "$build" -j"$jobs" --target support_tests
   export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
   ctest --test-dir "$build" --output-on-failure -R support
@@ -34,14 +36,41 @@ if [[ "${1:-}" == "--thread" ]]; then
 fi
 
 build="$root/build"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQORV_BUILD_TESTS=ON \
+  -DQORV_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" -j"$jobs"
 ctest --test-dir "$build" --output-on-failure -j"$jobs"
 
-# The installed package, consumed as a host would.
+# The installed package, consumed as a host would: the examples and the README's quick-start,
+# with no compiler flags of their own, through CMake and through pkg-config.
 stage="$build/stage"
-rm -rf "$stage" "$build/consumer"
+rm -rf "$stage" "$build/examples" "$build/relocated"
 cmake --install "$build" --prefix "$stage" >/dev/null
-cmake -S "$root/examples/consumer" -B "$build/consumer" -G Ninja -DCMAKE_PREFIX_PATH="$stage" >/dev/null
-cmake --build "$build/consumer" -j"$jobs"
-"$build/consumer/consumer"
+quickstart="$build/quickstart.cpp"
+sed -n '/<!-- quick-start -->/,/<!-- end quick-start -->/p' "$root/README.md" |
+  sed -e '1,/^```cpp$/d' -e '/^```$/,$d' >"$quickstart"
+[[ -s "$quickstart" ]] || { echo "test.sh: no quick-start program in README.md" >&2; exit 1; }
+cmake -S "$root/examples" -B "$build/examples" -G Ninja -DCMAKE_PREFIX_PATH="$stage" \
+  -DQORV_QUICKSTART="$quickstart" >/dev/null
+cmake --build "$build/examples" -j"$jobs"
+(
+  cd "$build/examples"
+  for example in consumer values_and_transformations curves database quickstart; do
+    echo "== $example"
+    "./$example"
+  done
+)
+libdir=$(cd "$stage" && ls -d lib*/pkgconfig | head -n 1)
+PKG_CONFIG_PATH="$stage/$libdir" pkg-config --exists qorv
+c++ -o "$build/examples/quickstart-pc" "$quickstart" \
+  $(PKG_CONFIG_PATH="$stage/$libdir" pkg-config --cflags --libs qorv) \
+  -Wl,-rpath,"$stage/$(dirname "$libdir")"
+(cd "$build/examples" && ./quickstart-pc >/dev/null)
+echo "== pkg-config build of the quick-start: ok"
+
+# The installed tool runs from wherever the prefix is moved.
+mv "$stage" "$build/relocated"
+"$build/relocated/bin/qorv" --version
+(cd "$build/examples" && rm -f relocated.qdb && "$build/relocated/bin/qorv" demo relocated.qdb >/dev/null &&
+  "$build/relocated/bin/qorv" db list relocated.qdb >/dev/null)
+echo "== relocated install: ok"

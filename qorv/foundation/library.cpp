@@ -1,6 +1,7 @@
 #include "qorv/foundation/library.h"
 
 #include "platform/debug.h"
+#include "qorv/version.h"
 #include "qorv/foundation/thread_data.h"
 
 // The start-up trace names the library file as this platform calls it.
@@ -55,12 +56,6 @@ int qorvDllMain(void* instance, unsigned long reason) {
   return 1;
 }
 
-const char* qorvVersion() {
-#ifdef QORV_VERSION_STRING
-  return QORV_VERSION_STRING;
-#else
-  return "0.0.0";
-#endif
-}
+const char* qorvVersion() { return QORV_VERSION_STRING; }
 
 static ModuleLoader g_loader;

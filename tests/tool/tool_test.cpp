@@ -1,0 +1,309 @@
+// The qorv tool as its users run it: the built binary in a child process, its exit status,
+// standard output and standard error. QORV_TOOL names the binary.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "qorv/qorv.h"
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+struct Outcome {
+  int status = -1;
+  std::string out, err;
+};
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A scratch folder per test, removed at the end.
+class ToolTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* tool = std::getenv("QORV_TOOL");
+    ASSERT_NE(tool, nullptr) << "QORV_TOOL must name the built tool";
+    tool_ = fs::absolute(tool).string();
+    const char* tmp = std::getenv("QORV_TEST_TMP");
+    dir_ = fs::path(tmp != nullptr ? tmp : "/tmp") /
+           ("qorv_tool_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // Runs the tool in the scratch folder; stdoutPath redirects standard output (e.g. /dev/full).
+  Outcome run(std::vector<std::string> args, const char* stdoutPath = nullptr) {
+    const std::string outPath = (dir_ / ".out").string(), errPath = (dir_ / ".err").string();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      if (::chdir(dir_.c_str()) != 0) ::_exit(127);
+      const int out = ::open(stdoutPath ? stdoutPath : outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (out < 0 || err < 0) ::_exit(127);
+      ::dup2(out, 1);
+      ::dup2(err, 2);
+      std::vector<char*> argv{const_cast<char*>(tool_.c_str())};
+      for (std::string& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      ::execv(tool_.c_str(), argv.data());
+      ::_exit(127);
+    }
+    Outcome r;
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.out = stdoutPath ? std::string() : slurp(outPath);
+    r.err = slurp(errPath);
+    fs::remove(outPath);
+    fs::remove(errPath);
+    return r;
+  }
+
+  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+
+  // The demo database, built once per test that needs it.
+  std::string demoFile() {
+    const std::string p = path("demo.qdb");
+    if (!fs::exists(p)) {
+      const Outcome r = run({"demo", p});
+      EXPECT_EQ(r.status, 0) << r.err;
+    }
+    return p;
+  }
+
+  std::string tool_;
+  fs::path dir_;
+};
+
+size_t count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+bool validUtf8(const std::string& s) {
+  for (size_t i = 0; i < s.size();) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    const int n = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+    if (n == 0 || i + n > s.size()) return false;
+    for (int k = 1; k < n; ++k)
+      if ((static_cast<unsigned char>(s[i + k]) >> 6) != 0x2) return false;
+    i += n;
+  }
+  return true;
+}
+
+TEST_F(ToolTest, UsageErrorsExitTwoAndNameTheWrongArgument) {
+  EXPECT_EQ(run({}).status, 2);
+  for (const char* help : {"--help", "-h"}) {
+    const Outcome r = run({help});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("demo"), std::string::npos);
+  }
+  const Outcome version = run({"-V"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, std::string("qorv ") + qorvVersion() + "\n");
+  EXPECT_EQ(run({"--version"}).out, version.out);
+
+  // Every command answers --help, and demo never takes it for a file name.
+  for (std::vector<std::string> args :
+       {std::vector<std::string>{"demo", "--help"}, {"db", "--help"}, {"db", "list", "--help"},
+        {"db", "show", "--help"}, {"db", "summary", "--help"}, {"classes", "--help"}}) {
+    const Outcome r = run(args);
+    EXPECT_EQ(r.status, 0) << args[0];
+    EXPECT_NE(r.out.find("Usage"), std::string::npos);
+  }
+  EXPECT_TRUE(fs::is_empty(dir_));
+
+  const Outcome misspelt = run({"db", "lst", "x.qdb"});
+  EXPECT_EQ(misspelt.status, 2);
+  EXPECT_NE(misspelt.err.find("'lst'"), std::string::npos) << misspelt.err;
+  EXPECT_NE(run({"frobnicate"}).err.find("frobnicate"), std::string::npos);
+  const Outcome format = run({"db", "list", "x.qdb", "--format", "xml"});
+  EXPECT_EQ(format.status, 2);
+  EXPECT_NE(format.err.find("xml"), std::string::npos);
+  EXPECT_EQ(run({"db", "show", "x.qdb"}).status, 2);
+  EXPECT_EQ(run({"db", "list", "x.qdb", "extra"}).status, 2);
+  EXPECT_EQ(run({"demo", "a.qdb", "b.qdb"}).status, 2);
+  EXPECT_FALSE(fs::exists(path("a.qdb")));
+}
+
+TEST_F(ToolTest, DemoNeverReplacesWhatIsNotItsOwn) {
+  // A text file, a folder, a device: refused with or without --force, left as they were.
+  const std::string text = path("notes.txt");
+  std::ofstream(text) << "measurements\n";
+  fs::create_directory(path("folder"));
+  for (const std::string& force : {std::string(), std::string("--force")}) {
+    for (const std::string& target : {text, path("folder"), std::string("/dev/null")}) {
+      std::vector<std::string> args{"demo", target};
+      if (!force.empty()) args.push_back(force);
+      const Outcome r = run(args);
+      EXPECT_EQ(r.status, 1) << target << " " << force;
+      EXPECT_EQ(count(r.err, target), 1u) << r.err;
+    }
+  }
+  EXPECT_EQ(slurp(text), "measurements\n");
+  EXPECT_TRUE(fs::is_directory(path("folder")));
+  EXPECT_TRUE(fs::is_empty(path("folder")));
+  struct stat st {};
+  ASSERT_EQ(::stat("/dev/null", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+
+  // An existing database: refused without --force, replaced with it; no temporary left behind.
+  const std::string db = demoFile();
+  const std::string before = slurp(db);
+  EXPECT_EQ(run({"demo", db}).status, 1);
+  EXPECT_EQ(slurp(db), before);
+  EXPECT_EQ(run({"demo", "--force", db}).status, 0);
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"demo.qdb", "folder", "notes.txt"}));
+}
+
+TEST_F(ToolTest, DemoRefusesADatabaseAnotherProcessHolds) {
+  const std::string db = demoFile();
+  const std::string before = slurp(db);
+  t_SmartPtr<ERObjectDataBase> holder(new ERObjectDataBase);
+  ASSERT_TRUE(holder->Open(db.c_str(), 0));
+  const Outcome r = run({"demo", "--force", db});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("another process"), std::string::npos) << r.err;
+  holder->Close();
+  EXPECT_EQ(slurp(db), before);
+}
+
+TEST_F(ToolTest, DemoCountsAgreeWithWhatItLists) {
+  const Outcome r = run({"demo", path("d.qdb")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(r.out, m, std::regex("stored (\\d+) sample objects .* (\\d+) records")));
+  const int records = std::stoi(m[2]);
+  EXPECT_EQ(records, std::stoi(m[1]) + 1);
+  EXPECT_EQ(static_cast<int>(count(r.out, "\n#")), records);
+  const json list = json::parse(run({"db", "list", path("d.qdb"), "--format", "json"}).out);
+  EXPECT_EQ(static_cast<int>(list.size()), records);
+}
+
+TEST_F(ToolTest, EachBadPathHasItsOwnReason) {
+  const std::string db = demoFile();
+  std::ofstream(path("empty.qdb"));
+  std::ofstream(path("foreign.qdb")) << "not a database at all, but long enough to have a header";
+  {
+    const std::string bytes = slurp(db);
+    std::ofstream(path("cut.qdb"), std::ios::binary) << bytes.substr(0, 400);
+  }
+  fs::create_directory(path("dir.qdb"));
+  std::vector<std::string> reasons;
+  for (const char* name : {"missing.qdb", "dir.qdb", "empty.qdb", "foreign.qdb", "cut.qdb"}) {
+    const Outcome r = run({"db", "summary", path(name)});
+    EXPECT_EQ(r.status, 1) << name;
+    EXPECT_TRUE(r.out.empty()) << name;
+    EXPECT_EQ(count(r.err, path(name)), 1u) << r.err;
+    EXPECT_EQ(count(r.err, "\n"), 1u) << r.err;
+    reasons.push_back(r.err.substr(r.err.rfind(": ")));
+  }
+  std::sort(reasons.begin(), reasons.end());
+  EXPECT_EQ(std::unique(reasons.begin(), reasons.end()), reasons.end()) << "reasons repeat";
+  EXPECT_EQ(run({"db", "show", db, "999"}).status, 1);
+  EXPECT_EQ(run({"db", "show", db, "4294967298"}).status, 1);
+  EXPECT_EQ(run({"db", "show", db, "-1"}).status, 1);
+}
+
+TEST_F(ToolTest, OutputIsUtf8UnlessRawAndWriteErrorsFail) {
+  const std::string db = demoFile();
+  const Outcome text = run({"db", "summary", db});
+  ASSERT_EQ(text.status, 0);
+  EXPECT_NE(text.out.find("Donn\xC3\xA9" "es"), std::string::npos);
+  EXPECT_TRUE(validUtf8(text.out));
+  const Outcome raw = run({"--raw", "db", "summary", db});
+  EXPECT_NE(raw.out.find("Donn\xE9" "es"), std::string::npos);
+  for (std::vector<std::string> args :
+       {std::vector<std::string>{"demo", path("x.qdb")}, {"classes"}, {"db", "list", db}}) {
+    const Outcome r = run(args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(validUtf8(r.out)) << args[0];
+  }
+  const Outcome full = run({"db", "summary", db}, "/dev/full");
+  EXPECT_EQ(full.status, 1);
+  EXPECT_NE(full.err.find("standard output"), std::string::npos);
+  EXPECT_NE(run({"classes"}, "/dev/full").status, 0);
+}
+
+TEST_F(ToolTest, MachineReadableOutputParses) {
+  const std::string db = demoFile();
+  const json list = json::parse(run({"db", "list", db, "--format", "json"}).out);
+  ASSERT_TRUE(list.is_array());
+  ASSERT_GE(list.size(), 2u);
+  EXPECT_EQ(list[0]["class"], "ERAuxilaryIndex");
+  const json summary = json::parse(run({"db", "summary", db, "--format", "json"}).out);
+  EXPECT_EQ(summary["objects"].size(), list.size());
+  EXPECT_FALSE(summary["classes"].empty());
+
+  // The demo's bore: a 2D circle of radius 6.35 about (30, 15).
+  long bore = -1;
+  for (const json& e : list)
+    if (e["class"] == "ERCircle2D") bore = e["id"];
+  ASSERT_GT(bore, 0);
+  const json shown = json::parse(run({"db", "show", db, std::to_string(bore), "--format", "json"}).out);
+  EXPECT_EQ(shown["values"]["radius"], 6.35);
+  EXPECT_EQ(shown["values"]["center"], json::array({30.0, 15.0}));
+  EXPECT_NE(shown["text"].get<std::string>().find("6.35"), std::string::npos);
+
+  const Outcome csv = run({"db", "list", db, "--format", "csv"});
+  EXPECT_EQ(csv.out.substr(0, csv.out.find('\n')), "id,class,size");
+  EXPECT_EQ(count(csv.out, "\n"), list.size() + 1);
+  const Outcome one = run({"db", "show", db, std::to_string(bore), "--format", "csv"});
+  EXPECT_NE(one.out.find("values.radius"), std::string::npos);
+}
+
+TEST_F(ToolTest, ListsInIdentifierOrderAndShowsTheIndex) {
+  // Past 255 the identifiers' raw little-endian bytes no longer sort as numbers.
+  const std::string p = path("many.qdb");
+  {
+    t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
+    ASSERT_TRUE(db->Open(p.c_str(), 0));
+    for (int i = 0; i < 300; ++i) {
+      ERSegment2D s(ERPoint2D(i, 0), ERPoint2D(i, 1));
+      ASSERT_GT(db->Store(s), 0);
+    }
+    db->Close();
+  }
+  const json list = json::parse(run({"db", "list", p, "--format", "json"}).out);
+  ASSERT_EQ(list.size(), 300u);
+  for (size_t i = 0; i < list.size(); ++i) EXPECT_EQ(list[i]["id"], static_cast<long>(i + 1));
+
+  const Outcome index = run({"db", "show", demoFile(), "1"});
+  EXPECT_EQ(index.status, 0) << index.err;
+  EXPECT_NE(index.out.find("ERAuxilaryIndex"), std::string::npos);
+}
+
+TEST_F(ToolTest, ClassesTellAbstractFromConcrete) {
+  const Outcome r = run({"classes"});
+  ASSERT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("\nEREntity (abstract)\n"), std::string::npos);
+  EXPECT_NE(r.out.find("\nERAuxilaryIndex (no creator)\n"), std::string::npos);
+  EXPECT_NE(r.out.find("\nERSegment2D\n"), std::string::npos);
+}
+
+}  // namespace
