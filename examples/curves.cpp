@@ -8,7 +8,7 @@ int main() {
   const ERCircle2D bore(ERPoint2D(30, 15), 6.35);
   const ERPoint2D probe(36.4, 15.2);
   double d = 0, u = 0;
-  bore.SignedMinimalDistance(probe, d, u);
+  bore.SignedMinimalDistance(probe, d);
   std::printf("probe (%g, %g) is %.4f from the bore (negative inside)\n", probe.x(), probe.y(), d);
 
   const ERSegment2D edge(ERPoint2D(0, 0), ERPoint2D(120.5, 40.25));
@@ -21,7 +21,7 @@ int main() {
   const ERArc2D arc(ERPoint2D(0, 0), 1.0, 0.0, 1.5707963267948966);
   QuickAlgebra::ERVec<double> params;
   arc.intersectWith(ERPoint2D(0.6, 0.6), ERVector2D(1, -1), params);
-  for (int i = 0; i < params.size(); ++i) {
+  for (int i = 0; i < params.length(); ++i) {
     const ERPoint2D q = arc(params[i]);
     std::printf("arc crosses x + y = 1.2 at (%.7f, %.7f)\n", q.x(), q.y());
   }
