@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "qorv/curves/ellipse_math.h"
-#include "siblings/surface_kernel/ellipse.h"
+#include "qorv/siblings/surface_kernel/ellipse.h"
+
+using namespace qorv::siblings;
 
 namespace {
 

@@ -10,6 +10,8 @@
 
 #include "qorv/qorv.h"
 
+using namespace qorv::platform;
+
 namespace {
 
 std::string scratchPath() {

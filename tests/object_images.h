@@ -19,7 +19,7 @@ namespace qorv_test {
 inline Bytes imageOf(const ERObject& o) {
   TempFile tmp("image");
   {
-    ERFile f(tmp.c_str(), CFile::modeCreate | CFile::modeReadWrite);
+    ERFile f(tmp.c_str(), ::qorv::platform::CFile::modeCreate | ::qorv::platform::CFile::modeReadWrite);
     o.saveGuts(f);
   }
   return readBytes(tmp.path);
@@ -28,7 +28,7 @@ inline Bytes imageOf(const ERObject& o) {
 inline void restoreFrom(ERObject& o, const Bytes& bytes) {
   TempFile tmp("image");
   writeBytes(tmp.path, bytes);
-  ERFile f(tmp.c_str(), CFile::modeRead);
+  ERFile f(tmp.c_str(), ::qorv::platform::CFile::modeRead);
   o.restoreGuts(f);
 }
 

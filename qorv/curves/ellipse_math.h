@@ -28,7 +28,7 @@
 // whose integrand is then analytic well beyond the piece. Relative error about 1e-15.
 #pragma once
 
-#include "platform/api.h"
+#include "qorv/platform/api.h"
 
 namespace EllipseMath {
 

@@ -10,7 +10,9 @@
 #include "qorv/curves/circles.h"
 #include "qorv/curves/ellipse_math.h"
 #include "qorv/measurement/sampling_lists.h"
-#include "siblings/surface_kernel/ellipse.h"
+#include "qorv/siblings/surface_kernel/ellipse.h"
+
+using namespace qorv::siblings;
 
 QORV_DEFINE_CLASS(EREllipse2D);
 QORV_DEFINE_CLASS(ERArcEllipse2D);

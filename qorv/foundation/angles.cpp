@@ -3,9 +3,11 @@
 #include <ostream>
 #include <utility>
 
-#include "platform/archive.h"
+#include "qorv/platform/archive.h"
 #include "qorv/foundation/points.h"
 #include "qorv/persistence/file.h"
+
+using namespace qorv::platform;
 
 namespace {
 constexpr double kTwoPi = 6.283185307179586;

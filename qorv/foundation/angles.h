@@ -20,11 +20,13 @@
 #include <cstdint>
 #include <iosfwd>
 
-#include "platform/api.h"
+#include "qorv/platform/api.h"
 #include "qorv/foundation/tolerance.h"
 
 class ERFile;
+namespace qorv::platform {
 class CArchive;
+}
 
 class QORV_API ERRadian {
  public:
@@ -117,5 +119,5 @@ QORV_API std::ostream& operator<<(std::ostream& os, const EREntAngle& a);
 QORV_API std::ostream& operator<<(std::ostream& os, const ERLimites& l);
 QORV_API ERFile& operator<<(ERFile& f, const ERLimites& l);
 QORV_API ERFile& operator>>(ERFile& f, ERLimites& l);
-QORV_API CArchive& operator<<(CArchive& ar, const ERLimites& l);
-QORV_API CArchive& operator>>(CArchive& ar, ERLimites& l);
+QORV_API ::qorv::platform::CArchive& operator<<(::qorv::platform::CArchive& ar, const ERLimites& l);
+QORV_API ::qorv::platform::CArchive& operator>>(::qorv::platform::CArchive& ar, ERLimites& l);

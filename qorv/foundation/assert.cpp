@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/debug.h"
+#include "qorv/platform/debug.h"
+
+using namespace qorv::platform;
 
 namespace {
 

@@ -7,7 +7,7 @@
 // aborts by default.
 #pragma once
 
-#include "platform/api.h"
+#include "qorv/platform/api.h"
 
 using qorvAssertHandler = void (*)(const char* file, int line, const char* message);
 

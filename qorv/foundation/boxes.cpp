@@ -4,8 +4,10 @@
 #include <ostream>
 #include <utility>
 
-#include "platform/archive.h"
+#include "qorv/platform/archive.h"
 #include "qorv/persistence/file.h"
+
+using namespace qorv::platform;
 
 namespace {
 

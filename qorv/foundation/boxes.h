@@ -35,7 +35,7 @@
 #include <iosfwd>
 #include <vector>
 
-#include "platform/api.h"
+#include "qorv/platform/api.h"
 #include "qorv/foundation/points.h"
 
 enum class MinMax2D : int { XMIN = 0, YMIN = 1, XMAX = 2, YMAX = 3 };
@@ -375,9 +375,9 @@ QORV_API ERFile& operator<<(ERFile& f, const ERMinimax2D& b);
 QORV_API ERFile& operator<<(ERFile& f, const ERMinimax3D& b);
 QORV_API ERFile& operator>>(ERFile& f, ERMinimax2D& b);
 QORV_API ERFile& operator>>(ERFile& f, ERMinimax3D& b);
-QORV_API CArchive& operator<<(CArchive& ar, const ERMinimax2D& b);
-QORV_API CArchive& operator<<(CArchive& ar, const ERMinimax3D& b);
-QORV_API CArchive& operator>>(CArchive& ar, ERMinimax2D& b);
-QORV_API CArchive& operator>>(CArchive& ar, ERMinimax3D& b);
+QORV_API ::qorv::platform::CArchive& operator<<(::qorv::platform::CArchive& ar, const ERMinimax2D& b);
+QORV_API ::qorv::platform::CArchive& operator<<(::qorv::platform::CArchive& ar, const ERMinimax3D& b);
+QORV_API ::qorv::platform::CArchive& operator>>(::qorv::platform::CArchive& ar, ERMinimax2D& b);
+QORV_API ::qorv::platform::CArchive& operator>>(::qorv::platform::CArchive& ar, ERMinimax3D& b);
 QORV_API std::ostream& operator<<(std::ostream& os, const ERMinimax2D& b);
 QORV_API std::ostream& operator<<(std::ostream& os, const ERMinimax3D& b);

@@ -4,7 +4,7 @@
 // step so that a host can draw or log it. No data; one operation.
 #pragma once
 
-#include "platform/api.h"
+#include "qorv/platform/api.h"
 
 class QORV_API ERDebugIntersect {
  public:

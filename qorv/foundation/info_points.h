@@ -15,7 +15,7 @@
 
 #include <iosfwd>
 
-#include "platform/api.h"
+#include "qorv/platform/api.h"
 #include "qorv/foundation/points.h"
 
 class ERTr3DRev;

@@ -1,8 +1,10 @@
 #include "qorv/foundation/library.h"
 
-#include "platform/debug.h"
+#include "qorv/platform/debug.h"
 #include "qorv/version.h"
 #include "qorv/foundation/thread_data.h"
+
+using namespace qorv::platform;
 
 // The start-up trace names the library file as this platform calls it.
 #if defined(_WIN32)

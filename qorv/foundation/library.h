@@ -8,17 +8,17 @@
 // unlinks the module and destroys the registrations.
 #pragma once
 
-#include "platform/module.h"
+#include "qorv/platform/module.h"
 
-class QORV_API CDynLinkLibraryQORV : public CDynLinkLibrary {
+class QORV_API CDynLinkLibraryQORV : public ::qorv::platform::CDynLinkLibrary {
  public:
-  explicit CDynLinkLibraryQORV(AFX_EXTENSION_MODULE& state);
+  explicit CDynLinkLibraryQORV(::qorv::platform::AFX_EXTENSION_MODULE& state);
   ~CDynLinkLibraryQORV() override;
 };
 
 // The library's module record and its extension-library object (null before load and after
 // unload).
-QORV_API AFX_EXTENSION_MODULE& qorvExtensionModule();
+QORV_API ::qorv::platform::AFX_EXTENSION_MODULE& qorvExtensionModule();
 QORV_API CDynLinkLibraryQORV* qorvLibrary();
 
 // The module entry: reason 1 attaches, 0 detaches; returns 1 in every case.
@@ -26,7 +26,7 @@ QORV_API int qorvDllMain(void* instance, unsigned long reason);
 
 // The serialisable framework classes registered at start-up (those that exist in this build),
 // null-terminated.
-QORV_API CRuntimeClass* const* qorvSerializableClasses();
+QORV_API ::qorv::platform::CRuntimeClass* const* qorvSerializableClasses();
 
 // The library's version, "major.minor.patch".
 QORV_API const char* qorvVersion();

@@ -4,11 +4,13 @@
 #include <new>
 #include <sstream>
 
-#include "platform/debug.h"
-#include "platform/file.h"
+#include "qorv/platform/debug.h"
+#include "qorv/platform/file.h"
 #include "qorv/foundation/assert.h"
 #include "qorv/persistence/file.h"
 #include "qorv/persistence/object_database.h"
+
+using namespace qorv::platform;
 
 // ---------------------------------------------------------------------------------------------
 // Registry.

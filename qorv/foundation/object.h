@@ -32,7 +32,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "platform/afx.h"
+#include "qorv/platform/afx.h"
 
 class ERFile;
 class ERObject;
@@ -171,15 +171,15 @@ class t_SmartPtr {
 };
 
 // ---------------------------------------------------------------------------------------------
-class QORV_API ERObject : public CObject, public ERReference {
+class QORV_API ERObject : public ::qorv::platform::CObject, public ERReference {
  public:
   static const ERClassRegistration* desc();
   static ERObject* castdown(ERObject* p) { return p; }
   static const ERObject* castdown(const ERObject* p) { return p; }
   static ERObject* castdown(ERObject& p) { return &p; }
   static const ERObject* castdown(const ERObject& p) { return &p; }
-  static CRuntimeClass classERObject;
-  static CRuntimeClass* GetThisClass() { return &classERObject; }
+  static ::qorv::platform::CRuntimeClass classERObject;
+  static ::qorv::platform::CRuntimeClass* GetThisClass() { return &classERObject; }
 
   ERObject();
   ERObject(const ERObject& other);
@@ -187,10 +187,10 @@ class QORV_API ERObject : public CObject, public ERReference {
   ~ERObject() override;
 
   // Framework slots.
-  CRuntimeClass* GetRuntimeClass() const override;
-  void Serialize(CArchive&) override {}
+  ::qorv::platform::CRuntimeClass* GetRuntimeClass() const override;
+  void Serialize(::qorv::platform::CArchive&) override {}
   void AssertValid() const override {}
-  void Dump(CDumpContext& dc) const override;
+  void Dump(::qorv::platform::CDumpContext& dc) const override;
 
   virtual const ERClassRegistration* isA() const;
   virtual const char* className() const;
@@ -292,14 +292,14 @@ constexpr ERClassRegistration::Creator creatorOf() {
   const ERClassRegistration* isA() const override;                         \
   const char* className() const override;                                  \
   void* _castdown(const ERClassRegistration& r) const override;            \
-  static CRuntimeClass class##Class;                                       \
-  static CRuntimeClass* GetThisClass() { return &class##Class; }           \
-  CRuntimeClass* GetRuntimeClass() const override
+  static ::qorv::platform::CRuntimeClass class##Class;                                       \
+  static ::qorv::platform::CRuntimeClass* GetThisClass() { return &class##Class; }           \
+  ::qorv::platform::CRuntimeClass* GetRuntimeClass() const override
 
 #define QORV_DEFINE_CLASS_WITH_CREATOR(Class, creator)                                           \
-  CRuntimeClass Class::class##Class = {#Class,  static_cast<int>(sizeof(Class)), 0xFFFF,         \
-                                       nullptr, &CObject::classCObject,          nullptr};       \
-  CRuntimeClass* Class::GetRuntimeClass() const { return &class##Class; }                        \
+  ::qorv::platform::CRuntimeClass Class::class##Class = {#Class,  static_cast<int>(sizeof(Class)), 0xFFFF,         \
+                                       nullptr, &::qorv::platform::CObject::classCObject,          nullptr};       \
+  ::qorv::platform::CRuntimeClass* Class::GetRuntimeClass() const { return &class##Class; }                        \
   const ERClassRegistration* Class::desc() {                                                     \
     static const ERClassRegistration registration(#Class, sizeof(Class),                         \
                                                   ::qorv::detail::basesOf<Class>(qorvBases{}),   \

@@ -4,8 +4,10 @@
 #include <numbers>
 #include <ostream>
 
-#include "platform/archive.h"
+#include "qorv/platform/archive.h"
 #include "qorv/persistence/file.h"
+
+using namespace qorv::platform;
 
 namespace qorv::detail {
 

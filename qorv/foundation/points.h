@@ -28,12 +28,14 @@
 #include <iosfwd>
 #include <utility>
 
-#include "platform/api.h"
+#include "qorv/platform/api.h"
 #include "qorv/foundation/assert.h"
 #include "qorv/foundation/tolerance.h"
 
 class ERFile;
+namespace qorv::platform {
 class CArchive;
+}
 class ERMainDirection;
 
 enum class Coord2D : int { X = 0, Y = 1 };
@@ -103,8 +105,8 @@ inline double coordDistance2(const A& a, const A& b) {
 void saveDoubles(ERFile& f, const double* v, unsigned n);
 // All or nothing: on a short read the destination keeps its values and the result is 0.
 int restoreDoubles(ERFile& f, double* v, unsigned n);
-void storeDoubles(CArchive& ar, const double* v, int n);
-void loadDoubles(CArchive& ar, double* v, int n);
+void storeDoubles(::qorv::platform::CArchive& ar, const double* v, int n);
+void loadDoubles(::qorv::platform::CArchive& ar, double* v, int n);
 // "[" v0 "," v1 ... "]": each value in the stream's current width, separators in width 1.
 QORV_API void printDoubles(std::ostream& os, const double* v, int n);
 
@@ -697,18 +699,18 @@ QORV_API ERFile& operator>>(ERFile& f, ERVector3D& v);
 QORV_API ERFile& operator>>(ERFile& f, ERPole2DH& v);
 QORV_API ERFile& operator>>(ERFile& f, ERPole3DH& v);
 
-QORV_API CArchive& operator<<(CArchive& ar, const ERPoint2D& v);
-QORV_API CArchive& operator<<(CArchive& ar, const ERPoint3D& v);
-QORV_API CArchive& operator<<(CArchive& ar, const ERVector2D& v);
-QORV_API CArchive& operator<<(CArchive& ar, const ERVector3D& v);
-QORV_API CArchive& operator<<(CArchive& ar, const ERPole2DH& v);
-QORV_API CArchive& operator<<(CArchive& ar, const ERPole3DH& v);
-QORV_API CArchive& operator>>(CArchive& ar, ERPoint2D& v);
-QORV_API CArchive& operator>>(CArchive& ar, ERPoint3D& v);
-QORV_API CArchive& operator>>(CArchive& ar, ERVector2D& v);
-QORV_API CArchive& operator>>(CArchive& ar, ERVector3D& v);
-QORV_API CArchive& operator>>(CArchive& ar, ERPole2DH& v);
-QORV_API CArchive& operator>>(CArchive& ar, ERPole3DH& v);
+QORV_API ::qorv::platform::CArchive& operator<<(::qorv::platform::CArchive& ar, const ERPoint2D& v);
+QORV_API ::qorv::platform::CArchive& operator<<(::qorv::platform::CArchive& ar, const ERPoint3D& v);
+QORV_API ::qorv::platform::CArchive& operator<<(::qorv::platform::CArchive& ar, const ERVector2D& v);
+QORV_API ::qorv::platform::CArchive& operator<<(::qorv::platform::CArchive& ar, const ERVector3D& v);
+QORV_API ::qorv::platform::CArchive& operator<<(::qorv::platform::CArchive& ar, const ERPole2DH& v);
+QORV_API ::qorv::platform::CArchive& operator<<(::qorv::platform::CArchive& ar, const ERPole3DH& v);
+QORV_API ::qorv::platform::CArchive& operator>>(::qorv::platform::CArchive& ar, ERPoint2D& v);
+QORV_API ::qorv::platform::CArchive& operator>>(::qorv::platform::CArchive& ar, ERPoint3D& v);
+QORV_API ::qorv::platform::CArchive& operator>>(::qorv::platform::CArchive& ar, ERVector2D& v);
+QORV_API ::qorv::platform::CArchive& operator>>(::qorv::platform::CArchive& ar, ERVector3D& v);
+QORV_API ::qorv::platform::CArchive& operator>>(::qorv::platform::CArchive& ar, ERPole2DH& v);
+QORV_API ::qorv::platform::CArchive& operator>>(::qorv::platform::CArchive& ar, ERPole3DH& v);
 
 QORV_API std::ostream& operator<<(std::ostream& os, const ERPoint2D& v);
 QORV_API std::ostream& operator<<(std::ostream& os, const ERPoint3D& v);

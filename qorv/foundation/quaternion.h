@@ -20,7 +20,7 @@
 
 #include <iosfwd>
 
-#include "platform/api.h"
+#include "qorv/platform/api.h"
 #include "qorv/foundation/points.h"
 #include "qorv/support/quick_algebra.h"
 

@@ -5,6 +5,8 @@
 
 #include "qorv/support/quick_algebra.h"
 
+using namespace qorv::platform;
+
 namespace {
 
 CThreadLocalObject& slot() {

@@ -21,8 +21,8 @@
 
 #include <cstddef>
 
-#include "platform/afx.h"
-#include "platform/thread.h"
+#include "qorv/platform/afx.h"
+#include "qorv/platform/thread.h"
 #include "qorv/support/mem_pool.h"
 #include "qorv/support/vec_rep.h"
 
@@ -51,7 +51,7 @@ extern constinit thread_local qorvThreadLocalData* tlsData
 #endif
 }  // namespace qorv::detail
 
-class QORV_API qorvThreadLocalData : public CNoTrackObject {
+class QORV_API qorvThreadLocalData : public ::qorv::platform::CNoTrackObject {
  public:
   static constexpr std::size_t kCacheByteLimit = ERVecRepCache::kByteLimit;
   static constexpr std::size_t kCacheBlockLimit = ERVecRepCache::kBlockLimit;
@@ -76,7 +76,7 @@ class QORV_API qorvThreadLocalData : public CNoTrackObject {
   }
 
   // The creation function handed to the per-thread slot: null when the heap is exhausted.
-  static CNoTrackObject* create();
+  static ::qorv::platform::CNoTrackObject* create();
 
   ERVecRepCache& vecCache() { return cache_; }
   // At least n doubles of scratch (contents unspecified).
@@ -99,4 +99,4 @@ class QORV_API qorvThreadLocalData : public CNoTrackObject {
 };
 
 // The process-wide lock that guards the creation of per-thread objects.
-QORV_API CCriticalSection& qorvThreadDataLock();
+QORV_API ::qorv::platform::CCriticalSection& qorvThreadDataLock();

@@ -10,7 +10,7 @@
 
 #include <cfloat>
 
-#include "platform/api.h"
+#include "qorv/platform/api.h"
 
 // 1e-11: the default tolerance of the library's geometric comparisons.
 extern QORV_API const double equalityTolerance;

@@ -8,6 +8,8 @@
 #include "qorv/foundation/tolerance.h"
 #include "qorv/persistence/file.h"
 
+using namespace qorv::platform;
+
 QORV_DEFINE_CLASS(_ERIdentity3D);
 QORV_DEFINE_CLASS(_ERTranslation3D);
 QORV_DEFINE_CLASS(_ERRotation3D);

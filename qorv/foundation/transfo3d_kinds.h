@@ -37,7 +37,7 @@
 #include <cstdint>
 #include <iosfwd>
 
-#include "platform/thread.h"
+#include "qorv/platform/thread.h"
 #include "qorv/foundation/transfo3d.h"
 
 namespace qorv::detail {
@@ -438,7 +438,7 @@ class QORV_API _ERSimilitude3D : public ERAnySimilitude3D {
 // The transformations' per-thread object: the thread's identity, made on first request with one
 // reference of its own, released when the thread ends (deleted then unless an envelope still
 // holds it).
-class QORV_API ERTr3DRevRep_ThreadLocalData : public CNoTrackObject {
+class QORV_API ERTr3DRevRep_ThreadLocalData : public ::qorv::platform::CNoTrackObject {
  public:
   ERTr3DRevRep_ThreadLocalData() = default;
   ~ERTr3DRevRep_ThreadLocalData() override;

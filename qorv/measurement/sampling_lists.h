@@ -17,7 +17,7 @@
 // - The lists are not copyable; toVec() copies the points out.
 #pragma once
 
-#include "platform/api.h"
+#include "qorv/platform/api.h"
 #include "qorv/foundation/point_records.h"
 #include "qorv/support/mem_pool.h"
 #include "qorv/support/quick_algebra.h"

@@ -7,6 +7,8 @@
 
 #include "qorv/foundation/assert.h"
 
+using namespace qorv::platform;
+
 namespace {
 
 constexpr int kMaxDepth = 64;

@@ -3,6 +3,8 @@
 #include "qorv/persistence/btree.h"
 #include "qorv/persistence/file_manager.h"
 
+using namespace qorv::platform;
+
 QORV_DEFINE_ABSTRACT_CLASS(ERAuxilaryIndex);
 
 namespace {

@@ -15,7 +15,7 @@
 #include <memory>
 #include <ostream>
 
-#include "platform/file.h"
+#include "qorv/platform/file.h"
 #include "qorv/foundation/object.h"
 #include "qorv/persistence/object_database.h"
 
@@ -90,7 +90,7 @@ class QORV_API ERDataBase {
   ERObjectDataBase& objectDataBase() { return *db_; }
 
   // The cause of a file exception as an error code (1 to 14, else 1); deletes the exception.
-  static gmErrorCode exception_to_error_code(CFileException* e);
+  static gmErrorCode exception_to_error_code(::qorv::platform::CFileException* e);
 
  private:
   t_SmartPtr<ERObjectDataBase> db_;

@@ -8,6 +8,8 @@
 
 #include "qorv/foundation/object.h"
 
+using namespace qorv::platform;
+
 static_assert(std::endian::native == std::endian::little,
               "the on-disk images are the in-memory images of a little-endian host");
 

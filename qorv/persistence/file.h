@@ -18,19 +18,19 @@
 
 #include <cstdint>
 
-#include "platform/file.h"
+#include "qorv/platform/file.h"
 
 class ERObject;
 
-class QORV_API ERFile : public CFile {
+class QORV_API ERFile : public ::qorv::platform::CFile {
  public:
   ERFile() = default;
   // Opens at once; failure throws the file exception.
-  ERFile(const char* fileName, UINT openFlags) : CFile(fileName, openFlags) {}
+  ERFile(const char* fileName, ::qorv::platform::UINT openFlags) : ::qorv::platform::CFile(fileName, openFlags) {}
 
   // The untyped byte forms of the framework stay reachable beside the typed ones.
-  using CFile::Read;
-  using CFile::Write;
+  using ::qorv::platform::CFile::Read;
+  using ::qorv::platform::CFile::Write;
 
   int Read(char& v);
   int Read(unsigned char& v);
@@ -86,7 +86,7 @@ class QORV_API ERFile : public CFile {
   int Write(const char* s);
 
   // Open(fileName, openFlags) is the framework's: 1 on success, 0 on failure.
-  using CFile::Open;
+  using ::qorv::platform::CFile::Open;
 
   long CurOffset() const { return static_cast<long>(GetPosition()); }
   // Non-zero when the position reached is not 0 (so a seek to 0 reports 0).

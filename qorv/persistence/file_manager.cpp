@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "platform/debug.h"
+#include "qorv/platform/debug.h"
+
+using namespace qorv::platform;
 
 namespace {
 

@@ -4,10 +4,12 @@
 #include <iomanip>
 #include <vector>
 
-#include "platform/file.h"
+#include "qorv/platform/file.h"
 #include "qorv/foundation/assert.h"
 #include "qorv/persistence/btree.h"
 #include "qorv/persistence/file_manager.h"
+
+using namespace qorv::platform;
 
 namespace {
 

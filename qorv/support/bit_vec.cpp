@@ -7,9 +7,11 @@
 #include <utility>
 #include <vector>
 
-#include "platform/file.h"
+#include "qorv/platform/file.h"
 #include "qorv/foundation/assert.h"
 #include "qorv/persistence/file.h"
+
+using namespace qorv::platform;
 
 namespace {
 

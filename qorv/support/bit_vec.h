@@ -19,7 +19,7 @@
 #include <cstdint>
 #include <iosfwd>
 
-#include "platform/api.h"
+#include "qorv/platform/api.h"
 
 class ERFile;
 

@@ -16,7 +16,7 @@
 
 #include <cstdint>
 
-#include "platform/api.h"
+#include "qorv/platform/api.h"
 
 class QORV_API ER_CirBuf {
  public:

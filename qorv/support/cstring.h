@@ -38,7 +38,7 @@
 #include <istream>
 #include <ostream>
 
-#include "platform/api.h"
+#include "qorv/platform/api.h"
 
 class ERCString;
 class ERCSubString;

@@ -2,9 +2,13 @@
 
 #include <utility>
 
-#include "platform/archive.h"
-#include "siblings/archive_streams/archive_strings.h"
-#include "siblings/utility_toolkit/tku_string.h"
+#include "qorv/platform/archive.h"
+#include "qorv/siblings/archive_streams/archive_strings.h"
+#include "qorv/siblings/utility_toolkit/tku_string.h"
+
+using namespace qorv::siblings;
+
+using namespace qorv::platform;
 
 namespace {
 

@@ -18,22 +18,24 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/api.h"
-#include "siblings/base_utilities/ut_string.h"
+#include "qorv/platform/api.h"
+#include "qorv/siblings/base_utilities/ut_string.h"
 
+namespace qorv::platform {
 class CArchive;
+}
 
 class QORV_API gmHashedString {
  public:
   gmHashedString() = default;
-  explicit gmHashedString(const utString& s);
+  explicit gmHashedString(const ::qorv::siblings::utString& s);
   gmHashedString(const gmHashedString&) = default;
   gmHashedString(gmHashedString&& other) noexcept;
   gmHashedString& operator=(const gmHashedString&) = default;
   gmHashedString& operator=(gmHashedString&& other) noexcept;
   ~gmHashedString() = default;
 
-  const utString& string() const { return string_; }
+  const ::qorv::siblings::utString& string() const { return string_; }
   std::uint32_t hash() const { return hash_; }
   bool invalid() const { return string_.is_null(); }
   void set_invalid();
@@ -43,15 +45,15 @@ class QORV_API gmHashedString {
   // Negative, zero or positive.
   int compare(const gmHashedString& other) const;
 
-  void serialize(CArchive& ar);
+  void serialize(::qorv::platform::CArchive& ar);
 
  private:
-  utString string_;
+  ::qorv::siblings::utString string_;
   std::uint32_t hash_ = 0;
 };
 
 // The UtilityToolkit's FNV-1a hash of the string's bytes.
-QORV_API std::uint32_t gm_cad_string_hash(const utString& s);
+QORV_API std::uint32_t gm_cad_string_hash(const ::qorv::siblings::utString& s);
 QORV_API std::uint32_t gm_cad_string_hash(const char* buffer, std::size_t length);
 // Every slash of a non-null name becomes a backslash.
-QORV_API void gm_replace_name_slashes(utString& s);
+QORV_API void gm_replace_name_slashes(::qorv::siblings::utString& s);

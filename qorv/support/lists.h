@@ -36,7 +36,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "platform/api.h"
+#include "qorv/platform/api.h"
 #include "qorv/foundation/assert.h"
 #include "qorv/foundation/object.h"
 #include "qorv/persistence/file.h"
@@ -309,7 +309,7 @@ int restoreReferences(ERFile& f, Make make) {
       make(Object::castdown(object.get()) != nullptr ? object : t_SmartPtr<ERObject>());
     }
     return 1;
-  } catch (CFileException* e) {
+  } catch (::qorv::platform::CFileException* e) {
     e->Delete();
     return 0;
   }

@@ -16,7 +16,7 @@
 
 #include <iosfwd>
 
-#include "platform/api.h"
+#include "qorv/platform/api.h"
 #include "qorv/foundation/points.h"
 
 class QORV_API ERMainDirection {

@@ -3,9 +3,11 @@
 #include <limits>
 #include <new>
 
-#include "platform/debug.h"
+#include "qorv/platform/debug.h"
 #include "qorv/foundation/assert.h"
 #include "qorv/foundation/thread_data.h"
+
+using namespace qorv::platform;
 
 namespace {
 

@@ -45,7 +45,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/api.h"
+#include "qorv/platform/api.h"
 
 class ERMemPool;
 

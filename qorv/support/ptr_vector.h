@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <utility>
 
-#include "platform/api.h"
+#include "qorv/platform/api.h"
 #include "qorv/foundation/assert.h"
 
 class QORV_API ERPtrVector {

@@ -29,7 +29,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "platform/api.h"
+#include "qorv/platform/api.h"
 
 class ERCString;
 

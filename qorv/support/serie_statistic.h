@@ -26,7 +26,7 @@
 #include <cfloat>
 #include <cstdint>
 
-#include "platform/api.h"
+#include "qorv/platform/api.h"
 #include "qorv/support/quick_algebra.h"
 
 enum gmStatType : std::int32_t {

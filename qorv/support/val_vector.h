@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/file.h"
+#include "qorv/platform/file.h"
 #include "qorv/foundation/assert.h"
 #include "qorv/persistence/file.h"
 
@@ -107,7 +107,7 @@ class ERTValVector {
       }
       v_ = std::move(read);
       return 1;
-    } catch (CFileException* e) {
+    } catch (::qorv::platform::CFileException* e) {
       e->Delete();
       return 0;
     }

@@ -6,9 +6,11 @@
 #include <limits>
 #include <new>
 
-#include "platform/file.h"
+#include "qorv/platform/file.h"
 #include "qorv/foundation/thread_data.h"
 #include "qorv/persistence/file.h"
+
+using namespace qorv::platform;
 
 // The stored record is the raw bytes of little-endian values.
 static_assert(std::endian::native == std::endian::little, "vector records are host images");

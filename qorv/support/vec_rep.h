@@ -37,7 +37,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/api.h"
+#include "qorv/platform/api.h"
 #include "qorv/foundation/assert.h"
 #include "qorv/support/ptr_vector.h"
 

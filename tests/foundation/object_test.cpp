@@ -10,12 +10,14 @@
 #include <string>
 #include <thread>
 
-#include "platform/debug.h"
-#include "platform/file.h"
+#include "qorv/platform/debug.h"
+#include "qorv/platform/file.h"
 #include "qorv/foundation/library.h"
 #include "qorv/foundation/thread_data.h"
 #include "qorv/persistence/file.h"
 #include "qorv/persistence/object_database.h"
+
+using namespace qorv::platform;
 
 // A small family shaped like the curves: a diamond through a virtual base, as an arc is both a
 // circle and an angle-bounded curve.

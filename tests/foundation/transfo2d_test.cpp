@@ -21,6 +21,8 @@
 
 #include "qorv/persistence/file.h"
 
+using namespace qorv::platform;
+
 namespace {
 
 using Bytes = std::vector<unsigned char>;

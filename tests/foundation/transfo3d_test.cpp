@@ -24,6 +24,8 @@
 #include "qorv/foundation/transfo3d_kinds.h"
 #include "qorv/persistence/file.h"
 
+using namespace qorv::platform;
+
 namespace {
 
 using QuickAlgebra::ERMatrix;

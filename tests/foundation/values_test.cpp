@@ -20,9 +20,11 @@
 
 #include <unistd.h>
 
-#include "platform/archive.h"
+#include "qorv/platform/archive.h"
 #include "qorv/foundation/point_records.h"
 #include "qorv/persistence/file.h"
+
+using namespace qorv::platform;
 
 namespace {
 

@@ -21,8 +21,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "platform/debug.h"
+#include "qorv/platform/debug.h"
 #include "tests/persistence/test_files.h"
+
+using namespace qorv::platform;
 
 using qorv_test::Bytes;
 using qorv_test::readBytes;

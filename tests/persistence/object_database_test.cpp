@@ -15,6 +15,8 @@
 #include "qorv/persistence/file_manager.h"
 #include "tests/persistence/test_files.h"
 
+using namespace qorv::platform;
+
 using qorv_test::Bytes;
 using qorv_test::readBytes;
 using qorv_test::TempFile;

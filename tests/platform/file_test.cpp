@@ -1,5 +1,5 @@
 // CFile over POSIX: the cause of each failure, sharing between processes, and failing writes.
-#include "platform/file.h"
+#include "qorv/platform/file.h"
 
 #include <atomic>
 #include <cstdio>
@@ -14,6 +14,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+using namespace qorv::platform;
 
 namespace {
 

@@ -8,11 +8,13 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/afx.h"
-#include "platform/archive.h"
-#include "platform/debug.h"
-#include "platform/module.h"
-#include "platform/thread.h"
+#include "qorv/platform/afx.h"
+#include "qorv/platform/archive.h"
+#include "qorv/platform/debug.h"
+#include "qorv/platform/module.h"
+#include "qorv/platform/thread.h"
+
+using namespace qorv::platform;
 
 TEST(RuntimeClass, ChainAndDerivation) {
   static CRuntimeClass derived = {

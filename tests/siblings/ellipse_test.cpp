@@ -1,4 +1,4 @@
-#include "siblings/surface_kernel/ellipse.h"
+#include "qorv/siblings/surface_kernel/ellipse.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +9,8 @@
 #include <limits>
 #include <random>
 #include <vector>
+
+using namespace qorv::siblings;
 
 namespace {
 

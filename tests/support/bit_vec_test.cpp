@@ -11,6 +11,8 @@
 #include "qorv/persistence/file.h"
 #include "tests/persistence/test_files.h"
 
+using namespace qorv::platform;
+
 using qorv_test::Bytes;
 using qorv_test::readBytes;
 using qorv_test::TempFile;

@@ -14,6 +14,8 @@
 #include "qorv/persistence/file.h"
 #include "tests/persistence/test_files.h"
 
+using namespace qorv::platform;
+
 namespace {
 
 TEST(CStringSharing, CopiesShareUntilOneChanges) {

@@ -10,10 +10,14 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/archive.h"
-#include "siblings/archive_streams/archive_strings.h"
-#include "siblings/base_utilities/ut_string.h"
-#include "siblings/utility_toolkit/tku_string.h"
+#include "qorv/platform/archive.h"
+#include "qorv/siblings/archive_streams/archive_strings.h"
+#include "qorv/siblings/base_utilities/ut_string.h"
+#include "qorv/siblings/utility_toolkit/tku_string.h"
+
+using namespace qorv::siblings;
+
+using namespace qorv::platform;
 
 namespace {
 

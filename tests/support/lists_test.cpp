@@ -14,6 +14,8 @@
 #include "qorv/persistence/object_database.h"
 #include "tests/persistence/test_files.h"
 
+using namespace qorv::platform;
+
 using qorv_test::Bytes;
 using qorv_test::readBytes;
 using qorv_test::TempFile;

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/debug.h"
+#include "qorv/platform/debug.h"
 #include "qorv/foundation/thread_data.h"
 
 namespace {

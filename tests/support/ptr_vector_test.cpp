@@ -11,6 +11,8 @@
 #include "qorv/support/val_vector.h"
 #include "tests/persistence/test_files.h"
 
+using namespace qorv::platform;
+
 using qorv_test::Bytes;
 using qorv_test::readBytes;
 using qorv_test::TempFile;

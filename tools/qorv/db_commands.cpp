@@ -12,12 +12,14 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/file.h"
+#include "qorv/platform/file.h"
 #include "qorv/persistence/database.h"
 #include "qorv/persistence/file_manager.h"
 #include "qorv/persistence/object_database.h"
 #include "tools/qorv/commands.h"
 #include "tools/qorv/describe.h"
+
+using namespace qorv::platform;
 
 namespace qorv::tool {
 

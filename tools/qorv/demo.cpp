@@ -14,9 +14,11 @@
 #include <iostream>
 #include <string>
 
-#include "platform/file.h"
+#include "qorv/platform/file.h"
 #include "qorv/qorv.h"
 #include "tools/qorv/commands.h"
+
+using namespace qorv::platform;
 
 namespace qorv::tool {
 

@@ -1,8 +1,10 @@
-#include "siblings/base_utilities/ut_string.h"
+#include "qorv/siblings/base_utilities/ut_string.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
+
+namespace qorv::siblings {
 
 // One allocation: the header, then capacity + 1 bytes of characters (always zero-terminated).
 struct utString::Rep : utRef {
@@ -125,3 +127,5 @@ std::wstring utString::to_wide() const {
   for (const char c : view()) out.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
   return out;
 }
+
+}  // namespace qorv::siblings

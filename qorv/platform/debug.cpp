@@ -1,4 +1,4 @@
-#include "platform/debug.h"
+#include "qorv/platform/debug.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -19,7 +19,7 @@ qorv::platform::DebugSink& currentSink() {
 
 }  // namespace
 
-void OutputDebugStringA(const char* text) {
+void qorv::platform::OutputDebugStringA(const char* text) {
   if (text == nullptr) return;
   qorv::platform::DebugSink sink;
   {

@@ -9,12 +9,12 @@
 #include <functional>
 #include <string>
 
-#include "platform/api.h"
+#include "qorv/platform/api.h"
+
+namespace qorv::platform {
 
 // One trace, passed on as given (callers add their own line ends).
 QORV_API void OutputDebugStringA(const char* text);
-
-namespace qorv::platform {
 
 using DebugSink = std::function<void(const char* text)>;
 

@@ -1,8 +1,10 @@
-#include "platform/thread.h"
+#include "qorv/platform/thread.h"
 
 #include <atomic>
 #include <memory>
 #include <vector>
+
+namespace qorv::platform {
 
 namespace {
 
@@ -43,3 +45,5 @@ CNoTrackObject* CThreadLocalObject::GetDataNA() const {
   ThreadSlots& t = slots();
   return slot_ < t.objects.size() ? t.objects[slot_] : nullptr;
 }
+
+}  // namespace qorv::platform

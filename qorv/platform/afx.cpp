@@ -1,8 +1,10 @@
-#include "platform/afx.h"
+#include "qorv/platform/afx.h"
 
 #include <cstring>
 #include <iostream>
 #include <mutex>
+
+namespace qorv::platform {
 
 namespace {
 
@@ -103,3 +105,5 @@ CDumpContext& CDumpContext::operator<<(const void* p) {
 }
 
 void AfxThrowInvalidArgException() { throw new CInvalidArgException; }
+
+}  // namespace qorv::platform

@@ -1,8 +1,12 @@
-#include "siblings/archive_streams/archive_strings.h"
+#include "qorv/siblings/archive_streams/archive_strings.h"
 
 #include <cstdint>
 #include <cstring>
 #include <string>
+
+using namespace qorv::platform;
+
+namespace qorv::siblings {
 
 namespace {
 
@@ -50,3 +54,5 @@ CArchive& operator>>(CArchive& ar, utString& text) {
   text = utString(bytes.data(), bytes.size());
   return ar;
 }
+
+}  // namespace qorv::siblings

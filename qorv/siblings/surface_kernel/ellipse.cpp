@@ -1,9 +1,11 @@
-#include "siblings/surface_kernel/ellipse.h"
+#include "qorv/siblings/surface_kernel/ellipse.h"
 
 #include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
+
+namespace qorv::siblings {
 
 namespace {
 
@@ -193,3 +195,5 @@ int zrkEllipse2::global_closest_point(const giPoint2& q, zrkCurvePointList2& out
   if (code == ZRK_SEVERAL && f.two) emit(s0 * f.x0, -s1 * f.x1);
   return code;
 }
+
+}  // namespace qorv::siblings

@@ -42,8 +42,10 @@
 // points near the curve.
 #pragma once
 
-#include "platform/api.h"
-#include "siblings/point_arrays/gi_point.h"
+#include "qorv/platform/api.h"
+#include "qorv/siblings/point_arrays/gi_point.h"
+
+namespace qorv::siblings {
 
 enum zrkSolutionCode : int {
   ZRK_NOT_COMPUTED = 0,
@@ -97,3 +99,5 @@ class QORV_API zrkEllipse2 {
   double a_;
   double b_;
 };
+
+}  // namespace qorv::siblings

@@ -1,8 +1,10 @@
-#include "platform/archive.h"
+#include "qorv/platform/archive.h"
 
 #include <cstring>
 
-#include "platform/file.h"
+#include "qorv/platform/file.h"
+
+namespace qorv::platform {
 
 std::string CArchiveException::describe() const {
   switch (m_cause) {
@@ -125,3 +127,5 @@ CArchive& CArchive::operator>>(double& v) {
   std::memcpy(&v, &u, 8);
   return *this;
 }
+
+}  // namespace qorv::platform

@@ -7,7 +7,9 @@
 
 #include <mutex>
 
-#include "platform/api.h"
+#include "qorv/platform/api.h"
+
+namespace qorv::platform {
 
 // Base of per-thread objects: a virtual destructor is all the slot needs to destroy them.
 class QORV_API CNoTrackObject {
@@ -43,3 +45,5 @@ class QORV_API CCriticalSection {
  private:
   std::mutex mutex_;
 };
+
+}  // namespace qorv::platform

@@ -21,7 +21,9 @@
 #include <cstdint>
 #include <string_view>
 
-#include "platform/api.h"
+#include "qorv/platform/api.h"
+
+namespace qorv::siblings {
 
 QORV_API std::uint32_t tku_fnv1a_hash(const void* data, std::size_t length);
 
@@ -35,3 +37,5 @@ class QORV_API tkuLogicalStringCompare {
   // -1, 0 or 1.
   int operator()(std::wstring_view a, std::wstring_view b) const;
 };
+
+}  // namespace qorv::siblings

@@ -6,6 +6,8 @@
 // 0.0 (IEEE comparison).
 #pragma once
 
+namespace qorv::siblings {
+
 struct giPoint2 {
   double x = 0.0;
   double y = 0.0;
@@ -14,3 +16,5 @@ struct giPoint2 {
   constexpr giPoint2(double px, double py) : x(px), y(py) {}
   friend constexpr bool operator==(const giPoint2&, const giPoint2&) = default;
 };
+
+}  // namespace qorv::siblings

@@ -1,4 +1,4 @@
-#include "platform/file.h"
+#include "qorv/platform/file.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -8,6 +8,8 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+namespace qorv::platform {
 
 int CFileException::OsErrorToException(long osError) {
   switch (osError) {
@@ -318,3 +320,5 @@ std::string CFile::GetFileName() const {
   const auto slash = path_.find_last_of('/');
   return slash == std::string::npos ? path_ : path_.substr(slash + 1);
 }
+
+}  // namespace qorv::platform

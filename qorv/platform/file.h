@@ -17,7 +17,9 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/afx.h"
+#include "qorv/platform/afx.h"
+
+namespace qorv::platform {
 
 class QORV_API CFileException : public CException {
  public:
@@ -122,3 +124,5 @@ class QORV_API CFile : public CObject {
   std::int64_t pos_ = 0;
   std::string path_;
 };
+
+}  // namespace qorv::platform

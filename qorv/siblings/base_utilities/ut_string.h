@@ -20,7 +20,9 @@
 #include <string>
 #include <string_view>
 
-#include "platform/api.h"
+#include "qorv/platform/api.h"
+
+namespace qorv::siblings {
 
 // The count of references to a shared representation, kept as "references minus one" so that a
 // fresh object (one owner) holds 0.
@@ -89,3 +91,5 @@ class QORV_API utString {
 
   Rep* rep_ = nullptr;
 };
+
+}  // namespace qorv::siblings

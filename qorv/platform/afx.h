@@ -12,7 +12,9 @@
 #include <ostream>
 #include <string>
 
-#include "platform/api.h"
+#include "qorv/platform/api.h"
+
+namespace qorv::platform {
 
 class CObject;
 class CArchive;
@@ -100,3 +102,5 @@ class QORV_API CInvalidArgException : public CException {
 };
 
 [[noreturn]] QORV_API void AfxThrowInvalidArgException();
+
+}  // namespace qorv::platform

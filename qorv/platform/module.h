@@ -5,7 +5,9 @@
 // searches for resources and run-time classes. Here the chain is a list the host can walk.
 #pragma once
 
-#include "platform/afx.h"
+#include "qorv/platform/afx.h"
+
+namespace qorv::platform {
 
 struct QORV_API AFX_EXTENSION_MODULE {
   BOOL bInitialized = 0;
@@ -28,3 +30,5 @@ class QORV_API CDynLinkLibrary : public CObject {
   // Head of the chain; null when no extension library is loaded.
   static CDynLinkLibrary* first();
 };
+
+}  // namespace qorv::platform

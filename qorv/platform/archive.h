@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/afx.h"
+#include "qorv/platform/afx.h"
+
+namespace qorv::platform {
 
 class CFile;
 
@@ -104,3 +106,5 @@ class QORV_API CArchive {
   std::vector<std::uint8_t> memory_;
   std::size_t readPos_ = 0;
 };
+
+}  // namespace qorv::platform

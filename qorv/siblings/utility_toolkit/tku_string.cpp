@@ -1,4 +1,6 @@
-#include "siblings/utility_toolkit/tku_string.h"
+#include "qorv/siblings/utility_toolkit/tku_string.h"
+
+namespace qorv::siblings {
 
 namespace {
 
@@ -53,3 +55,5 @@ int tkuLogicalStringCompare::operator()(std::wstring_view a, std::wstring_view b
   if (j < b.size()) return -1;
   return sign(a.compare(b));
 }
+
+}  // namespace qorv::siblings

@@ -13,10 +13,14 @@
 // calls Delete(), as for every archive exception.
 #pragma once
 
-#include "platform/archive.h"
-#include "siblings/base_utilities/ut_string.h"
+#include "qorv/platform/archive.h"
+#include "qorv/siblings/base_utilities/ut_string.h"
+
+namespace qorv::siblings {
 
 // A null pointer is stored as the null string.
-QORV_API CArchive& operator<<(CArchive& ar, const char* text);
-QORV_API CArchive& operator<<(CArchive& ar, const utString& text);
-QORV_API CArchive& operator>>(CArchive& ar, utString& text);
+QORV_API ::qorv::platform::CArchive& operator<<(::qorv::platform::CArchive& ar, const char* text);
+QORV_API ::qorv::platform::CArchive& operator<<(::qorv::platform::CArchive& ar, const utString& text);
+QORV_API ::qorv::platform::CArchive& operator>>(::qorv::platform::CArchive& ar, utString& text);
+
+}  // namespace qorv::siblings

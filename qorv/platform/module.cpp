@@ -1,6 +1,8 @@
-#include "platform/module.h"
+#include "qorv/platform/module.h"
 
 #include <mutex>
+
+namespace qorv::platform {
 
 namespace {
 std::mutex g_chainMutex;
@@ -36,3 +38,5 @@ CDynLinkLibrary* CDynLinkLibrary::first() {
   std::lock_guard<std::mutex> lock(g_chainMutex);
   return g_firstLibrary;
 }
+
+}  // namespace qorv::platform
