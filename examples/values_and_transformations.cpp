@@ -5,6 +5,8 @@
 
 #include "qorv/qorv.h"
 
+using namespace qorv;
+
 int main() {
   // The part's frame: X along the machine's Y, Z up, origin at (100, 20, 5).
   const ERPmIsometrie3D part(

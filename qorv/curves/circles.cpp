@@ -6,6 +6,8 @@
 
 #include "qorv/measurement/sampling_lists.h"
 
+using namespace qorv;
+
 QORV_DEFINE_CLASS(ERCircle2D);
 QORV_DEFINE_CLASS(ERArc2D);
 

@@ -14,6 +14,8 @@
 
 using namespace qorv::siblings;
 
+using namespace qorv;
+
 QORV_DEFINE_CLASS(EREllipse2D);
 QORV_DEFINE_CLASS(ERArcEllipse2D);
 

@@ -6,6 +6,8 @@
 
 #include "qorv/persistence/file.h"
 
+using namespace qorv;
+
 QORV_DEFINE_CLASS(ERInfLine2D);
 QORV_DEFINE_CLASS(ERInfLine3D);
 QORV_DEFINE_CLASS(ERSegment2D);
@@ -172,7 +174,7 @@ std::uint32_t ERInfLine2D::binaryStoreSize() const {
   return EREntity2DWF::binaryStoreSize() + dir_.binaryStoreSize() + origin_.binaryStoreSize();
 }
 
-double distance(const ERInfLine2D& line, const ERPoint2D& p) {
+double qorv::distance(const ERInfLine2D& line, const ERPoint2D& p) {
   return distance(line.projectPt(p), p);
 }
 
@@ -244,7 +246,7 @@ std::uint32_t ERInfLine3D::binaryStoreSize() const {
   return EREntity3DWF::binaryStoreSize() + dir_.binaryStoreSize() + origin_.binaryStoreSize();
 }
 
-double distance(const ERInfLine3D& line, const ERPoint3D& p) {
+double qorv::distance(const ERInfLine3D& line, const ERPoint3D& p) {
   return distance(line.projectPt(p), p);
 }
 

@@ -89,7 +89,9 @@ class QORV_API ERInfLine2D : public virtual EREntity2DWF {
 };
 
 // The unsigned distance from p to the line.
+namespace qorv {
 QORV_API double distance(const ERInfLine2D& line, const ERPoint2D& p);
+}  // namespace qorv
 
 // ---------------------------------------------------------------------------------------------
 class QORV_API ERInfLine3D : public virtual EREntity3DWF {
@@ -136,7 +138,9 @@ class QORV_API ERInfLine3D : public virtual EREntity3DWF {
   ERPoint3D origin_;
 };
 
+namespace qorv {
 QORV_API double distance(const ERInfLine3D& line, const ERPoint3D& p);
+}  // namespace qorv
 
 // ---------------------------------------------------------------------------------------------
 class QORV_API ERSegment2D : public ERFiniteEntity2DWF {

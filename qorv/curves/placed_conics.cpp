@@ -10,6 +10,8 @@
 #include "qorv/curves/lines.h"
 #include "qorv/measurement/sampling_lists.h"
 
+using namespace qorv;
+
 QORV_DEFINE_CLASS(ERCircle3D);
 QORV_DEFINE_CLASS(ERArc3D);
 QORV_DEFINE_CLASS(EREllipse3D);

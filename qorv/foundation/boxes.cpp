@@ -9,6 +9,8 @@
 
 using namespace qorv::platform;
 
+using namespace qorv;
+
 namespace {
 
 // Out-of-line bodies shared by both boxes: b[0..N) minima, b[N..2N) maxima.
@@ -189,31 +191,31 @@ void printBox(std::ostream& os, const Box& b) {
 
 // ---------------------------------------------------------------------------------------------
 
-ERMinimax2D Union(const ERMinimax2D& a, const ERMinimax2D& b) { return ERMinimax2D(a) += b; }
-ERMinimax3D Union(const ERMinimax3D& a, const ERMinimax3D& b) { return ERMinimax3D(a) += b; }
-ERMinimax2D intersection(const ERMinimax2D& a, const ERMinimax2D& b) {
+ERMinimax2D qorv::Union(const ERMinimax2D& a, const ERMinimax2D& b) { return ERMinimax2D(a) += b; }
+ERMinimax3D qorv::Union(const ERMinimax3D& a, const ERMinimax3D& b) { return ERMinimax3D(a) += b; }
+ERMinimax2D qorv::intersection(const ERMinimax2D& a, const ERMinimax2D& b) {
   return intersectionOf<ERMinimax2D, 2>(a, b);
 }
-ERMinimax3D intersection(const ERMinimax3D& a, const ERMinimax3D& b) {
+ERMinimax3D qorv::intersection(const ERMinimax3D& a, const ERMinimax3D& b) {
   return intersectionOf<ERMinimax3D, 3>(a, b);
 }
-int RelativePosition(const ERMinimax2D& a, const ERMinimax2D& b) {
+int qorv::RelativePosition(const ERMinimax2D& a, const ERMinimax2D& b) {
   return relativePositionOf<2>(a.data(), b.data());
 }
-int RelativePosition(const ERMinimax3D& a, const ERMinimax3D& b) {
+int qorv::RelativePosition(const ERMinimax3D& a, const ERMinimax3D& b) {
   if (a.invalid() || b.invalid()) return 4;
   return relativePositionOf<3>(a.data(), b.data());
 }
-double minimumSquaredDistance(const ERMinimax2D& b, const ERPoint2D& p) {
+double qorv::minimumSquaredDistance(const ERMinimax2D& b, const ERPoint2D& p) {
   return minimumSquaredDistanceOf<2>(b.data(), p.data());
 }
-double minimumSquaredDistance(const ERMinimax3D& b, const ERPoint3D& p) {
+double qorv::minimumSquaredDistance(const ERMinimax3D& b, const ERPoint3D& p) {
   return minimumSquaredDistanceOf<3>(b.data(), p.data());
 }
-double maximumSquaredDistance(const ERMinimax2D& b, const ERPoint2D& p) {
+double qorv::maximumSquaredDistance(const ERMinimax2D& b, const ERPoint2D& p) {
   return maximumSquaredDistanceOf<2>(b.data(), p.data());
 }
-double maximumSquaredDistance(const ERMinimax3D& b, const ERPoint3D& p) {
+double qorv::maximumSquaredDistance(const ERMinimax3D& b, const ERPoint3D& p) {
   return maximumSquaredDistanceOf<3>(b.data(), p.data());
 }
 
@@ -322,7 +324,7 @@ ER_MINMAX_POSITION_POLYGONE ERMinimax2D::positionRelative(const ERPoint2D* pts, 
                                                : ER_MINMAX_POLYGONE_OUTSIDE;
 }
 
-int SutherCohen(const ERPoint2D& a, const ERPoint2D& b, const ERMinimax2D& box, ERPoint2D& c,
+int qorv::SutherCohen(const ERPoint2D& a, const ERPoint2D& b, const ERMinimax2D& box, ERPoint2D& c,
                 ERPoint2D& d) {
   if (!isProper<2>(box.data()) || a.invalid() || b.invalid()) return 0;
   ERPoint2D p = a, q = b;
@@ -361,7 +363,7 @@ int SutherCohen(const ERPoint2D& a, const ERPoint2D& b, const ERMinimax2D& box, 
   return 0;
 }
 
-int SutherCohen(const ERPoint2D& P, const ERVector2D& V, const ERMinimax2D& box, ERPoint2D& c,
+int qorv::SutherCohen(const ERPoint2D& P, const ERVector2D& V, const ERMinimax2D& box, ERPoint2D& c,
                 ERPoint2D& d) {
   if (!isProper<2>(box.data()) || P.invalid()) return 0;
   const double vv = V * V;

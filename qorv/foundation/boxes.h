@@ -8,7 +8,7 @@
 // - The empty box has every minimum at +DBL_MAX and every maximum at -DBL_MAX; the default
 //   constructor and Reset() make it, and invalid() tests xmin == +DBL_MAX only. Union with an
 //   empty box changes nothing; intersection with one is empty.
-// - RelativePosition(a, b): 0 disjoint, 2 b strictly inside a, 1 a inside b (or equal), 3
+// - ::qorv::RelativePosition(a, b): 0 disjoint, 2 b strictly inside a, 1 a inside b (or equal), 3
 //   overlap; the 3D form answers 4 first when either box is empty. The operators read the same
 //   codes: a >> b is 2, a << b is 1, a < b is 1 or 3, a > b is 2 or 3, a | b is 0 (separated).
 // - The 2D Inflate moves the bounds of an empty box too (DBL_MAX - d); the 3D one leaves an
@@ -182,12 +182,12 @@ class QORV_API ERMinimax2D {
 
   ERPoint2D MinPoint() const { return ERPoint2D(v_[0], v_[1]); }
   ERPoint2D MaxPoint() const { return ERPoint2D(v_[2], v_[3]); }
-  ERPoint2D center_point() const { return milieu(MinPoint(), MaxPoint()); }
+  ERPoint2D center_point() const { return qorv::milieu(MinPoint(), MaxPoint()); }
   double xlength() const { return v_[2] - v_[0]; }
   double ylength() const { return v_[3] - v_[1]; }
   double length(Coord2D axis) const { return axis == Coord2D::X ? xlength() : ylength(); }
   // The length of the diagonal.
-  double DiametreBoule() const { return distance(MinPoint(), MaxPoint()); }
+  double DiametreBoule() const { return qorv::distance(MinPoint(), MaxPoint()); }
   // Counter-clockwise from the minimum: (xmin, ymin), (xmax, ymin), (xmax, ymax), (xmin, ymax).
   std::array<ERPoint2D, 4> getVertice() const;
 
@@ -286,7 +286,7 @@ class QORV_API ERMinimax3D {
 
   ERPoint3D MinPoint() const { return ERPoint3D(v_[0], v_[1], v_[2]); }
   ERPoint3D MaxPoint() const { return ERPoint3D(v_[3], v_[4], v_[5]); }
-  ERPoint3D center_point() const { return milieu(MinPoint(), MaxPoint()); }
+  ERPoint3D center_point() const { return qorv::milieu(MinPoint(), MaxPoint()); }
   double xlength() const { return v_[3] - v_[0]; }
   double ylength() const { return v_[4] - v_[1]; }
   double zlength() const { return v_[5] - v_[2]; }
@@ -294,7 +294,7 @@ class QORV_API ERMinimax3D {
     return axis == Coord3D::X ? xlength() : (axis == Coord3D::Y ? ylength() : zlength());
   }
   // The length of the diagonal.
-  double diagonal() const { return distance(MinPoint(), MaxPoint()); }
+  double diagonal() const { return qorv::distance(MinPoint(), MaxPoint()); }
   // The face z = zmin counter-clockwise from the minimum, then the face z = zmax the same way.
   std::array<ERPoint3D, 8> getVertice() const;
 
@@ -326,6 +326,8 @@ class QORV_API ERMinimax3D {
 
 // ---------------------------------------------------------------------------------------------
 // Combinations, one body per family.
+namespace qorv {
+
 QORV_API ERMinimax2D Union(const ERMinimax2D& a, const ERMinimax2D& b);
 QORV_API ERMinimax3D Union(const ERMinimax3D& a, const ERMinimax3D& b);
 QORV_API ERMinimax2D intersection(const ERMinimax2D& a, const ERMinimax2D& b);
@@ -346,22 +348,24 @@ QORV_API int SutherCohen(const ERPoint2D& a, const ERPoint2D& b, const ERMinimax
 QORV_API int SutherCohen(const ERPoint2D& P, const ERVector2D& V, const ERMinimax2D& box,
                          ERPoint2D& c, ERPoint2D& d);
 
+}  // namespace qorv
+
 #define QORV_BOX_OPERATORS(B, P)                                                        \
-  inline B operator+(const B& a, const B& b) { return Union(a, b); }                    \
-  inline B operator-(const B& a, const B& b) { return intersection(a, b); }             \
+  inline B operator+(const B& a, const B& b) { return ::qorv::Union(a, b); }                    \
+  inline B operator-(const B& a, const B& b) { return ::qorv::intersection(a, b); }     \
   inline B operator+(const B& a, double d) { return B(a) += d; }                        \
   inline B operator-(const B& a, double d) { return B(a) -= d; }                        \
-  inline int operator>>(const B& a, const B& b) { return RelativePosition(a, b) == 2; } \
-  inline int operator<<(const B& a, const B& b) { return RelativePosition(a, b) == 1; } \
+  inline int operator>>(const B& a, const B& b) { return ::qorv::RelativePosition(a, b) == 2; } \
+  inline int operator<<(const B& a, const B& b) { return ::qorv::RelativePosition(a, b) == 1; } \
   inline int operator<(const B& a, const B& b) {                                        \
-    const int r = RelativePosition(a, b);                                               \
+    const int r = ::qorv::RelativePosition(a, b);                                               \
     return r == 1 || r == 3;                                                            \
   }                                                                                     \
   inline int operator>(const B& a, const B& b) {                                        \
-    const int r = RelativePosition(a, b);                                               \
+    const int r = ::qorv::RelativePosition(a, b);                                               \
     return r == 2 || r == 3;                                                            \
   }                                                                                     \
-  inline int operator|(const B& a, const B& b) { return RelativePosition(a, b) == 0; }  \
+  inline int operator|(const B& a, const B& b) { return ::qorv::RelativePosition(a, b) == 0; }  \
   inline int operator<<(const P& p, const B& b) { return b.contains(p); }               \
   inline int operator>>(const B& b, const P& p) { return b.contains(p); }               \
   inline int operator|(const B& b, const P& p) { return !b.contains(p); }               \

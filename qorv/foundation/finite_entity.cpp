@@ -8,6 +8,8 @@
 #include "qorv/measurement/sampling_lists.h"
 #include "qorv/persistence/file.h"
 
+using namespace qorv;
+
 QORV_DEFINE_ABSTRACT_CLASS(ERFiniteEntity2DWF);
 QORV_DEFINE_ABSTRACT_CLASS(ERFiniteEntity3DWF);
 QORV_DEFINE_ABSTRACT_CLASS(ERLimitedEntity2DWF);

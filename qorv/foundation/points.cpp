@@ -9,6 +9,8 @@
 
 using namespace qorv::platform;
 
+using namespace qorv;
+
 namespace qorv::detail {
 
 void saveDoubles(ERFile& f, const double* v, unsigned n) { f.Write(v, n); }
@@ -197,45 +199,45 @@ ERVector3D ERVector3D::find_perpendicular() const {
 // ---------------------------------------------------------------------------------------------
 // Angles.
 
-double anglePI(const ERVector2D& u, const ERVector2D& v) {
+double qorv::anglePI(const ERVector2D& u, const ERVector2D& v) {
   return std::acos(clampCosine(u.getnormalized() * v.getnormalized()));
 }
 
-double anglePI(const ERVector3D& u, const ERVector3D& v) {
+double qorv::anglePI(const ERVector3D& u, const ERVector3D& v) {
   const ERVector3D a = u.getnormalized(), b = v.getnormalized();
   return std::atan2((a ^ b).norme(), a * b);
 }
 
-double acute_angle(const ERVector2D& u, const ERVector2D& v) { return acuteOf(u, v); }
-double acute_angle(const ERVector3D& u, const ERVector3D& v) { return acuteOf(u, v); }
+double qorv::acute_angle(const ERVector2D& u, const ERVector2D& v) { return acuteOf(u, v); }
+double qorv::acute_angle(const ERVector3D& u, const ERVector3D& v) { return acuteOf(u, v); }
 
-double angle2PI(const ERVector3D& u, const ERVector3D& v, const ERVector3D& n) {
+double qorv::angle2PI(const ERVector3D& u, const ERVector3D& v, const ERVector3D& n) {
   const double a = anglePI(u, v);
   return ((u.getnormalized() ^ v.getnormalized()) * n < 0.0) ? 2.0 * kPi - a : a;
 }
 
-double angle2PI(const ERVector2D& u, const ERVector2D& v) {
+double qorv::angle2PI(const ERVector2D& u, const ERVector2D& v) {
   const double a = anglePI(u, v);
   return (u.getnormalized() ^ v.getnormalized()) < 0.0 ? 2.0 * kPi - a : a;
 }
 
-int isParallel(const ERVector2D& u, const ERVector2D& v, double tol) {
+int qorv::isParallel(const ERVector2D& u, const ERVector2D& v, double tol) {
   return parallelOf(u, v, tol);
 }
-int isParallel(const ERVector3D& u, const ERVector3D& v, double tol) {
+int qorv::isParallel(const ERVector3D& u, const ERVector3D& v, double tol) {
   return parallelOf(u, v, tol);
 }
 
-double div_vect(const ERPoint2D& a, const ERPoint2D& b, const ERPoint2D& c) {
+double qorv::div_vect(const ERPoint2D& a, const ERPoint2D& b, const ERPoint2D& c) {
   return ratioAlong(a, b, c);
 }
-double div_vect(const ERPoint3D& a, const ERPoint3D& b, const ERPoint3D& c) {
+double qorv::div_vect(const ERPoint3D& a, const ERPoint3D& b, const ERPoint3D& c) {
   return ratioAlong(a, b, c);
 }
-double div_vect(const ERVector2D& a, const ERVector2D& b, const ERVector2D& c) {
+double qorv::div_vect(const ERVector2D& a, const ERVector2D& b, const ERVector2D& c) {
   return ratioAlong(a, b, c);
 }
-double div_vect(const ERVector3D& a, const ERVector3D& b, const ERVector3D& c) {
+double qorv::div_vect(const ERVector3D& a, const ERVector3D& b, const ERVector3D& c) {
   return ratioAlong(a, b, c);
 }
 

@@ -581,6 +581,8 @@ inline double operator^(const ERVector2D& u, const ERVector2D& v) {
 
 // ---------------------------------------------------------------------------------------------
 // Free functions, one body per family.
+namespace qorv {
+
 inline double norme(const ERVector2D& v) { return v.norme(); }
 inline double norme(const ERVector3D& v) { return v.norme(); }
 inline double norme2(const ERVector2D& v) { return v.norme2(); }
@@ -683,6 +685,8 @@ QORV_API double div_vect(const ERPoint2D& a, const ERPoint2D& b, const ERPoint2D
 QORV_API double div_vect(const ERPoint3D& a, const ERPoint3D& b, const ERPoint3D& c);
 QORV_API double div_vect(const ERVector2D& a, const ERVector2D& b, const ERVector2D& c);
 QORV_API double div_vect(const ERVector3D& a, const ERVector3D& b, const ERVector3D& c);
+
+}  // namespace qorv
 
 // ---------------------------------------------------------------------------------------------
 // Stored images, framework archives and text.

@@ -6,6 +6,8 @@
 
 #include "qorv/persistence/file.h"
 
+using namespace qorv;
+
 QORV_DEFINE_CLASS(ERTransfo2D);
 
 namespace {
@@ -125,14 +127,14 @@ void ERTransfo2D::restoreGuts(ERFile& f) {
 
 std::uint32_t ERTransfo2D::binaryStoreSize() const { return ERObject::binaryStoreSize() + 48; }
 
-ERTransfo2D rotation(ERRadian a) {
+ERTransfo2D qorv::rotation(ERRadian a) {
   const double c = std::cos(a), s = std::sin(a);
   return ERTransfo2D(c, -s, s, c, 0.0, 0.0);
 }
 
-ERTransfo2D Scaling(double k) { return ERTransfo2D(k, 0.0, 0.0, k, 0.0, 0.0); }
+ERTransfo2D qorv::Scaling(double k) { return ERTransfo2D(k, 0.0, 0.0, k, 0.0, 0.0); }
 
-ERTransfo2D Symmetry(const ERVector2D& v) {
+ERTransfo2D qorv::Symmetry(const ERVector2D& v) {
   // The signed direction angle: the unsigned one would reflect (1, -1) across y = x.
   const double a = 2.0 * std::atan2(v.y(), v.x());
   const double c = std::cos(a), s = std::sin(a);

@@ -93,12 +93,16 @@ class QORV_API ERTransfo2D : public ERObject {
   double tx_ = 0.0, ty_ = 0.0;
 };
 
+namespace qorv {
+
 // [[cos a, -sin a], [sin a, cos a]], no translation.
 QORV_API ERTransfo2D rotation(ERRadian a);
 // k I, no translation.
 QORV_API ERTransfo2D Scaling(double k);
 // The reflection across the line through the origin along v.
 QORV_API ERTransfo2D Symmetry(const ERVector2D& v);
+
+}  // namespace qorv
 
 // a * b: b first, then a. ~a: the inverse (the adjugate over det M).
 QORV_API ERTransfo2D operator*(const ERTransfo2D& a, const ERTransfo2D& b);

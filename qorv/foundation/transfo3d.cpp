@@ -7,6 +7,8 @@
 #include "qorv/foundation/transfo3d_kinds.h"
 #include "qorv/persistence/file.h"
 
+using namespace qorv;
+
 QORV_DEFINE_ABSTRACT_CLASS(ERTr3D);
 QORV_DEFINE_ABSTRACT_CLASS(ERTr3DRev);
 QORV_DEFINE_ABSTRACT_CLASS(ERTr3DRevRep);
@@ -285,7 +287,7 @@ ERMinimax3D operator<<(const ERPmSimilitude3D& T, const ERMinimax3D& box) {
 // ---------------------------------------------------------------------------------------------
 // Frames.
 
-void GetOrthogonalDirections(const ERVector3D& n, ERVector3D& u, ERVector3D& v) {
+void qorv::GetOrthogonalDirections(const ERVector3D& n, ERVector3D& u, ERVector3D& v) {
   const ERVector3D N = n.getnormalized();
   const double ax = std::fabs(N.x()), ay = std::fabs(N.y()), az = std::fabs(N.z());
   ERVector3D seed;

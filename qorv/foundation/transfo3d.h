@@ -354,7 +354,9 @@ QORV_API ERMinimax3D operator<<(const ERPmSimilitude3D& T, const ERMinimax3D& bo
 // (1, 0, n^y/n^z) when |n^z| is strictly the largest component, else (0, n^x/n^y, 1) when |n^y|
 // is, else (n^z/n^x, 1, 0) when n^x != 0, else (1, 1, 1); v = normalise(n^ x s), u = v x n^.
 // A zero n gives zero u and v.
+namespace qorv {
 QORV_API void GetOrthogonalDirections(const ERVector3D& n, ERVector3D& u, ERVector3D& v);
+}  // namespace qorv
 
 // The workplane whose Z axis is the normal (X and Y from GetOrthogonalDirections) at origin.
 QORV_API ERPmIsometrie3D ERChgRepere3D(const ERVector3D& normal, const ERPoint3D& origin);

@@ -10,6 +10,8 @@
 
 using namespace qorv::platform;
 
+using namespace qorv;
+
 QORV_DEFINE_CLASS(_ERIdentity3D);
 QORV_DEFINE_CLASS(_ERTranslation3D);
 QORV_DEFINE_CLASS(_ERRotation3D);

@@ -5,6 +5,8 @@
 
 #include "qorv/foundation/finite_entity.h"
 
+using namespace qorv;
+
 namespace {
 
 // Below this parameter gap a chord is never split: it bounds the depth of the refinement.

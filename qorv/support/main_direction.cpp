@@ -2,6 +2,8 @@
 
 #include <ostream>
 
+using namespace qorv;
+
 namespace {
 
 ERMainDirection::TypeDir codeOf(int axis, bool negative) {

@@ -24,6 +24,8 @@
 #include "qorv/persistence/file.h"
 #include "tests/object_images.h"
 
+using namespace qorv;
+
 namespace {
 
 using qorv_test::Bytes;

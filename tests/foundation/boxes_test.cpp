@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+using namespace qorv;
+
 namespace {
 
 constexpr unsigned kSeed = 7031u;

@@ -10,6 +10,8 @@
 #include <sstream>
 #include <string>
 
+using namespace qorv;
+
 namespace {
 
 constexpr double kPi = std::numbers::pi;

@@ -7,6 +7,8 @@
 #include <random>
 #include <string>
 
+using namespace qorv;
+
 namespace {
 
 constexpr double kPi = std::numbers::pi;

@@ -23,6 +23,8 @@
 
 using namespace qorv::platform;
 
+using namespace qorv;
+
 namespace {
 
 using Bytes = std::vector<unsigned char>;

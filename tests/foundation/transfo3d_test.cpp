@@ -26,6 +26,8 @@
 
 using namespace qorv::platform;
 
+using namespace qorv;
+
 namespace {
 
 using QuickAlgebra::ERMatrix;

@@ -20,6 +20,8 @@
 
 using namespace qorv::platform;
 
+using namespace qorv;
+
 namespace qorv::tool {
 
 namespace {
