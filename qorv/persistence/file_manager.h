@@ -76,6 +76,9 @@
 
 class ERFileManager;
 
+// When a commit syncs (see above).
+enum class ERFileManagerSynchronous { off = 0, normal = 1, full = 2 };
+
 // The free-space manager of a file manager.
 class QORV_API ERLMan {
  public:
@@ -184,7 +187,7 @@ class QORV_API ERFileManager : public ERFile {
   static constexpr long kFirstBlock = 280;
   static constexpr std::uint32_t kPageSize = 4096;
 
-  enum class Synchronous { off = 0, normal = 1, full = 2 };
+  using Synchronous = ERFileManagerSynchronous;
   // What the manager is about to do to the disk, as told to the I/O hook.
   enum class IoEvent { fileWrite, fileSync, journalWrite, journalSync, journalRemove };
   // The hook's answer: go on, fail (nothing done, diskFull thrown), or tear (half the bytes of a

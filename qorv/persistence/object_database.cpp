@@ -1,5 +1,9 @@
 #include "qorv/persistence/object_database.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <cstring>
 #include <iomanip>
 #include <vector>
@@ -24,6 +28,9 @@ constexpr int kCreate = 1;
 constexpr int kOpen = 0;
 // Deeper than any real chain of references: a stored cycle ends here instead of in a crash.
 constexpr int kMaxRestoreDepth = 256;
+constexpr long kMaxId = INT32_MAX;
+// A record's block must stay within the 2 GiB reach of 32-bit offsets.
+constexpr std::uint32_t kMaxRecord = INT32_MAX - 16;
 
 using ObjectKey = ERIdentifierKey;
 
@@ -72,52 +79,110 @@ ERObjectDataBase::~ERObjectDataBase() {
   if (g_currentDataBase == this) g_currentDataBase = nullptr;
 }
 
+void ERObjectDataBase::setSynchronous(Synchronous s) {
+  sync_ = s;
+  if (fileManager_) fileManager_->setSynchronous(s);
+}
+
 int ERObjectDataBase::Open(const char* fileName, int readOnly) {
   if (isOpen()) Close();
+  created_ = false;
   if (fileName == nullptr || *fileName == '\0') return 0;
-  if (ERFile::Exists(fileName)) return openExisting(fileName, readOnly) ? 1 : 0;
+  CFileStatus status;
+  if (CFile::GetStatus(fileName, status)) {
+    // An empty file (with no journal to put back) is a database not yet made.
+    const std::string journal = std::string(fileName) + "-journal";
+    if (status.m_size == 0 && !readOnly && !ERFile::Exists(journal.c_str())) {
+      createNew(fileName);
+      return 1;
+    }
+    return openExisting(fileName, readOnly, nullptr) ? 1 : 0;
+  }
   if (readOnly) return 0;
   createNew(fileName);
   return 1;
 }
 
-bool ERObjectDataBase::openExisting(const char* fileName, int readOnly) {
-  fileManager_ = std::make_unique<ERFileManager>(fileName, readOnly);
+void ERObjectDataBase::teardown() {
+  // Nothing of a refused or abandoned state reaches the file: whatever the trees still write
+  // goes into a transaction that is dropped.
+  if (fileManager_ && !fileManager_->isReadOnly() && !fileManager_->inTransaction())
+    fileManager_->beginTransaction();
+  classTree_.reset();
+  objectTree_.reset();
+  if (fileManager_) fileManager_->rollbackTransaction();
+  fileManager_.reset();
+  signatures_.clear();
+  factories_.clear();
+  classNames_.clear();
+  lastId_ = objectCount_ = 0;
+  lastSignature_ = 0;
+  committedLastId_ = committedCount_ = 0;
+  committedSignature_ = 0;
+  explicit_ = 0;
+  depth_ = 0;
+  restoreDepth_ = 0;
+  version_ = kCurrentVersion;
+  if (g_currentDataBase == this) g_currentDataBase = nullptr;
+}
+
+bool ERObjectDataBase::loadState(std::vector<std::string>* report) {
   ERFileManager& fm = *fileManager_;
-  auto refuse = [this] {
-    Close();
+  classTree_.reset();
+  objectTree_.reset();
+  signatures_.clear();
+  factories_.clear();
+  classNames_.clear();
+  auto bad = [&](const std::string& why) {
+    if (report) report->push_back(why);
     return false;
   };
+  if (fm.listManager() == nullptr) return bad("block heap: the header is not a block heap's");
+  const std::uint64_t length = fm.GetLength();
+  const long endData = fm.endData();
+  if (endData < ERFileManager::kFirstBlock || endData % 4 != 0 ||
+      static_cast<std::uint64_t>(endData) > length)
+    return bad("block heap: end of used space " + std::to_string(endData) + " outside the file (" +
+               std::to_string(length) + " bytes)");
   const long start = fm.start();
-  if (fm.listManager() == nullptr || start < 0 || start + kHeaderSize > fm.endData())
-    return refuse();
-
-  fm.SeekTo(start);
-  std::uint32_t version = 0, lastSignature = 0;
-  int classBase = 0, objectBase = 0, lastId = 0, count = 0;
-  if (!fm.Read(version) || !fm.Read(classBase) || !fm.Read(objectBase) || !fm.Read(lastId) ||
-      !fm.Read(count) || !fm.Read(lastSignature))
-    return refuse();
-  if (version > static_cast<std::uint32_t>(kCurrentVersion)) return refuse();
+  if (start < ERFileManager::kFirstBlock + 4 || start % 4 != 0 || start + kHeaderSize > endData)
+    return bad("database header: start block " + std::to_string(start) +
+               " outside the used space");
+  std::uint32_t blockSize = 0;
+  if (fm.ReadAt(static_cast<std::uint64_t>(start - 4), &blockSize, 4) != 4 ||
+      blockSize < kHeaderSize + 4 || blockSize % 4 != 0 || start - 4 + blockSize > endData)
+    return bad("database header: the start block's size word " + std::to_string(blockSize) +
+               " is not a header block's");
+  std::int32_t header[6];
+  if (fm.ReadAt(static_cast<std::uint64_t>(start), header, kHeaderSize) != kHeaderSize)
+    return bad("database header: cannot be read");
+  const auto version = static_cast<std::uint32_t>(header[0]);
+  if (version > static_cast<std::uint32_t>(kCurrentVersion))
+    return bad("database header: version " + std::to_string(version) + " is newer than " +
+               std::to_string(kCurrentVersion));
+  if (header[3] < 0 || header[4] < 0)
+    return bad("database header: negative counters (last identifier " +
+               std::to_string(header[3]) + ", objects " + std::to_string(header[4]) + ")");
   version_ = static_cast<int>(version);
-  classTreeBase_ = classBase;
-  objectTreeBase_ = objectBase;
-  lastId_ = lastId;
-  objectCount_ = count;
-  lastSignature_ = lastSignature;
+  classTreeBase_ = header[1];
+  objectTreeBase_ = header[2];
+  lastId_ = committedLastId_ = header[3];
+  objectCount_ = committedCount_ = header[4];
+  lastSignature_ = committedSignature_ = static_cast<std::uint32_t>(header[5]);
   // A tree location that is not a tree is a damaged file, never an empty database.
-  if (!treeInfoAt(fm, classTreeBase_, kClassKeyLength, 0) ||
-      !treeInfoAt(fm, objectTreeBase_, kObjectKeyLength, 1))
-    return refuse();
-
+  if (!treeInfoAt(fm, classTreeBase_, kClassKeyLength, 0))
+    return bad("class tree: no tree info block at " + std::to_string(classTreeBase_));
+  if (!treeInfoAt(fm, objectTreeBase_, kObjectKeyLength, 1))
+    return bad("object tree: no tree info block at " + std::to_string(objectTreeBase_));
   classTree_ = std::make_unique<ERBTreeOnDisk>(&fm, kClassCache, kOpen, kClassKeyLength, 0,
                                                classTreeBase_, kOrder, kMinimumFill);
   objectTree_ = std::make_unique<ERBTreeOnDisk>(&fm, kObjectCache, kOpen, kObjectKeyLength, 1,
                                                 objectTreeBase_, kOrder, kMinimumFill);
-  if (classTree_->isRefused() || objectTree_->isRefused()) return refuse();
+  if (classTree_->isRefused()) return bad("class tree: its info block or root is not sound");
+  if (objectTree_->isRefused()) return bad("object tree: its info block or root is not sound");
 
   // ERdiskMetaTreeExtractMap: every known class, name -> signature -> factory.
-  classTree_->applyToKeyAndValue(
+  const int sound = classTree_->applyToKeyAndValue(
       [](char* key, long value, void* data) {
         auto* db = static_cast<ERObjectDataBase*>(data);
         const std::string name = keyToName(key);
@@ -127,14 +192,103 @@ bool ERObjectDataBase::openExisting(const char* fileName, int readOnly) {
         db->factories_[signature] = ERClassRegistration::findCreator(name.c_str());
       },
       this, 1);
+  if (!sound) return bad("class tree: a node cannot be read or is not sound");
   return true;
 }
 
-void ERObjectDataBase::createNew(const char* fileName) {
-  fileManager_ = std::make_unique<ERFileManager>(fileName, 0);
+void ERObjectDataBase::counterProblems(std::vector<std::string>& problems) {
+  struct Walk {
+    long n = 0, maxId = 0, outside = 0, firstOutside = 0;
+  } w;
+  const int sound = objectTree_->applyToKeyAndValue(
+      [](char* key, long, void* data) {
+        auto& w = *static_cast<Walk*>(data);
+        const long id = keyToId(key);
+        ++w.n;
+        if (id < 1) {
+          if (w.outside++ == 0) w.firstOutside = id;
+        }
+        w.maxId = std::max(w.maxId, id);
+      },
+      &w, 1);
+  if (!sound) problems.push_back("object tree: a node cannot be read or is not sound");
+  if (w.outside > 0)
+    problems.push_back("object tree: " + std::to_string(w.outside) +
+                       " identifiers outside 1..2147483647 (first " +
+                       std::to_string(w.firstOutside) + ")");
+  if (w.maxId > lastId_)
+    problems.push_back("database header: last identifier " + std::to_string(lastId_) +
+                       " is below stored identifier " + std::to_string(w.maxId));
+  if (w.n != objectTree_->entries())
+    problems.push_back("object tree: its info block counts " +
+                       std::to_string(objectTree_->entries()) + " entries, the tree holds " +
+                       std::to_string(w.n));
+  if (objectCount_ < w.n)
+    problems.push_back("database header: object count " + std::to_string(objectCount_) +
+                       " is below the " + std::to_string(w.n) + " objects stored");
+  if (objectCount_ > lastId_)
+    problems.push_back("database header: object count " + std::to_string(objectCount_) +
+                       " is above the last identifier " + std::to_string(lastId_));
+  std::uint32_t maxSignature = 0;
+  for (const auto& [signature, name] : classNames_) maxSignature = std::max(maxSignature, signature);
+  if (maxSignature > lastSignature_)
+    problems.push_back("database header: last signature " + std::to_string(lastSignature_) +
+                       " is below stored signature " + std::to_string(maxSignature));
+  long classes = 0;
+  classTree_->applyToKeyAndValue([](char*, long, void* n) { ++*static_cast<long*>(n); }, &classes,
+                                 1);
+  if (classNames_.size() != static_cast<std::size_t>(classes))
+    problems.push_back("class tree: " + std::to_string(classes) + " classes share " +
+                       std::to_string(classNames_.size()) + " signatures");
+  if (classes != classTree_->entries())
+    problems.push_back("class tree: its info block counts " +
+                       std::to_string(classTree_->entries()) + " entries, the tree holds " +
+                       std::to_string(classes));
+}
+
+bool ERObjectDataBase::openExisting(const char* fileName, int readOnly,
+                                    std::vector<std::string>* report) {
+  fileManager_ = std::make_unique<ERFileManager>(fileName, readOnly);
   ERFileManager& fm = *fileManager_;
+  fm.setSynchronous(sync_);
+  // A heap in which nothing was ever allocated (a creation cut short) is a database not yet made.
+  if (!readOnly && fm.listManager() != nullptr && fm.start() == -1 &&
+      fm.endData() == ERFileManager::kFirstBlock &&
+      fm.GetLength() == static_cast<std::uint64_t>(ERFileManager::kFirstBlock)) {
+    try {
+      initNew();
+    } catch (CFileException*) {
+      teardown();
+      throw;
+    }
+    created_ = true;
+    return true;
+  }
+  // Nothing reaches the file before every check has passed.
+  fm.beginTransaction();
+  bool ok = loadState(report);
+  if (ok) {
+    std::vector<std::string> problems;
+    counterProblems(problems);
+    if (report) {
+      report->insert(report->end(), problems.begin(), problems.end());
+    } else if (!problems.empty()) {
+      ok = false;
+    }
+  }
+  if (!ok) {
+    teardown();
+    return false;
+  }
+  fm.rollbackTransaction();
+  return true;
+}
+
+void ERObjectDataBase::initNew() {
+  ERFileManager& fm = *fileManager_;
+  fm.beginTransaction();
   const long header = fm.allocate(kHeaderSize);
-  if (header < 0) AfxThrowFileException(CFileException::invalidFile, -1, fileName);
+  if (header < 0) AfxThrowFileException(CFileException::invalidFile, -1, fm.GetFilePath());
   classTree_ = std::make_unique<ERBTreeOnDisk>(&fm, kClassCache, kCreate, kClassKeyLength, 0, -1L,
                                                kOrder, kMinimumFill);
   objectTree_ = std::make_unique<ERBTreeOnDisk>(&fm, kObjectCache, kCreate, kObjectKeyLength, 1,
@@ -142,38 +296,117 @@ void ERObjectDataBase::createNew(const char* fileName) {
   classTreeBase_ = classTree_->baseLocation();
   objectTreeBase_ = objectTree_->baseLocation();
   version_ = kCurrentVersion;
-  lastId_ = 0;
-  objectCount_ = 0;
-  lastSignature_ = 0;
-  fm.SeekTo(header);
-  fm.Write(static_cast<std::uint32_t>(kCurrentVersion));
-  fm.Write(static_cast<int>(classTreeBase_));
-  fm.Write(static_cast<int>(objectTreeBase_));
-  fm.Write(0);
-  fm.Write(0);
-  fm.Write(0u);
+  lastId_ = objectCount_ = committedLastId_ = committedCount_ = 0;
+  lastSignature_ = committedSignature_ = 0;
+  const std::int32_t image[6] = {kCurrentVersion, static_cast<std::int32_t>(classTreeBase_),
+                                 static_cast<std::int32_t>(objectTreeBase_), 0, 0, 0};
+  fm.WriteAt(static_cast<std::uint64_t>(header), image, kHeaderSize);
+  commitChanges();
 }
 
-void ERObjectDataBase::Close() {
-  signatures_.clear();
-  if (fileManager_ != nullptr && !fileManager_->isReadOnly() &&
-      fileManager_->listManager() != nullptr && fileManager_->start() >= 0) {
-    ERFileManager& fm = *fileManager_;
-    fm.SeekTo(fm.start() + 12);
-    fm.Write(static_cast<int>(lastId_));
-    fm.Write(static_cast<int>(objectCount_));
-    fm.Write(lastSignature_);
+void ERObjectDataBase::createNew(const char* fileName) {
+  const bool existed = ERFile::Exists(fileName) != 0;
+  try {
+    fileManager_ = std::make_unique<ERFileManager>(fileName, 0);
+    fileManager_->setSynchronous(sync_);
+    initNew();
+    created_ = true;
+  } catch (CFileException*) {
+    teardown();
+    // No half-made database is left: a new file goes, an empty one is emptied again.
+    if (!existed) {
+      std::remove(fileName);
+    } else {
+      CFile f;
+      if (f.Open(fileName, CFile::modeReadWrite | CFile::shareExclusive | CFile::typeBinary)) {
+        try {
+          f.SetLength(0);
+        } catch (CFileException* e) {
+          e->Delete();
+        }
+        f.Abort();
+      }
+    }
+    throw;
   }
+}
+
+void ERObjectDataBase::writeCounters() {
+  if (lastId_ == committedLastId_ && objectCount_ == committedCount_ &&
+      lastSignature_ == committedSignature_)
+    return;
+  const std::int32_t words[3] = {static_cast<std::int32_t>(lastId_),
+                                 static_cast<std::int32_t>(objectCount_),
+                                 static_cast<std::int32_t>(lastSignature_)};
+  fileManager_->WriteAt(static_cast<std::uint64_t>(fileManager_->start() + 12), words, 12);
+}
+
+void ERObjectDataBase::commitChanges() {
+  ERFileManager& fm = *fileManager_;
+  try {
+    writeCounters();
+    if (classTree_) classTree_->flushInfo();
+    if (objectTree_) objectTree_->flushInfo();
+    fm.commitTransaction();
+  } catch (CFileException*) {
+    rollbackChanges();
+    throw;
+  }
+  committedLastId_ = lastId_;
+  committedCount_ = objectCount_;
+  committedSignature_ = lastSignature_;
+}
+
+void ERObjectDataBase::rollbackChanges() {
+  explicit_ = 0;
+  if (!fileManager_) return;
+  ERFileManager& fm = *fileManager_;
+  fm.rollbackTransaction();
+  // The trees and the list manager hold images of what was dropped: read everything again.
   classTree_.reset();
   objectTree_.reset();
-  fileManager_.reset();
-  factories_.clear();
-  classNames_.clear();
-  lastId_ = 0;
-  objectCount_ = 0;
-  lastSignature_ = 0;
-  version_ = kCurrentVersion;
-  if (g_currentDataBase == this) g_currentDataBase = nullptr;
+  fm.reload();
+  loadState(nullptr);
+}
+
+int ERObjectDataBase::begin() {
+  if (!isOpen() || fileManager_->isReadOnly() || explicit_) return 0;
+  fileManager_->beginTransaction();
+  explicit_ = 1;
+  return 1;
+}
+
+int ERObjectDataBase::commit() {
+  if (!isOpen() || !explicit_) return 0;
+  explicit_ = 0;
+  commitChanges();
+  return 1;
+}
+
+int ERObjectDataBase::rollback() {
+  if (!isOpen() || !explicit_) return 0;
+  rollbackChanges();
+  return 1;
+}
+
+bool ERObjectDataBase::inTransaction() const { return explicit_ != 0; }
+
+void ERObjectDataBase::Close() {
+  CFileException* failure = nullptr;
+  if (fileManager_ && !fileManager_->isReadOnly() && classTree_ && objectTree_) {
+    if (explicit_) {
+      rollbackChanges();  // a transaction left open is dropped, as by a crash
+    } else {
+      try {
+        fileManager_->beginTransaction();
+        commitChanges();
+      } catch (CFileException* e) {
+        failure = e;
+      }
+    }
+  }
+  teardown();
+  if (failure) throw failure;
 }
 
 std::uint32_t ERObjectDataBase::GetOrCreateSignature(const char* className) {
@@ -187,8 +420,10 @@ std::uint32_t ERObjectDataBase::GetOrCreateSignature(const char* className) {
   if (found != -1) {
     signature = static_cast<std::uint32_t>(found);
   } else {
-    signature = ++lastSignature_;
-    classTree_->insertKeyAndValue(key, static_cast<long>(signature));
+    if (lastSignature_ == UINT32_MAX) return 0;
+    signature = lastSignature_ + 1;
+    if (!classTree_->insertKeyAndValue(key, static_cast<long>(signature))) return 0;
+    lastSignature_ = signature;
   }
   signatures_[name] = signature;
   classNames_[signature] = name;
@@ -199,100 +434,214 @@ std::uint32_t ERObjectDataBase::GetOrCreateSignature(const char* className) {
 long ERObjectDataBase::Store(ERObject& object) {
   if (!isOpen()) AfxThrowFileException(CFileException::invalidFile);
   ERFileManager& fm = *fileManager_;
-  const bool isNew = object.getObjectID() == -1 || object.Database() != this;
-  long id = object.getObjectID();
+  if (fm.isReadOnly()) AfxThrowFileException(CFileException::accessDenied, EACCES, fm.GetFilePath());
+  const bool outer = depth_ == 0;
+  const bool own = outer && !explicit_;
+  if (outer) refusedStore_ = false;
+  if (own) fm.beginTransaction();
+  ++depth_;
+  long id;
+  try {
+    id = storeObject(object);
+  } catch (CFileException*) {
+    --depth_;
+    // A refusal has undone itself; anything else leaves state that only a rollback clears.
+    if (!outer) nestedFailure_ = true;
+    if (outer && (own || !refusedStore_)) rollbackChanges();
+    throw;
+  }
+  --depth_;
+  if (own) commitChanges();
+  return id;
+}
+
+long ERObjectDataBase::storeObject(ERObject& object) {
+  ERFileManager& fm = *fileManager_;
+  const long oldId = object.getObjectID();
+  ERObjectDataBase* const oldDb = object.Database();
+  const bool isNew = oldId == -1 || oldDb != this;
+  bool counted = false;
+  auto refuse = [&]() {
+    attach(object, oldId, oldDb);
+    if (counted) --objectCount_;
+    refusedStore_ = true;
+    AfxThrowFileException(CFileException::invalidFile, EINVAL, fm.GetFilePath());
+  };
+  if (!isNew && (oldId < 1 || oldId > kMaxId)) refuse();
+  if (isNew && lastId_ >= kMaxId) refuse();
+  const std::uint32_t signature = GetOrCreateSignature(object.className());
+  if (signature == 0) refuse();
+  const std::uint32_t size = object.binaryStoreSize();
+  if (size > kMaxRecord) refuse();
+  long id = oldId;
   if (isNew) {
-    id = ++lastId_;
+    id = ++lastId_;  // spent even if refused below: identifiers are never given twice
     ++objectCount_;
+    counted = true;
   }
   attach(object, id, this);
-  const std::uint32_t signature = GetOrCreateSignature(object.className());
   setCurrent(this);
 
-  const std::uint32_t size = object.binaryStoreSize();
   const long position = fm.CurOffset();
+  const ERFileManager::Window outerWindow = fm.window();
   const long block = fm.allocate(size + 4);
-  if (block < 0) AfxThrowFileException(CFileException::diskFull, -1, fm.GetFilePath());
-  fm.SeekTo(block);
-  fm.Write(signature);
-  object.saveGuts(fm);
-  // A class that writes more than it announced would overwrite its neighbour's record.
-  QORV_ASSERT(fm.CurOffset() <= block + 4 + static_cast<long>(size));
+  if (block < 0) {
+    fm.SeekTo(position);
+    refuse();
+  }
+  const bool nestedBefore = nestedFailure_;
+  nestedFailure_ = false;
+  bool written = false;
+  try {
+    fm.SeekTo(block);
+    // The record may fill its block and no more: a class that writes past what it announced
+    // is stopped before the first byte beyond.
+    fm.setWindow({block + 4 + static_cast<std::int64_t>(size), false});
+    fm.Write(signature);
+    object.saveGuts(fm);
+    written = !nestedFailure_;
+  } catch (CFileException* e) {
+    e->Delete();
+  }
+  nestedFailure_ = nestedBefore;
+  fm.setWindow(outerWindow);
   fm.SeekTo(position);
+  if (!written) {
+    fm.deallocate(block);
+    refuse();
+  }
 
   const ObjectKey key(id);
   if (isNew) {
-    objectTree_->insertKeyAndValue(key.bytes, block);
+    if (!objectTree_->insertKeyAndValue(key.bytes, block)) {
+      fm.deallocate(block);
+      refuse();
+    }
   } else {
     long old = -1;
     if (objectTree_->replaceValue(key.bytes, block, old)) {
       fm.deallocate(old);  // only now that the new record is written
-    } else {
-      objectTree_->insertKeyAndValue(key.bytes, block);
+    } else if (!objectTree_->insertKeyAndValue(key.bytes, block)) {
+      fm.deallocate(block);
+      refuse();
     }
   }
   return id;
 }
 
-long ERObjectDataBase::recordOffset(long id) {
-  if (!isOpen()) return -1;
+bool ERObjectDataBase::record(long id, long& offset, long& end, bool& damaged) {
+  damaged = false;
+  if (!isOpen() || id < 1 || id > kMaxId) return false;
   const ObjectKey key(id);
-  const long offset = objectTree_->findValue(key.bytes);
-  // A record lies in the used space after the container header, with room for its signature.
-  if (offset < 284 || offset + 4 > fileManager_->endData()) return -1;
-  return offset;
+  offset = objectTree_->findValue(key.bytes);
+  if (offset == -1) return false;
+  ERFileManager& fm = *fileManager_;
+  std::uint32_t size = 0;
+  // A record lies in a block of the used space, with room for its signature.
+  damaged = offset < ERFileManager::kFirstBlock + 4 || offset % 4 != 0 ||
+            offset + 4 > fm.endData() ||
+            fm.ReadAt(static_cast<std::uint64_t>(offset - 4), &size, 4) != 4 || size < 8 ||
+            size % 4 != 0 || offset - 4 + std::int64_t(size) > fm.endData();
+  if (damaged) return false;
+  end = offset - 4 + static_cast<long>(size);
+  return true;
 }
 
 int ERObjectDataBase::Retrieve(long id, ERObject& object) {
-  const long offset = recordOffset(id);
-  if (offset < 0) return 0;
+  if (!isOpen()) return 0;
   ERFileManager& fm = *fileManager_;
+  ERFileManager::Window outer = fm.window();
+  auto damage = [&]() {
+    if (outer.end >= 0) outer.failed = true;
+    fm.setWindow(outer);
+    return 0;
+  };
+  long offset = -1, end = -1;
+  bool damaged = false;
+  if (!record(id, offset, end, damaged)) return damaged ? damage() : 0;
+  fm.setWindow({end, false});
   fm.SeekTo(offset);
   std::uint32_t signature;
-  if (!fm.Read(signature)) return 0;
+  if (!fm.Read(signature)) return damage();
   attach(object, id, this);
   setCurrent(this);
   ++restoreDepth_;
-  object.restoreGuts(fm);
+  try {
+    object.restoreGuts(fm);
+  } catch (...) {
+    --restoreDepth_;
+    fm.setWindow(outer);
+    throw;
+  }
   --restoreDepth_;
+  if (fm.window().failed) return damage();
+  fm.setWindow(outer);
   return 1;
 }
 
 t_SmartPtr<ERObject> ERObjectDataBase::RetrieveAndCreate(long id) {
-  if (restoreDepth_ >= kMaxRestoreDepth) return {};
-  const long offset = recordOffset(id);
-  if (offset < 0) return {};
+  if (!isOpen()) return {};
   ERFileManager& fm = *fileManager_;
+  ERFileManager::Window outer = fm.window();
+  // A damaged record also fails the object being restored around it, if any.
+  auto damage = [&]() {
+    if (outer.end >= 0) outer.failed = true;
+    fm.setWindow(outer);
+    return t_SmartPtr<ERObject>();
+  };
+  if (restoreDepth_ >= kMaxRestoreDepth) return damage();
+  long offset = -1, end = -1;
+  bool damaged = false;
+  if (!record(id, offset, end, damaged)) return damaged ? damage() : t_SmartPtr<ERObject>();
+  fm.setWindow({end, false});
   fm.SeekTo(offset);
   std::uint32_t signature;
-  if (!fm.Read(signature)) return {};
+  if (!fm.Read(signature)) return damage();
   auto factory = factories_.find(signature);
-  if (factory == factories_.end() || factory->second == nullptr) return {};
+  if (factory == factories_.end() || factory->second == nullptr) return damage();
 
   t_SmartPtr<ERObject> object(factory->second());
-  if (!object) return {};
+  if (!object) return damage();
   attach(*object, id, this);
-  fm.SeekTo(offset + 4);
   setCurrent(this);
   ++restoreDepth_;
   try {
     object->restoreGuts(fm);
   } catch (...) {
     --restoreDepth_;
+    fm.setWindow(outer);
     throw;
   }
   --restoreDepth_;
+  if (fm.window().failed) return damage();
+  fm.setWindow(outer);
   return object;
 }
 
 int ERObjectDataBase::Delete(long id) {
-  if (!isOpen()) return 0;
-  const ObjectKey key(id);
-  const long offset = objectTree_->findValue(key.bytes);
-  if (offset == -1) return 0;
-  objectTree_->remove(key.bytes);
-  fileManager_->deallocate(offset);
-  return 1;
+  if (!isOpen() || id < 1 || id > kMaxId || fileManager_->isReadOnly()) return 0;
+  ERFileManager& fm = *fileManager_;
+  const bool own = depth_ == 0 && !explicit_;
+  if (own) fm.beginTransaction();
+  try {
+    const ObjectKey key(id);
+    ERCString removed;
+    if (objectTree_->findValue(key.bytes) == -1) {
+      if (own) fm.rollbackTransaction();
+      return 0;
+    }
+    const long offset = objectTree_->removeKeyAndValue(key.bytes, removed);
+    if (offset == -1) {
+      if (own) rollbackChanges();
+      return 0;
+    }
+    fm.deallocate(offset);
+    if (own) commitChanges();
+    return 1;
+  } catch (CFileException*) {
+    rollbackChanges();
+    throw;
+  }
 }
 
 void ERObjectDataBase::forEachObjectImpl(void (*f)(long, long, void*), void* data) {
