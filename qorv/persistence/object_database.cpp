@@ -6,11 +6,14 @@
 #include <cstdio>
 #include <cstring>
 #include <iomanip>
+#include <set>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/file.h"
 #include "qorv/foundation/assert.h"
 #include "qorv/persistence/btree.h"
+#include "qorv/persistence/database.h"
 #include "qorv/persistence/file_manager.h"
 
 namespace {
@@ -92,7 +95,8 @@ int ERObjectDataBase::Open(const char* fileName, int readOnly) {
   if (CFile::GetStatus(fileName, status)) {
     // An empty file (with no journal to put back) is a database not yet made.
     const std::string journal = std::string(fileName) + "-journal";
-    if (status.m_size == 0 && !readOnly && !ERFile::Exists(journal.c_str())) {
+    if (status.m_size == 0 && !ERFile::Exists(journal.c_str())) {
+      if (readOnly) return 0;
       createNew(fileName);
       return 1;
     }
@@ -269,7 +273,12 @@ bool ERObjectDataBase::openExisting(const char* fileName, int readOnly,
   bool ok = loadState(report);
   if (ok) {
     std::vector<std::string> problems;
-    counterProblems(problems);
+    // A writer checks the whole heap first: a free extent over a live block would have the next
+    // Store overwrite an object. A reader only needs the counters against the trees.
+    if (readOnly)
+      counterProblems(problems);
+    else
+      problems = checkImpl(false);
     if (report) {
       report->insert(report->end(), problems.begin(), problems.end());
     } else if (!problems.empty()) {
@@ -699,4 +708,293 @@ void ERObjectDataBase::summarize(std::ostream& out) {
     out << "| " << std::setw(8) << id << "| " << std::setw(8) << offset << " | " << std::setw(8)
         << signature << std::endl;
   });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Integrity check: everything read again from the file, independently of the trees' and the
+// list manager's own code.
+
+namespace {
+
+struct Region {
+  std::int64_t begin, end;
+  const std::string* what;  // names interned by the checker
+  std::int64_t at;
+  std::string name() const { return *what + " at " + std::to_string(at); }
+};
+
+class Checker {
+ public:
+  Checker(ERFileManager& fm, std::vector<std::string>& problems) : fm_(fm), problems_(problems) {}
+
+  void problem(const std::string& line) {
+    // A badly damaged file would list thousands: the first ones tell the story.
+    if (problems_.size() < kMaxLines) problems_.push_back(line);
+    else if (problems_.size() == kMaxLines) problems_.push_back("... and more");
+  }
+
+  bool read(std::int64_t at, void* p, std::size_t n) {
+    return at >= 0 && fm_.ReadAt(static_cast<std::uint64_t>(at), p, static_cast<UINT>(n)) == n;
+  }
+
+  // The block around a payload: its size word sound and inside the used space; its extent.
+  bool block(std::int64_t payload, std::uint32_t least, const std::string& what,
+             std::uint32_t* sizeOut = nullptr) {
+    std::uint32_t size = 0;
+    if (payload < ERFileManager::kFirstBlock + 4 || payload % 4 != 0 ||
+        !read(payload - 4, &size, 4) || size < least + 4 || size % 4 != 0 ||
+        payload - 4 + std::int64_t(size) > fm_.endData()) {
+      problem(what + ": block at " + std::to_string(payload) + " is not a block of the used space" +
+              " (size word " + std::to_string(size) + ")");
+      return false;
+    }
+    regions_.push_back({payload - 4, payload - 4 + size, intern(what), payload});
+    if (sizeOut) *sizeOut = size;
+    return true;
+  }
+
+  void freeList() {
+    const std::int64_t endData = fm_.endData();
+    std::int64_t at = ERFileManager::kRootOffset;
+    const std::int64_t limit = (endData - ERFileManager::kFirstBlock) / 268 + 2;
+    std::unordered_map<std::int64_t, int> seen;
+    for (std::int64_t steps = 0;; ++steps) {
+      if (steps > limit || !seen.emplace(at, 0).second) {
+        problem("free list: the ring does not come back to the root");
+        return;
+      }
+      const std::string name = "free list: node at " + std::to_string(at);
+      if (at != ERFileManager::kRootOffset &&
+          (at < ERFileManager::kFirstBlock || at % 4 != 0 || at + 268 > endData)) {
+        problem(name + " lies outside the used space");
+        return;
+      }
+      ERFreeListNode n;
+      if (!read(at, &n, sizeof n)) {
+        problem(name + " cannot be read");
+        return;
+      }
+      if (n.magic != ERFreeListNode::kMagic) problem(name + " has magic " + std::to_string(n.magic));
+      if (at != ERFileManager::kRootOffset)
+        regions_.push_back({at, at + 268, intern("free-list node"), at});
+      if (n.count < 0 || n.count > ERFreeListNode::kCapacity) {
+        problem(name + " has count " + std::to_string(n.count));
+        return;
+      }
+      std::int64_t previous = ERFileManager::kFirstBlock;
+      for (int i = 0; i < n.count; ++i) {
+        const std::int64_t o = n.offset[i], e = o + n.size[i];
+        if (o < previous || o % 4 != 0 || n.size[i] < 4 || n.size[i] % 4 != 0 || e > endData) {
+          problem(name + ": extent " + std::to_string(i) + " (" + std::to_string(o) + ", " +
+                  std::to_string(n.size[i]) + ") is out of order or outside the used space");
+          continue;
+        }
+        previous = e;
+        regions_.push_back({o, e, intern("free extent"), o});
+      }
+      if (n.next == ERFileManager::kRootOffset) return;
+      at = n.next;
+    }
+  }
+
+  // A tree whose info block is at base: its nodes, fill, depth, key order and entry count.
+  void tree(std::int64_t base, const std::string& name, std::uint32_t keyLength, bool raw) {
+    if (!block(base, 40, name + " info")) return;
+    ERBTreeInfo info;
+    if (!read(base, &info, sizeof info) || info.magic != ERBTreeInfo::kMagic) {
+      problem(name + ": info block at " + std::to_string(base) + " has no tree magic");
+      return;
+    }
+    if (info.keyLength != keyLength || ((info.flags & 1) != 0) != raw || info.order < 1 ||
+        info.order > 1024 || info.minimum > info.order) {
+      problem(name + ": info block has parameters K " + std::to_string(info.keyLength) + ", M " +
+              std::to_string(info.order) + ", minimum " + std::to_string(info.minimum));
+      return;
+    }
+    TreeWalk w;
+    w.name = name;
+    w.info = info;
+    w.nodeSize = 2 * std::size_t(info.order) * (keyLength + 8) + 8;
+    w.raw = raw;
+    w.nodeName = name + " node";
+    if (info.root != -1) node(w, info.root, 1, true);
+    if (w.entries != info.entries)
+      problem(name + ": its info block counts " + std::to_string(info.entries) +
+              " entries, the tree holds " + std::to_string(w.entries));
+    treeEntries_ = w.entries;
+  }
+
+  void overlaps() {
+    std::sort(regions_.begin(), regions_.end(),
+              [](const Region& a, const Region& b) { return a.begin < b.begin; });
+    for (std::size_t i = 1; i < regions_.size(); ++i) {
+      const Region& a = regions_[i - 1];
+      const Region& b = regions_[i];
+      if (b.begin < a.end)
+        problem("space: bytes " + std::to_string(b.begin) + ".." + std::to_string(a.end - 1) +
+                " belong to both " + a.name() + " and " + b.name());
+    }
+  }
+
+  std::uint64_t treeEntries_ = 0;
+
+ private:
+  const std::string* intern(const std::string& what) {
+    return &*names_.insert(what).first;
+  }
+  std::set<std::string> names_;
+  static constexpr std::size_t kMaxLines = 200;
+
+  struct TreeWalk {
+    std::string name;
+    ERBTreeInfo info;
+    std::size_t nodeSize = 0;
+    bool raw = false;
+    std::string nodeName;
+    std::uint64_t entries = 0;
+    int leafDepth = -1;
+    std::vector<char> lastKey;
+    std::unordered_map<std::int64_t, int> seen;
+  };
+
+  int compare(const TreeWalk& w, const char* a, const char* b) {
+    return w.raw ? std::memcmp(a, b, w.info.keyLength) : std::strncmp(a, b, w.info.keyLength);
+  }
+
+  void node(TreeWalk& w, std::int64_t at, int depth, bool root) {
+    const auto nameOf = [&] { return w.name + ": node at " + std::to_string(at); };
+    if (depth > 64 || !w.seen.emplace(at, 0).second) {
+      problem(nameOf() + " is met twice or lies too deep");
+      return;
+    }
+    std::uint32_t size = 0;
+    if (!block(at, static_cast<std::uint32_t>(w.nodeSize), w.nodeName, &size)) return;
+    std::vector<char> image(w.nodeSize);
+    if (!read(at, image.data(), image.size())) {
+      problem(nameOf() + " cannot be read");
+      return;
+    }
+    std::int32_t count;
+    std::memcpy(&count, image.data(), 4);
+    const int m = static_cast<int>(w.info.order);
+    if (count < 0 || count > 2 * m) {
+      problem(nameOf() + " has count " + std::to_string(count));
+      return;
+    }
+    if (!root && count < static_cast<std::int32_t>(std::max(w.info.minimum, 1u)))
+      problem(nameOf() + " holds " + std::to_string(count) + " keys, below the minimum fill " +
+              std::to_string(w.info.minimum));
+    auto son = [&](int i) {
+      std::int32_t v;
+      std::memcpy(&v, image.data() + 4 + 4 * i, 4);
+      return v;
+    };
+    const char* keys = image.data() + 16 * std::size_t(m) + 8;
+    const bool leaf = son(0) == -1;
+    if (leaf) {
+      if (w.leafDepth == -1) w.leafDepth = depth;
+      if (w.leafDepth != depth) problem(nameOf() + ": leaves at depths " +
+                                        std::to_string(w.leafDepth) + " and " +
+                                        std::to_string(depth));
+    }
+    for (int i = 0; i <= count; ++i) {
+      if (!leaf) {
+        if (son(i) == -1) problem(nameOf() + ": son " + std::to_string(i) + " missing");
+        else node(w, son(i), depth + 1, false);
+      } else if (son(i) != -1) {
+        problem(nameOf() + ": a leaf with a son");
+      }
+      if (i == count) break;
+      const char* key = keys + std::size_t(i) * w.info.keyLength;
+      if (!w.lastKey.empty() && compare(w, w.lastKey.data(), key) >= 0)
+        problem(nameOf() + ": key " + std::to_string(i) + " is out of order");
+      w.lastKey.assign(key, key + w.info.keyLength);
+      ++w.entries;
+    }
+  }
+
+  ERFileManager& fm_;
+  std::vector<std::string>& problems_;
+  std::vector<Region> regions_;
+};
+
+}  // namespace
+
+std::vector<std::string> ERObjectDataBase::check() { return checkImpl(true); }
+
+std::vector<std::string> ERObjectDataBase::checkImpl(bool restoreAll) {
+  std::vector<std::string> problems;
+  if (!isOpen() || !classTree_ || !objectTree_) {
+    problems.push_back("database: not open");
+    return problems;
+  }
+  ERFileManager& fm = *fileManager_;
+  Checker c(fm, problems);
+  counterProblems(problems);
+  c.block(fm.start(), kHeaderSize, "database header");
+  c.freeList();
+  c.tree(classTreeBase_, "class tree", kClassKeyLength, false);
+  c.tree(objectTreeBase_, "object tree", kObjectKeyLength, true);
+  std::vector<std::pair<long, long>> objects;
+  forEachObject([&](long id, long offset) { objects.emplace_back(id, offset); });
+  const std::string record = "record";
+  for (const auto& [id, offset] : objects) {
+    const auto nameOf = [id = id] { return "object " + std::to_string(id); };
+    std::uint32_t size = 0;
+    if (!c.block(offset, 4, record, &size)) continue;
+    std::uint32_t signature = 0;
+    c.read(offset, &signature, 4);
+    const auto known = classNames_.find(signature);
+    if (known == classNames_.end()) {
+      c.problem(nameOf() + ": signature " + std::to_string(signature) + " names no class");
+      continue;
+    }
+    auto factory = factories_.find(signature);
+    if (factory == factories_.end() || factory->second == nullptr) continue;  // not ours to read
+    if (!restoreAll && known->second != ERAuxilaryIndex::desc()->getName()) continue;
+    const std::string name = nameOf();
+    t_SmartPtr<ERObject> object = RetrieveAndCreate(id);
+    if (!object) {
+      c.problem(name + ": the record of its class " + classNames_[signature] +
+                " cannot be read whole within its block");
+      continue;
+    }
+    if (std::uint64_t(object->binaryStoreSize()) + 8 > size)
+      c.problem(name + ": its block of " + std::to_string(size) + " bytes is smaller than its " +
+                std::to_string(object->binaryStoreSize()) + " bytes and signature");
+    // The facade's numbering tree lives in blocks of its own.
+    if (const ERAuxilaryIndex* index = ERAuxilaryIndex::castdown(object.get()))
+      c.tree(index->baseLocation(), "auxiliary tree of object " + std::to_string(id),
+             kObjectKeyLength, true);
+  }
+  c.overlaps();
+  std::vector<std::string> unique;
+  for (const std::string& line : problems)
+    if (std::find(unique.begin(), unique.end(), line) == unique.end()) unique.push_back(line);
+  return unique;
+}
+
+std::vector<std::string> ERObjectDataBase::check(const char* fileName) {
+  std::vector<std::string> problems;
+  t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
+  try {
+    if (fileName == nullptr || !ERFile::Exists(fileName)) {
+      problems.push_back("cannot be opened: no such file");
+      return problems;
+    }
+    if (!db->openExisting(fileName, 1, &problems)) {
+      if (problems.empty()) problems.push_back("cannot be opened: not a database");
+      return problems;
+    }
+    // openExisting reported the counters; check() lists them again.
+    std::vector<std::string> more = db->check();
+    for (const std::string& line : more)
+      if (std::find(problems.begin(), problems.end(), line) == problems.end())
+        problems.push_back(line);
+    db->Close();
+  } catch (CFileException* e) {
+    problems.push_back("cannot be opened: " + e->describe());
+    e->Delete();
+  }
+  return problems;
 }

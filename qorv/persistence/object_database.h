@@ -168,6 +168,7 @@ class QORV_API ERObjectDataBase : public ERReference {
   void initNew();
   bool loadState(std::vector<std::string>* report);
   void counterProblems(std::vector<std::string>& problems);
+  std::vector<std::string> checkImpl(bool restoreAll);
   void writeCounters();
   void commitChanges();
   void rollbackChanges();
