@@ -94,12 +94,17 @@ struct Fate {
   int mode = 0;  // 0 kill, 1 tear then kill, 2 fail once and go on
   long seen = 0;
   bool torn = false;
+  bool afterCommit = false;  // dies once the commit is done, before telling the parent
 };
 Fate g_fate;
 
-ERFileManager::IoAction childDisk(ERFileManager::IoEvent, std::uint32_t bytes, void*) {
+ERFileManager::IoAction childDisk(ERFileManager::IoEvent event, std::uint32_t bytes, void*) {
   if (g_fate.torn) raise(SIGKILL);  // the next event after a torn write: the process is gone
   if (++g_fate.seen != g_fate.at) return ERFileManager::IoAction::proceed;
+  if (g_fate.mode == 0 && event == ERFileManager::IoEvent::journalRemove && g_fate.seen % 2 == 0) {
+    g_fate.afterCommit = true;
+    return ERFileManager::IoAction::proceed;
+  }
   if (g_fate.mode == 0) raise(SIGKILL);
   if (g_fate.mode == 1 && bytes > 1) {
     g_fate.torn = true;
@@ -188,6 +193,7 @@ void say(int fd, const std::string& s) {
     say(fd, "T\n" + line.str() + "E\n");
     try {
       db->commit();
+      if (g_fate.afterCommit) raise(SIGKILL);
       say(fd, "C\n");
     } catch (CFileException* e) {
       e->Delete();
