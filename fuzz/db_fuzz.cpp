@@ -1,7 +1,13 @@
 // Opens a mutated database file and walks it as a reader does: the summary, then every listed
-// object re-created and printed. Any crash, hang or out-of-bounds access is a finding.
+// object re-created and printed. Then as a writer: a refused file must be left byte for byte as it
+// was; an accepted one takes a store and a delete, closes, and must open again with every object
+// that read back before still reading back the same. Any crash, hang, out-of-bounds access or
+// broken promise is a finding.
 #include <cstdint>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -19,40 +25,111 @@ std::string scratchPath() {
   return std::string(dir ? dir : "/tmp") + "/qorv_db_fuzz_" + std::to_string(::getpid()) + ".qdb";
 }
 
+std::string fileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string text(const ERObject& o) {
+  std::ostringstream s;
+  o.printOn(s);
+  return s.str();
+}
+
+// The first registered class that can be made: what the writer stores.
+ERObject* anyObject() {
+  for (auto* r = ERClassRegistration::first(); r != nullptr; r = r->next())
+    if (r->creator() != nullptr) return r->creator()();
+  return nullptr;
+}
+
+[[noreturn]] void finding(const char* what) {
+  std::fprintf(stderr, "db_fuzz: %s\n", what);
+  __builtin_trap();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const std::string path = scratchPath();
+  std::remove((path + "-journal").c_str());
   if (FILE* f = std::fopen(path.c_str(), "wb")) {
     if (size) std::fwrite(data, 1, size, f);
     std::fclose(f);
   } else {
     return 0;
   }
+  const std::string original(reinterpret_cast<const char*>(data), size);
+  std::map<long, std::string> readable;
   t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
   try {
     if (db->Open(path.c_str(), 1)) {
-      std::ostringstream text;
-      db->summarize(text);
+      std::ostringstream dump;
+      db->summarize(dump);
       std::vector<long> ids;
       db->forEachObject([&](long id, long) { ids.push_back(id); });
       for (long id : ids) {
         t_SmartPtr<ERObject> o = db->RetrieveAndCreate(id);
-        if (o) o->printOn(text);
+        if (o) readable[id] = text(*o);
       }
+      db->check();
       db->Close();
     }
   } catch (CFileException* e) {
     e->Delete();
   }
   // The facade's opening path reads the auxiliary index as well.
-  ERDataBase facade;
-  if (facade.Open(path.c_str(), 1) == gmSuccess) {
-    for (int entity = 0; entity < facade.getNbEnt() && entity < 64; ++entity) {
-      gmErrorCode code;
-      t_SmartPtr<ERObject> o = facade.restore(entity, code);
+  {
+    ERDataBase facade;
+    if (facade.Open(path.c_str(), 1) == gmSuccess) {
+      for (int entity = 0; entity < facade.getNbEnt() && entity < 64; ++entity) {
+        gmErrorCode code;
+        t_SmartPtr<ERObject> o = facade.restore(entity, code);
+      }
+      facade.Close();
     }
-    facade.Close();
+  }
+  if (fileBytes(path) != original) finding("a reader changed the file");
+
+  // As a writer.
+  db->setSynchronous(ERObjectDataBase::Synchronous::off);
+  bool opened = false;
+  try {
+    opened = db->Open(path.c_str(), 0) != 0;
+  } catch (CFileException* e) {
+    e->Delete();
+  }
+  if (!opened) {
+    if (fileBytes(path) != original) finding("a refused opening changed the file");
+    return 0;
+  }
+  if (db->created()) return 0;
+  long deleted = -1;
+  try {
+    t_SmartPtr<ERObject> fresh(anyObject());
+    if (fresh) db->Store(*fresh);
+    if (!readable.empty()) {
+      deleted = readable.begin()->first;
+      db->Delete(deleted);
+    }
+  } catch (CFileException* e) {
+    e->Delete();
+  }
+  try {
+    db->Close();
+  } catch (CFileException* e) {
+    e->Delete();
+  }
+  try {
+    if (!db->Open(path.c_str(), 0)) finding("an accepted file was refused after a store and a delete");
+    for (const auto& [id, before] : readable) {
+      if (id == deleted) continue;
+      t_SmartPtr<ERObject> o = db->RetrieveAndCreate(id);
+      if (!o || text(*o) != before) finding("an object changed under a store and a delete");
+    }
+    db->Close();
+  } catch (CFileException* e) {
+    e->Delete();
   }
   return 0;
 }

@@ -263,6 +263,10 @@ ERBTreeOnDisk::~ERBTreeOnDisk() {
   }
 }
 
+void ERBTreeOnDisk::flushInfo() {
+  if (infoDirty_ && canChange()) writeInfo();
+}
+
 void ERBTreeOnDisk::infoInit(unsigned keyLength, int ignoreNulls, unsigned order,
                              unsigned minimum) {
   info_ = ERBTreeInfo{};

@@ -207,6 +207,8 @@ class QORV_API ERBTreeOnDisk {
   // Frees every node and empties the tree; 0 (nothing changed) when the tree is not sound.
   int clear();
   long baseLocation() const { return baseLocation_; }
+  // Writes the info block now when it changed (the entry count), as the destructor does.
+  void flushInfo();
 
   unsigned keyLength() const { return keyLength_; }
   unsigned order() const { return order_; }

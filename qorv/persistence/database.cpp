@@ -1,5 +1,7 @@
 #include "qorv/persistence/database.h"
 
+#include <cstdio>
+
 #include "qorv/persistence/btree.h"
 #include "qorv/persistence/file_manager.h"
 
@@ -58,6 +60,10 @@ int ERAuxilaryIndex::Insert(long key, long value) {
   return tree_->insertKeyAndValue(k.bytes, value);
 }
 
+void ERAuxilaryIndex::flush() {
+  if (tree_) tree_->flushInfo();
+}
+
 long ERAuxilaryIndex::entries() const { return tree_ ? static_cast<long>(tree_->entries()) : 0; }
 
 void ERAuxilaryIndex::printOn(std::ostream& out) const {
@@ -93,11 +99,16 @@ gmErrorCode ERDataBase::exception_to_error_code(CFileException* e) {
 }
 
 gmErrorCode ERDataBase::Open(const char* fileName, int readOnly) {
+  const bool existed = fileName != nullptr && ERFile::Exists(fileName);
   try {
     index_.reset();
     entities_ = 0;
-    if (ERFile::Exists(fileName)) {
-      if (!db_->Open(fileName, readOnly)) return gmDataBaseRefused;
+    if (existed || !readOnly) {
+      if (!db_->Open(fileName, readOnly)) return existed ? gmDataBaseRefused : gmAccessDenied;
+    } else {
+      return gmAccessDenied;
+    }
+    if (!db_->created()) {
       auto index = std::make_unique<ERAuxilaryIndex>();
       if (!db_->Retrieve(1, *index) || !index->init(*db_->fileManager())) {
         db_->Close();
@@ -107,10 +118,19 @@ gmErrorCode ERDataBase::Open(const char* fileName, int readOnly) {
       entities_ = static_cast<int>(index_->entries());
       return gmSuccess;
     }
-    if (readOnly) return gmAccessDenied;
-    if (!db_->Open(fileName, 0)) return gmDataBaseRefused;
-    index_ = std::make_unique<ERAuxilaryIndex>(*db_->fileManager());
-    db_->Store(*index_);
+    // A new database: the index is object 1, made in the same transaction as its tree.
+    try {
+      db_->begin();
+      index_ = std::make_unique<ERAuxilaryIndex>(*db_->fileManager());
+      db_->Store(*index_);
+      db_->commit();
+    } catch (CFileException*) {
+      index_.reset();
+      db_->rollback();
+      db_->Close();
+      if (!existed) std::remove(fileName);
+      throw;
+    }
     return gmSuccess;
   } catch (CFileException* e) {
     index_.reset();
@@ -120,23 +140,50 @@ gmErrorCode ERDataBase::Open(const char* fileName, int readOnly) {
 
 gmErrorCode ERDataBase::Close() {
   try {
+    if (index_ && db_->isOpen() && !db_->fileManager()->isReadOnly()) {
+      db_->begin();
+      index_->flush();
+      db_->commit();
+    }
     index_.reset();
     entities_ = 0;
     db_->Close();
     return gmSuccess;
   } catch (CFileException* e) {
+    index_.reset();
+    entities_ = 0;
+    try {
+      db_->Close();
+    } catch (CFileException* again) {
+      again->Delete();
+    }
     return exception_to_error_code(e);
   }
 }
 
 gmErrorCode ERDataBase::save(const t_SmartPtr<ERObject>& object) {
   if (!object || !index_) return gmGenericFileError;
+  ERObjectDataBase& db = *db_;
+  const bool own = db.begin() != 0;
   try {
-    const long id = db_->Store(*object);
-    index_->Insert(entities_, id);
+    const long id = db.Store(*object);
+    if (!index_->Insert(entities_, id)) {
+      // Unnumbered, the object could never be restored through this facade: it goes again.
+      db.Delete(id);
+      if (own) db.commit();
+      return gmDataBaseRefused;
+    }
+    index_->flush();
+    if (own) db.commit();
     ++entities_;
     return gmSuccess;
   } catch (CFileException* e) {
+    if (own) db.rollback();
+    // A rollback read the file again: so does the index.
+    if (db.isOpen()) {
+      index_->init(*db.fileManager());
+      entities_ = static_cast<int>(index_->entries());
+    }
     return exception_to_error_code(e);
   }
 }

@@ -9,7 +9,10 @@
 // - Entity numbers are not object identifiers: on a new file the auxiliary index is object 1, so
 //   the first saved entity is entity 0 with identifier 2.
 // - Codes 1 to 14 are the causes of the file exception passed through; 15 means the object
-//   database refused the file (another kind of file, a newer version, a damaged header).
+//   database refused the file (another kind of file, a newer version, a damaged header), or, from
+//   save, that the object could not be numbered (it is then not stored either).
+// - save stores the object and its number in one transaction (or inside the caller's, opened on
+//   objectDataBase()); a failure leaves neither.
 #pragma once
 
 #include <memory>
@@ -58,6 +61,8 @@ class QORV_API ERAuxilaryIndex : public ERObject {
   int Find(long key, long& value) const;
   int Insert(long key, long value);
   long entries() const;
+  // Writes the tree's entry count now (it is committed with the entries).
+  void flush();
   long baseLocation() const { return base_; }
 
   ERObject* getCopy() const override { return new ERAuxilaryIndex(*this); }

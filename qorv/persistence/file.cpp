@@ -34,7 +34,8 @@ int ERFile::readRaw(void* p, std::size_t n) {
   auto* c = static_cast<char*>(p);
   while (done < n) {
     const UINT want = static_cast<UINT>(std::min<std::size_t>(n - done, 1u << 30));
-    const UINT got = CFile::Read(c + done, want);
+    // Through the virtual form, so that a cached file (the file manager) sees every read.
+    const UINT got = static_cast<CFile*>(this)->Read(static_cast<void*>(c + done), want);
     done += got;
     if (got < want) return 0;
   }
@@ -46,7 +47,7 @@ void ERFile::writeRaw(const void* p, std::size_t n) {
   const auto* c = static_cast<const char*>(p);
   while (done < n) {
     const UINT chunk = static_cast<UINT>(std::min<std::size_t>(n - done, 1u << 30));
-    CFile::Write(c + done, chunk);
+    static_cast<CFile*>(this)->Write(static_cast<const void*>(c + done), chunk);
     done += chunk;
   }
 }
@@ -146,7 +147,8 @@ int ERFile::Read(char* s, std::size_t capacity, int bounded) {
   std::size_t len = 0;
   for (;;) {
     unsigned char c;
-    if (CFile::Read(&c, 1) != 1 || c == 0x00 || c == 0xFF) break;
+    if (static_cast<CFile*>(this)->Read(static_cast<void*>(&c), 1) != 1 || c == 0x00 || c == 0xFF)
+      break;
     if (!bounded || len + 1 < capacity) s[len++] = static_cast<char>(c);
   }
   s[len] = '\0';

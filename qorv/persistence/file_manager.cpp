@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "qorv/platform/debug.h"
 
@@ -55,6 +56,52 @@ void removeEntry(ERFreeListNode& n, int i) {
 // ---------------------------------------------------------------------------------------------
 // ERFileManager
 
+struct ERFileManager::Page {
+  std::uint64_t number = 0;
+  bool dirty = false;
+  bool pinned = false;                // put back from a journal by a reader: never dropped
+  std::unique_ptr<char[]> original;   // the bytes before the transaction changed them
+  char data[kPageSize];
+};
+
+namespace {
+
+ERFileManager::IoHook g_ioHook = nullptr;
+void* g_ioHookData = nullptr;
+
+constexpr char kJournalMagic[8] = {'q', 'o', 'r', 'v', 'j', 'n', 'l', '1'};
+constexpr std::size_t kJournalHeader = 32;
+constexpr std::size_t kJournalRecord = 4 + ERFileManager::kPageSize;
+// One write never carries more than this many pages.
+constexpr std::size_t kRunPages = 256;
+
+std::uint64_t fnv1a(const char* p, std::size_t n) {
+  std::uint64_t h = 1469598103934665603ull;
+  for (std::size_t i = 0; i < n; ++i) {
+    h ^= static_cast<unsigned char>(p[i]);
+    h *= 1099511628211ull;
+  }
+  return h;
+}
+
+template <class T>
+void put(std::vector<char>& b, std::size_t at, T v) {
+  std::memcpy(b.data() + at, &v, sizeof v);
+}
+template <class T>
+T get(const std::vector<char>& b, std::size_t at) {
+  T v;
+  std::memcpy(&v, b.data() + at, sizeof v);
+  return v;
+}
+
+}  // namespace
+
+void ERFileManager::setIoHook(IoHook hook, void* data) {
+  g_ioHook = hook;
+  g_ioHookData = data;
+}
+
 ERFileManager::ERFileManager(const char* fileName, int readOnly) : readOnly_(readOnly) {
   const bool existed = ERFile::Exists(fileName) != 0;
   const UINT flags = typeBinary | modeCreate | modeNoTruncate |
@@ -63,6 +110,8 @@ ERFileManager::ERFileManager(const char* fileName, int readOnly) : readOnly_(rea
   if (!Open(fileName, flags, &error))
     AfxThrowFileException(error.m_cause, error.m_lOsError, error.m_strFileName);
   try {
+    diskSize_ = size_ = CFile::GetLength();
+    recoverJournal();
     if (GetLength() == 0) {
       // A reader cannot lay out a new heap; refuse now rather than at the first write.
       if (readOnly_) AfxThrowFileException(CFileException::accessDenied, EACCES, fileName);
@@ -72,11 +121,7 @@ ERFileManager::ERFileManager(const char* fileName, int readOnly) : readOnly_(rea
       endData_ = static_cast<std::int32_t>(kFirst);
       listManager_ = std::make_unique<ERListManager>(this, 1);
     } else {
-      std::int32_t word;
-      if (readAt(0, &word, 4)) start_ = word;
-      if (readAt(4, &word, 4)) endData_ = word;
-      if (readAt(8, &word, 4) && word == kNode)
-        listManager_ = std::make_unique<ERListManager>(this, 0);
+      readHeaderWords();
     }
   } catch (CFileException*) {
     // Leave no half-made file behind; an existing one is never touched.
@@ -86,8 +131,21 @@ ERFileManager::ERFileManager(const char* fileName, int readOnly) : readOnly_(rea
   }
 }
 
+void ERFileManager::readHeaderWords() {
+  start_ = endData_ = -1;
+  listManager_.reset();
+  std::int32_t word;
+  if (readAt(0, &word, 4)) start_ = word;
+  if (readAt(4, &word, 4)) endData_ = word;
+  if (readAt(8, &word, 4) && word == kNode) listManager_ = std::make_unique<ERListManager>(this, 0);
+}
+
+void ERFileManager::reload() { readHeaderWords(); }
+
 ERFileManager::~ERFileManager() {
   listManager_.reset();
+  // Whatever a transaction left uncommitted is dropped, as by a crash.
+  if (inTransaction_) rollbackTransaction();
   try {
     Close();
   } catch (CFileException* e) {
@@ -149,6 +207,367 @@ void ERFileManager::writeAt(long offset, const void* p, unsigned n) {
     writeErr();
     throw;
   }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Pages, transactions and the journal
+
+void ERFileManager::setCachePages(std::size_t pages) {
+  cachePages_ = std::max<std::size_t>(pages, 16);
+  if (pages_.size() > cachePages_ + dirty_.size()) dropCleanPages();
+}
+
+ERFileManager::Page* ERFileManager::page(std::uint64_t number, bool) {
+  if (lastPage_ != nullptr && lastPage_->number == number) return lastPage_;
+  auto it = pages_.find(number);
+  if (it == pages_.end()) {
+    if (pages_.size() >= cachePages_ + dirty_.size()) dropCleanPages();
+    auto fresh = std::make_unique<Page>();
+    fresh->number = number;
+    const std::uint64_t at = number * kPageSize;
+    UINT got = 0;
+    if (at < diskSize_) {
+      const UINT want = static_cast<UINT>(std::min<std::uint64_t>(kPageSize, diskSize_ - at));
+      got = CFile::ReadAt(at, fresh->data, want);
+    }
+    std::memset(fresh->data + got, 0, kPageSize - got);
+    it = pages_.emplace(number, std::move(fresh)).first;
+  }
+  lastPage_ = it->second.get();
+  return lastPage_;
+}
+
+void ERFileManager::dropCleanPages() {
+  lastPage_ = nullptr;
+  const std::size_t keep = cachePages_ / 4 * 3;
+  for (auto it = pages_.begin(); it != pages_.end() && pages_.size() > keep + dirty_.size();) {
+    if (it->second->dirty || it->second->pinned)
+      ++it;
+    else
+      it = pages_.erase(it);
+  }
+}
+
+void ERFileManager::dropAllPages() {
+  lastPage_ = nullptr;
+  pages_.clear();
+  dirty_.clear();
+}
+
+UINT ERFileManager::ReadAt(std::uint64_t position, void* buffer, UINT count) {
+  if (!isOpen()) AfxThrowFileException(CFileException::invalidFile, EBADF, GetFilePath());
+  if (position >= size_) return 0;
+  const UINT n = static_cast<UINT>(std::min<std::uint64_t>(count, size_ - position));
+  auto* out = static_cast<char*>(buffer);
+  for (UINT done = 0; done < n;) {
+    const std::uint64_t at = position + done;
+    const std::uint32_t in = static_cast<std::uint32_t>(at % kPageSize);
+    const UINT chunk = std::min<UINT>(n - done, kPageSize - in);
+    std::memcpy(out + done, page(at / kPageSize, false)->data + in, chunk);
+    done += chunk;
+  }
+  return n;
+}
+
+void ERFileManager::WriteAt(std::uint64_t position, const void* buffer, UINT count) {
+  if (!isOpen()) AfxThrowFileException(CFileException::invalidFile, EBADF, GetFilePath());
+  if (readOnly_) AfxThrowFileException(CFileException::accessDenied, EBADF, GetFilePath());
+  if (count == 0) return;
+  const auto* in = static_cast<const char*>(buffer);
+  if (!inTransaction_) {
+    // Straight to the file; the pages that are cached follow.
+    try {
+      ioWrite(*this, IoEvent::fileWrite, position, buffer, count);
+    } catch (CFileException*) {
+      dropAllPages();
+      diskSize_ = size_ = CFile::GetLength();
+      throw;
+    }
+    diskSize_ = std::max(diskSize_, position + count);
+    size_ = std::max(size_, position + count);
+    for (UINT done = 0; done < count;) {
+      const std::uint64_t at = position + done;
+      const std::uint32_t o = static_cast<std::uint32_t>(at % kPageSize);
+      const UINT chunk = std::min<UINT>(count - done, kPageSize - o);
+      if (auto it = pages_.find(at / kPageSize); it != pages_.end())
+        std::memcpy(it->second->data + o, in + done, chunk);
+      done += chunk;
+    }
+    return;
+  }
+  for (UINT done = 0; done < count;) {
+    const std::uint64_t at = position + done;
+    const std::uint32_t o = static_cast<std::uint32_t>(at % kPageSize);
+    const UINT chunk = std::min<UINT>(count - done, kPageSize - o);
+    Page* pg = page(at / kPageSize, true);
+    if (!pg->dirty) {
+      if (pg->number * kPageSize < txnSize_) {
+        pg->original.reset(new char[kPageSize]);
+        std::memcpy(pg->original.get(), pg->data, kPageSize);
+      }
+      pg->dirty = true;
+      dirty_.push_back(pg);
+    }
+    std::memcpy(pg->data + o, in + done, chunk);
+    done += chunk;
+  }
+  size_ = std::max(size_, position + count);
+}
+
+UINT ERFileManager::Read(void* buffer, UINT count) {
+  if (!isOpen()) AfxThrowFileException(CFileException::invalidFile, EBADF, GetFilePath());
+  UINT want = count;
+  if (window_.end >= 0 && pos_ + std::int64_t(count) > window_.end) {
+    window_.failed = true;
+    want = pos_ < window_.end ? static_cast<UINT>(window_.end - pos_) : 0;
+  }
+  const UINT got = ReadAt(static_cast<std::uint64_t>(pos_), buffer, want);
+  if (got < count) window_.failed = true;
+  pos_ += got;
+  return got;
+}
+
+void ERFileManager::Write(const void* buffer, UINT count) {
+  if (!isOpen()) AfxThrowFileException(CFileException::invalidFile, EBADF, GetFilePath());
+  if (window_.end >= 0 && pos_ + std::int64_t(count) > window_.end)
+    AfxThrowFileException(CFileException::invalidFile, EINVAL, GetFilePath());
+  WriteAt(static_cast<std::uint64_t>(pos_), buffer, count);
+  pos_ += count;
+}
+
+std::uint64_t ERFileManager::Seek(std::int64_t offset, UINT from) {
+  if (!isOpen()) AfxThrowFileException(CFileException::invalidFile, EBADF, GetFilePath());
+  std::int64_t base = 0;
+  if (from == current) base = pos_;
+  if (from == end) base = static_cast<std::int64_t>(size_);
+  if ((offset < 0 && base < INT64_MIN - offset) || (offset > 0 && base > INT64_MAX - offset) ||
+      base + offset < 0)
+    AfxThrowFileException(CFileException::badSeek, EINVAL, GetFilePath());
+  pos_ = base + offset;
+  return static_cast<std::uint64_t>(pos_);
+}
+
+void ERFileManager::SetLength(std::uint64_t length) {
+  if (inTransaction_) AfxThrowFileException(CFileException::invalidFile, EINVAL, GetFilePath());
+  CFile::SetLength(length);
+  dropAllPages();
+  diskSize_ = size_ = length;
+}
+
+void ERFileManager::ioWrite(CFile& f, IoEvent event, std::uint64_t at, const void* p, UINT n) {
+  const IoAction action = g_ioHook ? g_ioHook(event, n, g_ioHookData) : IoAction::proceed;
+  if (action == IoAction::fail)
+    AfxThrowFileException(CFileException::diskFull, ENOSPC, f.GetFilePath());
+  if (action == IoAction::tear) {
+    f.WriteAt(at, p, n / 2);
+    AfxThrowFileException(CFileException::diskFull, ENOSPC, f.GetFilePath());
+  }
+  f.WriteAt(at, p, n);
+}
+
+void ERFileManager::ioSync(CFile& f, IoEvent event) {
+  const IoAction action = g_ioHook ? g_ioHook(event, 0, g_ioHookData) : IoAction::proceed;
+  if (action != IoAction::proceed)
+    AfxThrowFileException(CFileException::hardIO, EIO, f.GetFilePath());
+  f.Flush();
+}
+
+void ERFileManager::beginTransaction() {
+  if (readOnly_ || inTransaction_) return;
+  inTransaction_ = true;
+  txnSize_ = size_;
+}
+
+void ERFileManager::endTransaction() {
+  for (Page* pg : dirty_) {
+    pg->dirty = false;
+    pg->original.reset();
+  }
+  dirty_.clear();
+  inTransaction_ = false;
+  if (pages_.size() > cachePages_) dropCleanPages();
+}
+
+void ERFileManager::writeDirtyPages(const std::vector<Page*>& pages) {
+  std::vector<char> run;
+  for (std::size_t i = 0; i < pages.size();) {
+    std::size_t j = i + 1;
+    while (j < pages.size() && j - i < kRunPages && pages[j]->number == pages[j - 1]->number + 1)
+      ++j;
+    const std::uint64_t at = pages[i]->number * kPageSize;
+    const std::uint64_t end = std::min<std::uint64_t>(size_, (pages[j - 1]->number + 1) * kPageSize);
+    if (end > at) {
+      const UINT n = static_cast<UINT>(end - at);
+      if (j - i == 1) {
+        ioWrite(*this, IoEvent::fileWrite, at, pages[i]->data, n);
+      } else {
+        run.resize((j - i) * kPageSize);
+        for (std::size_t k = i; k < j; ++k)
+          std::memcpy(run.data() + (k - i) * kPageSize, pages[k]->data, kPageSize);
+        ioWrite(*this, IoEvent::fileWrite, at, run.data(), n);
+      }
+    }
+    i = j;
+  }
+}
+
+void ERFileManager::restoreOriginals(const std::vector<Page*>& pages) {
+  for (Page* pg : pages) {
+    const std::uint64_t at = pg->number * kPageSize;
+    if (!pg->original || at >= txnSize_) continue;
+    const UINT n = static_cast<UINT>(std::min<std::uint64_t>(kPageSize, txnSize_ - at));
+    ioWrite(*this, IoEvent::fileWrite, at, pg->original.get(), n);
+  }
+  if (CFile::GetLength() > txnSize_) CFile::SetLength(txnSize_);
+  if (sync_ != Synchronous::off) ioSync(*this, IoEvent::fileSync);
+}
+
+void ERFileManager::commitTransaction() {
+  if (!inTransaction_) return;
+  if (dirty_.empty()) {
+    endTransaction();
+    return;
+  }
+  std::sort(dirty_.begin(), dirty_.end(),
+            [](const Page* a, const Page* b) { return a->number < b->number; });
+  std::size_t saved = 0;
+  for (const Page* pg : dirty_)
+    if (pg->original) ++saved;
+  std::vector<char> journal(kJournalHeader + saved * kJournalRecord);
+  std::size_t at = kJournalHeader;
+  for (const Page* pg : dirty_) {
+    if (!pg->original) continue;
+    put(journal, at, static_cast<std::uint32_t>(pg->number));
+    std::memcpy(journal.data() + at + 4, pg->original.get(), kPageSize);
+    at += kJournalRecord;
+  }
+  std::memcpy(journal.data(), kJournalMagic, 8);
+  put(journal, 8, static_cast<std::uint32_t>(kPageSize));
+  put(journal, 12, static_cast<std::uint32_t>(saved));
+  put(journal, 16, static_cast<std::uint64_t>(txnSize_));
+  put(journal, 24, fnv1a(journal.data() + kJournalHeader, journal.size() - kJournalHeader));
+
+  const std::string path = journalPath();
+  try {
+    CFile j;
+    CFileException e;
+    if (!j.Open(path.c_str(), modeCreate | modeReadWrite | shareDenyNone | typeBinary, &e))
+      AfxThrowFileException(e.m_cause, e.m_lOsError, path);
+    if (sync_ == Synchronous::full) {
+      // The records first, then the header that makes them a journal: a disk that reorders
+      // writes cannot show a whole header over torn records.
+      std::vector<char> blank(kJournalHeader, 0);
+      ioWrite(j, IoEvent::journalWrite, 0, blank.data(), static_cast<UINT>(blank.size()));
+      ioWrite(j, IoEvent::journalWrite, kJournalHeader, journal.data() + kJournalHeader,
+              static_cast<UINT>(journal.size() - kJournalHeader));
+      ioSync(j, IoEvent::journalSync);
+      ioWrite(j, IoEvent::journalWrite, 0, journal.data(), static_cast<UINT>(kJournalHeader));
+      ioSync(j, IoEvent::journalSync);
+    } else {
+      ioWrite(j, IoEvent::journalWrite, 0, journal.data(), static_cast<UINT>(journal.size()));
+      if (sync_ != Synchronous::off) ioSync(j, IoEvent::journalSync);
+    }
+    j.Close();
+  } catch (CFileException*) {
+    std::remove(path.c_str());
+    rollbackTransaction();
+    throw;
+  }
+  try {
+    writeDirtyPages(dirty_);
+    if (sync_ != Synchronous::off) ioSync(*this, IoEvent::fileSync);
+    const IoAction action = g_ioHook ? g_ioHook(IoEvent::journalRemove, 0, g_ioHookData)
+                                     : IoAction::proceed;
+    if (action != IoAction::proceed || std::remove(path.c_str()) != 0)
+      AfxThrowFileException(CFileException::accessDenied, EACCES, path);
+  } catch (CFileException*) {
+    // The file may hold part of the transaction: put the originals back. Should that fail too,
+    // the journal stays and the next opening rolls back.
+    try {
+      restoreOriginals(dirty_);
+      std::remove(path.c_str());
+    } catch (CFileException* again) {
+      again->Delete();
+    }
+    dropAllPages();
+    inTransaction_ = false;
+    diskSize_ = size_ = CFile::GetLength();
+    throw;
+  }
+  diskSize_ = size_;
+  endTransaction();
+}
+
+void ERFileManager::rollbackTransaction() {
+  if (!inTransaction_) return;
+  lastPage_ = nullptr;
+  for (Page* pg : dirty_) {
+    if (pg->original) {
+      std::memcpy(pg->data, pg->original.get(), kPageSize);
+      pg->original.reset();
+      pg->dirty = false;
+    } else {
+      pages_.erase(pg->number);
+    }
+  }
+  dirty_.clear();
+  size_ = txnSize_;
+  inTransaction_ = false;
+}
+
+void ERFileManager::recoverJournal() {
+  const std::string path = journalPath();
+  if (!ERFile::Exists(path.c_str())) return;
+  std::vector<char> journal;
+  {
+    CFile j;
+    if (!j.Open(path.c_str(), modeRead | shareDenyNone | typeBinary)) return;
+    const std::uint64_t length = j.GetLength();
+    if (length > (std::uint64_t(1) << 31)) return;
+    journal.resize(static_cast<std::size_t>(length));
+    if (length > 0 && j.Read(journal.data(), static_cast<UINT>(length)) != length) return;
+  }
+  bool whole = journal.size() >= kJournalHeader &&
+               std::memcmp(journal.data(), kJournalMagic, 8) == 0 &&
+               get<std::uint32_t>(journal, 8) == kPageSize;
+  std::uint32_t n = 0;
+  std::uint64_t original = 0;
+  if (whole) {
+    n = get<std::uint32_t>(journal, 12);
+    original = get<std::uint64_t>(journal, 16);
+    whole = journal.size() == kJournalHeader + std::size_t(n) * kJournalRecord &&
+            get<std::uint64_t>(journal, 24) ==
+                fnv1a(journal.data() + kJournalHeader, journal.size() - kJournalHeader);
+  }
+  if (!whole) {
+    // Its writer died before the journal was synced, so before the file was touched.
+    if (!readOnly_) std::remove(path.c_str());
+    return;
+  }
+  if (readOnly_) {
+    // A reader sees the file as it was before the unfinished transaction, without writing it.
+    for (std::uint32_t i = 0; i < n; ++i) {
+      const std::size_t at = kJournalHeader + std::size_t(i) * kJournalRecord;
+      auto pg = std::make_unique<Page>();
+      pg->number = get<std::uint32_t>(journal, at);
+      pg->pinned = true;
+      std::memcpy(pg->data, journal.data() + at + 4, kPageSize);
+      pages_[pg->number] = std::move(pg);
+    }
+    size_ = original;
+    return;
+  }
+  for (std::uint32_t i = 0; i < n; ++i) {
+    const std::size_t at = kJournalHeader + std::size_t(i) * kJournalRecord;
+    const std::uint64_t where = std::uint64_t(get<std::uint32_t>(journal, at)) * kPageSize;
+    if (where >= original) continue;
+    const UINT len = static_cast<UINT>(std::min<std::uint64_t>(kPageSize, original - where));
+    ioWrite(*this, IoEvent::fileWrite, where, journal.data() + at + 4, len);
+  }
+  if (CFile::GetLength() != original) CFile::SetLength(original);
+  ioSync(*this, IoEvent::fileSync);
+  std::remove(path.c_str());
+  diskSize_ = size_ = original;
 }
 
 // ---------------------------------------------------------------------------------------------

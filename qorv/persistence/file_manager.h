@@ -36,6 +36,26 @@
 // "BAD MAGIC NUMBER". Walks read nodes through a write-through cache of their images (only the
 // manager writes nodes), so a long ring costs no reads.
 //
+// Pages and transactions. Every read and write of the manager goes through a cache of 4096-byte
+// pages (read once; clean pages are dropped beyond a limit). Outside a transaction a write goes to
+// the file at once, as above. Inside one (beginTransaction) writes stay in the cache; at
+// commitTransaction the original bytes of every page the transaction changed are written to a
+// rollback journal beside the file (FILE-journal) and synced, then the changed pages are written
+// (runs of adjacent pages in one write) and synced, then the journal is removed: that removal is
+// the commit. A manager that opens a file with a journal beside it (a hot journal: a writer died
+// between the two) puts the original bytes back first (read-only: in its cache only, the file is
+// not touched); a journal that is not whole (the writer died before its sync) is deleted, the file
+// never having been touched. Journal image (little-endian):
+//   OFFSET  SIZE  FIELD
+//        0     8  "qorvjnl1"
+//        8     4  uint32 page size, 4096
+//       12     4  uint32 n, pages saved
+//       16     8  uint64 length of the file before the transaction
+//       24     8  uint64 FNV-1a checksum of everything after the header
+//       32     .  n x (uint32 page number, 4096 original bytes)
+// Synchronous: full and normal sync the journal and then the file (full also at journal removal);
+// off never syncs (a killed process loses nothing, a power cut may).
+//
 // Conventions a caller gets wrong:
 // - allocate(n) gives a block of at least n payload bytes, not exactly n: sizes are rounded up
 //   to 4, and a free extent that would leave less than 8 bytes is handed out whole.
@@ -48,11 +68,16 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "qorv/persistence/file.h"
 
 class ERFileManager;
+
+// When a commit syncs (see above).
+enum class ERFileManagerSynchronous { off = 0, normal = 1, full = 2 };
 
 // The free-space manager of a file manager.
 class QORV_API ERLMan {
@@ -160,6 +185,17 @@ class QORV_API ERFileManager : public ERFile {
  public:
   static constexpr long kRootOffset = 12;
   static constexpr long kFirstBlock = 280;
+  static constexpr std::uint32_t kPageSize = 4096;
+
+  using Synchronous = ERFileManagerSynchronous;
+  // What the manager is about to do to the disk, as told to the I/O hook.
+  enum class IoEvent { fileWrite, fileSync, journalWrite, journalSync, journalRemove };
+  // The hook's answer: go on, fail (nothing done, diskFull thrown), or tear (half the bytes of a
+  // write done, then diskFull thrown).
+  enum class IoAction { proceed = 0, fail = 1, tear = 2 };
+  using IoHook = IoAction (*)(IoEvent event, std::uint32_t bytes, void* data);
+  // Process-wide; for tests that crash or starve the disk at a chosen point. Null: none.
+  static void setIoHook(IoHook hook, void* data);
 
   // Opens (creating it if need be) and initialises a new file. Read-only: shared with other
   // readers, never with a writer; read-write: exclusive. Throws CFileException* when the file
@@ -175,6 +211,42 @@ class QORV_API ERFileManager : public ERFile {
   long allocate(std::uint32_t size);
   // Ignores -1, the start block, and an offset whose block does not lie in used space.
   void deallocate(long offset);
+
+  // Transactions (a read-only manager ignores them). Commit throws CFileException* when the file
+  // cannot be brought up to date; the transaction is then rolled back (in memory and on disk, or,
+  // when even that fails, by the journal at the next opening).
+  void beginTransaction();
+  void commitTransaction();
+  void rollbackTransaction();
+  bool inTransaction() const { return inTransaction_; }
+  void setSynchronous(Synchronous s) { sync_ = s; }
+  Synchronous synchronous() const { return sync_; }
+  // Clean pages kept, at least 16.
+  void setCachePages(std::size_t pages);
+  std::string journalPath() const { return GetFilePath() + "-journal"; }
+  // Reads the header words again and rebuilds the list manager from what the file holds now
+  // (after a rollback).
+  void reload();
+
+  // A window over one record: reads that would pass end fail (short) and are remembered, writes
+  // that would pass it throw invalidFile having written nothing. end -1: no window.
+  struct Window {
+    std::int64_t end = -1;
+    bool failed = false;
+  };
+  Window window() const { return window_; }
+  void setWindow(Window w) { window_ = w; }
+
+  // The cached file: the framework's reads, writes, seeks and length go through the pages.
+  using ERFile::Read;
+  using ERFile::Write;
+  UINT Read(void* buffer, UINT count) override;
+  void Write(const void* buffer, UINT count) override;
+  std::uint64_t Seek(std::int64_t offset, UINT from) override;
+  std::uint64_t GetLength() const override { return size_; }
+  void SetLength(std::uint64_t length) override;
+  UINT ReadAt(std::uint64_t position, void* buffer, UINT count);
+  void WriteAt(std::uint64_t position, const void* buffer, UINT count);
 
   long start() const { return start_; }
   long endData() const { return endData_; }
@@ -202,8 +274,31 @@ class QORV_API ERFileManager : public ERFile {
   int readAt(long offset, void* p, unsigned n);
   void writeAt(long offset, const void* p, unsigned n);
 
+  struct Page;
+  Page* page(std::uint64_t number, bool forWrite);
+  void dropCleanPages();
+  void dropAllPages();
+  void recoverJournal();
+  void ioWrite(CFile& f, IoEvent event, std::uint64_t at, const void* p, UINT n);
+  void ioSync(CFile& f, IoEvent event);
+  void writeDirtyPages(const std::vector<Page*>& pages);
+  void restoreOriginals(const std::vector<Page*>& pages);
+  void endTransaction();
+  void readHeaderWords();
+
   std::int32_t readOnly_;
   std::unique_ptr<ERLMan> listManager_;
   std::int32_t start_ = -1;
   std::int32_t endData_ = -1;
+
+  std::unordered_map<std::uint64_t, std::unique_ptr<Page>> pages_;
+  Page* lastPage_ = nullptr;
+  std::vector<Page*> dirty_;
+  std::size_t cachePages_ = 16384;
+  std::uint64_t size_ = 0;      // the file's length as seen through the cache
+  std::uint64_t diskSize_ = 0;  // its length on disk
+  std::uint64_t txnSize_ = 0;   // its length when the transaction began
+  bool inTransaction_ = false;
+  Synchronous sync_ = Synchronous::full;
+  Window window_;
 };

@@ -15,7 +15,35 @@
 //   class-name tree: 60-byte string keys (className()) -> signature; cache 10, order 10, min 10
 //   object tree: 4-byte raw keys (the identifier's bytes) -> record offset; cache 1000, order 10
 //   record (one block of binaryStoreSize() + 4 bytes): uint32 signature, then saveGuts
-// The header counters reach the file only at Close (and at creation).
+// The header counters are committed with the data they count (nothing else is added to the file).
+//
+// Transactions: begin() ... commit() makes every change in between one atomic unit; rollback()
+// drops them. Outside begin/commit every Store and Delete is a transaction of its own (a Store
+// with the objects it references). The file manager keeps the changes in its page cache and
+// commits through a rollback journal beside the file (FILE-journal, see file_manager.h); Open
+// finds a journal left by a writer that died and rolls the file back first. A refused Store
+// (below) undoes itself and leaves an open transaction going; any other failure inside an
+// explicit transaction rolls back the whole transaction. Close rolls back a transaction left
+// open. Objects stored or deleted in a transaction that is rolled back keep the identifier they
+// were given, which then names nothing (or, re-stored, a new record).
+//
+// Identifiers are 1..2^31-1: any other is absent for Retrieve, RetrieveAndCreate and Delete, and
+// Store refuses to assign past the last. Store refuses (throws CFileException* invalidFile, having
+// written nothing, the object keeping its previous identifier and database) an object whose
+// saveGuts writes more than its binaryStoreSize, a class or identifier the trees refuse to index.
+//
+// Opening checks the file against itself before anything is written: the block heap's header
+// (endData within the file), the start block, the version, both trees (sound, every node met
+// once), every identifier within 1..last identifier, the number of objects against the tree,
+// every signature within 1..last signature. A file failing any of these is refused (0, the file
+// byte for byte as it was). An existing empty file opened read-write becomes a new database; a
+// creation that fails leaves no file behind (an empty one empty).
+//
+// Retrieval reads a record only inside its block: a record whose block or size word is not
+// sound, a read that falls short or passes the block, an unknown signature, or a referenced
+// object that is damaged in its turn give 0 / null, never a default-valued object. A reference
+// to an identifier that is not stored is not damage: the referencing object is restored without
+// it.
 //
 // Conventions a caller gets wrong:
 // - Store of an object filed in another database gives it a new identifier here; the other
@@ -39,10 +67,11 @@
 #include <ostream>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "qorv/foundation/object.h"
+#include "qorv/persistence/file_manager.h"
 
-class ERFileManager;
 class ERBTreeOnDisk;
 
 // The raw 4-byte key of an identifier in the database's trees: its bytes, little-endian.
@@ -75,6 +104,30 @@ class QORV_API ERObjectDataBase : public ERReference {
   virtual int get_db_version() const { return version_; }
   virtual int get_db_current_version() const { return kCurrentVersion; }
 
+  using Synchronous = ERFileManagerSynchronous;
+  // When the file is synced at commit (see file_manager.h); full by default. Applies at once and
+  // to later openings.
+  void setSynchronous(Synchronous s);
+  // 1 when a transaction begins; 0 when closed, read-only or already in one.
+  int begin();
+  // 1 when the transaction is in the file; 0 when none was open. A file that cannot be brought up
+  // to date throws CFileException*, the transaction rolled back.
+  int commit();
+  // 1 when a transaction was dropped, 0 when none was open.
+  int rollback();
+  bool inTransaction() const;
+  // Whether the last Open made a new database (a missing or empty file).
+  bool created() const { return created_; }
+
+  // Every problem found in the open database, one line each, empty when sound: the block heap
+  // (header, free-list ring and extents), both trees (node blocks, counts, fill, depth, key
+  // order, entry counts), the counters against the trees, every record (block, signature, the
+  // object restored whole within its block), and no byte of the used space in two places.
+  std::vector<std::string> check();
+  // The same for a file, opened read-only (also when Open would refuse it: the reasons come
+  // first); "cannot be opened: ..." when it is not a database at all.
+  static std::vector<std::string> check(const char* fileName);
+
   ERFileManager* fileManager() const { return fileManager_.get(); }
   long getNbObj() const { return objectCount_; }
   bool isOpen() const { return fileManager_ != nullptr; }
@@ -106,9 +159,21 @@ class QORV_API ERObjectDataBase : public ERReference {
 
  private:
   void forEachObjectImpl(void (*f)(long, long, void*), void* data);
-  long recordOffset(long id);
-  bool openExisting(const char* fileName, int readOnly);
+  struct Scope;
+  friend struct Scope;
+  // Offset and block end of the record of id; false when absent or not sound.
+  bool record(long id, long& offset, long& end, bool& damaged);
+  bool openExisting(const char* fileName, int readOnly, std::vector<std::string>* report);
   void createNew(const char* fileName);
+  void initNew();
+  bool loadState(std::vector<std::string>* report);
+  void counterProblems(std::vector<std::string>& problems);
+  std::vector<std::string> checkImpl(bool restoreAll);
+  void writeCounters();
+  void commitChanges();
+  void rollbackChanges();
+  void teardown();
+  long storeObject(ERObject& object);
 
   std::unique_ptr<ERFileManager> fileManager_;
   std::unique_ptr<ERBTreeOnDisk> classTree_;
@@ -122,4 +187,14 @@ class QORV_API ERObjectDataBase : public ERReference {
   std::unordered_map<std::uint32_t, ERClassRegistration::Creator> factories_;
   std::unordered_map<std::uint32_t, std::string> classNames_;
   int restoreDepth_ = 0;
+  // The counters as the file holds them.
+  long committedLastId_ = 0;
+  long committedCount_ = 0;
+  std::uint32_t committedSignature_ = 0;
+  int explicit_ = 0;  // an explicit transaction is open
+  int depth_ = 0;     // nesting of Store calls (referenced objects)
+  bool created_ = false;
+  bool refusedStore_ = false;  // the failing Store undid itself
+  bool nestedFailure_ = false;  // a referenced object could not be stored
+  ERFileManagerSynchronous sync_ = ERFileManagerSynchronous::full;
 };

@@ -1,0 +1,526 @@
+// The database under damage, misuse and failing disks: truncation at every byte, every header
+// word damaged, a class that writes more than it announced, identifiers out of range, empty
+// files, failed creations, failed and torn writes, a journal left by a killed writer.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstring>
+#include <map>
+#include <random>
+
+#include "qorv/persistence/database.h"
+#include "qorv/persistence/file_manager.h"
+#include "qorv/persistence/object_database.h"
+#include "tests/persistence/safety_classes.h"
+#include "tests/persistence/test_files.h"
+
+using qorv_test::Bytes;
+using qorv_test::readBytes;
+using qorv_test::TempFile;
+using qorv_test::writeBytes;
+using qorv_test::TPair;
+using qorv_test::TValue;
+
+namespace qorv_test {
+QORV_DEFINE_CLASS(TValue);
+QORV_DEFINE_CLASS(TPair);
+}  // namespace qorv_test
+
+namespace {
+
+std::string joined(const std::vector<std::string>& lines) {
+  std::string s;
+  for (const auto& l : lines) s += l + "\n";
+  return s;
+}
+
+// Every object of a database by identifier: its value (a pair: the sum of its two values).
+std::map<long, double> contents(ERObjectDataBase& db) {
+  std::vector<long> ids;
+  db.forEachObject([&](long id, long) { ids.push_back(id); });
+  std::map<long, double> out;
+  for (long id : ids) {
+    t_SmartPtr<ERObject> o = db.RetrieveAndCreate(id);
+    if (const TValue* v = TValue::castdown(o.get())) out[id] = v->value;
+    else if (const TPair* p = TPair::castdown(o.get()); p && p->first)
+      out[id] = p->first->value + p->second;
+    else out[id] = -1e300;  // unreadable
+  }
+  return out;
+}
+
+// A small database: values 1..6, a pair referring to value 2, value 3 deleted, 4 re-stored.
+std::map<long, double> makeSmall(const std::string& path) {
+  t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
+  EXPECT_EQ(db->Open(path.c_str(), 0), 1);
+  std::vector<t_SmartPtr<TValue>> values;
+  for (int i = 1; i <= 6; ++i) {
+    values.emplace_back(new TValue(i * 1.5, i));
+    db->Store(*values.back());
+  }
+  t_SmartPtr<TPair> pair(new TPair);
+  pair->first = values[1];
+  pair->second = 0.25;
+  db->Store(*pair);
+  db->Delete(3);
+  values[3]->value = 99;
+  db->Store(*values[3]);
+  std::map<long, double> expected = contents(*db);
+  db->Close();
+  return expected;
+}
+
+// Opened read-only: refused, or every object that comes back is the one stored.
+void expectNothingWrong(const std::string& path, const std::map<long, double>& expected) {
+  t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
+  try {
+    if (!db->Open(path.c_str(), 1)) return;
+    for (const auto& [id, value] : expected) {
+      t_SmartPtr<ERObject> o = db->RetrieveAndCreate(id);
+      if (!o) continue;
+      const TValue* v = TValue::castdown(o.get());
+      const TPair* p = TPair::castdown(o.get());
+      const double got = v ? v->value : (p && p->first) ? p->first->value + p->second : -1;
+      EXPECT_EQ(got, value) << "object " << id;
+    }
+  } catch (CFileException* e) {
+    e->Delete();
+  }
+}
+
+}  // namespace
+
+TEST(DataBaseCheck, SoundFilesHaveNoProblemsAndCountersReachTheFileAtOnce) {
+  TempFile file("safety_sound");
+  const std::map<long, double> expected = makeSmall(file.path);
+  EXPECT_EQ(joined(ERObjectDataBase::check(file.c_str())), "");
+  {
+    ERDataBase facade;
+    TempFile f2("safety_facade");
+    ASSERT_EQ(facade.Open(f2.c_str(), 0), gmSuccess);
+    for (int i = 0; i < 40; ++i) ASSERT_EQ(facade.save(new TValue(i)), gmSuccess);
+    facade.Close();
+    EXPECT_EQ(joined(ERObjectDataBase::check(f2.c_str())), "");
+  }
+  // The counters are in the file without Close: a second reader sees them.
+  t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
+  ASSERT_EQ(db->Open(file.c_str(), 0), 1);
+  TValue v(7);
+  const long id = db->Store(v);
+  EXPECT_EQ(id, 8);
+  const Bytes now = readBytes(file.path);
+  std::uint32_t start, lastId;
+  std::memcpy(&start, now.data(), 4);
+  std::memcpy(&lastId, now.data() + start + 12, 4);
+  EXPECT_EQ(lastId, 8u);
+  EXPECT_EQ(joined(db->check()), "");
+}
+
+TEST(DataBaseDamage, TruncationAtEveryByteNeverGivesAWrongObject) {
+  TempFile file("safety_trunc"), copy("safety_trunc_copy");
+  const std::map<long, double> expected = makeSmall(file.path);
+  const Bytes good = readBytes(file.path);
+  for (std::size_t n = 0; n < good.size(); ++n) {
+    SCOPED_TRACE(n);
+    const Bytes cut(good.begin(), good.begin() + static_cast<long>(n));
+    writeBytes(copy.path, cut);
+    expectNothingWrong(copy.path, expected);
+    // A writer either refuses without a byte changed or makes it a sound database.
+    t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
+    try {
+      if (db->Open(copy.c_str(), 0)) {
+        EXPECT_TRUE(n == 0 || db->created()) << "a cut file was taken for a database";
+        db->Close();
+        EXPECT_EQ(joined(ERObjectDataBase::check(copy.c_str())), "");
+      } else {
+        EXPECT_TRUE(readBytes(copy.path) == cut);
+      }
+    } catch (CFileException* e) {
+      e->Delete();
+    }
+  }
+}
+
+TEST(DataBaseDamage, EveryHeaderWordDamagedOpenedReadWrite) {
+  TempFile file("safety_words"), copy("safety_words_copy");
+  const std::map<long, double> expected = makeSmall(file.path);
+  const Bytes good = readBytes(file.path);
+  std::uint32_t start;
+  std::memcpy(&start, good.data(), 4);
+  std::int32_t header[6];
+  std::memcpy(header, good.data() + start, 24);
+  // The container header, the root free-list node, the database header, both tree infos.
+  std::vector<std::size_t> words;
+  for (std::size_t at = 0; at < 280; at += 4) words.push_back(at);
+  for (std::size_t at = start; at < start + 24; at += 4) words.push_back(at);
+  for (int t : {1, 2})
+    for (std::size_t at = header[t]; at < static_cast<std::size_t>(header[t]) + 40; at += 4)
+      words.push_back(at);
+  const std::uint32_t kinds[] = {0u, 0xFFFFFFFFu, 0x7FFFFFFFu};
+  int refused = 0, opened = 0;
+  for (std::size_t at : words) {
+    std::uint32_t was;
+    std::memcpy(&was, good.data() + at, 4);
+    std::vector<std::uint32_t> values(std::begin(kinds), std::end(kinds));
+    for (std::uint32_t d : {4u, 280u}) {
+      values.push_back(was + d);
+      values.push_back(was - d);
+    }
+    values.push_back(was ^ 0x00010000u);
+    for (std::uint32_t v : values) {
+      if (v == was) continue;
+      SCOPED_TRACE(testing::Message() << "word at " << at << " = " << v);
+      Bytes bad = good;
+      std::memcpy(bad.data() + at, &v, 4);
+      writeBytes(copy.path, bad);
+      t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
+      db->setSynchronous(ERObjectDataBase::Synchronous::off);
+      try {
+        if (!db->Open(copy.c_str(), 0)) {
+          ++refused;
+          EXPECT_TRUE(readBytes(copy.path) == bad) << "a refused opening wrote to the file";
+          continue;
+        }
+      } catch (CFileException* e) {
+        e->Delete();
+        EXPECT_TRUE(readBytes(copy.path) == bad);
+        continue;
+      }
+      ++opened;
+      // Taken: then it is sound enough to work on, and what it held is still there.
+      TValue a(1e6), b(2e6);
+      try {
+        db->begin();
+        db->Store(a);
+        db->Store(b);
+        db->Delete(a.getObjectID());
+        db->commit();
+      } catch (CFileException* e) {
+        e->Delete();
+      }
+      try {
+        db->Close();
+      } catch (CFileException* e) {
+        e->Delete();
+      }
+      EXPECT_EQ(joined(ERObjectDataBase::check(copy.c_str())), "");
+      expectNothingWrong(copy.path, expected);
+    }
+  }
+  EXPECT_GT(refused, 50);
+  EXPECT_GT(opened, 10);
+}
+
+TEST(DataBaseDamage, ARecordCutShortOrPointingElsewhereIsNull) {
+  TempFile file("safety_record");
+  makeSmall(file.path);
+  long offset = -1;
+  {
+    t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
+    ASSERT_EQ(db->Open(file.c_str(), 1), 1);
+    db->forEachObject([&](long id, long at) {
+      if (id == 2) offset = at;
+    });
+  }
+  Bytes b = readBytes(file.path);
+  const std::uint32_t small = 8;  // a block with room for the signature alone
+  std::memcpy(b.data() + offset - 4, &small, 4);
+  writeBytes(file.path, b);
+  t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
+  ASSERT_EQ(db->Open(file.c_str(), 1), 1);
+  EXPECT_FALSE(db->RetrieveAndCreate(2));
+  TValue into;
+  EXPECT_EQ(db->Retrieve(2, into), 0);
+  // The pair refers to object 2: it cannot come back whole either.
+  EXPECT_FALSE(db->RetrieveAndCreate(7));
+  EXPECT_TRUE(db->RetrieveAndCreate(1));
+  EXPECT_NE(joined(db->check()), "");
+  db->Close();
+  EXPECT_NE(joined(ERObjectDataBase::check(file.c_str())), "");
+}
+
+TEST(DataBaseMisuse, AClassWritingMoreThanItAnnouncesIsRefused) {
+  TempFile file("safety_liar");
+  t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
+  ASSERT_EQ(db->Open(file.c_str(), 0), 1);
+  TValue first(1);
+  db->Store(first);
+  const Bytes before = readBytes(file.path);
+  TValue liar(2);
+  liar.extra = 12;
+  EXPECT_EQ(liar.Save(db.get()), 0);
+  EXPECT_EQ(liar.getObjectID(), -1);
+  EXPECT_TRUE(readBytes(file.path) == before);
+  // Inside a transaction the refusal undoes only itself.
+  ASSERT_EQ(db->begin(), 1);
+  TValue second(3);
+  db->Store(second);
+  try {
+    db->Store(liar);
+    ADD_FAILURE() << "stored";
+  } catch (CFileException* e) {
+    EXPECT_EQ(e->m_cause, CFileException::invalidFile);
+    e->Delete();
+  }
+  // A pair whose referenced object lies is refused as a whole.
+  t_SmartPtr<TPair> pair(new TPair);
+  pair->first = new TValue(5);
+  pair->first->extra = 1;
+  EXPECT_EQ(pair->Save(db.get()), 0);
+  ASSERT_EQ(db->commit(), 1);
+  EXPECT_EQ(joined(db->check()), "");
+  const std::map<long, double> got = contents(*db);
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got.at(first.getObjectID()), 1);
+  EXPECT_EQ(got.at(second.getObjectID()), 3);
+}
+
+TEST(DataBaseMisuse, IdentifiersOutsideOneToTwoToTheThirtyOneAreAbsent) {
+  TempFile file("safety_ids");
+  t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
+  ASSERT_EQ(db->Open(file.c_str(), 0), 1);
+  std::vector<t_SmartPtr<TValue>> keep;
+  for (int i = 1; i <= 6; ++i) {
+    keep.emplace_back(new TValue(i));
+    db->Store(*keep.back());
+  }
+  for (long id : {0L, -1L, 2147483648L, 4294967302L, -4294967290L, LONG_MAX, LONG_MIN}) {
+    SCOPED_TRACE(id);
+    EXPECT_FALSE(db->RetrieveAndCreate(id));
+    TValue v;
+    EXPECT_EQ(db->Retrieve(id, v), 0);
+    EXPECT_EQ(db->Delete(id), 0);
+  }
+  EXPECT_TRUE(db->RetrieveAndCreate(6));
+  EXPECT_EQ(db->getNbObj(), 6);
+  EXPECT_EQ(joined(db->check()), "");
+}
+
+TEST(DataBaseMisuse, TheLastIdentifierIsNeverPassed) {
+  TempFile file("safety_last");
+  {
+    t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
+    ASSERT_EQ(db->Open(file.c_str(), 0), 1);
+    TValue v(1);
+    db->Store(v);
+  }
+  // A file whose last identifier is the largest there is (and whose counts agree).
+  Bytes b = readBytes(file.path);
+  std::uint32_t start;
+  std::memcpy(&start, b.data(), 4);
+  const std::int32_t last = INT32_MAX;
+  std::memcpy(b.data() + start + 12, &last, 4);
+  writeBytes(file.path, b);
+  t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
+  ASSERT_EQ(db->Open(file.c_str(), 0), 1);
+  TValue v(2);
+  EXPECT_EQ(v.Save(db.get()), 0);
+  EXPECT_EQ(v.getObjectID(), -1);
+  EXPECT_TRUE(db->RetrieveAndCreate(1));
+}
+
+TEST(DataBaseFiles, AnEmptyFileBecomesADatabaseOnlyForAWriter) {
+  TempFile file("safety_empty");
+  writeBytes(file.path, {});
+  t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
+  EXPECT_EQ(db->Open(file.c_str(), 1), 0);
+  EXPECT_TRUE(readBytes(file.path).empty());
+  ASSERT_EQ(db->Open(file.c_str(), 0), 1);
+  EXPECT_TRUE(db->created());
+  TValue v(4);
+  EXPECT_EQ(db->Store(v), 1);
+  db->Close();
+  EXPECT_EQ(joined(ERObjectDataBase::check(file.c_str())), "");
+  writeBytes(file.path, {});
+  ERDataBase facade;
+  ASSERT_EQ(facade.Open(file.c_str(), 0), gmSuccess);
+  EXPECT_EQ(facade.save(new TValue(1)), gmSuccess);
+  facade.Close();
+  ASSERT_EQ(facade.Open(file.c_str(), 1), gmSuccess);
+  EXPECT_EQ(facade.getNbEnt(), 1);
+}
+
+namespace {
+
+struct FailAt {
+  int countdown;
+  ERFileManager::IoAction action;
+  int seen = 0;
+};
+
+ERFileManager::IoAction failAt(ERFileManager::IoEvent, std::uint32_t, void* data) {
+  auto* f = static_cast<FailAt*>(data);
+  ++f->seen;
+  return --f->countdown == 0 ? f->action : ERFileManager::IoAction::proceed;
+}
+
+struct HookGuard {
+  ~HookGuard() { ERFileManager::setIoHook(nullptr, nullptr); }
+};
+
+}  // namespace
+
+TEST(DataBaseFiles, AFailedCreationLeavesNoFile) {
+  TempFile file("safety_create");
+  HookGuard guard;
+  for (auto action : {ERFileManager::IoAction::fail, ERFileManager::IoAction::tear}) {
+    for (int k = 1;; ++k) {
+      SCOPED_TRACE(k);
+      FailAt f{k, action};
+      ERFileManager::setIoHook(failAt, &f);
+      bool made = false;
+      {
+        ERDataBase facade;
+        made = facade.Open(file.c_str(), 0) == gmSuccess;
+      }
+      ERFileManager::setIoHook(nullptr, nullptr);
+      if (made) {
+        EXPECT_EQ(joined(ERObjectDataBase::check(file.c_str())), "");
+        std::remove(file.c_str());
+        break;
+      }
+      EXPECT_FALSE(ERFile::Exists(file.c_str()));
+      EXPECT_FALSE(ERFile::Exists((file.path + "-journal").c_str()));
+      ASSERT_LT(k, 100);
+    }
+  }
+  // A file-size limit below the first commit: the same.
+  const pid_t child = fork();
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit lim{300, 300};
+    setrlimit(RLIMIT_FSIZE, &lim);
+    ERDataBase facade;
+    const gmErrorCode code = facade.Open(file.c_str(), 0);
+    _exit(code == gmDiskFull && !ERFile::Exists(file.c_str()) ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST(DataBaseFiles, FailedOrTornWritesAtEveryPointOfACommitRollBack) {
+  TempFile file("safety_fail");
+  HookGuard guard;
+  makeSmall(file.path);
+  for (auto action : {ERFileManager::IoAction::fail, ERFileManager::IoAction::tear}) {
+    std::map<long, double> expected;
+    long nextId = 0;
+    {
+      t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
+      ASSERT_EQ(db->Open(file.c_str(), 1), 1);
+      expected = contents(*db);
+      nextId = db->getNbObj() + 1;
+    }
+    for (int k = 1;; ++k) {
+      SCOPED_TRACE(testing::Message() << "event " << k << " action " << int(action));
+      t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
+      ASSERT_EQ(db->Open(file.c_str(), 0), 1);
+      db->begin();
+      std::vector<t_SmartPtr<TValue>> fresh;
+      for (int i = 0; i < 300; ++i) {
+        fresh.emplace_back(new TValue(1000 + i));
+        db->Store(*fresh.back());
+      }
+      db->Delete(1);
+      FailAt f{k, action};
+      ERFileManager::setIoHook(failAt, &f);
+      bool committed = true;
+      try {
+        db->commit();
+      } catch (CFileException* e) {
+        e->Delete();
+        committed = false;
+      }
+      ERFileManager::setIoHook(nullptr, nullptr);
+      if (committed) {
+        EXPECT_LT(f.seen, k) << "the failure went unnoticed";
+        break;
+      }
+      EXPECT_FALSE(db->inTransaction());
+      EXPECT_EQ(contents(*db), expected);
+      EXPECT_EQ(joined(db->check()), "");
+      // The database goes on working, and no identifier of the lost transaction is in the file.
+      TValue after(5);
+      db->Store(after);
+      EXPECT_EQ(after.getObjectID(), nextId++);
+      db->Delete(after.getObjectID());
+      db->Close();
+      EXPECT_EQ(joined(ERObjectDataBase::check(file.c_str())), "");
+      ASSERT_LT(k, 200);
+    }
+  }
+}
+
+TEST(DataBaseFiles, AJournalLeftByAKilledWriterIsRolledBack) {
+  TempFile file("safety_journal");
+  const std::map<long, double> expected = makeSmall(file.path);
+  const Bytes before = readBytes(file.path);
+  const std::string journal = file.path + "-journal";
+  // Killed after the journal is synced, at the first write to the file, then at later ones.
+  for (int writes = 1; writes <= 3; ++writes) {
+    SCOPED_TRACE(writes);
+    const pid_t child = fork();
+    if (child == 0) {
+      static int left;
+      left = writes;
+      ERFileManager::setIoHook(
+          [](ERFileManager::IoEvent event, std::uint32_t, void*) {
+            if (event == ERFileManager::IoEvent::fileWrite && --left == 0) raise(SIGKILL);
+            return ERFileManager::IoAction::proceed;
+          },
+          nullptr);
+      t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
+      if (!db->Open(file.c_str(), 0)) _exit(2);
+      db->begin();
+      for (int i = 0; i < 2000; ++i) {
+        TValue v(i);
+        db->Store(v);
+      }
+      db->Delete(1);
+      db->commit();
+      _exit(3);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (writes > 1 && WIFEXITED(status) && WEXITSTATUS(status) == 3) {
+      // Fewer writes than that: the child committed; put the file back for what follows.
+      writeBytes(file.path, before);
+      break;
+    }
+    ASSERT_TRUE(WIFSIGNALED(status));
+    ASSERT_TRUE(ERFile::Exists(journal.c_str()));
+    // A reader sees the file as it was, and leaves both files alone.
+    const Bytes torn = readBytes(file.path);
+    {
+      t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
+      ASSERT_EQ(db->Open(file.c_str(), 1), 1);
+      EXPECT_EQ(contents(*db), expected);
+      EXPECT_EQ(joined(db->check()), "");
+    }
+    EXPECT_TRUE(readBytes(file.path) == torn);
+    EXPECT_TRUE(ERFile::Exists(journal.c_str()));
+    // A writer puts the file back byte for byte.
+    {
+      t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
+      ASSERT_EQ(db->Open(file.c_str(), 0), 1);
+      EXPECT_FALSE(ERFile::Exists(journal.c_str()));
+      EXPECT_EQ(contents(*db), expected);
+    }
+    EXPECT_TRUE(readBytes(file.path) == before);
+  }
+  // A journal cut short (its writer died before syncing it) is dropped: the file was untouched.
+  writeBytes(journal, Bytes(100, 7));
+  {
+    t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
+    ASSERT_EQ(db->Open(file.c_str(), 0), 1);
+    EXPECT_EQ(contents(*db), expected);
+  }
+  EXPECT_FALSE(ERFile::Exists(journal.c_str()));
+  EXPECT_TRUE(readBytes(file.path) == before);
+}
