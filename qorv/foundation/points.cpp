@@ -81,7 +81,7 @@ double accurateAngle(const ERVector2D& u, const ERVector2D& v) {
   const ERVector2D a = u.getnormalized(), b = v.getnormalized();
   return std::atan2(std::fabs(a ^ b), a * b);
 }
-double accurateAngle(const ERVector3D& u, const ERVector3D& v) { return anglePI(u, v); }
+double accurateAngle(const ERVector3D& u, const ERVector3D& v) { return qorv::anglePI(u, v); }
 
 template <class V>
 int parallelOf(const V& u, const V& v, double tol) {

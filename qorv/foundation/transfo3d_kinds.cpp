@@ -387,7 +387,7 @@ const ERTr3DRevRep* _ERRotation3D::multiplyWith_ERSimilitude3D(const _ERSimilitu
 
 _ERWorkplane::_ERWorkplane(const ERVector3D& normal, const ERPoint3D& origin) : t_(origin) {
   ERVector3D u, v;
-  GetOrthogonalDirections(normal, u, v);
+  qorv::GetOrthogonalDirections(normal, u, v);
   const ERVector3D n = normal.getnormalized();
   const double r[9] = {u.x(), v.x(), n.x(), u.y(), v.y(), n.y(), u.z(), v.z(), n.z()};
   r_ = Matrix33(r);

@@ -240,13 +240,13 @@ class QORV_API ERFileManager : public ERFile {
   // The cached file: the framework's reads, writes, seeks and length go through the pages.
   using ERFile::Read;
   using ERFile::Write;
-  UINT Read(void* buffer, UINT count) override;
-  void Write(const void* buffer, UINT count) override;
-  std::uint64_t Seek(std::int64_t offset, UINT from) override;
+  ::qorv::platform::UINT Read(void* buffer, ::qorv::platform::UINT count) override;
+  void Write(const void* buffer, ::qorv::platform::UINT count) override;
+  std::uint64_t Seek(std::int64_t offset, ::qorv::platform::UINT from) override;
   std::uint64_t GetLength() const override { return size_; }
   void SetLength(std::uint64_t length) override;
-  UINT ReadAt(std::uint64_t position, void* buffer, UINT count);
-  void WriteAt(std::uint64_t position, const void* buffer, UINT count);
+  ::qorv::platform::UINT ReadAt(std::uint64_t position, void* buffer, ::qorv::platform::UINT count);
+  void WriteAt(std::uint64_t position, const void* buffer, ::qorv::platform::UINT count);
 
   long start() const { return start_; }
   long endData() const { return endData_; }
@@ -279,8 +279,8 @@ class QORV_API ERFileManager : public ERFile {
   void dropCleanPages();
   void dropAllPages();
   void recoverJournal();
-  void ioWrite(CFile& f, IoEvent event, std::uint64_t at, const void* p, UINT n);
-  void ioSync(CFile& f, IoEvent event);
+  void ioWrite(::qorv::platform::CFile& f, IoEvent event, std::uint64_t at, const void* p, ::qorv::platform::UINT n);
+  void ioSync(::qorv::platform::CFile& f, IoEvent event);
   void writeDirtyPages(const std::vector<Page*>& pages);
   void restoreOriginals(const std::vector<Page*>& pages);
   void endTransaction();

@@ -87,7 +87,7 @@ TEST(Transfo2D, ConstructorsOnTheirEdgeCases) {
   EXPECT_EQ(h >> ERPoint2D(2, 1), ERPoint2D(3, 1));
   EXPECT_EQ(h >> ERVector2D(1, 1), ERVector2D(2, 2));  // vectors: no translation
 
-  const ERTransfo2D quarter = rotation(kPi / 2);
+  const ERTransfo2D quarter = qorv::rotation(kPi / 2);
   expectNear(quarter * quarter >> ERPoint2D(1, 0), ERPoint2D(-1, 0), 1e-15);
 
   // The X axis goes to d normalised, the origin to t.
@@ -96,13 +96,13 @@ TEST(Transfo2D, ConstructorsOnTheirEdgeCases) {
   expectNear(frame >> ERPoint2D(0, 1), ERPoint2D(4.2, 6.6), 1e-15);
   EXPECT_NEAR(frame.angle(), std::atan2(4, 3), 1e-15);
   EXPECT_EQ(ERTransfo2D(ERVector2D(1, 2)) >> ERPoint2D(1, 1), ERPoint2D(2, 3));
-  EXPECT_EQ(Scaling(3) >> ERPoint2D(1, -2), ERPoint2D(3, -6));
+  EXPECT_EQ(qorv::Scaling(3) >> ERPoint2D(1, -2), ERPoint2D(3, -6));
 }
 
 TEST(Transfo2D, SymmetryReflectsAcrossTheLineOfItsDirection) {
   for (const ERVector2D& v : {ERVector2D(1, 0), ERVector2D(1, 1), ERVector2D(-2, 1),
                               ERVector2D(0, 3), ERVector2D(1, -1), ERVector2D(-1, -3)}) {
-    const ERTransfo2D S = Symmetry(v);
+    const ERTransfo2D S = qorv::Symmetry(v);
     expectNear(S >> ERPoint2D(v.x(), v.y()), ERPoint2D(v.x(), v.y()), 1e-14);
     expectNear(S >> ERPoint2D(-v.y(), v.x()), ERPoint2D(v.y(), -v.x()), 1e-14);
     EXPECT_FALSE(S.isDirect());
@@ -137,15 +137,15 @@ TEST(Transfo2D, CompositionInverseAndDecomposition) {
     ERVector2D t;
     double k, angle;
     int direct;
-    const ERTransfo2D m = ERTransfo2D(ERVector2D(1, 2)) * Scaling(u(gen) + 6) *
-                          (i % 2 ? ERTransfo2D(Coord2D::X) : ERTransfo2D()) * rotation(u(gen) / 2);
+    const ERTransfo2D m = ERTransfo2D(ERVector2D(1, 2)) * qorv::Scaling(u(gen) + 6) *
+                          (i % 2 ? ERTransfo2D(Coord2D::X) : ERTransfo2D()) * qorv::rotation(u(gen) / 2);
     m.Decompose(t, k, direct, angle);
     EXPECT_EQ(t, ERVector2D(1, 2));
     EXPECT_EQ(direct, int(i % 2 == 0));
     EXPECT_NEAR(k, m.factHomo(), 0);
-    const ERTransfo2D rebuilt = ERTransfo2D(t) * Scaling(k) *
+    const ERTransfo2D rebuilt = ERTransfo2D(t) * qorv::Scaling(k) *
                                 (direct ? ERTransfo2D() : ERTransfo2D(Coord2D::X)) *
-                                rotation(angle);
+                                qorv::rotation(angle);
     expectNear(rebuilt >> p, m >> p, 1e-12);
   }
 }
@@ -165,7 +165,7 @@ TEST(Transfo2D, PolesAndVectorsOfPoints) {
   expectNear(pts[1], ERPoint2D(-3, 0.5), 1e-14);
   expectNear(poles[1].castToPoint(), ERPoint2D(-3, 0.5), 1e-14);
   // A singular map divides by zero and says nothing.
-  const ERPoint2D lost = Scaling(0) << ERPoint2D(1, 1);
+  const ERPoint2D lost = qorv::Scaling(0) << ERPoint2D(1, 1);
   EXPECT_FALSE(std::isfinite(lost.x()));
 }
 
@@ -183,7 +183,7 @@ TEST(Transfo2D, PrintForm) {
             "    [         1 ,        0 |        0 ] \n"
             "    [         0 ,       -1 |        0 ] \n");
   std::ostringstream direct;
-  (ERTransfo2D(ERVector2D(1.5, -2)) * rotation(kPi / 2) * Scaling(2)).printOn(direct);
+  (ERTransfo2D(ERVector2D(1.5, -2)) * qorv::rotation(kPi / 2) * qorv::Scaling(2)).printOn(direct);
   EXPECT_NE(direct.str().find("Rotation d'angle  :                  :  1.5708  (90)\n"),
             std::string::npos);
   EXPECT_NE(direct.str().find("'Ox' ?  :  Non\n"), std::string::npos);

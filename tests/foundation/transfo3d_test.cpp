@@ -534,7 +534,7 @@ TEST(Transfo3DFrames, OrthogonalDirectionsAndWorkplanes) {
   for (int i = 0; i < 50; ++i) normals.emplace_back(rnd.point(1.0));
   for (const ERVector3D& n : normals) {
     ERVector3D u, v;
-    GetOrthogonalDirections(n, u, v);
+    qorv::GetOrthogonalDirections(n, u, v);
     const ERVector3D N = n.getnormalized();
     EXPECT_NEAR(u.norme(), 1, 1e-14);
     EXPECT_NEAR(v.norme(), 1, 1e-14);
@@ -549,10 +549,10 @@ TEST(Transfo3DFrames, OrthogonalDirectionsAndWorkplanes) {
   }
   // The seeds: (1, 0, n.y/n.z) for a mostly-Z normal, (1, 1, 1) where no component leads.
   ERVector3D u, v;
-  GetOrthogonalDirections(ERVector3D(0, 0, 1), u, v);
+  qorv::GetOrthogonalDirections(ERVector3D(0, 0, 1), u, v);
   EXPECT_EQ(v, ERVector3D(0, 1, 0));
   EXPECT_EQ(u, ERVector3D(1, 0, 0));
-  GetOrthogonalDirections(ERVector3D(0, 0, 0), u, v);
+  qorv::GetOrthogonalDirections(ERVector3D(0, 0, 0), u, v);
   EXPECT_EQ(u, ERVector3D());
   EXPECT_EQ(v, ERVector3D());
 
@@ -584,7 +584,7 @@ TEST(Transfo3DBoxes, MappedBoxHoldsTheMappedBox) {
     }
     ERMinimax3D outer = back;
     outer.Inflate(1e-9);
-    EXPECT_EQ(RelativePosition(outer, box), 2) << s.kind;
+    EXPECT_EQ(qorv::RelativePosition(outer, box), 2) << s.kind;
     EXPECT_TRUE((s.T >> ERMinimax3D()).invalid());
   }
   const double Rz[9] = {0, -1, 0, 1, 0, 0, 0, 0, 1};

@@ -26,6 +26,8 @@
 #include "tests/persistence/safety_classes.h"
 #include "tests/persistence/test_files.h"
 
+using namespace qorv::platform;
+
 using qorv_test::TempFile;
 using qorv_test::TPair;
 using qorv_test::TValue;

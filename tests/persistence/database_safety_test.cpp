@@ -19,6 +19,8 @@
 #include "tests/persistence/safety_classes.h"
 #include "tests/persistence/test_files.h"
 
+using namespace qorv::platform;
+
 using qorv_test::Bytes;
 using qorv_test::readBytes;
 using qorv_test::TempFile;

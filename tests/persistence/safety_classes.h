@@ -39,6 +39,8 @@ class TValue : public ERObject {
 class TPair : public ERObject {
  public:
   QORV_DECLARE_CLASS(TPair, ERObject);
+  // Never without its first member: the registry's round trip creates every class by name.
+  TPair() : first(new TValue) {}
   ERObject* getCopy() const override { return new TPair(*this); }
   void printOn(std::ostream& out) const override { out << "TPair " << second; }
   void saveGuts(ERFile& f) const override {
