@@ -128,7 +128,8 @@ TEST_F(ToolTest, UsageErrorsExitTwoAndNameTheWrongArgument) {
   // Every command answers --help, and demo never takes it for a file name.
   for (std::vector<std::string> args :
        {std::vector<std::string>{"demo", "--help"}, {"db", "--help"}, {"db", "list", "--help"},
-        {"db", "show", "--help"}, {"db", "summary", "--help"}, {"classes", "--help"}}) {
+        {"db", "show", "--help"}, {"db", "summary", "--help"}, {"db", "check", "--help"},
+        {"classes", "--help"}}) {
     const Outcome r = run(args);
     EXPECT_EQ(r.status, 0) << args[0];
     EXPECT_NE(r.out.find("Usage"), std::string::npos);
@@ -296,6 +297,26 @@ TEST_F(ToolTest, ListsInIdentifierOrderAndShowsTheIndex) {
   const Outcome index = run({"db", "show", demoFile(), "1"});
   EXPECT_EQ(index.status, 0) << index.err;
   EXPECT_NE(index.out.find("ERAuxilaryIndex"), std::string::npos);
+}
+
+TEST_F(ToolTest, CheckSaysOkOrListsEveryProblem) {
+  const std::string db = demoFile();
+  const Outcome sound = run({"db", "check", db});
+  EXPECT_EQ(sound.status, 0) << sound.out << sound.err;
+  EXPECT_EQ(sound.out, db + ": ok\n");
+  // A record's signature overwritten: the file still opens, the check names the damage.
+  std::string bytes = slurp(db);
+  const std::string damaged = path("damaged.qdb");
+  const json list = json::parse(run({"db", "summary", db, "--format", "json"}).out);
+  const long offset = list["objects"][3]["offset"];
+  bytes[offset] = '\x7F';
+  std::ofstream(damaged, std::ios::binary) << bytes;
+  const Outcome bad = run({"db", "check", damaged});
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_FALSE(bad.out.empty());
+  EXPECT_EQ(bad.out.find(": ok"), std::string::npos);
+  EXPECT_EQ(slurp(damaged), bytes);
+  EXPECT_EQ(run({"db", "check", path("missing.qdb")}).status, 1);
 }
 
 TEST_F(ToolTest, ClassesTellAbstractFromConcrete) {

@@ -14,6 +14,8 @@ enum class Format { text, json, csv };
 int printClasses(Output& out);
 int dbSummary(const std::string& path, Format format, Output& out);
 int dbList(const std::string& path, Format format, Output& out);
+// One line per problem found in the file, "ok" when sound; 1 when there are problems.
+int dbCheck(const std::string& path, Output& out);
 int dbShow(const std::string& path, const std::string& id, Format format, Output& out);
 // Every object's print form in identifier order, each under "#ID CLASS".
 int dbPrintAll(const std::string& path, Output& out);

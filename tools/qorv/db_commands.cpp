@@ -283,4 +283,14 @@ int dbPrintAll(const std::string& path, Output& out) {
   });
 }
 
+int dbCheck(const std::string& path, Output& out) {
+  // A path that is no database at all fails like every other command; a damaged database is
+  // what the check is for, so it is listed, not refused.
+  if (std::string why = whyNotADatabase(path); !why.empty()) return fail(path, why);
+  const std::vector<std::string> problems = ERObjectDataBase::check(path.c_str());
+  for (const std::string& line : problems) out.stream() << path << ": " << line << "\n";
+  if (problems.empty()) out.stream() << path << ": ok\n";
+  return problems.empty() ? 0 : 1;
+}
+
 }  // namespace qorv::tool

@@ -85,6 +85,9 @@ int main(int argc, char** argv) {
   show->add_option("FILE", file, "the database")->required();
   show->add_option("ID", id, "the object's identifier")->required();
   addFormat(show);
+  CLI::App* check = db->add_subcommand(
+      "check", "integrity check: one line per problem, exit status 0 when sound, 1 otherwise");
+  check->add_option("FILE", file, "the database")->required();
   // A missing or misspelt command is checked after parsing, so that the error can name it.
   db->allow_extras();
   app.allow_extras();
@@ -110,10 +113,10 @@ int main(int argc, char** argv) {
   if (*db && db->get_subcommands().empty()) {
     const std::vector<std::string> extra = db->remaining();
     if (extra.empty())
-      std::cerr << "qorv db: a command is required (summary, list or show)\n";
+      std::cerr << "qorv db: a command is required (summary, list, show or check)\n";
     else
       std::cerr << "qorv db: unknown command '" << extra.front()
-                << "' (expected summary, list or show)\n";
+                << "' (expected summary, list, show or check)\n";
     std::cerr << "Run with --help for more information.\n";
     return 2;
   }
@@ -126,5 +129,6 @@ int main(int argc, char** argv) {
   if (*summary) status = dbSummary(file, format, out);
   if (*list) status = dbList(file, format, out);
   if (*show) status = dbShow(file, id, format, out);
+  if (*check) status = dbCheck(file, out);
   return out.finish(status);
 }
