@@ -106,4 +106,13 @@ CDumpContext& CDumpContext::operator<<(const void* p) {
 
 void AfxThrowInvalidArgException() { throw new CInvalidArgException; }
 
+const char* CException::what() const noexcept {
+  try {
+    what_ = describe();
+  } catch (...) {
+    return "qorv exception";
+  }
+  return what_.c_str();
+}
+
 }  // namespace qorv::platform

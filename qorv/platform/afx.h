@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <ostream>
 #include <string>
 
@@ -85,15 +86,21 @@ class QORV_API CDumpContext {
   std::ostream* out_;
 };
 
-class QORV_API CException {
+// The root of the library's exceptions. It is a std::exception, so a host that catches those, or
+// none at all, is told why: what() is describe(), the cause in words and the file concerned.
+class QORV_API CException : public std::exception {
  public:
-  virtual ~CException() = default;
+  ~CException() override = default;
   // Frees a heap-thrown exception: the framework's way of ending a catch.
   void Delete() { delete this; }
   virtual std::string describe() const { return "framework exception"; }
+  const char* what() const noexcept override;
 
  protected:
   CException() = default;
+
+ private:
+  mutable std::string what_;
 };
 
 class QORV_API CInvalidArgException : public CException {
