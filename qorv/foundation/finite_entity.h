@@ -16,8 +16,9 @@
 // - approxime(range, tol) refines the polyline until every chord's mid-parameter point lies
 //   within tol of the line through the chord's ends; chords shorter than 1e-7 in parameter are
 //   never split. A NaN tolerance gives the two end points.
-// - randomPoint() draws u = udeb + rand() (ufin - udeb) / 32767, clamped into the range: rand()
-//   is the C library's, so seed it with srand() for a repeatable draw.
+// - randomPoint() draws u = udeb + (ufin - udeb) rand() / RAND_MAX, uniform over the range
+//   whatever the C library's ceiling (not the / 32767 of 16-bit hosts, which pins nearly every
+//   draw to the end where rand() reaches 2^31 - 1); seed it with srand() for a repeatable draw.
 // - intersectWithAxeY / intersectWithPlanZ / ProjectPoint append to params and return how many
 //   entries params then holds, not how many they added.
 // - isTrimmed() compares exactly; setBound() does not check that the bounds lie in the domain.
@@ -325,3 +326,14 @@ class QORV_API ERPlanarEntity3DWF : public virtual EREntity3DWF {
  private:
   ERPmIsometrie3D frame_;
 };
+
+namespace qorv::detail {
+// randomPoint() and approxime(n) over the parameters [a, b], for curves whose udeb()/ufin() are
+// not parameters (the central angles of an elliptic arc).
+QORV_API ERInfoPoint2D randomPointBetween(const ERFiniteEntity2DWF& c, double a, double b);
+QORV_API ERInfoPoint3DWF randomPointBetween(const ERFiniteEntity3DWF& c, double a, double b);
+QORV_API QuickAlgebra::ERVec<ERPoint2D> sampleBetween(const ERFiniteEntity2DWF& c, int n, double a,
+                                                      double b);
+QORV_API QuickAlgebra::ERVec<ERPoint3D> sampleBetween(const ERFiniteEntity3DWF& c, int n, double a,
+                                                      double b);
+}  // namespace qorv::detail

@@ -173,6 +173,19 @@ PendingDatabase g_pendingDatabase;
 
 }  // namespace
 
+namespace qorv::detail {
+
+ERObject* pendingStore = nullptr;
+
+void completePendingStore() {
+  ERObject* object = std::exchange(pendingStore, nullptr);
+  if (object == nullptr) return;
+  object->dirty_ = 1;
+  object->Save(nullptr);
+}
+
+}  // namespace qorv::detail
+
 void* ERObject::operator new(std::size_t size) {
   void* p = ::operator new(size);
   pendingBlocks().push(p, size);
@@ -219,16 +232,24 @@ const ERClassRegistration* ERObject::desc() {
 [[maybe_unused]] static const ERClassRegistration* const qorvRegistration_ERObject =
     ERObject::desc();
 
+// new (db) T: the record written here is only the root's (the rest of T is not built yet); it
+// is rewritten as T at the next touch (qorv::detail::completePendingStore).
 ERObject::ERObject() : onHeap_(pendingBlocks().take(this) ? 1 : 0) {
+  qorv::detail::touchPendingStore();
   if (g_pendingDatabase.armed) {
     ERObjectDataBase* db = g_pendingDatabase.db;
     g_pendingDatabase = {};
-    if (db != nullptr) Save(db);
+    if (db != nullptr && Save(db)) {
+      dirty_ = 1;
+      qorv::detail::pendingStore = this;
+    }
   }
 }
 
 ERObject::ERObject(const ERObject& other)
-    : CObject(other), ERReference(), onHeap_(pendingBlocks().take(this) ? 1 : 0) {}
+    : CObject(other), ERReference(), onHeap_(pendingBlocks().take(this) ? 1 : 0) {
+  qorv::detail::touchPendingStore();
+}
 
 ERObject& ERObject::operator=(const ERObject& other) {
   if (this != &other) {
@@ -240,7 +261,10 @@ ERObject& ERObject::operator=(const ERObject& other) {
   return *this;
 }
 
-ERObject::~ERObject() = default;
+// Destroyed untouched: nothing of T is left to write.
+ERObject::~ERObject() {
+  if (qorv::detail::pendingStore == this) qorv::detail::pendingStore = nullptr;
+}
 
 CRuntimeClass* ERObject::GetRuntimeClass() const { return &classERObject; }
 
@@ -273,6 +297,7 @@ void ERObject::assertValid(const char* file, int line) const {
 }
 
 int ERObject::Save(ERObjectDataBase* db) {
+  qorv::detail::touchPendingStore();
   if (db == nullptr && database_ == nullptr) return 0;
   try {
     if (db != nullptr && db != database_) {
@@ -293,6 +318,7 @@ int ERObject::Save(ERObjectDataBase* db) {
 }
 
 int ERObject::Delete() {
+  qorv::detail::touchPendingStore();
   if (database_ == nullptr || objectId_ == -1) return 0;
   try {
     if (!database_->Delete(objectId_)) return 0;
@@ -306,6 +332,7 @@ int ERObject::Delete() {
 }
 
 int ERObject::Load(long id, ERObjectDataBase* db) {
+  qorv::detail::touchPendingStore();
   if (id == -1 && objectId_ == -1) return 0;
   if (db == nullptr && database_ == nullptr) return 0;
   return 1;

@@ -23,6 +23,10 @@
 // - Copying an object gives a new, unstored, clean object with no reference; assignment never
 //   changes the counter.
 // - castdown returns null for null or for an object of another class; it never throws.
+// - new (db) T(...) files the object in db during construction (it has its identifier at once),
+//   but only as far as the root is built; the record is rewritten as the complete T at the next
+//   touch of any object: getObjectID, Database, isDirty, Save, Load, Delete, a smart pointer
+//   taking it, or the construction of another object. Until then it stays dirty, never lost.
 #pragma once
 
 #include <atomic>
@@ -111,6 +115,16 @@ QORV_API ERCastdownHook ERSetCastdownHook(ERCastdownHook hook);
 QORV_API void ERCastdownFailed(const ERClassRegistration& target,
                                const ERClassRegistration* actual);
 
+namespace qorv::detail {
+// The object new (db) T left half-stored (its record written before T was built), or null.
+QORV_API extern ERObject* pendingStore;
+// Rewrites that record as the complete object.
+QORV_API void completePendingStore();
+inline void touchPendingStore() {
+  if (pendingStore != nullptr) completePendingStore();
+}
+}  // namespace qorv::detail
+
 // ---------------------------------------------------------------------------------------------
 // Intrusive smart pointer over ERObject-derived classes.
 template <class T>
@@ -157,6 +171,7 @@ class t_SmartPtr {
  private:
   void acquire() {
     if (ptr_ != nullptr) ptr_->addReference();
+    qorv::detail::touchPendingStore();
   }
   void release() {
     if (ptr_ != nullptr && ptr_->removeReference() == 0) delete ptr_;
@@ -203,9 +218,9 @@ class QORV_API ERObject : public CObject, public ERReference {
   virtual int Save(ERObjectDataBase* db);
   virtual int Load(long id, ERObjectDataBase* db);
 
-  long getObjectID() const { return objectId_; }
-  ERObjectDataBase* Database() const { return database_; }
-  int isDirty() const { return dirty_; }
+  long getObjectID() const { return qorv::detail::touchPendingStore(), objectId_; }
+  ERObjectDataBase* Database() const { return qorv::detail::touchPendingStore(), database_; }
+  int isDirty() const { return qorv::detail::touchPendingStore(), dirty_; }
   void setDirty() { dirty_ = 1; }
   int isOnTheHeap() const { return onHeap_; }
 
@@ -228,6 +243,7 @@ class QORV_API ERObject : public CObject, public ERReference {
 
  private:
   friend class ERObjectDataBase;
+  friend void qorv::detail::completePendingStore();
 
   long objectId_ = -1;
   ERObjectDataBase* database_ = nullptr;

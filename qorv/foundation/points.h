@@ -12,6 +12,9 @@
 //   wx / w; pole[Coord2DH::X] is the stored wx.
 // - p - q of two points is a vector (from q to p); p + q is a point (for barycentres).
 // - == and != are exact. isEqual(a, b, tol) is the tolerant test, inclusive of tol.
+// - Lengths, distances and normalize() scale like std::hypot: any finite vector from 1e-300 to
+//   1e300 has its true length and unit direction; norme2() and distance2() are the plain sums
+//   of squares and do overflow and underflow.
 // - normalize() of a zero vector leaves it zero; nothing here divides silently by zero except
 //   the Cartesian view of a pole of weight 0 (infinities or NaN, as floating point gives).
 // - mainDirection() needs "qorv/support/main_direction.h" (or "qorv/foundation/values.h").
@@ -98,6 +101,27 @@ inline double coordDistance2(const A& a, const A& b) {
   }
   return s;
 }
+
+// The length of (v0, ..., vn-1) without overflow or underflow (the way std::hypot is exact):
+// the plain sum of squares while it stays well inside the range, else the components scaled by
+// a power of two first. NaN and infinities pass through as std::hypot has them.
+QORV_API double scaledLength(const double* v, int n);
+template <int N>
+inline double coordLength(const double* v) {
+  double s = v[0] * v[0];
+  for (int i = 1; i < N; ++i) s += v[i] * v[i];
+  if (s >= 0x1p-968 && s <= 0x1p968) return std::sqrt(s);
+  return scaledLength(v, N);
+}
+template <class A>
+inline double coordDistance(const A& a, const A& b) {
+  double d[A::kSize];
+  for (int i = 0; i < A::kSize; ++i) d[i] = b.data()[i] - a.data()[i];
+  return coordLength<A::kSize>(d);
+}
+// Divides v by its length, any finite non-zero v giving its unit direction to the last bits
+// (a tiny vector is scaled up by a power of two first). Zero stays zero.
+QORV_API void normalizeCoords(double* v, int n);
 
 // Persistence and printing shared by every value of the foundation.
 void saveDoubles(ERFile& f, const double* v, unsigned n);
@@ -240,7 +264,7 @@ class QORV_API ERVector2D {
   double* data() { return v_; }
   int getDim() const { return 2; }
 
-  double norme() const { return std::sqrt(norme2()); }
+  double norme() const { return qorv::detail::coordLength<2>(v_); }
   double norme2() const { return v_[0] * v_[0] + v_[1] * v_[1]; }
   // Divides by the length; a zero vector stays zero.
   ERVector2D& normalize();
@@ -296,7 +320,7 @@ class QORV_API ERVector3D {
   double* data() { return v_; }
   int getDim() const { return 3; }
 
-  double norme() const { return std::sqrt(norme2()); }
+  double norme() const { return qorv::detail::coordLength<3>(v_); }
   double norme2() const { return v_[0] * v_[0] + v_[1] * v_[1] + v_[2] * v_[2]; }
   // Divides by the length; a zero vector stays zero.
   ERVector3D& normalize();
@@ -591,10 +615,10 @@ inline double distance2(const ERPoint3D& a, const ERPoint3D& b) {
   return qorv::detail::coordDistance2(a, b);
 }
 inline double distance(const ERPoint2D& a, const ERPoint2D& b) {
-  return std::sqrt(distance2(a, b));
+  return qorv::detail::coordDistance(a, b);
 }
 inline double distance(const ERPoint3D& a, const ERPoint3D& b) {
-  return std::sqrt(distance2(a, b));
+  return qorv::detail::coordDistance(a, b);
 }
 
 inline ERPoint2D milieu(const ERPoint2D& a, const ERPoint2D& b) {

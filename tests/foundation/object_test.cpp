@@ -356,6 +356,35 @@ TEST(ERObjectPersistence, NewIntoADatabaseStoresDuringConstruction) {
   EXPECT_EQ(later.Database(), nullptr);
 }
 
+// The record written during construction is the root's; the object must not stay filed as an
+// ERObject (nor be marked clean) once it is complete.
+TEST(ERObjectPersistence, NewIntoADatabaseEndsUpStoredAsItsOwnClass) {
+  MemoryDataBase db;
+  {
+    auto* r = new (&db) TRound;
+    EXPECT_EQ(r->getObjectID(), 1);
+    EXPECT_EQ(db.records.at(1), "TRound");
+    EXPECT_EQ(r->isDirty(), 0);
+    t_SmartPtr<ERObject> back = db.RetrieveAndCreate(1);
+    ASSERT_TRUE(back);
+    EXPECT_NE(TRound::castdown(back.get()), nullptr);
+    delete r;
+  }
+  {
+    t_SmartPtr<ERObject> held(new (&db) TRound);  // first touched by the smart pointer
+    EXPECT_EQ(db.records.at(2), "TRound");
+  }
+  {
+    auto* a = new (&db) TRound;
+    auto* b = new (&db) TRound;  // the next construction completes the first
+    EXPECT_EQ(db.records.at(3), "TRound");
+    EXPECT_EQ(b->getObjectID(), 4);
+    EXPECT_EQ(db.records.at(4), "TRound");
+    delete a;
+    delete b;
+  }
+}
+
 std::string tempPath(const char* name) {
   const char* dir = std::getenv("QORV_TEST_TMP");
   std::string d = dir ? dir : "/tmp";
