@@ -159,8 +159,8 @@ void appendTrigRoots(double A, double B, double C, double lo, double hi, ERVec<d
 
 EREllipse2D::EREllipse2D(const ERPoint2D& F1, const ERPoint2D& F2, double L)
     : f1_(F1), f2_(F2), L_(L) {
-  const double d2 = distance2(F1, F2);
-  if (d2 > L * L) L_ = std::sqrt(L * L + d2);
+  const double d = distance(F1, F2);
+  if (d > std::fabs(L)) L_ = std::hypot(L, d);
 }
 
 EREllipse2D::EREllipse2D(double a, double b, double angle, const ERPoint2D& centre) : L_(2.0 * a) {
@@ -235,7 +235,11 @@ ERPoint2D EREllipse2D::center() const {
   return ERPoint2D((f1_.x() + f2_.x()) / 2.0, (f1_.y() + f2_.y()) / 2.0);
 }
 
-double EREllipse2D::getSmallAxe() const { return std::sqrt(L_ * L_ - distance2(f1_, f2_)); }
+// sqrt(L^2 - |F1F2|^2), factored so that neither square leaves the doubles.
+double EREllipse2D::getSmallAxe() const {
+  const double d = distance(f1_, f2_);
+  return std::sqrt((L_ - d) * (L_ + d));
+}
 
 double EREllipse2D::getAngle() const {
   const ERVector2D d(f1_, f2_);

@@ -89,28 +89,30 @@ double place3(const ERPoint3D& p) { return std::fabs(p.x()) + std::fabs(p.y()) +
 // The test's own machinery: dense sampling refined, over a parameter range of any curve given as
 // a function.
 
+// Every local minimum of the samples is refined: two basins of nearly the same depth may swap
+// order between the samples and the truth.
 template <class F, class P>
 double denseNearest(const F& curve, double lo, double hi, const P& p) {
   auto d2 = [&](double t) { return distance2(curve(t), p); };
-  int bestI = 0;
-  double bestD = d2(lo);
-  for (int i = 1; i <= kSamples; ++i) {
-    const double d = d2(lo + (hi - lo) * i / kSamples);
-    if (d < bestD) bestD = d, bestI = i;
-  }
-  double a = lo + (hi - lo) * std::max(0, bestI - 1) / kSamples;
-  double b = lo + (hi - lo) * std::min(kSamples, bestI + 1) / kSamples;
-  constexpr double g = 0.6180339887498949;
-  double x1 = b - g * (b - a), x2 = a + g * (b - a), d1 = d2(x1), d2v = d2(x2);
-  for (int k = 0; k < 200 && b - a > 1e-16 * (1 + std::fabs(a)); ++k) {
-    if (d1 < d2v) {
-      b = x2, x2 = x1, d2v = d1, x1 = b - g * (b - a), d1 = d2(x1);
-    } else {
-      a = x1, x1 = x2, d1 = d2v, x2 = a + g * (b - a), d2v = d2(x2);
+  auto at = [&](int i) { return lo + (hi - lo) * i / kSamples; };
+  std::vector<double> v(kSamples + 1);
+  for (int i = 0; i <= kSamples; ++i) v[i] = d2(at(i));
+  double best = std::min(v[0], v[kSamples]);
+  for (int i = 0; i <= kSamples; ++i) {
+    if ((i > 0 && v[i - 1] < v[i]) || (i < kSamples && v[i + 1] < v[i])) continue;
+    double a = at(std::max(0, i - 1)), b = at(std::min(kSamples, i + 1));
+    constexpr double g = 0.6180339887498949;
+    double x1 = b - g * (b - a), x2 = a + g * (b - a), d1 = d2(x1), d2v = d2(x2);
+    for (int k = 0; k < 200 && b - a > 1e-16 * (1 + std::fabs(a)); ++k) {
+      if (d1 < d2v) {
+        b = x2, x2 = x1, d2v = d1, x1 = b - g * (b - a), d1 = d2(x1);
+      } else {
+        a = x1, x1 = x2, d1 = d2v, x2 = a + g * (b - a), d2v = d2(x2);
+      }
     }
+    best = std::min({best, v[i], d1, d2v});
   }
-  bestD = std::min({bestD, d1, d2v, d2(lo), d2(hi)});
-  return std::sqrt(bestD);
+  return std::sqrt(best);
 }
 
 // The roots of g on [lo, hi] at its sign changes, refined by bisection.
@@ -152,27 +154,30 @@ double polylineLength(const F& curve, double lo, double hi) {
 
 // The extreme of one coordinate (sign +1 max, -1 min) over dense samples, refined by golden
 // section around the best one.
+// The extreme of one coordinate (sign +1 max, -1 min): every local extreme of the samples
+// refined by golden section, the best kept.
 template <class F>
 double extreme(const F& curve, double lo, double hi, int axis, double sign) {
-  auto v = [&](double t) { return sign * curve(t).data()[axis]; };
-  int bestI = 0;
-  double best = v(lo);
-  for (int i = 1; i <= kSamples; ++i) {
-    const double x = v(lo + (hi - lo) * i / kSamples);
-    if (x > best) best = x, bestI = i;
-  }
-  double a = lo + (hi - lo) * std::max(0, bestI - 1) / kSamples;
-  double b = lo + (hi - lo) * std::min(kSamples, bestI + 1) / kSamples;
-  constexpr double g = 0.6180339887498949;
-  double x1 = b - g * (b - a), x2 = a + g * (b - a), v1 = v(x1), v2 = v(x2);
-  for (int k = 0; k < 200 && b - a > 1e-16 * (1 + std::fabs(a)); ++k) {
-    if (v1 > v2) {
-      b = x2, x2 = x1, v2 = v1, x1 = b - g * (b - a), v1 = v(x1);
-    } else {
-      a = x1, x1 = x2, v1 = v2, x2 = a + g * (b - a), v2 = v(x2);
+  auto val = [&](double t) { return sign * curve(t).data()[axis]; };
+  auto at = [&](int i) { return lo + (hi - lo) * i / kSamples; };
+  std::vector<double> v(kSamples + 1);
+  for (int i = 0; i <= kSamples; ++i) v[i] = val(at(i));
+  double best = std::max(v[0], v[kSamples]);
+  for (int i = 0; i <= kSamples; ++i) {
+    if ((i > 0 && v[i - 1] > v[i]) || (i < kSamples && v[i + 1] > v[i])) continue;
+    double a = at(std::max(0, i - 1)), b = at(std::min(kSamples, i + 1));
+    constexpr double g = 0.6180339887498949;
+    double x1 = b - g * (b - a), x2 = a + g * (b - a), v1 = val(x1), v2 = val(x2);
+    for (int k = 0; k < 200 && b - a > 1e-16 * (1 + std::fabs(a)); ++k) {
+      if (v1 > v2) {
+        b = x2, x2 = x1, v2 = v1, x1 = b - g * (b - a), v1 = val(x1);
+      } else {
+        a = x1, x1 = x2, v1 = v2, x2 = a + g * (b - a), v2 = val(x2);
+      }
     }
+    best = std::max({best, v[i], v1, v2});
   }
-  return sign * std::max({best, v1, v2});
+  return sign * best;
 }
 
 template <class Box, class F>
@@ -197,7 +202,10 @@ void expectCrossings(const ERVec<double>& got, const Side& side, double lo, doub
   }
   for (double r : signChanges(side, lo, hi)) {
     bool found = false;
-    for (int i = 0; i < got.length(); ++i) found = found || std::fabs(got[i] - r) <= 1e-7;
+    // Near a tangency the crossing moves by the rounding over the slope there.
+    const double slope = std::fabs(side(r + 1e-6) - side(r - 1e-6)) / 2e-6;
+    const double near = 1e-7 + 4 * tol / slope;
+    for (int i = 0; i < got.length(); ++i) found = found || std::fabs(got[i] - r) <= near;
     // A crossing within rounding of an end may fall either side of it.
     const bool nearEnd = std::fabs(side(lo)) <= tol * 10 || std::fabs(side(hi)) <= tol * 10;
     EXPECT_TRUE(found || nearEnd) << "missed crossing " << r << " scale " << scale;
@@ -208,6 +216,26 @@ void expectCrossings(const ERVec<double>& got, const Side& side, double lo, doub
 ERPoint2D ellipseAtCentral(const ERPoint2D& c, double a, double b, double phi, double theta) {
   const double rho = a * b / std::hypot(b * std::cos(theta), a * std::sin(theta));
   return ERPoint2D(c.x() + rho * std::cos(theta + phi), c.y() + rho * std::sin(theta + phi));
+}
+
+// The point of eccentric parameter t, and the parameter of a central angle found by bisection on
+// the increasing map t -> central angle (each within a quarter turn of the other).
+ERPoint2D ellipseAtParam(const ERPoint2D& c, double a, double b, double phi, double t) {
+  const double x = a * std::cos(t), y = b * std::sin(t);
+  return ERPoint2D(c.x() + x * std::cos(phi) - y * std::sin(phi),
+                   c.y() + x * std::sin(phi) + y * std::cos(phi));
+}
+double paramOfCentral(double a, double b, double theta) {
+  auto central = [&](double t) {
+    return t + std::remainder(std::atan2(b * std::sin(t), a * std::cos(t)) - t, kTwoPi);
+  };
+  double lo = theta - kPi / 2, hi = theta + kPi / 2;
+  for (int k = 0; k < 200; ++k) {
+    const double m = 0.5 * (lo + hi);
+    if (!(lo < m && m < hi)) break;
+    (central(m) < theta ? lo : hi) = m;
+  }
+  return 0.5 * (lo + hi);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -333,8 +361,10 @@ TEST(EllipseProperties, PlaneEllipticArcsAgreeWithDirectComputation) {
     SCOPED_TRACE("ellipse " + std::to_string(n) + " a " + std::to_string(a) + " b " +
                  std::to_string(b) + " start " + std::to_string(s) + " end " + std::to_string(e));
     ASSERT_EQ(arc.isValid(), 1);
-    // The arc as the points of the central angles in the window, independent of parameters.
+    // The ends from their central angles; the arc between them by its eccentric parameter.
     auto byCentral = [&](double th) { return ellipseAtCentral(c, a, b, phi, th); };
+    auto byParam = [&](double t) { return ellipseAtParam(c, a, b, phi, t); };
+    const double tlo = paramOfCentral(a, b, clo), thi = paramOfCentral(a, b, chi);
 
     EXPECT_LE(distance(arc.firstPt(), byCentral(s)), tol);
     EXPECT_LE(distance(arc.lastPt(), byCentral(e)), tol);
@@ -343,8 +373,8 @@ TEST(EllipseProperties, PlaneEllipticArcsAgreeWithDirectComputation) {
     EXPECT_LE(distance(pts[0], byCentral(s)), tol);
     EXPECT_LE(distance(pts[6], byCentral(e)), tol);
     const ERLimites r = arc.getBound();
-    EXPECT_NEAR(arc.arcLength(1e-9), polylineLength(byCentral, clo, chi), 1e-6 * a);
-    expectBoxHolds(arc.getBox(), byCentral, clo, chi, tol, 1e-5 * a);
+    EXPECT_NEAR(arc.arcLength(1e-9), polylineLength(byParam, tlo, thi), 2e-8 * a);
+    expectBoxHolds(arc.getBox(), byParam, tlo, thi, tol, 0);
     // The parameter window covers exactly the central window.
     EXPECT_LE(distance(arc(r.start()), byCentral(clo)), tol);
     EXPECT_LE(distance(arc(r.end()), byCentral(chi)), tol);
@@ -353,7 +383,7 @@ TEST(EllipseProperties, PlaneEllipticArcsAgreeWithDirectComputation) {
       const ERPoint2D p(c.x() + rng.uni(-2, 2) * a, c.y() + rng.uni(-2, 2) * a);
       double d = 0, u = 0;
       arc.SignedMinimalDistance(p, d, u);
-      const double truth = denseNearest(byCentral, clo, chi, p);
+      const double truth = denseNearest(byParam, tlo, thi, p);
       EXPECT_NEAR(std::fabs(d), truth, tol * 10 + 1e-9 * a) << "from " << p.x() << ", " << p.y();
       EXPECT_NEAR(distance(arc(u), p), std::fabs(d), tol * 10);
     }
@@ -376,7 +406,9 @@ TEST(EllipseProperties, PlaneEllipticArcsAgreeWithDirectComputation) {
     const double kk = T.factHomo(), ttol = roundingOf(a * kk, place2(T >> c)) * 10;
     EXPECT_LE(distance(moved.firstPt(), T >> arc.firstPt()), ttol * 10);
     EXPECT_LE(distance(moved.lastPt(), T >> arc.lastPt()), ttol * 10);
-    EXPECT_NEAR(moved.arcLength(1e-9), arc.arcLength(1e-9) * kk, 1e-8 * a * kk);
+    // A flat ellipse far out keeps its small axis to the rounding of the foci over b^2 / a.
+    const double flat = 1e-16 * place2(T >> c) * a / (b * b);
+    EXPECT_NEAR(moved.arcLength(1e-9), arc.arcLength(1e-9) * kk, (1e-8 + 4 * flat) * a * kk);
     const ERLimites mb = moved.getBound();
     const ERPoint2D mid = T >> byCentral(0.5 * (clo + chi));
     EXPECT_LE(denseNearest([&](double t) { return moved(t); }, mb.start(), mb.end(), mid),
@@ -409,11 +441,19 @@ TEST(EllipseProperties, FullEllipseBoxAndClosestPoint) {
     const ERPoint2D c = rng.farPoint2();
     const EREllipse2D el(a, b, phi, c);
     const double tol = roundingOf(a, place2(c)) * 10;
-    auto byCentral = [&](double th) { return ellipseAtCentral(c, a, b, phi, th); };
-    expectBoxHolds(el.getBox(), byCentral, 0, kTwoPi, tol, 1e-5 * a);
+    SCOPED_TRACE("a " + std::to_string(a) + " b " + std::to_string(b) + " phi " +
+                 std::to_string(phi) + " at " + std::to_string(c.x()) + ", " +
+                 std::to_string(c.y()));
+    // Past a whole turn, so that no extreme sits on the sampling's seam.
+    auto byParam = [&](double t) { return ellipseAtParam(c, a, b, phi, t); };
+    expectBoxHolds(el.getBox(), byParam, -1, kTwoPi + 1, tol, 0);
     for (int k = 0; k < 5; ++k) {
       const ERPoint2D p(c.x() + rng.uni(-2, 2) * a, c.y() + rng.uni(-2, 2) * a);
-      EXPECT_NEAR(distance(el.get_closest(p), p), denseNearest(byCentral, 0, kTwoPi, p),
+      const ERPoint2D q = el.get_closest(p);
+      double onIt = 0;
+      EREllipse2D(el).SignedMinimalDistance(q, onIt);
+      EXPECT_NEAR(onIt, 0, tol) << "closest point off the ellipse";
+      EXPECT_NEAR(distance(q, p), denseNearest(byParam, -1, kTwoPi + 1, p),
                   tol * 10);
     }
   }
@@ -456,14 +496,18 @@ void checkSpaceArc(Rng& rng, const Arc& arc, const std::function<ERPoint3D(doubl
   const ERFiniteEntity2DWF* flatArc = ERFiniteEntity2DWF::castdown(seen.get());
   ASSERT_NE(flatArc, nullptr);
   auto dropped = [&](double t) { return (F << byAngle(t)).castToPoint2D(Coord3D::Z); };
-  const double ptol = tol * 10 + 1e-13 * place3(F.origine());
+  // A projection seen nearly edge-on is a flat ellipse whose central angles carry the rounding
+  // magnified by its flatness.
+  const double flatness = std::fabs(arc.normale() * F.getVector(Coord3D::Z));
+  const double ptol = (tol * 10 + 1e-13 * place3(F.origine())) / std::fmax(flatness, 1e-6);
   EXPECT_LE(distance(flatArc->firstPt(), dropped(arc.udeb())), ptol);
   EXPECT_LE(distance(flatArc->lastPt(), dropped(arc.ufin())), ptol);
   const ERLimites fb = flatArc->getBound();
   EXPECT_LE(denseNearest([&](double t) { return (*flatArc)(t); }, fb.start(), fb.end(),
                          dropped(0.5 * (clo + chi))),
             ptol);
-  EXPECT_NEAR(flatArc->arcLength(1e-9), polylineLength(dropped, clo, chi), 1e-5 * size);
+  EXPECT_NEAR(flatArc->arcLength(1e-9), polylineLength(dropped, clo, chi),
+              1e-5 * size / std::fmax(flatness, 1e-3));
 
   // Scaled about the global origin.
   const double s = rng.coin() ? rng.uni(0.1, 10) : -rng.uni(0.1, 10);
