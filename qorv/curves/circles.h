@@ -260,31 +260,18 @@ class QORV_API ERCircle3D : public ERPlanarEntity3DWF {
   // A new frame from the normal at the centre; the plane centre becomes its origin.
   void setNormale(const ERVector3D& n);
 
-  // The unsigned distance to the circle line.
-  DISTMINRES SignedMinimalDistance(const ERPoint3D& p, double& d) const override;
-  int isValid() const override;
-  void scale(double s) override;
-  void translate(const ERPoint3D& v) override;
-  // The frame's origin and axes through T (axes re-normalised), the plane data times T's factor.
-  void transformFrom(const ERPmSimilitude3D& T) override;
-  void transformTo(const ERPmSimilitude3D& T) override;
-  void reverse() override {}
-
   static void SetProjectionPrecision(double p);
   static double GetProjectionPrecision();
   int Project2DWillBeCircle(const ERPmIsometrie3D& F) const;
   int Project2DWillBeSegment(const ERPmIsometrie3D& F) const;
   int Project2DWillBeEllipse(const ERPmIsometrie3D& F) const;
-  // ERCircle2D, ERSegment2D (edge-on) or EREllipse2D in F's coordinates, tested in that order.
-  t_SmartPtr<EREntity2DWF> get2DEntProjectedOn(const ERPmIsometrie3D& F) const override;
 
-  ERObject* getCopy() const override;
-  // "Cercle :", then "       : Normale " normal, "       : Centre  " centre,
-  // "       : Radius  " radius, each on its own line.
-  void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override;
+  // SignedMinimalDistance: the unsigned distance to the circle line. transformFrom/To: the
+  // frame's origin and axes through T (axes re-normalised), the plane data times T's factor.
+  // get2DEntProjectedOn: ERCircle2D, ERSegment2D (edge-on) or EREllipse2D in F's coordinates,
+  // tested in that order. printOn: "Cercle :", then "       : Normale " normal,
+  // "       : Centre  " centre, "       : Radius  " radius, each on its own line.
+  QORV_PLANAR_CURVE_OVERRIDES;
 
  protected:
   // The frame's unit X and Y axes in global coordinates.
@@ -312,38 +299,11 @@ class QORV_API ERArc3D : public ERCircle3D, public ERFiniteEntity3DWFBoundedWith
   // The plane arc in the frame.
   ERArc2D Arc2D() const { return ERArc2D(circle_, udeb(), ufin()); }
 
-  ERPoint3D operator()(double theta) const override;
-  // The plane record lifted with the frame (plane Z, height 0).
-  ERInfoPoint3DWF PtCur(double theta) const override;
-  ERMinimax3D getBox() const override;
-  double arcLength(const ERLimites& range, double tol) const override;
-  double arcLength(double tol) const override;
-  int splitAt(t_SmartPtr<ERFiniteEntity3DWF>& first, t_SmartPtr<ERFiniteEntity3DWF>& second,
-              double theta) const override;
-  // Exact: z(theta) = A cos + B sin + z0 solved in closed form; ascending.
-  int intersectWithPlanZ(double z, QuickAlgebra::ERVec<double>& params) const override;
-  // The distance to the nearest point of the arc (DISTMIN_END_POINT when it is an end).
-  DISTMINRES SignedMinimalDistance(const ERPoint3D& p, double& d) const override;
-  // ERArc2D when the normals are parallel, ERSegment2D edge-on, else ERArcEllipse2D.
-  t_SmartPtr<EREntity2DWF> get2DEntProjectedOn(const ERPmIsometrie3D& F) const override;
-  // Solved in closed form in the arc's angles.
-  int intersectWith(const ERPoint3D& p, const ERVector3D& v,
-                    QuickAlgebra::ERVec<double>& params) const override;
-  void reverse() override { ERFiniteEntity3DWFBoundedWithAngle::reverse(); }
-  int isValid() const override;
-  // A negative factor turns the limits by pi.
-  void scale(double s) override;
-  void translate(const ERPoint3D& v) override { ERCircle3D::translate(v); }
-  void transformFrom(const ERPmSimilitude3D& T) override { ERCircle3D::transformFrom(T); }
-  void transformTo(const ERPmSimilitude3D& T) override { ERCircle3D::transformTo(T); }
-
-  ERObject* getCopy() const override;
-  // The space circle, then the angles.
-  void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override;
-
- protected:
-  void prepareApprox(ERPoint13List& list, const ERLimites& range, double tol) const override;
+  // PtCur: the plane record lifted with the frame (plane Z, height 0). intersectWithPlanZ and
+  // intersectWith: z(theta) = A cos + B sin + z0 solved in closed form in the arc's angles,
+  // ascending. SignedMinimalDistance: the distance to the nearest point of the arc
+  // (DISTMIN_END_POINT when it is an end). get2DEntProjectedOn: ERArc2D when the normals are
+  // parallel, ERSegment2D edge-on, else ERArcEllipse2D, of the same sweep and direction. scale:
+  // a negative factor turns the limits by pi. printOn: the space circle, then the angles.
+  QORV_PLANAR_ARC_OVERRIDES(ERCircle3D);
 };

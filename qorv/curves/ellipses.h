@@ -213,24 +213,11 @@ class QORV_API EREllipse3D : public ERPlanarEntity3DWF {
   // p projected on the plane, expressed in the frame, the plane get_closest, carried back.
   ERPoint3D get_closest(const ERPoint3D& p) const;
 
-  // The unsigned distance to the nearest point of the ellipse; DISTMIN_NORMAL.
-  DISTMINRES SignedMinimalDistance(const ERPoint3D& p, double& d) const override;
-  int isValid() const override;
-  void scale(double s) override;
-  void translate(const ERPoint3D& v) override;
-  void transformFrom(const ERPmSimilitude3D& T) override;
-  void transformTo(const ERPmSimilitude3D& T) override;
-  // The ellipse expressed in F with the normal coordinate dropped: an EREllipse2D (an
-  // ERSegment2D when seen edge-on within the circles' projection precision).
-  t_SmartPtr<EREntity2DWF> get2DEntProjectedOn(const ERPmIsometrie3D& F) const override;
-  void reverse() override {}
-
-  ERObject* getCopy() const override;
-  // "Ellipse 3D :", "       : Normale " normal, then the plane ellipse.
-  void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override;
+  // SignedMinimalDistance: the unsigned distance to the nearest point of the ellipse
+  // (DISTMIN_NORMAL). get2DEntProjectedOn: the ellipse expressed in F with the normal coordinate
+  // dropped, an EREllipse2D (an ERSegment2D when seen edge-on within the circles' projection
+  // precision). printOn: "Ellipse 3D :", "       : Normale " normal, then the plane ellipse.
+  QORV_PLANAR_CURVE_OVERRIDES;
 
  protected:
   EREllipse2D ellipse_;
@@ -251,41 +238,16 @@ class QORV_API ERArcEllipse3D : public EREllipse3D, public ERFiniteEntity3DWFBou
   ERArcEllipse2D Arc2D() const { return ERArcEllipse2D(ellipse_, udeb(), ufin()); }
 
   ERLimites getBound() const override { return Arc2D().getBound(); }
-  ERPoint3D operator()(double t) const override;
   ERPoint3D firstPt() const override;
   ERPoint3D lastPt() const override;
   ERInfoPoint3DWF randomPoint() const override;
   QuickAlgebra::ERVec<ERPoint3D> approxime(int n) const override;
   using ERFiniteEntity3DWF::approxime;
-  ERInfoPoint3DWF PtCur(double t) const override;
-  ERMinimax3D getBox() const override;
-  double arcLength(const ERLimites& range, double tol) const override;
-  double arcLength(double tol) const override;
-  int splitAt(t_SmartPtr<ERFiniteEntity3DWF>& first, t_SmartPtr<ERFiniteEntity3DWF>& second,
-              double t) const override;
-  int intersectWithPlanZ(double z, QuickAlgebra::ERVec<double>& params) const override;
-  int intersectWith(const ERPoint3D& p, const ERVector3D& v,
-                    QuickAlgebra::ERVec<double>& params) const override;
-  // The distance to the nearest point of the arc (DISTMIN_END_POINT when it is an end).
-  DISTMINRES SignedMinimalDistance(const ERPoint3D& p, double& d) const override;
-  // The arc seen in F: an ERArcEllipse2D of the same points and direction (an ERSegment2D
-  // edge-on).
-  t_SmartPtr<EREntity2DWF> get2DEntProjectedOn(const ERPmIsometrie3D& F) const override;
-  void reverse() override { ERFiniteEntity3DWFBoundedWithAngle::reverse(); }
-  int isValid() const override;
-  void scale(double s) override { EREllipse3D::scale(s); }
-  void translate(const ERPoint3D& v) override { EREllipse3D::translate(v); }
-  void transformFrom(const ERPmSimilitude3D& T) override { EREllipse3D::transformFrom(T); }
-  void transformTo(const ERPmSimilitude3D& T) override { EREllipse3D::transformTo(T); }
-
-  ERObject* getCopy() const override;
-  void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override;
-
- protected:
-  void prepareApprox(ERPoint13List& list, const ERLimites& range, double tol) const override;
+  // SignedMinimalDistance: the distance to the nearest point of the arc (DISTMIN_END_POINT
+  // when it is an end). get2DEntProjectedOn: the arc seen in F, an ERArcEllipse2D of the same
+  // points and direction (an ERSegment2D edge-on). scale: a round ellipse (its angles measured
+  // from the frame's X axis) turns its limits by pi for a negative factor.
+  QORV_PLANAR_ARC_OVERRIDES(EREllipse3D);
 };
 
 namespace qorv::detail {

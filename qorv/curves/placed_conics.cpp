@@ -436,6 +436,12 @@ ERVec<ERPoint3D> ERArcEllipse3D::approxime(int n) const {
                                      forward ? r.end() : r.start());
 }
 
+void ERArcEllipse3D::scale(double s) {
+  const bool round = distance2(ellipse_.getFocus1(), ellipse_.getFocus2()) == 0.0;
+  EREllipse3D::scale(s);
+  if (round && s < 0.0) setLimites(udeb() + kPi, ufin() + kPi);
+}
+
 int ERArcEllipse3D::isValid() const {
   return EREllipse3D::isValid() && std::isfinite(udeb()) && std::isfinite(ufin());
 }

@@ -339,23 +339,18 @@ QORV_LIMITED_BODIES(ERLimitedEntity3DWF, ERTrimmedEntity3DWF)
 // ---------------------------------------------------------------------------------------------
 // Angle-bounded curves.
 
-ERLimites ERFiniteEntity2DWFBoundedWithAngle::getBound() const {
-  return ERLimites(std::min<double>(startAngle(), endAngle()),
-                   std::max<double>(startAngle(), endAngle()));
-}
+#define QORV_ANGLE_BOUNDED_BODIES(Class, Base)                                \
+  ERLimites Class::getBound() const {                                         \
+    return ERLimites(std::min<double>(startAngle(), endAngle()),              \
+                     std::max<double>(startAngle(), endAngle()));             \
+  }                                                                           \
+  std::uint32_t Class::binaryStoreSize() const {                              \
+    return Base::binaryStoreSize() + EREntAngle::binaryStoreSize();           \
+  }
 
-ERLimites ERFiniteEntity3DWFBoundedWithAngle::getBound() const {
-  return ERLimites(std::min<double>(startAngle(), endAngle()),
-                   std::max<double>(startAngle(), endAngle()));
-}
-
-std::uint32_t ERFiniteEntity2DWFBoundedWithAngle::binaryStoreSize() const {
-  return ERFiniteEntity2DWF::binaryStoreSize() + EREntAngle::binaryStoreSize();
-}
-
-std::uint32_t ERFiniteEntity3DWFBoundedWithAngle::binaryStoreSize() const {
-  return ERFiniteEntity3DWF::binaryStoreSize() + EREntAngle::binaryStoreSize();
-}
+QORV_ANGLE_BOUNDED_BODIES(ERFiniteEntity2DWFBoundedWithAngle, ERFiniteEntity2DWF)
+QORV_ANGLE_BOUNDED_BODIES(ERFiniteEntity3DWFBoundedWithAngle, ERFiniteEntity3DWF)
+#undef QORV_ANGLE_BOUNDED_BODIES
 
 // ---------------------------------------------------------------------------------------------
 // Planar entities.

@@ -359,11 +359,59 @@ class QORV_API ERVector3D {
 };
 
 // ---------------------------------------------------------------------------------------------
+// The homogeneous poles: weighted coordinates, then the weight. What the two dimensions share
+// is declared once (QORV_POLE_MEMBERS, N the dimension): the Cartesian view by axis
+// (weighted / weight), the stored view by homogeneous axis, the weight, the point views
+// (thePoint() the weighted coordinates, castToPoint() divided by the weight), translate (adds
+// weight x v: the Cartesian point moves by v), the arithmetic and the stored image; the macro
+// ends in the private section with the storage.
+#define QORV_POLE_MEMBERS(Class, Point, Vector, Coord, CoordH, N)                          \
+  static constexpr int kSize = N + 1;                                                     \
+  double w() const { return v_[N]; }                                                      \
+  double operator[](Coord c) const { return v_[index(c)] / v_[N]; }                       \
+  double operator[](CoordH c) const { return v_[index(c)]; }                              \
+  double& operator[](CoordH c) { return v_[index(c)]; }                                   \
+  const double* data() const { return v_; }                                               \
+  double* data() { return v_; }                                                           \
+  int getDim() const { return N; }                                                        \
+  int isRational() const { return 1; }                                                    \
+  double weigth() const { return v_[N]; }                                                 \
+  void setWeigth(double w) { v_[N] = w; }                                                 \
+  Point thePoint() const {                                                                \
+    Point p;                                                                              \
+    for (int i = 0; i < N; ++i) p.data()[i] = v_[i];                                      \
+    return p;                                                                             \
+  }                                                                                       \
+  Point castToPoint() const {                                                             \
+    Point p;                                                                              \
+    for (int i = 0; i < N; ++i) p.data()[i] = v_[i] / v_[N];                              \
+    return p;                                                                             \
+  }                                                                                       \
+  void translate(const Vector& v) {                                                       \
+    for (int i = 0; i < N; ++i) v_[i] += v_[N] * v.data()[i];                             \
+  }                                                                                       \
+  Class& operator+=(const Class& o);                                                      \
+  Class& operator-=(const Class& o);                                                      \
+  Class& operator*=(double k);                                                            \
+  Class& operator/=(double k);                                                            \
+  bool operator==(const Class& o) const { return qorv::detail::coordEqual(*this, o); }    \
+  bool operator!=(const Class& o) const { return !(*this == o); }                         \
+  void saveGuts(ERFile& f) const;                                                         \
+  void restoreGuts(ERFile& f);                                                            \
+  std::uint32_t binaryStoreSize() const { return 8 * (N + 1); }                           \
+  void printOn(std::ostream& os) const;                                                   \
+                                                                                          \
+ private:                                                                                 \
+  template <class C>                                                                      \
+  static int index(C c) {                                                                 \
+    QORV_ASSERT(static_cast<unsigned>(c) < unsigned(N + 1));                              \
+    return static_cast<int>(c);                                                           \
+  }                                                                                       \
+  double v_[N + 1]
+
 // Weighted coordinates (wx, wy) then the weight w.
 class QORV_API ERPole2DH {
  public:
-  static constexpr int kSize = 3;
-
   constexpr ERPole2DH() : v_{0.0, 0.0, 1.0} {}
   constexpr ERPole2DH(double wx, double wy, double w) : v_{wx, wy, w} {}
   // The point's coordinates are stored unchanged as the weighted coordinates.
@@ -371,56 +419,19 @@ class QORV_API ERPole2DH {
 
   double wx() const { return v_[0]; }
   double wy() const { return v_[1]; }
-  double w() const { return v_[2]; }
   // Cartesian values.
   double x() const { return v_[0] / v_[2]; }
   double y() const { return v_[1] / v_[2]; }
-  double operator[](Coord2D c) const { return v_[index(c)] / v_[2]; }
-  double operator[](Coord2DH c) const { return v_[index(c)]; }
-  double& operator[](Coord2DH c) { return v_[index(c)]; }
-  const double* data() const { return v_; }
-  double* data() { return v_; }
-
-  int getDim() const { return 2; }
-  int isRational() const { return 1; }
-  double weigth() const { return v_[2]; }
-  void setWeigth(double w) { v_[2] = w; }
-  // The weighted coordinates as a point: castToPoint() is thePoint() / weigth(), as for points.
-  ERPoint2D thePoint() const { return ERPoint2D(v_[0], v_[1]); }
-  ERPoint2D castToPoint() const { return ERPoint2D(v_[0] / v_[2], v_[1] / v_[2]); }
   // Inserts h as the stored value of the axis, keeping the weight; zeros for a bad axis.
   ERPole3DH castToPole3D(Coord3D axis, double h = 0.0) const;
 
-  // Adds weight x v to the weighted coordinates: the Cartesian point moves by v.
-  void translate(const ERVector2D& v) { v_[0] += v_[2] * v.x(), v_[1] += v_[2] * v.y(); }
-
-  ERPole2DH& operator+=(const ERPole2DH& o);
-  ERPole2DH& operator-=(const ERPole2DH& o);
-  ERPole2DH& operator*=(double k);
-  ERPole2DH& operator/=(double k);
-  bool operator==(const ERPole2DH& o) const { return qorv::detail::coordEqual(*this, o); }
-  bool operator!=(const ERPole2DH& o) const { return !(*this == o); }
-
-  void saveGuts(ERFile& f) const;
-  void restoreGuts(ERFile& f);
-  std::uint32_t binaryStoreSize() const { return 24; }
-  void printOn(std::ostream& os) const;
-
- private:
-  template <class C>
-  static int index(C c) {
-    QORV_ASSERT(static_cast<unsigned>(c) < 3u);
-    return static_cast<int>(c);
-  }
-  double v_[3];
+  QORV_POLE_MEMBERS(ERPole2DH, ERPoint2D, ERVector2D, Coord2D, Coord2DH, 2);
 };
 
 // ---------------------------------------------------------------------------------------------
 // Weighted coordinates (wx, wy, wz) then the weight w.
 class QORV_API ERPole3DH {
  public:
-  static constexpr int kSize = 4;
-
   constexpr ERPole3DH() : v_{0.0, 0.0, 0.0, 1.0} {}
   constexpr ERPole3DH(double wx, double wy, double wz, double w) : v_{wx, wy, wz, w} {}
   // The point's coordinates are stored unchanged as the weighted coordinates.
@@ -429,48 +440,13 @@ class QORV_API ERPole3DH {
   double wx() const { return v_[0]; }
   double wy() const { return v_[1]; }
   double wz() const { return v_[2]; }
-  double w() const { return v_[3]; }
   double x() const { return v_[0] / v_[3]; }
   double y() const { return v_[1] / v_[3]; }
   double z() const { return v_[2] / v_[3]; }
-  double operator[](Coord3D c) const { return v_[index(c)] / v_[3]; }
-  double operator[](Coord3DH c) const { return v_[index(c)]; }
-  double& operator[](Coord3DH c) { return v_[index(c)]; }
-  const double* data() const { return v_; }
-  double* data() { return v_; }
-
-  int getDim() const { return 3; }
-  int isRational() const { return 1; }
-  double weigth() const { return v_[3]; }
-  void setWeigth(double w) { v_[3] = w; }
-  ERPoint3D thePoint() const { return ERPoint3D(v_[0], v_[1], v_[2]); }
-  ERPoint3D castToPoint() const { return ERPoint3D(v_[0] / v_[3], v_[1] / v_[3], v_[2] / v_[3]); }
   // Drops the stored value of the axis, keeping the weight; zeros for a bad axis.
   ERPole2DH castToPole2D(Coord3D axis) const;
 
-  void translate(const ERVector3D& v) {
-    v_[0] += v_[3] * v.x(), v_[1] += v_[3] * v.y(), v_[2] += v_[3] * v.z();
-  }
-
-  ERPole3DH& operator+=(const ERPole3DH& o);
-  ERPole3DH& operator-=(const ERPole3DH& o);
-  ERPole3DH& operator*=(double k);
-  ERPole3DH& operator/=(double k);
-  bool operator==(const ERPole3DH& o) const { return qorv::detail::coordEqual(*this, o); }
-  bool operator!=(const ERPole3DH& o) const { return !(*this == o); }
-
-  void saveGuts(ERFile& f) const;
-  void restoreGuts(ERFile& f);
-  std::uint32_t binaryStoreSize() const { return 32; }
-  void printOn(std::ostream& os) const;
-
- private:
-  template <class C>
-  static int index(C c) {
-    QORV_ASSERT(static_cast<unsigned>(c) < 4u);
-    return static_cast<int>(c);
-  }
-  double v_[4];
+  QORV_POLE_MEMBERS(ERPole3DH, ERPoint3D, ERVector3D, Coord3D, Coord3DH, 3);
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -198,7 +198,9 @@ void expectCrossings(const ERVec<double>& got, const Side& side, double lo, doub
     EXPECT_GE(got[i], lo - slack);
     EXPECT_LE(got[i], hi + slack);
     EXPECT_LE(std::fabs(side(got[i])), tol) << "crossing " << got[i] << " is not on the line";
-    if (i > 0) EXPECT_LE(got[i - 1], got[i]);
+    if (i > 0) {
+      EXPECT_LE(got[i - 1], got[i]);
+    }
   }
   for (double r : signChanges(side, lo, hi)) {
     bool found = false;
