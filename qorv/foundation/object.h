@@ -24,9 +24,11 @@
 //   changes the counter.
 // - castdown returns null for null or for an object of another class; it never throws.
 // - new (db) T(...) files the object in db during construction (it has its identifier at once),
-//   but only as far as the root is built; the record is rewritten as the complete T at the next
-//   touch of any object: getObjectID, Database, isDirty, Save, Load, Delete, a smart pointer
-//   taking it, or the construction of another object. Until then it stays dirty, never lost.
+//   but only as far as the root is built; it stays dirty, and the record is rewritten as the
+//   complete T at the first touch of the object once built (getObjectID, Database, isDirty,
+//   Save, Load, Delete, a smart pointer taking it) or at the next new (db). Objects built
+//   meanwhile (temporaries in the arguments, members, objects T's constructor makes) neither
+//   take the request nor complete it early.
 #pragma once
 
 #include <atomic>
@@ -120,9 +122,10 @@ namespace qorv::detail {
 QORV_API extern ERObject* pendingStore;
 // Rewrites that record as the complete object.
 QORV_API void completePendingStore();
-inline void touchPendingStore() {
-  if (pendingStore != nullptr) completePendingStore();
+inline void touchPendingStore(const ERObject* o) {
+  if (o == pendingStore && o != nullptr) completePendingStore();
 }
+inline void touchPendingStore(const void*) {}
 }  // namespace qorv::detail
 
 // ---------------------------------------------------------------------------------------------
@@ -171,7 +174,7 @@ class t_SmartPtr {
  private:
   void acquire() {
     if (ptr_ != nullptr) ptr_->addReference();
-    qorv::detail::touchPendingStore();
+    qorv::detail::touchPendingStore(ptr_);
   }
   void release() {
     if (ptr_ != nullptr && ptr_->removeReference() == 0) delete ptr_;
@@ -218,9 +221,9 @@ class QORV_API ERObject : public CObject, public ERReference {
   virtual int Save(ERObjectDataBase* db);
   virtual int Load(long id, ERObjectDataBase* db);
 
-  long getObjectID() const { return qorv::detail::touchPendingStore(), objectId_; }
-  ERObjectDataBase* Database() const { return qorv::detail::touchPendingStore(), database_; }
-  int isDirty() const { return qorv::detail::touchPendingStore(), dirty_; }
+  long getObjectID() const { return qorv::detail::touchPendingStore(this), objectId_; }
+  ERObjectDataBase* Database() const { return qorv::detail::touchPendingStore(this), database_; }
+  int isDirty() const { return qorv::detail::touchPendingStore(this), dirty_; }
   void setDirty() { dirty_ = 1; }
   int isOnTheHeap() const { return onHeap_; }
 
@@ -244,6 +247,8 @@ class QORV_API ERObject : public CObject, public ERReference {
  private:
   friend class ERObjectDataBase;
   friend void qorv::detail::completePendingStore();
+
+  void takePendingDatabase();
 
   long objectId_ = -1;
   ERObjectDataBase* database_ = nullptr;
