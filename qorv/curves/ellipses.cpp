@@ -130,7 +130,8 @@ void solveTrig(double A, double B, double C, double lo, double hi, ERVec<double>
   double out[8];
   int m = 0;
   for (int i = 0; i < n; ++i) m += qorv::detail::windowAngles(found[i], lo, hi, out + m, 4);
-  std::sort(out, out + m);
+  for (int i = 1; i < m; ++i)  // a handful of roots: insertion sort
+    for (int k = i; k > 0 && out[k] < out[k - 1]; --k) std::swap(out[k], out[k - 1]);
   for (int i = 0; i < m; ++i)
     if (i == 0 || out[i] != out[i - 1]) params.append(out[i]);
 }
