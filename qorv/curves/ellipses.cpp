@@ -76,8 +76,8 @@ class CompensatedSum {
 // centre's own rounding error does not reach it.
 bool conicToEllipse(double A, double B, double C, double D, double E, double F, ERPoint2D& centre,
                     double& a, double& b, double& angle) {
-  const double m = std::max({std::fabs(A), std::fabs(B), std::fabs(C), std::fabs(D),
-                             std::fabs(E), std::fabs(F)});
+  const double m = std::max(
+      {std::fabs(A), std::fabs(B), std::fabs(C), std::fabs(D), std::fabs(E), std::fabs(F)});
   if (!(m > 0.0) || !std::isfinite(m)) return false;
   // The quadratic part sets the scale: the centre and axes depend on ratios only.
   const double q = std::max({std::fabs(A), std::fabs(B), std::fabs(C)});
@@ -523,7 +523,10 @@ double ERArcEllipse2D::nearestOnArc(const ERPoint2D& p, double& dist, bool& atEn
       for (int it = 0; it < 60; ++it) {
         const double fx = f(x);
         if (fx == 0.0) break;
-        if (fx < 0.0) xa = x; else xb = x;
+        if (fx < 0.0)
+          xa = x;
+        else
+          xb = x;
         const double d = df(x);
         double next = d > 0.0 ? x - fx / d : 0.5 * (xa + xb);
         if (!(next > xa && next < xb)) next = 0.5 * (xa + xb);

@@ -339,13 +339,13 @@ QORV_LIMITED_BODIES(ERLimitedEntity3DWF, ERTrimmedEntity3DWF)
 // ---------------------------------------------------------------------------------------------
 // Angle-bounded curves.
 
-#define QORV_ANGLE_BOUNDED_BODIES(Class, Base)                                \
-  ERLimites Class::getBound() const {                                         \
-    return ERLimites(std::min<double>(startAngle(), endAngle()),              \
-                     std::max<double>(startAngle(), endAngle()));             \
-  }                                                                           \
-  std::uint32_t Class::binaryStoreSize() const {                              \
-    return Base::binaryStoreSize() + EREntAngle::binaryStoreSize();           \
+#define QORV_ANGLE_BOUNDED_BODIES(Class, Base)                      \
+  ERLimites Class::getBound() const {                               \
+    return ERLimites(std::min<double>(startAngle(), endAngle()),    \
+                     std::max<double>(startAngle(), endAngle()));   \
+  }                                                                 \
+  std::uint32_t Class::binaryStoreSize() const {                    \
+    return Base::binaryStoreSize() + EREntAngle::binaryStoreSize(); \
   }
 
 QORV_ANGLE_BOUNDED_BODIES(ERFiniteEntity2DWFBoundedWithAngle, ERFiniteEntity2DWF)

@@ -61,36 +61,35 @@ class ERPoint13List;
 //   GetDiscontinuities: empties params, returns 1.
 //   prepareApprox: seeds the approximation with the points at the two ends of the range;
 //     curves add breakpoints.
-#define QORV_FINITE_ENTITY_EVALUATION(Class, Point, Info, Box)                                  \
-  virtual double udeb() const { return 0.0; }                                                   \
-  virtual double ufin() const { return 1.0; }                                                   \
-  virtual int isTrimmed() const { return 0; }                                                   \
-  virtual ERLimites getBound() const { return ERLimites(0.0, 1.0); }                            \
-  virtual int isClosed(double tol) const;                                                       \
-  virtual Info PtCur(double u) const = 0;                                                       \
-  virtual Point firstPt() const { return (*this)(udeb()); }                                     \
-  virtual Point lastPt() const { return (*this)(ufin()); }                                      \
-  virtual Point operator()(double u) const { return PtCur(u).point(); }                         \
-  virtual Info randomPoint() const;                                                             \
-  virtual QuickAlgebra::ERVec<Point> approxime(const ERLimites& range, double tol) const;       \
-  virtual QuickAlgebra::ERVec<Point> approxime(int n) const;                                    \
-  virtual Box getBox() const = 0;                                                               \
-  virtual double arcLength(const ERLimites& range, double tol) const = 0;                       \
-  virtual double arcLength(double tol) const = 0;                                               \
-  virtual double upperEstimate() const { return arcLength(1e-7); }                              \
+#define QORV_FINITE_ENTITY_EVALUATION(Class, Point, Info, Box)                            \
+  virtual double udeb() const { return 0.0; }                                             \
+  virtual double ufin() const { return 1.0; }                                             \
+  virtual int isTrimmed() const { return 0; }                                             \
+  virtual ERLimites getBound() const { return ERLimites(0.0, 1.0); }                      \
+  virtual int isClosed(double tol) const;                                                 \
+  virtual Info PtCur(double u) const = 0;                                                 \
+  virtual Point firstPt() const { return (*this)(udeb()); }                               \
+  virtual Point lastPt() const { return (*this)(ufin()); }                                \
+  virtual Point operator()(double u) const { return PtCur(u).point(); }                   \
+  virtual Info randomPoint() const;                                                       \
+  virtual QuickAlgebra::ERVec<Point> approxime(const ERLimites& range, double tol) const; \
+  virtual QuickAlgebra::ERVec<Point> approxime(int n) const;                              \
+  virtual Box getBox() const = 0;                                                         \
+  virtual double arcLength(const ERLimites& range, double tol) const = 0;                 \
+  virtual double arcLength(double tol) const = 0;                                         \
+  virtual double upperEstimate() const { return arcLength(1e-7); }                        \
   virtual int splitAt(t_SmartPtr<Class>& first, t_SmartPtr<Class>& second, double u) const = 0
 
-#define QORV_FINITE_ENTITY_PROJECTIONS(Point, Vector)                                        \
-  virtual int intersectWith(const Point& p, const Vector& v,                                 \
-                            QuickAlgebra::ERVec<double>& params) const;                      \
-  virtual int ProjectPoint(const Point& p, QuickAlgebra::ERVec<double>& params, double tol) \
-      const
+#define QORV_FINITE_ENTITY_PROJECTIONS(Point, Vector)                                             \
+  virtual int intersectWith(const Point& p, const Vector& v, QuickAlgebra::ERVec<double>& params) \
+      const;                                                                                      \
+  virtual int ProjectPoint(const Point& p, QuickAlgebra::ERVec<double>& params, double tol) const
 
-#define QORV_FINITE_ENTITY_CONTINUITY(SeedList)                                          \
-  virtual int IsContinuous(int order) const;                                             \
+#define QORV_FINITE_ENTITY_CONTINUITY(SeedList)                                         \
+  virtual int IsContinuous(int order) const;                                            \
   virtual int GetDiscontinuities(int order, QuickAlgebra::ERVec<double>& params) const; \
-                                                                                         \
- protected:                                                                              \
+                                                                                        \
+ protected:                                                                             \
   virtual void prepareApprox(SeedList& list, const ERLimites& range, double tol) const
 
 class QORV_API ERFiniteEntity2DWF : public virtual EREntity2DWF {
@@ -126,27 +125,27 @@ class QORV_API ERFiniteEntity3DWF : public virtual EREntity3DWF {
 
 // A natural parameter domain. Subclasses re-map their own data in redefineDomain and
 // reparametrize, then call these. printOn writes "Domaine : " domain, line end.
-#define QORV_LIMITED_ENTITY(Class, Base)                                                  \
-  class QORV_API Class : public Base {                                                    \
-   public:                                                                                \
-    QORV_DECLARE_CLASS(Class, Base);                                                      \
-    Class() = default;                                                                    \
-    explicit Class(const ERLimites& domain) : domain_(domain) {}                          \
-    double udeb() const override { return domain_.start(); }                              \
-    double ufin() const override { return domain_.end(); }                                \
-    ERLimites getBound() const override { return domain_; }                               \
-    double Ndeb() const { return domain_.start(); }                                       \
-    double Nfin() const { return domain_.end(); }                                         \
-    const ERLimites& domain() const { return domain_; }                                   \
-    virtual void redefineDomain(const ERLimites& domain) { domain_ = domain; }            \
-    virtual void reparametrize(const ERLimites& domain) { domain_ = domain; }             \
-    void printOn(std::ostream& os) const override;                                        \
-    void saveGuts(ERFile& f) const override;                                              \
-    void restoreGuts(ERFile& f) override;                                                 \
-    std::uint32_t binaryStoreSize() const override;                                       \
-                                                                                          \
-   private:                                                                               \
-    ERLimites domain_;                                                                    \
+#define QORV_LIMITED_ENTITY(Class, Base)                                       \
+  class QORV_API Class : public Base {                                         \
+   public:                                                                     \
+    QORV_DECLARE_CLASS(Class, Base);                                           \
+    Class() = default;                                                         \
+    explicit Class(const ERLimites& domain) : domain_(domain) {}               \
+    double udeb() const override { return domain_.start(); }                   \
+    double ufin() const override { return domain_.end(); }                     \
+    ERLimites getBound() const override { return domain_; }                    \
+    double Ndeb() const { return domain_.start(); }                            \
+    double Nfin() const { return domain_.end(); }                              \
+    const ERLimites& domain() const { return domain_; }                        \
+    virtual void redefineDomain(const ERLimites& domain) { domain_ = domain; } \
+    virtual void reparametrize(const ERLimites& domain) { domain_ = domain; }  \
+    void printOn(std::ostream& os) const override;                             \
+    void saveGuts(ERFile& f) const override;                                   \
+    void restoreGuts(ERFile& f) override;                                      \
+    std::uint32_t binaryStoreSize() const override;                            \
+                                                                               \
+   private:                                                                    \
+    ERLimites domain_;                                                         \
   }
 
 // Trim bounds inside the domain. redefineDomain trims and adjusts (the curve becomes the
@@ -154,50 +153,49 @@ class QORV_API ERFiniteEntity3DWF : public virtual EREntity3DWF {
 // in the domain (subclasses reverse their own data and call it); setBound returns the previous
 // bounds; adjust() makes the domain the trim bounds. printOn writes the domain, then
 // "Bornes  : " bounds, line end.
-#define QORV_TRIMMED_ENTITY(Class, Base)                                                  \
-  class QORV_API Class : public Base {                                                    \
-   public:                                                                                \
-    QORV_DECLARE_CLASS(Class, Base);                                                      \
-    Class() = default;                                                                    \
-    explicit Class(const ERLimites& domain) : Base(domain), bounds_(domain) {}            \
-    Class(const ERLimites& domain, const ERLimites& bounds)                               \
-        : Base(domain), bounds_(bounds) {}                                                \
-    double udeb() const override { return bounds_.start(); }                              \
-    double ufin() const override { return bounds_.end(); }                                \
-    ERLimites getBound() const override { return bounds_; }                               \
-    int isTrimmed() const override { return bounds_ != domain(); }                        \
-    ERLimites setBound(const ERLimites& bounds);                                          \
-    virtual void adjust();                                                                \
-    void redefineDomain(const ERLimites& domain) override;                                \
-    void reparametrize(const ERLimites& domain) override;                                 \
-    void reverse() override;                                                              \
-    void printOn(std::ostream& os) const override;                                        \
-    void saveGuts(ERFile& f) const override;                                              \
-    void restoreGuts(ERFile& f) override;                                                 \
-    std::uint32_t binaryStoreSize() const override;                                       \
-                                                                                          \
-   private:                                                                               \
-    ERLimites bounds_;                                                                    \
+#define QORV_TRIMMED_ENTITY(Class, Base)                                                       \
+  class QORV_API Class : public Base {                                                         \
+   public:                                                                                     \
+    QORV_DECLARE_CLASS(Class, Base);                                                           \
+    Class() = default;                                                                         \
+    explicit Class(const ERLimites& domain) : Base(domain), bounds_(domain) {}                 \
+    Class(const ERLimites& domain, const ERLimites& bounds) : Base(domain), bounds_(bounds) {} \
+    double udeb() const override { return bounds_.start(); }                                   \
+    double ufin() const override { return bounds_.end(); }                                     \
+    ERLimites getBound() const override { return bounds_; }                                    \
+    int isTrimmed() const override { return bounds_ != domain(); }                             \
+    ERLimites setBound(const ERLimites& bounds);                                               \
+    virtual void adjust();                                                                     \
+    void redefineDomain(const ERLimites& domain) override;                                     \
+    void reparametrize(const ERLimites& domain) override;                                      \
+    void reverse() override;                                                                   \
+    void printOn(std::ostream& os) const override;                                             \
+    void saveGuts(ERFile& f) const override;                                                   \
+    void restoreGuts(ERFile& f) override;                                                      \
+    std::uint32_t binaryStoreSize() const override;                                            \
+                                                                                               \
+   private:                                                                                    \
+    ERLimites bounds_;                                                                         \
   }
 
 // The range is the angle pair: udeb() the start angle, ufin() the end angle, unordered.
 // isClosed: start equals end + 2pi or end - 2pi exactly (tol takes no part); reverse swaps the
 // angles; printOn writes the angles ("Angle de Debut:" ..., "Angle de Fin  :" ...).
-#define QORV_ANGLE_BOUNDED_ENTITY(Class, Base)                                            \
-  class QORV_API Class : public Base, public EREntAngle {                                 \
-   public:                                                                                \
-    QORV_DECLARE_CLASS(Class, Base);                                                      \
-    Class() = default;                                                                    \
-    Class(ERRadian start, ERRadian end) : EREntAngle(start, end) {}                       \
-    double udeb() const override { return startAngle(); }                                 \
-    double ufin() const override { return endAngle(); }                                   \
-    ERLimites getBound() const override;                                                  \
-    int isClosed(double tol) const override { return EREntAngle::isClosed(tol); }         \
-    void reverse() override { EREntAngle::reverse(); }                                    \
-    void printOn(std::ostream& os) const override { EREntAngle::printOn(os); }            \
-    void saveGuts(ERFile& f) const override { EREntAngle::saveGuts(f); }                  \
-    void restoreGuts(ERFile& f) override { EREntAngle::restoreGuts(f); }                  \
-    std::uint32_t binaryStoreSize() const override;                                       \
+#define QORV_ANGLE_BOUNDED_ENTITY(Class, Base)                                    \
+  class QORV_API Class : public Base, public EREntAngle {                         \
+   public:                                                                        \
+    QORV_DECLARE_CLASS(Class, Base);                                              \
+    Class() = default;                                                            \
+    Class(ERRadian start, ERRadian end) : EREntAngle(start, end) {}               \
+    double udeb() const override { return startAngle(); }                         \
+    double ufin() const override { return endAngle(); }                           \
+    ERLimites getBound() const override;                                          \
+    int isClosed(double tol) const override { return EREntAngle::isClosed(tol); } \
+    void reverse() override { EREntAngle::reverse(); }                            \
+    void printOn(std::ostream& os) const override { EREntAngle::printOn(os); }    \
+    void saveGuts(ERFile& f) const override { EREntAngle::saveGuts(f); }          \
+    void restoreGuts(ERFile& f) override { EREntAngle::restoreGuts(f); }          \
+    std::uint32_t binaryStoreSize() const override;                               \
   }
 
 QORV_LIMITED_ENTITY(ERLimitedEntity2DWF, ERFiniteEntity2DWF);
@@ -212,47 +210,47 @@ QORV_ANGLE_BOUNDED_ENTITY(ERFiniteEntity3DWFBoundedWithAngle, ERFiniteEntity3DWF
 // and ellipse, and their arcs): QORV_PLANAR_CURVE_OVERRIDES for the full curve;
 // QORV_PLANAR_ARC_OVERRIDES(Curve) for its arc, which delegates the moves to Curve and ends in
 // the protected section.
-#define QORV_PLANAR_CURVE_OVERRIDES                                                   \
-  DISTMINRES SignedMinimalDistance(const ERPoint3D& p, double& d) const override;     \
-  int isValid() const override;                                                       \
-  void scale(double s) override;                                                      \
-  void translate(const ERPoint3D& v) override;                                        \
-  void transformFrom(const ERPmSimilitude3D& T) override;                             \
-  void transformTo(const ERPmSimilitude3D& T) override;                               \
-  void reverse() override {}                                                          \
+#define QORV_PLANAR_CURVE_OVERRIDES                                                      \
+  DISTMINRES SignedMinimalDistance(const ERPoint3D& p, double& d) const override;        \
+  int isValid() const override;                                                          \
+  void scale(double s) override;                                                         \
+  void translate(const ERPoint3D& v) override;                                           \
+  void transformFrom(const ERPmSimilitude3D& T) override;                                \
+  void transformTo(const ERPmSimilitude3D& T) override;                                  \
+  void reverse() override {}                                                             \
   t_SmartPtr<EREntity2DWF> get2DEntProjectedOn(const ERPmIsometrie3D& F) const override; \
-  ERObject* getCopy() const override;                                                 \
-  void printOn(std::ostream& os) const override;                                      \
-  void saveGuts(ERFile& f) const override;                                            \
-  void restoreGuts(ERFile& f) override;                                               \
+  ERObject* getCopy() const override;                                                    \
+  void printOn(std::ostream& os) const override;                                         \
+  void saveGuts(ERFile& f) const override;                                               \
+  void restoreGuts(ERFile& f) override;                                                  \
   std::uint32_t binaryStoreSize() const override
 
-#define QORV_PLANAR_ARC_OVERRIDES(Curve)                                                        \
-  ERPoint3D operator()(double t) const override;                                               \
-  ERInfoPoint3DWF PtCur(double t) const override;                                              \
-  ERMinimax3D getBox() const override;                                                         \
-  double arcLength(const ERLimites& range, double tol) const override;                         \
-  double arcLength(double tol) const override;                                                 \
-  int splitAt(t_SmartPtr<ERFiniteEntity3DWF>& first, t_SmartPtr<ERFiniteEntity3DWF>& second,  \
-              double t) const override;                                                        \
-  int intersectWithPlanZ(double z, QuickAlgebra::ERVec<double>& params) const override;        \
-  int intersectWith(const ERPoint3D& p, const ERVector3D& v,                                   \
-                    QuickAlgebra::ERVec<double>& params) const override;                       \
-  DISTMINRES SignedMinimalDistance(const ERPoint3D& p, double& d) const override;              \
-  t_SmartPtr<EREntity2DWF> get2DEntProjectedOn(const ERPmIsometrie3D& F) const override;       \
-  void reverse() override { ERFiniteEntity3DWFBoundedWithAngle::reverse(); }                   \
-  int isValid() const override;                                                                \
-  void scale(double s) override;                                                               \
-  void translate(const ERPoint3D& v) override { Curve::translate(v); }                         \
-  void transformFrom(const ERPmSimilitude3D& T) override { Curve::transformFrom(T); }          \
-  void transformTo(const ERPmSimilitude3D& T) override { Curve::transformTo(T); }              \
-  ERObject* getCopy() const override;                                                          \
-  void printOn(std::ostream& os) const override;                                               \
-  void saveGuts(ERFile& f) const override;                                                     \
-  void restoreGuts(ERFile& f) override;                                                        \
-  std::uint32_t binaryStoreSize() const override;                                              \
-                                                                                               \
- protected:                                                                                    \
+#define QORV_PLANAR_ARC_OVERRIDES(Curve)                                                          \
+  ERPoint3D operator()(double t) const override;                                                  \
+  ERInfoPoint3DWF PtCur(double t) const override;                                                 \
+  ERMinimax3D getBox() const override;                                                            \
+  double arcLength(const ERLimites& range, double tol) const override;                            \
+  double arcLength(double tol) const override;                                                    \
+  int splitAt(t_SmartPtr<ERFiniteEntity3DWF>& first, t_SmartPtr<ERFiniteEntity3DWF>& second,      \
+              double t) const override;                                                           \
+  int intersectWithPlanZ(double z, QuickAlgebra::ERVec<double>& params) const override;           \
+  int intersectWith(const ERPoint3D& p, const ERVector3D& v, QuickAlgebra::ERVec<double>& params) \
+      const override;                                                                             \
+  DISTMINRES SignedMinimalDistance(const ERPoint3D& p, double& d) const override;                 \
+  t_SmartPtr<EREntity2DWF> get2DEntProjectedOn(const ERPmIsometrie3D& F) const override;          \
+  void reverse() override { ERFiniteEntity3DWFBoundedWithAngle::reverse(); }                      \
+  int isValid() const override;                                                                   \
+  void scale(double s) override;                                                                  \
+  void translate(const ERPoint3D& v) override { Curve::translate(v); }                            \
+  void transformFrom(const ERPmSimilitude3D& T) override { Curve::transformFrom(T); }             \
+  void transformTo(const ERPmSimilitude3D& T) override { Curve::transformTo(T); }                 \
+  ERObject* getCopy() const override;                                                             \
+  void printOn(std::ostream& os) const override;                                                  \
+  void saveGuts(ERFile& f) const override;                                                        \
+  void restoreGuts(ERFile& f) override;                                                           \
+  std::uint32_t binaryStoreSize() const override;                                                 \
+                                                                                                  \
+ protected:                                                                                       \
   void prepareApprox(ERPoint13List& list, const ERLimites& range, double tol) const override
 
 // ---------------------------------------------------------------------------------------------

@@ -365,48 +365,48 @@ class QORV_API ERVector3D {
 // (thePoint() the weighted coordinates, castToPoint() divided by the weight), translate (adds
 // weight x v: the Cartesian point moves by v), the arithmetic and the stored image; the macro
 // ends in the private section with the storage.
-#define QORV_POLE_MEMBERS(Class, Point, Vector, Coord, CoordH, N)                          \
-  static constexpr int kSize = N + 1;                                                     \
-  double w() const { return v_[N]; }                                                      \
-  double operator[](Coord c) const { return v_[index(c)] / v_[N]; }                       \
-  double operator[](CoordH c) const { return v_[index(c)]; }                              \
-  double& operator[](CoordH c) { return v_[index(c)]; }                                   \
-  const double* data() const { return v_; }                                               \
-  double* data() { return v_; }                                                           \
-  int getDim() const { return N; }                                                        \
-  int isRational() const { return 1; }                                                    \
-  double weigth() const { return v_[N]; }                                                 \
-  void setWeigth(double w) { v_[N] = w; }                                                 \
-  Point thePoint() const {                                                                \
-    Point p;                                                                              \
-    for (int i = 0; i < N; ++i) p.data()[i] = v_[i];                                      \
-    return p;                                                                             \
-  }                                                                                       \
-  Point castToPoint() const {                                                             \
-    Point p;                                                                              \
-    for (int i = 0; i < N; ++i) p.data()[i] = v_[i] / v_[N];                              \
-    return p;                                                                             \
-  }                                                                                       \
-  void translate(const Vector& v) {                                                       \
-    for (int i = 0; i < N; ++i) v_[i] += v_[N] * v.data()[i];                             \
-  }                                                                                       \
-  Class& operator+=(const Class& o);                                                      \
-  Class& operator-=(const Class& o);                                                      \
-  Class& operator*=(double k);                                                            \
-  Class& operator/=(double k);                                                            \
-  bool operator==(const Class& o) const { return qorv::detail::coordEqual(*this, o); }    \
-  bool operator!=(const Class& o) const { return !(*this == o); }                         \
-  void saveGuts(ERFile& f) const;                                                         \
-  void restoreGuts(ERFile& f);                                                            \
-  std::uint32_t binaryStoreSize() const { return 8 * (N + 1); }                           \
-  void printOn(std::ostream& os) const;                                                   \
-                                                                                          \
- private:                                                                                 \
-  template <class C>                                                                      \
-  static int index(C c) {                                                                 \
-    QORV_ASSERT(static_cast<unsigned>(c) < unsigned(N + 1));                              \
-    return static_cast<int>(c);                                                           \
-  }                                                                                       \
+#define QORV_POLE_MEMBERS(Class, Point, Vector, Coord, CoordH, N)                      \
+  static constexpr int kSize = N + 1;                                                  \
+  double w() const { return v_[N]; }                                                   \
+  double operator[](Coord c) const { return v_[index(c)] / v_[N]; }                    \
+  double operator[](CoordH c) const { return v_[index(c)]; }                           \
+  double& operator[](CoordH c) { return v_[index(c)]; }                                \
+  const double* data() const { return v_; }                                            \
+  double* data() { return v_; }                                                        \
+  int getDim() const { return N; }                                                     \
+  int isRational() const { return 1; }                                                 \
+  double weigth() const { return v_[N]; }                                              \
+  void setWeigth(double w) { v_[N] = w; }                                              \
+  Point thePoint() const {                                                             \
+    Point p;                                                                           \
+    for (int i = 0; i < N; ++i) p.data()[i] = v_[i];                                   \
+    return p;                                                                          \
+  }                                                                                    \
+  Point castToPoint() const {                                                          \
+    Point p;                                                                           \
+    for (int i = 0; i < N; ++i) p.data()[i] = v_[i] / v_[N];                           \
+    return p;                                                                          \
+  }                                                                                    \
+  void translate(const Vector& v) {                                                    \
+    for (int i = 0; i < N; ++i) v_[i] += v_[N] * v.data()[i];                          \
+  }                                                                                    \
+  Class& operator+=(const Class& o);                                                   \
+  Class& operator-=(const Class& o);                                                   \
+  Class& operator*=(double k);                                                         \
+  Class& operator/=(double k);                                                         \
+  bool operator==(const Class& o) const { return qorv::detail::coordEqual(*this, o); } \
+  bool operator!=(const Class& o) const { return !(*this == o); }                      \
+  void saveGuts(ERFile& f) const;                                                      \
+  void restoreGuts(ERFile& f);                                                         \
+  std::uint32_t binaryStoreSize() const { return 8 * (N + 1); }                        \
+  void printOn(std::ostream& os) const;                                                \
+                                                                                       \
+ private:                                                                              \
+  template <class C>                                                                   \
+  static int index(C c) {                                                              \
+    QORV_ASSERT(static_cast<unsigned>(c) < unsigned(N + 1));                           \
+    return static_cast<int>(c);                                                        \
+  }                                                                                    \
   double v_[N + 1]
 
 // Weighted coordinates (wx, wy) then the weight w.

@@ -86,26 +86,26 @@ class QORV_API Matrix33 {
 // The declarations every kind repeats, written once: the double-dispatch product table, the maps
 // of points and vectors (a kind that moves them), and the stored image. A new kind lists them
 // with one line each.
-#define QORV_TR3D_PRODUCT_TABLE                                                                  \
-  const ERTr3DRevRep* getInverse() const override;                                              \
-  const ERTr3DRevRep* operator*(const ERTr3DRevRep* b) const override;                          \
-  const ERTr3DRevRep* multiplyWith_ERTranslation3D(const _ERTranslation3D& a) const override;   \
-  const ERTr3DRevRep* multiplyWith_ERRotation3D(const _ERRotation3D& a) const override;         \
-  const ERTr3DRevRep* multiplyWith_ERWorkplane(const _ERWorkplane& a) const override;           \
-  const ERTr3DRevRep* multiplyWith_ERScaling3D(const _ERScaling3D& a) const override;           \
-  const ERTr3DRevRep* multiplyWith_ERSymetrie3D(const _ERSymetrie3D& a) const override;         \
-  const ERTr3DRevRep* multiplyWith_ERSimilitude3D(const _ERSimilitude3D& a) const override;     \
+#define QORV_TR3D_PRODUCT_TABLE                                                               \
+  const ERTr3DRevRep* getInverse() const override;                                            \
+  const ERTr3DRevRep* operator*(const ERTr3DRevRep* b) const override;                        \
+  const ERTr3DRevRep* multiplyWith_ERTranslation3D(const _ERTranslation3D& a) const override; \
+  const ERTr3DRevRep* multiplyWith_ERRotation3D(const _ERRotation3D& a) const override;       \
+  const ERTr3DRevRep* multiplyWith_ERWorkplane(const _ERWorkplane& a) const override;         \
+  const ERTr3DRevRep* multiplyWith_ERScaling3D(const _ERScaling3D& a) const override;         \
+  const ERTr3DRevRep* multiplyWith_ERSymetrie3D(const _ERSymetrie3D& a) const override;       \
+  const ERTr3DRevRep* multiplyWith_ERSimilitude3D(const _ERSimilitude3D& a) const override;   \
   void getParts(qorv::detail::SimilitudeParts& s) const override
-#define QORV_TR3D_MAPS                                        \
-  void TransTo(ERPoint3D* points, int n) const override;     \
-  void TransTo(ERVector3D& v) const override;                \
-  void TransTo(ERPoint3D& p) const override;                 \
-  void TransFrom(ERPoint3D* points, int n) const override;   \
-  void TransFrom(ERVector3D& v) const override;              \
+#define QORV_TR3D_MAPS                                     \
+  void TransTo(ERPoint3D* points, int n) const override;   \
+  void TransTo(ERVector3D& v) const override;              \
+  void TransTo(ERPoint3D& p) const override;               \
+  void TransFrom(ERPoint3D* points, int n) const override; \
+  void TransFrom(ERVector3D& v) const override;            \
   void TransFrom(ERPoint3D& p) const override
-#define QORV_TR3D_STORED                                \
-  void saveGuts(ERFile& f) const override;             \
-  void restoreGuts(ERFile& f) override;                \
+#define QORV_TR3D_STORED                   \
+  void saveGuts(ERFile& f) const override; \
+  void restoreGuts(ERFile& f) override;    \
   std::uint32_t binaryStoreSize() const override
 
 // ---------------------------------------------------------------------------------------------

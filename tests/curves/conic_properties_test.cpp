@@ -128,7 +128,10 @@ std::vector<double> signChanges(const G& g, double lo, double hi) {
         const double m = 0.5 * (x + y);
         if (!(x < m && m < y)) break;
         const double gm = g(m);
-        if ((gm < 0) == (gx < 0)) x = m, gx = gm; else y = m;
+        if ((gm < 0) == (gx < 0))
+          x = m, gx = gm;
+        else
+          y = m;
       }
       roots.push_back(0.5 * (x + y));
     }
@@ -302,12 +305,12 @@ TEST(CircleProperties, PlaneArcsAgreeWithDirectComputation) {
     const ERVector2D normal(std::cos(na), std::sin(na));
     ERVec<double> cross;
     arc.intersectWith(on, normal * rng.logUni(-3, 3), cross);
-    expectCrossings(cross, [&](double t) { return ERVector2D(on, m.at(t)) * normal; }, lo, hi,
-                    tol * 10, m.r);
+    expectCrossings(
+        cross, [&](double t) { return ERVector2D(on, m.at(t)) * normal; }, lo, hi, tol * 10, m.r);
     ERVec<double> vertical;
     arc.intersectWithAxeY(on.x(), vertical);
-    expectCrossings(vertical, [&](double t) { return m.at(t).x() - on.x(); }, lo, hi, tol * 10,
-                    m.r);
+    expectCrossings(
+        vertical, [&](double t) { return m.at(t).x() - on.x(); }, lo, hi, tol * 10, m.r);
 
     // Moved by a similitude (direct or mirror): the ends follow, the arc stays an arc of the
     // moved points, its length scales.
@@ -395,12 +398,13 @@ TEST(EllipseProperties, PlaneEllipticArcsAgreeWithDirectComputation) {
     const ERVector2D normal(std::cos(na), std::sin(na));
     ERVec<double> cross;
     arc.intersectWith(on, normal, cross);
-    expectCrossings(cross, [&](double t) { return ERVector2D(on, arc(t)) * normal; }, r.start(),
-                    r.end(), tol * 10, a);
+    expectCrossings(
+        cross, [&](double t) { return ERVector2D(on, arc(t)) * normal; }, r.start(), r.end(),
+        tol * 10, a);
     ERVec<double> vertical;
     arc.intersectWithAxeY(on.x(), vertical);
-    expectCrossings(vertical, [&](double t) { return arc(t).x() - on.x(); }, r.start(), r.end(),
-                    tol * 10, a);
+    expectCrossings(
+        vertical, [&](double t) { return arc(t).x() - on.x(); }, r.start(), r.end(), tol * 10, a);
 
     const ERTransfo2D T = rng.similitude();
     ERArcEllipse2D moved(arc);
@@ -455,8 +459,7 @@ TEST(EllipseProperties, FullEllipseBoxAndClosestPoint) {
       double onIt = 0;
       EREllipse2D(el).SignedMinimalDistance(q, onIt);
       EXPECT_NEAR(onIt, 0, tol) << "closest point off the ellipse";
-      EXPECT_NEAR(distance(q, p), denseNearest(byParam, -1, kTwoPi + 1, p),
-                  tol * 10);
+      EXPECT_NEAR(distance(q, p), denseNearest(byParam, -1, kTwoPi + 1, p), tol * 10);
     }
   }
 }
@@ -485,12 +488,13 @@ void checkSpaceArc(Rng& rng, const Arc& arc, const std::function<ERPoint3D(doubl
   const ERVector3D normal = rng.unit3();
   ERVec<double> cross;
   arc.intersectWith(on, normal, cross);
-  expectCrossings(cross, [&](double t) { return ERVector3D(on, arc(t)) * normal; }, r.start(),
-                  r.end(), tol * 10, size);
+  expectCrossings(
+      cross, [&](double t) { return ERVector3D(on, arc(t)) * normal; }, r.start(), r.end(),
+      tol * 10, size);
   ERVec<double> flat;
   arc.intersectWithPlanZ(on.z(), flat);
-  expectCrossings(flat, [&](double t) { return arc(t).z() - on.z(); }, r.start(), r.end(),
-                  tol * 10, size);
+  expectCrossings(
+      flat, [&](double t) { return arc(t).z() - on.z(); }, r.start(), r.end(), tol * 10, size);
 
   // Seen in an oblique frame: the same points, the same direction, the same sweep.
   const ERPmIsometrie3D F = rng.frame();
@@ -524,8 +528,10 @@ void checkSpaceArc(Rng& rng, const Arc& arc, const std::function<ERPoint3D(doubl
   const ERPmSimilitude3D T = ERPmSimilitude3D(_ERScaling3D(rng.logUni(-1, 1))) * rng.frame();
   Arc moved(arc);
   moved.transformFrom(T);
-  EXPECT_LE(distance(moved.firstPt(), T >> arc.firstPt()), tol * 100 + 1e-12 * place3(moved.firstPt()));
-  EXPECT_LE(distance(moved.lastPt(), T >> arc.lastPt()), tol * 100 + 1e-12 * place3(moved.lastPt()));
+  EXPECT_LE(distance(moved.firstPt(), T >> arc.firstPt()),
+            tol * 100 + 1e-12 * place3(moved.firstPt()));
+  EXPECT_LE(distance(moved.lastPt(), T >> arc.lastPt()),
+            tol * 100 + 1e-12 * place3(moved.lastPt()));
 }
 
 TEST(CircleProperties, SpaceArcsAgreeWithDirectComputation) {
@@ -558,8 +564,8 @@ TEST(EllipseProperties, SpaceEllipticArcsAgreeWithDirectComputation) {
     const ERPoint2D c(rng.uni(-3, 3) * a, rng.uni(-3, 3) * a);
     const double s = rng.angle(), e = s + rng.sweep();
     const ERArcEllipse3D arc(frame, EREllipse2D(a, b, phi, c), s, e);
-    SCOPED_TRACE("space ellipse " + std::to_string(n) + " start " + std::to_string(s) +
-                 " end " + std::to_string(e));
+    SCOPED_TRACE("space ellipse " + std::to_string(n) + " start " + std::to_string(s) + " end " +
+                 std::to_string(e));
     auto byAngle = [&](double t) {
       const ERPoint2D q = ellipseAtCentral(c, a, b, phi, t);
       return frame >> ERPoint3D(q.x(), q.y(), 0.0);
@@ -679,8 +685,8 @@ TEST(ConicCases, NearestPointOfAnEllipticArcIsGlobal) {
   double d = 0, u = 0;
   arc.SignedMinimalDistance(ERPoint2D(0, 0), d, u);
   EXPECT_NEAR(std::fabs(d), 1.0, 1e-12);
-  const ERArcEllipse3D lifted(ERChgRepere3D(ERVector3D(0, 0, 1), ERPoint3D(5, 5, 5)),
-                              arc.ellipse(), -2.5, -0.5);
+  const ERArcEllipse3D lifted(ERChgRepere3D(ERVector3D(0, 0, 1), ERPoint3D(5, 5, 5)), arc.ellipse(),
+                              -2.5, -0.5);
   lifted.SignedMinimalDistance(ERPoint3D(5, 5, 7), d);
   EXPECT_NEAR(d, std::sqrt(5.0), 1e-12);
   const t_SmartPtr<EREntity2DWF> seen = lifted.get2DEntProjectedOn(ERPmIsometrie3D());

@@ -50,7 +50,10 @@ double nearestOnSegment(const P& a, const P& b, const P& p, double& at) {
   constexpr double g = 0.6180339887498949;
   for (int k = 0; k < 200; ++k) {
     const double x1 = hi - g * (hi - lo), x2 = lo + g * (hi - lo);
-    if (d2(x1) < d2(x2)) hi = x2; else lo = x1;
+    if (d2(x1) < d2(x2))
+      hi = x2;
+    else
+      lo = x1;
   }
   at = 0.5 * (lo + hi);
   return std::sqrt(std::min({d2(at), d2(0), d2(1)}));
