@@ -718,6 +718,49 @@ TEST(ConicCases, EllipseFromConicCoefficientsAndPoints) {
             0);
 }
 
+// Non-finite and absurd input: every operation answers (NaN, nothing, the documented result)
+// without hanging or reading out of bounds.
+TEST(ConicCases, BadInputNeverHangs) {
+  const double nan = std::nan(""), inf = INFINITY;
+  for (double bad : {nan, inf, -inf, 1e300, -1e300}) {
+    SCOPED_TRACE(bad);
+    const ERArc2D arcs[] = {ERArc2D(ERPoint2D(bad, 0), 1, 0, 1), ERArc2D(ERPoint2D(), bad, 0, 1),
+                            ERArc2D(ERPoint2D(), 1, bad, 1), ERArc2D(ERPoint2D(), 1, 0, bad)};
+    for (const ERArc2D& a : arcs) {
+      ERVec<double> v;
+      a.intersectWith(ERPoint2D(0.5, 0.5), ERVector2D(1, 1), v);
+      a.intersectWithAxeY(0.5, v);
+      a.ProjectPoint(ERPoint2D(2, 2), v, 0);
+      double d = 0, u = 0;
+      a.SignedMinimalDistance(ERPoint2D(2, bad), d, u);
+      a.getBox();
+      EXPECT_LE(v.length(), 24);
+    }
+    const ERArcEllipse2D els[] = {ERArcEllipse2D(3, 1, bad, ERPoint2D(), 0, 1),
+                                  ERArcEllipse2D(bad, 1, 0, ERPoint2D(), 0, 1),
+                                  ERArcEllipse2D(3, 1, 0, ERPoint2D(), bad, 1),
+                                  ERArcEllipse2D(3, 1, 0, ERPoint2D(bad, 1), 0, 1)};
+    for (const ERArcEllipse2D& e : els) {
+      ERVec<double> v;
+      e.intersectWith(ERPoint2D(0.5, 0.5), ERVector2D(1, 1), v);
+      e.intersectWithAxeY(0.5, v);
+      double d = 0, u = 0;
+      e.SignedMinimalDistance(ERPoint2D(2, 2), d, u);
+      e.SignedMinimalDistance(ERPoint2D(bad, 2), d, u);
+      e.getBox();
+      e.approxime(5);
+      e.firstPt();
+      EXPECT_LE(v.length(), 16);
+    }
+    const EREllipse2D conic(bad, 0, 1, 0, 0, -1);
+    EXPECT_EQ(conic.isValid(), std::isfinite(bad) && bad > 0 ? 1 : 0);  // 1e300 x^2 + y^2 = 1
+    const ERArcEllipse3D space(ERPmIsometrie3D(), EREllipse2D(3, 1, 0, ERPoint2D()), 0, bad);
+    double d = 0;
+    space.SignedMinimalDistance(ERPoint3D(1, bad, 2), d);
+    space.get2DEntProjectedOn(ERChgRepere3D(ERVector3D(0, 1, 1), ERPoint3D()));
+  }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Draws spread over the whole range.
 
