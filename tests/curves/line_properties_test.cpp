@@ -81,7 +81,10 @@ TEST(LineProperties, PlaneLinesAndSegmentsAtEveryMagnitude) {
     EXPECT_NEAR(line.dirVector().x(), dx / len, dtol);
     EXPECT_NEAR(line.dirVector().y(), dy / len, dtol);
     const ERPoint2D o(line.origine().x() / k, line.origine().y() / k);
-    EXPECT_NEAR((o.x() * dx + o.y() * dy) / len, 0.0, 4e-12 * (1 + std::fabs(off)));
+    // The direction carries the rounding of the scaled points (relative 1e-16 of the offset
+    // over the length), and the foot that times the offset.
+    EXPECT_NEAR((o.x() * dx + o.y() * dy) / len, 0.0,
+                4e-16 * (1 + std::fabs(off)) * (1 + std::fabs(off)) / len);
     double d = 0;
     line.SignedMinimalDistance(p, d);
     const double cross = (dy * (p1.x() - a1.x()) - dx * (p1.y() - a1.y())) / len;
@@ -135,8 +138,9 @@ TEST(LineProperties, SpaceSegmentsAtEveryMagnitude) {
     const ERSegment3D seg(a, b);
     const ERVector3D dir = seg.dirVector();
     const double len = std::hypot(b1.x() - a1.x(), b1.y() - a1.y(), b1.z() - a1.z());
-    EXPECT_NEAR(dir.x(), (b1.x() - a1.x()) / len, 1e-12);
-    EXPECT_NEAR(dir.z(), (b1.z() - a1.z()) / len, 1e-12);
+    const double dtol = 1e-15 + 4e-16 * (1 + std::fabs(off)) / len;
+    EXPECT_NEAR(dir.x(), (b1.x() - a1.x()) / len, dtol);
+    EXPECT_NEAR(dir.z(), (b1.z() - a1.z()) / len, dtol);
     EXPECT_NEAR(seg.arcLength(1e-9) / k, len, 1e-12 * len + 1e-13 * std::fabs(off));
     double d = 0, at = 0;
     seg.SignedMinimalDistance(p, d);
