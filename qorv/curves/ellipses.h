@@ -46,6 +46,10 @@
 //   centre's own error does not reach (the gradient vanishes there): an ellipse far from the
 //   origin keeps its axes. Five points closer to a line than 1e-10 of their spread, or a conic
 //   that misses one of them by more than 1e-7 of the ellipse's size, give the default ellipse.
+// - The foci hold the small axis b only to their own rounding over b^2 / a: a very flat ellipse
+//   far from the origin (a projection seen nearly edge-on) has b, and the points of its central
+//   angles near the vertices, to that precision. A zero small axis (a segment) maps every
+//   central angle to a vertex parameter.
 //
 // The closest point is the surface kernel's (zrkEllipse2::global_closest_point, global for every
 // point); arc lengths are EllipseMath's Carlson integrals. The conic through five points is the
