@@ -4,6 +4,7 @@
 #include <numbers>
 #include <ostream>
 
+#include "qorv/curves/ellipses.h"
 #include "qorv/measurement/sampling_lists.h"
 
 using namespace qorv;
@@ -28,6 +29,16 @@ constexpr double kCentreTol = 1e-11;
 ERPoint2D ERCircle2D::pointAt(double theta) const {
   return ERPoint2D(centre_.x() + radius_ * std::cos(theta),
                    centre_.y() + radius_ * std::sin(theta));
+}
+
+int ERCircle2D::isValid() const {
+  return std::isfinite(centre_.x()) && std::isfinite(centre_.y()) && std::isfinite(radius_) &&
+         radius_ >= 0.0;
+}
+
+void ERCircle2D::scale(double s) {
+  centre_ *= s;
+  radius_ *= std::fabs(s);
 }
 
 ERMinimax2D ERCircle2D::getBox() const {
@@ -107,26 +118,39 @@ int ERArc2D::splitAt(t_SmartPtr<ERFiniteEntity2DWF>& first, t_SmartPtr<ERFiniteE
   return 1;
 }
 
+int ERArc2D::isValid() const {
+  return ERCircle2D::isValid() && std::isfinite(udeb()) && std::isfinite(ufin());
+}
+
+void ERArc2D::scale(double s) {
+  ERCircle2D::scale(s);
+  // p -> s p turns every point half a turn about the centre when s < 0.
+  if (s < 0.0) setLimites(udeb() + kPi, ufin() + kPi);
+}
+
 int ERArc2D::intersectWithAxeY(double x, ERVec<double>& params) const {
-  const double dx = x - center().x(), r = radius();
-  if (std::fabs(dx) > r) return params.length();
-  if (std::fabs(dx) == r) {
-    params.append(dx > 0.0 ? 0.0 : kPi);
-    return params.length();
-  }
   const ERLimites b = getBound();
-  const double y = std::sqrt(r * r - dx * dx);
-  for (double a : {std::atan2(y, dx), std::atan2(-y, dx)})
-    if (b.inBound(a)) params.append(a);
+  qorv::detail::appendTrigRoots(radius(), 0.0, x - center().x(), b.start(), b.end(), params);
+  return params.length();
+}
+
+// (centre + r (cos, sin) - p) . n = 0, solved in closed form in the arc's own angles.
+int ERArc2D::intersectWith(const ERPoint2D& p, const ERVector2D& v, ERVec<double>& params) const {
+  const ERVector2D n = v.getnormalized();
+  const ERLimites b = getBound();
+  const double r = radius();
+  qorv::detail::appendTrigRoots(r * n.x(), r * n.y(), ERVector2D(center(), p) * n, b.start(),
+                                b.end(), params);
   return params.length();
 }
 
 int ERArc2D::ProjectPoint(const ERPoint2D& p, ERVec<double>& params, double) const {
   if (p == center()) return -1;
-  double theta = std::atan2(p.y() - center().y(), p.x() - center().x());
+  const double theta = std::atan2(p.y() - center().y(), p.x() - center().x());
   const ERLimites b = getBound();
-  if ((b.start() > kPi || b.end() > kPi) && theta < 0.0) theta += kTwoPi;
-  if (b.inBound(theta)) params.append(theta);
+  double reps[8];
+  const int n = qorv::detail::windowAngles(theta, b.start(), b.end(), reps, 8);
+  for (int i = 0; i < n; ++i) params.append(reps[i]);
   return params.length();
 }
 
@@ -140,11 +164,8 @@ EREntity::DISTMINRES ERArc2D::SignedMinimalDistance(const ERPoint2D& p, double& 
     return DISTMIN_DEGENERATE;
   }
   const double theta = std::atan2(p.y() - center().y(), p.x() - center().x());
-  if (qorv::detail::angleInRange(theta, b.start(), b.end())) {
+  if (qorv::detail::windowAngle(theta, b.start(), b.end(), u)) {
     d = rho - radius();
-    // The representative of theta inside the range.
-    u = b.start() + std::fmod(std::fmod(theta - b.start(), kTwoPi) + kTwoPi, kTwoPi);
-    if (u > b.end()) u = b.end();
     return DISTMIN_NORMAL;
   }
   const double d0 = distance(p, pointAt(b.start())), d1 = distance(p, pointAt(b.end()));
@@ -159,16 +180,27 @@ EREntity::DISTMINRES ERArc2D::SignedMinimalDistance(const ERPoint2D& p, double& 
   return SignedMinimalDistance(p, d, u);
 }
 
+// A direct map turns the angles by its angle a; a mirror, k [[cos b, sin b], [sin b, -cos b]]
+// with b = -a, sends the angle t to b - t (and is its own inverse up to the factor), so the
+// arc keeps its points and its direction of travel.
 void ERArc2D::transformFrom(const ERTransfo2D& T) {
   ERCircle2D::transformFrom(T);
   const double a = T.angle();
-  setLimites(udeb() + a, ufin() + a);
+  if (T.isDirect()) {
+    setLimites(udeb() + a, ufin() + a);
+  } else {
+    setLimites(-a - udeb(), -a - ufin());
+  }
 }
 
 void ERArc2D::transformTo(const ERTransfo2D& T) {
   ERCircle2D::transformTo(T);
   const double a = T.angle();
-  setLimites(udeb() - a, ufin() - a);
+  if (T.isDirect()) {
+    setLimites(udeb() - a, ufin() - a);
+  } else {
+    setLimites(-a - udeb(), -a - ufin());
+  }
 }
 
 ERObject* ERArc2D::getCopy() const { return new ERArc2D(*this); }

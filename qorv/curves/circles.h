@@ -12,14 +12,24 @@
 //   the angle 0 as 2pi).
 // - Plane signed distances: |p - centre| - r, negative inside, whatever the direction of an arc.
 //   At the centre (within 1e-11) every point is equally near: DISTMIN_DEGENERATE.
-// - ProjectPoint and intersectWithAxeY of an arc compare the atan2 angle with the limits as
-//   they are, with one repair: when the larger limit exceeds pi a negative projection angle is
-//   raised by 2pi. intersectWithAxeY appends 0 or pi for a tangent line (|dx| = r exactly)
-//   without looking at the limits. Both append to params and return its length.
-// - A transformation turns an arc's limits by ERTransfo2D::angle(); a symmetry does not mirror
-//   them. Radii scale by sqrt|det| of a plane map and by the factor of a similitude.
+// - One window rule for every operation of an arc: an angle is on the arc when one of its
+//   representatives (theta + 2pi k) lies in getBound(), a miss by rounding only counting as the
+//   end (qorv::detail::windowAngle). So limits below -pi or past 2pi project, cross and box like
+//   any others. ProjectPoint, intersectWithAxeY and intersectWith append the representatives
+//   (every one for an arc longer than a turn), a tangent line's angle only when it is on the
+//   arc, and return the length of params. (Not the single "raise a negative angle by 2pi when a
+//   limit exceeds pi" repair, which loses arcs below -pi.)
+// - intersectWith (the line through p of normal v) is solved in the arc's own angles; the
+//   finite-level default worked on a turned copy and answered in the copy's angles.
+// - A direct map turns an arc's limits by ERTransfo2D::angle(); a mirror (det < 0) sends the
+//   angle t to -angle() - t, so the arc keeps its points and its direction of travel. Radii
+//   scale by sqrt|det| of a plane map and by the factor of a similitude; scale(s) takes |s| for
+//   the radius and, for s < 0, turns the limits by pi.
+// - isValid(): finite centre, limits and radius, radius >= 0. Constructors keep what they are
+//   given (a radius of -1 is stored and printed as such) and leave the check to isValid().
 // - The space circle keeps the plane circle's centre as given in its frame; setCenter moves the
-//   frame. Its signed distance is the unsigned distance in space to the circle line
+//   frame; scale(s) scales the frame's origin and that plane centre alike (about the global
+//   origin). Its signed distance is the unsigned distance in space to the circle line
 //   (DISTMIN_NORMAL), DISTMIN_DEGENERATE on the axis.
 // - The projection of a space circle onto a frame is a circle when the two normals are parallel
 //   (|N x M| <= precision), a segment when perpendicular (|N . M| <= precision), else an
@@ -49,14 +59,50 @@ class ERArc3D;
 
 namespace qorv::detail {
 
-// theta (with some number of turns) lies in [lo, hi]: the representative not below lo.
-inline bool angleInRange(double theta, double lo, double hi) {
+// The window rule of every arc: the angle theta, with any number of turns, lies on the arc of
+// window [lo, hi] when one of its representatives theta + 2 pi k does. A representative that
+// misses the window by rounding only (a few ulps of the window's magnitude) is the end it
+// misses. windowAngle gives the lowest representative; windowAngles appends every one, for
+// windows longer than a turn. Non-finite input lies nowhere.
+inline double windowSlack(double lo, double hi) {
   constexpr double kTwoPi = 2.0 * std::numbers::pi;
-  if (!(std::isfinite(theta) && std::isfinite(lo) && std::isfinite(hi))) return false;
-  if (hi - lo >= kTwoPi) return true;
-  double t = std::fmod(theta - lo, kTwoPi);
-  if (t < 0.0) t += kTwoPi;
-  return lo + t <= hi;
+  return 8.0 * 2.220446049250313e-16 * std::fmax(kTwoPi, std::fmax(std::fabs(lo), std::fabs(hi)));
+}
+inline bool windowAngle(double theta, double lo, double hi, double& u) {
+  constexpr double kTwoPi = 2.0 * std::numbers::pi;
+  if (!(std::isfinite(theta) && std::isfinite(lo) && std::isfinite(hi) && lo <= hi)) return false;
+  double r = std::fmod(theta - lo, kTwoPi);
+  if (r < 0.0) r += kTwoPi;
+  const double slack = windowSlack(lo, hi);
+  if (kTwoPi - r <= slack) {  // just below lo
+    u = lo;
+    return true;
+  }
+  u = lo + r;
+  if (u <= hi) return true;
+  if (u - hi <= slack) {
+    u = hi;
+    return true;
+  }
+  return false;
+}
+inline bool angleInRange(double theta, double lo, double hi) {
+  double u;
+  return windowAngle(theta, lo, hi, u);
+}
+// Appends to out (at most max entries) every representative in the window; returns the count.
+inline int windowAngles(double theta, double lo, double hi, double* out, int max) {
+  constexpr double kTwoPi = 2.0 * std::numbers::pi;
+  double u;
+  if (!windowAngle(theta, lo, hi, u)) return 0;
+  int n = 0;
+  const double slack = windowSlack(lo, hi);
+  for (int k = 0; n < max; ++k) {
+    const double v = u + k * kTwoPi;
+    if (v > hi + slack) break;
+    out[n++] = std::fmin(v, hi);
+  }
+  return n;
 }
 
 // The exact box of C + cos t U + sin t V for t in [lo, hi].
@@ -98,7 +144,11 @@ class QORV_API ERCircle2D : public virtual EREntity2DWF {
 
   // |p - centre| - r; DISTMIN_DEGENERATE at the centre, else DISTMIN_NORMAL.
   DISTMINRES SignedMinimalDistance(const ERPoint2D& p, double& d) const override;
-  void scale(double s) override { centre_ *= s, radius_ *= s; }
+  // Finite centre and radius, radius >= 0 (0 is a point-like circle). The constructors and
+  // setters store what they are given; this is where bad values show.
+  int isValid() const override;
+  // p -> s p: centre times s, radius times |s|.
+  void scale(double s) override;
   void translate(const ERPoint2D& v) override { centre_ += v; }
   void transformFrom(const ERTransfo2D& T) override;
   void transformTo(const ERTransfo2D& T) override;
@@ -154,10 +204,17 @@ class QORV_API ERArc2D : public ERFiniteEntity2DWFBoundedWithAngle, public ERCir
   DISTMINRES SignedMinimalDistance(const ERPoint2D& p, double& d, double& u) const override;
   DISTMINRES SignedMinimalDistance(const ERPoint2D& p, double& d) const override;
 
-  void scale(double s) override { ERCircle2D::scale(s); }
+  // The circle's, and finite limits.
+  int isValid() const override;
+  // A negative factor turns the limits by pi (the points go through the origin).
+  void scale(double s) override;
   void translate(const ERPoint2D& v) override { ERCircle2D::translate(v); }
   void transformFrom(const ERTransfo2D& T) override;
   void transformTo(const ERTransfo2D& T) override;
+  // The crossings with the line through p of normal v, in closed form (the default would
+  // answer in the angles of a turned copy).
+  int intersectWith(const ERPoint2D& p, const ERVector2D& v,
+                    QuickAlgebra::ERVec<double>& params) const override;
   // A new ERArc3D.
   t_SmartPtr<EREntity3DWF> get3DEquiv(const ERPmIsometrie3D& frame) const override;
   void reverse() override { ERFiniteEntity2DWFBoundedWithAngle::reverse(); }
@@ -203,30 +260,18 @@ class QORV_API ERCircle3D : public ERPlanarEntity3DWF {
   // A new frame from the normal at the centre; the plane centre becomes its origin.
   void setNormale(const ERVector3D& n);
 
-  // The unsigned distance to the circle line.
-  DISTMINRES SignedMinimalDistance(const ERPoint3D& p, double& d) const override;
-  void scale(double s) override;
-  void translate(const ERPoint3D& v) override;
-  // The frame's origin and axes through T (axes re-normalised), the plane data times T's factor.
-  void transformFrom(const ERPmSimilitude3D& T) override;
-  void transformTo(const ERPmSimilitude3D& T) override;
-  void reverse() override {}
-
   static void SetProjectionPrecision(double p);
   static double GetProjectionPrecision();
   int Project2DWillBeCircle(const ERPmIsometrie3D& F) const;
   int Project2DWillBeSegment(const ERPmIsometrie3D& F) const;
   int Project2DWillBeEllipse(const ERPmIsometrie3D& F) const;
-  // ERCircle2D, ERSegment2D (edge-on) or EREllipse2D in F's coordinates, tested in that order.
-  t_SmartPtr<EREntity2DWF> get2DEntProjectedOn(const ERPmIsometrie3D& F) const override;
 
-  ERObject* getCopy() const override;
-  // "Cercle :", then "       : Normale " normal, "       : Centre  " centre,
-  // "       : Radius  " radius, each on its own line.
-  void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override;
+  // SignedMinimalDistance: the unsigned distance to the circle line. transformFrom/To: the
+  // frame's origin and axes through T (axes re-normalised), the plane data times T's factor.
+  // get2DEntProjectedOn: ERCircle2D, ERSegment2D (edge-on) or EREllipse2D in F's coordinates,
+  // tested in that order. printOn: "Cercle :", then "       : Normale " normal,
+  // "       : Centre  " centre, "       : Radius  " radius, each on its own line.
+  QORV_PLANAR_CURVE_OVERRIDES;
 
  protected:
   // The frame's unit X and Y axes in global coordinates.
@@ -254,33 +299,11 @@ class QORV_API ERArc3D : public ERCircle3D, public ERFiniteEntity3DWFBoundedWith
   // The plane arc in the frame.
   ERArc2D Arc2D() const { return ERArc2D(circle_, udeb(), ufin()); }
 
-  ERPoint3D operator()(double theta) const override;
-  // The plane record lifted with the frame (plane Z, height 0).
-  ERInfoPoint3DWF PtCur(double theta) const override;
-  ERMinimax3D getBox() const override;
-  double arcLength(const ERLimites& range, double tol) const override;
-  double arcLength(double tol) const override;
-  int splitAt(t_SmartPtr<ERFiniteEntity3DWF>& first, t_SmartPtr<ERFiniteEntity3DWF>& second,
-              double theta) const override;
-  // Exact: z(theta) = A cos + B sin + z0 solved in closed form; ascending.
-  int intersectWithPlanZ(double z, QuickAlgebra::ERVec<double>& params) const override;
-  // The distance to the nearest point of the arc (DISTMIN_END_POINT when it is an end).
-  DISTMINRES SignedMinimalDistance(const ERPoint3D& p, double& d) const override;
-  // ERArc2D when the normals are parallel, ERSegment2D edge-on, else ERArcEllipse2D.
-  t_SmartPtr<EREntity2DWF> get2DEntProjectedOn(const ERPmIsometrie3D& F) const override;
-  void reverse() override { ERFiniteEntity3DWFBoundedWithAngle::reverse(); }
-  void scale(double s) override { ERCircle3D::scale(s); }
-  void translate(const ERPoint3D& v) override { ERCircle3D::translate(v); }
-  void transformFrom(const ERPmSimilitude3D& T) override { ERCircle3D::transformFrom(T); }
-  void transformTo(const ERPmSimilitude3D& T) override { ERCircle3D::transformTo(T); }
-
-  ERObject* getCopy() const override;
-  // The space circle, then the angles.
-  void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override;
-
- protected:
-  void prepareApprox(ERPoint13List& list, const ERLimites& range, double tol) const override;
+  // PtCur: the plane record lifted with the frame (plane Z, height 0). intersectWithPlanZ and
+  // intersectWith: z(theta) = A cos + B sin + z0 solved in closed form in the arc's angles,
+  // ascending. SignedMinimalDistance: the distance to the nearest point of the arc
+  // (DISTMIN_END_POINT when it is an end). get2DEntProjectedOn: ERArc2D when the normals are
+  // parallel, ERSegment2D edge-on, else ERArcEllipse2D, of the same sweep and direction. scale:
+  // a negative factor turns the limits by pi. printOn: the space circle, then the angles.
+  QORV_PLANAR_ARC_OVERRIDES(ERCircle3D);
 };

@@ -47,13 +47,65 @@ double determinant(double* m, int n) {
   return det;
 }
 
-// Centre, semi-axes and angle of the conic, false when it is no real ellipse.
+// Sum of products carried in twice the working precision (error-free products by fma, error-
+// free sums): the value of a conic at its centre, where the terms cancel to a small remainder.
+class CompensatedSum {
+ public:
+  void add(double v) {
+    const double s = hi_ + v, b = s - hi_;
+    lo_ += (hi_ - (s - b)) + (v - b);
+    hi_ = s;
+  }
+  // a * b exactly, as hi + lo.
+  void addProduct(double a, double b) {
+    const double h = a * b;
+    add(h);
+    lo_ += std::fma(a, b, -h);
+  }
+  // a * b * c to about twice the precision.
+  void addProduct(double a, double b, double c) {
+    const double h = a * b, l = std::fma(a, b, -h);
+    addProduct(h, c);
+    lo_ += l * c;
+  }
+  double value() const { return hi_ + lo_; }
+
+ private:
+  double hi_ = 0.0, lo_ = 0.0;
+};
+
+// Centre, semi-axes and angle of the conic, false when it is no real ellipse. The coefficients
+// are scaled by a power of two (exact) so that 4AC - B^2 neither overflows nor underflows; the
+// conic's value at the centre is evaluated, not derived, because it is stationary there: the
+// centre's own rounding error does not reach it.
 bool conicToEllipse(double A, double B, double C, double D, double E, double F, ERPoint2D& centre,
                     double& a, double& b, double& angle) {
+  const double m = std::max(
+      {std::fabs(A), std::fabs(B), std::fabs(C), std::fabs(D), std::fabs(E), std::fabs(F)});
+  if (!(m > 0.0) || !std::isfinite(m)) return false;
+  // The quadratic part sets the scale: the centre and axes depend on ratios only.
+  const double q = std::max({std::fabs(A), std::fabs(B), std::fabs(C)});
+  if (!(q > 0.0)) return false;
+  const int e = std::ilogb(q);
+  A = std::scalbn(A, -e), B = std::scalbn(B, -e), C = std::scalbn(C, -e);
+  D = std::scalbn(D, -e), E = std::scalbn(E, -e), F = std::scalbn(F, -e);
   const double det = 4.0 * A * C - B * B;
   if (!(det > 0.0) || !std::isfinite(det)) return false;
-  const double x0 = (B * E - 2.0 * C * D) / det, y0 = (B * D - 2.0 * A * E) / det;
-  const double f0 = F + (D * x0 + E * y0) / 2.0;  // the conic's value at its centre
+  double x0 = (B * E - 2.0 * C * D) / det, y0 = (B * D - 2.0 * A * E) / det;
+  if (!std::isfinite(x0) || !std::isfinite(y0)) return false;
+  // One step of refinement on the gradient 2A x + B y + D = 0, B x + 2C y + E = 0.
+  for (int i = 0; i < 2; ++i) {
+    CompensatedSum g1, g2;
+    g1.addProduct(2.0 * A, x0), g1.addProduct(B, y0), g1.add(D);
+    g2.addProduct(B, x0), g2.addProduct(2.0 * C, y0), g2.add(E);
+    const double r1 = g1.value(), r2 = g2.value();
+    x0 -= (2.0 * C * r1 - B * r2) / det;
+    y0 -= (2.0 * A * r2 - B * r1) / det;
+  }
+  CompensatedSum value;
+  value.addProduct(A, x0, x0), value.addProduct(B, x0, y0), value.addProduct(C, y0, y0);
+  value.addProduct(D, x0), value.addProduct(E, y0), value.add(F);
+  const double f0 = value.value();
   const double theta = 0.5 * std::atan2(B, A - C);
   const double c = std::cos(theta), s = std::sin(theta);
   const double l1 = A * c * c + B * c * s + C * s * s;  // along theta
@@ -69,22 +121,23 @@ bool conicToEllipse(double A, double B, double C, double D, double E, double F, 
   return true;
 }
 
-// The parameters t in [lo, hi] (with their turns) where A cos t + B sin t = C, ascending.
+// The parameters t in [lo, hi] (with their turns) where A cos t + B sin t = C, ascending. The
+// half-opening w comes from atan2 of sqrt((R - C)(R + C)) and C: exact near a tangency, where
+// acos(C / R) is not.
 void solveTrig(double A, double B, double C, double lo, double hi, ERVec<double>& params) {
   const double R = std::hypot(A, B);
-  if (!(R > 0.0) || std::fabs(C) > R || !(lo <= hi)) return;
-  const double phi = std::atan2(B, A), w = std::acos(std::clamp(C / R, -1.0, 1.0));
+  if (!(R > 0.0) || !(std::fabs(C) <= R) || !(lo <= hi)) return;
+  const double phi = std::atan2(B, A);
+  const double w = std::atan2(std::sqrt((R - C) * (R + C)), C);
   const double found[2] = {phi - w, phi + w};
   const int n = w == 0.0 ? 1 : 2;
-  double out[4];
+  double out[8];
   int m = 0;
-  for (int i = 0; i < n; ++i) {
-    double t = lo + std::fmod(std::fmod(found[i] - lo, kTwoPi) + kTwoPi, kTwoPi);
-    for (; t <= hi && m < 4; t += kTwoPi) out[m++] = t;
-  }
+  for (int i = 0; i < n; ++i) m += qorv::detail::windowAngles(found[i], lo, hi, out + m, 4);
   for (int i = 1; i < m; ++i)  // a handful of roots: insertion sort
     for (int k = i; k > 0 && out[k] < out[k - 1]; --k) std::swap(out[k], out[k - 1]);
-  for (int i = 0; i < m; ++i) params.append(out[i]);
+  for (int i = 0; i < m; ++i)
+    if (i == 0 || out[i] != out[i - 1]) params.append(out[i]);
 }
 
 }  // namespace
@@ -111,13 +164,18 @@ void appendTrigRoots(double A, double B, double C, double lo, double hi, ERVec<d
 
 EREllipse2D::EREllipse2D(const ERPoint2D& F1, const ERPoint2D& F2, double L)
     : f1_(F1), f2_(F2), L_(L) {
-  const double d2 = distance2(F1, F2);
-  if (d2 > L * L) L_ = std::sqrt(L * L + d2);
+  const double d = distance(F1, F2);
+  if (d > std::fabs(L)) L_ = std::hypot(L, d);
 }
 
 EREllipse2D::EREllipse2D(double a, double b, double angle, const ERPoint2D& centre) : L_(2.0 * a) {
+  if (a >= 0.0 && b > a) {  // the major axis is the one across angle
+    L_ = 2.0 * b;
+    angle += kPi / 2.0;
+    std::swap(a, b);
+  }
   const double hi = std::fmax(a, b), lo = std::fmin(a, b);
-  const double c = std::sqrt(hi * hi - lo * lo);
+  const double c = std::sqrt((hi - lo) * (hi + lo));
   const ERVector2D u(c * std::cos(angle), c * std::sin(angle));
   f1_ = centre - u;
   f2_ = centre + u;
@@ -138,6 +196,16 @@ EREllipse2D::EREllipse2D(const ERPoint2D& p1, const ERPoint2D& p2, const ERPoint
   double spread = 0;
   for (const ERPoint2D& q : p) spread = std::fmax(spread, std::hypot(q.x() - mx, q.y() - my));
   if (!(spread > 0.0) || !std::isfinite(spread)) return;
+  // Points on one line carry no ellipse: the smaller principal spread of the centred points
+  // against the larger.
+  double sxx = 0, sxy = 0, syy = 0;
+  for (const ERPoint2D& q : p) {
+    const double x = (q.x() - mx) / spread, y = (q.y() - my) / spread;
+    sxx += x * x, sxy += x * y, syy += y * y;
+  }
+  const double half = 0.5 * (sxx + syy), root = std::hypot(0.5 * (sxx - syy), sxy);
+  const double big = half + root, small = (sxx * syy - sxy * sxy) / big;
+  if (!(small > 1e-20 * big)) return;  // spread ratio below 1e-10
   double rows[5][6];
   for (int i = 0; i < 5; ++i) {
     const double x = (p[i].x() - mx) / spread, y = (p[i].y() - my) / spread;
@@ -156,15 +224,27 @@ EREllipse2D::EREllipse2D(const ERPoint2D& p1, const ERPoint2D& p2, const ERPoint
   double a = 0, b = 0, angle = 0;
   if (!conicToEllipse(coef[0], coef[1], coef[2], coef[3], coef[4], coef[5], centre, a, b, angle))
     return;
-  *this = EREllipse2D(a * spread, b * spread, angle,
-                      ERPoint2D(mx + centre.x() * spread, my + centre.y() * spread));
+  const EREllipse2D found(a * spread, b * spread, angle,
+                          ERPoint2D(mx + centre.x() * spread, my + centre.y() * spread));
+  // A conic through the points that is no ellipse through them (a nearly degenerate system
+  // solved into noise) is refused.
+  for (const ERPoint2D& q : p) {
+    double d = 0.0;
+    found.SignedMinimalDistance(q, d);
+    if (!(std::fabs(d) <= 1e-7 * found.getBigAxe())) return;
+  }
+  *this = found;
 }
 
 ERPoint2D EREllipse2D::center() const {
   return ERPoint2D((f1_.x() + f2_.x()) / 2.0, (f1_.y() + f2_.y()) / 2.0);
 }
 
-double EREllipse2D::getSmallAxe() const { return std::sqrt(L_ * L_ - distance2(f1_, f2_)); }
+// sqrt(L^2 - |F1F2|^2), factored so that neither square leaves the doubles.
+double EREllipse2D::getSmallAxe() const {
+  const double d = distance(f1_, f2_);
+  return std::sqrt((L_ - d) * (L_ + d));
+}
 
 double EREllipse2D::getAngle() const {
   const ERVector2D d(f1_, f2_);
@@ -184,10 +264,18 @@ ERVector2D EREllipse2D::getSmallAxisDirection() const {
   return ERVector2D(-d.y(), d.x());
 }
 
+int EREllipse2D::isValid() const {
+  return std::isfinite(f1_.x()) && std::isfinite(f1_.y()) && std::isfinite(f2_.x()) &&
+         std::isfinite(f2_.y()) && std::isfinite(L_) && L_ > 0.0 && L_ >= distance(f1_, f2_);
+}
+
+// The extent of C + a cos t X + b sin t Y along each axis: hypot of the two semi-axes' parts.
 ERMinimax2D EREllipse2D::getBox() const {
   const ERPoint2D c = center();
   const double a = L_ / 2.0, b = getSmallAxe() / 2.0;
-  return ERMinimax2D(c.x() - a, c.y() - b, c.x() + a, c.y() + b);
+  const ERVector2D X = getBigAxisDirection();
+  const double hx = std::hypot(a * X.x(), b * X.y()), hy = std::hypot(a * X.y(), b * X.x());
+  return ERMinimax2D(c.x() - hx, c.y() - hy, c.x() + hx, c.y() + hy);
 }
 
 ERPoint2D EREllipse2D::pointAt(double t) const {
@@ -200,8 +288,10 @@ ERPoint2D EREllipse2D::pointAt(double t) const {
 
 ERPoint2D EREllipse2D::get_closest(const ERPoint2D& p) const {
   const double phi = getAngle(), c = std::cos(phi), s = std::sin(phi);
-  double qx = p.x() * c + p.y() * s;
-  const double qy = p.y() * c - p.x() * s;
+  const ERPoint2D m = center();
+  const double px = p.x() - m.x(), py = p.y() - m.y();
+  double qx = px * c + py * s;
+  const double qy = py * c - px * s;
   if (qx == -DBL_MAX) qx = DBL_MAX;
   const zrkEllipse2 e(getSmallAxe() / 2.0, L_ / 2.0);
   zrkCurvePointList2 list;
@@ -210,17 +300,17 @@ ERPoint2D EREllipse2D::get_closest(const ERPoint2D& p) const {
   if (!(code == ZRK_UNIQUE || code == ZRK_ON_CURVE || code == ZRK_SEVERAL) || list.empty())
     return ERPoint2D(0.0, 0.0);
   const giPoint2 r = list[0];
-  return ERPoint2D(r.x * c - r.y * s, r.x * s + r.y * c);
+  return ERPoint2D(m.x() + (r.x * c - r.y * s), m.y() + (r.x * s + r.y * c));
 }
 
 ERPoint2D EREllipse2D::nearest(const ERPoint2D& p, double& t) const {
   const ERPoint2D m = center();
-  const ERPoint2D q = get_closest(ERPoint2D(p.x() - m.x(), p.y() - m.y()));
+  const ERPoint2D q = get_closest(p);
   const ERVector2D X = getBigAxisDirection(), Y = getSmallAxisDirection();
-  const ERVector2D v(q.x(), q.y());
+  const ERVector2D v(m, q);
   const double a = L_ / 2.0, b = getSmallAxe() / 2.0;
   t = std::atan2(b > 0.0 ? (v * Y) / b : 0.0, a > 0.0 ? (v * X) / a : 1.0);
-  return ERPoint2D(m.x() + q.x(), m.y() + q.y());
+  return q;
 }
 
 EREntity::DISTMINRES EREllipse2D::SignedMinimalDistance(const ERPoint2D& p, double& d) const {
@@ -268,22 +358,80 @@ void EREllipse2D::restoreGuts(ERFile& f) {
 // ---------------------------------------------------------------------------------------------
 // ERArcEllipse2D
 
+// tan t = (a / b) tan theta, taken in the quarter turn of theta: the two never differ by a
+// quarter turn or more, so the nearest representative is the right one whatever the turn.
 double ERArcEllipse2D::central_to_param(double theta) const {
-  return EllipseMath::central_to_param(theta, getBigAxe(), getSmallAxe());
+  const double a = getBigAxe() / 2.0, b = getSmallAxe() / 2.0;
+  const double t = std::atan2(a * std::sin(theta), b * std::cos(theta));
+  return theta + std::remainder(t - theta, kTwoPi);
 }
 
 double ERArcEllipse2D::param_to_central(double t) const {
   const double a = getBigAxe() / 2.0, b = getSmallAxe() / 2.0;
   const double c = std::atan2(b * std::sin(t), a * std::cos(t));
-  return t + std::remainder(c - t, kTwoPi);  // same quadrant: the two differ by under pi/2
+  return t + std::remainder(c - t, kTwoPi);
 }
 
 ERLimites ERArcEllipse2D::getBound() const {
-  if (getBigAxe() == 0.0) return ERLimites(0.0, kTwoPi);
+  if (getBigAxe() == 0.0 || udeb() == ufin()) return ERLimites(0.0, kTwoPi);
   const double t0 = central_to_param(udeb()), t1 = central_to_param(ufin());
-  if (t1 > t0) return ERLimites(t0, t1);
-  if (t1 == t0) return ERLimites(0.0, kTwoPi);
-  return ERLimites(t1, t0);
+  return ERLimites(std::fmin(t0, t1), std::fmax(t0, t1));
+}
+
+ERInfoPoint2D ERArcEllipse2D::randomPoint() const {
+  const ERLimites r = getBound();
+  const bool forward = !(ufin() < udeb());
+  return qorv::detail::randomPointBetween(*this, forward ? r.start() : r.end(),
+                                          forward ? r.end() : r.start());
+}
+
+ERVec<ERPoint2D> ERArcEllipse2D::approxime(int n) const {
+  const ERLimites r = getBound();
+  const bool forward = !(ufin() < udeb());
+  return qorv::detail::sampleBetween(*this, n, forward ? r.start() : r.end(),
+                                     forward ? r.end() : r.start());
+}
+
+int ERArcEllipse2D::isValid() const {
+  return EREllipse2D::isValid() && std::isfinite(udeb()) && std::isfinite(ufin());
+}
+
+// The central angles are measured from the major axis, which a direct map or a scaling carries
+// along; only a round ellipse (coinciding foci) measures them from the X axis, like a circle.
+void ERArcEllipse2D::scale(double s) {
+  const bool round = distance2(getFocus1(), getFocus2()) == 0.0;
+  EREllipse2D::scale(s);
+  if (round && s < 0.0) setLimites(udeb() + kPi, ufin() + kPi);
+}
+
+void ERArcEllipse2D::transformFrom(const ERTransfo2D& T) {
+  const bool round = distance2(getFocus1(), getFocus2()) == 0.0;
+  EREllipse2D::transformFrom(T);
+  const double a = T.angle();
+  if (round) {
+    if (T.isDirect()) {
+      setLimites(udeb() + a, ufin() + a);
+    } else {
+      setLimites(-a - udeb(), -a - ufin());
+    }
+  } else if (!T.isDirect()) {
+    setLimites(-udeb(), -ufin());
+  }
+}
+
+void ERArcEllipse2D::transformTo(const ERTransfo2D& T) {
+  const bool round = distance2(getFocus1(), getFocus2()) == 0.0;
+  EREllipse2D::transformTo(T);
+  const double a = T.angle();
+  if (round) {
+    if (T.isDirect()) {
+      setLimites(udeb() - a, ufin() - a);
+    } else {
+      setLimites(-a - udeb(), -a - ufin());
+    }
+  } else if (!T.isDirect()) {
+    setLimites(-udeb(), -ufin());
+  }
 }
 
 ERInfoPoint2D ERArcEllipse2D::PtCur(double t) const {
@@ -308,12 +456,12 @@ double ERArcEllipse2D::arcLength(const ERLimites& range, double) const {
 
 double ERArcEllipse2D::arcLength(double tol) const { return arcLength(getBound(), tol); }
 
+// From the start limit to t and from t to the end limit: a reversed arc stays reversed.
 int ERArcEllipse2D::splitAt(t_SmartPtr<ERFiniteEntity2DWF>& first,
                             t_SmartPtr<ERFiniteEntity2DWF>& second, double t) const {
-  const ERLimites r = getBound();
   const double c = param_to_central(t);
-  first = new ERArcEllipse2D(ellipse(), param_to_central(r.start()), c);
-  second = new ERArcEllipse2D(ellipse(), c, param_to_central(r.end()));
+  first = new ERArcEllipse2D(ellipse(), udeb(), c);
+  second = new ERArcEllipse2D(ellipse(), c, ufin());
   return 1;
 }
 
@@ -325,22 +473,91 @@ int ERArcEllipse2D::intersectWithAxeY(double x, ERVec<double>& params) const {
   return params.length();
 }
 
+int ERArcEllipse2D::intersectWith(const ERPoint2D& p, const ERVector2D& v,
+                                  ERVec<double>& params) const {
+  const ERVector2D n = v.getnormalized();
+  const ERLimites r = getBound();
+  const ERVector2D X = getBigAxisDirection(), Y = getSmallAxisDirection();
+  solveTrig(getBigAxe() / 2.0 * (X * n), getSmallAxe() / 2.0 * (Y * n), ERVector2D(center(), p) * n,
+            r.start(), r.end(), params);
+  return params.length();
+}
+
+// The global foot when it is on the arc; otherwise the nearest of the two ends and of the local
+// minima of the distance inside (sign changes - to + of its derivative on a grid of the arc,
+// each refined by safeguarded Newton).
+double ERArcEllipse2D::nearestOnArc(const ERPoint2D& p, double& dist, bool& atEnd) const {
+  const ERLimites r = getBound();
+  const double lo = r.start(), hi = r.end();
+  double t = 0.0;
+  const ERPoint2D foot = nearest(p, t);
+  double u = 0.0;
+  if (qorv::detail::windowAngle(t, lo, hi, u)) {
+    atEnd = false;
+    dist = distance(p, foot);
+    return u;
+  }
+  const double a = getBigAxe() / 2.0, b = getSmallAxe() / 2.0;
+  const ERVector2D X = getBigAxisDirection(), Y = getSmallAxisDirection();
+  const ERVector2D w(center(), p);
+  const double qx = w * X, qy = w * Y, k = (b - a) * (b + a);
+  // Half the derivative of the squared distance, and its derivative.
+  auto f = [&](double x) {
+    const double c = std::cos(x), s = std::sin(x);
+    return k * s * c + a * qx * s - b * qy * c;
+  };
+  auto df = [&](double x) {
+    const double c = std::cos(x), s = std::sin(x);
+    return k * (c - s) * (c + s) + a * qx * c + b * qy * s;
+  };
+  double best = lo, bestD = distance(p, pointAt(lo));
+  atEnd = true;
+  const double dHi = distance(p, pointAt(hi));
+  if (dHi < bestD) best = hi, bestD = dHi;
+  if (!(lo < hi) || !std::isfinite(hi - lo)) {
+    dist = bestD;
+    return best;
+  }
+  const int steps = std::clamp(static_cast<int>(std::ceil((hi - lo) / kTwoPi * 96.0)), 8, 192);
+  double x0 = lo, f0 = f(lo);
+  for (int i = 1; i <= steps; ++i) {
+    const double x1 = i == steps ? hi : lo + (hi - lo) * i / steps, f1 = f(x1);
+    if (f0 < 0.0 && f1 >= 0.0) {
+      double xa = x0, xb = x1, x = 0.5 * (x0 + x1);
+      for (int it = 0; it < 60; ++it) {
+        const double fx = f(x);
+        if (fx == 0.0) break;
+        if (fx < 0.0)
+          xa = x;
+        else
+          xb = x;
+        const double d = df(x);
+        double next = d > 0.0 ? x - fx / d : 0.5 * (xa + xb);
+        if (!(next > xa && next < xb)) next = 0.5 * (xa + xb);
+        if (next == x || xb - xa <= 4e-16 * std::fmax(1.0, std::fabs(x))) {
+          x = next;
+          break;
+        }
+        x = next;
+      }
+      const double d = distance(p, pointAt(x));
+      if (d < bestD) best = x, bestD = d, atEnd = false;
+    }
+    x0 = x1, f0 = f1;
+  }
+  dist = bestD;
+  return best;
+}
+
 EREntity::DISTMINRES ERArcEllipse2D::SignedMinimalDistance(const ERPoint2D& p, double& d,
                                                            double& u) const {
-  const ERLimites r = getBound();
-  double t = 0.0;
-  const ERPoint2D q = nearest(p, t);
-  const double sign = EREllipse2D::SignedMinimalDistance(p, d) == DISTMIN_NORMAL && d < 0 ? -1 : 1;
-  if (qorv::detail::angleInRange(t, r.start(), r.end())) {
-    u = r.start() + std::fmod(std::fmod(t - r.start(), kTwoPi) + kTwoPi, kTwoPi);
-    if (u > r.end()) u = r.end();
-    d = sign * distance(p, q);
-    return DISTMIN_NORMAL;
-  }
-  const double d0 = distance(p, pointAt(r.start())), d1 = distance(p, pointAt(r.end()));
-  u = d0 <= d1 ? r.start() : r.end();
-  d = sign * std::fmin(d0, d1);
-  return DISTMIN_END_POINT;
+  bool atEnd = false;
+  double dist = 0.0;
+  u = nearestOnArc(p, dist, atEnd);
+  // Negative inside the ellipse: the sum of the focal distances below L.
+  const bool inside = distance(p, getFocus1()) + distance(p, getFocus2()) < getBigAxe();
+  d = inside ? -dist : dist;
+  return atEnd ? DISTMIN_END_POINT : DISTMIN_NORMAL;
 }
 
 EREntity::DISTMINRES ERArcEllipse2D::SignedMinimalDistance(const ERPoint2D& p, double& d) const {

@@ -8,23 +8,53 @@
 // - An ellipse is stored as its two foci F1, F2 and its big axis L, the WHOLE major axis (2a),
 //   the constant sum of the distances to the foci; getSmallAxe() is the whole minor axis
 //   sqrt(L^2 - |F1F2|^2). The major axis runs from F1 to F2 (angle getAngle() in [0, 2pi)).
-// - EREllipse2D(a, b, angle, centre) takes SEMI-axes and makes L = 2a whatever b; the foci lie
-//   at +-sqrt(|a^2 - b^2|) along angle. EREllipse2D(F1, F2, L) with foci farther apart than L
-//   takes L as the small axis (L becomes sqrt(L^2 + |F1F2|^2)).
+// - EREllipse2D(a, b, angle, centre) takes SEMI-axes: a along angle, b across it. With a >= b
+//   (the usual call) L = 2a and the foci lie at +-sqrt(a^2 - b^2) along angle; with b > a the
+//   major axis is the one across, L = 2b and the foci lie along angle + pi/2 (taking a as the
+//   major semi-axis there would give an imaginary small axis). EREllipse2D(F1, F2, L) with foci
+//   farther apart than L takes L as the small axis (L becomes sqrt(L^2 + |F1F2|^2)).
+// - isValid(): finite foci, L > 0 and L >= |F1F2| (a real ellipse, not a point). Constructors
+//   store what the rules above give (a negative or NaN axis stays as computed) and leave the
+//   check to isValid(); the conic and five-point constructors give the default ellipse (L = 0,
+//   not valid) for input that is no real ellipse.
 // - The limits of an elliptic arc are central (polar) angles from the major axis, but the curve
 //   parameter is the eccentric t of M + a cos t X + b sin t Y: PtCur(udeb()) is not the start
-//   point. getBound() converts (central_to_param) and is [min, max]; a zero L gives [0, 2pi].
-// - getBox() of a full ellipse is the box of the ellipse turned onto the X axis,
-//   [cx - a, cx + a] x [cy - b, cy + b], whatever its direction; the arcs' boxes are exact.
-// - get_closest(p) turns p about the coordinate ORIGIN, not the centre: it answers for the
-//   ellipse centred at the origin (the space ellipse uses it so). A failed kernel query gives
-//   (0, 0). SignedMinimalDistance measures from the real centre, negative inside.
-// - A zero small axis divides by zero in central_to_param.
+//   point; firstPt(), lastPt(), approxime(n) and randomPoint() convert. The conversion is one
+//   continuous map for every operation (central_to_param: t = atan2(a sin theta, b cos theta)
+//   taken in the quarter turn of theta, so it keeps the turn and the quadrant boundaries):
+//   getBound() is [min, max] of the two converted limits, so an arc from 7pi/4 to 9pi/4 or
+//   from -1e-20 keeps exactly its stored sweep (the folding of each limit into [0, 2pi) apart
+//   would turn such arcs into their complement or add a turn). Equal limits or L = 0 give
+//   [0, 2pi]. EllipseMath::central_to_param keeps the folding formula for those who ask for it.
+// - getBox() of a full ellipse is exact (c +- sqrt(a^2 cos^2 phi + b^2 sin^2 phi), ...), not the
+//   box of the ellipse turned onto the X axis, which does not hold a turned ellipse; the arcs'
+//   boxes are exact too.
+// - get_closest(p) answers for this ellipse wherever its centre lies (p is taken relative to
+//   the centre before the turn; the recipe that turned p about the coordinate origin answered
+//   for the ellipse moved to the origin). A failed kernel query gives (0, 0).
+//   SignedMinimalDistance measures to the nearest point, negative inside.
+// - The nearest point of an elliptic arc is the nearest of the ellipse's global foot when it is
+//   on the arc, else of every foot inside the limits (local minima of the distance, found on
+//   a grid of the arc and refined) and the two ends, in the plane and in space alike.
+// - A mirror (det < 0) negates the central limits; scale(s) takes |s| for L. Both keep the arc's
+//   points and its direction; splitAt keeps the direction of travel of a reversed arc.
+// - intersectWith (line or plane through p of normal v) is solved in closed form in the arc's
+//   parameters; the projection of a space arc onto a frame keeps the arc (an ERArcEllipse2D of
+//   the same sweep and direction, or the segment it covers seen edge-on).
+// - The conic constructor scales the six coefficients by a power of two, takes the centre from
+//   the 2 x 2 system and evaluates the conic there in compensated arithmetic, which the
+//   centre's own error does not reach (the gradient vanishes there): an ellipse far from the
+//   origin keeps its axes. Five points closer to a line than 1e-10 of their spread, or a conic
+//   that misses one of them by more than 1e-7 of the ellipse's size, give the default ellipse.
+// - The foci hold the small axis b only to their own rounding over b^2 / a: a very flat ellipse
+//   far from the origin (a projection seen nearly edge-on) has b, and the points of its central
+//   angles near the vertices, to that precision. A zero small axis (a segment) maps every
+//   central angle to a vertex parameter.
 //
 // The closest point is the surface kernel's (zrkEllipse2::global_closest_point, global for every
 // point); arc lengths are EllipseMath's Carlson integrals. The conic through five points is the
 // null vector of the 5 x 6 system, taken as signed 5 x 5 minors after the points are centred and
-// scaled to unit spread; a conic that is no real ellipse gives the default ellipse.
+// scaled to unit spread.
 //
 // Stored images (after the ERObject part, which writes nothing), little-endian doubles:
 //   EREllipse2D     F1 x, y, F2 x, y, L                                40 bytes
@@ -34,6 +64,7 @@
 // A short record leaves the fields it could not complete as they were.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <iosfwd>
 
@@ -60,17 +91,20 @@ class QORV_API EREllipse2D : public virtual EREntity2DWF {
   ERVector2D getBigAxisDirection() const;
   ERVector2D getSmallAxisDirection() const;
   void getFocus(ERPoint2D& F1, ERPoint2D& F2) const { F1 = f1_, F2 = f2_; }
+  const ERPoint2D& getFocus1() const { return f1_; }
+  const ERPoint2D& getFocus2() const { return f2_; }
   ERMinimax2D getBox() const;
+  // The nearest point of this ellipse to p.
   ERPoint2D get_closest(const ERPoint2D& p) const;
   // center + a cos t X + b sin t Y.
   ERPoint2D pointAt(double t) const;
-  // The nearest point of the ellipse to p (measured from the centre), and its eccentric
-  // parameter in (-pi, pi].
+  // The nearest point of the ellipse to p, and its eccentric parameter in (-pi, pi].
   ERPoint2D nearest(const ERPoint2D& p, double& t) const;
 
   // |p - q| for the nearest point q, negative inside; DISTMIN_NORMAL.
   DISTMINRES SignedMinimalDistance(const ERPoint2D& p, double& d) const override;
-  void scale(double s) override { f1_ *= s, f2_ *= s, L_ *= s; }
+  int isValid() const override;
+  void scale(double s) override { f1_ *= s, f2_ *= s, L_ *= std::fabs(s); }
   void translate(const ERPoint2D& v) override { f1_ += v, f2_ += v; }
   void transformFrom(const ERTransfo2D& T) override;
   void transformTo(const ERTransfo2D& T) override;
@@ -118,6 +152,12 @@ class QORV_API ERArcEllipse2D : public EREllipse2D, public ERFiniteEntity2DWFBou
   // The eccentric parameters of the limits, [min, max]; [0, 2pi] when they agree or L is 0.
   ERLimites getBound() const override;
   ERPoint2D operator()(double t) const override { return pointAt(t); }
+  // The points and draws at the converted limits.
+  ERPoint2D firstPt() const override { return pointAt(central_to_param(udeb())); }
+  ERPoint2D lastPt() const override { return pointAt(central_to_param(ufin())); }
+  ERInfoPoint2D randomPoint() const override;
+  QuickAlgebra::ERVec<ERPoint2D> approxime(int n) const override;
+  using ERFiniteEntity2DWF::approxime;
   // Sign 1; the second-order vector is the first derivative turned a quarter turn clockwise.
   ERInfoPoint2D PtCur(double t) const override;
   ERMinimax2D getBox() const override;
@@ -127,14 +167,20 @@ class QORV_API ERArcEllipse2D : public EREllipse2D, public ERFiniteEntity2DWFBou
   int splitAt(t_SmartPtr<ERFiniteEntity2DWF>& first, t_SmartPtr<ERFiniteEntity2DWF>& second,
               double t) const override;
   int intersectWithAxeY(double x, QuickAlgebra::ERVec<double>& params) const override;
-  // As the ellipse inside the range, else the nearer end (DISTMIN_END_POINT); u the parameter.
+  int intersectWith(const ERPoint2D& p, const ERVector2D& v,
+                    QuickAlgebra::ERVec<double>& params) const override;
+  // The nearest point of the arc (DISTMIN_END_POINT when it is an end), signed as the ellipse
+  // (negative inside); u its parameter.
   DISTMINRES SignedMinimalDistance(const ERPoint2D& p, double& d, double& u) const override;
   DISTMINRES SignedMinimalDistance(const ERPoint2D& p, double& d) const override;
+  // The parameter in getBound() of the nearest point of the arc to p, and its distance.
+  double nearestOnArc(const ERPoint2D& p, double& dist, bool& atEnd) const;
 
-  void scale(double s) override { EREllipse2D::scale(s); }
+  int isValid() const override;
+  void scale(double s) override;
   void translate(const ERPoint2D& v) override { EREllipse2D::translate(v); }
-  void transformFrom(const ERTransfo2D& T) override { EREllipse2D::transformFrom(T); }
-  void transformTo(const ERTransfo2D& T) override { EREllipse2D::transformTo(T); }
+  void transformFrom(const ERTransfo2D& T) override;
+  void transformTo(const ERTransfo2D& T) override;
   t_SmartPtr<EREntity3DWF> get3DEquiv(const ERPmIsometrie3D& frame) const override;
   void reverse() override { ERFiniteEntity2DWFBoundedWithAngle::reverse(); }
 
@@ -145,10 +191,10 @@ class QORV_API ERArcEllipse2D : public EREllipse2D, public ERFiniteEntity2DWFBou
   void restoreGuts(ERFile& f) override;
   std::uint32_t binaryStoreSize() const override { return 56; }
 
-  // The eccentric parameter of the point at central angle theta (EllipseMath::central_to_param
-  // with this ellipse's axes).
+  // The eccentric parameter of the point at central angle theta, in the same quarter turn as
+  // theta (continuous, increasing, exact at multiples of pi/2 up to rounding).
   double central_to_param(double theta) const;
-  // The central angle of the point of parameter t, in the same quadrant and turn as t.
+  // Its inverse: the central angle of the point of parameter t, in the same quarter turn.
   double param_to_central(double t) const;
 
  protected:
@@ -171,23 +217,11 @@ class QORV_API EREllipse3D : public ERPlanarEntity3DWF {
   // p projected on the plane, expressed in the frame, the plane get_closest, carried back.
   ERPoint3D get_closest(const ERPoint3D& p) const;
 
-  // The unsigned distance to the nearest point of the ellipse; DISTMIN_NORMAL.
-  DISTMINRES SignedMinimalDistance(const ERPoint3D& p, double& d) const override;
-  void scale(double s) override;
-  void translate(const ERPoint3D& v) override;
-  void transformFrom(const ERPmSimilitude3D& T) override;
-  void transformTo(const ERPmSimilitude3D& T) override;
-  // The ellipse expressed in F with the normal coordinate dropped: an EREllipse2D (an
-  // ERSegment2D when seen edge-on within the circles' projection precision).
-  t_SmartPtr<EREntity2DWF> get2DEntProjectedOn(const ERPmIsometrie3D& F) const override;
-  void reverse() override {}
-
-  ERObject* getCopy() const override;
-  // "Ellipse 3D :", "       : Normale " normal, then the plane ellipse.
-  void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override;
+  // SignedMinimalDistance: the unsigned distance to the nearest point of the ellipse
+  // (DISTMIN_NORMAL). get2DEntProjectedOn: the ellipse expressed in F with the normal coordinate
+  // dropped, an EREllipse2D (an ERSegment2D when seen edge-on within the circles' projection
+  // precision). printOn: "Ellipse 3D :", "       : Normale " normal, then the plane ellipse.
+  QORV_PLANAR_CURVE_OVERRIDES;
 
  protected:
   EREllipse2D ellipse_;
@@ -208,28 +242,16 @@ class QORV_API ERArcEllipse3D : public EREllipse3D, public ERFiniteEntity3DWFBou
   ERArcEllipse2D Arc2D() const { return ERArcEllipse2D(ellipse_, udeb(), ufin()); }
 
   ERLimites getBound() const override { return Arc2D().getBound(); }
-  ERPoint3D operator()(double t) const override;
-  ERInfoPoint3DWF PtCur(double t) const override;
-  ERMinimax3D getBox() const override;
-  double arcLength(const ERLimites& range, double tol) const override;
-  double arcLength(double tol) const override;
-  int splitAt(t_SmartPtr<ERFiniteEntity3DWF>& first, t_SmartPtr<ERFiniteEntity3DWF>& second,
-              double t) const override;
-  int intersectWithPlanZ(double z, QuickAlgebra::ERVec<double>& params) const override;
-  void reverse() override { ERFiniteEntity3DWFBoundedWithAngle::reverse(); }
-  void scale(double s) override { EREllipse3D::scale(s); }
-  void translate(const ERPoint3D& v) override { EREllipse3D::translate(v); }
-  void transformFrom(const ERPmSimilitude3D& T) override { EREllipse3D::transformFrom(T); }
-  void transformTo(const ERPmSimilitude3D& T) override { EREllipse3D::transformTo(T); }
-
-  ERObject* getCopy() const override;
-  void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override;
-
- protected:
-  void prepareApprox(ERPoint13List& list, const ERLimites& range, double tol) const override;
+  ERPoint3D firstPt() const override;
+  ERPoint3D lastPt() const override;
+  ERInfoPoint3DWF randomPoint() const override;
+  QuickAlgebra::ERVec<ERPoint3D> approxime(int n) const override;
+  using ERFiniteEntity3DWF::approxime;
+  // SignedMinimalDistance: the distance to the nearest point of the arc (DISTMIN_END_POINT
+  // when it is an end). get2DEntProjectedOn: the arc seen in F, an ERArcEllipse2D of the same
+  // points and direction (an ERSegment2D edge-on). scale: a round ellipse (its angles measured
+  // from the frame's X axis) turns its limits by pi for a negative factor.
+  QORV_PLANAR_ARC_OVERRIDES(EREllipse3D);
 };
 
 namespace qorv::detail {

@@ -57,6 +57,19 @@ int segmentCrossing(const P& p1, const P& p2, int axis, double value, ERVec<doub
   return params.length();
 }
 
+// The crossing of a segment with the line (plane) through p of normal n, in closed form: the
+// signed heights of the ends over it, their ratio the parameter. 0 when the segment runs
+// parallel, as the axis crossings answer.
+template <class P, class V>
+int segmentCrossingWith(const P& p1, const P& p2, const P& p, const V& n, ERVec<double>& params) {
+  const V N = n.getnormalized();
+  const double a = V(p, p1) * N, b = V(p, p2) * N;
+  if (a == b) return 0;
+  const double u = a / (a - b);
+  if (0.0 <= u && u <= 1.0) params.append(u);
+  return params.length();
+}
+
 template <class P>
 ERVec<P> twoPoints(const P& a, const P& b) {
   ERVec<P> out;
@@ -299,6 +312,16 @@ ERVector2D ERSegment2D::normalVector() const {
 
 int ERSegment2D::intersectWithAxeY(double x, ERVec<double>& params) const {
   return segmentCrossing(p1_, p2_, 0, x, params);
+}
+
+int ERSegment2D::intersectWith(const ERPoint2D& p, const ERVector2D& v,
+                               ERVec<double>& params) const {
+  return segmentCrossingWith(p1_, p2_, p, v, params);
+}
+
+int ERSegment3D::intersectWith(const ERPoint3D& p, const ERVector3D& v,
+                               ERVec<double>& params) const {
+  return segmentCrossingWith(p1_, p2_, p, v, params);
 }
 
 int ERSegment3D::intersectWithPlanZ(double z, ERVec<double>& params) const {

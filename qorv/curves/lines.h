@@ -17,9 +17,11 @@
 // - Coincident points give a zero direction (no error): a zero-length segment projects nothing
 //   (the parameter is NaN) and measures distances to P1. ERInfLine2D(0, 0, c) is the degenerate
 //   line of zero direction through the coordinate origin.
-// - intersectWithAxeY / intersectWithPlanZ of a segment parallel to the line or plane return 0
-//   and leave params alone; otherwise they append the crossing when it lies in [0, 1] and return
-//   the length of params.
+// - intersectWithAxeY / intersectWithPlanZ / intersectWith of a segment parallel to the line or
+//   plane return 0 and leave params alone; otherwise they append the crossing when it lies in
+//   [0, 1] and return the length of params. intersectWith is solved in closed form, not through
+//   a turned copy, so it holds at every magnitude.
+// - Directions, lengths and distances hold from 1e-300 to 1e300 (scaled like std::hypot).
 //
 // ConvertToNurbs of the segments (the degree-1 curve with poles P1, P2 of weight 1) comes with
 // the pole curves.
@@ -175,6 +177,9 @@ class QORV_API ERSegment2D : public ERFiniteEntity2DWF {
   int splitAt(t_SmartPtr<ERFiniteEntity2DWF>& first, t_SmartPtr<ERFiniteEntity2DWF>& second,
               double u) const override;
   int intersectWithAxeY(double x, QuickAlgebra::ERVec<double>& params) const override;
+  // In closed form, the same at every magnitude (the default goes through a frame).
+  int intersectWith(const ERPoint2D& p, const ERVector2D& v,
+                    QuickAlgebra::ERVec<double>& params) const override;
   // Appends t = ((p - P1) . D) / |P2 - P1| when it lies in [0, 1].
   int ProjectPoint(const ERPoint2D& p, QuickAlgebra::ERVec<double>& params,
                    double tol) const override;
@@ -227,6 +232,10 @@ class QORV_API ERSegment3D : public ERFiniteEntity3DWF {
   int splitAt(t_SmartPtr<ERFiniteEntity3DWF>& first, t_SmartPtr<ERFiniteEntity3DWF>& second,
               double u) const override;
   int intersectWithPlanZ(double z, QuickAlgebra::ERVec<double>& params) const override;
+  // In closed form: the default goes through a frame, whose translation is dropped when it is
+  // below equalityTolerance, which loses segments of the size of 1e-12 and smaller.
+  int intersectWith(const ERPoint3D& p, const ERVector3D& v,
+                    QuickAlgebra::ERVec<double>& params) const override;
   // d never negative: DISTMIN_NORMAL inside the band, DISTMIN_END_POINT to the nearer end.
   DISTMINRES SignedMinimalDistance(const ERPoint3D& p, double& d) const override;
 

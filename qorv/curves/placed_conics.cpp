@@ -91,10 +91,12 @@ void extentAlong(const ERVector3D& A, const ERVector3D& B, const ERVector3D& w, 
       smin = std::fmin(smin, s(e)), smax = std::fmax(smax, s(e));
 }
 
-// The projection of C + cos t A + sin t B (t in [lo, hi]) onto F, for a curve of normal N.
+// The projection of C + cos t A + sin t B (t from t0 to t1, either way) onto F, for a curve of
+// normal N.
 t_SmartPtr<EREntity2DWF> projectConic(const ERPmIsometrie3D& F, const ERVector3D& N,
                                       const ERPoint3D& C, const ERVector3D& A, const ERVector3D& B,
-                                      double lo, double hi, bool arc) {
+                                      double t0, double t1, bool arc) {
+  const double lo = std::fmin(t0, t1), hi = std::fmax(t0, t1);
   const ERVector3D M = F.getVector(Coord3D::Z);
   const double p = gProjectionPrecision;
   if ((N ^ M).norme() > p && std::fabs(N * M) <= p) {
@@ -105,16 +107,21 @@ t_SmartPtr<EREntity2DWF> projectConic(const ERPmIsometrie3D& F, const ERVector3D
   }
   const EREllipse2D e = qorv::detail::ellipseFromConjugates(drop(F, C), drop(F, A), drop(F, B));
   if (!arc) return t_SmartPtr<EREntity2DWF>(new EREllipse2D(e));
-  // The ends' central angles about the projected major axis, in the direction of travel.
+  // The ends' central angles about the projected major axis, in the arc's own direction. The
+  // projected curve is e run by its eccentric parameter shifted by a constant (forwards when
+  // the projection keeps the orientation, backwards when it turns it over), and a central angle
+  // stays within a quarter turn of its eccentric parameter: the end's angle is the
+  // representative nearest to the start's moved by the sweep, whatever the sweep.
   const ERPoint2D c2 = e.center();
   const ERVector2D X = e.getBigAxisDirection(), Y = e.getSmallAxisDirection();
   auto central = [&](double t) {
     const ERVector2D v(c2, drop(F, C + std::cos(t) * A + std::sin(t) * B));
     return std::atan2(v * Y, v * X);
   };
-  double s = central(lo), t = central(hi);
-  if ((drop(F, A) ^ drop(F, B)) < 0.0) std::swap(s, t);
-  if (t <= s) t += kTwoPi;
+  const bool kept = (drop(F, A) ^ drop(F, B)) > 0.0;
+  const double s = central(t0);
+  const double aim = kept ? s + (t1 - t0) : s - (t1 - t0);
+  const double t = aim + std::remainder(central(t1) - aim, kTwoPi);
   return t_SmartPtr<EREntity2DWF>(new ERArcEllipse2D(e, s, t));
 }
 
@@ -153,9 +160,16 @@ EREntity::DISTMINRES ERCircle3D::SignedMinimalDistance(const ERPoint3D& p, doubl
   return rho <= kCentreTol ? DISTMIN_DEGENERATE : DISTMIN_NORMAL;
 }
 
+// The frame's origin and the plane centre both scale: a centre away from the frame's origin
+// moves too.
 void ERCircle3D::scale(double s) {
   setRepere(scaledFrame(frame(), s));
-  circle_.setRadius(circle_.radius() * s);
+  circle_.scale(s);
+}
+
+int ERCircle3D::isValid() const {
+  const ERPoint3D o = frame().origine();
+  return circle_.isValid() && std::isfinite(o.x()) && std::isfinite(o.y()) && std::isfinite(o.z());
 }
 
 void ERCircle3D::translate(const ERPoint3D& v) { setRepere(translatedFrame(frame(), v)); }
@@ -250,6 +264,24 @@ int ERArc3D::splitAt(t_SmartPtr<ERFiniteEntity3DWF>& first, t_SmartPtr<ERFiniteE
   return 1;
 }
 
+int ERArc3D::isValid() const {
+  return ERCircle3D::isValid() && std::isfinite(udeb()) && std::isfinite(ufin());
+}
+
+void ERArc3D::scale(double s) {
+  ERCircle3D::scale(s);
+  if (s < 0.0) setLimites(udeb() + kPi, ufin() + kPi);
+}
+
+int ERArc3D::intersectWith(const ERPoint3D& p, const ERVector3D& v, ERVec<double>& params) const {
+  const ERVector3D n = v.getnormalized();
+  const ERLimites b = getBound();
+  const double r = radius();
+  qorv::detail::appendTrigRoots(r * (axisX() * n), r * (axisY() * n), ERVector3D(center(), p) * n,
+                                b.start(), b.end(), params);
+  return params.length();
+}
+
 int ERArc3D::intersectWithPlanZ(double z, ERVec<double>& params) const {
   const ERLimites b = getBound();
   const double r = radius();
@@ -271,7 +303,6 @@ EREntity::DISTMINRES ERArc3D::SignedMinimalDistance(const ERPoint3D& p, double& 
 }
 
 t_SmartPtr<EREntity2DWF> ERArc3D::get2DEntProjectedOn(const ERPmIsometrie3D& F) const {
-  const ERLimites b = getBound();
   if (Project2DWillBeCircle(F)) {
     const ERPoint2D c = drop(F, center());
     const ERPoint2D s = drop(F, firstPt());
@@ -281,7 +312,7 @@ t_SmartPtr<EREntity2DWF> ERArc3D::get2DEntProjectedOn(const ERPmIsometrie3D& F) 
     return t_SmartPtr<EREntity2DWF>(new ERArc2D(c, radius(), start, end));
   }
   const double r = radius();
-  return projectConic(F, normale(), center(), r * axisX(), r * axisY(), b.start(), b.end(), true);
+  return projectConic(F, normale(), center(), r * axisX(), r * axisY(), udeb(), ufin(), true);
 }
 
 ERObject* ERArc3D::getCopy() const { return new ERArc3D(*this); }
@@ -354,6 +385,11 @@ t_SmartPtr<EREntity2DWF> EREllipse3D::get2DEntProjectedOn(const ERPmIsometrie3D&
   return projectConic(F, normale(), center(), A, B, 0.0, kTwoPi, false);
 }
 
+int EREllipse3D::isValid() const {
+  const ERPoint3D o = frame().origine();
+  return ellipse_.isValid() && std::isfinite(o.x()) && std::isfinite(o.y()) && std::isfinite(o.z());
+}
+
 ERObject* EREllipse3D::getCopy() const { return new EREllipse3D(*this); }
 
 void EREllipse3D::printOn(std::ostream& os) const {
@@ -383,6 +419,67 @@ t_SmartPtr<EREntity3DWF> EREllipse2D::get3DEquiv(const ERPmIsometrie3D& frame) c
 // ERArcEllipse3D
 
 ERPoint3D ERArcEllipse3D::operator()(double t) const { return lift(frame(), ellipse_.pointAt(t)); }
+
+ERPoint3D ERArcEllipse3D::firstPt() const { return lift(frame(), Arc2D().firstPt()); }
+ERPoint3D ERArcEllipse3D::lastPt() const { return lift(frame(), Arc2D().lastPt()); }
+
+ERInfoPoint3DWF ERArcEllipse3D::randomPoint() const {
+  const ERArcEllipse2D arc = Arc2D();
+  const ERLimites r = arc.getBound();
+  const bool forward = !(ufin() < udeb());
+  return qorv::detail::randomPointBetween(*this, forward ? r.start() : r.end(),
+                                          forward ? r.end() : r.start());
+}
+
+ERVec<ERPoint3D> ERArcEllipse3D::approxime(int n) const {
+  const ERLimites r = getBound();
+  const bool forward = !(ufin() < udeb());
+  return qorv::detail::sampleBetween(*this, n, forward ? r.start() : r.end(),
+                                     forward ? r.end() : r.start());
+}
+
+void ERArcEllipse3D::scale(double s) {
+  const bool round = distance2(ellipse_.getFocus1(), ellipse_.getFocus2()) == 0.0;
+  EREllipse3D::scale(s);
+  if (round && s < 0.0) setLimites(udeb() + kPi, ufin() + kPi);
+}
+
+int ERArcEllipse3D::isValid() const {
+  return EREllipse3D::isValid() && std::isfinite(udeb()) && std::isfinite(ufin());
+}
+
+int ERArcEllipse3D::intersectWith(const ERPoint3D& p, const ERVector3D& v,
+                                  ERVec<double>& params) const {
+  const ERVector3D n = v.getnormalized();
+  const ERLimites b = getBound();
+  const ERVector3D A = lift(frame(), ellipse_.getBigAxe() / 2.0 * ellipse_.getBigAxisDirection());
+  const ERVector3D B =
+      lift(frame(), ellipse_.getSmallAxe() / 2.0 * ellipse_.getSmallAxisDirection());
+  qorv::detail::appendTrigRoots(A * n, B * n, ERVector3D(center(), p) * n, b.start(), b.end(),
+                                params);
+  return params.length();
+}
+
+// The nearest point of a plane curve to p is the nearest to p's foot on the plane.
+EREntity::DISTMINRES ERArcEllipse3D::SignedMinimalDistance(const ERPoint3D& p, double& d) const {
+  const ERPoint3D q = frame() << p;
+  bool atEnd = false;
+  double dist = 0.0;
+  Arc2D().nearestOnArc(q.castToPoint2D(Coord3D::Z), dist, atEnd);
+  d = std::hypot(dist, q.z());
+  return atEnd ? DISTMIN_END_POINT : DISTMIN_NORMAL;
+}
+
+t_SmartPtr<EREntity2DWF> ERArcEllipse3D::get2DEntProjectedOn(const ERPmIsometrie3D& F) const {
+  const ERArcEllipse2D arc = Arc2D();
+  const ERLimites b = arc.getBound();
+  const ERVector3D A = lift(frame(), ellipse_.getBigAxe() / 2.0 * ellipse_.getBigAxisDirection());
+  const ERVector3D B =
+      lift(frame(), ellipse_.getSmallAxe() / 2.0 * ellipse_.getSmallAxisDirection());
+  const bool forward = !(ufin() < udeb());
+  return projectConic(F, normale(), center(), A, B, forward ? b.start() : b.end(),
+                      forward ? b.end() : b.start(), true);
+}
 
 ERInfoPoint3DWF ERArcEllipse3D::PtCur(double t) const {
   return ERInfoPoint3DWF(Arc2D().PtCur(t), frame(), Coord3D::Z, 0.0);

@@ -45,12 +45,11 @@ int isClosedOf(const Curve& c, double tol) {
   return isEqual(c(c.udeb()), c(c.ufin()), tol);
 }
 
-// rand() reaches 2^31 - 1 on this host, far past the 32767 the formula was made for: the clamp
-// keeps the draw inside the range.
+// rand() / RAND_MAX spreads the draw uniformly over the range, whatever the C library's
+// ceiling (32767 on some hosts, 2^31 - 1 on others).
 template <class Curve>
-typename CurveKin<Curve>::Info randomPointOf(const Curve& c) {
-  const double a = c.udeb(), b = c.ufin();
-  double u = a + std::rand() * (b - a) / 32767;
+typename CurveKin<Curve>::Info randomPointOf(const Curve& c, double a, double b) {
+  double u = a + (b - a) * (static_cast<double>(std::rand()) / RAND_MAX);
   const double lo = std::min(a, b), hi = std::max(a, b);
   if (u < lo) u = lo;
   if (u > hi) u = hi;
@@ -58,9 +57,8 @@ typename CurveKin<Curve>::Info randomPointOf(const Curve& c) {
 }
 
 template <class Curve>
-ERVec<typename CurveKin<Curve>::Point> sampleEvenly(const Curve& c, int n) {
+ERVec<typename CurveKin<Curve>::Point> sampleEvenly(const Curve& c, int n, double a, double b) {
   if (n < 2) n = 2;
-  const double a = c.udeb(), b = c.ufin();
   ERVec<typename CurveKin<Curve>::Point> out;
   out.reserve(n);
   for (int i = 0; i < n; ++i) out.append(c(i == n - 1 ? b : a + (b - a) * i / (n - 1)));
@@ -165,8 +163,12 @@ void restoreLimites(ERFile& f, ERLimites& l) {
 int ERFiniteEntity2DWF::isClosed(double tol) const { return isClosedOf(*this, tol); }
 int ERFiniteEntity3DWF::isClosed(double tol) const { return isClosedOf(*this, tol); }
 
-ERInfoPoint2D ERFiniteEntity2DWF::randomPoint() const { return randomPointOf(*this); }
-ERInfoPoint3DWF ERFiniteEntity3DWF::randomPoint() const { return randomPointOf(*this); }
+ERInfoPoint2D ERFiniteEntity2DWF::randomPoint() const {
+  return randomPointOf(*this, udeb(), ufin());
+}
+ERInfoPoint3DWF ERFiniteEntity3DWF::randomPoint() const {
+  return randomPointOf(*this, udeb(), ufin());
+}
 
 ERVec<ERPoint2D> ERFiniteEntity2DWF::approxime(const ERLimites& range, double tol) const {
   ERPoint12List list;
@@ -182,8 +184,27 @@ ERVec<ERPoint3D> ERFiniteEntity3DWF::approxime(const ERLimites& range, double to
   return list.toVec();
 }
 
-ERVec<ERPoint2D> ERFiniteEntity2DWF::approxime(int n) const { return sampleEvenly(*this, n); }
-ERVec<ERPoint3D> ERFiniteEntity3DWF::approxime(int n) const { return sampleEvenly(*this, n); }
+ERVec<ERPoint2D> ERFiniteEntity2DWF::approxime(int n) const {
+  return sampleEvenly(*this, n, udeb(), ufin());
+}
+ERVec<ERPoint3D> ERFiniteEntity3DWF::approxime(int n) const {
+  return sampleEvenly(*this, n, udeb(), ufin());
+}
+
+namespace qorv::detail {
+ERInfoPoint2D randomPointBetween(const ERFiniteEntity2DWF& c, double a, double b) {
+  return randomPointOf(c, a, b);
+}
+ERInfoPoint3DWF randomPointBetween(const ERFiniteEntity3DWF& c, double a, double b) {
+  return randomPointOf(c, a, b);
+}
+ERVec<ERPoint2D> sampleBetween(const ERFiniteEntity2DWF& c, int n, double a, double b) {
+  return sampleEvenly(c, n, a, b);
+}
+ERVec<ERPoint3D> sampleBetween(const ERFiniteEntity3DWF& c, int n, double a, double b) {
+  return sampleEvenly(c, n, a, b);
+}
+}  // namespace qorv::detail
 
 void ERFiniteEntity2DWF::prepareApprox(ERPoint12List& list, const ERLimites& range, double) const {
   list.append((*this)(range.start()), range.start());
@@ -320,23 +341,18 @@ QORV_LIMITED_BODIES(ERLimitedEntity3DWF, ERTrimmedEntity3DWF)
 // ---------------------------------------------------------------------------------------------
 // Angle-bounded curves.
 
-ERLimites ERFiniteEntity2DWFBoundedWithAngle::getBound() const {
-  return ERLimites(std::min<double>(startAngle(), endAngle()),
-                   std::max<double>(startAngle(), endAngle()));
-}
+#define QORV_ANGLE_BOUNDED_BODIES(Class, Base)                      \
+  ERLimites Class::getBound() const {                               \
+    return ERLimites(std::min<double>(startAngle(), endAngle()),    \
+                     std::max<double>(startAngle(), endAngle()));   \
+  }                                                                 \
+  std::uint32_t Class::binaryStoreSize() const {                    \
+    return Base::binaryStoreSize() + EREntAngle::binaryStoreSize(); \
+  }
 
-ERLimites ERFiniteEntity3DWFBoundedWithAngle::getBound() const {
-  return ERLimites(std::min<double>(startAngle(), endAngle()),
-                   std::max<double>(startAngle(), endAngle()));
-}
-
-std::uint32_t ERFiniteEntity2DWFBoundedWithAngle::binaryStoreSize() const {
-  return ERFiniteEntity2DWF::binaryStoreSize() + EREntAngle::binaryStoreSize();
-}
-
-std::uint32_t ERFiniteEntity3DWFBoundedWithAngle::binaryStoreSize() const {
-  return ERFiniteEntity3DWF::binaryStoreSize() + EREntAngle::binaryStoreSize();
-}
+QORV_ANGLE_BOUNDED_BODIES(ERFiniteEntity2DWFBoundedWithAngle, ERFiniteEntity2DWF)
+QORV_ANGLE_BOUNDED_BODIES(ERFiniteEntity3DWFBoundedWithAngle, ERFiniteEntity3DWF)
+#undef QORV_ANGLE_BOUNDED_BODIES
 
 // ---------------------------------------------------------------------------------------------
 // Planar entities.

@@ -172,10 +172,29 @@ PendingBlocks& pendingBlocks() {
 struct PendingDatabase {
   int armed = 0;
   ERObjectDataBase* db = nullptr;
+  const char* begin = nullptr;  // the block allocated for the object
+  std::size_t size = 0;
+  bool holds(const void* p) const {
+    const char* c = static_cast<const char*>(p);
+    return armed && c >= begin && c < begin + size;
+  }
 };
 PendingDatabase g_pendingDatabase;
 
 }  // namespace
+
+namespace qorv::detail {
+
+ERObject* pendingStore = nullptr;
+
+void completePendingStore() {
+  ERObject* object = std::exchange(pendingStore, nullptr);
+  if (object == nullptr) return;
+  object->dirty_ = 1;
+  object->Save(nullptr);
+}
+
+}  // namespace qorv::detail
 
 void* ERObject::operator new(std::size_t size) {
   void* p = ::operator new(size);
@@ -189,8 +208,7 @@ void* ERObject::operator new(std::size_t size, const char*, int) {
 
 void* ERObject::operator new(std::size_t size, ERObjectDataBase* db) {
   void* p = ERObject::operator new(size);
-  g_pendingDatabase.armed = 1;
-  g_pendingDatabase.db = db;
+  g_pendingDatabase = {1, db, static_cast<const char*>(p), size};
   return p;
 }
 
@@ -223,16 +241,26 @@ const ERClassRegistration* ERObject::desc() {
 [[maybe_unused]] static const ERClassRegistration* const qorvRegistration_ERObject =
     ERObject::desc();
 
-ERObject::ERObject() : onHeap_(pendingBlocks().take(this) ? 1 : 0) {
-  if (g_pendingDatabase.armed) {
-    ERObjectDataBase* db = g_pendingDatabase.db;
-    g_pendingDatabase = {};
-    if (db != nullptr) Save(db);
+// new (db) T: only the root built in the requested block takes the request (a temporary made
+// for T's arguments does not). The record written here is the root's, the rest of T not being
+// built yet; it is rewritten as T at the first touch of the built object.
+void ERObject::takePendingDatabase() {
+  if (!g_pendingDatabase.holds(this)) return;
+  ERObjectDataBase* db = g_pendingDatabase.db;
+  g_pendingDatabase = {};
+  qorv::detail::completePendingStore();  // the previous one is built by now
+  if (db != nullptr && Save(db)) {
+    dirty_ = 1;
+    qorv::detail::pendingStore = this;
   }
 }
 
+ERObject::ERObject() : onHeap_(pendingBlocks().take(this) ? 1 : 0) { takePendingDatabase(); }
+
 ERObject::ERObject(const ERObject& other)
-    : CObject(other), ERReference(), onHeap_(pendingBlocks().take(this) ? 1 : 0) {}
+    : CObject(other), ERReference(), onHeap_(pendingBlocks().take(this) ? 1 : 0) {
+  takePendingDatabase();
+}
 
 ERObject& ERObject::operator=(const ERObject& other) {
   if (this != &other) {
@@ -244,7 +272,10 @@ ERObject& ERObject::operator=(const ERObject& other) {
   return *this;
 }
 
-ERObject::~ERObject() = default;
+// Destroyed untouched: nothing of T is left to write.
+ERObject::~ERObject() {
+  if (qorv::detail::pendingStore == this) qorv::detail::pendingStore = nullptr;
+}
 
 CRuntimeClass* ERObject::GetRuntimeClass() const { return &classERObject; }
 
@@ -277,6 +308,7 @@ void ERObject::assertValid(const char* file, int line) const {
 }
 
 int ERObject::Save(ERObjectDataBase* db) {
+  qorv::detail::touchPendingStore(this);
   if (db == nullptr && database_ == nullptr) return 0;
   try {
     if (db != nullptr && db != database_) {
@@ -297,6 +329,7 @@ int ERObject::Save(ERObjectDataBase* db) {
 }
 
 int ERObject::Delete() {
+  qorv::detail::touchPendingStore(this);
   if (database_ == nullptr || objectId_ == -1) return 0;
   try {
     if (!database_->Delete(objectId_)) return 0;
@@ -310,6 +343,7 @@ int ERObject::Delete() {
 }
 
 int ERObject::Load(long id, ERObjectDataBase* db) {
+  qorv::detail::touchPendingStore(this);
   if (id == -1 && objectId_ == -1) return 0;
   if (db == nullptr && database_ == nullptr) return 0;
   return 1;

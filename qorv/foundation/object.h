@@ -23,6 +23,12 @@
 // - Copying an object gives a new, unstored, clean object with no reference; assignment never
 //   changes the counter.
 // - castdown returns null for null or for an object of another class; it never throws.
+// - new (db) T(...) files the object in db during construction (it has its identifier at once),
+//   but only as far as the root is built; it stays dirty, and the record is rewritten as the
+//   complete T at the first touch of the object once built (getObjectID, Database, isDirty,
+//   Save, Load, Delete, a smart pointer taking it) or at the next new (db). Objects built
+//   meanwhile (temporaries in the arguments, members, objects T's constructor makes) neither
+//   take the request nor complete it early.
 #pragma once
 
 #include <atomic>
@@ -116,6 +122,17 @@ QORV_API ERCastdownHook ERSetCastdownHook(ERCastdownHook hook);
 QORV_API void ERCastdownFailed(const ERClassRegistration& target,
                                const ERClassRegistration* actual);
 
+namespace qorv::detail {
+// The object new (db) T left half-stored (its record written before T was built), or null.
+QORV_API extern ERObject* pendingStore;
+// Rewrites that record as the complete object.
+QORV_API void completePendingStore();
+inline void touchPendingStore(const ERObject* o) {
+  if (o == pendingStore && o != nullptr) completePendingStore();
+}
+inline void touchPendingStore(const void*) {}
+}  // namespace qorv::detail
+
 // ---------------------------------------------------------------------------------------------
 // Intrusive smart pointer over ERObject-derived classes.
 template <class T>
@@ -162,6 +179,7 @@ class t_SmartPtr {
  private:
   void acquire() {
     if (ptr_ != nullptr) ptr_->addReference();
+    qorv::detail::touchPendingStore(ptr_);
   }
   void release() {
     if (ptr_ != nullptr && ptr_->removeReference() == 0) delete ptr_;
@@ -208,9 +226,9 @@ class QORV_API ERObject : public ::qorv::platform::CObject, public ERReference {
   virtual int Save(ERObjectDataBase* db);
   virtual int Load(long id, ERObjectDataBase* db);
 
-  long getObjectID() const { return objectId_; }
-  ERObjectDataBase* Database() const { return database_; }
-  int isDirty() const { return dirty_; }
+  long getObjectID() const { return qorv::detail::touchPendingStore(this), objectId_; }
+  ERObjectDataBase* Database() const { return qorv::detail::touchPendingStore(this), database_; }
+  int isDirty() const { return qorv::detail::touchPendingStore(this), dirty_; }
   void setDirty() { dirty_ = 1; }
   int isOnTheHeap() const { return onHeap_; }
 
@@ -233,6 +251,9 @@ class QORV_API ERObject : public ::qorv::platform::CObject, public ERReference {
 
  private:
   friend class ERObjectDataBase;
+  friend void qorv::detail::completePendingStore();
+
+  void takePendingDatabase();
 
   long objectId_ = -1;
   ERObjectDataBase* database_ = nullptr;

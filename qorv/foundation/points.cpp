@@ -1,6 +1,8 @@
 #include "qorv/foundation/points.h"
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <numbers>
 #include <ostream>
 
@@ -29,6 +31,49 @@ void storeDoubles(CArchive& ar, const double* v, int n) {
 
 void loadDoubles(CArchive& ar, double* v, int n) {
   for (int i = 0; i < n; ++i) ar >> v[i];
+}
+
+// max |v_i| as 2^e times [1, 2): scaling by 2^-e is exact and puts every square in range.
+double scaledLength(const double* v, int n) {
+  double m = 0.0;
+  bool nan = false;
+  for (int i = 0; i < n; ++i) {
+    const double a = std::fabs(v[i]);
+    if (std::isinf(a)) return a;
+    nan = nan || a != a;
+    m = std::fmax(m, a);
+  }
+  if (nan) return std::numeric_limits<double>::quiet_NaN();
+  if (m == 0.0) return 0.0;
+  const int e = std::ilogb(m);
+  double s = 0.0;
+  for (int i = 0; i < n; ++i) {
+    const double a = std::scalbn(v[i], -e);
+    s += a * a;
+  }
+  return std::scalbn(std::sqrt(s), e);
+}
+
+void normalizeCoords(double* v, int n) {
+  double m = 0.0;
+  for (int i = 0; i < n; ++i) m = std::fmax(m, std::fabs(v[i]));
+  if (m == 0.0 || !std::isfinite(m)) {
+    if (m != 0.0) {  // an infinity or NaN: divide as the plain rule would
+      const double len = scaledLength(v, n);
+      for (int i = 0; i < n; ++i) v[i] /= len;
+    }
+    return;
+  }
+  // Scaled so that the largest component lies in [1, 2): no quotient is subnormal for want of
+  // bits, no square overflows.
+  const int e = std::ilogb(m);
+  double s = 0.0;
+  for (int i = 0; i < n; ++i) {
+    v[i] = std::scalbn(v[i], -e);
+    s += v[i] * v[i];
+  }
+  const double len = std::sqrt(s);
+  for (int i = 0; i < n; ++i) v[i] /= len;
 }
 
 void printDoubles(std::ostream& os, const double* v, int n) {
@@ -64,8 +109,7 @@ double clampCosine(double c) { return c < -1.0 ? -1.0 : (c > 1.0 ? 1.0 : c); }
 
 template <class V>
 V& normalizeInPlace(V& v) {
-  const double n = v.norme();
-  if (n != 0.0) v /= n;
+  qorv::detail::normalizeCoords(v.data(), V::kSize);
   return v;
 }
 

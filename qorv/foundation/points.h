@@ -12,6 +12,9 @@
 //   wx / w; pole[Coord2DH::X] is the stored wx.
 // - p - q of two points is a vector (from q to p); p + q is a point (for barycentres).
 // - == and != are exact. isEqual(a, b, tol) is the tolerant test, inclusive of tol.
+// - Lengths, distances and normalize() scale like std::hypot: any finite vector from 1e-300 to
+//   1e300 has its true length and unit direction; norme2() and distance2() are the plain sums
+//   of squares and do overflow and underflow.
 // - normalize() of a zero vector leaves it zero; nothing here divides silently by zero except
 //   the Cartesian view of a pole of weight 0 (infinities or NaN, as floating point gives).
 // - mainDirection() needs "qorv/support/main_direction.h" (or "qorv/foundation/values.h").
@@ -100,6 +103,27 @@ inline double coordDistance2(const A& a, const A& b) {
   }
   return s;
 }
+
+// The length of (v0, ..., vn-1) without overflow or underflow (the way std::hypot is exact):
+// the plain sum of squares while it stays well inside the range, else the components scaled by
+// a power of two first. NaN and infinities pass through as std::hypot has them.
+QORV_API double scaledLength(const double* v, int n);
+template <int N>
+inline double coordLength(const double* v) {
+  double s = v[0] * v[0];
+  for (int i = 1; i < N; ++i) s += v[i] * v[i];
+  if (s >= 0x1p-968 && s <= 0x1p968) return std::sqrt(s);
+  return scaledLength(v, N);
+}
+template <class A>
+inline double coordDistance(const A& a, const A& b) {
+  double d[A::kSize];
+  for (int i = 0; i < A::kSize; ++i) d[i] = b.data()[i] - a.data()[i];
+  return coordLength<A::kSize>(d);
+}
+// Divides v by its length, any finite non-zero v giving its unit direction to the last bits
+// (a tiny vector is scaled up by a power of two first). Zero stays zero.
+QORV_API void normalizeCoords(double* v, int n);
 
 // Persistence and printing shared by every value of the foundation.
 void saveDoubles(ERFile& f, const double* v, unsigned n);
@@ -242,7 +266,7 @@ class QORV_API ERVector2D {
   double* data() { return v_; }
   int getDim() const { return 2; }
 
-  double norme() const { return std::sqrt(norme2()); }
+  double norme() const { return qorv::detail::coordLength<2>(v_); }
   double norme2() const { return v_[0] * v_[0] + v_[1] * v_[1]; }
   // Divides by the length; a zero vector stays zero.
   ERVector2D& normalize();
@@ -298,7 +322,7 @@ class QORV_API ERVector3D {
   double* data() { return v_; }
   int getDim() const { return 3; }
 
-  double norme() const { return std::sqrt(norme2()); }
+  double norme() const { return qorv::detail::coordLength<3>(v_); }
   double norme2() const { return v_[0] * v_[0] + v_[1] * v_[1] + v_[2] * v_[2]; }
   // Divides by the length; a zero vector stays zero.
   ERVector3D& normalize();
@@ -337,11 +361,59 @@ class QORV_API ERVector3D {
 };
 
 // ---------------------------------------------------------------------------------------------
+// The homogeneous poles: weighted coordinates, then the weight. What the two dimensions share
+// is declared once (QORV_POLE_MEMBERS, N the dimension): the Cartesian view by axis
+// (weighted / weight), the stored view by homogeneous axis, the weight, the point views
+// (thePoint() the weighted coordinates, castToPoint() divided by the weight), translate (adds
+// weight x v: the Cartesian point moves by v), the arithmetic and the stored image; the macro
+// ends in the private section with the storage.
+#define QORV_POLE_MEMBERS(Class, Point, Vector, Coord, CoordH, N)                      \
+  static constexpr int kSize = N + 1;                                                  \
+  double w() const { return v_[N]; }                                                   \
+  double operator[](Coord c) const { return v_[index(c)] / v_[N]; }                    \
+  double operator[](CoordH c) const { return v_[index(c)]; }                           \
+  double& operator[](CoordH c) { return v_[index(c)]; }                                \
+  const double* data() const { return v_; }                                            \
+  double* data() { return v_; }                                                        \
+  int getDim() const { return N; }                                                     \
+  int isRational() const { return 1; }                                                 \
+  double weigth() const { return v_[N]; }                                              \
+  void setWeigth(double w) { v_[N] = w; }                                              \
+  Point thePoint() const {                                                             \
+    Point p;                                                                           \
+    for (int i = 0; i < N; ++i) p.data()[i] = v_[i];                                   \
+    return p;                                                                          \
+  }                                                                                    \
+  Point castToPoint() const {                                                          \
+    Point p;                                                                           \
+    for (int i = 0; i < N; ++i) p.data()[i] = v_[i] / v_[N];                           \
+    return p;                                                                          \
+  }                                                                                    \
+  void translate(const Vector& v) {                                                    \
+    for (int i = 0; i < N; ++i) v_[i] += v_[N] * v.data()[i];                          \
+  }                                                                                    \
+  Class& operator+=(const Class& o);                                                   \
+  Class& operator-=(const Class& o);                                                   \
+  Class& operator*=(double k);                                                         \
+  Class& operator/=(double k);                                                         \
+  bool operator==(const Class& o) const { return qorv::detail::coordEqual(*this, o); } \
+  bool operator!=(const Class& o) const { return !(*this == o); }                      \
+  void saveGuts(ERFile& f) const;                                                      \
+  void restoreGuts(ERFile& f);                                                         \
+  std::uint32_t binaryStoreSize() const { return 8 * (N + 1); }                        \
+  void printOn(std::ostream& os) const;                                                \
+                                                                                       \
+ private:                                                                              \
+  template <class C>                                                                   \
+  static int index(C c) {                                                              \
+    QORV_ASSERT(static_cast<unsigned>(c) < unsigned(N + 1));                           \
+    return static_cast<int>(c);                                                        \
+  }                                                                                    \
+  double v_[N + 1]
+
 // Weighted coordinates (wx, wy) then the weight w.
 class QORV_API ERPole2DH {
  public:
-  static constexpr int kSize = 3;
-
   constexpr ERPole2DH() : v_{0.0, 0.0, 1.0} {}
   constexpr ERPole2DH(double wx, double wy, double w) : v_{wx, wy, w} {}
   // The point's coordinates are stored unchanged as the weighted coordinates.
@@ -349,56 +421,19 @@ class QORV_API ERPole2DH {
 
   double wx() const { return v_[0]; }
   double wy() const { return v_[1]; }
-  double w() const { return v_[2]; }
   // Cartesian values.
   double x() const { return v_[0] / v_[2]; }
   double y() const { return v_[1] / v_[2]; }
-  double operator[](Coord2D c) const { return v_[index(c)] / v_[2]; }
-  double operator[](Coord2DH c) const { return v_[index(c)]; }
-  double& operator[](Coord2DH c) { return v_[index(c)]; }
-  const double* data() const { return v_; }
-  double* data() { return v_; }
-
-  int getDim() const { return 2; }
-  int isRational() const { return 1; }
-  double weigth() const { return v_[2]; }
-  void setWeigth(double w) { v_[2] = w; }
-  // The weighted coordinates as a point: castToPoint() is thePoint() / weigth(), as for points.
-  ERPoint2D thePoint() const { return ERPoint2D(v_[0], v_[1]); }
-  ERPoint2D castToPoint() const { return ERPoint2D(v_[0] / v_[2], v_[1] / v_[2]); }
   // Inserts h as the stored value of the axis, keeping the weight; zeros for a bad axis.
   ERPole3DH castToPole3D(Coord3D axis, double h = 0.0) const;
 
-  // Adds weight x v to the weighted coordinates: the Cartesian point moves by v.
-  void translate(const ERVector2D& v) { v_[0] += v_[2] * v.x(), v_[1] += v_[2] * v.y(); }
-
-  ERPole2DH& operator+=(const ERPole2DH& o);
-  ERPole2DH& operator-=(const ERPole2DH& o);
-  ERPole2DH& operator*=(double k);
-  ERPole2DH& operator/=(double k);
-  bool operator==(const ERPole2DH& o) const { return qorv::detail::coordEqual(*this, o); }
-  bool operator!=(const ERPole2DH& o) const { return !(*this == o); }
-
-  void saveGuts(ERFile& f) const;
-  void restoreGuts(ERFile& f);
-  std::uint32_t binaryStoreSize() const { return 24; }
-  void printOn(std::ostream& os) const;
-
- private:
-  template <class C>
-  static int index(C c) {
-    QORV_ASSERT(static_cast<unsigned>(c) < 3u);
-    return static_cast<int>(c);
-  }
-  double v_[3];
+  QORV_POLE_MEMBERS(ERPole2DH, ERPoint2D, ERVector2D, Coord2D, Coord2DH, 2);
 };
 
 // ---------------------------------------------------------------------------------------------
 // Weighted coordinates (wx, wy, wz) then the weight w.
 class QORV_API ERPole3DH {
  public:
-  static constexpr int kSize = 4;
-
   constexpr ERPole3DH() : v_{0.0, 0.0, 0.0, 1.0} {}
   constexpr ERPole3DH(double wx, double wy, double wz, double w) : v_{wx, wy, wz, w} {}
   // The point's coordinates are stored unchanged as the weighted coordinates.
@@ -407,48 +442,13 @@ class QORV_API ERPole3DH {
   double wx() const { return v_[0]; }
   double wy() const { return v_[1]; }
   double wz() const { return v_[2]; }
-  double w() const { return v_[3]; }
   double x() const { return v_[0] / v_[3]; }
   double y() const { return v_[1] / v_[3]; }
   double z() const { return v_[2] / v_[3]; }
-  double operator[](Coord3D c) const { return v_[index(c)] / v_[3]; }
-  double operator[](Coord3DH c) const { return v_[index(c)]; }
-  double& operator[](Coord3DH c) { return v_[index(c)]; }
-  const double* data() const { return v_; }
-  double* data() { return v_; }
-
-  int getDim() const { return 3; }
-  int isRational() const { return 1; }
-  double weigth() const { return v_[3]; }
-  void setWeigth(double w) { v_[3] = w; }
-  ERPoint3D thePoint() const { return ERPoint3D(v_[0], v_[1], v_[2]); }
-  ERPoint3D castToPoint() const { return ERPoint3D(v_[0] / v_[3], v_[1] / v_[3], v_[2] / v_[3]); }
   // Drops the stored value of the axis, keeping the weight; zeros for a bad axis.
   ERPole2DH castToPole2D(Coord3D axis) const;
 
-  void translate(const ERVector3D& v) {
-    v_[0] += v_[3] * v.x(), v_[1] += v_[3] * v.y(), v_[2] += v_[3] * v.z();
-  }
-
-  ERPole3DH& operator+=(const ERPole3DH& o);
-  ERPole3DH& operator-=(const ERPole3DH& o);
-  ERPole3DH& operator*=(double k);
-  ERPole3DH& operator/=(double k);
-  bool operator==(const ERPole3DH& o) const { return qorv::detail::coordEqual(*this, o); }
-  bool operator!=(const ERPole3DH& o) const { return !(*this == o); }
-
-  void saveGuts(ERFile& f) const;
-  void restoreGuts(ERFile& f);
-  std::uint32_t binaryStoreSize() const { return 32; }
-  void printOn(std::ostream& os) const;
-
- private:
-  template <class C>
-  static int index(C c) {
-    QORV_ASSERT(static_cast<unsigned>(c) < 4u);
-    return static_cast<int>(c);
-  }
-  double v_[4];
+  QORV_POLE_MEMBERS(ERPole3DH, ERPoint3D, ERVector3D, Coord3D, Coord3DH, 3);
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -595,10 +595,10 @@ inline double distance2(const ERPoint3D& a, const ERPoint3D& b) {
   return qorv::detail::coordDistance2(a, b);
 }
 inline double distance(const ERPoint2D& a, const ERPoint2D& b) {
-  return std::sqrt(distance2(a, b));
+  return qorv::detail::coordDistance(a, b);
 }
 inline double distance(const ERPoint3D& a, const ERPoint3D& b) {
-  return std::sqrt(distance2(a, b));
+  return qorv::detail::coordDistance(a, b);
 }
 
 inline ERPoint2D milieu(const ERPoint2D& a, const ERPoint2D& b) {

@@ -11,7 +11,8 @@ constexpr double kSlerpEpsilon = 0.001;
 constexpr double kPi = 3.141592653589793;
 
 double vectorNorm(const ERQuaternion& q) {
-  return std::sqrt(q.x() * q.x() + q.y() * q.y() + q.z() * q.z());
+  const double v[3] = {q.x(), q.y(), q.z()};
+  return qorv::detail::coordLength<3>(v);
 }
 
 // acos of p.q, the dot clamped so that equal unit keys give 0 rather than NaN.

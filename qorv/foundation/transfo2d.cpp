@@ -86,7 +86,15 @@ void ERTransfo2D::TransTo(QuickAlgebra::ERVec<ERPole2DH>& poles) const {
 
 double ERTransfo2D::angle() const { return std::atan2(-a12_, a11_); }
 
-double ERTransfo2D::factHomo() const { return std::sqrt(std::fabs(det())); }
+// sqrt|det M| with M scaled by its largest element first: a map of ratio 1e200 has a
+// determinant past the doubles, not its ratio.
+double ERTransfo2D::factHomo() const {
+  const double m = std::fmax(std::fmax(std::fabs(a11_), std::fabs(a12_)),
+                             std::fmax(std::fabs(a21_), std::fabs(a22_)));
+  if (!(m > 0.0) || !std::isfinite(m)) return std::sqrt(std::fabs(det()));
+  const double b11 = a11_ / m, b12 = a12_ / m, b21 = a21_ / m, b22 = a22_ / m;
+  return m * std::sqrt(std::fabs(b11 * b22 - b12 * b21));
+}
 
 void ERTransfo2D::Decompose(ERVector2D& t, double& k, int& direct, double& a) const {
   t = ERVector2D(tx_, ty_);

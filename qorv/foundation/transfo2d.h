@@ -72,7 +72,7 @@ class QORV_API ERTransfo2D : public ERObject {
   int isDirect() const { return det() > 0.0; }
   // atan2(-a12, a11).
   double angle() const;
-  // The homothety ratio sqrt(|det M|).
+  // The homothety ratio sqrt(|det M|), without overflow for ratios up to the doubles' range.
   double factHomo() const;
   // (tx, ty).
   ERPoint2D origine() const { return ERPoint2D(tx_, ty_); }

@@ -83,6 +83,32 @@ class QORV_API Matrix33 {
 }  // namespace qorv::detail
 
 // ---------------------------------------------------------------------------------------------
+// The declarations every kind repeats, written once: the double-dispatch product table, the maps
+// of points and vectors (a kind that moves them), and the stored image. A new kind lists them
+// with one line each.
+#define QORV_TR3D_PRODUCT_TABLE                                                               \
+  const ERTr3DRevRep* getInverse() const override;                                            \
+  const ERTr3DRevRep* operator*(const ERTr3DRevRep* b) const override;                        \
+  const ERTr3DRevRep* multiplyWith_ERTranslation3D(const _ERTranslation3D& a) const override; \
+  const ERTr3DRevRep* multiplyWith_ERRotation3D(const _ERRotation3D& a) const override;       \
+  const ERTr3DRevRep* multiplyWith_ERWorkplane(const _ERWorkplane& a) const override;         \
+  const ERTr3DRevRep* multiplyWith_ERScaling3D(const _ERScaling3D& a) const override;         \
+  const ERTr3DRevRep* multiplyWith_ERSymetrie3D(const _ERSymetrie3D& a) const override;       \
+  const ERTr3DRevRep* multiplyWith_ERSimilitude3D(const _ERSimilitude3D& a) const override;   \
+  void getParts(qorv::detail::SimilitudeParts& s) const override
+#define QORV_TR3D_MAPS                                     \
+  void TransTo(ERPoint3D* points, int n) const override;   \
+  void TransTo(ERVector3D& v) const override;              \
+  void TransTo(ERPoint3D& p) const override;               \
+  void TransFrom(ERPoint3D* points, int n) const override; \
+  void TransFrom(ERVector3D& v) const override;            \
+  void TransFrom(ERPoint3D& p) const override
+#define QORV_TR3D_STORED                   \
+  void saveGuts(ERFile& f) const override; \
+  void restoreGuts(ERFile& f) override;    \
+  std::uint32_t binaryStoreSize() const override
+
+// ---------------------------------------------------------------------------------------------
 class QORV_API _ERIdentity3D : public ERAnyIsometrie3D {
  public:
   QORV_DECLARE_CLASS(_ERIdentity3D, ERAnyIsometrie3D);
@@ -108,17 +134,8 @@ class QORV_API _ERIdentity3D : public ERAnyIsometrie3D {
   const ERTr3DRevRep* getReduced() const override;
 
  protected:
-  const ERTr3DRevRep* getInverse() const override;
-  // identity * b is b itself.
-  const ERTr3DRevRep* operator*(const ERTr3DRevRep* b) const override;
-  // a * identity is a (a heap copy when a is not on the heap).
-  const ERTr3DRevRep* multiplyWith_ERTranslation3D(const _ERTranslation3D& a) const override;
-  const ERTr3DRevRep* multiplyWith_ERRotation3D(const _ERRotation3D& a) const override;
-  const ERTr3DRevRep* multiplyWith_ERWorkplane(const _ERWorkplane& a) const override;
-  const ERTr3DRevRep* multiplyWith_ERScaling3D(const _ERScaling3D& a) const override;
-  const ERTr3DRevRep* multiplyWith_ERSymetrie3D(const _ERSymetrie3D& a) const override;
-  const ERTr3DRevRep* multiplyWith_ERSimilitude3D(const _ERSimilitude3D& a) const override;
-  void getParts(qorv::detail::SimilitudeParts& s) const override;
+  // identity * b is b itself; a * identity is a (a heap copy when a is not on the heap).
+  QORV_TR3D_PRODUCT_TABLE;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -136,9 +153,7 @@ class QORV_API _ERTranslation3D : public ERAnyIsometrie3D {
   ERObject* getCopy() const override;
   // "Composante Translation : " t, a line end.
   void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override;
+  QORV_TR3D_STORED;
 
   void TransTo(ERPoint3D* points, int n) const override;
   void TransTo(ERVector3D&) const override {}
@@ -153,15 +168,7 @@ class QORV_API _ERTranslation3D : public ERAnyIsometrie3D {
   const ERTr3DRevRep* getReduced() const override;
 
  protected:
-  const ERTr3DRevRep* getInverse() const override;
-  const ERTr3DRevRep* operator*(const ERTr3DRevRep* b) const override;
-  const ERTr3DRevRep* multiplyWith_ERTranslation3D(const _ERTranslation3D& a) const override;
-  const ERTr3DRevRep* multiplyWith_ERRotation3D(const _ERRotation3D& a) const override;
-  const ERTr3DRevRep* multiplyWith_ERWorkplane(const _ERWorkplane& a) const override;
-  const ERTr3DRevRep* multiplyWith_ERScaling3D(const _ERScaling3D& a) const override;
-  const ERTr3DRevRep* multiplyWith_ERSymetrie3D(const _ERSymetrie3D& a) const override;
-  const ERTr3DRevRep* multiplyWith_ERSimilitude3D(const _ERSimilitude3D& a) const override;
-  void getParts(qorv::detail::SimilitudeParts& s) const override;
+  QORV_TR3D_PRODUCT_TABLE;
 
  private:
   ERPoint3D t_;
@@ -183,16 +190,9 @@ class QORV_API _ERRotation3D : public ERAnyIsometrie3D {
   ERObject* getCopy() const override;
   // "Matrice de Rotation : " and the matrix.
   void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override;
+  QORV_TR3D_STORED;
 
-  void TransTo(ERPoint3D* points, int n) const override;
-  void TransTo(ERVector3D& v) const override;
-  void TransTo(ERPoint3D& p) const override;
-  void TransFrom(ERPoint3D* points, int n) const override;
-  void TransFrom(ERVector3D& v) const override;
-  void TransFrom(ERPoint3D& p) const override;
+  QORV_TR3D_MAPS;
   QuickAlgebra::ERMatrix<double> getMatrix() const override { return r_.matrix(); }
   ERPoint3D getTrans() const override { return ERPoint3D(); }
   double getFactHomo() const override { return 1.0; }
@@ -200,15 +200,7 @@ class QORV_API _ERRotation3D : public ERAnyIsometrie3D {
   const ERTr3DRevRep* getReduced() const override;
 
  protected:
-  const ERTr3DRevRep* getInverse() const override;
-  const ERTr3DRevRep* operator*(const ERTr3DRevRep* b) const override;
-  const ERTr3DRevRep* multiplyWith_ERTranslation3D(const _ERTranslation3D& a) const override;
-  const ERTr3DRevRep* multiplyWith_ERRotation3D(const _ERRotation3D& a) const override;
-  const ERTr3DRevRep* multiplyWith_ERWorkplane(const _ERWorkplane& a) const override;
-  const ERTr3DRevRep* multiplyWith_ERScaling3D(const _ERScaling3D& a) const override;
-  const ERTr3DRevRep* multiplyWith_ERSymetrie3D(const _ERSymetrie3D& a) const override;
-  const ERTr3DRevRep* multiplyWith_ERSimilitude3D(const _ERSimilitude3D& a) const override;
-  void getParts(qorv::detail::SimilitudeParts& s) const override;
+  QORV_TR3D_PRODUCT_TABLE;
 
  private:
   qorv::detail::Matrix33 r_;
@@ -238,16 +230,9 @@ class QORV_API _ERWorkplane : public ERAnyIsometrie3D {
   // "Matrice de Rotation    : ", a line end, the matrix, "Composante Translation : " t, a line
   // end.
   void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override;
+  QORV_TR3D_STORED;
 
-  void TransTo(ERPoint3D* points, int n) const override;
-  void TransTo(ERVector3D& v) const override;
-  void TransTo(ERPoint3D& p) const override;
-  void TransFrom(ERPoint3D* points, int n) const override;
-  void TransFrom(ERVector3D& v) const override;
-  void TransFrom(ERPoint3D& p) const override;
+  QORV_TR3D_MAPS;
   QuickAlgebra::ERMatrix<double> getMatrix() const override { return r_.matrix(); }
   ERPoint3D getTrans() const override { return t_; }
   double getFactHomo() const override { return 1.0; }
@@ -259,15 +244,7 @@ class QORV_API _ERWorkplane : public ERAnyIsometrie3D {
   _ERWorkplane(const double* R, const ERPoint3D& t) : r_(R), t_(t) {}
   _ERWorkplane(const qorv::detail::Matrix33& R, const ERPoint3D& t) : r_(R), t_(t) {}
 
-  const ERTr3DRevRep* getInverse() const override;
-  const ERTr3DRevRep* operator*(const ERTr3DRevRep* b) const override;
-  const ERTr3DRevRep* multiplyWith_ERTranslation3D(const _ERTranslation3D& a) const override;
-  const ERTr3DRevRep* multiplyWith_ERRotation3D(const _ERRotation3D& a) const override;
-  const ERTr3DRevRep* multiplyWith_ERWorkplane(const _ERWorkplane& a) const override;
-  const ERTr3DRevRep* multiplyWith_ERScaling3D(const _ERScaling3D& a) const override;
-  const ERTr3DRevRep* multiplyWith_ERSymetrie3D(const _ERSymetrie3D& a) const override;
-  const ERTr3DRevRep* multiplyWith_ERSimilitude3D(const _ERSimilitude3D& a) const override;
-  void getParts(qorv::detail::SimilitudeParts& s) const override;
+  QORV_TR3D_PRODUCT_TABLE;
 
  private:
   friend class ERTr3DRevRep;     // builds workplanes for the other kinds
@@ -292,16 +269,9 @@ class QORV_API _ERScaling3D : public ERAnySimilitude3D {
   ERObject* getCopy() const override;
   // "Homothetie de rapport :" and k.
   void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override;
+  QORV_TR3D_STORED;
 
-  void TransTo(ERPoint3D* points, int n) const override;
-  void TransTo(ERVector3D& v) const override;
-  void TransTo(ERPoint3D& p) const override;
-  void TransFrom(ERPoint3D* points, int n) const override;
-  void TransFrom(ERVector3D& v) const override;
-  void TransFrom(ERPoint3D& p) const override;
+  QORV_TR3D_MAPS;
   QuickAlgebra::ERMatrix<double> getMatrix() const override;
   ERPoint3D getTrans() const override { return ERPoint3D(); }
   double getFactHomo() const override { return k_; }
@@ -309,15 +279,7 @@ class QORV_API _ERScaling3D : public ERAnySimilitude3D {
   const ERTr3DRevRep* getReduced() const override;
 
  protected:
-  const ERTr3DRevRep* getInverse() const override;
-  const ERTr3DRevRep* operator*(const ERTr3DRevRep* b) const override;
-  const ERTr3DRevRep* multiplyWith_ERTranslation3D(const _ERTranslation3D& a) const override;
-  const ERTr3DRevRep* multiplyWith_ERRotation3D(const _ERRotation3D& a) const override;
-  const ERTr3DRevRep* multiplyWith_ERWorkplane(const _ERWorkplane& a) const override;
-  const ERTr3DRevRep* multiplyWith_ERScaling3D(const _ERScaling3D& a) const override;
-  const ERTr3DRevRep* multiplyWith_ERSymetrie3D(const _ERSymetrie3D& a) const override;
-  const ERTr3DRevRep* multiplyWith_ERSimilitude3D(const _ERSimilitude3D& a) const override;
-  void getParts(qorv::detail::SimilitudeParts& s) const override;
+  QORV_TR3D_PRODUCT_TABLE;
 
  private:
   double k_ = 1.0;
@@ -336,17 +298,10 @@ class QORV_API _ERSymetrie3D : public ERAnySimilitude3D {
   ERObject* getCopy() const override;
   // "Symetrie de matrice : " and the matrix.
   void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override;
+  QORV_TR3D_STORED;
 
   // TransTo applies S^T, which is S for the symmetric matrices that reduction produces.
-  void TransTo(ERPoint3D* points, int n) const override;
-  void TransTo(ERVector3D& v) const override;
-  void TransTo(ERPoint3D& p) const override;
-  void TransFrom(ERPoint3D* points, int n) const override;
-  void TransFrom(ERVector3D& v) const override;
-  void TransFrom(ERPoint3D& p) const override;
+  QORV_TR3D_MAPS;
   QuickAlgebra::ERMatrix<double> getMatrix() const override { return s_.matrix(); }
   ERPoint3D getTrans() const override { return ERPoint3D(); }
   double getFactHomo() const override { return 1.0; }
@@ -358,15 +313,7 @@ class QORV_API _ERSymetrie3D : public ERAnySimilitude3D {
   explicit _ERSymetrie3D(const qorv::detail::Matrix33& S) : s_(S) {}
 
   // Its own inverse: the same matrix.
-  const ERTr3DRevRep* getInverse() const override;
-  const ERTr3DRevRep* operator*(const ERTr3DRevRep* b) const override;
-  const ERTr3DRevRep* multiplyWith_ERTranslation3D(const _ERTranslation3D& a) const override;
-  const ERTr3DRevRep* multiplyWith_ERRotation3D(const _ERRotation3D& a) const override;
-  const ERTr3DRevRep* multiplyWith_ERWorkplane(const _ERWorkplane& a) const override;
-  const ERTr3DRevRep* multiplyWith_ERScaling3D(const _ERScaling3D& a) const override;
-  const ERTr3DRevRep* multiplyWith_ERSymetrie3D(const _ERSymetrie3D& a) const override;
-  const ERTr3DRevRep* multiplyWith_ERSimilitude3D(const _ERSimilitude3D& a) const override;
-  void getParts(qorv::detail::SimilitudeParts& s) const override;
+  QORV_TR3D_PRODUCT_TABLE;
 
  private:
   friend class ERTr3DRevRep;
@@ -397,16 +344,9 @@ class QORV_API _ERSimilitude3D : public ERAnySimilitude3D {
   // "Matrice de Rotation    : ", a line end, the matrix, "Composante Translation : " t, a line
   // end, "facteur d'homothetie   : " k, a line end.
   void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override;
+  QORV_TR3D_STORED;
 
-  void TransTo(ERPoint3D* points, int n) const override;
-  void TransTo(ERVector3D& v) const override;
-  void TransTo(ERPoint3D& p) const override;
-  void TransFrom(ERPoint3D* points, int n) const override;
-  void TransFrom(ERVector3D& v) const override;
-  void TransFrom(ERPoint3D& p) const override;
+  QORV_TR3D_MAPS;
   QuickAlgebra::ERMatrix<double> getMatrix() const override { return r_.matrix(); }
   ERPoint3D getTrans() const override { return t_; }
   double getFactHomo() const override { return k_; }
@@ -416,15 +356,7 @@ class QORV_API _ERSimilitude3D : public ERAnySimilitude3D {
  protected:
   _ERSimilitude3D(const double* R, const ERPoint3D& t, double k) : r_(R), t_(t), k_(k) {}
 
-  const ERTr3DRevRep* getInverse() const override;
-  const ERTr3DRevRep* operator*(const ERTr3DRevRep* b) const override;
-  const ERTr3DRevRep* multiplyWith_ERTranslation3D(const _ERTranslation3D& a) const override;
-  const ERTr3DRevRep* multiplyWith_ERRotation3D(const _ERRotation3D& a) const override;
-  const ERTr3DRevRep* multiplyWith_ERWorkplane(const _ERWorkplane& a) const override;
-  const ERTr3DRevRep* multiplyWith_ERScaling3D(const _ERScaling3D& a) const override;
-  const ERTr3DRevRep* multiplyWith_ERSymetrie3D(const _ERSymetrie3D& a) const override;
-  const ERTr3DRevRep* multiplyWith_ERSimilitude3D(const _ERSimilitude3D& a) const override;
-  void getParts(qorv::detail::SimilitudeParts& s) const override;
+  QORV_TR3D_PRODUCT_TABLE;
 
  private:
   friend class ERTr3DRevRep;  // the general product

@@ -55,11 +55,22 @@ class TArc : public TBounded, public TRound {
   ~TArc() override { ++destroyed; }
 };
 int TArc::destroyed = 0;
+// An object holding another as a member, and making one in its constructor, as a space circle
+// holds its plane circle.
+class TOwner : public TRound {
+ public:
+  QORV_DECLARE_CLASS(TOwner, TRound);
+  TOwner() { made.reset(new TRound); }
+  ERObject* getCopy() const override { return new TOwner(*this); }
+  TRound inner;
+  t_SmartPtr<TRound> made;
+};
 
 QORV_DEFINE_ABSTRACT_CLASS(TShape);
 QORV_DEFINE_CLASS(TRound);
 QORV_DEFINE_ABSTRACT_CLASS(TBounded);
 QORV_DEFINE_CLASS(TArc);
+QORV_DEFINE_CLASS(TOwner);
 
 // Holds an object as a member: members are never on the heap, whatever holds them.
 struct THolder {
@@ -356,6 +367,49 @@ TEST(ERObjectPersistence, NewIntoADatabaseStoresDuringConstruction) {
   delete r;
   TRound later;  // the request was one-shot
   EXPECT_EQ(later.Database(), nullptr);
+}
+
+// The record written during construction is the root's; the object must not stay filed as an
+// ERObject (nor be marked clean) once it is complete.
+TEST(ERObjectPersistence, NewIntoADatabaseEndsUpStoredAsItsOwnClass) {
+  MemoryDataBase db;
+  {
+    auto* r = new (&db) TRound;
+    EXPECT_EQ(r->getObjectID(), 1);
+    EXPECT_EQ(db.records.at(1), "TRound");
+    EXPECT_EQ(r->isDirty(), 0);
+    t_SmartPtr<ERObject> back = db.RetrieveAndCreate(1);
+    ASSERT_TRUE(back);
+    EXPECT_NE(TRound::castdown(back.get()), nullptr);
+    delete r;
+  }
+  {
+    t_SmartPtr<ERObject> held(new (&db) TRound);  // first touched by the smart pointer
+    EXPECT_EQ(db.records.at(2), "TRound");
+  }
+  {
+    auto* a = new (&db) TRound;
+    auto* b = new (&db) TRound;  // the next request completes the first
+    EXPECT_EQ(db.records.at(3), "TRound");
+    EXPECT_EQ(b->getObjectID(), 4);
+    EXPECT_EQ(db.records.at(4), "TRound");
+    delete a;
+    delete b;
+  }
+  {
+    // Members, objects made by the constructor and temporaries of the arguments neither take
+    // the request nor complete the record early.
+    auto* h = new (&db) TOwner;
+    EXPECT_EQ(h->getObjectID(), 5);
+    EXPECT_EQ(db.records.at(5), "TOwner");
+    EXPECT_EQ(db.records.size(), 5u);
+    delete h;
+    auto* copy = new (&db) TArc(TArc());
+    EXPECT_EQ(copy->getObjectID(), 6);
+    EXPECT_EQ(db.records.at(6), "TArc");
+    EXPECT_EQ(db.records.size(), 6u);
+    delete copy;
+  }
 }
 
 std::string tempPath(const char* name) {

@@ -1,0 +1,799 @@
+// Random circles, arcs, ellipses and elliptic arcs in random frames (turned, mirrored, far from
+// the origin, limits in every turn window, both directions), each operation checked against a
+// computation of the test's own: points from the defining formulas, nearest points by dense
+// sampling refined by golden section, crossings by sign changes refined by bisection, boxes
+// against thousands of curve points, moved curves against moved points.
+// Fixed seeds (printed on failure); QORV_TEST_SEED=<n> explores others.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <numbers>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "qorv/curves/circles.h"
+#include "qorv/curves/ellipses.h"
+#include "qorv/curves/lines.h"
+#include "qorv/foundation/transfo2d.h"
+#include "qorv/foundation/transfo3d.h"
+#include "qorv/foundation/transfo3d_kinds.h"
+
+namespace {
+
+using QuickAlgebra::ERVec;
+constexpr double kPi = std::numbers::pi;
+constexpr double kTwoPi = 2.0 * kPi;
+constexpr int kSamples = 3000;
+
+unsigned seedFor(unsigned fixed) {
+  const char* env = std::getenv("QORV_TEST_SEED");
+  return env != nullptr ? static_cast<unsigned>(std::strtoul(env, nullptr, 10)) : fixed;
+}
+
+struct Rng {
+  explicit Rng(unsigned seed) : g(seed) {}
+  double uni(double a, double b) { return std::uniform_real_distribution<double>(a, b)(g); }
+  double logUni(double lo, double hi) { return std::pow(10.0, uni(lo, hi)); }
+  bool coin() { return uni(0, 1) < 0.5; }
+  // Angles anywhere in four turns either side, a quarter of them on exact quarter turns.
+  double angle() {
+    if (uni(0, 1) < 0.25) return std::floor(uni(-16, 16)) * kPi / 2;
+    return uni(-4 * kTwoPi, 4 * kTwoPi);
+  }
+  // A non-zero sweep either way, short of a turn (a whole turn now and then).
+  double sweep() {
+    const double s = uni(0, 1) < 0.1 ? kTwoPi : uni(0.02, kTwoPi - 0.02);
+    return coin() ? s : -s;
+  }
+  ERPoint2D farPoint2() {
+    const double k = logUni(-1, 5);
+    return ERPoint2D(uni(-k, k), uni(-k, k));
+  }
+  ERPoint3D farPoint3() {
+    const double k = logUni(-1, 5);
+    return ERPoint3D(uni(-k, k), uni(-k, k), uni(-k, k));
+  }
+  ERVector3D unit3() {
+    for (;;) {
+      const ERVector3D v(uni(-1, 1), uni(-1, 1), uni(-1, 1));
+      if (v.norme() > 0.1) return v.getnormalized();
+    }
+  }
+  ERPmIsometrie3D frame() {
+    const ERVector3D x = unit3();
+    ERVector3D y = unit3();
+    while ((x ^ y).norme() < 0.1) y = unit3();
+    return ERChgRepere3D(x, y, farPoint3());
+  }
+  // k R(a), or k R(a) diag(1, -1), then a far translation.
+  ERTransfo2D similitude() {
+    const double k = logUni(-1, 1), a = uni(-kPi, kPi), c = k * std::cos(a), s = k * std::sin(a);
+    const ERPoint2D t = farPoint2();
+    if (coin()) return ERTransfo2D(c, -s, s, c, t.x(), t.y());
+    return ERTransfo2D(c, s, s, -c, t.x(), t.y());
+  }
+
+  std::mt19937 g;
+};
+
+// The scale of the rounding of a curve of size r placed at p.
+double roundingOf(double r, double place) { return 1e-9 * r + 1e-13 * place; }
+double place2(const ERPoint2D& p) { return std::fabs(p.x()) + std::fabs(p.y()); }
+double place3(const ERPoint3D& p) { return std::fabs(p.x()) + std::fabs(p.y()) + std::fabs(p.z()); }
+
+// ---------------------------------------------------------------------------------------------
+// The test's own machinery: dense sampling refined, over a parameter range of any curve given as
+// a function.
+
+// Every local minimum of the samples is refined: two basins of nearly the same depth may swap
+// order between the samples and the truth.
+template <class F, class P>
+double denseNearest(const F& curve, double lo, double hi, const P& p) {
+  auto d2 = [&](double t) { return distance2(curve(t), p); };
+  auto at = [&](int i) { return lo + (hi - lo) * i / kSamples; };
+  std::vector<double> v(kSamples + 1);
+  for (int i = 0; i <= kSamples; ++i) v[i] = d2(at(i));
+  double best = std::min(v[0], v[kSamples]);
+  for (int i = 0; i <= kSamples; ++i) {
+    if ((i > 0 && v[i - 1] < v[i]) || (i < kSamples && v[i + 1] < v[i])) continue;
+    double a = at(std::max(0, i - 1)), b = at(std::min(kSamples, i + 1));
+    constexpr double g = 0.6180339887498949;
+    double x1 = b - g * (b - a), x2 = a + g * (b - a), d1 = d2(x1), d2v = d2(x2);
+    for (int k = 0; k < 200 && b - a > 1e-16 * (1 + std::fabs(a)); ++k) {
+      if (d1 < d2v) {
+        b = x2, x2 = x1, d2v = d1, x1 = b - g * (b - a), d1 = d2(x1);
+      } else {
+        a = x1, x1 = x2, d1 = d2v, x2 = a + g * (b - a), d2v = d2(x2);
+      }
+    }
+    best = std::min({best, v[i], d1, d2v});
+  }
+  return std::sqrt(best);
+}
+
+// The roots of g on [lo, hi] at its sign changes, refined by bisection.
+template <class G>
+std::vector<double> signChanges(const G& g, double lo, double hi) {
+  std::vector<double> roots;
+  double a = lo, ga = g(lo);
+  for (int i = 1; i <= kSamples; ++i) {
+    const double b = lo + (hi - lo) * i / kSamples, gb = g(b);
+    if ((ga < 0) != (gb < 0) && ga != 0 && gb != 0) {
+      double x = a, y = b, gx = ga;
+      for (int k = 0; k < 200; ++k) {
+        const double m = 0.5 * (x + y);
+        if (!(x < m && m < y)) break;
+        const double gm = g(m);
+        if ((gm < 0) == (gx < 0))
+          x = m, gx = gm;
+        else
+          y = m;
+      }
+      roots.push_back(0.5 * (x + y));
+    }
+    a = b, ga = gb;
+  }
+  return roots;
+}
+
+// The polyline's length with Richardson's correction from the half-density polyline (chord
+// errors go as the square of the step).
+template <class F>
+double polylineLength(const F& curve, double lo, double hi) {
+  double len = 0, half = 0;
+  auto prev = curve(lo), prev2 = prev;
+  for (int i = 1; i <= kSamples; ++i) {
+    const auto q = curve(lo + (hi - lo) * i / kSamples);
+    len += distance(prev, q);
+    prev = q;
+    if (i % 2 == 0) half += distance(prev2, q), prev2 = q;
+  }
+  return len + (len - half) / 3;
+}
+
+// The extreme of one coordinate (sign +1 max, -1 min) over dense samples, refined by golden
+// section around the best one.
+// The extreme of one coordinate (sign +1 max, -1 min): every local extreme of the samples
+// refined by golden section, the best kept.
+template <class F>
+double extreme(const F& curve, double lo, double hi, int axis, double sign) {
+  auto val = [&](double t) { return sign * curve(t).data()[axis]; };
+  auto at = [&](int i) { return lo + (hi - lo) * i / kSamples; };
+  std::vector<double> v(kSamples + 1);
+  for (int i = 0; i <= kSamples; ++i) v[i] = val(at(i));
+  double best = std::max(v[0], v[kSamples]);
+  for (int i = 0; i <= kSamples; ++i) {
+    if ((i > 0 && v[i - 1] > v[i]) || (i < kSamples && v[i + 1] > v[i])) continue;
+    double a = at(std::max(0, i - 1)), b = at(std::min(kSamples, i + 1));
+    constexpr double g = 0.6180339887498949;
+    double x1 = b - g * (b - a), x2 = a + g * (b - a), v1 = val(x1), v2 = val(x2);
+    for (int k = 0; k < 200 && b - a > 1e-16 * (1 + std::fabs(a)); ++k) {
+      if (v1 > v2) {
+        b = x2, x2 = x1, v2 = v1, x1 = b - g * (b - a), v1 = val(x1);
+      } else {
+        a = x1, x1 = x2, v1 = v2, x2 = a + g * (b - a), v2 = val(x2);
+      }
+    }
+    best = std::max({best, v[i], v1, v2});
+  }
+  return sign * best;
+}
+
+template <class Box, class F>
+void expectBoxHolds(const Box& box, const F& curve, double lo, double hi, double tol, double) {
+  constexpr int dims = Box::kSize / 2;
+  for (int k = 0; k < dims; ++k) {
+    EXPECT_NEAR(box.data()[k], extreme(curve, lo, hi, k, -1.0), tol) << "min " << k;
+    EXPECT_NEAR(box.data()[k + dims], extreme(curve, lo, hi, k, 1.0), tol) << "max " << k;
+  }
+}
+
+// The crossings a curve reports with a line (plane) against the sign changes of its side.
+template <class Side>
+void expectCrossings(const ERVec<double>& got, const Side& side, double lo, double hi, double tol,
+                     double scale) {
+  const double slack = 1e-12 * (std::fabs(lo) + std::fabs(hi) + 10);
+  for (int i = 0; i < got.length(); ++i) {
+    EXPECT_GE(got[i], lo - slack);
+    EXPECT_LE(got[i], hi + slack);
+    EXPECT_LE(std::fabs(side(got[i])), tol) << "crossing " << got[i] << " is not on the line";
+    if (i > 0) {
+      EXPECT_LE(got[i - 1], got[i]);
+    }
+  }
+  for (double r : signChanges(side, lo, hi)) {
+    bool found = false;
+    // Near a tangency the crossing moves by the rounding over the slope there.
+    const double slope = std::fabs(side(r + 1e-6) - side(r - 1e-6)) / 2e-6;
+    const double near = 1e-7 + 4 * tol / slope;
+    for (int i = 0; i < got.length(); ++i) found = found || std::fabs(got[i] - r) <= near;
+    // A crossing within rounding of an end may fall either side of it.
+    const bool nearEnd = std::fabs(side(lo)) <= tol * 10 || std::fabs(side(hi)) <= tol * 10;
+    EXPECT_TRUE(found || nearEnd) << "missed crossing " << r << " scale " << scale;
+  }
+}
+
+// The independent point of a central angle on an ellipse of semi-axes a >= b.
+ERPoint2D ellipseAtCentral(const ERPoint2D& c, double a, double b, double phi, double theta) {
+  const double rho = a * b / std::hypot(b * std::cos(theta), a * std::sin(theta));
+  return ERPoint2D(c.x() + rho * std::cos(theta + phi), c.y() + rho * std::sin(theta + phi));
+}
+
+// The point of eccentric parameter t, and the parameter of a central angle found by bisection on
+// the increasing map t -> central angle (each within a quarter turn of the other).
+ERPoint2D ellipseAtParam(const ERPoint2D& c, double a, double b, double phi, double t) {
+  const double x = a * std::cos(t), y = b * std::sin(t);
+  return ERPoint2D(c.x() + x * std::cos(phi) - y * std::sin(phi),
+                   c.y() + x * std::sin(phi) + y * std::cos(phi));
+}
+double paramOfCentral(double a, double b, double theta) {
+  auto central = [&](double t) {
+    return t + std::remainder(std::atan2(b * std::sin(t), a * std::cos(t)) - t, kTwoPi);
+  };
+  double lo = theta - kPi / 2, hi = theta + kPi / 2;
+  for (int k = 0; k < 200; ++k) {
+    const double m = 0.5 * (lo + hi);
+    if (!(lo < m && m < hi)) break;
+    (central(m) < theta ? lo : hi) = m;
+  }
+  return 0.5 * (lo + hi);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Circular arcs in the plane.
+
+struct PlaneArc {
+  ERPoint2D c;
+  double r, s, e;
+  ERPoint2D at(double t) const {
+    return ERPoint2D(c.x() + r * std::cos(t), c.y() + r * std::sin(t));
+  }
+};
+
+TEST(CircleProperties, PlaneArcsAgreeWithDirectComputation) {
+  const unsigned seed = seedFor(1401);
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  Rng rng(seed);
+  for (int n = 0; n < 150; ++n) {
+    const PlaneArc m{rng.farPoint2(), rng.logUni(-2, 3), rng.angle(), 0};
+    const double e = m.s + rng.sweep();
+    const ERArc2D arc(m.c, m.r, m.s, e);
+    const double lo = std::fmin(m.s, e), hi = std::fmax(m.s, e);
+    const double tol = roundingOf(m.r, place2(m.c));
+    SCOPED_TRACE("arc " + std::to_string(n) + " start " + std::to_string(m.s) + " end " +
+                 std::to_string(e));
+    auto at = [&](double t) { return m.at(t); };
+
+    EXPECT_LE(distance(arc.firstPt(), m.at(m.s)), tol);
+    EXPECT_LE(distance(arc.lastPt(), m.at(e)), tol);
+    EXPECT_NEAR(arc.arcLength(1e-9), polylineLength(at, lo, hi), 1e-6 * m.r);
+    expectBoxHolds(arc.getBox(), at, lo, hi, tol, 1e-6 * m.r);
+
+    // Nearest points from anywhere around, inside and outside the circle.
+    for (int k = 0; k < 6; ++k) {
+      const double rho = m.r * rng.uni(0.05, 3), a = rng.uni(-kPi, kPi);
+      const ERPoint2D p(m.c.x() + rho * std::cos(a), m.c.y() + rho * std::sin(a));
+      double d = 0, u = 0;
+      arc.SignedMinimalDistance(p, d, u);
+      EXPECT_NEAR(std::fabs(d), denseNearest(at, lo, hi, p), tol * 10);
+      EXPECT_NEAR(distance(arc(u), p), std::fabs(d), tol * 10);
+      EXPECT_GE(u, lo - 1e-12 * (1 + std::fabs(lo)));
+      EXPECT_LE(u, hi + 1e-12 * (1 + std::fabs(hi)));
+      ERVec<double> feet;
+      arc.ProjectPoint(p, feet, 1e-9);
+      for (int i = 0; i < feet.length(); ++i) {
+        EXPECT_NEAR(std::fabs(distance(arc(feet[i]), p) - std::fabs(rho - m.r)), 0, tol * 10);
+      }
+      // Every foot on the arc is reported.
+      const double g = std::atan2(p.y() - m.c.y(), p.x() - m.c.x());
+      for (double t = g - 10 * kTwoPi; t <= hi; t += kTwoPi) {
+        if (t >= lo + 1e-9 && t <= hi - 1e-9) {
+          bool found = false;
+          for (int i = 0; i < feet.length(); ++i) found = found || std::fabs(feet[i] - t) < 1e-9;
+          EXPECT_TRUE(found) << "foot " << t;
+        }
+      }
+    }
+
+    // Crossings with a line through a point of the arc, any normal; and a vertical line.
+    const ERPoint2D on = m.at(rng.uni(lo, hi));
+    const double na = rng.uni(-kPi, kPi);
+    const ERVector2D normal(std::cos(na), std::sin(na));
+    ERVec<double> cross;
+    arc.intersectWith(on, normal * rng.logUni(-3, 3), cross);
+    expectCrossings(
+        cross, [&](double t) { return ERVector2D(on, m.at(t)) * normal; }, lo, hi, tol * 10, m.r);
+    ERVec<double> vertical;
+    arc.intersectWithAxeY(on.x(), vertical);
+    expectCrossings(
+        vertical, [&](double t) { return m.at(t).x() - on.x(); }, lo, hi, tol * 10, m.r);
+
+    // Moved by a similitude (direct or mirror): the ends follow, the arc stays an arc of the
+    // moved points, its length scales.
+    const ERTransfo2D T = rng.similitude();
+    ERArc2D moved(arc);
+    moved.transformFrom(T);
+    const double k = T.factHomo(), ttol = roundingOf(m.r * k, place2(T >> m.c));
+    EXPECT_LE(distance(moved.firstPt(), T >> arc.firstPt()), ttol * 10);
+    EXPECT_LE(distance(moved.lastPt(), T >> arc.lastPt()), ttol * 10);
+    EXPECT_NEAR(moved.arcLength(1e-9), arc.arcLength(1e-9) * k, 1e-9 * m.r * k);
+    const ERLimites mb = moved.getBound();
+    const ERPoint2D mid = T >> m.at(0.5 * (lo + hi));
+    EXPECT_LE(denseNearest([&](double t) { return moved(t); }, mb.start(), mb.end(), mid),
+              ttol * 10);
+    moved.transformTo(T);
+    EXPECT_LE(distance(moved.firstPt(), arc.firstPt()), tol * 100);
+    EXPECT_LE(distance(moved.lastPt(), arc.lastPt()), tol * 100);
+
+    // Scaled about the origin, by a factor of either sign.
+    const double s = rng.coin() ? rng.uni(0.1, 10) : -rng.uni(0.1, 10);
+    ERArc2D scaled(arc);
+    scaled.scale(s);
+    ERPoint2D f = arc.firstPt(), l = arc.lastPt();
+    f *= s, l *= s;
+    EXPECT_LE(distance(scaled.firstPt(), f), tol * 10 * std::fabs(s));
+    EXPECT_LE(distance(scaled.lastPt(), l), tol * 10 * std::fabs(s));
+    EXPECT_EQ(scaled.isValid(), 1);
+
+    // Split anywhere inside: the pieces join and keep the direction.
+    t_SmartPtr<ERFiniteEntity2DWF> p1, p2;
+    const double at_ = rng.uni(lo, hi);
+    arc.splitAt(p1, p2, at_);
+    EXPECT_LE(distance(p1->firstPt(), arc.firstPt()), tol);
+    EXPECT_LE(distance(p2->lastPt(), arc.lastPt()), tol);
+    EXPECT_LE(distance(p1->lastPt(), p2->firstPt()), tol);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Elliptic arcs in the plane.
+
+TEST(EllipseProperties, PlaneEllipticArcsAgreeWithDirectComputation) {
+  const unsigned seed = seedFor(1402);
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  Rng rng(seed);
+  for (int n = 0; n < 120; ++n) {
+    const double a = rng.logUni(-2, 3), b = a * rng.uni(0.05, 1.0), phi = rng.uni(-kPi, kPi);
+    const ERPoint2D c = rng.farPoint2();
+    const double s = rng.angle(), e = s + rng.sweep();
+    const ERArcEllipse2D arc(a, b, phi, c, s, e);
+    const double tol = roundingOf(a, place2(c)) * 10;
+    const double clo = std::fmin(s, e), chi = std::fmax(s, e);
+    SCOPED_TRACE("ellipse " + std::to_string(n) + " a " + std::to_string(a) + " b " +
+                 std::to_string(b) + " start " + std::to_string(s) + " end " + std::to_string(e));
+    ASSERT_EQ(arc.isValid(), 1);
+    // The ends from their central angles; the arc between them by its eccentric parameter.
+    auto byCentral = [&](double th) { return ellipseAtCentral(c, a, b, phi, th); };
+    auto byParam = [&](double t) { return ellipseAtParam(c, a, b, phi, t); };
+    const double tlo = paramOfCentral(a, b, clo), thi = paramOfCentral(a, b, chi);
+
+    EXPECT_LE(distance(arc.firstPt(), byCentral(s)), tol);
+    EXPECT_LE(distance(arc.lastPt(), byCentral(e)), tol);
+    const ERVec<ERPoint2D> pts = arc.approxime(7);
+    ASSERT_EQ(pts.length(), 7);
+    EXPECT_LE(distance(pts[0], byCentral(s)), tol);
+    EXPECT_LE(distance(pts[6], byCentral(e)), tol);
+    const ERLimites r = arc.getBound();
+    EXPECT_NEAR(arc.arcLength(1e-9), polylineLength(byParam, tlo, thi), 2e-8 * a);
+    expectBoxHolds(arc.getBox(), byParam, tlo, thi, tol, 0);
+    // The parameter window covers exactly the central window.
+    EXPECT_LE(distance(arc(r.start()), byCentral(clo)), tol);
+    EXPECT_LE(distance(arc(r.end()), byCentral(chi)), tol);
+
+    for (int k = 0; k < 6; ++k) {
+      const ERPoint2D p(c.x() + rng.uni(-2, 2) * a, c.y() + rng.uni(-2, 2) * a);
+      double d = 0, u = 0;
+      arc.SignedMinimalDistance(p, d, u);
+      const double truth = denseNearest(byParam, tlo, thi, p);
+      EXPECT_NEAR(std::fabs(d), truth, tol * 10 + 1e-9 * a) << "from " << p.x() << ", " << p.y();
+      EXPECT_NEAR(distance(arc(u), p), std::fabs(d), tol * 10);
+    }
+
+    const ERPoint2D on = byCentral(rng.uni(clo, chi));
+    const double na = rng.uni(-kPi, kPi);
+    const ERVector2D normal(std::cos(na), std::sin(na));
+    ERVec<double> cross;
+    arc.intersectWith(on, normal, cross);
+    expectCrossings(
+        cross, [&](double t) { return ERVector2D(on, arc(t)) * normal; }, r.start(), r.end(),
+        tol * 10, a);
+    ERVec<double> vertical;
+    arc.intersectWithAxeY(on.x(), vertical);
+    expectCrossings(
+        vertical, [&](double t) { return arc(t).x() - on.x(); }, r.start(), r.end(), tol * 10, a);
+
+    const ERTransfo2D T = rng.similitude();
+    ERArcEllipse2D moved(arc);
+    moved.transformFrom(T);
+    const double kk = T.factHomo(), ttol = roundingOf(a * kk, place2(T >> c)) * 10;
+    EXPECT_LE(distance(moved.firstPt(), T >> arc.firstPt()), ttol * 10);
+    EXPECT_LE(distance(moved.lastPt(), T >> arc.lastPt()), ttol * 10);
+    // A flat ellipse far out keeps its small axis to the rounding of the foci over b^2 / a.
+    const double flat = 1e-16 * place2(T >> c) * a / (b * b);
+    EXPECT_NEAR(moved.arcLength(1e-9), arc.arcLength(1e-9) * kk, (1e-8 + 4 * flat) * a * kk);
+    const ERLimites mb = moved.getBound();
+    const ERPoint2D mid = T >> byCentral(0.5 * (clo + chi));
+    EXPECT_LE(denseNearest([&](double t) { return moved(t); }, mb.start(), mb.end(), mid),
+              ttol * 10);
+
+    const double sc = rng.coin() ? rng.uni(0.1, 10) : -rng.uni(0.1, 10);
+    ERArcEllipse2D scaled(arc);
+    scaled.scale(sc);
+    ERPoint2D f = arc.firstPt();
+    f *= sc;
+    EXPECT_LE(distance(scaled.firstPt(), f), tol * 10 * std::fabs(sc));
+
+    // Split at a parameter inside: the pieces keep the ends and the direction.
+    t_SmartPtr<ERFiniteEntity2DWF> p1, p2;
+    const double t = rng.uni(r.start(), r.end());
+    arc.splitAt(p1, p2, t);
+    EXPECT_LE(distance(p1->firstPt(), arc.firstPt()), tol * 10);
+    EXPECT_LE(distance(p1->lastPt(), arc(t)), tol * 10);
+    EXPECT_LE(distance(p2->firstPt(), arc(t)), tol * 10);
+    EXPECT_LE(distance(p2->lastPt(), arc.lastPt()), tol * 10);
+  }
+}
+
+TEST(EllipseProperties, FullEllipseBoxAndClosestPoint) {
+  const unsigned seed = seedFor(1403);
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  Rng rng(seed);
+  for (int n = 0; n < 100; ++n) {
+    const double a = rng.logUni(-2, 3), b = a * rng.uni(0.05, 1.0), phi = rng.uni(-kPi, kPi);
+    const ERPoint2D c = rng.farPoint2();
+    const EREllipse2D el(a, b, phi, c);
+    const double tol = roundingOf(a, place2(c)) * 10;
+    SCOPED_TRACE("a " + std::to_string(a) + " b " + std::to_string(b) + " phi " +
+                 std::to_string(phi) + " at " + std::to_string(c.x()) + ", " +
+                 std::to_string(c.y()));
+    // Past a whole turn, so that no extreme sits on the sampling's seam.
+    auto byParam = [&](double t) { return ellipseAtParam(c, a, b, phi, t); };
+    expectBoxHolds(el.getBox(), byParam, -1, kTwoPi + 1, tol, 0);
+    for (int k = 0; k < 5; ++k) {
+      const ERPoint2D p(c.x() + rng.uni(-2, 2) * a, c.y() + rng.uni(-2, 2) * a);
+      const ERPoint2D q = el.get_closest(p);
+      double onIt = 0;
+      EREllipse2D(el).SignedMinimalDistance(q, onIt);
+      EXPECT_NEAR(onIt, 0, tol) << "closest point off the ellipse";
+      EXPECT_NEAR(distance(q, p), denseNearest(byParam, -1, kTwoPi + 1, p), tol * 10);
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Arcs placed in space, circular and elliptic.
+
+template <class Arc>
+void checkSpaceArc(Rng& rng, const Arc& arc, const std::function<ERPoint3D(double)>& byAngle,
+                   double clo, double chi, double size, double tol) {
+  EXPECT_LE(distance(arc.firstPt(), byAngle(arc.udeb())), tol);
+  EXPECT_LE(distance(arc.lastPt(), byAngle(arc.ufin())), tol);
+  expectBoxHolds(arc.getBox(), byAngle, clo, chi, tol, 1e-5 * size);
+  EXPECT_NEAR(arc.arcLength(1e-9), polylineLength(byAngle, clo, chi), 1e-6 * size);
+  const ERLimites r = arc.getBound();
+
+  for (int k = 0; k < 4; ++k) {
+    ERPoint3D p = byAngle(rng.uni(clo - 1, chi + 1));
+    p += ERVector3D(rng.uni(-1, 1) * size, rng.uni(-1, 1) * size, rng.uni(-1, 1) * size);
+    double d = 0;
+    arc.SignedMinimalDistance(p, d);
+    EXPECT_NEAR(d, denseNearest(byAngle, clo, chi, p), tol * 10);
+  }
+
+  const ERPoint3D on = byAngle(rng.uni(clo, chi));
+  const ERVector3D normal = rng.unit3();
+  ERVec<double> cross;
+  arc.intersectWith(on, normal, cross);
+  expectCrossings(
+      cross, [&](double t) { return ERVector3D(on, arc(t)) * normal; }, r.start(), r.end(),
+      tol * 10, size);
+  ERVec<double> flat;
+  arc.intersectWithPlanZ(on.z(), flat);
+  expectCrossings(
+      flat, [&](double t) { return arc(t).z() - on.z(); }, r.start(), r.end(), tol * 10, size);
+
+  // Seen in an oblique frame: the same points, the same direction, the same sweep.
+  const ERPmIsometrie3D F = rng.frame();
+  const t_SmartPtr<EREntity2DWF> seen = arc.get2DEntProjectedOn(F);
+  const ERFiniteEntity2DWF* flatArc = ERFiniteEntity2DWF::castdown(seen.get());
+  ASSERT_NE(flatArc, nullptr);
+  auto dropped = [&](double t) { return (F << byAngle(t)).castToPoint2D(Coord3D::Z); };
+  // A projection seen nearly edge-on is a flat ellipse whose central angles carry the rounding
+  // magnified by its flatness.
+  // An ellipse stored by its foci keeps its small axis b only to the rounding of the foci over
+  // b^2 / a, and an end's central angle on a flat one moves along the curve by that much of a.
+  const double flatness = std::fabs(arc.normale() * F.getVector(Coord3D::Z));
+  double ptol = (tol * 10 + 1e-13 * place3(F.origine())) / std::fmax(flatness, 1e-6);
+  if (const ERArcEllipse2D* e = ERArcEllipse2D::castdown(seen.get())) {
+    const double a = e->getBigAxe() / 2, b = e->getSmallAxe() / 2;
+    ptol += 8 * a * 2.2e-16 * (place2(e->center()) + a) * a / (b * b);
+  }
+  EXPECT_LE(distance(flatArc->firstPt(), dropped(arc.udeb())), ptol);
+  EXPECT_LE(distance(flatArc->lastPt(), dropped(arc.ufin())), ptol);
+  const ERLimites fb = flatArc->getBound();
+  EXPECT_LE(denseNearest([&](double t) { return (*flatArc)(t); }, fb.start(), fb.end(),
+                         dropped(0.5 * (clo + chi))),
+            ptol);
+  EXPECT_NEAR(flatArc->arcLength(1e-9), polylineLength(dropped, clo, chi),
+              1e-5 * size / std::fmax(flatness, 1e-3));
+
+  // Scaled about the global origin.
+  const double s = rng.coin() ? rng.uni(0.1, 10) : -rng.uni(0.1, 10);
+  Arc scaled(arc);
+  scaled.scale(s);
+  ERPoint3D f = arc.firstPt(), l = arc.lastPt();
+  f *= s, l *= s;
+  EXPECT_LE(distance(scaled.firstPt(), f), tol * 10 * std::fabs(s));
+  EXPECT_LE(distance(scaled.lastPt(), l), tol * 10 * std::fabs(s));
+
+  // Moved by a similitude.
+  const ERPmSimilitude3D T = ERPmSimilitude3D(_ERScaling3D(rng.logUni(-1, 1))) * rng.frame();
+  Arc moved(arc);
+  moved.transformFrom(T);
+  EXPECT_LE(distance(moved.firstPt(), T >> arc.firstPt()),
+            tol * 100 + 1e-12 * place3(moved.firstPt()));
+  EXPECT_LE(distance(moved.lastPt(), T >> arc.lastPt()),
+            tol * 100 + 1e-12 * place3(moved.lastPt()));
+}
+
+TEST(CircleProperties, SpaceArcsAgreeWithDirectComputation) {
+  const unsigned seed = seedFor(1404);
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  Rng rng(seed);
+  for (int n = 0; n < 80; ++n) {
+    const ERPmIsometrie3D frame = rng.frame();
+    const double r = rng.logUni(-2, 3);
+    const ERPoint2D c(rng.uni(-3, 3) * r, rng.uni(-3, 3) * r);  // away from the frame's origin
+    const double s = rng.angle(), e = s + rng.sweep();
+    const ERArc3D arc(frame, ERCircle2D(c, r), s, e);
+    SCOPED_TRACE("space arc " + std::to_string(n) + " start " + std::to_string(s) + " end " +
+                 std::to_string(e));
+    auto byAngle = [&](double t) {
+      return frame >> ERPoint3D(c.x() + r * std::cos(t), c.y() + r * std::sin(t), 0.0);
+    };
+    checkSpaceArc(rng, arc, byAngle, std::fmin(s, e), std::fmax(s, e), r,
+                  roundingOf(r, place3(frame.origine()) + 4 * r) * 10);
+  }
+}
+
+TEST(EllipseProperties, SpaceEllipticArcsAgreeWithDirectComputation) {
+  const unsigned seed = seedFor(1405);
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  Rng rng(seed);
+  for (int n = 0; n < 60; ++n) {
+    const ERPmIsometrie3D frame = rng.frame();
+    const double a = rng.logUni(-2, 3), b = a * rng.uni(0.1, 1.0), phi = rng.uni(-kPi, kPi);
+    const ERPoint2D c(rng.uni(-3, 3) * a, rng.uni(-3, 3) * a);
+    const double s = rng.angle(), e = s + rng.sweep();
+    const ERArcEllipse3D arc(frame, EREllipse2D(a, b, phi, c), s, e);
+    SCOPED_TRACE("space ellipse " + std::to_string(n) + " start " + std::to_string(s) + " end " +
+                 std::to_string(e));
+    auto byAngle = [&](double t) {
+      const ERPoint2D q = ellipseAtCentral(c, a, b, phi, t);
+      return frame >> ERPoint3D(q.x(), q.y(), 0.0);
+    };
+    checkSpaceArc(rng, arc, byAngle, std::fmin(s, e), std::fmax(s, e), a,
+                  roundingOf(a, place3(frame.origine()) + 4 * a) * 10);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Cases once answered wrongly, with their right numbers.
+
+TEST(ConicCases, ArcCrossingsWithAnyLineNormal) {
+  const ERArc2D quarter(ERPoint2D(0, 0), 1, 0, kPi / 2);
+  for (const ERVector2D n : {ERVector2D(1, 1), ERVector2D(-1, -1)}) {
+    ERVec<double> u;
+    ASSERT_EQ(quarter.intersectWith(ERPoint2D(0.6, 0.6), n, u), 2);
+    EXPECT_NEAR(u[0], 0.2277993, 1e-7);
+    EXPECT_NEAR(u[1], 1.3429970, 1e-7);
+  }
+}
+
+TEST(ConicCases, SpaceArcSeenObliquelyKeepsItsSweep) {
+  const ERArc3D arc(ERPmIsometrie3D(), ERCircle2D(ERPoint2D(), 1), kPi / 2, 9 * kPi / 4);
+  const ERPmIsometrie3D tilted = ERChgRepere3D(ERVector3D(0, -1, 1), ERPoint3D());
+  const t_SmartPtr<EREntity2DWF> seen = arc.get2DEntProjectedOn(tilted);
+  const ERFiniteEntity2DWF* flat = ERFiniteEntity2DWF::castdown(seen.get());
+  ASSERT_NE(flat, nullptr);
+  EXPECT_NEAR(flat->arcLength(1e-9), 4.65, 0.01);
+  EXPECT_TRUE(isEqual(flat->lastPt(), (tilted << arc.lastPt()).castToPoint2D(Coord3D::Z), 1e-12));
+}
+
+TEST(ConicCases, EllipticArcEndsAtItsCentralAngles) {
+  const ERArcEllipse2D arc(3, 1, 0, ERPoint2D(), kPi / 6, kPi / 3);
+  const ERPoint2D f = arc.firstPt(), l = arc.lastPt();
+  EXPECT_NEAR(std::atan2(f.y(), f.x()), kPi / 6, 1e-15);
+  EXPECT_NEAR(std::atan2(l.y(), l.x()), kPi / 3, 1e-15);
+  const ERArcEllipse3D lifted(ERPmIsometrie3D(), arc.ellipse(), kPi / 6, kPi / 3);
+  EXPECT_NEAR(std::atan2(lifted.firstPt().y(), lifted.firstPt().x()), kPi / 6, 1e-15);
+  // Windows that cross 2pi or start a hair below 0 keep their sweep.
+  EXPECT_NEAR(ERArcEllipse2D(3, 1, 0, ERPoint2D(), 7 * kPi / 4, 9 * kPi / 4).arcLength(1e-9),
+              2 * ERArcEllipse2D(3, 1, 0, ERPoint2D(), 0, kPi / 4).arcLength(1e-9), 1e-12);
+  const ERArc2D tiny(ERPoint2D(), 1, -1e-20, 0.617);
+  EXPECT_NEAR(tiny.arcLength(1e-9), 0.617, 1e-15);
+  const ERArcEllipse2D tinyEl(1, 1 - 1e-12, 0, ERPoint2D(), -1e-20, 0.617);
+  EXPECT_NEAR(tinyEl.arcLength(1e-9), 0.617, 1e-9);
+}
+
+TEST(ConicCases, SpaceScalingAboutAnOffCentreCircle) {
+  ERCircle3D c(ERPmIsometrie3D(), ERCircle2D(ERPoint2D(4, 0), 1));
+  c.scale(2);
+  EXPECT_TRUE(isEqual(c.center(), ERPoint3D(8, 0, 0), 1e-15));
+  EXPECT_EQ(c.radius(), 2.0);
+  ERArc3D a(ERPmIsometrie3D(), ERCircle2D(ERPoint2D(4, 0), 1), 0, 1);
+  a.scale(2);
+  EXPECT_TRUE(isEqual(a.center(), ERPoint3D(8, 0, 0), 1e-15));
+}
+
+TEST(ConicCases, LimitsBelowMinusPi) {
+  const ERArc2D arc(ERPoint2D(), 1, -3 * kPi / 2, -kPi / 2);
+  ERVec<double> u;
+  EXPECT_EQ(arc.ProjectPoint(ERPoint2D(-2, 0), u, 0), 1);
+  EXPECT_NEAR(u[0], -kPi, 1e-15);
+  ERVec<double> v;
+  EXPECT_EQ(arc.intersectWithAxeY(-0.5, v), 2);
+  EXPECT_NEAR(v[0], -4 * kPi / 3, 1e-15);
+  EXPECT_NEAR(v[1], -2 * kPi / 3, 1e-15);
+}
+
+TEST(ConicCases, MirrorsKeepPlaneArcs) {
+  const ERTransfo2D mirror(Coord2D::X);  // y -> -y
+  ERArc2D arc(ERPoint2D(1, 1), 1, 0, kPi / 2);
+  arc.transformFrom(mirror);
+  EXPECT_TRUE(isEqual(arc.firstPt(), ERPoint2D(2, -1), 1e-15));
+  EXPECT_TRUE(isEqual(arc.lastPt(), ERPoint2D(1, -2), 1e-15));
+  ERArcEllipse2D el(2, 1, 0.3, ERPoint2D(1, 1), 0.2, 1.1);
+  const ERPoint2D f = mirror >> el.firstPt(), l = mirror >> el.lastPt();
+  el.transformFrom(mirror);
+  EXPECT_TRUE(isEqual(el.firstPt(), f, 1e-14));
+  EXPECT_TRUE(isEqual(el.lastPt(), l, 1e-14));
+}
+
+TEST(ConicCases, EllipseBoxClosestPointAndReversedSplit) {
+  const EREllipse2D e(3, 1, kPi / 4, ERPoint2D(10, 0));
+  const double h = std::sqrt(5.0);
+  const ERMinimax2D b = e.getBox();
+  EXPECT_NEAR(b.xmin(), 10 - h, 1e-14);
+  EXPECT_NEAR(b.ymax(), h, 1e-14);
+  EXPECT_NEAR(distance(e.get_closest(ERPoint2D(10, 0)), ERPoint2D(10, 0)), 1.0, 1e-14);
+  const ERArcEllipse2D reversed(3, 1, 0, ERPoint2D(), 2.0, 0.5);
+  t_SmartPtr<ERFiniteEntity2DWF> a, c;
+  const ERLimites rb = reversed.getBound();
+  reversed.splitAt(a, c, 0.5 * (rb.start() + rb.end()));
+  EXPECT_GT(a->udeb(), a->ufin());
+  EXPECT_GT(c->udeb(), c->ufin());
+  EXPECT_TRUE(isEqual(a->firstPt(), reversed.firstPt(), 1e-15));
+  EXPECT_TRUE(isEqual(c->lastPt(), reversed.lastPt(), 1e-15));
+}
+
+TEST(ConicCases, InvalidGeometrySaysSo) {
+  EXPECT_EQ(ERCircle2D(ERPoint2D(), -1).isValid(), 0);
+  EXPECT_EQ(ERCircle2D(ERPoint2D(std::nan(""), 0), 1).isValid(), 0);
+  EXPECT_EQ(ERCircle2D(ERPoint2D(), 0).isValid(), 1);
+  EXPECT_EQ(ERArc2D(ERPoint2D(), 1, 0, std::nan("")).isValid(), 0);
+  const EREllipse2D across(1, 2, 0, ERPoint2D());  // the larger semi-axis across the angle
+  EXPECT_EQ(across.isValid(), 1);
+  EXPECT_DOUBLE_EQ(across.getBigAxe(), 4.0);
+  EXPECT_DOUBLE_EQ(across.getSmallAxe(), 2.0);
+  EXPECT_NEAR(across.getAngle(), kPi / 2, 1e-15);
+  EXPECT_EQ(EREllipse2D().isValid(), 0);
+  EXPECT_EQ(EREllipse2D(ERPoint2D(), ERPoint2D(1, 0), std::nan("")).isValid(), 0);
+  EXPECT_EQ(ERCircle3D(ERPmIsometrie3D(), -2.0).isValid(), 0);
+}
+
+TEST(ConicCases, NearestPointOfAnEllipticArcIsGlobal) {
+  const ERArcEllipse2D arc(ERPoint2D(-0.75, 0), ERPoint2D(0.75, 0), 2.5, -2.5, -0.5);
+  double d = 0, u = 0;
+  arc.SignedMinimalDistance(ERPoint2D(0, 0), d, u);
+  EXPECT_NEAR(std::fabs(d), 1.0, 1e-12);
+  const ERArcEllipse3D lifted(ERChgRepere3D(ERVector3D(0, 0, 1), ERPoint3D(5, 5, 5)), arc.ellipse(),
+                              -2.5, -0.5);
+  lifted.SignedMinimalDistance(ERPoint3D(5, 5, 7), d);
+  EXPECT_NEAR(d, std::sqrt(5.0), 1e-12);
+  const t_SmartPtr<EREntity2DWF> seen = lifted.get2DEntProjectedOn(ERPmIsometrie3D());
+  ASSERT_NE(ERArcEllipse2D::castdown(seen.get()), nullptr);
+  EXPECT_NEAR(ERArcEllipse2D::castdown(seen.get())->arcLength(1e-9), arc.arcLength(1e-9), 1e-12);
+}
+
+TEST(ConicCases, EllipseFromConicCoefficientsAndPoints) {
+  // (x - 1e4)^2 / 82.32^2 + (y + 2e4)^2 / 40^2 = 1, expanded.
+  const double a = 82.32, b = 40, cx = 1e4, cy = -2e4;
+  const double A = 1 / (a * a), C = 1 / (b * b);
+  const EREllipse2D far(A, 0, C, -2 * A * cx, -2 * C * cy, A * cx * cx + C * cy * cy - 1);
+  EXPECT_NEAR(far.getBigAxe(), 2 * a, 1e-6);
+  EXPECT_NEAR(far.getSmallAxe(), 2 * b, 1e-6);
+  EXPECT_NEAR(far.center().x(), cx, 1e-8);
+  for (double k : {1e-200, 1e200}) {
+    const EREllipse2D scaled(k / 9, 0, k / 4, 0, 0, -k);
+    EXPECT_NEAR(scaled.getBigAxe(), 6, 1e-13) << k;
+    EXPECT_NEAR(scaled.getSmallAxe(), 4, 1e-13) << k;
+  }
+  EXPECT_EQ(EREllipse2D(1, 0, 1, 0, 0, 1).isValid(), 0);  // no real point
+  EXPECT_EQ(EREllipse2D(ERPoint2D(0, 0), ERPoint2D(1, 1), ERPoint2D(2, 2), ERPoint2D(3, 3),
+                        ERPoint2D(4, 4))
+                .isValid(),
+            0);
+  EXPECT_EQ(EREllipse2D(ERPoint2D(0.1, 0.3), ERPoint2D(1.1, 3.3), ERPoint2D(2.1, 6.3),
+                        ERPoint2D(3.1, 9.3), ERPoint2D(7.1, 21.3))
+                .isValid(),
+            0);
+}
+
+// Non-finite and absurd input: every operation answers (NaN, nothing, the documented result)
+// without hanging or reading out of bounds.
+TEST(ConicCases, BadInputNeverHangs) {
+  const double nan = std::nan(""), inf = INFINITY;
+  for (double bad : {nan, inf, -inf, 1e300, -1e300}) {
+    SCOPED_TRACE(bad);
+    const ERArc2D arcs[] = {ERArc2D(ERPoint2D(bad, 0), 1, 0, 1), ERArc2D(ERPoint2D(), bad, 0, 1),
+                            ERArc2D(ERPoint2D(), 1, bad, 1), ERArc2D(ERPoint2D(), 1, 0, bad)};
+    for (const ERArc2D& a : arcs) {
+      ERVec<double> v;
+      a.intersectWith(ERPoint2D(0.5, 0.5), ERVector2D(1, 1), v);
+      a.intersectWithAxeY(0.5, v);
+      a.ProjectPoint(ERPoint2D(2, 2), v, 0);
+      double d = 0, u = 0;
+      a.SignedMinimalDistance(ERPoint2D(2, bad), d, u);
+      a.getBox();
+      EXPECT_LE(v.length(), 24);
+    }
+    const ERArcEllipse2D els[] = {ERArcEllipse2D(3, 1, bad, ERPoint2D(), 0, 1),
+                                  ERArcEllipse2D(bad, 1, 0, ERPoint2D(), 0, 1),
+                                  ERArcEllipse2D(3, 1, 0, ERPoint2D(), bad, 1),
+                                  ERArcEllipse2D(3, 1, 0, ERPoint2D(bad, 1), 0, 1)};
+    for (const ERArcEllipse2D& e : els) {
+      ERVec<double> v;
+      e.intersectWith(ERPoint2D(0.5, 0.5), ERVector2D(1, 1), v);
+      e.intersectWithAxeY(0.5, v);
+      double d = 0, u = 0;
+      e.SignedMinimalDistance(ERPoint2D(2, 2), d, u);
+      e.SignedMinimalDistance(ERPoint2D(bad, 2), d, u);
+      e.getBox();
+      e.approxime(5);
+      e.firstPt();
+      EXPECT_LE(v.length(), 16);
+    }
+    const EREllipse2D conic(bad, 0, 1, 0, 0, -1);
+    EXPECT_EQ(conic.isValid(), std::isfinite(bad) && bad > 0 ? 1 : 0);  // 1e300 x^2 + y^2 = 1
+    const ERArcEllipse3D space(ERPmIsometrie3D(), EREllipse2D(3, 1, 0, ERPoint2D()), 0, bad);
+    double d = 0;
+    space.SignedMinimalDistance(ERPoint3D(1, bad, 2), d);
+    space.get2DEntProjectedOn(ERChgRepere3D(ERVector3D(0, 1, 1), ERPoint3D()));
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Draws spread over the whole range.
+
+TEST(CurveProperties, RandomPointsSpreadUniformly) {
+  const unsigned seed = seedFor(1406);
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::srand(seed);
+  const ERArc2D arc(ERPoint2D(1, 2), 3, 5.0, 1.0);  // reversed
+  const ERArcEllipse2D el(3, 1, 0.4, ERPoint2D(), kPi / 6, kPi / 3);
+  constexpr int kBins = 10, kDraws = 20000;
+  int bins[kBins] = {};
+  int elBins[kBins] = {};
+  const ERLimites er = el.getBound();
+  for (int i = 0; i < kDraws; ++i) {
+    const double u = arc.randomPoint().parameter();
+    ASSERT_GE(u, 1.0);
+    ASSERT_LE(u, 5.0);
+    ++bins[std::min(kBins - 1, static_cast<int>((u - 1.0) / 4.0 * kBins))];
+    const double t = el.randomPoint().parameter();
+    ASSERT_GE(t, er.start());
+    ASSERT_LE(t, er.end());
+    ++elBins[std::min(kBins - 1, static_cast<int>((t - er.start()) / er.amplitude() * kBins))];
+  }
+  for (int b = 0; b < kBins; ++b) {
+    EXPECT_NEAR(bins[b], kDraws / kBins, kDraws / kBins / 5) << "bin " << b;
+    EXPECT_NEAR(elBins[b], kDraws / kBins, kDraws / kBins / 5) << "bin " << b;
+  }
+}
+
+}  // namespace
