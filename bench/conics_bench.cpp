@@ -17,6 +17,8 @@
 #include "qorv/curves/circles.h"
 #include "qorv/curves/ellipses.h"
 
+using namespace qorv;
+
 namespace {
 
 constexpr int kQueries = 1 << 16;

@@ -22,6 +22,8 @@
 #include "qorv/foundation/transfo3d.h"
 #include "qorv/foundation/transfo3d_kinds.h"
 
+using namespace qorv;
+
 namespace {
 
 using QuickAlgebra::ERVec;

@@ -16,6 +16,8 @@
 #include "qorv/foundation/transfo2d.h"
 #include "qorv/foundation/transfo3d.h"
 
+using namespace qorv;
+
 namespace {
 
 using QuickAlgebra::ERVec;
