@@ -52,11 +52,16 @@ class ToolTest : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir_); }
 
   // Runs the tool in the scratch folder; stdoutPath redirects standard output (e.g. /dev/full).
-  Outcome run(std::vector<std::string> args, const char* stdoutPath = nullptr) {
+  Outcome run(std::vector<std::string> args, const char* stdoutPath = nullptr,
+              const char* debugEnv = nullptr) {
     const std::string outPath = (dir_ / ".out").string(), errPath = (dir_ / ".err").string();
     const pid_t pid = ::fork();
     if (pid == 0) {
       if (::chdir(dir_.c_str()) != 0) ::_exit(127);
+      if (debugEnv != nullptr)
+        ::setenv("QORV_DEBUG", debugEnv, 1);
+      else
+        ::unsetenv("QORV_DEBUG");
       const int out = ::open(stdoutPath ? stdoutPath : outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (out < 0 || err < 0) ::_exit(127);
@@ -317,6 +322,14 @@ TEST_F(ToolTest, CheckSaysOkOrListsEveryProblem) {
   EXPECT_EQ(bad.out.find(": ok"), std::string::npos);
   EXPECT_EQ(slurp(damaged), bytes);
   EXPECT_EQ(run({"db", "check", path("missing.qdb")}).status, 1);
+}
+
+TEST_F(ToolTest, DebugTracesFollowQorvDebug) {
+  // Loading the library traces its own file name when QORV_DEBUG asks for it; "0" and "off" don't.
+  const Outcome on = run({"-V"}, nullptr, "1");
+  EXPECT_NE(on.err.find("libqorv.so Initializing!"), std::string::npos) << on.err;
+  for (const char* off : {"0", "off", ""}) EXPECT_EQ(run({"-V"}, nullptr, off).err, "") << off;
+  EXPECT_EQ(run({"-V"}).err, "");
 }
 
 TEST_F(ToolTest, ClassesTellAbstractFromConcrete) {
