@@ -138,12 +138,20 @@ class QORV_API ERListManager : public ERLMan {
     std::int64_t reach;
     std::uint32_t largest;
     bool shapeOk;
+    // The node its next leads to, as last looked up (valid while linkEpoch is the cache's).
+    mutable const CachedNode* link = nullptr;
+    mutable long linkAt = -1;
+    mutable std::uint64_t linkEpoch = 0;
   };
   using Cache = std::unordered_map<long, CachedNode>;
 
   static CachedNode describe(long offset, const ERFreeListNode& node);
   // The node at offset, read through the cache; null when it cannot be trusted.
   const CachedNode* peekNode(long offset);
+  // The node at offset, reached from the node before it in a walk.
+  const CachedNode* peekNext(const CachedNode* from, long offset);
+  const CachedNode* rememberLink(const CachedNode* from, long offset, const CachedNode* to);
+  static bool touches(const ERFreeListNode& node, long at, long blockOffset, std::uint32_t size);
   // Loads the node at offset into out; false (out untouched) when it cannot be trusted.
   bool loadNode(long offset, ERFreeListNode& out);
   // Writes a node through, keeping the cache in step.
@@ -179,6 +187,7 @@ class QORV_API ERListManager : public ERLMan {
   ERFreeListNode node_;
   bool haveNode_ = false;  // node_ matches the file at current_
   Cache cache_;
+  std::uint64_t epoch_ = 1;  // rises whenever a node leaves the cache
 };
 
 class QORV_API ERFileManager : public ERFile {
@@ -276,6 +285,8 @@ class QORV_API ERFileManager : public ERFile {
 
   struct Page;
   Page* page(std::uint64_t number, bool forWrite);
+  Page* cached(std::uint64_t number) const;
+  void forget(std::uint64_t number);
   void dropCleanPages();
   void dropAllPages();
   void recoverJournal();
@@ -291,7 +302,9 @@ class QORV_API ERFileManager : public ERFile {
   std::int32_t start_ = -1;
   std::int32_t endData_ = -1;
 
-  std::unordered_map<std::uint64_t, std::unique_ptr<Page>> pages_;
+  std::vector<std::unique_ptr<Page>> pages_;  // by page number
+  std::size_t pageCount_ = 0;
+  std::size_t hand_ = 0;
   Page* lastPage_ = nullptr;
   std::vector<Page*> dirty_;
   std::size_t cachePages_ = 16384;

@@ -26,7 +26,8 @@ constexpr unsigned kObjectKeyLength = 4;
 constexpr unsigned kOrder = 10;
 constexpr unsigned kMinimumFill = 10;
 constexpr unsigned kClassCache = 10;
-constexpr unsigned kObjectCache = 1000;
+// Node images of the object tree kept in memory: the whole tree of a few hundred thousand objects.
+constexpr unsigned kObjectCache = 1u << 15;
 constexpr int kCreate = 1;
 constexpr int kOpen = 0;
 // Deeper than any real chain of references: a stored cycle ends here instead of in a crash.

@@ -39,6 +39,7 @@ class TValue : public ERObject {
 class TPair : public ERObject {
  public:
   QORV_DECLARE_CLASS(TPair, ERObject);
+  TPair() : first(new TValue) {}
   ERObject* getCopy() const override { return new TPair(*this); }
   void printOn(std::ostream& out) const override { out << "TPair " << second; }
   void saveGuts(ERFile& f) const override {
