@@ -22,10 +22,16 @@
 using qorv_test::Bytes;
 using qorv_test::readBytes;
 using qorv_test::TempFile;
-using qorv_test::writeBytes;
 using qorv_test::TPair;
 using qorv_test::TValue;
 
+namespace {
+// A fresh file each time: truncating one in place makes the file system flush it on close.
+void writeBytes(const std::string& path, const Bytes& bytes) {
+  std::remove(path.c_str());
+  qorv_test::writeBytes(path, bytes);
+}
+}  // namespace
 namespace qorv_test {
 QORV_DEFINE_CLASS(TValue);
 QORV_DEFINE_CLASS(TPair);
