@@ -57,6 +57,7 @@
 // youngest; a miss takes the next free slot while fewer than N are used, else the oldest one.
 #pragma once
 
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -134,6 +135,28 @@ class QORV_API ERDiskTreeNode {
 
 namespace qorv::detail {
 
+// Offset -> slot: open addressing with linear probing (the node cache looks up on every node
+// access, so this is the tree's hottest table).
+class QORV_API OffsetTable {
+ public:
+  // The slot of offset, -1 when absent.
+  int find(long offset) const;
+  void insert(long offset, int slot);
+  void erase(long offset);
+
+ private:
+  std::size_t home(long offset) const {
+    return static_cast<std::size_t>((static_cast<std::uint64_t>(offset) * 0x9E3779B97F4A7C15ull) >>
+                                    shift_);
+  }
+  void grow();
+  static constexpr long kEmpty = LONG_MIN;
+  std::vector<long> keys_;
+  std::vector<int> values_;
+  std::size_t count_ = 0;
+  int shift_ = 64;
+};
+
 // The tree's node cache: N slots of node images keyed by file offset, oldest-first eviction
 // (every access makes a slot the youngest; a miss takes the lowest free slot while any is
 // free, else the oldest). It holds images only; the tree does the file I/O.
@@ -161,7 +184,7 @@ class QORV_API BTreeNodeCache {
   std::vector<int> younger_, older_;                     // age order, -1 at the ends
   int youngest_ = -1, oldest_ = -1;
   std::vector<int> free_;  // min-heap of free slots
-  std::unordered_map<long, int> slotOf_;
+  OffsetTable slotOf_;
   std::unique_ptr<std::int32_t[]> scratch_;
 };
 
