@@ -271,6 +271,15 @@ void ERFileManager::dropAllPages() {
 
 UINT ERFileManager::ReadAt(std::uint64_t position, void* buffer, UINT count) {
   if (!isOpen()) AfxThrowFileException(CFileException::invalidFile, EBADF, GetFilePath());
+  const std::uint32_t within = static_cast<std::uint32_t>(position % kPageSize);
+  if (position + count <= size_ && within + count <= kPageSize) {
+    // The common case: a value or a node inside one page.
+    const std::uint64_t number = position / kPageSize;
+    const Page* pg = (lastPage_ != nullptr && lastPage_->number == number) ? lastPage_
+                                                                            : page(number, false);
+    std::memcpy(buffer, pg->data + within, count);
+    return count;
+  }
   if (position >= size_) return 0;
   const UINT n = static_cast<UINT>(std::min<std::uint64_t>(count, size_ - position));
   auto* out = static_cast<char*>(buffer);
@@ -308,6 +317,15 @@ void ERFileManager::WriteAt(std::uint64_t position, const void* buffer, UINT cou
       done += chunk;
     }
     return;
+  }
+  {
+    const std::uint32_t o = static_cast<std::uint32_t>(position % kPageSize);
+    if (lastPage_ != nullptr && lastPage_->dirty && lastPage_->number == position / kPageSize &&
+        o + count <= kPageSize) {
+      std::memcpy(lastPage_->data + o, in, count);
+      size_ = std::max(size_, position + count);
+      return;
+    }
   }
   for (UINT done = 0; done < count;) {
     const std::uint64_t at = position + done;
@@ -383,7 +401,7 @@ void ERFileManager::ioSync(CFile& f, IoEvent event) {
   const IoAction action = g_ioHook ? g_ioHook(event, 0, g_ioHookData) : IoAction::proceed;
   if (action != IoAction::proceed)
     AfxThrowFileException(CFileException::hardIO, EIO, f.GetFilePath());
-  f.Flush();
+  f.FlushData();
 }
 
 void ERFileManager::beginTransaction() {
