@@ -61,9 +61,17 @@
 //   to 4, and a free extent that would leave less than 8 bytes is handed out whole.
 // - The start block (the first ever allocated) is never freed; deallocate ignores it.
 // - allocate leaves the file position at the payload it returns; deallocate moves it anywhere.
-// - Every change is written through at once: the file is consistent after each call returns.
-//   A failed write throws CFileException* (diskFull, accessDenied for a read-only manager) and
-//   leaves the file consistent, at worst with the space of the failed call unreachable.
+// - Outside a transaction every change is written through at once: the file is consistent after
+//   each call returns. A failed write throws CFileException* (diskFull, accessDenied for a
+//   read-only manager) and leaves the file consistent, at worst with the space of the failed
+//   call unreachable. Inside one, nothing reaches the file before commitTransaction, and the
+//   file only ever holds the state before or after the whole transaction.
+// - The manager's reads, writes, seeks and length are those of the cache: read the file through
+//   the manager, not beside it, while a transaction is open. A transaction keeps every page it
+//   changed in memory until it ends.
+// - The transaction's journal is FILE-journal: a file of that name beside a database is part of
+//   it (never delete it by hand while the database is not open: it holds the only copy of what
+//   a killed writer had overwritten).
 #pragma once
 
 #include <cstdint>

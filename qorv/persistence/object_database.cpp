@@ -636,13 +636,11 @@ int ERObjectDataBase::Delete(long id) {
   try {
     const ObjectKey key(id);
     ERCString removed;
-    if (objectTree_->findValue(key.bytes) == -1) {
-      if (own) fm.rollbackTransaction();
-      return 0;
-    }
+    const std::uint32_t entries = objectTree_->info().entries;
     const long offset = objectTree_->removeKeyAndValue(key.bytes, removed);
-    if (offset == -1) {
-      if (own) rollbackChanges();
+    if (objectTree_->info().entries == entries) {
+      // Absent, or a tree that refused to change: nothing was written.
+      if (own) fm.rollbackTransaction();
       return 0;
     }
     fm.deallocate(offset);
