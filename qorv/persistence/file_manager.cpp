@@ -359,6 +359,13 @@ UINT ERFileManager::Read(void* buffer, UINT count) {
   return got;
 }
 
+std::uint64_t ERFileManager::bytesLeft() const {
+  const auto position = static_cast<std::uint64_t>(pos_);
+  std::uint64_t end = size_;
+  if (window_.end >= 0) end = std::min(end, static_cast<std::uint64_t>(window_.end));
+  return position < end ? end - position : 0;
+}
+
 void ERFileManager::Write(const void* buffer, UINT count) {
   if (!isOpen()) AfxThrowFileException(CFileException::invalidFile, EBADF, GetFilePath());
   if (window_.end >= 0 && pos_ + std::int64_t(count) > window_.end)

@@ -252,6 +252,7 @@ class QORV_API ERFileManager : public ERFile {
     bool failed = false;
   };
   Window window() const { return window_; }
+  std::uint64_t bytesLeft() const override;
   void setWindow(Window w) { window_ = w; }
 
   // The cached file: the framework's reads, writes, seeks and length go through the pages.
