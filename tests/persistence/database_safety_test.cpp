@@ -530,3 +530,54 @@ TEST(DataBaseFiles, AJournalLeftByAKilledWriterIsRolledBack) {
   EXPECT_FALSE(ERFile::Exists(journal.c_str()));
   EXPECT_TRUE(readBytes(file.path) == before);
 }
+
+// Transactions change when bytes reach the file, never which bytes: the same work done call by
+// call, in one transaction, or in several (one of them rolled back and redone) closes to the same
+// file.
+TEST(DataBaseFiles, TransactionsLeaveTheSameFileAsSingleCalls) {
+  auto run = [](const std::string& path, int batch, bool withRollback) {
+    std::remove(path.c_str());
+    std::mt19937 rng(77);
+    ERDataBase facade;
+    EXPECT_EQ(facade.Open(path.c_str(), 0), gmSuccess);
+    ERObjectDataBase& db = facade.objectDataBase();
+    db.setSynchronous(ERObjectDataBase::Synchronous::off);
+    std::vector<t_SmartPtr<TValue>> live;
+    for (int i = 0; i < 1500; ++i) {
+      if (batch > 0 && i % batch == 0) db.begin();
+      const unsigned r = rng() % 10;
+      if (r < 6 || live.empty()) {
+        live.emplace_back(new TValue(i, i % 5));
+        if (r % 2 == 0) {
+          EXPECT_EQ(facade.save(t_SmartPtr<ERObject>(live.back().get())), gmSuccess);
+        } else {
+          db.Store(*live.back());
+        }
+      } else if (r < 8) {
+        const std::size_t k = rng() % live.size();
+        db.Delete(live[k]->getObjectID());
+        live.erase(live.begin() + static_cast<long>(k));
+      } else {
+        TValue& v = *live[rng() % live.size()];
+        v.value += 1;
+        db.Store(v);
+      }
+      if (batch > 0 && (i + 1) % batch == 0) db.commit();
+    }
+    if (db.inTransaction()) db.commit();
+    if (withRollback) {
+      db.begin();
+      TValue dropped(-1);
+      db.Store(dropped);
+      db.Delete(live.front()->getObjectID());
+      db.rollback();
+    }
+    facade.Close();
+    return readBytes(path);
+  };
+  TempFile a("txn_single"), b("txn_one"), c("txn_many");
+  const Bytes single = run(a.path, 0, false);
+  EXPECT_TRUE(run(b.path, 100000, false) == single);
+  EXPECT_TRUE(run(c.path, 37, true) == single);
+  EXPECT_EQ(joined(ERObjectDataBase::check(a.c_str())), "");
+}
