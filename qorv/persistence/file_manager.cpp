@@ -707,10 +707,7 @@ ERListManager::Cache::iterator ERListManager::remember(long offset, const ERFree
     it->second = describe(offset, n);
     return it;
   }
-  if (cache_.size() >= kCachedNodes) {
-    cache_.erase(cache_.begin());
-    ++epoch_;
-  }
+
   return cache_.emplace(offset, describe(offset, n)).first;
 }
 
@@ -762,7 +759,21 @@ void ERListManager::writeHeader(long blockOffset, std::uint32_t size) {
   fm_->writeAt(blockOffset, &size, 4);
 }
 
+void ERListManager::trimCache() {
+  // Only between walks: a walk holds pointers into the cache.
+  if (cache_.size() >= kCachedNodes) {
+    cache_.clear();
+    ++epoch_;
+  }
+}
+
 long ERListManager::allocate(std::uint32_t size) {
+  if (depth_ == 0) trimCache();
+  ++depth_;
+  struct Leave {
+    int& d;
+    ~Leave() { --d; }
+  } leave{depth_};
   // The payload rounded up to 4, plus the size word.
   const std::uint64_t wanted = (std::uint64_t(size) + 7) & ~std::uint64_t(3);
   if (wanted > static_cast<std::uint64_t>(kMaxOffset)) return -1;
@@ -825,6 +836,12 @@ long ERListManager::allocate(std::uint32_t size) {
 }
 
 void ERListManager::deallocate(long offset) {
+  if (depth_ == 0) trimCache();
+  ++depth_;
+  struct Leave {
+    int& d;
+    ~Leave() { --d; }
+  } leave{depth_};
   if (offset < kFirst + 4 || offset > kMaxOffset || offset % 4 != 0) return;
   const long b = offset - 4;
   std::uint32_t s;
@@ -968,18 +985,22 @@ void ERListManager::extendFreeList(long b, std::uint32_t s) {
 void ERListManager::deleteNode() {
   const long d = current_;
   if (d != kRoot) {
-    ERFreeListNode before;
+    // The node before D, found along remembered links; only it is copied.
     long at = kRoot;
-    bool found = loadNode(kRoot, before);
+    const CachedNode* c = peekNode(kRoot);
+    bool found = c != nullptr;
     RingWalk walk(kRoot, walkLimit());
-    while (found && before.next != d) {
-      if (before.next == kRoot || !walk.step(before.next)) {
+    while (found && c->node.next != d) {
+      if (c->node.next == kRoot || !walk.step(c->node.next)) {
         found = false;
       } else {
-        at = before.next;
-        found = loadNode(at, before);
+        at = c->node.next;
+        c = peekNext(c, at);
+        found = c != nullptr;
       }
     }
+    ERFreeListNode before;
+    if (found) before = c->node;
     if (!found || node_.next == d) {
       writeNode();  // unreachable from the root: keep it, empty, where it is
       return;

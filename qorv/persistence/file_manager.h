@@ -196,6 +196,8 @@ class QORV_API ERListManager : public ERLMan {
   bool haveNode_ = false;  // node_ matches the file at current_
   Cache cache_;
   std::uint64_t epoch_ = 1;  // rises whenever a node leaves the cache
+  int depth_ = 0;            // allocate calls itself (a new free-list node): trim only outside
+  void trimCache();
 };
 
 class QORV_API ERFileManager : public ERFile {
