@@ -40,13 +40,24 @@ int keyTextLength(const char* key, std::size_t keyLength) {
 // ---------------------------------------------------------------------------------------------
 // ERDiskTreeNode
 
+void ERDiskTreeNode::allocate(std::size_t words) {
+  if (words <= kInlineWords) {
+    heap_.reset();
+    words_ = inline_;
+  } else {
+    heap_.reset(new std::int32_t[words]);
+    words_ = heap_.get();
+  }
+}
+
 ERDiskTreeNode::ERDiskTreeNode(const ERBTreeOnDisk& tree)
     : tree_(&tree),
       order_(static_cast<int>(tree.order_)),
       keyLength_(tree.keyLength_),
       keyOffset_(16 * std::size_t(tree.order_) + 8),
-      size_(static_cast<std::size_t>(nodeBytes(tree.keyLength_, tree.order_))),
-      words_(new std::int32_t[(size_ + 3) / 4]()) {
+      size_(static_cast<std::size_t>(nodeBytes(tree.keyLength_, tree.order_))) {
+  allocate((size_ + 3) / 4);
+  std::memset(words_, 0, (size_ + 3) / 4 * 4);
   initialize();
 }
 
@@ -62,20 +73,56 @@ ERDiskTreeNode::ERDiskTreeNode(const ERDiskTreeNode& other)
       order_(other.order_),
       keyLength_(other.keyLength_),
       keyOffset_(other.keyOffset_),
-      size_(other.size_),
-      words_(new std::int32_t[(size_ + 3) / 4]) {
-  std::memcpy(words_.get(), other.words_.get(), (size_ + 3) / 4 * 4);
+      size_(other.size_) {
+  allocate((size_ + 3) / 4);
+  std::memcpy(words_, other.words_, (size_ + 3) / 4 * 4);
+}
+
+ERDiskTreeNode::ERDiskTreeNode(ERDiskTreeNode&& other) noexcept
+    : tree_(other.tree_),
+      order_(other.order_),
+      keyLength_(other.keyLength_),
+      keyOffset_(other.keyOffset_),
+      size_(other.size_) {
+  if (other.heap_) {
+    heap_ = std::move(other.heap_);
+    words_ = heap_.get();
+    other.words_ = other.inline_;
+    other.size_ = 0;
+  } else {
+    std::memcpy(inline_, other.inline_, (size_ + 3) / 4 * 4);
+  }
 }
 
 ERDiskTreeNode& ERDiskTreeNode::operator=(const ERDiskTreeNode& other) {
   if (this == &other) return *this;
-  if (size_ != other.size_) words_.reset(new std::int32_t[(other.size_ + 3) / 4]);
+  if ((size_ + 3) / 4 != (other.size_ + 3) / 4 || words_ == nullptr) allocate((other.size_ + 3) / 4);
   tree_ = other.tree_;
   order_ = other.order_;
   keyLength_ = other.keyLength_;
   keyOffset_ = other.keyOffset_;
   size_ = other.size_;
-  std::memcpy(words_.get(), other.words_.get(), (size_ + 3) / 4 * 4);
+  std::memcpy(words_, other.words_, (size_ + 3) / 4 * 4);
+  return *this;
+}
+
+ERDiskTreeNode& ERDiskTreeNode::operator=(ERDiskTreeNode&& other) noexcept {
+  if (this == &other) return *this;
+  tree_ = other.tree_;
+  order_ = other.order_;
+  keyLength_ = other.keyLength_;
+  keyOffset_ = other.keyOffset_;
+  size_ = other.size_;
+  if (other.heap_) {
+    heap_ = std::move(other.heap_);
+    words_ = heap_.get();
+    other.words_ = other.inline_;
+    other.size_ = 0;
+  } else {
+    heap_.reset();
+    words_ = inline_;
+    std::memcpy(inline_, other.inline_, (size_ + 3) / 4 * 4);
+  }
   return *this;
 }
 

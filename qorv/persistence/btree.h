@@ -94,9 +94,9 @@ class QORV_API ERDiskTreeNode {
   // A one-key node: the key (copied as the tree copies keys) and its value, no sons.
   ERDiskTreeNode(const ERBTreeOnDisk& tree, const char* key, long value);
   ERDiskTreeNode(const ERDiskTreeNode& other);
-  ERDiskTreeNode(ERDiskTreeNode&&) noexcept = default;
+  ERDiskTreeNode(ERDiskTreeNode&& other) noexcept;
   ERDiskTreeNode& operator=(const ERDiskTreeNode& other);
-  ERDiskTreeNode& operator=(ERDiskTreeNode&&) noexcept = default;
+  ERDiskTreeNode& operator=(ERDiskTreeNode&& other) noexcept;
   ~ERDiskTreeNode() = default;
 
   std::int32_t counter() const { return words_[0]; }
@@ -118,8 +118,8 @@ class QORV_API ERDiskTreeNode {
   void insert(int index, const char* key, long value, long rightSon);
 
   // The node's image: size() bytes, the disk layout above.
-  const char* bytes() const { return reinterpret_cast<const char*>(words_.get()); }
-  char* bytes() { return reinterpret_cast<char*>(words_.get()); }
+  const char* bytes() const { return reinterpret_cast<const char*>(words_); }
+  char* bytes() { return reinterpret_cast<char*>(words_); }
   std::size_t size() const { return size_; }
   // Zero slots past count and -1 sons past count + 1: the image as this tree writes it.
   void canonicalize();
@@ -130,7 +130,13 @@ class QORV_API ERDiskTreeNode {
   std::size_t keyLength_;
   std::size_t keyOffset_;
   std::size_t size_;
-  std::unique_ptr<std::int32_t[]> words_;
+  // Small images (the object tree's 248 bytes) live in the node itself: a path of nodes costs
+  // no allocation.
+  static constexpr std::size_t kInlineWords = 64;
+  void allocate(std::size_t words);
+  std::int32_t* words_ = inline_;
+  std::unique_ptr<std::int32_t[]> heap_;
+  std::int32_t inline_[kInlineWords];
 };
 
 namespace qorv::detail {
