@@ -232,7 +232,7 @@ ERFileManager::Page* ERFileManager::page(std::uint64_t number, bool) {
   Page* found = cached(number);
   if (found == nullptr) {
     if (pageCount_ >= cachePages_ + dirty_.size()) dropCleanPages();
-    auto fresh = std::make_unique<Page>();
+    std::unique_ptr<Page> fresh(new Page);  // the bytes are filled below, not zeroed twice
     fresh->number = number;
     const std::uint64_t at = number * kPageSize;
     UINT got = 0;
