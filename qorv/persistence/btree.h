@@ -181,8 +181,8 @@ class QORV_API BTreeNodeCache {
   std::size_t capacity() const { return offsets_.size(); }
 
  private:
-  void unlink(int slot);
-  void pushYoungest(int slot);
+  QORV_LOCAL void unlink(int slot);
+  QORV_LOCAL void pushYoungest(int slot);
 
   std::size_t words_;
   std::vector<long> offsets_;
@@ -269,19 +269,19 @@ class QORV_API ERBTreeOnDisk {
 
   // Reads a node through the cache and checks it; false (node unchanged) when it cannot be
   // trusted.
-  bool readcache(long offset, ERDiskTreeNode& node);
-  void writecache(long offset, ERDiskTreeNode& node);
-  bool load(long offset, ERDiskTreeNode& node);
+  QORV_LOCAL bool readcache(long offset, ERDiskTreeNode& node);
+  QORV_LOCAL void writecache(long offset, ERDiskTreeNode& node);
+  QORV_LOCAL bool load(long offset, ERDiskTreeNode& node);
   void freeNode(long offset);
-  bool nodeOffsetIsSound(long offset) const;
-  bool nodeIsSound(long offset, const std::int32_t* words) const;
-  int depthLimit() const;
+  QORV_LOCAL bool nodeOffsetIsSound(long offset) const;
+  QORV_LOCAL bool nodeIsSound(long offset, const std::int32_t* words) const;
+  QORV_LOCAL int depthLimit() const;
   // The fill repairs keep: the minimum, but never 0, so that no node empties out and every
   // successor leaf has a key (a stored minimum of 0 behaves as 1).
   int leastFill() const { return minimum_ == 0 ? 1 : static_cast<int>(minimum_); }
 
-  Found descend(const char* key, Path& path);
-  Found findKey(const char* key, long& offset, int& index);
+  QORV_LOCAL Found descend(const char* key, Path& path);
+  QORV_LOCAL Found findKey(const char* key, long& offset, int& index);
   bool prepareRemoval(Path& path, int found);
 
   void splitNode(Level& level, long rightOffset);

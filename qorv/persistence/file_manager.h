@@ -155,11 +155,12 @@ class QORV_API ERListManager : public ERLMan {
 
   static CachedNode describe(long offset, const ERFreeListNode& node);
   // The node at offset, read through the cache; null when it cannot be trusted.
-  const CachedNode* peekNode(long offset);
+  QORV_LOCAL const CachedNode* peekNode(long offset);
   // The node at offset, reached from the node before it in a walk.
-  const CachedNode* peekNext(const CachedNode* from, long offset);
+  QORV_LOCAL const CachedNode* peekNext(const CachedNode* from, long offset);
   const CachedNode* rememberLink(const CachedNode* from, long offset, const CachedNode* to);
-  static bool touches(const ERFreeListNode& node, long at, long blockOffset, std::uint32_t size);
+  QORV_LOCAL static bool touches(const ERFreeListNode& node, long at, long blockOffset,
+                                 std::uint32_t size);
   // Loads the node at offset into out; false (out untouched) when it cannot be trusted.
   bool loadNode(long offset, ERFreeListNode& out);
   // Writes a node through, keeping the cache in step.
@@ -182,7 +183,7 @@ class QORV_API ERListManager : public ERLMan {
   void extendFreeList(long blockOffset, std::uint32_t size);
   void deleteNode();
 
-  bool nodeSlotIsSound(long offset) const;
+  QORV_LOCAL bool nodeSlotIsSound(long offset) const;
   // Number of nodes a walk may meet before the ring is taken for corrupt.
   std::uint64_t walkLimit() const;
 
@@ -295,8 +296,8 @@ class QORV_API ERFileManager : public ERFile {
   void writeAt(long offset, const void* p, unsigned n);
 
   struct Page;
-  Page* page(std::uint64_t number, bool forWrite);
-  Page* cached(std::uint64_t number) const;
+  QORV_LOCAL Page* page(std::uint64_t number, bool forWrite);
+  QORV_LOCAL Page* cached(std::uint64_t number) const;
   void forget(std::uint64_t number);
   void dropCleanPages();
   void dropAllPages();
