@@ -581,3 +581,44 @@ TEST(DataBaseFiles, TransactionsLeaveTheSameFileAsSingleCalls) {
   EXPECT_TRUE(run(c.path, 37, true) == single);
   EXPECT_EQ(joined(ERObjectDataBase::check(a.c_str())), "");
 }
+
+// A free extent laid over a live record (what a damaged free list looks like): the check names
+// the overlap, a writer refuses the file untouched (its next Store would overwrite the object),
+// a reader still reads every object.
+TEST(DataBaseCheck, AFreeExtentOverALiveRecordIsFoundAndRefusedByWriters) {
+  TempFile file("check_overlap");
+  const std::map<long, double> expected = makeSmall(file.path);
+  long offset = -1;
+  {
+    t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
+    ASSERT_EQ(db->Open(file.c_str(), 1), 1);
+    db->forEachObject([&](long id, long at) {
+      if (id == 5) offset = at;
+    });
+  }
+  Bytes b = readBytes(file.path);
+  ERFreeListNode root;
+  std::memcpy(&root, b.data() + 12, sizeof root);
+  ASSERT_LT(root.count, 32);
+  // Entries stay sorted: the record's block goes where it belongs.
+  int at = 0;
+  while (at < root.count && root.offset[at] < static_cast<std::uint32_t>(offset - 4)) ++at;
+  for (int k = root.count; k > at; --k) {
+    root.offset[k] = root.offset[k - 1];
+    root.size[k] = root.size[k - 1];
+  }
+  root.offset[at] = static_cast<std::uint32_t>(offset - 4);
+  root.size[at] = 24;  // the value's block: size word, signature, 16 bytes
+  ++root.count;
+  std::memcpy(b.data() + 12, &root, sizeof root);
+  writeBytes(file.path, b);
+
+  const std::string problems = joined(ERObjectDataBase::check(file.c_str()));
+  EXPECT_NE(problems.find("space: bytes " + std::to_string(offset - 4)), std::string::npos)
+      << problems;
+  t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
+  EXPECT_EQ(db->Open(file.c_str(), 0), 0);
+  EXPECT_TRUE(readBytes(file.path) == b);
+  ASSERT_EQ(db->Open(file.c_str(), 1), 1);
+  EXPECT_EQ(contents(*db), expected);
+}
