@@ -24,7 +24,7 @@
 namespace {
 
 constexpr int kObjects = 100000;
-constexpr int kObjectsPerTransaction = 2000;
+constexpr int kObjectsPerTransaction = 500;
 
 int objectsFor(int perObject) { return perObject ? kObjectsPerTransaction : kObjects; }
 

@@ -1,6 +1,7 @@
 #include "qorv/persistence/btree.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <functional>
 #include <utility>
@@ -41,13 +42,24 @@ int keyTextLength(const char* key, std::size_t keyLength) {
 // ---------------------------------------------------------------------------------------------
 // ERDiskTreeNode
 
+void ERDiskTreeNode::allocate(std::size_t words) {
+  if (words <= kInlineWords) {
+    heap_.reset();
+    words_ = inline_;
+  } else {
+    heap_.reset(new std::int32_t[words]);
+    words_ = heap_.get();
+  }
+}
+
 ERDiskTreeNode::ERDiskTreeNode(const ERBTreeOnDisk& tree)
     : tree_(&tree),
       order_(static_cast<int>(tree.order_)),
       keyLength_(tree.keyLength_),
       keyOffset_(16 * std::size_t(tree.order_) + 8),
-      size_(static_cast<std::size_t>(nodeBytes(tree.keyLength_, tree.order_))),
-      words_(new std::int32_t[(size_ + 3) / 4]()) {
+      size_(static_cast<std::size_t>(nodeBytes(tree.keyLength_, tree.order_))) {
+  allocate((size_ + 3) / 4);
+  std::memset(words_, 0, (size_ + 3) / 4 * 4);
   initialize();
 }
 
@@ -63,20 +75,56 @@ ERDiskTreeNode::ERDiskTreeNode(const ERDiskTreeNode& other)
       order_(other.order_),
       keyLength_(other.keyLength_),
       keyOffset_(other.keyOffset_),
-      size_(other.size_),
-      words_(new std::int32_t[(size_ + 3) / 4]) {
-  std::memcpy(words_.get(), other.words_.get(), (size_ + 3) / 4 * 4);
+      size_(other.size_) {
+  allocate((size_ + 3) / 4);
+  std::memcpy(words_, other.words_, (size_ + 3) / 4 * 4);
+}
+
+ERDiskTreeNode::ERDiskTreeNode(ERDiskTreeNode&& other) noexcept
+    : tree_(other.tree_),
+      order_(other.order_),
+      keyLength_(other.keyLength_),
+      keyOffset_(other.keyOffset_),
+      size_(other.size_) {
+  if (other.heap_) {
+    heap_ = std::move(other.heap_);
+    words_ = heap_.get();
+    other.words_ = other.inline_;
+    other.size_ = 0;
+  } else {
+    std::memcpy(inline_, other.inline_, (size_ + 3) / 4 * 4);
+  }
 }
 
 ERDiskTreeNode& ERDiskTreeNode::operator=(const ERDiskTreeNode& other) {
   if (this == &other) return *this;
-  if (size_ != other.size_) words_.reset(new std::int32_t[(other.size_ + 3) / 4]);
+  if ((size_ + 3) / 4 != (other.size_ + 3) / 4 || words_ == nullptr) allocate((other.size_ + 3) / 4);
   tree_ = other.tree_;
   order_ = other.order_;
   keyLength_ = other.keyLength_;
   keyOffset_ = other.keyOffset_;
   size_ = other.size_;
-  std::memcpy(words_.get(), other.words_.get(), (size_ + 3) / 4 * 4);
+  std::memcpy(words_, other.words_, (size_ + 3) / 4 * 4);
+  return *this;
+}
+
+ERDiskTreeNode& ERDiskTreeNode::operator=(ERDiskTreeNode&& other) noexcept {
+  if (this == &other) return *this;
+  tree_ = other.tree_;
+  order_ = other.order_;
+  keyLength_ = other.keyLength_;
+  keyOffset_ = other.keyOffset_;
+  size_ = other.size_;
+  if (other.heap_) {
+    heap_ = std::move(other.heap_);
+    words_ = heap_.get();
+    other.words_ = other.inline_;
+    other.size_ = 0;
+  } else {
+    heap_.reset();
+    words_ = inline_;
+    std::memcpy(inline_, other.inline_, (size_ + 3) / 4 * 4);
+  }
   return *this;
 }
 
@@ -85,8 +133,34 @@ void ERDiskTreeNode::initialize() {
   for (int i = 0; i <= 2 * order_; ++i) sons(i) = -1;
 }
 
+namespace {
+
+// Four raw key bytes as the number whose order is memcmp's.
+inline std::uint32_t rawKey4(const char* p) {
+  std::uint32_t v;
+  std::memcpy(&v, p, 4);
+  return __builtin_bswap32(v);
+}
+
+}  // namespace
+
 int ERDiskTreeNode::binarySearch(const char* key) const {
   const int n = counter();
+  if (keyLength_ == 4 && tree_->ignoreNulls()) {
+    // The object tree's keys: the same search on numbers instead of memcmp calls.
+    const std::uint32_t k = rawKey4(key);
+    if (n <= 0 || rawKey4(keys(0)) >= k) return 0;
+    if (rawKey4(keys(n - 1)) < k) return n;
+    int lo = 0, hi = n - 1;
+    while (hi - lo > 1) {
+      const int mid = (lo + hi) / 2;
+      if (rawKey4(keys(mid)) < k)
+        lo = mid;
+      else
+        hi = mid;
+    }
+    return hi;
+  }
   if (n <= 0 || tree_->compareKeys(keys(0), key) >= 0) return 0;
   if (tree_->compareKeys(keys(n - 1), key) < 0) return n;
   int lo = 0, hi = n - 1;
@@ -127,6 +201,59 @@ void ERDiskTreeNode::canonicalize() {
 
 namespace qorv::detail {
 
+int OffsetTable::find(long offset) const {
+  if (count_ == 0) return -1;
+  const std::size_t mask = keys_.size() - 1;
+  for (std::size_t i = home(offset);; i = (i + 1) & mask) {
+    if (keys_[i] == offset) return values_[i];
+    if (keys_[i] == kEmpty) return -1;
+  }
+}
+
+void OffsetTable::insert(long offset, int slot) {
+  if ((count_ + 1) * 2 > keys_.size()) grow();
+  const std::size_t mask = keys_.size() - 1;
+  std::size_t i = home(offset);
+  while (keys_[i] != kEmpty && keys_[i] != offset) i = (i + 1) & mask;
+  if (keys_[i] == kEmpty) ++count_;
+  keys_[i] = offset;
+  values_[i] = slot;
+}
+
+void OffsetTable::erase(long offset) {
+  if (count_ == 0) return;
+  const std::size_t mask = keys_.size() - 1;
+  std::size_t i = home(offset);
+  while (keys_[i] != offset) {
+    if (keys_[i] == kEmpty) return;
+    i = (i + 1) & mask;
+  }
+  // Backward shift: later entries of the probe run move into the hole when that brings them
+  // no further from home.
+  for (std::size_t j = (i + 1) & mask; keys_[j] != kEmpty; j = (j + 1) & mask) {
+    const std::size_t h = home(keys_[j]);
+    if (((j - h) & mask) >= ((j - i) & mask)) {
+      keys_[i] = keys_[j];
+      values_[i] = values_[j];
+      i = j;
+    }
+  }
+  keys_[i] = kEmpty;
+  --count_;
+}
+
+void OffsetTable::grow() {
+  std::vector<long> keys = std::move(keys_);
+  std::vector<int> values = std::move(values_);
+  const std::size_t size = keys.empty() ? 64 : keys.size() * 2;
+  keys_.assign(size, kEmpty);
+  values_.assign(size, 0);
+  shift_ = 64 - std::countr_zero(size);
+  count_ = 0;
+  for (std::size_t i = 0; i < keys.size(); ++i)
+    if (keys[i] != kEmpty) insert(keys[i], values[i]);
+}
+
 BTreeNodeCache::BTreeNodeCache(std::size_t capacity, std::size_t nodeBytes)
     : words_((nodeBytes + 3) / 4),
       offsets_(capacity, -1),
@@ -154,11 +281,11 @@ void BTreeNodeCache::pushYoungest(int slot) {
 }
 
 std::int32_t* BTreeNodeCache::find(long offset) {
-  const auto hit = slotOf_.find(offset);
-  if (hit == slotOf_.end()) return nullptr;
-  unlink(hit->second);
-  pushYoungest(hit->second);
-  return images_[hit->second].get();
+  const int hit = slotOf_.find(offset);
+  if (hit < 0) return nullptr;
+  unlink(hit);
+  pushYoungest(hit);
+  return images_[hit].get();
 }
 
 std::int32_t* BTreeNodeCache::admit(long offset) {
@@ -178,17 +305,16 @@ std::int32_t* BTreeNodeCache::admit(long offset) {
     slotOf_.erase(offsets_[slot]);
   }
   offsets_[slot] = offset;
-  slotOf_[offset] = slot;
+  slotOf_.insert(offset, slot);
   if (!images_[slot]) images_[slot].reset(new std::int32_t[words_]());
   pushYoungest(slot);
   return images_[slot].get();
 }
 
 void BTreeNodeCache::drop(long offset) {
-  const auto hit = slotOf_.find(offset);
-  if (hit == slotOf_.end()) return;
-  const int slot = hit->second;
-  slotOf_.erase(hit);
+  const int slot = slotOf_.find(offset);
+  if (slot < 0) return;
+  slotOf_.erase(offset);
   unlink(slot);
   offsets_[slot] = -1;
   free_.push_back(slot);
@@ -353,6 +479,10 @@ void ERBTreeOnDisk::copyKey(char* to, const char* from) const {
 }
 
 int ERBTreeOnDisk::compareKeys(const char* a, const char* b) const {
+  if (keyLength_ == 4 && (flags_ & ERBTreeInfo::kRawKeys)) {
+    const std::uint32_t x = rawKey4(a), y = rawKey4(b);
+    return x < y ? -1 : x > y ? 1 : 0;
+  }
   return (flags_ & ERBTreeInfo::kRawKeys) ? std::memcmp(a, b, keyLength_)
                                           : std::strncmp(a, b, keyLength_);
 }
@@ -504,6 +634,7 @@ int ERBTreeOnDisk::replaceValue(const char* key, long newValue, long& oldValue) 
 
 ERBTreeOnDisk::Found ERBTreeOnDisk::descend(const char* key, Path& path) {
   path.clear();
+  path.reserve(8);
   long at = info_.root;
   const int limit = depthLimit();
   while (at != -1) {

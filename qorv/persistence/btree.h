@@ -57,6 +57,7 @@
 // youngest; a miss takes the next free slot while fewer than N are used, else the oldest one.
 #pragma once
 
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -93,9 +94,9 @@ class QORV_API ERDiskTreeNode {
   // A one-key node: the key (copied as the tree copies keys) and its value, no sons.
   ERDiskTreeNode(const ERBTreeOnDisk& tree, const char* key, long value);
   ERDiskTreeNode(const ERDiskTreeNode& other);
-  ERDiskTreeNode(ERDiskTreeNode&&) noexcept = default;
+  ERDiskTreeNode(ERDiskTreeNode&& other) noexcept;
   ERDiskTreeNode& operator=(const ERDiskTreeNode& other);
-  ERDiskTreeNode& operator=(ERDiskTreeNode&&) noexcept = default;
+  ERDiskTreeNode& operator=(ERDiskTreeNode&& other) noexcept;
   ~ERDiskTreeNode() = default;
 
   std::int32_t counter() const { return words_[0]; }
@@ -117,8 +118,8 @@ class QORV_API ERDiskTreeNode {
   void insert(int index, const char* key, long value, long rightSon);
 
   // The node's image: size() bytes, the disk layout above.
-  const char* bytes() const { return reinterpret_cast<const char*>(words_.get()); }
-  char* bytes() { return reinterpret_cast<char*>(words_.get()); }
+  const char* bytes() const { return reinterpret_cast<const char*>(words_); }
+  char* bytes() { return reinterpret_cast<char*>(words_); }
   std::size_t size() const { return size_; }
   // Zero slots past count and -1 sons past count + 1: the image as this tree writes it.
   void canonicalize();
@@ -129,10 +130,38 @@ class QORV_API ERDiskTreeNode {
   std::size_t keyLength_;
   std::size_t keyOffset_;
   std::size_t size_;
-  std::unique_ptr<std::int32_t[]> words_;
+  // Small images (the object tree's 248 bytes) live in the node itself: a path of nodes costs
+  // no allocation.
+  static constexpr std::size_t kInlineWords = 64;
+  void allocate(std::size_t words);
+  std::int32_t* words_ = inline_;
+  std::unique_ptr<std::int32_t[]> heap_;
+  std::int32_t inline_[kInlineWords];
 };
 
 namespace qorv::detail {
+
+// Offset -> slot: open addressing with linear probing (the node cache looks up on every node
+// access, so this is the tree's hottest table).
+class QORV_API OffsetTable {
+ public:
+  // The slot of offset, -1 when absent.
+  int find(long offset) const;
+  void insert(long offset, int slot);
+  void erase(long offset);
+
+ private:
+  std::size_t home(long offset) const {
+    return static_cast<std::size_t>((static_cast<std::uint64_t>(offset) * 0x9E3779B97F4A7C15ull) >>
+                                    shift_);
+  }
+  void grow();
+  static constexpr long kEmpty = LONG_MIN;
+  std::vector<long> keys_;
+  std::vector<int> values_;
+  std::size_t count_ = 0;
+  int shift_ = 64;
+};
 
 // The tree's node cache: N slots of node images keyed by file offset, oldest-first eviction
 // (every access makes a slot the youngest; a miss takes the lowest free slot while any is
@@ -152,8 +181,8 @@ class QORV_API BTreeNodeCache {
   std::size_t capacity() const { return offsets_.size(); }
 
  private:
-  void unlink(int slot);
-  void pushYoungest(int slot);
+  QORV_LOCAL void unlink(int slot);
+  QORV_LOCAL void pushYoungest(int slot);
 
   std::size_t words_;
   std::vector<long> offsets_;
@@ -161,7 +190,7 @@ class QORV_API BTreeNodeCache {
   std::vector<int> younger_, older_;                     // age order, -1 at the ends
   int youngest_ = -1, oldest_ = -1;
   std::vector<int> free_;  // min-heap of free slots
-  std::unordered_map<long, int> slotOf_;
+  OffsetTable slotOf_;
   std::unique_ptr<std::int32_t[]> scratch_;
 };
 
@@ -240,19 +269,19 @@ class QORV_API ERBTreeOnDisk {
 
   // Reads a node through the cache and checks it; false (node unchanged) when it cannot be
   // trusted.
-  bool readcache(long offset, ERDiskTreeNode& node);
-  void writecache(long offset, ERDiskTreeNode& node);
-  bool load(long offset, ERDiskTreeNode& node);
+  QORV_LOCAL bool readcache(long offset, ERDiskTreeNode& node);
+  QORV_LOCAL void writecache(long offset, ERDiskTreeNode& node);
+  QORV_LOCAL bool load(long offset, ERDiskTreeNode& node);
   void freeNode(long offset);
-  bool nodeOffsetIsSound(long offset) const;
-  bool nodeIsSound(long offset, const std::int32_t* words) const;
-  int depthLimit() const;
+  QORV_LOCAL bool nodeOffsetIsSound(long offset) const;
+  QORV_LOCAL bool nodeIsSound(long offset, const std::int32_t* words) const;
+  QORV_LOCAL int depthLimit() const;
   // The fill repairs keep: the minimum, but never 0, so that no node empties out and every
   // successor leaf has a key (a stored minimum of 0 behaves as 1).
   int leastFill() const { return minimum_ == 0 ? 1 : static_cast<int>(minimum_); }
 
-  Found descend(const char* key, Path& path);
-  Found findKey(const char* key, long& offset, int& index);
+  QORV_LOCAL Found descend(const char* key, Path& path);
+  QORV_LOCAL Found findKey(const char* key, long& offset, int& index);
   bool prepareRemoval(Path& path, int found);
 
   void splitNode(Level& level, long rightOffset);

@@ -88,6 +88,14 @@ class QORV_API ERFile : public ::qorv::platform::CFile {
   // Open(fileName, openFlags) is the framework's: 1 on success, 0 on failure.
   using ::qorv::platform::CFile::Open;
 
+  // Bytes a read can still get from the position: to the end of the file or, while the database
+  // restores an object, of that object's record. A class that reads a count checks it against
+  // this before making room for what the count announces.
+  virtual std::uint64_t bytesLeft() const {
+    const std::uint64_t length = GetLength(), position = GetPosition();
+    return position < length ? length - position : 0;
+  }
+
   long CurOffset() const { return static_cast<long>(GetPosition()); }
   // Non-zero when the position reached is not 0 (so a seek to 0 reports 0).
   int SeekTo(long offset) { return Seek(offset, begin) != 0; }

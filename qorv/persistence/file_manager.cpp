@@ -214,15 +214,27 @@ void ERFileManager::writeAt(long offset, const void* p, unsigned n) {
 
 void ERFileManager::setCachePages(std::size_t pages) {
   cachePages_ = std::max<std::size_t>(pages, 16);
-  if (pages_.size() > cachePages_ + dirty_.size()) dropCleanPages();
+  if (pageCount_ > cachePages_ + dirty_.size()) dropCleanPages();
+}
+
+ERFileManager::Page* ERFileManager::cached(std::uint64_t number) const {
+  return number < pages_.size() ? pages_[number].get() : nullptr;
+}
+
+void ERFileManager::forget(std::uint64_t number) {
+  if (number < pages_.size() && pages_[number]) {
+    if (lastPage_ == pages_[number].get()) lastPage_ = nullptr;
+    pages_[number].reset();
+    --pageCount_;
+  }
 }
 
 ERFileManager::Page* ERFileManager::page(std::uint64_t number, bool) {
   if (lastPage_ != nullptr && lastPage_->number == number) return lastPage_;
-  auto it = pages_.find(number);
-  if (it == pages_.end()) {
-    if (pages_.size() >= cachePages_ + dirty_.size()) dropCleanPages();
-    auto fresh = std::make_unique<Page>();
+  Page* found = cached(number);
+  if (found == nullptr) {
+    if (pageCount_ >= cachePages_ + dirty_.size()) dropCleanPages();
+    std::unique_ptr<Page> fresh(new Page);  // the bytes are filled below, not zeroed twice
     fresh->number = number;
     const std::uint64_t at = number * kPageSize;
     UINT got = 0;
@@ -231,31 +243,45 @@ ERFileManager::Page* ERFileManager::page(std::uint64_t number, bool) {
       got = CFile::ReadAt(at, fresh->data, want);
     }
     std::memset(fresh->data + got, 0, kPageSize - got);
-    it = pages_.emplace(number, std::move(fresh)).first;
+    if (number >= pages_.size()) pages_.resize(std::max<std::uint64_t>(number + 1, pages_.size() * 2));
+    found = fresh.get();
+    pages_[number] = std::move(fresh);
+    ++pageCount_;
   }
-  lastPage_ = it->second.get();
-  return lastPage_;
+  lastPage_ = found;
+  return found;
 }
 
 void ERFileManager::dropCleanPages() {
   lastPage_ = nullptr;
   const std::size_t keep = cachePages_ / 4 * 3;
-  for (auto it = pages_.begin(); it != pages_.end() && pages_.size() > keep + dirty_.size();) {
-    if (it->second->dirty || it->second->pinned)
-      ++it;
-    else
-      it = pages_.erase(it);
+  // A clock hand goes round the table, so that no part of the file is always the one dropped.
+  for (std::size_t visited = 0; visited < pages_.size() && pageCount_ > keep + dirty_.size();
+       ++visited) {
+    if (++hand_ >= pages_.size()) hand_ = 0;
+    const Page* pg = pages_[hand_].get();
+    if (pg != nullptr && !pg->dirty && !pg->pinned) forget(hand_);
   }
 }
 
 void ERFileManager::dropAllPages() {
   lastPage_ = nullptr;
   pages_.clear();
+  pageCount_ = 0;
   dirty_.clear();
 }
 
 UINT ERFileManager::ReadAt(std::uint64_t position, void* buffer, UINT count) {
   if (!isOpen()) AfxThrowFileException(CFileException::invalidFile, EBADF, GetFilePath());
+  const std::uint32_t within = static_cast<std::uint32_t>(position % kPageSize);
+  if (position + count <= size_ && within + count <= kPageSize) {
+    // The common case: a value or a node inside one page.
+    const std::uint64_t number = position / kPageSize;
+    const Page* pg = (lastPage_ != nullptr && lastPage_->number == number) ? lastPage_
+                                                                            : page(number, false);
+    std::memcpy(buffer, pg->data + within, count);
+    return count;
+  }
   if (position >= size_) return 0;
   const UINT n = static_cast<UINT>(std::min<std::uint64_t>(count, size_ - position));
   auto* out = static_cast<char*>(buffer);
@@ -289,11 +315,19 @@ void ERFileManager::WriteAt(std::uint64_t position, const void* buffer, UINT cou
       const std::uint64_t at = position + done;
       const std::uint32_t o = static_cast<std::uint32_t>(at % kPageSize);
       const UINT chunk = std::min<UINT>(count - done, kPageSize - o);
-      if (auto it = pages_.find(at / kPageSize); it != pages_.end())
-        std::memcpy(it->second->data + o, in + done, chunk);
+      if (Page* pg = cached(at / kPageSize)) std::memcpy(pg->data + o, in + done, chunk);
       done += chunk;
     }
     return;
+  }
+  {
+    const std::uint32_t o = static_cast<std::uint32_t>(position % kPageSize);
+    if (lastPage_ != nullptr && lastPage_->dirty && lastPage_->number == position / kPageSize &&
+        o + count <= kPageSize) {
+      std::memcpy(lastPage_->data + o, in, count);
+      size_ = std::max(size_, position + count);
+      return;
+    }
   }
   for (UINT done = 0; done < count;) {
     const std::uint64_t at = position + done;
@@ -325,6 +359,13 @@ UINT ERFileManager::Read(void* buffer, UINT count) {
   if (got < count) window_.failed = true;
   pos_ += got;
   return got;
+}
+
+std::uint64_t ERFileManager::bytesLeft() const {
+  const auto position = static_cast<std::uint64_t>(pos_);
+  std::uint64_t end = size_;
+  if (window_.end >= 0) end = std::min(end, static_cast<std::uint64_t>(window_.end));
+  return position < end ? end - position : 0;
 }
 
 void ERFileManager::Write(const void* buffer, UINT count) {
@@ -369,7 +410,7 @@ void ERFileManager::ioSync(CFile& f, IoEvent event) {
   const IoAction action = g_ioHook ? g_ioHook(event, 0, g_ioHookData) : IoAction::proceed;
   if (action != IoAction::proceed)
     AfxThrowFileException(CFileException::hardIO, EIO, f.GetFilePath());
-  f.Flush();
+  f.FlushData();
 }
 
 void ERFileManager::beginTransaction() {
@@ -385,7 +426,7 @@ void ERFileManager::endTransaction() {
   }
   dirty_.clear();
   inTransaction_ = false;
-  if (pages_.size() > cachePages_) dropCleanPages();
+  if (pageCount_ > cachePages_) dropCleanPages();
 }
 
 void ERFileManager::writeDirtyPages(const std::vector<Page*>& pages) {
@@ -507,7 +548,7 @@ void ERFileManager::rollbackTransaction() {
       pg->original.reset();
       pg->dirty = false;
     } else {
-      pages_.erase(pg->number);
+      forget(pg->number);
     }
   }
   dirty_.clear();
@@ -552,7 +593,10 @@ void ERFileManager::recoverJournal() {
       pg->number = get<std::uint32_t>(journal, at);
       pg->pinned = true;
       std::memcpy(pg->data, journal.data() + at + 4, kPageSize);
-      pages_[pg->number] = std::move(pg);
+      const std::uint64_t number = pg->number;
+      if (number >= pages_.size()) pages_.resize(number + 1);
+      if (!pages_[number]) ++pageCount_;
+      pages_[number] = std::move(pg);
     }
     size_ = original;
     return;
@@ -630,6 +674,28 @@ const ERListManager::CachedNode* ERListManager::peekNode(long offset) {
   return &c;
 }
 
+const ERListManager::CachedNode* ERListManager::peekNext(const CachedNode* from, long offset) {
+  // A walk follows each node's next: the element it leads to is remembered with the node, so
+  // a long ring costs no hash look-ups. Any removal from the cache forgets every such link.
+  if (from == nullptr || from->linkEpoch != epoch_ || from->linkAt != offset)
+    return rememberLink(from, offset, peekNode(offset));
+  if (!nodeSlotIsSound(offset)) return nullptr;
+  const CachedNode& c = *from->link;
+  if (c.node.magic != ERFreeListNode::kMagic) OutputDebugStringA("BAD MAGIC NUMBER");
+  if (!c.shapeOk || c.reach > fm_->endData_) return nullptr;
+  return &c;
+}
+
+const ERListManager::CachedNode* ERListManager::rememberLink(const CachedNode* from, long offset,
+                                                             const CachedNode* to) {
+  if (from != nullptr && to != nullptr) {
+    from->link = to;
+    from->linkAt = offset;
+    from->linkEpoch = epoch_;
+  }
+  return to;
+}
+
 bool ERListManager::loadNode(long offset, ERFreeListNode& out) {
   const CachedNode* c = peekNode(offset);
   if (c == nullptr) return false;
@@ -643,7 +709,7 @@ ERListManager::Cache::iterator ERListManager::remember(long offset, const ERFree
     it->second = describe(offset, n);
     return it;
   }
-  if (cache_.size() >= kCachedNodes) cache_.erase(cache_.begin());
+
   return cache_.emplace(offset, describe(offset, n)).first;
 }
 
@@ -652,6 +718,7 @@ void ERListManager::storeNode(long offset, const ERFreeListNode& n) {
     fm_->writeAt(offset, &n, sizeof n);
   } catch (CFileException*) {
     cache_.erase(offset);  // the file may hold part of it: read it again
+    ++epoch_;
     throw;
   }
   remember(offset, n);
@@ -694,7 +761,21 @@ void ERListManager::writeHeader(long blockOffset, std::uint32_t size) {
   fm_->writeAt(blockOffset, &size, 4);
 }
 
+void ERListManager::trimCache() {
+  // Only between walks: a walk holds pointers into the cache.
+  if (cache_.size() >= kCachedNodes) {
+    cache_.clear();
+    ++epoch_;
+  }
+}
+
 long ERListManager::allocate(std::uint32_t size) {
+  if (depth_ == 0) trimCache();
+  ++depth_;
+  struct Leave {
+    int& d;
+    ~Leave() { --d; }
+  } leave{depth_};
   // The payload rounded up to 4, plus the size word.
   const std::uint64_t wanted = (std::uint64_t(size) + 7) & ~std::uint64_t(3);
   if (wanted > static_cast<std::uint64_t>(kMaxOffset)) return -1;
@@ -729,12 +810,14 @@ long ERListManager::allocate(std::uint32_t size) {
       // On to the next node that has a large enough extent, or the last one before origin.
       long at = node_.next;
       const CachedNode* c = nullptr;
+      const CachedNode* from = peekNode(current_);
       for (;;) {
-        if (!walk.step(at) || (c = peekNode(at)) == nullptr) {
+        if (!walk.step(at) || (c = peekNext(from, at)) == nullptr) {
           restartAtRoot();
           return -1;
         }
         if (c->largest >= need || c->node.next == origin) break;
+        from = c;
         at = c->node.next;
       }
       node_ = c->node;
@@ -755,6 +838,12 @@ long ERListManager::allocate(std::uint32_t size) {
 }
 
 void ERListManager::deallocate(long offset) {
+  if (depth_ == 0) trimCache();
+  ++depth_;
+  struct Leave {
+    int& d;
+    ~Leave() { --d; }
+  } leave{depth_};
   if (offset < kFirst + 4 || offset > kMaxOffset || offset % 4 != 0) return;
   const long b = offset - 4;
   std::uint32_t s;
@@ -790,11 +879,39 @@ void ERListManager::addToFreeList(long b, std::uint32_t s) {
       extendFreeList(b, s);
       return;
     }
-    if (!walk.step(node_.next) || !advance()) {
-      restartAtRoot();
-      return;
+    // On along the ring, past the nodes that are full and do not touch the extent without
+    // copying them: the first that would take or refuse it, or the last one, becomes current.
+    long at = node_.next;
+    const CachedNode* from = peekNode(current_);
+    const CachedNode* c = nullptr;
+    for (;;) {
+      if (!walk.step(at) || (c = peekNext(from, at)) == nullptr) {
+        restartAtRoot();
+        return;
+      }
+      if (c->node.count < ERFreeListNode::kCapacity || c->node.next == origin ||
+          touches(c->node, at, b, s))
+        break;
+      from = c;
+      at = c->node.next;
     }
+    node_ = c->node;
+    current_ = at;
+    haveNode_ = true;
   }
+}
+
+bool ERListManager::touches(const ERFreeListNode& n, long at, long b, std::uint32_t s) {
+  // Whether a full node would do anything but refuse for want of room: merge with a neighbour,
+  // or refuse because the extent overlaps the node or one of its extents.
+  const std::int64_t e = b + std::int64_t(s);
+  if (at != kRoot && b < at + kNode && at < e) return true;
+  const int j = static_cast<int>(
+      std::upper_bound(n.offset, n.offset + n.count, b,
+                       [](std::int64_t v, std::uint32_t o) { return v < std::int64_t(o); }) -
+      n.offset);
+  if (j > 0 && std::int64_t(n.offset[j - 1]) + n.size[j - 1] >= b) return true;
+  return j < n.count && e >= n.offset[j];
 }
 
 ERListManager::Insert ERListManager::insertInto(ERFreeListNode& n, long b, std::uint32_t s) const {
@@ -870,18 +987,22 @@ void ERListManager::extendFreeList(long b, std::uint32_t s) {
 void ERListManager::deleteNode() {
   const long d = current_;
   if (d != kRoot) {
-    ERFreeListNode before;
+    // The node before D, found along remembered links; only it is copied.
     long at = kRoot;
-    bool found = loadNode(kRoot, before);
+    const CachedNode* c = peekNode(kRoot);
+    bool found = c != nullptr;
     RingWalk walk(kRoot, walkLimit());
-    while (found && before.next != d) {
-      if (before.next == kRoot || !walk.step(before.next)) {
+    while (found && c->node.next != d) {
+      if (c->node.next == kRoot || !walk.step(c->node.next)) {
         found = false;
       } else {
-        at = before.next;
-        found = loadNode(at, before);
+        at = c->node.next;
+        c = peekNext(c, at);
+        found = c != nullptr;
       }
     }
+    ERFreeListNode before;
+    if (found) before = c->node;
     if (!found || node_.next == d) {
       writeNode();  // unreachable from the root: keep it, empty, where it is
       return;
@@ -891,6 +1012,7 @@ void ERListManager::deleteNode() {
     current_ = at;
     node_ = before;
     cache_.erase(d);
+    ++epoch_;
     addToFreeList(d, static_cast<std::uint32_t>(kNode));
   } else {
     // The root stays at its offset: it takes over the next node, whose block is freed.
@@ -903,6 +1025,7 @@ void ERListManager::deleteNode() {
     storeNode(kRoot, following);
     node_ = following;
     cache_.erase(n);
+    ++epoch_;
     addToFreeList(n, static_cast<std::uint32_t>(kNode));
   }
 }

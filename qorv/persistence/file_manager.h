@@ -61,9 +61,17 @@
 //   to 4, and a free extent that would leave less than 8 bytes is handed out whole.
 // - The start block (the first ever allocated) is never freed; deallocate ignores it.
 // - allocate leaves the file position at the payload it returns; deallocate moves it anywhere.
-// - Every change is written through at once: the file is consistent after each call returns.
-//   A failed write throws CFileException* (diskFull, accessDenied for a read-only manager) and
-//   leaves the file consistent, at worst with the space of the failed call unreachable.
+// - Outside a transaction every change is written through at once: the file is consistent after
+//   each call returns. A failed write throws CFileException* (diskFull, accessDenied for a
+//   read-only manager) and leaves the file consistent, at worst with the space of the failed
+//   call unreachable. Inside one, nothing reaches the file before commitTransaction, and the
+//   file only ever holds the state before or after the whole transaction.
+// - The manager's reads, writes, seeks and length are those of the cache: read the file through
+//   the manager, not beside it, while a transaction is open. A transaction keeps every page it
+//   changed in memory until it ends.
+// - The transaction's journal is FILE-journal: a file of that name beside a database is part of
+//   it (never delete it by hand while the database is not open: it holds the only copy of what
+//   a killed writer had overwritten).
 #pragma once
 
 #include <cstdint>
@@ -138,12 +146,21 @@ class QORV_API ERListManager : public ERLMan {
     std::int64_t reach;
     std::uint32_t largest;
     bool shapeOk;
+    // The node its next leads to, as last looked up (valid while linkEpoch is the cache's).
+    mutable const CachedNode* link = nullptr;
+    mutable long linkAt = -1;
+    mutable std::uint64_t linkEpoch = 0;
   };
   using Cache = std::unordered_map<long, CachedNode>;
 
   static CachedNode describe(long offset, const ERFreeListNode& node);
   // The node at offset, read through the cache; null when it cannot be trusted.
-  const CachedNode* peekNode(long offset);
+  QORV_LOCAL const CachedNode* peekNode(long offset);
+  // The node at offset, reached from the node before it in a walk.
+  QORV_LOCAL const CachedNode* peekNext(const CachedNode* from, long offset);
+  const CachedNode* rememberLink(const CachedNode* from, long offset, const CachedNode* to);
+  QORV_LOCAL static bool touches(const ERFreeListNode& node, long at, long blockOffset,
+                                 std::uint32_t size);
   // Loads the node at offset into out; false (out untouched) when it cannot be trusted.
   bool loadNode(long offset, ERFreeListNode& out);
   // Writes a node through, keeping the cache in step.
@@ -166,7 +183,7 @@ class QORV_API ERListManager : public ERLMan {
   void extendFreeList(long blockOffset, std::uint32_t size);
   void deleteNode();
 
-  bool nodeSlotIsSound(long offset) const;
+  QORV_LOCAL bool nodeSlotIsSound(long offset) const;
   // Number of nodes a walk may meet before the ring is taken for corrupt.
   std::uint64_t walkLimit() const;
 
@@ -179,6 +196,9 @@ class QORV_API ERListManager : public ERLMan {
   ERFreeListNode node_;
   bool haveNode_ = false;  // node_ matches the file at current_
   Cache cache_;
+  std::uint64_t epoch_ = 1;  // rises whenever a node leaves the cache
+  int depth_ = 0;            // allocate calls itself (a new free-list node): trim only outside
+  void trimCache();
 };
 
 class QORV_API ERFileManager : public ERFile {
@@ -235,6 +255,7 @@ class QORV_API ERFileManager : public ERFile {
     bool failed = false;
   };
   Window window() const { return window_; }
+  std::uint64_t bytesLeft() const override;
   void setWindow(Window w) { window_ = w; }
 
   // The cached file: the framework's reads, writes, seeks and length go through the pages.
@@ -275,7 +296,9 @@ class QORV_API ERFileManager : public ERFile {
   void writeAt(long offset, const void* p, unsigned n);
 
   struct Page;
-  Page* page(std::uint64_t number, bool forWrite);
+  QORV_LOCAL Page* page(std::uint64_t number, bool forWrite);
+  QORV_LOCAL Page* cached(std::uint64_t number) const;
+  void forget(std::uint64_t number);
   void dropCleanPages();
   void dropAllPages();
   void recoverJournal();
@@ -291,7 +314,9 @@ class QORV_API ERFileManager : public ERFile {
   std::int32_t start_ = -1;
   std::int32_t endData_ = -1;
 
-  std::unordered_map<std::uint64_t, std::unique_ptr<Page>> pages_;
+  std::vector<std::unique_ptr<Page>> pages_;  // by page number
+  std::size_t pageCount_ = 0;
+  std::size_t hand_ = 0;
   Page* lastPage_ = nullptr;
   std::vector<Page*> dirty_;
   std::size_t cachePages_ = 16384;

@@ -28,7 +28,8 @@ constexpr unsigned kObjectKeyLength = 4;
 constexpr unsigned kOrder = 10;
 constexpr unsigned kMinimumFill = 10;
 constexpr unsigned kClassCache = 10;
-constexpr unsigned kObjectCache = 1000;
+// Node images of the object tree kept in memory: the whole tree of a few hundred thousand objects.
+constexpr unsigned kObjectCache = 1u << 15;
 constexpr int kCreate = 1;
 constexpr int kOpen = 0;
 // Deeper than any real chain of references: a stored cycle ends here instead of in a crash.
@@ -637,13 +638,11 @@ int ERObjectDataBase::Delete(long id) {
   try {
     const ObjectKey key(id);
     ERCString removed;
-    if (objectTree_->findValue(key.bytes) == -1) {
-      if (own) fm.rollbackTransaction();
-      return 0;
-    }
+    const std::uint32_t entries = objectTree_->info().entries;
     const long offset = objectTree_->removeKeyAndValue(key.bytes, removed);
-    if (offset == -1) {
-      if (own) rollbackChanges();
+    if (objectTree_->info().entries == entries) {
+      // Absent, or a tree that refused to change: nothing was written.
+      if (own) fm.rollbackTransaction();
       return 0;
     }
     fm.deallocate(offset);

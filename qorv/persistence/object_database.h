@@ -13,7 +13,7 @@
 //         16     4  int32 number of objects stored under a new identifier (never lowered)
 //         20     4  uint32 last class signature assigned (the first class gets 1)
 //   class-name tree: 60-byte string keys (className()) -> signature; cache 10, order 10, min 10
-//   object tree: 4-byte raw keys (the identifier's bytes) -> record offset; cache 1000, order 10
+//   object tree: 4-byte raw keys (the identifier's bytes) -> record offset; order 10, minimum 10
 //   record (one block of binaryStoreSize() + 4 bytes): uint32 signature, then saveGuts
 // The header counters are committed with the data they count (nothing else is added to the file).
 //

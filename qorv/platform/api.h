@@ -14,3 +14,11 @@
 #else
 #define QORV_API __attribute__((visibility("default")))
 #endif
+
+// Marks a private member of an exported class as the library's own: calls to it inside the
+// library are direct and may be inlined (an exported function could be replaced at load time).
+#if defined(_WIN32)
+#define QORV_LOCAL
+#else
+#define QORV_LOCAL __attribute__((visibility("hidden")))
+#endif

@@ -296,6 +296,11 @@ void CFile::Flush() {
   if (fd_ >= 0 && ::fsync(fd_) < 0 && errno != EINVAL && errno != EROFS) throwErrno(errno, path_);
 }
 
+void CFile::FlushData() {
+  if (fd_ >= 0 && ::fdatasync(fd_) < 0 && errno != EINVAL && errno != EROFS)
+    throwErrno(errno, path_);
+}
+
 BOOL CFile::GetStatus(CFileStatus& status) const {
   if (fd_ < 0) return 0;
   struct stat st;

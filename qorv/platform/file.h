@@ -112,6 +112,8 @@ class QORV_API CFile : public CObject {
   virtual std::uint64_t GetLength() const;
   virtual void SetLength(std::uint64_t length);
   virtual void Flush();
+  // Flush for the data and what reading it back needs (the length), not the times: fdatasync.
+  void FlushData();
 
   BOOL GetStatus(CFileStatus& status) const;
   static BOOL GetStatus(const char* fileName, CFileStatus& status);

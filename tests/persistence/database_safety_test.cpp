@@ -24,10 +24,16 @@ using namespace qorv::platform;
 using qorv_test::Bytes;
 using qorv_test::readBytes;
 using qorv_test::TempFile;
-using qorv_test::writeBytes;
 using qorv_test::TPair;
 using qorv_test::TValue;
 
+namespace {
+// A fresh file each time: truncating one in place makes the file system flush it on close.
+void writeBytes(const std::string& path, const Bytes& bytes) {
+  std::remove(path.c_str());
+  qorv_test::writeBytes(path, bytes);
+}
+}  // namespace
 namespace qorv_test {
 QORV_DEFINE_CLASS(TValue);
 QORV_DEFINE_CLASS(TPair);
@@ -525,4 +531,96 @@ TEST(DataBaseFiles, AJournalLeftByAKilledWriterIsRolledBack) {
   }
   EXPECT_FALSE(ERFile::Exists(journal.c_str()));
   EXPECT_TRUE(readBytes(file.path) == before);
+}
+
+// Transactions change when bytes reach the file, never which bytes: the same work done call by
+// call, in one transaction, or in several (one of them rolled back and redone) closes to the same
+// file.
+TEST(DataBaseFiles, TransactionsLeaveTheSameFileAsSingleCalls) {
+  auto run = [](const std::string& path, int batch, bool withRollback) {
+    std::remove(path.c_str());
+    std::mt19937 rng(77);
+    ERDataBase facade;
+    EXPECT_EQ(facade.Open(path.c_str(), 0), gmSuccess);
+    ERObjectDataBase& db = facade.objectDataBase();
+    db.setSynchronous(ERObjectDataBase::Synchronous::off);
+    std::vector<t_SmartPtr<TValue>> live;
+    for (int i = 0; i < 1500; ++i) {
+      if (batch > 0 && i % batch == 0) db.begin();
+      const unsigned r = rng() % 10;
+      if (r < 6 || live.empty()) {
+        live.emplace_back(new TValue(i, i % 5));
+        if (r % 2 == 0) {
+          EXPECT_EQ(facade.save(t_SmartPtr<ERObject>(live.back().get())), gmSuccess);
+        } else {
+          db.Store(*live.back());
+        }
+      } else if (r < 8) {
+        const std::size_t k = rng() % live.size();
+        db.Delete(live[k]->getObjectID());
+        live.erase(live.begin() + static_cast<long>(k));
+      } else {
+        TValue& v = *live[rng() % live.size()];
+        v.value += 1;
+        db.Store(v);
+      }
+      if (batch > 0 && (i + 1) % batch == 0) db.commit();
+    }
+    if (db.inTransaction()) db.commit();
+    if (withRollback) {
+      db.begin();
+      TValue dropped(-1);
+      db.Store(dropped);
+      db.Delete(live.front()->getObjectID());
+      db.rollback();
+    }
+    facade.Close();
+    return readBytes(path);
+  };
+  TempFile a("txn_single"), b("txn_one"), c("txn_many");
+  const Bytes single = run(a.path, 0, false);
+  EXPECT_TRUE(run(b.path, 100000, false) == single);
+  EXPECT_TRUE(run(c.path, 37, true) == single);
+  EXPECT_EQ(joined(ERObjectDataBase::check(a.c_str())), "");
+}
+
+// A free extent laid over a live record (what a damaged free list looks like): the check names
+// the overlap, a writer refuses the file untouched (its next Store would overwrite the object),
+// a reader still reads every object.
+TEST(DataBaseCheck, AFreeExtentOverALiveRecordIsFoundAndRefusedByWriters) {
+  TempFile file("check_overlap");
+  const std::map<long, double> expected = makeSmall(file.path);
+  long offset = -1;
+  {
+    t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
+    ASSERT_EQ(db->Open(file.c_str(), 1), 1);
+    db->forEachObject([&](long id, long at) {
+      if (id == 5) offset = at;
+    });
+  }
+  Bytes b = readBytes(file.path);
+  ERFreeListNode root;
+  std::memcpy(&root, b.data() + 12, sizeof root);
+  ASSERT_LT(root.count, 32);
+  // Entries stay sorted: the record's block goes where it belongs.
+  int at = 0;
+  while (at < root.count && root.offset[at] < static_cast<std::uint32_t>(offset - 4)) ++at;
+  for (int k = root.count; k > at; --k) {
+    root.offset[k] = root.offset[k - 1];
+    root.size[k] = root.size[k - 1];
+  }
+  root.offset[at] = static_cast<std::uint32_t>(offset - 4);
+  root.size[at] = 24;  // the value's block: size word, signature, 16 bytes
+  ++root.count;
+  std::memcpy(b.data() + 12, &root, sizeof root);
+  writeBytes(file.path, b);
+
+  const std::string problems = joined(ERObjectDataBase::check(file.c_str()));
+  EXPECT_NE(problems.find("space: bytes " + std::to_string(offset - 4)), std::string::npos)
+      << problems;
+  t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
+  EXPECT_EQ(db->Open(file.c_str(), 0), 0);
+  EXPECT_TRUE(readBytes(file.path) == b);
+  ASSERT_EQ(db->Open(file.c_str(), 1), 1);
+  EXPECT_EQ(contents(*db), expected);
 }
