@@ -75,8 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       db->check();
       db->Close();
     }
-  } catch (CFileException* e) {
-    e->Delete();
+  } catch (CFileException& e) {
   }
   // The facade's opening path reads the auxiliary index as well.
   {
@@ -96,8 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   bool opened = false;
   try {
     opened = db->Open(path.c_str(), 0) != 0;
-  } catch (CFileException* e) {
-    e->Delete();
+  } catch (CFileException& e) {
   }
   if (!opened) {
     if (fileBytes(path) != original) finding("a refused opening changed the file");
@@ -112,13 +110,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       deleted = readable.begin()->first;
       db->Delete(deleted);
     }
-  } catch (CFileException* e) {
-    e->Delete();
+  } catch (CFileException& e) {
   }
   try {
     db->Close();
-  } catch (CFileException* e) {
-    e->Delete();
+  } catch (CFileException& e) {
   }
   try {
     if (!db->Open(path.c_str(), 0)) finding("an accepted file was refused after a store and a delete");
@@ -128,8 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (!o || text(*o) != before) finding("an object changed under a store and a delete");
     }
     db->Close();
-  } catch (CFileException* e) {
-    e->Delete();
+  } catch (CFileException& e) {
   }
   return 0;
 }

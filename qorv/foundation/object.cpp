@@ -322,8 +322,7 @@ int ERObject::Save(ERObjectDataBase* db) {
     objectId_ = database_->Store(*this);
     dirty_ = 0;
     return 1;
-  } catch (CFileException* e) {
-    e->Delete();
+  } catch (CFileException& e) {
     return 0;
   }
 }
@@ -336,8 +335,7 @@ int ERObject::Delete() {
     database_ = nullptr;
     objectId_ = -1;
     return 1;
-  } catch (CFileException* e) {
-    e->Delete();
+  } catch (CFileException& e) {
     return 0;
   }
 }

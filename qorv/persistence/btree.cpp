@@ -135,11 +135,12 @@ void ERDiskTreeNode::initialize() {
 
 namespace {
 
-// Four raw key bytes as the number whose order is memcmp's.
+// Four raw key bytes as the number whose order is memcmp's: the first byte most significant,
+// whatever the host's byte order (compilers turn this into one load and a byte swap).
 inline std::uint32_t rawKey4(const char* p) {
-  std::uint32_t v;
-  std::memcpy(&v, p, 4);
-  return __builtin_bswap32(v);
+  const auto* b = reinterpret_cast<const unsigned char*>(p);
+  return static_cast<std::uint32_t>(b[0]) << 24 | static_cast<std::uint32_t>(b[1]) << 16 |
+         static_cast<std::uint32_t>(b[2]) << 8 | static_cast<std::uint32_t>(b[3]);
 }
 
 }  // namespace
@@ -384,8 +385,7 @@ ERBTreeOnDisk::~ERBTreeOnDisk() {
   if (!infoDirty_ || !canChange()) return;
   try {
     writeInfo();
-  } catch (CFileException* e) {
-    e->Delete();
+  } catch (CFileException& e) {
   }
 }
 
@@ -549,7 +549,7 @@ void ERBTreeOnDisk::writecache(long offset, ERDiskTreeNode& node) {
   std::memcpy(image, node.bytes(), nodeSize_);
   try {
     fm_->WriteAt(static_cast<std::uint64_t>(offset), node.bytes(), static_cast<UINT>(nodeSize_));
-  } catch (CFileException*) {
+  } catch (CFileException&) {
     cache_->drop(offset);  // the file may not hold what the cache would say
     throw;
   }

@@ -87,14 +87,12 @@ ERDataBase::~ERDataBase() {
   index_.reset();
   try {
     if (db_->isOpen()) db_->Close();
-  } catch (CFileException* e) {
-    e->Delete();
+  } catch (CFileException& e) {
   }
 }
 
-gmErrorCode ERDataBase::exception_to_error_code(CFileException* e) {
-  const int cause = e ? e->m_cause : CFileException::genericException;
-  if (e) e->Delete();
+gmErrorCode ERDataBase::exception_to_error_code(const CFileException& e) {
+  const int cause = e.m_cause;
   return (cause >= 1 && cause <= 14) ? static_cast<gmErrorCode>(cause) : gmGenericFileError;
 }
 
@@ -124,7 +122,7 @@ gmErrorCode ERDataBase::Open(const char* fileName, int readOnly) {
       index_ = std::make_unique<ERAuxilaryIndex>(*db_->fileManager());
       db_->Store(*index_);
       db_->commit();
-    } catch (CFileException*) {
+    } catch (CFileException&) {
       index_.reset();
       db_->rollback();
       db_->Close();
@@ -132,7 +130,7 @@ gmErrorCode ERDataBase::Open(const char* fileName, int readOnly) {
       throw;
     }
     return gmSuccess;
-  } catch (CFileException* e) {
+  } catch (CFileException& e) {
     index_.reset();
     return exception_to_error_code(e);
   }
@@ -149,13 +147,12 @@ gmErrorCode ERDataBase::Close() {
     entities_ = 0;
     db_->Close();
     return gmSuccess;
-  } catch (CFileException* e) {
+  } catch (CFileException& e) {
     index_.reset();
     entities_ = 0;
     try {
       db_->Close();
-    } catch (CFileException* again) {
-      again->Delete();
+    } catch (CFileException& again) {
     }
     return exception_to_error_code(e);
   }
@@ -177,7 +174,7 @@ gmErrorCode ERDataBase::save(const t_SmartPtr<ERObject>& object) {
     if (own) db.commit();
     ++entities_;
     return gmSuccess;
-  } catch (CFileException* e) {
+  } catch (CFileException& e) {
     if (own) db.rollback();
     // A rollback read the file again: so does the index.
     if (db.isOpen()) {
@@ -195,7 +192,7 @@ t_SmartPtr<ERObject> ERDataBase::restore(long entity, gmErrorCode& code) {
     long id = -1;
     if (!index_->Find(entity, id)) return {};
     return db_->RetrieveAndCreate(id);
-  } catch (CFileException* e) {
+  } catch (CFileException& e) {
     code = exception_to_error_code(e);
     return {};
   }

@@ -94,8 +94,8 @@ class QORV_API ERDataBase {
   int getNbEnt() const { return entities_; }
   ERObjectDataBase& objectDataBase() { return *db_; }
 
-  // The cause of a file exception as an error code (1 to 14, else 1); deletes the exception.
-  static gmErrorCode exception_to_error_code(::qorv::platform::CFileException* e);
+  // The cause of a file exception as an error code (1 to 14, else 1).
+  static gmErrorCode exception_to_error_code(const ::qorv::platform::CFileException& e);
 
  private:
   t_SmartPtr<ERObjectDataBase> db_;

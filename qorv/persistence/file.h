@@ -10,7 +10,7 @@
 //   array of n values                         n x width, no count (the caller writes one)
 //   zero-terminated string                    length + 1
 // No tags, no alignment. Reads return whether every byte came; writes return 1 or throw the
-// file exception (`CFileException*`, caught by the object operations and deleted there).
+// file exception (`CFileException`, thrown by value and caught by the object operations).
 //
 // The stream operators for the values of the foundation (points, vectors, poles, boxes) are
 // declared with those values; for an ERObject, << and >> call saveGuts and restoreGuts.

@@ -123,7 +123,7 @@ ERFileManager::ERFileManager(const char* fileName, int readOnly) : readOnly_(rea
     } else {
       readHeaderWords();
     }
-  } catch (CFileException*) {
+  } catch (CFileException&) {
     // Leave no half-made file behind; an existing one is never touched.
     if (!existed) std::remove(fileName);
     Abort();
@@ -148,8 +148,7 @@ ERFileManager::~ERFileManager() {
   if (inTransaction_) rollbackTransaction();
   try {
     Close();
-  } catch (CFileException* e) {
-    e->Delete();
+  } catch (CFileException& e) {
   }
 }
 
@@ -203,7 +202,7 @@ void ERFileManager::writeAt(long offset, const void* p, unsigned n) {
   }
   try {
     WriteAt(static_cast<std::uint64_t>(offset), p, n);
-  } catch (CFileException*) {
+  } catch (CFileException&) {
     writeErr();
     throw;
   }
@@ -304,7 +303,7 @@ void ERFileManager::WriteAt(std::uint64_t position, const void* buffer, UINT cou
     // Straight to the file; the pages that are cached follow.
     try {
       ioWrite(*this, IoEvent::fileWrite, position, buffer, count);
-    } catch (CFileException*) {
+    } catch (CFileException&) {
       dropAllPages();
       diskSize_ = size_ = CFile::GetLength();
       throw;
@@ -509,7 +508,7 @@ void ERFileManager::commitTransaction() {
       if (sync_ != Synchronous::off) ioSync(j, IoEvent::journalSync);
     }
     j.Close();
-  } catch (CFileException*) {
+  } catch (CFileException&) {
     std::remove(path.c_str());
     rollbackTransaction();
     throw;
@@ -521,14 +520,13 @@ void ERFileManager::commitTransaction() {
                                      : IoAction::proceed;
     if (action != IoAction::proceed || std::remove(path.c_str()) != 0)
       AfxThrowFileException(CFileException::accessDenied, EACCES, path);
-  } catch (CFileException*) {
+  } catch (CFileException&) {
     // The file may hold part of the transaction: put the originals back. Should that fail too,
     // the journal stays and the next opening rolls back.
     try {
       restoreOriginals(dirty_);
       std::remove(path.c_str());
-    } catch (CFileException* again) {
-      again->Delete();
+    } catch (CFileException& again) {
     }
     dropAllPages();
     inTransaction_ = false;
@@ -716,7 +714,7 @@ ERListManager::Cache::iterator ERListManager::remember(long offset, const ERFree
 void ERListManager::storeNode(long offset, const ERFreeListNode& n) {
   try {
     fm_->writeAt(offset, &n, sizeof n);
-  } catch (CFileException*) {
+  } catch (CFileException&) {
     cache_.erase(offset);  // the file may hold part of it: read it again
     ++epoch_;
     throw;
@@ -831,7 +829,7 @@ long ERListManager::allocate(std::uint32_t size) {
     fm_->endData_ = static_cast<std::int32_t>(o + need);
     fm_->Seek(o + 4, CFile::begin);
     return o + 4;
-  } catch (CFileException*) {
+  } catch (CFileException&) {
     haveNode_ = false;  // the image may be ahead of the file: reload it next time
     throw;
   }
@@ -851,7 +849,7 @@ void ERListManager::deallocate(long offset) {
   if (s < 4 || s % 4 != 0 || b + std::int64_t(s) > fm_->endData_) return;  // not a block
   try {
     addToFreeList(b, s);
-  } catch (CFileException*) {
+  } catch (CFileException&) {
     haveNode_ = false;
     throw;
   }
@@ -969,11 +967,10 @@ void ERListManager::extendFreeList(long b, std::uint32_t s) {
   // goes back when it is the last one, and the extent stays allocated to the caller.
   try {
     storeNode(at, fresh);
-  } catch (CFileException*) {
+  } catch (CFileException&) {
     try {
       fm_->deallocateFromEnd(at, static_cast<std::uint32_t>(kNode));
-    } catch (CFileException* again) {
-      again->Delete();
+    } catch (CFileException& again) {
     }
     throw;
   }

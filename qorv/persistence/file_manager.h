@@ -62,7 +62,7 @@
 // - The start block (the first ever allocated) is never freed; deallocate ignores it.
 // - allocate leaves the file position at the payload it returns; deallocate moves it anywhere.
 // - Outside a transaction every change is written through at once: the file is consistent after
-//   each call returns. A failed write throws CFileException* (diskFull, accessDenied for a
+//   each call returns. A failed write throws CFileException (diskFull, accessDenied for a
 //   read-only manager) and leaves the file consistent, at worst with the space of the failed
 //   call unreachable. Inside one, nothing reaches the file before commitTransaction, and the
 //   file only ever holds the state before or after the whole transaction.
@@ -218,7 +218,7 @@ class QORV_API ERFileManager : public ERFile {
   static void setIoHook(IoHook hook, void* data);
 
   // Opens (creating it if need be) and initialises a new file. Read-only: shared with other
-  // readers, never with a writer; read-write: exclusive. Throws CFileException* when the file
+  // readers, never with a writer; read-write: exclusive. Throws CFileException when the file
   // cannot be opened, is held by another, or is missing or empty and cannot be initialised
   // because the manager is read-only (accessDenied; a file this call created is removed again).
   ERFileManager(const char* fileName, int readOnly);
@@ -232,7 +232,7 @@ class QORV_API ERFileManager : public ERFile {
   // Ignores -1, the start block, and an offset whose block does not lie in used space.
   void deallocate(long offset);
 
-  // Transactions (a read-only manager ignores them). Commit throws CFileException* when the file
+  // Transactions (a read-only manager ignores them). Commit throws CFileException when the file
   // cannot be brought up to date; the transaction is then rolled back (in memory and on disk, or,
   // when even that fails, by the journal at the next opening).
   void beginTransaction();

@@ -1,6 +1,7 @@
 #include "qorv/persistence/object_database.h"
 
 #include <algorithm>
+#include <optional>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -78,8 +79,7 @@ ERObjectDataBase::~ERObjectDataBase() {
   if (isOpen()) {
     try {
       Close();
-    } catch (CFileException* e) {
-      e->Delete();
+    } catch (CFileException& e) {
     }
   }
   if (g_currentDataBase == this) g_currentDataBase = nullptr;
@@ -264,7 +264,7 @@ bool ERObjectDataBase::openExisting(const char* fileName, int readOnly,
       fm.GetLength() == static_cast<std::uint64_t>(ERFileManager::kFirstBlock)) {
     try {
       initNew();
-    } catch (CFileException*) {
+    } catch (CFileException&) {
       teardown();
       throw;
     }
@@ -323,7 +323,7 @@ void ERObjectDataBase::createNew(const char* fileName) {
     fileManager_->setSynchronous(sync_);
     initNew();
     created_ = true;
-  } catch (CFileException*) {
+  } catch (CFileException&) {
     teardown();
     // No half-made database is left: a new file goes, an empty one is emptied again.
     if (!existed) {
@@ -333,8 +333,7 @@ void ERObjectDataBase::createNew(const char* fileName) {
       if (f.Open(fileName, CFile::modeReadWrite | CFile::shareExclusive | CFile::typeBinary)) {
         try {
           f.SetLength(0);
-        } catch (CFileException* e) {
-          e->Delete();
+        } catch (CFileException& e) {
         }
         f.Abort();
       }
@@ -360,7 +359,7 @@ void ERObjectDataBase::commitChanges() {
     if (classTree_) classTree_->flushInfo();
     if (objectTree_) objectTree_->flushInfo();
     fm.commitTransaction();
-  } catch (CFileException*) {
+  } catch (CFileException&) {
     rollbackChanges();
     throw;
   }
@@ -404,7 +403,7 @@ int ERObjectDataBase::rollback() {
 bool ERObjectDataBase::inTransaction() const { return explicit_ != 0; }
 
 void ERObjectDataBase::Close() {
-  CFileException* failure = nullptr;
+  std::optional<CFileException> failure;
   if (fileManager_ && !fileManager_->isReadOnly() && classTree_ && objectTree_) {
     if (explicit_) {
       rollbackChanges();  // a transaction left open is dropped, as by a crash
@@ -412,13 +411,13 @@ void ERObjectDataBase::Close() {
       try {
         fileManager_->beginTransaction();
         commitChanges();
-      } catch (CFileException* e) {
+      } catch (CFileException& e) {
         failure = e;
       }
     }
   }
   teardown();
-  if (failure) throw failure;
+  if (failure) throw *failure;
 }
 
 std::uint32_t ERObjectDataBase::GetOrCreateSignature(const char* className) {
@@ -455,7 +454,7 @@ long ERObjectDataBase::Store(ERObject& object) {
   long id;
   try {
     id = storeObject(object);
-  } catch (CFileException*) {
+  } catch (CFileException&) {
     --depth_;
     // A refusal has undone itself; anything else leaves state that only a rollback clears.
     if (!outer) nestedFailure_ = true;
@@ -512,8 +511,7 @@ long ERObjectDataBase::storeObject(ERObject& object) {
     fm.Write(signature);
     object.saveGuts(fm);
     written = !nestedFailure_;
-  } catch (CFileException* e) {
-    e->Delete();
+  } catch (CFileException& e) {
   }
   nestedFailure_ = nestedBefore;
   fm.setWindow(outerWindow);
@@ -648,7 +646,7 @@ int ERObjectDataBase::Delete(long id) {
     fm.deallocate(offset);
     if (own) commitChanges();
     return 1;
-  } catch (CFileException*) {
+  } catch (CFileException&) {
     rollbackChanges();
     throw;
   }
@@ -993,9 +991,8 @@ std::vector<std::string> ERObjectDataBase::check(const char* fileName) {
       if (std::find(problems.begin(), problems.end(), line) == problems.end())
         problems.push_back(line);
     db->Close();
-  } catch (CFileException* e) {
-    problems.push_back("cannot be opened: " + e->describe());
-    e->Delete();
+  } catch (CFileException& e) {
+    problems.push_back("cannot be opened: " + e.describe());
   }
   return problems;
 }

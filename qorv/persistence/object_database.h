@@ -28,7 +28,7 @@
 // were given, which then names nothing (or, re-stored, a new record).
 //
 // Identifiers are 1..2^31-1: any other is absent for Retrieve, RetrieveAndCreate and Delete, and
-// Store refuses to assign past the last. Store refuses (throws CFileException* invalidFile, having
+// Store refuses to assign past the last. Store refuses (throws CFileException invalidFile, having
 // written nothing, the object keeping its previous identifier and database) an object whose
 // saveGuts writes more than its binaryStoreSize, a class or identifier the trees refuse to index.
 //
@@ -53,7 +53,7 @@
 // - Process-wide and unguarded (database work is single-threaded by contract): the current
 //   default database, set by Store and RetrieveAndCreate so that the objects a stored object
 //   references go to the same file.
-// - File exceptions (CFileException*) pass through to the caller; ERObject::Save/Delete and
+// - File exceptions (CFileException, by value) pass through to the caller; ERObject::Save/Delete and
 //   ERDataBase catch them.
 //
 // Bytes from the file are checked before they are trusted: a file that is not a block heap, whose
@@ -111,7 +111,7 @@ class QORV_API ERObjectDataBase : public ERReference {
   // 1 when a transaction begins; 0 when closed, read-only or already in one.
   int begin();
   // 1 when the transaction is in the file; 0 when none was open. A file that cannot be brought up
-  // to date throws CFileException*, the transaction rolled back.
+  // to date throws CFileException, the transaction rolled back.
   int commit();
   // 1 when a transaction was dropped, 0 when none was open.
   int rollback();

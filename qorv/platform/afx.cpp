@@ -104,7 +104,7 @@ CDumpContext& CDumpContext::operator<<(const void* p) {
   return *this;
 }
 
-void AfxThrowInvalidArgException() { throw new CInvalidArgException; }
+void AfxThrowInvalidArgException() { throw CInvalidArgException(); }
 
 const char* CException::what() const noexcept {
   try {

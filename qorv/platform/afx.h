@@ -1,11 +1,12 @@
-// platform/afx.h
+// qorv/platform/afx.h
 //
 // The application-framework object base that the library's root class derives from: a flat
 // run-time class (name, size, schema, optional creator, framework base), the dump context the
 // objects dump into, and the framework's exception base with the invalid-argument exception.
 //
-// Conventions, as in the framework: exceptions are thrown as heap pointers (throw new X) and the
-// catcher calls Delete() on them; BOOL results are int 0/1.
+// Conventions: exceptions are thrown by value and derive from std::exception (catch them by
+// reference; what() names the cause and the file), not as the framework's heap pointers;
+// BOOL results are int 0/1.
 #pragma once
 
 #include <cstdint>
@@ -91,8 +92,6 @@ class QORV_API CDumpContext {
 class QORV_API CException : public std::exception {
  public:
   ~CException() override = default;
-  // Frees a heap-thrown exception: the framework's way of ending a catch.
-  void Delete() { delete this; }
   virtual std::string describe() const { return "framework exception"; }
   const char* what() const noexcept override;
 

@@ -1,4 +1,4 @@
-// platform/api.h
+// qorv/platform/api.h
 //
 // The export macro. The library is built with QORV_BUILDING defined and hidden visibility by
 // default; QORV_API marks what a host may call. On Windows the same macro imports from or

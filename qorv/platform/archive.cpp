@@ -31,7 +31,7 @@ CArchive::CArchive(const void* data, std::size_t size)
               static_cast<const std::uint8_t*>(data) + size) {}
 
 void CArchive::Write(const void* data, UINT count) {
-  if (mode_ != store) throw new CArchiveException(CArchiveException::readOnly);
+  if (mode_ != store) throw CArchiveException(CArchiveException::readOnly);
   if (count == 0) return;
   if (file_ != nullptr) {
     file_->Write(data, count);
@@ -42,7 +42,7 @@ void CArchive::Write(const void* data, UINT count) {
 }
 
 UINT CArchive::Read(void* data, UINT count) {
-  if (mode_ != load) throw new CArchiveException(CArchiveException::writeOnly);
+  if (mode_ != load) throw CArchiveException(CArchiveException::writeOnly);
   if (file_ != nullptr) return file_->Read(data, count);
   const std::size_t left = memory_.size() - readPos_;
   const UINT n = static_cast<UINT>(count < left ? count : left);
@@ -52,7 +52,7 @@ UINT CArchive::Read(void* data, UINT count) {
 }
 
 CArchive& CArchive::get(void* p, UINT n) {
-  if (Read(p, n) != n) throw new CArchiveException(CArchiveException::endOfFile);
+  if (Read(p, n) != n) throw CArchiveException(CArchiveException::endOfFile);
   return *this;
 }
 

@@ -1,11 +1,11 @@
-// platform/archive.h
+// qorv/platform/archive.h
 //
 // The framework's binary archive: a one-way stream of little-endian values over a CFile or an
 // in-memory buffer, either storing or loading. Widths follow the framework's types, not the
 // host's: int, unsigned, long and unsigned long are 4 bytes, short 2, long long 8.
 //
-// Loading past the end throws `new CArchiveException(CArchiveException::endOfFile)`; using an
-// archive in the wrong direction throws readOnly / writeOnly. Catchers call Delete().
+// Loading past the end throws CArchiveException(CArchiveException::endOfFile) by value; using an
+// archive in the wrong direction throws readOnly / writeOnly.
 #pragma once
 
 #include <cstdint>

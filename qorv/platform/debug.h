@@ -1,4 +1,4 @@
-// platform/debug.h
+// qorv/platform/debug.h
 //
 // The debug string output that the library's traces go to, standing in for the OS's debugger
 // channel. Process-wide and silent by default; QORV_DEBUG set in the environment to anything but

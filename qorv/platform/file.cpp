@@ -80,7 +80,7 @@ std::string CFileException::describe() const {
 }
 
 void AfxThrowFileException(int cause, long osError, const std::string& fileName) {
-  throw new CFileException(cause, osError, fileName);
+  throw CFileException(cause, osError, fileName);
 }
 
 namespace {

@@ -1,4 +1,4 @@
-// platform/file.h
+// qorv/platform/file.h
 //
 // The framework's binary file class and its exception, over POSIX descriptors.
 //
@@ -8,7 +8,7 @@
 // open read-only with deny-write is never opened read-write. A refused lock is a sharing
 // violation. shareDenyNone (and shareCompat) take no lock.
 //
-// Failures throw `new CFileException(cause, errno, name)`, the catcher calls Delete(). Read
+// Failures throw CFileException(cause, errno, name) by value. Read
 // reports a short count at end of file; only I/O errors throw. Writing through a descriptor
 // opened for reading only (or reading through a write-only one) is accessDenied, as the OS of
 // the framework reports it; a full disk or a file-size limit is diskFull.

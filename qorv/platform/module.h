@@ -1,4 +1,4 @@
-// platform/module.h
+// qorv/platform/module.h
 //
 // The framework's extension-module chain: a library initialises its module record when it
 // loads and links one CDynLinkLibrary object into the process-wide chain, which the framework

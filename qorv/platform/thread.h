@@ -1,4 +1,4 @@
-// platform/thread.h
+// qorv/platform/thread.h
 //
 // Per-thread data and locks in the framework's shape. A CThreadLocalObject is one slot; each
 // thread that asks for its data gets its own object, made by the creation function on first use

@@ -204,8 +204,7 @@ int ERBitVec::restoreFrom(ERFile& f) {
     v.clearPadding();
     *this = std::move(v);
     return 1;
-  } catch (CFileException* e) {
-    e->Delete();
+  } catch (CFileException& e) {
     return 0;
   }
 }

@@ -309,8 +309,7 @@ int restoreReferences(ERFile& f, Make make) {
       make(Object::castdown(object.get()) != nullptr ? object : t_SmartPtr<ERObject>());
     }
     return 1;
-  } catch (::qorv::platform::CFileException* e) {
-    e->Delete();
+  } catch (::qorv::platform::CFileException& e) {
     return 0;
   }
 }

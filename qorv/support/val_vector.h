@@ -107,8 +107,7 @@ class ERTValVector {
       }
       v_ = std::move(read);
       return 1;
-    } catch (::qorv::platform::CFileException* e) {
-      e->Delete();
+    } catch (::qorv::platform::CFileException& e) {
       return 0;
     }
   }

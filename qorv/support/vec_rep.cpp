@@ -206,8 +206,7 @@ ERVecRep* ERVecRep::getRep(ERFile& file) {
       return nullptr;
     }
     return rep;
-  } catch (CFileException* e) {
-    e->Delete();
+  } catch (CFileException& e) {
   } catch (const std::bad_alloc&) {
   }
   if (rep != nullptr) I::unref(rep);

@@ -161,9 +161,8 @@ TEST(StoredImages, ATruncatedImageLeavesTheValueAsItWas) {
   try {
     in >> p;
     ADD_FAILURE() << "no exception";
-  } catch (CArchiveException* e) {
-    EXPECT_EQ(e->m_cause, CArchiveException::endOfFile);
-    e->Delete();
+  } catch (CArchiveException& e) {
+    EXPECT_EQ(e.m_cause, CArchiveException::endOfFile);
   }
 }
 

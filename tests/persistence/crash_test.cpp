@@ -135,8 +135,7 @@ void say(int fd, const std::string& s) {
   db->setSynchronous(syncs[rng() % 5 < 3 ? 0 : 1 + rng() % 2]);
   try {
     if (!db->Open(path.c_str(), 0)) _exit(4);
-  } catch (CFileException* e) {
-    e->Delete();
+  } catch (CFileException& e) {
     _exit(5);  // a failed write while recovering or creating: nothing to do this round
   }
   // What may be re-stored or deleted: not the values that pairs refer to.
@@ -184,8 +183,7 @@ void say(int fd, const std::string& s) {
           live.push_back(id);
         }
       }
-    } catch (CFileException* e) {
-      e->Delete();
+    } catch (CFileException& e) {
       say(fd, "X\n");  // a failed write inside a store: the transaction is gone
       _exit(6);
     }
@@ -197,8 +195,7 @@ void say(int fd, const std::string& s) {
       db->commit();
       if (g_fate.afterCommit) raise(SIGKILL);
       say(fd, "C\n");
-    } catch (CFileException* e) {
-      e->Delete();
+    } catch (CFileException& e) {
       say(fd, "A\n");
       live = liveBefore;  // what this transaction did is gone again
     }

@@ -96,8 +96,7 @@ void expectNothingWrong(const std::string& path, const std::map<long, double>& e
       const double got = v ? v->value : (p && p->first) ? p->first->value + p->second : -1;
       EXPECT_EQ(got, value) << "object " << id;
     }
-  } catch (CFileException* e) {
-    e->Delete();
+  } catch (CFileException& e) {
   }
 }
 
@@ -148,8 +147,7 @@ TEST(DataBaseDamage, TruncationAtEveryByteNeverGivesAWrongObject) {
       } else {
         EXPECT_TRUE(readBytes(copy.path) == cut);
       }
-    } catch (CFileException* e) {
-      e->Delete();
+    } catch (CFileException& e) {
     }
   }
 }
@@ -194,8 +192,7 @@ TEST(DataBaseDamage, EveryHeaderWordDamagedOpenedReadWrite) {
           EXPECT_TRUE(readBytes(copy.path) == bad) << "a refused opening wrote to the file";
           continue;
         }
-      } catch (CFileException* e) {
-        e->Delete();
+      } catch (CFileException& e) {
         EXPECT_TRUE(readBytes(copy.path) == bad);
         continue;
       }
@@ -208,13 +205,11 @@ TEST(DataBaseDamage, EveryHeaderWordDamagedOpenedReadWrite) {
         db->Store(b);
         db->Delete(a.getObjectID());
         db->commit();
-      } catch (CFileException* e) {
-        e->Delete();
+      } catch (CFileException& e) {
       }
       try {
         db->Close();
-      } catch (CFileException* e) {
-        e->Delete();
+      } catch (CFileException& e) {
       }
       EXPECT_EQ(joined(ERObjectDataBase::check(copy.c_str())), "");
       expectNothingWrong(copy.path, expected);
@@ -271,9 +266,8 @@ TEST(DataBaseMisuse, AClassWritingMoreThanItAnnouncesIsRefused) {
   try {
     db->Store(liar);
     ADD_FAILURE() << "stored";
-  } catch (CFileException* e) {
-    EXPECT_EQ(e->m_cause, CFileException::invalidFile);
-    e->Delete();
+  } catch (CFileException& e) {
+    EXPECT_EQ(e.m_cause, CFileException::invalidFile);
   }
   // A pair whose referenced object lies is refused as a whole.
   t_SmartPtr<TPair> pair(new TPair);
@@ -441,8 +435,7 @@ TEST(DataBaseFiles, FailedOrTornWritesAtEveryPointOfACommitRollBack) {
       bool committed = true;
       try {
         db->commit();
-      } catch (CFileException* e) {
-        e->Delete();
+      } catch (CFileException& e) {
         committed = false;
       }
       ERFileManager::setIoHook(nullptr, nullptr);

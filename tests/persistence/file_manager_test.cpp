@@ -622,9 +622,8 @@ TEST(BlockHeapCorrupt, RandomDamageNeverHangsNorWritesOutsideUsedSpace) {
         }
         limit = std::max<long>(limit, fm.endData());
       }
-    } catch (CFileException* e) {
-      ADD_FAILURE() << "round " << round << ": " << e->describe();
-      e->Delete();
+    } catch (CFileException& e) {
+      ADD_FAILURE() << "round " << round << ": " << e.describe();
     }
     EXPECT_LE(static_cast<long>(std::filesystem::file_size(t.path)), limit) << "round " << round;
   }
@@ -642,9 +641,8 @@ TEST(BlockHeapReadOnly, LeavesTheFileUnchangedAndRefusesWrites) {
   try {
     fm.allocate(12);
     ADD_FAILURE() << "a read-only manager wrote";
-  } catch (CFileException* e) {
-    EXPECT_EQ(e->m_cause, CFileException::accessDenied);
-    e->Delete();
+  } catch (CFileException& e) {
+    EXPECT_EQ(e.m_cause, CFileException::accessDenied);
   }
   EXPECT_EQ(readBytes(t.path), good);
 }
@@ -654,9 +652,8 @@ TEST(BlockHeapReadOnly, AMissingFileIsRefusedAndNotLeftBehind) {
   try {
     ERFileManager fm(t.c_str(), 1);
     ADD_FAILURE() << "opened";
-  } catch (CFileException* e) {
-    EXPECT_EQ(e->m_cause, CFileException::accessDenied);
-    e->Delete();
+  } catch (CFileException& e) {
+    EXPECT_EQ(e.m_cause, CFileException::accessDenied);
   }
   EXPECT_FALSE(ERFile::Exists(t.c_str()));
 }
@@ -678,9 +675,8 @@ TEST(BlockHeapProcesses, ASecondWriterOrReaderIsRefusedWhileOneWrites) {
       ERFileManager fm(t.c_str(), 0);
       char c = 1;
       if (write(ready[1], &c, 1) != 1 || read(done[0], &c, 1) != 1) status = 2;
-    } catch (CFileException* e) {
+    } catch (CFileException& e) {
       status = 3;
-      e->Delete();
     }
     _exit(status);
   }
@@ -690,9 +686,8 @@ TEST(BlockHeapProcesses, ASecondWriterOrReaderIsRefusedWhileOneWrites) {
     try {
       ERFileManager fm(t.c_str(), readOnly);
       ADD_FAILURE() << "opened beside a writer, read-only " << readOnly;
-    } catch (CFileException* e) {
-      EXPECT_EQ(e->m_cause, CFileException::sharingViolation);
-      e->Delete();
+    } catch (CFileException& e) {
+      EXPECT_EQ(e.m_cause, CFileException::sharingViolation);
     }
   }
   ASSERT_EQ(write(done[1], &c, 1), 1);
@@ -726,9 +721,8 @@ TEST(BlockHeapProcesses, AFileSizeLimitRaisesDiskFullAndLeavesAConsistentHeap) {
         fm.SeekTo(p);
         fm.Write(payload.data(), 60);
       }
-    } catch (CFileException* e) {
-      cause = e->m_cause;
-      e->Delete();
+    } catch (CFileException& e) {
+      cause = e.m_cause;
     }
     // Under the limit the heap still works: free every other block; a node that cannot be
     // placed makes that one free fail, and the block stays allocated.
@@ -739,9 +733,8 @@ TEST(BlockHeapProcesses, AFileSizeLimitRaisesDiskFullAndLeavesAConsistentHeap) {
         fm.deallocate(blocks[i]);
         blocks[i] = 0;
       }
-    } catch (CFileException* e) {
-      freeCause = e->m_cause;
-      e->Delete();
+    } catch (CFileException& e) {
+      freeCause = e.m_cause;
     }
     for (long p : blocks)
       if (p != 0 && write(out[1], &p, sizeof p) != sizeof p) _exit(90);

@@ -97,8 +97,7 @@ void walk(const std::string& path) {
       }
     }
     db->Close();
-  } catch (CFileException* e) {
-    e->Delete();
+  } catch (CFileException& e) {
   }
 }
 
@@ -279,9 +278,8 @@ TEST(DataBaseFacade, CodesAndNumbering) {
   EXPECT_EQ(db.Open(other.c_str(), 0), gmDataBaseRefused);
   EXPECT_EQ(readBytes(other.path), Bytes(1000, 0x41));
 
-  CFileException* e = new CFileException(CFileException::diskFull);
-  EXPECT_EQ(ERDataBase::exception_to_error_code(e), gmDiskFull);
-  EXPECT_EQ(ERDataBase::exception_to_error_code(new CFileException(99)), gmGenericFileError);
+  EXPECT_EQ(ERDataBase::exception_to_error_code(CFileException(CFileException::diskFull)), gmDiskFull);
+  EXPECT_EQ(ERDataBase::exception_to_error_code(CFileException(99)), gmGenericFileError);
 }
 
 TEST(DataBaseFacade, SecondProcessIsRefusedWhileTheFileIsHeld) {

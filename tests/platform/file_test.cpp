@@ -44,9 +44,8 @@ constexpr UINT kReader = CFile::modeRead | CFile::shareDenyWrite | CFile::typeBi
 int causeOf(const std::function<void()>& f) {
   try {
     f();
-  } catch (CFileException* e) {
-    const int cause = e->m_cause;
-    e->Delete();
+  } catch (CFileException& e) {
+    const int cause = e.m_cause;
     return cause;
   }
   return -1;
@@ -115,6 +114,19 @@ TEST(CFileCauses, TransfersThroughTheWrongDirectionAreAccessDenied) {
   EXPECT_EQ(causeOf([&] { reader.Seek(-1, CFile::begin); }), CFileException::badSeek);
 }
 
+TEST(CFileCauses, AFailureIsAStdExceptionThatSaysWhyAndWhere) {
+  // A host that catches std::exception, or nothing at all, still learns the cause and the file.
+  const std::string missing = tempPath("missing") + ".absent";
+  try {
+    CFile f(missing.c_str(), CFile::modeRead);
+    FAIL() << "opened a missing file";
+  } catch (const std::exception& e) {
+    const std::string what = e.what();
+    EXPECT_NE(what.find("file not found"), std::string::npos) << what;
+    EXPECT_NE(what.find(missing), std::string::npos) << what;
+  }
+}
+
 TEST(CFileTransfers, ShortReadsAndPositionalForms) {
   TempFile t("transfer");
   CFile f(t.path.c_str(), kNew);
@@ -165,17 +177,15 @@ TEST(CFileWriteFailure, AFileSizeLimitIsDiskFull) {
     try {
       CFile f(t.path.c_str(), kNew);
       for (int i = 0; i < 10; ++i) f.Write(block, sizeof block);  // the 4th crosses the limit
-    } catch (CFileException* e) {
-      cause = e->m_cause;
-      e->Delete();
+    } catch (CFileException& e) {
+      cause = e.m_cause;
     }
     int positional = -1;
     try {
       CFile f(t.path.c_str(), CFile::modeReadWrite);
       f.WriteAt(2000, block, 1);
-    } catch (CFileException* e) {
-      positional = e->m_cause;
-      e->Delete();
+    } catch (CFileException& e) {
+      positional = e.m_cause;
     }
     _exit(cause == CFileException::diskFull && positional == CFileException::diskFull ? 0 : 1);
   }

@@ -91,16 +91,14 @@ TEST(Archive, NegativeLongSignExtendsAndTruncationThrows) {
   try {
     in >> d;
     FAIL() << "a short archive must throw";
-  } catch (CArchiveException* e) {
-    EXPECT_EQ(e->m_cause, CArchiveException::endOfFile);
-    e->Delete();
+  } catch (CArchiveException& e) {
+    EXPECT_EQ(e.m_cause, CArchiveException::endOfFile);
   }
   try {
     out >> l;
     FAIL() << "loading from a storing archive must throw";
-  } catch (CArchiveException* e) {
-    EXPECT_EQ(e->m_cause, CArchiveException::writeOnly);
-    e->Delete();
+  } catch (CArchiveException& e) {
+    EXPECT_EQ(e.m_cause, CArchiveException::writeOnly);
   }
 }
 
@@ -151,8 +149,7 @@ TEST(ExtensionModule, LibrariesJoinAndLeaveTheChain) {
 TEST(Exceptions, InvalidArgumentIsThrownAsAPointer) {
   try {
     AfxThrowInvalidArgException();
-  } catch (CException* e) {
-    EXPECT_EQ(e->describe(), "invalid argument");
-    e->Delete();
+  } catch (CException& e) {
+    EXPECT_EQ(e.describe(), "invalid argument");
   }
 }

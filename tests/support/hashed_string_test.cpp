@@ -153,18 +153,16 @@ TEST(HashedString, ArchiveRoundTripAndCorruptLengths) {
   try {
     shortIn >> s;
     ADD_FAILURE() << "no exception";
-  } catch (CArchiveException* ex) {
-    EXPECT_EQ(ex->m_cause, CArchiveException::endOfFile);
-    ex->Delete();
+  } catch (CArchiveException& ex) {
+    EXPECT_EQ(ex.m_cause, CArchiveException::endOfFile);
   }
   const std::uint8_t negative[] = {0xFE, 0xFF, 0xFF, 0xFF};
   CArchive negIn(negative, sizeof negative);
   try {
     negIn >> s;
     ADD_FAILURE() << "no exception";
-  } catch (CArchiveException* ex) {
-    EXPECT_EQ(ex->m_cause, CArchiveException::genericException);
-    ex->Delete();
+  } catch (CArchiveException& ex) {
+    EXPECT_EQ(ex.m_cause, CArchiveException::genericException);
   }
 }
 

@@ -53,13 +53,12 @@ std::string whyNotADatabase(const std::string& path) {
 
 namespace {
 
-std::string describe(CFileException* e) {
+std::string describe(const CFileException& e) {
   std::string why;
-  if (e->m_cause == CFileException::sharingViolation || e->m_cause == CFileException::lockViolation)
+  if (e.m_cause == CFileException::sharingViolation || e.m_cause == CFileException::lockViolation)
     why = "in use by another process (locked)";
   else
-    why = e->describe();
-  e->Delete();
+    why = e.describe();
   return why;
 }
 
@@ -72,7 +71,7 @@ bool openForReading(ERObjectDataBase& db, const std::string& path, std::string& 
       why = "damaged qorv database (its header or trees cannot be read), or one of a newer version";
       return false;
     }
-  } catch (CFileException* e) {
+  } catch (CFileException& e) {
     why = describe(e);
     return false;
   }
@@ -131,7 +130,7 @@ int withDatabase(const std::string& path, Body body) {
     const int status = body(*db);
     db->Close();
     return status;
-  } catch (CFileException* e) {
+  } catch (CFileException& e) {
     return fail(path, describe(e));
   }
 }

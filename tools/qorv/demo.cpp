@@ -76,11 +76,10 @@ std::string whyNotReplaceable(const std::string& path, bool force) {
   try {
     if (!db->Open(path.c_str(), 1)) return "damaged qorv database: not replaced";
     db->Close();
-  } catch (CFileException* e) {
-    const bool locked = e->m_cause == CFileException::sharingViolation ||
-                        e->m_cause == CFileException::lockViolation;
-    const std::string why = locked ? "in use by another process: not replaced" : e->describe();
-    e->Delete();
+  } catch (CFileException& e) {
+    const bool locked = e.m_cause == CFileException::sharingViolation ||
+                        e.m_cause == CFileException::lockViolation;
+    const std::string why = locked ? "in use by another process: not replaced" : e.describe();
     return why;
   }
   return {};
@@ -117,9 +116,8 @@ int buildSample(const std::string& temp, const std::string& path) {
     }
     db.Close();
     return saved;
-  } catch (CFileException* e) {
-    fail(path, e->describe());
-    e->Delete();
+  } catch (CFileException& e) {
+    fail(path, e.describe());
     return -1;
   }
 }

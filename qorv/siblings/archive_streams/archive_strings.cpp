@@ -39,7 +39,7 @@ CArchive& operator>>(CArchive& ar, utString& text) {
     text = utString();
     return ar;
   }
-  if (length < 0) throw new CArchiveException(CArchiveException::genericException);
+  if (length < 0) throw CArchiveException(CArchiveException::genericException);
   // Grows with what actually arrives, never with the length word alone.
   std::string bytes;
   char piece[kPiece];
@@ -48,7 +48,7 @@ CArchive& operator>>(CArchive& ar, utString& text) {
     const UINT want = static_cast<UINT>(left < kPiece ? left : kPiece);
     const UINT got = ar.Read(piece, want);
     bytes.append(piece, got);
-    if (got != want) throw new CArchiveException(CArchiveException::endOfFile);
+    if (got != want) throw CArchiveException(CArchiveException::endOfFile);
     left -= got;
   }
   text = utString(bytes.data(), bytes.size());

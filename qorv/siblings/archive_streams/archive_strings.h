@@ -1,4 +1,4 @@
-// siblings/archive_streams/archive_strings.h
+// qorv/siblings/archive_streams/archive_strings.h
 //
 // ArchiveStreams: insertion and extraction of character strings in the framework's archives.
 //
@@ -7,10 +7,9 @@
 // reads back empty, so the two stay apart.
 //
 // Loading checks the length before trusting it: a length below -1 throws
-// `new CArchiveException(CArchiveException::genericException)`, and a length longer than what
+// CArchiveException(CArchiveException::genericException), and a length longer than what
 // the archive still holds throws endOfFile after reading what there was; the text is read in
-// bounded pieces, so a corrupt length never allocates more than the archive holds. The catcher
-// calls Delete(), as for every archive exception.
+// bounded pieces, so a corrupt length never allocates more than the archive holds.
 #pragma once
 
 #include "qorv/platform/archive.h"

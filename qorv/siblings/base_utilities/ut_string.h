@@ -1,4 +1,4 @@
-// siblings/base_utilities/ut_string.h
+// qorv/siblings/base_utilities/ut_string.h
 //
 // BaseUtilities: utRef, the intrusive atomic reference count of shared representations, and
 // utString, a byte string that shares its representation between copies and copies it only

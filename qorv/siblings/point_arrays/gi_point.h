@@ -1,4 +1,4 @@
-// siblings/point_arrays/gi_point.h
+// qorv/siblings/point_arrays/gi_point.h
 //
 // PointArrays: giPoint2, the plane point the surface kernel takes and returns.
 //

@@ -1,4 +1,4 @@
-// siblings/surface_kernel/ellipse.h
+// qorv/siblings/surface_kernel/ellipse.h
 //
 // SurfaceKernel: zrkEllipse2, the axis-aligned ellipse centred at the origin, and its global
 // closest point; zrkCurvePointList2, the short list of points that answers it; the solution

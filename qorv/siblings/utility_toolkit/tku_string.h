@@ -1,4 +1,4 @@
-// siblings/utility_toolkit/tku_string.h
+// qorv/siblings/utility_toolkit/tku_string.h
 //
 // UtilityToolkit string services: the 32-bit FNV-1a hash of a byte sequence, and the logical
 // ("natural") equality and order of names.
