@@ -272,9 +272,16 @@ ERObject& ERObject::operator=(const ERObject& other) {
   return *this;
 }
 
-// Destroyed untouched: nothing of T is left to write.
 ERObject::~ERObject() {
-  if (qorv::detail::pendingStore == this) qorv::detail::pendingStore = nullptr;
+  if (qorv::detail::pendingStore != this) return;
+  qorv::detail::pendingStore = nullptr;
+  // Destroyed before it was complete in the file: its provisional record holds only the root's
+  // part, which must not pass for the object. It goes, and the identifier with it.
+  if (database_ == nullptr || objectId_ <= 0) return;
+  try {
+    database_->Delete(objectId_);
+  } catch (...) {
+  }
 }
 
 CRuntimeClass* ERObject::GetRuntimeClass() const { return &classERObject; }

@@ -26,9 +26,11 @@
 // - new (db) T(...) files the object in db during construction (it has its identifier at once),
 //   but only as far as the root is built; it stays dirty, and the record is rewritten as the
 //   complete T at the first touch of the object once built (getObjectID, Database, isDirty,
-//   Save, Load, Delete, a smart pointer taking it) or at the next new (db). Objects built
-//   meanwhile (temporaries in the arguments, members, objects T's constructor makes) neither
-//   take the request nor complete it early.
+//   Save, Load, Delete, a smart pointer taking it), at the next new (db), or at the database's
+//   commit or Close. An object destroyed before any of these takes its provisional record with
+//   it: the file never holds a root record standing for a T. Objects built meanwhile
+//   (temporaries in the arguments, members, objects T's constructor makes) neither take the
+//   request nor complete it early.
 #pragma once
 
 #include <atomic>

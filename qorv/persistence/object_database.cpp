@@ -1,12 +1,12 @@
 #include "qorv/persistence/object_database.h"
 
 #include <algorithm>
-#include <optional>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <iomanip>
+#include <optional>
 #include <set>
 #include <unordered_map>
 #include <vector>
@@ -388,6 +388,7 @@ int ERObjectDataBase::begin() {
 }
 
 int ERObjectDataBase::commit() {
+  qorv::detail::completePendingStore();  // an object of new (db) T is complete by now
   if (!isOpen() || !explicit_) return 0;
   explicit_ = 0;
   commitChanges();
@@ -403,6 +404,7 @@ int ERObjectDataBase::rollback() {
 bool ERObjectDataBase::inTransaction() const { return explicit_ != 0; }
 
 void ERObjectDataBase::Close() {
+  qorv::detail::completePendingStore();  // an object of new (db) T is complete by now
   std::optional<CFileException> failure;
   if (fileManager_ && !fileManager_->isReadOnly() && classTree_ && objectTree_) {
     if (explicit_) {

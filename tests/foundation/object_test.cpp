@@ -358,6 +358,19 @@ TEST(ERObjectPersistence, SaveDeleteAndLoadRules) {
   EXPECT_EQ(other.records.count(41), 0u);
 }
 
+TEST(ERObjectPersistence, NewIntoADatabaseIsCompletedAtCommitAndGoneWhenDestroyedUntouched) {
+  MemoryDataBase db;
+  auto* kept = new (&db) TRound;
+  db.commit();  // completes it, whatever the transaction state
+  EXPECT_EQ(db.records.at(1), "TRound");
+  auto* dropped = new (&db) TRound;  // provisional record 2, then destroyed untouched
+  ASSERT_EQ(db.records.count(2), 1u);
+  delete dropped;
+  EXPECT_EQ(db.records.count(2), 0u);
+  EXPECT_EQ(db.records.size(), 1u);
+  delete kept;
+}
+
 TEST(ERObjectPersistence, NewIntoADatabaseStoresDuringConstruction) {
   MemoryDataBase db;
   auto* r = new (&db) TRound;
