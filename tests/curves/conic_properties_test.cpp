@@ -6,6 +6,8 @@
 // Fixed seeds (printed on failure); QORV_TEST_SEED=<n> explores others.
 #include <gtest/gtest.h>
 
+#include "tests/test_seed.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -31,10 +33,7 @@ constexpr double kPi = std::numbers::pi;
 constexpr double kTwoPi = 2.0 * kPi;
 constexpr int kSamples = 3000;
 
-unsigned seedFor(unsigned fixed) {
-  const char* env = std::getenv("QORV_TEST_SEED");
-  return env != nullptr ? static_cast<unsigned>(std::strtoul(env, nullptr, 10)) : fixed;
-}
+using qorv_test::seedFor;
 
 struct Rng {
   explicit Rng(unsigned seed) : g(seed) {}

@@ -5,6 +5,8 @@
 // moved segments against moved points. Fixed seeds; QORV_TEST_SEED=<n> explores others.
 #include <gtest/gtest.h>
 
+#include "tests/test_seed.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -23,10 +25,7 @@ namespace {
 using QuickAlgebra::ERVec;
 constexpr double kPi = std::numbers::pi;
 
-unsigned seedFor(unsigned fixed) {
-  const char* env = std::getenv("QORV_TEST_SEED");
-  return env != nullptr ? static_cast<unsigned>(std::strtoul(env, nullptr, 10)) : fixed;
-}
+using qorv_test::seedFor;
 
 struct Rng {
   explicit Rng(unsigned seed) : g(seed) {}
