@@ -7,6 +7,7 @@
 #include "qorv/curves/ellipse_math.h"
 #include "qorv/curves/ellipses.h"
 #include "qorv/curves/lines.h"
+#include "qorv/freeform/knot_vector.h"
 #include "qorv/foundation/angles.h"
 #include "qorv/foundation/assert.h"
 #include "qorv/foundation/boxes.h"
