@@ -8,6 +8,7 @@
 #include "qorv/curves/ellipses.h"
 #include "qorv/curves/lines.h"
 #include "qorv/freeform/knot_vector.h"
+#include "qorv/freeform/polynomial.h"
 #include "qorv/foundation/angles.h"
 #include "qorv/foundation/assert.h"
 #include "qorv/foundation/boxes.h"
