@@ -287,6 +287,17 @@ inline void horner2(const double* c, int d, double x, double& f, double& df) {
   }
 }
 
+// Value, derivative and sum |c_i||x|^i by plain Horner.
+inline void horner3(const double* c, int d, double x, double& f, double& df, double& absSum) {
+  const double ax = std::fabs(x);
+  f = c[d], df = 0.0, absSum = std::fabs(c[d]);
+  for (int i = d - 1; i >= 0; --i) {
+    df = df * x + f;
+    f = f * x + c[i];
+    absSum = absSum * ax + std::fabs(c[i]);
+  }
+}
+
 struct Root {
   double x;
   int mult;
@@ -300,59 +311,90 @@ struct Point {
   bool report;
 };
 
+// Storage on the stack for ordinary degrees, on the heap above.
+template <class T, int kStack>
+class Buffer {
+ public:
+  explicit Buffer(std::size_t n) {
+    if (n > kStack) heap_.resize(n);
+  }
+  T* get() { return heap_.empty() ? stack_ : heap_.data(); }
+
+ private:
+  T stack_[kStack];
+  std::vector<T> heap_;
+};
+
+// The real roots of c[0..d] (c[d] != 0, d >= 1) in [L, H], through the derivative sequence:
+// level j is the j-th derivative; the roots of level j + 1 split the range into pieces where
+// level j is monotone.
 class RealRootFinder {
  public:
-  // c[0..d], c[d] != 0, d >= 1; derivatives are formed here.
-  RealRootFinder(const double* c, int d, double L, double H) : d_(d), L_(L), H_(H) {
-    coef_.resize(static_cast<std::size_t>((d + 1) * (d + 2) / 2));
-    // Level j (the j-th derivative, degree d - j) starts at offset(j).
-    double* lvl = coef_.data();
+  RealRootFinder(const double* c, int d, double L, double H)
+      : d_(d), L_(L), H_(H), coef_(tri(d)), roots_(tri(d)), pts_(static_cast<std::size_t>(d) + 2) {
+    double* lvl = coef_.get();
     std::copy(c, c + d + 1, lvl);
     for (int j = 1; j <= d; ++j) {
       const double* prev = level(j - 1);
       double* cur = level(j);
-      const int dj = d - j;
-      for (int i = 0; i <= dj; ++i) cur[i] = (i + 1) * prev[i + 1];
+      for (int i = 0; i <= d - j; ++i) cur[i] = (i + 1) * prev[i + 1];
     }
   }
 
-  void solve(std::vector<Root>& out) { solveLevel(0, out); }
+  // Roots of the polynomial itself, ascending; returns their count.
+  int solve(Root*& out) {
+    int nCrit = 0;
+    for (int j = d_ - 1; j >= 0; --j) nCrit = solveLevel(j, nCrit);
+    out = roots_.get() + offset(0);
+    return nCrit;
+  }
 
  private:
-  double* level(int j) { return coef_.data() + offset(j); }
-  int offset(int j) const {
-    // Levels of sizes d+1, d, ..., 1.
-    return j * (d_ + 1) - j * (j - 1) / 2;
-  }
+  static std::size_t tri(int d) { return static_cast<std::size_t>(d + 1) * (d + 2) / 2; }
+  int offset(int j) const { return j * (d_ + 1) - j * (j - 1) / 2; }
+  double* level(int j) { return coef_.get() + offset(j); }
 
-  void solveLevel(int j, std::vector<Root>& out) {
-    const int dj = d_ - j;
-    if (dj <= 0) return;
-    std::vector<Root> crit;
-    if (dj >= 2) solveLevel(j + 1, crit);
-    const double* q = level(j);
-    std::vector<Point> pts;
-    pts.reserve(crit.size() + 2);
-    pts.push_back({L_, 0.0, 0, false, false});
-    for (const Root& r : crit) {
-      Point& last = pts.back();
-      if (r.x <= last.x) {  // on the range start or on the previous stationary point
-        if (last.mult == 0) last.x = r.x;
-        last.mult += r.mult;
-        continue;
-      }
-      pts.push_back({r.x, 0.0, r.mult, false, false});
-    }
-    if (H_ > pts.back().x) pts.push_back({H_, 0.0, 0, false, false});
+  // Value of level j at x with its zero test; plain Horner when it settles the test.
+  void evaluate(const double* q, int dj, Point& p) const {
     const double K = 2.0 * (dj + 1) * kU;
-    for (Point& p : pts) {
-      double a;
+    double f = q[dj], a = std::fabs(q[dj]);
+    const double ax = std::fabs(p.x);
+    for (int i = dj - 1; i >= 0; --i) {
+      f = f * p.x + q[i];
+      a = a * ax + std::fabs(q[i]);
+    }
+    // Plain Horner errs by at most 2 dj u sum |c_i||x|^i.
+    if (std::fabs(f) > (K + 2.0 * (dj + 1) * kU) * a) {
+      p.v = f;
+      p.zero = false;
+    } else {
       p.v = compensatedHorner(q, dj, p.x, a);
       p.zero = !(std::fabs(p.v) > K * a);
-      p.report = p.zero;
     }
+    p.report = p.zero;
+  }
+
+  // Roots of level j from the nCrit roots of level j + 1; returns their count.
+  int solveLevel(int j, int nCrit) {
+    const int dj = d_ - j;
+    const double* q = level(j);
+    const Root* crit = roots_.get() + offset(j + 1);
+    Root* out = roots_.get() + offset(j);
+    Point* pts = pts_.get();
+    int n = 0;
+    pts[n++] = {L_, 0.0, 0, false, false};
+    for (int i = 0; i < nCrit; ++i) {
+      Point& last = pts[n - 1];
+      if (crit[i].x <= last.x) {  // on the range start or on the previous stationary point
+        if (last.mult == 0) last.x = crit[i].x;
+        last.mult += crit[i].mult;
+        continue;
+      }
+      pts[n++] = {crit[i].x, 0.0, crit[i].mult, false, false};
+    }
+    if (H_ > pts[n - 1].x) pts[n++] = {H_, 0.0, 0, false, false};
+    for (int i = 0; i < n; ++i) evaluate(q, dj, pts[i]);
     // A range end that is zero beside a zero neighbour is the same root.
-    const std::size_t n = pts.size();
     if (n >= 2) {
       Point& s = pts[0];
       Point& t = pts[1];
@@ -368,50 +410,54 @@ class RealRootFinder {
       const Point& f = pts[n - 2];
       if (e.mult == 0 && e.zero && f.zero && f.mult != 0) e.report = false;
     }
-    for (std::size_t i = 0; i < n; ++i) {
-      if (pts[i].report) out.push_back({pts[i].x, pts[i].mult + 1});
+    int count = 0;
+    for (int i = 0; i < n; ++i) {
+      if (pts[i].report) out[count++] = {pts[i].x, pts[i].mult + 1};
       if (i + 1 == n) break;
       const Point& a = pts[i];
       const Point& b = pts[i + 1];
       if (a.zero || b.zero || (a.v < 0) == (b.v < 0)) continue;
-      out.push_back({bracketed(q, dj, a.x, b.x, a.v, b.v), 1});
+      out[count++] = {bracketed(q, dj, a.x, b.x, a.v, b.v, j == 0), 1};
     }
+    return count;
   }
 
-  // The one root of q in (a, b) where q is monotone and changes sign.
-  static double bracketed(const double* q, int d, double a, double b, double va, double vb) {
+  // The one root of q in (a, b) where q is monotone and changes sign: safeguarded Newton, then
+  // (for the polynomial itself) Newton on the compensated value.
+  static double bracketed(const double* q, int d, double a, double b, double va, double vb,
+                          bool polish) {
     const bool negA = va < 0;
     double lo = a, hi = b;
     double x = a - va * (b - a) / (vb - va);
     if (!(x > a && x < b)) x = 0.5 * (a + b);
     double dxOld = b - a, dx = dxOld;
+    const double noise = 2.0 * (d + 1) * kU;
     for (int it = 0; it < 200; ++it) {
-      double f, df;
-      horner2(q, d, x, f, df);
-      if (f == 0.0) break;
+      double f, df, absSum;
+      horner3(q, d, x, f, df, absSum);
+      // Inside the roundoff of plain evaluation its signs mean nothing: polish from here.
+      if (std::fabs(f) <= noise * absSum) break;
       if ((f < 0) == negA)
         lo = x;
       else
         hi = x;
       double xn = x - f / df;
       if (!(xn > lo && xn < hi) || std::fabs(2.0 * (xn - x)) > std::fabs(dxOld)) {
-        dxOld = dx;
         xn = lo + 0.5 * (hi - lo);
-        dx = xn - x;
-      } else {
-        dxOld = dx;
-        dx = xn - x;
       }
-      if (xn == x || xn == lo || xn == hi || std::fabs(dx) <= 2.0 * kU * std::fabs(xn)) {
+      dxOld = dx;
+      dx = xn - x;
+      if (xn == x || xn == lo || xn == hi || std::fabs(dx) <= 4.0 * kU * std::fabs(xn)) {
         x = xn;
         break;
       }
       x = xn;
     }
-    // Polish with the compensated value: as accurate as twice the working precision allows.
-    for (int it = 0; it < 4; ++it) {
-      double a1, f, df, f0;
-      f = compensatedHorner(q, d, x, a1);
+    // A derivative's root only splits the range: plain accuracy is enough unless the level
+    // above nearly vanishes there, which the compensated zero test of that level then decides.
+    for (int it = 0, n = polish ? 4 : 1; it < n; ++it) {
+      double a1, f0, df;
+      const double f = compensatedHorner(q, d, x, a1);
       horner2(q, d, x, f0, df);
       if (f == 0.0 || df == 0.0 || !std::isfinite(df)) break;
       const double xn = x - f / df;
@@ -425,7 +471,9 @@ class RealRootFinder {
 
   int d_;
   double L_, H_;
-  std::vector<double> coef_;
+  Buffer<double, 256> coef_;
+  Buffer<Root, 256> roots_;
+  Buffer<Point, 64> pts_;
 };
 
 }  // namespace
@@ -461,7 +509,12 @@ ERVec<double> Zeros1(const ERPolynome& p, const ERLimites& range) {
   const double delta =
       16.0 * kU * std::max({std::fabs(a), std::fabs(b), std::isfinite(b - a) ? b - a : 0.0});
   std::vector<Root> found;
-  if (dr >= 1 && a <= b) RealRootFinder(c.data(), dr, a - delta, b + delta).solve(found);
+  if (dr >= 1 && a <= b) {
+    RealRootFinder finder(c.data(), dr, a - delta, b + delta);
+    Root* r = nullptr;
+    const int n = finder.solve(r);
+    found.assign(r, r + n);
+  }
   if (z > 0 && lo - delta <= 0.0 && 0.0 <= hi + delta) {
     const double at = std::min(std::max(0.0, lo), hi);
     auto pos = std::lower_bound(found.begin(), found.end(), at,
