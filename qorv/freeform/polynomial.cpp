@@ -412,12 +412,15 @@ class RealRootFinder {
     }
     int count = 0;
     for (int i = 0; i < n; ++i) {
+      // A multiple root sits on a simple root of the derivative, found to plain accuracy only:
+      // polish it on the derivative now.
+      if (pts[i].report && pts[i].mult == 1) pts[i].x = refine(level(j + 1), dj - 1, pts[i].x);
       if (pts[i].report) out[count++] = {pts[i].x, pts[i].mult + 1};
       if (i + 1 == n) break;
       const Point& a = pts[i];
       const Point& b = pts[i + 1];
       if (a.zero || b.zero || (a.v < 0) == (b.v < 0)) continue;
-      out[count++] = {bracketed(q, dj, a.x, b.x, a.v, b.v, j == 0), 1};
+      out[count++] = {bracketed(q, dj, a.x, b.x, a.v, b.v, a.mult != 0, b.mult != 0, j == 0), 1};
     }
     return count;
   }
@@ -425,13 +428,26 @@ class RealRootFinder {
   // The one root of q in (a, b) where q is monotone and changes sign: safeguarded Newton, then
   // (for the polynomial itself) Newton on the compensated value.
   static double bracketed(const double* q, int d, double a, double b, double va, double vb,
-                          bool polish) {
+                          bool flatA, bool flatB, bool polish) {
     const bool negA = va < 0;
     double lo = a, hi = b;
-    double x = a - va * (b - a) / (vb - va);
+    const double r = va / (va - vb);  // in (0, 1)
+    double t = r;
+    if (flatA && flatB) {
+      // Both ends stationary: the root of the cubic with those values and zero end slopes,
+      // 3 t^2 - 2 t^3 = r.
+      t = 0.5;
+      for (int it = 0; it < 3; ++it) t -= (t * t * (3.0 - 2.0 * t) - r) / (6.0 * t * (1.0 - t));
+    } else if (flatA) {
+      t = std::sqrt(r);  // value rising like t^2 from a stationary start
+    } else if (flatB) {
+      t = 1.0 - std::sqrt(1.0 - r);
+    }
+    double x = a + t * (b - a);
     if (!(x > a && x < b)) x = 0.5 * (a + b);
     double dxOld = b - a, dx = dxOld;
     const double noise = 2.0 * (d + 1) * kU;
+    const double scale = std::max(std::fabs(a), std::fabs(b)) + (b - a);
     for (int it = 0; it < 200; ++it) {
       double f, df, absSum;
       horner3(q, d, x, f, df, absSum);
@@ -447,7 +463,9 @@ class RealRootFinder {
       }
       dxOld = dx;
       dx = xn - x;
-      if (xn == x || xn == lo || xn == hi || std::fabs(dx) <= 4.0 * kU * std::fabs(xn)) {
+      // Near a simple root Newton squares the error: a step below 1e-9 of the scale leaves
+      // an error far below the roundoff of the evaluation.
+      if (xn == x || xn == lo || xn == hi || std::fabs(dx) <= 1e-9 * scale) {
         x = xn;
         break;
       }
@@ -455,7 +473,7 @@ class RealRootFinder {
     }
     // A derivative's root only splits the range: plain accuracy is enough unless the level
     // above nearly vanishes there, which the compensated zero test of that level then decides.
-    for (int it = 0, n = polish ? 4 : 1; it < n; ++it) {
+    for (int it = 0, n = polish ? 4 : 0; it < n; ++it) {
       double a1, f0, df;
       const double f = compensatedHorner(q, d, x, a1);
       horner2(q, d, x, f0, df);
@@ -464,7 +482,24 @@ class RealRootFinder {
       if (!(xn >= a && xn <= b)) break;
       const double step = std::fabs(xn - x);
       x = xn;
-      if (step <= kU * std::fabs(x)) break;
+      // The next correction is of the order of the square of this one.
+      if (step <= 1e-11 * scale) break;
+    }
+    return x;
+  }
+
+  // Newton on the compensated value from x, staying within the range.
+  double refine(const double* q, int d, double x) const {
+    for (int it = 0; it < 4; ++it) {
+      double a1, f0, df;
+      const double f = compensatedHorner(q, d, x, a1);
+      horner2(q, d, x, f0, df);
+      if (f == 0.0 || df == 0.0 || !std::isfinite(df)) break;
+      const double xn = x - f / df;
+      if (!(xn >= L_ && xn <= H_)) break;
+      const double step = std::fabs(xn - x);
+      x = xn;
+      if (step <= 1e-11 * (std::fabs(x) + (H_ - L_))) break;
     }
     return x;
   }

@@ -27,9 +27,11 @@
 //
 // Method: Zeros isolates the real roots through the derivative sequence. The roots of p' in the
 // range split it into pieces where p is monotone; a piece whose ends differ in sign holds one
-// simple root, found by safeguarded Newton with bisection and polished with compensated Horner
-// evaluation (S. Graillat, N. Louvet, Ph. Langlois, "Compensated Horner scheme", 2005), so a
-// simple root comes out as if the polynomial were evaluated in twice the working precision.
+// simple root, found by safeguarded Newton with bisection (started from the cubic that has the
+// ends' values and flat ends) and polished with compensated Horner evaluation (S. Graillat,
+// N. Louvet, Ph. Langlois, "Compensated Horner scheme", 2005), so a simple root comes out as if
+// the polynomial were evaluated in twice the working precision. Derivative roots are solved to
+// plain accuracy, and polished the same way where they turn out to be multiple roots of p.
 //
 // Stored images (little-endian):
 //   ERPolynome      4   byte length of the coefficients, 8 k
