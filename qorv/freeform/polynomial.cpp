@@ -581,6 +581,25 @@ ERVec<double> Zeros(const ERPolynome& p, const ERLimites& range) {
   return roots;
 }
 
+int ProjectionPointOnCpoly(const ERTValVector<ERPolynome>& polys, int dim, const double* point,
+                           const ERLimites& range, ERVec<double>& params) {
+  params.clear();
+  const int n = polys.length();
+  if ((dim != 2 && dim != 3) || (n != dim && n != dim + 1) || point == nullptr) return 0;
+  const bool rational = n == dim + 1;
+  const ERPolynome one(polyValueTag, 1.0);
+  const ERPolynome& W = rational ? polys[dim] : one;
+  const ERPolynome dW = W.getDerived(1);
+  ERPolynome F(polyValueTag, 0.0);
+  for (int k = 0; k < dim; ++k) {
+    const ERPolynome& X = polys[k];
+    const ERPolynome rel = X - point[k] * W;
+    const ERPolynome speed = rational ? X.getDerived(1) * W - X * dW : X.getDerived(1);
+    F += rel * speed;
+  }
+  return Zeros(F, range, params);
+}
+
 // ---------------------------------------------------------------------------------------------
 TableauDePascal::TableauDePascal() {
   for (auto& r : rows_) r.store(nullptr, std::memory_order_relaxed);

@@ -54,6 +54,7 @@
 #include "qorv/foundation/angles.h"
 #include "qorv/persistence/file.h"
 #include "qorv/support/quick_algebra.h"
+#include "qorv/support/val_vector.h"
 
 enum polyValue { polyValueTag };
 enum polyConstruct { polyConstructTag };
@@ -157,6 +158,18 @@ QORV_API int ZerosMethode1(const ERPolynome& p, const ERLimites& range,
 QORV_API QuickAlgebra::ERVec<double> Zeros1(const ERPolynome& p, const ERLimites& range);
 // The same roots as a vector (none for the zero polynomial).
 QORV_API QuickAlgebra::ERVec<double> Zeros(const ERPolynome& p, const ERLimites& range);
+
+// The parameters in range where the squared distance from point to a polynomial patch is
+// stationary: the roots of F = sum_k (X_k - P_k W)(X_k' W - X_k W'), W = 1 for a plain patch.
+// polys holds the coordinate polynomials (dim of them) and, when rational, the weight last;
+// point holds dim coordinates. Returns the count (params ascending, a multiple root repeated:
+// the centre of curvature of a vertex gives a double or triple root), or -1 when F vanishes
+// identically (every parameter is stationary: the centre of a circle); the caller picks the
+// nearest among them and the range ends. dim must be 2 or 3 and polys must hold dim or dim + 1
+// polynomials, else 0.
+QORV_API int ProjectionPointOnCpoly(const ERTValVector<ERPolynome>& polys, int dim,
+                                    const double* point, const ERLimites& range,
+                                    QuickAlgebra::ERVec<double>& params);
 
 // ---------------------------------------------------------------------------------------------
 // The binomial triangle, grown on demand by blocks of 20 rows; rows never move once built.

@@ -338,3 +338,38 @@ TEST(Polynomial, TablesSurviveConcurrentFirstUse) {
   for (auto& th : threads) th.join();
   EXPECT_EQ(bad.load(), 0);
 }
+
+TEST(Polynomial, ProjectionOnPatches) {
+  ERTValVector<ERPolynome> parabola;
+  parabola.append(poly({0, 1}));
+  parabola.append(poly({0, 0, 1}));
+  ERVec<double> params;
+  const double p1[] = {0, 1};
+  ASSERT_EQ(ProjectionPointOnCpoly(parabola, 2, p1, ERLimites(-1, 1), params), 3);
+  EXPECT_NEAR(params[0], -std::sqrt(0.5), 1e-15);
+  EXPECT_EQ(params[1], 0.0);
+  // The centre of curvature of the vertex: a triple root.
+  const double centre[] = {0, 0.5};
+  ASSERT_EQ(ProjectionPointOnCpoly(parabola, 2, centre, ERLimites(-1, 1), params), 3);
+  EXPECT_EQ(params[0], 0.0);
+  EXPECT_EQ(params[2], 0.0);
+  // A rational unit circle: its centre is equidistant from every point.
+  ERTValVector<ERPolynome> circle;
+  circle.append(poly({1, 0, -1}));
+  circle.append(poly({0, 2}));
+  circle.append(poly({1, 0, 1}));
+  const double origin[] = {0, 0};
+  EXPECT_EQ(ProjectionPointOnCpoly(circle, 2, origin, ERLimites(-1, 1), params), -1);
+  const double outside[] = {3, 4};  // nearest at (0.6, 0.8): t = 0.5
+  ASSERT_EQ(ProjectionPointOnCpoly(circle, 2, outside, ERLimites(0, 1), params), 1);
+  EXPECT_NEAR(params[0], 0.5, 1e-15);
+  // In space, a line through (1, 1, 1) along (1, 2, 2) and a point off it.
+  ERTValVector<ERPolynome> line;
+  line.append(poly({1, 1}));
+  line.append(poly({1, 2}));
+  line.append(poly({1, 2}));
+  const double q[] = {1 + 9 + 2, 1 + 18 - 1, 1 + 18};  // foot at t = 9, plus (2, -1, 0)
+  ASSERT_EQ(ProjectionPointOnCpoly(line, 3, q, ERLimites(0, 10), params), 1);
+  EXPECT_NEAR(params[0], 9.0, 1e-13);
+  EXPECT_EQ(ProjectionPointOnCpoly(line, 4, q, ERLimites(0, 10), params), 0);
+}
