@@ -10,6 +10,7 @@
 #include "qorv/freeform/knot_vector.h"
 #include "qorv/freeform/lu_decomposition.h"
 #include "qorv/freeform/polynomial.h"
+#include "qorv/freeform/polynomial_patch.h"
 #include "qorv/freeform/solvers.h"
 #include "qorv/foundation/angles.h"
 #include "qorv/foundation/assert.h"

@@ -10,6 +10,7 @@
 #include <numeric>
 #include <sstream>
 #include <string>
+#include <type_traits>
 
 #include "qorv/persistence/file.h"
 #include "tests/persistence/test_files.h"
@@ -34,7 +35,12 @@ int restoreValue(T& v, const Bytes& bytes) {
   TempFile tmp("ffimage");
   writeBytes(tmp.path, bytes);
   ERFile f(tmp.c_str(), ::qorv::platform::CFile::modeRead);
-  return v.restoreGuts(f);
+  if constexpr (std::is_void_v<decltype(v.restoreGuts(f))>) {
+    v.restoreGuts(f);
+    return 1;
+  } else {
+    return v.restoreGuts(f);
+  }
 }
 
 template <class T>
