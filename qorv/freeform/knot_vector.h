@@ -83,9 +83,10 @@ class QORV_API ERKnotVector {
   int length() const { return knots_.length(); }
   int degree() const { return degree_; }
   int isUnclamped() const { return unclamped_; }
-  double first() const { return knots_[degree_]; }
-  double last() const { return knots_[length() - degree_ - 1]; }
-  ERLimites limites() const { return ERLimites(knots_[degree_], knots_[length() - degree_]); }
+  // The domain ends; indices past the knots read the nearest end knot, an empty vector 0.
+  double first() const { return knotAt(degree_); }
+  double last() const { return knotAt(length() - degree_ - 1); }
+  ERLimites limites() const { return ERLimites(knotAt(degree_), knotAt(length() - degree_)); }
   int nbSpans() const { return length() - 2 * degree_ - 1; }
   ERLimites getSpanLimites(int i) const {
     return ERLimites(knots_[degree_ + i], knots_[degree_ + i + 1]);
@@ -114,6 +115,11 @@ class QORV_API ERKnotVector {
   void AssertValid() const {}
 
  private:
+  double knotAt(int i) const {
+    const int m = length();
+    return m == 0 ? 0.0 : knots_[i < 0 ? 0 : (i >= m ? m - 1 : i)];
+  }
+
   friend class ERKnot;
   friend ERKnotVector Union(const ERKnotVector&, const ERKnotVector&);
   friend ERKnotVector Diff(const ERKnotVector&, const ERKnotVector&);

@@ -79,7 +79,11 @@ TEST(KnotVector, FindSpanClampedExamples) {
   // No span at all.
   EXPECT_EQ(kv(2, {0, 0, 1, 1}).FindSpan(0.5), -1);
   EXPECT_EQ(kv(2, {0, 0, 0, 1, 1}).FindSpan(0.5), 2);
-  EXPECT_EQ(ERKnotVector().FindSpan(0.0), -1);  // degree 0, no knots: n = -1
+  EXPECT_EQ(ERKnotVector().FindSpan(0.0), -1);
+  EXPECT_EQ(k.first(), 0.0);
+  EXPECT_EQ(k.last(), 3.0);
+  EXPECT_EQ(kv(0, {0, 1, 2}).limites(), ERLimites(0, 2));  // U[m - p] past the end
+  EXPECT_EQ(ERKnotVector().limites(), ERLimites());        // degree 0, no knots: n = -1
 }
 
 // Every sequence (sorted with runs, unclamped, all equal, decreasing, with NaN) and every u:
