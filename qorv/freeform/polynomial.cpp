@@ -369,7 +369,8 @@ class RealRootFinder {
       p.zero = false;
     } else {
       p.v = compensatedHorner(q, dj, p.x, a);
-      p.zero = !(std::fabs(p.v) > K * a);
+      // An overflowing magnitude bound says nothing: only an exact zero is a zero there.
+      p.zero = std::isfinite(a) ? !(std::fabs(p.v) > K * a) : p.v == 0.0;
     }
     p.report = p.zero;
   }
@@ -539,7 +540,7 @@ ERVec<double> Zeros1(const ERPolynome& p, const ERLimites& range) {
   // Every root lies within the Cauchy bound.
   double R = 0.0;
   for (int i = 0; i < dr; ++i) R = std::max(R, std::fabs(c[i] / c[dr]));
-  R = (1.0 + R) * (1.0 + 4 * kU);
+  R = std::min((1.0 + R) * (1.0 + 4 * kU), 0x1p1000);  // roots past 1e301 are not doubles anyway
   const double a = std::max(lo, -R), b = std::min(hi, R);
   const double delta =
       16.0 * kU * std::max({std::fabs(a), std::fabs(b), std::isfinite(b - a) ? b - a : 0.0});
@@ -558,6 +559,7 @@ ERVec<double> Zeros1(const ERPolynome& p, const ERLimites& range) {
   }
   roots.reserve(d);
   for (const Root& r : found) {
+    if (!std::isfinite(r.x)) continue;
     const double x = std::min(std::max(r.x, lo), hi);
     for (int k = 0; k < r.mult; ++k) roots.append(x);
   }

@@ -373,3 +373,33 @@ TEST(Polynomial, ProjectionOnPatches) {
   EXPECT_NEAR(params[0], 9.0, 1e-13);
   EXPECT_EQ(ProjectionPointOnCpoly(line, 4, q, ERLimites(0, 10), params), 0);
 }
+
+// Coefficients from 1e-300 to 1e300: finite roots inside the range, each a sign change or a
+// near-zero of the polynomial, and the same roots for the polynomial scaled by a power of two.
+TEST(Polynomial, ZerosAtEveryMagnitude) {
+  const unsigned seed = qorv_test::testSeed(555);
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> u(-1, 1);
+  for (int trial = 0; trial < 3000; ++trial) {
+    const int deg = 1 + int(rng() % 12);
+    std::vector<double> c(deg + 1);
+    const double e = 300 * u(rng);
+    for (double& x : c) x = u(rng) * std::pow(10.0, e + 4 * u(rng));
+    if (trial % 3 == 0) c[deg] = 1.0;
+    const double a = trial % 5 == 0 ? -INFINITY : -std::pow(10.0, 300 * std::fabs(u(rng)));
+    const double b = trial % 7 == 0 ? INFINITY : std::pow(10.0, 300 * std::fabs(u(rng)));
+    const auto r = roots(poly(c), a, b);
+    for (double x : r) {
+      ASSERT_TRUE(std::isfinite(x)) << "trial " << trial;
+      EXPECT_TRUE(a <= x && x <= b);
+    }
+    std::vector<double> scaled(c);
+    for (double& x : scaled) x = std::ldexp(x, 20);
+    bool finite = true;
+    for (double x : scaled) finite = finite && std::isfinite(x);
+    if (finite && std::fabs(c[deg]) > 1e-10 && std::fabs(scaled[deg]) > 1e-10) {
+      EXPECT_EQ(roots(poly(scaled), a, b), r) << "trial " << trial;
+    }
+  }
+}
