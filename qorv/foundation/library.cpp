@@ -1,8 +1,9 @@
 #include "qorv/foundation/library.h"
 
+#include "qorv/foundation/thread_data.h"
+#include "qorv/freeform/polynomial.h"
 #include "qorv/platform/debug.h"
 #include "qorv/version.h"
-#include "qorv/foundation/thread_data.h"
 
 using namespace qorv::platform;
 
@@ -35,7 +36,8 @@ struct ModuleLoader {
 
 }  // namespace
 
-CDynLinkLibraryQORV::CDynLinkLibraryQORV(AFX_EXTENSION_MODULE& state) : CDynLinkLibrary(state) {}
+CDynLinkLibraryQORV::CDynLinkLibraryQORV(AFX_EXTENSION_MODULE& state)
+    : CDynLinkLibrary(state), factorials_(std::make_unique<ERFactorialFactory>()) {}
 CDynLinkLibraryQORV::~CDynLinkLibraryQORV() = default;
 
 AFX_EXTENSION_MODULE& qorvExtensionModule() { return g_module; }
