@@ -28,6 +28,8 @@
 #ifdef QORV_HAVE_EIGEN
 #include <Eigen/Dense>
 #include <unsupported/Eigen/Polynomials>
+
+using namespace qorv;
 #endif
 
 using QuickAlgebra::ERMatrix;

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <vector>
 
+using namespace qorv;
+
 using QuickAlgebra::ERMatrix;
 using QuickAlgebra::ERVec;
 
@@ -511,7 +513,7 @@ void mergeWalk(const ERKnotVector& A, const ERKnotVector& B, Emit emit) {
 
 }  // namespace
 
-ERKnotVector Union(const ERKnotVector& A, const ERKnotVector& B) {
+ERKnotVector qorv::Union(const ERKnotVector& A, const ERKnotVector& B) {
   ERVec<double> out;
   out.reserve(A.length() + B.length());
   mergeWalk(A, B, [&](double v, int na, int nb) {
@@ -524,7 +526,7 @@ ERKnotVector Union(const ERKnotVector& A, const ERKnotVector& B) {
   return r;
 }
 
-ERKnotVector Diff(const ERKnotVector& A, const ERKnotVector& B) {
+ERKnotVector qorv::Diff(const ERKnotVector& A, const ERKnotVector& B) {
   ERVec<double> out;
   out.reserve(A.length() + B.length());
   mergeWalk(A, B, [&](double v, int na, int nb) {
@@ -538,7 +540,7 @@ ERKnotVector Diff(const ERKnotVector& A, const ERKnotVector& B) {
   return r;
 }
 
-void PrepareBoehm(ERKnotVector& K, double u, int r, double& uk, int& k, int& s, double& uk1,
+void qorv::PrepareBoehm(ERKnotVector& K, double u, int r, double& uk, int& k, int& s, double& uk1,
                   int& k1, int& s1, int& span, int& rOut) {
   rOut = r;
   const int m = K.length();
@@ -561,7 +563,7 @@ void PrepareBoehm(ERKnotVector& K, double u, int r, double& uk, int& k, int& s, 
   }
 }
 
-int CheckAndRepairKnotVector(ERVec<double>& knots, double, double relTol) {
+int qorv::CheckAndRepairKnotVector(ERVec<double>& knots, double, double relTol) {
   const int m = knots.length();
   if (m == 0) return 0;
   const double* O = static_cast<const ERVec<double>&>(knots).data();

@@ -53,6 +53,12 @@
 #include "qorv/support/quick_algebra.h"
 
 class ERKnot;
+class ERKnotVector;
+
+namespace qorv {
+QORV_API ERKnotVector Union(const ERKnotVector& a, const ERKnotVector& b);
+QORV_API ERKnotVector Diff(const ERKnotVector& a, const ERKnotVector& b);
+}  // namespace qorv
 
 class QORV_API ERKnotVector {
  public:
@@ -121,8 +127,8 @@ class QORV_API ERKnotVector {
   }
 
   friend class ERKnot;
-  friend ERKnotVector Union(const ERKnotVector&, const ERKnotVector&);
-  friend ERKnotVector Diff(const ERKnotVector&, const ERKnotVector&);
+  friend ERKnotVector qorv::Union(const ERKnotVector&, const ERKnotVector&);
+  friend ERKnotVector qorv::Diff(const ERKnotVector&, const ERKnotVector&);
   void computeDegree();
   int isUnclamped(int degree) const;
 
@@ -174,6 +180,8 @@ class QORV_API ERKnot {
 
 QORV_API std::ostream& operator<<(std::ostream& os, const ERKnot& k);
 
+namespace qorv {
+
 QORV_API ERKnotVector Union(const ERKnotVector& a, const ERKnotVector& b);
 QORV_API ERKnotVector Diff(const ERKnotVector& a, const ERKnotVector& b);
 QORV_API void PrepareBoehm(ERKnotVector& k, double u, int r, double& uk, int& kIndex, int& s,
@@ -182,3 +190,5 @@ QORV_API void PrepareBoehm(ERKnotVector& k, double u, int r, double& uk, int& kI
 // or a larger backward step.
 QORV_API int CheckAndRepairKnotVector(QuickAlgebra::ERVec<double>& knots, double ignored,
                                       double relTol);
+
+}  // namespace qorv

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <vector>
 
+using namespace qorv;
+
 using QuickAlgebra::ERMatrix;
 using QuickAlgebra::ERVec;
 
@@ -60,7 +62,7 @@ void substitute(const double* lu, int n, int cols, double* x) {
 
 }  // namespace
 
-int MatriceGaussPivot(ERMatrix<double>& A, int*& perm, int& parity, double tol) {
+int qorv::MatriceGaussPivot(ERMatrix<double>& A, int*& perm, int& parity, double tol) {
   const int n = A.rows();
   if (n == 0 || A.cols() < n) return 0;
   if (perm == nullptr) perm = new int[static_cast<std::size_t>(n)];
@@ -116,7 +118,7 @@ ERMatrix<double> ERLUDecomp::P() const {
   return p;
 }
 
-ERVec<double> solve(const ERLUDecomp& lu, const ERVec<double>& b) {
+ERVec<double> qorv::solve(const ERLUDecomp& lu, const ERVec<double>& b) {
   const int n = lu.rows();
   if (lu.isSingular() || b.length() != n) return ERVec<double>();
   ERVec<double> x(n);
@@ -128,7 +130,7 @@ ERVec<double> solve(const ERLUDecomp& lu, const ERVec<double>& b) {
   return x;
 }
 
-ERMatrix<double> solve(const ERLUDecomp& lu, const ERMatrix<double>& B) {
+ERMatrix<double> qorv::solve(const ERLUDecomp& lu, const ERMatrix<double>& B) {
   const int n = lu.rows(), m = B.cols();
   if (lu.isSingular() || B.rows() != n) return ERMatrix<double>();
   ERMatrix<double> X(n, m);
@@ -142,7 +144,7 @@ ERMatrix<double> solve(const ERLUDecomp& lu, const ERMatrix<double>& B) {
   return X;
 }
 
-ERVec<double> solve(const ERLUDecomp& lu) {
+ERVec<double> qorv::solve(const ERLUDecomp& lu) {
   const int n = lu.rows();
   if (lu.isSingular() || lu.cols() != n + 1) return ERVec<double>();
   // The right-hand side went through the elimination with its rows: only back substitution.
@@ -158,16 +160,16 @@ ERVec<double> solve(const ERLUDecomp& lu) {
   return x;
 }
 
-double determinant(const ERLUDecomp& lu) {
+double qorv::determinant(const ERLUDecomp& lu) {
   if (lu.isSingular()) return 0.0;
   double d = lu.parity();
   for (int i = 0; i < lu.rows(); ++i) d *= lu(i, i);
   return d;
 }
 
-ERMatrix<double> inverse(const ERLUDecomp& lu) {
+ERMatrix<double> qorv::inverse(const ERLUDecomp& lu) {
   if (lu.isSingular()) return ERMatrix<double>();
   return solve(lu, IdentityMatrix(lu.rows()));
 }
 
-ERMatrix<double> IdentityMatrix(int n) { return ERMatrix<double>::identity(n); }
+ERMatrix<double> qorv::IdentityMatrix(int n) { return ERMatrix<double>::identity(n); }

@@ -51,6 +51,8 @@ class QORV_API ERLUDecomp : public QuickAlgebra::ERMatrix<double> {
   std::int32_t parity_ = 1;
 };
 
+namespace qorv {
+
 QORV_API QuickAlgebra::ERVec<double> solve(const ERLUDecomp& lu,
                                            const QuickAlgebra::ERVec<double>& b);
 QORV_API QuickAlgebra::ERMatrix<double> solve(const ERLUDecomp& lu,
@@ -61,3 +63,5 @@ QORV_API QuickAlgebra::ERMatrix<double> inverse(const ERLUDecomp& lu);
 QORV_API QuickAlgebra::ERMatrix<double> IdentityMatrix(int n);
 QORV_API int MatriceGaussPivot(QuickAlgebra::ERMatrix<double>& A, int*& perm, int& parity,
                                double tol);
+
+}  // namespace qorv

@@ -8,6 +8,8 @@
 
 #include "qorv/foundation/library.h"
 
+using namespace qorv;
+
 using QuickAlgebra::ERMatrix;
 using QuickAlgebra::ERVec;
 
@@ -514,7 +516,7 @@ class RealRootFinder {
 
 }  // namespace
 
-ERVec<double> Zeros1(const ERPolynome& p, const ERLimites& range) {
+ERVec<double> qorv::Zeros1(const ERPolynome& p, const ERLimites& range) {
   ERVec<double> roots;
   const int deg = p.degree();
   if (p.length() == 0) return roots;
@@ -566,18 +568,18 @@ ERVec<double> Zeros1(const ERPolynome& p, const ERLimites& range) {
   return roots;
 }
 
-int ZerosMethode1(const ERPolynome& p, const ERLimites& range, ERVec<double>& roots) {
+int qorv::ZerosMethode1(const ERPolynome& p, const ERLimites& range, ERVec<double>& roots) {
   roots.clear();
   if (p.degree() == 0) return (p.length() == 0 || p[0] == 0.0) ? -1 : 0;
   roots = Zeros1(p, range);
   return roots.length();
 }
 
-int Zeros(const ERPolynome& p, const ERLimites& range, ERVec<double>& roots) {
+int qorv::Zeros(const ERPolynome& p, const ERLimites& range, ERVec<double>& roots) {
   return ZerosMethode1(p, range, roots);
 }
 
-ERVec<double> Zeros(const ERPolynome& p, const ERLimites& range) {
+ERVec<double> qorv::Zeros(const ERPolynome& p, const ERLimites& range) {
   ERVec<double> roots;
   ZerosMethode1(p, range, roots);
   return roots;
@@ -647,7 +649,7 @@ TableauDePascal& TableauDePascal::instance() {
   return table;
 }
 
-double Cnp(int n, int p) { return TableauDePascal::instance().Cnp(n, p); }
+double qorv::Cnp(int n, int p) { return TableauDePascal::instance().Cnp(n, p); }
 
 // ---------------------------------------------------------------------------------------------
 namespace {

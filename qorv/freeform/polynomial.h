@@ -151,6 +151,8 @@ class QORV_API ERPolynome2Var {
 };
 
 // ---------------------------------------------------------------------------------------------
+namespace qorv {
+
 QORV_API int Zeros(const ERPolynome& p, const ERLimites& range, QuickAlgebra::ERVec<double>& roots);
 QORV_API int ZerosMethode1(const ERPolynome& p, const ERLimites& range,
                            QuickAlgebra::ERVec<double>& roots);
@@ -158,6 +160,8 @@ QORV_API int ZerosMethode1(const ERPolynome& p, const ERLimites& range,
 QORV_API QuickAlgebra::ERVec<double> Zeros1(const ERPolynome& p, const ERLimites& range);
 // The same roots as a vector (none for the zero polynomial).
 QORV_API QuickAlgebra::ERVec<double> Zeros(const ERPolynome& p, const ERLimites& range);
+
+}  // namespace qorv
 
 // The parameters in range where the squared distance from point to a polynomial patch is
 // stationary: the roots of F = sum_k (X_k - P_k W)(X_k' W - X_k W'), W = 1 for a plain patch.
@@ -195,7 +199,9 @@ class QORV_API TableauDePascal {
   std::mutex grow_;
 };
 
+namespace qorv {
 QORV_API double Cnp(int n, int p);
+}  // namespace qorv
 
 // ---------------------------------------------------------------------------------------------
 // Factorials: 0! .. 27! from a constant table, above that from a cache grown by blocks of 16.

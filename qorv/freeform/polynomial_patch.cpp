@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+using namespace qorv;
+
 using QuickAlgebra::ERVec;
 
 QORV_DEFINE_CLASS(ERPatchCPoly2D);

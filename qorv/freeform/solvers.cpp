@@ -7,6 +7,8 @@
 
 #include "qorv/freeform/lu_decomposition.h"
 
+using namespace qorv;
+
 using QuickAlgebra::ERMatrix;
 using QuickAlgebra::ERVec;
 

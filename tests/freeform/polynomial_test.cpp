@@ -9,6 +9,8 @@
 
 #include "tests/freeform/freeform_support.h"
 
+using namespace qorv;
+
 using QuickAlgebra::ERVec;
 
 namespace {

@@ -8,6 +8,8 @@
 #include "qorv/freeform/lu_decomposition.h"
 #include "tests/freeform/freeform_support.h"
 
+using namespace qorv;
+
 using QuickAlgebra::ERMatrix;
 using QuickAlgebra::ERVec;
 
