@@ -28,6 +28,7 @@
 #include "qorv/version.h"
 #include "qorv/measurement/sampling_lists.h"
 #include "qorv/persistence/btree.h"
+#include "qorv/planar/chainer.h"
 #include "qorv/planar/regions.h"
 #include "qorv/persistence/database.h"
 #include "qorv/persistence/file.h"
