@@ -29,6 +29,7 @@
 #include "qorv/measurement/sampling_lists.h"
 #include "qorv/persistence/btree.h"
 #include "qorv/planar/chainer.h"
+#include "qorv/planar/grid.h"
 #include "qorv/planar/regions.h"
 #include "qorv/persistence/database.h"
 #include "qorv/persistence/file.h"
