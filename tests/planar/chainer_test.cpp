@@ -132,6 +132,14 @@ TEST(Chainer, InsertionSequences) {
     for (int i = 0; i < p.nbchains(); ++i) total += p.getAt(i)->entries();
     EXPECT_EQ(total, 4);
   }
+  // The piece that closes a ring becomes its first piece.
+  {
+    ERChainerProcessor p(0.01);
+    p.insert(seg(0, 0, 1, 0, 1));
+    p.insert(seg(1, 0, 1, 1, 2));
+    p.insert(seg(1, 1, 0, 0, 3));
+    EXPECT_EQ(describe(p), "3 1 2 ");
+  }
   // A closed chain is appended without comparison even when its ends touch others.
   {
     ERChainerProcessor p(0.01);
@@ -206,7 +214,9 @@ TEST(Chainer, ShuffledPolygonsKeepEveryPieceOnce) {
       const ERChainerSeg2D* prev = nullptr;
       for (const auto& q : c->segments()) {
         ++seen[dynamic_cast<const Piece*>(q.get())->id()];
-        if (prev) ASSERT_LT(qorv::distance(prev->last(), q->first()), tol) << "chain " << i;
+        if (prev) {
+          ASSERT_LT(qorv::distance(prev->last(), q->first()), tol) << "chain " << i;
+        }
         prev = q.get();
       }
       closedRings += c->isClosed();
