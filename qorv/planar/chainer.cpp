@@ -155,21 +155,17 @@ int ERChainerProcessor::insert(t_SmartPtr<ERChainedMetaSeg2D> chain) {
   if (!(chain->length() >= tol_)) return 0;
   if (chains_.entries() == 0) return chains_.append(chain), 1;
 
-  std::vector<t_SmartPtr<ERChainedMetaSeg2D>> list = toVector(chains_);
-  std::vector<t_SmartPtr<ERChainedMetaSeg2D>> kept;
-  kept.reserve(list.size());
+  // The walk records the absorbed entries and removes them afterwards, so a refusal before
+  // any merge leaves the list untouched.
+  std::vector<int> absorbed;
   t_SmartPtr<ERChainedMetaSeg2D> x = chain;
-  bool merged = false;
-  std::size_t i = 0;
-  for (; i < list.size(); ++i) {
-    t_SmartPtr<ERChainedMetaSeg2D>& k = list[i];
+  int idx = 0;
+  for (auto it = chains_.begin(); it != chains_.end(); ++it, ++idx) {
+    const t_SmartPtr<ERChainedMetaSeg2D> k = *it;
     const SegCompState r = compare_(*k, *x, tol_);
-    if (r == SEGCOMP_NONE) {
-      kept.push_back(k);
-      continue;
-    }
+    if (r == SEGCOMP_NONE) continue;
     if (r == SEGCOMP_AMBIGUOUS || r == SEGCOMP_AMBIGUOUS2 || r < 0 || r > SEGCOMP_LAST_LAST) {
-      if (!merged) return 0;
+      if (absorbed.empty()) return 0;
       break;  // keep what this insertion already merged
     }
     switch (r) {
@@ -190,12 +186,10 @@ int ERChainerProcessor::insert(t_SmartPtr<ERChainedMetaSeg2D> chain) {
         x = k;
         break;
     }
-    merged = true;
+    absorbed.push_back(idx);
   }
-  for (; i < list.size(); ++i) kept.push_back(list[i]);
-  kept.push_back(x);
-  chains_.clear();
-  for (auto& k : kept) chains_.append(k);
+  for (auto i = absorbed.rbegin(); i != absorbed.rend(); ++i) chains_.removeAt(*i);
+  chains_.append(x);
   return 1;
 }
 
