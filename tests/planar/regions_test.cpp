@@ -249,6 +249,56 @@ TEST(Region, CheckPointTable) {
   EXPECT_EQ(ERRegion2D(0, 1).CheckPoint(ERPoint2D(5, 5), loop), 0);
 }
 
+// CheckPoint against the lattice reference applied loop by loop: outer first, then holes.
+TEST(Region, CheckPointRandomLatticeRegions) {
+  const unsigned seed = seedFor(515);
+  SCOPED_TRACE(testing::Message() << "seed " << seed);
+  std::mt19937 g(seed);
+  auto ri = [&](int a, int b) { return std::uniform_int_distribution<int>(a, b)(g); };
+  for (int round = 0; round < 1000; ++round) {
+    SCOPED_TRACE(testing::Message() << "round " << round);
+    const int outer = ri(0, 1), nloops = ri(1, 3);
+    const double scale = std::ldexp(1.0, ri(-30, 30)), off = ri(0, 1) ? std::ldexp(scale, 45) : 0;
+    ERRegion2D r(nloops, outer);
+    std::vector<std::vector<IP>> loops;
+    for (int l = 0; l < nloops; ++l) {
+      std::vector<IP> v(static_cast<std::size_t>(ri(3, 7)));
+      for (IP& p : v) p = {ri(-8, 8), ri(-8, 8)};
+      Pts pts;
+      for (const IP& p : v) pts.append(ERPoint2D(p.x * scale + off, p.y * scale - off));
+      r.Add(pts);
+      loops.push_back(v);
+    }
+    for (int q = 0; q < 30; ++q) {
+      const IP p{ri(-9, 9), ri(-9, 9)};
+      int want = 0;
+      for (int l = 0; l < nloops; ++l) {
+        const int in = referenceInside(p, loops[static_cast<std::size_t>(l)]);
+        if (in == 1) {
+          want = 3;
+          break;
+        }
+        if (in == 2) {
+          want = 2;
+          break;
+        }
+        if (l == 0 && outer) {
+          if (in == 3) {
+            want = 1;
+            break;
+          }
+        } else if (in == 0) {
+          want = 1;
+          break;
+        }
+      }
+      int loop;
+      ASSERT_EQ(r.CheckPoint(ERPoint2D(p.x * scale + off, p.y * scale - off), loop), want)
+          << p.x << "," << p.y;
+    }
+  }
+}
+
 TEST(Region, IsInDomainCodes) {
   const ERRegion2D r = squareWithHole();
   EXPECT_EQ(r.IsInDomain(ERMinimax2D(4.5, 4.5, 5.5, 5.5)), 0);
