@@ -1,0 +1,153 @@
+// qorv/planar/chainer.h
+//
+// Assembles unordered 2D pieces (segments, arcs, any piece with two ends) into chains whose
+// consecutive pieces meet end to start within a tolerance. The caller derives from
+// ERChainerSeg2D and supplies the ends and end tangents; the chainer compares ends, reverses
+// pieces and merges chains. ERChainedMetaSeg2D is a chain (itself a piece), ERChainerProcessor
+// the set of chains receiving pieces one at a time.
+//
+// Conventions a caller gets wrong:
+// - Ends join when their squared distance is strictly below tol^2: a gap of exactly tol does
+//   not join. The "start meets start" answer (3) also asks the far ends' squared distance to
+//   exceed the larger of the two lengths (a squared distance against a length, on purpose).
+// - firstT()/lastT() of a reversed piece swap the tangents without negating them.
+// - insert() returns 1 when the chain was kept (alone or merged), 0 when refused: a chain
+//   shorter than tol that is not closed, an ambiguous junction (compare answers 1 or 2), or a
+//   chain already in the list. A closed chain (zero-length pieces included) is appended
+//   without comparison.
+// - A refusal met after merges of the same insertion does not drop anything: the walk stops
+//   and the chain built so far (which holds the absorbed chains' pieces) is appended; the
+//   result is 1. Only a refusal before any merge leaves the list unchanged.
+// - The walk goes on after a merge from the next entry, so one insertion can absorb several
+//   chains; the merged chain goes to the end of the list.
+// - Pieces with NaN ends meet nothing (every comparison is false) and stay as chains of their
+//   own; an empty chain has NaN ends and is refused.
+// - merge() shares the pieces: the absorbed chain keeps them as well; reversing a chain
+//   reverses its shared pieces too.
+//
+// Print forms are byte-exact, the label "n" followed by the byte 0xB0 (a degree sign in the
+// Windows-1252 code page). No stored image: these objects are not persistent.
+#pragma once
+
+#include <iosfwd>
+
+#include "qorv/foundation/object.h"
+#include "qorv/foundation/points.h"
+#include "qorv/support/lists.h"
+
+enum SegCompState {
+  SEGCOMP_NONE = 0,
+  SEGCOMP_AMBIGUOUS = 1,
+  SEGCOMP_AMBIGUOUS2 = 2,
+  SEGCOMP_FIRST_FIRST = 3,
+  SEGCOMP_FIRST_LAST = 4,
+  SEGCOMP_LAST_FIRST = 5,
+  SEGCOMP_LAST_LAST = 6,
+};
+
+// ---------------------------------------------------------------------------------------------
+class QORV_API ERChainerSeg2D : public ERObject {
+ public:
+  QORV_DECLARE_CLASS(ERChainerSeg2D, ERObject);
+
+  ERChainerSeg2D() = default;
+  ERChainerSeg2D(const ERChainerSeg2D&) = delete;
+  ERChainerSeg2D& operator=(const ERChainerSeg2D&) = delete;
+
+  virtual void reverse() { reversed_ ^= 1; }
+  virtual ERPoint2D first() const { return reversed_ ? getExt2() : getExt1(); }
+  virtual ERPoint2D last() const { return reversed_ ? getExt1() : getExt2(); }
+  virtual ERVector2D firstT() const { return reversed_ ? getTan2() : getTan1(); }
+  virtual ERVector2D lastT() const { return reversed_ ? getTan1() : getTan2(); }
+  // The chord by default.
+  virtual double length() const;
+  virtual SegCompState compareWith(const ERChainerSeg2D* other, double tol) const;
+  virtual int sameDepth(const ERChainerSeg2D&) const { return 1; }
+  virtual ERPoint2D getExt1() const = 0;
+  virtual ERPoint2D getExt2() const = 0;
+  virtual ERVector2D getTan1() const = 0;
+  virtual ERVector2D getTan2() const = 0;
+
+  int isReversed() const { return reversed_; }
+  // " reverse :" flag, "  first  = " .. " last  = " .., "  firstT = " .. " lastT = " ..
+  void printOn(std::ostream& os) const override;
+
+ protected:
+  // The end comparison on the current ends, without the piece-level refinement of chains.
+  SegCompState compareEnds(const ERChainerSeg2D* other, double tol) const;
+
+ private:
+  int reversed_ = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+class QORV_API ERChainedMetaSeg2D : public ERChainerSeg2D {
+ public:
+  QORV_DECLARE_CLASS(ERChainedMetaSeg2D, ERChainerSeg2D);
+
+  ERChainedMetaSeg2D() = default;
+  explicit ERChainedMetaSeg2D(t_SmartPtr<ERChainerSeg2D> seg);
+
+  void insert(t_SmartPtr<ERChainerSeg2D> seg);
+  // Appends other's pieces in other's order; other keeps them too. Merging a chain into
+  // itself appends its pieces once more.
+  void merge(ERChainedMetaSeg2D& other);
+  void reverse() override;
+  // last() and first() agree within 1e-11 in each coordinate.
+  int isClosed() const;
+  int entries() const { return segments_.entries(); }
+  // Null for an empty chain.
+  t_SmartPtr<ERChainerSeg2D> firstSeg() const;
+  t_SmartPtr<ERChainerSeg2D> lastSeg() const;
+  void applyOnSegment(void (*fn)(ERChainerSeg2D*, void*), void* ctx);
+  const ERTValDlist<t_SmartPtr<ERChainerSeg2D>>& segments() const { return segments_; }
+
+  // NaN for an empty chain.
+  ERPoint2D getExt1() const override;
+  ERPoint2D getExt2() const override;
+  ERVector2D getTan1() const override;
+  ERVector2D getTan2() const override;
+  double length() const override { return length_; }
+  SegCompState compareWith(const ERChainerSeg2D* other, double tol) const override;
+
+  ERObject* getCopy() const override;
+  void printOn(std::ostream& os) const override;
+
+ private:
+  ERTValDlist<t_SmartPtr<ERChainerSeg2D>> segments_;
+  double length_ = 0.0;
+};
+
+// ---------------------------------------------------------------------------------------------
+class QORV_API ERChainerProcessor {
+ public:
+  using Compare = SegCompState (*)(const ERChainedMetaSeg2D&, const ERChainedMetaSeg2D&, double);
+
+  explicit ERChainerProcessor(double tol = 1e-6) : tol_(tol) {}
+  ERChainerProcessor(const ERChainerProcessor&) = default;
+  ERChainerProcessor& operator=(const ERChainerProcessor&) = default;
+  virtual ~ERChainerProcessor() = default;
+
+  static SegCompState StandardCompare(const ERChainedMetaSeg2D& a, const ERChainedMetaSeg2D& b,
+                                      double tol);
+
+  int insert(t_SmartPtr<ERChainerSeg2D> seg);
+  int insert(t_SmartPtr<ERChainedMetaSeg2D> chain);
+  int nbchains() const { return chains_.entries(); }
+  // Null for a bad index.
+  const ERChainedMetaSeg2D* getAt(int i) const;
+  void setTol(double tol) { tol_ = tol; }
+  double getTol() const { return tol_; }
+  void setCompare(Compare c) { compare_ = c != nullptr ? c : &StandardCompare; }
+  void applyOnMChain(void (*fn)(ERChainedMetaSeg2D*, void*), void* ctx);
+  void applyOnSegment(void (*fn)(ERChainerSeg2D*, void*), void* ctx);
+
+  // "Gestionnaire de Chaine 2D ", "   nb de chaines : " n, then "   chaine n\xB0" i and each
+  // chain's form.
+  virtual void printOn(std::ostream& os) const;
+
+ private:
+  ERTValDlist<t_SmartPtr<ERChainedMetaSeg2D>> chains_;
+  double tol_;
+  Compare compare_ = &StandardCompare;
+};
