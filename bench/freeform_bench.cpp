@@ -111,13 +111,13 @@ void BM_ZerosQorv(benchmark::State& state) {
   int miss = 0;
   for (int i = 0; i < kPolys; ++i) {
     ERVec<double> r;
-    Zeros(polys[i], ERLimites(0, 1), r);
+    qorv::Zeros(polys[i], ERLimites(0, 1), r);
     err = std::max(err, compare(std::vector<double>(r.begin(), r.end()), s.refs[i], miss));
   }
   ERVec<double> r;
   for (auto _ : state) {
     int total = 0;
-    for (const ERPolynome& p : polys) total += Zeros(p, ERLimites(0, 1), r);
+    for (const ERPolynome& p : polys) total += qorv::Zeros(p, ERLimites(0, 1), r);
     benchmark::DoNotOptimize(total);
   }
   state.counters["max_err"] = err;
@@ -187,7 +187,7 @@ void BM_LUQorv(benchmark::State& state) {
     double sum = 0;
     for (int i = 0; i < kSystems; ++i) {
       const ERLUDecomp lu(A[i]);
-      sum += solve(lu, b[i])[0];
+      sum += qorv::solve(lu, b[i])[0];
     }
     benchmark::DoNotOptimize(sum);
   }

@@ -19,6 +19,8 @@
 #ifdef QORV_HAVE_CGAL
 #include <CGAL/Exact_predicates_inexact_constructions_kernel.h>
 #include <CGAL/Polygon_2_algorithms.h>
+
+using namespace qorv;
 #endif
 
 namespace {
@@ -153,8 +155,8 @@ void BM_Inside(benchmark::State& state) {
   for (auto _ : state) {
     int in = 0;
     for (const ERPoint2D& p : s.points) {
-      int r = Inside(p, s.loops[0]) == 0;
-      for (std::size_t h = 1; r && h < s.loops.size(); ++h) r = Inside(p, s.loops[h]) == 3;
+      int r = qorv::Inside(p, s.loops[0]) == 0;
+      for (std::size_t h = 1; r && h < s.loops.size(); ++h) r = qorv::Inside(p, s.loops[h]) == 3;
       in += r;
     }
     benchmark::DoNotOptimize(in);

@@ -109,7 +109,7 @@ int edgeTest(const ERPoint2D& a, const ERPoint2D& b, const ERPoint2D& P) {
 
 }  // namespace
 
-relpos Inside(const ERPoint2D& P, const ERPoint2D* pts, int n, int) {
+relpos qorv::Inside(const ERPoint2D& P, const ERPoint2D* pts, int n, int) {
   if (pts == nullptr || n <= 0 || !finite(P)) return RELPOS_OUTSIDE;
   if (P == pts[0]) return RELPOS_ON_VERTEX;
   int crossings = 0;
@@ -125,7 +125,7 @@ relpos Inside(const ERPoint2D& P, const ERPoint2D* pts, int n, int) {
   return (crossings & 1) ? RELPOS_INSIDE : RELPOS_OUTSIDE;
 }
 
-relpos Inside(const ERPoint2D& P, const QuickAlgebra::ERVec<ERPoint2D>& polygon) {
+relpos qorv::Inside(const ERPoint2D& P, const QuickAlgebra::ERVec<ERPoint2D>& polygon) {
   const QuickAlgebra::ERVec<ERPoint2D>& c = polygon;
   return Inside(P, c.data(), c.length(), 0);
 }

@@ -53,9 +53,11 @@ enum PosContours {
   POSCONTOURS_ON_VERTEX = 3,
 };
 
+namespace qorv {
 QORV_API relpos Inside(const ERPoint2D& P, const QuickAlgebra::ERVec<ERPoint2D>& polygon);
 // The fourth argument is not used.
 QORV_API relpos Inside(const ERPoint2D& P, const ERPoint2D* pts, int n, int = 0);
+}  // namespace qorv
 
 namespace qorv::detail {
 // The sign (-1, 0, 1) of (b - a) x (p - a), exact for finite input.

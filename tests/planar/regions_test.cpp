@@ -16,6 +16,8 @@
 
 #include "qorv/planar/regions.h"
 
+using namespace qorv;
+
 namespace {
 
 using QuickAlgebra::ERVec;
