@@ -7,6 +7,7 @@
 #include "qorv/curves/ellipse_math.h"
 #include "qorv/curves/ellipses.h"
 #include "qorv/curves/lines.h"
+#include "qorv/freeform/bezier_primitives.h"
 #include "qorv/freeform/knot_vector.h"
 #include "qorv/freeform/lu_decomposition.h"
 #include "qorv/freeform/polynomial.h"
