@@ -201,6 +201,38 @@ struct PoleOps {
     return r;
   }
 
+  // Inserts u r times (Piegl and Tiller's A5.1 on the homogeneous poles): q gets the new poles,
+  // r is cut to p - s and at is where the knots go; 0 when nothing is to be inserted.
+  static int boehm(const ERVec<Pole>& P, const ERKnotVector& U, double u, int& r, ERVec<Pole>& q,
+                   int& at) {
+    const int p = U.degree(), np = P.length();
+    if (r <= 0 || !fits(P, U) || !(U.first() <= u && u < U.last())) return 0;
+    int k = p;  // the last index with U[k] <= u
+    while (k + 1 < np && U[k + 1] <= u) ++k;
+    int s = 0;
+    while (s <= k && U[k - s] == u) ++s;
+    r = std::min(r, p - s);
+    if (r <= 0) return 0;
+    q = ERVec<Pole>(np + r);
+    for (int i = 0; i <= k - p; ++i) q[i] = P[i];
+    for (int i = k - s; i < np; ++i) q[i + r] = P[i];
+    std::vector<Pole> R(P.data() + (k - p), P.data() + (k - s) + 1);
+    int L = k - p;
+    for (int j = 1; j <= r; ++j) {
+      L = k - p + j;
+      for (int i = 0; i <= p - j - s; ++i) {
+        const double a = (u - U[L + i]) / (U[i + k + 1] - U[L + i]);
+        for (int d = 0; d < K; ++d)
+          R[i].data()[d] = a * R[i + 1].data()[d] + (1.0 - a) * R[i].data()[d];
+      }
+      q[L] = R[0];
+      q[k + r - j - s] = R[p - j - s];
+    }
+    for (int i = L + 1; i < k - s; ++i) q[i] = R[i - L];
+    at = k + 1;
+    return 1;
+  }
+
   static int knotsValid(const ERKnotVector& U, int nbPoles) {
     const int m = U.length();
     if (m != nbPoles + U.degree() + 1) return 0;
@@ -443,6 +475,14 @@ QORV_CPOLE_BEZIER_BODY(ERCpoleBezier3DR, ERCpoleRep3D, OpsH3, ERPoint3D, ERPole3
   int Class::isValid() const {                                                                  \
     return poles_.length() > 0 && Ops::finitePoles(poles_) &&                                   \
            Ops::knotsValid(knots_, poles_.length());                                            \
+  }                                                                                             \
+  void Class::insertKnot(double u, int r) {                                                     \
+    ResetCachedInfo();                                                                          \
+    ERVec<Pole> q;                                                                              \
+    int at = 0;                                                                                 \
+    if (!Ops::boehm(poles_, knots_, u, r, q, at)) return;                                       \
+    poles_ = q;                                                                                 \
+    knots_.insertAt(at, u, r);                                                                  \
   }                                                                                             \
   void Class::redefineDomain(const ERLimites& d) {                                              \
     ResetCachedInfo();                                                                          \

@@ -24,6 +24,12 @@
 // - getBox holds the curve over its trim bounds for a valid curve: a Bezier curve gives the box
 //   of the poles of the trimmed piece, a NURBS curve the box of the poles acting on the trimmed
 //   spans. For a curve with a weight <= 0 it is only the box of those poles.
+// - insertKnot(u, r) inserts u into a NURBS curve while the shape stays: r is cut to p - s (s the
+//   present multiplicity of u), so an interior knot reaches at most multiplicity p; u outside
+//   [U[p], U[n]) (the domain end included: it has no span on its right), r <= 0 or a curve whose
+//   poles do not fit its knots change nothing.
+// - reverse keeps the shape: C'(t) = C(a + b - t) with [a, b] the knot range U[0], U[m-1] (the
+//   domain for a clamped vector); the trim bounds are mirrored the same way.
 // - isRational is 1 for every class (Cartesian Bezier poles have weight 1).
 // - ResetCachedInfo is called by every mutation; nothing is cached yet.
 //
@@ -148,6 +154,8 @@ QORV_CPOLE_REP(ERCpoleRep3D, ERTrimmedEntity3DWF, ERLimitedEntity3DWF, ERFiniteE
     }                                                                         \
     /* The homogeneous point (weighted coordinates and weight). */            \
     Pole CalOnNurbs_H(double t) const;                                        \
+    /* Boehm insertion of u, r times; the curve keeps its shape. */           \
+    void insertKnot(double u, int r);                                         \
     void redefineDomain(const ERLimites& domain) override;                    \
     void reparametrize(const ERLimites& domain) override;                     \
                                                                               \

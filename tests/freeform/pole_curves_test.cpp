@@ -464,3 +464,87 @@ TEST(PoleCurves, MovesActOnTheCurve) {
 }
 
 }  // namespace
+
+namespace {
+
+template <class Curve, class Pole>
+void checkEditsKeepShape(int dim, unsigned fixed) {
+  const unsigned seed = qorv_test::seedFor(fixed);
+  SCOPED_TRACE(seed);
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> u01(0.0, 1.0);
+  for (int rep = 0; rep < 200; ++rep) {
+    const RandomCurve c = randomCurve(rng, dim, rep % 5 == 0, rep % 3 == 2);
+    const int n = int(c.U.size()) - c.p - 1;
+    const Curve curve(polesOf<Pole>(c), ERKnotVector(c.p, c.U.data(), int(c.U.size())));
+    const double a = c.U[c.p], b = c.U[n];
+    // Insertion at an existing knot, at the domain start, or anywhere, up to past full
+    // multiplicity.
+    const int pick = int(rng() % 3);
+    const double u = pick == 0   ? c.U[c.p + int(rng() % (n - c.p))]
+                     : pick == 1 ? a
+                                 : a + (b - a) * u01(rng);
+    const int r = 1 + int(rng() % (c.p + 1));
+    int s = 0;
+    for (double v : c.U) s += v == u;
+    SCOPED_TRACE(testing::Message()
+                 << "rep " << rep << " p " << c.p << " u " << u << " r " << r << " s " << s);
+    Curve ins(curve);
+    ins.insertKnot(u, r);
+    const int added = std::max(0, std::min(r, c.p - s));
+    ASSERT_EQ(ins.knotVector().length(), int(c.U.size()) + added);
+    ASSERT_EQ(ins.nbPoles(), n + added);
+    ASSERT_EQ(ins.isValid(), 1);
+    Curve rev(curve);
+    rev.reverse();
+    const double sum = c.U.front() + c.U.back();
+    for (int k = 0; k < 1000; ++k) {
+      const double t = k == 999 ? b : a + (b - a) * k / 999.0;
+      const auto p0 = curve(t), p1 = ins(t), p2 = rev(sum - t);
+      for (int d = 0; d < dim; ++d) {
+        ASSERT_NEAR(p1.data()[d], p0.data()[d], 1e-12 * c.size) << t;
+        // Mirrored knots and parameters round on the scale of the knot offset.
+        ASSERT_NEAR(p2.data()[d], p0.data()[d], 1e-12 * c.size * (1 + std::fabs(sum) / (b - a)))
+            << t;
+      }
+    }
+  }
+}
+
+TEST(PoleCurves, InsertionAndReversalKeepTheShape) {
+  checkEditsKeepShape<ERCpoleNURBS2D, ERPole2DH>(2, 1817);
+  checkEditsKeepShape<ERCpoleNURBS3D, ERPole3DH>(3, 1818);
+
+  // A clamped cubic cut at its middle.
+  ERVec<ERPole2DH> h;
+  for (int i = 0; i < 4; ++i) h.append(ERPole2DH(i, i % 2, 1.0 + i));
+  const double U[] = {0, 0, 0, 0, 1, 1, 1, 1};
+  ERCpoleNURBS2D c(h, ERKnotVector(3, U, 8));
+  const ERCpoleNURBS2D old(c);
+  c.insertKnot(0.5, 1);
+  EXPECT_EQ(c.nbPoles(), 5);
+  const double expect[] = {0, 0, 0, 0, 0.5, 1, 1, 1, 1};
+  ASSERT_EQ(c.knotVector().length(), 9);
+  for (int i = 0; i < 9; ++i) EXPECT_EQ(c.knotVector()[i], expect[i]);
+  // Nothing at the domain end, past it, or for r <= 0.
+  for (double u : {1.0, 2.0, -1.0, std::nan("")}) {
+    ERCpoleNURBS2D d(old);
+    d.insertKnot(u, 2);
+    EXPECT_EQ(d.nbPoles(), 4) << u;
+  }
+  ERCpoleNURBS2D d(old);
+  d.insertKnot(0.5, 0);
+  EXPECT_EQ(d.nbPoles(), 4);
+
+  // A Bezier curve reversed runs backwards over the same domain.
+  const ERCpoleBezier2DR bz(h, ERLimites(1.0, 3.0));
+  ERCpoleBezier2DR rb(bz);
+  rb.reverse();
+  for (int k = 0; k <= 1000; ++k) {
+    const double t = 1.0 + 2.0 * k / 1000.0;
+    EXPECT_NEAR(rb(t).x(), bz(4.0 - t).x(), 1e-14);
+    EXPECT_NEAR(rb(t).y(), bz(4.0 - t).y(), 1e-14);
+  }
+}
+
+}  // namespace
