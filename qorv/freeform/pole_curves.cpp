@@ -407,7 +407,7 @@ QORV_CPOLE_REP_BODY(ERCpoleRep3D, ERFiniteEntity3DWF)
   void Class::redefineDomain(const ERLimites& d) {                                                \
     ResetCachedInfo();                                                                            \
     const double h = Nfin() - Ndeb();                                                             \
-    if (poles_.length() > 0)                                                                      \
+    if (poles_.length() > 0 && h != 0.0 && std::isfinite(h))                                      \
       RedefineDomain(Ops::flat(poles_), poles_.length(), (d.start() - Ndeb()) / h,                \
                      (d.end() - Ndeb()) / h, Pole::kSize);                                        \
     Rep::redefineDomain(d);                                                                       \

@@ -28,8 +28,9 @@
 //   present multiplicity of u), so an interior knot reaches at most multiplicity p; u outside
 //   [U[p], U[n]) (the domain end included: it has no span on its right), r <= 0 or a curve whose
 //   poles do not fit its knots change nothing.
-// - reverse keeps the shape: C'(t) = C(a + b - t) with [a, b] the knot range U[0], U[m-1] (the
-//   domain for a clamped vector); the trim bounds are mirrored the same way.
+// - reverse keeps the shape: C'(t) = C(a + b - t), [a, b] the domain of a Bezier curve and the
+//   knot range U[0], U[m-1] of a NURBS curve (its domain when clamped); the trim bounds are
+//   mirrored the same way.
 // - isRational is 1 for every class (Cartesian Bezier poles have weight 1).
 // - ResetCachedInfo is called by every mutation; nothing is cached yet.
 //
