@@ -1,0 +1,547 @@
+#include "qorv/freeform/pole_curves.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "qorv/freeform/bezier_primitives.h"
+
+using namespace qorv;
+
+using QuickAlgebra::ERMatrix;
+using QuickAlgebra::ERVec;
+
+QORV_DEFINE_ABSTRACT_CLASS(ERCpoleRep2D);
+QORV_DEFINE_ABSTRACT_CLASS(ERCpoleRep3D);
+QORV_DEFINE_CLASS(ERCpoleBezier2D);
+QORV_DEFINE_CLASS(ERCpoleBezier3D);
+QORV_DEFINE_CLASS(ERCpoleBezier2DR);
+QORV_DEFINE_CLASS(ERCpoleBezier3DR);
+QORV_DEFINE_CLASS(ERCpoleNURBS2D);
+QORV_DEFINE_CLASS(ERCpoleNURBS3D);
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// Work buffer on the stack for the usual degrees.
+class Buffer {
+ public:
+  explicit Buffer(std::size_t n) {
+    if (n > kLocal) heap_.resize(n);
+  }
+  double* data() { return heap_.empty() ? local_ : heap_.data(); }
+
+ private:
+  static constexpr std::size_t kLocal = 512;
+  double local_[kLocal];
+  std::vector<double> heap_;
+};
+
+ERPoint2D originOf(const ERTransfo2D&) { return ERPoint2D(0.0, 0.0); }
+ERPoint3D originOf(const ERPmSimilitude3D&) { return ERPoint3D(0.0, 0.0, 0.0); }
+ERPoint2D mapFrom(const ERTransfo2D& T, const ERPoint2D& p) { return T >> p; }
+ERVector2D mapFrom(const ERTransfo2D& T, const ERVector2D& v) { return T >> v; }
+ERPoint2D mapTo(const ERTransfo2D& T, ERPoint2D p) { return T.TransTo(p), p; }
+ERVector2D mapTo(const ERTransfo2D& T, ERVector2D v) { return T.TransTo(v), v; }
+ERPoint3D mapFrom(const ERPmSimilitude3D& T, const ERPoint3D& p) { return T >> p; }
+ERVector3D mapFrom(const ERPmSimilitude3D& T, const ERVector3D& v) { return T >> v; }
+ERPoint3D mapTo(const ERPmSimilitude3D& T, const ERPoint3D& p) { return T << p; }
+ERVector3D mapTo(const ERPmSimilitude3D& T, const ERVector3D& v) { return T << v; }
+
+// The body shared by every pole curve: Pole is a Cartesian point (weight 1) or a weighted pole.
+template <class Pole, class Point, class Vector, class Info, class Box>
+struct PoleOps {
+  static constexpr int D = Point::kSize;
+  static constexpr int K = Pole::kSize;
+  static constexpr bool kWeighted = K == D + 1;
+  static_assert(sizeof(Pole) == sizeof(double) * K, "poles are packed doubles");
+
+  static const double* flat(const ERVec<Pole>& p) {
+    return reinterpret_cast<const double*>(p.data());
+  }
+  static double* flat(ERVec<Pole>& p) { return reinterpret_cast<double*>(p.data()); }
+
+  static Point nanPoint() {
+    Point p;
+    for (int k = 0; k < D; ++k) p.data()[k] = kNaN;
+    return p;
+  }
+  static Info nanInfo(double u) {
+    Vector v;
+    for (int k = 0; k < D; ++k) v.data()[k] = kNaN;
+    return Info(u, 1, nanPoint(), v, v);
+  }
+  static double weight(const Pole& p) {
+    if constexpr (kWeighted)
+      return p.data()[D];
+    else
+      return 1.0;
+  }
+  static Point cartesian(const Pole& p) {
+    Point r;
+    const double w = weight(p);
+    for (int k = 0; k < D; ++k) r.data()[k] = p.data()[k] / w;
+    return r;
+  }
+  // The Cartesian point of a homogeneous value (K doubles); NaN unless finite.
+  static Point divide(const double* a) {
+    Point r;
+    const double w = kWeighted ? a[D] : 1.0;
+    for (int k = 0; k < D; ++k) {
+      const double x = a[k] / w;
+      if (!std::isfinite(x) || w == 0.0) return nanPoint();
+      r.data()[k] = x;
+    }
+    return r;
+  }
+  // Point and two derivatives from the homogeneous value and its derivatives (quotient rule).
+  static Info quotient(double u, const double* a, const double* a1, const double* a2) {
+    const double w = kWeighted ? a[D] : 1.0;
+    const double w1 = kWeighted ? a1[D] : 0.0, w2 = kWeighted ? a2[D] : 0.0;
+    Point P;
+    Vector T, A;
+    for (int k = 0; k < D; ++k) {
+      const double x = a[k] / w;
+      const double x1 = (a1[k] - w1 * x) / w;
+      const double x2 = (a2[k] - 2.0 * w1 * x1 - w2 * x) / w;
+      if (w == 0.0 || !std::isfinite(x) || !std::isfinite(x1) || !std::isfinite(x2))
+        return nanInfo(u);
+      P.data()[k] = x, T.data()[k] = x1, A.data()[k] = x2;
+    }
+    return Info(u, 1, P, T, A);
+  }
+
+  static int finitePoles(const ERVec<Pole>& p) {
+    for (int i = 0; i < p.length(); ++i) {
+      for (int k = 0; k < K; ++k)
+        if (!std::isfinite(p[i].data()[k])) return 0;
+      if (!(weight(p[i]) > 0.0)) return 0;
+    }
+    return 1;
+  }
+
+  // ---- Bezier over [t0, t1]
+  static Info bezierPtCur(const ERVec<Pole>& poles, double t0, double t1, double t) {
+    const int N = poles.length();
+    const double h = t1 - t0;
+    const double s = (t - t0) / h;
+    if (N == 0) return nanInfo(s);
+    const std::size_t size = static_cast<std::size_t>(N) * (N + 1) / 2 * K;
+    Buffer buf(size);
+    double* tri = buf.data();
+    CasteljauAll(flat(poles), tri, N, s, K);
+    const double* last = tri + size - K;
+    double a1[K] = {}, a2[K] = {};
+    const int n = N - 1;
+    if (N >= 2) {
+      const double* q = last - 2 * K;
+      for (int k = 0; k < K; ++k) a1[k] = n / h * (q[K + k] - q[k]);
+    }
+    if (N >= 3) {
+      const double* r = last - 5 * K;
+      const double f = n * (n - 1.0) / (h * h);
+      for (int k = 0; k < K; ++k) a2[k] = f * (r[2 * K + k] - 2.0 * r[K + k] + r[k]);
+    }
+    return quotient(s, last, a1, a2);
+  }
+
+  static Point bezierPoint(const ERVec<Pole>& poles, double t0, double t1, double t) {
+    const int N = poles.length();
+    if (N == 0) return nanPoint();
+    double a[K];
+    Casteljau(flat(poles), N, (t - t0) / (t1 - t0), K, a);
+    return divide(a);
+  }
+
+  // ---- NURBS
+  static int fits(const ERVec<Pole>& poles, const ERKnotVector& U) {
+    return poles.length() > 0 && U.length() == poles.length() + U.degree() + 1;
+  }
+  // The span of t, -1 when the poles do not cover it.
+  static int span(const ERVec<Pole>& poles, const ERKnotVector& U, double t) {
+    if (!fits(poles, U)) return -1;
+    const int s = U.FindSpan(t), p = U.degree();
+    return s >= p && s < poles.length() ? s : -1;
+  }
+
+  static Info nurbsPtCur(const ERVec<Pole>& poles, const ERKnotVector& U, double t) {
+    const int s = span(poles, U, t);
+    if (s < 0) return nanInfo(t);
+    const int p = U.degree();
+    const ERMatrix<double> ders = U.DersBasisFuns(s, t, 2);
+    double a[3][K] = {};
+    for (int j = 0; j <= p; ++j) {
+      const Pole& P = poles[s - p + j];
+      const double w = weight(P);
+      for (int d = 0; d < 3; ++d) {
+        const double n = ders(d, j);
+        for (int k = 0; k < D; ++k) a[d][k] += n * P.data()[k];
+        if constexpr (kWeighted) a[d][D] += n * w;
+      }
+    }
+    return quotient(t, a[0], a[1], a[2]);
+  }
+
+  static Pole nurbsHomogeneous(const ERVec<Pole>& poles, const ERKnotVector& U, double t) {
+    Pole r;
+    const int s = span(poles, U, t);
+    if (s < 0) {
+      for (int k = 0; k < K; ++k) r.data()[k] = kNaN;
+      return r;
+    }
+    const int p = U.degree();
+    Buffer buf(static_cast<std::size_t>(p) + 1);
+    double* N = buf.data();
+    U.BasisFunsBuffer(s, t, N);
+    for (int k = 0; k < K; ++k) r.data()[k] = 0.0;
+    for (int j = 0; j <= p; ++j)
+      for (int k = 0; k < K; ++k) r.data()[k] += N[j] * poles[s - p + j].data()[k];
+    return r;
+  }
+
+  // Inserts u r times (Piegl and Tiller's A5.1 on the homogeneous poles): q gets the new poles,
+  // r is cut to p - s and at is where the knots go; 0 when nothing is to be inserted.
+  static int boehm(const ERVec<Pole>& P, const ERKnotVector& U, double u, int& r, ERVec<Pole>& q,
+                   int& at) {
+    const int p = U.degree(), np = P.length();
+    if (r <= 0 || !fits(P, U) || !(U.first() <= u && u < U.last())) return 0;
+    int k = p;  // the last index with U[k] <= u
+    while (k + 1 < np && U[k + 1] <= u) ++k;
+    int s = 0;
+    while (s <= k && U[k - s] == u) ++s;
+    r = std::min(r, p - s);
+    if (r <= 0) return 0;
+    q = ERVec<Pole>(np + r);
+    for (int i = 0; i <= k - p; ++i) q[i] = P[i];
+    for (int i = k - s; i < np; ++i) q[i + r] = P[i];
+    std::vector<Pole> R(P.data() + (k - p), P.data() + (k - s) + 1);
+    int L = k - p;
+    for (int j = 1; j <= r; ++j) {
+      L = k - p + j;
+      for (int i = 0; i <= p - j - s; ++i) {
+        const double a = (u - U[L + i]) / (U[i + k + 1] - U[L + i]);
+        for (int d = 0; d < K; ++d)
+          R[i].data()[d] = a * R[i + 1].data()[d] + (1.0 - a) * R[i].data()[d];
+      }
+      q[L] = R[0];
+      q[k + r - j - s] = R[p - j - s];
+    }
+    for (int i = L + 1; i < k - s; ++i) q[i] = R[i - L];
+    at = k + 1;
+    return 1;
+  }
+
+  static int knotsValid(const ERKnotVector& U, int nbPoles) {
+    const int m = U.length();
+    if (m != nbPoles + U.degree() + 1) return 0;
+    for (int i = 0; i < m; ++i) {
+      if (!std::isfinite(U[i])) return 0;
+      if (i > 0 && U[i] < U[i - 1]) return 0;
+    }
+    return U.first() < U.last();
+  }
+
+  // ---- shared edits
+  static void scale(ERVec<Pole>& poles, double f) {
+    for (Pole& P : poles)
+      for (int k = 0; k < D; ++k) P.data()[k] *= f;
+  }
+  static void translate(ERVec<Pole>& poles, const Point& v) {
+    for (Pole& P : poles) {
+      const double w = weight(P);
+      for (int k = 0; k < D; ++k) P.data()[k] += w * v.data()[k];
+    }
+  }
+  // Weighted poles: (w x, w) -> (L(w x) + w o, w), so a zero weight stays a direction.
+  template <class Transfo, class MapPoint, class MapVector>
+  static void transform(ERVec<Pole>& poles, const Transfo& T, MapPoint mapPoint,
+                        MapVector mapVector) {
+    const Point o = mapPoint(T, originOf(T));
+    for (Pole& P : poles) {
+      if constexpr (kWeighted) {
+        Vector v;
+        for (int k = 0; k < D; ++k) v.data()[k] = P.data()[k];
+        const Vector r = mapVector(T, v);
+        const double w = P.data()[D];
+        for (int k = 0; k < D; ++k) P.data()[k] = r.data()[k] + w * o.data()[k];
+      } else {
+        P = mapPoint(T, P);
+      }
+    }
+  }
+  static void reversePoles(ERVec<Pole>& poles) {
+    if (poles.length() > 1) std::reverse(poles.begin(), poles.end());
+  }
+
+  static void printPoles(std::ostream& os, const ERVec<Pole>& poles) {
+    os << "Poles :\n(" << poles.length() << ")[";
+    for (int i = 0; i < poles.length(); ++i) {
+      if (i != 0) os << ',';
+      poles[i].printOn(os);
+    }
+    os << "]\n";
+  }
+
+  static Box box(const Pole* poles, int n) {
+    Box b;
+    for (int i = 0; i < n; ++i) b.Update(cartesian(poles[i]));
+    return b;
+  }
+};
+
+using OpsB2 = PoleOps<ERPoint2D, ERPoint2D, ERVector2D, ERInfoPoint2D, ERMinimax2D>;
+using OpsB3 = PoleOps<ERPoint3D, ERPoint3D, ERVector3D, ERInfoPoint3DWF, ERMinimax3D>;
+using OpsH2 = PoleOps<ERPole2DH, ERPoint2D, ERVector2D, ERInfoPoint2D, ERMinimax2D>;
+using OpsH3 = PoleOps<ERPole3DH, ERPoint3D, ERVector3D, ERInfoPoint3DWF, ERMinimax3D>;
+
+// Adaptive Simpson on the speed.
+template <class Curve>
+double simpson(const Curve& c, double a, double b, double fa, double fm, double fb, double whole,
+               double tol, int depth) {
+  const double m = 0.5 * (a + b), lm = 0.5 * (a + m), rm = 0.5 * (m + b);
+  const double flm = c.PtCur(lm).tangente().norme(), frm = c.PtCur(rm).tangente().norme();
+  const double left = (m - a) / 6.0 * (fa + 4.0 * flm + fm);
+  const double right = (b - m) / 6.0 * (fm + 4.0 * frm + fb);
+  const double both = left + right;
+  if (depth <= 0 || !(std::fabs(both - whole) > 15.0 * tol)) return both + (both - whole) / 15.0;
+  return simpson(c, a, m, fa, flm, fm, left, 0.5 * tol, depth - 1) +
+         simpson(c, m, b, fm, frm, fb, right, 0.5 * tol, depth - 1);
+}
+
+template <class Curve>
+double arcLengthOf(const Curve& c, double a, double b, double tol) {
+  if (!(b > a)) return b == a ? 0.0 : -arcLengthOf(c, b, a, tol);
+  if (!(tol > 0.0)) tol = 1e-9;
+  std::vector<double> cuts{a};
+  const ERKnotVector U = c.knotVector();
+  for (int i = 0; i < U.length(); ++i)
+    if (U[i] > cuts.back() && U[i] < b) cuts.push_back(U[i]);
+  cuts.push_back(b);
+  double sum = 0.0;
+  const double share = tol / (4.0 * (cuts.size() - 1));
+  for (std::size_t k = 0; k + 1 < cuts.size(); ++k)
+    for (int i = 0; i < 4; ++i) {
+      const double x0 = cuts[k] + (cuts[k + 1] - cuts[k]) * i / 4.0;
+      const double x1 = i == 3 ? cuts[k + 1] : cuts[k] + (cuts[k + 1] - cuts[k]) * (i + 1) / 4.0;
+      // Inside the piece, so a knot's right-hand span is not used for the piece on its left.
+      const double f0 = c.PtCur(x0 + (x1 - x0) * 1e-12).tangente().norme();
+      const double f1 = c.PtCur(x1 - (x1 - x0) * 1e-12).tangente().norme();
+      const double fm = c.PtCur(0.5 * (x0 + x1)).tangente().norme();
+      sum += simpson(c, x0, x1, f0, fm, f1, (x1 - x0) / 6.0 * (f0 + 4.0 * fm + f1), share, 40);
+    }
+  return sum;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+#define QORV_CPOLE_REP_BODY(Class, Finite)                                                    \
+  double Class::arcLength(const ERLimites& r, double tol) const {                             \
+    return arcLengthOf(*this, r.start(), r.end(), tol);                                       \
+  }                                                                                           \
+  int Class::splitAt(t_SmartPtr<Finite>& first, t_SmartPtr<Finite>& second, double u) const { \
+    const double a = std::min(udeb(), ufin()), b = std::max(udeb(), ufin());                  \
+    if (!(a < u && u < b)) return 0;                                                          \
+    Class* c1 = Class::castdown(getCopy());                                                   \
+    Class* c2 = Class::castdown(getCopy());                                                   \
+    c1->redefineDomain(ERLimites(udeb(), u));                                                 \
+    c2->redefineDomain(ERLimites(u, ufin()));                                                 \
+    first = t_SmartPtr<Finite>(c1);                                                           \
+    second = t_SmartPtr<Finite>(c2);                                                          \
+    return 1;                                                                                 \
+  }
+
+QORV_CPOLE_REP_BODY(ERCpoleRep2D, ERFiniteEntity2DWF)
+QORV_CPOLE_REP_BODY(ERCpoleRep3D, ERFiniteEntity3DWF)
+
+// Members common to the six classes; the pole record and the transformations.
+#define QORV_CPOLE_COMMON_BODY(Class, Rep, Ops, Point, Pole, Transfo)                   \
+  Point Class::operator[](int i) const {                                                \
+    return i >= 0 && i < poles_.length() ? Ops::cartesian(poles_[i]) : Ops::nanPoint(); \
+  }                                                                                     \
+  void Class::scale(double s) {                                                         \
+    ResetCachedInfo();                                                                  \
+    Ops::scale(poles_, s);                                                              \
+  }                                                                                     \
+  void Class::translate(const Point& v) {                                               \
+    ResetCachedInfo();                                                                  \
+    Ops::translate(poles_, v);                                                          \
+  }                                                                                     \
+  void Class::transformFrom(const Transfo& T) {                                         \
+    ResetCachedInfo();                                                                  \
+    Ops::transform(                                                                     \
+        poles_, T, [](const Transfo& M, const Point& p) { return mapFrom(M, p); },      \
+        [](const Transfo& M, const auto& v) { return mapFrom(M, v); });                 \
+  }                                                                                     \
+  void Class::transformTo(const Transfo& T) {                                           \
+    ResetCachedInfo();                                                                  \
+    Ops::transform(                                                                     \
+        poles_, T, [](const Transfo& M, const Point& p) { return mapTo(M, p); },        \
+        [](const Transfo& M, const auto& v) { return mapTo(M, v); });                   \
+  }                                                                                     \
+  ERObject* Class::getCopy() const { return new Class(*this); }
+
+#define QORV_CPOLE_BEZIER_BODY(Class, Rep, Ops, Point, Pole, Info, Box, Transfo)                  \
+  QORV_CPOLE_COMMON_BODY(Class, Rep, Ops, Point, Pole, Transfo)                                   \
+  Class::Class(const ERVec<Pole>& poles, const ERLimites& range) : Rep(range), poles_(poles) {}   \
+  int Class::degree() const { return poles_.length() - 1; }                                       \
+  ERKnotVector Class::knotVector() const {                                                        \
+    return BezierKnotVector(poles_.length() - 1, domain());                                       \
+  }                                                                                               \
+  Point Class::operator()(double t) const { return Ops::bezierPoint(poles_, Ndeb(), Nfin(), t); } \
+  Info Class::PtCur(double t) const { return Ops::bezierPtCur(poles_, Ndeb(), Nfin(), t); }       \
+  Box Class::getBox() const {                                                                     \
+    ERVec<Pole> piece(poles_);                                                                    \
+    const double h = Nfin() - Ndeb();                                                             \
+    if (isTrimmed() && piece.length() > 0)                                                        \
+      RedefineDomain(Ops::flat(piece), piece.length(), (udeb() - Ndeb()) / h,                     \
+                     (ufin() - Ndeb()) / h, Pole::kSize);                                         \
+    return Ops::box(piece.data(), piece.length());                                                \
+  }                                                                                               \
+  int Class::isValid() const {                                                                    \
+    return poles_.length() > 0 && Ops::finitePoles(poles_) && std::isfinite(Ndeb()) &&            \
+           std::isfinite(Nfin()) && Ndeb() < Nfin();                                              \
+  }                                                                                               \
+  void Class::redefineDomain(const ERLimites& d) {                                                \
+    ResetCachedInfo();                                                                            \
+    const double h = Nfin() - Ndeb();                                                             \
+    if (poles_.length() > 0 && h != 0.0 && std::isfinite(h))                                      \
+      RedefineDomain(Ops::flat(poles_), poles_.length(), (d.start() - Ndeb()) / h,                \
+                     (d.end() - Ndeb()) / h, Pole::kSize);                                        \
+    Rep::redefineDomain(d);                                                                       \
+  }                                                                                               \
+  void Class::reverse() {                                                                         \
+    ResetCachedInfo();                                                                            \
+    Ops::reversePoles(poles_);                                                                    \
+    Rep::reverse();                                                                               \
+  }                                                                                               \
+  void Class::printOn(std::ostream& os) const {                                                   \
+    os << #Class "\n";                                                                            \
+    Rep::printOn(os);                                                                             \
+    Ops::printPoles(os, poles_);                                                                  \
+  }                                                                                               \
+  void Class::saveGuts(ERFile& f) const {                                                         \
+    Rep::saveGuts(f);                                                                             \
+    poles_.saveGuts(f);                                                                           \
+  }                                                                                               \
+  void Class::restoreGuts(ERFile& f) {                                                            \
+    ResetCachedInfo();                                                                            \
+    const ERLimites dom = domain(), bounds = getBound();                                          \
+    Rep::restoreGuts(f);                                                                          \
+    ERVec<Pole> poles;                                                                            \
+    if (!poles.restoreGuts(f)) {                                                                  \
+      setDomain(dom, bounds);                                                                     \
+      return;                                                                                     \
+    }                                                                                             \
+    poles_ = poles;                                                                               \
+  }                                                                                               \
+  std::uint32_t Class::binaryStoreSize() const {                                                  \
+    return Rep::binaryStoreSize() + poles_.binaryStoreSize();                                     \
+  }
+
+QORV_CPOLE_BEZIER_BODY(ERCpoleBezier2D, ERCpoleRep2D, OpsB2, ERPoint2D, ERPoint2D, ERInfoPoint2D,
+                       ERMinimax2D, ERTransfo2D)
+QORV_CPOLE_BEZIER_BODY(ERCpoleBezier3D, ERCpoleRep3D, OpsB3, ERPoint3D, ERPoint3D, ERInfoPoint3DWF,
+                       ERMinimax3D, ERPmSimilitude3D)
+QORV_CPOLE_BEZIER_BODY(ERCpoleBezier2DR, ERCpoleRep2D, OpsH2, ERPoint2D, ERPole2DH, ERInfoPoint2D,
+                       ERMinimax2D, ERTransfo2D)
+QORV_CPOLE_BEZIER_BODY(ERCpoleBezier3DR, ERCpoleRep3D, OpsH3, ERPoint3D, ERPole3DH, ERInfoPoint3DWF,
+                       ERMinimax3D, ERPmSimilitude3D)
+
+#define QORV_CPOLE_NURBS_BODY(Class, Rep, Ops, Point, Pole, Info, Box, Transfo)                 \
+  QORV_CPOLE_COMMON_BODY(Class, Rep, Ops, Point, Pole, Transfo)                                 \
+  Class::Class(const ERVec<Pole>& poles)                                                        \
+      : Class(poles, ERKnotVector(std::max(poles.length() - 1, 0), ERLimites(0.0, 1.0))) {}     \
+  Class::Class(const ERVec<Pole>& poles, const ERKnotVector& knots)                             \
+      : Class(poles, knots, ERLimites(knots.first(), knots.last())) {}                          \
+  Class::Class(const ERVec<Pole>& poles, const ERKnotVector& knots, const ERLimites& range)     \
+      : Rep(ERLimites(knots.first(), knots.last()), range), knots_(knots), poles_(poles) {}     \
+  int Class::degree() const { return knots_.degree(); }                                         \
+  Pole Class::CalOnNurbs_H(double t) const { return Ops::nurbsHomogeneous(poles_, knots_, t); } \
+  Point Class::operator()(double t) const {                                                     \
+    const Pole h = CalOnNurbs_H(t);                                                             \
+    return Ops::divide(h.data());                                                               \
+  }                                                                                             \
+  Info Class::PtCur(double t) const { return Ops::nurbsPtCur(poles_, knots_, t); }              \
+  Box Class::getBox() const {                                                                   \
+    const int p = knots_.degree(), n = poles_.length();                                         \
+    const int lo = Ops::span(poles_, knots_, std::min(udeb(), ufin()));                         \
+    const int hi = Ops::span(poles_, knots_, std::max(udeb(), ufin()));                         \
+    if (lo < 0 || hi < 0) return Ops::box(poles_.data(), n);                                    \
+    return Ops::box(poles_.data() + (lo - p), hi - lo + p + 1);                                 \
+  }                                                                                             \
+  int Class::isValid() const {                                                                  \
+    return poles_.length() > 0 && Ops::finitePoles(poles_) &&                                   \
+           Ops::knotsValid(knots_, poles_.length());                                            \
+  }                                                                                             \
+  void Class::insertKnot(double u, int r) {                                                     \
+    ResetCachedInfo();                                                                          \
+    ERVec<Pole> q;                                                                              \
+    int at = 0;                                                                                 \
+    if (!Ops::boehm(poles_, knots_, u, r, q, at)) return;                                       \
+    poles_ = q;                                                                                 \
+    knots_.insertAt(at, u, r);                                                                  \
+  }                                                                                             \
+  void Class::redefineDomain(const ERLimites& d) {                                              \
+    ResetCachedInfo();                                                                          \
+    setBound(d);                                                                                \
+  }                                                                                             \
+  void Class::reparametrize(const ERLimites& d) {                                               \
+    ResetCachedInfo();                                                                          \
+    const int m = knots_.length();                                                              \
+    const double a = knots_.first(), b = knots_.last();                                         \
+    const double k = (d.end() - d.start()) / (b - a);                                           \
+    if (m == 0 || !(b > a) || !std::isfinite(k)) return;                                        \
+    knots_.reparametrize(                                                                       \
+        ERLimites(d.start() + (knots_[0] - a) * k, d.start() + (knots_[m - 1] - a) * k));       \
+    Rep::reparametrize(d);                                                                      \
+    setDomain(ERLimites(knots_.first(), knots_.last()), getBound());                            \
+  }                                                                                             \
+  void Class::reverse() {                                                                       \
+    ResetCachedInfo();                                                                          \
+    const int m = knots_.length();                                                              \
+    if (m == 0 || !(knots_[m - 1] > knots_[0])) return;                                         \
+    const double sum = knots_[0] + knots_[m - 1];                                               \
+    Ops::reversePoles(poles_);                                                                  \
+    knots_.reverse();                                                                           \
+    const ERLimites b = getBound();                                                             \
+    setDomain(ERLimites(knots_.first(), knots_.last()),                                         \
+              ERLimites(sum - b.end(), sum - b.start()));                                       \
+  }                                                                                             \
+  void Class::printOn(std::ostream& os) const {                                                 \
+    os << #Class "\n";                                                                          \
+    Rep::printOn(os);                                                                           \
+    Ops::printPoles(os, poles_);                                                                \
+    os << "\nKnotVecteur\n";                                                                    \
+    knots_.printOn(os);                                                                         \
+  }                                                                                             \
+  void Class::saveGuts(ERFile& f) const {                                                       \
+    Rep::saveGuts(f);                                                                           \
+    poles_.saveGuts(f);                                                                         \
+    knots_.saveGuts(f);                                                                         \
+  }                                                                                             \
+  void Class::restoreGuts(ERFile& f) {                                                          \
+    ResetCachedInfo();                                                                          \
+    const ERLimites dom = domain(), bounds = getBound();                                        \
+    Rep::restoreGuts(f);                                                                        \
+    ERVec<Pole> poles;                                                                          \
+    ERKnotVector knots;                                                                         \
+    const int ok = poles.restoreGuts(f) && knots.restoreGuts(f);                                \
+    const int empty = poles.length() == 0 && knots.length() == 0;                               \
+    if (!ok || (!empty && knots.length() != poles.length() + knots.degree() + 1)) {             \
+      setDomain(dom, bounds);                                                                   \
+      return;                                                                                   \
+    }                                                                                           \
+    poles_ = poles;                                                                             \
+    knots_ = knots;                                                                             \
+  }                                                                                             \
+  std::uint32_t Class::binaryStoreSize() const {                                                \
+    return Rep::binaryStoreSize() + poles_.binaryStoreSize() + knots_.binaryStoreSize();        \
+  }
+
+QORV_CPOLE_NURBS_BODY(ERCpoleNURBS2D, ERCpoleRep2D, OpsH2, ERPoint2D, ERPole2DH, ERInfoPoint2D,
+                      ERMinimax2D, ERTransfo2D)
+QORV_CPOLE_NURBS_BODY(ERCpoleNURBS3D, ERCpoleRep3D, OpsH3, ERPoint3D, ERPole3DH, ERInfoPoint3DWF,
+                      ERMinimax3D, ERPmSimilitude3D)

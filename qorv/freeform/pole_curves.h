@@ -1,0 +1,181 @@
+// qorv/freeform/pole_curves.h
+//
+// The free-form curves defined by poles: Bezier curves with Cartesian poles (ERCpoleBezier2D/3D)
+// or weighted ones (ERCpoleBezier2DR/3DR), and NURBS curves (ERCpoleNURBS2D/3D: weighted poles
+// and an ERKnotVector), all trimmed entities under the abstract ERCpoleRep2D/3D. One declaration
+// and one template body serve both dimensions.
+//
+// Conventions a caller gets wrong:
+// - A weighted pole stores (w x, w y (, w z), w): ERPole2DH(p, w) does not multiply p by w.
+// - A Bezier curve runs over its domain [t0, t1]: the local parameter is s = (t - t0)/(t1 - t0),
+//   and PtCur's record holds s as its parameter (a NURBS record holds t). Derivatives are with
+//   respect to t. redefineDomain of a Bezier curve recomputes the poles, so the curve becomes
+//   the piece over the new domain; reparametrize only relabels.
+// - A NURBS curve runs over its knot domain [U[p], U[n]] (the trimmed-entity domain); the
+//   interval given to the constructor becomes the trim bounds. PtCur at a knot uses the span on
+//   its right (the one-sided derivatives there), and the domain end the last span; an unclamped
+//   vector evaluates the same way inside [U[p], U[n]]. redefineDomain of a NURBS curve trims it
+//   (poles and knots are kept).
+// - Where the weight of the curve is 0 (a zero weight with no neighbour to carry it, at an end
+//   or a full-multiplicity knot) or anything is not finite, PtCur gives NaN point and
+//   derivatives, never infinities. isValid refuses such curves up front: it asks for at least
+//   one pole, finite poles, weights > 0, a non-empty domain and, for a NURBS curve, a finite
+//   non-decreasing knot vector with exactly nbPoles + degree + 1 knots.
+// - getBox holds the curve over its trim bounds for a valid curve: a Bezier curve gives the box
+//   of the poles of the trimmed piece, a NURBS curve the box of the poles acting on the trimmed
+//   spans. For a curve with a weight <= 0 it is only the box of those poles.
+// - insertKnot(u, r) inserts u into a NURBS curve while the shape stays: r is cut to p - s (s the
+//   present multiplicity of u), so an interior knot reaches at most multiplicity p; u outside
+//   [U[p], U[n]) (the domain end included: it has no span on its right), r <= 0 or a curve whose
+//   poles do not fit its knots change nothing.
+// - reverse keeps the shape: C'(t) = C(a + b - t), [a, b] the domain of a Bezier curve and the
+//   knot range U[0], U[m-1] of a NURBS curve (its domain when clamped); the trim bounds are
+//   mirrored the same way.
+// - isRational is 1 for every class (Cartesian Bezier poles have weight 1).
+// - ResetCachedInfo is called by every mutation; nothing is cached yet.
+//
+// Stored image (little-endian):
+//   SIZE    FIELD
+//     32    trimmed-entity part: domain start, end; trim start, end (doubles)
+//      4    byte length L of the poles: N poles of 8 k bytes
+//      L    the poles, coordinates in the order x, y (, z) (, w) as doubles
+//           (k = 2 / 3 for Cartesian poles, 3 / 4 for weighted ones)
+//  NURBS only, then the knot vector:
+//      4    byte length 8 m; 8 m the knots; 4 degree; 4 unclamped flag
+// restoreGuts leaves the curve as it was on a short record, a pole length that is not a whole
+// number of poles, a damaged knot vector, or a NURBS pole count other than m - degree - 1.
+//
+// Print form: the class name ("ERCpoleBezier2D", "ERCpoleBezier2DR", "ERCpoleNURBS2D", ...) and
+// a line end, the trimmed-entity part ("Domaine : ...", "Bornes  : ..."), "Poles :" and a line
+// end, then "(" N ")[" the poles' prints separated by "," "]" and a line end; a NURBS curve then
+// writes a line end, "KnotVecteur", a line end and the knot vector's print.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+
+#include "qorv/foundation/finite_entity.h"
+#include "qorv/foundation/transfo2d.h"
+#include "qorv/foundation/transfo3d.h"
+#include "qorv/freeform/knot_vector.h"
+#include "qorv/support/quick_algebra.h"
+
+// The abstract pole curve of a dimension.
+#define QORV_CPOLE_REP(Class, Trimmed, Limited, Finite, Point)                                   \
+  class QORV_API Class : public Trimmed {                                                        \
+   public:                                                                                       \
+    QORV_DECLARE_CLASS(Class, Trimmed);                                                          \
+    Class() = default;                                                                           \
+    explicit Class(const ERLimites& domain) : Trimmed(domain) {}                                 \
+    Class(const ERLimites& domain, const ERLimites& bounds) : Trimmed(domain, bounds) {}         \
+    /* Pole i as a Cartesian point (weighted poles divided by their weight). */                  \
+    virtual Point operator[](int i) const = 0;                                                   \
+    using Finite::operator();                                                                    \
+    virtual ERKnotVector knotVector() const = 0;                                                 \
+    virtual int degree() const = 0;                                                              \
+    virtual int nbPoles() const = 0;                                                             \
+    virtual int isBezier() const = 0;                                                            \
+    virtual int isRational() const { return 1; }                                                 \
+    /* Adaptive Simpson on the speed, split at the knots. */                                     \
+    double arcLength(const ERLimites& range, double tol) const override;                         \
+    double arcLength(double tol) const override { return arcLength(getBound(), tol); }           \
+    /* Two copies trimmed to [udeb, u] and [u, ufin]; 0 when u is not strictly inside. */        \
+    int splitAt(t_SmartPtr<Finite>& first, t_SmartPtr<Finite>& second, double u) const override; \
+    virtual void ResetCachedInfo() {}                                                            \
+                                                                                                 \
+   protected:                                                                                    \
+    /* Sets the domain and the trim bounds as they are. */                                       \
+    void setDomain(const ERLimites& domain, const ERLimites& bounds) {                           \
+      Limited::redefineDomain(domain);                                                           \
+      setBound(bounds);                                                                          \
+    }                                                                                            \
+  }
+
+QORV_CPOLE_REP(ERCpoleRep2D, ERTrimmedEntity2DWF, ERLimitedEntity2DWF, ERFiniteEntity2DWF,
+               ERPoint2D);
+QORV_CPOLE_REP(ERCpoleRep3D, ERTrimmedEntity3DWF, ERLimitedEntity3DWF, ERFiniteEntity3DWF,
+               ERPoint3D);
+
+// The members every concrete pole curve declares.
+#define QORV_CPOLE_COMMON(Class, Rep, Point, Pole, Info, Box, Transfo) \
+  QORV_DECLARE_CLASS(Class, Rep);                                      \
+  ~Class() override = default;                                         \
+  Point operator[](int i) const override;                              \
+  Point operator()(double t) const override;                           \
+  Info PtCur(double t) const override;                                 \
+  Box getBox() const override;                                         \
+  int degree() const override;                                         \
+  int nbPoles() const override { return poles_.length(); }             \
+  int isValid() const override;                                        \
+  const QuickAlgebra::ERVec<Pole>& poles() const { return poles_; }    \
+  void scale(double s) override;                                       \
+  void translate(const Point& v) override;                             \
+  using Rep::transformFrom;                                            \
+  using Rep::transformTo;                                              \
+  void transformFrom(const Transfo& T) override;                       \
+  void transformTo(const Transfo& T) override;                         \
+  void reverse() override;                                             \
+  ERObject* getCopy() const override;                                  \
+  void printOn(std::ostream& os) const override;                       \
+  void saveGuts(ERFile& f) const override;                             \
+  void restoreGuts(ERFile& f) override;                                \
+  std::uint32_t binaryStoreSize() const override;                      \
+                                                                       \
+ private:                                                              \
+  QuickAlgebra::ERVec<Pole> poles_
+
+// A Bezier curve over [t0, t1]; Pole is the Cartesian point or the weighted pole.
+#define QORV_CPOLE_BEZIER(Class, Rep, Point, Pole, Info, Box, Transfo)     \
+  class QORV_API Class : public Rep {                                      \
+   public:                                                                 \
+    Class() = default;                                                     \
+    Class(const Class&) = default;                                         \
+    Class(const QuickAlgebra::ERVec<Pole>& poles, const ERLimites& range); \
+    ERKnotVector knotVector() const override;                              \
+    int isBezier() const override { return 1; }                            \
+    void redefineDomain(const ERLimites& domain) override;                 \
+    QORV_CPOLE_COMMON(Class, Rep, Point, Pole, Info, Box, Transfo);        \
+  }
+
+// A NURBS curve: weighted poles and a knot vector.
+#define QORV_CPOLE_NURBS(Class, Rep, Point, Pole, Info, Box, Transfo)         \
+  class QORV_API Class : public Rep {                                         \
+   public:                                                                    \
+    Class() = default;                                                        \
+    Class(const Class&) = default;                                            \
+    /* The Bezier knot sequence of degree N - 1 on [0, 1]. */                 \
+    explicit Class(const QuickAlgebra::ERVec<Pole>& poles);                   \
+    Class(const QuickAlgebra::ERVec<Pole>& poles, const ERKnotVector& knots); \
+    /* range: the trim bounds. */                                             \
+    Class(const QuickAlgebra::ERVec<Pole>& poles, const ERKnotVector& knots,  \
+          const ERLimites& range);                                            \
+    ERKnotVector knotVector() const override { return knots_; }               \
+    int isBezier() const override {                                           \
+      return poles_.length() == knots_.degree() + 1 && !knots_.isUnclamped(); \
+    }                                                                         \
+    /* The homogeneous point (weighted coordinates and weight). */            \
+    Pole CalOnNurbs_H(double t) const;                                        \
+    /* Boehm insertion of u, r times; the curve keeps its shape. */           \
+    void insertKnot(double u, int r);                                         \
+    void redefineDomain(const ERLimites& domain) override;                    \
+    void reparametrize(const ERLimites& domain) override;                     \
+                                                                              \
+   private:                                                                   \
+    ERKnotVector knots_;                                                      \
+                                                                              \
+   public:                                                                    \
+    QORV_CPOLE_COMMON(Class, Rep, Point, Pole, Info, Box, Transfo);           \
+  }
+
+QORV_CPOLE_BEZIER(ERCpoleBezier2D, ERCpoleRep2D, ERPoint2D, ERPoint2D, ERInfoPoint2D, ERMinimax2D,
+                  ERTransfo2D);
+QORV_CPOLE_BEZIER(ERCpoleBezier3D, ERCpoleRep3D, ERPoint3D, ERPoint3D, ERInfoPoint3DWF, ERMinimax3D,
+                  ERPmSimilitude3D);
+QORV_CPOLE_BEZIER(ERCpoleBezier2DR, ERCpoleRep2D, ERPoint2D, ERPole2DH, ERInfoPoint2D, ERMinimax2D,
+                  ERTransfo2D);
+QORV_CPOLE_BEZIER(ERCpoleBezier3DR, ERCpoleRep3D, ERPoint3D, ERPole3DH, ERInfoPoint3DWF,
+                  ERMinimax3D, ERPmSimilitude3D);
+QORV_CPOLE_NURBS(ERCpoleNURBS2D, ERCpoleRep2D, ERPoint2D, ERPole2DH, ERInfoPoint2D, ERMinimax2D,
+                 ERTransfo2D);
+QORV_CPOLE_NURBS(ERCpoleNURBS3D, ERCpoleRep3D, ERPoint3D, ERPole3DH, ERInfoPoint3DWF, ERMinimax3D,
+                 ERPmSimilitude3D);

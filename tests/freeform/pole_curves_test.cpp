@@ -1,0 +1,595 @@
+#include "qorv/freeform/pole_curves.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <sstream>
+#include <vector>
+
+#include "tests/freeform/freeform_support.h"
+#include "tests/test_seed.h"
+
+using namespace qorv;
+
+using qorv_test::Bytes;
+using QuickAlgebra::ERVec;
+
+namespace {
+
+using LD = long double;
+
+// N_{i,q}(u) and its first two derivatives by the recursive definition (0/0 = 0), in long
+// double. The right-hand span owns a knot; the domain end U[n] belongs to the last non-empty
+// span before it.
+struct RefBasis {
+  std::vector<LD> U;
+  int last;  // the span that owns U[n]
+  LD N0(int i, LD u) const {
+    if (u == U[last + 1]) return i == last ? 1 : 0;
+    return U[i] <= u && u < U[i + 1] ? 1 : 0;
+  }
+  LD N(int i, int q, LD u, int k) const {
+    if (q == 0) return k == 0 ? N0(i, u) : 0;
+    const LD d1 = U[i + q] - U[i], d2 = U[i + q + 1] - U[i + 1];
+    LD r = 0;
+    if (k == 0) {
+      if (d1 != 0) r += (u - U[i]) / d1 * N(i, q - 1, u, 0);
+      if (d2 != 0) r += (U[i + q + 1] - u) / d2 * N(i + 1, q - 1, u, 0);
+    } else {
+      if (d1 != 0) r += q / d1 * N(i, q - 1, u, k - 1);
+      if (d2 != 0) r -= q / d2 * N(i + 1, q - 1, u, k - 1);
+    }
+    return r;
+  }
+};
+
+// Point and derivatives of the rational curve (K = dim + 1 homogeneous values per pole).
+struct RefResult {
+  std::vector<LD> c[3];
+};
+RefResult refEval(const std::vector<double>& H, int dim, const std::vector<double>& U, int p,
+                  LD u) {
+  const int n = int(U.size()) - p - 1;
+  RefBasis B{std::vector<LD>(U.begin(), U.end()), p};
+  for (int i = p; i < n; ++i)
+    if (U[i] < U[i + 1]) B.last = i;
+  const int K = dim + 1;
+  std::vector<LD> A[3];
+  for (auto& a : A) a.assign(K, 0);
+  for (int i = 0; i < n; ++i)
+    for (int k = 0; k < 3; ++k) {
+      const LD b = B.N(i, p, u, k);
+      for (int d = 0; d < K; ++d) A[k][d] += b * H[i * K + d];
+    }
+  RefResult r;
+  for (auto& c : r.c) c.assign(dim, 0);
+  const LD w = A[0][dim], w1 = A[1][dim], w2 = A[2][dim];
+  for (int d = 0; d < dim; ++d) {
+    r.c[0][d] = A[0][d] / w;
+    r.c[1][d] = (A[1][d] - w1 * r.c[0][d]) / w;
+    r.c[2][d] = (A[2][d] - 2 * w1 * r.c[1][d] - w2 * r.c[0][d]) / w;
+  }
+  return r;
+}
+
+struct RandomCurve {
+  int dim, p;
+  std::vector<double> H;  // homogeneous poles
+  std::vector<double> U;
+  double size = 0;  // largest Cartesian coordinate
+  double minSpan = 1;
+};
+
+RandomCurve randomCurve(std::mt19937_64& rng, int dim, bool bezier, bool unclamped) {
+  std::uniform_real_distribution<double> u01(0.0, 1.0);
+  RandomCurve c;
+  c.dim = dim;
+  c.p = 1 + int(rng() % 5);
+  const int p = c.p;
+  std::vector<double> interior;
+  if (!bezier) {
+    const int distinct = int(rng() % 5);
+    for (int k = 0; k < distinct; ++k) {
+      const double v = 0.05 + 0.9 * u01(rng);
+      const int mult = 1 + int(rng() % p);
+      for (int j = 0; j < mult; ++j) interior.push_back(v);
+    }
+    std::sort(interior.begin(), interior.end());
+  }
+  const double a = std::ldexp(u01(rng) - 0.5, int(rng() % 20)),
+               len = std::ldexp(0.5 + u01(rng), int(rng() % 8) - 4);
+  if (unclamped) {
+    for (int j = p; j >= 1; --j) c.U.push_back(-0.1 * j - 0.05 * u01(rng));
+  } else {
+    for (int j = 0; j < p; ++j) c.U.push_back(0.0);
+  }
+  c.U.push_back(0.0);
+  for (double v : interior) c.U.push_back(v);
+  c.U.push_back(1.0);
+  if (unclamped) {
+    for (int j = 1; j <= p; ++j) c.U.push_back(1.0 + 0.1 * j + 0.05 * u01(rng));
+  } else {
+    for (int j = 0; j < p; ++j) c.U.push_back(1.0);
+  }
+  for (double& v : c.U) v = a + len * v;
+  const int n = int(c.U.size()) - p - 1;
+  const double scale = std::pow(10.0, int(rng() % 61) - 30);
+  const double off = scale * 1e3 * (u01(rng) - 0.5);
+  for (int i = 0; i < n; ++i) {
+    const double w = 0.5 + 1.5 * u01(rng);
+    for (int d = 0; d < dim; ++d) {
+      const double x = off + scale * (u01(rng) - 0.5);
+      c.size = std::max(c.size, std::fabs(x));
+      c.H.push_back(x * w);
+    }
+    c.H.push_back(w);
+  }
+  c.minSpan = 1e300;
+  for (int i = p; i < n; ++i)
+    if (c.U[i + 1] > c.U[i]) c.minSpan = std::min(c.minSpan, c.U[i + 1] - c.U[i]);
+  return c;
+}
+
+template <class Pole>
+ERVec<Pole> polesOf(const RandomCurve& c) {
+  ERVec<Pole> v;
+  const int K = c.dim + 1;
+  for (std::size_t i = 0; i < c.H.size() / K; ++i) {
+    Pole P;
+    for (int d = 0; d < K; ++d) P.data()[d] = c.H[i * K + d];
+    v.append(P);
+  }
+  return v;
+}
+
+template <class Info>
+void expectNearRef(const Info& got, const RandomCurve& c, double t, double tol0) {
+  const RefResult r = refEval(c.H, c.dim, c.U, c.p, t);
+  // A k-th derivative is bounded by the size times (p / shortest span)^k times the weight ratio.
+  const double growth = c.p / c.minSpan * 4.0;
+  const double* g[3] = {got.point().data(), got.tangente().data(), got.secondOrder().data()};
+  for (int k = 0; k < 3; ++k)
+    for (int d = 0; d < c.dim; ++d) {
+      const double tol = tol0 * (std::fabs(double(r.c[k][d])) + c.size * std::pow(growth, k));
+      ASSERT_NEAR(g[k][d], double(r.c[k][d]), tol) << "derivative " << k << " at " << t << [&] {
+        std::ostringstream os;
+        os.precision(17);
+        os << " knots";
+        for (double v : c.U) os << ' ' << v;
+        os << " poles";
+        for (double v : c.H) os << ' ' << v;
+        return os.str();
+      }();
+    }
+}
+
+template <class Curve, class Pole>
+void checkNurbsFamily(int dim, unsigned fixed) {
+  const unsigned seed = qorv_test::seedFor(fixed);
+  SCOPED_TRACE(seed);
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> u01(0.0, 1.0);
+  for (int rep = 0; rep < 300; ++rep) {
+    const bool unclamped = rep % 3 == 2;
+    const RandomCurve c = randomCurve(rng, dim, false, unclamped);
+    SCOPED_TRACE(testing::Message()
+                 << "rep " << rep << " p " << c.p << " poles " << c.H.size() / (dim + 1));
+    const Curve curve(polesOf<Pole>(c), ERKnotVector(c.p, c.U.data(), int(c.U.size())));
+    ASSERT_EQ(curve.isValid(), 1);
+    const int n = int(c.U.size()) - c.p - 1;
+    std::vector<double> ts;
+    for (int i = c.p; i <= n; ++i) ts.push_back(c.U[i]);
+    for (int k = 0; k < 20; ++k) ts.push_back(c.U[c.p] + (c.U[n] - c.U[c.p]) * u01(rng));
+    for (double t : ts) {
+      const auto info = curve.PtCur(t);
+      EXPECT_EQ(info.parameter(), t);
+      expectNearRef(info, c, t, 1e-12);
+      const auto pt = curve(t);
+      for (int d = 0; d < dim; ++d)
+        ASSERT_NEAR(pt.data()[d], info.point().data()[d], 1e-13 * c.size);
+    }
+    // The box holds the curve over its trim bounds.
+    const auto box = curve.getBox();
+    for (int k = 0; k <= 200; ++k) {
+      const auto q = curve(c.U[c.p] + (c.U[n] - c.U[c.p]) * k / 200.0);
+      auto b2 = box;
+      b2.Inflate(1e-12 * c.size);
+      ASSERT_TRUE(b2.contains(q)) << k;
+    }
+  }
+}
+
+template <class Curve, class Pole>
+void checkBezierFamily(int dim, bool weighted, unsigned fixed) {
+  const unsigned seed = qorv_test::seedFor(fixed);
+  SCOPED_TRACE(seed);
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> u01(0.0, 1.0);
+  for (int rep = 0; rep < 300; ++rep) {
+    RandomCurve c = randomCurve(rng, dim, true, false);
+    if (!weighted)
+      for (std::size_t i = 0; i < c.H.size(); i += dim + 1) {
+        for (int d = 0; d < dim; ++d) c.H[i + d] /= c.H[i + dim];
+        c.H[i + dim] = 1.0;
+      }
+    ERVec<Pole> poles;
+    for (std::size_t i = 0; i < c.H.size(); i += dim + 1) {
+      Pole P;
+      for (int d = 0; d < Pole::kSize; ++d) P.data()[d] = c.H[i + d];
+      poles.append(P);
+    }
+    const double t0 = c.U.front(), t1 = c.U.back();
+    const Curve curve(poles, ERLimites(t0, t1));
+    ASSERT_EQ(curve.isValid(), 1);
+    for (int k = 0; k <= 20; ++k) {
+      const double t = k == 20 ? t1 : t0 + (t1 - t0) * (k == 0 ? 0.0 : u01(rng));
+      const auto info = curve.PtCur(t);
+      EXPECT_NEAR(info.parameter(), (t - t0) / (t1 - t0), 1e-15);
+      expectNearRef(info, c, t, 1e-12);
+    }
+    // A trimmed piece's box holds the piece and is no larger than the whole.
+    ERLimites trim(t0 + 0.3 * (t1 - t0), t0 + 0.6 * (t1 - t0));
+    Curve piece(curve);
+    piece.setBound(trim);
+    auto box = piece.getBox();
+    box.Inflate(1e-12 * c.size);
+    for (int k = 0; k <= 100; ++k)
+      ASSERT_TRUE(box.contains(curve(trim.start() + (trim.end() - trim.start()) * k / 100.0)));
+  }
+}
+
+TEST(PoleCurves, NurbsDerivativesAgainstLongDoubleDeBoor) {
+  checkNurbsFamily<ERCpoleNURBS2D, ERPole2DH>(2, 1811);
+  checkNurbsFamily<ERCpoleNURBS3D, ERPole3DH>(3, 1812);
+}
+
+TEST(PoleCurves, BezierDerivativesAgainstLongDoubleEvaluation) {
+  checkBezierFamily<ERCpoleBezier2D, ERPoint2D>(2, false, 1813);
+  checkBezierFamily<ERCpoleBezier3D, ERPoint3D>(3, false, 1814);
+  checkBezierFamily<ERCpoleBezier2DR, ERPole2DH>(2, true, 1815);
+  checkBezierFamily<ERCpoleBezier3DR, ERPole3DH>(3, true, 1816);
+}
+
+ERVec<ERPoint2D> parabola() {
+  ERVec<ERPoint2D> p;
+  p.append(ERPoint2D(0, 0));
+  p.append(ERPoint2D(1, 2));
+  p.append(ERPoint2D(2, 0));
+  return p;
+}
+
+TEST(PoleCurves, QuadraticBezierValues) {
+  const ERCpoleBezier2D a(parabola(), ERLimites(0.0, 1.0));
+  const ERInfoPoint2D i = a.PtCur(0.5);
+  EXPECT_EQ(i.parameter(), 0.5);
+  EXPECT_EQ(i.Sens(), 1);
+  EXPECT_EQ(i.point(), ERPoint2D(1, 1));
+  EXPECT_EQ(i.tangente(), ERVector2D(2, 0));
+  EXPECT_EQ(i.secondOrder(), ERVector2D(0, -8));
+  const ERCpoleBezier2D b(parabola(), ERLimites(0.0, 2.0));
+  EXPECT_EQ(b.PtCur(1.0).tangente(), ERVector2D(1, 0));
+  EXPECT_EQ(b.PtCur(1.0).secondOrder(), ERVector2D(0, -2));
+  EXPECT_EQ(b.isRational(), 1);
+  EXPECT_EQ(b.isBezier(), 1);
+  EXPECT_EQ(b.degree(), 2);
+  EXPECT_EQ(b[1], ERPoint2D(1, 2));
+  const ERKnotVector k = b.knotVector();
+  ASSERT_EQ(k.length(), 6);
+  EXPECT_EQ(k[5], 2.0);
+  // Cut to [0.5, 1.5] the curve keeps its shape.
+  ERCpoleBezier2D c(b);
+  c.redefineDomain(ERLimites(0.5, 1.5));
+  for (int s = 0; s <= 10; ++s) {
+    const double t = 0.5 + s / 10.0;
+    EXPECT_NEAR(c(t).x(), b(t).x(), 1e-15);
+    EXPECT_NEAR(c(t).y(), b(t).y(), 1e-15);
+  }
+  // A NURBS with Bezier knots is a Bezier curve.
+  ERVec<ERPole2DH> h;
+  for (const ERPoint2D& q : parabola()) h.append(ERPole2DH(q, 1.0));
+  const ERCpoleNURBS2D n(h);
+  EXPECT_EQ(n.isBezier(), 1);
+  EXPECT_EQ(n.PtCur(0.5).secondOrder(), ERVector2D(0, -8));
+}
+
+TEST(PoleCurves, VanishingWeightsAndBrokenCurvesGiveNaN) {
+  // End weight 0: the curve's weight vanishes at t = 0.
+  ERVec<ERPole2DH> h;
+  h.append(ERPole2DH(0, 0, 0));
+  h.append(ERPole2DH(1, 1, 1));
+  h.append(ERPole2DH(2, 0, 1));
+  const ERCpoleNURBS2D a(h);
+  EXPECT_EQ(a.isValid(), 0);
+  EXPECT_TRUE(std::isnan(a.PtCur(0.0).point().x()));
+  EXPECT_TRUE(std::isnan(a.PtCur(0.0).tangente().y()));
+  EXPECT_TRUE(std::isnan(a(0.0).x()));
+  EXPECT_FALSE(std::isnan(a(0.5).x()));
+  // Zero weight on the pole of a C0 corner: the curve's weight vanishes there.
+  ERVec<ERPole2DH> g;
+  g.append(ERPole2DH(0, 0, 1));
+  g.append(ERPole2DH(1, 1, 0));
+  g.append(ERPole2DH(2, 0, 1));
+  const double U[] = {0, 0, 0.5, 1, 1};
+  const ERCpoleNURBS2D b(g, ERKnotVector(1, U, 5));
+  EXPECT_EQ(b.isValid(), 0);
+  EXPECT_TRUE(std::isnan(b.PtCur(0.5).point().x()));
+  EXPECT_TRUE(std::isnan(b(0.5).y()));
+  EXPECT_FALSE(std::isnan(b.PtCur(0.25).point().x()));
+  const ERCpoleBezier2DR c(g, ERLimites(0.0, 1.0));
+  EXPECT_EQ(c.isValid(), 0);
+  EXPECT_FALSE(std::isnan(c.PtCur(0.5).point().x()));  // 0.5 (0,0) + 0.5 (2,0) over w = 0.5
+
+  // Structural faults.
+  EXPECT_EQ(ERCpoleNURBS2D().isValid(), 0);
+  EXPECT_TRUE(std::isnan(ERCpoleNURBS2D().PtCur(0.0).point().x()));
+  EXPECT_EQ(ERCpoleBezier2D().isValid(), 0);
+  EXPECT_TRUE(std::isnan(ERCpoleBezier2D().PtCur(0.0).point().x()));
+  const double few[] = {0, 0, 1, 1};
+  const ERCpoleNURBS2D d(g, ERKnotVector(1, few, 4));  // 3 poles on 2 pole slots
+  EXPECT_EQ(d.isValid(), 0);
+  EXPECT_TRUE(std::isnan(d.PtCur(0.5).point().x()));
+  const double down[] = {0, 0, 0, 1, 0.5, 1};  // decreasing
+  ERVec<ERPole2DH> f(g);
+  f[1] = ERPole2DH(1, 1, 1);
+  EXPECT_EQ(ERCpoleNURBS2D(f, ERKnotVector(2, down, 6)).isValid(), 0);
+  ERVec<ERPole2DH> nanPoles(f);
+  nanPoles[1] = ERPole2DH(std::nan(""), 1, 1);
+  EXPECT_EQ(ERCpoleNURBS2D(nanPoles).isValid(), 0);
+  EXPECT_EQ(ERCpoleNURBS2D(f).isValid(), 1);
+  EXPECT_EQ(ERCpoleBezier2D(parabola(), ERLimites(1.0, 1.0)).isValid(), 0);
+}
+
+Bytes expectedNurbsImage() {
+  Bytes b;
+  for (double v : {0.0, 1.0, 0.25, 1.0}) qorv_test::putDouble(b, v);
+  qorv_test::putInt(b, 72);
+  for (double v : {0.0, 0.0, 1.0, 2.0, 4.0, 2.0, 2.0, 0.0, 1.0}) qorv_test::putDouble(b, v);
+  qorv_test::putInt(b, 48);
+  for (double v : {0.0, 0.0, 0.0, 1.0, 1.0, 1.0}) qorv_test::putDouble(b, v);
+  qorv_test::putInt(b, 2);
+  qorv_test::putInt(b, 0);
+  return b;
+}
+
+ERCpoleNURBS2D sampleNurbs() {
+  ERVec<ERPole2DH> h;
+  h.append(ERPole2DH(0, 0, 1));
+  h.append(ERPole2DH(2, 4, 2));
+  h.append(ERPole2DH(2, 0, 1));
+  const double U[] = {0, 0, 0, 1, 1, 1};
+  return ERCpoleNURBS2D(h, ERKnotVector(2, U, 6), ERLimites(0.25, 1.0));
+}
+
+TEST(PoleCurves, StoredImagesAndDamagedRecords) {
+  const ERCpoleNURBS2D n = sampleNurbs();
+  const Bytes image = qorv_test::imageOfValue(n);
+  EXPECT_EQ(image, expectedNurbsImage());
+  EXPECT_EQ(n.binaryStoreSize(), image.size());
+  ERCpoleNURBS2D back;
+  qorv_test::restoreValue(back, image);
+  EXPECT_EQ(qorv_test::imageOfValue(back), image);
+  EXPECT_EQ(back.PtCur(0.5).point(), n.PtCur(0.5).point());
+
+  const ERCpoleBezier3D bz(ERVec<ERPoint3D>{ERPoint3D(1, 2, 3), ERPoint3D(4, 5, 6)},
+                           ERLimites(-1.0, 1.0));
+  Bytes b;
+  for (double v : {-1.0, 1.0, -1.0, 1.0}) qorv_test::putDouble(b, v);
+  qorv_test::putInt(b, 48);
+  for (double v : {1.0, 2.0, 3.0, 4.0, 5.0, 6.0}) qorv_test::putDouble(b, v);
+  EXPECT_EQ(qorv_test::imageOfValue(bz), b);
+  EXPECT_EQ(bz.binaryStoreSize(), b.size());
+
+  // Every truncation, a pole length that is not whole poles, and a pole count that does not fit
+  // the knots leave the curve as it was.
+  const ERCpoleNURBS2D other = [] {
+    ERCpoleNURBS2D c = sampleNurbs();
+    c.translate(ERPoint2D(10, 20));
+    c.setBound(ERLimites(0.5, 0.75));
+    return c;
+  }();
+  const Bytes before = qorv_test::imageOfValue(other);
+  for (std::size_t cut = 0; cut < image.size(); ++cut) {
+    ERCpoleNURBS2D c(other);
+    qorv_test::restoreValue(c, Bytes(image.begin(), image.begin() + cut));
+    ASSERT_EQ(qorv_test::imageOfValue(c), before) << cut;
+  }
+  Bytes odd = image;
+  odd[32] = 64;  // 64 bytes: not a whole number of 24-byte poles
+  ERCpoleNURBS2D c1(other);
+  qorv_test::restoreValue(c1, odd);
+  EXPECT_EQ(qorv_test::imageOfValue(c1), before);
+  Bytes misfit = image;
+  misfit[32] = 48;  // two poles for a quadratic on six knots
+  misfit.erase(misfit.begin() + 36 + 48, misfit.begin() + 36 + 72);
+  ERCpoleNURBS2D c2(other);
+  qorv_test::restoreValue(c2, misfit);
+  EXPECT_EQ(qorv_test::imageOfValue(c2), before);
+  ERCpoleBezier3D b3(bz);
+  b3.translate(ERPoint3D(1, 1, 1));
+  const Bytes b3before = qorv_test::imageOfValue(b3);
+  for (std::size_t cut = 0; cut < b.size(); ++cut) {
+    ERCpoleBezier3D c(b3);
+    qorv_test::restoreValue(c, Bytes(b.begin(), b.begin() + cut));
+    ASSERT_EQ(qorv_test::imageOfValue(c), b3before) << cut;
+  }
+}
+
+template <class T>
+std::string printed(const T& v) {
+  std::ostringstream os;
+  v.printOn(os);
+  return os.str();
+}
+
+TEST(PoleCurves, PrintFormsAndRegistry) {
+  const ERCpoleNURBS2D n = sampleNurbs();
+  std::string expect = "ERCpoleNURBS2D\nDomaine : " + printed(ERLimites(0.0, 1.0)) +
+                       "\nBornes  : " + printed(ERLimites(0.25, 1.0)) + "\nPoles :\n(3)[" +
+                       printed(ERPole2DH(0, 0, 1)) + "," + printed(ERPole2DH(2, 4, 2)) + "," +
+                       printed(ERPole2DH(2, 0, 1)) + "]\n\nKnotVecteur\n" + printed(n.knotVector());
+  EXPECT_EQ(printed(n), expect);
+  const ERCpoleBezier2D b(parabola(), ERLimites(0.0, 1.0));
+  EXPECT_EQ(printed(b), "ERCpoleBezier2D\nDomaine : " + printed(ERLimites(0.0, 1.0)) +
+                            "\nBornes  : " + printed(ERLimites(0.0, 1.0)) + "\nPoles :\n(3)[" +
+                            printed(ERPoint2D(0, 0)) + "," + printed(ERPoint2D(1, 2)) + "," +
+                            printed(ERPoint2D(2, 0)) + "]\n");
+  EXPECT_STREQ(ERCpoleBezier3DR().className(), "ERCpoleBezier3DR");
+  EXPECT_STREQ(ERCpoleNURBS3D().className(), "ERCpoleNURBS3D");
+  ERObject* o = n.getCopy();
+  EXPECT_NE(ERCpoleRep2D::castdown(o), nullptr);
+  EXPECT_NE(ERCpoleNURBS2D::castdown(o), nullptr);
+  EXPECT_EQ(ERCpoleBezier2D::castdown(o), nullptr);
+  delete o;
+}
+
+TEST(PoleCurves, MovesActOnTheCurve) {
+  ERCpoleNURBS2D n = sampleNurbs();
+  const ERCpoleNURBS2D old(n);
+  n.translate(ERPoint2D(3, -1));
+  n.scale(2.0);
+  for (int k = 0; k <= 10; ++k) {
+    const double t = k / 10.0;
+    EXPECT_NEAR(n(t).x(), 2 * (old(t).x() + 3), 1e-14);
+    EXPECT_NEAR(n(t).y(), 2 * (old(t).y() - 1), 1e-14);
+  }
+  ERCpoleNURBS2D r(old);
+  r.reverse();
+  EXPECT_EQ(r.getBound(), ERLimites(0.0, 0.75));
+  for (int k = 0; k <= 10; ++k) {
+    EXPECT_NEAR(r(k / 10.0).x(), old(1 - k / 10.0).x(), 1e-14);
+    EXPECT_NEAR(r(k / 10.0).y(), old(1 - k / 10.0).y(), 1e-14);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+template <class Curve, class Pole>
+void checkEditsKeepShape(int dim, unsigned fixed) {
+  const unsigned seed = qorv_test::seedFor(fixed);
+  SCOPED_TRACE(seed);
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> u01(0.0, 1.0);
+  for (int rep = 0; rep < 200; ++rep) {
+    const RandomCurve c = randomCurve(rng, dim, rep % 5 == 0, rep % 3 == 2);
+    const int n = int(c.U.size()) - c.p - 1;
+    const Curve curve(polesOf<Pole>(c), ERKnotVector(c.p, c.U.data(), int(c.U.size())));
+    const double a = c.U[c.p], b = c.U[n];
+    // Insertion at an existing knot, at the domain start, or anywhere, up to past full
+    // multiplicity.
+    const int pick = int(rng() % 3);
+    const double u = pick == 0   ? c.U[c.p + int(rng() % (n - c.p))]
+                     : pick == 1 ? a
+                                 : a + (b - a) * u01(rng);
+    const int r = 1 + int(rng() % (c.p + 1));
+    int s = 0;
+    for (double v : c.U) s += v == u;
+    SCOPED_TRACE(testing::Message()
+                 << "rep " << rep << " p " << c.p << " u " << u << " r " << r << " s " << s);
+    Curve ins(curve);
+    ins.insertKnot(u, r);
+    const int added = std::max(0, std::min(r, c.p - s));
+    ASSERT_EQ(ins.knotVector().length(), int(c.U.size()) + added);
+    ASSERT_EQ(ins.nbPoles(), n + added);
+    ASSERT_EQ(ins.isValid(), 1);
+    Curve rev(curve);
+    rev.reverse();
+    const double sum = c.U.front() + c.U.back();
+    for (int k = 0; k < 1000; ++k) {
+      const double t = k == 999 ? b : a + (b - a) * k / 999.0;
+      const auto p0 = curve(t), p1 = ins(t), p2 = rev(sum - t);
+      for (int d = 0; d < dim; ++d) {
+        ASSERT_NEAR(p1.data()[d], p0.data()[d], 1e-12 * c.size) << t;
+        // Mirrored knots and parameters round on the scale of the knot offset.
+        ASSERT_NEAR(p2.data()[d], p0.data()[d], 1e-12 * c.size * (1 + std::fabs(sum) / (b - a)))
+            << t;
+      }
+    }
+  }
+}
+
+TEST(PoleCurves, InsertionAndReversalKeepTheShape) {
+  checkEditsKeepShape<ERCpoleNURBS2D, ERPole2DH>(2, 1817);
+  checkEditsKeepShape<ERCpoleNURBS3D, ERPole3DH>(3, 1818);
+
+  // A clamped cubic cut at its middle.
+  ERVec<ERPole2DH> h;
+  for (int i = 0; i < 4; ++i) h.append(ERPole2DH(i, i % 2, 1.0 + i));
+  const double U[] = {0, 0, 0, 0, 1, 1, 1, 1};
+  ERCpoleNURBS2D c(h, ERKnotVector(3, U, 8));
+  const ERCpoleNURBS2D old(c);
+  c.insertKnot(0.5, 1);
+  EXPECT_EQ(c.nbPoles(), 5);
+  const double expect[] = {0, 0, 0, 0, 0.5, 1, 1, 1, 1};
+  ASSERT_EQ(c.knotVector().length(), 9);
+  for (int i = 0; i < 9; ++i) EXPECT_EQ(c.knotVector()[i], expect[i]);
+  // Nothing at the domain end, past it, or for r <= 0.
+  for (double u : {1.0, 2.0, -1.0, std::nan("")}) {
+    ERCpoleNURBS2D d(old);
+    d.insertKnot(u, 2);
+    EXPECT_EQ(d.nbPoles(), 4) << u;
+  }
+  ERCpoleNURBS2D d(old);
+  d.insertKnot(0.5, 0);
+  EXPECT_EQ(d.nbPoles(), 4);
+
+  // A Bezier curve reversed runs backwards over the same domain.
+  const ERCpoleBezier2DR bz(h, ERLimites(1.0, 3.0));
+  ERCpoleBezier2DR rb(bz);
+  rb.reverse();
+  for (int k = 0; k <= 1000; ++k) {
+    const double t = 1.0 + 2.0 * k / 1000.0;
+    EXPECT_NEAR(rb(t).x(), bz(4.0 - t).x(), 1e-14);
+    EXPECT_NEAR(rb(t).y(), bz(4.0 - t).y(), 1e-14);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(PoleCurves, TransformationsMoveEveryPoint) {
+  const unsigned seed = qorv_test::seedFor(1819);
+  SCOPED_TRACE(seed);
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  for (int rep = 0; rep < 50; ++rep) {
+    const RandomCurve c2 = randomCurve(rng, 2, false, false);
+    const double big = std::pow(10.0, int(rng() % 7) - 3);
+    const ERTransfo2D T(u(rng), u(rng), u(rng), u(rng), big * u(rng), big * u(rng));
+    const ERCpoleNURBS2D a(polesOf<ERPole2DH>(c2),
+                           ERKnotVector(c2.p, c2.U.data(), int(c2.U.size())));
+    ERCpoleNURBS2D b(a);
+    b.transformFrom(T);
+    ERCpoleNURBS2D back(b);
+    back.transformTo(T);
+    const int n = int(c2.U.size()) - c2.p - 1;
+    for (int k = 0; k <= 200; ++k) {
+      const double t = c2.U[c2.p] + (c2.U[n] - c2.U[c2.p]) * k / 200.0;
+      const ERPoint2D want = T >> a(t), got = b(t);
+      const double tol = 1e-12 * (c2.size + big) * 4;
+      ASSERT_NEAR(got.x(), want.x(), tol) << rep << " " << t;
+      ASSERT_NEAR(got.y(), want.y(), tol);
+      ASSERT_NEAR(back(t).x(), a(t).x(), 1e-9 * (c2.size + big));
+    }
+
+    const RandomCurve c3 = randomCurve(rng, 3, true, false);
+    const ERPmIsometrie3D F =
+        ERChgRepere3D(ERVector3D(u(rng), u(rng), u(rng)), ERVector3D(u(rng), u(rng), u(rng)),
+                      ERPoint3D(big * u(rng), big * u(rng), big * u(rng)));
+    ERVec<ERPole3DH> h3 = polesOf<ERPole3DH>(c3);
+    const ERCpoleBezier3DR s(h3, ERLimites(0.0, 1.0));
+    ERCpoleBezier3DR m(s);
+    m.transformFrom(F);
+    for (int k = 0; k <= 100; ++k) {
+      const ERPoint3D want = F >> s(k / 100.0), got = m(k / 100.0);
+      for (int d = 0; d < 3; ++d)
+        ASSERT_NEAR(got.data()[d], want.data()[d], 1e-12 * (c3.size + big) * 4) << rep;
+    }
+  }
+}
+
+}  // namespace
