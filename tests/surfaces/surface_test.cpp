@@ -1,0 +1,70 @@
+#include "qorv/surfaces/surface.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+using QuickAlgebra::ERMatrix;
+
+namespace {
+
+// A 3 x 3 record: point, Su, Suu on the first row; Sv, Suv on the second; Svv on the third.
+ERInfoPoint3DSurf record(const ERPoint3D& p, const ERVector3D& su, const ERVector3D& suu,
+                         const ERVector3D& sv, const ERVector3D& svv) {
+  ERMatrix<ERPoint3D> d(3, 3);
+  d(0, 0) = p, d(0, 1) = ERPoint3D(su), d(0, 2) = ERPoint3D(suu);
+  d(1, 0) = ERPoint3D(sv);
+  d(2, 0) = ERPoint3D(svv);
+  return ERInfoPoint3DSurf(ERPoint2D(0.5, 2.0), d);
+}
+
+void expectVector(const ERVector3D& v, double x, double y, double z) {
+  EXPECT_NEAR(v.x(), x, 1e-15);
+  EXPECT_NEAR(v.y(), y, 1e-15);
+  EXPECT_NEAR(v.z(), z, 1e-15);
+}
+
+TEST(InfoPoint3DSurf, NormalAndItsFallBacksAtDegeneratePartials) {
+  const ERPoint3D p(1, 2, 3);
+  const ERVector3D suu(0, 0, 4), svv(0, -5, 0);
+  // Regular: Su x Sv normalised, in that order.
+  expectVector(record(p, {2, 0, 0}, suu, {0, 3, 0}, svv).normale(), 0, 0, 1);
+  expectVector(record(p, {0, 3, 0}, suu, {2, 0, 0}, svv).normale(), 0, 0, -1);
+  // Su zero (within 1e-11 per component): Svv's direction.
+  expectVector(record(p, {1e-11, -1e-11, 0}, suu, {0, 3, 0}, svv).normale(), 0, -1, 0);
+  // Just above the threshold Su counts and the cross product decides.
+  expectVector(record(p, {2e-11, 0, 0}, suu, {0, 3, 0}, svv).normale(), 0, 0, 1);
+  // Sv zero: Suu's direction; both zero: the zero vector.
+  expectVector(record(p, {2, 0, 0}, suu, {0, 0, 1e-12}, svv).normale(), 0, 0, 1);
+  expectVector(record(p, {0, 0, 0}, suu, {0, 0, 0}, svv).normale(), 0, 0, 0);
+  // Partials under the threshold count as zero, however regular their directions.
+  expectVector(record(p, {1e-200, 0, 0}, suu, {0, 1e-200, 0}, svv).normale(), 0, 0, 0);
+  expectVector(record(p, {1e-3, 0, 0}, suu, {0, 1e-3, 0}, svv).normale(), 0, 0, 1);
+}
+
+TEST(InfoPoint3DSurf, AccessorsAndAnEmptyRecordNeverReadOutside) {
+  const auto r = record({1, 2, 3}, {4, 5, 6}, {0, 0, 1}, {7, 8, 9}, {0, 1, 0});
+  EXPECT_EQ(r.point().x(), 1);
+  EXPECT_EQ(r.tangenteU().z(), 6);
+  EXPECT_EQ(r.tangenteV().y(), 8);
+  const ERInfoPoint3DSurf empty;
+  EXPECT_EQ(empty.point().x(), 0);
+  EXPECT_EQ(empty.parameter().y(), 0);
+  expectVector(empty.normale(), 0, 0, 0);
+  // A first-order record (2 x 2) has no second derivatives: the fall-back reads zero.
+  ERMatrix<ERPoint3D> d(2, 2);
+  d(1, 0) = ERPoint3D(0, 1, 0);
+  expectVector(ERInfoPoint3DSurf(ERPoint2D(), d).normale(), 0, 0, 0);
+}
+
+TEST(InfoPoint3DSurf, PrintForm) {
+  const auto r = record({1, 2, 3}, {1, 0, 0}, {}, {0, 1, 0}, {});
+  std::ostringstream expected, got;
+  expected << "- Parametre     :  u = " << ERPoint2D(0.5, 2.0) << '\n'
+           << "- Point courant :  P = " << ERPoint3D(1, 2, 3) << '\n';
+  got << r;
+  EXPECT_EQ(got.str(), expected.str());
+  EXPECT_NE(got.str().find("- Parametre     :  u = "), std::string::npos);
+}
+
+}  // namespace
