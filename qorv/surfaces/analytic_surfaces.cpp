@@ -1,0 +1,204 @@
+#include "qorv/surfaces/analytic_surfaces.h"
+
+#include <cmath>
+#include <ostream>
+
+#include "qorv/persistence/file.h"
+
+using namespace qorv;
+
+QORV_DEFINE_CLASS(ERPlane);
+QORV_DEFINE_CLASS(ERSphere);
+
+namespace {
+
+bool finite(const ERPoint3D& p) {
+  return std::isfinite(p.x()) && std::isfinite(p.y()) && std::isfinite(p.z());
+}
+
+// a - b, halved first when the plain difference overflows (the direction is what counts).
+ERVector3D difference(const ERPoint3D& a, const ERPoint3D& b) {
+  ERVector3D w = a - b;
+  if (!finite(ERPoint3D(w))) w = ERPoint3D(a * 0.5) - ERPoint3D(b * 0.5);
+  return w;
+}
+
+double dot(const ERVector3D& n, const ERPoint3D& p) { return n * ERVector3D(p); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// ERPlane
+
+ERPlane::ERPlane(double a, double b, double c, double d) : a_(a), b_(b), c_(c), d_(d) {
+  const double m = ERVector3D(a, b, c).norme();
+  if (m > 0.0 && std::isfinite(m)) a_ /= m, b_ /= m, c_ /= m, d_ /= m;
+}
+
+ERPlane::ERPlane(const ERPoint3D& p, const ERVector3D& n) { rebuild(n, p); }
+
+ERPlane::ERPlane(const ERPoint3D& p, const ERVector3D& v1, const ERVector3D& v2) {
+  rebuild(v1.getnormalized() ^ v2.getnormalized(), p);
+}
+
+ERPlane::ERPlane(const ERPmIsometrie3D& frame, Coord3D axis) {
+  ERVector3D u(0.0, 0.0, 0.0);
+  u.data()[static_cast<int>(axis)] = 1.0;
+  rebuild(frame >> u, frame >> ERPoint3D(0.0, 0.0, 0.0));
+}
+
+void ERPlane::rebuild(ERVector3D n, const ERPoint3D& p) {
+  n.normalize();
+  a_ = n.x(), b_ = n.y(), c_ = n.z();
+  d_ = -dot(n, p);
+}
+
+bool ERPlane::projectable() const {
+  const double m = normalVector().norme();
+  return m > 1e-11 && std::isfinite(m) && std::isfinite(d_);
+}
+
+double ERPlane::distancePt(const ERPoint3D& p) const { return dot(normalVector(), p) + d_; }
+
+ERPoint3D ERPlane::origine() const { return ERPoint3D(normalVector() * -d_); }
+
+ERPmIsometrie3D ERPlane::getTransfo() const { return ERChgRepere3D(normalVector(), origine()); }
+
+ERPlane ERPlane::getOffset(double e) const { return ERPlane(Raw{}, a_, b_, c_, d_ - e); }
+
+ERPoint3D ERPlane::project(const ERPoint3D& p) const {
+  if (!projectable()) return p;
+  const ERVector3D n = normalVector();
+  return p - n * (distancePt(p) / n.norme2());
+}
+
+ERVector3D ERPlane::project(const ERVector3D& v) const {
+  const ERVector3D n = normalVector();
+  return n ^ (v ^ n);
+}
+
+ERInfLine3D ERPlane::project(const ERInfLine3D& line) const {
+  return ERInfLine3D(project(line.dirVector()), project(line.origine()));
+}
+
+int ERPlane::is_perpendicular(const ERInfLine3D& line, double tol) const {
+  return isParallel(normalVector(), line.dirVector(), tol);
+}
+
+bool ERPlane::operator==(const ERPlane& o) const {
+  return std::fabs(a_ - o.a_) <= 1e-11 && std::fabs(b_ - o.b_) <= 1e-11 &&
+         std::fabs(c_ - o.c_) <= 1e-11 && std::fabs(d_ - o.d_) <= 1e-11;
+}
+
+EREntity::DISTMINRES ERPlane::SignedMinimalDistancePlane(const ERPoint3D& p, const ERVector3D&,
+                                                         double a, double b, double c, double d,
+                                                         double& dist) {
+  dist = a * p.x() + b * p.y() + c * p.z() + d;
+  return DISTMIN_NORMAL;
+}
+
+EREntity::DISTMINRES ERPlane::SignedMinimalDistance(const ERPoint3D& p, double& dist) const {
+  return SignedMinimalDistancePlane(p, ERVector3D(), a_, b_, c_, d_, dist);
+}
+
+int ERPlane::ProjectionNormale(const ERPoint3D& p, ERPoint3D& foot, ERVector3D& normal) const {
+  if (!projectable() || !finite(p)) return 0;
+  foot = project(p);
+  normal = normalVector().getnormalized();
+  return 1;
+}
+
+void ERPlane::translate(const ERPoint3D& t) { d_ -= dot(normalVector(), t); }
+
+void ERPlane::transformFrom(const ERPmSimilitude3D& T) {
+  const ERPoint3D o = origine();
+  rebuild(T >> normalVector(), T >> o);
+}
+
+void ERPlane::transformTo(const ERPmSimilitude3D& T) {
+  const ERPoint3D o = origine();
+  rebuild(T << normalVector(), T << o);
+}
+
+ERObject* ERPlane::getCopy() const { return new ERPlane(*this); }
+
+void ERPlane::printOn(std::ostream& os) const {
+  const double m = normalVector().norme();
+  if (!(m > 1e-11)) {
+    os << "Plane : Indefini" << '\n';
+    return;
+  }
+  os << "Plane (" << m << ")" << a_ / m << "," << b_ / m << "," << c_ / m << "," << d_ / m << '\n';
+}
+
+void ERPlane::saveGuts(ERFile& f) const {
+  ERSurface::saveGuts(f);
+  f.Write(a_), f.Write(b_), f.Write(c_), f.Write(d_);
+}
+
+void ERPlane::restoreGuts(ERFile& f) {
+  ERSurface::restoreGuts(f);
+  double v[4];
+  if (!detail::restoreDoubles(f, v, 4)) return;
+  a_ = v[0], b_ = v[1], c_ = v[2], d_ = v[3];
+}
+
+std::uint32_t ERPlane::binaryStoreSize() const { return ERSurface::binaryStoreSize() + 32; }
+
+// ---------------------------------------------------------------------------------------------
+// ERSphere
+
+int ERSphere::project(const ERPoint3D& p, ERPoint3D& foot) const {
+  ERVector3D normal;
+  return ProjectionNormaleSphere(p, centre_, radius_, foot, normal);
+}
+
+int ERSphere::ProjectionNormaleSphere(const ERPoint3D& p, const ERPoint3D& centre, double radius,
+                                      ERPoint3D& foot, ERVector3D& normal) {
+  if (!finite(p) || !finite(centre) || !std::isfinite(radius)) return 0;
+  if (p.x() == centre.x() && p.y() == centre.y() && p.z() == centre.z()) return 0;
+  const ERVector3D n = difference(p, centre).normalize();
+  foot = centre + n * radius;
+  normal = n;
+  return 1;
+}
+
+EREntity::DISTMINRES ERSphere::SignedMinimalDistanceSphere(const ERPoint3D& p,
+                                                           const ERPoint3D& centre, double radius,
+                                                           double& dist) {
+  const double r = (p - centre).norme();
+  dist = r - radius;
+  return r <= 1e-11 ? DISTMIN_DEGENERATE : DISTMIN_NORMAL;
+}
+
+void ERSphere::transformFrom(const ERPmSimilitude3D& T) {
+  centre_ = T >> centre_;
+  radius_ *= std::fabs(T.getFactHomo());
+}
+
+void ERSphere::transformTo(const ERPmSimilitude3D& T) {
+  centre_ = T << centre_;
+  radius_ /= std::fabs(T.getFactHomo());
+}
+
+ERObject* ERSphere::getCopy() const { return new ERSphere(*this); }
+
+void ERSphere::printOn(std::ostream& os) const {
+  os << "\n Sphere : centre " << centre_ << " Rayon =" << radius_ << '\n';
+}
+
+void ERSphere::saveGuts(ERFile& f) const {
+  ERSurface::saveGuts(f);
+  centre_.saveGuts(f);
+  f.Write(radius_);
+}
+
+void ERSphere::restoreGuts(ERFile& f) {
+  ERSurface::restoreGuts(f);
+  double v[4];
+  if (!detail::restoreDoubles(f, v, 4)) return;
+  centre_ = ERPoint3D(v[0], v[1], v[2]);
+  radius_ = v[3];
+}
+
+std::uint32_t ERSphere::binaryStoreSize() const { return ERSurface::binaryStoreSize() + 32; }

@@ -1,0 +1,145 @@
+// qorv/surfaces/analytic_surfaces.h
+//
+// The unbounded analytic surfaces kept by their defining elements, not by a parameterisation:
+// ERPlane (a x + b y + c z + d = 0) and ERSphere (centre, radius). They answer the orthogonal
+// projection with the normal, the signed distance (positive on the normal's side), moves,
+// persistence and a print form; the static forms take the elements explicitly.
+//
+// Conventions a caller gets wrong:
+// - Every plane constructor divides by the normal's length; a zero normal (ERPlane(0, 0, 0, d),
+//   parallel V1 and V2) is kept as given, prints "Plane : Indefini" and projects nothing
+//   (ProjectionNormale answers 0, project(P) gives P back). So do NaN or infinite coefficients.
+// - ERPlane(P, V1, V2) takes the normal along V1 x V2 from the unit V1 and V2, so that it holds
+//   at every magnitude.
+// - Plane moves keep the normal: offset(e) and getOffset(e) lower d by e, scale(k) multiplies
+//   d by k, a transformation carries the normal as a vector and origine() as a point (a
+//   similitude's factor is taken out of the normal again).
+// - The sphere's projection fails only when P is exactly the centre; its signed distance is
+//   |P - centre| - radius, reported 2 (DISTMIN_DEGENERATE) within 1e-11 of the centre.
+//   transformFrom with a similitude multiplies the radius by |k|, transformTo divides by it.
+// - Projections of non-finite points, or onto surfaces with non-finite elements, answer 0 and
+//   write nothing. A zero or negative radius gives the formulas' answers (a negative radius
+//   puts the foot on the far side of the centre, the normal still points from the centre to P).
+//
+// Stored images (after the ERObject part, which writes nothing), little-endian doubles:
+//   ERPlane   a, b, c, d                               32 bytes
+//   ERSphere  centre x, y, z, radius                   32 bytes
+// A short record leaves the object as it was.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+
+#include "qorv/curves/lines.h"
+#include "qorv/surfaces/surface.h"
+
+class QORV_API ERPlane : public ERSurface {
+ public:
+  QORV_DECLARE_CLASS(ERPlane, ERSurface);
+  using EREntity3D::transformFrom;
+  using EREntity3D::transformTo;
+
+  // The plane z = 0.
+  ERPlane() : a_(0.0), b_(0.0), c_(1.0), d_(0.0) {}
+  // a x + b y + c z + d = 0, all four divided by |(a, b, c)|.
+  ERPlane(double a, double b, double c, double d);
+  // Through p with normal n (normalised).
+  ERPlane(const ERPoint3D& p, const ERVector3D& n);
+  // Through p, normal along v1 x v2.
+  ERPlane(const ERPoint3D& p, const ERVector3D& v1, const ERVector3D& v2);
+  // Through the frame's origin, normal along the frame's axis.
+  ERPlane(const ERPmIsometrie3D& frame, Coord3D axis);
+
+  void getCoefficients(double& a, double& b, double& c, double& d) const {
+    a = a_, b = b_, c = c_, d = d_;
+  }
+  ERVector3D normalVector() const { return ERVector3D(a_, b_, c_); }
+  double distanceOrg() const { return d_; }
+  double distancePt(const ERPoint3D& p) const;
+  // -d (a, b, c): the foot of the coordinate origin.
+  ERPoint3D origine() const;
+  ERPmIsometrie3D getTransfo() const;
+  ERPlane getOffset(double e) const;
+  ERPlane getreversed() const { return ERPlane(Raw{}, -a_, -b_, -c_, -d_); }
+  ERPoint3D project(const ERPoint3D& p) const;
+  // n x (v x n): the part of v in the plane.
+  ERVector3D project(const ERVector3D& v) const;
+  ERInfLine3D project(const ERInfLine3D& line) const;
+  int is_perpendicular(const ERInfLine3D& line, double tol) const;
+  // Each coefficient within 1e-11.
+  bool operator==(const ERPlane& o) const;
+
+  // dist = a x + b y + c z + d; DISTMIN_NORMAL. The vector takes no part.
+  static DISTMINRES SignedMinimalDistancePlane(const ERPoint3D& p, const ERVector3D& unused,
+                                               double a, double b, double c, double d,
+                                               double& dist);
+  DISTMINRES SignedMinimalDistance(const ERPoint3D& p, double& dist) const override;
+  int ProjectionNormale(const ERPoint3D& p, ERPoint3D& foot, ERVector3D& normal) const override;
+  void reverse() override { a_ = -a_, b_ = -b_, c_ = -c_, d_ = -d_; }
+  void offset(double e) override { d_ -= e; }
+  void scale(double k) override { d_ *= k; }
+  void translate(const ERPoint3D& t) override;
+  void transformFrom(const ERPmSimilitude3D& T) override;
+  void transformTo(const ERPmSimilitude3D& T) override;
+
+  ERObject* getCopy() const override;
+  // "Plane (" m ")" a/m "," b/m "," c/m "," d/m with m = |(a, b, c)|, or "Plane : Indefini"
+  // when m <= 1e-11; line end.
+  void printOn(std::ostream& os) const override;
+  void saveGuts(ERFile& f) const override;
+  void restoreGuts(ERFile& f) override;
+  std::uint32_t binaryStoreSize() const override;
+
+ private:
+  struct Raw {};
+  ERPlane(Raw, double a, double b, double c, double d) : a_(a), b_(b), c_(c), d_(d) {}
+  // The normal and origin point rebuilt into coefficients (a zero normal stays zero).
+  void rebuild(ERVector3D n, const ERPoint3D& p);
+  bool projectable() const;
+
+  double a_, b_, c_, d_;
+};
+
+class QORV_API ERSphere : public ERSurface {
+ public:
+  QORV_DECLARE_CLASS(ERSphere, ERSurface);
+  using EREntity3D::transformFrom;
+  using EREntity3D::transformTo;
+
+  ERSphere() : radius_(0.0) {}
+  ERSphere(const ERPoint3D& centre, double radius) : centre_(centre), radius_(radius) {}
+
+  const ERPoint3D& center() const { return centre_; }
+  void center(const ERPoint3D& c) { centre_ = c; }
+  double radius() const { return radius_; }
+  void diameter(double d) { radius_ = 0.5 * d; }
+  // 0 when p is exactly the centre, else 1 with the foot.
+  int project(const ERPoint3D& p, ERPoint3D& foot) const;
+
+  static int ProjectionNormaleSphere(const ERPoint3D& p, const ERPoint3D& centre, double radius,
+                                     ERPoint3D& foot, ERVector3D& normal);
+  static DISTMINRES SignedMinimalDistanceSphere(const ERPoint3D& p, const ERPoint3D& centre,
+                                                double radius, double& dist);
+  DISTMINRES SignedMinimalDistance(const ERPoint3D& p, double& dist) const override {
+    return SignedMinimalDistanceSphere(p, centre_, radius_, dist);
+  }
+  int ProjectionNormale(const ERPoint3D& p, ERPoint3D& foot, ERVector3D& normal) const override {
+    return ProjectionNormaleSphere(p, centre_, radius_, foot, normal);
+  }
+  void offset(double e) override { radius_ += e; }
+  void scale(double k) override { centre_ *= k, radius_ *= k; }
+  void translate(const ERPoint3D& t) override { centre_ += t; }
+  void transformFrom(const ERPmSimilitude3D& T) override;
+  void transformTo(const ERPmSimilitude3D& T) override;
+
+  ERObject* getCopy() const override;
+  // "\n Sphere : centre " centre " Rayon =" radius, line end.
+  void printOn(std::ostream& os) const override;
+  void saveGuts(ERFile& f) const override;
+  void restoreGuts(ERFile& f) override;
+  std::uint32_t binaryStoreSize() const override;
+
+ private:
+  ERPoint3D centre_;
+  double radius_;
+};

@@ -1,0 +1,294 @@
+#include "qorv/surfaces/analytic_surfaces.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include "qorv/foundation/transfo3d_kinds.h"
+#include "tests/object_images.h"
+#include "tests/test_seed.h"
+
+using namespace qorv;
+
+namespace {
+
+using qorv_test::Bytes;
+using qorv_test::doubles;
+using qorv_test::imageOf;
+using qorv_test::printed;
+using qorv_test::restoreFrom;
+
+double len(const ERVector3D& v) { return v.norme(); }
+double maxAbs(const ERPoint3D& p) {
+  return std::max({std::fabs(p.x()), std::fabs(p.y()), std::fabs(p.z())});
+}
+
+// Random tilted, far-off frames at a random magnitude: what the property tests draw.
+struct Draw {
+  explicit Draw(unsigned seed) : rng(seed) {}
+  std::mt19937_64 rng;
+  double uniform(double lo, double hi) { return std::uniform_real_distribution<>(lo, hi)(rng); }
+  ERVector3D direction() {
+    for (;;) {
+      const ERVector3D v(uniform(-1, 1), uniform(-1, 1), uniform(-1, 1));
+      if (v.norme2() > 0.01 && v.norme2() <= 1) return v.getnormalized();
+    }
+  }
+  // 10^e with e in [-300, 300], one magnitude in five near 1.
+  double magnitude() {
+    return std::uniform_int_distribution<>(0, 4)(rng) == 0 ? 1.0
+                                                           : std::pow(10.0, uniform(-300, 300));
+  }
+  ERPmIsometrie3D frame(double scale) {
+    const ERVector3D x = direction();
+    ERVector3D y = direction();
+    while (len(x ^ y) < 0.1) y = direction();
+    const ERPoint3D o(direction() * (scale * uniform(0, 3)));
+    return ERChgRepere3D(x, y, o);
+  }
+};
+
+// ---------------------------------------------------------------------------------------------
+TEST(Plane, CoefficientsAccessorsAndOrientation) {
+  ERPlane p(0, 0, 2, -4);
+  double a, b, c, d;
+  p.getCoefficients(a, b, c, d);
+  EXPECT_EQ(a, 0);
+  EXPECT_EQ(b, 0);
+  EXPECT_EQ(c, 1);
+  EXPECT_EQ(d, -2);
+  EXPECT_EQ(p.origine().z(), 2);
+  EXPECT_EQ(p.distancePt(ERPoint3D(0, 0, 5)), 3);
+  EXPECT_TRUE(p.getreversed() == ERPlane(0, 0, -1, 2));
+  p.reverse();
+  EXPECT_TRUE(p == ERPlane(0, 0, -1, 2));
+  EXPECT_FALSE(p == ERPlane(0, 0, -1, 2 + 2e-11));
+  // Normal along v1 x v2, at any magnitude of the vectors.
+  const ERPlane q(ERPoint3D(1, 1, 3), ERVector3D(1e200, 0, 0), ERVector3D(1e200, 1e200, 0));
+  EXPECT_TRUE(q == ERPlane(0, 0, 1, -3));
+  EXPECT_TRUE(ERPlane(ERChgRepere3D(ERVector3D(0, 1, 0), ERPoint3D(0, 5, 0)), Coord3D::Z) ==
+              ERPlane(0, 1, 0, -5));
+  // Offsets lower d, scale multiplies it, translation moves the plane along itself or across.
+  EXPECT_TRUE(ERPlane(0, 0, 1, -2).getOffset(0.5) == ERPlane(0, 0, 1, -2.5));
+  ERPlane m(0, 0, 1, -2);
+  m.scale(3), m.translate(ERPoint3D(7, 8, 1)), m.offset(1);
+  EXPECT_TRUE(m == ERPlane(0, 0, 1, -8));
+  const ERVector3D v = ERPlane(0, 0, 1, 0).project(ERVector3D(1, 2, 3));
+  EXPECT_EQ(v.x(), 1);
+  EXPECT_EQ(v.y(), 2);
+  EXPECT_EQ(v.z(), 0);
+  const ERInfLine3D l =
+      ERPlane(0, 0, 1, -1).project(ERInfLine3D(ERVector3D(1, 0, 1), ERPoint3D(0, 4, 9)));
+  EXPECT_NEAR(l.dirVector().x(), 1, 1e-15);
+  EXPECT_NEAR(l.origine().z(), 1, 1e-15);
+  EXPECT_NEAR(l.origine().y(), 4, 1e-15);
+  EXPECT_TRUE(
+      ERPlane(0, 0, 1, 0).is_perpendicular(ERInfLine3D(ERVector3D(0, 0, -1), ERPoint3D()), 1e-9));
+  EXPECT_FALSE(
+      ERPlane(0, 0, 1, 0).is_perpendicular(ERInfLine3D(ERVector3D(0, 1, 1), ERPoint3D()), 1e-9));
+}
+
+TEST(Plane, UndefinedNormalIsKeptPrintedAndProjectsNothing) {
+  const ERPlane planes[] = {
+      ERPlane(0, 0, 0, 5), ERPlane(ERPoint3D(1, 2, 3), ERVector3D(1, 1, 0), ERVector3D(-2, -2, 0)),
+      ERPlane(ERPoint3D(1, 2, 3), ERVector3D(0, 0, 0)), ERPlane(std::nan(""), 0, 1, 0),
+      ERPlane(std::numeric_limits<double>::infinity(), 0, 1, 0)};
+  for (const ERPlane& p : planes) {
+    SCOPED_TRACE(printed(p));
+    ERPoint3D foot(7, 7, 7);
+    ERVector3D normal(7, 7, 7);
+    EXPECT_EQ(p.ProjectionNormale(ERPoint3D(1, 2, 3), foot, normal), 0);
+    EXPECT_EQ(foot.x(), 7);
+    EXPECT_EQ(normal.z(), 7);
+    const ERPoint3D q = p.project(ERPoint3D(1, 2, 3));
+    EXPECT_EQ(q.x(), 1);
+    EXPECT_EQ(q.z(), 3);
+  }
+  EXPECT_EQ(printed(planes[0]), "Plane : Indefini\n");
+  EXPECT_EQ(printed(planes[1]), "Plane : Indefini\n");
+  double a, b, c, d;
+  planes[0].getCoefficients(a, b, c, d);
+  EXPECT_EQ(d, 5);  // kept, not divided by zero
+  // A non-finite point projects nothing either.
+  ERPoint3D foot;
+  ERVector3D normal;
+  EXPECT_EQ(ERPlane().ProjectionNormale(ERPoint3D(std::nan(""), 0, 0), foot, normal), 0);
+}
+
+TEST(Plane, PrintFormAndStoredImage) {
+  const ERPlane p(0, 0, 2, -4);
+  EXPECT_EQ(printed(p), "Plane (1)0,0,1,-2\n");
+  const ERPlane q(3, 0, 4, 10);
+  EXPECT_EQ(printed(q), "Plane (1)0.6,0,0.8,2\n");
+  EXPECT_EQ(imageOf(q), doubles({0.6, 0.0, 0.8, 2.0}));
+  EXPECT_EQ(q.binaryStoreSize(), imageOf(q).size());
+  // A stored non-unit normal prints divided by its length.
+  ERPlane r;
+  restoreFrom(r, doubles({0, 0, 2, -4}));
+  EXPECT_EQ(printed(r), "Plane (2)0,0,1,-2\n");
+  // A short record changes nothing.
+  Bytes shortImage = doubles({5, 6, 7});
+  restoreFrom(r, shortImage);
+  EXPECT_EQ(imageOf(r), doubles({0, 0, 2, -4}));
+  EXPECT_STREQ(r.className(), "ERPlane");
+  ERObject* copy = r.getCopy();
+  EXPECT_EQ(imageOf(*copy), imageOf(r));
+  delete copy;
+}
+
+// Planes built in random frames: the foot of T >> (x, y, z) on T's XY plane is T >> (x, y, 0).
+TEST(Plane, ProjectionAgainstTheFootInTheFrame) {
+  const unsigned seed = qorv_test::seedFor(1901);
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  Draw draw(seed);
+  for (int i = 0; i < 4000; ++i) {
+    const double s = draw.magnitude();
+    const ERPmIsometrie3D T = draw.frame(s);
+    const bool flip = i % 2;  // both orientations
+    ERPlane plane;
+    if (flip) plane.reverse();
+    plane.transformFrom(T);
+    const ERPoint3D local(draw.uniform(-3, 3) * s, draw.uniform(-3, 3) * s,
+                          draw.uniform(-3, 3) * s);
+    const ERPoint3D p = T >> local;
+    const ERPoint3D expected = T >> ERPoint3D(local.x(), local.y(), 0.0);
+    const double tol = 1e-12 * std::max(maxAbs(p), maxAbs(T >> ERPoint3D()));
+    ERPoint3D foot;
+    ERVector3D normal;
+    ASSERT_EQ(plane.ProjectionNormale(p, foot, normal), 1) << i;
+    EXPECT_LE(distance(foot, expected), tol) << i;
+    EXPECT_LE(std::fabs(plane.distancePt(foot)), tol) << i;
+    EXPECT_NEAR(len(normal), 1.0, 1e-15);
+    EXPECT_LE(len((p - foot) ^ normal), tol) << i;
+    // The signed distance is the local height, positive on the normal's side.
+    double dist = 0;
+    EXPECT_EQ(plane.SignedMinimalDistance(p, dist), EREntity::DISTMIN_NORMAL);
+    EXPECT_NEAR(dist, flip ? -local.z() : local.z(), tol) << i;
+    // The same plane from a point and a normal, and brought back into the frame.
+    ERPlane direct(T >> ERPoint3D(), T >> ERVector3D(0, 0, flip ? -1.0 : 1.0));
+    EXPECT_LE(distance(direct.project(p), expected), tol) << i;
+    direct.transformTo(T);
+    EXPECT_NEAR(std::fabs(direct.normalVector().z()), 1.0, 1e-14);
+    EXPECT_LE(std::fabs(direct.distanceOrg()), 1e-12 * s * 4) << i;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+TEST(Sphere, CentreFailsOnlyOnAnExactHit) {
+  const ERSphere s(ERPoint3D(1, 2, 3), 5);
+  ERPoint3D foot(9, 9, 9);
+  ERVector3D normal(9, 9, 9);
+  EXPECT_EQ(s.ProjectionNormale(ERPoint3D(1, 2, 3), foot, normal), 0);
+  EXPECT_EQ(s.project(ERPoint3D(1, 2, 3), foot), 0);
+  EXPECT_EQ(foot.x(), 9);
+  EXPECT_EQ(normal.x(), 9);
+  double dist = 0;
+  EXPECT_EQ(s.SignedMinimalDistance(ERPoint3D(1, 2, 3), dist), EREntity::DISTMIN_DEGENERATE);
+  EXPECT_EQ(dist, -5);
+  // 1e-12 away the foot exists, while the distance still calls the point central.
+  const ERPoint3D near(1, 2, 3 + 1e-12);
+  ASSERT_EQ(ERSphere::ProjectionNormaleSphere(near, s.center(), 5, foot, normal), 1);
+  EXPECT_NEAR(foot.z(), 8, 1e-15);
+  EXPECT_EQ(normal.z(), 1);
+  EXPECT_EQ(s.SignedMinimalDistance(near, dist), EREntity::DISTMIN_DEGENERATE);
+  EXPECT_EQ(s.SignedMinimalDistance(ERPoint3D(1, 2, 3 + 2e-11), dist), EREntity::DISTMIN_NORMAL);
+  // Non-finite input writes nothing; opposite far-off points do not overflow.
+  foot = ERPoint3D(9, 9, 9);
+  EXPECT_EQ(s.ProjectionNormale(ERPoint3D(0, std::nan(""), 0), foot, normal), 0);
+  EXPECT_EQ(
+      ERSphere::ProjectionNormaleSphere(ERPoint3D(1, 2, 3), s.center(), INFINITY, foot, normal), 0);
+  EXPECT_EQ(foot.x(), 9);
+  ASSERT_EQ(ERSphere::ProjectionNormaleSphere(ERPoint3D(1.5e308, 0, 0), ERPoint3D(-1.5e308, 0, 0),
+                                              1e308, foot, normal),
+            1);
+  EXPECT_EQ(normal.x(), 1);
+  EXPECT_EQ(foot.x(), -0.5e308);
+  // Negative radius: the formula's foot, across the centre.
+  ASSERT_EQ(ERSphere::ProjectionNormaleSphere(ERPoint3D(0, 0, 2), ERPoint3D(), -1, foot, normal),
+            1);
+  EXPECT_EQ(foot.z(), -1);
+  EXPECT_EQ(normal.z(), 1);
+}
+
+TEST(Sphere, MovesPrintFormAndStoredImage) {
+  ERSphere s(ERPoint3D(1, 2, 3), 4);
+  std::ostringstream centre;
+  centre << ERPoint3D(1, 2, 3);
+  EXPECT_EQ(printed(s), "\n Sphere : centre " + centre.str() + " Rayon =4\n");
+  EXPECT_EQ(imageOf(s), doubles({1, 2, 3, 4}));
+  EXPECT_EQ(s.binaryStoreSize(), imageOf(s).size());
+  ERSphere r;
+  restoreFrom(r, doubles({5, 6, 7, 8}));
+  EXPECT_EQ(imageOf(r), doubles({5, 6, 7, 8}));
+  restoreFrom(r, doubles({1, 1, 1}));
+  EXPECT_EQ(imageOf(r), doubles({5, 6, 7, 8}));
+  s.scale(2), s.translate(ERPoint3D(1, 1, 1)), s.offset(0.5), s.reverse();
+  EXPECT_EQ(imageOf(s), doubles({3, 5, 7, 8.5}));
+  s.diameter(3);
+  EXPECT_EQ(s.radius(), 1.5);
+  s.center(ERPoint3D(0, 0, 1));
+  EXPECT_EQ(s.center().z(), 1);
+}
+
+// Spheres placed by random frames against the radial foot in the frame, and no sampled point
+// of the sphere nearer than the foot.
+TEST(Sphere, ProjectionAgainstTheFootInTheFrame) {
+  const unsigned seed = qorv_test::seedFor(1902);
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  Draw draw(seed);
+  for (int i = 0; i < 4000; ++i) {
+    const double s = draw.magnitude();
+    const ERPmIsometrie3D T = draw.frame(s);
+    const double r = s * draw.uniform(0.01, 2);
+    ERSphere sphere(ERPoint3D(), r);
+    sphere.transformFrom(T);
+    const ERVector3D dir = draw.direction();
+    const double h = r * draw.uniform(0, 3);  // inside and outside
+    const ERPoint3D local(dir * h);
+    const ERPoint3D p = T >> local;
+    const ERPoint3D expected = T >> ERPoint3D(dir * r);
+    const double tol = 1e-12 * std::max({maxAbs(p), maxAbs(sphere.center()), r});
+    ERPoint3D foot;
+    ERVector3D normal;
+    ASSERT_EQ(sphere.ProjectionNormale(p, foot, normal), 1) << i;
+    EXPECT_LE(distance(foot, expected), tol) << i;
+    EXPECT_LE(std::fabs(distance(foot, sphere.center()) - r), tol) << i;
+    EXPECT_NEAR(len(normal), 1.0, 1e-15);
+    EXPECT_LE(len((p - foot) ^ normal), tol) << i;
+    EXPECT_GT((normal * ERVector3D(T >> dir)), 0.999) << i;
+    double dist = 0;
+    EXPECT_EQ(sphere.SignedMinimalDistance(p, dist),
+              h <= 1e-11 ? EREntity::DISTMIN_DEGENERATE : EREntity::DISTMIN_NORMAL);
+    EXPECT_NEAR(dist, h - r, tol) << i;
+    const double best = distance(p, foot);
+    for (int k = 0; k < 16; ++k) {
+      const ERPoint3D q = sphere.center() + draw.direction() * r;
+      EXPECT_GE(distance(p, q), best - tol) << i;
+    }
+  }
+}
+
+TEST(Sphere, SimilitudeScalesTheRadius) {
+  ERSphere s(ERPoint3D(1, 0, 0), 2);
+  const ERPmSimilitude3D k3{_ERScaling3D(3)};
+  s.transformFrom(k3);
+  EXPECT_EQ(s.radius(), 6);
+  EXPECT_EQ(s.center().x(), 3);
+  s.transformTo(k3);
+  EXPECT_EQ(s.radius(), 2);
+  EXPECT_EQ(s.center().x(), 1);
+  const ERPmIsometrie3D T =
+      ERChgRepere3D(ERVector3D(0, 1, 0), ERVector3D(-1, 0, 0), ERPoint3D(5, 0, 0));
+  s.transformFrom(T);
+  EXPECT_EQ(s.radius(), 2);
+  EXPECT_NEAR(s.center().y(), 1, 1e-15);
+  s.transformTo(T);
+  EXPECT_NEAR(s.center().x(), 1, 1e-15);
+}
+
+}  // namespace
