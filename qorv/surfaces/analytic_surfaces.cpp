@@ -8,6 +8,7 @@
 using namespace qorv;
 
 QORV_DEFINE_CLASS(ERPlane);
+QORV_DEFINE_CLASS(ERCylinder);
 QORV_DEFINE_CLASS(ERSphere);
 
 namespace {
@@ -144,6 +145,97 @@ void ERPlane::restoreGuts(ERFile& f) {
 }
 
 std::uint32_t ERPlane::binaryStoreSize() const { return ERSurface::binaryStoreSize() + 32; }
+
+// ---------------------------------------------------------------------------------------------
+// ERCylinder
+
+namespace {
+
+bool onAxis(const ERPoint3D& p, const ERPoint3D& a) {
+  return std::fabs(p.x() - a.x()) <= 1e-11 && std::fabs(p.y() - a.y()) <= 1e-11 &&
+         std::fabs(p.z() - a.z()) <= 1e-11;
+}
+
+bool usableAxis(const ERInfLine3D& axis) {
+  const double m = axis.dirVector().norme();
+  return m > 0.0 && std::isfinite(m) && finite(axis.origine());
+}
+
+}  // namespace
+
+int ERCylinder::ProjectionNormaleCylinder(const ERPoint3D& p, const ERInfLine3D& axis,
+                                          double radius, ERPoint3D& foot, ERVector3D& normal) {
+  if (!finite(p) || !usableAxis(axis) || !std::isfinite(radius)) return 0;
+  const ERPoint3D a = axis.projectPt(p);
+  if (onAxis(p, a)) return 0;
+  // Of the two crossings of the section circle with the line (A, P), the one on P's side.
+  const ERVector3D u = difference(p, a).normalize();
+  if (!finite(ERPoint3D(u)) || u.norme2() == 0.0) return 0;
+  foot = a + u * std::fabs(radius);
+  normal = u;
+  return 1;
+}
+
+EREntity::DISTMINRES ERCylinder::SignedMinimalDistanceCylinder(const ERPoint3D& p,
+                                                               const ERInfLine3D& axis,
+                                                               double radius, double& dist) {
+  const ERPoint3D a = axis.projectPt(p);
+  const double rho = (p - a).norme();
+  dist = rho - radius;
+  // Wherever the projection finds no foot, the nearest point is not unique either.
+  return rho <= 1e-11 || onAxis(p, a) ? DISTMIN_DEGENERATE : DISTMIN_NORMAL;
+}
+
+void ERCylinder::scale(double k) {
+  CleanUpTemporaries(-1);
+  axis_.scale(k);
+  radius_ *= k;
+}
+
+void ERCylinder::translate(const ERPoint3D& t) {
+  CleanUpTemporaries(-1);
+  axis_.translate(t);
+}
+
+void ERCylinder::transformFrom(const ERPmSimilitude3D& T) {
+  CleanUpTemporaries(-1);
+  axis_ = ERInfLine3D(T >> axis_.dirVector(), T >> axis_.origine());
+  radius_ *= std::fabs(T.getFactHomo());
+}
+
+void ERCylinder::transformTo(const ERPmSimilitude3D& T) {
+  CleanUpTemporaries(-1);
+  axis_ = ERInfLine3D(T << axis_.dirVector(), T << axis_.origine());
+  radius_ /= std::fabs(T.getFactHomo());
+}
+
+ERObject* ERCylinder::getCopy() const { return new ERCylinder(*this); }
+
+void ERCylinder::printOn(std::ostream& os) const {
+  os << "Cylindre :   Segment =";
+  axis_.printOn(os);
+  os << '\n' << "         :   Radius  =" << radius_ << '\n';
+}
+
+void ERCylinder::saveGuts(ERFile& f) const {
+  ERSurface::saveGuts(f);
+  axis_.saveGuts(f);
+  f.Write(radius_);
+}
+
+void ERCylinder::restoreGuts(ERFile& f) {
+  ERSurface::restoreGuts(f);
+  ERInfLine3D axis;
+  axis.restoreGuts(f);
+  double r;
+  if (!f.Read(r)) return;  // a short record: the axis part was short too, or this one is
+  axis_ = axis;
+  radius_ = r;
+}
+
+std::uint32_t ERCylinder::binaryStoreSize() const {
+  return ERSurface::binaryStoreSize() + axis_.binaryStoreSize() + 8;
+}
 
 // ---------------------------------------------------------------------------------------------
 // ERSphere

@@ -17,12 +17,20 @@
 // - The sphere's projection fails only when P is exactly the centre; its signed distance is
 //   |P - centre| - radius, reported 2 (DISTMIN_DEGENERATE) within 1e-11 of the centre.
 //   transformFrom with a similitude multiplies the radius by |k|, transformTo divides by it.
+// - The cylinder's projection fails (0, nothing written) when P is on the axis, each coordinate
+//   within 1e-11 of its axis foot, an absolute test; its signed distance is then |P - A| - radius,
+//   reported 2, as it is whenever |P - A| <= 1e-11. The normal points away from the axis whatever
+//   the radius' sign; with radius 0 the foot is the axis foot and the normal the direction from the
+//   axis to P.
+// - A cylinder moved by a similitude is the image of the old one: the radius takes |k| and the
+//   axis direction is made unit again (the line alone would keep a k-long direction).
 // - Projections of non-finite points, or onto surfaces with non-finite elements, answer 0 and
 //   write nothing. A zero or negative radius gives the formulas' answers (a negative radius
 //   puts the foot on the far side of the centre, the normal still points from the centre to P).
 //
 // Stored images (after the ERObject part, which writes nothing), little-endian doubles:
 //   ERPlane   a, b, c, d                               32 bytes
+//   ERCylinder axis (direction x, y, z, origin x, y, z), radius   56 bytes
 //   ERSphere  centre x, y, z, radius                   32 bytes
 // A short record leaves the object as it was.
 #pragma once
@@ -98,6 +106,53 @@ class QORV_API ERPlane : public ERSurface {
   bool projectable() const;
 
   double a_, b_, c_, d_;
+};
+
+class QORV_API ERCylinder : public ERSurface {
+ public:
+  QORV_DECLARE_CLASS(ERCylinder, ERSurface);
+  using EREntity3D::transformFrom;
+  using EREntity3D::transformTo;
+
+  // Radius 1 about the Z axis.
+  ERCylinder() : radius_(1.0) {}
+  ERCylinder(const ERInfLine3D& axis, double radius) : radius_(radius), axis_(axis) {}
+
+  const ERInfLine3D& axe() const { return axis_; }
+  double radius() const { return radius_; }
+  void radius(double r) { radius_ = r; }
+  void diameter(double d) { radius_ = 0.5 * d; }
+  void reverse_axis() { axis_.reverse(); }
+
+  static int ProjectionNormaleCylinder(const ERPoint3D& p, const ERInfLine3D& axis, double radius,
+                                       ERPoint3D& foot, ERVector3D& normal);
+  // |P - A| - radius with A the axis foot; DISTMIN_DEGENERATE when |P - A| <= 1e-11 or P is
+  // on the axis by the projection's test.
+  static DISTMINRES SignedMinimalDistanceCylinder(const ERPoint3D& p, const ERInfLine3D& axis,
+                                                  double radius, double& dist);
+  DISTMINRES SignedMinimalDistance(const ERPoint3D& p, double& dist) const override {
+    return SignedMinimalDistanceCylinder(p, axis_, radius_, dist);
+  }
+  int ProjectionNormale(const ERPoint3D& p, ERPoint3D& foot, ERVector3D& normal) const override {
+    return ProjectionNormaleCylinder(p, axis_, radius_, foot, normal);
+  }
+  void offset(double e) override { radius_ += e; }
+  void scale(double k) override;
+  void translate(const ERPoint3D& t) override;
+  void transformFrom(const ERPmSimilitude3D& T) override;
+  void transformTo(const ERPmSimilitude3D& T) override;
+
+  ERObject* getCopy() const override;
+  // "Cylindre :   Segment =" axis (its own form, with its line end), line end,
+  // "         :   Radius  =" radius, line end.
+  void printOn(std::ostream& os) const override;
+  void saveGuts(ERFile& f) const override;
+  void restoreGuts(ERFile& f) override;
+  std::uint32_t binaryStoreSize() const override;
+
+ private:
+  double radius_;
+  ERInfLine3D axis_;
 };
 
 class QORV_API ERSphere : public ERSurface {

@@ -179,6 +179,118 @@ TEST(Plane, ProjectionAgainstTheFootInTheFrame) {
 }
 
 // ---------------------------------------------------------------------------------------------
+TEST(Cylinder, AxisIsDegenerateOnBothSidesOfTheThreshold) {
+  const ERCylinder c(ERInfLine3D(ERVector3D(0, 0, 1), ERPoint3D()), 2);
+  ERPoint3D foot(9, 9, 9);
+  ERVector3D normal(9, 9, 9);
+  for (const ERPoint3D& p : {ERPoint3D(0, 0, 5), ERPoint3D(1e-11, -1e-11, 5)}) {
+    EXPECT_EQ(c.ProjectionNormale(p, foot, normal), 0);
+    double dist = 0;
+    EXPECT_EQ(c.SignedMinimalDistance(p, dist), EREntity::DISTMIN_DEGENERATE);
+    EXPECT_NEAR(dist, -2, 2e-11);
+  }
+  EXPECT_EQ(foot.x(), 9);
+  EXPECT_EQ(normal.x(), 9);
+  ASSERT_EQ(c.ProjectionNormale(ERPoint3D(2e-11, 0, 5), foot, normal), 1);
+  EXPECT_EQ(foot.x(), 2);
+  EXPECT_EQ(foot.z(), 5);
+  EXPECT_EQ(normal.x(), 1);
+  // Zero radius: the axis foot, normal towards P; negative radius: the formula's circle.
+  ASSERT_EQ(ERCylinder::ProjectionNormaleCylinder(ERPoint3D(0, 3, 1), c.axe(), 0, foot, normal), 1);
+  EXPECT_EQ(foot.y(), 0);
+  EXPECT_EQ(normal.y(), 1);
+  ASSERT_EQ(ERCylinder::ProjectionNormaleCylinder(ERPoint3D(0, 3, 1), c.axe(), -2, foot, normal),
+            1);
+  EXPECT_EQ(foot.y(), 2);
+  EXPECT_EQ(normal.y(), 1);
+  // Zero axis direction and non-finite input write nothing.
+  foot = ERPoint3D(9, 9, 9);
+  EXPECT_EQ(ERCylinder(ERInfLine3D(ERVector3D(0, 0, 0), ERPoint3D()), 1)
+                .ProjectionNormale(ERPoint3D(1, 2, 3), foot, normal),
+            0);
+  EXPECT_EQ(c.ProjectionNormale(ERPoint3D(INFINITY, 0, 0), foot, normal), 0);
+  EXPECT_EQ(foot.x(), 9);
+}
+
+TEST(Cylinder, MovesPrintFormAndStoredImage) {
+  const ERInfLine3D axis(ERVector3D(0, 0, 1), ERPoint3D(1, 2, 0));
+  ERCylinder c(axis, 3);
+  std::ostringstream line;
+  axis.printOn(line);
+  EXPECT_EQ(printed(c), "Cylindre :   Segment =" + line.str() + "\n         :   Radius  =3\n");
+  EXPECT_EQ(imageOf(c), doubles({0, 0, 1, 1, 2, 0, 3}));
+  EXPECT_EQ(c.binaryStoreSize(), imageOf(c).size());
+  ERCylinder r;
+  restoreFrom(r, doubles({0, 1, 0, 4, 0, 5, 6}));
+  EXPECT_EQ(imageOf(r), doubles({0, 1, 0, 4, 0, 5, 6}));
+  restoreFrom(r, doubles({1, 0, 0, 0, 0, 0}));  // no radius: nothing changes
+  EXPECT_EQ(imageOf(r), doubles({0, 1, 0, 4, 0, 5, 6}));
+  restoreFrom(r, doubles({1, 0}));
+  EXPECT_EQ(imageOf(r), doubles({0, 1, 0, 4, 0, 5, 6}));
+  c.scale(2);
+  c.translate(ERPoint3D(0, 0, 7));
+  c.offset(1);
+  c.reverse();
+  EXPECT_EQ(imageOf(c), doubles({0, 0, 1, 2, 4, 7, 7}));  // the line moves its origin as is
+  c.reverse_axis();
+  EXPECT_EQ(c.axe().dirVector().z(), -1);
+  c.diameter(5);
+  EXPECT_EQ(c.radius(), 2.5);
+  // A similitude gives the image cylinder: unit axis, radius times the factor.
+  const ERPmSimilitude3D k3{_ERScaling3D(3)};
+  c.transformFrom(k3);
+  EXPECT_EQ(c.radius(), 7.5);
+  EXPECT_NEAR(c.axe().dirVector().norme(), 1, 1e-15);
+  double dist = 0;
+  c.SignedMinimalDistance(ERPoint3D(6, 12, 100), dist);
+  EXPECT_NEAR(dist, -7.5, 1e-13);
+  c.transformTo(k3);
+  EXPECT_EQ(c.radius(), 2.5);
+}
+
+// Cylinders about the Z axis of random frames: the foot of T >> (rho cos t, rho sin t, z) is
+// T >> (r cos t, r sin t, z), and no sampled point of the cylinder is nearer. The axis test is
+// absolute (1e-11), so magnitudes start at 1e-6 here.
+TEST(Cylinder, ProjectionAgainstTheFootInTheFrame) {
+  const unsigned seed = qorv_test::seedFor(1903);
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  Draw draw(seed);
+  for (int i = 0; i < 4000; ++i) {
+    double s = draw.magnitude();
+    if (s < 1e-6) s = std::pow(10.0, draw.uniform(-6, 0));
+    const ERPmIsometrie3D T = draw.frame(s);
+    const double r = s * draw.uniform(0.01, 2);
+    ERCylinder cyl;
+    cyl.radius(r);
+    if (i % 2) cyl.reverse_axis();
+    cyl.transformFrom(T);
+    const double t = draw.uniform(-M_PI, M_PI), rho = r * draw.uniform(0.01, 3);
+    const double z = s * draw.uniform(-3, 3);
+    const ERPoint3D p = T >> ERPoint3D(rho * std::cos(t), rho * std::sin(t), z);
+    const ERPoint3D expected = T >> ERPoint3D(r * std::cos(t), r * std::sin(t), z);
+    const double tol = 1e-12 * std::max({maxAbs(p), maxAbs(T >> ERPoint3D()), r});
+    ERPoint3D foot;
+    ERVector3D normal;
+    ASSERT_EQ(cyl.ProjectionNormale(p, foot, normal), 1) << i;
+    EXPECT_LE(distance(foot, expected), tol) << i;
+    EXPECT_LE(std::fabs(distance(foot, cyl.axe().projectPt(foot)) - r), tol) << i;
+    EXPECT_NEAR(len(normal), 1.0, 1e-15);
+    EXPECT_LE(len((p - foot) ^ normal), tol) << i;
+    EXPECT_LE(std::fabs(normal * cyl.axe().dirVector()), 1e-12) << i;
+    double dist = 0;
+    EXPECT_EQ(cyl.SignedMinimalDistance(p, dist), EREntity::DISTMIN_NORMAL);
+    EXPECT_NEAR(dist, rho - r, tol) << i;
+    const double best = distance(p, foot);
+    for (int k = 0; k < 16; ++k) {
+      const double f = t + draw.uniform(-0.5, 0.5);
+      const ERPoint3D q =
+          T >> ERPoint3D(r * std::cos(f), r * std::sin(f), z + draw.uniform(-1, 1) * r);
+      EXPECT_GE(distance(p, q), best - tol) << i;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
 TEST(Sphere, CentreFailsOnlyOnAnExactHit) {
   const ERSphere s(ERPoint3D(1, 2, 3), 5);
   ERPoint3D foot(9, 9, 9);
