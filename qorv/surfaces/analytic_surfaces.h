@@ -1,7 +1,8 @@
 // qorv/surfaces/analytic_surfaces.h
 //
 // The unbounded analytic surfaces kept by their defining elements, not by a parameterisation:
-// ERPlane (a x + b y + c z + d = 0) and ERSphere (centre, radius). They answer the orthogonal
+// ERPlane (a x + b y + c z + d = 0), ERCylinder (axis line, radius) and ERSphere (centre,
+// radius). They answer the orthogonal
 // projection with the normal, the signed distance (positive on the normal's side), moves,
 // persistence and a print form; the static forms take the elements explicitly.
 //
@@ -25,12 +26,15 @@
 // - A cylinder moved by a similitude is the image of the old one: the radius takes |k| and the
 //   axis direction is made unit again (the line alone would keep a k-long direction).
 // - Projections of non-finite points, or onto surfaces with non-finite elements, answer 0 and
-//   write nothing. A zero or negative radius gives the formulas' answers (a negative radius
-//   puts the foot on the far side of the centre, the normal still points from the centre to P).
+//   write nothing. A zero or negative radius gives the formulas' answers (a negative sphere
+//   radius puts the foot on the far side of the centre, the normal still points from the centre
+//   to P; a cylinder's section circle is the same for r and -r).
+// - The cylinder's print form holds a blank line: the axis line's form ends its own line, and
+//   the label's line end follows it.
 //
 // Stored images (after the ERObject part, which writes nothing), little-endian doubles:
 //   ERPlane   a, b, c, d                               32 bytes
-//   ERCylinder axis (direction x, y, z, origin x, y, z), radius   56 bytes
+//   ERCylinder axis direction x, y, z, axis origin x, y, z, radius   56 bytes
 //   ERSphere  centre x, y, z, radius                   32 bytes
 // A short record leaves the object as it was.
 #pragma once
