@@ -2,9 +2,9 @@
 //
 // The unbounded analytic surfaces kept by their defining elements, not by a parameterisation:
 // ERPlane (a x + b y + c z + d = 0), ERCylinder (axis line, radius) and ERSphere (centre,
-// radius). They answer the orthogonal
-// projection with the normal, the signed distance (positive on the normal's side), moves,
-// persistence and a print form; the static forms take the elements explicitly.
+// radius). They answer the orthogonal projection with the normal, the signed distance
+// (positive on the normal's side), moves, persistence and a print form; the static forms take
+// the elements explicitly.
 //
 // Conventions a caller gets wrong:
 // - Every plane constructor divides by the normal's length; a zero normal (ERPlane(0, 0, 0, d),
