@@ -381,6 +381,39 @@ TEST(Region, IntersectTable) {
   EXPECT_EQ(pieces.length(), 0);
 }
 
+// A trace measured just beside the border snaps onto the side whose clipping gains more than
+// ten snaps of length; a trace that gains nothing keeps its plain clipping.
+TEST(Region, IntersectWithSnapTakesTheSideThatGainsLength) {
+  const ERRegion2D r = squareWithHole();
+  ERTValVector<Pts> pieces;
+  for (const double y : {-0.001, 10.001}) {
+    for (const bool reversed : {false, true}) {
+      SCOPED_TRACE(::testing::Message() << "y " << y << (reversed ? " reversed" : ""));
+      const Pts trace = reversed ? poly({{15, y}, {-5, y}}) : poly({{-5, y}, {15, y}});
+      r.Intersect(trace, pieces, nullptr);
+      EXPECT_EQ(pieces.length(), 0);
+      r.IntersectWithSnap(trace, pieces, 0.01);
+      ASSERT_EQ(pieces.length(), 1);
+      EXPECT_NEAR(polyLength(pieces[0]), 10.0, 1e-9);
+      int loop = -1;
+      for (int k = 0; k < pieces[0].length(); ++k) {
+        EXPECT_NE(r.CheckPoint(pieces[0][k], loop), POSCONTOURS_OUTSIDE) << pieces[0][k];
+        EXPECT_NEAR(std::fabs(pieces[0][k].y() - y), 0.01, 1e-12);
+      }
+    }
+  }
+  // Well inside: both offsets gain nothing, the plain clipping stays.
+  r.IntersectWithSnap(poly({{1, 2}, {3, 2}}), pieces, 0.01);
+  ASSERT_EQ(pieces.length(), 1);
+  EXPECT_EQ(pieces[0][0], ERPoint2D(1, 2));
+  EXPECT_EQ(pieces[0][1], ERPoint2D(3, 2));
+  // Far away or gaining less than ten snaps: nothing.
+  r.IntersectWithSnap(poly({{50, 50}, {60, 50}}), pieces, 0.01);
+  EXPECT_EQ(pieces.length(), 0);
+  r.IntersectWithSnap(poly({{-0.001, 3}, {-0.001, 3.05}}), pieces, 0.01);
+  EXPECT_EQ(pieces.length(), 0);
+}
+
 TEST(Region, IntersectRandomAgainstSampling) {
   const unsigned seed = seedFor(99);
   SCOPED_TRACE(testing::Message() << "seed " << seed);
