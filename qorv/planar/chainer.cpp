@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <ostream>
+#include <typeinfo>
 #include <vector>
 
 using namespace qorv;
@@ -148,71 +149,186 @@ int ERChainerProcessor::insert(t_SmartPtr<ERChainerSeg2D> seg) {
 }
 
 int ERChainerProcessor::insert(t_SmartPtr<ERChainedMetaSeg2D> chain) {
-  if (chain.get() == nullptr) return 0;
-  for (const auto& k : chains_)
-    if (k.get() == chain.get()) return 0;
-  if (chain->isClosed()) return chains_.append(chain), 1;
-  if (!(chain->length() >= tol_)) return 0;
-  if (chains_.entries() == 0) return chains_.append(chain), 1;
+  if (chain.get() == nullptr || members_.count(chain.get()) != 0) return 0;
+  const bool closed = chain->isClosed();
+  if (!closed && !(chain->length() >= tol_)) return 0;
+  if (2 * live_ + 16 < static_cast<int>(slots_.size())) compact();
+  if (dirty_) rebuildIndex();
+
+  // A piece already held by a listed chain may be reversed under that chain's indexed ends:
+  // walk the whole list and re-index afterwards.
+  std::vector<const ERChainerSeg2D*> own;
+  own.reserve(static_cast<std::size_t>(chain->entries()));
+  bool shared = false;
+  for (const auto& p : chain->segments()) {
+    own.push_back(p.get());
+    shared = shared || pieces_.count(p.get()) != 0;
+  }
+  const auto keep = [&](const t_SmartPtr<ERChainedMetaSeg2D>& c) {
+    slots_.push_back(c);
+    members_.insert(c.get());
+    ++live_;
+    pieces_.insert(own.begin(), own.end());
+    if (shared) dirty_ = true;
+    if (!dirty_) indexSlot(static_cast<int>(slots_.size()) - 1);
+    return 1;
+  };
+  if (closed || live_ == 0) return keep(chain);
 
   // The walk records the absorbed entries and removes them afterwards, so a refusal before
-  // any merge leaves the list untouched.
-  std::vector<int> absorbed;
+  // any merge leaves the list untouched. The grid yields, in list order, the entries after
+  // the last one visited that have an end near the current chain's ends; others answer 0.
+  const bool all = !indexed_ || shared;
+  std::vector<int> absorbed, cand;
   t_SmartPtr<ERChainedMetaSeg2D> x = chain;
-  int idx = 0;
-  for (auto it = chains_.begin(); it != chains_.end(); ++it, ++idx) {
-    const t_SmartPtr<ERChainedMetaSeg2D> k = *it;
-    const SegCompState r = compare_(*k, *x, tol_);
-    if (r == SEGCOMP_NONE) continue;
-    if (r == SEGCOMP_AMBIGUOUS || r == SEGCOMP_AMBIGUOUS2 || r < 0 || r > SEGCOMP_LAST_LAST) {
-      if (absorbed.empty()) return 0;
-      break;  // keep what this insertion already merged
+  int pos = -1;
+  bool more = true;
+  while (more) {
+    more = false;
+    candidates(*x, pos, all, cand);
+    for (const int s : cand) {
+      pos = s;
+      const t_SmartPtr<ERChainedMetaSeg2D> k = slots_[static_cast<std::size_t>(s)];
+      const SegCompState r = compare_(*k, *x, tol_);
+      if (r == SEGCOMP_NONE) continue;
+      if (r == SEGCOMP_AMBIGUOUS || r == SEGCOMP_AMBIGUOUS2 || r < 0 || r > SEGCOMP_LAST_LAST) {
+        if (absorbed.empty()) return 0;
+        more = false;
+        break;  // keep what this insertion already merged
+      }
+      switch (r) {
+        case SEGCOMP_FIRST_FIRST:
+          x->reverse();
+          x->merge(*k);
+          break;
+        case SEGCOMP_FIRST_LAST:
+          x->merge(*k);
+          break;
+        case SEGCOMP_LAST_FIRST:
+          k->merge(*x);
+          x = k;
+          break;
+        default:  // SEGCOMP_LAST_LAST
+          x->reverse();
+          k->merge(*x);
+          x = k;
+          break;
+      }
+      absorbed.push_back(s);
+      if (!all) {  // the chain's ends moved: look again around them
+        more = true;
+        break;
+      }
     }
-    switch (r) {
-      case SEGCOMP_FIRST_FIRST:
-        x->reverse();
-        x->merge(*k);
-        break;
-      case SEGCOMP_FIRST_LAST:
-        x->merge(*k);
-        break;
-      case SEGCOMP_LAST_FIRST:
-        k->merge(*x);
-        x = k;
-        break;
-      default:  // SEGCOMP_LAST_LAST
-        x->reverse();
-        k->merge(*x);
-        x = k;
-        break;
-    }
-    absorbed.push_back(idx);
   }
-  for (auto i = absorbed.rbegin(); i != absorbed.rend(); ++i) chains_.removeAt(*i);
-  chains_.append(x);
+  for (const int s : absorbed) {
+    members_.erase(slots_[static_cast<std::size_t>(s)].get());
+    slots_[static_cast<std::size_t>(s)] = t_SmartPtr<ERChainedMetaSeg2D>();
+    --live_;
+  }
+  return keep(x);
+}
+
+void ERChainerProcessor::compact() const {
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < slots_.size(); ++i)
+    if (slots_[i].get() != nullptr) slots_[n++] = slots_[i];
+  if (n == slots_.size()) return;
+  slots_.resize(n);
+  dirty_ = true;
+}
+
+void ERChainerProcessor::rebuildIndex() {
+  compact();
+  grid_.clear();
+  always_.clear();
+  const double a = std::fabs(tol_);
+  indexed_ = compare_ == &StandardCompare && a >= 1e-150 && a <= 1e150;
+  inv_ = indexed_ ? 0.5 / a : 0.0;
+  dirty_ = false;
+  if (!indexed_) return;
+  for (int i = 0; i < static_cast<int>(slots_.size()); ++i) indexSlot(i);
+}
+
+// 0: a non-finite end, which meets nothing; 1: c set; 2: beyond the grid.
+int ERChainerProcessor::cellOf(const ERPoint2D& p, Cell& c) const {
+  if (!std::isfinite(p.x()) || !std::isfinite(p.y())) return 0;
+  const double u = std::floor(p.x() * inv_), v = std::floor(p.y() * inv_);
+  constexpr double kMax = 1099511627776.0;  // 2^40
+  if (!(std::fabs(u) < kMax && std::fabs(v) < kMax)) return 2;
+  c = Cell(static_cast<std::int64_t>(u), static_cast<std::int64_t>(v));
   return 1;
 }
 
+// Cells are 2 tol wide: two ends whose computed squared distance is below tol^2 lie in the
+// same or neighbouring cells whatever the rounding.
+void ERChainerProcessor::indexSlot(int slot) {
+  if (!indexed_) return;
+  const ERChainedMetaSeg2D* c = slots_[static_cast<std::size_t>(slot)].get();
+  // A derived chain may answer its own way: compare it always.
+  if (typeid(*c) != typeid(ERChainedMetaSeg2D)) return always_.push_back(slot);
+  Cell e[2];
+  const int r0 = cellOf(c->first(), e[0]), r1 = cellOf(c->last(), e[1]);
+  if (r0 == 2 || r1 == 2) return always_.push_back(slot);
+  if (r0 == 1) grid_[e[0]].push_back(slot);
+  if (r1 == 1 && !(r0 == 1 && e[1] == e[0])) grid_[e[1]].push_back(slot);
+}
+
+void ERChainerProcessor::candidates(const ERChainedMetaSeg2D& x, int after, bool all,
+                                    std::vector<int>& out) const {
+  out.clear();
+  const auto live = [&](int s) {
+    return s > after && slots_[static_cast<std::size_t>(s)].get() != nullptr;
+  };
+  Cell e[2];
+  const int r[2] = {all ? 2 : cellOf(x.first(), e[0]), all ? 2 : cellOf(x.last(), e[1])};
+  if (r[0] == 2 || r[1] == 2) {
+    for (int s = after + 1; s < static_cast<int>(slots_.size()); ++s)
+      if (live(s)) out.push_back(s);
+    return;
+  }
+  for (int i = 0; i < 2; ++i) {
+    if (r[i] != 1) continue;
+    for (std::int64_t du = -1; du <= 1; ++du)
+      for (std::int64_t dv = -1; dv <= 1; ++dv) {
+        const auto f = grid_.find(Cell(e[i].first + du, e[i].second + dv));
+        if (f == grid_.end()) continue;
+        for (const int s : f->second)
+          if (live(s)) out.push_back(s);
+      }
+  }
+  for (const int s : always_)
+    if (live(s)) out.push_back(s);
+  std::sort(out.begin(), out.end());
+  out.erase(std::unique(out.begin(), out.end()), out.end());
+}
+
 const ERChainedMetaSeg2D* ERChainerProcessor::getAt(int i) const {
-  if (i < 0 || i >= chains_.entries()) return nullptr;
-  return chains_.at(i).get();
+  if (i < 0 || i >= live_) return nullptr;
+  compact();
+  return slots_[static_cast<std::size_t>(i)].get();
 }
 
 void ERChainerProcessor::applyOnMChain(void (*fn)(ERChainedMetaSeg2D*, void*), void* ctx) {
   if (fn == nullptr) return;
-  for (auto& c : chains_) fn(c.get(), ctx);
+  dirty_ = true;
+  for (auto& c : slots_)
+    if (c.get() != nullptr) fn(c.get(), ctx);
 }
 
 void ERChainerProcessor::applyOnSegment(void (*fn)(ERChainerSeg2D*, void*), void* ctx) {
   if (fn == nullptr) return;
-  for (auto& c : chains_) c->applyOnSegment(fn, ctx);
+  dirty_ = true;
+  for (auto& c : slots_)
+    if (c.get() != nullptr) c->applyOnSegment(fn, ctx);
 }
 
 void ERChainerProcessor::printOn(std::ostream& os) const {
   os << "Gestionnaire de Chaine 2D \n";
-  os << "   nb de chaines : " << chains_.entries() << '\n';
+  os << "   nb de chaines : " << live_ << '\n';
   int i = 0;
-  for (const auto& c : chains_) {
+  for (const auto& c : slots_) {
+    if (c.get() == nullptr) continue;
     os << "   chaine n\xB0" << i++ << '\n';
     c->printOn(os);
   }

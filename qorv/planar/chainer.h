@@ -22,6 +22,11 @@
 //   chains; the merged chain goes to the end of the list.
 // - Pieces with NaN ends meet nothing (every comparison is false) and stay as chains of their
 //   own; an empty chain has NaN ends and is refused.
+// - With the standard compare the processor finds candidate chains through a grid of chain
+//   ends (a chain no end of which lies within tol of the new chain's ends compares as 0), with
+//   results identical to the plain walk. Pieces changed outside the processor (other than
+//   through applyOnMChain/applyOnSegment) after insertion may be missed; a custom compare
+//   (setCompare) always walks the whole list.
 // - merge() shares the pieces: the absorbed chain keeps them as well; reversing a chain
 //   reverses its shared pieces too.
 //
@@ -29,7 +34,11 @@
 // Windows-1252 code page). No stored image: these objects are not persistent.
 #pragma once
 
+#include <cstdint>
 #include <iosfwd>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 #include "qorv/foundation/object.h"
 #include "qorv/foundation/points.h"
@@ -133,12 +142,12 @@ class QORV_API ERChainerProcessor {
 
   int insert(t_SmartPtr<ERChainerSeg2D> seg);
   int insert(t_SmartPtr<ERChainedMetaSeg2D> chain);
-  int nbchains() const { return chains_.entries(); }
+  int nbchains() const { return live_; }
   // Null for a bad index.
   const ERChainedMetaSeg2D* getAt(int i) const;
-  void setTol(double tol) { tol_ = tol; }
+  void setTol(double tol) { tol_ = tol, dirty_ = true; }
   double getTol() const { return tol_; }
-  void setCompare(Compare c) { compare_ = c != nullptr ? c : &StandardCompare; }
+  void setCompare(Compare c) { compare_ = c != nullptr ? c : &StandardCompare, dirty_ = true; }
   void applyOnMChain(void (*fn)(ERChainedMetaSeg2D*, void*), void* ctx);
   void applyOnSegment(void (*fn)(ERChainerSeg2D*, void*), void* ctx);
 
@@ -147,7 +156,30 @@ class QORV_API ERChainerProcessor {
   virtual void printOn(std::ostream& os) const;
 
  private:
-  ERTValDlist<t_SmartPtr<ERChainedMetaSeg2D>> chains_;
+  struct CellHash {
+    std::size_t operator()(const std::pair<std::int64_t, std::int64_t>& c) const {
+      return static_cast<std::size_t>(c.first * 0x9E3779B97F4A7C15ull ^ c.second);
+    }
+  };
+  using Cell = std::pair<std::int64_t, std::int64_t>;
+
+  void compact() const;
+  void rebuildIndex();
+  void indexSlot(int slot);
+  int cellOf(const ERPoint2D& p, Cell& c) const;
+  void candidates(const ERChainedMetaSeg2D& x, int after, bool all, std::vector<int>& out) const;
+
+  // The list in order; removed entries are null until compacted.
+  mutable std::vector<t_SmartPtr<ERChainedMetaSeg2D>> slots_;
+  int live_ = 0;
   double tol_;
   Compare compare_ = &StandardCompare;
+  // The end grid, valid while !dirty_; entries may name slots since emptied.
+  mutable bool dirty_ = true;
+  bool indexed_ = false;
+  double inv_ = 0.0;
+  std::unordered_map<Cell, std::vector<int>, CellHash> grid_;
+  std::vector<int> always_;  // slots compared whatever their ends
+  std::unordered_set<const ERChainedMetaSeg2D*> members_;
+  std::unordered_set<const ERChainerSeg2D*> pieces_;
 };
