@@ -289,8 +289,15 @@ void ERChainerProcessor::candidates(const ERChainedMetaSeg2D& x, int after, bool
   }
   for (int i = 0; i < 2; ++i) {
     if (r[i] != 1) continue;
-    for (std::int64_t du = -1; du <= 1; ++du)
-      for (std::int64_t dv = -1; dv <= 1; ++dv) {
+    // Within tol of the end: its cell and the neighbours on the near side, both sides when
+    // the end sits about mid-cell (rounding of the cell coordinate is far below the margin).
+    const ERPoint2D p = i == 0 ? x.first() : x.last();
+    const double fu = p.x() * inv_ - static_cast<double>(e[i].first),
+                 fv = p.y() * inv_ - static_cast<double>(e[i].second);
+    const std::int64_t u0 = fu < 0.51 ? -1 : 0, u1 = fu > 0.49 ? 1 : 0;
+    const std::int64_t v0 = fv < 0.51 ? -1 : 0, v1 = fv > 0.49 ? 1 : 0;
+    for (std::int64_t du = u0; du <= u1; ++du)
+      for (std::int64_t dv = v0; dv <= v1; ++dv) {
         const auto f = grid_.find(Cell(e[i].first + du, e[i].second + dv));
         if (f == grid_.end()) continue;
         for (const int s : f->second)

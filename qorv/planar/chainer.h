@@ -158,7 +158,9 @@ class QORV_API ERChainerProcessor {
  private:
   struct CellHash {
     std::size_t operator()(const std::pair<std::int64_t, std::int64_t>& c) const {
-      return static_cast<std::size_t>(c.first * 0x9E3779B97F4A7C15ull ^ c.second);
+      const std::uint64_t h = static_cast<std::uint64_t>(c.first) * 0x9E3779B97F4A7C15ull +
+                              static_cast<std::uint64_t>(c.second) * 0xC2B2AE3D27D4EB4Full;
+      return static_cast<std::size_t>(h ^ (h >> 29));
     }
   };
   using Cell = std::pair<std::int64_t, std::int64_t>;
