@@ -81,7 +81,7 @@ struct RefCurve {
   }
 };
 
-template <int D, class PoleH, class Point, class Curve>
+template <int D, class PoleH, class Point, class Curve, bool kBezier = false>
 void checkFamily(unsigned fixed, int curves, int pointsPerCurve) {
   const unsigned seed = qorv_test::seedFor(fixed);
   SCOPED_TRACE(::testing::Message() << "seed " << seed);
@@ -94,7 +94,7 @@ void checkFamily(unsigned fixed, int curves, int pointsPerCurve) {
     ref.p = p;
     // Interior knots of every multiplicity up to p (p: a C0 corner).
     std::vector<double> knots(p + 1, 0.0);
-    const int interior = static_cast<int>(rng() % 5);
+    const int interior = kBezier ? 0 : static_cast<int>(rng() % 5);
     double k = 0.0;
     for (int i = 0; i < interior; ++i) {
       k += 0.2 + u01(rng);
@@ -119,13 +119,18 @@ void checkFamily(unsigned fixed, int curves, int pointsPerCurve) {
       poles[i].data()[D] = w;
     }
     double lo = knots.front(), hi = knots.back();
-    if (rng() % 3 == 0) {
+    if (!kBezier && rng() % 3 == 0) {
       const double a = lo + (hi - lo) * u01(rng), b = lo + (hi - lo) * u01(rng);
       lo = std::min(a, b), hi = std::max(a, b);
     }
     ERVec<double> kv(static_cast<int>(knots.size()));
     for (std::size_t i = 0; i < knots.size(); ++i) kv[static_cast<int>(i)] = knots[i];
-    const Curve curve(poles, ERKnotVector(p, kv), ERLimites(lo, hi));
+    const Curve curve = [&] {
+      if constexpr (kBezier)
+        return Curve(poles, ERLimites(lo, hi));
+      else
+        return Curve(poles, ERKnotVector(p, kv), ERLimites(lo, hi));
+    }();
     ASSERT_TRUE(curve.isValid());
     ref.U.assign(knots.begin(), knots.end());
     ref.lo = lo, ref.hi = hi;
@@ -193,6 +198,11 @@ TEST(PoleNearest, MatchesDenseReferenceIn2D) {
 
 TEST(PoleNearest, MatchesDenseReferenceIn3D) {
   checkFamily<3, ERPole3DH, ERPoint3D, ERCpoleNURBS3D>(1802, 250, 21);
+}
+
+TEST(PoleNearest, RationalBezierCurvesMatchTheReference) {
+  checkFamily<2, ERPole2DH, ERPoint2D, ERCpoleBezier2DR, true>(1803, 60, 21);
+  checkFamily<3, ERPole3DH, ERPoint3D, ERCpoleBezier3DR, true>(1804, 60, 21);
 }
 
 TEST(PoleNearest, BezierCurvesAndBadInput) {
