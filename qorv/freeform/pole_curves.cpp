@@ -365,6 +365,44 @@ struct Best {
   }
 };
 
+// (C - P).C' on span s (its numerator for weighted poles) in power form in x = (t - a) / h,
+// scaled to a largest coefficient of 1; empty when it vanishes identically or overflows. H holds
+// the homogeneous poles moved so that P is the origin.
+template <int D>
+Coeffs footPolynomial(const ERKnotVector& U, const std::vector<double>& H, int s, int p) {
+  const double a = U[s], h = U[s + 1] - U[s];
+  // Power form in x = (t - a) / h from the derivatives at the span start.
+  const ERMatrix<double> ders = U.DersBasisFuns(s, a, p);
+  Coeffs Y[D + 1];
+  for (int k = 0; k <= D; ++k) Y[k].assign(p + 1, 0.0);
+  double f = 1.0;
+  for (int d = 0; d <= p; ++d) {
+    for (int j = 0; j <= p; ++j)
+      for (int k = 0; k <= D; ++k) Y[k][d] += ders(d, j) * H[(s - p + j) * (D + 1) + k];
+    for (int k = 0; k <= D; ++k) Y[k][d] *= f;
+    f *= h / (d + 1);
+  }
+  bool constantWeight = true;
+  for (int j = 1; j <= p; ++j)
+    constantWeight = constantWeight && H[(s - p + j) * (D + 1) + D] == H[(s - p) * (D + 1) + D];
+  Coeffs F(1, 0.0);
+  if (constantWeight) {
+    for (int k = 0; k < D; ++k) addTo(F, product(Y[k], derivative(Y[k])), 1.0);
+  } else {
+    const Coeffs W = Y[D], W1 = derivative(W);
+    for (int k = 0; k < D; ++k) {
+      Coeffs g = product(derivative(Y[k]), W);
+      addTo(g, product(Y[k], W1), -1.0);
+      addTo(F, product(Y[k], g), 1.0);
+    }
+  }
+  double m = 0.0;
+  for (double v : F) m = std::max(m, std::fabs(v));
+  if (!(m > 0.0) || !std::isfinite(m)) return Coeffs();
+  for (double& v : F) v /= m;
+  return F;
+}
+
 template <class Curve, class Point>
 double nearestOn(const Curve& c, const Point& P, double& u) {
   constexpr int D = Point::kSize;
@@ -431,35 +469,8 @@ double nearestOn(const Curve& c, const Point& P, double& u) {
     const double xa = std::max(0.0, (lo - a) / h), xb = std::min(1.0, (hi - a) / h);
     offer(a + xa * h);
     offer(xb == 1.0 ? U[s + 1] : a + xb * h);
-    // Power form in x = (t - a) / h from the derivatives at the span start.
-    const ERMatrix<double> ders = U.DersBasisFuns(s, a, p);
-    Coeffs Y[D + 1];
-    for (int k = 0; k <= D; ++k) Y[k].assign(p + 1, 0.0);
-    double f = 1.0;
-    for (int d = 0; d <= p; ++d) {
-      for (int j = 0; j <= p; ++j)
-        for (int k = 0; k <= D; ++k) Y[k][d] += ders(d, j) * H[(s - p + j) * (D + 1) + k];
-      for (int k = 0; k <= D; ++k) Y[k][d] *= f;
-      f *= h / (d + 1);
-    }
-    bool constantWeight = true;
-    for (int j = 1; j <= p; ++j)
-      constantWeight = constantWeight && H[(s - p + j) * (D + 1) + D] == H[(s - p) * (D + 1) + D];
-    Coeffs F(1, 0.0);
-    if (constantWeight) {
-      for (int k = 0; k < D; ++k) addTo(F, product(Y[k], derivative(Y[k])), 1.0);
-    } else {
-      const Coeffs W = Y[D], W1 = derivative(W);
-      for (int k = 0; k < D; ++k) {
-        Coeffs g = product(derivative(Y[k]), W);
-        addTo(g, product(Y[k], W1), -1.0);
-        addTo(F, product(Y[k], g), 1.0);
-      }
-    }
-    double m = 0.0;
-    for (double v : F) m = std::max(m, std::fabs(v));
-    if (!(m > 0.0) || !std::isfinite(m)) continue;
-    for (double& v : F) v /= m;
+    const Coeffs F = footPolynomial<D>(U, H, s, p);
+    if (F.empty()) continue;
     roots = ERVec<double>();
     Zeros(ERPolynome(F.data(), static_cast<int>(F.size())), ERLimites(xa, xb), roots);
     const double ta = a + xa * h, tb = xb == 1.0 ? U[s + 1] : a + xb * h;
