@@ -495,6 +495,55 @@ double nearestOn(const Curve& c, const Point& P, double& u) {
   u = best.u;
   return std::isfinite(best.d) ? best.d : kNaN;
 }
+
+template <class Box>
+bool boxesRelated(const Box& x, const Box& y) {
+  const int r1 = RelativePosition(x, y), r2 = RelativePosition(y, x);
+  return r1 == 2 || r1 == 3 || r2 == 2 || r2 == 3;
+}
+
+// Every stationary point of the distance in the spans whose pole box meets the point's box.
+template <class Box, class Curve, class Point>
+int projectOn(const Curve& c, const Point& P, ERVec<double>& params, double tol) {
+  constexpr int D = Point::kSize;
+  params = ERVec<double>();
+  Box bp;
+  bp.Update(P);
+  bp.Inflate(tol);
+  if (!boxesRelated(bp, c.getBox()) || !c.isValid()) return 0;
+  const ERKnotVector U = c.knotVector();
+  const int p = U.degree(), n = c.nbPoles();
+  if (U.length() != n + p + 1) return 0;
+  std::vector<double> H(static_cast<std::size_t>(n) * (D + 1));
+  for (int i = 0; i < n; ++i) {
+    const double w = c.poleWeight(i);
+    const Point q = c[i];
+    for (int k = 0; k < D; ++k) H[i * (D + 1) + k] = w * (q.data()[k] - P.data()[k]);
+    H[i * (D + 1) + D] = w;
+  }
+  bool any = false;
+  ERVec<double> roots;
+  for (int s = p; s < n; ++s) {
+    const double a = U[s], b = U[s + 1];
+    if (!(b - a > 1e-11)) continue;
+    Box bs;
+    for (int j = 0; j <= p; ++j) bs.Update(c[s - p + j]);
+    if (!boxesRelated(bs, bp)) continue;
+    any = true;
+    const Coeffs F = footPolynomial<D>(U, H, s, p);
+    if (F.empty()) {
+      params.append(0.5 * (a + b));
+      continue;
+    }
+    roots = ERVec<double>();
+    Zeros(ERPolynome(F.data(), static_cast<int>(F.size())), ERLimites(0.0, 1.0), roots);
+    for (int i = 0; i < roots.length(); ++i) {
+      if (i > 0 && roots[i] == roots[i - 1]) continue;
+      params.append(std::clamp((1.0 - roots[i]) * a + roots[i] * b, a, b));
+    }
+  }
+  return any ? params.length() : -1;
+}
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -519,6 +568,12 @@ QORV_CPOLE_REP_BODY(ERCpoleRep3D, ERFiniteEntity3DWF)
 
 double ERCpoleRep2D::nearest(const ERPoint2D& p, double& u) const { return nearestOn(*this, p, u); }
 double ERCpoleRep3D::nearest(const ERPoint3D& p, double& u) const { return nearestOn(*this, p, u); }
+int ERCpoleRep2D::ProjectPoint(const ERPoint2D& p, ERVec<double>& params, double tol) const {
+  return projectOn<ERMinimax2D>(*this, p, params, tol);
+}
+int ERCpoleRep3D::ProjectPoint(const ERPoint3D& p, ERVec<double>& params, double tol) const {
+  return projectOn<ERMinimax3D>(*this, p, params, tol);
+}
 
 EREntity::DISTMINRES ERCpoleRep2D::SignedMinimalDistance(const ERPoint2D& p, double& d,
                                                          double& u) const {

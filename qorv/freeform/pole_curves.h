@@ -39,6 +39,11 @@
 //   a span whose pole box is farther than the best foot so far is skipped. Of two feet
 //   equally near (the same computed distance) the one with the smaller parameter is returned.
 //   An invalid curve or a non-finite point gives NaN for the distance and u.
+// - ProjectPoint(p, params, tol) clears params and returns 0 when the box of p inflated by tol
+//   is away from getBox (or the curve is invalid); otherwise it appends, for every span longer
+//   than 1e-11 whose pole box meets that box, the parameters where (C - p).C' vanishes (the
+//   span's middle when it vanishes identically), and returns their count, or -1 when no span
+//   was near. Candidates only, over the whole knot range: use nearest for the nearest point.
 // - SignedMinimalDistance(p, d, u) is positive on the right of the direction of travel; it
 //   answers DISTMIN_END_POINT when the foot is a trim bound, DISTMIN_NONE for an invalid curve.
 //
@@ -94,6 +99,9 @@
     virtual double poleWeight(int i) const = 0;                                                  \
     /* The global nearest point over the trim bounds: its distance, u its parameter. */          \
     double nearest(const Point& p, double& u) const;                                             \
+    /* Every stationary point of the distance in the spans near p; see the conventions. */       \
+    int ProjectPoint(const Point& p, QuickAlgebra::ERVec<double>& params,                        \
+                     double tol) const override;                                                 \
     Extra                                                                                        \
                                                                                                  \
         protected : /* Sets the domain and the trim bounds as they are. */                       \

@@ -205,6 +205,36 @@ TEST(PoleNearest, RationalBezierCurvesMatchTheReference) {
   checkFamily<3, ERPole3DH, ERPoint3D, ERCpoleBezier3DR, true>(1804, 60, 21);
 }
 
+TEST(PoleNearest, ProjectPointListsTheFeetOfNearSpans) {
+  ERVec<ERPoint2D> poles(3);
+  poles[0] = ERPoint2D(0.0, 0.0), poles[1] = ERPoint2D(1.0, 2.0), poles[2] = ERPoint2D(2.0, 0.0);
+  const ERCpoleBezier2D c(poles, ERLimites(0.0, 1.0));
+  ERVec<double> params;
+  params.append(7.0);
+  EXPECT_EQ(c.ProjectPoint(ERPoint2D(1.0, 5.0), params, 0.1), 0);
+  EXPECT_EQ(params.length(), 0);
+  ASSERT_EQ(c.ProjectPoint(ERPoint2D(1.0, 1.0), params, 0.1), 1);
+  EXPECT_NEAR(params[0], 0.5, 1e-15);
+  // A zero-length span (a repeated knot) is skipped; each listed parameter is a foot.
+  ERVec<ERPole3DH> h(5);
+  for (int i = 0; i < 5; ++i) h[i] = ERPole3DH(i, (i % 2) * 2.0, 0.0, 1.0);
+  const double kv[] = {0, 0, 0, 1, 1, 2, 2, 2};
+  const ERCpoleNURBS3D n(h, ERKnotVector(2, kv, 8));
+  const ERPoint3D P(1.5, 0.9, 0.0);
+  const int k = n.ProjectPoint(P, params, 0.5);
+  ASSERT_GE(k, 1);
+  for (int i = 0; i < params.length(); ++i) {
+    const auto info = n.PtCur(params[i]);
+    EXPECT_NEAR(ERVector3D(P, info.point()) * info.tangente(), 0.0, 1e-12);
+  }
+  double u = 0.0;
+  const double d = n.nearest(P, u);
+  bool listed = false;
+  for (int i = 0; i < params.length(); ++i) listed = listed || std::fabs(params[i] - u) < 1e-9;
+  EXPECT_TRUE(listed) << d;
+  EXPECT_EQ(n.ProjectPoint(ERPoint3D(NAN, 0.0, 0.0), params, 0.1), 0);
+}
+
 TEST(PoleNearest, BezierCurvesAndBadInput) {
   // A Bezier parabola over [2, 4]: y = x^2 on x in [-1, 1]; (0, -1) is nearest the vertex.
   ERVec<ERPoint2D> poles(3);
