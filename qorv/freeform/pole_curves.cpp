@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "qorv/freeform/bezier_primitives.h"
+#include "qorv/freeform/polynomial.h"
 
 using namespace qorv;
 
@@ -334,6 +335,215 @@ double arcLengthOf(const Curve& c, double a, double b, double tol) {
   return sum;
 }
 
+// ---- global nearest point
+
+using Coeffs = std::vector<double>;
+
+Coeffs product(const Coeffs& a, const Coeffs& b) {
+  Coeffs r(a.size() + b.size() - 1, 0.0);
+  for (std::size_t i = 0; i < a.size(); ++i)
+    for (std::size_t j = 0; j < b.size(); ++j) r[i + j] += a[i] * b[j];
+  return r;
+}
+Coeffs derivative(const Coeffs& a) {
+  if (a.size() <= 1) return Coeffs(1, 0.0);
+  Coeffs r(a.size() - 1);
+  for (std::size_t i = 1; i < a.size(); ++i) r[i - 1] = i * a[i];
+  return r;
+}
+void addTo(Coeffs& r, const Coeffs& a, double f) {
+  if (r.size() < a.size()) r.resize(a.size(), 0.0);
+  for (std::size_t i = 0; i < a.size(); ++i) r[i] += f * a[i];
+}
+
+// Keeps the better of two feet: nearer, or as near with the smaller parameter.
+struct Best {
+  double d = std::numeric_limits<double>::infinity();
+  double u = kNaN;
+  void offer(double dd, double uu) {
+    if (dd < d || (dd == d && uu < u)) d = dd, u = uu;
+  }
+};
+
+// (C - P).C' on span s (its numerator for weighted poles) in power form in x = (t - a) / h,
+// scaled to a largest coefficient of 1; empty when it vanishes identically or overflows. H holds
+// the homogeneous poles moved so that P is the origin.
+template <int D>
+Coeffs footPolynomial(const ERKnotVector& U, const std::vector<double>& H, int s, int p) {
+  const double a = U[s], h = U[s + 1] - U[s];
+  // Power form in x = (t - a) / h from the derivatives at the span start.
+  const ERMatrix<double> ders = U.DersBasisFuns(s, a, p);
+  Coeffs Y[D + 1];
+  for (int k = 0; k <= D; ++k) Y[k].assign(p + 1, 0.0);
+  double f = 1.0;
+  for (int d = 0; d <= p; ++d) {
+    for (int j = 0; j <= p; ++j)
+      for (int k = 0; k <= D; ++k) Y[k][d] += ders(d, j) * H[(s - p + j) * (D + 1) + k];
+    for (int k = 0; k <= D; ++k) Y[k][d] *= f;
+    f *= h / (d + 1);
+  }
+  bool constantWeight = true;
+  for (int j = 1; j <= p; ++j)
+    constantWeight = constantWeight && H[(s - p + j) * (D + 1) + D] == H[(s - p) * (D + 1) + D];
+  Coeffs F(1, 0.0);
+  if (constantWeight) {
+    for (int k = 0; k < D; ++k) addTo(F, product(Y[k], derivative(Y[k])), 1.0);
+  } else {
+    const Coeffs W = Y[D], W1 = derivative(W);
+    for (int k = 0; k < D; ++k) {
+      Coeffs g = product(derivative(Y[k]), W);
+      addTo(g, product(Y[k], W1), -1.0);
+      addTo(F, product(Y[k], g), 1.0);
+    }
+  }
+  double m = 0.0;
+  for (double v : F) m = std::max(m, std::fabs(v));
+  if (!(m > 0.0) || !std::isfinite(m)) return Coeffs();
+  for (double& v : F) v /= m;
+  return F;
+}
+
+template <class Curve, class Point>
+double nearestOn(const Curve& c, const Point& P, double& u) {
+  constexpr int D = Point::kSize;
+  u = kNaN;
+  for (int k = 0; k < D; ++k)
+    if (!std::isfinite(P.data()[k])) return kNaN;
+  if (!c.isValid()) return kNaN;
+  const double lo = std::min(c.udeb(), c.ufin()), hi = std::max(c.udeb(), c.ufin());
+  if (!std::isfinite(lo) || !std::isfinite(hi)) return kNaN;
+  const ERKnotVector U = c.knotVector();
+  const int p = U.degree(), n = c.nbPoles();
+  if (U.length() != n + p + 1) return kNaN;
+  Best best;
+  auto offer = [&](double t) {
+    t = std::clamp(t, lo, hi);
+    const double d = qorv::distance(c(t), P);
+    if (std::isfinite(d)) best.offer(d, t);
+  };
+  offer(lo);
+  offer(hi);
+  if (!(lo < hi)) {
+    u = best.u;
+    return best.d;
+  }
+  // Homogeneous poles of the curve moved so that P is the origin.
+  std::vector<double> H(static_cast<std::size_t>(n) * (D + 1));
+  std::vector<double> cart(static_cast<std::size_t>(n) * D);
+  for (int i = 0; i < n; ++i) {
+    const double w = c.poleWeight(i);
+    const Point q = c[i];
+    for (int k = 0; k < D; ++k) {
+      cart[i * D + k] = q.data()[k] - P.data()[k];
+      H[i * (D + 1) + k] = w * cart[i * D + k];
+    }
+    H[i * (D + 1) + D] = w;
+  }
+  struct Span {
+    int s;
+    double bound;
+  };
+  std::vector<Span> spans;
+  for (int s = p; s < n; ++s) {
+    if (!(U[s] < U[s + 1]) || U[s + 1] < lo || U[s] > hi) continue;
+    // The span lies in the convex hull of its poles (positive weights).
+    double b2 = 0.0;
+    for (int k = 0; k < D; ++k) {
+      double mn = cart[(s - p) * D + k], mx = mn;
+      for (int j = 1; j <= p; ++j) {
+        const double x = cart[(s - p + j) * D + k];
+        mn = std::min(mn, x), mx = std::max(mx, x);
+      }
+      const double g = mn > 0.0 ? mn : (mx < 0.0 ? -mx : 0.0);
+      b2 += g * g;
+    }
+    spans.push_back({s, std::sqrt(b2)});
+  }
+  std::stable_sort(spans.begin(), spans.end(),
+                   [](const Span& a, const Span& b) { return a.bound < b.bound; });
+  ERVec<double> roots;
+  for (const Span& sp : spans) {
+    if (sp.bound > best.d) break;
+    const int s = sp.s;
+    const double a = U[s], h = U[s + 1] - U[s];
+    const double xa = std::max(0.0, (lo - a) / h), xb = std::min(1.0, (hi - a) / h);
+    offer(a + xa * h);
+    offer(xb == 1.0 ? U[s + 1] : a + xb * h);
+    const Coeffs F = footPolynomial<D>(U, H, s, p);
+    if (F.empty()) continue;
+    roots = ERVec<double>();
+    Zeros(ERPolynome(F.data(), static_cast<int>(F.size())), ERLimites(xa, xb), roots);
+    const double ta = a + xa * h, tb = xb == 1.0 ? U[s + 1] : a + xb * h;
+    for (int i = 0; i < roots.length(); ++i) {
+      double t = std::clamp(a + roots[i] * h, ta, tb);
+      offer(t);
+      // One Newton step on (C - P).C' polishes a root of the rescaled numerator.
+      const auto info = c.PtCur(t);
+      double g = 0.0, g1 = 0.0;
+      for (int k = 0; k < D; ++k) {
+        const double e = info.point().data()[k] - P.data()[k];
+        g += e * info.tangente().data()[k];
+        g1 += info.tangente().data()[k] * info.tangente().data()[k] +
+              e * info.secondOrder().data()[k];
+      }
+      if (g1 > 0.0) {
+        t = std::clamp(t - g / g1, ta, tb);
+        offer(t);
+      }
+    }
+  }
+  u = best.u;
+  return std::isfinite(best.d) ? best.d : kNaN;
+}
+
+template <class Box>
+bool boxesRelated(const Box& x, const Box& y) {
+  const int r1 = RelativePosition(x, y), r2 = RelativePosition(y, x);
+  return r1 == 2 || r1 == 3 || r2 == 2 || r2 == 3;
+}
+
+// Every stationary point of the distance in the spans whose pole box meets the point's box.
+template <class Box, class Curve, class Point>
+int projectOn(const Curve& c, const Point& P, ERVec<double>& params, double tol) {
+  constexpr int D = Point::kSize;
+  params = ERVec<double>();
+  Box bp;
+  bp.Update(P);
+  bp.Inflate(tol);
+  if (!boxesRelated(bp, c.getBox()) || !c.isValid()) return 0;
+  const ERKnotVector U = c.knotVector();
+  const int p = U.degree(), n = c.nbPoles();
+  if (U.length() != n + p + 1) return 0;
+  std::vector<double> H(static_cast<std::size_t>(n) * (D + 1));
+  for (int i = 0; i < n; ++i) {
+    const double w = c.poleWeight(i);
+    const Point q = c[i];
+    for (int k = 0; k < D; ++k) H[i * (D + 1) + k] = w * (q.data()[k] - P.data()[k]);
+    H[i * (D + 1) + D] = w;
+  }
+  bool any = false;
+  ERVec<double> roots;
+  for (int s = p; s < n; ++s) {
+    const double a = U[s], b = U[s + 1];
+    if (!(b - a > 1e-11)) continue;
+    Box bs;
+    for (int j = 0; j <= p; ++j) bs.Update(c[s - p + j]);
+    if (!boxesRelated(bs, bp)) continue;
+    any = true;
+    const Coeffs F = footPolynomial<D>(U, H, s, p);
+    if (F.empty()) {
+      params.append(0.5 * (a + b));
+      continue;
+    }
+    roots = ERVec<double>();
+    Zeros(ERPolynome(F.data(), static_cast<int>(F.size())), ERLimites(0.0, 1.0), roots);
+    for (int i = 0; i < roots.length(); ++i) {
+      if (i > 0 && roots[i] == roots[i - 1]) continue;
+      params.append(std::clamp((1.0 - roots[i]) * a + roots[i] * b, a, b));
+    }
+  }
+  return any ? params.length() : -1;
+}
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -356,8 +566,30 @@ double arcLengthOf(const Curve& c, double a, double b, double tol) {
 QORV_CPOLE_REP_BODY(ERCpoleRep2D, ERFiniteEntity2DWF)
 QORV_CPOLE_REP_BODY(ERCpoleRep3D, ERFiniteEntity3DWF)
 
+double ERCpoleRep2D::nearest(const ERPoint2D& p, double& u) const { return nearestOn(*this, p, u); }
+double ERCpoleRep3D::nearest(const ERPoint3D& p, double& u) const { return nearestOn(*this, p, u); }
+int ERCpoleRep2D::ProjectPoint(const ERPoint2D& p, ERVec<double>& params, double tol) const {
+  return projectOn<ERMinimax2D>(*this, p, params, tol);
+}
+int ERCpoleRep3D::ProjectPoint(const ERPoint3D& p, ERVec<double>& params, double tol) const {
+  return projectOn<ERMinimax3D>(*this, p, params, tol);
+}
+
+EREntity::DISTMINRES ERCpoleRep2D::SignedMinimalDistance(const ERPoint2D& p, double& d,
+                                                         double& u) const {
+  const double dist = nearest(p, u);
+  if (std::isnan(dist)) return DISTMIN_NONE;
+  const ERInfoPoint2D info = PtCur(u);
+  d = (ERVector2D(info.point(), p) ^ info.tangente()) > 0.0 ? dist : -dist;
+  const bool atEnd = u == std::min(udeb(), ufin()) || u == std::max(udeb(), ufin());
+  return atEnd ? DISTMIN_END_POINT : DISTMIN_NORMAL;
+}
+
 // Members common to the six classes; the pole record and the transformations.
 #define QORV_CPOLE_COMMON_BODY(Class, Rep, Ops, Point, Pole, Transfo)                   \
+  double Class::poleWeight(int i) const {                                               \
+    return i >= 0 && i < poles_.length() ? Ops::weight(poles_[i]) : kNaN;               \
+  }                                                                                     \
   Point Class::operator[](int i) const {                                                \
     return i >= 0 && i < poles_.length() ? Ops::cartesian(poles_[i]) : Ops::nanPoint(); \
   }                                                                                     \

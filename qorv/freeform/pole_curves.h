@@ -33,6 +33,19 @@
 //   mirrored the same way.
 // - isRational is 1 for every class (Cartesian Bezier poles have weight 1).
 // - ResetCachedInfo is called by every mutation; nothing is cached yet.
+// - nearest is global over the trim bounds (ends, corners and span junctions included) and
+//   exact up to roundoff: the candidate feet are the real roots, span by span, of the exact
+//   power form of (C - p).C' (for a weighted curve, of its numerator), plus the span ends;
+//   a span whose pole box is farther than the best foot so far is skipped. Of two feet
+//   equally near (the same computed distance) the one with the smaller parameter is returned.
+//   An invalid curve or a non-finite point gives NaN for the distance and u.
+// - ProjectPoint(p, params, tol) clears params and returns 0 when the box of p inflated by tol
+//   is away from getBox (or the curve is invalid); otherwise it appends, for every span longer
+//   than 1e-11 whose pole box meets that box, the parameters where (C - p).C' vanishes (the
+//   span's middle when it vanishes identically), and returns their count, or -1 when no span
+//   was near. Candidates only, over the whole knot range: use nearest for the nearest point.
+// - SignedMinimalDistance(p, d, u) is positive on the right of the direction of travel; it
+//   answers DISTMIN_END_POINT when the foot is a trim bound, DISTMIN_NONE for an invalid curve.
 //
 // Stored image (little-endian):
 //   SIZE    FIELD
@@ -61,7 +74,7 @@
 #include "qorv/support/quick_algebra.h"
 
 // The abstract pole curve of a dimension.
-#define QORV_CPOLE_REP(Class, Trimmed, Limited, Finite, Point)                                   \
+#define QORV_CPOLE_REP(Class, Trimmed, Limited, Finite, Point, Extra)                            \
   class QORV_API Class : public Trimmed {                                                        \
    public:                                                                                       \
     QORV_DECLARE_CLASS(Class, Trimmed);                                                          \
@@ -82,19 +95,31 @@
     /* Two copies trimmed to [udeb, u] and [u, ufin]; 0 when u is not strictly inside. */        \
     int splitAt(t_SmartPtr<Finite>& first, t_SmartPtr<Finite>& second, double u) const override; \
     virtual void ResetCachedInfo() {}                                                            \
+    /* The weight of pole i (1 for Cartesian poles). */                                          \
+    virtual double poleWeight(int i) const = 0;                                                  \
+    /* The global nearest point over the trim bounds: its distance, u its parameter. */          \
+    double nearest(const Point& p, double& u) const;                                             \
+    /* Every stationary point of the distance in the spans near p; see the conventions. */       \
+    int ProjectPoint(const Point& p, QuickAlgebra::ERVec<double>& params,                        \
+                     double tol) const override;                                                 \
+    Extra                                                                                        \
                                                                                                  \
-   protected:                                                                                    \
-    /* Sets the domain and the trim bounds as they are. */                                       \
-    void setDomain(const ERLimites& domain, const ERLimites& bounds) {                           \
+        protected : /* Sets the domain and the trim bounds as they are. */                       \
+                    void                                                                         \
+                    setDomain(const ERLimites& domain, const ERLimites& bounds) {                \
       Limited::redefineDomain(domain);                                                           \
       setBound(bounds);                                                                          \
     }                                                                                            \
   }
 
+#define QORV_CPOLE_SIGNED_2D                       \
+  using ERFiniteEntity2DWF::SignedMinimalDistance; \
+  DISTMINRES SignedMinimalDistance(const ERPoint2D& p, double& d, double& u) const override;
+
 QORV_CPOLE_REP(ERCpoleRep2D, ERTrimmedEntity2DWF, ERLimitedEntity2DWF, ERFiniteEntity2DWF,
-               ERPoint2D);
+               ERPoint2D, QORV_CPOLE_SIGNED_2D);
 QORV_CPOLE_REP(ERCpoleRep3D, ERTrimmedEntity3DWF, ERLimitedEntity3DWF, ERFiniteEntity3DWF,
-               ERPoint3D);
+               ERPoint3D, );
 
 // The members every concrete pole curve declares.
 #define QORV_CPOLE_COMMON(Class, Rep, Point, Pole, Info, Box, Transfo) \
@@ -106,6 +131,7 @@ QORV_CPOLE_REP(ERCpoleRep3D, ERTrimmedEntity3DWF, ERLimitedEntity3DWF, ERFiniteE
   Box getBox() const override;                                         \
   int degree() const override;                                         \
   int nbPoles() const override { return poles_.length(); }             \
+  double poleWeight(int i) const override;                             \
   int isValid() const override;                                        \
   const QuickAlgebra::ERVec<Pole>& poles() const { return poles_; }    \
   void scale(double s) override;                                       \
