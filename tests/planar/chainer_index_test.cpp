@@ -12,24 +12,12 @@
 #include <vector>
 
 #include "qorv/planar/chainer.h"
+#include "tests/planar/chainer_pieces.h"
 #include "tests/test_seed.h"
 
 namespace {
 
-class Piece : public ERChainerSeg2D {
- public:
-  Piece(ERPoint2D a, ERPoint2D b, int id) : a_(a), b_(b), id_(id) {}
-  ERPoint2D getExt1() const override { return a_; }
-  ERPoint2D getExt2() const override { return b_; }
-  ERVector2D getTan1() const override { return ERVector2D(a_, b_); }
-  ERVector2D getTan2() const override { return ERVector2D(a_, b_); }
-  ERObject* getCopy() const override { return new Piece(a_, b_, id_); }
-  int id() const { return id_; }
-
- private:
-  ERPoint2D a_, b_;
-  int id_;
-};
+using qorv_test::Piece;
 
 SegCompState wrapped(const ERChainedMetaSeg2D& a, const ERChainedMetaSeg2D& b, double tol) {
   return ERChainerProcessor::StandardCompare(a, b, tol);

@@ -14,28 +14,14 @@
 #include <vector>
 
 #include "qorv/planar/chainer.h"
+#include "tests/planar/chainer_pieces.h"
+#include "tests/test_seed.h"
 
 namespace {
 
-unsigned seedFor(unsigned fixed) {
-  const char* env = std::getenv("QORV_TEST_SEED");
-  return env != nullptr ? static_cast<unsigned>(std::strtoul(env, nullptr, 10)) : fixed;
-}
+using qorv_test::seedFor;
 
-class Piece : public ERChainerSeg2D {
- public:
-  Piece(ERPoint2D a, ERPoint2D b, int id = 0) : a_(a), b_(b), id_(id) {}
-  ERPoint2D getExt1() const override { return a_; }
-  ERPoint2D getExt2() const override { return b_; }
-  ERVector2D getTan1() const override { return ERVector2D(a_, b_); }
-  ERVector2D getTan2() const override { return ERVector2D(a_, b_); }
-  ERObject* getCopy() const override { return new Piece(a_, b_, id_); }
-  int id() const { return id_; }
-
- private:
-  ERPoint2D a_, b_;
-  int id_;
-};
+using qorv_test::Piece;
 
 t_SmartPtr<ERChainerSeg2D> seg(double x1, double y1, double x2, double y2, int id = 0) {
   return t_SmartPtr<ERChainerSeg2D>(new Piece(ERPoint2D(x1, y1), ERPoint2D(x2, y2), id));
