@@ -96,6 +96,11 @@ class QORV_API ERFile : public ::qorv::platform::CFile {
     return position < length ? length - position : 0;
   }
 
+  // Called by a class that finds its record inconsistent (a count or length the record cannot
+  // hold): while the database restores an object, the record is then refused as a short one is.
+  // Elsewhere nothing happens; the class leaves itself unchanged either way.
+  virtual void markDamaged() {}
+
   long CurOffset() const { return static_cast<long>(GetPosition()); }
   // Non-zero when the position reached is not 0 (so a seek to 0 reports 0).
   int SeekTo(long offset) { return Seek(offset, begin) != 0; }

@@ -256,6 +256,9 @@ class QORV_API ERFileManager : public ERFile {
   };
   Window window() const { return window_; }
   std::uint64_t bytesLeft() const override;
+  void markDamaged() override {
+    if (window_.end >= 0) window_.failed = true;
+  }
   void setWindow(Window w) { window_ = w; }
 
   // The cached file: the framework's reads, writes, seeks and length go through the pages.

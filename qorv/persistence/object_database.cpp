@@ -147,8 +147,10 @@ bool ERObjectDataBase::loadState(std::vector<std::string>* report) {
   if (fm.listManager() == nullptr) return bad("block heap: the header is not a block heap's");
   const std::uint64_t length = fm.GetLength();
   const long endData = fm.endData();
+  // The last block's padding to 4 bytes is never written: the file may end up to 3 bytes short
+  // of endData.
   if (endData < ERFileManager::kFirstBlock || endData % 4 != 0 ||
-      static_cast<std::uint64_t>(endData) > length)
+      static_cast<std::uint64_t>(endData) > length + 3)
     return bad("block heap: end of used space " + std::to_string(endData) + " outside the file (" +
                std::to_string(length) + " bytes)");
   const long start = fm.start();

@@ -36,7 +36,10 @@
 // (endData within the file), the start block, the version, both trees (sound, every node met
 // once), every identifier within 1..last identifier, the number of objects against the tree,
 // every signature within 1..last signature. A file failing any of these is refused (0, the file
-// byte for byte as it was). An existing empty file opened read-write becomes a new database; a
+// byte for byte as it was). The last block's padding to 4 bytes is never written, as in every
+// file of the format, so a sound file may end up to 3 bytes short of endData; a file cut by 1 to 3
+// bytes looks the same, and its last record then reads short (null) until a writer extends the
+// file past it. An existing empty file opened read-write becomes a new database; a
 // creation that fails leaves no file behind (an empty one empty).
 //
 // Retrieval reads a record only inside its block: a record whose block or size word is not
