@@ -14,6 +14,7 @@
 
 #include <unistd.h>
 
+#include "qorv/platform/archive.h"
 #include "qorv/qorv.h"
 
 using namespace qorv::platform;
@@ -30,10 +31,37 @@ std::string fileBytes(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+[[noreturn]] void finding(const char* what) {
+  std::fprintf(stderr, "db_fuzz: %s\n", what);
+  __builtin_trap();
+}
+
 std::string text(const ERObject& o) {
   std::ostringstream s;
   o.printOn(s);
+  // Database objects print nothing: their properties and reference stand for them.
+  if (const ERDBObject* d = ERDBObject::castdown(&o)) {
+    d->properties().forEach([&](long key, const ERDBObjProperty& p) { s << key << ':' << p << ';'; });
+    s << "ref " << (d->object() ? d->object()->className() : "none");
+  }
   return s.str();
+}
+
+// The same bytes as an identifier archive of some version: loading either completes or throws
+// and leaves the identifier as it was.
+void loadIdentifier(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return;
+  CADObjectID::set_deserializing_version(1 + data[0] % 6);
+  CArchive ar(data + 1, size - 1);
+  CADObjectID id(1, 2);
+  try {
+    id.serialize(ar);
+    (void)id.as_string(2);
+    (void)id.container_hash();
+  } catch (CException& e) {
+    if (id.as_string(2) != "H1S2") finding("a failed identifier load changed the identifier");
+  }
+  CADObjectID::restore_deserializing_version();
 }
 
 // The first registered class that can be made: what the writer stores.
@@ -43,15 +71,11 @@ ERObject* anyObject() {
   return nullptr;
 }
 
-[[noreturn]] void finding(const char* what) {
-  std::fprintf(stderr, "db_fuzz: %s\n", what);
-  __builtin_trap();
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const std::string path = scratchPath();
+  loadIdentifier(data, size);
   std::remove((path + "-journal").c_str());
   if (FILE* f = std::fopen(path.c_str(), "wb")) {
     if (size) std::fwrite(data, 1, size, f);

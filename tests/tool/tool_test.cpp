@@ -276,6 +276,24 @@ TEST_F(ToolTest, MachineReadableOutputParses) {
   EXPECT_EQ(shown["values"]["center"], json::array({30.0, 15.0}));
   EXPECT_NE(shown["text"].get<std::string>().find("6.35"), std::string::npos);
 
+  // A named feature: its properties and the curve it references, in text and JSON.
+  long named = -1, referenced = -1;
+  for (const json& e : list)
+    if (e["class"] == "ERDBObject" && named < 0) named = e["id"];
+  ASSERT_GT(named, 0);
+  const json feature =
+      json::parse(run({"db", "show", db, std::to_string(named), "--format", "json"}).out);
+  EXPECT_EQ(feature["values"]["properties"]["3"], "datum edge A");
+  EXPECT_EQ(feature["values"]["properties"]["100"], 0.05);
+  referenced = feature["values"]["object"];
+  for (const json& e : list)
+    if (e["id"] == referenced) EXPECT_EQ(e["class"], "ERSegment2D");
+  const Outcome featureText = run({"db", "show", db, std::to_string(named)});
+  EXPECT_NE(featureText.out.find("3 name = 'datum edge A' (String)"), std::string::npos)
+      << featureText.out;
+  EXPECT_NE(featureText.out.find("references: #" + std::to_string(referenced) + " ERSegment2D"),
+            std::string::npos);
+
   const Outcome csv = run({"db", "list", db, "--format", "csv"});
   EXPECT_EQ(csv.out.substr(0, csv.out.find('\n')), "id,class,size");
   EXPECT_EQ(count(csv.out, "\n"), list.size() + 1);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -14,6 +15,7 @@
 
 #include "qorv/platform/file.h"
 #include "qorv/persistence/database.h"
+#include "qorv/persistence/db_object.h"
 #include "qorv/persistence/file_manager.h"
 #include "qorv/persistence/object_database.h"
 #include "tools/qorv/commands.h"
@@ -146,9 +148,52 @@ t_SmartPtr<ERObject> load(ERObjectDataBase& db, long id, const std::string& clas
   return t_SmartPtr<ERObject>(index.get());
 }
 
+// The named keys of database objects.
+const char* propertyName(long key) {
+  switch (key) {
+    case ERDBObject::kColor: return "color";
+    case ERDBObject::kLevel: return "level";
+    case ERDBObject::kName: return "name";
+    case ERDBObject::kColorRgb: return "color_rgb";
+    case ERDBObject::kLevelName: return "level_name";
+    case ERDBObject::kFaults: return "faults";
+    default: return nullptr;
+  }
+}
+
+// A database object prints nothing of its own: its properties and reference stand for it.
+void printProperties(const ERDBObject& d, std::ostream& text) {
+  static const char* const types[] = {"undefined", "long", "double", "String", "unsigned long"};
+  text << "properties: " << d.properties().entries();
+  d.properties().forEach([&](long key, const ERDBObjProperty& p) {
+    text << "\n  " << key;
+    if (const char* name = propertyName(key)) text << " " << name;
+    text << " = ";
+    switch (p.getType()) {
+      case ERDBObjProperty::STRING: text << "'" << static_cast<const char*>(p) << "'"; break;
+      case ERDBObjProperty::DOUBLE: {
+        char digits[32];
+        const auto r = std::to_chars(digits, digits + sizeof digits, static_cast<double>(p));
+        text << std::string_view(digits, static_cast<std::size_t>(r.ptr - digits));
+        break;
+      }
+      case ERDBObjProperty::ULONG: text << static_cast<unsigned long>(p); break;
+      case ERDBObjProperty::LONG: text << static_cast<long>(p); break;
+      default: text << "-"; break;
+    }
+    text << " (" << types[p.getType()] << ")";
+  });
+  text << "\nreferences: ";
+  if (const ERObject* r = d.object().get())
+    text << "#" << r->getObjectID() << " " << r->className();
+  else
+    text << "none";
+}
+
 std::string printForm(const ERObject& object) {
   std::ostringstream text;
   object.printOn(text);
+  if (const ERDBObject* d = ERDBObject::castdown(&object)) printProperties(*d, text);
   return text.str();
 }
 

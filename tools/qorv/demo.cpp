@@ -51,6 +51,23 @@ std::vector<t_SmartPtr<ERObject>> sampleSet() {
   set.emplace_back(new ERPmSimilitude3D(_ERScaling3D(2.5)));
   set.emplace_back(new ERTransfo2D(rotation(ERRadian(0.5))));
   set.emplace_back(new ERTransfo2D(2.0, ERPoint2D(1, 1)));
+  // Named features: database objects carrying a name, colour and level, each referencing the
+  // curve it names (stored once, shared with the set above).
+  const struct {
+    int curve;
+    const char* name;
+    int color;
+    const char* level;
+  } features[] = {{0, "datum edge A", 1, "datums"}, {2, "probe path leg 1", 3, "paths"}};
+  for (const auto& f : features) {
+    t_SmartPtr<ERDBObject> named(new ERDBObject);
+    named->name(f.name);
+    named->color(f.color);
+    named->level_name(f.level);
+    named->property(100, 0.05);  // the feature's tolerance
+    named->object(set[static_cast<std::size_t>(f.curve)]);
+    set.emplace_back(named);
+  }
   return set;
 }
 

@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "qorv/qorv.h"
+#include "tools/qorv/output.h"
 
 namespace qorv::tool {
 
@@ -69,6 +70,23 @@ json describeValues(const ERObject& object) {
     out["angle"] = number(e->getAngle());
   } else if (const auto* e3 = EREllipse3D::castdown(object)) {
     out["center"] = values(e3->center());
+  }
+  if (const auto* d = ERDBObject::castdown(object)) {
+    json properties = json::object();
+    d->properties().forEach([&](long key, const ERDBObjProperty& p) {
+      switch (p.getType()) {
+        case ERDBObjProperty::STRING: properties[std::to_string(key)] = latin1ToUtf8(static_cast<const char*>(p)); break;
+        case ERDBObjProperty::DOUBLE: properties[std::to_string(key)] = number(static_cast<double>(p)); break;
+        case ERDBObjProperty::ULONG: properties[std::to_string(key)] = static_cast<unsigned long>(p); break;
+        case ERDBObjProperty::LONG: properties[std::to_string(key)] = static_cast<long>(p); break;
+        default: properties[std::to_string(key)] = nullptr; break;
+      }
+    });
+    out["properties"] = properties;
+    if (d->object())
+      out["object"] = d->object()->getObjectID();
+    else
+      out["object"] = nullptr;
   }
   return out;
 }
