@@ -305,6 +305,16 @@ TEST(CADObjectIDContainers, TableAndPagedArrayAgreeWithAStandardSet) {
   std::size_t walked = 0;
   for (auto it = table.begin(); it != table.end(); ++it) ++walked;
   EXPECT_EQ(walked, table.size());
+  // Removal keeps every other key reachable (the last entry moves into the hole).
+  std::vector<CADObjectID> keys;
+  for (const auto& entry : table) keys.push_back(entry.first);
+  for (std::size_t i = 0; i < keys.size(); i += 2) ASSERT_EQ(table.remove(keys[i]), 1);
+  EXPECT_EQ(table.remove(keys[0]), 0);
+  for (std::size_t i = 0; i < keys.size(); ++i) ASSERT_EQ(table.contains(keys[i]), i % 2 == 1) << i;
+  EXPECT_EQ(table.size(), keys.size() / 2);
+  for (std::size_t i = 0; i < keys.size(); i += 2) table.insert(keys[i], qorv::siblings::zrkSurfPtr());
+  EXPECT_EQ(table.size(), keys.size());
+
   const CADObjectID* first = &array[0];
   for (int i = 0; i < 500; ++i) array.append(CADObjectID(1, 1));
   EXPECT_EQ(first, &array[0]);  // pages never move

@@ -7,9 +7,11 @@
 // - coPageArr keeps its elements in pages of PageSize that never move once allocated: a
 //   reference to an element stays good while elements are appended (not across remove_last or
 //   clear). Indexing past the end is a bug (asserted); at() returns null instead.
-// - coTable hashes with coHash<K> (the key's container_hash() by default) and compares with ==.
-//   Keys are unique: insert() on a present key replaces its value. Iteration order is the
-//   buckets' order, not insertion order; a rehash (the table grows past 3/4 full) changes it.
+// - coTable hashes with coHash<K> (the key's container_hash() by default, computed once per
+//   insertion and kept beside the entry) and compares with == only where hashes agree. Keys are
+//   unique: insert() on a present key replaces its value. Iteration runs in insertion order until
+//   a removal, which moves the last entry into the removed one's place; a reference to a value
+//   lasts until the next insertion or removal.
 #pragma once
 
 #include <cassert>
@@ -130,81 +132,93 @@ class coPageArr {
 template <class K, class V, class H = coHash<K>>
 class coTable {
  public:
-  coTable() : buckets_(16) {}
+  coTable() { slots_.assign(16, Slot{}); }
 
-  std::size_t size() const { return size_; }
-  bool empty() const { return size_ == 0; }
+  std::size_t size() const { return entries_.size(); }
+  bool empty() const { return entries_.empty(); }
 
   // The value now held for key.
   V& insert(const K& key, const V& value) {
-    if (V* v = find(key)) return *v = value;
-    if (size_ + 1 > buckets_.size() / 4 * 3) rehash(buckets_.size() * 2);
-    auto& bucket = buckets_[H()(key) % buckets_.size()];
-    bucket.emplace_back(key, value);
-    ++size_;
-    return bucket.back().second;
+    const std::uint32_t h = H()(key);
+    if (V* v = find(key, h)) return *v = value;
+    if ((entries_.size() + tombstones_ + 1) * 4 > slots_.size() * 3) grow();
+    entries_.emplace_back(key, value);
+    place(h, static_cast<std::uint32_t>(entries_.size() - 1));
+    return entries_.back().second;
   }
-  V* find(const K& key) {
-    auto& bucket = buckets_[H()(key) % buckets_.size()];
-    for (auto& entry : bucket)
-      if (entry.first == key) return &entry.second;
-    return nullptr;
-  }
+  V* find(const K& key) { return find(key, H()(key)); }
   const V* find(const K& key) const { return const_cast<coTable*>(this)->find(key); }
   bool contains(const K& key) const { return find(key) != nullptr; }
-  // 1 when the key was there.
+  // 1 when the key was there. The last entry takes the removed one's place.
   int remove(const K& key) {
-    auto& bucket = buckets_[H()(key) % buckets_.size()];
-    for (auto it = bucket.begin(); it != bucket.end(); ++it) {
-      if (it->first == key) {
-        bucket.erase(it);
-        --size_;
-        return 1;
-      }
+    const std::uint32_t h = H()(key);
+    const std::size_t s = slotOf(key, h);
+    if (s == kNone) return 0;
+    const std::uint32_t gone = slots_[s].index;
+    slots_[s].index = kTombstone;
+    ++tombstones_;
+    const auto last = static_cast<std::uint32_t>(entries_.size() - 1);
+    if (gone != last) {
+      slots_[slotOfIndex(last)].index = gone;
+      entries_[gone] = std::move(entries_[last]);
     }
-    return 0;
+    entries_.pop_back();
+    return 1;
   }
   void clear() {
-    buckets_.assign(16, {});
-    size_ = 0;
+    entries_.clear();
+    slots_.assign(16, Slot{});
+    tombstones_ = 0;
   }
 
-  class const_iterator {
-   public:
-    const_iterator(const coTable* t, std::size_t b, std::size_t i) : t_(t), b_(b), i_(i) { skip(); }
-    const std::pair<K, V>& operator*() const { return t_->buckets_[b_][i_]; }
-    const std::pair<K, V>* operator->() const { return &t_->buckets_[b_][i_]; }
-    const_iterator& operator++() {
-      ++i_;
-      skip();
-      return *this;
-    }
-    bool operator==(const const_iterator& o) const { return b_ == o.b_ && i_ == o.i_; }
-    bool operator!=(const const_iterator& o) const { return !(*this == o); }
-
-   private:
-    void skip() {
-      while (b_ < t_->buckets_.size() && i_ >= t_->buckets_[b_].size()) {
-        ++b_;
-        i_ = 0;
-      }
-    }
-    const coTable* t_;
-    std::size_t b_, i_;
-  };
-  const_iterator begin() const { return {this, 0, 0}; }
-  const_iterator end() const { return {this, buckets_.size(), 0}; }
+  using const_iterator = typename std::vector<std::pair<K, V>>::const_iterator;
+  const_iterator begin() const { return entries_.begin(); }
+  const_iterator end() const { return entries_.end(); }
 
  private:
-  void rehash(std::size_t n) {
-    std::vector<std::vector<std::pair<K, V>>> fresh(n);
-    for (auto& bucket : buckets_)
-      for (auto& entry : bucket) fresh[H()(entry.first) % n].push_back(std::move(entry));
-    buckets_.swap(fresh);
-  }
+  static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu, kTombstone = 0xFFFFFFFEu;
+  static constexpr std::size_t kNone = ~std::size_t(0);
+  struct Slot {
+    std::uint32_t hash = 0;
+    std::uint32_t index = kEmpty;
+  };
 
-  std::vector<std::vector<std::pair<K, V>>> buckets_;
-  std::size_t size_ = 0;
+  std::size_t mask() const { return slots_.size() - 1; }
+  std::size_t slotOf(const K& key, std::uint32_t h) const {
+    for (std::size_t s = mix(h) & mask();; s = (s + 1) & mask()) {
+      const Slot& slot = slots_[s];
+      if (slot.index == kEmpty) return kNone;
+      if (slot.index != kTombstone && slot.hash == h && entries_[slot.index].first == key) return s;
+    }
+  }
+  std::size_t slotOfIndex(std::uint32_t index) const {
+    const std::uint32_t h = H()(entries_[index].first);
+    for (std::size_t s = mix(h) & mask();; s = (s + 1) & mask())
+      if (slots_[s].index == index) return s;
+  }
+  V* find(const K& key, std::uint32_t h) {
+    const std::size_t s = slotOf(key, h);
+    return s == kNone ? nullptr : &entries_[slots_[s].index].second;
+  }
+  void place(std::uint32_t h, std::uint32_t index) {
+    std::size_t s = mix(h) & mask();
+    while (slots_[s].index != kEmpty && slots_[s].index != kTombstone) s = (s + 1) & mask();
+    if (slots_[s].index == kTombstone) --tombstones_;
+    slots_[s] = Slot{h, index};
+  }
+  void grow() {
+    std::size_t n = slots_.size();
+    while ((entries_.size() + 1) * 4 > n * 3 / 2) n *= 2;
+    slots_.assign(n, Slot{});
+    tombstones_ = 0;
+    for (std::uint32_t i = 0; i < entries_.size(); ++i) place(H()(entries_[i].first), i);
+  }
+  // Spreads hashes whose low bits agree.
+  static std::size_t mix(std::uint32_t h) { return static_cast<std::uint32_t>(h * 2654435769u) >> 7 ^ h; }
+
+  std::vector<std::pair<K, V>> entries_;
+  std::vector<Slot> slots_;
+  std::size_t tombstones_ = 0;
 };
 
 }  // namespace qorv::siblings
