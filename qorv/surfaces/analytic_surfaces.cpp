@@ -310,30 +310,57 @@ struct Meridian {
   double h, rho, k;
 };
 
+// sqrt(a^2 + b^2), scaled only when the squares leave the range.
+double length2(double a, double b) {
+  const double q = a * a + b * b;
+  if (q >= 0x1p-968 && q <= 0x1p968) return std::sqrt(q);
+  return std::hypot(a, b);
+}
+
 Meridian meridianOf(const ERPoint3D& p, const ERPoint3D& o, const ERVector3D& axis) {
   Meridian m;
   m.k = 1.0;
   m.w = p - o;
   if (!finite(ERPoint3D(m.w))) m.w = ERPoint3D(p * 0.5) - ERPoint3D(o * 0.5), m.k = 2.0;
-  m.d = axis.getnormalized();
+  // A direction already unit to rounding is taken as it is.
+  m.d = std::fabs(axis.norme2() - 1.0) <= 4e-16 ? axis : axis.getnormalized();
   m.h = m.w * m.d;
   // Perpendicular to d to the last bit, however near the axis P is; all of w without an axis.
   m.e = m.d.norme2() > 0.0 ? (m.d ^ m.w) ^ m.d : m.w;
   m.rho = m.e.norme();
-  m.e.normalize();
+  if (m.rho >= 0x1p-480 && m.rho <= 0x1p480)
+    m.e *= 1.0 / m.rho;
+  else
+    m.e.normalize();
   return m;
 }
+
+// P - o within 1e-11 rad of the axis, on either side (the apex or centre itself included):
+// atan2(rho, |h|) <= 1e-11.
+bool alongAxis(const Meridian& m) { return m.rho <= 1e-11 * std::fabs(m.h); }
 
 bool usableAxis(const ERVector3D& v) {
   const double n = v.norme();
   return n > 0.0 && std::isfinite(n);
 }
 
-// The acute angle the generator lines make with the axis: both nappes count, so a, -a and
-// pi - a describe one surface.
-double acuteHalfAngle(double alpha) {
-  const double a = std::fmod(std::fabs(alpha), M_PI);
-  return a > 0.5 * M_PI ? M_PI - a : a;
+// The acute angle the generator lines make with the axis (both nappes count, so a, -a and
+// pi - a describe one surface), with its cosine and sine; the last one is kept per thread, a
+// cone being asked many points in a row.
+struct HalfAngle {
+  double alpha, c, s;
+};
+
+const HalfAngle& halfAngleOf(double alpha) {
+  thread_local HalfAngle last{std::nan(""), 1.0, 0.0};
+  if (alpha == last.alpha) return last;
+  double a = alpha;
+  if (!(a >= 0.0 && a <= 0.5 * M_PI)) {
+    a = std::fmod(std::fabs(alpha), M_PI);
+    if (a > 0.5 * M_PI) a = M_PI - a;
+  }
+  last = {alpha, std::cos(a), std::sin(a)};
+  return last;
 }
 
 // The tube circle of P's meridian plane nearer to P: its centre at c e (c = +-R/k) and P's
@@ -345,15 +372,15 @@ struct Tube {
 
 Tube nearestTube(const Meridian& m, double R, double r) {
   const double Rk = R / m.k, rk = r / m.k;
-  const double near = std::hypot(m.rho - Rk, m.h), far = std::hypot(m.rho + Rk, m.h);
+  const double near = length2(m.rho - Rk, m.h), far = length2(m.rho + Rk, m.h);
   const double en = std::fabs(near - rk), ef = std::fabs(far - rk);
   if (ef < en) return {-Rk, m.rho + Rk, m.h, far, false};
   return {Rk, m.rho - Rk, m.h, near, ef == en};
 }
 
-bool onCoreCircle(const Meridian& m, const ERVector3D& vect, double R) {
-  return std::fabs(0.5 * M_PI - anglePI(m.w, vect)) <= 1e-11 &&
-         std::fabs(R - m.k * m.w.norme()) <= 1e-11;
+// Perpendicular to the axis within 1e-11 rad and |R - |P - origin|| <= 1e-11.
+bool onCoreCircle(const Meridian& m, double R) {
+  return std::fabs(m.h) <= 1e-11 * m.rho && std::fabs(R - m.k * length2(m.rho, m.h)) <= 1e-11;
 }
 
 }  // namespace
@@ -381,9 +408,10 @@ int ERCone::ProjectionNormaleCone(const ERVector3D& dir, const ERPoint3D& apex, 
                                   const ERPoint3D& p, ERPoint3D& foot, ERVector3D& normal) {
   if (!finite(p) || !finite(apex) || !usableAxis(dir) || !std::isfinite(alpha)) return 0;
   Meridian m = meridianOf(p, apex, dir);
-  if (isParallel(m.w, dir, 1e-11) || m.rho == 0.0) return 0;
+  if (alongAxis(m) || m.rho == 0.0) return 0;
   if (m.h < 0.0) m.d = -m.d, m.h = -m.h;  // the nappe on P's side
-  const double a = acuteHalfAngle(alpha), ca = std::cos(a), sa = std::sin(a);
+  const HalfAngle& a = halfAngleOf(alpha);
+  const double ca = a.c, sa = a.s;
   // The generator of P's half-plane, and P's foot on it (never behind the apex).
   const ERVector3D g = m.d * ca + m.e * sa;
   const ERVector3D step = g * (m.h * ca + m.rho * sa);
@@ -396,8 +424,8 @@ EREntity::DISTMINRES ERCone::SignedMinimalDistanceCone(const ERPoint3D& p, const
                                                        const ERVector3D& dir, double alpha,
                                                        double& dist) {
   const Meridian m = meridianOf(p, apex, dir);
-  const double a = acuteHalfAngle(alpha);
-  dist = m.k * (m.rho * std::cos(a) - std::fabs(m.h) * std::sin(a));
+  const HalfAngle& a = halfAngleOf(alpha);
+  dist = m.k * (m.rho * a.c - std::fabs(m.h) * a.s);
   return DISTMIN_NORMAL;
 }
 
@@ -446,7 +474,7 @@ int ERTorus::ProjectionNormalTorus(const ERPoint3D& centre, const ERVector3D& ve
   if (!finite(p) || !finite(centre) || !usableAxis(vect) || !std::isfinite(R) || !std::isfinite(r))
     return 0;
   const Meridian m = meridianOf(p, centre, vect);
-  if (isParallel(m.w, vect, 1e-11) || m.rho == 0.0 || onCoreCircle(m, vect, R)) return 0;
+  if (alongAxis(m) || m.rho == 0.0 || onCoreCircle(m, R)) return 0;
   const Tube t = nearestTube(m, R, r);
   if (!(t.len > 0.0) || !std::isfinite(t.len)) return 0;
   const double nx = t.x / t.len, ny = t.y / t.len, rk = r / m.k;
@@ -462,13 +490,13 @@ EREntity::DISTMINRES ERTorus::SignedMinimalDistanceTorus(const ERPoint3D& p,
                                                          double& dist) {
   const Meridian m = meridianOf(p, centre, vect);
   if (!usableAxis(vect)) {  // no axis: every point is on it
-    dist = m.k * std::hypot(m.w.norme(), R / m.k) - r;
+    dist = m.k * length2(m.w.norme(), R / m.k) - r;
     return DISTMIN_DEGENERATE;
   }
   const Tube t = nearestTube(m, R, r);
   dist = m.k * t.len - r;
-  const bool onAxis = m.k * m.rho <= 1e-11 || isParallel(m.w, vect, 1e-11);
-  return onAxis || t.tie || onCoreCircle(m, vect, R) ? DISTMIN_DEGENERATE : DISTMIN_NORMAL;
+  const bool onAxis = m.k * m.rho <= 1e-11 || alongAxis(m);
+  return onAxis || t.tie || onCoreCircle(m, R) ? DISTMIN_DEGENERATE : DISTMIN_NORMAL;
 }
 
 void ERTorus::scale(double k) {
