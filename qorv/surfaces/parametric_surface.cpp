@@ -68,6 +68,9 @@ bool finite(const ERPoint3D& p) {
   return std::isfinite(p.x()) && std::isfinite(p.y()) && std::isfinite(p.z());
 }
 
+// The largest grid getMatricePoint builds (3 GB of points).
+constexpr long long kMaxSamples = 1LL << 27;
+
 double clampInto(double x, const ERLimites& l) { return std::min(std::max(x, l.start()), l.end()); }
 
 // The k-th of n values from lo to hi, both included, clamped into the limits.
@@ -141,6 +144,10 @@ const QuickAlgebra::ERMatrix<ERPoint3D>& ERAnyBoundedSurface::getMatricePoint(in
                                                                               int nv) const {
   nu = std::max(nu, 0), nv = std::max(nv, 0);
   if (samples_.cols() == nu && samples_.rows() == nv) return samples_;
+  if (static_cast<long long>(nu) * nv > kMaxSamples) {  // refused: an empty grid
+    samples_ = QuickAlgebra::ERMatrix<ERPoint3D>();
+    return samples_;
+  }
   QuickAlgebra::ERMatrix<ERPoint3D> grid(nv, nu);
   const ERLimites lu = getBoundU(), lv = getBoundV();
   for (int i = 0; i < nu; ++i) {

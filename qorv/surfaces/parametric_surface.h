@@ -23,7 +23,8 @@
 // - getMatricePoint(nu, nv) caches its grid: element (i, j) at j nu + i is the point at the i-th
 //   of nu u values and the j-th of nv v values, limits included (one value is the lower limit).
 //   Asked again with the same sizes it gives the cached grid back without evaluating; other
-//   sizes rebuild it. A null iso-curve is sampled by evaluating the surface directly. The
+//   sizes rebuild it; a grid of more than 2^27 points is refused (the cache is emptied and
+//   returned). A null iso-curve is sampled by evaluating the surface directly. The
 //   cache moves with scale, translate and the transformations, is transposed by reverse and
 //   emptied by CleanUpTemporaries; copies share it (copy on write).
 // - randomPoint draws v first, then u, from std::rand, each inside its limits.

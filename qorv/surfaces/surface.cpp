@@ -21,18 +21,6 @@ ERPoint3D ERInfoPoint3DSurf::at(int k) const {
   return d_.data()[k];
 }
 
-ERVector3D ERInfoPoint3DSurf::normale() const {
-  const int nu = d_.cols();
-  const ERVector3D su = tangenteU();
-  const ERVector3D sv = tangenteV();
-  if (isZeroVector(su)) {
-    if (isZeroVector(sv)) return ERVector3D(0.0, 0.0, 0.0);
-    return ERVector3D(at(2 * nu)).normalize();
-  }
-  if (isZeroVector(sv)) return ERVector3D(at(2)).normalize();
-  return (su ^ sv).normalize();
-}
-
 namespace {
 
 // The two fundamental forms at a record, built from the derivatives divided by sigma (a power
@@ -164,6 +152,17 @@ void ERInfoPoint3DSurf::transformTo(const ERPmIsometrie3D& T) {
   ERPoint3D* d = d_.data();
   d[0] = T << d[0];
   for (int k = 1; k < n; ++k) d[k] = ERPoint3D(T << ERVector3D(d[k]));
+}
+
+ERVector3D ERInfoPoint3DSurf::normale() const {
+  const ERVector3D su = tangenteU();
+  const ERVector3D sv = tangenteV();
+  if (isZeroVector(su)) {
+    if (isZeroVector(sv)) return ERVector3D(0.0, 0.0, 0.0);
+    return partial(d_, 0, 2).normalize();
+  }
+  if (isZeroVector(sv)) return partial(d_, 2, 0).normalize();
+  return (su ^ sv).normalize();
 }
 
 void ERInfoPoint3DSurf::printOn(std::ostream& os) const {

@@ -253,6 +253,7 @@ TEST(BoundedSurface, SampleGridIsCachedMovedTransposedAndDropped) {
   // One value per direction is the lower limit; no values give an empty grid.
   EXPECT_LE(qorv::distance(p.getMatricePoint(1, 1).data()[0], ERPoint3D(0, 0, 5)), 1e-15);
   EXPECT_EQ(p.getMatricePoint(0, 4).length(), 0);
+  EXPECT_EQ(p.getMatricePoint(1 << 16, 1 << 16).length(), 0);  // refused, not attempted
   // The cache moves with the surface and matches a fresh grid of the moved surface.
   const ERPmIsometrie3D T =
       ERChgRepere3D(ERVector3D(0, 1, 1), ERVector3D(-1, 0, 2), ERPoint3D(7, 8, 9));
