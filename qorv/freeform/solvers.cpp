@@ -310,3 +310,61 @@ int ERNewtonMSolverWithBackTracking::Resoudre(ERVec<double>& X, double eps) {
   }
   return status_ = -1;
 }
+
+// ---------------------------------------------------------------------------------------------
+// FunctorBase
+
+namespace {
+
+double differenceStep(double x) { return 1e-6 * std::max(1.0, std::fabs(x)); }
+
+}  // namespace
+
+QuickAlgebra::ERVec<double> FunctorBase::gradient(const QuickAlgebra::ERVec<double>& x) {
+  const int n = std::min(n_, x.length());
+  QuickAlgebra::ERVec<double> g(n_);
+  work_ = x;
+  for (int i = 0; i < n; ++i) {
+    const double h = differenceStep(x[i]);
+    work_[i] = x[i] + h;
+    const double fp = (*this)(work_);
+    work_[i] = x[i] - h;
+    const double fm = (*this)(work_);
+    work_[i] = x[i];
+    g[i] = (fp - fm) / (2.0 * h);
+  }
+  return g;
+}
+
+QuickAlgebra::ERMatrix<double> FunctorBase::hessian(const QuickAlgebra::ERVec<double>& x) {
+  const int n = std::min(n_, x.length());
+  QuickAlgebra::ERMatrix<double> H(n_, n_);
+  QuickAlgebra::ERVec<double> y = x;
+  const double f0 = (*this)(x);
+  // Wider steps than the gradient's: second differences lose twice the digits.
+  for (int i = 0; i < n; ++i) {
+    const double hi = 100.0 * differenceStep(x[i]);
+    for (int j = i; j < n; ++j) {
+      const double hj = 100.0 * differenceStep(x[j]);
+      double v;
+      if (i == j) {
+        y[i] = x[i] + hi;
+        const double fp = (*this)(y);
+        y[i] = x[i] - hi;
+        const double fm = (*this)(y);
+        v = (fp - 2.0 * f0 + fm) / (hi * hi);
+      } else {
+        double f[4];
+        const double si[4] = {1, 1, -1, -1}, sj[4] = {1, -1, 1, -1};
+        for (int k = 0; k < 4; ++k) {
+          y[i] = x[i] + si[k] * hi, y[j] = x[j] + sj[k] * hj;
+          f[k] = (*this)(y);
+        }
+        v = (f[0] - f[1] - f[2] + f[3]) / (4.0 * hi * hj);
+      }
+      y[i] = x[i], y[j] = x[j];
+      H(i, j) = H(j, i) = v;
+    }
+  }
+  return H;
+}

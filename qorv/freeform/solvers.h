@@ -114,6 +114,24 @@ class QORV_API FonctionnelleIntersectionDeBezier : public ERCNewtonM {
   ERPolynome dX1_, dY1_, dW1_, dX2_, dY2_, dW2_;
 };
 
+// A scalar function of n variables for minimisation: its value first, then its gradient and
+// Hessian, both by central differences of the value unless a subclass knows better (steps of
+// 1e-6 max(1, |x_i|)). A point outside the function's domain may answer a large value.
+class QORV_API FunctorBase {
+ public:
+  explicit FunctorBase(int n) : n_(n > 0 ? n : 0), work_(n_) {}
+  virtual double operator()(const QuickAlgebra::ERVec<double>& x) = 0;
+  virtual QuickAlgebra::ERVec<double> gradient(const QuickAlgebra::ERVec<double>& x);
+  virtual QuickAlgebra::ERMatrix<double> hessian(const QuickAlgebra::ERVec<double>& x);
+  virtual ~FunctorBase() = default;
+
+  int nbVariables() const { return n_; }
+
+ protected:
+  int n_;
+  QuickAlgebra::ERVec<double> work_;  // the shifted points of the differences
+};
+
 // ---------------------------------------------------------------------------------------------
 class QORV_API ERNewtonSSolver {
  public:

@@ -10,6 +10,8 @@ using namespace qorv;
 QORV_DEFINE_CLASS(ERPlane);
 QORV_DEFINE_CLASS(ERCylinder);
 QORV_DEFINE_CLASS(ERSphere);
+QORV_DEFINE_CLASS(ERCone);
+QORV_DEFINE_CLASS(ERTorus);
 
 namespace {
 
@@ -294,3 +296,261 @@ void ERSphere::restoreGuts(ERFile& f) {
 }
 
 std::uint32_t ERSphere::binaryStoreSize() const { return ERSurface::binaryStoreSize() + 32; }
+
+// ---------------------------------------------------------------------------------------------
+// Surfaces of revolution: the cone and the torus work in P's meridian half-plane.
+
+namespace {
+
+// P - o split along the unit axis d: w = h d + rho e with rho >= 0 and e unit (zero on the
+// axis). When P - o overflows, the halved operands are used and k = 2: w, h and rho are then
+// half the true lengths.
+struct Meridian {
+  ERVector3D w, d, e;
+  double h, rho, k;
+};
+
+// sqrt(a^2 + b^2), scaled only when the squares leave the range.
+double length2(double a, double b) {
+  const double q = a * a + b * b;
+  if (q >= 0x1p-968 && q <= 0x1p968) return std::sqrt(q);
+  return std::hypot(a, b);
+}
+
+Meridian meridianOf(const ERPoint3D& p, const ERPoint3D& o, const ERVector3D& axis) {
+  Meridian m;
+  m.k = 1.0;
+  m.w = p - o;
+  if (!finite(ERPoint3D(m.w))) m.w = ERPoint3D(p * 0.5) - ERPoint3D(o * 0.5), m.k = 2.0;
+  // A direction already unit to rounding is taken as it is.
+  m.d = std::fabs(axis.norme2() - 1.0) <= 4e-16 ? axis : axis.getnormalized();
+  m.h = m.w * m.d;
+  // Perpendicular to d to the last bit, however near the axis P is; all of w without an axis.
+  m.e = m.d.norme2() > 0.0 ? (m.d ^ m.w) ^ m.d : m.w;
+  m.rho = m.e.norme();
+  if (m.rho >= 0x1p-480 && m.rho <= 0x1p480)
+    m.e *= 1.0 / m.rho;
+  else
+    m.e.normalize();
+  return m;
+}
+
+// P - o within 1e-11 rad of the axis, on either side (the apex or centre itself included):
+// atan2(rho, |h|) <= 1e-11.
+bool alongAxis(const Meridian& m) { return m.rho <= 1e-11 * std::fabs(m.h); }
+
+bool usableAxis(const ERVector3D& v) {
+  const double n = v.norme();
+  return n > 0.0 && std::isfinite(n);
+}
+
+// The acute angle the generator lines make with the axis (both nappes count, so a, -a and
+// pi - a describe one surface), with its cosine and sine; the last one is kept per thread, a
+// cone being asked many points in a row.
+struct HalfAngle {
+  double alpha, c, s;
+};
+
+const HalfAngle& halfAngleOf(double alpha) {
+  thread_local HalfAngle last{std::nan(""), 1.0, 0.0};
+  if (alpha == last.alpha) return last;
+  double a = alpha;
+  if (!(a >= 0.0 && a <= 0.5 * M_PI)) {
+    a = std::fmod(std::fabs(alpha), M_PI);
+    if (a > 0.5 * M_PI) a = M_PI - a;
+  }
+  last = {alpha, std::cos(a), std::sin(a)};
+  return last;
+}
+
+// The tube circle of P's meridian plane nearer to P: its centre at c e (c = +-R/k) and P's
+// offset (x e + y d) from it, of length len.
+struct Tube {
+  double c, x, y, len;
+  bool tie;
+};
+
+Tube nearestTube(const Meridian& m, double R, double r) {
+  const double Rk = R / m.k, rk = r / m.k;
+  const double near = length2(m.rho - Rk, m.h), far = length2(m.rho + Rk, m.h);
+  const double en = std::fabs(near - rk), ef = std::fabs(far - rk);
+  if (ef < en) return {-Rk, m.rho + Rk, m.h, far, false};
+  return {Rk, m.rho - Rk, m.h, near, ef == en};
+}
+
+// Perpendicular to the axis within 1e-11 rad and |R - |P - origin|| <= 1e-11.
+bool onCoreCircle(const Meridian& m, double R) {
+  return std::fabs(m.h) <= 1e-11 * m.rho && std::fabs(R - m.k * length2(m.rho, m.h)) <= 1e-11;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// ERCone
+
+double ERCone::radius(double h) const { return std::tan(alpha_) * h; }
+
+double ERCone::diameter(double h) const { return 2.0 * std::tan(alpha_) * h; }
+
+ERCone ERCone::getOffset(double e) const {
+  const double s = std::sin(alpha_);
+  if (s == 0.0) return *this;
+  ERCone c(*this);
+  c.apex_ = apex_ - dir_ * (e / s);
+  return c;
+}
+
+int ERCone::project(const ERPoint3D&, ERPoint3D&, ERPoint3D&, double&, double&, double&) const {
+  return 1;
+}
+
+int ERCone::ProjectionNormaleCone(const ERVector3D& dir, const ERPoint3D& apex, double alpha,
+                                  const ERPoint3D& p, ERPoint3D& foot, ERVector3D& normal) {
+  if (!finite(p) || !finite(apex) || !usableAxis(dir) || !std::isfinite(alpha)) return 0;
+  Meridian m = meridianOf(p, apex, dir);
+  if (alongAxis(m) || m.rho == 0.0) return 0;
+  if (m.h < 0.0) m.d = -m.d, m.h = -m.h;  // the nappe on P's side
+  const HalfAngle& a = halfAngleOf(alpha);
+  const double ca = a.c, sa = a.s;
+  // The generator of P's half-plane, and P's foot on it (never behind the apex).
+  const ERVector3D g = m.d * ca + m.e * sa;
+  const ERVector3D step = g * (m.h * ca + m.rho * sa);
+  foot = m.k == 1.0 ? apex + step : apex + step + step;
+  normal = (m.d * sa - m.e * ca).normalize();
+  return 1;
+}
+
+EREntity::DISTMINRES ERCone::SignedMinimalDistanceCone(const ERPoint3D& p, const ERPoint3D& apex,
+                                                       const ERVector3D& dir, double alpha,
+                                                       double& dist) {
+  const Meridian m = meridianOf(p, apex, dir);
+  const HalfAngle& a = halfAngleOf(alpha);
+  dist = m.k * (m.rho * a.c - std::fabs(m.h) * a.s);
+  return DISTMIN_NORMAL;
+}
+
+void ERCone::transformFrom(const ERPmSimilitude3D& T) {
+  apex_ = T >> apex_;
+  dir_ = (T >> dir_).normalize();
+}
+
+void ERCone::transformTo(const ERPmSimilitude3D& T) {
+  apex_ = T << apex_;
+  dir_ = (T << dir_).normalize();
+}
+
+ERObject* ERCone::getCopy() const { return new ERCone(*this); }
+
+void ERCone::printOn(std::ostream& os) const {
+  os << "Cone     :   Sommet     =" << apex_ << '\n';
+  os << "         :   Axe        =" << dir_ << '\n';
+  os << "         :  1/2Angle    =" << alpha_ * 57.29577951308232 << '\n';
+}
+
+void ERCone::saveGuts(ERFile& f) const {
+  ERSurface::saveGuts(f);
+  dir_.saveGuts(f);
+  apex_.saveGuts(f);
+  f.Write(alpha_);
+}
+
+void ERCone::restoreGuts(ERFile& f) {
+  ERSurface::restoreGuts(f);
+  double v[7];
+  if (!detail::restoreDoubles(f, v, 7)) return;
+  dir_ = ERVector3D(v[0], v[1], v[2]);
+  apex_ = ERPoint3D(v[3], v[4], v[5]);
+  alpha_ = v[6];
+}
+
+std::uint32_t ERCone::binaryStoreSize() const { return ERSurface::binaryStoreSize() + 56; }
+
+// ---------------------------------------------------------------------------------------------
+// ERTorus
+
+int ERTorus::ProjectionNormalTorus(const ERPoint3D& centre, const ERVector3D& vect, double R,
+                                   double r, const ERPoint3D& p, ERPoint3D& foot,
+                                   ERVector3D& normal) {
+  if (!finite(p) || !finite(centre) || !usableAxis(vect) || !std::isfinite(R) || !std::isfinite(r))
+    return 0;
+  const Meridian m = meridianOf(p, centre, vect);
+  if (alongAxis(m) || m.rho == 0.0 || onCoreCircle(m, R)) return 0;
+  const Tube t = nearestTube(m, R, r);
+  if (!(t.len > 0.0) || !std::isfinite(t.len)) return 0;
+  const double nx = t.x / t.len, ny = t.y / t.len, rk = r / m.k;
+  const ERVector3D local = m.e * (t.c + rk * nx) + m.d * (rk * ny);
+  foot = m.k == 1.0 ? centre + local : centre + local + local;
+  normal = (m.e * nx + m.d * ny).normalize();
+  return 1;
+}
+
+EREntity::DISTMINRES ERTorus::SignedMinimalDistanceTorus(const ERPoint3D& p,
+                                                         const ERPoint3D& centre,
+                                                         const ERVector3D& vect, double R, double r,
+                                                         double& dist) {
+  const Meridian m = meridianOf(p, centre, vect);
+  if (!usableAxis(vect)) {  // no axis: every point is on it
+    dist = m.k * length2(m.w.norme(), R / m.k) - r;
+    return DISTMIN_DEGENERATE;
+  }
+  const Tube t = nearestTube(m, R, r);
+  dist = m.k * t.len - r;
+  const bool onAxis = m.k * m.rho <= 1e-11 || alongAxis(m);
+  return onAxis || t.tie || onCoreCircle(m, R) ? DISTMIN_DEGENERATE : DISTMIN_NORMAL;
+}
+
+void ERTorus::scale(double k) {
+  CleanUpTemporaries(-1);
+  R_ *= k, r_ *= k;
+  origin_ *= k;
+}
+
+void ERTorus::translate(const ERPoint3D& t) {
+  CleanUpTemporaries(-1);
+  origin_ += t;
+}
+
+void ERTorus::transformFrom(const ERPmSimilitude3D& T) {
+  CleanUpTemporaries(-1);
+  origin_ = T >> origin_;
+  vect_ = T >> vect_;
+  const double k = std::fabs(T.getFactHomo());
+  R_ *= k, r_ *= k;
+}
+
+void ERTorus::transformTo(const ERPmSimilitude3D& T) {
+  CleanUpTemporaries(-1);
+  origin_ = T << origin_;
+  vect_ = T << vect_;
+  const double k = std::fabs(T.getFactHomo());
+  R_ /= k, r_ /= k;
+}
+
+ERObject* ERTorus::getCopy() const { return new ERTorus(*this); }
+
+void ERTorus::printOn(std::ostream& os) const {
+  os << "Tore :   Vector       =" << vect_ << '\n';
+  os << "     :   Origin       =" << origin_ << '\n';
+  os << "     :   Radius       =" << R_ << '\n';
+  os << "     :   Small Radius =" << r_ << '\n';
+}
+
+void ERTorus::saveGuts(ERFile& f) const {
+  ERSurface::saveGuts(f);
+  vect_.saveGuts(f);
+  origin_.saveGuts(f);
+  f.Write(r_);
+  f.Write(R_);
+}
+
+void ERTorus::restoreGuts(ERFile& f) {
+  ERSurface::restoreGuts(f);
+  double v[8];
+  if (!detail::restoreDoubles(f, v, 8)) return;
+  vect_ = ERVector3D(v[0], v[1], v[2]);
+  origin_ = ERPoint3D(v[3], v[4], v[5]);
+  r_ = v[6];
+  R_ = v[7];
+}
+
+std::uint32_t ERTorus::binaryStoreSize() const { return ERSurface::binaryStoreSize() + 64; }

@@ -1,10 +1,11 @@
 // qorv/surfaces/analytic_surfaces.h
 //
 // The unbounded analytic surfaces kept by their defining elements, not by a parameterisation:
-// ERPlane (a x + b y + c z + d = 0), ERCylinder (axis line, radius) and ERSphere (centre,
-// radius). They answer the orthogonal projection with the normal, the signed distance
-// (positive on the normal's side), moves, persistence and a print form; the static forms take
-// the elements explicitly.
+// ERPlane (a x + b y + c z + d = 0), ERCylinder (axis line, radius), ERCone (apex, unit
+// direction, half-angle), ERSphere (centre, radius) and ERTorus (core radius R, tube radius r,
+// axis vector, centre). They answer the orthogonal projection with the normal, the signed
+// distance (positive on the outer side), moves, persistence and a print form; the static forms
+// take the elements explicitly.
 //
 // Conventions a caller gets wrong:
 // - Every plane constructor divides by the normal's length; a zero normal (ERPlane(0, 0, 0, d),
@@ -25,17 +26,39 @@
 //   axis to P.
 // - A cylinder moved by a similitude is the image of the old one: the radius takes |k| and the
 //   axis direction is made unit again (the line alone would keep a k-long direction).
+// - The cone has both nappes: a point behind the apex is measured against the nappe on its side,
+//   so reverse() (which negates the direction) changes neither projections nor distances. Its
+//   projection fails when P - apex is parallel to the axis within 1e-11 rad (the apex itself
+//   included); its distance is rho cos a - t sin a (t the height along the axis on P's side,
+//   rho the distance to the axis), positive outside, and is always reported 1, the axis too.
+//   Its NORMAL POINTS TO THE AXIS, (g x m) with g the generator in P's half-plane and
+//   m = dir x (P - apex): P - foot = -dist * normal. A half-angle outside [0, pi/2] is read as
+//   the acute angle its generator lines make with the axis (a, -a and pi - a are one surface),
+//   so the foot is always the nearest point. getOffset moves the apex back by e / sin a; a
+//   cone of half-angle 0 (a line) has no offset cone and comes back unchanged. A similitude
+//   keeps the direction unit.
+// - The torus's vect may have any non-zero length; only its direction counts. The projection
+//   fails when P - origin is parallel to vect within 1e-11 rad (the centre included) or P is on
+//   the core circle (perpendicular within 1e-11 rad and |R - |P - origin|| <= 1e-11). The foot
+//   is the nearest point of the two tube circles of P's meridian plane: for r < R always the
+//   one on P's side, for a spindle torus (r >= R) possibly the opposite one. The normal points
+//   from the chosen tube centre to P and the distance is |P - Q| - r along it; it is reported 2
+//   on the axis (within 1e-11, or by the projection's angle test), on the core circle (distance
+//   -r) and where both tube circles are equally near. A similitude multiplies R and r by |k|.
 // - Projections of non-finite points, or onto surfaces with non-finite elements, answer 0 and
 //   write nothing. A zero or negative radius gives the formulas' answers (a negative sphere
 //   radius puts the foot on the far side of the centre, the normal still points from the centre
-//   to P; a cylinder's section circle is the same for r and -r).
+//   to P; a cylinder's section circle is the same for r and -r; a negative torus r puts the foot
+//   beyond its tube centre; a negative R is the same torus as |R|).
 // - The cylinder's print form holds a blank line: the axis line's form ends its own line, and
-//   the label's line end follows it.
+//   the label's line end follows it. The cone prints its half-angle in degrees.
 //
 // Stored images (after the ERObject part, which writes nothing), little-endian doubles:
-//   ERPlane   a, b, c, d                               32 bytes
-//   ERCylinder axis direction x, y, z, axis origin x, y, z, radius   56 bytes
-//   ERSphere  centre x, y, z, radius                   32 bytes
+//   ERPlane    a, b, c, d                                           32 bytes
+//   ERCylinder axis direction x, y, z, axis origin x, y, z, radius  56 bytes
+//   ERCone     direction x, y, z, apex x, y, z, half-angle (rad)    56 bytes
+//   ERSphere   centre x, y, z, radius                               32 bytes
+//   ERTorus    vect x, y, z, origin x, y, z, r, R                   64 bytes
 // A short record leaves the object as it was.
 #pragma once
 
@@ -201,4 +224,113 @@ class QORV_API ERSphere : public ERSurface {
  private:
   ERPoint3D centre_;
   double radius_;
+};
+
+class QORV_API ERCone : public ERSurface {
+ public:
+  QORV_DECLARE_CLASS(ERCone, ERSurface);
+  using EREntity3D::transformFrom;
+  using EREntity3D::transformTo;
+
+  // Everything zero.
+  ERCone() : alpha_(0.0) {}
+  // dir normalised.
+  ERCone(const ERPoint3D& apex, const ERVector3D& dir, double halfAngle)
+      : alpha_(halfAngle), apex_(apex), dir_(dir.getnormalized()) {}
+
+  const ERPoint3D& sommet() const { return apex_; }
+  const ERVector3D& direction() const { return dir_; }
+  double demiAngle() const { return alpha_; }
+  ERInfLine3D axe() const { return ERInfLine3D(dir_, apex_); }
+  // tan(a) h and 2 tan(a) h: the section at height h.
+  double radius(double h) const;
+  double diameter(double h) const;
+  // Apex - (e / sin a) dir; unchanged when sin a is 0.
+  ERCone getOffset(double e) const;
+  // Computes nothing; 1.
+  int project(const ERPoint3D& p, ERPoint3D& a, ERPoint3D& b, double& x, double& y,
+              double& z) const;
+
+  static int ProjectionNormaleCone(const ERVector3D& dir, const ERPoint3D& apex, double alpha,
+                                   const ERPoint3D& p, ERPoint3D& foot, ERVector3D& normal);
+  static DISTMINRES SignedMinimalDistanceCone(const ERPoint3D& p, const ERPoint3D& apex,
+                                              const ERVector3D& dir, double alpha, double& dist);
+  DISTMINRES SignedMinimalDistance(const ERPoint3D& p, double& dist) const override {
+    return SignedMinimalDistanceCone(p, apex_, dir_, alpha_, dist);
+  }
+  int ProjectionNormale(const ERPoint3D& p, ERPoint3D& foot, ERVector3D& normal) const override {
+    return ProjectionNormaleCone(dir_, apex_, alpha_, p, foot, normal);
+  }
+  void reverse() override { dir_ = -dir_; }
+  void offset(double e) override { *this = getOffset(e); }
+  void scale(double k) override { apex_ *= k; }
+  void translate(const ERPoint3D& t) override { apex_ += t; }
+  void transformFrom(const ERPmSimilitude3D& T) override;
+  void transformTo(const ERPmSimilitude3D& T) override;
+
+  ERObject* getCopy() const override;
+  // "Cone     :   Sommet     =" apex, "         :   Axe        =" direction,
+  // "         :  1/2Angle    =" the half-angle in degrees, each with its line end.
+  void printOn(std::ostream& os) const override;
+  void saveGuts(ERFile& f) const override;
+  void restoreGuts(ERFile& f) override;
+  std::uint32_t binaryStoreSize() const override;
+
+ private:
+  double alpha_;
+  ERPoint3D apex_;
+  ERVector3D dir_;
+};
+
+class QORV_API ERTorus : public ERSurface {
+ public:
+  QORV_DECLARE_CLASS(ERTorus, ERSurface);
+  using EREntity3D::transformFrom;
+  using EREntity3D::transformTo;
+
+  // R 10, r 1 about the Z axis through the coordinate origin.
+  ERTorus() : R_(10.0), r_(1.0), vect_(0.0, 0.0, 1.0) {}
+  ERTorus(double R, double r, const ERVector3D& vect, const ERPoint3D& origin)
+      : R_(R), r_(r), vect_(vect), origin_(origin) {}
+
+  const ERPoint3D& origin() const { return origin_; }
+  void origin(const ERPoint3D& o) { origin_ = o; }
+  const ERVector3D& vect() const { return vect_; }
+  void vect(const ERVector3D& v) { vect_ = v; }
+  double radius() const { return R_; }
+  void radius(double R) { R_ = R; }
+  double small_radius() const { return r_; }
+  void small_radius(double r) { r_ = r; }
+
+  static int ProjectionNormalTorus(const ERPoint3D& centre, const ERVector3D& vect, double R,
+                                   double r, const ERPoint3D& p, ERPoint3D& foot,
+                                   ERVector3D& normal);
+  static DISTMINRES SignedMinimalDistanceTorus(const ERPoint3D& p, const ERPoint3D& centre,
+                                               const ERVector3D& vect, double R, double r,
+                                               double& dist);
+  DISTMINRES SignedMinimalDistance(const ERPoint3D& p, double& dist) const override {
+    return SignedMinimalDistanceTorus(p, origin_, vect_, R_, r_, dist);
+  }
+  int ProjectionNormale(const ERPoint3D& p, ERPoint3D& foot, ERVector3D& normal) const override {
+    return ProjectionNormalTorus(origin_, vect_, R_, r_, p, foot, normal);
+  }
+  void offset(double e) override { r_ += e; }
+  void scale(double k) override;
+  void translate(const ERPoint3D& t) override;
+  void transformFrom(const ERPmSimilitude3D& T) override;
+  void transformTo(const ERPmSimilitude3D& T) override;
+
+  ERObject* getCopy() const override;
+  // "Tore :   Vector       =" vect, "     :   Origin       =" origin,
+  // "     :   Radius       =" R, "     :   Small Radius =" r, each with its line end.
+  void printOn(std::ostream& os) const override;
+  void saveGuts(ERFile& f) const override;
+  void restoreGuts(ERFile& f) override;
+  std::uint32_t binaryStoreSize() const override;
+
+ private:
+  double R_;
+  double r_;
+  ERVector3D vect_;
+  ERPoint3D origin_;
 };

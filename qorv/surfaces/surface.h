@@ -14,6 +14,18 @@
 //   Su zero it answers Svv normalised (zero too when Sv is zero), with Sv zero Suu normalised,
 //   else Su x Sv normalised. At a pole the normal is thus a second derivative's direction.
 // - Copies of a record share the derivative buffer (copy on write).
+// - Curvatures are signed against the normal Su x Sv: a sphere whose parameterisation turns
+//   that normal outwards has curvatures -1/R. They need a tangent plane: where Su x Sv is
+//   zero (a pole) every curvature is 0 and the principal directions are zero vectors. The
+//   derivatives are scaled by a power of two before the forms are built, so that no square
+//   overflows or underflows at any magnitude.
+// - courburesExtremes gives k1 >= k2 from H +- sqrt(((l - n)/2)^2 + m^2), the second form in an
+//   orthonormal frame of the tangent plane: the same roots as the quadratic
+//   (EG - F^2) k^2 + (2FM - GL - EN) k + (LN - M^2) = 0, but a sum of squares under the root, so
+//   an umbilic (discriminant exactly 0) never rounds to a negative one and always gets k1 = k2.
+// - directionPrincipale gives (du, dv) for k1 and k2, scaled so that du Su + dv Sv is a unit
+//   tangent vector; at an umbilic d1 is along Su.
+// - transformFrom / transformTo move the point as a point and every derivative as a vector.
 //
 // ERSurface has no stored fields beyond those of its entity root: its stored image is empty.
 #pragma once
@@ -22,6 +34,7 @@
 
 #include "qorv/foundation/entity.h"
 #include "qorv/foundation/points.h"
+#include "qorv/foundation/transfo3d.h"
 #include "qorv/support/quick_algebra.h"
 
 class QORV_API ERInfoPoint3DSurf {
@@ -39,6 +52,20 @@ class QORV_API ERInfoPoint3DSurf {
   ERVector3D tangenteU() const { return ERVector3D(at(1)); }
   ERVector3D tangenteV() const { return ERVector3D(at(d_.cols())); }
   ERVector3D normale() const;
+
+  // K = (LN - M^2) / (EG - F^2).
+  double courbureGaussienne() const;
+  // H = (EN - 2FM + GL) / 2 (EG - F^2).
+  double courbureMoyenne() const;
+  // (L du^2 + 2M du dv + N dv^2) / (E du^2 + 2F du dv + G dv^2); 0 for a zero direction.
+  double courbureNormale(double du, double dv) const;
+  // The principal curvatures, k1 >= k2.
+  void courburesExtremes(double& k1, double& k2) const;
+  // The principal directions in the parameter plane, d1 for k1 and d2 for k2.
+  void directionPrincipale(ERVector2D& d1, ERVector2D& d2) const;
+
+  void transformFrom(const ERPmIsometrie3D& T);
+  void transformTo(const ERPmIsometrie3D& T);
 
   // "- Parametre     :  u = " uv, line end, "- Point courant :  P = " point, line end.
   void printOn(std::ostream& os) const;

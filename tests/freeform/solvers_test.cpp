@@ -319,3 +319,33 @@ TEST(BezierIntersection, JacobianAndSolve) {
   EXPECT_NEAR(X[0], 0.5, 1e-14);
   EXPECT_NEAR(X[1], 0.5, 1e-14);
 }
+
+// The difference derivatives of a scalar objective against the exact ones of a quadratic with
+// a cross term, away from the origin and at a large magnitude; short vectors read no further.
+TEST(FunctorBase, DifferenceGradientAndHessian) {
+  struct Quadratic : FunctorBase {
+    Quadratic() : FunctorBase(2) {}
+    double operator()(const QuickAlgebra::ERVec<double>& x) override {
+      ++calls;
+      return 3 * x[0] * x[0] + 2 * x[0] * x[1] - x[1] * x[1] + 5 * x[0];
+    }
+    int calls = 0;
+  } f;
+  EXPECT_EQ(f.nbVariables(), 2);
+  for (double s : {1.0, 1e4}) {
+    const QuickAlgebra::ERVec<double> x({0.7 * s, -1.3 * s});
+    const QuickAlgebra::ERVec<double> g = f.gradient(x);
+    ASSERT_EQ(g.length(), 2);
+    EXPECT_NEAR(g[0], 6 * x[0] + 2 * x[1] + 5, 1e-7 * s);
+    EXPECT_NEAR(g[1], 2 * x[0] - 2 * x[1], 1e-7 * s);
+    const QuickAlgebra::ERMatrix<double> H = f.hessian(x);
+    EXPECT_NEAR(H(0, 0), 6, 1e-4 * s);
+    EXPECT_NEAR(H(0, 1), 2, 1e-4 * s);
+    EXPECT_NEAR(H(1, 0), 2, 1e-4 * s);
+    EXPECT_NEAR(H(1, 1), -2, 1e-4 * s);
+  }
+  const int before = f.calls;
+  const QuickAlgebra::ERVec<double> g = f.gradient(QuickAlgebra::ERVec<double>());
+  EXPECT_EQ(g.length(), 2);
+  EXPECT_EQ(f.calls, before);
+}

@@ -11,6 +11,7 @@
 
 #include "qorv/foundation/transfo3d_kinds.h"
 #include "tests/object_images.h"
+#include "tests/surfaces/surface_draws.h"
 #include "tests/test_seed.h"
 
 using namespace qorv;
@@ -23,35 +24,10 @@ using qorv_test::imageOf;
 using qorv_test::printed;
 using qorv_test::restoreFrom;
 
-double len(const ERVector3D& v) { return v.norme(); }
-double maxAbs(const ERPoint3D& p) {
-  return std::max({std::fabs(p.x()), std::fabs(p.y()), std::fabs(p.z())});
-}
+using qorv_test::Draw;
+using qorv_test::maxAbs;
 
-// Random tilted, far-off frames at a random magnitude: what the property tests draw.
-struct Draw {
-  explicit Draw(unsigned seed) : rng(seed) {}
-  std::mt19937_64 rng;
-  double uniform(double lo, double hi) { return std::uniform_real_distribution<>(lo, hi)(rng); }
-  ERVector3D direction() {
-    for (;;) {
-      const ERVector3D v(uniform(-1, 1), uniform(-1, 1), uniform(-1, 1));
-      if (v.norme2() > 0.01 && v.norme2() <= 1) return v.getnormalized();
-    }
-  }
-  // 10^e with e in [-300, 300], one magnitude in five near 1.
-  double magnitude() {
-    return std::uniform_int_distribution<>(0, 4)(rng) == 0 ? 1.0
-                                                           : std::pow(10.0, uniform(-300, 300));
-  }
-  ERPmIsometrie3D frame(double scale) {
-    const ERVector3D x = direction();
-    ERVector3D y = direction();
-    while (len(x ^ y) < 0.1) y = direction();
-    const ERPoint3D o(direction() * (scale * uniform(0, 3)));
-    return ERChgRepere3D(x, y, o);
-  }
-};
+double len(const ERVector3D& v) { return v.norme(); }
 
 // ---------------------------------------------------------------------------------------------
 TEST(Plane, CoefficientsAccessorsAndOrientation) {
