@@ -62,6 +62,12 @@ void loadIdentifier(const std::uint8_t* data, std::size_t size) {
     if (id.as_string(2) != "H1S2") finding("a failed identifier load changed the identifier");
   }
   CADObjectID::restore_deserializing_version();
+  // And as an archive of objects with their class (probe points under any of their names).
+  CArchive objects(data, size);
+  try {
+    delete objects.ReadObject(nullptr);
+  } catch (CException& e) {
+  }
 }
 
 // The first registered class that can be made: what the writer stores.

@@ -41,29 +41,6 @@ ERVector2D drop(const ERPmIsometrie3D& F, const ERVector3D& v) {
   return (F << v).castToVector2D(Coord3D::Z);
 }
 
-// The frame carried through a similitude (forward or inverse), axes re-normalised; k receives
-// the factor the plane data must take.
-template <bool Forward>
-ERPmIsometrie3D movedFrame(const ERPmIsometrie3D& frame, const ERPmSimilitude3D& T, double& k) {
-  const ERPoint3D o = frame.origine();
-  const ERVector3D x = frame.getVector(Coord3D::X), y = frame.getVector(Coord3D::Y);
-  k = Forward ? T.getFactHomo() : 1.0 / T.getFactHomo();
-  if (Forward) return ERChgRepere3D((T >> x).normalize(), (T >> y).normalize(), T >> o);
-  return ERChgRepere3D((T << x).normalize(), (T << y).normalize(), T << o);
-}
-
-ERPmIsometrie3D translatedFrame(const ERPmIsometrie3D& frame, const ERPoint3D& v) {
-  ERPoint3D o = frame.origine();
-  o += v;
-  return ERChgRepere3D(frame.getVector(Coord3D::X), frame.getVector(Coord3D::Y), o);
-}
-
-ERPmIsometrie3D scaledFrame(const ERPmIsometrie3D& frame, double s) {
-  ERPoint3D o = frame.origine();
-  o *= s;
-  return ERChgRepere3D(frame.getVector(Coord3D::X), frame.getVector(Coord3D::Y), o);
-}
-
 // Seeds at the ends and every quarter turn of the parameter.
 template <class Curve>
 void quarterSeeds(const Curve& c, ERPoint13List& list, const ERLimites& range) {
@@ -144,7 +121,7 @@ ERPoint3D ERCircle3D::center() const { return lift(frame(), circle_.center()); }
 void ERCircle3D::setCenter(const ERPoint3D& c) {
   ERPoint3D v = c;
   v -= ERVector3D(center());
-  setRepere(translatedFrame(frame(), v));
+  translateFrame(v);
 }
 
 void ERCircle3D::setNormale(const ERVector3D& n) {
@@ -163,7 +140,7 @@ EREntity::DISTMINRES ERCircle3D::SignedMinimalDistance(const ERPoint3D& p, doubl
 // The frame's origin and the plane centre both scale: a centre away from the frame's origin
 // moves too.
 void ERCircle3D::scale(double s) {
-  setRepere(scaledFrame(frame(), s));
+  scaleFrame(s);
   circle_.scale(s);
 }
 
@@ -172,17 +149,15 @@ int ERCircle3D::isValid() const {
   return circle_.isValid() && std::isfinite(o.x()) && std::isfinite(o.y()) && std::isfinite(o.z());
 }
 
-void ERCircle3D::translate(const ERPoint3D& v) { setRepere(translatedFrame(frame(), v)); }
+void ERCircle3D::translate(const ERPoint3D& v) { translateFrame(v); }
 
 void ERCircle3D::transformFrom(const ERPmSimilitude3D& T) {
-  double k = 1.0;
-  setRepere(movedFrame<true>(frame(), T, k));
+  const double k = moveFrame(T, true);
   circle_.scale(k);
 }
 
 void ERCircle3D::transformTo(const ERPmSimilitude3D& T) {
-  double k = 1.0;
-  setRepere(movedFrame<false>(frame(), T, k));
+  const double k = moveFrame(T, false);
   circle_.scale(k);
 }
 
@@ -360,21 +335,19 @@ EREntity::DISTMINRES EREllipse3D::SignedMinimalDistance(const ERPoint3D& p, doub
 }
 
 void EREllipse3D::scale(double s) {
-  setRepere(scaledFrame(frame(), s));
+  scaleFrame(s);
   ellipse_.scale(s);
 }
 
-void EREllipse3D::translate(const ERPoint3D& v) { setRepere(translatedFrame(frame(), v)); }
+void EREllipse3D::translate(const ERPoint3D& v) { translateFrame(v); }
 
 void EREllipse3D::transformFrom(const ERPmSimilitude3D& T) {
-  double k = 1.0;
-  setRepere(movedFrame<true>(frame(), T, k));
+  const double k = moveFrame(T, true);
   ellipse_.scale(k);
 }
 
 void EREllipse3D::transformTo(const ERPmSimilitude3D& T) {
-  double k = 1.0;
-  setRepere(movedFrame<false>(frame(), T, k));
+  const double k = moveFrame(T, false);
   ellipse_.scale(k);
 }
 

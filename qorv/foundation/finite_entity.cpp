@@ -360,6 +360,29 @@ QORV_ANGLE_BOUNDED_BODIES(ERFiniteEntity3DWFBoundedWithAngle, ERFiniteEntity3DWF
 void ERPlanarEntity3DWF::transformFrom(const ERPmIsometrie3D& T) { frame_ = T * frame_; }
 void ERPlanarEntity3DWF::transformTo(const ERPmIsometrie3D& T) { frame_ = ~T * frame_; }
 
+void ERPlanarEntity3DWF::scaleFrame(double s) {
+  ERPoint3D o = frame_.origine();
+  o *= s;
+  frame_ = ERChgRepere3D(frame_.getVector(Coord3D::X), frame_.getVector(Coord3D::Y), o);
+}
+
+void ERPlanarEntity3DWF::translateFrame(const ERPoint3D& v) {
+  ERPoint3D o = frame_.origine();
+  o += v;
+  frame_ = ERChgRepere3D(frame_.getVector(Coord3D::X), frame_.getVector(Coord3D::Y), o);
+}
+
+double ERPlanarEntity3DWF::moveFrame(const ERPmSimilitude3D& T, bool forward) {
+  const ERPoint3D o = frame_.origine();
+  const ERVector3D x = frame_.getVector(Coord3D::X), y = frame_.getVector(Coord3D::Y);
+  if (forward) {
+    frame_ = ERChgRepere3D((T >> x).normalize(), (T >> y).normalize(), T >> o);
+    return T.getFactHomo();
+  }
+  frame_ = ERChgRepere3D((T << x).normalize(), (T << y).normalize(), T << o);
+  return 1.0 / T.getFactHomo();
+}
+
 void ERPlanarEntity3DWF::saveGuts(ERFile& f) const {
   EREntity3DWF::saveGuts(f);
   frame_.saveGuts(f);

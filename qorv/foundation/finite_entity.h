@@ -280,6 +280,12 @@ class QORV_API ERPlanarEntity3DWF : public virtual EREntity3DWF {
 
  protected:
   const ERPmIsometrie3D& frame() const { return frame_; }
+  // The frame's origin scaled about the global origin, or moved by v; the axes stay.
+  void scaleFrame(double s);
+  void translateFrame(const ERPoint3D& v);
+  // The frame carried through T (forward: T >> frame, else T << frame), axes re-normalised;
+  // returns the factor lengths in the plane must take.
+  double moveFrame(const ERPmSimilitude3D& T, bool forward);
 
  private:
   ERPmIsometrie3D frame_;

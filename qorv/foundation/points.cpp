@@ -5,6 +5,7 @@
 #include <limits>
 #include <numbers>
 #include <ostream>
+#include <vector>
 
 #include "qorv/platform/archive.h"
 #include "qorv/persistence/file.h"
@@ -18,8 +19,10 @@ namespace qorv::detail {
 void saveDoubles(ERFile& f, const double* v, unsigned n) { f.Write(v, n); }
 
 int restoreDoubles(ERFile& f, double* v, unsigned n) {
-  double tmp[8];
-  QORV_ASSERT(n <= 8);
+  double stack[16];
+  std::vector<double> heap;
+  double* tmp = stack;
+  if (n > 16) tmp = (heap.resize(n), heap.data());
   if (!f.Read(tmp, n)) return 0;
   std::copy(tmp, tmp + n, v);
   return 1;

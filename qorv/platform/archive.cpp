@@ -128,4 +128,128 @@ CArchive& CArchive::operator>>(double& v) {
   return *this;
 }
 
+namespace {
+constexpr std::uint16_t kNullTag = 0, kNewClassTag = 0xFFFF, kClassTag = 0x8000,
+                        kBigObjectTag = 0x7FFF;
+constexpr std::uint32_t kBigClassTag = 0x80000000u, kMaxMapCount = 0x3FFFFFFEu;
+constexpr std::uint16_t kMaxClassName = 64;
+}  // namespace
+
+void CArchive::WriteClass(const CRuntimeClass* cls) {
+  if (cls == nullptr || cls->m_wSchema == 0xFFFF) throw CArchiveException(CArchiveException::badClass);
+  if (auto it = stored_.find(cls); it != stored_.end()) {
+    if (it->second < kBigObjectTag) {
+      *this << static_cast<std::uint16_t>(kClassTag | it->second);
+    } else {
+      *this << kBigObjectTag << static_cast<std::uint32_t>(kBigClassTag | it->second);
+    }
+    return;
+  }
+  const std::size_t n = std::strlen(cls->m_lpszClassName);
+  if (n >= kMaxClassName) throw CArchiveException(CArchiveException::badClass);
+  *this << kNewClassTag << static_cast<std::uint16_t>(cls->m_wSchema)
+        << static_cast<std::uint16_t>(n);
+  Write(cls->m_lpszClassName, static_cast<UINT>(n));
+  if (mapCount_ >= kMaxMapCount) throw CArchiveException(CArchiveException::badIndex);
+  stored_[cls] = mapCount_++;
+}
+
+void CArchive::WriteObject(const CObject* object) {
+  if (mode_ != store) throw CArchiveException(CArchiveException::readOnly);
+  if (object == nullptr) {
+    *this << kNullTag;
+    return;
+  }
+  if (auto it = stored_.find(object); it != stored_.end()) {
+    if (it->second < kBigObjectTag) {
+      *this << static_cast<std::uint16_t>(it->second);
+    } else {
+      *this << kBigObjectTag << it->second;
+    }
+    return;
+  }
+  WriteClass(object->GetRuntimeClass());
+  if (mapCount_ >= kMaxMapCount) throw CArchiveException(CArchiveException::badIndex);
+  stored_[object] = mapCount_++;
+  const_cast<CObject*>(object)->Serialize(*this);
+}
+
+CRuntimeClass* CArchive::ReadClass(const CRuntimeClass* requested, UINT* schema,
+                                   std::uint32_t* objectTag) {
+  if (mode_ != load) throw CArchiveException(CArchiveException::writeOnly);
+  std::uint16_t tag = 0;
+  *this >> tag;
+  std::uint32_t full = 0;
+  if (tag == kBigObjectTag) {
+    *this >> full;
+  } else {
+    full = (static_cast<std::uint32_t>(tag & kClassTag) << 16) | (tag & ~kClassTag);
+  }
+  if ((full & kBigClassTag) == 0) {
+    if (objectTag != nullptr) *objectTag = full;
+    return nullptr;
+  }
+  CRuntimeClass* cls = nullptr;
+  if (tag == kNewClassTag) {
+    std::uint16_t classSchema = 0, length = 0;
+    *this >> classSchema >> length;
+    if (length >= kMaxClassName) throw CArchiveException(CArchiveException::badClass);
+    char name[kMaxClassName + 1] = {};
+    get(name, length);
+    cls = CRuntimeClass::FromName(name);
+    if (cls == nullptr || cls->m_wSchema == 0xFFFF)
+      throw CArchiveException(CArchiveException::badClass);
+    const bool versionable = (cls->m_wSchema & VERSIONABLE_SCHEMA) != 0;
+    if (!versionable && (cls->m_wSchema & 0xFFFFu) != classSchema)
+      throw CArchiveException(CArchiveException::badSchema);
+    schema_ = classSchema;
+    if (schema != nullptr) *schema = classSchema;
+    if (mapCount_ >= kMaxMapCount) throw CArchiveException(CArchiveException::badIndex);
+    loaded_.push_back(Loaded{cls, nullptr});
+    ++mapCount_;
+  } else {
+    const std::uint32_t index = full & ~kBigClassTag;
+    if (index == 0 || index >= loaded_.size() || loaded_[index].cls == nullptr)
+      throw CArchiveException(CArchiveException::badIndex);
+    cls = loaded_[index].cls;
+    schema_ = cls->m_wSchema & 0xFFFFu;
+    if (schema != nullptr) *schema = schema_;
+  }
+  if (requested != nullptr && !cls->IsDerivedFrom(requested))
+    throw CArchiveException(CArchiveException::badClass);
+  return cls;
+}
+
+CObject* CArchive::ReadObject(const CRuntimeClass* requested) {
+  UINT schema = 0;
+  std::uint32_t objectTag = 0;
+  CRuntimeClass* cls = ReadClass(requested, &schema, &objectTag);
+  if (cls == nullptr) {
+    if (objectTag == 0) return nullptr;
+    if (objectTag >= loaded_.size() || loaded_[objectTag].object == nullptr)
+      throw CArchiveException(CArchiveException::badIndex);
+    CObject* seen = loaded_[objectTag].object;
+    if (requested != nullptr && !seen->IsKindOf(requested))
+      throw CArchiveException(CArchiveException::badClass);
+    return seen;
+  }
+  CObject* object = cls->CreateObject();
+  if (object == nullptr) throw CArchiveException(CArchiveException::badClass);
+  if (mapCount_ >= kMaxMapCount) {
+    delete object;
+    throw CArchiveException(CArchiveException::badIndex);
+  }
+  const std::size_t slot = loaded_.size();
+  loaded_.push_back(Loaded{nullptr, object});
+  ++mapCount_;
+  try {
+    object->Serialize(*this);
+  } catch (...) {
+    loaded_[slot].object = nullptr;
+    delete object;
+    throw;
+  }
+  return object;
+}
+
 }  // namespace qorv::platform

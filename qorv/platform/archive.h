@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "qorv/platform/afx.h"
@@ -62,6 +63,27 @@ class QORV_API CArchive {
   // Bytes read; fewer than count only at the end.
   UINT Read(void* data, UINT count);
 
+  // Objects with their class, each written once (a second write refers to the first):
+  //   null                 uint16 0
+  //   object seen before   uint16 index (index < 0x7FFF), else 0x7FFF and uint32 index
+  //   new object           class tag, then the object's Serialize
+  //   class tag, new class uint16 0xFFFF, uint16 schema, uint16 name length, the name's bytes
+  //   class tag, seen      uint16 0x8000 | index, else 0x7FFF and uint32 0x80000000 | index
+  // Indices count classes and objects together from 1, in the order they first appear.
+  // Writing a class that is not serialisable, reading a class name no class passed to
+  // AfxClassInit has, a class not derived from the one requested or an index not yet seen
+  // throw CArchiveException (badClass, badClass, badClass, badIndex); a schema other than the
+  // class's own throws badSchema unless the class is versionable. Read objects belong to the
+  // caller; an object whose Serialize throws is deleted before the exception passes on.
+  void WriteObject(const CObject* object);
+  CObject* ReadObject(const CRuntimeClass* requested);
+  void WriteClass(const CRuntimeClass* cls);
+  // The class of the next object, or null with *objectTag set (0 for null) when the tag names an
+  // object already read. The schema read goes to *schema.
+  CRuntimeClass* ReadClass(const CRuntimeClass* requested, UINT* schema, std::uint32_t* objectTag);
+  // The schema of the class being read, for a versionable class's Serialize.
+  UINT GetObjectSchema() const { return schema_; }
+
   CArchive& operator<<(std::int8_t v) { return put(&v, 1); }
   CArchive& operator<<(std::uint8_t v) { return put(&v, 1); }
   CArchive& operator<<(char v) { return put(&v, 1); }
@@ -103,8 +125,29 @@ class QORV_API CArchive {
 
   CFile* file_ = nullptr;
   Mode mode_;
+  // Storing: what was written and its index. Loading: index -> class or object.
+  std::unordered_map<const void*, std::uint32_t> stored_;
+  struct Loaded {
+    CRuntimeClass* cls = nullptr;
+    CObject* object = nullptr;
+  };
+  std::vector<Loaded> loaded_{Loaded{}};
+  std::uint32_t mapCount_ = 1;
+  UINT schema_ = 0xFFFF;
   std::vector<std::uint8_t> memory_;
   std::size_t readPos_ = 0;
 };
 
+}  // namespace qorv::platform
+
+namespace qorv::platform {
+// Objects through their class (WriteObject / ReadObject with no class requested).
+inline CArchive& operator<<(CArchive& ar, const CObject* object) {
+  ar.WriteObject(object);
+  return ar;
+}
+inline CArchive& operator>>(CArchive& ar, CObject*& object) {
+  object = ar.ReadObject(nullptr);
+  return ar;
+}
 }  // namespace qorv::platform

@@ -51,6 +51,14 @@ std::vector<t_SmartPtr<ERObject>> sampleSet() {
   set.emplace_back(new ERPmSimilitude3D(_ERScaling3D(2.5)));
   set.emplace_back(new ERTransfo2D(rotation(ERRadian(0.5))));
   set.emplace_back(new ERTransfo2D(2.0, ERPoint2D(1, 1)));
+  // Inspection results: a surface point probed on a plane face (compensated along the face's
+  // normal), a hole position taken as measured, and a gap and flush across a panel joint.
+  const ERCMMPointWithDiameter probed(ERPoint3D(40.0, 12.5, 3.02), ERVector3D(0, 0, 5), 2.0, 1);
+  set.emplace_back(new gmTargetPoint(ERPoint3D(40.0, 12.5, 2.0), probed, ERVector3D(0, 0, 1)));
+  const ERCMMPointWithDiameter hole(ERPoint3D(30.01, 14.98, 0.0), ERVector3D(0, 0, 5), 2.0, 2);
+  set.emplace_back(new gmTargetPoint(ERPoint3D(30, 15, 0), hole));
+  set.emplace_back(new gmGapAndFlush(ERPoint3D(120, 0, 10), ERVector3D(1, 0, 0), ERVector3D(0, 0, 1),
+                                     3.52, -0.18));
   // Named features: database objects carrying a name, colour and level, each referencing the
   // curve it names (stored once, shared with the set above).
   const struct {
