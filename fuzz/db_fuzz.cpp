@@ -42,9 +42,15 @@ std::string text(const ERObject& o) {
   // Database objects print nothing: their properties and reference stand for them.
   if (const ERDBObject* d = ERDBObject::castdown(&o)) {
     d->properties().forEach([&](long key, const ERDBObjProperty& p) { s << key << ':' << p << ';'; });
-    s << "ref " << (d->object() ? d->object()->className() : "none");
   }
   return s.str();
+}
+
+// The identifier a database object references, -1 for none: deleting that object changes what
+// the referencing one reads back (no reference), as documented.
+long referenced(const ERObject& o) {
+  const ERDBObject* d = ERDBObject::castdown(&o);
+  return d != nullptr && d->object() ? d->object()->getObjectID() : -1;
 }
 
 // The same bytes as an identifier archive of some version: loading either completes or throws
@@ -90,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   const std::string original(reinterpret_cast<const char*>(data), size);
-  std::map<long, std::string> readable;
+  std::map<long, std::pair<std::string, long>> readable;
   t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
   try {
     if (db->Open(path.c_str(), 1)) {
@@ -100,7 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       db->forEachObject([&](long id, long) { ids.push_back(id); });
       for (long id : ids) {
         t_SmartPtr<ERObject> o = db->RetrieveAndCreate(id);
-        if (o) readable[id] = text(*o);
+        if (o) readable[id] = {text(*o), referenced(*o)};
       }
       db->check();
       db->Close();
@@ -151,7 +157,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const auto& [id, before] : readable) {
       if (id == deleted) continue;
       t_SmartPtr<ERObject> o = db->RetrieveAndCreate(id);
-      if (!o || text(*o) != before) finding("an object changed under a store and a delete");
+      if (!o || text(*o) != before.first) finding("an object changed under a store and a delete");
+      const long ref = referenced(*o);
+      if (ref != before.second && !(before.second == deleted && ref == -1))
+        finding("a reference changed under a store and a delete");
     }
     db->Close();
   } catch (CFileException& e) {

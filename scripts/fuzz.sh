@@ -11,15 +11,17 @@ export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1
 mode="${1:-60}"
 if [[ "$mode" == "--ci" ]]; then
   limits=(-seed=1 -runs=120000 -max_total_time=150)
+  dxf_limits=(-seed=1 -runs=200000 -max_total_time=60)
 else
   limits=(-max_total_time="$mode")
+  dxf_limits=(-max_total_time="$mode")
 fi
 build="$root/build-fuzz"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DQORV_SANITIZE=address,fuzzer-no-link -DQORV_BUILD_TESTS=OFF -DQORV_BUILD_BENCH=OFF \
   -DQORV_BUILD_TOOLS=OFF -DQORV_BUILD_FUZZ=ON >/dev/null
-cmake --build "$build" --target db_fuzz db_seeds -j"$(nproc)"
+cmake --build "$build" --target db_fuzz db_seeds dxf_fuzz -j"$(nproc)"
 corpus="$build/corpus"
 work="$build/work"
 rm -rf "$work"
@@ -30,3 +32,10 @@ export QORV_FUZZ_TMP="$work"
 cd "$work"
 "$build/fuzz/db_fuzz" "${limits[@]}" -timeout=10 -rss_limit_mb=2048 \
   -print_final_stats=1 "$corpus" 2>&1 | tail -15
+
+# The DXF reader, from a few files laid out as writers do.
+dxf_corpus="$build/dxf_corpus"
+mkdir -p "$dxf_corpus"
+cp "$root"/fuzz/dxf_corpus/* "$dxf_corpus"/
+"$build/fuzz/dxf_fuzz" "${dxf_limits[@]}" -timeout=10 -rss_limit_mb=2048 -max_len=8192 \
+  -print_final_stats=1 "$dxf_corpus" 2>&1 | tail -15

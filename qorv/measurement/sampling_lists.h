@@ -15,6 +15,14 @@
 //   between its ends (infinite or NaN parameters) is left alone, so the walk always ends; a NaN
 //   tolerance or distance inserts nothing.
 // - The lists are not copyable; toVec() copies the points out.
+// - ERPoint23List (space points with their surface parameters (u, v)): Smash(surface, tol)
+//   examines a pair when its u differ by more than 1e-6 of the surface's u range or its v by
+//   more than 1e-6 of its v range (an empty or infinite range: of the list's own extent in that
+//   parameter); the mid parameter is the mean of the two, and the surface point there goes in
+//   when its squared distance to the chord's line exceeds tol^2. NaN parameters or points
+//   insert nothing; past 2^24 nodes nothing more is inserted, so the walk always ends.
+// - ERVecPoint23 stores the 3D points, then the parameter points, each as a vector (int32 byte
+//   count, then the coordinates); a record whose two vectors differ in length is refused.
 #pragma once
 
 #include "qorv/platform/api.h"
@@ -22,6 +30,9 @@
 #include "qorv/support/mem_pool.h"
 #include "qorv/support/quick_algebra.h"
 
+#include "qorv/foundation/object.h"
+
+class ERAnyBoundedSurface;
 class ERFiniteEntity2DWF;
 class ERFiniteEntity3DWF;
 
@@ -62,3 +73,52 @@ class QORV_API ERPoint12List
 
 class QORV_API ERPoint13List
     : public qorv::detail::SampleList<ERPoint13, ERPoint3D, ERFiniteEntity3DWF> {};
+
+class QORV_API ERPoint23List {
+ public:
+  static constexpr int kMaxNodes = 1 << 24;
+
+  ERPoint23List() : pool_(sizeof(ERPoint23), 1024) {}
+  ERPoint23List(const ERPoint23List&) = delete;
+  ERPoint23List& operator=(const ERPoint23List&) = delete;
+
+  void append(const ERPoint3D& p, const ERPoint2D& uv);
+  int entries() const { return count_; }
+  void Smash(const ERAnyBoundedSurface& surface, double tol);
+  QuickAlgebra::ERVec<ERPoint3D> toVec() const;
+  QuickAlgebra::ERVec<ERPoint2D> toVec2D() const;
+  const ERPoint23* first() const { return first_; }
+
+ private:
+  ERPoint23* newNode(const ERPoint3D& p, const ERPoint2D& uv);
+
+  ERMemPool pool_;
+  ERPoint23* first_ = nullptr;
+  ERPoint23* last_ = nullptr;
+  int count_ = 0;
+};
+
+class QORV_API ERVecPoint23 : public ERObject {
+ public:
+  QORV_DECLARE_CLASS(ERVecPoint23, ERObject);
+
+  ERVecPoint23() = default;
+  explicit ERVecPoint23(const ERPoint23List& list) : uv_(list.toVec2D()), points_(list.toVec()) {}
+  ERVecPoint23(const ERVecPoint23&) = default;
+  ERVecPoint23& operator=(const ERVecPoint23&) = default;
+
+  const QuickAlgebra::ERVec<ERPoint2D>& parameters() const { return uv_; }
+  const QuickAlgebra::ERVec<ERPoint3D>& points() const { return points_; }
+  bool operator==(const ERVecPoint23& o) const;
+  bool operator!=(const ERVecPoint23& o) const { return !(*this == o); }
+
+  ERObject* getCopy() const override { return new ERVecPoint23(*this); }
+  void printOn(std::ostream& os) const override;
+  void saveGuts(ERFile& f) const override;
+  void restoreGuts(ERFile& f) override;
+  std::uint32_t binaryStoreSize() const override;
+
+ private:
+  QuickAlgebra::ERVec<ERPoint2D> uv_;
+  QuickAlgebra::ERVec<ERPoint3D> points_;
+};

@@ -4,6 +4,9 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "qorv/measurement/mesh_builder.h"
+#include "qorv/measurement/sampling_lists.h"
+
 using namespace qorv;
 
 QORV_DEFINE_ABSTRACT_CLASS(ERAnyBoundedSurface);
@@ -263,3 +266,43 @@ double FunctorNormalProjection<Surface>::operator()(const QuickAlgebra::ERVec<do
 }
 
 template class FunctorNormalProjection<ERAnyBoundedSurface>;
+
+// ---------------------------------------------------------------------------------------------
+// Tessellation into a mesh builder.
+
+namespace {
+
+// One iso-line at fixed u (alongU) or fixed v, over the other parameter's limits.
+void emitIso(const ERAnyBoundedSurface& s, gmProcessMesh& mesh, bool fixedU, double t) {
+  const double tol = mesh.chordal_deviation();
+  const ERLimites range = fixedU ? s.getBoundV() : s.getBoundU();
+  const t_SmartPtr<ERFiniteEntity3DWF> iso = fixedU ? s.getEntityIsoU(t) : s.getEntityIsoV(t);
+  if (iso) {
+    mesh.on_add_polyline(iso->approxime(range, tol));
+    return;
+  }
+  ERPoint23List samples;
+  const ERPoint2D a = fixedU ? ERPoint2D(t, range.start()) : ERPoint2D(range.start(), t);
+  const ERPoint2D b = fixedU ? ERPoint2D(t, range.end()) : ERPoint2D(range.end(), t);
+  samples.append(s(a.x(), a.y()), a);
+  samples.append(s(b.x(), b.y()), b);
+  samples.Smash(s, tol);
+  mesh.on_add_polyline(samples.toVec());
+}
+
+void emitDirection(const ERAnyBoundedSurface& s, gmProcessMesh& mesh, bool fixedU) {
+  const double lo = fixedU ? s.udeb() : s.vdeb(), hi = fixedU ? s.ufin() : s.vfin();
+  if (!(hi - lo > 0)) return;
+  const int count = std::max(1, fixedU ? mesh.u_density() : mesh.v_density());
+  for (int i = 0; i <= count; ++i) {
+    const double t = std::clamp(lo + (static_cast<double>(i) / count) * (hi - lo), lo, hi);
+    emitIso(s, mesh, fixedU, t);
+  }
+}
+
+}  // namespace
+
+void ERAnyBoundedSurface::tessalate(gmProcessMesh& mesh) const {
+  emitDirection(*this, mesh, true);
+  emitDirection(*this, mesh, false);
+}

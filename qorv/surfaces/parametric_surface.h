@@ -40,6 +40,8 @@
 // Stored image: nothing of its own beyond ERSurface's; the sample cache is never stored.
 #pragma once
 
+class gmProcessMesh;
+
 #include <cfloat>
 
 #include "qorv/foundation/angles.h"
@@ -151,6 +153,11 @@ class QORV_API ERAnyBoundedSurface : public virtual ERSurface {
   // One box per span, nu x nv; one box, getBox(), by default.
   virtual void GetSpanBoxes(QuickAlgebra::ERSimpleVec2<ERMinimax3D>& boxes) const;
   virtual const QuickAlgebra::ERMatrix<ERPoint3D>& getMatricePoint(int nu, int nv) const;
+  // The iso-lines into a mesh builder: u_density() + 1 iso-curves in u over the v limits, then
+  // v_density() + 1 in v over the u limits (none in a direction whose limits are empty), each
+  // discretised at the builder's chordal deviation and handed to on_add_polyline(). A null
+  // iso-curve is sampled on the surface directly.
+  virtual void tessalate(gmProcessMesh& mesh) const;
 
   // Clamps uv into the limits.
   ERInfoPoint3DSurf PtCur(const ERPoint2D& uv) const;

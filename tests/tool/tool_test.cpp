@@ -359,3 +359,25 @@ TEST_F(ToolTest, ClassesTellAbstractFromConcrete) {
 }
 
 }  // namespace
+
+TEST_F(ToolTest, DxfPrintsThePointsOrSaysWhyNot) {
+  const std::string good = path("part.dxf");
+  std::ofstream(good) << "0\nSECTION\n2\nENTITIES\n0\nPOLYLINE\n8\n0\n66\n1\n0\nVERTEX\n8\n0\n10\n"
+                         "0.1\n20\n2\n30\n-3.5\n0\nVERTEX\n8\n0\n10\n4\n20\n5\n30\n6\n0\nSEQEND\n0\n"
+                         "ENDSEC\n0\nEOF\n";
+  const Outcome text = run({"dxf", good});
+  EXPECT_EQ(text.status, 0) << text.err;
+  EXPECT_EQ(text.out, "0.1 2 -3.5\n4 5 6\n");
+  const json doc = json::parse(run({"dxf", good, "--format", "json"}).out);
+  EXPECT_EQ(doc["points"][0], json::array({0.1, 2.0, -3.5}));
+  EXPECT_EQ(run({"dxf", good, "--format", "csv"}).out, "x,y,z\n0.1,2,-3.5\n4,5,6\n");
+
+  const std::string bad = path("broken.dxf");
+  std::ofstream(bad) << "0\nSECTION\n2\nENTITIES\n0\nPOLYLINE\n0\nVERTEX\n10\n1\n20\n";
+  const Outcome r = run({"dxf", bad});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.out.empty());
+  EXPECT_NE(r.err.find("broken.dxf"), std::string::npos) << r.err;
+  EXPECT_EQ(count(r.err, "\n"), 1u) << r.err;
+  EXPECT_EQ(run({"dxf", path("missing.dxf")}).status, 1);
+}

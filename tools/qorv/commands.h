@@ -25,6 +25,9 @@ std::string whyNotADatabase(const std::string& path);
 // with force), reopens the file and prints it.
 int demo(const std::string& path, bool force, Output& out);
 
+// The points of the first polyline in a DXF file; the reader's reason and 1 when it has none.
+int dxfPoints(const std::string& path, Format format, Output& out);
+
 // "qorv: PATH: why" on standard error; returns 1.
 int fail(const std::string& path, const std::string& why);
 

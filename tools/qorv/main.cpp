@@ -88,6 +88,12 @@ int main(int argc, char** argv) {
   CLI::App* check = db->add_subcommand(
       "check", "integrity check: one line per problem, exit status 0 when sound, 1 otherwise");
   check->add_option("FILE", file, "the database")->required();
+  std::string dxfFile;
+  CLI::App* dxfCommand = app.add_subcommand(
+      "dxf", "the points of the first polyline in a DXF file, one per line (x y z); --format json "
+             "or csv for scripts");
+  dxfCommand->add_option("FILE", dxfFile, "the DXF file")->required();
+  addFormat(dxfCommand);
   // A missing or misspelt command is checked after parsing, so that the error can name it.
   db->allow_extras();
   app.allow_extras();
@@ -104,7 +110,7 @@ int main(int argc, char** argv) {
   if (app.get_subcommands().empty() || !app.remaining().empty()) {
     const std::vector<std::string> extra = app.remaining();
     if (extra.empty())
-      std::cerr << "qorv: a command is required (demo, classes or db)\n";
+      std::cerr << "qorv: a command is required (demo, classes, db or dxf)\n";
     else
       std::cerr << "qorv: unexpected argument '" << extra.front() << "'\n";
     std::cerr << "Run with --help for more information.\n";
@@ -130,5 +136,6 @@ int main(int argc, char** argv) {
   if (*list) status = dbList(file, format, out);
   if (*show) status = dbShow(file, id, format, out);
   if (*check) status = dbCheck(file, out);
+  if (*dxfCommand) status = dxfPoints(dxfFile, format, out);
   return out.finish(status);
 }
