@@ -28,6 +28,16 @@ int demo(const std::string& path, bool force, Output& out);
 // The points of the first polyline in a DXF file; the reader's reason and 1 when it has none.
 int dxfPoints(const std::string& path, Format format, Output& out);
 
+struct InspectOptions {
+  std::string nominal, measured, out, report;
+  double probeDiameter = 0;
+  Format format = Format::text;
+  int threads = 0;  // 0: every core
+  bool quiet = false;
+};
+// Measured points against a nominal part: 0 all in tolerance, 1 any out, 2 unreadable input.
+int inspect(const InspectOptions& options, Output& out);
+
 // "qorv: PATH: why" on standard error; returns 1.
 int fail(const std::string& path, const std::string& why);
 

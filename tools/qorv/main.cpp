@@ -94,6 +94,25 @@ int main(int argc, char** argv) {
              "or csv for scripts");
   dxfCommand->add_option("FILE", dxfFile, "the DXF file")->required();
   addFormat(dxfCommand);
+  InspectOptions inspectOptions;
+  std::string inspectFormat = "table";
+  CLI::App* inspectCommand = app.add_subcommand(
+      "inspect", "measured probe points against a nominal part: deviations, statistics, stored "
+                 "results and a report; exit 1 when any point is out of tolerance, 2 when an input "
+                 "cannot be read");
+  inspectCommand->add_option("--nominal", inspectOptions.nominal, "the nominal part (JSON)")->required();
+  inspectCommand->add_option("--measured", inspectOptions.measured,
+                             "the measured probe centres (CSV: id, x, y, z[, feature[, diameter]])")
+      ->required();
+  inspectCommand->add_option("--probe-diameter", inspectOptions.probeDiameter,
+                             "probe diameter for points that give none")
+      ->capture_default_str();
+  inspectCommand->add_option("--out", inspectOptions.out, "store the results in this qorv database");
+  inspectCommand->add_option("--report", inspectOptions.report, "write an HTML report");
+  inspectCommand->add_option("--format", inspectFormat, "standard output: table (default), csv or json")
+      ->check(CLI::IsMember({"table", "text", "csv", "json"}));
+  inspectCommand->add_option("-j", inspectOptions.threads, "threads (default: every core)");
+  inspectCommand->add_flag("-q,--quiet", inspectOptions.quiet, "no progress bar");
   // A missing or misspelt command is checked after parsing, so that the error can name it.
   db->allow_extras();
   app.allow_extras();
@@ -110,7 +129,7 @@ int main(int argc, char** argv) {
   if (app.get_subcommands().empty() || !app.remaining().empty()) {
     const std::vector<std::string> extra = app.remaining();
     if (extra.empty())
-      std::cerr << "qorv: a command is required (demo, classes, db or dxf)\n";
+      std::cerr << "qorv: a command is required (inspect, demo, classes, db or dxf)\n";
     else
       std::cerr << "qorv: unexpected argument '" << extra.front() << "'\n";
     std::cerr << "Run with --help for more information.\n";
@@ -137,5 +156,9 @@ int main(int argc, char** argv) {
   if (*show) status = dbShow(file, id, format, out);
   if (*check) status = dbCheck(file, out);
   if (*dxfCommand) status = dxfPoints(dxfFile, format, out);
+  if (*inspectCommand) {
+    inspectOptions.format = inspectFormat == "csv" ? Format::csv : inspectFormat == "json" ? Format::json : Format::text;
+    status = inspect(inspectOptions, out);
+  }
   return out.finish(status);
 }

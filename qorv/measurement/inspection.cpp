@@ -1,0 +1,635 @@
+#include "qorv/measurement/inspection.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <numbers>
+#include <string_view>
+#include <thread>
+
+using namespace qorv;
+
+namespace {
+
+constexpr double kTwoPi = 2 * std::numbers::pi;
+
+bool finite(const ERPoint3D& p) {
+  return std::isfinite(p.x()) && std::isfinite(p.y()) && std::isfinite(p.z());
+}
+
+// The angle of [a0, a1] (a1 - a0 at most one turn) nearest to phi on the circle.
+double nearestAngle(double phi, double a0, double a1) {
+  if (a1 - a0 >= kTwoPi) return phi;
+  double t = std::fmod(phi - a0, kTwoPi);
+  if (t < 0) t += kTwoPi;
+  t += a0;
+  if (t <= a1) return t;
+  return (t - a1) <= (a0 + kTwoPi - t) ? a1 : a0;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Features
+
+gmInspectionFeature::gmInspectionFeature(std::string id, Kind kind, const ERPmIsometrie3D& frame,
+                                         double r1, double r2, double u0, double u1, double v0,
+                                         double v1, Material material, double lower, double upper)
+    : id_(std::move(id)),
+      kind_(kind),
+      frame_(frame),
+      r1_(r1),
+      r2_(r2),
+      u0_(u0),
+      u1_(u1),
+      v0_(v0),
+      v1_(v1),
+      material_(material),
+      lower_(lower),
+      upper_(upper) {
+  const double values[] = {r1, r2, u0, u1, v0, v1, lower, upper};
+  for (double v : values)
+    if (!std::isfinite(v)) problem_ = "a dimension, limit or tolerance is not a finite number";
+  if (problem_.empty() && (u1 < u0 || v1 < v0)) problem_ = "a limit range ends before it starts";
+  if (problem_.empty() && lower > upper) problem_ = "the tolerance band ends before it starts";
+  const bool angular = kind != PLANE;
+  if (problem_.empty() && angular && u1 - u0 > kTwoPi + 1e-12) problem_ = "an angle range exceeds one turn";
+  if (problem_.empty()) {
+    switch (kind) {
+      case PLANE: break;
+      case CYLINDER:
+      case SPHERE:
+        if (!(r1 > 0)) problem_ = "the radius must be positive";
+        if (kind == SPHERE && (v0 < -std::numbers::pi / 2 - 1e-12 || v1 > std::numbers::pi / 2 + 1e-12))
+          problem_ = "latitudes must lie within [-90, 90] degrees";
+        break;
+      case CONE:
+        if (!(r1 > 0 && r1 < std::numbers::pi / 2)) problem_ = "the half-angle must lie in (0, 90) degrees";
+        if (v0 < 0) problem_ = "distances from the apex must not be negative";
+        break;
+      case TORUS:
+        if (!(r2 > 0 && r1 > r2)) problem_ = "the tube radius must be positive and below the major radius";
+        if (v1 - v0 > kTwoPi + 1e-12) problem_ = "the tube angle range exceeds one turn";
+        break;
+    }
+  }
+  if (problem_.empty()) computeBox();
+}
+
+const char* gmInspectionFeature::kindName(Kind k) {
+  switch (k) {
+    case PLANE: return "plane";
+    case CYLINDER: return "cylinder";
+    case CONE: return "cone";
+    case SPHERE: return "sphere";
+    case TORUS: return "torus";
+  }
+  return "?";
+}
+
+ERPoint3D gmInspectionFeature::point(double u, double v, ERVector3D* outward) const {
+  ERPoint3D q;
+  ERVector3D n;
+  switch (kind_) {
+    case PLANE:
+      q = ERPoint3D(u, v, 0), n = ERVector3D(0, 0, 1);
+      break;
+    case CYLINDER:
+      q = ERPoint3D(r1_ * std::cos(u), r1_ * std::sin(u), v);
+      n = ERVector3D(std::cos(u), std::sin(u), 0);
+      break;
+    case CONE: {
+      const double s = std::sin(r1_), c = std::cos(r1_);
+      q = ERPoint3D(v * s * std::cos(u), v * s * std::sin(u), v * c);
+      n = ERVector3D(c * std::cos(u), c * std::sin(u), -s);
+      break;
+    }
+    case SPHERE:
+      n = ERVector3D(std::cos(v) * std::cos(u), std::cos(v) * std::sin(u), std::sin(v));
+      q = ERPoint3D(r1_ * n.x(), r1_ * n.y(), r1_ * n.z());
+      break;
+    case TORUS: {
+      n = ERVector3D(std::cos(v) * std::cos(u), std::cos(v) * std::sin(u), std::sin(v));
+      const double w = r1_ + r2_ * std::cos(v);
+      q = ERPoint3D(w * std::cos(u), w * std::sin(u), r2_ * std::sin(v));
+      break;
+    }
+  }
+  if (kind_ != PLANE && material_ == OUTSIDE) n = -1.0 * n;
+  if (outward != nullptr) *outward = frame_ >> n;
+  return frame_ >> q;
+}
+
+void gmInspectionFeature::computeBox() {
+  // A grid of the patch, widened by what a chord between grid lines can miss.
+  constexpr int kSteps = 32;
+  box_ = ERMinimax3D();
+  for (int i = 0; i <= kSteps; ++i)
+    for (int j = 0; j <= kSteps; ++j)
+      box_ += point(u0_ + (u1_ - u0_) * i / kSteps, v0_ + (v1_ - v0_) * j / kSteps);
+  double margin = 0;
+  const double du = (u1_ - u0_) / kSteps, dv = (v1_ - v0_) / kSteps;
+  switch (kind_) {
+    case PLANE: break;
+    case CYLINDER: margin = r1_ * (1 - std::cos(du / 2)); break;
+    case CONE: margin = v1_ * std::sin(r1_) * (1 - std::cos(du / 2)); break;
+    case SPHERE: margin = r1_ * (2 - std::cos(du / 2) - std::cos(dv / 2)); break;
+    case TORUS: margin = (r1_ + r2_) * (1 - std::cos(du / 2)) + r2_ * (1 - std::cos(dv / 2)); break;
+  }
+  margin = margin * 1.01 + 1e-12 * (std::fabs(r1_) + std::fabs(r2_) + 1);
+  const ERPoint3D lo = box_.MinPoint(), hi = box_.MaxPoint();
+  box_ = ERMinimax3D(ERPoint3D(lo.x() - margin, lo.y() - margin, lo.z() - margin),
+                     ERPoint3D(hi.x() + margin, hi.y() + margin, hi.z() + margin));
+}
+
+int gmInspectionFeature::foot(const ERPoint3D& p, ERPoint3D& foot, ERVector3D& outward) const {
+  if (!problem_.empty() || !finite(p)) return 0;
+  const ERPoint3D q = frame_ << p;
+  ERPoint3D f;
+  ERVector3D n;
+  if (!localFoot(q, f, n)) return 0;
+  if (kind_ != PLANE && material_ == OUTSIDE) n = -1.0 * n;
+  foot = frame_ >> f;
+  outward = frame_ >> n;
+  return 1;
+}
+
+// In the feature's frame: the nearest point of the patch and the normal pointing away from the
+// axis or centre (the plane's +z).
+int gmInspectionFeature::localFoot(const ERPoint3D& q, ERPoint3D& f, ERVector3D& n) const {
+  const double x = q.x(), y = q.y(), z = q.z();
+  const double rho = std::hypot(x, y), phi = std::atan2(y, x);
+  switch (kind_) {
+    case PLANE:
+      f = ERPoint3D(std::clamp(x, u0_, u1_), std::clamp(y, v0_, v1_), 0);
+      n = ERVector3D(0, 0, 1);
+      return 1;
+    case CYLINDER: {
+      // Every direction is as near from the axis.
+      if (!(rho > 1e-12 * r1_)) return 0;
+      const double a = nearestAngle(phi, u0_, u1_), h = std::clamp(z, v0_, v1_);
+      n = ERVector3D(std::cos(a), std::sin(a), 0);
+      f = ERPoint3D(r1_ * n.x(), r1_ * n.y(), h);
+      return 1;
+    }
+    case CONE: {
+      if (!(rho > 1e-12 * (std::fabs(z) + v1_))) return 0;
+      const double a = nearestAngle(phi, u0_, u1_);
+      const double s = std::sin(r1_), c = std::cos(r1_);
+      const ERVector3D d(s * std::cos(a), s * std::sin(a), c);
+      const double t = std::clamp(x * d.x() + y * d.y() + z * d.z(), v0_, v1_);
+      f = ERPoint3D(t * d.x(), t * d.y(), t * d.z());
+      n = ERVector3D(c * std::cos(a), c * std::sin(a), -s);
+      return 1;
+    }
+    case SPHERE: {
+      double a = nearestAngle(phi, u0_, u1_);
+      const double A = rho * std::cos(a - phi), B = z;
+      if (A == 0 && B == 0) return 0;  // the centre
+      const double best = std::atan2(B, A);
+      const double b = nearestAngle(best, v0_, v1_);
+      // Off the poles, a point on the axis has a whole circle of feet.
+      if (!(rho > 1e-12 * r1_) && std::cos(b) > 1e-12) return 0;
+      if (!(rho > 1e-12 * r1_)) a = u0_;
+      n = ERVector3D(std::cos(b) * std::cos(a), std::cos(b) * std::sin(a), std::sin(b));
+      f = ERPoint3D(r1_ * n.x(), r1_ * n.y(), r1_ * n.z());
+      return 1;
+    }
+    case TORUS: {
+      if (!(rho > 1e-12 * r1_)) return 0;
+      const double a = nearestAngle(phi, u0_, u1_);
+      const double c = std::cos(a - phi);
+      const double A = rho * c - r1_, B = z;
+      if (std::hypot(A, B) <= 1e-12 * r2_) return 0;  // on the core circle
+      const double b = nearestAngle(std::atan2(B, A), v0_, v1_);
+      n = ERVector3D(std::cos(b) * std::cos(a), std::cos(b) * std::sin(a), std::sin(b));
+      const double w = r1_ + r2_ * std::cos(b);
+      f = ERPoint3D(w * std::cos(a), w * std::sin(a), r2_ * std::sin(b));
+      return 1;
+    }
+  }
+  return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Measured points
+
+namespace {
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+  return s;
+}
+
+bool number(std::string_view s, double& v) {
+  s = trim(s);
+  if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+  if (s.empty()) return false;
+  const auto r = std::from_chars(s.data(), s.data() + s.size(), v, std::chars_format::general);
+  return r.ec == std::errc() && r.ptr == s.data() + s.size();
+}
+
+std::vector<std::string_view> split(std::string_view s, char sep) {
+  std::vector<std::string_view> out;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t at = s.find(sep, start);
+    out.push_back(trim(s.substr(start, at == std::string_view::npos ? std::string_view::npos : at - start)));
+    if (at == std::string_view::npos) return out;
+    start = at + 1;
+  }
+}
+
+}  // namespace
+
+void gmReadMeasuredPoints(std::istream& in, std::vector<gmMeasuredPoint>& points,
+                          std::vector<gmSkippedLine>& skipped) {
+  std::string text;
+  long line = 0;
+  char sep = 0;
+  bool first = true;
+  while (std::getline(in, text)) {
+    ++line;
+    const std::string_view t = trim(text);
+    if (t.empty() || t.front() == '#') continue;
+    if (sep == 0) sep = t.find(';') != std::string_view::npos ? ';' : ',';
+    const std::vector<std::string_view> f = split(t, sep);
+    const bool isFirst = first;
+    first = false;
+    auto skip = [&](const std::string& why) { skipped.push_back({line, why}); };
+    if (f.size() < 4) {
+      if (!isFirst) skip("expected id, x, y, z[, feature[, probe diameter]]");
+      continue;
+    }
+    double xyz[3];
+    bool numbers = true;
+    for (int k = 0; k < 3; ++k) numbers = numbers && number(f[static_cast<std::size_t>(k + 1)], xyz[k]);
+    if (!numbers) {
+      // A first line of names is the header.
+      if (!isFirst) skip("x, y or z is not a number");
+      continue;
+    }
+    if (f.size() > 6) {
+      skip("more than six fields");
+      continue;
+    }
+    if (!std::isfinite(xyz[0]) || !std::isfinite(xyz[1]) || !std::isfinite(xyz[2])) {
+      skip("a coordinate is not finite");
+      continue;
+    }
+    gmMeasuredPoint p;
+    p.line = line;
+    p.id = std::string(f[0]);
+    p.centre = ERPoint3D(xyz[0], xyz[1], xyz[2]);
+    if (f.size() >= 5) p.feature = std::string(f[4]);
+    if (f.size() == 6 && !f[5].empty()) {
+      if (!number(f[5], p.diameter) || !std::isfinite(p.diameter) || p.diameter < 0) {
+        skip("the probe diameter is not a number of 0 or more");
+        continue;
+      }
+    }
+    points.push_back(std::move(p));
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The run
+
+int gmInspection::featureIndex(const std::string& id) const {
+  for (std::size_t i = 0; i < features_.size(); ++i)
+    if (features_[i].id() == id) return static_cast<int>(i);
+  return -1;
+}
+
+namespace {
+
+double boxDistance2(const ERMinimax3D& b, const ERPoint3D& p) {
+  double s = 0;
+  const ERPoint3D lo = b.MinPoint(), hi = b.MaxPoint();
+  const double v[3] = {p.x(), p.y(), p.z()}, l[3] = {lo.x(), lo.y(), lo.z()}, h[3] = {hi.x(), hi.y(), hi.z()};
+  for (int k = 0; k < 3; ++k) {
+    const double d = v[k] < l[k] ? l[k] - v[k] : (v[k] > h[k] ? v[k] - h[k] : 0.0);
+    s += d * d;
+  }
+  return s;
+}
+
+long numericId(const gmMeasuredPoint& p) {
+  long v = 0;
+  const auto r = std::from_chars(p.id.data(), p.id.data() + p.id.size(), v);
+  return r.ec == std::errc() && r.ptr == p.id.data() + p.id.size() ? v : p.line;
+}
+
+}  // namespace
+
+gmInspectedPoint gmInspection::inspect(const gmMeasuredPoint& p, double defaultDiameter) const {
+  gmInspectedPoint r;
+  const double diameter = p.diameter >= 0 ? p.diameter : defaultDiameter;
+  if (!finite(p.centre)) {
+    r.skipReason = "a coordinate is not finite";
+    return r;
+  }
+  if (!std::isfinite(diameter) || diameter < 0) {
+    r.skipReason = "no probe diameter";
+    return r;
+  }
+  int best = -1;
+  ERPoint3D foot;
+  ERVector3D outward;
+  if (!p.feature.empty()) {
+    best = featureIndex(p.feature);
+    if (best < 0) {
+      r.skipReason = "unknown feature '" + p.feature + "'";
+      return r;
+    }
+    if (!features_[static_cast<std::size_t>(best)].foot(p.centre, foot, outward)) {
+      r.skipReason = "no single foot on feature '" + p.feature + "' (on its axis or centre)";
+      r.feature = -1;
+      return r;
+    }
+  } else {
+    double bestD2 = HUGE_VAL;
+    for (std::size_t i = 0; i < features_.size(); ++i) {
+      const gmInspectionFeature& f = features_[i];
+      if (!f.problem().empty() || boxDistance2(f.box(), p.centre) >= bestD2) continue;
+      ERPoint3D ft;
+      ERVector3D n;
+      if (!f.foot(p.centre, ft, n)) continue;
+      const double d2 = distance2(ft, p.centre);
+      if (d2 < bestD2) bestD2 = d2, best = static_cast<int>(i), foot = ft, outward = n;
+    }
+    if (best < 0) {
+      r.skipReason = "no feature has a single foot for the point";
+      return r;
+    }
+  }
+  const gmInspectionFeature& f = features_[static_cast<std::size_t>(best)];
+  r.feature = best;
+  r.target = gmTargetPoint(foot, ERCMMPointWithDiameter(p.centre, outward, diameter, numericId(p)), outward);
+  r.target.get_distance_to_plane(r.deviation);
+  r.inTolerance = f.lower() <= r.deviation && r.deviation <= f.upper();
+  return r;
+}
+
+std::vector<gmInspectedPoint> gmInspection::run(const std::vector<gmMeasuredPoint>& points,
+                                                double defaultDiameter, int threads,
+                                                const std::function<void(std::size_t)>& progress) const {
+  std::vector<gmInspectedPoint> out(points.size());
+  const std::size_t n = points.size();
+  const int t = std::max(1, std::min<int>(threads, static_cast<int>(std::max<std::size_t>(1, n / 1024))));
+  std::atomic<std::size_t> done{0};
+  auto work = [&](int k) {
+    const std::size_t begin = n * static_cast<std::size_t>(k) / static_cast<std::size_t>(t);
+    const std::size_t end = n * static_cast<std::size_t>(k + 1) / static_cast<std::size_t>(t);
+    for (std::size_t i = begin; i < end; ++i) {
+      out[i] = inspect(points[i], defaultDiameter);
+      if ((i - begin) % 4096 == 4095) {
+        const std::size_t now = done.fetch_add(4096) + 4096;
+        if (k == 0 && progress) progress(now);
+      }
+    }
+  };
+  std::vector<std::thread> pool;
+  for (int k = 1; k < t; ++k) pool.emplace_back(work, k);
+  work(0);
+  for (std::thread& th : pool) th.join();
+  if (progress) progress(n);
+  return out;
+}
+
+std::vector<gmFeatureSummary> gmInspection::summarize(const std::vector<gmInspectedPoint>& results,
+                                                      const std::vector<gmMeasuredPoint>& points) const {
+  std::vector<gmFeatureSummary> s(features_.size());
+  std::vector<std::vector<ERPoint3D>> calculated(features_.size());
+  for (std::size_t i = 0; i < results.size(); ++i) {
+    const gmInspectedPoint& r = results[i];
+    if (r.feature < 0) {
+      if (i < points.size() && !points[i].feature.empty()) {
+        const int f = featureIndex(points[i].feature);
+        if (f >= 0) ++s[static_cast<std::size_t>(f)].skipped;
+      }
+      continue;
+    }
+    gmFeatureSummary& fs = s[static_cast<std::size_t>(r.feature)];
+    const gmInspectionFeature& f = features_[static_cast<std::size_t>(r.feature)];
+    fs.stats.append(r.deviation, 1.0, f.lower(), f.upper());
+    if (!r.inTolerance) ++fs.outOfTolerance;
+    calculated[static_cast<std::size_t>(r.feature)].push_back(r.target.calculated_point());
+  }
+  for (std::size_t k = 0; k < features_.size(); ++k) {
+    const gmInspectionFeature& f = features_[k];
+    gmFeatureSummary& fs = s[k];
+    const std::vector<ERPoint3D>& pts = calculated[k];
+    if (f.kind() == gmInspectionFeature::PLANE) {
+      fs.fitAxis = f.frame().getVector(Coord3D::Z);
+      fs.fitted = gmFitPlane(pts, fs.fitCentre, fs.fitAxis, fs.formError);
+      fs.iterations = fs.fitted;
+    } else if (f.kind() == gmInspectionFeature::SPHERE) {
+      fs.fitCentre = f.frame().origine();
+      fs.size = f.r1();
+      fs.fitted = gmFitSphere(pts, fs.fitCentre, fs.size, fs.formError, fs.iterations);
+    } else if (f.kind() == gmInspectionFeature::CYLINDER) {
+      fs.fitCentre = f.frame().origine();
+      fs.fitAxis = f.frame().getVector(Coord3D::Z);
+      fs.size = f.r1();
+      fs.fitted = gmFitCylinder(pts, fs.fitCentre, fs.fitAxis, fs.size, fs.formError, fs.iterations);
+    }
+  }
+  return s;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Least-squares fits
+
+namespace {
+
+// Solves the n x n system a x = b by Gaussian elimination with partial pivoting; 0 if singular.
+int solve(std::vector<double> a, std::vector<double> b, int n, std::vector<double>& x) {
+  for (int c = 0; c < n; ++c) {
+    int piv = c;
+    for (int r = c + 1; r < n; ++r)
+      if (std::fabs(a[static_cast<std::size_t>(r * n + c)]) > std::fabs(a[static_cast<std::size_t>(piv * n + c)])) piv = r;
+    if (!(std::fabs(a[static_cast<std::size_t>(piv * n + c)]) > 0)) return 0;
+    if (piv != c) {
+      for (int k = 0; k < n; ++k) std::swap(a[static_cast<std::size_t>(c * n + k)], a[static_cast<std::size_t>(piv * n + k)]);
+      std::swap(b[static_cast<std::size_t>(c)], b[static_cast<std::size_t>(piv)]);
+    }
+    for (int r = c + 1; r < n; ++r) {
+      const double m = a[static_cast<std::size_t>(r * n + c)] / a[static_cast<std::size_t>(c * n + c)];
+      for (int k = c; k < n; ++k) a[static_cast<std::size_t>(r * n + k)] -= m * a[static_cast<std::size_t>(c * n + k)];
+      b[static_cast<std::size_t>(r)] -= m * b[static_cast<std::size_t>(c)];
+    }
+  }
+  x.assign(static_cast<std::size_t>(n), 0.0);
+  for (int r = n - 1; r >= 0; --r) {
+    double s = b[static_cast<std::size_t>(r)];
+    for (int k = r + 1; k < n; ++k) s -= a[static_cast<std::size_t>(r * n + k)] * x[static_cast<std::size_t>(k)];
+    x[static_cast<std::size_t>(r)] = s / a[static_cast<std::size_t>(r * n + r)];
+  }
+  return 1;
+}
+
+// Gauss-Newton: residuals(params, r, J) fills r (m) and J (m x n, row-major); stops when the
+// step no longer changes the parameters (relative stop) or after 50 iterations.
+template <class F>
+int gaussNewton(std::vector<double>& params, int m, F residuals, int& iterations, double stop) {
+  const int n = static_cast<int>(params.size());
+  std::vector<double> r(static_cast<std::size_t>(m)), J(static_cast<std::size_t>(m * n));
+  for (iterations = 1; iterations <= 50; ++iterations) {
+    residuals(params, r, J);
+    std::vector<double> A(static_cast<std::size_t>(n * n), 0.0), g(static_cast<std::size_t>(n), 0.0), step;
+    for (int i = 0; i < m; ++i)
+      for (int a = 0; a < n; ++a) {
+        const double ja = J[static_cast<std::size_t>(i * n + a)];
+        g[static_cast<std::size_t>(a)] -= ja * r[static_cast<std::size_t>(i)];
+        for (int b = 0; b < n; ++b) A[static_cast<std::size_t>(a * n + b)] += ja * J[static_cast<std::size_t>(i * n + b)];
+      }
+    if (!solve(A, g, n, step)) return 0;
+    double change = 0, size = 0;
+    for (int a = 0; a < n; ++a) {
+      params[static_cast<std::size_t>(a)] += step[static_cast<std::size_t>(a)];
+      change = std::max(change, std::fabs(step[static_cast<std::size_t>(a)]));
+      size = std::max(size, std::fabs(params[static_cast<std::size_t>(a)]));
+    }
+    for (double v : params)
+      if (!std::isfinite(v)) return 0;
+    if (change <= stop * std::max(size, 1e-300) || change == 0) return 1;
+  }
+  iterations = 50;
+  return 1;
+}
+
+// The unit eigenvector of the smallest eigenvalue of a symmetric 3 x 3 matrix (Jacobi).
+ERVector3D smallestEigenvector(double m[3][3]) {
+  double v[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+  for (int sweep = 0; sweep < 64; ++sweep) {
+    const double off = m[0][1] * m[0][1] + m[0][2] * m[0][2] + m[1][2] * m[1][2];
+    if (off == 0) break;
+    for (int p = 0; p < 2; ++p)
+      for (int q = p + 1; q < 3; ++q) {
+        if (m[p][q] == 0) continue;
+        const double theta = (m[q][q] - m[p][p]) / (2 * m[p][q]);
+        const double t = (theta >= 0 ? 1.0 : -1.0) / (std::fabs(theta) + std::sqrt(theta * theta + 1));
+        const double c = 1 / std::sqrt(t * t + 1), s = t * c;
+        for (int k = 0; k < 3; ++k) {
+          const double mkp = m[k][p], mkq = m[k][q];
+          m[k][p] = c * mkp - s * mkq, m[k][q] = s * mkp + c * mkq;
+        }
+        for (int k = 0; k < 3; ++k) {
+          const double mpk = m[p][k], mqk = m[q][k];
+          m[p][k] = c * mpk - s * mqk, m[q][k] = s * mpk + c * mqk;
+        }
+        for (int k = 0; k < 3; ++k) {
+          const double vkp = v[k][p], vkq = v[k][q];
+          v[k][p] = c * vkp - s * vkq, v[k][q] = s * vkp + c * vkq;
+        }
+      }
+  }
+  int k = 0;
+  for (int i = 1; i < 3; ++i)
+    if (m[i][i] < m[k][k]) k = i;
+  return ERVector3D(v[0][k], v[1][k], v[2][k]).normalize();
+}
+
+}  // namespace
+
+int gmFitPlane(const std::vector<ERPoint3D>& pts, ERPoint3D& centroid, ERVector3D& normal,
+               double& formError) {
+  if (pts.size() < 3) return 0;
+  double c[3] = {0, 0, 0};
+  for (const ERPoint3D& p : pts) c[0] += p.x(), c[1] += p.y(), c[2] += p.z();
+  for (double& v : c) v /= static_cast<double>(pts.size());
+  double m[3][3] = {};
+  for (const ERPoint3D& p : pts) {
+    const double d[3] = {p.x() - c[0], p.y() - c[1], p.z() - c[2]};
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) m[i][j] += d[i] * d[j];
+  }
+  const ERVector3D n = smallestEigenvector(m);
+  if (!(n.norme() > 0)) return 0;
+  centroid = ERPoint3D(c[0], c[1], c[2]);
+  // Keep the orientation of the normal given, if any.
+  normal = normal * n < 0 ? -1.0 * n : n;
+  double lo = HUGE_VAL, hi = -HUGE_VAL;
+  for (const ERPoint3D& p : pts) {
+    const double d = (p - centroid) * normal;
+    lo = std::min(lo, d), hi = std::max(hi, d);
+  }
+  formError = hi - lo;
+  return 1;
+}
+
+int gmFitSphere(const std::vector<ERPoint3D>& pts, ERPoint3D& centre, double& radius,
+                double& formError, int& iterations) {
+  if (pts.size() < 4) return 0;
+  std::vector<double> x = {centre.x(), centre.y(), centre.z(), radius};
+  const int m = static_cast<int>(pts.size());
+  auto residuals = [&](const std::vector<double>& q, std::vector<double>& r, std::vector<double>& J) {
+    for (int i = 0; i < m; ++i) {
+      const ERPoint3D& p = pts[static_cast<std::size_t>(i)];
+      const ERVector3D w(p.x() - q[0], p.y() - q[1], p.z() - q[2]);
+      const double d = w.norme();
+      r[static_cast<std::size_t>(i)] = d - q[3];
+      const double inv = d > 0 ? 1 / d : 0;
+      J[static_cast<std::size_t>(i * 4)] = -w.x() * inv;
+      J[static_cast<std::size_t>(i * 4 + 1)] = -w.y() * inv;
+      J[static_cast<std::size_t>(i * 4 + 2)] = -w.z() * inv;
+      J[static_cast<std::size_t>(i * 4 + 3)] = -1;
+    }
+  };
+  if (!gaussNewton(x, m, residuals, iterations, 1e-14)) return 0;
+  centre = ERPoint3D(x[0], x[1], x[2]);
+  radius = std::fabs(x[3]);
+  double lo = HUGE_VAL, hi = -HUGE_VAL;
+  for (const ERPoint3D& p : pts) {
+    const double d = distance(p, centre) - radius;
+    lo = std::min(lo, d), hi = std::max(hi, d);
+  }
+  formError = hi - lo;
+  return 1;
+}
+
+int gmFitCylinder(const std::vector<ERPoint3D>& pts, ERPoint3D& axisPoint, ERVector3D& axis,
+                  double& radius, double& formError, int& iterations) {
+  if (pts.size() < 5) return 0;
+  // In a frame along the starting axis: the axis through (a, b, 0) with direction (c, d, 1).
+  const ERPmIsometrie3D frame = ERChgRepere3D(axis, axisPoint);
+  std::vector<ERPoint3D> local;
+  local.reserve(pts.size());
+  for (const ERPoint3D& p : pts) local.push_back(frame << p);
+  const int m = static_cast<int>(local.size());
+  auto distanceToAxis = [](const ERPoint3D& p, const std::vector<double>& q) {
+    const ERVector3D u = ERVector3D(q[2], q[3], 1).normalize();
+    const ERVector3D w(p.x() - q[0], p.y() - q[1], p.z());
+    return (w - (w * u) * u).norme();
+  };
+  auto residuals = [&](const std::vector<double>& q, std::vector<double>& r, std::vector<double>& J) {
+    double scale = std::fabs(q[4]);
+    for (int i = 0; i < m; ++i) {
+      const ERPoint3D& p = local[static_cast<std::size_t>(i)];
+      r[static_cast<std::size_t>(i)] = distanceToAxis(p, q) - q[4];
+      // Central differences for the axis parameters.
+      for (int a = 0; a < 4; ++a) {
+        std::vector<double> hi = q, lo = q;
+        const double h = (a < 2 ? 1e-6 * std::max(scale, 1e-300) : 1e-6);
+        hi[static_cast<std::size_t>(a)] += h, lo[static_cast<std::size_t>(a)] -= h;
+        J[static_cast<std::size_t>(i * 5 + a)] = (distanceToAxis(p, hi) - distanceToAxis(p, lo)) / (2 * h);
+      }
+      J[static_cast<std::size_t>(i * 5 + 4)] = -1;
+    }
+  };
+  std::vector<double> x = {0, 0, 0, 0, radius};
+  // Differenced derivatives: a step below 1e-10 of the parameters is noise.
+  if (!gaussNewton(x, m, residuals, iterations, 1e-10)) return 0;
+  radius = std::fabs(x[4]);
+  axisPoint = frame >> ERPoint3D(x[0], x[1], 0);
+  axis = frame >> ERVector3D(x[2], x[3], 1).normalize();
+  double lo = HUGE_VAL, hi = -HUGE_VAL;
+  for (const ERPoint3D& p : local) {
+    const double d = distanceToAxis(p, x) - radius;
+    lo = std::min(lo, d), hi = std::max(hi, d);
+  }
+  formError = hi - lo;
+  return 1;
+}

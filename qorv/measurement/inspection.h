@@ -1,0 +1,170 @@
+// qorv/measurement/inspection.h
+//
+// Inspection of measured probe points against nominal features: each point is assigned to a
+// feature (the one named, else the nearest), given its foot on the feature within the feature's
+// limits, compensated by the probe radius along the normal that points out of the material
+// (gmTargetPoint, ON PLANE), and judged against the feature's tolerance band; each feature gets
+// the statistics of its deviations and, for planes, cylinders and spheres, a least-squares fit.
+//
+// Conventions a caller gets wrong:
+// - Points are probe CENTRES. The deviation is (calculated - foot) . outward normal: positive
+//   where the part has more material than nominal (a shaft oversize, a bore undersize, a face
+//   standing proud), negative where it has less.
+// - "material" says on which side of a curved feature the part is: INSIDE for a shaft, a boss or
+//   a ball (the outward normal points away from the axis or centre), OUTSIDE for a bore, a hole
+//   or a seat. A plane's given normal points out of the material.
+// - Limits: a plane is the rectangle [u0, u1] x [v0, v1] of its frame's x and y; a cylinder the
+//   angles [a0, a1] about its axis from its x axis and the heights [h0, h1] along it; a cone the
+//   same angles and the distances [d0, d1] from its apex along a generator (d >= 0); a sphere the
+//   longitudes [a0, a1] and the latitudes [b0, b1] (in [-pi/2, pi/2]); a torus the angles about
+//   its axis and the tube angles [b0, b1] (0 on the outer equator, growing towards +z). Angles in
+//   radians, each range at most one turn. The foot is the nearest point of the patch (found in
+//   closed form: within the patch, or on its border), so a point beside a patch is judged
+//   against the patch's edge. A torus whose tube radius reaches its major radius and a point on
+//   an axis where every direction is equally near have no single foot: the point is skipped.
+// - A point names its feature by id; an unknown id skips it. Skipped points are reported with
+//   their reason and counted; they never stop the run.
+// - Statistics: count, min, max, mean, standard deviation (ERSerieStatistic), points out of the
+//   band [lower, upper] (the band itself inclusive). Fits use the calculated points: a plane's
+//   form error is the spread of signed distances to the fitted plane; a sphere's and a cylinder's
+//   size is the fitted radius (Gauss-Newton from the nominal, at most 50 iterations, the count
+//   reported) and their form error the spread of radial residuals. Fewer points than a fit needs
+//   (3, 4, 5) leave it undone.
+// - run() splits the points over threads; results come back in input order whatever the count.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <istream>
+#include <string>
+#include <vector>
+
+#include "qorv/foundation/boxes.h"
+#include "qorv/foundation/points.h"
+#include "qorv/foundation/transfo3d.h"
+#include "qorv/measurement/target_points.h"
+#include "qorv/support/serie_statistic.h"
+
+// One nominal feature: geometry in its own frame, limits, tolerance band, material side.
+class QORV_API gmInspectionFeature {
+ public:
+  enum Kind { PLANE, CYLINDER, CONE, SPHERE, TORUS };
+  enum Material { INSIDE, OUTSIDE };
+
+  // frame: origin and axes (z the plane's normal or the axis); dimensions by kind:
+  //   PLANE    none                        limits u (x), v (y)
+  //   CYLINDER r1 = radius                 limits angle, height
+  //   CONE     r1 = half-angle (0, pi/2)   limits angle, distance from the apex (>= 0)
+  //   SPHERE   r1 = radius                 limits longitude, latitude
+  //   TORUS    r1 = major, r2 = minor      limits angle, tube angle
+  gmInspectionFeature(std::string id, Kind kind, const ERPmIsometrie3D& frame, double r1, double r2,
+                      double u0, double u1, double v0, double v1, Material material, double lower,
+                      double upper);
+
+  const std::string& id() const { return id_; }
+  Kind kind() const { return kind_; }
+  static const char* kindName(Kind k);
+  Material material() const { return material_; }
+  double lower() const { return lower_; }
+  double upper() const { return upper_; }
+  const ERPmIsometrie3D& frame() const { return frame_; }
+  double r1() const { return r1_; }
+  double r2() const { return r2_; }
+  // The limits of the patch's parameters.
+  double u0() const { return u0_; }
+  double u1() const { return u1_; }
+  double v0() const { return v0_; }
+  double v1() const { return v1_; }
+  // A box holding the patch.
+  const ERMinimax3D& box() const { return box_; }
+  // "" when the feature is usable, else why not.
+  const std::string& problem() const { return problem_; }
+
+  // The nearest point of the patch and the outward unit normal there; 0 when the point has no
+  // single foot (on an axis) or is not finite.
+  int foot(const ERPoint3D& p, ERPoint3D& foot, ERVector3D& outward) const;
+  // The point of the patch at its parameters (u, v) and the outward normal there.
+  ERPoint3D point(double u, double v, ERVector3D* outward = nullptr) const;
+
+ private:
+  int localFoot(const ERPoint3D& q, ERPoint3D& f, ERVector3D& n) const;
+  void computeBox();
+
+  std::string id_;
+  Kind kind_;
+  ERPmIsometrie3D frame_;
+  double r1_, r2_, u0_, u1_, v0_, v1_;
+  Material material_;
+  double lower_, upper_;
+  ERMinimax3D box_;
+  std::string problem_;
+};
+
+struct QORV_API gmMeasuredPoint {
+  long line = 0;        // in the input, for reports
+  std::string id;       // the point's own name
+  ERPoint3D centre;     // the probe centre
+  double diameter = -1; // < 0: the run's default
+  std::string feature;  // "" : the nearest
+};
+
+struct QORV_API gmSkippedLine {
+  long line = 0;
+  std::string reason;
+};
+
+// Reads measured points as CMM software exports them: id, x, y, z, optional feature id,
+// optional probe diameter; comma or semicolon (the first data line decides), a decimal point,
+// an optional header line (a first line whose x, y or z is not a number), blank lines and lines
+// starting with '#' ignored. A malformed line is reported and skipped.
+QORV_API void gmReadMeasuredPoints(std::istream& in, std::vector<gmMeasuredPoint>& points,
+                                   std::vector<gmSkippedLine>& skipped);
+
+struct QORV_API gmInspectedPoint {
+  int feature = -1;  // index in the features; -1: skipped
+  gmTargetPoint target;
+  double deviation = 0;
+  bool inTolerance = false;
+  std::string skipReason;
+};
+
+struct QORV_API gmFeatureSummary {
+  ERSerieStatistic stats;
+  int outOfTolerance = 0;
+  int skipped = 0;  // points that named this feature and could not be judged
+  // The least-squares fit (planes, cylinders, spheres); fitted = 0 when not done.
+  int fitted = 0;
+  int iterations = 0;
+  double size = 0;       // fitted radius (0 for a plane)
+  double formError = 0;  // spread of the residuals
+  ERPoint3D fitCentre;   // a point of the fitted axis, the sphere's centre, the plane's centroid
+  ERVector3D fitAxis;    // the fitted axis or the plane's normal
+};
+
+class QORV_API gmInspection {
+ public:
+  explicit gmInspection(std::vector<gmInspectionFeature> features) : features_(std::move(features)) {}
+
+  const std::vector<gmInspectionFeature>& features() const { return features_; }
+  // -1 when absent.
+  int featureIndex(const std::string& id) const;
+
+  // progress(done) is called now and then from one of the threads, done counting points.
+  std::vector<gmInspectedPoint> run(const std::vector<gmMeasuredPoint>& points,
+                                    double defaultDiameter, int threads,
+                                    const std::function<void(std::size_t)>& progress = {}) const;
+  gmInspectedPoint inspect(const gmMeasuredPoint& p, double defaultDiameter) const;
+  std::vector<gmFeatureSummary> summarize(const std::vector<gmInspectedPoint>& results,
+                                          const std::vector<gmMeasuredPoint>& points) const;
+
+ private:
+  std::vector<gmInspectionFeature> features_;
+};
+
+// Least-squares fits of points (exposed for tests and hosts). Each returns 0 when it cannot fit.
+QORV_API int gmFitPlane(const std::vector<ERPoint3D>& pts, ERPoint3D& centroid, ERVector3D& normal,
+                        double& formError);
+QORV_API int gmFitSphere(const std::vector<ERPoint3D>& pts, ERPoint3D& centre, double& radius,
+                         double& formError, int& iterations);
+QORV_API int gmFitCylinder(const std::vector<ERPoint3D>& pts, ERPoint3D& axisPoint, ERVector3D& axis,
+                           double& radius, double& formError, int& iterations);

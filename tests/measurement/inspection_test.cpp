@@ -1,0 +1,268 @@
+// Inspection: the foot on every feature kind against dense sampling of the patch in turned and
+// mirrored frames, known deviations recovered, statistics against a two-pass computation, fits
+// recovering known sizes and forms, CSV input as CMM software writes it.
+#include "qorv/measurement/inspection.h"
+
+#include <cmath>
+#include <numbers>
+#include <random>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "tests/test_seed.h"
+
+namespace {
+
+constexpr double kPi = std::numbers::pi;
+
+ERPmIsometrie3D randomFrame(std::mt19937_64& rng, double offset) {
+  std::normal_distribution<double> g;
+  const ERVector3D z = ERVector3D(g(rng), g(rng), g(rng)).normalize();
+  const ERVector3D a(g(rng), g(rng), g(rng));
+  const ERVector3D x = (a - (a * z) * z).normalize();
+  return ERChgRepere3D(x, z ^ x, ERPoint3D(offset * g(rng), offset * g(rng), offset * g(rng)));
+}
+
+// A feature of the kind with random limits: angle windows anywhere on the circle.
+gmInspectionFeature randomFeature(gmInspectionFeature::Kind kind, std::mt19937_64& rng, double scale) {
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  const ERPmIsometrie3D frame = randomFrame(rng, 100 * scale);
+  const auto material = rng() % 2 ? gmInspectionFeature::INSIDE : gmInspectionFeature::OUTSIDE;
+  const double a0 = -2 * kPi + 4 * kPi * u(rng), a1 = a0 + (rng() % 4 == 0 ? 2 * kPi : 0.2 + 5.5 * u(rng));
+  switch (kind) {
+    case gmInspectionFeature::PLANE:
+      return {"f", kind, frame, 0, 0, -scale * u(rng), scale * u(rng), -scale * u(rng), scale * u(rng), material, -1, 1};
+    case gmInspectionFeature::CYLINDER:
+      return {"f", kind, frame, scale * (0.2 + u(rng)), 0, a0, a1, -scale * u(rng), scale * u(rng), material, -1, 1};
+    case gmInspectionFeature::CONE:
+      return {"f", kind, frame, 0.1 + 1.3 * u(rng), 0, a0, a1, scale * u(rng), scale * (1 + u(rng)), material, -1, 1};
+    case gmInspectionFeature::SPHERE: {
+      const double b0 = -kPi / 2 + kPi * u(rng) * 0.9, b1 = std::min(kPi / 2, b0 + 0.1 + kPi * u(rng));
+      return {"f", kind, frame, scale * (0.2 + u(rng)), 0, a0, a1, b0, b1, material, -1, 1};
+    }
+    case gmInspectionFeature::TORUS: {
+      const double R = scale * (1 + u(rng)), r = R * (0.05 + 0.9 * u(rng));
+      const double b0 = -3 * kPi + 4 * kPi * u(rng), b1 = b0 + (rng() % 4 == 0 ? 2 * kPi : 0.2 + 5.5 * u(rng));
+      return {"f", kind, frame, R, r, a0, a1, b0, b1, material, -1, 1};
+    }
+  }
+  return {"f", kind, frame, 1, 0, 0, 1, 0, 1, material, -1, 1};
+}
+
+// The nearest point of a dense grid of the patch, refined by shrinking pattern search.
+double sampledDistance(const gmInspectionFeature& f, const ERPoint3D& p) {
+  constexpr int N = 120;
+  double bu = 0, bv = 0, best = HUGE_VAL;
+  for (int i = 0; i <= N; ++i)
+    for (int j = 0; j <= N; ++j) {
+      const double u = f.u0() + (f.u1() - f.u0()) * i / N, v = f.v0() + (f.v1() - f.v0()) * j / N;
+      const double d = qorv::distance(f.point(u, v), p);
+      if (d < best) best = d, bu = u, bv = v;
+    }
+  double hu = (f.u1() - f.u0()) / N, hv = (f.v1() - f.v0()) / N;
+  for (int it = 0; it < 200 && (hu > 0 || hv > 0); ++it) {
+    bool moved = false;
+    for (int du = -1; du <= 1; ++du)
+      for (int dv = -1; dv <= 1; ++dv) {
+        const double u = std::clamp(bu + du * hu, f.u0(), f.u1()), v = std::clamp(bv + dv * hv, f.v0(), f.v1());
+        const double d = qorv::distance(f.point(u, v), p);
+        if (d < best) best = d, bu = u, bv = v, moved = true;
+      }
+    if (!moved) hu /= 2, hv /= 2;
+  }
+  return best;
+}
+
+}  // namespace
+
+TEST(InspectionFeature, FootIsTheNearestPointOfThePatch) {
+  const std::uint64_t seed = qorv_test::seedFor(2801);
+  SCOPED_TRACE(seed);
+  std::mt19937_64 rng(seed);
+  std::normal_distribution<double> g;
+  for (int kind = 0; kind < 5; ++kind) {
+    for (int round = 0; round < 60; ++round) {
+      const double scale = std::pow(10.0, static_cast<double>(rng() % 7) - 3.0);
+      const gmInspectionFeature f = randomFeature(static_cast<gmInspectionFeature::Kind>(kind), rng, scale);
+      ASSERT_EQ(f.problem(), "") << kind;
+      const ERPoint3D centre = f.frame().origine();
+      for (int k = 0; k < 8; ++k) {
+        const double spread = scale * (k < 4 ? 0.5 : 4.0);
+        const ERPoint3D p = centre + ERVector3D(spread * g(rng), spread * g(rng), spread * g(rng));
+        ERPoint3D foot;
+        ERVector3D n;
+        if (!f.foot(p, foot, n)) continue;  // on an axis: no single foot
+        const double reach = qorv::distance(p, foot);
+        const double sampled = sampledDistance(f, p);
+        const double tol = 1e-9 * (scale + qorv::distance(centre, p));
+        EXPECT_LE(reach, sampled + tol) << "kind " << kind << " round " << round;
+        EXPECT_NEAR(n.norme(), 1.0, 1e-12);
+        // The foot lies on the patch: its box holds it.
+        EXPECT_TRUE(f.box().contains(foot) || qorv::distance(foot, foot) == 0);
+      }
+    }
+  }
+}
+
+TEST(Inspection, KnownDeviationsComeBack) {
+  const std::uint64_t seed = qorv_test::seedFor(2802);
+  SCOPED_TRACE(seed);
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  for (int kind = 0; kind < 5; ++kind) {
+    for (int round = 0; round < 100; ++round) {
+      const double scale = std::pow(10.0, static_cast<double>(rng() % 5) - 2.0);
+      const gmInspectionFeature f = randomFeature(static_cast<gmInspectionFeature::Kind>(kind), rng, scale);
+      const gmInspection inspection({f});
+      const double a = f.u0() + (0.2 + 0.6 * u(rng)) * (f.u1() - f.u0());
+      const double b = f.v0() + (0.2 + 0.6 * u(rng)) * (f.v1() - f.v0());
+      ERVector3D n;
+      const ERPoint3D T = f.point(a, b, &n);
+      // Small against the curvature, both signs, probe radius too.
+      const double curvature = kind == 0 ? scale : std::min({f.r1() > 0 && kind != 2 ? f.r1() : scale, f.r2() > 0 ? f.r2() : scale, scale});
+      const double dev = 0.05 * curvature * (2 * u(rng) - 1), r = 0.1 * curvature * u(rng);
+      gmMeasuredPoint m;
+      m.centre = T + (dev + r) * n;
+      m.feature = "f";
+      m.diameter = 2 * r;
+      const gmInspectedPoint got = inspection.inspect(m, 0);
+      if (got.feature < 0) continue;  // near the cone's apex the normal line may leave the patch
+      const double tol = 1e-9 * (scale + qorv::distance(ERPoint3D(), T));
+      EXPECT_NEAR(got.deviation, dev, tol) << "kind " << kind << " round " << round;
+      EXPECT_NEAR(qorv::distance(got.target.target_point(), T), 0, tol);
+    }
+  }
+}
+
+TEST(Inspection, StatisticsFitsAndThreads) {
+  // A bore of radius 10 measured with a three-lobed form of 0.01 and an offset of 0.004.
+  const ERPmIsometrie3D frame = ERChgRepere3D(ERVector3D(1, 2, 3), ERPoint3D(5, -7, 11));
+  const gmInspectionFeature bore("bore", gmInspectionFeature::CYLINDER, frame, 10, 0, 0, 2 * kPi, 0, 20,
+                                 gmInspectionFeature::OUTSIDE, -0.012, 0.012);
+  const gmInspectionFeature ball("ball", gmInspectionFeature::SPHERE, ERChgRepere3D(ERVector3D(0, 0, 1), ERPoint3D(100, 0, 0)),
+                                 5, 0, 0, 2 * kPi, -kPi / 2, kPi / 2, gmInspectionFeature::INSIDE, -0.1, 0.1);
+  const gmInspection inspection({bore, ball});
+  std::vector<gmMeasuredPoint> pts;
+  std::vector<double> devs;
+  std::mt19937_64 rng(qorv_test::seedFor(2803));
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  for (int i = 0; i < 3000; ++i) {
+    const double a = 2 * kPi * u(rng), h = 1 + 18 * u(rng);
+    const double dev = 0.004 + 0.01 * std::cos(3 * a);
+    ERVector3D n;
+    const ERPoint3D T = bore.point(a, h, &n);
+    gmMeasuredPoint m;
+    m.line = i + 2;
+    m.id = std::to_string(i);
+    m.centre = T + (dev + 1.5) * n;
+    pts.push_back(m);
+    devs.push_back(dev);
+  }
+  const std::vector<gmInspectedPoint> one = inspection.run(pts, 3.0, 1);
+  const std::vector<gmInspectedPoint> three = inspection.run(pts, 3.0, 3);
+  ASSERT_EQ(one.size(), pts.size());
+  for (std::size_t i = 0; i < pts.size(); ++i) {
+    ASSERT_EQ(one[i].feature, 0) << i;
+    EXPECT_EQ(one[i].deviation, three[i].deviation);
+    EXPECT_NEAR(one[i].deviation, devs[i], 1e-12);
+  }
+  const std::vector<gmFeatureSummary> s = inspection.summarize(one, pts);
+  // Two passes over the known deviations.
+  double mean = 0, lo = HUGE_VAL, hi = -HUGE_VAL;
+  int out = 0;
+  for (double d : devs) mean += d, lo = std::min(lo, d), hi = std::max(hi, d), out += (d < -0.012 || d > 0.012);
+  mean /= static_cast<double>(devs.size());
+  double var = 0;
+  for (double d : devs) var += (d - mean) * (d - mean);
+  var /= static_cast<double>(devs.size() - 1);
+  EXPECT_EQ(s[0].stats.num_projected(), 3000);
+  EXPECT_NEAR(s[0].stats.mean(), mean, 1e-12);
+  EXPECT_NEAR(s[0].stats.standard_deviation(), std::sqrt(var), 1e-12);
+  EXPECT_NEAR(s[0].stats.min_value(), lo, 1e-12);
+  EXPECT_NEAR(s[0].stats.max_value(), hi, 1e-12);
+  EXPECT_EQ(s[0].outOfTolerance, out);
+  // The bore's fitted radius: 10 less the mean offset (more material, a smaller hole); the form
+  // is the lobes' peak to valley.
+  ASSERT_EQ(s[0].fitted, 1);
+  EXPECT_NEAR(s[0].size, 10 - 0.004, 2e-4);
+  EXPECT_NEAR(s[0].formError, 0.02, 1e-3);
+  EXPECT_GE(s[0].iterations, 1);
+  EXPECT_EQ(s[1].stats.num_projected(), 0);
+  EXPECT_EQ(s[1].fitted, 0);
+
+  // Exact fits: points on a sphere, a cylinder and a plane in a turned frame.
+  std::vector<ERPoint3D> sphere, cylinder, plane;
+  for (int i = 0; i < 200; ++i) {
+    const double a = 2 * kPi * u(rng), b = -1.2 + 2.4 * u(rng);
+    sphere.push_back(ball.point(a, b) + ERVector3D(0.25, 0, 0));
+    cylinder.push_back(bore.point(a, 20 * u(rng)));
+    plane.push_back(frame >> ERPoint3D(u(rng), u(rng), 0));
+  }
+  ERPoint3D c(100, 0, 0);
+  double radius = 5, form = 1;
+  int iterations = 0;
+  ASSERT_EQ(gmFitSphere(sphere, c, radius, form, iterations), 1);
+  EXPECT_NEAR(qorv::distance(c, ERPoint3D(100.25, 0, 0)), 0, 1e-9);
+  EXPECT_NEAR(radius, 5, 1e-9);
+  EXPECT_NEAR(form, 0, 1e-9);
+  ERPoint3D axisPoint = frame.origine() + ERVector3D(0.1, 0, 0);
+  ERVector3D axis = frame.getVector(Coord3D::Z) + ERVector3D(0.01, 0, 0);
+  radius = 9.9;
+  ASSERT_EQ(gmFitCylinder(cylinder, axisPoint, axis, radius, form, iterations), 1);
+  EXPECT_NEAR(radius, 10, 1e-8);
+  EXPECT_NEAR(form, 0, 1e-7);
+  EXPECT_NEAR(std::fabs(axis * frame.getVector(Coord3D::Z)), 1, 1e-12);
+  ERPoint3D centroid;
+  ERVector3D normal = frame.getVector(Coord3D::Z);
+  ASSERT_EQ(gmFitPlane(plane, centroid, normal, form), 1);
+  EXPECT_NEAR(normal * frame.getVector(Coord3D::Z), 1, 1e-12);
+  EXPECT_NEAR(form, 0, 1e-12);
+  EXPECT_EQ(gmFitPlane({ERPoint3D(), ERPoint3D(1, 0, 0)}, centroid, normal, form), 0);
+}
+
+TEST(Inspection, MeasuredPointsAsCmmSoftwareWritesThem) {
+  std::istringstream in(
+      "Point;X;Y;Z;Feature;Probe\r\n"
+      "# a comment\n"
+      "\n"
+      "p1; 1.5;2;3\n"
+      "p2;4;5;6;bore;2.5\n"
+      "p3;1;2\n"
+      "p4;1;x;3\n"
+      "p5;nan;1;1\n"
+      "p6;1;1;1;bore;-1\n"
+      "p7;1;1;1;bore;2;extra\n"
+      "p8;-1e3;+2;3;;\n");
+  std::vector<gmMeasuredPoint> pts;
+  std::vector<gmSkippedLine> skipped;
+  gmReadMeasuredPoints(in, pts, skipped);
+  ASSERT_EQ(pts.size(), 3u);
+  EXPECT_EQ(pts[0].id, "p1");
+  EXPECT_EQ(pts[0].centre, ERPoint3D(1.5, 2, 3));
+  EXPECT_EQ(pts[0].line, 4);
+  EXPECT_LT(pts[0].diameter, 0);
+  EXPECT_EQ(pts[1].feature, "bore");
+  EXPECT_EQ(pts[1].diameter, 2.5);
+  EXPECT_EQ(pts[2].centre, ERPoint3D(-1000, 2, 3));
+  EXPECT_EQ(pts[2].feature, "");
+  ASSERT_EQ(skipped.size(), 5u);
+  const long lines[] = {6, 7, 8, 9, 10};
+  for (std::size_t i = 0; i < 5; ++i) {
+    EXPECT_EQ(skipped[i].line, lines[i]);
+    EXPECT_FALSE(skipped[i].reason.empty());
+  }
+  // Unknown features, no foot, no diameter: skipped with the reason, never fatal.
+  const gmInspection inspection({gmInspectionFeature("bore", gmInspectionFeature::CYLINDER,
+                                                     ERChgRepere3D(ERVector3D(0, 0, 1), ERPoint3D()), 5, 0, 0,
+                                                     2 * kPi, 0, 10, gmInspectionFeature::OUTSIDE, -1, 1)});
+  gmMeasuredPoint m;
+  m.feature = "nope";
+  EXPECT_NE(inspection.inspect(m, 1).skipReason.find("unknown feature"), std::string::npos);
+  m.feature = "bore";
+  m.centre = ERPoint3D(0, 0, 5);  // on the axis
+  EXPECT_EQ(inspection.inspect(m, 1).feature, -1);
+  m.centre = ERPoint3D(4, 0, 5);
+  EXPECT_EQ(inspection.inspect(m, -1).feature, -1);
+  EXPECT_EQ(inspection.inspect(m, 1).feature, 0);
+}

@@ -1,0 +1,143 @@
+#include "tools/qorv/nominal.h"
+
+#include <cmath>
+#include <fstream>
+#include <numbers>
+
+#include <nlohmann/json.hpp>
+
+using nlohmann::json;
+
+namespace qorv::tool {
+
+namespace {
+
+constexpr double kDegree = std::numbers::pi / 180;
+
+ERPoint3D point3(const json& f, const char* key) {
+  if (!f.contains(key)) throw NominalError{std::string("'") + key + "' is missing"};
+  const json& v = f.at(key);
+  if (!v.is_array() || v.size() != 3 || !v[0].is_number() || !v[1].is_number() || !v[2].is_number())
+    throw NominalError{std::string("'") + key + "' must be an array of three numbers"};
+  return ERPoint3D(v[0].get<double>(), v[1].get<double>(), v[2].get<double>());
+}
+
+ERVector3D direction(const json& f, const char* key) {
+  const ERPoint3D p = point3(f, key);
+  const ERVector3D v(p.x(), p.y(), p.z());
+  if (!(v.norme() > 0) || !std::isfinite(v.norme()))
+    throw NominalError{std::string("'") + key + "' must be a non-zero finite vector"};
+  return v;
+}
+
+double scalar(const json& f, const char* key) {
+  if (!f.contains(key) || !f.at(key).is_number())
+    throw NominalError{std::string("'") + key + "' must be a number"};
+  return f.at(key).get<double>();
+}
+
+// A [low, high] pair; absent: the default.
+std::pair<double, double> range(const json& f, const char* key, double lo, double hi, double unit = 1) {
+  if (!f.contains(key)) return {lo, hi};
+  const json& v = f.at(key);
+  if (!v.is_array() || v.size() != 2 || !v[0].is_number() || !v[1].is_number())
+    throw NominalError{std::string("'") + key + "' must be an array [low, high]"};
+  return {v[0].get<double>() * unit, v[1].get<double>() * unit};
+}
+
+// The frame whose z axis is axis, x along xAxis's part across it when given.
+ERPmIsometrie3D frameOf(const json& f, const ERPoint3D& origin, const ERVector3D& axis) {
+  if (!f.contains("x_axis")) return ERChgRepere3D(axis, origin);
+  const ERVector3D x = direction(f, "x_axis");
+  const ERVector3D z = axis.getnormalized();
+  const ERVector3D across = x - (x * z) * z;
+  if (!(across.norme() > 1e-9 * x.norme())) throw NominalError{"'x_axis' is parallel to the axis"};
+  return ERChgRepere3D(across, z ^ across, origin);
+}
+
+gmInspectionFeature featureOf(const json& f, std::size_t index) {
+  if (!f.is_object()) throw NominalError{"feature " + std::to_string(index) + " is not an object"};
+  const std::string id =
+      f.contains("id") && f.at("id").is_string() ? f.at("id").get<std::string>() : std::to_string(index + 1);
+  try {
+    if (!f.contains("kind") || !f.at("kind").is_string()) throw NominalError{"'kind' is missing"};
+    const std::string kind = f.at("kind").get<std::string>();
+    const auto [lower, upper] = range(f, "tolerance", -HUGE_VAL, HUGE_VAL);
+    if (!f.contains("tolerance")) throw NominalError{"'tolerance' [lower, upper] is missing"};
+    gmInspectionFeature::Material material = gmInspectionFeature::INSIDE;
+    if (f.contains("material")) {
+      const std::string m = f.at("material").is_string() ? f.at("material").get<std::string>() : "";
+      if (m == "outside") {
+        material = gmInspectionFeature::OUTSIDE;
+      } else if (m != "inside") {
+        throw NominalError{"'material' must be \"inside\" (shaft, boss, ball) or \"outside\" (bore, seat)"};
+      }
+    }
+    const auto [a0, a1] = range(f, "angle", 0, 2 * std::numbers::pi, kDegree);
+    auto make = [&](gmInspectionFeature::Kind k, const ERPmIsometrie3D& frame, double r1, double r2,
+                    std::pair<double, double> u, std::pair<double, double> v) {
+      gmInspectionFeature feature(id, k, frame, r1, r2, u.first, u.second, v.first, v.second, material,
+                                  lower, upper);
+      if (!feature.problem().empty()) throw NominalError{feature.problem()};
+      return feature;
+    };
+    if (kind == "plane") {
+      const ERPoint3D o = point3(f, "origin");
+      return make(gmInspectionFeature::PLANE, frameOf(f, o, direction(f, "normal")), 0, 0,
+                  range(f, "u", 0, 0), range(f, "v", 0, 0));
+    }
+    if (kind == "cylinder") {
+      const ERPoint3D o = point3(f, "origin");
+      return make(gmInspectionFeature::CYLINDER, frameOf(f, o, direction(f, "axis")), scalar(f, "radius"), 0,
+                  {a0, a1}, range(f, "height", 0, 0));
+    }
+    if (kind == "cone") {
+      const ERPoint3D o = point3(f, "apex");
+      return make(gmInspectionFeature::CONE, frameOf(f, o, direction(f, "axis")),
+                  scalar(f, "half_angle") * kDegree, 0, {a0, a1}, range(f, "distance", 0, 0));
+    }
+    if (kind == "sphere") {
+      const ERPoint3D o = point3(f, "center");
+      const ERVector3D axis = f.contains("axis") ? direction(f, "axis") : ERVector3D(0, 0, 1);
+      return make(gmInspectionFeature::SPHERE, frameOf(f, o, axis), scalar(f, "radius"), 0,
+                  range(f, "longitude", 0, 2 * std::numbers::pi, kDegree),
+                  range(f, "latitude", -std::numbers::pi / 2, std::numbers::pi / 2, kDegree));
+    }
+    if (kind == "torus") {
+      const ERPoint3D o = point3(f, "center");
+      return make(gmInspectionFeature::TORUS, frameOf(f, o, direction(f, "axis")), scalar(f, "major_radius"),
+                  scalar(f, "minor_radius"), {a0, a1},
+                  range(f, "tube_angle", -std::numbers::pi, std::numbers::pi, kDegree));
+    }
+    throw NominalError{"unknown kind '" + kind + "' (plane, cylinder, cone, sphere or torus)"};
+  } catch (const NominalError& e) {
+    throw NominalError{"feature '" + id + "': " + e.why};
+  }
+}
+
+}  // namespace
+
+std::vector<gmInspectionFeature> readNominal(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw NominalError{"cannot be read"};
+  json doc;
+  try {
+    doc = json::parse(in);
+  } catch (const json::exception& e) {
+    throw NominalError{std::string("not valid JSON: ") + e.what()};
+  }
+  if (!doc.is_object() || !doc.contains("features") || !doc.at("features").is_array())
+    throw NominalError{"expected an object with a \"features\" array"};
+  std::vector<gmInspectionFeature> features;
+  const json& list = doc.at("features");
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    features.push_back(featureOf(list[i], i));
+    for (std::size_t k = 0; k + 1 < features.size(); ++k)
+      if (features[k].id() == features.back().id())
+        throw NominalError{"feature id '" + features.back().id() + "' is used twice"};
+  }
+  if (features.empty()) throw NominalError{"no features"};
+  return features;
+}
+
+}  // namespace qorv::tool

@@ -1,0 +1,19 @@
+// The nominal part of qorv inspect, read from its JSON description
+// (examples/inspection/part.schema.json): lengths in the part's unit, angles in degrees.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "qorv/measurement/inspection.h"
+
+namespace qorv::tool {
+
+// Thrown while reading a nominal file; the message says where and why.
+struct NominalError {
+  std::string why;
+};
+
+std::vector<gmInspectionFeature> readNominal(const std::string& path);
+
+}  // namespace qorv::tool
