@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
+#include <map>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -380,4 +382,128 @@ TEST_F(ToolTest, DxfPrintsThePointsOrSaysWhyNot) {
   EXPECT_NE(r.err.find("broken.dxf"), std::string::npos) << r.err;
   EXPECT_EQ(count(r.err, "\n"), 1u) << r.err;
   EXPECT_EQ(run({"dxf", path("missing.dxf")}).status, 1);
+}
+
+namespace {
+
+// Runs a program other than the tool, standard output and error discarded; its exit status.
+int runQuiet(const std::string& command) {
+  const int status = std::system((command + " >/dev/null 2>&1").c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+}
+
+std::map<std::string, double> truthOf(const std::string& path) {
+  std::map<std::string, double> t;
+  std::ifstream in(path);
+  std::string line;
+  std::getline(in, line);
+  while (std::getline(in, line)) {
+    const std::size_t a = line.find(','), b = line.find(',', a + 1);
+    t[line.substr(0, a)] = std::stod(line.substr(b + 1));
+  }
+  return t;
+}
+
+}  // namespace
+
+TEST_F(ToolTest, InspectRecoversTheSamplePartsKnownDeviations) {
+  const char* sample = std::getenv("QORV_SAMPLE");
+  const char* source = std::getenv("QORV_SOURCE_DIR");
+  if (sample == nullptr || source == nullptr) GTEST_SKIP() << "QORV_SAMPLE and QORV_SOURCE_DIR name the generator";
+  const std::string part = std::string(source) + "/examples/inspection/part.json";
+  ASSERT_EQ(runQuiet(std::string(sample) + " " + part + " " + path("") + " 1200 7"), 0);
+  const std::map<std::string, double> truth = truthOf(path("truth.csv"));
+  ASSERT_EQ(truth.size(), 1200u);
+
+  const Outcome r = run({"inspect", "--nominal", part, "--measured", path("measured.csv"), "--format", "json",
+                         "--out", path("results.qdb"), "--report", path("report.html"), "-j", "2", "-q"});
+  // The sample has points out of tolerance on purpose.
+  EXPECT_EQ(r.status, 1) << r.err;
+  const json doc = json::parse(r.out);
+  ASSERT_EQ(doc["results"].size(), 1200u);
+  for (const json& p : doc["results"]) {
+    const std::string id = p["id"];
+    ASSERT_TRUE(truth.count(id)) << id;
+    EXPECT_NEAR(p["deviation"].get<double>(), truth.at(id), 1e-9) << id;
+  }
+  // The four malformed lines, with their line numbers.
+  ASSERT_EQ(doc["skipped"].size(), 4u);
+  EXPECT_EQ(doc["skipped"][0]["line"], 1202);
+  EXPECT_EQ(doc["skipped"][3]["line"], 1205);
+  EXPECT_NE(doc["skipped"][3]["reason"].get<std::string>().find("no-such-feature"), std::string::npos);
+  // Statistics of each feature against the truth, computed here.
+  for (const json& f : doc["features"]) {
+    std::vector<double> devs;
+    for (const json& p : doc["results"])
+      if (p["feature"] == f["id"]) devs.push_back(truth.at(p["id"]));
+    double mean = 0;
+    for (double d : devs) mean += d;
+    mean /= static_cast<double>(devs.size());
+    double var = 0;
+    for (double d : devs) var += (d - mean) * (d - mean);
+    var /= static_cast<double>(devs.size() - 1);
+    EXPECT_EQ(f["count"], devs.size());
+    EXPECT_NEAR(f["mean"].get<double>(), mean, 1e-9);
+    EXPECT_NEAR(f["std_dev"].get<double>(), std::sqrt(var), 1e-9);
+    EXPECT_NEAR(f["min"].get<double>(), *std::min_element(devs.begin(), devs.end()), 1e-9);
+  }
+  // The stored results and the report.
+  const json stored = json::parse(run({"db", "list", path("results.qdb"), "--format", "json"}).out);
+  EXPECT_EQ(stored.size(), 1200u + 6u);
+  EXPECT_EQ(run({"db", "check", path("results.qdb")}).status, 0);
+  const std::string html = slurp(path("report.html"));
+  EXPECT_EQ(count(html, "<svg"), 5u);
+  EXPECT_EQ(html.find("<script"), std::string::npos);
+
+  // The table names the skipped lines; CSV has a row per point.
+  const Outcome table = run({"inspect", "--nominal", part, "--measured", path("measured.csv"), "-q"});
+  EXPECT_NE(table.out.find("line 1205: unknown feature 'no-such-feature'"), std::string::npos) << table.out;
+  const Outcome csv = run({"inspect", "--nominal", part, "--measured", path("measured.csv"), "--format", "csv"});
+  EXPECT_EQ(count(csv.out, "\n"), 1u + 1200u + 4u);
+}
+
+TEST_F(ToolTest, InspectExitCodes) {
+  const std::string nominal = path("part.json"), measured = path("points.csv");
+  std::ofstream(nominal) << R"({"features": [{"id": "face", "kind": "plane", "origin": [0, 0, 0],
+      "normal": [0, 0, 1], "u": [0, 10], "v": [0, 10], "tolerance": [-0.1, 0.1]}]})";
+  std::ofstream(measured) << "a,1,1,0.5\nb,2,2,0.45\n";
+  EXPECT_EQ(run({"inspect", "--nominal", nominal, "--measured", measured, "--probe-diameter", "1"}).status, 0);
+  std::ofstream(measured) << "a,1,1,0.5\nb,2,2,0.75\n";
+  EXPECT_EQ(run({"inspect", "--nominal", nominal, "--measured", measured, "--probe-diameter", "1"}).status, 1);
+  for (const char* bad : {"{", R"({"features": []})", R"({"features": [{"id": "x", "kind": "blob", "tolerance": [0, 1]}]})",
+                          R"({"features": [{"id": "c", "kind": "cylinder", "origin": [0,0,0], "axis": [0,0,0],
+                              "radius": 1, "height": [0, 1], "tolerance": [0, 1]}]})"}) {
+    std::ofstream(nominal) << bad;
+    const Outcome r = run({"inspect", "--nominal", nominal, "--measured", measured});
+    EXPECT_EQ(r.status, 2) << bad;
+    EXPECT_NE(r.err.find("part.json"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(run({"inspect", "--nominal", nominal, "--measured", path("missing.csv")}).status, 2);
+}
+
+TEST_F(ToolTest, InspectReportRendersInABrowser) {
+  const char* sample = std::getenv("QORV_SAMPLE");
+  const char* source = std::getenv("QORV_SOURCE_DIR");
+  if (sample == nullptr || source == nullptr) GTEST_SKIP() << "QORV_SAMPLE and QORV_SOURCE_DIR name the generator";
+  if (runQuiet("command -v chromium") != 0) GTEST_SKIP() << "no headless browser (Debian chromium) to render the report";
+  const std::string part = std::string(source) + "/examples/inspection/part.json";
+  ASSERT_EQ(runQuiet(std::string(sample) + " " + part + " " + path("") + " 600 3"), 0);
+  run({"inspect", "--nominal", part, "--measured", path("measured.csv"), "--report", path("report.html"), "-q"});
+  const std::string shot = path("shot.png");
+  ASSERT_EQ(runQuiet("timeout 120 chromium --headless --no-sandbox --disable-gpu --window-size=1000,1400 "
+                     "--screenshot=" + shot + " file://" + path("report.html")),
+            0);
+  const std::string png = slurp(shot);
+  ASSERT_GT(png.size(), 24u);
+  EXPECT_EQ(png.substr(1, 3), "PNG");
+  auto be32 = [&](std::size_t at) {
+    return (static_cast<unsigned>(static_cast<unsigned char>(png[at])) << 24) |
+           (static_cast<unsigned>(static_cast<unsigned char>(png[at + 1])) << 16) |
+           (static_cast<unsigned>(static_cast<unsigned char>(png[at + 2])) << 8) |
+           static_cast<unsigned>(static_cast<unsigned char>(png[at + 3]));
+  };
+  EXPECT_EQ(be32(16), 1000u);
+  EXPECT_EQ(be32(20), 1400u);
+  // A blank page compresses to a few kilobytes; the coloured views do not.
+  EXPECT_GT(png.size(), 40000u);
 }
