@@ -40,6 +40,66 @@ class Buffer {
   std::vector<double> heap_;
 };
 
+// The Bezier poles (p + 1 of K doubles) of the non-empty span s of the B-spline with knots U
+// and flat poles H: the blossom at (a^(p-i), b^i), a de Boor run per pole. Every knot
+// difference met is at least the span's length, so nothing divides by zero.
+void spanBezier(const double* H, int K, const ERKnotVector& U, int s, double* out) {
+  const int p = U.degree();
+  const double a = U[s], b = U[s + 1];
+  std::vector<double> w(static_cast<std::size_t>(p + 1) * K);
+  for (int i = 0; i <= p; ++i) {
+    std::copy(H + (s - p) * K, H + (s + 1) * K, w.begin());
+    for (int j = 1; j <= p; ++j) {
+      const double x = j <= p - i ? a : b;
+      for (int l = p; l >= j; --l) {
+        const int idx = s - p + l;
+        const double al = (x - U[idx]) / (U[idx + p + 1 - j] - U[idx]);
+        for (int k = 0; k < K; ++k) w[l * K + k] = (1.0 - al) * w[(l - 1) * K + k] + al * w[l * K + k];
+      }
+    }
+    std::copy(w.begin() + p * K, w.begin() + (p + 1) * K, out + i * K);
+  }
+}
+
+// One polynomial per coordinate of N Bezier poles of K doubles: the power form in s.
+ERTValVector<ERPolynome> bezierToPower(const double* B, int N, int K) {
+  ERTValVector<ERPolynome> r(K);
+  const int n = N - 1;
+  for (int k = 0; k < K; ++k) {
+    ERPolynome q(polyConstructTag, n);
+    for (int d = 0; d <= n; ++d) {
+      double sum = 0.0;
+      for (int j = 0; j <= d; ++j) sum += ((d - j) % 2 ? -1.0 : 1.0) * Cnp(d, j) * B[j * K + k];
+      q[d] = Cnp(n, d) * sum;
+    }
+    r[k] = q;
+  }
+  return r;
+}
+
+// The largest distance of the points from the line through a and b (from a when they meet).
+template <class Point>
+double heightOverChord(const Point& a, const Point& b, const std::vector<Point>& pts) {
+  constexpr int D = Point::kSize;
+  double d[D], len = 0.0;
+  for (int k = 0; k < D; ++k) d[k] = b.data()[k] - a.data()[k], len += d[k] * d[k];
+  len = std::sqrt(len);
+  double h = 0.0;
+  for (const Point& q : pts) {
+    double v[D], dot = 0.0;
+    for (int k = 0; k < D; ++k) v[k] = q.data()[k] - a.data()[k];
+    if (len > 0.0) {
+      for (int k = 0; k < D; ++k) dot += v[k] * d[k] / len;
+      for (int k = 0; k < D; ++k) v[k] -= dot * d[k] / len;
+    }
+    double e = 0.0;
+    for (int k = 0; k < D; ++k) e += v[k] * v[k];
+    h = std::max(h, std::sqrt(e));
+    if (std::isnan(e)) return e;
+  }
+  return h;
+}
+
 ERPoint2D originOf(const ERTransfo2D&) { return ERPoint2D(0.0, 0.0); }
 ERPoint3D originOf(const ERPmSimilitude3D&) { return ERPoint3D(0.0, 0.0, 0.0); }
 ERPoint2D mapFrom(const ERTransfo2D& T, const ERPoint2D& p) { return T >> p; }
@@ -274,6 +334,20 @@ struct PoleOps {
   }
   static void reversePoles(ERVec<Pole>& poles) {
     if (poles.length() > 1) std::reverse(poles.begin(), poles.end());
+  }
+
+  // The power form of span i (knot span U[p + i], U[p + i + 1]); empty when the span is not
+  // one of the curve's, or is at most 1e-11 long.
+  static ERTValVector<ERPolynome> spanPower(const ERVec<Pole>& poles, const ERKnotVector& U,
+                                            int i, bool bezier) {
+    const int p = U.degree(), n = poles.length();
+    if (!fits(poles, U) || i < 0 || i >= n - p) return {};
+    if (bezier) return bezierToPower(flat(poles), n, K);
+    const int s = p + i;
+    if (!(U[s + 1] - U[s] > 1e-11)) return {};
+    std::vector<double> B(static_cast<std::size_t>(p + 1) * K);
+    spanBezier(flat(poles), K, U, s, B.data());
+    return bezierToPower(B.data(), p + 1, K);
   }
 
   static void printPoles(std::ostream& os, const ERVec<Pole>& poles) {
@@ -551,13 +625,23 @@ int projectOn(const Curve& c, const Point& P, ERVec<double>& params, double tol)
   double Class::arcLength(const ERLimites& r, double tol) const {                             \
     return arcLengthOf(*this, r.start(), r.end(), tol);                                       \
   }                                                                                           \
-  int Class::splitAt(t_SmartPtr<Finite>& first, t_SmartPtr<Finite>& second, double u) const { \
+  int Class::splitAt(Class*& first, Class*& second, double u) const {                        \
+    first = second = nullptr;                                                                 \
     const double a = std::min(udeb(), ufin()), b = std::max(udeb(), ufin());                  \
     if (!(a < u && u < b)) return 0;                                                          \
-    Class* c1 = Class::castdown(getCopy());                                                   \
-    Class* c2 = Class::castdown(getCopy());                                                   \
-    c1->redefineDomain(ERLimites(udeb(), u));                                                 \
-    c2->redefineDomain(ERLimites(u, ufin()));                                                 \
+    first = Class::castdown(getCopy());                                                       \
+    second = Class::castdown(getCopy());                                                      \
+    first->redefineDomain(ERLimites(udeb(), u));                                              \
+    second->redefineDomain(ERLimites(u, ufin()));                                             \
+    return 1;                                                                                 \
+  }                                                                                           \
+  int Class::split(Class*& first, Class*& second) const {                                     \
+    const double a = std::min(udeb(), ufin()), b = std::max(udeb(), ufin());                  \
+    return splitAt(first, second, std::clamp(0.5 * a + 0.5 * b, a, b));                       \
+  }                                                                                           \
+  int Class::splitAt(t_SmartPtr<Finite>& first, t_SmartPtr<Finite>& second, double u) const { \
+    Class *c1 = nullptr, *c2 = nullptr;                                                       \
+    if (!splitAt(c1, c2, u)) return 0;                                                        \
     first = t_SmartPtr<Finite>(c1);                                                           \
     second = t_SmartPtr<Finite>(c2);                                                          \
     return 1;                                                                                 \
@@ -623,6 +707,19 @@ EREntity::DISTMINRES ERCpoleRep2D::SignedMinimalDistance(const ERPoint2D& p, dou
     return BezierKnotVector(poles_.length() - 1, domain());                                       \
   }                                                                                               \
   Point Class::operator()(double t) const { return Ops::bezierPoint(poles_, Ndeb(), Nfin(), t); } \
+  ERTValVector<ERPolynome> Class::getSpanPower(int i) const {                                     \
+    if (const auto* c = spanCache_.find(i)) return *c;                                            \
+    const ERTValVector<ERPolynome> r = Ops::spanPower(poles_, knotVector(), i, true);             \
+    spanCache_.store(i, 1, r);                                                                    \
+    return r;                                                                                     \
+  }                                                                                               \
+  double Class::cordalHeight() const {                                                            \
+    const int n = poles_.length();                                                                \
+    if (n <= 2) return 0.0;                                                                       \
+    std::vector<Point> inner;                                                                     \
+    for (int i = 1; i < n - 1; ++i) inner.push_back((*this)[i]);                                  \
+    return heightOverChord((*this)[0], (*this)[n - 1], inner);                                    \
+  }                                                                                               \
   Info Class::PtCur(double t) const { return Ops::bezierPtCur(poles_, Ndeb(), Nfin(), t); }       \
   Box Class::getBox() const {                                                                     \
     ERVec<Pole> piece(poles_);                                                                    \
@@ -697,6 +794,21 @@ QORV_CPOLE_BEZIER_BODY(ERCpoleBezier3DR, ERCpoleRep3D, OpsH3, ERPoint3D, ERPole3
     return Ops::divide(h.data());                                                               \
   }                                                                                             \
   Info Class::PtCur(double t) const { return Ops::nurbsPtCur(poles_, knots_, t); }              \
+  ERTValVector<ERPolynome> Class::getSpanPower(int i) const {                                   \
+    if (const auto* c = spanCache_.find(i)) return *c;                                          \
+    const ERTValVector<ERPolynome> r = Ops::spanPower(poles_, knots_, i, false);                \
+    if (Ops::fits(poles_, knots_)) spanCache_.store(i, poles_.length() - knots_.degree(), r);   \
+    return r;                                                                                   \
+  }                                                                                             \
+  double Class::cordalHeight() const {                                                          \
+    const int p = knots_.degree(), n = poles_.length();                                         \
+    const int lo = Ops::span(poles_, knots_, std::min(udeb(), ufin()));                         \
+    const int hi = Ops::span(poles_, knots_, std::max(udeb(), ufin()));                         \
+    if (lo < 0 || hi < 0) return n == 0 ? 0.0 : kNaN;                                           \
+    std::vector<Point> pts;                                                                     \
+    for (int i = lo - p; i <= hi; ++i) pts.push_back((*this)[i]);                              \
+    return heightOverChord((*this)(udeb()), (*this)(ufin()), pts);                              \
+  }                                                                                             \
   Box Class::getBox() const {                                                                   \
     const int p = knots_.degree(), n = poles_.length();                                         \
     const int lo = Ops::span(poles_, knots_, std::min(udeb(), ufin()));                         \

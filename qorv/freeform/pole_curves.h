@@ -32,7 +32,21 @@
 //   knot range U[0], U[m-1] of a NURBS curve (its domain when clamped); the trim bounds are
 //   mirrored the same way.
 // - isRational is 1 for every class (Cartesian Bezier poles have weight 1).
-// - ResetCachedInfo is called by every mutation; nothing is cached yet.
+// - getSpanPower(i) is the power form of span i (the knot span [U[p+i], U[p+i+1]]; a Bezier
+//   curve has the one span 0) in its local parameter s in [0, 1], one polynomial per stored
+//   coordinate: x, y (, z) for Cartesian poles, then w for weighted ones (numerators and weight).
+//   It is empty for an index out of range, a NURBS span at most 1e-11 long, or poles that do
+//   not fit the knots. Each span's form is kept until the next edit: every mutation and restore
+//   calls ResetCachedInfo, and a copy starts with no cache. getSpanPower fills the cache from a
+//   const call, so one curve is not to be asked from several threads at once; PtCur, nearest
+//   and ProjectPoint never touch the cache.
+// - cordalHeight bounds the distance of the curve from its chord line. Bezier: the largest
+//   distance of a pole from the line through the first and last poles (from the first pole when
+//   they coincide; 0 for two poles or fewer). NURBS: the same for the poles acting on the trim
+//   bounds and the line through the points at udeb() and ufin().
+// - splitAt(c1, c2, u) / split(c1, c2) (the middle of the trim bounds) give new copies owned by
+//   the caller, trimmed to [udeb, u] and [u, ufin] (a Bezier copy recomputed on its half); 0
+//   with null pointers when u is not strictly inside the trim bounds.
 // - nearest is global over the trim bounds (ends, corners and span junctions included) and
 //   exact up to roundoff: the candidate feet are the real roots, span by span, of the exact
 //   power form of (C - p).C' (for a weighted curve, of its numerator), plus the span ends;
@@ -66,12 +80,46 @@
 
 #include <cstdint>
 #include <ostream>
+#include <vector>
 
 #include "qorv/foundation/finite_entity.h"
 #include "qorv/foundation/transfo2d.h"
 #include "qorv/foundation/transfo3d.h"
 #include "qorv/freeform/knot_vector.h"
+#include "qorv/freeform/polynomial.h"
 #include "qorv/support/quick_algebra.h"
+#include "qorv/support/val_vector.h"
+
+namespace qorv::detail {
+// The power forms of the spans, filled one span at a time; a copy of a curve starts empty.
+class SpanPowerCache {
+ public:
+  SpanPowerCache() = default;
+  SpanPowerCache(const SpanPowerCache&) {}
+  SpanPowerCache& operator=(const SpanPowerCache&) {
+    clear();
+    return *this;
+  }
+  void clear() { slots_.clear(), filled_.clear(); }
+  const ERTValVector<ERPolynome>* find(int i) const {
+    return i >= 0 && i < static_cast<int>(filled_.size()) && filled_[i] ? &slots_[i] : nullptr;
+  }
+  void store(int i, int slots, const ERTValVector<ERPolynome>& v) {
+    if (i < 0 || i >= slots) return;
+    if (static_cast<int>(slots_.size()) != slots) slots_.assign(slots, {}), filled_.assign(slots, 0);
+    slots_[i] = v, filled_[i] = 1;
+  }
+  int filled() const {
+    int n = 0;
+    for (char f : filled_) n += f;
+    return n;
+  }
+
+ private:
+  std::vector<ERTValVector<ERPolynome>> slots_;
+  std::vector<char> filled_;
+};
+}  // namespace qorv::detail
 
 // The abstract pole curve of a dimension.
 #define QORV_CPOLE_REP(Class, Trimmed, Limited, Finite, Point, Extra)                            \
@@ -94,7 +142,17 @@
     double arcLength(double tol) const override { return arcLength(getBound(), tol); }           \
     /* Two copies trimmed to [udeb, u] and [u, ufin]; 0 when u is not strictly inside. */        \
     int splitAt(t_SmartPtr<Finite>& first, t_SmartPtr<Finite>& second, double u) const override; \
-    virtual void ResetCachedInfo() {}                                                            \
+    /* Empties the span cache; every edit calls it. */                                          \
+    virtual void ResetCachedInfo() { spanCache_.clear(); }                                       \
+    /* The power form of span i in its local parameter s in [0, 1]; see the conventions. */      \
+    virtual ERTValVector<ERPolynome> getSpanPower(int i) const = 0;                              \
+    /* How far the poles stray from the chord of the curve; see the conventions. */              \
+    virtual double cordalHeight() const = 0;                                                     \
+    /* New copies (owned by the caller) cut at u / at the middle of the trim bounds. */          \
+    virtual int splitAt(Class*& first, Class*& second, double u) const;                          \
+    virtual int split(Class*& first, Class*& second) const;                                      \
+    /* The number of span power forms held (for the cache's own checks). */                     \
+    int cachedSpans() const { return spanCache_.filled(); }                                      \
     /* The weight of pole i (1 for Cartesian poles). */                                          \
     virtual double poleWeight(int i) const = 0;                                                  \
     /* The global nearest point over the trim bounds: its distance, u its parameter. */          \
@@ -110,6 +168,7 @@
       Limited::redefineDomain(domain);                                                           \
       setBound(bounds);                                                                          \
     }                                                                                            \
+    mutable qorv::detail::SpanPowerCache spanCache_;                                             \
   }
 
 #define QORV_CPOLE_SIGNED_2D                       \
@@ -132,6 +191,8 @@ QORV_CPOLE_REP(ERCpoleRep3D, ERTrimmedEntity3DWF, ERLimitedEntity3DWF, ERFiniteE
   int degree() const override;                                         \
   int nbPoles() const override { return poles_.length(); }             \
   double poleWeight(int i) const override;                             \
+  ERTValVector<ERPolynome> getSpanPower(int i) const override;         \
+  double cordalHeight() const override;                                \
   int isValid() const override;                                        \
   const QuickAlgebra::ERVec<Pole>& poles() const { return poles_; }    \
   void scale(double s) override;                                       \

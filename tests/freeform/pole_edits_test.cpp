@@ -1,0 +1,272 @@
+// Edits of the pole curves: span power forms and their cache, chord height, splitting.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "qorv/freeform/bezier_primitives.h"
+#include "qorv/freeform/pole_curves.h"
+#include "tests/freeform/freeform_support.h"
+#include "tests/freeform/pole_test_curves.h"
+#include "tests/test_seed.h"
+
+using namespace qorv;
+using namespace qorv_test::poles;
+
+using QuickAlgebra::ERVec;
+
+namespace {
+
+template <class Curve, class Pole>
+Curve nurbsOf(const RandomCurve& c) {
+  return Curve(polesOf<Pole>(c), ERKnotVector(c.p, c.U.data(), int(c.U.size())));
+}
+
+// Every coordinate of p within tol of the long-double reference at t.
+template <class Point>
+::testing::AssertionResult nearRef(const Point& p, const RandomCurve& c, double t, double tol) {
+  const RefResult r = refEval(c.H, c.dim, c.U, c.p, t);
+  for (int d = 0; d < c.dim; ++d)
+    if (!(std::fabs(p.data()[d] - double(r.c[0][d])) <= tol))
+      return ::testing::AssertionFailure()
+             << "coordinate " << d << " at " << t << ": " << p.data()[d] << " vs "
+             << double(r.c[0][d]);
+  return ::testing::AssertionSuccess();
+}
+
+double horner(const ERPolynome& q, double s) {
+  double v = 0.0;
+  for (int k = q.length() - 1; k >= 0; --k) v = v * s + q[k];
+  return v;
+}
+
+template <class Curve, class Pole>
+void checkSpanPowers(int dim, unsigned fixed) {
+  const unsigned seed = qorv_test::seedFor(fixed);
+  SCOPED_TRACE(seed);
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> u01(0.0, 1.0);
+  for (int rep = 0; rep < 150; ++rep) {
+    const RandomCurve c = randomCurve(rng, dim, rep % 4 == 0, rep % 3 == 2);
+    SCOPED_TRACE(rep);
+    const Curve curve = nurbsOf<Curve, Pole>(c);
+    const int n = curve.nbPoles(), p = c.p;
+    EXPECT_EQ(curve.getSpanPower(-1).length(), 0);
+    EXPECT_EQ(curve.getSpanPower(n - p).length(), 0);
+    int filled = 0;
+    for (int i = 0; i < n - p; ++i) {
+      const double a = c.U[p + i], b = c.U[p + i + 1];
+      const ERTValVector<ERPolynome> f = curve.getSpanPower(i);
+      EXPECT_EQ(curve.cachedSpans(), ++filled);
+      if (!(b - a > 1e-11)) {
+        EXPECT_EQ(f.length(), 0);
+        continue;
+      }
+      ASSERT_EQ(f.length(), dim + 1);
+      EXPECT_TRUE(curve.getSpanPower(i) == f);  // the cached copy
+      for (int k = 0; k <= 8; ++k) {
+        // s from the rounded t, so both name the same point.
+        const double t = k == 8 ? b : a + (b - a) * (k / 8.0);
+        const double s = (t - a) / (b - a);
+        const double w = horner(f[dim], s);
+        auto q = curve(t);
+        for (int d = 0; d < dim; ++d) q.data()[d] = horner(f[d], s) / w;
+        // A Bernstein-to-power change of degree p grows rounding by up to 2^p.
+        ASSERT_TRUE(nearRef(q, c, t, 1e-13 * c.size * (1 << p)))
+            << "span " << i << " p " << p << " size " << c.size << " s " << s;
+      }
+    }
+  }
+}
+
+TEST(PoleEdits, SpanPowerFormsEvaluateToTheCurve) {
+  checkSpanPowers<ERCpoleNURBS2D, ERPole2DH>(2, 1831);
+  checkSpanPowers<ERCpoleNURBS3D, ERPole3DH>(3, 1832);
+
+  // The parabola through (0,0), (1,2), (2,0): x = 2s, y = 4s - 4s^2, cached until edited.
+  ERVec<ERPoint2D> pts;
+  pts.append(ERPoint2D(0, 0)), pts.append(ERPoint2D(1, 2)), pts.append(ERPoint2D(2, 0));
+  ERCpoleBezier2D bz(pts, ERLimites(0.0, 2.0));
+  const ERTValVector<ERPolynome> f = bz.getSpanPower(0);
+  ASSERT_EQ(f.length(), 2);
+  EXPECT_EQ(f[0](0), 0.0);
+  EXPECT_EQ(f[0](1), 2.0);
+  EXPECT_EQ(f[0](2), 0.0);
+  EXPECT_EQ(f[1](0), 0.0);
+  EXPECT_EQ(f[1](1), 4.0);
+  EXPECT_EQ(f[1](2), -4.0);
+  EXPECT_EQ(bz.cachedSpans(), 1);
+  EXPECT_EQ(bz.getSpanPower(1).length(), 0);
+  bz.reverse();
+  EXPECT_EQ(bz.cachedSpans(), 0);
+  EXPECT_EQ(bz.getSpanPower(0)[0](1), -2.0);
+
+  // A zero-length span has an empty power form; so has every span of a broken curve.
+  ERVec<ERPole2DH> h;
+  for (int i = 0; i < 5; ++i) h.append(ERPole2DH(i, i * i, 1.0));
+  const double U[] = {0, 0, 0, 0.5, 0.5, 1, 1, 1};
+  const ERCpoleNURBS2D z(h, ERKnotVector(2, U, 8));
+  EXPECT_EQ(z.getSpanPower(0).length(), 3);
+  EXPECT_EQ(z.getSpanPower(1).length(), 0);
+  EXPECT_EQ(z.getSpanPower(2).length(), 3);
+  h.append(ERPole2DH(9, 9, 1));
+  const ERCpoleNURBS2D broken(h, ERKnotVector(2, U, 8));
+  EXPECT_EQ(broken.getSpanPower(0).length(), 0);
+  EXPECT_EQ(broken.cachedSpans(), 0);
+}
+
+// Each edit empties the cache, and what is computed afterwards is the edited curve's.
+template <class Curve>
+void expectFresh(const Curve& edited, const char* what) {
+  SCOPED_TRACE(what);
+  EXPECT_EQ(edited.cachedSpans(), 0);
+  const Curve fresh(edited.poles(), edited.knotVector(), edited.getBound());
+  for (int i = 0; i < edited.nbPoles() - edited.degree(); ++i)
+    EXPECT_TRUE(edited.getSpanPower(i) == fresh.getSpanPower(i)) << i;
+}
+
+TEST(PoleEdits, EveryEditEmptiesTheSpanCache) {
+  const unsigned seed = qorv_test::seedFor(1833);
+  SCOPED_TRACE(seed);
+  std::mt19937_64 rng(seed);
+  for (int rep = 0; rep < 40; ++rep) {
+    const RandomCurve c = randomCurve(rng, 2, false, rep % 2 == 1);
+    ERCpoleNURBS2D curve = nurbsOf<ERCpoleNURBS2D, ERPole2DH>(c);
+    auto fill = [&]() {
+      for (int i = 0; i < curve.nbPoles() - curve.degree(); ++i) curve.getSpanPower(i);
+    };
+    const double mid = 0.5 * (curve.knotVector().first() + curve.knotVector().last());
+    fill();
+    curve.insertKnot(mid, 1);
+    expectFresh(curve, "insertKnot");
+    fill();
+    curve.translate(ERPoint2D(1.0, -2.0));
+    expectFresh(curve, "translate");
+    fill();
+    curve.scale(3.0);
+    expectFresh(curve, "scale");
+    fill();
+    curve.transformFrom(ERTransfo2D(0.3, -1.0, 0.7, 0.2, 5.0, 6.0));
+    expectFresh(curve, "transformFrom");
+    fill();
+    curve.reverse();
+    expectFresh(curve, "reverse");
+    fill();
+    curve.reparametrize(ERLimites(-4.0, 7.0));
+    expectFresh(curve, "reparametrize");
+    fill();
+    const qorv_test::Bytes image = qorv_test::imageOfValue(curve);
+    ERCpoleNURBS2D other = nurbsOf<ERCpoleNURBS2D, ERPole2DH>(randomCurve(rng, 2, false, false));
+    other.getSpanPower(0);
+    ASSERT_EQ(qorv_test::restoreValue(other, image), 1);
+    expectFresh(other, "restoreGuts");
+    // A copy does not share its original's cache.
+    fill();
+    const ERCpoleNURBS2D copy(curve);
+    EXPECT_EQ(copy.cachedSpans(), 0);
+  }
+}
+
+template <class Curve, class Pole>
+void checkChordHeight(int dim, unsigned fixed) {
+  const unsigned seed = qorv_test::seedFor(fixed);
+  SCOPED_TRACE(seed);
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> u01(0.0, 1.0);
+  for (int rep = 0; rep < 100; ++rep) {
+    const RandomCurve c = randomCurve(rng, dim, rep % 4 == 0, rep % 3 == 2);
+    SCOPED_TRACE(rep);
+    Curve curve = nurbsOf<Curve, Pole>(c);
+    const double a = curve.knotVector().first(), b = curve.knotVector().last();
+    const double lo = a + 0.3 * (b - a) * u01(rng), hi = b - 0.3 * (b - a) * u01(rng);
+    curve.setBound(ERLimites(lo, hi));
+    const double h = curve.cordalHeight();
+    // Every point of the trimmed curve lies within h of the chord line.
+    const auto A = curve(lo), B = curve(hi);
+    std::vector<std::decay_t<decltype(A)>> pts;
+    for (int k = 0; k <= 400; ++k) pts.push_back(curve(lo + (hi - lo) * k / 400.0));
+    double worst = 0.0;
+    for (const auto& q : pts) {
+      double len2 = 0.0, dot = 0.0, v[3], e[3];
+      for (int k = 0; k < dim; ++k) {
+        v[k] = q.data()[k] - A.data()[k], e[k] = B.data()[k] - A.data()[k];
+        len2 += e[k] * e[k], dot += v[k] * e[k];
+      }
+      double d2 = 0.0;
+      for (int k = 0; k < dim; ++k) {
+        const double r = v[k] - (len2 > 0 ? dot / len2 : 0.0) * e[k];
+        d2 += r * r;
+      }
+      worst = std::max(worst, std::sqrt(d2));
+    }
+    EXPECT_LE(worst, h + 1e-9 * c.size) << "size " << c.size << " h " << h << " p " << c.p << " lo " << lo << " hi " << hi << " knots "
+                                        << ::testing::PrintToString(c.U);
+  }
+}
+
+TEST(PoleEdits, ChordHeightBoundsTheCurve) {
+  checkChordHeight<ERCpoleNURBS2D, ERPole2DH>(2, 1834);
+  checkChordHeight<ERCpoleNURBS3D, ERPole3DH>(3, 1835);
+  ERVec<ERPoint2D> pts;
+  pts.append(ERPoint2D(0, 0)), pts.append(ERPoint2D(1, 2)), pts.append(ERPoint2D(2, 0));
+  EXPECT_EQ(ERCpoleBezier2D(pts, ERLimites(0, 1)).cordalHeight(), 2.0);
+  pts.append(ERPoint2D(0, 0));
+  // Closed: the farthest pole from the first one.
+  EXPECT_DOUBLE_EQ(ERCpoleBezier2D(pts, ERLimites(0, 1)).cordalHeight(), std::sqrt(5.0));
+  ERVec<ERPoint3D> two;
+  two.append(ERPoint3D(0, 0, 0)), two.append(ERPoint3D(5, 1, 1));
+  EXPECT_EQ(ERCpoleBezier3D(two, ERLimites(0, 1)).cordalHeight(), 0.0);
+  EXPECT_EQ(ERCpoleNURBS2D().cordalHeight(), 0.0);
+}
+
+template <class Curve>
+void expectHalves(const Curve& whole, const ERCpoleRep2D* f, const ERCpoleRep2D* s, double u) {
+  ASSERT_NE(f, nullptr);
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(f->udeb(), whole.udeb());
+  EXPECT_EQ(f->ufin(), u);
+  EXPECT_EQ(s->udeb(), u);
+  EXPECT_EQ(s->ufin(), whole.ufin());
+  const double size = whole.getBox().DiametreBoule() + 1.0;
+  for (int k = 0; k <= 50; ++k) {
+    const double t1 = whole.udeb() + (u - whole.udeb()) * k / 50.0;
+    const double t2 = u + (whole.ufin() - u) * k / 50.0;
+    EXPECT_NEAR(qorv::distance((*f)(t1), whole(t1)), 0.0, 1e-13 * size);
+    EXPECT_NEAR(qorv::distance((*s)(t2), whole(t2)), 0.0, 1e-13 * size);
+  }
+}
+
+TEST(PoleEdits, SplitGivesTheTwoHalves) {
+  ERVec<ERPole2DH> h;
+  for (int i = 0; i < 6; ++i) h.append(ERPole2DH(i, (i * 7) % 5, 1.0 + 0.1 * i));
+  const double U[] = {0, 0, 0, 0, 0.3, 0.6, 1, 1, 1, 1};
+  ERCpoleNURBS2D n(h, ERKnotVector(3, U, 10), ERLimites(0.1, 0.9));
+  ERCpoleRep2D *f = nullptr, *s = nullptr;
+  ASSERT_EQ(n.split(f, s), 1);
+  expectHalves(n, f, s, 0.5);
+  EXPECT_NE(ERCpoleNURBS2D::castdown(f), nullptr);
+  delete f, delete s;
+  ASSERT_EQ(n.splitAt(f, s, 0.3), 1);
+  expectHalves(n, f, s, 0.3);
+  delete f, delete s;
+  // Not strictly inside: nothing.
+  for (double u : {0.1, 0.9, 2.0, std::nan("")}) {
+    EXPECT_EQ(n.splitAt(f, s, u), 0) << u;
+    EXPECT_EQ(f, nullptr);
+    EXPECT_EQ(s, nullptr);
+  }
+  ERVec<ERPoint2D> pts;
+  for (int i = 0; i < 4; ++i) pts.append(ERPoint2D(i, i % 2));
+  const ERCpoleBezier2D bz(pts, ERLimites(2.0, 4.0));
+  ASSERT_EQ(bz.split(f, s), 1);
+  expectHalves(bz, f, s, 3.0);
+  // A Bezier piece is recomputed on its own half.
+  EXPECT_EQ(ERCpoleBezier2D::castdown(f)->domain(), ERLimites(2.0, 3.0));
+  delete f, delete s;
+  ERCpoleBezier2D flat(pts, ERLimites(1.0, 1.0));
+  EXPECT_EQ(flat.split(f, s), 0);
+}
+
+}  // namespace
