@@ -100,6 +100,212 @@ double heightOverChord(const Point& a, const Point& b, const std::vector<Point>&
   return h;
 }
 
+// ---- degree and knot edits on flat homogeneous poles (K doubles each)
+
+// The mismatch allowed between two estimates of a pole: 'rel' of the largest coordinate of the
+// poles given, taken apart for the positions and for the weight (the last coordinate when
+// 'weighted'), so that neither scale hides the other.
+struct PoleTolerance {
+  double pos = 0.0, w = 0.0;
+  int K = 0;
+  bool weighted = false;
+  PoleTolerance(const double* P, int count, int K_, bool weighted_, double rel)
+      : K(K_), weighted(weighted_) {
+    const int D = weighted ? K - 1 : K;
+    for (int i = 0; i < count; ++i) {
+      for (int k = 0; k < D; ++k) pos = std::max(pos, std::fabs(P[i * K + k]));
+      if (weighted) w = std::max(w, std::fabs(P[i * K + D]));
+    }
+    pos *= rel, w *= rel;
+  }
+  bool agree(const double* a, const double* b) const {
+    const int D = weighted ? K - 1 : K;
+    for (int k = 0; k < D; ++k)
+      if (!(std::fabs(a[k] - b[k]) <= pos)) return false;
+    return !weighted || std::fabs(a[D] - b[D]) <= w;
+  }
+};
+
+constexpr double kRemovalTolerance = 1e-12;
+constexpr double kReductionTolerance = 1e-11;
+
+// Least squares by Householder reflections: A (m x n, row-major, full column rank) X = B (m x
+// K); X replaces the first n rows of B. A and B are overwritten.
+void leastSquares(std::vector<double>& A, int m, int n, std::vector<double>& B, int K) {
+  std::vector<double> v(m);
+  for (int j = 0; j < n; ++j) {
+    double norm = 0.0;
+    for (int i = j; i < m; ++i) norm += A[i * n + j] * A[i * n + j];
+    norm = std::sqrt(norm);
+    if (norm == 0.0) continue;
+    const double alpha = A[j * n + j] > 0.0 ? -norm : norm;
+    double vv = 0.0;
+    for (int i = j; i < m; ++i) v[i] = A[i * n + j] - (i == j ? alpha : 0.0), vv += v[i] * v[i];
+    if (vv == 0.0) continue;
+    for (int c = j; c < n; ++c) {
+      double dot = 0.0;
+      for (int i = j; i < m; ++i) dot += v[i] * A[i * n + c];
+      for (int i = j; i < m; ++i) A[i * n + c] -= 2.0 * dot / vv * v[i];
+    }
+    for (int k = 0; k < K; ++k) {
+      double dot = 0.0;
+      for (int i = j; i < m; ++i) dot += v[i] * B[i * K + k];
+      for (int i = j; i < m; ++i) B[i * K + k] -= 2.0 * dot / vv * v[i];
+    }
+  }
+  for (int j = n - 1; j >= 0; --j)
+    for (int k = 0; k < K; ++k) {
+      double x = B[j * K + k];
+      for (int c = j + 1; c < n; ++c) x -= A[j * n + c] * B[c * K + k];
+      B[j * K + k] = x / A[j * n + j];
+    }
+}
+
+// Removes the knot U[r] (its last occurrence; s its multiplicity) once from the degree-p
+// spline. The p - s new poles are the least-squares solution of the p - s + 1 insertion
+// equations that give back the old poles; the residual is exactly how far the old poles, and
+// so the curve, move. Without 'force', false (nothing changed) when it exceeds the tolerance
+// of the neighbouring poles.
+bool removeKnotOnce(std::vector<double>& P, std::vector<double>& U, int K, int p, int r, int s,
+                    bool weighted, bool force) {
+  const int n = static_cast<int>(P.size()) / K;
+  const int first = r - p, last = r - s;
+  if (s < 1 || first < 1 || last + 1 >= n || r + 1 >= static_cast<int>(U.size())) return false;
+  const double u = U[r];
+  const int L = last - first, m = L + 1;
+  const double* left = &P[(first - 1) * K];
+  const double* right = &P[(last + 1) * K];
+  // Row i: P[first + i] = a Q[first + i] + (1 - a) Q[first + i - 1], the outer Q known.
+  std::vector<double> A(static_cast<std::size_t>(m) * std::max(L, 1), 0.0),
+      B(static_cast<std::size_t>(m) * K);
+  for (int i = 0; i < m; ++i) {
+    const int row = first + i;
+    const double a = (u - U[row]) / (U[row + p + 1] - U[row]);
+    for (int k = 0; k < K; ++k) B[i * K + k] = P[row * K + k];
+    if (i < L) A[i * L + i] = a;
+    else
+      for (int k = 0; k < K; ++k) B[i * K + k] -= a * right[k];
+    if (i > 0) A[i * L + i - 1] = 1.0 - a;
+    else
+      for (int k = 0; k < K; ++k) B[k] -= (1.0 - a) * left[k];
+  }
+  const std::vector<double> A0(A), B0(B);
+  if (L > 0) leastSquares(A, m, L, B, K);
+  // The residual, pole by pole.
+  std::vector<double> moved(static_cast<std::size_t>(m) * K), zero(K, 0.0);
+  for (int i = 0; i < m; ++i)
+    for (int k = 0; k < K; ++k) {
+      double v = -B0[i * K + k];
+      if (i < L) v += A0[i * L + i] * B[i * K + k];
+      if (i > 0 && L > 0) v += A0[i * L + i - 1] * B[(i - 1) * K + k];
+      if (!std::isfinite(v)) return false;
+      moved[i * K + k] = v;
+    }
+  for (int k = 0; k < L * K; ++k)
+    if (!std::isfinite(B[k])) return false;
+  if (!force) {
+    const PoleTolerance tol(left, L + 3, K, weighted, kRemovalTolerance);
+    for (int i = 0; i < m; ++i)
+      if (!tol.agree(&moved[i * K], zero.data())) return false;
+  }
+  std::vector<double> out;
+  out.reserve(P.size() - K);
+  out.insert(out.end(), P.begin(), P.begin() + first * K);
+  out.insert(out.end(), B.begin(), B.begin() + L * K);
+  out.insert(out.end(), P.begin() + (last + 1) * K, P.end());
+  P.swap(out);
+  U.erase(U.begin() + r);
+  return true;
+}
+
+// The last index of the value u in U and its multiplicity; -1 when u is not a knot.
+int lastIndexOf(const std::vector<double>& U, double u, int& s) {
+  s = 0;
+  int r = -1;
+  for (int i = 0; i < static_cast<int>(U.size()); ++i)
+    if (U[i] == u) r = i, ++s;
+  return r;
+}
+
+// A clamped spline of degree p over the breakpoints of the domain of (P, U): the Bezier pieces
+// of its non-empty spans, each changed by 'edit' (which may change their degree to q and
+// returns false to give up), joined again with the breakpoints at multiplicity q (q + 1 where
+// the old multiplicity was p + 1, a jump) and q + 1 at the ends. mult receives the old
+// multiplicity of each interior breakpoint, x the breakpoints.
+template <class Edit>
+bool rebuildByPieces(const std::vector<double>& P, const ERKnotVector& U, int K, int q, Edit edit,
+                     std::vector<double>& outP, std::vector<double>& outU, std::vector<double>& x,
+                     std::vector<int>& mult) {
+  const int p = U.degree(), n = static_cast<int>(P.size()) / K;
+  outP.clear(), outU.clear(), x.clear(), mult.clear();
+  std::vector<double> piece;
+  bool any = false;
+  for (int s = p; s < n; ++s) {
+    if (!(U[s] < U[s + 1])) continue;
+    piece.assign(static_cast<std::size_t>(std::max(p, q) + 1) * K, 0.0);
+    spanBezier(P.data(), K, U, s, piece.data());
+    if (!edit(piece.data())) return false;
+    if (!any) {
+      x.push_back(U[s]);
+      outU.insert(outU.end(), q + 1, U[s]);
+      outP.insert(outP.end(), piece.begin(), piece.begin() + (q + 1) * K);
+    } else {
+      int m = 0;
+      for (int i = 0; i < static_cast<int>(U.length()); ++i) m += U[i] == U[s];
+      mult.push_back(m);
+      x.push_back(U[s]);
+      if (m >= p + 1) {
+        outU.insert(outU.end(), q + 1, U[s]);
+        outP.insert(outP.end(), piece.begin(), piece.begin() + (q + 1) * K);
+      } else {
+        outU.insert(outU.end(), q, U[s]);
+        double* joint = &outP[outP.size() - K];
+        for (int k = 0; k < K; ++k) joint[k] = 0.5 * joint[k] + 0.5 * piece[k];
+        outP.insert(outP.end(), piece.begin() + K, piece.begin() + (q + 1) * K);
+      }
+    }
+    any = true;
+  }
+  if (!any) return false;
+  // The last non-empty span ends at the domain end.
+  x.push_back(U[n]);
+  outU.insert(outU.end(), q + 1, U[n]);
+  return true;
+}
+
+// Degree reduction of N Bezier poles (K doubles) in place, to N - 1: the ends are kept, the
+// inner poles solved from both ends and the meeting pole averaged. True when the two estimates
+// agree within 'rel' of the largest coordinate (the reduction is exact).
+bool reduceBezier(double* P, int N, int K, bool weighted, double rel) {
+  const int n = N - 1;  // old degree
+  if (n < 1) return false;
+  const PoleTolerance tol(P, N, K, weighted, rel);
+  std::vector<double> Q(static_cast<std::size_t>(n) * K), est(K), other(K);
+  std::copy(P, P + K, Q.begin());
+  std::copy(P + n * K, P + N * K, Q.begin() + (n - 1) * K);
+  bool exact = true;
+  if (n == 1) {
+    exact = tol.agree(P, P + K);
+  } else if (n == 2) {
+    for (int k = 0; k < K; ++k) est[k] = 0.5 * Q[k] + 0.5 * Q[K + k];
+    exact = tol.agree(est.data(), P + K);
+  } else {
+    const int L = n - 2, m = 1 + (L - 1) / 2;  // inner poles 1 .. n - 2 meet at m
+    for (int i = 1; i <= m; ++i)
+      for (int k = 0; k < K; ++k)
+        Q[i * K + k] = Q[(i - 1) * K + k] + n / double(n - i) * (P[i * K + k] - Q[(i - 1) * K + k]);
+    std::copy(Q.begin() + m * K, Q.begin() + (m + 1) * K, est.begin());
+    for (int i = n - 1; i >= m + 1; --i)
+      for (int k = 0; k < K; ++k)
+        Q[(i - 1) * K + k] = Q[i * K + k] + n / double(i) * (P[i * K + k] - Q[i * K + k]);
+    std::copy(Q.begin() + m * K, Q.begin() + (m + 1) * K, other.begin());
+    exact = tol.agree(est.data(), other.data());
+    for (int k = 0; k < K; ++k) Q[m * K + k] = 0.5 * est[k] + 0.5 * other[k];
+  }
+  std::copy(Q.begin(), Q.end(), P);
+  return exact;
+}
+
 ERPoint2D originOf(const ERTransfo2D&) { return ERPoint2D(0.0, 0.0); }
 ERPoint3D originOf(const ERPmSimilitude3D&) { return ERPoint3D(0.0, 0.0, 0.0); }
 ERPoint2D mapFrom(const ERTransfo2D& T, const ERPoint2D& p) { return T >> p; }
@@ -348,6 +554,84 @@ struct PoleOps {
     std::vector<double> B(static_cast<std::size_t>(p + 1) * K);
     spanBezier(flat(poles), K, U, s, B.data());
     return bezierToPower(B.data(), p + 1, K);
+  }
+
+  static std::vector<double> toFlat(const ERVec<Pole>& poles) {
+    return std::vector<double>(flat(poles), flat(poles) + static_cast<std::size_t>(poles.length()) * K);
+  }
+  static ERVec<Pole> fromFlat(const std::vector<double>& P) {
+    ERVec<Pole> r(static_cast<int>(P.size() / K));
+    std::copy(P.begin(), P.end(), flat(r));
+    return r;
+  }
+  static bool positiveWeights(const std::vector<double>& P) {
+    if constexpr (kWeighted)
+      for (std::size_t i = D; i < P.size(); i += K)
+        if (!(P[i] > 0.0)) return false;
+    return true;
+  }
+
+  // Degree elevation by t through the Bezier pieces, then back to multiplicity s + t at every
+  // interior breakpoint (s the old one): the knots become incDegree(t) of the clamped vector.
+  static bool elevate(ERVec<Pole>& poles, ERKnotVector& U, int t) {
+    if (t <= 0 || !finitePoles(poles) || !knotsValid(U, poles.length())) return false;
+    const int p = U.degree(), q = p + t;
+    std::vector<double> outP, outU, x;
+    std::vector<int> mult;
+    auto edit = [&](double* piece) {
+      BezierIncreaseDegree(piece, p + 1, t, K);
+      return true;
+    };
+    if (!rebuildByPieces(toFlat(poles), U, K, q, edit, outP, outU, x, mult)) return false;
+    for (std::size_t j = 0; j < mult.size(); ++j)
+      for (int s = 0, r = lastIndexOf(outU, x[j + 1], s); s > mult[j] + t;
+           r = lastIndexOf(outU, x[j + 1], s))
+        if (!removeKnotOnce(outP, outU, K, q, r, s, kWeighted, true)) return false;
+    poles = fromFlat(outP);
+    U = ERKnotVector(q, outU.data(), static_cast<int>(outU.size()));
+    return true;
+  }
+
+  // Degree reduction by one when every Bezier piece reduces exactly and every breakpoint comes
+  // back to its multiplicity - 1 within tolerance.
+  static bool reduce(ERVec<Pole>& poles, ERKnotVector& U) {
+    const int p = U.degree();
+    if (p < 1 || !finitePoles(poles) || !knotsValid(U, poles.length())) return false;
+    const int q = p - 1;
+    std::vector<double> outP, outU, x;
+    std::vector<int> mult;
+    auto edit = [&](double* piece) {
+      return reduceBezier(piece, p + 1, K, kWeighted, kReductionTolerance);
+    };
+    if (!rebuildByPieces(toFlat(poles), U, K, q, edit, outP, outU, x, mult)) return false;
+    for (std::size_t j = 0; j < mult.size(); ++j)
+      for (int s = 0, r = lastIndexOf(outU, x[j + 1], s); s > std::max(mult[j] - 1, 0);
+           r = lastIndexOf(outU, x[j + 1], s))
+        if (!removeKnotOnce(outP, outU, K, q, r, s, kWeighted, false)) return false;
+    if (!positiveWeights(outP)) return false;
+    poles = fromFlat(outP);
+    U = ERKnotVector(q, outU.data(), static_cast<int>(outU.size()));
+    return true;
+  }
+
+  // Removes u (strictly inside the domain) min(r, multiplicity) times, every removal within
+  // tolerance; false and nothing changed otherwise.
+  static bool removeKnot(ERVec<Pole>& poles, ERKnotVector& U, double u, int r) {
+    if (r <= 0 || !finitePoles(poles) || !knotsValid(U, poles.length()) ||
+        !(U.first() < u && u < U.last()))
+      return false;
+    const int p = U.degree();
+    std::vector<double> P = toFlat(poles), V(U.data(), U.data() + U.length());
+    int s = 0;
+    if (lastIndexOf(V, u, s) < 0) return false;
+    for (int k = std::min(r, s); k > 0; --k) {
+      const int idx = lastIndexOf(V, u, s);
+      if (!removeKnotOnce(P, V, K, p, idx, s, kWeighted, false)) return false;
+    }
+    if (!positiveWeights(P)) return false;
+    poles = fromFlat(P);
+    U = ERKnotVector(p, V.data(), static_cast<int>(V.size()));
+    return true;
   }
 
   static void printPoles(std::ostream& os, const ERVec<Pole>& poles) {
@@ -713,6 +997,25 @@ EREntity::DISTMINRES ERCpoleRep2D::SignedMinimalDistance(const ERPoint2D& p, dou
     spanCache_.store(i, 1, r);                                                                    \
     return r;                                                                                     \
   }                                                                                               \
+  void Class::incrDegree(int t) {                                                                 \
+    ResetCachedInfo();                                                                            \
+    const int n = poles_.length();                                                                \
+    if (t <= 0 || n == 0) return;                                                                 \
+    ERVec<Pole> q(n + t);                                                                         \
+    std::copy(poles_.begin(), poles_.end(), q.begin());                                           \
+    BezierIncreaseDegree(Ops::flat(q), n, t, Pole::kSize);                                        \
+    poles_ = q;                                                                                   \
+  }                                                                                               \
+  int Class::decrDegree() {                                                                       \
+    ResetCachedInfo();                                                                            \
+    const int n = poles_.length();                                                                \
+    if (n < 3) return 0;                                                                          \
+    ERVec<Pole> q(poles_);                                                                        \
+    const int exact = reduceBezier(Ops::flat(q), n, Pole::kSize, Ops::kWeighted,                  \
+                                   kReductionTolerance);                                          \
+    poles_ = ERVec<Pole>(q.data(), n - 1);                                                        \
+    return exact;                                                                                 \
+  }                                                                                               \
   double Class::cordalHeight() const {                                                            \
     const int n = poles_.length();                                                                \
     if (n <= 2) return 0.0;                                                                       \
@@ -831,6 +1134,21 @@ QORV_CPOLE_BEZIER_BODY(ERCpoleBezier3DR, ERCpoleRep3D, OpsH3, ERPoint3D, ERPole3
   void Class::redefineDomain(const ERLimites& d) {                                              \
     ResetCachedInfo();                                                                          \
     setBound(d);                                                                                \
+  }                                                                                             \
+  int Class::reduceKnotMultiplicity(double u, int r) {                                          \
+    ResetCachedInfo();                                                                          \
+    return Ops::removeKnot(poles_, knots_, u, r) ? 1 : 0;                                       \
+  }                                                                                             \
+  void Class::incrDegree(int t) {                                                               \
+    ResetCachedInfo();                                                                          \
+    if (Ops::elevate(poles_, knots_, t))                                                        \
+      setDomain(ERLimites(knots_.first(), knots_.last()), getBound());                          \
+  }                                                                                             \
+  int Class::decrDegree() {                                                                     \
+    ResetCachedInfo();                                                                          \
+    if (!Ops::reduce(poles_, knots_)) return 0;                                                 \
+    setDomain(ERLimites(knots_.first(), knots_.last()), getBound());                            \
+    return 1;                                                                                   \
   }                                                                                             \
   void Class::reparametrize(const ERLimites& d) {                                               \
     ResetCachedInfo();                                                                          \

@@ -28,6 +28,23 @@
 //   present multiplicity of u), so an interior knot reaches at most multiplicity p; u outside
 //   [U[p], U[n]) (the domain end included: it has no span on its right), r <= 0 or a curve whose
 //   poles do not fit its knots change nothing.
+// - reduceKnotMultiplicity(u, r) removes min(r, s) of the s occurrences of a knot u strictly
+//   inside the domain and returns 1. Each removal takes the least-squares solution of the
+//   insertion equations, whose residual is how far the old poles, and so the curve, move; it is
+//   accepted when that is at most 1e-12 of the largest nearby pole coordinate (positions and
+//   weights apart). Otherwise, and for r <= 0, a u that is not an interior knot or an invalid
+//   curve, it returns 0 and the curve is unchanged (all or nothing).
+// - incrDegree(t) keeps the shape; t <= 0 does nothing. Bezier: t elevations of the poles.
+//   NURBS: the Bezier pieces of the spans are elevated and each breakpoint of old multiplicity s
+//   brought back to s + t by knot removal, so the knots become incDegree(t) of the old ones. An
+//   unclamped curve comes out clamped at its domain ends (its knots outside the domain go).
+// - decrDegree lowers the degree by one. Bezier (3 poles or more): the ends stay, the inner
+//   poles are solved from both ends and the meeting pole averaged; 1 when its two estimates
+//   agree within 1e-11 of the largest pole coordinate (relative, so the flag holds at every
+//   scale), 0 otherwise, and the reduced poles replace the old ones in both cases; fewer than
+//   3 poles: 0 and unchanged. NURBS: 1 when the curve is exactly of the lower degree (every
+//   Bezier piece reduces exactly and every breakpoint goes back to multiplicity s - 1 within
+//   the removal tolerance, weights positive), otherwise 0 and the curve unchanged.
 // - reverse keeps the shape: C'(t) = C(a + b - t), [a, b] the domain of a Bezier curve and the
 //   knot range U[0], U[m-1] of a NURBS curve (its domain when clamped); the trim bounds are
 //   mirrored the same way.
@@ -137,6 +154,10 @@ class SpanPowerCache {
     virtual int nbPoles() const = 0;                                                             \
     virtual int isBezier() const = 0;                                                            \
     virtual int isRational() const { return 1; }                                                 \
+    /* Raises the degree by t, the shape kept; see the conventions. */                           \
+    virtual void incrDegree(int t) = 0;                                                          \
+    /* Lowers the degree by one; 1 when exact, see the conventions. */                           \
+    virtual int decrDegree() = 0;                                                                \
     /* Adaptive Simpson on the speed, split at the knots. */                                     \
     double arcLength(const ERLimites& range, double tol) const override;                         \
     double arcLength(double tol) const override { return arcLength(getBound(), tol); }           \
@@ -193,6 +214,8 @@ QORV_CPOLE_REP(ERCpoleRep3D, ERTrimmedEntity3DWF, ERLimitedEntity3DWF, ERFiniteE
   double poleWeight(int i) const override;                             \
   ERTValVector<ERPolynome> getSpanPower(int i) const override;         \
   double cordalHeight() const override;                                \
+  void incrDegree(int t) override;                                     \
+  int decrDegree() override;                                           \
   int isValid() const override;                                        \
   const QuickAlgebra::ERVec<Pole>& poles() const { return poles_; }    \
   void scale(double s) override;                                       \
@@ -244,6 +267,8 @@ QORV_CPOLE_REP(ERCpoleRep3D, ERTrimmedEntity3DWF, ERLimitedEntity3DWF, ERFiniteE
     Pole CalOnNurbs_H(double t) const;                                        \
     /* Boehm insertion of u, r times; the curve keeps its shape. */           \
     void insertKnot(double u, int r);                                         \
+    /* Removes u r times while the shape stays; 0 and unchanged otherwise. */ \
+    int reduceKnotMultiplicity(double u, int r);                              \
     void redefineDomain(const ERLimites& domain) override;                    \
     void reparametrize(const ERLimites& domain) override;                     \
                                                                               \

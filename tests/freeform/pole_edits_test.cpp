@@ -27,12 +27,11 @@ Curve nurbsOf(const RandomCurve& c) {
 // Every coordinate of p within tol of the long-double reference at t.
 template <class Point>
 ::testing::AssertionResult nearRef(const Point& p, const RandomCurve& c, double t, double tol) {
-  const RefResult r = refEval(c.H, c.dim, c.U, c.p, t);
+  const std::vector<LD> r = refPoint(c, t);
   for (int d = 0; d < c.dim; ++d)
-    if (!(std::fabs(p.data()[d] - double(r.c[0][d])) <= tol))
+    if (!(std::fabs(p.data()[d] - double(r[d])) <= tol))
       return ::testing::AssertionFailure()
-             << "coordinate " << d << " at " << t << ": " << p.data()[d] << " vs "
-             << double(r.c[0][d]);
+             << "coordinate " << d << " at " << t << ": " << p.data()[d] << " vs " << double(r[d]);
   return ::testing::AssertionSuccess();
 }
 
@@ -267,6 +266,198 @@ TEST(PoleEdits, SplitGivesTheTwoHalves) {
   delete f, delete s;
   ERCpoleBezier2D flat(pts, ERLimites(1.0, 1.0));
   EXPECT_EQ(flat.split(f, s), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// The edited curve against the long-double evaluation of the original at 1000 parameters.
+template <class Curve>
+void expectShapeKept(const Curve& edited, const RandomCurve& c, const char* what) {
+  SCOPED_TRACE(what);
+  ASSERT_EQ(edited.isValid(), 1);
+  const int n = int(c.U.size()) - c.p - 1;
+  const double a = c.U[c.p], b = c.U[n];
+  for (int k = 0; k < 1000; ++k) {
+    const double t = k == 999 ? b : a + (b - a) * k / 999.0;
+    ASSERT_TRUE(nearRef(edited(t), c, t, 1e-12 * c.size));
+  }
+}
+
+template <class Curve>
+::testing::AssertionResult sameData(const Curve& x, const Curve& y) {
+  if (!(x.poles() == y.poles())) return ::testing::AssertionFailure() << "poles differ";
+  if (!(x.knotVector().getVec() == y.knotVector().getVec()) ||
+      x.knotVector().degree() != y.knotVector().degree())
+    return ::testing::AssertionFailure() << "knots differ";
+  if (x.getBound() != y.getBound()) return ::testing::AssertionFailure() << "bounds differ";
+  return ::testing::AssertionSuccess();
+}
+
+// The largest pole difference, in units of 'size' for the weighted coordinates and of 'w' for
+// the weights.
+template <class Pole>
+double poleGap(const ERVec<Pole>& x, const ERVec<Pole>& y, double size, double w, int dim) {
+  if (x.length() != y.length()) return HUGE_VAL;
+  double g = 0.0;
+  for (int i = 0; i < x.length(); ++i)
+    for (int k = 0; k < Pole::kSize; ++k)
+      g = std::max(g, std::fabs(x[i].data()[k] - y[i].data()[k]) / (k < dim ? size : w));
+  return g;
+}
+
+template <class Curve, class Pole>
+void checkDegreeAndKnotEdits(int dim, unsigned fixed) {
+  const unsigned seed = qorv_test::seedFor(fixed);
+  SCOPED_TRACE(seed);
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> u01(0.0, 1.0);
+  for (int rep = 0; rep < 400; ++rep) {
+    const bool unclamped = rep % 3 == 2;
+    const RandomCurve c = randomCurve(rng, dim, rep % 5 == 0, unclamped);
+    SCOPED_TRACE(testing::Message() << "rep " << rep << " p " << c.p << " knots "
+                                    << ::testing::PrintToString(c.U));
+    const Curve curve = nurbsOf<Curve, Pole>(c);
+    const int p = c.p, n = curve.nbPoles();
+    const double a = c.U[p], b = c.U[n];
+    double wmax = 0.0;
+    for (int i = 0; i < n; ++i) wmax = std::max(wmax, curve.poleWeight(i));
+
+    // Elevation: the shape stays and every breakpoint gains t in multiplicity.
+    const int t = 1 + int(rng() % 2);
+    Curve up(curve);
+    up.incrDegree(t);
+    EXPECT_EQ(up.degree(), p + t);
+    expectShapeKept(up, c, "incrDegree");
+    std::vector<double> distinct;
+    for (int i = p; i <= n; ++i)
+      if (distinct.empty() || c.U[i] != distinct.back()) distinct.push_back(c.U[i]);
+    ERVec<double> want;
+    for (std::size_t j = 0; j < distinct.size(); ++j) {
+      int s = 0;
+      for (double v : c.U) s += v == distinct[j];
+      if (j == 0 || j + 1 == distinct.size()) s = p + 1;
+      for (int k = 0; k < s + t; ++k) want.append(distinct[j]);
+    }
+    EXPECT_TRUE(up.knotVector().getVec() == want);
+    if (!unclamped) {
+      ERKnotVector k(curve.knotVector());
+      k.incDegree(t);
+      EXPECT_TRUE(up.knotVector().getVec() == k.getVec());
+    }
+
+    // Back down one degree at a time: exact, with the original knots and poles when clamped.
+    Curve down(up);
+    for (int k = 0; k < t; ++k) ASSERT_EQ(down.decrDegree(), 1) << k;
+    EXPECT_EQ(down.degree(), p);
+    expectShapeKept(down, c, "decrDegree");
+    if (!unclamped) {
+      EXPECT_TRUE(down.knotVector().getVec() == curve.knotVector().getVec());
+      EXPECT_LE(poleGap(down.poles(), curve.poles(), c.size * wmax, wmax, dim), 1e-11);
+    }
+    // A curve drawn at random is of full degree: refused, nothing changed.
+    Curve same(curve);
+    EXPECT_EQ(same.decrDegree(), 0);
+    EXPECT_TRUE(sameData(same, curve));
+
+    // Insertion then removal gives the poles back.
+    const double u = rng() % 2 ? a + (b - a) * (0.05 + 0.9 * u01(rng)) : c.U[p + 1 + rng() % (n - p)];
+    int s = 0;
+    for (double v : c.U) s += v == u;
+    if (u > a && u < b && s < p) {
+      const int r = 1 + int(rng() % (p - s));
+      Curve ins(curve);
+      ins.insertKnot(u, r);
+      ASSERT_EQ(ins.nbPoles(), n + r);
+      // Asked for more than the knot holds, the removal stops at the inserted ones; asked to
+      // go into the curve's own knot, it is refused.
+      EXPECT_EQ(ins.reduceKnotMultiplicity(u, r + 3), s == 0 ? 1 : 0);
+      EXPECT_EQ(ins.nbPoles(), s == 0 ? n : n + r);
+      Curve back(curve);
+      back.insertKnot(u, r);
+      ASSERT_EQ(back.reduceKnotMultiplicity(u, r), 1);
+      EXPECT_TRUE(back.knotVector().getVec() == curve.knotVector().getVec());
+      EXPECT_LE(poleGap(back.poles(), curve.poles(), c.size * wmax, wmax, dim), 1e-12);
+      expectShapeKept(back, c, "reduceKnotMultiplicity");
+    }
+    // A knot of the random curve itself cannot go: refused, nothing changed.
+    if (n > p + 1) {
+      const double k = c.U[p + 1 + rng() % (n - p - 1)];
+      if (k > a && k < b) {
+        Curve keep(curve);
+        EXPECT_EQ(keep.reduceKnotMultiplicity(k, 1), 0) << k;
+        EXPECT_TRUE(sameData(keep, curve));
+      }
+    }
+    for (double bad : {a, b, a - 1.0, 0.5 * (a + b) + 1e-9 * (b - a), std::nan("")}) {
+      Curve keep(curve);
+      if (keep.knotVector().quicklyFind(bad) >= 0 && bad > a && bad < b) continue;
+      EXPECT_EQ(keep.reduceKnotMultiplicity(bad, 1), 0) << bad;
+      EXPECT_TRUE(sameData(keep, curve));
+    }
+  }
+}
+
+TEST(PoleEdits, DegreeAndKnotEditsKeepTheShape) {
+  checkDegreeAndKnotEdits<ERCpoleNURBS2D, ERPole2DH>(2, 1836);
+  checkDegreeAndKnotEdits<ERCpoleNURBS3D, ERPole3DH>(3, 1837);
+}
+
+TEST(PoleEdits, BezierDegreeRaiseAndReduction) {
+  ERVec<ERPoint2D> pts;
+  pts.append(ERPoint2D(0, 0)), pts.append(ERPoint2D(1, 2)), pts.append(ERPoint2D(2, 0));
+  ERCpoleBezier2D bz(pts, ERLimites(0.0, 1.0));
+  bz.getSpanPower(0);
+  bz.incrDegree(1);
+  EXPECT_EQ(bz.cachedSpans(), 0);
+  ASSERT_EQ(bz.nbPoles(), 4);
+  const ERPoint2D want[] = {{0, 0}, {2.0 / 3, 4.0 / 3}, {4.0 / 3, 4.0 / 3}, {2, 0}};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_NEAR(bz[i].x(), want[i].x(), 1e-15);
+    EXPECT_NEAR(bz[i].y(), want[i].y(), 1e-15);
+  }
+  EXPECT_EQ(bz.decrDegree(), 1);
+  ASSERT_EQ(bz.nbPoles(), 3);
+  for (int i = 0; i < 3; ++i) EXPECT_NEAR(qorv::distance(bz[i], pts[i]), 0.0, 1e-15);
+  // Inexact: still reduced, with the ends kept.
+  ERVec<ERPoint2D> s;
+  s.append(ERPoint2D(0, 0)), s.append(ERPoint2D(1, 3)), s.append(ERPoint2D(2, -3)),
+      s.append(ERPoint2D(3, 0));
+  ERCpoleBezier2D cubic(s, ERLimites(0.0, 1.0));
+  EXPECT_EQ(cubic.decrDegree(), 0);
+  ASSERT_EQ(cubic.nbPoles(), 3);
+  EXPECT_EQ(cubic[0], s[0]);
+  EXPECT_EQ(cubic[2], s[3]);
+  // Two poles: refused.
+  ERCpoleBezier2D line(ERVec<ERPoint2D>(s.data(), 2), ERLimites(0.0, 1.0));
+  EXPECT_EQ(line.decrDegree(), 0);
+  EXPECT_EQ(line.nbPoles(), 2);
+
+  // Random weighted and Cartesian curves at every scale: raised, the shape is the same; back
+  // down, exact and the poles come back.
+  const unsigned seed = qorv_test::seedFor(1838);
+  SCOPED_TRACE(seed);
+  std::mt19937_64 rng(seed);
+  for (int rep = 0; rep < 100; ++rep) {
+    const RandomCurve c = randomCurve(rng, 3, true, false);
+    SCOPED_TRACE(rep);
+    const ERCpoleBezier3DR orig(polesOf<ERPole3DH>(c), ERLimites(c.U.front(), c.U.back()));
+    ERCpoleBezier3DR e(orig);
+    const int t = 1 + int(rng() % 3);
+    e.incrDegree(t);
+    EXPECT_EQ(e.degree(), c.p + t);
+    expectShapeKept(e, c, "raise");
+    for (int k = 0; k < t; ++k) EXPECT_EQ(e.decrDegree(), 1);
+    EXPECT_LE(poleGap(e.poles(), orig.poles(), c.size * 2.0, 2.0, 3), 1e-11);
+    ERVec<ERPoint2D> q;
+    for (int i = 0; i <= c.p; ++i) q.append(ERPoint2D(c.H[4 * i] / c.H[4 * i + 3], c.H[4 * i + 1] / c.H[4 * i + 3]));
+    ERCpoleBezier2D flat(q, ERLimites(0.0, 1.0));
+    ERCpoleBezier2D raised(flat);
+    raised.incrDegree(2);
+    for (int k = 0; k <= 100; ++k)
+      ASSERT_NEAR(qorv::distance(raised(k / 100.0), flat(k / 100.0)), 0.0, 1e-13 * c.size);
+  }
 }
 
 }  // namespace

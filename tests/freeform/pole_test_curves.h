@@ -140,4 +140,25 @@ QuickAlgebra::ERVec<Pole> polesOf(const RandomCurve& c) {
   return v;
 }
 
+// The point alone by de Boor's algorithm in long double: faster than refEval for dense checks.
+inline std::vector<LD> refPoint(const RandomCurve& c, LD t) {
+  const int p = c.p, K = c.dim + 1, n = int(c.U.size()) - p - 1;
+  int s = p;
+  while (s + 1 < n && c.U[s + 1] <= t) ++s;
+  while (s > p && !(c.U[s] < c.U[s + 1])) --s;  // the domain end belongs to the last span
+  std::vector<LD> d((p + 1) * K);
+  for (int j = 0; j <= p; ++j)
+    for (int k = 0; k < K; ++k) d[j * K + k] = c.H[(s - p + j) * K + k];
+  for (int r = 1; r <= p; ++r)
+    for (int j = p; j >= r; --j) {
+      const int i = s - p + j;
+      const LD den = LD(c.U[i + p - r + 1]) - c.U[i];
+      const LD a = den == 0 ? 0 : (t - c.U[i]) / den;
+      for (int k = 0; k < K; ++k) d[j * K + k] = (1 - a) * d[(j - 1) * K + k] + a * d[j * K + k];
+    }
+  std::vector<LD> x(c.dim);
+  for (int k = 0; k < c.dim; ++k) x[k] = d[p * K + k] / d[p * K + c.dim];
+  return x;
+}
+
 }  // namespace qorv_test::poles
