@@ -634,6 +634,67 @@ struct PoleOps {
     return true;
   }
 
+  // The poles and knots of the mirror image t -> -t (exact: negation does not round).
+  static void mirror(ERVec<Pole>& poles, ERKnotVector& U) {
+    reversePoles(poles);
+    std::vector<double> k(U.length());
+    for (int i = 0; i < U.length(); ++i) k[i] = -U[U.length() - 1 - i];
+    U = ERKnotVector(U.degree(), k.data(), static_cast<int>(k.size()));
+  }
+  // Restricts a valid spline to [a, b] inside its domain, clamped at both ends: b and a are
+  // inserted up to multiplicity p (b as the start of the mirror image) and the outer poles
+  // and knots dropped. False, nothing changed, otherwise.
+  static bool clampTo(ERVec<Pole>& poles, ERKnotVector& U, double a, double b) {
+    if (!fits(poles, U) || !knotsValid(U, poles.length()) ||
+        !(U.first() <= a && a < b && b <= U.last()))
+      return false;
+    const int p = U.degree();
+    ERVec<Pole> P(poles), q;
+    ERKnotVector V(U);
+    int at = 0, r = p;
+    mirror(P, V);
+    if (boehm(P, V, -b, r, q, at)) P = q, V.insertAt(at, -b, r);
+    mirror(P, V);
+    r = p;
+    if (boehm(P, V, a, r, q, at)) P = q, V.insertAt(at, a, r);
+    int e = -1, f = -1;
+    for (int i = 0; i < V.length(); ++i) {
+      if (V[i] == a) e = i;
+      if (V[i] == b && f < 0) f = i;
+    }
+    if (e < p || f <= e || f > P.length()) return false;
+    std::vector<double> k(p + 1, a);
+    for (int i = e + 1; i < f; ++i) k.push_back(V[i]);
+    k.insert(k.end(), p + 1, b);
+    poles = ERVec<Pole>(P.data() + (e - p), f - e + p);
+    U = ERKnotVector(p, k.data(), static_cast<int>(k.size()));
+    return true;
+  }
+
+  // first then second, end to end: the same degree p >= 1, second's knots starting where
+  // first's end, both clamped. second's weights are scaled to meet first's at the joint, whose
+  // pole is first's end (keep 0), second's start (1) or their middle (2).
+  static void join(ERVec<Pole>& poles, ERKnotVector& U, const ERVec<Pole>& A,
+                   const ERKnotVector& UA, ERVec<Pole> B, const ERKnotVector& UB, int keep) {
+    const int p = UA.degree(), nA = A.length();
+    if constexpr (kWeighted) {
+      const double f = weight(A[nA - 1]) / weight(B[0]);
+      for (Pole& P : B)
+        for (int k = 0; k < K; ++k) P.data()[k] *= f;
+    }
+    ERVec<Pole> out(A.data(), nA - 1);
+    Pole joint = keep == 0 ? A[nA - 1] : B[0];
+    if (keep == 2)
+      for (int k = 0; k < K; ++k) joint.data()[k] = 0.5 * A[nA - 1].data()[k] + 0.5 * B[0].data()[k];
+    out.append(joint);
+    for (int i = 1; i < B.length(); ++i) out.append(B[i]);
+    std::vector<double> k(UA.data(), UA.data() + (UA.length() - p - 1));
+    k.insert(k.end(), p, UA.last());
+    k.insert(k.end(), UB.data() + p + 1, UB.data() + UB.length());
+    poles = out;
+    U = ERKnotVector(p, k.data(), static_cast<int>(k.size()));
+  }
+
   static void printPoles(std::ostream& os, const ERVec<Pole>& poles) {
     os << "Poles :\n(" << poles.length() << ")[";
     for (int i = 0; i < poles.length(); ++i) {
@@ -1082,6 +1143,62 @@ QORV_CPOLE_BEZIER_BODY(ERCpoleBezier2DR, ERCpoleRep2D, OpsH2, ERPoint2D, ERPole2
 QORV_CPOLE_BEZIER_BODY(ERCpoleBezier3DR, ERCpoleRep3D, OpsH3, ERPoint3D, ERPole3DH, ERInfoPoint3DWF,
                        ERMinimax3D, ERPmSimilitude3D)
 
+enum class JoinAt { kEnd, kStart, kNearest };
+
+// Joins the trimmed piece of b to the trimmed piece of a (a becomes the result): after it,
+// before it, or at the pair of ends that lie nearest (b reversed when need be). Refused (0, a
+// unchanged) for an invalid curve, ends farther apart than the tolerance, or a result that
+// would not be valid.
+template <class Curve, class Ops>
+int joinCurves(Curve& a, const Curve& b, double tol, int flag, JoinAt where) {
+  a.ResetCachedInfo();
+  Curve B(b);
+  B.adjust();
+  if (!B.isValid() || B.isTrimmed()) return 0;
+  if (a.nbPoles() == 0 && a.knotVector().length() == 0) {
+    a = B;
+    return 1;
+  }
+  Curve A(a);
+  A.adjust();
+  if (!A.isValid() || A.isTrimmed()) return 0;
+  const auto boxA = A.getBox(), boxB = B.getBox();
+  const double size = std::max(qorv::distance(boxA.MinPoint(), boxA.MaxPoint()),
+                               qorv::distance(boxB.MinPoint(), boxB.MaxPoint()));
+  const double allowed = std::max(tol, 1e-11 * size);
+  const double d[4] = {qorv::distance(A.lastPt(), B.firstPt()),
+                       qorv::distance(A.lastPt(), B.lastPt()),
+                       qorv::distance(A.firstPt(), B.lastPt()),
+                       qorv::distance(A.firstPt(), B.firstPt())};
+  int pick = where == JoinAt::kStart ? 2 : 0;
+  if (where == JoinAt::kNearest)
+    for (int i = 1; i < 4; ++i)
+      if (d[i] < d[pick]) pick = i;
+  if (!(tol < 0.0) && !(d[pick] <= allowed)) return 0;
+  if (pick == 1 || pick == 3) B.reverse();
+  // One degree for both, at least 1.
+  const int p = std::max({A.degree(), B.degree(), 1});
+  if (A.degree() < p) A.incrDegree(p - A.degree());
+  if (B.degree() < p) B.incrDegree(p - B.degree());
+  if (A.degree() != p || B.degree() != p) return 0;
+  const ERKnotVector UA = A.knotVector(), UB = B.knotVector();
+  const double lenB = UB.last() - UB.first();
+  decltype(A.poles()) PA = A.poles();
+  auto poles = PA;
+  ERKnotVector U;
+  if (pick <= 1) {
+    B.reparametrize(ERLimites(UA.last(), UA.last() + lenB));
+    Ops::join(poles, U, PA, UA, B.poles(), B.knotVector(), flag ? 2 : 0);
+  } else {
+    B.reparametrize(ERLimites(UA.first() - lenB, UA.first()));
+    Ops::join(poles, U, B.poles(), B.knotVector(), PA, UA, flag ? 2 : 1);
+  }
+  const Curve joined(poles, U);
+  if (!joined.isValid()) return 0;
+  a = joined;
+  return 1;
+}
+
 #define QORV_CPOLE_NURBS_BODY(Class, Rep, Ops, Point, Pole, Info, Box, Transfo)                 \
   QORV_CPOLE_COMMON_BODY(Class, Rep, Ops, Point, Pole, Transfo)                                 \
   Class::Class(const ERVec<Pole>& poles)                                                        \
@@ -1134,6 +1251,20 @@ QORV_CPOLE_BEZIER_BODY(ERCpoleBezier3DR, ERCpoleRep3D, OpsH3, ERPoint3D, ERPole3
   void Class::redefineDomain(const ERLimites& d) {                                              \
     ResetCachedInfo();                                                                          \
     setBound(d);                                                                                \
+  }                                                                                             \
+  void Class::adjust() {                                                                        \
+    ResetCachedInfo();                                                                          \
+    const double a = std::min(udeb(), ufin()), b = std::max(udeb(), ufin());                    \
+    if (Ops::clampTo(poles_, knots_, a, b)) setDomain(ERLimites(a, b), ERLimites(a, b));        \
+  }                                                                                             \
+  int Class::append(const Class& other, double tol, int flag) {                                 \
+    return joinCurves<Class, Ops>(*this, other, tol, flag, JoinAt::kEnd);                       \
+  }                                                                                             \
+  int Class::prepend(const Class& other, double tol, int flag) {                                \
+    return joinCurves<Class, Ops>(*this, other, tol, flag, JoinAt::kStart);                     \
+  }                                                                                             \
+  int Class::merge(const Class& other, double tol, int flag) {                                  \
+    return joinCurves<Class, Ops>(*this, other, tol, flag, JoinAt::kNearest);                   \
   }                                                                                             \
   int Class::reduceKnotMultiplicity(double u, int r) {                                          \
     ResetCachedInfo();                                                                          \

@@ -45,6 +45,19 @@
 //   3 poles: 0 and unchanged. NURBS: 1 when the curve is exactly of the lower degree (every
 //   Bezier piece reduces exactly and every breakpoint goes back to multiplicity s - 1 within
 //   the removal tolerance, weights positive), otherwise 0 and the curve unchanged.
+// - adjust() makes a NURBS curve its trimmed piece: the knots are cut at the trim bounds
+//   (inserted to full multiplicity) and the curve comes out clamped on them, its domain the
+//   bounds. An invalid curve or empty bounds leave it as it was.
+// - append(other, tol, flag) / prepend join the trimmed piece of other after / before the
+//   trimmed piece of this curve (merge: at the pair of ends that lie nearest, other reversed
+//   when need be). other is never modified; its parameters are shifted to follow on (append:
+//   from this curve's end, prepend: up to its start) with their own length. The ends must lie
+//   within max(tol, 1e-11 of the larger box diagonal); a negative tol checks nothing. The lower
+//   degree is raised to the higher (at least 1); the joint is a C0 knot whose pole is this
+//   curve's end (flag 0) or the middle of the two ends (flag != 0), other's weights scaled to
+//   meet this curve's there. The result is untrimmed. An empty curve (no poles, no knots)
+//   becomes other's piece. Refused (0, nothing changed): an invalid curve on either side or
+//   ends too far apart.
 // - reverse keeps the shape: C'(t) = C(a + b - t), [a, b] the domain of a Bezier curve and the
 //   knot range U[0], U[m-1] of a NURBS curve (its domain when clamped); the trim bounds are
 //   mirrored the same way.
@@ -269,6 +282,13 @@ QORV_CPOLE_REP(ERCpoleRep3D, ERTrimmedEntity3DWF, ERLimitedEntity3DWF, ERFiniteE
     void insertKnot(double u, int r);                                         \
     /* Removes u r times while the shape stays; 0 and unchanged otherwise. */ \
     int reduceKnotMultiplicity(double u, int r);                              \
+    /* Joins the trimmed piece of other after / before / at either end of */  \
+    /* this one; 0 and nothing changed when refused. See the conventions. */  \
+    int append(const Class& other, double tol, int flag);                     \
+    int prepend(const Class& other, double tol, int flag);                    \
+    int merge(const Class& other, double tol, int flag);                      \
+    /* The curve becomes its trimmed piece, clamped at the trim bounds. */    \
+    void adjust() override;                                                   \
     void redefineDomain(const ERLimites& domain) override;                    \
     void reparametrize(const ERLimites& domain) override;                     \
                                                                               \
