@@ -114,13 +114,12 @@ void checkJoins(int dim, unsigned fixed) {
     Curve ap(A);
     const int want = mode == 0 ? 1 : 0;
     EXPECT_EQ(ap.append(B, 0.0, 0), want) << mode;
-    if (want)
-      EXPECT_TRUE(sameData(ap, m));
-    else
-      EXPECT_TRUE(sameData(ap, A));
+    EXPECT_TRUE(sameData(ap, want ? m : A));
     Curve pre(A);
     EXPECT_EQ(pre.prepend(B, 0.0, 1), mode == 2 ? 1 : 0) << mode;
-    if (mode != 2) EXPECT_TRUE(sameData(pre, A));
+    if (mode != 2) {
+      EXPECT_TRUE(sameData(pre, A));
+    }
 
     // Far apart: refused, nothing changed on either side.
     Curve far(A);
