@@ -61,6 +61,8 @@
 // - reverse keeps the shape: C'(t) = C(a + b - t), [a, b] the domain of a Bezier curve and the
 //   knot range U[0], U[m-1] of a NURBS curve (its domain when clamped); the trim bounds are
 //   mirrored the same way.
+// - ConvertToNurbs: a Bezier curve gives the NURBS of its poles (weight 1 for Cartesian ones) on
+//   the Bezier knots of its domain, with its trim bounds; a NURBS curve a copy; no poles: null.
 // - isRational is 1 for every class (Cartesian Bezier poles have weight 1).
 // - getSpanPower(i) is the power form of span i (the knot span [U[p+i], U[p+i+1]]; a Bezier
 //   curve has the one span 0) in its local parameter s in [0, 1], one polynomial per stored
@@ -238,6 +240,7 @@ QORV_CPOLE_REP(ERCpoleRep3D, ERTrimmedEntity3DWF, ERLimitedEntity3DWF, ERFiniteE
   void transformFrom(const Transfo& T) override;                       \
   void transformTo(const Transfo& T) override;                         \
   void reverse() override;                                             \
+  NurbsPtr ConvertToNurbs() const override;                            \
   ERObject* getCopy() const override;                                  \
   void printOn(std::ostream& os) const override;                       \
   void saveGuts(ERFile& f) const override;                             \
