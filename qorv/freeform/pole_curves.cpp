@@ -7,6 +7,7 @@
 
 #include "qorv/freeform/bezier_primitives.h"
 #include "qorv/freeform/polynomial.h"
+#include "qorv/measurement/sampling_lists.h"
 
 using namespace qorv;
 
@@ -992,8 +993,36 @@ int projectOn(const Curve& c, const Point& P, ERVec<double>& params, double tol)
     return 1;                                                                                 \
   }
 
+// The seeds of the polyline: the ends of the range, the knots strictly inside it (corners stay
+// vertices) and p points inside every piece (a span's loops and inflections get a vertex).
+template <class Curve, class List>
+void seedApprox(const Curve& c, List& list, const ERLimites& range) {
+  const double a = range.start(), b = range.end();
+  const double lo = std::min(a, b), hi = std::max(a, b);
+  std::vector<double> cuts{lo};
+  const ERKnotVector U = c.knotVector();
+  for (int i = 0; i < U.length(); ++i)
+    if (U[i] > cuts.back() && U[i] < hi) cuts.push_back(U[i]);
+  cuts.push_back(hi);
+  const int per = std::clamp(c.degree(), 1, std::max(1, 4096 / static_cast<int>(cuts.size())));
+  std::vector<double> ts;
+  for (std::size_t k = 0; k + 1 < cuts.size(); ++k)
+    for (int j = 0; j < per; ++j) ts.push_back(cuts[k] + (cuts[k + 1] - cuts[k]) * j / per);
+  ts.push_back(hi);
+  if (a > b) std::reverse(ts.begin(), ts.end());
+  if (!(lo < hi)) ts.assign({a, b});
+  for (double t : ts) list.append(c(t), t);
+}
+
 QORV_CPOLE_REP_BODY(ERCpoleRep2D, ERFiniteEntity2DWF)
 QORV_CPOLE_REP_BODY(ERCpoleRep3D, ERFiniteEntity3DWF)
+
+void ERCpoleRep2D::prepareApprox(ERPoint12List& list, const ERLimites& range, double) const {
+  seedApprox(*this, list, range);
+}
+void ERCpoleRep3D::prepareApprox(ERPoint13List& list, const ERLimites& range, double) const {
+  seedApprox(*this, list, range);
+}
 
 double ERCpoleRep2D::nearest(const ERPoint2D& p, double& u) const { return nearestOn(*this, p, u); }
 double ERCpoleRep3D::nearest(const ERPoint3D& p, double& u) const { return nearestOn(*this, p, u); }
@@ -1266,6 +1295,21 @@ int joinCurves(Curve& a, const Curve& b, double tol, int flag, JoinAt where) {
   int Class::merge(const Class& other, double tol, int flag) {                                  \
     return joinCurves<Class, Ops>(*this, other, tol, flag, JoinAt::kNearest);                   \
   }                                                                                             \
+  int Class::GetDiscontinuities(int order, ERVec<double>& params) const {                       \
+    params = ERVec<double>();                                                                   \
+    ERVec<double> all;                                                                          \
+    knots_.GetDiscontinuities(order, all);                                                      \
+    const double lo = std::min(udeb(), ufin()), hi = std::max(udeb(), ufin());                  \
+    for (int i = 0; i < all.length(); ++i)                                                      \
+      if (all[i] > lo && all[i] < hi && (params.length() == 0 || all[i] != params[params.length() - 1])) \
+        params.append(all[i]);                                                                  \
+    return 1;                                                                                   \
+  }                                                                                             \
+  int Class::IsContinuous(int order) const {                                                    \
+    ERVec<double> params;                                                                       \
+    GetDiscontinuities(order, params);                                                          \
+    return params.length() == 0 ? 1 : 0;                                                        \
+  }                                                                                             \
   int Class::reduceKnotMultiplicity(double u, int r) {                                          \
     ResetCachedInfo();                                                                          \
     return Ops::removeKnot(poles_, knots_, u, r) ? 1 : 0;                                       \
@@ -1338,3 +1382,80 @@ QORV_CPOLE_NURBS_BODY(ERCpoleNURBS2D, ERCpoleRep2D, OpsH2, ERPoint2D, ERPole2DH,
                       ERMinimax2D, ERTransfo2D)
 QORV_CPOLE_NURBS_BODY(ERCpoleNURBS3D, ERCpoleRep3D, OpsH3, ERPoint3D, ERPole3DH, ERInfoPoint3DWF,
                       ERMinimax3D, ERPmSimilitude3D)
+
+// ---- dimension changes and transformation operators
+namespace {
+
+ERPoint3D liftPole(const ERPmIsometrie3D& F, const ERPoint2D& p) {
+  return F >> p.castToPoint3D(Coord3D::Z, 0.0);
+}
+// (w x, w y, w) -> (L (w x, w y, 0) + w o, w): a zero weight stays a direction.
+ERPole3DH liftPole(const ERPmIsometrie3D& F, const ERPole2DH& h) {
+  const ERVector3D v = F >> ERVector3D(h.data()[0], h.data()[1], 0.0);
+  const ERPoint3D o = F >> ERPoint3D(0.0, 0.0, 0.0);
+  const double w = h.data()[2];
+  ERPole3DH r;
+  for (int k = 0; k < 3; ++k) r.data()[k] = v.data()[k] + w * o.data()[k];
+  r.data()[3] = w;
+  return r;
+}
+ERPoint2D dropPole(const ERPmIsometrie3D& F, const ERPoint3D& p) {
+  return (F << p).castToPoint2D(Coord3D::Z);
+}
+ERPole2DH dropPole(const ERPmIsometrie3D& F, const ERPole3DH& h) {
+  const ERVector3D v = F << ERVector3D(h.data()[0], h.data()[1], h.data()[2]);
+  const ERPoint3D o = F << ERPoint3D(0.0, 0.0, 0.0);
+  const double w = h.data()[3];
+  ERPole2DH r;
+  for (int k = 0; k < 2; ++k) r.data()[k] = v.data()[k] + w * o.data()[k];
+  r.data()[2] = w;
+  return r;
+}
+
+template <class To, class From, class Map>
+To* mappedBezier(const From& c, Map map) {
+  ERVec<std::decay_t<decltype(map(c.poles()[0]))>> q;
+  for (int i = 0; i < c.poles().length(); ++i) q.append(map(c.poles()[i]));
+  To* r = new To(q, c.domain());
+  r->setBound(c.getBound());
+  return r;
+}
+template <class To, class From, class Map>
+To* mappedNurbs(const From& c, Map map) {
+  ERVec<std::decay_t<decltype(map(c.poles()[0]))>> q;
+  for (int i = 0; i < c.poles().length(); ++i) q.append(map(c.poles()[i]));
+  return new To(q, c.knotVector(), c.getBound());
+}
+
+}  // namespace
+
+#define QORV_CPOLE_DIM_BODY(From, To, Mapped)                                                     \
+  t_SmartPtr<EREntity3DWF> From::get3DEquiv(const ERPmIsometrie3D& F) const {                   \
+    return t_SmartPtr<EREntity3DWF>(Mapped<To>(*this, [&](const auto& P) { return liftPole(F, P); })); \
+  }                                                                                               \
+  t_SmartPtr<EREntity2DWF> To::get2DEntProjectedOn(const ERPmIsometrie3D& F) const {            \
+    return t_SmartPtr<EREntity2DWF>(Mapped<From>(*this, [&](const auto& P) { return dropPole(F, P); })); \
+  }
+
+QORV_CPOLE_DIM_BODY(ERCpoleBezier2D, ERCpoleBezier3D, mappedBezier)
+QORV_CPOLE_DIM_BODY(ERCpoleBezier2DR, ERCpoleBezier3DR, mappedBezier)
+QORV_CPOLE_DIM_BODY(ERCpoleNURBS2D, ERCpoleNURBS3D, mappedNurbs)
+
+#define QORV_CPOLE_OPERATORS_BODY(Class, Transfo)  \
+  Class operator>>(const Transfo& T, const Class& c) { \
+    Class r(c);                                    \
+    r.transformFrom(T);                            \
+    return r;                                      \
+  }                                                \
+  Class operator<<(const Transfo& T, const Class& c) { \
+    Class r(c);                                    \
+    r.transformTo(T);                              \
+    return r;                                      \
+  }
+
+QORV_CPOLE_OPERATORS_BODY(ERCpoleBezier2D, ERTransfo2D)
+QORV_CPOLE_OPERATORS_BODY(ERCpoleBezier2DR, ERTransfo2D)
+QORV_CPOLE_OPERATORS_BODY(ERCpoleNURBS2D, ERTransfo2D)
+QORV_CPOLE_OPERATORS_BODY(ERCpoleBezier3D, ERPmIsometrie3D)
+QORV_CPOLE_OPERATORS_BODY(ERCpoleBezier3DR, ERPmIsometrie3D)
+QORV_CPOLE_OPERATORS_BODY(ERCpoleNURBS3D, ERPmIsometrie3D)

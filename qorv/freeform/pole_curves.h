@@ -63,6 +63,16 @@
 //   mirrored the same way.
 // - ConvertToNurbs: a Bezier curve gives the NURBS of its poles (weight 1 for Cartesian ones) on
 //   the Bezier knots of its domain, with its trim bounds; a NURBS curve a copy; no poles: null.
+// - T >> c and T << c (an ERTransfo2D in the plane, an ERPmIsometrie3D in space) return the
+//   curve moved as transformFrom / transformTo move it. get3DEquiv places a plane curve in the
+//   XY plane of a frame and get2DEntProjectedOn expresses a space curve in a frame and drops the
+//   normal coordinate; both keep the family (Cartesian Bezier, weighted Bezier, NURBS), the
+//   knots, the domain and the trim bounds.
+// - IsContinuous / GetDiscontinuities of a NURBS curve read the knots: the distinct knots
+//   strictly inside the trim bounds where a multiplicity m gives p - m < order (parametric
+//   continuity; a removable knot still counts). The ends are no discontinuity.
+// - approxime(range, tol) seeds the polyline with the range's ends, every knot inside it (so C0
+//   corners are vertices) and p points per span, in the range's direction, then refines it.
 // - isRational is 1 for every class (Cartesian Bezier poles have weight 1).
 // - getSpanPower(i) is the power form of span i (the knot span [U[p+i], U[p+i+1]]; a Bezier
 //   curve has the one span 0) in its local parameter s in [0, 1], one polynomial per stored
@@ -198,14 +208,25 @@ class SpanPowerCache {
                      double tol) const override;                                                 \
     Extra                                                                                        \
                                                                                                  \
-        protected : /* Sets the domain and the trim bounds as they are. */                       \
+        protected : /* The range's ends, every knot inside it and p points per span. */          \
                     void                                                                         \
-                    setDomain(const ERLimites& domain, const ERLimites& bounds) {                \
+                    prepareApprox(QORV_CPOLE_LIST_##Class& list, const ERLimites& range,         \
+                                  double tol) const override;                                    \
+    /* Sets the domain and the trim bounds as they are. */                                       \
+    void setDomain(const ERLimites& domain, const ERLimites& bounds) {                           \
       Limited::redefineDomain(domain);                                                           \
       setBound(bounds);                                                                          \
     }                                                                                            \
     mutable qorv::detail::SpanPowerCache spanCache_;                                             \
   }
+
+#define QORV_CPOLE_LIST_ERCpoleRep2D ERPoint12List
+#define QORV_CPOLE_LIST_ERCpoleRep3D ERPoint13List
+// The dimension change of each family: the curve placed in a frame's XY plane, or seen in it.
+#define QORV_CPOLE_DIM_ERCpoleRep2D \
+  t_SmartPtr<EREntity3DWF> get3DEquiv(const ERPmIsometrie3D& frame) const override;
+#define QORV_CPOLE_DIM_ERCpoleRep3D \
+  t_SmartPtr<EREntity2DWF> get2DEntProjectedOn(const ERPmIsometrie3D& frame) const override;
 
 #define QORV_CPOLE_SIGNED_2D                       \
   using ERFiniteEntity2DWF::SignedMinimalDistance; \
@@ -241,6 +262,7 @@ QORV_CPOLE_REP(ERCpoleRep3D, ERTrimmedEntity3DWF, ERLimitedEntity3DWF, ERFiniteE
   void transformTo(const Transfo& T) override;                         \
   void reverse() override;                                             \
   NurbsPtr ConvertToNurbs() const override;                            \
+  QORV_CPOLE_DIM_##Rep                                                 \
   ERObject* getCopy() const override;                                  \
   void printOn(std::ostream& os) const override;                       \
   void saveGuts(ERFile& f) const override;                             \
@@ -294,6 +316,10 @@ QORV_CPOLE_REP(ERCpoleRep3D, ERTrimmedEntity3DWF, ERLimitedEntity3DWF, ERFiniteE
     void adjust() override;                                                   \
     void redefineDomain(const ERLimites& domain) override;                    \
     void reparametrize(const ERLimites& domain) override;                     \
+    /* The knots inside the trim bounds where the curve is not C^order. */    \
+    int IsContinuous(int order) const override;                               \
+    int GetDiscontinuities(int order,                                         \
+                           QuickAlgebra::ERVec<double>& params) const override; \
                                                                               \
    private:                                                                   \
     ERKnotVector knots_;                                                      \
@@ -314,3 +340,15 @@ QORV_CPOLE_NURBS(ERCpoleNURBS2D, ERCpoleRep2D, ERPoint2D, ERPole2DH, ERInfoPoint
                  ERTransfo2D);
 QORV_CPOLE_NURBS(ERCpoleNURBS3D, ERCpoleRep3D, ERPoint3D, ERPole3DH, ERInfoPoint3DWF, ERMinimax3D,
                  ERPmSimilitude3D);
+
+// The curve moved by T (T >> c, as transformFrom) or by its inverse (T << c, as transformTo).
+#define QORV_CPOLE_OPERATORS(Class, Transfo)                   \
+  QORV_API Class operator>>(const Transfo& T, const Class& c); \
+  QORV_API Class operator<<(const Transfo& T, const Class& c)
+
+QORV_CPOLE_OPERATORS(ERCpoleBezier2D, ERTransfo2D);
+QORV_CPOLE_OPERATORS(ERCpoleBezier2DR, ERTransfo2D);
+QORV_CPOLE_OPERATORS(ERCpoleNURBS2D, ERTransfo2D);
+QORV_CPOLE_OPERATORS(ERCpoleBezier3D, ERPmIsometrie3D);
+QORV_CPOLE_OPERATORS(ERCpoleBezier3DR, ERPmIsometrie3D);
+QORV_CPOLE_OPERATORS(ERCpoleNURBS3D, ERPmIsometrie3D);
