@@ -41,6 +41,41 @@ class Buffer {
   std::vector<double> heap_;
 };
 
+// The point and first two derivatives of the spline on its non-empty span s at u, from the de
+// Boor triangle on the p + 1 poles P (K doubles each): the last two levels are the blossoms
+// f(u^(p-1), U[s]), f(u^(p-1), U[s+1]) and f(u^(p-2), U[s-1+i], U[s+i]), whose differences
+// are the derivatives. Every knot difference met spans the span, so none is zero. Degrees up to
+// kFastDegree.
+constexpr int kFastDegree = 12;
+template <int K>
+void deBoor2(const double* U, int s, int p, double u, const double* P, double* a0, double* a1,
+             double* a2) {
+  double d[(kFastDegree + 1) * K], L1[2 * K], L2[3 * K];
+  std::copy(P, P + (p + 1) * K, d);
+  auto save = [&](int r) {
+    if (r == p - 2) std::copy(d + (p - 2) * K, d + (p + 1) * K, L2);
+    if (r == p - 1) std::copy(d + (p - 1) * K, d + (p + 1) * K, L1);
+  };
+  save(0);
+  for (int r = 1; r <= p; ++r) {
+    for (int j = p; j >= r; --j) {
+      const int i = s - p + j;
+      const double al = (u - U[i]) / (U[i + p + 1 - r] - U[i]);
+      for (int k = 0; k < K; ++k) d[j * K + k] = (1.0 - al) * d[(j - 1) * K + k] + al * d[j * K + k];
+    }
+    save(r);
+  }
+  const double h = U[s + 1] - U[s];
+  for (int k = 0; k < K; ++k) {
+    a0[k] = d[p * K + k];
+    a1[k] = p >= 1 ? p * (L1[K + k] - L1[k]) / h : 0.0;
+    a2[k] = p >= 2 ? p * (p - 1.0) / h *
+                         ((L2[2 * K + k] - L2[K + k]) / (U[s + 2] - U[s]) -
+                          (L2[K + k] - L2[k]) / (U[s + 1] - U[s - 1]))
+                   : 0.0;
+  }
+}
+
 // The Bezier poles (p + 1 of K doubles) of the non-empty span s of the B-spline with knots U
 // and flat poles H: the blossom at (a^(p-i), b^i), a de Boor run per pole. Every knot
 // difference met is at least the span's length, so nothing divides by zero.
@@ -438,8 +473,12 @@ struct PoleOps {
     const int s = span(poles, U, t);
     if (s < 0) return nanInfo(t);
     const int p = U.degree();
-    const ERMatrix<double> ders = U.DersBasisFuns(s, t, 2);
     double a[3][K] = {};
+    if (p <= kFastDegree && U[s] < U[s + 1]) {
+      deBoor2<K>(U.data(), s, p, t, poles[s - p].data(), a[0], a[1], a[2]);
+      return quotient(t, a[0], a[1], a[2]);
+    }
+    const ERMatrix<double> ders = U.DersBasisFuns(s, t, 2);
     for (int j = 0; j <= p; ++j) {
       const Pole& P = poles[s - p + j];
       const double w = weight(P);
