@@ -1056,6 +1056,56 @@ void seedApprox(const Curve& c, List& list, const ERLimites& range) {
 QORV_CPOLE_REP_BODY(ERCpoleRep2D, ERFiniteEntity2DWF)
 QORV_CPOLE_REP_BODY(ERCpoleRep3D, ERFiniteEntity3DWF)
 
+// The parameters within the trim bounds where coordinate 'axis' equals value, span by span from
+// the power forms: the roots of X(s) - value W(s) (W = 1 for Cartesian poles).
+template <int D, class Curve>
+int crossingsOf(const Curve& c, int axis, double value, ERVec<double>& params) {
+  if (!c.isValid() || !std::isfinite(value)) return params.length();
+  const ERKnotVector U = c.knotVector();
+  const int p = U.degree(), n = c.nbPoles();
+  const double lo = std::min(c.udeb(), c.ufin()), hi = std::max(c.udeb(), c.ufin());
+  std::vector<double> found;
+  ERVec<double> roots;
+  for (int i = 0; i < n - p; ++i) {
+    const double a = U[p + i], b = U[p + i + 1], h = b - a;
+    if (!(a < b) || b < lo || a > hi) continue;
+    const ERTValVector<ERPolynome> F = c.getSpanPower(i);
+    if (F.length() == 0) continue;
+    const bool weighted = F.length() == D + 1;
+    const int deg = std::max(F[axis].length(), weighted ? F[D].length() : 1);
+    std::vector<double> q(deg, 0.0);
+    double m = 0.0;
+    for (int k = 0; k < deg; ++k) {
+      q[k] = F[axis](k) - value * (weighted ? F[D](k) : (k == 0 ? 1.0 : 0.0));
+      m = std::max(m, std::fabs(q[k]));
+    }
+    const double xa = std::max(0.0, (lo - a) / h), xb = std::min(1.0, (hi - a) / h);
+    const double ta = a + xa * h, tb = xb == 1.0 ? b : a + xb * h;
+    if (m == 0.0) {
+      found.push_back(ta), found.push_back(tb);
+      continue;
+    }
+    if (!std::isfinite(m)) continue;
+    for (double& v : q) v /= m;
+    roots = ERVec<double>();
+    Zeros(ERPolynome(q.data(), deg), ERLimites(xa, xb), roots);
+    for (int r = 0; r < roots.length(); ++r) found.push_back(std::clamp(a + roots[r] * h, ta, tb));
+  }
+  std::sort(found.begin(), found.end());
+  // A root at a span junction comes from both spans; a multiple root counts once.
+  const double close = 1e-12 * (hi - lo);
+  for (std::size_t k = 0; k < found.size(); ++k)
+    if (k == 0 || found[k] - found[k - 1] > close) params.append(found[k]);
+  return params.length();
+}
+
+int ERCpoleRep2D::intersectWithAxeY(double x, ERVec<double>& params) const {
+  return crossingsOf<2>(*this, 0, x, params);
+}
+int ERCpoleRep3D::intersectWithPlanZ(double z, ERVec<double>& params) const {
+  return crossingsOf<3>(*this, 2, z, params);
+}
+
 void ERCpoleRep2D::prepareApprox(ERPoint12List& list, const ERLimites& range, double) const {
   seedApprox(*this, list, range);
 }

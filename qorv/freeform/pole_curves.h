@@ -71,6 +71,11 @@
 // - IsContinuous / GetDiscontinuities of a NURBS curve read the knots: the distinct knots
 //   strictly inside the trim bounds where a multiplicity m gives p - m < order (parametric
 //   continuity; a removable knot still counts). The ends are no discontinuity.
+// - intersectWithAxeY (x = value) / intersectWithPlanZ (z = value) append, ascending, every
+//   parameter within the trim bounds where the coordinate crosses or touches the value: the
+//   real roots of x(s) - value w(s) on each span's power form (a double root once), a span
+//   lying on the line or plane giving its two ends. They return the length of params; an
+//   invalid curve or a non-finite value appends nothing. They fill the span cache.
 // - approxime(range, tol) seeds the polyline with the range's ends, every knot inside it (so C0
 //   corners are vertices) and p points per span, in the range's direction, then refines it.
 // - isRational is 1 for every class (Cartesian Bezier poles have weight 1).
@@ -228,14 +233,19 @@ class SpanPowerCache {
 #define QORV_CPOLE_DIM_ERCpoleRep3D \
   t_SmartPtr<EREntity2DWF> get2DEntProjectedOn(const ERPmIsometrie3D& frame) const override;
 
-#define QORV_CPOLE_SIGNED_2D                       \
-  using ERFiniteEntity2DWF::SignedMinimalDistance; \
-  DISTMINRES SignedMinimalDistance(const ERPoint2D& p, double& d, double& u) const override;
+#define QORV_CPOLE_SIGNED_2D                                                                 \
+  using ERFiniteEntity2DWF::SignedMinimalDistance;                                           \
+  DISTMINRES SignedMinimalDistance(const ERPoint2D& p, double& d, double& u) const override; \
+  /* Every crossing with the line x = value, from the span power forms. */                   \
+  int intersectWithAxeY(double x, QuickAlgebra::ERVec<double>& params) const override;
+#define QORV_CPOLE_CROSSING_3D                                                        \
+  /* Every crossing with the plane z = value, from the span power forms. */           \
+  int intersectWithPlanZ(double z, QuickAlgebra::ERVec<double>& params) const override;
 
 QORV_CPOLE_REP(ERCpoleRep2D, ERTrimmedEntity2DWF, ERLimitedEntity2DWF, ERFiniteEntity2DWF,
                ERPoint2D, QORV_CPOLE_SIGNED_2D);
 QORV_CPOLE_REP(ERCpoleRep3D, ERTrimmedEntity3DWF, ERLimitedEntity3DWF, ERFiniteEntity3DWF,
-               ERPoint3D, );
+               ERPoint3D, QORV_CPOLE_CROSSING_3D);
 
 // The members every concrete pole curve declares.
 #define QORV_CPOLE_COMMON(Class, Rep, Point, Pole, Info, Box, Transfo) \

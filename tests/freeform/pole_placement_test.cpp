@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <type_traits>
 #include <vector>
 
 #include "qorv/freeform/pole_curves.h"
@@ -147,6 +148,83 @@ TEST(PolePlacement, PolylinesKeepTheCornersAndFollowTheCurve) {
       EXPECT_LE(n.nearest(poly[j], t), 1e-12 * c.size);
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+template <class Curve, class Pole>
+void checkCrossings(int dim, unsigned fixed) {
+  const unsigned seed = qorv_test::seedFor(fixed);
+  SCOPED_TRACE(seed);
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> u01(0.0, 1.0);
+  const int axis = dim == 2 ? 0 : 2;
+  for (int rep = 0; rep < 200; ++rep) {
+    SCOPED_TRACE(rep);
+    const RandomCurve c = randomCurve(rng, dim, rep % 4 == 0, rep % 3 == 2);
+    Curve n = nurbsOf<Curve, Pole>(c);
+    const double lo = n.udeb(), hi = n.ufin();
+    if (rep % 2) n.setBound(ERLimites(lo + 0.2 * (hi - lo), hi - 0.1 * (hi - lo)));
+    const double a = n.udeb(), b = n.ufin();
+    // A value taken at a random point, so that the curve crosses it.
+    const double value = n(a + (b - a) * u01(rng)).data()[axis];
+    ERVec<double> params;
+    params.append(-12345.0);  // kept: the crossings are appended
+    int count = 0;
+    if constexpr (std::is_same_v<Curve, ERCpoleNURBS3D>)
+      count = n.intersectWithPlanZ(value, params);
+    else
+      count = n.intersectWithAxeY(value, params);
+    ERVec<double> got;
+    ASSERT_GE(params.length(), 2);
+    EXPECT_EQ(count, params.length());
+    EXPECT_EQ(params[0], -12345.0);
+    for (int k = 1; k < params.length(); ++k) {
+      got.append(params[k]);
+      ASSERT_GE(params[k], a);
+      ASSERT_LE(params[k], b);
+      if (k > 1) {
+        ASSERT_GT(params[k], params[k - 1]);
+      }
+      ASSERT_LE(std::fabs(n(params[k]).data()[axis] - value), 1e-9 * c.size) << params[k];
+    }
+    // Every sign change of a dense sampling holds a crossing.
+    const int N = 2000;
+    double prev = n(a).data()[axis] - value;
+    for (int k = 1; k <= N; ++k) {
+      const double t0 = a + (b - a) * (k - 1) / N, t1 = k == N ? b : a + (b - a) * k / N;
+      const double cur = n(t1).data()[axis] - value;
+      if ((prev < 0) != (cur < 0) && prev != 0 && cur != 0) {
+        bool hit = false;
+        for (int j = 0; j < got.length() && !hit; ++j) hit = got[j] >= t0 && got[j] <= t1;
+        ASSERT_TRUE(hit) << "crossing in [" << t0 << ", " << t1 << "] missed";
+      }
+      prev = cur;
+    }
+  }
+}
+
+TEST(PolePlacement, CrossingsWithAnAxisLineOrPlane) {
+  checkCrossings<ERCpoleNURBS2D, ERPole2DH>(2, 1863);
+  checkCrossings<ERCpoleNURBS3D, ERPole3DH>(3, 1864);
+  // The parabola y = 4s - 4s^2, x = 2s meets x = 1 once, at s = 0.5; a line lying on x = 0
+  // gives its two ends.
+  ERVec<ERPoint2D> pts;
+  pts.append(ERPoint2D(0, 0)), pts.append(ERPoint2D(1, 2)), pts.append(ERPoint2D(2, 0));
+  ERVec<double> params;
+  EXPECT_EQ(ERCpoleBezier2D(pts, ERLimites(0, 1)).intersectWithAxeY(1.0, params), 1);
+  EXPECT_NEAR(params[0], 0.5, 1e-15);
+  ERVec<ERPoint2D> line;
+  line.append(ERPoint2D(0, 0)), line.append(ERPoint2D(0, 3));
+  params = ERVec<double>();
+  EXPECT_EQ(ERCpoleBezier2D(line, ERLimites(2, 4)).intersectWithAxeY(0.0, params), 2);
+  EXPECT_EQ(params[0], 2.0);
+  EXPECT_EQ(params[1], 4.0);
+  params = ERVec<double>();
+  EXPECT_EQ(ERCpoleBezier2D(line, ERLimites(2, 4)).intersectWithAxeY(std::nan(""), params), 0);
+  EXPECT_EQ(ERCpoleNURBS2D().intersectWithAxeY(0.0, params), 0);
 }
 
 }  // namespace
