@@ -163,6 +163,9 @@ struct PoleTolerance {
 };
 
 constexpr double kRemovalTolerance = 1e-12;
+// The highest degree elevation reaches: a NURBS curve's knot removals grow with the cube of it.
+constexpr int kMaxNurbsDegree = 64;
+constexpr int kMaxBezierDegree = 1024;
 constexpr double kReductionTolerance = 1e-11;
 
 // Least squares by Householder reflections: A (m x n, row-major, full column rank) X = B (m x
@@ -614,7 +617,9 @@ struct PoleOps {
   // Degree elevation by t through the Bezier pieces, then back to multiplicity s + t at every
   // interior breakpoint (s the old one): the knots become incDegree(t) of the clamped vector.
   static bool elevate(ERVec<Pole>& poles, ERKnotVector& U, int t) {
-    if (t <= 0 || !finitePoles(poles) || !knotsValid(U, poles.length())) return false;
+    if (t <= 0 || t > kMaxNurbsDegree - U.degree() || !finitePoles(poles) ||
+        !knotsValid(U, poles.length()))
+      return false;
     const int p = U.degree(), q = p + t;
     std::vector<double> outP, outU, x;
     std::vector<int> mult;
@@ -1179,7 +1184,7 @@ EREntity::DISTMINRES ERCpoleRep2D::SignedMinimalDistance(const ERPoint2D& p, dou
   void Class::incrDegree(int t) {                                                                 \
     ResetCachedInfo();                                                                            \
     const int n = poles_.length();                                                                \
-    if (t <= 0 || n == 0) return;                                                                 \
+    if (t <= 0 || n == 0 || t > kMaxBezierDegree - (n - 1)) return;                               \
     ERVec<Pole> q(n + t);                                                                         \
     std::copy(poles_.begin(), poles_.end(), q.begin());                                           \
     BezierIncreaseDegree(Ops::flat(q), n, t, Pole::kSize);                                        \

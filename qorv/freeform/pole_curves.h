@@ -34,7 +34,8 @@
 //   accepted when that is at most 1e-12 of the largest nearby pole coordinate (positions and
 //   weights apart). Otherwise, and for r <= 0, a u that is not an interior knot or an invalid
 //   curve, it returns 0 and the curve is unchanged (all or nothing).
-// - incrDegree(t) keeps the shape; t <= 0 does nothing. Bezier: t elevations of the poles.
+// - incrDegree(t) keeps the shape; t <= 0, a degree past 1024 (Bezier) or 64 (NURBS) or an
+//   invalid NURBS curve does nothing. Bezier: t elevations of the poles.
 //   NURBS: the Bezier pieces of the spans are elevated and each breakpoint of old multiplicity s
 //   brought back to s + t by knot removal, so the knots become incDegree(t) of the old ones. An
 //   unclamped curve comes out clamped at its domain ends (its knots outside the domain go).

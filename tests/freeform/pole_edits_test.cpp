@@ -461,3 +461,47 @@ TEST(PoleEdits, BezierDegreeRaiseAndReduction) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PoleEdits, DamagedCurvesAreLeftAsTheyAre) {
+  ERVec<ERPole2DH> h;
+  for (int i = 0; i < 5; ++i) h.append(ERPole2DH(i, i % 2, 1.0));
+  const double U[] = {0, 0, 0, 0.5, 0.7, 1, 1, 1};
+  const ERCpoleNURBS2D good(h, ERKnotVector(2, U, 8));
+  ERVec<ERPole2DH> nan(h);
+  nan[2] = ERPole2DH(std::nan(""), 0, 1);
+  const double wrong[] = {0, 0, 0, 0.5, 1, 1, 1};
+  const double falling[] = {0, 0, 0, 0.7, 0.5, 1, 1, 1};
+  const ERCpoleNURBS2D broken[] = {ERCpoleNURBS2D(nan, ERKnotVector(2, U, 8)),
+                                   ERCpoleNURBS2D(h, ERKnotVector(2, wrong, 7)),
+                                   ERCpoleNURBS2D(h, ERKnotVector(2, falling, 8)),
+                                   ERCpoleNURBS2D()};
+  for (const ERCpoleNURBS2D& b : broken) {
+    ERCpoleNURBS2D c(b);
+    c.incrDegree(1);
+    EXPECT_EQ(c.decrDegree(), 0);
+    EXPECT_EQ(c.reduceKnotMultiplicity(0.5, 1), 0);
+    c.adjust();
+    c.insertKnot(0.3, 1);
+    EXPECT_TRUE(c.poles() == b.poles() || c.nbPoles() == b.nbPoles() + 1);
+    EXPECT_EQ(c.knotVector().degree(), b.knotVector().degree());
+  }
+  // Elevation past the largest degree does nothing; so does t <= 0.
+  for (int t : {0, -3, 63, 1 << 30}) {
+    ERCpoleNURBS2D c(good);
+    c.incrDegree(t);
+    EXPECT_EQ(c.degree(), 2) << t;
+  }
+  ERVec<ERPoint2D> q;
+  q.append(ERPoint2D(0, 0)), q.append(ERPoint2D(1, 1));
+  ERCpoleBezier2D bz(q, ERLimites(0, 1));
+  bz.incrDegree(1 << 30);
+  EXPECT_EQ(bz.degree(), 1);
+  ERCpoleBezier2D none;
+  none.incrDegree(2);
+  EXPECT_EQ(none.nbPoles(), 0);
+  EXPECT_EQ(none.decrDegree(), 0);
+}
+
+}  // namespace
