@@ -76,7 +76,8 @@ ERCpoleNURBS3D qorvCurve() {
   const Spec& s = spec();
   ERVec<ERPole3DH> h;
   for (int i = 0; i < kPoles; ++i)
-    h.append(ERPole3DH(s.pts[i].x() * s.w[i], s.pts[i].y() * s.w[i], s.pts[i].z() * s.w[i], s.w[i]));
+    h.append(
+        ERPole3DH(s.pts[i].x() * s.w[i], s.pts[i].y() * s.w[i], s.pts[i].z() * s.w[i], s.w[i]));
   std::vector<double> U;
   for (std::size_t i = 0; i < s.knots.size(); ++i) U.insert(U.end(), s.mults[i], s.knots[i]);
   return ERCpoleNURBS3D(h, ERKnotVector(kDegree, U.data(), int(U.size())));

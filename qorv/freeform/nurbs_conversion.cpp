@@ -147,8 +147,7 @@ t_SmartPtr<Nurbs> bezierToNurbs(const Bezier& c) {
     for (int k = 0; k < Pole::kSize - 1; ++k) poles[i].data()[k] = w * p.data()[k];
     poles[i].data()[Pole::kSize - 1] = w;
   }
-  return t_SmartPtr<Nurbs>(
-      new Nurbs(poles, ERKnotVector(n - 1, c.domain()), c.getBound()));
+  return t_SmartPtr<Nurbs>(new Nurbs(poles, ERKnotVector(n - 1, c.domain()), c.getBound()));
 }
 
 }  // namespace
@@ -199,8 +198,7 @@ ERFiniteEntity2DWF::NurbsPtr ERArcEllipse2D::ConvertToNurbs() const {
   const EllipseFrame f = frameOf(*this);
   ERVec<ERPole2DH> poles;
   ERKnotVector U;
-  if (!arcToNurbs(f.m, f.X, f.Y, f.a0, f.a1, f.window.start(), f.window.end(), poles, U))
-    return {};
+  if (!arcToNurbs(f.m, f.X, f.Y, f.a0, f.a1, f.window.start(), f.window.end(), poles, U)) return {};
   return NurbsPtr(new ERCpoleNURBS2D(poles, U));
 }
 ERFiniteEntity3DWF::NurbsPtr ERArcEllipse3D::ConvertToNurbs() const {

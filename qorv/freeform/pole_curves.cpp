@@ -61,7 +61,8 @@ void deBoor2(const double* U, int s, int p, double u, const double* P, double* a
     for (int j = p; j >= r; --j) {
       const int i = s - p + j;
       const double al = (u - U[i]) / (U[i + p + 1 - r] - U[i]);
-      for (int k = 0; k < K; ++k) d[j * K + k] = (1.0 - al) * d[(j - 1) * K + k] + al * d[j * K + k];
+      for (int k = 0; k < K; ++k)
+        d[j * K + k] = (1.0 - al) * d[(j - 1) * K + k] + al * d[j * K + k];
     }
     save(r);
   }
@@ -90,7 +91,8 @@ void spanBezier(const double* H, int K, const ERKnotVector& U, int s, double* ou
       for (int l = p; l >= j; --l) {
         const int idx = s - p + l;
         const double al = (x - U[idx]) / (U[idx + p + 1 - j] - U[idx]);
-        for (int k = 0; k < K; ++k) w[l * K + k] = (1.0 - al) * w[(l - 1) * K + k] + al * w[l * K + k];
+        for (int k = 0; k < K; ++k)
+          w[l * K + k] = (1.0 - al) * w[(l - 1) * K + k] + al * w[l * K + k];
       }
     }
     std::copy(w.begin() + p * K, w.begin() + (p + 1) * K, out + i * K);
@@ -221,10 +223,12 @@ bool removeKnotOnce(std::vector<double>& P, std::vector<double>& U, int K, int p
     const int row = first + i;
     const double a = (u - U[row]) / (U[row + p + 1] - U[row]);
     for (int k = 0; k < K; ++k) B[i * K + k] = P[row * K + k];
-    if (i < L) A[i * L + i] = a;
+    if (i < L)
+      A[i * L + i] = a;
     else
       for (int k = 0; k < K; ++k) B[i * K + k] -= a * right[k];
-    if (i > 0) A[i * L + i - 1] = 1.0 - a;
+    if (i > 0)
+      A[i * L + i - 1] = 1.0 - a;
     else
       for (int k = 0; k < K; ++k) B[k] -= (1.0 - a) * left[k];
   }
@@ -587,8 +591,8 @@ struct PoleOps {
 
   // The power form of span i (knot span U[p + i], U[p + i + 1]); empty when the span is not
   // one of the curve's, or is at most 1e-11 long.
-  static ERTValVector<ERPolynome> spanPower(const ERVec<Pole>& poles, const ERKnotVector& U,
-                                            int i, bool bezier) {
+  static ERTValVector<ERPolynome> spanPower(const ERVec<Pole>& poles, const ERKnotVector& U, int i,
+                                            bool bezier) {
     const int p = U.degree(), n = poles.length();
     if (!fits(poles, U) || i < 0 || i >= n - p) return {};
     if (bezier) return bezierToPower(flat(poles), n, K);
@@ -600,7 +604,8 @@ struct PoleOps {
   }
 
   static std::vector<double> toFlat(const ERVec<Pole>& poles) {
-    return std::vector<double>(flat(poles), flat(poles) + static_cast<std::size_t>(poles.length()) * K);
+    return std::vector<double>(flat(poles),
+                               flat(poles) + static_cast<std::size_t>(poles.length()) * K);
   }
   static ERVec<Pole> fromFlat(const std::vector<double>& P) {
     ERVec<Pole> r(static_cast<int>(P.size() / K));
@@ -730,7 +735,8 @@ struct PoleOps {
     ERVec<Pole> out(A.data(), nA - 1);
     Pole joint = keep == 0 ? A[nA - 1] : B[0];
     if (keep == 2)
-      for (int k = 0; k < K; ++k) joint.data()[k] = 0.5 * A[nA - 1].data()[k] + 0.5 * B[0].data()[k];
+      for (int k = 0; k < K; ++k)
+        joint.data()[k] = 0.5 * A[nA - 1].data()[k] + 0.5 * B[0].data()[k];
     out.append(joint);
     for (int i = 1; i < B.length(); ++i) out.append(B[i]);
     std::vector<double> k(UA.data(), UA.data() + (UA.length() - p - 1));
@@ -1015,7 +1021,7 @@ int projectOn(const Curve& c, const Point& P, ERVec<double>& params, double tol)
   double Class::arcLength(const ERLimites& r, double tol) const {                             \
     return arcLengthOf(*this, r.start(), r.end(), tol);                                       \
   }                                                                                           \
-  int Class::splitAt(Class*& first, Class*& second, double u) const {                        \
+  int Class::splitAt(Class*& first, Class*& second, double u) const {                         \
     first = second = nullptr;                                                                 \
     const double a = std::min(udeb(), ufin()), b = std::max(udeb(), ufin());                  \
     if (!(a < u && u < b)) return 0;                                                          \
@@ -1195,8 +1201,8 @@ EREntity::DISTMINRES ERCpoleRep2D::SignedMinimalDistance(const ERPoint2D& p, dou
     const int n = poles_.length();                                                                \
     if (n < 3) return 0;                                                                          \
     ERVec<Pole> q(poles_);                                                                        \
-    const int exact = reduceBezier(Ops::flat(q), n, Pole::kSize, Ops::kWeighted,                  \
-                                   kReductionTolerance);                                          \
+    const int exact =                                                                             \
+        reduceBezier(Ops::flat(q), n, Pole::kSize, Ops::kWeighted, kReductionTolerance);          \
     poles_ = ERVec<Pole>(q.data(), n - 1);                                                        \
     return exact;                                                                                 \
   }                                                                                               \
@@ -1289,10 +1295,9 @@ int joinCurves(Curve& a, const Curve& b, double tol, int flag, JoinAt where) {
   const double size = std::max(qorv::distance(boxA.MinPoint(), boxA.MaxPoint()),
                                qorv::distance(boxB.MinPoint(), boxB.MaxPoint()));
   const double allowed = std::max(tol, 1e-11 * size);
-  const double d[4] = {qorv::distance(A.lastPt(), B.firstPt()),
-                       qorv::distance(A.lastPt(), B.lastPt()),
-                       qorv::distance(A.firstPt(), B.lastPt()),
-                       qorv::distance(A.firstPt(), B.firstPt())};
+  const double d[4] = {
+      qorv::distance(A.lastPt(), B.firstPt()), qorv::distance(A.lastPt(), B.lastPt()),
+      qorv::distance(A.firstPt(), B.lastPt()), qorv::distance(A.firstPt(), B.firstPt())};
   int pick = where == JoinAt::kStart ? 2 : 0;
   if (where == JoinAt::kNearest)
     for (int i = 1; i < 4; ++i)
@@ -1349,7 +1354,7 @@ int joinCurves(Curve& a, const Curve& b, double tol, int flag, JoinAt where) {
     const int hi = Ops::span(poles_, knots_, std::max(udeb(), ufin()));                         \
     if (lo < 0 || hi < 0) return n == 0 ? 0.0 : kNaN;                                           \
     std::vector<Point> pts;                                                                     \
-    for (int i = lo - p; i <= hi; ++i) pts.push_back((*this)[i]);                              \
+    for (int i = lo - p; i <= hi; ++i) pts.push_back((*this)[i]);                               \
     return heightOverChord((*this)(udeb()), (*this)(ufin()), pts);                              \
   }                                                                                             \
   Box Class::getBox() const {                                                                   \
@@ -1395,7 +1400,8 @@ int joinCurves(Curve& a, const Curve& b, double tol, int flag, JoinAt where) {
     knots_.GetDiscontinuities(order, all);                                                      \
     const double lo = std::min(udeb(), ufin()), hi = std::max(udeb(), ufin());                  \
     for (int i = 0; i < all.length(); ++i)                                                      \
-      if (all[i] > lo && all[i] < hi && (params.length() == 0 || all[i] != params[params.length() - 1])) \
+      if (all[i] > lo && all[i] < hi &&                                                         \
+          (params.length() == 0 || all[i] != params[params.length() - 1]))                      \
         params.append(all[i]);                                                                  \
     return 1;                                                                                   \
   }                                                                                             \
@@ -1523,28 +1529,30 @@ To* mappedNurbs(const From& c, Map map) {
 
 }  // namespace
 
-#define QORV_CPOLE_DIM_BODY(From, To, Mapped)                                                     \
-  t_SmartPtr<EREntity3DWF> From::get3DEquiv(const ERPmIsometrie3D& F) const {                   \
-    return t_SmartPtr<EREntity3DWF>(Mapped<To>(*this, [&](const auto& P) { return liftPole(F, P); })); \
-  }                                                                                               \
-  t_SmartPtr<EREntity2DWF> To::get2DEntProjectedOn(const ERPmIsometrie3D& F) const {            \
-    return t_SmartPtr<EREntity2DWF>(Mapped<From>(*this, [&](const auto& P) { return dropPole(F, P); })); \
+#define QORV_CPOLE_DIM_BODY(From, To, Mapped)                                        \
+  t_SmartPtr<EREntity3DWF> From::get3DEquiv(const ERPmIsometrie3D& F) const {        \
+    return t_SmartPtr<EREntity3DWF>(                                                 \
+        Mapped<To>(*this, [&](const auto& P) { return liftPole(F, P); }));           \
+  }                                                                                  \
+  t_SmartPtr<EREntity2DWF> To::get2DEntProjectedOn(const ERPmIsometrie3D& F) const { \
+    return t_SmartPtr<EREntity2DWF>(                                                 \
+        Mapped<From>(*this, [&](const auto& P) { return dropPole(F, P); }));         \
   }
 
 QORV_CPOLE_DIM_BODY(ERCpoleBezier2D, ERCpoleBezier3D, mappedBezier)
 QORV_CPOLE_DIM_BODY(ERCpoleBezier2DR, ERCpoleBezier3DR, mappedBezier)
 QORV_CPOLE_DIM_BODY(ERCpoleNURBS2D, ERCpoleNURBS3D, mappedNurbs)
 
-#define QORV_CPOLE_OPERATORS_BODY(Class, Transfo)  \
+#define QORV_CPOLE_OPERATORS_BODY(Class, Transfo)      \
   Class operator>>(const Transfo& T, const Class& c) { \
-    Class r(c);                                    \
-    r.transformFrom(T);                            \
-    return r;                                      \
-  }                                                \
+    Class r(c);                                        \
+    r.transformFrom(T);                                \
+    return r;                                          \
+  }                                                    \
   Class operator<<(const Transfo& T, const Class& c) { \
-    Class r(c);                                    \
-    r.transformTo(T);                              \
-    return r;                                      \
+    Class r(c);                                        \
+    r.transformTo(T);                                  \
+    return r;                                          \
   }
 
 QORV_CPOLE_OPERATORS_BODY(ERCpoleBezier2D, ERTransfo2D)

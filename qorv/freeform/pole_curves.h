@@ -154,7 +154,8 @@ class SpanPowerCache {
   }
   void store(int i, int slots, const ERTValVector<ERPolynome>& v) {
     if (i < 0 || i >= slots) return;
-    if (static_cast<int>(slots_.size()) != slots) slots_.assign(slots, {}), filled_.assign(slots, 0);
+    if (static_cast<int>(slots_.size()) != slots)
+      slots_.assign(slots, {}), filled_.assign(slots, 0);
     slots_[i] = v, filled_[i] = 1;
   }
   int filled() const {
@@ -194,7 +195,7 @@ class SpanPowerCache {
     double arcLength(double tol) const override { return arcLength(getBound(), tol); }           \
     /* Two copies trimmed to [udeb, u] and [u, ufin]; 0 when u is not strictly inside. */        \
     int splitAt(t_SmartPtr<Finite>& first, t_SmartPtr<Finite>& second, double u) const override; \
-    /* Empties the span cache; every edit calls it. */                                          \
+    /* Empties the span cache; every edit calls it. */                                           \
     virtual void ResetCachedInfo() { spanCache_.clear(); }                                       \
     /* The power form of span i in its local parameter s in [0, 1]; see the conventions. */      \
     virtual ERTValVector<ERPolynome> getSpanPower(int i) const = 0;                              \
@@ -203,7 +204,7 @@ class SpanPowerCache {
     /* New copies (owned by the caller) cut at u / at the middle of the trim bounds. */          \
     virtual int splitAt(Class*& first, Class*& second, double u) const;                          \
     virtual int split(Class*& first, Class*& second) const;                                      \
-    /* The number of span power forms held (for the cache's own checks). */                     \
+    /* The number of span power forms held (for the cache's own checks). */                      \
     int cachedSpans() const { return spanCache_.filled(); }                                      \
     /* The weight of pole i (1 for Cartesian poles). */                                          \
     virtual double poleWeight(int i) const = 0;                                                  \
@@ -239,8 +240,8 @@ class SpanPowerCache {
   DISTMINRES SignedMinimalDistance(const ERPoint2D& p, double& d, double& u) const override; \
   /* Every crossing with the line x = value, from the span power forms. */                   \
   int intersectWithAxeY(double x, QuickAlgebra::ERVec<double>& params) const override;
-#define QORV_CPOLE_CROSSING_3D                                                        \
-  /* Every crossing with the plane z = value, from the span power forms. */           \
+#define QORV_CPOLE_CROSSING_3D                                              \
+  /* Every crossing with the plane z = value, from the span power forms. */ \
   int intersectWithPlanZ(double z, QuickAlgebra::ERVec<double>& params) const override;
 
 QORV_CPOLE_REP(ERCpoleRep2D, ERTrimmedEntity2DWF, ERLimitedEntity2DWF, ERFiniteEntity2DWF,
@@ -273,8 +274,7 @@ QORV_CPOLE_REP(ERCpoleRep3D, ERTrimmedEntity3DWF, ERLimitedEntity3DWF, ERFiniteE
   void transformTo(const Transfo& T) override;                         \
   void reverse() override;                                             \
   NurbsPtr ConvertToNurbs() const override;                            \
-  QORV_CPOLE_DIM_##Rep                                                 \
-  ERObject* getCopy() const override;                                  \
+  QORV_CPOLE_DIM_##Rep ERObject* getCopy() const override;             \
   void printOn(std::ostream& os) const override;                       \
   void saveGuts(ERFile& f) const override;                             \
   void restoreGuts(ERFile& f) override;                                \
@@ -297,46 +297,45 @@ QORV_CPOLE_REP(ERCpoleRep3D, ERTrimmedEntity3DWF, ERLimitedEntity3DWF, ERFiniteE
   }
 
 // A NURBS curve: weighted poles and a knot vector.
-#define QORV_CPOLE_NURBS(Class, Rep, Point, Pole, Info, Box, Transfo)         \
-  class QORV_API Class : public Rep {                                         \
-   public:                                                                    \
-    Class() = default;                                                        \
-    Class(const Class&) = default;                                            \
-    /* The Bezier knot sequence of degree N - 1 on [0, 1]. */                 \
-    explicit Class(const QuickAlgebra::ERVec<Pole>& poles);                   \
-    Class(const QuickAlgebra::ERVec<Pole>& poles, const ERKnotVector& knots); \
-    /* range: the trim bounds. */                                             \
-    Class(const QuickAlgebra::ERVec<Pole>& poles, const ERKnotVector& knots,  \
-          const ERLimites& range);                                            \
-    ERKnotVector knotVector() const override { return knots_; }               \
-    int isBezier() const override {                                           \
-      return poles_.length() == knots_.degree() + 1 && !knots_.isUnclamped(); \
-    }                                                                         \
-    /* The homogeneous point (weighted coordinates and weight). */            \
-    Pole CalOnNurbs_H(double t) const;                                        \
-    /* Boehm insertion of u, r times; the curve keeps its shape. */           \
-    void insertKnot(double u, int r);                                         \
-    /* Removes u r times while the shape stays; 0 and unchanged otherwise. */ \
-    int reduceKnotMultiplicity(double u, int r);                              \
-    /* Joins the trimmed piece of other after / before / at either end of */  \
-    /* this one; 0 and nothing changed when refused. See the conventions. */  \
-    int append(const Class& other, double tol, int flag);                     \
-    int prepend(const Class& other, double tol, int flag);                    \
-    int merge(const Class& other, double tol, int flag);                      \
-    /* The curve becomes its trimmed piece, clamped at the trim bounds. */    \
-    void adjust() override;                                                   \
-    void redefineDomain(const ERLimites& domain) override;                    \
-    void reparametrize(const ERLimites& domain) override;                     \
-    /* The knots inside the trim bounds where the curve is not C^order. */    \
-    int IsContinuous(int order) const override;                               \
-    int GetDiscontinuities(int order,                                         \
-                           QuickAlgebra::ERVec<double>& params) const override; \
-                                                                              \
-   private:                                                                   \
-    ERKnotVector knots_;                                                      \
-                                                                              \
-   public:                                                                    \
-    QORV_CPOLE_COMMON(Class, Rep, Point, Pole, Info, Box, Transfo);           \
+#define QORV_CPOLE_NURBS(Class, Rep, Point, Pole, Info, Box, Transfo)                      \
+  class QORV_API Class : public Rep {                                                      \
+   public:                                                                                 \
+    Class() = default;                                                                     \
+    Class(const Class&) = default;                                                         \
+    /* The Bezier knot sequence of degree N - 1 on [0, 1]. */                              \
+    explicit Class(const QuickAlgebra::ERVec<Pole>& poles);                                \
+    Class(const QuickAlgebra::ERVec<Pole>& poles, const ERKnotVector& knots);              \
+    /* range: the trim bounds. */                                                          \
+    Class(const QuickAlgebra::ERVec<Pole>& poles, const ERKnotVector& knots,               \
+          const ERLimites& range);                                                         \
+    ERKnotVector knotVector() const override { return knots_; }                            \
+    int isBezier() const override {                                                        \
+      return poles_.length() == knots_.degree() + 1 && !knots_.isUnclamped();              \
+    }                                                                                      \
+    /* The homogeneous point (weighted coordinates and weight). */                         \
+    Pole CalOnNurbs_H(double t) const;                                                     \
+    /* Boehm insertion of u, r times; the curve keeps its shape. */                        \
+    void insertKnot(double u, int r);                                                      \
+    /* Removes u r times while the shape stays; 0 and unchanged otherwise. */              \
+    int reduceKnotMultiplicity(double u, int r);                                           \
+    /* Joins the trimmed piece of other after / before / at either end of */               \
+    /* this one; 0 and nothing changed when refused. See the conventions. */               \
+    int append(const Class& other, double tol, int flag);                                  \
+    int prepend(const Class& other, double tol, int flag);                                 \
+    int merge(const Class& other, double tol, int flag);                                   \
+    /* The curve becomes its trimmed piece, clamped at the trim bounds. */                 \
+    void adjust() override;                                                                \
+    void redefineDomain(const ERLimites& domain) override;                                 \
+    void reparametrize(const ERLimites& domain) override;                                  \
+    /* The knots inside the trim bounds where the curve is not C^order. */                 \
+    int IsContinuous(int order) const override;                                            \
+    int GetDiscontinuities(int order, QuickAlgebra::ERVec<double>& params) const override; \
+                                                                                           \
+   private:                                                                                \
+    ERKnotVector knots_;                                                                   \
+                                                                                           \
+   public:                                                                                 \
+    QORV_CPOLE_COMMON(Class, Rep, Point, Pole, Info, Box, Transfo);                        \
   }
 
 QORV_CPOLE_BEZIER(ERCpoleBezier2D, ERCpoleRep2D, ERPoint2D, ERPoint2D, ERInfoPoint2D, ERMinimax2D,

@@ -68,7 +68,7 @@ class QORV_API ERPatchCPoly {
 };
 
 #define QORV_PATCH_CPOLY(Class, Limited, Finite, Point, Info, Box, Transfo, OtherEntity,         \
-                         OtherMethod, Rep)                                                         \
+                         OtherMethod, Rep)                                                       \
   class QORV_API Class : public ERPatchCPoly, public Limited {                                   \
    public:                                                                                       \
     QORV_DECLARE_CLASS(Class, Limited);                                                          \

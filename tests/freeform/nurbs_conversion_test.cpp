@@ -27,11 +27,21 @@ void randomLimits(std::mt19937_64& rng, double& start, double& end) {
   std::uniform_real_distribution<double> u(-1.0, 1.0);
   start = 3 * kPi * u(rng);
   switch (rng() % 6) {
-    case 0: end = start + 2 * kPi; break;
-    case 1: end = start + (rng() % 2 ? 1e-6 : -1e-6); break;
-    case 2: end = start + kPi / 2 * (1 + rng() % 4) * (rng() % 2 ? 1 : -1); break;
-    case 3: start = 7 * kPi / 4, end = 9 * kPi / 4; break;
-    default: end = start + 2 * kPi * u(rng); break;
+    case 0:
+      end = start + 2 * kPi;
+      break;
+    case 1:
+      end = start + (rng() % 2 ? 1e-6 : -1e-6);
+      break;
+    case 2:
+      end = start + kPi / 2 * (1 + rng() % 4) * (rng() % 2 ? 1 : -1);
+      break;
+    case 3:
+      start = 7 * kPi / 4, end = 9 * kPi / 4;
+      break;
+    default:
+      end = start + 2 * kPi * u(rng);
+      break;
   }
 }
 
@@ -99,9 +109,9 @@ TEST(NurbsConversion, CircularArcsInThePlaneAndInSpace) {
         [&](double a) { return arc(a); },
         [&](const ERPoint2D& p) { return std::fabs(qorv::distance(p, C) - r); });
 
-    const ERPmIsometrie3D F = ERChgRepere3D(ERVector3D(u(rng), u(rng), u(rng)),
-                                            ERVector3D(u(rng), u(rng), u(rng)),
-                                            ERPoint3D(scale * u(rng), scale * u(rng), 0));
+    const ERPmIsometrie3D F =
+        ERChgRepere3D(ERVector3D(u(rng), u(rng), u(rng)), ERVector3D(u(rng), u(rng), u(rng)),
+                      ERPoint3D(scale * u(rng), scale * u(rng), 0));
     const ERArc3D arc3(F, ERCircle2D(c, r), s, e);
     const t_SmartPtr<ERCpoleNURBS3D> n3 = arc3.ConvertToNurbs();
     ASSERT_TRUE(n3);
@@ -181,9 +191,9 @@ TEST(NurbsConversion, EllipticArcsInThePlaneAndInSpace) {
           return std::fabs(1 - std::hypot(x, y)) * B;
         });
 
-    const ERPmIsometrie3D F = ERChgRepere3D(ERVector3D(u(rng), u(rng), u(rng)),
-                                            ERVector3D(u(rng), u(rng), u(rng)),
-                                            ERPoint3D(scale * u(rng), scale * u(rng), 0));
+    const ERPmIsometrie3D F =
+        ERChgRepere3D(ERVector3D(u(rng), u(rng), u(rng)), ERVector3D(u(rng), u(rng), u(rng)),
+                      ERPoint3D(scale * u(rng), scale * u(rng), 0));
     const ERArcEllipse3D arc3(F, EREllipse2D(a, b, phi, c), s, e);
     const t_SmartPtr<ERCpoleNURBS3D> n3 = arc3.ConvertToNurbs();
     ASSERT_TRUE(n3);
@@ -207,7 +217,8 @@ TEST(NurbsConversion, EllipticArcsInThePlaneAndInSpace) {
           return std::hypot(std::fabs(1 - std::hypot(x, y)) * B, q.z());
         });
   }
-  EXPECT_FALSE(ERArcEllipse2D(ERPoint2D(std::nan(""), 0), ERPoint2D(1, 0), 3.0, 0.0, 1.0).ConvertToNurbs());
+  EXPECT_FALSE(
+      ERArcEllipse2D(ERPoint2D(std::nan(""), 0), ERPoint2D(1, 0), 3.0, 0.0, 1.0).ConvertToNurbs());
 }
 
 ERTValVector<ERPolynome> polysOf(std::initializer_list<std::vector<double>> cs) {
@@ -222,7 +233,8 @@ TEST(NurbsConversion, SegmentsPatchesAndPoleCurves) {
   ASSERT_TRUE(ns);
   EXPECT_EQ(ns->degree(), 1);
   EXPECT_EQ(ns->poleWeight(0), 1.0);
-  for (int k = 0; k <= 10; ++k) EXPECT_NEAR(qorv::distance((*ns)(k / 10.0), seg(k / 10.0)), 0, 1e-15);
+  for (int k = 0; k <= 10; ++k)
+    EXPECT_NEAR(qorv::distance((*ns)(k / 10.0), seg(k / 10.0)), 0, 1e-15);
   const ERSegment3D seg3(ERPoint3D(1, 2, 3), ERPoint3D(-3, 5, 0));
   ASSERT_TRUE(seg3.ConvertToNurbs());
   EXPECT_EQ(seg3.ConvertToNurbs()->getBound(), ERLimites(0, 1));

@@ -200,8 +200,9 @@ void checkChordHeight(int dim, unsigned fixed) {
       }
       worst = std::max(worst, std::sqrt(d2));
     }
-    EXPECT_LE(worst, h + 1e-9 * c.size) << "size " << c.size << " h " << h << " p " << c.p << " lo " << lo << " hi " << hi << " knots "
-                                        << ::testing::PrintToString(c.U);
+    EXPECT_LE(worst, h + 1e-9 * c.size)
+        << "size " << c.size << " h " << h << " p " << c.p << " lo " << lo << " hi " << hi
+        << " knots " << ::testing::PrintToString(c.U);
   }
 }
 
@@ -316,8 +317,8 @@ void checkDegreeAndKnotEdits(int dim, unsigned fixed) {
   for (int rep = 0; rep < 400; ++rep) {
     const bool unclamped = rep % 3 == 2;
     const RandomCurve c = randomCurve(rng, dim, rep % 5 == 0, unclamped);
-    SCOPED_TRACE(testing::Message() << "rep " << rep << " p " << c.p << " knots "
-                                    << ::testing::PrintToString(c.U));
+    SCOPED_TRACE(testing::Message()
+                 << "rep " << rep << " p " << c.p << " knots " << ::testing::PrintToString(c.U));
     const Curve curve = nurbsOf<Curve, Pole>(c);
     const int p = c.p, n = curve.nbPoles();
     const double a = c.U[p], b = c.U[n];
@@ -362,7 +363,8 @@ void checkDegreeAndKnotEdits(int dim, unsigned fixed) {
     EXPECT_TRUE(sameData(same, curve));
 
     // Insertion then removal gives the poles back.
-    const double u = rng() % 2 ? a + (b - a) * (0.05 + 0.9 * u01(rng)) : c.U[p + 1 + rng() % (n - p)];
+    const double u =
+        rng() % 2 ? a + (b - a) * (0.05 + 0.9 * u01(rng)) : c.U[p + 1 + rng() % (n - p)];
     int s = 0;
     for (double v : c.U) s += v == u;
     if (u > a && u < b && s < p) {
@@ -451,7 +453,8 @@ TEST(PoleEdits, BezierDegreeRaiseAndReduction) {
     for (int k = 0; k < t; ++k) EXPECT_EQ(e.decrDegree(), 1);
     EXPECT_LE(poleGap(e.poles(), orig.poles(), c.size * 2.0, 2.0, 3), 1e-11);
     ERVec<ERPoint2D> q;
-    for (int i = 0; i <= c.p; ++i) q.append(ERPoint2D(c.H[4 * i] / c.H[4 * i + 3], c.H[4 * i + 1] / c.H[4 * i + 3]));
+    for (int i = 0; i <= c.p; ++i)
+      q.append(ERPoint2D(c.H[4 * i] / c.H[4 * i + 3], c.H[4 * i + 1] / c.H[4 * i + 3]));
     ERCpoleBezier2D flat(q, ERLimites(0.0, 1.0));
     ERCpoleBezier2D raised(flat);
     raised.incrDegree(2);
@@ -473,10 +476,9 @@ TEST(PoleEdits, DamagedCurvesAreLeftAsTheyAre) {
   nan[2] = ERPole2DH(std::nan(""), 0, 1);
   const double wrong[] = {0, 0, 0, 0.5, 1, 1, 1};
   const double falling[] = {0, 0, 0, 0.7, 0.5, 1, 1, 1};
-  const ERCpoleNURBS2D broken[] = {ERCpoleNURBS2D(nan, ERKnotVector(2, U, 8)),
-                                   ERCpoleNURBS2D(h, ERKnotVector(2, wrong, 7)),
-                                   ERCpoleNURBS2D(h, ERKnotVector(2, falling, 8)),
-                                   ERCpoleNURBS2D()};
+  const ERCpoleNURBS2D broken[] = {
+      ERCpoleNURBS2D(nan, ERKnotVector(2, U, 8)), ERCpoleNURBS2D(h, ERKnotVector(2, wrong, 7)),
+      ERCpoleNURBS2D(h, ERKnotVector(2, falling, 8)), ERCpoleNURBS2D()};
   for (const ERCpoleNURBS2D& b : broken) {
     ERCpoleNURBS2D c(b);
     c.incrDegree(1);

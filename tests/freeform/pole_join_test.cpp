@@ -44,7 +44,8 @@ Curve randomTrimmed(std::mt19937_64& rng, int dim, int rep) {
   const RandomCurve c = randomCurve(rng, dim, rep % 5 == 0, rep % 3 == 2);
   Curve curve = nurbsOf<Curve, Pole>(c);
   const double a = c.U[c.p], b = c.U[c.U.size() - c.p - 1];
-  if (rep % 2 == 0) curve.setBound(ERLimites(a + 0.2 * (b - a) * u01(rng), b - 0.2 * (b - a) * u01(rng)));
+  if (rep % 2 == 0)
+    curve.setBound(ERLimites(a + 0.2 * (b - a) * u01(rng), b - 0.2 * (b - a) * u01(rng)));
   return curve;
 }
 
@@ -59,9 +60,9 @@ template <class Curve>
     const double s = reversed ? b - (b - a) * f : a + (b - a) * f;
     const double d = qorv::distance(whole(t), part(s));
     if (!(d <= tol))
-      return ::testing::AssertionFailure() << "at " << t << " (k " << k << ") off by " << d
-                                           << " tol " << tol << " part " << part.getBound()
-                                           << " whole " << lo << " " << hi;
+      return ::testing::AssertionFailure()
+             << "at " << t << " (k " << k << ") off by " << d << " tol " << tol << " part "
+             << part.getBound() << " whole " << lo << " " << hi;
   }
   return ::testing::AssertionSuccess();
 }
@@ -75,7 +76,8 @@ void checkJoins(int dim, unsigned fixed) {
     SCOPED_TRACE(rep);
     const Curve A = randomTrimmed<Curve, Pole>(rng, dim, rep);
     Curve B = randomTrimmed<Curve, Pole>(rng, dim, rep + 1);
-    // B brought to A's size and moved so that it starts (or ends, or is reversed) where A ends or starts.
+    // B brought to A's size and moved so that it starts (or ends, or is reversed) where A ends or
+    // starts.
     const int mode = int(rng() % 4);
     const auto bA = A.getBox(), bB = B.getBox();
     const double dA = qorv::distance(bA.MinPoint(), bA.MaxPoint());
@@ -89,10 +91,11 @@ void checkJoins(int dim, unsigned fixed) {
     B.translate(shift);
     const double lenA = A.ufin() - A.udeb(), lenB = B.ufin() - B.udeb();
     // Shifting B's knots next to A's rounds them on the scale of the larger parameter.
-    const double reach = std::max({std::fabs(A.udeb()), std::fabs(A.ufin()), std::fabs(B.udeb()),
-                                 std::fabs(B.ufin())});
-    const double tol = std::max(sizeOf(A), sizeOf(B)) *
-                       (8e-12 + 16 * DBL_EPSILON * (2 * reach + lenA + lenB) / std::min(lenA, lenB));
+    const double reach = std::max(
+        {std::fabs(A.udeb()), std::fabs(A.ufin()), std::fabs(B.udeb()), std::fabs(B.ufin())});
+    const double tol =
+        std::max(sizeOf(A), sizeOf(B)) *
+        (8e-12 + 16 * DBL_EPSILON * (2 * reach + lenA + lenB) / std::min(lenA, lenB));
     const Curve B0(B);
 
     // merge finds the ends that meet whatever the mode; append and prepend take their own.

@@ -46,7 +46,7 @@ struct RefResult {
   std::vector<LD> c[3];
 };
 inline RefResult refEval(const std::vector<double>& H, int dim, const std::vector<double>& U, int p,
-                  LD u) {
+                         LD u) {
   const int n = int(U.size()) - p - 1;
   RefBasis B{std::vector<LD>(U.begin(), U.end()), p};
   for (int i = p; i < n; ++i)
