@@ -316,35 +316,31 @@ bool rebuildByPieces(const std::vector<double>& P, const ERKnotVector& U, int K,
   return true;
 }
 
-// Degree reduction of N Bezier poles (K doubles) in place, to N - 1: the ends are kept, the
-// inner poles solved from both ends and the meeting pole averaged. True when the two estimates
-// agree within 'rel' of the largest coordinate (the reduction is exact).
+// Degree reduction of N Bezier poles (K doubles) in place, to N - 1 (n = N - 1, h = n / 2): the
+// ends stay; the poles 1 .. h - 1 come forward from the start and h .. n - 2 backward from the
+// end, whose last step (the equation of pole h) gives a second estimate of pole h - 1: averaged
+// with the forward one when that is an inner pole, the first pole staying. True when the two
+// estimates agree within 'rel' of the largest coordinate (the reduction is exact).
 bool reduceBezier(double* P, int N, int K, bool weighted, double rel) {
-  const int n = N - 1;  // old degree
+  const int n = N - 1;
   if (n < 1) return false;
   const PoleTolerance tol(P, N, K, weighted, rel);
-  std::vector<double> Q(static_cast<std::size_t>(n) * K), est(K), other(K);
+  std::vector<double> Q(static_cast<std::size_t>(n) * K), est(K);
   std::copy(P, P + K, Q.begin());
   std::copy(P + n * K, P + N * K, Q.begin() + (n - 1) * K);
-  bool exact = true;
-  if (n == 1) {
-    exact = tol.agree(P, P + K);
-  } else if (n == 2) {
-    for (int k = 0; k < K; ++k) est[k] = 0.5 * Q[k] + 0.5 * Q[K + k];
-    exact = tol.agree(est.data(), P + K);
-  } else {
-    const int L = n - 2, m = 1 + (L - 1) / 2;  // inner poles 1 .. n - 2 meet at m
-    for (int i = 1; i <= m; ++i)
-      for (int k = 0; k < K; ++k)
-        Q[i * K + k] = Q[(i - 1) * K + k] + n / double(n - i) * (P[i * K + k] - Q[(i - 1) * K + k]);
-    std::copy(Q.begin() + m * K, Q.begin() + (m + 1) * K, est.begin());
-    for (int i = n - 1; i >= m + 1; --i)
-      for (int k = 0; k < K; ++k)
-        Q[(i - 1) * K + k] = Q[i * K + k] + n / double(i) * (P[i * K + k] - Q[i * K + k]);
-    std::copy(Q.begin() + m * K, Q.begin() + (m + 1) * K, other.begin());
-    exact = tol.agree(est.data(), other.data());
-    for (int k = 0; k < K; ++k) Q[m * K + k] = 0.5 * est[k] + 0.5 * other[k];
-  }
+  if (n == 1) return tol.agree(P, P + K);
+  const int h = n / 2;
+  for (int i = 1; i <= h - 1; ++i)
+    for (int k = 0; k < K; ++k)
+      Q[i * K + k] = Q[(i - 1) * K + k] + n / double(n - i) * (P[i * K + k] - Q[(i - 1) * K + k]);
+  for (int i = n - 1; i >= h + 1; --i)
+    for (int k = 0; k < K; ++k)
+      Q[(i - 1) * K + k] = Q[i * K + k] + n / double(i) * (P[i * K + k] - Q[i * K + k]);
+  for (int k = 0; k < K; ++k) est[k] = Q[h * K + k] + n / double(h) * (P[h * K + k] - Q[h * K + k]);
+  double* meet = &Q[(h - 1) * K];
+  const bool exact = tol.agree(est.data(), meet);
+  if (h - 1 >= 1)
+    for (int k = 0; k < K; ++k) meet[k] = 0.5 * meet[k] + 0.5 * est[k];
   std::copy(Q.begin(), Q.end(), P);
   return exact;
 }

@@ -39,13 +39,15 @@
 //   NURBS: the Bezier pieces of the spans are elevated and each breakpoint of old multiplicity s
 //   brought back to s + t by knot removal, so the knots become incDegree(t) of the old ones. An
 //   unclamped curve comes out clamped at its domain ends (its knots outside the domain go).
-// - decrDegree lowers the degree by one. Bezier (3 poles or more): the ends stay, the inner
-//   poles are solved from both ends and the meeting pole averaged; 1 when its two estimates
-//   agree within 1e-11 of the largest pole coordinate (relative, so the flag holds at every
-//   scale), 0 otherwise, and the reduced poles replace the old ones in both cases; fewer than
-//   3 poles: 0 and unchanged. NURBS: 1 when the curve is exactly of the lower degree (every
-//   Bezier piece reduces exactly and every breakpoint goes back to multiplicity s - 1 within
-//   the removal tolerance, weights positive), otherwise 0 and the curve unchanged.
+// - decrDegree lowers the degree by one. Bezier (3 poles or more, degree n, h = n / 2): the
+//   ends stay, poles 1 .. h - 1 come forward from the start and h .. n - 2 backward from the
+//   end, whose last step gives a second estimate of pole h - 1 (averaged with the forward one
+//   when it is an inner pole); 1 when the two estimates agree within 1e-11 of the largest pole
+//   coordinate (relative, so the flag holds at every scale), 0 otherwise, and the reduced
+//   poles replace the old ones in both cases; fewer than 3 poles: 0 and unchanged. NURBS: 1 when
+//   the curve is exactly of the lower degree (every Bezier piece reduces exactly and every
+//   breakpoint goes back to multiplicity s - 1 within the removal tolerance, weights positive),
+//   otherwise 0 and the curve unchanged.
 // - adjust() makes a NURBS curve its trimmed piece: the knots are cut at the trim bounds
 //   (inserted to full multiplicity) and the curve comes out clamped on them, its domain the
 //   bounds. An invalid curve or empty bounds leave it as it was.

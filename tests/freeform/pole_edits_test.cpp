@@ -430,6 +430,7 @@ TEST(PoleEdits, BezierDegreeRaiseAndReduction) {
   EXPECT_EQ(cubic.decrDegree(), 0);
   ASSERT_EQ(cubic.nbPoles(), 3);
   EXPECT_EQ(cubic[0], s[0]);
+  EXPECT_EQ(cubic[1], ERPoint2D(1.5, -4.5));  // from the end: 3 + 1.5 (2 - 3), 1.5 (-3)
   EXPECT_EQ(cubic[2], s[3]);
   // Two poles: refused.
   ERCpoleBezier2D line(ERVec<ERPoint2D>(s.data(), 2), ERLimites(0.0, 1.0));
