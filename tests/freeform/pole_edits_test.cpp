@@ -267,6 +267,41 @@ TEST(PoleEdits, SplitGivesTheTwoHalves) {
   delete f, delete s;
   ERCpoleBezier2D flat(pts, ERLimites(1.0, 1.0));
   EXPECT_EQ(flat.split(f, s), 0);
+
+  // Random curves cut anywhere: each half is the curve over its part.
+  const unsigned seed = qorv_test::seedFor(1839);
+  SCOPED_TRACE(seed);
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> u01(0.0, 1.0);
+  for (int rep = 0; rep < 100; ++rep) {
+    SCOPED_TRACE(rep);
+    const RandomCurve c = randomCurve(rng, 2, rep % 4 == 0, rep % 3 == 2);
+    const ERCpoleNURBS2D whole = nurbsOf<ERCpoleNURBS2D, ERPole2DH>(c);
+    const double a = whole.udeb(), b = whole.ufin();
+    const double u = rep % 5 == 1 ? c.U[c.p + 1 + rng() % (c.U.size() - 2 * c.p - 2)]
+                                  : a + (b - a) * (0.01 + 0.98 * u01(rng));
+    if (!(a < u && u < b)) continue;
+    ASSERT_EQ(whole.splitAt(f, s, u), 1);
+    for (int k = 0; k <= 200; ++k) {
+      const double t1 = k == 200 ? u : a + (u - a) * k / 200.0;
+      const double t2 = k == 200 ? b : u + (b - u) * k / 200.0;
+      ASSERT_TRUE(nearRef((*f)(t1), c, t1, 1e-12 * c.size)) << t1;
+      ASSERT_TRUE(nearRef((*s)(t2), c, t2, 1e-12 * c.size)) << t2;
+    }
+    delete f, delete s;
+    // A Bezier curve recomputes its poles on each half.
+    ERVec<ERPoint2D> q;
+    for (std::size_t i = 0; i < c.H.size(); i += 3)
+      q.append(ERPoint2D(c.H[i] / c.H[i + 2], c.H[i + 1] / c.H[i + 2]));
+    const ERCpoleBezier2D bz(q, ERLimites(a, b));
+    ASSERT_EQ(bz.splitAt(f, s, u), 1);
+    for (int k = 0; k <= 50; ++k) {
+      const double t1 = a + (u - a) * k / 50.0, t2 = u + (b - u) * k / 50.0;
+      ASSERT_LE(qorv::distance((*f)(t1), bz(t1)), 1e-11 * c.size) << t1;
+      ASSERT_LE(qorv::distance((*s)(t2), bz(t2)), 1e-11 * c.size) << t2;
+    }
+    delete f, delete s;
+  }
 }
 
 }  // namespace
