@@ -19,7 +19,9 @@
 // - ConvertToNurbs gives the Bezier form of the patch as a NURBS over the patch's own domain
 //   [t0, t1]: degree the largest polynomial degree, the Bernstein coefficients of the
 //   polynomials in s = (t - t0) / (t1 - t0) as poles (weight 1 unless rational: x, y (, z), w
-//   are then the homogeneous coordinates). castToCpole gives the same curve as a pole curve.
+//   are then the homogeneous coordinates), so the NURBS is the patch's own piece: x = t, y = t^2
+//   on [2, 5] gives (2, 4), (3.5, 10), (5, 25), not the poles of [0, 1]. castToCpole gives the
+//   same curve as a pole curve.
 //   Null for an empty or non-finite domain or a polynomial count that does not fit.
 //
 // Stored image (after the limited-entity part: domain start, end, 16 bytes):

@@ -248,6 +248,14 @@ TEST(NurbsConversion, SegmentsPatchesAndPoleCurves) {
   EXPECT_EQ((*np)[1], ERPoint2D(0.5, 0));
   EXPECT_EQ((*np)[2], ERPoint2D(1, 1));
   EXPECT_EQ(np->knotVector().getVec(), ERKnotVector(2, ERLimites(0, 1)).getVec());
+  // On [2, 5] the polynomials are in t, so the poles are those of the piece from (2, 4).
+  const t_SmartPtr<ERCpoleNURBS2D> n25 =
+      ERPatchCPoly2D(polysOf({{0, 1}, {0, 0, 1}}), ERLimites(2, 5)).ConvertToNurbs();
+  ASSERT_TRUE(n25);
+  EXPECT_NEAR(qorv::distance((*n25)[0], ERPoint2D(2, 4)), 0, 1e-14);
+  EXPECT_NEAR(qorv::distance((*n25)[1], ERPoint2D(3.5, 10)), 0, 1e-14);
+  EXPECT_NEAR(qorv::distance((*n25)[2], ERPoint2D(5, 25)), 0, 1e-14);
+  EXPECT_TRUE(n25->knotVector().getVec() == ERKnotVector(2, ERLimites(2, 5)).getVec());
   const t_SmartPtr<ERCpoleRep2D> cp = p.castToCpole();
   ASSERT_TRUE(cp);
   EXPECT_NE(ERCpoleNURBS2D::castdown(cp.get()), nullptr);
