@@ -278,8 +278,9 @@ TEST(PoleEdits, SplitGivesTheTwoHalves) {
     const RandomCurve c = randomCurve(rng, 2, rep % 4 == 0, rep % 3 == 2);
     const ERCpoleNURBS2D whole = nurbsOf<ERCpoleNURBS2D, ERPole2DH>(c);
     const double a = whole.udeb(), b = whole.ufin();
-    const double u = rep % 5 == 1 ? c.U[c.p + 1 + rng() % (c.U.size() - 2 * c.p - 2)]
-                                  : a + (b - a) * (0.01 + 0.98 * u01(rng));
+    const int inner = int(c.U.size()) - 2 * c.p - 2;  // interior knots
+    const double u = rep % 5 == 1 && inner > 0 ? c.U[c.p + 1 + rng() % inner]
+                                               : a + (b - a) * (0.01 + 0.98 * u01(rng));
     if (!(a < u && u < b)) continue;
     ASSERT_EQ(whole.splitAt(f, s, u), 1);
     for (int k = 0; k <= 200; ++k) {
