@@ -34,6 +34,10 @@
 //   angular limit (u of the axis point's height on the cylinder, the foot on the generator at
 //   vdeb on the cone, (udeb, vdeb) at the sphere's centre, the nearest point of the meridian at
 //   udeb on the torus's axis, v = vdeb on its core circle), clamped into the limits.
+// - The unbounded forms' absolute tests (1e-11 from the cylinder's axis, from the torus's core
+//   circle) are applied to the local point scaled by a power of two that brings the radii to
+//   about 1, so that they read relative to the surface's size: a cylinder of radius 1e-90 has
+//   feet too.
 // - The cone's half-angle takes any value: S is the formula, and its foot is that of the
 //   unbounded cone (generators at the acute angle), whatever tan a's sign. A zero radius gives
 //   the formula's surface (a line, a point).
@@ -50,7 +54,10 @@
 //   interior extremes of each coordinate inside the limits.
 // - Iso-curves carry the surface's parameter: getEntityIsoU(u) is S(u, .) at parameter v (an
 //   arc for an angle, a segment from S(u, vdeb) to S(u, vfin) otherwise, its parameter in
-//   [0, 1]). Split pieces are copies with the trimmed limits cut at the value (0 outside them).
+//   [0, 1]; the sample grid reads it through the affine map of the limits). A placement is a
+//   transformation, which holds an origin whose coordinates are all within 1e-11 of zero as
+//   zero: an arc whose frame would lose such an offset comes back null (callers then evaluate
+//   the surface), and surfaces that small should be placed at the coordinate origin. Split pieces are copies with the trimmed limits cut at the value (0 outside them).
 // - SignedMinimalDistance is that of the unbounded surface (limits ignored), except the plane:
 //   its local z, with 3 when the local (x, y) lies outside the limits.
 //

@@ -302,7 +302,9 @@ TEST(BoundedSurfaces, MovesKeepThePointSet) {
   for (Kind k : kKinds)
     for (int i = 0; i < 100; ++i) {
       SCOPED_TRACE(std::string(qorv_test::nameOf(k)) + " draw " + std::to_string(i));
-      const double s = draw.magnitude(-50, 50);
+      // Not below 1e-9: a placement holds an origin within the transformations' 1e-11 of zero
+      // as zero.
+      const double s = draw.magnitude(-9, 50);
       const auto surf = draw.surface(k, s, s);
       std::unique_ptr<ERBoundedSurface> moved(qorv_test::copyOf(*surf));
       const ERPmIsometrie3D F = draw.frame(s);
@@ -321,8 +323,6 @@ TEST(BoundedSurfaces, MovesKeepThePointSet) {
       } else if (what == 4) {
         moved->scale(f), map = [&](const ERPoint3D& q) { return ERPoint3D(q * f); };
       } else {
-        // A placement holds an origin within the transformations' 1e-11 of zero as zero.
-        if (s < 1e-9) continue;
         const ERPoint3D t(draw.direction() * s);
         moved->translate(t), map = [&, t](const ERPoint3D& q) { return q + t; };
       }
