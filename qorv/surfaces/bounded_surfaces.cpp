@@ -40,13 +40,16 @@ double clampInto(double x, const ERLimites& l) { return std::min(std::max(x, l.s
 double sign(double x) { return x < 0.0 ? -1.0 : 1.0; }
 
 // lower + the angle of (x, y) counted counter-clockwise from the direction at angle lower, in
-// [0, 2pi). Measured in the turned frame so that a foot just past the lower limit's direction
-// gets a small angle, not 2pi less a small one computed as a difference.
-double angleFrom(double x, double y, double lower) {
-  const double c = std::cos(lower), s = std::sin(lower);
-  double t = std::atan2(c * y - s * x, c * x + s * y);
-  if (t < 0.0) t += kTwoPi;
-  if (!(t < kTwoPi)) t = 0.0;  // -tiny + 2pi rounded to 2pi: the lower direction itself
+// [0, 2pi). A direction within rounding below the lower one (a point of the seam) is the lower
+// one, not a turn later: limits are inclusive. noise is the absolute rounding of x and y (that
+// of the point's mapping into the local frame).
+double angleFrom(double x, double y, double lower, double noise) {
+  double t = std::atan2(y, x) - lower;
+  t -= kTwoPi * std::floor(t * (1.0 / kTwoPi));
+  const double rho = std::hypot(x, y);
+  double slack = 8.0 * DBL_EPSILON * std::max(kTwoPi, std::fabs(lower));
+  if (rho > 0.0) slack = std::max(slack, std::min(1e-9, noise / rho));
+  if (!(t < kTwoPi - slack) || t < 0.0) t = 0.0;
   return lower + t;
 }
 
@@ -400,7 +403,7 @@ ERMinimax3D ERBoundedPlane::getBox() const {
   return padded(box);
 }
 
-int ERBoundedPlane::footParameters(const ERPoint3D& l, ERPoint2D& uv, int) const {
+int ERBoundedPlane::footParameters(const ERPoint3D& l, ERPoint2D& uv, int, double) const {
   uv = ERPoint2D(l.x(), l.y());
   return 1;
 }
@@ -493,15 +496,13 @@ ERMinimax3D ERBoundedCylinder::getBox() const {  // ruled: the two end sections 
   return padded(box);
 }
 
-int ERBoundedCylinder::footParameters(const ERPoint3D& l, ERPoint2D& uv, int mode) const {
-  ERPoint3D foot;
-  ERVector3D n;
+int ERBoundedCylinder::footParameters(const ERPoint3D& l, ERPoint2D& uv, int mode, double noise) const {
+  // The unbounded cylinder's foot on the local Z axis: none when P is within 1e-11 of the axis
+  // in each coordinate (scaled to the radius); else at P's height in P's direction.
   const double k = unitScale(radius_, 0.0);
-  if (ERCylinder::ProjectionNormaleCylinder(ERPoint3D(l * k), ERInfLine3D(kZ, kOrigin),
-                                            radius_ * k, foot, n) == 1) {
-    foot *= 1.0 / k;
+  if (std::isfinite(radius_) && (std::fabs(l.x() * k) > 1e-11 || std::fabs(l.y() * k) > 1e-11)) {
     const double s = sign(radius_);
-    uv = ERPoint2D(foot.z(), angleFrom(s * n.x(), s * n.y(), vdeb()));
+    uv = ERPoint2D(l.z(), angleFrom(s * l.x(), s * l.y(), vdeb(), noise));
     return 1;
   }
   if (mode > 0) uv = ERPoint2D(l.z(), vdeb());  // on the axis: every section point is as near
@@ -563,7 +564,7 @@ ERMinimax3D ERBoundedCone::getBox() const {  // ruled: the two end sections hold
   return padded(box);
 }
 
-int ERBoundedCone::footParameters(const ERPoint3D& l, ERPoint2D& uv, int mode) const {
+int ERBoundedCone::footParameters(const ERPoint3D& l, ERPoint2D& uv, int mode, double noise) const {
   ERPoint3D foot;
   ERVector3D n;
   const double t = std::tan(alpha_);
@@ -574,7 +575,7 @@ int ERBoundedCone::footParameters(const ERPoint3D& l, ERPoint2D& uv, int mode) c
     const double u = std::fabs(t) <= 1.0 ? foot.z() : (l.z() < 0.0 ? -rho : rho) / std::fabs(t);
     // S's radial direction is sign(u tan a) times the foot's, which is P's.
     const double s = u * t < 0.0 ? -1.0 : 1.0;
-    uv = ERPoint2D(u, u * t == 0.0 ? vdeb() : angleFrom(s * l.x(), s * l.y(), vdeb()));
+    uv = ERPoint2D(u, u * t == 0.0 ? vdeb() : angleFrom(s * l.x(), s * l.y(), vdeb(), noise));
     return 1;
   }
   if (mode > 0) {  // on the axis: the foot on the generator at vdeb
@@ -648,7 +649,7 @@ ERMinimax3D ERBoundedSphere::getBox() const {
   return padded(box);
 }
 
-int ERBoundedSphere::footParameters(const ERPoint3D& l, ERPoint2D& uv, int mode) const {
+int ERBoundedSphere::footParameters(const ERPoint3D& l, ERPoint2D& uv, int mode, double noise) const {
   ERPoint3D foot;
   ERVector3D n;
   if (ERSphere::ProjectionNormaleSphere(l, kOrigin, radius_, foot, n) != 1) {
@@ -749,7 +750,7 @@ ERMinimax3D ERBoundedTorus::getBox() const {
   return padded(box);
 }
 
-int ERBoundedTorus::footParameters(const ERPoint3D& l, ERPoint2D& uv, int mode) const {
+int ERBoundedTorus::footParameters(const ERPoint3D& l, ERPoint2D& uv, int mode, double noise) const {
   ERPoint3D foot;
   ERVector3D n;
   const double k = unitScale(R_, r_);
@@ -762,25 +763,31 @@ int ERBoundedTorus::footParameters(const ERPoint3D& l, ERPoint2D& uv, int mode) 
     const ERVector3D rest = ERVector3D(foot) - n * rk;
     const double side = (rest - e * Rk).norme2() <= (rest + e * Rk).norme2() ? 1.0 : -1.0;
     const double s = side * sign(R_);  // (cos u, sin u) = s e
-    const double u = angleFrom(s * e.x(), s * e.y(), udeb());
+    const double u = angleFrom(s * l.x(), s * l.y(), udeb(), noise);
     if (mode < 0 && !getBoundU().inBound(u)) {  // the inside test on u comes first
       uv = ERPoint2D(u, uv.y());
       return -1;
     }
     const double cu = std::cos(u), su = std::sin(u);
-    uv = ERPoint2D(u, angleFrom(n.x() * cu + n.y() * su, n.z(), vdeb()));
+    // The normal at the tube's scale (P less the tube centre), so that the seam's slack reads in
+    // lengths like the noise.
+    const ERVector3D tube = (ERVector3D(foot) - n * rk) * (1.0 / k);
+    const ERVector3D w = ERVector3D(l) - tube;
+    const double len = w.norme() > 0.0 ? w.norme() : 1.0;
+    const double tx = n.x() * len, ty = n.y() * len, tz = n.z() * len;
+    uv = ERPoint2D(u, angleFrom(tx * cu + ty * su, tz, vdeb(), noise));
     return 1;
   }
   if (mode > 0) {  // on the axis or the core circle: in the meridian of udeb or of P
     const double rho = std::hypot(l.x(), l.y());
     const double s = sign(R_);
-    const double u = rho > 0.0 && std::isfinite(rho) ? angleFrom(s * l.x(), s * l.y(), udeb())
+    const double u = rho > 0.0 && std::isfinite(rho) ? angleFrom(s * l.x(), s * l.y(), udeb(), noise)
                                                      : udeb();
     const ERVector3D w = ERVector3D(l) - ERVector3D(R_ * std::cos(u), R_ * std::sin(u), 0.0);
     const double rw = w.x() * std::cos(u) + w.y() * std::sin(u);
     const double q = sign(r_);
     const bool onCore = !(w.norme() > 1e-11 * std::max(std::fabs(R_), std::fabs(r_)));
-    uv = ERPoint2D(u, onCore ? vdeb() : angleFrom(q * rw, q * w.z(), vdeb()));
+    uv = ERPoint2D(u, onCore ? vdeb() : angleFrom(q * rw, q * w.z(), vdeb(), noise));
   }
   return 0;
 }
@@ -791,6 +798,16 @@ int ERBoundedTorus::footParameters(const ERPoint3D& l, ERPoint2D& uv, int mode) 
 
 namespace {
 
+// The rounding of a point's local coordinates: a few units in the last place of the larger of
+// the point and the placement's origin.
+template <class S>
+double noiseOf(const S& s, const ERPoint3D& p) {
+  const ERPoint3D o = s.getMatrix().origine();
+  const double m = std::max({std::fabs(p.x()), std::fabs(p.y()), std::fabs(p.z()),
+                             std::fabs(o.x()), std::fabs(o.y()), std::fabs(o.z())});
+  return 16.0 * DBL_EPSILON * m;
+}
+
 template <class S>
 int projectParameters(const S& s, const ERPoint3D& p, ERPoint2D& uv, int inside) {
   if constexpr (std::is_same_v<S, ERBoundedPlane>) inside = 1;  // the plane always checks
@@ -798,7 +815,7 @@ int projectParameters(const S& s, const ERPoint3D& p, ERPoint2D& uv, int inside)
   const ERPoint3D l = s.getMatrix() << p;
   if (!finite(l)) return 0;
   ERPoint2D q = uv;
-  const int r = s.footParameters(l, q, inside ? -1 : 0);
+  const int r = s.footParameters(l, q, inside ? -1 : 0, noiseOf(s, p));
   if (r == 0) return 0;
   uv = q;
   if (r < 0) return 0;
@@ -809,7 +826,7 @@ template <class S>
 ERPoint3D inbound(const S& s, const ERPoint3D& p) {
   ERPoint2D uv(s.udeb(), s.vdeb());
   const ERPoint3D l = s.getMatrix() << p;
-  if (finite(p) && s.getMatrix().isValid() && finite(l)) s.footParameters(l, uv, 1);
+  if (finite(p) && s.getMatrix().isValid() && finite(l)) s.footParameters(l, uv, 1, noiseOf(s, p));
   return s(clampInto(uv.x(), s.getBoundU()), clampInto(uv.y(), s.getBoundV()));
 }
 

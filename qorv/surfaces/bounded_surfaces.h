@@ -20,7 +20,9 @@
 // - ProjectionNormale(P, tol, uv, inside) gives the parameters of P's foot on the unbounded
 //   surface, such that S(uv) IS the foot: the linear parameter is the foot's local height (the
 //   cone's u is negative on the far nappe), an angle other than the sphere's lies in
-//   [lower, lower + 2pi) and is never wrapped down past the upper limit. Limits are inclusive.
+//   [lower, lower + 2pi) and is never wrapped down past the upper limit. Limits are inclusive,
+//   and a foot below the lower angle by no more than its mapping's rounding (a point of the
+//   seam) gets the lower angle, not a turn more.
 //   The plane answers 1 only inside its limits, whatever inside is; the torus answers 0 on u
 //   before it computes v. The sphere's longitude follows its own rule: the representative
 //   nearest the lower limit's turn, then one turn up or down when that brings it inside, then a
@@ -214,8 +216,9 @@ class QORV_API ERSurfaceBasedOnTransfo3D : public virtual ERSurface {
   void restoreGuts(ERFile& f) override;                                                          \
   std::uint32_t binaryStoreSize() const override;                                                \
   /* The parameters of the foot of a LOCAL point: 1 found, 0 no foot (uv written only with */    \
-  /* mode 1, the fall-back of project_inbound), -1 a torus u outside its limits (mode -1). */    \
-  int footParameters(const ERPoint3D& local, ERPoint2D& uv, int mode) const
+  /* mode 1, the fall-back of project_inbound), -1 a torus u outside its limits (mode -1); */    \
+  /* noise: the absolute rounding of the local coordinates (seams snap within it). */            \
+  int footParameters(const ERPoint3D& local, ERPoint2D& uv, int mode, double noise) const
 
 // ---------------------------------------------------------------------------------------------
 class QORV_API ERBoundedPlane : public ERBoundedSurface, public ERSurfaceBasedOnTransfo3D {

@@ -225,6 +225,16 @@ TEST(BoundedSurfaces, ParametersGiveTheirFootBack) {
       ERPoint2D uv2(-7, -7);
       EXPECT_EQ(surf->ProjectionNormale(p, 0.0, uv2, 1), inLimits ? 1 : 0);
       if (inLimits || k != Kind::Torus) EXPECT_EQ(uv2, uv);
+      // The seams: a point of the lower angular limit is inside, at that limit, not a turn on.
+      if (k != Kind::Plane) {
+        const double um = angularU(k) ? surf->udeb() : surf->getBoundU()(0.5);
+        const double vm = angularV(k) && k != Kind::Sphere ? surf->vdeb() : surf->getBoundV()(0.5);
+        ERPoint2D seam;
+        EXPECT_EQ(surf->ProjectionNormale((*surf)(um, vm), 0.0, seam, 1), 1);
+        const double angleTol = 1e3 * tol / sizeOf(*surf);  // the mapping's rounding
+        EXPECT_NEAR(seam.x(), um, 1e-13 * std::fabs(um) + (angularU(k) ? angleTol : tol));
+        EXPECT_NEAR(seam.y(), vm, 1e-13 * std::fabs(vm) + angleTol);
+      }
       const ERPoint3D in = surf->project_inbound(p);
       const ERPoint2D c(std::clamp(uv.x(), surf->udeb(), surf->ufin()),
                         std::clamp(uv.y(), surf->vdeb(), surf->vfin()));
