@@ -155,13 +155,13 @@ int splitCopies(const Surface& s, t_SmartPtr<ERAnyBoundedSurface>& low,
   return 1;
 }
 
-ERInfoPoint3DSurf record(double u, double v, const ERPmIsometrie3D& T, const ERVector3D d[3][3],
-                         bool uIsProfile) {
+ERInfoPoint3DSurf record(double u, double v, const qorv::detail::PlacementMap& T,
+                         const ERVector3D d[3][3], bool uIsProfile) {
   QuickAlgebra::ERMatrix<ERPoint3D> m(3, 3);
   for (int i = 0; i < 3; ++i)  // i: order in u, j: order in v, at j * 3 + i
     for (int j = 0; j < 3; ++j) {
       const ERVector3D& e = uIsProfile ? d[i][j] : d[j][i];
-      m(j, i) = i + j == 0 ? T >> ERPoint3D(e) : ERPoint3D(T >> e);
+      m(j, i) = i + j == 0 ? T.world(ERPoint3D(e)) : ERPoint3D(T.world(e));
     }
   return ERInfoPoint3DSurf(ERPoint2D(u, v), m);
 }
@@ -236,23 +236,23 @@ std::uint32_t ERBoundedSurface::binaryStoreSize() const {
 // ERSurfaceBasedOnTransfo3D
 
 void ERSurfaceBasedOnTransfo3D::transformFrom(const ERPmIsometrie3D& T) {
-  placement_ = T * placement_;
+  assign(T * placement_);
 }
 
 void ERSurfaceBasedOnTransfo3D::transformTo(const ERPmIsometrie3D& T) {
-  placement_ = ~T * placement_;
+  assign(~T * placement_);
 }
 
 void ERSurfaceBasedOnTransfo3D::translate(const ERPoint3D& t) {
   ERPoint3D o = placement_.origine();
   o += t;
-  placement_ = ERPmIsometrie3D(_ERTranslation3D(o)) * placement_.get_rotation_matrix();
+  assign(ERPmIsometrie3D(_ERTranslation3D(o)) * placement_.get_rotation_matrix());
 }
 
 void ERSurfaceBasedOnTransfo3D::scale(double k) {
   ERPoint3D o = placement_.origine();
   o *= k;
-  placement_ = ERPmIsometrie3D(_ERTranslation3D(o)) * placement_.get_rotation_matrix();
+  assign(ERPmIsometrie3D(_ERTranslation3D(o)) * placement_.get_rotation_matrix());
 }
 
 int ERSurfaceBasedOnTransfo3D::movePlacement(const ERPmSimilitude3D& T, bool forward, double& k) {
@@ -265,14 +265,14 @@ int ERSurfaceBasedOnTransfo3D::movePlacement(const ERPmSimilitude3D& T, bool for
   const bool keepsHandedness = (M.isDirect() != 0) == (M.getFactHomo() > 0.0);
   if (keepsHandedness) {  // the turn of M after the placement's own axes, any handedness
     const ERPmIsometrie3D turn = ERChgRepere3D(M >> kX, M >> kY, kOrigin);
-    placement_ = ERPmIsometrie3D(_ERTranslation3D(o)) * turn * placement_.get_rotation_matrix();
+    assign(ERPmIsometrie3D(_ERTranslation3D(o)) * turn * placement_.get_rotation_matrix());
     return 0;
   }
   if (placement_.isDirect()) {  // a mirror of a right-handed frame: local y turns over
-    placement_ = ERChgRepere3D(x, -y, o);
+    assign(ERChgRepere3D(x, -y, o));
     return 1;
   }
-  placement_ = ERChgRepere3D(x, y, o);  // a mirror of a left-handed frame is right-handed
+  assign(ERChgRepere3D(x, y, o));  // a mirror of a left-handed frame is right-handed
   return 0;
 }
 
@@ -290,7 +290,28 @@ void ERSurfaceBasedOnTransfo3D::printOn(std::ostream& os) const { placement_.pri
 
 void ERSurfaceBasedOnTransfo3D::saveGuts(ERFile& f) const { placement_.saveGuts(f); }
 
-void ERSurfaceBasedOnTransfo3D::restoreGuts(ERFile& f) { placement_.restoreGuts(f); }
+void ERSurfaceBasedOnTransfo3D::restoreGuts(ERFile& f) {
+  ERPmIsometrie3D T = placement_;
+  T.restoreGuts(f);
+  assign(T);
+}
+
+void ERSurfaceBasedOnTransfo3D::assign(const ERPmIsometrie3D& placement) {
+  placement_ = placement;
+  map_.read(placement_);
+}
+
+void qorv::detail::PlacementMap::read(const ERPmIsometrie3D& T) {
+  *this = PlacementMap();
+  if (T.getRep() == nullptr) return;  // maps nothing
+  const QuickAlgebra::ERMatrix<double> R = T.getMatrix();
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) r[3 * i + j] = i < R.rows() && j < R.cols() ? R(i, j) : 0.0;
+  const ERPoint3D o = T.getTrans();
+  t[0] = o.x(), t[1] = o.y(), t[2] = o.z();
+  k = T.getFactHomo();
+  valid = T.isValid() != 0;
+}
 
 std::uint32_t ERSurfaceBasedOnTransfo3D::binaryStoreSize() const {
   return placement_.binaryStoreSize();
@@ -470,7 +491,7 @@ ERInfoPoint3DSurf ERBoundedCylinder::PtCur(double u, double v) const {
   const Profile p{{radius_, 0.0, 0.0}, {u, 1.0, 0.0}};
   ERVector3D d[3][3];
   revolution(p, v, d);
-  return record(u, v, getMatrix(), d, true);
+  return record(u, v, placementMap(), d, true);
 }
 
 ERSegment3D ERBoundedCylinder::axe() const {
@@ -538,7 +559,7 @@ ERInfoPoint3DSurf ERBoundedCone::PtCur(double u, double v) const {
   const Profile p{{u * t, t, 0.0}, {u, 1.0, 0.0}};
   ERVector3D d[3][3];
   revolution(p, v, d);
-  return record(u, v, getMatrix(), d, true);
+  return record(u, v, placementMap(), d, true);
 }
 
 ERSegment3D ERBoundedCone::axe() const {
@@ -606,7 +627,7 @@ ERInfoPoint3DSurf ERBoundedSphere::PtCur(double u, double v) const {
   const Profile p{{R * c, -R * s, -R * c}, {R * s, R * c, -R * s}};
   ERVector3D d[3][3];
   revolution(p, u, d);
-  return record(u, v, getMatrix(), d, false);
+  return record(u, v, placementMap(), d, false);
 }
 
 ERArc3D ERBoundedSphere::getIsoU(double u) const {
@@ -698,7 +719,7 @@ ERInfoPoint3DSurf ERBoundedTorus::PtCur(double u, double v) const {
   const Profile p{{R_ + r_ * c, -r_ * s, -r_ * c}, {r_ * s, r_ * c, -r_ * s}};
   ERVector3D d[3][3];
   revolution(p, u, d);
-  return record(u, v, getMatrix(), d, false);
+  return record(u, v, placementMap(), d, false);
 }
 
 ERCircle3D ERBoundedTorus::GetSpine() const {
@@ -802,7 +823,7 @@ namespace {
 // the point and the placement's origin.
 template <class S>
 double noiseOf(const S& s, const ERPoint3D& p) {
-  const ERPoint3D o = s.getMatrix().origine();
+  const ERPoint3D o = s.placementMap().origin();
   const double m = std::max({std::fabs(p.x()), std::fabs(p.y()), std::fabs(p.z()),
                              std::fabs(o.x()), std::fabs(o.y()), std::fabs(o.z())});
   return 16.0 * DBL_EPSILON * m;
@@ -811,8 +832,8 @@ double noiseOf(const S& s, const ERPoint3D& p) {
 template <class S>
 int projectParameters(const S& s, const ERPoint3D& p, ERPoint2D& uv, int inside) {
   if constexpr (std::is_same_v<S, ERBoundedPlane>) inside = 1;  // the plane always checks
-  if (!finite(p) || !s.getMatrix().isValid()) return 0;
-  const ERPoint3D l = s.getMatrix() << p;
+  if (!finite(p) || !s.placementMap().valid) return 0;
+  const ERPoint3D l = s.toLocal(p);
   if (!finite(l)) return 0;
   ERPoint2D q = uv;
   const int r = s.footParameters(l, q, inside ? -1 : 0, noiseOf(s, p));
@@ -825,8 +846,8 @@ int projectParameters(const S& s, const ERPoint3D& p, ERPoint2D& uv, int inside)
 template <class S>
 ERPoint3D inbound(const S& s, const ERPoint3D& p) {
   ERPoint2D uv(s.udeb(), s.vdeb());
-  const ERPoint3D l = s.getMatrix() << p;
-  if (finite(p) && s.getMatrix().isValid() && finite(l)) s.footParameters(l, uv, 1, noiseOf(s, p));
+  const ERPoint3D l = s.toLocal(p);
+  if (finite(p) && s.placementMap().valid && finite(l)) s.footParameters(l, uv, 1, noiseOf(s, p));
   return s(clampInto(uv.x(), s.getBoundU()), clampInto(uv.y(), s.getBoundV()));
 }
 

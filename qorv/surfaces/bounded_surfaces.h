@@ -136,6 +136,39 @@ class QORV_API ERBoundedSurface : public ERAnyBoundedSurface {
   ERLimites nu_, nv_, tu_, tv_;
 };
 
+namespace qorv::detail {
+
+// A placement's map read once into plain numbers, P -> R (k P) + t, so that evaluations and
+// projections map points without a call per point. The same arithmetic as the transformation's
+// own (rows of R, then t); an envelope without a representation maps nothing (identity).
+struct PlacementMap {
+  double r[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+  double t[3] = {0, 0, 0};
+  double k = 1.0;
+  bool valid = true;
+
+  void read(const ERPmIsometrie3D& T);
+  ERPoint3D world(const ERPoint3D& p) const {
+    const double x = k * p.x(), y = k * p.y(), z = k * p.z();
+    return ERPoint3D(r[0] * x + r[1] * y + r[2] * z + t[0], r[3] * x + r[4] * y + r[5] * z + t[1],
+                     r[6] * x + r[7] * y + r[8] * z + t[2]);
+  }
+  ERVector3D world(const ERVector3D& v) const {
+    const double x = k * v.x(), y = k * v.y(), z = k * v.z();
+    return ERVector3D(r[0] * x + r[1] * y + r[2] * z, r[3] * x + r[4] * y + r[5] * z,
+                      r[6] * x + r[7] * y + r[8] * z);
+  }
+  ERPoint3D local(const ERPoint3D& p) const {
+    const double x = p.x() - t[0], y = p.y() - t[1], z = p.z() - t[2];
+    const double ik = 1.0 / k;
+    return ERPoint3D((r[0] * x + r[3] * y + r[6] * z) * ik, (r[1] * x + r[4] * y + r[7] * z) * ik,
+                     (r[2] * x + r[5] * y + r[8] * z) * ik);
+  }
+  ERPoint3D origin() const { return ERPoint3D(t[0], t[1], t[2]); }
+};
+
+}  // namespace qorv::detail
+
 // ---------------------------------------------------------------------------------------------
 class QORV_API ERSurfaceBasedOnTransfo3D : public virtual ERSurface {
  public:
@@ -144,10 +177,10 @@ class QORV_API ERSurfaceBasedOnTransfo3D : public virtual ERSurface {
   using EREntity3D::transformTo;
 
   ERSurfaceBasedOnTransfo3D() = default;
-  explicit ERSurfaceBasedOnTransfo3D(const ERPmIsometrie3D& placement) : placement_(placement) {}
+  explicit ERSurfaceBasedOnTransfo3D(const ERPmIsometrie3D& placement) { assign(placement); }
 
   const ERPmIsometrie3D& getMatrix() const { return placement_; }
-  void setMatrix(const ERPmIsometrie3D& placement) { placement_ = placement; }
+  void setMatrix(const ERPmIsometrie3D& placement) { assign(placement); }
   // The placement's Z axis.
   ERVector3D getNormale() const { return placement_.getVector(Coord3D::Z); }
 
@@ -170,14 +203,17 @@ class QORV_API ERSurfaceBasedOnTransfo3D : public virtual ERSurface {
   void restoreGuts(ERFile& f) override;
   std::uint32_t binaryStoreSize() const override;
 
- protected:
-  // Local to world and back; the invalid placement maps nothing.
-  ERPoint3D toWorld(const ERPoint3D& p) const { return placement_ >> p; }
-  ERVector3D toWorld(const ERVector3D& v) const { return placement_ >> v; }
-  ERPoint3D toLocal(const ERPoint3D& p) const { return placement_ << p; }
+  // Local to world and back, through the placement's map read into numbers.
+  const qorv::detail::PlacementMap& placementMap() const { return map_; }
+  ERPoint3D toWorld(const ERPoint3D& p) const { return map_.world(p); }
+  ERVector3D toWorld(const ERVector3D& v) const { return map_.world(v); }
+  ERPoint3D toLocal(const ERPoint3D& p) const { return map_.local(p); }
 
  private:
+  void assign(const ERPmIsometrie3D& placement);
+
   ERPmIsometrie3D placement_;
+  qorv::detail::PlacementMap map_;
 };
 
 // The shared declarations of the five placed classes.
