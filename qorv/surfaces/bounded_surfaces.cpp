@@ -46,11 +46,21 @@ double sign(double x) { return x < 0.0 ? -1.0 : 1.0; }
 double angleFrom(double x, double y, double lower, double noise) {
   double t = std::atan2(y, x) - lower;
   t -= kTwoPi * std::floor(t * (1.0 / kTwoPi));
-  const double rho = std::hypot(x, y);
-  double slack = 8.0 * DBL_EPSILON * std::max(kTwoPi, std::fabs(lower));
-  if (rho > 0.0) slack = std::max(slack, std::min(1e-9, noise / rho));
-  if (!(t < kTwoPi - slack) || t < 0.0) t = 0.0;
+  if (!(t < kTwoPi - 1e-9)) {  // near the seam: how near counts
+    const double rho = std::hypot(x, y);
+    double slack = 8.0 * DBL_EPSILON * std::max(kTwoPi, std::fabs(lower));
+    if (rho > 0.0) slack = std::max(slack, std::min(1e-9, noise / rho));
+    if (!(t < kTwoPi - slack)) t = 0.0;
+  }
+  if (t < 0.0) t = 0.0;
   return lower + t;
+}
+
+// sqrt(x^2 + y^2), scaled only when the squares leave the range.
+double length2(double x, double y) {
+  const double q = x * x + y * y;
+  if (q >= 0x1p-968 && q <= 0x1p968) return std::sqrt(q);
+  return std::hypot(x, y);
 }
 
 // The nine derivatives of a surface of revolution about Z, P = (rho(s) cos f, rho(s) sin f,
@@ -157,13 +167,13 @@ int splitCopies(const Surface& s, t_SmartPtr<ERAnyBoundedSurface>& low,
 
 ERInfoPoint3DSurf record(double u, double v, const qorv::detail::PlacementMap& T,
                          const ERVector3D d[3][3], bool uIsProfile) {
-  QuickAlgebra::ERMatrix<ERPoint3D> m(3, 3);
+  ERPoint3D m[9];
   for (int i = 0; i < 3; ++i)  // i: order in u, j: order in v, at j * 3 + i
     for (int j = 0; j < 3; ++j) {
       const ERVector3D& e = uIsProfile ? d[i][j] : d[j][i];
-      m(j, i) = i + j == 0 ? T.world(ERPoint3D(e)) : ERPoint3D(T.world(e));
+      m[j * 3 + i] = i + j == 0 ? T.world(ERPoint3D(e)) : ERPoint3D(T.world(e));
     }
-  return ERInfoPoint3DSurf(ERPoint2D(u, v), m);
+  return ERInfoPoint3DSurf(ERPoint2D(u, v), QuickAlgebra::ERMatrix<ERPoint3D>(3, 3, m));
 }
 
 }  // namespace
@@ -534,11 +544,12 @@ int ERBoundedCylinder::footParameters(const ERPoint3D& l, ERPoint2D& uv, int mod
 // ERBoundedCone
 
 ERBoundedCone::ERBoundedCone()
-    : ERBoundedSurface(ERLimites(0.0, 1.0), ERLimites(0.0, kTwoPi)), alpha_(0.0) {}
+    : ERBoundedSurface(ERLimites(0.0, 1.0), ERLimites(0.0, kTwoPi)), alpha_(0.0), tan_(0.0) {}
 
 ERBoundedCone::ERBoundedCone(const ERCone& cone, const ERPoint3D& p1, const ERPoint3D& p2)
     : ERSurfaceBasedOnTransfo3D(ERChgRepere3D(cone.direction(), cone.sommet())),
-      alpha_(cone.demiAngle()) {
+      alpha_(cone.demiAngle()),
+      tan_(std::tan(alpha_)) {
   const ERVector3D d = cone.direction();
   const double h1 = (p1 - cone.sommet()) * d, h2 = (p2 - cone.sommet()) * d;
   const ERLimites U(std::min(h1, h2), std::max(h1, h2)), V(0.0, kTwoPi);
@@ -547,15 +558,15 @@ ERBoundedCone::ERBoundedCone(const ERCone& cone, const ERPoint3D& p1, const ERPo
 
 ERBoundedCone::ERBoundedCone(const ERPmIsometrie3D& placement, ERRadian alpha, double h1,
                              double h2)
-    : ERSurfaceBasedOnTransfo3D(placement), alpha_(alpha) {
+    : ERSurfaceBasedOnTransfo3D(placement), alpha_(alpha), tan_(std::tan(alpha_)) {
   setBound(ERLimites(h1, h2), ERLimites(0.0, kTwoPi));
   adjust();
 }
 
-double ERBoundedCone::radius(double h) const { return std::tan(alpha_) * h; }
+double ERBoundedCone::radius(double h) const { return tan_ * h; }
 
 ERInfoPoint3DSurf ERBoundedCone::PtCur(double u, double v) const {
-  const double t = std::tan(alpha_);
+  const double t = tan_;
   const Profile p{{u * t, t, 0.0}, {u, 1.0, 0.0}};
   ERVector3D d[3][3];
   revolution(p, v, d);
@@ -588,11 +599,11 @@ ERMinimax3D ERBoundedCone::getBox() const {  // ruled: the two end sections hold
 int ERBoundedCone::footParameters(const ERPoint3D& l, ERPoint2D& uv, int mode, double noise) const {
   ERPoint3D foot;
   ERVector3D n;
-  const double t = std::tan(alpha_);
+  const double t = tan_;
   if (ERCone::ProjectionNormaleCone(kZ, kOrigin, alpha_, l, foot, n) == 1) {
     // The height from the better conditioned coordinate: the axial one on a narrow cone, the
     // radial one on a flat one; the foot is on P's nappe.
-    const double rho = std::hypot(foot.x(), foot.y());
+    const double rho = length2(foot.x(), foot.y());
     const double u = std::fabs(t) <= 1.0 ? foot.z() : (l.z() < 0.0 ? -rho : rho) / std::fabs(t);
     // S's radial direction is sign(u tan a) times the foot's, which is P's.
     const double s = u * t < 0.0 ? -1.0 : 1.0;
@@ -692,7 +703,7 @@ int ERBoundedSphere::footParameters(const ERPoint3D& l, ERPoint2D& uv, int mode,
     else if (t - kTwoPi >= u0)
       t -= kTwoPi;
   }
-  double f = std::atan2(n.z(), std::hypot(n.x(), n.y()));
+  double f = std::atan2(n.z(), std::sqrt(n.x() * n.x() + n.y() * n.y()));  // n is unit
   if (f < v0 && f + kFloatEps >= v0) f = v0;
   if (f > v1 && f - kFloatEps <= v1) f = v1;
   uv = ERPoint2D(t, f);
@@ -779,7 +790,7 @@ int ERBoundedTorus::footParameters(const ERPoint3D& l, ERPoint2D& uv, int mode, 
   if (ERTorus::ProjectionNormalTorus(kOrigin, kZ, Rk, rk, ERPoint3D(l * k), foot, n) == 1) {
     // The tube centre the foot belongs to, R e or -R e with e P's radial direction: the one
     // from which the foot lies at r along the normal.
-    const double rho = std::hypot(l.x(), l.y());
+    const double rho = length2(l.x(), l.y());
     const ERVector3D e(l.x() / rho, l.y() / rho, 0.0);
     const ERVector3D rest = ERVector3D(foot) - n * rk;
     const double side = (rest - e * Rk).norme2() <= (rest + e * Rk).norme2() ? 1.0 : -1.0;
@@ -789,7 +800,7 @@ int ERBoundedTorus::footParameters(const ERPoint3D& l, ERPoint2D& uv, int mode, 
       uv = ERPoint2D(u, uv.y());
       return -1;
     }
-    const double cu = std::cos(u), su = std::sin(u);
+    const double cu = s * e.x(), su = s * e.y();  // u's own cosine and sine
     // The normal at the tube's scale (P less the tube centre), so that the seam's slack reads in
     // lengths like the noise.
     const ERVector3D tube = (ERVector3D(foot) - n * rk) * (1.0 / k);
@@ -973,11 +984,11 @@ double ERBoundedCylinder::upperEstimateInV() const {
   return std::fabs(radius_) * std::fabs(vfin() - vdeb());
 }
 double ERBoundedCone::upperEstimateInU() const {
-  const double t = std::tan(alpha_);
+  const double t = tan_;
   return std::fabs(ufin() - udeb()) * std::sqrt(1.0 + t * t);
 }
 double ERBoundedCone::upperEstimateInV() const {
-  return std::max(std::fabs(udeb()), std::fabs(ufin())) * std::fabs(std::tan(alpha_)) *
+  return std::max(std::fabs(udeb()), std::fabs(ufin())) * std::fabs(tan_) *
          std::fabs(vfin() - vdeb());
 }
 double ERBoundedSphere::upperEstimateInU() const {
@@ -1027,7 +1038,7 @@ void ERBoundedTorus::printOn(std::ostream& os) const {
 }
 
 // Stored images.
-#define QORV_PLACED_SURFACE_IMAGE(Class, field)                          \
+#define QORV_PLACED_SURFACE_IMAGE(Class, field, after)                          \
   void Class::saveGuts(ERFile& f) const {                                \
     ERSurface::saveGuts(f);                                              \
     getMatrix().saveGuts(f);                                             \
@@ -1042,14 +1053,15 @@ void ERBoundedTorus::printOn(std::ostream& os) const {
     setMatrix(T);                                                        \
     setLimits({l[0], l[1]}, {l[2], l[3]}, {l[4], l[5]}, {l[6], l[7]});   \
     field = x;                                                           \
+    after;                                                               \
   }                                                                      \
   std::uint32_t Class::binaryStoreSize() const {                         \
     return ERSurface::binaryStoreSize() + getMatrix().binaryStoreSize() + 64 + 8; \
   }
 
-QORV_PLACED_SURFACE_IMAGE(ERBoundedCylinder, radius_)
-QORV_PLACED_SURFACE_IMAGE(ERBoundedCone, alpha_)
-QORV_PLACED_SURFACE_IMAGE(ERBoundedSphere, radius_)
+QORV_PLACED_SURFACE_IMAGE(ERBoundedCylinder, radius_, (void)0)
+QORV_PLACED_SURFACE_IMAGE(ERBoundedCone, alpha_, tan_ = std::tan(alpha_))
+QORV_PLACED_SURFACE_IMAGE(ERBoundedSphere, radius_, (void)0)
 
 void ERBoundedTorus::saveGuts(ERFile& f) const {
   ERSurface::saveGuts(f);

@@ -329,6 +329,7 @@ class QORV_API ERBoundedCone : public ERBoundedSurface, public ERSurfaceBasedOnT
 
  private:
   double alpha_;
+  double tan_;  // tan(alpha_), kept with it; not stored
 };
 
 // ---------------------------------------------------------------------------------------------
