@@ -167,11 +167,14 @@ int splitCopies(const Surface& s, t_SmartPtr<ERAnyBoundedSurface>& low,
 
 ERInfoPoint3DSurf record(double u, double v, const qorv::detail::PlacementMap& T,
                          const ERVector3D d[3][3], bool uIsProfile) {
-  ERPoint3D m[9];
+  ERPoint3D m[9];  // zeros
   for (int i = 0; i < 3; ++i)  // i: order in u, j: order in v, at j * 3 + i
     for (int j = 0; j < 3; ++j) {
       const ERVector3D& e = uIsProfile ? d[i][j] : d[j][i];
-      m[j * 3 + i] = i + j == 0 ? T.world(ERPoint3D(e)) : ERPoint3D(T.world(e));
+      if (i + j == 0)
+        m[0] = T.world(ERPoint3D(e));
+      else if (e.x() != 0.0 || e.y() != 0.0 || e.z() != 0.0)  // most of them are zero
+        m[j * 3 + i] = ERPoint3D(T.world(e));
     }
   return ERInfoPoint3DSurf(ERPoint2D(u, v), QuickAlgebra::ERMatrix<ERPoint3D>(3, 3, m));
 }

@@ -149,12 +149,12 @@ struct PlacementMap {
 
   void read(const ERPmIsometrie3D& T);
   ERPoint3D world(const ERPoint3D& p) const {
-    const double x = k * p.x(), y = k * p.y(), z = k * p.z();
-    return ERPoint3D(r[0] * x + r[1] * y + r[2] * z + t[0], r[3] * x + r[4] * y + r[5] * z + t[1],
-                     r[6] * x + r[7] * y + r[8] * z + t[2]);
+    const ERVector3D v = world(ERVector3D(p));
+    return ERPoint3D(v.x() + t[0], v.y() + t[1], v.z() + t[2]);
   }
   ERVector3D world(const ERVector3D& v) const {
-    const double x = k * v.x(), y = k * v.y(), z = k * v.z();
+    double x = v.x(), y = v.y(), z = v.z();
+    if (k != 1.0) x *= k, y *= k, z *= k;
     return ERVector3D(r[0] * x + r[1] * y + r[2] * z, r[3] * x + r[4] * y + r[5] * z,
                       r[6] * x + r[7] * y + r[8] * z);
   }
