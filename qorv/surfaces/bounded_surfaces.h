@@ -60,6 +60,9 @@
 //   transformation, which holds an origin whose coordinates are all within 1e-11 of zero as
 //   zero: an arc whose frame would lose such an offset comes back null (callers then evaluate
 //   the surface), and surfaces that small should be placed at the coordinate origin. Split pieces are copies with the trimmed limits cut at the value (0 outside them).
+// - The cylinder's print form holds a blank line, as the unbounded one's: the axis segment's
+//   form ends its own line and the label's line end follows it. The cone prints its half-angle
+//   and angular limits in degrees (radians x 57.29577951308232).
 // - SignedMinimalDistance is that of the unbounded surface (limits ignored), except the plane:
 //   its local z, with 3 when the local (x, y) lies outside the limits.
 //
