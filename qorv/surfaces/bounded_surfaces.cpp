@@ -63,17 +63,33 @@ double length2(double x, double y) {
   return std::hypot(x, y);
 }
 
-// The nine derivatives of a surface of revolution about Z, P = (rho(s) cos f, rho(s) sin f,
-// z(s)): d[i][j] = d^(i+j)P / ds^i df^j.
+// The record of a surface of revolution about the local Z axis, P = (rho(s) cos f,
+// rho(s) sin f, z(s)), built in world coordinates at once: with X, Y, Z the placement's axes,
+// d^(i+j)P / ds^i df^j = rho^(i)(s) W_j + z^(i)(s) Z [j = 0], where W_0 = cos f X + sin f Y,
+// W_1 = -sin f X + cos f Y, W_2 = -W_0. The profile parameter s is u when uIsProfile, else v.
 struct Profile {
   double rho[3], z[3];
 };
-void revolution(const Profile& p, double f, ERVector3D d[3][3]) {
-  const double c = std::cos(f), s = std::sin(f);
-  const double cj[3][2] = {{c, s}, {-s, c}, {-c, -s}};
-  for (int i = 0; i < 3; ++i)
-    for (int j = 0; j < 3; ++j)
-      d[i][j] = ERVector3D(p.rho[i] * cj[j][0], p.rho[i] * cj[j][1], j == 0 ? p.z[i] : 0.0);
+ERInfoPoint3DSurf placedRevolution(double u, double v, const qorv::detail::PlacementMap& T,
+                                   const Profile& p, bool uIsProfile) {
+  const double f = uIsProfile ? v : u;
+  const double c = std::cos(f), sn = std::sin(f);
+  const double* r = T.r;
+  const double k = T.k;
+  const ERVector3D X(r[0] * k, r[3] * k, r[6] * k), Y(r[1] * k, r[4] * k, r[7] * k),
+      Z(r[2] * k, r[5] * k, r[8] * k);
+  const ERVector3D W[3] = {X * c + Y * sn, Y * c - X * sn, -(X * c + Y * sn)};
+  ERPoint3D m[9];  // zeros
+  for (int i = 0; i < 3; ++i)    // order in the profile parameter
+    for (int j = 0; j < 3; ++j) {  // order in the angle
+      const double zi = j == 0 ? p.z[i] : 0.0;
+      if (p.rho[i] == 0.0 && zi == 0.0 && i + j > 0) continue;
+      const ERVector3D d = W[j] * p.rho[i] + Z * zi;
+      const int at = uIsProfile ? j * 3 + i : i * 3 + j;  // element (u order) + 3 (v order)
+      m[at] = ERPoint3D(d);
+    }
+  m[0] = ERPoint3D(m[0].x() + T.t[0], m[0].y() + T.t[1], m[0].z() + T.t[2]);
+  return ERInfoPoint3DSurf(ERPoint2D(u, v), QuickAlgebra::ERMatrix<ERPoint3D>(3, 3, m));
 }
 
 // An arc of the surface drawn in a local plane: centre c, unit axes X and Y, radius r (a
@@ -165,19 +181,6 @@ int splitCopies(const Surface& s, t_SmartPtr<ERAnyBoundedSurface>& low,
   return 1;
 }
 
-ERInfoPoint3DSurf record(double u, double v, const qorv::detail::PlacementMap& T,
-                         const ERVector3D d[3][3], bool uIsProfile) {
-  ERPoint3D m[9];  // zeros
-  for (int i = 0; i < 3; ++i)  // i: order in u, j: order in v, at j * 3 + i
-    for (int j = 0; j < 3; ++j) {
-      const ERVector3D& e = uIsProfile ? d[i][j] : d[j][i];
-      if (i + j == 0)
-        m[0] = T.world(ERPoint3D(e));
-      else if (e.x() != 0.0 || e.y() != 0.0 || e.z() != 0.0)  // most of them are zero
-        m[j * 3 + i] = ERPoint3D(T.world(e));
-    }
-  return ERInfoPoint3DSurf(ERPoint2D(u, v), QuickAlgebra::ERMatrix<ERPoint3D>(3, 3, m));
-}
 
 }  // namespace
 
@@ -502,9 +505,7 @@ ERBoundedCylinder::ERBoundedCylinder(const ERPmIsometrie3D& placement, double h,
 
 ERInfoPoint3DSurf ERBoundedCylinder::PtCur(double u, double v) const {
   const Profile p{{radius_, 0.0, 0.0}, {u, 1.0, 0.0}};
-  ERVector3D d[3][3];
-  revolution(p, v, d);
-  return record(u, v, placementMap(), d, true);
+  return placedRevolution(u, v, placementMap(), p, true);
 }
 
 ERSegment3D ERBoundedCylinder::axe() const {
@@ -571,9 +572,7 @@ double ERBoundedCone::radius(double h) const { return tan_ * h; }
 ERInfoPoint3DSurf ERBoundedCone::PtCur(double u, double v) const {
   const double t = tan_;
   const Profile p{{u * t, t, 0.0}, {u, 1.0, 0.0}};
-  ERVector3D d[3][3];
-  revolution(p, v, d);
-  return record(u, v, placementMap(), d, true);
+  return placedRevolution(u, v, placementMap(), p, true);
 }
 
 ERSegment3D ERBoundedCone::axe() const {
@@ -639,9 +638,7 @@ ERBoundedSphere::ERBoundedSphere(const ERSphere& sphere, const ERLimites& U, con
 ERInfoPoint3DSurf ERBoundedSphere::PtCur(double u, double v) const {
   const double R = radius_, c = std::cos(v), s = std::sin(v);
   const Profile p{{R * c, -R * s, -R * c}, {R * s, R * c, -R * s}};
-  ERVector3D d[3][3];
-  revolution(p, u, d);
-  return record(u, v, placementMap(), d, false);
+  return placedRevolution(u, v, placementMap(), p, false);
 }
 
 ERArc3D ERBoundedSphere::getIsoU(double u) const {
@@ -731,9 +728,7 @@ ERBoundedTorus::ERBoundedTorus(const ERTorus& torus)
 ERInfoPoint3DSurf ERBoundedTorus::PtCur(double u, double v) const {
   const double c = std::cos(v), s = std::sin(v);
   const Profile p{{R_ + r_ * c, -r_ * s, -r_ * c}, {r_ * s, r_ * c, -r_ * s}};
-  ERVector3D d[3][3];
-  revolution(p, u, d);
-  return record(u, v, placementMap(), d, false);
+  return placedRevolution(u, v, placementMap(), p, false);
 }
 
 ERCircle3D ERBoundedTorus::GetSpine() const {
