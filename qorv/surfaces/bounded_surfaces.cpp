@@ -682,13 +682,14 @@ ERMinimax3D ERBoundedSphere::getBox() const {
 }
 
 int ERBoundedSphere::footParameters(const ERPoint3D& l, ERPoint2D& uv, int mode, double noise) const {
-  ERPoint3D foot;
-  ERVector3D n;
-  if (ERSphere::ProjectionNormaleSphere(l, kOrigin, radius_, foot, n) != 1) {
+  // The unbounded sphere's foot is R n with n = P / |P| (local): none at the centre exactly.
+  // S = R n whatever R's sign, so the angles are those of n, which are P's own.
+  if (!std::isfinite(radius_) || (l.x() == 0.0 && l.y() == 0.0 && l.z() == 0.0)) {
     if (mode > 0) uv = ERPoint2D(udeb(), vdeb());  // the centre: every point is as near
     return 0;
   }
-  // S = R n whatever R's sign: the angles are those of the normal.
+  (void)noise;
+  const ERPoint3D& n = l;
   const double u0 = udeb(), u1 = ufin(), v0 = vdeb(), v1 = vfin();
   double t = std::atan2(n.y(), n.x()) + kTwoPi * std::floor(u0 / kTwoPi + 0.5);
   if (t < u0) {
@@ -703,7 +704,7 @@ int ERBoundedSphere::footParameters(const ERPoint3D& l, ERPoint2D& uv, int mode,
     else if (t - kTwoPi >= u0)
       t -= kTwoPi;
   }
-  double f = std::atan2(n.z(), std::sqrt(n.x() * n.x() + n.y() * n.y()));  // n is unit
+  double f = std::atan2(n.z(), length2(n.x(), n.y()));
   if (f < v0 && f + kFloatEps >= v0) f = v0;
   if (f > v1 && f - kFloatEps <= v1) f = v1;
   uv = ERPoint2D(t, f);
@@ -781,31 +782,30 @@ ERMinimax3D ERBoundedTorus::getBox() const {
 }
 
 int ERBoundedTorus::footParameters(const ERPoint3D& l, ERPoint2D& uv, int mode, double noise) const {
-  ERPoint3D foot;
-  ERVector3D n;
+  // The unbounded torus's foot, read in P's meridian half-plane (radial rho along e, height h):
+  // the nearer of the two tube circles centred at +-R e (the far one can win on a spindle
+  // torus, r >= R), the tie going to the near one; no foot when P is within 1e-11 rad of the
+  // axis or on the core circle (within 1e-11, at the torus's scale). Then R (cos u, sin u) is
+  // the chosen centre and v the angle of P about it.
   const double k = unitScale(R_, r_);
-  const double Rk = R_ * k, rk = r_ * k;
-  if (ERTorus::ProjectionNormalTorus(kOrigin, kZ, Rk, rk, ERPoint3D(l * k), foot, n) == 1) {
-    // The tube centre the foot belongs to, R e or -R e with e P's radial direction: the one
-    // from which the foot lies at r along the normal.
-    const double rho = length2(l.x(), l.y());
-    const ERVector3D e(l.x() / rho, l.y() / rho, 0.0);
-    const ERVector3D rest = ERVector3D(foot) - n * rk;
-    const double side = (rest - e * Rk).norme2() <= (rest + e * Rk).norme2() ? 1.0 : -1.0;
-    const double s = side * sign(R_);  // (cos u, sin u) = s e
+  const double rho = length2(l.x(), l.y()), h = l.z();
+  const bool foot = std::isfinite(R_) && std::isfinite(r_) && rho > 0.0 &&
+                    !(rho <= 1e-11 * std::fabs(h)) &&
+                    !(std::fabs(h) <= 1e-11 * rho &&
+                      std::fabs(R_ * k - length2(rho * k, h * k)) <= 1e-11);
+  if (foot) {
+    const double near = length2(rho - R_, h), far = length2(rho + R_, h);
+    const bool farSide = std::fabs(far - r_) < std::fabs(near - r_);
+    const double s = farSide ? -1.0 : 1.0;  // the centre R (cos u, sin u) is +-R e
     const double u = angleFrom(s * l.x(), s * l.y(), udeb(), noise);
     if (mode < 0 && !getBoundU().inBound(u)) {  // the inside test on u comes first
       uv = ERPoint2D(u, uv.y());
       return -1;
     }
-    const double cu = s * e.x(), su = s * e.y();  // u's own cosine and sine
-    // The normal at the tube's scale (P less the tube centre), so that the seam's slack reads in
-    // lengths like the noise.
-    const ERVector3D tube = (ERVector3D(foot) - n * rk) * (1.0 / k);
-    const ERVector3D w = ERVector3D(l) - tube;
-    const double len = w.norme() > 0.0 ? w.norme() : 1.0;
-    const double tx = n.x() * len, ty = n.y() * len, tz = n.z() * len;
-    uv = ERPoint2D(u, angleFrom(tx * cu + ty * su, tz, vdeb(), noise));
+    // P less the centre, along (cos u, sin u) and along Z.
+    const double radial = s * rho - R_;
+    if (!(length2(radial, h) > 0.0)) return 0;
+    uv = ERPoint2D(u, angleFrom(radial, h, vdeb(), noise));
     return 1;
   }
   if (mode > 0) {  // on the axis or the core circle: in the meridian of udeb or of P

@@ -93,7 +93,9 @@ struct BoundedDraw : Draw {
       case Kind::Torus: {
         const double R = s * uniform(0.5, 3);
         const double r = integer(0, 3) == 0 ? R * uniform(1, 2) : R * uniform(0.05, 0.9);
-        return std::make_unique<ERBoundedTorus>(T, R, r, angles(), angles());
+        // A negative R, one time in eight: the same torus, its centres on the other side.
+        return std::make_unique<ERBoundedTorus>(T, integer(0, 7) == 0 ? -R : R, r, angles(),
+                                                angles());
       }
     }
     return nullptr;
