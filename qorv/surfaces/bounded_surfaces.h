@@ -36,10 +36,11 @@
 //   angular limit (u of the axis point's height on the cylinder, the foot on the generator at
 //   vdeb on the cone, (udeb, vdeb) at the sphere's centre, the nearest point of the meridian at
 //   udeb on the torus's axis, v = vdeb on its core circle), clamped into the limits.
-// - The unbounded forms' absolute tests (1e-11 from the cylinder's axis, from the torus's core
-//   circle) are applied to the local point scaled by a power of two that brings the radii to
-//   about 1, so that they read relative to the surface's size: a cylinder of radius 1e-90 has
-//   feet too.
+// - The feet are those of the unbounded forms (their tests for "no foot" and their choice of
+//   the nearer tube circle), read in the local frame: the cylinder's and the torus's absolute
+//   tests (1e-11 from the axis, from the core circle) apply to the local point scaled by a power
+//   of two that brings the radii to about 1, so that they read relative to the surface's size: a
+//   cylinder of radius 1e-90 has feet too.
 // - The cone's half-angle takes any value: S is the formula, and its foot is that of the
 //   unbounded cone (generators at the acute angle), whatever tan a's sign. A zero radius gives
 //   the formula's surface (a line, a point).
