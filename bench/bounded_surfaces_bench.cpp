@@ -120,8 +120,8 @@ gp_Ax3 axes() {
 
 // OCCT's parameters run (angle, height) on cylinders and cones: the same queries, swapped.
 template <class Surface>
-void occtEvaluate(benchmark::State& state, const Surface& s, const ERLimites& U,
-                  const ERLimites& V, double size, bool swap) {
+void occtEvaluate(benchmark::State& state, const Surface& s, const ERLimites& U, const ERLimites& V,
+                  double size, bool swap) {
   const Queries q = queries(U, V, size);
   for (auto _ : state) {
     double sum = 0;

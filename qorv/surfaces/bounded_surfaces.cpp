@@ -79,8 +79,8 @@ ERInfoPoint3DSurf placedRevolution(double u, double v, const qorv::detail::Place
   const ERVector3D X(r[0] * k, r[3] * k, r[6] * k), Y(r[1] * k, r[4] * k, r[7] * k),
       Z(r[2] * k, r[5] * k, r[8] * k);
   const ERVector3D W[3] = {X * c + Y * sn, Y * c - X * sn, -(X * c + Y * sn)};
-  ERPoint3D m[9];  // zeros
-  for (int i = 0; i < 3; ++i)    // order in the profile parameter
+  ERPoint3D m[9];                  // zeros
+  for (int i = 0; i < 3; ++i)      // order in the profile parameter
     for (int j = 0; j < 3; ++j) {  // order in the angle
       const double zi = j == 0 ? p.z[i] : 0.0;
       if (p.rho[i] == 0.0 && zi == 0.0 && i + j > 0) continue;
@@ -104,11 +104,12 @@ ERArc3D placedArc(const ERPmIsometrie3D& T, const ERPoint3D& c, ERVector3D X, ER
 // Adds the exact box of C + r cos t X + r sin t Y (local C, X, Y mapped through T) over the
 // window of t: per coordinate the two ends and the extremes at atan2(B, A) (+ pi) inside it.
 // Computed directly, not through an arc's frame, so that it holds at every scale.
-void addArcBox(ERMinimax3D& box, const ERPmIsometrie3D& T, const ERPoint3D& c,
-               const ERVector3D& X, const ERVector3D& Y, double r, const ERLimites& window) {
+void addArcBox(ERMinimax3D& box, const ERPmIsometrie3D& T, const ERPoint3D& c, const ERVector3D& X,
+               const ERVector3D& Y, double r, const ERLimites& window) {
   const ERPoint3D C = T >> c;
   const ERVector3D A = (T >> X) * r, B = (T >> Y) * r;
-  const double lo = std::min(window.start(), window.end()), hi = std::max(window.start(), window.end());
+  const double lo = std::min(window.start(), window.end()),
+               hi = std::max(window.start(), window.end());
   auto at = [&](double t) { return C + A * std::cos(t) + B * std::sin(t); };
   box.Update(at(lo));
   box.Update(at(hi));
@@ -181,7 +182,6 @@ int splitCopies(const Surface& s, t_SmartPtr<ERAnyBoundedSurface>& low,
   return 1;
 }
 
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -251,13 +251,9 @@ std::uint32_t ERBoundedSurface::binaryStoreSize() const {
 // ---------------------------------------------------------------------------------------------
 // ERSurfaceBasedOnTransfo3D
 
-void ERSurfaceBasedOnTransfo3D::transformFrom(const ERPmIsometrie3D& T) {
-  assign(T * placement_);
-}
+void ERSurfaceBasedOnTransfo3D::transformFrom(const ERPmIsometrie3D& T) { assign(T * placement_); }
 
-void ERSurfaceBasedOnTransfo3D::transformTo(const ERPmIsometrie3D& T) {
-  assign(~T * placement_);
-}
+void ERSurfaceBasedOnTransfo3D::transformTo(const ERPmIsometrie3D& T) { assign(~T * placement_); }
 
 void ERSurfaceBasedOnTransfo3D::translate(const ERPoint3D& t) {
   ERPoint3D o = placement_.origine();
@@ -360,41 +356,41 @@ int readPlacedRecord(ERFile& f, bool limitsFirst, ERPmIsometrie3D& T, double lim
 }
 
 void writeLimits(ERFile& f, const ERBoundedSurface& s) {
-  for (double v : {s.NUdeb(), s.NUfin(), s.NVdeb(), s.NVfin(), s.udeb(), s.ufin(), s.vdeb(),
-                   s.vfin()})
+  for (double v :
+       {s.NUdeb(), s.NUfin(), s.NVdeb(), s.NVfin(), s.udeb(), s.ufin(), s.vdeb(), s.vfin()})
     f.Write(v);
 }
 
 }  // namespace
 
-#define QORV_PLACED_SURFACE_MOVES(Class)                                     \
-  void Class::translate(const ERPoint3D& t) {                                \
-    ERSurfaceBasedOnTransfo3D::translate(t);                                 \
-    ERAnyBoundedSurface::translate(t);                                       \
-  }                                                                          \
-  void Class::transformFrom(const ERPmIsometrie3D& T) {                      \
-    ERSurfaceBasedOnTransfo3D::transformFrom(T);                             \
-    ERAnyBoundedSurface::transformFrom(static_cast<const ERPmSimilitude3D&>(T)); \
-  }                                                                          \
-  void Class::transformTo(const ERPmIsometrie3D& T) {                        \
-    ERSurfaceBasedOnTransfo3D::transformTo(T);                               \
-    ERAnyBoundedSurface::transformTo(static_cast<const ERPmSimilitude3D&>(T)); \
-  }                                                                          \
-  void Class::transformFrom(const ERPmSimilitude3D& T) { moveBy(*this, T, true); } \
-  void Class::transformTo(const ERPmSimilitude3D& T) { moveBy(*this, T, false); }  \
-  int Class::ProjectionNormale(const ERPoint3D& p, double, ERPoint2D& uv, int inside) const { \
-    return projectParameters(*this, p, uv, inside);                          \
-  }                                                                          \
-  ERPoint3D Class::project_inbound(const ERPoint3D& p) const { return inbound(*this, p); } \
-  ERObject* Class::getCopy() const { return new Class(*this); }              \
-  int Class::SplitInU(t_SmartPtr<ERAnyBoundedSurface>& low,                  \
-                      t_SmartPtr<ERAnyBoundedSurface>& high, double u) const { \
-    return splitCopies(*this, low, high, u, true);                           \
-  }                                                                          \
-  int Class::SplitInV(t_SmartPtr<ERAnyBoundedSurface>& low,                  \
-                      t_SmartPtr<ERAnyBoundedSurface>& high, double v) const { \
-    return splitCopies(*this, low, high, v, false);                          \
-  }                                                                          \
+#define QORV_PLACED_SURFACE_MOVES(Class)                                                           \
+  void Class::translate(const ERPoint3D& t) {                                                      \
+    ERSurfaceBasedOnTransfo3D::translate(t);                                                       \
+    ERAnyBoundedSurface::translate(t);                                                             \
+  }                                                                                                \
+  void Class::transformFrom(const ERPmIsometrie3D& T) {                                            \
+    ERSurfaceBasedOnTransfo3D::transformFrom(T);                                                   \
+    ERAnyBoundedSurface::transformFrom(static_cast<const ERPmSimilitude3D&>(T));                   \
+  }                                                                                                \
+  void Class::transformTo(const ERPmIsometrie3D& T) {                                              \
+    ERSurfaceBasedOnTransfo3D::transformTo(T);                                                     \
+    ERAnyBoundedSurface::transformTo(static_cast<const ERPmSimilitude3D&>(T));                     \
+  }                                                                                                \
+  void Class::transformFrom(const ERPmSimilitude3D& T) { moveBy(*this, T, true); }                 \
+  void Class::transformTo(const ERPmSimilitude3D& T) { moveBy(*this, T, false); }                  \
+  int Class::ProjectionNormale(const ERPoint3D& p, double, ERPoint2D& uv, int inside) const {      \
+    return projectParameters(*this, p, uv, inside);                                                \
+  }                                                                                                \
+  ERPoint3D Class::project_inbound(const ERPoint3D& p) const { return inbound(*this, p); }         \
+  ERObject* Class::getCopy() const { return new Class(*this); }                                    \
+  int Class::SplitInU(t_SmartPtr<ERAnyBoundedSurface>& low, t_SmartPtr<ERAnyBoundedSurface>& high, \
+                      double u) const {                                                            \
+    return splitCopies(*this, low, high, u, true);                                                 \
+  }                                                                                                \
+  int Class::SplitInV(t_SmartPtr<ERAnyBoundedSurface>& low, t_SmartPtr<ERAnyBoundedSurface>& high, \
+                      double v) const {                                                            \
+    return splitCopies(*this, low, high, v, false);                                                \
+  }                                                                                                \
   ERPoint3D Class::operator()(double u, double v) const { return PtCur(u, v).point(); }
 
 // ---------------------------------------------------------------------------------------------
@@ -412,9 +408,7 @@ ERInfoPoint3DSurf ERBoundedPlane::PtCur(double u, double v) const {
   return ERInfoPoint3DSurf(ERPoint2D(u, v), m);
 }
 
-ERPoint3D ERBoundedPlane::centroid() const {
-  return (*this)(getBoundU()(0.5), getBoundV()(0.5));
-}
+ERPoint3D ERBoundedPlane::centroid() const { return (*this)(getBoundU()(0.5), getBoundV()(0.5)); }
 
 ERSegment3D ERBoundedPlane::getIsoU(double u) const {
   return ERSegment3D((*this)(u, vdeb()), (*this)(u, vfin()));
@@ -445,12 +439,11 @@ int ERBoundedPlane::footParameters(const ERPoint3D& l, ERPoint2D& uv, int, doubl
   return 1;
 }
 
-EREntity::DISTMINRES ERBoundedPlane::SignedMinimalDistance(const ERPoint3D& p,
-                                                           double& dist) const {
+EREntity::DISTMINRES ERBoundedPlane::SignedMinimalDistance(const ERPoint3D& p, double& dist) const {
   const ERPoint3D l = toLocal(p);
   dist = l.z();
   return getBoundU().inBound(l.x()) && getBoundV().inBound(l.y()) ? DISTMIN_NORMAL
-                                                                   : DISTMIN_END_POINT;
+                                                                  : DISTMIN_END_POINT;
 }
 
 double ERBoundedPlane::upperEstimateInU() const { return std::fabs(ufin() - udeb()); }
@@ -531,7 +524,8 @@ ERMinimax3D ERBoundedCylinder::getBox() const {  // ruled: the two end sections 
   return padded(box);
 }
 
-int ERBoundedCylinder::footParameters(const ERPoint3D& l, ERPoint2D& uv, int mode, double noise) const {
+int ERBoundedCylinder::footParameters(const ERPoint3D& l, ERPoint2D& uv, int mode,
+                                      double noise) const {
   // The unbounded cylinder's foot on the local Z axis: none when P is within 1e-11 of the axis
   // in each coordinate (scaled to the radius); else at P's height in P's direction.
   const double k = unitScale(radius_, 0.0);
@@ -560,8 +554,7 @@ ERBoundedCone::ERBoundedCone(const ERCone& cone, const ERPoint3D& p1, const ERPo
   setLimits(U, V, U, V);
 }
 
-ERBoundedCone::ERBoundedCone(const ERPmIsometrie3D& placement, ERRadian alpha, double h1,
-                             double h2)
+ERBoundedCone::ERBoundedCone(const ERPmIsometrie3D& placement, ERRadian alpha, double h1, double h2)
     : ERSurfaceBasedOnTransfo3D(placement), alpha_(alpha), tan_(std::tan(alpha_)) {
   setBound(ERLimites(h1, h2), ERLimites(0.0, kTwoPi));
   adjust();
@@ -681,7 +674,8 @@ ERMinimax3D ERBoundedSphere::getBox() const {
   return padded(box);
 }
 
-int ERBoundedSphere::footParameters(const ERPoint3D& l, ERPoint2D& uv, int mode, double noise) const {
+int ERBoundedSphere::footParameters(const ERPoint3D& l, ERPoint2D& uv, int mode,
+                                    double noise) const {
   // The unbounded sphere's foot is R n with n = P / |P| (local): none at the centre exactly.
   // S = R n whatever R's sign, so the angles are those of n, which are P's own.
   if (!std::isfinite(radius_) || (l.x() == 0.0 && l.y() == 0.0 && l.z() == 0.0)) {
@@ -750,8 +744,8 @@ t_SmartPtr<ERFiniteEntity3DWF> ERBoundedTorus::getEntityIsoU(double u) const {
 
 t_SmartPtr<ERFiniteEntity3DWF> ERBoundedTorus::getEntityIsoV(double v) const {
   const ERPoint3D c(0, 0, r_ * std::sin(v));
-  return heldArc(placedArc(getMatrix(), c, kX, kY, R_ + r_ * std::cos(v), getBoundU()),
-                 getMatrix(), c);
+  return heldArc(placedArc(getMatrix(), c, kX, kY, R_ + r_ * std::cos(v), getBoundU()), getMatrix(),
+                 c);
 }
 
 ERMinimax3D ERBoundedTorus::getBox() const {
@@ -781,7 +775,8 @@ ERMinimax3D ERBoundedTorus::getBox() const {
   return padded(box);
 }
 
-int ERBoundedTorus::footParameters(const ERPoint3D& l, ERPoint2D& uv, int mode, double noise) const {
+int ERBoundedTorus::footParameters(const ERPoint3D& l, ERPoint2D& uv, int mode,
+                                   double noise) const {
   // The unbounded torus's foot, read in P's meridian half-plane (radial rho along e, height h):
   // the nearer of the two tube circles centred at +-R e (the far one can win on a spindle
   // torus, r >= R), the tie going to the near one; no foot when P is within 1e-11 rad of the
@@ -789,10 +784,9 @@ int ERBoundedTorus::footParameters(const ERPoint3D& l, ERPoint2D& uv, int mode, 
   // the chosen centre and v the angle of P about it.
   const double k = unitScale(R_, r_);
   const double rho = length2(l.x(), l.y()), h = l.z();
-  const bool foot = std::isfinite(R_) && std::isfinite(r_) && rho > 0.0 &&
-                    !(rho <= 1e-11 * std::fabs(h)) &&
-                    !(std::fabs(h) <= 1e-11 * rho &&
-                      std::fabs(R_ * k - length2(rho * k, h * k)) <= 1e-11);
+  const bool foot =
+      std::isfinite(R_) && std::isfinite(r_) && rho > 0.0 && !(rho <= 1e-11 * std::fabs(h)) &&
+      !(std::fabs(h) <= 1e-11 * rho && std::fabs(R_ * k - length2(rho * k, h * k)) <= 1e-11);
   if (foot) {
     const double near = length2(rho - R_, h), far = length2(rho + R_, h);
     const bool farSide = std::fabs(far - r_) < std::fabs(near - r_);
@@ -811,8 +805,8 @@ int ERBoundedTorus::footParameters(const ERPoint3D& l, ERPoint2D& uv, int mode, 
   if (mode > 0) {  // on the axis or the core circle: in the meridian of udeb or of P
     const double rho = std::hypot(l.x(), l.y());
     const double s = sign(R_);
-    const double u = rho > 0.0 && std::isfinite(rho) ? angleFrom(s * l.x(), s * l.y(), udeb(), noise)
-                                                     : udeb();
+    const double u =
+        rho > 0.0 && std::isfinite(rho) ? angleFrom(s * l.x(), s * l.y(), udeb(), noise) : udeb();
     const ERVector3D w = ERVector3D(l) - ERVector3D(R_ * std::cos(u), R_ * std::sin(u), 0.0);
     const double rw = w.x() * std::cos(u) + w.y() * std::sin(u);
     const double q = sign(r_);
@@ -833,8 +827,8 @@ namespace {
 template <class S>
 double noiseOf(const S& s, const ERPoint3D& p) {
   const ERPoint3D o = s.placementMap().origin();
-  const double m = std::max({std::fabs(p.x()), std::fabs(p.y()), std::fabs(p.z()),
-                             std::fabs(o.x()), std::fabs(o.y()), std::fabs(o.z())});
+  const double m = std::max({std::fabs(p.x()), std::fabs(p.y()), std::fabs(p.z()), std::fabs(o.x()),
+                             std::fabs(o.y()), std::fabs(o.z())});
   return 16.0 * DBL_EPSILON * m;
 }
 
@@ -863,8 +857,8 @@ ERPoint3D inbound(const S& s, const ERPoint3D& p) {
 // Both pairs of limits of one direction mapped alike.
 template <class F>
 void mapU(ERBoundedSurface& s, F f) {
-  s.setLimits(f(ERLimites(s.NUdeb(), s.NUfin())), ERLimites(s.NVdeb(), s.NVfin()),
-              f(s.getBoundU()), s.getBoundV());
+  s.setLimits(f(ERLimites(s.NUdeb(), s.NUfin())), ERLimites(s.NVdeb(), s.NVfin()), f(s.getBoundU()),
+              s.getBoundV());
 }
 template <class F>
 void mapV(ERBoundedSurface& s, F f) {
@@ -876,7 +870,8 @@ void moveBy(ERBoundedPlane& s, const ERPmSimilitude3D& T, bool forward) {
   double k = 1.0;
   const int flip = s.movePlacement(T, forward, k);
   mapU(s, [k](const ERLimites& l) { return scaledBy(l, k); });
-  mapV(s, [k, flip](const ERLimites& l) { return flip ? negated(scaledBy(l, k)) : scaledBy(l, k); });
+  mapV(s,
+       [k, flip](const ERLimites& l) { return flip ? negated(scaledBy(l, k)) : scaledBy(l, k); });
 }
 
 void moveBy(ERBoundedCylinder& s, const ERPmSimilitude3D& T, bool forward) {
@@ -931,14 +926,16 @@ void ERBoundedCylinder::scale(double k) {
   ERSurfaceBasedOnTransfo3D::scale(k);
   const double a = std::fabs(k);
   radius_ *= a;
-  mapU(*this, [a, k](const ERLimites& l) { return k < 0 ? negated(scaledBy(l, a)) : scaledBy(l, a); });
+  mapU(*this,
+       [a, k](const ERLimites& l) { return k < 0 ? negated(scaledBy(l, a)) : scaledBy(l, a); });
   if (k < 0.0) mapV(*this, halfTurn);  // -S(u, v) = S(-u, v + pi)
 }
 
 void ERBoundedCone::scale(double k) {
   ERSurfaceBasedOnTransfo3D::scale(k);
   const double a = std::fabs(k);
-  mapU(*this, [a, k](const ERLimites& l) { return k < 0 ? negated(scaledBy(l, a)) : scaledBy(l, a); });
+  mapU(*this,
+       [a, k](const ERLimites& l) { return k < 0 ? negated(scaledBy(l, a)) : scaledBy(l, a); });
 }
 
 void ERBoundedSphere::scale(double k) {
@@ -957,12 +954,11 @@ void ERBoundedTorus::scale(double k) {
 
 EREntity::DISTMINRES ERBoundedCylinder::SignedMinimalDistance(const ERPoint3D& p,
                                                               double& dist) const {
-  return ERCylinder::SignedMinimalDistanceCylinder(
-      p, ERInfLine3D(getNormale(), toWorld(kOrigin)), radius_, dist);
+  return ERCylinder::SignedMinimalDistanceCylinder(p, ERInfLine3D(getNormale(), toWorld(kOrigin)),
+                                                   radius_, dist);
 }
 
-EREntity::DISTMINRES ERBoundedCone::SignedMinimalDistance(const ERPoint3D& p,
-                                                          double& dist) const {
+EREntity::DISTMINRES ERBoundedCone::SignedMinimalDistance(const ERPoint3D& p, double& dist) const {
   return ERCone::SignedMinimalDistanceCone(p, apex(), direction(), alpha_, dist);
 }
 
@@ -971,8 +967,7 @@ EREntity::DISTMINRES ERBoundedSphere::SignedMinimalDistance(const ERPoint3D& p,
   return ERSphere::SignedMinimalDistanceSphere(p, center(), radius_, dist);
 }
 
-EREntity::DISTMINRES ERBoundedTorus::SignedMinimalDistance(const ERPoint3D& p,
-                                                           double& dist) const {
+EREntity::DISTMINRES ERBoundedTorus::SignedMinimalDistance(const ERPoint3D& p, double& dist) const {
   return ERTorus::SignedMinimalDistanceTorus(p, origin(), vect(), R_, r_, dist);
 }
 
@@ -1036,24 +1031,24 @@ void ERBoundedTorus::printOn(std::ostream& os) const {
 }
 
 // Stored images.
-#define QORV_PLACED_SURFACE_IMAGE(Class, field, after)                          \
-  void Class::saveGuts(ERFile& f) const {                                \
-    ERSurface::saveGuts(f);                                              \
-    getMatrix().saveGuts(f);                                             \
-    writeLimits(f, *this);                                               \
-    f.Write(field);                                                      \
-  }                                                                      \
-  void Class::restoreGuts(ERFile& f) {                                   \
-    ERSurface::restoreGuts(f);                                           \
-    ERPmIsometrie3D T;                                                   \
-    double l[8], x = 0.0;                                                \
-    if (!readPlacedRecord(f, false, T, l, &x, 1)) return;                \
-    setMatrix(T);                                                        \
-    setLimits({l[0], l[1]}, {l[2], l[3]}, {l[4], l[5]}, {l[6], l[7]});   \
-    field = x;                                                           \
-    after;                                                               \
-  }                                                                      \
-  std::uint32_t Class::binaryStoreSize() const {                         \
+#define QORV_PLACED_SURFACE_IMAGE(Class, field, after)                            \
+  void Class::saveGuts(ERFile& f) const {                                         \
+    ERSurface::saveGuts(f);                                                       \
+    getMatrix().saveGuts(f);                                                      \
+    writeLimits(f, *this);                                                        \
+    f.Write(field);                                                               \
+  }                                                                               \
+  void Class::restoreGuts(ERFile& f) {                                            \
+    ERSurface::restoreGuts(f);                                                    \
+    ERPmIsometrie3D T;                                                            \
+    double l[8], x = 0.0;                                                         \
+    if (!readPlacedRecord(f, false, T, l, &x, 1)) return;                         \
+    setMatrix(T);                                                                 \
+    setLimits({l[0], l[1]}, {l[2], l[3]}, {l[4], l[5]}, {l[6], l[7]});            \
+    field = x;                                                                    \
+    after;                                                                        \
+  }                                                                               \
+  std::uint32_t Class::binaryStoreSize() const {                                  \
     return ERSurface::binaryStoreSize() + getMatrix().binaryStoreSize() + 64 + 8; \
   }
 

@@ -60,7 +60,8 @@
 //   [0, 1]; the sample grid reads it through the affine map of the limits). A placement is a
 //   transformation, which holds an origin whose coordinates are all within 1e-11 of zero as
 //   zero: an arc whose frame would lose such an offset comes back null (callers then evaluate
-//   the surface), and surfaces that small should be placed at the coordinate origin. Split pieces are copies with the trimmed limits cut at the value (0 outside them).
+//   the surface), and surfaces that small should be placed at the coordinate origin. Split pieces
+//   are copies with the trimmed limits cut at the value (0 outside them).
 // - The cylinder's print form holds a blank line, as the unbounded one's: the axis segment's
 //   form ends its own line and the label's line end follows it. The cone prints its half-angle
 //   and angular limits in degrees (radians x 57.29577951308232).
@@ -221,43 +222,43 @@ class QORV_API ERSurfaceBasedOnTransfo3D : public virtual ERSurface {
 };
 
 // The shared declarations of the five placed classes.
-#define QORV_PLACED_SURFACE_OVERRIDES                                                            \
-  using ERAnyBoundedSurface::operator();                                                         \
-  using ERAnyBoundedSurface::ProjectionNormale;                                                  \
-  using ERAnyBoundedSurface::PtCur;                                                              \
-  using ERAnyBoundedSurface::SplitInU;                                                           \
-  using ERAnyBoundedSurface::SplitInV;                                                           \
-  using EREntity3D::transformFrom;                                                               \
-  using EREntity3D::transformTo;                                                                 \
-  ERInfoPoint3DSurf PtCur(double u, double v) const override;                                    \
-  ERPoint3D operator()(double u, double v) const override;                                       \
-  ERMinimax3D getBox() const override;                                                           \
-  t_SmartPtr<ERFiniteEntity3DWF> getEntityIsoU(double u) const override;                         \
-  t_SmartPtr<ERFiniteEntity3DWF> getEntityIsoV(double v) const override;                         \
+#define QORV_PLACED_SURFACE_OVERRIDES                                                              \
+  using ERAnyBoundedSurface::operator();                                                           \
+  using ERAnyBoundedSurface::ProjectionNormale;                                                    \
+  using ERAnyBoundedSurface::PtCur;                                                                \
+  using ERAnyBoundedSurface::SplitInU;                                                             \
+  using ERAnyBoundedSurface::SplitInV;                                                             \
+  using EREntity3D::transformFrom;                                                                 \
+  using EREntity3D::transformTo;                                                                   \
+  ERInfoPoint3DSurf PtCur(double u, double v) const override;                                      \
+  ERPoint3D operator()(double u, double v) const override;                                         \
+  ERMinimax3D getBox() const override;                                                             \
+  t_SmartPtr<ERFiniteEntity3DWF> getEntityIsoU(double u) const override;                           \
+  t_SmartPtr<ERFiniteEntity3DWF> getEntityIsoV(double v) const override;                           \
   int ProjectionNormale(const ERPoint3D& p, double tol, ERPoint2D& uv, int inside) const override; \
-  ERPoint3D project_inbound(const ERPoint3D& p) const override;                                  \
-  DISTMINRES SignedMinimalDistance(const ERPoint3D& p, double& dist) const override;             \
-  double upperEstimateInU() const override;                                                      \
-  double upperEstimateInV() const override;                                                      \
-  int SplitInU(t_SmartPtr<ERAnyBoundedSurface>& low, t_SmartPtr<ERAnyBoundedSurface>& high,      \
-               double u) const override;                                                         \
-  int SplitInV(t_SmartPtr<ERAnyBoundedSurface>& low, t_SmartPtr<ERAnyBoundedSurface>& high,      \
-               double v) const override;                                                         \
-  void reverse() override;                                                                       \
-  void scale(double k) override;                                                                 \
-  void translate(const ERPoint3D& t) override;                                                   \
-  void transformFrom(const ERPmIsometrie3D& T) override;                                         \
-  void transformTo(const ERPmIsometrie3D& T) override;                                           \
-  void transformFrom(const ERPmSimilitude3D& T) override;                                        \
-  void transformTo(const ERPmSimilitude3D& T) override;                                          \
-  ERObject* getCopy() const override;                                                            \
-  void printOn(std::ostream& os) const override;                                                 \
-  void saveGuts(ERFile& f) const override;                                                       \
-  void restoreGuts(ERFile& f) override;                                                          \
-  std::uint32_t binaryStoreSize() const override;                                                \
-  /* The parameters of the foot of a LOCAL point: 1 found, 0 no foot (uv written only with */    \
-  /* mode 1, the fall-back of project_inbound), -1 a torus u outside its limits (mode -1); */    \
-  /* noise: the absolute rounding of the local coordinates (seams snap within it). */            \
+  ERPoint3D project_inbound(const ERPoint3D& p) const override;                                    \
+  DISTMINRES SignedMinimalDistance(const ERPoint3D& p, double& dist) const override;               \
+  double upperEstimateInU() const override;                                                        \
+  double upperEstimateInV() const override;                                                        \
+  int SplitInU(t_SmartPtr<ERAnyBoundedSurface>& low, t_SmartPtr<ERAnyBoundedSurface>& high,        \
+               double u) const override;                                                           \
+  int SplitInV(t_SmartPtr<ERAnyBoundedSurface>& low, t_SmartPtr<ERAnyBoundedSurface>& high,        \
+               double v) const override;                                                           \
+  void reverse() override;                                                                         \
+  void scale(double k) override;                                                                   \
+  void translate(const ERPoint3D& t) override;                                                     \
+  void transformFrom(const ERPmIsometrie3D& T) override;                                           \
+  void transformTo(const ERPmIsometrie3D& T) override;                                             \
+  void transformFrom(const ERPmSimilitude3D& T) override;                                          \
+  void transformTo(const ERPmSimilitude3D& T) override;                                            \
+  ERObject* getCopy() const override;                                                              \
+  void printOn(std::ostream& os) const override;                                                   \
+  void saveGuts(ERFile& f) const override;                                                         \
+  void restoreGuts(ERFile& f) override;                                                            \
+  std::uint32_t binaryStoreSize() const override;                                                  \
+  /* The parameters of the foot of a LOCAL point: 1 found, 0 no foot (uv written only with */      \
+  /* mode 1, the fall-back of project_inbound), -1 a torus u outside its limits (mode -1); */      \
+  /* noise: the absolute rounding of the local coordinates (seams snap within it). */              \
   int footParameters(const ERPoint3D& local, ERPoint2D& uv, int mode, double noise) const
 
 // ---------------------------------------------------------------------------------------------

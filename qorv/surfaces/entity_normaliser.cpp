@@ -89,9 +89,8 @@ ERArcEllipse3D EREntityNormaliser::Normalise(const ERArcEllipse3D& arc) {
   };
   double a1 = arc.udeb(), a2 = arc.ufin();
   if (!in.isDirect()) a1 = -a1, a2 = -a2;  // clockwise about Z
-  return ERArcEllipse3D(out, EREllipse2D(carried(e.getFocus1()), carried(e.getFocus2()),
-                                         e.getBigAxe()),
-                        a1, a2);
+  return ERArcEllipse3D(
+      out, EREllipse2D(carried(e.getFocus1()), carried(e.getFocus2()), e.getBigAxe()), a1, a2);
 }
 
 ERBoundedCylinder EREntityNormaliser::Normalise(const ERBoundedCylinder& s) {

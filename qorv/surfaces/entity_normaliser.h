@@ -17,10 +17,10 @@
 // - Every point is kept, also where the plain recipe would lose it: a left-handed frame (one
 //   restored from a mirror) runs its angles clockwise about Z, so its limits are negated before
 //   the shift (a surface's pair [a, b] becomes [-b, -a], an arc's start and end each change
-//   sign and keep their order); an arc whose plane circle is off the frame's origin keeps its centre; an elliptic
-//   arc's limits are central angles from its own major axis, which turns with the frame, so its
-//   foci are carried into the new frame and its limits stay (shifting them would draw another
-//   arc).
+//   sign and keep their order); an arc whose plane circle is off the frame's origin keeps its
+//   centre; an elliptic arc's limits are central angles from its own major axis, which turns with
+//   the frame, so its foci are carried into the new frame and its limits stay (shifting them would
+//   draw another arc).
 // - The cylinder comes back with natural limits U = [-1, 1], V = [0, 2pi] (built with half-height
 //   1) and its own trimmed limits, V shifted; the cone, sphere and torus keep their natural
 //   limits (the angular pair shifted) and their trimmed ones (likewise).

@@ -23,7 +23,8 @@ inline const char* nameOf(Kind k) {
 }
 
 inline void appendInt(Bytes& out, std::int32_t v) {
-  for (int k = 0; k < 4; ++k) out.push_back(static_cast<unsigned char>(std::uint32_t(v) >> (8 * k)));
+  for (int k = 0; k < 4; ++k)
+    out.push_back(static_cast<unsigned char>(std::uint32_t(v) >> (8 * k)));
 }
 
 // The stored image of the map P -> [x y z] P + o, restored into an isometry envelope (the one

@@ -4,12 +4,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <sstream>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "qorv/foundation/transfo3d_kinds.h"
 #include "tests/object_images.h"
@@ -181,9 +181,9 @@ TEST(BoundedSurfaces, ParametersGiveTheirFootBack) {
       const ERPmIsometrie3D& T = placementOf(*surf);
       // Near a point of the surface anywhere on it (far nappe, past the limits), or anywhere.
       const double u0 = angularU(k) ? draw.uniform(-M_PI, M_PI) : draw.uniform(-3, 3) * s;
-      const double v0 = k == Kind::Sphere  ? draw.uniform(-1.5, 1.5)
-                        : angularV(k)      ? draw.uniform(-M_PI, M_PI)
-                                           : draw.uniform(-3, 3) * s;
+      const double v0 = k == Kind::Sphere ? draw.uniform(-1.5, 1.5)
+                        : angularV(k)     ? draw.uniform(-M_PI, M_PI)
+                                          : draw.uniform(-3, 3) * s;
       const ERInfoPoint3DSurf e = surf->PtCur(u0, v0);
       ERVector3D n = e.normale();
       const ERPoint3D p = i % 5 == 4 ? T >> ERPoint3D(ERVector3D(draw.direction()) * (s * 2))
@@ -195,7 +195,8 @@ TEST(BoundedSurfaces, ParametersGiveTheirFootBack) {
       if (k == Kind::Plane) {
         EXPECT_EQ(found, inLimits ? 1 : 0);
       } else {
-        ASSERT_EQ(found, 1) << printed(*surf) << " p " << p << " local " << (T << p) << " uv0 " << u0 << " " << v0;
+        ASSERT_EQ(found, 1) << printed(*surf) << " p " << p << " local " << (T << p) << " uv0 "
+                            << u0 << " " << v0;
       }
       const ERPoint3D foot = (*surf)(uv.x(), uv.y());
       const double tol = 1e-12 * std::max({maxAbs(T.origine()), maxAbs(p), sizeOf(*surf)});
@@ -204,7 +205,8 @@ TEST(BoundedSurfaces, ParametersGiveTheirFootBack) {
           distance(p, foot) >= ref.dist - tol) {
         EXPECT_LE(distance(foot, (*surf)(ref.uv.x(), ref.uv.y())), 1e3 * tol)
             << "uv " << uv << " ref " << ref.uv << " d " << distance(p, foot) << " ref " << ref.dist
-            << " second " << ref.second << " local " << (T << p) << "\n" << printed(*surf);
+            << " second " << ref.second << " local " << (T << p) << "\n"
+            << printed(*surf);
       }
       // P - foot along the normal: orthogonal to both tangents.
       const ERInfoPoint3DSurf f = surf->PtCur(uv.x(), uv.y());
@@ -266,18 +268,21 @@ TEST(BoundedSurfaces, DerivedCurvesBoxesAndPieces) {
                 box.MinPoint().y() <= q.y() && q.y() <= box.MaxPoint().y() &&
                 box.MinPoint().z() <= q.z() && q.z() <= box.MaxPoint().z()))
             outside.push_back(q);
-          if (a < n) lenU = std::max(lenU, distance(q, (*surf)(surf->getBoundU()((a + 1.0) / n), v)));
-          if (b < n) lenV = std::max(lenV, distance(q, (*surf)(u, surf->getBoundV()((b + 1.0) / n))));
+          if (a < n)
+            lenU = std::max(lenU, distance(q, (*surf)(surf->getBoundU()((a + 1.0) / n), v)));
+          if (b < n)
+            lenV = std::max(lenV, distance(q, (*surf)(u, surf->getBoundV()((b + 1.0) / n))));
         }
-      EXPECT_TRUE(outside.empty()) << outside.size() << " outside, the first " << outside[0]
-                                   << "\n" << box.MinPoint() << box.MaxPoint() << "\n"
+      EXPECT_TRUE(outside.empty()) << outside.size() << " outside, the first " << outside[0] << "\n"
+                                   << box.MinPoint() << box.MaxPoint() << "\n"
                                    << printed(*surf);
       // The box is tight: each face touched within a small part of the size.
       EXPECT_LE(box.diagonal(), 2 * sizeOf(*surf) + tol);
       EXPECT_GE(surf->upperEstimateInU() * (1 + 1e-12), lenU * n * 0.999);
       EXPECT_GE(surf->upperEstimateInV() * (1 + 1e-12), lenV * n * 0.999);
       // Iso-curves at the surface's parameter (segments from the lower to the upper limit).
-      const double u = surf->getBoundU()(draw.uniform(0, 1)), v = surf->getBoundV()(draw.uniform(0, 1));
+      const double u = surf->getBoundU()(draw.uniform(0, 1)),
+                   v = surf->getBoundV()(draw.uniform(0, 1));
       const t_SmartPtr<ERFiniteEntity3DWF> isoU = surf->getEntityIsoU(u);
       const t_SmartPtr<ERFiniteEntity3DWF> isoV = surf->getEntityIsoV(v);
       // Arcs whose frame the transformations cannot hold (offsets below 1e-11) are null.
@@ -417,8 +422,8 @@ TEST(BoundedSphere, LongitudeSnapsBeforeItWraps) {
   EXPECT_EQ(s.ProjectionNormale(ERPoint3D(0, 0, 0), 0, uv, 0), 0);
   EXPECT_EQ(uv, ERPoint2D(4, 4));
   EXPECT_EQ(distance(s.project_inbound(ERPoint3D(0, 0, 0)), s(0, -M_PI / 2)), 0);
-  const ERSphere unbounded(ERBoundedSphere(ERSphere(ERPoint3D(1, 2, 3), 4), ERLimites(0, 1),
-                                           ERLimites(0, 1)));
+  const ERSphere unbounded(
+      ERBoundedSphere(ERSphere(ERPoint3D(1, 2, 3), 4), ERLimites(0, 1), ERLimites(0, 1)));
   EXPECT_EQ(unbounded.center(), ERPoint3D(1, 2, 3));
   EXPECT_EQ(unbounded.radius(), 4);
 }
@@ -470,10 +475,10 @@ TEST(BoundedTorus, SpindleFeetAndTheUTestFirst) {
                                ERLimites(0, 2 * M_PI));
   ERPoint3D foot;
   ERVector3D normal;
-  for (const ERPoint3D& p : {ERPoint3D(0.2, 0, 0.1), ERPoint3D(0.5, 0.5, 3), ERPoint3D(-4, 1, -1)}) {
-    ASSERT_EQ(ERTorus::ProjectionNormalTorus(ERPoint3D(), ERVector3D(0, 0, 1), 1, 2, p, foot,
-                                             normal),
-              1);
+  for (const ERPoint3D& p :
+       {ERPoint3D(0.2, 0, 0.1), ERPoint3D(0.5, 0.5, 3), ERPoint3D(-4, 1, -1)}) {
+    ASSERT_EQ(
+        ERTorus::ProjectionNormalTorus(ERPoint3D(), ERVector3D(0, 0, 1), 1, 2, p, foot, normal), 1);
     ERPoint2D uv;
     ASSERT_EQ(spindle.ProjectionNormale(p, 0, uv, 1), 1);
     EXPECT_LE(distance(spindle(uv.x(), uv.y()), foot), 1e-14);
@@ -556,8 +561,7 @@ TEST(BoundedSurface, LimitOperationsEmptyTheCache) {
 TEST(BoundedSurfaces, PrintForms) {
   const ERPmIsometrie3D T(_ERTranslation3D(ERPoint3D(1, 2, 3)));
   const std::string place = printed(T);
-  const std::string lims =
-      "Lim  U [0,1]\nLim  V [0,6.28319]\nTrim U [0,1]\nTrim V [0,6.28319]\n";
+  const std::string lims = "Lim  U [0,1]\nLim  V [0,6.28319]\nTrim U [0,1]\nTrim V [0,6.28319]\n";
   ERBoundedCylinder cyl;
   cyl.transformFrom(T);
   EXPECT_EQ(printed(cyl), "Cylindre :   Segment =" + printed(cyl.axe()) +
@@ -598,9 +602,9 @@ TEST(BoundedSurfaces, StoredImages) {
   EXPECT_EQ(imageOf(pl), cat(place, doubles({1, 2, 3, 4, 1, 2, 3, 4})));
   EXPECT_EQ(pl.binaryStoreSize(), 180u);
   const ERBoundedCone cone(T, 0.3, 1, 2);
-  EXPECT_EQ(imageOf(cone), cat(cat(place, doubles({1, 2, 0, 6.283185307179586, 1, 2, 0,
-                                                   6.283185307179586})),
-                               doubles({0.3})));
+  EXPECT_EQ(imageOf(cone),
+            cat(cat(place, doubles({1, 2, 0, 6.283185307179586, 1, 2, 0, 6.283185307179586})),
+                doubles({0.3})));
   const ERBoundedSphere sph(T, 7, ERLimites(0, 1), ERLimites(-1, 1));
   EXPECT_EQ(imageOf(sph), cat(cat(place, doubles({0, 1, -1, 1, 0, 1, -1, 1})), doubles({7})));
   // The torus: long 1, limits, placement, r, R.
@@ -633,8 +637,8 @@ TEST(BoundedSurfaces, StoredImages) {
 // ---------------------------------------------------------------------------------------------
 TEST(BoundedSurfaces, BadInputNeverTraps) {
   const double nan = std::nan("");
-  const ERPmIsometrie3D broken = qorv_test::frameFromAxes(ERVector3D(), ERVector3D(), ERVector3D(),
-                                                          ERPoint3D());
+  const ERPmIsometrie3D broken =
+      qorv_test::frameFromAxes(ERVector3D(), ERVector3D(), ERVector3D(), ERPoint3D());
   for (Kind k : kKinds) {
     SCOPED_TRACE(qorv_test::nameOf(k));
     BoundedDraw draw(7);

@@ -78,21 +78,24 @@ TEST(EntityNormaliser, FrameAngleSignAndCanonicalFrames) {
   const ERPmIsometrie3D cw = turnedAboutZ(canonical, -M_PI / 2);
   EREntityNormaliser::ComputeNormalizationParameters(cw, out, angle);
   EXPECT_NEAR(angle, -M_PI / 2, 1e-15);
-  const ERArc3D turned = EREntityNormaliser::Normalise(ERArc3D(cw, ERCircle2D(ERPoint2D(), 2), 2, 3));
+  const ERArc3D turned =
+      EREntityNormaliser::Normalise(ERArc3D(cw, ERCircle2D(ERPoint2D(), 2), 2, 3));
   EXPECT_NEAR(turned.udeb(), 2 - M_PI / 2, 1e-15);
   EXPECT_NEAR(turned.ufin(), 3 - M_PI / 2, 1e-15);
   // A frame without a Z axis is kept, angle 0 and finite.
-  const ERPmIsometrie3D broken = qorv_test::frameFromAxes(ERVector3D(), ERVector3D(), ERVector3D(),
-                                                          ERPoint3D(1, 1, 1));
+  const ERPmIsometrie3D broken =
+      qorv_test::frameFromAxes(ERVector3D(), ERVector3D(), ERVector3D(), ERPoint3D(1, 1, 1));
   angle = std::nan("");
   EREntityNormaliser::ComputeNormalizationParameters(broken, out, angle);
   EXPECT_EQ(angle, 0);
-  const ERArc3D flat = EREntityNormaliser::Normalise(ERArc3D(broken, ERCircle2D(ERPoint2D(), 1), 0, 1));
+  const ERArc3D flat =
+      EREntityNormaliser::Normalise(ERArc3D(broken, ERCircle2D(ERPoint2D(), 1), 0, 1));
   EXPECT_EQ(flat.udeb(), 0);
 }
 
 TEST(EntityNormaliser, FlipKeepsThePointsAndTurnsTheNormal) {
-  const ERPmIsometrie3D F = ERChgRepere3D(ERVector3D(0, 1, 0), ERVector3D(0, 0, 1), ERPoint3D(1, 2, 3));
+  const ERPmIsometrie3D F =
+      ERChgRepere3D(ERVector3D(0, 1, 0), ERVector3D(0, 0, 1), ERPoint3D(1, 2, 3));
   ERArc3D arc(F, ERCircle2D(ERPoint2D(0.5, -1), 2), 0.25, 1.75);
   const ERArc3D before = arc;
   EREntityNormaliser::Flip(arc);
@@ -128,8 +131,8 @@ TEST(EntityNormaliser, NormalisedEntitiesKeepTheirPoints) {
     const ERLimites w = draw.angles(3 * M_PI);
     const double tol = 1e-12 * std::max(maxAbs(F.origine()), s);
     // Arcs, centred or not.
-    const ERPoint2D c2 = i % 3 == 0 ? ERPoint2D(draw.uniform(-1, 1) * s, draw.uniform(-1, 1) * s)
-                                    : ERPoint2D();
+    const ERPoint2D c2 =
+        i % 3 == 0 ? ERPoint2D(draw.uniform(-1, 1) * s, draw.uniform(-1, 1) * s) : ERPoint2D();
     const ERArc3D arc(F, ERCircle2D(c2, s * draw.uniform(0.1, 2)), w.start(), w.end());
     const ERArc3D na = EREntityNormaliser::Normalise(arc);
     EXPECT_LE((na.normale() - (F >> ERVector3D(0, 0, 1))).norme(), 1e-15);
@@ -142,9 +145,11 @@ TEST(EntityNormaliser, NormalisedEntitiesKeepTheirPoints) {
     const ERArc3D other(G, ERCircle2D(ERPoint2D(gc.x(), gc.y()), arc.radius()), w.start() - t,
                         w.end() - t);
     const ERArc3D no = EREntityNormaliser::Normalise(other);
-    expectSameWindow(na.udeb(), na.ufin(), no.udeb(), no.ufin(), 1e-12 * (1 + std::fabs(w.start())));
+    expectSameWindow(na.udeb(), na.ufin(), no.udeb(), no.ufin(),
+                     1e-12 * (1 + std::fabs(w.start())));
     // Elliptic arcs.
-    const EREllipse2D e(s * draw.uniform(1, 2), s * draw.uniform(0.2, 1), draw.uniform(0, 2 * M_PI), c2);
+    const EREllipse2D e(s * draw.uniform(1, 2), s * draw.uniform(0.2, 1), draw.uniform(0, 2 * M_PI),
+                        c2);
     const ERArcEllipse3D ea(F, e, w.start(), std::min(w.end(), w.start() + 2 * M_PI));
     const ERArcEllipse3D ne = EREntityNormaliser::Normalise(ea);
     EXPECT_LE(distance(ne.firstPt(), ea.firstPt()), tol);
@@ -196,7 +201,8 @@ TEST(EntityNormaliser, NormalisedSurfacesKeepTheirPoints) {
           const ERPoint3D a = (*surf)(surf->getBoundU()(fu), surf->getBoundV()(fv));
           // A left-handed placement's angle runs the other way in the canonical frame.
           const bool turned = !placement->isDirect();
-          const double gu = turned && angularU ? 1 - fu : fu, gv = turned && !angularU ? 1 - fv : fv;
+          const double gu = turned && angularU ? 1 - fu : fu,
+                       gv = turned && !angularU ? 1 - fv : fv;
           const ERPoint3D b = (*n)(n->getBoundU()(gu), n->getBoundV()(gv));
           EXPECT_LE(distance(a, b), tol) << fu << " " << fv;
         }

@@ -8,9 +8,9 @@
 #include "qorv/persistence/object_database.h"
 #include "qorv/surfaces/analytic_surfaces.h"
 #include "qorv/surfaces/bounded_surfaces.h"
-#include "tests/surfaces/bounded_draws.h"
 #include "tests/object_images.h"
 #include "tests/persistence/test_files.h"
+#include "tests/surfaces/bounded_draws.h"
 
 using qorv_test::imageOf;
 using qorv_test::printed;
@@ -56,8 +56,8 @@ TEST(SurfaceDataBase, AnalyticSurfacesRoundTrip) {
 // The bounded surfaces, in turned and mirrored placements with limits no default shares, go
 // into a database file and come back by identifier and into objects of other values.
 TEST(SurfaceDataBase, BoundedSurfacesRoundTrip) {
-  const ERPmIsometrie3D T = ERChgRepere3D(ERVector3D(0.6, 0, 0.8), ERVector3D(0, 1, 0),
-                                          ERPoint3D(1e5, -3, 0.25));
+  const ERPmIsometrie3D T =
+      ERChgRepere3D(ERVector3D(0.6, 0, 0.8), ERVector3D(0, 1, 0), ERPoint3D(1e5, -3, 0.25));
   const ERPmIsometrie3D M = qorv_test::mirroredOf(T);
   std::vector<std::unique_ptr<ERSurface>> surfaces;
   surfaces.emplace_back(new ERBoundedPlane(T, ERLimites(-1, 2.5), ERLimites(0.5, 3)));
