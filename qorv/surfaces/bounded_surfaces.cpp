@@ -542,12 +542,14 @@ int ERBoundedCylinder::footParameters(const ERPoint3D& l, ERPoint2D& uv, int mod
 // ERBoundedCone
 
 ERBoundedCone::ERBoundedCone()
-    : ERBoundedSurface(ERLimites(0.0, 1.0), ERLimites(0.0, kTwoPi)), alpha_(0.0), tan_(0.0) {}
+    : ERBoundedSurface(ERLimites(0.0, 1.0), ERLimites(0.0, kTwoPi)), alpha_(0.0) {
+  setAngleParts();
+}
 
 ERBoundedCone::ERBoundedCone(const ERCone& cone, const ERPoint3D& p1, const ERPoint3D& p2)
     : ERSurfaceBasedOnTransfo3D(ERChgRepere3D(cone.direction(), cone.sommet())),
-      alpha_(cone.demiAngle()),
-      tan_(std::tan(alpha_)) {
+      alpha_(cone.demiAngle()) {
+  setAngleParts();
   const ERVector3D d = cone.direction();
   const double h1 = (p1 - cone.sommet()) * d, h2 = (p2 - cone.sommet()) * d;
   const ERLimites U(std::min(h1, h2), std::max(h1, h2)), V(0.0, kTwoPi);
@@ -555,9 +557,21 @@ ERBoundedCone::ERBoundedCone(const ERCone& cone, const ERPoint3D& p1, const ERPo
 }
 
 ERBoundedCone::ERBoundedCone(const ERPmIsometrie3D& placement, ERRadian alpha, double h1, double h2)
-    : ERSurfaceBasedOnTransfo3D(placement), alpha_(alpha), tan_(std::tan(alpha_)) {
+    : ERSurfaceBasedOnTransfo3D(placement), alpha_(alpha) {
+  setAngleParts();
   setBound(ERLimites(h1, h2), ERLimites(0.0, kTwoPi));
   adjust();
+}
+
+void ERBoundedCone::setAngleParts() {
+  tan_ = std::tan(alpha_);
+  // The acute angle the generators make with the axis (a, -a and pi - a are one double cone).
+  double a = alpha_;
+  if (!(a >= 0.0 && a <= 0.5 * kPi)) {
+    a = std::fmod(std::fabs(alpha_), kPi);
+    if (a > 0.5 * kPi) a = kPi - a;
+  }
+  cosA_ = std::cos(a), sinA_ = std::sin(a);
 }
 
 double ERBoundedCone::radius(double h) const { return tan_ * h; }
@@ -592,15 +606,16 @@ ERMinimax3D ERBoundedCone::getBox() const {  // ruled: the two end sections hold
 }
 
 int ERBoundedCone::footParameters(const ERPoint3D& l, ERPoint2D& uv, int mode, double noise) const {
-  ERPoint3D foot;
-  ERVector3D n;
+  // The unbounded cone's foot, read in P's meridian half-plane (radial rho along e, height h):
+  // none when P is within 1e-11 rad of the axis (the apex included); else on the generator of
+  // P's nappe at (|h| cos a + rho sin a) from the apex, a the acute half-angle, that is at the
+  // height u = sign(h) cos a (|h| cos a + rho sin a), where S's radial direction is
+  // sign(u tan a) e.
   const double t = tan_;
-  if (ERCone::ProjectionNormaleCone(kZ, kOrigin, alpha_, l, foot, n) == 1) {
-    // The height from the better conditioned coordinate: the axial one on a narrow cone, the
-    // radial one on a flat one; the foot is on P's nappe.
-    const double rho = length2(foot.x(), foot.y());
-    const double u = std::fabs(t) <= 1.0 ? foot.z() : (l.z() < 0.0 ? -rho : rho) / std::fabs(t);
-    // S's radial direction is sign(u tan a) times the foot's, which is P's.
+  const double rho = length2(l.x(), l.y()), h = l.z();
+  if (std::isfinite(alpha_) && rho > 0.0 && !(rho <= 1e-11 * std::fabs(h))) {
+    const double along = std::fabs(h) * cosA_ + rho * sinA_;
+    const double u = (h < 0.0 ? -along : along) * cosA_;
     const double s = u * t < 0.0 ? -1.0 : 1.0;
     uv = ERPoint2D(u, u * t == 0.0 ? vdeb() : angleFrom(s * l.x(), s * l.y(), vdeb(), noise));
     return 1;
@@ -1053,7 +1068,7 @@ void ERBoundedTorus::printOn(std::ostream& os) const {
   }
 
 QORV_PLACED_SURFACE_IMAGE(ERBoundedCylinder, radius_, (void)0)
-QORV_PLACED_SURFACE_IMAGE(ERBoundedCone, alpha_, tan_ = std::tan(alpha_))
+QORV_PLACED_SURFACE_IMAGE(ERBoundedCone, alpha_, setAngleParts())
 QORV_PLACED_SURFACE_IMAGE(ERBoundedSphere, radius_, (void)0)
 
 void ERBoundedTorus::saveGuts(ERFile& f) const {

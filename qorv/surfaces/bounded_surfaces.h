@@ -333,8 +333,12 @@ class QORV_API ERBoundedCone : public ERBoundedSurface, public ERSurfaceBasedOnT
   ERArc3D bottomBase() const { return sectionAt(ufin()); }
 
  private:
+  void setAngleParts();
+
   double alpha_;
-  double tan_;  // tan(alpha_), kept with it; not stored
+  // Kept with alpha_, not stored: tan(alpha_), and the cosine and sine of the acute angle the
+  // generators make with the axis.
+  double tan_, cosA_, sinA_;
 };
 
 // ---------------------------------------------------------------------------------------------
