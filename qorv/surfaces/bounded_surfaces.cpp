@@ -116,12 +116,7 @@ void addArcBox(ERMinimax3D& box, const ERPmIsometrie3D& T, const ERPoint3D& c, c
   for (int i = 0; i < 3; ++i) {
     const double e = std::atan2(B.data()[i], A.data()[i]);
     for (double t : {e, e + kPi})
-      if (qorv::detail::angleInRange(t, lo, hi)) {
-        double coords[3];
-        const ERPoint3D q = at(t);
-        for (int j = 0; j < 3; ++j) coords[j] = j == i ? q.data()[j] : C.data()[j];
-        box.Update(ERPoint3D(coords[0], coords[1], coords[2]));
-      }
+      if (qorv::detail::angleInRange(t, lo, hi)) box.Update(at(t));
   }
 }
 
