@@ -68,6 +68,18 @@ ERPoint3D elem(const ERInfoPoint3DSurf& info, int i, int j) {
   return info.derivatives()[j * 3 + i];
 }
 
+// Lengths and directions that hold up to 1e300: the vector scaled by its largest component
+// before it is squared.
+double rnorm(const ERVector3D& v) {
+  const double m = maxAbs(ERPoint3D(v));
+  return m > 0 && std::isfinite(m) ? m * (v * (1 / m)).norme() : m;
+}
+double rdist(const ERPoint3D& a, const ERPoint3D& b) { return rnorm(a - b); }
+ERVector3D unit(const ERVector3D& v) {
+  const double n = rnorm(v);
+  return n > 0 ? v * (1 / n) : v;
+}
+
 // The size of the surface, the scale of its tolerances.
 double sizeOf(const ERBoundedSurface& s) {
   const ERMinimax3D b = s.getBox();
@@ -99,7 +111,7 @@ Nearest nearestBySampling(const ERBoundedSurface& s, Kind k, const ERPoint3D& p)
   for (int i = 0; i <= n; ++i)
     for (int j = 0; j <= n; ++j) {
       const double u = ua + (ub - ua) * i / n, v = va + (vb - va) * j / n;
-      cands.push_back({u, v, distance(s(u, v), p)});
+      cands.push_back({u, v, rdist(s(u, v), p)});
     }
   std::partial_sort(cands.begin(), cands.begin() + 6, cands.end(),
                     [](const Cand& a, const Cand& b) { return a.d < b.d; });
@@ -108,9 +120,12 @@ Nearest nearestBySampling(const ERBoundedSurface& s, Kind k, const ERPoint3D& p)
     double u = cands[c].u, v = cands[c].v;
     for (int it = 0; it < 40; ++it) {
       const ERInfoPoint3DSurf e = s.PtCur(u, v);
-      const ERVector3D w = e.point() - p;
-      const ERVector3D su(elem(e, 1, 0)), sv(elem(e, 0, 1));
-      const ERVector3D suu(elem(e, 2, 0)), suv(elem(e, 1, 1)), svv(elem(e, 0, 2));
+      // Every vector over the size, so that no product overflows.
+      const double q = 1 / sizeOf(s);
+      const ERVector3D w = (e.point() - p) * q;
+      const ERVector3D su = ERVector3D(elem(e, 1, 0)) * q, sv = ERVector3D(elem(e, 0, 1)) * q;
+      const ERVector3D suu = ERVector3D(elem(e, 2, 0)) * q, suv = ERVector3D(elem(e, 1, 1)) * q,
+                       svv = ERVector3D(elem(e, 0, 2)) * q;
       const double g1 = w * su, g2 = w * sv;
       const double a = su * su + w * suu, b = su * sv + w * suv, d = sv * sv + w * svv;
       const double det = a * d - b * b;
@@ -119,12 +134,12 @@ Nearest nearestBySampling(const ERBoundedSurface& s, Kind k, const ERPoint3D& p)
       u -= du, v -= dv;
       if (k == Kind::Sphere) v = std::clamp(v, -M_PI / 2, M_PI / 2);
     }
-    refined.push_back({u, v, distance(s(u, v), p)});
+    refined.push_back({u, v, rdist(s(u, v), p)});
   }
   for (const Cand& c : refined)
     if (c.d < best.dist) best.uv = ERPoint2D(c.u, c.v), best.dist = c.d;
   for (const Cand& c : refined)
-    if (distance(s(c.u, c.v), s(best.uv.x(), best.uv.y())) > 1e-3 * sizeOf(s))
+    if (rdist(s(c.u, c.v), s(best.uv.x(), best.uv.y())) > 1e-3 * sizeOf(s))
       best.second = std::min(best.second, c.d);
   return best;
 }
@@ -137,7 +152,7 @@ TEST(BoundedSurfaces, EvaluationAgainstTheFormulasAndDifferences) {
   for (Kind k : kKinds)
     for (int i = 0; i < 150; ++i) {
       SCOPED_TRACE(std::string(qorv_test::nameOf(k)) + " draw " + std::to_string(i));
-      const double s = draw.magnitude(-100, 100);
+      const double s = draw.magnitude(-290, 290);
       const auto surf = draw.surface(k, s, s * (i % 3 == 0 ? 1e3 : 1));
       const ERPmIsometrie3D& T = placementOf(*surf);
       const double u = surf->getBoundU()(draw.uniform(-0.2, 1.2));
@@ -176,7 +191,7 @@ TEST(BoundedSurfaces, ParametersGiveTheirFootBack) {
   for (Kind k : kKinds)
     for (int i = 0; i < 160; ++i) {
       SCOPED_TRACE(std::string(qorv_test::nameOf(k)) + " draw " + std::to_string(i));
-      const double s = draw.magnitude(-100, 100);
+      const double s = draw.magnitude(-290, 290);
       const auto surf = draw.surface(k, s, s * (i % 4 == 0 ? 1e3 : 1));
       const ERPmIsometrie3D& T = placementOf(*surf);
       // Near a point of the surface anywhere on it (far nappe, past the limits), or anywhere.
@@ -200,11 +215,11 @@ TEST(BoundedSurfaces, ParametersGiveTheirFootBack) {
       }
       const ERPoint3D foot = (*surf)(uv.x(), uv.y());
       const double tol = 1e-12 * std::max({maxAbs(T.origine()), maxAbs(p), sizeOf(*surf)});
-      EXPECT_LE(distance(p, foot), ref.dist + tol);
+      EXPECT_LE(rdist(p, foot), ref.dist + tol);
       if (std::isfinite(ref.second) && ref.second - ref.dist > 1e-6 * s &&
-          distance(p, foot) >= ref.dist - tol) {
-        EXPECT_LE(distance(foot, (*surf)(ref.uv.x(), ref.uv.y())), 1e3 * tol)
-            << "uv " << uv << " ref " << ref.uv << " d " << distance(p, foot) << " ref " << ref.dist
+          rdist(p, foot) >= ref.dist - tol) {
+        EXPECT_LE(rdist(foot, (*surf)(ref.uv.x(), ref.uv.y())), 1e3 * tol)
+            << "uv " << uv << " ref " << ref.uv << " d " << rdist(p, foot) << " ref " << ref.dist
             << " second " << ref.second << " local " << (T << p) << "\n"
             << printed(*surf);
       }
@@ -212,7 +227,7 @@ TEST(BoundedSurfaces, ParametersGiveTheirFootBack) {
       const ERInfoPoint3DSurf f = surf->PtCur(uv.x(), uv.y());
       const ERVector3D w = p - foot;
       for (const ERVector3D& t : {f.tangenteU(), f.tangenteV()})
-        if (t.norme() > 0) EXPECT_LE(std::fabs(w * t) / t.norme(), 1e-9 * w.norme() + tol);
+        if (rnorm(t) > 0) EXPECT_LE(std::fabs(unit(w) * unit(t)) * rnorm(w), 1e-9 * rnorm(w) + tol);
       // Angles in [lower, lower + 2pi), the sphere's latitude in [-pi/2, pi/2].
       if (angularV(k) && k != Kind::Sphere) {
         EXPECT_GE(uv.y(), surf->vdeb());
@@ -240,7 +255,7 @@ TEST(BoundedSurfaces, ParametersGiveTheirFootBack) {
       const ERPoint3D in = surf->project_inbound(p);
       const ERPoint2D c(std::clamp(uv.x(), surf->udeb(), surf->ufin()),
                         std::clamp(uv.y(), surf->vdeb(), surf->vfin()));
-      EXPECT_LE(distance(in, (*surf)(c.x(), c.y())), tol);
+      EXPECT_LE(rdist(in, (*surf)(c.x(), c.y())), tol);
     }
 }
 
@@ -253,7 +268,7 @@ TEST(BoundedSurfaces, DerivedCurvesBoxesAndPieces) {
   for (Kind k : kKinds)
     for (int i = 0; i < 120; ++i) {
       SCOPED_TRACE(std::string(qorv_test::nameOf(k)) + " draw " + std::to_string(i));
-      const double s = draw.magnitude(-100, 100);
+      const double s = draw.magnitude(-290, 290);
       const auto surf = draw.surface(k, s, s);
       const ERMinimax3D box = surf->getBox();
       const double tol = 1e-12 * std::max(maxAbs(placementOf(*surf).origine()), sizeOf(*surf));
@@ -330,7 +345,7 @@ TEST(BoundedSurfaces, MovesKeepThePointSet) {
       SCOPED_TRACE(std::string(qorv_test::nameOf(k)) + " draw " + std::to_string(i));
       // Not below 1e-9: a placement holds an origin within the transformations' 1e-11 of zero
       // as zero.
-      const double s = draw.magnitude(-9, 50);
+      const double s = draw.magnitude(-9, 290);
       const auto surf = draw.surface(k, s, s);
       std::unique_ptr<ERBoundedSurface> moved(qorv_test::copyOf(*surf));
       const ERPmIsometrie3D F = draw.frame(s);

@@ -126,7 +126,7 @@ TEST(EntityNormaliser, NormalisedEntitiesKeepTheirPoints) {
   BoundedDraw draw(seed);
   for (int i = 0; i < 300; ++i) {
     SCOPED_TRACE("draw " + std::to_string(i));
-    const double s = draw.magnitude(-9, 100);
+    const double s = draw.magnitude(-9, 290);
     const ERPmIsometrie3D F = draw.placement(s);
     const ERLimites w = draw.angles(3 * M_PI);
     const double tol = 1e-12 * std::max(maxAbs(F.origine()), s);
@@ -147,7 +147,8 @@ TEST(EntityNormaliser, NormalisedEntitiesKeepTheirPoints) {
     const ERArc3D no = EREntityNormaliser::Normalise(other);
     expectSameWindow(na.udeb(), na.ufin(), no.udeb(), no.ufin(),
                      1e-12 * (1 + std::fabs(w.start())));
-    // Elliptic arcs.
+    // Elliptic arcs (the ellipses square their axes: not past 1e150).
+    if (s > 1e150) continue;
     const EREllipse2D e(s * draw.uniform(1, 2), s * draw.uniform(0.2, 1), draw.uniform(0, 2 * M_PI),
                         c2);
     const ERArcEllipse3D ea(F, e, w.start(), std::min(w.end(), w.start() + 2 * M_PI));
@@ -167,7 +168,7 @@ TEST(EntityNormaliser, NormalisedSurfacesKeepTheirPoints) {
   for (Kind k : {Kind::Cylinder, Kind::Cone, Kind::Sphere, Kind::Torus})
     for (int i = 0; i < 100; ++i) {
       SCOPED_TRACE(std::string(qorv_test::nameOf(k)) + " draw " + std::to_string(i));
-      const double s = draw.magnitude(-9, 100);
+      const double s = draw.magnitude(-9, 290);
       const auto surf = draw.surface(k, s, s);
       std::unique_ptr<ERBoundedSurface> n;
       const ERPmIsometrie3D* placement = nullptr;
