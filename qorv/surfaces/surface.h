@@ -32,6 +32,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <utility>
 
 #include "qorv/foundation/entity.h"
 #include "qorv/foundation/points.h"
@@ -43,6 +44,8 @@ class QORV_API ERInfoPoint3DSurf {
   ERInfoPoint3DSurf() = default;
   ERInfoPoint3DSurf(const ERPoint2D& uv, const QuickAlgebra::ERMatrix<ERPoint3D>& derivatives)
       : uv_(uv), d_(derivatives) {}
+  ERInfoPoint3DSurf(const ERPoint2D& uv, QuickAlgebra::ERMatrix<ERPoint3D>&& derivatives)
+      : uv_(uv), d_(std::move(derivatives)) {}
 
   const ERPoint2D& parameter() const { return uv_; }
   void setParameter(const ERPoint2D& uv) { uv_ = uv; }
