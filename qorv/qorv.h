@@ -51,6 +51,8 @@
 #include "qorv/persistence/file_manager.h"
 #include "qorv/persistence/object_database.h"
 #include "qorv/surfaces/analytic_surfaces.h"
+#include "qorv/surfaces/bounded_surfaces.h"
+#include "qorv/surfaces/entity_normaliser.h"
 #include "qorv/surfaces/parametric_surface.h"
 #include "qorv/surfaces/surface.h"
 #include "qorv/support/bit_vec.h"

@@ -36,6 +36,14 @@
 //   ellipse; the precision is one process-wide value (SetProjectionPrecision, default 1e-10),
 //   to be set before concurrent use.
 //
+// - ConvertToNurbs: exact rational quadratic pieces of equal sweep, at most a quarter turn
+//   each, over getBound(), from firstPt() at its start to lastPt() at its end (a reversed arc
+//   runs backwards in angle). The knots are angles: the point at a knot t is the arc's point at
+//   t (start <= end) or at start + end - t (start > end); between knots the rational
+//   parametrisation leads or lags the angle slightly, every point on the circle. In space the
+//   plane pieces are placed by the frame. A zero or non-finite sweep, an invalid arc or a sweep
+//   past a thousand turns: null.
+//
 // Boxes are exact: the extremes of each coordinate of C + cos t U + sin t V lie at
 // t = atan2(V_i, U_i) (+ pi), kept when inside the range, with the two ends.
 //
@@ -218,6 +226,8 @@ class QORV_API ERArc2D : public ERFiniteEntity2DWFBoundedWithAngle, public ERCir
   // A new ERArc3D.
   t_SmartPtr<EREntity3DWF> get3DEquiv(const ERPmIsometrie3D& frame) const override;
   void reverse() override { ERFiniteEntity2DWFBoundedWithAngle::reverse(); }
+  // The exact rational quadratic pieces; see the conventions.
+  NurbsPtr ConvertToNurbs() const override;
 
   ERObject* getCopy() const override;
   // "Arc : Centre :" centre, line end, "      Rayon  :" r, line end, "      StartAg:" udeb(),

@@ -41,6 +41,9 @@
 // - intersectWith (line or plane through p of normal v) is solved in closed form in the arc's
 //   parameters; the projection of a space arc onto a frame keeps the arc (an ERArcEllipse2D of
 //   the same sweep and direction, or the segment it covers seen edge-on).
+// - ConvertToNurbs: the circles' rational quadratic pieces in the eccentric parameter, over
+//   getBound(), from firstPt() to lastPt(); the knots are eccentric parameters (equal limits:
+//   the whole ellipse from the start point over [0, 2pi]). Null for an invalid arc.
 // - The conic constructor scales the six coefficients by a power of two, takes the centre from
 //   the 2 x 2 system and evaluates the conic there in compensated arithmetic, which the
 //   centre's own error does not reach (the gradient vanishes there): an ellipse far from the
@@ -183,6 +186,8 @@ class QORV_API ERArcEllipse2D : public EREllipse2D, public ERFiniteEntity2DWFBou
   void transformTo(const ERTransfo2D& T) override;
   t_SmartPtr<EREntity3DWF> get3DEquiv(const ERPmIsometrie3D& frame) const override;
   void reverse() override { ERFiniteEntity2DWFBoundedWithAngle::reverse(); }
+  // The exact rational quadratic pieces over getBound(); see the circles' conventions.
+  NurbsPtr ConvertToNurbs() const override;
 
   ERObject* getCopy() const override;
   // The ellipse, then the angles.

@@ -23,8 +23,8 @@
 //   a turned copy, so it holds at every magnitude.
 // - Directions, lengths and distances hold from 1e-300 to 1e300 (scaled like std::hypot).
 //
-// ConvertToNurbs of the segments (the degree-1 curve with poles P1, P2 of weight 1) comes with
-// the pole curves.
+// ConvertToNurbs of a segment: the degree-1 curve with poles P1, P2 of weight 1 over [0, 1]
+// (defined with the pole curves).
 //
 // Stored images (after the ERObject part, which writes nothing), little-endian doubles:
 //   ERInfLine2D  direction x, y, origin x, y          32 bytes
@@ -192,6 +192,7 @@ class QORV_API ERSegment2D : public ERFiniteEntity2DWF {
   // Both points lifted to z = 0 and placed by the frame: a new ERSegment3D.
   t_SmartPtr<EREntity3DWF> get3DEquiv(const ERPmIsometrie3D& frame) const override;
   void reverse() override;
+  NurbsPtr ConvertToNurbs() const override;
 
   ERObject* getCopy() const override;
   // "Segment 2D : P1=" P1 " P2=" P2, line end.
@@ -247,6 +248,7 @@ class QORV_API ERSegment3D : public ERFiniteEntity3DWF {
   t_SmartPtr<EREntity2DWF> get2DEntProjectedOn(const ERPmIsometrie3D& frame) const override;
   void reverse() override;
 
+  NurbsPtr ConvertToNurbs() const override;
   ERObject* getCopy() const override;
   // "Segment 3D : P1=" P1 " P2=" P2, line end.
   void printOn(std::ostream& os) const override;

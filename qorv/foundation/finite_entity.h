@@ -26,7 +26,8 @@
 //   refine each sign change by bisection: a crossing inside one step that enters and leaves it
 //   again is missed. Curves with an exact answer override them.
 // - ConvertToNurbs joins this interface with the pole curves, whose smart pointer needs the
-//   complete NURBS classes to be built or released.
+//   complete NURBS classes to be built or released: include qorv/freeform/pole_curves.h to call
+//   it. Segments, arcs, elliptic arcs, polynomial patches and the pole curves fill it.
 //
 // Stored images (after the ERObject part, which writes nothing), little-endian doubles:
 //   limited     domain start, end                                   16 bytes
@@ -47,6 +48,8 @@
 
 class ERPoint12List;
 class ERPoint13List;
+class ERCpoleNURBS2D;
+class ERCpoleNURBS3D;
 
 // ---------------------------------------------------------------------------------------------
 // The finite-curve interface, declared once over the dimension's types in three pieces that
@@ -96,6 +99,10 @@ class QORV_API ERFiniteEntity2DWF : public virtual EREntity2DWF {
  public:
   QORV_DECLARE_CLASS(ERFiniteEntity2DWF, EREntity2DWF);
   QORV_FINITE_ENTITY_EVALUATION(ERFiniteEntity2DWF, ERPoint2D, ERInfoPoint2D, ERMinimax2D);
+  using NurbsPtr = t_SmartPtr<ERCpoleNURBS2D>;
+  // The same curve as a NURBS over the same parameters (see the curves that fill it); null by
+  // default and for a curve that has none (degenerate or damaged).
+  virtual NurbsPtr ConvertToNurbs() const;
   // Parameters where the curve meets the line x = value, ascending.
   virtual int intersectWithAxeY(double x, QuickAlgebra::ERVec<double>& params) const;
   QORV_FINITE_ENTITY_PROJECTIONS(ERPoint2D, ERVector2D);
@@ -112,6 +119,8 @@ class QORV_API ERFiniteEntity3DWF : public virtual EREntity3DWF {
  public:
   QORV_DECLARE_CLASS(ERFiniteEntity3DWF, EREntity3DWF);
   QORV_FINITE_ENTITY_EVALUATION(ERFiniteEntity3DWF, ERPoint3D, ERInfoPoint3DWF, ERMinimax3D);
+  using NurbsPtr = t_SmartPtr<ERCpoleNURBS3D>;
+  virtual NurbsPtr ConvertToNurbs() const;
   // Parameters where the curve meets the plane z = value, ascending.
   virtual int intersectWithPlanZ(double z, QuickAlgebra::ERVec<double>& params) const;
   QORV_FINITE_ENTITY_PROJECTIONS(ERPoint3D, ERVector3D);
@@ -238,6 +247,7 @@ QORV_ANGLE_BOUNDED_ENTITY(ERFiniteEntity3DWFBoundedWithAngle, ERFiniteEntity3DWF
       const override;                                                                             \
   DISTMINRES SignedMinimalDistance(const ERPoint3D& p, double& d) const override;                 \
   t_SmartPtr<EREntity2DWF> get2DEntProjectedOn(const ERPmIsometrie3D& F) const override;          \
+  NurbsPtr ConvertToNurbs() const override;                                                       \
   void reverse() override { ERFiniteEntity3DWFBoundedWithAngle::reverse(); }                      \
   int isValid() const override;                                                                   \
   void scale(double s) override;                                                                  \

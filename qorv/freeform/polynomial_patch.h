@@ -16,7 +16,13 @@
 // - getBox is exact: the ends and every coordinate's stationary parameter inside the domain.
 // - scale and the transformations act on the coordinate polynomials (a translation through the
 //   weight), so a rational patch stays the same rational curve moved.
-// - Conversion to Bezier/NURBS form lives with the pole curves.
+// - ConvertToNurbs gives the Bezier form of the patch as a NURBS over the patch's own domain
+//   [t0, t1]: degree the largest polynomial degree, the Bernstein coefficients of the
+//   polynomials in s = (t - t0) / (t1 - t0) as poles (weight 1 unless rational: x, y (, z), w
+//   are then the homogeneous coordinates), so the NURBS is the patch's own piece: x = t, y = t^2
+//   on [2, 5] gives (2, 4), (3.5, 10), (5, 25), not the poles of [0, 1]. castToCpole gives the
+//   same curve as a pole curve.
+//   Null for an empty or non-finite domain or a polynomial count that does not fit.
 //
 // Stored image (after the limited-entity part: domain start, end, 16 bytes):
 //   4   polynomial count k (2 or 3 in the plane, 3 or 4 in space)
@@ -34,6 +40,9 @@
 #include "qorv/foundation/finite_entity.h"
 #include "qorv/freeform/polynomial.h"
 #include "qorv/support/val_vector.h"
+
+class ERCpoleRep2D;
+class ERCpoleRep3D;
 
 class QORV_API ERPatchCPoly {
  public:
@@ -61,7 +70,7 @@ class QORV_API ERPatchCPoly {
 };
 
 #define QORV_PATCH_CPOLY(Class, Limited, Finite, Point, Info, Box, Transfo, OtherEntity,         \
-                         OtherMethod)                                                            \
+                         OtherMethod, Rep)                                                       \
   class QORV_API Class : public ERPatchCPoly, public Limited {                                   \
    public:                                                                                       \
     QORV_DECLARE_CLASS(Class, Limited);                                                          \
@@ -87,6 +96,9 @@ class QORV_API ERPatchCPoly {
     void transformFrom(const Transfo& T) override;                                               \
     void transformTo(const Transfo& T) override;                                                 \
     t_SmartPtr<OtherEntity> OtherMethod(const ERPmIsometrie3D& frame) const override;            \
+    /* The Bezier form over the domain: see the conventions. */                                  \
+    NurbsPtr ConvertToNurbs() const override;                                                    \
+    t_SmartPtr<Rep> castToCpole() const;                                                         \
     ERObject* getCopy() const override;                                                          \
     void printOn(std::ostream& os) const override;                                               \
     void saveGuts(ERFile& f) const override;                                                     \
@@ -98,6 +110,7 @@ class QORV_API ERPatchCPoly {
   }
 
 QORV_PATCH_CPOLY(ERPatchCPoly2D, ERLimitedEntity2DWF, ERFiniteEntity2DWF, ERPoint2D, ERInfoPoint2D,
-                 ERMinimax2D, ERTransfo2D, EREntity3DWF, get3DEquiv);
+                 ERMinimax2D, ERTransfo2D, EREntity3DWF, get3DEquiv, ERCpoleRep2D);
 QORV_PATCH_CPOLY(ERPatchCPoly3D, ERLimitedEntity3DWF, ERFiniteEntity3DWF, ERPoint3D,
-                 ERInfoPoint3DWF, ERMinimax3D, ERPmSimilitude3D, EREntity2DWF, get2DEntProjectedOn);
+                 ERInfoPoint3DWF, ERMinimax3D, ERPmSimilitude3D, EREntity2DWF, get2DEntProjectedOn,
+                 ERCpoleRep3D);

@@ -68,6 +68,12 @@
 #include "qorv/curves/lines.h"
 #include "qorv/surfaces/surface.h"
 
+class ERBoundedPlane;
+class ERBoundedCylinder;
+class ERBoundedCone;
+class ERBoundedSphere;
+class ERBoundedTorus;
+
 class QORV_API ERPlane : public ERSurface {
  public:
   QORV_DECLARE_CLASS(ERPlane, ERSurface);
@@ -84,6 +90,8 @@ class QORV_API ERPlane : public ERSurface {
   ERPlane(const ERPoint3D& p, const ERVector3D& v1, const ERVector3D& v2);
   // Through the frame's origin, normal along the frame's axis.
   ERPlane(const ERPmIsometrie3D& frame, Coord3D axis);
+  // Through the placement's origin, normal along its Z axis.
+  ERPlane(const ERBoundedPlane& s);
 
   void getCoefficients(double& a, double& b, double& c, double& d) const {
     a = a_, b = b_, c = c_, d = d_;
@@ -144,6 +152,9 @@ class QORV_API ERCylinder : public ERSurface {
   // Radius 1 about the Z axis.
   ERCylinder() : radius_(1.0) {}
   ERCylinder(const ERInfLine3D& axis, double radius) : radius_(radius), axis_(axis) {}
+  // Same radius; the line of its axis segment (from udeb to ufin; the placement's Z axis when
+  // the segment is a point).
+  ERCylinder(const ERBoundedCylinder& s);
 
   const ERInfLine3D& axe() const { return axis_; }
   double radius() const { return radius_; }
@@ -190,6 +201,7 @@ class QORV_API ERSphere : public ERSurface {
 
   ERSphere() : radius_(0.0) {}
   ERSphere(const ERPoint3D& centre, double radius) : centre_(centre), radius_(radius) {}
+  ERSphere(const ERBoundedSphere& s);
 
   const ERPoint3D& center() const { return centre_; }
   void center(const ERPoint3D& c) { centre_ = c; }
@@ -237,6 +249,8 @@ class QORV_API ERCone : public ERSurface {
   // dir normalised.
   ERCone(const ERPoint3D& apex, const ERVector3D& dir, double halfAngle)
       : alpha_(halfAngle), apex_(apex), dir_(dir.getnormalized()) {}
+  // Same half-angle and apex; the direction of its axis segment (udeb to ufin).
+  ERCone(const ERBoundedCone& s);
 
   const ERPoint3D& sommet() const { return apex_; }
   const ERVector3D& direction() const { return dir_; }
@@ -292,6 +306,7 @@ class QORV_API ERTorus : public ERSurface {
   ERTorus() : R_(10.0), r_(1.0), vect_(0.0, 0.0, 1.0) {}
   ERTorus(double R, double r, const ERVector3D& vect, const ERPoint3D& origin)
       : R_(R), r_(r), vect_(vect), origin_(origin) {}
+  ERTorus(const ERBoundedTorus& s);
 
   const ERPoint3D& origin() const { return origin_; }
   void origin(const ERPoint3D& o) { origin_ = o; }

@@ -156,9 +156,19 @@ const QuickAlgebra::ERMatrix<ERPoint3D>& ERAnyBoundedSurface::getMatricePoint(in
   for (int i = 0; i < nu; ++i) {
     const double u = gridValue(i, nu, lu);
     const t_SmartPtr<ERFiniteEntity3DWF> iso = getEntityIsoU(u);
+    // An iso-curve over another range (a segment's [0, 1]) is read through the affine map of
+    // the V limits onto it.
+    const bool same = iso && iso->udeb() == lv.start() && iso->ufin() == lv.end();
     for (int j = 0; j < nv; ++j) {
       const double v = gridValue(j, nv, lv);
-      grid(j, i) = iso ? (*iso)(v) : (*this)(u, v);
+      if (!iso) {
+        grid(j, i) = (*this)(u, v);
+      } else if (same) {
+        grid(j, i) = (*iso)(v);
+      } else {
+        const double t = lv.amplitude() != 0.0 ? lv.ratio(v) : 0.0;
+        grid(j, i) = (*iso)(iso->udeb() + t * (iso->ufin() - iso->udeb()));
+      }
     }
   }
   samples_ = grid;

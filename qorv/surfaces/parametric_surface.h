@@ -24,7 +24,9 @@
 //   of nu u values and the j-th of nv v values, limits included (one value is the lower limit).
 //   Asked again with the same sizes it gives the cached grid back without evaluating; other
 //   sizes rebuild it; a grid of more than 2^27 points is refused (the cache is emptied and
-//   returned). A null iso-curve is sampled by evaluating the surface directly. The
+//   returned). The points come from getEntityIsoU(u) at v, or, when the curve's range is not
+//   the V limits (a segment's [0, 1]), at the affine image of v in its range; a null iso-curve
+//   is sampled by evaluating the surface directly. The
 //   cache moves with scale, translate and the transformations, is transposed by reverse and
 //   emptied by CleanUpTemporaries; copies share it (copy on write).
 // - randomPoint draws v first, then u, from std::rand, each inside its limits.

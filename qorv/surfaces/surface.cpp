@@ -154,15 +154,27 @@ void ERInfoPoint3DSurf::transformTo(const ERPmIsometrie3D& T) {
   for (int k = 1; k < n; ++k) d[k] = ERPoint3D(T << ERVector3D(d[k]));
 }
 
+namespace {
+
+// v brought by a power of two to a largest component in [1, 2): its squares and the cross
+// products of two such vectors neither overflow nor underflow, and the direction is exact.
+ERVector3D powerScaled(const ERVector3D& v) {
+  const double m = std::max({std::fabs(v.x()), std::fabs(v.y()), std::fabs(v.z())});
+  if (!(m > 0.0) || !std::isfinite(m)) return v;
+  return v * std::ldexp(1.0, -std::ilogb(m));
+}
+
+}  // namespace
+
 ERVector3D ERInfoPoint3DSurf::normale() const {
   const ERVector3D su = tangenteU();
   const ERVector3D sv = tangenteV();
   if (isZeroVector(su)) {
     if (isZeroVector(sv)) return ERVector3D(0.0, 0.0, 0.0);
-    return partial(d_, 0, 2).normalize();
+    return powerScaled(partial(d_, 0, 2)).normalize();
   }
-  if (isZeroVector(sv)) return partial(d_, 2, 0).normalize();
-  return (su ^ sv).normalize();
+  if (isZeroVector(sv)) return powerScaled(partial(d_, 2, 0)).normalize();
+  return powerScaled(powerScaled(su) ^ powerScaled(sv)).normalize();
 }
 
 void ERInfoPoint3DSurf::printOn(std::ostream& os) const {

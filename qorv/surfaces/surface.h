@@ -12,7 +12,8 @@
 //   Svv. An element the matrix does not hold reads as zero.
 // - normale() counts a vector as zero when each component is at most 1e-11 in magnitude: with
 //   Su zero it answers Svv normalised (zero too when Sv is zero), with Sv zero Suu normalised,
-//   else Su x Sv normalised. At a pole the normal is thus a second derivative's direction.
+//   else Su x Sv normalised. At a pole the normal is thus a second derivative's direction. The
+//   vectors are scaled by powers of two first, so the normal is unit at every magnitude.
 // - Copies of a record share the derivative buffer (copy on write).
 // - Curvatures are signed against the normal Su x Sv: a sphere whose parameterisation turns
 //   that normal outwards has curvatures -1/R. They need a tangent plane: where Su x Sv is
@@ -31,6 +32,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <utility>
 
 #include "qorv/foundation/entity.h"
 #include "qorv/foundation/points.h"
@@ -42,6 +44,8 @@ class QORV_API ERInfoPoint3DSurf {
   ERInfoPoint3DSurf() = default;
   ERInfoPoint3DSurf(const ERPoint2D& uv, const QuickAlgebra::ERMatrix<ERPoint3D>& derivatives)
       : uv_(uv), d_(derivatives) {}
+  ERInfoPoint3DSurf(const ERPoint2D& uv, QuickAlgebra::ERMatrix<ERPoint3D>&& derivatives)
+      : uv_(uv), d_(std::move(derivatives)) {}
 
   const ERPoint2D& parameter() const { return uv_; }
   void setParameter(const ERPoint2D& uv) { uv_ = uv; }

@@ -185,8 +185,9 @@ void checkFamily(unsigned fixed, int curves, int pointsPerCurve) {
         ASSERT_EQ(kindOf == EREntity::DISTMIN_END_POINT, u == lo || u == hi);
         const auto info = curve.PtCur(u);
         const double cross = ERVector2D(info.point(), P) ^ info.tangente();
-        if (std::fabs(cross) > 1e-9 * scale * info.tangente().norme() * (d + scale))
+        if (std::fabs(cross) > 1e-9 * scale * info.tangente().norme() * (d + scale)) {
           ASSERT_EQ(sd > 0.0, cross > 0.0);
+        }
       }
     }
   }
