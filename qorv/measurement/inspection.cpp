@@ -71,9 +71,46 @@ gmInspectionFeature::gmInspectionFeature(std::string id, Kind kind, const ERPmIs
         if (!(r2 > 0 && r1 > r2)) problem_ = "the tube radius must be positive and below the major radius";
         if (v1 - v0 > kTwoPi + 1e-12) problem_ = "the tube angle range exceeds one turn";
         break;
+      case SURFACE:
+        problem_ = "a surface feature needs its surface";
+        break;
     }
   }
   if (problem_.empty()) computeBox();
+}
+
+gmInspectionFeature::gmInspectionFeature(std::string id, const t_SmartPtr<ERAnyBoundedSurface>& surface,
+                                         bool normalInward, double lower, double upper)
+    : id_(std::move(id)),
+      kind_(SURFACE),
+      r1_(0),
+      r2_(0),
+      u0_(0),
+      u1_(0),
+      v0_(0),
+      v1_(0),
+      material_(normalInward ? OUTSIDE : INSIDE),
+      lower_(lower),
+      upper_(upper),
+      surface_(surface) {
+  if (!surface_) {
+    problem_ = "no surface";
+    return;
+  }
+  if (std::isnan(lower) || std::isnan(upper) || lower > upper) problem_ = "the tolerance band ends before it starts";
+  u0_ = surface_->udeb(), u1_ = surface_->ufin(), v0_ = surface_->vdeb(), v1_ = surface_->vfin();
+  if (!(std::isfinite(u0_) && std::isfinite(u1_) && std::isfinite(v0_) && std::isfinite(v1_)) || u1_ < u0_ ||
+      v1_ < v0_)
+    problem_ = "the surface's limits are not a finite rectangle";
+  if (problem_.empty()) box_ = surface_->getBox();
+}
+
+gmInspectionFeature gmInspectionFeature::clone() const {
+  gmInspectionFeature copy(*this);
+  if (surface_) {
+    if (ERAnyBoundedSurface* s = ERAnyBoundedSurface::castdown(surface_->getCopy())) copy.surface_ = s;
+  }
+  return copy;
 }
 
 const char* gmInspectionFeature::kindName(Kind k) {
@@ -83,6 +120,7 @@ const char* gmInspectionFeature::kindName(Kind k) {
     case CONE: return "cone";
     case SPHERE: return "sphere";
     case TORUS: return "torus";
+    case SURFACE: return "surface";
   }
   return "?";
 }
@@ -90,7 +128,17 @@ const char* gmInspectionFeature::kindName(Kind k) {
 ERPoint3D gmInspectionFeature::point(double u, double v, ERVector3D* outward) const {
   ERPoint3D q;
   ERVector3D n;
+  if (kind_ == SURFACE) {
+    const ERInfoPoint3DSurf info = surface_->PtCur(u, v);
+    int degenerate = 0;
+    n = get_stable_normal(*surface_, info, degenerate);
+    if (material_ == OUTSIDE) n = -1.0 * n;
+    if (outward != nullptr) *outward = n;
+    return info.point();
+  }
   switch (kind_) {
+    case SURFACE:
+      break;
     case PLANE:
       q = ERPoint3D(u, v, 0), n = ERVector3D(0, 0, 1);
       break;
@@ -130,7 +178,8 @@ void gmInspectionFeature::computeBox() {
   double margin = 0;
   const double du = (u1_ - u0_) / kSteps, dv = (v1_ - v0_) / kSteps;
   switch (kind_) {
-    case PLANE: break;
+    case PLANE:
+    case SURFACE: break;
     case CYLINDER: margin = r1_ * (1 - std::cos(du / 2)); break;
     case CONE: margin = v1_ * std::sin(r1_) * (1 - std::cos(du / 2)); break;
     case SPHERE: margin = r1_ * (2 - std::cos(du / 2) - std::cos(dv / 2)); break;
@@ -144,6 +193,7 @@ void gmInspectionFeature::computeBox() {
 
 int gmInspectionFeature::foot(const ERPoint3D& p, ERPoint3D& foot, ERVector3D& outward) const {
   if (!problem_.empty() || !finite(p)) return 0;
+  if (kind_ == SURFACE) return surfaceFoot(p, foot, outward);
   const ERPoint3D q = frame_ << p;
   ERPoint3D f;
   ERVector3D n;
@@ -152,6 +202,55 @@ int gmInspectionFeature::foot(const ERPoint3D& p, ERPoint3D& foot, ERVector3D& o
   foot = frame_ >> f;
   outward = frame_ >> n;
   return 1;
+}
+
+// The surface's foot when within the limits; else the nearest point of the limit curves, sampled
+// and refined by golden section on the surface itself.
+int gmInspectionFeature::surfaceFoot(const ERPoint3D& p, ERPoint3D& f, ERVector3D& n) const {
+  ERPoint2D uv;
+  double bestU = 0, bestV = 0, best = HUGE_VAL;
+  if (surface_->ProjectionNormale(p, 0.0, uv, 1) && uv.x() >= u0_ && uv.x() <= u1_ && uv.y() >= v0_ &&
+      uv.y() <= v1_) {
+    bestU = uv.x(), bestV = uv.y(), best = 0;
+  } else {
+    auto at = [&](int edge, double t) {
+      return edge < 2 ? ERPoint2D(edge == 0 ? u0_ : u1_, t) : ERPoint2D(t, edge == 2 ? v0_ : v1_);
+    };
+    for (int edge = 0; edge < 4; ++edge) {
+      const double lo = edge < 2 ? v0_ : u0_, hi = edge < 2 ? v1_ : u1_;
+      constexpr int kSamples = 48;
+      double t0 = lo, d0 = HUGE_VAL;
+      for (int i = 0; i <= kSamples; ++i) {
+        const double t = lo + (hi - lo) * i / kSamples;
+        const ERPoint2D q = at(edge, t);
+        const double d = distance2((*surface_)(q.x(), q.y()), p);
+        if (d < d0) d0 = d, t0 = t;
+      }
+      // Golden section around the best sample.
+      double a = std::max(lo, t0 - (hi - lo) / kSamples), b = std::min(hi, t0 + (hi - lo) / kSamples);
+      const double g = (std::sqrt(5.0) - 1) / 2;
+      for (int it = 0; it < 80 && b - a > 1e-15 * (std::fabs(a) + std::fabs(b) + 1e-300); ++it) {
+        const double c = b - g * (b - a), d = a + g * (b - a);
+        const ERPoint2D qc = at(edge, c), qd = at(edge, d);
+        if (distance2((*surface_)(qc.x(), qc.y()), p) < distance2((*surface_)(qd.x(), qd.y()), p)) {
+          b = d;
+        } else {
+          a = c;
+        }
+      }
+      const ERPoint2D q = at(edge, (a + b) / 2);
+      const double d = distance2((*surface_)(q.x(), q.y()), p);
+      if (d < best || (d0 < best && d0 <= d)) {
+        const bool refined = d <= d0;
+        best = refined ? d : d0;
+        const ERPoint2D w = refined ? q : at(edge, t0);
+        bestU = w.x(), bestV = w.y();
+      }
+    }
+    if (!(best < HUGE_VAL)) return 0;
+  }
+  f = point(bestU, bestV, &n);
+  return n.norme() > 0;
 }
 
 // In the feature's frame: the nearest point of the patch and the normal pointing away from the
@@ -207,6 +306,8 @@ int gmInspectionFeature::localFoot(const ERPoint3D& q, ERPoint3D& f, ERVector3D&
       f = ERPoint3D(w * std::cos(a), w * std::sin(a), r2_ * std::sin(b));
       return 1;
     }
+    case SURFACE:
+      break;
   }
   return 0;
 }
@@ -323,7 +424,8 @@ long numericId(const gmMeasuredPoint& p) {
 
 }  // namespace
 
-gmInspectedPoint gmInspection::inspect(const gmMeasuredPoint& p, double defaultDiameter) const {
+gmInspectedPoint gmInspection::inspectWith(const std::vector<gmInspectionFeature>& features,
+                                           const gmMeasuredPoint& p, double defaultDiameter) const {
   gmInspectedPoint r;
   const double diameter = p.diameter >= 0 ? p.diameter : defaultDiameter;
   if (!finite(p.centre)) {
@@ -338,20 +440,20 @@ gmInspectedPoint gmInspection::inspect(const gmMeasuredPoint& p, double defaultD
   ERPoint3D foot;
   ERVector3D outward;
   if (!p.feature.empty()) {
-    best = featureIndex(p.feature);
+    best = featureIndex(p.feature);  // the same order in every copy
     if (best < 0) {
       r.skipReason = "unknown feature '" + p.feature + "'";
       return r;
     }
-    if (!features_[static_cast<std::size_t>(best)].foot(p.centre, foot, outward)) {
+    if (!features[static_cast<std::size_t>(best)].foot(p.centre, foot, outward)) {
       r.skipReason = "no single foot on feature '" + p.feature + "' (on its axis or centre)";
       r.feature = -1;
       return r;
     }
   } else {
     double bestD2 = HUGE_VAL;
-    for (std::size_t i = 0; i < features_.size(); ++i) {
-      const gmInspectionFeature& f = features_[i];
+    for (std::size_t i = 0; i < features.size(); ++i) {
+      const gmInspectionFeature& f = features[i];
       if (!f.problem().empty() || boxDistance2(f.box(), p.centre) >= bestD2) continue;
       ERPoint3D ft;
       ERVector3D n;
@@ -364,7 +466,7 @@ gmInspectedPoint gmInspection::inspect(const gmMeasuredPoint& p, double defaultD
       return r;
     }
   }
-  const gmInspectionFeature& f = features_[static_cast<std::size_t>(best)];
+  const gmInspectionFeature& f = features[static_cast<std::size_t>(best)];
   r.feature = best;
   r.target = gmTargetPoint(foot, ERCMMPointWithDiameter(p.centre, outward, diameter, numericId(p)), outward);
   r.target.get_distance_to_plane(r.deviation);
@@ -379,11 +481,19 @@ std::vector<gmInspectedPoint> gmInspection::run(const std::vector<gmMeasuredPoin
   const std::size_t n = points.size();
   const int t = std::max(1, std::min<int>(threads, static_cast<int>(std::max<std::size_t>(1, n / 1024))));
   std::atomic<std::size_t> done{0};
+  // Surfaces keep caches: each thread but the first works on its own copies.
+  bool surfaces = false;
+  for (const gmInspectionFeature& f : features_) surfaces = surfaces || f.kind() == gmInspectionFeature::SURFACE;
+  std::vector<std::vector<gmInspectionFeature>> copies(static_cast<std::size_t>(t));
+  if (surfaces)
+    for (int k = 1; k < t; ++k)
+      for (const gmInspectionFeature& f : features_) copies[static_cast<std::size_t>(k)].push_back(f.clone());
   auto work = [&](int k) {
+    const std::vector<gmInspectionFeature>& mine = surfaces && k > 0 ? copies[static_cast<std::size_t>(k)] : features_;
     const std::size_t begin = n * static_cast<std::size_t>(k) / static_cast<std::size_t>(t);
     const std::size_t end = n * static_cast<std::size_t>(k + 1) / static_cast<std::size_t>(t);
     for (std::size_t i = begin; i < end; ++i) {
-      out[i] = inspect(points[i], defaultDiameter);
+      out[i] = inspectWith(mine, points[i], defaultDiameter);
       if ((i - begin) % 4096 == 4095) {
         const std::size_t now = done.fetch_add(4096) + 4096;
         if (k == 0 && progress) progress(now);

@@ -12,7 +12,9 @@
 //   standing proud), negative where it has less.
 // - "material" says on which side of a curved feature the part is: INSIDE for a shaft, a boss or
 //   a ball (the outward normal points away from the axis or centre), OUTSIDE for a bore, a hole
-//   or a seat. A plane's given normal points out of the material.
+//   or a seat. A plane's given normal points out of the material. A feature over any bounded
+//   surface (SURFACE) takes the surface's own normal as pointing out of the material unless
+//   told it points in; each thread works on its own copy of the surface.
 // - Limits: a plane is the rectangle [u0, u1] x [v0, v1] of its frame's x and y; a cylinder the
 //   angles [a0, a1] about its axis from its x axis and the heights [h0, h1] along it; a cone the
 //   same angles and the distances [d0, d1] from its apex along a generator (d >= 0); a sphere the
@@ -44,11 +46,12 @@
 #include "qorv/foundation/transfo3d.h"
 #include "qorv/measurement/target_points.h"
 #include "qorv/support/serie_statistic.h"
+#include "qorv/surfaces/parametric_surface.h"
 
 // One nominal feature: geometry in its own frame, limits, tolerance band, material side.
 class QORV_API gmInspectionFeature {
  public:
-  enum Kind { PLANE, CYLINDER, CONE, SPHERE, TORUS };
+  enum Kind { PLANE, CYLINDER, CONE, SPHERE, TORUS, SURFACE };
   enum Material { INSIDE, OUTSIDE };
 
   // frame: origin and axes (z the plane's normal or the axis); dimensions by kind:
@@ -61,7 +64,16 @@ class QORV_API gmInspectionFeature {
                       double u0, double u1, double v0, double v1, Material material, double lower,
                       double upper);
 
+  // Any bounded surface: its own normal points out of the material unless normalInward. The
+  // foot is the surface's foot when it lies within the limits, else the nearest point of the
+  // four limit curves (sampled, then refined to the parameter's rounding).
+  gmInspectionFeature(std::string id, const t_SmartPtr<ERAnyBoundedSurface>& surface, bool normalInward,
+                      double lower, double upper);
+
   const std::string& id() const { return id_; }
+  const t_SmartPtr<ERAnyBoundedSurface>& surface() const { return surface_; }
+  // The same feature over its own copy of the surface, for another thread.
+  gmInspectionFeature clone() const;
   Kind kind() const { return kind_; }
   static const char* kindName(Kind k);
   Material material() const { return material_; }
@@ -88,6 +100,7 @@ class QORV_API gmInspectionFeature {
 
  private:
   int localFoot(const ERPoint3D& q, ERPoint3D& f, ERVector3D& n) const;
+  int surfaceFoot(const ERPoint3D& p, ERPoint3D& f, ERVector3D& n) const;
   void computeBox();
 
   std::string id_;
@@ -98,6 +111,7 @@ class QORV_API gmInspectionFeature {
   double lower_, upper_;
   ERMinimax3D box_;
   std::string problem_;
+  t_SmartPtr<ERAnyBoundedSurface> surface_;
 };
 
 struct QORV_API gmMeasuredPoint {
@@ -153,11 +167,16 @@ class QORV_API gmInspection {
   std::vector<gmInspectedPoint> run(const std::vector<gmMeasuredPoint>& points,
                                     double defaultDiameter, int threads,
                                     const std::function<void(std::size_t)>& progress = {}) const;
-  gmInspectedPoint inspect(const gmMeasuredPoint& p, double defaultDiameter) const;
+  gmInspectedPoint inspect(const gmMeasuredPoint& p, double defaultDiameter) const {
+    return inspectWith(features_, p, defaultDiameter);
+  }
   std::vector<gmFeatureSummary> summarize(const std::vector<gmInspectedPoint>& results,
                                           const std::vector<gmMeasuredPoint>& points) const;
 
  private:
+  gmInspectedPoint inspectWith(const std::vector<gmInspectionFeature>& features, const gmMeasuredPoint& p,
+                               double defaultDiameter) const;
+
   std::vector<gmInspectionFeature> features_;
 };
 

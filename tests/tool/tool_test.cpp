@@ -507,3 +507,47 @@ TEST_F(ToolTest, InspectReportRendersInABrowser) {
   // A blank page compresses to a few kilobytes; the coloured views do not.
   EXPECT_GT(png.size(), 40000u);
 }
+
+TEST_F(ToolTest, InspectAgainstBoundedSurfacesInADatabase) {
+  const std::string nominal = path("nominal.qdb"), measured = path("points.csv");
+  long boreId = 0;
+  {
+    t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
+    ASSERT_TRUE(db->Open(nominal.c_str(), 0));
+    // A bore of radius 5 (its normal points to the axis: out of the material) and a face.
+    t_SmartPtr<ERObject> bore(new ERBoundedCylinder(ERChgRepere3D(ERVector3D(0, 0, 1), ERPoint3D(1, 2, 3)), 10, 5,
+                                                    ERRadian(0), ERRadian(2 * M_PI)));
+    ERDBObject band;
+    band.object(bore);
+    band.property(106, -0.01);
+    band.property(107, 0.01);
+    ASSERT_GT(db->Store(band), 0);
+    boreId = bore->getObjectID();
+    ERBoundedPlane face(ERChgRepere3D(ERVector3D(0, 0, 1), ERPoint3D(100, 0, 0)), ERLimites(0, 10), ERLimites(0, 10));
+    ASSERT_GT(db->Store(face), 0);
+    db->Close();
+  }
+  // 3000 probe centres in the bore, 0.004 more material than nominal, probe diameter 1.
+  {
+    std::ofstream out(measured);
+    out.precision(17);
+    for (int i = 0; i < 3000; ++i) {
+      const double a = 0.001 + 6.28 * i / 3000.0, z = 3 - 8 + 16 * ((i * 7919) % 3000) / 3000.0;
+      const double r = 5 - 0.004 - 0.5;
+      out << "p" << i << "," << 1 + r * std::cos(a) << "," << 2 + r * std::sin(a) << "," << z << "\n";
+    }
+  }
+  const Outcome r = run({"inspect", "--nominal", nominal, "--measured", measured, "--probe-diameter", "1",
+                         "--format", "json", "-j", "2", "-q"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const json doc = json::parse(r.out);
+  ASSERT_EQ(doc["results"].size(), 3000u);
+  for (const json& p : doc["results"]) {
+    ASSERT_EQ(p["feature"], std::to_string(boreId));
+    ASSERT_NEAR(p["deviation"].get<double>(), 0.004, 1e-9);
+  }
+  EXPECT_EQ(doc["features"].size(), 2u);
+  // Beyond the band: out of tolerance, exit 1.
+  std::ofstream(measured) << "q,1,6.48,3\n";
+  EXPECT_EQ(run({"inspect", "--nominal", nominal, "--measured", measured, "--probe-diameter", "1", "-q"}).status, 1);
+}

@@ -1,10 +1,16 @@
 #include "tools/qorv/nominal.h"
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <numbers>
 
 #include <nlohmann/json.hpp>
+
+#include "qorv/persistence/db_object.h"
+#include "qorv/persistence/object_database.h"
+#include "qorv/platform/file.h"
+#include "tools/qorv/commands.h"
 
 using nlohmann::json;
 
@@ -117,7 +123,52 @@ gmInspectionFeature featureOf(const json& f, std::size_t index) {
 
 }  // namespace
 
+// A database: every bounded surface is a feature named by its identifier; a database object
+// referencing one gives its tolerance (properties 106 lower, 107 upper) and, with property
+// 111 = 1, says the surface's normal points into the material. Bare surfaces have no band.
+std::vector<gmInspectionFeature> readNominalDatabase(const std::string& path) {
+  std::vector<gmInspectionFeature> features;
+  try {
+    t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
+    if (!db->Open(path.c_str(), 1)) throw NominalError{"cannot be opened as a qorv database"};
+    std::vector<long> ids;
+    db->forEachObject([&](long id, long) { ids.push_back(id); });
+    std::vector<long> described;
+    for (long id : ids) {
+      t_SmartPtr<ERObject> o = db->RetrieveAndCreate(id);
+      ERDBObject* d = ERDBObject::castdown(o.get());
+      if (d == nullptr) continue;
+      const t_SmartPtr<ERObject> target = d->object();
+      ERAnyBoundedSurface* s = ERAnyBoundedSurface::castdown(target.get());
+      if (s == nullptr) continue;
+      auto value = [&](long key, double otherwise) {
+        const ERDBObjProperty* p = d->findProperty(key);
+        return p == nullptr ? otherwise : static_cast<double>(*p);
+      };
+      const ERDBObjProperty* inward = d->findProperty(111);
+      features.emplace_back(std::to_string(s->getObjectID()), t_SmartPtr<ERAnyBoundedSurface>(s),
+                            inward != nullptr && static_cast<long>(*inward) == 1, value(106, -HUGE_VAL),
+                            value(107, HUGE_VAL));
+      described.push_back(s->getObjectID());
+    }
+    for (long id : ids) {
+      if (std::find(described.begin(), described.end(), id) != described.end()) continue;
+      t_SmartPtr<ERObject> o = db->RetrieveAndCreate(id);
+      if (ERAnyBoundedSurface* s = ERAnyBoundedSurface::castdown(o.get()))
+        features.emplace_back(std::to_string(id), t_SmartPtr<ERAnyBoundedSurface>(s), false, -HUGE_VAL, HUGE_VAL);
+    }
+    db->Close();
+  } catch (qorv::platform::CFileException& e) {
+    throw NominalError{e.describe()};
+  }
+  for (const gmInspectionFeature& f : features)
+    if (!f.problem().empty()) throw NominalError{"surface " + f.id() + ": " + f.problem()};
+  if (features.empty()) throw NominalError{"the database holds no bounded surface"};
+  return features;
+}
+
 std::vector<gmInspectionFeature> readNominal(const std::string& path) {
+  if (whyNotADatabase(path).empty()) return readNominalDatabase(path);
   std::ifstream in(path, std::ios::binary);
   if (!in) throw NominalError{"cannot be read"};
   json doc;
