@@ -3,7 +3,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev ccache clang
-          libclang-rt-dev libcli11-dev nlohmann-json3-dev pkg-config)
+          libclang-rt-dev libcli11-dev nlohmann-json3-dev pkg-config pybind11-dev python3-numpy
+          python3-pytest)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

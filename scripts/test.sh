@@ -36,8 +36,9 @@ if [[ "${1:-}" == "--thread" ]]; then
 fi
 
 build="$root/build"
+# The Python module is built for Debian's python3 (another may come first on PATH).
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQORV_BUILD_TESTS=ON \
-  -DQORV_BUILD_BENCH=ON >/dev/null
+  -DQORV_BUILD_BENCH=ON -DQORV_BUILD_PYTHON=ON -DPython_EXECUTABLE="$(command -pv python3)" >/dev/null
 cmake --build "$build" -j"$jobs"
 ctest --test-dir "$build" --output-on-failure -j"$jobs"
 
