@@ -4,6 +4,7 @@
 #pragma once
 
 #include "qorv/curves/circles.h"
+#include "qorv/curves/composite_curves.h"
 #include "qorv/curves/ellipse_math.h"
 #include "qorv/curves/ellipses.h"
 #include "qorv/curves/lines.h"
