@@ -97,7 +97,14 @@ struct CompBody {
     return p;
   }
 
+  static void reindex(C& c) {
+    c.index_.clear();
+    c.index_.reserve(static_cast<std::size_t>(c.elements_.entries()));
+    for (const Ptr& e : c.elements_) c.index_.push_back(&e);
+  }
+
   static void resetLimits(C& c) {
+    reindex(c);
     const double n = c.elements_.entries();
     setLimits(c, ERLimites(0.0, n), ERLimites(0.0, n));
   }
@@ -387,6 +394,7 @@ struct CompBody {
       reversed.prepend(e);
     }
     c.elements_ = std::move(reversed);
+    reindex(c);
     c.C::BaseCurve::reverse();
   }
 
@@ -445,6 +453,7 @@ struct CompBody {
       return;
     }
     c.elements_ = std::move(read);
+    reindex(c);
   }
 };
 
@@ -457,12 +466,14 @@ struct CompBody {
   Class::Class(const Class& o) : BaseCurve(o) {                                                   \
     for (const ElementPtr& e : o.elements_)                                                       \
       elements_.append(e ? Body::copyOf(*e, false) : ElementPtr());                               \
+    Body::reindex(*this);                                                                         \
   }                                                                                               \
   Class& Class::operator=(const Class& o) {                                                       \
     if (this != &o) {                                                                             \
       Class copy(o);                                                                              \
       BaseCurve::operator=(o);                                                                    \
       elements_ = std::move(copy.elements_);                                                      \
+      Body::reindex(*this);                                                                       \
     }                                                                                             \
     return *this;                                                                                 \
   }                                                                                               \
@@ -477,8 +488,8 @@ struct CompBody {
   }                                                                                               \
   const Class::ElementPtr& Class::at(int i) const {                                               \
     static const ElementPtr none;                                                                 \
-    if (i < 0 || i >= elements_.entries()) return none;                                           \
-    return elements_.at(i);                                                                       \
+    if (i < 0 || i >= static_cast<int>(index_.size())) return none;                               \
+    return *index_[static_cast<std::size_t>(i)];                                                  \
   }                                                                                               \
   Point Class::operator()(double t) const { return Body::point<Point>(*this, t); }                \
   Info Class::PtCur(double t) const { return Body::ptCur<Info>(*this, t); }                       \

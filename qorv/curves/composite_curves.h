@@ -32,7 +32,8 @@
 //   element or one that cannot be copied: 0, and the chain is untouched. Null elements (restored
 //   from a file that stored them) are skipped when the chain's end is looked for and by every
 //   other operation; a null element evaluates to the default record carrying t.
-// - at(i) is the held pointer (null for a null element and for i outside [0, N)).
+// - at(i) is the held pointer (null for a null element and for i outside [0, N)), reached through
+//   an index of the list kept with it, so evaluation does not walk the list.
 // - ProjectPoint(p, params, tol): with tol > 0 the point's box inflated by tol must meet the
 //   chain's box, otherwise 0 (a foot within tol lies in that box; the strict containment or
 //   overlap codes would turn away a point on a flat chain's border), and each element is asked
@@ -91,6 +92,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <vector>
 
 #include "qorv/foundation/finite_entity.h"
 #include "qorv/foundation/transfo2d.h"
@@ -170,6 +172,7 @@ struct CompBody;
    private:                                                                                      \
     friend struct qorv::detail::CompBody<Class>;                                                 \
     ERTValDlist<ElementPtr> elements_;                                                           \
+    std::vector<const ElementPtr*> index_; /* the list's entries in order, rebuilt on change */  \
   }
 
 QORV_COMP_CURVE(ERCompCurve2D, ERTrimmedEntity2DWF, ERFiniteEntity2DWF, ERFiniteEntity2DWF,
