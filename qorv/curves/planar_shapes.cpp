@@ -97,17 +97,36 @@ namespace qorv {
 EREntity::DISTMINRES Projection(const ERPoint2D& p, const ERVec<ERPoint2D>& verts, ERPoint2D& foot,
                                 double& distance, int& edge) {
   const int n = verts.length();
+  const ERPoint2D* v = n > 0 ? &verts[0] : nullptr;
   EREntity::DISTMINRES result = EREntity::DISTMIN_NONE;
   double best = std::numeric_limits<double>::infinity();
   // Ties are read at 1e-11, scaled down with outlines smaller than 1 (every distance of a
   // 1e-78 outline is below 1e-11: all its edges would tie).
-  const double size = n > 0 ? ERMinimax2D(verts).DiametreBoule() : 0.0;
-  const double tie = 1e-11 * std::min(1.0, size);
+  // The nearest vertex bounds the answer: edges whose box lies beyond it (and a tie) can
+  // neither win nor tie, and are skipped on comparisons alone (exact, and free of overflow).
+  double near2 = std::numeric_limits<double>::infinity();
+  double x0 = std::numeric_limits<double>::infinity(), x1 = -x0, y0 = x0, y1 = -x0;
   for (int i = 0; i < n; ++i) {
-    const ERPoint2D& a = verts[i];
-    const ERPoint2D& b = verts[(i + 1) % n];
+    const double dx = v[i].x() - p.x(), dy = v[i].y() - p.y();
+    near2 = std::min(near2, dx * dx + dy * dy);
+    x0 = std::min(x0, v[i].x()), x1 = std::max(x1, v[i].x());
+    y0 = std::min(y0, v[i].y()), y1 = std::max(y1, v[i].y());
+  }
+  const double ex = x1 - x0, ey = y1 - y0;
+  const double tie = n == 0 || ex >= 1.0 || ey >= 1.0 ? 1e-11 : 1e-11 * std::hypot(ex, ey);
+  const double bound = std::isfinite(near2) ? std::sqrt(near2) * (1 + 1e-15) + tie
+                                            : std::numeric_limits<double>::infinity();
+  for (int i = 0; i < n; ++i) {
+    const ERPoint2D& a = v[i];
+    const ERPoint2D& b = v[i + 1 < n ? i + 1 : 0];
+    const double gx = std::max(std::min(a.x(), b.x()) - p.x(), p.x() - std::max(a.x(), b.x()));
+    const double gy = std::max(std::min(a.y(), b.y()) - p.y(), p.y() - std::max(a.y(), b.y()));
+    const double reach = std::min(best + tie, bound);
+    if (gx > reach || gy > reach) continue;
     const ERVector2D e = b - a;
-    const double len = e.norme();
+    const double len2 = e.x() * e.x() + e.y() * e.y();
+    // sqrt of the plain sum where it neither overflows nor underflows, else the scaled length.
+    const double len = len2 > 1e-290 && len2 < 1e290 ? std::sqrt(len2) : e.norme();
     if (!(len > 0.0)) {  // a point-like edge: its vertex
       const double dv = qorv::distance(p, a);
       if (dv < best) best = dv, foot = a, edge = i, result = EREntity::DISTMIN_NORMAL;
