@@ -12,6 +12,7 @@
 #include "qorv/curves/circles.h"
 #include "qorv/curves/ellipses.h"
 #include "qorv/curves/lines.h"
+#include "qorv/foundation/transfo3d_kinds.h"
 #include "qorv/freeform/pole_curves.h"
 #include "tests/object_images.h"
 #include "tests/test_seed.h"
@@ -218,6 +219,18 @@ TEST(CompCurve, RandomChainsEvaluateJoinAndProject) {
       for (int k = 0; k <= n; ++k) best = std::min(best, dist(c(k), p));
       EXPECT_NEAR(best, nearestBySampling(c, p), 1e-9 * size);
     }
+    // Placed in space by a frame: the same points, carried by the frame.
+    const ERPmIsometrie3D frame = ERChgRepere3D(ERVector3D(mk.U(-1, 1), mk.U(-1, 1), 1),
+                                                ERPoint3D(mk.U(-1, 1), 0, 1) * mk.scale);
+    t_SmartPtr<EREntity3DWF> up = c.get3DEquiv(frame);
+    const ERCompCurve3D* c3 = ERCompCurve3D::castdown(up.get());
+    ASSERT_TRUE(c3);
+    ASSERT_EQ(c3->entries(), n);
+    for (int s = 0; s < 10; ++s) {
+      const double t = mk.U(0, n);
+      EXPECT_LE(qorv::distance((*c3)(t), frame >> c(t).castToPoint3D(Coord3D::Z, 0.0)),
+                1e-9 * size);
+    }
     // The NURBS form is the same curve: through the joints, every point on its element.
     ERFiniteEntity2DWF::NurbsPtr nurbs = c.ConvertToNurbs();
     ASSERT_TRUE(nurbs);
@@ -409,6 +422,19 @@ TEST(CompCurve, SpaceTwinsAndPolynomialChains) {
   auto nurbs = p.ConvertToNurbs();
   ASSERT_TRUE(nurbs);
   EXPECT_LE(dist((*nurbs)(1.5), ERPoint2D(1.5, 0)), 1e-14);
+  // Split inside the first patch: two chains of patches meeting there; reversed end to end.
+  t_SmartPtr<ERFiniteEntity2DWF> a, b;
+  ASSERT_EQ(p.splitAt(a, b, 0.5), 1);
+  auto* ca = ERCrvCompPoly2D::castdown(a.get());
+  auto* cb = ERCrvCompPoly2D::castdown(b.get());
+  ASSERT_TRUE(ca && cb);
+  EXPECT_EQ(ca->entries(), 1);
+  EXPECT_EQ(cb->entries(), 2);
+  EXPECT_LE(dist(ca->lastPt(), ERPoint2D(0.5, 0.25)), 1e-15);
+  EXPECT_LE(dist(cb->firstPt(), ERPoint2D(0.5, 0.25)), 1e-15);
+  ERCrvCompPoly2D r = p;
+  r.reverse();
+  for (int s = 0; s <= 20; ++s) EXPECT_LE(dist(r(s * 0.1), p(2 - s * 0.1)), 1e-14) << s;
 }
 
 }  // namespace
