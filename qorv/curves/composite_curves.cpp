@@ -255,6 +255,36 @@ struct CompBody {
     return std::fabs(d0 - d1) <= slack && std::fabs(d0 - dm) <= slack;
   }
 
+  // The crossings of every element (ask(e, local) fills local), in natural parameters.
+  template <class Ask>
+  static int crossings(const C& c, ERVec<double>& params, Ask ask) {
+    const int n = c.elements_.entries();
+    const double t0 = c.Ndeb(), w = c.Nfin() - c.Ndeb();
+    std::vector<double> found;
+    int i = 0;
+    for (const Ptr& e : c.elements_) {
+      if (e) {
+        ERVec<double> local;
+        ask(*e, local);
+        std::vector<double> fs;
+        for (int k = 0; k < local.length(); ++k) {
+          if (!std::isfinite(local[k])) continue;
+          const double f = fractionOf(*e, local[k]);
+          if (f >= -1e-9 && f <= 1.0 + 1e-9) fs.push_back(std::clamp(f, 0.0, 1.0));
+        }
+        std::sort(fs.begin(), fs.end());
+        for (double f : fs) {
+          const double g = i + f;
+          if (!found.empty() && std::fabs(g - found.back()) <= 1e-12 * (1.0 + g)) continue;
+          found.push_back(g);
+        }
+      }
+      ++i;
+    }
+    for (double g : found) params.append(t0 + g / n * w);
+    return params.length();
+  }
+
   template <class Box>
   static Box box(const C& c) {
     Box b;
@@ -534,52 +564,60 @@ struct CompBody {
     return f;                                                                                     \
   }
 
-#define QORV_COMP_BODIES_2D(Class)                                                 \
-  void Class::transformFrom(const ERTransfo2D& T) {                                \
-    Body::each(*this, [&T](auto& e) { e.transformFrom(T); });                      \
-  }                                                                                \
-  void Class::transformTo(const ERTransfo2D& T) {                                  \
-    Body::each(*this, [&T](auto& e) { e.transformTo(T); });                        \
-  }                                                                                \
-  t_SmartPtr<EREntity3DWF> Class::get3DEquiv(const ERPmIsometrie3D& frame) const { \
-    return t_SmartPtr<EREntity3DWF>(Body::twin(*this, frame, true).get());         \
-  }                                                                                \
-  Class operator>>(const ERTransfo2D& T, const Class& c) {                         \
-    Class out(c);                                                                  \
-    out.transformFrom(T);                                                          \
-    return out;                                                                    \
-  }                                                                                \
-  Class operator<<(const ERTransfo2D& T, const Class& c) {                         \
-    Class out(c);                                                                  \
-    out.transformTo(T);                                                            \
-    return out;                                                                    \
+#define QORV_COMP_BODIES_2D(Class)                                                               \
+  int Class::intersectWithAxeY(double x, ERVec<double>& params) const {                          \
+    return Body::crossings(*this, params,                                                        \
+                           [x](const auto& e, ERVec<double>& l) { e.intersectWithAxeY(x, l); }); \
+  }                                                                                              \
+  void Class::transformFrom(const ERTransfo2D& T) {                                              \
+    Body::each(*this, [&T](auto& e) { e.transformFrom(T); });                                    \
+  }                                                                                              \
+  void Class::transformTo(const ERTransfo2D& T) {                                                \
+    Body::each(*this, [&T](auto& e) { e.transformTo(T); });                                      \
+  }                                                                                              \
+  t_SmartPtr<EREntity3DWF> Class::get3DEquiv(const ERPmIsometrie3D& frame) const {               \
+    return t_SmartPtr<EREntity3DWF>(Body::twin(*this, frame, true).get());                       \
+  }                                                                                              \
+  Class operator>>(const ERTransfo2D& T, const Class& c) {                                       \
+    Class out(c);                                                                                \
+    out.transformFrom(T);                                                                        \
+    return out;                                                                                  \
+  }                                                                                              \
+  Class operator<<(const ERTransfo2D& T, const Class& c) {                                       \
+    Class out(c);                                                                                \
+    out.transformTo(T);                                                                          \
+    return out;                                                                                  \
   }
 
-#define QORV_COMP_BODIES_3D(Class)                                                          \
-  void Class::transformFrom(const ERPmSimilitude3D& T) {                                    \
-    Body::each(*this, [&T](auto& e) { e.transformFrom(T); });                               \
-  }                                                                                         \
-  void Class::transformFrom(const ERPmIsometrie3D& T) {                                     \
-    Body::each(*this, [&T](auto& e) { e.transformFrom(T); });                               \
-  }                                                                                         \
-  void Class::transformTo(const ERPmSimilitude3D& T) {                                      \
-    Body::each(*this, [&T](auto& e) { e.transformTo(T); });                                 \
-  }                                                                                         \
-  void Class::transformTo(const ERPmIsometrie3D& T) {                                       \
-    Body::each(*this, [&T](auto& e) { e.transformTo(T); });                                 \
-  }                                                                                         \
-  t_SmartPtr<EREntity2DWF> Class::get2DEntProjectedOn(const ERPmIsometrie3D& frame) const { \
-    return t_SmartPtr<EREntity2DWF>(Body::twin(*this, frame, false).get());                 \
-  }                                                                                         \
-  Class operator>>(const ERPmIsometrie3D& T, const Class& c) {                              \
-    Class out(c);                                                                           \
-    out.transformFrom(T);                                                                   \
-    return out;                                                                             \
-  }                                                                                         \
-  Class operator<<(const ERPmIsometrie3D& T, const Class& c) {                              \
-    Class out(c);                                                                           \
-    out.transformTo(T);                                                                     \
-    return out;                                                                             \
+#define QORV_COMP_BODIES_3D(Class)                                                                \
+  int Class::intersectWithPlanZ(double z, ERVec<double>& params) const {                          \
+    return Body::crossings(*this, params,                                                         \
+                           [z](const auto& e, ERVec<double>& l) { e.intersectWithPlanZ(z, l); }); \
+  }                                                                                               \
+  void Class::transformFrom(const ERPmSimilitude3D& T) {                                          \
+    Body::each(*this, [&T](auto& e) { e.transformFrom(T); });                                     \
+  }                                                                                               \
+  void Class::transformFrom(const ERPmIsometrie3D& T) {                                           \
+    Body::each(*this, [&T](auto& e) { e.transformFrom(T); });                                     \
+  }                                                                                               \
+  void Class::transformTo(const ERPmSimilitude3D& T) {                                            \
+    Body::each(*this, [&T](auto& e) { e.transformTo(T); });                                       \
+  }                                                                                               \
+  void Class::transformTo(const ERPmIsometrie3D& T) {                                             \
+    Body::each(*this, [&T](auto& e) { e.transformTo(T); });                                       \
+  }                                                                                               \
+  t_SmartPtr<EREntity2DWF> Class::get2DEntProjectedOn(const ERPmIsometrie3D& frame) const {       \
+    return t_SmartPtr<EREntity2DWF>(Body::twin(*this, frame, false).get());                       \
+  }                                                                                               \
+  Class operator>>(const ERPmIsometrie3D& T, const Class& c) {                                    \
+    Class out(c);                                                                                 \
+    out.transformFrom(T);                                                                         \
+    return out;                                                                                   \
+  }                                                                                               \
+  Class operator<<(const ERPmIsometrie3D& T, const Class& c) {                                    \
+    Class out(c);                                                                                 \
+    out.transformTo(T);                                                                           \
+    return out;                                                                                   \
   }
 
 #define Body qorv::detail::CompBody<ERCompCurve2D>

@@ -47,6 +47,9 @@
 //   -1 when no span is near: nothing is appended then). The result is -1 when every non-null
 //   element answered -1, else the number of parameters; both feet at a joint are reported (k from
 //   element k - 1, k from element k).
+// - intersectWithAxeY (x = value) / intersectWithPlanZ (z = value) ask every element and map its
+//   crossings to the chain's own (natural) parameters, ascending, a crossing at a joint once
+//   (the sampling of the finite-curve default would miss crossings on chains of many elements).
 // - getBox is the union of the element boxes (the empty box for an empty chain).
 // - arcLength, both forms: the sum of the element lengths at 1e-7; the limits and the caller's
 //   tolerance take no part.
@@ -106,18 +109,20 @@ template <class C>
 struct CompBody;
 }  // namespace qorv::detail
 
-#define QORV_COMP_MOVES_2D                           \
-  void translate(const ERPoint2D& v) override;       \
-  void transformFrom(const ERTransfo2D& T) override; \
-  void transformTo(const ERTransfo2D& T) override;   \
+#define QORV_COMP_MOVES_2D                                                             \
+  int intersectWithAxeY(double x, QuickAlgebra::ERVec<double>& params) const override; \
+  void translate(const ERPoint2D& v) override;                                         \
+  void transformFrom(const ERTransfo2D& T) override;                                   \
+  void transformTo(const ERTransfo2D& T) override;                                     \
   t_SmartPtr<EREntity3DWF> get3DEquiv(const ERPmIsometrie3D& frame) const override;
 
-#define QORV_COMP_MOVES_3D                                \
-  void translate(const ERPoint3D& v) override;            \
-  void transformFrom(const ERPmSimilitude3D& T) override; \
-  void transformFrom(const ERPmIsometrie3D& T) override;  \
-  void transformTo(const ERPmSimilitude3D& T) override;   \
-  void transformTo(const ERPmIsometrie3D& T) override;    \
+#define QORV_COMP_MOVES_3D                                                              \
+  int intersectWithPlanZ(double z, QuickAlgebra::ERVec<double>& params) const override; \
+  void translate(const ERPoint3D& v) override;                                          \
+  void transformFrom(const ERPmSimilitude3D& T) override;                               \
+  void transformFrom(const ERPmIsometrie3D& T) override;                                \
+  void transformTo(const ERPmSimilitude3D& T) override;                                 \
+  void transformTo(const ERPmIsometrie3D& T) override;                                  \
   t_SmartPtr<EREntity2DWF> get2DEntProjectedOn(const ERPmIsometrie3D& frame) const override;
 
 #define QORV_COMP_CURVE(Class, Trimmed, Finite, Element, Point, Info, Box, Moves)                \

@@ -438,3 +438,39 @@ TEST(CompCurve, SpaceTwinsAndPolynomialChains) {
 }
 
 }  // namespace
+
+namespace {
+
+// A zigzag of 200 segments across x = 0.5, and an arc at its end: every crossing is found (64
+// samples over the whole chain would miss most), each once, in the chain's own parameters.
+TEST(CompCurve, CrossingsOfEveryElement) {
+  ERCompCurve2D c;
+  for (int i = 0; i < 200; ++i)
+    c.append(ERSegment2D(ERPoint2D(i % 2, i), ERPoint2D((i + 1) % 2, i + 1)), 0.0);
+  ASSERT_EQ(c.append(ERArc2D(ERPoint2D(0.5, 200), 0.5, kPi, 0), 1e-12),
+            1);  // clockwise over the top
+  ERVec<double> params;
+  ASSERT_EQ(c.intersectWithAxeY(0.5, params), 201);
+  for (int k = 0; k < 200; ++k) EXPECT_NEAR(params[k], k + 0.5, 1e-12) << k;
+  EXPECT_NEAR(params[200], 200.5, 1e-12);
+  for (int k = 0; k < 201; ++k) EXPECT_NEAR(c(params[k]).x(), 0.5, 1e-12) << k;
+  // A joint on the line is reported once; natural parameters after reparametrize.
+  params.clear();
+  EXPECT_EQ(c.intersectWithAxeY(0.0, params), 101);
+  EXPECT_EQ(params[0], 0.0);
+  EXPECT_EQ(params[1], 2.0);
+  c.reparametrize(ERLimites(0, 402));
+  params.clear();
+  c.intersectWithAxeY(0.5, params);
+  EXPECT_NEAR(params[3], 7.0, 1e-12);
+  // In space, against the plane z = value: a segment placed along Z by the frame.
+  const ERPmIsometrie3D frame =
+      ERChgRepere3D(ERVector3D(0, 0, 1), ERVector3D(1, 0, 0), ERPoint3D());
+  t_SmartPtr<EREntity3DWF> up =
+      ERCompCurve2D(ERSegment2D(ERPoint2D(0, 0), ERPoint2D(2, 0))).get3DEquiv(frame);
+  params.clear();
+  ASSERT_EQ(ERCompCurve3D::castdown(up.get())->intersectWithPlanZ(0.5, params), 1);
+  EXPECT_NEAR(params[0], 0.25, 1e-15);
+}
+
+}  // namespace
