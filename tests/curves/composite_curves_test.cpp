@@ -12,6 +12,7 @@
 #include "qorv/curves/circles.h"
 #include "qorv/curves/ellipses.h"
 #include "qorv/curves/lines.h"
+#include "qorv/curves/polylines.h"
 #include "qorv/foundation/transfo3d_kinds.h"
 #include "qorv/freeform/pole_curves.h"
 #include "tests/object_images.h"
@@ -135,6 +136,19 @@ TEST(CompCurve, MappingTableMixedBoundsAndReparametrised) {
     EXPECT_NEAR(c(10 + 2 * r.t).x(), r.p.x(), 1e-14);
     EXPECT_NEAR(c(10 + 2 * r.t).y(), r.p.y(), 1e-14);
   }
+  // A polyline element (bound [0, n - 1]) in the chain: its middle vertex halfway; its closing
+  // segment's feet lie past its bound and are not reported.
+  ERVec<ERPoint2D> zig;
+  zig.append(ERPoint2D(1, 3)), zig.append(ERPoint2D(3, 3)), zig.append(ERPoint2D(3, 5));
+  ERCompCurve2D withPolyline = c;
+  withPolyline.reparametrize(ERLimites(0, 3));
+  ASSERT_EQ(withPolyline.append(ERPolyline2D(zig), 0.0), 1);
+  EXPECT_EQ(withPolyline(3.5), ERPoint2D(3, 3));
+  EXPECT_EQ(withPolyline(3.25), ERPoint2D(2, 3));
+  ERVec<double> feet;
+  EXPECT_EQ(withPolyline.ProjectPoint(ERPoint2D(2.5, 4.5), feet, 0.0), 2);
+  EXPECT_DOUBLE_EQ(feet[0], 3.375);
+  EXPECT_DOUBLE_EQ(feet[1], 3.875);
   // Natural limits of zero width: the first element's start.
   c.reparametrize(ERLimites(1, 1));
   EXPECT_EQ(c(5), ERPoint2D(0, 0));
