@@ -4,9 +4,12 @@
 #pragma once
 
 #include "qorv/curves/circles.h"
+#include "qorv/curves/composite_curves.h"
 #include "qorv/curves/ellipse_math.h"
 #include "qorv/curves/ellipses.h"
 #include "qorv/curves/lines.h"
+#include "qorv/curves/planar_shapes.h"
+#include "qorv/curves/polylines.h"
 #include "qorv/freeform/bezier_primitives.h"
 #include "qorv/freeform/knot_vector.h"
 #include "qorv/freeform/lu_decomposition.h"

@@ -1,0 +1,363 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "qorv/curves/planar_shapes.h"
+#include "qorv/curves/polylines.h"
+#include "qorv/foundation/transfo3d_kinds.h"
+#include "qorv/freeform/pole_curves.h"
+#include "tests/object_images.h"
+#include "tests/test_seed.h"
+
+using qorv_test::imageOf;
+using qorv_test::printed;
+using qorv_test::restoreFrom;
+using QuickAlgebra::ERVec;
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+using LD = long double;
+
+ERVec<ERPoint2D> pts(std::initializer_list<ERPoint2D> l) {
+  ERVec<ERPoint2D> v;
+  for (const auto& p : l) v.append(p);
+  return v;
+}
+double dist(const ERPoint2D& a, const ERPoint2D& b) {
+  return std::hypot(a.x() - b.x(), a.y() - b.y());
+}
+
+// The distance from p to the segment [a, b], in long double.
+LD segDist(const ERPoint2D& p, const ERPoint2D& a, const ERPoint2D& b) {
+  const LD dx = LD(b.x()) - a.x(), dy = LD(b.y()) - a.y();
+  const LD px = LD(p.x()) - a.x(), py = LD(p.y()) - a.y();
+  const LD l2 = dx * dx + dy * dy;
+  LD s = l2 > 0 ? (px * dx + py * dy) / l2 : 0;
+  s = std::max<LD>(0, std::min<LD>(1, s));
+  return std::hypot(px - s * dx, py - s * dy);
+}
+
+qorv_test::Bytes withCount(std::uint32_t n, const qorv_test::Bytes& rest) {
+  qorv_test::Bytes out;
+  for (int k = 0; k < 4; ++k) out.push_back((n >> (8 * k)) & 0xFF);
+  out.insert(out.end(), rest.begin(), rest.end());
+  return out;
+}
+
+TEST(Polyline, ConstructionEvaluationAndLengths) {
+  EXPECT_EQ(ERPolyline2D(pts({{0, 0}, {0, 0}, {1, 0}})).length(), 2);
+  EXPECT_EQ(ERPolyline2D(pts({{0, 0}, {0, 0}})).length(), 2);
+  ERPolyline2D near(pts({{0, 0}, {1e-12, 0}, {1, 0}, {1, 0}, {1, 1}}));
+  EXPECT_EQ(near.length(), 4);
+  near.cleanUp();
+  EXPECT_EQ(near.length(), 3);
+  EXPECT_EQ(near.points()[0], ERPoint2D(0, 0));
+
+  const ERPolyline2D l(pts({{0, 0}, {1, 0}, {1, 1}}));
+  const ERInfoPoint2D at1 = l.PtCur(1.0);
+  EXPECT_EQ(at1.point(), ERPoint2D(1, 0));
+  EXPECT_EQ(at1.tangente(), ERVector2D(0.5, 0.5));
+  EXPECT_EQ(l.PtCur(1.5).point(), ERPoint2D(1, 0.5));
+  EXPECT_EQ(l.PtCur(3.0).point(), ERPoint2D(1, 2));    // the last segment extended
+  EXPECT_EQ(l.PtCur(-1.0).point(), ERPoint2D(-1, 0));  // the first
+  EXPECT_EQ(l.PtCur(-1.0).parameter(), -1.0);
+  EXPECT_EQ(ERPolyline2D().PtCur(0.3).point(), ERPoint2D(0, 0));
+  EXPECT_TRUE(std::isnan(l.PtCur(std::nan("")).point().x()));
+  EXPECT_EQ(l.getBound(), ERLimites(0, 2));
+  EXPECT_FALSE(l.isClosed());
+
+  ERVec<double> params;
+  EXPECT_EQ(l.ProjectPoint(ERPoint2D(0.5, 0.5), params, 0.1), 1);
+  EXPECT_DOUBLE_EQ(params[0], 2.5);  // on the closing segment
+  EXPECT_EQ(l.ProjectPoint(ERPoint2D(50, 50), params, 0.1), 0);
+
+  const ERPolyline2D three(pts({{0, 0}, {1, 0}, {2, 0}, {3, 0}}));
+  EXPECT_EQ(three.arcLength(ERLimites(0.5, 2.5), 0.0), 2.0);
+  EXPECT_EQ(three.arcLength(1.0), 3.0);
+  ERVec<double> disc;
+  EXPECT_EQ(three.GetDiscontinuities(1, disc), 1);
+  ASSERT_EQ(disc.length(), 4);
+  EXPECT_EQ(disc[3], 3.0);
+  EXPECT_TRUE(three.IsContinuous(0));
+  EXPECT_FALSE(three.IsContinuous(1));
+
+  auto nurbs = three.ConvertToNurbs();
+  ASSERT_TRUE(nurbs);
+  EXPECT_EQ(nurbs->getBound(), ERLimites(0, 1));
+  for (int k = 0; k <= 3; ++k) EXPECT_NEAR((*nurbs)(k / 3.0).x(), k, 1e-15);
+  EXPECT_FALSE(ERPolyline2D(pts({{1, 1}})).ConvertToNurbs());
+
+  t_SmartPtr<ERFiniteEntity2DWF> a, b;
+  ASSERT_EQ(three.splitAt(a, b, 1.25), 1);
+  EXPECT_EQ(ERPolyline2D::castdown(a.get())->length(), 3);
+  EXPECT_EQ(a->lastPt(), ERPoint2D(1.25, 0));
+  EXPECT_EQ(b->firstPt(), ERPoint2D(1.25, 0));
+  EXPECT_EQ(ERPolyline2D::castdown(b.get())->length(), 3);
+  ASSERT_EQ(ERPolygone2D(three.points()).splitAt(a, b, 2.0), 1);
+  EXPECT_TRUE(ERPolygone2D::castdown(a.get()));
+  EXPECT_EQ(ERPolyline2D::castdown(a.get())->length(), 3);
+  EXPECT_EQ(three.splitAt(a, b, 3.0), 0);
+
+  ERPolyline2D r = three;
+  r.reverse();
+  EXPECT_EQ(r.points()[0], ERPoint2D(3, 0));
+  EXPECT_EQ(three.points()[0], ERPoint2D(0, 0));  // copies do not share edits
+}
+
+TEST(Polyline, ProjectionFeetAgainstIndependentFeet) {
+  const unsigned seed = qorv_test::seedFor(2202);
+  SCOPED_TRACE(seed);
+  std::mt19937 rng(seed);
+  auto U = [&](double a, double b) { return std::uniform_real_distribution<double>(a, b)(rng); };
+  for (int round = 0; round < 200; ++round) {
+    const double scale = std::pow(10.0, U(-6, 6)), off = U(-1, 1) * 1e3 * scale;
+    ERVec<ERPoint2D> v;
+    const int n = 2 + int(U(0, 8));
+    for (int i = 0; i < n; ++i) v.append(ERPoint2D(off + U(-1, 1) * scale, off + U(-1, 1) * scale));
+    const ERPolyline2D l(v);
+    const ERPoint2D p(off + U(-2, 2) * scale, off + U(-2, 2) * scale);
+    ERVec<double> params;
+    const int r = l.ProjectPoint(p, params, 0.0);
+    // The feet by the segments' own projection, in long double.
+    std::vector<LD> want;
+    for (int i = 0; i < n; ++i) {
+      const ERPoint2D a = v[i], b = v[(i + 1) % n];
+      const LD dx = LD(b.x()) - a.x(), dy = LD(b.y()) - a.y();
+      const LD s = ((LD(p.x()) - a.x()) * dx + (LD(p.y()) - a.y()) * dy) / (dx * dx + dy * dy);
+      if (s > 1e-9 && s < 1 - 1e-9) want.push_back(i + s);
+      if (std::fabs(double(s)) < 1e-9 || std::fabs(double(s - 1)) < 1e-9) want.clear(), i = n;
+    }
+    if (want.empty() && r > 0 && params.length() != 0) continue;  // a foot at a vertex: either way
+    ASSERT_EQ(r, int(want.size())) << round;
+    for (int k = 0; k < r; ++k) EXPECT_NEAR(params[k], double(want[k]), 1e-9) << round;
+  }
+}
+
+TEST(Polyline, StoredImageAndPrint) {
+  const ERPolyline2D l(pts({{1, 2}, {3, -4}}));
+  EXPECT_EQ(imageOf(l), withCount(32, qorv_test::doubles({1, 2, 3, -4})));
+  EXPECT_EQ(l.binaryStoreSize(), 36u);
+  std::ostringstream want;
+  want << "(2)[" << ERPoint2D(1, 2) << "," << ERPoint2D(3, -4) << "]\n";
+  EXPECT_EQ(printed(l), want.str());
+  ERPolyline2D back;
+  restoreFrom(back, imageOf(l));
+  EXPECT_EQ(back.points().length(), 2);
+  EXPECT_EQ(back.points()[1], ERPoint2D(3, -4));
+  // Damaged: not whole points, longer than the record; the polyline stays.
+  restoreFrom(back, withCount(24, qorv_test::doubles({9, 9, 9})));
+  EXPECT_EQ(back.points()[1], ERPoint2D(3, -4));
+  restoreFrom(back, withCount(0x7FFFFFF0, qorv_test::doubles({9, 9})));
+  EXPECT_EQ(back.points().length(), 2);
+  ERVec<ERPoint3D> p3;
+  p3.append(ERPoint3D(1, 2, 3));
+  EXPECT_EQ(imageOf(ERPolyline3D(p3)), withCount(24, qorv_test::doubles({1, 2, 3})));
+}
+
+TEST(Shapes, ProjectionIsTheNearestEdgeSignedOnTheLeft) {
+  const unsigned seed = qorv_test::seedFor(2203);
+  SCOPED_TRACE(seed);
+  std::mt19937 rng(seed);
+  auto U = [&](double a, double b) { return std::uniform_real_distribution<double>(a, b)(rng); };
+  for (int round = 0; round < 500; ++round) {
+    const double scale = std::pow(10.0, U(-100, 100)), off = U(-1, 1) * 1e4 * scale;
+    const double width = U(0.1, 3) * scale * (U(0, 1) < 0.5 ? -1 : 1);
+    const ERRectangle2D rect(ERPoint2D(off, -off), ERVector2D(U(-1, 1), U(-1, 1)),
+                             U(0.1, 3) * scale, width);
+    const ERPoint2D p(off + U(-3, 3) * scale, -off + U(-3, 3) * scale);
+    double d = 0;
+    ASSERT_NE(rect.SignedMinimalDistance(p, d), EREntity::DISTMIN_NONE);
+    LD best = 1e308L * 10;
+    const ERVec<ERPoint2D>& v = rect.points();
+    for (int i = 0; i < 4; ++i) best = std::min(best, segDist(p, v[i], v[(i + 1) % 4]));
+    EXPECT_NEAR(std::fabs(d), double(best), 1e-12 * (scale + std::fabs(off))) << round;
+    // Inside the rectangle (its own frame) <=> on the left of a counter-clockwise outline.
+    const ERVector2D D = rect.main_direction(), N = rect.auxiliary_direction();
+    const ERVector2D w = p - rect.centre();
+    const bool inside = std::fabs(w * D) < rect.length() / 2 && std::fabs(w * N) < rect.width() / 2;
+    if (double(best) > 1e-9 * scale) EXPECT_EQ(d < 0, inside == (width > 0)) << round;
+  }
+  // The example, a tie, a vertex reached from both edges.
+  const ERRectangle2D r(ERPoint2D(0, 0), ERVector2D(1, 0), 4, 2);
+  EXPECT_EQ(r.points()[0], ERPoint2D(-2, -1));
+  EXPECT_EQ(r.points()[2], ERPoint2D(2, 1));
+  double d = 0;
+  ERPoint2D foot;
+  int edge = -1;
+  EXPECT_EQ(r.SignedMinimalDistance(ERPoint2D(0, 0), d), EREntity::DISTMIN_DEGENERATE);
+  EXPECT_EQ(d, -1.0);
+  EXPECT_EQ(r.SignedMinimalDistance(ERPoint2D(3, 0), d), EREntity::DISTMIN_NORMAL);
+  EXPECT_EQ(d, 1.0);
+  EXPECT_EQ(r.Project(ERPoint2D(3, 2), foot, d, edge), EREntity::DISTMIN_NORMAL);
+  EXPECT_EQ(foot, ERPoint2D(2, 1));
+  EXPECT_FALSE(r.ProjectPt(ERPoint2D(0, 0), foot));
+  EXPECT_TRUE(r.Get_Entity_Number(ERPoint2D(0, -0.5), edge));
+  EXPECT_EQ(edge, 0);
+  EXPECT_EQ(qorv::Projection(ERPoint2D(0, 0), ERVec<ERPoint2D>(), foot, d, edge),
+            EREntity::DISTMIN_NONE);
+  EXPECT_EQ(qorv::Projection(ERPoint2D(std::nan(""), 0), r.points(), foot, d, edge),
+            EREntity::DISTMIN_NONE);
+}
+
+TEST(Shapes, RectangleOutlineAndImages) {
+  const ERRectangle2D r(ERPoint2D(1, 1), ERVector2D(0, 2), 4, 2);
+  EXPECT_DOUBLE_EQ(r.length(), 4);
+  EXPECT_DOUBLE_EQ(r.width(), 2);
+  EXPECT_EQ(r.main_direction(), ERVector2D(0, 1));
+  const ERCompCurve2D c = r.composite_curve();
+  ASSERT_EQ(c.entries(), 4);
+  for (int k = 0; k <= 40; ++k) EXPECT_LE(dist(c(k * 0.1), r(k * 0.1)), 1e-15) << k;
+  EXPECT_EQ(r(9.0), r(1.0));
+  EXPECT_EQ(r(-0.5), r(3.5));
+  EXPECT_EQ(r.PtCur(4.0).point(), r.points()[0]);
+  EXPECT_EQ(ERRectangle2D().main_direction(), ERVector2D(1, 0));
+  ERRectangle2D rev = r;
+  rev.reverse();
+  EXPECT_DOUBLE_EQ(rev.length(), 4);
+  double d1 = 0, d2 = 0;
+  r.SignedMinimalDistance(ERPoint2D(1, 1), d1);
+  rev.SignedMinimalDistance(ERPoint2D(1, 1), d2);
+  EXPECT_EQ(d1, -d2);
+
+  const ERRectangle2D s(ERPoint2D(0, 0), ERVector2D(1, 0), 4, 2);
+  EXPECT_EQ(imageOf(s), withCount(64, qorv_test::doubles({-2, -1, 2, -1, 2, 1, -2, 1})));
+  std::ostringstream want;
+  want << "Rectangle 2D:\n            : Corner1 " << ERPoint2D(-2, -1) << "\n            : Corner2 "
+       << ERPoint2D(2, -1) << "\n            : Corner3 " << ERPoint2D(2, 1)
+       << "\n            : Corner4 " << ERPoint2D(-2, 1) << "\n            : Length  " << 4.0
+       << "\n            : Width   " << 2.0 << "\n";
+  EXPECT_EQ(printed(s), want.str());
+}
+
+TEST(Shapes, RegularPolygons) {
+  ERRegularPolygon2D sq(ERPoint2D(0, 0), ERVector2D(1, 0), 2, 4);
+  EXPECT_EQ(sq.nb_side(), 4);
+  EXPECT_NEAR(sq.outside_circle().radius(), std::sqrt(2.0), 1e-15);
+  EXPECT_NEAR(sq.inside_circle().radius(), 1.0, 1e-15);
+  EXPECT_NEAR(sq.length_side(), 2.0, 1e-15);
+  EXPECT_EQ(sq.offset(1), 1);
+  EXPECT_NEAR(sq.length_side(), 4.0, 1e-14);
+  // Unsigned angle: (0, -1) puts vertex 0 above the centre.
+  const ERRegularPolygon2D down(ERPoint2D(5, 5), ERVector2D(0, -1), 1, 6);
+  EXPECT_NEAR(down.points()[0].x(), 5, 1e-15);
+  EXPECT_GT(down.points()[0].y(), 5);
+  // Degenerate input: no vertices and the neutral values.
+  for (const ERRegularPolygon2D& g :
+       {ERRegularPolygon2D(ERPoint2D(1, 1), ERVector2D(1, 0), 1, 2),
+        ERRegularPolygon2D(ERPoint2D(1, 1), ERVector2D(1, 0), 0, 5),
+        ERRegularPolygon2D(ERPoint2D(1, 1), ERVector2D(1, 0), std::nan(""), 5)}) {
+    EXPECT_EQ(g.nb_side(), 0);
+    EXPECT_EQ(g.barycenter(), ERPoint2D(0, 0));
+    EXPECT_EQ(g.outside_circle().radius(), 0);
+    EXPECT_EQ(g.main_direction(), ERVector2D(1, 0));
+    double d = 0;
+    EXPECT_EQ(g.SignedMinimalDistance(ERPoint2D(0, 0), d), EREntity::DISTMIN_NONE);
+  }
+  // A failed offset leaves the polygon alone.
+  ERRegularPolygon2D bent = sq;
+  bent.points()[1] = ERPoint2D(100, 0);
+  const qorv_test::Bytes before = imageOf(bent);
+  EXPECT_EQ(bent.offset(1), 0);
+  EXPECT_EQ(imageOf(bent), before);
+  EXPECT_EQ(sq.offset(std::nan("")), 0);
+  // Every parameter in [0, n] lands on the outline; the outline curve runs as PtCur.
+  const ERRegularPolygon2D h(ERPoint2D(-3, 2), ERVector2D(1, 1), 1.5, 7);
+  const ERCompCurve2D c = h.composite_curve();
+  ASSERT_EQ(c.entries(), 7);
+  for (int k = 0; k <= 70; ++k) {
+    double d = 1;
+    h.SignedMinimalDistance(h(k * 0.1), d);
+    EXPECT_LE(std::fabs(d), 1e-14) << k;
+    EXPECT_LE(dist(c(k * 0.1), h(k * 0.1)), 1e-14) << k;
+  }
+  std::ostringstream want;
+  want << "Regular Polygon 2D: \nBarycenter        : " << sq.barycenter()
+       << "\nNumber of side    : 4\nLength of side    : " << sq.length_side() << "\n";
+  EXPECT_EQ(printed(sq), want.str());
+}
+
+TEST(Shapes, RoundedSlots) {
+  const ERRoundedSlot2D s(ERPoint2D(0, 0), ERPoint2D(4, 0), 1);
+  EXPECT_EQ(s.length(), 6);
+  EXPECT_LE(dist(s(0.5), ERPoint2D(-1, 0)), 1e-15);
+  EXPECT_LE(dist(s(1.5), ERPoint2D(2, -1)), 1e-15);
+  EXPECT_LE(dist(s(2.5), ERPoint2D(5, 0)), 1e-15);
+  EXPECT_LE(dist(s(3.5), ERPoint2D(2, 1)), 1e-15);
+  EXPECT_EQ(s.PtCur(5).point(), ERPoint2D(0, 0));
+  EXPECT_EQ(s.PtCur(5).parameter(), 5);
+  const ERCompCurve2D c = s.composite_curve();
+  ASSERT_EQ(c.entries(), 4);
+  for (int k = 0; k <= 40; ++k) EXPECT_LE(dist(c(k * 0.1), s(k * 0.1)), 1e-14) << k;
+  // Tangents: true derivatives, continuous around the outline.
+  const ERVector2D t0 = s.PtCur(1.0).tangente(), t1 = s.PtCur(1.0 + 1e-12).tangente();
+  EXPECT_NEAR(t0.x() / t0.norme(), t1.x() / t1.norme(), 1e-9);
+  // Signed distance against the segment distance minus r.
+  std::mt19937 rng(qorv_test::seedFor(2204));
+  auto U = [&](double a, double b) { return std::uniform_real_distribution<double>(a, b)(rng); };
+  for (int k = 0; k < 300; ++k) {
+    const ERRoundedSlot2D g(ERPoint2D(U(-5, 5), U(-5, 5)), ERPoint2D(U(-5, 5), U(-5, 5)),
+                            U(0.1, 2));
+    const ERPoint2D p(U(-8, 8), U(-8, 8));
+    double d = 0;
+    ERPoint2D foot;
+    int edge = 0;
+    g.Project(p, foot, d, edge);
+    EXPECT_NEAR(d, double(segDist(p, g.center1(), g.center2())) - g.radius(), 1e-13);
+    EXPECT_NEAR(dist(foot, p), std::fabs(d), 1e-13);
+  }
+  // Coincident centres: documented axes, no NaN.
+  const ERRoundedSlot2D o(ERPoint2D(1, 1), ERPoint2D(1, 1), 2);
+  EXPECT_EQ(o.main_direction(), ERVector2D(1, 0));
+  EXPECT_EQ(o.auxiliary_direction(), ERVector2D(0, 1));
+  for (int k = 0; k <= 8; ++k) EXPECT_FALSE(std::isnan(o(k * 0.5).x()));
+  EXPECT_EQ(o.composite_curve().entries(), 4);
+  double d = 0;
+  EXPECT_EQ(o.SignedMinimalDistance(ERPoint2D(1, 1), d), EREntity::DISTMIN_DEGENERATE);
+  EXPECT_EQ(d, -2);
+
+  EXPECT_EQ(imageOf(s), qorv_test::doubles({0, 0, 4, 0, 1}));
+  std::ostringstream want;
+  want << "Rounded Slot 2D:\n               : Center1 " << ERPoint2D(0, 0)
+       << "\n               : Center2 " << ERPoint2D(4, 0) << "\n               : Radius  " << 1.0
+       << "\n";
+  EXPECT_EQ(printed(s), want.str());
+  ERRoundedSlot2D back;
+  restoreFrom(back, imageOf(s));
+  EXPECT_EQ(imageOf(back), imageOf(s));
+}
+
+TEST(Shapes, SpaceFormsFollowTheirFrame) {
+  const ERPmIsometrie3D frame = ERChgRepere3D(ERVector3D(1, 2, -2), ERPoint3D(10, -20, 3e3));
+  const ERRoundedSlot2D s(ERPoint2D(0, 0), ERPoint2D(4, 0), 1);
+  const ERRoundedSlot3D s3(s, frame);
+  for (int k = 0; k <= 8; ++k) {
+    const ERPoint3D want = frame >> s(k * 0.5).castToPoint3D(Coord3D::Z, 0.0);
+    EXPECT_LE(qorv::distance(s3(k * 0.5), want), 1e-12) << k;
+    EXPECT_LE(qorv::distance(s3.composite_curve()(k * 0.5), want), 1e-12) << k;
+  }
+  double d = 0;
+  s3.SignedMinimalDistance(frame >> ERPoint3D(2, 0, 5), d);
+  EXPECT_NEAR(d, -1, 1e-12);
+  const qorv_test::Bytes img = imageOf(s3);
+  ASSERT_EQ(img.size(), 116u + 40u);
+  EXPECT_EQ(qorv_test::Bytes(img.begin() + 116, img.end()), imageOf(s));
+  EXPECT_EQ(s3.binaryStoreSize(), 156u);
+  ERRoundedSlot3D back;
+  restoreFrom(back, img);
+  EXPECT_EQ(imageOf(back), img);
+  auto flat = s3.get2DEntProjectedOn(frame);
+  ASSERT_TRUE(flat);
+  EXPECT_EQ(imageOf(*flat), imageOf(s));
+  const ERRectangle3D r3(ERRectangle2D(ERPoint2D(0, 0), ERVector2D(1, 0), 4, 2), frame);
+  EXPECT_TRUE(r3.getBox().MinPoint().x() < r3.getBox().MaxPoint().x());
+  t_SmartPtr<EREntity3DWF> up =
+      ERRegularPolygon2D(ERPoint2D(), ERVector2D(1, 0), 1, 5).get3DEquiv(frame);
+  EXPECT_TRUE(ERRegularPolygon3D::castdown(up.get()));
+}
+
+}  // namespace
