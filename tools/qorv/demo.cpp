@@ -51,6 +51,22 @@ std::vector<t_SmartPtr<ERObject>> sampleSet() {
   set.emplace_back(new ERPmSimilitude3D(_ERScaling3D(2.5)));
   set.emplace_back(new ERTransfo2D(rotation(ERRadian(0.5))));
   set.emplace_back(new ERTransfo2D(2.0, ERPoint2D(1, 1)));
+  // Outlines: a measured profile as a polyline, the plate's shapes, and a composite contour (a
+  // straight edge running into a fillet).
+  {
+    QuickAlgebra::ERVec<ERPoint2D> profile;
+    for (int i = 0; i <= 6; ++i) profile.append(ERPoint2D(10.0 * i, 0.2 * i * i));
+    set.emplace_back(new ERPolyline2D(profile));
+  }
+  set.emplace_back(new ERRectangle2D(ERPoint2D(50, 30), ERVector2D(1, 0), 100, 60));
+  set.emplace_back(new ERRegularPolygon2D(ERPoint2D(80, 45), ERVector2D(1, 0), 6, 6));
+  set.emplace_back(new ERRoundedSlot2D(ERPoint2D(20, 10), ERPoint2D(40, 10), 4));
+  {
+    auto* contour = new ERCompCurve2D;
+    contour->append(ERSegment2D(ERPoint2D(0, 0), ERPoint2D(50, 0)), 1e-9);
+    contour->append(ERArc2D(ERPoint2D(50, 5), 5.0, -1.5707963267948966, 0.0), 1e-9);
+    set.emplace_back(contour);
+  }
   // Inspection results: a surface point probed on a plane face (compensated along the face's
   // normal), a hole position taken as measured, and a gap and flush across a panel joint.
   const ERCMMPointWithDiameter probed(ERPoint3D(40.0, 12.5, 3.02), ERVector3D(0, 0, 5), 2.0, 1);
