@@ -184,8 +184,17 @@ int demo(const std::string& path, bool force, Output& out) {
                                       : std::string("cannot be written: ") + std::strerror(error));
   }
   if (!force) std::remove(temp.c_str());
-  out.stream() << "stored " << saved << " sample objects and the auxiliary index, " << saved + 1
-               << " records, in " << path << "\n\n";
+  // A composite curve stores its elements as records of their own: count what the file holds.
+  long records = 0;
+  {
+    t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
+    if (db->Open(path.c_str(), 1)) {
+      db->forEachObject([&](long, long) { ++records; });
+      db->Close();
+    }
+  }
+  out.stream() << "stored " << saved << " sample objects and the auxiliary index: " << records
+               << " records with the elements they hold, in " << path << "\n\n";
   if (int status = dbSummary(path, Format::text, out); status != 0) return status;
   out.stream() << "\n";
   return dbPrintAll(path, out);
