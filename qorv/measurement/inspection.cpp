@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <limits>
 #include <cmath>
 #include <numbers>
 #include <string_view>
@@ -207,12 +208,22 @@ int gmInspectionFeature::foot(const ERPoint3D& p, ERPoint3D& foot, ERVector3D& o
 // The surface's foot when within the limits; else the nearest point of the limit curves, sampled
 // and refined by golden section on the surface itself.
 int gmInspectionFeature::surfaceFoot(const ERPoint3D& p, ERPoint3D& f, ERVector3D& n) const {
-  ERPoint2D uv;
+  // The reach of the search: from the point past the far side of the surface's box.
+  const ERPoint3D lo = box_.MinPoint(), hi = box_.MaxPoint();
+  const double reach = distance(lo, hi) + distance(p, ERPoint3D(std::clamp(p.x(), lo.x(), hi.x()),
+                                                                std::clamp(p.y(), lo.y(), hi.y()),
+                                                                std::clamp(p.z(), lo.z(), hi.z())));
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  ERPoint2D uv(nan, nan);
+  const int isFoot = surface_->ProjectionNormale(p, std::isfinite(reach) ? reach : 0.0, uv, 1);
+  const bool within = uv.x() >= u0_ && uv.x() <= u1_ && uv.y() >= v0_ && uv.y() <= v1_;
   double bestU = 0, bestV = 0, best = HUGE_VAL;
-  if (surface_->ProjectionNormale(p, 0.0, uv, 1) && uv.x() >= u0_ && uv.x() <= u1_ && uv.y() >= v0_ &&
-      uv.y() <= v1_) {
-    bestU = uv.x(), bestV = uv.y(), best = 0;
-  } else {
+  if (within) {
+    // A surface that answers its nearest point even without a foot (an edge) has given it too.
+    bestU = uv.x(), bestV = uv.y();
+    best = distance2((*surface_)(bestU, bestV), p);
+  }
+  if (!(isFoot && within)) {
     auto at = [&](int edge, double t) {
       return edge < 2 ? ERPoint2D(edge == 0 ? u0_ : u1_, t) : ERPoint2D(t, edge == 2 ? v0_ : v1_);
     };

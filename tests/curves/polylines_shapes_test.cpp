@@ -180,7 +180,9 @@ TEST(Shapes, ProjectionIsTheNearestEdgeSignedOnTheLeft) {
     const ERVector2D D = rect.main_direction(), N = rect.auxiliary_direction();
     const ERVector2D w = p - rect.centre();
     const bool inside = std::fabs(w * D) < rect.length() / 2 && std::fabs(w * N) < rect.width() / 2;
-    if (double(best) > 1e-9 * scale) EXPECT_EQ(d < 0, inside == (width > 0)) << round;
+    if (double(best) > 1e-9 * scale) {
+      EXPECT_EQ(d < 0, inside == (width > 0)) << round;
+    }
   }
   // The example, a tie, a vertex reached from both edges.
   const ERRectangle2D r(ERPoint2D(0, 0), ERVector2D(1, 0), 4, 2);
