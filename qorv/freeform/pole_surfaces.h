@@ -1,0 +1,247 @@
+// qorv/freeform/pole_surfaces.h
+//
+// The free-form surfaces defined by a net of poles: tensor-product Bezier patches with Cartesian
+// poles (ERSpoleBezier3D) or weighted ones (ERSpoleBezier3DR), and NURBS surfaces
+// (ERSpoleNURBS3D: weighted poles and a knot vector in each direction), all bounded surfaces
+// under the abstract ERSpoleRep. One evaluator serves the three: a Bezier patch is the NURBS
+// surface whose knots are its degree + 1 copies of each natural limit.
+//
+// Conventions a caller gets wrong:
+// - The pole matrix has one ROW per v index and one COLUMN per u index: nbPolesU is the row
+//   length, nbPolesV the row count, pole (i in u, j in v) is element (j, i).
+// - A weighted pole stores (w x, w y, w z, w): ERPole3DH(p, w) does not multiply p by w.
+// - A Bezier patch runs over its NATURAL limits: s = (u - NUdeb) / (NUfin - NUdeb). setBound
+//   trims it without moving a pole; a NURBS surface runs over its knots [U[p], U[n]] whatever
+//   its limits. Parameters outside the domain evaluate the end spans' polynomials.
+// - PtCur fills the 3 x 3 derivative matrix (d^(i+j)S / du^i dv^j at j * 3 + i), derivatives
+//   with respect to the surface's own parameters, the rational quotient rule applied. At an
+//   interior knot it takes the span on the right, at or past the upper trimmed limit (ufin,
+//   vfin) the span on the left: the one-sided derivatives of the piece that holds the point.
+// - Where the weight of the surface is 0 or anything is not finite, PtCur gives a record of
+//   NaN; a net that does not fit its knots (m != n + p + 1 in either direction, an empty net,
+//   no non-empty span) gives the NaN record for every (u, v), never a read outside the net.
+//   isValid refuses such nets up front, and also non-finite poles, weights <= 0, decreasing or
+//   non-finite knots and (Bezier) empty or non-finite limits.
+// - Where a partial vanishes (a collapsed edge, Su = 0), the record holds the true zero vector:
+//   normale() falls back on Suu or Svv, get_stable_normal on finite differences.
+// - getBox holds the surface over its trimmed limits when the weights are positive: the box of
+//   the poles that act on the trimmed spans (convex hull property). Limits beyond the knot
+//   domain are not covered; a net with a weight <= 0 gets the box of those poles only (not a
+//   bound); an invalid net the empty box. Cached; every edit drops it.
+// - upperEstimateInU/V: the longest control polygon of the rows (columns) times the ratio of
+//   the largest to the smallest weight; a bound of every iso-curve's length for positive
+//   weights. Infinity for a net with a weight <= 0, 0 for an invalid one.
+// - getEntityIsoU(u) is the pole curve v -> S(u, v) (a Bezier curve over the natural V limits,
+//   Cartesian for ERSpoleBezier3D, or a NURBS curve on the v knots), trimmed to the V limits,
+//   so that its parameter is the surface's; getEntityIsoV likewise; null for an invalid net.
+// - Caches (box, estimates) are dropped by every edit, by restoreGuts and by
+//   CleanUpTemporaries. One surface is not to be evaluated from two threads at once.
+//
+// Stored images (after the ERObject part, which writes nothing; little-endian, long 4 bytes):
+//   bounded part   natural U, natural V, trim U, trim V: 8 doubles            64 bytes
+//   pole matrix    long rows, long cols, the vector record (long byte length 24 or 32 per pole
+//                  times the count, then the poles' doubles)                  12 + 24/32 rc
+//   knot vector    long 8 m, m doubles, long degree, long unclamped flag      8 m + 12
+//   ERSpoleBezier3D    bounded part, pole matrix (ERPoint3D, 24 bytes each)
+//   ERSpoleBezier3DR   bounded part, pole matrix (ERPole3DH, 32 bytes each)
+//   ERSpoleNURBS3D     bounded part, pole matrix (ERPole3DH), knots in u, knots in v
+// restoreGuts of a short or damaged record (or, for NURBS, knots that do not fit the net)
+// leaves the surface as it was; a record that reads drops every cache.
+//
+// Print forms: NURBS: the bounded part, "Control Points :", a line end, the pole matrix, a
+// line end, "Knot u         :" and the u knot vector, a line end, "Knot v         :" and the v
+// knot vector, a line end. Bezier: the bounded part, "Les Poles :", a line end, the pole matrix
+// and a line end.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+
+#include "qorv/freeform/knot_vector.h"
+#include "qorv/freeform/pole_curves.h"
+#include "qorv/surfaces/bounded_surfaces.h"
+
+namespace qorv::detail {
+
+// A read-only view of a net for the evaluator: poles of Stride doubles (3: Cartesian, weight 1;
+// 4: homogeneous), row j (v index) after row j - 1, and the knots of each direction.
+struct NetView {
+  const double* poles = nullptr;
+  int stride = 4;
+  int nu = 0, nv = 0;  // poles per row, rows
+  int pu = 0, pv = 0;  // degrees
+  const double* ku = nullptr;
+  int mu = 0;
+  const double* kv = nullptr;
+  int mv = 0;
+  // The net fits its knots (m = n + p + 1 both ways, a non-empty span in each).
+  bool fits() const;
+};
+
+// The point and derivatives to order (ou, ov) <= (2, 2) at (u, v): d[j * 3 + i] holds
+// d^(i+j)S / du^i dv^j (3 doubles). leftU / leftV take the span on the left of a knot. NaN when
+// the weight is 0 or the net does not fit.
+QORV_API void evaluateNet(const NetView& net, double u, double v, bool leftU, bool leftV, int ou,
+                          int ov, double d[9][3]);
+
+}  // namespace qorv::detail
+
+// ---------------------------------------------------------------------------------------------
+class QORV_API ERSpoleRep : public ERBoundedSurface {
+ public:
+  QORV_DECLARE_CLASS(ERSpoleRep, ERBoundedSurface);
+  using ERAnyBoundedSurface::operator();
+  using ERAnyBoundedSurface::ProjectionNormale;
+  using ERAnyBoundedSurface::PtCur;
+  using ERAnyBoundedSurface::SplitInU;
+  using ERAnyBoundedSurface::SplitInV;
+  using EREntity3D::transformFrom;
+  using EREntity3D::transformTo;
+
+  ERSpoleRep() = default;
+  ERSpoleRep(const ERLimites& U, const ERLimites& V) : ERBoundedSurface(U, V) {}
+
+  virtual int degreeU() const = 0;
+  virtual int degreeV() const = 0;
+  virtual int nbPolesU() const = 0;
+  virtual int nbPolesV() const = 0;
+  virtual int isRational() const { return 1; }
+  virtual int isBezier() const = 0;
+  // Degree changes of the subclasses; here they only drop the caches.
+  virtual void incrDegree(int du, int dv);
+  virtual void decrDegree(int du, int dv);
+  // See the conventions.
+  virtual int isValid() const = 0;
+  // The net as weighted poles and its knots (a Bezier patch: its Bezier sequences).
+  virtual QuickAlgebra::ERMatrix<ERPole3DH> homogeneousPoles() const = 0;
+  virtual ERKnotVector knotsU() const = 0;
+  virtual ERKnotVector knotsV() const = 0;
+
+  ERInfoPoint3DSurf PtCur(double u, double v) const override;
+  ERPoint3D operator()(double u, double v) const override;
+  ERMinimax3D getBox() const override;
+  double upperEstimateInU() const override;
+  double upperEstimateInV() const override;
+  t_SmartPtr<ERFiniteEntity3DWF> getEntityIsoU(double u) const override;
+  t_SmartPtr<ERFiniteEntity3DWF> getEntityIsoV(double v) const override;
+  void GetNumberOfSpans(int& nu, int& nv) const override;
+  void GetSpanBoxes(QuickAlgebra::ERSimpleVec2<ERMinimax3D>& boxes) const override;
+  void CleanUpTemporaries(int level) override;
+
+  void ResetCacheBox();
+  void ResetCacheConvexHull() {}
+  // Every cache of the surface (box, estimates, the subclasses' own).
+  virtual void ResetCaches();
+
+ protected:
+  // The view of the net for the evaluator; knot buffers for a Bezier patch are built into
+  // the two arrays given (2 (p + 1) doubles each, or fewer when the view does not fit).
+  virtual qorv::detail::NetView view(QuickAlgebra::ERVec<double>& bu,
+                                     QuickAlgebra::ERVec<double>& bv) const = 0;
+  virtual ERMinimax3D _calculateBox() const;
+  virtual double _calculateUpperEstimateU() const;
+  virtual double _calculateUpperEstimateV() const;
+  // The poles (i in u, j in v) as Cartesian points and weights.
+  ERPoint3D cartesian(const qorv::detail::NetView& n, int i, int j, double& w) const;
+  // The indices of the spans (first, last) that the trimmed limits touch in each direction.
+  void trimmedSpans(const qorv::detail::NetView& n, int& u0, int& u1, int& v0, int& v1) const;
+  // The iso-curve's weighted poles: column (u fixed, alongV) or row combination at t.
+  QuickAlgebra::ERVec<ERPole3DH> isoPoles(const qorv::detail::NetView& n, double t,
+                                          bool alongV) const;
+
+ private:
+  double upperEstimate(bool inU) const;
+
+  mutable ERMinimax3D box_;
+  mutable bool boxValid_ = false;
+  mutable double estU_ = -1.0, estV_ = -1.0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// The members the three concrete classes declare alike.
+#define QORV_SPOLE_COMMON(Class, Pole)                                                         \
+  QORV_DECLARE_CLASS(Class, ERSpoleRep);                                                       \
+  Class(const Class&) = default;                                                               \
+  Class& operator=(const Class&) = default;                                                    \
+  ~Class() override = default;                                                                 \
+  int degreeU() const override;                                                                \
+  int degreeV() const override;                                                                \
+  int nbPolesU() const override { return poles_.cols(); }                                      \
+  int nbPolesV() const override { return poles_.rows(); }                                      \
+  int isValid() const override;                                                                \
+  QuickAlgebra::ERMatrix<ERPole3DH> homogeneousPoles() const override;                         \
+  ERKnotVector knotsU() const override;                                                        \
+  ERKnotVector knotsV() const override;                                                        \
+  const QuickAlgebra::ERMatrix<Pole>& poles() const { return poles_; }                         \
+  /* Exchanges u and v (the net transposed): the normal turns. */                              \
+  void reverse() override;                                                                     \
+  void scale(double k) override;                                                               \
+  void translate(const ERPoint3D& t) override;                                                 \
+  void transformFrom(const ERPmIsometrie3D& T) override { moveBy(T, true); }                   \
+  void transformTo(const ERPmIsometrie3D& T) override { moveBy(T, false); }                    \
+  void transformFrom(const ERPmSimilitude3D& T) override { moveBy(T, true); }                  \
+  void transformTo(const ERPmSimilitude3D& T) override { moveBy(T, false); }                   \
+  int SplitInU(t_SmartPtr<ERAnyBoundedSurface>& low, t_SmartPtr<ERAnyBoundedSurface>& high,    \
+               double u) const override;                                                       \
+  int SplitInV(t_SmartPtr<ERAnyBoundedSurface>& low, t_SmartPtr<ERAnyBoundedSurface>& high,    \
+               double v) const override;                                                       \
+  ERObject* getCopy() const override;                                                          \
+  void printOn(std::ostream& os) const override;                                               \
+  void saveGuts(ERFile& f) const override;                                                     \
+  void restoreGuts(ERFile& f) override;                                                        \
+  std::uint32_t binaryStoreSize() const override;                                              \
+                                                                                               \
+ protected:                                                                                    \
+  qorv::detail::NetView view(QuickAlgebra::ERVec<double>& bu, QuickAlgebra::ERVec<double>& bv) \
+      const override;                                                                          \
+                                                                                               \
+ private:                                                                                      \
+  void moveBy(const ERPmSimilitude3D& T, bool forward);                                        \
+  QuickAlgebra::ERMatrix<Pole> poles_
+
+// A Bezier patch with Cartesian poles over its natural limits.
+class QORV_API ERSpoleBezier3D : public ERSpoleRep {
+ public:
+  ERSpoleBezier3D() = default;
+  // Limits [0, 1] by default; natural and trimmed alike.
+  explicit ERSpoleBezier3D(const QuickAlgebra::ERMatrix<ERPoint3D>& poles,
+                           const ERLimites& U = ERLimites(0, 1),
+                           const ERLimites& V = ERLimites(0, 1))
+      : ERSpoleRep(U, V), poles_(poles) {}
+  int isBezier() const override { return 1; }
+  QORV_SPOLE_COMMON(ERSpoleBezier3D, ERPoint3D);
+};
+
+// A Bezier patch with weighted poles.
+class QORV_API ERSpoleBezier3DR : public ERSpoleRep {
+ public:
+  ERSpoleBezier3DR() = default;
+  explicit ERSpoleBezier3DR(const QuickAlgebra::ERMatrix<ERPole3DH>& poles,
+                            const ERLimites& U = ERLimites(0, 1),
+                            const ERLimites& V = ERLimites(0, 1))
+      : ERSpoleRep(U, V), poles_(poles) {}
+  int isBezier() const override { return 1; }
+  int isDummy() const { return dummy_; }
+  void setDummy(int d) { dummy_ = d; }
+  QORV_SPOLE_COMMON(ERSpoleBezier3DR, ERPole3DH);
+
+ private:
+  int dummy_ = 0;  // a caller's mark, not stored
+};
+
+// A NURBS surface: weighted poles and a knot vector in each direction.
+class QORV_API ERSpoleNURBS3D : public ERSpoleRep {
+ public:
+  ERSpoleNURBS3D() = default;
+  // Limits: the knot domains [U[p], U[n]], natural and trimmed alike.
+  ERSpoleNURBS3D(const QuickAlgebra::ERMatrix<ERPole3DH>& poles, const ERKnotVector& ku,
+                 const ERKnotVector& kv);
+  // nbPolesU = degreeU + 1, nbPolesV = degreeV + 1 and neither vector unclamped.
+  int isBezier() const override;
+  QORV_SPOLE_COMMON(ERSpoleNURBS3D, ERPole3DH);
+
+ private:
+  ERKnotVector ku_, kv_;
+};
+
+#undef QORV_SPOLE_COMMON

@@ -1,0 +1,525 @@
+#include "qorv/freeform/pole_surfaces.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <sstream>
+#include <vector>
+
+#include "qorv/foundation/transfo3d_kinds.h"
+#include "tests/freeform/freeform_support.h"
+#include "tests/test_seed.h"
+
+using namespace qorv;
+using qorv_test::Bytes;
+using QuickAlgebra::ERMatrix;
+using QuickAlgebra::ERVec;
+
+namespace {
+
+using LD = long double;
+
+// A random net: knots of every multiplicity, weights in [0.3, 3], coordinates of size `size`.
+struct RandomNet {
+  int p = 1, q = 1, nu = 2, nv = 2;
+  std::vector<double> U, V;
+  std::vector<double> H;  // (w x, w y, w z, w), row j (v) after row j - 1
+  double size = 1.0;
+  bool weighted = true;
+};
+
+std::vector<double> randomKnots(std::mt19937_64& rng, int p, int n) {
+  std::uniform_real_distribution<double> u01(0.0, 1.0);
+  std::vector<double> U;
+  const double a = std::ldexp(u01(rng) - 0.5, int(rng() % 7) - 3);
+  const double len = std::ldexp(0.5 + u01(rng), int(rng() % 7) - 3);
+  for (int i = 0; i <= p; ++i) U.push_back(a);
+  // n - p - 1 interior knots, in runs of multiplicity 1 .. p.
+  std::vector<double> inner;
+  while (int(inner.size()) < n - p - 1) {
+    const double t = a + len * (0.05 + 0.9 * u01(rng));
+    const int mult = std::min<int>(1 + int(rng() % p), n - p - 1 - int(inner.size()));
+    for (int k = 0; k < mult; ++k) inner.push_back(t);
+  }
+  std::sort(inner.begin(), inner.end());
+  U.insert(U.end(), inner.begin(), inner.end());
+  for (int i = 0; i <= p; ++i) U.push_back(a + len);
+  return U;
+}
+
+RandomNet randomNet(std::mt19937_64& rng, bool bezier, bool weighted) {
+  std::uniform_real_distribution<double> u01(0.0, 1.0);
+  RandomNet r;
+  r.p = 1 + int(rng() % 5), r.q = 1 + int(rng() % 5);
+  r.nu = bezier ? r.p + 1 : r.p + 1 + int(rng() % 6);
+  r.nv = bezier ? r.q + 1 : r.q + 1 + int(rng() % 6);
+  r.U = randomKnots(rng, r.p, r.nu);
+  r.V = randomKnots(rng, r.q, r.nv);
+  static const double scales[] = {1e-300, 1e-20, 1e-3, 1.0, 1e3, 1e20, 1e290};
+  r.size = scales[rng() % 7];
+  r.weighted = weighted;
+  for (int k = 0; k < r.nu * r.nv; ++k) {
+    const double w = weighted ? 0.3 + 2.7 * u01(rng) : 1.0;
+    for (int c = 0; c < 3; ++c) r.H.push_back(w * r.size * (2 * u01(rng) - 1));
+    r.H.push_back(w);
+  }
+  return r;
+}
+
+ERMatrix<ERPole3DH> homogeneous(const RandomNet& r) {
+  ERMatrix<ERPole3DH> m(r.nv, r.nu);
+  for (int k = 0; k < r.nu * r.nv; ++k)
+    m.data()[k] = ERPole3DH(r.H[4 * k], r.H[4 * k + 1], r.H[4 * k + 2], r.H[4 * k + 3]);
+  return m;
+}
+ERMatrix<ERPoint3D> cartesian(const RandomNet& r) {
+  ERMatrix<ERPoint3D> m(r.nv, r.nu);
+  for (int k = 0; k < r.nu * r.nv; ++k)
+    m.data()[k] = ERPoint3D(r.H[4 * k], r.H[4 * k + 1], r.H[4 * k + 2]);
+  return m;
+}
+
+// The span the record is to use: on the right of u, on the left at or past the upper limit.
+int refSpan(const std::vector<double>& U, int p, double u, double top) {
+  const int n = int(U.size()) - p - 1;
+  int s = p;
+  if (u >= top) {
+    for (int k = p; k < n; ++k)
+      if (U[k] < u && U[k] < U[k + 1]) s = k;
+  } else {
+    for (int k = p; k < n; ++k)
+      if (U[k] <= u && U[k] < U[k + 1]) s = k;
+  }
+  return s;
+}
+
+// de Boor's algorithm on the span's polynomial, long double, homogeneous.
+void deBoor(const std::vector<double>& U, int p, int s, const LD* P, int stride, LD t, LD* out) {
+  std::vector<LD> d((p + 1) * 4);
+  for (int j = 0; j <= p; ++j)
+    for (int c = 0; c < 4; ++c) d[j * 4 + c] = P[(s - p + j) * stride + c];
+  for (int r = 1; r <= p; ++r)
+    for (int j = p; j >= r; --j) {
+      const int i = s - p + j;
+      const LD den = LD(U[i + p - r + 1]) - LD(U[i]);
+      const LD a = den != 0 ? (t - LD(U[i])) / den : 0;
+      for (int c = 0; c < 4; ++c) d[j * 4 + c] = (1 - a) * d[(j - 1) * 4 + c] + a * d[j * 4 + c];
+    }
+  for (int c = 0; c < 4; ++c) out[c] = d[p * 4 + c];
+}
+
+// S(u, v) of the spans (su, sv), extended beyond them: rows at u, then the column at v.
+void refPoint(const RandomNet& r, int su, int sv, LD u, LD v, LD out[3]) {
+  std::vector<LD> col(r.nv * 4), row(r.nu * 4);
+  for (int j = 0; j < r.nv; ++j) {
+    for (int i = 0; i < r.nu * 4; ++i) row[i] = r.H[j * r.nu * 4 + i];
+    deBoor(r.U, r.p, su, row.data(), 4, u, &col[j * 4]);
+  }
+  LD h[4];
+  deBoor(r.V, r.q, sv, col.data(), 4, v, h);
+  for (int c = 0; c < 3; ++c) out[c] = h[c] / h[3];
+}
+
+// The nine derivatives by five-point differences of the span's polynomial.
+void refDerivatives(const RandomNet& r, double u, double v, double utop, double vtop, LD d[9][3]) {
+  const int su = refSpan(r.U, r.p, u, utop), sv = refSpan(r.V, r.q, v, vtop);
+  // Steps of a thousandth of the spans' own lengths: the polynomials there are smooth.
+  const LD hu = LD(r.U[su + 1] - r.U[su]) * 1e-4L, hv = LD(r.V[sv + 1] - r.V[sv]) * 1e-4L;
+  LD f[5][5][3];
+  for (int a = 0; a < 5; ++a)
+    for (int b = 0; b < 5; ++b) refPoint(r, su, sv, u + (a - 2) * hu, v + (b - 2) * hv, f[a][b]);
+  const LD w1[5] = {1, -8, 0, 8, -1}, w2[5] = {-1, 16, -30, 16, -1};
+  for (int c = 0; c < 3; ++c) {
+    auto mix = [&](const LD* wa, const LD* wb, bool da, bool db) {
+      LD s = 0;
+      for (int a = 0; a < 5; ++a)
+        for (int b = 0; b < 5; ++b) {
+          const LD ca = da ? wa[a] : (a == 2 ? 1 : 0), cb = db ? wb[b] : (b == 2 ? 1 : 0);
+          if (ca != 0 && cb != 0) s += ca * cb * f[a][b][c];
+        }
+      return s;
+    };
+    d[0][c] = f[2][2][c];
+    d[1][c] = mix(w1, w1, true, false) / (12 * hu);
+    d[2][c] = mix(w2, w2, true, false) / (12 * hu * hu);
+    d[3][c] = mix(w1, w1, false, true) / (12 * hv);
+    d[4][c] = mix(w1, w1, true, true) / (144 * hu * hv);
+    d[6][c] = mix(w2, w2, false, true) / (12 * hv * hv);
+    // Third-order elements are not filled by the record; 5 and 7 are past order 2 in sum but
+    // held (d^3 S / du^2 dv and du dv^2).
+    d[5][c] = mix(w2, w1, true, true) / (144 * hu * hu * hv) * 12;
+    d[7][c] = mix(w1, w2, true, true) / (144 * hu * hv * hv) * 12;
+    d[8][c] = 0;
+  }
+}
+
+std::string describe(const RandomNet& r) {
+  std::ostringstream os;
+  os.precision(17);
+  os << "p " << r.p << " q " << r.q << " nu " << r.nu << " nv " << r.nv << " size " << r.size
+     << " U";
+  for (double x : r.U) os << ' ' << x;
+  os << " V";
+  for (double x : r.V) os << ' ' << x;
+  return os.str();
+}
+
+void checkRecord(const ERSpoleRep& s, const RandomNet& r, double u, double v) {
+  const ERInfoPoint3DSurf info = s.PtCur(u, v);
+  ASSERT_EQ(info.derivatives().rows(), 3);
+  ASSERT_EQ(info.derivatives().cols(), 3);
+  LD d[9][3];
+  refDerivatives(r, u, v, s.ufin(), s.vfin(), d);
+  const double lu = r.U.back() - r.U.front(), lv = r.V.back() - r.V.front();
+  // Size of a derivative: the net's size times (degree / length)^k, with room for the
+  // weights and the short spans.
+  const double gu = 40.0 * r.p / lu * 40, gv = 40.0 * r.q / lv * 40;
+  static const int orders[9][2] = {{0, 0}, {1, 0}, {2, 0}, {0, 1}, {1, 1},
+                                   {2, 1}, {0, 2}, {1, 2}, {2, 2}};
+  for (int k : {0, 1, 2, 3, 4, 6}) {
+    const double scale = r.size * std::pow(gu, orders[k][0]) * std::pow(gv, orders[k][1]);
+    const double tol = (k == 0 ? 1e-13 : 2e-7) * scale;
+    for (int c = 0; c < 3; ++c)
+      ASSERT_NEAR(info.derivatives().data()[k].data()[c], double(d[k][c]), tol)
+          << "element " << k << " at (" << u << ", " << v << ")";
+  }
+  const ERPoint3D p = s(u, v);
+  for (int c = 0; c < 3; ++c) ASSERT_EQ(p.data()[c], info.point().data()[c]);
+}
+
+std::vector<double> probes(std::mt19937_64& rng, const std::vector<double>& U, int p) {
+  std::uniform_real_distribution<double> u01(0.0, 1.0);
+  const int n = int(U.size()) - p - 1;
+  std::vector<double> t;
+  for (int i = p; i <= n; ++i) t.push_back(U[i]);
+  for (int k = 0; k < 4; ++k) t.push_back(U[p] + (U[n] - U[p]) * u01(rng));
+  return t;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+TEST(PoleSurfaces, NurbsRecordAgainstLongDoubleDeBoorAtKnotsBoundsAndCorners) {
+  const unsigned seed = qorv_test::seedFor(2101);
+  SCOPED_TRACE(seed);
+  std::mt19937_64 rng(seed);
+  for (int rep = 0; rep < 150; ++rep) {
+    const RandomNet r = randomNet(rng, false, rep % 4 != 0);
+    SCOPED_TRACE(describe(r));
+    ERSpoleNURBS3D s(homogeneous(r), ERKnotVector(r.p, r.U.data(), int(r.U.size())),
+                     ERKnotVector(r.q, r.V.data(), int(r.V.size())));
+    ASSERT_EQ(s.isValid(), 1);
+    EXPECT_EQ(s.degreeU(), r.p);
+    EXPECT_EQ(s.nbPolesV(), r.nv);
+    EXPECT_EQ(s.udeb(), r.U.front());
+    EXPECT_EQ(s.vfin(), r.V.back());
+    for (double u : probes(rng, r.U, r.p))
+      for (double v : probes(rng, r.V, r.q)) checkRecord(s, r, u, v);
+    // A trimmed surface evaluates on the left at its upper limits, interior knots included.
+    const double tu = r.U[r.p + (r.nu - r.p) / 2], tv = r.V[r.q + (r.nv - r.q) / 2];
+    if (tu > s.udeb() && tv > s.vdeb()) {
+      s.setBound(ERLimites(s.udeb(), tu), ERLimites(s.vdeb(), tv));
+      checkRecord(s, r, tu, tv);
+      checkRecord(s, r, s.udeb(), tv);
+    }
+  }
+}
+
+TEST(PoleSurfaces, BezierRecordsOnTheirNaturalLimits) {
+  const unsigned seed = qorv_test::seedFor(2102);
+  SCOPED_TRACE(seed);
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> u01(0.0, 1.0);
+  for (int rep = 0; rep < 120; ++rep) {
+    const bool weighted = rep % 2 == 0;
+    const RandomNet r = randomNet(rng, true, weighted);
+    SCOPED_TRACE(describe(r));
+    const ERLimites U(r.U.front(), r.U.back()), V(r.V.front(), r.V.back());
+    std::unique_ptr<ERSpoleRep> s;
+    if (weighted)
+      s.reset(new ERSpoleBezier3DR(homogeneous(r), U, V));
+    else
+      s.reset(new ERSpoleBezier3D(cartesian(r), U, V));
+    ASSERT_EQ(s->isValid(), 1);
+    EXPECT_EQ(s->isBezier(), 1);
+    EXPECT_EQ(s->degreeV(), r.q);
+    for (double u : {U.start(), U.end(), U.start() + (U.end() - U.start()) * u01(rng)})
+      for (double v : {V.start(), V.end(), V.start() + (V.end() - V.start()) * u01(rng)})
+        checkRecord(*s, r, u, v);
+    // Trimming keeps the shape: the mapping reads the natural limits.
+    const ERPoint3D before =
+        (*s)(U.start() + 0.4 * (U.end() - U.start()), V.start() + 0.7 * (V.end() - V.start()));
+    s->setBound(ERLimites(U.start() + 0.25 * (U.end() - U.start()), U.end()), V);
+    const ERPoint3D after =
+        (*s)(U.start() + 0.4 * (U.end() - U.start()), V.start() + 0.7 * (V.end() - V.start()));
+    EXPECT_EQ(before, after);
+  }
+}
+
+TEST(PoleSurfaces, BicubicPatchCornersAreItsCornerPoles) {
+  ERMatrix<ERPoint3D> P(4, 4);
+  for (int j = 0; j < 4; ++j)
+    for (int i = 0; i < 4; ++i) P(j, i) = ERPoint3D(i, j, (i * j) % 3);
+  const ERSpoleBezier3D s(P);
+  EXPECT_EQ(s.PtCur(0, 0).point(), P(0, 0));
+  EXPECT_EQ(s.PtCur(1, 1).point(), P(3, 3));
+  EXPECT_EQ(s.PtCur(1, 0).point(), P(0, 3));
+  // 4 x 3 poles over knots 0,0,0,0,0.5,1,1,1,1 in u: two spans in u, one in v.
+  const double ku[] = {0, 0, 0, 0, 0.5, 1, 1, 1, 1}, kv[] = {0, 0, 0, 1, 1, 1};
+  ERMatrix<ERPole3DH> H(3, 5);
+  for (int k = 0; k < 15; ++k) H.data()[k] = ERPole3DH(k, k * k % 7, 1, 1);
+  const ERSpoleNURBS3D n(H, ERKnotVector(3, ku, 9), ERKnotVector(2, kv, 6));
+  int cu = 0, cv = 0;
+  n.GetNumberOfSpans(cu, cv);
+  EXPECT_EQ(cu, 2);
+  EXPECT_EQ(cv, 1);
+  EXPECT_EQ(n.isBezier(), 0);
+}
+
+TEST(PoleSurfaces, CollapsedEdgeHasAZeroPartialAndAStableNormal) {
+  // Row v = 0 collapses into the apex of a dome: Su = 0 along that edge.
+  ERMatrix<ERPole3DH> H(3, 3);
+  for (int i = 0; i < 3; ++i) {
+    H(0, i) = ERPole3DH(0, 0, 1, 1);
+    H(1, i) = ERPole3DH(i - 1.0, 1, 1, 1);
+    H(2, i) = ERPole3DH(i - 1.0, 2, 0, 1);
+  }
+  const double k[] = {0, 0, 0, 1, 1, 1};
+  const ERSpoleNURBS3D s(H, ERKnotVector(2, k, 6), ERKnotVector(2, k, 6));
+  for (double u : {0.0, 0.3, 1.0}) {
+    const ERInfoPoint3DSurf info = s.PtCur(u, 0.0);
+    EXPECT_EQ(info.tangenteU().norme(), 0.0);
+    int degenerate = 0;
+    const ERVector3D n =
+        get_stable_normal(static_cast<const ERAnyBoundedSurface&>(s), info, degenerate);
+    EXPECT_EQ(degenerate, 1);
+    EXPECT_NEAR(n.norme(), 1.0, 1e-12);
+    // The normal is the limit of the normals nearby.
+    const ERVector3D near = s.PtCur(u, 1e-6).normale();
+    EXPECT_GT(n * near, 0.999) << u;
+  }
+}
+
+TEST(PoleSurfaces, BrokenNetsGiveNaNRecordsAndNoBox) {
+  const double k3[] = {0, 0, 0, 1, 1, 1}, kShort[] = {0, 0, 1, 1};
+  ERMatrix<ERPole3DH> H(3, 3);
+  for (int j = 0; j < 3; ++j)
+    for (int i = 0; i < 3; ++i) H(j, i) = ERPole3DH(i, j, i * j, 1.0);
+  auto isNaN = [](const ERInfoPoint3DSurf& info) {
+    for (int k = 0; k < info.derivatives().length(); ++k)
+      if (!std::isnan(info.derivatives().data()[k].x())) return false;
+    return info.derivatives().length() == 9;
+  };
+  {  // knots that do not fit the net
+    const ERSpoleNURBS3D s(H, ERKnotVector(2, kShort, 4), ERKnotVector(2, k3, 6));
+    EXPECT_EQ(s.isValid(), 0);
+    EXPECT_TRUE(isNaN(s.PtCur(0.5, 0.5)));
+    EXPECT_EQ(s.getBox(), ERMinimax3D());
+    EXPECT_TRUE(s.getEntityIsoU(0.5).isNull());
+    int cu = 1, cv = 1;
+    s.GetNumberOfSpans(cu, cv);
+    EXPECT_EQ(cu + cv, 0);
+  }
+  {  // an empty net
+    const ERSpoleNURBS3D s;
+    EXPECT_EQ(s.isValid(), 0);
+    EXPECT_TRUE(isNaN(s.PtCur(0, 0)));
+    const ERSpoleBezier3D b;
+    EXPECT_TRUE(isNaN(b.PtCur(0, 0)));
+    EXPECT_TRUE(std::isnan(b(0.2, 0.2).x()));
+  }
+  {  // a zero weight at a corner: NaN there, values elsewhere
+    ERMatrix<ERPole3DH> Z = H;
+    Z(0, 0) = ERPole3DH(0, 0, 0, 0);
+    const ERSpoleNURBS3D s(Z, ERKnotVector(2, k3, 6), ERKnotVector(2, k3, 6));
+    EXPECT_EQ(s.isValid(), 0);
+    EXPECT_TRUE(isNaN(s.PtCur(0, 0)));
+    EXPECT_TRUE(std::isfinite(s(0.5, 0.5).x()));
+  }
+  {  // NaN pole and NaN parameter
+    ERMatrix<ERPole3DH> Z = H;
+    Z(1, 1) = ERPole3DH(NAN, 0, 0, 1);
+    const ERSpoleNURBS3D s(Z, ERKnotVector(2, k3, 6), ERKnotVector(2, k3, 6));
+    EXPECT_EQ(s.isValid(), 0);
+    EXPECT_TRUE(isNaN(s.PtCur(0.5, 0.5)));
+    const ERSpoleNURBS3D t(H, ERKnotVector(2, k3, 6), ERKnotVector(2, k3, 6));
+    EXPECT_TRUE(isNaN(t.PtCur(NAN, 0.5)));
+    EXPECT_TRUE(t.getEntityIsoV(NAN).isNull());
+  }
+}
+
+TEST(PoleSurfaces, BoxesIsoCurvesAndEstimatesHoldTheSurface) {
+  const unsigned seed = qorv_test::seedFor(2103);
+  SCOPED_TRACE(seed);
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> u01(0.0, 1.0);
+  for (int rep = 0; rep < 60; ++rep) {
+    const RandomNet r = randomNet(rng, false, true);
+    SCOPED_TRACE(describe(r));
+    ERSpoleNURBS3D s(homogeneous(r), ERKnotVector(r.p, r.U.data(), int(r.U.size())),
+                     ERKnotVector(r.q, r.V.data(), int(r.V.size())));
+    if (rep % 2) {  // a trimmed window
+      const double a = s.udeb() + 0.3 * (s.ufin() - s.udeb()),
+                   c = s.vdeb() + 0.5 * (s.vfin() - s.vdeb());
+      s.setBound(ERLimites(a, s.ufin()), ERLimites(s.vdeb(), c));
+    }
+    ERMinimax3D box = s.getBox();
+    box.Inflate(1e-12 * r.size);
+    QuickAlgebra::ERSimpleVec2<ERMinimax3D> spans;
+    s.GetSpanBoxes(spans);
+    int cu, cv;
+    s.GetNumberOfSpans(cu, cv);
+    ASSERT_EQ(spans.dim1(), cu);
+    ASSERT_EQ(spans.dim2(), cv);
+    for (int k = 0; k < 200; ++k) {
+      const double u = s.udeb() + (s.ufin() - s.udeb()) * u01(rng);
+      const double v = s.vdeb() + (s.vfin() - s.vdeb()) * u01(rng);
+      const ERPoint3D p = s(u, v);
+      ASSERT_TRUE(box.contains(p)) << u << ' ' << v;
+      bool inSome = false;
+      for (int i = 0; i < cu && !inSome; ++i)
+        for (int j = 0; j < cv && !inSome; ++j) {
+          ERMinimax3D b = spans(i, j);
+          b.Inflate(1e-12 * r.size);
+          inSome = b.contains(p);
+        }
+      ASSERT_TRUE(inSome);
+      // The iso-curves carry the surface's parameter.
+      const auto iu = s.getEntityIsoU(u), iv = s.getEntityIsoV(v);
+      ASSERT_FALSE(iu.isNull());
+      ASSERT_FALSE(iv.isNull());
+      EXPECT_LE(qorv::distance(iu->PtCur(v).point(), p), 1e-12 * r.size);
+      EXPECT_LE(qorv::distance(iv->PtCur(u).point(), p), 1e-12 * r.size);
+    }
+    // The estimates bound the lengths of iso-curves.
+    for (int k = 0; k < 5; ++k) {
+      const double v = s.vdeb() + (s.vfin() - s.vdeb()) * u01(rng);
+      double len = 0.0;
+      ERPoint3D prev = s(s.udeb(), v);
+      for (int i = 1; i <= 400; ++i) {
+        const ERPoint3D q = s(s.udeb() + (s.ufin() - s.udeb()) * i / 400.0, v);
+        len += qorv::distance(prev, q), prev = q;
+      }
+      EXPECT_LE(len, s.upperEstimateInU() * (1 + 1e-12));
+    }
+  }
+}
+
+TEST(PoleSurfaces, MovesActOnEveryPoint) {
+  const unsigned seed = qorv_test::seedFor(2104);
+  SCOPED_TRACE(seed);
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> u01(0.0, 1.0);
+  for (int rep = 0; rep < 30; ++rep) {
+    RandomNet r = randomNet(rng, false, true);
+    for (std::size_t k = 0; k < r.H.size(); ++k)
+      if (k % 4 != 3) r.H[k] /= r.size;
+    r.size = 1.0;
+    const ERSpoleNURBS3D s(homogeneous(r), ERKnotVector(r.p, r.U.data(), int(r.U.size())),
+                           ERKnotVector(r.q, r.V.data(), int(r.V.size())));
+    const ERPmIsometrie3D T =
+        ERChgRepere3D(ERVector3D(u01(rng) - 0.5, u01(rng) - 0.5, u01(rng) + 0.1),
+                      ERPoint3D(100 * u01(rng), -50, 3));
+    ERSpoleNURBS3D a(s), b(s), c(s);
+    a.transformFrom(T);
+    b.transformTo(T);
+    c.reverse();
+    ERSpoleNURBS3D d(s);
+    d.scale(-2.5);
+    d.translate(ERPoint3D(1, 2, 3));
+    for (int k = 0; k < 20; ++k) {
+      const double u = s.udeb() + (s.ufin() - s.udeb()) * u01(rng);
+      const double v = s.vdeb() + (s.vfin() - s.vdeb()) * u01(rng);
+      const ERPoint3D p = s(u, v);
+      EXPECT_LE(qorv::distance(a(u, v), T >> p), 1e-11 * (1 + ERVector3D(p).norme()) * 100);
+      EXPECT_LE(qorv::distance(b(u, v), T << p), 1e-11 * (1 + ERVector3D(p).norme()) * 100);
+      EXPECT_LE(qorv::distance(c(v, u), p), 1e-14);
+      const ERPoint3D e(-2.5 * p.x() + 1, -2.5 * p.y() + 2, -2.5 * p.z() + 3);
+      EXPECT_LE(qorv::distance(d(u, v), e), 1e-13 * 10);
+      // reverse turns the normal.
+      EXPECT_LT(c.PtCur(v, u).normale() * s.PtCur(u, v).normale(), -0.999);
+    }
+    t_SmartPtr<ERAnyBoundedSurface> lo, hi;
+    const double m = 0.5 * (s.udeb() + s.ufin());
+    ASSERT_EQ(s.SplitInU(lo, hi, m), 1);
+    EXPECT_EQ(lo->ufin(), m);
+    EXPECT_EQ(hi->udeb(), m);
+    EXPECT_EQ((*hi)(m, s.vdeb()), s(m, s.vdeb()));
+    EXPECT_EQ(s.SplitInV(lo, hi, s.vfin()), 0);
+  }
+}
+
+TEST(PoleSurfaces, StoredImagesPrintFormsAndDamagedRecords) {
+  const double ku[] = {0, 0, 1, 2, 2}, kv[] = {0, 0, 1, 1};
+  ERMatrix<ERPole3DH> H(2, 3);
+  for (int k = 0; k < 6; ++k) H.data()[k] = ERPole3DH(k, -k, 0.5 * k, 1.0 + k);
+  const ERSpoleNURBS3D s(H, ERKnotVector(1, ku, 5), ERKnotVector(1, kv, 4));
+  Bytes expect;
+  for (int t = 0; t < 2; ++t)
+    for (double x : {0.0, 2.0, 0.0, 1.0}) qorv_test::putDouble(expect, x);
+  qorv_test::putInt(expect, 2), qorv_test::putInt(expect, 3), qorv_test::putInt(expect, 6 * 32);
+  for (int k = 0; k < 6; ++k)
+    for (double x : {double(k), double(-k), 0.5 * k, 1.0 + k}) qorv_test::putDouble(expect, x);
+  qorv_test::putInt(expect, 40);
+  for (double x : ku) qorv_test::putDouble(expect, x);
+  qorv_test::putInt(expect, 1), qorv_test::putInt(expect, 0);
+  qorv_test::putInt(expect, 32);
+  for (double x : kv) qorv_test::putDouble(expect, x);
+  qorv_test::putInt(expect, 1), qorv_test::putInt(expect, 0);
+  const Bytes image = qorv_test::imageOfValue(s);
+  EXPECT_EQ(image, expect);
+  EXPECT_EQ(s.binaryStoreSize(), image.size());
+
+  ERSpoleNURBS3D back;
+  qorv_test::restoreValue(back, image);
+  EXPECT_EQ(qorv_test::imageOfValue(back), image);
+  EXPECT_EQ(back(0.7, 0.2), s(0.7, 0.2));
+  // Every truncation and knots that do not fit the net leave the surface as it was.
+  for (std::size_t cut = 0; cut < image.size(); cut += 7) {
+    ERSpoleNURBS3D t(s);
+    qorv_test::restoreValue(t, Bytes(image.begin(), image.begin() + cut));
+    ASSERT_EQ(qorv_test::imageOfValue(t), image) << cut;
+  }
+  Bytes misfit = image;
+  misfit[64 + 4] = 2;  // 2 columns for knots of 3 poles
+  misfit[64 + 8] = 4 * 32;
+  misfit.erase(misfit.begin() + 64 + 12 + 4 * 32, misfit.begin() + 64 + 12 + 6 * 32);
+  ERSpoleNURBS3D t(s);
+  qorv_test::restoreValue(t, misfit);
+  EXPECT_EQ(qorv_test::imageOfValue(t), image);
+
+  const std::string form = qorv_test::printedValue(s);
+  std::ostringstream os;
+  os << "Lim  U " << ERLimites(0, 2) << "\nLim  V " << ERLimites(0, 1) << "\nTrim U "
+     << ERLimites(0, 2) << "\nTrim V " << ERLimites(0, 1) << "\nControl Points :\n";
+  H.printOn(os);
+  os << "\nKnot u         :";
+  ERKnotVector(1, ku, 5).printOn(os);
+  os << "\nKnot v         :";
+  ERKnotVector(1, kv, 4).printOn(os);
+  os << "\n";
+  EXPECT_EQ(form, os.str());
+
+  ERMatrix<ERPoint3D> P(2, 2);
+  P(1, 1) = ERPoint3D(1, 2, 3);
+  const ERSpoleBezier3D b(P);
+  Bytes eb;
+  for (int t2 = 0; t2 < 4; ++t2) qorv_test::putDouble(eb, 0.0), qorv_test::putDouble(eb, 1.0);
+  qorv_test::putInt(eb, 2), qorv_test::putInt(eb, 2), qorv_test::putInt(eb, 4 * 24);
+  for (int k = 0; k < 12; ++k) qorv_test::putDouble(eb, k < 9 ? 0.0 : 1.0 + (k - 9));
+  EXPECT_EQ(qorv_test::imageOfValue(b), eb);
+  std::ostringstream ob;
+  ob << "Lim  U " << ERLimites(0, 1) << "\nLim  V " << ERLimites(0, 1) << "\nTrim U "
+     << ERLimites(0, 1) << "\nTrim V " << ERLimites(0, 1) << "\nLes Poles :\n";
+  P.printOn(ob);
+  ob << "\n";
+  EXPECT_EQ(qorv_test::printedValue(b), ob.str());
+
+  EXPECT_STREQ(ERSpoleNURBS3D().className(), "ERSpoleNURBS3D");
+  EXPECT_STREQ(ERSpoleBezier3DR().className(), "ERSpoleBezier3DR");
+  t_SmartPtr<ERObject> copy(s.getCopy());
+  EXPECT_NE(ERSpoleNURBS3D::castdown(copy.get()), nullptr);
+  EXPECT_NE(ERSpoleRep::castdown(copy.get()), nullptr);
+}
