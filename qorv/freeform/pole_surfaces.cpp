@@ -217,17 +217,38 @@ void evaluateNet(const NetView& net, double u, double v, bool leftU, bool leftV,
 void ERSpoleRep::incrDegree(int, int) { ResetCaches(); }
 void ERSpoleRep::decrDegree(int, int) { ResetCaches(); }
 
+void ERSpoleRep::setBound(const ERLimites& U, const ERLimites& V) {
+  ERBoundedSurface::setBound(U, V);
+  ResetCaches();
+}
+void ERSpoleRep::adjust() {
+  ERBoundedSurface::adjust();
+  ResetCaches();
+}
+void ERSpoleRep::redefineDomainU(const ERLimites& U) {
+  ERBoundedSurface::redefineDomainU(U);
+  ResetCaches();
+}
+void ERSpoleRep::redefineDomainV(const ERLimites& V) {
+  ERBoundedSurface::redefineDomainV(V);
+  ResetCaches();
+}
+void ERSpoleRep::redefinedDomain(const ERLimites& U, const ERLimites& V) {
+  ERBoundedSurface::redefinedDomain(U, V);
+  ResetCaches();
+}
+
 void ERSpoleRep::ResetCacheBox() { boxValid_ = false; }
 
 void ERSpoleRep::ResetCaches() {
-  boxValid_ = false;
+  boxValid_ = cellsValid_ = false;
   estU_ = estV_ = -1.0;
   emptyCache();
 }
 
 void ERSpoleRep::CleanUpTemporaries(int level) {
   ERBoundedSurface::CleanUpTemporaries(level);
-  boxValid_ = false;
+  boxValid_ = cellsValid_ = false;
   estU_ = estV_ = -1.0;
 }
 

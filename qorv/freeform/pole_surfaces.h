@@ -31,10 +31,27 @@
 // - upperEstimateInU/V: the longest control polygon of the rows (columns) times the ratio of
 //   the largest to the smallest weight; a bound of every iso-curve's length for positive
 //   weights. Infinity for a net with a weight <= 0, 0 for an invalid one.
+// - SplitInU/V(low, high, t) give two copies trimmed at t (0 when t is not strictly inside
+//   the trimmed limits); the poles are not cut.
 // - getEntityIsoU(u) is the pole curve v -> S(u, v) (a Bezier curve over the natural V limits,
 //   Cartesian for ERSpoleBezier3D, or a NURBS curve on the v knots), trimmed to the V limits,
 //   so that its parameter is the surface's; getEntityIsoV likewise; null for an invalid net.
-// - Caches (box, estimates) are dropped by every edit, by restoreGuts and by
+// - nearest(p, uv) is the GLOBAL nearest point over the trimmed limits, for every p: spans in
+//   the order of the distance to the box of their poles, those that can still hold a nearer
+//   point sampled on a (4p + 4) x (4q + 4) grid, and the grid's local minima (of the span and of
+//   each of its edges alone) refined by a Newton bounded to the span; edges, corners and
+//   creases without a perpendicular foot are reached through the bounds. With a weight <= 0
+//   nothing is pruned. Of several equally near points (the seam of a closed surface, the axis
+//   of a surface of revolution) the first found is given. project_inbound and
+//   SignedMinimalDistance answer through it.
+// - ProjectionNormale(p, tol, uv, flag) answers 0 without searching when the box of the
+//   surface inflated by 0.2 and that of p inflated by tol are apart: tol is the reach of the
+//   search (pass a large one, or call nearest, for far points). Otherwise uv receives the
+//   parameter of the nearest point and the answer is 1 when that point is a foot (the sine of
+//   the angle between p - S and the normal at most 0.001), 0 on an edge without a foot.
+// - A Bezier patch's adjust and redefine operations set its natural limits, which re-maps the
+//   same poles (another surface): cut a piece with SplitInU/V, which trim.
+// - Caches (box, estimates, span boxes) are dropped by every edit, by restoreGuts and by
 //   CleanUpTemporaries. One surface is not to be evaluated from two threads at once.
 //
 // Stored images (after the ERObject part, which writes nothing; little-endian, long 4 bytes):
@@ -56,6 +73,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <vector>
 
 #include "qorv/freeform/knot_vector.h"
 #include "qorv/freeform/pole_curves.h"
@@ -124,9 +142,31 @@ class QORV_API ERSpoleRep : public ERBoundedSurface {
   double upperEstimateInV() const override;
   t_SmartPtr<ERFiniteEntity3DWF> getEntityIsoU(double u) const override;
   t_SmartPtr<ERFiniteEntity3DWF> getEntityIsoV(double v) const override;
+  // The global nearest point of the surface over its trimmed limits: its distance, uv its
+  // parameter; see the conventions. NaN and uv unchanged for an invalid net or a non-finite p.
+  double nearest(const ERPoint3D& p, ERPoint2D& uv) const;
+  // 0 when the boxes of the surface (inflated by 0.2) and of p (inflated by tol) are apart;
+  // otherwise uv := the parameter of the nearest point, and 1 when that point is a foot.
+  int ProjectionNormale(const ERPoint3D& p, double tol, ERPoint2D& uv, int flag) const override;
+  // The nearest point; p itself for an invalid net.
+  ERPoint3D project_inbound(const ERPoint3D& p) const override;
+  // The distance to the nearest point, signed by the normal there when it is a foot
+  // (DISTMIN_NORMAL), unsigned on the boundary (DISTMIN_END_POINT); DISTMIN_NONE for an
+  // invalid net.
+  DISTMINRES SignedMinimalDistance(const ERPoint3D& p, double& dist) const override;
+  // Newton from uv towards the foot of p within the limits; p := the point reached. 1 when it
+  // is a foot (sine of the angle between p - S and the normal at most 0.001).
+  int ReajustProjection(ERPoint3D& p, ERPoint2D& uv, int flag) const override;
   void GetNumberOfSpans(int& nu, int& nv) const override;
   void GetSpanBoxes(QuickAlgebra::ERSimpleVec2<ERMinimax3D>& boxes) const override;
   void CleanUpTemporaries(int level) override;
+
+  // The limit edits of the bounded surface, dropping the caches too.
+  void setBound(const ERLimites& U, const ERLimites& V) override;
+  void adjust() override;
+  void redefineDomainU(const ERLimites& U) override;
+  void redefineDomainV(const ERLimites& V) override;
+  void redefinedDomain(const ERLimites& U, const ERLimites& V) override;
 
   void ResetCacheBox();
   void ResetCacheConvexHull() {}
@@ -152,7 +192,15 @@ class QORV_API ERSpoleRep : public ERBoundedSurface {
  private:
   double upperEstimate(bool inU) const;
 
+  struct Cell {  // a non-empty span inside the trimmed limits and the box of its poles
+    double u0, u1, v0, v1;
+    double box[6];
+  };
+  const std::vector<Cell>& cells() const;
+
   mutable ERMinimax3D box_;
+  mutable std::vector<Cell> cells_;
+  mutable bool cellsValid_ = false;
   mutable bool boxValid_ = false;
   mutable double estU_ = -1.0, estV_ = -1.0;
 };

@@ -523,3 +523,206 @@ TEST(PoleSurfaces, StoredImagesPrintFormsAndDamagedRecords) {
   EXPECT_NE(ERSpoleNURBS3D::castdown(copy.get()), nullptr);
   EXPECT_NE(ERSpoleRep::castdown(copy.get()), nullptr);
 }
+
+// ---------------------------------------------------------------------------------------------
+namespace {
+
+// The reference nearest point: a dense grid over the limits, refined by a clamped
+// Gauss-Newton step with halving, and the four boundary curves sampled and refined alike.
+double refNearest(const ERSpoleRep& s, const ERPoint3D& p, int grid, ERPoint2D* at = nullptr) {
+  const double ua = s.udeb(), ub = s.ufin(), va = s.vdeb(), vb = s.vfin();
+  auto dist = [&](double u, double v) { return qorv::distance(s(u, v), p); };
+  ERPoint2D where;
+  double whereD = HUGE_VAL;
+  auto polish = [&](double u, double v, bool fu, bool fv) {
+    double best = dist(u, v);
+    struct Keep {
+      double& u;
+      double& v;
+      double& best;
+      ERPoint2D& where;
+      double& whereD;
+      ~Keep() {
+        if (best < whereD) whereD = best, where = ERPoint2D(u, v);
+      }
+    } keep{u, v, best, where, whereD};
+    for (int it = 0; it < 60; ++it) {
+      const ERInfoPoint3DSurf info = s.PtCur(u, v);
+      const ERVector3D r(p, info.point());
+      const ERVector3D Su = info.tangenteU(), Sv = info.tangenteV();
+      double a = fu ? 1 : Su * Su, b = fu || fv ? 0 : Su * Sv, c = fv ? 1 : Sv * Sv;
+      const double g0 = fu ? 0 : Su * r, g1 = fv ? 0 : Sv * r;
+      const double det = a * c - b * b;
+      if (!(det > 0)) break;
+      double s0 = -(c * g0 - b * g1) / det, s1 = -(a * g1 - b * g0) / det;
+      bool moved = false;
+      for (int k = 0; k < 30 && !moved; ++k, s0 *= 0.5, s1 *= 0.5) {
+        const double un = std::clamp(u + s0, ua, ub), vn = std::clamp(v + s1, va, vb);
+        const double dn = dist(un, vn);
+        if (dn < best) best = dn, u = un, v = vn, moved = true;
+      }
+      if (!moved) break;
+    }
+    return best;
+  };
+  double best = HUGE_VAL, bu = ua, bv = va;
+  for (int j = 0; j <= grid; ++j)
+    for (int i = 0; i <= grid; ++i) {
+      const double u = ua + (ub - ua) * i / grid, v = va + (vb - va) * j / grid;
+      const double d = dist(u, v);
+      if (d < best) best = d, bu = u, bv = v;
+    }
+  best = std::min(best, polish(bu, bv, false, false));
+  const int edge = 20 * grid;
+  for (int side = 0; side < 4; ++side) {
+    double eb = HUGE_VAL, et = 0;
+    for (int k = 0; k <= edge; ++k) {
+      const double t = double(k) / edge;
+      const double u = side < 2 ? ua + (ub - ua) * t : (side == 2 ? ua : ub);
+      const double v = side < 2 ? (side == 0 ? va : vb) : va + (vb - va) * t;
+      const double d = dist(u, v);
+      if (d < eb) eb = d, et = t;
+    }
+    const double u = side < 2 ? ua + (ub - ua) * et : (side == 2 ? ua : ub);
+    const double v = side < 2 ? (side == 0 ? va : vb) : va + (vb - va) * et;
+    best = std::min({best, eb, polish(u, v, side >= 2, side < 2)});
+  }
+  if (at != nullptr) *at = where;
+  return best;
+}
+
+ERPoint3D probePoint(std::mt19937_64& rng, const ERSpoleRep& s, double size, int kind) {
+  std::uniform_real_distribution<double> u01(0.0, 1.0);
+  const double u = s.udeb() + (s.ufin() - s.udeb()) * u01(rng);
+  const double v = s.vdeb() + (s.vfin() - s.vdeb()) * u01(rng);
+  const ERInfoPoint3DSurf info = s.PtCur(u, v);
+  const ERVector3D n = info.normale();
+  const ERVector3D r(u01(rng) - 0.5, u01(rng) - 0.5, u01(rng) - 0.5);
+  switch (kind) {
+    case 0:  // near, on either side
+      return info.point() + n * ((u01(rng) - 0.5) * 0.1 * size);
+    case 1:  // far
+      return info.point() + r * (20 * size);
+    default: {  // beyond an edge or a corner
+      const double cu = u01(rng) < 0.5 ? s.udeb() : s.ufin();
+      const double cv = kind == 2 ? v : (u01(rng) < 0.5 ? s.vdeb() : s.vfin());
+      const ERInfoPoint3DSurf c = s.PtCur(cu, cv);
+      const double su = cu == s.udeb() ? -1 : 1;
+      ERVector3D out = c.tangenteU() * su;
+      if (kind == 3) out = out + c.tangenteV() * (cv == s.vdeb() ? -1.0 : 1.0);
+      const double len = out.norme();
+      if (!(len > 0)) return c.point() + r * size;
+      return c.point() + out * (u01(rng) * size / len) + r * (0.3 * size);
+    }
+  }
+}
+
+}  // namespace
+
+TEST(PoleSurfaceNearest, NeverWorseThanADenseGridRefinedByNewton) {
+  const unsigned seed = qorv_test::seedFor(2105);
+  SCOPED_TRACE(seed);
+  std::mt19937_64 rng(seed);
+  int worse = 0, total = 0;
+  for (int rep = 0; rep < 40; ++rep) {
+    RandomNet r = randomNet(rng, rep % 5 == 0, rep % 3 != 0);
+    // A smoother net than the evaluation draws: poles on a wavy sheet.
+    std::uniform_real_distribution<double> u01(0.0, 1.0);
+    for (int j = 0; j < r.nv; ++j)
+      for (int i = 0; i < r.nu; ++i) {
+        double* h = &r.H[4 * (j * r.nu + i)];
+        const double w = h[3];
+        h[0] = w * r.size * (double(i) / r.nu + 0.1 * u01(rng));
+        h[1] = w * r.size * (double(j) / r.nv + 0.1 * u01(rng));
+        h[2] = w * r.size * 0.4 * (u01(rng) - 0.5);
+      }
+    SCOPED_TRACE(describe(r));
+    std::unique_ptr<ERSpoleRep> s;
+    if (rep % 5 == 0)
+      s.reset(new ERSpoleBezier3DR(homogeneous(r), ERLimites(r.U.front(), r.U.back()),
+                                   ERLimites(r.V.front(), r.V.back())));
+    else
+      s.reset(new ERSpoleNURBS3D(homogeneous(r), ERKnotVector(r.p, r.U.data(), int(r.U.size())),
+                                 ERKnotVector(r.q, r.V.data(), int(r.V.size()))));
+    if (rep % 4 == 1)
+      s->setBound(ERLimites(s->udeb() + 0.2 * (s->ufin() - s->udeb()), s->ufin()),
+                  ERLimites(s->vdeb(), s->vfin() - 0.3 * (s->vfin() - s->vdeb())));
+    for (int k = 0; k < 12; ++k) {
+      const ERPoint3D p = probePoint(rng, *s, r.size, k % 4);
+      ERPoint2D uv;
+      const double got = s->nearest(p, uv);
+      ASSERT_TRUE(std::isfinite(got));
+      EXPECT_NEAR(qorv::distance((*s)(uv.x(), uv.y()), p), got, 1e-12 * r.size);
+      EXPECT_GE(uv.x(), s->udeb());
+      EXPECT_LE(uv.y(), s->vfin());
+      ERPoint2D refAt;
+      const double ref = refNearest(*s, p, 120, &refAt);
+      ++total;
+      if (got > ref * (1 + 1e-12) + 1e-14 * r.size) {
+        ++worse;
+        ADD_FAILURE() << "point kind " << k % 4 << " got " << got << " at " << uv.x() << ' '
+                      << uv.y() << " ref " << ref << " at " << refAt.x() << ' ' << refAt.y();
+      }
+      // The signed distance and the point of the bounded surface agree with it.
+      double sd = 0;
+      const auto res = s->SignedMinimalDistance(p, sd);
+      EXPECT_NE(res, EREntity::DISTMIN_NONE);
+      EXPECT_NEAR(std::fabs(sd), got, 1e-12 * r.size);
+      EXPECT_NEAR(qorv::distance(s->project_inbound(p), p), got, 1e-12 * r.size);
+    }
+  }
+  EXPECT_EQ(worse, 0) << "of " << total;
+}
+
+TEST(PoleSurfaceNearest, ClosedSurfaceAtTheSeamAndAFlatPatch) {
+  // A quarter-circle rational quadratic swept along z, closed by four such pieces in u.
+  const double w = std::sqrt(0.5);
+  const double ku[] = {0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 4}, kv[] = {0, 0, 1, 1};
+  const double xy[9][2] = {{1, 0},   {1, 1},  {0, 1},  {-1, 1}, {-1, 0},
+                           {-1, -1}, {0, -1}, {1, -1}, {1, 0}};
+  ERMatrix<ERPole3DH> H(2, 9);
+  for (int j = 0; j < 2; ++j)
+    for (int i = 0; i < 9; ++i) {
+      const double wi = i % 2 ? w : 1.0;
+      H(j, i) = ERPole3DH(wi * xy[i][0], wi * xy[i][1], wi * 2.0 * j, wi);
+    }
+  const ERSpoleNURBS3D cyl(H, ERKnotVector(2, ku, 12), ERKnotVector(1, kv, 4));
+  ASSERT_EQ(cyl.isValid(), 1);
+  std::mt19937_64 rng(qorv_test::seedFor(2106));
+  std::uniform_real_distribution<double> u01(0.0, 1.0);
+  for (int k = 0; k < 200; ++k) {
+    // Around the seam (angle near 0) and everywhere, inside and outside the tube.
+    const double a = k < 100 ? (u01(rng) - 0.5) * 0.01 : 2 * M_PI * u01(rng);
+    const double rho = k % 2 ? 0.3 + 0.6 * u01(rng) : 1.2 + 3 * u01(rng);
+    const ERPoint3D p(rho * std::cos(a), rho * std::sin(a), 2 * u01(rng));
+    ERPoint2D uv;
+    const double d = cyl.nearest(p, uv);
+    EXPECT_NEAR(d, std::fabs(rho - 1.0), 1e-12) << k;
+    EXPECT_EQ(cyl.ProjectionNormale(p, 4.0, uv, 1), 1);
+    EXPECT_NEAR(qorv::distance(cyl(uv.x(), uv.y()), p), d, 1e-12);
+  }
+  // Beyond the top rim: the nearest point is on the rim, no foot.
+  ERPoint2D uv;
+  EXPECT_NEAR(cyl.nearest(ERPoint3D(2, 0, 3), uv), std::sqrt(2.0), 1e-12);
+  double sd;
+  EXPECT_EQ(cyl.SignedMinimalDistance(ERPoint3D(2, 0, 3), sd), EREntity::DISTMIN_END_POINT);
+  EXPECT_EQ(cyl.SignedMinimalDistance(ERPoint3D(2, 0, 1), sd), EREntity::DISTMIN_NORMAL);
+  EXPECT_NEAR(std::fabs(sd), 1.0, 1e-12);
+
+  // A far point is refused by the normal projection (outside the inflated boxes) unless the
+  // tolerance reaches it; the nearest point is given anyway.
+  const ERPoint3D far(0, 0, 10);
+  EXPECT_EQ(cyl.ProjectionNormale(far, 0.0, uv, 1), 0);
+  EXPECT_NEAR(cyl.nearest(far, uv), std::sqrt(65.0), 1e-12);
+  ERPoint3D q(1.5, 0.1, 1.0);
+  ERPoint2D start(0.1, 0.4);
+  EXPECT_EQ(cyl.ReajustProjection(q, start, 1), 1);
+  EXPECT_NEAR(ERVector3D(q).norme(), std::sqrt(1.0 + 1.0), 1e-12);
+
+  // Broken nets give no nearest point.
+  const ERSpoleNURBS3D broken(H, ERKnotVector(2, ku, 11), ERKnotVector(1, kv, 4));
+  EXPECT_TRUE(std::isnan(broken.nearest(far, uv)));
+  EXPECT_EQ(broken.ProjectionNormale(far, 1e9, uv, 1), 0);
+  EXPECT_EQ(broken.SignedMinimalDistance(far, sd), EREntity::DISTMIN_NONE);
+  EXPECT_TRUE(std::isnan(cyl.nearest(ERPoint3D(NAN, 0, 0), uv)));
+}
