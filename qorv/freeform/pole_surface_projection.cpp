@@ -116,6 +116,22 @@ double refine(const Scaled& E, double& u, double& v, double ua, double ub, doubl
   return f;
 }
 
+int gridSize(int degree) { return 4 * degree + 4; }
+
+double reachOf(const double* g, int gu, int gv) {
+  double r = 0.0;
+  for (int j = 0; j < gv; ++j)
+    for (int i = 0; i < gu; ++i) {
+      const double* a = g + 3 * (j * gu + i);
+      for (const double* b : {i + 1 < gu ? a + 3 : nullptr, j + 1 < gv ? a + 3 * gu : nullptr}) {
+        if (b == nullptr) continue;
+        const double d = std::hypot(a[0] - b[0], a[1] - b[1], a[2] - b[2]);
+        if (d > r || !std::isfinite(d)) r = std::isfinite(d) ? d : HUGE_VAL;
+      }
+    }
+  return r;
+}
+
 }  // namespace
 
 const std::vector<ERSpoleRep::Cell>& ERSpoleRep::cells() const {
@@ -147,10 +163,58 @@ const std::vector<ERSpoleRep::Cell>& ERSpoleRep::cells() const {
         }
       cell.box[0] = box.xmin(), cell.box[1] = box.ymin(), cell.box[2] = box.zmin();
       cell.box[3] = box.xmax(), cell.box[4] = box.ymax(), cell.box[5] = box.zmax();
+      cell.su = su, cell.sv = sv, cell.grid = 0, cell.reach = 0.0;
       cells_.push_back(cell);
     }
   }
+  // Every cell's sample grid, kept while it stays below 2^22 samples (96 MB); larger nets
+  // sample each cell again per query.
+  const int gu = gridSize(n.pu), gv = gridSize(n.pv);
+  const std::size_t per = static_cast<std::size_t>(gu) * gv;
+  grid_.clear();
+  if (per * cells_.size() <= (std::size_t(1) << 22)) {
+    grid_.resize(3 * per * cells_.size());
+    for (std::size_t k = 0; k < cells_.size(); ++k) {
+      Cell& c = cells_[k];
+      c.grid = 3 * per * k;
+      sampleCell(n, c, gu, gv, &grid_[c.grid]);
+      c.reach = reachOf(&grid_[c.grid], gu, gv);
+    }
+  }
   return cells_;
+}
+
+// The grid of a cell through its span's basis: the rows combined at each u, then the columns.
+void ERSpoleRep::sampleCell(const detail::NetView& n, const Cell& c, int gu, int gv,
+                            double* out) const {
+  const int p = n.pu, q = n.pv, st = n.stride;
+  std::vector<double> N(static_cast<std::size_t>(std::max(p, q) + 1));
+  std::vector<double> R(static_cast<std::size_t>(4 * (q + 1) * gu));
+  for (int i = 0; i < gu; ++i) {
+    const double u = i == gu - 1 ? c.u1 : c.u0 + (c.u1 - c.u0) * i / (gu - 1);
+    detail::basisValues(n.ku, p, c.su, u, N.data());
+    for (int j = 0; j <= q; ++j) {
+      const double* row = n.poles + static_cast<std::ptrdiff_t>(c.sv - q + j) * n.nu * st;
+      double h[4] = {0, 0, 0, 0};
+      for (int r = 0; r <= p; ++r) {
+        const double* P = row + static_cast<std::ptrdiff_t>(c.su - p + r) * st;
+        h[0] += N[r] * P[0], h[1] += N[r] * P[1], h[2] += N[r] * P[2];
+        h[3] += N[r] * (st == 4 ? P[3] : 1.0);
+      }
+      std::copy(h, h + 4, &R[4 * (j * gu + i)]);
+    }
+  }
+  for (int jj = 0; jj < gv; ++jj) {
+    const double v = jj == gv - 1 ? c.v1 : c.v0 + (c.v1 - c.v0) * jj / (gv - 1);
+    detail::basisValues(n.kv, q, c.sv, v, N.data());
+    for (int i = 0; i < gu; ++i) {
+      double h[4] = {0, 0, 0, 0};
+      for (int j = 0; j <= q; ++j)
+        for (int k = 0; k < 4; ++k) h[k] += N[j] * R[4 * (j * gu + i) + k];
+      double* o = out + 3 * (jj * gu + i);
+      o[0] = h[0] / h[3], o[1] = h[1] / h[3], o[2] = h[2] / h[3];
+    }
+  }
 }
 
 double ERSpoleRep::nearest(const ERPoint3D& p, ERPoint2D& uv) const {
@@ -179,29 +243,42 @@ double ERSpoleRep::nearest(const ERPoint3D& p, ERPoint2D& uv) const {
     order[k] = {bounded ? boxDistance2(cs[k].box, P, E.t) : 0.0, int(k)};
   std::sort(order.begin(), order.end());
 
-  const double ua = std::min(udeb(), ufin()), ub = std::max(udeb(), ufin());
-  const double va = std::min(vdeb(), vfin()), vb = std::max(vdeb(), vfin());
-  double best = HUGE_VAL, bu_ = ua, bv_ = va;
-  const int gu = 4 * n.pu + 4, gv = 4 * n.pv + 4;
-  std::vector<double> f(static_cast<std::size_t>(gu * gv));
-  double d[9][3];
+  double best = HUGE_VAL, bu_ = std::min(udeb(), ufin()), bv_ = std::min(vdeb(), vfin());
+  const int gu = gridSize(n.pu), gv = gridSize(n.pv);
+  const std::size_t per = static_cast<std::size_t>(gu) * gv;
+  std::vector<double> f(per), own;
+  if (grid_.empty()) own.resize(3 * per);
   for (const auto& [lb, k] : order) {
     if (lb > best) break;
     const Cell& c = cs[k];
+    const double* g = nullptr;
+    if (grid_.empty()) {
+      sampleCell(n, c, gu, gv, own.data());
+      g = own.data();
+    } else {
+      g = &grid_[c.grid];
+    }
+    const double reach = (grid_.empty() ? reachOf(g, gu, gv) : c.reach) * E.t;
+    double fmin = HUGE_VAL;
+    for (std::size_t s = 0; s < per; ++s) {
+      const double x = g[3 * s] * E.t - E.P[0], y = g[3 * s + 1] * E.t - E.P[1],
+                   z = g[3 * s + 2] * E.t - E.P[2];
+      f[s] = x * x + y * y + z * z;
+      fmin = std::min(fmin, f[s]);
+    }
+    // No point of the span is nearer than a sample less twice the spacing of the samples (the
+    // margin holds the bulge of the surface between them).
+    auto hopeless = [&](double fs) {
+      const double m = std::sqrt(fs) - 2.0 * reach;
+      return m > 0.0 && m * m > best;
+    };
+    if (hopeless(fmin)) continue;
     // Within the span's own polynomial: a crease at a knot is then an edge of the box.
     E.uTop = c.u1, E.vTop = c.v1;
-    for (int j = 0; j < gv; ++j)
-      for (int i = 0; i < gu; ++i) {
-        const double u = i == gu - 1 ? c.u1 : c.u0 + (c.u1 - c.u0) * i / (gu - 1);
-        const double v = j == gv - 1 ? c.v1 : c.v0 + (c.v1 - c.v0) * j / (gv - 1);
-        f[j * gu + i] = E.eval(u, v, 0, d);
-      }
     // Newton from the discrete local minima of the samples, those of the grid and those of
     // each edge of the span taken alone (an edge minimum without a foot), best first.
-    std::vector<std::pair<double, int>> starts;
     auto lowAmong = [&](int i, int j) {
       const double x = f[j * gu + i];
-      if (!std::isfinite(x)) return false;
       for (int dj = -1; dj <= 1; ++dj)
         for (int di = -1; di <= 1; ++di) {
           const int ii = i + di, jj = j + dj;
@@ -213,15 +290,16 @@ double ERSpoleRep::nearest(const ERPoint3D& p, ERPoint2D& uv) const {
     // Along one edge: the neighbours at +-1 in u (alongU) or in v.
     auto lowOnEdge = [&](int i, int j, bool alongU) {
       const double x = f[j * gu + i];
-      if (!std::isfinite(x)) return false;
       for (int k = -1; k <= 1; k += 2) {
         const int ii = alongU ? i + k : i, jj = alongU ? j : j + k;
         if (ii >= 0 && jj >= 0 && ii < gu && jj < gv && f[jj * gu + ii] < x) return false;
       }
       return true;
     };
+    std::vector<std::pair<double, int>> starts;
     for (int j = 0; j < gv; ++j)
       for (int i = 0; i < gu; ++i) {
+        if (!std::isfinite(f[j * gu + i])) continue;
         const bool onV = j == 0 || j == gv - 1, onU = i == 0 || i == gu - 1;
         if (lowAmong(i, j) || (onV && lowOnEdge(i, j, true)) || (onU && lowOnEdge(i, j, false)))
           starts.push_back({f[j * gu + i], j * gu + i});
@@ -229,6 +307,7 @@ double ERSpoleRep::nearest(const ERPoint3D& p, ERPoint2D& uv) const {
     std::sort(starts.begin(), starts.end());
     if (starts.size() > 8) starts.resize(8);
     for (const auto& [x, at] : starts) {
+      if (hopeless(x)) continue;
       const int i = at % gu, j = at / gu;
       double u = i == gu - 1 ? c.u1 : c.u0 + (c.u1 - c.u0) * i / (gu - 1);
       double v = j == gv - 1 ? c.v1 : c.v0 + (c.v1 - c.v0) * j / (gv - 1);

@@ -127,8 +127,6 @@ bool finite3(const ERPoint3D& p) {
   return std::isfinite(p.x()) && std::isfinite(p.y()) && std::isfinite(p.z());
 }
 
-ERMatrix<ERPoint3D> nanMatrix() { return ERMatrix<ERPoint3D>(3, 3, ERPoint3D(kNaN, kNaN, kNaN)); }
-
 bool knotsOk(const double* U, int m, int p, int n) {
   if (p < 0 || n < p + 1 || m != n + p + 1) return false;
   for (int i = 0; i < m; ++i)
@@ -140,6 +138,11 @@ bool knotsOk(const double* U, int m, int p, int n) {
 
 // ---------------------------------------------------------------------------------------------
 namespace qorv::detail {
+
+void basisValues(const double* U, int p, int s, double u, double* out) {
+  Scratch sc;
+  basisDers(U, p, s, u, 0, out, sc);
+}
 
 bool NetView::fits() const {
   if (poles == nullptr || nu <= 0 || nv <= 0 || pu < 0 || pv < 0) return false;

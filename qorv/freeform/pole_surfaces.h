@@ -102,6 +102,9 @@ struct NetView {
 QORV_API void evaluateNet(const NetView& net, double u, double v, bool leftU, bool leftV, int ou,
                           int ov, double d[9][3]);
 
+// The p + 1 basis functions of span s at u (the span's polynomials, also beyond it).
+QORV_API void basisValues(const double* U, int p, int s, double u, double* out);
+
 }  // namespace qorv::detail
 
 // ---------------------------------------------------------------------------------------------
@@ -195,11 +198,16 @@ class QORV_API ERSpoleRep : public ERBoundedSurface {
   struct Cell {  // a non-empty span inside the trimmed limits and the box of its poles
     double u0, u1, v0, v1;
     double box[6];
+    int su, sv;
+    std::size_t grid;  // offset of its sample grid in grid_
+    double reach;      // the largest distance between neighbouring samples
   };
   const std::vector<Cell>& cells() const;
+  void sampleCell(const qorv::detail::NetView& n, const Cell& c, int gu, int gv, double* out) const;
 
   mutable ERMinimax3D box_;
   mutable std::vector<Cell> cells_;
+  mutable std::vector<double> grid_;  // 3 doubles per sample, every cell's grid
   mutable bool cellsValid_ = false;
   mutable bool boxValid_ = false;
   mutable double estU_ = -1.0, estV_ = -1.0;
