@@ -721,3 +721,114 @@ std::uint32_t ERSpoleNURBS3D::binaryStoreSize() const {
   return ERBoundedSurface::binaryStoreSize() + poles_.binaryStoreSize() + ku_.binaryStoreSize() +
          kv_.binaryStoreSize();
 }
+
+// ---------------------------------------------------------------------------------------------
+// Knot insertion and decomposition
+
+namespace {
+
+template <class Pole>
+ERMatrix<Pole> transposedNet(const ERMatrix<Pole>& m) {
+  return transposed(m);
+}
+
+bool netFits(const ERMatrix<ERPole3DH>& poles, const ERKnotVector& k) {
+  return poles.rows() > 0 && poles.cols() > 0 && k.length() == poles.cols() + k.degree() + 1;
+}
+
+// Every row of the net through the curve operation op (which edits a NURBS curve); the rows
+// must come out alike.
+template <class Op>
+int eachRow(ERMatrix<ERPole3DH>& poles, ERKnotVector& knots, Op op) {
+  if (!netFits(poles, knots)) return 0;
+  ERMatrix<ERPole3DH> out;
+  ERKnotVector nk;
+  for (int j = 0; j < poles.rows(); ++j) {
+    ERCpoleNURBS3D c(poles.row(j), knots);
+    op(c);
+    if (j == 0) {
+      nk = c.knotVector();
+      out = ERMatrix<ERPole3DH>(poles.rows(), c.nbPoles());
+    } else if (c.nbPoles() != out.cols()) {
+      return 0;
+    }
+    std::copy_n(c.poles().data(), out.cols(), out.rowData(j));
+  }
+  const int changed = nk.length() != knots.length() || !(nk.getVec() == knots.getVec());
+  poles = out, knots = nk;
+  return changed;
+}
+
+}  // namespace
+
+int qorv::BoehmInU(ERMatrix<ERPole3DH>& poles, ERKnotVector& knotsU, double u, int r) {
+  if (!std::isfinite(u) || r <= 0) return 0;
+  return eachRow(poles, knotsU, [&](ERCpoleNURBS3D& c) { c.insertKnot(u, r); });
+}
+
+int qorv::BoehmInV(ERMatrix<ERPole3DH>& poles, ERKnotVector& knotsV, double v, int r) {
+  ERMatrix<ERPole3DH> t = transposedNet(poles);
+  const int done = BoehmInU(t, knotsV, v, r);
+  if (done) poles = transposedNet(t);
+  return done;
+}
+
+void ERSpoleNURBS3D::insertKnotU(double u, int r) {
+  ResetCaches();
+  BoehmInU(poles_, ku_, u, r);
+}
+
+void ERSpoleNURBS3D::insertKnotV(double v, int r) {
+  ResetCaches();
+  BoehmInV(poles_, kv_, v, r);
+}
+
+Nurbs3DToBezier3DRDecomposer::Nurbs3DToBezier3DRDecomposer(const ERSpoleNURBS3D& s) {
+  if (!s.isValid()) return;
+  ERMatrix<ERPole3DH> P = s.poles();
+  ERKnotVector ku = s.knotsU(), kv = s.knotsV();
+  // Both directions alike, v through the transposed net.
+  auto refine = [](ERMatrix<ERPole3DH>& net, ERKnotVector& k) {
+    if (k.isUnclamped()) eachRow(net, k, [](ERCpoleNURBS3D& c) { c.adjust(); });
+    const int p = k.degree();
+    std::vector<double> inner;
+    for (int i = p + 1; i < k.length() - p - 1; ++i)
+      if (k[i] > k.first() && k[i] < k.last() && (inner.empty() || inner.back() != k[i]))
+        inner.push_back(k[i]);
+    for (double x : inner) BoehmInU(net, k, x, p);
+  };
+  refine(P, ku);
+  ERMatrix<ERPole3DH> T = transposedNet(P);
+  refine(T, kv);
+  P = transposedNet(T);
+  net_ = ERSpoleNURBS3D(P, ku, kv);
+  const int pu = ku.degree(), pv = kv.degree();
+  for (int i = pu; i + 1 < ku.length() - pu; ++i)
+    if (ku[i] < ku[i + 1]) su_.push_back(i);
+  for (int j = pv; j + 1 < kv.length() - pv; ++j)
+    if (kv[j] < kv[j + 1]) sv_.push_back(j);
+  nu_ = int(su_.size()), nv_ = int(sv_.size());
+}
+
+t_SmartPtr<ERSpoleBezier3DR> Nurbs3DToBezier3DRDecomposer::Bezier(int i, int j) const {
+  if (i < 0 || j < 0 || i >= nu_ || j >= nv_) return t_SmartPtr<ERSpoleBezier3DR>();
+  const ERKnotVector ku = net_.knotsU(), kv = net_.knotsV();
+  const int pu = ku.degree(), pv = kv.degree(), su = su_[i], sv = sv_[j];
+  ERMatrix<ERPole3DH> B(pv + 1, pu + 1);
+  for (int b = 0; b <= pv; ++b)
+    for (int a = 0; a <= pu; ++a) B(b, a) = net_.poles()(sv - pv + b, su - pu + a);
+  return t_SmartPtr<ERSpoleBezier3DR>(
+      new ERSpoleBezier3DR(B, ERLimites(ku[su], ku[su + 1]), ERLimites(kv[sv], kv[sv + 1])));
+}
+
+void Nurbs3DToBezier3DRDecomposer::reverse() {
+  net_.reverse();
+  std::swap(su_, sv_);
+  std::swap(nu_, nv_);
+}
+void Nurbs3DToBezier3DRDecomposer::scale(double k) { net_.scale(k); }
+void Nurbs3DToBezier3DRDecomposer::translate(const ERPoint3D& t) { net_.translate(t); }
+void Nurbs3DToBezier3DRDecomposer::transformFrom(const ERPmSimilitude3D& T) {
+  net_.transformFrom(T);
+}
+void Nurbs3DToBezier3DRDecomposer::transformTo(const ERPmSimilitude3D& T) { net_.transformTo(T); }

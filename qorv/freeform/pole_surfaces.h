@@ -294,6 +294,10 @@ class QORV_API ERSpoleNURBS3D : public ERSpoleRep {
                  const ERKnotVector& kv);
   // nbPolesU = degreeU + 1, nbPolesV = degreeV + 1 and neither vector unclamped.
   int isBezier() const override;
+  // Boehm insertion of a knot r times (cut so that it reaches at most the degree); the surface
+  // keeps its shape, the limits stay.
+  void insertKnotU(double u, int r);
+  void insertKnotV(double v, int r);
   QORV_SPOLE_COMMON(ERSpoleNURBS3D, ERPole3DH);
 
  private:
@@ -301,3 +305,38 @@ class QORV_API ERSpoleNURBS3D : public ERSpoleRep {
 };
 
 #undef QORV_SPOLE_COMMON
+
+// ---------------------------------------------------------------------------------------------
+// Knot insertion on a net (rows are v indices): the curve insertion applied to every row
+// (BoehmInU) or every column (BoehmInV), r cut to degree - multiplicity; u outside
+// [U[p], U[n]) or a net that does not fit its knots changes nothing. 1 when knots were added.
+namespace qorv {
+QORV_API int BoehmInU(QuickAlgebra::ERMatrix<ERPole3DH>& poles, ERKnotVector& knotsU, double u,
+                      int r);
+QORV_API int BoehmInV(QuickAlgebra::ERMatrix<ERPole3DH>& poles, ERKnotVector& knotsV, double v,
+                      int r);
+}  // namespace qorv
+
+// The rational Bezier patches of a NURBS surface, one per non-empty span (u index i, v index j),
+// each on its span's parameters: every interior knot raised to full multiplicity (an unclamped
+// vector first clamped on its domain). An invalid net has no patch.
+class QORV_API Nurbs3DToBezier3DRDecomposer {
+ public:
+  explicit Nurbs3DToBezier3DRDecomposer(const ERSpoleNURBS3D& s);
+  int nu() const { return nu_; }
+  int nv() const { return nv_; }
+  // Null for an index outside [0, nu) x [0, nv).
+  t_SmartPtr<ERSpoleBezier3DR> Bezier(int i, int j) const;
+  // Applied to every patch.
+  void reverse();
+  void scale(double k);
+  void translate(const ERPoint3D& t);
+  void transformFrom(const ERPmSimilitude3D& T);
+  void transformTo(const ERPmSimilitude3D& T);
+  Nurbs3DToBezier3DRDecomposer* getCopy() const { return new Nurbs3DToBezier3DRDecomposer(*this); }
+
+ private:
+  ERSpoleNURBS3D net_;        // the refined net
+  std::vector<int> su_, sv_;  // the span index of each patch
+  int nu_ = 0, nv_ = 0;
+};

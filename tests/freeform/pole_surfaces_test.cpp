@@ -726,3 +726,74 @@ TEST(PoleSurfaceNearest, ClosedSurfaceAtTheSeamAndAFlatPatch) {
   EXPECT_EQ(broken.SignedMinimalDistance(far, sd), EREntity::DISTMIN_NONE);
   EXPECT_TRUE(std::isnan(cyl.nearest(ERPoint3D(NAN, 0, 0), uv)));
 }
+
+// ---------------------------------------------------------------------------------------------
+TEST(PoleSurfaceKnots, InsertionAndDecompositionKeepTheSurface) {
+  const unsigned seed = qorv_test::seedFor(2107);
+  SCOPED_TRACE(seed);
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> u01(0.0, 1.0);
+  for (int rep = 0; rep < 60; ++rep) {
+    const RandomNet r = randomNet(rng, false, true);
+    SCOPED_TRACE(describe(r));
+    const ERSpoleNURBS3D s(homogeneous(r), ERKnotVector(r.p, r.U.data(), int(r.U.size())),
+                           ERKnotVector(r.q, r.V.data(), int(r.V.size())));
+    auto randomU = [&] { return s.udeb() + (s.ufin() - s.udeb()) * u01(rng); };
+    auto randomV = [&] { return s.vdeb() + (s.vfin() - s.vdeb()) * u01(rng); };
+    // Insertion at a new value and at an existing knot, in both directions.
+    ERSpoleNURBS3D t(s);
+    const double iu = rep % 2 ? randomU() : r.U[r.p + (r.nu - r.p) / 2];
+    t.insertKnotU(iu, 1 + int(rng() % 3));
+    t.insertKnotV(randomV(), 2);
+    EXPECT_EQ(t.isValid(), 1);
+    EXPECT_EQ(t.udeb(), s.udeb());
+    EXPECT_GE(t.nbPolesV(), s.nbPolesV());
+    for (int k = 0; k < 30; ++k) {
+      const double u = randomU(), v = randomV();
+      ASSERT_LE(qorv::distance(t(u, v), s(u, v)), 1e-12 * r.size * 8) << u << ' ' << v;
+    }
+    // The patches cover the spans and reproduce the surface on each.
+    const Nurbs3DToBezier3DRDecomposer dec(s);
+    int cu, cv;
+    s.GetNumberOfSpans(cu, cv);
+    ASSERT_EQ(dec.nu(), cu);
+    ASSERT_EQ(dec.nv(), cv);
+    EXPECT_TRUE(dec.Bezier(cu, 0).isNull());
+    EXPECT_TRUE(dec.Bezier(0, -1).isNull());
+    double uEnd = s.udeb();
+    for (int i = 0; i < cu; ++i) {
+      const auto first = dec.Bezier(i, 0);
+      ASSERT_FALSE(first.isNull());
+      EXPECT_EQ(first->udeb(), uEnd);
+      uEnd = first->ufin();
+      for (int j = 0; j < cv; ++j) {
+        const auto b = dec.Bezier(i, j);
+        ASSERT_EQ(b->nbPolesU(), r.p + 1);
+        ASSERT_EQ(b->nbPolesV(), r.q + 1);
+        for (int k = 0; k < 6; ++k) {
+          const double u = b->udeb() + (b->ufin() - b->udeb()) * (k == 0 ? 0.0 : u01(rng));
+          const double v = b->vdeb() + (b->vfin() - b->vdeb()) * (k == 0 ? 1.0 : u01(rng));
+          ASSERT_LE(qorv::distance((*b)(u, v), s(u, v)), 1e-12 * r.size * 8) << i << ' ' << j;
+        }
+      }
+    }
+    EXPECT_EQ(uEnd, s.ufin());
+  }
+  // The two-span example: 2 x 1 patches of 4 x 3 poles.
+  const double ku[] = {0, 0, 0, 0, 0.5, 1, 1, 1, 1}, kv[] = {0, 0, 0, 1, 1, 1};
+  ERMatrix<ERPole3DH> H(3, 5);
+  for (int k = 0; k < 15; ++k) H.data()[k] = ERPole3DH(k, k * k % 7, 1, 1);
+  const Nurbs3DToBezier3DRDecomposer two(
+      ERSpoleNURBS3D(H, ERKnotVector(3, ku, 9), ERKnotVector(2, kv, 6)));
+  EXPECT_EQ(two.nu(), 2);
+  EXPECT_EQ(two.nv(), 1);
+  EXPECT_EQ(two.Bezier(1, 0)->nbPolesU(), 4);
+  EXPECT_EQ(two.Bezier(1, 0)->nbPolesV(), 3);
+  // A broken net has no patch, and insertion into it changes nothing.
+  ERMatrix<ERPole3DH> bad = H;
+  ERKnotVector shortK(3, ku, 8);
+  EXPECT_EQ(BoehmInU(bad, shortK, 0.25, 1), 0);
+  EXPECT_EQ(bad, H);
+  EXPECT_EQ(Nurbs3DToBezier3DRDecomposer(ERSpoleNURBS3D(H, shortK, ERKnotVector(2, kv, 6))).nu(),
+            0);
+}
