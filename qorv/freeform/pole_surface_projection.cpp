@@ -401,3 +401,140 @@ int ERSpoleRep::ReajustProjection(ERPoint3D& p, ERPoint2D& uv, int) const {
   p = info.point();
   return ok;
 }
+
+// ---------------------------------------------------------------------------------------------
+// Projection along Z
+
+namespace {
+
+// A rational Bezier net: (q + 1) rows of (p + 1) homogeneous poles, on [u0, u1] x [v0, v1].
+struct Piece {
+  int p, q;
+  std::vector<double> h;
+  double u0, u1, v0, v1;
+  double* at(int i, int j) { return &h[4 * (j * (p + 1) + i)]; }
+};
+
+// The halves at the middle, in u (alongU) or in v.
+void halve(const Piece& a, bool alongU, Piece& lo, Piece& hi) {
+  lo = a, hi = a;
+  const int n = alongU ? a.p : a.q, lines = alongU ? a.q + 1 : a.p + 1;
+  std::vector<double> w(static_cast<std::size_t>(4 * (n + 1)));
+  for (int l = 0; l < lines; ++l) {
+    auto idx = [&](int k) { return alongU ? 4 * (l * (a.p + 1) + k) : 4 * (k * (a.p + 1) + l); };
+    for (int k = 0; k <= n; ++k) std::copy_n(&a.h[idx(k)], 4, &w[4 * k]);
+    for (int r = 1; r <= n; ++r) {
+      for (int c = 0; c < 4; ++c) lo.h[idx(r - 1) + c] = w[c];
+      std::copy_n(&w[4 * (n - r + 1)], 4, &hi.h[idx(n - r + 1)]);
+      for (int k = 0; k + r <= n; ++k)
+        for (int c = 0; c < 4; ++c) w[4 * k + c] = 0.5 * (w[4 * k + c] + w[4 * (k + 1) + c]);
+    }
+    std::copy_n(&w[0], 4, &lo.h[idx(n)]);
+    std::copy_n(&w[0], 4, &hi.h[idx(0)]);
+  }
+  if (alongU) {
+    const double m = 0.5 * (a.u0 + a.u1);
+    lo.u1 = m, hi.u0 = m;
+  } else {
+    const double m = 0.5 * (a.v0 + a.v1);
+    lo.v1 = m, hi.v0 = m;
+  }
+}
+
+// The xy box of the Cartesian poles; false when a weight is not positive (no bound).
+bool xyBox(const Piece& a, double b[4]) {
+  b[0] = b[1] = HUGE_VAL, b[2] = b[3] = -HUGE_VAL;
+  for (std::size_t k = 0; k < a.h.size(); k += 4) {
+    const double w = a.h[k + 3];
+    if (!(w > 0.0)) return false;
+    const double x = a.h[k] / w, y = a.h[k + 1] / w;
+    b[0] = std::min(b[0], x), b[1] = std::min(b[1], y);
+    b[2] = std::max(b[2], x), b[3] = std::max(b[3], y);
+  }
+  return true;
+}
+
+}  // namespace
+
+void ERSpoleRep::ProjectPoint(const ERPoint3D& p, ERRaySurfaceResult& res, int) const {
+  if (!std::isfinite(p.x() + p.y())) return;
+  const ERMinimax3D box = getBox();
+  if (p.x() < box.xmin() || p.x() > box.xmax() || p.y() < box.ymin() || p.y() > box.ymax()) return;
+  const ERSpoleNURBS3D whole(homogeneousPoles(), knotsU(), knotsV());
+  const Nurbs3DToBezier3DRDecomposer dec(whole);
+  const double size =
+      std::max({box.xmax() - box.xmin(), box.ymax() - box.ymin(), box.zmax() - box.zmin(), 1e-300});
+  const double ua = std::min(udeb(), ufin()), ub = std::max(udeb(), ufin());
+  const double va = std::min(vdeb(), vfin()), vb = std::max(vdeb(), vfin());
+  std::vector<ERPoint2D> found;
+  std::vector<ERPoint3D> foundAt;
+  std::vector<bool> grazed;
+  const double k2 = std::ldexp(1.0, -std::ilogb(size));
+  const double du = 1e-9 * (ub - ua), dv = 1e-9 * (vb - va), dp = 1e-9 * size;
+  // Newton on (x, y) from (u, v) inside the piece's patch; records a new root.
+  auto newton = [&](double u, double v, double pu0, double pu1, double pv0, double pv1) {
+    for (int it = 0; it < 30; ++it) {
+      const ERInfoPoint3DSurf info = PtCur(u, v);
+      const ERPoint3D S = info.point();
+      // Scaled by a power of two near the size, so that the products stay in range.
+      const ERVector3D Su = info.tangenteU() * k2, Sv = info.tangenteV() * k2;
+      const double fx = (S.x() - p.x()) * k2, fy = (S.y() - p.y()) * k2;
+      if (std::hypot(fx, fy) <= 1e-13 * size * k2) break;
+      const double det = Su.x() * Sv.y() - Su.y() * Sv.x();
+      if (!(det != 0.0) || !std::isfinite(det)) return;
+      const double su = -(fx * Sv.y() - fy * Sv.x()) / det, sv = -(Su.x() * fy - Su.y() * fx) / det;
+      u = std::clamp(u + su, pu0, pu1), v = std::clamp(v + sv, pv0, pv1);
+    }
+    if (u < ua || u > ub || v < va || v > vb) return;
+    ERInfoPoint3DSurf info = PtCur(u, v);
+    const ERPoint3D S = info.point();
+    if (!(std::hypot(S.x() - p.x(), S.y() - p.y()) <= 1e-9 * size)) return;
+    // A grazing line (normal nearly across Z) meets the surface in a cluster of roots
+    // sqrt(tolerance) wide: one contact.
+    const bool grazing = std::fabs(info.normale().z()) <= 1e-2;
+    for (std::size_t k = 0; k < found.size(); ++k) {
+      const double gap = qorv::distance(foundAt[k], S);
+      if ((std::fabs(found[k].x() - u) <= du && std::fabs(found[k].y() - v) <= dv) || gap <= dp ||
+          (grazing && grazed[k] && gap <= 1e-4 * size))
+        return;
+    }
+    found.push_back(ERPoint2D(u, v)), foundAt.push_back(S), grazed.push_back(grazing);
+    res.AddPointSolution(info);
+  };
+  for (int i = 0; i < dec.nu(); ++i)
+    for (int j = 0; j < dec.nv(); ++j) {
+      const t_SmartPtr<ERSpoleBezier3DR> b = dec.Bezier(i, j);
+      if (b->ufin() < ua || b->udeb() > ub || b->vfin() < va || b->vdeb() > vb) continue;
+      Piece root{b->degreeU(), b->degreeV(), {}, b->udeb(), b->ufin(), b->vdeb(), b->vfin()};
+      for (int k = 0; k < b->poles().length(); ++k) {
+        const double* d = b->poles().data()[k].data();
+        root.h.insert(root.h.end(), d, d + 4);
+      }
+      double rb[4];
+      const bool pruned = xyBox(root, rb);
+      const double xySize = pruned ? std::max(rb[2] - rb[0], rb[3] - rb[1]) : size;
+      std::vector<std::pair<Piece, int>> stack{{root, 0}};
+      int visited = 0;
+      while (!stack.empty() && visited < 4096) {
+        auto [piece, depth] = std::move(stack.back());
+        stack.pop_back();
+        ++visited;
+        double pb[4];
+        const bool bounded = xyBox(piece, pb);
+        const double tol = 1e-12 * size;
+        if (bounded && (p.x() < pb[0] - tol || p.x() > pb[2] + tol || p.y() < pb[1] - tol ||
+                        p.y() > pb[3] + tol))
+          continue;
+        const bool small = bounded && std::max(pb[2] - pb[0], pb[3] - pb[1]) <= 1e-3 * xySize;
+        if (small || depth >= 24) {
+          newton(0.5 * (piece.u0 + piece.u1), 0.5 * (piece.v0 + piece.v1), b->udeb(), b->ufin(),
+                 b->vdeb(), b->vfin());
+          continue;
+        }
+        Piece lo, hi;
+        halve(piece, depth % 2 == 0, lo, hi);
+        stack.push_back({std::move(hi), depth + 1});
+        stack.push_back({std::move(lo), depth + 1});
+      }
+    }
+}

@@ -49,6 +49,14 @@
 //   search (pass a large one, or call nearest, for far points). Otherwise uv receives the
 //   parameter of the nearest point and the answer is 1 when that point is a foot (the sine of
 //   the angle between p - S and the normal at most 0.001), 0 on an edge without a foot.
+// - ProjectPoint(p, res, inside) along Z: nothing when p lies outside the box in x or y;
+//   otherwise each rational Bezier patch of the decomposition is halved (de Casteljau, u and
+//   v in turn) while the xy box of its poles holds p, down to a piece a thousandth of
+//   the patch's xy size or 24 halvings, then Newton on (x, y) from the piece's middle. Hits
+//   within 1e-9 of the size and of the limits of one already found (an edge shared by two
+//   patches, a root reached from two pieces) are given once. At most 4096 pieces per patch are
+//   visited (a ray along a vertical wall of the surface), so a tangent contact gives the roots
+//   Newton reaches from those pieces. Weights <= 0: the pieces are not pruned by their boxes.
 // - A Bezier patch's adjust and redefine operations set its natural limits, which re-maps the
 //   same poles (another surface): cut a piece with SplitInU/V, which trim.
 // - Caches (box, estimates, span boxes) are dropped by every edit, by restoreGuts and by
@@ -160,6 +168,10 @@ class QORV_API ERSpoleRep : public ERBoundedSurface {
   // Newton from uv towards the foot of p within the limits; p := the point reached. 1 when it
   // is a foot (sine of the angle between p - S and the normal at most 0.001).
   int ReajustProjection(ERPoint3D& p, ERPoint2D& uv, int flag) const override;
+  // Every point of the surface (trimmed limits) on the line through p parallel to Z, appended
+  // to res; see the conventions. Nothing when p is outside the box in x or y.
+  void ProjectPoint(const ERPoint3D& p, ERRaySurfaceResult& res, int inside) const override;
+  using ERAnyBoundedSurface::ProjectPoint;
   void GetNumberOfSpans(int& nu, int& nv) const override;
   void GetSpanBoxes(QuickAlgebra::ERSimpleVec2<ERMinimax3D>& boxes) const override;
   void CleanUpTemporaries(int level) override;

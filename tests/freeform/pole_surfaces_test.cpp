@@ -797,3 +797,75 @@ TEST(PoleSurfaceKnots, InsertionAndDecompositionKeepTheSurface) {
   EXPECT_EQ(Nurbs3DToBezier3DRDecomposer(ERSpoleNURBS3D(H, shortK, ERKnotVector(2, kv, 6))).nu(),
             0);
 }
+
+// ---------------------------------------------------------------------------------------------
+TEST(PoleSurfaceRays, HitsOnTheLineOnceEachAndNoneOutsideTheBox) {
+  // A tube along x: vertical lines through it cross it twice.
+  const double w = std::sqrt(0.5);
+  const double ku[] = {0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 4}, kv[] = {0, 0, 1, 1};
+  const double yz[9][2] = {{1, 0},   {1, 1},  {0, 1},  {-1, 1}, {-1, 0},
+                           {-1, -1}, {0, -1}, {1, -1}, {1, 0}};
+  ERMatrix<ERPole3DH> H(2, 9);
+  for (int j = 0; j < 2; ++j)
+    for (int i = 0; i < 9; ++i) {
+      const double wi = i % 2 ? w : 1.0;
+      H(j, i) = ERPole3DH(wi * 3.0 * j, wi * yz[i][0], wi * yz[i][1], wi);
+    }
+  const ERSpoleNURBS3D tube(H, ERKnotVector(2, ku, 12), ERKnotVector(1, kv, 4));
+  std::mt19937_64 rng(qorv_test::seedFor(2108));
+  std::uniform_real_distribution<double> u01(0.0, 1.0);
+  for (int k = 0; k < 100; ++k) {
+    const double x = 3 * u01(rng), y = k == 0 ? 0.0 : (k == 1 ? 1.0 : 1.8 * u01(rng) - 0.9);
+    ERRaySurfaceResult res;
+    tube.ProjectPoint(ERPoint3D(x, y, 17), res, 1);
+    // y = 0 crosses at the knots u = 1 and 3 (edges shared by two patches); y = 1 touches.
+    ASSERT_EQ(res.entries(), k == 1 ? 1 : 2) << y;
+    for (int i = 0; i < res.entries(); ++i) {
+      const ERPoint3D q = res.at(i)->point();
+      EXPECT_NEAR(q.x(), x, 1e-9);
+      EXPECT_NEAR(q.y(), y, 1e-9);
+      EXPECT_NEAR(std::fabs(q.z()), std::sqrt(1 - y * y), k == 1 ? 1e-4 : 1e-9);
+    }
+  }
+  ERRaySurfaceResult none;
+  tube.ProjectPoint(ERPoint3D(3.5, 0, 0), none, 1);
+  tube.ProjectPoint(ERPoint3D(1, 1.01, 0), none, 1);
+  tube.ProjectPoint(ERPoint3D(NAN, 0, 0), none, 1);
+  EXPECT_EQ(none.entries(), 0);
+  // Along any direction, through the moved copy.
+  ERRaySurfaceResult along;
+  tube.ProjectPoint(ERPoint3D(1.5, -5, 0.2), ERVector3D(0, 1, 0), along, 1);
+  ASSERT_EQ(along.entries(), 2);
+  for (int i = 0; i < 2; ++i)
+    EXPECT_NEAR(std::fabs(along.at(i)->point().y()), std::sqrt(1 - 0.04), 1e-9);
+
+  // A random wavy sheet over the xy plane: one hit for every line through its box's interior
+  // that meets it, against a grid search refined by Newton.
+  const unsigned seed = qorv_test::seedFor(2109);
+  SCOPED_TRACE(seed);
+  std::mt19937_64 g(seed);
+  for (int rep = 0; rep < 20; ++rep) {
+    RandomNet r = randomNet(g, rep % 4 == 0, true);
+    for (int j = 0; j < r.nv; ++j)
+      for (int i = 0; i < r.nu; ++i) {
+        double* h = &r.H[4 * (j * r.nu + i)];
+        h[0] = h[3] * r.size * double(i) / (r.nu - 1);
+        h[1] = h[3] * r.size * double(j) / (r.nv - 1);
+        h[2] = h[3] * r.size * 0.3 * (u01(g) - 0.5);
+      }
+    SCOPED_TRACE(describe(r));
+    const ERSpoleNURBS3D s(homogeneous(r), ERKnotVector(r.p, r.U.data(), int(r.U.size())),
+                           ERKnotVector(r.q, r.V.data(), int(r.V.size())));
+    for (int k = 0; k < 10; ++k) {
+      // At a knot line sometimes: a hit on the edge of two spans.
+      const double u =
+          k % 3 == 0 ? r.U[r.p + (r.nu - r.p) / 2] : s.udeb() + (s.ufin() - s.udeb()) * u01(g);
+      const double v = s.vdeb() + (s.vfin() - s.vdeb()) * u01(g);
+      const ERPoint3D on = s(u, v);
+      ERRaySurfaceResult res;
+      s.ProjectPoint(ERPoint3D(on.x(), on.y(), 0), res, 1);
+      ASSERT_EQ(res.entries(), 1) << u << ' ' << v;
+      EXPECT_LE(qorv::distance(res.at(0)->point(), on), 1e-9 * r.size);
+    }
+  }
+}
