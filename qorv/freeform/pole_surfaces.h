@@ -40,9 +40,12 @@
 //   the order of the distance to the box of their poles, those that can still hold a nearer
 //   point sampled on a (4p + 4) x (4q + 4) grid, and the grid's local minima (of the span and of
 //   each of its edges alone) refined by a Newton bounded to the span; edges, corners and
-//   creases without a perpendicular foot are reached through the bounds. With a weight <= 0
-//   nothing is pruned. Of several equally near points (the seam of a closed surface, the axis
-//   of a surface of revolution) the first found is given. project_inbound and
+//   creases without a perpendicular foot are reached through the bounds. A span, or a start,
+//   whose nearest sample is farther than the best distance found by more than twice the
+//   largest spacing of its samples is not refined (the surface does not bulge that far between
+//   samples). The grids of all spans are kept with the surface (up to 2^22 samples). With a
+//   weight <= 0 no span is pruned by its box. Of several equally near points (the seam of a closed
+//   surface, the axis of a surface of revolution) the first found is given. project_inbound and
 //   SignedMinimalDistance answer through it.
 // - ProjectionNormale(p, tol, uv, flag) answers 0 without searching when the box of the
 //   surface inflated by 0.2 and that of p inflated by tol are apart: tol is the reach of the

@@ -9,7 +9,10 @@
 #include <vector>
 
 #include "qorv/foundation/transfo3d_kinds.h"
+#include "qorv/persistence/object_database.h"
 #include "tests/freeform/freeform_support.h"
+#include "tests/object_images.h"
+#include "tests/persistence/test_files.h"
 #include "tests/test_seed.h"
 
 using namespace qorv;
@@ -868,4 +871,43 @@ TEST(PoleSurfaceRays, HitsOnTheLineOnceEachAndNoneOutsideTheBox) {
       EXPECT_LE(qorv::distance(res.at(0)->point(), on), 1e-9 * r.size);
     }
   }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The three classes, trimmed and with values no default shares, go into a database file and
+// come back by identifier and into existing objects.
+TEST(PoleSurfaceDataBase, RoundTrips) {
+  std::mt19937_64 rng(qorv_test::seedFor(2110));
+  const RandomNet r = randomNet(rng, false, true), b = randomNet(rng, true, true);
+  std::vector<std::unique_ptr<ERSpoleRep>> surfaces;
+  surfaces.emplace_back(new ERSpoleNURBS3D(homogeneous(r),
+                                           ERKnotVector(r.p, r.U.data(), int(r.U.size())),
+                                           ERKnotVector(r.q, r.V.data(), int(r.V.size()))));
+  surfaces.emplace_back(new ERSpoleBezier3DR(homogeneous(b), ERLimites(-1, 2), ERLimites(3, 4)));
+  surfaces.emplace_back(new ERSpoleBezier3D(cartesian(b), ERLimites(0.5, 1), ERLimites(0, 1e-3)));
+  surfaces[0]->setBound(ERLimites(surfaces[0]->udeb(), surfaces[0]->ufin() - 1e-3),
+                        surfaces[0]->getBoundV());
+  qorv_test::TempFile file("pole_surfaces_db");
+  t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
+  ASSERT_EQ(db->Open(file.c_str(), 0), 1);
+  std::vector<long> ids;
+  for (const auto& s : surfaces) ids.push_back(db->Store(*s));
+  db->Close();
+  ASSERT_EQ(db->Open(file.c_str(), 1), 1);
+  for (std::size_t k = 0; k < surfaces.size(); ++k) {
+    SCOPED_TRACE(surfaces[k]->className());
+    t_SmartPtr<ERObject> back = db->RetrieveAndCreate(ids[k]);
+    ASSERT_TRUE(back);
+    EXPECT_STREQ(back->className(), surfaces[k]->className());
+    EXPECT_EQ(qorv_test::imageOf(*back), qorv_test::imageOf(*surfaces[k]));
+    EXPECT_EQ(qorv_test::printed(*back), qorv_test::printed(*surfaces[k]));
+    const ERSpoleRep* s = ERSpoleRep::castdown(back.get());
+    ASSERT_NE(s, nullptr);
+    const double u = 0.3 * s->udeb() + 0.7 * s->ufin(), v = 0.6 * s->vdeb() + 0.4 * s->vfin();
+    EXPECT_EQ((*s)(u, v), (*surfaces[k])(u, v));
+    std::unique_ptr<ERObject> into(ERClassRegistration::findCreator(back->className())());
+    ASSERT_EQ(db->Retrieve(ids[k], *into), 1);
+    EXPECT_EQ(qorv_test::imageOf(*into), qorv_test::imageOf(*surfaces[k]));
+  }
+  db->Close();
 }
