@@ -154,40 +154,54 @@ bool NetView::fits() const {
   return su && sv;
 }
 
+// The homogeneous partials A[l][k] = d^(k+l) / du^k dv^l to orders (O, O), poles of ST doubles.
+template <int O, int ST>
+void tensorSum(const NetView& net, int su, int sv, const double* Nu, const double* Nv,
+               double A[3][3][4]) {
+  const int p = net.pu, q = net.pv;
+  for (int j = 0; j <= q; ++j) {
+    const double* row = net.poles + static_cast<std::ptrdiff_t>(sv - q + j) * net.nu * ST;
+    double T[O + 1][4] = {};
+    for (int i = 0; i <= p; ++i) {
+      const double* P = row + static_cast<std::ptrdiff_t>(su - p + i) * ST;
+      const double w = ST == 4 ? P[3] : 1.0;
+      for (int k = 0; k <= O; ++k) {
+        const double b = Nu[k * (p + 1) + i];
+        T[k][0] += b * P[0], T[k][1] += b * P[1], T[k][2] += b * P[2], T[k][3] += b * w;
+      }
+    }
+    for (int l = 0; l <= O; ++l) {
+      const double b = Nv[l * (q + 1) + j];
+      for (int k = 0; k <= O; ++k)
+        for (int c = 0; c < 4; ++c) A[l][k][c] += b * T[k][c];
+    }
+  }
+}
+
 void evaluateNet(const NetView& net, double u, double v, bool leftU, bool leftV, int ou, int ov,
                  double d[9][3]) {
   for (int k = 0; k < 9; ++k) d[k][0] = d[k][1] = d[k][2] = kNaN;
   if (!net.fits()) return;
   ou = std::clamp(ou, 0, 2), ov = std::clamp(ov, 0, 2);
+  // Orders (0, 0) alone, or everything to (2, 2) with the unasked elements zeroed at the end.
+  const int o = ou == 0 && ov == 0 ? 0 : 2;
   const int p = net.pu, q = net.pv;
   const int su = spanOf(net.ku, net.mu, p, u, leftU);
   const int sv = spanOf(net.kv, net.mv, q, v, leftV);
   Scratch s1, s2, s3;
   double* Nu = s1.get(static_cast<std::size_t>(3 * (p + 1)));
-  basisDers(net.ku, p, su, u, ou, Nu, s2);
+  basisDers(net.ku, p, su, u, o, Nu, s2);
   double* Nv = s3.get(static_cast<std::size_t>(3 * (q + 1)));
-  Scratch s4;
-  basisDers(net.kv, q, sv, v, ov, Nv, s4);
-  // A[l][k]: homogeneous d^(k+l) / du^k dv^l.
+  basisDers(net.kv, q, sv, v, o, Nv, s2);
   double A[3][3][4] = {};
-  const int st = net.stride;
-  for (int j = 0; j <= q; ++j) {
-    const double* row = net.poles + static_cast<std::ptrdiff_t>(sv - q + j) * net.nu * st;
-    double T[3][4] = {};
-    for (int i = 0; i <= p; ++i) {
-      const double* P = row + static_cast<std::ptrdiff_t>(su - p + i) * st;
-      const double w = st == 4 ? P[3] : 1.0;
-      for (int k = 0; k <= ou; ++k) {
-        const double b = Nu[k * (p + 1) + i];
-        T[k][0] += b * P[0], T[k][1] += b * P[1], T[k][2] += b * P[2], T[k][3] += b * w;
-      }
-    }
-    for (int l = 0; l <= ov; ++l) {
-      const double b = Nv[l * (q + 1) + j];
-      for (int k = 0; k <= ou; ++k)
-        for (int c = 0; c < 4; ++c) A[l][k][c] += b * T[k][c];
-    }
-  }
+  if (o == 0)
+    net.stride == 4 ? tensorSum<0, 4>(net, su, sv, Nu, Nv, A)
+                    : tensorSum<0, 3>(net, su, sv, Nu, Nv, A);
+  else
+    net.stride == 4 ? tensorSum<2, 4>(net, su, sv, Nu, Nv, A)
+                    : tensorSum<2, 3>(net, su, sv, Nu, Nv, A);
+  const int ou0 = ou, ov0 = ov;
+  ou = ov = o;
   const double w0 = A[0][0][3];
   if (!(w0 != 0.0) || !std::isfinite(w0)) return;
   static const double binom[3][3] = {{1, 0, 0}, {1, 1, 0}, {1, 2, 1}};
@@ -205,7 +219,7 @@ void evaluateNet(const NetView& net, double u, double v, bool leftU, bool leftV,
     }
   for (int l = 0; l < 3; ++l)
     for (int k = 0; k < 3; ++k)
-      for (int c = 0; c < 3; ++c) d[l * 3 + k][c] = (l <= ov && k <= ou) ? S[l][k][c] : 0.0;
+      for (int c = 0; c < 3; ++c) d[l * 3 + k][c] = (l <= ov0 && k <= ou0) ? S[l][k][c] : 0.0;
   bool ok = true;
   for (int k = 0; k < 9 && ok; ++k) ok = std::isfinite(d[k][0] + d[k][1] + d[k][2]);
   if (!ok)
