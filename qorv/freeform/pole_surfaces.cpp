@@ -650,7 +650,37 @@ QORV_SPOLE_BODY(ERSpoleNURBS3D, ERPole3DH, 4)
   }
 
 QORV_SPOLE_BEZIER_BODY(ERSpoleBezier3D, 3)
+
+namespace {
+
+// Every row of a Bezier net elevated by t through the curve's own elevation.
+template <class Curve, class Pole>
+ERMatrix<Pole> elevateRows(const ERMatrix<Pole>& m, int t) {
+  if (t <= 0 || m.rows() == 0 || m.cols() - 1 + t > 1024) return m;
+  ERMatrix<Pole> out(m.rows(), m.cols() + t);
+  for (int j = 0; j < m.rows(); ++j) {
+    Curve c(m.row(j), ERLimites(0, 1));
+    c.incrDegree(t);
+    if (c.nbPoles() != out.cols()) return m;
+    std::copy_n(c.poles().data(), out.cols(), out.rowData(j));
+  }
+  return out;
+}
+
+}  // namespace
+
+void ERSpoleBezier3D::incrDegree(int du, int dv) {
+  ResetCaches();
+  poles_ = transposed(
+      elevateRows<ERCpoleBezier3D>(transposed(elevateRows<ERCpoleBezier3D>(poles_, du)), dv));
+}
 QORV_SPOLE_BEZIER_BODY(ERSpoleBezier3DR, 4)
+
+void ERSpoleBezier3DR::incrDegree(int du, int dv) {
+  ResetCaches();
+  poles_ = transposed(
+      elevateRows<ERCpoleBezier3DR>(transposed(elevateRows<ERCpoleBezier3DR>(poles_, du)), dv));
+}
 
 // ---- NURBS surfaces
 

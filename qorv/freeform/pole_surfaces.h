@@ -280,6 +280,9 @@ class QORV_API ERSpoleBezier3D : public ERSpoleRep {
                            const ERLimites& V = ERLimites(0, 1))
       : ERSpoleRep(U, V), poles_(poles) {}
   int isBezier() const override { return 1; }
+  // Raises the degrees by du and dv, the surface kept (the curve elevation on every row, then
+  // on every column); negative or past 1024 does nothing in that direction.
+  void incrDegree(int du, int dv) override;
   QORV_SPOLE_COMMON(ERSpoleBezier3D, ERPoint3D);
 };
 
@@ -292,6 +295,7 @@ class QORV_API ERSpoleBezier3DR : public ERSpoleRep {
                             const ERLimites& V = ERLimites(0, 1))
       : ERSpoleRep(U, V), poles_(poles) {}
   int isBezier() const override { return 1; }
+  void incrDegree(int du, int dv) override;
   int isDummy() const { return dummy_; }
   void setDummy(int d) { dummy_ = d; }
   QORV_SPOLE_COMMON(ERSpoleBezier3DR, ERPole3DH);

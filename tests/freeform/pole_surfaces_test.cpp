@@ -251,6 +251,16 @@ TEST(PoleSurfaces, BezierRecordsOnTheirNaturalLimits) {
     for (double u : {U.start(), U.end(), U.start() + (U.end() - U.start()) * u01(rng)})
       for (double v : {V.start(), V.end(), V.start() + (V.end() - V.start()) * u01(rng)})
         checkRecord(*s, r, u, v);
+    // Elevation keeps the surface.
+    std::unique_ptr<ERSpoleRep> e(ERSpoleRep::castdown(s->getCopy()));
+    e->incrDegree(1 + rep % 2, 2 - rep % 3);
+    EXPECT_EQ(e->degreeU(), r.p + 1 + rep % 2);
+    EXPECT_EQ(e->degreeV(), r.q + std::max(0, 2 - rep % 3));
+    for (int k = 0; k < 10; ++k) {
+      const double u = U.start() + (U.end() - U.start()) * u01(rng);
+      const double v = V.start() + (V.end() - V.start()) * u01(rng);
+      ASSERT_LE(qorv::distance((*e)(u, v), (*s)(u, v)), 1e-13 * r.size * 16);
+    }
     // Trimming keeps the shape: the mapping reads the natural limits.
     const ERPoint3D before =
         (*s)(U.start() + 0.4 * (U.end() - U.start()), V.start() + 0.7 * (V.end() - V.start()));
