@@ -116,7 +116,7 @@ double refine(const Scaled& E, double& u, double& v, double ua, double ub, doubl
   return f;
 }
 
-int gridSize(int degree) { return 4 * degree + 4; }
+int gridSize(int degree) { return std::min(4 * degree + 4, 80); }
 
 double reachOf(const double* g, int gu, int gv) {
   double r = 0.0;

@@ -145,7 +145,9 @@ void basisValues(const double* U, int p, int s, double u, double* out) {
 }
 
 bool NetView::fits() const {
-  if (poles == nullptr || nu <= 0 || nv <= 0 || pu < 0 || pv < 0) return false;
+  // Degrees past 1024 (a damaged record) would cost their square in scratch memory.
+  if (poles == nullptr || nu <= 0 || nv <= 0 || pu < 0 || pv < 0 || pu > 1024 || pv > 1024)
+    return false;
   if (mu != nu + pu + 1 || mv != nv + pv + 1 || ku == nullptr || kv == nullptr) return false;
   // A non-empty span in each direction, found without trusting the order of the knots.
   bool su = false, sv = false;
@@ -613,7 +615,7 @@ QORV_SPOLE_BODY(ERSpoleNURBS3D, ERPole3DH, 4)
     return ERKnotVector(std::max(0, poles_.rows() - 1), ERLimites(NVdeb(), NVfin()));     \
   }                                                                                       \
   int Class::isValid() const {                                                            \
-    if (!polesOk(poles_)) return 0;                                                       \
+    if (!polesOk(poles_) || poles_.cols() > 1025 || poles_.rows() > 1025) return 0;       \
     for (double x : {NUdeb(), NUfin(), NVdeb(), NVfin(), udeb(), ufin(), vdeb(), vfin()}) \
       if (!std::isfinite(x)) return 0;                                                    \
     return NUdeb() < NUfin() && NVdeb() < NVfin();                                        \
@@ -711,7 +713,7 @@ ERKnotVector ERSpoleNURBS3D::knotsU() const { return ku_; }
 ERKnotVector ERSpoleNURBS3D::knotsV() const { return kv_; }
 
 int ERSpoleNURBS3D::isValid() const {
-  if (!polesOk(poles_)) return 0;
+  if (!polesOk(poles_) || ku_.degree() > 1024 || kv_.degree() > 1024) return 0;
   if (!knotsOk(ku_.data(), ku_.length(), ku_.degree(), poles_.cols())) return 0;
   if (!knotsOk(kv_.data(), kv_.length(), kv_.degree(), poles_.rows())) return 0;
   for (double x : {udeb(), ufin(), vdeb(), vfin()})

@@ -19,9 +19,9 @@
 //   vfin) the span on the left: the one-sided derivatives of the piece that holds the point.
 // - Where the weight of the surface is 0 or anything is not finite, PtCur gives a record of
 //   NaN; a net that does not fit its knots (m != n + p + 1 in either direction, an empty net,
-//   no non-empty span) gives the NaN record for every (u, v), never a read outside the net.
-//   isValid refuses such nets up front, and also non-finite poles, weights <= 0, decreasing or
-//   non-finite knots and (Bezier) empty or non-finite limits.
+//   no non-empty span, a degree above 1024) gives the NaN record for every (u, v), never a read
+//   outside the net. isValid refuses such nets up front, and also non-finite poles, weights <= 0,
+//   decreasing or non-finite knots and (Bezier) empty or non-finite limits.
 // - Where a partial vanishes (a collapsed edge, Su = 0), the record holds the true zero vector:
 //   normale() falls back on Suu or Svv, get_stable_normal on finite differences.
 // - getBox holds the surface over its trimmed limits when the weights are positive: the box of
@@ -38,10 +38,10 @@
 //   so that its parameter is the surface's; getEntityIsoV likewise; null for an invalid net.
 // - nearest(p, uv) is the GLOBAL nearest point over the trimmed limits, for every p: spans in
 //   the order of the distance to the box of their poles, those that can still hold a nearer
-//   point sampled on a (4p + 4) x (4q + 4) grid, and the grid's local minima (of the span and of
-//   each of its edges alone) refined by a Newton bounded to the span; edges, corners and
-//   creases without a perpendicular foot are reached through the bounds. A span, or a start,
-//   whose nearest sample is farther than the best distance found by more than twice the
+//   point sampled on a (4p + 4) x (4q + 4) grid (at most 80 a side), and the grid's local minima
+//   (of the span and of each of its edges alone) refined by a Newton bounded to the span; edges,
+//   corners and creases without a perpendicular foot are reached through the bounds. A span, or a
+//   start, whose nearest sample is farther than the best distance found by more than twice the
 //   largest spacing of its samples is not refined (the surface does not bulge that far between
 //   samples). The grids of all spans are kept with the surface (up to 2^22 samples). With a
 //   weight <= 0 no span is pruned by its box. Of several equally near points (the seam of a closed

@@ -335,6 +335,15 @@ TEST(PoleSurfaces, BrokenNetsGiveNaNRecordsAndNoBox) {
     s.GetNumberOfSpans(cu, cv);
     EXPECT_EQ(cu + cv, 0);
   }
+  {  // a degree past 1024, as a damaged record could hold
+    ERMatrix<ERPole3DH> row(1, 1500, ERPole3DH(1, 2, 3, 1));
+    const double kv0[] = {0, 1};
+    const ERSpoleNURBS3D s(row, ERKnotVector(1499, ERLimites(0, 1)), ERKnotVector(0, kv0, 2));
+    EXPECT_EQ(s.isValid(), 0);
+    EXPECT_TRUE(isNaN(s.PtCur(0.5, 0.5)));
+    ERPoint2D uv;
+    EXPECT_TRUE(std::isnan(s.nearest(ERPoint3D(0, 0, 0), uv)));
+  }
   {  // an empty net
     const ERSpoleNURBS3D s;
     EXPECT_EQ(s.isValid(), 0);
