@@ -15,6 +15,7 @@
 #include "qorv/freeform/lu_decomposition.h"
 #include "qorv/freeform/polynomial.h"
 #include "qorv/freeform/pole_curves.h"
+#include "qorv/freeform/pole_surfaces.h"
 #include "qorv/freeform/polynomial_patch.h"
 #include "qorv/freeform/solvers.h"
 #include "qorv/foundation/angles.h"

@@ -1,0 +1,361 @@
+// qorv/freeform/pole_surfaces.h
+//
+// The free-form surfaces defined by a net of poles: tensor-product Bezier patches with Cartesian
+// poles (ERSpoleBezier3D) or weighted ones (ERSpoleBezier3DR), and NURBS surfaces
+// (ERSpoleNURBS3D: weighted poles and a knot vector in each direction), all bounded surfaces
+// under the abstract ERSpoleRep. One evaluator serves the three: a Bezier patch is the NURBS
+// surface whose knots are its degree + 1 copies of each natural limit.
+//
+// Conventions a caller gets wrong:
+// - The pole matrix has one ROW per v index and one COLUMN per u index: nbPolesU is the row
+//   length, nbPolesV the row count, pole (i in u, j in v) is element (j, i).
+// - A weighted pole stores (w x, w y, w z, w): ERPole3DH(p, w) does not multiply p by w.
+// - A Bezier patch runs over its NATURAL limits: s = (u - NUdeb) / (NUfin - NUdeb). setBound
+//   trims it without moving a pole; a NURBS surface runs over its knots [U[p], U[n]] whatever
+//   its limits. Parameters outside the domain evaluate the end spans' polynomials.
+// - PtCur fills the 3 x 3 derivative matrix (d^(i+j)S / du^i dv^j at j * 3 + i), derivatives
+//   with respect to the surface's own parameters, the rational quotient rule applied. At an
+//   interior knot it takes the span on the right, at or past the upper trimmed limit (ufin,
+//   vfin) the span on the left: the one-sided derivatives of the piece that holds the point.
+// - Where the weight of the surface is 0 or anything is not finite, PtCur gives a record of
+//   NaN; a net that does not fit its knots (m != n + p + 1 in either direction, an empty net,
+//   no non-empty span, a degree above 1024) gives the NaN record for every (u, v), never a read
+//   outside the net. isValid refuses such nets up front, and also non-finite poles, weights <= 0,
+//   decreasing or non-finite knots and (Bezier) empty or non-finite limits.
+// - Where a partial vanishes (a collapsed edge, Su = 0), the record holds the true zero vector:
+//   normale() falls back on Suu or Svv, get_stable_normal on finite differences.
+// - getBox holds the surface over its trimmed limits when the weights are positive: the box of
+//   the poles that act on the trimmed spans (convex hull property). Limits beyond the knot
+//   domain are not covered; a net with a weight <= 0 gets the box of those poles only (not a
+//   bound); an invalid net the empty box. Cached; every edit drops it.
+// - upperEstimateInU/V: the longest control polygon of the rows (columns) times the ratio of
+//   the largest to the smallest weight; a bound of every iso-curve's length for positive
+//   weights. Infinity for a net with a weight <= 0, 0 for an invalid one.
+// - SplitInU/V(low, high, t) give two copies trimmed at t (0 when t is not strictly inside
+//   the trimmed limits); the poles are not cut.
+// - getEntityIsoU(u) is the pole curve v -> S(u, v) (a Bezier curve over the natural V limits,
+//   Cartesian for ERSpoleBezier3D, or a NURBS curve on the v knots), trimmed to the V limits,
+//   so that its parameter is the surface's; getEntityIsoV likewise; null for an invalid net.
+// - nearest(p, uv) is the GLOBAL nearest point over the trimmed limits, for every p: spans in
+//   the order of the distance to the box of their poles, those that can still hold a nearer
+//   point sampled on a (4p + 4) x (4q + 4) grid (at most 80 a side), and the grid's local minima
+//   (of the span and of each of its edges alone) refined by a Newton bounded to the span; edges,
+//   corners and creases without a perpendicular foot are reached through the bounds. A span, or a
+//   start, whose nearest sample is farther than the best distance found by more than twice the
+//   largest spacing of its samples is not refined (the surface does not bulge that far between
+//   samples). The grids of all spans are kept with the surface (up to 2^22 samples). With a
+//   weight <= 0 no span is pruned by its box. Of several equally near points (the seam of a closed
+//   surface, the axis of a surface of revolution) the first found is given. project_inbound and
+//   SignedMinimalDistance answer through it.
+// - ProjectionNormale(p, tol, uv, flag) answers 0 without searching when the box of the
+//   surface inflated by 0.2 and that of p inflated by tol are apart: tol is the reach of the
+//   search (pass a large one, or call nearest, for far points). Otherwise uv receives the
+//   parameter of the nearest point and the answer is 1 when that point is a foot (the sine of
+//   the angle between p - S and the normal at most 0.001), 0 on an edge without a foot.
+// - ProjectPoint(p, res, inside) along Z: nothing when p lies outside the box in x or y;
+//   otherwise each rational Bezier patch of the decomposition is halved (de Casteljau, u and
+//   v in turn) while the xy box of its poles holds p, down to a piece a thousandth of
+//   the patch's xy size or 24 halvings, then Newton on (x, y) from the piece's middle. Hits
+//   within 1e-9 of the size and of the limits of one already found (an edge shared by two
+//   patches, a root reached from two pieces) are given once. At most 4096 pieces per patch are
+//   visited (a ray along a vertical wall of the surface), so a tangent contact gives the roots
+//   Newton reaches from those pieces. Weights <= 0: the pieces are not pruned by their boxes.
+// - A Bezier patch's adjust and redefine operations set its natural limits, which re-maps the
+//   same poles (another surface): cut a piece with SplitInU/V, which trim.
+// - Caches (box, estimates, span boxes) are dropped by every edit, by restoreGuts and by
+//   CleanUpTemporaries. One surface is not to be evaluated from two threads at once.
+//
+// Stored images (after the ERObject part, which writes nothing; little-endian, long 4 bytes):
+//   bounded part   natural U, natural V, trim U, trim V: 8 doubles            64 bytes
+//   pole matrix    long rows, long cols, the vector record (long byte length 24 or 32 per pole
+//                  times the count, then the poles' doubles)                  12 + 24/32 rc
+//   knot vector    long 8 m, m doubles, long degree, long unclamped flag      8 m + 12
+//   ERSpoleBezier3D    bounded part, pole matrix (ERPoint3D, 24 bytes each)
+//   ERSpoleBezier3DR   bounded part, pole matrix (ERPole3DH, 32 bytes each)
+//   ERSpoleNURBS3D     bounded part, pole matrix (ERPole3DH), knots in u, knots in v
+// restoreGuts of a short or damaged record (or, for NURBS, knots that do not fit the net)
+// leaves the surface as it was; a record that reads drops every cache.
+//
+// Print forms: NURBS: the bounded part, "Control Points :", a line end, the pole matrix, a
+// line end, "Knot u         :" and the u knot vector, a line end, "Knot v         :" and the v
+// knot vector, a line end. Bezier: the bounded part, "Les Poles :", a line end, the pole matrix
+// and a line end.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <vector>
+
+#include "qorv/freeform/knot_vector.h"
+#include "qorv/freeform/pole_curves.h"
+#include "qorv/surfaces/bounded_surfaces.h"
+
+namespace qorv::detail {
+
+// A read-only view of a net for the evaluator: poles of Stride doubles (3: Cartesian, weight 1;
+// 4: homogeneous), row j (v index) after row j - 1, and the knots of each direction.
+struct NetView {
+  const double* poles = nullptr;
+  int stride = 4;
+  int nu = 0, nv = 0;  // poles per row, rows
+  int pu = 0, pv = 0;  // degrees
+  const double* ku = nullptr;
+  int mu = 0;
+  const double* kv = nullptr;
+  int mv = 0;
+  // The net fits its knots (m = n + p + 1 both ways, a non-empty span in each).
+  bool fits() const;
+};
+
+// The point and derivatives to order (ou, ov) <= (2, 2) at (u, v): d[j * 3 + i] holds
+// d^(i+j)S / du^i dv^j (3 doubles). leftU / leftV take the span on the left of a knot. NaN when
+// the weight is 0 or the net does not fit.
+QORV_API void evaluateNet(const NetView& net, double u, double v, bool leftU, bool leftV, int ou,
+                          int ov, double d[9][3]);
+
+// The p + 1 basis functions of span s at u (the span's polynomials, also beyond it).
+QORV_API void basisValues(const double* U, int p, int s, double u, double* out);
+
+}  // namespace qorv::detail
+
+// ---------------------------------------------------------------------------------------------
+class QORV_API ERSpoleRep : public ERBoundedSurface {
+ public:
+  QORV_DECLARE_CLASS(ERSpoleRep, ERBoundedSurface);
+  using ERAnyBoundedSurface::operator();
+  using ERAnyBoundedSurface::ProjectionNormale;
+  using ERAnyBoundedSurface::PtCur;
+  using ERAnyBoundedSurface::SplitInU;
+  using ERAnyBoundedSurface::SplitInV;
+  using EREntity3D::transformFrom;
+  using EREntity3D::transformTo;
+
+  ERSpoleRep() = default;
+  ERSpoleRep(const ERLimites& U, const ERLimites& V) : ERBoundedSurface(U, V) {}
+
+  virtual int degreeU() const = 0;
+  virtual int degreeV() const = 0;
+  virtual int nbPolesU() const = 0;
+  virtual int nbPolesV() const = 0;
+  virtual int isRational() const { return 1; }
+  virtual int isBezier() const = 0;
+  // Degree changes of the subclasses; here they only drop the caches.
+  virtual void incrDegree(int du, int dv);
+  virtual void decrDegree(int du, int dv);
+  // See the conventions.
+  virtual int isValid() const = 0;
+  // The net as weighted poles and its knots (a Bezier patch: its Bezier sequences).
+  virtual QuickAlgebra::ERMatrix<ERPole3DH> homogeneousPoles() const = 0;
+  virtual ERKnotVector knotsU() const = 0;
+  virtual ERKnotVector knotsV() const = 0;
+
+  ERInfoPoint3DSurf PtCur(double u, double v) const override;
+  ERPoint3D operator()(double u, double v) const override;
+  ERMinimax3D getBox() const override;
+  double upperEstimateInU() const override;
+  double upperEstimateInV() const override;
+  t_SmartPtr<ERFiniteEntity3DWF> getEntityIsoU(double u) const override;
+  t_SmartPtr<ERFiniteEntity3DWF> getEntityIsoV(double v) const override;
+  // The global nearest point of the surface over its trimmed limits: its distance, uv its
+  // parameter; see the conventions. NaN and uv unchanged for an invalid net or a non-finite p.
+  double nearest(const ERPoint3D& p, ERPoint2D& uv) const;
+  // 0 when the boxes of the surface (inflated by 0.2) and of p (inflated by tol) are apart;
+  // otherwise uv := the parameter of the nearest point, and 1 when that point is a foot.
+  int ProjectionNormale(const ERPoint3D& p, double tol, ERPoint2D& uv, int flag) const override;
+  // The nearest point; p itself for an invalid net.
+  ERPoint3D project_inbound(const ERPoint3D& p) const override;
+  // The distance to the nearest point, signed by the normal there when it is a foot
+  // (DISTMIN_NORMAL), unsigned on the boundary (DISTMIN_END_POINT); DISTMIN_NONE for an
+  // invalid net.
+  DISTMINRES SignedMinimalDistance(const ERPoint3D& p, double& dist) const override;
+  // Newton from uv towards the foot of p within the limits; p := the point reached. 1 when it
+  // is a foot (sine of the angle between p - S and the normal at most 0.001).
+  int ReajustProjection(ERPoint3D& p, ERPoint2D& uv, int flag) const override;
+  // Every point of the surface (trimmed limits) on the line through p parallel to Z, appended
+  // to res; see the conventions. Nothing when p is outside the box in x or y.
+  void ProjectPoint(const ERPoint3D& p, ERRaySurfaceResult& res, int inside) const override;
+  using ERAnyBoundedSurface::ProjectPoint;
+  void GetNumberOfSpans(int& nu, int& nv) const override;
+  void GetSpanBoxes(QuickAlgebra::ERSimpleVec2<ERMinimax3D>& boxes) const override;
+  void CleanUpTemporaries(int level) override;
+
+  // The limit edits of the bounded surface, dropping the caches too.
+  void setBound(const ERLimites& U, const ERLimites& V) override;
+  void adjust() override;
+  void redefineDomainU(const ERLimites& U) override;
+  void redefineDomainV(const ERLimites& V) override;
+  void redefinedDomain(const ERLimites& U, const ERLimites& V) override;
+
+  void ResetCacheBox();
+  void ResetCacheConvexHull() {}
+  // Every cache of the surface (box, estimates, the subclasses' own).
+  virtual void ResetCaches();
+
+ protected:
+  // The view of the net for the evaluator; knot buffers for a Bezier patch are built into
+  // the two arrays given (2 (p + 1) doubles each, or fewer when the view does not fit).
+  virtual qorv::detail::NetView view(QuickAlgebra::ERVec<double>& bu,
+                                     QuickAlgebra::ERVec<double>& bv) const = 0;
+  virtual ERMinimax3D _calculateBox() const;
+  virtual double _calculateUpperEstimateU() const;
+  virtual double _calculateUpperEstimateV() const;
+  // The poles (i in u, j in v) as Cartesian points and weights.
+  ERPoint3D cartesian(const qorv::detail::NetView& n, int i, int j, double& w) const;
+  // The indices of the spans (first, last) that the trimmed limits touch in each direction.
+  void trimmedSpans(const qorv::detail::NetView& n, int& u0, int& u1, int& v0, int& v1) const;
+  // The iso-curve's weighted poles: column (u fixed, alongV) or row combination at t.
+  QuickAlgebra::ERVec<ERPole3DH> isoPoles(const qorv::detail::NetView& n, double t,
+                                          bool alongV) const;
+
+ private:
+  double upperEstimate(bool inU) const;
+
+  struct Cell {  // a non-empty span inside the trimmed limits and the box of its poles
+    double u0, u1, v0, v1;
+    double box[6];
+    int su, sv;
+    std::size_t grid;  // offset of its sample grid in grid_
+    double reach;      // the largest distance between neighbouring samples
+  };
+  const std::vector<Cell>& cells() const;
+  void sampleCell(const qorv::detail::NetView& n, const Cell& c, int gu, int gv, double* out) const;
+
+  mutable ERMinimax3D box_;
+  mutable std::vector<Cell> cells_;
+  mutable std::vector<double> grid_;  // 3 doubles per sample, every cell's grid
+  mutable bool cellsValid_ = false;
+  mutable bool boxValid_ = false;
+  mutable double estU_ = -1.0, estV_ = -1.0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// The members the three concrete classes declare alike.
+#define QORV_SPOLE_COMMON(Class, Pole)                                                         \
+  QORV_DECLARE_CLASS(Class, ERSpoleRep);                                                       \
+  Class(const Class&) = default;                                                               \
+  Class& operator=(const Class&) = default;                                                    \
+  ~Class() override = default;                                                                 \
+  int degreeU() const override;                                                                \
+  int degreeV() const override;                                                                \
+  int nbPolesU() const override { return poles_.cols(); }                                      \
+  int nbPolesV() const override { return poles_.rows(); }                                      \
+  int isValid() const override;                                                                \
+  QuickAlgebra::ERMatrix<ERPole3DH> homogeneousPoles() const override;                         \
+  ERKnotVector knotsU() const override;                                                        \
+  ERKnotVector knotsV() const override;                                                        \
+  const QuickAlgebra::ERMatrix<Pole>& poles() const { return poles_; }                         \
+  /* Exchanges u and v (the net transposed): the normal turns. */                              \
+  void reverse() override;                                                                     \
+  void scale(double k) override;                                                               \
+  void translate(const ERPoint3D& t) override;                                                 \
+  void transformFrom(const ERPmIsometrie3D& T) override { moveBy(T, true); }                   \
+  void transformTo(const ERPmIsometrie3D& T) override { moveBy(T, false); }                    \
+  void transformFrom(const ERPmSimilitude3D& T) override { moveBy(T, true); }                  \
+  void transformTo(const ERPmSimilitude3D& T) override { moveBy(T, false); }                   \
+  int SplitInU(t_SmartPtr<ERAnyBoundedSurface>& low, t_SmartPtr<ERAnyBoundedSurface>& high,    \
+               double u) const override;                                                       \
+  int SplitInV(t_SmartPtr<ERAnyBoundedSurface>& low, t_SmartPtr<ERAnyBoundedSurface>& high,    \
+               double v) const override;                                                       \
+  ERObject* getCopy() const override;                                                          \
+  void printOn(std::ostream& os) const override;                                               \
+  void saveGuts(ERFile& f) const override;                                                     \
+  void restoreGuts(ERFile& f) override;                                                        \
+  std::uint32_t binaryStoreSize() const override;                                              \
+                                                                                               \
+ protected:                                                                                    \
+  qorv::detail::NetView view(QuickAlgebra::ERVec<double>& bu, QuickAlgebra::ERVec<double>& bv) \
+      const override;                                                                          \
+                                                                                               \
+ private:                                                                                      \
+  void moveBy(const ERPmSimilitude3D& T, bool forward);                                        \
+  QuickAlgebra::ERMatrix<Pole> poles_
+
+// A Bezier patch with Cartesian poles over its natural limits.
+class QORV_API ERSpoleBezier3D : public ERSpoleRep {
+ public:
+  ERSpoleBezier3D() = default;
+  // Limits [0, 1] by default; natural and trimmed alike.
+  explicit ERSpoleBezier3D(const QuickAlgebra::ERMatrix<ERPoint3D>& poles,
+                           const ERLimites& U = ERLimites(0, 1),
+                           const ERLimites& V = ERLimites(0, 1))
+      : ERSpoleRep(U, V), poles_(poles) {}
+  int isBezier() const override { return 1; }
+  // Raises the degrees by du and dv, the surface kept (the curve elevation on every row, then
+  // on every column); negative or past 1024 does nothing in that direction.
+  void incrDegree(int du, int dv) override;
+  QORV_SPOLE_COMMON(ERSpoleBezier3D, ERPoint3D);
+};
+
+// A Bezier patch with weighted poles.
+class QORV_API ERSpoleBezier3DR : public ERSpoleRep {
+ public:
+  ERSpoleBezier3DR() = default;
+  explicit ERSpoleBezier3DR(const QuickAlgebra::ERMatrix<ERPole3DH>& poles,
+                            const ERLimites& U = ERLimites(0, 1),
+                            const ERLimites& V = ERLimites(0, 1))
+      : ERSpoleRep(U, V), poles_(poles) {}
+  int isBezier() const override { return 1; }
+  void incrDegree(int du, int dv) override;
+  int isDummy() const { return dummy_; }
+  void setDummy(int d) { dummy_ = d; }
+  QORV_SPOLE_COMMON(ERSpoleBezier3DR, ERPole3DH);
+
+ private:
+  int dummy_ = 0;  // a caller's mark, not stored
+};
+
+// A NURBS surface: weighted poles and a knot vector in each direction.
+class QORV_API ERSpoleNURBS3D : public ERSpoleRep {
+ public:
+  ERSpoleNURBS3D() = default;
+  // Limits: the knot domains [U[p], U[n]], natural and trimmed alike.
+  ERSpoleNURBS3D(const QuickAlgebra::ERMatrix<ERPole3DH>& poles, const ERKnotVector& ku,
+                 const ERKnotVector& kv);
+  // nbPolesU = degreeU + 1, nbPolesV = degreeV + 1 and neither vector unclamped.
+  int isBezier() const override;
+  // Boehm insertion of a knot r times (cut so that it reaches at most the degree); the surface
+  // keeps its shape, the limits stay.
+  void insertKnotU(double u, int r);
+  void insertKnotV(double v, int r);
+  QORV_SPOLE_COMMON(ERSpoleNURBS3D, ERPole3DH);
+
+ private:
+  ERKnotVector ku_, kv_;
+};
+
+#undef QORV_SPOLE_COMMON
+
+// ---------------------------------------------------------------------------------------------
+// Knot insertion on a net (rows are v indices): the curve insertion applied to every row
+// (BoehmInU) or every column (BoehmInV), r cut to degree - multiplicity; u outside
+// [U[p], U[n]) or a net that does not fit its knots changes nothing. 1 when knots were added.
+namespace qorv {
+QORV_API int BoehmInU(QuickAlgebra::ERMatrix<ERPole3DH>& poles, ERKnotVector& knotsU, double u,
+                      int r);
+QORV_API int BoehmInV(QuickAlgebra::ERMatrix<ERPole3DH>& poles, ERKnotVector& knotsV, double v,
+                      int r);
+}  // namespace qorv
+
+// The rational Bezier patches of a NURBS surface, one per non-empty span (u index i, v index j),
+// each on its span's parameters: every interior knot raised to full multiplicity (an unclamped
+// vector first clamped on its domain). An invalid net has no patch.
+class QORV_API Nurbs3DToBezier3DRDecomposer {
+ public:
+  explicit Nurbs3DToBezier3DRDecomposer(const ERSpoleNURBS3D& s);
+  int nu() const { return nu_; }
+  int nv() const { return nv_; }
+  // Null for an index outside [0, nu) x [0, nv).
+  t_SmartPtr<ERSpoleBezier3DR> Bezier(int i, int j) const;
+  // Applied to every patch.
+  void reverse();
+  void scale(double k);
+  void translate(const ERPoint3D& t);
+  void transformFrom(const ERPmSimilitude3D& T);
+  void transformTo(const ERPmSimilitude3D& T);
+  Nurbs3DToBezier3DRDecomposer* getCopy() const { return new Nurbs3DToBezier3DRDecomposer(*this); }
+
+ private:
+  ERSpoleNURBS3D net_;        // the refined net
+  std::vector<int> su_, sv_;  // the span index of each patch
+  int nu_ = 0, nv_ = 0;
+};
