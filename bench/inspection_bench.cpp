@@ -1,9 +1,11 @@
 // qorv inspect's engine: 1,000,000 probe centres against ten analytic bounded features (two
 // planes, two bores, a shaft, a sphere, two cones, two tori), each point assigned to its nearest
 // feature, compensated and judged; on 1 and 2 threads (points per second, and per feature kind
-// with each point naming its feature).
+// with each point naming its feature); and 100,000 points against a bicubic NURBS surface of
+// 20 x 20 poles.
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <numbers>
 #include <random>
 #include <vector>
@@ -74,6 +76,29 @@ void BM_InspectByKind(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * static_cast<long>(pts.size()));
 }
 BENCHMARK(BM_InspectByKind)->DenseRange(0, 4)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// 100,000 points against a bicubic NURBS surface of 20 x 20 poles (a wavy sheet 190 x 190).
+void BM_InspectNurbs(benchmark::State& state) {
+  constexpr int N = 20, p = 3;
+  QuickAlgebra::ERMatrix<ERPole3DH> poles(N, N);
+  for (int r = 0; r < N; ++r)
+    for (int c = 0; c < N; ++c)
+      poles(r, c) = ERPole3DH(10.0 * c, 10.0 * r, 3.0 * std::sin(0.7 * c) * std::cos(0.5 * r), 1.0);
+  std::vector<double> knots;
+  for (int i = 0; i <= p; ++i) knots.push_back(0);
+  for (int i = 1; i < N - p; ++i) knots.push_back(static_cast<double>(i) / (N - p));
+  for (int i = 0; i <= p; ++i) knots.push_back(1);
+  const ERKnotVector kv(p, knots.data(), static_cast<int>(knots.size()));
+  t_SmartPtr<ERAnyBoundedSurface> sheet(new ERSpoleNURBS3D(poles, kv, kv));
+  const gmInspection inspection({gmInspectionFeature("sheet", sheet, false, -0.05, 0.05)});
+  const std::vector<gmMeasuredPoint> pts = points(inspection.features(), 100000, true);
+  for (auto _ : state) {
+    const auto results = inspection.run(pts, 2.0, static_cast<int>(state.range(0)));
+    benchmark::DoNotOptimize(results.data());
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<long>(pts.size()));
+}
+BENCHMARK(BM_InspectNurbs)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 }  // namespace
 

@@ -53,7 +53,10 @@ int main(int argc, char** argv) {
     const long want = total / static_cast<long>(features.size()) + (static_cast<long>(k) < total % static_cast<long>(features.size()) ? 1 : 0);
     const double band = std::max(std::fabs(f.lower()), std::fabs(f.upper()));
     // A probe no larger than the tightest hollow it measures.
-    const double limit = f.kind() == gmInspectionFeature::TORUS ? f.r2() : (f.kind() == gmInspectionFeature::PLANE ? 1e300 : 4 * f.r1());
+    const double limit = f.kind() == gmInspectionFeature::TORUS   ? f.r2()
+                         : f.kind() == gmInspectionFeature::PLANE   ? 1e300
+                         : f.kind() == gmInspectionFeature::SURFACE ? 4.0  // gently curved patches
+                                                                    : 4 * f.r1();
     long made = 0;
     for (long attempt = 0; made < want && attempt < 200 * want; ++attempt) {
       const double u = f.u0() + (0.1 + 0.8 * unit(rng)) * (f.u1() - f.u0());

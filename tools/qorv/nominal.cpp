@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "qorv/freeform/pole_surfaces.h"
 #include "qorv/persistence/db_object.h"
 #include "qorv/persistence/object_database.h"
 #include "qorv/platform/file.h"
@@ -59,6 +60,59 @@ ERPmIsometrie3D frameOf(const json& f, const ERPoint3D& origin, const ERVector3D
   const ERVector3D across = x - (x * z) * z;
   if (!(across.norme() > 1e-9 * x.norme())) throw NominalError{"'x_axis' is parallel to the axis"};
   return ERChgRepere3D(across, z ^ across, origin);
+}
+
+std::vector<double> numbers(const json& f, const char* key) {
+  if (!f.contains(key) || !f.at(key).is_array()) throw NominalError{std::string("'") + key + "' must be an array of numbers"};
+  std::vector<double> out;
+  for (const json& v : f.at(key)) {
+    if (!v.is_number()) throw NominalError{std::string("'") + key + "' must be an array of numbers"};
+    out.push_back(v.get<double>());
+  }
+  return out;
+}
+
+// A NURBS surface: poles as rows of [x, y, z] (one row per v index, one column per u index),
+// optional weights of the same shape, knot vectors and degrees in u and v. Its own normal
+// (Su x Sv) points out of the material for "inside" (the default), into it for "outside".
+gmInspectionFeature nurbsFeature(const json& f, const std::string& id, gmInspectionFeature::Material material,
+                                 double lower, double upper) {
+  if (!f.contains("poles") || !f.at("poles").is_array() || f.at("poles").empty())
+    throw NominalError{"'poles' must be rows of [x, y, z]"};
+  const json& rows = f.at("poles");
+  const std::size_t nv = rows.size(), nu = rows[0].is_array() ? rows[0].size() : 0;
+  if (nu == 0 || nv * nu > 1000000) throw NominalError{"'poles' must be rows of [x, y, z], at most 1e6 poles"};
+  const bool weighted = f.contains("weights");
+  if (weighted && (!f.at("weights").is_array() || f.at("weights").size() != nv))
+    throw NominalError{"'weights' must have the shape of the poles"};
+  QuickAlgebra::ERMatrix<ERPole3DH> poles(static_cast<int>(nv), static_cast<int>(nu));
+  for (std::size_t r = 0; r < nv; ++r) {
+    if (!rows[r].is_array() || rows[r].size() != nu) throw NominalError{"every row of 'poles' must have the same length"};
+    for (std::size_t c = 0; c < nu; ++c) {
+      const json& p = rows[r][c];
+      if (!p.is_array() || p.size() != 3 || !p[0].is_number() || !p[1].is_number() || !p[2].is_number())
+        throw NominalError{"a pole must be [x, y, z]"};
+      double w = 1;
+      if (weighted) {
+        const json& wr = f.at("weights")[r];
+        if (!wr.is_array() || wr.size() != nu || !wr[c].is_number()) throw NominalError{"'weights' must have the shape of the poles"};
+        w = wr[c].get<double>();
+        if (!(w > 0) || !std::isfinite(w)) throw NominalError{"weights must be positive"};
+      }
+      poles(static_cast<int>(r), static_cast<int>(c)) =
+          ERPole3DH(p[0].get<double>() * w, p[1].get<double>() * w, p[2].get<double>() * w, w);
+    }
+  }
+  const std::vector<double> ku = numbers(f, "knots_u"), kv = numbers(f, "knots_v");
+  const int du = static_cast<int>(scalar(f, "degree_u")), dv = static_cast<int>(scalar(f, "degree_v"));
+  if (du < 1 || dv < 1 || ku.size() != nu + static_cast<std::size_t>(du) + 1 || kv.size() != nv + static_cast<std::size_t>(dv) + 1)
+    throw NominalError{"knots must number poles + degree + 1 in each direction"};
+  t_SmartPtr<ERAnyBoundedSurface> s(new ERSpoleNURBS3D(poles, ERKnotVector(du, ku.data(), static_cast<int>(ku.size())),
+                                                       ERKnotVector(dv, kv.data(), static_cast<int>(kv.size()))));
+  if (!s->isValid()) throw NominalError{"not a valid NURBS surface (knots, weights)"};
+  gmInspectionFeature feature(id, s, material == gmInspectionFeature::OUTSIDE, lower, upper);
+  if (!feature.problem().empty()) throw NominalError{feature.problem()};
+  return feature;
 }
 
 gmInspectionFeature featureOf(const json& f, std::size_t index) {
@@ -115,7 +169,8 @@ gmInspectionFeature featureOf(const json& f, std::size_t index) {
                   scalar(f, "minor_radius"), {a0, a1},
                   range(f, "tube_angle", -std::numbers::pi, std::numbers::pi, kDegree));
     }
-    throw NominalError{"unknown kind '" + kind + "' (plane, cylinder, cone, sphere or torus)"};
+    if (kind == "nurbs") return nurbsFeature(f, id, material, lower, upper);
+    throw NominalError{"unknown kind '" + kind + "' (plane, cylinder, cone, sphere, torus or nurbs)"};
   } catch (const NominalError& e) {
     throw NominalError{"feature '" + id + "': " + e.why};
   }
