@@ -119,7 +119,7 @@ const std::vector<ERPoint3D>& queryPoints() {
   return pts;
 }
 
-const std::vector<double>& qorvDistances() {
+[[maybe_unused]] const std::vector<double>& qorvDistances() {
   static const std::vector<double> d = [] {
     std::vector<double> r;
     ERPoint2D uv;

@@ -289,8 +289,11 @@ TEST_F(ToolTest, MachineReadableOutputParses) {
   EXPECT_EQ(feature["values"]["properties"]["3"], "datum edge A");
   EXPECT_EQ(feature["values"]["properties"]["100"], 0.05);
   referenced = feature["values"]["object"];
-  for (const json& e : list)
-    if (e["id"] == referenced) EXPECT_EQ(e["class"], "ERSegment2D");
+  for (const json& e : list) {
+    if (e["id"] == referenced) {
+      EXPECT_EQ(e["class"], "ERSegment2D");
+    }
+  }
   const Outcome featureText = run({"db", "show", db, std::to_string(named)});
   EXPECT_NE(featureText.out.find("3 name = 'datum edge A' (String)"), std::string::npos)
       << featureText.out;
