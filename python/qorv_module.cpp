@@ -336,7 +336,7 @@ py::dict inspect(const std::string& nominal, const Array& points, double probeDi
     const gmFeatureSummary& s = summaries[k];
     const gmInspectionFeature& f = inspection.features()[k];
     py::dict d;
-    d["id"] = f.id(), d["kind"] = gmInspectionFeature::kindName(f.kind()), d["count"] = s.stats.num_projected();
+    d["id"] = f.id(), d["kind"] = f.label(), d["count"] = s.stats.num_projected();
     d["lower"] = f.lower(), d["upper"] = f.upper(), d["out_of_tolerance"] = s.outOfTolerance;
     d["min"] = s.stats.num_projected() ? s.stats.min_value() : nan;
     d["max"] = s.stats.num_projected() ? s.stats.max_value() : nan;

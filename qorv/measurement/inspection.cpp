@@ -126,6 +126,20 @@ const char* gmInspectionFeature::kindName(Kind k) {
   return "?";
 }
 
+const char* gmInspectionFeature::label() const {
+  if (kind_ != SURFACE) return kindName(kind_);
+  static const struct {
+    const char* cls;
+    const char* label;
+  } names[] = {{"ERSpoleNURBS3D", "nurbs"},       {"ERSpoleBezier3D", "bezier"},  {"ERSpoleBezier3DR", "bezier"},
+               {"ERBoundedPlane", "plane"},       {"ERBoundedCylinder", "cylinder"}, {"ERBoundedCone", "cone"},
+               {"ERBoundedSphere", "sphere"},     {"ERBoundedTorus", "torus"}};
+  const char* cls = surface_ ? surface_->className() : "";
+  for (const auto& n : names)
+    if (std::string_view(cls) == n.cls) return n.label;
+  return "surface";
+}
+
 ERPoint3D gmInspectionFeature::point(double u, double v, ERVector3D* outward) const {
   ERPoint3D q;
   ERVector3D n;

@@ -76,6 +76,9 @@ class QORV_API gmInspectionFeature {
   gmInspectionFeature clone() const;
   Kind kind() const { return kind_; }
   static const char* kindName(Kind k);
+  // The kind in words for reports: a surface feature says what surface it is ("nurbs",
+  // "bezier", "cylinder", ...; "surface" for any other).
+  const char* label() const;
   Material material() const { return material_; }
   double lower() const { return lower_; }
   double upper() const { return upper_; }

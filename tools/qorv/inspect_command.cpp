@@ -74,7 +74,7 @@ int storeResults(const std::string& path, const gmInspection& inspection,
       const gmFeatureSummary& s = summaries[k];
       ERDBObject o;
       o.name(f.id().c_str());
-      o.level_name(gmInspectionFeature::kindName(f.kind()));
+      o.level_name(f.label());
       o.property(100, static_cast<long>(s.stats.num_projected()));
       o.property(101, s.stats.num_projected() ? s.stats.min_value() : 0.0);
       o.property(102, s.stats.num_projected() ? s.stats.max_value() : 0.0);
@@ -156,7 +156,7 @@ int inspect(const InspectOptions& o, Output& out) {
     for (std::size_t k = 0; k < fs.size(); ++k) {
       const gmFeatureSummary& s = summaries[k];
       json f = {{"id", fs[k].id()},
-                {"kind", gmInspectionFeature::kindName(fs[k].kind())},
+                {"kind", fs[k].label()},
                 {"count", s.stats.num_projected()},
                 {"tolerance", json::array({number(fs[k].lower()), number(fs[k].upper())})},
                 {"out_of_tolerance", s.outOfTolerance},
@@ -217,7 +217,7 @@ int inspect(const InspectOptions& o, Output& out) {
     for (std::size_t k = 0; k < fs.size(); ++k) {
       const gmFeatureSummary& f = summaries[k];
       const bool any = f.stats.num_projected() > 0;
-      s << std::left << std::setw(12) << fs[k].id() << std::setw(10) << gmInspectionFeature::kindName(fs[k].kind())
+      s << std::left << std::setw(12) << fs[k].id() << std::setw(10) << fs[k].label()
         << std::right << std::setw(8) << f.stats.num_projected() << std::setw(11)
         << (any ? fixed(f.stats.min_value()) : "-") << std::setw(11) << (any ? fixed(f.stats.max_value()) : "-")
         << std::setw(11) << (any ? fixed(f.stats.mean()) : "-") << std::setw(11)

@@ -90,7 +90,7 @@ void writeReport(std::ostream& html, const std::string& nominalName, const gmIns
     const gmFeatureSummary& s = summaries[k];
     const bool any = s.stats.num_projected() > 0;
     html << "<tr><td class=\"l\">" << escaped(fs[k].id()) << "</td><td class=\"l\">"
-         << gmInspectionFeature::kindName(fs[k].kind()) << "</td><td>" << s.stats.num_projected() << "</td><td>"
+         << fs[k].label() << "</td><td>" << s.stats.num_projected() << "</td><td>"
          << num(fs[k].lower()) << "</td><td>" << num(fs[k].upper()) << "</td><td>"
          << (any ? num(s.stats.min_value()) : "-") << "</td><td>" << (any ? num(s.stats.max_value()) : "-")
          << "</td><td>" << (any ? num(s.stats.mean()) : "-") << "</td><td>"
