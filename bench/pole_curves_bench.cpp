@@ -38,16 +38,16 @@ namespace {
 
 constexpr int kPoles = 50, kDegree = 3;
 
-struct Spec {
+struct Fixture {
   std::vector<ERPoint3D> pts;
   std::vector<double> w;
   std::vector<double> knots;  // distinct values
   std::vector<int> mults;
 };
 
-const Spec& spec() {
-  static const Spec s = [] {
-    Spec r;
+const Fixture& fixture() {
+  static const Fixture s = [] {
+    Fixture r;
     std::mt19937_64 rng(1870);
     std::uniform_real_distribution<double> u(0.0, 1.0);
     for (int i = 0; i < kPoles; ++i) {
@@ -73,7 +73,7 @@ const Spec& spec() {
 }
 
 ERCpoleNURBS3D qorvCurve() {
-  const Spec& s = spec();
+  const Fixture& s = fixture();
   ERVec<ERPole3DH> h;
   for (int i = 0; i < kPoles; ++i)
     h.append(
@@ -214,7 +214,7 @@ BENCHMARK(BM_ElevateQorv);
 
 #ifdef QORV_HAVE_OCCT
 Handle(Geom_BSplineCurve) occtCurve() {
-  const Spec& s = spec();
+  const Fixture& s = fixture();
   TColgp_Array1OfPnt P(1, kPoles);
   TColStd_Array1OfReal W(1, kPoles);
   for (int i = 0; i < kPoles; ++i) {

@@ -37,16 +37,16 @@ namespace {
 
 constexpr int kPoles = 20, kDegree = 3;
 
-struct Spec {
+struct Fixture {
   std::vector<ERPoint3D> pts;  // pole (i in u, j in v) at j * kPoles + i
   std::vector<double> w;
   std::vector<double> knots;  // distinct values
   std::vector<int> mults;
 };
 
-const Spec& spec() {
-  static const Spec s = [] {
-    Spec r;
+const Fixture& fixture() {
+  static const Fixture s = [] {
+    Fixture r;
     std::mt19937_64 rng(2121);
     std::uniform_real_distribution<double> u01(0, 1);
     for (int j = 0; j < kPoles; ++j)
@@ -66,7 +66,7 @@ const Spec& spec() {
 }
 
 ERKnotVector flatKnots() {
-  const Spec& s = spec();
+  const Fixture& s = fixture();
   std::vector<double> U;
   for (std::size_t k = 0; k < s.knots.size(); ++k)
     for (int m = 0; m < s.mults[k]; ++m) U.push_back(s.knots[k]);
@@ -75,7 +75,7 @@ ERKnotVector flatKnots() {
 
 const ERSpoleNURBS3D& qorvSurface() {
   static const ERSpoleNURBS3D surface = [] {
-    const Spec& s = spec();
+    const Fixture& s = fixture();
     ERMatrix<ERPole3DH> H(kPoles, kPoles);
     for (int k = 0; k < kPoles * kPoles; ++k) {
       const ERPoint3D& p = s.pts[k];
@@ -173,7 +173,7 @@ BENCHMARK(BM_NearestQorv);
 
 #ifdef QORV_HAVE_OCCT
 Handle(Geom_BSplineSurface) occtSurface() {
-  const Spec& s = spec();
+  const Fixture& s = fixture();
   TColgp_Array2OfPnt P(1, kPoles, 1, kPoles);
   TColStd_Array2OfReal W(1, kPoles, 1, kPoles);
   for (int j = 0; j < kPoles; ++j)
