@@ -386,14 +386,16 @@ ERVec<ERPole3DH> ERSpoleRep::isoPoles(const detail::NetView& n, double t, bool a
   return out;
 }
 
-t_SmartPtr<ERFiniteEntity3DWF> ERSpoleRep::getEntityIsoU(double u) const {
+// The pole curve at a fixed parameter t of one direction (alongV: S(t, .)), over the other
+// direction's limits: Bezier forms for Bezier patches, else NURBS on that direction's knots.
+t_SmartPtr<ERFiniteEntity3DWF> ERSpoleRep::isoCurve(double t, bool alongV) const {
   ERVec<double> bu, bv;
   const detail::NetView n = view(bu, bv);
-  if (!n.fits() || !std::isfinite(u)) return t_SmartPtr<ERFiniteEntity3DWF>();
-  const ERVec<ERPole3DH> h = isoPoles(n, u, true);
-  const ERLimites trim = getBoundV();
+  if (!n.fits() || !std::isfinite(t)) return t_SmartPtr<ERFiniteEntity3DWF>();
+  const ERVec<ERPole3DH> h = isoPoles(n, t, alongV);
+  const ERLimites trim = alongV ? getBoundV() : getBoundU();
   if (isBezier() && dynamic_cast<const ERSpoleNURBS3D*>(this) == nullptr) {
-    const ERLimites dom(NVdeb(), NVfin());
+    const ERLimites dom = alongV ? ERLimites(NVdeb(), NVfin()) : ERLimites(NUdeb(), NUfin());
     if (n.stride == 3) {
       ERVec<ERPoint3D> pts(h.length());
       for (int i = 0; i < h.length(); ++i) pts[i] = ERPoint3D(h[i].wx(), h[i].wy(), h[i].wz());
@@ -405,30 +407,11 @@ t_SmartPtr<ERFiniteEntity3DWF> ERSpoleRep::getEntityIsoU(double u) const {
     if (!(trim == dom)) c->setBound(trim);
     return t_SmartPtr<ERFiniteEntity3DWF>(c);
   }
-  return t_SmartPtr<ERFiniteEntity3DWF>(new ERCpoleNURBS3D(h, knotsV(), trim));
+  return t_SmartPtr<ERFiniteEntity3DWF>(new ERCpoleNURBS3D(h, alongV ? knotsV() : knotsU(), trim));
 }
 
-t_SmartPtr<ERFiniteEntity3DWF> ERSpoleRep::getEntityIsoV(double v) const {
-  ERVec<double> bu, bv;
-  const detail::NetView n = view(bu, bv);
-  if (!n.fits() || !std::isfinite(v)) return t_SmartPtr<ERFiniteEntity3DWF>();
-  const ERVec<ERPole3DH> h = isoPoles(n, v, false);
-  const ERLimites trim = getBoundU();
-  if (isBezier() && dynamic_cast<const ERSpoleNURBS3D*>(this) == nullptr) {
-    const ERLimites dom(NUdeb(), NUfin());
-    if (n.stride == 3) {
-      ERVec<ERPoint3D> pts(h.length());
-      for (int i = 0; i < h.length(); ++i) pts[i] = ERPoint3D(h[i].wx(), h[i].wy(), h[i].wz());
-      auto* c = new ERCpoleBezier3D(pts, dom);
-      if (!(trim == dom)) c->setBound(trim);
-      return t_SmartPtr<ERFiniteEntity3DWF>(c);
-    }
-    auto* c = new ERCpoleBezier3DR(h, dom);
-    if (!(trim == dom)) c->setBound(trim);
-    return t_SmartPtr<ERFiniteEntity3DWF>(c);
-  }
-  return t_SmartPtr<ERFiniteEntity3DWF>(new ERCpoleNURBS3D(h, knotsU(), trim));
-}
+t_SmartPtr<ERFiniteEntity3DWF> ERSpoleRep::getEntityIsoU(double u) const { return isoCurve(u, true); }
+t_SmartPtr<ERFiniteEntity3DWF> ERSpoleRep::getEntityIsoV(double v) const { return isoCurve(v, false); }
 
 void ERSpoleRep::GetNumberOfSpans(int& nu, int& nv) const {
   ERVec<double> bu, bv;

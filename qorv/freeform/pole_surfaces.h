@@ -208,6 +208,7 @@ class QORV_API ERSpoleRep : public ERBoundedSurface {
                                           bool alongV) const;
 
  private:
+  t_SmartPtr<ERFiniteEntity3DWF> isoCurve(double t, bool alongV) const;
   double upperEstimate(bool inU) const;
 
   struct Cell {  // a non-empty span inside the trimmed limits and the box of its poles
