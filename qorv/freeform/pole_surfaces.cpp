@@ -276,10 +276,9 @@ ERInfoPoint3DSurf ERSpoleRep::PtCur(double u, double v) const {
   const detail::NetView n = view(bu, bv);
   double d[9][3];
   detail::evaluateNet(n, u, v, !(u < ufin()), !(v < vfin()), 2, 2, d);
-  ERMatrix<ERPoint3D> m(3, 3);
-  ERPoint3D* e = m.data();
-  for (int k = 0; k < 9; ++k) e[k] = ERPoint3D(d[k][0], d[k][1], d[k][2]);
-  return ERInfoPoint3DSurf(ERPoint2D(u, v), std::move(m));
+  ERInfoPoint3DSurf rec(ERPoint2D(u, v), ERInfoPoint3DSurf::Order2{});
+  for (int k = 0; k < 9; ++k) rec.set(k % 3, k / 3, d[k][0], d[k][1], d[k][2]);
+  return rec;
 }
 
 ERPoint3D ERSpoleRep::operator()(double u, double v) const {
@@ -410,8 +409,12 @@ t_SmartPtr<ERFiniteEntity3DWF> ERSpoleRep::isoCurve(double t, bool alongV) const
   return t_SmartPtr<ERFiniteEntity3DWF>(new ERCpoleNURBS3D(h, alongV ? knotsV() : knotsU(), trim));
 }
 
-t_SmartPtr<ERFiniteEntity3DWF> ERSpoleRep::getEntityIsoU(double u) const { return isoCurve(u, true); }
-t_SmartPtr<ERFiniteEntity3DWF> ERSpoleRep::getEntityIsoV(double v) const { return isoCurve(v, false); }
+t_SmartPtr<ERFiniteEntity3DWF> ERSpoleRep::getEntityIsoU(double u) const {
+  return isoCurve(u, true);
+}
+t_SmartPtr<ERFiniteEntity3DWF> ERSpoleRep::getEntityIsoV(double v) const {
+  return isoCurve(v, false);
+}
 
 void ERSpoleRep::GetNumberOfSpans(int& nu, int& nv) const {
   ERVec<double> bu, bv;

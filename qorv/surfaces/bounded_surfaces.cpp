@@ -79,17 +79,19 @@ ERInfoPoint3DSurf placedRevolution(double u, double v, const qorv::detail::Place
   const ERVector3D X(r[0] * k, r[3] * k, r[6] * k), Y(r[1] * k, r[4] * k, r[7] * k),
       Z(r[2] * k, r[5] * k, r[8] * k);
   const ERVector3D W[3] = {X * c + Y * sn, Y * c - X * sn, -(X * c + Y * sn)};
-  ERPoint3D m[9];                  // zeros
+  ERInfoPoint3DSurf rec(ERPoint2D(u, v), ERInfoPoint3DSurf::Order2{});  // zeros
   for (int i = 0; i < 3; ++i)      // order in the profile parameter
     for (int j = 0; j < 3; ++j) {  // order in the angle
       const double zi = j == 0 ? p.z[i] : 0.0;
       if (p.rho[i] == 0.0 && zi == 0.0 && i + j > 0) continue;
-      const ERVector3D d = W[j] * p.rho[i] + Z * zi;
-      const int at = uIsProfile ? j * 3 + i : i * 3 + j;  // element (u order) + 3 (v order)
-      m[at] = ERPoint3D(d);
+      ERVector3D d = W[j] * p.rho[i] + Z * zi;
+      if (i + j == 0) d = ERVector3D(d.x() + T.t[0], d.y() + T.t[1], d.z() + T.t[2]);
+      if (uIsProfile)
+        rec.set(i, j, d.x(), d.y(), d.z());
+      else
+        rec.set(j, i, d.x(), d.y(), d.z());
     }
-  m[0] = ERPoint3D(m[0].x() + T.t[0], m[0].y() + T.t[1], m[0].z() + T.t[2]);
-  return ERInfoPoint3DSurf(ERPoint2D(u, v), QuickAlgebra::ERMatrix<ERPoint3D>(3, 3, m));
+  return rec;
 }
 
 // An arc of the surface drawn in a local plane: centre c, unit axes X and Y, radius r (a
@@ -396,11 +398,13 @@ ERBoundedPlane::ERBoundedPlane(const ERPlane& plane, const ERLimites& U, const E
       ERSurfaceBasedOnTransfo3D(ERChgRepere3D(plane.normalVector(), plane.origine())) {}
 
 ERInfoPoint3DSurf ERBoundedPlane::PtCur(double u, double v) const {
-  QuickAlgebra::ERMatrix<ERPoint3D> m(3, 3, ERPoint3D(0.0, 0.0, 0.0));
-  m(0, 0) = toWorld(ERPoint3D(u, v, 0.0));
-  m(0, 1) = ERPoint3D(toWorld(kX));
-  m(1, 0) = ERPoint3D(toWorld(kY));
-  return ERInfoPoint3DSurf(ERPoint2D(u, v), m);
+  ERInfoPoint3DSurf rec(ERPoint2D(u, v), ERInfoPoint3DSurf::Order2{});
+  const ERPoint3D p = toWorld(ERPoint3D(u, v, 0.0));
+  const ERVector3D su = toWorld(kX), sv = toWorld(kY);
+  rec.set(0, 0, p.x(), p.y(), p.z());
+  rec.set(1, 0, su.x(), su.y(), su.z());
+  rec.set(0, 1, sv.x(), sv.y(), sv.z());
+  return rec;
 }
 
 ERPoint3D ERBoundedPlane::centroid() const { return (*this)(getBoundU()(0.5), getBoundV()(0.5)); }

@@ -16,9 +16,36 @@ bool isZeroVector(const ERVector3D& v) {
 
 }  // namespace
 
+ERInfoPoint3DSurf::ERInfoPoint3DSurf(const ERPoint2D& uv, const ERPoint3D (&d)[9])
+    : uv_(uv), inline_(true) {
+  for (int k = 0; k < 9; ++k)
+    e_[3 * k] = d[k].x(), e_[3 * k + 1] = d[k].y(), e_[3 * k + 2] = d[k].z();
+}
+
+const QuickAlgebra::ERMatrix<ERPoint3D>& ERInfoPoint3DSurf::derivatives() const {
+  if (inline_ && d_.length() != 9) {
+    QuickAlgebra::ERMatrix<ERPoint3D> m(3, 3);
+    for (int k = 0; k < 9; ++k) m.data()[k] = ERPoint3D(e_[3 * k], e_[3 * k + 1], e_[3 * k + 2]);
+    d_ = std::move(m);
+  }
+  return d_;
+}
+
 ERPoint3D ERInfoPoint3DSurf::at(int k) const {
+  if (inline_)
+    return k >= 0 && k < 9 ? ERPoint3D(e_[3 * k], e_[3 * k + 1], e_[3 * k + 2]) : ERPoint3D();
   if (k < 0 || k >= d_.length()) return ERPoint3D();
   return d_.data()[k];
+}
+
+ERVector3D ERInfoPoint3DSurf::partial(int i, int j) const {
+  if (inline_) {
+    if (i < 0 || j < 0 || i > 2 || j > 2) return ERVector3D();
+    const double* e = e_ + 3 * (j * 3 + i);
+    return ERVector3D(e[0], e[1], e[2]);
+  }
+  if (i < 0 || j < 0 || i >= d_.cols() || j >= d_.rows()) return ERVector3D();
+  return ERVector3D(d_.data()[j * d_.cols() + i]);
 }
 
 namespace {
@@ -73,16 +100,9 @@ Frame2 orthonormalFrame(const Forms& f) {
   return o;
 }
 
-// D(i, j) = d^(i+j) S / du^i dv^j, zero when the matrix does not hold it.
-ERVector3D partial(const QuickAlgebra::ERMatrix<ERPoint3D>& d, int i, int j) {
-  if (i >= d.cols() || j >= d.rows()) return ERVector3D();
-  return ERVector3D(d.data()[j * d.cols() + i]);
-}
-
 Forms formsOf(const ERInfoPoint3DSurf& info) {
-  const QuickAlgebra::ERMatrix<ERPoint3D>& d = info.derivatives();
-  return formsOf(partial(d, 1, 0), partial(d, 0, 1), partial(d, 2, 0), partial(d, 1, 1),
-                 partial(d, 0, 2));
+  return formsOf(info.partial(1, 0), info.partial(0, 1), info.partial(2, 0), info.partial(1, 1),
+                 info.partial(0, 2));
 }
 
 }  // namespace
@@ -139,6 +159,16 @@ void ERInfoPoint3DSurf::directionPrincipale(ERVector2D& d1, ERVector2D& d2) cons
 }
 
 void ERInfoPoint3DSurf::transformFrom(const ERPmIsometrie3D& T) {
+  if (inline_) {
+    d_ = QuickAlgebra::ERMatrix<ERPoint3D>();  // the copy goes stale
+    for (int k = 0; k < 9; ++k) {
+      double* e = e_ + 3 * k;
+      const ERPoint3D p =
+          k == 0 ? T >> ERPoint3D(e[0], e[1], e[2]) : ERPoint3D(T >> ERVector3D(e[0], e[1], e[2]));
+      e[0] = p.x(), e[1] = p.y(), e[2] = p.z();
+    }
+    return;
+  }
   const int n = d_.length();
   if (n == 0) return;
   ERPoint3D* d = d_.data();  // private copy first
@@ -147,6 +177,16 @@ void ERInfoPoint3DSurf::transformFrom(const ERPmIsometrie3D& T) {
 }
 
 void ERInfoPoint3DSurf::transformTo(const ERPmIsometrie3D& T) {
+  if (inline_) {
+    d_ = QuickAlgebra::ERMatrix<ERPoint3D>();
+    for (int k = 0; k < 9; ++k) {
+      double* e = e_ + 3 * k;
+      const ERPoint3D p =
+          k == 0 ? T << ERPoint3D(e[0], e[1], e[2]) : ERPoint3D(T << ERVector3D(e[0], e[1], e[2]));
+      e[0] = p.x(), e[1] = p.y(), e[2] = p.z();
+    }
+    return;
+  }
   const int n = d_.length();
   if (n == 0) return;
   ERPoint3D* d = d_.data();
@@ -171,9 +211,9 @@ ERVector3D ERInfoPoint3DSurf::normale() const {
   const ERVector3D sv = tangenteV();
   if (isZeroVector(su)) {
     if (isZeroVector(sv)) return ERVector3D(0.0, 0.0, 0.0);
-    return powerScaled(partial(d_, 0, 2)).normalize();
+    return powerScaled(partial(0, 2)).normalize();
   }
-  if (isZeroVector(sv)) return powerScaled(partial(d_, 2, 0)).normalize();
+  if (isZeroVector(sv)) return powerScaled(partial(2, 0)).normalize();
   return powerScaled(powerScaled(su) ^ powerScaled(sv)).normalize();
 }
 

@@ -14,7 +14,11 @@
 //   Su zero it answers Svv normalised (zero too when Sv is zero), with Sv zero Suu normalised,
 //   else Su x Sv normalised. At a pole the normal is thus a second derivative's direction. The
 //   vectors are scaled by powers of two first, so the normal is unit at every magnitude.
-// - Copies of a record share the derivative buffer (copy on write).
+// - An order-2 record (the 3 x 3 matrix every bounded and pole surface fills) keeps its nine
+//   elements inline: building and copying it allocates nothing. derivatives() of such a record
+//   builds the matrix on its first call, so two threads must not make that first call on one
+//   record at once; partial(i, j) reads without building anything.
+// - Copies of a record built from a matrix share the derivative buffer (copy on write).
 // - Curvatures are signed against the normal Su x Sv: a sphere whose parameterisation turns
 //   that normal outwards has curvatures -1/R. They need a tangent plane: where Su x Sv is
 //   zero (a pole) every curvature is 0 and the principal directions are zero vectors. The
@@ -46,15 +50,32 @@ class QORV_API ERInfoPoint3DSurf {
       : uv_(uv), d_(derivatives) {}
   ERInfoPoint3DSurf(const ERPoint2D& uv, QuickAlgebra::ERMatrix<ERPoint3D>&& derivatives)
       : uv_(uv), d_(std::move(derivatives)) {}
+  // The order-2 record: d[j * 3 + i] = D(i, j) for i, j in 0..2.
+  ERInfoPoint3DSurf(const ERPoint2D& uv, const ERPoint3D (&d)[9]);
+  // An order-2 record of zeros, for an evaluator to fill with set() in place.
+  struct Order2 {};
+  ERInfoPoint3DSurf(const ERPoint2D& uv, Order2) : uv_(uv), inline_(true) {}
+  // D(i, j) of an order-2 record, i, j in 0..2 (ignored otherwise).
+  void set(int i, int j, double x, double y, double z) {
+    if (!inline_ || i < 0 || j < 0 || i > 2 || j > 2) return;
+    double* e = e_ + 3 * (j * 3 + i);
+    e[0] = x, e[1] = y, e[2] = z;
+    if (d_.length() != 0) d_ = QuickAlgebra::ERMatrix<ERPoint3D>();
+  }
 
   const ERPoint2D& parameter() const { return uv_; }
   void setParameter(const ERPoint2D& uv) { uv_ = uv; }
-  const QuickAlgebra::ERMatrix<ERPoint3D>& derivatives() const { return d_; }
-  void setDerivatives(const QuickAlgebra::ERMatrix<ERPoint3D>& d) { d_ = d; }
+  const QuickAlgebra::ERMatrix<ERPoint3D>& derivatives() const;
+  void setDerivatives(const QuickAlgebra::ERMatrix<ERPoint3D>& d) {
+    inline_ = false;
+    d_ = d;
+  }
+  // D(i, j) = d^(i+j) S / du^i dv^j, zero when the record does not hold it.
+  ERVector3D partial(int i, int j) const;
 
   ERPoint3D point() const { return at(0); }
-  ERVector3D tangenteU() const { return ERVector3D(at(1)); }
-  ERVector3D tangenteV() const { return ERVector3D(at(d_.cols())); }
+  ERVector3D tangenteU() const { return partial(1, 0); }
+  ERVector3D tangenteV() const { return partial(0, 1); }
   ERVector3D normale() const;
 
   // K = (LN - M^2) / (EG - F^2).
@@ -79,7 +100,9 @@ class QORV_API ERInfoPoint3DSurf {
   ERPoint3D at(int k) const;
 
   ERPoint2D uv_;
-  QuickAlgebra::ERMatrix<ERPoint3D> d_;
+  bool inline_ = false;  // e_ holds the derivatives; d_ is empty or a copy of them
+  double e_[27] = {};
+  mutable QuickAlgebra::ERMatrix<ERPoint3D> d_;
 };
 
 QORV_API std::ostream& operator<<(std::ostream& os, const ERInfoPoint3DSurf& info);

@@ -227,7 +227,9 @@ TEST(BoundedSurfaces, ParametersGiveTheirFootBack) {
       const ERInfoPoint3DSurf f = surf->PtCur(uv.x(), uv.y());
       const ERVector3D w = p - foot;
       for (const ERVector3D& t : {f.tangenteU(), f.tangenteV()})
-        if (rnorm(t) > 0) EXPECT_LE(std::fabs(unit(w) * unit(t)) * rnorm(w), 1e-9 * rnorm(w) + tol);
+        if (rnorm(t) > 0) {
+          EXPECT_LE(std::fabs(unit(w) * unit(t)) * rnorm(w), 1e-9 * rnorm(w) + tol);
+        }
       // Angles in [lower, lower + 2pi), the sphere's latitude in [-pi/2, pi/2].
       if (angularV(k) && k != Kind::Sphere) {
         EXPECT_GE(uv.y(), surf->vdeb());
@@ -237,11 +239,15 @@ TEST(BoundedSurfaces, ParametersGiveTheirFootBack) {
         EXPECT_GE(uv.x(), surf->udeb());
         EXPECT_LT(uv.x(), surf->udeb() + 2 * M_PI);
       }
-      if (k == Kind::Cylinder) EXPECT_NEAR(uv.x(), (T << p).z(), tol);
+      if (k == Kind::Cylinder) {
+        EXPECT_NEAR(uv.x(), (T << p).z(), tol);
+      }
       // The inside flag: 1 exactly within the limits (the torus may stop at u).
       ERPoint2D uv2(-7, -7);
       EXPECT_EQ(surf->ProjectionNormale(p, 0.0, uv2, 1), inLimits ? 1 : 0);
-      if (inLimits || k != Kind::Torus) EXPECT_EQ(uv2, uv);
+      if (inLimits || k != Kind::Torus) {
+        EXPECT_EQ(uv2, uv);
+      }
       // The seams: a point of the lower angular limit is inside, at that limit, not a turn on.
       if (k != Kind::Plane) {
         const double um = angularU(k) ? surf->udeb() : surf->getBoundU()(0.5);
@@ -312,11 +318,17 @@ TEST(BoundedSurfaces, DerivedCurvesBoxesAndPieces) {
       const t_SmartPtr<ERFiniteEntity3DWF> isoU = surf->getEntityIsoU(u);
       const t_SmartPtr<ERFiniteEntity3DWF> isoV = surf->getEntityIsoV(v);
       // Arcs whose frame the transformations cannot hold (offsets below 1e-11) are null.
-      if (s > 1e-6) ASSERT_TRUE(isoU && isoV);
+      if (s > 1e-6) {
+        ASSERT_TRUE(isoU && isoV);
+      }
       const double tv = angularV(k) ? v : surf->getBoundV().ratio(v);
       const double tu = angularU(k) ? u : surf->getBoundU().ratio(u);
-      if (isoU) EXPECT_LE(distance((*isoU)(tv), (*surf)(u, v)), tol);
-      if (isoV) EXPECT_LE(distance((*isoV)(tu), (*surf)(u, v)), tol);
+      if (isoU) {
+        EXPECT_LE(distance((*isoU)(tv), (*surf)(u, v)), tol);
+      }
+      if (isoV) {
+        EXPECT_LE(distance((*isoV)(tu), (*surf)(u, v)), tol);
+      }
       const QuickAlgebra::ERMatrix<ERPoint3D>& grid = surf->getMatricePoint(3, 2);
       EXPECT_LE(distance(grid[5], (*surf)(surf->ufin(), surf->vfin())), tol);
       // Pieces: the limits cut at the value, same points; nothing outside the limits.

@@ -57,6 +57,40 @@ TEST(InfoPoint3DSurf, AccessorsAndAnEmptyRecordNeverReadOutside) {
   expectVector(ERInfoPoint3DSurf(ERPoint2D(), d).normale(), 0, 0, 0);
 }
 
+// The inline order-2 record answers as the matrix-built one, also after a move and once its
+// matrix has been built (a set or a transformation must not leave that copy stale).
+TEST(InfoPoint3DSurf, InlineOrder2RecordAgreesWithTheMatrixForm) {
+  const auto m = record({1, 2, 3}, {4, 5, 6}, {0, 0, 1}, {7, 8, -9}, {0, 1, 0});
+  ERInfoPoint3DSurf r(m.parameter(), ERInfoPoint3DSurf::Order2{});
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) {
+      const ERVector3D d = m.partial(i, j);
+      r.set(i, j, d.x(), d.y(), d.z());
+    }
+  auto same = [](const ERInfoPoint3DSurf& a, const ERInfoPoint3DSurf& b) {
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) EXPECT_EQ(a.partial(i, j), b.partial(i, j)) << i << j;
+    EXPECT_EQ(a.derivatives().rows(), 3);
+    for (int k = 0; k < 9; ++k) EXPECT_EQ(a.derivatives()[k], b.derivatives()[k]) << k;
+    EXPECT_EQ(a.normale(), b.normale());
+    EXPECT_EQ(a.courbureMoyenne(), b.courbureMoyenne());
+  };
+  same(r, m);
+  EXPECT_EQ(r.partial(3, 0), ERVector3D(0, 0, 0));
+  EXPECT_EQ(r.partial(-1, 1), ERVector3D(0, 0, 0));
+  const ERPmIsometrie3D T(ERChgRepere3D(ERVector3D(1, 2, 2), ERPoint3D(5, -1, 3)));
+  ERInfoPoint3DSurf rt = r, mt = m;
+  rt.transformFrom(T), mt.transformFrom(T);
+  same(rt, mt);
+  rt.transformTo(T), mt.transformTo(T);
+  same(rt, mt);
+  ERInfoPoint3DSurf copy = r;
+  (void)copy.derivatives();
+  copy.set(0, 0, 9, 9, 9);
+  EXPECT_EQ(copy.derivatives()[0], ERPoint3D(9, 9, 9));
+  EXPECT_EQ(r.point(), ERPoint3D(1, 2, 3));
+}
+
 TEST(InfoPoint3DSurf, PrintForm) {
   const auto r = record({1, 2, 3}, {1, 0, 0}, {}, {0, 1, 0}, {});
   std::ostringstream expected, got;
