@@ -75,3 +75,7 @@ mv "$stage" "$build/relocated"
 (cd "$build/examples" && rm -f relocated.qdb && "$build/relocated/bin/qorv" demo relocated.qdb >/dev/null &&
   "$build/relocated/bin/qorv" db list relocated.qdb >/dev/null)
 echo "== relocated install: ok"
+# The installed Python module, beside the library, imports from the moved prefix.
+PYTHONPATH="$build/relocated/$(dirname "$libdir")" "$(command -pv python3)" -c \
+  'import qorv, numpy; c = qorv.Circle([0, 0, 0], [0, 0, 1], 2.0); assert abs(c.nearest(numpy.array([3.0, 0, 0]))["distances"][0] - 1) < 1e-12'
+echo "== installed Python module: ok"

@@ -238,6 +238,9 @@ class QORV_API ERBTreeOnDisk {
   long baseLocation() const { return baseLocation_; }
   // Writes the info block now when it changed (the entry count), as the destructor does.
   void flushInfo();
+  // Forgets a changed info block unwritten: the file's image is the one to keep (a rolled-back
+  // transaction), so neither flushInfo nor the destructor writes it.
+  void discardInfo() { infoDirty_ = false; }
 
   unsigned keyLength() const { return keyLength_; }
   unsigned order() const { return order_; }

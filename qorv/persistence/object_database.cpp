@@ -374,8 +374,11 @@ void ERObjectDataBase::rollbackChanges() {
   explicit_ = 0;
   if (!fileManager_) return;
   ERFileManager& fm = *fileManager_;
+  // The trees and the list manager hold images of what was dropped: read everything again. The
+  // trees' counts must not reach the file on their way out.
+  for (auto* tree : {classTree_.get(), objectTree_.get()})
+    if (tree) tree->discardInfo();
   fm.rollbackTransaction();
-  // The trees and the list manager hold images of what was dropped: read everything again.
   classTree_.reset();
   objectTree_.reset();
   fm.reload();

@@ -580,6 +580,38 @@ TEST(DataBaseFiles, TransactionsLeaveTheSameFileAsSingleCalls) {
   EXPECT_EQ(joined(ERObjectDataBase::check(a.c_str())), "");
 }
 
+// A rolled-back transaction that added or removed entries leaves the trees' counts as they were
+// committed, also when the file is closed right after it: the file checks clean and reopens.
+TEST(DataBaseFiles, ARolledBackTransactionLeavesNoCountBehind) {
+  for (int variant = 0; variant < 3; ++variant) {
+    SCOPED_TRACE(variant);
+    TempFile file("rollback_counts");
+    long kept = 0;
+    {
+      t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
+      ASSERT_EQ(db->Open(file.c_str(), 0), 1);
+      TValue a(1), b(2);
+      kept = db->Store(a);
+      ASSERT_EQ(db->begin(), 1);
+      if (variant == 1)
+        db->Delete(kept);
+      else
+        db->Store(b);
+      if (variant == 2)
+        db->Close();  // a transaction left open is dropped by Close
+      else
+        ASSERT_EQ(db->rollback(), 1);
+    }
+    EXPECT_EQ(joined(ERObjectDataBase::check(file.c_str())), "");
+    t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
+    ASSERT_EQ(db->Open(file.c_str(), 1), 1);
+    EXPECT_EQ(db->getNbObj(), 1);
+    t_SmartPtr<ERObject> back = db->RetrieveAndCreate(kept);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(TValue::castdown(back.get())->value, 1);
+  }
+}
+
 // A free extent laid over a live record (what a damaged free list looks like): the check names
 // the overlap, a writer refuses the file untouched (its next Store would overwrite the object),
 // a reader still reads every object.

