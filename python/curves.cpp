@@ -35,7 +35,8 @@ py::dict nearest(const Curve<D>& c, const py::handle& points) {
     }
   });
   py::dict out;
-  out["feet"] = shaped(feet, single), out["parameters"] = arrayOf(params), out["distances"] = arrayOf(dist);
+  out["feet"] = shaped(feet, single), out["parameters"] = arrayOf(params),
+  out["distances"] = arrayOf(dist);
   return out;
 }
 
@@ -49,7 +50,8 @@ Curve<D> fromFinite(const std::conditional_t<D == 2, ERFiniteEntity2DWF, ERFinit
 }
 
 template <int D>
-Curve<D> nurbsCurve(const py::handle& poles, const py::handle& knots, int degree, const py::object& weights) {
+Curve<D> nurbsCurve(const py::handle& poles, const py::handle& knots, int degree,
+                    const py::object& weights) {
   using Nurbs = typename Curve<D>::Nurbs;
   using Pole = std::conditional_t<D == 2, ERPole2DH, ERPole3DH>;
   const std::vector<PointOf<D>> p = pointsOf<D>(poles, "poles");
@@ -57,11 +59,13 @@ Curve<D> nurbsCurve(const py::handle& poles, const py::handle& knots, int degree
   std::vector<double> w(p.size(), 1.0);
   if (!weights.is_none()) {
     w = valuesOf(weights, "weights");
-    if (w.size() != p.size()) throw std::invalid_argument("weights must have shape (n,): one per pole");
+    if (w.size() != p.size())
+      throw std::invalid_argument("weights must have shape (n,): one per pole");
   }
   if (degree < 1 || p.size() < static_cast<std::size_t>(degree) + 1 ||
       k.size() != p.size() + static_cast<std::size_t>(degree) + 1)
-    throw std::invalid_argument("knots must number poles + degree + 1, with more poles than the degree");
+    throw std::invalid_argument(
+        "knots must number poles + degree + 1, with more poles than the degree");
   QuickAlgebra::ERVec<Pole> h(static_cast<int>(p.size()));
   for (std::size_t i = 0; i < p.size(); ++i) {
     if constexpr (D == 2)
@@ -86,36 +90,46 @@ Line<D> line(const py::handle& point, const py::handle& direction) {
   const PointOf<D> p = pointOf<D>(point, "point");
   const VectorOf<D> d(pointOf<D>(direction, "direction"));
   const double n = d.norme();
-  if (!(n > 0) || !std::isfinite(n)) throw std::invalid_argument("direction must be a finite non-zero vector");
+  if (!(n > 0) || !std::isfinite(n))
+    throw std::invalid_argument("direction must be a finite non-zero vector");
   return {p, d * (1.0 / n)};
 }
 
 template <int D>
 void bindCurve(py::module_& m, const char* name, const char* doc) {
   py::class_<Curve<D>>(m, name, doc)
-      .def("evaluate", &evaluate<D>, py::arg("t"), "Points at the parameters t (any shape, flattened).")
+      .def("evaluate", &evaluate<D>, py::arg("t"),
+           "Points at the parameters t (any shape, flattened).")
       .def("__call__", &evaluate<D>, py::arg("t"), "Alias of evaluate.")
       .def("nearest", &nearest<D>, py::arg("points"),
            "The global nearest point of each point over the parameter limits: a dict of feet, "
            "parameters and distances.")
       .def("ProjectPoint", &nearest<D>, py::arg("points"), "Alias of nearest.")
-      .def_property_readonly("limits", [](const Curve<D>& c) { return std::make_pair(c.c->udeb(), c.c->ufin()); },
-                             "The parameter limits (start, end).")
-      .def_property_readonly("degree", [](const Curve<D>& c) { return c.c->degree(); }, "The degree.")
-      .def("length", [](const Curve<D>& c, double tol) { return c.c->arcLength(tol); }, py::arg("tol") = 1e-9,
-           "The arc length over the limits.")
-      .def_property_readonly("class_name", [](const Curve<D>& c) { return std::string(c.c->className()); },
-                             "The kernel's class name.")
-      .def("__repr__", [](const Curve<D>& c) { return printForm(*c.c); }, "The print form.");
+      .def_property_readonly(
+          "limits", [](const Curve<D>& c) { return std::make_pair(c.c->udeb(), c.c->ufin()); },
+          "The parameter limits (start, end).")
+      .def_property_readonly(
+          "degree", [](const Curve<D>& c) { return c.c->degree(); }, "The degree.")
+      .def(
+          "length", [](const Curve<D>& c, double tol) { return c.c->arcLength(tol); },
+          py::arg("tol") = 1e-9, "The arc length over the limits.")
+      .def_property_readonly(
+          "class_name", [](const Curve<D>& c) { return std::string(c.c->className()); },
+          "The kernel's class name.")
+      .def(
+          "__repr__", [](const Curve<D>& c) { return printForm(*c.c); }, "The print form.");
 }
 
 template <int D>
 void bindLine(py::module_& m, const char* name) {
   py::class_<Line<D>>(m, name, "An infinite line p + t d (d of unit length).")
-      .def(py::init(&line<D>), py::arg("point"), py::arg("direction"), "The line through point along direction.")
-      .def_property_readonly("point", [](const Line<D>& l) { return arrayOf(l.p); }, "Its point at t = 0.")
-      .def_property_readonly("direction", [](const Line<D>& l) { return arrayOf(PointOf<D>(l.d)); },
-                             "Its unit direction.")
+      .def(py::init(&line<D>), py::arg("point"), py::arg("direction"),
+           "The line through point along direction.")
+      .def_property_readonly(
+          "point", [](const Line<D>& l) { return arrayOf(l.p); }, "Its point at t = 0.")
+      .def_property_readonly(
+          "direction", [](const Line<D>& l) { return arrayOf(PointOf<D>(l.d)); },
+          "Its unit direction.")
       .def(
           "evaluate",
           [](const Line<D>& l, const py::handle& t) {
@@ -137,28 +151,36 @@ void bindLine(py::module_& m, const char* name) {
               dist[i] = qorv::distance(in[i], feet[i]);
             }
             py::dict out;
-            out["feet"] = shaped(feet, single), out["parameters"] = arrayOf(t), out["distances"] = arrayOf(dist);
+            out["feet"] = shaped(feet, single), out["parameters"] = arrayOf(t),
+            out["distances"] = arrayOf(dist);
             return out;
           },
-          py::arg("points"), "The foot of the perpendicular from each point: feet, parameters, distances.");
+          py::arg("points"),
+          "The foot of the perpendicular from each point: feet, parameters, distances.");
 }
 
 }  // namespace
 
 void bindCurves(py::module_& m) {
-  bindCurve<3>(m, "Curve", "A curve in space in its exact NURBS form: evaluation and nearest points in bulk.");
-  bindCurve<2>(m, "Curve2D", "A plane curve in its exact NURBS form: evaluation and nearest points in bulk.");
+  bindCurve<3>(m, "Curve",
+               "A curve in space in its exact NURBS form: evaluation and nearest points in bulk.");
+  bindCurve<2>(m, "Curve2D",
+               "A plane curve in its exact NURBS form: evaluation and nearest points in bulk.");
   bindLine<3>(m, "Line");
   bindLine<2>(m, "Line2D");
   constexpr double kTurn = 2 * std::numbers::pi;
 
   m.def("NurbsCurve", &nurbsCurve<3>, py::arg("poles"), py::arg("knots"), py::arg("degree"),
-        py::arg("weights") = py::none(), "A NURBS curve from poles (n, 3), knots (n + degree + 1) and weights (n,).");
+        py::arg("weights") = py::none(),
+        "A NURBS curve from poles (n, 3), knots (n + degree + 1) and weights (n,).");
   m.def("NurbsCurve2D", &nurbsCurve<2>, py::arg("poles"), py::arg("knots"), py::arg("degree"),
-        py::arg("weights") = py::none(), "A plane NURBS curve from poles (n, 2), knots and weights.");
+        py::arg("weights") = py::none(),
+        "A plane NURBS curve from poles (n, 2), knots and weights.");
   m.def(
       "Segment",
-      [](const py::handle& a, const py::handle& b) { return fromFinite<3>(ERSegment3D(point3(a, "start"), point3(b, "end"))); },
+      [](const py::handle& a, const py::handle& b) {
+        return fromFinite<3>(ERSegment3D(point3(a, "start"), point3(b, "end")));
+      },
       py::arg("start"), py::arg("end"), "A straight segment, parameter in [0, 1].");
   m.def(
       "Segment2D",
@@ -168,44 +190,57 @@ void bindCurves(py::module_& m) {
       py::arg("start"), py::arg("end"), "A plane segment, parameter in [0, 1].");
   m.def(
       "Arc",
-      [](const py::handle& centre, const py::handle& normal, double radius, double start, double end) {
-        return fromFinite<3>(ERArc3D(point3(centre, "centre"), vector3(normal, "normal"), radius, ERRadian(start), ERRadian(end)));
+      [](const py::handle& centre, const py::handle& normal, double radius, double start,
+         double end) {
+        return fromFinite<3>(ERArc3D(point3(centre, "centre"), vector3(normal, "normal"), radius,
+                                     ERRadian(start), ERRadian(end)));
       },
       py::arg("centre"), py::arg("normal"), py::arg("radius"), py::arg("start"), py::arg("end"),
-      "A circular arc from angle start to end (radians, counter-clockwise about normal); the parameter is the angle.");
+      "A circular arc from angle start to end (radians, counter-clockwise about normal); the "
+      "parameter is the angle.");
   m.def(
       "Circle",
       [=](const py::handle& centre, const py::handle& normal, double radius) {
-        return fromFinite<3>(ERArc3D(point3(centre, "centre"), vector3(normal, "normal"), radius, ERRadian(0.0), ERRadian(kTurn)));
+        return fromFinite<3>(ERArc3D(point3(centre, "centre"), vector3(normal, "normal"), radius,
+                                     ERRadian(0.0), ERRadian(kTurn)));
       },
-      py::arg("centre"), py::arg("normal"), py::arg("radius"), "A full circle, parameter the angle in [0, 2 pi].");
+      py::arg("centre"), py::arg("normal"), py::arg("radius"),
+      "A full circle, parameter the angle in [0, 2 pi].");
   m.def(
       "Arc2D",
       [](const py::handle& centre, double radius, double start, double end) {
-        return fromFinite<2>(ERArc2D(pointOf<2>(centre, "centre"), radius, ERRadian(start), ERRadian(end)));
+        return fromFinite<2>(
+            ERArc2D(pointOf<2>(centre, "centre"), radius, ERRadian(start), ERRadian(end)));
       },
       py::arg("centre"), py::arg("radius"), py::arg("start"), py::arg("end"),
-      "A plane circular arc from angle start to end (radians, counter-clockwise); the parameter is the angle.");
+      "A plane circular arc from angle start to end (radians, counter-clockwise); the parameter is "
+      "the angle.");
   m.def(
       "Circle2D",
       [=](const py::handle& centre, double radius) {
-        return fromFinite<2>(ERArc2D(pointOf<2>(centre, "centre"), radius, ERRadian(0.0), ERRadian(kTurn)));
+        return fromFinite<2>(
+            ERArc2D(pointOf<2>(centre, "centre"), radius, ERRadian(0.0), ERRadian(kTurn)));
       },
-      py::arg("centre"), py::arg("radius"), "A full plane circle, parameter the angle in [0, 2 pi].");
+      py::arg("centre"), py::arg("radius"),
+      "A full plane circle, parameter the angle in [0, 2 pi].");
   m.def(
       "Ellipse2D",
       [=](const py::handle& centre, double a, double b, double angle, double start, double end) {
         if (!(a > 0) || !(b > 0)) throw std::invalid_argument("the semi-axes must be positive");
-        return fromFinite<2>(ERArcEllipse2D(a, b, angle, pointOf<2>(centre, "centre"), ERRadian(start), ERRadian(end)));
+        return fromFinite<2>(ERArcEllipse2D(a, b, angle, pointOf<2>(centre, "centre"),
+                                            ERRadian(start), ERRadian(end)));
       },
       py::arg("centre"), py::arg("a"), py::arg("b"), py::arg("angle") = 0.0, py::arg("start") = 0.0,
       py::arg("end") = kTurn,
-      "An elliptic arc: semi-axes a (turned by angle from x) and b, between the central angles start and end.");
+      "An elliptic arc: semi-axes a (turned by angle from x) and b, between the central angles "
+      "start and end.");
   m.def(
       "Ellipse",
       [=](const Transform& frame, double a, double b, double start, double end) {
         if (!(a > 0) || !(b > 0)) throw std::invalid_argument("the semi-axes must be positive");
-        return fromFinite<3>(ERArcEllipse3D(frame.isometry(), EREllipse2D(a, b, 0.0, ERPoint2D(0, 0)), ERRadian(start), ERRadian(end)));
+        return fromFinite<3>(ERArcEllipse3D(frame.isometry(),
+                                            EREllipse2D(a, b, 0.0, ERPoint2D(0, 0)),
+                                            ERRadian(start), ERRadian(end)));
       },
       py::arg("frame"), py::arg("a"), py::arg("b"), py::arg("start") = 0.0, py::arg("end") = kTurn,
       "An elliptic arc in the xy plane of frame (a Transform): semi-axes a along x and b along y.");

@@ -19,17 +19,21 @@ constexpr long kLastId = 2147483647L;
 class Database {
  public:
   Database(const std::string& path, const std::string& mode) : path_(path) {
-    if (mode != "r" && mode != "w") throw std::invalid_argument("mode must be 'r' (read) or 'w' (read and write)");
+    if (mode != "r" && mode != "w")
+      throw std::invalid_argument("mode must be 'r' (read) or 'w' (read and write)");
     const bool readOnly = mode == "r";
     if (readOnly || std::filesystem::exists(path)) {
       const std::string why = qorv::tool::whyNotADatabase(path);
-      if (!why.empty() && !(!readOnly && std::filesystem::is_regular_file(path) && std::filesystem::file_size(path) == 0))
+      if (!why.empty() && !(!readOnly && std::filesystem::is_regular_file(path) &&
+                            std::filesystem::file_size(path) == 0))
         throw OsError(path + ": " + why);
     }
     db_ = new ERObjectDataBase;
     try {
       if (!db_->Open(path.c_str(), readOnly ? 1 : 0))
-        throw OsError(path + ": damaged qorv database (its header or trees cannot be read), or one of a newer version");
+        throw OsError(path +
+                      ": damaged qorv database (its header or trees cannot be read), or one of a "
+                      "newer version");
     } catch (const CFileException& e) {
       throw OsError(path + ": " + e.describe());
     }
@@ -88,14 +92,18 @@ py::object namedValues(const StoredObject& s) {
 
 void bindDatabase(py::module_& m) {
   py::class_<StoredObject>(m, "StoredObject", "An object re-created from a database.")
-      .def_property_readonly("id", [](const StoredObject& s) { return s.id; }, "Its identifier.")
-      .def_property_readonly("class_name", [](const StoredObject& s) { return std::string(s.o->className()); },
-                             "The kernel's class name.")
-      .def_property_readonly("values", &namedValues, "Its named values (as qorv db show --format json gives them).")
+      .def_property_readonly(
+          "id", [](const StoredObject& s) { return s.id; }, "Its identifier.")
+      .def_property_readonly(
+          "class_name", [](const StoredObject& s) { return std::string(s.o->className()); },
+          "The kernel's class name.")
+      .def_property_readonly("values", &namedValues,
+                             "Its named values (as qorv db show --format json gives them).")
       .def(
           "surface",
           [](const StoredObject& s) -> py::object {
-            if (auto* b = dynamic_cast<ERAnyBoundedSurface*>(s.o.get())) return py::cast(Surface{t_SmartPtr<ERAnyBoundedSurface>(b)});
+            if (auto* b = dynamic_cast<ERAnyBoundedSurface*>(s.o.get()))
+              return py::cast(Surface{t_SmartPtr<ERAnyBoundedSurface>(b)});
             return py::none();
           },
           "The object as a Surface when it is a bounded surface, else None.")
@@ -104,17 +112,21 @@ void bindDatabase(py::module_& m) {
           [](const StoredObject& s) -> py::object {
             if (auto* c = dynamic_cast<ERFiniteEntity3DWF*>(s.o.get()))
               if (auto n = c->ConvertToNurbs())
-                if (auto* k = dynamic_cast<ERCpoleNURBS3D*>(n.get())) return py::cast(Curve<3>{t_SmartPtr<ERCpoleNURBS3D>(k)});
+                if (auto* k = dynamic_cast<ERCpoleNURBS3D*>(n.get()))
+                  return py::cast(Curve<3>{t_SmartPtr<ERCpoleNURBS3D>(k)});
             return py::none();
           },
           "The object as a Curve (its NURBS form) when it is a curve of space, else None.")
-      .def("__repr__", [](const StoredObject& s) { return printForm(*s.o); }, "The print form.");
+      .def(
+          "__repr__", [](const StoredObject& s) { return printForm(*s.o); }, "The print form.");
 
-  py::class_<Database>(m, "Database",
-                       "A qorv database file. mode 'r' opens an existing file read-only; 'w' opens it for "
-                       "writing, creating it when missing. Every store is its own transaction unless "
-                       "begin()/commit() group them. Use it as a context manager to close it.")
-      .def(py::init<const std::string&, const std::string&>(), py::arg("path"), py::arg("mode") = "r",
+  py::class_<Database>(
+      m, "Database",
+      "A qorv database file. mode 'r' opens an existing file read-only; 'w' opens it for "
+      "writing, creating it when missing. Every store is its own transaction unless "
+      "begin()/commit() group them. Use it as a context manager to close it.")
+      .def(py::init<const std::string&, const std::string&>(), py::arg("path"),
+           py::arg("mode") = "r",
            "Opens path; OSError with the reason when it is not a readable qorv database.")
       .def(
           "store", [](Database& d, Surface& s) { return d.store(*s.s); }, py::arg("object"),
@@ -139,8 +151,10 @@ void bindDatabase(py::module_& m) {
           },
           py::arg("id"), "The object of that identifier (KeyError when none).")
       .def(
-          "delete", [](Database& d, long long id) {
-            if (id < 1 || id > kLastId) throw std::invalid_argument("identifiers run from 1 to 2147483647");
+          "delete",
+          [](Database& d, long long id) {
+            if (id < 1 || id > kLastId)
+              throw std::invalid_argument("identifiers run from 1 to 2147483647");
             return d.db().Delete(static_cast<long>(id)) != 0;
           },
           py::arg("id"), "Deletes the object; False when there was none.")
@@ -154,20 +168,29 @@ void bindDatabase(py::module_& m) {
             return py::iter(all);
           },
           "The objects in identifier order (None for one that cannot be re-created).")
-      .def("check", &Database::check, "The integrity check: one line per problem, empty when sound.")
-      .def("begin", [](Database& d) { return d.db().begin() != 0; }, "Begins a transaction.")
-      .def("commit", [](Database& d) {
-        try {
-          return d.db().commit() != 0;
-        } catch (const CFileException& e) {
-          throw OsError(d.path() + ": the transaction was rolled back: " + e.describe());
-        }
-      }, "Commits the transaction.")
-      .def("rollback", [](Database& d) { return d.db().rollback() != 0; }, "Drops the transaction.")
+      .def("check", &Database::check,
+           "The integrity check: one line per problem, empty when sound.")
+      .def(
+          "begin", [](Database& d) { return d.db().begin() != 0; }, "Begins a transaction.")
+      .def(
+          "commit",
+          [](Database& d) {
+            try {
+              return d.db().commit() != 0;
+            } catch (const CFileException& e) {
+              throw OsError(d.path() + ": the transaction was rolled back: " + e.describe());
+            }
+          },
+          "Commits the transaction.")
+      .def(
+          "rollback", [](Database& d) { return d.db().rollback() != 0; }, "Drops the transaction.")
       .def("close", &Database::close, "Closes the file (an open transaction is rolled back).")
       .def_property_readonly("path", &Database::path, "The file's path.")
-      .def("__enter__", [](Database& d) -> Database& { return d; }, py::return_value_policy::reference)
-      .def("__exit__", [](Database& d, const py::object&, const py::object&, const py::object&) { d.close(); });
+      .def(
+          "__enter__", [](Database& d) -> Database& { return d; },
+          py::return_value_policy::reference)
+      .def("__exit__",
+           [](Database& d, const py::object&, const py::object&, const py::object&) { d.close(); });
 }
 
 }  // namespace qorv::python

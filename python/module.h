@@ -34,8 +34,8 @@ inline Array numeric(const py::handle& h, const std::string& what, const std::st
   if (!a) throw std::invalid_argument(what + " must be an array of numbers of shape " + shape);
   const char kind = a.dtype().kind();
   if (kind != 'f' && kind != 'i' && kind != 'u')
-    throw std::invalid_argument(what + " must be an array of numbers of shape " + shape + ", not of dtype " +
-                                std::string(py::str(a.dtype())));
+    throw std::invalid_argument(what + " must be an array of numbers of shape " + shape +
+                                ", not of dtype " + std::string(py::str(a.dtype())));
   return Array::ensure(a);
 }
 
@@ -61,24 +61,63 @@ std::vector<PointOf<D>> pointsOf(const py::handle& h, const char* what, bool* si
   const bool one = a.ndim() == 1 && a.shape(0) == D;
   if (single) *single = one;
   if (!one && (a.ndim() != 2 || a.shape(1) != D))
-    throw std::invalid_argument(std::string(what) + " must have shape " + pointShape(D) + " or (" + std::to_string(D) +
-                                ",)");
+    throw std::invalid_argument(std::string(what) + " must have shape " + pointShape(D) + " or (" +
+                                std::to_string(D) + ",)");
   const std::size_t n = one ? 1 : static_cast<std::size_t>(a.shape(0));
   std::vector<PointOf<D>> out(n);
   for (std::size_t i = 0; i < n; ++i) out[i] = makePoint<D>(a.data() + D * i);
   return out;
 }
 
+// Points read in place from the caller's array (kept alive here): no copy for float64 C order.
+template <int D>
+struct PointsView {
+  Array keep;
+  const double* d = nullptr;
+  std::size_t n = 0;
+  bool single = false;
+  PointOf<D> operator[](std::size_t i) const { return makePoint<D>(d + D * i); }
+  std::size_t size() const { return n; }
+};
+
+template <int D>
+PointsView<D> pointsView(const py::handle& h, const char* what) {
+  PointsView<D> v;
+  v.keep = numeric(h, what, pointShape(D) + " or (" + std::to_string(D) + ",)");
+  v.single = v.keep.ndim() == 1 && v.keep.shape(0) == D;
+  if (!v.single && (v.keep.ndim() != 2 || v.keep.shape(1) != D))
+    throw std::invalid_argument(std::string(what) + " must have shape " + pointShape(D) + " or (" +
+                                std::to_string(D) + ",)");
+  v.n = v.single ? 1 : static_cast<std::size_t>(v.keep.shape(0));
+  v.d = v.keep.data();
+  return v;
+}
+
+// An output array of n points (or one point of shape (D,)), written in place by the workers.
+inline Array pointsOut(std::size_t n, int d, bool single) {
+  if (single) return Array(py::ssize_t{d});
+  return Array({static_cast<py::ssize_t>(n), py::ssize_t{d}});
+}
+inline void put(double* out, std::size_t i, const ERPoint3D& p) {
+  out[3 * i] = p.x(), out[3 * i + 1] = p.y(), out[3 * i + 2] = p.z();
+}
+inline void put(double* out, std::size_t i, const ERVector3D& v) {
+  out[3 * i] = v.x(), out[3 * i + 1] = v.y(), out[3 * i + 2] = v.z();
+}
+
 template <int D>
 PointOf<D> pointOf(const py::handle& h, const char* what) {
   const Array a = numeric(h, what, "(" + std::to_string(D) + ",)");
   if (a.ndim() != 1 || a.shape(0) != D)
-    throw std::invalid_argument(std::string(what) + " must have shape (" + std::to_string(D) + ",)");
+    throw std::invalid_argument(std::string(what) + " must have shape (" + std::to_string(D) +
+                                ",)");
   return makePoint<D>(a.data());
 }
 
 inline ERPoint3D point3(const py::handle& h, const char* what) { return pointOf<3>(h, what); }
-inline ERVector3D vector3(const py::handle& h, const char* what) { return ERVector3D(pointOf<3>(h, what)); }
+inline ERVector3D vector3(const py::handle& h, const char* what) {
+  return ERVector3D(pointOf<3>(h, what));
+}
 
 // Any shape, flattened in C order.
 inline std::vector<double> valuesOf(const py::handle& h, const char* what) {
@@ -121,13 +160,18 @@ py::object shaped(const std::vector<P>& p, bool single) {
   return arrayOf(p);
 }
 
-inline int workerCount() { return static_cast<int>(std::max(1u, std::thread::hardware_concurrency())); }
+inline int workerCount() {
+  return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
 
 // f(begin, end, worker) over [0, n) on up to every core, without the GIL.
 inline void parallel(std::size_t n, const std::function<void(std::size_t, std::size_t, int)>& f) {
   py::gil_scoped_release release;
-  const int t = static_cast<int>(std::clamp<std::size_t>(n / 2048, 1, static_cast<std::size_t>(workerCount())));
-  const auto at = [&](int k) { return n * static_cast<std::size_t>(k) / static_cast<std::size_t>(t); };
+  const int t = static_cast<int>(
+      std::clamp<std::size_t>(n / 2048, 1, static_cast<std::size_t>(workerCount())));
+  const auto at = [&](int k) {
+    return n * static_cast<std::size_t>(k) / static_cast<std::size_t>(t);
+  };
   std::vector<std::thread> pool;
   for (int k = 1; k < t; ++k) pool.emplace_back(f, at(k), at(k + 1), k);
   f(0, at(1), 0);
@@ -139,7 +183,8 @@ inline py::str printForm(const ERObject& o) {
   std::ostringstream s;
   o.printOn(s);
   const std::string t = s.str();
-  return py::reinterpret_steal<py::str>(PyUnicode_DecodeLatin1(t.data(), static_cast<Py_ssize_t>(t.size()), nullptr));
+  return py::reinterpret_steal<py::str>(
+      PyUnicode_DecodeLatin1(t.data(), static_cast<Py_ssize_t>(t.size()), nullptr));
 }
 
 // Copies for the workers: entities keep caches that one thread at a time may fill.
@@ -156,26 +201,30 @@ std::vector<t_SmartPtr<T>> copiesOf(const t_SmartPtr<T>& o) {
 struct Transform {
   ERPmSimilitude3D t;
 
-  static Transform frame(const py::handle& origin, const py::handle& zAxis, const py::object& xAxis) {
+  static Transform frame(const py::handle& origin, const py::handle& zAxis,
+                         const py::object& xAxis) {
     const ERPoint3D o = point3(origin, "origin");
     const ERVector3D z = vector3(zAxis, "z_axis");
     if (!(z.norme() > 0)) throw std::invalid_argument("z_axis must not be zero");
     if (xAxis.is_none()) return {ERChgRepere3D(z, o)};
     const ERVector3D x = vector3(xAxis, "x_axis"), zn = z.getnormalized();
     const ERVector3D across = x - (x * zn) * zn;
-    if (!(across.norme() > 1e-12 * x.norme())) throw std::invalid_argument("x_axis is parallel to z_axis");
+    if (!(across.norme() > 1e-12 * x.norme()))
+      throw std::invalid_argument("x_axis is parallel to z_axis");
     return {ERChgRepere3D(across, zn ^ across, o)};
   }
   static Transform rotation(const py::handle& axis, double angle, const py::object& centre) {
     const ERVector3D k = vector3(axis, "axis").getnormalized();
     if (!(k.norme() > 0)) throw std::invalid_argument("axis must not be zero");
     auto turn = [&](const ERVector3D& v) {
-      return std::cos(angle) * v + std::sin(angle) * (k ^ v) + ((1 - std::cos(angle)) * (k * v)) * k;
+      return std::cos(angle) * v + std::sin(angle) * (k ^ v) +
+             ((1 - std::cos(angle)) * (k * v)) * k;
     };
     const ERPoint3D c = centre.is_none() ? ERPoint3D() : point3(centre, "centre");
     const ERVector3D cv(c.x(), c.y(), c.z());
     const ERVector3D o = cv - turn(cv);
-    return {ERChgRepere3D(turn(ERVector3D(1, 0, 0)), turn(ERVector3D(0, 1, 0)), ERPoint3D(o.x(), o.y(), o.z()))};
+    return {ERChgRepere3D(turn(ERVector3D(1, 0, 0)), turn(ERVector3D(0, 1, 0)),
+                          ERPoint3D(o.x(), o.y(), o.z()))};
   }
   static Transform translation(const py::handle& v) {
     return {ERChgRepere3D(ERVector3D(1, 0, 0), ERVector3D(0, 1, 0), point3(v, "vector"))};
@@ -184,8 +233,8 @@ struct Transform {
 
   // As an isometry (axes normalised), for placements.
   ERPmIsometrie3D isometry() const {
-    return ERChgRepere3D((t >> ERVector3D(1, 0, 0)).normalize(), (t >> ERVector3D(0, 1, 0)).normalize(),
-                         t >> ERPoint3D());
+    return ERChgRepere3D((t >> ERVector3D(1, 0, 0)).normalize(),
+                         (t >> ERVector3D(0, 1, 0)).normalize(), t >> ERPoint3D());
   }
   py::object apply(const py::handle& pts) const {
     bool single = false;
@@ -205,7 +254,8 @@ struct Transform {
   Array matrix() const {
     Array m({4, 4});
     double* d = m.mutable_data();
-    const ERVector3D c[3] = {t >> ERVector3D(1, 0, 0), t >> ERVector3D(0, 1, 0), t >> ERVector3D(0, 0, 1)};
+    const ERVector3D c[3] = {t >> ERVector3D(1, 0, 0), t >> ERVector3D(0, 1, 0),
+                             t >> ERVector3D(0, 0, 1)};
     const ERPoint3D o = t >> ERPoint3D();
     for (int r = 0; r < 3; ++r) {
       for (int k = 0; k < 3; ++k) d[r * 4 + k] = r == 0 ? c[k].x() : (r == 1 ? c[k].y() : c[k].z());

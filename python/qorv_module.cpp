@@ -15,7 +15,8 @@ namespace {
 // Inspection
 
 py::dict inspect(const std::string& nominal, const py::handle& points, double probeDiameter,
-                 std::optional<std::vector<std::string>> features, int threads, std::optional<std::string> report) {
+                 std::optional<std::vector<std::string>> features, int threads,
+                 std::optional<std::string> report) {
   if (!std::filesystem::is_regular_file(nominal)) throw OsError(nominal + ": no such file");
   std::vector<gmInspectionFeature> fs;
   try {
@@ -25,7 +26,8 @@ py::dict inspect(const std::string& nominal, const py::handle& points, double pr
   }
   const gmInspection inspection(std::move(fs));
   const std::vector<ERPoint3D> in = pointsOf<3>(points, "points");
-  if (features && features->size() != in.size()) throw std::invalid_argument("one feature id per point");
+  if (features && features->size() != in.size())
+    throw std::invalid_argument("one feature id per point");
   std::vector<gmMeasuredPoint> pts(in.size());
   for (std::size_t i = 0; i < in.size(); ++i) {
     pts[i].line = static_cast<long>(i), pts[i].centre = in[i];
@@ -53,7 +55,8 @@ py::dict inspect(const std::string& nominal, const py::handle& points, double pr
     }
     ERVector3D n;
     r.target.get_surface_normal(n);
-    dev[i] = r.deviation, calc[i] = r.target.calculated_point(), nominalPts[i] = r.target.target_point();
+    dev[i] = r.deviation, calc[i] = r.target.calculated_point(),
+    nominalPts[i] = r.target.target_point();
     normals[i] = ERPoint3D(n.x(), n.y(), n.z());
   }
   const std::vector<gmFeatureSummary> summaries = inspection.summarize(results, pts);
@@ -72,7 +75,8 @@ py::dict inspect(const std::string& nominal, const py::handle& points, double pr
     d["min"] = s.stats.num_projected() ? s.stats.min_value() : nan;
     d["max"] = s.stats.num_projected() ? s.stats.max_value() : nan;
     d["mean"] = s.stats.mean(), d["std_dev"] = s.stats.standard_deviation();
-    if (s.fitted) d["fit_radius"] = s.size, d["form_error"] = s.formError, d["fit_iterations"] = s.iterations;
+    if (s.fitted)
+      d["fit_radius"] = s.size, d["form_error"] = s.formError, d["fit_iterations"] = s.iterations;
     summary.append(d);
   }
   py::list ids;
@@ -90,8 +94,9 @@ py::dict inspect(const std::string& nominal, const py::handle& points, double pr
 using namespace qorv::python;
 
 PYBIND11_MODULE(qorv, m) {
-  m.doc() = "qorv: a geometry kernel for dimensional measurement and inspection. Points are numpy "
-            "arrays of shape (n, 3); bulk calls release the GIL and use every core.";
+  m.doc() =
+      "qorv: a geometry kernel for dimensional measurement and inspection. Points are numpy "
+      "arrays of shape (n, 3); bulk calls release the GIL and use every core.";
   m.attr("__version__") = QORV_VERSION_STRING;
   py::register_exception_translator([](std::exception_ptr p) {
     try {
@@ -102,19 +107,26 @@ PYBIND11_MODULE(qorv, m) {
   });
 
   py::class_<Transform>(m, "Transform", "A rigid motion or similitude of space (local to global).")
-      .def_static("frame", &Transform::frame, py::arg("origin"), py::arg("z_axis"), py::arg("x_axis") = py::none(),
+      .def_static("frame", &Transform::frame, py::arg("origin"), py::arg("z_axis"),
+                  py::arg("x_axis") = py::none(),
                   "The frame at origin whose z axis is z_axis (x along x_axis's part across it).")
-      .def_static("rotation", &Transform::rotation, py::arg("axis"), py::arg("angle"), py::arg("centre") = py::none(),
+      .def_static("rotation", &Transform::rotation, py::arg("axis"), py::arg("angle"),
+                  py::arg("centre") = py::none(),
                   "A right-handed turn by angle (radians) about axis through centre.")
       .def_static("translation", &Transform::translation, py::arg("vector"), "A translation.")
       .def_static("scaling", &Transform::scaling, py::arg("factor"), "A scaling about the origin.")
-      .def("__mul__", [](const Transform& a, const Transform& b) { return Transform{a.t * b.t}; },
-           "a * b: b first, then a.")
-      .def("inverse", [](const Transform& a) { return Transform{~a.t}; }, "The inverse transformation.")
+      .def(
+          "__mul__", [](const Transform& a, const Transform& b) { return Transform{a.t * b.t}; },
+          "a * b: b first, then a.")
+      .def(
+          "inverse", [](const Transform& a) { return Transform{~a.t}; },
+          "The inverse transformation.")
       .def("apply", &Transform::apply, py::arg("points"), "Maps points (n, 3) or one point (3,).")
-      .def("apply_vectors", &Transform::applyVectors, py::arg("vectors"), "Maps vectors (no translation).")
+      .def("apply_vectors", &Transform::applyVectors, py::arg("vectors"),
+           "Maps vectors (no translation).")
       .def("matrix", &Transform::matrix, "The 4 x 4 homogeneous matrix.")
-      .def_property_readonly("scale", [](const Transform& a) { return a.t.getFactHomo(); }, "The scale factor.");
+      .def_property_readonly(
+          "scale", [](const Transform& a) { return a.t.getFactHomo(); }, "The scale factor.");
 
   bindValues(m);
   bindSurfaces(m);
@@ -123,7 +135,8 @@ PYBIND11_MODULE(qorv, m) {
 
   m.def("inspect", &inspect, py::arg("nominal"), py::arg("points"), py::arg("probe_diameter") = 0.0,
         py::arg("features") = py::none(), py::arg("threads") = 0, py::arg("report") = py::none(),
-        "Measured probe centres (n, 3) against a nominal part (JSON or qorv database), as qorv inspect "
+        "Measured probe centres (n, 3) against a nominal part (JSON or qorv database), as qorv "
+        "inspect "
         "does: deviation, in_tolerance, feature index (-1 skipped), calculated, nominal and normal "
         "arrays, skip reasons, and a summary per feature. report: a path for the HTML report.");
 }

@@ -39,68 +39,70 @@ py::array_t<int> codesOf(const std::vector<int>& c) {
 
 // The perpendicular foot within the limits.
 py::dict project(const Surface& s, const py::handle& points) {
-  bool single = false;
-  const std::vector<ERPoint3D> in = pointsOf<3>(points, "points", &single);
-  std::vector<ERPoint3D> feet(in.size());
-  std::vector<double> uv(2 * in.size()), dist(in.size());
-  std::vector<int> codes(in.size());
+  const PointsView<3> in = pointsView<3>(points, "points");
+  const std::size_t n = in.size();
+  Array feet = pointsOut(n, 3, in.single), uvs({static_cast<py::ssize_t>(n), py::ssize_t{2}});
+  Array dist(static_cast<py::ssize_t>(n));
+  py::array_t<int> codes(static_cast<py::ssize_t>(n));
+  double *f = feet.mutable_data(), *uv = uvs.mutable_data(), *dd = dist.mutable_data();
+  int* c = codes.mutable_data();
   const auto copies = copiesOf(s.s);
-  parallel(in.size(), [&](std::size_t b, std::size_t e, int k) {
+  parallel(n, [&](std::size_t b, std::size_t e, int k) {
     const ERAnyBoundedSurface& mine = *copies[static_cast<std::size_t>(k)];
     double reach = 2 * mine.getBox().diagonal() + 1;  // every point: the search is global
     if (!std::isfinite(reach)) reach = 1e300;
     for (std::size_t i = b; i < e; ++i) {
       ERPoint2D q;
-      const int ok = mine.ProjectionNormale(in[i], reach, q, 1);
-      const bool inside = ok && q.x() >= mine.udeb() && q.x() <= mine.ufin() && q.y() >= mine.vdeb() &&
-                          q.y() <= mine.vfin();
+      const ERPoint3D p = in[i];
+      const int ok = mine.ProjectionNormale(p, reach, q, 1);
+      const bool inside = ok && q.x() >= mine.udeb() && q.x() <= mine.ufin() &&
+                          q.y() >= mine.vdeb() && q.y() <= mine.vfin();
       if (!inside) {
-        feet[i] = kNaNPoint, uv[2 * i] = uv[2 * i + 1] = dist[i] = kNaN, codes[i] = 0;
+        put(f, i, kNaNPoint), uv[2 * i] = uv[2 * i + 1] = dd[i] = kNaN, c[i] = 0;
         continue;
       }
       const ERInfoPoint3DSurf info = mine.PtCur(q.x(), q.y());
       int degenerate = 0;
-      const ERVector3D n = get_stable_normal(mine, info, degenerate);
-      feet[i] = info.point(), uv[2 * i] = q.x(), uv[2 * i + 1] = q.y();
-      dist[i] = (in[i] - info.point()) * n, codes[i] = 1;
+      const ERVector3D nrm = get_stable_normal(mine, info, degenerate);
+      put(f, i, info.point()), uv[2 * i] = q.x(), uv[2 * i + 1] = q.y();
+      dd[i] = (p - info.point()) * nrm, c[i] = 1;
     }
   });
-  Array uvs({static_cast<py::ssize_t>(in.size()), py::ssize_t{2}});
-  std::copy(uv.begin(), uv.end(), uvs.mutable_data());
   py::dict out;
-  out["feet"] = shaped(feet, single), out["parameters"] = uvs, out["distances"] = arrayOf(dist);
-  out["codes"] = codesOf(codes);
+  out["feet"] = feet, out["parameters"] = uvs, out["distances"] = dist, out["codes"] = codes;
   return out;
 }
 
 // The global nearest point of the bounded surface (a foot inside, else a point of its border).
 py::dict nearest(const Surface& s, const py::handle& points) {
-  bool single = false;
-  const std::vector<ERPoint3D> in = pointsOf<3>(points, "points", &single);
-  std::vector<ERPoint3D> feet(in.size()), normals(in.size());
-  std::vector<double> dist(in.size());
-  std::vector<int> codes(in.size());
+  const PointsView<3> in = pointsView<3>(points, "points");
+  const std::size_t n = in.size();
+  Array feet = pointsOut(n, 3, in.single), normals = pointsOut(n, 3, in.single);
+  Array dist(static_cast<py::ssize_t>(n));
+  py::array_t<int> codes(static_cast<py::ssize_t>(n));
+  double *f = feet.mutable_data(), *nn = normals.mutable_data(), *dd = dist.mutable_data();
+  int* c = codes.mutable_data();
   std::vector<gmInspectionFeature> features{gmInspectionFeature("", s.s, false, 0.0, 0.0)};
   if (!features[0].problem().empty()) throw std::invalid_argument(features[0].problem());
   for (int k = 1; k < workerCount(); ++k) features.push_back(features[0].clone());
-  parallel(in.size(), [&](std::size_t b, std::size_t e, int k) {
+  parallel(n, [&](std::size_t b, std::size_t e, int k) {
     const gmInspectionFeature& mine = features[static_cast<std::size_t>(k)];
     for (std::size_t i = b; i < e; ++i) {
-      ERPoint3D f;
-      ERVector3D n;
-      codes[i] = mine.foot(in[i], f, n);
-      if (!codes[i]) {
-        feet[i] = normals[i] = kNaNPoint, dist[i] = kNaN;
+      const ERPoint3D p = in[i];
+      ERPoint3D foot;
+      ERVector3D nrm;
+      c[i] = mine.foot(p, foot, nrm);
+      if (!c[i]) {
+        put(f, i, kNaNPoint), put(nn, i, kNaNPoint), dd[i] = kNaN;
         continue;
       }
       // Beside the patch the offset is not along the normal: the distance, signed by the side.
-      feet[i] = f, normals[i] = ERPoint3D(n);
-      dist[i] = std::copysign(qorv::distance(in[i], f), (in[i] - f) * n);
+      put(f, i, foot), put(nn, i, nrm);
+      dd[i] = std::copysign(qorv::distance(p, foot), (p - foot) * nrm);
     }
   });
   py::dict out;
-  out["feet"] = shaped(feet, single), out["normals"] = shaped(normals, single);
-  out["distances"] = arrayOf(dist), out["codes"] = codesOf(codes);
+  out["feet"] = feet, out["normals"] = normals, out["distances"] = dist, out["codes"] = codes;
   return out;
 }
 
@@ -137,12 +139,13 @@ py::dict projectAnalytic(const Analytic& a, const py::handle& points) {
 ERVector3D unitOf(const py::handle& h, const char* what) {
   const ERVector3D v = vector3(h, what);
   const double n = v.norme();
-  if (!(n > 0) || !std::isfinite(n)) throw std::invalid_argument(std::string(what) + " must be a finite non-zero vector");
+  if (!(n > 0) || !std::isfinite(n))
+    throw std::invalid_argument(std::string(what) + " must be a finite non-zero vector");
   return v * (1.0 / n);
 }
 
-Surface nurbsSurface(const py::handle& poles, const py::handle& knotsU, const py::handle& knotsV, int degreeU,
-                     int degreeV, const py::object& weights) {
+Surface nurbsSurface(const py::handle& poles, const py::handle& knotsU, const py::handle& knotsV,
+                     int degreeU, int degreeV, const py::object& weights) {
   const Array p = numeric(poles, "poles", "(nu, nv, 3)");
   if (p.ndim() != 3 || p.shape(2) != 3 || p.shape(0) < 2 || p.shape(1) < 2)
     throw std::invalid_argument("poles must have shape (nu, nv, 3)");
@@ -156,8 +159,10 @@ Surface nurbsSurface(const py::handle& poles, const py::handle& knotsU, const py
   }
   const std::vector<double> ku = valuesOf(knotsU, "knots_u"), kv = valuesOf(knotsV, "knots_v");
   if (degreeU < 1 || degreeV < 1 || degreeU >= nu || degreeV >= nv ||
-      ku.size() != static_cast<std::size_t>(nu + degreeU + 1) || kv.size() != static_cast<std::size_t>(nv + degreeV + 1))
-    throw std::invalid_argument("knots must number poles + degree + 1 in each direction, with more poles than the degree");
+      ku.size() != static_cast<std::size_t>(nu + degreeU + 1) ||
+      kv.size() != static_cast<std::size_t>(nv + degreeV + 1))
+    throw std::invalid_argument(
+        "knots must number poles + degree + 1 in each direction, with more poles than the degree");
   // The net's rows run along v: row j holds the poles P(i, j) for every i.
   QuickAlgebra::ERMatrix<ERPole3DH> net(nv, nu);
   for (int i = 0; i < nu; ++i)
@@ -166,8 +171,9 @@ Surface nurbsSurface(const py::handle& poles, const py::handle& knotsU, const py
       const double wk = w[static_cast<std::size_t>(i) * nv + j];
       net(j, i) = ERPole3DH(q[0] * wk, q[1] * wk, q[2] * wk, wk);
     }
-  t_SmartPtr<ERAnyBoundedSurface> s(new ERSpoleNURBS3D(net, ERKnotVector(degreeU, ku.data(), static_cast<int>(ku.size())),
-                                                       ERKnotVector(degreeV, kv.data(), static_cast<int>(kv.size()))));
+  t_SmartPtr<ERAnyBoundedSurface> s(
+      new ERSpoleNURBS3D(net, ERKnotVector(degreeU, ku.data(), static_cast<int>(ku.size())),
+                         ERKnotVector(degreeV, kv.data(), static_cast<int>(kv.size()))));
   if (!s->isValid()) throw std::invalid_argument("not a valid NURBS surface (knots, weights)");
   return {s};
 }
@@ -175,22 +181,27 @@ Surface nurbsSurface(const py::handle& poles, const py::handle& knotsU, const py
 }  // namespace
 
 void bindSurfaces(py::module_& m) {
-  py::class_<Surface>(m, "Surface", "A bounded surface: evaluation, projection and nearest points in bulk.")
-      .def("evaluate", &evaluate, py::arg("u"), py::arg("v"), "Points (n, 3) and unit normals (n, 3) at the parameters.")
+  py::class_<Surface>(m, "Surface",
+                      "A bounded surface: evaluation, projection and nearest points in bulk.")
+      .def("evaluate", &evaluate, py::arg("u"), py::arg("v"),
+           "Points (n, 3) and unit normals (n, 3) at the parameters.")
       .def("PtCur", &evaluate, py::arg("u"), py::arg("v"), "Alias of evaluate.")
-      .def("project", &project, py::arg("points"),
-           "The perpendicular foot of each point within the limits: feet, parameters (n, 2), signed "
-           "distances along the normal and codes (1 a foot, 0 none: on an axis, or its foot outside "
-           "the limits; then NaN).")
+      .def(
+          "project", &project, py::arg("points"),
+          "The perpendicular foot of each point within the limits: feet, parameters (n, 2), signed "
+          "distances along the normal and codes (1 a foot, 0 none: on an axis, or its foot outside "
+          "the limits; then NaN).")
       .def("ProjectionNormale", &project, py::arg("points"), "Alias of project.")
       .def("nearest", &nearest, py::arg("points"),
            "The global nearest point of the bounded surface for each point (the foot inside the "
            "limits, else a point of the border): feet, unit normals, distances signed by the side "
            "of the normal and codes (0 where no single nearest point exists, e.g. on an axis).")
-      .def_property_readonly("u_limits", [](const Surface& s) { return Limits(s.s->udeb(), s.s->ufin()); },
-                             "The u limits.")
-      .def_property_readonly("v_limits", [](const Surface& s) { return Limits(s.s->vdeb(), s.s->vfin()); },
-                             "The v limits.")
+      .def_property_readonly(
+          "u_limits", [](const Surface& s) { return Limits(s.s->udeb(), s.s->ufin()); },
+          "The u limits.")
+      .def_property_readonly(
+          "v_limits", [](const Surface& s) { return Limits(s.s->vdeb(), s.s->vfin()); },
+          "The v limits.")
       .def(
           "box",
           [](const Surface& s) {
@@ -198,9 +209,11 @@ void bindSurfaces(py::module_& m) {
             return py::make_tuple(arrayOf(b.MinPoint()), arrayOf(b.MaxPoint()));
           },
           "The corners of a box that holds the surface.")
-      .def_property_readonly("class_name", [](const Surface& s) { return std::string(s.s->className()); },
-                             "The kernel's class name.")
-      .def("__repr__", [](const Surface& s) { return printForm(*s.s); }, "The print form.");
+      .def_property_readonly(
+          "class_name", [](const Surface& s) { return std::string(s.s->className()); },
+          "The kernel's class name.")
+      .def(
+          "__repr__", [](const Surface& s) { return printForm(*s.s); }, "The print form.");
 
   m.def(
       "BoundedPlane",
@@ -211,68 +224,85 @@ void bindSurfaces(py::module_& m) {
   m.def(
       "BoundedCylinder",
       [](const Transform& frame, double halfHeight, double radius, Limits angles) {
-        return Surface{new ERBoundedCylinder(frame.isometry(), halfHeight, radius, ERRadian(angles.first),
-                                             ERRadian(angles.second))};
+        return Surface{new ERBoundedCylinder(frame.isometry(), halfHeight, radius,
+                                             ERRadian(angles.first), ERRadian(angles.second))};
       },
-      py::arg("frame"), py::arg("half_height"), py::arg("radius"), py::arg("angles") = Limits(0, 2 * kPi),
-      "S(u, v) = frame * (R cos v, R sin v, u), u in [-half_height, half_height]; its normal points to the axis.");
+      py::arg("frame"), py::arg("half_height"), py::arg("radius"),
+      py::arg("angles") = Limits(0, 2 * kPi),
+      "S(u, v) = frame * (R cos v, R sin v, u), u in [-half_height, half_height]; its normal "
+      "points to the axis.");
   m.def(
       "BoundedCone",
       [](const Transform& frame, double halfAngle, Limits heights) {
-        return Surface{new ERBoundedCone(frame.isometry(), ERRadian(halfAngle), heights.first, heights.second)};
+        return Surface{new ERBoundedCone(frame.isometry(), ERRadian(halfAngle), heights.first,
+                                         heights.second)};
       },
-      py::arg("frame"), py::arg("half_angle"), py::arg("heights"), "S(u, v) = frame * (u tan a cos v, u tan a sin v, u).");
+      py::arg("frame"), py::arg("half_angle"), py::arg("heights"),
+      "S(u, v) = frame * (u tan a cos v, u tan a sin v, u).");
   m.def(
       "BoundedSphere",
       [](const Transform& frame, double radius, Limits u, Limits v) {
         return Surface{new ERBoundedSphere(frame.isometry(), radius, limits(u), limits(v))};
       },
       py::arg("frame"), py::arg("radius"), py::arg("longitude") = Limits(0, 2 * kPi),
-      py::arg("latitude") = Limits(-kPi / 2, kPi / 2), "S(u, v) = frame * R (cos v cos u, cos v sin u, sin v).");
+      py::arg("latitude") = Limits(-kPi / 2, kPi / 2),
+      "S(u, v) = frame * R (cos v cos u, cos v sin u, sin v).");
   m.def(
       "BoundedTorus",
       [](const Transform& frame, double R, double r, Limits u, Limits v) {
         return Surface{new ERBoundedTorus(frame.isometry(), R, r, limits(u), limits(v))};
       },
-      py::arg("frame"), py::arg("major_radius"), py::arg("minor_radius"), py::arg("u") = Limits(0, 2 * kPi),
-      py::arg("v") = Limits(-kPi, kPi), "S(u, v) = frame * ((R + r cos v) cos u, (R + r cos v) sin u, r sin v).");
-  m.def("NurbsSurface", &nurbsSurface, py::arg("poles"), py::arg("knots_u"), py::arg("knots_v"), py::arg("degree_u"),
-        py::arg("degree_v"), py::arg("weights") = py::none(),
-        "A NURBS surface: poles (nu, nv, 3) with poles[i, j] the pole i along u and j along v, knots "
-        "(nu + degree_u + 1) and (nv + degree_v + 1), weights (nu, nv). Its limits are the knot domains.");
+      py::arg("frame"), py::arg("major_radius"), py::arg("minor_radius"),
+      py::arg("u") = Limits(0, 2 * kPi), py::arg("v") = Limits(-kPi, kPi),
+      "S(u, v) = frame * ((R + r cos v) cos u, (R + r cos v) sin u, r sin v).");
+  m.def(
+      "NurbsSurface", &nurbsSurface, py::arg("poles"), py::arg("knots_u"), py::arg("knots_v"),
+      py::arg("degree_u"), py::arg("degree_v"), py::arg("weights") = py::none(),
+      "A NURBS surface: poles (nu, nv, 3) with poles[i, j] the pole i along u and j along v, knots "
+      "(nu + degree_u + 1) and (nv + degree_v + 1), weights (nu, nv). Its limits are the knot "
+      "domains.");
 
   py::class_<Analytic>(m, "AnalyticSurface", "An unbounded plane, cylinder, cone, sphere or torus.")
       .def("project", &projectAnalytic, py::arg("points"),
            "The nearest foot of each point: feet, unit normals, signed distances along the normal, "
            "codes (0 where no single foot exists: on an axis, at a centre; then NaN).")
       .def("ProjectionNormale", &projectAnalytic, py::arg("points"), "Alias of project.")
-      .def_property_readonly("class_name", [](const Analytic& a) { return std::string(a.s->className()); },
-                             "The kernel's class name.")
-      .def("__repr__", [](const Analytic& a) { return printForm(*a.s); }, "The print form.");
+      .def_property_readonly(
+          "class_name", [](const Analytic& a) { return std::string(a.s->className()); },
+          "The kernel's class name.")
+      .def(
+          "__repr__", [](const Analytic& a) { return printForm(*a.s); }, "The print form.");
   m.def(
-      "Plane", [](const py::handle& p, const py::handle& n) { return Analytic{new ERPlane(point3(p, "point"), unitOf(n, "normal"))}; },
+      "Plane",
+      [](const py::handle& p, const py::handle& n) {
+        return Analytic{new ERPlane(point3(p, "point"), unitOf(n, "normal"))};
+      },
       py::arg("point"), py::arg("normal"), "The plane through point with the given normal.");
   m.def(
       "Cylinder",
       [](const py::handle& p, const py::handle& d, double r) {
         return Analytic{new ERCylinder(ERInfLine3D(unitOf(d, "direction"), point3(p, "point")), r)};
       },
-      py::arg("point"), py::arg("direction"), py::arg("radius"), "The cylinder of radius about the line through point.");
+      py::arg("point"), py::arg("direction"), py::arg("radius"),
+      "The cylinder of radius about the line through point.");
   m.def(
       "Cone",
       [](const py::handle& apex, const py::handle& d, double halfAngle) {
         return Analytic{new ERCone(point3(apex, "apex"), unitOf(d, "direction"), halfAngle)};
       },
-      py::arg("apex"), py::arg("direction"), py::arg("half_angle"), "The cone (one nappe towards direction and the other).");
+      py::arg("apex"), py::arg("direction"), py::arg("half_angle"),
+      "The cone (one nappe towards direction and the other).");
   m.def(
-      "Sphere", [](const py::handle& c, double r) { return Analytic{new ERSphere(point3(c, "centre"), r)}; },
+      "Sphere",
+      [](const py::handle& c, double r) { return Analytic{new ERSphere(point3(c, "centre"), r)}; },
       py::arg("centre"), py::arg("radius"), "The sphere.");
   m.def(
       "Torus",
       [](const py::handle& c, const py::handle& axis, double R, double r) {
         return Analytic{new ERTorus(R, r, unitOf(axis, "axis"), point3(c, "centre"))};
       },
-      py::arg("centre"), py::arg("axis"), py::arg("major_radius"), py::arg("minor_radius"), "The torus about axis.");
+      py::arg("centre"), py::arg("axis"), py::arg("major_radius"), py::arg("minor_radius"),
+      "The torus about axis.");
 }
 
 }  // namespace qorv::python

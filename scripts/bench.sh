@@ -23,7 +23,8 @@ fi
 export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1
 build="$root/build-bench"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQORV_BUILD_BENCH=ON \
-  -DQORV_BENCH_PEERS=ON -DQORV_BUILD_TESTS=OFF -DQORV_BUILD_TOOLS=OFF >/dev/null
+  -DQORV_BENCH_PEERS=ON -DQORV_BUILD_TESTS=OFF -DQORV_BUILD_TOOLS=ON -DQORV_BUILD_PYTHON=ON \
+  -DPython_EXECUTABLE="$(command -pv python3)" >/dev/null
 cmake --build "$build" -j"$(nproc)"
 names=("$@")
 if ((${#names[@]} == 0)); then
@@ -32,4 +33,11 @@ fi
 for n in "${names[@]}"; do
   echo "== ${n}_bench"
   "$build/bench/${n}_bench"
+done
+# The Python module's bulk call against the same loop in C++ (python_bulk_bench above).
+for n in "${names[@]}"; do
+  if [[ "$n" == python_bulk ]]; then
+    echo "== python_bulk.py"
+    PYTHONPATH="$build/python/site" "$(command -pv python3)" "$root/bench/python_bulk.py"
+  fi
 done
