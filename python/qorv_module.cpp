@@ -16,7 +16,7 @@ namespace {
 
 py::dict inspect(const std::string& nominal, const py::handle& points, double probeDiameter,
                  std::optional<std::vector<std::string>> features, int threads,
-                 std::optional<std::string> report) {
+                 std::optional<std::string> report, const py::object& probeDiameters) {
   if (!std::filesystem::is_regular_file(nominal)) throw OsError(nominal + ": no such file");
   std::vector<gmInspectionFeature> fs;
   try {
@@ -32,6 +32,13 @@ py::dict inspect(const std::string& nominal, const py::handle& points, double pr
   for (std::size_t i = 0; i < in.size(); ++i) {
     pts[i].line = static_cast<long>(i), pts[i].centre = in[i];
     if (features) pts[i].feature = (*features)[i];
+  }
+  if (!probeDiameters.is_none()) {
+    const std::vector<double> d = valuesOf(probeDiameters, "probe_diameters");
+    if (d.size() != in.size())
+      throw std::invalid_argument(
+          "probe_diameters must have shape (n,): one per point (< 0: probe_diameter)");
+    for (std::size_t i = 0; i < in.size(); ++i) pts[i].diameter = d[i];
   }
   std::vector<gmInspectedPoint> results;
   {
@@ -88,6 +95,29 @@ py::dict inspect(const std::string& nominal, const py::handle& points, double pr
   return out;
 }
 
+// Measured points from a CSV file as CMM software exports it.
+py::dict readMeasured(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw OsError(path + ": cannot be read");
+  std::vector<gmMeasuredPoint> pts;
+  std::vector<gmSkippedLine> skipped;
+  gmReadMeasuredPoints(in, pts, skipped);
+  std::vector<ERPoint3D> centres(pts.size());
+  std::vector<double> diameters(pts.size()), lines(pts.size());
+  py::list ids, features, skippedLines;
+  for (std::size_t i = 0; i < pts.size(); ++i) {
+    centres[i] = pts[i].centre, diameters[i] = pts[i].diameter;
+    ids.append(pts[i].id), features.append(pts[i].feature);
+    lines[i] = static_cast<double>(pts[i].line);
+  }
+  for (const gmSkippedLine& k : skipped) skippedLines.append(py::make_tuple(k.line, k.reason));
+  py::dict out;
+  out["points"] = arrayOf(centres), out["ids"] = ids, out["features"] = features;
+  out["probe_diameters"] = arrayOf(diameters), out["lines"] = arrayOf(lines),
+  out["skipped"] = skippedLines;
+  return out;
+}
+
 }  // namespace
 }  // namespace qorv::python
 
@@ -133,10 +163,18 @@ PYBIND11_MODULE(qorv, m) {
   bindCurves(m);
   bindDatabase(m);
 
-  m.def("inspect", &inspect, py::arg("nominal"), py::arg("points"), py::arg("probe_diameter") = 0.0,
-        py::arg("features") = py::none(), py::arg("threads") = 0, py::arg("report") = py::none(),
-        "Measured probe centres (n, 3) against a nominal part (JSON or qorv database), as qorv "
-        "inspect "
-        "does: deviation, in_tolerance, feature index (-1 skipped), calculated, nominal and normal "
-        "arrays, skip reasons, and a summary per feature. report: a path for the HTML report.");
+  m.def(
+      "inspect", &inspect, py::arg("nominal"), py::arg("points"), py::arg("probe_diameter") = 0.0,
+      py::arg("features") = py::none(), py::arg("threads") = 0, py::arg("report") = py::none(),
+      py::arg("probe_diameters") = py::none(),
+      "Measured probe centres (n, 3) against a nominal part (JSON or qorv database), as qorv "
+      "inspect "
+      "does: deviation, in_tolerance, feature index (-1 skipped), calculated, nominal and normal "
+      "arrays, skip reasons, and a summary per feature. features: a feature id per point (\"\" the "
+      "nearest); probe_diameters: one per point (< 0: probe_diameter); report: a path for the "
+      "HTML report.");
+  m.def("read_measured", &readMeasured, py::arg("path"),
+        "Measured points from a CSV file (id, x, y, z, optional feature, optional probe diameter; "
+        "comma or semicolon; optional header): points (n, 3), ids, features, probe_diameters (-1 "
+        "where none), line numbers, and the skipped lines as (line, reason).");
 }
