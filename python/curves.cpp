@@ -1,5 +1,6 @@
 // Curves from Python: every finite curve in its exact NURBS form (so one evaluator and one
 // global nearest point serve them all), and infinite lines in closed form.
+#include <array>
 #include <cmath>
 #include <numbers>
 
@@ -25,18 +26,22 @@ py::dict nearest(const Curve<D>& c, const py::handle& points) {
   const std::vector<PointOf<D>> in = pointsOf<D>(points, "points", &single);
   std::vector<PointOf<D>> feet(in.size());
   std::vector<double> params(in.size()), dist(in.size());
+  py::array_t<int> codes(static_cast<py::ssize_t>(in.size()));
+  int* code = codes.mutable_data();
   const auto copies = copiesOf(c.c);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
   parallel(in.size(), [&](std::size_t b, std::size_t e, int k) {
     const auto& mine = *copies[static_cast<std::size_t>(k)];
     for (std::size_t i = b; i < e; ++i) {
       double u = 0;
       dist[i] = mine.nearest(in[i], u);
-      params[i] = u, feet[i] = mine(u);
+      params[i] = u, feet[i] = mine(u), code[i] = std::isfinite(dist[i]) ? 1 : 0;
+      if (!code[i]) params[i] = dist[i] = nan, feet[i] = makePoint<D>(std::array<double, 3>{nan, nan, nan}.data());
     }
   });
   py::dict out;
   out["feet"] = shaped(feet, single), out["parameters"] = arrayOf(params),
-  out["distances"] = arrayOf(dist);
+  out["distances"] = arrayOf(dist), out["codes"] = codes;
   return out;
 }
 
@@ -103,7 +108,7 @@ void bindCurve(py::module_& m, const char* name, const char* doc) {
       .def("__call__", &evaluate<D>, py::arg("t"), "Alias of evaluate.")
       .def("nearest", &nearest<D>, py::arg("points"),
            "The global nearest point of each point over the parameter limits: a dict of feet, "
-           "parameters and distances.")
+           "parameters, distances and codes (1; 0 and NaN for a point that is not finite).")
       .def("ProjectPoint", &nearest<D>, py::arg("points"), "Alias of nearest.")
       .def_property_readonly(
           "limits", [](const Curve<D>& c) { return std::make_pair(c.c->udeb(), c.c->ufin()); },

@@ -88,6 +88,9 @@ def test_plane_curves_nearest_is_never_worse_than_sampling(kind):
     assert np.all(res["distances"] <= ref + 1e-9), SEED
     np.testing.assert_allclose(np.linalg.norm(res["feet"] - pts, axis=1), res["distances"], atol=1e-9)
     np.testing.assert_allclose(curve.evaluate(res["parameters"]), res["feet"], atol=1e-9)
+    assert (res["codes"] == 1).all()
+    bad = curve.nearest(np.array([[np.nan, 0.0], [0.0, np.inf]]))
+    assert (bad["codes"] == 0).all() and np.isnan(bad["distances"]).all()
 
 
 def test_space_curves_and_lines():
