@@ -36,7 +36,9 @@ py::dict nearest(const Curve<D>& c, const py::handle& points) {
       double u = 0;
       dist[i] = mine.nearest(in[i], u);
       params[i] = u, feet[i] = mine(u), code[i] = std::isfinite(dist[i]) ? 1 : 0;
-      if (!code[i]) params[i] = dist[i] = nan, feet[i] = makePoint<D>(std::array<double, 3>{nan, nan, nan}.data());
+      if (!code[i])
+        params[i] = dist[i] = nan,
+        feet[i] = makePoint<D>(std::array<double, 3>{nan, nan, nan}.data());
     }
   });
   py::dict out;

@@ -35,6 +35,7 @@
 #include "qorv/foundation/transfo2d.h"
 #include "qorv/foundation/transfo3d.h"
 #include "qorv/foundation/transfo3d_kinds.h"
+#include "qorv/foundation/trig.h"
 #include "qorv/foundation/values.h"
 #include "qorv/version.h"
 #include "qorv/measurement/dxf_input.h"

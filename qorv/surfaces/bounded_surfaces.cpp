@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "qorv/foundation/transfo3d_kinds.h"
+#include "qorv/foundation/trig.h"
 #include "qorv/persistence/file.h"
 
 using namespace qorv;
@@ -70,27 +71,32 @@ double length2(double x, double y) {
 struct Profile {
   double rho[3], z[3];
 };
+template <bool uIsProfile>
 ERInfoPoint3DSurf placedRevolution(double u, double v, const qorv::detail::PlacementMap& T,
-                                   const Profile& p, bool uIsProfile) {
-  const double f = uIsProfile ? v : u;
-  const double c = std::cos(f), sn = std::sin(f);
+                                   const Profile& p) {
+  double sn, c;
+  qorv::sinCos(uIsProfile ? v : u, sn, c);
   const double* r = T.r;
   const double k = T.k;
   const ERVector3D X(r[0] * k, r[3] * k, r[6] * k), Y(r[1] * k, r[4] * k, r[7] * k),
       Z(r[2] * k, r[5] * k, r[8] * k);
-  const ERVector3D W[3] = {X * c + Y * sn, Y * c - X * sn, -(X * c + Y * sn)};
-  ERInfoPoint3DSurf rec(ERPoint2D(u, v), ERInfoPoint3DSurf::Order2{});  // zeros
-  for (int i = 0; i < 3; ++i)      // order in the profile parameter
-    for (int j = 0; j < 3; ++j) {  // order in the angle
-      const double zi = j == 0 ? p.z[i] : 0.0;
-      if (p.rho[i] == 0.0 && zi == 0.0 && i + j > 0) continue;
-      ERVector3D d = W[j] * p.rho[i] + Z * zi;
-      if (i + j == 0) d = ERVector3D(d.x() + T.t[0], d.y() + T.t[1], d.z() + T.t[2]);
-      if (uIsProfile)
-        rec.set(i, j, d.x(), d.y(), d.z());
-      else
-        rec.set(j, i, d.x(), d.y(), d.z());
-    }
+  const ERVector3D W0 = X * c + Y * sn, W1 = Y * c - X * sn;
+  ERInfoPoint3DSurf rec(ERPoint2D(u, v), ERInfoPoint3DSurf::Order2{});
+  const auto put = [&rec](int i, int j, const ERVector3D& d) {  // i: profile order, j: angle
+    if (uIsProfile)
+      rec.set(i, j, d.x(), d.y(), d.z());
+    else
+      rec.set(j, i, d.x(), d.y(), d.z());
+  };
+  const ERVector3D P = W0 * p.rho[0] + Z * p.z[0];
+  put(0, 0, ERVector3D(P.x() + T.t[0], P.y() + T.t[1], P.z() + T.t[2]));
+  put(0, 1, W1 * p.rho[0]);
+  put(0, 2, W0 * -p.rho[0]);
+  for (int i = 1; i < 3; ++i) {
+    put(i, 0, W0 * p.rho[i] + Z * p.z[i]);
+    put(i, 1, W1 * p.rho[i]);
+    put(i, 2, W0 * -p.rho[i]);
+  }
   return rec;
 }
 
@@ -401,6 +407,8 @@ ERInfoPoint3DSurf ERBoundedPlane::PtCur(double u, double v) const {
   ERInfoPoint3DSurf rec(ERPoint2D(u, v), ERInfoPoint3DSurf::Order2{});
   const ERPoint3D p = toWorld(ERPoint3D(u, v, 0.0));
   const ERVector3D su = toWorld(kX), sv = toWorld(kY);
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) rec.set(i, j, 0.0, 0.0, 0.0);
   rec.set(0, 0, p.x(), p.y(), p.z());
   rec.set(1, 0, su.x(), su.y(), su.z());
   rec.set(0, 1, sv.x(), sv.y(), sv.z());
@@ -497,7 +505,7 @@ ERBoundedCylinder::ERBoundedCylinder(const ERPmIsometrie3D& placement, double h,
 
 ERInfoPoint3DSurf ERBoundedCylinder::PtCur(double u, double v) const {
   const Profile p{{radius_, 0.0, 0.0}, {u, 1.0, 0.0}};
-  return placedRevolution(u, v, placementMap(), p, true);
+  return placedRevolution<true>(u, v, placementMap(), p);
 }
 
 ERSegment3D ERBoundedCylinder::axe() const {
@@ -578,7 +586,7 @@ double ERBoundedCone::radius(double h) const { return tan_ * h; }
 ERInfoPoint3DSurf ERBoundedCone::PtCur(double u, double v) const {
   const double t = tan_;
   const Profile p{{u * t, t, 0.0}, {u, 1.0, 0.0}};
-  return placedRevolution(u, v, placementMap(), p, true);
+  return placedRevolution<true>(u, v, placementMap(), p);
 }
 
 ERSegment3D ERBoundedCone::axe() const {
@@ -643,9 +651,11 @@ ERBoundedSphere::ERBoundedSphere(const ERSphere& sphere, const ERLimites& U, con
       radius_(sphere.radius()) {}
 
 ERInfoPoint3DSurf ERBoundedSphere::PtCur(double u, double v) const {
-  const double R = radius_, c = std::cos(v), s = std::sin(v);
+  double s, c;
+  qorv::sinCos(v, s, c);
+  const double R = radius_;
   const Profile p{{R * c, -R * s, -R * c}, {R * s, R * c, -R * s}};
-  return placedRevolution(u, v, placementMap(), p, false);
+  return placedRevolution<false>(u, v, placementMap(), p);
 }
 
 ERArc3D ERBoundedSphere::getIsoU(double u) const {
@@ -735,9 +745,10 @@ ERBoundedTorus::ERBoundedTorus(const ERTorus& torus)
       r_(torus.small_radius()) {}
 
 ERInfoPoint3DSurf ERBoundedTorus::PtCur(double u, double v) const {
-  const double c = std::cos(v), s = std::sin(v);
+  double s, c;
+  qorv::sinCos(v, s, c);
   const Profile p{{R_ + r_ * c, -r_ * s, -r_ * c}, {r_ * s, r_ * c, -r_ * s}};
-  return placedRevolution(u, v, placementMap(), p, false);
+  return placedRevolution<false>(u, v, placementMap(), p);
 }
 
 ERCircle3D ERBoundedTorus::GetSpine() const {

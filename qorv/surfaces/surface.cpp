@@ -23,27 +23,21 @@ ERInfoPoint3DSurf::ERInfoPoint3DSurf(const ERPoint2D& uv, const ERPoint3D (&d)[9
 }
 
 const QuickAlgebra::ERMatrix<ERPoint3D>& ERInfoPoint3DSurf::derivatives() const {
-  if (inline_ && d_.length() != 9) {
+  if (inline_ && !built_) {
     QuickAlgebra::ERMatrix<ERPoint3D> m(3, 3);
     for (int k = 0; k < 9; ++k) m.data()[k] = ERPoint3D(e_[3 * k], e_[3 * k + 1], e_[3 * k + 2]);
     d_ = std::move(m);
+    built_ = true;
   }
   return d_;
 }
 
-ERPoint3D ERInfoPoint3DSurf::at(int k) const {
-  if (inline_)
-    return k >= 0 && k < 9 ? ERPoint3D(e_[3 * k], e_[3 * k + 1], e_[3 * k + 2]) : ERPoint3D();
+ERPoint3D ERInfoPoint3DSurf::matrixAt(int k) const {
   if (k < 0 || k >= d_.length()) return ERPoint3D();
   return d_.data()[k];
 }
 
-ERVector3D ERInfoPoint3DSurf::partial(int i, int j) const {
-  if (inline_) {
-    if (i < 0 || j < 0 || i > 2 || j > 2) return ERVector3D();
-    const double* e = e_ + 3 * (j * 3 + i);
-    return ERVector3D(e[0], e[1], e[2]);
-  }
+ERVector3D ERInfoPoint3DSurf::matrixPartial(int i, int j) const {
   if (i < 0 || j < 0 || i >= d_.cols() || j >= d_.rows()) return ERVector3D();
   return ERVector3D(d_.data()[j * d_.cols() + i]);
 }
@@ -160,7 +154,7 @@ void ERInfoPoint3DSurf::directionPrincipale(ERVector2D& d1, ERVector2D& d2) cons
 
 void ERInfoPoint3DSurf::transformFrom(const ERPmIsometrie3D& T) {
   if (inline_) {
-    d_ = QuickAlgebra::ERMatrix<ERPoint3D>();  // the copy goes stale
+    built_ = false;  // the copy goes stale
     for (int k = 0; k < 9; ++k) {
       double* e = e_ + 3 * k;
       const ERPoint3D p =
@@ -178,7 +172,7 @@ void ERInfoPoint3DSurf::transformFrom(const ERPmIsometrie3D& T) {
 
 void ERInfoPoint3DSurf::transformTo(const ERPmIsometrie3D& T) {
   if (inline_) {
-    d_ = QuickAlgebra::ERMatrix<ERPoint3D>();
+    built_ = false;
     for (int k = 0; k < 9; ++k) {
       double* e = e_ + 3 * k;
       const ERPoint3D p =

@@ -35,6 +35,7 @@
 // ERSurface has no stored fields beyond those of its entity root: its stored image is empty.
 #pragma once
 
+#include <algorithm>
 #include <iosfwd>
 #include <utility>
 
@@ -45,33 +46,48 @@
 
 class QORV_API ERInfoPoint3DSurf {
  public:
-  ERInfoPoint3DSurf() = default;
+  ERInfoPoint3DSurf() {}  // e_ is read only by order-2 records
   ERInfoPoint3DSurf(const ERPoint2D& uv, const QuickAlgebra::ERMatrix<ERPoint3D>& derivatives)
       : uv_(uv), d_(derivatives) {}
   ERInfoPoint3DSurf(const ERPoint2D& uv, QuickAlgebra::ERMatrix<ERPoint3D>&& derivatives)
       : uv_(uv), d_(std::move(derivatives)) {}
   // The order-2 record: d[j * 3 + i] = D(i, j) for i, j in 0..2.
   ERInfoPoint3DSurf(const ERPoint2D& uv, const ERPoint3D (&d)[9]);
-  // An order-2 record of zeros, for an evaluator to fill with set() in place.
+  // An order-2 record for an evaluator to fill in place: it must set() all nine elements.
   struct Order2 {};
   ERInfoPoint3DSurf(const ERPoint2D& uv, Order2) : uv_(uv), inline_(true) {}
+  ERInfoPoint3DSurf(const ERInfoPoint3DSurf& o)
+      : uv_(o.uv_), inline_(o.inline_), built_(o.built_), d_(o.d_) {
+    if (inline_) std::copy_n(o.e_, 27, e_);
+  }
+  ERInfoPoint3DSurf& operator=(const ERInfoPoint3DSurf& o) {
+    if (this == &o) return *this;
+    uv_ = o.uv_, inline_ = o.inline_, built_ = o.built_, d_ = o.d_;
+    if (inline_) std::copy_n(o.e_, 27, e_);
+    return *this;
+  }
   // D(i, j) of an order-2 record, i, j in 0..2 (ignored otherwise).
   void set(int i, int j, double x, double y, double z) {
     if (!inline_ || i < 0 || j < 0 || i > 2 || j > 2) return;
     double* e = e_ + 3 * (j * 3 + i);
     e[0] = x, e[1] = y, e[2] = z;
-    if (d_.length() != 0) d_ = QuickAlgebra::ERMatrix<ERPoint3D>();
+    built_ = false;
   }
 
   const ERPoint2D& parameter() const { return uv_; }
   void setParameter(const ERPoint2D& uv) { uv_ = uv; }
   const QuickAlgebra::ERMatrix<ERPoint3D>& derivatives() const;
   void setDerivatives(const QuickAlgebra::ERMatrix<ERPoint3D>& d) {
-    inline_ = false;
+    inline_ = built_ = false;
     d_ = d;
   }
   // D(i, j) = d^(i+j) S / du^i dv^j, zero when the record does not hold it.
-  ERVector3D partial(int i, int j) const;
+  ERVector3D partial(int i, int j) const {
+    if (!inline_) return matrixPartial(i, j);
+    if (i < 0 || j < 0 || i > 2 || j > 2) return ERVector3D(0.0, 0.0, 0.0);
+    const double* e = e_ + 3 * (j * 3 + i);
+    return ERVector3D(e[0], e[1], e[2]);
+  }
 
   ERPoint3D point() const { return at(0); }
   ERVector3D tangenteU() const { return partial(1, 0); }
@@ -97,11 +113,19 @@ class QORV_API ERInfoPoint3DSurf {
 
  private:
   // Element k of the derivative buffer, the origin when the matrix does not hold it.
-  ERPoint3D at(int k) const;
+  ERPoint3D at(int k) const {
+    if (!inline_) return matrixAt(k);
+    if (k < 0 || k > 8) return ERPoint3D();
+    return ERPoint3D(e_[3 * k], e_[3 * k + 1], e_[3 * k + 2]);
+  }
+  ERPoint3D matrixAt(int k) const;
+  ERVector3D matrixPartial(int i, int j) const;
 
   ERPoint2D uv_;
-  bool inline_ = false;  // e_ holds the derivatives; d_ is empty or a copy of them
-  double e_[27] = {};
+  bool inline_ = false;         // e_ holds the derivatives (else d_ does, and e_ is unused)
+  mutable bool built_ = false;  // of an inline record: d_ is a copy of e_
+  double e_[27];
+
   mutable QuickAlgebra::ERMatrix<ERPoint3D> d_;
 };
 
