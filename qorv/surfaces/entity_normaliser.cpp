@@ -149,3 +149,21 @@ void EREntityNormaliser::Flip(ERBoundedCylinder& s) {
   s.setLimits(neg(s.NUdeb(), s.NUfin()), neg(s.NVdeb(), s.NVfin()), neg(s.udeb(), s.ufin()),
               neg(s.vdeb(), s.vfin()));
 }
+
+namespace {
+ERPoint2D mirrored(const ERPoint2D& p) { return ERPoint2D(p.x(), -p.y()); }
+}  // namespace
+
+void EREntityNormaliser::Flip(ERRectangle3D& r) {
+  ERRectangle2D shape = r.shape();
+  QuickAlgebra::ERVec<ERPoint2D> corners(shape.points().length());
+  for (int i = 0; i < corners.length(); ++i) corners[i] = mirrored(shape.points()[i]);
+  shape.points(corners);
+  r = ERRectangle3D(shape, r.getRepere() * halfTurnAboutX());
+}
+
+void EREntityNormaliser::Flip(ERRoundedSlot3D& r) {
+  const ERRoundedSlot2D& s = r.shape();
+  r = ERRoundedSlot3D(ERRoundedSlot2D(mirrored(s.center1()), mirrored(s.center2()), s.radius()),
+                      r.getRepere() * halfTurnAboutX());
+}

@@ -26,11 +26,18 @@
 //   limits (the angular pair shifted) and their trimmed ones (likewise).
 // - Flip of an arc: frame with X kept and Y, Z reversed, origin at the arc's centre, limits
 //   negated. Flip of a bounded cylinder: the placement turned half a turn about its X axis,
-//   limits U and V negated (both pairs). Points and radii are kept.
+//   limits U and V negated (both pairs). Flip of a rectangle or a rounded slot: the frame turned
+//   half a turn about its X axis, the plane shape mirrored in its x axis (corners and centres
+//   (x, y) -> (x, -y), in the same order): every point stays where it was. The rectangle's
+//   corners keep their order, so it is run through as before (a counter-clockwise rectangle is a
+//   clockwise one in its new frame); a slot always runs counter-clockwise in its frame, so the
+//   flipped slot runs the other way round in space and its parameter no longer names the same
+//   points. Points and radii are kept.
 #pragma once
 
 #include "qorv/curves/circles.h"
 #include "qorv/curves/ellipses.h"
+#include "qorv/curves/planar_shapes.h"
 #include "qorv/surfaces/bounded_surfaces.h"
 
 class QORV_API EREntityNormaliser {
@@ -48,6 +55,8 @@ class QORV_API EREntityNormaliser {
 
   static void Flip(ERArc3D& arc);
   static void Flip(ERBoundedCylinder& s);
+  static void Flip(ERRectangle3D& r);
+  static void Flip(ERRoundedSlot3D& r);
 
  protected:
   static void IncrementAndFormatAngles(double& a1, double& a2, double delta);

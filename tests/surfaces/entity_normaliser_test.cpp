@@ -117,6 +117,39 @@ TEST(EntityNormaliser, FlipKeepsThePointsAndTurnsTheNormal) {
   EXPECT_LE(distance(c(-1.2, -0.7), cb(1.2, 0.7)), 1e-14);
 }
 
+// The flipped outlines have the same points in the same order and the opposite normal, in
+// random frames (turned, far off).
+TEST(EntityNormaliser, FlipOfOutlinesKeepsThePointsAndTurnsTheNormal) {
+  const unsigned seed = qorv_test::seedFor(2007);
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  BoundedDraw draw(seed);
+  for (int i = 0; i < 100; ++i) {
+    const double s = draw.magnitude(-6, 6);
+    const ERPmIsometrie3D F = draw.placement(s);
+    ERRectangle3D rect(
+        ERRectangle2D(ERPoint2D(0.3 * s, -0.2 * s), ERVector2D(1, 2), 2 * s, (i % 2 ? -1 : 1) * s),
+        F);
+    ERRoundedSlot3D slot(ERRoundedSlot2D(ERPoint2D(-s, 0.5 * s), ERPoint2D(s, 0.1 * s), 0.4 * s),
+                         F);
+    const ERRectangle3D r0 = rect;
+    const ERRoundedSlot3D s0 = slot;
+    EREntityNormaliser::Flip(rect);
+    EREntityNormaliser::Flip(slot);
+    const double tol = 1e-13 * (s + distance(F >> ERPoint3D(), ERPoint3D()));
+    for (double t = 0; t <= 4; t += 0.125) {
+      EXPECT_LE(distance(rect(t), r0(t)), tol) << t;
+      // The slot's outline is the same point set, run the other way round.
+      double d1 = 1, d2 = 1;
+      s0.SignedMinimalDistance(slot(t), d1);
+      slot.SignedMinimalDistance(s0(t), d2);
+      EXPECT_LE(std::fabs(d1) + std::fabs(d2), tol) << t;
+    }
+    EXPECT_LE((rect.normale() + r0.normale()).norme(), 1e-14);
+    EXPECT_LE((slot.normale() + s0.normale()).norme(), 1e-14);
+    EXPECT_EQ(slot.shape().radius(), s0.shape().radius());
+  }
+}
+
 // Random entities in random frames (turned, mirrored, far off, tiny and huge), limits in every
 // window: the normalised entity has the same points at the same fractions of its limits, and
 // two descriptions turned about Z with compensated limits normalise alike.
