@@ -104,9 +104,9 @@ Line<D> line(const py::handle& point, const py::handle& direction) {
 
 template <int D>
 void bindCurve(py::module_& m, const char* name, const char* doc) {
-  py::class_<Curve<D>>(m, name, doc)
-      .def("evaluate", &evaluate<D>, py::arg("t"),
-           "Points at the parameters t (any shape, flattened).")
+  py::class_<Curve<D>> c(m, name, doc);
+  c.def("evaluate", &evaluate<D>, py::arg("t"),
+        "Points at the parameters t (any shape, flattened).")
       .def("__call__", &evaluate<D>, py::arg("t"), "Alias of evaluate.")
       .def("nearest", &nearest<D>, py::arg("points"),
            "The global nearest point of each point over the parameter limits: a dict of feet, "
@@ -119,12 +119,8 @@ void bindCurve(py::module_& m, const char* name, const char* doc) {
           "degree", [](const Curve<D>& c) { return c.c->degree(); }, "The degree.")
       .def(
           "length", [](const Curve<D>& c, double tol) { return c.c->arcLength(tol); },
-          py::arg("tol") = 1e-9, "The arc length over the limits.")
-      .def_property_readonly(
-          "class_name", [](const Curve<D>& c) { return std::string(c.c->className()); },
-          "The kernel's class name.")
-      .def(
-          "__repr__", [](const Curve<D>& c) { return printForm(*c.c); }, "The print form.");
+          py::arg("tol") = 1e-9, "The arc length over the limits.");
+  describeWith(c, [](const Curve<D>& k) -> const ERObject& { return *k.c; });
 }
 
 template <int D>

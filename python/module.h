@@ -187,6 +187,16 @@ inline py::str printForm(const ERObject& o) {
       PyUnicode_DecodeLatin1(t.data(), static_cast<Py_ssize_t>(t.size()), nullptr));
 }
 
+// class_name and __repr__ (the print form) of a wrapper whose object get(w) returns.
+template <class W, class Get>
+void describeWith(py::class_<W>& c, Get get) {
+  c.def_property_readonly(
+       "class_name", [get](const W& w) { return std::string(get(w).className()); },
+       "The kernel's class name.")
+      .def(
+          "__repr__", [get](const W& w) { return printForm(get(w)); }, "The print form.");
+}
+
 // Copies for the workers: entities keep caches that one thread at a time may fill.
 template <class T>
 std::vector<t_SmartPtr<T>> copiesOf(const t_SmartPtr<T>& o) {

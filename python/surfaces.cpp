@@ -181,8 +181,9 @@ Surface nurbsSurface(const py::handle& poles, const py::handle& knotsU, const py
 }  // namespace
 
 void bindSurfaces(py::module_& m) {
-  py::class_<Surface>(m, "Surface",
-                      "A bounded surface: evaluation, projection and nearest points in bulk.")
+  py::class_<Surface> surface(
+      m, "Surface", "A bounded surface: evaluation, projection and nearest points in bulk.");
+  surface
       .def("evaluate", &evaluate, py::arg("u"), py::arg("v"),
            "Points (n, 3) and unit normals (n, 3) at the parameters.")
       .def("PtCur", &evaluate, py::arg("u"), py::arg("v"), "Alias of evaluate.")
@@ -208,12 +209,8 @@ void bindSurfaces(py::module_& m) {
             const ERMinimax3D b = s.s->getBox();
             return py::make_tuple(arrayOf(b.MinPoint()), arrayOf(b.MaxPoint()));
           },
-          "The corners of a box that holds the surface.")
-      .def_property_readonly(
-          "class_name", [](const Surface& s) { return std::string(s.s->className()); },
-          "The kernel's class name.")
-      .def(
-          "__repr__", [](const Surface& s) { return printForm(*s.s); }, "The print form.");
+          "The corners of a box that holds the surface.");
+  describeWith(surface, [](const Surface& s) -> const ERObject& { return *s.s; });
 
   m.def(
       "BoundedPlane",
@@ -262,16 +259,14 @@ void bindSurfaces(py::module_& m) {
       "(nu + degree_u + 1) and (nv + degree_v + 1), weights (nu, nv). Its limits are the knot "
       "domains.");
 
-  py::class_<Analytic>(m, "AnalyticSurface", "An unbounded plane, cylinder, cone, sphere or torus.")
+  py::class_<Analytic> analytic(m, "AnalyticSurface",
+                                "An unbounded plane, cylinder, cone, sphere or torus.");
+  analytic
       .def("project", &projectAnalytic, py::arg("points"),
            "The nearest foot of each point: feet, unit normals, signed distances along the normal, "
            "codes (0 where no single foot exists: on an axis, at a centre; then NaN).")
-      .def("ProjectionNormale", &projectAnalytic, py::arg("points"), "Alias of project.")
-      .def_property_readonly(
-          "class_name", [](const Analytic& a) { return std::string(a.s->className()); },
-          "The kernel's class name.")
-      .def(
-          "__repr__", [](const Analytic& a) { return printForm(*a.s); }, "The print form.");
+      .def("ProjectionNormale", &projectAnalytic, py::arg("points"), "Alias of project.");
+  describeWith(analytic, [](const Analytic& a) -> const ERObject& { return *a.s; });
   m.def(
       "Plane",
       [](const py::handle& p, const py::handle& n) {

@@ -64,64 +64,51 @@ py::class_<T> bindValue(py::module_& m, const char* name, const char* doc) {
   return c;
 }
 
+template <int D>
+void bindPoint(py::module_& m, const char* name, const char* doc) {
+  using P = PointOf<D>;
+  using V = VectorOf<D>;
+  bindValue<D, P>(m, name, doc)
+      .def(
+          "__sub__", [](const P& a, const P& b) { return V(a - b); }, "The vector from b to a.")
+      .def(
+          "__add__", [](const P& a, const V& v) { return P(a + v); }, "The point moved by v.")
+      .def(
+          "distance", [](const P& a, const P& b) { return qorv::distance(a, b); }, py::arg("other"),
+          "The distance.");
+}
+
+template <int D>
+py::class_<VectorOf<D>> bindVector(py::module_& m, const char* name, const char* doc) {
+  using V = VectorOf<D>;
+  auto c = bindValue<D, V>(m, name, doc);
+  c.def("__add__", [](const V& a, const V& b) { return V(a + b); })
+      .def("__sub__", [](const V& a, const V& b) { return V(a - b); })
+      .def(
+          "__mul__", [](const V& a, double k) { return V(a * k); }, "Scaled by k.")
+      .def(
+          "__rmul__", [](const V& a, double k) { return V(a * k); }, "Scaled by k.")
+      .def("__neg__", [](const V& a) { return V(-a); })
+      .def(
+          "dot", [](const V& a, const V& b) { return a * b; }, py::arg("other"), "The dot product.")
+      .def(
+          "norm", [](const V& a) { return a.norme(); }, "The length.")
+      .def(
+          "normalized", [](const V& a) { return a.getnormalized(); },
+          "The unit vector (zero stays zero).");
+  return c;
+}
+
 }  // namespace
 
 void bindValues(py::module_& m) {
-  using P2 = ERPoint2D;
-  using P3 = ERPoint3D;
-  using V2 = ERVector2D;
-  using V3 = ERVector3D;
-  bindValue<2, P2>(m, "Point2D", "A point of the plane.")
+  bindPoint<2>(m, "Point2D", "A point of the plane.");
+  bindPoint<3>(m, "Point3D", "A point of space.");
+  bindVector<2>(m, "Vector2D", "A vector of the plane.");
+  bindVector<3>(m, "Vector3D", "A vector of space.")
       .def(
-          "__sub__", [](const P2& a, const P2& b) { return V2(a - b); }, "The vector from b to a.")
-      .def(
-          "__add__", [](const P2& a, const V2& v) { return P2(a + v); }, "The point moved by v.")
-      .def(
-          "distance", [](const P2& a, const P2& b) { return qorv::distance(a, b); },
-          py::arg("other"), "The distance.");
-  bindValue<3, P3>(m, "Point3D", "A point of space.")
-      .def(
-          "__sub__", [](const P3& a, const P3& b) { return V3(a - b); }, "The vector from b to a.")
-      .def(
-          "__add__", [](const P3& a, const V3& v) { return P3(a + v); }, "The point moved by v.")
-      .def(
-          "distance", [](const P3& a, const P3& b) { return qorv::distance(a, b); },
-          py::arg("other"), "The distance.");
-  bindValue<2, V2>(m, "Vector2D", "A vector of the plane.")
-      .def("__add__", [](const V2& a, const V2& b) { return V2(a + b); })
-      .def("__sub__", [](const V2& a, const V2& b) { return V2(a - b); })
-      .def(
-          "__mul__", [](const V2& a, double k) { return V2(a * k); }, "Scaled by k.")
-      .def(
-          "__rmul__", [](const V2& a, double k) { return V2(a * k); }, "Scaled by k.")
-      .def("__neg__", [](const V2& a) { return V2(-a); })
-      .def(
-          "dot", [](const V2& a, const V2& b) { return a * b; }, py::arg("other"),
-          "The dot product.")
-      .def(
-          "norm", [](const V2& a) { return a.norme(); }, "The length.")
-      .def(
-          "normalized", [](const V2& a) { return a.getnormalized(); },
-          "The unit vector (zero stays zero).");
-  bindValue<3, V3>(m, "Vector3D", "A vector of space.")
-      .def("__add__", [](const V3& a, const V3& b) { return V3(a + b); })
-      .def("__sub__", [](const V3& a, const V3& b) { return V3(a - b); })
-      .def(
-          "__mul__", [](const V3& a, double k) { return V3(a * k); }, "Scaled by k.")
-      .def(
-          "__rmul__", [](const V3& a, double k) { return V3(a * k); }, "Scaled by k.")
-      .def("__neg__", [](const V3& a) { return V3(-a); })
-      .def(
-          "dot", [](const V3& a, const V3& b) { return a * b; }, py::arg("other"),
-          "The dot product.")
-      .def(
-          "cross", [](const V3& a, const V3& b) { return V3(a ^ b); }, py::arg("other"),
-          "The cross product.")
-      .def(
-          "norm", [](const V3& a) { return a.norme(); }, "The length.")
-      .def(
-          "normalized", [](const V3& a) { return a.getnormalized(); },
-          "The unit vector (zero stays zero).");
+          "cross", [](const ERVector3D& a, const ERVector3D& b) { return ERVector3D(a ^ b); },
+          py::arg("other"), "The cross product.");
 }
 
 }  // namespace qorv::python
