@@ -58,6 +58,7 @@
 #include "qorv/surfaces/bounded_surfaces.h"
 #include "qorv/surfaces/entity_normaliser.h"
 #include "qorv/surfaces/parametric_surface.h"
+#include "qorv/surfaces/revolution_surface.h"
 #include "qorv/surfaces/surface.h"
 #include "qorv/support/bit_vec.h"
 #include "qorv/support/cir_buf.h"
