@@ -57,6 +57,7 @@
 #include "qorv/surfaces/analytic_surfaces.h"
 #include "qorv/surfaces/bounded_surfaces.h"
 #include "qorv/surfaces/entity_normaliser.h"
+#include "qorv/surfaces/offset_surface.h"
 #include "qorv/surfaces/parametric_surface.h"
 #include "qorv/surfaces/revolution_surface.h"
 #include "qorv/surfaces/surface.h"
