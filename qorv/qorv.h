@@ -60,6 +60,7 @@
 #include "qorv/surfaces/offset_surface.h"
 #include "qorv/surfaces/parametric_surface.h"
 #include "qorv/surfaces/revolution_surface.h"
+#include "qorv/surfaces/trimmed_surface.h"
 #include "qorv/surfaces/surface.h"
 #include "qorv/support/bit_vec.h"
 #include "qorv/support/cir_buf.h"
