@@ -71,6 +71,7 @@ ERSurOfRevolution& ERSurOfRevolution::operator=(const ERSurOfRevolution& o) {
                 : t_SmartPtr<ERFiniteEntity3DWF>();
   angles_ = o.angles_;
   ref_ = o.ref_;
+  genCacheValid_ = false;
   return *this;
 }
 
@@ -250,6 +251,25 @@ double ERSurOfRevolution::bestAngle(const ERPoint3D& c, const ERPoint3D& p) cons
   return delta - span <= kTwoPi - delta ? hi : lo;
 }
 
+const std::vector<ERSurOfRevolution::GenSample>& ERSurOfRevolution::generatrixSamples() const {
+  if (genCacheValid_) return genCache_;
+  genCache_.resize(kSamples + 1);
+  const double u0 = udeb(), u1 = ufin();
+  for (int i = 0; i <= kSamples; ++i) {
+    const double u = i == kSamples ? u1 : u0 + (u1 - u0) * (double(i) / kSamples);
+    const ERInfoPoint3DWF c = gen_->PtCur(u);
+    genCache_[static_cast<std::size_t>(i)] = GenSample{u, c.point(), c.tangente()};
+  }
+  genCacheValid_ = true;
+  return genCache_;
+}
+
+void ERSurOfRevolution::CleanUpTemporaries(int level) {
+  ERAnyBoundedSurface::CleanUpTemporaries(level);
+  genCacheValid_ = false;
+  genCache_.clear();
+}
+
 namespace {
 
 // The squared distance from p to the nearest point of the circle arc of C(u), and its
@@ -266,21 +286,27 @@ double ERSurOfRevolution::nearest(const ERPoint3D& p, ERPoint2D& uv) const {
   const ERVector3D d = axis_.dirVector().getnormalized();
   const ERPoint3D a = axis_.origine();
   const double u0 = udeb(), u1 = ufin();
-  auto reduce = [&](double u) {
+  auto reduceAt = [&](double u, const ERPoint3D& c, const ERVector3D& t) {
     Reduced r;
     r.u = u;
-    const ERInfoPoint3DWF c = gen_->PtCur(u);
-    r.v = bestAngle(c.point(), p);
+    r.v = bestAngle(c, p);
     const double cs = std::cos(r.v), sn = std::sin(r.v);
-    const ERVector3D e = (a + turn(c.point() - a, d, cs, sn)) - p;
+    const ERVector3D e = (a + turn(c - a, d, cs, sn)) - p;
     r.g = e * e;
-    r.dg = e * turn(c.tangente(), d, cs, sn);
+    r.dg = e * turn(t, d, cs, sn);
     if (!std::isfinite(r.g)) r.g = DBL_MAX;
     return r;
   };
+  auto reduce = [&](double u) {
+    const ERInfoPoint3DWF c = gen_->PtCur(u);
+    return reduceAt(u, c.point(), c.tangente());
+  };
+  const std::vector<GenSample>& cache = generatrixSamples();
   std::vector<Reduced> s(kSamples + 1);
-  for (int i = 0; i <= kSamples; ++i)
-    s[i] = reduce(i == kSamples ? u1 : u0 + (u1 - u0) * (double(i) / kSamples));
+  for (int i = 0; i <= kSamples; ++i) {
+    const GenSample& g = cache[static_cast<std::size_t>(i)];
+    s[i] = reduceAt(g.u, g.c, g.t);
+  }
   Reduced best = s[0];
   auto offer = [&](const Reduced& r) {
     if (r.g < best.g) best = r;
@@ -633,6 +659,7 @@ int ERSurOfRevolution::SplitInU(t_SmartPtr<ERAnyBoundedSurface>& low,
   auto* a = new ERSurOfRevolution(*this);
   auto* b = new ERSurOfRevolution(*this);
   a->gen_ = first, b->gen_ = second;
+  a->CleanUpTemporaries(-1), b->CleanUpTemporaries(-1);
   low = a, high = b;
   return 1;
 }
@@ -702,6 +729,7 @@ void ERSurOfRevolution::reverse() {
 
 void ERSurOfRevolution::scale(double k) {
   ERAnyBoundedSurface::scale(k);
+  genCacheValid_ = false;
   axis_.scale(k);
   if (gen_) gen_->scale(k);
   if (k < 0) ref_ = -ref_;
@@ -709,11 +737,13 @@ void ERSurOfRevolution::scale(double k) {
 
 void ERSurOfRevolution::translate(const ERPoint3D& t) {
   ERAnyBoundedSurface::translate(t);
+  genCacheValid_ = false;
   axis_.translate(t);
   if (gen_) gen_->translate(t);
 }
 
 void ERSurOfRevolution::moveBy(const ERPmSimilitude3D& T, bool forward) {
+  genCacheValid_ = false;
   const ERVector3D d = axis_.dirVector().getnormalized();
   const ERVector3D y = d ^ ref_;
   auto vec = [&](const ERVector3D& v) { return forward ? T >> v : T << v; };

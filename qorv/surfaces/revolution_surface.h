@@ -42,6 +42,10 @@
 //   (a frame would drop it). getEntityIsoV(v) is a copy of the generatrix turned by v.
 // - getBox holds the surface: the generatrix box's heights along the axis and its farthest
 //   corner from the axis, swept through the angle window (not tight).
+// - The nearest-point search keeps its generatrix samples with the surface until an edit (a
+//   move, a restore, CleanUpTemporaries; a caller who edits the curve generatrix() gives calls
+//   CleanUpTemporaries(-1) after): one surface is not to be searched from two threads
+//   at once.
 // - A null generatrix gives limits [0, 0], NaN evaluations, an empty box, no projections.
 //
 // Stored image (after the ERObject part, which writes nothing; little-endian, long 4 bytes):
@@ -60,6 +64,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <vector>
 
 #include "qorv/curves/lines.h"
 #include "qorv/freeform/pole_surfaces.h"
@@ -129,6 +134,8 @@ class QORV_API ERSurOfRevolution : public ERAnyBoundedSurface {
   void translate(const ERPoint3D& t) override;
   void transformFrom(const ERPmSimilitude3D& T) override;
   void transformTo(const ERPmSimilitude3D& T) override;
+  // Empties the sample cache and the generatrix samples of the nearest-point search.
+  void CleanUpTemporaries(int level) override;
 
   ERObject* getCopy() const override;
   void printOn(std::ostream& os) const override;
@@ -148,8 +155,18 @@ class QORV_API ERSurOfRevolution : public ERAnyBoundedSurface {
   // The best angle for the generatrix point c seen from p, and the point there.
   double bestAngle(const ERPoint3D& c, const ERPoint3D& p) const;
 
+  struct GenSample {
+    double u;
+    ERPoint3D c;
+    ERVector3D t;
+  };
+  // The generatrix at the nearest-point search's sample parameters, kept until an edit.
+  const std::vector<GenSample>& generatrixSamples() const;
+
   ERInfLine3D axis_;
   t_SmartPtr<ERFiniteEntity3DWF> gen_;
   ERLimites angles_;
   ERVector3D ref_;
+  mutable std::vector<GenSample> genCache_;
+  mutable bool genCacheValid_ = false;
 };

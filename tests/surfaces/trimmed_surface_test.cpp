@@ -427,3 +427,29 @@ TEST(TrimmedSurface, BadInputGetsTheDocumentedAnswers) {
 }
 
 }  // namespace
+
+namespace {
+
+// The planar face built from a frame and its outer loop: S(u, v) = T >> (u, v, 0) over the
+// loop's box grown by 1, the loop (shared) its outer boundary.
+TEST(TrimmedSurface, PlanarFaceFromAFrameAndItsOuterLoop) {
+  qorv_test::BoundedDraw draw(2426);
+  for (int k = 0; k < 10; ++k) {
+    const ERPmIsometrie3D T = draw.placement(1e3);
+    t_SmartPtr<ERFiniteEntity2DWF> outer = loop({{2, 3}, {5, 3}, {5, 7}, {2, 7}});
+    const ERTrimmedSurface s(T, outer.get());
+    ASSERT_TRUE(s.getBaseSurface());
+    EXPECT_EQ(s.getOutBnd().get(), outer.get());
+    EXPECT_EQ(s.getBaseSurface()->udeb(), 1);
+    EXPECT_EQ(s.getBaseSurface()->vfin(), 8);
+    EXPECT_EQ(s.udeb(), 2);
+    EXPECT_EQ(s.vfin(), 7);
+    for (int i = 0; i < 10; ++i) {
+      const double u = draw.uniform(1, 6), v = draw.uniform(2, 8);
+      EXPECT_LE(qorv::distance(s(u, v), T >> ERPoint3D(u, v, 0)), 1e-12 * 1e4);
+      EXPECT_EQ(s.isInBound(ERPoint2D(u, v)), u >= 2 && u <= 5 && v >= 3 && v <= 7 ? 1 : 0);
+    }
+  }
+}
+
+}  // namespace
