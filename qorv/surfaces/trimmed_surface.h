@@ -85,7 +85,8 @@ enum gmMeshDir { gmMeshDirU = 0, gmMeshDirV = 1 };
 class QORV_API ERSurfaceBoundary : public ERObject {
  public:
   QORV_DECLARE_CLASS(ERSurfaceBoundary, ERObject);
-  enum Side { NOT_CLASSIFIED = 0, INNER = 1, OUTER = 2 };
+  // 32-bit; a stored or given value outside the three is kept, and refused by addBound.
+  enum Side : std::int32_t { NOT_CLASSIFIED = 0, INNER = 1, OUTER = 2 };
 
   ERSurfaceBoundary() = default;
   ERSurfaceBoundary(const ERSurfaceBoundary& o);
