@@ -1,5 +1,6 @@
 // isInBound of 65,536 random (u, v) on a face with a 128-edge outer polygon and 8 polygonal
-// holes (closed degree-1 pole curves), the region built before timing. The nearest point of a
+// holes (closed degree-1 pole curves), the region built before timing; the global nearest point
+// of that face for 256 points around it. The nearest point of a
 // surface of revolution (a cubic NURBS generatrix about a tilted axis, 300 degrees) for random
 // points, against a 64 x 64 sampling of the same surface refined by Newton (the simple way a
 // caller would do it, and not global). The per_query counter is seconds per query.
@@ -56,6 +57,31 @@ void BM_IsInBound(benchmark::State& state) {
   setPerQuery(state, static_cast<double>(pts.size()));
 }
 BENCHMARK(BM_IsInBound)->Unit(benchmark::kMillisecond);
+
+// The global nearest point of that face for points above and beside it.
+void BM_FaceNearest(benchmark::State& state) {
+  ERTrimmedSurface face(ERBoundedPlane(ERPmIsometrie3D(), ERLimites(-2, 2), ERLimites(-2, 2)));
+  face.addBound(polygon(0, 0, 1.5, 128, 0.1).get(), ERSurfaceBoundary::OUTER);
+  for (int h = 0; h < 8; ++h) {
+    const double a = 2 * kPi * h / 8;
+    face.addBound(polygon(0.8 * std::cos(a), 0.8 * std::sin(a), 0.15, 12, 0.2).get(),
+                  ERSurfaceBoundary::INNER);
+  }
+  std::mt19937_64 rng(2425);
+  std::uniform_real_distribution<double> u(-2, 2);
+  std::vector<ERPoint3D> pts(256);
+  for (auto& p : pts) p = ERPoint3D(u(rng), u(rng), u(rng));
+  for (auto _ : state) {
+    double sum = 0;
+    for (const auto& p : pts) {
+      ERPoint2D uv;
+      sum += face.nearest(p, uv);
+    }
+    benchmark::DoNotOptimize(sum);
+  }
+  setPerQuery(state, static_cast<double>(pts.size()));
+}
+BENCHMARK(BM_FaceNearest)->Unit(benchmark::kMillisecond);
 
 struct Revolution {
   ERSurOfRevolution surface;

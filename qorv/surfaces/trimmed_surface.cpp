@@ -254,7 +254,7 @@ ERTrimmedSurface& ERTrimmedSurface::operator=(const ERTrimmedSurface& o) {
 }
 
 void ERTrimmedSurface::copyFrom(const ERTrimmedSurface& o) {
-  dropRegion();
+  dropCaches();
   base_ = o.base_
               ? t_SmartPtr<ERAnyBoundedSurface>(ERAnyBoundedSurface::castdown(o.base_->getCopy()))
               : t_SmartPtr<ERAnyBoundedSurface>();
@@ -320,7 +320,7 @@ int ERTrimmedSurface::addBoundary(ERSurfaceBoundary* b) {
       side != ERSurfaceBoundary::OUTER)
     return 0;
   if (side != ERSurfaceBoundary::INNER && firstIsOuter_) return 0;  // a second outer loop
-  dropRegion();
+  dropCaches();
   b->setBaseSurface(base_.get());
   if (side == ERSurfaceBoundary::INNER) {
     bounds_.append(b);
@@ -476,6 +476,7 @@ void ERTrimmedSurface::reverse() { ERAnyBoundedSurface::reverse(); }
 
 void ERTrimmedSurface::scale(double k) {
   ERAnyBoundedSurface::scale(k);
+  near_ = NearCache();
   if (base_) base_->scale(k);
   for (const t_SmartPtr<ERSurfaceBoundary>& b : bounds_)
     if (b) b->scale(k);
@@ -483,6 +484,7 @@ void ERTrimmedSurface::scale(double k) {
 
 void ERTrimmedSurface::translate(const ERPoint3D& t) {
   ERAnyBoundedSurface::translate(t);
+  near_ = NearCache();
   if (base_) base_->translate(t);
   for (const t_SmartPtr<ERSurfaceBoundary>& b : bounds_)
     if (b) b->translate(t);
@@ -490,6 +492,7 @@ void ERTrimmedSurface::translate(const ERPoint3D& t) {
 
 void ERTrimmedSurface::transformFrom(const ERPmSimilitude3D& T) {
   ERAnyBoundedSurface::transformFrom(T);
+  near_ = NearCache();
   if (base_) base_->transformFrom(T);
   for (const t_SmartPtr<ERSurfaceBoundary>& b : bounds_)
     if (b) b->transformFrom(T);
@@ -497,6 +500,7 @@ void ERTrimmedSurface::transformFrom(const ERPmSimilitude3D& T) {
 
 void ERTrimmedSurface::transformTo(const ERPmSimilitude3D& T) {
   ERAnyBoundedSurface::transformTo(T);
+  near_ = NearCache();
   if (base_) base_->transformTo(T);
   for (const t_SmartPtr<ERSurfaceBoundary>& b : bounds_)
     if (b) b->transformTo(T);
@@ -538,8 +542,44 @@ ERPoint2D newtonFoot(const ERAnyBoundedSurface& s, const ERPoint3D& p, ERPoint2D
 
 }  // namespace
 
-double ERTrimmedSurface::nearest(const ERPoint3D& p, ERPoint2D& uv) const {
-  if (!base_ || !finite(p)) return kNaN;
+void ERTrimmedSurface::pathAt(int k, double t, ERPoint2D& q, ERVector2D& dq) const {
+  const int loops = bounds_.entries();
+  if (k < loops) {
+    const ERInfoPoint2D e = bounds_.at(k)->getBound2D()->PtCur(t);
+    q = e.point(), dq = e.tangente();
+    return;
+  }
+  const ERAnyBoundedSurface& S = *base_;
+  const int edge = k - loops;
+  const bool inU = edge < 2;
+  const double fixed = edge == 0   ? std::min(S.vdeb(), S.vfin())
+                       : edge == 1 ? std::max(S.vdeb(), S.vfin())
+                       : edge == 2 ? std::min(S.udeb(), S.ufin())
+                                   : std::max(S.udeb(), S.ufin());
+  q = inU ? ERPoint2D(t, fixed) : ERPoint2D(fixed, t);
+  dq = inU ? ERVector2D(1, 0) : ERVector2D(0, 1);
+}
+
+int ERTrimmedSurface::onFace(const ERPoint2D& q, int own) const {
+  if (own < 0) return isInBound(q);
+  const ERAnyBoundedSurface& S = *base_;
+  if (!(std::min(S.udeb(), S.ufin()) <= q.x() && q.x() <= std::max(S.udeb(), S.ufin()) &&
+        std::min(S.vdeb(), S.vfin()) <= q.y() && q.y() <= std::max(S.vdeb(), S.vfin())))
+    return 0;
+  // A point of a loop counts as on the face when the region keeps it or when only its own
+  // loop excludes it (the rounding of a point on an edge puts it on either side).
+  int by = -1;
+  return GetRegion()->CheckPoint(q, by) != POSCONTOURS_OUTSIDE || by == own;
+}
+
+namespace {
+constexpr int kGrid = 48;
+constexpr int kLoopSamples = 512;
+constexpr int kEdgeSamples = 128;
+}  // namespace
+
+const ERTrimmedSurface::NearCache& ERTrimmedSurface::nearCache() const {
+  if (near_.valid || !base_) return near_;
   const ERAnyBoundedSurface& S = *base_;
   const double bu0 = std::min(S.udeb(), S.ufin()), bu1 = std::max(S.udeb(), S.ufin());
   const double bv0 = std::min(S.vdeb(), S.vfin()), bv1 = std::max(S.vdeb(), S.vfin());
@@ -549,10 +589,65 @@ double ERTrimmedSurface::nearest(const ERPoint3D& p, ERPoint2D& uv) const {
     ul = std::max(ul, box_.xmin()), uh = std::min(uh, box_.xmax());
     vl = std::max(vl, box_.ymin()), vh = std::min(vh, box_.ymax());
   }
-  if (!(ul <= uh && vl <= vh)) return kNaN;
+  near_ = NearCache();
+  if (!(ul <= uh && vl <= vh)) return near_;
+  near_.ul = ul, near_.uh = uh, near_.vl = vl, near_.vh = vh;
+  for (int j = 0; j <= kGrid; ++j)
+    for (int i = 0; i <= kGrid; ++i) {
+      const ERPoint2D q(ERLimites(ul, uh)(double(i) / kGrid), ERLimites(vl, vh)(double(j) / kGrid));
+      near_.nodes.push_back(q);
+      near_.points.push_back(S(q.x(), q.y()));
+    }
+  const int loops = bounds_.entries();
+  for (int k = 0; k < loops + 4; ++k) {
+    PathSamples path;
+    path.own = k < loops ? k : -1;
+    const t_SmartPtr<ERSurfaceBoundary>* b = k < loops ? &bounds_.at(k) : nullptr;
+    if (b != nullptr && (!*b || !(*b)->getBound2D())) {
+      near_.paths.push_back(path);
+      continue;
+    }
+    const double t0 = b != nullptr ? (*b)->getBound2D()->udeb() : (k - loops < 2 ? bu0 : bv0);
+    const double t1 = b != nullptr ? (*b)->getBound2D()->ufin() : (k - loops < 2 ? bu1 : bv1);
+    const int n = b != nullptr ? kLoopSamples : kEdgeSamples;
+    for (int i = 0; i <= n; ++i) {
+      const double t = i == n ? t1 : t0 + (t1 - t0) * (double(i) / n);
+      ERPoint2D q;
+      ERVector2D dq;
+      pathAt(k, t, q, dq);
+      const ERInfoPoint3DSurf e = S.PtCur(q.x(), q.y());
+      path.t.push_back(t);
+      path.uv.push_back(q);
+      path.s.push_back(e.point());
+      path.ds.push_back(e.tangenteU() * dq.x() + e.tangenteV() * dq.y());
+      path.in.push_back(static_cast<unsigned char>(onFace(q, path.own)));
+    }
+    near_.paths.push_back(path);
+  }
+  near_.valid = true;
+  return near_;
+}
 
-  auto g2 = [&](const ERPoint2D& q) {
-    const ERVector3D e = S(q.x(), q.y()) - p;
+void ERTrimmedSurface::dropCaches() const {
+  dropRegion();
+  near_ = NearCache();
+}
+
+void ERTrimmedSurface::CleanUpTemporaries(int level) {
+  ERAnyBoundedSurface::CleanUpTemporaries(level);
+  near_ = NearCache();
+}
+
+double ERTrimmedSurface::nearest(const ERPoint3D& p, ERPoint2D& uv) const {
+  if (!base_ || !finite(p)) return kNaN;
+  const NearCache& cache = nearCache();
+  if (!cache.valid) return kNaN;
+  const ERAnyBoundedSurface& S = *base_;
+  const double bu0 = std::min(S.udeb(), S.ufin()), bu1 = std::max(S.udeb(), S.ufin());
+  const double bv0 = std::min(S.vdeb(), S.vfin()), bv1 = std::max(S.vdeb(), S.vfin());
+
+  auto sq = [&](const ERPoint3D& s) {
+    const ERVector3D e = s - p;
     const double g = e * e;
     return std::isfinite(g) ? g : DBL_MAX;
   };
@@ -560,7 +655,7 @@ double ERTrimmedSurface::nearest(const ERPoint3D& p, ERPoint2D& uv) const {
   auto offer = [&](const ERPoint2D& q, bool exact, bool interior, bool ok) {
     if (!ok) return;
     Candidate c;
-    c.g = g2(q), c.uv = q, c.exact = exact, c.interior = interior;
+    c.g = sq(S(q.x(), q.y())), c.uv = q, c.exact = exact, c.interior = interior;
     cands.push_back(c);
   };
 
@@ -580,13 +675,9 @@ double ERTrimmedSurface::nearest(const ERPoint3D& p, ERPoint2D& uv) const {
     if (std::isfinite(d) && bu0 <= q.x() && q.x() <= bu1 && bv0 <= q.y() && q.y() <= bv1)
       offer(q, true, true, isInBound(q));
   }
-  constexpr int G = 48;
-  std::vector<double> grid((G + 1) * (G + 1));
-  auto node = [&](int i, int j) {
-    return ERPoint2D(ERLimites(ul, uh)(double(i) / G), ERLimites(vl, vh)(double(j) / G));
-  };
-  for (int j = 0; j <= G; ++j)
-    for (int i = 0; i <= G; ++i) grid[j * (G + 1) + i] = g2(node(i, j));
+  constexpr int G = kGrid;
+  std::vector<double> grid(cache.points.size());
+  for (std::size_t k = 0; k < grid.size(); ++k) grid[k] = sq(cache.points[k]);
   for (int j = 0; j <= G; ++j)
     for (int i = 0; i <= G; ++i) {
       const double g = grid[j * (G + 1) + i];
@@ -601,62 +692,58 @@ double ERTrimmedSurface::nearest(const ERPoint3D& p, ERPoint2D& uv) const {
           }
         }
       if (!minimum) continue;
-      offer(node(i, j), false, true, isInBound(node(i, j)));
-      const ERPoint2D q = newtonFoot(S, p, node(i, j), ul, uh, vl, vh);
+      const ERPoint2D& node = cache.nodes[j * (G + 1) + i];
+      offer(node, false, true, isInBound(node));
+      const ERPoint2D q = newtonFoot(S, p, node, cache.ul, cache.uh, cache.vl, cache.vh);
       offer(q, true, true, isInBound(q));
     }
 
-  // The boundary: a plane path t -> uv(t) lifted onto the base, its admissible pieces.
-  // A point of a loop counts as on the face when the region keeps it or when only its own
-  // loop excludes it (the rounding of a point on an edge puts it on either side).
-  const ERRegion2D* region = GetRegion();
-  auto onFace = [&](const ERPoint2D& q, int own) {
-    if (own < 0) return isInBound(q) != 0;
-    if (!(bu0 <= q.x() && q.x() <= bu1 && bv0 <= q.y() && q.y() <= bv1)) return false;
-    int by = -1;
-    return region->CheckPoint(q, by) != POSCONTOURS_OUTSIDE || by == own;
-  };
-  auto along = [&](auto&& path, double t0, double t1, int n, int own) {
+  // The boundary: each loop and each of the base's edges lifted onto the base, where it
+  // bounds the face; the derivative of the squared distance along it solved where it turns
+  // from falling to rising, the ends of its pieces on the face kept.
+  for (std::size_t k = 0; k < cache.paths.size(); ++k) {
+    const PathSamples& path = cache.paths[k];
+    const int n = static_cast<int>(path.t.size()) - 1;
+    if (n < 1) continue;
     struct Sample {
       double t, g, dg;
-      bool in;
     };
     auto at = [&](double t) {
       ERPoint2D q;
       ERVector2D dq;
-      path(t, q, dq);
-      Sample s{t, DBL_MAX, 0, false};
+      pathAt(static_cast<int>(k), t, q, dq);
       const ERInfoPoint3DSurf e = S.PtCur(q.x(), q.y());
       const ERVector3D r = e.point() - p;
-      s.g = r * r;
-      s.dg = r * (e.tangenteU() * dq.x() + e.tangenteV() * dq.y());
+      Sample s{t, r * r, r * (e.tangenteU() * dq.x() + e.tangenteV() * dq.y())};
       if (!std::isfinite(s.g)) s.g = DBL_MAX, s.dg = 0;
-      s.in = onFace(q, own);
       return s;
     };
     auto uvAt = [&](double t) {
       ERPoint2D q;
       ERVector2D dq;
-      path(t, q, dq);
+      pathAt(static_cast<int>(k), t, q, dq);
       return q;
     };
-    std::vector<Sample> s(n + 1);
-    for (int i = 0; i <= n; ++i) s[i] = at(i == n ? t1 : t0 + (t1 - t0) * (double(i) / n));
-    const double dir = t1 >= t0 ? 1.0 : -1.0;
-    offer(uvAt(s[0].t), true, false, s[0].in);
-    offer(uvAt(s[n].t), true, false, s[n].in);
+    std::vector<Sample> s(static_cast<std::size_t>(n + 1));
+    for (int i = 0; i <= n; ++i) {
+      const ERVector3D r = path.s[i] - p;
+      s[i] = Sample{path.t[i], r * r, r * path.ds[i]};
+      if (!std::isfinite(s[i].g)) s[i].g = DBL_MAX, s[i].dg = 0;
+    }
+    const double dir = path.t[n] >= path.t[0] ? 1.0 : -1.0;
+    offer(path.uv[0], true, false, path.in[0]);
+    offer(path.uv[n], true, false, path.in[n]);
     for (int i = 0; i < n; ++i) {
-      Sample lo = s[i], hi = s[i + 1];
       if (i > 0 && s[i].g <= s[i - 1].g && s[i].g <= s[i + 1].g)
-        offer(uvAt(s[i].t), false, false, s[i].in);
-      if (lo.in != hi.in) {
+        offer(path.uv[i], false, false, path.in[i]);
+      if (path.in[i] != path.in[i + 1]) {
         // Where the path enters or leaves the face: a piece's end.
-        double a = lo.t, b = hi.t;
-        const bool ain = lo.in;
+        double a = s[i].t, b = s[i + 1].t;
+        const bool ain = path.in[i] != 0;
         for (int it = 0; it < 100; ++it) {
           const double m = 0.5 * (a + b);
           if (m == a || m == b) break;
-          if (onFace(uvAt(m), own) == ain) {
+          if ((onFace(uvAt(m), path.own) != 0) == ain) {
             a = m;
           } else {
             b = m;
@@ -665,7 +752,8 @@ double ERTrimmedSurface::nearest(const ERPoint3D& p, ERPoint2D& uv) const {
         offer(uvAt(ain ? a : b), true, false, true);
         continue;
       }
-      if (!lo.in || !(dir * lo.dg < 0 && dir * hi.dg > 0)) continue;
+      Sample lo = s[i], hi = s[i + 1];
+      if (!path.in[i] || !(dir * lo.dg < 0 && dir * hi.dg > 0)) continue;
       int side = 0;
       for (int it = 0; it < 200; ++it) {
         double t = lo.t - lo.dg * (hi.t - lo.t) / (hi.dg - lo.dg);
@@ -686,32 +774,9 @@ double ERTrimmedSurface::nearest(const ERPoint3D& p, ERPoint2D& uv) const {
           break;
         }
       }
-      offer(uvAt(lo.t), true, false, onFace(uvAt(lo.t), own));
-      offer(uvAt(hi.t), true, false, onFace(uvAt(hi.t), own));
+      offer(uvAt(lo.t), true, false, onFace(uvAt(lo.t), path.own));
+      offer(uvAt(hi.t), true, false, onFace(uvAt(hi.t), path.own));
     }
-  };
-  int own = -1;
-  for (const t_SmartPtr<ERSurfaceBoundary>& b : bounds_) {
-    ++own;
-    if (!b || !b->getBound2D()) continue;
-    const ERFiniteEntity2DWF& c = *b->getBound2D();
-    along(
-        [&](double t, ERPoint2D& q, ERVector2D& dq) {
-          const ERInfoPoint2D e = c.PtCur(t);
-          q = e.point(), dq = e.tangente();
-        },
-        c.udeb(), c.ufin(), 512, own);
-  }
-  // The base's edges, where they bound the face.
-  for (int k = 0; k < 4; ++k) {
-    const bool inU = k < 2;
-    const double fixed = k == 0 ? bv0 : k == 1 ? bv1 : k == 2 ? bu0 : bu1;
-    along(
-        [&](double t, ERPoint2D& q, ERVector2D& dq) {
-          q = inU ? ERPoint2D(t, fixed) : ERPoint2D(fixed, t);
-          dq = inU ? ERVector2D(1, 0) : ERVector2D(0, 1);
-        },
-        inU ? bu0 : bv0, inU ? bu1 : bv1, 128, -1);
   }
 
   if (cands.empty()) return kNaN;
@@ -720,7 +785,8 @@ double ERTrimmedSurface::nearest(const ERPoint3D& p, ERPoint2D& uv) const {
     if (c.exact && (best == nullptr || c.g < best->g)) best = &c;
   // A sample displaces a solved point only when nearer by more than the rounding of the
   // squared distances, which is flat about a minimum.
-  const double noise = 64 * DBL_EPSILON * std::max({maxAbs(p), maxAbs(S(ul, vl)), 1e-300});
+  const double noise =
+      64 * DBL_EPSILON * std::max({maxAbs(p), maxAbs(cache.points.front()), 1e-300});
   for (const Candidate& c : cands) {
     if (c.exact) continue;
     if (best == nullptr) {
@@ -880,7 +946,7 @@ void ERTrimmedSurface::restoreGuts(ERFile& f) {
   if (!f.Read(first) || !detail::restoreDoubles(f, box, 4)) return;
   BoundList bounds;
   if (!bounds.restoreGuts(f)) return;
-  dropRegion();
+  dropCaches();
   base_ = base;
   firstIsOuter_ = first;
   box_ = ERMinimax2D(box[0], box[1], box[2], box[3]);

@@ -34,6 +34,10 @@
 //   leaves the base's limits. project_inbound(p) and SignedMinimalDistance(p, d) answer
 //   through it: signed by the base normal at an interior foot (DISTMIN_NORMAL), unsigned on
 //   the boundary (DISTMIN_END_POINT), DISTMIN_NONE without a base or for a non-finite p.
+//   The samples that do not depend on p (the grid, the lifted loops and edges) are kept with
+//   the face until an edit (addBound, a move, a restore, CleanUpTemporaries; a caller who
+//   edits the base or a loop through the pointers it holds calls CleanUpTemporaries(-1)):
+//   one face is not to be searched from two threads at once.
 // - extract_wireframe(t, dir, n, mesh) cuts the iso-line u = t (gmMeshDirU) or v = t
 //   (gmMeshDirV) by the region, sampled at n points (65 when n < 2), refines each kept piece to
 //   the mesh's chordal deviation on the base, and hands the pieces to on_add_polyline; it
@@ -71,6 +75,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <vector>
 
 #include "qorv/freeform/pole_surfaces.h"
 #include "qorv/planar/regions.h"
@@ -218,6 +223,8 @@ class QORV_API ERTrimmedSurface : public ERAnyBoundedSurface {
   void translate(const ERPoint3D& t) override;
   void transformFrom(const ERPmSimilitude3D& T) override;
   void transformTo(const ERPmSimilitude3D& T) override;
+  // Empties the sample cache and the samples of the nearest-point search.
+  void CleanUpTemporaries(int level) override;
 
   ERObject* getCopy() const override { return new ERTrimmedSurface(*this); }
   void printOn(std::ostream& os) const override;
@@ -226,6 +233,30 @@ class QORV_API ERTrimmedSurface : public ERAnyBoundedSurface {
   std::uint32_t binaryStoreSize() const override;
 
  private:
+  // What the nearest-point search keeps between calls: the base over a grid of the face's
+  // box, and each loop and base edge sampled and lifted (with the derivative along it and
+  // whether the sample bounds the face). Loops first, in list order, then the 4 edges.
+  struct PathSamples {
+    int own = -1;  // the loop's index, -1 for a base edge
+    std::vector<double> t;
+    std::vector<ERPoint2D> uv;
+    std::vector<ERPoint3D> s;
+    std::vector<ERVector3D> ds;
+    std::vector<unsigned char> in;
+  };
+  struct NearCache {
+    bool valid = false;
+    double ul = 0, uh = 0, vl = 0, vh = 0;
+    std::vector<ERPoint2D> nodes;
+    std::vector<ERPoint3D> points;
+    std::vector<PathSamples> paths;
+  };
+  const NearCache& nearCache() const;
+  // Path k of the cache at t: its (u, v) and the derivative of (u, v) along it.
+  void pathAt(int k, double t, ERPoint2D& q, ERVector2D& dq) const;
+  // 1 when q, a point of loop own (or of a base edge, own < 0), bounds the face.
+  int onFace(const ERPoint2D& q, int own) const;
+  void dropCaches() const;
   int addBoundary(ERSurfaceBoundary* b);
   void calculateBoundingBox();
   void dropRegion() const;
@@ -236,4 +267,5 @@ class QORV_API ERTrimmedSurface : public ERAnyBoundedSurface {
   int firstIsOuter_ = 0;
   BoundList bounds_;
   mutable ERRegion2D* region_ = nullptr;
+  mutable NearCache near_;
 };

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <memory>
 #include <sstream>
@@ -450,6 +451,46 @@ TEST(TrimmedSurface, PlanarFaceFromAFrameAndItsOuterLoop) {
       EXPECT_EQ(s.isInBound(ERPoint2D(u, v)), u >= 2 && u <= 5 && v >= 3 && v <= 7 ? 1 : 0);
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(TrimmedSurface, StoredImageAndPrintForm) {
+  // Without a base or loops: the flag, first-is-outer, the empty box, no loops.
+  const ERTrimmedSurface none;
+  qorv_test::Bytes expect;
+  qorv_test::appendInt(expect, 1), qorv_test::appendInt(expect, 0);
+  const qorv_test::Bytes box = qorv_test::doubles({DBL_MAX, DBL_MAX, -DBL_MAX, -DBL_MAX});
+  expect.insert(expect.end(), box.begin(), box.end());
+  qorv_test::appendInt(expect, 0);
+  EXPECT_EQ(imageOf(none), expect);
+  EXPECT_EQ(none.binaryStoreSize(), expect.size());
+  std::ostringstream emptyBox;
+  emptyBox << ERMinimax2D();
+  EXPECT_EQ(printed(none), "TRIMMED SURFACE :  \n    No Base Surface \n Boundary box   : " +
+                               emptyBox.str() + "\n 1st is Outer   : 0\n The Boundaries : \n");
+
+  ERTrimmedSurface s(plane(ERPmIsometrie3D()));
+  s.addBound(loop({{-1, -1}, {1, -1}, {1, 1}, {-1, 1}}).get(), ERSurfaceBoundary::OUTER);
+  s.addBound(loop({{0, 0}, {0.5, 0}, {0, 0.5}}).get(), ERSurfaceBoundary::INNER);
+  std::ostringstream sbox;
+  sbox << s.boundaryBox();
+  std::string loops;
+  for (const t_SmartPtr<ERSurfaceBoundary>& b : s.getBoundList()) loops += printed(*b);
+  EXPECT_EQ(printed(s), "TRIMMED SURFACE :  \n Base Surface " + printed(*s.getBaseSurface()) +
+                            "\n Boundary box   : " + sbox.str() + "\n 1st is Outer   : 1\n" +
+                            " The Boundaries : \n" + loops);
+  // Outside a database the base and the loops are written as identifier -1.
+  qorv_test::Bytes image = imageOf(s);
+  ASSERT_EQ(image.size(), s.binaryStoreSize());
+  qorv_test::Bytes head;
+  qorv_test::appendInt(head, 0), qorv_test::appendInt(head, -1), qorv_test::appendInt(head, 1);
+  const qorv_test::Bytes sb = qorv_test::doubles({-1, -1, 1, 1});
+  head.insert(head.end(), sb.begin(), sb.end());
+  for (int v : {2, 0, -1, 0, -1}) qorv_test::appendInt(head, v);
+  EXPECT_EQ(image, head);
 }
 
 }  // namespace
