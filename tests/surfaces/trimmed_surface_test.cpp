@@ -494,3 +494,67 @@ TEST(TrimmedSurface, StoredImageAndPrintForm) {
 }
 
 }  // namespace
+
+#include "qorv/surfaces/offset_surface.h"
+#include "qorv/surfaces/revolution_surface.h"
+
+namespace {
+
+// Every truncation of the stored images, and random damage to them, read into live objects:
+// nothing crashes, and a truncated record leaves the object as it was.
+TEST(SurfaceImages, TruncatedAndDamagedRecordsAreRefused) {
+  const unsigned seed = qorv_test::seedFor(2427);
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  qorv_test::Draw draw(seed);
+  ERTrimmedSurface face(plane(ERPmIsometrie3D()));
+  face.addBound(loop({{-1, -1}, {1, -1}, {1, 1}, {-1, 1}}).get(), ERSurfaceBoundary::OUTER);
+  face.addBound(loop({{0, 0}, {0.5, 0}, {0, 0.5}}).get(), ERSurfaceBoundary::INNER);
+  QuickAlgebra::ERVec<ERPole3DH> poles(3);
+  for (int i = 0; i < 3; ++i) poles[i] = ERPole3DH(ERPoint3D(1 + i, 0, i), 1.0);
+  const ERSurOfRevolution rev(t_SmartPtr<ERFiniteEntity3DWF>(new ERCpoleNURBS3D(poles)),
+                              ERInfLine3D(), ERLimites(0, 3));
+  const EROffsetSurface off(plane(ERPmIsometrie3D()), 0.5, ERVector3D(0, 0, 1));
+  ERSurfaceBoundary bnd(*loop({{0, 0}, {1, 0}, {0, 1}}), ERSurfaceBoundary::INNER);
+  bnd.getBound2DasPolyline(-1);
+  std::vector<std::pair<const ERObject*, std::unique_ptr<ERObject>>> cases;
+  cases.emplace_back(&face, std::make_unique<ERTrimmedSurface>(face));
+  cases.emplace_back(&rev, std::make_unique<ERSurOfRevolution>(rev));
+  cases.emplace_back(&off, std::make_unique<EROffsetSurface>(off));
+  cases.emplace_back(&bnd, std::make_unique<ERSurfaceBoundary>(bnd));
+  for (auto& [original, into] : cases) {
+    SCOPED_TRACE(original->className());
+    const qorv_test::Bytes image = imageOf(*original);
+    const std::string before = printed(*into);
+    for (size_t cut = 0; cut < image.size(); ++cut) {
+      qorv_test::restoreFrom(*into, qorv_test::Bytes(image.begin(), image.begin() + cut));
+      ASSERT_EQ(printed(*into), before) << cut;
+    }
+    for (int i = 0; i < 200; ++i) {
+      qorv_test::Bytes bad = image;
+      for (int k = 0; k < 3; ++k)
+        bad[draw.integer(0, static_cast<int>(bad.size()) - 1)] =
+            static_cast<unsigned char>(draw.integer(0, 255));
+      qorv_test::restoreFrom(*into, bad);
+      (void)printed(*into);
+      // Whatever was read is used without harm.
+      if (auto* sf = dynamic_cast<ERAnyBoundedSurface*>(into.get())) {
+        (void)(*sf)(0.5, 0.5);
+        (void)sf->getBox();
+        ERRaySurfaceResult res;
+        sf->ProjectPoint(ERPoint3D(0.2, 0.1, 3), res, 1);
+      }
+      if (auto* t = dynamic_cast<ERTrimmedSurface*>(into.get())) {
+        ERPoint2D uv;
+        (void)t->isInBound(ERPoint2D(0.1, 0.2));
+        (void)t->nearest(ERPoint3D(0.3, 0.2, 1), uv);
+      }
+      if (auto* r = dynamic_cast<ERSurOfRevolution*>(into.get())) {
+        ERPoint2D uv;
+        (void)r->nearest(ERPoint3D(0.3, 0.2, 1), uv);
+        (void)r->ConvertToNurbs();
+      }
+    }
+  }
+}
+
+}  // namespace
