@@ -249,7 +249,11 @@ TEST(TrimmedSurface, NearestPointOfACurvedFaceAgainstDenseSampling) {
     for (int j = 0; j < 4; ++j)
       for (int i = 0; i < 4; ++i)
         poles[j * 4 + i] = T >> ERPoint3D((i - 1.5) * s, (j - 1.5) * s, draw.uniform(-1, 1) * s);
-    const ERSpoleBezier3D base(poles, ERLimites(-1.5, 1.5), ERLimites(-1.5, 1.5));
+    const ERSpoleBezier3D patch(poles, ERLimites(-1.5, 1.5), ERLimites(-1.5, 1.5));
+    // One time in three a cylinder (u its height, v its angle in [-pi/2, pi/2]).
+    const ERBoundedCylinder cylinder(T, 1.5, s, -M_PI / 2, M_PI / 2);
+    const ERAnyBoundedSurface& base =
+        k % 3 == 2 ? static_cast<const ERAnyBoundedSurface&>(cylinder) : patch;
     const Face f = face(draw, base, k % 3 + 1);
     for (int i = 0; i < 6; ++i) {
       const ERPoint3D p = base(draw.uniform(-1.5, 1.5), draw.uniform(-1.5, 1.5)) +
