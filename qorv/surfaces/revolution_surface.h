@@ -25,23 +25,26 @@
 //   project_inbound and SignedMinimalDistance (signed by the normal at a foot, DISTMIN_END_POINT
 //   otherwise) answer through nearest.
 // - ProjectPoint(p, res, inside) gives the surface points on the line through p along Z (and
-//   ProjectPoint(p, D, res, inside) along D, without a frame change): the crossings of the line's
-//   image in the meridian half-plane with the generatrix, sampled at 512 steps of u and bisected (a
-//   tangent contact within one step may be missed), kept when their angle lies in the window.
-//   Records are in increasing u.
+//   ProjectPoint(p, D, res, inside) along D, without a frame change): the crossings of the
+//   line's image in the meridian half-plane with the generatrix, sampled at 512 steps of u and
+//   bisected; a step where the image dips towards the generatrix without crossing it (two
+//   crossings inside one step, a grazing line) is searched for its extreme and split there, a
+//   contact confirmed by Newton on (u, t). Kept when their angle lies in the window; records in
+//   increasing u, a crossing found twice given once.
 // - ConvertToNurbs is the same surface (to rounding): the generatrix's NURBS form cut to its
 //   range, swept by rational quadratic arcs of at most a quarter turn; its v parameter runs
 //   over the same window but is not the angle inside the arcs. Null when the generatrix has
 //   no NURBS form or the window is empty or not finite.
 // - reverse() only empties and transposes the sample cache: the generatrix and the angles are
 //   kept (so the normal does not turn).
-// - A mirror (a similitude of negative determinant, scale with k < 0 included) keeps S'(u, v)
-//   = T S(u, v) by turning the axis direction round.
+// - A mirror similitude keeps S'(u, v) = T S(u, v) by turning the axis direction round;
+//   scale(k) keeps S'(u, v) = k S(u, v) as it is (a turn commutes with k; the reference vector
+//   follows the generatrix).
 // - getEntityIsoU(u) is the arc of C(u)'s circle over the window, its parameter the angle v;
 //   null when its centre has every coordinate within 1e-11 of zero without being the origin
 //   (a frame would drop it). getEntityIsoV(v) is a copy of the generatrix turned by v.
 // - getBox holds the surface: the generatrix box's heights along the axis and its farthest
-//   corner from the axis, swept through the angle window (not tight).
+//   corner from the axis, swept through a whole turn (not tight).
 // - The nearest-point search keeps its generatrix samples with the surface until an edit (a
 //   move, a restore, CleanUpTemporaries; a caller who edits the curve generatrix() gives calls
 //   CleanUpTemporaries(-1) after): one surface is not to be searched from two threads
