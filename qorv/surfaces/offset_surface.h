@@ -22,8 +22,10 @@
 // - getBox is the base's box inflated by |offset|: it holds the surface.
 // - ProjectionNormale and ReajustProjection answer 0 (no orthogonal projection here).
 //   ProjectPoint(p, res, inside) finds the points on the line through p along Z by Newton on
-//   (u, v) from the local minima of the horizontal distance over a 33 x 33 grid of the limits;
-//   roots closer than the grid spacing to each other may be found once.
+//   (u, v) (differenced Jacobian) from the samples of a 33 x 33 grid of the limits that lie
+//   within one grid step of the line horizontally, and from the local minima of that distance,
+//   nearest first, at most 256 starts; roots within 1e-9 of the size of one found are given
+//   once.
 // - reverse() reverses the base and keeps the points: offset and indicator are negated when
 //   the base's reverse turned its normal at the middle of the limits (a NURBS surface, a
 //   plane), kept when it did not (the bounded cylinder, cone, sphere and torus keep theirs).
