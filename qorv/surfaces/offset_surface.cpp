@@ -192,21 +192,19 @@ void EROffsetSurface::ProjectPoint(const ERPoint3D& p, ERRaySurfaceResult& res, 
   const double u0 = udeb(), u1 = ufin(), v0 = vdeb(), v1 = vfin();
   const double ul = std::min(u0, u1), uh = std::max(u0, u1), vl = std::min(v0, v1),
                vh = std::max(v0, v1);
+  std::vector<ERPoint3D> grid(N * N);
   std::vector<double> dist(N * N);
   double size = 0;
   for (int j = 0; j < N; ++j)
     for (int i = 0; i < N; ++i) {
       const ERPoint3D q =
           (*this)(ERLimites(u0, u1)(i / (N - 1.0)), ERLimites(v0, v1)(j / (N - 1.0)));
+      grid[j * N + i] = q;
       dist[j * N + i] = std::hypot(q.x() - p.x(), q.y() - p.y());
       if (std::isfinite(dist[j * N + i])) size = std::max(size, maxAbs(q));
     }
   // The largest horizontal step between neighbouring samples: a crossing lies within it of
   // some sample. Seeds: those samples and the local minima, nearest first, at most 256.
-  std::vector<ERPoint3D> grid(N * N);
-  for (int j = 0; j < N; ++j)
-    for (int i = 0; i < N; ++i)
-      grid[j * N + i] = (*this)(ERLimites(u0, u1)(i / (N - 1.0)), ERLimites(v0, v1)(j / (N - 1.0)));
   double step = 0;
   for (int j = 0; j < N; ++j)
     for (int i = 0; i < N; ++i) {
