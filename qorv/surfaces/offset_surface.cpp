@@ -249,11 +249,14 @@ void EROffsetSurface::ProjectPoint(const ERPoint3D& p, ERRaySurfaceResult& res, 
         ok = true;
         break;
       }
-      const ERVector3D du = ((*this)(u + hu, v) - (*this)(u - hu, v)) / (2 * hu);
-      const ERVector3D dv = ((*this)(u, v + hv) - (*this)(u, v - hv)) / (2 * hv);
+      // In units of the surface's size: the determinant's products stay finite.
+      const double k = std::ldexp(1.0, -std::ilogb(std::max(size, 1e-300)));
+      const ERVector3D du = ((*this)(u + hu, v) - (*this)(u - hu, v)) * (k / (2 * hu));
+      const ERVector3D dv = ((*this)(u, v + hv) - (*this)(u, v - hv)) * (k / (2 * hv));
+      const double gx = fx * k, gy = fy * k;
       const double det = du.x() * dv.y() - du.y() * dv.x();
       if (!(det != 0) || !std::isfinite(det)) break;
-      const double su = (fx * dv.y() - fy * dv.x()) / det, sv = (du.x() * fy - du.y() * fx) / det;
+      const double su = (gx * dv.y() - gy * dv.x()) / det, sv = (du.x() * gy - du.y() * gx) / det;
       u = std::clamp(u - su, ul, uh), v = std::clamp(v - sv, vl, vh);
     }
     if (!ok) continue;
@@ -462,8 +465,13 @@ namespace {
 ERVector3D offsetDerivative(const EROffsetSurface& s, const ERInfoPoint3DSurf& e, bool alongU) {
   const auto& m = e.derivatives();
   if (m.length() < 9) return ERVector3D(kNaN, kNaN, kNaN);
-  const ERVector3D su(m[1]), sv(m[3]), suu(m[2]), suv(m[4]), svv(m[6]);
-  const ERVector3D base = alongU ? su : sv;
+  const ERVector3D base = alongU ? ERVector3D(m[1]) : ERVector3D(m[3]);
+  // n and its derivative do not change when every partial is scaled by one power of two:
+  // one that keeps their products finite at every magnitude.
+  const double ref = std::max(ERVector3D(m[1]).norme(), ERVector3D(m[3]).norme());
+  const double k = ref > 0 && std::isfinite(ref) ? std::ldexp(1.0, -std::ilogb(ref)) : 1.0;
+  const ERVector3D su = ERVector3D(m[1]) * k, sv = ERVector3D(m[3]) * k, suu = ERVector3D(m[2]) * k,
+                   suv = ERVector3D(m[4]) * k, svv = ERVector3D(m[6]) * k;
   const ERVector3D N = su ^ sv;
   const double len = N.norme();
   if (!(len > 0) || s.getOffset() == 0) return base;
@@ -472,8 +480,8 @@ ERVector3D offsetDerivative(const EROffsetSurface& s, const ERInfoPoint3DSurf& e
   const ERVector3D dn = (dN - n * (n * dN)) / len;
   const ERVector3D sign = s.offsetNormal(e);
   // The offset normal may be the opposite of N / |N| (never, as built) or a fall-back.
-  const double k = sign * n < 0 ? -1.0 : 1.0;
-  return base + dn * (k * s.getOffset());
+  const double side = sign * n < 0 ? -1.0 : 1.0;
+  return base + dn * (side * s.getOffset());
 }
 
 }  // namespace

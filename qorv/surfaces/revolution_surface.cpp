@@ -244,9 +244,10 @@ double ERSurOfRevolution::bestAngle(const ERPoint3D& c, const ERPoint3D& p) cons
   const ERVector3D d = axis_.dirVector().getnormalized();
   const ERPoint3D a = axis_.origine();
   const ERVector3D rc = radial(c - a, d), rp = radial(p - a, d);
-  if (rc.norme2() == 0 || rp.norme2() == 0 || !(hi >= lo)) return lo;
+  if (rc.norme() == 0 || rp.norme() == 0 || !(hi >= lo)) return lo;
   const double span = hi - lo;
-  const double delta = wrapTurn(angleAbout(rc, rp, d) - lo);
+  // Unit vectors: the angle holds at every magnitude (no product overflows or underflows).
+  const double delta = wrapTurn(angleAbout(rc.getnormalized(), rp.getnormalized(), d) - lo);
   if (span >= kTwoPi || delta <= span) return lo + delta;
   return delta - span <= kTwoPi - delta ? hi : lo;
 }
@@ -270,6 +271,20 @@ void ERSurOfRevolution::CleanUpTemporaries(int level) {
   genCache_.clear();
 }
 
+double ERSurOfRevolution::unitScale(const ERPoint3D& p) const {
+  // A power of two that brings the sizes about p and the generatrix near 1: squared
+  // distances neither overflow at 1e300 nor underflow at 1e-300, and scale exactly.
+  const ERPoint3D a = axis_.origine();
+  double ref = maxAbs(ERPoint3D() + (p - a));
+  if (gen_) {
+    const std::vector<GenSample>& g = generatrixSamples();
+    for (std::size_t k = 0; k < g.size(); k += 64)
+      ref = std::max(ref, maxAbs(ERPoint3D() + (g[k].c - a)));
+  }
+  if (!(ref > 0) || !std::isfinite(ref)) return 1.0;
+  return std::ldexp(1.0, -std::ilogb(ref));
+}
+
 namespace {
 
 // The squared distance from p to the nearest point of the circle arc of C(u), and its
@@ -286,14 +301,17 @@ double ERSurOfRevolution::nearest(const ERPoint3D& p, ERPoint2D& uv) const {
   const ERVector3D d = axis_.dirVector().getnormalized();
   const ERPoint3D a = axis_.origine();
   const double u0 = udeb(), u1 = ufin();
+  // Squared distances in units of sigma.
+  const double sigma = unitScale(p);
+  const ERVector3D wp = (p - a) * sigma;
   auto reduceAt = [&](double u, const ERPoint3D& c, const ERVector3D& t) {
     Reduced r;
     r.u = u;
     r.v = bestAngle(c, p);
     const double cs = std::cos(r.v), sn = std::sin(r.v);
-    const ERVector3D e = (a + turn(c - a, d, cs, sn)) - p;
+    const ERVector3D e = turn((c - a) * sigma, d, cs, sn) - wp;
     r.g = e * e;
-    r.dg = e * turn(t, d, cs, sn);
+    r.dg = e * turn(t * sigma, d, cs, sn);
     if (!std::isfinite(r.g)) r.g = DBL_MAX;
     return r;
   };
@@ -344,7 +362,7 @@ double ERSurOfRevolution::nearest(const ERPoint3D& p, ERPoint2D& uv) const {
   // Sampled minima stand for kinks (a corner of the generatrix, a change of the best window
   // end); one displaces a solved foot only when nearer by more than the rounding of the
   // squared distances, which is flat about a foot.
-  const double noise = 64 * DBL_EPSILON * std::max({maxAbs(p), maxAbs(a), 1e-300});
+  const double noise = 64 * DBL_EPSILON * std::max({maxAbs(p), maxAbs(a), 1e-300}) * sigma;
   for (int i = 1; i < kSamples; ++i) {
     if (!(s[i].g <= s[i - 1].g && s[i].g <= s[i + 1].g)) continue;
     const double margin = noise * (2 * std::sqrt(best.g) + noise);
@@ -352,7 +370,7 @@ double ERSurOfRevolution::nearest(const ERPoint3D& p, ERPoint2D& uv) const {
   }
   if (best.g == DBL_MAX) return kNaN;
   uv = ERPoint2D(best.u, best.v);
-  return std::sqrt(best.g);
+  return std::sqrt(best.g) / sigma;
 }
 
 ERVector3D ERSurOfRevolution::normalAt(double u, double v) const {
@@ -365,9 +383,9 @@ ERVector3D ERSurOfRevolution::normalAt(double u, double v) const {
   ERVector3D r = radial(info.point() - axis_.origine(), d);
   const double rc = r.norme(), scale = std::max(maxAbs(info.point()), maxAbs(axis_.origine()));
   if (!(rc > 1e-13 * scale)) r = radial(su, d);
-  if (r.norme2() == 0) r = turn(ref_, d, std::cos(v), std::sin(v));
+  if (r.norme() == 0) r = turn(ref_, d, std::cos(v), std::sin(v));
   const ERVector3D n = su ^ (d ^ r.getnormalized());
-  if (n.norme2() > 0 && std::isfinite(n.norme2())) return n.getnormalized();
+  if (n.norme() > 0 && std::isfinite(n.norme())) return n.getnormalized();
   int degenerate = 0;
   return get_stable_normal(static_cast<const ERAnyBoundedSurface&>(*this), info, degenerate);
 }
@@ -414,11 +432,14 @@ int ERSurOfRevolution::ReajustProjection(ERPoint3D& p, ERPoint2D& uv, int flag) 
   const double ul = std::min(udeb(), ufin()), uh = std::max(udeb(), ufin());
   const double vl = vdeb(), vh = vfin();
   double u = std::clamp(uv.x(), ul, uh), v = std::clamp(uv.y(), vl, vh);
+  const double sigma = unitScale(p);  // the equations scale by sigma^2 and keep their roots
   for (int it = 0; it < 60; ++it) {
     const ERInfoPoint3DSurf s = PtCur(u, v);
     const auto& m = s.derivatives();
-    const ERVector3D r = s.point() - p;
-    const ERVector3D Su(m[1]), Sv(m[3]), Suu(m[2]), Suv(m[4]), Svv(m[6]);
+    const ERVector3D r = (s.point() - p) * sigma;
+    const ERVector3D Su = ERVector3D(m[1]) * sigma, Sv = ERVector3D(m[3]) * sigma;
+    const ERVector3D Suu = ERVector3D(m[2]) * sigma, Suv = ERVector3D(m[4]) * sigma,
+                     Svv = ERVector3D(m[6]) * sigma;
     const double f0 = r * Su, f1 = r * Sv;
     const double a = Su * Su + r * Suu, b = Su * Sv + r * Suv, c = Sv * Sv + r * Svv;
     const double det = a * c - b * b;
@@ -452,7 +473,9 @@ void ERSurOfRevolution::lineCrossings(const ERPoint3D& p, const ERVector3D& e,
   if (!gen_ || !finite(p)) return;
   const ERVector3D d = axis_.dirVector().getnormalized();
   const ERPoint3D a = axis_.origine();
-  const ERVector3D wp = p - a;
+  // Lengths (and the line's parameter t) in units of sigma: the tube test squares them.
+  const double sigma = unitScale(p);
+  const ERVector3D wp = (p - a) * sigma;
   const double hp = wp * d, ez = e * d;
   const ERVector3D rp = radial(wp, d), ep = radial(e, d);
   const double u0 = udeb(), u1 = ufin();
@@ -461,8 +484,7 @@ void ERSurOfRevolution::lineCrossings(const ERPoint3D& p, const ERVector3D& e,
   const bool along = std::fabs(ez) >= ep.norme();
   const int branches = along ? 1 : 2;
   auto value = [&](double u, int branch, double& t) {
-    const ERPoint3D c = (*gen_)(u);
-    const ERVector3D w = c - a;
+    const ERVector3D w = ((*gen_)(u)-a) * sigma;
     const double hc = w * d, rc = radial(w, d).norme();
     if (along) {
       t = (hc - hp) / ez;
@@ -484,7 +506,8 @@ void ERSurOfRevolution::lineCrossings(const ERPoint3D& p, const ERVector3D& e,
     const double ul = std::min(u0, u1), uh = std::max(u0, u1);
     for (int it = 0; it < 60; ++it) {
       const ERInfoPoint3DWF c = gen_->PtCur(u);
-      const ERVector3D w = c.point() - a, rc = radial(w, d), rct = radial(c.tangente(), d);
+      const ERVector3D w = (c.point() - a) * sigma, rc = radial(w, d),
+                       rct = radial(c.tangente() * sigma, d);
       const ERVector3D rt = rp + ep * t;
       const double f1 = hp + t * ez - w * d, f2 = rt * rt - rc * rc;
       const double size = std::max({rc.norme(), rt.norme(), std::fabs(hp - w * d), 1e-300});
@@ -608,7 +631,7 @@ void ERSurOfRevolution::lineCrossings(const ERPoint3D& p, const ERVector3D& e,
   ERPoint3D last;
   bool any = false;
   for (const Hit& h : hits) {
-    const ERPoint3D q = p + e * h.t;
+    const ERPoint3D q = p + e * (h.t / sigma);
     // A root found from both branches, or at a sample and by a bracket, is given once.
     if (any && qorv::distance(q, last) <= 1e-12 * std::max(maxAbs(q), 1e-300)) {
       continue;
@@ -616,8 +639,8 @@ void ERSurOfRevolution::lineCrossings(const ERPoint3D& p, const ERVector3D& e,
     any = true, last = q;
     const ERVector3D rc = radial((*gen_)(h.u) - a, d), rq = radial(q - a, d);
     double v = lo;
-    if (rc.norme2() > 0 && rq.norme2() > 0) {
-      const double delta = wrapTurn(angleAbout(rc, rq, d) - lo);
+    if (rc.norme() > 0 && rq.norme() > 0) {
+      const double delta = wrapTurn(angleAbout(rc.getnormalized(), rq.getnormalized(), d) - lo);
       if (span >= kTwoPi || delta <= span + 1e-12) {
         v = lo + std::min(delta, span);
       } else if (kTwoPi - delta <= 1e-12) {

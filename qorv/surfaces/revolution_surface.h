@@ -155,6 +155,8 @@ class QORV_API ERSurOfRevolution : public ERAnyBoundedSurface {
   void lineCrossings(const ERPoint3D& p, const ERVector3D& e, ERRaySurfaceResult& res,
                      int inside) const;
   void moveBy(const ERPmSimilitude3D& T, bool forward);
+  // A power of two bringing the distances about p to about 1.
+  double unitScale(const ERPoint3D& p) const;
   // The best angle for the generatrix point c seen from p, and the point there.
   double bestAngle(const ERPoint3D& c, const ERPoint3D& p) const;
 

@@ -518,16 +518,19 @@ struct Candidate {
   bool interior = false;
 };
 
-// Newton from uv towards a foot of p on s within [ul, uh] x [vl, vh].
+// Newton from uv towards a foot of p on s within [ul, uh] x [vl, vh]; every vector scaled by
+// sigma (the equations scale by sigma^2 and keep their roots, their products stay finite).
 ERPoint2D newtonFoot(const ERAnyBoundedSurface& s, const ERPoint3D& p, ERPoint2D uv, double ul,
-                     double uh, double vl, double vh) {
+                     double uh, double vl, double vh, double sigma) {
   double u = uv.x(), v = uv.y();
   for (int it = 0; it < 40; ++it) {
     const ERInfoPoint3DSurf e = s.PtCur(u, v);
     const auto& m = e.derivatives();
     if (m.length() < 9) break;
-    const ERVector3D r = e.point() - p;
-    const ERVector3D Su(m[1]), Sv(m[3]), Suu(m[2]), Suv(m[4]), Svv(m[6]);
+    const ERVector3D r = (e.point() - p) * sigma;
+    const ERVector3D Su = ERVector3D(m[1]) * sigma, Sv = ERVector3D(m[3]) * sigma;
+    const ERVector3D Suu = ERVector3D(m[2]) * sigma, Suv = ERVector3D(m[4]) * sigma,
+                     Svv = ERVector3D(m[6]) * sigma;
     const double f0 = r * Su, f1 = r * Sv;
     const double a = Su * Su + r * Suu, b = Su * Sv + r * Suv, c = Sv * Sv + r * Svv;
     const double det = a * c - b * b;
@@ -597,6 +600,8 @@ const ERTrimmedSurface::NearCache& ERTrimmedSurface::nearCache() const {
       const ERPoint2D q(ERLimites(ul, uh)(double(i) / kGrid), ERLimites(vl, vh)(double(j) / kGrid));
       near_.nodes.push_back(q);
       near_.points.push_back(S(q.x(), q.y()));
+      near_.extent = std::max(near_.extent,
+                              maxAbs(ERPoint3D() + (near_.points.back() - near_.points.front())));
     }
   const int loops = bounds_.entries();
   for (int k = 0; k < loops + 4; ++k) {
@@ -646,8 +651,12 @@ double ERTrimmedSurface::nearest(const ERPoint3D& p, ERPoint2D& uv) const {
   const double bu0 = std::min(S.udeb(), S.ufin()), bu1 = std::max(S.udeb(), S.ufin());
   const double bv0 = std::min(S.vdeb(), S.vfin()), bv1 = std::max(S.vdeb(), S.vfin());
 
+  // Squared distances in units of sigma, a power of two that brings the distances about p to
+  // about 1: they neither overflow at 1e300 nor underflow at 1e-300.
+  double ref = maxAbs(ERPoint3D() + (p - cache.points.front())) + cache.extent;
+  const double sigma = ref > 0 && std::isfinite(ref) ? std::ldexp(1.0, -std::ilogb(ref)) : 1.0;
   auto sq = [&](const ERPoint3D& s) {
-    const ERVector3D e = s - p;
+    const ERVector3D e = (s - p) * sigma;
     const double g = e * e;
     return std::isfinite(g) ? g : DBL_MAX;
   };
@@ -694,7 +703,7 @@ double ERTrimmedSurface::nearest(const ERPoint3D& p, ERPoint2D& uv) const {
       if (!minimum) continue;
       const ERPoint2D& node = cache.nodes[j * (G + 1) + i];
       offer(node, false, true, isInBound(node));
-      const ERPoint2D q = newtonFoot(S, p, node, cache.ul, cache.uh, cache.vl, cache.vh);
+      const ERPoint2D q = newtonFoot(S, p, node, cache.ul, cache.uh, cache.vl, cache.vh, sigma);
       offer(q, true, true, isInBound(q));
     }
 
@@ -713,8 +722,8 @@ double ERTrimmedSurface::nearest(const ERPoint3D& p, ERPoint2D& uv) const {
       ERVector2D dq;
       pathAt(static_cast<int>(k), t, q, dq);
       const ERInfoPoint3DSurf e = S.PtCur(q.x(), q.y());
-      const ERVector3D r = e.point() - p;
-      Sample s{t, r * r, r * (e.tangenteU() * dq.x() + e.tangenteV() * dq.y())};
+      const ERVector3D r = (e.point() - p) * sigma;
+      Sample s{t, r * r, r * ((e.tangenteU() * dq.x() + e.tangenteV() * dq.y()) * sigma)};
       if (!std::isfinite(s.g)) s.g = DBL_MAX, s.dg = 0;
       return s;
     };
@@ -726,8 +735,8 @@ double ERTrimmedSurface::nearest(const ERPoint3D& p, ERPoint2D& uv) const {
     };
     std::vector<Sample> s(static_cast<std::size_t>(n + 1));
     for (int i = 0; i <= n; ++i) {
-      const ERVector3D r = path.s[i] - p;
-      s[i] = Sample{path.t[i], r * r, r * path.ds[i]};
+      const ERVector3D r = (path.s[i] - p) * sigma;
+      s[i] = Sample{path.t[i], r * r, r * (path.ds[i] * sigma)};
       if (!std::isfinite(s[i].g)) s[i].g = DBL_MAX, s[i].dg = 0;
     }
     const double dir = path.t[n] >= path.t[0] ? 1.0 : -1.0;
@@ -786,7 +795,7 @@ double ERTrimmedSurface::nearest(const ERPoint3D& p, ERPoint2D& uv) const {
   // A sample displaces a solved point only when nearer by more than the rounding of the
   // squared distances, which is flat about a minimum.
   const double noise =
-      64 * DBL_EPSILON * std::max({maxAbs(p), maxAbs(cache.points.front()), 1e-300});
+      64 * DBL_EPSILON * std::max({maxAbs(p), maxAbs(cache.points.front()), 1e-300}) * sigma;
   for (const Candidate& c : cands) {
     if (c.exact) continue;
     if (best == nullptr) {
@@ -797,7 +806,7 @@ double ERTrimmedSurface::nearest(const ERPoint3D& p, ERPoint2D& uv) const {
     if (c.g < best->g - margin) best = &c;
   }
   uv = best->uv;
-  return std::sqrt(best->g);
+  return std::sqrt(best->g) / sigma;
 }
 
 ERPoint3D ERTrimmedSurface::project_inbound(const ERPoint3D& p) const {

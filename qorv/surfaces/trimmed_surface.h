@@ -247,6 +247,7 @@ class QORV_API ERTrimmedSurface : public ERAnyBoundedSurface {
   struct NearCache {
     bool valid = false;
     double ul = 0, uh = 0, vl = 0, vh = 0;
+    double extent = 0;  // the largest coordinate difference of the grid's points
     std::vector<ERPoint2D> nodes;
     std::vector<ERPoint3D> points;
     std::vector<PathSamples> paths;

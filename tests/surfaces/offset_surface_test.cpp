@@ -129,7 +129,7 @@ TEST(OffsetSurface, ReverseAndMovesKeepThePoints) {
   qorv_test::BoundedDraw draw(seed);
   for (int k = 0; k < 60; ++k) {
     SCOPED_TRACE(k);
-    const double s = draw.magnitude(-50, 50);
+    const double s = draw.magnitude(-290, 290);
     std::unique_ptr<ERAnyBoundedSurface> base;
     if (k % 2) {
       base = patch(draw, s, draw.uniform(0, 100));
@@ -170,7 +170,7 @@ TEST(OffsetSurface, LineProjectionAndIsoCurves) {
   qorv_test::BoundedDraw draw(seed);
   for (int k = 0; k < 40; ++k) {
     SCOPED_TRACE(k);
-    const double s = draw.magnitude(-50, 50);
+    const double s = draw.magnitude(-290, 290);
     const auto base = patch(draw, s, draw.uniform(0, 10));
     const EROffsetSurface S(*base, s * draw.uniform(-0.2, 0.2), draw.direction());
     const double size = sizeOf(S);

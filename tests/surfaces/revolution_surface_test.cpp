@@ -48,7 +48,7 @@ struct RevolutionDraw : qorv_test::BoundedDraw {
   }
 
   std::unique_ptr<ERSurOfRevolution> surface(double far, bool fullTurn = false) {
-    s = magnitude(-100, 100);
+    s = magnitude(-290, 290);
     T = placement(far * s);
     const ERVector3D d = T >> ERVector3D(0, 0, 1);
     const ERLimites V = fullTurn ? ERLimites(0, 2 * M_PI) : angles();
@@ -231,9 +231,9 @@ TEST(SurOfRevolution, NearestIsGlobalAgainstDenseSampling) {
       if (S->ProjectionNormale(p, 0, uv2, 1) == 1) {
         // p - S is orthogonal to both partials (those that do not vanish on the axis).
         const ERInfoPoint3DSurf e = S->PtCur(uv2.x(), uv2.y());
-        const ERVector3D w = p - e.point();
-        EXPECT_LE(std::fabs(w * e.tangenteU()), 1e-3 * w.norme() * e.tangenteU().norme());
-        EXPECT_LE(std::fabs(w * e.tangenteV()), 1e-3 * w.norme() * e.tangenteV().norme());
+        const ERVector3D w = (p - e.point()).getnormalized();
+        EXPECT_LE(std::fabs(w * e.tangenteU().getnormalized()), 1e-3);
+        EXPECT_LE(std::fabs(w * e.tangenteV().getnormalized()), 1e-3);
       }
     }
   }

@@ -243,7 +243,7 @@ TEST(TrimmedSurface, NearestPointOfACurvedFaceAgainstDenseSampling) {
   qorv_test::BoundedDraw draw(seed);
   for (int k = 0; k < 12; ++k) {
     SCOPED_TRACE(k);
-    const double s = draw.magnitude(-50, 50);
+    const double s = draw.magnitude(-290, 290);
     const ERPmIsometrie3D T = draw.placement(draw.uniform(0, 100) * s);
     QuickAlgebra::ERMatrix<ERPoint3D> poles(4, 4);
     for (int j = 0; j < 4; ++j)
