@@ -257,18 +257,16 @@ void ERSpoleRep::redefinedDomain(const ERLimites& U, const ERLimites& V) {
   ResetCaches();
 }
 
-void ERSpoleRep::ResetCacheBox() { boxValid_ = false; }
+void ERSpoleRep::ResetCacheBox() { box_.reset(); }
 
 void ERSpoleRep::ResetCaches() {
-  boxValid_ = cellsValid_ = false;
-  estU_ = estV_ = -1.0;
+  box_.reset(), estU_.reset(), estV_.reset(), search_.reset();
   emptyCache();
 }
 
 void ERSpoleRep::CleanUpTemporaries(int level) {
   ERBoundedSurface::CleanUpTemporaries(level);
-  boxValid_ = cellsValid_ = false;
-  estU_ = estV_ = -1.0;
+  box_.reset(), estU_.reset(), estV_.reset(), search_.reset();
 }
 
 ERInfoPoint3DSurf ERSpoleRep::PtCur(double u, double v) const {
@@ -323,8 +321,7 @@ ERMinimax3D ERSpoleRep::_calculateBox() const {
 }
 
 ERMinimax3D ERSpoleRep::getBox() const {
-  if (!boxValid_) box_ = _calculateBox(), boxValid_ = true;
-  return box_;
+  return box_.get([this] { return _calculateBox(); });
 }
 
 double ERSpoleRep::upperEstimate(bool inU) const {
@@ -353,12 +350,10 @@ double ERSpoleRep::_calculateUpperEstimateU() const { return upperEstimate(true)
 double ERSpoleRep::_calculateUpperEstimateV() const { return upperEstimate(false); }
 
 double ERSpoleRep::upperEstimateInU() const {
-  if (estU_ < 0.0) estU_ = _calculateUpperEstimateU();
-  return estU_;
+  return estU_.get([this] { return _calculateUpperEstimateU(); });
 }
 double ERSpoleRep::upperEstimateInV() const {
-  if (estV_ < 0.0) estV_ = _calculateUpperEstimateV();
-  return estV_;
+  return estV_.get([this] { return _calculateUpperEstimateV(); });
 }
 
 ERVec<ERPole3DH> ERSpoleRep::isoPoles(const detail::NetView& n, double t, bool alongV) const {

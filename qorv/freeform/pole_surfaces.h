@@ -36,17 +36,20 @@
 // - getEntityIsoU(u) is the pole curve v -> S(u, v) (a Bezier curve over the natural V limits,
 //   Cartesian for ERSpoleBezier3D, or a NURBS curve on the v knots), trimmed to the V limits,
 //   so that its parameter is the surface's; getEntityIsoV likewise; null for an invalid net.
-// - nearest(p, uv) is the GLOBAL nearest point over the trimmed limits, for every p: spans in
-//   the order of the distance to the box of their poles, those that can still hold a nearer
-//   point sampled on a (4p + 4) x (4q + 4) grid (at most 80 a side), and the grid's local minima
-//   (of the span and of each of its edges alone) refined by a Newton bounded to the span; edges,
-//   corners and creases without a perpendicular foot are reached through the bounds. A span, or a
-//   start, whose nearest sample is farther than the best distance found by more than twice the
-//   largest spacing of its samples is not refined (the surface does not bulge that far between
-//   samples). The grids of all spans are kept with the surface (up to 2^22 samples). With a
-//   weight <= 0 no span is pruned by its box. Of several equally near points (the seam of a closed
-//   surface, the axis of a surface of revolution) the first found is given. project_inbound and
-//   SignedMinimalDistance answer through it.
+// - nearest(p, uv) is the GLOBAL nearest point over the trimmed limits, for every p: a branch
+//   and bound over the spans. Each span's piece is bounded by the oriented box of its Bezier
+//   poles (the piece's own axes) and sampled on a (4p + 4) x (4q + 4) grid (at most 80 a side);
+//   the span under p is searched first, then every span whose box is nearer than the best
+//   distance found. In a span, the grid's local minima (of the span and of each of its edges
+//   alone) start a Newton bounded to the span; edges, corners and creases without a
+//   perpendicular foot are reached through the bounds. A span, or a start, whose nearest sample
+//   is farther than the best distance by more than twice the largest spacing of its samples is
+//   not refined (the surface does not bulge that far between samples), nor a start within one
+//   spacing of a foot already found inside its span. The bounds, the tree and the grids are
+//   built once per surface (grids up to 2^22 samples). With a weight <= 0 no span is pruned by
+//   its box. Of several equally near points (the seam of a closed surface, the axis of a surface
+//   of revolution) the first found is given. project_inbound and SignedMinimalDistance answer
+//   through it.
 // - ProjectionNormale(p, tol, uv, flag) answers 0 without searching when the box of the
 //   surface inflated by 0.2 and that of p inflated by tol are apart: tol is the reach of the
 //   search (pass a large one, or call nearest, for far points). Otherwise uv receives the
@@ -62,8 +65,10 @@
 //   Newton reaches from those pieces. Weights <= 0: the pieces are not pruned by their boxes.
 // - A Bezier patch's adjust and redefine operations set its natural limits, which re-maps the
 //   same poles (another surface): cut a piece with SplitInU/V, which trim.
-// - Caches (box, estimates, span boxes) are dropped by every edit, by restoreGuts and by
-//   CleanUpTemporaries. One surface is not to be evaluated from two threads at once.
+// - Caches (box, estimates, the nearest point's bounds and grids) are built on first use, safely
+//   when several threads call const members of one surface at once; every edit, restoreGuts and
+//   CleanUpTemporaries drop them (an edit must not run while another thread reads). A copy
+//   starts without them.
 //
 // Stored images (after the ERObject part, which writes nothing; little-endian, long 4 bytes):
 //   bounded part   natural U, natural V, trim U, trim V: 8 doubles            64 bytes
@@ -82,8 +87,10 @@
 // and a line end.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <iosfwd>
+#include <mutex>
 #include <vector>
 
 #include "qorv/freeform/knot_vector.h"
@@ -115,6 +122,41 @@ QORV_API void evaluateNet(const NetView& net, double u, double v, bool leftU, bo
 
 // The p + 1 basis functions of span s at u (the span's polynomials, also beyond it).
 QORV_API void basisValues(const double* U, int p, int s, double u, double* out);
+
+// The spans' bounds, their tree and sample grids for the nearest point (pole_surface_projection.cpp).
+struct PoleSearch;
+
+// A value built from const members on first use, safely from several threads at once; edits of
+// the owner drop it (never while another thread reads). A copy starts empty.
+template <class T>
+class Lazy {
+ public:
+  Lazy() = default;
+  Lazy(const Lazy&) {}
+  Lazy& operator=(const Lazy&) {
+    reset();
+    return *this;
+  }
+  ~Lazy() { reset(); }
+  template <class Build>
+  const T& get(Build&& build) const {
+    if (const T* p = ptr_.load(std::memory_order_acquire)) return *p;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (const T* p = ptr_.load(std::memory_order_relaxed)) return *p;
+    const T* p = new T(build());
+    del_ = [](const T* q) { delete q; };  // here T is complete
+    ptr_.store(p, std::memory_order_release);
+    return *p;
+  }
+  void reset() {
+    if (const T* p = ptr_.exchange(nullptr)) del_(p);
+  }
+
+ private:
+  mutable std::atomic<const T*> ptr_{nullptr};
+  mutable std::mutex mutex_;
+  mutable void (*del_)(const T*) = nullptr;
+};
 
 }  // namespace qorv::detail
 
@@ -211,22 +253,13 @@ class QORV_API ERSpoleRep : public ERBoundedSurface {
   t_SmartPtr<ERFiniteEntity3DWF> isoCurve(double t, bool alongV) const;
   double upperEstimate(bool inU) const;
 
-  struct Cell {  // a non-empty span inside the trimmed limits and the box of its poles
-    double u0, u1, v0, v1;
-    double box[6];
-    int su, sv;
-    std::size_t grid;  // offset of its sample grid in grid_
-    double reach;      // the largest distance between neighbouring samples
-  };
-  const std::vector<Cell>& cells() const;
-  void sampleCell(const qorv::detail::NetView& n, const Cell& c, int gu, int gv, double* out) const;
+  using Search = qorv::detail::PoleSearch;
+  const Search& search() const;
+  Search buildSearch() const;
 
-  mutable ERMinimax3D box_;
-  mutable std::vector<Cell> cells_;
-  mutable std::vector<double> grid_;  // 3 doubles per sample, every cell's grid
-  mutable bool cellsValid_ = false;
-  mutable bool boxValid_ = false;
-  mutable double estU_ = -1.0, estV_ = -1.0;
+  mutable qorv::detail::Lazy<ERMinimax3D> box_;
+  mutable qorv::detail::Lazy<double> estU_, estV_;
+  mutable qorv::detail::Lazy<Search> search_;
 };
 
 // ---------------------------------------------------------------------------------------------
