@@ -147,6 +147,18 @@ double refine(const Scaled& E, double& u, double& v, double ua, double ub, doubl
       }
       return false;
     };
+    // A step below the tolerance ends the descent: taken when it does not raise f (it often
+    // cannot lower it any more: f is at its rounding there).
+    if (lam == 0.0) {
+      double m[3];
+      for (int c = 0; c < 3; ++c) m[c] = Su[c] * s0 + Sv[c] * s1;
+      if (dot(m, m) <= tiny2) {
+        const double un = std::clamp(u + s0, ua, ub), vn = std::clamp(v + s1, va, vb);
+        const double fn = E.eval(un, vn, 2, nd);
+        if (fn <= f) u = un, v = vn, f = fn, std::swap(d, nd);
+        break;
+      }
+    }
     bool moved = tryStep(s0, s1, 12, true);
     if (!moved) {
       const double D0 = dot(Su, Su) + std::fabs(dot(Suu, r)),
@@ -444,11 +456,12 @@ double ERSpoleRep::nearest(const ERPoint3D& p, ERPoint2D& uv) const {
     }
     const double reach = (S.grid.empty() ? reachOf(g, gu, gv) : c.reach) * E.t;
     double fmin = HUGE_VAL;
+    int lowest = -1;
     for (std::size_t s = 0; s < per; ++s) {
       const double x = g[3 * s] * E.t - E.P[0], y = g[3 * s + 1] * E.t - E.P[1],
                    z = g[3 * s + 2] * E.t - E.P[2];
       f[s] = x * x + y * y + z * z;
-      fmin = std::min(fmin, f[s]);
+      if (f[s] < fmin) fmin = f[s], lowest = int(s);
     }
     // No point of the span is nearer than a sample less twice the spacing of the samples (the
     // margin holds the bulge of the surface between them).
@@ -456,11 +469,45 @@ double ERSpoleRep::nearest(const ERPoint3D& p, ERPoint2D& uv) const {
       const double m = std::sqrt(fs) - 2.0 * reach;
       return m > 0.0 && m * m > best;
     };
-    if (hopeless(fmin)) return;
+    if (lowest < 0 || hopeless(fmin)) return;
     // Within the span's own polynomial: a crease at a knot is then an edge of the box.
     E.uTop = c.u1, E.vTop = c.v1;
-    // Newton from the discrete local minima of the samples, those of the grid and those of
-    // each edge of the span taken alone (an edge minimum without a foot), best first.
+    double cellSize2 = 0.0;  // scaled
+    if (c.bounded)
+      for (int a = 0; a < 3; ++a) cellSize2 += std::pow((c.hi[a] - c.lo[a]) * E.t, 2);
+    else
+      cellSize2 = 4.0 * reach * reach * double(gu * gu + gv * gv);
+    const double tiny2 = std::isfinite(cellSize2) ? 1e-18 * cellSize2 : 0.0;
+    auto descend = [&](double x, int at) {
+      if (hopeless(x)) return;
+      const int i = at % gu, j = at / gu;
+      const double* q = g + 3 * at;
+      // A sample of this cell beside the nearest point found in it, and no nearer than it, starts
+      // the same descent (not so in another cell: its edge bounds the descent there).
+      if (x >= best && bestCell == k) {
+        const double dx = q[0] * E.t - bestAt[0], dy = q[1] * E.t - bestAt[1],
+                     dz = q[2] * E.t - bestAt[2];
+        if (dx * dx + dy * dy + dz * dz <= reach * reach) return;
+      }
+      double u = i == gu - 1 ? c.u1 : c.u0 + (c.u1 - c.u0) * i / (gu - 1);
+      double v = j == gv - 1 ? c.v1 : c.v0 + (c.v1 - c.v0) * j / (gv - 1);
+      if (x < best) {
+        best = x, bu_ = u, bv_ = v, bestCell = -1;
+        for (int a = 0; a < 3; ++a) bestAt[a] = q[a] * E.t;
+      }
+      double reached[3];
+      const double r = refine(E, u, v, c.u0, c.u1, c.v0, c.v1, tiny2, reached);
+      if (r < best) {
+        best = r, bu_ = u, bv_ = v, std::copy_n(reached, 3, bestAt);
+        // Only a foot inside the cell claims the samples around it.
+        bestCell = u > c.u0 && u < c.u1 && v > c.v0 && v < c.v1 ? k : -1;
+      }
+    };
+    // The lowest sample first: its descent usually ends at the answer, which sharpens the
+    // tests of the other starts.
+    descend(fmin, lowest);
+    // Then the other discrete local minima of the samples, those of the grid and those of each
+    // edge of the span taken alone (an edge minimum without a foot), best first.
     auto lowAmong = [&](int i, int j) {
       const double x = f[j * gu + i];
       for (int dj = -1; dj <= 1; ++dj)
@@ -484,44 +531,14 @@ double ERSpoleRep::nearest(const ERPoint3D& p, ERPoint2D& uv) const {
     for (int j = 0; j < gv; ++j)
       for (int i = 0; i < gu; ++i) {
         const double x = f[j * gu + i];
-        if (!std::isfinite(x) || hopeless(x)) continue;
+        if (j * gu + i == lowest || !std::isfinite(x) || hopeless(x)) continue;
         const bool onV = j == 0 || j == gv - 1, onU = i == 0 || i == gu - 1;
         if (lowAmong(i, j) || (onV && lowOnEdge(i, j, true)) || (onU && lowOnEdge(i, j, false)))
           starts.push_back({x, j * gu + i});
       }
     std::sort(starts.begin(), starts.end());
-    if (starts.size() > 8) starts.resize(8);
-    double cellSize2 = 0.0;  // scaled
-    if (c.bounded)
-      for (int a = 0; a < 3; ++a) cellSize2 += std::pow((c.hi[a] - c.lo[a]) * E.t, 2);
-    else
-      cellSize2 = 4.0 * reach * reach * double(gu * gu + gv * gv);
-    const double tiny2 = std::isfinite(cellSize2) ? 1e-18 * cellSize2 : 0.0;
-    for (const auto& [x, at] : starts) {
-      if (hopeless(x)) continue;
-      const int i = at % gu, j = at / gu;
-      const double* q = g + 3 * at;
-      // A sample of this cell beside the nearest point found in it, and no nearer than it, starts
-      // the same descent (not so in another cell: its edge bounds the descent there).
-      if (x >= best && bestCell == k) {
-        const double dx = q[0] * E.t - bestAt[0], dy = q[1] * E.t - bestAt[1],
-                     dz = q[2] * E.t - bestAt[2];
-        if (dx * dx + dy * dy + dz * dz <= reach * reach) continue;
-      }
-      double u = i == gu - 1 ? c.u1 : c.u0 + (c.u1 - c.u0) * i / (gu - 1);
-      double v = j == gv - 1 ? c.v1 : c.v0 + (c.v1 - c.v0) * j / (gv - 1);
-      if (x < best) {
-        best = x, bu_ = u, bv_ = v, bestCell = -1;
-        for (int a = 0; a < 3; ++a) bestAt[a] = q[a] * E.t;
-      }
-      double reached[3];
-      const double r = refine(E, u, v, c.u0, c.u1, c.v0, c.v1, tiny2, reached);
-      if (r < best) {
-        best = r, bu_ = u, bv_ = v, std::copy_n(reached, 3, bestAt);
-        // Only a foot inside the cell claims the samples around it.
-        bestCell = u > c.u0 && u < c.u1 && v > c.v0 && v < c.v1 ? k : -1;
-      }
-    }
+    if (starts.size() > 7) starts.resize(7);
+    for (const auto& [x, at] : starts) descend(x, at);
   };
 
   // The lower bound of a node: its axis box (0 for a box that is not a bound).
