@@ -1,12 +1,13 @@
 // The nearest point of a pole surface, a branch and bound over the spans. Each span (cell) keeps
 // the Bezier poles of its piece, whose oriented box (on the piece's own axes) bounds the distance
-// from below when the weights are positive, and a grid of samples; a tree of axis boxes over the
-// cells orders the search. The cell under the point is searched first, which usually finds the
-// answer, and then only the cells whose bounds still beat it: their samples, less a margin for
-// the bulge of the surface between samples, decide whether a bounded Newton on the squared
-// distance runs from their local minima. The Newton's active set keeps a parameter on a limit
-// while the gradient pushes outward (edges and corners without a perpendicular foot, and the
-// creases of knots of full multiplicity, which are edges of two spans).
+// from below when the weights are positive, a grid of samples and, for each square of samples,
+// the box of its corners grown by the measured bulge of the surface over the squares. A tree of
+// axis boxes over the cells orders the search: the cell under the point first, which usually
+// finds the answer, then only the cells whose bounds still beat it, and in them only the squares
+// that do. A bounded Newton on the squared distance descends from the samples; its active set
+// keeps a parameter on a limit while the gradient pushes outward (edges and corners without a
+// perpendicular foot, and the creases of knots of full multiplicity, which are edges of two
+// spans).
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
@@ -25,6 +26,8 @@ struct qorv::detail::PoleSearch {
     int su, sv;             // the span
     std::size_t grid;       // offset of its samples in grid (3 doubles each)
     double reach;           // the largest distance between neighbouring samples
+    double bulge;           // twice the largest gap between the surface and the bilinear
+                            // interpolation of the samples, at the middles of squares and edges
     // The Bezier poles of the piece projected on orthonormal axes about o: [lo, hi] on each.
     double o[3], ax[3][3], lo[3], hi[3];
     bool bounded;  // positive finite weights: the oriented box holds the piece
@@ -36,6 +39,7 @@ struct qorv::detail::PoleSearch {
   std::vector<Cell> cells;
   std::vector<Node> nodes;    // the root first
   std::vector<double> grid;   // every cell's samples, empty when too many
+  std::vector<double> squares;  // with them, the boxes of their squares (6 doubles each)
   int gu = 0, gv = 0;         // samples per cell in u and v
 };
 
@@ -338,6 +342,67 @@ double orientedDistance2(const Cell& c, const double* P, double t) {
   return s;
 }
 
+// The frame of a cell: its oriented box's axes about o, or the coordinate axes.
+const double kAxes[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+const double kOrigin[3] = {0, 0, 0};
+const double (*axesOf(const Cell& c))[3] { return c.bounded ? c.ax : kAxes; }
+const double* originOf(const Cell& c) { return c.bounded ? c.o : kOrigin; }
+
+// The box of each square of the samples g (gu x gv) in the cell's frame, grown by the bulge:
+// (lo, hi) per square, (gu - 1) (gv - 1) squares, u fastest. The surface over a square lies in
+// it when its gap to the corners' bilinear interpolation stays within the bulge.
+void squareBoxes(const Cell& c, const double* g, int gu, int gv, double bulge, double* out) {
+  const double(*ax)[3] = axesOf(c);
+  const double* o = originOf(c);
+  std::vector<double> local(3 * static_cast<std::size_t>(gu) * gv);
+  for (int k = 0; k < gu * gv; ++k) {
+    const double r[3] = {g[3 * k] - o[0], g[3 * k + 1] - o[1], g[3 * k + 2] - o[2]};
+    for (int a = 0; a < 3; ++a) local[3 * k + a] = dot(r, ax[a]);
+  }
+  const double grow = std::isfinite(bulge) ? bulge : HUGE_VAL;
+  for (int j = 0; j + 1 < gv; ++j)
+    for (int i = 0; i + 1 < gu; ++i) {
+      double* b = out + 6 * (j * (gu - 1) + i);
+      for (int a = 0; a < 3; ++a) {
+        double lo = HUGE_VAL, hi = -HUGE_VAL;
+        for (int k = 0; k < 4; ++k) {
+          const double x = local[3 * ((j + k / 2) * gu + i + k % 2) + a];
+          lo = std::min(lo, x), hi = std::max(hi, x);
+        }
+        // A corner that is not finite: no bound.
+        if (!(lo <= hi)) lo = HUGE_VAL, hi = -HUGE_VAL;
+        b[a] = lo - grow, b[a + 3] = hi + grow;
+        if (!(b[a] <= b[a + 3])) b[a] = -HUGE_VAL, b[a + 3] = HUGE_VAL;
+      }
+    }
+}
+
+// Twice the largest gap between the samples f of a cell taken twice as finely (2 gu - 1 by
+// 2 gv - 1) and the bilinear interpolation of its even samples, at the middles of the squares
+// and of their edges; infinity when a sample is not finite.
+double bulgeOf(const double* fine, int gu, int gv) {
+  const int fu = 2 * gu - 1, fv = 2 * gv - 1;
+  auto F = [&](int i, int j) { return fine + 3 * (j * fu + i); };
+  double gap = 0.0;
+  auto off = [&](const double* x, std::initializer_list<const double*> ends) {
+    double m[3] = {0, 0, 0};
+    for (const double* e : ends)
+      for (int a = 0; a < 3; ++a) m[a] += e[a] / double(ends.size());
+    const double d = std::hypot(x[0] - m[0], x[1] - m[1], x[2] - m[2]);
+    gap = std::isfinite(d) ? std::max(gap, d) : HUGE_VAL;
+  };
+  for (int j = 0; j < fv; ++j)
+    for (int i = 0; i < fu; ++i) {
+      if (i % 2 == 1 && j % 2 == 1)
+        off(F(i, j), {F(i - 1, j - 1), F(i + 1, j - 1), F(i - 1, j + 1), F(i + 1, j + 1)});
+      else if (i % 2 == 1)
+        off(F(i, j), {F(i - 1, j), F(i + 1, j)});
+      else if (j % 2 == 1)
+        off(F(i, j), {F(i, j - 1), F(i, j + 1)});
+    }
+  return 2.0 * gap;
+}
+
 }  // namespace
 
 const ERSpoleRep::Search& ERSpoleRep::search() const {
@@ -408,11 +473,22 @@ ERSpoleRep::Search ERSpoleRep::buildSearch() const {
   const std::size_t per = static_cast<std::size_t>(S.gu) * S.gv;
   if (per * S.cells.size() <= (std::size_t(1) << 22)) {
     S.grid.resize(3 * per * S.cells.size());
+    const std::size_t sq = static_cast<std::size_t>(S.gu - 1) * (S.gv - 1);
+    S.squares.resize(6 * sq * S.cells.size());
+    const int fu = 2 * S.gu - 1, fv = 2 * S.gv - 1;
+    std::vector<double> fine(3 * static_cast<std::size_t>(fu) * fv);
     for (std::size_t k = 0; k < S.cells.size(); ++k) {
       Cell& cell = S.cells[k];
       cell.grid = 3 * per * k;
-      sampleCell(n, cell, S.gu, S.gv, &S.grid[cell.grid]);
-      cell.reach = reachOf(&S.grid[cell.grid], S.gu, S.gv);
+      // Sampled twice as finely: the even samples are the grid, the others measure the bulge.
+      sampleCell(n, cell, fu, fv, fine.data());
+      double* out = &S.grid[cell.grid];
+      for (int j = 0; j < S.gv; ++j)
+        for (int i = 0; i < S.gu; ++i)
+          std::copy_n(&fine[3 * (2 * j * fu + 2 * i)], 3, out + 3 * (j * S.gu + i));
+      cell.reach = reachOf(out, S.gu, S.gv);
+      cell.bulge = bulgeOf(fine.data(), S.gu, S.gv);
+      squareBoxes(cell, out, S.gu, S.gv, cell.bulge, &S.squares[6 * sq * k]);
     }
   }
   return S;
@@ -435,26 +511,47 @@ double ERSpoleRep::nearest(const ERPoint3D& p, ERPoint2D& uv) const {
   E.P[0] = p.x() * E.t, E.P[1] = p.y() * E.t, E.P[2] = p.z() * E.t;
   const double P[3] = {p.x(), p.y(), p.z()};
 
-  double best = HUGE_VAL, bestAt[3] = {HUGE_VAL, HUGE_VAL, HUGE_VAL};
-  int bestCell = -1;
+  double best = HUGE_VAL;
   double bu_ = std::min(udeb(), ufin()), bv_ = std::min(vdeb(), vfin());
   const int gu = S.gu, gv = S.gv;
   const std::size_t per = static_cast<std::size_t>(gu) * gv;
-  std::vector<double> f(per), own;
-  std::vector<std::pair<double, int>> starts;
-  if (S.grid.empty()) own.resize(3 * per);
+  const std::size_t nsq = static_cast<std::size_t>(gu - 1) * (gv - 1);
+  std::vector<double> f(per), own, ownSquares, lb(nsq);
+  std::vector<char> covered(nsq);
+  if (S.grid.empty()) own.resize(3 * per), ownSquares.resize(6 * nsq);
 
   auto searchCell = [&](int k) {
     const Cell& c = S.cells[static_cast<std::size_t>(k)];
     if (c.bounded && orientedDistance2(c, E.P, E.t) > best) return;
-    const double* g = nullptr;
+    const double *g = nullptr, *boxes = nullptr;
     if (S.grid.empty()) {
+      // Without a measured bulge, the largest spacing of the samples stands for it.
       sampleCell(n, c, gu, gv, own.data());
       g = own.data();
+      squareBoxes(c, g, gu, gv, reachOf(g, gu, gv), ownSquares.data());
+      boxes = ownSquares.data();
     } else {
       g = &S.grid[c.grid];
+      boxes = &S.squares[6 * nsq * static_cast<std::size_t>(k)];
     }
-    const double reach = (S.grid.empty() ? reachOf(g, gu, gv) : c.reach) * E.t;
+    // The point in the cell's frame; the lower bound of the distance to each square.
+    const double(*ax)[3] = axesOf(c);
+    const double* o = originOf(c);
+    const double r[3] = {E.P[0] - o[0] * E.t, E.P[1] - o[1] * E.t, E.P[2] - o[2] * E.t};
+    const double Q[3] = {dot(r, ax[0]), dot(r, ax[1]), dot(r, ax[2])};
+    double lbMin = HUGE_VAL;
+    for (std::size_t s = 0; s < nsq; ++s) {
+      const double* b = boxes + 6 * s;
+      double d2 = 0.0;
+      for (int a = 0; a < 3; ++a) {
+        const double lo = b[a] * E.t, hi = b[a + 3] * E.t;
+        const double e = Q[a] < lo ? lo - Q[a] : (Q[a] > hi ? Q[a] - hi : 0.0);
+        d2 += e * e;
+      }
+      lb[s] = std::isnan(d2) ? 0.0 : d2;
+      lbMin = std::min(lbMin, lb[s]);
+    }
+    if (lbMin > best) return;
     double fmin = HUGE_VAL;
     int lowest = -1;
     for (std::size_t s = 0; s < per; ++s) {
@@ -463,82 +560,56 @@ double ERSpoleRep::nearest(const ERPoint3D& p, ERPoint2D& uv) const {
       f[s] = x * x + y * y + z * z;
       if (f[s] < fmin) fmin = f[s], lowest = int(s);
     }
-    // No point of the span is nearer than a sample less twice the spacing of the samples (the
-    // margin holds the bulge of the surface between them).
-    auto hopeless = [&](double fs) {
-      const double m = std::sqrt(fs) - 2.0 * reach;
-      return m > 0.0 && m * m > best;
-    };
-    if (lowest < 0 || hopeless(fmin)) return;
+    if (lowest < 0) return;
     // Within the span's own polynomial: a crease at a knot is then an edge of the box.
     E.uTop = c.u1, E.vTop = c.v1;
     double cellSize2 = 0.0;  // scaled
     if (c.bounded)
       for (int a = 0; a < 3; ++a) cellSize2 += std::pow((c.hi[a] - c.lo[a]) * E.t, 2);
     else
-      cellSize2 = 4.0 * reach * reach * double(gu * gu + gv * gv);
+      cellSize2 = std::pow(c.reach * E.t, 2) * double(gu * gu + gv * gv);
     const double tiny2 = std::isfinite(cellSize2) ? 1e-18 * cellSize2 : 0.0;
-    auto descend = [&](double x, int at) {
-      if (hopeless(x)) return;
+    std::fill(covered.begin(), covered.end(), 0);
+    // The squares around (u, v) (a square's own parameters and its neighbours).
+    auto cover = [&](double u, double v) {
+      const int i = std::clamp(int(std::floor((u - c.u0) / (c.u1 - c.u0) * (gu - 1))), 0, gu - 2);
+      const int j = std::clamp(int(std::floor((v - c.v0) / (c.v1 - c.v0) * (gv - 1))), 0, gv - 2);
+      for (int jj = std::max(j - 1, 0); jj <= std::min(j + 1, gv - 2); ++jj)
+        for (int ii = std::max(i - 1, 0); ii <= std::min(i + 1, gu - 2); ++ii)
+          covered[static_cast<std::size_t>(jj * (gu - 1) + ii)] = 1;
+    };
+    auto descend = [&](int at) {
       const int i = at % gu, j = at / gu;
-      const double* q = g + 3 * at;
-      // A sample of this cell beside the nearest point found in it, and no nearer than it, starts
-      // the same descent (not so in another cell: its edge bounds the descent there).
-      if (x >= best && bestCell == k) {
-        const double dx = q[0] * E.t - bestAt[0], dy = q[1] * E.t - bestAt[1],
-                     dz = q[2] * E.t - bestAt[2];
-        if (dx * dx + dy * dy + dz * dz <= reach * reach) return;
-      }
       double u = i == gu - 1 ? c.u1 : c.u0 + (c.u1 - c.u0) * i / (gu - 1);
       double v = j == gv - 1 ? c.v1 : c.v0 + (c.v1 - c.v0) * j / (gv - 1);
-      if (x < best) {
-        best = x, bu_ = u, bv_ = v, bestCell = -1;
-        for (int a = 0; a < 3; ++a) bestAt[a] = q[a] * E.t;
+      if (f[static_cast<std::size_t>(at)] < best) {
+        best = f[static_cast<std::size_t>(at)], bu_ = u, bv_ = v;
       }
+      cover(u, v);
       double reached[3];
       const double r = refine(E, u, v, c.u0, c.u1, c.v0, c.v1, tiny2, reached);
-      if (r < best) {
-        best = r, bu_ = u, bv_ = v, std::copy_n(reached, 3, bestAt);
-        // Only a foot inside the cell claims the samples around it.
-        bestCell = u > c.u0 && u < c.u1 && v > c.v0 && v < c.v1 ? k : -1;
-      }
+      if (r < best) best = r, bu_ = u, bv_ = v;
+      if (std::isfinite(u + v)) cover(u, v);
     };
-    // The lowest sample first: its descent usually ends at the answer, which sharpens the
-    // tests of the other starts.
-    descend(fmin, lowest);
-    // Then the other discrete local minima of the samples, those of the grid and those of each
-    // edge of the span taken alone (an edge minimum without a foot), best first.
-    auto lowAmong = [&](int i, int j) {
-      const double x = f[j * gu + i];
-      for (int dj = -1; dj <= 1; ++dj)
-        for (int di = -1; di <= 1; ++di) {
-          const int ii = i + di, jj = j + dj;
-          if ((di || dj) && ii >= 0 && jj >= 0 && ii < gu && jj < gv && f[jj * gu + ii] < x)
-            return false;
-        }
-      return true;
-    };
-    // Along one edge: the neighbours at +-1 in u (alongU) or in v.
-    auto lowOnEdge = [&](int i, int j, bool alongU) {
-      const double x = f[j * gu + i];
-      for (int k = -1; k <= 1; k += 2) {
-        const int ii = alongU ? i + k : i, jj = alongU ? j : j + k;
-        if (ii >= 0 && jj >= 0 && ii < gu && jj < gv && f[jj * gu + ii] < x) return false;
+    // The lowest sample first: its descent usually ends at the answer.
+    descend(lowest);
+    // Then every square that may still hold a nearer point and that no descent has passed
+    // through, the lowest bound first, from its nearest corner (at most 16 descents more).
+    for (int round = 0; round < 16; ++round) {
+      std::size_t pick = nsq;
+      for (std::size_t s = 0; s < nsq; ++s)
+        if (!covered[s] && lb[s] <= best && (pick == nsq || lb[s] < lb[pick])) pick = s;
+      if (pick == nsq) break;
+      const int i = int(pick % static_cast<std::size_t>(gu - 1)),
+                j = int(pick / static_cast<std::size_t>(gu - 1));
+      int corner = j * gu + i;
+      for (int m = 1; m < 4; ++m) {
+        const int at = (j + m / 2) * gu + i + m % 2;
+        if (f[static_cast<std::size_t>(at)] < f[static_cast<std::size_t>(corner)]) corner = at;
       }
-      return true;
-    };
-    starts.clear();
-    for (int j = 0; j < gv; ++j)
-      for (int i = 0; i < gu; ++i) {
-        const double x = f[j * gu + i];
-        if (j * gu + i == lowest || !std::isfinite(x) || hopeless(x)) continue;
-        const bool onV = j == 0 || j == gv - 1, onU = i == 0 || i == gu - 1;
-        if (lowAmong(i, j) || (onV && lowOnEdge(i, j, true)) || (onU && lowOnEdge(i, j, false)))
-          starts.push_back({x, j * gu + i});
-      }
-    std::sort(starts.begin(), starts.end());
-    if (starts.size() > 7) starts.resize(7);
-    for (const auto& [x, at] : starts) descend(x, at);
+      covered[pick] = 1;
+      descend(corner);
+    }
   };
 
   // The lower bound of a node: its axis box (0 for a box that is not a bound).

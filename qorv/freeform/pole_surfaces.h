@@ -38,18 +38,19 @@
 //   so that its parameter is the surface's; getEntityIsoV likewise; null for an invalid net.
 // - nearest(p, uv) is the GLOBAL nearest point over the trimmed limits, for every p: a branch
 //   and bound over the spans. Each span's piece is bounded by the oriented box of its Bezier
-//   poles (the piece's own axes) and sampled on a (4p + 4) x (4q + 4) grid (at most 80 a side);
-//   the span under p is searched first, then every span whose box is nearer than the best
-//   distance found. In a span, the grid's local minima (of the span and of each of its edges
-//   alone) start a Newton bounded to the span; edges, corners and creases without a
-//   perpendicular foot are reached through the bounds. A span, or a start, whose nearest sample
-//   is farther than the best distance by more than twice the largest spacing of its samples is
-//   not refined (the surface does not bulge that far between samples), nor a start within one
-//   spacing of a foot already found inside its span. The bounds, the tree and the grids are
-//   built once per surface (grids up to 2^22 samples). With a weight <= 0 no span is pruned by
-//   its box. Of several equally near points (the seam of a closed surface, the axis of a surface
-//   of revolution) the first found is given. project_inbound and SignedMinimalDistance answer
-//   through it.
+//   poles (on the piece's own axes) and sampled on a (4p + 4) x (4q + 4) grid (at most 80 a
+//   side); each square of samples is bounded by the box of its corners on those axes grown by
+//   the bulge (twice the largest gap, measured at build time on a grid twice as fine, between
+//   the surface and the bilinear interpolation of the samples). The span under p is searched
+//   first, then every span whose box is nearer than the best distance found; in a span, a
+//   Newton bounded to the span descends from the lowest sample, then from the nearest corner of
+//   each square whose bound still beats the best and that no descent has passed through (at most
+//   17 descents a span). Edges, corners and creases without a perpendicular foot are reached
+//   through the bounds. The bounds, the tree and the grids are built once per surface (grids up
+//   to 2^22 samples; beyond, the spacing of the samples stands for the bulge). With a weight
+//   <= 0 no span is pruned by its box. Of several equally near points (the seam of a closed
+//   surface, the axis of a surface of revolution) the first found is given. project_inbound
+//   and SignedMinimalDistance answer through it.
 // - ProjectionNormale(p, tol, uv, flag) answers 0 without searching when the box of the
 //   surface inflated by 0.2 and that of p inflated by tol are apart: tol is the reach of the
 //   search (pass a large one, or call nearest, for far points). Otherwise uv receives the
