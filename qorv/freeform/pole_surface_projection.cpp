@@ -37,10 +37,10 @@ struct qorv::detail::PoleSearch {
     int first, second;    // children; a leaf: first = the cell, second = -1
   };
   std::vector<Cell> cells;
-  std::vector<Node> nodes;    // the root first
-  std::vector<double> grid;   // every cell's samples, empty when too many
+  std::vector<Node> nodes;      // the root first
+  std::vector<double> grid;     // every cell's samples, empty when too many
   std::vector<double> squares;  // with them, the boxes of their squares (6 doubles each)
-  int gu = 0, gv = 0;         // samples per cell in u and v
+  int gu = 0, gv = 0;           // samples per cell in u and v
 };
 
 namespace {
@@ -322,8 +322,8 @@ void boundCell(const detail::NetView& n, Cell& c, double box[6]) {
   // Rounding of the poles and of the projections: a sliver of the extent.
   double ext = 0.0;
   for (int a = 0; a < 3; ++a)
-    ext = std::max({ext, std::fabs(c.o[a]), c.hi[a] - c.lo[a], std::fabs(box[a]),
-                    std::fabs(box[a + 3])});
+    ext = std::max(
+        {ext, std::fabs(c.o[a]), c.hi[a] - c.lo[a], std::fabs(box[a]), std::fabs(box[a + 3])});
   const double slack = 64 * DBL_EPSILON * ext;
   for (int a = 0; a < 3; ++a)
     c.lo[a] -= slack, c.hi[a] += slack, box[a] -= slack, box[a + 3] += slack;
@@ -736,11 +736,10 @@ int ERSpoleRep::ReajustProjection(ERPoint3D& p, ERPoint2D& uv, int) const {
   const double va = std::min(vdeb(), vfin()), vb = std::max(vdeb(), vfin());
   double u = std::clamp(uv.x(), ua, ub), v = std::clamp(uv.y(), va, vb);
   double size2 = 0.0, reached[3];
-  for (double x : {whole.xmax() - whole.xmin(), whole.ymax() - whole.ymin(),
-                   whole.zmax() - whole.zmin()})
+  for (double x :
+       {whole.xmax() - whole.xmin(), whole.ymax() - whole.ymin(), whole.zmax() - whole.zmin()})
     if (std::isfinite(x * E.t)) size2 += (x * E.t) * (x * E.t);
-  if (!std::isfinite(refine(E, u, v, ua, ub, va, vb, 1e-18 * size2, reached)))
-    return 0;
+  if (!std::isfinite(refine(E, u, v, ua, ub, va, vb, 1e-18 * size2, reached))) return 0;
   uv = ERPoint2D(u, v);
   const ERInfoPoint3DSurf info = PtCur(u, v);
   int degenerate = 0;

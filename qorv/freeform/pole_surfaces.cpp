@@ -405,8 +405,12 @@ t_SmartPtr<ERFiniteEntity3DWF> ERSpoleRep::isoCurve(double t, bool alongV) const
   return t_SmartPtr<ERFiniteEntity3DWF>(new ERCpoleNURBS3D(h, alongV ? knotsV() : knotsU(), trim));
 }
 
-t_SmartPtr<ERFiniteEntity3DWF> ERSpoleRep::getEntityIsoU(double u) const { return isoCurve(u, true); }
-t_SmartPtr<ERFiniteEntity3DWF> ERSpoleRep::getEntityIsoV(double v) const { return isoCurve(v, false); }
+t_SmartPtr<ERFiniteEntity3DWF> ERSpoleRep::getEntityIsoU(double u) const {
+  return isoCurve(u, true);
+}
+t_SmartPtr<ERFiniteEntity3DWF> ERSpoleRep::getEntityIsoV(double v) const {
+  return isoCurve(v, false);
+}
 
 void ERSpoleRep::GetNumberOfSpans(int& nu, int& nv) const {
   ERVec<double> bu, bv;

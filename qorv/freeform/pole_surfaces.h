@@ -124,7 +124,8 @@ QORV_API void evaluateNet(const NetView& net, double u, double v, bool leftU, bo
 // The p + 1 basis functions of span s at u (the span's polynomials, also beyond it).
 QORV_API void basisValues(const double* U, int p, int s, double u, double* out);
 
-// The spans' bounds, their tree and sample grids for the nearest point (pole_surface_projection.cpp).
+// The spans' bounds, their tree and sample grids for the nearest point
+// (pole_surface_projection.cpp).
 struct PoleSearch;
 
 // A value built from const members on first use, safely from several threads at once; edits of
