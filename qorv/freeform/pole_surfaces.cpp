@@ -64,9 +64,11 @@ int spanOf(const double* U, int m, int p, double u, bool left) {
 
 // The basis functions of span s at u and their derivatives to order nd: ders[k * (p + 1) + r]
 // (the recurrence of de Boor and Cox with the derivative triangle; empty intervals add 0).
-void basisDers(const double* U, int p, int s, double u, int nd, double* ders, Scratch& sc) {
+// PF >= 0 fixes the degree at compile time (the loops unrolled); mem holds (p + 1) (p + 5).
+template <int PF>
+void basisDersIn(const double* U, int pRun, int s, double u, int nd, double* ders, double* mem) {
+  const int p = PF >= 0 ? PF : pRun;
   const int q = p + 1;
-  double* mem = sc.get(static_cast<std::size_t>(q * q + 2 * q + 2 * q));
   double* ndu = mem;
   double* left = ndu + q * q;
   double* right = left + q;
@@ -123,6 +125,26 @@ void basisDers(const double* U, int p, int s, double u, int nd, double* ders, Sc
   }
 }
 
+void basisDers(const double* U, int p, int s, double u, int nd, double* ders, Scratch& sc) {
+  switch (p) {
+    case 1: {
+      double mem[2 * 6];
+      return basisDersIn<1>(U, p, s, u, nd, ders, mem);
+    }
+    case 2: {
+      double mem[3 * 7];
+      return basisDersIn<2>(U, p, s, u, nd, ders, mem);
+    }
+    case 3: {
+      double mem[4 * 8];
+      return basisDersIn<3>(U, p, s, u, nd, ders, mem);
+    }
+    default:
+      return basisDersIn<-1>(U, p, s, u, nd, ders,
+                             sc.get(static_cast<std::size_t>((p + 1) * (p + 5))));
+  }
+}
+
 bool finite3(const ERPoint3D& p) {
   return std::isfinite(p.x()) && std::isfinite(p.y()) && std::isfinite(p.z());
 }
@@ -157,10 +179,10 @@ bool NetView::fits() const {
 }
 
 // The homogeneous partials A[l][k] = d^(k+l) / du^k dv^l to orders (O, O), poles of ST doubles.
-template <int O, int ST>
+template <int O, int ST, int PF = -1, int QF = -1>
 void tensorSum(const NetView& net, int su, int sv, const double* Nu, const double* Nv,
                double A[3][3][4]) {
-  const int p = net.pu, q = net.pv;
+  const int p = PF >= 0 ? PF : net.pu, q = QF >= 0 ? QF : net.pv;
   for (int j = 0; j <= q; ++j) {
     const double* row = net.poles + static_cast<std::ptrdiff_t>(sv - q + j) * net.nu * ST;
     double T[O + 1][4] = {};
@@ -196,12 +218,18 @@ void evaluateNet(const NetView& net, double u, double v, bool leftU, bool leftV,
   double* Nv = s3.get(static_cast<std::size_t>(3 * (q + 1)));
   basisDers(net.kv, q, sv, v, o, Nv, s2);
   double A[3][3][4] = {};
+  // Bicubic nets, the usual case, with the loops unrolled.
+  const bool cubic = p == 3 && q == 3;
   if (o == 0)
-    net.stride == 4 ? tensorSum<0, 4>(net, su, sv, Nu, Nv, A)
-                    : tensorSum<0, 3>(net, su, sv, Nu, Nv, A);
+    net.stride == 4 ? (cubic ? tensorSum<0, 4, 3, 3>(net, su, sv, Nu, Nv, A)
+                             : tensorSum<0, 4>(net, su, sv, Nu, Nv, A))
+                    : (cubic ? tensorSum<0, 3, 3, 3>(net, su, sv, Nu, Nv, A)
+                             : tensorSum<0, 3>(net, su, sv, Nu, Nv, A));
   else
-    net.stride == 4 ? tensorSum<2, 4>(net, su, sv, Nu, Nv, A)
-                    : tensorSum<2, 3>(net, su, sv, Nu, Nv, A);
+    net.stride == 4 ? (cubic ? tensorSum<2, 4, 3, 3>(net, su, sv, Nu, Nv, A)
+                             : tensorSum<2, 4>(net, su, sv, Nu, Nv, A))
+                    : (cubic ? tensorSum<2, 3, 3, 3>(net, su, sv, Nu, Nv, A)
+                             : tensorSum<2, 3>(net, su, sv, Nu, Nv, A));
   const int ou0 = ou, ov0 = ov;
   ou = ov = o;
   const double w0 = A[0][0][3];
