@@ -262,7 +262,10 @@ void evaluateNet(const NetView& net, double u, double v, bool leftU, bool leftV,
 // ERSpoleRep
 
 void ERSpoleRep::incrDegree(int, int) { ResetCaches(); }
-void ERSpoleRep::decrDegree(int, int) { ResetCaches(); }
+int ERSpoleRep::decrDegree(int, int) {
+  ResetCaches();
+  return 0;
+}
 
 void ERSpoleRep::setBound(const ERLimites& U, const ERLimites& V) {
   ERBoundedSurface::setBound(U, V);
@@ -288,13 +291,13 @@ void ERSpoleRep::redefinedDomain(const ERLimites& U, const ERLimites& V) {
 void ERSpoleRep::ResetCacheBox() { box_.reset(); }
 
 void ERSpoleRep::ResetCaches() {
-  box_.reset(), estU_.reset(), estV_.reset(), search_.reset();
+  box_.reset(), hull_.reset(), estU_.reset(), estV_.reset(), search_.reset();
   emptyCache();
 }
 
 void ERSpoleRep::CleanUpTemporaries(int level) {
   ERBoundedSurface::CleanUpTemporaries(level);
-  box_.reset(), estU_.reset(), estV_.reset(), search_.reset();
+  box_.reset(), hull_.reset(), estU_.reset(), estV_.reset(), search_.reset();
 }
 
 ERInfoPoint3DSurf ERSpoleRep::PtCur(double u, double v) const {
@@ -346,6 +349,60 @@ ERMinimax3D ERSpoleRep::_calculateBox() const {
       if (finite3(p)) box.Update(p);
     }
   return box;
+}
+
+QuickAlgebra::ERVec<ERPoint2D> ERSpoleRep::_calculateConvexHull(const ERPmIsometrie3D* T) const {
+  ERVec<double> bu, bv;
+  const detail::NetView n = view(bu, bv);
+  std::vector<ERPoint2D> pts;
+  if (n.fits()) {
+    int u0, u1, v0, v1;
+    trimmedSpans(n, u0, u1, v0, v1);
+    for (int j = v0 - n.pv; j <= v1; ++j)
+      for (int i = u0 - n.pu; i <= u1; ++i) {
+        double w;
+        ERPoint3D p = cartesian(n, i, j, w);
+        if (T != nullptr) p = *T >> p;
+        if (finite3(p)) pts.push_back(ERPoint2D(p.x(), p.y()));
+      }
+  }
+  // Monotone chains over the points sorted by y then x: the lower chain from the lowest point,
+  // then the upper one back; collinear and repeated points dropped.
+  std::sort(pts.begin(), pts.end(), [](const ERPoint2D& a, const ERPoint2D& b) {
+    return a.y() < b.y() || (a.y() == b.y() && a.x() < b.x());
+  });
+  pts.erase(std::unique(pts.begin(), pts.end(),
+                        [](const ERPoint2D& a, const ERPoint2D& b) {
+                          return a.x() == b.x() && a.y() == b.y();
+                        }),
+            pts.end());
+  if (pts.size() < 3) return ERVec<ERPoint2D>(pts.data(), int(pts.size()));
+  auto cross = [](const ERPoint2D& o, const ERPoint2D& a, const ERPoint2D& b) {
+    return (a.x() - o.x()) * (b.y() - o.y()) - (a.y() - o.y()) * (b.x() - o.x());
+  };
+  // Sorted by (y, x), the chains run right of the way up (x of the turn test mirrored).
+  std::vector<ERPoint2D> h(2 * pts.size());
+  std::size_t k = 0;
+  for (std::size_t i = 0; i < pts.size(); ++i) {
+    while (k >= 2 && cross(h[k - 2], h[k - 1], pts[i]) >= 0.0) --k;
+    h[k++] = pts[i];
+  }
+  for (std::size_t i = pts.size() - 1, t = k + 1; i-- > 0;) {
+    while (k >= t && cross(h[k - 2], h[k - 1], pts[i]) >= 0.0) --k;
+    h[k++] = pts[i];
+  }
+  h.resize(k - 1);
+  // Those chains turn clockwise: reversed, keeping the lowest point first.
+  std::reverse(h.begin() + 1, h.end());
+  return ERVec<ERPoint2D>(h.data(), int(h.size()));
+}
+
+QuickAlgebra::ERVec<ERPoint2D> ERSpoleRep::getConvexHull() const {
+  return hull_.get([this] { return _calculateConvexHull(nullptr); });
+}
+
+QuickAlgebra::ERVec<ERPoint2D> ERSpoleRep::getConvexHull(const ERPmIsometrie3D& T) const {
+  return _calculateConvexHull(&T);
 }
 
 ERMinimax3D ERSpoleRep::getBox() const {
@@ -681,6 +738,49 @@ ERMatrix<Pole> elevateRows(const ERMatrix<Pole>& m, int t) {
 
 }  // namespace
 
+namespace {
+
+// Every row of a Bezier net lowered t times through the curve's own reduction; exact drops to 0
+// when a row's reduction is not exact or cannot be made (fewer than 3 poles).
+template <class Curve, class Pole>
+ERMatrix<Pole> reduceRows(const ERMatrix<Pole>& m, int t, int& exact) {
+  ERMatrix<Pole> cur = m;
+  for (int k = 0; k < t; ++k) {
+    if (cur.cols() < 3 || cur.rows() == 0) {
+      exact = 0;
+      break;
+    }
+    ERMatrix<Pole> out(cur.rows(), cur.cols() - 1);
+    for (int j = 0; j < cur.rows(); ++j) {
+      Curve c(cur.row(j), ERLimites(0, 1));
+      if (c.decrDegree() != 1) exact = 0;
+      if (c.nbPoles() != out.cols()) return m;
+      std::copy_n(c.poles().data(), out.cols(), out.rowData(j));
+    }
+    cur = out;
+  }
+  return cur;
+}
+
+template <class Curve, class Pole>
+int reduceNet(ERMatrix<Pole>& poles, int du, int dv) {
+  int exact = 1;
+  poles = transposed(reduceRows<Curve>(transposed(reduceRows<Curve>(poles, du, exact)), dv, exact));
+  return exact;
+}
+
+}  // namespace
+
+int ERSpoleBezier3D::decrDegree(int du, int dv) {
+  ResetCaches();
+  return reduceNet<ERCpoleBezier3D>(poles_, du, dv);
+}
+
+int ERSpoleBezier3DR::decrDegree(int du, int dv) {
+  ResetCaches();
+  return reduceNet<ERCpoleBezier3DR>(poles_, du, dv);
+}
+
 void ERSpoleBezier3D::incrDegree(int du, int dv) {
   ResetCaches();
   poles_ = transposed(
@@ -827,6 +927,67 @@ int qorv::BoehmInV(ERMatrix<ERPole3DH>& poles, ERKnotVector& knotsV, double v, i
   const int done = BoehmInU(t, knotsV, v, r);
   if (done) poles = transposedNet(t);
   return done;
+}
+
+namespace {
+
+// A degree change of every row of a NURBS net (op on each row's curve, true when it succeeded),
+// then of every column; the net and knots change only when every curve succeeded alike.
+template <class Op>
+bool changeDegrees(ERMatrix<ERPole3DH>& poles, ERKnotVector& ku, ERKnotVector& kv, int du, int dv,
+                   Op op) {
+  ERMatrix<ERPole3DH> P = poles;
+  ERKnotVector a = ku, b = kv;
+  bool ok = true;
+  auto one = [&](ERMatrix<ERPole3DH>& net, ERKnotVector& k, int t) {
+    if (t <= 0 || !ok) return;
+    const int target = k.degree() + op.step * t;
+    ERKnotVector first;
+    bool have = false;
+    eachRow(net, k, [&](ERCpoleNURBS3D& c) {
+      for (int i = 0; i < t && ok; ++i) ok = op(c);
+      const ERKnotVector kc = c.knotVector();
+      if (c.degree() != target) ok = false;
+      if (!have)
+        first = kc, have = true;
+      else if (kc.length() != first.length() || !(kc.getVec() == first.getVec()))
+        ok = false;
+    });
+    if (k.degree() != target) ok = false;
+  };
+  if (!netFits(P, a) || !netFits(transposedNet(P), b)) return false;
+  one(P, a, du);
+  ERMatrix<ERPole3DH> T = transposedNet(P);
+  one(T, b, dv);
+  if (!ok) return false;
+  poles = transposedNet(T), ku = a, kv = b;
+  return true;
+}
+
+struct Raise {
+  int step = 1;
+  bool operator()(ERCpoleNURBS3D& c) const {
+    c.incrDegree(1);
+    return true;
+  }
+};
+struct Lower {
+  int step = -1;
+  bool operator()(ERCpoleNURBS3D& c) const { return c.decrDegree() == 1; }
+};
+
+}  // namespace
+
+void ERSpoleNURBS3D::incrDegree(int du, int dv) {
+  ResetCaches();
+  if (!isValid()) return;
+  changeDegrees(poles_, ku_, kv_, du, dv, Raise{});
+}
+
+int ERSpoleNURBS3D::decrDegree(int du, int dv) {
+  ResetCaches();
+  if (!isValid() || (du <= 0 && dv <= 0)) return 0;
+  return changeDegrees(poles_, ku_, kv_, du, dv, Lower{}) ? 1 : 0;
 }
 
 void ERSpoleNURBS3D::insertKnotU(double u, int r) {
