@@ -541,7 +541,7 @@ ERKnotVector qorv::Diff(const ERKnotVector& A, const ERKnotVector& B) {
 }
 
 void qorv::PrepareBoehm(ERKnotVector& K, double u, int r, double& uk, int& k, int& s, double& uk1,
-                        int& k1, int& s1, int& span, int& rOut) {
+                  int& k1, int& s1, int& span, int& rOut) {
   rOut = r;
   const int m = K.length();
   if (m == 0) {
