@@ -103,8 +103,10 @@
 #pragma once
 
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <iosfwd>
+#include <limits>
 #include <mutex>
 #include <vector>
 
