@@ -467,11 +467,11 @@ ERSpoleRep::Search ERSpoleRep::buildSearch() const {
     return at;
   };
   if (NU > 0 && NV > 0) build(build, 0, NU, 0, NV);
-  // Every cell's sample grid, kept while it stays below 2^22 samples (96 MB); larger nets
-  // sample each cell again per query.
+  // Every cell's samples and square boxes, kept up to 2^20 samples (72 MB with the boxes); larger
+  // nets sample each cell again per query.
   S.gu = gridSize(n.pu), S.gv = gridSize(n.pv);
   const std::size_t per = static_cast<std::size_t>(S.gu) * S.gv;
-  if (per * S.cells.size() <= (std::size_t(1) << 22)) {
+  if (per * S.cells.size() <= (std::size_t(1) << 20)) {
     S.grid.resize(3 * per * S.cells.size());
     const std::size_t sq = static_cast<std::size_t>(S.gu - 1) * (S.gv - 1);
     S.squares.resize(6 * sq * S.cells.size());
@@ -662,7 +662,13 @@ double ERSpoleRep::nearest(const ERPoint3D& p, ERPoint2D& uv) const {
   }
   if (!std::isfinite(best)) return nan;
   uv = ERPoint2D(bu_, bv_);
-  return std::sqrt(best) / E.t;
+  // The distance again from the point's differences: a square below the smallest double (a
+  // distance below 1e-154 of the size) has lost it.
+  double d[9][3];
+  detail::evaluateNet(n, bu_, bv_, !(bu_ < ufin()), !(bv_ < vfin()), 0, 0, d);
+  const double r =
+      std::hypot(d[0][0] * E.t - E.P[0], d[0][1] * E.t - E.P[1], d[0][2] * E.t - E.P[2]) / E.t;
+  return std::isfinite(r) ? r : std::sqrt(best) / E.t;
 }
 
 namespace {

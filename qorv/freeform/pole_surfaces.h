@@ -47,7 +47,7 @@
 //   each square whose bound still beats the best and that no descent has passed through (at most
 //   17 descents a span). Edges, corners and creases without a perpendicular foot are reached
 //   through the bounds. The bounds, the tree and the grids are built once per surface (grids up
-//   to 2^22 samples; beyond, the spacing of the samples stands for the bulge). With a weight
+//   to 2^20 samples; beyond, the spacing of the samples stands for the bulge). With a weight
 //   <= 0 no span is pruned by its box. Of several equally near points (the seam of a closed
 //   surface, the axis of a surface of revolution) the first found is given. project_inbound
 //   and SignedMinimalDistance answer through it.

@@ -370,3 +370,88 @@ TEST(PoleSurfaceProjectionFunction, AnalyticDerivativesAndTheDampedSolver) {
   EXPECT_TRUE(std::isnan(G.phi(ERVec<double>(3))));
   EXPECT_TRUE(std::isnan(G.fprime(ERVec<double>(1))(1, 1)));
 }
+
+// Awkward nets: the nearest point stays global where it can (a degree past the Bezier bounds, a
+// net too large to keep its samples, a weight of 0 or below), NaN where nothing evaluates, and
+// never loops or reads outside the net.
+TEST(PoleSurfaceNearestEdgeCases, AwkwardNetsAndPoints) {
+  const unsigned seed = qorv_test::seedFor(2135);
+  SCOPED_TRACE(seed);
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> u01(0.0, 1.0);
+  // The dense reference of a point: the grid's best sample, never beaten by more than rounding.
+  auto sampled = [](const ERSpoleRep& s, const ERPoint3D& p, int n) {
+    double best = HUGE_VAL;
+    for (int j = 0; j <= n; ++j)
+      for (int i = 0; i <= n; ++i) {
+        const double d = qorv::distance(
+            s(s.udeb() + (s.ufin() - s.udeb()) * i / n, s.vdeb() + (s.vfin() - s.vdeb()) * j / n),
+            p);
+        if (std::isfinite(d)) best = std::min(best, d);
+      }
+    return best;
+  };
+  {  // degree 45 in u (no Bezier bounds), 2 in v
+    ERMatrix<ERPole3DH> H = sheet(rng, 46, 3, 1.0, 0.0);
+    const ERSpoleBezier3DR s(H);
+    for (int k = 0; k < 10; ++k) {
+      const ERPoint3D p(u01(rng), u01(rng), u01(rng) - 0.5);
+      ERPoint2D uv;
+      const double d = s.nearest(p, uv);
+      EXPECT_LE(d, sampled(s, p, 200) + 1e-12);
+    }
+  }
+  {  // 300 x 300 bicubic spans: more samples than are kept
+    const int n = 303;
+    ERMatrix<ERPole3DH> H(n, n);
+    for (int j = 0; j < n; ++j)
+      for (int i = 0; i < n; ++i) {
+        const double x = double(i) / n, y = double(j) / n;
+        H(j, i) = ERPole3DH(x, y, 0.05 * std::sin(7 * x) * std::cos(5 * y), 1.0);
+      }
+    std::vector<double> U(4, 0.0);
+    for (int k = 1; k < n - 3; ++k) U.push_back(double(k) / (n - 3));
+    U.insert(U.end(), 4, 1.0);
+    const ERKnotVector K(3, U.data(), int(U.size()));
+    const ERSpoleNURBS3D s(H, K, K);
+    for (int k = 0; k < 5; ++k) {
+      const ERInfoPoint3DSurf at = s.PtCur(u01(rng), u01(rng));
+      const ERPoint3D p = at.point() + at.normale() * 0.001;
+      ERPoint2D uv;
+      EXPECT_NEAR(s.nearest(p, uv), 0.001, 1e-12);
+    }
+  }
+  const double k2[] = {0, 0, 0, 1, 1, 1};
+  ERMatrix<ERPole3DH> H(3, 3);
+  for (int j = 0; j < 3; ++j)
+    for (int i = 0; i < 3; ++i) H(j, i) = ERPole3DH(i, j, (i - 1) * (j - 1), 1.0);
+  const ERKnotVector K(2, k2, 6);
+  for (double w : {0.0, -0.5}) {  // a corner weight of 0 or below: no pruning, no crash
+    ERMatrix<ERPole3DH> Z = H;
+    Z(1, 1) = ERPole3DH(w, w, 0, w);
+    const ERSpoleNURBS3D s(Z, K, K);
+    ERPoint2D uv;
+    const ERPoint3D p(0.5, 0.7, 2.0);
+    const double d = s.nearest(p, uv);
+    if (std::isfinite(d)) {
+      EXPECT_LE(d, sampled(s, p, 200) + 1e-12);
+    }
+  }
+  {  // a NaN or infinite pole: nothing evaluates, NaN
+    for (double bad : {std::nan(""), HUGE_VAL}) {
+      ERMatrix<ERPole3DH> Z = H;
+      Z(1, 1) = ERPole3DH(bad, 0, 0, 1);
+      const ERSpoleNURBS3D s(Z, K, K);
+      ERPoint2D uv(7, 7);
+      EXPECT_TRUE(std::isnan(s.nearest(ERPoint3D(0, 0, 0), uv)));
+      EXPECT_EQ(uv.x(), 7);
+    }
+  }
+  {  // points at the ends of the doubles
+    const ERSpoleNURBS3D s(H, K, K);
+    ERPoint2D uv;
+    EXPECT_NEAR(s.nearest(ERPoint3D(1, 1, 1e300), uv), 1e300, 1e288);
+    EXPECT_TRUE(std::isnan(s.nearest(ERPoint3D(HUGE_VAL, 0, 0), uv)));
+    EXPECT_NEAR(s.nearest(ERPoint3D(1, 1, 1e-300), uv), 1e-300, 1e-312);
+  }
+}
