@@ -151,12 +151,13 @@ double refine(const Scaled& E, double& u, double& v, double ua, double ub, doubl
       }
       return false;
     };
-    // A step below the tolerance ends the descent: taken when it does not raise f (it often
-    // cannot lower it any more: f is at its rounding there).
+    // A step below the tolerance, or one whose predicted decrease of f (half of -G.s for a
+    // Newton step) is below f's rounding, ends the descent: taken when it does not raise f (it
+    // often cannot lower it any more: f is at its rounding there).
     if (lam == 0.0) {
       double m[3];
       for (int c = 0; c < 3; ++c) m[c] = Su[c] * s0 + Sv[c] * s1;
-      if (dot(m, m) <= tiny2) {
+      if (dot(m, m) <= tiny2 || -0.5 * (G0 * s0 + G1 * s1) <= 8 * DBL_EPSILON * f) {
         const double un = std::clamp(u + s0, ua, ub), vn = std::clamp(v + s1, va, vb);
         const double fn = E.eval(un, vn, 2, nd);
         if (fn <= f) u = un, v = vn, f = fn, std::swap(d, nd);
