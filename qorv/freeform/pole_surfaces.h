@@ -44,8 +44,8 @@
 //   the surface and the bilinear interpolation of the samples). The span under p is searched
 //   first, then every span whose box is nearer than the best distance found; in a span, a
 //   Newton bounded to the span descends from the lowest sample, then from the nearest corner of
-//   each square whose bound still beats the best and that no descent has passed through (at most
-//   17 descents a span). Edges, corners and creases without a perpendicular foot are reached
+//   each square whose bound still beats the best and that no earlier descent started in or ended
+//   beside (at most 17 descents a span). Edges, corners and creases without a perpendicular foot are reached
 //   through the bounds. The bounds, the tree and the grids are built once per surface (grids up
 //   to 2^20 samples; beyond, the spacing of the samples stands for the bulge). With a weight
 //   <= 0 no span is pruned by its box. Of several equally near points (the seam of a closed
