@@ -125,6 +125,67 @@ void RedefineDomain(double* P, int N, double a, double b, int dim) {
   }
 }
 
+void HodographeU(const double* P, double* Q, int Nu, int Nv, int dim) {
+  if (Nu < 2 || Nv < 1 || dim < 1) return;
+  for (int j = 0; j < Nv; ++j)
+    Hodographe(P + static_cast<std::size_t>(j) * Nu * dim,
+               Q + static_cast<std::size_t>(j) * (Nu - 1) * dim, Nu, dim);
+}
+
+void HodographeV(const double* P, double* Q, int Nu, int Nv, int dim) {
+  if (Nu < 1 || Nv < 2 || dim < 1) return;
+  const std::size_t row = static_cast<std::size_t>(Nu) * dim;
+  for (std::size_t j = 0; j + 1 < static_cast<std::size_t>(Nv); ++j)
+    for (std::size_t k = 0; k < row; ++k) Q[j * row + k] = P[(j + 1) * row + k] - P[j * row + k];
+}
+
+void RedefineDomainU(double* P, int Nu, int Nv, double a, double b, int dim) {
+  if (Nu < 1 || Nv < 1 || dim < 1) return;
+  for (int j = 0; j < Nv; ++j)
+    RedefineDomain(P + static_cast<std::size_t>(j) * Nu * dim, Nu, a, b, dim);
+}
+
+void RedefineDomainV(double* P, int Nu, int Nv, double a, double b, int dim) {
+  if (Nu < 1 || Nv < 1 || dim < 1) return;
+  // Each column is a curve of Nv poles whose stride is a row: gathered, restricted, put back.
+  const std::size_t row = static_cast<std::size_t>(Nu) * dim;
+  Scratch s(static_cast<std::size_t>(Nv) * dim);
+  double* col = s.data();
+  for (int i = 0; i < Nu; ++i) {
+    for (int j = 0; j < Nv; ++j)
+      std::copy_n(P + j * row + static_cast<std::size_t>(i) * dim, dim, col + j * dim);
+    RedefineDomain(col, Nv, a, b, dim);
+    for (int j = 0; j < Nv; ++j)
+      std::copy_n(col + j * dim, dim, P + j * row + static_cast<std::size_t>(i) * dim);
+  }
+}
+
+void SpolyPatch2Pole(const double* C, int Nu, int Nv, int dim, double* P) {
+  if (Nu < 1 || Nv < 1 || dim < 1) return;
+  // In one direction of degree n: pole i = sum over k <= i of C(i, k) / C(n, k) c_k.
+  auto convert = [](const double* c, std::size_t stride, int N, int dim, double* out, double* tmp) {
+    const int n = N - 1;
+    for (int i = 0; i < N; ++i)
+      for (int d = 0; d < dim; ++d) {
+        double sum = 0.0, ratio = 1.0;  // C(i, k) / C(n, k), from k = 0
+        for (int k = 0; k <= i; ++k) {
+          sum += ratio * c[k * stride + d];
+          ratio *= static_cast<double>(i - k) / (n - k);
+        }
+        tmp[i * dim + d] = sum;
+      }
+    for (int i = 0; i < N; ++i)
+      for (int d = 0; d < dim; ++d) out[i * stride + d] = tmp[i * dim + d];
+  };
+  const std::size_t row = static_cast<std::size_t>(Nu) * dim;
+  Scratch s(static_cast<std::size_t>(std::max(Nu, Nv)) * dim);
+  if (P != C) std::copy(C, C + row * Nv, P);
+  for (int j = 0; j < Nv; ++j) convert(P + j * row, dim, Nu, dim, P + j * row, s.data());
+  for (int i = 0; i < Nu; ++i)
+    convert(P + static_cast<std::size_t>(i) * dim, row, Nv, dim,
+            P + static_cast<std::size_t>(i) * dim, s.data());
+}
+
 void Horner(const double* C, int N, double t, int dim, double* out) {
   if (N < 1 || dim < 1) return;
   for (int d = 0; d < dim; ++d) {

@@ -22,6 +22,12 @@
 //   tensor forms take C[(j * Nu + i) * dim + d], the coefficient of u^i v^j: one row per v index,
 //   like the pole matrices. HornerIsoU(C, Nu, Nv, u, …) gives the Nv coefficients in v of the
 //   curve at fixed u; HornerIsoV the Nu coefficients in u at fixed v.
+// - The net routines (HodographeU/V, RedefineDomainU/V, SpolyPatch2Pole) take Nu x Nv poles or
+//   coefficients in that tensor layout, u index fastest. HodographeU writes (Nu - 1) x Nv
+//   differences P(i+1, j) - P(i, j), HodographeV Nu x (Nv - 1) differences P(i, j+1) - P(i, j),
+//   both without the degree factor, in the same layout.
+// - SpolyPatch2Pole converts a tensor power form over [0, 1]^2 (coefficient of u^i v^j) into the
+//   poles of the same patch; it may work in place (P == C).
 // - Counts below 1 (or dim below 1) do nothing; outputs are left untouched.
 //
 // No stored image: these are free functions on caller-owned buffers.
@@ -44,6 +50,14 @@ QORV_API void CasteljauAll(const double* P, double* tri, int N, double t, int di
 QORV_API void Hodographe(const double* P, double* Q, int N, int dim);
 QORV_API void BezierIncreaseDegree(double* P, int N, int times, int dim);
 QORV_API void RedefineDomain(double* P, int N, double a, double b, int dim);
+
+// Nets of Nu x Nv poles (u index fastest): differences along u or v, restriction of the u or v
+// parameter to [a, b] in place, and the poles of a tensor power form over [0, 1]^2.
+QORV_API void HodographeU(const double* P, double* Q, int Nu, int Nv, int dim);
+QORV_API void HodographeV(const double* P, double* Q, int Nu, int Nv, int dim);
+QORV_API void RedefineDomainU(double* P, int Nu, int Nv, double a, double b, int dim);
+QORV_API void RedefineDomainV(double* P, int Nu, int Nv, double a, double b, int dim);
+QORV_API void SpolyPatch2Pole(const double* C, int Nu, int Nv, int dim, double* P);
 
 // Power form of N coefficients at t into out (dim doubles).
 QORV_API void Horner(const double* C, int N, double t, int dim, double* out);

@@ -1,12 +1,17 @@
-// The nearest point of a pole surface: spans ordered by the distance to the box of their poles
-// (a lower bound of the distance to the span when the weights are positive), each span that can
-// still hold a nearer point sampled and its best samples refined by a bounded Newton on the
-// squared distance inside the span, whose active set keeps a parameter on a limit while the
-// gradient pushes outward (edges and corners without a perpendicular foot, and the creases of
-// knots of full multiplicity, which are edges of two spans).
+// The nearest point of a pole surface, a branch and bound over the spans. Each span (cell) keeps
+// the Bezier poles of its piece, whose oriented box (on the piece's own axes) bounds the distance
+// from below when the weights are positive, a grid of samples and, for each square of samples,
+// the box of its corners grown by the measured bulge of the surface over the squares. A tree of
+// axis boxes over the cells orders the search: the cell under the point first, which usually
+// finds the answer, then only the cells whose bounds still beat it, and in them only the squares
+// that do. A bounded Newton on the squared distance descends from the samples; its active set
+// keeps a parameter on a limit while the gradient pushes outward (edges and corners without a
+// perpendicular foot, and the creases of knots of full multiplicity, which are edges of two
+// spans).
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -15,14 +20,36 @@
 using namespace qorv;
 using QuickAlgebra::ERVec;
 
+struct qorv::detail::PoleSearch {
+  struct Cell {
+    double u0, u1, v0, v1;  // its part of the trimmed limits
+    int su, sv;             // the span
+    std::size_t grid;       // offset of its samples in grid (3 doubles each)
+    double reach;           // the largest distance between neighbouring samples
+    double bulge;           // twice the largest gap between the surface and the bilinear
+                            // interpolation of the samples, at the middles of squares and edges
+    // The Bezier poles of the piece projected on orthonormal axes about o: [lo, hi] on each.
+    double o[3], ax[3][3], lo[3], hi[3];
+    bool bounded;  // positive finite weights: the oriented box holds the piece
+  };
+  struct Node {
+    double lo[3], hi[3];  // the axis box of its cells (infinite when one is not bounded)
+    int first, second;    // children; a leaf: first = the cell, second = -1
+  };
+  std::vector<Cell> cells;
+  std::vector<Node> nodes;      // the root first
+  std::vector<double> grid;     // every cell's samples, empty when too many
+  std::vector<double> squares;  // with them, the boxes of their squares (6 doubles each)
+  int gu = 0, gv = 0;           // samples per cell in u and v
+};
+
 namespace {
 
-// The squared distance from p to the box b, both scaled by t.
-double boxDistance2(const double* b, const double* p, double t) {
+// The squared distance from p to the box [lo, hi], both scaled by t (0 inside).
+double boxDistance2(const double* lo, const double* hi, const double* p, double t) {
   double s = 0.0;
   for (int c = 0; c < 3; ++c) {
-    const double e =
-        p[c] < b[c] ? (b[c] - p[c]) * t : (p[c] > b[c + 3] ? (p[c] - b[c + 3]) * t : 0.0);
+    const double e = p[c] < lo[c] ? (lo[c] - p[c]) * t : (p[c] > hi[c] ? (p[c] - hi[c]) * t : 0.0);
     s += e * e;
   }
   return s;
@@ -50,11 +77,20 @@ struct Scaled {
 
 double dot(const double* a, const double* b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
 
-// Bounded Newton on f = |S - P|^2 from (u, v) inside [ua, ub] x [va, vb]; f at the end.
-double refine(const Scaled& E, double& u, double& v, double ua, double ub, double va, double vb) {
-  double d[9][3], e[9][3];
+// Bounded Newton on f = |S - P|^2 from (u, v) inside [ua, ub] x [va, vb]; f at the end, the
+// point reached in at. A plain Newton step that moves the point by less than sqrt(tiny2)
+// ends it: the next one would move it by about the square of that over the size.
+double refine(const Scaled& E, double& u, double& v, double ua, double ub, double va, double vb,
+              double tiny2, double at[3]) {
+  double A[9][3], B[9][3], e[9][3];
+  double(*d)[3] = A;
+  double(*nd)[3] = B;
   double f = E.eval(u, v, 2, d);
-  if (!std::isfinite(f)) return f;
+  auto done = [&] {
+    std::copy(d[0], d[0] + 3, at);
+    return f;
+  };
+  if (!std::isfinite(f)) return done();
   const double tu = 4 * DBL_EPSILON * std::max(std::fabs(ua), std::fabs(ub)) + 1e-300;
   const double tv = 4 * DBL_EPSILON * std::max(std::fabs(va), std::fabs(vb)) + 1e-300;
   for (int it = 0; it < 40; ++it) {
@@ -85,8 +121,8 @@ double refine(const Scaled& E, double& u, double& v, double ua, double ub, doubl
     }
     // The Newton step, then a diagonally scaled gradient step, each cut to the box's size,
     // projected on the box and halved until f decreases.
-    bool moved = false, stalled = true;
-    auto tryStep = [&](double a0, double a1, int halvings) {
+    bool stalled = true, converged = false;
+    auto tryStep = [&](double a0, double a1, int halvings, bool newton) {
       if (!std::isfinite(a0) || !std::isfinite(a1)) return false;
       double k = 1.0;
       if (std::fabs(a0) > ub - ua) k = std::min(k, (ub - ua) / std::fabs(a0));
@@ -95,25 +131,48 @@ double refine(const Scaled& E, double& u, double& v, double ua, double ub, doubl
       for (int h = 0; h < halvings; ++h, a0 *= 0.5, a1 *= 0.5) {
         const double un = std::clamp(u + a0, ua, ub), vn = std::clamp(v + a1, va, vb);
         if (un == u && vn == v) return false;
-        const double fn = E.eval(un, vn, 0, e);
+        // The full step usually succeeds: evaluated with its derivatives at once.
+        const bool full = h == 0;
+        const double fn = E.eval(un, vn, full ? 2 : 0, full ? nd : e);
         if (fn < f) {
           stalled = std::fabs(un - u) <= tu && std::fabs(vn - v) <= tv;
-          u = un, v = vn, f = E.eval(u, v, 2, d);
+          if (newton && full && lam == 0.0) {
+            double m[3];
+            for (int c = 0; c < 3; ++c) m[c] = Su[c] * (un - u) + Sv[c] * (vn - v);
+            converged = dot(m, m) <= tiny2;
+          }
+          u = un, v = vn, f = fn;
+          if (full)
+            std::swap(d, nd);
+          else
+            E.eval(u, v, 2, d);
           return true;
         }
       }
       return false;
     };
-    moved = tryStep(s0, s1, 12);
+    // A step below the tolerance, or one whose predicted decrease of f (half of -G.s for a
+    // Newton step) is below f's rounding, ends the descent: taken when it does not raise f (it
+    // often cannot lower it any more: f is at its rounding there).
+    if (lam == 0.0) {
+      double m[3];
+      for (int c = 0; c < 3; ++c) m[c] = Su[c] * s0 + Sv[c] * s1;
+      if (dot(m, m) <= tiny2 || -0.5 * (G0 * s0 + G1 * s1) <= 8 * DBL_EPSILON * f) {
+        const double un = std::clamp(u + s0, ua, ub), vn = std::clamp(v + s1, va, vb);
+        const double fn = E.eval(un, vn, 2, nd);
+        if (fn <= f) u = un, v = vn, f = fn, std::swap(d, nd);
+        break;
+      }
+    }
+    bool moved = tryStep(s0, s1, 12, true);
     if (!moved) {
       const double D0 = dot(Su, Su) + std::fabs(dot(Suu, r)),
                    D1 = dot(Sv, Sv) + std::fabs(dot(Svv, r));
-      moved = tryStep(D0 > 0 ? -G0 / D0 : -G0, D1 > 0 ? -G1 / D1 : -G1, 50);
+      moved = tryStep(D0 > 0 ? -G0 / D0 : -G0, D1 > 0 ? -G1 / D1 : -G1, 50, false);
     }
-    if (moved && stalled) break;
-    if (!moved) break;
+    if (!moved || stalled || converged) break;
   }
-  return f;
+  return done();
 }
 
 int gridSize(int degree) { return std::min(4 * degree + 4, 80); }
@@ -132,61 +191,10 @@ double reachOf(const double* g, int gu, int gv) {
   return r;
 }
 
-}  // namespace
-
-const std::vector<ERSpoleRep::Cell>& ERSpoleRep::cells() const {
-  if (cellsValid_) return cells_;
-  cells_.clear();
-  cellsValid_ = true;
-  ERVec<double> bu, bv;
-  const detail::NetView n = view(bu, bv);
-  if (!n.fits()) return cells_;
-  int u0, u1, v0, v1;
-  trimmedSpans(n, u0, u1, v0, v1);
-  const double a = std::min(udeb(), ufin()), b = std::max(udeb(), ufin());
-  const double c = std::min(vdeb(), vfin()), e = std::max(vdeb(), vfin());
-  for (int su = u0; su <= u1; ++su) {
-    if (!(n.ku[su] < n.ku[su + 1])) continue;
-    for (int sv = v0; sv <= v1; ++sv) {
-      if (!(n.kv[sv] < n.kv[sv + 1])) continue;
-      Cell cell;
-      // The end spans reach the limits even when these lie beyond the knots.
-      cell.u0 = su == u0 ? a : std::max(a, n.ku[su]);
-      cell.u1 = su == u1 ? b : std::min(b, n.ku[su + 1]);
-      cell.v0 = sv == v0 ? c : std::max(c, n.kv[sv]);
-      cell.v1 = sv == v1 ? e : std::min(e, n.kv[sv + 1]);
-      ERMinimax3D box;
-      for (int j = sv - n.pv; j <= sv; ++j)
-        for (int i = su - n.pu; i <= su; ++i) {
-          double w;
-          box.Update(cartesian(n, i, j, w));
-        }
-      cell.box[0] = box.xmin(), cell.box[1] = box.ymin(), cell.box[2] = box.zmin();
-      cell.box[3] = box.xmax(), cell.box[4] = box.ymax(), cell.box[5] = box.zmax();
-      cell.su = su, cell.sv = sv, cell.grid = 0, cell.reach = 0.0;
-      cells_.push_back(cell);
-    }
-  }
-  // Every cell's sample grid, kept while it stays below 2^22 samples (96 MB); larger nets
-  // sample each cell again per query.
-  const int gu = gridSize(n.pu), gv = gridSize(n.pv);
-  const std::size_t per = static_cast<std::size_t>(gu) * gv;
-  grid_.clear();
-  if (per * cells_.size() <= (std::size_t(1) << 22)) {
-    grid_.resize(3 * per * cells_.size());
-    for (std::size_t k = 0; k < cells_.size(); ++k) {
-      Cell& c = cells_[k];
-      c.grid = 3 * per * k;
-      sampleCell(n, c, gu, gv, &grid_[c.grid]);
-      c.reach = reachOf(&grid_[c.grid], gu, gv);
-    }
-  }
-  return cells_;
-}
+using Cell = detail::PoleSearch::Cell;
 
 // The grid of a cell through its span's basis: the rows combined at each u, then the columns.
-void ERSpoleRep::sampleCell(const detail::NetView& n, const Cell& c, int gu, int gv,
-                            double* out) const {
+void sampleCell(const detail::NetView& n, const Cell& c, int gu, int gv, double* out) {
   const int p = n.pu, q = n.pv, st = n.stride;
   std::vector<double> N(static_cast<std::size_t>(std::max(p, q) + 1));
   std::vector<double> R(static_cast<std::size_t>(4 * (q + 1) * gu));
@@ -217,17 +225,283 @@ void ERSpoleRep::sampleCell(const detail::NetView& n, const Cell& c, int gu, int
   }
 }
 
+// The blossom of span s's polynomial (degree p on the knots U) at the arguments x[0..p-1], from
+// its p + 1 homogeneous poles d (overwritten); the result in d[p]. Every argument list of a
+// copies of a and p - a copies of b gives a Bezier pole of the piece over [a, b], wherever these
+// lie.
+void blossom(const double* U, int p, int s, const double* x, double (*d)[4]) {
+  for (int r = 1; r <= p; ++r)
+    for (int i = p; i >= r; --i) {
+      const double lo = U[s - p + i], al = (x[r - 1] - lo) / (U[s + i + 1 - r] - lo);
+      for (int c = 0; c < 4; ++c) d[i][c] = (1.0 - al) * d[i - 1][c] + al * d[i][c];
+    }
+}
+
+// The degree up to which a cell's Bezier poles are worked out (the cost grows as its cube).
+constexpr int kMaxBoundDegree = 40;
+
+// The oriented box of the cell's piece from its Bezier poles; bounded false when a weight is not
+// positive or anything is not finite. Also the axis box (lo, hi) of the same poles.
+void boundCell(const detail::NetView& n, Cell& c, double box[6]) {
+  const int p = n.pu, q = n.pv, st = n.stride;
+  c.bounded = false;
+  for (int k = 0; k < 3; ++k) box[k] = -HUGE_VAL, box[k + 3] = HUGE_VAL;
+  if (p > kMaxBoundDegree || q > kMaxBoundDegree) return;
+  std::vector<double> X(static_cast<std::size_t>(std::max(p, q)) + 1);
+  std::vector<double> W(4 * static_cast<std::size_t>(std::max(p, q) + 1));
+  std::vector<double> H(4 * static_cast<std::size_t>((p + 1) * (q + 1)));  // (l in v, k in u)
+  auto work = reinterpret_cast<double(*)[4]>(W.data());
+  // Along u on each row of the span's poles, then along v on each column of the result.
+  std::vector<double> R(4 * static_cast<std::size_t>((p + 1) * (q + 1)));  // (row j, k in u)
+  for (int j = 0; j <= q; ++j)
+    for (int k = 0; k <= p; ++k) {
+      for (int i = 0; i <= p; ++i) {
+        const double* P =
+            n.poles + (static_cast<std::ptrdiff_t>(c.sv - q + j) * n.nu + c.su - p + i) * st;
+        work[i][0] = P[0], work[i][1] = P[1], work[i][2] = P[2], work[i][3] = st == 4 ? P[3] : 1;
+      }
+      for (int a = 0; a < p; ++a) X[a] = a < p - k ? c.u0 : c.u1;
+      blossom(n.ku, p, c.su, X.data(), work);
+      std::copy_n(work[p], 4, &R[4 * (j * (p + 1) + k)]);
+    }
+  for (int k = 0; k <= p; ++k)
+    for (int l = 0; l <= q; ++l) {
+      for (int j = 0; j <= q; ++j) std::copy_n(&R[4 * (j * (p + 1) + k)], 4, work[j]);
+      for (int a = 0; a < q; ++a) X[a] = a < q - l ? c.v0 : c.v1;
+      blossom(n.kv, q, c.sv, X.data(), work);
+      std::copy_n(work[q], 4, &H[4 * (l * (p + 1) + k)]);
+    }
+  // Cartesian poles.
+  const int count = (p + 1) * (q + 1);
+  for (int k = 0; k < count; ++k) {
+    double* h = &H[4 * k];
+    if (!(h[3] > 0.0) || !std::isfinite(h[3])) return;
+    for (int a = 0; a < 3; ++a) h[a] /= h[3];
+    if (!std::isfinite(h[0] + h[1] + h[2])) return;
+  }
+  auto C = [&](int k, int l) { return &H[4 * (l * (p + 1) + k)]; };
+  // Axes: along the piece's u, across it in its v, and the normal of the two.
+  double e1[3], e2[3], e3[3];
+  for (int a = 0; a < 3; ++a) {
+    e1[a] = C(p, 0)[a] + C(p, q)[a] - C(0, 0)[a] - C(0, q)[a];
+    e2[a] = C(0, q)[a] + C(p, q)[a] - C(0, 0)[a] - C(p, 0)[a];
+  }
+  auto normalize = [](double* x) {
+    const double len = std::hypot(x[0], x[1], x[2]);
+    if (!(len > 0.0) || !std::isfinite(len)) return false;
+    for (int a = 0; a < 3; ++a) x[a] /= len;
+    return true;
+  };
+  auto cross = [](const double* a, const double* b, double* out) {
+    out[0] = a[1] * b[2] - a[2] * b[1];
+    out[1] = a[2] * b[0] - a[0] * b[2];
+    out[2] = a[0] * b[1] - a[1] * b[0];
+  };
+  if (!normalize(e1)) e1[0] = 1, e1[1] = e1[2] = 0;
+  cross(e1, e2, e3);
+  if (!normalize(e3)) {
+    // No second direction: any perpendicular to e1.
+    const double other[3] = {std::fabs(e1[0]) < 0.6 ? 1.0 : 0.0, std::fabs(e1[0]) < 0.6 ? 0.0 : 1.0,
+                             0.0};
+    cross(e1, other, e3);
+    normalize(e3);
+  }
+  cross(e3, e1, e2);
+  std::copy_n(e1, 3, c.ax[0]), std::copy_n(e2, 3, c.ax[1]), std::copy_n(e3, 3, c.ax[2]);
+  std::copy_n(C(0, 0), 3, c.o);
+  for (int a = 0; a < 3; ++a) c.lo[a] = HUGE_VAL, c.hi[a] = -HUGE_VAL;
+  for (int k = 0; k < 3; ++k) box[k] = HUGE_VAL, box[k + 3] = -HUGE_VAL;
+  for (int m = 0; m < count; ++m) {
+    const double* x = &H[4 * m];
+    const double r[3] = {x[0] - c.o[0], x[1] - c.o[1], x[2] - c.o[2]};
+    for (int a = 0; a < 3; ++a) {
+      const double s = dot(r, c.ax[a]);
+      c.lo[a] = std::min(c.lo[a], s), c.hi[a] = std::max(c.hi[a], s);
+      box[a] = std::min(box[a], x[a]), box[a + 3] = std::max(box[a + 3], x[a]);
+    }
+  }
+  // Rounding of the poles and of the projections: a sliver of the extent.
+  double ext = 0.0;
+  for (int a = 0; a < 3; ++a)
+    ext = std::max(
+        {ext, std::fabs(c.o[a]), c.hi[a] - c.lo[a], std::fabs(box[a]), std::fabs(box[a + 3])});
+  const double slack = 64 * DBL_EPSILON * ext;
+  for (int a = 0; a < 3; ++a)
+    c.lo[a] -= slack, c.hi[a] += slack, box[a] -= slack, box[a + 3] += slack;
+  c.bounded = true;
+}
+
+// The squared distance from the scaled point P to the cell's oriented box, scaled by t.
+double orientedDistance2(const Cell& c, const double* P, double t) {
+  const double r[3] = {P[0] - c.o[0] * t, P[1] - c.o[1] * t, P[2] - c.o[2] * t};
+  double s = 0.0;
+  for (int a = 0; a < 3; ++a) {
+    const double x = dot(r, c.ax[a]), lo = c.lo[a] * t, hi = c.hi[a] * t;
+    const double e = x < lo ? lo - x : (x > hi ? x - hi : 0.0);
+    s += e * e;
+  }
+  return s;
+}
+
+// The frame of a cell: its oriented box's axes about o, or the coordinate axes.
+const double kAxes[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+const double kOrigin[3] = {0, 0, 0};
+const double (*axesOf(const Cell& c))[3] { return c.bounded ? c.ax : kAxes; }
+const double* originOf(const Cell& c) { return c.bounded ? c.o : kOrigin; }
+
+// The box of each square of the samples g (gu x gv) in the cell's frame, grown by the bulge:
+// (lo, hi) per square, (gu - 1) (gv - 1) squares, u fastest. The surface over a square lies in
+// it when its gap to the corners' bilinear interpolation stays within the bulge.
+void squareBoxes(const Cell& c, const double* g, int gu, int gv, double bulge, double* out) {
+  const double(*ax)[3] = axesOf(c);
+  const double* o = originOf(c);
+  std::vector<double> local(3 * static_cast<std::size_t>(gu) * gv);
+  for (int k = 0; k < gu * gv; ++k) {
+    const double r[3] = {g[3 * k] - o[0], g[3 * k + 1] - o[1], g[3 * k + 2] - o[2]};
+    for (int a = 0; a < 3; ++a) local[3 * k + a] = dot(r, ax[a]);
+  }
+  const double grow = std::isfinite(bulge) ? bulge : HUGE_VAL;
+  for (int j = 0; j + 1 < gv; ++j)
+    for (int i = 0; i + 1 < gu; ++i) {
+      double* b = out + 6 * (j * (gu - 1) + i);
+      for (int a = 0; a < 3; ++a) {
+        double lo = HUGE_VAL, hi = -HUGE_VAL;
+        for (int k = 0; k < 4; ++k) {
+          const double x = local[3 * ((j + k / 2) * gu + i + k % 2) + a];
+          lo = std::min(lo, x), hi = std::max(hi, x);
+        }
+        // A corner that is not finite: no bound.
+        if (!(lo <= hi)) lo = HUGE_VAL, hi = -HUGE_VAL;
+        b[a] = lo - grow, b[a + 3] = hi + grow;
+        if (!(b[a] <= b[a + 3])) b[a] = -HUGE_VAL, b[a + 3] = HUGE_VAL;
+      }
+    }
+}
+
+// Twice the largest gap between the samples f of a cell taken twice as finely (2 gu - 1 by
+// 2 gv - 1) and the bilinear interpolation of its even samples, at the middles of the squares
+// and of their edges; infinity when a sample is not finite.
+double bulgeOf(const double* fine, int gu, int gv) {
+  const int fu = 2 * gu - 1, fv = 2 * gv - 1;
+  auto F = [&](int i, int j) { return fine + 3 * (j * fu + i); };
+  double gap = 0.0;
+  auto off = [&](const double* x, std::initializer_list<const double*> ends) {
+    double m[3] = {0, 0, 0};
+    for (const double* e : ends)
+      for (int a = 0; a < 3; ++a) m[a] += e[a] / double(ends.size());
+    const double d = std::hypot(x[0] - m[0], x[1] - m[1], x[2] - m[2]);
+    gap = std::isfinite(d) ? std::max(gap, d) : HUGE_VAL;
+  };
+  for (int j = 0; j < fv; ++j)
+    for (int i = 0; i < fu; ++i) {
+      if (i % 2 == 1 && j % 2 == 1)
+        off(F(i, j), {F(i - 1, j - 1), F(i + 1, j - 1), F(i - 1, j + 1), F(i + 1, j + 1)});
+      else if (i % 2 == 1)
+        off(F(i, j), {F(i - 1, j), F(i + 1, j)});
+      else if (j % 2 == 1)
+        off(F(i, j), {F(i, j - 1), F(i, j + 1)});
+    }
+  return 2.0 * gap;
+}
+
+}  // namespace
+
+const ERSpoleRep::Search& ERSpoleRep::search() const {
+  return search_.get([this] { return buildSearch(); });
+}
+
+ERSpoleRep::Search ERSpoleRep::buildSearch() const {
+  Search S;
+  ERVec<double> bu, bv;
+  const detail::NetView n = view(bu, bv);
+  if (!n.fits()) return S;
+  int u0, u1, v0, v1;
+  trimmedSpans(n, u0, u1, v0, v1);
+  const double a = std::min(udeb(), ufin()), b = std::max(udeb(), ufin());
+  const double c = std::min(vdeb(), vfin()), e = std::max(vdeb(), vfin());
+  std::vector<int> spansU, spansV;
+  for (int su = u0; su <= u1; ++su)
+    if (n.ku[su] < n.ku[su + 1]) spansU.push_back(su);
+  for (int sv = v0; sv <= v1; ++sv)
+    if (n.kv[sv] < n.kv[sv + 1]) spansV.push_back(sv);
+  const int NU = int(spansU.size()), NV = int(spansV.size());
+  std::vector<double> boxes(6 * static_cast<std::size_t>(NU) * NV);
+  for (int iu = 0; iu < NU; ++iu)
+    for (int iv = 0; iv < NV; ++iv) {
+      const int su = spansU[iu], sv = spansV[iv];
+      Cell cell{};
+      // The end spans reach the limits even when these lie beyond the knots.
+      cell.u0 = su == u0 ? a : std::max(a, n.ku[su]);
+      cell.u1 = su == u1 ? b : std::min(b, n.ku[su + 1]);
+      cell.v0 = sv == v0 ? c : std::max(c, n.kv[sv]);
+      cell.v1 = sv == v1 ? e : std::min(e, n.kv[sv + 1]);
+      cell.su = su, cell.sv = sv, cell.grid = 0, cell.reach = 0.0;
+      boundCell(n, cell, &boxes[6 * S.cells.size()]);
+      S.cells.push_back(cell);
+    }
+  // The tree: halves of the cells' index rectangle, the longer side cut.
+  S.nodes.reserve(2 * S.cells.size());
+  auto build = [&](auto&& self, int i0, int i1, int j0, int j1) -> int {
+    const int at = int(S.nodes.size());
+    S.nodes.push_back(Search::Node{});
+    Search::Node node{};
+    if (i1 - i0 == 1 && j1 - j0 == 1) {
+      const int k = i0 * NV + j0;
+      std::copy_n(&boxes[6 * k], 3, node.lo), std::copy_n(&boxes[6 * k + 3], 3, node.hi);
+      node.first = k, node.second = -1;
+    } else {
+      int f, s;
+      if (i1 - i0 >= j1 - j0) {
+        const int m = (i0 + i1) / 2;
+        f = self(self, i0, m, j0, j1), s = self(self, m, i1, j0, j1);
+      } else {
+        const int m = (j0 + j1) / 2;
+        f = self(self, i0, i1, j0, m), s = self(self, i0, i1, m, j1);
+      }
+      for (int k = 0; k < 3; ++k) {
+        node.lo[k] = std::min(S.nodes[f].lo[k], S.nodes[s].lo[k]);
+        node.hi[k] = std::max(S.nodes[f].hi[k], S.nodes[s].hi[k]);
+      }
+      node.first = f, node.second = s;
+    }
+    S.nodes[at] = node;
+    return at;
+  };
+  if (NU > 0 && NV > 0) build(build, 0, NU, 0, NV);
+  // Every cell's samples and square boxes, kept up to 2^20 samples (72 MB with the boxes); larger
+  // nets sample each cell again per query.
+  S.gu = gridSize(n.pu), S.gv = gridSize(n.pv);
+  const std::size_t per = static_cast<std::size_t>(S.gu) * S.gv;
+  if (per * S.cells.size() <= (std::size_t(1) << 20)) {
+    S.grid.resize(3 * per * S.cells.size());
+    const std::size_t sq = static_cast<std::size_t>(S.gu - 1) * (S.gv - 1);
+    S.squares.resize(6 * sq * S.cells.size());
+    const int fu = 2 * S.gu - 1, fv = 2 * S.gv - 1;
+    std::vector<double> fine(3 * static_cast<std::size_t>(fu) * fv);
+    for (std::size_t k = 0; k < S.cells.size(); ++k) {
+      Cell& cell = S.cells[k];
+      cell.grid = 3 * per * k;
+      // Sampled twice as finely: the even samples are the grid, the others measure the bulge.
+      sampleCell(n, cell, fu, fv, fine.data());
+      double* out = &S.grid[cell.grid];
+      for (int j = 0; j < S.gv; ++j)
+        for (int i = 0; i < S.gu; ++i)
+          std::copy_n(&fine[3 * (2 * j * fu + 2 * i)], 3, out + 3 * (j * S.gu + i));
+      cell.reach = reachOf(out, S.gu, S.gv);
+      cell.bulge = bulgeOf(fine.data(), S.gu, S.gv);
+      squareBoxes(cell, out, S.gu, S.gv, cell.bulge, &S.squares[6 * sq * k]);
+    }
+  }
+  return S;
+}
+
 double ERSpoleRep::nearest(const ERPoint3D& p, ERPoint2D& uv) const {
   ERVec<double> bu, bv;
   const detail::NetView n = view(bu, bv);
   const double nan = std::numeric_limits<double>::quiet_NaN();
   if (!n.fits() || !std::isfinite(p.x() + p.y() + p.z())) return nan;
-  const std::vector<Cell>& cs = cells();
-  if (cs.empty()) return nan;
-  // Box bounds count only for positive weights.
-  bool bounded = true;
-  for (int k = 0; k < n.nu * n.nv && bounded && n.stride == 4; ++k)
-    bounded = n.poles[4 * k + 3] > 0.0;
+  const Search& S = search();
+  if (S.cells.empty()) return nan;
   const ERMinimax3D whole = getBox();
   double ext = 0.0;
   for (double x : {whole.xmin(), whole.ymin(), whole.zmin(), whole.xmax(), whole.ymax(),
@@ -236,89 +510,166 @@ double ERSpoleRep::nearest(const ERPoint3D& p, ERPoint2D& uv) const {
   if (!(ext > 0.0)) ext = 1.0;
   Scaled E{&n, std::ldexp(1.0, -std::ilogb(ext)), ufin(), vfin(), {}};
   E.P[0] = p.x() * E.t, E.P[1] = p.y() * E.t, E.P[2] = p.z() * E.t;
-
-  std::vector<std::pair<double, int>> order(cs.size());
   const double P[3] = {p.x(), p.y(), p.z()};
-  for (std::size_t k = 0; k < cs.size(); ++k)
-    order[k] = {bounded ? boxDistance2(cs[k].box, P, E.t) : 0.0, int(k)};
-  std::sort(order.begin(), order.end());
 
-  double best = HUGE_VAL, bu_ = std::min(udeb(), ufin()), bv_ = std::min(vdeb(), vfin());
-  const int gu = gridSize(n.pu), gv = gridSize(n.pv);
+  double best = HUGE_VAL;
+  double bu_ = std::min(udeb(), ufin()), bv_ = std::min(vdeb(), vfin());
+  const int gu = S.gu, gv = S.gv;
   const std::size_t per = static_cast<std::size_t>(gu) * gv;
-  std::vector<double> f(per), own;
-  if (grid_.empty()) own.resize(3 * per);
-  for (const auto& [lb, k] : order) {
-    if (lb > best) break;
-    const Cell& c = cs[k];
-    const double* g = nullptr;
-    if (grid_.empty()) {
+  const std::size_t nsq = static_cast<std::size_t>(gu - 1) * (gv - 1);
+  std::vector<double> f(per), own, ownSquares, lb(nsq);
+  std::vector<char> covered(nsq);
+  if (S.grid.empty()) own.resize(3 * per), ownSquares.resize(6 * nsq);
+
+  auto searchCell = [&](int k) {
+    const Cell& c = S.cells[static_cast<std::size_t>(k)];
+    if (c.bounded && orientedDistance2(c, E.P, E.t) > best) return;
+    const double *g = nullptr, *boxes = nullptr;
+    if (S.grid.empty()) {
+      // Without a measured bulge, the largest spacing of the samples stands for it.
       sampleCell(n, c, gu, gv, own.data());
       g = own.data();
+      squareBoxes(c, g, gu, gv, reachOf(g, gu, gv), ownSquares.data());
+      boxes = ownSquares.data();
     } else {
-      g = &grid_[c.grid];
+      g = &S.grid[c.grid];
+      boxes = &S.squares[6 * nsq * static_cast<std::size_t>(k)];
     }
-    const double reach = (grid_.empty() ? reachOf(g, gu, gv) : c.reach) * E.t;
+    // The point in the cell's frame; the lower bound of the distance to each square.
+    const double(*ax)[3] = axesOf(c);
+    const double* o = originOf(c);
+    const double r[3] = {E.P[0] - o[0] * E.t, E.P[1] - o[1] * E.t, E.P[2] - o[2] * E.t};
+    const double Q[3] = {dot(r, ax[0]), dot(r, ax[1]), dot(r, ax[2])};
+    double lbMin = HUGE_VAL;
+    for (std::size_t s = 0; s < nsq; ++s) {
+      const double* b = boxes + 6 * s;
+      double d2 = 0.0;
+      for (int a = 0; a < 3; ++a) {
+        const double lo = b[a] * E.t, hi = b[a + 3] * E.t;
+        const double e = Q[a] < lo ? lo - Q[a] : (Q[a] > hi ? Q[a] - hi : 0.0);
+        d2 += e * e;
+      }
+      lb[s] = std::isnan(d2) ? 0.0 : d2;
+      lbMin = std::min(lbMin, lb[s]);
+    }
+    if (lbMin > best) return;
     double fmin = HUGE_VAL;
+    int lowest = -1;
     for (std::size_t s = 0; s < per; ++s) {
       const double x = g[3 * s] * E.t - E.P[0], y = g[3 * s + 1] * E.t - E.P[1],
                    z = g[3 * s + 2] * E.t - E.P[2];
       f[s] = x * x + y * y + z * z;
-      fmin = std::min(fmin, f[s]);
+      if (f[s] < fmin) fmin = f[s], lowest = int(s);
     }
-    // No point of the span is nearer than a sample less twice the spacing of the samples (the
-    // margin holds the bulge of the surface between them).
-    auto hopeless = [&](double fs) {
-      const double m = std::sqrt(fs) - 2.0 * reach;
-      return m > 0.0 && m * m > best;
-    };
-    if (hopeless(fmin)) continue;
+    if (lowest < 0) return;
     // Within the span's own polynomial: a crease at a knot is then an edge of the box.
     E.uTop = c.u1, E.vTop = c.v1;
-    // Newton from the discrete local minima of the samples, those of the grid and those of
-    // each edge of the span taken alone (an edge minimum without a foot), best first.
-    auto lowAmong = [&](int i, int j) {
-      const double x = f[j * gu + i];
-      for (int dj = -1; dj <= 1; ++dj)
-        for (int di = -1; di <= 1; ++di) {
-          const int ii = i + di, jj = j + dj;
-          if ((di || dj) && ii >= 0 && jj >= 0 && ii < gu && jj < gv && f[jj * gu + ii] < x)
-            return false;
-        }
-      return true;
+    double cellSize2 = 0.0;  // scaled
+    if (c.bounded)
+      for (int a = 0; a < 3; ++a) cellSize2 += std::pow((c.hi[a] - c.lo[a]) * E.t, 2);
+    else
+      cellSize2 = std::pow(c.reach * E.t, 2) * double(gu * gu + gv * gv);
+    const double tiny2 = std::isfinite(cellSize2) ? 1e-18 * cellSize2 : 0.0;
+    std::fill(covered.begin(), covered.end(), 0);
+    // The squares around (u, v) (a square's own parameters and its neighbours).
+    auto cover = [&](double u, double v) {
+      const int i = std::clamp(int(std::floor((u - c.u0) / (c.u1 - c.u0) * (gu - 1))), 0, gu - 2);
+      const int j = std::clamp(int(std::floor((v - c.v0) / (c.v1 - c.v0) * (gv - 1))), 0, gv - 2);
+      for (int jj = std::max(j - 1, 0); jj <= std::min(j + 1, gv - 2); ++jj)
+        for (int ii = std::max(i - 1, 0); ii <= std::min(i + 1, gu - 2); ++ii)
+          covered[static_cast<std::size_t>(jj * (gu - 1) + ii)] = 1;
     };
-    // Along one edge: the neighbours at +-1 in u (alongU) or in v.
-    auto lowOnEdge = [&](int i, int j, bool alongU) {
-      const double x = f[j * gu + i];
-      for (int k = -1; k <= 1; k += 2) {
-        const int ii = alongU ? i + k : i, jj = alongU ? j : j + k;
-        if (ii >= 0 && jj >= 0 && ii < gu && jj < gv && f[jj * gu + ii] < x) return false;
-      }
-      return true;
-    };
-    std::vector<std::pair<double, int>> starts;
-    for (int j = 0; j < gv; ++j)
-      for (int i = 0; i < gu; ++i) {
-        if (!std::isfinite(f[j * gu + i])) continue;
-        const bool onV = j == 0 || j == gv - 1, onU = i == 0 || i == gu - 1;
-        if (lowAmong(i, j) || (onV && lowOnEdge(i, j, true)) || (onU && lowOnEdge(i, j, false)))
-          starts.push_back({f[j * gu + i], j * gu + i});
-      }
-    std::sort(starts.begin(), starts.end());
-    if (starts.size() > 8) starts.resize(8);
-    for (const auto& [x, at] : starts) {
-      if (hopeless(x)) continue;
+    auto descend = [&](int at) {
       const int i = at % gu, j = at / gu;
       double u = i == gu - 1 ? c.u1 : c.u0 + (c.u1 - c.u0) * i / (gu - 1);
       double v = j == gv - 1 ? c.v1 : c.v0 + (c.v1 - c.v0) * j / (gv - 1);
-      if (x < best) best = x, bu_ = u, bv_ = v;
-      const double r = refine(E, u, v, c.u0, c.u1, c.v0, c.v1);
+      if (f[static_cast<std::size_t>(at)] < best) {
+        best = f[static_cast<std::size_t>(at)], bu_ = u, bv_ = v;
+      }
+      cover(u, v);
+      double reached[3];
+      const double r = refine(E, u, v, c.u0, c.u1, c.v0, c.v1, tiny2, reached);
       if (r < best) best = r, bu_ = u, bv_ = v;
+      if (std::isfinite(u + v)) cover(u, v);
+    };
+    // The lowest sample first: its descent usually ends at the answer.
+    descend(lowest);
+    // Then every square that may still hold a nearer point and that no descent has passed
+    // through, the lowest bound first, from its nearest corner (at most 16 descents more).
+    for (int round = 0; round < 16; ++round) {
+      std::size_t pick = nsq;
+      for (std::size_t s = 0; s < nsq; ++s)
+        if (!covered[s] && lb[s] <= best && (pick == nsq || lb[s] < lb[pick])) pick = s;
+      if (pick == nsq) break;
+      const int i = int(pick % static_cast<std::size_t>(gu - 1)),
+                j = int(pick / static_cast<std::size_t>(gu - 1));
+      int corner = j * gu + i;
+      for (int m = 1; m < 4; ++m) {
+        const int at = (j + m / 2) * gu + i + m % 2;
+        if (f[static_cast<std::size_t>(at)] < f[static_cast<std::size_t>(corner)]) corner = at;
+      }
+      covered[pick] = 1;
+      descend(corner);
     }
+  };
+
+  // The lower bound of a node: its axis box (0 for a box that is not a bound).
+  auto bound = [&](int k) {
+    const Search::Node& node = S.nodes[static_cast<std::size_t>(k)];
+    return boxDistance2(node.lo, node.hi, P, E.t);
+  };
+  // The cell under the point first: down the tree by the nearer box, the ties by the nearer
+  // middle of the box.
+  int at = 0;
+  while (S.nodes[static_cast<std::size_t>(at)].second >= 0) {
+    const Search::Node& node = S.nodes[static_cast<std::size_t>(at)];
+    const double l1 = bound(node.first), l2 = bound(node.second);
+    if (l1 != l2) {
+      at = l1 < l2 ? node.first : node.second;
+      continue;
+    }
+    auto middle2 = [&](int k) {
+      const Search::Node& m = S.nodes[static_cast<std::size_t>(k)];
+      double s = 0.0;
+      for (int a = 0; a < 3; ++a) {
+        const double x = (0.5 * m.lo[a] + 0.5 * m.hi[a] - P[a]) * E.t;
+        s += std::isfinite(x) ? x * x : 0.0;
+      }
+      return s;
+    };
+    at = middle2(node.first) <= middle2(node.second) ? node.first : node.second;
+  }
+  const int first = S.nodes[static_cast<std::size_t>(at)].first;
+  searchCell(first);
+  // Then every cell whose bounds beat the best distance, nearer boxes first.
+  std::vector<std::pair<int, double>> stack{{0, bound(0)}};
+  while (!stack.empty()) {
+    const auto [k, lb] = stack.back();
+    stack.pop_back();
+    if (lb > best) continue;
+    const Search::Node& node = S.nodes[static_cast<std::size_t>(k)];
+    if (node.second < 0) {
+      if (node.first != first) searchCell(node.first);
+      continue;
+    }
+    const double l1 = bound(node.first), l2 = bound(node.second);
+    const bool firstNearer = l1 <= l2;
+    const std::pair<int, double> nearer{firstNearer ? node.first : node.second,
+                                        firstNearer ? l1 : l2};
+    const std::pair<int, double> farther{firstNearer ? node.second : node.first,
+                                         firstNearer ? l2 : l1};
+    if (farther.second <= best) stack.push_back(farther);
+    if (nearer.second <= best) stack.push_back(nearer);
   }
   if (!std::isfinite(best)) return nan;
   uv = ERPoint2D(bu_, bv_);
-  return std::sqrt(best) / E.t;
+  // The distance again from the point's differences: a square below the smallest double (a
+  // distance below 1e-154 of the size) has lost it.
+  double d[9][3];
+  detail::evaluateNet(n, bu_, bv_, !(bu_ < ufin()), !(bv_ < vfin()), 0, 0, d);
+  const double r =
+      std::hypot(d[0][0] * E.t - E.P[0], d[0][1] * E.t - E.P[1], d[0][2] * E.t - E.P[2]) / E.t;
+  return std::isfinite(r) ? r : std::sqrt(best) / E.t;
 }
 
 namespace {
@@ -391,7 +742,11 @@ int ERSpoleRep::ReajustProjection(ERPoint3D& p, ERPoint2D& uv, int) const {
   const double ua = std::min(udeb(), ufin()), ub = std::max(udeb(), ufin());
   const double va = std::min(vdeb(), vfin()), vb = std::max(vdeb(), vfin());
   double u = std::clamp(uv.x(), ua, ub), v = std::clamp(uv.y(), va, vb);
-  if (!std::isfinite(refine(E, u, v, ua, ub, va, vb))) return 0;
+  double size2 = 0.0, reached[3];
+  for (double x :
+       {whole.xmax() - whole.xmin(), whole.ymax() - whole.ymin(), whole.zmax() - whole.zmin()})
+    if (std::isfinite(x * E.t)) size2 += (x * E.t) * (x * E.t);
+  if (!std::isfinite(refine(E, u, v, ua, ub, va, vb, 1e-18 * size2, reached))) return 0;
   uv = ERPoint2D(u, v);
   const ERInfoPoint3DSurf info = PtCur(u, v);
   int degenerate = 0;

@@ -64,9 +64,11 @@ int spanOf(const double* U, int m, int p, double u, bool left) {
 
 // The basis functions of span s at u and their derivatives to order nd: ders[k * (p + 1) + r]
 // (the recurrence of de Boor and Cox with the derivative triangle; empty intervals add 0).
-void basisDers(const double* U, int p, int s, double u, int nd, double* ders, Scratch& sc) {
+// PF >= 0 fixes the degree at compile time (the loops unrolled); mem holds (p + 1) (p + 5).
+template <int PF>
+void basisDersIn(const double* U, int pRun, int s, double u, int nd, double* ders, double* mem) {
+  const int p = PF >= 0 ? PF : pRun;
   const int q = p + 1;
-  double* mem = sc.get(static_cast<std::size_t>(q * q + 2 * q + 2 * q));
   double* ndu = mem;
   double* left = ndu + q * q;
   double* right = left + q;
@@ -123,6 +125,26 @@ void basisDers(const double* U, int p, int s, double u, int nd, double* ders, Sc
   }
 }
 
+void basisDers(const double* U, int p, int s, double u, int nd, double* ders, Scratch& sc) {
+  switch (p) {
+    case 1: {
+      double mem[2 * 6];
+      return basisDersIn<1>(U, p, s, u, nd, ders, mem);
+    }
+    case 2: {
+      double mem[3 * 7];
+      return basisDersIn<2>(U, p, s, u, nd, ders, mem);
+    }
+    case 3: {
+      double mem[4 * 8];
+      return basisDersIn<3>(U, p, s, u, nd, ders, mem);
+    }
+    default:
+      return basisDersIn<-1>(U, p, s, u, nd, ders,
+                             sc.get(static_cast<std::size_t>((p + 1) * (p + 5))));
+  }
+}
+
 bool finite3(const ERPoint3D& p) {
   return std::isfinite(p.x()) && std::isfinite(p.y()) && std::isfinite(p.z());
 }
@@ -157,10 +179,10 @@ bool NetView::fits() const {
 }
 
 // The homogeneous partials A[l][k] = d^(k+l) / du^k dv^l to orders (O, O), poles of ST doubles.
-template <int O, int ST>
+template <int O, int ST, int PF = -1, int QF = -1>
 void tensorSum(const NetView& net, int su, int sv, const double* Nu, const double* Nv,
                double A[3][3][4]) {
-  const int p = net.pu, q = net.pv;
+  const int p = PF >= 0 ? PF : net.pu, q = QF >= 0 ? QF : net.pv;
   for (int j = 0; j <= q; ++j) {
     const double* row = net.poles + static_cast<std::ptrdiff_t>(sv - q + j) * net.nu * ST;
     double T[O + 1][4] = {};
@@ -196,12 +218,18 @@ void evaluateNet(const NetView& net, double u, double v, bool leftU, bool leftV,
   double* Nv = s3.get(static_cast<std::size_t>(3 * (q + 1)));
   basisDers(net.kv, q, sv, v, o, Nv, s2);
   double A[3][3][4] = {};
+  // Bicubic nets, the usual case, with the loops unrolled.
+  const bool cubic = p == 3 && q == 3;
   if (o == 0)
-    net.stride == 4 ? tensorSum<0, 4>(net, su, sv, Nu, Nv, A)
-                    : tensorSum<0, 3>(net, su, sv, Nu, Nv, A);
+    net.stride == 4 ? (cubic ? tensorSum<0, 4, 3, 3>(net, su, sv, Nu, Nv, A)
+                             : tensorSum<0, 4>(net, su, sv, Nu, Nv, A))
+                    : (cubic ? tensorSum<0, 3, 3, 3>(net, su, sv, Nu, Nv, A)
+                             : tensorSum<0, 3>(net, su, sv, Nu, Nv, A));
   else
-    net.stride == 4 ? tensorSum<2, 4>(net, su, sv, Nu, Nv, A)
-                    : tensorSum<2, 3>(net, su, sv, Nu, Nv, A);
+    net.stride == 4 ? (cubic ? tensorSum<2, 4, 3, 3>(net, su, sv, Nu, Nv, A)
+                             : tensorSum<2, 4>(net, su, sv, Nu, Nv, A))
+                    : (cubic ? tensorSum<2, 3, 3, 3>(net, su, sv, Nu, Nv, A)
+                             : tensorSum<2, 3>(net, su, sv, Nu, Nv, A));
   const int ou0 = ou, ov0 = ov;
   ou = ov = o;
   const double w0 = A[0][0][3];
@@ -234,7 +262,10 @@ void evaluateNet(const NetView& net, double u, double v, bool leftU, bool leftV,
 // ERSpoleRep
 
 void ERSpoleRep::incrDegree(int, int) { ResetCaches(); }
-void ERSpoleRep::decrDegree(int, int) { ResetCaches(); }
+int ERSpoleRep::decrDegree(int, int) {
+  ResetCaches();
+  return 0;
+}
 
 void ERSpoleRep::setBound(const ERLimites& U, const ERLimites& V) {
   ERBoundedSurface::setBound(U, V);
@@ -257,18 +288,16 @@ void ERSpoleRep::redefinedDomain(const ERLimites& U, const ERLimites& V) {
   ResetCaches();
 }
 
-void ERSpoleRep::ResetCacheBox() { boxValid_ = false; }
+void ERSpoleRep::ResetCacheBox() { box_.reset(); }
 
 void ERSpoleRep::ResetCaches() {
-  boxValid_ = cellsValid_ = false;
-  estU_ = estV_ = -1.0;
+  box_.reset(), hull_.reset(), estU_.reset(), estV_.reset(), search_.reset();
   emptyCache();
 }
 
 void ERSpoleRep::CleanUpTemporaries(int level) {
   ERBoundedSurface::CleanUpTemporaries(level);
-  boxValid_ = cellsValid_ = false;
-  estU_ = estV_ = -1.0;
+  box_.reset(), hull_.reset(), estU_.reset(), estV_.reset(), search_.reset();
 }
 
 ERInfoPoint3DSurf ERSpoleRep::PtCur(double u, double v) const {
@@ -321,9 +350,62 @@ ERMinimax3D ERSpoleRep::_calculateBox() const {
   return box;
 }
 
+QuickAlgebra::ERVec<ERPoint2D> ERSpoleRep::_calculateConvexHull(const ERPmIsometrie3D* T) const {
+  ERVec<double> bu, bv;
+  const detail::NetView n = view(bu, bv);
+  std::vector<ERPoint2D> pts;
+  if (n.fits()) {
+    int u0, u1, v0, v1;
+    trimmedSpans(n, u0, u1, v0, v1);
+    for (int j = v0 - n.pv; j <= v1; ++j)
+      for (int i = u0 - n.pu; i <= u1; ++i) {
+        double w;
+        ERPoint3D p = cartesian(n, i, j, w);
+        if (T != nullptr) p = *T >> p;
+        if (finite3(p)) pts.push_back(ERPoint2D(p.x(), p.y()));
+      }
+  }
+  // Monotone chains over the points sorted by y then x: the lower chain from the lowest point,
+  // then the upper one back; collinear and repeated points dropped.
+  std::sort(pts.begin(), pts.end(), [](const ERPoint2D& a, const ERPoint2D& b) {
+    return a.y() < b.y() || (a.y() == b.y() && a.x() < b.x());
+  });
+  pts.erase(std::unique(pts.begin(), pts.end(),
+                        [](const ERPoint2D& a, const ERPoint2D& b) {
+                          return a.x() == b.x() && a.y() == b.y();
+                        }),
+            pts.end());
+  if (pts.size() < 3) return ERVec<ERPoint2D>(pts.data(), int(pts.size()));
+  auto cross = [](const ERPoint2D& o, const ERPoint2D& a, const ERPoint2D& b) {
+    return (a.x() - o.x()) * (b.y() - o.y()) - (a.y() - o.y()) * (b.x() - o.x());
+  };
+  // Sorted by (y, x), the chains run right of the way up (x of the turn test mirrored).
+  std::vector<ERPoint2D> h(2 * pts.size());
+  std::size_t k = 0;
+  for (std::size_t i = 0; i < pts.size(); ++i) {
+    while (k >= 2 && cross(h[k - 2], h[k - 1], pts[i]) >= 0.0) --k;
+    h[k++] = pts[i];
+  }
+  for (std::size_t i = pts.size() - 1, t = k + 1; i-- > 0;) {
+    while (k >= t && cross(h[k - 2], h[k - 1], pts[i]) >= 0.0) --k;
+    h[k++] = pts[i];
+  }
+  h.resize(k - 1);
+  // Those chains turn clockwise: reversed, keeping the lowest point first.
+  std::reverse(h.begin() + 1, h.end());
+  return ERVec<ERPoint2D>(h.data(), int(h.size()));
+}
+
+QuickAlgebra::ERVec<ERPoint2D> ERSpoleRep::getConvexHull() const {
+  return hull_.get([this] { return _calculateConvexHull(nullptr); });
+}
+
+QuickAlgebra::ERVec<ERPoint2D> ERSpoleRep::getConvexHull(const ERPmIsometrie3D& T) const {
+  return _calculateConvexHull(&T);
+}
+
 ERMinimax3D ERSpoleRep::getBox() const {
-  if (!boxValid_) box_ = _calculateBox(), boxValid_ = true;
-  return box_;
+  return box_.get([this] { return _calculateBox(); });
 }
 
 double ERSpoleRep::upperEstimate(bool inU) const {
@@ -352,12 +434,10 @@ double ERSpoleRep::_calculateUpperEstimateU() const { return upperEstimate(true)
 double ERSpoleRep::_calculateUpperEstimateV() const { return upperEstimate(false); }
 
 double ERSpoleRep::upperEstimateInU() const {
-  if (estU_ < 0.0) estU_ = _calculateUpperEstimateU();
-  return estU_;
+  return estU_.get([this] { return _calculateUpperEstimateU(); });
 }
 double ERSpoleRep::upperEstimateInV() const {
-  if (estV_ < 0.0) estV_ = _calculateUpperEstimateV();
-  return estV_;
+  return estV_.get([this] { return _calculateUpperEstimateV(); });
 }
 
 ERVec<ERPole3DH> ERSpoleRep::isoPoles(const detail::NetView& n, double t, bool alongV) const {
@@ -657,6 +737,49 @@ ERMatrix<Pole> elevateRows(const ERMatrix<Pole>& m, int t) {
 
 }  // namespace
 
+namespace {
+
+// Every row of a Bezier net lowered t times through the curve's own reduction; exact drops to 0
+// when a row's reduction is not exact or cannot be made (fewer than 3 poles).
+template <class Curve, class Pole>
+ERMatrix<Pole> reduceRows(const ERMatrix<Pole>& m, int t, int& exact) {
+  ERMatrix<Pole> cur = m;
+  for (int k = 0; k < t; ++k) {
+    if (cur.cols() < 3 || cur.rows() == 0) {
+      exact = 0;
+      break;
+    }
+    ERMatrix<Pole> out(cur.rows(), cur.cols() - 1);
+    for (int j = 0; j < cur.rows(); ++j) {
+      Curve c(cur.row(j), ERLimites(0, 1));
+      if (c.decrDegree() != 1) exact = 0;
+      if (c.nbPoles() != out.cols()) return m;
+      std::copy_n(c.poles().data(), out.cols(), out.rowData(j));
+    }
+    cur = out;
+  }
+  return cur;
+}
+
+template <class Curve, class Pole>
+int reduceNet(ERMatrix<Pole>& poles, int du, int dv) {
+  int exact = 1;
+  poles = transposed(reduceRows<Curve>(transposed(reduceRows<Curve>(poles, du, exact)), dv, exact));
+  return exact;
+}
+
+}  // namespace
+
+int ERSpoleBezier3D::decrDegree(int du, int dv) {
+  ResetCaches();
+  return reduceNet<ERCpoleBezier3D>(poles_, du, dv);
+}
+
+int ERSpoleBezier3DR::decrDegree(int du, int dv) {
+  ResetCaches();
+  return reduceNet<ERCpoleBezier3DR>(poles_, du, dv);
+}
+
 void ERSpoleBezier3D::incrDegree(int du, int dv) {
   ResetCaches();
   poles_ = transposed(
@@ -803,6 +926,67 @@ int qorv::BoehmInV(ERMatrix<ERPole3DH>& poles, ERKnotVector& knotsV, double v, i
   const int done = BoehmInU(t, knotsV, v, r);
   if (done) poles = transposedNet(t);
   return done;
+}
+
+namespace {
+
+// A degree change of every row of a NURBS net (op on each row's curve, true when it succeeded),
+// then of every column; the net and knots change only when every curve succeeded alike.
+template <class Op>
+bool changeDegrees(ERMatrix<ERPole3DH>& poles, ERKnotVector& ku, ERKnotVector& kv, int du, int dv,
+                   Op op) {
+  ERMatrix<ERPole3DH> P = poles;
+  ERKnotVector a = ku, b = kv;
+  bool ok = true;
+  auto one = [&](ERMatrix<ERPole3DH>& net, ERKnotVector& k, int t) {
+    if (t <= 0 || !ok) return;
+    const int target = k.degree() + op.step * t;
+    ERKnotVector first;
+    bool have = false;
+    eachRow(net, k, [&](ERCpoleNURBS3D& c) {
+      for (int i = 0; i < t && ok; ++i) ok = op(c);
+      const ERKnotVector kc = c.knotVector();
+      if (c.degree() != target) ok = false;
+      if (!have)
+        first = kc, have = true;
+      else if (kc.length() != first.length() || !(kc.getVec() == first.getVec()))
+        ok = false;
+    });
+    if (k.degree() != target) ok = false;
+  };
+  if (!netFits(P, a) || !netFits(transposedNet(P), b)) return false;
+  one(P, a, du);
+  ERMatrix<ERPole3DH> T = transposedNet(P);
+  one(T, b, dv);
+  if (!ok) return false;
+  poles = transposedNet(T), ku = a, kv = b;
+  return true;
+}
+
+struct Raise {
+  int step = 1;
+  bool operator()(ERCpoleNURBS3D& c) const {
+    c.incrDegree(1);
+    return true;
+  }
+};
+struct Lower {
+  int step = -1;
+  bool operator()(ERCpoleNURBS3D& c) const { return c.decrDegree() == 1; }
+};
+
+}  // namespace
+
+void ERSpoleNURBS3D::incrDegree(int du, int dv) {
+  ResetCaches();
+  if (!isValid()) return;
+  changeDegrees(poles_, ku_, kv_, du, dv, Raise{});
+}
+
+int ERSpoleNURBS3D::decrDegree(int du, int dv) {
+  ResetCaches();
+  if (!isValid() || (du <= 0 && dv <= 0)) return 0;
+  return changeDegrees(poles_, ku_, kv_, du, dv, Lower{}) ? 1 : 0;
 }
 
 void ERSpoleNURBS3D::insertKnotU(double u, int r) {

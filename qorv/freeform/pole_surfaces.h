@@ -36,17 +36,21 @@
 // - getEntityIsoU(u) is the pole curve v -> S(u, v) (a Bezier curve over the natural V limits,
 //   Cartesian for ERSpoleBezier3D, or a NURBS curve on the v knots), trimmed to the V limits,
 //   so that its parameter is the surface's; getEntityIsoV likewise; null for an invalid net.
-// - nearest(p, uv) is the GLOBAL nearest point over the trimmed limits, for every p: spans in
-//   the order of the distance to the box of their poles, those that can still hold a nearer
-//   point sampled on a (4p + 4) x (4q + 4) grid (at most 80 a side), and the grid's local minima
-//   (of the span and of each of its edges alone) refined by a Newton bounded to the span; edges,
-//   corners and creases without a perpendicular foot are reached through the bounds. A span, or a
-//   start, whose nearest sample is farther than the best distance found by more than twice the
-//   largest spacing of its samples is not refined (the surface does not bulge that far between
-//   samples). The grids of all spans are kept with the surface (up to 2^22 samples). With a
-//   weight <= 0 no span is pruned by its box. Of several equally near points (the seam of a closed
-//   surface, the axis of a surface of revolution) the first found is given. project_inbound and
-//   SignedMinimalDistance answer through it.
+// - nearest(p, uv) is the GLOBAL nearest point over the trimmed limits, for every p: a branch
+//   and bound over the spans. Each span's piece is bounded by the oriented box of its Bezier
+//   poles (on the piece's own axes) and sampled on a (4p + 4) x (4q + 4) grid (at most 80 a
+//   side); each square of samples is bounded by the box of its corners on those axes grown by
+//   the bulge (twice the largest gap, measured at build time on a grid twice as fine, between
+//   the surface and the bilinear interpolation of the samples). The span under p is searched
+//   first, then every span whose box is nearer than the best distance found; in a span, a
+//   Newton bounded to the span descends from the lowest sample, then from the nearest corner of
+//   each square whose bound still beats the best and that no earlier descent started in or ended
+//   beside (at most 17 descents a span). Edges, corners and creases without a perpendicular foot are reached
+//   through the bounds. The bounds, the tree and the grids are built once per surface (grids up
+//   to 2^20 samples; beyond, the spacing of the samples stands for the bulge). With a weight
+//   <= 0 no span is pruned by its box. Of several equally near points (the seam of a closed
+//   surface, the axis of a surface of revolution) the first found is given. project_inbound
+//   and SignedMinimalDistance answer through it.
 // - ProjectionNormale(p, tol, uv, flag) answers 0 without searching when the box of the
 //   surface inflated by 0.2 and that of p inflated by tol are apart: tol is the reach of the
 //   search (pass a large one, or call nearest, for far points). Otherwise uv receives the
@@ -60,10 +64,26 @@
 //   patches, a root reached from two pieces) are given once. At most 4096 pieces per patch are
 //   visited (a ray along a vertical wall of the surface), so a tangent contact gives the roots
 //   Newton reaches from those pieces. Weights <= 0: the pieces are not pruned by their boxes.
+// - getConvexHull: the 2D convex hull (x and y, after T >> pole for the second form) of the
+//   Cartesian poles that act on the trimmed spans, the poles that are not finite left out:
+//   counter-clockwise from the lowest point (the leftmost of the lowest), no point inside an
+//   edge; one or two points when all lie on a point or a line, empty for an invalid net. It holds
+//   the xy shadow of the surface over its limits when the weights are positive.
+// - incrDegree(du, dv) keeps the surface (the curve elevation of every row, then of every
+//   column; NURBS: each breakpoint keeps its continuity, the knots those of the curves'
+//   elevation); a negative count does nothing in that direction.
+// - decrDegree(du, dv) lowers the degrees by du and dv through the curve reduction of every row
+//   (u) then of every column (v), repeated, and answers 1 when the surface was exactly of the
+//   lower degrees. A Bezier patch is reduced in every case (an inexact reduction is an
+//   approximation that keeps the corner poles; a degree 1 direction, or du, dv < 0, stays); a
+//   NURBS surface only when the reduction is exact in every row and column (otherwise 0 and the
+//   surface as it was).
 // - A Bezier patch's adjust and redefine operations set its natural limits, which re-maps the
 //   same poles (another surface): cut a piece with SplitInU/V, which trim.
-// - Caches (box, estimates, span boxes) are dropped by every edit, by restoreGuts and by
-//   CleanUpTemporaries. One surface is not to be evaluated from two threads at once.
+// - Caches (box, estimates, the nearest point's bounds and grids) are built on first use, safely
+//   when several threads call const members of one surface at once; every edit, restoreGuts and
+//   CleanUpTemporaries drop them (an edit must not run while another thread reads). A copy
+//   starts without them.
 //
 // Stored images (after the ERObject part, which writes nothing; little-endian, long 4 bytes):
 //   bounded part   natural U, natural V, trim U, trim V: 8 doubles            64 bytes
@@ -82,12 +102,17 @@
 // and a line end.
 #pragma once
 
+#include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <iosfwd>
+#include <limits>
+#include <mutex>
 #include <vector>
 
 #include "qorv/freeform/knot_vector.h"
 #include "qorv/freeform/pole_curves.h"
+#include "qorv/freeform/solvers.h"
 #include "qorv/surfaces/bounded_surfaces.h"
 
 namespace qorv::detail {
@@ -116,6 +141,42 @@ QORV_API void evaluateNet(const NetView& net, double u, double v, bool leftU, bo
 // The p + 1 basis functions of span s at u (the span's polynomials, also beyond it).
 QORV_API void basisValues(const double* U, int p, int s, double u, double* out);
 
+// The spans' bounds, their tree and sample grids for the nearest point
+// (pole_surface_projection.cpp).
+struct PoleSearch;
+
+// A value built from const members on first use, safely from several threads at once; edits of
+// the owner drop it (never while another thread reads). A copy starts empty.
+template <class T>
+class Lazy {
+ public:
+  Lazy() = default;
+  Lazy(const Lazy&) {}
+  Lazy& operator=(const Lazy&) {
+    reset();
+    return *this;
+  }
+  ~Lazy() { reset(); }
+  template <class Build>
+  const T& get(Build&& build) const {
+    if (const T* p = ptr_.load(std::memory_order_acquire)) return *p;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (const T* p = ptr_.load(std::memory_order_relaxed)) return *p;
+    const T* p = new T(build());
+    del_ = [](const T* q) { delete q; };  // here T is complete
+    ptr_.store(p, std::memory_order_release);
+    return *p;
+  }
+  void reset() {
+    if (const T* p = ptr_.exchange(nullptr)) del_(p);
+  }
+
+ private:
+  mutable std::atomic<const T*> ptr_{nullptr};
+  mutable std::mutex mutex_;
+  mutable void (*del_)(const T*) = nullptr;
+};
+
 }  // namespace qorv::detail
 
 // ---------------------------------------------------------------------------------------------
@@ -139,15 +200,21 @@ class QORV_API ERSpoleRep : public ERBoundedSurface {
   virtual int nbPolesV() const = 0;
   virtual int isRational() const { return 1; }
   virtual int isBezier() const = 0;
-  // Degree changes of the subclasses; here they only drop the caches.
+  // Degree changes of the subclasses (see the conventions); here they only drop the caches, and
+  // decrDegree answers 0.
   virtual void incrDegree(int du, int dv);
-  virtual void decrDegree(int du, int dv);
+  virtual int decrDegree(int du, int dv);
   // See the conventions.
   virtual int isValid() const = 0;
   // The net as weighted poles and its knots (a Bezier patch: its Bezier sequences).
   virtual QuickAlgebra::ERMatrix<ERPole3DH> homogeneousPoles() const = 0;
   virtual ERKnotVector knotsU() const = 0;
   virtual ERKnotVector knotsV() const = 0;
+
+  // The convex hull of the poles that act on the trimmed spans, their x and y (after T >> pole
+  // in the second form); see the conventions. The first form is cached.
+  QuickAlgebra::ERVec<ERPoint2D> getConvexHull() const;
+  QuickAlgebra::ERVec<ERPoint2D> getConvexHull(const ERPmIsometrie3D& T) const;
 
   ERInfoPoint3DSurf PtCur(double u, double v) const override;
   ERPoint3D operator()(double u, double v) const override;
@@ -187,7 +254,7 @@ class QORV_API ERSpoleRep : public ERBoundedSurface {
   void redefinedDomain(const ERLimites& U, const ERLimites& V) override;
 
   void ResetCacheBox();
-  void ResetCacheConvexHull() {}
+  void ResetCacheConvexHull() { hull_.reset(); }
   // Every cache of the surface (box, estimates, the subclasses' own).
   virtual void ResetCaches();
 
@@ -197,6 +264,8 @@ class QORV_API ERSpoleRep : public ERBoundedSurface {
   virtual qorv::detail::NetView view(QuickAlgebra::ERVec<double>& bu,
                                      QuickAlgebra::ERVec<double>& bv) const = 0;
   virtual ERMinimax3D _calculateBox() const;
+  // T null: the poles as they are.
+  virtual QuickAlgebra::ERVec<ERPoint2D> _calculateConvexHull(const ERPmIsometrie3D* T) const;
   virtual double _calculateUpperEstimateU() const;
   virtual double _calculateUpperEstimateV() const;
   // The poles (i in u, j in v) as Cartesian points and weights.
@@ -211,22 +280,14 @@ class QORV_API ERSpoleRep : public ERBoundedSurface {
   t_SmartPtr<ERFiniteEntity3DWF> isoCurve(double t, bool alongV) const;
   double upperEstimate(bool inU) const;
 
-  struct Cell {  // a non-empty span inside the trimmed limits and the box of its poles
-    double u0, u1, v0, v1;
-    double box[6];
-    int su, sv;
-    std::size_t grid;  // offset of its sample grid in grid_
-    double reach;      // the largest distance between neighbouring samples
-  };
-  const std::vector<Cell>& cells() const;
-  void sampleCell(const qorv::detail::NetView& n, const Cell& c, int gu, int gv, double* out) const;
+  using Search = qorv::detail::PoleSearch;
+  const Search& search() const;
+  Search buildSearch() const;
 
-  mutable ERMinimax3D box_;
-  mutable std::vector<Cell> cells_;
-  mutable std::vector<double> grid_;  // 3 doubles per sample, every cell's grid
-  mutable bool cellsValid_ = false;
-  mutable bool boxValid_ = false;
-  mutable double estU_ = -1.0, estV_ = -1.0;
+  mutable qorv::detail::Lazy<ERMinimax3D> box_;
+  mutable qorv::detail::Lazy<QuickAlgebra::ERVec<ERPoint2D>> hull_;
+  mutable qorv::detail::Lazy<double> estU_, estV_;
+  mutable qorv::detail::Lazy<Search> search_;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -284,6 +345,8 @@ class QORV_API ERSpoleBezier3D : public ERSpoleRep {
   // Raises the degrees by du and dv, the surface kept (the curve elevation on every row, then
   // on every column); negative or past 1024 does nothing in that direction.
   void incrDegree(int du, int dv) override;
+  // Lowers the degrees by du and dv; see the conventions.
+  int decrDegree(int du, int dv) override;
   QORV_SPOLE_COMMON(ERSpoleBezier3D, ERPoint3D);
 };
 
@@ -297,6 +360,7 @@ class QORV_API ERSpoleBezier3DR : public ERSpoleRep {
       : ERSpoleRep(U, V), poles_(poles) {}
   int isBezier() const override { return 1; }
   void incrDegree(int du, int dv) override;
+  int decrDegree(int du, int dv) override;
   int isDummy() const { return dummy_; }
   void setDummy(int d) { dummy_ = d; }
   QORV_SPOLE_COMMON(ERSpoleBezier3DR, ERPole3DH);
@@ -318,6 +382,9 @@ class QORV_API ERSpoleNURBS3D : public ERSpoleRep {
   // keeps its shape, the limits stay.
   void insertKnotU(double u, int r);
   void insertKnotV(double v, int r);
+  // Degree changes in u and v, the surface kept; see the conventions.
+  void incrDegree(int du, int dv) override;
+  int decrDegree(int du, int dv) override;
   QORV_SPOLE_COMMON(ERSpoleNURBS3D, ERPole3DH);
 
  private:
@@ -359,4 +426,85 @@ class QORV_API Nurbs3DToBezier3DRDecomposer {
   ERSpoleNURBS3D net_;        // the refined net
   std::vector<int> su_, sv_;  // the span index of each patch
   int nu_ = 0, nv_ = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// The projection of a point P on a surface as a problem for the damped Newton solver
+// (ERNewtonMSolverEx): x = (s, t) the local parameters over the surface's limits,
+// u = (1 - s) u0 + s u1 and v likewise; phi the distance |S(u, v) - P|; f its gradient and
+// fprime its Hessian, both from the surface's record to second order (Surface: any class with
+// PtCur(u, v) and udeb/ufin/vdeb/vfin, the pole surfaces and the surfaces of revolution).
+// Conventions a caller gets wrong:
+// - HDomaine answers 1 OUTSIDE [0, 1]^2 and 0 inside: the solver damps the steps for which it
+//   answers non-zero, and those are the steps that leave the domain.
+// - Where S(u, v) = P the distance has no gradient: f is 0 there and fprime the Gauss-Newton
+//   matrix J^T J of the partials in (s, t). A record without second partials counts them as 0.
+// - x of another length than 2: phi and f NaN, fprime a 2 x 2 NaN matrix.
+template <class Surface>
+class FctProjSpoleOnSurface : public ERCNewtonH {
+ public:
+  FctProjSpoleOnSurface(const Surface& surface, const ERPoint3D& p) : s_(&surface), p_(p) {}
+  double phi(const QuickAlgebra::ERVec<double>& x) override {
+    Local l;
+    return at(x, l) ? std::sqrt(l.rr) : std::numeric_limits<double>::quiet_NaN();
+  }
+  QuickAlgebra::ERVec<double> f(const QuickAlgebra::ERVec<double>& x) override {
+    QuickAlgebra::ERVec<double> g(2, std::numeric_limits<double>::quiet_NaN());
+    Local l;
+    if (!at(x, l)) return g;
+    const double len = std::sqrt(l.rr);
+    for (int a = 0; a < 2; ++a) g[a] = len > 0.0 ? dot(l.d[a], l.r) / len : 0.0;
+    return g;
+  }
+  QuickAlgebra::ERMatrix<double> fprime(const QuickAlgebra::ERVec<double>& x) override {
+    QuickAlgebra::ERMatrix<double> H(2, 2, std::numeric_limits<double>::quiet_NaN());
+    Local l;
+    if (!at(x, l)) return H;
+    const double len = std::sqrt(l.rr);
+    // d2 |r| = (Sa.Sb + r.Sab) / |r| - (Sa.r)(Sb.r) / |r|^3.
+    const double* second[2][2] = {{l.dss, l.dst}, {l.dst, l.dtt}};
+    for (int a = 0; a < 2; ++a)
+      for (int b = 0; b < 2; ++b)
+        H(a, b) = len > 0.0 ? (dot(l.d[a], l.d[b]) + dot(l.r, second[a][b])) / len -
+                                  dot(l.d[a], l.r) * dot(l.d[b], l.r) / (len * len * len)
+                            : dot(l.d[a], l.d[b]);
+    return H;
+  }
+  int HDomaine(const QuickAlgebra::ERVec<double>& x) override {
+    return x.length() == 2 && x[0] >= 0.0 && x[0] <= 1.0 && x[1] >= 0.0 && x[1] <= 1.0 ? 0 : 1;
+  }
+
+ private:
+  struct Local {
+    double r[3];     // S - P
+    double rr;       // |r|^2
+    double d[2][3];  // S_s, S_t
+    double dss[3], dst[3], dtt[3];
+  };
+  static double dot(const double* a, const double* b) {
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+  }
+  bool at(const QuickAlgebra::ERVec<double>& x, Local& l) const {
+    if (x.length() != 2) return false;
+    const double hu = s_->ufin() - s_->udeb(), hv = s_->vfin() - s_->vdeb();
+    const double u = (1.0 - x[0]) * s_->udeb() + x[0] * s_->ufin();
+    const double v = (1.0 - x[1]) * s_->vdeb() + x[1] * s_->vfin();
+    const ERInfoPoint3DSurf info = s_->PtCur(u, v);
+    const QuickAlgebra::ERMatrix<ERPoint3D>& D = info.derivatives();
+    auto get = [&](int i, int j, double k, double* out) {
+      const bool has = j < D.rows() && i < D.cols();
+      const ERPoint3D q = has ? D.data()[j * D.cols() + i] : ERPoint3D(0, 0, 0);
+      out[0] = q.x() * k, out[1] = q.y() * k, out[2] = q.z() * k;
+    };
+    double S[3];
+    get(0, 0, 1.0, S);
+    for (int c = 0; c < 3; ++c) l.r[c] = S[c] - (c == 0 ? p_.x() : (c == 1 ? p_.y() : p_.z()));
+    l.rr = dot(l.r, l.r);
+    get(1, 0, hu, l.d[0]), get(0, 1, hv, l.d[1]);
+    get(2, 0, hu * hu, l.dss), get(1, 1, hu * hv, l.dst), get(0, 2, hv * hv, l.dtt);
+    return true;
+  }
+
+  const Surface* s_;
+  ERPoint3D p_;
 };

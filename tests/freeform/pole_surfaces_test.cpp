@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <random>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include "qorv/foundation/transfo3d_kinds.h"
@@ -747,6 +749,197 @@ TEST(PoleSurfaceNearest, ClosedSurfaceAtTheSeamAndAFlatPatch) {
   EXPECT_EQ(broken.ProjectionNormale(far, 1e9, uv, 1), 0);
   EXPECT_EQ(broken.SignedMinimalDistance(far, sd), EREntity::DISTMIN_NONE);
   EXPECT_TRUE(std::isnan(cyl.nearest(ERPoint3D(NAN, 0, 0), uv)));
+}
+
+namespace {
+
+// A smooth random sheet (the poles on a wavy grid), as a NURBS surface or a rational Bezier patch.
+std::unique_ptr<ERSpoleRep> wavySheet(std::mt19937_64& rng, int rep, RandomNet& r) {
+  r = randomNet(rng, rep % 5 == 0, rep % 3 != 0);
+  std::uniform_real_distribution<double> u01(0.0, 1.0);
+  for (int j = 0; j < r.nv; ++j)
+    for (int i = 0; i < r.nu; ++i) {
+      double* h = &r.H[4 * (j * r.nu + i)];
+      const double w = h[3];
+      h[0] = w * r.size * (double(i) / r.nu + 0.1 * u01(rng));
+      h[1] = w * r.size * (double(j) / r.nv + 0.1 * u01(rng));
+      h[2] = w * r.size * 0.4 * (u01(rng) - 0.5);
+    }
+  if (rep % 5 == 0)
+    return std::make_unique<ERSpoleBezier3DR>(homogeneous(r), ERLimites(r.U.front(), r.U.back()),
+                                              ERLimites(r.V.front(), r.V.back()));
+  return std::make_unique<ERSpoleNURBS3D>(homogeneous(r),
+                                          ERKnotVector(r.p, r.U.data(), int(r.U.size())),
+                                          ERKnotVector(r.q, r.V.data(), int(r.V.size())));
+}
+
+// A rigid motion x -> Q x + t, Q orthogonal (a reflection when mirrored).
+struct Motion {
+  double Q[3][3];
+  double t[3];
+  ERPoint3D operator()(const ERPoint3D& x) const {
+    const double a[3] = {x.x(), x.y(), x.z()};
+    double b[3];
+    for (int r = 0; r < 3; ++r) b[r] = Q[r][0] * a[0] + Q[r][1] * a[1] + Q[r][2] * a[2] + t[r];
+    return ERPoint3D(b[0], b[1], b[2]);
+  }
+};
+
+Motion randomMotion(std::mt19937_64& rng, bool mirrored, double offset) {
+  std::normal_distribution<double> g(0.0, 1.0);
+  double q[4], n = 0;
+  for (double& x : q) x = g(rng), n += x * x;
+  n = std::sqrt(n);
+  const double w = q[0] / n, x = q[1] / n, y = q[2] / n, z = q[3] / n;
+  Motion m{{{1 - 2 * (y * y + z * z), 2 * (x * y - w * z), 2 * (x * z + w * y)},
+            {2 * (x * y + w * z), 1 - 2 * (x * x + z * z), 2 * (y * z - w * x)},
+            {2 * (x * z - w * y), 2 * (y * z + w * x), 1 - 2 * (x * x + y * y)}},
+           {offset * g(rng), offset * g(rng), offset * g(rng)}};
+  if (mirrored)
+    for (auto& row : m.Q) row[0] = -row[0];
+  return m;
+}
+
+}  // namespace
+
+// The nearest point commutes with rigid motions: the moved surface (its poles moved here, not by
+// the library) and the moved point give the same distance, for turned, mirrored and far-off
+// frames, both orientations of the parameters, and every kind of point.
+TEST(PoleSurfaceNearest, TurnedMirroredAndFarOffFramesGiveTheSameDistance) {
+  const unsigned seed = qorv_test::seedFor(2107);
+  SCOPED_TRACE(seed);
+  std::mt19937_64 rng(seed);
+  for (int rep = 0; rep < 40; ++rep) {
+    RandomNet r;
+    std::unique_ptr<ERSpoleRep> s = wavySheet(rng, rep, r);
+    SCOPED_TRACE(describe(r));
+    const double offset = r.size * (rep % 3 == 0 ? 0.0 : (rep % 3 == 1 ? 1e3 : 1e6));
+    const Motion M = randomMotion(rng, rep % 2 == 1, offset);
+    RandomNet moved = r;
+    for (int k = 0; k < r.nu * r.nv; ++k) {
+      double* h = &moved.H[4 * k];
+      const double w = h[3];
+      const ERPoint3D x = M(ERPoint3D(h[0] / w, h[1] / w, h[2] / w));
+      h[0] = w * x.x(), h[1] = w * x.y(), h[2] = w * x.z();
+    }
+    std::unique_ptr<ERSpoleRep> t;
+    if (rep % 5 == 0)
+      t = std::make_unique<ERSpoleBezier3DR>(homogeneous(moved), ERLimites(r.U.front(), r.U.back()),
+                                             ERLimites(r.V.front(), r.V.back()));
+    else
+      t = std::make_unique<ERSpoleNURBS3D>(homogeneous(moved),
+                                           ERKnotVector(r.p, r.U.data(), int(r.U.size())),
+                                           ERKnotVector(r.q, r.V.data(), int(r.V.size())));
+    // The other orientation: u and v exchanged.
+    if (rep % 4 >= 2) t->reverse();
+    // The coordinates' own rounding in the far frames.
+    const double tol = 1e-11 * r.size + 1e-14 * offset;
+    for (int k = 0; k < 12; ++k) {
+      const ERPoint3D p = probePoint(rng, *s, r.size, k % 4);
+      ERPoint2D uv, uvMoved;
+      const double d = s->nearest(p, uv), dm = t->nearest(M(p), uvMoved);
+      ASSERT_TRUE(std::isfinite(d) && std::isfinite(dm)) << k;
+      EXPECT_NEAR(dm, d, tol) << "kind " << k % 4;
+      EXPECT_NEAR(qorv::distance((*t)(uvMoved.x(), uvMoved.y()), M(p)), dm, tol);
+    }
+  }
+}
+
+// A rational bicubic sheet of 20 x 20 poles with a double knot each way (the size of a measured
+// part): points near both sides, far ones, beyond the edges and corners, against the dense grid.
+TEST(PoleSurfaceNearest, ATwentyByTwentySheetAgainstTheDenseGrid) {
+  const unsigned seed = qorv_test::seedFor(2108);
+  SCOPED_TRACE(seed);
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> u01(0.0, 1.0);
+  constexpr int N = 20;
+  ERMatrix<ERPole3DH> H(N, N);
+  for (int j = 0; j < N; ++j)
+    for (int i = 0; i < N; ++i) {
+      const double x = 10.0 * i + 2 * u01(rng), y = 10.0 * j + 2 * u01(rng);
+      const double z = 15 * std::sin(x / 40) * std::cos(y / 55) + 3 * u01(rng);
+      const double w = 0.7 + 0.7 * u01(rng);
+      H(j, i) = ERPole3DH(w * x, w * y, w * z, w);
+    }
+  std::vector<double> U(4, 0.0);
+  for (int k = 1; k <= 15; ++k) U.insert(U.end(), k == 8 ? 2 : 1, k / 16.0);
+  U.insert(U.end(), 4, 1.0);
+  const ERKnotVector K(3, U.data(), int(U.size()));
+  const ERSpoleNURBS3D s(H, K, K);
+  ASSERT_EQ(s.isValid(), 1);
+  int worse = 0;
+  for (int k = 0; k < 48; ++k) {
+    ERPoint3D p = probePoint(rng, s, 190.0, k % 4);
+    if (k % 4 == 0) {
+      // Within 5 mm, mostly along the normal.
+      const ERInfoPoint3DSurf info = s.PtCur(u01(rng), u01(rng));
+      p = info.point() + info.normale() * (10 * (u01(rng) - 0.5));
+    }
+    ERPoint2D uv;
+    const double got = s.nearest(p, uv);
+    const double ref = refNearest(s, p, 300);
+    if (!(got <= ref * (1 + 1e-12) + 1e-12)) {
+      ++worse;
+      ADD_FAILURE() << "kind " << k % 4 << " got " << got << " ref " << ref;
+    }
+  }
+  EXPECT_EQ(worse, 0);
+}
+
+// The search built lazily answers the same from two threads at once on one surface; every edit
+// drops it (a moved, refined, trimmed or restored surface answers for its new shape).
+TEST(PoleSurfaceNearest, SharedByThreadsAndDroppedByEdits) {
+  const unsigned seed = qorv_test::seedFor(2109);
+  SCOPED_TRACE(seed);
+  std::mt19937_64 rng(seed);
+  RandomNet r;
+  std::unique_ptr<ERSpoleRep> base = wavySheet(rng, 1, r);
+  while (r.size < 1e-3 || r.size > 1e3) base = wavySheet(rng, 1, r);
+  auto& s = dynamic_cast<ERSpoleNURBS3D&>(*base);
+  std::vector<ERPoint3D> pts;
+  for (int k = 0; k < 300; ++k) pts.push_back(probePoint(rng, s, r.size, k % 4));
+  std::vector<double> alone;
+  {
+    const ERSpoleNURBS3D copy(s);
+    ERPoint2D uv;
+    for (const ERPoint3D& p : pts) alone.push_back(copy.nearest(p, uv));
+  }
+  std::vector<double> a(pts.size()), b(pts.size());
+  auto run = [&](std::vector<double>& out) {
+    ERPoint2D uv;
+    for (std::size_t k = 0; k < pts.size(); ++k) out[k] = s.nearest(pts[k], uv);
+  };
+  std::thread t1(run, std::ref(a)), t2(run, std::ref(b));
+  t1.join(), t2.join();
+  EXPECT_EQ(a, alone);
+  EXPECT_EQ(b, alone);
+
+  ERPoint2D uv;
+  const ERPoint3D shift(3 * r.size, -r.size, 0.5 * r.size);
+  s.translate(shift);
+  for (std::size_t k = 0; k < 20; ++k)
+    EXPECT_NEAR(s.nearest(pts[k] + ERVector3D(shift), uv), alone[k], 1e-12 * r.size) << k;
+  s.translate(ERPoint3D(-shift.x(), -shift.y(), -shift.z()));
+  s.insertKnotU(0.5 * (s.udeb() + s.ufin()), 2);
+  for (std::size_t k = 0; k < 20; ++k) EXPECT_NEAR(s.nearest(pts[k], uv), alone[k], 1e-12 * r.size);
+  // Trimmed to a quarter: never nearer, and the answer inside the new limits.
+  const double um = 0.5 * (s.udeb() + s.ufin()), vm = 0.5 * (s.vdeb() + s.vfin());
+  s.setBound(ERLimites(s.udeb(), um), ERLimites(vm, s.vfin()));
+  for (std::size_t k = 0; k < 40; ++k) {
+    const double d = s.nearest(pts[k], uv);
+    EXPECT_GE(d, alone[k] * (1 - 1e-12));
+    EXPECT_LE(uv.x(), um);
+    EXPECT_GE(uv.y(), vm);
+    EXPECT_LE(d, refNearest(s, pts[k], 120) * (1 + 1e-12));
+  }
+  // Restored from another surface's image: that surface's answers.
+  RandomNet r2;
+  std::unique_ptr<ERSpoleRep> other = wavySheet(rng, 2, r2);
+  qorv_test::restoreValue(s, qorv_test::imageOfValue(dynamic_cast<ERSpoleNURBS3D&>(*other)));
+  for (std::size_t k = 0; k < 20; ++k) {
+    ERPoint2D w;
+    EXPECT_EQ(s.nearest(pts[k], uv), other->nearest(pts[k], w)) << k;
+  }
 }
 
 // ---------------------------------------------------------------------------------------------
