@@ -43,6 +43,13 @@ double angleAbout(const ERVector3D& a, const ERVector3D& b, const ERVector3D& d)
   return std::atan2((a ^ b) * d, a * b);
 }
 
+// v scaled by a power of two that brings its largest component into [1, 2) (exact).
+ERVector3D nearOne(const ERVector3D& v) {
+  const double m = std::max({std::fabs(v.x()), std::fabs(v.y()), std::fabs(v.z())});
+  if (!(m > 0) || !std::isfinite(m)) return v;
+  return v * std::ldexp(1.0, -std::ilogb(m));
+}
+
 // x reduced into [0, 2pi).
 double wrapTurn(double x) {
   double r = std::fmod(x, kTwoPi);
@@ -243,11 +250,11 @@ double ERSurOfRevolution::bestAngle(const ERPoint3D& c, const ERPoint3D& p) cons
   const double lo = vdeb(), hi = vfin();
   const ERVector3D d = axis_.dirVector().getnormalized();
   const ERPoint3D a = axis_.origine();
-  const ERVector3D rc = radial(c - a, d), rp = radial(p - a, d);
-  if (rc.norme() == 0 || rp.norme() == 0 || !(hi >= lo)) return lo;
+  // Scaled near 1: the angle holds at every magnitude (no product overflows or underflows).
+  const ERVector3D rc = nearOne(radial(c - a, d)), rp = nearOne(radial(p - a, d));
+  if (rc == ERVector3D() || rp == ERVector3D() || !(hi >= lo)) return lo;
   const double span = hi - lo;
-  // Unit vectors: the angle holds at every magnitude (no product overflows or underflows).
-  const double delta = wrapTurn(angleAbout(rc.getnormalized(), rp.getnormalized(), d) - lo);
+  const double delta = wrapTurn(angleAbout(rc, rp, d) - lo);
   if (span >= kTwoPi || delta <= span) return lo + delta;
   return delta - span <= kTwoPi - delta ? hi : lo;
 }
@@ -668,7 +675,7 @@ void ERSurOfRevolution::lineCrossings(const ERPoint3D& p, const ERVector3D& e,
     const ERVector3D rc = radial((*gen_)(h.u) - a, d), rq = radial(q - a, d);
     double v = lo;
     if (rc.norme() > 0 && rq.norme() > 0) {
-      const double delta = wrapTurn(angleAbout(rc.getnormalized(), rq.getnormalized(), d) - lo);
+      const double delta = wrapTurn(angleAbout(nearOne(rc), nearOne(rq), d) - lo);
       if (span >= kTwoPi || delta <= span + 1e-12) {
         v = lo + std::min(delta, span);
       } else if (kTwoPi - delta <= 1e-12) {
