@@ -43,6 +43,13 @@ double angleAbout(const ERVector3D& a, const ERVector3D& b, const ERVector3D& d)
   return std::atan2((a ^ b) * d, a * b);
 }
 
+// v scaled by a power of two that brings its largest component into [1, 2) (exact).
+ERVector3D nearOne(const ERVector3D& v) {
+  const double m = std::max({std::fabs(v.x()), std::fabs(v.y()), std::fabs(v.z())});
+  if (!(m > 0) || !std::isfinite(m)) return v;
+  return v * std::ldexp(1.0, -std::ilogb(m));
+}
+
 // x reduced into [0, 2pi).
 double wrapTurn(double x) {
   double r = std::fmod(x, kTwoPi);
@@ -243,23 +250,39 @@ double ERSurOfRevolution::bestAngle(const ERPoint3D& c, const ERPoint3D& p) cons
   const double lo = vdeb(), hi = vfin();
   const ERVector3D d = axis_.dirVector().getnormalized();
   const ERPoint3D a = axis_.origine();
-  const ERVector3D rc = radial(c - a, d), rp = radial(p - a, d);
-  if (rc.norme() == 0 || rp.norme() == 0 || !(hi >= lo)) return lo;
+  // Scaled near 1: the angle holds at every magnitude (no product overflows or underflows).
+  const ERVector3D rc = nearOne(radial(c - a, d)), rp = nearOne(radial(p - a, d));
+  if (rc == ERVector3D() || rp == ERVector3D() || !(hi >= lo)) return lo;
   const double span = hi - lo;
-  // Unit vectors: the angle holds at every magnitude (no product overflows or underflows).
-  const double delta = wrapTurn(angleAbout(rc.getnormalized(), rp.getnormalized(), d) - lo);
+  const double delta = wrapTurn(angleAbout(rc, rp, d) - lo);
   if (span >= kTwoPi || delta <= span) return lo + delta;
   return delta - span <= kTwoPi - delta ? hi : lo;
 }
 
 const std::vector<ERSurOfRevolution::GenSample>& ERSurOfRevolution::generatrixSamples() const {
   if (genCacheValid_) return genCache_;
-  genCache_.resize(kSamples + 1);
+  genCache_.clear();
   const double u0 = udeb(), u1 = ufin();
-  for (int i = 0; i <= kSamples; ++i) {
-    const double u = i == kSamples ? u1 : u0 + (u1 - u0) * (double(i) / kSamples);
+  // Equal steps, and the generatrix's corners (where its tangent jumps) with a sample just
+  // before each: every smooth piece is bracketed on its own, and the corners are candidates.
+  std::vector<std::pair<double, bool>> us;
+  for (int i = 0; i <= kSamples; ++i)
+    us.emplace_back(i == kSamples ? u1 : u0 + (u1 - u0) * (double(i) / kSamples), false);
+  QuickAlgebra::ERVec<double> corners;
+  gen_->GetDiscontinuities(1, corners);
+  const double lo = std::min(u0, u1), hi = std::max(u0, u1), eps = 1e-9 * (hi - lo);
+  for (int i = 0; i < std::min(corners.length(), 1 << 16); ++i) {
+    const double c = corners[i];
+    if (!(lo < c && c < hi)) continue;
+    us.emplace_back(c, true);
+    us.emplace_back(u1 >= u0 ? c - eps : c + eps, false);
+  }
+  std::sort(us.begin(), us.end(), [&](const auto& x, const auto& y) {
+    return u1 >= u0 ? x.first < y.first : x.first > y.first;
+  });
+  for (const auto& [u, corner] : us) {
     const ERInfoPoint3DWF c = gen_->PtCur(u);
-    genCache_[static_cast<std::size_t>(i)] = GenSample{u, c.point(), c.tangente()};
+    genCache_.push_back(GenSample{u, c.point(), c.tangente(), corner});
   }
   genCacheValid_ = true;
   return genCache_;
@@ -320,8 +343,9 @@ double ERSurOfRevolution::nearest(const ERPoint3D& p, ERPoint2D& uv) const {
     return reduceAt(u, c.point(), c.tangente());
   };
   const std::vector<GenSample>& cache = generatrixSamples();
-  std::vector<Reduced> s(kSamples + 1);
-  for (int i = 0; i <= kSamples; ++i) {
+  const int n = static_cast<int>(cache.size()) - 1;
+  std::vector<Reduced> s(cache.size());
+  for (int i = 0; i <= n; ++i) {
     const GenSample& g = cache[static_cast<std::size_t>(i)];
     s[i] = reduceAt(g.u, g.c, g.t);
   }
@@ -329,10 +353,12 @@ double ERSurOfRevolution::nearest(const ERPoint3D& p, ERPoint2D& uv) const {
   auto offer = [&](const Reduced& r) {
     if (r.g < best.g) best = r;
   };
-  offer(s[kSamples]);
+  offer(s[n]);
+  for (int i = 1; i < n; ++i)
+    if (cache[static_cast<std::size_t>(i)].corner) offer(s[i]);
   // Each bracket where the derivative along the range goes from falling to rising.
   const double dir = u1 >= u0 ? 1.0 : -1.0;
-  for (int i = 0; i < kSamples; ++i) {
+  for (int i = 0; i < n; ++i) {
     Reduced lo = s[i], hi = s[i + 1];
     if (!(dir * lo.dg < 0 && dir * hi.dg > 0)) continue;
     int side = 0;
@@ -363,7 +389,7 @@ double ERSurOfRevolution::nearest(const ERPoint3D& p, ERPoint2D& uv) const {
   // end); one displaces a solved foot only when nearer by more than the rounding of the
   // squared distances, which is flat about a foot.
   const double noise = 64 * DBL_EPSILON * std::max({maxAbs(p), maxAbs(a), 1e-300}) * sigma;
-  for (int i = 1; i < kSamples; ++i) {
+  for (int i = 1; i < n; ++i) {
     if (!(s[i].g <= s[i - 1].g && s[i].g <= s[i + 1].g)) continue;
     const double margin = noise * (2 * std::sqrt(best.g) + noise);
     if (s[i].g < best.g - margin) best = s[i];
@@ -586,6 +612,7 @@ void ERSurOfRevolution::lineCrossings(const ERPoint3D& p, const ERVector3D& e,
           std::fabs(fp) <= std::fabs(f)) {
         dip(upp, u, fp, branch);
       }
+      const double u2 = upp, f2 = fpp;  // the sample before the previous one
       upp = up, fpp = fp;
       if (f == 0) {
         hits.push_back({u, t});
@@ -619,9 +646,17 @@ void ERSurOfRevolution::lineCrossings(const ERPoint3D& p, const ERVector3D& e,
           }
         } else if (fin != 0) {
           // Two crossings, a grazing one in the band where the rounding of the tube test
-          // hides it, or a tangent contact, between the sample and the edge.
-          dip(std::isfinite(f) ? edge : up, std::isfinite(f) ? u : edge, fin, branch);
+          // hides it, or a tangent contact, near the edge: from the edge to the sample, and
+          // on to the sample beyond it when the values there are on the same side.
+          if (std::isfinite(f)) {
+            dip(edge, u, fin, branch);
+          } else {
+            const bool back = std::isfinite(f2) && (f2 < 0) == (fin < 0);
+            dip(back ? u2 : up, edge, fin, branch);
+          }
         }
+        // Entering the tube: the next step's dip test starts at the edge.
+        if (std::isfinite(f)) upp = edge, fpp = fb;
       }
       up = u, fp = f, tp = t;
     }
@@ -640,7 +675,7 @@ void ERSurOfRevolution::lineCrossings(const ERPoint3D& p, const ERVector3D& e,
     const ERVector3D rc = radial((*gen_)(h.u) - a, d), rq = radial(q - a, d);
     double v = lo;
     if (rc.norme() > 0 && rq.norme() > 0) {
-      const double delta = wrapTurn(angleAbout(rc.getnormalized(), rq.getnormalized(), d) - lo);
+      const double delta = wrapTurn(angleAbout(nearOne(rc), nearOne(rq), d) - lo);
       if (span >= kTwoPi || delta <= span + 1e-12) {
         v = lo + std::min(delta, span);
       } else if (kTwoPi - delta <= 1e-12) {

@@ -15,7 +15,8 @@
 // - nearest(p, uv) is the GLOBAL nearest point over the limits, for every p: for each u the
 //   best angle is closed form (the angle of p in the plane of the generatrix point's circle,
 //   wrapped into the window, else the nearer end angle), and the distance so reduced to u is
-//   sampled at 512 steps; the brackets of its derivative's sign changes are solved to full
+//   sampled at 512 steps and at the generatrix's corners (GetDiscontinuities(1), each a
+//   candidate); the brackets of its derivative's sign changes are solved to full
 //   precision, the range ends and sampled kinks also compete. A point on the axis (or a
 //   generatrix point on it) has a circle of equally near feet: v = the lower angle is given.
 //   ProjectionNormale(p, tol, uv, flag) writes that uv whatever tol and answers 1 when the
@@ -164,6 +165,7 @@ class QORV_API ERSurOfRevolution : public ERAnyBoundedSurface {
     double u;
     ERPoint3D c;
     ERVector3D t;
+    bool corner;  // a parameter where the generatrix's tangent jumps
   };
   // The generatrix at the nearest-point search's sample parameters, kept until an edit.
   const std::vector<GenSample>& generatrixSamples() const;

@@ -29,7 +29,8 @@
 //   inside the region (the base's own global nearest point when it has one: pole surfaces,
 //   surfaces of revolution; and Newton from the local minima of a 48 x 48 grid over the face's
 //   box), against the nearest points of the boundary: each loop lifted onto the base (512
-//   samples of its parameter, the sign changes of the derivative of the distance solved) and
+//   samples of its parameter plus its corners, GetDiscontinuities(1), each a candidate; the
+//   sign changes of the derivative of the distance solved on each smooth piece) and
 //   the base's own edges, each kept where it bounds the face, with the points where a loop
 //   leaves the base's limits. project_inbound(p) and SignedMinimalDistance(p, d) answer
 //   through it: signed by the base normal at an interior foot (DISTMIN_NORMAL), unsigned on
@@ -243,6 +244,7 @@ class QORV_API ERTrimmedSurface : public ERAnyBoundedSurface {
     std::vector<ERPoint3D> s;
     std::vector<ERVector3D> ds;
     std::vector<unsigned char> in;
+    std::vector<unsigned char> corner;  // a parameter where the loop's tangent jumps
   };
   struct NearCache {
     bool valid = false;

@@ -205,6 +205,7 @@ TEST(TrimmedSurface, NearestPointOfAPlanarFaceWithHoles) {
       const ERPoint3D p = T >> local;
       const ERPoint2D foot(local.x(), local.y());
       double best;
+      ERPoint2D at = foot;
       if (insideFace(f, foot)) {
         best = std::fabs(local.z());
       } else {
@@ -216,13 +217,13 @@ TEST(TrimmedSurface, NearestPointOfAPlanarFaceWithHoles) {
             const ERVector2D ab = B - A;
             const double t = std::clamp(((foot - A) * ab) / (ab * ab), 0.0, 1.0);
             const double e = qorv::distance(foot, A + ab * t);
-            best = std::min(best, std::hypot(e, local.z()));
+            if (std::hypot(e, local.z()) < best) best = std::hypot(e, local.z()), at = A + ab * t;
           }
       }
       ERPoint2D uv;
       const double d = f.surface->nearest(p, uv);
       const double tol = 1e-12 * (1e4 + std::fabs(local.z())) * 10;
-      EXPECT_NEAR(d, best, tol);
+      EXPECT_NEAR(d, best, tol) << uv << " " << at << " " << local;
       EXPECT_NEAR(qorv::distance(f.surface->project_inbound(p), p), best, tol);
       double sd = 0;
       const auto kind = f.surface->SignedMinimalDistance(p, sd);
