@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
-#include <limits>
 #include <cmath>
+#include <limits>
 #include <numbers>
 #include <string_view>
 #include <thread>
@@ -54,22 +54,27 @@ gmInspectionFeature::gmInspectionFeature(std::string id, Kind kind, const ERPmIs
   if (problem_.empty() && (u1 < u0 || v1 < v0)) problem_ = "a limit range ends before it starts";
   if (problem_.empty() && lower > upper) problem_ = "the tolerance band ends before it starts";
   const bool angular = kind != PLANE;
-  if (problem_.empty() && angular && u1 - u0 > kTwoPi + 1e-12) problem_ = "an angle range exceeds one turn";
+  if (problem_.empty() && angular && u1 - u0 > kTwoPi + 1e-12)
+    problem_ = "an angle range exceeds one turn";
   if (problem_.empty()) {
     switch (kind) {
-      case PLANE: break;
+      case PLANE:
+        break;
       case CYLINDER:
       case SPHERE:
         if (!(r1 > 0)) problem_ = "the radius must be positive";
-        if (kind == SPHERE && (v0 < -std::numbers::pi / 2 - 1e-12 || v1 > std::numbers::pi / 2 + 1e-12))
+        if (kind == SPHERE &&
+            (v0 < -std::numbers::pi / 2 - 1e-12 || v1 > std::numbers::pi / 2 + 1e-12))
           problem_ = "latitudes must lie within [-90, 90] degrees";
         break;
       case CONE:
-        if (!(r1 > 0 && r1 < std::numbers::pi / 2)) problem_ = "the half-angle must lie in (0, 90) degrees";
+        if (!(r1 > 0 && r1 < std::numbers::pi / 2))
+          problem_ = "the half-angle must lie in (0, 90) degrees";
         if (v0 < 0) problem_ = "distances from the apex must not be negative";
         break;
       case TORUS:
-        if (!(r2 > 0 && r1 > r2)) problem_ = "the tube radius must be positive and below the major radius";
+        if (!(r2 > 0 && r1 > r2))
+          problem_ = "the tube radius must be positive and below the major radius";
         if (v1 - v0 > kTwoPi + 1e-12) problem_ = "the tube angle range exceeds one turn";
         break;
       case SURFACE:
@@ -80,7 +85,8 @@ gmInspectionFeature::gmInspectionFeature(std::string id, Kind kind, const ERPmIs
   if (problem_.empty()) computeBox();
 }
 
-gmInspectionFeature::gmInspectionFeature(std::string id, const t_SmartPtr<ERAnyBoundedSurface>& surface,
+gmInspectionFeature::gmInspectionFeature(std::string id,
+                                         const t_SmartPtr<ERAnyBoundedSurface>& surface,
                                          bool normalInward, double lower, double upper)
     : id_(std::move(id)),
       kind_(SURFACE),
@@ -98,10 +104,11 @@ gmInspectionFeature::gmInspectionFeature(std::string id, const t_SmartPtr<ERAnyB
     problem_ = "no surface";
     return;
   }
-  if (std::isnan(lower) || std::isnan(upper) || lower > upper) problem_ = "the tolerance band ends before it starts";
+  if (std::isnan(lower) || std::isnan(upper) || lower > upper)
+    problem_ = "the tolerance band ends before it starts";
   u0_ = surface_->udeb(), u1_ = surface_->ufin(), v0_ = surface_->vdeb(), v1_ = surface_->vfin();
-  if (!(std::isfinite(u0_) && std::isfinite(u1_) && std::isfinite(v0_) && std::isfinite(v1_)) || u1_ < u0_ ||
-      v1_ < v0_)
+  if (!(std::isfinite(u0_) && std::isfinite(u1_) && std::isfinite(v0_) && std::isfinite(v1_)) ||
+      u1_ < u0_ || v1_ < v0_)
     problem_ = "the surface's limits are not a finite rectangle";
   if (problem_.empty()) box_ = surface_->getBox();
 }
@@ -109,19 +116,26 @@ gmInspectionFeature::gmInspectionFeature(std::string id, const t_SmartPtr<ERAnyB
 gmInspectionFeature gmInspectionFeature::clone() const {
   gmInspectionFeature copy(*this);
   if (surface_) {
-    if (ERAnyBoundedSurface* s = ERAnyBoundedSurface::castdown(surface_->getCopy())) copy.surface_ = s;
+    if (ERAnyBoundedSurface* s = ERAnyBoundedSurface::castdown(surface_->getCopy()))
+      copy.surface_ = s;
   }
   return copy;
 }
 
 const char* gmInspectionFeature::kindName(Kind k) {
   switch (k) {
-    case PLANE: return "plane";
-    case CYLINDER: return "cylinder";
-    case CONE: return "cone";
-    case SPHERE: return "sphere";
-    case TORUS: return "torus";
-    case SURFACE: return "surface";
+    case PLANE:
+      return "plane";
+    case CYLINDER:
+      return "cylinder";
+    case CONE:
+      return "cone";
+    case SPHERE:
+      return "sphere";
+    case TORUS:
+      return "torus";
+    case SURFACE:
+      return "surface";
   }
   return "?";
 }
@@ -131,9 +145,12 @@ const char* gmInspectionFeature::label() const {
   static const struct {
     const char* cls;
     const char* label;
-  } names[] = {{"ERSpoleNURBS3D", "nurbs"},       {"ERSpoleBezier3D", "bezier"},  {"ERSpoleBezier3DR", "bezier"},
-               {"ERBoundedPlane", "plane"},       {"ERBoundedCylinder", "cylinder"}, {"ERBoundedCone", "cone"},
-               {"ERBoundedSphere", "sphere"},     {"ERBoundedTorus", "torus"}};
+  } names[] = {{"ERSpoleNURBS3D", "nurbs"},       {"ERSpoleBezier3D", "bezier"},
+               {"ERSpoleBezier3DR", "bezier"},    {"ERBoundedPlane", "plane"},
+               {"ERBoundedCylinder", "cylinder"}, {"ERBoundedCone", "cone"},
+               {"ERBoundedSphere", "sphere"},     {"ERBoundedTorus", "torus"},
+               {"ERTrimmedSurface", "trimmed"},   {"ERSurOfRevolution", "revolution"},
+               {"EROffsetSurface", "offset"}};
   const char* cls = surface_ ? surface_->className() : "";
   for (const auto& n : names)
     if (std::string_view(cls) == n.cls) return n.label;
@@ -194,11 +211,20 @@ void gmInspectionFeature::computeBox() {
   const double du = (u1_ - u0_) / kSteps, dv = (v1_ - v0_) / kSteps;
   switch (kind_) {
     case PLANE:
-    case SURFACE: break;
-    case CYLINDER: margin = r1_ * (1 - std::cos(du / 2)); break;
-    case CONE: margin = v1_ * std::sin(r1_) * (1 - std::cos(du / 2)); break;
-    case SPHERE: margin = r1_ * (2 - std::cos(du / 2) - std::cos(dv / 2)); break;
-    case TORUS: margin = (r1_ + r2_) * (1 - std::cos(du / 2)) + r2_ * (1 - std::cos(dv / 2)); break;
+    case SURFACE:
+      break;
+    case CYLINDER:
+      margin = r1_ * (1 - std::cos(du / 2));
+      break;
+    case CONE:
+      margin = v1_ * std::sin(r1_) * (1 - std::cos(du / 2));
+      break;
+    case SPHERE:
+      margin = r1_ * (2 - std::cos(du / 2) - std::cos(dv / 2));
+      break;
+    case TORUS:
+      margin = (r1_ + r2_) * (1 - std::cos(du / 2)) + r2_ * (1 - std::cos(dv / 2));
+      break;
   }
   margin = margin * 1.01 + 1e-12 * (std::fabs(r1_) + std::fabs(r2_) + 1);
   const ERPoint3D lo = box_.MinPoint(), hi = box_.MaxPoint();
@@ -222,6 +248,13 @@ int gmInspectionFeature::foot(const ERPoint3D& p, ERPoint3D& foot, ERVector3D& o
 // The surface's foot when within the limits; else the nearest point of the limit curves, sampled
 // and refined by golden section on the surface itself.
 int gmInspectionFeature::surfaceFoot(const ERPoint3D& p, ERPoint3D& f, ERVector3D& n) const {
+  // A surface with a global search of its own (pole surfaces, surfaces of revolution, trimmed
+  // faces: their nearest point may lie on a loop, inside the limits) answers directly.
+  ERPoint2D g;
+  if (std::isfinite(surface_->nearest(p, g))) {
+    f = point(g.x(), g.y(), &n);
+    return n.norme() > 0;
+  }
   // The reach of the search: from the point past the far side of the surface's box.
   const ERPoint3D lo = box_.MinPoint(), hi = box_.MaxPoint();
   const double reach = distance(lo, hi) + distance(p, ERPoint3D(std::clamp(p.x(), lo.x(), hi.x()),
@@ -252,7 +285,8 @@ int gmInspectionFeature::surfaceFoot(const ERPoint3D& p, ERPoint3D& f, ERVector3
         if (d < d0) d0 = d, t0 = t;
       }
       // Golden section around the best sample.
-      double a = std::max(lo, t0 - (hi - lo) / kSamples), b = std::min(hi, t0 + (hi - lo) / kSamples);
+      double a = std::max(lo, t0 - (hi - lo) / kSamples),
+             b = std::min(hi, t0 + (hi - lo) / kSamples);
       const double g = (std::sqrt(5.0) - 1) / 2;
       for (int it = 0; it < 80 && b - a > 1e-15 * (std::fabs(a) + std::fabs(b) + 1e-300); ++it) {
         const double c = b - g * (b - a), d = a + g * (b - a);
@@ -344,7 +378,8 @@ namespace {
 
 std::string_view trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+    s.remove_suffix(1);
   return s;
 }
 
@@ -361,7 +396,8 @@ std::vector<std::string_view> split(std::string_view s, char sep) {
   std::size_t start = 0;
   for (;;) {
     const std::size_t at = s.find(sep, start);
-    out.push_back(trim(s.substr(start, at == std::string_view::npos ? std::string_view::npos : at - start)));
+    out.push_back(
+        trim(s.substr(start, at == std::string_view::npos ? std::string_view::npos : at - start)));
     if (at == std::string_view::npos) return out;
     start = at + 1;
   }
@@ -390,7 +426,8 @@ void gmReadMeasuredPoints(std::istream& in, std::vector<gmMeasuredPoint>& points
     }
     double xyz[3];
     bool numbers = true;
-    for (int k = 0; k < 3; ++k) numbers = numbers && number(f[static_cast<std::size_t>(k + 1)], xyz[k]);
+    for (int k = 0; k < 3; ++k)
+      numbers = numbers && number(f[static_cast<std::size_t>(k + 1)], xyz[k]);
     if (!numbers) {
       // A first line of names is the header.
       if (!isFirst) skip("x, y or z is not a number");
@@ -433,7 +470,8 @@ namespace {
 double boxDistance2(const ERMinimax3D& b, const ERPoint3D& p) {
   double s = 0;
   const ERPoint3D lo = b.MinPoint(), hi = b.MaxPoint();
-  const double v[3] = {p.x(), p.y(), p.z()}, l[3] = {lo.x(), lo.y(), lo.z()}, h[3] = {hi.x(), hi.y(), hi.z()};
+  const double v[3] = {p.x(), p.y(), p.z()}, l[3] = {lo.x(), lo.y(), lo.z()},
+               h[3] = {hi.x(), hi.y(), hi.z()};
   for (int k = 0; k < 3; ++k) {
     const double d = v[k] < l[k] ? l[k] - v[k] : (v[k] > h[k] ? v[k] - h[k] : 0.0);
     s += d * d;
@@ -493,28 +531,33 @@ gmInspectedPoint gmInspection::inspectWith(const std::vector<gmInspectionFeature
   }
   const gmInspectionFeature& f = features[static_cast<std::size_t>(best)];
   r.feature = best;
-  r.target = gmTargetPoint(foot, ERCMMPointWithDiameter(p.centre, outward, diameter, numericId(p)), outward);
+  r.target = gmTargetPoint(foot, ERCMMPointWithDiameter(p.centre, outward, diameter, numericId(p)),
+                           outward);
   r.target.get_distance_to_plane(r.deviation);
   r.inTolerance = f.lower() <= r.deviation && r.deviation <= f.upper();
   return r;
 }
 
-std::vector<gmInspectedPoint> gmInspection::run(const std::vector<gmMeasuredPoint>& points,
-                                                double defaultDiameter, int threads,
-                                                const std::function<void(std::size_t)>& progress) const {
+std::vector<gmInspectedPoint> gmInspection::run(
+    const std::vector<gmMeasuredPoint>& points, double defaultDiameter, int threads,
+    const std::function<void(std::size_t)>& progress) const {
   std::vector<gmInspectedPoint> out(points.size());
   const std::size_t n = points.size();
-  const int t = std::max(1, std::min<int>(threads, static_cast<int>(std::max<std::size_t>(1, n / 1024))));
+  const int t =
+      std::max(1, std::min<int>(threads, static_cast<int>(std::max<std::size_t>(1, n / 1024))));
   std::atomic<std::size_t> done{0};
   // Surfaces keep caches: each thread but the first works on its own copies.
   bool surfaces = false;
-  for (const gmInspectionFeature& f : features_) surfaces = surfaces || f.kind() == gmInspectionFeature::SURFACE;
+  for (const gmInspectionFeature& f : features_)
+    surfaces = surfaces || f.kind() == gmInspectionFeature::SURFACE;
   std::vector<std::vector<gmInspectionFeature>> copies(static_cast<std::size_t>(t));
   if (surfaces)
     for (int k = 1; k < t; ++k)
-      for (const gmInspectionFeature& f : features_) copies[static_cast<std::size_t>(k)].push_back(f.clone());
+      for (const gmInspectionFeature& f : features_)
+        copies[static_cast<std::size_t>(k)].push_back(f.clone());
   auto work = [&](int k) {
-    const std::vector<gmInspectionFeature>& mine = surfaces && k > 0 ? copies[static_cast<std::size_t>(k)] : features_;
+    const std::vector<gmInspectionFeature>& mine =
+        surfaces && k > 0 ? copies[static_cast<std::size_t>(k)] : features_;
     const std::size_t begin = n * static_cast<std::size_t>(k) / static_cast<std::size_t>(t);
     const std::size_t end = n * static_cast<std::size_t>(k + 1) / static_cast<std::size_t>(t);
     for (std::size_t i = begin; i < end; ++i) {
@@ -533,8 +576,9 @@ std::vector<gmInspectedPoint> gmInspection::run(const std::vector<gmMeasuredPoin
   return out;
 }
 
-std::vector<gmFeatureSummary> gmInspection::summarize(const std::vector<gmInspectedPoint>& results,
-                                                      const std::vector<gmMeasuredPoint>& points) const {
+std::vector<gmFeatureSummary> gmInspection::summarize(
+    const std::vector<gmInspectedPoint>& results,
+    const std::vector<gmMeasuredPoint>& points) const {
   std::vector<gmFeatureSummary> s(features_.size());
   std::vector<std::vector<ERPoint3D>> calculated(features_.size());
   for (std::size_t i = 0; i < results.size(); ++i) {
@@ -568,7 +612,8 @@ std::vector<gmFeatureSummary> gmInspection::summarize(const std::vector<gmInspec
       fs.fitCentre = f.frame().origine();
       fs.fitAxis = f.frame().getVector(Coord3D::Z);
       fs.size = f.r1();
-      fs.fitted = gmFitCylinder(pts, fs.fitCentre, fs.fitAxis, fs.size, fs.formError, fs.iterations);
+      fs.fitted =
+          gmFitCylinder(pts, fs.fitCentre, fs.fitAxis, fs.size, fs.formError, fs.iterations);
     }
   }
   return s;
@@ -584,22 +629,28 @@ int solve(std::vector<double> a, std::vector<double> b, int n, std::vector<doubl
   for (int c = 0; c < n; ++c) {
     int piv = c;
     for (int r = c + 1; r < n; ++r)
-      if (std::fabs(a[static_cast<std::size_t>(r * n + c)]) > std::fabs(a[static_cast<std::size_t>(piv * n + c)])) piv = r;
+      if (std::fabs(a[static_cast<std::size_t>(r * n + c)]) >
+          std::fabs(a[static_cast<std::size_t>(piv * n + c)]))
+        piv = r;
     if (!(std::fabs(a[static_cast<std::size_t>(piv * n + c)]) > 0)) return 0;
     if (piv != c) {
-      for (int k = 0; k < n; ++k) std::swap(a[static_cast<std::size_t>(c * n + k)], a[static_cast<std::size_t>(piv * n + k)]);
+      for (int k = 0; k < n; ++k)
+        std::swap(a[static_cast<std::size_t>(c * n + k)], a[static_cast<std::size_t>(piv * n + k)]);
       std::swap(b[static_cast<std::size_t>(c)], b[static_cast<std::size_t>(piv)]);
     }
     for (int r = c + 1; r < n; ++r) {
-      const double m = a[static_cast<std::size_t>(r * n + c)] / a[static_cast<std::size_t>(c * n + c)];
-      for (int k = c; k < n; ++k) a[static_cast<std::size_t>(r * n + k)] -= m * a[static_cast<std::size_t>(c * n + k)];
+      const double m =
+          a[static_cast<std::size_t>(r * n + c)] / a[static_cast<std::size_t>(c * n + c)];
+      for (int k = c; k < n; ++k)
+        a[static_cast<std::size_t>(r * n + k)] -= m * a[static_cast<std::size_t>(c * n + k)];
       b[static_cast<std::size_t>(r)] -= m * b[static_cast<std::size_t>(c)];
     }
   }
   x.assign(static_cast<std::size_t>(n), 0.0);
   for (int r = n - 1; r >= 0; --r) {
     double s = b[static_cast<std::size_t>(r)];
-    for (int k = r + 1; k < n; ++k) s -= a[static_cast<std::size_t>(r * n + k)] * x[static_cast<std::size_t>(k)];
+    for (int k = r + 1; k < n; ++k)
+      s -= a[static_cast<std::size_t>(r * n + k)] * x[static_cast<std::size_t>(k)];
     x[static_cast<std::size_t>(r)] = s / a[static_cast<std::size_t>(r * n + r)];
   }
   return 1;
@@ -613,12 +664,14 @@ int gaussNewton(std::vector<double>& params, int m, F residuals, int& iterations
   std::vector<double> r(static_cast<std::size_t>(m)), J(static_cast<std::size_t>(m * n));
   for (iterations = 1; iterations <= 50; ++iterations) {
     residuals(params, r, J);
-    std::vector<double> A(static_cast<std::size_t>(n * n), 0.0), g(static_cast<std::size_t>(n), 0.0), step;
+    std::vector<double> A(static_cast<std::size_t>(n * n), 0.0),
+        g(static_cast<std::size_t>(n), 0.0), step;
     for (int i = 0; i < m; ++i)
       for (int a = 0; a < n; ++a) {
         const double ja = J[static_cast<std::size_t>(i * n + a)];
         g[static_cast<std::size_t>(a)] -= ja * r[static_cast<std::size_t>(i)];
-        for (int b = 0; b < n; ++b) A[static_cast<std::size_t>(a * n + b)] += ja * J[static_cast<std::size_t>(i * n + b)];
+        for (int b = 0; b < n; ++b)
+          A[static_cast<std::size_t>(a * n + b)] += ja * J[static_cast<std::size_t>(i * n + b)];
       }
     if (!solve(A, g, n, step)) return 0;
     double change = 0, size = 0;
@@ -645,7 +698,8 @@ ERVector3D smallestEigenvector(double m[3][3]) {
       for (int q = p + 1; q < 3; ++q) {
         if (m[p][q] == 0) continue;
         const double theta = (m[q][q] - m[p][p]) / (2 * m[p][q]);
-        const double t = (theta >= 0 ? 1.0 : -1.0) / (std::fabs(theta) + std::sqrt(theta * theta + 1));
+        const double t =
+            (theta >= 0 ? 1.0 : -1.0) / (std::fabs(theta) + std::sqrt(theta * theta + 1));
         const double c = 1 / std::sqrt(t * t + 1), s = t * c;
         for (int k = 0; k < 3; ++k) {
           const double mkp = m[k][p], mkq = m[k][q];
@@ -700,7 +754,8 @@ int gmFitSphere(const std::vector<ERPoint3D>& pts, ERPoint3D& centre, double& ra
   if (pts.size() < 4) return 0;
   std::vector<double> x = {centre.x(), centre.y(), centre.z(), radius};
   const int m = static_cast<int>(pts.size());
-  auto residuals = [&](const std::vector<double>& q, std::vector<double>& r, std::vector<double>& J) {
+  auto residuals = [&](const std::vector<double>& q, std::vector<double>& r,
+                       std::vector<double>& J) {
     for (int i = 0; i < m; ++i) {
       const ERPoint3D& p = pts[static_cast<std::size_t>(i)];
       const ERVector3D w(p.x() - q[0], p.y() - q[1], p.z() - q[2]);
@@ -739,7 +794,8 @@ int gmFitCylinder(const std::vector<ERPoint3D>& pts, ERPoint3D& axisPoint, ERVec
     const ERVector3D w(p.x() - q[0], p.y() - q[1], p.z());
     return (w - (w * u) * u).norme();
   };
-  auto residuals = [&](const std::vector<double>& q, std::vector<double>& r, std::vector<double>& J) {
+  auto residuals = [&](const std::vector<double>& q, std::vector<double>& r,
+                       std::vector<double>& J) {
     double scale = std::fabs(q[4]);
     for (int i = 0; i < m; ++i) {
       const ERPoint3D& p = local[static_cast<std::size_t>(i)];
@@ -749,7 +805,8 @@ int gmFitCylinder(const std::vector<ERPoint3D>& pts, ERPoint3D& axisPoint, ERVec
         std::vector<double> hi = q, lo = q;
         const double h = (a < 2 ? 1e-6 * std::max(scale, 1e-300) : 1e-6);
         hi[static_cast<std::size_t>(a)] += h, lo[static_cast<std::size_t>(a)] -= h;
-        J[static_cast<std::size_t>(i * 5 + a)] = (distanceToAxis(p, hi) - distanceToAxis(p, lo)) / (2 * h);
+        J[static_cast<std::size_t>(i * 5 + a)] =
+            (distanceToAxis(p, hi) - distanceToAxis(p, lo)) / (2 * h);
       }
       J[static_cast<std::size_t>(i * 5 + 4)] = -1;
     }

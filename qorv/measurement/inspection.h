@@ -65,8 +65,10 @@ class QORV_API gmInspectionFeature {
                       double upper);
 
   // Any bounded surface: its own normal points out of the material unless normalInward. The
-  // foot is the surface's foot when it lies within the limits, else the nearest point of the
-  // four limit curves (sampled, then refined to the parameter's rounding).
+  // foot is the surface's global nearest point when it has a search of its own (pole surfaces,
+  // surfaces of revolution, trimmed faces, whose nearest point may lie on a loop); otherwise the
+  // surface's foot when it lies within the limits, else the nearest point of the four limit
+  // curves (sampled, then refined to the parameter's rounding).
   gmInspectionFeature(std::string id, const t_SmartPtr<ERAnyBoundedSurface>& surface, bool normalInward,
                       double lower, double upper);
 

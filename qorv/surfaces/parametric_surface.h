@@ -45,6 +45,7 @@
 class gmProcessMesh;
 
 #include <cfloat>
+#include <limits>
 
 #include "qorv/foundation/angles.h"
 #include "qorv/foundation/boxes.h"
@@ -122,6 +123,14 @@ class QORV_API ERAnyBoundedSurface : public virtual ERSurface {
   virtual int ProjectionNormale(const ERPoint3D& p, double tol, ERPoint2D& uv, int flag) const {
     (void)p, (void)tol, (void)uv, (void)flag;
     return 0;
+  }
+  // The GLOBAL nearest point of the surface within its limits (edges and corners included): its
+  // distance, uv its parameter. NaN (uv untouched) when the class has no such search (the
+  // analytic bounded surfaces answer in closed form elsewhere), for a non-finite p or a
+  // degenerate surface.
+  virtual double nearest(const ERPoint3D& p, ERPoint2D& uv) const {
+    (void)p, (void)uv;
+    return std::numeric_limits<double>::quiet_NaN();
   }
   // The point of the bounded surface nearest to p; the origin by default.
   virtual ERPoint3D project_inbound(const ERPoint3D& p) const {

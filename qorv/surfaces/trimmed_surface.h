@@ -189,7 +189,7 @@ class QORV_API ERTrimmedSurface : public ERAnyBoundedSurface {
 
   // The global nearest point of the face: its distance, uv its parameter (see the
   // conventions). NaN and uv unchanged without a base or for a non-finite p.
-  double nearest(const ERPoint3D& p, ERPoint2D& uv) const;
+  double nearest(const ERPoint3D& p, ERPoint2D& uv) const override;
   ERPoint3D project_inbound(const ERPoint3D& p) const override;
   DISTMINRES SignedMinimalDistance(const ERPoint3D& p, double& dist) const override;
 

@@ -8,11 +8,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <map>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <regex>
 #include <string>
 #include <vector>
@@ -64,7 +64,8 @@ class ToolTest : public ::testing::Test {
         ::setenv("QORV_DEBUG", debugEnv, 1);
       else
         ::unsetenv("QORV_DEBUG");
-      const int out = ::open(stdoutPath ? stdoutPath : outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int out =
+          ::open(stdoutPath ? stdoutPath : outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (out < 0 || err < 0) ::_exit(127);
       ::dup2(out, 1);
@@ -111,7 +112,11 @@ size_t count(const std::string& text, const std::string& what) {
 bool validUtf8(const std::string& s) {
   for (size_t i = 0; i < s.size();) {
     const auto c = static_cast<unsigned char>(s[i]);
-    const int n = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+    const int n = c < 0x80           ? 1
+                  : (c >> 5) == 0x6  ? 2
+                  : (c >> 4) == 0xE  ? 3
+                  : (c >> 3) == 0x1E ? 4
+                                     : 0;
     if (n == 0 || i + n > s.size()) return false;
     for (int k = 1; k < n; ++k)
       if ((static_cast<unsigned char>(s[i + k]) >> 6) != 0x2) return false;
@@ -133,10 +138,13 @@ TEST_F(ToolTest, UsageErrorsExitTwoAndNameTheWrongArgument) {
   EXPECT_EQ(run({"--version"}).out, version.out);
 
   // Every command answers --help, and demo never takes it for a file name.
-  for (std::vector<std::string> args :
-       {std::vector<std::string>{"demo", "--help"}, {"db", "--help"}, {"db", "list", "--help"},
-        {"db", "show", "--help"}, {"db", "summary", "--help"}, {"db", "check", "--help"},
-        {"classes", "--help"}}) {
+  for (std::vector<std::string> args : {std::vector<std::string>{"demo", "--help"},
+                                        {"db", "--help"},
+                                        {"db", "list", "--help"},
+                                        {"db", "show", "--help"},
+                                        {"db", "summary", "--help"},
+                                        {"db", "check", "--help"},
+                                        {"classes", "--help"}}) {
     const Outcome r = run(args);
     EXPECT_EQ(r.status, 0) << args[0];
     EXPECT_NE(r.out.find("Usage"), std::string::npos);
@@ -205,7 +213,8 @@ TEST_F(ToolTest, DemoCountsAgreeWithWhatItLists) {
   const Outcome r = run({"demo", path("d.qdb")});
   ASSERT_EQ(r.status, 0) << r.err;
   std::smatch m;
-  ASSERT_TRUE(std::regex_search(r.out, m, std::regex("stored (\\d+) sample objects .* (\\d+) records")));
+  ASSERT_TRUE(
+      std::regex_search(r.out, m, std::regex("stored (\\d+) sample objects .* (\\d+) records")));
   const int records = std::stoi(m[2]);
   // The sample objects, the auxiliary index, and the elements composite curves hold.
   EXPECT_GT(records, std::stoi(m[1]));
@@ -243,10 +252,14 @@ TEST_F(ToolTest, OutputIsUtf8UnlessRawAndWriteErrorsFail) {
   const std::string db = demoFile();
   const Outcome text = run({"db", "summary", db});
   ASSERT_EQ(text.status, 0);
-  EXPECT_NE(text.out.find("Donn\xC3\xA9" "es"), std::string::npos);
+  EXPECT_NE(text.out.find("Donn\xC3\xA9"
+                          "es"),
+            std::string::npos);
   EXPECT_TRUE(validUtf8(text.out));
   const Outcome raw = run({"--raw", "db", "summary", db});
-  EXPECT_NE(raw.out.find("Donn\xE9" "es"), std::string::npos);
+  EXPECT_NE(raw.out.find("Donn\xE9"
+                         "es"),
+            std::string::npos);
   for (std::vector<std::string> args :
        {std::vector<std::string>{"demo", path("x.qdb")}, {"classes"}, {"db", "list", db}}) {
     const Outcome r = run(args);
@@ -274,7 +287,8 @@ TEST_F(ToolTest, MachineReadableOutputParses) {
   for (const json& e : list)
     if (e["class"] == "ERCircle2D") bore = e["id"];
   ASSERT_GT(bore, 0);
-  const json shown = json::parse(run({"db", "show", db, std::to_string(bore), "--format", "json"}).out);
+  const json shown =
+      json::parse(run({"db", "show", db, std::to_string(bore), "--format", "json"}).out);
   EXPECT_EQ(shown["values"]["radius"], 6.35);
   EXPECT_EQ(shown["values"]["center"], json::array({30.0, 15.0}));
   EXPECT_NE(shown["text"].get<std::string>().find("6.35"), std::string::npos);
@@ -368,9 +382,10 @@ TEST_F(ToolTest, ClassesTellAbstractFromConcrete) {
 
 TEST_F(ToolTest, DxfPrintsThePointsOrSaysWhyNot) {
   const std::string good = path("part.dxf");
-  std::ofstream(good) << "0\nSECTION\n2\nENTITIES\n0\nPOLYLINE\n8\n0\n66\n1\n0\nVERTEX\n8\n0\n10\n"
-                         "0.1\n20\n2\n30\n-3.5\n0\nVERTEX\n8\n0\n10\n4\n20\n5\n30\n6\n0\nSEQEND\n0\n"
-                         "ENDSEC\n0\nEOF\n";
+  std::ofstream(good)
+      << "0\nSECTION\n2\nENTITIES\n0\nPOLYLINE\n8\n0\n66\n1\n0\nVERTEX\n8\n0\n10\n"
+         "0.1\n20\n2\n30\n-3.5\n0\nVERTEX\n8\n0\n10\n4\n20\n5\n30\n6\n0\nSEQEND\n0\n"
+         "ENDSEC\n0\nEOF\n";
   const Outcome text = run({"dxf", good});
   EXPECT_EQ(text.status, 0) << text.err;
   EXPECT_EQ(text.out, "0.1 2 -3.5\n4 5 6\n");
@@ -413,14 +428,16 @@ std::map<std::string, double> truthOf(const std::string& path) {
 TEST_F(ToolTest, InspectRecoversTheSamplePartsKnownDeviations) {
   const char* sample = std::getenv("QORV_SAMPLE");
   const char* source = std::getenv("QORV_SOURCE_DIR");
-  if (sample == nullptr || source == nullptr) GTEST_SKIP() << "QORV_SAMPLE and QORV_SOURCE_DIR name the generator";
+  if (sample == nullptr || source == nullptr)
+    GTEST_SKIP() << "QORV_SAMPLE and QORV_SOURCE_DIR name the generator";
   const std::string part = std::string(source) + "/examples/inspection/part.json";
   ASSERT_EQ(runQuiet(std::string(sample) + " " + part + " " + path("") + " 1200 7"), 0);
   const std::map<std::string, double> truth = truthOf(path("truth.csv"));
   ASSERT_EQ(truth.size(), 1200u);
 
-  const Outcome r = run({"inspect", "--nominal", part, "--measured", path("measured.csv"), "--format", "json",
-                         "--out", path("results.qdb"), "--report", path("report.html"), "-j", "2", "-q"});
+  const Outcome r =
+      run({"inspect", "--nominal", part, "--measured", path("measured.csv"), "--format", "json",
+           "--out", path("results.qdb"), "--report", path("report.html"), "-j", "2", "-q"});
   // The sample has points out of tolerance on purpose.
   EXPECT_EQ(r.status, 1) << r.err;
   const json doc = json::parse(r.out);
@@ -434,7 +451,8 @@ TEST_F(ToolTest, InspectRecoversTheSamplePartsKnownDeviations) {
   ASSERT_EQ(doc["skipped"].size(), 4u);
   EXPECT_EQ(doc["skipped"][0]["line"], 1202);
   EXPECT_EQ(doc["skipped"][3]["line"], 1205);
-  EXPECT_NE(doc["skipped"][3]["reason"].get<std::string>().find("no-such-feature"), std::string::npos);
+  EXPECT_NE(doc["skipped"][3]["reason"].get<std::string>().find("no-such-feature"),
+            std::string::npos);
   // Statistics of each feature against the truth, computed here.
   for (const json& f : doc["features"]) {
     std::vector<double> devs;
@@ -460,9 +478,12 @@ TEST_F(ToolTest, InspectRecoversTheSamplePartsKnownDeviations) {
   EXPECT_EQ(html.find("<script"), std::string::npos);
 
   // The table names the skipped lines; CSV has a row per point.
-  const Outcome table = run({"inspect", "--nominal", part, "--measured", path("measured.csv"), "-q"});
-  EXPECT_NE(table.out.find("line 1205: unknown feature 'no-such-feature'"), std::string::npos) << table.out;
-  const Outcome csv = run({"inspect", "--nominal", part, "--measured", path("measured.csv"), "--format", "csv"});
+  const Outcome table =
+      run({"inspect", "--nominal", part, "--measured", path("measured.csv"), "-q"});
+  EXPECT_NE(table.out.find("line 1205: unknown feature 'no-such-feature'"), std::string::npos)
+      << table.out;
+  const Outcome csv =
+      run({"inspect", "--nominal", part, "--measured", path("measured.csv"), "--format", "csv"});
   EXPECT_EQ(count(csv.out, "\n"), 1u + 1200u + 4u);
 }
 
@@ -471,11 +492,17 @@ TEST_F(ToolTest, InspectExitCodes) {
   std::ofstream(nominal) << R"({"features": [{"id": "face", "kind": "plane", "origin": [0, 0, 0],
       "normal": [0, 0, 1], "u": [0, 10], "v": [0, 10], "tolerance": [-0.1, 0.1]}]})";
   std::ofstream(measured) << "a,1,1,0.5\nb,2,2,0.45\n";
-  EXPECT_EQ(run({"inspect", "--nominal", nominal, "--measured", measured, "--probe-diameter", "1"}).status, 0);
+  EXPECT_EQ(run({"inspect", "--nominal", nominal, "--measured", measured, "--probe-diameter", "1"})
+                .status,
+            0);
   std::ofstream(measured) << "a,1,1,0.5\nb,2,2,0.75\n";
-  EXPECT_EQ(run({"inspect", "--nominal", nominal, "--measured", measured, "--probe-diameter", "1"}).status, 1);
-  for (const char* bad : {"{", R"({"features": []})", R"({"features": [{"id": "x", "kind": "blob", "tolerance": [0, 1]}]})",
-                          R"({"features": [{"id": "c", "kind": "cylinder", "origin": [0,0,0], "axis": [0,0,0],
+  EXPECT_EQ(run({"inspect", "--nominal", nominal, "--measured", measured, "--probe-diameter", "1"})
+                .status,
+            1);
+  for (const char* bad :
+       {"{", R"({"features": []})",
+        R"({"features": [{"id": "x", "kind": "blob", "tolerance": [0, 1]}]})",
+        R"({"features": [{"id": "c", "kind": "cylinder", "origin": [0,0,0], "axis": [0,0,0],
                               "radius": 1, "height": [0, 1], "tolerance": [0, 1]}]})"}) {
     std::ofstream(nominal) << bad;
     const Outcome r = run({"inspect", "--nominal", nominal, "--measured", measured});
@@ -488,15 +515,20 @@ TEST_F(ToolTest, InspectExitCodes) {
 TEST_F(ToolTest, InspectReportRendersInABrowser) {
   const char* sample = std::getenv("QORV_SAMPLE");
   const char* source = std::getenv("QORV_SOURCE_DIR");
-  if (sample == nullptr || source == nullptr) GTEST_SKIP() << "QORV_SAMPLE and QORV_SOURCE_DIR name the generator";
-  if (runQuiet("command -v chromium") != 0) GTEST_SKIP() << "no headless browser (Debian chromium) to render the report";
+  if (sample == nullptr || source == nullptr)
+    GTEST_SKIP() << "QORV_SAMPLE and QORV_SOURCE_DIR name the generator";
+  if (runQuiet("command -v chromium") != 0)
+    GTEST_SKIP() << "no headless browser (Debian chromium) to render the report";
   const std::string part = std::string(source) + "/examples/inspection/part.json";
   ASSERT_EQ(runQuiet(std::string(sample) + " " + part + " " + path("") + " 600 3"), 0);
-  run({"inspect", "--nominal", part, "--measured", path("measured.csv"), "--report", path("report.html"), "-q"});
+  run({"inspect", "--nominal", part, "--measured", path("measured.csv"), "--report",
+       path("report.html"), "-q"});
   const std::string shot = path("shot.png");
-  ASSERT_EQ(runQuiet("timeout 120 chromium --headless --no-sandbox --disable-gpu --window-size=1000,1400 "
-                     "--screenshot=" + shot + " file://" + path("report.html")),
-            0);
+  ASSERT_EQ(
+      runQuiet("timeout 120 chromium --headless --no-sandbox --disable-gpu --window-size=1000,1400 "
+               "--screenshot=" +
+               shot + " file://" + path("report.html")),
+      0);
   const std::string png = slurp(shot);
   ASSERT_GT(png.size(), 24u);
   EXPECT_EQ(png.substr(1, 3), "PNG");
@@ -519,15 +551,17 @@ TEST_F(ToolTest, InspectAgainstBoundedSurfacesInADatabase) {
     t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
     ASSERT_TRUE(db->Open(nominal.c_str(), 0));
     // A bore of radius 5 (its normal points to the axis: out of the material) and a face.
-    t_SmartPtr<ERObject> bore(new ERBoundedCylinder(ERChgRepere3D(ERVector3D(0, 0, 1), ERPoint3D(1, 2, 3)), 10, 5,
-                                                    ERRadian(0), ERRadian(2 * M_PI)));
+    t_SmartPtr<ERObject> bore(
+        new ERBoundedCylinder(ERChgRepere3D(ERVector3D(0, 0, 1), ERPoint3D(1, 2, 3)), 10, 5,
+                              ERRadian(0), ERRadian(2 * M_PI)));
     ERDBObject band;
     band.object(bore);
     band.property(106, -0.01);
     band.property(107, 0.01);
     ASSERT_GT(db->Store(band), 0);
     boreId = bore->getObjectID();
-    ERBoundedPlane face(ERChgRepere3D(ERVector3D(0, 0, 1), ERPoint3D(100, 0, 0)), ERLimites(0, 10), ERLimites(0, 10));
+    ERBoundedPlane face(ERChgRepere3D(ERVector3D(0, 0, 1), ERPoint3D(100, 0, 0)), ERLimites(0, 10),
+                        ERLimites(0, 10));
     ASSERT_GT(db->Store(face), 0);
     db->Close();
   }
@@ -538,11 +572,12 @@ TEST_F(ToolTest, InspectAgainstBoundedSurfacesInADatabase) {
     for (int i = 0; i < 3000; ++i) {
       const double a = 0.001 + 6.28 * i / 3000.0, z = 3 - 8 + 16 * ((i * 7919) % 3000) / 3000.0;
       const double r = 5 - 0.004 - 0.5;
-      out << "p" << i << "," << 1 + r * std::cos(a) << "," << 2 + r * std::sin(a) << "," << z << "\n";
+      out << "p" << i << "," << 1 + r * std::cos(a) << "," << 2 + r * std::sin(a) << "," << z
+          << "\n";
     }
   }
-  const Outcome r = run({"inspect", "--nominal", nominal, "--measured", measured, "--probe-diameter", "1",
-                         "--format", "json", "-j", "2", "-q"});
+  const Outcome r = run({"inspect", "--nominal", nominal, "--measured", measured,
+                         "--probe-diameter", "1", "--format", "json", "-j", "2", "-q"});
   EXPECT_EQ(r.status, 0) << r.err;
   const json doc = json::parse(r.out);
   ASSERT_EQ(doc["results"].size(), 3000u);
@@ -553,5 +588,66 @@ TEST_F(ToolTest, InspectAgainstBoundedSurfacesInADatabase) {
   EXPECT_EQ(doc["features"].size(), 2u);
   // Beyond the band: out of tolerance, exit 1.
   std::ofstream(measured) << "q,1,6.48,3\n";
-  EXPECT_EQ(run({"inspect", "--nominal", nominal, "--measured", measured, "--probe-diameter", "1", "-q"}).status, 1);
+  EXPECT_EQ(
+      run({"inspect", "--nominal", nominal, "--measured", measured, "--probe-diameter", "1", "-q"})
+          .status,
+      1);
+}
+
+// Trimmed faces: a square plate with a square hole and half a shaft. Points over the plate are
+// judged along its normal at their own foot; points over the hole at the hole's nearest edge;
+// points on the shaft's other half at the nearer end of the kept half.
+TEST_F(ToolTest, InspectTrimmedFacesJudgeEachPointAtItsNearestPointOfTheFace) {
+  const std::string nominal = path("trimmed.json"), measured = path("points.csv");
+  std::ofstream(nominal) << R"({"features": [
+    {"id": "plate", "kind": "trimmed", "tolerance": [-0.01, 0.01],
+     "base": {"kind": "plane", "origin": [0, 0, 0], "normal": [0, 0, 1]},
+     "outer": [[0, 0], [10, 0], [10, 10], [0, 10]], "holes": [[[4, 4], [6, 4], [6, 6], [4, 6]]]},
+    {"id": "half-shaft", "kind": "trimmed", "tolerance": [-0.01, 0.01], "material": "inside",
+     "base": {"kind": "cylinder", "origin": [50, 0, 0], "axis": [0, 0, 1], "radius": 5, "height": [0, 20]},
+     "outer": [[0, 0], [20, 0], [20, 180], [0, 180]]}]})";
+  struct Expect {
+    double x, y, z;
+    const char* feature;
+    double deviation, fx, fy, fz;  // the nearest point of the face
+  };
+  const Expect cases[] = {
+      {2, 3, 0.004, "plate", 0.004, 2, 3, 0},          // over the plate
+      {4.5, 5.2, 0.003, "plate", 0.003, 4, 5.2, 0},    // over the hole: its edge x = 4
+      {5.1, 5.9, -0.002, "plate", -0.002, 5.1, 6, 0},  // under the hole: its edge y = 6
+      {50, 5.006, 7, "half-shaft", 0.006, 50, 5, 7},   // on the kept half, more material
+      {50.5, -5.2, 7, "half-shaft", 0, 55, 0, 7},      // on the other half: the nearer end, angle 0
+  };
+  {
+    std::ofstream out(measured);
+    out.precision(17);
+    int i = 0;
+    for (const Expect& c : cases)
+      out << "p" << i++ << "," << c.x << "," << c.y << "," << c.z << "," << c.feature << "\n";
+  }
+  const Outcome r =
+      run({"inspect", "--nominal", nominal, "--measured", measured, "--format", "json", "-q"});
+  ASSERT_LE(r.status, 1) << r.err;
+  const json doc = json::parse(r.out);
+  ASSERT_EQ(doc["results"].size(), std::size(cases));
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const Expect& c = cases[i];
+    const json& p = doc["results"][i];
+    SCOPED_TRACE(i);
+    EXPECT_EQ(p["feature"], c.feature);
+    const json& f = p["nominal"];
+    EXPECT_NEAR(f[0].get<double>(), c.fx, 1e-9);
+    EXPECT_NEAR(f[1].get<double>(), c.fy, 1e-9);
+    EXPECT_NEAR(f[2].get<double>(), c.fz, 1e-9);
+    if (i != 4) {
+      EXPECT_NEAR(p["deviation"].get<double>(), c.deviation, 1e-9);
+    }
+  }
+  EXPECT_EQ(doc["features"][0]["kind"], "trimmed");
+  // A hole that is not a polygon, a base of another kind: refused with the reason, exit 2.
+  std::ofstream(nominal) << R"({"features": [{"id": "t", "kind": "trimmed", "tolerance": [-1, 1],
+     "base": {"kind": "torus"}, "outer": [[0, 0], [1, 0], [1, 1]]}]})";
+  const Outcome bad = run({"inspect", "--nominal", nominal, "--measured", measured, "-q"});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_NE(bad.err.find("'base' kind"), std::string::npos) << bad.err;
 }

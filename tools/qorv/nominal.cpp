@@ -7,10 +7,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include "qorv/freeform/pole_curves.h"
 #include "qorv/freeform/pole_surfaces.h"
 #include "qorv/persistence/db_object.h"
 #include "qorv/persistence/object_database.h"
 #include "qorv/platform/file.h"
+#include "qorv/surfaces/trimmed_surface.h"
 #include "tools/qorv/commands.h"
 
 using nlohmann::json;
@@ -44,7 +46,8 @@ double scalar(const json& f, const char* key) {
 }
 
 // A [low, high] pair; absent: the default.
-std::pair<double, double> range(const json& f, const char* key, double lo, double hi, double unit = 1) {
+std::pair<double, double> range(const json& f, const char* key, double lo, double hi,
+                                double unit = 1) {
   if (!f.contains(key)) return {lo, hi};
   const json& v = f.at(key);
   if (!v.is_array() || v.size() != 2 || !v[0].is_number() || !v[1].is_number())
@@ -63,10 +66,12 @@ ERPmIsometrie3D frameOf(const json& f, const ERPoint3D& origin, const ERVector3D
 }
 
 std::vector<double> numbers(const json& f, const char* key) {
-  if (!f.contains(key) || !f.at(key).is_array()) throw NominalError{std::string("'") + key + "' must be an array of numbers"};
+  if (!f.contains(key) || !f.at(key).is_array())
+    throw NominalError{std::string("'") + key + "' must be an array of numbers"};
   std::vector<double> out;
   for (const json& v : f.at(key)) {
-    if (!v.is_number()) throw NominalError{std::string("'") + key + "' must be an array of numbers"};
+    if (!v.is_number())
+      throw NominalError{std::string("'") + key + "' must be an array of numbers"};
     out.push_back(v.get<double>());
   }
   return out;
@@ -75,27 +80,32 @@ std::vector<double> numbers(const json& f, const char* key) {
 // A NURBS surface: poles as rows of [x, y, z] (one row per v index, one column per u index),
 // optional weights of the same shape, knot vectors and degrees in u and v. Its own normal
 // (Su x Sv) points out of the material for "inside" (the default), into it for "outside".
-gmInspectionFeature nurbsFeature(const json& f, const std::string& id, gmInspectionFeature::Material material,
-                                 double lower, double upper) {
+gmInspectionFeature nurbsFeature(const json& f, const std::string& id,
+                                 gmInspectionFeature::Material material, double lower,
+                                 double upper) {
   if (!f.contains("poles") || !f.at("poles").is_array() || f.at("poles").empty())
     throw NominalError{"'poles' must be rows of [x, y, z]"};
   const json& rows = f.at("poles");
   const std::size_t nv = rows.size(), nu = rows[0].is_array() ? rows[0].size() : 0;
-  if (nu == 0 || nv * nu > 1000000) throw NominalError{"'poles' must be rows of [x, y, z], at most 1e6 poles"};
+  if (nu == 0 || nv * nu > 1000000)
+    throw NominalError{"'poles' must be rows of [x, y, z], at most 1e6 poles"};
   const bool weighted = f.contains("weights");
   if (weighted && (!f.at("weights").is_array() || f.at("weights").size() != nv))
     throw NominalError{"'weights' must have the shape of the poles"};
   QuickAlgebra::ERMatrix<ERPole3DH> poles(static_cast<int>(nv), static_cast<int>(nu));
   for (std::size_t r = 0; r < nv; ++r) {
-    if (!rows[r].is_array() || rows[r].size() != nu) throw NominalError{"every row of 'poles' must have the same length"};
+    if (!rows[r].is_array() || rows[r].size() != nu)
+      throw NominalError{"every row of 'poles' must have the same length"};
     for (std::size_t c = 0; c < nu; ++c) {
       const json& p = rows[r][c];
-      if (!p.is_array() || p.size() != 3 || !p[0].is_number() || !p[1].is_number() || !p[2].is_number())
+      if (!p.is_array() || p.size() != 3 || !p[0].is_number() || !p[1].is_number() ||
+          !p[2].is_number())
         throw NominalError{"a pole must be [x, y, z]"};
       double w = 1;
       if (weighted) {
         const json& wr = f.at("weights")[r];
-        if (!wr.is_array() || wr.size() != nu || !wr[c].is_number()) throw NominalError{"'weights' must have the shape of the poles"};
+        if (!wr.is_array() || wr.size() != nu || !wr[c].is_number())
+          throw NominalError{"'weights' must have the shape of the poles"};
         w = wr[c].get<double>();
         if (!(w > 0) || !std::isfinite(w)) throw NominalError{"weights must be positive"};
       }
@@ -104,21 +114,116 @@ gmInspectionFeature nurbsFeature(const json& f, const std::string& id, gmInspect
     }
   }
   const std::vector<double> ku = numbers(f, "knots_u"), kv = numbers(f, "knots_v");
-  const int du = static_cast<int>(scalar(f, "degree_u")), dv = static_cast<int>(scalar(f, "degree_v"));
-  if (du < 1 || dv < 1 || ku.size() != nu + static_cast<std::size_t>(du) + 1 || kv.size() != nv + static_cast<std::size_t>(dv) + 1)
+  const int du = static_cast<int>(scalar(f, "degree_u")),
+            dv = static_cast<int>(scalar(f, "degree_v"));
+  if (du < 1 || dv < 1 || ku.size() != nu + static_cast<std::size_t>(du) + 1 ||
+      kv.size() != nv + static_cast<std::size_t>(dv) + 1)
     throw NominalError{"knots must number poles + degree + 1 in each direction"};
-  t_SmartPtr<ERAnyBoundedSurface> s(new ERSpoleNURBS3D(poles, ERKnotVector(du, ku.data(), static_cast<int>(ku.size())),
-                                                       ERKnotVector(dv, kv.data(), static_cast<int>(kv.size()))));
+  t_SmartPtr<ERAnyBoundedSurface> s(
+      new ERSpoleNURBS3D(poles, ERKnotVector(du, ku.data(), static_cast<int>(ku.size())),
+                         ERKnotVector(dv, kv.data(), static_cast<int>(kv.size()))));
   if (!s->isValid()) throw NominalError{"not a valid NURBS surface (knots, weights)"};
   gmInspectionFeature feature(id, s, material == gmInspectionFeature::OUTSIDE, lower, upper);
   if (!feature.problem().empty()) throw NominalError{feature.problem()};
   return feature;
 }
 
+// A closed polygon of the parameter plane, as a closed pole curve of degree 1 (its vertices
+// exact, so the face classifies them exactly); the second coordinate scaled by vUnit.
+t_SmartPtr<ERCpoleNURBS2D> loopOf(const json& l, const char* what, double vUnit) {
+  if (!l.is_array() || l.size() < 3)
+    throw NominalError{std::string(what) + " must be an array of at least three [u, v] points"};
+  std::vector<ERPoint2D> pts;
+  for (const json& q : l) {
+    if (!q.is_array() || q.size() != 2 || !q[0].is_number() || !q[1].is_number())
+      throw NominalError{std::string(what) + " must be an array of [u, v] points"};
+    pts.emplace_back(q[0].get<double>(), q[1].get<double>() * vUnit);
+    if (!std::isfinite(pts.back().x()) || !std::isfinite(pts.back().y()))
+      throw NominalError{std::string(what) + " has a point that is not finite"};
+  }
+  if (distance(pts.front(), pts.back()) > 0) pts.push_back(pts.front());
+  const int n = static_cast<int>(pts.size());
+  QuickAlgebra::ERVec<ERPole2DH> poles(n);
+  std::vector<double> knots{0.0};
+  for (int i = 0; i < n; ++i) {
+    poles[i] =
+        ERPole2DH(pts[static_cast<std::size_t>(i)].x(), pts[static_cast<std::size_t>(i)].y(), 1.0);
+    knots.push_back(i);
+  }
+  knots.push_back(n - 1);
+  t_SmartPtr<ERCpoleNURBS2D> c(
+      new ERCpoleNURBS2D(poles, ERKnotVector(1, knots.data(), static_cast<int>(knots.size()))));
+  if (!c->isValid()) throw NominalError{std::string(what) + " is not a usable polygon"};
+  return c;
+}
+
+gmInspectionFeature featureOf(const json& f, std::size_t index);
+
+// A trimmed face: a base surface ("plane", "cylinder" or "nurbs", described as those features
+// are, without a tolerance) and polygons in its parameters: an "outer" loop and "holes".
+gmInspectionFeature trimmedFeature(const json& f, const std::string& id,
+                                   gmInspectionFeature::Material material, double lower,
+                                   double upper) {
+  if (!f.contains("base") || !f.at("base").is_object())
+    throw NominalError{"'base' must be a surface object"};
+  json b = f.at("base");
+  const std::string kind =
+      b.contains("kind") && b.at("kind").is_string() ? b.at("kind").get<std::string>() : "";
+  b["tolerance"] = json::array({lower, upper});
+  if (!b.contains("material") && f.contains("material")) b["material"] = f.at("material");
+  t_SmartPtr<ERAnyBoundedSurface> base;
+  bool inward = false;
+  double vUnit = 1;
+  if (kind == "plane" || kind == "cylinder") {
+    const gmInspectionFeature g = featureOf(b, 0);
+    const ERPmIsometrie3D& T = g.frame();
+    if (kind == "plane") {
+      // Without limits of its own the plane spans the outer loop.
+      ERMinimax2D span;
+      if (!b.contains("u") || !b.contains("v"))
+        span = loopOf(f.contains("outer") ? f.at("outer") : json(), "'outer'", 1)->getBox();
+      const ERLimites U = b.contains("u") ? ERLimites(g.u0(), g.u1())
+                                          : ERLimites(span.MinPoint().x(), span.MaxPoint().x());
+      const ERLimites V = b.contains("v") ? ERLimites(g.v0(), g.v1())
+                                          : ERLimites(span.MinPoint().y(), span.MaxPoint().y());
+      base = new ERBoundedPlane(T, U, V);
+    } else {
+      // Parameters (height along the axis, angle about it): the loops give angles in degrees.
+      auto* c = new ERBoundedCylinder(T, 1.0, g.r1(), ERRadian(g.u0()), ERRadian(g.u1()));
+      c->setBound(ERLimites(g.v0(), g.v1()), ERLimites(g.u0(), g.u1()));
+      c->adjust();
+      base = c;
+      vUnit = kDegree;
+      // The cylinder's own normal points to its axis: into the material of a shaft.
+      inward = material == gmInspectionFeature::INSIDE;
+    }
+  } else if (kind == "nurbs") {
+    const gmInspectionFeature g = featureOf(b, 0);
+    base = g.surface();
+    inward = material == gmInspectionFeature::OUTSIDE;
+  } else {
+    throw NominalError{"'base' kind must be plane, cylinder or nurbs"};
+  }
+  t_SmartPtr<ERTrimmedSurface> face(new ERTrimmedSurface(*base));
+  if (!f.contains("outer")) throw NominalError{"'outer' (the outer loop) is missing"};
+  if (!face->addBound(*loopOf(f.at("outer"), "'outer'", vUnit), ERSurfaceBoundary::OUTER))
+    throw NominalError{"'outer' is refused as the outer loop"};
+  if (f.contains("holes")) {
+    if (!f.at("holes").is_array()) throw NominalError{"'holes' must be an array of loops"};
+    for (const json& h : f.at("holes"))
+      if (!face->addBound(*loopOf(h, "a hole", vUnit), ERSurfaceBoundary::INNER))
+        throw NominalError{"a hole is refused"};
+  }
+  gmInspectionFeature feature(id, t_SmartPtr<ERAnyBoundedSurface>(face.get()), inward, lower,
+                              upper);
+  if (!feature.problem().empty()) throw NominalError{feature.problem()};
+  return feature;
+}
+
 gmInspectionFeature featureOf(const json& f, std::size_t index) {
   if (!f.is_object()) throw NominalError{"feature " + std::to_string(index) + " is not an object"};
-  const std::string id =
-      f.contains("id") && f.at("id").is_string() ? f.at("id").get<std::string>() : std::to_string(index + 1);
+  const std::string id = f.contains("id") && f.at("id").is_string() ? f.at("id").get<std::string>()
+                                                                    : std::to_string(index + 1);
   try {
     if (!f.contains("kind") || !f.at("kind").is_string()) throw NominalError{"'kind' is missing"};
     const std::string kind = f.at("kind").get<std::string>();
@@ -130,14 +235,15 @@ gmInspectionFeature featureOf(const json& f, std::size_t index) {
       if (m == "outside") {
         material = gmInspectionFeature::OUTSIDE;
       } else if (m != "inside") {
-        throw NominalError{"'material' must be \"inside\" (shaft, boss, ball) or \"outside\" (bore, seat)"};
+        throw NominalError{
+            "'material' must be \"inside\" (shaft, boss, ball) or \"outside\" (bore, seat)"};
       }
     }
     const auto [a0, a1] = range(f, "angle", 0, 2 * std::numbers::pi, kDegree);
     auto make = [&](gmInspectionFeature::Kind k, const ERPmIsometrie3D& frame, double r1, double r2,
                     std::pair<double, double> u, std::pair<double, double> v) {
-      gmInspectionFeature feature(id, k, frame, r1, r2, u.first, u.second, v.first, v.second, material,
-                                  lower, upper);
+      gmInspectionFeature feature(id, k, frame, r1, r2, u.first, u.second, v.first, v.second,
+                                  material, lower, upper);
       if (!feature.problem().empty()) throw NominalError{feature.problem()};
       return feature;
     };
@@ -148,8 +254,8 @@ gmInspectionFeature featureOf(const json& f, std::size_t index) {
     }
     if (kind == "cylinder") {
       const ERPoint3D o = point3(f, "origin");
-      return make(gmInspectionFeature::CYLINDER, frameOf(f, o, direction(f, "axis")), scalar(f, "radius"), 0,
-                  {a0, a1}, range(f, "height", 0, 0));
+      return make(gmInspectionFeature::CYLINDER, frameOf(f, o, direction(f, "axis")),
+                  scalar(f, "radius"), 0, {a0, a1}, range(f, "height", 0, 0));
     }
     if (kind == "cone") {
       const ERPoint3D o = point3(f, "apex");
@@ -165,12 +271,14 @@ gmInspectionFeature featureOf(const json& f, std::size_t index) {
     }
     if (kind == "torus") {
       const ERPoint3D o = point3(f, "center");
-      return make(gmInspectionFeature::TORUS, frameOf(f, o, direction(f, "axis")), scalar(f, "major_radius"),
-                  scalar(f, "minor_radius"), {a0, a1},
+      return make(gmInspectionFeature::TORUS, frameOf(f, o, direction(f, "axis")),
+                  scalar(f, "major_radius"), scalar(f, "minor_radius"), {a0, a1},
                   range(f, "tube_angle", -std::numbers::pi, std::numbers::pi, kDegree));
     }
     if (kind == "nurbs") return nurbsFeature(f, id, material, lower, upper);
-    throw NominalError{"unknown kind '" + kind + "' (plane, cylinder, cone, sphere, torus or nurbs)"};
+    if (kind == "trimmed") return trimmedFeature(f, id, material, lower, upper);
+    throw NominalError{"unknown kind '" + kind +
+                       "' (plane, cylinder, cone, sphere, torus, nurbs or trimmed)"};
   } catch (const NominalError& e) {
     throw NominalError{"feature '" + id + "': " + e.why};
   }
@@ -202,15 +310,16 @@ std::vector<gmInspectionFeature> readNominalDatabase(const std::string& path) {
       };
       const ERDBObjProperty* inward = d->findProperty(111);
       features.emplace_back(std::to_string(s->getObjectID()), t_SmartPtr<ERAnyBoundedSurface>(s),
-                            inward != nullptr && static_cast<long>(*inward) == 1, value(106, -HUGE_VAL),
-                            value(107, HUGE_VAL));
+                            inward != nullptr && static_cast<long>(*inward) == 1,
+                            value(106, -HUGE_VAL), value(107, HUGE_VAL));
       described.push_back(s->getObjectID());
     }
     for (long id : ids) {
       if (std::find(described.begin(), described.end(), id) != described.end()) continue;
       t_SmartPtr<ERObject> o = db->RetrieveAndCreate(id);
       if (ERAnyBoundedSurface* s = ERAnyBoundedSurface::castdown(o.get()))
-        features.emplace_back(std::to_string(id), t_SmartPtr<ERAnyBoundedSurface>(s), false, -HUGE_VAL, HUGE_VAL);
+        features.emplace_back(std::to_string(id), t_SmartPtr<ERAnyBoundedSurface>(s), false,
+                              -HUGE_VAL, HUGE_VAL);
     }
     db->Close();
   } catch (qorv::platform::CFileException& e) {
