@@ -1063,6 +1063,24 @@ void seedApprox(const Curve& c, List& list, const ERLimites& range) {
 QORV_CPOLE_REP_BODY(ERCpoleRep2D, ERFiniteEntity2DWF)
 QORV_CPOLE_REP_BODY(ERCpoleRep3D, ERFiniteEntity3DWF)
 
+// A root of the power form polished on the curve itself: the power form's coefficients carry
+// the rounding of the conversion (relative 1e-9 on curves far from the origin), the curve's own
+// evaluation does not. Newton steps kept inside [lo, hi], each taken only when it brings the
+// coordinate nearer to the value.
+template <class Curve>
+double polishedCrossing(const Curve& c, int axis, double value, double t, double lo, double hi) {
+  double g = c(t).data()[axis] - value;
+  for (int it = 0; it < 6 && g != 0.0; ++it) {
+    const double slope = c.PtCur(t).tangente().data()[axis];
+    if (!(std::fabs(slope) > 0.0) || !std::isfinite(slope)) break;
+    const double next = std::clamp(t - g / slope, lo, hi);
+    const double gn = c(next).data()[axis] - value;
+    if (!(std::fabs(gn) < std::fabs(g))) break;
+    t = next, g = gn;
+  }
+  return t;
+}
+
 // The parameters within the trim bounds where coordinate 'axis' equals value, span by span from
 // the power forms: the roots of X(s) - value W(s) (W = 1 for Cartesian poles).
 template <int D, class Curve>
@@ -1096,7 +1114,8 @@ int crossingsOf(const Curve& c, int axis, double value, ERVec<double>& params) {
     for (double& v : q) v /= m;
     roots = ERVec<double>();
     Zeros(ERPolynome(q.data(), deg), ERLimites(xa, xb), roots);
-    for (int r = 0; r < roots.length(); ++r) found.push_back(std::clamp(a + roots[r] * h, ta, tb));
+    for (int r = 0; r < roots.length(); ++r)
+      found.push_back(polishedCrossing(c, axis, value, std::clamp(a + roots[r] * h, ta, tb), ta, tb));
   }
   std::sort(found.begin(), found.end());
   // A root at a span junction comes from both spans; a multiple root counts once.
