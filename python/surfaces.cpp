@@ -178,6 +178,38 @@ Surface nurbsSurface(const py::handle& poles, const py::handle& knotsU, const py
   return {s};
 }
 
+// A closed polygon of the parameter plane as a closed pole curve of degree 1.
+t_SmartPtr<ERCpoleNURBS2D> polygonLoop(const py::handle& h, const char* what) {
+  std::vector<ERPoint2D> pts = pointsOf<2>(h, what);
+  if (pts.size() < 3)
+    throw std::invalid_argument(std::string(what) + " must have shape (n, 2) with n >= 3");
+  for (const ERPoint2D& q : pts)
+    if (!std::isfinite(q.x()) || !std::isfinite(q.y()))
+      throw std::invalid_argument(std::string(what) + " has a point that is not finite");
+  if (qorv::distance(pts.front(), pts.back()) > 0) pts.push_back(pts.front());
+  const int n = static_cast<int>(pts.size());
+  QuickAlgebra::ERVec<ERPole2DH> poles(n);
+  std::vector<double> knots{0.0};
+  for (int i = 0; i < n; ++i) {
+    poles[i] =
+        ERPole2DH(pts[static_cast<std::size_t>(i)].x(), pts[static_cast<std::size_t>(i)].y(), 1.0);
+    knots.push_back(i);
+  }
+  knots.push_back(n - 1);
+  return new ERCpoleNURBS2D(poles, ERKnotVector(1, knots.data(), static_cast<int>(knots.size())));
+}
+
+Surface trimmed(const Surface& base, const py::handle& outer, const py::object& holes) {
+  t_SmartPtr<ERTrimmedSurface> face(new ERTrimmedSurface(*base.s));
+  if (!face->addBound(*polygonLoop(outer, "outer"), ERSurfaceBoundary::OUTER))
+    throw std::invalid_argument("outer is refused as an outer loop");
+  if (!holes.is_none())
+    for (const py::handle& h : holes)
+      if (!face->addBound(*polygonLoop(h, "a hole"), ERSurfaceBoundary::INNER))
+        throw std::invalid_argument("a hole is refused");
+  return {t_SmartPtr<ERAnyBoundedSurface>(face.get())};
+}
+
 }  // namespace
 
 void bindSurfaces(py::module_& m) {
@@ -252,6 +284,26 @@ void bindSurfaces(py::module_& m) {
       py::arg("frame"), py::arg("major_radius"), py::arg("minor_radius"),
       py::arg("u") = Limits(0, 2 * kPi), py::arg("v") = Limits(-kPi, kPi),
       "S(u, v) = frame * ((R + r cos v) cos u, (R + r cos v) sin u, r sin v).");
+  m.def("TrimmedSurface", &trimmed, py::arg("base"), py::arg("outer"),
+        py::arg("holes") = py::none(),
+        "A trimmed face: the bounded surface base restricted to the polygon outer (n, 2) of its "
+        "parameters, less the polygons holes (a list of (n, 2)); a point of a loop belongs to the "
+        "face. nearest gives the face's global nearest point, on a loop when the base's foot is "
+        "outside the face.");
+  m.def(
+      "SurfaceOfRevolution",
+      [](const Curve<3>& generatrix, const py::handle& point, const py::handle& direction,
+         Limits angles) {
+        t_SmartPtr<ERFiniteEntity3DWF> g(
+            dynamic_cast<ERFiniteEntity3DWF*>(generatrix.c->getCopy()));
+        const ERInfLine3D axis(unitOf(direction, "direction"), point3(point, "point"));
+        return Surface{
+            t_SmartPtr<ERAnyBoundedSurface>(new ERSurOfRevolution(g, axis, limits(angles)))};
+      },
+      py::arg("generatrix"), py::arg("point"), py::arg("direction"),
+      py::arg("angles") = Limits(0, 2 * kPi),
+      "The generatrix turned about the axis through point along direction (right-handed), u the "
+      "generatrix's parameter, v the angle.");
   m.def(
       "NurbsSurface", &nurbsSurface, py::arg("poles"), py::arg("knots_u"), py::arg("knots_v"),
       py::arg("degree_u"), py::arg("degree_v"), py::arg("weights") = py::none(),

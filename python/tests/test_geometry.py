@@ -239,3 +239,48 @@ def test_shapes_and_dtypes_are_refused_with_the_expected_shape():
     # NaN coordinates give code 0, never a crash.
     assert cyl.project(np.array([[np.nan, 0, 0]]))["codes"][0] == 0
     assert cyl.nearest(np.array([[np.nan, 0, 0]]))["codes"][0] == 0
+
+
+def inside_polygon(pts, poly):
+    """Even-odd rule, for points off the edges."""
+    x, y = pts[:, 0], pts[:, 1]
+    inside = np.zeros(len(pts), dtype=bool)
+    for (x0, y0), (x1, y1) in zip(poly, np.roll(poly, -1, axis=0)):
+        crosses = (y0 > y) != (y1 > y)
+        xs = x0 + (y - y0) * (x1 - x0) / np.where(y1 != y0, y1 - y0, 1)
+        inside ^= crosses & (x < xs)
+    return inside
+
+
+def test_trimmed_face_and_surface_of_revolution_nearest_points():
+    frame = random_frame()
+    plate = qorv.BoundedPlane(frame, (0, 10), (0, 8))
+    outer = np.array([[0, 0], [10, 0], [10, 8], [0, 8.0]])
+    hole = np.array([[3, 2], [7, 2], [6, 6], [4, 5.0]])
+    face = qorv.TrimmedSurface(plate, outer, [hole])
+    assert face.class_name == "ERTrimmedSurface"
+    # The face sampled densely: grid points of the plate kept outside the hole, plus the hole's edges.
+    g = np.stack(np.meshgrid(np.linspace(0, 10, 401), np.linspace(0, 8, 321)), axis=-1).reshape(-1, 2)
+    g = g[~inside_polygon(g, hole)]
+    t = np.linspace(0, 1, 400)[:, None]
+    edges = np.concatenate([a + t * (b - a) for a, b in zip(hole, np.roll(hole, -1, axis=0))])
+    uv = np.concatenate([g, edges])
+    samples = frame.apply(np.column_stack([uv, np.zeros(len(uv))]))
+    local = np.column_stack([RNG.uniform(-2, 12, 300), RNG.uniform(-2, 10, 300), RNG.normal(size=300) * 3])
+    pts = frame.apply(local)
+    res = face.nearest(pts)
+    assert (res["codes"] == 1).all()
+    ref = np.array([np.min(np.linalg.norm(samples - p, axis=1)) for p in pts])
+    assert np.all(np.abs(res["distances"]) <= ref + 1e-9), SEED
+    assert np.all(np.abs(res["distances"]) >= ref - 0.03), SEED  # the sampling's own spacing
+    # A semicircle turned about its diameter is a sphere.
+    w = math.sqrt(0.5)
+    arc = qorv.NurbsCurve([[1.0, 2, -1], [5, 2, -1], [5, 2, 3], [5, 2, 7], [1, 2, 7]], [0, 0, 0, 1, 1, 2, 2, 2], 2,
+                          weights=[1, w, 1, w, 1])
+    ball = qorv.SurfaceOfRevolution(arc, [1.0, 2, 3], [0, 0, 1])
+    pts = np.array([1.0, 2, 3]) + RNG.normal(size=(200, 3)) * 6
+    res = ball.nearest(pts)
+    np.testing.assert_allclose(np.abs(res["distances"]), np.abs(np.linalg.norm(pts - [1, 2, 3], axis=1) - 4),
+                               atol=1e-9)
+    with pytest.raises(ValueError):
+        qorv.TrimmedSurface(plate, outer[:2])
