@@ -316,3 +316,21 @@ void ERAnyBoundedSurface::tessalate(gmProcessMesh& mesh) const {
   emitDirection(*this, mesh, true);
   emitDirection(*this, mesh, false);
 }
+
+std::vector<std::pair<double, bool>> qorv::detail::cornerSampledParameters(
+    double t0, double t1, int n, const QuickAlgebra::ERVec<double>& corners) {
+  std::vector<std::pair<double, bool>> ts;
+  for (int i = 0; i <= n; ++i)
+    ts.emplace_back(i == n ? t1 : t0 + (t1 - t0) * (double(i) / n), false);
+  const double lo = std::min(t0, t1), hi = std::max(t0, t1), eps = 1e-9 * (hi - lo);
+  for (int i = 0; i < std::min(corners.length(), 1 << 16); ++i) {
+    const double c = corners[i];
+    if (!(lo < c && c < hi)) continue;
+    ts.emplace_back(c, true);
+    ts.emplace_back(t1 >= t0 ? c - eps : c + eps, false);
+  }
+  std::sort(ts.begin(), ts.end(), [&](const auto& x, const auto& y) {
+    return t1 >= t0 ? x.first < y.first : x.first > y.first;
+  });
+  return ts;
+}

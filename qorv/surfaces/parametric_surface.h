@@ -46,6 +46,8 @@ class gmProcessMesh;
 
 #include <cfloat>
 #include <limits>
+#include <utility>
+#include <vector>
 
 #include "qorv/foundation/angles.h"
 #include "qorv/foundation/boxes.h"
@@ -214,3 +216,14 @@ class FunctorNormalProjection : public FunctorBase {
   ERInfoPoint3DSurf eval_;
 };
 extern template class QORV_API FunctorNormalProjection<ERAnyBoundedSurface>;
+
+namespace qorv::detail {
+
+// The parameters a nearest-point search samples along a curve: n + 1 equal steps from t0 to t1
+// and each corner (where the tangent jumps) strictly inside, with a sample just before it, so
+// that every smooth piece is bracketed on its own; second = true marks a corner. In the order
+// from t0 to t1. At most 2^16 corners are taken.
+QORV_API std::vector<std::pair<double, bool>> cornerSampledParameters(
+    double t0, double t1, int n, const QuickAlgebra::ERVec<double>& corners);
+
+}  // namespace qorv::detail

@@ -263,24 +263,10 @@ const std::vector<ERSurOfRevolution::GenSample>& ERSurOfRevolution::generatrixSa
   if (genCacheValid_) return genCache_;
   genCache_.clear();
   const double u0 = udeb(), u1 = ufin();
-  // Equal steps, and the generatrix's corners (where its tangent jumps) with a sample just
-  // before each: every smooth piece is bracketed on its own, and the corners are candidates.
-  std::vector<std::pair<double, bool>> us;
-  for (int i = 0; i <= kSamples; ++i)
-    us.emplace_back(i == kSamples ? u1 : u0 + (u1 - u0) * (double(i) / kSamples), false);
+  // The generatrix's corners are candidates of their own.
   QuickAlgebra::ERVec<double> corners;
   gen_->GetDiscontinuities(1, corners);
-  const double lo = std::min(u0, u1), hi = std::max(u0, u1), eps = 1e-9 * (hi - lo);
-  for (int i = 0; i < std::min(corners.length(), 1 << 16); ++i) {
-    const double c = corners[i];
-    if (!(lo < c && c < hi)) continue;
-    us.emplace_back(c, true);
-    us.emplace_back(u1 >= u0 ? c - eps : c + eps, false);
-  }
-  std::sort(us.begin(), us.end(), [&](const auto& x, const auto& y) {
-    return u1 >= u0 ? x.first < y.first : x.first > y.first;
-  });
-  for (const auto& [u, corner] : us) {
+  for (const auto& [u, corner] : qorv::detail::cornerSampledParameters(u0, u1, kSamples, corners)) {
     const ERInfoPoint3DWF c = gen_->PtCur(u);
     genCache_.push_back(GenSample{u, c.point(), c.tangente(), corner});
   }

@@ -615,26 +615,10 @@ const ERTrimmedSurface::NearCache& ERTrimmedSurface::nearCache() const {
     const double t0 = b != nullptr ? (*b)->getBound2D()->udeb() : (k - loops < 2 ? bu0 : bv0);
     const double t1 = b != nullptr ? (*b)->getBound2D()->ufin() : (k - loops < 2 ? bu1 : bv1);
     const int n = b != nullptr ? kLoopSamples : kEdgeSamples;
-    // Equal steps, and the loop's corners (where its tangent jumps) with a sample just before
-    // each: every smooth piece is then bracketed on its own, and the corners are candidates.
-    std::vector<std::pair<double, bool>> ts;
-    for (int i = 0; i <= n; ++i)
-      ts.emplace_back(i == n ? t1 : t0 + (t1 - t0) * (double(i) / n), false);
-    if (b != nullptr) {
-      QuickAlgebra::ERVec<double> corners;
-      (*b)->getBound2D()->GetDiscontinuities(1, corners);
-      const double lo = std::min(t0, t1), hi = std::max(t0, t1), eps = 1e-9 * (hi - lo);
-      for (int i = 0; i < std::min(corners.length(), 1 << 16); ++i) {
-        const double c = corners[i];
-        if (!(lo < c && c < hi)) continue;
-        ts.emplace_back(c, true);
-        ts.emplace_back(t1 >= t0 ? c - eps : c + eps, false);
-      }
-      std::sort(ts.begin(), ts.end(), [&](const auto& x, const auto& y) {
-        return t1 >= t0 ? x.first < y.first : x.first > y.first;
-      });
-    }
-    for (const auto& [t, corner] : ts) {
+    // The loop's corners are candidates of their own.
+    QuickAlgebra::ERVec<double> corners;
+    if (b != nullptr) (*b)->getBound2D()->GetDiscontinuities(1, corners);
+    for (const auto& [t, corner] : qorv::detail::cornerSampledParameters(t0, t1, n, corners)) {
       ERPoint2D q;
       ERVector2D dq;
       pathAt(k, t, q, dq);
