@@ -36,6 +36,8 @@
 //   cannot be factorised gives 4 (the line search has no direction).
 #pragma once
 
+#include <algorithm>
+
 #include "qorv/freeform/polynomial.h"
 #include "qorv/support/quick_algebra.h"
 
@@ -224,3 +226,36 @@ class QORV_API ERNewtonMSolverWithBackTracking {
   double tol_;
   int nbF_ = 0;
 };
+
+namespace qorv::detail {
+
+// Narrows a bracket [lo, hi] of samples where dir * slope goes from negative to positive to
+// the slope's zero: Illinois steps (regula falsi with the stale end's slope halved), a bisection
+// every eighth step and whenever the secant leaves the bracket, at most 200 steps; it stops when
+// the two ends are adjacent doubles, or on an exact zero (both ends then that sample). Sample
+// has a member dg (the slope); paramOf(sample) is its parameter, at(t) samples t.
+template <class Sample, class Param, class At>
+void narrowSlopeBracket(Sample& lo, Sample& hi, double dir, Param paramOf, At at) {
+  int side = 0;
+  for (int it = 0; it < 200; ++it) {
+    const double a = paramOf(lo), b = paramOf(hi);
+    double t = a - lo.dg * (b - a) / (hi.dg - lo.dg);
+    if (!(std::min(a, b) < t && t < std::max(a, b)) || it % 8 == 7) t = 0.5 * (a + b);
+    if (t == a || t == b) return;  // adjacent doubles
+    const Sample m = at(t);
+    if (dir * m.dg < 0) {
+      lo = m;
+      if (side == -1) hi.dg *= 0.5;
+      side = -1;
+    } else if (dir * m.dg > 0) {
+      hi = m;
+      if (side == 1) lo.dg *= 0.5;
+      side = 1;
+    } else {
+      lo = hi = m;
+      return;
+    }
+  }
+}
+
+}  // namespace qorv::detail

@@ -347,27 +347,8 @@ double ERSurOfRevolution::nearest(const ERPoint3D& p, ERPoint2D& uv) const {
   for (int i = 0; i < n; ++i) {
     Reduced lo = s[i], hi = s[i + 1];
     if (!(dir * lo.dg < 0 && dir * hi.dg > 0)) continue;
-    int side = 0;
-    for (int it = 0; it < 200; ++it) {
-      // Illinois: regula falsi with the stale end's value halved.
-      double t = lo.u - lo.dg * (hi.u - lo.u) / (hi.dg - lo.dg);
-      if (!(std::min(lo.u, hi.u) < t && t < std::max(lo.u, hi.u)) || it % 8 == 7)
-        t = 0.5 * (lo.u + hi.u);
-      if (t == lo.u || t == hi.u) break;  // adjacent doubles
-      Reduced m = reduce(t);
-      if (dir * m.dg < 0) {
-        lo = m;
-        if (side == -1) hi.dg *= 0.5;
-        side = -1;
-      } else if (dir * m.dg > 0) {
-        hi = m;
-        if (side == 1) lo.dg *= 0.5;
-        side = 1;
-      } else {
-        lo = hi = m;
-        break;
-      }
-    }
+    qorv::detail::narrowSlopeBracket(
+        lo, hi, dir, [](const Reduced& r) { return r.u; }, reduce);
     offer(reduce(lo.u));
     offer(reduce(hi.u));
   }

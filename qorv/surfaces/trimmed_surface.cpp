@@ -767,26 +767,8 @@ double ERTrimmedSurface::nearest(const ERPoint3D& p, ERPoint2D& uv) const {
       }
       Sample lo = s[i], hi = s[i + 1];
       if (!path.in[i] || !(dir * lo.dg < 0 && dir * hi.dg > 0)) continue;
-      int side = 0;
-      for (int it = 0; it < 200; ++it) {
-        double t = lo.t - lo.dg * (hi.t - lo.t) / (hi.dg - lo.dg);
-        if (!(std::min(lo.t, hi.t) < t && t < std::max(lo.t, hi.t)) || it % 8 == 7)
-          t = 0.5 * (lo.t + hi.t);
-        if (t == lo.t || t == hi.t) break;
-        const Sample m = at(t);
-        if (dir * m.dg < 0) {
-          lo = m;
-          if (side == -1) hi.dg *= 0.5;
-          side = -1;
-        } else if (dir * m.dg > 0) {
-          hi = m;
-          if (side == 1) lo.dg *= 0.5;
-          side = 1;
-        } else {
-          lo = hi = m;
-          break;
-        }
-      }
+      qorv::detail::narrowSlopeBracket(
+          lo, hi, dir, [](const Sample& x) { return x.t; }, at);
       offer(uvAt(lo.t), true, false, onFace(uvAt(lo.t), path.own));
       offer(uvAt(hi.t), true, false, onFace(uvAt(hi.t), path.own));
     }
