@@ -170,8 +170,13 @@ int ERCylinder::ProjectionNormaleCylinder(const ERPoint3D& p, const ERInfLine3D&
   if (!finite(p) || !usableAxis(axis) || !std::isfinite(radius)) return 0;
   const ERPoint3D a = axis.projectPt(p);
   if (onAxis(p, a)) return 0;
-  // Of the two crossings of the section circle with the line (A, P), the one on P's side.
-  const ERVector3D u = difference(p, a).normalize();
+  // Of the two crossings of the section circle with the line (A, P), the one on P's side. The
+  // rounding of A leaves P - A a little along the axis, which matters near it: taken out, the
+  // normal is square to the axis to the last bit.
+  const ERVector3D d = axis.dirVector().getnormalized();
+  ERVector3D w = difference(p, a);
+  w = w - (w * d) * d;
+  const ERVector3D u = w.normalize();
   if (!finite(ERPoint3D(u)) || u.norme2() == 0.0) return 0;
   foot = a + u * std::fabs(radius);
   normal = u;
