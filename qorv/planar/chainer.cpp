@@ -169,7 +169,7 @@ int ERChainerProcessor::insert(t_SmartPtr<ERChainedMetaSeg2D> chain) {
     members_.insert(c.get());
     ++live_;
     pieces_.insert(own.begin(), own.end());
-    if (shared) dirty_ = true;
+    if (shared) dirty_ = sharedPieces_ = true;
     if (!dirty_) indexSlot(static_cast<int>(slots_.size()) - 1);
     return 1;
   };
@@ -178,7 +178,7 @@ int ERChainerProcessor::insert(t_SmartPtr<ERChainedMetaSeg2D> chain) {
   // The walk records the absorbed entries and removes them afterwards, so a refusal before
   // any merge leaves the list untouched. The grid yields, in list order, the entries after
   // the last one visited that have an end near the current chain's ends; others answer 0.
-  const bool all = !indexed_ || shared;
+  const bool all = !indexed_ || shared || sharedPieces_;
   std::vector<int> absorbed, cand;
   t_SmartPtr<ERChainedMetaSeg2D> x = chain;
   int pos = -1;

@@ -24,7 +24,8 @@
 //   own; an empty chain has NaN ends and is refused.
 // - With the standard compare the processor finds candidate chains through a grid of chain
 //   ends (a chain no end of which lies within tol of the new chain's ends compares as 0), with
-//   results identical to the plain walk. Pieces changed outside the processor (other than
+//   results identical to the plain walk (once a chain sharing pieces with a listed one has been
+//   kept, every insertion walks the whole list). Pieces changed outside the processor (other than
 //   through applyOnMChain/applyOnSegment) after insertion may be missed; a custom compare
 //   (setCompare) always walks the whole list.
 // - merge() shares the pieces: the absorbed chain keeps them as well; reversing a chain
@@ -184,4 +185,7 @@ class QORV_API ERChainerProcessor {
   std::vector<int> always_;  // slots compared whatever their ends
   std::unordered_set<const ERChainedMetaSeg2D*> members_;
   std::unordered_set<const ERChainerSeg2D*> pieces_;
+  // Some piece is held by two listed chains: reversing one chain moves the other's ends behind
+  // the grid's back, so every later insertion walks the whole list.
+  bool sharedPieces_ = false;
 };
