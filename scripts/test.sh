@@ -16,7 +16,7 @@ if [[ "${1:-}" == "--sanitize" ]]; then
   build="$root/build-asan"
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DQORV_SANITIZE=address,undefined -DQORV_BUILD_TESTS=ON -DQORV_BUILD_BENCH=OFF \
-    -DQORV_BUILD_TOOLS=ON >/dev/null
+    -DQORV_BUILD_TOOLS=ON -DQORV_BUILD_PYTHON=OFF >/dev/null
   cmake --build "$build" -j"$jobs"
   export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
   export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
