@@ -651,3 +651,36 @@ TEST_F(ToolTest, InspectTrimmedFacesJudgeEachPointAtItsNearestPointOfTheFace) {
   EXPECT_EQ(bad.status, 2);
   EXPECT_NE(bad.err.find("'base' kind"), std::string::npos) << bad.err;
 }
+
+// A trimmed face stored in a database is one feature (its base is part of it), and a point over
+// its hole is judged at the hole's edge.
+TEST_F(ToolTest, InspectATrimmedFaceFromADatabase) {
+  const std::string nominal = path("face.qdb"), measured = path("points.csv");
+  auto square = [](double a, double b) {
+    const double x[] = {a, b, b, a, a}, y[] = {a, a, b, b, a};
+    QuickAlgebra::ERVec<ERPole2DH> poles(5);
+    for (int i = 0; i < 5; ++i) poles[i] = ERPole2DH(x[i], y[i], 1.0);
+    const double knots[] = {0, 0, 1, 2, 3, 4, 4};
+    return ERCpoleNURBS2D(poles, ERKnotVector(1, knots, 7));
+  };
+  {
+    t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
+    ASSERT_TRUE(db->Open(nominal.c_str(), 0));
+    ERTrimmedSurface face(ERBoundedPlane(ERChgRepere3D(ERVector3D(0, 0, 1), ERPoint3D(0, 0, 0)),
+                                         ERLimites(0, 10), ERLimites(0, 10)));
+    ASSERT_EQ(face.addBound(square(0, 10), ERSurfaceBoundary::OUTER), 1);
+    ASSERT_EQ(face.addBound(square(4, 6), ERSurfaceBoundary::INNER), 1);
+    ASSERT_GT(db->Store(face), 0);
+    db->Close();
+  }
+  std::ofstream(measured) << "a,2,3,0.004\nb,4.5,5.2,0.003\n";
+  const Outcome r =
+      run({"inspect", "--nominal", nominal, "--measured", measured, "--format", "json", "-q"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const json doc = json::parse(r.out);
+  ASSERT_EQ(doc["features"].size(), 1u);
+  EXPECT_EQ(doc["features"][0]["kind"], "trimmed");
+  EXPECT_NEAR(doc["results"][0]["deviation"].get<double>(), 0.004, 1e-12);
+  EXPECT_NEAR(doc["results"][1]["nominal"][0].get<double>(), 4, 1e-9);
+  EXPECT_NEAR(doc["results"][1]["nominal"][1].get<double>(), 5.2, 1e-9);
+}

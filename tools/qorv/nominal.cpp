@@ -12,6 +12,7 @@
 #include "qorv/persistence/db_object.h"
 #include "qorv/persistence/object_database.h"
 #include "qorv/platform/file.h"
+#include "qorv/surfaces/offset_surface.h"
 #include "qorv/surfaces/trimmed_surface.h"
 #include "tools/qorv/commands.h"
 
@@ -314,13 +315,24 @@ std::vector<gmInspectionFeature> readNominalDatabase(const std::string& path) {
                             value(106, -HUGE_VAL), value(107, HUGE_VAL));
       described.push_back(s->getObjectID());
     }
+    // The surface a trimmed face or an offset surface is built on is part of it, not a feature
+    // of its own.
+    std::vector<t_SmartPtr<ERAnyBoundedSurface>> bare;
+    std::vector<long> bases;
     for (long id : ids) {
       if (std::find(described.begin(), described.end(), id) != described.end()) continue;
       t_SmartPtr<ERObject> o = db->RetrieveAndCreate(id);
-      if (ERAnyBoundedSurface* s = ERAnyBoundedSurface::castdown(o.get()))
-        features.emplace_back(std::to_string(id), t_SmartPtr<ERAnyBoundedSurface>(s), false,
-                              -HUGE_VAL, HUGE_VAL);
+      ERAnyBoundedSurface* s = dynamic_cast<ERAnyBoundedSurface*>(o.get());
+      if (s == nullptr) continue;
+      bare.emplace_back(s);
+      t_SmartPtr<ERAnyBoundedSurface> base;
+      if (const auto* t = dynamic_cast<const ERTrimmedSurface*>(s)) base = t->getBaseSurface();
+      if (const auto* f = dynamic_cast<const EROffsetSurface*>(s)) base = f->getBaseSurface();
+      if (base) bases.push_back(base->getObjectID());
     }
+    for (const t_SmartPtr<ERAnyBoundedSurface>& s : bare)
+      if (std::find(bases.begin(), bases.end(), s->getObjectID()) == bases.end())
+        features.emplace_back(std::to_string(s->getObjectID()), s, false, -HUGE_VAL, HUGE_VAL);
     db->Close();
   } catch (qorv::platform::CFileException& e) {
     throw NominalError{e.describe()};
