@@ -207,8 +207,9 @@ void evaluateNet(const NetView& net, double u, double v, bool leftU, bool leftV,
   for (int k = 0; k < 9; ++k) d[k][0] = d[k][1] = d[k][2] = kNaN;
   if (!net.fits()) return;
   ou = std::clamp(ou, 0, 2), ov = std::clamp(ov, 0, 2);
-  // Orders (0, 0) alone, or everything to (2, 2) with the unasked elements zeroed at the end.
-  const int o = ou == 0 && ov == 0 ? 0 : 2;
+  // Orders (0, 0) alone, everything to (1, 1) or to (2, 2), the unasked elements zeroed at
+  // the end.
+  const int o = std::max(ou, ov);
   const int p = net.pu, q = net.pv;
   const int su = spanOf(net.ku, net.mu, p, u, leftU);
   const int sv = spanOf(net.kv, net.mv, q, v, leftV);
@@ -225,6 +226,11 @@ void evaluateNet(const NetView& net, double u, double v, bool leftU, bool leftV,
                              : tensorSum<0, 4>(net, su, sv, Nu, Nv, A))
                     : (cubic ? tensorSum<0, 3, 3, 3>(net, su, sv, Nu, Nv, A)
                              : tensorSum<0, 3>(net, su, sv, Nu, Nv, A));
+  else if (o == 1)
+    net.stride == 4 ? (cubic ? tensorSum<1, 4, 3, 3>(net, su, sv, Nu, Nv, A)
+                             : tensorSum<1, 4>(net, su, sv, Nu, Nv, A))
+                    : (cubic ? tensorSum<1, 3, 3, 3>(net, su, sv, Nu, Nv, A)
+                             : tensorSum<1, 3>(net, su, sv, Nu, Nv, A));
   else
     net.stride == 4 ? (cubic ? tensorSum<2, 4, 3, 3>(net, su, sv, Nu, Nv, A)
                              : tensorSum<2, 4>(net, su, sv, Nu, Nv, A))
@@ -307,6 +313,20 @@ ERInfoPoint3DSurf ERSpoleRep::PtCur(double u, double v) const {
   detail::evaluateNet(n, u, v, !(u < ufin()), !(v < vfin()), 2, 2, d);
   ERInfoPoint3DSurf rec(ERPoint2D(u, v), ERInfoPoint3DSurf::Order2{});
   for (int k = 0; k < 9; ++k) rec.set(k % 3, k / 3, d[k][0], d[k][1], d[k][2]);
+  return rec;
+}
+
+ERInfoPoint3DSurf ERSpoleRep::PtCur1(double u, double v) const {
+  ERVec<double> bu, bv;
+  const detail::NetView n = view(bu, bv);
+  double d[9][3];
+  detail::evaluateNet(n, u, v, !(u < ufin()), !(v < vfin()), 1, 1, d);
+  ERInfoPoint3DSurf rec(ERPoint2D(u, v), ERInfoPoint3DSurf::Order2{});
+  for (int k = 0; k < 9; ++k) {
+    // Suv was computed on the way; the record holds first-order elements only.
+    if (k == 4) d[k][0] = d[k][1] = d[k][2] = std::isnan(d[0][0]) ? kNaN : 0.0;
+    rec.set(k % 3, k / 3, d[k][0], d[k][1], d[k][2]);
+  }
   return rec;
 }
 

@@ -192,6 +192,13 @@ void checkRecord(const ERSpoleRep& s, const RandomNet& r, double u, double v) {
   }
   const ERPoint3D p = s(u, v);
   for (int c = 0; c < 3; ++c) ASSERT_EQ(p.data()[c], info.point().data()[c]);
+  // The first-order record: the same point and first partials, nothing of order two.
+  const ERInfoPoint3DSurf first = s.PtCur1(u, v);
+  for (int j = 0; j < 3; ++j)
+    for (int i = 0; i < 3; ++i) {
+      const ERVector3D want = i + j <= 1 ? info.partial(i, j) : ERVector3D(0, 0, 0);
+      ASSERT_EQ(first.partial(i, j), want) << "first order " << i << j << " at " << u << ", " << v;
+    }
 }
 
 std::vector<double> probes(std::mt19937_64& rng, const std::vector<double>& U, int p) {
@@ -331,6 +338,7 @@ TEST(PoleSurfaces, BrokenNetsGiveNaNRecordsAndNoBox) {
     const ERSpoleNURBS3D s(H, ERKnotVector(2, kShort, 4), ERKnotVector(2, k3, 6));
     EXPECT_EQ(s.isValid(), 0);
     EXPECT_TRUE(isNaN(s.PtCur(0.5, 0.5)));
+    EXPECT_TRUE(isNaN(s.PtCur1(0.5, 0.5)));
     EXPECT_EQ(s.getBox(), ERMinimax3D());
     EXPECT_TRUE(s.getEntityIsoU(0.5).isNull());
     int cu = 1, cv = 1;
@@ -360,6 +368,7 @@ TEST(PoleSurfaces, BrokenNetsGiveNaNRecordsAndNoBox) {
     const ERSpoleNURBS3D s(Z, ERKnotVector(2, k3, 6), ERKnotVector(2, k3, 6));
     EXPECT_EQ(s.isValid(), 0);
     EXPECT_TRUE(isNaN(s.PtCur(0, 0)));
+    EXPECT_TRUE(isNaN(s.PtCur1(0, 0)));
     EXPECT_TRUE(std::isfinite(s(0.5, 0.5).x()));
   }
   {  // NaN pole and NaN parameter
@@ -370,6 +379,7 @@ TEST(PoleSurfaces, BrokenNetsGiveNaNRecordsAndNoBox) {
     EXPECT_TRUE(isNaN(s.PtCur(0.5, 0.5)));
     const ERSpoleNURBS3D t(H, ERKnotVector(2, k3, 6), ERKnotVector(2, k3, 6));
     EXPECT_TRUE(isNaN(t.PtCur(NAN, 0.5)));
+    EXPECT_TRUE(isNaN(t.PtCur1(0.5, NAN)));
     EXPECT_TRUE(t.getEntityIsoV(NAN).isNull());
   }
 }
