@@ -1,7 +1,9 @@
 // A rational bicubic NURBS surface of 20 x 20 poles (a wavy sheet about 200 mm wide, weights in
 // [0.7, 1.4], uniform interior knots with one double in each direction):
 // - PtCur (point and partials to order 2 in u and v) at 4096 random (u, v), against
-//   Geom_BSplineSurface::D2 and D1;
+//   Geom_BSplineSurface::D2; PtCur1 (point, Su, Sv) against D1;
+// - the decomposition into rational Bezier patches (every patch taken out), against
+//   GeomConvert_BSplineSurfaceToBezierSurface and its Patches;
 // - the nearest point of 1000 points within 5 mm of the surface and 300 at 20 to 80 mm, against
 //   GeomAPI_ProjectPointOnSurf initialised once, Perform per point. Before timing, each answer is
 //   compared with qorv's global one: "nonglobal" counts the peer's answers farther by more than
@@ -24,7 +26,10 @@
 #include <Extrema_ExtPS.hxx>
 #include <GeomAPI_ProjectPointOnSurf.hxx>
 #include <GeomAdaptor_Surface.hxx>
+#include <GeomConvert_BSplineSurfaceToBezierSurface.hxx>
 #include <Geom_BSplineSurface.hxx>
+#include <Geom_BezierSurface.hxx>
+#include <TColGeom_Array2OfBezierSurface.hxx>
 #include <TColStd_Array1OfInteger.hxx>
 #include <TColStd_Array1OfReal.hxx>
 #include <TColStd_Array2OfReal.hxx>
@@ -146,6 +151,30 @@ void BM_PtCurQorv(benchmark::State& state) {
 }
 BENCHMARK(BM_PtCurQorv);
 
+void BM_PtCur1Qorv(benchmark::State& state) {
+  const ERSpoleNURBS3D& s = qorvSurface();
+  const auto& ts = randomParams();
+  for (auto _ : state) {
+    double sum = 0;
+    for (const auto& [u, v] : ts) sum += s.PtCur1(u, v).partial(0, 1).x();
+    benchmark::DoNotOptimize(sum);
+  }
+  perCall(state, int(ts.size()));
+}
+BENCHMARK(BM_PtCur1Qorv);
+
+void BM_DecomposeQorv(benchmark::State& state) {
+  const ERSpoleNURBS3D& s = qorvSurface();
+  for (auto _ : state) {
+    const Nurbs3DToBezier3DRDecomposer d(s);
+    double sum = 0;
+    for (int j = 0; j < d.nv(); ++j)
+      for (int i = 0; i < d.nu(); ++i) sum += d.Bezier(i, j)->nbPolesU();
+    benchmark::DoNotOptimize(sum);
+  }
+}
+BENCHMARK(BM_DecomposeQorv)->Unit(benchmark::kMicrosecond);
+
 void BM_PointQorv(benchmark::State& state) {
   const ERSpoleNURBS3D& s = qorvSurface();
   const auto& ts = randomParams();
@@ -216,6 +245,20 @@ void BM_D1Occt(benchmark::State& state) {
   perCall(state, int(ts.size()));
 }
 BENCHMARK(BM_D1Occt);
+
+void BM_DecomposeOcct(benchmark::State& state) {
+  const Handle(Geom_BSplineSurface) c = occtSurface();
+  for (auto _ : state) {
+    GeomConvert_BSplineSurfaceToBezierSurface d(c);
+    TColGeom_Array2OfBezierSurface patches(1, d.NbUPatches(), 1, d.NbVPatches());
+    d.Patches(patches);
+    double sum = 0;
+    for (int i = 1; i <= d.NbUPatches(); ++i)
+      for (int j = 1; j <= d.NbVPatches(); ++j) sum += patches(i, j)->NbUPoles();
+    benchmark::DoNotOptimize(sum);
+  }
+}
+BENCHMARK(BM_DecomposeOcct)->Unit(benchmark::kMicrosecond);
 
 void BM_D0Occt(benchmark::State& state) {
   const Handle(Geom_BSplineSurface) c = occtSurface();
@@ -302,12 +345,20 @@ class RatioReporter : public benchmark::ConsoleReporter {
   }
   void Finalize() override {
     ConsoleReporter::Finalize();
+    // With --benchmark_repetitions the medians.
+    auto time = [&](const std::string& n) {
+      return times_.count(n + "_median") ? times_[n + "_median"] : times_[n];
+    };
     auto ratio = [&](const std::string& a, const std::string& b) {
-      if (times_.count(a) && times_.count(b))
-        std::printf("ratio %-16s / %-16s = %.3f\n", a.c_str(), b.c_str(), times_[a] / times_[b]);
+      auto has = [&](const std::string& n) {
+        return times_.count(n) || times_.count(n + "_median");
+      };
+      if (has(a) && has(b))
+        std::printf("ratio %-16s / %-16s = %.3f\n", a.c_str(), b.c_str(), time(a) / time(b));
     };
     ratio("BM_PtCurQorv", "BM_D2Occt");
-    ratio("BM_PtCurQorv", "BM_D1Occt");
+    ratio("BM_PtCur1Qorv", "BM_D1Occt");
+    ratio("BM_DecomposeQorv", "BM_DecomposeOcct");
     ratio("BM_PointQorv", "BM_D0Occt");
     ratio("BM_NearestQorv", "BM_NearestOcct");
     ratio("BM_NearestQorv", "BM_NearestOcctTree");

@@ -207,8 +207,9 @@ void evaluateNet(const NetView& net, double u, double v, bool leftU, bool leftV,
   for (int k = 0; k < 9; ++k) d[k][0] = d[k][1] = d[k][2] = kNaN;
   if (!net.fits()) return;
   ou = std::clamp(ou, 0, 2), ov = std::clamp(ov, 0, 2);
-  // Orders (0, 0) alone, or everything to (2, 2) with the unasked elements zeroed at the end.
-  const int o = ou == 0 && ov == 0 ? 0 : 2;
+  // Orders (0, 0) alone, everything to (1, 1) or to (2, 2), the unasked elements zeroed at
+  // the end.
+  const int o = std::max(ou, ov);
   const int p = net.pu, q = net.pv;
   const int su = spanOf(net.ku, net.mu, p, u, leftU);
   const int sv = spanOf(net.kv, net.mv, q, v, leftV);
@@ -225,6 +226,11 @@ void evaluateNet(const NetView& net, double u, double v, bool leftU, bool leftV,
                              : tensorSum<0, 4>(net, su, sv, Nu, Nv, A))
                     : (cubic ? tensorSum<0, 3, 3, 3>(net, su, sv, Nu, Nv, A)
                              : tensorSum<0, 3>(net, su, sv, Nu, Nv, A));
+  else if (o == 1)
+    net.stride == 4 ? (cubic ? tensorSum<1, 4, 3, 3>(net, su, sv, Nu, Nv, A)
+                             : tensorSum<1, 4>(net, su, sv, Nu, Nv, A))
+                    : (cubic ? tensorSum<1, 3, 3, 3>(net, su, sv, Nu, Nv, A)
+                             : tensorSum<1, 3>(net, su, sv, Nu, Nv, A));
   else
     net.stride == 4 ? (cubic ? tensorSum<2, 4, 3, 3>(net, su, sv, Nu, Nv, A)
                              : tensorSum<2, 4>(net, su, sv, Nu, Nv, A))
@@ -307,6 +313,20 @@ ERInfoPoint3DSurf ERSpoleRep::PtCur(double u, double v) const {
   detail::evaluateNet(n, u, v, !(u < ufin()), !(v < vfin()), 2, 2, d);
   ERInfoPoint3DSurf rec(ERPoint2D(u, v), ERInfoPoint3DSurf::Order2{});
   for (int k = 0; k < 9; ++k) rec.set(k % 3, k / 3, d[k][0], d[k][1], d[k][2]);
+  return rec;
+}
+
+ERInfoPoint3DSurf ERSpoleRep::PtCur1(double u, double v) const {
+  ERVec<double> bu, bv;
+  const detail::NetView n = view(bu, bv);
+  double d[9][3];
+  detail::evaluateNet(n, u, v, !(u < ufin()), !(v < vfin()), 1, 1, d);
+  ERInfoPoint3DSurf rec(ERPoint2D(u, v), ERInfoPoint3DSurf::Order2{});
+  for (int k = 0; k < 9; ++k) {
+    // Suv was computed on the way; the record holds first-order elements only.
+    if (k == 4) d[k][0] = d[k][1] = d[k][2] = std::isnan(d[0][0]) ? kNaN : 0.0;
+    rec.set(k % 3, k / 3, d[k][0], d[k][1], d[k][2]);
+  }
   return rec;
 }
 
@@ -999,6 +1019,80 @@ void ERSpoleNURBS3D::insertKnotV(double v, int r) {
   BoehmInV(poles_, kv_, v, r);
 }
 
+namespace {
+
+// Every row of a net on clamped knots cut into its Bezier pieces in one sweep (the rows in step,
+// as the ratios depend on the knots only): each distinct interior knot raised to multiplicity p,
+// the pieces sharing their end poles. False, and nothing changed, for knots it does not handle
+// (unclamped, an interior multiplicity above p), which the insertion one knot at a time does.
+bool bezierRows(ERMatrix<ERPole3DH>& net, ERKnotVector& k) {
+  const int p = k.degree(), m = k.length() - 1, n = m - p - 1, rows = net.rows();
+  const double* U = k.data();
+  if (p < 1 || n < p || net.cols() != n + 1 || rows <= 0) return false;
+  for (int i = 1; i <= p; ++i)
+    if (U[i] != U[0] || U[m - i] != U[m]) return false;
+  if (!(U[p] < U[p + 1]) || !(U[n] < U[n + 1])) return false;
+  int pieces = 1;
+  for (int i = p + 1; i <= n;) {
+    int j = i;
+    while (j < n && U[j + 1] == U[j]) ++j;
+    if (j - i + 1 > p) return false;
+    ++pieces, i = j + 1;
+  }
+  const int cols = pieces * p + 1;
+  ERMatrix<ERPole3DH> out(rows, cols);
+  std::vector<double> knots;
+  knots.reserve(static_cast<std::size_t>(pieces * p + p + 2));
+  for (int i = 0; i <= p; ++i) knots.push_back(U[0]);
+  std::vector<double> alphas(static_cast<std::size_t>(p));
+  // The piece of index nb runs over columns nb p .. nb p + p of out.
+  auto Q = [&](int r, int nb, int i) -> double* { return out.rowData(r)[nb * p + i].data(); };
+  for (int r = 0; r < rows; ++r)
+    for (int i = 0; i <= p; ++i) out.rowData(r)[i] = net.rowData(r)[i];
+  int a = p, b = p + 1, nb = 0;
+  while (b < m) {
+    const int i0 = b;
+    while (b < m && U[b + 1] == U[b]) ++b;
+    const int mult = b - i0 + 1;
+    if (b < m) knots.insert(knots.end(), static_cast<std::size_t>(p), U[b]);
+    if (mult < p) {
+      const double numer = U[b] - U[a];
+      for (int j = p; j > mult; --j) alphas[j - mult - 1] = numer / (U[a + j] - U[a]);
+      const int rr = p - mult;
+      for (int j = 1; j <= rr; ++j) {
+        const int save = rr - j, s0 = mult + j;
+        for (int row = 0; row < rows; ++row) {
+          for (int kk = p; kk >= s0; --kk) {
+            const double al = alphas[kk - s0];
+            double* q = Q(row, nb, kk);
+            const double* q1 = Q(row, nb, kk - 1);
+            for (int c = 0; c < 4; ++c) q[c] = al * q[c] + (1.0 - al) * q1[c];
+          }
+          // The next piece's pole `save` (its columns overlap this piece's last one only).
+          if (b < m && save > 0) {
+            const double* last = Q(row, nb, p);
+            double* nx = Q(row, nb + 1, save);
+            for (int c = 0; c < 4; ++c) nx[c] = last[c];
+          }
+        }
+      }
+    }
+    ++nb;
+    if (b < m) {
+      for (int row = 0; row < rows; ++row)
+        for (int i = p - mult; i <= p; ++i)
+          if (i > 0) out.rowData(row)[nb * p + i] = net.rowData(row)[b - p + i];
+      a = b, b = b + 1;
+    }
+  }
+  for (int i = 0; i <= p; ++i) knots.push_back(U[m]);
+  net = std::move(out);
+  k = ERKnotVector(p, knots.data(), static_cast<int>(knots.size()));
+  return true;
+}
+
+}  // namespace
+
 Nurbs3DToBezier3DRDecomposer::Nurbs3DToBezier3DRDecomposer(const ERSpoleNURBS3D& s) {
   if (!s.isValid()) return;
   ERMatrix<ERPole3DH> P = s.poles();
@@ -1006,6 +1100,7 @@ Nurbs3DToBezier3DRDecomposer::Nurbs3DToBezier3DRDecomposer(const ERSpoleNURBS3D&
   // Both directions alike, v through the transposed net.
   auto refine = [](ERMatrix<ERPole3DH>& net, ERKnotVector& k) {
     if (k.isUnclamped()) eachRow(net, k, [](ERCpoleNURBS3D& c) { c.adjust(); });
+    if (bezierRows(net, k)) return;
     const int p = k.degree();
     std::vector<double> inner;
     for (int i = p + 1; i < k.length() - p - 1; ++i)

@@ -24,6 +24,9 @@
 //   decreasing or non-finite knots and (Bezier) empty or non-finite limits.
 // - Where a partial vanishes (a collapsed edge, Su = 0), the record holds the true zero vector:
 //   normale() falls back on Suu or Svv, get_stable_normal on finite differences.
+// - PtCur1 is PtCur to first order only: the point, Su and Sv as PtCur gives them (same span
+//   choice, same NaN record), every second-order element (Suv too) zero. For callers that need
+//   no curvature; its normale() has no second-order fall-back on a collapsed edge (use PtCur).
 // - getBox holds the surface over its trimmed limits when the weights are positive: the box of
 //   the poles that act on the trimmed spans (convex hull property). Limits beyond the knot
 //   domain are not covered; a net with a weight <= 0 gets the box of those poles only (not a
@@ -45,9 +48,10 @@
 //   first, then every span whose box is nearer than the best distance found; in a span, a
 //   Newton bounded to the span descends from the lowest sample, then from the nearest corner of
 //   each square whose bound still beats the best and that no earlier descent started in or ended
-//   beside (at most 17 descents a span). Edges, corners and creases without a perpendicular foot are reached
-//   through the bounds. The bounds, the tree and the grids are built once per surface (grids up
-//   to 2^20 samples; beyond, the spacing of the samples stands for the bulge). With a weight
+//   beside (at most 17 descents a span). Edges, corners and creases without a perpendicular foot
+//   are reached through the bounds. The bounds, the tree and the grids are built once per surface
+//   (grids up to 2^20 samples; beyond, the spacing of the samples stands for the bulge). With a
+//   weight
 //   <= 0 no span is pruned by its box. Of several equally near points (the seam of a closed
 //   surface, the axis of a surface of revolution) the first found is given. project_inbound
 //   and SignedMinimalDistance answer through it.
@@ -217,6 +221,8 @@ class QORV_API ERSpoleRep : public ERBoundedSurface {
   QuickAlgebra::ERVec<ERPoint2D> getConvexHull(const ERPmIsometrie3D& T) const;
 
   ERInfoPoint3DSurf PtCur(double u, double v) const override;
+  // The point and first partials only; see the conventions.
+  ERInfoPoint3DSurf PtCur1(double u, double v) const;
   ERPoint3D operator()(double u, double v) const override;
   ERMinimax3D getBox() const override;
   double upperEstimateInU() const override;

@@ -143,10 +143,11 @@ double ERSurOfRevolution::vdeb() const { return std::min(angles_.start(), angles
 double ERSurOfRevolution::vfin() const { return std::max(angles_.start(), angles_.end()); }
 
 ERInfoPoint3DSurf ERSurOfRevolution::PtCur(double u, double v) const {
-  QuickAlgebra::ERMatrix<ERPoint3D> m(3, 3);
+  // Filled in place: no matrix on the heap per point.
+  ERInfoPoint3DSurf rec(ERPoint2D(u, v), ERInfoPoint3DSurf::Order2{});
   if (!gen_) {
-    for (int k = 0; k < 9; ++k) m[k] = ERPoint3D(kNaN, kNaN, kNaN);
-    return ERInfoPoint3DSurf(ERPoint2D(u, v), std::move(m));
+    for (int k = 0; k < 9; ++k) rec.set(k % 3, k / 3, kNaN, kNaN, kNaN);
+    return rec;
   }
   const ERInfoPoint3DWF info = gen_->PtCur(u);
   ERVector3D c2;
@@ -166,12 +167,17 @@ ERInfoPoint3DSurf ERSurOfRevolution::PtCur(double u, double v) const {
                            turn(c2, d, cs, sn)};
   for (int i = 0; i < 3; ++i) {
     const ERVector3D dv = d ^ b[i];
-    m[i] = i == 0 ? a + b[0] : ERPoint3D(b[i].x(), b[i].y(), b[i].z());
-    m[3 + i] = ERPoint3D(dv.x(), dv.y(), dv.z());
+    if (i == 0) {
+      const ERPoint3D p = a + b[0];
+      rec.set(0, 0, p.x(), p.y(), p.z());
+    } else {
+      rec.set(i, 0, b[i].x(), b[i].y(), b[i].z());
+    }
+    rec.set(i, 1, dv.x(), dv.y(), dv.z());
     const ERVector3D dvv = d ^ dv;
-    m[6 + i] = ERPoint3D(dvv.x(), dvv.y(), dvv.z());
+    rec.set(i, 2, dvv.x(), dvv.y(), dvv.z());
   }
-  return ERInfoPoint3DSurf(ERPoint2D(u, v), std::move(m));
+  return rec;
 }
 
 ERPoint3D ERSurOfRevolution::operator()(double u, double v) const {

@@ -192,6 +192,13 @@ void checkRecord(const ERSpoleRep& s, const RandomNet& r, double u, double v) {
   }
   const ERPoint3D p = s(u, v);
   for (int c = 0; c < 3; ++c) ASSERT_EQ(p.data()[c], info.point().data()[c]);
+  // The first-order record: the same point and first partials, nothing of order two.
+  const ERInfoPoint3DSurf first = s.PtCur1(u, v);
+  for (int j = 0; j < 3; ++j)
+    for (int i = 0; i < 3; ++i) {
+      const ERVector3D want = i + j <= 1 ? info.partial(i, j) : ERVector3D(0, 0, 0);
+      ASSERT_EQ(first.partial(i, j), want) << "first order " << i << j << " at " << u << ", " << v;
+    }
 }
 
 std::vector<double> probes(std::mt19937_64& rng, const std::vector<double>& U, int p) {
@@ -331,6 +338,7 @@ TEST(PoleSurfaces, BrokenNetsGiveNaNRecordsAndNoBox) {
     const ERSpoleNURBS3D s(H, ERKnotVector(2, kShort, 4), ERKnotVector(2, k3, 6));
     EXPECT_EQ(s.isValid(), 0);
     EXPECT_TRUE(isNaN(s.PtCur(0.5, 0.5)));
+    EXPECT_TRUE(isNaN(s.PtCur1(0.5, 0.5)));
     EXPECT_EQ(s.getBox(), ERMinimax3D());
     EXPECT_TRUE(s.getEntityIsoU(0.5).isNull());
     int cu = 1, cv = 1;
@@ -360,6 +368,7 @@ TEST(PoleSurfaces, BrokenNetsGiveNaNRecordsAndNoBox) {
     const ERSpoleNURBS3D s(Z, ERKnotVector(2, k3, 6), ERKnotVector(2, k3, 6));
     EXPECT_EQ(s.isValid(), 0);
     EXPECT_TRUE(isNaN(s.PtCur(0, 0)));
+    EXPECT_TRUE(isNaN(s.PtCur1(0, 0)));
     EXPECT_TRUE(std::isfinite(s(0.5, 0.5).x()));
   }
   {  // NaN pole and NaN parameter
@@ -370,6 +379,7 @@ TEST(PoleSurfaces, BrokenNetsGiveNaNRecordsAndNoBox) {
     EXPECT_TRUE(isNaN(s.PtCur(0.5, 0.5)));
     const ERSpoleNURBS3D t(H, ERKnotVector(2, k3, 6), ERKnotVector(2, k3, 6));
     EXPECT_TRUE(isNaN(t.PtCur(NAN, 0.5)));
+    EXPECT_TRUE(isNaN(t.PtCur1(0.5, NAN)));
     EXPECT_TRUE(t.getEntityIsoV(NAN).isNull());
   }
 }
@@ -1014,6 +1024,56 @@ TEST(PoleSurfaceKnots, InsertionAndDecompositionKeepTheSurface) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Unclamped knots and interior knots of multiplicity p + 1 (a break in the surface): each patch
+// still reproduces the surface on its span, seen from the span's inside.
+TEST(PoleSurfaceKnots, DecompositionOfUnclampedAndBrokenKnotVectors) {
+  const unsigned seed = qorv_test::seedFor(2111);
+  SCOPED_TRACE(seed);
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> u01(0.0, 1.0);
+  int checked = 0;
+  for (int rep = 0; rep < 40; ++rep) {
+    RandomNet r = randomNet(rng, false, true);
+    std::vector<double>& U = r.U;
+    if (rep % 2 == 0) {  // uniform, unclamped
+      for (std::size_t i = 0; i < U.size(); ++i) U[i] = double(i) * 0.25 - 1.0;
+    } else {  // p + 1 copies of each end and of the middle
+      const double a = U.front(), e = U.back();
+      U.assign(std::size_t(r.p + 1), a);
+      U.insert(U.end(), std::size_t(r.p + 1), 0.5 * (a + e));
+      U.insert(U.end(), std::size_t(r.p + 1), e);
+      r.nu = int(U.size()) - r.p - 1;
+      r.H.clear();
+      for (int k = 0; k < r.nu * r.nv; ++k) {
+        const double w = 0.3 + 2.7 * u01(rng);
+        for (int c = 0; c < 3; ++c) r.H.push_back(w * r.size * (2 * u01(rng) - 1));
+        r.H.push_back(w);
+      }
+    }
+    SCOPED_TRACE(describe(r));
+    const ERSpoleNURBS3D s(homogeneous(r), ERKnotVector(r.p, U.data(), int(U.size())),
+                           ERKnotVector(r.q, r.V.data(), int(r.V.size())));
+    if (!s.isValid()) continue;
+    ++checked;
+    const Nurbs3DToBezier3DRDecomposer dec(s);
+    int cu, cv;
+    s.GetNumberOfSpans(cu, cv);
+    ASSERT_EQ(dec.nu(), cu);
+    ASSERT_EQ(dec.nv(), cv);
+    for (int i = 0; i < cu; ++i)
+      for (int j = 0; j < cv; ++j) {
+        const auto b = dec.Bezier(i, j);
+        ASSERT_FALSE(b.isNull());
+        for (int k = 0; k < 4; ++k) {
+          const double u = b->udeb() + (b->ufin() - b->udeb()) * (0.01 + 0.98 * u01(rng));
+          const double v = b->vdeb() + (b->vfin() - b->vdeb()) * (0.01 + 0.98 * u01(rng));
+          ASSERT_LE(qorv::distance((*b)(u, v), s(u, v)), 1e-12 * r.size * 8) << i << ' ' << j;
+        }
+      }
+  }
+  EXPECT_GT(checked, 30);
+}
+
 TEST(PoleSurfaceRays, HitsOnTheLineOnceEachAndNoneOutsideTheBox) {
   // A tube along x: vertical lines through it cross it twice.
   const double w = std::sqrt(0.5);
