@@ -118,17 +118,9 @@ class QORV_API ERListManager : public ERLMan {
   // fresh: writes a new lone root at the root offset; otherwise loads the root from the file.
   ERListManager(ERFileManager* fileManager, int fresh);
   // Copies take the file manager, the current offset and the node image, not the cache.
-  ERListManager(const ERListManager& other)
-      : fm_(other.fm_), current_(other.current_), node_(other.node_), haveNode_(other.haveNode_) {}
-  ERListManager& operator=(const ERListManager& other) {
-    fm_ = other.fm_;
-    current_ = other.current_;
-    node_ = other.node_;
-    haveNode_ = other.haveNode_;
-    cache_.clear();
-    return *this;
-  }
-  ~ERListManager() override = default;
+  ERListManager(const ERListManager& other);
+  ERListManager& operator=(const ERListManager& other);
+  ~ERListManager() override;
 
   long allocate(std::uint32_t size) override;
   void deallocate(long offset) override;
@@ -199,6 +191,19 @@ class QORV_API ERListManager : public ERLMan {
   std::uint64_t epoch_ = 1;  // rises whenever a node leaves the cache
   int depth_ = 0;            // allocate calls itself (a new free-list node): trim only outside
   void trimCache();
+
+  // The ring as a whole, kept beside the cache so that a free does not walk past every full
+  // node: each node's place along the ring, the free extents by offset, the nodes with room.
+  // It answers with the node the walk would stop at, or not at all (then the walk runs);
+  // anything it cannot follow drops it, and it is built again from the cache later.
+  struct Ring;
+  std::unique_ptr<Ring> ring_;
+  unsigned ringRetry_ = 0;  // frees to wait before building it again after a failed build
+  bool buildRing();
+  void dropRing();
+  void followRing(long offset, const CachedNode* old, const ERFreeListNode& node);
+  // The node a walk from origin along the ring would stop at for the extent, or -1.
+  long ringStop(long origin, long blockOffset, std::uint32_t size);
 };
 
 class QORV_API ERFileManager : public ERFile {
@@ -305,7 +310,8 @@ class QORV_API ERFileManager : public ERFile {
   void dropCleanPages();
   void dropAllPages();
   void recoverJournal();
-  void ioWrite(::qorv::platform::CFile& f, IoEvent event, std::uint64_t at, const void* p, ::qorv::platform::UINT n);
+  void ioWrite(::qorv::platform::CFile& f, IoEvent event, std::uint64_t at, const void* p,
+               ::qorv::platform::UINT n);
   void ioSync(::qorv::platform::CFile& f, IoEvent event);
   void writeDirtyPages(const std::vector<Page*>& pages);
   void restoreOriginals(const std::vector<Page*>& pages);
