@@ -13,6 +13,7 @@
 #include <random>
 #include <vector>
 
+#include "qorv/persistence/file_manager.h"
 #include "qorv/persistence/object_database.h"
 #include "tests/persistence/safety_classes.h"
 #include "tests/persistence/test_files.h"
@@ -202,6 +203,56 @@ TEST(FileImage, BatchStoreDeleteAndStoreAgainWriteTheSameFile) {
     std::printf("batch 0x%016llxull\n", static_cast<unsigned long long>(got));
   } else {
     EXPECT_EQ(got, 0xfeac2e6a0b94708bull) << std::hex << "0x" << got;
+  }
+}
+
+// The block heap alone, with a careless caller: blocks freed twice and offsets that are not
+// blocks, among allocations of every size. Each answer and the
+// final file are folded into the digest.
+std::uint64_t replayHeap(unsigned seed, int operations) {
+  qorv_test::TempFile file("heap");
+  std::mt19937 rng(seed);
+  auto below = [&](std::uint32_t n) { return n == 0 ? 0u : static_cast<std::uint32_t>(rng() % n); };
+  std::uint64_t digest = 1469598103934665603ull;
+  auto fold = [&](long v) { digest = (digest ^ static_cast<std::uint64_t>(v)) * 1099511628211ull; };
+  {
+    ERFileManager fm(file.c_str(), 0);
+    std::vector<long> live;
+    int given = 0;
+    for (int k = 0; k < operations; ++k) {
+      const std::uint32_t what = below(400);
+      if (what < 190 || live.empty()) {
+        const std::uint32_t size = below(4) == 0 ? 1 + below(3000) : 4 + 4 * below(12);
+        const long at = fm.allocate(size);
+        fold(at);
+        if (at >= 0) live.push_back(at);
+        given += at >= 0;
+      } else {
+        const std::size_t i = below(static_cast<std::uint32_t>(live.size()));
+        fm.deallocate(live[i]);
+        if (what >= 340) fm.deallocate(live[i]);      // again: it is free, or past the end now
+        if (what >= 390) fm.deallocate(live[i] + 4);  // not a block, whatever its first word says
+        live[i] = live.back();
+        live.pop_back();
+      }
+    }
+    EXPECT_GT(given, operations / 3);
+  }
+  return fnv1a(qorv_test::readBytes(file.path), digest);
+}
+
+TEST(FileImage, CarelessFreesLeaveTheHeapTheyAlwaysLeft) {
+  const std::pair<unsigned, int> runs[] = {{21, 3000}, {22, 12000}, {23, 30000}};
+  const std::uint64_t expected[] = {0x20ee9f85a22c3d38ull, 0xd4eb8dfb60a0ceccull,
+                                    0x485e6dc0a367ca26ull};
+  for (std::size_t i = 0; i < std::size(runs); ++i) {
+    SCOPED_TRACE(::testing::Message() << "heap seed " << runs[i].first);
+    const std::uint64_t got = replayHeap(runs[i].first, runs[i].second);
+    if (std::getenv("QORV_PRINT_IMAGES") != nullptr) {
+      std::printf("heap 0x%016llxull\n", static_cast<unsigned long long>(got));
+    } else {
+      EXPECT_EQ(got, expected[i]) << std::hex << "0x" << got;
+    }
   }
 }
 
