@@ -726,21 +726,32 @@ void ERFileManager::recoverJournal() {
 // ---------------------------------------------------------------------------------------------
 // The ring beside the cache
 
+// Nodes with room beyond which the ring is not kept (see followRing).
+constexpr std::size_t kRoomyNodes = 32;
+
 struct ERListManager::Ring {
   struct Node {
     std::uint64_t label;  // rises along the ring from the root's 0
     long next;
     long prev;
+    std::uint32_t largest = 0;  // its largest extent
   };
   std::unordered_map<long, Node> nodes;
   std::set<long> slots;  // every node but the root, by offset
   ExtentIndex extents;
-  std::set<long> roomy;    // nodes not full
-  std::int64_t reach = 0;  // no node or extent of the ring reaches past it
-  long pending = -1;       // a node written but not linked yet
+  std::set<long> roomy;                             // nodes not full
+  std::set<std::pair<std::uint32_t, long>> bySize;  // (largest extent, node)
+  std::int64_t reach = 0;                           // no node or extent of the ring reaches past it
+  long pending = -1;                                // a node written but not linked yet
   ERFreeListNode pendingNode;
 
   static constexpr std::uint64_t kStep = std::uint64_t(1) << 32;
+
+  static std::uint32_t largestOf(const ERFreeListNode& n) {
+    std::uint32_t l = 0;
+    for (int i = 0; i < n.count; ++i) l = std::max(l, n.size[i]);
+    return l;
+  }
 
   // False when it would overlap another extent: the ring is not what a walk expects.
   bool add(std::uint32_t o, std::uint32_t size, long owner) {
@@ -758,12 +769,16 @@ struct ERListManager::Ring {
     for (int i = 0; i < n.count; ++i)
       if (!add(n.offset[i], n.size[i], at)) return false;
     if (n.count < ERFreeListNode::kCapacity) roomy.insert(at);
+    const std::uint32_t l = largestOf(n);
+    nodes.at(at).largest = l;
+    bySize.emplace(l, at);
     return true;
   }
   bool removeAll(long at, const ERFreeListNode& n) {
     for (int i = 0; i < n.count; ++i)
       if (!remove(n.offset[i], at)) return false;
     roomy.erase(at);
+    bySize.erase({nodes.at(at).largest, at});
     return true;
   }
   // Both images sorted: only what changed is touched, removals first so that a merge does not
@@ -786,6 +801,12 @@ struct ERListManager::Ring {
       roomy.insert(at);
     } else {
       roomy.erase(at);
+    }
+    Node& node = nodes.at(at);
+    if (const std::uint32_t l = largestOf(now); l != node.largest) {
+      bySize.erase({node.largest, at});
+      node.largest = l;
+      bySize.emplace(l, at);
     }
     return true;
   }
@@ -910,24 +931,53 @@ void ERListManager::followRing(long x, const CachedNode* old, const ERFreeListNo
   r.reach = std::max(r.reach, d.reach);
 }
 
-long ERListManager::ringStop(long origin, long b, std::uint32_t s) {
+bool ERListManager::ringReady(long origin) {
   if (!ring_) {
     if (ringRetry_ > 0) {
       --ringRetry_;
-      return -1;
+      return false;
     }
     if (!buildRing()) {
+      dropRing();
       ringRetry_ = 64;
-      return -1;
+      return false;
     }
   }
-  Ring& r = *ring_;
+  const Ring& r = *ring_;
   if (r.pending != -1 || fm_->endData_ < r.reach) {
     dropRing();
-    return -1;
+    return false;
   }
   const auto o = r.nodes.find(origin);
-  if (o == r.nodes.end() || o->second.next != node_.next || r.roomy.size() > 32) return -1;
+  return o != r.nodes.end() && o->second.next == node_.next;
+}
+
+long ERListManager::ringAllocationStop(long origin, std::uint32_t need) {
+  if (!ringReady(origin)) return -1;
+  Ring& r = *ring_;
+  // The walk stops at the first node after origin with an extent of need bytes, or at the one
+  // that leads back to origin.
+  const Ring::Node& o = r.nodes.at(origin);
+  long best = o.prev;
+  std::uint64_t bestKey = r.nodes.at(best).label - o.label;
+  int k = 0;
+  for (auto it = r.bySize.lower_bound({need, LONG_MIN}); it != r.bySize.end(); ++it) {
+    if (it->second == origin) continue;
+    if (++k > int(kRoomyNodes)) return -1;  // many will do: the walk finds one soon
+    const std::uint64_t key = r.nodes.at(it->second).label - o.label;
+    if (key < bestKey) {
+      bestKey = key;
+      best = it->second;
+    }
+  }
+  return best;
+}
+
+long ERListManager::ringStop(long origin, long b, std::uint32_t s) {
+  if (!ringReady(origin)) return -1;
+  Ring& r = *ring_;
+  const auto o = r.nodes.find(origin);
+  if (r.roomy.size() > kRoomyNodes) return -1;
   // The walk stops at the first node after origin that has room, touches the extent, or leads
   // back to origin. Labels rise along the ring, so their distance from origin's (modulo 2^64)
   // orders the candidates as the walk meets them.
@@ -1163,6 +1213,13 @@ long ERListManager::allocate(std::uint32_t size) {
         return o + 4;
       }
       if (node_.next == origin) break;  // every node tried
+      if (current_ == origin) {
+        if (const long stop = ringAllocationStop(origin, need); stop >= 0) {
+          node_ = cache_.find(stop)->second.node;
+          current_ = stop;
+          continue;
+        }
+      }
       // On to the next node that has a large enough extent, or the last one before origin.
       long at = node_.next;
       const CachedNode* c = nullptr;

@@ -202,8 +202,12 @@ class QORV_API ERListManager : public ERLMan {
   bool buildRing();
   void dropRing();
   void followRing(long offset, const CachedNode* old, const ERFreeListNode& node);
-  // The node a walk from origin along the ring would stop at for the extent, or -1.
+  // Whether the ring can answer for a walk from origin (built first if need be).
+  bool ringReady(long origin);
+  // The node a walk from origin along the ring would stop at to free the extent, or -1.
   long ringStop(long origin, long blockOffset, std::uint32_t size);
+  // The same for an allocation of need bytes, size word included.
+  long ringAllocationStop(long origin, std::uint32_t need);
 };
 
 class QORV_API ERFileManager : public ERFile {
