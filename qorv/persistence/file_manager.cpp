@@ -1409,7 +1409,13 @@ void ERListManager::deleteNode() {
   if (d != kRoot) {
     // The node before D, found along remembered links; only it is copied.
     long at = kRoot;
-    const CachedNode* c = peekNode(kRoot);
+    const CachedNode* c = nullptr;
+    if (ringReady(d)) {
+      at = ring_->nodes.at(d).prev;
+      c = &cache_.find(at)->second;
+    } else {
+      c = peekNode(kRoot);
+    }
     bool found = c != nullptr;
     RingWalk walk(kRoot, walkLimit());
     while (found && c->node.next != d) {
