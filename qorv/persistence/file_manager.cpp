@@ -135,6 +135,20 @@ class ExtentIndex {
     }
     return true;
   }
+  // Moves the entry at o to [to, to + size), which lies within it: the order stays.
+  bool shrink(std::uint32_t o, std::uint32_t to, std::uint32_t size, long owner) {
+    if (chunks_.empty()) return false;
+    const Pos p = lowerBound(o);
+    if (p.chunk == chunks_.size()) return false;
+    Entry& e = chunks_[p.chunk][p.index];
+    if (e.offset != o || e.owner != owner || to < o ||
+        std::int64_t(to) + size > std::int64_t(o) + e.size)
+      return false;
+    e.offset = to;
+    e.size = size;
+    if (p.index == 0) firsts_[p.chunk] = to;
+    return true;
+  }
   // The entry after the one at offset o (which is present) starts at or past end.
   bool roomAfter(std::uint32_t o, std::int64_t end) const {
     Pos p = upperBound(o);
@@ -784,6 +798,28 @@ struct ERListManager::Ring {
   // Both images sorted: only what changed is touched, removals first so that a merge does not
   // meet the extent it swallows.
   bool change(long at, const ERFreeListNode& was, const ERFreeListNode& now) {
+    if (was.count == now.count) {
+      // An allocation cut from one extent: that entry shrinks where it is.
+      int changed = -1;
+      for (int i = 0; i < now.count; ++i) {
+        if (was.offset[i] == now.offset[i] && was.size[i] == now.size[i]) continue;
+        if (changed != -1) {
+          changed = -2;
+          break;
+        }
+        changed = i;
+      }
+      if (changed >= 0 &&
+          extents.shrink(was.offset[changed], now.offset[changed], now.size[changed], at)) {
+        Node& node = nodes.at(at);
+        if (const std::uint32_t l = largestOf(now); l != node.largest) {
+          bySize.erase({node.largest, at});
+          node.largest = l;
+          bySize.emplace(l, at);
+        }
+        return true;
+      }
+    }
     for (int i = 0, j = 0; i < was.count; ++i) {
       while (j < now.count && now.offset[j] < was.offset[i]) ++j;
       if ((j == now.count || now.offset[j] != was.offset[i]) && !remove(was.offset[i], at))
