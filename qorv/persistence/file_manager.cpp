@@ -947,7 +947,7 @@ void ERListManager::followRing(long x, const CachedNode* old, const ERFreeListNo
     if (n.next == r.pending && r.pendingNode.next == a && an != r.nodes.end()) {
       const long p = r.pending;
       r.pending = -1;
-      if (!r.link(x, p) || !r.addAll(p, r.pendingNode)) return dropRing();
+      if (!nodeSlotIsSound(p) || !r.link(x, p) || !r.addAll(p, r.pendingNode)) return dropRing();
       r.reach = std::max(r.reach, describe(p, r.pendingNode).reach);
     } else if (a != kRoot && a != x && an != r.nodes.end() && n.next == an->second.next &&
                n.next != a) {

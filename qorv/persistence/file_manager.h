@@ -34,7 +34,12 @@
 // and deallocate does nothing, and neither writes anything. The next walk starts from the root.
 // A node whose magic is wrong but whose fields are sound is used, after the debug message
 // "BAD MAGIC NUMBER". Walks read nodes through a write-through cache of their images (only the
-// manager writes nodes), so a long ring costs no reads.
+// manager writes nodes), so a long ring costs no reads. A walk that would pass many nodes (a free
+// past full ones, an allocation past small extents, the node before an emptied one) is answered
+// from an index of the ring kept beside that cache: each node's place along the ring, the
+// extents by offset, the nodes with room and by largest extent. It names the node the walk would
+// stop at, so the file is written byte for byte as by the walk; whatever it cannot follow (a
+// failed write, a trimmed cache, a ring that does not check out) drops it until it is rebuilt.
 //
 // Pages and transactions. Every read and write of the manager goes through a cache of 4096-byte
 // pages (read once; clean pages are dropped beyond a limit). Outside a transaction a write goes to
