@@ -294,8 +294,10 @@ void BTreeNodeCache::pushYoungest(int slot) {
 std::int32_t* BTreeNodeCache::find(long offset) {
   const int hit = slotOf_.find(offset);
   if (hit < 0) return nullptr;
-  unlink(hit);
-  pushYoungest(hit);
+  if (hit != youngest_) {
+    unlink(hit);
+    pushYoungest(hit);
+  }
   return images_[hit].get();
 }
 
