@@ -63,6 +63,15 @@ ERDiskTreeNode::ERDiskTreeNode(const ERBTreeOnDisk& tree)
   initialize();
 }
 
+ERDiskTreeNode::ERDiskTreeNode(const ERBTreeOnDisk& tree, Unset)
+    : tree_(&tree),
+      order_(static_cast<int>(tree.order_)),
+      keyLength_(tree.keyLength_),
+      keyOffset_(16 * std::size_t(tree.order_) + 8),
+      size_(static_cast<std::size_t>(nodeBytes(tree.keyLength_, tree.order_))) {
+  allocate((size_ + 3) / 4);
+}
+
 ERDiskTreeNode::ERDiskTreeNode(const ERBTreeOnDisk& tree, const char* key, long value)
     : ERDiskTreeNode(tree) {
   tree.copyKey(keys(0), key);
@@ -98,7 +107,8 @@ ERDiskTreeNode::ERDiskTreeNode(ERDiskTreeNode&& other) noexcept
 
 ERDiskTreeNode& ERDiskTreeNode::operator=(const ERDiskTreeNode& other) {
   if (this == &other) return *this;
-  if ((size_ + 3) / 4 != (other.size_ + 3) / 4 || words_ == nullptr) allocate((other.size_ + 3) / 4);
+  if ((size_ + 3) / 4 != (other.size_ + 3) / 4 || words_ == nullptr)
+    allocate((other.size_ + 3) / 4);
   tree_ = other.tree_;
   order_ = other.order_;
   keyLength_ = other.keyLength_;
@@ -284,8 +294,10 @@ void BTreeNodeCache::pushYoungest(int slot) {
 std::int32_t* BTreeNodeCache::find(long offset) {
   const int hit = slotOf_.find(offset);
   if (hit < 0) return nullptr;
-  unlink(hit);
-  pushYoungest(hit);
+  if (hit != youngest_) {
+    unlink(hit);
+    pushYoungest(hit);
+  }
   return images_[hit].get();
 }
 
@@ -330,7 +342,8 @@ std::vector<long> BTreeNodeCache::offsets() const { return offsets_; }
 // The tree: one level of a root-to-leaf path, with the siblings a removal may borrow from.
 
 struct ERBTreeOnDisk::Level {
-  Level(long at, const ERBTreeOnDisk& tree) : offset(at), node(tree) {}
+  // The node is read at once (a level whose node cannot be read ends the change).
+  Level(long at, const ERBTreeOnDisk& tree) : offset(at), node(tree, ERDiskTreeNode::Unset{}) {}
   long offset;
   ERDiskTreeNode node;
   int index = 0;  // binarySearch's answer in this node
@@ -656,7 +669,7 @@ ERBTreeOnDisk::Found ERBTreeOnDisk::descend(const char* key, Path& path) {
 int ERBTreeOnDisk::insertKeyAndValue(const char* key, long value) {
   if (!canChange()) return 0;
   copyKey(searchKey_.data(), key);
-  Path path;
+  Path& path = path_;
   if (descend(searchKey_.data(), path) != Found::no) return 0;
 
   // The blocks this insertion needs, reserved before anything is written, in the order the
@@ -834,7 +847,7 @@ long ERBTreeOnDisk::removeKeyAndValue(const char* key, ERCString& removedKey) {
   removedKey = "";
   if (!canChange()) return -1;
   copyKey(searchKey_.data(), key);
-  Path path;
+  Path& path = path_;
   if (descend(searchKey_.data(), path) != Found::yes) return -1;
   const int found = int(path.size()) - 1;
   if (!prepareRemoval(path, found)) return -1;

@@ -91,6 +91,9 @@ class QORV_API ERDiskTreeNode {
  public:
   // A fresh node: count 0, every son -1, every slot zero.
   explicit ERDiskTreeNode(const ERBTreeOnDisk& tree);
+  // A node whose bytes are left unset, for one that is read at once.
+  struct Unset {};
+  ERDiskTreeNode(const ERBTreeOnDisk& tree, Unset);
   // A one-key node: the key (copied as the tree copies keys) and its value, no sons.
   ERDiskTreeNode(const ERBTreeOnDisk& tree, const char* key, long value);
   ERDiskTreeNode(const ERDiskTreeNode& other);
@@ -318,6 +321,7 @@ class QORV_API ERBTreeOnDisk {
   ERBTreeInfo info_;
 
   std::vector<char> searchKey_;   // the key of the running operation, as stored
+  std::vector<Level> path_;       // the running change's path, kept for its room
   std::vector<char> readBuffer_;  // size word + node image of a cache miss
   bool infoValid_ = false;        // the magic field holds 1365
   bool infoDirty_ = false;        // the info image differs from what the file holds

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <set>
+#include <unordered_map>
 
 #include "qorv/platform/debug.h"
 
@@ -41,6 +43,124 @@ class RingWalk {
   std::uint64_t lam_ = 0;
 };
 
+// Free extents by offset, each with the node that holds it: sorted runs of at most kRun
+// entries, so that a look-up reads a few cache lines rather than a path of tree nodes.
+class ExtentIndex {
+ public:
+  struct Entry {
+    std::uint32_t offset;
+    std::uint32_t size;
+    long owner;
+  };
+  struct Pos {
+    std::size_t chunk, index;
+  };
+
+  // The entry at offset, or null.
+  Entry* find(std::uint32_t o) {
+    if (chunks_.empty()) return nullptr;
+    const Pos p = lowerBound(o);
+    if (p.chunk == chunks_.size()) return nullptr;
+    Entry& e = chunks_[p.chunk][p.index];
+    return e.offset == o ? &e : nullptr;
+  }
+  // The entry before p (the last one when p is the end), or null at the beginning.
+  Entry* before(Pos& p) {
+    if (p.index > 0) return &chunks_[p.chunk][--p.index];
+    while (p.chunk > 0) {
+      --p.chunk;
+      if (!chunks_[p.chunk].empty()) {
+        p.index = chunks_[p.chunk].size() - 1;
+        return &chunks_[p.chunk][p.index];
+      }
+    }
+    return nullptr;
+  }
+  Entry* at(Pos p) { return p.chunk < chunks_.size() ? &chunks_[p.chunk][p.index] : nullptr; }
+  // The first entry whose offset is not less than o, {size, 0} when none.
+  Pos lowerBound(std::uint32_t o) const {
+    if (chunks_.empty()) return {0, 0};
+    auto c = std::upper_bound(firsts_.begin(), firsts_.end(), o);
+    std::size_t k = c == firsts_.begin() ? 0 : std::size_t(c - firsts_.begin()) - 1;
+    const auto& run = chunks_[k];
+    const auto i = std::lower_bound(run.begin(), run.end(), o,
+                                    [](const Entry& e, std::uint32_t v) { return e.offset < v; });
+    if (i == run.end()) return k + 1 < chunks_.size() ? Pos{k + 1, 0} : Pos{chunks_.size(), 0};
+    return {k, std::size_t(i - run.begin())};
+  }
+  // The first entry whose offset is greater than o.
+  Pos upperBound(std::uint32_t o) const {
+    return o == UINT32_MAX ? Pos{chunks_.size(), 0} : lowerBound(o + 1);
+  }
+  // False (nothing added) when it would overlap an entry.
+  bool insert(std::uint32_t o, std::uint32_t size, long owner) {
+    Pos p = lowerBound(o);
+    if (const Entry* next = at(p); next && std::int64_t(next->offset) < std::int64_t(o) + size)
+      return false;
+    Pos q = p;
+    if (const Entry* prev = before(q); prev && std::int64_t(prev->offset) + prev->size > o)
+      return false;
+    if (chunks_.empty()) {
+      chunks_.emplace_back();
+      firsts_.push_back(o);
+      p = {0, 0};
+    } else if (p.chunk == chunks_.size() || (p.index == 0 && p.chunk > 0)) {
+      // Between two runs, or past the last: at the end of the run before.
+      p.chunk -= 1;
+      p.index = chunks_[p.chunk].size();
+    }
+    auto& run = chunks_[p.chunk];
+    run.insert(run.begin() + std::ptrdiff_t(p.index), Entry{o, size, owner});
+    firsts_[p.chunk] = run.front().offset;
+    if (run.size() > kRun) {
+      std::vector<Entry> upper(run.begin() + kRun / 2, run.end());
+      run.resize(kRun / 2);
+      firsts_.insert(firsts_.begin() + std::ptrdiff_t(p.chunk) + 1, upper.front().offset);
+      chunks_.insert(chunks_.begin() + std::ptrdiff_t(p.chunk) + 1, std::move(upper));
+    }
+    return true;
+  }
+  bool erase(std::uint32_t o, long owner) {
+    if (chunks_.empty()) return false;
+    const Pos p = lowerBound(o);
+    if (p.chunk == chunks_.size()) return false;
+    auto& run = chunks_[p.chunk];
+    if (run[p.index].offset != o || run[p.index].owner != owner) return false;
+    run.erase(run.begin() + std::ptrdiff_t(p.index));
+    if (run.empty()) {
+      chunks_.erase(chunks_.begin() + std::ptrdiff_t(p.chunk));
+      firsts_.erase(firsts_.begin() + std::ptrdiff_t(p.chunk));
+    } else {
+      firsts_[p.chunk] = run.front().offset;
+    }
+    return true;
+  }
+  // Moves the entry at o to [to, to + size), which lies within it: the order stays.
+  bool shrink(std::uint32_t o, std::uint32_t to, std::uint32_t size, long owner) {
+    if (chunks_.empty()) return false;
+    const Pos p = lowerBound(o);
+    if (p.chunk == chunks_.size()) return false;
+    Entry& e = chunks_[p.chunk][p.index];
+    if (e.offset != o || e.owner != owner || to < o ||
+        std::int64_t(to) + size > std::int64_t(o) + e.size)
+      return false;
+    e.offset = to;
+    e.size = size;
+    if (p.index == 0) firsts_[p.chunk] = to;
+    return true;
+  }
+  // The entry after the one at offset o (which is present) starts at or past end.
+  bool roomAfter(std::uint32_t o, std::int64_t end) const {
+    Pos p = upperBound(o);
+    return p.chunk == chunks_.size() || std::int64_t(chunks_[p.chunk][p.index].offset) >= end;
+  }
+
+ private:
+  static constexpr std::size_t kRun = 128;
+  std::vector<std::vector<Entry>> chunks_;  // every run non-empty
+  std::vector<std::uint32_t> firsts_;       // the first offset of each run
+};
+
 void removeEntry(ERFreeListNode& n, int i) {
   for (int j = i; j + 1 < n.count; ++j) {
     n.offset[j] = n.offset[j + 1];
@@ -59,8 +179,8 @@ void removeEntry(ERFreeListNode& n, int i) {
 struct ERFileManager::Page {
   std::uint64_t number = 0;
   bool dirty = false;
-  bool pinned = false;                // put back from a journal by a reader: never dropped
-  std::unique_ptr<char[]> original;   // the bytes before the transaction changed them
+  bool pinned = false;               // put back from a journal by a reader: never dropped
+  std::unique_ptr<char[]> original;  // the bytes before the transaction changed them
   char data[kPageSize];
 };
 
@@ -242,7 +362,8 @@ ERFileManager::Page* ERFileManager::page(std::uint64_t number, bool) {
       got = CFile::ReadAt(at, fresh->data, want);
     }
     std::memset(fresh->data + got, 0, kPageSize - got);
-    if (number >= pages_.size()) pages_.resize(std::max<std::uint64_t>(number + 1, pages_.size() * 2));
+    if (number >= pages_.size())
+      pages_.resize(std::max<std::uint64_t>(number + 1, pages_.size() * 2));
     found = fresh.get();
     pages_[number] = std::move(fresh);
     ++pageCount_;
@@ -276,8 +397,8 @@ UINT ERFileManager::ReadAt(std::uint64_t position, void* buffer, UINT count) {
   if (position + count <= size_ && within + count <= kPageSize) {
     // The common case: a value or a node inside one page.
     const std::uint64_t number = position / kPageSize;
-    const Page* pg = (lastPage_ != nullptr && lastPage_->number == number) ? lastPage_
-                                                                            : page(number, false);
+    const Page* pg =
+        (lastPage_ != nullptr && lastPage_->number == number) ? lastPage_ : page(number, false);
     std::memcpy(buffer, pg->data + within, count);
     return count;
   }
@@ -435,7 +556,8 @@ void ERFileManager::writeDirtyPages(const std::vector<Page*>& pages) {
     while (j < pages.size() && j - i < kRunPages && pages[j]->number == pages[j - 1]->number + 1)
       ++j;
     const std::uint64_t at = pages[i]->number * kPageSize;
-    const std::uint64_t end = std::min<std::uint64_t>(size_, (pages[j - 1]->number + 1) * kPageSize);
+    const std::uint64_t end =
+        std::min<std::uint64_t>(size_, (pages[j - 1]->number + 1) * kPageSize);
     if (end > at) {
       const UINT n = static_cast<UINT>(end - at);
       if (j - i == 1) {
@@ -516,8 +638,8 @@ void ERFileManager::commitTransaction() {
   try {
     writeDirtyPages(dirty_);
     if (sync_ != Synchronous::off) ioSync(*this, IoEvent::fileSync);
-    const IoAction action = g_ioHook ? g_ioHook(IoEvent::journalRemove, 0, g_ioHookData)
-                                     : IoAction::proceed;
+    const IoAction action =
+        g_ioHook ? g_ioHook(IoEvent::journalRemove, 0, g_ioHookData) : IoAction::proceed;
     if (action != IoAction::proceed || std::remove(path.c_str()) != 0)
       AfxThrowFileException(CFileException::accessDenied, EACCES, path);
   } catch (CFileException&) {
@@ -614,6 +736,321 @@ void ERFileManager::recoverJournal() {
 
 // ---------------------------------------------------------------------------------------------
 // ERListManager
+
+// ---------------------------------------------------------------------------------------------
+// The ring beside the cache
+
+// Nodes with room beyond which the ring is not kept (see followRing).
+constexpr std::size_t kRoomyNodes = 32;
+
+struct ERListManager::Ring {
+  struct Node {
+    std::uint64_t label;  // rises along the ring from the root's 0
+    long next;
+    long prev;
+    std::uint32_t largest = 0;  // its largest extent
+  };
+  std::unordered_map<long, Node> nodes;
+  std::set<long> slots;  // every node but the root, by offset
+  ExtentIndex extents;
+  std::set<long> roomy;                             // nodes not full
+  std::set<std::pair<std::uint32_t, long>> bySize;  // (largest extent, node)
+  std::int64_t reach = 0;                           // no node or extent of the ring reaches past it
+  long pending = -1;                                // a node written but not linked yet
+  ERFreeListNode pendingNode;
+
+  static constexpr std::uint64_t kStep = std::uint64_t(1) << 32;
+
+  static std::uint32_t largestOf(const ERFreeListNode& n) {
+    std::uint32_t l = 0;
+    for (int i = 0; i < n.count; ++i) l = std::max(l, n.size[i]);
+    return l;
+  }
+
+  // False when it would overlap another extent: the ring is not what a walk expects.
+  bool add(std::uint32_t o, std::uint32_t size, long owner) {
+    return extents.insert(o, size, owner);
+  }
+  bool remove(std::uint32_t o, long owner) { return extents.erase(o, owner); }
+  bool resize(std::uint32_t o, std::uint32_t size, long owner) {
+    ExtentIndex::Entry* e = extents.find(o);
+    if (e == nullptr || e->owner != owner || !extents.roomAfter(o, std::int64_t(o) + size))
+      return false;
+    e->size = size;
+    return true;
+  }
+  bool addAll(long at, const ERFreeListNode& n) {
+    for (int i = 0; i < n.count; ++i)
+      if (!add(n.offset[i], n.size[i], at)) return false;
+    if (n.count < ERFreeListNode::kCapacity) roomy.insert(at);
+    const std::uint32_t l = largestOf(n);
+    nodes.at(at).largest = l;
+    bySize.emplace(l, at);
+    return true;
+  }
+  bool removeAll(long at, const ERFreeListNode& n) {
+    for (int i = 0; i < n.count; ++i)
+      if (!remove(n.offset[i], at)) return false;
+    roomy.erase(at);
+    bySize.erase({nodes.at(at).largest, at});
+    return true;
+  }
+  // Both images sorted: only what changed is touched, removals first so that a merge does not
+  // meet the extent it swallows.
+  bool change(long at, const ERFreeListNode& was, const ERFreeListNode& now) {
+    if (was.count == now.count) {
+      // An allocation cut from one extent: that entry shrinks where it is.
+      int changed = -1;
+      for (int i = 0; i < now.count; ++i) {
+        if (was.offset[i] == now.offset[i] && was.size[i] == now.size[i]) continue;
+        if (changed != -1) {
+          changed = -2;
+          break;
+        }
+        changed = i;
+      }
+      if (changed >= 0 &&
+          extents.shrink(was.offset[changed], now.offset[changed], now.size[changed], at)) {
+        Node& node = nodes.at(at);
+        if (const std::uint32_t l = largestOf(now); l != node.largest) {
+          bySize.erase({node.largest, at});
+          node.largest = l;
+          bySize.emplace(l, at);
+        }
+        return true;
+      }
+    }
+    for (int i = 0, j = 0; i < was.count; ++i) {
+      while (j < now.count && now.offset[j] < was.offset[i]) ++j;
+      if ((j == now.count || now.offset[j] != was.offset[i]) && !remove(was.offset[i], at))
+        return false;
+    }
+    for (int i = 0, j = 0; j < now.count; ++j) {
+      while (i < was.count && was.offset[i] < now.offset[j]) ++i;
+      if (i < was.count && was.offset[i] == now.offset[j]) {
+        if (was.size[i] != now.size[j] && !resize(now.offset[j], now.size[j], at)) return false;
+      } else if (!add(now.offset[j], now.size[j], at)) {
+        return false;
+      }
+    }
+    if (now.count < ERFreeListNode::kCapacity) {
+      roomy.insert(at);
+    } else {
+      roomy.erase(at);
+    }
+    Node& node = nodes.at(at);
+    if (const std::uint32_t l = largestOf(now); l != node.largest) {
+      bySize.erase({node.largest, at});
+      node.largest = l;
+      bySize.emplace(l, at);
+    }
+    return true;
+  }
+  void relabel() {
+    std::uint64_t label = 0;
+    long at = ERFileManager::kRootOffset;
+    do {
+      Node& n = nodes.at(at);
+      n.label = label;
+      label += kStep;
+      at = n.next;
+    } while (at != ERFileManager::kRootOffset);
+  }
+  // Links p in after x; false when the labels cannot say where it is.
+  bool link(long x, long p) {
+    Node& nx = nodes.at(x);
+    const long a = nx.next;
+    auto gap = [&]() -> std::uint64_t {
+      const std::uint64_t hi = a == ERFileManager::kRootOffset ? UINT64_MAX : nodes.at(a).label;
+      return hi - nodes.at(x).label;
+    };
+    if (gap() < 2) {
+      relabel();
+      if (gap() < 2) return false;
+    }
+    const std::uint64_t label = nodes.at(x).label + gap() / 2;
+    nodes[p] = Node{label, a, x};
+    nodes.at(x).next = p;
+    nodes.at(a).prev = p;
+    slots.insert(p);
+    return true;
+  }
+};
+
+ERListManager::ERListManager(const ERListManager& other)
+    : fm_(other.fm_), current_(other.current_), node_(other.node_), haveNode_(other.haveNode_) {}
+
+ERListManager::~ERListManager() = default;
+
+ERListManager& ERListManager::operator=(const ERListManager& other) {
+  fm_ = other.fm_;
+  current_ = other.current_;
+  node_ = other.node_;
+  haveNode_ = other.haveNode_;
+  cache_.clear();
+  ++epoch_;
+  ring_.reset();
+  return *this;
+}
+
+void ERListManager::dropRing() { ring_.reset(); }
+
+bool ERListManager::buildRing() {
+  ring_.reset();
+  auto r = std::make_unique<Ring>();
+  RingWalk walk(kRoot, walkLimit());
+  long at = kRoot, prev = -1;
+  std::uint64_t label = 0;
+  for (;;) {
+    // Read as a walk reads, but quietly: a node with a wrong magic leaves the walk to speak.
+    if (!nodeSlotIsSound(at) || r->nodes.size() >= kCachedNodes / 2) return false;
+    auto hit = cache_.find(at);
+    if (hit == cache_.end()) {
+      ERFreeListNode n;
+      if (!fm_->readAt(at, &n, sizeof n)) return false;
+      hit = remember(at, n);
+    }
+    const CachedNode& c = hit->second;
+    if (!c.shapeOk || c.reach > fm_->endData_ || c.node.magic != ERFreeListNode::kMagic)
+      return false;
+    if (!r->nodes.emplace(at, Ring::Node{label, c.node.next, prev}).second) return false;
+    if (at != kRoot) r->slots.insert(at);
+    if (!r->addAll(at, c.node)) return false;
+    r->reach = std::max(r->reach, c.reach);
+    label += Ring::kStep;
+    prev = at;
+    if (c.node.next == kRoot) break;
+    at = c.node.next;
+    if (!walk.step(at)) return false;
+  }
+  r->nodes.at(kRoot).prev = prev;
+  ring_ = std::move(r);
+  return true;
+}
+
+void ERListManager::followRing(long x, const CachedNode* old, const ERFreeListNode& n) {
+  Ring& r = *ring_;
+  const CachedNode d = describe(x, n);
+  if (!d.shapeOk || n.magic != ERFreeListNode::kMagic) return dropRing();
+  const auto it = r.nodes.find(x);
+  if (it == r.nodes.end()) {
+    // A new node is written before anything links to it.
+    if (r.pending != -1 && r.pending != x) return dropRing();
+    r.pending = x;
+    r.pendingNode = n;
+    return;
+  }
+  if (old == nullptr || it->second.next != old->node.next) return dropRing();
+  const long a = old->node.next;
+  if (n.next != a) {
+    const auto an = r.nodes.find(a);
+    if (n.next == r.pending && r.pendingNode.next == a && an != r.nodes.end()) {
+      const long p = r.pending;
+      r.pending = -1;
+      if (!nodeSlotIsSound(p) || !r.link(x, p) || !r.addAll(p, r.pendingNode)) return dropRing();
+      r.reach = std::max(r.reach, describe(p, r.pendingNode).reach);
+    } else if (a != kRoot && a != x && an != r.nodes.end() && n.next == an->second.next &&
+               n.next != a) {
+      // a leaves the ring: the node before it now leads past it.
+      const auto cached = cache_.find(a);
+      if (cached == cache_.end() || !r.removeAll(a, cached->second.node)) return dropRing();
+      const long after = an->second.next;
+      r.nodes.erase(an);
+      r.slots.erase(a);
+      r.nodes.at(x).next = after;
+      r.nodes.at(after).prev = x;
+    } else {
+      return dropRing();
+    }
+  }
+  if (!r.change(x, old->node, n)) return dropRing();
+  r.reach = std::max(r.reach, d.reach);
+}
+
+bool ERListManager::ringReady(long origin) {
+  if (!ring_) {
+    if (ringRetry_ > 0) {
+      --ringRetry_;
+      return false;
+    }
+    if (!buildRing()) {
+      dropRing();
+      ringRetry_ = 64;
+      return false;
+    }
+  }
+  const Ring& r = *ring_;
+  if (r.pending != -1 || fm_->endData_ < r.reach) {
+    dropRing();
+    return false;
+  }
+  const auto o = r.nodes.find(origin);
+  return o != r.nodes.end() && o->second.next == node_.next;
+}
+
+long ERListManager::ringAllocationStop(long origin, std::uint32_t need) {
+  if (!ringReady(origin)) return -1;
+  Ring& r = *ring_;
+  // The walk stops at the first node after origin with an extent of need bytes, or at the one
+  // that leads back to origin.
+  const Ring::Node& o = r.nodes.at(origin);
+  long best = o.prev;
+  std::uint64_t bestKey = r.nodes.at(best).label - o.label;
+  int k = 0;
+  for (auto it = r.bySize.lower_bound({need, LONG_MIN}); it != r.bySize.end(); ++it) {
+    if (it->second == origin) continue;
+    if (++k > int(kRoomyNodes)) return -1;  // many will do: the walk finds one soon
+    const std::uint64_t key = r.nodes.at(it->second).label - o.label;
+    if (key < bestKey) {
+      bestKey = key;
+      best = it->second;
+    }
+  }
+  return best;
+}
+
+long ERListManager::ringStop(long origin, long b, std::uint32_t s) {
+  if (!ringReady(origin)) return -1;
+  Ring& r = *ring_;
+  const auto o = r.nodes.find(origin);
+  if (r.roomy.size() > kRoomyNodes) return -1;
+  // The walk stops at the first node after origin that has room, touches the extent, or leads
+  // back to origin. Labels rise along the ring, so their distance from origin's (modulo 2^64)
+  // orders the candidates as the walk meets them.
+  const std::uint64_t base = o->second.label;
+  long best = o->second.prev;
+  std::uint64_t bestKey = r.nodes.at(best).label - base;
+  bool lost = false;
+  auto consider = [&](long x) {
+    if (x == origin) return;
+    const auto f = r.nodes.find(x);
+    if (f == r.nodes.end()) {
+      lost = true;
+      return;
+    }
+    const std::uint64_t key = f->second.label - base;
+    if (key < bestKey) {
+      bestKey = key;
+      best = x;
+    }
+  };
+  for (long x : r.roomy) consider(x);
+  // Extents that meet [b, e] (touch or overlap): the extents are disjoint, so they are the last
+  // ones starting at or before e, back to the first that ends before b.
+  const std::int64_t e = b + std::int64_t(s);
+  if (e > UINT32_MAX) return -1;
+  ExtentIndex::Pos at = r.extents.upperBound(static_cast<std::uint32_t>(e));
+  for (int k = 0;; ++k) {
+    const ExtentIndex::Entry* x = r.extents.before(at);
+    if (x == nullptr || std::int64_t(x->offset) + x->size < b) break;
+    if (k == 16) return -1;
+    consider(x->owner);
+  }
+  // Nodes whose own block the extent overlaps.
+  for (auto sl = r.slots.lower_bound(b - kNode + 1); sl != r.slots.end() && *sl < e; ++sl)
+    consider(*sl);
+  return lost ? -1 : best;
+}
 
 ERListManager::ERListManager(ERFileManager* fileManager, int fresh)
     : fm_(fileManager), current_(kRoot) {
@@ -717,7 +1154,12 @@ void ERListManager::storeNode(long offset, const ERFreeListNode& n) {
   } catch (CFileException&) {
     cache_.erase(offset);  // the file may hold part of it: read it again
     ++epoch_;
+    dropRing();
     throw;
+  }
+  if (ring_) {
+    const auto hit = cache_.find(offset);
+    followRing(offset, hit == cache_.end() ? nullptr : &hit->second, n);
   }
   remember(offset, n);
 }
@@ -739,6 +1181,7 @@ void ERListManager::writeNode() {
 }
 
 void ERListManager::restartAtRoot() {
+  dropRing();
   if (!readNode(kRoot)) {
     current_ = kRoot;
     haveNode_ = false;
@@ -764,6 +1207,7 @@ void ERListManager::trimCache() {
   if (cache_.size() >= kCachedNodes) {
     cache_.clear();
     ++epoch_;
+    dropRing();  // it relies on every node of the ring being cached
   }
 }
 
@@ -805,6 +1249,13 @@ long ERListManager::allocate(std::uint32_t size) {
         return o + 4;
       }
       if (node_.next == origin) break;  // every node tried
+      if (current_ == origin) {
+        if (const long stop = ringAllocationStop(origin, need); stop >= 0) {
+          node_ = cache_.find(stop)->second.node;
+          current_ = stop;
+          continue;
+        }
+      }
       // On to the next node that has a large enough extent, or the last one before origin.
       long at = node_.next;
       const CachedNode* c = nullptr;
@@ -876,6 +1327,14 @@ void ERListManager::addToFreeList(long b, std::uint32_t s) {
     if (node_.next == origin) {
       extendFreeList(b, s);
       return;
+    }
+    if (current_ == origin) {
+      if (const long stop = ringStop(origin, b, s); stop >= 0) {
+        node_ = cache_.find(stop)->second.node;
+        current_ = stop;
+        haveNode_ = true;
+        continue;
+      }
     }
     // On along the ring, past the nodes that are full and do not touch the extent without
     // copying them: the first that would take or refuse it, or the last one, becomes current.
@@ -986,7 +1445,13 @@ void ERListManager::deleteNode() {
   if (d != kRoot) {
     // The node before D, found along remembered links; only it is copied.
     long at = kRoot;
-    const CachedNode* c = peekNode(kRoot);
+    const CachedNode* c = nullptr;
+    if (ringReady(d)) {
+      at = ring_->nodes.at(d).prev;
+      c = &cache_.find(at)->second;
+    } else {
+      c = peekNode(kRoot);
+    }
     bool found = c != nullptr;
     RingWalk walk(kRoot, walkLimit());
     while (found && c->node.next != d) {

@@ -34,7 +34,12 @@
 // and deallocate does nothing, and neither writes anything. The next walk starts from the root.
 // A node whose magic is wrong but whose fields are sound is used, after the debug message
 // "BAD MAGIC NUMBER". Walks read nodes through a write-through cache of their images (only the
-// manager writes nodes), so a long ring costs no reads.
+// manager writes nodes), so a long ring costs no reads. A walk that would pass many nodes (a free
+// past full ones, an allocation past small extents, the node before an emptied one) is answered
+// from an index of the ring kept beside that cache: each node's place along the ring, the
+// extents by offset, the nodes with room and by largest extent. It names the node the walk would
+// stop at, so the file is written byte for byte as by the walk; whatever it cannot follow (a
+// failed write, a trimmed cache, a ring that does not check out) drops it until it is rebuilt.
 //
 // Pages and transactions. Every read and write of the manager goes through a cache of 4096-byte
 // pages (read once; clean pages are dropped beyond a limit). Outside a transaction a write goes to
@@ -118,17 +123,9 @@ class QORV_API ERListManager : public ERLMan {
   // fresh: writes a new lone root at the root offset; otherwise loads the root from the file.
   ERListManager(ERFileManager* fileManager, int fresh);
   // Copies take the file manager, the current offset and the node image, not the cache.
-  ERListManager(const ERListManager& other)
-      : fm_(other.fm_), current_(other.current_), node_(other.node_), haveNode_(other.haveNode_) {}
-  ERListManager& operator=(const ERListManager& other) {
-    fm_ = other.fm_;
-    current_ = other.current_;
-    node_ = other.node_;
-    haveNode_ = other.haveNode_;
-    cache_.clear();
-    return *this;
-  }
-  ~ERListManager() override = default;
+  ERListManager(const ERListManager& other);
+  ERListManager& operator=(const ERListManager& other);
+  ~ERListManager() override;
 
   long allocate(std::uint32_t size) override;
   void deallocate(long offset) override;
@@ -199,6 +196,23 @@ class QORV_API ERListManager : public ERLMan {
   std::uint64_t epoch_ = 1;  // rises whenever a node leaves the cache
   int depth_ = 0;            // allocate calls itself (a new free-list node): trim only outside
   void trimCache();
+
+  // The ring as a whole, kept beside the cache so that a free does not walk past every full
+  // node: each node's place along the ring, the free extents by offset, the nodes with room.
+  // It answers with the node the walk would stop at, or not at all (then the walk runs);
+  // anything it cannot follow drops it, and it is built again from the cache later.
+  struct Ring;
+  std::unique_ptr<Ring> ring_;
+  unsigned ringRetry_ = 0;  // frees to wait before building it again after a failed build
+  bool buildRing();
+  void dropRing();
+  void followRing(long offset, const CachedNode* old, const ERFreeListNode& node);
+  // Whether the ring can answer for a walk from origin (built first if need be).
+  bool ringReady(long origin);
+  // The node a walk from origin along the ring would stop at to free the extent, or -1.
+  long ringStop(long origin, long blockOffset, std::uint32_t size);
+  // The same for an allocation of need bytes, size word included.
+  long ringAllocationStop(long origin, std::uint32_t need);
 };
 
 class QORV_API ERFileManager : public ERFile {
@@ -305,7 +319,8 @@ class QORV_API ERFileManager : public ERFile {
   void dropCleanPages();
   void dropAllPages();
   void recoverJournal();
-  void ioWrite(::qorv::platform::CFile& f, IoEvent event, std::uint64_t at, const void* p, ::qorv::platform::UINT n);
+  void ioWrite(::qorv::platform::CFile& f, IoEvent event, std::uint64_t at, const void* p,
+               ::qorv::platform::UINT n);
   void ioSync(::qorv::platform::CFile& f, IoEvent event);
   void writeDirtyPages(const std::vector<Page*>& pages);
   void restoreOriginals(const std::vector<Page*>& pages);
