@@ -146,7 +146,9 @@ TEST(DataBaseDamage, TruncationAtEveryByteNeverGivesAWrongObject) {
         const bool padding = good.size() - n <= 3;
         EXPECT_TRUE(n == 0 || padding || db->created()) << "a cut file was taken for a database";
         db->Close();
-        if (!padding) EXPECT_EQ(joined(ERObjectDataBase::check(copy.c_str())), "");
+        if (!padding) {
+          EXPECT_EQ(joined(ERObjectDataBase::check(copy.c_str())), "");
+        }
       } else {
         EXPECT_TRUE(readBytes(copy.path) == cut);
       }
