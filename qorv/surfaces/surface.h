@@ -46,11 +46,13 @@
 
 class QORV_API ERInfoPoint3DSurf {
  public:
-  ERInfoPoint3DSurf() {}  // e_ is read only by order-2 records
+  // e_ is read only by order-2 records; zeroed here all the same, so that no reading of a
+  // record built from a matrix can see indeterminate values.
+  ERInfoPoint3DSurf() : e_{} {}
   ERInfoPoint3DSurf(const ERPoint2D& uv, const QuickAlgebra::ERMatrix<ERPoint3D>& derivatives)
-      : uv_(uv), d_(derivatives) {}
+      : uv_(uv), e_{}, d_(derivatives) {}
   ERInfoPoint3DSurf(const ERPoint2D& uv, QuickAlgebra::ERMatrix<ERPoint3D>&& derivatives)
-      : uv_(uv), d_(std::move(derivatives)) {}
+      : uv_(uv), e_{}, d_(std::move(derivatives)) {}
   // The order-2 record: d[j * 3 + i] = D(i, j) for i, j in 0..2.
   ERInfoPoint3DSurf(const ERPoint2D& uv, const ERPoint3D (&d)[9]);
   // An order-2 record for an evaluator to fill in place: it must set() all nine elements.
