@@ -203,7 +203,7 @@ template <class Surface>
 class FunctorNormalProjection : public FunctorBase {
  public:
   FunctorNormalProjection(const Surface* s, const ERPoint3D& q)
-      : FunctorBase(2), surface_(s), q_(q), eval_(ERPoint2D(DBL_MAX, DBL_MAX), {}) {}
+      : FunctorBase(2), surface_(s), q_(q), eval_(ERPoint2D(DBL_MAX, DBL_MAX), QuickAlgebra::ERMatrix<ERPoint3D>()) {}
 
   double operator()(const QuickAlgebra::ERVec<double>& x) override;
 
