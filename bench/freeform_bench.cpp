@@ -13,6 +13,8 @@
 // because the machine that measures is often shared.
 #include <benchmark/benchmark.h>
 
+#include "bench/ratio_reporter.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -305,37 +307,16 @@ void BM_DersBasisFuns(benchmark::State& state) {
 }
 BENCHMARK(BM_DersBasisFuns)->Arg(3)->Arg(5);
 
-// Records the CPU time per iteration of every run and prints qorv / Eigen ratios at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs) times_[r.benchmark_name()] = r.GetAdjustedCPUTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    auto ratio = [&](const std::string& a, const std::string& b) {
-      if (times_.count(a) && times_.count(b))
-        std::printf("ratio %-28s / %-28s = %.3f\n", a.c_str(), b.c_str(), times_[a] / times_[b]);
-    };
-    for (int d = 5; d <= 10; ++d)
-      ratio("BM_ZerosQorv/" + std::to_string(d), "BM_ZerosEigen/" + std::to_string(d));
-    for (int n : {3, 6, 12}) {
-      ratio("BM_LUQorv/" + std::to_string(n), "BM_LUEigen/" + std::to_string(n));
-      ratio("BM_LUQorv/" + std::to_string(n), "BM_LUEigenFixed<" + std::to_string(n) + ">");
-    }
-  }
-
- private:
-  std::map<std::string, double> times_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  std::vector<std::pair<std::string, std::string>> pairs;
+  for (int d = 5; d <= 10; ++d)
+    pairs.emplace_back("BM_ZerosQorv/" + std::to_string(d), "BM_ZerosEigen/" + std::to_string(d));
+  for (int n : {3, 6, 12}) {
+    pairs.emplace_back("BM_LUQorv/" + std::to_string(n), "BM_LUEigen/" + std::to_string(n));
+    pairs.emplace_back("BM_LUQorv/" + std::to_string(n),
+                       "BM_LUEigenFixed<" + std::to_string(n) + ">");
+  }
+  return qorv_bench::runWithRatios(argc, argv, std::move(pairs));
 }

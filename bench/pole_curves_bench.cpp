@@ -12,6 +12,8 @@
 // time are printed at the end (below 1: qorv faster).
 #include <benchmark/benchmark.h>
 
+#include "bench/ratio_reporter.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -306,37 +308,14 @@ void BM_ElevateOcct(benchmark::State& state) {
 BENCHMARK(BM_ElevateOcct);
 #endif
 
-// Records the CPU time per iteration of every run and prints qorv / peer ratios at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs) times_[r.benchmark_name()] = r.GetAdjustedCPUTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    auto ratio = [&](const std::string& a, const std::string& b) {
-      if (times_.count(a) && times_.count(b))
-        std::printf("ratio %-22s / %-22s = %.3f\n", a.c_str(), b.c_str(), times_[a] / times_[b]);
-    };
-    ratio("BM_PtCurQorv", "BM_D2Occt");
-    ratio("BM_PointQorv", "BM_D0Occt");
-    ratio("BM_NearestQorv", "BM_NearestOcct");
-    ratio("BM_InsertQorv/1", "BM_InsertOcct/1");
-    ratio("BM_InsertQorv/20", "BM_InsertOcct/20");
-    ratio("BM_ElevateQorv", "BM_ElevateOcct");
-  }
-
- private:
-  std::map<std::string, double> times_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  return qorv_bench::runWithRatios(argc, argv,
+                                   {{"BM_PtCurQorv", "BM_D2Occt"},
+                                    {"BM_PointQorv", "BM_D0Occt"},
+                                    {"BM_NearestQorv", "BM_NearestOcct"},
+                                    {"BM_InsertQorv/1", "BM_InsertOcct/1"},
+                                    {"BM_InsertQorv/20", "BM_InsertOcct/20"},
+                                    {"BM_ElevateQorv", "BM_ElevateOcct"}});
 }

@@ -13,6 +13,8 @@
 // time per iteration are printed at the end.
 #include <benchmark/benchmark.h>
 
+#include "bench/ratio_reporter.h"
+
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -336,44 +338,14 @@ void BM_NearestOcctTree(benchmark::State& state) {
 BENCHMARK(BM_NearestOcctTree);
 #endif
 
-// Records the CPU time per iteration of every run and prints qorv / peer ratios at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs) times_[r.benchmark_name()] = r.GetAdjustedCPUTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    // With --benchmark_repetitions the medians.
-    auto time = [&](const std::string& n) {
-      return times_.count(n + "_median") ? times_[n + "_median"] : times_[n];
-    };
-    auto ratio = [&](const std::string& a, const std::string& b) {
-      auto has = [&](const std::string& n) {
-        return times_.count(n) || times_.count(n + "_median");
-      };
-      if (has(a) && has(b))
-        std::printf("ratio %-16s / %-16s = %.3f\n", a.c_str(), b.c_str(), time(a) / time(b));
-    };
-    ratio("BM_PtCurQorv", "BM_D2Occt");
-    ratio("BM_PtCur1Qorv", "BM_D1Occt");
-    ratio("BM_DecomposeQorv", "BM_DecomposeOcct");
-    ratio("BM_PointQorv", "BM_D0Occt");
-    ratio("BM_NearestQorv", "BM_NearestOcct");
-    ratio("BM_NearestQorv", "BM_NearestOcctTree");
-  }
-
- private:
-  std::map<std::string, double> times_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  return qorv_bench::runWithRatios(argc, argv,
+                                   {{"BM_PtCurQorv", "BM_D2Occt"},
+                                    {"BM_PtCur1Qorv", "BM_D1Occt"},
+                                    {"BM_DecomposeQorv", "BM_DecomposeOcct"},
+                                    {"BM_PointQorv", "BM_D0Occt"},
+                                    {"BM_NearestQorv", "BM_NearestOcct"},
+                                    {"BM_NearestQorv", "BM_NearestOcctTree"}});
 }

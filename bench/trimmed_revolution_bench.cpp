@@ -19,6 +19,8 @@
 // end.
 #include <benchmark/benchmark.h>
 
+#include "bench/ratio_reporter.h"
+
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -395,48 +397,14 @@ void BM_RevolutionNearestOcct(benchmark::State& state) {
 BENCHMARK(BM_RevolutionNearestOcct)->Unit(benchmark::kMillisecond);
 #endif
 
-// Records the CPU time of every run and prints qorv / peer ratios at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    // Per query where the run says (the peers may time fewer queries), else per iteration.
-    for (const Run& r : runs) {
-      const auto q = r.counters.find("per_query");
-      times_[r.benchmark_name()] = q != r.counters.end() ? q->second.value : r.GetAdjustedCPUTime();
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    // With --benchmark_repetitions the medians.
-    auto time = [&](const std::string& n) {
-      return times_.count(n + "_median") ? times_[n + "_median"] : times_[n];
-    };
-    auto ratio = [&](const std::string& a, const std::string& b) {
-      auto has = [&](const std::string& n) {
-        return times_.count(n) || times_.count(n + "_median");
-      };
-      if (has(a) && has(b))
-        std::printf("ratio %-20s / %-24s = %.4f\n", a.c_str(), b.c_str(), time(a) / time(b));
-    };
-    ratio("BM_IsInBound", "BM_IsInBoundOcct");
-    ratio("BM_IsInBound", "BM_IsInBoundOcctBox");
-    ratio("BM_IsInBound", "BM_IsInBoundOcctFClass2d");
-    ratio("BM_RevolutionPtCur", "BM_RevolutionD2Occt");
-    ratio("BM_RevolutionPoint", "BM_RevolutionD0Occt");
-    ratio("BM_RevolutionNearest", "BM_RevolutionNearestOcct");
-  }
-
- private:
-  std::map<std::string, double> times_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  return qorv_bench::runWithRatios(argc, argv,
+                                   {{"BM_IsInBound", "BM_IsInBoundOcct"},
+                                    {"BM_IsInBound", "BM_IsInBoundOcctBox"},
+                                    {"BM_IsInBound", "BM_IsInBoundOcctFClass2d"},
+                                    {"BM_RevolutionPtCur", "BM_RevolutionD2Occt"},
+                                    {"BM_RevolutionPoint", "BM_RevolutionD0Occt"},
+                                    {"BM_RevolutionNearest", "BM_RevolutionNearestOcct"}});
 }
