@@ -147,6 +147,12 @@ char detectDelimiter(std::string_view line) {
     semicolons += c == ';';
     commas += c == ',';
   }
+  // A separator that makes the four fields a point needs; blanks last (they also pad fields).
+  if (tabs >= 3) return '\t';
+  if (semicolons >= 3) return ';';
+  if (commas >= 3) return ',';
+  std::vector<std::string> words;
+  if (*split(line, ' ', words) == 0 && words.size() >= 4) return ' ';
   return tabs ? '\t' : semicolons ? ';' : commas ? ',' : ' ';
 }
 

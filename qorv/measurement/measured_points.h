@@ -12,8 +12,9 @@
 //   numbers. "nan" and "inf" are numbers, and the line is then skipped as "a coordinate is not
 //   finite".
 // - Detection, unless the caller fixes it: the separator is taken from the first line that is
-//   neither blank nor a comment (header or data), counting outside quotes: a tab, else a
-//   semicolon, else a comma, else runs of blanks. The decimal mark is a point for comma-separated
+//   neither blank nor a comment (header or data), counting outside quotes: the first of tab,
+//   semicolon and comma that splits it into four fields or more, else runs of blanks (tabs
+//   included). The decimal mark is a point for comma-separated
 //   files; otherwise a comma when the first data line writes one in x, y or z, else a point.
 //   Once decided, both hold for the whole file: a line written with the other mark is skipped.
 // - Fields follow RFC 4180: a field in double quotes may hold the separator, and "" stands for
