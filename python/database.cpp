@@ -161,6 +161,17 @@ void bindDatabase(py::module_& m) {
       .def("ids", &Database::ids, "Every identifier, in increasing order.")
       .def("__len__", [](Database& d) { return d.ids().size(); })
       .def(
+          "__contains__",
+          [](Database& d, const py::object& id) {
+            if (!py::isinstance<py::int_>(id)) return false;
+            const long long v = id.cast<long long>();
+            if (v < 1 || v > kLastId) return false;
+            for (long k : d.ids())
+              if (k == v) return true;
+            return false;
+          },
+          py::arg("id"), "Whether an object of that identifier is stored.")
+      .def(
           "__iter__",
           [](Database& d) {
             py::list all;
