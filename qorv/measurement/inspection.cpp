@@ -8,6 +8,7 @@
 #include <string_view>
 #include <thread>
 
+#include "qorv/foundation/trig.h"
 #include "qorv/surfaces/bounded_surfaces.h"
 
 using namespace qorv;
@@ -74,6 +75,7 @@ gmInspectionFeature::gmInspectionFeature(std::string id, Kind kind, const ERPmIs
         break;
     }
   }
+  if (kind == CONE) coneSin_ = std::sin(r1), coneCos_ = std::cos(r1);
   if (problem_.empty()) {
     computeBox();
     buildNominal();
@@ -96,7 +98,7 @@ void gmInspectionFeature::buildNominal() {
       break;
     }
     case CONE: {
-      const double c = std::cos(r1_);
+      const double c = coneCos_;
       ERBoundedCone* k = new ERBoundedCone(frame_, ERRadian(r1_), v0_ * c, v1_ * c);
       const ERLimites H(v0_ * c, v1_ * c);
       k->setLimits(H, U, H, U);
@@ -203,24 +205,30 @@ ERPoint3D gmInspectionFeature::point(double u, double v, ERVector3D* outward) co
     case PLANE:
       q = ERPoint3D(u, v, 0), n = ERVector3D(0, 0, 1);
       break;
-    case CYLINDER:
-      q = ERPoint3D(r1_ * std::cos(u), r1_ * std::sin(u), v);
-      n = ERVector3D(std::cos(u), std::sin(u), 0);
+    case CYLINDER: {
+      double su, cu;
+      qorv::sinCos(u, su, cu);
+      q = ERPoint3D(r1_ * cu, r1_ * su, v);
+      n = ERVector3D(cu, su, 0);
       break;
+    }
     case CONE: {
-      const double s = std::sin(r1_), c = std::cos(r1_);
-      q = ERPoint3D(v * s * std::cos(u), v * s * std::sin(u), v * c);
-      n = ERVector3D(c * std::cos(u), c * std::sin(u), -s);
+      const double s = coneSin_, c = coneCos_;
+      double su, cu;
+      qorv::sinCos(u, su, cu);
+      q = ERPoint3D(v * s * cu, v * s * su, v * c);
+      n = ERVector3D(c * cu, c * su, -s);
       break;
     }
     case SPHERE:
-      n = ERVector3D(std::cos(v) * std::cos(u), std::cos(v) * std::sin(u), std::sin(v));
-      q = ERPoint3D(r1_ * n.x(), r1_ * n.y(), r1_ * n.z());
-      break;
     case TORUS: {
-      n = ERVector3D(std::cos(v) * std::cos(u), std::cos(v) * std::sin(u), std::sin(v));
-      const double w = r1_ + r2_ * std::cos(v);
-      q = ERPoint3D(w * std::cos(u), w * std::sin(u), r2_ * std::sin(v));
+      double su, cu, sv, cv;
+      qorv::sinCos(u, su, cu);
+      qorv::sinCos(v, sv, cv);
+      n = ERVector3D(cv * cu, cv * su, sv);
+      const double w = r1_ + r2_ * cv;
+      q = kind_ == SPHERE ? ERPoint3D(r1_ * n.x(), r1_ * n.y(), r1_ * n.z())
+                          : ERPoint3D(w * cu, w * su, r2_ * sv);
       break;
     }
   }
@@ -269,7 +277,7 @@ int gmInspectionFeature::foot(const ERPoint3D& p, ERPoint3D& foot, ERVector3D& o
   if (!nominal_ || !std::isfinite(nominal_->nearest(p, uv, single)) || !single) return 0;
   double u = uv.x(), v = uv.y();
   if (kind_ == CYLINDER) u = uv.y(), v = uv.x();
-  if (kind_ == CONE) u = uv.y(), v = uv.x() / std::cos(r1_);
+  if (kind_ == CONE) u = uv.y(), v = uv.x() / coneCos_;
   foot = point(u, v, &outward);
   return 1;
 }

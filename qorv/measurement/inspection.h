@@ -114,6 +114,7 @@ class QORV_API gmInspectionFeature {
   Kind kind_;
   ERPmIsometrie3D frame_;
   double r1_, r2_, u0_, u1_, v0_, v1_;
+  double coneSin_ = 0, coneCos_ = 1;  // of the cone's half-angle
   Material material_;
   double lower_, upper_;
   ERMinimax3D box_;

@@ -890,13 +890,15 @@ ERPoint3D inbound(const S& s, const ERPoint3D& p) {
 
 // The angle of the window w (inclusive, either order) nearest to psi on the circle; a window of a
 // turn or more holds every direction once from its lower end.
-double nearestInWindow(double psi, const ERLimites& w) {
+// own: whether the answer is psi's direction itself (not a nearer end).
+double nearestInWindow(double psi, const ERLimites& w, bool& own) {
   const double a0 = std::min(w.start(), w.end()), a1 = std::max(w.start(), w.end());
   double t = psi - a0;
   t -= kTwoPi * std::floor(t * (1.0 / kTwoPi));
   if (!(t >= 0.0 && t < kTwoPi)) t = 0.0;
   t += a0;
-  if (t <= a1) return t;
+  own = t <= a1;
+  if (own) return t;
   return t - a1 <= a0 + kTwoPi - t ? a1 : a0;
 }
 
@@ -935,10 +937,17 @@ MeridianFoot meridianNearest(double x, double y, double z, const ERLimites& wind
   const double phi = onAxis ? 0.0 : std::atan2(y, x);
   for (int k = 0; k < 2; ++k) {
     if (radialSign != 0 && (k == 0) != (radialSign > 0)) continue;
-    const double theta = onAxis ? best.theta : nearestInWindow(k == 0 ? phi : phi + kPi, window);
-    double sn, c;
-    qorv::sinCos(theta, sn, c);
-    const double A = x * c + y * sn, B = y * c - x * sn;
+    bool own = false;
+    const double theta =
+        onAxis ? best.theta : nearestInWindow(k == 0 ? phi : phi + kPi, window, own);
+    double A = 0.0, B = 0.0;
+    if (own) {  // p's own half-plane (or the opposite one): nothing to turn
+      A = k == 0 ? length2(x, y) : -length2(x, y);
+    } else {
+      double sn, c;
+      qorv::sinCos(theta, sn, c);
+      A = x * c + y * sn, B = y * c - x * sn;
+    }
     double s = 0.0;
     const double d2 = B * B + profile(A, z, s);
     if (d2 < best.d2 || (k == 0 && !(d2 == d2))) best = MeridianFoot{d2, theta, s, A};
@@ -947,10 +956,12 @@ MeridianFoot meridianNearest(double x, double y, double z, const ERLimites& wind
   return best;
 }
 
-// 2^-e bringing the largest of the local point's coordinates and the surface's size to about 1:
-// the squares then neither overflow nor underflow, and the scaling is exact.
+// 1 while the largest of the local point's coordinates and the surface's size squares safely,
+// else 2^-e bringing it to about 1: the squares then neither overflow nor underflow, and the
+// scaling is exact.
 double meridianScale(const ERPoint3D& l, double size) {
-  return unitScale(std::max({std::fabs(l.x()), std::fabs(l.y()), std::fabs(l.z())}), size);
+  const double m = std::max({std::fabs(l.x()), std::fabs(l.y()), std::fabs(l.z()), size});
+  return m >= 0x1p-400 && m <= 0x1p400 ? 1.0 : unitScale(m, 0.0);
 }
 
 // The shared frame of the five searches: the local point (0 when p or the placement cannot give
@@ -1151,17 +1162,22 @@ double ERBoundedSphere::nearest(const ERPoint3D& p, ERPoint2D& uv, int& single) 
   const int cs = cosSignOver(V);
   const double x = l.x() * sigma, y = l.y() * sigma, z = l.z() * sigma;
   // The meridian is the arc R (cos v, sin v): the window's angle nearest to the point's own.
-  const MeridianFoot f =
-      meridianNearest(x, y, z, getBoundU(),
-                      R == 0.0  ? 1
-                      : R > 0.0 ? cs
-                                : -cs,
-                      [&](double A, double h, double& s) {
-                        s = nearestInWindow(R >= 0.0 ? std::atan2(h, A) : std::atan2(-h, -A), V);
-                        double sn, c;
-                        qorv::sinCos(s, sn, c);
-                        return (A - R * c) * (A - R * c) + (h - R * sn) * (h - R * sn);
-                      });
+  const MeridianFoot f = meridianNearest(
+      x, y, z, getBoundU(),
+      R == 0.0  ? 1
+      : R > 0.0 ? cs
+                : -cs,
+      [&](double A, double h, double& s) {
+        bool own = false;
+        s = nearestInWindow(R >= 0.0 ? std::atan2(h, A) : std::atan2(-h, -A), V, own);
+        if (own) {  // on the ray from the centre through (A, h)
+          const double e = length2(A, h) - std::fabs(R);
+          return e * e;
+        }
+        double sn, c;
+        qorv::sinCos(s, sn, c);
+        return (A - R * c) * (A - R * c) + (h - R * sn) * (h - R * sn);
+      });
   if (!(f.d2 <= DBL_MAX)) return kNaNd;
   const bool centre = x == 0.0 && y == 0.0 && z == 0.0;
   single = !centre && !(length2(x, y) <= 1e-12 * std::fabs(R) && std::fabs(std::cos(f.s)) > 1e-12);
@@ -1183,7 +1199,12 @@ double ERBoundedTorus::nearest(const ERPoint3D& p, ERPoint2D& uv, int& single) c
   const MeridianFoot f =
       meridianNearest(x, y, z, getBoundU(), radialSign, [&](double A, double h, double& s) {
         const double a = A - R;
-        s = nearestInWindow(r >= 0.0 ? std::atan2(h, a) : std::atan2(-h, -a), V);
+        bool own = false;
+        s = nearestInWindow(r >= 0.0 ? std::atan2(h, a) : std::atan2(-h, -a), V, own);
+        if (own) {  // on the ray from the tube's centre through (A, h)
+          const double e = length2(a, h) - std::fabs(r);
+          return e * e;
+        }
         double sn, c;
         qorv::sinCos(s, sn, c);
         return (a - r * c) * (a - r * c) + (h - r * sn) * (h - r * sn);
