@@ -340,8 +340,8 @@ void EREllipse2D::printOn(std::ostream& os) const {
   os << "Ellipse" << '\n'
      << "focus 1 " << f1_ << '\n'
      << "focus 2 " << f2_ << '\n'
-     << "Big Axe " << L_ << '\n'
-     << "Small Axe " << getSmallAxe() << '\n'
+     << "Big Axe " << qorv::detail::printable(L_) << '\n'
+     << "Small Axe " << qorv::detail::printable(getSmallAxe()) << '\n'
      << "Center  " << center() << '\n';
 }
 

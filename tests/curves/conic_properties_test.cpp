@@ -14,6 +14,7 @@
 #include <functional>
 #include <numbers>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -685,6 +686,53 @@ TEST(ConicCases, InvalidGeometrySaysSo) {
   EXPECT_EQ(EREllipse2D().isValid(), 0);
   EXPECT_EQ(EREllipse2D(ERPoint2D(), ERPoint2D(1, 0), std::nan("")).isValid(), 0);
   EXPECT_EQ(ERCircle3D(ERPmIsometrie3D(), -2.0).isValid(), 0);
+}
+
+// Each coordinate, size and limit of lines, segments, circles, ellipses and their arcs, in the
+// plane and in space, made NaN (either sign) or infinite in turn: isValid() says 0 and the print
+// form never shows "-nan". The same objects with every value finite say 1.
+TEST(ConicCases, EveryNonFiniteValueIsInvalid) {
+  const double nan = std::nan("");
+  const double inf = HUGE_VAL;
+  for (double b : {0.0, nan, -nan, inf, -inf}) {
+    for (int k = 0; k < 8; ++k) {
+      // Centre x, y, z, normal x, y, z, size, start angle.
+      double c[8] = {0.3, -0.2, 0.1, 0.6, 0.8, 0.0, 2.0, 0.5};
+      c[k] = b == 0.0 ? c[k] : b;
+      const int expected = b == 0.0 ? 1 : 0;
+      const ERPoint3D o(c[0], c[1], c[2]);
+      const ERVector3D n(c[3], c[4], c[5]);
+      const ERPoint2D o2(c[0], c[1]), q2(c[3], c[4]);
+      const EREllipse2D e2(ERPoint2D(-1, 0), ERPoint2D(c[0], c[1]), 3 * c[6]);
+      const ERPmIsometrie3D F = ERChgRepere3D(n, o);
+      struct Case {
+        const ERObject* object;
+        unsigned slots;  // the values it is made of
+      };
+      const ERSegment2D seg2(o2, q2);
+      const ERInfLine2D line2(ERVector2D(c[3], c[4]), o2);
+      const ERSegment3D seg3(o, o + n);
+      const ERInfLine3D line3(n, o);
+      const ERCircle2D circle2(o2, c[6]);
+      const ERArc2D arc2(o2, c[6], c[7], 2);
+      const ERArcEllipse2D earc2(e2, c[7], 2);
+      const ERCircle3D circle3(o, n, c[6]);
+      const ERArc3D arc3(o, n, c[6], c[7], 2);
+      const EREllipse3D ellipse3(F, e2);
+      const ERArcEllipse3D earc3(F, e2, c[7], 2);
+      const Case cases[] = {{&seg2, 0x1b},    {&line2, 0x1b}, {&seg3, 0x3f},     {&line3, 0x3f},
+                            {&circle2, 0x43}, {&arc2, 0xc3},  {&e2, 0x43},       {&earc2, 0xc3},
+                            {&circle3, 0x7f}, {&arc3, 0xff},  {&ellipse3, 0x7f}, {&earc3, 0xff}};
+      for (const Case& t : cases) {
+        if (!(t.slots >> k & 1)) continue;
+        SCOPED_TRACE(std::string(t.object->className()) + " value " + std::to_string(k));
+        EXPECT_EQ(t.object->isValid(), expected) << b;
+        std::ostringstream os;
+        t.object->printOn(os);
+        EXPECT_EQ(os.str().find("-nan"), std::string::npos) << os.str();
+      }
+    }
+  }
 }
 
 TEST(ConicCases, NearestPointOfAnEllipticArcIsGlobal) {
