@@ -478,8 +478,8 @@ TEST(EllipseProperties, ThinArcsKeepTheirInteriorFoot) {
     for (int j = 0; j < 8; ++j) {
       // Local (x, y): towards a vertex (across the evolute's cusp at a - b^2 / a too), just
       // either side of the major axis; or anywhere.
-      const double x = j < 6 ? (rng.coin() ? 1 : -1) * A * (1 - rng.logUni(-13, -0.3))
-                             : rng.uni(-2, 2) * A;
+      const double x =
+          j < 6 ? (rng.coin() ? 1 : -1) * A * (1 - rng.logUni(-13, -0.3)) : rng.uni(-2, 2) * A;
       const double y = j < 6 ? rng.uni(-0.5, 0.5) * B : rng.uni(-2, 2) * A;
       const ERPoint2D p = M + x * X + y * ERVector2D(-X.y(), X.x());
       double d = 0, u = 0;
@@ -493,7 +493,7 @@ TEST(EllipseProperties, ThinArcsKeepTheirInteriorFoot) {
 // outside the evolute, the symmetric pair inside it.
 TEST(EllipseProperties, AxisAlignedFociGiveExactFeetOnTheAxis) {
   for (int vertical = 0; vertical < 2; ++vertical)
-    for (double x : {7.0, -5.5, 2.25, 0.5, -1.0}) {
+    for (double x : {7.0, -5.5, 3.0, -3.0, 2.25, 0.5, -1.0}) {
       // a = 4, b = 2 (c^2 = 12) about (3, -2); the evolute's cusps at +-(a^2 - b^2) / a = +-3.
       const ERPoint2D m(3, -2);
       const double f = std::sqrt(12.0);
