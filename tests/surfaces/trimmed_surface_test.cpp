@@ -11,11 +11,14 @@
 #include <vector>
 
 #include "qorv/curves/circles.h"
+#include "qorv/curves/lines.h"
 #include "qorv/foundation/transfo3d_kinds.h"
 #include "qorv/freeform/pole_curves.h"
 #include "qorv/measurement/mesh_builder.h"
 #include "qorv/persistence/object_database.h"
 #include "qorv/surfaces/bounded_surfaces.h"
+#include "qorv/surfaces/offset_surface.h"
+#include "qorv/surfaces/revolution_surface.h"
 #include "tests/object_images.h"
 #include "tests/persistence/test_files.h"
 #include "tests/surfaces/bounded_draws.h"
@@ -300,12 +303,22 @@ TEST(TrimmedSurface, LoopsFollowTheBaseThroughMirrorsAndScales) {
   const unsigned seed = qorv_test::seedFor(2430);
   SCOPED_TRACE("seed " + std::to_string(seed));
   qorv_test::BoundedDraw draw(seed);
-  for (int i = 0; i < 30; ++i) {
+  for (int i = 0; i < 40; ++i) {
     SCOPED_TRACE(i);
-    const double s = draw.magnitude(-9, 200);
+    // Offset faces past about 1e150 lose their own nearest point, moved or not: kept below.
+    const double s = draw.magnitude(-9, i % 8 == 7 ? 120 : 200);
     std::unique_ptr<ERAnyBoundedSurface> base;
-    if (i % 6 < 5) {
-      base = draw.surface(static_cast<qorv_test::Kind>(i % 6), s, s);
+    if (i % 8 < 5) {
+      base = draw.surface(static_cast<qorv_test::Kind>(i % 8), s, s);
+    } else if (i % 8 == 6) {  // a cone of revolution from a segment
+      const ERPmIsometrie3D T = draw.placement(s);
+      const t_SmartPtr<ERFiniteEntity3DWF> g(
+          new ERSegment3D(T >> ERPoint3D(s, 0, 0), T >> ERPoint3D(2 * s, 0, s)));
+      base = std::make_unique<ERSurOfRevolution>(
+          g, ERInfLine3D(T >> ERVector3D(0, 0, 1), T >> ERPoint3D()), draw.angles(5));
+    } else if (i % 8 == 7) {  // offset from a cylinder
+      base = std::make_unique<EROffsetSurface>(*draw.surface(qorv_test::Kind::Cylinder, s, s),
+                                               0.1 * s, draw.direction());
     } else {
       const ERPmIsometrie3D T = draw.placement(s);
       QuickAlgebra::ERMatrix<ERPoint3D> poles(4, 4);
@@ -562,13 +575,6 @@ TEST(TrimmedSurface, StoredImageAndPrintForm) {
   for (int v : {2, 0, -1, 0, -1}) qorv_test::appendInt(head, v);
   EXPECT_EQ(image, head);
 }
-
-}  // namespace
-
-#include "qorv/surfaces/offset_surface.h"
-#include "qorv/surfaces/revolution_surface.h"
-
-namespace {
 
 // Every truncation of the stored images, and random damage to them, read into live objects:
 // nothing crashes, and a truncated record leaves the object as it was.
