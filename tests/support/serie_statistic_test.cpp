@@ -64,14 +64,15 @@ TEST(SerieStatistic, MeanAndDeviationExactToRoundingAtAnyCountAndOffset) {
       const long long O =
           static_cast<long long>(std::ldexp(1.0, 30) * std::pow(10.0, e)) * (g() % 2 ? 1 : -1);
       ERSerieStatistic stat;
+      // The sums of k and k^2: the spread does not depend on O.
       Int128 s1 = 0, s2 = 0;
       for (int i = 0; i < n; ++i) {
-        const long long N = O + static_cast<long long>(g() % (1u << 31)) - (1ll << 30);
-        s1 += N, s2 += static_cast<Int128>(N) * N;
-        stat.append(static_cast<double>(N) * unit);
+        const long long k = static_cast<long long>(g() % (1u << 31)) - (1ll << 30);
+        s1 += k, s2 += static_cast<Int128>(k) * k;
+        stat.append(static_cast<double>(O + k) * unit);
       }
       SCOPED_TRACE(testing::Message() << "n " << n << " offset 1e" << e);
-      const long double mean = static_cast<long double>(s1) / n * unit;
+      const long double mean = (O + static_cast<long double>(s1) / n) * unit;
       EXPECT_NEAR(stat.mean(), static_cast<double>(mean),
                   1e-15 * std::fabs(static_cast<double>(mean)));
       // n (n - 1) variance = n S2 - S1^2, exactly.
