@@ -87,14 +87,18 @@ gmInspectionFeature::gmInspectionFeature(std::string id, Kind kind, const ERPmIs
 // angle), the height being the distance from the apex times cos(half-angle).
 void gmInspectionFeature::buildNominal() {
   const ERLimites U(u0_, u1_), V(v0_, v1_);
+  auto placed = [this](auto* s) {
+    map_ = &s->placementMap();
+    return t_SmartPtr<ERAnyBoundedSurface>(s);
+  };
   switch (kind_) {
     case PLANE:
-      nominal_ = new ERBoundedPlane(frame_, U, V);
+      nominal_ = placed(new ERBoundedPlane(frame_, U, V));
       break;
     case CYLINDER: {
       ERBoundedCylinder* c = new ERBoundedCylinder(frame_, 1.0, r1_, ERRadian(u0_), ERRadian(u1_));
       c->setLimits(V, U, V, U);
-      nominal_ = c;
+      nominal_ = placed(c);
       break;
     }
     case CONE: {
@@ -102,14 +106,14 @@ void gmInspectionFeature::buildNominal() {
       ERBoundedCone* k = new ERBoundedCone(frame_, ERRadian(r1_), v0_ * c, v1_ * c);
       const ERLimites H(v0_ * c, v1_ * c);
       k->setLimits(H, U, H, U);
-      nominal_ = k;
+      nominal_ = placed(k);
       break;
     }
     case SPHERE:
-      nominal_ = new ERBoundedSphere(frame_, r1_, U, V);
+      nominal_ = placed(new ERBoundedSphere(frame_, r1_, U, V));
       break;
     case TORUS:
-      nominal_ = new ERBoundedTorus(frame_, r1_, r2_, U, V);
+      nominal_ = placed(new ERBoundedTorus(frame_, r1_, r2_, U, V));
       break;
     case SURFACE:
       break;
@@ -233,6 +237,10 @@ ERPoint3D gmInspectionFeature::point(double u, double v, ERVector3D* outward) co
     }
   }
   if (kind_ != PLANE && material_ == OUTSIDE) n = -1.0 * n;
+  if (map_ != nullptr) {
+    if (outward != nullptr) *outward = map_->world(n);
+    return map_->world(q);
+  }
   if (outward != nullptr) *outward = frame_ >> n;
   return frame_ >> q;
 }

@@ -50,6 +50,10 @@
 #include "qorv/support/serie_statistic.h"
 #include "qorv/surfaces/parametric_surface.h"
 
+namespace qorv::detail {
+struct PlacementMap;
+}
+
 // One nominal feature: geometry in its own frame, limits, tolerance band, material side.
 class QORV_API gmInspectionFeature {
  public:
@@ -120,8 +124,10 @@ class QORV_API gmInspectionFeature {
   ERMinimax3D box_;
   std::string problem_;
   t_SmartPtr<ERAnyBoundedSurface> surface_;
-  // The library's surface of the kind's patch (shared by copies: its search keeps no state).
+  // The library's surface of the kind's patch (shared by copies: its search keeps no state), and
+  // its placement's map read into numbers (the frame's, without a call per point).
   t_SmartPtr<ERAnyBoundedSurface> nominal_;
+  const qorv::detail::PlacementMap* map_ = nullptr;
 };
 
 struct QORV_API gmMeasuredPoint {

@@ -929,8 +929,8 @@ struct MeridianFoot {
   double A = 0.0;  // the point's radial coordinate in the chosen half-plane
 };
 template <class Profile>
-MeridianFoot meridianNearest(double x, double y, double z, const ERLimites& window, int radialSign,
-                             Profile profile) {
+MeridianFoot meridianNearest(double x, double y, double z, double rho, const ERLimites& window,
+                             int radialSign, Profile profile) {
   MeridianFoot best;
   best.theta = std::min(window.start(), window.end());
   const bool onAxis = x == 0.0 && y == 0.0;  // every half-plane alike
@@ -942,7 +942,7 @@ MeridianFoot meridianNearest(double x, double y, double z, const ERLimites& wind
         onAxis ? best.theta : nearestInWindow(k == 0 ? phi : phi + kPi, window, own);
     double A = 0.0, B = 0.0;
     if (own) {  // p's own half-plane (or the opposite one): nothing to turn
-      A = k == 0 ? length2(x, y) : -length2(x, y);
+      A = k == 0 ? rho : -rho;
     } else {
       double sn, c;
       qorv::sinCos(theta, sn, c);
@@ -1099,8 +1099,8 @@ double ERBoundedPlane::nearest(const ERPoint3D& p, ERPoint2D& uv, int& single) c
   single = 1;
   ERPoint3D l;
   if (!localPoint(*this, p, l)) return kNaNd;
-  const double u = clampInto(l.x(), ordered(getBoundU())),
-               v = clampInto(l.y(), ordered(getBoundV()));
+  const double u = clampInto(l.x(), ordered(ERBoundedSurface::getBoundU())),
+               v = clampInto(l.y(), ordered(ERBoundedSurface::getBoundV()));
   const double sigma = meridianScale(l, 0.0);
   const double dx = (l.x() - u) * sigma, dy = (l.y() - v) * sigma, dz = l.z() * sigma;
   uv = ERPoint2D(u, v);
@@ -1111,18 +1111,18 @@ double ERBoundedCylinder::nearest(const ERPoint3D& p, ERPoint2D& uv, int& single
   single = 1;
   ERPoint3D l;
   if (!localPoint(*this, p, l) || !std::isfinite(radius_)) return kNaNd;
-  const ERLimites U = ordered(getBoundU());
+  const ERLimites U = ordered(ERBoundedSurface::getBoundU());
   const double sigma =
       meridianScale(l, std::max({std::fabs(radius_), std::fabs(U.start()), std::fabs(U.end())}));
   const double R = radius_ * sigma, h0 = U.start() * sigma, h1 = U.end() * sigma;
-  const double x = l.x() * sigma, y = l.y() * sigma;
-  const MeridianFoot f = meridianNearest(x, y, l.z() * sigma, getBoundV(), R < 0.0 ? -1 : 1,
-                                         [&](double A, double z, double& s) {
+  const double x = l.x() * sigma, y = l.y() * sigma, rho = length2(x, y);
+  const MeridianFoot f = meridianNearest(x, y, l.z() * sigma, rho, ERBoundedSurface::getBoundV(),
+                                         R < 0.0 ? -1 : 1, [&](double A, double z, double& s) {
                                            s = std::clamp(z, h0, h1);
                                            return (A - R) * (A - R) + (z - s) * (z - s);
                                          });
   if (!(f.d2 <= DBL_MAX)) return kNaNd;
-  single = !(length2(x, y) <= 1e-12 * std::fabs(R)) || R == 0.0;
+  single = !(rho <= 1e-12 * std::fabs(R)) || R == 0.0;
   uv = ERPoint2D(f.s / sigma, f.theta);
   return worldDistance(*this, f.d2, sigma);
 }
@@ -1132,22 +1132,22 @@ double ERBoundedCone::nearest(const ERPoint3D& p, ERPoint2D& uv, int& single) co
   ERPoint3D l;
   const double t = tan_;
   if (!localPoint(*this, p, l) || !std::isfinite(t)) return kNaNd;
-  const ERLimites U = ordered(getBoundU());
-  const double reach = std::max(std::fabs(U.start()), std::fabs(U.end())) * std::hypot(1.0, t);
+  const ERLimites U = ordered(ERBoundedSurface::getBoundU());
+  const double reach = std::max(std::fabs(U.start()), std::fabs(U.end())) * std::sqrt(1.0 + t * t);
   const double sigma = meridianScale(l, reach);
   const double u0 = U.start() * sigma, u1 = U.end() * sigma, q = 1.0 / (t * t + 1.0);
   const int radialSign = t == 0.0 || (u0 * t >= 0.0 && u1 * t >= 0.0) ? 1
                          : (u0 * t <= 0.0 && u1 * t <= 0.0)           ? -1
                                                                       : 0;
-  const double x = l.x() * sigma, y = l.y() * sigma, z = l.z() * sigma;
+  const double x = l.x() * sigma, y = l.y() * sigma, z = l.z() * sigma, rho = length2(x, y);
   // The generator of a half-plane is the line (s t, s): the foot at s = (A t + z) / (t^2 + 1).
-  const MeridianFoot f =
-      meridianNearest(x, y, z, getBoundV(), radialSign, [&](double A, double h, double& s) {
-        s = std::clamp((A * t + h) * q, u0, u1);
-        return (A - s * t) * (A - s * t) + (h - s) * (h - s);
-      });
+  const MeridianFoot f = meridianNearest(x, y, z, rho, ERBoundedSurface::getBoundV(), radialSign,
+                                         [&](double A, double h, double& s) {
+                                           s = std::clamp((A * t + h) * q, u0, u1);
+                                           return (A - s * t) * (A - s * t) + (h - s) * (h - s);
+                                         });
   if (!(f.d2 <= DBL_MAX)) return kNaNd;
-  single = !(length2(x, y) <= 1e-12 * (std::fabs(z) + reach * sigma)) || f.s * t == 0.0;
+  single = !(rho <= 1e-12 * (std::fabs(z) + reach * sigma)) || f.s * t == 0.0;
   uv = ERPoint2D(f.s / sigma, f.theta);
   return worldDistance(*this, f.d2, sigma);
 }
@@ -1158,12 +1158,12 @@ double ERBoundedSphere::nearest(const ERPoint3D& p, ERPoint2D& uv, int& single) 
   if (!localPoint(*this, p, l) || !std::isfinite(radius_)) return kNaNd;
   const double sigma = meridianScale(l, std::fabs(radius_));
   const double R = radius_ * sigma;
-  const ERLimites V = getBoundV();
+  const ERLimites V = ERBoundedSurface::getBoundV();
   const int cs = cosSignOver(V);
-  const double x = l.x() * sigma, y = l.y() * sigma, z = l.z() * sigma;
+  const double x = l.x() * sigma, y = l.y() * sigma, z = l.z() * sigma, rho = length2(x, y);
   // The meridian is the arc R (cos v, sin v): the window's angle nearest to the point's own.
   const MeridianFoot f = meridianNearest(
-      x, y, z, getBoundU(),
+      x, y, z, rho, ERBoundedSurface::getBoundU(),
       R == 0.0  ? 1
       : R > 0.0 ? cs
                 : -cs,
@@ -1180,7 +1180,7 @@ double ERBoundedSphere::nearest(const ERPoint3D& p, ERPoint2D& uv, int& single) 
       });
   if (!(f.d2 <= DBL_MAX)) return kNaNd;
   const bool centre = x == 0.0 && y == 0.0 && z == 0.0;
-  single = !centre && !(length2(x, y) <= 1e-12 * std::fabs(R) && std::fabs(std::cos(f.s)) > 1e-12);
+  single = !centre && !(rho <= 1e-12 * std::fabs(R) && std::fabs(std::cos(f.s)) > 1e-12);
   uv = ERPoint2D(f.theta, f.s);
   return worldDistance(*this, f.d2, sigma);
 }
@@ -1191,13 +1191,13 @@ double ERBoundedTorus::nearest(const ERPoint3D& p, ERPoint2D& uv, int& single) c
   if (!localPoint(*this, p, l) || !std::isfinite(R_) || !std::isfinite(r_)) return kNaNd;
   const double sigma = meridianScale(l, std::max(std::fabs(R_), std::fabs(r_)));
   const double R = R_ * sigma, r = r_ * sigma;
-  const ERLimites V = getBoundV();
+  const ERLimites V = ERBoundedSurface::getBoundV();
   // R + r cos v keeps R's sign when the tube stays off the axis.
   const int radialSign = std::fabs(r) < std::fabs(R) ? (R > 0.0 ? 1 : -1) : 0;
-  const double x = l.x() * sigma, y = l.y() * sigma, z = l.z() * sigma;
+  const double x = l.x() * sigma, y = l.y() * sigma, z = l.z() * sigma, rho = length2(x, y);
   // The meridian is the tube circle about (R, 0): its nearest point to the point's angle about it.
-  const MeridianFoot f =
-      meridianNearest(x, y, z, getBoundU(), radialSign, [&](double A, double h, double& s) {
+  const MeridianFoot f = meridianNearest(
+      x, y, z, rho, ERBoundedSurface::getBoundU(), radialSign, [&](double A, double h, double& s) {
         const double a = A - R;
         bool own = false;
         s = nearestInWindow(r >= 0.0 ? std::atan2(h, a) : std::atan2(-h, -a), V, own);
@@ -1211,8 +1211,7 @@ double ERBoundedTorus::nearest(const ERPoint3D& p, ERPoint2D& uv, int& single) c
       });
   if (!(f.d2 <= DBL_MAX)) return kNaNd;
   const double size = std::max(std::fabs(R), std::fabs(r));
-  const bool axis =
-      length2(x, y) <= 1e-12 * std::fabs(R) && std::fabs(R + r * std::cos(f.s)) > 1e-12 * size;
+  const bool axis = rho <= 1e-12 * std::fabs(R) && std::fabs(R + r * std::cos(f.s)) > 1e-12 * size;
   const bool core = length2(f.A - R, z) <= 1e-12 * std::fabs(r) && r != 0.0;
   single = !axis && !core;
   uv = ERPoint2D(f.theta, f.s);
