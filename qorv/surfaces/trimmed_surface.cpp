@@ -188,7 +188,8 @@ void ERSurfaceBoundary::transformTo(const ERPmSimilitude3D& T) {
 namespace {
 
 // The image of c through m: exact for every class, through the NURBS form when m is not a
-// similitude (an arc's image is then an elliptic one). Null when no form holds the image.
+// similitude (an arc's image is then an elliptic one); a curve without one (none of the library's
+// loop kinds) through its polyline at 1e-9 of its size. Null for an empty or non-finite curve.
 t_SmartPtr<ERFiniteEntity2DWF> mappedCurve(const ERFiniteEntity2DWF& c, const ERTransfo2D& m) {
   const bool similitude = m.a12() == 0 && m.a21() == 0 && std::fabs(m.a11()) == std::fabs(m.a22());
   const bool affine = c.isKindOf(ERSegment2D::desc()) || c.isKindOf(ERPolyline2D::desc()) ||
@@ -198,7 +199,14 @@ t_SmartPtr<ERFiniteEntity2DWF> mappedCurve(const ERFiniteEntity2DWF& c, const ER
     out = copyOf(c);
   } else {
     const ERFiniteEntity2DWF::NurbsPtr n = c.ConvertToNurbs();
-    if (n) out = t_SmartPtr<ERFiniteEntity2DWF>(n.get());
+    if (n) {
+      out = t_SmartPtr<ERFiniteEntity2DWF>(n.get());
+    } else {  // no exact form: its polyline at 1e-9 of its size, which the region reads anyway
+      const ERMinimax2D b = c.getBox();
+      const double size = std::hypot(b.xlength(), b.ylength());
+      if (std::isfinite(size) && size > 0)
+        out = new ERPolyline2D(c.approxime(ERLimites(c.udeb(), c.ufin()), 1e-9 * size));
+    }
   }
   if (out) out->transformFrom(m);
   return out;

@@ -49,8 +49,8 @@
 //   whatever the base kind, mirrors and negative factors included. A loop's curve is replaced
 //   by its image: a moved copy when the change is a similitude of the (u, v) plane or the
 //   curve's class keeps affine images (segments, polylines, pole curves), else its NURBS form
-//   moved (a circular hole on a cylinder scaled by 2 becomes an elliptic one); a shared curve is
-//   not touched.
+//   moved (a circular hole on a cylinder scaled by 2 becomes an elliptic one; a curve without
+//   one, its polyline at 1e-9 of its size); a shared curve is not touched.
 // - A copy of a trimmed surface holds copies of the base and of the loops (their base pointer
 //   set to the new base); the shared forms of the constructors and of addBound share.
 //
