@@ -747,21 +747,6 @@ TEST(ConicCases, EllipseBoxClosestPointAndReversedSplit) {
   EXPECT_TRUE(isEqual(c->lastPt(), reversed.lastPt(), 1e-15));
 }
 
-TEST(ConicCases, InvalidGeometrySaysSo) {
-  EXPECT_EQ(ERCircle2D(ERPoint2D(), -1).isValid(), 0);
-  EXPECT_EQ(ERCircle2D(ERPoint2D(std::nan(""), 0), 1).isValid(), 0);
-  EXPECT_EQ(ERCircle2D(ERPoint2D(), 0).isValid(), 1);
-  EXPECT_EQ(ERArc2D(ERPoint2D(), 1, 0, std::nan("")).isValid(), 0);
-  const EREllipse2D across(1, 2, 0, ERPoint2D());  // the larger semi-axis across the angle
-  EXPECT_EQ(across.isValid(), 1);
-  EXPECT_DOUBLE_EQ(across.getBigAxe(), 4.0);
-  EXPECT_DOUBLE_EQ(across.getSmallAxe(), 2.0);
-  EXPECT_NEAR(across.getAngle(), kPi / 2, 1e-15);
-  EXPECT_EQ(EREllipse2D().isValid(), 0);
-  EXPECT_EQ(EREllipse2D(ERPoint2D(), ERPoint2D(1, 0), std::nan("")).isValid(), 0);
-  EXPECT_EQ(ERCircle3D(ERPmIsometrie3D(), -2.0).isValid(), 0);
-}
-
 // Each coordinate, size and limit of lines, segments, circles, ellipses and their arcs, in the
 // plane and in space, made NaN (either sign) or infinite in turn: isValid() says 0 and the print
 // form never shows "-nan". The same objects with every value finite say 1.
@@ -807,6 +792,16 @@ TEST(ConicCases, EveryNonFiniteValueIsInvalid) {
       }
     }
   }
+  // Finite but not a curve: a negative radius, a zero axis; a zero radius is a point-like circle.
+  EXPECT_EQ(ERCircle2D(ERPoint2D(), -1).isValid(), 0);
+  EXPECT_EQ(ERCircle2D(ERPoint2D(), 0).isValid(), 1);
+  EXPECT_EQ(ERCircle3D(ERPmIsometrie3D(), -2.0).isValid(), 0);
+  EXPECT_EQ(EREllipse2D().isValid(), 0);
+  const EREllipse2D across(1, 2, 0, ERPoint2D());  // the larger semi-axis across the angle
+  EXPECT_EQ(across.isValid(), 1);
+  EXPECT_DOUBLE_EQ(across.getBigAxe(), 4.0);
+  EXPECT_DOUBLE_EQ(across.getSmallAxe(), 2.0);
+  EXPECT_NEAR(across.getAngle(), kPi / 2, 1e-15);
 }
 
 TEST(ConicCases, NearestPointOfAnEllipticArcIsGlobal) {

@@ -458,19 +458,6 @@ TEST(BoundedSurfaces, NearestIsGlobalOverThePatchInEveryFrame) {
     }
 }
 
-// The double cone's other nappe holds the interior foot (half-angle 1.2, heights [0.5, 5],
-// angles [-1, 1]: the foot of (3, 0, -0.5) lies on the generator at angle 0).
-TEST(BoundedCone, NearestFindsTheInteriorFootBesideTheFarNappe) {
-  ERBoundedCone cone(ERPmIsometrie3D(), ERRadian(1.2), 0.5, 5);
-  cone.setBound(ERLimites(0.5, 5), ERLimites(-1, 1));
-  ERPoint2D uv;
-  const ERPoint3D p(3, 0, -0.5);
-  const ERVector3D g(std::sin(1.2), 0, std::cos(1.2));
-  const ERVector3D w = p - ERPoint3D();
-  EXPECT_NEAR(cone.nearest(p, uv), (w - (w * g) * g).norme(), 1e-14);
-  EXPECT_NEAR(uv.y(), 0, 1e-15);
-}
-
 // ---------------------------------------------------------------------------------------------
 // The cases stated for the family.
 
