@@ -65,7 +65,8 @@ void ERCircle2D::transformTo(const ERTransfo2D& T) {
 ERObject* ERCircle2D::getCopy() const { return new ERCircle2D(*this); }
 
 void ERCircle2D::printOn(std::ostream& os) const {
-  os << "Cercle2D : Centre  " << centre_ << '\n' << "         : Radius  " << radius_ << '\n';
+  os << "Cercle2D : Centre  " << centre_ << '\n'
+     << "         : Radius  " << qorv::detail::printable(radius_) << '\n';
 }
 
 void ERCircle2D::saveGuts(ERFile& f) const {
@@ -207,9 +208,9 @@ ERObject* ERArc2D::getCopy() const { return new ERArc2D(*this); }
 
 void ERArc2D::printOn(std::ostream& os) const {
   os << "Arc : Centre :" << center() << '\n'
-     << "      Rayon  :" << radius() << '\n'
-     << "      StartAg:" << udeb() << '\n'
-     << "      EndAg  :" << ufin();
+     << "      Rayon  :" << qorv::detail::printable(radius()) << '\n'
+     << "      StartAg:" << qorv::detail::printable(udeb()) << '\n'
+     << "      EndAg  :" << qorv::detail::printable(ufin());
 }
 
 void ERArc2D::saveGuts(ERFile& f) const {

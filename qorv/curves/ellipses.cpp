@@ -278,16 +278,19 @@ ERMinimax2D EREllipse2D::getBox() const {
   return ERMinimax2D(c.x() - hx, c.y() - hy, c.x() + hx, c.y() + hy);
 }
 
+// The axes' frame is the foci's unit direction itself, not cos and sin of its angle: foci on a
+// coordinate axis give an exact frame (the rounded pi/2 of an angle would tilt it).
 ERPoint2D EREllipse2D::pointAt(double t) const {
-  const double phi = std::atan2(f2_.y() - f1_.y(), f2_.x() - f1_.x());
   const double a = L_ / 2.0, b = getSmallAxe() / 2.0, ct = std::cos(t), st = std::sin(t);
-  const double cp = std::cos(phi), sp = std::sin(phi);
+  const ERVector2D X = getBigAxisDirection();
+  const double cp = X.x(), sp = X.y();
   const ERPoint2D m = center();
   return ERPoint2D(m.x() + a * ct * cp - b * st * sp, m.y() + a * ct * sp + b * st * cp);
 }
 
 ERPoint2D EREllipse2D::get_closest(const ERPoint2D& p) const {
-  const double phi = getAngle(), c = std::cos(phi), s = std::sin(phi);
+  const ERVector2D X = getBigAxisDirection();
+  const double c = X.x(), s = X.y();
   const ERPoint2D m = center();
   const double px = p.x() - m.x(), py = p.y() - m.y();
   double qx = px * c + py * s;
@@ -340,8 +343,8 @@ void EREllipse2D::printOn(std::ostream& os) const {
   os << "Ellipse" << '\n'
      << "focus 1 " << f1_ << '\n'
      << "focus 2 " << f2_ << '\n'
-     << "Big Axe " << L_ << '\n'
-     << "Small Axe " << getSmallAxe() << '\n'
+     << "Big Axe " << qorv::detail::printable(L_) << '\n'
+     << "Small Axe " << qorv::detail::printable(getSmallAxe()) << '\n'
      << "Center  " << center() << '\n';
 }
 
@@ -483,9 +486,70 @@ int ERArcEllipse2D::intersectWith(const ERPoint2D& p, const ERVector2D& v,
   return params.length();
 }
 
+namespace {
+
+// The eccentric parameters of the stationary points of the distance from (qx, qy) (in the
+// ellipse's axes, a >= b > 0) besides the global foot, and the four vertices. With s the
+// Lagrange parameter a stationary point is (a^2 qx / (s + a^2), b^2 qy / (s + b^2)) where
+// F(s) = (a qx / (s + a^2))^2 + (b qy / (s + b^2))^2 = 1; F is convex on (-a^2, -b^2), infinite
+// at both ends, least at s* = -(b^2 + r a^2) / (1 + r) with r = (b |qy| / (a |qx|))^(2/3), so it
+// has there two roots (a local minimum's and a local maximum's, near each other on a thin
+// ellipse, where a grid of the arc misses them) or none. On an axis the other stationary pair
+// is s = -b^2 (major axis) or s = -a^2 (minor axis), in closed form.
+void otherStationaryPoints(double a, double b, double qx, double qy, double out[8], int& n) {
+  n = 0;
+  for (int k = 0; k < 4; ++k) out[n++] = k * 0.5 * std::numbers::pi;
+  if (!(a > b && b > 0.0)) return;
+  // In units of a: the ellipse (cos t, B sin t).
+  const double B = b / a, B2 = B * B, X = qx / a, Y = qy / a;
+  if (!std::isfinite(X) || !std::isfinite(Y)) return;
+  if (Y == 0.0) {
+    const double c = X / ((1.0 - B) * (1.0 + B));
+    if (std::fabs(c) <= 1.0) {
+      const double t = std::acos(c);
+      out[n++] = t, out[n++] = -t;
+    }
+    return;
+  }
+  if (X == 0.0) {
+    const double sn = B * Y / ((B - 1.0) * (B + 1.0));
+    if (std::fabs(sn) <= 1.0) {
+      const double t = std::asin(sn);
+      out[n++] = t, out[n++] = std::numbers::pi - t;
+    }
+    return;
+  }
+  auto F = [&](double s) {
+    const double u = X / (s + 1.0), v = B * Y / (s + B2);
+    return u * u + v * v - 1.0;
+  };
+  const double r = std::cbrt((B * Y / X) * (B * Y / X));
+  const double sMin = -(B2 + r) / (1.0 + r);
+  if (!(F(sMin) < 0.0)) return;
+  for (int side = 0; side < 2; ++side) {
+    // F falls from +inf to its least value on (-1, s*) and rises again on (s*, -B^2).
+    double lo = side == 0 ? -1.0 : sMin, hi = side == 0 ? sMin : -B2;
+    for (int it = 0; it < 200; ++it) {
+      const double m = 0.5 * (lo + hi);
+      if (m == lo || m == hi) break;
+      const bool positive = F(m) > 0.0;
+      if ((side == 0) == positive) {
+        lo = m;
+      } else {
+        hi = m;
+      }
+    }
+    const double s = 0.5 * (lo + hi);
+    out[n++] = std::atan2(B * Y / (s + B2), X / (s + 1.0));
+  }
+}
+
+}  // namespace
+
 // The global foot when it is on the arc; otherwise the nearest of the two ends and of the local
-// minima of the distance inside (sign changes - to + of its derivative on a grid of the arc,
-// each refined by safeguarded Newton).
+// minima of the distance inside: sign changes - to + of its derivative on a grid of the arc and
+// the stationary points in closed form (otherStationaryPoints), each refined by safeguarded
+// Newton.
 double ERArcEllipse2D::nearestOnArc(const ERPoint2D& p, double& dist, bool& atEnd) const {
   const ERLimites r = getBound();
   const double lo = r.start(), hi = r.end();
@@ -544,6 +608,24 @@ double ERArcEllipse2D::nearestOnArc(const ERPoint2D& p, double& dist, bool& atEn
       if (d < bestD) best = x, bestD = d, atEnd = false;
     }
     x0 = x1, f0 = f1;
+  }
+  double cands[8];
+  int nc = 0;
+  otherStationaryPoints(a, b, qx, qy, cands, nc);
+  for (int i = 0; i < nc; ++i) {
+    double x = 0.0;
+    if (!qorv::detail::windowAngle(cands[i], lo, hi, x)) continue;
+    // Newton on the derivative, kept within the limits and only while it brings p nearer.
+    double d = distance(p, pointAt(x));
+    for (int it = 0; it < 8; ++it) {
+      const double dd = df(x);
+      if (!(dd != 0.0)) break;
+      const double next = std::clamp(x - f(x) / dd, lo, hi);
+      const double dn = distance(p, pointAt(next));
+      if (!(dn < d)) break;
+      x = next, d = dn;
+    }
+    if (d < bestD) best = x, bestD = d, atEnd = false;
   }
   dist = bestD;
   return best;

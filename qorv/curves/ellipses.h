@@ -34,8 +34,12 @@
 //   for the ellipse moved to the origin). A failed kernel query gives (0, 0).
 //   SignedMinimalDistance measures to the nearest point, negative inside.
 // - The nearest point of an elliptic arc is the nearest of the ellipse's global foot when it is
-//   on the arc, else of every foot inside the limits (local minima of the distance, found on
-//   a grid of the arc and refined) and the two ends, in the plane and in space alike.
+//   on the arc, else of every foot inside the limits and the two ends, in the plane and in space
+//   alike. The other feet are the roots of the Lagrange equation in closed form (two or none
+//   besides the global foot's, bracketed by the least value of a convex function), refined by
+//   Newton: a grid of the arc misses the pair a thin arc holds near a point by its major axis.
+// - The axes' frame (get_closest, pointAt) is the foci's unit direction itself, so foci on a
+//   coordinate axis turn nothing: a point on such an ellipse's major axis has its exact foot.
 // - A mirror (det < 0) negates the central limits; scale(s) takes |s| for L. Both keep the arc's
 //   points and its direction; splitAt keeps the direction of travel of a reversed arc.
 // - intersectWith (line or plane through p of normal v) is solved in closed form in the arc's

@@ -161,6 +161,20 @@ t_SmartPtr<EREntity3DWF> ERInfLine2D::get3DEquiv(const ERPmIsometrie3D& frame) c
 
 ERObject* ERInfLine2D::getCopy() const { return new ERInfLine2D(*this); }
 
+namespace {
+template <class A, class B>
+int allFinite(const A& a, const B& b) {
+  for (int i = 0; i < A::kSize; ++i)
+    if (!std::isfinite(a.data()[i])) return 0;
+  for (int i = 0; i < B::kSize; ++i)
+    if (!std::isfinite(b.data()[i])) return 0;
+  return 1;
+}
+}  // namespace
+
+int ERInfLine2D::isValid() const { return allFinite(dir_, origin_); }
+int ERInfLine3D::isValid() const { return allFinite(dir_, origin_); }
+
 void ERInfLine2D::printOn(std::ostream& os) const {
   const PrecisionGuard guard(os, 3);
   os << "InfLine2D"
@@ -168,8 +182,9 @@ void ERInfLine2D::printOn(std::ostream& os) const {
   os.width(5);
   os << origin_ << " V";
   os.width(5);
-  os << dir_ << " (  " << dir_.y() << " *x + " << -dir_.x() << " *y + "
-     << (dir_.x() * origin_.y() - dir_.y() * origin_.x()) << " = 0 )" << '\n';
+  using qorv::detail::printable;
+  os << dir_ << " (  " << printable(dir_.y()) << " *x + " << printable(-dir_.x()) << " *y + "
+     << printable(dir_.x() * origin_.y() - dir_.y() * origin_.x()) << " = 0 )" << '\n';
 }
 
 void ERInfLine2D::saveGuts(ERFile& f) const {
@@ -285,6 +300,7 @@ double qorv::distance(const ERInfLine3D& line, const ERPoint3D& p) {
   }                                                                                         \
   void Seg::reverse() { std::swap(p1_, p2_); }                                              \
   ERObject* Seg::getCopy() const { return new Seg(*this); }                                 \
+  int Seg::isValid() const { return allFinite(p1_, p2_); }                                  \
   void Seg::printOn(std::ostream& os) const {                                               \
     os << "Segment " Dim " : P1=" << p1_ << " P2=" << p2_ << '\n';                          \
   }                                                                                         \

@@ -22,6 +22,8 @@
 //   [0, 1] and return the length of params. intersectWith is solved in closed form, not through
 //   a turned copy, so it holds at every magnitude.
 // - Directions, lengths and distances hold from 1e-300 to 1e300 (scaled like std::hypot).
+// - isValid(): every coordinate finite (a NaN or infinite point or direction is invalid; a zero
+//   direction is degenerate, not invalid). Print forms show a NaN as "nan", never signed.
 //
 // ConvertToNurbs of a segment: the degree-1 curve with poles P1, P2 of weight 1 over [0, 1]
 // (defined with the pole curves).
@@ -80,6 +82,7 @@ class QORV_API ERInfLine2D : public virtual EREntity2DWF {
   ERObject* getCopy() const override;
   // Precision 3: "InfLine2D O" origin " V" direction (each coordinate in width 5), then
   // " (  " d.y " *x + " -d.x " *y + " (d.x O.y - d.y O.x) " = 0 )", line end.
+  int isValid() const override;
   void printOn(std::ostream& os) const override;
   void saveGuts(ERFile& f) const override;
   void restoreGuts(ERFile& f) override;
@@ -130,6 +133,7 @@ class QORV_API ERInfLine3D : public virtual EREntity3DWF {
 
   ERObject* getCopy() const override;
   // "Droite Infinie Org=" origin " Vec=" direction, line end.
+  int isValid() const override;
   void printOn(std::ostream& os) const override;
   void saveGuts(ERFile& f) const override;
   void restoreGuts(ERFile& f) override;
@@ -196,6 +200,7 @@ class QORV_API ERSegment2D : public ERFiniteEntity2DWF {
 
   ERObject* getCopy() const override;
   // "Segment 2D : P1=" P1 " P2=" P2, line end.
+  int isValid() const override;
   void printOn(std::ostream& os) const override;
   void saveGuts(ERFile& f) const override;
   void restoreGuts(ERFile& f) override;
@@ -251,6 +256,7 @@ class QORV_API ERSegment3D : public ERFiniteEntity3DWF {
   NurbsPtr ConvertToNurbs() const override;
   ERObject* getCopy() const override;
   // "Segment 3D : P1=" P1 " P2=" P2, line end.
+  int isValid() const override;
   void printOn(std::ostream& os) const override;
   void saveGuts(ERFile& f) const override;
   void restoreGuts(ERFile& f) override;

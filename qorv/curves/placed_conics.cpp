@@ -144,10 +144,7 @@ void ERCircle3D::scale(double s) {
   circle_.scale(s);
 }
 
-int ERCircle3D::isValid() const {
-  const ERPoint3D o = frame().origine();
-  return circle_.isValid() && std::isfinite(o.x()) && std::isfinite(o.y()) && std::isfinite(o.z());
-}
+int ERCircle3D::isValid() const { return circle_.isValid() && frameIsValid(); }
 
 void ERCircle3D::translate(const ERPoint3D& v) { translateFrame(v); }
 
@@ -189,7 +186,7 @@ void ERCircle3D::printOn(std::ostream& os) const {
   os << "Cercle :" << '\n'
      << "       : Normale " << normale() << '\n'
      << "       : Centre  " << center() << '\n'
-     << "       : Radius  " << radius() << '\n';
+     << "       : Radius  " << qorv::detail::printable(radius()) << '\n';
 }
 
 void ERCircle3D::saveGuts(ERFile& f) const {
@@ -358,10 +355,7 @@ t_SmartPtr<EREntity2DWF> EREllipse3D::get2DEntProjectedOn(const ERPmIsometrie3D&
   return projectConic(F, normale(), center(), A, B, 0.0, kTwoPi, false);
 }
 
-int EREllipse3D::isValid() const {
-  const ERPoint3D o = frame().origine();
-  return ellipse_.isValid() && std::isfinite(o.x()) && std::isfinite(o.y()) && std::isfinite(o.z());
-}
+int EREllipse3D::isValid() const { return ellipse_.isValid() && frameIsValid(); }
 
 ERObject* EREllipse3D::getCopy() const { return new EREllipse3D(*this); }
 

@@ -48,7 +48,8 @@ double wrap(double t, double n) {
   return t;
 }
 
-// The point on side k of the closed outline, and the side vector as tangent.
+// The point on side k of the closed outline, and the side vector as tangent: k the first side
+// with k <= t <= k + 1, so that a whole t ends side t - 1 (t = 0 starts side 0).
 ERInfoPoint2D onOutline(const ERVec<ERPoint2D>& v, double t) {
   const int n = v.length();
   ERInfoPoint2D info;
@@ -59,7 +60,7 @@ ERInfoPoint2D onOutline(const ERVec<ERPoint2D>& v, double t) {
   }
   t = wrap(t, n);
   info.setParameter(t);
-  const int k = std::isnan(t) ? 0 : std::min(static_cast<int>(std::floor(t)), n - 1);
+  const int k = std::isnan(t) ? 0 : std::clamp(static_cast<int>(std::ceil(t)) - 1, 0, n - 1);
   const ERVector2D side = v[(k + 1) % n] - v[k];
   info.setPoint(v[k] + side * (t - k));
   info.setTangente(side);

@@ -29,8 +29,9 @@
 // - offset(d) moves every side outwards by d (scaling about the barycentre); when the scaled set
 //   fails the regularity check (sides and radii equal within 1e-9) the polygon is unchanged.
 // - PtCur(t) of a rectangle (a polygon of n sides): t brought into [0, 4] ([0, n]) by whole turns
-//   (t = 4 stays 4), side k the one with k <= t <= k + 1; the point moves along side k, the
-//   tangent is the side vector. A non-finite t gives a NaN point.
+//   (t = 4 stays 4), side k the FIRST with k <= t <= k + 1, so a whole t > 0 is the end of side
+//   t - 1 and takes its tangent; the point moves along side k, the tangent is the side vector.
+//   A non-finite t gives a NaN point.
 // - A rounded slot is the set of points at distance r from the segment [center1, center2]:
 //   PtCur on [0, 4] runs the half circle about center1 (from center1 + r nL through
 //   center1 - r d), the right side, the half circle about center2, the left side, d the unit

@@ -3,9 +3,9 @@
 #include <ostream>
 #include <utility>
 
-#include "qorv/platform/archive.h"
 #include "qorv/foundation/points.h"
 #include "qorv/persistence/file.h"
+#include "qorv/platform/archive.h"
 
 using namespace qorv::platform;
 
@@ -26,8 +26,10 @@ int EREntAngle::isClosed(double) const {
 void EREntAngle::reverse() { std::swap(start_, end_); }
 
 void EREntAngle::printOn(std::ostream& os) const {
-  os << "Angle de Debut:" << start_ << " (" << start_ * kDegreesPerRadian << ")" << '\n';
-  os << "Angle de Fin  :" << end_ << " (" << end_ * kDegreesPerRadian << ")" << '\n';
+  os << "Angle de Debut:" << qorv::detail::printable(start_) << " ("
+     << qorv::detail::printable(start_ * kDegreesPerRadian) << ")" << '\n';
+  os << "Angle de Fin  :" << qorv::detail::printable(end_) << " ("
+     << qorv::detail::printable(end_ * kDegreesPerRadian) << ")" << '\n';
 }
 
 void EREntAngle::saveGuts(ERFile& f) const {

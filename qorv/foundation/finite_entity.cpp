@@ -357,6 +357,16 @@ QORV_ANGLE_BOUNDED_BODIES(ERFiniteEntity3DWFBoundedWithAngle, ERFiniteEntity3DWF
 // ---------------------------------------------------------------------------------------------
 // Planar entities.
 
+int ERPlanarEntity3DWF::frameIsValid() const {
+  if (frame_.getRep() == nullptr || !frame_.isValid()) return 0;
+  const QuickAlgebra::ERMatrix<double> R = frame_.getMatrix();
+  for (int k = 0; k < R.length(); ++k)
+    if (!std::isfinite(R.data()[k])) return 0;
+  const ERPoint3D t = frame_.getTrans();
+  return std::isfinite(t.x()) && std::isfinite(t.y()) && std::isfinite(t.z()) &&
+         std::isfinite(frame_.getFactHomo());
+}
+
 void ERPlanarEntity3DWF::transformFrom(const ERPmIsometrie3D& T) { frame_ = T * frame_; }
 void ERPlanarEntity3DWF::transformTo(const ERPmIsometrie3D& T) { frame_ = ~T * frame_; }
 

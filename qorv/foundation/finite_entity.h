@@ -290,6 +290,8 @@ class QORV_API ERPlanarEntity3DWF : public virtual EREntity3DWF {
 
  protected:
   const ERPmIsometrie3D& frame() const { return frame_; }
+  // 1 when the frame maps: a representation whose matrix, translation and factor are finite.
+  int frameIsValid() const;
   // The frame's origin scaled about the global origin, or moved by v; the axes stay.
   void scaleFrame(double s);
   void translateFrame(const ERPoint3D& v);

@@ -7,8 +7,8 @@
 #include <ostream>
 #include <vector>
 
-#include "qorv/platform/archive.h"
 #include "qorv/persistence/file.h"
+#include "qorv/platform/archive.h"
 
 using namespace qorv::platform;
 
@@ -89,7 +89,7 @@ void printDoubles(std::ostream& os, const double* v, int n) {
       os << ',';
     }
     os.width(w);
-    os << v[i];
+    os << printable(v[i]);
   }
   os.width(1);
   os << ']';

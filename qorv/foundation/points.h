@@ -31,9 +31,9 @@
 #include <iosfwd>
 #include <utility>
 
-#include "qorv/platform/api.h"
 #include "qorv/foundation/assert.h"
 #include "qorv/foundation/tolerance.h"
+#include "qorv/platform/api.h"
 
 class ERFile;
 namespace qorv::platform {
@@ -133,6 +133,9 @@ void storeDoubles(::qorv::platform::CArchive& ar, const double* v, int n);
 void loadDoubles(::qorv::platform::CArchive& ar, double* v, int n);
 // "[" v0 "," v1 ... "]": each value in the stream's current width, separators in width 1.
 QORV_API void printDoubles(std::ostream& os, const double* v, int n);
+// v as print forms show it: a NaN without its sign bit, so that it prints as "nan" and never
+// as "-nan", a number's look.
+inline double printable(double v) { return v != v ? std::fabs(v) : v; }
 
 }  // namespace qorv::detail
 
@@ -705,8 +708,10 @@ QORV_API ERFile& operator>>(ERFile& f, ERPole3DH& v);
 
 QORV_API ::qorv::platform::CArchive& operator<<(::qorv::platform::CArchive& ar, const ERPoint2D& v);
 QORV_API ::qorv::platform::CArchive& operator<<(::qorv::platform::CArchive& ar, const ERPoint3D& v);
-QORV_API ::qorv::platform::CArchive& operator<<(::qorv::platform::CArchive& ar, const ERVector2D& v);
-QORV_API ::qorv::platform::CArchive& operator<<(::qorv::platform::CArchive& ar, const ERVector3D& v);
+QORV_API ::qorv::platform::CArchive& operator<<(::qorv::platform::CArchive& ar,
+                                                const ERVector2D& v);
+QORV_API ::qorv::platform::CArchive& operator<<(::qorv::platform::CArchive& ar,
+                                                const ERVector3D& v);
 QORV_API ::qorv::platform::CArchive& operator<<(::qorv::platform::CArchive& ar, const ERPole2DH& v);
 QORV_API ::qorv::platform::CArchive& operator<<(::qorv::platform::CArchive& ar, const ERPole3DH& v);
 QORV_API ::qorv::platform::CArchive& operator>>(::qorv::platform::CArchive& ar, ERPoint2D& v);

@@ -1115,7 +1115,8 @@ int crossingsOf(const Curve& c, int axis, double value, ERVec<double>& params) {
     roots = ERVec<double>();
     Zeros(ERPolynome(q.data(), deg), ERLimites(xa, xb), roots);
     for (int r = 0; r < roots.length(); ++r)
-      found.push_back(polishedCrossing(c, axis, value, std::clamp(a + roots[r] * h, ta, tb), ta, tb));
+      found.push_back(
+          polishedCrossing(c, axis, value, std::clamp(a + roots[r] * h, ta, tb), ta, tb));
   }
   std::sort(found.begin(), found.end());
   // A root at a span junction comes from both spans; a multiple root counts once.
@@ -1146,6 +1147,15 @@ int ERCpoleRep2D::ProjectPoint(const ERPoint2D& p, ERVec<double>& params, double
 }
 int ERCpoleRep3D::ProjectPoint(const ERPoint3D& p, ERVec<double>& params, double tol) const {
   return projectOn<ERMinimax3D>(*this, p, params, tol);
+}
+
+EREntity::DISTMINRES ERCpoleRep3D::SignedMinimalDistance(const ERPoint3D& p, double& d) const {
+  double u = 0.0;
+  const double dist = nearest(p, u);
+  if (std::isnan(dist)) return DISTMIN_NONE;
+  d = dist;
+  const bool atEnd = u == std::min(udeb(), ufin()) || u == std::max(udeb(), ufin());
+  return atEnd ? DISTMIN_END_POINT : DISTMIN_NORMAL;
 }
 
 EREntity::DISTMINRES ERCpoleRep2D::SignedMinimalDistance(const ERPoint2D& p, double& d,

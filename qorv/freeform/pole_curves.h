@@ -110,6 +110,8 @@
 //   was near. Candidates only, over the whole knot range: use nearest for the nearest point.
 // - SignedMinimalDistance(p, d, u) is positive on the right of the direction of travel; it
 //   answers DISTMIN_END_POINT when the foot is a trim bound, DISTMIN_NONE for an invalid curve.
+//   In space, SignedMinimalDistance(p, d) is the distance to nearest's point, never negative
+//   (space has no side), with the same answers, as the space segments and arcs give.
 //
 // Stored image (little-endian):
 //   SIZE    FIELD
@@ -242,8 +244,10 @@ class SpanPowerCache {
   DISTMINRES SignedMinimalDistance(const ERPoint2D& p, double& d, double& u) const override; \
   /* Every crossing with the line x = value, from the span power forms. */                   \
   int intersectWithAxeY(double x, QuickAlgebra::ERVec<double>& params) const override;
-#define QORV_CPOLE_CROSSING_3D                                              \
-  /* Every crossing with the plane z = value, from the span power forms. */ \
+#define QORV_CPOLE_CROSSING_3D                                                    \
+  /* The unsigned distance to the nearest point (see the conventions). */         \
+  DISTMINRES SignedMinimalDistance(const ERPoint3D& p, double& d) const override; \
+  /* Every crossing with the plane z = value, from the span power forms. */       \
   int intersectWithPlanZ(double z, QuickAlgebra::ERVec<double>& params) const override;
 
 QORV_CPOLE_REP(ERCpoleRep2D, ERTrimmedEntity2DWF, ERLimitedEntity2DWF, ERFiniteEntity2DWF,

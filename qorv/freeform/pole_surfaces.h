@@ -231,6 +231,7 @@ class QORV_API ERSpoleRep : public ERBoundedSurface {
   t_SmartPtr<ERFiniteEntity3DWF> getEntityIsoV(double v) const override;
   // The global nearest point of the surface over its trimmed limits: its distance, uv its
   // parameter; see the conventions. NaN and uv unchanged for an invalid net or a non-finite p.
+  using ERAnyBoundedSurface::nearest;
   double nearest(const ERPoint3D& p, ERPoint2D& uv) const override;
   // 0 when the boxes of the surface (inflated by 0.2) and of p (inflated by tol) are apart;
   // otherwise uv := the parameter of the nearest point, and 1 when that point is a foot.

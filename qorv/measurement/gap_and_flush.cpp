@@ -1,6 +1,9 @@
 #include "qorv/measurement/gap_and_flush.h"
 
 #include <cmath>
+#include <ostream>
+#include <sstream>
+#include <string>
 
 #include "qorv/persistence/file.h"
 
@@ -39,7 +42,14 @@ void gmGapAndFlush::transformTo(const ERPmSimilitude3D& T) {
 
 void gmGapAndFlush::printOn(std::ostream& os) const {
   os << "Gap and Flush:" << std::endl;
-  getRepere().printOn(os);
+  // Some frames' forms (the identity's, a scaling's) end without a line end: each line ends
+  // here, so "Gap" starts its own.
+  std::ostringstream frame;
+  frame.copyfmt(os);
+  getRepere().printOn(frame);
+  const std::string text = frame.str();
+  os << text;
+  if (text.empty() || text.back() != '\n') os << std::endl;
   os << "               : Gap " << gap_ << std::endl;
   os << "               : Flush " << flush_ << std::endl;
 }

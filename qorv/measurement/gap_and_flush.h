@@ -14,6 +14,9 @@
 // - scale(f) and a similitude's ratio multiply gap and flush; an isometry leaves them. Setting a
 //   value does not mark the object dirty.
 // - It has no plane projection: get2DEntProjectedOn() is always null.
+// - Print form, each line ended: "Gap and Flush:", the frame's form (a line end added when it
+//   has none of its own, as the identity's), "               : Gap " gap, "               : Flush "
+//   flush.
 //
 // Stored image: the planar entity's frame, then gap (double), flush (double): 16 bytes more than
 // the frame's record.
@@ -56,7 +59,9 @@ class QORV_API gmGapAndFlush : public ERPlanarEntity3DWF {
   void printOn(std::ostream& os) const override;
   void saveGuts(ERFile& f) const override;
   void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override { return ERPlanarEntity3DWF::binaryStoreSize() + 16; }
+  std::uint32_t binaryStoreSize() const override {
+    return ERPlanarEntity3DWF::binaryStoreSize() + 16;
+  }
 
  private:
   double gap_ = 0;

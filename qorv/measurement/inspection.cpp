@@ -8,6 +8,9 @@
 #include <string_view>
 #include <thread>
 
+#include "qorv/foundation/trig.h"
+#include "qorv/surfaces/bounded_surfaces.h"
+
 using namespace qorv;
 
 namespace {
@@ -16,16 +19,6 @@ constexpr double kTwoPi = 2 * std::numbers::pi;
 
 bool finite(const ERPoint3D& p) {
   return std::isfinite(p.x()) && std::isfinite(p.y()) && std::isfinite(p.z());
-}
-
-// The angle of [a0, a1] (a1 - a0 at most one turn) nearest to phi on the circle.
-double nearestAngle(double phi, double a0, double a1) {
-  if (a1 - a0 >= kTwoPi) return phi;
-  double t = std::fmod(phi - a0, kTwoPi);
-  if (t < 0) t += kTwoPi;
-  t += a0;
-  if (t <= a1) return t;
-  return (t - a1) <= (a0 + kTwoPi - t) ? a1 : a0;
 }
 
 }  // namespace
@@ -82,7 +75,49 @@ gmInspectionFeature::gmInspectionFeature(std::string id, Kind kind, const ERPmIs
         break;
     }
   }
-  if (problem_.empty()) computeBox();
+  if (kind == CONE) coneSin_ = std::sin(r1), coneCos_ = std::cos(r1);
+  if (problem_.empty()) {
+    computeBox();
+    buildNominal();
+  }
+}
+
+// The library's surface of the patch. Its parameters: the plane's, the sphere's and the torus's
+// are the feature's; the cylinder's are (height, angle), the cone's (height along the axis,
+// angle), the height being the distance from the apex times cos(half-angle).
+void gmInspectionFeature::buildNominal() {
+  const ERLimites U(u0_, u1_), V(v0_, v1_);
+  auto placed = [this](auto* s) {
+    map_ = &s->placementMap();
+    return t_SmartPtr<ERAnyBoundedSurface>(s);
+  };
+  switch (kind_) {
+    case PLANE:
+      nominal_ = placed(new ERBoundedPlane(frame_, U, V));
+      break;
+    case CYLINDER: {
+      ERBoundedCylinder* c = new ERBoundedCylinder(frame_, 1.0, r1_, ERRadian(u0_), ERRadian(u1_));
+      c->setLimits(V, U, V, U);
+      nominal_ = placed(c);
+      break;
+    }
+    case CONE: {
+      const double c = coneCos_;
+      ERBoundedCone* k = new ERBoundedCone(frame_, ERRadian(r1_), v0_ * c, v1_ * c);
+      const ERLimites H(v0_ * c, v1_ * c);
+      k->setLimits(H, U, H, U);
+      nominal_ = placed(k);
+      break;
+    }
+    case SPHERE:
+      nominal_ = placed(new ERBoundedSphere(frame_, r1_, U, V));
+      break;
+    case TORUS:
+      nominal_ = placed(new ERBoundedTorus(frame_, r1_, r2_, U, V));
+      break;
+    case SURFACE:
+      break;
+  }
 }
 
 gmInspectionFeature::gmInspectionFeature(std::string id,
@@ -174,28 +209,38 @@ ERPoint3D gmInspectionFeature::point(double u, double v, ERVector3D* outward) co
     case PLANE:
       q = ERPoint3D(u, v, 0), n = ERVector3D(0, 0, 1);
       break;
-    case CYLINDER:
-      q = ERPoint3D(r1_ * std::cos(u), r1_ * std::sin(u), v);
-      n = ERVector3D(std::cos(u), std::sin(u), 0);
+    case CYLINDER: {
+      double su, cu;
+      qorv::sinCos(u, su, cu);
+      q = ERPoint3D(r1_ * cu, r1_ * su, v);
+      n = ERVector3D(cu, su, 0);
       break;
+    }
     case CONE: {
-      const double s = std::sin(r1_), c = std::cos(r1_);
-      q = ERPoint3D(v * s * std::cos(u), v * s * std::sin(u), v * c);
-      n = ERVector3D(c * std::cos(u), c * std::sin(u), -s);
+      const double s = coneSin_, c = coneCos_;
+      double su, cu;
+      qorv::sinCos(u, su, cu);
+      q = ERPoint3D(v * s * cu, v * s * su, v * c);
+      n = ERVector3D(c * cu, c * su, -s);
       break;
     }
     case SPHERE:
-      n = ERVector3D(std::cos(v) * std::cos(u), std::cos(v) * std::sin(u), std::sin(v));
-      q = ERPoint3D(r1_ * n.x(), r1_ * n.y(), r1_ * n.z());
-      break;
     case TORUS: {
-      n = ERVector3D(std::cos(v) * std::cos(u), std::cos(v) * std::sin(u), std::sin(v));
-      const double w = r1_ + r2_ * std::cos(v);
-      q = ERPoint3D(w * std::cos(u), w * std::sin(u), r2_ * std::sin(v));
+      double su, cu, sv, cv;
+      qorv::sinCos(u, su, cu);
+      qorv::sinCos(v, sv, cv);
+      n = ERVector3D(cv * cu, cv * su, sv);
+      const double w = r1_ + r2_ * cv;
+      q = kind_ == SPHERE ? ERPoint3D(r1_ * n.x(), r1_ * n.y(), r1_ * n.z())
+                          : ERPoint3D(w * cu, w * su, r2_ * sv);
       break;
     }
   }
   if (kind_ != PLANE && material_ == OUTSIDE) n = -1.0 * n;
+  if (map_ != nullptr) {
+    if (outward != nullptr) *outward = map_->world(n);
+    return map_->world(q);
+  }
   if (outward != nullptr) *outward = frame_ >> n;
   return frame_ >> q;
 }
@@ -235,13 +280,13 @@ void gmInspectionFeature::computeBox() {
 int gmInspectionFeature::foot(const ERPoint3D& p, ERPoint3D& foot, ERVector3D& outward) const {
   if (!problem_.empty() || !finite(p)) return 0;
   if (kind_ == SURFACE) return surfaceFoot(p, foot, outward);
-  const ERPoint3D q = frame_ << p;
-  ERPoint3D f;
-  ERVector3D n;
-  if (!localFoot(q, f, n)) return 0;
-  if (kind_ != PLANE && material_ == OUTSIDE) n = -1.0 * n;
-  foot = frame_ >> f;
-  outward = frame_ >> n;
+  ERPoint2D uv;
+  int single = 1;
+  if (!nominal_ || !std::isfinite(nominal_->nearest(p, uv, single)) || !single) return 0;
+  double u = uv.x(), v = uv.y();
+  if (kind_ == CYLINDER) u = uv.y(), v = uv.x();
+  if (kind_ == CONE) u = uv.y(), v = uv.x() / coneCos_;
+  foot = point(u, v, &outward);
   return 1;
 }
 
@@ -310,65 +355,6 @@ int gmInspectionFeature::surfaceFoot(const ERPoint3D& p, ERPoint3D& f, ERVector3
   }
   f = point(bestU, bestV, &n);
   return n.norme() > 0;
-}
-
-// In the feature's frame: the nearest point of the patch and the normal pointing away from the
-// axis or centre (the plane's +z).
-int gmInspectionFeature::localFoot(const ERPoint3D& q, ERPoint3D& f, ERVector3D& n) const {
-  const double x = q.x(), y = q.y(), z = q.z();
-  const double rho = std::hypot(x, y), phi = std::atan2(y, x);
-  switch (kind_) {
-    case PLANE:
-      f = ERPoint3D(std::clamp(x, u0_, u1_), std::clamp(y, v0_, v1_), 0);
-      n = ERVector3D(0, 0, 1);
-      return 1;
-    case CYLINDER: {
-      // Every direction is as near from the axis.
-      if (!(rho > 1e-12 * r1_)) return 0;
-      const double a = nearestAngle(phi, u0_, u1_), h = std::clamp(z, v0_, v1_);
-      n = ERVector3D(std::cos(a), std::sin(a), 0);
-      f = ERPoint3D(r1_ * n.x(), r1_ * n.y(), h);
-      return 1;
-    }
-    case CONE: {
-      if (!(rho > 1e-12 * (std::fabs(z) + v1_))) return 0;
-      const double a = nearestAngle(phi, u0_, u1_);
-      const double s = std::sin(r1_), c = std::cos(r1_);
-      const ERVector3D d(s * std::cos(a), s * std::sin(a), c);
-      const double t = std::clamp(x * d.x() + y * d.y() + z * d.z(), v0_, v1_);
-      f = ERPoint3D(t * d.x(), t * d.y(), t * d.z());
-      n = ERVector3D(c * std::cos(a), c * std::sin(a), -s);
-      return 1;
-    }
-    case SPHERE: {
-      double a = nearestAngle(phi, u0_, u1_);
-      const double A = rho * std::cos(a - phi), B = z;
-      if (A == 0 && B == 0) return 0;  // the centre
-      const double best = std::atan2(B, A);
-      const double b = nearestAngle(best, v0_, v1_);
-      // Off the poles, a point on the axis has a whole circle of feet.
-      if (!(rho > 1e-12 * r1_) && std::cos(b) > 1e-12) return 0;
-      if (!(rho > 1e-12 * r1_)) a = u0_;
-      n = ERVector3D(std::cos(b) * std::cos(a), std::cos(b) * std::sin(a), std::sin(b));
-      f = ERPoint3D(r1_ * n.x(), r1_ * n.y(), r1_ * n.z());
-      return 1;
-    }
-    case TORUS: {
-      if (!(rho > 1e-12 * r1_)) return 0;
-      const double a = nearestAngle(phi, u0_, u1_);
-      const double c = std::cos(a - phi);
-      const double A = rho * c - r1_, B = z;
-      if (std::hypot(A, B) <= 1e-12 * r2_) return 0;  // on the core circle
-      const double b = nearestAngle(std::atan2(B, A), v0_, v1_);
-      n = ERVector3D(std::cos(b) * std::cos(a), std::cos(b) * std::sin(a), std::sin(b));
-      const double w = r1_ + r2_ * std::cos(b);
-      f = ERPoint3D(w * std::cos(a), w * std::sin(a), r2_ * std::sin(b));
-      return 1;
-    }
-    case SURFACE:
-      break;
-  }
-  return 0;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -20,10 +20,12 @@
 //   same angles and the distances [d0, d1] from its apex along a generator (d >= 0); a sphere the
 //   longitudes [a0, a1] and the latitudes [b0, b1] (in [-pi/2, pi/2]); a torus the angles about
 //   its axis and the tube angles [b0, b1] (0 on the outer equator, growing towards +z). Angles in
-//   radians, each range at most one turn. The foot is the nearest point of the patch (found in
-//   closed form: within the patch, or on its border), so a point beside a patch is judged
-//   against the patch's edge. A torus whose tube radius reaches its major radius and a point on
-//   an axis where every direction is equally near have no single foot: the point is skipped.
+//   radians, each range at most one turn. The foot is the nearest point of the patch: the
+//   global nearest point of the library's bounded surface of that kind and those limits (within
+//   the patch, or on its border), so a point beside a patch is judged against the patch's edge.
+//   A torus whose tube radius reaches its major radius and a point that sees a whole curve of
+//   nearest points (on an axis, at a centre, on a torus's core circle) have no single foot: the
+//   point is skipped.
 // - A point names its feature by id; an unknown id skips it. Skipped points are reported with
 //   their reason and counted; they never stop the run.
 // - Statistics: count, min, max, mean, standard deviation (ERSerieStatistic), points out of the
@@ -49,6 +51,10 @@
 #include "qorv/measurement/target_points.h"
 #include "qorv/support/serie_statistic.h"
 #include "qorv/surfaces/parametric_surface.h"
+
+namespace qorv::detail {
+struct PlacementMap;
+}
 
 // One nominal feature: geometry in its own frame, limits, tolerance band, material side.
 class QORV_API gmInspectionFeature {
@@ -106,19 +112,24 @@ class QORV_API gmInspectionFeature {
   ERPoint3D point(double u, double v, ERVector3D* outward = nullptr) const;
 
  private:
-  int localFoot(const ERPoint3D& q, ERPoint3D& f, ERVector3D& n) const;
   int surfaceFoot(const ERPoint3D& p, ERPoint3D& f, ERVector3D& n) const;
   void computeBox();
+  void buildNominal();
 
   std::string id_;
   Kind kind_;
   ERPmIsometrie3D frame_;
   double r1_, r2_, u0_, u1_, v0_, v1_;
+  double coneSin_ = 0, coneCos_ = 1;  // of the cone's half-angle
   Material material_;
   double lower_, upper_;
   ERMinimax3D box_;
   std::string problem_;
   t_SmartPtr<ERAnyBoundedSurface> surface_;
+  // The library's surface of the kind's patch (shared by copies: its search keeps no state), and
+  // its placement's map read into numbers (the frame's, without a call per point).
+  t_SmartPtr<ERAnyBoundedSurface> nominal_;
+  const qorv::detail::PlacementMap* map_ = nullptr;
 };
 
 struct QORV_API gmInspectedPoint {

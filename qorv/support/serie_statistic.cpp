@@ -4,6 +4,18 @@
 #include <cmath>
 #include <cstdlib>
 
+namespace {
+
+// s := s + a, s a double-double (Knuth's two-sum, then the low parts).
+void addTo(double s[2], double a) {
+  const double t = s[0] + a, b = t - s[0];
+  const double e = (s[0] - (t - b)) + (a - b) + s[1];
+  s[0] = t + e;
+  s[1] = e - (s[0] - t);
+}
+
+}  // namespace
+
 void ERSerieStatistic::append(double v, double w, double lo, double hi) {
   values_.append(v);
   const bool noBand = lo == -DBL_MAX && hi == DBL_MAX;
@@ -11,8 +23,15 @@ void ERSerieStatistic::append(double v, double w, double lo, double hi) {
   if (v == DBL_MAX) return;
 
   const double n = counted_ + 1;
-  mean_ = (n - 1) / n * mean_ + v / n;
-  meanSquares_ = (n - 1) / n * meanSquares_ + v * v / n;
+  if (counted_ == 0) shift_ = v;
+  const double d = v - shift_, d2 = d * d;
+  addTo(sum_, d);
+  addTo(sumSquares_, d2);
+  addTo(sumSquares_, std::fma(d, d, -d2));
+  // mean = v1 + S1 / n; mean of squares = v1^2 + (2 v1 S1 + S2) / n.
+  const double m1 = sum_[0] / n + sum_[1] / n;
+  mean_ = shift_ + m1;
+  meanSquares_ = shift_ * shift_ + (2.0 * shift_ * sum_[0] + sumSquares_[0] + sumSquares_[1]) / n;
   if (lo < v + 0.0001 && v - 0.0001 < hi) {
     if (!noBand) ++accepted_;
     ++inBand_;
@@ -27,13 +46,21 @@ void ERSerieStatistic::append(double v, double w, double lo, double hi) {
     min_ = std::min(min_, v);
     max_ = std::max(max_, v);
     minAboveTol_ = std::min(minAboveTol_, v - lo);
-    variance_ = (meanSquares_ * n - mean_ * mean_ * n) / (n - 1);
+    // (S2 - S1^2 / n) / (n - 1) in double-double: S1^2 / n exactly up to the low parts.
+    const double p = sum_[0] * sum_[0];
+    const double pe = std::fma(sum_[0], sum_[0], -p) + 2.0 * sum_[0] * sum_[1];
+    const double q = p / n, qe = (std::fma(-q, n, p) + pe) / n;
+    double diff[2] = {sumSquares_[0], sumSquares_[1]};
+    addTo(diff, -q);
+    addTo(diff, -qe);
+    variance_ = (diff[0] + diff[1]) / (n - 1);
   }
 }
 
 void ERSerieStatistic::reset() {
   values_.clear();
   mean_ = variance_ = meanSquares_ = min_ = max_ = minAboveTol_ = weightedMeanSquares_ = 0.0;
+  shift_ = sum_[0] = sum_[1] = sumSquares_[0] = sumSquares_[1] = 0.0;
   counted_ = inBand_ = accepted_ = 0;
 }
 

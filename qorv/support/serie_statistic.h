@@ -9,11 +9,13 @@
 // - A tolerance band [lo, hi] is "no band" only when lo is -DBL_MAX and hi is +DBL_MAX; a value
 //   is in its band with a margin of 0.0001 on both sides. The accepted count takes every value
 //   without a band (measured or not) and the measured values inside the band they were given.
-// - The statistics are running updates, not a recomputation: mean = (n-1)/n mean + v/n, the same
-//   for the mean of squares, and variance = (mean of squares n - mean^2 n) / (n - 1), so they
-//   differ from a two-pass computation by rounding only. The variance is 0 until two values
-//   count; standard_deviation() is the square root of its absolute value, square_deviation()
-//   the square root of the mean of squares (the quadratic deviation).
+// - The mean, the variance and the mean of squares come from the sums of d = v - v1 and d^2
+//   (v1 the first counted value), kept in double-double with the squares exact (fma): each is
+//   correct to a few units in the last place whatever the count and however far the values sit
+//   from zero (a running mean of squares loses the spread's digits to the offset's, more with
+//   every value). The variance is 0 until two values count; standard_deviation() is the square
+//   root of its absolute value, square_deviation() the square root of the mean of squares (the
+//   quadratic deviation). The weighted mean of squares is a running update.
 // - min_above_tol() is the least value - lo over the counted values.
 // - a < b ranks the series with a's type: type 1 (gmStatMinimum) puts first the series with
 //   the greater minimum, type 2 (gmStatMinAboveTol) the greater minimum above tolerance;
@@ -78,6 +80,10 @@ class QORV_API ERSerieStatistic {
   double weightedMeanSquares_ = 0.0;
   std::int32_t inBand_ = 0;
   std::int32_t accepted_ = 0;
+  // The first counted value and the double-double sums of d and d^2 (high, low).
+  double shift_ = 0.0;
+  double sum_[2] = {0.0, 0.0};
+  double sumSquares_[2] = {0.0, 0.0};
 };
 
 QORV_API bool operator<(const ERSerieStatistic& a, const ERSerieStatistic& b);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <limits>
 #include <ostream>
 #include <type_traits>
 #include <utility>
@@ -268,6 +269,14 @@ void ERSurfaceBasedOnTransfo3D::scale(double k) {
   ERPoint3D o = placement_.origine();
   o *= k;
   assign(ERPmIsometrie3D(_ERTranslation3D(o)) * placement_.get_rotation_matrix());
+}
+
+int ERSurfaceBasedOnTransfo3D::mirrorsPlacement(const ERPmSimilitude3D& T, bool forward,
+                                                double& k) const {
+  const ERPmSimilitude3D M = forward ? T : ~T;
+  k = std::fabs(M.getFactHomo());
+  const bool keepsHandedness = (M.isDirect() != 0) == (M.getFactHomo() > 0.0);
+  return !keepsHandedness && placement_.isDirect() ? 1 : 0;
 }
 
 int ERSurfaceBasedOnTransfo3D::movePlacement(const ERPmSimilitude3D& T, bool forward, double& k) {
@@ -879,6 +888,98 @@ ERPoint3D inbound(const S& s, const ERPoint3D& p) {
   return s(clampInto(uv.x(), s.getBoundU()), clampInto(uv.y(), s.getBoundV()));
 }
 
+// The angle of the window w (inclusive, either order) nearest to psi on the circle; a window of a
+// turn or more holds every direction once from its lower end.
+// own: whether the answer is psi's direction itself (not a nearer end).
+double nearestInWindow(double psi, const ERLimites& w, bool& own) {
+  const double a0 = std::min(w.start(), w.end()), a1 = std::max(w.start(), w.end());
+  double t = psi - a0;
+  t -= kTwoPi * std::floor(t * (1.0 / kTwoPi));
+  if (!(t >= 0.0 && t < kTwoPi)) t = 0.0;
+  t += a0;
+  own = t <= a1;
+  if (own) return t;
+  return t - a1 <= a0 + kTwoPi - t ? a1 : a0;
+}
+
+// +1 when cos >= 0 over the whole window, -1 when cos <= 0, 0 when it takes both signs.
+int cosSignOver(const ERLimites& w) {
+  const double a0 = std::min(w.start(), w.end()), len = std::fabs(w.end() - w.start());
+  if (!(len <= kPi)) return 0;
+  const double b0 = a0 - kTwoPi * std::floor((a0 + 0.5 * kPi) * (1.0 / kTwoPi));  // [-pi/2, 3pi/2)
+  if (b0 + len <= 0.5 * kPi) return 1;
+  if (b0 >= 0.5 * kPi && b0 + len <= 1.5 * kPi) return -1;
+  return 0;
+}
+
+ERLimites ordered(const ERLimites& l) {
+  return ERLimites(std::min(l.start(), l.end()), std::max(l.start(), l.end()));
+}
+
+// The nearest point of a surface of revolution about the local Z axis, (x, y, z) a local point
+// scaled to about 1. For a fixed profile point of radius rho(s) the nearest angle is the window's
+// nearest to P's direction (rho > 0) or to the opposite one (rho < 0), so the global nearest point
+// lies in one of those two half-planes; in each, profile(A, z, s) gives the squared distance from
+// the point (A, z) of the half-plane to the profile's nearest point and s its parameter.
+// radialSign: the sign rho keeps over the limits, 0 when it changes (both half-planes searched).
+struct MeridianFoot {
+  double d2 = HUGE_VAL;
+  double theta = 0.0;
+  double s = 0.0;
+  double A = 0.0;  // the point's radial coordinate in the chosen half-plane
+};
+template <class Profile>
+MeridianFoot meridianNearest(double x, double y, double z, double rho, const ERLimites& window,
+                             int radialSign, Profile profile) {
+  MeridianFoot best;
+  best.theta = std::min(window.start(), window.end());
+  const bool onAxis = x == 0.0 && y == 0.0;  // every half-plane alike
+  const double phi = onAxis ? 0.0 : std::atan2(y, x);
+  for (int k = 0; k < 2; ++k) {
+    if (radialSign != 0 && (k == 0) != (radialSign > 0)) continue;
+    bool own = false;
+    const double theta =
+        onAxis ? best.theta : nearestInWindow(k == 0 ? phi : phi + kPi, window, own);
+    double A = 0.0, B = 0.0;
+    if (own) {  // p's own half-plane (or the opposite one): nothing to turn
+      A = k == 0 ? rho : -rho;
+    } else {
+      double sn, c;
+      qorv::sinCos(theta, sn, c);
+      A = x * c + y * sn, B = y * c - x * sn;
+    }
+    double s = 0.0;
+    const double d2 = B * B + profile(A, z, s);
+    if (d2 < best.d2 || (k == 0 && !(d2 == d2))) best = MeridianFoot{d2, theta, s, A};
+    if (onAxis) break;
+  }
+  return best;
+}
+
+// 1 while the largest of the local point's coordinates and the surface's size squares safely,
+// else 2^-e bringing it to about 1: the squares then neither overflow nor underflow, and the
+// scaling is exact.
+double meridianScale(const ERPoint3D& l, double size) {
+  const double m = std::max({std::fabs(l.x()), std::fabs(l.y()), std::fabs(l.z()), size});
+  return m >= 0x1p-400 && m <= 0x1p400 ? 1.0 : unitScale(m, 0.0);
+}
+
+// The shared frame of the five searches: the local point (0 when p or the placement cannot give
+// one) and the world distance of a local one.
+template <class S>
+bool localPoint(const S& s, const ERPoint3D& p, ERPoint3D& l) {
+  if (!finite(p) || !s.placementMap().valid) return false;
+  l = s.toLocal(p);
+  return finite(l);
+}
+
+template <class S>
+double worldDistance(const S& s, double localScaled2, double sigma) {
+  return std::sqrt(localScaled2) / sigma * std::fabs(s.placementMap().k);
+}
+
+constexpr double kNaNd = std::numeric_limits<double>::quiet_NaN();
+
 // Both pairs of limits of one direction mapped alike.
 template <class F>
 void mapU(ERBoundedSurface& s, F f) {
@@ -975,6 +1076,190 @@ void ERBoundedTorus::scale(double k) {
   R_ *= std::fabs(k), r_ *= std::fabs(k);
   emptyCache();
   if (k < 0.0) mapU(*this, halfTurn), mapV(*this, negated);  // -S(u, v) = S(u + pi, -v)
+}
+
+// ---------------------------------------------------------------------------------------------
+// The global nearest point of each patch, in closed form: the plane's clamp, the others through
+// meridianNearest with the profile's own nearest point (a segment for the cylinder and the cone,
+// an arc for the sphere and the torus). The "no single foot" tests read at 1e-12 of the size.
+
+#define QORV_PLACED_NEAREST(Class)                                 \
+  double Class::nearest(const ERPoint3D& p, ERPoint2D& uv) const { \
+    int single = 1;                                                \
+    return nearest(p, uv, single);                                 \
+  }
+QORV_PLACED_NEAREST(ERBoundedPlane)
+QORV_PLACED_NEAREST(ERBoundedCylinder)
+QORV_PLACED_NEAREST(ERBoundedCone)
+QORV_PLACED_NEAREST(ERBoundedSphere)
+QORV_PLACED_NEAREST(ERBoundedTorus)
+#undef QORV_PLACED_NEAREST
+
+double ERBoundedPlane::nearest(const ERPoint3D& p, ERPoint2D& uv, int& single) const {
+  single = 1;
+  ERPoint3D l;
+  if (!localPoint(*this, p, l)) return kNaNd;
+  const double u = clampInto(l.x(), ordered(ERBoundedSurface::getBoundU())),
+               v = clampInto(l.y(), ordered(ERBoundedSurface::getBoundV()));
+  const double sigma = meridianScale(l, 0.0);
+  const double dx = (l.x() - u) * sigma, dy = (l.y() - v) * sigma, dz = l.z() * sigma;
+  uv = ERPoint2D(u, v);
+  return worldDistance(*this, dx * dx + dy * dy + dz * dz, sigma);
+}
+
+double ERBoundedCylinder::nearest(const ERPoint3D& p, ERPoint2D& uv, int& single) const {
+  single = 1;
+  ERPoint3D l;
+  if (!localPoint(*this, p, l) || !std::isfinite(radius_)) return kNaNd;
+  const ERLimites U = ordered(ERBoundedSurface::getBoundU());
+  const double sigma =
+      meridianScale(l, std::max({std::fabs(radius_), std::fabs(U.start()), std::fabs(U.end())}));
+  const double R = radius_ * sigma, h0 = U.start() * sigma, h1 = U.end() * sigma;
+  const double x = l.x() * sigma, y = l.y() * sigma, rho = length2(x, y);
+  const MeridianFoot f = meridianNearest(x, y, l.z() * sigma, rho, ERBoundedSurface::getBoundV(),
+                                         R < 0.0 ? -1 : 1, [&](double A, double z, double& s) {
+                                           s = std::clamp(z, h0, h1);
+                                           return (A - R) * (A - R) + (z - s) * (z - s);
+                                         });
+  if (!(f.d2 <= DBL_MAX)) return kNaNd;
+  single = !(rho <= 1e-12 * std::fabs(R)) || R == 0.0;
+  uv = ERPoint2D(f.s / sigma, f.theta);
+  return worldDistance(*this, f.d2, sigma);
+}
+
+double ERBoundedCone::nearest(const ERPoint3D& p, ERPoint2D& uv, int& single) const {
+  single = 1;
+  ERPoint3D l;
+  const double t = tan_;
+  if (!localPoint(*this, p, l) || !std::isfinite(t)) return kNaNd;
+  const ERLimites U = ordered(ERBoundedSurface::getBoundU());
+  const double reach = std::max(std::fabs(U.start()), std::fabs(U.end())) * std::sqrt(1.0 + t * t);
+  const double sigma = meridianScale(l, reach);
+  const double u0 = U.start() * sigma, u1 = U.end() * sigma, q = 1.0 / (t * t + 1.0);
+  const int radialSign = t == 0.0 || (u0 * t >= 0.0 && u1 * t >= 0.0) ? 1
+                         : (u0 * t <= 0.0 && u1 * t <= 0.0)           ? -1
+                                                                      : 0;
+  const double x = l.x() * sigma, y = l.y() * sigma, z = l.z() * sigma, rho = length2(x, y);
+  // The generator of a half-plane is the line (s t, s): the foot at s = (A t + z) / (t^2 + 1).
+  const MeridianFoot f = meridianNearest(x, y, z, rho, ERBoundedSurface::getBoundV(), radialSign,
+                                         [&](double A, double h, double& s) {
+                                           s = std::clamp((A * t + h) * q, u0, u1);
+                                           return (A - s * t) * (A - s * t) + (h - s) * (h - s);
+                                         });
+  if (!(f.d2 <= DBL_MAX)) return kNaNd;
+  single = !(rho <= 1e-12 * (std::fabs(z) + reach * sigma)) || f.s * t == 0.0;
+  uv = ERPoint2D(f.s / sigma, f.theta);
+  return worldDistance(*this, f.d2, sigma);
+}
+
+double ERBoundedSphere::nearest(const ERPoint3D& p, ERPoint2D& uv, int& single) const {
+  single = 1;
+  ERPoint3D l;
+  if (!localPoint(*this, p, l) || !std::isfinite(radius_)) return kNaNd;
+  const double sigma = meridianScale(l, std::fabs(radius_));
+  const double R = radius_ * sigma;
+  const ERLimites V = ERBoundedSurface::getBoundV();
+  const int cs = cosSignOver(V);
+  const double x = l.x() * sigma, y = l.y() * sigma, z = l.z() * sigma, rho = length2(x, y);
+  // The meridian is the arc R (cos v, sin v): the window's angle nearest to the point's own.
+  const MeridianFoot f = meridianNearest(
+      x, y, z, rho, ERBoundedSurface::getBoundU(),
+      R == 0.0  ? 1
+      : R > 0.0 ? cs
+                : -cs,
+      [&](double A, double h, double& s) {
+        bool own = false;
+        s = nearestInWindow(R >= 0.0 ? std::atan2(h, A) : std::atan2(-h, -A), V, own);
+        if (own) {  // on the ray from the centre through (A, h)
+          const double e = length2(A, h) - std::fabs(R);
+          return e * e;
+        }
+        double sn, c;
+        qorv::sinCos(s, sn, c);
+        return (A - R * c) * (A - R * c) + (h - R * sn) * (h - R * sn);
+      });
+  if (!(f.d2 <= DBL_MAX)) return kNaNd;
+  const bool centre = x == 0.0 && y == 0.0 && z == 0.0;
+  single = !centre && !(rho <= 1e-12 * std::fabs(R) && std::fabs(std::cos(f.s)) > 1e-12);
+  uv = ERPoint2D(f.theta, f.s);
+  return worldDistance(*this, f.d2, sigma);
+}
+
+double ERBoundedTorus::nearest(const ERPoint3D& p, ERPoint2D& uv, int& single) const {
+  single = 1;
+  ERPoint3D l;
+  if (!localPoint(*this, p, l) || !std::isfinite(R_) || !std::isfinite(r_)) return kNaNd;
+  const double sigma = meridianScale(l, std::max(std::fabs(R_), std::fabs(r_)));
+  const double R = R_ * sigma, r = r_ * sigma;
+  const ERLimites V = ERBoundedSurface::getBoundV();
+  // R + r cos v keeps R's sign when the tube stays off the axis.
+  const int radialSign = std::fabs(r) < std::fabs(R) ? (R > 0.0 ? 1 : -1) : 0;
+  const double x = l.x() * sigma, y = l.y() * sigma, z = l.z() * sigma, rho = length2(x, y);
+  // The meridian is the tube circle about (R, 0): its nearest point to the point's angle about it.
+  const MeridianFoot f = meridianNearest(
+      x, y, z, rho, ERBoundedSurface::getBoundU(), radialSign, [&](double A, double h, double& s) {
+        const double a = A - R;
+        bool own = false;
+        s = nearestInWindow(r >= 0.0 ? std::atan2(h, a) : std::atan2(-h, -a), V, own);
+        if (own) {  // on the ray from the tube's centre through (A, h)
+          const double e = length2(a, h) - std::fabs(r);
+          return e * e;
+        }
+        double sn, c;
+        qorv::sinCos(s, sn, c);
+        return (a - r * c) * (a - r * c) + (h - r * sn) * (h - r * sn);
+      });
+  if (!(f.d2 <= DBL_MAX)) return kNaNd;
+  const double size = std::max(std::fabs(R), std::fabs(r));
+  const bool axis = rho <= 1e-12 * std::fabs(R) && std::fabs(R + r * std::cos(f.s)) > 1e-12 * size;
+  const bool core = length2(f.A - R, z) <= 1e-12 * std::fabs(r) && r != 0.0;
+  single = !axis && !core;
+  uv = ERPoint2D(f.theta, f.s);
+  return worldDistance(*this, f.d2, sigma);
+}
+
+// The parameter maps of the moves above: u' = a u + b, v' = c v + d.
+namespace {
+ERTransfo2D diagonal(double a, double b, double c, double d) {
+  return ERTransfo2D(a, 0, 0, c, b, d);
+}
+}  // namespace
+
+ERTransfo2D ERBoundedPlane::parameterMapOfScale(double k) const { return diagonal(k, 0, k, 0); }
+ERTransfo2D ERBoundedPlane::parameterMapOfMove(const ERPmSimilitude3D& T, bool forward) const {
+  double k = 1.0;
+  const int flip = mirrorsPlacement(T, forward, k);
+  return diagonal(k, 0, flip ? -k : k, 0);
+}
+ERTransfo2D ERBoundedCylinder::parameterMapOfScale(double k) const {
+  return diagonal(k, 0, 1, k < 0.0 ? kPi : 0.0);
+}
+ERTransfo2D ERBoundedCylinder::parameterMapOfMove(const ERPmSimilitude3D& T, bool forward) const {
+  double k = 1.0;
+  const int flip = mirrorsPlacement(T, forward, k);
+  return diagonal(k, 0, flip ? -1 : 1, 0);
+}
+ERTransfo2D ERBoundedCone::parameterMapOfScale(double k) const { return diagonal(k, 0, 1, 0); }
+ERTransfo2D ERBoundedCone::parameterMapOfMove(const ERPmSimilitude3D& T, bool forward) const {
+  double k = 1.0;
+  const int flip = mirrorsPlacement(T, forward, k);
+  return diagonal(k, 0, flip ? -1 : 1, 0);
+}
+ERTransfo2D ERBoundedSphere::parameterMapOfScale(double k) const {
+  return k < 0.0 ? diagonal(1, kPi, -1, 0) : ERTransfo2D();
+}
+ERTransfo2D ERBoundedSphere::parameterMapOfMove(const ERPmSimilitude3D& T, bool forward) const {
+  double k = 1.0;
+  const int flip = mirrorsPlacement(T, forward, k);
+  return diagonal(flip ? -1 : 1, 0, 1, 0);
+}
+ERTransfo2D ERBoundedTorus::parameterMapOfScale(double k) const {
+  return k < 0.0 ? diagonal(1, kPi, -1, 0) : ERTransfo2D();
+}
+ERTransfo2D ERBoundedTorus::parameterMapOfMove(const ERPmSimilitude3D& T, bool forward) const {
+  double k = 1.0;
+  const int flip = mirrorsPlacement(T, forward, k);
+  return diagonal(flip ? -1 : 1, 0, 1, 0);
 }
 
 EREntity::DISTMINRES ERBoundedCylinder::SignedMinimalDistance(const ERPoint3D& p,

@@ -67,6 +67,19 @@
 //   and angular limits in degrees (radians x 57.29577951308232).
 // - SignedMinimalDistance is that of the unbounded surface (limits ignored), except the plane:
 //   its local z, with 3 when the local (x, y) lies outside the limits.
+// - nearest(p, uv) is the GLOBAL nearest point of the patch (the trimmed limits, edges and
+//   corners included), in closed form: the plane clamps the local (x, y); the others are
+//   surfaces of revolution, where a profile point of radius rho > 0 is nearest in the window's
+//   angle nearest to p's direction (rho < 0: to the opposite one), so the answer lies in one of
+//   those two half-planes, searched both only when rho changes sign over the limits (the double
+//   cone's other nappe, the spindle torus, a sphere's latitudes past a pole). In a half-plane
+//   the profile's nearest point is a segment's (cylinder, cone) or an arc's (sphere, torus).
+//   single is 0 when p sees a whole curve of nearest points: within 1e-12 of the size from the
+//   axis while the foot is off it, at the sphere's centre, on the torus's core circle; uv is
+//   then the one in the lower angle's half-plane. project_inbound keeps its own rule (above).
+// - A move changes the parameters as scale and the similitudes say above:
+//   parameterMapOfScale / parameterMapOfMove give that change before the move (a trimmed face
+//   takes its loops through it).
 //
 // Stored images (after the ERObject part, which writes nothing; little-endian, long 4 bytes):
 //   limits     natural U, natural V, trim U, trim V: 8 doubles               64 bytes
@@ -199,6 +212,8 @@ class QORV_API ERSurfaceBasedOnTransfo3D : public virtual ERSurface {
   // right-handed, in which case the new placement's Y axis is the image of -Y (local y
   // negated). k receives |factor|.
   int movePlacement(const ERPmSimilitude3D& T, bool forward, double& k);
+  // What movePlacement would answer, the placement left as it is.
+  int mirrorsPlacement(const ERPmSimilitude3D& T, bool forward, double& k) const;
   void transformFrom(const ERPmSimilitude3D& T) override;
   void transformTo(const ERPmSimilitude3D& T) override;
 
@@ -237,6 +252,10 @@ class QORV_API ERSurfaceBasedOnTransfo3D : public virtual ERSurface {
   t_SmartPtr<ERFiniteEntity3DWF> getEntityIsoV(double v) const override;                           \
   int ProjectionNormale(const ERPoint3D& p, double tol, ERPoint2D& uv, int inside) const override; \
   ERPoint3D project_inbound(const ERPoint3D& p) const override;                                    \
+  double nearest(const ERPoint3D& p, ERPoint2D& uv) const override;                                \
+  ERTransfo2D parameterMapOfScale(double k) const override;                                        \
+  ERTransfo2D parameterMapOfMove(const ERPmSimilitude3D& T, bool forward) const override;          \
+  double nearest(const ERPoint3D& p, ERPoint2D& uv, int& single) const override;                   \
   DISTMINRES SignedMinimalDistance(const ERPoint3D& p, double& dist) const override;               \
   double upperEstimateInU() const override;                                                        \
   double upperEstimateInV() const override;                                                        \

@@ -358,6 +358,14 @@ void EROffsetSurface::reverse() {
   if (turned) offset_ = -offset_, indicator_ = -indicator_;
 }
 
+ERTransfo2D EROffsetSurface::parameterMapOfScale(double k) const {
+  return base_ ? base_->parameterMapOfScale(k) : ERTransfo2D();
+}
+
+ERTransfo2D EROffsetSurface::parameterMapOfMove(const ERPmSimilitude3D& T, bool forward) const {
+  return base_ ? base_->parameterMapOfMove(T, forward) : ERTransfo2D();
+}
+
 void EROffsetSurface::scale(double k) {
   ERAnyBoundedSurface::scale(k);
   if (base_) base_->scale(k);

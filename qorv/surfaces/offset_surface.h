@@ -175,6 +175,8 @@ class QORV_API EROffsetSurface : public ERAnyBoundedSurface {
   int SplitInV(t_SmartPtr<EROffsetSurface>& low, t_SmartPtr<EROffsetSurface>& high) const;
   int SplitInV(t_SmartPtr<EROffsetSurface>& low, t_SmartPtr<EROffsetSurface>& high, double v) const;
   void reverse() override;
+  ERTransfo2D parameterMapOfScale(double k) const override;
+  ERTransfo2D parameterMapOfMove(const ERPmSimilitude3D& T, bool forward) const override;
   void scale(double k) override;
   void translate(const ERPoint3D& t) override;
   void transformFrom(const ERPmSimilitude3D& T) override;

@@ -203,6 +203,16 @@ void ERAnyBoundedSurface::reverse() {
   samples_ = t;
 }
 
+ERTransfo2D ERAnyBoundedSurface::parameterMapOfScale(double k) const {
+  (void)k;
+  return ERTransfo2D();
+}
+
+ERTransfo2D ERAnyBoundedSurface::parameterMapOfMove(const ERPmSimilitude3D& T, bool forward) const {
+  (void)T, (void)forward;
+  return ERTransfo2D();
+}
+
 void ERAnyBoundedSurface::scale(double k) {
   if (samples_.isEmpty()) return;
   for (ERPoint3D& p : samples_) p *= k;

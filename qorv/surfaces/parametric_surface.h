@@ -127,13 +127,25 @@ class QORV_API ERAnyBoundedSurface : public virtual ERSurface {
     return 0;
   }
   // The GLOBAL nearest point of the surface within its limits (edges and corners included): its
-  // distance, uv its parameter. NaN (uv untouched) when the class has no such search (the
-  // analytic bounded surfaces answer in closed form elsewhere), for a non-finite p or a
-  // degenerate surface.
+  // distance, uv its parameter. NaN (uv untouched) when the class has no such search, for a
+  // non-finite p or a degenerate surface.
   virtual double nearest(const ERPoint3D& p, ERPoint2D& uv) const {
     (void)p, (void)uv;
     return std::numeric_limits<double>::quiet_NaN();
   }
+  // The same, single set to 0 when p sees a whole curve of nearest points (on an axis of
+  // revolution, at a centre) and uv is one of them; 1 otherwise, and for every class that does
+  // not tell.
+  virtual double nearest(const ERPoint3D& p, ERPoint2D& uv, int& single) const {
+    single = 1;
+    return nearest(p, uv);
+  }
+  // How a move renumbers the parameters, asked before the move: the moved surface at m(u, v) is
+  // the image of S(u, v) now. The identity by default (pole surfaces and surfaces of revolution
+  // carry their parameters with their points); the placed surfaces scale or turn theirs (see
+  // bounded_surfaces.h); offset and trimmed surfaces answer for their base.
+  virtual ERTransfo2D parameterMapOfScale(double k) const;
+  virtual ERTransfo2D parameterMapOfMove(const ERPmSimilitude3D& T, bool forward) const;
   // The point of the bounded surface nearest to p; the origin by default.
   virtual ERPoint3D project_inbound(const ERPoint3D& p) const {
     (void)p;
@@ -203,7 +215,10 @@ template <class Surface>
 class FunctorNormalProjection : public FunctorBase {
  public:
   FunctorNormalProjection(const Surface* s, const ERPoint3D& q)
-      : FunctorBase(2), surface_(s), q_(q), eval_(ERPoint2D(DBL_MAX, DBL_MAX), QuickAlgebra::ERMatrix<ERPoint3D>()) {}
+      : FunctorBase(2),
+        surface_(s),
+        q_(q),
+        eval_(ERPoint2D(DBL_MAX, DBL_MAX), QuickAlgebra::ERMatrix<ERPoint3D>()) {}
 
   double operator()(const QuickAlgebra::ERVec<double>& x) override;
 

@@ -120,6 +120,7 @@ class QORV_API ERSurOfRevolution : public ERAnyBoundedSurface {
   // The same along D, in closed form (no frame change).
   void ProjectPoint(const ERPoint3D& p, const ERVector3D& D, ERRaySurfaceResult& res,
                     int inside) const override;
+  using ERAnyBoundedSurface::nearest;
   double nearest(const ERPoint3D& p, ERPoint2D& uv) const override;
   int ProjectionNormale(const ERPoint3D& p, double tol, ERPoint2D& uv, int flag) const override;
   ERPoint3D project_inbound(const ERPoint3D& p) const override;

@@ -7,6 +7,9 @@
 #include <ostream>
 #include <vector>
 
+#include "qorv/curves/lines.h"
+#include "qorv/curves/polylines.h"
+#include "qorv/freeform/pole_curves.h"
 #include "qorv/measurement/mesh_builder.h"
 #include "qorv/persistence/file.h"
 #include "qorv/support/val_vector.h"
@@ -180,6 +183,41 @@ void ERSurfaceBoundary::transformTo(const ERPmSimilitude3D& T) {
   QuickAlgebra::ERVec<ERPoint3D> moved(poly3_.length());
   for (int i = 0; i < poly3_.length(); ++i) moved[i] = T << poly3_[i];
   poly3_ = moved;
+}
+
+namespace {
+
+// The image of c through m: exact for every class, through the NURBS form when m is not a
+// similitude (an arc's image is then an elliptic one); a curve without one (none of the library's
+// loop kinds) through its polyline at 1e-9 of its size. Null for an empty or non-finite curve.
+t_SmartPtr<ERFiniteEntity2DWF> mappedCurve(const ERFiniteEntity2DWF& c, const ERTransfo2D& m) {
+  const bool similitude = m.a12() == 0 && m.a21() == 0 && std::fabs(m.a11()) == std::fabs(m.a22());
+  const bool affine = c.isKindOf(ERSegment2D::desc()) || c.isKindOf(ERPolyline2D::desc()) ||
+                      c.isKindOf(ERCpoleRep2D::desc());
+  t_SmartPtr<ERFiniteEntity2DWF> out;
+  if (similitude || affine) {
+    out = copyOf(c);
+  } else {
+    const ERFiniteEntity2DWF::NurbsPtr n = c.ConvertToNurbs();
+    if (n) {
+      out = t_SmartPtr<ERFiniteEntity2DWF>(n.get());
+    } else {  // no exact form: its polyline at 1e-9 of its size, which the region reads anyway
+      const ERMinimax2D b = c.getBox();
+      const double size = std::hypot(b.xlength(), b.ylength());
+      if (std::isfinite(size) && size > 0)
+        out = new ERPolyline2D(c.approxime(ERLimites(c.udeb(), c.ufin()), 1e-9 * size));
+    }
+  }
+  if (out) out->transformFrom(m);
+  return out;
+}
+
+}  // namespace
+
+void ERSurfaceBoundary::mapParameters(const ERTransfo2D& m) {
+  if (!curve_) return;
+  if (t_SmartPtr<ERFiniteEntity2DWF> c = mappedCurve(*curve_, m)) curve_ = c;
+  invalidate();
 }
 
 void ERSurfaceBoundary::printOn(std::ostream& os) const {
@@ -474,12 +512,31 @@ int ERTrimmedSurface::SplitInV(t_SmartPtr<ERAnyBoundedSurface>& low,
 
 void ERTrimmedSurface::reverse() { ERAnyBoundedSurface::reverse(); }
 
+ERTransfo2D ERTrimmedSurface::parameterMapOfScale(double k) const {
+  return base_ ? base_->parameterMapOfScale(k) : ERTransfo2D();
+}
+
+ERTransfo2D ERTrimmedSurface::parameterMapOfMove(const ERPmSimilitude3D& T, bool forward) const {
+  return base_ ? base_->parameterMapOfMove(T, forward) : ERTransfo2D();
+}
+
+void ERTrimmedSurface::followBase(const ERTransfo2D& m) {
+  if (m.a11() == 1 && m.a12() == 0 && m.a21() == 0 && m.a22() == 1 && m.tx() == 0 && m.ty() == 0)
+    return;
+  dropCaches();
+  for (const t_SmartPtr<ERSurfaceBoundary>& b : bounds_)
+    if (b) b->mapParameters(m);
+  calculateBoundingBox();
+}
+
 void ERTrimmedSurface::scale(double k) {
+  const ERTransfo2D m = parameterMapOfScale(k);
   ERAnyBoundedSurface::scale(k);
   near_ = NearCache();
   if (base_) base_->scale(k);
   for (const t_SmartPtr<ERSurfaceBoundary>& b : bounds_)
     if (b) b->scale(k);
+  followBase(m);
 }
 
 void ERTrimmedSurface::translate(const ERPoint3D& t) {
@@ -491,19 +548,23 @@ void ERTrimmedSurface::translate(const ERPoint3D& t) {
 }
 
 void ERTrimmedSurface::transformFrom(const ERPmSimilitude3D& T) {
+  const ERTransfo2D m = parameterMapOfMove(T, true);
   ERAnyBoundedSurface::transformFrom(T);
   near_ = NearCache();
   if (base_) base_->transformFrom(T);
   for (const t_SmartPtr<ERSurfaceBoundary>& b : bounds_)
     if (b) b->transformFrom(T);
+  followBase(m);
 }
 
 void ERTrimmedSurface::transformTo(const ERPmSimilitude3D& T) {
+  const ERTransfo2D m = parameterMapOfMove(T, false);
   ERAnyBoundedSurface::transformTo(T);
   near_ = NearCache();
   if (base_) base_->transformTo(T);
   for (const t_SmartPtr<ERSurfaceBoundary>& b : bounds_)
     if (b) b->transformTo(T);
+  followBase(m);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -674,16 +735,8 @@ double ERTrimmedSurface::nearest(const ERPoint3D& p, ERPoint2D& uv) const {
   // Interior: the base's own global nearest point, then Newton from the grid's minima.
   {
     ERPoint2D q;
-    double d = kNaN;
-    if (const ERSpoleRep* r =
-            ERSpoleRep::castdown(base_->isKindOf(ERSpoleRep::desc()) ? base_.get() : nullptr)) {
-      d = r->nearest(p, q);
-    } else if (const ERSurOfRevolution* r = ERSurOfRevolution::castdown(
-                   base_->isKindOf(ERSurOfRevolution::desc()) ? base_.get() : nullptr)) {
-      d = r->nearest(p, q);
-    } else if (S.ProjectionNormale(p, 1e300, q, 0)) {
-      d = 0;
-    }
+    double d = base_->nearest(p, q);
+    if (!std::isfinite(d) && S.ProjectionNormale(p, 1e300, q, 0)) d = 0;
     if (std::isfinite(d) && bu0 <= q.x() && q.x() <= bu1 && bv0 <= q.y() && q.y() <= bv1)
       offer(q, true, true, isInBound(q));
   }

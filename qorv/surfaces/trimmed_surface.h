@@ -27,10 +27,10 @@
 //   The projections are the base's, with inside != 0 dropping feet outside the region.
 // - nearest(p, uv) is the GLOBAL nearest point of the face, for every p: the feet of the base
 //   inside the region (the base's own global nearest point when it has one: pole surfaces,
-//   surfaces of revolution; and Newton from the local minima of a 48 x 48 grid over the face's
-//   box), against the nearest points of the boundary: each loop lifted onto the base (512
-//   samples of its parameter plus its corners, GetDiscontinuities(1), each a candidate; the
-//   sign changes of the derivative of the distance solved on each smooth piece) and
+//   surfaces of revolution, the placed kinds; and Newton from the local minima of a 48 x 48
+//   grid over the face's box), against the nearest points of the boundary: each loop lifted onto
+//   the base (512 samples of its parameter plus its corners, GetDiscontinuities(1), each a
+//   candidate; the sign changes of the derivative of the distance solved on each smooth piece) and
 //   the base's own edges, each kept where it bounds the face, with the points where a loop
 //   leaves the base's limits. project_inbound(p) and SignedMinimalDistance(p, d) answer
 //   through it: signed by the base normal at an interior foot (DISTMIN_NORMAL), unsigned on
@@ -44,6 +44,13 @@
 //   the mesh's chordal deviation on the base, and hands the pieces to on_add_polyline; it
 //   returns their number. extract_u_wireframe / extract_v_wireframe draw u_density() + 1 /
 //   v_density() + 1 of them over the limits; extract_wireframe(mesh) both.
+// - Moves (scale, the similitudes) take the loops and the limits through the base's parameter
+//   change (parameterMapOfScale / parameterMapOfMove), so the face stays the image of itself
+//   whatever the base kind, mirrors and negative factors included. A loop's curve is replaced
+//   by its image: a moved copy when the change is a similitude of the (u, v) plane or the
+//   curve's class keeps affine images (segments, polylines, pole curves), else its NURBS form
+//   moved (a circular hole on a cylinder scaled by 2 becomes an elliptic one; a curve without
+//   one, its polyline at 1e-9 of its size); a shared curve is not touched.
 // - A copy of a trimmed surface holds copies of the base and of the loops (their base pointer
 //   set to the new base); the shared forms of the constructors and of addBound share.
 //
@@ -122,6 +129,10 @@ class QORV_API ERSurfaceBoundary : public ERObject {
   void translate(const ERPoint3D& t);
   void transformFrom(const ERPmSimilitude3D& T);
   void transformTo(const ERPmSimilitude3D& T);
+  // The curve replaced by its image through m (a map of the base's parameters): a copy moved
+  // by m, through the curve's NURBS form when m is not a similitude and the curve's class does
+  // not keep affine images; both caches dropped.
+  void mapParameters(const ERTransfo2D& m);
 
   ERObject* getCopy() const override { return new ERSurfaceBoundary(*this); }
   void printOn(std::ostream& os) const override;
@@ -189,6 +200,7 @@ class QORV_API ERTrimmedSurface : public ERAnyBoundedSurface {
 
   // The global nearest point of the face: its distance, uv its parameter (see the
   // conventions). NaN and uv unchanged without a base or for a non-finite p.
+  using ERAnyBoundedSurface::nearest;
   double nearest(const ERPoint3D& p, ERPoint2D& uv) const override;
   ERPoint3D project_inbound(const ERPoint3D& p) const override;
   DISTMINRES SignedMinimalDistance(const ERPoint3D& p, double& dist) const override;
@@ -220,6 +232,9 @@ class QORV_API ERTrimmedSurface : public ERAnyBoundedSurface {
   int SplitInV(t_SmartPtr<ERAnyBoundedSurface>& low, t_SmartPtr<ERAnyBoundedSurface>& high,
                double v) const override;
   void reverse() override;
+  // Those of the base, whose parameters the loops follow.
+  ERTransfo2D parameterMapOfScale(double k) const override;
+  ERTransfo2D parameterMapOfMove(const ERPmSimilitude3D& T, bool forward) const override;
   void scale(double k) override;
   void translate(const ERPoint3D& t) override;
   void transformFrom(const ERPmSimilitude3D& T) override;
@@ -260,6 +275,8 @@ class QORV_API ERTrimmedSurface : public ERAnyBoundedSurface {
   // 1 when q, a point of loop own (or of a base edge, own < 0), bounds the face.
   int onFace(const ERPoint2D& q, int own) const;
   void dropCaches() const;
+  // The loops and the limits taken through m after the base moved.
+  void followBase(const ERTransfo2D& m);
   int addBoundary(ERSurfaceBoundary* b);
   void calculateBoundingBox();
   void dropRegion() const;

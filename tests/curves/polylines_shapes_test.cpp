@@ -283,6 +283,50 @@ TEST(Shapes, RegularPolygons) {
   EXPECT_EQ(printed(sq), want.str());
 }
 
+// Rectangles and regular polygons drawn anywhere, then turned, mirrored and scaled (negative
+// factors too): PtCur at any t, whole numbers included, is the point and the side vector of the
+// first side k with k <= t <= k + 1 after bringing t into [0, n], computed here from the vertices.
+TEST(Shapes, OutlinePointAndTangentAtEveryParameter) {
+  const unsigned seed = qorv_test::seedFor(3107);
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> u(-1, 1);
+  for (int i = 0; i < 200; ++i) {
+    const double s = std::pow(10.0, 6 * u(rng));
+    const ERPoint2D c(s * u(rng) * 100, s * u(rng) * 100);
+    const ERVector2D d(u(rng), u(rng));
+    const ERRectangle2D rect(c, d, s * (1.1 + u(rng)), s * (1.1 + u(rng)));
+    const ERRegularPolygon2D poly(c, d, s * (1.1 + u(rng)), 3 + static_cast<int>(rng() % 8));
+    const double k = (rng() % 2 ? -1 : 1) * (0.5 + 2 * (u(rng) + 1));
+    const ERTransfo2D T = ERTransfo2D(ERVector2D(u(rng), u(rng)), ERPoint2D(s * u(rng), 0)) *
+                          ERTransfo2D(k, ERPoint2D()) *
+                          (rng() % 2 ? ERTransfo2D(Coord2D::X) : ERTransfo2D());
+    ERRectangle2D r2 = rect;
+    ERRegularPolygon2D p2 = poly;
+    if (i % 2) r2.transformFrom(T), p2.transformFrom(T);
+    const ERVec<ERPoint2D>* verts[] = {&r2.points(), &p2.points()};
+    for (int w = 0; w < 2; ++w) {
+      const ERVec<ERPoint2D>& v = *verts[w];
+      const int n = v.length();
+      ASSERT_GE(n, 3);
+      for (int j = 0; j < 12; ++j) {
+        const double t =
+            j < 6 ? static_cast<double>(static_cast<int>(rng() % 21) - 8) : 12 * u(rng) + 2;
+        double tw = t;
+        while (tw < 0) tw += n;
+        while (tw > n) tw -= n;
+        int side = 0;
+        while (!(side <= tw && tw <= side + 1)) ++side;
+        const ERPoint2D a = v[side], b = v[(side + 1) % n];
+        const ERInfoPoint2D e = w == 0 ? r2.PtCur(t) : p2.PtCur(t);
+        const double tol = 1e-13 * (std::fabs(a.x()) + std::fabs(a.y()) + dist(a, b));
+        EXPECT_LE(dist(e.point(), a + (b - a) * (tw - side)), tol) << t << " " << w;
+        EXPECT_LE(dist(ERPoint2D() + e.tangente(), ERPoint2D() + (b - a)), tol) << t << " " << w;
+      }
+    }
+  }
+}
+
 TEST(Shapes, RoundedSlots) {
   const ERRoundedSlot2D s(ERPoint2D(0, 0), ERPoint2D(4, 0), 1);
   EXPECT_EQ(s.length(), 6);

@@ -5,6 +5,7 @@
 #include <random>
 #include <vector>
 
+#include "qorv/foundation/transfo3d_kinds.h"
 #include "qorv/freeform/pole_curves.h"
 #include "tests/test_seed.h"
 
@@ -188,6 +189,22 @@ void checkFamily(unsigned fixed, int curves, int pointsPerCurve) {
         if (std::fabs(cross) > 1e-9 * scale * info.tangente().norme() * (d + scale)) {
           ASSERT_EQ(sd > 0.0, cross > 0.0);
         }
+      } else {
+        // In space: the unsigned distance, the same after a far turn, a mirror or a scale.
+        double sd = -1.0;
+        const auto kindOf = curve.SignedMinimalDistance(P, sd);
+        ASSERT_EQ(sd, d);
+        ASSERT_EQ(kindOf == EREntity::DISTMIN_END_POINT, u == lo || u == hi);
+        const double f = (rng() % 2 ? -1 : 1) * (0.5 + 3 * u01(rng));
+        const ERPmSimilitude3D S =
+            ERPmSimilitude3D(ERChgRepere3D(ERVector3D(uni(rng), uni(rng), 1),
+                                           ERPoint3D(1e3 * scale * uni(rng), 0, 0))) *
+            ERPmSimilitude3D(_ERScaling3D(f));
+        Curve moved = curve;
+        moved.transformFrom(S);
+        double md = -1.0;
+        ASSERT_NE(moved.SignedMinimalDistance(S >> P, md), EREntity::DISTMIN_NONE);
+        ASSERT_NEAR(md, std::fabs(f) * d, 1e-10 * std::fabs(f) * (d + 1e3 * scale));
       }
     }
   }

@@ -11,18 +11,22 @@
 #include <gtest/gtest.h>
 
 #include "qorv/surfaces/bounded_surfaces.h"
+#include "tests/surfaces/bounded_draws.h"
 #include "tests/test_seed.h"
 
 namespace {
 
 constexpr double kPi = std::numbers::pi;
 
-ERPmIsometrie3D randomFrame(std::mt19937_64& rng, double offset) {
+ERPmIsometrie3D randomFrame(std::mt19937_64& rng, double offset, bool mayMirror = true) {
   std::normal_distribution<double> g;
   const ERVector3D z = ERVector3D(g(rng), g(rng), g(rng)).normalize();
   const ERVector3D a(g(rng), g(rng), g(rng));
   const ERVector3D x = (a - (a * z) * z).normalize();
-  return ERChgRepere3D(x, z ^ x, ERPoint3D(offset * g(rng), offset * g(rng), offset * g(rng)));
+  const ERPoint3D o(offset * g(rng), offset * g(rng), offset * g(rng));
+  // One frame in three left-handed: the patch is then the mirror image of its local form.
+  if (mayMirror && rng() % 3 == 0) return qorv_test::frameFromAxes(x, z ^ x, -1.0 * z, o);
+  return ERChgRepere3D(x, z ^ x, o);
 }
 
 // A feature of the kind with random limits: angle windows anywhere on the circle.
@@ -117,7 +121,8 @@ TEST(InspectionFeature, AnyBoundedSurfaceAgreesWithTheClosedForm) {
   std::uniform_real_distribution<double> u(0.0, 1.0);
   std::normal_distribution<double> g;
   for (int round = 0; round < 40; ++round) {
-    const ERPmIsometrie3D frame = randomFrame(rng, 50);
+    // Right-handed: a mirrored bounded cylinder's normal points away from its axis.
+    const ERPmIsometrie3D frame = randomFrame(rng, 50, false);
     const double h = 1 + 10 * u(rng), R = 1 + 5 * u(rng), a1 = -kPi + 2 * kPi * u(rng), a2 = a1 + 0.5 + 5 * u(rng);
     const t_SmartPtr<ERAnyBoundedSurface> cyl(new ERBoundedCylinder(frame, h, R, ERRadian(a1), ERRadian(a2)));
     // The bounded cylinder's normal points to its axis: out of the material of a bore.
@@ -137,6 +142,20 @@ TEST(InspectionFeature, AnyBoundedSurfaceAgreesWithTheClosedForm) {
       EXPECT_GT(n1 * n2, 0.999);
     }
   }
+}
+
+// A feature over a double cone whose unbounded foot lies on the other nappe: the patch's own
+// interior foot (half-angle 1.2, heights [0.5, 5], angles [-1, 1], P = (3, 0, -0.5)).
+TEST(InspectionFeature, ConeSurfaceFindsTheInteriorFoot) {
+  auto* cone = new ERBoundedCone(ERPmIsometrie3D(), ERRadian(1.2), 0.5, 5);
+  cone->setBound(ERLimites(0.5, 5), ERLimites(-1, 1));
+  const gmInspectionFeature f("c", t_SmartPtr<ERAnyBoundedSurface>(cone), false, -1, 1);
+  ERPoint3D foot;
+  ERVector3D n;
+  const ERPoint3D p(3, 0, -0.5);
+  ASSERT_EQ(f.foot(p, foot, n), 1);
+  const ERVector3D w = p - ERPoint3D(), g(std::sin(1.2), 0, std::cos(1.2));
+  EXPECT_NEAR(qorv::distance(p, foot), (w - (w * g) * g).norme(), 1e-14);
 }
 
 TEST(Inspection, KnownDeviationsComeBack) {

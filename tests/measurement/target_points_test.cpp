@@ -45,9 +45,7 @@ std::string text(const ERPoint3D& p) {
 struct Frame {
   ERVector3D x, y, z;
   ERPoint3D o;
-  ERPoint3D at(double a, double b, double c) const {
-    return o + a * x + b * y + c * z;
-  }
+  ERPoint3D at(double a, double b, double c) const { return o + a * x + b * y + c * z; }
 };
 
 Frame randomFrame(std::mt19937_64& rng, double offset) {
@@ -87,8 +85,9 @@ TEST(TargetPoint, TheWorkedExamples) {
   EXPECT_EQ(d, -7);
   EXPECT_FALSE(direct.is_compensated());
 
-  const gmTargetPoint side(ERPoint3D(), ERCMMPointWithDiameter(ERPoint3D(3, 4, 0.5), ERVector3D(0, 0, 1), 1.0, 1),
-                           ERVector3D(0, 0, 1));
+  const gmTargetPoint side(
+      ERPoint3D(), ERCMMPointWithDiameter(ERPoint3D(3, 4, 0.5), ERVector3D(0, 0, 1), 1.0, 1),
+      ERVector3D(0, 0, 1));
   EXPECT_EQ(side.calculated_point(), ERPoint3D(3, 4, 0));
   side.get_distance_to_plane(d);
   EXPECT_EQ(d, 0.0);
@@ -238,20 +237,24 @@ TEST(TargetPoint, RecordsArchivesAndPrintForms) {
   EXPECT_EQ(fromOld.measured_point().id(), 0);
   EXPECT_EQ(fromOld.measured_point().probe_diameter(), 0.0);
 
-  const std::string point = "CMM Point  " + text(probe.probe_center()) + " pretouch=" +
-                            text(probe.pretouch_point()) + "\n";
-  EXPECT_EQ(printed(t), "gmTargetPoint {\n  ON PLANE\n  Target:        " + text(t.target_point()) +
-                            "\n  Point:         " + point + "  Calc:          " +
-                            text(t.calculated_point()) + "\n  Distance:      0.75\n" +
-                            "  Normal:        " + [] {
-                              std::ostringstream os;
-                              os << ERVector3D(0, 0, 1);
-                              return os.str();
-                            }() + "\n  Dist to plane: 0.75\n  Dist on plane: 0\n}\n");
+  const std::string point = "CMM Point  " + text(probe.probe_center()) +
+                            " pretouch=" + text(probe.pretouch_point()) + "\n";
+  EXPECT_EQ(
+      printed(t), "gmTargetPoint {\n  ON PLANE\n  Target:        " + text(t.target_point()) +
+                      "\n  Point:         " + point +
+                      "  Calc:          " + text(t.calculated_point()) +
+                      "\n  Distance:      0.75\n" + "  Normal:        " +
+                      [] {
+                        std::ostringstream os;
+                        os << ERVector3D(0, 0, 1);
+                        return os.str();
+                      }() +
+                      "\n  Dist to plane: 0.75\n  Dist on plane: 0\n}\n");
   const gmTargetPoint direct(ERPoint3D(0.5, 1, 0.25), probe);
-  EXPECT_EQ(printed(direct), "gmTargetPoint {\n  DIRECT\n  Target:   " + text(direct.target_point()) +
-                                 "\n  Point:    " + point + "  Calc:     " +
-                                 text(probe.probe_center()) + "\n  Distance: 1.25\n}\n");
+  EXPECT_EQ(printed(direct),
+            "gmTargetPoint {\n  DIRECT\n  Target:   " + text(direct.target_point()) +
+                "\n  Point:    " + point + "  Calc:     " + text(probe.probe_center()) +
+                "\n  Distance: 1.25\n}\n");
   Bytes odd = b;
   odd[0] = 7;
   gmTargetPoint strange;
@@ -342,7 +345,8 @@ TEST(ProbePoint, ArchivesWithAndWithoutTheClass) {
   delete first;
 
   // The two older names load as the same class; an unknown name is refused.
-  for (const char* name : {"CMMPointWithDiameter", "PointMesureDegauSurForme", "NoSuchProbePoint"}) {
+  for (const char* name :
+       {"CMMPointWithDiameter", "PointMesureDegauSurForme", "NoSuchProbePoint"}) {
     Bytes b{0xFF, 0xFF, 0, 0, static_cast<unsigned char>(std::strlen(name)), 0};
     b.insert(b.end(), name, name + std::strlen(name));
     b.push_back(3), b.push_back(0);
@@ -376,8 +380,8 @@ TEST(ProbePoint, ArchivesWithAndWithoutTheClass) {
   EXPECT_EQ(c.binaryStoreSize(), 52u);
   std::ostringstream os;
   os << c;
-  EXPECT_EQ(os.str(), "CMM Point  " + text(ERPoint3D(1, 2, 3)) + " pretouch=" +
-                          text(ERPoint3D(4, 5, 6)) + "\n");
+  EXPECT_EQ(os.str(), "CMM Point  " + text(ERPoint3D(1, 2, 3)) +
+                          " pretouch=" + text(ERPoint3D(4, 5, 6)) + "\n");
 }
 
 TEST(GapAndFlush, FramesValuesAndMoves) {
@@ -413,7 +417,8 @@ TEST(GapAndFlush, FramesValuesAndMoves) {
   s.scale(2);
   EXPECT_EQ(s.gap(), 1.0);
   EXPECT_EQ(s.flush(), -0.2);
-  gmGapAndFlush iso = ERChgRepere3D(ERVector3D(0, 1, 0), ERVector3D(-1, 0, 0), ERPoint3D(5, 5, 5)) >> g;
+  gmGapAndFlush iso =
+      ERChgRepere3D(ERVector3D(0, 1, 0), ERVector3D(-1, 0, 0), ERPoint3D(5, 5, 5)) >> g;
   EXPECT_EQ(iso.gap(), 0.5);
   EXPECT_EQ(iso.flush(), -0.1);
   EXPECT_NEAR(qorv::distance(ERPoint3D(iso.direction()), ERPoint3D(0, 1, 0)), 0, 1e-15);
@@ -436,10 +441,19 @@ TEST(GapAndFlush, FramesValuesAndMoves) {
   restoreFrom(back, image);
   EXPECT_EQ(back.gap(), 0.5);
   EXPECT_EQ(back.flush(), -0.1);
-  std::ostringstream frame;
-  g.getRepere().printOn(frame);
-  EXPECT_EQ(printed(g),
-            "Gap and Flush:\n" + frame.str() + "               : Gap 0.5\n               : Flush -0.1\n");
+  // The identity's, a translation's and a turned frame's forms: "Gap" always starts a line.
+  for (const ERPmIsometrie3D& F :
+       {ERPmIsometrie3D(), ERPmIsometrie3D(_ERTranslation3D(ERPoint3D(1, 2, 3))),
+        ERPmIsometrie3D(
+            ERChgRepere3D(ERVector3D(0, 1, 0), ERVector3D(-1, 0, 0), ERPoint3D(5, 5, 5)))}) {
+    const gmGapAndFlush h(F, 0.5, -0.1);
+    std::ostringstream frame;
+    F.printOn(frame);
+    std::string form = frame.str();
+    if (form.empty() || form.back() != '\n') form += '\n';
+    EXPECT_EQ(printed(h), "Gap and Flush:\n" + form +
+                              "               : Gap 0.5\n               : Flush -0.1\n");
+  }
 }
 
 TEST(UncompensatedCurve, SpansPrintReverseAndBox) {
@@ -456,7 +470,8 @@ TEST(UncompensatedCurve, SpansPrintReverseAndBox) {
   EXPECT_EQ(p.substr(p.size() - 4), "]\n}\n");
   gmUncompensatedCurve r = c;
   r.reverse();
-  EXPECT_NEAR(qorv::distance(r.span(0)->PtCur(r.span(0)->udeb()).point(), ERPoint3D(6, 0, 0.2)), 0, 1e-15);
+  EXPECT_NEAR(qorv::distance(r.span(0)->PtCur(r.span(0)->udeb()).point(), ERPoint3D(6, 0, 0.2)), 0,
+              1e-15);
   r.reverse();
   EXPECT_EQ(printed(r), p);
   const ERMinimax3D box = c.box();
@@ -467,19 +482,22 @@ TEST(UncompensatedCurve, SpansPrintReverseAndBox) {
 
 TEST(Measurement, DatabaseRoundTrips) {
   qorv_test::TempFile file("measurement");
-  const gmTargetPoint t(ERPoint3D(1, 2, 3), ERCMMPointWithDiameter(ERPoint3D(1, 2, 4), ERPoint3D(1, 2, 5), 1.0, 8),
+  const gmTargetPoint t(ERPoint3D(1, 2, 3),
+                        ERCMMPointWithDiameter(ERPoint3D(1, 2, 4), ERPoint3D(1, 2, 5), 1.0, 8),
                         ERVector3D(0, 0, 1));
   const gmGapAndFlush g(ERPoint3D(4, 5, 6), ERVector3D(1, 1, 0), ERVector3D(0, 0, 1), 0.3, 0.05);
   ERPersistentPoint2D p2(ERPoint2D(1, 2));
   ERPersistentPoint3D p3(ERPoint3D(1, 2, 3));
   ERPersistentVector3D v3(ERVector3D(0, 1, 0));
-  gmPersistentPoint3DPair pair(ERPersistentPoint3D(ERPoint3D(1, 1, 1)), ERPersistentPoint3D(ERPoint3D(2, 2, 2)));
+  gmPersistentPoint3DPair pair(ERPersistentPoint3D(ERPoint3D(1, 1, 1)),
+                               ERPersistentPoint3D(ERPoint3D(2, 2, 2)));
   std::vector<std::pair<long, Bytes>> stored;
   {
     t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
     ASSERT_EQ(db->Open(file.c_str(), 0), 1);
-    for (ERObject* o : std::initializer_list<ERObject*>{const_cast<gmTargetPoint*>(&t),
-                                                        const_cast<gmGapAndFlush*>(&g), &p2, &p3, &v3, &pair}) {
+    for (ERObject* o :
+         std::initializer_list<ERObject*>{const_cast<gmTargetPoint*>(&t),
+                                          const_cast<gmGapAndFlush*>(&g), &p2, &p3, &v3, &pair}) {
       const long id = db->Store(*o);
       ASSERT_GT(id, 0) << o->className();
       stored.emplace_back(id, imageOf(*o));

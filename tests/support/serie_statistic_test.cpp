@@ -12,6 +12,8 @@
 
 namespace {
 
+__extension__ typedef __int128 Int128;  // exact sums of squares
+
 struct Sample {
   double v, w, lo, hi;
 };
@@ -47,6 +49,41 @@ struct Reference {
 };
 
 }  // namespace
+
+// Series of up to 10^5 values sitting far from zero (offsets up to 10^6 times their spread):
+// the mean and the standard deviation against exact integer sums of the values, all multiples
+// of 2^-40, to 1e-14 relative.
+TEST(SerieStatistic, MeanAndDeviationExactToRoundingAtAnyCountAndOffset) {
+  const unsigned seed = 8087u;
+  std::mt19937_64 g(seed);
+  SCOPED_TRACE(testing::Message() << "seed " << seed);
+  const double unit = std::ldexp(1.0, -40);
+  for (int n : {2, 3, 17, 1000, 10000, 60000, 100000}) {
+    for (int e = 0; e <= 6; e += 2) {
+      // Values O + k in units: k within +-2^30 (a spread of about 2^-10 before the unit).
+      const long long O =
+          static_cast<long long>(std::ldexp(1.0, 30) * std::pow(10.0, e)) * (g() % 2 ? 1 : -1);
+      ERSerieStatistic stat;
+      // The sums of k and k^2: the spread does not depend on O.
+      Int128 s1 = 0, s2 = 0;
+      for (int i = 0; i < n; ++i) {
+        const long long k = static_cast<long long>(g() % (1u << 31)) - (1ll << 30);
+        s1 += k, s2 += static_cast<Int128>(k) * k;
+        stat.append(static_cast<double>(O + k) * unit);
+      }
+      SCOPED_TRACE(testing::Message() << "n " << n << " offset 1e" << e);
+      const long double mean = (O + static_cast<long double>(s1) / n) * unit;
+      EXPECT_NEAR(stat.mean(), static_cast<double>(mean),
+                  1e-15 * std::fabs(static_cast<double>(mean)));
+      // n (n - 1) variance = n S2 - S1^2, exactly.
+      const Int128 num = static_cast<Int128>(n) * s2 - s1 * s1;
+      const long double sd =
+          std::sqrt(static_cast<long double>(num) / (static_cast<long double>(n) * (n - 1))) * unit;
+      EXPECT_NEAR(stat.standard_deviation(), static_cast<double>(sd),
+                  1e-14 * static_cast<double>(sd));
+    }
+  }
+}
 
 TEST(SerieStatistic, AgreesWithARecomputationOnRandomSeries) {
   constexpr unsigned kSeed = 8086u;

@@ -396,6 +396,68 @@ TEST(BoundedSurfaces, MovesKeepThePointSet) {
     }
 }
 
+// The global nearest point of the patch, for surfaces drawn anywhere and then moved by mirrors,
+// negative scales and far-off similitudes: no point of a dense grid over the limits, refined by
+// Newton held inside them, is nearer; the parameters lie within the limits and give the distance.
+TEST(BoundedSurfaces, NearestIsGlobalOverThePatchInEveryFrame) {
+  const unsigned seed = qorv_test::seedFor(2005);
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  BoundedDraw draw(seed);
+  for (Kind k : kKinds)
+    for (int i = 0; i < 40; ++i) {
+      SCOPED_TRACE(std::string(qorv_test::nameOf(k)) + " draw " + std::to_string(i));
+      const double s = draw.magnitude(-9, 290);
+      std::unique_ptr<ERBoundedSurface> surf = draw.surface(k, s, s * (i % 4 == 0 ? 1e3 : 1));
+      const double f = (draw.integer(0, 1) ? -1 : 1) * draw.uniform(0.5, 4);
+      const ERPmSimilitude3D sim =
+          ERPmSimilitude3D(draw.frame(s * 10)) * ERPmSimilitude3D(_ERScaling3D(f));
+      if (i % 3 == 1) surf->transformFrom(sim);
+      if (i % 3 == 2) surf->scale(f);
+      const ERLimites U = surf->getBoundU(), V = surf->getBoundV();
+      for (int j = 0; j < 5; ++j) {
+        const ERPoint3D p = (*surf)(U(draw.uniform(-0.5, 1.5)), V(draw.uniform(-0.5, 1.5))) +
+                            draw.direction() * (sizeOf(*surf) * draw.uniform(0, 2));
+        ERPoint2D uv;
+        int single = 0;
+        const double d = surf->nearest(p, uv, single);
+        const double tol = 1e-10 * std::max(maxAbs(p), sizeOf(*surf));
+        ASSERT_TRUE(U.inBound(uv.x()) && V.inBound(uv.y())) << uv;
+        EXPECT_NEAR(rdist((*surf)(uv.x(), uv.y()), p), d, tol);
+        constexpr int N = 60;
+        struct Cand {
+          double d, u, v;
+        };
+        std::vector<Cand> grid;
+        for (int a = 0; a <= N; ++a)
+          for (int b = 0; b <= N; ++b) {
+            const double u = U(double(a) / N), v = V(double(b) / N);
+            grid.push_back({rdist((*surf)(u, v), p), u, v});
+          }
+        std::partial_sort(grid.begin(), grid.begin() + 4, grid.end(),
+                          [](const Cand& x, const Cand& y) { return x.d < y.d; });
+        double best = grid[0].d;
+        for (int c = 0; c < 4; ++c) {
+          double u = grid[c].u, v = grid[c].v;
+          const double q = 1 / sizeOf(*surf);
+          for (int it = 0; it < 30; ++it) {
+            const ERInfoPoint3DSurf e = surf->PtCur(u, v);
+            const ERVector3D w = (e.point() - p) * q;
+            const ERVector3D su = ERVector3D(elem(e, 1, 0)) * q, sv = ERVector3D(elem(e, 0, 1)) * q;
+            const double a = su * su + w * ERVector3D(elem(e, 2, 0)) * q,
+                         b = su * sv + w * ERVector3D(elem(e, 1, 1)) * q,
+                         c2 = sv * sv + w * ERVector3D(elem(e, 0, 2)) * q;
+            const double det = a * c2 - b * b, g1 = w * su, g2 = w * sv;
+            if (!(std::fabs(det) > 0)) break;
+            u = std::clamp(u - (c2 * g1 - b * g2) / det, U.start(), U.end());
+            v = std::clamp(v - (a * g2 - b * g1) / det, V.start(), V.end());
+          }
+          best = std::min(best, rdist((*surf)(u, v), p));
+        }
+        EXPECT_LE(d, best + tol) << "uv " << uv;
+      }
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // The cases stated for the family.
 

@@ -4,16 +4,21 @@
 
 #include <cfloat>
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "qorv/curves/circles.h"
+#include "qorv/curves/lines.h"
+#include "qorv/foundation/transfo3d_kinds.h"
 #include "qorv/freeform/pole_curves.h"
 #include "qorv/measurement/mesh_builder.h"
 #include "qorv/persistence/object_database.h"
 #include "qorv/surfaces/bounded_surfaces.h"
+#include "qorv/surfaces/offset_surface.h"
+#include "qorv/surfaces/revolution_surface.h"
 #include "tests/object_images.h"
 #include "tests/persistence/test_files.h"
 #include "tests/surfaces/bounded_draws.h"
@@ -290,6 +295,79 @@ TEST(TrimmedSurface, NearestPointOfACurvedFaceAgainstDenseSampling) {
   }
 }
 
+// Faces on every base kind moved by mirrors, scales (negative too) and far-off similitudes: the
+// loops follow the base. The moved face holds the image of every point of the face, its nearest
+// distance from an image point is |k| times the face's own from the point, and its projection
+// with the inside test answers as the face's own.
+TEST(TrimmedSurface, LoopsFollowTheBaseThroughMirrorsAndScales) {
+  const unsigned seed = qorv_test::seedFor(2430);
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  qorv_test::BoundedDraw draw(seed);
+  for (int i = 0; i < 40; ++i) {
+    SCOPED_TRACE(i);
+    // Offset faces past about 1e150 lose their own nearest point, moved or not: kept below.
+    const double s = draw.magnitude(-9, i % 8 == 7 ? 120 : 200);
+    std::unique_ptr<ERAnyBoundedSurface> base;
+    if (i % 8 < 5) {
+      base = draw.surface(static_cast<qorv_test::Kind>(i % 8), s, s);
+    } else if (i % 8 == 6) {  // a cone of revolution from a segment
+      const ERPmIsometrie3D T = draw.placement(s);
+      const t_SmartPtr<ERFiniteEntity3DWF> g(
+          new ERSegment3D(T >> ERPoint3D(s, 0, 0), T >> ERPoint3D(2 * s, 0, s)));
+      base = std::make_unique<ERSurOfRevolution>(
+          g, ERInfLine3D(T >> ERVector3D(0, 0, 1), T >> ERPoint3D()), draw.angles(5));
+    } else if (i % 8 == 7) {  // offset from a cylinder
+      base = std::make_unique<EROffsetSurface>(*draw.surface(qorv_test::Kind::Cylinder, s, s),
+                                               0.1 * s, draw.direction());
+    } else {
+      const ERPmIsometrie3D T = draw.placement(s);
+      QuickAlgebra::ERMatrix<ERPoint3D> poles(4, 4);
+      for (int j = 0; j < 16; ++j)
+        poles[j] = T >> ERPoint3D((j % 4 - 1.5) * s, (j / 4 - 1.5) * s, draw.uniform(-1, 1) * s);
+      base = std::make_unique<ERSpoleBezier3D>(poles, ERLimites(-1, 1), ERLimites(0, 2));
+    }
+    const ERLimites U = base->getBoundU(), V = base->getBoundV();
+    auto at = [&](double a, double b) { return ERPoint2D(U(a), V(b)); };
+    // A star about the middle of the limits (its edges 0.25 from the middle, in units of the
+    // limits) round a circular hole (at most 0.1).
+    Polygon outer = star(draw, ERPoint2D(0.5, 0.5), 0.45, draw.integer(8, 20), 0.75);
+    for (ERPoint2D& q : outer) q = at(q.x(), q.y());
+    ERTrimmedSurface face(*base);
+    ASSERT_EQ(face.addBound(*loop(outer), ERSurfaceBoundary::OUTER), 1);
+    const double r = 0.1 * std::min(U.amplitude(), V.amplitude());
+    ASSERT_EQ(face.addBound(ERArc2D(at(0.5, 0.5), r, 0, 2 * M_PI), ERSurfaceBoundary::INNER), 1);
+    auto moved = std::make_unique<ERTrimmedSurface>(face);
+    const double f = (draw.integer(0, 1) ? -1 : 1) * draw.uniform(0.5, 4);
+    const ERPmSimilitude3D sim =
+        ERPmSimilitude3D(draw.frame(s * 100)) * ERPmSimilitude3D(_ERScaling3D(f));
+    const int what = draw.integer(0, 2);
+    std::function<ERPoint3D(const ERPoint3D&)> map;
+    if (what == 0) moved->transformFrom(sim), map = [&](const ERPoint3D& q) { return sim >> q; };
+    if (what == 1) moved->transformTo(sim), map = [&](const ERPoint3D& q) { return sim << q; };
+    if (what == 2) moved->scale(f), map = [&](const ERPoint3D& q) { return ERPoint3D(q * f); };
+    const double k = what == 1 ? 1 / std::fabs(f) : std::fabs(f);
+    const ERMinimax3D box = base->getBox();
+    const double size = std::max({box.xlength(), box.ylength(), box.zlength()});
+    for (int j = 0; j < 4; ++j) {
+      const double t = draw.uniform(0, 2 * M_PI), rho = draw.uniform(0.15, 0.24);
+      const ERPoint2D uv = at(0.5 + rho * std::cos(t), 0.5 + rho * std::sin(t));
+      const ERPoint3D X = (*base)(uv.x(), uv.y());
+      const double tol = 1e-9 * std::max(qorv_test::maxAbs(map(X)), size * k);
+      ERPoint2D w, w0;
+      EXPECT_LE(moved->nearest(map(X), w), tol) << what;
+      EXPECT_EQ(moved->isInBound(w), 1) << what;
+      // Where both bases find the foot, the inside tests agree.
+      if (moved->ProjectionNormale(map(X), 0, w, 0) && face.ProjectionNormale(X, 0, w0, 0))
+        EXPECT_EQ(moved->ProjectionNormale(map(X), 0, w, 1), face.ProjectionNormale(X, 0, w0, 1));
+      const ERPoint3D P = (*base)(U(draw.uniform(-0.2, 1.2)), V(draw.uniform(-0.2, 1.2))) +
+                          draw.direction() * (size * draw.uniform(0, 1));
+      EXPECT_NEAR(moved->nearest(map(P), w), k * face.nearest(P, w0),
+                  1e-8 * std::max(qorv_test::maxAbs(map(P)), size * k))
+          << what;
+    }
+  }
+}
+
 class Collect : public gmProcessMesh {
  public:
   Collect() : gmProcessMesh(1e-3) {}
@@ -497,13 +575,6 @@ TEST(TrimmedSurface, StoredImageAndPrintForm) {
   for (int v : {2, 0, -1, 0, -1}) qorv_test::appendInt(head, v);
   EXPECT_EQ(image, head);
 }
-
-}  // namespace
-
-#include "qorv/surfaces/offset_surface.h"
-#include "qorv/surfaces/revolution_surface.h"
-
-namespace {
 
 // Every truncation of the stored images, and random damage to them, read into live objects:
 // nothing crashes, and a truncated record leaves the object as it was.
