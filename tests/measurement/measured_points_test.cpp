@@ -31,9 +31,13 @@ TEST(MeasuredPoints, ANumberIsWhatStrtodTakesForTheWholeField) {
     double v = 12345;
     SCOPED_TRACE(std::string("'") + f + "'");
     ASSERT_EQ(gmParseNumber(f, v), whole ? 1 : 0);
-    if (whole && !std::isnan(expected)) EXPECT_EQ(v, expected);
-    if (whole && std::isnan(expected)) EXPECT_TRUE(std::isnan(v));
-    if (!whole) EXPECT_EQ(v, 12345);
+    if (!whole) {
+      EXPECT_EQ(v, 12345);
+    } else if (std::isnan(expected)) {
+      EXPECT_TRUE(std::isnan(v));
+    } else {
+      EXPECT_EQ(v, expected);
+    }
   }
   double v = 0;
   EXPECT_EQ(gmParseNumber("-1,25", v, ','), 1);

@@ -357,8 +357,9 @@ TEST(TrimmedSurface, LoopsFollowTheBaseThroughMirrorsAndScales) {
       EXPECT_LE(moved->nearest(map(X), w), tol) << what;
       EXPECT_EQ(moved->isInBound(w), 1) << what;
       // Where both bases find the foot, the inside tests agree.
-      if (moved->ProjectionNormale(map(X), 0, w, 0) && face.ProjectionNormale(X, 0, w0, 0))
+      if (moved->ProjectionNormale(map(X), 0, w, 0) && face.ProjectionNormale(X, 0, w0, 0)) {
         EXPECT_EQ(moved->ProjectionNormale(map(X), 0, w, 1), face.ProjectionNormale(X, 0, w0, 1));
+      }
       const ERPoint3D P = (*base)(U(draw.uniform(-0.2, 1.2)), V(draw.uniform(-0.2, 1.2))) +
                           draw.direction() * (size * draw.uniform(0, 1));
       EXPECT_NEAR(moved->nearest(map(P), w), k * face.nearest(P, w0),
