@@ -239,6 +239,8 @@ def test_shapes_and_dtypes_are_refused_with_the_expected_shape():
     # NaN coordinates give code 0, never a crash.
     assert cyl.project(np.array([[np.nan, 0, 0]]))["codes"][0] == 0
     assert cyl.nearest(np.array([[np.nan, 0, 0]]))["codes"][0] == 0
+    # On the axis, within or beyond the ends, no single nearest point: code 0, as documented.
+    assert list(cyl.nearest(np.array([[0.0, 0, 1], [0, 0, 7], [2.5, 0, 0]]))["codes"]) == [0, 0, 1]
     # Arguments out of their domain name themselves.
     frame = qorv.Transform.translation([0.0, 0, 0])
     for build, name in [(lambda: qorv.BoundedCylinder(frame, 5.0, -1.0), "radius"),

@@ -296,7 +296,10 @@ int gmInspectionFeature::surfaceFoot(const ERPoint3D& p, ERPoint3D& f, ERVector3
   // A surface with a global search of its own (pole surfaces, surfaces of revolution, trimmed
   // faces: their nearest point may lie on a loop, inside the limits) answers directly.
   ERPoint2D g;
-  if (std::isfinite(surface_->nearest(p, g))) {
+  int single = 1;
+  if (std::isfinite(surface_->nearest(p, g, single))) {
+    // On an axis or at a centre every direction is as near: no single foot, as the kinds say.
+    if (!single) return 0;
     f = point(g.x(), g.y(), &n);
     return n.norme() > 0;
   }
