@@ -60,17 +60,14 @@ py::dict inspect(const std::string& nominal, const py::handle& points, double pr
     const gmInspectedPoint& r = results[i];
     feature.mutable_data()[i] = r.feature;
     inTol.mutable_data()[i] = r.feature >= 0 && r.inTolerance;
-    unassigned.mutable_data()[i] = r.unassigned;
-    reasons.append(r.skipReason);
+    unassigned.mutable_data()[i] = r.unassigned();
+    reasons.append(inspection.skipReason(r, pts[i]));
     if (r.feature < 0) {
       dev[i] = nan, calc[i] = nominalPts[i] = normals[i] = ERPoint3D(nan, nan, nan);
       continue;
     }
-    ERVector3D n;
-    r.target.get_surface_normal(n);
-    dev[i] = r.deviation, calc[i] = r.target.calculated_point(),
-    nominalPts[i] = r.target.target_point();
-    normals[i] = ERPoint3D(n.x(), n.y(), n.z());
+    dev[i] = r.deviation, calc[i] = r.calculated, nominalPts[i] = r.nominal;
+    normals[i] = ERPoint3D(r.normal.x(), r.normal.y(), r.normal.z());
   }
   const std::vector<gmFeatureSummary> summaries = inspection.summarize(results, pts);
   if (report) {

@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
       m.diameter = d;
       if (named) m.feature = f.id();
       const gmInspectedPoint r = inspection.inspect(m, d);
-      if (r.feature != static_cast<int>(k) || qorv::distance(r.target.target_point(), T) > 1e-9 * (1 + qorv::distance(ERPoint3D(), T)))
+      if (r.feature != static_cast<int>(k) || qorv::distance(r.nominal, T) > 1e-9 * (1 + qorv::distance(ERPoint3D(), T)))
         continue;
       ++id, ++made;
       measured << "P" << id << "," << P.x() << "," << P.y() << "," << P.z() << "," << (named ? f.id() : "") << "," << d << "\n";

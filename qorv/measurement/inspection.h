@@ -39,6 +39,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdint>
 #include <functional>
 #include <istream>
 #include <string>
@@ -132,13 +133,30 @@ class QORV_API gmInspectionFeature {
   const qorv::detail::PlacementMap* map_ = nullptr;
 };
 
+// Why a point was not judged.
+enum class gmSkip : std::uint8_t {
+  none,            // judged
+  notFinite,       // a coordinate is not finite
+  noDiameter,      // the probe diameter is not a number of 0 or more
+  unknownFeature,  // it names a feature the nominal lacks
+  noSingleFoot,    // on its named feature's axis or centre
+  noFoot,          // no feature has a single foot for it
+  unassigned,      // named none and lies farther than maxDistance() from each
+};
+
+// One point's result: a flat record (104 bytes, no allocation), so a million points cost little
+// beyond their geometry. The stored form is gmInspection::target(), the words skipReason().
 struct QORV_API gmInspectedPoint {
-  int feature = -1;  // index in the features; -1: skipped
-  gmTargetPoint target;
-  double deviation = 0;
+  ERPoint3D calculated;  // the probe centre compensated towards the material
+  ERPoint3D nominal;     // its nearest point on the feature
+  ERVector3D normal;     // the outward unit normal there
+  double deviation = 0;  // (calculated - nominal) . normal; unassigned: the distance found
+  double diameter = 0;   // the probe diameter used
+  int feature = -1;      // index in the features; -1: not judged
+  int nearest = -1;      // unassigned: the nearest feature's index
   bool inTolerance = false;
-  bool unassigned = false;  // named no feature and lay farther than maxDistance() from each
-  std::string skipReason;
+  gmSkip skip = gmSkip::none;
+  bool unassigned() const { return skip == gmSkip::unassigned; }
 };
 
 struct QORV_API gmFeatureSummary {
@@ -174,6 +192,10 @@ class QORV_API gmInspection {
   gmInspectedPoint inspect(const gmMeasuredPoint& p, double defaultDiameter) const {
     return inspectWith(features_, p, defaultDiameter);
   }
+  // The reason a point was not judged, in words ("" when it was).
+  std::string skipReason(const gmInspectedPoint& r, const gmMeasuredPoint& p) const;
+  // The target point the result stands for (foot, probe point, normal), as stored.
+  gmTargetPoint target(const gmInspectedPoint& r, const gmMeasuredPoint& p) const;
   std::vector<gmFeatureSummary> summarize(const std::vector<gmInspectedPoint>& results,
                                           const std::vector<gmMeasuredPoint>& points) const;
 

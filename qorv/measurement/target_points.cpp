@@ -34,10 +34,16 @@ gmTargetPoint::gmTargetPoint(const ERPoint3D& target, const ERCMMPointWithDiamet
 
 gmTargetPoint::gmTargetPoint(const ERPoint3D& target, const ERCMMPointWithDiameter& measured,
                              const ERVector3D& normal)
-    : mode_(ON_PLANE), target_(target), measured_(measured), normal_(unitOrZero(normal)) {
-  calculated_ = measured.probe_center() - (measured.probe_diameter() / 2.0) * normal_;
+    : mode_(ON_PLANE), target_(target), measured_(measured) {
+  gmCompensate(measured.probe_center(), measured.probe_diameter(), normal, normal_, calculated_);
+}
+
+void gmCompensate(const ERPoint3D& centre, double diameter, const ERVector3D& normal, ERVector3D& unit,
+                  ERPoint3D& calculated) {
+  unit = unitOrZero(normal);
+  calculated = centre - (diameter / 2.0) * unit;
   // A zero normal leaves the centre exactly, even for an infinite diameter.
-  if (normal_ == ERVector3D()) calculated_ = measured.probe_center();
+  if (unit == ERVector3D()) calculated = centre;
 }
 
 double gmTargetPoint::toPlane() const { return (calculated_ - target_) * normal_; }

@@ -38,6 +38,11 @@
 #include "qorv/foundation/entity.h"
 #include "qorv/measurement/probe_points.h"
 
+// The compensation of a target point ON PLANE: unit = the normal made unit (zero for a zero or
+// non-finite one), calculated = centre - diameter / 2 * unit (the centre itself without a unit).
+QORV_API void gmCompensate(const ERPoint3D& centre, double diameter, const ERVector3D& normal, ERVector3D& unit,
+                           ERPoint3D& calculated);
+
 class QORV_API gmTargetPoint : public EREntity3D {
  public:
   QORV_DECLARE_CLASS(gmTargetPoint, EREntity3D);

@@ -187,7 +187,7 @@ TEST(Inspection, KnownDeviationsComeBack) {
       if (got.feature < 0) continue;  // near the cone's apex the normal line may leave the patch
       const double tol = 1e-9 * (scale + qorv::distance(ERPoint3D(), T));
       EXPECT_NEAR(got.deviation, dev, tol) << "kind " << kind << " round " << round;
-      EXPECT_NEAR(qorv::distance(got.target.target_point(), T), 0, tol);
+      EXPECT_NEAR(qorv::distance(got.nominal, T), 0, tol);
     }
   }
 }
@@ -318,7 +318,7 @@ TEST(Inspection, MeasuredPointsAsCmmSoftwareWritesThem) {
                                                      2 * kPi, 0, 10, gmInspectionFeature::OUTSIDE, -1, 1)});
   gmMeasuredPoint m;
   m.feature = "nope";
-  EXPECT_NE(inspection.inspect(m, 1).skipReason.find("unknown feature"), std::string::npos);
+  EXPECT_NE(inspection.skipReason(inspection.inspect(m, 1), m).find("unknown feature"), std::string::npos);
   m.feature = "bore";
   m.centre = ERPoint3D(0, 0, 5);  // on the axis
   EXPECT_EQ(inspection.inspect(m, 1).feature, -1);

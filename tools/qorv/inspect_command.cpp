@@ -116,7 +116,7 @@ int storeResults(const std::string& path, const gmInspection& inspection,
     for (std::size_t i = 0; i < results.size(); ++i) {
       const gmInspectedPoint& r = results[i];
       if (r.feature < 0) continue;
-      t_SmartPtr<gmTargetPoint> t(new gmTargetPoint(r.target));
+      t_SmartPtr<gmTargetPoint> t(new gmTargetPoint(inspection.target(r, points[i])));
       const long id = db->Store(*t);
       const auto k = static_cast<std::size_t>(r.feature);
       // The worst point: farthest outside the band, else farthest from its centre.
@@ -249,9 +249,8 @@ int inspect(const InspectOptions& o, Output& out) {
   std::size_t unassigned = 0;
   for (std::size_t i = 0; i < results.size(); ++i) {
     if (results[i].feature >= 0) continue;
-    if (results[i].unassigned)
-      ++unassigned;
-    skipped.push_back({points[i].line, results[i].skipReason});
+    if (results[i].unassigned()) ++unassigned;
+    skipped.push_back({points[i].line, inspection.skipReason(results[i], points[i])});
   }
   std::stable_sort(skipped.begin(), skipped.end(),
                    [](const gmSkippedLine& a, const gmSkippedLine& b) { return a.line < b.line; });
@@ -302,13 +301,11 @@ int inspect(const InspectOptions& o, Output& out) {
     for (std::size_t i = 0; i < results.size(); ++i) {
       const gmInspectedPoint& r = results[i];
       if (r.feature < 0) continue;
-      ERVector3D n;
-      r.target.get_surface_normal(n);
       s << (firstResult ? "" : ",") << "\n    {\"line\": " << points[i].line << ", \"id\": " << jsonString(points[i].id)
         << ", \"feature\": " << jsonString(featureName(r)) << ", \"deviation\": " << jsonNumber(r.deviation)
         << ", \"in_tolerance\": " << (r.inTolerance ? "true" : "false")
-        << ", \"calculated\": " << xyz(r.target.calculated_point()) << ", \"nominal\": " << xyz(r.target.target_point())
-        << ", \"normal\": " << xyz(n) << "}";
+        << ", \"calculated\": " << xyz(r.calculated) << ", \"nominal\": " << xyz(r.nominal)
+        << ", \"normal\": " << xyz(r.normal) << "}";
       firstResult = false;
       if ((i & 0xFFFF) == 0) progress.update(i);
     }
@@ -321,7 +318,7 @@ int inspect(const InspectOptions& o, Output& out) {
       for (; next < skipped.size() && skipped[next].line <= line; ++next) {
         if (i < results.size() && skipped[next].line == line && results[i].feature < 0) {
           s << line << "," << csvField(validUtf8(points[i].id)) << "," << csvField(validUtf8(points[i].feature))
-            << ",," << (results[i].unassigned ? "unassigned" : "skipped") << ",,,,,,,,,,"
+            << ",," << (results[i].unassigned() ? "unassigned" : "skipped") << ",,,,,,,,,,"
             << csvField(validUtf8(skipped[next].reason)) << "\n";
           continue;
         }
@@ -330,9 +327,8 @@ int inspect(const InspectOptions& o, Output& out) {
       if (i == results.size()) break;
       const gmInspectedPoint& r = results[i];
       if (r.feature < 0) continue;
-      const ERPoint3D q = r.target.calculated_point(), t = r.target.target_point();
-      ERVector3D n;
-      r.target.get_surface_normal(n);
+      const ERPoint3D q = r.calculated, t = r.nominal;
+      const ERVector3D n = r.normal;
       s << points[i].line << "," << csvField(validUtf8(points[i].id)) << "," << csvField(validUtf8(featureName(r)))
         << "," << shortest(r.deviation) << "," << (r.inTolerance ? "in" : "out") << "," << shortest(q.x()) << ","
         << shortest(q.y()) << "," << shortest(q.z()) << "," << shortest(t.x()) << "," << shortest(t.y()) << ","

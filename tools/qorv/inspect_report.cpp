@@ -175,7 +175,7 @@ void writeReport(std::ostream& html, const std::string& nominalName, const gmIns
   if (drawn.size() < judged.size())
     html << "<p>Showing " << drawn.size() << " of " << judged.size() << " points (every point out of tolerance).</p>\n";
   ERMinimax3D box;
-  for (std::size_t i : judged) box += results[i].target.calculated_point();
+  for (std::size_t i : judged) box += results[i].calculated;
   const char* names[3] = {"top (x, y)", "front (x, z)", "side (y, z)"};
   const int axes[3][2] = {{0, 1}, {0, 2}, {1, 2}};
   for (int v = 0; v < 3; ++v) {
@@ -188,7 +188,7 @@ void writeReport(std::ostream& html, const std::string& nominalName, const gmIns
          << "\" xmlns=\"http://www.w3.org/2000/svg\">\n";
     for (std::size_t i : drawn) {
       const gmInspectedPoint& r = results[i];
-      const ERPoint3D p = r.target.calculated_point();
+      const ERPoint3D p = r.calculated;
       const double px = M + (coord(p, axes[v][0]) - coord(lo, axes[v][0])) / span * (S - 2 * M);
       const double py = S - M - (coord(p, axes[v][1]) - coord(lo, axes[v][1])) / span * (S - 2 * M);
       html << "<circle cx=\"" << num(px, 1) << "\" cy=\"" << num(py, 1) << "\" r=\""
