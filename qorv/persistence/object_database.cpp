@@ -11,11 +11,11 @@
 #include <unordered_map>
 #include <vector>
 
-#include "qorv/platform/file.h"
 #include "qorv/foundation/assert.h"
 #include "qorv/persistence/btree.h"
 #include "qorv/persistence/database.h"
 #include "qorv/persistence/file_manager.h"
+#include "qorv/platform/file.h"
 
 using namespace qorv::platform;
 
@@ -155,8 +155,7 @@ bool ERObjectDataBase::loadState(std::vector<std::string>* report) {
                std::to_string(length) + " bytes)");
   const long start = fm.start();
   if (start < ERFileManager::kFirstBlock + 4 || start % 4 != 0 || start + kHeaderSize > endData)
-    return bad("database header: start block " + std::to_string(start) +
-               " outside the used space");
+    return bad("database header: start block " + std::to_string(start) + " outside the used space");
   std::uint32_t blockSize = 0;
   if (fm.ReadAt(static_cast<std::uint64_t>(start - 4), &blockSize, 4) != 4 ||
       blockSize < kHeaderSize + 4 || blockSize % 4 != 0 || start - 4 + blockSize > endData)
@@ -170,8 +169,8 @@ bool ERObjectDataBase::loadState(std::vector<std::string>* report) {
     return bad("database header: version " + std::to_string(version) + " is newer than " +
                std::to_string(kCurrentVersion));
   if (header[3] < 0 || header[4] < 0)
-    return bad("database header: negative counters (last identifier " +
-               std::to_string(header[3]) + ", objects " + std::to_string(header[4]) + ")");
+    return bad("database header: negative counters (last identifier " + std::to_string(header[3]) +
+               ", objects " + std::to_string(header[4]) + ")");
   version_ = static_cast<int>(version);
   classTreeBase_ = header[1];
   objectTreeBase_ = header[2];
@@ -239,7 +238,8 @@ void ERObjectDataBase::counterProblems(std::vector<std::string>& problems) {
     problems.push_back("database header: object count " + std::to_string(objectCount_) +
                        " is above the last identifier " + std::to_string(lastId_));
   std::uint32_t maxSignature = 0;
-  for (const auto& [signature, name] : classNames_) maxSignature = std::max(maxSignature, signature);
+  for (const auto& [signature, name] : classNames_)
+    maxSignature = std::max(maxSignature, signature);
   if (maxSignature > lastSignature_)
     problems.push_back("database header: last signature " + std::to_string(lastSignature_) +
                        " is below stored signature " + std::to_string(maxSignature));
@@ -312,8 +312,12 @@ void ERObjectDataBase::initNew() {
   version_ = kCurrentVersion;
   lastId_ = objectCount_ = committedLastId_ = committedCount_ = 0;
   lastSignature_ = committedSignature_ = 0;
-  const std::int32_t image[6] = {kCurrentVersion, static_cast<std::int32_t>(classTreeBase_),
-                                 static_cast<std::int32_t>(objectTreeBase_), 0, 0, 0};
+  const std::int32_t image[6] = {kCurrentVersion,
+                                 static_cast<std::int32_t>(classTreeBase_),
+                                 static_cast<std::int32_t>(objectTreeBase_),
+                                 0,
+                                 0,
+                                 0};
   fm.WriteAt(static_cast<std::uint64_t>(header), image, kHeaderSize);
   commitChanges();
 }
@@ -382,7 +386,11 @@ void ERObjectDataBase::rollbackChanges() {
   classTree_.reset();
   objectTree_.reset();
   fm.reload();
+  // The identifiers handed out stay spent: objects of the dropped transaction still carry them,
+  // and a store of another object must never be given one.
+  const long reserved = lastId_;
   loadState(nullptr);
+  lastId_ = std::max(lastId_, reserved);
 }
 
 int ERObjectDataBase::begin() {
@@ -412,9 +420,9 @@ void ERObjectDataBase::Close() {
   qorv::detail::completePendingStore();  // an object of new (db) T is complete by now
   std::optional<CFileException> failure;
   if (fileManager_ && !fileManager_->isReadOnly() && classTree_ && objectTree_) {
-    if (explicit_) {
-      rollbackChanges();  // a transaction left open is dropped, as by a crash
-    } else {
+    if (explicit_) rollbackChanges();  // a transaction left open is dropped, as by a crash
+    // What is left to write is the counters, the reserved identifiers among them.
+    if (classTree_ && objectTree_) {
       try {
         fileManager_->beginTransaction();
         commitChanges();
@@ -452,7 +460,8 @@ std::uint32_t ERObjectDataBase::GetOrCreateSignature(const char* className) {
 long ERObjectDataBase::Store(ERObject& object) {
   if (!isOpen()) AfxThrowFileException(CFileException::invalidFile);
   ERFileManager& fm = *fileManager_;
-  if (fm.isReadOnly()) AfxThrowFileException(CFileException::accessDenied, EACCES, fm.GetFilePath());
+  if (fm.isReadOnly())
+    AfxThrowFileException(CFileException::accessDenied, EACCES, fm.GetFilePath());
   const bool outer = depth_ == 0;
   const bool own = outer && !explicit_;
   if (outer) refusedStore_ = false;
@@ -538,9 +547,15 @@ long ERObjectDataBase::storeObject(ERObject& object) {
     long old = -1;
     if (objectTree_->replaceValue(key.bytes, block, old)) {
       fm.deallocate(old);  // only now that the new record is written
-    } else if (!objectTree_->insertKeyAndValue(key.bytes, block)) {
-      fm.deallocate(block);
-      refuse();
+    } else {
+      // An identifier that names no record (its transaction was rolled back, its commit failed,
+      // or its record was deleted): a record of its own again, and the counters cover it.
+      if (!objectTree_->insertKeyAndValue(key.bytes, block)) {
+        fm.deallocate(block);
+        refuse();
+      }
+      lastId_ = std::max(lastId_, id);
+      objectCount_ = std::max<long>(std::min(objectCount_ + 1, lastId_), objectTree_->entries());
     }
   }
   return id;
@@ -735,8 +750,10 @@ class Checker {
 
   void problem(const std::string& line) {
     // A badly damaged file would list thousands: the first ones tell the story.
-    if (problems_.size() < kMaxLines) problems_.push_back(line);
-    else if (problems_.size() == kMaxLines) problems_.push_back("... and more");
+    if (problems_.size() < kMaxLines)
+      problems_.push_back(line);
+    else if (problems_.size() == kMaxLines)
+      problems_.push_back("... and more");
   }
 
   bool read(std::int64_t at, void* p, std::size_t n) {
@@ -780,7 +797,8 @@ class Checker {
         problem(name + " cannot be read");
         return;
       }
-      if (n.magic != ERFreeListNode::kMagic) problem(name + " has magic " + std::to_string(n.magic));
+      if (n.magic != ERFreeListNode::kMagic)
+        problem(name + " has magic " + std::to_string(n.magic));
       if (at != ERFileManager::kRootOffset)
         regions_.push_back({at, at + 268, intern("free-list node"), at});
       if (n.count < 0 || n.count > ERFreeListNode::kCapacity) {
@@ -845,9 +863,7 @@ class Checker {
   std::uint64_t treeEntries_ = 0;
 
  private:
-  const std::string* intern(const std::string& what) {
-    return &*names_.insert(what).first;
-  }
+  const std::string* intern(const std::string& what) { return &*names_.insert(what).first; }
   std::set<std::string> names_;
   static constexpr std::size_t kMaxLines = 200;
 
@@ -899,14 +915,16 @@ class Checker {
     const bool leaf = son(0) == -1;
     if (leaf) {
       if (w.leafDepth == -1) w.leafDepth = depth;
-      if (w.leafDepth != depth) problem(nameOf() + ": leaves at depths " +
-                                        std::to_string(w.leafDepth) + " and " +
-                                        std::to_string(depth));
+      if (w.leafDepth != depth)
+        problem(nameOf() + ": leaves at depths " + std::to_string(w.leafDepth) + " and " +
+                std::to_string(depth));
     }
     for (int i = 0; i <= count; ++i) {
       if (!leaf) {
-        if (son(i) == -1) problem(nameOf() + ": son " + std::to_string(i) + " missing");
-        else node(w, son(i), depth + 1, false);
+        if (son(i) == -1)
+          problem(nameOf() + ": son " + std::to_string(i) + " missing");
+        else
+          node(w, son(i), depth + 1, false);
       } else if (son(i) != -1) {
         problem(nameOf() + ": a leaf with a son");
       }

@@ -24,8 +24,11 @@
 // finds a journal left by a writer that died and rolls the file back first. A refused Store
 // (below) undoes itself and leaves an open transaction going; any other failure inside an
 // explicit transaction rolls back the whole transaction. Close rolls back a transaction left
-// open. Objects stored or deleted in a transaction that is rolled back keep the identifier they
-// were given, which then names nothing (or, re-stored, a new record).
+// open. Objects stored or deleted in a transaction that is rolled back (or whose commit failed)
+// keep the identifier they were given: it stays reserved (the last identifier is not lowered, and
+// reaches the file with the next commit or Close), so it never names another object; stored
+// again, such an object gets a record under it, counted like a new one. The same holds for an
+// object whose record was deleted by identifier.
 //
 // Identifiers are 1..2^31-1: any other is absent for Retrieve, RetrieveAndCreate and Delete, and
 // Store refuses to assign past the last. Store refuses (throws CFileException invalidFile, having
