@@ -93,21 +93,30 @@ void ERObjectDataBase::setSynchronous(Synchronous s) {
 int ERObjectDataBase::Open(const char* fileName, int readOnly) {
   if (isOpen()) Close();
   created_ = false;
+  refusal_ = Refusal::none;
   if (fileName == nullptr || *fileName == '\0') return 0;
-  CFileStatus status;
-  if (CFile::GetStatus(fileName, status)) {
-    // An empty file (with no journal to put back) is a database not yet made.
-    const std::string journal = std::string(fileName) + "-journal";
-    if (status.m_size == 0 && !ERFile::Exists(journal.c_str())) {
-      if (readOnly) return 0;
-      createNew(fileName);
-      return 1;
+  try {
+    CFileStatus status;
+    if (CFile::GetStatus(fileName, status)) {
+      // An empty file (with no journal to put back) is a database not yet made.
+      const std::string journal = std::string(fileName) + "-journal";
+      if (status.m_size == 0 && !ERFile::Exists(journal.c_str())) {
+        if (readOnly) return 0;
+        createNew(fileName);
+        return 1;
+      }
+      if (openExisting(fileName, readOnly, nullptr)) return 1;
+      refusal_ = Refusal::damaged;
+      return 0;
     }
-    return openExisting(fileName, readOnly, nullptr) ? 1 : 0;
+    if (readOnly) return 0;
+    createNew(fileName);
+    return 1;
+  } catch (ERJournalRefused& e) {
+    refusal_ = e.kind() == ERJournalRecovery::unreadable ? Refusal::journalUnreadable
+                                                         : Refusal::journalDamaged;
+    return 0;
   }
-  if (readOnly) return 0;
-  createNew(fileName);
-  return 1;
 }
 
 void ERObjectDataBase::teardown() {
@@ -260,10 +269,15 @@ bool ERObjectDataBase::openExisting(const char* fileName, int readOnly,
   fileManager_ = std::make_unique<ERFileManager>(fileName, readOnly);
   ERFileManager& fm = *fileManager_;
   fm.setSynchronous(sync_);
-  // A heap in which nothing was ever allocated (a creation cut short) is a database not yet made.
-  if (!readOnly && fm.listManager() != nullptr && fm.start() == -1 &&
+  // A heap in which nothing was ever allocated (a creation cut short) is a database not yet made:
+  // empty to a reader, made by a writer.
+  if (fm.listManager() != nullptr && fm.start() == -1 &&
       fm.endData() == ERFileManager::kFirstBlock &&
       fm.GetLength() == static_cast<std::uint64_t>(ERFileManager::kFirstBlock)) {
+    if (readOnly) {
+      version_ = kCurrentVersion;
+      return true;
+    }
     try {
       initNew();
     } catch (CFileException&) {
@@ -277,18 +291,10 @@ bool ERObjectDataBase::openExisting(const char* fileName, int readOnly,
   fm.beginTransaction();
   bool ok = loadState(report);
   if (ok) {
-    std::vector<std::string> problems;
-    // A writer checks the whole heap first: a free extent over a live block would have the next
-    // Store overwrite an object. A reader only needs the counters against the trees.
-    if (readOnly)
-      counterProblems(problems);
-    else
-      problems = checkImpl(false);
-    if (report) {
-      report->insert(report->end(), problems.begin(), problems.end());
-    } else if (!problems.empty()) {
-      ok = false;
-    }
+    // The whole heap is checked first, by readers too: a free extent over a live block would
+    // have the next Store overwrite an object, a record offset into a tree node or a free extent
+    // would give a reader a wrong object. (A report is for check(), which checks it all anyway.)
+    if (!report && !checkImpl(false).empty()) ok = false;
   }
   if (!ok) {
     teardown();
@@ -563,7 +569,7 @@ long ERObjectDataBase::storeObject(ERObject& object) {
 
 bool ERObjectDataBase::record(long id, long& offset, long& end, bool& damaged) {
   damaged = false;
-  if (!isOpen() || id < 1 || id > kMaxId) return false;
+  if (!isOpen() || !objectTree_ || id < 1 || id > kMaxId) return false;
   const ObjectKey key(id);
   offset = objectTree_->findValue(key.bytes);
   if (offset == -1) return false;
@@ -675,7 +681,7 @@ int ERObjectDataBase::Delete(long id) {
 }
 
 void ERObjectDataBase::forEachObjectImpl(void (*f)(long, long, void*), void* data) {
-  if (!isOpen()) return;
+  if (!isOpen() || !objectTree_) return;
   struct Walk {
     void (*f)(long, long, void*);
     void* data;
@@ -714,7 +720,8 @@ void ERObjectDataBase::summarize(std::ostream& out) {
   out << " File Manager : " << std::endl;
   out << rule << std::endl;
   out << "liste des classes presentes  : " << std::endl;
-  classTree_->applyToKeyAndValue(
+  if (classTree_)
+    classTree_->applyToKeyAndValue(
       [](char* key, long value, void* data) {
         auto& o = *static_cast<std::ostream*>(data);
         o << " Signature " << std::setw(8) << value << " :  " << keyToName(key) << "\n";
@@ -948,6 +955,7 @@ std::vector<std::string> ERObjectDataBase::check() { return checkImpl(true); }
 
 std::vector<std::string> ERObjectDataBase::checkImpl(bool restoreAll) {
   std::vector<std::string> problems;
+  if (isOpen() && empty()) return problems;
   if (!isOpen() || !classTree_ || !objectTree_) {
     problems.push_back("database: not open");
     return problems;
@@ -1017,7 +1025,9 @@ std::vector<std::string> ERObjectDataBase::check(const char* fileName) {
         problems.push_back(line);
     db->Close();
   } catch (CFileException& e) {
-    problems.push_back("cannot be opened: " + e.describe());
+    const bool locked = e.m_cause == CFileException::sharingViolation ||
+                        e.m_cause == CFileException::lockViolation;
+    problems.push_back(locked ? std::string(kLocked) : "cannot be opened: " + e.describe());
   }
   return problems;
 }

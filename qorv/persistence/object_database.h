@@ -59,7 +59,8 @@
 // - Process-wide and unguarded (database work is single-threaded by contract): the current
 //   default database, set by Store and RetrieveAndCreate so that the objects a stored object
 //   references go to the same file.
-// - File exceptions (CFileException, by value) pass through to the caller; ERObject::Save/Delete and
+// - File exceptions (CFileException, by value) pass through to the caller; ERObject::Save/Delete
+// and
 //   ERDataBase catch them.
 //
 // Bytes from the file are checked before they are trusted: a file that is not a block heap, whose
@@ -124,6 +125,14 @@ class QORV_API ERObjectDataBase : public ERReference {
   bool inTransaction() const;
   // Whether the last Open made a new database (a missing or empty file).
   bool created() const { return created_; }
+  // Why the last Open returned 0 on an existing file: the file failed its checks (or is of a
+  // newer version), or a journal left beside it by a writer that died cannot be trusted or read
+  // (both files are then left as they are: ERFileManager::recoverJournal).
+  enum class Refusal { none, damaged, journalDamaged, journalUnreadable };
+  Refusal refusal() const { return refusal_; }
+  // Open read-only on a file whose creation was cut short before its first commit: a database
+  // with no class and no object (a writer makes it).
+  bool empty() const { return isOpen() && !objectTree_; }
 
   // Every problem found in the open database, one line each, empty when sound: the block heap
   // (header, free-list ring and extents), both trees (node blocks, counts, fill, depth, key
@@ -131,8 +140,10 @@ class QORV_API ERObjectDataBase : public ERReference {
   // object restored whole within its block), and no byte of the used space in two places.
   std::vector<std::string> check();
   // The same for a file, opened read-only (also when Open would refuse it: the reasons come
-  // first); "cannot be opened: ..." when it is not a database at all.
+  // first); "cannot be opened: ..." when it is not a database at all (or its journal is refused),
+  // kLocked alone when its locks were not given (a writer committing or recovering).
   static std::vector<std::string> check(const char* fileName);
+  static constexpr const char* kLocked = "locked: another process is writing it";
 
   ERFileManager* fileManager() const { return fileManager_.get(); }
   long getNbObj() const { return objectCount_; }
@@ -200,7 +211,8 @@ class QORV_API ERObjectDataBase : public ERReference {
   int explicit_ = 0;  // an explicit transaction is open
   int depth_ = 0;     // nesting of Store calls (referenced objects)
   bool created_ = false;
-  bool refusedStore_ = false;  // the failing Store undid itself
+  Refusal refusal_ = Refusal::none;
+  bool refusedStore_ = false;   // the failing Store undid itself
   bool nestedFailure_ = false;  // a referenced object could not be stored
   ERFileManagerSynchronous sync_ = ERFileManagerSynchronous::full;
 };
