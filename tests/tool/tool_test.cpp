@@ -362,6 +362,73 @@ TEST_F(ToolTest, CheckSaysOkOrListsEveryProblem) {
   EXPECT_EQ(run({"db", "check", path("missing.qdb")}).status, 1);
 }
 
+// Readers come in beside a writer; a file a writer is changing is "locked" (3), not damaged (1).
+TEST_F(ToolTest, ReadersBesideAWriterAndLockedFilesAreToldApart) {
+  const std::string db = demoFile();
+  {
+    t_SmartPtr<ERObjectDataBase> writer(new ERObjectDataBase);
+    ASSERT_TRUE(writer->Open(db.c_str(), 0));
+    EXPECT_EQ(run({"db", "list", db}).status, 0);
+    EXPECT_EQ(run({"db", "check", db}).status, 0);
+  }
+  ERFileLock lock(db.c_str());  // what a committing writer holds
+  ASSERT_TRUE(lock.held());
+  const Outcome check = run({"db", "check", db});
+  EXPECT_EQ(check.status, 3);
+  EXPECT_NE(check.out.find("locked"), std::string::npos) << check.out;
+  EXPECT_EQ(run({"db", "list", db}).status, 3);
+}
+
+TEST_F(ToolTest, ADamagedJournalIsKeptUntilRecoverPlaysBackWhatVerifies) {
+  const std::string db = demoFile(), journal = db + "-journal";
+  const std::string before = slurp(db), garbage(100, '\7');
+  std::ofstream(journal, std::ios::binary) << garbage;
+  for (const char* command : {"list", "check"}) {
+    const Outcome r = run({"db", command, db});
+    EXPECT_EQ(r.status, 1) << command;
+    EXPECT_NE((r.out + r.err).find("journal"), std::string::npos) << r.out << r.err;
+  }
+  EXPECT_EQ(run({"demo", "--force", db}).status, 1);  // would play the journal onto a new file
+  EXPECT_EQ(slurp(db), before);
+  EXPECT_EQ(slurp(journal), garbage);
+  const Outcome r = run({"db", "recover", db});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("damaged journal"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(db + ": ok"), std::string::npos) << r.out;
+  EXPECT_FALSE(fs::exists(journal));
+  EXPECT_EQ(slurp(journal + ".damaged"), garbage);
+  EXPECT_EQ(slurp(db), before);
+  EXPECT_EQ(run({"db", "recover", db}).out, db + ": no journal to recover\n" + db + ": ok\n");
+}
+
+// The old results are replaced only once the new ones are whole, and never while another process
+// has them open.
+TEST_F(ToolTest, InspectReplacesItsResultsOnlyWhenNobodyHoldsThem) {
+  const std::string nominal = path("part.json"), measured = path("points.csv");
+  const std::string results = path("results.qdb");
+  std::ofstream(nominal) << R"({"features": [{"id": "face", "kind": "plane", "origin": [0, 0, 0],
+      "normal": [0, 0, 1], "u": [0, 10], "v": [0, 10], "tolerance": [-0.1, 0.1]}]})";
+  std::ofstream(measured) << "a,1,1,0.5\nb,2,2,0.45\n";
+  const std::vector<std::string> args{"inspect", "--nominal", nominal, "--measured", measured,
+                                      "--probe-diameter", "1", "--out", results, "-q"};
+  ASSERT_EQ(run(args).status, 0);
+  const std::string first = slurp(results);
+  for (int readOnly : {1, 0}) {
+    t_SmartPtr<ERObjectDataBase> holder(new ERObjectDataBase);
+    ASSERT_TRUE(holder->Open(results.c_str(), readOnly));
+    const Outcome r = run(args);
+    EXPECT_EQ(r.status, 1) << readOnly;
+    EXPECT_NE(r.err.find("in use by another process"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(slurp(results), first);
+  std::ofstream(measured) << "a,1,1,0.5\nb,2,2,0.45\nc,3,3,0.5\n";
+  ASSERT_EQ(run(args).status, 0);
+  EXPECT_EQ(run({"db", "check", results}).status, 0);
+  EXPECT_EQ(json::parse(run({"db", "list", results, "--format", "json"}).out).size(), 4u);
+  for (const auto& e : fs::directory_iterator(dir_))
+    EXPECT_EQ(e.path().filename().string().find(".tmp-"), std::string::npos) << e.path();
+}
+
 TEST_F(ToolTest, DebugTracesFollowQorvDebug) {
   // Loading the library traces its own file name when QORV_DEBUG asks for it; "0" and "off" don't.
   const Outcome on = run({"-V"}, nullptr, "1");

@@ -24,6 +24,7 @@
 #include "tools/qorv/commands.h"
 #include "tools/qorv/inspect_report.h"
 #include "tools/qorv/nominal.h"
+#include "tools/qorv/safe_replace.h"
 
 using nlohmann::json;
 
@@ -53,16 +54,12 @@ json xyz(const ERPoint3D& p) { return json::array({number(p.x()), number(p.y()),
 json xyz(const ERVector3D& p) { return json::array({number(p.x()), number(p.y()), number(p.z())}); }
 
 // Stores the target points and one summary object per feature (properties documented in the
-// schema file); replaces an existing file only when it is a qorv database.
-int storeResults(const std::string& path, const gmInspection& inspection,
+// schema file) in a new database at temp; path names it in messages.
+int writeResults(const std::string& path, const std::string& temp, const gmInspection& inspection,
                  const std::vector<gmInspectedPoint>& results, const std::vector<gmFeatureSummary>& summaries) {
-  if (::access(path.c_str(), F_OK) == 0) {
-    if (std::string why = whyNotADatabase(path); !why.empty()) return fail(path, why + ": not replaced");
-    std::remove(path.c_str());
-  }
   try {
     t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-    if (!db->Open(path.c_str(), 0)) return fail(path, "cannot create the results database");
+    if (!db->Open(temp.c_str(), 0)) return fail(path, "cannot create the results database");
     db->begin();
     for (const gmInspectedPoint& r : results) {
       if (r.feature < 0) continue;
@@ -97,6 +94,14 @@ int storeResults(const std::string& path, const gmInspection& inspection,
     return fail(path, e.describe());
   }
   return 0;
+}
+
+// The old results stay whole until the new ones are (see safe_replace.h).
+int storeResults(const std::string& path, const gmInspection& inspection,
+                 const std::vector<gmInspectedPoint>& results, const std::vector<gmFeatureSummary>& summaries) {
+  return replaceDatabase(path, [&](const std::string& temp) {
+    return writeResults(path, temp, inspection, results, summaries);
+  });
 }
 
 }  // namespace
