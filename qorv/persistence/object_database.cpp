@@ -567,6 +567,12 @@ long ERObjectDataBase::storeObject(ERObject& object) {
   return id;
 }
 
+bool ERObjectDataBase::holds(long id) {
+  if (!isOpen() || !objectTree_ || id < 1 || id > kMaxId) return false;
+  const ObjectKey key(id);
+  return objectTree_->findValue(key.bytes) != -1;
+}
+
 bool ERObjectDataBase::record(long id, long& offset, long& end, bool& damaged) {
   damaged = false;
   if (!isOpen() || !objectTree_ || id < 1 || id > kMaxId) return false;
@@ -722,11 +728,11 @@ void ERObjectDataBase::summarize(std::ostream& out) {
   out << "liste des classes presentes  : " << std::endl;
   if (classTree_)
     classTree_->applyToKeyAndValue(
-      [](char* key, long value, void* data) {
-        auto& o = *static_cast<std::ostream*>(data);
-        o << " Signature " << std::setw(8) << value << " :  " << keyToName(key) << "\n";
-      },
-      &out, 1);
+        [](char* key, long value, void* data) {
+          auto& o = *static_cast<std::ostream*>(data);
+          o << " Signature " << std::setw(8) << value << " :  " << keyToName(key) << "\n";
+        },
+        &out, 1);
   out << rule << std::endl;
   out << "|       liste des objects                  |" << std::endl;
   out << rule << std::endl;
@@ -1025,8 +1031,8 @@ std::vector<std::string> ERObjectDataBase::check(const char* fileName) {
         problems.push_back(line);
     db->Close();
   } catch (CFileException& e) {
-    const bool locked = e.m_cause == CFileException::sharingViolation ||
-                        e.m_cause == CFileException::lockViolation;
+    const bool locked =
+        e.m_cause == CFileException::sharingViolation || e.m_cause == CFileException::lockViolation;
     problems.push_back(locked ? std::string(kLocked) : "cannot be opened: " + e.describe());
   }
   return problems;

@@ -145,6 +145,8 @@ class QORV_API ERObjectDataBase : public ERReference {
   static std::vector<std::string> check(const char* fileName);
   static constexpr const char* kLocked = "locked: another process is writing it";
 
+  // Whether the object tree has a record under id.
+  bool holds(long id);
   ERFileManager* fileManager() const { return fileManager_.get(); }
   long getNbObj() const { return objectCount_; }
   bool isOpen() const { return fileManager_ != nullptr; }

@@ -596,6 +596,11 @@ TEST(DataBaseFiles, RetriesAfterALostTransactionNeverReuseAnIdentifier) {
       batch.emplace_back(new TValue(10 + i));
       db->Store(*batch.back());
     }
+    // A pair whose value is stored with it: stored again, it must bring its value back too.
+    t_SmartPtr<TPair> pair(new TPair);
+    pair->first = new TValue(20);
+    pair->second = 0.5;
+    EXPECT_EQ(pair->Save(db.get()), 1);
     if (loss == rollback) {
       db->rollback();
     } else if (loss == closed) {
@@ -613,10 +618,13 @@ TEST(DataBaseFiles, RetriesAfterALostTransactionNeverReuseAnIdentifier) {
     db->Store(b);
     ASSERT_EQ(db->begin(), 1);
     for (auto& v : batch) db->Store(*v);
+    db->Store(*pair);
     db->commit();
     std::map<long, double> expected{{x.getObjectID(), 1}, {b.getObjectID(), 2}};
     for (auto& v : batch) expected[v->getObjectID()] = v->value;
-    EXPECT_EQ(expected.size(), 7u) << "an identifier names two objects";
+    expected[pair->getObjectID()] = 20.5;
+    expected[pair->first->getObjectID()] = 20;
+    EXPECT_EQ(expected.size(), 9u) << "an identifier names two objects";
     EXPECT_EQ(contents(*db), expected);
     EXPECT_EQ(joined(db->check()), "");
     db->Close();
