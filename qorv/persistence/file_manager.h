@@ -253,7 +253,7 @@ class QORV_API ERListManager : public ERLMan {
 
   // Node images as last read or written, so a walk does not read the file again; every
   // write still goes to the file at once. Only this manager writes nodes.
-  static constexpr std::size_t kCachedNodes = 8192;
+  static constexpr std::size_t kCachedNodes = std::size_t(1) << 17;
 
   ERFileManager* fm_;
   long current_;

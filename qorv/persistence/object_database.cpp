@@ -29,8 +29,9 @@ constexpr unsigned kObjectKeyLength = 4;
 constexpr unsigned kOrder = 10;
 constexpr unsigned kMinimumFill = 10;
 constexpr unsigned kClassCache = 10;
-// Node images of the object tree kept in memory: the whole tree of a few hundred thousand objects.
-constexpr unsigned kObjectCache = 1u << 15;
+// Node images of the object tree kept in memory (about 300 bytes each): the whole tree of a few
+// million objects, so that a look-up costs the same at 10^6 objects as at 10^5.
+constexpr unsigned kObjectCache = 1u << 18;
 constexpr int kCreate = 1;
 constexpr int kOpen = 0;
 // Deeper than any real chain of references: a stored cycle ends here instead of in a crash.
