@@ -58,8 +58,7 @@ void BM_QorvDataBaseScale(benchmark::State& state) {
     db->Open(path.c_str(), 0);
     std::vector<ERSegment2D> segments;
     segments.reserve(static_cast<std::size_t>(n));
-    for (int i = 0; i < n; ++i)
-      segments.emplace_back(ERPoint2D(i, -i), ERPoint2D(-i, i));
+    for (int i = 0; i < n; ++i) segments.emplace_back(ERPoint2D(i, -i), ERPoint2D(-i, i));
     const auto t0 = std::chrono::steady_clock::now();
     db->begin();
     for (auto& s : segments) db->Store(s);
