@@ -261,10 +261,8 @@ void unlockExclusive(CFile& f) {
   f.LockByte(kLockPending, CFile::unlock);
 }
 
-std::uint64_t recordSum(const char* record) {
-  const std::uint64_t h = fnv1a(record, 4 + ERFileManager::kPageSize);
-  return h;
-}
+// A record's checksum: its page number and original bytes.
+std::uint64_t recordSum(const char* record) { return fnv1a(record, 4 + ERFileManager::kPageSize); }
 
 // What a journal beside a database holds, read record by record.
 struct JournalScan {
@@ -275,6 +273,7 @@ struct JournalScan {
   std::uint64_t original = 0;
   std::vector<std::pair<std::uint32_t, std::uint64_t>> good;  // page number, data offset
   std::vector<std::uint32_t> bad;                             // records that do not verify
+  std::uint32_t missing = 0;  // announced records past the journal's end
   int osError = 0;
 };
 
@@ -337,13 +336,14 @@ JournalScan scanJournal(const std::string& path) {
                        pageSize == ERFileManager::kPageSize &&
                        fnv1a(header.data(), 24) == get<std::uint64_t>(header, 24);
     scan.version = scan.headerSound ? 2 : 0;
-    const std::uint64_t present = (length - kJournalHeader) / kJournalRecord;
-    if (!scan.headerSound)
-      scan.pages = static_cast<std::uint32_t>(std::min<std::uint64_t>(present, UINT32_MAX));
-    for (std::uint32_t i = 0; i < scan.pages; ++i) {
+    const auto present = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>((length - kJournalHeader) / kJournalRecord, UINT32_MAX));
+    if (!scan.headerSound) scan.pages = present;
+    // A header may announce more than is there (cut short): those are missing, not read.
+    scan.missing = scan.pages > present ? scan.pages - present : 0;
+    for (std::uint32_t i = 0; i < scan.pages - scan.missing; ++i) {
       const std::uint64_t at = kJournalHeader + std::uint64_t(i) * kJournalRecord;
-      const bool read =
-          i < present && j.ReadAt(at, record.data(), kJournalRecord) == kJournalRecord;
+      const bool read = j.ReadAt(at, record.data(), kJournalRecord) == kJournalRecord;
       const std::uint32_t page = read ? get<std::uint32_t>(record, 0) : 0;
       const bool inside =
           !scan.headerSound || std::uint64_t(page) * ERFileManager::kPageSize < scan.original;
@@ -353,7 +353,7 @@ JournalScan scanJournal(const std::string& path) {
       else
         scan.bad.push_back(i);
     }
-    if (scan.headerSound && scan.bad.empty() &&
+    if (scan.headerSound && scan.bad.empty() && scan.missing == 0 &&
         length == kJournalHeader + std::uint64_t(scan.pages) * kJournalRecord)
       scan.kind = ERJournalRecovery::whole;
   } catch (CFileException& failure) {
@@ -363,12 +363,19 @@ JournalScan scanJournal(const std::string& path) {
   return scan;
 }
 
-// The original bytes of a verified record.
-bool readOriginal(const std::string& path, std::uint64_t at, char* out) {
-  CFile j;
-  return j.Open(path.c_str(), CFile::modeRead | CFile::shareDenyNone | CFile::typeBinary) &&
-         j.ReadAt(at, out, ERFileManager::kPageSize) == ERFileManager::kPageSize;
-}
+// The journal again, for the original bytes of its verified records.
+class JournalReader {
+ public:
+  explicit JournalReader(const std::string& path)
+      : open_(j_.Open(path.c_str(), CFile::modeRead | CFile::shareDenyNone | CFile::typeBinary)) {}
+  bool read(std::uint64_t at, char* out) {
+    return open_ && j_.ReadAt(at, out, ERFileManager::kPageSize) == ERFileManager::kPageSize;
+  }
+
+ private:
+  CFile j_;
+  bool open_;
+};
 
 }  // namespace
 
@@ -904,13 +911,14 @@ void ERFileManager::recoverJournal() {
     case ERJournalRecovery::whole:
       break;
   }
+  JournalReader originals(path);
   if (readOnly_) {
     // A reader sees the file as it was before the unfinished transaction, without writing it.
     for (const auto& [number, at] : scan.good) {
       auto pg = std::make_unique<Page>();
       pg->number = number;
       pg->pinned = true;
-      if (!readOriginal(path, at, pg->data))
+      if (!originals.read(at, pg->data))
         throw ERJournalRefused(ERJournalRecovery::unreadable, EIO, GetFilePath());
       if (number >= pages_.size()) pages_.resize(number + 1);
       if (!pages_[number]) ++pageCount_;
@@ -923,7 +931,7 @@ void ERFileManager::recoverJournal() {
   for (const auto& [number, at] : scan.good) {
     const std::uint64_t where = std::uint64_t(number) * kPageSize;
     if (where >= scan.original) continue;
-    if (!readOriginal(path, at, original.data()))
+    if (!originals.read(at, original.data()))
       throw ERJournalRefused(ERJournalRecovery::unreadable, EIO, GetFilePath());
     const UINT len = static_cast<UINT>(std::min<std::uint64_t>(kPageSize, scan.original - where));
     ioWrite(*this, IoEvent::fileWrite, where, original.data(), len);
@@ -950,6 +958,7 @@ ERJournalRecovery ERFileManager::recoverJournal(const char* fileName) {
   r.version = scan.version;
   r.headerSound = scan.headerSound;
   r.records = scan.pages;
+  r.missing = scan.missing;
   r.unverified = scan.bad;
   if (scan.kind == ERJournalRecovery::absent) return r;
   if (scan.kind == ERJournalRecovery::unreadable)
@@ -957,10 +966,11 @@ ERJournalRecovery ERFileManager::recoverJournal(const char* fileName) {
   // A transaction only ever grows the file: without a trusted length, the file's own bounds it.
   const std::uint64_t length = scan.headerSound ? scan.original : f.GetLength();
   std::vector<char> original(kPageSize);
+  JournalReader originals(path);
   for (const auto& [number, at] : scan.good) {
     const std::uint64_t where = std::uint64_t(number) * kPageSize;
     if (where >= length) continue;
-    if (!readOriginal(path, at, original.data())) {
+    if (!originals.read(at, original.data())) {
       r.unverified.push_back(number);
       continue;
     }

@@ -127,7 +127,8 @@ struct ERJournalRecovery {
   bool headerSound = false;   // its page count and original length were trusted
   std::uint32_t records = 0;  // announced by the header, else found
   std::uint32_t playedBack = 0;
-  std::vector<std::uint32_t> unverified;  // the records that were not played back
+  std::vector<std::uint32_t> unverified;  // the records there that were not played back
+  std::uint32_t missing = 0;              // records announced past the journal's end
   std::string keptAs;                     // where the journal went, when it was kept
 };
 

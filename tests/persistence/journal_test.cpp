@@ -144,6 +144,13 @@ TEST(Journal, OnlyAWholeJournalIsTrustedAndNoneIsRemovedUntrusted) {
   std::memset(unfinished.data() + 24, 0, 8);  // the header's checksum word not yet written
   Bytes badHeader = hot;
   badHeader[13] ^= 1;  // the page count
+  // A header that checks out but announces four billion records.
+  Bytes huge = hot;
+  const std::uint32_t many = 0xFFFFFFFFu;
+  std::memcpy(huge.data() + 12, &many, 4);
+  std::uint64_t sum = 1469598103934665603ull;
+  for (std::size_t i = 0; i < 24; ++i) sum = (sum ^ huge[i]) * 1099511628211ull;
+  std::memcpy(huge.data() + 24, &sum, 8);
 
   enum Outcome { rolledBack, dropped, refused };
   const struct {
@@ -160,6 +167,7 @@ TEST(Journal, OnlyAWholeJournalIsTrustedAndNoneIsRemovedUntrusted) {
       {"cut inside a record", cut, refused, 2},
       {"cut inside the header", Bytes(hot.begin(), hot.begin() + 20), refused, 0},
       {"header damaged", badHeader, refused, std::uint32_t(records)},
+      {"four billion records announced", huge, refused, std::uint32_t(records)},
       {"not a journal", Bytes(100, 7), refused, 0},
   };
   for (const auto& c : cases) {

@@ -407,6 +407,7 @@ int dbRecover(const std::string& path, Output& out) {
         for (std::size_t i = 0; i < r.unverified.size() && i < 20; ++i) o << " " << r.unverified[i];
         if (r.unverified.size() > 20) o << " ... (" << r.unverified.size() << ")";
       }
+      if (r.missing > 0) o << "; " << r.missing << " records missing (the journal is cut short)";
       o << "\n" << path << ": journal kept as " << r.keptAs << "\n";
     }
   }
