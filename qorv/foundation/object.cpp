@@ -327,7 +327,7 @@ int ERObject::Save(ERObjectDataBase* db) {
     }
     // Clean, but its record gone (its transaction lost, or deleted by identifier): a store
     // again, or what references it would name nothing.
-    if (!dirty_ && database_->holds(objectId_)) return 1;
+    if (!dirty_ && (!database_->isOpen() || database_->holds(objectId_))) return 1;
     objectId_ = database_->Store(*this);
     dirty_ = 0;
     return 1;
