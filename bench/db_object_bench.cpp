@@ -14,6 +14,7 @@
 
 #include <unistd.h>
 
+#include "bench/scratch.h"
 #include "qorv/qorv.h"
 #ifdef QORV_HAVE_SQLITE
 #include <sqlite3.h>
@@ -25,9 +26,7 @@ namespace {
 
 constexpr int kStored = 100000;
 
-std::string benchPath(const char* name) {
-  return "/tmp/qorv_bench_" + std::to_string(::getpid()) + "_" + name;
-}
+std::string benchPath(const char* name) { return qorv::bench::scratchPath(name); }
 
 void BM_PropertiesSetAndRead(benchmark::State& state) {
   std::vector<ERDBObject> objects(1000);

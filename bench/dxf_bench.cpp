@@ -11,6 +11,7 @@
 
 #include <unistd.h>
 
+#include "bench/scratch.h"
 #include "qorv/qorv.h"
 
 namespace {
@@ -18,9 +19,8 @@ namespace {
 constexpr int kVertices = 1000000;
 
 const std::string& fileOf(bool light) {
-  static const std::string paths[2] = {
-      "/tmp/qorv_bench_" + std::to_string(::getpid()) + "_r12.dxf",
-      "/tmp/qorv_bench_" + std::to_string(::getpid()) + "_lw.dxf"};
+  // 140 MB together: in the run's scratch folder, removed at exit.
+  static const std::string paths[2] = {qorv::bench::scratchPath("r12.dxf"), qorv::bench::scratchPath("lw.dxf")};
   static bool written[2] = {false, false};
   const int k = light ? 1 : 0;
   if (!written[k]) {

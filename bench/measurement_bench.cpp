@@ -13,6 +13,7 @@
 
 #include <unistd.h>
 
+#include "bench/scratch.h"
 #include "qorv/qorv.h"
 #ifdef QORV_HAVE_SQLITE
 #include <sqlite3.h>
@@ -22,9 +23,7 @@ namespace {
 
 constexpr int kPoints = 100000;
 
-std::string benchPath(const char* name) {
-  return "/tmp/qorv_bench_" + std::to_string(::getpid()) + "_" + name;
-}
+std::string benchPath(const char* name) { return qorv::bench::scratchPath(name); }
 
 // Probe hits on a bore of radius 10 about the z axis, measured 0.01 oversize.
 struct Hit {

@@ -159,7 +159,18 @@ void bindDatabase(py::module_& m) {
           },
           py::arg("id"), "Deletes the object; False when there was none.")
       .def("ids", &Database::ids, "Every identifier, in increasing order.")
-      .def("__len__", [](Database& d) { return d.ids().size(); })
+      .def("__len__", [](Database& d) { return d.ids().size(); }, "The number of stored objects.")
+      .def(
+          "__contains__",
+          [](Database& d, const py::object& id) {
+            if (!py::isinstance<py::int_>(id)) return false;
+            const long long v = id.cast<long long>();
+            if (v < 1 || v > kLastId) return false;
+            for (long k : d.ids())
+              if (k == v) return true;
+            return false;
+          },
+          py::arg("id"), "Whether an object of that identifier is stored.")
       .def(
           "__iter__",
           [](Database& d) {
@@ -188,9 +199,10 @@ void bindDatabase(py::module_& m) {
       .def_property_readonly("path", &Database::path, "The file's path.")
       .def(
           "__enter__", [](Database& d) -> Database& { return d; },
-          py::return_value_policy::reference)
+          py::return_value_policy::reference, "The database itself.")
       .def("__exit__",
-           [](Database& d, const py::object&, const py::object&, const py::object&) { d.close(); });
+           [](Database& d, const py::object&, const py::object&, const py::object&) { d.close(); },
+           "Closes the file.");
 }
 
 }  // namespace qorv::python

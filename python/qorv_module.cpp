@@ -16,7 +16,10 @@ namespace {
 
 py::dict inspect(const std::string& nominal, const py::handle& points, double probeDiameter,
                  std::optional<std::vector<std::string>> features, int threads,
-                 std::optional<std::string> report, const py::object& probeDiameters) {
+                 std::optional<std::string> report, const py::object& probeDiameters, double maxDistance) {
+  if (!(probeDiameter >= 0) || !std::isfinite(probeDiameter))
+    throw std::invalid_argument("probe_diameter must be a finite number of 0 or more");
+  if (!(maxDistance > 0)) throw std::invalid_argument("max_distance must be greater than 0 (inf: no limit)");
   if (!std::filesystem::is_regular_file(nominal)) throw OsError(nominal + ": no such file");
   std::vector<gmInspectionFeature> fs;
   try {
@@ -24,7 +27,8 @@ py::dict inspect(const std::string& nominal, const py::handle& points, double pr
   } catch (const qorv::tool::NominalError& e) {
     throw std::invalid_argument(nominal + ": " + e.why);
   }
-  const gmInspection inspection(std::move(fs));
+  gmInspection inspection(std::move(fs));
+  inspection.setMaxDistance(maxDistance);
   const std::vector<ERPoint3D> in = pointsOf<3>(points, "points");
   if (features && features->size() != in.size())
     throw std::invalid_argument("one feature id per point");
@@ -50,11 +54,13 @@ py::dict inspect(const std::string& nominal, const py::handle& points, double pr
   std::vector<ERPoint3D> calc(in.size()), nominalPts(in.size()), normals(in.size());
   py::array_t<int> feature(static_cast<py::ssize_t>(in.size()));
   py::array_t<bool> inTol(static_cast<py::ssize_t>(in.size()));
+  py::array_t<bool> unassigned(static_cast<py::ssize_t>(in.size()));
   py::list reasons;
   for (std::size_t i = 0; i < in.size(); ++i) {
     const gmInspectedPoint& r = results[i];
     feature.mutable_data()[i] = r.feature;
     inTol.mutable_data()[i] = r.feature >= 0 && r.inTolerance;
+    unassigned.mutable_data()[i] = r.unassigned;
     reasons.append(r.skipReason);
     if (r.feature < 0) {
       dev[i] = nan, calc[i] = nominalPts[i] = normals[i] = ERPoint3D(nan, nan, nan);
@@ -92,6 +98,7 @@ py::dict inspect(const std::string& nominal, const py::handle& points, double pr
   out["deviation"] = arrayOf(dev), out["in_tolerance"] = inTol, out["feature"] = feature;
   out["feature_ids"] = ids, out["calculated"] = arrayOf(calc), out["nominal"] = arrayOf(nominalPts);
   out["normal"] = arrayOf(normals), out["skip_reason"] = reasons, out["features"] = summary;
+  out["unassigned"] = unassigned;
   return out;
 }
 
@@ -166,15 +173,17 @@ PYBIND11_MODULE(qorv, m) {
   m.def(
       "inspect", &inspect, py::arg("nominal"), py::arg("points"), py::arg("probe_diameter") = 0.0,
       py::arg("features") = py::none(), py::arg("threads") = 0, py::arg("report") = py::none(),
-      py::arg("probe_diameters") = py::none(),
+      py::arg("probe_diameters") = py::none(), py::arg("max_distance") = 5.0,
       "Measured probe centres (n, 3) against a nominal part (JSON or qorv database), as qorv "
       "inspect "
       "does: deviation, in_tolerance, feature index (-1 skipped), calculated, nominal and normal "
       "arrays, skip reasons, and a summary per feature. features: a feature id per point (\"\" the "
       "nearest); probe_diameters: one per point (< 0: probe_diameter); report: a path for the "
-      "HTML report.");
+      "HTML report; max_distance: a point that names no feature and lies farther than this from "
+      "every feature after compensation is unassigned (feature -1, unassigned True), as in qorv "
+      "inspect.");
   m.def("read_measured", &readMeasured, py::arg("path"),
-        "Measured points from a CSV file (id, x, y, z, optional feature, optional probe diameter; "
-        "comma or semicolon; optional header): points (n, 3), ids, features, probe_diameters (-1 "
+        "Measured points from a CSV or text file (id, x, y, z, optional feature, optional probe "
+        "diameter; separator and decimal mark detected as qorv inspect does; optional header): points (n, 3), ids, features, probe_diameters (-1 "
         "where none), line numbers, and the skipped lines as (line, reason).");
 }

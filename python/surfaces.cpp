@@ -13,7 +13,22 @@ const double kNaN = std::numeric_limits<double>::quiet_NaN();
 const ERPoint3D kNaNPoint(kNaN, kNaN, kNaN);
 
 using Limits = std::pair<double, double>;
-ERLimites limits(const Limits& l) { return ERLimites(l.first, l.second); }
+// Arguments out of their domain raise ValueError naming the argument, before any object is built.
+ERLimites limits(const Limits& l, const char* what = "limits") {
+  if (!std::isfinite(l.first) || !std::isfinite(l.second) || !(l.first < l.second))
+    throw std::invalid_argument(std::string(what) + " must be finite (low, high) with low < high");
+  return ERLimites(l.first, l.second);
+}
+double positive(double v, const char* what) {
+  if (!(v > 0) || !std::isfinite(v)) throw std::invalid_argument(std::string(what) + " must be a finite number > 0");
+  return v;
+}
+ERLimites angles(const Limits& l, const char* what) {
+  const ERLimites a = limits(l, what);
+  if (l.second - l.first > 2 * kPi * (1 + 1e-15))
+    throw std::invalid_argument(std::string(what) + " must span at most one turn (2 pi)");
+  return a;
+}
 
 py::tuple evaluate(const Surface& s, const py::handle& u, const py::handle& v) {
   const std::vector<double> us = valuesOf(u, "u"), vs = valuesOf(v, "v");
@@ -247,12 +262,13 @@ void bindSurfaces(py::module_& m) {
   m.def(
       "BoundedPlane",
       [](const Transform& frame, Limits u, Limits v) {
-        return Surface{new ERBoundedPlane(frame.isometry(), limits(u), limits(v))};
+        return Surface{new ERBoundedPlane(frame.isometry(), limits(u, "u"), limits(v, "v"))};
       },
       py::arg("frame"), py::arg("u"), py::arg("v"), "S(u, v) = frame * (u, v, 0) over the limits.");
   m.def(
       "BoundedCylinder",
       [](const Transform& frame, double halfHeight, double radius, Limits angles) {
+        positive(halfHeight, "half_height"), positive(radius, "radius"), qorv::python::angles(angles, "angles");
         return Surface{new ERBoundedCylinder(frame.isometry(), halfHeight, radius,
                                              ERRadian(angles.first), ERRadian(angles.second))};
       },
@@ -263,6 +279,9 @@ void bindSurfaces(py::module_& m) {
   m.def(
       "BoundedCone",
       [](const Transform& frame, double halfAngle, Limits heights) {
+        if (!(halfAngle > 0 && halfAngle < kPi / 2))
+          throw std::invalid_argument("half_angle must lie in (0, pi/2)");
+        limits(heights, "heights");
         return Surface{new ERBoundedCone(frame.isometry(), ERRadian(halfAngle), heights.first,
                                          heights.second)};
       },
@@ -271,7 +290,11 @@ void bindSurfaces(py::module_& m) {
   m.def(
       "BoundedSphere",
       [](const Transform& frame, double radius, Limits u, Limits v) {
-        return Surface{new ERBoundedSphere(frame.isometry(), radius, limits(u), limits(v))};
+        positive(radius, "radius");
+        if (v.first < -kPi / 2 || v.second > kPi / 2)
+          throw std::invalid_argument("latitude must lie in [-pi/2, pi/2]");
+        return Surface{new ERBoundedSphere(frame.isometry(), radius, angles(u, "longitude"),
+                                           limits(v, "latitude"))};
       },
       py::arg("frame"), py::arg("radius"), py::arg("longitude") = Limits(0, 2 * kPi),
       py::arg("latitude") = Limits(-kPi / 2, kPi / 2),
@@ -279,7 +302,8 @@ void bindSurfaces(py::module_& m) {
   m.def(
       "BoundedTorus",
       [](const Transform& frame, double R, double r, Limits u, Limits v) {
-        return Surface{new ERBoundedTorus(frame.isometry(), R, r, limits(u), limits(v))};
+        positive(R, "major_radius"), positive(r, "minor_radius");
+        return Surface{new ERBoundedTorus(frame.isometry(), R, r, angles(u, "u"), angles(v, "v"))};
       },
       py::arg("frame"), py::arg("major_radius"), py::arg("minor_radius"),
       py::arg("u") = Limits(0, 2 * kPi), py::arg("v") = Limits(-kPi, kPi),
@@ -297,8 +321,8 @@ void bindSurfaces(py::module_& m) {
         t_SmartPtr<ERFiniteEntity3DWF> g(
             dynamic_cast<ERFiniteEntity3DWF*>(generatrix.c->getCopy()));
         const ERInfLine3D axis(unitOf(direction, "direction"), point3(point, "point"));
-        return Surface{
-            t_SmartPtr<ERAnyBoundedSurface>(new ERSurOfRevolution(g, axis, limits(angles)))};
+        return Surface{t_SmartPtr<ERAnyBoundedSurface>(
+            new ERSurOfRevolution(g, axis, qorv::python::angles(angles, "angles")))};
       },
       py::arg("generatrix"), py::arg("point"), py::arg("direction"),
       py::arg("angles") = Limits(0, 2 * kPi),
@@ -328,6 +352,7 @@ void bindSurfaces(py::module_& m) {
   m.def(
       "Cylinder",
       [](const py::handle& p, const py::handle& d, double r) {
+        positive(r, "radius");
         return Analytic{new ERCylinder(ERInfLine3D(unitOf(d, "direction"), point3(p, "point")), r)};
       },
       py::arg("point"), py::arg("direction"), py::arg("radius"),
@@ -335,17 +360,23 @@ void bindSurfaces(py::module_& m) {
   m.def(
       "Cone",
       [](const py::handle& apex, const py::handle& d, double halfAngle) {
+        if (!(halfAngle > 0 && halfAngle < kPi / 2))
+          throw std::invalid_argument("half_angle must lie in (0, pi/2)");
         return Analytic{new ERCone(point3(apex, "apex"), unitOf(d, "direction"), halfAngle)};
       },
       py::arg("apex"), py::arg("direction"), py::arg("half_angle"),
       "The cone (one nappe towards direction and the other).");
   m.def(
       "Sphere",
-      [](const py::handle& c, double r) { return Analytic{new ERSphere(point3(c, "centre"), r)}; },
+      [](const py::handle& c, double r) {
+        positive(r, "radius");
+        return Analytic{new ERSphere(point3(c, "centre"), r)};
+      },
       py::arg("centre"), py::arg("radius"), "The sphere.");
   m.def(
       "Torus",
       [](const py::handle& c, const py::handle& axis, double R, double r) {
+        positive(R, "major_radius"), positive(r, "minor_radius");
         return Analytic{new ERTorus(R, r, unitOf(axis, "axis"), point3(c, "centre"))};
       },
       py::arg("centre"), py::arg("axis"), py::arg("major_radius"), py::arg("minor_radius"),

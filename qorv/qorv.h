@@ -41,6 +41,7 @@
 #include "qorv/measurement/dxf_input.h"
 #include "qorv/measurement/gap_and_flush.h"
 #include "qorv/measurement/inspection.h"
+#include "qorv/measurement/measured_points.h"
 #include "qorv/measurement/mesh_builder.h"
 #include "qorv/measurement/probe_points.h"
 #include "qorv/measurement/sampling_lists.h"

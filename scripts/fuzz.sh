@@ -12,16 +12,18 @@ mode="${1:-60}"
 if [[ "$mode" == "--ci" ]]; then
   limits=(-seed=1 -runs=120000 -max_total_time=150)
   dxf_limits=(-seed=1 -runs=200000 -max_total_time=60)
+  inspect_limits=(-seed=1 -runs=200000 -max_total_time=60)
 else
   limits=(-max_total_time="$mode")
   dxf_limits=(-max_total_time="$mode")
+  inspect_limits=(-max_total_time="$mode")
 fi
 build="$root/build-fuzz"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DQORV_SANITIZE=address,fuzzer-no-link -DQORV_BUILD_TESTS=OFF -DQORV_BUILD_BENCH=OFF \
   -DQORV_BUILD_TOOLS=OFF -DQORV_BUILD_FUZZ=ON >/dev/null
-cmake --build "$build" --target db_fuzz db_seeds dxf_fuzz -j"$(nproc)"
+cmake --build "$build" --target db_fuzz db_seeds dxf_fuzz inspect_fuzz -j"$(nproc)"
 corpus="$build/corpus"
 work="$build/work"
 rm -rf "$work"
@@ -39,3 +41,14 @@ mkdir -p "$dxf_corpus"
 cp "$root"/fuzz/dxf_corpus/* "$dxf_corpus"/
 "$build/fuzz/dxf_fuzz" "${dxf_limits[@]}" -timeout=10 -rss_limit_mb=2048 -max_len=8192 \
   -print_final_stats=1 "$dxf_corpus" 2>&1 | tail -15
+
+# The inspection's inputs: measured points (first byte odd) and nominal parts (even), seeded with
+# the sample part and points written as measuring software does.
+inspect_corpus="$build/inspect_corpus"
+mkdir -p "$inspect_corpus"
+{ printf '\x00'; cat "$root/examples/inspection/part.json"; } >"$inspect_corpus/part"
+printf '\x01id;x;y;z;feature;probe\r\np1;1,5;2;3;top;2\r\n"a,b";4;5;6\r\n' >"$inspect_corpus/semicolon"
+printf '\x03p1\t1\t2\t3\n' >"$inspect_corpus/tab"
+printf '\x01\xef\xbb\xbfid,x,y,z\np1,+1.5,-2e-3,0x1p3,face,1\n' >"$inspect_corpus/comma"
+"$build/fuzz/inspect_fuzz" "${inspect_limits[@]}" -timeout=10 -rss_limit_mb=2048 -max_len=16384 \
+  -print_final_stats=1 "$inspect_corpus" 2>&1 | tail -15

@@ -63,7 +63,7 @@ cmake --build "$build/examples" -j"$jobs"
 )
 libdir=$(cd "$stage" && ls -d lib*/pkgconfig | head -n 1)
 PKG_CONFIG_PATH="$stage/$libdir" pkg-config --exists qorv
-c++ -o "$build/examples/quickstart-pc" "$quickstart" \
+c++ -std=c++20 -Wall -Wextra -Werror -o "$build/examples/quickstart-pc" "$quickstart" \
   $(PKG_CONFIG_PATH="$stage/$libdir" pkg-config --cflags --libs qorv) \
   -Wl,-rpath,"$stage/$(dirname "$libdir")"
 (cd "$build/examples" && ./quickstart-pc >/dev/null)

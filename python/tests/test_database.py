@@ -82,6 +82,7 @@ def test_transactions_and_refused_files(tmp_path):
         assert db.delete(both[0]) and not db.delete(both[0])
     with qorv.Database(path) as db:
         assert db.retrieve(both[1]) is not None and db.retrieve(both[0]) is None
+        assert both[1] in db and both[0] not in db and kept in db and 0 not in db and "x" not in db
     text = tmp_path / "notes.txt"
     text.write_text("not a database\n")
     before = text.read_bytes()

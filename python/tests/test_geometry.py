@@ -239,6 +239,23 @@ def test_shapes_and_dtypes_are_refused_with_the_expected_shape():
     # NaN coordinates give code 0, never a crash.
     assert cyl.project(np.array([[np.nan, 0, 0]]))["codes"][0] == 0
     assert cyl.nearest(np.array([[np.nan, 0, 0]]))["codes"][0] == 0
+    # Arguments out of their domain name themselves.
+    frame = qorv.Transform.translation([0.0, 0, 0])
+    for build, name in [(lambda: qorv.BoundedCylinder(frame, 5.0, -1.0), "radius"),
+                        (lambda: qorv.BoundedCylinder(frame, 5.0, 0.0), "radius"),
+                        (lambda: qorv.BoundedCylinder(frame, 5.0, math.nan), "radius"),
+                        (lambda: qorv.BoundedCylinder(frame, -5.0, 1.0), "half_height"),
+                        (lambda: qorv.BoundedCylinder(frame, 5.0, 1.0, (1.0, 0.0)), "angles"),
+                        (lambda: qorv.BoundedSphere(frame, -2.0), "radius"),
+                        (lambda: qorv.BoundedSphere(frame, 2.0, latitude=(-2.0, 0.0)), "latitude"),
+                        (lambda: qorv.BoundedTorus(frame, 5.0, math.inf), "minor_radius"),
+                        (lambda: qorv.BoundedCone(frame, 2.0, (0.0, 1.0)), "half_angle"),
+                        (lambda: qorv.BoundedPlane(frame, (0.0, math.nan), (0.0, 1.0)), "u"),
+                        (lambda: qorv.Cylinder([0.0, 0, 0], [0, 0, 1], -1.0), "radius"),
+                        (lambda: qorv.Sphere([0.0, 0, 0], 0.0), "radius"),
+                        (lambda: qorv.Torus([0.0, 0, 0], [0, 0, 1], 0.0, 1.0), "major_radius")]:
+        with pytest.raises(ValueError, match=name):
+            build()
 
 
 def inside_polygon(pts, poly):

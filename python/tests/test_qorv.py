@@ -117,6 +117,17 @@ def test_inspect_the_sample_part():
         qorv.inspect(os.path.join(source, "README.md"), pts)
 
 
-def test_docstrings_everywhere():
-    for name in ["Transform", "Surface", "Curve", "BoundedCylinder", "NurbsCurve", "inspect", "Segment", "Arc"]:
-        assert getattr(qorv, name).__doc__
+def test_docstrings_and_stubs_everywhere():
+    import ast
+    import pathlib
+    public = [n for n in dir(qorv) if not n.startswith("_")]
+    for name in public:
+        obj = getattr(qorv, name)
+        assert obj.__doc__, name
+        for key, member in vars(obj).items() if isinstance(obj, type) else []:
+            if isinstance(member, property) or (callable(member) and not key.startswith("__")):
+                assert (member.__doc__ or "").strip(), f"{name}.{key}"
+    stub = pathlib.Path(qorv.__file__).with_name("qorv.pyi")
+    tree = ast.parse(stub.read_text())
+    stubbed = {n.name for n in tree.body if isinstance(n, (ast.ClassDef, ast.FunctionDef))}
+    assert set(public) <= stubbed, set(public) - stubbed

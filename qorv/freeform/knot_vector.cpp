@@ -582,3 +582,9 @@ int qorv::CheckAndRepairKnotVector(ERVec<double>& knots, double, double relTol) 
   }
   return 1;
 }
+
+double ERKnotVector::knotAt(int i) const {
+  const int m = length();
+  if (m <= 0) return 0.0;
+  return knots_[i <= 0 ? 0 : (i >= m ? m - 1 : i)];
+}

@@ -121,10 +121,9 @@ class QORV_API ERKnotVector {
   void AssertValid() const {}
 
  private:
-  double knotAt(int i) const {
-    const int m = length();
-    return m == 0 ? 0.0 : knots_[i < 0 ? 0 : (i >= m ? m - 1 : i)];
-  }
+  // Out of line: inlined into a caller's empty vector, compilers flag the read through the
+  // shared empty block on the path that never takes it.
+  double knotAt(int i) const;
 
   friend class ERKnot;
   friend ERKnotVector qorv::Union(const ERKnotVector&, const ERKnotVector&);

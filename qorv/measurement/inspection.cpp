@@ -372,91 +372,6 @@ int gmInspectionFeature::localFoot(const ERPoint3D& q, ERPoint3D& f, ERVector3D&
 }
 
 // ---------------------------------------------------------------------------------------------
-// Measured points
-
-namespace {
-
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
-    s.remove_suffix(1);
-  return s;
-}
-
-bool number(std::string_view s, double& v) {
-  s = trim(s);
-  if (!s.empty() && s.front() == '+') s.remove_prefix(1);
-  if (s.empty()) return false;
-  const auto r = std::from_chars(s.data(), s.data() + s.size(), v, std::chars_format::general);
-  return r.ec == std::errc() && r.ptr == s.data() + s.size();
-}
-
-std::vector<std::string_view> split(std::string_view s, char sep) {
-  std::vector<std::string_view> out;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t at = s.find(sep, start);
-    out.push_back(
-        trim(s.substr(start, at == std::string_view::npos ? std::string_view::npos : at - start)));
-    if (at == std::string_view::npos) return out;
-    start = at + 1;
-  }
-}
-
-}  // namespace
-
-void gmReadMeasuredPoints(std::istream& in, std::vector<gmMeasuredPoint>& points,
-                          std::vector<gmSkippedLine>& skipped) {
-  std::string text;
-  long line = 0;
-  char sep = 0;
-  bool first = true;
-  while (std::getline(in, text)) {
-    ++line;
-    const std::string_view t = trim(text);
-    if (t.empty() || t.front() == '#') continue;
-    if (sep == 0) sep = t.find(';') != std::string_view::npos ? ';' : ',';
-    const std::vector<std::string_view> f = split(t, sep);
-    const bool isFirst = first;
-    first = false;
-    auto skip = [&](const std::string& why) { skipped.push_back({line, why}); };
-    if (f.size() < 4) {
-      if (!isFirst) skip("expected id, x, y, z[, feature[, probe diameter]]");
-      continue;
-    }
-    double xyz[3];
-    bool numbers = true;
-    for (int k = 0; k < 3; ++k)
-      numbers = numbers && number(f[static_cast<std::size_t>(k + 1)], xyz[k]);
-    if (!numbers) {
-      // A first line of names is the header.
-      if (!isFirst) skip("x, y or z is not a number");
-      continue;
-    }
-    if (f.size() > 6) {
-      skip("more than six fields");
-      continue;
-    }
-    if (!std::isfinite(xyz[0]) || !std::isfinite(xyz[1]) || !std::isfinite(xyz[2])) {
-      skip("a coordinate is not finite");
-      continue;
-    }
-    gmMeasuredPoint p;
-    p.line = line;
-    p.id = std::string(f[0]);
-    p.centre = ERPoint3D(xyz[0], xyz[1], xyz[2]);
-    if (f.size() >= 5) p.feature = std::string(f[4]);
-    if (f.size() == 6 && !f[5].empty()) {
-      if (!number(f[5], p.diameter) || !std::isfinite(p.diameter) || p.diameter < 0) {
-        skip("the probe diameter is not a number of 0 or more");
-        continue;
-      }
-    }
-    points.push_back(std::move(p));
-  }
-}
-
-// ---------------------------------------------------------------------------------------------
 // The run
 
 int gmInspection::featureIndex(const std::string& id) const {
@@ -534,6 +449,18 @@ gmInspectedPoint gmInspection::inspectWith(const std::vector<gmInspectionFeature
   r.target = gmTargetPoint(foot, ERCMMPointWithDiameter(p.centre, outward, diameter, numericId(p)),
                            outward);
   r.target.get_distance_to_plane(r.deviation);
+  if (p.feature.empty() && !(std::fabs(r.deviation) <= maxDistance_)) {
+    gmInspectedPoint far;
+    far.unassigned = true;
+    far.deviation = r.deviation;
+    auto text = [](double v) {
+      char b[32];
+      return std::string(b, std::to_chars(b, b + sizeof b, v).ptr);
+    };
+    far.skipReason = "unassigned: " + text(std::fabs(r.deviation)) + " from the nearest feature '" +
+                     f.id() + "', beyond the largest distance " + text(maxDistance_);
+    return far;
+  }
   r.inTolerance = f.lower() <= r.deviation && r.deviation <= f.upper();
   return r;
 }

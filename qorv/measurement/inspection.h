@@ -36,6 +36,7 @@
 #pragma once
 
 #include <atomic>
+#include <cmath>
 #include <functional>
 #include <istream>
 #include <string>
@@ -44,6 +45,7 @@
 #include "qorv/foundation/boxes.h"
 #include "qorv/foundation/points.h"
 #include "qorv/foundation/transfo3d.h"
+#include "qorv/measurement/measured_points.h"
 #include "qorv/measurement/target_points.h"
 #include "qorv/support/serie_statistic.h"
 #include "qorv/surfaces/parametric_surface.h"
@@ -119,31 +121,12 @@ class QORV_API gmInspectionFeature {
   t_SmartPtr<ERAnyBoundedSurface> surface_;
 };
 
-struct QORV_API gmMeasuredPoint {
-  long line = 0;        // in the input, for reports
-  std::string id;       // the point's own name
-  ERPoint3D centre;     // the probe centre
-  double diameter = -1; // < 0: the run's default
-  std::string feature;  // "" : the nearest
-};
-
-struct QORV_API gmSkippedLine {
-  long line = 0;
-  std::string reason;
-};
-
-// Reads measured points as CMM software exports them: id, x, y, z, optional feature id,
-// optional probe diameter; comma or semicolon (the first data line decides), a decimal point,
-// an optional header line (a first line whose x, y or z is not a number), blank lines and lines
-// starting with '#' ignored. A malformed line is reported and skipped.
-QORV_API void gmReadMeasuredPoints(std::istream& in, std::vector<gmMeasuredPoint>& points,
-                                   std::vector<gmSkippedLine>& skipped);
-
 struct QORV_API gmInspectedPoint {
   int feature = -1;  // index in the features; -1: skipped
   gmTargetPoint target;
   double deviation = 0;
   bool inTolerance = false;
+  bool unassigned = false;  // named no feature and lay farther than maxDistance() from each
   std::string skipReason;
 };
 
@@ -167,6 +150,11 @@ class QORV_API gmInspection {
   const std::vector<gmInspectionFeature>& features() const { return features_; }
   // -1 when absent.
   int featureIndex(const std::string& id) const;
+  // A point that names no feature and whose compensated distance to the nearest one exceeds d
+  // is unassigned (feature -1, never judged). A named point is judged at any distance: a gross
+  // error on a known feature is a finding. Default: no limit.
+  void setMaxDistance(double d) { maxDistance_ = d; }
+  double maxDistance() const { return maxDistance_; }
 
   // progress(done) is called now and then from one of the threads, done counting points.
   std::vector<gmInspectedPoint> run(const std::vector<gmMeasuredPoint>& points,
@@ -183,6 +171,7 @@ class QORV_API gmInspection {
                                double defaultDiameter) const;
 
   std::vector<gmInspectionFeature> features_;
+  double maxDistance_ = HUGE_VAL;
 };
 
 // Least-squares fits of points (exposed for tests and hosts). Each returns 0 when it cannot fit.

@@ -409,10 +409,13 @@ TEST_F(ToolTest, InspectReplacesItsResultsOnlyWhenNobodyHoldsThem) {
   std::ofstream(nominal) << R"({"features": [{"id": "face", "kind": "plane", "origin": [0, 0, 0],
       "normal": [0, 0, 1], "u": [0, 10], "v": [0, 10], "tolerance": [-0.1, 0.1]}]})";
   std::ofstream(measured) << "a,1,1,0.5\nb,2,2,0.45\n";
-  const std::vector<std::string> args{"inspect", "--nominal", nominal, "--measured", measured,
-                                      "--probe-diameter", "1", "--out", results, "-q"};
+  const std::vector<std::string> args{
+      "inspect",          "--nominal", nominal, "--measured", measured,
+      "--probe-diameter", "1",         "--out", results,      "-q"};
   ASSERT_EQ(run(args).status, 0);
   const std::string first = slurp(results);
+  const std::size_t firstRecords =
+      json::parse(run({"db", "list", results, "--format", "json"}).out).size();
   for (int readOnly : {1, 0}) {
     t_SmartPtr<ERObjectDataBase> holder(new ERObjectDataBase);
     ASSERT_TRUE(holder->Open(results.c_str(), readOnly));
@@ -424,7 +427,7 @@ TEST_F(ToolTest, InspectReplacesItsResultsOnlyWhenNobodyHoldsThem) {
   std::ofstream(measured) << "a,1,1,0.5\nb,2,2,0.45\nc,3,3,0.5\n";
   ASSERT_EQ(run(args).status, 0);
   EXPECT_EQ(run({"db", "check", results}).status, 0);
-  EXPECT_EQ(json::parse(run({"db", "list", results, "--format", "json"}).out).size(), 4u);
+  EXPECT_GT(json::parse(run({"db", "list", results, "--format", "json"}).out).size(), firstRecords);
   for (const auto& e : fs::directory_iterator(dir_))
     EXPECT_EQ(e.path().filename().string().find(".tmp-"), std::string::npos) << e.path();
 }
@@ -538,7 +541,8 @@ TEST_F(ToolTest, InspectRecoversTheSamplePartsKnownDeviations) {
   }
   // The stored results and the report.
   const json stored = json::parse(run({"db", "list", path("results.qdb"), "--format", "json"}).out);
-  EXPECT_EQ(stored.size(), 1200u + doc["features"].size());
+  // Each target point with its record (point id, feature), one summary per feature.
+  EXPECT_EQ(stored.size(), 2 * 1200u + doc["features"].size());
   EXPECT_EQ(run({"db", "check", path("results.qdb")}).status, 0);
   const std::string html = slurp(path("report.html"));
   EXPECT_EQ(count(html, "<svg"), 5u);
@@ -577,6 +581,104 @@ TEST_F(ToolTest, InspectExitCodes) {
     EXPECT_NE(r.err.find("part.json"), std::string::npos) << r.err;
   }
   EXPECT_EQ(run({"inspect", "--nominal", nominal, "--measured", path("missing.csv")}).status, 2);
+}
+
+// Nothing judged, or an argument out of its domain, is an error with its reason; no input aborts.
+TEST_F(ToolTest, InspectRefusesWhatItCannotJudge) {
+  const std::string nominal = path("part.json");
+  std::ofstream(nominal) << R"({"features": [{"id": "face", "kind": "plane", "origin": [0, 0, 0],
+      "normal": [0, 0, 1], "u": [0, 10], "v": [0, 10], "tolerance": [-0.1, 0.1]}]})";
+  fs::create_directories(path("folder"));
+  ASSERT_EQ(run({"demo", path("demo.qdb")}).status, 0);
+  struct Case {
+    const char* measured;  // file contents; nullptr: the argument names a path as it is
+    std::vector<std::string> args;
+    int status;
+    const char* says;
+  };
+  const Case cases[] = {
+      {"", {}, 2, "empty"},
+      {"just some words\nand more\n", {}, 2, "no measured point"},
+      {"a,+-3.0,1,0\nb,++1,1,0\nc,1,+-nan,0\n", {}, 2, "not a number"},
+      {"a,1,1,40\n", {}, 2, "no point could be judged"},  // beyond --max-distance
+      {"a,1,1,0\n", {"--probe-diameter", "-1"}, 2, "--probe-diameter"},
+      {"a,1,1,0\n", {"--probe-diameter", "nan"}, 2, "probe"},
+      {"a,1,1,0\n", {"--max-distance", "0"}, 2, "--max-distance"},
+      {"a,1,1,0\n", {"--delimiter", "x"}, 2, "--delimiter"},
+      {"a,1,1,0\n", {"--delimiter", ",", "--decimal", ","}, 2, "differ"},
+      {nullptr, {"--measured", "folder"}, 2, "directory"},
+      {nullptr, {"--measured", "demo.qdb"}, 2, "binary"},
+      {nullptr, {"--nominal", "folder"}, 2, "directory"},
+      // Separators and decimal marks as measuring software writes them: read, judged.
+      {"id\tx\ty\tz\na\t1,5\t1\t0,05\n", {}, 0, "no probe diameter given"},
+      {"a 1.5 1 0.05\nb 2 2 0\n", {}, 0, ""},
+      {"id;x;y;z\na;1,5;1;0,05\n", {}, 0, ""},
+      {"\"a,1\",1,1,0.5\n", {"--probe-diameter", "1"}, 0, ""},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"inspect",    "--nominal",   nominal,
+                                     "--measured", path("m.csv"), "-q"};
+    if (c.measured) std::ofstream(path("m.csv"), std::ios::binary) << c.measured;
+    for (std::size_t k = 0; k + 1 < c.args.size(); k += 2) {
+      const auto at = std::find(args.begin(), args.end(), c.args[k]);
+      if (at != args.end() && (c.args[k] == "--measured" || c.args[k] == "--nominal"))
+        *(at + 1) = path(c.args[k + 1]);
+      else
+        args.insert(args.end(), {c.args[k], c.args[k + 1]});
+    }
+    const Outcome r = run(args);
+    SCOPED_TRACE(c.measured ? c.measured : c.args[1]);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+  }
+}
+
+// Ids are user text: UTF-8 passes once, anything else is replaced, never a crash; CSV quotes what
+// needs it; points far from every feature are unassigned unless they name one.
+TEST_F(ToolTest, InspectKeepsIdsAndJudgesOnlyWhatIsNear) {
+  const std::string nominal = path("part.json"), measured = path("m.csv");
+  std::ofstream(nominal) << R"({"features": [{"id": "alésage", "kind": "plane", "origin": [0, 0, 0],
+      "normal": [0, 0, 1], "u": [0, 10], "v": [0, 10], "tolerance": [-0.1, 0.1]}]})";
+  std::ofstream(measured, std::ios::binary) << "p\xe9,1,1,0.05\n\"top,face\",2,2,0\nfar,3,3,25\n"
+                                               "named,4,4,25,alésage\nau-delà,5,5,0\n";
+  const Outcome json_ = run({"inspect", "--nominal", nominal, "--measured", measured, "--format",
+                             "json", "--probe-diameter", "0"});
+  EXPECT_EQ(json_.status, 1) << json_.err;  // the named point at 25 is judged, out of tolerance
+  const json doc = json::parse(json_.out);
+  EXPECT_EQ(doc["unassigned"], 1);
+  EXPECT_EQ(doc["inspected"], 4);
+  EXPECT_EQ(doc["results"][0]["id"], "p\xef\xbf\xbd");
+  EXPECT_EQ(doc["results"][0]["feature"], "alésage");
+  EXPECT_EQ(doc["results"][3]["id"], "au-delà");
+  EXPECT_NE(json_.err.find("4 points inspected, 0 skipped, 1 unassigned, 1 out of tolerance"),
+            std::string::npos)
+      << json_.err;
+  const Outcome csv = run({"inspect", "--nominal", nominal, "--measured", measured, "--format",
+                           "csv", "-q", "--probe-diameter", "0"});
+  EXPECT_TRUE(validUtf8(csv.out));
+  EXPECT_NE(csv.out.find(",\"top,face\",alésage,"), std::string::npos) << csv.out;
+  EXPECT_NE(csv.out.find(",au-delà,alésage,"), std::string::npos) << csv.out;
+  EXPECT_NE(csv.out.find("unassigned"), std::string::npos) << csv.out;
+  EXPECT_EQ(csv.err, "");
+  const Outcome table =
+      run({"inspect", "--nominal", nominal, "--measured", measured, "-q", "--probe-diameter", "0"});
+  EXPECT_TRUE(validUtf8(table.out));
+  // Padded by what a terminal shows: the kind column starts where its header does.
+  const std::size_t header = table.out.find("feature");
+  const std::size_t row = table.out.find("alésage ");
+  ASSERT_NE(row, std::string::npos) << table.out;
+  const std::string headerLine = table.out.substr(header, table.out.find('\n', header) - header);
+  const std::string rowLine = table.out.substr(row, table.out.find('\n', row) - row);
+  EXPECT_EQ(rowLine.find("plane") - 1, headerLine.find("kind")) << table.out;
+  // The results database says which point and feature each target point is.
+  ASSERT_LE(
+      run({"inspect", "--nominal", nominal, "--measured", measured, "-q", "--out", path("r.qdb")})
+          .status,
+      1);
+  const Outcome shown = run({"db", "show", path("r.qdb"), "1", "--format", "json"});
+  const json one = json::parse(shown.out);
+  EXPECT_EQ(one["values"]["point"], "pé");  // stored bytes that are not UTF-8 read as Latin-1
+  EXPECT_EQ(one["values"]["feature"], "alésage");
 }
 
 TEST_F(ToolTest, InspectReportRendersInABrowser) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <ostream>
 #include <string>
 
@@ -36,11 +37,15 @@ int dxfPoints(const std::string& path, Format format, Output& out);
 struct InspectOptions {
   std::string nominal, measured, out, report;
   double probeDiameter = 0;
+  bool probeDiameterGiven = false;
+  double maxDistance = 5;  // an unnamed point farther from every feature is unassigned
+  std::string delimiter, decimal;  // "": detected
   Format format = Format::text;
   int threads = 0;  // 0: every core
   bool quiet = false;
 };
-// Measured points against a nominal part: 0 all in tolerance, 1 any out, 2 unreadable input.
+// Measured points against a nominal part: 0 all in tolerance, 1 any out, 2 an input that cannot
+// be read or judged, or an argument out of its domain.
 int inspect(const InspectOptions& options, Output& out);
 
 // "qorv: PATH: why" on standard error; returns 1.

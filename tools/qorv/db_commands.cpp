@@ -19,6 +19,8 @@
 #include "qorv/persistence/object_database.h"
 #include "qorv/platform/file.h"
 #include "tools/qorv/commands.h"
+#include "qorv/measurement/target_points.h"
+#include "tools/qorv/text.h"
 #include "tools/qorv/describe.h"
 
 using namespace qorv::platform;
@@ -326,14 +328,35 @@ int dbShow(const std::string& path, const std::string& idText, Format format, Ou
       return fail(path, "object " + idText + " of class " + className +
                             " cannot be re-created (unknown class or damaged record)");
     const std::string text = printForm(*object);
+    json values = describeValues(*object);
+    // A result point: the record that names its point and feature refers to it.
+    std::string point, feature;
+    if (gmTargetPoint::castdown(*object) != nullptr)
+      for (const Entry& e : entries(db)) {
+        if (e.className != ERDBObject::desc()->getName()) continue;
+        const t_SmartPtr<ERObject> record = load(db, e.id, e.className);
+        const ERDBObject* d = record ? ERDBObject::castdown(*record) : nullptr;
+        if (d == nullptr || !d->object() || d->object()->getObjectID() != id) continue;
+        auto text = [&](long key) {
+          const ERDBObjProperty* p = d->findProperty(key);
+          return utf8OrLatin1(p ? static_cast<const char*>(*p) : "");
+        };
+        point = text(3);
+        feature = text(5);
+        values["point"] = point;
+        values["feature"] = feature;
+        values["record"] = e.id;
+        break;
+      }
     if (format == Format::text) {
       out.stream() << className << " " << id << "\n" << text << "\n";
+      if (values.contains("record")) out.utf8() << "point " << point << ", feature " << feature << "\n";
       return 0;
     }
     json doc = {{"id", id},
                 {"class", latin1ToUtf8(className)},
                 {"size", size},
-                {"values", describeValues(*object)},
+                {"values", values},
                 {"text", latin1ToUtf8(text)}};
     if (format == Format::json) {
       out.utf8() << doc.dump(2) << "\n";

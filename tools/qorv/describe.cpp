@@ -8,6 +8,7 @@
 
 #include "qorv/qorv.h"
 #include "tools/qorv/output.h"
+#include "tools/qorv/text.h"
 
 namespace qorv::tool {
 
@@ -75,7 +76,7 @@ json describeValues(const ERObject& object) {
     json properties = json::object();
     d->properties().forEach([&](long key, const ERDBObjProperty& p) {
       switch (p.getType()) {
-        case ERDBObjProperty::STRING: properties[std::to_string(key)] = latin1ToUtf8(static_cast<const char*>(p)); break;
+        case ERDBObjProperty::STRING: properties[std::to_string(key)] = utf8OrLatin1(static_cast<const char*>(p)); break;
         case ERDBObjProperty::DOUBLE: properties[std::to_string(key)] = number(static_cast<double>(p)); break;
         case ERDBObjProperty::ULONG: properties[std::to_string(key)] = static_cast<unsigned long>(p); break;
         case ERDBObjProperty::LONG: properties[std::to_string(key)] = static_cast<long>(p); break;

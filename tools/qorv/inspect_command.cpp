@@ -1,21 +1,21 @@
 // qorv inspect: measured probe points against nominal features, with statistics, stored results
 // and a report. The nominal JSON is described by examples/inspection/part.schema.json.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
+#include <chrono>
+#include <climits>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iomanip>
 #include <iostream>
-#include <numbers>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "qorv/measurement/inspection.h"
 #include "qorv/persistence/db_object.h"
@@ -25,49 +25,111 @@
 #include "tools/qorv/inspect_report.h"
 #include "tools/qorv/nominal.h"
 #include "tools/qorv/safe_replace.h"
-
-using nlohmann::json;
+#include "tools/qorv/text.h"
 
 namespace qorv::tool {
 
 namespace {
 
-std::string shortest(double v) {
-  if (!std::isfinite(v)) return std::isnan(v) ? "nan" : (v > 0 ? "inf" : "-inf");
-  char buffer[32];
-  const auto r = std::to_chars(buffer, buffer + sizeof buffer, v);
-  return std::string(buffer, r.ptr);
-}
-
 std::string fixed(double v, int digits = 4) {
+  if (!std::isfinite(v)) return shortest(v);
   std::ostringstream s;
   s << std::fixed << std::setprecision(digits) << v;
   return s.str();
 }
 
-json number(double v) {
-  if (std::isfinite(v)) return v;
-  return std::isnan(v) ? json("nan") : json(v > 0 ? "inf" : "-inf");
+std::string xyz(double x, double y, double z) {
+  return "[" + jsonNumber(x) + ", " + jsonNumber(y) + ", " + jsonNumber(z) + "]";
+}
+std::string xyz(const ERPoint3D& p) { return xyz(p.x(), p.y(), p.z()); }
+std::string xyz(const ERVector3D& v) { return xyz(v.x(), v.y(), v.z()); }
+
+// Progress on a terminal: the stage, how far, and the time left once it can be guessed.
+class Progress {
+ public:
+  explicit Progress(bool on) : on_(on) {}
+  ~Progress() { end(); }
+  void stage(const char* name, std::uint64_t total) {
+    end();
+    name_ = name;
+    total_ = total;
+    start_ = last_ = std::chrono::steady_clock::now();
+    shown_ = false;
+  }
+  void update(std::uint64_t done, bool force = false) {
+    if (!on_) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (!force && now - last_ < std::chrono::milliseconds(100)) return;
+    last_ = now;
+    const double elapsed = std::chrono::duration<double>(now - start_).count();
+    const double part = total_ ? std::min(1.0, static_cast<double>(done) / static_cast<double>(total_)) : 1.0;
+    std::ostringstream line;
+    line << "\rqorv inspect: " << name_ << " " << static_cast<int>(100 * part) << "%";
+    if (part > 0.02 && part < 1 && elapsed > 0.5)
+      line << ", about " << static_cast<long>(elapsed * (1 - part) / part + 0.5) << " s left";
+    line << "        ";
+    std::cerr << line.str() << std::flush;
+    shown_ = true;
+  }
+  void end() {
+    if (on_ && shown_) std::cerr << "\r" << std::string(60, ' ') << "\r" << std::flush;
+    shown_ = false;
+  }
+
+ private:
+  bool on_;
+  const char* name_ = "";
+  std::uint64_t total_ = 0;
+  std::chrono::steady_clock::time_point start_, last_;
+  bool shown_ = false;
+};
+
+// An input that cannot be inspected: "qorv: PATH: why", status 2.
+int fail2(const std::string& path, const std::string& why) {
+  std::cerr << "qorv: " << path << ": " << why << "\n";
+  return 2;
 }
 
-json xyz(const ERPoint3D& p) { return json::array({number(p.x()), number(p.y()), number(p.z())}); }
-json xyz(const ERVector3D& p) { return json::array({number(p.x()), number(p.y()), number(p.z())}); }
+int usage(const std::string& why) {
+  std::cerr << "qorv inspect: " << why << "\n";
+  return 2;
+}
 
-// Stores the target points and one summary object per feature (properties documented in the
-// schema file) in a new database at temp; path names it in messages.
-int writeResults(const std::string& path, const std::string& temp, const gmInspection& inspection,
-                 const std::vector<gmInspectedPoint>& results, const std::vector<gmFeatureSummary>& summaries) {
+// Stores the target points (each with a record naming its point and feature) and one summary
+// object per feature (properties documented in the schema file) in a new database at temporary;
+// path names it in messages.
+int writeResults(const std::string& path, const std::string& temporary, const gmInspection& inspection,
+                 const std::vector<gmMeasuredPoint>& points, const std::vector<gmInspectedPoint>& results,
+                 const std::vector<gmFeatureSummary>& summaries) {
   try {
     t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-    if (!db->Open(temp.c_str(), 0)) return fail(path, "cannot create the results database");
+    if (!db->Open(temporary.c_str(), 0)) return fail(path, "cannot create the results database");
     db->begin();
-    for (const gmInspectedPoint& r : results) {
+    const auto& fs = inspection.features();
+    std::vector<long> worstId(summaries.size(), 0);
+    std::vector<double> worst(summaries.size(), -1);
+    for (std::size_t i = 0; i < results.size(); ++i) {
+      const gmInspectedPoint& r = results[i];
       if (r.feature < 0) continue;
-      gmTargetPoint t = r.target;
-      db->Store(t);
+      t_SmartPtr<gmTargetPoint> t(new gmTargetPoint(r.target));
+      const long id = db->Store(*t);
+      const auto k = static_cast<std::size_t>(r.feature);
+      // The worst point: farthest outside the band, else farthest from its centre.
+      const double lo = fs[k].lower(), hi = fs[k].upper();
+      const double excess = r.deviation < lo ? lo - r.deviation : r.deviation > hi ? r.deviation - hi : 0;
+      const double score = excess > 0 ? 1e300 + excess
+                           : std::isfinite(lo + hi) ? std::fabs(r.deviation - (lo + hi) / 2)
+                                                    : std::fabs(r.deviation);
+      if (score > worst[k]) worst[k] = score, worstId[k] = id;
+      ERDBObject o;
+      o.name(points[i].id.c_str());
+      o.level_name(fs[k].id().c_str());
+      o.property(100, points[i].line);
+      o.object(t_SmartPtr<ERObject>(t));
+      db->Store(o);
     }
     for (std::size_t k = 0; k < summaries.size(); ++k) {
-      const gmInspectionFeature& f = inspection.features()[k];
+      const gmInspectionFeature& f = fs[k];
       const gmFeatureSummary& s = summaries[k];
       ERDBObject o;
       o.name(f.id().c_str());
@@ -85,6 +147,7 @@ int writeResults(const std::string& path, const std::string& temp, const gmInspe
         o.property(109, s.formError);
         o.property(110, static_cast<long>(s.iterations));
       }
+      if (worstId[k] > 0) o.property(111, worstId[k]);
       o.set_faults(s.outOfTolerance);
       db->Store(o);
     }
@@ -96,17 +159,47 @@ int writeResults(const std::string& path, const std::string& temp, const gmInspe
   return 0;
 }
 
-// The old results stay whole until the new ones are (see safe_replace.h).
+// The old results stay whole until the new ones are, and are never replaced while another
+// process holds them (see safe_replace.h).
 int storeResults(const std::string& path, const gmInspection& inspection,
-                 const std::vector<gmInspectedPoint>& results, const std::vector<gmFeatureSummary>& summaries) {
-  return replaceDatabase(path, [&](const std::string& temp) {
-    return writeResults(path, temp, inspection, results, summaries);
+                 const std::vector<gmMeasuredPoint>& points, const std::vector<gmInspectedPoint>& results,
+                 const std::vector<gmFeatureSummary>& summaries) {
+  return replaceDatabase(path, [&](const std::string& temporary) {
+    return writeResults(path, temporary, inspection, points, results, summaries);
   });
+}
+
+bool isDirectory(const std::string& path) {
+  struct stat s {};
+  return ::stat(path.c_str(), &s) == 0 && S_ISDIR(s.st_mode);
+}
+
+std::uint64_t fileSize(const std::string& path) {
+  struct stat s {};
+  return ::stat(path.c_str(), &s) == 0 ? static_cast<std::uint64_t>(s.st_size) : 0;
 }
 
 }  // namespace
 
 int inspect(const InspectOptions& o, Output& out) {
+  // Arguments out of their domain are usage errors, found before any work.
+  if (o.probeDiameterGiven && !(o.probeDiameter >= 0 && std::isfinite(o.probeDiameter)))
+    return usage("--probe-diameter must be a finite number of 0 or more");
+  if (!(o.maxDistance > 0)) return usage("--max-distance must be a number greater than 0 (inf: no limit)");
+  gmMeasuredFormat format;
+  if (!o.delimiter.empty()) {
+    const std::string& d = o.delimiter;
+    format.delimiter = d == "tab" || d == "\t" ? '\t' : d == "space" || d == " " ? ' ' : d.size() == 1 ? d[0] : 0;
+    if (format.delimiter != ',' && format.delimiter != ';' && format.delimiter != '\t' && format.delimiter != ' ')
+      return usage("--delimiter must be ',', ';', 'tab' or 'space'");
+  }
+  if (!o.decimal.empty()) {
+    if (o.decimal != "." && o.decimal != ",") return usage("--decimal must be '.' or ','");
+    format.decimal = o.decimal[0];
+  }
+  if (format.delimiter != 0 && format.delimiter == format.decimal)
+    return usage("the delimiter and the decimal mark must differ");
+
   std::vector<gmInspectionFeature> features;
   try {
     features = readNominal(o.nominal);
@@ -114,33 +207,54 @@ int inspect(const InspectOptions& o, Output& out) {
     std::cerr << "qorv: " << o.nominal << ": " << e.why << "\n";
     return 2;
   }
-  const gmInspection inspection(std::move(features));
+  gmInspection inspection(std::move(features));
+  inspection.setMaxDistance(o.maxDistance);
+
+  Progress progress(!o.quiet && ::isatty(2));
   std::vector<gmMeasuredPoint> points;
   std::vector<gmSkippedLine> skipped;
+  if (isDirectory(o.measured)) return fail2(o.measured, "is a directory, not a file of measured points");
   {
     std::ifstream in(o.measured, std::ios::binary);
-    if (!in) {
-      std::cerr << "qorv: " << o.measured << ": cannot be read\n";
-      return 2;
-    }
-    gmReadMeasuredPoints(in, points, skipped);
+    if (!in) return fail2(o.measured, "cannot be read");
+    progress.stage("reading", fileSize(o.measured));
+    format = gmReadMeasuredPoints(in, points, skipped, format, [&](std::uint64_t bytes) { progress.update(bytes); });
+    if (in.bad()) return fail2(o.measured, "cannot be read");
   }
+  if (format.binary) return fail2(o.measured, "is a binary file, not measured points (CSV or text)");
+  if (points.empty()) {
+    std::string why = "no measured point could be read";
+    if (!skipped.empty())
+      why += " (" + std::to_string(skipped.size()) + " lines skipped, the first, line " +
+             std::to_string(skipped.front().line) + ": " + skipped.front().reason + ")";
+    else if (format.lines == 0)
+      why += " (the file is empty)";
+    return fail2(o.measured, why);
+  }
+  bool anyDiameter = o.probeDiameterGiven;
+  for (std::size_t i = 0; i < points.size() && !anyDiameter; ++i) anyDiameter = points[i].diameter >= 0;
+  if (!anyDiameter)
+    std::cerr << "qorv inspect: no probe diameter given (--probe-diameter or per point): points are judged "
+                 "uncompensated\n";
+  const double diameter = o.probeDiameterGiven ? o.probeDiameter : 0.0;
+
   const int threads = o.threads > 0 ? o.threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  const bool bar = !o.quiet && ::isatty(2);
-  auto progress = [&](std::size_t done) {
-    if (!bar) return;
-    const int pct = points.empty() ? 100 : static_cast<int>(100.0 * static_cast<double>(done) / static_cast<double>(points.size()));
-    std::cerr << "\rqorv inspect: " << done << " / " << points.size() << " points (" << pct << "%)" << std::flush;
-  };
-  const std::vector<gmInspectedPoint> results = inspection.run(points, o.probeDiameter, threads, progress);
-  if (bar) std::cerr << "\n";
+  progress.stage("judging", points.size());
+  const std::vector<gmInspectedPoint> results =
+      inspection.run(points, diameter, threads, [&](std::size_t done) { progress.update(done); });
   const std::vector<gmFeatureSummary> summaries = inspection.summarize(results, points);
 
-  // Skipped points join the malformed lines, in line order.
+  // Skipped and unassigned points join the malformed lines, in line order.
   const std::size_t malformed = skipped.size();
-  for (std::size_t i = 0; i < results.size(); ++i)
-    if (results[i].feature < 0) skipped.push_back({points[i].line, results[i].skipReason});
-  std::sort(skipped.begin(), skipped.end(), [](const gmSkippedLine& a, const gmSkippedLine& b) { return a.line < b.line; });
+  std::size_t unassigned = 0;
+  for (std::size_t i = 0; i < results.size(); ++i) {
+    if (results[i].feature >= 0) continue;
+    if (results[i].unassigned)
+      ++unassigned;
+    skipped.push_back({points[i].line, results[i].skipReason});
+  }
+  std::stable_sort(skipped.begin(), skipped.end(),
+                   [](const gmSkippedLine& a, const gmSkippedLine& b) { return a.line < b.line; });
   int outside = 0;
   std::size_t inspected = 0;
   for (const gmInspectedPoint& r : results) {
@@ -148,88 +262,105 @@ int inspect(const InspectOptions& o, Output& out) {
     ++inspected;
     if (!r.inTolerance) ++outside;
   }
+  const std::size_t notJudged = skipped.size() - unassigned;
   const auto& fs = inspection.features();
+  auto featureName = [&](const gmInspectedPoint& r) -> const std::string& {
+    return fs[static_cast<std::size_t>(r.feature)].id();
+  };
 
+  progress.stage("writing", results.size());
+  std::ostream& s = out.utf8();
   if (o.format == Format::json) {
-    json doc;
-    doc["points"] = points.size() + malformed;
-    doc["inspected"] = inspected;
-    doc["skipped"] = json::array();
-    for (const gmSkippedLine& s : skipped) doc["skipped"].push_back({{"line", s.line}, {"reason", s.reason}});
-    doc["out_of_tolerance"] = outside;
-    doc["features"] = json::array();
+    // Streamed: a million points would make a document of gigabytes in memory.
+    s << "{\n  \"points\": " << points.size() + malformed << ",\n  \"inspected\": " << inspected
+      << ",\n  \"unassigned\": " << unassigned << ",\n  \"out_of_tolerance\": " << outside
+      << ",\n  \"max_distance\": " << jsonNumber(o.maxDistance) << ",\n  \"skipped\": [";
+    for (std::size_t k = 0; k < skipped.size(); ++k)
+      s << (k ? "," : "") << "\n    {\"line\": " << skipped[k].line << ", \"reason\": " << jsonString(skipped[k].reason)
+        << "}";
+    s << (skipped.empty() ? "" : "\n  ") << "],\n  \"features\": [";
     for (std::size_t k = 0; k < fs.size(); ++k) {
-      const gmFeatureSummary& s = summaries[k];
-      json f = {{"id", fs[k].id()},
-                {"kind", fs[k].label()},
-                {"count", s.stats.num_projected()},
-                {"tolerance", json::array({number(fs[k].lower()), number(fs[k].upper())})},
-                {"out_of_tolerance", s.outOfTolerance},
-                {"skipped", s.skipped}};
-      if (s.stats.num_projected() > 0) {
-        f["min"] = number(s.stats.min_value());
-        f["max"] = number(s.stats.max_value());
-        f["mean"] = number(s.stats.mean());
-        f["std_dev"] = number(s.stats.standard_deviation());
+      const gmFeatureSummary& f = summaries[k];
+      s << (k ? "," : "") << "\n    {\"id\": " << jsonString(fs[k].id()) << ", \"kind\": " << jsonString(fs[k].label())
+        << ", \"count\": " << f.stats.num_projected() << ", \"tolerance\": [" << jsonNumber(fs[k].lower()) << ", "
+        << jsonNumber(fs[k].upper()) << "], \"out_of_tolerance\": " << f.outOfTolerance
+        << ", \"skipped\": " << f.skipped;
+      if (f.stats.num_projected() > 0)
+        s << ", \"min\": " << jsonNumber(f.stats.min_value()) << ", \"max\": " << jsonNumber(f.stats.max_value())
+          << ", \"mean\": " << jsonNumber(f.stats.mean()) << ", \"std_dev\": " << jsonNumber(f.stats.standard_deviation());
+      if (f.fitted) {
+        const bool plane = fs[k].kind() == gmInspectionFeature::PLANE;
+        s << ", \"fit\": {\"form_error\": " << jsonNumber(f.formError) << ", \"iterations\": " << f.iterations;
+        if (!plane) s << ", \"radius\": " << jsonNumber(f.size);
+        s << ", \"" << (plane ? "normal" : "axis") << "\": " << xyz(f.fitAxis) << ", \""
+          << (plane ? "centroid" : "centre") << "\": " << xyz(f.fitCentre) << "}";
       }
-      if (s.fitted) {
-        f["fit"] = {{"form_error", number(s.formError)}, {"iterations", s.iterations}};
-        if (fs[k].kind() != gmInspectionFeature::PLANE) f["fit"]["radius"] = number(s.size);
-        f["fit"][fs[k].kind() == gmInspectionFeature::PLANE ? "normal" : "axis"] = xyz(s.fitAxis);
-        f["fit"][fs[k].kind() == gmInspectionFeature::PLANE ? "centroid" : "centre"] = xyz(s.fitCentre);
-      }
-      doc["features"].push_back(f);
+      s << "}";
     }
-    doc["results"] = json::array();
+    s << (fs.empty() ? "" : "\n  ") << "],\n  \"results\": [";
+    bool firstResult = true;
     for (std::size_t i = 0; i < results.size(); ++i) {
       const gmInspectedPoint& r = results[i];
       if (r.feature < 0) continue;
       ERVector3D n;
       r.target.get_surface_normal(n);
-      doc["results"].push_back({{"line", points[i].line},
-                                {"id", points[i].id},
-                                {"feature", fs[static_cast<std::size_t>(r.feature)].id()},
-                                {"deviation", number(r.deviation)},
-                                {"in_tolerance", r.inTolerance},
-                                {"calculated", xyz(r.target.calculated_point())},
-                                {"nominal", xyz(r.target.target_point())},
-                                {"normal", xyz(n)}});
+      s << (firstResult ? "" : ",") << "\n    {\"line\": " << points[i].line << ", \"id\": " << jsonString(points[i].id)
+        << ", \"feature\": " << jsonString(featureName(r)) << ", \"deviation\": " << jsonNumber(r.deviation)
+        << ", \"in_tolerance\": " << (r.inTolerance ? "true" : "false")
+        << ", \"calculated\": " << xyz(r.target.calculated_point()) << ", \"nominal\": " << xyz(r.target.target_point())
+        << ", \"normal\": " << xyz(n) << "}";
+      firstResult = false;
+      if ((i & 0xFFFF) == 0) progress.update(i);
     }
-    out.utf8() << doc.dump(2) << "\n";
+    s << (firstResult ? "" : "\n  ") << "]\n}\n";
   } else if (o.format == Format::csv) {
-    std::ostream& s = out.stream();
-    s << "line,id,feature,deviation,status,x,y,z,nominal_x,nominal_y,nominal_z,nx,ny,nz\n";
-    for (std::size_t i = 0; i < results.size(); ++i) {
+    s << "line,id,feature,deviation,status,x,y,z,nominal_x,nominal_y,nominal_z,nx,ny,nz,reason\n";
+    std::size_t next = 0;  // the skipped lines, merged in line order
+    for (std::size_t i = 0; i <= results.size(); ++i) {
+      const long line = i < results.size() ? points[i].line : LONG_MAX;
+      for (; next < skipped.size() && skipped[next].line <= line; ++next) {
+        if (i < results.size() && skipped[next].line == line && results[i].feature < 0) {
+          s << line << "," << csvField(validUtf8(points[i].id)) << "," << csvField(validUtf8(points[i].feature))
+            << ",," << (results[i].unassigned ? "unassigned" : "skipped") << ",,,,,,,,,,"
+            << csvField(validUtf8(skipped[next].reason)) << "\n";
+          continue;
+        }
+        s << skipped[next].line << ",,,,skipped,,,,,,,,,," << csvField(validUtf8(skipped[next].reason)) << "\n";
+      }
+      if (i == results.size()) break;
       const gmInspectedPoint& r = results[i];
       if (r.feature < 0) continue;
       const ERPoint3D q = r.target.calculated_point(), t = r.target.target_point();
       ERVector3D n;
       r.target.get_surface_normal(n);
-      s << points[i].line << "," << points[i].id << "," << fs[static_cast<std::size_t>(r.feature)].id() << ","
-        << shortest(r.deviation) << "," << (r.inTolerance ? "in" : "out") << "," << shortest(q.x()) << ","
+      s << points[i].line << "," << csvField(validUtf8(points[i].id)) << "," << csvField(validUtf8(featureName(r)))
+        << "," << shortest(r.deviation) << "," << (r.inTolerance ? "in" : "out") << "," << shortest(q.x()) << ","
         << shortest(q.y()) << "," << shortest(q.z()) << "," << shortest(t.x()) << "," << shortest(t.y()) << ","
-        << shortest(t.z()) << "," << shortest(n.x()) << "," << shortest(n.y()) << "," << shortest(n.z()) << "\n";
+        << shortest(t.z()) << "," << shortest(n.x()) << "," << shortest(n.y()) << "," << shortest(n.z()) << ",\n";
+      if ((i & 0xFFFF) == 0) progress.update(i);
     }
-    for (const gmSkippedLine& k : skipped) s << k.line << ",,,,skipped,,,,,,,,,\n";
   } else {
-    std::ostream& s = out.stream();
-    s << "qorv inspect: " << inspected << " points inspected, " << skipped.size() << " skipped, "
-      << outside << " out of tolerance\n\n";
-    s << std::left << std::setw(12) << "feature" << std::setw(10) << "kind" << std::right << std::setw(8)
-      << "points" << std::setw(11) << "min" << std::setw(11) << "max" << std::setw(11) << "mean"
-      << std::setw(11) << "std dev" << std::setw(6) << "out" << std::setw(11) << "fit size" << std::setw(11)
-      << "form" << std::setw(6) << "iter" << "\n";
+    s << "qorv inspect: " << inspected << " points inspected, " << notJudged << " skipped, " << unassigned
+      << " unassigned, " << outside << " out of tolerance\n\n";
+    std::size_t idWidth = 12;
+    for (const gmInspectionFeature& f : fs) idWidth = std::max(idWidth, displayWidth(validUtf8(f.id())) + 2);
+    s << padded("feature", idWidth, true) << padded("kind", 10, true) << padded("points", 8, false)
+      << padded("min", 11, false) << padded("max", 11, false) << padded("mean", 11, false)
+      << padded("std dev", 11, false) << padded("out", 6, false) << padded("fit size", 11, false)
+      << padded("form", 11, false) << padded("iter", 6, false) << "\n";
     for (std::size_t k = 0; k < fs.size(); ++k) {
       const gmFeatureSummary& f = summaries[k];
       const bool any = f.stats.num_projected() > 0;
-      s << std::left << std::setw(12) << fs[k].id() << std::setw(10) << fs[k].label()
-        << std::right << std::setw(8) << f.stats.num_projected() << std::setw(11)
-        << (any ? fixed(f.stats.min_value()) : "-") << std::setw(11) << (any ? fixed(f.stats.max_value()) : "-")
-        << std::setw(11) << (any ? fixed(f.stats.mean()) : "-") << std::setw(11)
-        << (any ? fixed(f.stats.standard_deviation()) : "-") << std::setw(6) << f.outOfTolerance << std::setw(11)
-        << (f.fitted && fs[k].kind() != gmInspectionFeature::PLANE ? fixed(f.size) : "-") << std::setw(11)
-        << (f.fitted ? fixed(f.formError) : "-") << std::setw(6) << (f.fitted ? std::to_string(f.iterations) : "-")
-        << "\n";
+      s << padded(validUtf8(fs[k].id()), idWidth, true) << padded(fs[k].label(), 10, true)
+        << padded(std::to_string(f.stats.num_projected()), 8, false)
+        << padded(any ? fixed(f.stats.min_value()) : "-", 11, false)
+        << padded(any ? fixed(f.stats.max_value()) : "-", 11, false)
+        << padded(any ? fixed(f.stats.mean()) : "-", 11, false)
+        << padded(any ? fixed(f.stats.standard_deviation()) : "-", 11, false)
+        << padded(std::to_string(f.outOfTolerance), 6, false)
+        << padded(f.fitted && fs[k].kind() != gmInspectionFeature::PLANE ? fixed(f.size) : "-", 11, false)
+        << padded(f.fitted ? fixed(f.formError) : "-", 11, false)
+        << padded(f.fitted ? std::to_string(f.iterations) : "-", 6, false) << "\n";
     }
     if (outside > 0) {
       s << "\nout of tolerance:\n";
@@ -243,19 +374,26 @@ int inspect(const InspectOptions& o, Output& out) {
           break;
         }
         const gmInspectionFeature& f = fs[static_cast<std::size_t>(r.feature)];
-        s << "  line " << points[i].line << "  " << points[i].id << "  " << f.id() << "  deviation "
-          << fixed(r.deviation) << "  band [" << shortest(f.lower()) << ", " << shortest(f.upper()) << "]\n";
+        s << "  line " << points[i].line << "  " << validUtf8(points[i].id) << "  " << validUtf8(f.id())
+          << "  deviation " << fixed(r.deviation) << "  band [" << shortest(f.lower()) << ", " << shortest(f.upper())
+          << "]\n";
       }
     }
     if (!skipped.empty()) {
       s << "\nskipped:\n";
-      for (const gmSkippedLine& k : skipped) s << "  line " << k.line << ": " << k.reason << "\n";
+      for (const gmSkippedLine& k : skipped) s << "  line " << k.line << ": " << validUtf8(k.reason) << "\n";
     }
   }
+  progress.end();
+  if (o.format != Format::text && !o.quiet)
+    std::cerr << "qorv inspect: " << inspected << " points inspected, " << notJudged << " skipped, " << unassigned
+              << " unassigned, " << outside << " out of tolerance\n";
+  if (inspected == 0) return fail2(o.measured, "no point could be judged (see the skipped lines)");
   if (!o.out.empty()) {
-    if (int status = storeResults(o.out, inspection, results, summaries); status != 0) return status;
+    if (int status = storeResults(o.out, inspection, points, results, summaries); status != 0) return status;
   }
   if (!o.report.empty()) {
+    if (isDirectory(o.report)) return fail(o.report, "is a directory");
     std::ofstream html(o.report, std::ios::binary | std::ios::trunc);
     if (!html) return fail(o.report, "cannot be written");
     writeReport(html, o.nominal, inspection, points, results, summaries, skipped);

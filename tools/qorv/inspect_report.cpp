@@ -4,6 +4,7 @@
 // the points out of tolerance drawn larger with a dark ring. Past 20,000 points a view shows an
 // even subset (every point out of tolerance kept) and says so.
 #include "tools/qorv/inspect_report.h"
+#include "tools/qorv/text.h"
 
 #include <algorithm>
 #include <cmath>
@@ -17,7 +18,8 @@ namespace {
 
 constexpr std::size_t kMaxDrawn = 20000;
 
-std::string escaped(const std::string& s) {
+std::string escaped(const std::string& text) {
+  const std::string s = validUtf8(text);
   std::string out;
   for (char c : s) {
     switch (c) {

@@ -107,11 +107,20 @@ int main(int argc, char** argv) {
                  "cannot be read");
   inspectCommand->add_option("--nominal", inspectOptions.nominal, "the nominal part (JSON)")->required();
   inspectCommand->add_option("--measured", inspectOptions.measured,
-                             "the measured probe centres (CSV: id, x, y, z[, feature[, diameter]])")
+                             "the measured probe centres (CSV or text: id, x, y, z[, feature[, diameter]])")
       ->required();
-  inspectCommand->add_option("--probe-diameter", inspectOptions.probeDiameter,
-                             "probe diameter for points that give none")
+  CLI::Option* probeOption = inspectCommand->add_option("--probe-diameter", inspectOptions.probeDiameter,
+                             "probe diameter for points that give none (default: none, points judged "
+                             "uncompensated)");
+  inspectCommand
+      ->add_option("--max-distance", inspectOptions.maxDistance,
+                   "a point that names no feature and lies farther than this from every feature "
+                   "(after compensation, in the nominal's units) is unassigned, not judged; inf: no limit")
       ->capture_default_str();
+  inspectCommand->add_option("--delimiter", inspectOptions.delimiter,
+                             "the measured file's separator: ',', ';', 'tab' or 'space' (default: detected)");
+  inspectCommand->add_option("--decimal", inspectOptions.decimal,
+                             "the measured file's decimal mark: '.' or ',' (default: detected)");
   inspectCommand->add_option("--out", inspectOptions.out, "store the results in this qorv database");
   inspectCommand->add_option("--report", inspectOptions.report, "write an HTML report");
   inspectCommand->add_option("--format", inspectFormat, "standard output: table (default), csv or json")
@@ -154,6 +163,8 @@ int main(int argc, char** argv) {
   const Format format = kFormats.at(formatName);
   Output out(raw);
   int status = 2;
+  // No input may abort the tool: whatever escapes a command is reported, status 2.
+  try {
   if (*demoCommand) status = demo(demoPath, force, out);
   if (*classesCommand) status = printClasses(out);
   if (*summary) status = dbSummary(file, format, out);
@@ -164,7 +175,12 @@ int main(int argc, char** argv) {
   if (*dxfCommand) status = dxfPoints(dxfFile, format, out);
   if (*inspectCommand) {
     inspectOptions.format = inspectFormat == "csv" ? Format::csv : inspectFormat == "json" ? Format::json : Format::text;
+    inspectOptions.probeDiameterGiven = probeOption->count() > 0;
     status = inspect(inspectOptions, out);
+  }
+  } catch (const std::exception& e) {
+    std::cerr << "qorv: " << e.what() << "\n";
+    status = 2;
   }
   return out.finish(status);
 }

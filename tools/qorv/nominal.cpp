@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <numbers>
 
@@ -344,6 +345,8 @@ std::vector<gmInspectionFeature> readNominalDatabase(const std::string& path) {
 }
 
 std::vector<gmInspectionFeature> readNominal(const std::string& path) {
+  if (std::error_code ec; std::filesystem::is_directory(path, ec))
+    throw NominalError{"is a directory, not a nominal part"};
   if (whyNotADatabase(path).empty()) return readNominalDatabase(path);
   std::ifstream in(path, std::ios::binary);
   if (!in) throw NominalError{"cannot be read"};
@@ -352,13 +355,19 @@ std::vector<gmInspectionFeature> readNominal(const std::string& path) {
     doc = json::parse(in);
   } catch (const json::exception& e) {
     throw NominalError{std::string("not valid JSON: ") + e.what()};
+  } catch (const std::exception& e) {
+    throw NominalError{std::string("cannot be read: ") + e.what()};
   }
   if (!doc.is_object() || !doc.contains("features") || !doc.at("features").is_array())
     throw NominalError{"expected an object with a \"features\" array"};
   std::vector<gmInspectionFeature> features;
   const json& list = doc.at("features");
   for (std::size_t i = 0; i < list.size(); ++i) {
-    features.push_back(featureOf(list[i], i));
+    try {
+      features.push_back(featureOf(list[i], i));
+    } catch (const json::exception& e) {
+      throw NominalError{"feature " + std::to_string(i + 1) + ": " + e.what()};
+    }
     for (std::size_t k = 0; k + 1 < features.size(); ++k)
       if (features[k].id() == features.back().id())
         throw NominalError{"feature id '" + features.back().id() + "' is used twice"};

@@ -1,0 +1,293 @@
+#include "qorv/measurement/measured_points.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+
+namespace {
+
+bool blank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view trim(std::string_view s, bool tabs = true) {
+  auto isBlank = [tabs](char c) { return c == ' ' || (tabs && c == '\t'); };
+  while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && (isBlank(s.back()) || s.back() == '\r')) s.remove_suffix(1);
+  return s;
+}
+
+// from_chars takes neither a leading '+' nor a "0x" prefix, strtod takes both (once).
+bool parseUnsigned(std::string_view s, double& v) {
+  if (s.empty() || s.front() == '+' || s.front() == '-') return false;
+  std::chars_format how = std::chars_format::general;
+  if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+    s.remove_prefix(2);
+    if (s.front() == '+' || s.front() == '-') return false;
+    how = std::chars_format::hex;
+  }
+  double parsed = 0;
+  const auto r = std::from_chars(s.data(), s.data() + s.size(), parsed, how);
+  if (r.ptr != s.data() + s.size()) return false;
+  if (r.ec == std::errc::result_out_of_range) {
+    // strtod answers these too: an overflow is infinite, an underflow is 0.
+    std::string copy(s);
+    if (how == std::chars_format::hex) copy = "0x" + copy;
+    parsed = std::strtod(copy.c_str(), nullptr);
+    parsed = std::isinf(parsed) || std::fabs(parsed) >= 1 ? HUGE_VAL : 0.0;
+  } else if (r.ec != std::errc()) {
+    return false;
+  }
+  v = parsed;
+  return true;
+}
+
+// The UTF-8 bytes of code point c.
+void appendUtf8(std::string& out, std::uint32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// UTF-16 text (after its byte-order mark) as UTF-8; a lone surrogate becomes U+FFFD.
+std::string utf16ToUtf8(std::istream& in, bool little) {
+  std::string out;
+  char pair[2];
+  std::uint32_t high = 0;
+  while (in.read(pair, 2)) {
+    const auto b0 = static_cast<unsigned char>(pair[0]), b1 = static_cast<unsigned char>(pair[1]);
+    const std::uint32_t unit = little ? (b1 << 8 | b0) : (b0 << 8 | b1);
+    if (unit >= 0xD800 && unit < 0xDC00) {
+      if (high) appendUtf8(out, 0xFFFD);
+      high = unit;
+      continue;
+    }
+    if (unit >= 0xDC00 && unit < 0xE000) {
+      appendUtf8(out, high ? 0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00) : 0xFFFD);
+      high = 0;
+      continue;
+    }
+    if (high) appendUtf8(out, 0xFFFD);
+    high = 0;
+    appendUtf8(out, unit);
+  }
+  if (high || in.gcount() == 1) appendUtf8(out, 0xFFFD);
+  return out;
+}
+
+// Splits a line into fields (RFC 4180 quotes); "" when sound, else why not.
+const char* split(std::string_view line, char delimiter, std::vector<std::string>& fields) {
+  fields.clear();
+  const bool blanks = delimiter == ' ';
+  std::size_t i = 0;
+  const std::size_t n = line.size();
+  auto skipBlanks = [&] {
+    while (i < n && (line[i] == ' ' || (line[i] == '\t' && delimiter != '\t'))) ++i;
+  };
+  if (blanks) skipBlanks();
+  while (true) {
+    skipBlanks();
+    std::string field;
+    if (i < n && line[i] == '"') {
+      ++i;
+      bool closed = false;
+      while (i < n) {
+        if (line[i] == '"') {
+          if (i + 1 < n && line[i + 1] == '"') {
+            field += '"';
+            i += 2;
+            continue;
+          }
+          ++i;
+          closed = true;
+          break;
+        }
+        field += line[i++];
+      }
+      if (!closed) return "a quote is not closed";
+      skipBlanks();
+      if (i < n && !(blanks ? blank(line[i]) : line[i] == delimiter)) return "text after a closing quote";
+    } else {
+      const std::size_t start = i;
+      while (i < n && !(blanks ? blank(line[i]) : line[i] == delimiter)) ++i;
+      field.assign(trim(line.substr(start, i - start), delimiter != '\t'));
+      if (field.find('"') != std::string::npos) return "a quote inside an unquoted field";
+    }
+    fields.push_back(std::move(field));
+    if (blanks) {
+      skipBlanks();
+      if (i >= n) return "";
+    } else {
+      if (i >= n) return "";
+      ++i;  // the delimiter
+    }
+  }
+}
+
+char detectDelimiter(std::string_view line) {
+  int tabs = 0, semicolons = 0, commas = 0;
+  bool quoted = false;
+  for (char c : line) {
+    if (c == '"') quoted = !quoted;
+    if (quoted) continue;
+    tabs += c == '\t';
+    semicolons += c == ';';
+    commas += c == ',';
+  }
+  // A separator that makes the four fields a point needs; blanks last (they also pad fields).
+  if (tabs >= 3) return '\t';
+  if (semicolons >= 3) return ';';
+  if (commas >= 3) return ',';
+  std::vector<std::string> words;
+  if (*split(line, ' ', words) == 0 && words.size() >= 4) return ' ';
+  return tabs ? '\t' : semicolons ? ';' : commas ? ',' : ' ';
+}
+
+}  // namespace
+
+int gmParseNumber(std::string_view field, double& v, char decimal) {
+  std::string_view s = trim(field);
+  if (s.empty()) return 0;
+  bool negative = false;
+  if (s.front() == '+' || s.front() == '-') {
+    negative = s.front() == '-';
+    s.remove_prefix(1);
+  }
+  double parsed = 0;
+  if (decimal != '.') {
+    if (s.find('.') != std::string_view::npos) return 0;
+    std::string copy(s);
+    const std::size_t at = copy.find(decimal);
+    if (at != std::string::npos) copy[at] = '.';
+    if (!parseUnsigned(copy, parsed)) return 0;
+  } else if (!parseUnsigned(s, parsed)) {
+    return 0;
+  }
+  v = negative ? -parsed : parsed;
+  return 1;
+}
+
+gmMeasuredFormat gmReadMeasuredPoints(std::istream& in, std::vector<gmMeasuredPoint>& points,
+                                      std::vector<gmSkippedLine>& skipped, gmMeasuredFormat format,
+                                      const std::function<void(std::uint64_t)>& progress) {
+  // UTF-16 (with its mark) is read whole and turned into UTF-8; UTF-8's mark is dropped.
+  std::istringstream converted;
+  std::istream* source = &in;
+  std::uint64_t consumed = 0;
+  {
+    const int c0 = in.peek();
+    if (c0 == 0xFF || c0 == 0xFE) {
+      char mark[2] = {0, 0};
+      in.read(mark, 2);
+      const auto m0 = static_cast<unsigned char>(mark[0]), m1 = static_cast<unsigned char>(mark[1]);
+      if (in.gcount() == 2 && ((m0 == 0xFF && m1 == 0xFE) || (m0 == 0xFE && m1 == 0xFF))) {
+        converted.str(utf16ToUtf8(in, m0 == 0xFF));
+        source = &converted;
+      } else {
+        // Not a mark: give the bytes back to the line reader.
+        converted.str(std::string(mark, static_cast<std::size_t>(in.gcount())) +
+                      std::string(std::istreambuf_iterator<char>(in), {}));
+        source = &converted;
+      }
+    }
+  }
+  const std::size_t firstPoint = points.size(), firstSkip = skipped.size();
+  std::string text;
+  std::vector<std::string> f;
+  long line = 0;
+  bool first = true;
+  char decimal = format.decimal;
+  while (std::getline(*source, text)) {
+    ++line;
+    const std::uint64_t start = consumed;
+    consumed += text.size() + 1;
+    if (line == 1 && text.size() >= 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+    if (start < 4096 &&
+        std::memchr(text.data(), 0, std::min<std::size_t>(text.size(), 4096 - start)) != nullptr) {
+      // A binary file (a database, an image) is not a list of points with garbage lines.
+      points.resize(firstPoint);
+      skipped.resize(firstSkip);
+      format.binary = true;
+      break;
+    }
+    if (progress && (line & 0xFFFF) == 0) progress(consumed);
+    const std::string_view t = trim(text);
+    if (t.empty() || t.front() == '#') continue;
+    if (format.delimiter == 0) format.delimiter = detectDelimiter(t);
+    if (decimal == 0 && format.delimiter == ',') decimal = '.';
+    const bool isFirst = first;
+    first = false;
+    auto skip = [&](const std::string& why) { skipped.push_back({line, why}); };
+    if (const char* why = split(t, format.delimiter, f); *why) {
+      skip(why);
+      continue;
+    }
+    if (f.size() < 4) {
+      if (isFirst)
+        format.header = true;
+      else
+        skip("expected id, x, y, z[, feature[, probe diameter]]");
+      continue;
+    }
+    // Until a coordinate shows its decimal mark, whole numbers read either way.
+    char mark = decimal;
+    if (mark == 0) {
+      for (int k = 1; k <= 3 && mark == 0; ++k)
+        mark = f[static_cast<std::size_t>(k)].find('.') != std::string::npos   ? '.'
+               : f[static_cast<std::size_t>(k)].find(',') != std::string::npos ? ','
+                                                                                : 0;
+    }
+    double xyz[3];
+    bool numbers = true;
+    for (int k = 0; k < 3; ++k)
+      numbers = numbers && gmParseNumber(f[static_cast<std::size_t>(k + 1)], xyz[k], mark ? mark : '.');
+    if (!numbers) {
+      // A first line of names is the header.
+      if (isFirst)
+        format.header = true;
+      else
+        skip("x, y or z is not a number");
+      continue;
+    }
+    if (decimal == 0) decimal = mark;
+    if (f.size() > 6) {
+      skip("more than six fields");
+      continue;
+    }
+    if (!std::isfinite(xyz[0]) || !std::isfinite(xyz[1]) || !std::isfinite(xyz[2])) {
+      skip("a coordinate is not finite");
+      continue;
+    }
+    gmMeasuredPoint p;
+    p.line = line;
+    p.id = std::move(f[0]);
+    p.centre = ERPoint3D(xyz[0], xyz[1], xyz[2]);
+    if (f.size() >= 5) p.feature = std::move(f[4]);
+    if (f.size() == 6 && !f[5].empty()) {
+      if (!gmParseNumber(f[5], p.diameter, decimal ? decimal : '.') || !std::isfinite(p.diameter) ||
+          p.diameter < 0) {
+        skip("the probe diameter is not a number of 0 or more");
+        continue;
+      }
+    }
+    points.push_back(std::move(p));
+  }
+  if (progress) progress(consumed);
+  format.decimal = decimal ? decimal : '.';
+  if (format.delimiter == 0) format.delimiter = ',';
+  format.lines = line;
+  return format;
+}

@@ -1,0 +1,163 @@
+// The measured-points reader against the spellings measuring software and spreadsheets write,
+// line by line: what becomes a point (and which), what is skipped (and where).
+#include <cmath>
+#include <cstdlib>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "qorv/measurement/measured_points.h"
+
+namespace {
+
+// Every numeric spelling against strtod itself (the C locale is the test's own).
+TEST(MeasuredPoints, ANumberIsWhatStrtodTakesForTheWholeField) {
+  const char* fields[] = {"1",     "-1",     "+1",     "+-3.0",  "++1",    "-+1",   "--1",    "+-nan",
+                          "nan",   "-inf",   "+inf",   "Infinity", "1e5",  "1E+5",  "1e",     "1e+",
+                          ".5",    "5.",     ".",      "",       " ",      "1 2",   "1,5",    "1.5mm",
+                          "0x1p3", "-0x1.8p1", "0x",   "0x+1",   "0x-1",   "1e999", "-1e999", "1e-400",
+                          "  7  ", "\t8",    "1_000",  "١",      "nan(0)", "0X1P-2", "00012",  "1.2.3"};
+  for (const char* f : fields) {
+    char* end = nullptr;
+    std::string trimmed(f);
+    trimmed.erase(0, trimmed.find_first_not_of(" \t"));
+    trimmed.erase(trimmed.find_last_not_of(" \t") + 1 > trimmed.size() ? trimmed.size()
+                                                                        : trimmed.find_last_not_of(" \t") + 1);
+    const double expected = std::strtod(trimmed.c_str(), &end);
+    const bool whole = !trimmed.empty() && *end == '\0';
+    double v = 12345;
+    SCOPED_TRACE(std::string("'") + f + "'");
+    ASSERT_EQ(gmParseNumber(f, v), whole ? 1 : 0);
+    if (whole && !std::isnan(expected)) EXPECT_EQ(v, expected);
+    if (whole && std::isnan(expected)) EXPECT_TRUE(std::isnan(v));
+    if (!whole) EXPECT_EQ(v, 12345);
+  }
+  double v = 0;
+  EXPECT_EQ(gmParseNumber("-1,25", v, ','), 1);
+  EXPECT_EQ(v, -1.25);
+  EXPECT_EQ(gmParseNumber("1.25", v, ','), 0);
+  EXPECT_EQ(gmParseNumber("1,2,5", v, ','), 0);
+}
+
+struct Expected {
+  long line;
+  const char* id;  // nullptr: the line is skipped
+  double x, y, z;
+  const char* feature = "";
+  double diameter = -1;
+};
+
+struct File {
+  const char* name;
+  std::string text;
+  std::vector<Expected> lines;  // every point and every skipped line, in line order
+  char delimiter, decimal;
+};
+
+TEST(MeasuredPoints, FilesAsMeasuringSoftwareExportsThem) {
+  const std::vector<File> files = {
+      {"comma, header, comments, CRLF",
+       "Point,X,Y,Z,Feature,Probe\r\n# a comment\r\n\r\np1, 1.5,2,3\r\np2,4,5,6,bore,2.5\r\np3,1,2\r\n"
+       "p4,1,x,3\r\np5,nan,1,1\r\np6,1,1,1,bore,-1\r\np7,1,1,1,bore,2,extra\r\np8,-1e3,+2,3,,\r\n"
+       "p9,+-3.0,1,1\r\np10,++1,1,1\r\np11,1,+-nan,1\r\n",
+       {{4, "p1", 1.5, 2, 3},
+        {5, "p2", 4, 5, 6, "bore", 2.5},
+        {6, nullptr, 0, 0, 0},
+        {7, nullptr, 0, 0, 0},
+        {8, nullptr, 0, 0, 0},
+        {9, nullptr, 0, 0, 0},
+        {10, nullptr, 0, 0, 0},
+        {11, "p8", -1000, 2, 3},
+        {12, nullptr, 0, 0, 0},
+        {13, nullptr, 0, 0, 0},
+        {14, nullptr, 0, 0, 0}},
+       ',',
+       '.'},
+      {"semicolon, decimal comma, UTF-8 mark",
+       "\xEF\xBB\xBFid;x;y;z\np1;1,5;-2,25;3\np2;4;5;6;alésage;0,5\np3;1.5;2;3\n",
+       {{2, "p1", 1.5, -2.25, 3}, {3, "p2", 4, 5, 6, "alésage", 0.5}, {4, nullptr, 0, 0, 0}},
+       ';',
+       ','},
+      {"tab, decimal comma decided on the first line that shows one",
+       "p1\t1\t2\t3\np2\t1,5\t2\t3\np3\t2.5\t1\t1\n",
+       {{1, "p1", 1, 2, 3}, {2, "p2", 1.5, 2, 3}, {3, nullptr, 0, 0, 0}},
+       '\t',
+       ','},
+      {"blanks", "  p1   1 2\t3  \np2 4 5 6 face\n",
+       {{1, "p1", 1, 2, 3}, {2, "p2", 4, 5, 6, "face"}},
+       ' ',
+       '.'},
+      {"RFC 4180 quotes",
+       "\"id\",\"x\",\"y\",\"z\"\n\"top,face\",1,2,3\n\"say \"\"hi\"\"\",1,2,3,\"f,1\"\n\"open,1,2,3\n"
+       "x\"y,1,2,3\n\"a\"b,1,2,3\n  \"padded\"  , 1 , 2 , 3 \n",
+       {{2, "top,face", 1, 2, 3},
+        {3, "say \"hi\"", 1, 2, 3, "f,1"},
+        {4, nullptr, 0, 0, 0},
+        {5, nullptr, 0, 0, 0},
+        {6, nullptr, 0, 0, 0},
+        {7, "padded", 1, 2, 3}},
+       ',',
+       '.'},
+      {"UTF-16 little-endian with its mark",
+       std::string("\xFF\xFE", 2) + std::string("a\0;\0001\0,\0005\0;\0002\0;\0003\0\n\0", 20),
+       {{1, "a", 1.5, 2, 3}},
+       ';',
+       ','},
+  };
+  for (const File& file : files) {
+    SCOPED_TRACE(file.name);
+    std::istringstream in(file.text);
+    std::vector<gmMeasuredPoint> points;
+    std::vector<gmSkippedLine> skipped;
+    const gmMeasuredFormat format = gmReadMeasuredPoints(in, points, skipped);
+    EXPECT_EQ(format.delimiter, file.delimiter);
+    EXPECT_EQ(format.decimal, file.decimal);
+    std::size_t p = 0, s = 0;
+    for (const Expected& e : file.lines) {
+      SCOPED_TRACE(e.line);
+      if (e.id == nullptr) {
+        ASSERT_LT(s, skipped.size());
+        EXPECT_EQ(skipped[s].line, e.line);
+        EXPECT_FALSE(skipped[s++].reason.empty());
+        continue;
+      }
+      ASSERT_LT(p, points.size());
+      const gmMeasuredPoint& m = points[p++];
+      EXPECT_EQ(m.line, e.line);
+      EXPECT_EQ(m.id, e.id);
+      EXPECT_EQ(m.centre, ERPoint3D(e.x, e.y, e.z));
+      EXPECT_EQ(m.feature, e.feature);
+      EXPECT_EQ(m.diameter, e.diameter);
+    }
+    EXPECT_EQ(p, points.size());
+    EXPECT_EQ(s, skipped.size());
+  }
+}
+
+// Random bytes, binary files and truncated lines never crash, and a binary file yields nothing.
+TEST(MeasuredPoints, BinaryAndRandomBytes) {
+  std::istringstream binary(std::string("QDB\0\0\0\x01\n1,2,3,4\n", 16));
+  std::vector<gmMeasuredPoint> points;
+  std::vector<gmSkippedLine> skipped;
+  EXPECT_TRUE(gmReadMeasuredPoints(binary, points, skipped).binary);
+  EXPECT_TRUE(points.empty() && skipped.empty());
+  const unsigned seed = 20261207;
+  std::mt19937 rng(seed);
+  const std::string alphabet = "0123456789.,;\t \"\n\r-+eEnaifx#\xEF\xBB\xBF\xFF\xFE";
+  for (int round = 0; round < 300; ++round) {
+    std::string text(rng() % 200, ' ');
+    for (char& c : text) c = alphabet[rng() % alphabet.size()];
+    std::istringstream in(text);
+    points.clear();
+    skipped.clear();
+    gmReadMeasuredPoints(in, points, skipped);
+    for (const gmMeasuredPoint& m : points)
+      ASSERT_TRUE(std::isfinite(m.centre.x()) && std::isfinite(m.centre.y()) && std::isfinite(m.centre.z()))
+          << "seed " << seed << " round " << round;
+  }
+}
+
+}  // namespace

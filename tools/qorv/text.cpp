@@ -1,0 +1,153 @@
+#include "tools/qorv/text.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+
+namespace qorv::tool {
+
+namespace {
+
+// The code point at s[i] and its length in bytes; length 0 when ill-formed.
+std::uint32_t decode(std::string_view s, std::size_t i, std::size_t& length) {
+  const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[i + k]); };
+  const unsigned char c = b(0);
+  length = 0;
+  if (c < 0x80) return length = 1, c;
+  std::size_t n;
+  std::uint32_t cp, min;
+  if ((c & 0xE0) == 0xC0) n = 2, cp = c & 0x1F, min = 0x80;
+  else if ((c & 0xF0) == 0xE0) n = 3, cp = c & 0x0F, min = 0x800;
+  else if ((c & 0xF8) == 0xF0) n = 4, cp = c & 0x07, min = 0x10000;
+  else return 0;
+  if (i + n > s.size()) return 0;
+  for (std::size_t k = 1; k < n; ++k) {
+    if ((b(k) & 0xC0) != 0x80) return 0;
+    cp = cp << 6 | (b(k) & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) return 0;
+  length = n;
+  return cp;
+}
+
+void appendLatin1(std::string& out, unsigned char c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+bool combining(std::uint32_t c) {
+  return (c >= 0x0300 && c <= 0x036F) || (c >= 0x1AB0 && c <= 0x1AFF) || (c >= 0x1DC0 && c <= 0x1DFF) ||
+         (c >= 0x20D0 && c <= 0x20FF) || (c >= 0xFE20 && c <= 0xFE2F) || c == 0x200B || c == 0x200D;
+}
+
+bool wide(std::uint32_t c) {
+  return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0x303E) || (c >= 0x3041 && c <= 0x33FF) ||
+         (c >= 0x3400 && c <= 0x4DBF) || (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xA000 && c <= 0xA4CF) ||
+         (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFE30 && c <= 0xFE4F) ||
+         (c >= 0xFF00 && c <= 0xFF60) || (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x1F300 && c <= 0x1F64F) ||
+         (c >= 0x1F900 && c <= 0x1F9FF) || (c >= 0x20000 && c <= 0x3FFFD);
+}
+
+}  // namespace
+
+std::string validUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    std::size_t n;
+    decode(text, i, n);
+    if (n == 0) {
+      out += "\xEF\xBF\xBD";
+      ++i;
+    } else {
+      out.append(text.substr(i, n));
+      i += n;
+    }
+  }
+  return out;
+}
+
+std::string utf8OrLatin1(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    std::size_t n;
+    decode(text, i, n);
+    if (n == 0) {
+      std::string out;
+      for (char c : text) appendLatin1(out, static_cast<unsigned char>(c));
+      return out;
+    }
+    i += n;
+  }
+  return std::string(text);
+}
+
+std::size_t displayWidth(std::string_view s) {
+  std::size_t width = 0;
+  for (std::size_t i = 0; i < s.size();) {
+    std::size_t n;
+    const std::uint32_t c = decode(s, i, n);
+    if (n == 0) {
+      ++width, ++i;
+      continue;
+    }
+    i += n;
+    width += combining(c) ? 0 : wide(c) ? 2 : 1;
+  }
+  return width;
+}
+
+std::string padded(std::string_view s, std::size_t width, bool left) {
+  const std::size_t w = displayWidth(s);
+  const std::string fill(w < width ? width - w : 0, ' ');
+  return left ? std::string(s) + fill : fill + std::string(s);
+}
+
+std::string csvField(std::string_view text) {
+  if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+std::string jsonString(std::string_view text) {
+  const std::string valid = validUtf8(text);
+  std::string out = "\"";
+  for (char ch : valid) {
+    const auto c = static_cast<unsigned char>(ch);
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          static const char* hex = "0123456789abcdef";
+          out += "\\u00";
+          out += hex[c >> 4];
+          out += hex[c & 15];
+        } else {
+          out += ch;
+        }
+    }
+  }
+  return out + "\"";
+}
+
+std::string shortest(double v) {
+  if (!std::isfinite(v)) return std::isnan(v) ? "nan" : (v > 0 ? "inf" : "-inf");
+  char buffer[32];
+  const auto r = std::to_chars(buffer, buffer + sizeof buffer, v);
+  return std::string(buffer, r.ptr);
+}
+
+std::string jsonNumber(double v) { return std::isfinite(v) ? shortest(v) : "\"" + shortest(v) + "\""; }
+
+}  // namespace qorv::tool

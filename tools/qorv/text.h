@@ -1,0 +1,28 @@
+// Text the tool writes from its inputs: ids come in as bytes (UTF-8 expected, never trusted),
+// unlike the library's print forms, which are Latin-1 and transcoded by Output.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace qorv::tool {
+
+// Valid UTF-8: each byte that does not start a well-formed sequence (overlong forms, surrogates
+// and code points past U+10FFFF included) becomes U+FFFD.
+std::string validUtf8(std::string_view text);
+// Stored text of unknown encoding: kept when it is valid UTF-8, else read as Latin-1.
+std::string utf8OrLatin1(std::string_view text);
+// Columns a terminal gives valid UTF-8: combining marks 0, East Asian wide and full-width 2.
+std::size_t displayWidth(std::string_view utf8);
+// text padded with blanks to width columns, on the right (left-aligned) or on the left.
+std::string padded(std::string_view utf8, std::size_t width, bool left);
+// One RFC 4180 field: quoted when it holds a comma, a quote or a line end.
+std::string csvField(std::string_view text);
+// A JSON string literal, quotes included; invalid UTF-8 replaced.
+std::string jsonString(std::string_view text);
+// The shortest text that reads back as v; "nan", "inf", "-inf" for the others.
+std::string shortest(double v);
+// A JSON value for v: the number, or the string "nan", "inf", "-inf".
+std::string jsonNumber(double v);
+
+}  // namespace qorv::tool
