@@ -435,6 +435,9 @@ ERFileManager::ERFileManager(const char* fileName, int readOnly) : readOnly_(rea
         AfxThrowFileException(CFileException::sharingViolation, EWOULDBLOCK, fileName);
     }
     diskSize_ = size_ = CFile::GetLength();
+    // A journal whose file is gone belongs to no file this call could make: it stays as it is.
+    if (!existed && ERFile::Exists(journalPath().c_str()))
+      throw ERJournalRefused(ERJournalRecovery::damaged, -1, fileName);
     recoverJournal();
     if (GetLength() == 0) {
       // A reader cannot lay out a new heap; refuse now rather than at the first write.

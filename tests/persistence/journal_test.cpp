@@ -236,6 +236,23 @@ TEST(Journal, AJournalThatCannotBeReadIsRefusedAndKept) {
   }
 }
 
+// A journal without its file (the file deleted by hand) is left alone, and no file is made.
+TEST(Journal, AJournalWithoutItsFileIsLeftAlone) {
+  TempFile file("journal_orphan");
+  const std::string journal = file.path + "-journal";
+  makeValues(file.path, 10);
+  dieAtFirstFileWrite(file.path, bigTransaction);
+  const Bytes hot = readBytes(journal);
+  std::remove(file.c_str());
+  for (int readOnly : {1, 0}) {
+    t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
+    EXPECT_EQ(db->Open(file.c_str(), readOnly), 0);
+    EXPECT_FALSE(ERFile::Exists(file.c_str()));
+    EXPECT_TRUE(readBytes(journal) == hot);
+  }
+  std::remove(journal.c_str());
+}
+
 // A journal that appears beside a live writer (not its own) is never overwritten nor removed by
 // that writer's commit: the commit fails instead.
 TEST(Journal, ACommitNeverTouchesAJournalItDidNotWrite) {
