@@ -66,6 +66,7 @@
 // - anything else (a record that does not verify, cut short, a header that does not check out),
 //   or a journal that cannot be read: refused, ERJournalRefused thrown, both files left as they
 //   are. recoverJournal then plays back every record that verifies and keeps the journal aside.
+//   So is a journal beside a file that does not exist (no file is made).
 // A journal of another database, or a stale one put back beside a restored backup, is whole and
 // cannot be told from the file's own: it would be played back. Never copy one by hand.
 // Synchronous: full syncs the journal's records, then its header, then the file; normal syncs the
