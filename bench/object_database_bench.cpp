@@ -1,6 +1,6 @@
 // The object database against SQLite on the same work: 100,000 2D segments stored, retrieved by
 // identifier in random order, half deleted and stored again, then the file size. Both sides with
-// a rollback journal and synchronous NORMAL. Arg 0: one transaction for each batch. Arg 1: one
+// a rollback journal, synchronous NORMAL and a 64 MiB page cache. Arg 0: one transaction for each batch. Arg 1: one
 // transaction per object (fewer objects: every commit syncs twice on both sides).
 #include <benchmark/benchmark.h>
 
@@ -112,6 +112,8 @@ void BM_SqliteSameWork(benchmark::State& state) {
     sqlite3_open(path.c_str(), &db);
     sqlite3_exec(db, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
     sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+    // The page cache of qorv's file manager, 64 MiB (SQLite's default, 2 MiB, would flatter qorv).
+    sqlite3_exec(db, "PRAGMA cache_size=-65536", nullptr, nullptr, nullptr);
     sqlite3_exec(db, "CREATE TABLE objects(id INTEGER PRIMARY KEY, rec BLOB)", nullptr, nullptr,
                  nullptr);
     sqlite3_stmt* insert = nullptr;

@@ -3,6 +3,10 @@
 // was; an accepted one takes a store and a delete, closes, and must open again with every object
 // that read back before still reading back the same. Any crash, hang, out-of-bounds access or
 // broken promise is a finding.
+//
+// An input holding kJournalMark is a file and its journal (before and after the mark): a reader
+// changes neither, a refused opening changes neither, and only an accepted writer may remove the
+// journal.
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -31,6 +35,9 @@ std::string fileBytes(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// Splits a file + journal input; the journal is absent without the mark.
+constexpr char kJournalMark[8] = {'\0', 'q', 'o', 'r', 'v', 'J', '\0', '\0'};
+
 [[noreturn]] void finding(const char* what) {
   std::fprintf(stderr, "db_fuzz: %s\n", what);
   __builtin_trap();
@@ -41,7 +48,8 @@ std::string text(const ERObject& o) {
   o.printOn(s);
   // Database objects print nothing: their properties and reference stand for them.
   if (const ERDBObject* d = ERDBObject::castdown(&o)) {
-    d->properties().forEach([&](long key, const ERDBObjProperty& p) { s << key << ':' << p << ';'; });
+    d->properties().forEach(
+        [&](long key, const ERDBObjProperty& p) { s << key << ':' << p << ';'; });
   }
   return s.str();
 }
@@ -87,15 +95,27 @@ ERObject* anyObject() {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const std::string path = scratchPath();
+  static const std::string journalPath = path + "-journal";
   loadIdentifier(data, size);
-  std::remove((path + "-journal").c_str());
-  if (FILE* f = std::fopen(path.c_str(), "wb")) {
-    if (size) std::fwrite(data, 1, size, f);
+  std::remove(journalPath.c_str());
+  const std::string input(reinterpret_cast<const char*>(data), size);
+  const std::size_t mark = input.find(std::string(kJournalMark, sizeof kJournalMark));
+  const bool withJournal = mark != std::string::npos;
+  const std::string original = withJournal ? input.substr(0, mark) : input;
+  const std::string journal =
+      withJournal ? input.substr(mark + sizeof kJournalMark) : std::string();
+  for (const auto& [name, bytes] : {std::pair{path, original}, std::pair{journalPath, journal}}) {
+    if (name == journalPath && !withJournal) continue;
+    FILE* f = std::fopen(name.c_str(), "wb");
+    if (f == nullptr) return 0;
+    if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::fclose(f);
-  } else {
-    return 0;
   }
-  const std::string original(reinterpret_cast<const char*>(data), size);
+  auto journalAsItWas = [&] {
+    return withJournal
+               ? fileBytes(journalPath) == journal && ::access(journalPath.c_str(), F_OK) == 0
+               : ::access(journalPath.c_str(), F_OK) != 0;
+  };
   std::map<long, std::pair<std::string, long>> readable;
   t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
   try {
@@ -125,6 +145,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   if (fileBytes(path) != original) finding("a reader changed the file");
+  if (!journalAsItWas()) finding("a reader changed the journal");
 
   // As a writer.
   db->setSynchronous(ERObjectDataBase::Synchronous::off);
@@ -135,8 +156,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (!opened) {
     if (fileBytes(path) != original) finding("a refused opening changed the file");
+    if (!journalAsItWas()) finding("a refused opening changed the journal");
     return 0;
   }
+  if (withJournal && ::access(journalPath.c_str(), F_OK) == 0)
+    finding("an accepted writer left the journal beside the file");
   if (db->created()) return 0;
   long deleted = -1;
   try {
@@ -153,7 +177,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (CFileException& e) {
   }
   try {
-    if (!db->Open(path.c_str(), 0)) finding("an accepted file was refused after a store and a delete");
+    if (!db->Open(path.c_str(), 0))
+      finding("an accepted file was refused after a store and a delete");
     for (const auto& [id, before] : readable) {
       if (id == deleted) continue;
       t_SmartPtr<ERObject> o = db->RetrieveAndCreate(id);

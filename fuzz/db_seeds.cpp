@@ -44,6 +44,55 @@ int main(int argc, char** argv) {
     db.Close();
     ++made;
   }
+  // A file and the whole journal of a commit whose writes all failed (file + mark + journal, as
+  // db_fuzz splits them), and the same journal cut short.
+  {
+    const std::string path = dir + "/journal_pair.tmp";
+    std::remove(path.c_str());
+    {
+      ERDataBase db;
+      if (db.Open(path.c_str(), 0) != gmSuccess) return 1;
+      for (int i = 0; i < 20; ++i) db.save(new ERSegment2D(ERPoint2D(i, 0), ERPoint2D(0, i)));
+      db.Close();
+    }
+    ERFileManager::setIoHook(
+        [](ERFileManager::IoEvent event, std::uint32_t, void*) {
+          return event == ERFileManager::IoEvent::fileWrite ? ERFileManager::IoAction::fail
+                                                            : ERFileManager::IoAction::proceed;
+        },
+        nullptr);
+    {
+      ERDataBase db;
+      if (db.Open(path.c_str(), 0) == gmSuccess) {
+        for (int i = 0; i < 200; ++i) db.save(new ERSegment2D(ERPoint2D(i, 1), ERPoint2D(1, i)));
+        db.Close();
+      }
+    }
+    ERFileManager::setIoHook(nullptr, nullptr);
+    auto slurp = [](const std::string& p) {
+      std::string bytes;
+      if (FILE* f = std::fopen(p.c_str(), "rb")) {
+        char buf[4096];
+        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) bytes.append(buf, n);
+        std::fclose(f);
+      }
+      return bytes;
+    };
+    const std::string file = slurp(path), journal = slurp(path + "-journal");
+    const char mark[8] = {'\0', 'q', 'o', 'r', 'v', 'J', '\0', '\0'};
+    for (std::size_t keep : {journal.size(), journal.size() / 2}) {
+      const std::string out = dir + "/seed_journal_" + std::to_string(keep) + ".qdb";
+      if (FILE* f = std::fopen(out.c_str(), "wb")) {
+        std::fwrite(file.data(), 1, file.size(), f);
+        std::fwrite(mark, 1, sizeof mark, f);
+        std::fwrite(journal.data(), 1, keep, f);
+        std::fclose(f);
+        ++made;
+      }
+    }
+    std::remove(path.c_str());
+    std::remove((path + "-journal").c_str());
+  }
   std::printf("db_seeds: %d files in %s\n", made, dir.c_str());
   return 0;
 }

@@ -4,11 +4,11 @@
 #include <new>
 #include <sstream>
 
-#include "qorv/platform/debug.h"
-#include "qorv/platform/file.h"
 #include "qorv/foundation/assert.h"
 #include "qorv/persistence/file.h"
 #include "qorv/persistence/object_database.h"
+#include "qorv/platform/debug.h"
+#include "qorv/platform/file.h"
 
 using namespace qorv::platform;
 
@@ -325,7 +325,9 @@ int ERObject::Save(ERObjectDataBase* db) {
       dirty_ = 0;
       return 1;
     }
-    if (!dirty_) return 1;
+    // Clean, but its record gone (its transaction lost, or deleted by identifier): a store
+    // again, or what references it would name nothing.
+    if (!dirty_ && (!database_->isOpen() || database_->holds(objectId_))) return 1;
     objectId_ = database_->Store(*this);
     dirty_ = 0;
     return 1;

@@ -31,6 +31,9 @@
 //   it: the file never holds a root record standing for a T. Objects built meanwhile
 //   (temporaries in the arguments, members, objects T's constructor makes) neither take the
 //   request nor complete it early.
+// - Save of a clean object writes nothing while its database holds its record; once the record
+//   is gone (its transaction rolled back or its commit failed, or deleted by identifier), Save
+//   stores it again under its identifier, and so does saving an object that references it.
 #pragma once
 
 #include <atomic>

@@ -265,16 +265,10 @@ void OffsetTable::grow() {
     if (keys[i] != kEmpty) insert(keys[i], values[i]);
 }
 
+// The slots are made as they are first taken (0, 1, 2, ...): a large capacity costs nothing
+// until the tree is that large.
 BTreeNodeCache::BTreeNodeCache(std::size_t capacity, std::size_t nodeBytes)
-    : words_((nodeBytes + 3) / 4),
-      offsets_(capacity, -1),
-      images_(capacity),
-      younger_(capacity, -1),
-      older_(capacity, -1) {
-  // Ascending order is already a min-heap: slots are taken 0, 1, 2, ...
-  free_.resize(capacity);
-  for (std::size_t i = 0; i < capacity; ++i) free_[i] = static_cast<int>(i);
-}
+    : words_((nodeBytes + 3) / 4), capacity_(capacity) {}
 
 void BTreeNodeCache::unlink(int slot) {
   const int y = younger_[slot], o = older_[slot];
@@ -302,16 +296,23 @@ std::int32_t* BTreeNodeCache::find(long offset) {
 }
 
 std::int32_t* BTreeNodeCache::admit(long offset) {
-  if (offsets_.empty()) {
+  if (capacity_ == 0) {
     if (!scratch_) scratch_.reset(new std::int32_t[words_]());
     return scratch_.get();
   }
   if (std::int32_t* image = find(offset)) return image;
   int slot;
   if (!free_.empty()) {
+    // The lowest free slot: every dropped slot lies below the slots never taken.
     std::pop_heap(free_.begin(), free_.end(), std::greater<int>());
     slot = free_.back();
     free_.pop_back();
+  } else if (offsets_.size() < capacity_) {
+    slot = static_cast<int>(offsets_.size());
+    offsets_.push_back(-1);
+    images_.emplace_back();
+    younger_.push_back(-1);
+    older_.push_back(-1);
   } else {
     slot = oldest_;
     unlink(slot);
@@ -334,7 +335,11 @@ void BTreeNodeCache::drop(long offset) {
   std::push_heap(free_.begin(), free_.end(), std::greater<int>());
 }
 
-std::vector<long> BTreeNodeCache::offsets() const { return offsets_; }
+std::vector<long> BTreeNodeCache::offsets() const {
+  std::vector<long> all = offsets_;
+  all.resize(capacity_, -1);
+  return all;
+}
 
 }  // namespace qorv::detail
 

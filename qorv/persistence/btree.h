@@ -181,14 +181,15 @@ class QORV_API BTreeNodeCache {
   void drop(long offset);
   // The offset held by each slot, -1 for a free one.
   std::vector<long> offsets() const;
-  std::size_t capacity() const { return offsets_.size(); }
+  std::size_t capacity() const { return capacity_; }
 
  private:
   QORV_LOCAL void unlink(int slot);
   QORV_LOCAL void pushYoungest(int slot);
 
   std::size_t words_;
-  std::vector<long> offsets_;
+  std::size_t capacity_;
+  std::vector<long> offsets_;                            // the slots taken so far
   std::vector<std::unique_ptr<std::int32_t[]>> images_;  // allocated on first use
   std::vector<int> younger_, older_;                     // age order, -1 at the ends
   int youngest_ = -1, oldest_ = -1;

@@ -102,10 +102,18 @@ gmErrorCode ERDataBase::Open(const char* fileName, int readOnly) {
     index_.reset();
     entities_ = 0;
     if (existed || !readOnly) {
-      if (!db_->Open(fileName, readOnly)) return existed ? gmDataBaseRefused : gmAccessDenied;
+      if (!db_->Open(fileName, readOnly)) {
+        if (!existed) return gmAccessDenied;
+        const auto why = db_->refusal();
+        return why == ERObjectDataBase::Refusal::journalDamaged ||
+                       why == ERObjectDataBase::Refusal::journalUnreadable
+                   ? gmJournalRefused
+                   : gmDataBaseRefused;
+      }
     } else {
       return gmAccessDenied;
     }
+    if (db_->empty()) return gmSuccess;
     if (!db_->created()) {
       auto index = std::make_unique<ERAuxilaryIndex>();
       if (!db_->Retrieve(1, *index) || !index->init(*db_->fileManager())) {

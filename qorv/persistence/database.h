@@ -10,7 +10,10 @@
 //   the first saved entity is entity 0 with identifier 2.
 // - Codes 1 to 14 are the causes of the file exception passed through; 15 means the object
 //   database refused the file (another kind of file, a newer version, a damaged header), or, from
-//   save, that the object could not be numbered (it is then not stored either).
+//   save, that the object could not be numbered (it is then not stored either). 16: a journal
+//   left beside the file by a writer that died cannot be trusted or read; nothing was changed
+//   (ERFileManager::recoverJournal, or qorv db recover).
+// - Read-only on a file whose creation was cut short before its first commit: success, no entity.
 // - save stores the object and its number in one transaction (or inside the caller's, opened on
 //   objectDataBase()); a failure leaves neither.
 #pragma once
@@ -18,9 +21,9 @@
 #include <memory>
 #include <ostream>
 
-#include "qorv/platform/file.h"
 #include "qorv/foundation/object.h"
 #include "qorv/persistence/object_database.h"
+#include "qorv/platform/file.h"
 
 class ERBTreeOnDisk;
 class ERFileManager;
@@ -42,6 +45,7 @@ enum gmErrorCode {
   gmDiskFull = 13,
   gmEndOfFile = 14,
   gmDataBaseRefused = 15,
+  gmJournalRefused = 16,
 };
 
 // Entity number -> object identifier, kept in a tree of 4-byte raw keys (cache 10, order 10,

@@ -1,11 +1,14 @@
 #include "qorv/persistence/file_manager.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <set>
+#include <thread>
 #include <unordered_map>
 
 #include "qorv/platform/debug.h"
@@ -189,9 +192,16 @@ namespace {
 ERFileManager::IoHook g_ioHook = nullptr;
 void* g_ioHookData = nullptr;
 
-constexpr char kJournalMagic[8] = {'q', 'o', 'r', 'v', 'j', 'n', 'l', '1'};
+constexpr char kJournalMagic1[8] = {'q', 'o', 'r', 'v', 'j', 'n', 'l', '1'};
+constexpr char kJournalMagic[8] = {'q', 'o', 'r', 'v', 'j', 'n', 'l', '2'};
 constexpr std::size_t kJournalHeader = 32;
-constexpr std::size_t kJournalRecord = 4 + ERFileManager::kPageSize;
+constexpr std::size_t kJournalRecord1 = 4 + ERFileManager::kPageSize;
+constexpr std::size_t kJournalRecord = 4 + ERFileManager::kPageSize + 8;
+// The lock bytes, far past the 2 GiB reach of the file's offsets (see file_manager.h).
+constexpr std::int64_t kLockPending = std::int64_t(1) << 40;
+constexpr std::int64_t kLockWriter = kLockPending + 1;
+constexpr std::int64_t kLockShared = kLockPending + 2;
+std::atomic<unsigned> g_lockTimeoutMs{2000};
 // One write never carries more than this many pages.
 constexpr std::size_t kRunPages = 256;
 
@@ -215,7 +225,189 @@ T get(const std::vector<char>& b, std::size_t at) {
   return v;
 }
 
+// Retries a lock that another open holds until it is given or the lock timeout passes.
+template <class Try>
+bool waitFor(Try attempt) {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(g_lockTimeoutMs.load());
+  for (int pause = 1;; pause = std::min(pause * 2, 50)) {
+    if (attempt()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+  }
+}
+
+// Readers: the shared lock, taken only while no writer waits for its exclusive one.
+bool lockShared(CFile& f) {
+  return waitFor([&] {
+    if (!f.LockByte(kLockPending, CFile::sharedLock)) return false;
+    const bool ok = f.LockByte(kLockShared, CFile::sharedLock);
+    f.LockByte(kLockPending, CFile::unlock);
+    return ok;
+  });
+}
+
+// Writers, while they write the file: pending first (no new reader comes in), then exclusive
+// once the readers have left.
+bool lockExclusive(CFile& f) {
+  if (!waitFor([&] { return f.LockByte(kLockPending, CFile::exclusiveLock); })) return false;
+  if (waitFor([&] { return f.LockByte(kLockShared, CFile::exclusiveLock); })) return true;
+  f.LockByte(kLockPending, CFile::unlock);
+  return false;
+}
+
+void unlockExclusive(CFile& f) {
+  f.LockByte(kLockShared, CFile::unlock);
+  f.LockByte(kLockPending, CFile::unlock);
+}
+
+// A record's checksum: its page number and original bytes.
+std::uint64_t recordSum(const char* record) { return fnv1a(record, 4 + ERFileManager::kPageSize); }
+
+// What a journal beside a database holds, read record by record.
+struct JournalScan {
+  ERJournalRecovery::Kind kind = ERJournalRecovery::absent;
+  int version = 0;
+  bool headerSound = false;
+  std::uint32_t pages = 0;  // records announced (or, without a sound header, found)
+  std::uint64_t original = 0;
+  std::vector<std::pair<std::uint32_t, std::uint64_t>> good;  // page number, data offset
+  std::vector<std::uint32_t> bad;                             // records that do not verify
+  std::uint32_t missing = 0;  // announced records past the journal's end
+  int osError = 0;
+};
+
+JournalScan scanJournal(const std::string& path) {
+  JournalScan scan;
+  CFile j;
+  CFileException e;
+  if (!j.Open(path.c_str(), CFile::modeRead | CFile::shareDenyNone | CFile::typeBinary, &e)) {
+    if (e.m_lOsError != ENOENT) {
+      scan.kind = ERJournalRecovery::unreadable;
+      scan.osError = static_cast<int>(e.m_lOsError);
+    }
+    return scan;
+  }
+  try {
+    const std::uint64_t length = j.GetLength();
+    scan.kind = ERJournalRecovery::damaged;
+    if (length == 0) {
+      scan.kind = ERJournalRecovery::unstarted;
+      return scan;
+    }
+    if (length < kJournalHeader) return scan;
+    std::vector<char> header(kJournalHeader);
+    if (j.ReadAt(0, header.data(), kJournalHeader) != kJournalHeader) return scan;
+    // The header is written last, its checksum word last of all: without that word the writer
+    // died before the file was touched.
+    if (get<std::uint64_t>(header, 24) == 0) {
+      scan.kind = ERJournalRecovery::unstarted;
+      return scan;
+    }
+    const std::uint32_t pageSize = get<std::uint32_t>(header, 8);
+    scan.pages = get<std::uint32_t>(header, 12);
+    scan.original = get<std::uint64_t>(header, 16);
+    std::vector<char> record(kJournalRecord);
+    if (std::memcmp(header.data(), kJournalMagic1, 8) == 0 &&
+        pageSize == ERFileManager::kPageSize) {
+      // The first format: one checksum over every record, nothing to verify one by one.
+      scan.version = 1;
+      scan.headerSound = true;
+      std::uint64_t h = 1469598103934665603ull;
+      const bool sized = length == kJournalHeader + std::uint64_t(scan.pages) * kJournalRecord1;
+      for (std::uint32_t i = 0; sized && i < scan.pages; ++i) {
+        const std::uint64_t at = kJournalHeader + std::uint64_t(i) * kJournalRecord1;
+        if (j.ReadAt(at, record.data(), kJournalRecord1) != kJournalRecord1) break;
+        for (std::size_t k = 0; k < kJournalRecord1; ++k) {
+          h ^= static_cast<unsigned char>(record[k]);
+          h *= 1099511628211ull;
+        }
+        scan.good.emplace_back(get<std::uint32_t>(record, 0), at + 4);
+      }
+      if (!sized || scan.good.size() != scan.pages || h != get<std::uint64_t>(header, 24)) {
+        scan.good.clear();
+        for (std::uint32_t i = 0; i < scan.pages; ++i) scan.bad.push_back(i);
+        return scan;
+      }
+      scan.kind = ERJournalRecovery::whole;
+      return scan;
+    }
+    scan.headerSound = std::memcmp(header.data(), kJournalMagic, 8) == 0 &&
+                       pageSize == ERFileManager::kPageSize &&
+                       fnv1a(header.data(), 24) == get<std::uint64_t>(header, 24);
+    scan.version = scan.headerSound ? 2 : 0;
+    const auto present = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>((length - kJournalHeader) / kJournalRecord, UINT32_MAX));
+    if (!scan.headerSound) scan.pages = present;
+    // A header may announce more than is there (cut short): those are missing, not read.
+    scan.missing = scan.pages > present ? scan.pages - present : 0;
+    for (std::uint32_t i = 0; i < scan.pages - scan.missing; ++i) {
+      const std::uint64_t at = kJournalHeader + std::uint64_t(i) * kJournalRecord;
+      const bool read = j.ReadAt(at, record.data(), kJournalRecord) == kJournalRecord;
+      const std::uint32_t page = read ? get<std::uint32_t>(record, 0) : 0;
+      const bool inside =
+          !scan.headerSound || std::uint64_t(page) * ERFileManager::kPageSize < scan.original;
+      if (read && inside && page < (std::uint32_t(1) << 19) &&
+          recordSum(record.data()) == get<std::uint64_t>(record, 4 + ERFileManager::kPageSize))
+        scan.good.emplace_back(page, at + 4);
+      else
+        scan.bad.push_back(i);
+    }
+    if (scan.headerSound && scan.bad.empty() && scan.missing == 0 &&
+        length == kJournalHeader + std::uint64_t(scan.pages) * kJournalRecord)
+      scan.kind = ERJournalRecovery::whole;
+  } catch (CFileException& failure) {
+    scan.kind = ERJournalRecovery::unreadable;
+    scan.osError = static_cast<int>(failure.m_lOsError);
+  }
+  return scan;
+}
+
+// The journal again, for the original bytes of its verified records.
+class JournalReader {
+ public:
+  explicit JournalReader(const std::string& path)
+      : open_(j_.Open(path.c_str(), CFile::modeRead | CFile::shareDenyNone | CFile::typeBinary)) {}
+  bool read(std::uint64_t at, char* out) {
+    return open_ && j_.ReadAt(at, out, ERFileManager::kPageSize) == ERFileManager::kPageSize;
+  }
+
+ private:
+  CFile j_;
+  bool open_;
+};
+
 }  // namespace
+
+ERJournalRefused::ERJournalRefused(ERJournalRecovery::Kind kind, long osError,
+                                   const std::string& fileName)
+    : CFileException(kind == ERJournalRecovery::unreadable
+                         ? (osError > 0 ? OsErrorToException(osError) : int(accessDenied))
+                         : int(invalidFile),
+                     osError, fileName),
+      kind_(kind) {}
+
+std::string ERJournalRefused::describe() const {
+  return std::string(kind_ == ERJournalRecovery::unreadable
+                         ? "a journal left beside it by a writer that died cannot be read"
+                         : "a journal left beside it by a writer that died is damaged") +
+         " (both files kept; qorv db recover plays back what verifies)" +
+         (m_strFileName.empty() ? "" : ": " + m_strFileName);
+}
+
+void ERFileManager::setLockTimeout(unsigned milliseconds) { g_lockTimeoutMs = milliseconds; }
+
+ERFileLock::ERFileLock(const char* fileName) {
+  if (file_.Open(fileName, CFile::modeReadWrite | CFile::shareDenyNone | CFile::typeBinary)) {
+    held_ = lockExclusive(file_);
+    if (held_ && !file_.LockByte(kLockWriter, CFile::exclusiveLock)) {
+      unlockExclusive(file_);
+      held_ = false;
+    }
+  }
+}
+
+ERFileLock::~ERFileLock() = default;
 
 void ERFileManager::setIoHook(IoHook hook, void* data) {
   g_ioHook = hook;
@@ -224,13 +416,28 @@ void ERFileManager::setIoHook(IoHook hook, void* data) {
 
 ERFileManager::ERFileManager(const char* fileName, int readOnly) : readOnly_(readOnly) {
   const bool existed = ERFile::Exists(fileName) != 0;
-  const UINT flags = typeBinary | modeCreate | modeNoTruncate |
-                     (readOnly ? modeRead | shareDenyWrite : modeReadWrite | shareExclusive);
+  const UINT flags = typeBinary | modeCreate | modeNoTruncate | shareDenyNone |
+                     (readOnly ? modeRead : modeReadWrite);
   CFileException error;
   if (!Open(fileName, flags, &error))
     AfxThrowFileException(error.m_cause, error.m_lOsError, error.m_strFileName);
   try {
+    if (readOnly_) {
+      if (!lockShared(*this))
+        AfxThrowFileException(CFileException::sharingViolation, EWOULDBLOCK, fileName);
+    } else {
+      // Exclusive while a journal is played back or a new file laid out; the writer's own lock
+      // for as long as it is open.
+      if (!lockExclusive(*this))
+        AfxThrowFileException(CFileException::sharingViolation, EWOULDBLOCK, fileName);
+      exclusive_ = true;
+      if (!LockByte(kLockWriter, exclusiveLock))
+        AfxThrowFileException(CFileException::sharingViolation, EWOULDBLOCK, fileName);
+    }
     diskSize_ = size_ = CFile::GetLength();
+    // A journal whose file is gone belongs to no file this call could make: it stays as it is.
+    if (!existed && ERFile::Exists(journalPath().c_str()))
+      throw ERJournalRefused(ERJournalRecovery::damaged, -1, fileName);
     recoverJournal();
     if (GetLength() == 0) {
       // A reader cannot lay out a new heap; refuse now rather than at the first write.
@@ -243,10 +450,14 @@ ERFileManager::ERFileManager(const char* fileName, int readOnly) : readOnly_(rea
     } else {
       readHeaderWords();
     }
+    if (exclusive_) {
+      unlockExclusive(*this);
+      exclusive_ = false;
+    }
   } catch (CFileException&) {
     // Leave no half-made file behind; an existing one is never touched.
     if (!existed) std::remove(fileName);
-    Abort();
+    Abort();  // and every lock with it
     throw;
   }
 }
@@ -601,37 +812,41 @@ void ERFileManager::commitTransaction() {
     if (!pg->original) continue;
     put(journal, at, static_cast<std::uint32_t>(pg->number));
     std::memcpy(journal.data() + at + 4, pg->original.get(), kPageSize);
+    put(journal, at + 4 + kPageSize, recordSum(journal.data() + at));
     at += kJournalRecord;
   }
   std::memcpy(journal.data(), kJournalMagic, 8);
   put(journal, 8, static_cast<std::uint32_t>(kPageSize));
   put(journal, 12, static_cast<std::uint32_t>(saved));
   put(journal, 16, static_cast<std::uint64_t>(txnSize_));
-  put(journal, 24, fnv1a(journal.data() + kJournalHeader, journal.size() - kJournalHeader));
+  std::uint64_t headerSum = fnv1a(journal.data(), 24);
+  put(journal, 24, headerSum != 0 ? headerSum : 1);  // never 0: 0 marks a header not written
 
   const std::string path = journalPath();
+  bool ours = false;
   try {
     CFile j;
     CFileException e;
-    if (!j.Open(path.c_str(), modeCreate | modeReadWrite | shareDenyNone | typeBinary, &e))
+    if (!j.Open(path.c_str(),
+                modeCreate | modeNoTruncate | modeReadWrite | shareDenyNone | typeBinary, &e))
       AfxThrowFileException(e.m_cause, e.m_lOsError, path);
-    if (sync_ == Synchronous::full) {
-      // The records first, then the header that makes them a journal: a disk that reorders
-      // writes cannot show a whole header over torn records.
-      std::vector<char> blank(kJournalHeader, 0);
-      ioWrite(j, IoEvent::journalWrite, 0, blank.data(), static_cast<UINT>(blank.size()));
-      ioWrite(j, IoEvent::journalWrite, kJournalHeader, journal.data() + kJournalHeader,
-              static_cast<UINT>(journal.size() - kJournalHeader));
-      ioSync(j, IoEvent::journalSync);
-      ioWrite(j, IoEvent::journalWrite, 0, journal.data(), static_cast<UINT>(kJournalHeader));
-      ioSync(j, IoEvent::journalSync);
-    } else {
-      ioWrite(j, IoEvent::journalWrite, 0, journal.data(), static_cast<UINT>(journal.size()));
-      if (sync_ != Synchronous::off) ioSync(j, IoEvent::journalSync);
-    }
+    // A journal already there is not ours to overwrite (nor, below, to remove).
+    if (j.GetLength() != 0) AfxThrowFileException(CFileException::accessDenied, EEXIST, path);
+    ours = true;
+    // The records first, then the header that makes them a journal, its checksum word last:
+    // a journal without that word was never finished, and the file was never touched.
+    ioWrite(j, IoEvent::journalWrite, kJournalHeader, journal.data() + kJournalHeader,
+            static_cast<UINT>(journal.size() - kJournalHeader));
+    if (sync_ == Synchronous::full) ioSync(j, IoEvent::journalSync);
+    ioWrite(j, IoEvent::journalWrite, 0, journal.data(), static_cast<UINT>(kJournalHeader));
+    if (sync_ != Synchronous::off) ioSync(j, IoEvent::journalSync);
     j.Close();
+    // Readers leave before a byte of the file changes.
+    if (!lockExclusive(*this))
+      AfxThrowFileException(CFileException::sharingViolation, EWOULDBLOCK, GetFilePath());
+    exclusive_ = true;
   } catch (CFileException&) {
-    std::remove(path.c_str());
+    if (ours) std::remove(path.c_str());
     rollbackTransaction();
     throw;
   }
@@ -645,9 +860,12 @@ void ERFileManager::commitTransaction() {
   } catch (CFileException&) {
     // The file may hold part of the transaction: put the originals back. Should that fail too,
     // the journal stays and the next opening rolls back.
+    // Readers stay out until then: the file is not what the journal's absence would tell them.
     try {
       restoreOriginals(dirty_);
       std::remove(path.c_str());
+      unlockExclusive(*this);
+      exclusive_ = false;
     } catch (CFileException& again) {
     }
     dropAllPages();
@@ -655,6 +873,8 @@ void ERFileManager::commitTransaction() {
     diskSize_ = size_ = CFile::GetLength();
     throw;
   }
+  unlockExclusive(*this);
+  exclusive_ = false;
   diskSize_ = size_;
   endTransaction();
 }
@@ -678,60 +898,101 @@ void ERFileManager::rollbackTransaction() {
 
 void ERFileManager::recoverJournal() {
   const std::string path = journalPath();
-  if (!ERFile::Exists(path.c_str())) return;
-  std::vector<char> journal;
-  {
-    CFile j;
-    if (!j.Open(path.c_str(), modeRead | shareDenyNone | typeBinary)) return;
-    const std::uint64_t length = j.GetLength();
-    if (length > (std::uint64_t(1) << 31)) return;
-    journal.resize(static_cast<std::size_t>(length));
-    if (length > 0 && j.Read(journal.data(), static_cast<UINT>(length)) != length) return;
+  // Beside a live writer (it holds its lock) a journal is that writer's commit in progress, which
+  // has not touched the file while this reader holds its shared lock.
+  if (readOnly_ && ByteLockedByOther(kLockWriter, exclusiveLock)) return;
+  const JournalScan scan = scanJournal(path);
+  switch (scan.kind) {
+    case ERJournalRecovery::absent:
+      return;
+    case ERJournalRecovery::unstarted:
+      if (!readOnly_) std::remove(path.c_str());
+      return;
+    case ERJournalRecovery::damaged:
+    case ERJournalRecovery::unreadable:
+      throw ERJournalRefused(scan.kind, scan.osError, GetFilePath());
+    case ERJournalRecovery::whole:
+      break;
   }
-  bool whole = journal.size() >= kJournalHeader &&
-               std::memcmp(journal.data(), kJournalMagic, 8) == 0 &&
-               get<std::uint32_t>(journal, 8) == kPageSize;
-  std::uint32_t n = 0;
-  std::uint64_t original = 0;
-  if (whole) {
-    n = get<std::uint32_t>(journal, 12);
-    original = get<std::uint64_t>(journal, 16);
-    whole = journal.size() == kJournalHeader + std::size_t(n) * kJournalRecord &&
-            get<std::uint64_t>(journal, 24) ==
-                fnv1a(journal.data() + kJournalHeader, journal.size() - kJournalHeader);
-  }
-  if (!whole) {
-    // Its writer died before the journal was synced, so before the file was touched.
-    if (!readOnly_) std::remove(path.c_str());
-    return;
-  }
+  JournalReader originals(path);
   if (readOnly_) {
     // A reader sees the file as it was before the unfinished transaction, without writing it.
-    for (std::uint32_t i = 0; i < n; ++i) {
-      const std::size_t at = kJournalHeader + std::size_t(i) * kJournalRecord;
+    for (const auto& [number, at] : scan.good) {
       auto pg = std::make_unique<Page>();
-      pg->number = get<std::uint32_t>(journal, at);
+      pg->number = number;
       pg->pinned = true;
-      std::memcpy(pg->data, journal.data() + at + 4, kPageSize);
-      const std::uint64_t number = pg->number;
+      if (!originals.read(at, pg->data))
+        throw ERJournalRefused(ERJournalRecovery::unreadable, EIO, GetFilePath());
       if (number >= pages_.size()) pages_.resize(number + 1);
       if (!pages_[number]) ++pageCount_;
       pages_[number] = std::move(pg);
     }
-    size_ = original;
+    size_ = scan.original;
     return;
   }
-  for (std::uint32_t i = 0; i < n; ++i) {
-    const std::size_t at = kJournalHeader + std::size_t(i) * kJournalRecord;
-    const std::uint64_t where = std::uint64_t(get<std::uint32_t>(journal, at)) * kPageSize;
-    if (where >= original) continue;
-    const UINT len = static_cast<UINT>(std::min<std::uint64_t>(kPageSize, original - where));
-    ioWrite(*this, IoEvent::fileWrite, where, journal.data() + at + 4, len);
+  std::vector<char> original(kPageSize);
+  for (const auto& [number, at] : scan.good) {
+    const std::uint64_t where = std::uint64_t(number) * kPageSize;
+    if (where >= scan.original) continue;
+    if (!originals.read(at, original.data()))
+      throw ERJournalRefused(ERJournalRecovery::unreadable, EIO, GetFilePath());
+    const UINT len = static_cast<UINT>(std::min<std::uint64_t>(kPageSize, scan.original - where));
+    ioWrite(*this, IoEvent::fileWrite, where, original.data(), len);
   }
-  if (CFile::GetLength() != original) CFile::SetLength(original);
+  if (CFile::GetLength() != scan.original) CFile::SetLength(scan.original);
   ioSync(*this, IoEvent::fileSync);
   std::remove(path.c_str());
-  diskSize_ = size_ = original;
+  diskSize_ = size_ = scan.original;
+}
+
+ERJournalRecovery ERFileManager::recoverJournal(const char* fileName) {
+  ERJournalRecovery r;
+  CFile f;
+  CFileException e;
+  if (!f.Open(fileName, modeReadWrite | shareDenyNone | typeBinary, &e))
+    AfxThrowFileException(e.m_cause, e.m_lOsError, fileName);
+  if (!lockExclusive(f))
+    AfxThrowFileException(CFileException::sharingViolation, EWOULDBLOCK, fileName);
+  if (!f.LockByte(kLockWriter, exclusiveLock))
+    AfxThrowFileException(CFileException::sharingViolation, EWOULDBLOCK, fileName);
+  const std::string path = std::string(fileName) + "-journal";
+  const JournalScan scan = scanJournal(path);
+  r.kind = scan.kind;
+  r.version = scan.version;
+  r.headerSound = scan.headerSound;
+  r.records = scan.pages;
+  r.missing = scan.missing;
+  r.unverified = scan.bad;
+  if (scan.kind == ERJournalRecovery::absent) return r;
+  if (scan.kind == ERJournalRecovery::unreadable)
+    AfxThrowFileException(CFileException::OsErrorToException(scan.osError), scan.osError, path);
+  // A transaction only ever grows the file: without a trusted length, the file's own bounds it.
+  const std::uint64_t length = scan.headerSound ? scan.original : f.GetLength();
+  std::vector<char> original(kPageSize);
+  JournalReader originals(path);
+  for (const auto& [number, at] : scan.good) {
+    const std::uint64_t where = std::uint64_t(number) * kPageSize;
+    if (where >= length) continue;
+    if (!originals.read(at, original.data())) {
+      r.unverified.push_back(number);
+      continue;
+    }
+    const UINT len = static_cast<UINT>(std::min<std::uint64_t>(kPageSize, length - where));
+    f.WriteAt(where, original.data(), len);
+    ++r.playedBack;
+  }
+  if (scan.headerSound && f.GetLength() != scan.original) f.SetLength(scan.original);
+  f.FlushData();
+  if (scan.kind == ERJournalRecovery::whole || scan.kind == ERJournalRecovery::unstarted) {
+    std::remove(path.c_str());
+  } else {
+    // What could not be verified stays readable for whoever wants to look at it, out of the
+    // way of the next opening.
+    r.keptAs = path + ".damaged";
+    if (std::rename(path.c_str(), r.keptAs.c_str()) != 0)
+      AfxThrowFileException(CFileException::OsErrorToException(errno), errno, path);
+  }
+  return r;
 }
 
 // ---------------------------------------------------------------------------------------------

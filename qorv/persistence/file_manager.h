@@ -45,21 +45,48 @@
 // pages (read once; clean pages are dropped beyond a limit). Outside a transaction a write goes to
 // the file at once, as above. Inside one (beginTransaction) writes stay in the cache; at
 // commitTransaction the original bytes of every page the transaction changed are written to a
-// rollback journal beside the file (FILE-journal) and synced, then the changed pages are written
-// (runs of adjacent pages in one write) and synced, then the journal is removed: that removal is
-// the commit. A manager that opens a file with a journal beside it (a hot journal: a writer died
-// between the two) puts the original bytes back first (read-only: in its cache only, the file is
-// not touched); a journal that is not whole (the writer died before its sync) is deleted, the file
-// never having been touched. Journal image (little-endian):
+// rollback journal beside the file (FILE-journal): its records, then its header, checksum word
+// last, then synced; then the changed pages are written (runs of adjacent pages in one write) and
+// synced, then the journal is removed: that removal is the commit. Journal image (little-endian):
 //   OFFSET  SIZE  FIELD
-//        0     8  "qorvjnl1"
+//        0     8  "qorvjnl2"
 //        8     4  uint32 page size, 4096
 //       12     4  uint32 n, pages saved
 //       16     8  uint64 length of the file before the transaction
-//       24     8  uint64 FNV-1a checksum of everything after the header
-//       32     .  n x (uint32 page number, 4096 original bytes)
-// Synchronous: full and normal sync the journal and then the file (full also at journal removal);
-// off never syncs (a killed process loses nothing, a power cut may).
+//       24     8  uint64 FNV-1a of bytes 0..23 (1 if that is 0): 0 means the header is unfinished
+//       32     .  n x record: uint32 page number, 4096 original bytes, uint64 FNV-1a of the 4100
+//                 bytes before it
+// (The first format, "qorvjnl1", had records without checksums and one FNV-1a over all of them at
+// 24; a whole one is still played back.) A manager that opens a file with a journal beside it and
+// no live writer (a hot journal: a writer died between the two):
+// - whole (sound header, every record verifying, nothing more): puts the original bytes back
+//   first (read-only: in its cache only, the file is not touched) and, writing, removes it;
+// - empty, or without its header's checksum word (the writer died before finishing it, so before
+//   touching the file): a writer removes it, a reader ignores it;
+// - anything else (a record that does not verify, cut short, a header that does not check out),
+//   or a journal that cannot be read: refused, ERJournalRefused thrown, both files left as they
+//   are. recoverJournal then plays back every record that verifies and keeps the journal aside.
+//   So is a journal beside a file that does not exist (no file is made).
+// A journal of another database, or a stale one put back beside a restored backup, is whole and
+// cannot be told from the file's own: it would be played back. Never copy one by hand.
+// Synchronous: full syncs the journal's records, then its header, then the file; normal syncs the
+// journal once and then the file (a power cut before that sync can leave a header over records
+// that did not reach the disk: refused, though the file was not touched; recovery then plays
+// back the records that did); off never syncs (a killed process loses nothing, a power cut may).
+//
+// Locks (one byte each, past the end of any file, see CFile::LockByte): a reader holds SHARED
+// from opening to closing; a writer holds WRITER while open (one writer at a time) and takes
+// PENDING then SHARED exclusively only while it changes the file: at opening, when it plays back
+// a journal or lays out a new file, and at each commit, from the journal's sync to its removal.
+// So readers come in beside a writer and see the file as last committed for as long as they stay
+// open; a commit waits for the readers to leave (and keeps new ones out meanwhile) up to the lock
+// timeout, then fails with sharingViolation (rolled back, as any failed commit). A reader that
+// finds a journal beside a live writer ignores it: it is that writer's commit, waiting for it.
+// Writes outside a transaction take no lock: they are for files no reader has open.
+//   OFFSET    LOCK
+//   2^40      PENDING
+//   2^40 + 1  WRITER
+//   2^40 + 2  SHARED
 //
 // Conventions a caller gets wrong:
 // - allocate(n) gives a block of at least n payload bytes, not exactly n: sizes are rounded up
@@ -76,7 +103,8 @@
 //   changed in memory until it ends.
 // - The transaction's journal is FILE-journal: a file of that name beside a database is part of
 //   it (never delete it by hand while the database is not open: it holds the only copy of what
-//   a killed writer had overwritten).
+//   a killed writer had overwritten). No error path removes a journal the manager did not write.
+// - A reader holds its shared lock while open: a reader left open keeps every commit out.
 #pragma once
 
 #include <cstdint>
@@ -91,6 +119,47 @@ class ERFileManager;
 
 // When a commit syncs (see above).
 enum class ERFileManagerSynchronous { off = 0, normal = 1, full = 2 };
+
+// What recoverJournal found and did.
+struct ERJournalRecovery {
+  enum Kind { absent, unstarted, whole, damaged, unreadable };
+  Kind kind = absent;
+  int version = 0;            // 1 or 2; 0 when the header is not sound
+  bool headerSound = false;   // its page count and original length were trusted
+  std::uint32_t records = 0;  // announced by the header, else found
+  std::uint32_t playedBack = 0;
+  std::vector<std::uint32_t> unverified;  // the records there that were not played back
+  std::uint32_t missing = 0;              // records announced past the journal's end
+  std::string keptAs;                     // where the journal went, when it was kept
+};
+
+// Thrown by opening when a hot journal cannot be trusted or read (see above); the cause is
+// invalidFile (damaged) or the file exception of the failed read (unreadable).
+class QORV_API ERJournalRefused : public ::qorv::platform::CFileException {
+ public:
+  ERJournalRefused(ERJournalRecovery::Kind kind, long osError, const std::string& fileName);
+  ERJournalRecovery::Kind kind() const { return kind_; }
+  std::string describe() const override;
+
+ private:
+  ERJournalRecovery::Kind kind_;
+};
+
+// Holds a database file against every other reader and writer (the locks of a commit and a
+// writer's), for as long as it lives: taken before a file is replaced. held() is false when they
+// did not leave within the lock timeout, or the file cannot be opened for writing.
+class QORV_API ERFileLock {
+ public:
+  explicit ERFileLock(const char* fileName);
+  ~ERFileLock();
+  ERFileLock(const ERFileLock&) = delete;
+  ERFileLock& operator=(const ERFileLock&) = delete;
+  bool held() const { return held_; }
+
+ private:
+  ::qorv::platform::CFile file_;
+  bool held_ = false;
+};
 
 // The free-space manager of a file manager.
 class QORV_API ERLMan {
@@ -186,7 +255,7 @@ class QORV_API ERListManager : public ERLMan {
 
   // Node images as last read or written, so a walk does not read the file again; every
   // write still goes to the file at once. Only this manager writes nodes.
-  static constexpr std::size_t kCachedNodes = 8192;
+  static constexpr std::size_t kCachedNodes = std::size_t(1) << 17;
 
   ERFileManager* fm_;
   long current_;
@@ -231,11 +300,21 @@ class QORV_API ERFileManager : public ERFile {
   // Process-wide; for tests that crash or starve the disk at a chosen point. Null: none.
   static void setIoHook(IoHook hook, void* data);
 
-  // Opens (creating it if need be) and initialises a new file. Read-only: shared with other
-  // readers, never with a writer; read-write: exclusive. Throws CFileException when the file
-  // cannot be opened, is held by another, or is missing or empty and cannot be initialised
-  // because the manager is read-only (accessDenied; a file this call created is removed again).
+  // Opens (creating it if need be) and initialises a new file. Read-only: beside other readers
+  // and a writer; read-write: one writer at a time (see Locks above). Throws CFileException when
+  // the file cannot be opened, its locks are not given within the lock timeout
+  // (sharingViolation), a hot journal cannot be trusted (ERJournalRefused), or it is missing or
+  // empty and cannot be initialised because the manager is read-only (accessDenied; a file this
+  // call created is removed again).
   ERFileManager(const char* fileName, int readOnly);
+  // How long opening and committing wait for other openers' locks; process-wide, 2000 ms.
+  static void setLockTimeout(unsigned milliseconds);
+  // For a file whose journal was refused: plays back every record that verifies (truncating the
+  // file to its length before the transaction when the header is sound), then removes the
+  // journal when it was whole or unfinished, else renames it to FILE-journal.damaged. Takes the
+  // file's locks as a committing writer does. Throws CFileException when the file or the journal
+  // cannot be read or written, or the locks are not given.
+  static ERJournalRecovery recoverJournal(const char* fileName);
   ~ERFileManager() override;
   ERFileManager(const ERFileManager&) = delete;
   ERFileManager& operator=(const ERFileManager&) = delete;
@@ -342,6 +421,7 @@ class QORV_API ERFileManager : public ERFile {
   std::uint64_t diskSize_ = 0;  // its length on disk
   std::uint64_t txnSize_ = 0;   // its length when the transaction began
   bool inTransaction_ = false;
+  bool exclusive_ = false;  // holds PENDING and SHARED exclusively
   Synchronous sync_ = Synchronous::full;
   Window window_;
 };

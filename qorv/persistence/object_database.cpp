@@ -11,11 +11,11 @@
 #include <unordered_map>
 #include <vector>
 
-#include "qorv/platform/file.h"
 #include "qorv/foundation/assert.h"
 #include "qorv/persistence/btree.h"
 #include "qorv/persistence/database.h"
 #include "qorv/persistence/file_manager.h"
+#include "qorv/platform/file.h"
 
 using namespace qorv::platform;
 
@@ -29,8 +29,9 @@ constexpr unsigned kObjectKeyLength = 4;
 constexpr unsigned kOrder = 10;
 constexpr unsigned kMinimumFill = 10;
 constexpr unsigned kClassCache = 10;
-// Node images of the object tree kept in memory: the whole tree of a few hundred thousand objects.
-constexpr unsigned kObjectCache = 1u << 15;
+// Node images of the object tree kept in memory (about 300 bytes each): the whole tree of a few
+// million objects, so that a look-up costs the same at 10^6 objects as at 10^5.
+constexpr unsigned kObjectCache = 1u << 18;
 constexpr int kCreate = 1;
 constexpr int kOpen = 0;
 // Deeper than any real chain of references: a stored cycle ends here instead of in a crash.
@@ -93,21 +94,30 @@ void ERObjectDataBase::setSynchronous(Synchronous s) {
 int ERObjectDataBase::Open(const char* fileName, int readOnly) {
   if (isOpen()) Close();
   created_ = false;
+  refusal_ = Refusal::none;
   if (fileName == nullptr || *fileName == '\0') return 0;
-  CFileStatus status;
-  if (CFile::GetStatus(fileName, status)) {
-    // An empty file (with no journal to put back) is a database not yet made.
-    const std::string journal = std::string(fileName) + "-journal";
-    if (status.m_size == 0 && !ERFile::Exists(journal.c_str())) {
-      if (readOnly) return 0;
-      createNew(fileName);
-      return 1;
+  try {
+    CFileStatus status;
+    if (CFile::GetStatus(fileName, status)) {
+      // An empty file (with no journal to put back) is a database not yet made.
+      const std::string journal = std::string(fileName) + "-journal";
+      if (status.m_size == 0 && !ERFile::Exists(journal.c_str())) {
+        if (readOnly) return 0;
+        createNew(fileName);
+        return 1;
+      }
+      if (openExisting(fileName, readOnly, nullptr)) return 1;
+      refusal_ = Refusal::damaged;
+      return 0;
     }
-    return openExisting(fileName, readOnly, nullptr) ? 1 : 0;
+    if (readOnly) return 0;
+    createNew(fileName);
+    return 1;
+  } catch (ERJournalRefused& e) {
+    refusal_ = e.kind() == ERJournalRecovery::unreadable ? Refusal::journalUnreadable
+                                                         : Refusal::journalDamaged;
+    return 0;
   }
-  if (readOnly) return 0;
-  createNew(fileName);
-  return 1;
 }
 
 void ERObjectDataBase::teardown() {
@@ -155,8 +165,7 @@ bool ERObjectDataBase::loadState(std::vector<std::string>* report) {
                std::to_string(length) + " bytes)");
   const long start = fm.start();
   if (start < ERFileManager::kFirstBlock + 4 || start % 4 != 0 || start + kHeaderSize > endData)
-    return bad("database header: start block " + std::to_string(start) +
-               " outside the used space");
+    return bad("database header: start block " + std::to_string(start) + " outside the used space");
   std::uint32_t blockSize = 0;
   if (fm.ReadAt(static_cast<std::uint64_t>(start - 4), &blockSize, 4) != 4 ||
       blockSize < kHeaderSize + 4 || blockSize % 4 != 0 || start - 4 + blockSize > endData)
@@ -170,8 +179,8 @@ bool ERObjectDataBase::loadState(std::vector<std::string>* report) {
     return bad("database header: version " + std::to_string(version) + " is newer than " +
                std::to_string(kCurrentVersion));
   if (header[3] < 0 || header[4] < 0)
-    return bad("database header: negative counters (last identifier " +
-               std::to_string(header[3]) + ", objects " + std::to_string(header[4]) + ")");
+    return bad("database header: negative counters (last identifier " + std::to_string(header[3]) +
+               ", objects " + std::to_string(header[4]) + ")");
   version_ = static_cast<int>(version);
   classTreeBase_ = header[1];
   objectTreeBase_ = header[2];
@@ -239,7 +248,8 @@ void ERObjectDataBase::counterProblems(std::vector<std::string>& problems) {
     problems.push_back("database header: object count " + std::to_string(objectCount_) +
                        " is above the last identifier " + std::to_string(lastId_));
   std::uint32_t maxSignature = 0;
-  for (const auto& [signature, name] : classNames_) maxSignature = std::max(maxSignature, signature);
+  for (const auto& [signature, name] : classNames_)
+    maxSignature = std::max(maxSignature, signature);
   if (maxSignature > lastSignature_)
     problems.push_back("database header: last signature " + std::to_string(lastSignature_) +
                        " is below stored signature " + std::to_string(maxSignature));
@@ -260,10 +270,15 @@ bool ERObjectDataBase::openExisting(const char* fileName, int readOnly,
   fileManager_ = std::make_unique<ERFileManager>(fileName, readOnly);
   ERFileManager& fm = *fileManager_;
   fm.setSynchronous(sync_);
-  // A heap in which nothing was ever allocated (a creation cut short) is a database not yet made.
-  if (!readOnly && fm.listManager() != nullptr && fm.start() == -1 &&
+  // A heap in which nothing was ever allocated (a creation cut short) is a database not yet made:
+  // empty to a reader, made by a writer.
+  if (fm.listManager() != nullptr && fm.start() == -1 &&
       fm.endData() == ERFileManager::kFirstBlock &&
       fm.GetLength() == static_cast<std::uint64_t>(ERFileManager::kFirstBlock)) {
+    if (readOnly) {
+      version_ = kCurrentVersion;
+      return true;
+    }
     try {
       initNew();
     } catch (CFileException&) {
@@ -277,18 +292,10 @@ bool ERObjectDataBase::openExisting(const char* fileName, int readOnly,
   fm.beginTransaction();
   bool ok = loadState(report);
   if (ok) {
-    std::vector<std::string> problems;
-    // A writer checks the whole heap first: a free extent over a live block would have the next
-    // Store overwrite an object. A reader only needs the counters against the trees.
-    if (readOnly)
-      counterProblems(problems);
-    else
-      problems = checkImpl(false);
-    if (report) {
-      report->insert(report->end(), problems.begin(), problems.end());
-    } else if (!problems.empty()) {
-      ok = false;
-    }
+    // The whole heap is checked first, by readers too: a free extent over a live block would
+    // have the next Store overwrite an object, a record offset into a tree node or a free extent
+    // would give a reader a wrong object. (A report is for check(), which checks it all anyway.)
+    if (!report && !checkImpl(false).empty()) ok = false;
   }
   if (!ok) {
     teardown();
@@ -312,8 +319,12 @@ void ERObjectDataBase::initNew() {
   version_ = kCurrentVersion;
   lastId_ = objectCount_ = committedLastId_ = committedCount_ = 0;
   lastSignature_ = committedSignature_ = 0;
-  const std::int32_t image[6] = {kCurrentVersion, static_cast<std::int32_t>(classTreeBase_),
-                                 static_cast<std::int32_t>(objectTreeBase_), 0, 0, 0};
+  const std::int32_t image[6] = {kCurrentVersion,
+                                 static_cast<std::int32_t>(classTreeBase_),
+                                 static_cast<std::int32_t>(objectTreeBase_),
+                                 0,
+                                 0,
+                                 0};
   fm.WriteAt(static_cast<std::uint64_t>(header), image, kHeaderSize);
   commitChanges();
 }
@@ -382,7 +393,11 @@ void ERObjectDataBase::rollbackChanges() {
   classTree_.reset();
   objectTree_.reset();
   fm.reload();
+  // The identifiers handed out stay spent: objects of the dropped transaction still carry them,
+  // and a store of another object must never be given one.
+  const long reserved = lastId_;
   loadState(nullptr);
+  lastId_ = std::max(lastId_, reserved);
 }
 
 int ERObjectDataBase::begin() {
@@ -412,9 +427,9 @@ void ERObjectDataBase::Close() {
   qorv::detail::completePendingStore();  // an object of new (db) T is complete by now
   std::optional<CFileException> failure;
   if (fileManager_ && !fileManager_->isReadOnly() && classTree_ && objectTree_) {
-    if (explicit_) {
-      rollbackChanges();  // a transaction left open is dropped, as by a crash
-    } else {
+    if (explicit_) rollbackChanges();  // a transaction left open is dropped, as by a crash
+    // What is left to write is the counters, the reserved identifiers among them.
+    if (classTree_ && objectTree_) {
       try {
         fileManager_->beginTransaction();
         commitChanges();
@@ -452,7 +467,8 @@ std::uint32_t ERObjectDataBase::GetOrCreateSignature(const char* className) {
 long ERObjectDataBase::Store(ERObject& object) {
   if (!isOpen()) AfxThrowFileException(CFileException::invalidFile);
   ERFileManager& fm = *fileManager_;
-  if (fm.isReadOnly()) AfxThrowFileException(CFileException::accessDenied, EACCES, fm.GetFilePath());
+  if (fm.isReadOnly())
+    AfxThrowFileException(CFileException::accessDenied, EACCES, fm.GetFilePath());
   const bool outer = depth_ == 0;
   const bool own = outer && !explicit_;
   if (outer) refusedStore_ = false;
@@ -538,17 +554,29 @@ long ERObjectDataBase::storeObject(ERObject& object) {
     long old = -1;
     if (objectTree_->replaceValue(key.bytes, block, old)) {
       fm.deallocate(old);  // only now that the new record is written
-    } else if (!objectTree_->insertKeyAndValue(key.bytes, block)) {
-      fm.deallocate(block);
-      refuse();
+    } else {
+      // An identifier that names no record (its transaction was rolled back, its commit failed,
+      // or its record was deleted): a record of its own again, and the counters cover it.
+      if (!objectTree_->insertKeyAndValue(key.bytes, block)) {
+        fm.deallocate(block);
+        refuse();
+      }
+      lastId_ = std::max(lastId_, id);
+      objectCount_ = std::max<long>(std::min(objectCount_ + 1, lastId_), objectTree_->entries());
     }
   }
   return id;
 }
 
+bool ERObjectDataBase::holds(long id) {
+  if (!isOpen() || !objectTree_ || id < 1 || id > kMaxId) return false;
+  const ObjectKey key(id);
+  return objectTree_->findValue(key.bytes) != -1;
+}
+
 bool ERObjectDataBase::record(long id, long& offset, long& end, bool& damaged) {
   damaged = false;
-  if (!isOpen() || id < 1 || id > kMaxId) return false;
+  if (!isOpen() || !objectTree_ || id < 1 || id > kMaxId) return false;
   const ObjectKey key(id);
   offset = objectTree_->findValue(key.bytes);
   if (offset == -1) return false;
@@ -660,7 +688,7 @@ int ERObjectDataBase::Delete(long id) {
 }
 
 void ERObjectDataBase::forEachObjectImpl(void (*f)(long, long, void*), void* data) {
-  if (!isOpen()) return;
+  if (!isOpen() || !objectTree_) return;
   struct Walk {
     void (*f)(long, long, void*);
     void* data;
@@ -699,12 +727,13 @@ void ERObjectDataBase::summarize(std::ostream& out) {
   out << " File Manager : " << std::endl;
   out << rule << std::endl;
   out << "liste des classes presentes  : " << std::endl;
-  classTree_->applyToKeyAndValue(
-      [](char* key, long value, void* data) {
-        auto& o = *static_cast<std::ostream*>(data);
-        o << " Signature " << std::setw(8) << value << " :  " << keyToName(key) << "\n";
-      },
-      &out, 1);
+  if (classTree_)
+    classTree_->applyToKeyAndValue(
+        [](char* key, long value, void* data) {
+          auto& o = *static_cast<std::ostream*>(data);
+          o << " Signature " << std::setw(8) << value << " :  " << keyToName(key) << "\n";
+        },
+        &out, 1);
   out << rule << std::endl;
   out << "|       liste des objects                  |" << std::endl;
   out << rule << std::endl;
@@ -735,8 +764,10 @@ class Checker {
 
   void problem(const std::string& line) {
     // A badly damaged file would list thousands: the first ones tell the story.
-    if (problems_.size() < kMaxLines) problems_.push_back(line);
-    else if (problems_.size() == kMaxLines) problems_.push_back("... and more");
+    if (problems_.size() < kMaxLines)
+      problems_.push_back(line);
+    else if (problems_.size() == kMaxLines)
+      problems_.push_back("... and more");
   }
 
   bool read(std::int64_t at, void* p, std::size_t n) {
@@ -780,7 +811,8 @@ class Checker {
         problem(name + " cannot be read");
         return;
       }
-      if (n.magic != ERFreeListNode::kMagic) problem(name + " has magic " + std::to_string(n.magic));
+      if (n.magic != ERFreeListNode::kMagic)
+        problem(name + " has magic " + std::to_string(n.magic));
       if (at != ERFileManager::kRootOffset)
         regions_.push_back({at, at + 268, intern("free-list node"), at});
       if (n.count < 0 || n.count > ERFreeListNode::kCapacity) {
@@ -845,9 +877,7 @@ class Checker {
   std::uint64_t treeEntries_ = 0;
 
  private:
-  const std::string* intern(const std::string& what) {
-    return &*names_.insert(what).first;
-  }
+  const std::string* intern(const std::string& what) { return &*names_.insert(what).first; }
   std::set<std::string> names_;
   static constexpr std::size_t kMaxLines = 200;
 
@@ -899,14 +929,16 @@ class Checker {
     const bool leaf = son(0) == -1;
     if (leaf) {
       if (w.leafDepth == -1) w.leafDepth = depth;
-      if (w.leafDepth != depth) problem(nameOf() + ": leaves at depths " +
-                                        std::to_string(w.leafDepth) + " and " +
-                                        std::to_string(depth));
+      if (w.leafDepth != depth)
+        problem(nameOf() + ": leaves at depths " + std::to_string(w.leafDepth) + " and " +
+                std::to_string(depth));
     }
     for (int i = 0; i <= count; ++i) {
       if (!leaf) {
-        if (son(i) == -1) problem(nameOf() + ": son " + std::to_string(i) + " missing");
-        else node(w, son(i), depth + 1, false);
+        if (son(i) == -1)
+          problem(nameOf() + ": son " + std::to_string(i) + " missing");
+        else
+          node(w, son(i), depth + 1, false);
       } else if (son(i) != -1) {
         problem(nameOf() + ": a leaf with a son");
       }
@@ -930,6 +962,7 @@ std::vector<std::string> ERObjectDataBase::check() { return checkImpl(true); }
 
 std::vector<std::string> ERObjectDataBase::checkImpl(bool restoreAll) {
   std::vector<std::string> problems;
+  if (isOpen() && empty()) return problems;
   if (!isOpen() || !classTree_ || !objectTree_) {
     problems.push_back("database: not open");
     return problems;
@@ -999,7 +1032,9 @@ std::vector<std::string> ERObjectDataBase::check(const char* fileName) {
         problems.push_back(line);
     db->Close();
   } catch (CFileException& e) {
-    problems.push_back("cannot be opened: " + e.describe());
+    const bool locked =
+        e.m_cause == CFileException::sharingViolation || e.m_cause == CFileException::lockViolation;
+    problems.push_back(locked ? std::string(kLocked) : "cannot be opened: " + e.describe());
   }
   return problems;
 }

@@ -21,26 +21,35 @@
 // drops them. Outside begin/commit every Store and Delete is a transaction of its own (a Store
 // with the objects it references). The file manager keeps the changes in its page cache and
 // commits through a rollback journal beside the file (FILE-journal, see file_manager.h); Open
-// finds a journal left by a writer that died and rolls the file back first. A refused Store
+// finds a journal left by a writer that died and rolls the file back first (a reader in memory
+// only); a journal it cannot trust or read makes Open refuse (refusal(): journalDamaged,
+// journalUnreadable) with both files left as they are, for ERFileManager::recoverJournal. Readers
+// open beside a writer and see its last commit while they stay open; a commit waits for them
+// (see the locks in file_manager.h): close a reader when done. A refused Store
 // (below) undoes itself and leaves an open transaction going; any other failure inside an
 // explicit transaction rolls back the whole transaction. Close rolls back a transaction left
-// open. Objects stored or deleted in a transaction that is rolled back keep the identifier they
-// were given, which then names nothing (or, re-stored, a new record).
+// open. Objects stored or deleted in a transaction that is rolled back (or whose commit failed)
+// keep the identifier they were given: it stays reserved (the last identifier is not lowered, and
+// reaches the file with the next commit or Close), so it never names another object; stored
+// again, such an object gets a record under it, counted like a new one. The same holds for an
+// object whose record was deleted by identifier.
 //
 // Identifiers are 1..2^31-1: any other is absent for Retrieve, RetrieveAndCreate and Delete, and
 // Store refuses to assign past the last. Store refuses (throws CFileException invalidFile, having
 // written nothing, the object keeping its previous identifier and database) an object whose
 // saveGuts writes more than its binaryStoreSize, a class or identifier the trees refuse to index.
 //
-// Opening checks the file against itself before anything is written: the block heap's header
-// (endData within the file), the start block, the version, both trees (sound, every node met
-// once), every identifier within 1..last identifier, the number of objects against the tree,
-// every signature within 1..last signature. A file failing any of these is refused (0, the file
-// byte for byte as it was). The last block's padding to 4 bytes is never written, as in every
-// file of the format, so a sound file may end up to 3 bytes short of endData; a file cut by 1 to 3
-// bytes looks the same, and its last record then reads short (null) until a writer extends the
-// file past it. An existing empty file opened read-write becomes a new database; a
-// creation that fails leaves no file behind (an empty one empty).
+// Opening, read-only or not, checks the file against itself before anything is written or read
+// back: the block heap's header (endData within the file), the start block, the version, both
+// trees (sound, every node met once), every identifier within 1..last identifier, the number of
+// objects against the tree, every signature within 1..last signature, the free list, and no byte
+// of the used space in two places (so no record lies in a tree node or free space). A file
+// failing any of these is refused (0, the file byte for byte as it was). The check reads the
+// whole file: an opening costs time in proportion to its size. The last block's padding to 4 bytes
+// is never written, as in every file of the format, so a sound file may end up to 3 bytes short of
+// endData; a file cut by 1 to 3 bytes looks the same, and its last record then reads short (null)
+// until a writer extends the file past it. An existing empty file opened read-write becomes a new
+// database; a creation that fails leaves no file behind (an empty one empty).
 //
 // Retrieval reads a record only inside its block: a record whose block or size word is not
 // sound, a read that falls short or passes the block, an unknown signature, or a referenced
@@ -56,8 +65,11 @@
 // - Process-wide and unguarded (database work is single-threaded by contract): the current
 //   default database, set by Store and RetrieveAndCreate so that the objects a stored object
 //   references go to the same file.
-// - File exceptions (CFileException, by value) pass through to the caller; ERObject::Save/Delete and
-//   ERDataBase catch them.
+// - File exceptions (CFileException, by value) pass through to the caller; ERObject::Save/Delete
+//   and ERDataBase catch them. Open throws sharingViolation when the file's locks are not given
+//   within the lock timeout (another writer, or a writer committing or recovering).
+// - An ERObjectDataBase closed and opened on another file still stamps its objects as its own:
+//   give an object of the first file identifier -1 (a copy) before storing it in the second.
 //
 // Bytes from the file are checked before they are trusted: a file that is not a block heap, whose
 // start block or trees cannot be read, or of a newer version is refused by Open; a record offset
@@ -121,6 +133,14 @@ class QORV_API ERObjectDataBase : public ERReference {
   bool inTransaction() const;
   // Whether the last Open made a new database (a missing or empty file).
   bool created() const { return created_; }
+  // Why the last Open returned 0 on an existing file: the file failed its checks (or is of a
+  // newer version), or a journal left beside it by a writer that died cannot be trusted or read
+  // (both files are then left as they are: ERFileManager::recoverJournal).
+  enum class Refusal { none, damaged, journalDamaged, journalUnreadable };
+  Refusal refusal() const { return refusal_; }
+  // Open read-only on a file whose creation was cut short before its first commit: a database
+  // with no class and no object (a writer makes it).
+  bool empty() const { return isOpen() && !objectTree_; }
 
   // Every problem found in the open database, one line each, empty when sound: the block heap
   // (header, free-list ring and extents), both trees (node blocks, counts, fill, depth, key
@@ -128,9 +148,13 @@ class QORV_API ERObjectDataBase : public ERReference {
   // object restored whole within its block), and no byte of the used space in two places.
   std::vector<std::string> check();
   // The same for a file, opened read-only (also when Open would refuse it: the reasons come
-  // first); "cannot be opened: ..." when it is not a database at all.
+  // first); "cannot be opened: ..." when it is not a database at all (or its journal is refused),
+  // kLocked alone when its locks were not given (a writer committing or recovering).
   static std::vector<std::string> check(const char* fileName);
+  static constexpr const char* kLocked = "locked: another process is writing it";
 
+  // Whether the object tree has a record under id.
+  bool holds(long id);
   ERFileManager* fileManager() const { return fileManager_.get(); }
   long getNbObj() const { return objectCount_; }
   bool isOpen() const { return fileManager_ != nullptr; }
@@ -197,7 +221,8 @@ class QORV_API ERObjectDataBase : public ERReference {
   int explicit_ = 0;  // an explicit transaction is open
   int depth_ = 0;     // nesting of Store calls (referenced objects)
   bool created_ = false;
-  bool refusedStore_ = false;  // the failing Store undid itself
+  Refusal refusal_ = Refusal::none;
+  bool refusedStore_ = false;   // the failing Store undid itself
   bool nestedFailure_ = false;  // a referenced object could not be stored
   ERFileManagerSynchronous sync_ = ERFileManagerSynchronous::full;
 };

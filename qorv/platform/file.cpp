@@ -301,6 +301,41 @@ void CFile::FlushData() {
     throwErrno(errno, path_);
 }
 
+namespace {
+
+struct flock byteLock(std::int64_t offset, short type) {
+  struct flock l {};
+  l.l_type = type;
+  l.l_whence = SEEK_SET;
+  l.l_start = static_cast<off_t>(offset);
+  l.l_len = 1;
+  l.l_pid = 0;  // open-file-description locks require 0
+  return l;
+}
+
+short lockType(CFile::LockKind kind) {
+  return kind == CFile::unlock ? F_UNLCK : kind == CFile::sharedLock ? F_RDLCK : F_WRLCK;
+}
+
+}  // namespace
+
+bool CFile::LockByte(std::int64_t offset, LockKind kind) {
+  if (fd_ < 0) return false;
+  struct flock l = byteLock(offset, lockType(kind));
+  int r;
+  do {
+    r = ::fcntl(fd_, F_OFD_SETLK, &l);
+  } while (r < 0 && errno == EINTR);
+  return r == 0;
+}
+
+bool CFile::ByteLockedByOther(std::int64_t offset, LockKind kind) const {
+  if (fd_ < 0 || kind == unlock) return false;
+  struct flock l = byteLock(offset, lockType(kind));
+  if (::fcntl(fd_, F_OFD_GETLK, &l) < 0) return true;  // cannot tell: assume held
+  return l.l_type != F_UNLCK;
+}
+
 BOOL CFile::GetStatus(CFileStatus& status) const {
   if (fd_ < 0) return 0;
   struct stat st;

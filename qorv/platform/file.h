@@ -8,6 +8,10 @@
 // open read-only with deny-write is never opened read-write. A refused lock is a sharing
 // violation. shareDenyNone (and shareCompat) take no lock.
 //
+// LockByte takes finer advisory locks, one byte each (past the end of the file if need be):
+// Linux open-file-description locks, held by the open file and not the process, so that two
+// opens in one process conflict as two processes do; closing releases them.
+//
 // Failures throw CFileException(cause, errno, name) by value. Read
 // reports a short count at end of file; only I/O errors throw. Writing through a descriptor
 // opened for reading only (or reading through a write-only one) is accessDenied, as the OS of
@@ -114,6 +118,13 @@ class QORV_API CFile : public CObject {
   virtual void Flush();
   // Flush for the data and what reading it back needs (the length), not the times: fdatasync.
   void FlushData();
+
+  enum LockKind { unlock = 0, sharedLock = 1, exclusiveLock = 2 };
+  // Takes (or converts, or drops) a lock on the byte at offset without waiting; false when another
+  // open holds a conflicting lock (or locks are not supported).
+  bool LockByte(std::int64_t offset, LockKind kind);
+  // Whether another open holds a lock on that byte that would conflict with kind.
+  bool ByteLockedByOther(std::int64_t offset, LockKind kind) const;
 
   BOOL GetStatus(CFileStatus& status) const;
   static BOOL GetStatus(const char* fileName, CFileStatus& status);

@@ -362,6 +362,76 @@ TEST_F(ToolTest, CheckSaysOkOrListsEveryProblem) {
   EXPECT_EQ(run({"db", "check", path("missing.qdb")}).status, 1);
 }
 
+// Readers come in beside a writer; a file a writer is changing is "locked" (3), not damaged (1).
+TEST_F(ToolTest, ReadersBesideAWriterAndLockedFilesAreToldApart) {
+  const std::string db = demoFile();
+  {
+    t_SmartPtr<ERObjectDataBase> writer(new ERObjectDataBase);
+    ASSERT_TRUE(writer->Open(db.c_str(), 0));
+    EXPECT_EQ(run({"db", "list", db}).status, 0);
+    EXPECT_EQ(run({"db", "check", db}).status, 0);
+  }
+  ERFileLock lock(db.c_str());  // what a committing writer holds
+  ASSERT_TRUE(lock.held());
+  const Outcome check = run({"db", "check", db});
+  EXPECT_EQ(check.status, 3);
+  EXPECT_NE(check.out.find("locked"), std::string::npos) << check.out;
+  EXPECT_EQ(run({"db", "list", db}).status, 3);
+}
+
+TEST_F(ToolTest, ADamagedJournalIsKeptUntilRecoverPlaysBackWhatVerifies) {
+  const std::string db = demoFile(), journal = db + "-journal";
+  const std::string before = slurp(db), garbage(100, '\7');
+  std::ofstream(journal, std::ios::binary) << garbage;
+  for (const char* command : {"list", "check"}) {
+    const Outcome r = run({"db", command, db});
+    EXPECT_EQ(r.status, 1) << command;
+    EXPECT_NE((r.out + r.err).find("journal"), std::string::npos) << r.out << r.err;
+  }
+  EXPECT_EQ(run({"demo", "--force", db}).status, 1);  // would play the journal onto a new file
+  EXPECT_EQ(slurp(db), before);
+  EXPECT_EQ(slurp(journal), garbage);
+  const Outcome r = run({"db", "recover", db});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("damaged journal"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(db + ": ok"), std::string::npos) << r.out;
+  EXPECT_FALSE(fs::exists(journal));
+  EXPECT_EQ(slurp(journal + ".damaged"), garbage);
+  EXPECT_EQ(slurp(db), before);
+  EXPECT_EQ(run({"db", "recover", db}).out, db + ": no journal to recover\n" + db + ": ok\n");
+}
+
+// The old results are replaced only once the new ones are whole, and never while another process
+// has them open.
+TEST_F(ToolTest, InspectReplacesItsResultsOnlyWhenNobodyHoldsThem) {
+  const std::string nominal = path("part.json"), measured = path("points.csv");
+  const std::string results = path("results.qdb");
+  std::ofstream(nominal) << R"({"features": [{"id": "face", "kind": "plane", "origin": [0, 0, 0],
+      "normal": [0, 0, 1], "u": [0, 10], "v": [0, 10], "tolerance": [-0.1, 0.1]}]})";
+  std::ofstream(measured) << "a,1,1,0.5\nb,2,2,0.45\n";
+  const std::vector<std::string> args{
+      "inspect",          "--nominal", nominal, "--measured", measured,
+      "--probe-diameter", "1",         "--out", results,      "-q"};
+  ASSERT_EQ(run(args).status, 0);
+  const std::string first = slurp(results);
+  const std::size_t firstRecords =
+      json::parse(run({"db", "list", results, "--format", "json"}).out).size();
+  for (int readOnly : {1, 0}) {
+    t_SmartPtr<ERObjectDataBase> holder(new ERObjectDataBase);
+    ASSERT_TRUE(holder->Open(results.c_str(), readOnly));
+    const Outcome r = run(args);
+    EXPECT_EQ(r.status, 1) << readOnly;
+    EXPECT_NE(r.err.find("in use by another process"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(slurp(results), first);
+  std::ofstream(measured) << "a,1,1,0.5\nb,2,2,0.45\nc,3,3,0.5\n";
+  ASSERT_EQ(run(args).status, 0);
+  EXPECT_EQ(run({"db", "check", results}).status, 0);
+  EXPECT_GT(json::parse(run({"db", "list", results, "--format", "json"}).out).size(), firstRecords);
+  for (const auto& e : fs::directory_iterator(dir_))
+    EXPECT_EQ(e.path().filename().string().find(".tmp-"), std::string::npos) << e.path();
+}
+
 TEST_F(ToolTest, DebugTracesFollowQorvDebug) {
   // Loading the library traces its own file name when QORV_DEBUG asks for it; "0" and "off" don't.
   const Outcome on = run({"-V"}, nullptr, "1");
@@ -546,7 +616,8 @@ TEST_F(ToolTest, InspectRefusesWhatItCannotJudge) {
       {"\"a,1\",1,1,0.5\n", {"--probe-diameter", "1"}, 0, ""},
   };
   for (const Case& c : cases) {
-    std::vector<std::string> args = {"inspect", "--nominal", nominal, "--measured", path("m.csv"), "-q"};
+    std::vector<std::string> args = {"inspect",    "--nominal",   nominal,
+                                     "--measured", path("m.csv"), "-q"};
     if (c.measured) std::ofstream(path("m.csv"), std::ios::binary) << c.measured;
     for (std::size_t k = 0; k + 1 < c.args.size(); k += 2) {
       const auto at = std::find(args.begin(), args.end(), c.args[k]);
@@ -570,8 +641,8 @@ TEST_F(ToolTest, InspectKeepsIdsAndJudgesOnlyWhatIsNear) {
       "normal": [0, 0, 1], "u": [0, 10], "v": [0, 10], "tolerance": [-0.1, 0.1]}]})";
   std::ofstream(measured, std::ios::binary) << "p\xe9,1,1,0.05\n\"top,face\",2,2,0\nfar,3,3,25\n"
                                                "named,4,4,25,alésage\nau-delà,5,5,0\n";
-  const Outcome json_ = run({"inspect", "--nominal", nominal, "--measured", measured, "--format", "json",
-                             "--probe-diameter", "0"});
+  const Outcome json_ = run({"inspect", "--nominal", nominal, "--measured", measured, "--format",
+                             "json", "--probe-diameter", "0"});
   EXPECT_EQ(json_.status, 1) << json_.err;  // the named point at 25 is judged, out of tolerance
   const json doc = json::parse(json_.out);
   EXPECT_EQ(doc["unassigned"], 1);
@@ -579,10 +650,11 @@ TEST_F(ToolTest, InspectKeepsIdsAndJudgesOnlyWhatIsNear) {
   EXPECT_EQ(doc["results"][0]["id"], "p\xef\xbf\xbd");
   EXPECT_EQ(doc["results"][0]["feature"], "alésage");
   EXPECT_EQ(doc["results"][3]["id"], "au-delà");
-  EXPECT_NE(json_.err.find("4 points inspected, 0 skipped, 1 unassigned, 1 out of tolerance"), std::string::npos)
+  EXPECT_NE(json_.err.find("4 points inspected, 0 skipped, 1 unassigned, 1 out of tolerance"),
+            std::string::npos)
       << json_.err;
-  const Outcome csv = run({"inspect", "--nominal", nominal, "--measured", measured, "--format", "csv", "-q",
-                           "--probe-diameter", "0"});
+  const Outcome csv = run({"inspect", "--nominal", nominal, "--measured", measured, "--format",
+                           "csv", "-q", "--probe-diameter", "0"});
   EXPECT_TRUE(validUtf8(csv.out));
   EXPECT_NE(csv.out.find(",\"top,face\",alésage,"), std::string::npos) << csv.out;
   EXPECT_NE(csv.out.find(",au-delà,alésage,"), std::string::npos) << csv.out;
@@ -599,7 +671,10 @@ TEST_F(ToolTest, InspectKeepsIdsAndJudgesOnlyWhatIsNear) {
   const std::string rowLine = table.out.substr(row, table.out.find('\n', row) - row);
   EXPECT_EQ(rowLine.find("plane") - 1, headerLine.find("kind")) << table.out;
   // The results database says which point and feature each target point is.
-  ASSERT_LE(run({"inspect", "--nominal", nominal, "--measured", measured, "-q", "--out", path("r.qdb")}).status, 1);
+  ASSERT_LE(
+      run({"inspect", "--nominal", nominal, "--measured", measured, "-q", "--out", path("r.qdb")})
+          .status,
+      1);
   const Outcome shown = run({"db", "show", path("r.qdb"), "1", "--format", "json"});
   const json one = json::parse(shown.out);
   EXPECT_EQ(one["values"]["point"], "pé");  // stored bytes that are not UTF-8 read as Latin-1

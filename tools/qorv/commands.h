@@ -1,4 +1,5 @@
-// The qorv tool's commands; each returns the process exit status (0 done, 1 failed).
+// The qorv tool's commands; each returns the process exit status (0 done, 1 failed; the db
+// commands 3 when the file is locked by a writer changing it).
 #pragma once
 
 #include <cstdint>
@@ -15,8 +16,12 @@ enum class Format { text, json, csv };
 int printClasses(Output& out);
 int dbSummary(const std::string& path, Format format, Output& out);
 int dbList(const std::string& path, Format format, Output& out);
-// One line per problem found in the file, "ok" when sound; 1 when there are problems.
+// One line per problem found in the file, "ok" when sound; 1 when there are problems, 3 when
+// locked.
 int dbCheck(const std::string& path, Output& out);
+// Plays back what verifies of a journal left by a writer that died, reports the rest, then checks
+// the file as dbCheck does.
+int dbRecover(const std::string& path, Output& out);
 int dbShow(const std::string& path, const std::string& id, Format format, Output& out);
 // Every object's print form in identifier order, each under "#ID CLASS".
 int dbPrintAll(const std::string& path, Output& out);

@@ -13,11 +13,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include "qorv/platform/file.h"
 #include "qorv/persistence/database.h"
 #include "qorv/persistence/db_object.h"
 #include "qorv/persistence/file_manager.h"
 #include "qorv/persistence/object_database.h"
+#include "qorv/platform/file.h"
 #include "tools/qorv/commands.h"
 #include "qorv/measurement/target_points.h"
 #include "tools/qorv/text.h"
@@ -49,8 +49,8 @@ std::string whyNotADatabase(const std::string& path) {
   // The block heap's header: start, endData, then the node size 268 that marks our files.
   unsigned char header[12] = {};
   in.read(reinterpret_cast<char*>(header), sizeof header);
-  const std::uint32_t nodeSize = header[8] | header[9] << 8 | header[10] << 16 |
-                                 static_cast<std::uint32_t>(header[11]) << 24;
+  const std::uint32_t nodeSize =
+      header[8] | header[9] << 8 | header[10] << 16 | static_cast<std::uint32_t>(header[11]) << 24;
   if (in.gcount() < 12 || nodeSize != 268) return "not a qorv database";
   return {};
 }
@@ -66,16 +66,35 @@ std::string describe(const CFileException& e) {
   return why;
 }
 
-// Opens an existing database read-only; a one-line reason on failure.
-bool openForReading(ERObjectDataBase& db, const std::string& path, std::string& why) {
+bool isLocked(const CFileException& e) {
+  return e.m_cause == CFileException::sharingViolation ||
+         e.m_cause == CFileException::lockViolation;
+}
+
+// Opens an existing database read-only; a one-line reason on failure (locked set when the file
+// is held by a writer changing it).
+bool openForReading(ERObjectDataBase& db, const std::string& path, std::string& why, bool& locked) {
+  locked = false;
   why = whyNotADatabase(path);
   if (!why.empty()) return false;
   try {
     if (!db.Open(path.c_str(), 1)) {
-      why = "damaged qorv database (its header or trees cannot be read), or one of a newer version";
+      switch (db.refusal()) {
+        case ERObjectDataBase::Refusal::journalDamaged:
+          why =
+              "a journal left beside it by a writer that died is damaged: both files kept "
+              "(qorv db recover plays back what verifies)";
+          break;
+        case ERObjectDataBase::Refusal::journalUnreadable:
+          why = "a journal left beside it by a writer that died cannot be read: both files kept";
+          break;
+        default:
+          why = "damaged qorv database (qorv db check lists the damage), or one of a newer version";
+      }
       return false;
     }
   } catch (CFileException& e) {
+    locked = isLocked(e);
     why = describe(e);
     return false;
   }
@@ -110,7 +129,8 @@ std::vector<Entry> entries(ERObjectDataBase& db) {
   for (Entry& e : all) {
     e.signature = db.signatureAt(e.offset);
     e.className = db.classNameOf(e.signature);
-    if (e.className.empty()) e.className = "(unknown signature " + std::to_string(e.signature) + ")";
+    if (e.className.empty())
+      e.className = "(unknown signature " + std::to_string(e.signature) + ")";
     e.size = recordSize(db, e.offset);
   }
   return all;
@@ -129,13 +149,16 @@ template <class Body>
 int withDatabase(const std::string& path, Body body) {
   t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
   std::string why;
-  if (!openForReading(*db, path, why)) return fail(path, why);
+  bool locked = false;
+  if (!openForReading(*db, path, why, locked))
+    return locked ? (fail(path, why), 3) : fail(path, why);
   try {
     const int status = body(*db);
     db->Close();
     return status;
   } catch (CFileException& e) {
-    return fail(path, describe(e));
+    fail(path, describe(e));
+    return isLocked(e) ? 3 : 1;
   }
 }
 
@@ -153,13 +176,20 @@ t_SmartPtr<ERObject> load(ERObjectDataBase& db, long id, const std::string& clas
 // The named keys of database objects.
 const char* propertyName(long key) {
   switch (key) {
-    case ERDBObject::kColor: return "color";
-    case ERDBObject::kLevel: return "level";
-    case ERDBObject::kName: return "name";
-    case ERDBObject::kColorRgb: return "color_rgb";
-    case ERDBObject::kLevelName: return "level_name";
-    case ERDBObject::kFaults: return "faults";
-    default: return nullptr;
+    case ERDBObject::kColor:
+      return "color";
+    case ERDBObject::kLevel:
+      return "level";
+    case ERDBObject::kName:
+      return "name";
+    case ERDBObject::kColorRgb:
+      return "color_rgb";
+    case ERDBObject::kLevelName:
+      return "level_name";
+    case ERDBObject::kFaults:
+      return "faults";
+    default:
+      return nullptr;
   }
 }
 
@@ -172,16 +202,24 @@ void printProperties(const ERDBObject& d, std::ostream& text) {
     if (const char* name = propertyName(key)) text << " " << name;
     text << " = ";
     switch (p.getType()) {
-      case ERDBObjProperty::STRING: text << "'" << static_cast<const char*>(p) << "'"; break;
+      case ERDBObjProperty::STRING:
+        text << "'" << static_cast<const char*>(p) << "'";
+        break;
       case ERDBObjProperty::DOUBLE: {
         char digits[32];
         const auto r = std::to_chars(digits, digits + sizeof digits, static_cast<double>(p));
         text << std::string_view(digits, static_cast<std::size_t>(r.ptr - digits));
         break;
       }
-      case ERDBObjProperty::ULONG: text << static_cast<unsigned long>(p); break;
-      case ERDBObjProperty::LONG: text << static_cast<long>(p); break;
-      default: text << "-"; break;
+      case ERDBObjProperty::ULONG:
+        text << static_cast<unsigned long>(p);
+        break;
+      case ERDBObjProperty::LONG:
+        text << static_cast<long>(p);
+        break;
+      default:
+        text << "-";
+        break;
     }
     text << " (" << types[p.getType()] << ")";
   });
@@ -235,8 +273,10 @@ int dbSummary(const std::string& path, Format format, Output& out) {
                          {"size", e.size},
                          {"signature", e.signature},
                          {"offset", e.offset}});
-    json doc = {{"file", latin1ToUtf8(path)},   {"version", db.get_db_version()},
-                {"objects_stored", db.getNbObj()}, {"classes", classes},
+    json doc = {{"file", latin1ToUtf8(path)},
+                {"version", db.get_db_version()},
+                {"objects_stored", db.getNbObj()},
+                {"classes", classes},
                 {"objects", objects}};
     out.utf8() << doc.dump(2) << "\n";
     return 0;
@@ -329,7 +369,8 @@ int dbShow(const std::string& path, const std::string& idText, Format format, Ou
       std::string name = pointer.substr(1);
       std::replace(name.begin(), name.end(), '/', '.');
       header += (header.empty() ? "" : ",") + csv(name);
-      row += (row.empty() ? "" : ",") + csv(value.is_string() ? value.get<std::string>() : value.dump());
+      row += (row.empty() ? "" : ",") +
+             csv(value.is_string() ? value.get<std::string>() : value.dump());
     }
     out.utf8() << header << "\n" << row << "\n";
     return 0;
@@ -357,7 +398,43 @@ int dbCheck(const std::string& path, Output& out) {
   const std::vector<std::string> problems = ERObjectDataBase::check(path.c_str());
   for (const std::string& line : problems) out.stream() << path << ": " << line << "\n";
   if (problems.empty()) out.stream() << path << ": ok\n";
+  if (problems.size() == 1 && problems.front() == ERObjectDataBase::kLocked) return 3;
   return problems.empty() ? 0 : 1;
+}
+
+int dbRecover(const std::string& path, Output& out) {
+  if (std::string why = whyNotADatabase(path); !why.empty()) return fail(path, why);
+  ERJournalRecovery r;
+  try {
+    r = ERFileManager::recoverJournal(path.c_str());
+  } catch (CFileException& e) {
+    fail(path, isLocked(e) ? "locked: another process has it open" : e.describe());
+    return isLocked(e) ? 3 : 1;
+  }
+  std::ostream& o = out.stream();
+  switch (r.kind) {
+    case ERJournalRecovery::absent:
+      o << path << ": no journal to recover\n";
+      break;
+    case ERJournalRecovery::unstarted:
+      o << path << ": the journal was never finished (the file was not touched): removed\n";
+      break;
+    case ERJournalRecovery::whole:
+      o << path << ": the journal was whole: " << r.playedBack << " pages played back, removed\n";
+      break;
+    default: {
+      o << path << ": damaged journal" << (r.headerSound ? "" : " (its header does not check out)")
+        << ": " << r.playedBack << " of " << r.records << " pages played back";
+      if (!r.unverified.empty()) {
+        o << "; records that do not verify:";
+        for (std::size_t i = 0; i < r.unverified.size() && i < 20; ++i) o << " " << r.unverified[i];
+        if (r.unverified.size() > 20) o << " ... (" << r.unverified.size() << ")";
+      }
+      if (r.missing > 0) o << "; " << r.missing << " records missing (the journal is cut short)";
+      o << "\n" << path << ": journal kept as " << r.keptAs << "\n";
+    }
+  }
+  return dbCheck(path, out);
 }
 
 }  // namespace qorv::tool

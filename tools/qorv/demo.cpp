@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <string>
 
 #include "qorv/platform/file.h"
@@ -73,8 +74,8 @@ std::vector<t_SmartPtr<ERObject>> sampleSet() {
   set.emplace_back(new gmTargetPoint(ERPoint3D(40.0, 12.5, 2.0), probed, ERVector3D(0, 0, 1)));
   const ERCMMPointWithDiameter hole(ERPoint3D(30.01, 14.98, 0.0), ERVector3D(0, 0, 5), 2.0, 2);
   set.emplace_back(new gmTargetPoint(ERPoint3D(30, 15, 0), hole));
-  set.emplace_back(new gmGapAndFlush(ERPoint3D(120, 0, 10), ERVector3D(1, 0, 0), ERVector3D(0, 0, 1),
-                                     3.52, -0.18));
+  set.emplace_back(new gmGapAndFlush(ERPoint3D(120, 0, 10), ERVector3D(1, 0, 0),
+                                     ERVector3D(0, 0, 1), 3.52, -0.18));
   // Named features: database objects carrying a name, colour and level, each referencing the
   // curve it names (stored once, shared with the set above).
   const struct {
@@ -95,7 +96,6 @@ std::vector<t_SmartPtr<ERObject>> sampleSet() {
   return set;
 }
 
-
 // Removes a temporary database and the journal a crash could have left beside it.
 void removeTemporary(const std::string& path) {
   std::remove(path.c_str());
@@ -103,7 +103,8 @@ void removeTemporary(const std::string& path) {
 }
 
 // Why path must not be replaced; empty when it may be.
-std::string whyNotReplaceable(const std::string& path, bool force) {
+std::string whyNotReplaceable(const std::string& path, bool force,
+                              std::unique_ptr<ERFileLock>& lock) {
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) {
     if (errno == ENOENT) return {};
@@ -112,17 +113,12 @@ std::string whyNotReplaceable(const std::string& path, bool force) {
   if (!force) return "already exists (use --force to replace a qorv database)";
   if (!S_ISREG(st.st_mode)) return "exists and is not a regular file: not replaced";
   if (std::string why = whyNotADatabase(path); !why.empty()) return why + ": not replaced";
-  // The read-only open takes the file's shared lock: a database another process holds is refused.
-  t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-  try {
-    if (!db->Open(path.c_str(), 1)) return "damaged qorv database: not replaced";
-    db->Close();
-  } catch (CFileException& e) {
-    const bool locked = e.m_cause == CFileException::sharingViolation ||
-                        e.m_cause == CFileException::lockViolation;
-    const std::string why = locked ? "in use by another process: not replaced" : e.describe();
-    return why;
-  }
+  // Its journal would be played back onto the new file.
+  if (::lstat((path + "-journal").c_str(), &st) == 0)
+    return "a writer that died left a journal beside it (qorv db recover): not replaced";
+  // Readers come in beside a writer: only the locks tell whether another process holds it.
+  lock = std::make_unique<ERFileLock>(path.c_str());
+  if (!lock->held()) return "in use by another process: not replaced";
   return {};
 }
 
@@ -166,7 +162,8 @@ int buildSample(const std::string& temp, const std::string& path) {
 }  // namespace
 
 int demo(const std::string& path, bool force, Output& out) {
-  if (std::string why = whyNotReplaceable(path, force); !why.empty()) return fail(path, why);
+  std::unique_ptr<ERFileLock> lock;  // held until the new file is in place
+  if (std::string why = whyNotReplaceable(path, force, lock); !why.empty()) return fail(path, why);
   const std::string temp = temporaryBeside(path);
   const int saved = buildSample(temp, path);
   if (saved < 0) {
@@ -174,7 +171,8 @@ int demo(const std::string& path, bool force, Output& out) {
     return 1;
   }
   // Without --force a hard link installs the file only if nothing appeared at path meanwhile.
-  int installed = force ? std::rename(temp.c_str(), path.c_str()) : ::link(temp.c_str(), path.c_str());
+  int installed =
+      force ? std::rename(temp.c_str(), path.c_str()) : ::link(temp.c_str(), path.c_str());
   if (installed != 0 && !force && errno != EEXIST)
     installed = ::access(path.c_str(), F_OK) != 0 ? std::rename(temp.c_str(), path.c_str()) : -1;
   const int error = errno;
@@ -184,6 +182,7 @@ int demo(const std::string& path, bool force, Output& out) {
                                       : std::string("cannot be written: ") + std::strerror(error));
   }
   if (!force) std::remove(temp.c_str());
+  lock.reset();
   // A composite curve stores its elements as records of their own: count what the file holds.
   long records = 0;
   {

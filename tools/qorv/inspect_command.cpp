@@ -24,6 +24,7 @@
 #include "tools/qorv/commands.h"
 #include "tools/qorv/inspect_report.h"
 #include "tools/qorv/nominal.h"
+#include "tools/qorv/safe_replace.h"
 #include "tools/qorv/text.h"
 
 namespace qorv::tool {
@@ -95,17 +96,11 @@ int usage(const std::string& why) {
 }
 
 // Stores the target points (each with a record naming its point and feature) and one summary
-// object per feature (properties documented in the schema file). The results are written to a
-// new file beside path and renamed over it once closed, so an old file is lost only when the new
-// one is whole; an existing path is replaced only when it is a qorv database.
-int storeResults(const std::string& path, const gmInspection& inspection,
+// object per feature (properties documented in the schema file) in a new database at temporary;
+// path names it in messages.
+int writeResults(const std::string& path, const std::string& temporary, const gmInspection& inspection,
                  const std::vector<gmMeasuredPoint>& points, const std::vector<gmInspectedPoint>& results,
                  const std::vector<gmFeatureSummary>& summaries) {
-  if (::access(path.c_str(), F_OK) == 0) {
-    if (std::string why = whyNotADatabase(path); !why.empty()) return fail(path, why + ": not replaced");
-  }
-  const std::string temporary = path + ".new-" + std::to_string(::getpid());
-  std::remove(temporary.c_str());
   try {
     t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
     if (!db->Open(temporary.c_str(), 0)) return fail(path, "cannot create the results database");
@@ -159,14 +154,19 @@ int storeResults(const std::string& path, const gmInspection& inspection,
     db->commit();
     db->Close();
   } catch (qorv::platform::CFileException& e) {
-    std::remove(temporary.c_str());
     return fail(path, e.describe());
   }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    std::remove(temporary.c_str());
-    return fail(path, "cannot be replaced");
-  }
   return 0;
+}
+
+// The old results stay whole until the new ones are, and are never replaced while another
+// process holds them (see safe_replace.h).
+int storeResults(const std::string& path, const gmInspection& inspection,
+                 const std::vector<gmMeasuredPoint>& points, const std::vector<gmInspectedPoint>& results,
+                 const std::vector<gmFeatureSummary>& summaries) {
+  return replaceDatabase(path, [&](const std::string& temporary) {
+    return writeResults(path, temporary, inspection, points, results, summaries);
+  });
 }
 
 bool isDirectory(const std::string& path) {

@@ -86,8 +86,13 @@ int main(int argc, char** argv) {
   show->add_option("ID", id, "the object's identifier")->required();
   addFormat(show);
   CLI::App* check = db->add_subcommand(
-      "check", "integrity check: one line per problem, exit status 0 when sound, 1 otherwise");
+      "check", "integrity check: one line per problem, exit status 0 when sound, 1 otherwise, 3 "
+               "when locked by a writer");
   check->add_option("FILE", file, "the database")->required();
+  CLI::App* recover = db->add_subcommand(
+      "recover", "play back what verifies of a journal left by a writer that died, report the "
+                 "rest, then check; exit status as check's");
+  recover->add_option("FILE", file, "the database")->required();
   std::string dxfFile;
   CLI::App* dxfCommand = app.add_subcommand(
       "dxf", "the points of the first polyline in a DXF file, one per line (x y z); --format json "
@@ -147,10 +152,10 @@ int main(int argc, char** argv) {
   if (*db && db->get_subcommands().empty()) {
     const std::vector<std::string> extra = db->remaining();
     if (extra.empty())
-      std::cerr << "qorv db: a command is required (summary, list, show or check)\n";
+      std::cerr << "qorv db: a command is required (summary, list, show, check or recover)\n";
     else
       std::cerr << "qorv db: unknown command '" << extra.front()
-                << "' (expected summary, list, show or check)\n";
+                << "' (expected summary, list, show, check or recover)\n";
     std::cerr << "Run with --help for more information.\n";
     return 2;
   }
@@ -166,6 +171,7 @@ int main(int argc, char** argv) {
   if (*list) status = dbList(file, format, out);
   if (*show) status = dbShow(file, id, format, out);
   if (*check) status = dbCheck(file, out);
+  if (*recover) status = dbRecover(file, out);
   if (*dxfCommand) status = dxfPoints(dxfFile, format, out);
   if (*inspectCommand) {
     inspectOptions.format = inspectFormat == "csv" ? Format::csv : inspectFormat == "json" ? Format::json : Format::text;

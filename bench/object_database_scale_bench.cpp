@@ -1,0 +1,117 @@
+// The object database as it grows: 2D segments stored in one transaction, retrieved by
+// identifier in random order, half of them deleted in one transaction and as many stored again in
+// another, at 10^4, 10^5, 10^6 and 3·10^6 objects. Each phase reports its cost per object (us), so
+// that the sizes compare directly; free_extents is the length of the free list after the deletion
+// (the index of the block heap's free list must keep up with it). Synchronous normal, as the
+// comparison with SQLite in object_database_bench.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <numeric>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "qorv/qorv.h"
+
+namespace {
+
+double secs(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b) {
+  return std::chrono::duration<double>(b - a).count();
+}
+
+// The free extents of a closed file: its free-list ring walked from the root node.
+long freeExtents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  long extents = 0;
+  std::int64_t at = ERFileManager::kRootOffset;
+  for (long nodes = 0; nodes < 10000000; ++nodes) {
+    ERFreeListNode node;
+    in.seekg(at);
+    if (!in.read(reinterpret_cast<char*>(&node), sizeof node)) return -1;
+    extents += node.count;
+    if (node.next == ERFileManager::kRootOffset) return extents;
+    at = node.next;
+  }
+  return -1;
+}
+
+long fileSize(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : -1;
+}
+
+void BM_QorvDataBaseScale(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const std::string path = "/tmp/qorv_bench_scale_" + std::to_string(::getpid()) + ".qdb";
+  for (auto _ : state) {
+    std::remove(path.c_str());
+    t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
+    db->setSynchronous(ERObjectDataBase::Synchronous::normal);
+    db->Open(path.c_str(), 0);
+    std::vector<ERSegment2D> segments;
+    segments.reserve(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) segments.emplace_back(ERPoint2D(i, -i), ERPoint2D(-i, i));
+    const auto t0 = std::chrono::steady_clock::now();
+    db->begin();
+    for (auto& s : segments) db->Store(s);
+    db->commit();
+    const auto t1 = std::chrono::steady_clock::now();
+    segments.clear();
+    segments.shrink_to_fit();
+    std::vector<long> ids(static_cast<std::size_t>(n));
+    std::iota(ids.begin(), ids.end(), 1L);
+    std::shuffle(ids.begin(), ids.end(), std::mt19937(7));
+    double check = 0;
+    const auto t2 = std::chrono::steady_clock::now();
+    for (long id : ids) {
+      t_SmartPtr<ERObject> o = db->RetrieveAndCreate(id);
+      check += ERSegment2D::castdown(o.get())->getP1().x();
+    }
+    const auto t3 = std::chrono::steady_clock::now();
+    benchmark::DoNotOptimize(check);
+    const int half = n / 2;
+    db->begin();
+    for (int i = 0; i < half; ++i) db->Delete(ids[static_cast<std::size_t>(i)]);
+    db->commit();
+    const auto t4 = std::chrono::steady_clock::now();
+    db->Close();
+    const long extents = freeExtents(path);
+    db->Open(path.c_str(), 0);
+    const auto t5 = std::chrono::steady_clock::now();
+    db->begin();
+    for (int i = 0; i < half; ++i) {
+      ERSegment2D s(ERPoint2D(i, 1), ERPoint2D(1, i));
+      db->Store(s);
+    }
+    db->commit();
+    const auto t6 = std::chrono::steady_clock::now();
+    db->Close();
+    state.counters["store_us"] = secs(t0, t1) / n * 1e6;
+    state.counters["retrieve_us"] = secs(t2, t3) / n * 1e6;
+    state.counters["delete_us"] = secs(t3, t4) / half * 1e6;
+    state.counters["store_again_us"] = secs(t5, t6) / half * 1e6;
+    state.counters["free_extents"] = static_cast<double>(extents);
+    state.counters["bytes"] = static_cast<double>(fileSize(path));
+  }
+  std::remove(path.c_str());
+}
+BENCHMARK(BM_QorvDataBaseScale)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Arg(1000000)
+    ->Arg(3000000)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
