@@ -736,9 +736,18 @@ double ERTrimmedSurface::nearest(const ERPoint3D& p, ERPoint2D& uv) const {
   {
     ERPoint2D q;
     double d = base_->nearest(p, q);
-    if (!std::isfinite(d) && S.ProjectionNormale(p, 1e300, q, 0)) d = 0;
-    if (std::isfinite(d) && bu0 <= q.x() && q.x() <= bu1 && bv0 <= q.y() && q.y() <= bv1)
-      offer(q, true, true, isInBound(q));
+    const bool global = std::isfinite(d);
+    if (!global && S.ProjectionNormale(p, 1e300, q, 0)) d = 0;
+    if (std::isfinite(d) && bu0 <= q.x() && q.x() <= bu1 && bv0 <= q.y() && q.y() <= bv1) {
+      const bool inside = isInBound(q) != 0;
+      // The base's global nearest point on the face is the face's: no other point of the face
+      // can be nearer, so the search of the grid and the loops is not needed.
+      if (global && inside) {
+        uv = q;
+        return std::sqrt(sq(S(q.x(), q.y()))) / sigma;
+      }
+      offer(q, true, true, inside);
+    }
   }
   constexpr int G = kGrid;
   std::vector<double> grid(cache.points.size());

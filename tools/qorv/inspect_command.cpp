@@ -268,7 +268,13 @@ int inspect(const InspectOptions& o, Output& out) {
   };
 
   progress.stage("writing", results.size());
-  std::ostream& s = out.utf8();
+  // Written in blocks: standard output synchronised with C's stdio costs a call per piece.
+  std::ostringstream s;
+  auto flushBlock = [&](bool always) {
+    if (!always && s.tellp() < (1 << 16)) return;
+    out.utf8() << s.view();
+    s.str("");
+  };
   if (o.format == Format::json) {
     // Streamed: a million points would make a document of gigabytes in memory.
     s << "{\n  \"points\": " << points.size() + malformed << ",\n  \"inspected\": " << inspected
@@ -307,6 +313,7 @@ int inspect(const InspectOptions& o, Output& out) {
         << ", \"calculated\": " << xyz(r.calculated) << ", \"nominal\": " << xyz(r.nominal)
         << ", \"normal\": " << xyz(r.normal) << "}";
       firstResult = false;
+      flushBlock(false);
       if ((i & 0xFFFF) == 0) progress.update(i);
     }
     s << (firstResult ? "" : "\n  ") << "]\n}\n";
@@ -333,6 +340,7 @@ int inspect(const InspectOptions& o, Output& out) {
         << "," << shortest(r.deviation) << "," << (r.inTolerance ? "in" : "out") << "," << shortest(q.x()) << ","
         << shortest(q.y()) << "," << shortest(q.z()) << "," << shortest(t.x()) << "," << shortest(t.y()) << ","
         << shortest(t.z()) << "," << shortest(n.x()) << "," << shortest(n.y()) << "," << shortest(n.z()) << ",\n";
+      flushBlock(false);
       if ((i & 0xFFFF) == 0) progress.update(i);
     }
   } else {
@@ -380,6 +388,7 @@ int inspect(const InspectOptions& o, Output& out) {
       for (const gmSkippedLine& k : skipped) s << "  line " << k.line << ": " << validUtf8(k.reason) << "\n";
     }
   }
+  flushBlock(true);
   progress.end();
   if (o.format != Format::text && !o.quiet)
     std::cerr << "qorv inspect: " << inspected << " points inspected, " << notJudged << " skipped, " << unassigned
