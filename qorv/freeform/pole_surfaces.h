@@ -209,7 +209,7 @@ class QORV_API ERSpoleRep : public ERBoundedSurface {
   virtual void incrDegree(int du, int dv);
   virtual int decrDegree(int du, int dv);
   // See the conventions.
-  virtual int isValid() const = 0;
+  int isValid() const override = 0;
   // The net as weighted poles and its knots (a Bezier patch: its Bezier sequences).
   virtual QuickAlgebra::ERMatrix<ERPole3DH> homogeneousPoles() const = 0;
   virtual ERKnotVector knotsU() const = 0;

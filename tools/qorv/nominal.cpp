@@ -229,7 +229,9 @@ gmInspectionFeature featureOf(const json& f, std::size_t index) {
   try {
     if (!f.contains("kind") || !f.at("kind").is_string()) throw NominalError{"'kind' is missing"};
     const std::string kind = f.at("kind").get<std::string>();
-    const auto [lower, upper] = range(f, "tolerance", -HUGE_VAL, HUGE_VAL);
+    // Plain names (a lambda below takes them; clang refuses structured bindings there).
+    const std::pair<double, double> band = range(f, "tolerance", -HUGE_VAL, HUGE_VAL);
+    const double lower = band.first, upper = band.second;
     if (!f.contains("tolerance")) throw NominalError{"'tolerance' [lower, upper] is missing"};
     gmInspectionFeature::Material material = gmInspectionFeature::INSIDE;
     if (f.contains("material")) {
