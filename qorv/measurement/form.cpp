@@ -504,23 +504,24 @@ std::string leastSquaresFit(Problem& pb, const V3& hint, Fit& best) {
     best.s = r2 > 0 ? std::sqrt(r2) : 1;
     return leastSquares(pb, best) ? "" : "the fit does not converge";
   }
-  // Cylinders and cones: from the hint, else from each principal axis.
+  // Cylinders and cones: from the hint, else from the principal axis (and for a cone the best
+  // cylinder's axis) whose start fits best; the next when one does not converge.
   if (collinear(pb.q, vec))
     return k == gmForm::CONE ? "collinear points fix no cone" : "collinear points fix no cylinder";
-  std::vector<V3> starts;
+  std::vector<V3> axes;
   if (hypotMax(hint) > 0)
-    starts.push_back(unit(hint));
+    axes.push_back(unit(hint));
   else
-    starts = {vec[2], vec[1], vec[0]};
+    axes = {vec[2], vec[1], vec[0]};
   if (k == gmForm::CONE) {
     // A patch of a cone is nearer its best cylinder than any principal axis.
     Problem cyl = pb;
     cyl.kind = gmForm::CYLINDER;
     Fit c;
-    if (leastSquaresFit(cyl, hint, c).empty()) starts.push_back(c.e.e3);
+    if (leastSquaresFit(cyl, hint, c).empty()) axes.insert(axes.begin(), c.e.e3);
   }
-  best.ssr = HUGE_VAL;
-  for (const V3& axis : starts) {
+  std::vector<Fit> starts;
+  for (const V3& axis : axes) {
     Fit f;
     f.e.e3 = axis;
     f.e.reframe();
@@ -529,6 +530,7 @@ std::string leastSquaresFit(Problem& pb, const V3& hint, Fit& best) {
     double cx, cy, r;
     if (!algebraicCircle(xy, cx, cy, r)) continue;
     f.e.o = axpy(V3{cx * f.e.e1[0], cx * f.e.e1[1], cx * f.e.e1[2]}, cy, f.e.e2);
+    f.s = r;
     if (k == gmForm::CONE) {
       // rho = rho0 + z tan(psi) in least squares.
       double sz = 0, sr = 0, szz = 0, szr = 0, cnt = 0;
@@ -541,14 +543,16 @@ std::string leastSquaresFit(Problem& pb, const V3& hint, Fit& best) {
       const double t = det > 0 ? (cnt * szr - sz * sr) / det : 0;
       f.e.psi = std::atan(t);
       f.s = (sr - t * sz) / cnt * std::cos(f.e.psi);
-    } else {
-      f.s = r;
     }
-    if (!leastSquares(pb, f)) continue;
-    if (f.ssr < best.ssr) best = f;
+    f.ssr = 0;
+    for (const V3& q : pb.q) f.ssr += std::pow(residual(k, f.e, q, nullptr) - f.s, 2);
+    starts.push_back(f);
   }
-  if (!(best.ssr < HUGE_VAL)) return "the fit does not converge";
-  return "";
+  std::stable_sort(starts.begin(), starts.end(),
+                   [](const Fit& a, const Fit& b) { return a.ssr < b.ssr; });
+  for (Fit& f : starts)
+    if (leastSquares(pb, f)) return best = f, "";
+  return "the fit does not converge";
 }
 
 bool bounded(gmForm::Kind k) {
