@@ -143,7 +143,6 @@ gmZoneSolution gmSolveLinearZone(const gmLinearZone& z) {
   double cost = 0;
   int degenerate = 0;
   const double tolCost = 1e-14, tolPivot = 1e-11;
-  std::vector<double> viol;
   for (int round = 0; round < 10000; ++round) {
     // Simplex on the working set.
     for (;;) {
