@@ -19,6 +19,12 @@
 // - Residuals are signed distances: positive outside a circle, sphere, cylinder or cone, on the
 //   normal's side of a plane, left of a line in the plane. The upper boundary holds the points
 //   of largest residual: the outer circle of a zone, the outer cylinder.
+// - A circle in space is fitted in the least-squares plane of its points: the points are
+//   projected on it first, whatever the association.
+// - certified holds the optimality conditions to 1e-5 of the gradients' size, not to the
+//   rounding: where the zone is flat to first order in some direction of the element (contacts
+//   whose gradients ignore it), the element is fixed there only to about the square root of the
+//   rounding. The width is unaffected (its error is second order).
 // - The 2D kinds read x and y only. A cone's element is a point of its axis (near the points'
 //   centroid), the axis pointing to where the cone widens, the half-angle and the radius at
 //   that point. Normals and axes have no preferred sign unless axisHint gives one.
@@ -31,8 +37,10 @@
 //   nothing beyond the rounding of the input.
 //
 // Least squares is Gauss-Newton (Levenberg-Marquardt damped) on orthogonal distances from an
-// algebraic start (planes and lines: the principal axes). A cylinder or cone without a hint
-// starts from each principal axis of the points and keeps the best.
+// algebraic start (planes and lines: the principal axes; circles and spheres: the algebraic
+// fit). A cylinder without a hint starts from the principal axis about which the points' best
+// algebraic circle fits best (the next if that one does not converge); a cone from its best
+// cylinder's axis, the half-angle from the radii's regression along it.
 //
 // Minimum zone, inscribed and circumscribed are a sequence of linear programmes on the
 // linearised distances (a trust region bounds each step), from the least-squares element until
