@@ -320,7 +320,7 @@ int chebyshev(const Problem& pb, Sides sides, Fit& f, gmZoneSolution& cert, std:
   std::vector<double> g, J;
   double trust = 0.1;
   double F = sides.objective(zoneOf(pb, f.e));
-  for (int it = 1; it <= 300; ++it) {
+  for (int it = 1; it <= 1000; ++it) {
     f.iterations = it;
     linearise(pb, f.e, g, J);
     gmLinearZone z;
@@ -335,12 +335,22 @@ int chebyshev(const Problem& pb, Sides sides, Fit& f, gmZoneSolution& cert, std:
     if (F - predicted <= 1e-15 * std::max(std::fabs(F), 1e-300) && !cert.trustActive) break;
     double pmax = 0;
     for (double v : cert.p) pmax = std::max(pmax, std::fabs(v));
-    const Element e2 = step(pb.kind, f.e, cert.p.data());
-    const double F2 = sides.objective(zoneOf(pb, e2));
-    if (F2 < F) {
-      f.e = e2, F = F2;
-      if (cert.trustActive) trust = std::min(trust * 4, 1e3);
-    } else {
+    // The step, else shorter ones along it: where the zone curves strongly (points near a
+    // line's axis) the linear programme's step overshoots, and a cut trust region alone would
+    // creep.
+    bool moved = false;
+    for (double t = 1; t > 1e-3 && !moved; t /= 4) {
+      std::vector<double> q = cert.p;
+      for (double& v : q) v *= t;
+      const Element e2 = step(pb.kind, f.e, q.data());
+      const double F2 = sides.objective(zoneOf(pb, e2));
+      if (F2 < F) {
+        f.e = e2, F = F2, moved = true;
+        if (t == 1 && cert.trustActive) trust = std::min(trust * 4, 1e3);
+        if (t < 1) trust = std::max(t * pmax, 1e-16);
+      }
+    }
+    if (!moved) {
       trust = pmax / 4;
       if (trust < 1e-16) break;
     }
@@ -504,15 +514,27 @@ std::string leastSquaresFit(Problem& pb, const V3& hint, Fit& best) {
     best.s = r2 > 0 ? std::sqrt(r2) : 1;
     return leastSquares(pb, best) ? "" : "the fit does not converge";
   }
-  // Cylinders and cones: from the hint, else from the principal axis (and for a cone the best
-  // cylinder's axis) whose start fits best; the next when one does not converge.
+  // Cylinders and cones: from the hint, else from the direction (the principal axes and a net
+  // over the hemisphere: a cylinder about as long as it is wide has two principal spreads
+  // alike, and its axis mixes with a radial direction) about which a subsample's algebraic
+  // circle fits best, and for a cone its best cylinder's axis; the next start when one does
+  // not converge.
   if (collinear(pb.q, vec))
     return k == gmForm::CONE ? "collinear points fix no cone" : "collinear points fix no cylinder";
   std::vector<V3> axes;
-  if (hypotMax(hint) > 0)
+  if (hypotMax(hint) > 0) {
     axes.push_back(unit(hint));
-  else
+  } else {
     axes = {vec[2], vec[1], vec[0]};
+    const int net = 96;
+    for (int i = 0; i < net; ++i) {
+      const double z = 1 - (i + 0.5) / net, rho = std::sqrt(1 - z * z);
+      const double phi = i * 2.399963229728653;  // the golden angle
+      axes.push_back({rho * std::cos(phi), rho * std::sin(phi), z});
+    }
+  }
+  // Starts are ranked on at most 2000 points, spread through the set.
+  const std::size_t stride = std::max<std::size_t>(1, pb.q.size() / 2000);
   if (k == gmForm::CONE) {
     // A patch of a cone is nearer its best cylinder than any principal axis.
     Problem cyl = pb;
@@ -526,7 +548,8 @@ std::string leastSquaresFit(Problem& pb, const V3& hint, Fit& best) {
     f.e.e3 = axis;
     f.e.reframe();
     std::vector<std::array<double, 2>> xy;
-    for (const V3& q : pb.q) xy.push_back({dot(q, f.e.e1), dot(q, f.e.e2)});
+    for (std::size_t i = 0; i < pb.q.size(); i += stride)
+      xy.push_back({dot(pb.q[i], f.e.e1), dot(pb.q[i], f.e.e2)});
     double cx, cy, r;
     if (!algebraicCircle(xy, cx, cy, r)) continue;
     f.e.o = axpy(V3{cx * f.e.e1[0], cx * f.e.e1[1], cx * f.e.e1[2]}, cy, f.e.e2);
@@ -534,7 +557,8 @@ std::string leastSquaresFit(Problem& pb, const V3& hint, Fit& best) {
     if (k == gmForm::CONE) {
       // rho = rho0 + z tan(psi) in least squares.
       double sz = 0, sr = 0, szz = 0, szr = 0, cnt = 0;
-      for (const V3& q : pb.q) {
+      for (std::size_t i = 0; i < pb.q.size(); i += stride) {
+        const V3& q = pb.q[i];
         const V3 d{q[0] - f.e.o[0], q[1] - f.e.o[1], q[2] - f.e.o[2]};
         const double z = dot(d, f.e.e3), rho = std::hypot(dot(d, f.e.e1), dot(d, f.e.e2));
         sz += z, sr += rho, szz += z * z, szr += z * rho, cnt += 1;
@@ -545,11 +569,13 @@ std::string leastSquaresFit(Problem& pb, const V3& hint, Fit& best) {
       f.s = (sr - t * sz) / cnt * std::cos(f.e.psi);
     }
     f.ssr = 0;
-    for (const V3& q : pb.q) f.ssr += std::pow(residual(k, f.e, q, nullptr) - f.s, 2);
+    for (std::size_t i = 0; i < pb.q.size(); i += stride)
+      f.ssr += std::pow(residual(k, f.e, pb.q[i], nullptr) - f.s, 2);
     starts.push_back(f);
   }
   std::stable_sort(starts.begin(), starts.end(),
                    [](const Fit& a, const Fit& b) { return a.ssr < b.ssr; });
+  if (starts.size() > 4) starts.resize(4);
   for (Fit& f : starts)
     if (leastSquares(pb, f)) return best = f, "";
   return "the fit does not converge";
