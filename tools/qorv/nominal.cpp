@@ -232,8 +232,9 @@ void readForm(const json& f, gmInspectionFeature& feature) {
     const std::string v = f.at(key).is_string() ? f.at(key).get<std::string>() : "";
     if (!gmForm::parseAssociation(v, a))
       throw NominalError{std::string("'") + key + "' must be " +
-                         (std::string(key) == "form" ? "\"minimum-zone\" or \"least-squares\""
-                                                     : "\"least-squares\", \"inscribed\" or \"circumscribed\"")};
+                         (std::string(key) == "form"
+                              ? "\"minimum-zone\" or \"least-squares\""
+                              : "\"least-squares\", \"inscribed\" or \"circumscribed\"")};
     return true;
   };
   spec.form = association("form", spec.formAssociation) || f.contains("form_tolerance");
@@ -300,7 +301,8 @@ gmInspectionFeature featureOf(const json& f, std::size_t index) {
                   scalar(f, "major_radius"), scalar(f, "minor_radius"), {a0, a1},
                   range(f, "tube_angle", -std::numbers::pi, std::numbers::pi, kDegree));
     }
-    if (f.contains("form") || f.contains("size") || f.contains("form_tolerance") || f.contains("size_tolerance"))
+    if (f.contains("form") || f.contains("size") || f.contains("form_tolerance") ||
+        f.contains("size_tolerance"))
       if (kind == "nurbs" || kind == "trimmed")
         throw NominalError{"form and size are judged on planes, cylinders, cones and spheres"};
     if (kind == "nurbs") return nurbsFeature(f, id, material, lower, upper);
