@@ -298,5 +298,9 @@ void bindValues(py::module_& m);
 void bindCurves(py::module_& m);
 void bindSurfaces(py::module_& m);
 void bindDatabase(py::module_& m);
+void bindForm(py::module_& m);
+
+// A form association's result as qorv.fit returns it.
+py::dict formDict(const gmFormResult& r);
 
 }  // namespace qorv::python

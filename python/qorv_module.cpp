@@ -87,6 +87,14 @@ py::dict inspect(const std::string& nominal, const py::handle& points, double pr
     d["mean"] = s.stats.mean(), d["std_dev"] = s.stats.standard_deviation();
     if (s.fitted)
       d["fit_radius"] = s.size, d["form_error"] = s.formError, d["fit_iterations"] = s.iterations;
+    // In tolerance: True, False, or None when the fit was not made.
+    auto verdict = [](int v) {
+      return v < 0 ? py::object(py::none()) : py::object(py::bool_(v == 1));
+    };
+    if (f.form().form)
+      d["form"] = formDict(s.formFit), d["form_in_tolerance"] = verdict(s.formInTolerance);
+    if (f.form().size)
+      d["size"] = formDict(s.sizeFit), d["size_in_tolerance"] = verdict(s.sizeInTolerance);
     summary.append(d);
   }
   py::list ids;
@@ -166,6 +174,7 @@ PYBIND11_MODULE(qorv, m) {
   bindSurfaces(m);
   bindCurves(m);
   bindDatabase(m);
+  bindForm(m);
 
   m.def(
       "inspect", &inspect, py::arg("nominal"), py::arg("points"), py::arg("probe_diameter") = 0.0,

@@ -39,6 +39,7 @@
 #include "qorv/foundation/values.h"
 #include "qorv/version.h"
 #include "qorv/measurement/dxf_input.h"
+#include "qorv/measurement/form.h"
 #include "qorv/measurement/gap_and_flush.h"
 #include "qorv/measurement/inspection.h"
 #include "qorv/measurement/measured_points.h"

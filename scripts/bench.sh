@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the benchmarks in Release with their peers (SQLite, Eigen, Boost.Geometry, CGAL, OCCT from
+# Builds the benchmarks in Release with their peers (SQLite, Eigen, Boost.Geometry, CGAL, OCCT, GLPK from
 # Debian, installed here when missing) and runs them all, or those named.
 #   scripts/bench.sh                    every benchmark
 #   scripts/bench.sh conics freeform    only conics_bench and freeform_bench
@@ -7,7 +7,7 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$root/scripts/setup.sh"
 peers=(libsqlite3-dev libeigen3-dev libboost-dev libcgal-dev libocct-foundation-dev
-  libocct-modeling-data-dev libocct-modeling-algorithms-dev python3-ezdxf)
+  libocct-modeling-data-dev libocct-modeling-algorithms-dev python3-ezdxf libglpk-dev)
 missing=()
 for p in "${peers[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

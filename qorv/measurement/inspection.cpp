@@ -568,7 +568,50 @@ std::vector<gmFeatureSummary> gmInspection::summarize(
           gmFitCylinder(pts, fs.fitCentre, fs.fitAxis, fs.size, fs.formError, fs.iterations);
     }
   }
+  for (std::size_t k = 0; k < features_.size(); ++k) judgeForm(features_[k], calculated[k], s[k]);
   return s;
+}
+
+std::string gmInspectionFeature::setForm(const gmFeatureForm& f) {
+  if ((f.form || f.size) && kind_ != PLANE && kind_ != CYLINDER && kind_ != CONE && kind_ != SPHERE)
+    return "form and size are judged on planes, cylinders, cones and spheres";
+  if (f.size && kind_ != CYLINDER && kind_ != SPHERE)
+    return "only cylinders and spheres have a size";
+  if (f.size && f.sizeAssociation == gmForm::MINIMUM_ZONE)
+    return "a size is least-squares, inscribed or circumscribed";
+  if (f.form &&
+      (f.formAssociation != gmForm::MINIMUM_ZONE && f.formAssociation != gmForm::LEAST_SQUARES))
+    return "a form is minimum-zone or least-squares";
+  if (!(f.formTolerance >= 0) || std::isnan(f.sizeLower) || std::isnan(f.sizeUpper) ||
+      f.sizeLower > f.sizeUpper)
+    return "a form tolerance is >= 0 and a size tolerance [lower, upper] with lower <= upper";
+  form_ = f;
+  return "";
+}
+
+void gmInspection::judgeForm(const gmInspectionFeature& f, const std::vector<ERPoint3D>& pts,
+                             gmFeatureSummary& fs) {
+  const gmFeatureForm& spec = f.form();
+  if (!spec.form && !spec.size) return;
+  const gmForm::Kind kind = f.kind() == gmInspectionFeature::PLANE      ? gmForm::PLANE
+                            : f.kind() == gmInspectionFeature::CYLINDER ? gmForm::CYLINDER
+                            : f.kind() == gmInspectionFeature::CONE     ? gmForm::CONE
+                                                                        : gmForm::SPHERE;
+  // The nominal axis starts a cylinder's or cone's fit and orients the element.
+  const ERVector3D axis = f.frame().getVector(Coord3D::Z);
+  if (spec.form) {
+    fs.formFit = gmFit(pts, kind, spec.formAssociation, axis);
+    if (fs.formFit.ok) fs.formInTolerance = fs.formFit.width <= spec.formTolerance ? 1 : 0;
+  }
+  if (spec.size) {
+    fs.sizeFit = spec.form && spec.sizeAssociation == spec.formAssociation
+                     ? fs.formFit
+                     : gmFit(pts, kind, spec.sizeAssociation, axis);
+    if (fs.sizeFit.ok) {
+      const double deviation = fs.sizeFit.size - 2 * f.r1();
+      fs.sizeInTolerance = deviation >= spec.sizeLower && deviation <= spec.sizeUpper ? 1 : 0;
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------------------------

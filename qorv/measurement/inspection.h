@@ -34,6 +34,12 @@
 //   size is the fitted radius (Gauss-Newton from the nominal, at most 50 iterations, the count
 //   reported) and their form error the spread of radial residuals. Fewer points than a fit needs
 //   (3, 4, 5) leave it undone.
+// - Form and size as a drawing asks (setForm): planes, cylinders, cones and spheres get the
+//   form of their calculated points by the association chosen (form.h; minimum zone by
+//   default) and, cylinders and spheres, their diameter by its own association; each judged
+//   against its own tolerance (form: width <= formTolerance; size: the diameter's deviation
+//   from the nominal 2 r1 within [sizeLower, sizeUpper]). A fit the points cannot make is not
+//   judged: its result says why.
 // - run() splits the points over threads; results come back in input order whatever the count.
 #pragma once
 
@@ -48,6 +54,7 @@
 #include "qorv/foundation/boxes.h"
 #include "qorv/foundation/points.h"
 #include "qorv/foundation/transfo3d.h"
+#include "qorv/measurement/form.h"
 #include "qorv/measurement/measured_points.h"
 #include "qorv/measurement/target_points.h"
 #include "qorv/support/serie_statistic.h"
@@ -56,6 +63,14 @@
 namespace qorv::detail {
 struct PlacementMap;
 }
+// The form and size a feature's drawing asks for; none by default.
+struct QORV_API gmFeatureForm {
+  bool form = false, size = false;
+  gmForm::Association formAssociation = gmForm::MINIMUM_ZONE;
+  gmForm::Association sizeAssociation = gmForm::LEAST_SQUARES;
+  double formTolerance = HUGE_VAL;                     // the widest zone allowed
+  double sizeLower = -HUGE_VAL, sizeUpper = HUGE_VAL;  // on the diameter's deviation
+};
 
 // One nominal feature: geometry in its own frame, limits, tolerance band, material side.
 class QORV_API gmInspectionFeature {
@@ -105,6 +120,10 @@ class QORV_API gmInspectionFeature {
   const ERMinimax3D& box() const { return box_; }
   // "" when the feature is usable, else why not.
   const std::string& problem() const { return problem_; }
+  // The form and size to judge; "" or why the feature cannot have them (a torus, a surface; a
+  // size on a plane or cone).
+  std::string setForm(const gmFeatureForm& f);
+  const gmFeatureForm& form() const { return form_; }
 
   // The nearest point of the patch and the outward unit normal there; 0 when the point has no
   // single foot (on an axis) or is not finite.
@@ -131,6 +150,7 @@ class QORV_API gmInspectionFeature {
   // its placement's map read into numbers (the frame's, without a call per point).
   t_SmartPtr<ERAnyBoundedSurface> nominal_;
   const qorv::detail::PlacementMap* map_ = nullptr;
+  gmFeatureForm form_;
 };
 
 // Why a point was not judged.
@@ -170,6 +190,10 @@ struct QORV_API gmFeatureSummary {
   double formError = 0;  // spread of the residuals
   ERPoint3D fitCentre;   // a point of the fitted axis, the sphere's centre, the plane's centroid
   ERVector3D fitAxis;    // the fitted axis or the plane's normal
+  // Form and size as the feature asks (ok = 0 with a reason when not made); in tolerance:
+  // 1 or 0, -1 when not judged.
+  gmFormResult formFit, sizeFit;
+  int formInTolerance = -1, sizeInTolerance = -1;
 };
 
 class QORV_API gmInspection {
@@ -200,6 +224,8 @@ class QORV_API gmInspection {
                                           const std::vector<gmMeasuredPoint>& points) const;
 
  private:
+  static void judgeForm(const gmInspectionFeature& f, const std::vector<ERPoint3D>& pts,
+                        gmFeatureSummary& fs);
   gmInspectedPoint inspectWith(const std::vector<gmInspectionFeature>& features, const gmMeasuredPoint& p,
                                double defaultDiameter) const;
 

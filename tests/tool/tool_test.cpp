@@ -539,6 +539,41 @@ TEST_F(ToolTest, InspectRecoversTheSamplePartsKnownDeviations) {
     EXPECT_NEAR(f["std_dev"].get<double>(), std::sqrt(var), 1e-9);
     EXPECT_NEAR(f["min"].get<double>(), *std::min_element(devs.begin(), devs.end()), 1e-9);
   }
+  // Form and size, each with its own verdict: no minimum zone wider than the least-squares
+  // spread, no inscribed bore larger nor circumscribed boss smaller than the least-squares one.
+  int judged = 0;
+  for (const json& f : doc["features"]) {
+    SCOPED_TRACE(f["id"].get<std::string>());
+    if (f.contains("form")) {
+      const json& g = f["form"];
+      ++judged;
+      EXPECT_EQ(g["in_tolerance"].get<bool>(),
+                g["width"].get<double>() <= g["tolerance"].get<double>());
+      if (g["association"] == "minimum-zone") {
+        EXPECT_TRUE(g["certified"].get<bool>());
+        if (f.contains("fit")) {
+          EXPECT_LE(g["width"].get<double>(), f["fit"]["form_error"].get<double>() + 1e-12);
+        }
+        for (const char* side : {"upper", "lower"})
+          for (const json& i : g["contacts"][side])
+            EXPECT_LT(i.get<std::size_t>(), f["count"].get<std::size_t>());
+      }
+    }
+    if (f.contains("size")) {
+      const json& z = f["size"];
+      const double dev = z["diameter"].get<double>() - z["nominal"].get<double>();
+      EXPECT_NEAR(z["deviation"].get<double>(), dev, 1e-12);
+      EXPECT_EQ(z["in_tolerance"].get<bool>(),
+                dev >= z["tolerance"][0].get<double>() && dev <= z["tolerance"][1].get<double>());
+      const double ls = 2 * f["fit"]["radius"].get<double>();
+      if (z["association"] == "inscribed") {
+        EXPECT_LE(z["diameter"].get<double>(), ls);
+      } else if (z["association"] == "circumscribed") {
+        EXPECT_GE(z["diameter"].get<double>(), ls);
+      }
+    }
+  }
+  EXPECT_EQ(judged, 5);
   // The stored results and the report.
   const json stored = json::parse(run({"db", "list", path("results.qdb"), "--format", "json"}).out);
   // Each target point with its record (point id, feature), one summary per feature.
@@ -574,7 +609,14 @@ TEST_F(ToolTest, InspectExitCodes) {
        {"{", R"({"features": []})",
         R"({"features": [{"id": "x", "kind": "blob", "tolerance": [0, 1]}]})",
         R"({"features": [{"id": "c", "kind": "cylinder", "origin": [0,0,0], "axis": [0,0,0],
-                              "radius": 1, "height": [0, 1], "tolerance": [0, 1]}]})"}) {
+                              "radius": 1, "height": [0, 1], "tolerance": [0, 1]}]})",
+        // Form and size where they do not apply or named wrongly.
+        R"({"features": [{"id": "t", "kind": "torus", "center": [0,0,0], "axis": [0,0,1],
+            "major_radius": 3, "minor_radius": 1, "tolerance": [0, 1], "form_tolerance": 1}]})",
+        R"({"features": [{"id": "p", "kind": "plane", "origin": [0,0,0], "normal": [0,0,1],
+            "tolerance": [0, 1], "size": "inscribed"}]})",
+        R"({"features": [{"id": "p", "kind": "plane", "origin": [0,0,0], "normal": [0,0,1],
+            "tolerance": [0, 1], "form": "inscribed"}]})"}) {
     std::ofstream(nominal) << bad;
     const Outcome r = run({"inspect", "--nominal", nominal, "--measured", measured});
     EXPECT_EQ(r.status, 2) << bad;

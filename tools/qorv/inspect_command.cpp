@@ -22,6 +22,7 @@
 #include "qorv/persistence/object_database.h"
 #include "qorv/platform/file.h"
 #include "tools/qorv/commands.h"
+#include "tools/qorv/form_output.h"
 #include "tools/qorv/inspect_report.h"
 #include "tools/qorv/nominal.h"
 #include "tools/qorv/safe_replace.h"
@@ -300,6 +301,7 @@ int inspect(const InspectOptions& o, Output& out) {
         s << ", \"" << (plane ? "normal" : "axis") << "\": " << xyz(f.fitAxis) << ", \""
           << (plane ? "centroid" : "centre") << "\": " << xyz(f.fitCentre) << "}";
       }
+      writeFormJson(s, fs[k], f);
       s << "}";
     }
     s << (fs.empty() ? "" : "\n  ") << "],\n  \"results\": [";
@@ -366,6 +368,7 @@ int inspect(const InspectOptions& o, Output& out) {
         << padded(f.fitted ? fixed(f.formError) : "-", 11, false)
         << padded(f.fitted ? std::to_string(f.iterations) : "-", 6, false) << "\n";
     }
+    writeFormTable(s, fs, summaries);
     if (outside > 0) {
       s << "\nout of tolerance:\n";
       int listed = 0;

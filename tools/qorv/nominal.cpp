@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <numbers>
+#include <tuple>
 
 #include <nlohmann/json.hpp>
 
@@ -222,6 +223,28 @@ gmInspectionFeature trimmedFeature(const json& f, const std::string& id,
   return feature;
 }
 
+// "form" (minimum-zone by default when a form_tolerance is given), "size" (least-squares by
+// default when a size_tolerance is given) and their tolerances.
+void readForm(const json& f, gmInspectionFeature& feature) {
+  gmFeatureForm spec;
+  auto association = [&](const char* key, gmForm::Association& a) {
+    if (!f.contains(key)) return false;
+    const std::string v = f.at(key).is_string() ? f.at(key).get<std::string>() : "";
+    if (!gmForm::parseAssociation(v, a))
+      throw NominalError{std::string("'") + key + "' must be " +
+                         (std::string(key) == "form"
+                              ? "\"minimum-zone\" or \"least-squares\""
+                              : "\"least-squares\", \"inscribed\" or \"circumscribed\"")};
+    return true;
+  };
+  spec.form = association("form", spec.formAssociation) || f.contains("form_tolerance");
+  spec.size = association("size", spec.sizeAssociation) || f.contains("size_tolerance");
+  if (f.contains("form_tolerance")) spec.formTolerance = scalar(f, "form_tolerance");
+  std::tie(spec.sizeLower, spec.sizeUpper) = range(f, "size_tolerance", -HUGE_VAL, HUGE_VAL);
+  if (!spec.form && !spec.size) return;
+  if (const std::string why = feature.setForm(spec); !why.empty()) throw NominalError{why};
+}
+
 gmInspectionFeature featureOf(const json& f, std::size_t index) {
   if (!f.is_object()) throw NominalError{"feature " + std::to_string(index) + " is not an object"};
   const std::string id = f.contains("id") && f.at("id").is_string() ? f.at("id").get<std::string>()
@@ -249,6 +272,7 @@ gmInspectionFeature featureOf(const json& f, std::size_t index) {
       gmInspectionFeature feature(id, k, frame, r1, r2, u.first, u.second, v.first, v.second,
                                   material, lower, upper);
       if (!feature.problem().empty()) throw NominalError{feature.problem()};
+      readForm(f, feature);
       return feature;
     };
     if (kind == "plane") {
@@ -279,6 +303,10 @@ gmInspectionFeature featureOf(const json& f, std::size_t index) {
                   scalar(f, "major_radius"), scalar(f, "minor_radius"), {a0, a1},
                   range(f, "tube_angle", -std::numbers::pi, std::numbers::pi, kDegree));
     }
+    if (f.contains("form") || f.contains("size") || f.contains("form_tolerance") ||
+        f.contains("size_tolerance"))
+      if (kind == "nurbs" || kind == "trimmed")
+        throw NominalError{"form and size are judged on planes, cylinders, cones and spheres"};
     if (kind == "nurbs") return nurbsFeature(f, id, material, lower, upper);
     if (kind == "trimmed") return trimmedFeature(f, id, material, lower, upper);
     throw NominalError{"unknown kind '" + kind +

@@ -1,0 +1,131 @@
+#include "tools/qorv/form_output.h"
+
+#include <cmath>
+#include <iomanip>
+#include <numbers>
+#include <sstream>
+#include <string>
+
+#include "tools/qorv/text.h"
+
+namespace qorv::tool {
+
+namespace {
+
+std::string fixed(double v) {
+  if (!std::isfinite(v)) return shortest(v);
+  std::ostringstream s;
+  s << std::fixed << std::setprecision(4) << v;
+  return s.str();
+}
+
+std::string xyz(double x, double y, double z) {
+  return "[" + jsonNumber(x) + ", " + jsonNumber(y) + ", " + jsonNumber(z) + "]";
+}
+
+std::string indices(const std::vector<int>& v) {
+  std::string s = "[";
+  for (std::size_t i = 0; i < v.size(); ++i) s += (i ? ", " : "") + std::to_string(v[i]);
+  return s + "]";
+}
+
+std::string verdict(int inTolerance) {
+  return inTolerance < 0 ? "null" : inTolerance ? "true" : "false";
+}
+
+void element(std::ostream& s, const gmFormResult& r) {
+  const gmFormElement& e = r.element;
+  s << ", \"element\": {\"point\": " << xyz(e.point.x(), e.point.y(), e.point.z())
+    << ", \"axis\": " << xyz(e.axis.x(), e.axis.y(), e.axis.z());
+  if (r.kind != gmForm::PLANE) s << ", \"radius\": " << jsonNumber(e.radius);
+  if (r.kind == gmForm::CONE)
+    s << ", \"half_angle\": " << jsonNumber(e.angle * 180 / std::numbers::pi);
+  s << "}";
+}
+
+}  // namespace
+
+void writeFormJson(std::ostream& s, const gmInspectionFeature& f, const gmFeatureSummary& fs) {
+  const gmFeatureForm& spec = f.form();
+  if (spec.form) {
+    const gmFormResult& r = fs.formFit;
+    s << ", \"form\": {\"association\": "
+      << jsonString(gmForm::associationName(spec.formAssociation))
+      << ", \"tolerance\": " << jsonNumber(spec.formTolerance);
+    if (!r.ok) {
+      s << ", \"reason\": " << jsonString(r.reason) << "}";
+    } else {
+      s << ", \"width\": " << jsonNumber(r.width)
+        << ", \"in_tolerance\": " << verdict(fs.formInTolerance)
+        << ", \"iterations\": " << r.iterations;
+      if (spec.formAssociation != gmForm::LEAST_SQUARES)
+        s << ", \"certified\": " << (r.certified ? "true" : "false")
+          << ", \"contacts\": {\"upper\": " << indices(r.upperContacts)
+          << ", \"lower\": " << indices(r.lowerContacts) << "}";
+      element(s, r);
+      s << "}";
+    }
+  }
+  if (spec.size) {
+    const gmFormResult& r = fs.sizeFit;
+    s << ", \"size\": {\"association\": "
+      << jsonString(gmForm::associationName(spec.sizeAssociation))
+      << ", \"nominal\": " << jsonNumber(2 * f.r1()) << ", \"tolerance\": ["
+      << jsonNumber(spec.sizeLower) << ", " << jsonNumber(spec.sizeUpper) << "]";
+    if (!r.ok) {
+      s << ", \"reason\": " << jsonString(r.reason) << "}";
+    } else {
+      s << ", \"diameter\": " << jsonNumber(r.size)
+        << ", \"deviation\": " << jsonNumber(r.size - 2 * f.r1())
+        << ", \"in_tolerance\": " << verdict(fs.sizeInTolerance);
+      element(s, r);
+      s << "}";
+    }
+  }
+}
+
+void writeFormTable(std::ostream& s, const std::vector<gmInspectionFeature>& features,
+                    const std::vector<gmFeatureSummary>& summaries) {
+  std::size_t idWidth = 12;
+  bool any = false;
+  for (const gmInspectionFeature& f : features) {
+    any = any || f.form().form || f.form().size;
+    idWidth = std::max(idWidth, displayWidth(validUtf8(f.id())) + 2);
+  }
+  if (!any) return;
+  auto verdictWord = [](int v) { return v < 0 ? "-" : v ? "in" : "OUT"; };
+  s << "\n"
+    << padded("feature", idWidth, true) << padded("form", 15, true) << padded("width", 11, false)
+    << padded("tolerance", 11, false) << padded("", 5, false) << "  " << padded("size", 15, true)
+    << padded("diameter", 11, false) << padded("deviation", 11, false) << padded("", 5, false)
+    << "\n";
+  for (std::size_t k = 0; k < features.size() && k < summaries.size(); ++k) {
+    const gmFeatureForm& spec = features[k].form();
+    if (!spec.form && !spec.size) continue;
+    const gmFeatureSummary& fs = summaries[k];
+    s << padded(validUtf8(features[k].id()), idWidth, true);
+    if (spec.form)
+      s << padded(gmForm::associationName(spec.formAssociation), 15, true)
+        << padded(fs.formFit.ok ? fixed(fs.formFit.width) : "-", 11, false)
+        << padded(std::isfinite(spec.formTolerance) ? fixed(spec.formTolerance) : "-", 11, false)
+        << padded(verdictWord(fs.formInTolerance), 5, false);
+    else
+      s << padded("-", 15, true) << padded("", 27, false);
+    s << "  ";
+    if (spec.size)
+      s << padded(gmForm::associationName(spec.sizeAssociation), 15, true)
+        << padded(fs.sizeFit.ok ? fixed(fs.sizeFit.size) : "-", 11, false)
+        << padded(fs.sizeFit.ok ? fixed(fs.sizeFit.size - 2 * features[k].r1()) : "-", 11, false)
+        << padded(verdictWord(fs.sizeInTolerance), 5, false);
+    else
+      s << padded("-", 15, true);
+    s << "\n";
+    for (const gmFormResult* r : {&fs.formFit, &fs.sizeFit})
+      if (!r->ok && !r->reason.empty() &&
+          ((r == &fs.formFit && spec.form) || (r == &fs.sizeFit && spec.size)))
+        s << "  " << validUtf8(features[k].id()) << ": " << gmForm::associationName(r->association)
+          << " not made: " << r->reason << "\n";
+  }
+}
+
+}  // namespace qorv::tool
