@@ -29,7 +29,17 @@ while IFS=$'\t' read -r name file suites before after; do
   # The text to flip must occur exactly once: a mutant that no longer applies is an error.
   if ! python3 - "$path" "$before" "$after" <<'PY'
 import sys
-path, before, after = sys.argv[1], sys.argv[2], sys.argv[3]
+def unescape(t):
+    out, i = "", 0
+    while i < len(t):
+        if t[i] == "\\" and i + 1 < len(t):
+            out += {"n": "\n", "t": "\t", "\\": "\\"}.get(t[i + 1], t[i + 1])
+            i += 2
+        else:
+            out += t[i]
+            i += 1
+    return out
+path, before, after = sys.argv[1], unescape(sys.argv[2]), unescape(sys.argv[3])
 text = open(path, encoding="utf-8").read()
 if text.count(before) != 1:
     sys.exit(f"'{before}' occurs {text.count(before)} times")
