@@ -1,0 +1,247 @@
+// STEP and IGES models written through OpenCASCADE's writers from known constructions, read
+// back through qorv::step: points at known deviations along the known outward normals must be
+// recovered to 1e-9, each on the face it was put on, positive outside the material.
+#include <gtest/gtest.h>
+#include <BRepAlgoAPI_Cut.hxx>
+#include <BRepBuilderAPI_MakeFace.hxx>
+#include <BRepBuilderAPI_Transform.hxx>
+#include <BRepPrimAPI_MakeBox.hxx>
+#include <BRepPrimAPI_MakeCylinder.hxx>
+#include <BRepPrimAPI_MakeSphere.hxx>
+#include <BRep_Builder.hxx>
+#include <GeomLProp_SLProps.hxx>
+#include <Geom_BSplineSurface.hxx>
+#include <IGESControl_Controller.hxx>
+#include <IGESControl_Writer.hxx>
+#include <Interface_Static.hxx>
+#include <Message.hxx>
+#include <Message_Messenger.hxx>
+#include <Message_Printer.hxx>
+#include <STEPControl_Writer.hxx>
+#include <TColStd_Array1OfInteger.hxx>
+#include <TColStd_Array1OfReal.hxx>
+#include <TColStd_Array2OfReal.hxx>
+#include <TColgp_Array2OfPnt.hxx>
+#include <TopoDS_Compound.hxx>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+
+#include "qorv/exchange/cad_reader.h"
+#include "qorv/measurement/inspection.h"
+#include "tests/test_seed.h"
+
+using namespace qorv::exchange;
+
+namespace {
+
+std::string tmpPath(const std::string& name) {
+  const char* env = std::getenv("QORV_TEST_TMP");
+  const std::filesystem::path dir = env ? env : std::filesystem::temp_directory_path().string();
+  std::filesystem::create_directories(dir);
+  return (dir / name).string();
+}
+
+void writeCad(const TopoDS_Shape& s, const std::string& path, const char* unit = "MM") {
+  for (Message_SequenceOfPrinters::Iterator it(Message::DefaultMessenger()->Printers()); it.More();
+       it.Next())
+    it.Value()->SetTraceLevel(Message_Fail);
+  if (cadFormatOf(path) == "iges") {
+    IGESControl_Controller::Init();
+    IGESControl_Writer w(unit, 1);
+    w.AddShape(s);
+    w.ComputeModel();
+    ASSERT_TRUE(w.Write(path.c_str()));
+    return;
+  }
+  STEPControl_Writer w;
+  Interface_Static::SetCVal("write.step.unit", unit);
+  ASSERT_EQ(w.Transfer(s, STEPControl_AsIs), IFSelect_RetDone);
+  ASSERT_EQ(w.Write(path.c_str()), IFSelect_RetDone);
+  Interface_Static::SetCVal("write.step.unit", "MM");
+}
+
+// A point of the nominal, its outward unit normal and the kind of the face it lies on.
+struct Probe {
+  gp_Pnt p;
+  gp_Vec n;
+  const char* kind;
+};
+
+// A block 40 x 30 x 20 with a bore of radius 5 through (20, 15), cut as two half cylinders as
+// CAD systems write it.
+TopoDS_Shape blockWithBore() {
+  TopoDS_Shape s = BRepPrimAPI_MakeBox(40, 30, 20).Shape();
+  for (double a : {0.0, M_PI}) {
+    gp_Ax2 ax(gp_Pnt(20, 15, -1), gp::DZ(), gp_Dir(std::cos(a), std::sin(a), 0));
+    s = BRepAlgoAPI_Cut(s, BRepPrimAPI_MakeCylinder(ax, 5, 22, M_PI).Shape()).Shape();
+  }
+  return s;
+}
+
+std::vector<Probe> blockProbes(std::mt19937& rng, const gp_Trsf& T = gp_Trsf()) {
+  std::uniform_real_distribution<double> U(0, 1);
+  std::vector<Probe> out;
+  for (int i = 0; i < 6; ++i) {
+    const double t = 2 * M_PI * U(rng), z = 1 + 18 * U(rng);
+    out.push_back({gp_Pnt(20 + 5 * std::cos(t), 15 + 5 * std::sin(t), z),
+                   gp_Vec(-std::cos(t), -std::sin(t), 0), "cylinder"});
+  }
+  for (int i = 0; i < 3; ++i) {
+    out.push_back({gp_Pnt(1 + 12 * U(rng), 1 + 28 * U(rng), 20), gp_Vec(0, 0, 1), "plane"});
+    out.push_back({gp_Pnt(40, 1 + 28 * U(rng), 1 + 18 * U(rng)), gp_Vec(1, 0, 0), "plane"});
+    out.push_back({gp_Pnt(28 + 11 * U(rng), 0, 1 + 18 * U(rng)), gp_Vec(0, -1, 0), "plane"});
+  }
+  for (Probe& p : out) p.p.Transform(T), p.n.Transform(T);
+  return out;
+}
+
+// Runs the probes at random deviations through an inspection of the model's groups.
+void checkProbes(const CadModel& m, const std::vector<Probe>& probes, std::mt19937& rng) {
+  std::vector<gmInspectionFeature> features;
+  for (const CadGroup& g : m.groups) {
+    features.emplace_back(g.id, g.surface, g.normalInward, -0.1, 0.1);
+    ASSERT_EQ(features.back().problem(), "") << g.id;
+  }
+  gmInspection inspection(features);
+  std::uniform_real_distribution<double> D(-0.4, 0.4);
+  for (const Probe& pr : probes) {
+    const double d = D(rng);
+    gmMeasuredPoint mp;
+    const gp_Pnt q = pr.p.Translated(pr.n * d);
+    mp.centre = ERPoint3D(q.X(), q.Y(), q.Z());
+    mp.diameter = 0;
+    const gmInspectedPoint r = inspection.inspect(mp, 0);
+    ASSERT_GE(r.feature, 0) << r.skipReason;
+    const ERPoint3D f = r.target.target_point();
+    SCOPED_TRACE(testing::Message()
+                 << "probe (" << pr.p.X() << ", " << pr.p.Y() << ", " << pr.p.Z() << ") d " << d);
+    EXPECT_NEAR(r.deviation, d, 1e-9);
+    EXPECT_NEAR(std::hypot(f.x() - pr.p.X(), f.y() - pr.p.Y(), f.z() - pr.p.Z()), 0, 1e-9);
+    EXPECT_EQ(m.groups[static_cast<std::size_t>(r.feature)].kind, pr.kind);
+  }
+}
+
+Handle(Geom_BSplineSurface) wavySurface() {
+  TColgp_Array2OfPnt poles(1, 5, 1, 4);
+  TColStd_Array2OfReal weights(1, 5, 1, 4);
+  for (int i = 1; i <= 5; ++i)
+    for (int j = 1; j <= 4; ++j) {
+      poles(i, j) = gp_Pnt(10 * i, 8 * j, 3 * std::sin(i + 2.0 * j));
+      weights(i, j) = 1 + 0.3 * ((i + j) % 3);
+    }
+  TColStd_Array1OfReal ku(1, 3), kv(1, 2);
+  TColStd_Array1OfInteger mu(1, 3), mv(1, 2);
+  ku(1) = 0, ku(2) = 0.4, ku(3) = 1, mu(1) = 4, mu(2) = 1, mu(3) = 4;
+  kv(1) = -1, kv(2) = 2, mv(1) = 4, mv(2) = 4;
+  return new Geom_BSplineSurface(poles, weights, ku, kv, mu, mv, 3, 3);
+}
+
+}  // namespace
+
+// Each construction through each writer: every face converted, every probe recovered.
+TEST(CadReader, KnownConstructionsRecoverDeviations) {
+  const unsigned seed = qorv_test::seedFor(39);
+  SCOPED_TRACE(testing::Message() << "seed " << seed);
+  std::mt19937 rng(seed);
+  gp_Trsf moved;
+  moved.SetRotation(gp_Ax1(gp_Pnt(3, -2, 7), gp_Dir(1, 2, 2)), 0.7);
+  moved.SetTranslationPart(gp_Vec(1e4, -3e3, 250));
+  const TopoDS_Shape block = blockWithBore();
+  const TopoDS_Shape seat = BRepAlgoAPI_Cut(BRepPrimAPI_MakeBox(40, 30, 20).Shape(),
+                                            BRepPrimAPI_MakeSphere(gp_Pnt(20, 15, 20), 6).Shape())
+                                .Shape();
+  TopoDS_Compound assembly;
+  BRep_Builder bb;
+  bb.MakeCompound(assembly);
+  bb.Add(assembly, block);
+  bb.Add(assembly, block.Moved(TopLoc_Location(moved)));
+  Handle(Geom_BSplineSurface) wavy = wavySurface();
+  const TopoDS_Shape sheet = BRepBuilderAPI_MakeFace(wavy, 1e-7).Shape();
+
+  // The inch file holds the block's numbers in inches: read back, it is the block in mm.
+  gp_Trsf toInch;
+  toInch.SetScale(gp_Pnt(0, 0, 0), 1 / 25.4);
+  const TopoDS_Shape inchBlock = BRepBuilderAPI_Transform(block, toInch, true).Shape();
+  std::vector<Probe> seatProbes;
+  std::uniform_real_distribution<double> U(0, 1);
+  for (int i = 0; i < 8; ++i) {
+    const double t = 2 * M_PI * U(rng), f = -0.1 - 1.3 * U(rng);
+    const gp_Vec dir(std::cos(f) * std::cos(t), std::cos(f) * std::sin(t), std::sin(f));
+    seatProbes.push_back({gp_Pnt(20, 15, 20).Translated(dir * 6), -dir, "sphere"});
+  }
+  std::vector<Probe> sheetProbes;
+  for (int i = 0; i < 8; ++i) {
+    GeomLProp_SLProps props(wavy, 0.05 + 0.9 * U(rng), -0.9 + 2.8 * U(rng), 1, 1e-12);
+    sheetProbes.push_back({props.Value(), gp_Vec(props.Normal()), "nurbs"});
+  }
+  std::vector<Probe> assemblyProbes = blockProbes(rng);
+  for (const Probe& p : blockProbes(rng, moved)) assemblyProbes.push_back(p);
+
+  struct Case {
+    const char* file;
+    TopoDS_Shape shape;
+    const char* unit;
+    std::vector<Probe> probes;
+    int cylinderFaces;  // in one merged group
+  } cases[] = {
+      {"block.step", block, "MM", blockProbes(rng), 2},
+      {"block_inch.stp", inchBlock, "INCH", blockProbes(rng), 2},
+      {"block.igs", block, "MM", blockProbes(rng), 2},
+      {"seat.step", seat, "MM", seatProbes, 0},
+      {"sheet.step", sheet, "MM", sheetProbes, 0},
+      {"assembly.step", assembly, "MM", assemblyProbes, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::string path = tmpPath(c.file);
+    writeCad(c.shape, path, c.unit);
+    const CadModel m = readCad(path);
+    ASSERT_EQ(m.error, "");
+    EXPECT_TRUE(m.problems.empty()) << m.problems.front();
+    EXPECT_EQ(static_cast<int>(m.faces.size()), m.faceCount);
+    for (const CadGroup& g : m.groups)
+      if (g.kind == "cylinder") EXPECT_EQ(static_cast<int>(g.faces.size()), c.cylinderFaces);
+    checkProbes(m, c.probes, rng);
+    // Apart, each face is its own feature and the probes still find their faces.
+    const CadModel apart = readCad(path, CadOptions{false});
+    EXPECT_EQ(apart.groups.size(), apart.faces.size());
+    checkProbes(apart, c.probes, rng);
+  }
+}
+
+// Files that are not models: a clear reason, never a crash; truncated copies of a model give a
+// reason or the faces they still hold.
+TEST(CadReader, BadFilesGiveAReason) {
+  const std::string good = tmpPath("bad_source.step");
+  writeCad(blockWithBore(), good);
+  std::ifstream in(good, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const struct {
+    const char* name;
+    std::string text;
+  } files[] = {
+      {"text.step", "solid cube\nfacet normal 0 0 1\n"},
+      {"empty.stp", ""},
+      {"text.igs", "hello"},
+      {"header.step", "ISO-10303-21;\nHEADER;\nENDSEC;\nDATA;\nENDSEC;\nEND-ISO-10303-21;\n"},
+      {"part.json", "{}"}};
+  for (const auto& f : files) {
+    const std::string path = tmpPath(f.name);
+    std::ofstream(path, std::ios::binary) << f.text;
+    const CadModel m = readCad(path);
+    EXPECT_NE(m.error, "") << f.name;
+    EXPECT_TRUE(m.faces.empty()) << f.name;
+  }
+  for (double frac : {0.1, 0.35, 0.6, 0.85, 0.97}) {
+    const std::string path = tmpPath("truncated.step");
+    std::ofstream(path, std::ios::binary)
+        << bytes.substr(0, static_cast<std::size_t>(frac * bytes.size()));
+    const CadModel m = readCad(path);
+    EXPECT_TRUE(!m.error.empty() ||
+                m.faceCount == static_cast<int>(m.faces.size() + m.problems.size()));
+  }
+}
