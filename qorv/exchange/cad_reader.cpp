@@ -445,7 +445,7 @@ bool convertFace(const TopoDS_Face& face, double size, Converted& out, std::stri
   BRepGProp::SurfaceProperties(face, props);
   out.face.area = props.Mass();
   Bnd_Box box;
-  BRepBndLib::Add(face, box);
+  BRepBndLib::AddOptimal(face, box, false, false);
   if (!box.IsVoid()) {
     double x0, y0, z0, x1, y1, z1;
     box.Get(x0, y0, z0, x1, y1, z1);
