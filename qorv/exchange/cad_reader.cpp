@@ -12,6 +12,7 @@
 #include <Geom2d_TrimmedCurve.hxx>
 #include <GeomConvert.hxx>
 #include <GeomLProp_SLProps.hxx>
+#include <Geom_BSplineCurve.hxx>
 #include <Geom_BSplineSurface.hxx>
 #include <Geom_BezierSurface.hxx>
 #include <Geom_ConicalSurface.hxx>
@@ -23,6 +24,7 @@
 #include <Geom_SurfaceOfLinearExtrusion.hxx>
 #include <Geom_SurfaceOfRevolution.hxx>
 #include <Geom_ToroidalSurface.hxx>
+#include <Geom_TrimmedCurve.hxx>
 #include <IGESControl_Reader.hxx>
 #include <Interface_Static.hxx>
 #include <Message.hxx>
@@ -41,18 +43,26 @@
 #include <XSControl_TransferReader.hxx>
 #include <XSControl_WorkSession.hxx>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <numbers>
+#include <thread>
 
 #include "qorv/exchange/face_group.h"
 #include "qorv/freeform/pole_curves.h"
 #include "qorv/freeform/pole_surfaces.h"
 #include "qorv/surfaces/bounded_surfaces.h"
 #include "qorv/surfaces/offset_surface.h"
+#include "qorv/surfaces/revolution_surface.h"
 #include "qorv/surfaces/trimmed_surface.h"
 
 namespace qorv::exchange {
@@ -171,12 +181,39 @@ bool convertBase(const Handle(Geom_Surface) & surface, double u1, double u2, dou
     out.analytic = {5, ax.Location(), ax.Direction(), c->MajorRadius(), c->MinorRadius()};
     return true;
   }
+  if (auto rev = Handle(Geom_SurfaceOfRevolution)::DownCast(s)) {
+    // The meridian over the face's range as a pole curve (its parameter kept for pole curves
+    // and lines; the check of the caller refuses the others), swept right-handed about the
+    // axis as OpenCASCADE's u sweeps it: qorv's (u, v) is (v, u).
+    Handle(Geom_BSplineCurve) c =
+        GeomConvert::CurveToBSplineCurve(new Geom_TrimmedCurve(rev->BasisCurve(), v1, v2));
+    if (c.IsNull()) {
+      why = "surface of revolution whose meridian has no B-spline form";
+      return false;
+    }
+    if (c->IsPeriodic()) c->SetNotPeriodic();
+    QuickAlgebra::ERVec<ERPole3DH> poles(c->NbPoles());
+    for (int i = 1; i <= c->NbPoles(); ++i) {
+      const gp_Pnt p = c->Pole(i);
+      const double w = c->Weight(i);
+      poles[i - 1] = ERPole3DH(w * p.X(), w * p.Y(), w * p.Z(), w);
+    }
+    const TColStd_Array1OfReal& k = c->KnotSequence();
+    std::vector<double> K(k.begin(), k.end());
+    t_SmartPtr<ERFiniteEntity3DWF> g(
+        new ERCpoleNURBS3D(poles, ERKnotVector(c->Degree(), K.data(), static_cast<int>(K.size()))));
+    const gp_Ax1 axis = rev->Axis();
+    out.s = new ERSurOfRevolution(g, ERInfLine3D(vec(axis.Direction().XYZ()), pt(axis.Location())),
+                                  ERLimites(u1, u2));
+    out.map = {0, 1, 0, 1, 0, 0};
+    out.kind = "revolution";
+    return true;
+  }
   Handle(Geom_BSplineSurface) bs = Handle(Geom_BSplineSurface)::DownCast(s);
   if (bs.IsNull()) {
     if (!Handle(Geom_BezierSurface)::DownCast(s).IsNull()) {
       bs = GeomConvert::SurfaceToBSplineSurface(s);
-    } else if (!Handle(Geom_SurfaceOfLinearExtrusion)::DownCast(s).IsNull() ||
-               !Handle(Geom_SurfaceOfRevolution)::DownCast(s).IsNull()) {
+    } else if (!Handle(Geom_SurfaceOfLinearExtrusion)::DownCast(s).IsNull()) {
       // Exact NURBS forms; the parameter check below refuses those whose parameters moved.
       bs = GeomConvert::SurfaceToBSplineSurface(
           new Geom_RectangularTrimmedSurface(s, u1, u2, v1, v2));
@@ -454,6 +491,45 @@ bool convertFace(const TopoDS_Face& face, double size, Converted& out, std::stri
   return true;
 }
 
+// OpenCASCADE's readers trust the files they read: a damaged one (a truncated IGES file) can
+// make them read through a null pointer. The file is first read and transferred in a child
+// process; only a file the child got through is read here. "" when it did, else why not.
+std::string tryInChild(const std::string& path, const std::string& format, int seconds) {
+  std::cout.flush(), std::cerr.flush();
+  const pid_t pid = ::fork();
+  if (pid < 0) return "";  // no child to spare: read it here
+  if (pid == 0) {
+    int status = 1;
+    try {
+      STEPControl_Reader step;
+      IGESControl_Reader iges;
+      XSControl_Reader& r = format == "step" ? static_cast<XSControl_Reader&>(step) : iges;
+      if (r.ReadFile(path.c_str()) == IFSelect_RetDone) {
+        r.TransferRoots();
+        status = 0;
+      }
+    } catch (...) {
+    }
+    ::_exit(status);
+  }
+  int status = 0;
+  for (int waited = 0;; ++waited) {
+    const pid_t done = ::waitpid(pid, &status, WNOHANG);
+    if (done == pid) break;
+    if (done < 0) return "";
+    if (waited >= seconds * 100) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      return "the reader did not finish within " + std::to_string(seconds) + " s";
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (WIFSIGNALED(status)) return "damaged or truncated: OpenCASCADE's reader fails on it";
+  if (WIFEXITED(status) && WEXITSTATUS(status) != 0)
+    return std::string("not a readable ") + (format == "step" ? "STEP" : "IGES") + " file";
+  return "";
+}
+
 }  // namespace
 
 std::string cadFormatOf(const std::string& path) {
@@ -518,6 +594,10 @@ CadModel readCad(const std::string& path, const CadOptions& options) {
     }
   }
   quietMessages();
+  if (options.isolate) {
+    model.error = tryInChild(path, format, options.seconds);
+    if (!model.error.empty()) return model;
+  }
   TopoDS_Shape shape;
   STEPControl_Reader step;
   IGESControl_Reader iges;

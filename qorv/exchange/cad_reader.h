@@ -3,7 +3,8 @@
 // A CAD model (STEP: .step, .stp; IGES: .iges, .igs) read through OpenCASCADE and turned face
 // by face into qorv's own geometry: the face's base surface as a bounded analytic kind
 // (ERBoundedPlane, Cylinder, Cone, Sphere, Torus), an ERSpoleNURBS3D (B-spline and Bezier
-// surfaces, linear extrusions of pole curves) or an EROffsetSurface over one of those, trimmed
+// surfaces, linear extrusions of pole curves), an ERSurOfRevolution (a pole-curve or straight
+// meridian) or an EROffsetSurface over one of those, trimmed
 // by the face's wires (ERTrimmedSurface). OpenCASCADE only reads and walks the model; every
 // geometric question is answered by qorv's surfaces.
 //
@@ -11,7 +12,8 @@
 // - Lengths are millimetres whatever the file's unit (the reader converts). Assemblies come
 //   with their placements applied; every face of every solid and shell is read.
 // - Face numbers count from 1 in the order of the model's faces (each distinct placed face
-//   once). name is the STEP item's name ("" when none or in IGES files).
+//   once). name is the STEP item's name ("" when none or in IGES files). Colours are not read
+//   (they live in the files' presentation layer, which this reader does not walk).
 // - normalInward tells whether the converted surface's own normal (Su x Sv in qorv's
 //   parameters) points INTO the material: the face's outward normal (OpenCASCADE's normal,
 //   turned for a reversed face) out of a closed solid. A face of an open shell has the
@@ -23,9 +25,10 @@
 //   converted face is checked: its surface, evaluated at 25 points of the face's parameter
 //   box, must give OpenCASCADE's points within 1e-9 of the model's size, else the face is
 //   reported and left out.
-// - A surface of revolution or an extrusion of a conic is not converted (their exact NURBS
-//   forms change the parameters the pcurves use); such faces, and any other kind, are
-//   reported by kind and face number and left out, never silently.
+// - An extrusion of a conic, a revolution of a conic meridian are not converted (the exact
+//   NURBS forms of conics change the parameters the pcurves use, and the check above refuses
+//   them); such faces, and any other kind, are reported by kind and face number and left out,
+//   never silently.
 // - Merging (on by default): faces on one analytic surface (same kind, same axis or plane,
 //   same radii, the same material side) form one group, one feature (an ERFaceGroup); each
 //   face is its own group otherwise. A group is named "face<N>", N its first face's number.
@@ -74,6 +77,11 @@ struct QORV_API CadModel {
 
 struct QORV_API CadOptions {
   bool merge = true;
+  // The file is first read in a child process (fork), so that a file on which OpenCASCADE's
+  // reader crashes or hangs gives a reason instead (given up after seconds). A host that
+  // cannot fork turns it off.
+  bool isolate = true;
+  int seconds = 600;
 };
 
 // "step", "iges" or "" from a path's extension (case ignored).

@@ -4,16 +4,19 @@
 #include <gtest/gtest.h>
 #include <BRepAlgoAPI_Cut.hxx>
 #include <BRepAlgoAPI_Fuse.hxx>
+#include <BRepBuilderAPI_MakeEdge.hxx>
 #include <BRepBuilderAPI_MakeFace.hxx>
 #include <BRepBuilderAPI_Transform.hxx>
 #include <BRepFilletAPI_MakeFillet.hxx>
 #include <BRepPrimAPI_MakeBox.hxx>
 #include <BRepPrimAPI_MakeCone.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
+#include <BRepPrimAPI_MakeRevol.hxx>
 #include <BRepPrimAPI_MakeSphere.hxx>
 #include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
 #include <GeomLProp_SLProps.hxx>
+#include <Geom_BSplineCurve.hxx>
 #include <Geom_BSplineSurface.hxx>
 #include <IGESControl_Controller.hxx>
 #include <IGESControl_Writer.hxx>
@@ -25,6 +28,7 @@
 #include <TColStd_Array1OfInteger.hxx>
 #include <TColStd_Array1OfReal.hxx>
 #include <TColStd_Array2OfReal.hxx>
+#include <TColgp_Array1OfPnt.hxx>
 #include <TColgp_Array2OfPnt.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
@@ -190,6 +194,33 @@ TEST(CadReader, KnownConstructionsRecoverDeviations) {
     GeomLProp_SLProps props(wavy, 0.05 + 0.9 * U(rng), -0.9 + 2.8 * U(rng), 1, 1e-12);
     sheetProbes.push_back({props.Value(), gp_Vec(props.Normal()), "nurbs"});
   }
+  // A vase: a B-spline meridian turned 3/4 of a turn about an axis.
+  TColgp_Array1OfPnt mp(1, 5);
+  for (int i = 1; i <= 5; ++i) mp(i) = gp_Pnt(6 + 2 * std::sin(1.3 * i), 0, 4 * i);
+  TColStd_Array1OfReal mk(1, 2);
+  TColStd_Array1OfInteger mm(1, 2);
+  mk(1) = 0, mk(2) = 2, mm(1) = 5, mm(2) = 5;
+  const gp_Ax1 vaseAxis(gp_Pnt(1, 2, 0), gp_Dir(0.1, 0, 1));
+  const TopoDS_Shape vase =
+      BRepPrimAPI_MakeRevol(
+          BRepBuilderAPI_MakeEdge(Handle(Geom_Curve)(new Geom_BSplineCurve(mp, mk, mm, 4))).Edge(),
+          vaseAxis, 1.5 * M_PI)
+          .Shape();
+  std::vector<Probe> vaseProbes;
+  for (TopExp_Explorer ex(vase, TopAbs_FACE); ex.More(); ex.Next()) {
+    const TopoDS_Face& f = TopoDS::Face(ex.Current());
+    Handle(Geom_Surface) S = BRep_Tool::Surface(f);
+    double u1, u2, v1, v2;
+    S->Bounds(u1, u2, v1, v2);
+    u2 = std::min(u2, 1.5 * M_PI);
+    for (int i = 0; i < 8; ++i) {
+      GeomLProp_SLProps props(S, u1 + (u2 - u1) * (0.05 + 0.9 * U(rng)),
+                              v1 + (v2 - v1) * (0.05 + 0.9 * U(rng)), 1, 1e-12);
+      gp_Vec n(props.Normal());
+      if (f.Orientation() == TopAbs_REVERSED) n.Reverse();
+      vaseProbes.push_back({props.Value(), n, "revolution"});
+    }
+  }
   std::vector<Probe> assemblyProbes = blockProbes(rng);
   for (const Probe& p : blockProbes(rng, moved)) assemblyProbes.push_back(p);
 
@@ -205,6 +236,7 @@ TEST(CadReader, KnownConstructionsRecoverDeviations) {
       {"block.igs", block, "MM", blockProbes(rng), 2},
       {"seat.step", seat, "MM", seatProbes, 0},
       {"sheet.step", sheet, "MM", sheetProbes, 0},
+      {"vase.step", vase, "MM", vaseProbes, 0},
       {"assembly.step", assembly, "MM", assemblyProbes, 2},
   };
   for (const Case& c : cases) {
@@ -216,10 +248,16 @@ TEST(CadReader, KnownConstructionsRecoverDeviations) {
     EXPECT_TRUE(m.problems.empty()) << m.problems.front();
     EXPECT_EQ(static_cast<int>(m.faces.size()), m.faceCount);
     for (const CadGroup& g : m.groups)
-      if (g.kind == "cylinder") EXPECT_EQ(static_cast<int>(g.faces.size()), c.cylinderFaces);
+      if (g.kind == "cylinder") {
+        EXPECT_EQ(static_cast<int>(g.faces.size()), c.cylinderFaces);
+      }
     checkProbes(m, c.probes, rng);
     // Apart, each face is its own feature and the probes still find their faces.
-    const CadModel apart = readCad(path, CadOptions{false});
+    const CadModel apart = readCad(path, [] {
+      CadOptions o;
+      o.merge = false;
+      return o;
+    }());
     EXPECT_EQ(apart.groups.size(), apart.faces.size());
     checkProbes(apart, c.probes, rng);
   }
@@ -310,12 +348,21 @@ TEST(CadReader, BadFilesGiveAReason) {
     EXPECT_NE(m.error, "") << f.name;
     EXPECT_TRUE(m.faces.empty()) << f.name;
   }
-  for (double frac : {0.1, 0.35, 0.6, 0.85, 0.97}) {
-    const std::string path = tmpPath("truncated.step");
-    std::ofstream(path, std::ios::binary)
-        << bytes.substr(0, static_cast<std::size_t>(frac * bytes.size()));
-    const CadModel m = readCad(path);
-    EXPECT_TRUE(!m.error.empty() ||
-                m.faceCount == static_cast<int>(m.faces.size() + m.problems.size()));
-  }
+  // Truncated copies of a STEP and an IGES model, read under the sanitizers in their builds.
+  const std::string igs = tmpPath("bad_source.igs");
+  writeCad(blockWithBore(), igs);
+  std::ifstream igsIn(igs, std::ios::binary);
+  const std::string igsBytes((std::istreambuf_iterator<char>(igsIn)),
+                             std::istreambuf_iterator<char>());
+  for (const auto& [name, whole] :
+       {std::pair{"truncated.step", bytes}, std::pair{"truncated.igs", igsBytes}})
+    for (double frac : {0.1, 0.35, 0.6, 0.85, 0.97}) {
+      const std::string path = tmpPath(name);
+      std::ofstream(path, std::ios::binary)
+          << whole.substr(0, static_cast<std::size_t>(frac * whole.size()));
+      const CadModel m = readCad(path);
+      EXPECT_TRUE(!m.error.empty() ||
+                  m.faceCount == static_cast<int>(m.faces.size() + m.problems.size()))
+          << name << " " << frac;
+    }
 }

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 
 namespace fs = std::filesystem;
 using nlohmann::json;
@@ -142,5 +143,39 @@ TEST_F(StepTool, BadInputsExitTwo) {
     const Outcome r = run(c.args);
     EXPECT_EQ(r.status, 2) << c.args;
     EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+  }
+}
+
+// Damaged side files (bytes flipped, cut, duplicated): a reason and exit 2, or a run; never a
+// crash.
+TEST_F(StepTool, DamagedSideFilesNeverCrash) {
+  const std::string side = R"({"tolerance": [-0.3, 0.3], "features": [
+      {"id": "bore", "faces": [7, 8], "tolerance": [-0.02, 0.02], "material": "reversed"},
+      {"id": "top", "name": "x", "box": [[-1, -1, 19.9], [41, 31, 20.1]]}]})";
+  write("points.csv", "a,24.9,15,10\nb,10,10,20.04\n");
+  std::mt19937 rng(39);
+  const char bytes[] = "{}[],:\"0123456789.-eE \\xnull";
+  for (int i = 0; i < 20; ++i) {
+    std::string t = side;
+    const int edits = 1 + static_cast<int>(rng() % 4);
+    for (int e = 0; e < edits; ++e) {
+      const std::size_t at = rng() % t.size();
+      switch (rng() % 3) {
+        case 0:
+          t[at] = bytes[rng() % (sizeof bytes - 1)];
+          break;
+        case 1:
+          t.resize(at);
+          break;
+        default:
+          t.insert(at, t.substr(at / 2, at / 2 + 1));
+      }
+      if (t.empty()) t = "{";
+    }
+    write("damaged.json", t);
+    const Outcome r = run("inspect --nominal '" + path("part.step") + "' --measured '" +
+                          path("points.csv") + "' --side '" + path("damaged.json") + "' -q");
+    EXPECT_TRUE(r.status == 0 || r.status == 1 || r.status == 2) << t;
+    if (r.status == 2) EXPECT_NE(r.err.find("qorv: "), std::string::npos) << t;
   }
 }

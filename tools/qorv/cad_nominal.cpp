@@ -166,7 +166,11 @@ std::vector<Selection> readSide(const std::string& path, const CadModel& model,
 }
 
 CadModel readModel(const std::string& path, bool merge) {
-  CadModel model = exchange::readCad(path, exchange::CadOptions{merge});
+  CadModel model = exchange::readCad(path, [&] {
+    exchange::CadOptions o;
+    o.merge = merge;
+    return o;
+  }());
   if (!model.error.empty()) throw NominalError{model.error};
   for (const std::string& p : model.problems) std::cerr << "qorv: " << path << ": " << p << "\n";
   if (model.faces.empty())

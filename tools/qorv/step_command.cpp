@@ -62,7 +62,11 @@ std::string quoted(const std::string& t) {
 int runStep(const StepCommand& s, Output& out) {
   if (!isCadPath(s.file))
     return fail(s.file, "not a STEP (.step, .stp) or IGES (.iges, .igs) file") + 1;
-  const exchange::CadModel m = exchange::readCad(s.file, exchange::CadOptions{!s.noMerge});
+  const exchange::CadModel m = exchange::readCad(s.file, [&] {
+    exchange::CadOptions o;
+    o.merge = !s.noMerge;
+    return o;
+  }());
   if (!m.error.empty()) return fail(s.file, m.error) + 1;
   std::ostream& o = out.stream();
   if (s.format == "json") {
