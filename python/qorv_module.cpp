@@ -7,6 +7,9 @@
 #include "python/module.h"
 #include "tools/qorv/inspect_report.h"
 #include "tools/qorv/nominal.h"
+#if QORV_HAVE_STEP
+#include "qorv/exchange/cad_reader.h"
+#endif
 
 namespace qorv::python {
 namespace {
@@ -16,10 +19,12 @@ namespace {
 
 py::dict inspect(const std::string& nominal, const py::handle& points, double probeDiameter,
                  std::optional<std::vector<std::string>> features, int threads,
-                 std::optional<std::string> report, const py::object& probeDiameters, double maxDistance) {
+                 std::optional<std::string> report, const py::object& probeDiameters,
+                 double maxDistance) {
   if (!(probeDiameter >= 0) || !std::isfinite(probeDiameter))
     throw std::invalid_argument("probe_diameter must be a finite number of 0 or more");
-  if (!(maxDistance > 0)) throw std::invalid_argument("max_distance must be greater than 0 (inf: no limit)");
+  if (!(maxDistance > 0))
+    throw std::invalid_argument("max_distance must be greater than 0 (inf: no limit)");
   if (!std::filesystem::is_regular_file(nominal)) throw OsError(nominal + ": no such file");
   std::vector<gmInspectionFeature> fs;
   try {
@@ -135,6 +140,36 @@ py::dict readMeasured(const std::string& path) {
 
 using namespace qorv::python;
 
+// The features of a STEP or IGES model, as qorv inspect forms them by default.
+py::list readCad(const std::string& path, bool merge) {
+#if QORV_HAVE_STEP
+  qorv::exchange::CadOptions options;
+  options.merge = merge;
+  const qorv::exchange::CadModel model = qorv::exchange::readCad(path, options);
+  if (!model.error.empty()) throw std::invalid_argument(path + ": " + model.error);
+  py::list out;
+  for (const qorv::exchange::CadGroup& g : model.groups) {
+    py::dict d;
+    py::list faces, names;
+    for (int k : g.faces) {
+      faces.append(model.faces[static_cast<std::size_t>(k)].index);
+      names.append(model.faces[static_cast<std::size_t>(k)].name);
+    }
+    const ERPoint3D lo = g.box.MinPoint(), hi = g.box.MaxPoint();
+    d["id"] = g.id, d["kind"] = g.kind, d["faces"] = faces, d["names"] = names;
+    d["area"] = g.area, d["normal_inward"] = g.normalInward;
+    d["box"] = py::make_tuple(py::make_tuple(lo.x(), lo.y(), lo.z()),
+                              py::make_tuple(hi.x(), hi.y(), hi.z()));
+    d["surface"] = Surface{g.surface};
+    out.append(d);
+  }
+  return out;
+#else
+  (void)merge;
+  throw std::invalid_argument(path + ": this qorv was built without OpenCASCADE");
+#endif
+}
+
 PYBIND11_MODULE(qorv, m) {
   m.doc() =
       "qorv: a geometry kernel for dimensional measurement and inspection. Points are numpy "
@@ -188,8 +223,14 @@ PYBIND11_MODULE(qorv, m) {
       "HTML report; max_distance: a point that names no feature and lies farther than this from "
       "every feature after compensation is unassigned (feature -1, unassigned True), as in qorv "
       "inspect.");
+  m.def("read_cad", &readCad, py::arg("path"), py::arg("merge") = true,
+        "The features of a STEP or IGES model (lengths in mm): a list of dicts with id, kind, "
+        "faces (numbers from 1), names, area, box, normal_inward (the surface's own normal points "
+        "into the material) and surface (the trimmed face or group: evaluate, nearest, box). "
+        "merge=False: each face its own feature. ValueError when the file cannot be read.");
   m.def("read_measured", &readMeasured, py::arg("path"),
         "Measured points from a CSV or text file (id, x, y, z, optional feature, optional probe "
-        "diameter; separator and decimal mark detected as qorv inspect does; optional header): points (n, 3), ids, features, probe_diameters (-1 "
+        "diameter; separator and decimal mark detected as qorv inspect does; optional header): "
+        "points (n, 3), ids, features, probe_diameters (-1 "
         "where none), line numbers, and the skipped lines as (line, reason).");
 }

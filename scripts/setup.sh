@@ -4,7 +4,10 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev ccache clang
           libclang-rt-dev libcli11-dev nlohmann-json3-dev pkg-config pybind11-dev python3-numpy
-          python3-pytest)
+          python3-pytest
+          # qorv::step (STEP and IGES nominals) reads models through OpenCASCADE
+          libocct-data-exchange-dev libocct-modeling-algorithms-dev libocct-modeling-data-dev
+          libocct-foundation-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

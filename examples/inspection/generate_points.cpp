@@ -1,6 +1,7 @@
 // Writes measured probe centres for a nominal part with known deviations, probe diameters and
 // noise, as a CMM would export them, and the deviations each point was given:
-//   inspection_sample PART.json OUT_DIR [POINTS [SEED]]
+//   inspection_sample PART OUT_DIR [POINTS [SEED [SIDE]]]
+// PART is the JSON nominal or a STEP or IGES model (SIDE its side file).
 // OUT_DIR/measured.csv: id, x, y, z, feature (every other point), probe diameter, and four
 // malformed lines at the end; OUT_DIR/truth.csv: id, feature, deviation.
 // Each point starts from a nominal point T well inside its feature, the part's surface is moved
@@ -19,12 +20,14 @@
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::cerr << "usage: inspection_sample PART.json OUT_DIR [POINTS [SEED]]\n";
+    std::cerr << "usage: inspection_sample PART OUT_DIR [POINTS [SEED [SIDE]]]\n";
     return 2;
   }
   std::vector<gmInspectionFeature> features;
   try {
-    features = qorv::tool::readNominal(argv[1]);
+    qorv::tool::CadNominalOptions cad;
+    if (argc > 5) cad.side = argv[5];
+    features = qorv::tool::readNominal(argv[1], cad);
   } catch (const qorv::tool::NominalError& e) {
     std::cerr << "inspection_sample: " << argv[1] << ": " << e.why << "\n";
     return 2;
@@ -50,10 +53,11 @@ int main(int argc, char** argv) {
   long id = 0;
   for (std::size_t k = 0; k < features.size(); ++k) {
     const gmInspectionFeature& f = features[k];
-    const long want = total / static_cast<long>(features.size()) + (static_cast<long>(k) < total % static_cast<long>(features.size()) ? 1 : 0);
+    const long want = total / static_cast<long>(features.size()) +
+                      (static_cast<long>(k) < total % static_cast<long>(features.size()) ? 1 : 0);
     const double band = std::max(std::fabs(f.lower()), std::fabs(f.upper()));
     // A probe no larger than the tightest hollow it measures.
-    const double limit = f.kind() == gmInspectionFeature::TORUS   ? f.r2()
+    const double limit = f.kind() == gmInspectionFeature::TORUS     ? f.r2()
                          : f.kind() == gmInspectionFeature::PLANE   ? 1e300
                          : f.kind() == gmInspectionFeature::SURFACE ? 4.0  // gently curved patches
                                                                     : 4 * f.r1();
@@ -75,10 +79,12 @@ int main(int argc, char** argv) {
       m.diameter = d;
       if (named) m.feature = f.id();
       const gmInspectedPoint r = inspection.inspect(m, d);
-      if (r.feature != static_cast<int>(k) || qorv::distance(r.nominal, T) > 1e-9 * (1 + qorv::distance(ERPoint3D(), T)))
+      if (r.feature != static_cast<int>(k) ||
+          qorv::distance(r.nominal, T) > 1e-9 * (1 + qorv::distance(ERPoint3D(), T)))
         continue;
       ++id, ++made;
-      measured << "P" << id << "," << P.x() << "," << P.y() << "," << P.z() << "," << (named ? f.id() : "") << "," << d << "\n";
+      measured << "P" << id << "," << P.x() << "," << P.y() << "," << P.z() << ","
+               << (named ? f.id() : "") << "," << d << "\n";
       truth << "P" << id << "," << f.id() << "," << dev << "\n";
     }
   }
@@ -87,6 +93,7 @@ int main(int argc, char** argv) {
   measured << "B2,x,2.0,3.0\n";
   measured << "B3,nan,2.0,3.0\n";
   measured << "B4,1.0,2.0,3.0,no-such-feature,2\n";
-  std::cout << "inspection_sample: " << id << " points and 4 malformed lines in " << dir << "/measured.csv\n";
+  std::cout << "inspection_sample: " << id << " points and 4 malformed lines in " << dir
+            << "/measured.csv\n";
   return 0;
 }

@@ -117,6 +117,29 @@ def test_inspect_the_sample_part():
         qorv.inspect(os.path.join(source, "README.md"), pts)
 
 
+def test_read_cad_and_inspect_the_step_sample():
+    sample = os.environ.get("QORV_STEP_SAMPLE")
+    if sample is None:
+        pytest.skip("QORV_STEP_SAMPLE names the STEP sample writer")
+    with tempfile.TemporaryDirectory() as d:
+        subprocess.run([sample, d], check=True, capture_output=True)
+        part = os.path.join(d, "part.step")
+        features = qorv.read_cad(part)
+        bore = [f for f in features if f["kind"] == "cylinder" and len(f["faces"]) == 2]
+        assert len(bore) == 1
+        assert bore[0]["area"] == pytest.approx(2 * math.pi * 8 * 30, rel=1e-9)
+        assert len(qorv.read_cad(part, merge=False)) > len(features)
+        # Probe centres in the bore (radius 8 about (20, 30)), 0.02 inside: more material, +.
+        a = np.linspace(0.1, 6.2, 50)
+        r = 8 - 0.02
+        pts = np.column_stack([20 + r * np.cos(a), 30 + r * np.sin(a), np.linspace(2, 28, 50)])
+        res = qorv.inspect(part, pts)
+        np.testing.assert_allclose(res["deviation"], 0.02, atol=1e-9)
+        assert {res["feature_ids"][k] for k in res["feature"]} == {bore[0]["id"]}
+        with pytest.raises(ValueError):
+            qorv.read_cad(os.path.join(d, "side.json"))
+
+
 def test_docstrings_and_stubs_everywhere():
     import ast
     import pathlib

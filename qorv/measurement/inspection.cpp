@@ -188,7 +188,7 @@ const char* gmInspectionFeature::label() const {
                {"ERBoundedCylinder", "cylinder"}, {"ERBoundedCone", "cone"},
                {"ERBoundedSphere", "sphere"},     {"ERBoundedTorus", "torus"},
                {"ERTrimmedSurface", "trimmed"},   {"ERSurOfRevolution", "revolution"},
-               {"EROffsetSurface", "offset"}};
+               {"EROffsetSurface", "offset"},     {"ERFaceGroup", "faces"}};
   const char* cls = surface_ ? surface_->className() : "";
   for (const auto& n : names)
     if (std::string_view(cls) == n.cls) return n.label;

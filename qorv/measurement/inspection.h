@@ -103,7 +103,7 @@ class QORV_API gmInspectionFeature {
   Kind kind() const { return kind_; }
   static const char* kindName(Kind k);
   // The kind in words for reports: a surface feature says what surface it is ("nurbs",
-  // "bezier", "cylinder", ...; "surface" for any other).
+  // "bezier", "cylinder", ...; "faces" for a group of CAD faces; "surface" for any other).
   const char* label() const;
   Material material() const { return material_; }
   double lower() const { return lower_; }

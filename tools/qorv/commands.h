@@ -7,6 +7,7 @@
 #include <ostream>
 #include <string>
 
+#include "tools/qorv/cad_nominal.h"
 #include "tools/qorv/output.h"
 
 namespace qorv::tool {
@@ -43,6 +44,7 @@ struct InspectOptions {
   Format format = Format::text;
   int threads = 0;  // 0: every core
   bool quiet = false;
+  CadNominalOptions cad;  // a STEP or IGES nominal's band, merging and side file
 };
 // Measured points against a nominal part: 0 all in tolerance, 1 any out, 2 an input that cannot
 // be read or judged, or an argument out of its domain.

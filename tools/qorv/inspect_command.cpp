@@ -203,7 +203,7 @@ int inspect(const InspectOptions& o, Output& out) {
 
   std::vector<gmInspectionFeature> features;
   try {
-    features = readNominal(o.nominal);
+    features = readNominal(o.nominal, o.cad);
   } catch (const NominalError& e) {
     std::cerr << "qorv: " << o.nominal << ": " << e.why << "\n";
     return 2;

@@ -105,7 +105,7 @@ int main(int argc, char** argv) {
       "inspect", "measured probe points against a nominal part: deviations, statistics, stored "
                  "results and a report; exit 1 when any point is out of tolerance, 2 when an input "
                  "cannot be read");
-  inspectCommand->add_option("--nominal", inspectOptions.nominal, "the nominal part (JSON)")->required();
+  inspectCommand->add_option("--nominal", inspectOptions.nominal, "the nominal part (JSON, qorv database, STEP or IGES)")->required();
   inspectCommand->add_option("--measured", inspectOptions.measured,
                              "the measured probe centres (CSV or text: id, x, y, z[, feature[, diameter]])")
       ->required();
@@ -127,6 +127,9 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember({"table", "text", "csv", "json"}));
   inspectCommand->add_option("-j", inspectOptions.threads, "threads (default: every core)");
   inspectCommand->add_flag("-q,--quiet", inspectOptions.quiet, "no progress bar");
+  addCadOptions(inspectCommand, inspectOptions.cad);
+  StepCommand stepCommand;
+  addStepCommand(app, stepCommand);
   // A missing or misspelt command is checked after parsing, so that the error can name it.
   db->allow_extras();
   app.allow_extras();
@@ -143,7 +146,7 @@ int main(int argc, char** argv) {
   if (app.get_subcommands().empty() || !app.remaining().empty()) {
     const std::vector<std::string> extra = app.remaining();
     if (extra.empty())
-      std::cerr << "qorv: a command is required (inspect, demo, classes, db or dxf)\n";
+      std::cerr << "qorv: a command is required (inspect, step, demo, classes, db or dxf)\n";
     else
       std::cerr << "qorv: unexpected argument '" << extra.front() << "'\n";
     std::cerr << "Run with --help for more information.\n";
@@ -173,6 +176,7 @@ int main(int argc, char** argv) {
   if (*check) status = dbCheck(file, out);
   if (*recover) status = dbRecover(file, out);
   if (*dxfCommand) status = dxfPoints(dxfFile, format, out);
+  if (*stepCommand.command) status = runStep(stepCommand, out);
   if (*inspectCommand) {
     inspectOptions.format = inspectFormat == "csv" ? Format::csv : inspectFormat == "json" ? Format::json : Format::text;
     inspectOptions.probeDiameterGiven = probeOption->count() > 0;

@@ -374,9 +374,11 @@ std::vector<gmInspectionFeature> readNominalDatabase(const std::string& path) {
   return features;
 }
 
-std::vector<gmInspectionFeature> readNominal(const std::string& path) {
+std::vector<gmInspectionFeature> readNominal(const std::string& path,
+                                             const CadNominalOptions& cad) {
   if (std::error_code ec; std::filesystem::is_directory(path, ec))
     throw NominalError{"is a directory, not a nominal part"};
+  if (isCadPath(path)) return readCadNominal(path, cad);
   if (whyNotADatabase(path).empty()) return readNominalDatabase(path);
   std::ifstream in(path, std::ios::binary);
   if (!in) throw NominalError{"cannot be read"};

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "qorv/measurement/inspection.h"
+#include "tools/qorv/cad_nominal.h"
 
 namespace qorv::tool {
 
@@ -14,6 +15,8 @@ struct NominalError {
   std::string why;
 };
 
-std::vector<gmInspectionFeature> readNominal(const std::string& path);
+// JSON, a qorv database, or a STEP or IGES model (by its extension; see cad_nominal.h).
+std::vector<gmInspectionFeature> readNominal(const std::string& path,
+                                             const CadNominalOptions& cad = {});
 
 }  // namespace qorv::tool

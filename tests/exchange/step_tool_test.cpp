@@ -1,0 +1,183 @@
+// qorv step and qorv inspect --nominal MODEL as users run them: the built tool (QORV_TOOL) on a
+// STEP model written by OpenCASCADE, with a side file.
+#include <gtest/gtest.h>
+#include <BRepAlgoAPI_Cut.hxx>
+#include <BRepPrimAPI_MakeBox.hxx>
+#include <BRepPrimAPI_MakeCylinder.hxx>
+#include <Message.hxx>
+#include <Message_Messenger.hxx>
+#include <Message_Printer.hxx>
+#include <STEPControl_Writer.hxx>
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+struct Outcome {
+  int status;
+  std::string out, err;
+};
+
+class StepTool : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* tool = std::getenv("QORV_TOOL");
+    if (tool == nullptr) GTEST_SKIP() << "QORV_TOOL names no tool";
+    tool_ = tool;
+    const char* tmp = std::getenv("QORV_TEST_TMP");
+    dir_ = fs::path(tmp ? tmp : "/tmp") / "step_tool";
+    fs::create_directories(dir_);
+    for (Message_SequenceOfPrinters::Iterator it(Message::DefaultMessenger()->Printers());
+         it.More(); it.Next())
+      it.Value()->SetTraceLevel(Message_Fail);
+    // A block 40 x 30 x 20 with a bore of radius 5 through (20, 15), as two half cylinders.
+    TopoDS_Shape s = BRepPrimAPI_MakeBox(40, 30, 20).Shape();
+    for (double a : {0.0, M_PI}) {
+      gp_Ax2 ax(gp_Pnt(20, 15, -1), gp::DZ(), gp_Dir(std::cos(a), std::sin(a), 0));
+      s = BRepAlgoAPI_Cut(s, BRepPrimAPI_MakeCylinder(ax, 5, 22, M_PI).Shape()).Shape();
+    }
+    STEPControl_Writer w;
+    ASSERT_EQ(w.Transfer(s, STEPControl_AsIs), IFSelect_RetDone);
+    ASSERT_EQ(w.Write(path("part.step").c_str()), IFSelect_RetDone);
+  }
+  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+  void write(const std::string& name, const std::string& text) const {
+    std::ofstream(path(name), std::ios::binary) << text;
+  }
+  Outcome run(const std::string& args) const {
+    const std::string cmd =
+        "'" + tool_ + "' " + args + " >'" + path(".out") + "' 2>'" + path(".err") + "'";
+    const int raw = std::system(cmd.c_str());
+    auto slurp = [&](const char* n) {
+      std::ifstream in(path(n), std::ios::binary);
+      return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(".out"), slurp(".err")};
+  }
+
+  std::string tool_;
+  fs::path dir_;
+};
+
+}  // namespace
+
+TEST_F(StepTool, ListsFacesAndTheMergedBore) {
+  const Outcome r = run("step '" + path("part.step") + "' --format json");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const json doc = json::parse(r.out);
+  EXPECT_EQ(doc["faces"].size(), 8u);
+  EXPECT_EQ(doc["features"].size(), 7u);
+  int bores = 0;
+  for (const json& f : doc["features"])
+    if (f["kind"] == "cylinder") {
+      ++bores;
+      EXPECT_EQ(f["faces"].size(), 2u);
+      EXPECT_NEAR(f["area"].get<double>(), 2 * M_PI * 5 * 20, 1e-6);
+    }
+  EXPECT_EQ(bores, 1);
+  const Outcome apart = run("step '" + path("part.step") + "' --no-merge --format json");
+  EXPECT_EQ(json::parse(apart.out)["features"].size(), 8u);
+}
+
+// Ids, bands and the material side from the side file; the rest keep "face<N>" and the
+// default band; deviations positive outside the material.
+TEST_F(StepTool, InspectsWithASideFile) {
+  write("side.json", R"({"tolerance": [-0.3, 0.3], "features": [
+      {"id": "bore", "faces": [7, 8], "tolerance": [-0.02, 0.02]},
+      {"id": "top", "box": [[-1, -1, 19.9], [41, 31, 20.1]], "tolerance": [-0.05, 0.05]}]})");
+  write("points.csv", "a,24.9,15,10\nb,20,10.05,3\nc,10,10,20.04\nd,40.25,10,5\n");
+  const Outcome r =
+      run("inspect --nominal '" + path("part.step") + "' --measured '" + path("points.csv") +
+          "' --side '" + path("side.json") + "' --probe-diameter 0 --format json -q");
+  ASSERT_EQ(r.status, 1) << r.err;
+  const json doc = json::parse(r.out);
+  const struct {
+    const char* feature;
+    double deviation;
+    bool in;
+  } want[] = {
+      {"bore", 0.1, false}, {"bore", 0.05, false}, {"top", 0.04, true}, {"face6", 0.25, true}};
+  ASSERT_EQ(doc["results"].size(), 4u);
+  for (std::size_t i = 0; i < 4; ++i) {
+    const json& p = doc["results"][i];
+    EXPECT_EQ(p["feature"], want[i].feature) << i;
+    EXPECT_NEAR(p["deviation"].get<double>(), want[i].deviation, 1e-9) << i;
+    EXPECT_EQ(p["in_tolerance"], want[i].in) << i;
+  }
+  // The default band comes from --tolerance when the side file gives none.
+  write("side2.json", R"({"features": [{"id": "bore", "faces": [8, 7]}]})");
+  const Outcome t = run("inspect --nominal '" + path("part.step") + "' --measured '" +
+                        path("points.csv") + "' --side '" + path("side2.json") +
+                        "' --tolerance=-1,1 --probe-diameter 0 --format json -q");
+  EXPECT_EQ(t.status, 0) << t.err;
+}
+
+// Inputs that cannot be used: a reason and exit 2.
+TEST_F(StepTool, BadInputsExitTwo) {
+  write("points.csv", "a,1,2,3\n");
+  write("fake.step", "solid x\nendsolid\n");
+  write("none.json", R"({"features": [{"id": "x", "faces": [99]}]})");
+  write("broken.json", R"({"features": [)");
+  const std::string m = " --measured '" + path("points.csv") + "' -q";
+  const struct {
+    std::string args, says;
+  } cases[] = {
+      {"inspect --nominal '" + path("fake.step") + "'" + m, "not a STEP file"},
+      {"inspect --nominal '" + path("part.step") + "' --side '" + path("none.json") + "'" + m,
+       "selects no face"},
+      {"inspect --nominal '" + path("part.step") + "' --side '" + path("broken.json") + "'" + m,
+       "not valid JSON"},
+      {"inspect --nominal '" + path("part.step") + "' --tolerance=0.2,0.1" + m, "--tolerance"},
+      {"step '" + path("fake.step") + "'", "not a STEP file"},
+      {"step '" + path("missing.igs") + "'", "cannot be read"},
+  };
+  for (const auto& c : cases) {
+    const Outcome r = run(c.args);
+    EXPECT_EQ(r.status, 2) << c.args;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+  }
+}
+
+// Damaged side files (bytes flipped, cut, duplicated): a reason and exit 2, or a run; never a
+// crash.
+TEST_F(StepTool, DamagedSideFilesNeverCrash) {
+  const std::string side = R"({"tolerance": [-0.3, 0.3], "features": [
+      {"id": "bore", "faces": [7, 8], "tolerance": [-0.02, 0.02], "material": "reversed"},
+      {"id": "top", "name": "x", "box": [[-1, -1, 19.9], [41, 31, 20.1]]}]})";
+  write("points.csv", "a,24.9,15,10\nb,10,10,20.04\n");
+  std::mt19937 rng(39);
+  const char bytes[] = "{}[],:\"0123456789.-eE \\xnull";
+  for (int i = 0; i < 20; ++i) {
+    std::string t = side;
+    const int edits = 1 + static_cast<int>(rng() % 4);
+    for (int e = 0; e < edits; ++e) {
+      const std::size_t at = rng() % t.size();
+      switch (rng() % 3) {
+        case 0:
+          t[at] = bytes[rng() % (sizeof bytes - 1)];
+          break;
+        case 1:
+          t.resize(at);
+          break;
+        default:
+          t.insert(at, t.substr(at / 2, at / 2 + 1));
+      }
+      if (t.empty()) t = "{";
+    }
+    write("damaged.json", t);
+    const Outcome r = run("inspect --nominal '" + path("part.step") + "' --measured '" +
+                          path("points.csv") + "' --side '" + path("damaged.json") + "' -q");
+    EXPECT_TRUE(r.status == 0 || r.status == 1 || r.status == 2) << t;
+    if (r.status == 2) {
+      EXPECT_NE(r.err.find("qorv: "), std::string::npos) << t;
+    }
+  }
+}
