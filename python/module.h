@@ -298,5 +298,6 @@ void bindValues(py::module_& m);
 void bindCurves(py::module_& m);
 void bindSurfaces(py::module_& m);
 void bindDatabase(py::module_& m);
+void bindAlignment(py::module_& m);
 
 }  // namespace qorv::python

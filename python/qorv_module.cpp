@@ -166,6 +166,7 @@ PYBIND11_MODULE(qorv, m) {
   bindSurfaces(m);
   bindCurves(m);
   bindDatabase(m);
+  bindAlignment(m);
 
   m.def(
       "inspect", &inspect, py::arg("nominal"), py::arg("points"), py::arg("probe_diameter") = 0.0,
