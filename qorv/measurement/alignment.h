@@ -26,6 +26,9 @@
 // - The robust loss weights each point by Huber's or Tukey's function of its residual over a
 //   scale of 1.4826 times the median absolute residual, redrawn at each iteration; so a few
 //   percent of gross outliers leave the move where the other points put it.
+// - The start from anywhere matches the points' centroid and principal axes to those of the
+//   nominal's area: it needs points spread over the part much as its area is. Points on a few
+//   features only should start from a frame near the answer (fromAnywhere = 0).
 // - maxDistance: points whose residual exceeds it after convergence are unassigned (listed, left
 //   out of the statistics and of a final refit).
 // - A move the points do not fix (a plain cylinder turned about or slid along its axis, a plane
