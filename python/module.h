@@ -302,5 +302,6 @@ void bindForm(py::module_& m);
 
 // A form association's result as qorv.fit returns it.
 py::dict formDict(const gmFormResult& r);
+void bindAlignment(py::module_& m);
 
 }  // namespace qorv::python

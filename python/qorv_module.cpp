@@ -210,6 +210,7 @@ PYBIND11_MODULE(qorv, m) {
   bindCurves(m);
   bindDatabase(m);
   bindForm(m);
+  bindAlignment(m);
 
   m.def(
       "inspect", &inspect, py::arg("nominal"), py::arg("points"), py::arg("probe_diameter") = 0.0,

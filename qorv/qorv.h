@@ -38,6 +38,7 @@
 #include "qorv/foundation/trig.h"
 #include "qorv/foundation/values.h"
 #include "qorv/version.h"
+#include "qorv/measurement/alignment.h"
 #include "qorv/measurement/dxf_input.h"
 #include "qorv/measurement/form.h"
 #include "qorv/measurement/gap_and_flush.h"

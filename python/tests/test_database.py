@@ -167,3 +167,28 @@ def test_inspect_recovers_the_sample_parts_known_deviations(tmp_path):
         feature, dev = truth[i]
         assert res["feature_ids"][res["feature"][k]] == feature
         assert abs(res["deviation"][k] - dev) <= 1e-9, (i, feature)
+
+
+def test_align_finds_a_known_move_of_the_sample_part(tmp_path):
+    sample = os.environ.get("QORV_SAMPLE")
+    if SOURCE is None or sample is None:
+        pytest.skip("QORV_SOURCE_DIR and QORV_SAMPLE name the source tree and the generator")
+    part = os.path.join(SOURCE, "examples", "inspection", "part.json")
+    assert subprocess.run([sample, part, str(tmp_path), "400", "5"]).returncode == 0
+    m = qorv.read_measured(str(tmp_path / "measured.csv"))
+    c, s = math.cos(0.3), math.sin(0.3)
+    move = np.array([[c, -s, 0, 40], [s, c, 0, -7], [0, 0, 1, 3], [0, 0, 0, 1]])
+    pts = m["points"] @ move[:3, :3].T + move[:3, 3]
+    a = qorv.align(part, pts, probe_diameter=1, probe_diameters=m["probe_diameters"])
+    assert a["ok"] and not a["ambiguous"]
+    # The move found undoes the one applied, to the sample's deliberate deviations.
+    undone = a["matrix"] @ move
+    assert np.allclose(undone[:3, :3], np.eye(3), atol=2e-3) and np.allclose(undone[:3, 3], 0, atol=0.05)
+    assert a["matrix"].shape == (4, 4) and a["uncertainty"].shape == (6,)
+    # Only a turn about z and a shift in x, y, from the points' own frame.
+    c, s = math.cos(0.05), math.sin(0.05)
+    near = m["points"] @ np.array([[c, -s, 0], [s, c, 0], [0, 0, 1]]).T + [2, -1, 0]
+    b = qorv.align(part, near, probe_diameter=1, probe_diameters=m["probe_diameters"], fixed=["rx", "ry", "tz"])
+    assert b["ok"] and abs(b["angles"][2] + 0.05) < 1e-3 and b["uncertainty"][0] == 0
+    with pytest.raises(ValueError):
+        qorv.align(part, pts, fixed=["rw"])

@@ -45,6 +45,7 @@ struct InspectOptions {
   int threads = 0;  // 0: every core
   bool quiet = false;
   CadNominalOptions cad;  // a STEP or IGES nominal's band, merging and side file
+  std::string align;  // "": the points are in the nominal's frame already
 };
 // Measured points against a nominal part: 0 all in tolerance, 1 any out, 2 an input that cannot
 // be read or judged, or an argument out of its domain.

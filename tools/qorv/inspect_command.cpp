@@ -21,6 +21,7 @@
 #include "qorv/persistence/db_object.h"
 #include "qorv/persistence/object_database.h"
 #include "qorv/platform/file.h"
+#include "tools/qorv/align_command.h"
 #include "tools/qorv/commands.h"
 #include "tools/qorv/form_output.h"
 #include "tools/qorv/inspect_report.h"
@@ -238,6 +239,11 @@ int inspect(const InspectOptions& o, Output& out) {
     std::cerr << "qorv inspect: no probe diameter given (--probe-diameter or per point): points are judged "
                  "uncompensated\n";
   const double diameter = o.probeDiameterGiven ? o.probeDiameter : 0.0;
+  gmAlignment alignment;
+  if (!o.align.empty()) {
+    const std::string why = alignPoints(o.align, inspection.features(), points, diameter, o.maxDistance, alignment);
+    if (!why.empty()) return fail2(o.measured, why);
+  }
 
   const int threads = o.threads > 0 ? o.threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   progress.stage("judging", points.size());
@@ -280,7 +286,9 @@ int inspect(const InspectOptions& o, Output& out) {
     // Streamed: a million points would make a document of gigabytes in memory.
     s << "{\n  \"points\": " << points.size() + malformed << ",\n  \"inspected\": " << inspected
       << ",\n  \"unassigned\": " << unassigned << ",\n  \"out_of_tolerance\": " << outside
-      << ",\n  \"max_distance\": " << jsonNumber(o.maxDistance) << ",\n  \"skipped\": [";
+      << ",\n  \"max_distance\": " << jsonNumber(o.maxDistance);
+    if (!o.align.empty()) s << ",\n  \"alignment\": " << alignmentJson(alignment);
+    s << ",\n  \"skipped\": [";
     for (std::size_t k = 0; k < skipped.size(); ++k)
       s << (k ? "," : "") << "\n    {\"line\": " << skipped[k].line << ", \"reason\": " << jsonString(skipped[k].reason)
         << "}";

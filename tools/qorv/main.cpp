@@ -10,6 +10,7 @@
 #include <CLI/CLI.hpp>
 
 #include "qorv/qorv.h"
+#include "tools/qorv/align_command.h"
 #include "tools/qorv/commands.h"
 
 namespace qorv::tool {
@@ -130,6 +131,18 @@ int main(int argc, char** argv) {
   addCadOptions(inspectCommand, inspectOptions.cad);
   StepCommand stepCommand;
   addStepCommand(app, stepCommand);
+  inspectCommand->add_option("--align", inspectOptions.align,
+                             "align the points first: best-fit, or datums:A,B,C (3-2-1 on those features)");
+  AlignOptions alignOptions;
+  CLI::App* alignCommand = app.add_subcommand(
+      "align", "the rigid move of measured points onto a nominal part; writes the moved points (CSV) and "
+               "the move (JSON); exit 1 when the move is ambiguous or cannot be found");
+  alignCommand->add_option("--nominal", alignOptions.nominal, "the nominal part (JSON)")->required();
+  alignCommand->add_option("--measured", alignOptions.measured, "the measured probe centres")->required();
+  alignCommand->add_option("--method", alignOptions.method, "best-fit (default) or datums:A,B,C");
+  alignCommand->add_option("--probe-diameter", alignOptions.probeDiameter, "for points that give none");
+  alignCommand->add_option("--max-distance", alignOptions.maxDistance, "farther points are unassigned");
+  alignCommand->add_option("--out", alignOptions.out, "the moved points (default: standard output)");
   // A missing or misspelt command is checked after parsing, so that the error can name it.
   db->allow_extras();
   app.allow_extras();
@@ -146,7 +159,7 @@ int main(int argc, char** argv) {
   if (app.get_subcommands().empty() || !app.remaining().empty()) {
     const std::vector<std::string> extra = app.remaining();
     if (extra.empty())
-      std::cerr << "qorv: a command is required (inspect, step, demo, classes, db or dxf)\n";
+      std::cerr << "qorv: a command is required (inspect, align, step, demo, classes, db or dxf)\n";
     else
       std::cerr << "qorv: unexpected argument '" << extra.front() << "'\n";
     std::cerr << "Run with --help for more information.\n";
@@ -182,6 +195,7 @@ int main(int argc, char** argv) {
     inspectOptions.probeDiameterGiven = probeOption->count() > 0;
     status = inspect(inspectOptions, out);
   }
+  if (*alignCommand) status = align(alignOptions, out);
   } catch (const std::exception& e) {
     std::cerr << "qorv: " << e.what() << "\n";
     status = 2;

@@ -1,0 +1,903 @@
+// qorv/measurement/alignment.cpp
+#include "qorv/measurement/alignment.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+
+#include "qorv/foundation/transfo3d_kinds.h"
+
+namespace {
+
+using Vec3 = std::array<double, 3>;
+
+Vec3 vec(const ERPoint3D& p) { return {p.x(), p.y(), p.z()}; }
+Vec3 vec(const ERVector3D& p) { return {p.x(), p.y(), p.z()}; }
+double dot(const Vec3& a, const Vec3& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+Vec3 cross(const Vec3& a, const Vec3& b) {
+  return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+}
+Vec3 sub(const Vec3& a, const Vec3& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
+Vec3 add3(const Vec3& a, const Vec3& b) { return {a[0] + b[0], a[1] + b[1], a[2] + b[2]}; }
+Vec3 scale(const Vec3& a, double k) { return {a[0] * k, a[1] * k, a[2] * k}; }
+double norm(const Vec3& a) { return std::hypot(a[0], a[1], a[2]); }
+Vec3 unit(const Vec3& a) {
+  const double n = norm(a);
+  return n > 0 ? scale(a, 1 / n) : a;
+}
+// A direction in words: unit, its largest component positive, rounding dust cleared.
+std::string direction(Vec3 d) {
+  d = unit(d);
+  int k = 0;
+  for (int i = 1; i < 3; ++i)
+    if (std::fabs(d[i]) > std::fabs(d[k])) k = i;
+  if (d[k] < 0) d = scale(d, -1);
+  for (double& x : d)
+    if (std::fabs(x) < 1e-9) x = 0;
+  char buf[96];
+  std::snprintf(buf, sizeof buf, "(%.6g, %.6g, %.6g)", d[0], d[1], d[2]);
+  return buf;
+}
+std::string position(Vec3 p, double size) {
+  for (double& x : p)
+    if (std::fabs(x) < 1e-9 * size) x = 0;
+  char buf[96];
+  std::snprintf(buf, sizeof buf, "(%.9g, %.9g, %.9g)", p[0], p[1], p[2]);
+  return buf;
+}
+
+// p -> R p + t, R row-major.
+struct Rigid {
+  double R[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+  Vec3 t = {0, 0, 0};
+  Vec3 rot(const Vec3& p) const {
+    return {R[0] * p[0] + R[1] * p[1] + R[2] * p[2], R[3] * p[0] + R[4] * p[1] + R[5] * p[2],
+            R[6] * p[0] + R[7] * p[1] + R[8] * p[2]};
+  }
+  Vec3 operator()(const Vec3& p) const { return add3(rot(p), t); }
+};
+
+Rigid fromTransfo(const ERPmIsometrie3D& T) {
+  Rigid r;
+  const Vec3 o = vec(T >> ERPoint3D(0, 0, 0));
+  for (int j = 0; j < 3; ++j) {
+    ERPoint3D e(j == 0, j == 1, j == 2);
+    const Vec3 c = sub(vec(T >> e), o);
+    for (int i = 0; i < 3; ++i) r.R[3 * i + j] = c[i];
+  }
+  r.t = o;
+  return r;
+}
+
+// Rodrigues: the turn by |w| about w.
+void turn(const Vec3& w, double* R) {
+  const double a = norm(w);
+  const Vec3 k = a > 0 ? scale(w, 1 / a) : Vec3{0, 0, 1};
+  const double c = std::cos(a), s = std::sin(a), v = 1 - c;
+  R[0] = c + k[0] * k[0] * v, R[1] = k[0] * k[1] * v - k[2] * s, R[2] = k[0] * k[2] * v + k[1] * s;
+  R[3] = k[1] * k[0] * v + k[2] * s, R[4] = c + k[1] * k[1] * v, R[5] = k[1] * k[2] * v - k[0] * s;
+  R[6] = k[2] * k[0] * v - k[1] * s, R[7] = k[2] * k[1] * v + k[0] * s, R[8] = c + k[2] * k[2] * v;
+}
+
+void mul33(const double* A, const double* B, double* C) {
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j)
+      C[3 * i + j] = A[3 * i] * B[j] + A[3 * i + 1] * B[3 + j] + A[3 * i + 2] * B[6 + j];
+}
+
+// Cyclic Jacobi on a symmetric n x n matrix (n <= 6): eigenvalues descending, vectors in the
+// columns of V.
+void eigenSym(int n, double* A, double* val, double* V) {
+  for (int i = 0; i < n * n; ++i) V[i] = i % (n + 1) == 0;
+  for (int sweep = 0; sweep < 60; ++sweep) {
+    double off = 0, diag = 0;
+    for (int i = 0; i < n; ++i)
+      for (int j = 0; j < n; ++j) (i == j ? diag : off) += A[i * n + j] * A[i * n + j];
+    if (!(off > 1e-32 * diag)) break;
+    for (int p = 0; p < n; ++p)
+      for (int q = p + 1; q < n; ++q) {
+        const double apq = A[p * n + q];
+        if (apq == 0) continue;
+        const double th = (A[q * n + q] - A[p * n + p]) / (2 * apq);
+        const double t = (th >= 0 ? 1 : -1) / (std::fabs(th) + std::sqrt(th * th + 1));
+        const double c = 1 / std::sqrt(t * t + 1), s = t * c;
+        for (int k = 0; k < n; ++k) {
+          const double akp = A[k * n + p], akq = A[k * n + q];
+          A[k * n + p] = c * akp - s * akq, A[k * n + q] = s * akp + c * akq;
+        }
+        for (int k = 0; k < n; ++k) {
+          const double apk = A[p * n + k], aqk = A[q * n + k];
+          A[p * n + k] = c * apk - s * aqk, A[q * n + k] = s * apk + c * aqk;
+        }
+        for (int k = 0; k < n; ++k) {
+          const double vkp = V[k * n + p], vkq = V[k * n + q];
+          V[k * n + p] = c * vkp - s * vkq, V[k * n + q] = s * vkp + c * vkq;
+        }
+      }
+  }
+  for (int i = 0; i < n; ++i) val[i] = A[i * n + i];
+  for (int i = 0; i < n; ++i) {  // selection sort, descending
+    int m = i;
+    for (int j = i + 1; j < n; ++j)
+      if (val[j] > val[m]) m = j;
+    if (m == i) continue;
+    std::swap(val[i], val[m]);
+    for (int k = 0; k < n; ++k) std::swap(V[k * n + i], V[k * n + m]);
+  }
+}
+
+// Solves the symmetric positive system by Cholesky; 0 when not positive.
+int cholSolve(int n, const double* A, const double* b, double* x) {
+  double L[36];
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j <= i; ++j) {
+      double s = A[i * n + j];
+      for (int k = 0; k < j; ++k) s -= L[i * n + k] * L[j * n + k];
+      if (i == j) {
+        if (!(s > 0)) return 0;
+        L[i * n + i] = std::sqrt(s);
+      } else {
+        L[i * n + j] = s / L[j * n + j];
+      }
+    }
+  double y[6];
+  for (int i = 0; i < n; ++i) {
+    double s = b[i];
+    for (int k = 0; k < i; ++k) s -= L[i * n + k] * y[k];
+    y[i] = s / L[i * n + i];
+  }
+  for (int i = n - 1; i >= 0; --i) {
+    double s = y[i];
+    for (int k = i + 1; k < n; ++k) s -= L[k * n + i] * x[k];
+    x[i] = s / L[i * n + i];
+  }
+  return 1;
+}
+
+struct Sample {
+  Vec3 p;
+  double radius;
+  int index;
+};
+
+struct Eval {
+  Vec3 q;    // the moved point
+  Vec3 n;    // outward normal at its foot
+  double r;  // compensated residual
+  bool ok;
+};
+
+class Fitter {
+ public:
+  Fitter(const std::vector<gmInspectionFeature>& f, const gmAlignmentOptions& o) : f_(f), o_(o) {
+    ERMinimax3D box;
+    for (const auto& x : f_)
+      if (x.problem().empty()) box.Update(x.box()), usable_ = true;
+    if (usable_) {
+      size_ = std::hypot(box.xmax() - box.xmin(), box.ymax() - box.ymin(), box.zmax() - box.zmin());
+      centre_ = {(box.xmin() + box.xmax()) / 2, (box.ymin() + box.ymax()) / 2,
+                 (box.zmin() + box.zmax()) / 2};
+    }
+    if (!(size_ > 0) || !std::isfinite(size_)) usable_ = false;
+    for (int i = 0; i < 6; ++i) free_ += !o_.fixed[i];
+  }
+  bool usable() const { return usable_; }
+  double size() const { return size_; }
+  const Vec3& centre() const { return centre_; }
+  int freeCount() const { return free_; }
+
+  Eval eval(const Rigid& T, const Sample& s) const {
+    Eval e{T(s.p), {0, 0, 0}, 0, false};
+    double best = HUGE_VAL;
+    const ERPoint3D q(e.q[0], e.q[1], e.q[2]);
+    for (const auto& x : f_) {
+      if (!x.problem().empty()) continue;
+      ERPoint3D F;
+      ERVector3D N;
+      if (!x.foot(q, F, N)) continue;
+      const Vec3 n = vec(N);
+      const double r = dot(sub(e.q, vec(F)), n) - s.radius;
+      if (std::fabs(r) < best) best = std::fabs(r), e.r = r, e.n = n, e.ok = std::isfinite(r);
+    }
+    return e;
+  }
+
+  // The loss: rho and weight of a residual at scale s.
+  double rho(double r, double s) const {
+    const double a = std::fabs(r);
+    switch (o_.loss) {
+      case gmAlignmentOptions::LEAST_SQUARES:
+        return r * r / 2;
+      case gmAlignmentOptions::HUBER: {
+        const double k = (o_.tuning > 0 ? o_.tuning : 1.345) * s;
+        return a <= k ? r * r / 2 : k * a - k * k / 2;
+      }
+      case gmAlignmentOptions::TUKEY: {
+        const double c = (o_.tuning > 0 ? o_.tuning : 4.685) * s;
+        if (a >= c) return c * c / 6;
+        const double u = 1 - (r / c) * (r / c);
+        return c * c / 6 * (1 - u * u * u);
+      }
+    }
+    return r * r / 2;
+  }
+  double weight(double r, double s) const {
+    const double a = std::fabs(r);
+    switch (o_.loss) {
+      case gmAlignmentOptions::LEAST_SQUARES:
+        return 1;
+      case gmAlignmentOptions::HUBER: {
+        const double k = (o_.tuning > 0 ? o_.tuning : 1.345) * s;
+        return a <= k ? 1 : k / a;
+      }
+      case gmAlignmentOptions::TUKEY: {
+        const double c = (o_.tuning > 0 ? o_.tuning : 4.685) * s;
+        if (a >= c) return 0;
+        const double u = 1 - (r / c) * (r / c);
+        return u * u;
+      }
+    }
+    return 1;
+  }
+  double robustScale(const std::vector<Eval>& ev) const {
+    std::vector<double> a;
+    a.reserve(ev.size());
+    for (const auto& e : ev)
+      if (e.ok) a.push_back(std::fabs(e.r));
+    if (a.empty()) return size_;
+    std::nth_element(a.begin(), a.begin() + a.size() / 2, a.end());
+    return std::max(1.4826 * a[a.size() / 2], 1e-15 * size_);
+  }
+  double cost(const std::vector<Eval>& ev, double s) const {
+    double c = 0;
+    for (const auto& e : ev)
+      if (e.ok) c += rho(e.r, s);
+    return c;
+  }
+  std::vector<Eval> evalAll(const Rigid& T, const std::vector<Sample>& pts) const {
+    std::vector<Eval> ev(pts.size());
+    for (std::size_t i = 0; i < pts.size(); ++i) ev[i] = eval(T, pts[i]);
+    return ev;
+  }
+
+  // The turn centre and the weighted normal equations in (w L, dt).
+  Vec3 pivot(const std::vector<Eval>& ev) const {
+    if (o_.fixed[3] || o_.fixed[4] || o_.fixed[5]) return {0, 0, 0};
+    Vec3 c{0, 0, 0};
+    int n = 0;
+    for (const auto& e : ev)
+      if (e.ok) c = add3(c, e.q), ++n;
+    return n ? scale(c, 1.0 / n) : c;
+  }
+  void normal(const std::vector<Eval>& ev, const Vec3& c, double s, double* H, double* g) const {
+    std::fill(H, H + 36, 0.0), std::fill(g, g + 6, 0.0);
+    for (const auto& e : ev) {
+      if (!e.ok) continue;
+      const double w = weight(e.r, s);
+      if (w == 0) continue;
+      const Vec3 a = scale(cross(sub(e.q, c), e.n), 1 / size_);
+      const double J[6] = {a[0], a[1], a[2], e.n[0], e.n[1], e.n[2]};
+      for (int i = 0; i < 6; ++i) {
+        g[i] += w * J[i] * e.r;
+        for (int j = 0; j < 6; ++j) H[6 * i + j] += w * J[i] * J[j];
+      }
+    }
+  }
+
+  static Rigid moved(const Rigid& T, const double* x, const Vec3& c, double L) {
+    Rigid N;
+    double D[9];
+    turn({x[0] / L, x[1] / L, x[2] / L}, D);
+    mul33(D, T.R, N.R);
+    Vec3 tc = sub(T.t, c);
+    const Rigid d{{D[0], D[1], D[2], D[3], D[4], D[5], D[6], D[7], D[8]}, {0, 0, 0}};
+    N.t = add3(add3(d.rot(tc), c), {x[3], x[4], x[5]});
+    return N;
+  }
+
+  // Levenberg-Marquardt with the robust weights redrawn at each accepted step.
+  Rigid solve(Rigid T, const std::vector<Sample>& pts, int maxIt, int& iterations) const {
+    if (o_.loss ==
+        gmAlignmentOptions::TUKEY) {  // Tukey's loss rejects: first get near with Huber's
+      gmAlignmentOptions h = o_;
+      h.loss = gmAlignmentOptions::HUBER, h.tuning = 0;
+      int k = 0;
+      T = Fitter(f_, h).descend(T, pts, maxIt, k);
+      const Rigid R = descend(T, pts, maxIt, iterations);
+      iterations += k;
+      return R;
+    }
+    return descend(T, pts, maxIt, iterations);
+  }
+  Rigid descend(Rigid T, const std::vector<Sample>& pts, int maxIt, int& iterations) const {
+    std::vector<Eval> ev = evalAll(T, pts);
+    double s = robustScale(ev), c0 = cost(ev, s), lambda = 1e-4;
+    iterations = 0;
+    while (iterations < maxIt) {
+      ++iterations;
+      const Vec3 c = pivot(ev);
+      double H[36], g[6];
+      normal(ev, c, s, H, g);
+      bool accepted = false, tiny = false;
+      while (lambda < 1e16) {
+        double A[36], b[6], x[6] = {0, 0, 0, 0, 0, 0};
+        int idx[6], m = 0;
+        for (int i = 0; i < 6; ++i)
+          if (!o_.fixed[i]) idx[m++] = i;
+        if (m == 0) return T;
+        double maxDiag = 0;
+        for (int i = 0; i < m; ++i) maxDiag = std::max(maxDiag, H[7 * idx[i]]);
+        for (int i = 0; i < m; ++i) {
+          b[i] = -g[idx[i]];
+          for (int j = 0; j < m; ++j) A[m * i + j] = H[6 * idx[i] + idx[j]];
+          // Damped by the diagonal, floored so that a direction the points leave free stays put.
+          A[m * i + i] += lambda * std::max(H[7 * idx[i]], 1e-12 * maxDiag) + 1e-300;
+        }
+        double y[6];
+        if (!cholSolve(m, A, b, y)) {
+          lambda *= 10;
+          continue;
+        }
+        for (int i = 0; i < m; ++i) x[idx[i]] = y[i];
+        const double step = std::sqrt(x[0] * x[0] + x[1] * x[1] + x[2] * x[2] + x[3] * x[3] +
+                                      x[4] * x[4] + x[5] * x[5]);
+        if (!std::isfinite(step)) {
+          lambda *= 10;
+          continue;
+        }
+        const Rigid N = moved(T, x, c, size_);
+        std::vector<Eval> en = evalAll(N, pts);
+        const double c1 = cost(en, s);
+        if (c1 <= c0) {
+          T = N, ev = std::move(en);
+          lambda = std::max(lambda / 10, 1e-12);
+          s = robustScale(ev), c0 = cost(ev, s);
+          accepted = true;
+          tiny = step < 1e-12 * size_;
+          break;
+        }
+        if (step < 1e-12 * size_) {
+          tiny = true;
+          break;
+        }
+        lambda *= 10;
+      }
+      if (!accepted || tiny) break;
+    }
+    return T;
+  }
+
+  // The covariance of (w, t) and the free directions of the final normal equations.
+  void finish(const Rigid& T, const std::vector<Sample>& pts, gmAlignment& out) const {
+    const std::vector<Eval> ev = evalAll(T, pts);
+    const double s = robustScale(ev);
+    const Vec3 c = pivot(ev);
+    double H[36], g[6];
+    normal(ev, c, s, H, g);
+    double sum = 0, wsum = 0, sq = 0, mx = 0;
+    int n = 0;
+    for (const auto& e : ev) {
+      if (!e.ok) continue;
+      const double w = weight(e.r, s);
+      sum += w * e.r * e.r, wsum += w, sq += e.r * e.r, mx = std::max(mx, std::fabs(e.r)), ++n;
+    }
+    out.used = n, out.rms = n ? std::sqrt(sq / n) : 0, out.maxResidual = mx;
+    int idx[6], m = 0;
+    for (int i = 0; i < 6; ++i)
+      if (!o_.fixed[i]) idx[m++] = i;
+    if (m == 0) return;
+    double A[36], val[6], V[36];
+    for (int i = 0; i < m; ++i)
+      for (int j = 0; j < m; ++j) A[m * i + j] = H[6 * idx[i] + idx[j]];
+    double B[36];
+    std::copy(A, A + 36, B);
+    eigenSym(m, B, val, V);
+    const double L = size_;
+    // The null space: its pure shifts, then turns (the shifts taken out of their motion).
+    std::vector<std::array<double, 6>> null;
+    for (int k = 0; k < m; ++k) {
+      if (val[k] > 1e-9 * val[0] && val[0] > 0) continue;
+      std::array<double, 6> v{};
+      for (int i = 0; i < m; ++i) v[idx[i]] = V[i * m + k];
+      for (int i = 0; i < 3; ++i) v[i] /= L;
+      null.push_back(v);
+    }
+    if (!null.empty()) {
+      const int k = static_cast<int>(null.size());
+      double G[36], gv[6], GV[36];
+      for (int i = 0; i < k; ++i)
+        for (int j = 0; j < k; ++j)
+          G[k * i + j] =
+              (null[i][0] * null[j][0] + null[i][1] * null[j][1] + null[i][2] * null[j][2]) * L * L;
+      eigenSym(k, G, gv, GV);
+      std::vector<Vec3> shifts;
+      std::vector<std::array<double, 6>> turns;
+      for (int j = 0; j < k; ++j) {
+        std::array<double, 6> v{};
+        for (int i = 0; i < k; ++i)
+          for (int q = 0; q < 6; ++q) v[q] += GV[i * k + j] * null[i][q];
+        if (gv[j] < 1e-12)
+          shifts.push_back(unit(Vec3{v[3], v[4], v[5]}));
+        else
+          turns.push_back(v);
+      }
+      std::string names;
+      auto add = [&](const std::string& s) { names += (names.empty() ? "" : "; ") + s; };
+      for (const auto& d : shifts) add("shift along " + direction(d));
+      for (auto v : turns) {
+        Vec3 w{v[0], v[1], v[2]}, dt{v[3], v[4], v[5]};
+        for (const auto& d : shifts) dt = sub(dt, scale(d, dot(dt, d)));
+        // The motion's axis: the points it leaves still (up to a slide along it).
+        const Vec3 p = add3(c, scale(cross(w, dt), 1 / dot(w, w)));
+        add("turn about " + direction(w) + " through " + position(p, L));
+      }
+      out.ambiguous = 1;
+      out.freeDirections = names;
+      return;
+    }
+    // sigma^2 H^-1, then from the turn about c to T's own translation: dt_T = dt + (c - t) x w.
+    const double s2 = n > m ? sum / (n - m) : 0;
+    double C[36] = {};
+    for (int j = 0; j < m; ++j) {
+      double e[6] = {}, x[6];
+      e[j] = 1;
+      if (!cholSolve(m, A, e, x)) return;
+      for (int i = 0; i < m; ++i) C[6 * idx[i] + idx[j]] = s2 * x[i];
+    }
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 6; ++j) C[6 * i + j] /= L, C[6 * j + i] /= L;
+    // A = [[I, 0], [[c]x, I]]
+    double Am[36] = {};
+    for (int i = 0; i < 6; ++i) Am[7 * i] = 1;
+    const Vec3 k = sub(c, T.t);
+    const double X[9] = {0, -k[2], k[1], k[2], 0, -k[0], -k[1], k[0], 0};
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) Am[6 * (3 + i) + j] = X[3 * i + j];
+    for (int i = 0; i < 6; ++i) {
+      double v = 0;
+      for (int k = 0; k < 6; ++k)
+        for (int l = 0; l < 6; ++l) v += Am[6 * i + k] * C[6 * k + l] * Am[6 * i + l];
+      out.sigma[i] = o_.fixed[i] ? 0 : std::sqrt(std::max(v, 0.0));
+    }
+  }
+
+ private:
+  const std::vector<gmInspectionFeature>& f_;
+  const gmAlignmentOptions& o_;
+  bool usable_ = false;
+  double size_ = 0;
+  Vec3 centre_{0, 0, 0};
+  int free_ = 0;
+};
+
+void fillOut(const Rigid& T, gmAlignment& out) {
+  QuickAlgebra::ERMatrix<double> M(3, 3, T.R);
+  out.transfo = ERPmIsometrie3D(
+      _ERWorkplane(_ERRotation3D(M), _ERTranslation3D(ERPoint3D(T.t[0], T.t[1], T.t[2]))));
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) out.matrix[4 * i + j] = T.R[3 * i + j];
+    out.matrix[4 * i + 3] = out.translation[i] = T.t[i];
+  }
+  const double* R = T.R;
+  out.angles[0] = std::atan2(R[7], R[8]);
+  out.angles[1] = std::atan2(-R[6], std::hypot(R[7], R[8]));
+  out.angles[2] = std::atan2(R[3], R[0]);
+}
+
+std::vector<Sample> samplesOf(const std::vector<gmMeasuredPoint>& points, double defaultDiameter) {
+  std::vector<Sample> s;
+  s.reserve(points.size());
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    const auto& p = points[i];
+    const double d = p.diameter >= 0 ? p.diameter : defaultDiameter;
+    const Vec3 c = vec(p.centre);
+    if (!std::isfinite(c[0]) || !std::isfinite(c[1]) || !std::isfinite(c[2]) || !(d >= 0) ||
+        !std::isfinite(d) || std::isnan(p.diameter))
+      continue;
+    s.push_back({c, d / 2, static_cast<int>(i)});
+  }
+  return s;
+}
+
+// Centroid and second moments (row-major 3 x 3) of weighted points.
+void moments(const std::vector<Vec3>& p, const std::vector<double>& w, Vec3& c, double* M) {
+  double W = 0;
+  c = {0, 0, 0};
+  for (std::size_t i = 0; i < p.size(); ++i) W += w[i], c = add3(c, scale(p[i], w[i]));
+  c = W > 0 ? scale(c, 1 / W) : c;
+  std::fill(M, M + 9, 0.0);
+  for (std::size_t i = 0; i < p.size(); ++i) {
+    const Vec3 d = sub(p[i], c);
+    for (int a = 0; a < 3; ++a)
+      for (int b = 0; b < 3; ++b) M[3 * a + b] += w[i] * d[a] * d[b] / (W > 0 ? W : 1);
+  }
+}
+
+// The rigid moves that take the points' principal frame onto the nominal's, every proper
+// permutation and sign of the axes.
+std::vector<Rigid> principalStarts(const std::vector<gmInspectionFeature>& features,
+                                   const std::vector<Sample>& pts) {
+  std::vector<Vec3> np, mp;
+  std::vector<double> nw, mw;
+  constexpr int G = 24;
+  for (const auto& f : features) {
+    if (!f.problem().empty()) continue;
+    const double du = (f.u1() - f.u0()) / G, dv = (f.v1() - f.v0()) / G;
+    for (int i = 0; i < G; ++i)
+      for (int j = 0; j < G; ++j) {
+        const double u = f.u0() + (i + 0.5) * du, v = f.v0() + (j + 0.5) * dv;
+        const Vec3 p = vec(f.point(u, v));
+        const Vec3 pu = scale(sub(vec(f.point(u + du / 2, v)), vec(f.point(u - du / 2, v))), 1.0);
+        const Vec3 pv = scale(sub(vec(f.point(u, v + dv / 2)), vec(f.point(u, v - dv / 2))), 1.0);
+        const double a = norm(cross(pu, pv));
+        if (std::isfinite(a) && std::isfinite(p[0] + p[1] + p[2])) np.push_back(p), nw.push_back(a);
+      }
+  }
+  for (const auto& s : pts) mp.push_back(s.p), mw.push_back(1);
+  Vec3 cn, cm;
+  double Mn[9], Mm[9], en[3], em[3], Vn[9], Vm[9];
+  moments(np, nw, cn, Mn), moments(mp, mw, cm, Mm);
+  eigenSym(3, Mn, en, Vn), eigenSym(3, Mm, em, Vm);
+  std::vector<Rigid> out;
+  const int perm[6][3] = {{0, 1, 2}, {0, 2, 1}, {1, 0, 2}, {1, 2, 0}, {2, 0, 1}, {2, 1, 0}};
+  for (const auto& P : perm)
+    for (int sg = 0; sg < 8; ++sg) {
+      // R = Vn S P Vm^T: measured axis P[k] goes to nominal axis k.
+      double R[9] = {};
+      for (int k = 0; k < 3; ++k) {
+        const double sk = (sg >> k) & 1 ? -1 : 1;
+        for (int i = 0; i < 3; ++i)
+          for (int j = 0; j < 3; ++j) R[3 * i + j] += sk * Vn[3 * i + k] * Vm[3 * j + P[k]];
+      }
+      const double det = R[0] * (R[4] * R[8] - R[5] * R[7]) - R[1] * (R[3] * R[8] - R[5] * R[6]) +
+                         R[2] * (R[3] * R[7] - R[4] * R[6]);
+      if (det < 0) continue;
+      Rigid T;
+      std::copy(R, R + 9, T.R);
+      T.t = sub(cn, T.rot(cm));
+      out.push_back(T);
+    }
+  return out;
+}
+
+// The mean absolute residual of the best 90% of the points: a start's score that a few gross
+// outliers do not decide.
+double trimmedMean(const std::vector<Eval>& ev) {
+  std::vector<double> a;
+  for (const auto& e : ev)
+    if (e.ok) a.push_back(std::fabs(e.r));
+  if (a.empty()) return HUGE_VAL;
+  const std::size_t n = std::max<std::size_t>(1, a.size() * 9 / 10);
+  std::nth_element(a.begin(), a.begin() + (n - 1), a.end());
+  double s = 0;
+  for (std::size_t i = 0; i < n; ++i) s += a[i];
+  return s / n;
+}
+
+// The turn taking A to B (B A^T): angle and axis.
+double relativeTurn(const Rigid& A, const Rigid& B, Vec3& axis) {
+  double BT[9], Rr[9];
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) BT[3 * i + j] = A.R[3 * j + i];
+  mul33(B.R, BT, Rr);
+  axis = unit(Vec3{Rr[7] - Rr[5], Rr[2] - Rr[6], Rr[3] - Rr[1]});
+  const double tr = Rr[0] + Rr[4] + Rr[8];
+  const double s = std::hypot(Rr[7] - Rr[5], Rr[2] - Rr[6], Rr[3] - Rr[1]) / 2;
+  const double ang = std::atan2(s, (tr - 1) / 2);
+  if (s < 1e-6) {  // near a half turn: the axis is the largest column of R + I
+    int k = 0;
+    for (int i = 1; i < 3; ++i)
+      if (Rr[4 * i] > Rr[4 * k]) k = i;
+    axis = unit(Vec3{Rr[k] + (k == 0), Rr[3 + k] + (k == 1), Rr[6 + k] + (k == 2)});
+  }
+  return ang;
+}
+
+}  // namespace
+
+gmAlignment gmBestFitAlignment(const std::vector<gmInspectionFeature>& features,
+                               const std::vector<gmMeasuredPoint>& points,
+                               const gmAlignmentOptions& options) {
+  gmAlignment out;
+  Fitter fit(features, options);
+  if (!fit.usable()) {
+    out.problem = "no usable feature";
+    return out;
+  }
+  std::vector<Sample> pts = samplesOf(points, options.defaultDiameter);
+  if (static_cast<int>(pts.size()) < std::max(fit.freeCount(), 1)) {
+    out.problem = "too few points";
+    return out;
+  }
+  const int maxIt = std::max(options.maxIterations, 1);
+  Rigid T = fromTransfo(options.start);
+  int iterations = 0, it = 0;
+  std::vector<Rigid> rivals;
+  if (options.fromAnywhere) {
+    // A few iterations from each start on a thinned set; the likeliest few go on to the end.
+    std::vector<Sample> few;
+    const std::size_t stride = std::max<std::size_t>(1, pts.size() / 400);
+    for (std::size_t i = 0; i < pts.size(); i += stride) few.push_back(pts[i]);
+    std::vector<std::pair<double, Rigid>> tried;
+    for (const Rigid& S : principalStarts(features, pts)) {
+      const Rigid R = fit.solve(S, few, 10, it);
+      tried.push_back({trimmedMean(fit.evalAll(R, few)), R});
+      iterations += it;
+    }
+    std::sort(tried.begin(), tried.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    if (tried.empty() || !std::isfinite(tried[0].first)) {
+      out.problem = "no start";
+      return out;
+    }
+    std::vector<std::pair<double, Rigid>> done;
+    for (std::size_t k = 0; k < tried.size() && k < 4; ++k) {
+      if (k > 0 && tried[k].first > 3 * tried[0].first + 1e-9 * fit.size()) break;
+      const Rigid R = fit.solve(tried[k].second, pts, maxIt, it);
+      iterations += it;
+      done.push_back({trimmedMean(fit.evalAll(R, pts)), R});
+    }
+    std::sort(done.begin(), done.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    T = done[0].second;
+    for (std::size_t k = 1; k < done.size(); ++k)
+      if (done[k].first <= done[0].first * 1.01 + 1e-9 * fit.size())
+        rivals.push_back(done[k].second);
+  } else {
+    T = fit.solve(T, pts, maxIt, it);
+    iterations += it;
+  }
+  // Points beyond the distance are set aside and the rest refitted once.
+  if (std::isfinite(options.maxDistance)) {
+    std::vector<Sample> kept;
+    for (const auto& s : pts) {
+      const Eval e = fit.eval(T, s);
+      if (e.ok && std::fabs(e.r) > options.maxDistance)
+        out.unassigned.push_back(s.index);
+      else
+        kept.push_back(s);
+    }
+    if (!out.unassigned.empty() && static_cast<int>(kept.size()) >= fit.freeCount()) {
+      pts.swap(kept);
+      T = fit.solve(T, pts, maxIt, it);
+      iterations += it;
+    }
+  }
+  out.iterations = iterations;
+  fillOut(T, out);
+  fit.finish(T, pts, out);
+  out.ok = 1;
+  // A rival start that ends as well as the best and elsewhere is a symmetry the points cannot
+  // tell apart.
+  for (const Rigid& R : rivals) {
+    Vec3 axis;
+    const double ang = relativeTurn(T, R, axis);
+    if (ang > 1e-6) {
+      char buf[48];
+      std::snprintf(buf, sizeof buf, "turn of %.6g degrees about ", ang * 180 / std::numbers::pi);
+      out.ambiguous = 1;
+      out.freeDirections +=
+          (out.freeDirections.empty() ? "" : "; ") + std::string(buf) + direction(axis);
+      break;
+    }
+  }
+  return out;
+}
+
+namespace {
+
+// One datum: a direction (plane normal or axis; zero for a point) and a point of it.
+struct Datum {
+  enum Type { PLANE, LINE, POINT } type;
+  Vec3 d, o;
+};
+
+// The nominal datum of a feature: planes, cylinders and cones (their axis), spheres (centre).
+int nominalDatum(const gmInspectionFeature& f, Datum& out) {
+  const Vec3 o = vec(f.frame() >> ERPoint3D(0, 0, 0));
+  const Vec3 z = unit(sub(vec(f.frame() >> ERPoint3D(0, 0, 1)), o));
+  switch (f.kind()) {
+    case gmInspectionFeature::PLANE:
+      out = {Datum::PLANE, z, o};
+      return 1;
+    case gmInspectionFeature::CYLINDER:
+      out = {Datum::LINE, z, o};
+      return 1;
+    case gmInspectionFeature::SPHERE:
+      out = {Datum::POINT, {0, 0, 0}, o};
+      return 1;
+    default:
+      return 0;
+  }
+}
+
+// A sphere through the points, linear in (centre, |c|^2 - r^2): the start of the fit.
+int algebraicSphere(const std::vector<ERPoint3D>& pts, ERPoint3D& c, double& r) {
+  double A[16] = {}, b[4] = {}, x[4];
+  Vec3 m{0, 0, 0};
+  for (const auto& p : pts) m = add3(m, vec(p));
+  m = scale(m, 1.0 / pts.size());
+  for (const auto& p : pts) {
+    const Vec3 q = sub(vec(p), m);
+    const double row[4] = {2 * q[0], 2 * q[1], 2 * q[2], 1}, rhs = dot(q, q);
+    for (int i = 0; i < 4; ++i) {
+      b[i] += row[i] * rhs;
+      for (int j = 0; j < 4; ++j) A[4 * i + j] += row[i] * row[j];
+    }
+  }
+  if (!cholSolve(4, A, b, x)) return 0;
+  const Vec3 cc{x[0], x[1], x[2]};
+  r = std::sqrt(std::max(dot(cc, cc) + x[3], 0.0));
+  c = ERPoint3D(cc[0] + m[0], cc[1] + m[1], cc[2] + m[2]);
+  return std::isfinite(r) && r > 0;
+}
+
+// The datum fitted to the points naming the feature, of the nominal's type. The fits start
+// from the points alone: a sphere from its algebraic fit, a cylinder along each principal axis
+// of the points in turn, the smallest form error kept.
+int measuredDatum(Datum::Type type, const std::vector<ERPoint3D>& pts, Datum& out) {
+  double form = 0;
+  int it = 0;
+  ERPoint3D c;
+  ERVector3D n;
+  double r = 0;
+  switch (type) {
+    case Datum::PLANE:
+      if (!gmFitPlane(pts, c, n, form)) return 0;
+      out = {type, unit(vec(n)), vec(c)};
+      return 1;
+    case Datum::LINE: {
+      if (pts.size() < 5) return 0;
+      std::vector<Vec3> p;
+      for (const auto& q : pts) p.push_back(vec(q));
+      Vec3 m;
+      double M[9], ev[3], V[9];
+      moments(p, std::vector<double>(p.size(), 1.0), m, M);
+      eigenSym(3, M, ev, V);
+      double best = HUGE_VAL;
+      for (int k = 0; k < 3; ++k) {
+        const Vec3 a{V[k], V[3 + k], V[6 + k]};
+        double r0 = 0;
+        for (const auto& q : p) {
+          const Vec3 d = sub(q, m);
+          r0 += norm(sub(d, scale(a, dot(d, a)))) / p.size();
+        }
+        ERPoint3D ap(m[0], m[1], m[2]);
+        ERVector3D ax(a[0], a[1], a[2]);
+        double rr = r0, fe = 0;
+        if (gmFitCylinder(pts, ap, ax, rr, fe, it) && fe < best)
+          best = fe, out = {type, unit(vec(ax)), vec(ap)};
+      }
+      return best < HUGE_VAL;
+    }
+    case Datum::POINT:
+      if (!algebraicSphere(pts, c, r) || !gmFitSphere(pts, c, r, form, it)) return 0;
+      out = {type, {0, 0, 0}, vec(c)};
+      return 1;
+  }
+  return 0;
+}
+
+// The 3-2-1 frame of three datums: axes e1 (primary), e2, e3 in the columns of E, origin O
+// from the first three independent constraints in datum order.
+int datumFrame(const Datum* D, double* E, Vec3& O) {
+  if (D[0].type == Datum::POINT) return 0;
+  const Vec3 e1 = D[0].d;
+  Vec3 e2{0, 0, 0};
+  for (int k = 1; k < 3 && norm(e2) < 1e-6; ++k)
+    if (D[k].type != Datum::POINT) e2 = sub(D[k].d, scale(e1, dot(D[k].d, e1)));
+  if (norm(e2) < 1e-6) return 0;
+  e2 = unit(e2);
+  const Vec3 e3 = cross(e1, e2);
+  for (int i = 0; i < 3; ++i) E[3 * i] = e1[i], E[3 * i + 1] = e2[i], E[3 * i + 2] = e3[i];
+  // Constraint rows n . O = n . o, each kept when it adds a new direction.
+  std::vector<Vec3> rows, basis;
+  std::vector<double> rhs;
+  auto offer = [&](const Vec3& n, const Vec3& o) {
+    Vec3 r = n;
+    for (const auto& b : basis) r = sub(r, scale(b, dot(r, b)));
+    if (norm(r) < 1e-3 || rows.size() == 3) return;
+    basis.push_back(unit(r)), rows.push_back(n), rhs.push_back(dot(n, o));
+  };
+  for (int k = 0; k < 3; ++k) {
+    const Datum& d = D[k];
+    if (d.type == Datum::PLANE) {
+      offer(d.d, d.o);
+    } else {
+      const Vec3 dirs[3] = {e1, e2, e3};
+      for (const auto& v : dirs) {
+        const Vec3 w = d.type == Datum::LINE ? sub(v, scale(d.d, dot(v, d.d))) : v;
+        if (norm(w) > 0.5) offer(unit(w), d.o);
+      }
+    }
+  }
+  if (rows.size() < 3) return 0;
+  // Cramer on the 3 x 3 rows.
+  const Vec3 &a = rows[0], &b = rows[1], &c = rows[2];
+  const double det = dot(a, cross(b, c));
+  if (std::fabs(det) < 1e-12) return 0;
+  O = scale(add3(add3(scale(cross(b, c), rhs[0]), scale(cross(c, a), rhs[1])),
+                 scale(cross(a, b), rhs[2])),
+            1 / det);
+  return 1;
+}
+
+}  // namespace
+
+gmAlignment gmDatumAlignment(const std::vector<gmInspectionFeature>& features,
+                             const std::vector<gmMeasuredPoint>& points,
+                             const std::vector<std::string>& datums, double defaultDiameter) {
+  gmAlignment out;
+  if (datums.size() != 3) {
+    out.problem = "three datums are needed";
+    return out;
+  }
+  gmAlignmentOptions o;
+  o.defaultDiameter = defaultDiameter;
+  o.loss = gmAlignmentOptions::LEAST_SQUARES;
+  Fitter fit(features, o);
+  if (!fit.usable()) {
+    out.problem = "no usable feature";
+    return out;
+  }
+  // Reference sides: the centroid of all points, the nominal features' box centre.
+  Vec3 cm{0, 0, 0};
+  int n = 0;
+  for (const auto& p : points) {
+    const Vec3 v = vec(p.centre);
+    if (std::isfinite(v[0] + v[1] + v[2])) cm = add3(cm, v), ++n;
+  }
+  if (n) cm = scale(cm, 1.0 / n);
+  Datum nom[3], mea[3];
+  for (int k = 0; k < 3; ++k) {
+    const auto it = std::find_if(features.begin(), features.end(),
+                                 [&](const auto& f) { return f.id() == datums[k]; });
+    if (it == features.end() || !it->problem().empty() || !nominalDatum(*it, nom[k])) {
+      out.problem = "datum " + datums[k] + " is not a plane, cylinder or sphere of the nominal";
+      return out;
+    }
+    std::vector<ERPoint3D> pts;
+    for (const auto& p : points) {
+      const Vec3 v = vec(p.centre);
+      if (p.feature == datums[k] && std::isfinite(v[0] + v[1] + v[2])) pts.push_back(p.centre);
+    }
+    if (!measuredDatum(nom[k].type, pts, mea[k])) {
+      out.problem = "datum " + datums[k] + " cannot be fitted";
+      return out;
+    }
+    if (nom[k].type != Datum::POINT) {
+      const double sn = dot(sub(fit.centre(), nom[k].o), nom[k].d),
+                   sm = dot(sub(cm, mea[k].o), mea[k].d);
+      if (sn * sm < 0) mea[k].d = scale(mea[k].d, -1);
+    }
+    // Probe centres lie off a plane by the radius, on the material's outer side.
+    if (nom[k].type == Datum::PLANE) {
+      double r = 0;
+      int c = 0;
+      for (const auto& p : points)
+        if (p.feature == datums[k]) r += (p.diameter >= 0 ? p.diameter : defaultDiameter) / 2, ++c;
+      if (c) mea[k].o = sub(mea[k].o, scale(mea[k].d, r / c));
+    }
+  }
+  double En[9], Em[9];
+  Vec3 On, Om;
+  if (!datumFrame(nom, En, On) || !datumFrame(mea, Em, Om)) {
+    out.problem = "the datums do not fix a frame";
+    return out;
+  }
+  Rigid T;
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j)
+      T.R[3 * i + j] =
+          En[3 * i] * Em[3 * j] + En[3 * i + 1] * Em[3 * j + 1] + En[3 * i + 2] * Em[3 * j + 2];
+  T.t = sub(On, T.rot(Om));
+  fillOut(T, out);
+  gmAlignmentOptions all = o;
+  for (bool& f : all.fixed) f = true;
+  Fitter stats(features, all);
+  stats.finish(T, samplesOf(points, defaultDiameter), out);
+  out.ok = 1;
+  return out;
+}

@@ -1,0 +1,33 @@
+// tools/qorv/align_command.h
+//
+// Alignment in the tool: the method as written on the command line ("best-fit",
+// "datums:A,B,C"), applied to measured points read in any frame, and its result in JSON.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "qorv/measurement/alignment.h"
+#include "tools/qorv/output.h"
+
+namespace qorv::tool {
+
+// Aligns the points in place (nominal = T >> measured). "" when done, else why not; the
+// alignment is filled either way.
+std::string alignPoints(const std::string& method, const std::vector<gmInspectionFeature>& features,
+                        std::vector<gmMeasuredPoint>& points, double diameter, double maxDistance,
+                        gmAlignment& result);
+// The alignment as one JSON object (matrix, angles in degrees, translation, statistics).
+std::string alignmentJson(const gmAlignment& a);
+
+struct AlignOptions {
+  std::string nominal, measured, out, method = "best-fit";
+  double probeDiameter = 0;
+  double maxDistance = HUGE_VAL;
+};
+// qorv align: writes the aligned points (CSV: id, x, y, z, diameter, feature) to out (or
+// standard output) and the alignment as JSON to standard error, or to standard output when
+// the points go to a file.
+int align(const AlignOptions& options, Output& out);
+
+}  // namespace qorv::tool
