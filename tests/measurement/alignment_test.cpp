@@ -282,7 +282,9 @@ TEST(Alignment, NoiseStaysWithinTheReportedUncertaintyAndOutliersDoNotMoveIt) {
         EXPECT_TRUE(b.unassigned.empty());
         EXPECT_EQ(a.used + static_cast<int>(a.unassigned.size()), static_cast<int>(pts.size()));
       }
-      if (row.outliers == 0) EXPECT_NEAR(a.rms, sigma, 0.2 * sigma);
+      if (row.outliers == 0) {
+        EXPECT_NEAR(a.rms, sigma, 0.2 * sigma);
+      }
     }
   }
   // Three uncertainties hold 99.7% of normal errors.
