@@ -682,17 +682,17 @@ TEST_F(ToolTest, InspectKeepsIdsAndJudgesOnlyWhatIsNear) {
   std::ofstream(nominal) << R"({"features": [{"id": "alésage", "kind": "plane", "origin": [0, 0, 0],
       "normal": [0, 0, 1], "u": [0, 10], "v": [0, 10], "tolerance": [-0.1, 0.1]}]})";
   std::ofstream(measured, std::ios::binary) << "p\xe9,1,1,0.05\n\"top,face\",2,2,0\nfar,3,3,25\n"
-                                               "named,4,4,25,alésage\nau-delà,5,5,0\n";
+                                               "named,4,4,25,alésage\nau-delà,5,5,0\n\"say \"\"hi\"\"\",6,6,0\n";
   const Outcome json_ = run({"inspect", "--nominal", nominal, "--measured", measured, "--format",
                              "json", "--probe-diameter", "0"});
   EXPECT_EQ(json_.status, 1) << json_.err;  // the named point at 25 is judged, out of tolerance
   const json doc = json::parse(json_.out);
   EXPECT_EQ(doc["unassigned"], 1);
-  EXPECT_EQ(doc["inspected"], 4);
+  EXPECT_EQ(doc["inspected"], 5);
   EXPECT_EQ(doc["results"][0]["id"], "p\xef\xbf\xbd");
   EXPECT_EQ(doc["results"][0]["feature"], "alésage");
   EXPECT_EQ(doc["results"][3]["id"], "au-delà");
-  EXPECT_NE(json_.err.find("4 points inspected, 0 skipped, 1 unassigned, 1 out of tolerance"),
+  EXPECT_NE(json_.err.find("5 points inspected, 0 skipped, 1 unassigned, 1 out of tolerance"),
             std::string::npos)
       << json_.err;
   const Outcome csv = run({"inspect", "--nominal", nominal, "--measured", measured, "--format",
@@ -700,6 +700,7 @@ TEST_F(ToolTest, InspectKeepsIdsAndJudgesOnlyWhatIsNear) {
   EXPECT_TRUE(validUtf8(csv.out));
   EXPECT_NE(csv.out.find(",\"top,face\",alésage,"), std::string::npos) << csv.out;
   EXPECT_NE(csv.out.find(",au-delà,alésage,"), std::string::npos) << csv.out;
+  EXPECT_NE(csv.out.find(",\"say \"\"hi\"\"\",alésage,"), std::string::npos) << csv.out;
   EXPECT_NE(csv.out.find("unassigned"), std::string::npos) << csv.out;
   EXPECT_EQ(csv.err, "");
   const Outcome table =
