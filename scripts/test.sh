@@ -19,6 +19,7 @@ if [[ "${1:-}" == "--sanitize" ]]; then
     -DQORV_BUILD_TOOLS=ON -DQORV_BUILD_PYTHON=OFF >/dev/null
   cmake --build "$build" -j"$jobs"
   export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
+  export LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp:print_suppressions=0"
   export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
   ctest --test-dir "$build" --output-on-failure -j"$jobs"
   exit 0
