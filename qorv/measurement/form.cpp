@@ -144,31 +144,8 @@ Element step(gmForm::Kind k, Element e, const double* p) {
 
 // Symmetric 3 x 3 eigen decomposition (Jacobi); values ascending, vectors as columns of v.
 void eigen3(double m[3][3], double val[3], V3 vec[3]) {
-  double v[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
-  for (int sweep = 0; sweep < 64; ++sweep) {
-    const double off = m[0][1] * m[0][1] + m[0][2] * m[0][2] + m[1][2] * m[1][2];
-    if (off == 0) break;
-    for (int p = 0; p < 2; ++p)
-      for (int q = p + 1; q < 3; ++q) {
-        if (m[p][q] == 0) continue;
-        const double theta = (m[q][q] - m[p][p]) / (2 * m[p][q]);
-        const double t =
-            (theta >= 0 ? 1.0 : -1.0) / (std::fabs(theta) + std::sqrt(theta * theta + 1));
-        const double c = 1 / std::sqrt(t * t + 1), s = t * c;
-        for (int k = 0; k < 3; ++k) {
-          const double a = m[k][p], b = m[k][q];
-          m[k][p] = c * a - s * b, m[k][q] = s * a + c * b;
-        }
-        for (int k = 0; k < 3; ++k) {
-          const double a = m[p][k], b = m[q][k];
-          m[p][k] = c * a - s * b, m[q][k] = s * a + c * b;
-        }
-        for (int k = 0; k < 3; ++k) {
-          const double a = v[k][p], b = v[k][q];
-          v[k][p] = c * a - s * b, v[k][q] = s * a + c * b;
-        }
-      }
-  }
+  double v[3][3];
+  qorv::detail::jacobi3(m, v);
   int idx[3] = {0, 1, 2};
   std::sort(idx, idx + 3, [&](int a, int b) { return m[a][a] < m[b][b]; });
   for (int i = 0; i < 3; ++i) {
@@ -812,3 +789,36 @@ int gmTwoPointSize(const std::vector<ERPoint3D>& points, const gmFormResult& fit
   }
   return minSize <= maxSize ? 1 : 0;
 }
+
+namespace qorv::detail {
+
+void jacobi3(double m[3][3], double v[3][3]) {
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) v[i][j] = i == j ? 1.0 : 0.0;
+  for (int sweep = 0; sweep < 64; ++sweep) {
+    const double off = m[0][1] * m[0][1] + m[0][2] * m[0][2] + m[1][2] * m[1][2];
+    if (off == 0) break;
+    for (int p = 0; p < 2; ++p)
+      for (int q = p + 1; q < 3; ++q) {
+        if (m[p][q] == 0) continue;
+        const double theta = (m[q][q] - m[p][p]) / (2 * m[p][q]);
+        const double t =
+            (theta >= 0 ? 1.0 : -1.0) / (std::fabs(theta) + std::sqrt(theta * theta + 1));
+        const double c = 1 / std::sqrt(t * t + 1), s = t * c;
+        for (int k = 0; k < 3; ++k) {
+          const double a = m[k][p], b = m[k][q];
+          m[k][p] = c * a - s * b, m[k][q] = s * a + c * b;
+        }
+        for (int k = 0; k < 3; ++k) {
+          const double a = m[p][k], b = m[q][k];
+          m[p][k] = c * a - s * b, m[q][k] = s * a + c * b;
+        }
+        for (int k = 0; k < 3; ++k) {
+          const double a = v[k][p], b = v[k][q];
+          v[k][p] = c * a - s * b, v[k][q] = s * a + c * b;
+        }
+      }
+  }
+}
+
+}  // namespace qorv::detail

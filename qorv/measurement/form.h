@@ -147,3 +147,9 @@ QORV_API gmZoneSolution gmSolveLinearZone(const gmLinearZone& zone);
 QORV_API int gmFormLinearisation(const std::vector<ERPoint3D>& points, gmForm::Kind kind,
                                  gmForm::Association association, int& n, std::vector<double>& g,
                                  std::vector<double>& J);
+
+namespace qorv::detail {
+// Jacobi sweeps on a symmetric 3 x 3 matrix: m ends diagonal (the eigenvalues), v holds the
+// eigenvectors as columns. Shared by the fits here and the inspection's plane fit.
+QORV_API void jacobi3(double m[3][3], double v[3][3]);
+}  // namespace qorv::detail

@@ -591,25 +591,25 @@ std::string gmInspectionFeature::setForm(const gmFeatureForm& f) {
 
 void gmInspection::judgeForm(const gmInspectionFeature& f, const std::vector<ERPoint3D>& pts,
                              gmFeatureSummary& fs) {
-  const gmFeatureForm& spec = f.form();
-  if (!spec.form && !spec.size) return;
+  const gmFeatureForm& wanted = f.form();
+  if (!wanted.form && !wanted.size) return;
   const gmForm::Kind kind = f.kind() == gmInspectionFeature::PLANE      ? gmForm::PLANE
                             : f.kind() == gmInspectionFeature::CYLINDER ? gmForm::CYLINDER
                             : f.kind() == gmInspectionFeature::CONE     ? gmForm::CONE
                                                                         : gmForm::SPHERE;
   // The nominal axis starts a cylinder's or cone's fit and orients the element.
   const ERVector3D axis = f.frame().getVector(Coord3D::Z);
-  if (spec.form) {
-    fs.formFit = gmFit(pts, kind, spec.formAssociation, axis);
-    if (fs.formFit.ok) fs.formInTolerance = fs.formFit.width <= spec.formTolerance ? 1 : 0;
+  if (wanted.form) {
+    fs.formFit = gmFit(pts, kind, wanted.formAssociation, axis);
+    if (fs.formFit.ok) fs.formInTolerance = fs.formFit.width <= wanted.formTolerance ? 1 : 0;
   }
-  if (spec.size) {
-    fs.sizeFit = spec.form && spec.sizeAssociation == spec.formAssociation
+  if (wanted.size) {
+    fs.sizeFit = wanted.form && wanted.sizeAssociation == wanted.formAssociation
                      ? fs.formFit
-                     : gmFit(pts, kind, spec.sizeAssociation, axis);
+                     : gmFit(pts, kind, wanted.sizeAssociation, axis);
     if (fs.sizeFit.ok) {
       const double deviation = fs.sizeFit.size - 2 * f.r1();
-      fs.sizeInTolerance = deviation >= spec.sizeLower && deviation <= spec.sizeUpper ? 1 : 0;
+      fs.sizeInTolerance = deviation >= wanted.sizeLower && deviation <= wanted.sizeUpper ? 1 : 0;
     }
   }
 }
@@ -685,31 +685,8 @@ int gaussNewton(std::vector<double>& params, int m, F residuals, int& iterations
 
 // The unit eigenvector of the smallest eigenvalue of a symmetric 3 x 3 matrix (Jacobi).
 ERVector3D smallestEigenvector(double m[3][3]) {
-  double v[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
-  for (int sweep = 0; sweep < 64; ++sweep) {
-    const double off = m[0][1] * m[0][1] + m[0][2] * m[0][2] + m[1][2] * m[1][2];
-    if (off == 0) break;
-    for (int p = 0; p < 2; ++p)
-      for (int q = p + 1; q < 3; ++q) {
-        if (m[p][q] == 0) continue;
-        const double theta = (m[q][q] - m[p][p]) / (2 * m[p][q]);
-        const double t =
-            (theta >= 0 ? 1.0 : -1.0) / (std::fabs(theta) + std::sqrt(theta * theta + 1));
-        const double c = 1 / std::sqrt(t * t + 1), s = t * c;
-        for (int k = 0; k < 3; ++k) {
-          const double mkp = m[k][p], mkq = m[k][q];
-          m[k][p] = c * mkp - s * mkq, m[k][q] = s * mkp + c * mkq;
-        }
-        for (int k = 0; k < 3; ++k) {
-          const double mpk = m[p][k], mqk = m[q][k];
-          m[p][k] = c * mpk - s * mqk, m[q][k] = s * mpk + c * mqk;
-        }
-        for (int k = 0; k < 3; ++k) {
-          const double vkp = v[k][p], vkq = v[k][q];
-          v[k][p] = c * vkp - s * vkq, v[k][q] = s * vkp + c * vkq;
-        }
-      }
-  }
+  double v[3][3];
+  qorv::detail::jacobi3(m, v);
   int k = 0;
   for (int i = 1; i < 3; ++i)
     if (m[i][i] < m[k][k]) k = i;
