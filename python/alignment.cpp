@@ -25,13 +25,7 @@ py::dict align(const std::string& nominal, const py::handle& points, const std::
                double maxDistance, const py::object& probeDiameters) {
   if (!(probeDiameter >= 0) || !std::isfinite(probeDiameter))
     throw std::invalid_argument("probe_diameter must be a finite number of 0 or more");
-  if (!std::filesystem::is_regular_file(nominal)) throw OsError(nominal + ": no such file");
-  std::vector<gmInspectionFeature> fs;
-  try {
-    fs = qorv::tool::readNominal(nominal);
-  } catch (const qorv::tool::NominalError& e) {
-    throw std::invalid_argument(nominal + ": " + e.why);
-  }
+  std::vector<gmInspectionFeature> fs = nominalFeatures(nominal);
   const std::vector<ERPoint3D> in = pointsOf<3>(points, "points");
   if (features && features->size() != in.size())
     throw std::invalid_argument("one feature id per point");

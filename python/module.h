@@ -304,4 +304,8 @@ void bindForm(py::module_& m);
 py::dict formDict(const gmFormResult& r);
 void bindAlignment(py::module_& m);
 
+// The features of a nominal part as qorv inspect reads it: OSError for a missing file,
+// ValueError with the reader's reason for one it refuses.
+std::vector<gmInspectionFeature> nominalFeatures(const std::string& nominal);
+
 }  // namespace qorv::python

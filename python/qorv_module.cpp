@@ -12,6 +12,16 @@
 #endif
 
 namespace qorv::python {
+
+std::vector<gmInspectionFeature> nominalFeatures(const std::string& nominal) {
+  if (!std::filesystem::is_regular_file(nominal)) throw OsError(nominal + ": no such file");
+  try {
+    return qorv::tool::readNominal(nominal);
+  } catch (const qorv::tool::NominalError& e) {
+    throw std::invalid_argument(nominal + ": " + e.why);
+  }
+}
+
 namespace {
 
 // ---------------------------------------------------------------------------------------------
@@ -25,13 +35,7 @@ py::dict inspect(const std::string& nominal, const py::handle& points, double pr
     throw std::invalid_argument("probe_diameter must be a finite number of 0 or more");
   if (!(maxDistance > 0))
     throw std::invalid_argument("max_distance must be greater than 0 (inf: no limit)");
-  if (!std::filesystem::is_regular_file(nominal)) throw OsError(nominal + ": no such file");
-  std::vector<gmInspectionFeature> fs;
-  try {
-    fs = qorv::tool::readNominal(nominal);
-  } catch (const qorv::tool::NominalError& e) {
-    throw std::invalid_argument(nominal + ": " + e.why);
-  }
+  std::vector<gmInspectionFeature> fs = nominalFeatures(nominal);
   gmInspection inspection(std::move(fs));
   inspection.setMaxDistance(maxDistance);
   const std::vector<ERPoint3D> in = pointsOf<3>(points, "points");
