@@ -325,8 +325,13 @@ JournalScan scanJournal(const std::string& path) {
         scan.good.emplace_back(get<std::uint32_t>(record, 0), at + 4);
       }
       if (!sized || scan.good.size() != scan.pages || h != get<std::uint64_t>(header, 24)) {
+        // Records the header announces past the journal's end are missing, not unverified: a
+        // count from a damaged header must not size anything.
+        const auto present = static_cast<std::uint32_t>(std::min<std::uint64_t>(
+            (length - kJournalHeader) / kJournalRecord1, scan.pages));
         scan.good.clear();
-        for (std::uint32_t i = 0; i < scan.pages; ++i) scan.bad.push_back(i);
+        scan.missing = scan.pages - present;
+        for (std::uint32_t i = 0; i < present; ++i) scan.bad.push_back(i);
         return scan;
       }
       scan.kind = ERJournalRecovery::whole;

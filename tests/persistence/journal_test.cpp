@@ -152,6 +152,9 @@ TEST(Journal, OnlyAWholeJournalIsTrustedAndNoneIsRemovedUntrusted) {
   for (std::size_t i = 0; i < 24; ++i) sum = (sum ^ huge[i]) * 1099511628211ull;
   std::memcpy(huge.data() + 24, &sum, 8);
 
+  Bytes firstHuge = first;  // the first format's count is covered by no checksum
+  std::memcpy(firstHuge.data() + 12, &many, 4);
+
   enum Outcome { rolledBack, dropped, refused };
   const struct {
     const char* name;
@@ -168,6 +171,7 @@ TEST(Journal, OnlyAWholeJournalIsTrustedAndNoneIsRemovedUntrusted) {
       {"cut inside the header", Bytes(hot.begin(), hot.begin() + 20), refused, 0},
       {"header damaged", badHeader, refused, std::uint32_t(records)},
       {"four billion records announced", huge, refused, std::uint32_t(records)},
+      {"first format, four billion announced", firstHuge, refused, 0},
       {"not a journal", Bytes(100, 7), refused, 0},
   };
   for (const auto& c : cases) {
