@@ -26,6 +26,7 @@
 #include "qorv/foundation/finite_entity.h"
 #include "qorv/foundation/info_points.h"
 #include "qorv/foundation/library.h"
+#include "qorv/foundation/numerics.h"
 #include "qorv/foundation/object.h"
 #include "qorv/foundation/point_records.h"
 #include "qorv/foundation/points.h"

@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "qorv/curves/ellipses.h"
+#include "qorv/foundation/numerics.h"
 #include "qorv/measurement/sampling_lists.h"
 
 using namespace qorv;
@@ -16,10 +17,10 @@ using QuickAlgebra::ERVec;
 
 namespace {
 
-constexpr double kPi = std::numbers::pi;
-constexpr double kTwoPi = 2.0 * std::numbers::pi;
-// At most this far from the centre, every point of a circle is equally near.
-constexpr double kCentreTol = 1e-11;
+using qorv::detail::kPi;
+using qorv::detail::kTwoPi;
+
+using qorv::detail::kCentreTol;
 
 }  // namespace
 

@@ -67,6 +67,9 @@ class ERArc3D;
 
 namespace qorv::detail {
 
+// At most this far from the centre, every point of a circle is equally near.
+inline constexpr double kCentreTol = 1e-11;
+
 // The window rule of every arc: the angle theta, with any number of turns, lies on the arc of
 // window [lo, hi] when one of its representatives theta + 2 pi k does. A representative that
 // misses the window by rounding only (a few ulps of the window's magnitude) is the end it

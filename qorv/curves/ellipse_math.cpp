@@ -4,15 +4,18 @@
 #include <cmath>
 #include <limits>
 
+#include "qorv/foundation/numerics.h"
+
 namespace EllipseMath {
 
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+using qorv::detail::kNaN;
+using qorv::detail::kTwoPi;
+
 // pi/2 = kPio2Hi + kPio2Lo to about 1e-33.
 constexpr double kPio2Hi = 1.5707963267948966;
 constexpr double kPio2Lo = 6.123233995736766e-17;
-constexpr double kTwoPi = 2.0 * 3.14159265358979323846;
 // A minor semi-axis below this fraction of the major one is a segment: the missing length is
 // of the order of its square.
 constexpr double kSegment = 0x1p-500;

@@ -9,6 +9,7 @@
 
 #include "qorv/curves/circles.h"
 #include "qorv/curves/ellipse_math.h"
+#include "qorv/foundation/numerics.h"
 #include "qorv/measurement/sampling_lists.h"
 #include "qorv/siblings/surface_kernel/ellipse.h"
 
@@ -23,8 +24,8 @@ using QuickAlgebra::ERVec;
 
 namespace {
 
-constexpr double kPi = std::numbers::pi;
-constexpr double kTwoPi = 2.0 * std::numbers::pi;
+using qorv::detail::kPi;
+using qorv::detail::kTwoPi;
 
 // Determinant of an n x n matrix (row-major, n <= 5) by elimination with partial pivoting.
 double determinant(double* m, int n) {

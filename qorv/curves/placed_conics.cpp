@@ -8,6 +8,7 @@
 #include "qorv/curves/circles.h"
 #include "qorv/curves/ellipses.h"
 #include "qorv/curves/lines.h"
+#include "qorv/foundation/numerics.h"
 #include "qorv/measurement/sampling_lists.h"
 
 using namespace qorv;
@@ -21,9 +22,10 @@ using QuickAlgebra::ERVec;
 
 namespace {
 
-constexpr double kPi = std::numbers::pi;
-constexpr double kTwoPi = 2.0 * std::numbers::pi;
-constexpr double kCentreTol = 1e-11;
+using qorv::detail::kPi;
+using qorv::detail::kTwoPi;
+
+using qorv::detail::kCentreTol;
 
 // Process-wide, unguarded: set before concurrent use.
 double gProjectionPrecision = 1e-10;

@@ -1,5 +1,6 @@
 // Rectangles, regular polygons, rounded slots and their space forms.
 #include "qorv/curves/planar_shapes.h"
+#include "qorv/foundation/numerics.h"
 
 #include <algorithm>
 #include <cmath>
@@ -21,7 +22,7 @@ QORV_DEFINE_CLASS(ERRoundedSlot3D);
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
+using qorv::detail::kPi;
 
 ERVector2D unit(const ERVector2D& v, const ERVector2D& fallback) {
   ERVector2D u = v;

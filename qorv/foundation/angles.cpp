@@ -3,6 +3,7 @@
 #include <ostream>
 #include <utility>
 
+#include "qorv/foundation/numerics.h"
 #include "qorv/foundation/points.h"
 #include "qorv/persistence/file.h"
 #include "qorv/platform/archive.h"
@@ -10,8 +11,9 @@
 using namespace qorv::platform;
 
 namespace {
-constexpr double kTwoPi = 6.283185307179586;
-constexpr double kDegreesPerRadian = 57.29577951308232;
+using qorv::detail::kDegreesPerRadian;
+
+using qorv::detail::kTwoPi;
 }  // namespace
 
 void ERRadian::printOn(std::ostream& os) const { os << a_; }

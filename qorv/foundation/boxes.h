@@ -35,8 +35,8 @@
 #include <iosfwd>
 #include <vector>
 
-#include "qorv/platform/api.h"
 #include "qorv/foundation/points.h"
+#include "qorv/platform/api.h"
 
 enum class MinMax2D : int { XMIN = 0, YMIN = 1, XMAX = 2, YMAX = 3 };
 enum class MinMax3D : int { XMIN = 0, YMIN = 1, ZMIN = 2, XMAX = 3, YMAX = 4, ZMAX = 5 };
@@ -350,25 +350,25 @@ QORV_API int SutherCohen(const ERPoint2D& P, const ERVector2D& V, const ERMinima
 
 }  // namespace qorv
 
-#define QORV_BOX_OPERATORS(B, P)                                                        \
+#define QORV_BOX_OPERATORS(B, P)                                                                \
   inline B operator+(const B& a, const B& b) { return ::qorv::Union(a, b); }                    \
-  inline B operator-(const B& a, const B& b) { return ::qorv::intersection(a, b); }     \
-  inline B operator+(const B& a, double d) { return B(a) += d; }                        \
-  inline B operator-(const B& a, double d) { return B(a) -= d; }                        \
+  inline B operator-(const B& a, const B& b) { return ::qorv::intersection(a, b); }             \
+  inline B operator+(const B& a, double d) { return B(a) += d; }                                \
+  inline B operator-(const B& a, double d) { return B(a) -= d; }                                \
   inline int operator>>(const B& a, const B& b) { return ::qorv::RelativePosition(a, b) == 2; } \
   inline int operator<<(const B& a, const B& b) { return ::qorv::RelativePosition(a, b) == 1; } \
-  inline int operator<(const B& a, const B& b) {                                        \
+  inline int operator<(const B& a, const B& b) {                                                \
     const int r = ::qorv::RelativePosition(a, b);                                               \
-    return r == 1 || r == 3;                                                            \
-  }                                                                                     \
-  inline int operator>(const B& a, const B& b) {                                        \
+    return r == 1 || r == 3;                                                                    \
+  }                                                                                             \
+  inline int operator>(const B& a, const B& b) {                                                \
     const int r = ::qorv::RelativePosition(a, b);                                               \
-    return r == 2 || r == 3;                                                            \
-  }                                                                                     \
+    return r == 2 || r == 3;                                                                    \
+  }                                                                                             \
   inline int operator|(const B& a, const B& b) { return ::qorv::RelativePosition(a, b) == 0; }  \
-  inline int operator<<(const P& p, const B& b) { return b.contains(p); }               \
-  inline int operator>>(const B& b, const P& p) { return b.contains(p); }               \
-  inline int operator|(const B& b, const P& p) { return !b.contains(p); }               \
+  inline int operator<<(const P& p, const B& b) { return b.contains(p); }                       \
+  inline int operator>>(const B& b, const P& p) { return b.contains(p); }                       \
+  inline int operator|(const B& b, const P& p) { return !b.contains(p); }                       \
   inline int operator|(const P& p, const B& b) { return !b.contains(p); }
 
 QORV_BOX_OPERATORS(ERMinimax2D, ERPoint2D)
@@ -379,9 +379,19 @@ QORV_API ERFile& operator<<(ERFile& f, const ERMinimax2D& b);
 QORV_API ERFile& operator<<(ERFile& f, const ERMinimax3D& b);
 QORV_API ERFile& operator>>(ERFile& f, ERMinimax2D& b);
 QORV_API ERFile& operator>>(ERFile& f, ERMinimax3D& b);
-QORV_API ::qorv::platform::CArchive& operator<<(::qorv::platform::CArchive& ar, const ERMinimax2D& b);
-QORV_API ::qorv::platform::CArchive& operator<<(::qorv::platform::CArchive& ar, const ERMinimax3D& b);
+QORV_API ::qorv::platform::CArchive& operator<<(::qorv::platform::CArchive& ar,
+                                                const ERMinimax2D& b);
+QORV_API ::qorv::platform::CArchive& operator<<(::qorv::platform::CArchive& ar,
+                                                const ERMinimax3D& b);
 QORV_API ::qorv::platform::CArchive& operator>>(::qorv::platform::CArchive& ar, ERMinimax2D& b);
 QORV_API ::qorv::platform::CArchive& operator>>(::qorv::platform::CArchive& ar, ERMinimax3D& b);
 QORV_API std::ostream& operator<<(std::ostream& os, const ERMinimax2D& b);
 QORV_API std::ostream& operator<<(std::ostream& os, const ERMinimax3D& b);
+
+namespace qorv::detail {
+// The closed boxes share a point.
+inline bool meets(const ERMinimax2D& a, const ERMinimax2D& b) {
+  return a.xmin() <= b.xmax() && b.xmin() <= a.xmax() && a.ymin() <= b.ymax() &&
+         b.ymin() <= a.ymax();
+}
+}  // namespace qorv::detail

@@ -7,6 +7,7 @@
 #include <ostream>
 #include <vector>
 
+#include "qorv/foundation/numerics.h"
 #include "qorv/persistence/file.h"
 #include "qorv/platform/archive.h"
 
@@ -99,13 +100,13 @@ void printDoubles(std::ostream& os, const double* v, int n) {
 
 namespace {
 
+using qorv::detail::kPi;
+
 using qorv::detail::loadDoubles;
 using qorv::detail::printDoubles;
 using qorv::detail::restoreDoubles;
 using qorv::detail::saveDoubles;
 using qorv::detail::storeDoubles;
-
-constexpr double kPi = std::numbers::pi;
 
 // NaN passes through, unlike std::clamp's documented precondition.
 double clampCosine(double c) { return c < -1.0 ? -1.0 : (c > 1.0 ? 1.0 : c); }

@@ -4,11 +4,14 @@
 #include <cmath>
 #include <ostream>
 
+#include "qorv/foundation/numerics.h"
+
 namespace {
+
+using qorv::detail::kPi;
 
 // Slerp's threshold on the angle between the keys, below which p is returned as it is.
 constexpr double kSlerpEpsilon = 0.001;
-constexpr double kPi = 3.141592653589793;
 
 double vectorNorm(const ERQuaternion& q) {
   const double v[3] = {q.x(), q.y(), q.z()};

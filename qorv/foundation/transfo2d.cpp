@@ -4,6 +4,7 @@
 #include <iomanip>
 #include <ostream>
 
+#include "qorv/foundation/numerics.h"
 #include "qorv/persistence/file.h"
 
 using namespace qorv;
@@ -11,8 +12,7 @@ using namespace qorv;
 QORV_DEFINE_CLASS(ERTransfo2D);
 
 namespace {
-
-constexpr double kDegreesPerRadian = 57.29577951308232;
+using qorv::detail::kDegreesPerRadian;
 
 // A pole moves as its Cartesian point and keeps its weight.
 template <class Map>

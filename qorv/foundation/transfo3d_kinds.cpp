@@ -4,6 +4,7 @@
 #include <cstring>
 #include <ostream>
 
+#include "qorv/foundation/numerics.h"
 #include "qorv/foundation/thread_data.h"
 #include "qorv/foundation/tolerance.h"
 #include "qorv/persistence/file.h"
@@ -25,6 +26,7 @@ using qorv::detail::SimilitudeParts;
 using QuickAlgebra::ERMatrix;
 
 namespace {
+using qorv::detail::mul33;
 
 constexpr double kIdentity[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
 
@@ -32,13 +34,6 @@ constexpr double kIdentity[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
 ERMatrix<double> identityMatrix() {
   if (qorvThreadLocalData* d = qorvThreadLocalData::current()) return d->identity3x3();
   return ERMatrix<double>::identity(3);
-}
-
-// c = a b (c may not alias a or b).
-void mul33(const double* a, const double* b, double* c) {
-  for (int i = 0; i < 3; ++i)
-    for (int j = 0; j < 3; ++j)
-      c[3 * i + j] = a[3 * i] * b[j] + a[3 * i + 1] * b[3 + j] + a[3 * i + 2] * b[6 + j];
 }
 
 // a p.

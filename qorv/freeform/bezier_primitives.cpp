@@ -2,24 +2,13 @@
 
 #include <algorithm>
 #include <vector>
+#include "qorv/foundation/numerics.h"
 
 using QuickAlgebra::ERVec;
 
 namespace {
 
-// Work buffer: on the stack for the usual degrees.
-class Scratch {
- public:
-  explicit Scratch(std::size_t n) {
-    if (n > kLocal) heap_.resize(n);
-  }
-  double* data() { return heap_.empty() ? local_ : heap_.data(); }
-
- private:
-  static constexpr std::size_t kLocal = 128;
-  double local_[kLocal];
-  std::vector<double> heap_;
-};
+using Scratch = qorv::detail::StackBuffer<double, 128>;
 
 // Collapses the N poles in w (in place) to one with one parameter per level:
 // levels 0 .. split-1 use a, the others b.
@@ -39,7 +28,7 @@ namespace qorv {
 double Bernstein(int i, int n, double t) {
   if (n < 0 || i < 0 || i > n) return 0.0;
   Scratch s(static_cast<std::size_t>(n) + 1);
-  double* b = s.data();
+  double* b = s.get();
   std::fill(b, b + n + 1, 0.0);
   b[n - i] = 1.0;
   const double t1 = 1.0 - t;
@@ -70,7 +59,7 @@ void Casteljau(const double* P, int N, double t, int dim, double* out) {
   if (N < 1 || dim < 1) return;
   const std::size_t n = static_cast<std::size_t>(N) * dim;
   Scratch s(n);
-  double* w = s.data();
+  double* w = s.get();
   std::copy(P, P + n, w);
   collapse(w, N, dim, t, t, N);
   std::copy(w, w + dim, out);
@@ -114,7 +103,7 @@ void RedefineDomain(double* P, int N, double a, double b, int dim) {
   if (N < 1 || dim < 1) return;
   const std::size_t n = static_cast<std::size_t>(N) * dim;
   Scratch s(2 * n);
-  double* src = s.data();
+  double* src = s.get();
   double* w = src + n;
   std::copy(P, P + n, src);
   // New pole k is the blossom at (a^(N-1-k), b^k).
@@ -150,7 +139,7 @@ void RedefineDomainV(double* P, int Nu, int Nv, double a, double b, int dim) {
   // Each column is a curve of Nv poles whose stride is a row: gathered, restricted, put back.
   const std::size_t row = static_cast<std::size_t>(Nu) * dim;
   Scratch s(static_cast<std::size_t>(Nv) * dim);
-  double* col = s.data();
+  double* col = s.get();
   for (int i = 0; i < Nu; ++i) {
     for (int j = 0; j < Nv; ++j)
       std::copy_n(P + j * row + static_cast<std::size_t>(i) * dim, dim, col + j * dim);
@@ -180,10 +169,10 @@ void SpolyPatch2Pole(const double* C, int Nu, int Nv, int dim, double* P) {
   const std::size_t row = static_cast<std::size_t>(Nu) * dim;
   Scratch s(static_cast<std::size_t>(std::max(Nu, Nv)) * dim);
   if (P != C) std::copy(C, C + row * Nv, P);
-  for (int j = 0; j < Nv; ++j) convert(P + j * row, dim, Nu, dim, P + j * row, s.data());
+  for (int j = 0; j < Nv; ++j) convert(P + j * row, dim, Nu, dim, P + j * row, s.get());
   for (int i = 0; i < Nu; ++i)
     convert(P + static_cast<std::size_t>(i) * dim, row, Nv, dim,
-            P + static_cast<std::size_t>(i) * dim, s.data());
+            P + static_cast<std::size_t>(i) * dim, s.get());
 }
 
 void Horner(const double* C, int N, double t, int dim, double* out) {
@@ -215,8 +204,8 @@ void HornerIsoV(const double* C, int Nu, int Nv, double v, int dim, double* out)
 void Horner(const double* C, int Nu, int Nv, double u, double v, int dim, double* out) {
   if (Nu < 1 || Nv < 1 || dim < 1) return;
   Scratch s(static_cast<std::size_t>(Nv) * dim);
-  HornerIsoU(C, Nu, Nv, u, dim, s.data());
-  Horner(s.data(), Nv, v, dim, out);
+  HornerIsoU(C, Nu, Nv, u, dim, s.get());
+  Horner(s.get(), Nv, v, dim, out);
 }
 
 ERKnotVector BezierKnotVector(int degree, const ERLimites& range) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <vector>
+#include "qorv/foundation/numerics.h"
 
 using namespace qorv;
 
@@ -37,20 +38,6 @@ int lowerBound(const double* U, int m, double v) {
   }
   return lo;
 }
-
-// Scratch of n doubles: on the stack for ordinary sizes, else on the heap.
-template <int kStack>
-class Scratch {
- public:
-  explicit Scratch(int n) {
-    if (n > kStack) heap_.assign(static_cast<std::size_t>(n), 0.0);
-  }
-  double* get() { return heap_.empty() ? stack_ : heap_.data(); }
-
- private:
-  double stack_[kStack];
-  std::vector<double> heap_;
-};
 
 }  // namespace
 
@@ -148,7 +135,7 @@ void ERKnotVector::BasisFunsBuffer(int i, double u, double* N) const {
     return;
   }
   const double* U = knots_.data();
-  Scratch<100> scratch(2 * p + 2);
+  qorv::detail::StackBuffer<double, 100> scratch(static_cast<std::size_t>(2 * p + 2));
   double* left = scratch.get();
   double* right = left + p + 1;
   N[0] = 1.0;
@@ -180,7 +167,8 @@ ERMatrix<double> ERKnotVector::DersBasisFuns(int i, double u, int n) const {
   const int nn = std::min(n, p);
   const double* U = knots_.data();
   const int w = p + 1;
-  Scratch<32 * 32 + 4 * 32> scratch(w * w + 4 * w);
+  qorv::detail::StackBuffer<double, 32 * 32 + 4 * 32> scratch(
+      static_cast<std::size_t>(w * w + 4 * w));
   double* ndu = scratch.get();  // ndu[j * w + r]
   double* left = ndu + w * w;
   double* right = left + w;
@@ -240,7 +228,7 @@ ERPole2DH ERKnotVector::CalOnNurbs(double u, int d, const ERVec<ERPole2DH>& pole
   if (d != degree_) return zero;
   const int span = FindSpan(u);
   if (span < d || span >= poles.length()) return zero;
-  Scratch<50> scratch(d + 1);
+  qorv::detail::StackBuffer<double, 50> scratch(static_cast<std::size_t>(d + 1));
   double* N = scratch.get();
   BasisFunsBuffer(span, u, N);
   double x = 0.0, y = 0.0, w = 0.0;
@@ -541,7 +529,7 @@ ERKnotVector qorv::Diff(const ERKnotVector& A, const ERKnotVector& B) {
 }
 
 void qorv::PrepareBoehm(ERKnotVector& K, double u, int r, double& uk, int& k, int& s, double& uk1,
-                  int& k1, int& s1, int& span, int& rOut) {
+                        int& k1, int& s1, int& span, int& rOut) {
   rOut = r;
   const int m = K.length();
   if (m == 0) {

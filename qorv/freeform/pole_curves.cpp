@@ -5,6 +5,7 @@
 #include <limits>
 #include <vector>
 
+#include "qorv/foundation/numerics.h"
 #include "qorv/freeform/bezier_primitives.h"
 #include "qorv/freeform/polynomial.h"
 #include "qorv/measurement/sampling_lists.h"
@@ -25,21 +26,7 @@ QORV_DEFINE_CLASS(ERCpoleNURBS3D);
 
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-// Work buffer on the stack for the usual degrees.
-class Buffer {
- public:
-  explicit Buffer(std::size_t n) {
-    if (n > kLocal) heap_.resize(n);
-  }
-  double* data() { return heap_.empty() ? local_ : heap_.data(); }
-
- private:
-  static constexpr std::size_t kLocal = 512;
-  double local_[kLocal];
-  std::vector<double> heap_;
-};
+using qorv::detail::kNaN;
 
 // The point and first two derivatives of the spline on its non-empty span s at u, from the de
 // Boor triangle on the p + 1 poles P (K doubles each): the last two levels are the blossoms
@@ -435,8 +422,8 @@ struct PoleOps {
     const double s = (t - t0) / h;
     if (N == 0) return nanInfo(s);
     const std::size_t size = static_cast<std::size_t>(N) * (N + 1) / 2 * K;
-    Buffer buf(size);
-    double* tri = buf.data();
+    qorv::detail::StackBuffer<double, 512> buf(size);
+    double* tri = buf.get();
     CasteljauAll(flat(poles), tri, N, s, K);
     const double* last = tri + size - K;
     double a1[K] = {}, a2[K] = {};
@@ -502,8 +489,8 @@ struct PoleOps {
       return r;
     }
     const int p = U.degree();
-    Buffer buf(static_cast<std::size_t>(p) + 1);
-    double* N = buf.data();
+    qorv::detail::StackBuffer<double, 512> buf(static_cast<std::size_t>(p) + 1);
+    double* N = buf.get();
     U.BasisFunsBuffer(s, t, N);
     for (int k = 0; k < K; ++k) r.data()[k] = 0.0;
     for (int j = 0; j <= p; ++j)

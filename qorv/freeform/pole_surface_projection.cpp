@@ -345,9 +345,9 @@ double orientedDistance2(const Cell& c, const double* P, double t) {
 
 // The frame of a cell: its oriented box's axes about o, or the coordinate axes.
 const double kAxes[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
-const double kOrigin[3] = {0, 0, 0};
+const double kZero3[3] = {0, 0, 0};
 const double (*axesOf(const Cell& c))[3] { return c.bounded ? c.ax : kAxes; }
-const double* originOf(const Cell& c) { return c.bounded ? c.o : kOrigin; }
+const double* originOf(const Cell& c) { return c.bounded ? c.o : kZero3; }
 
 // The box of each square of the samples g (gu x gv) in the cell's frame, grown by the bulge:
 // (lo, hi) per square, (gu - 1) (gv - 1) squares, u fastest. The surface over a square lies in

@@ -6,6 +6,7 @@
 #include <ostream>
 #include <vector>
 
+#include "qorv/foundation/numerics.h"
 #include "qorv/persistence/file.h"
 
 using namespace qorv;
@@ -19,10 +20,10 @@ QORV_DEFINE_CLASS(ERSpoleNURBS3D);
 
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+using qorv::detail::kNaN;
 
-// Scratch that stays on the stack for the usual degrees.
-struct Scratch {
+// SpanScratch that stays on the stack for the usual degrees.
+struct SpanScratch {
   double local[256];
   std::vector<double> heap;
   double* get(std::size_t n) {
@@ -125,7 +126,7 @@ void basisDersIn(const double* U, int pRun, int s, double u, int nd, double* der
   }
 }
 
-void basisDers(const double* U, int p, int s, double u, int nd, double* ders, Scratch& sc) {
+void basisDers(const double* U, int p, int s, double u, int nd, double* ders, SpanScratch& sc) {
   switch (p) {
     case 1: {
       double mem[2 * 6];
@@ -162,7 +163,7 @@ bool knotsOk(const double* U, int m, int p, int n) {
 namespace qorv::detail {
 
 void basisValues(const double* U, int p, int s, double u, double* out) {
-  Scratch sc;
+  SpanScratch sc;
   basisDers(U, p, s, u, 0, out, sc);
 }
 
@@ -213,7 +214,7 @@ void evaluateNet(const NetView& net, double u, double v, bool leftU, bool leftV,
   const int p = net.pu, q = net.pv;
   const int su = spanOf(net.ku, net.mu, p, u, leftU);
   const int sv = spanOf(net.kv, net.mv, q, v, leftV);
-  Scratch s1, s2, s3;
+  SpanScratch s1, s2, s3;
   double* Nu = s1.get(static_cast<std::size_t>(3 * (p + 1)));
   basisDers(net.ku, p, su, u, o, Nu, s2);
   double* Nv = s3.get(static_cast<std::size_t>(3 * (q + 1)));
@@ -467,7 +468,7 @@ ERVec<ERPole3DH> ERSpoleRep::isoPoles(const detail::NetView& n, double t, bool a
   const int m = alongV ? n.mu : n.mv;
   const bool left = alongV ? !(t < ufin()) : !(t < vfin());
   const int s = spanOf(K, m, p, t, left);
-  Scratch sc, sb;
+  SpanScratch sc, sb;
   double* N = sc.get(static_cast<std::size_t>(p + 1));
   basisDers(K, p, s, t, 0, N, sb);
   const int count = alongV ? n.nv : n.nu;

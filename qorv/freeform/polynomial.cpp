@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "qorv/foundation/library.h"
+#include "qorv/foundation/numerics.h"
 
 using namespace qorv;
 
@@ -107,6 +108,8 @@ ERPolynome operator/(const ERPolynome& p, double s) {
 }
 
 namespace {
+using qorv::detail::twoProduct;
+using qorv::detail::twoSum;
 template <class Op>
 ERPolynome combine(const ERPolynome& p, const ERPolynome& q, Op op) {
   const int n = std::max(p.degree(), q.degree()) + 1;
@@ -246,25 +249,6 @@ namespace {
 
 constexpr double kU = DBL_EPSILON / 2;  // unit roundoff
 
-inline void twoSum(double a, double b, double& s, double& e) {
-  s = a + b;
-  const double z = s - a;
-  e = (a - (s - z)) + (b - z);
-}
-
-inline void twoProduct(double a, double b, double& p, double& e) {
-  p = a * b;
-#if defined(__FMA__) || defined(__ARM_FEATURE_FMA)
-  e = std::fma(a, b, -p);
-#else
-  constexpr double kSplit = 134217729.0;  // 2^27 + 1
-  const double ca = kSplit * a, cb = kSplit * b;
-  const double ah = ca - (ca - a), al = a - ah;
-  const double bh = cb - (cb - b), bl = b - bh;
-  e = ((ah * bh - p) + ah * bl + al * bh) + al * bl;
-#endif
-}
-
 // Polynomial c[0..d] at x with compensated Horner; also sum |c_i||x|^i.
 inline double compensatedHorner(const double* c, int d, double x, double& absSum) {
   double s = c[d], err = 0.0, a = std::fabs(c[d]);
@@ -311,20 +295,6 @@ struct Point {
   int mult;  // multiplicity as a root of the derivative; 0 for a range end
   bool zero;
   bool report;
-};
-
-// Storage on the stack for ordinary degrees, on the heap above.
-template <class T, int kStack>
-class Buffer {
- public:
-  explicit Buffer(std::size_t n) {
-    if (n > kStack) heap_.resize(n);
-  }
-  T* get() { return heap_.empty() ? stack_ : heap_.data(); }
-
- private:
-  T stack_[kStack];
-  std::vector<T> heap_;
 };
 
 // The real roots of c[0..d] (c[d] != 0, d >= 1) in [L, H], through the derivative sequence:
@@ -509,9 +479,9 @@ class RealRootFinder {
 
   int d_;
   double L_, H_;
-  Buffer<double, 256> coef_;
-  Buffer<Root, 256> roots_;
-  Buffer<Point, 64> pts_;
+  qorv::detail::StackBuffer<double, 256> coef_;
+  qorv::detail::StackBuffer<Root, 256> roots_;
+  qorv::detail::StackBuffer<Point, 64> pts_;
 };
 
 }  // namespace

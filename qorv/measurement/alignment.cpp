@@ -7,26 +7,23 @@
 #include <cstdio>
 #include <numbers>
 
+#include "qorv/foundation/numerics.h"
 #include "qorv/foundation/transfo3d_kinds.h"
 
 namespace {
+using qorv::detail::cross;
+using qorv::detail::dot;
+using qorv::detail::mul33;
+using qorv::detail::unit;
 
 using Vec3 = std::array<double, 3>;
 
 Vec3 vec(const ERPoint3D& p) { return {p.x(), p.y(), p.z()}; }
 Vec3 vec(const ERVector3D& p) { return {p.x(), p.y(), p.z()}; }
-double dot(const Vec3& a, const Vec3& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-Vec3 cross(const Vec3& a, const Vec3& b) {
-  return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
-}
 Vec3 sub(const Vec3& a, const Vec3& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
 Vec3 add3(const Vec3& a, const Vec3& b) { return {a[0] + b[0], a[1] + b[1], a[2] + b[2]}; }
 Vec3 scale(const Vec3& a, double k) { return {a[0] * k, a[1] * k, a[2] * k}; }
 double norm(const Vec3& a) { return std::hypot(a[0], a[1], a[2]); }
-Vec3 unit(const Vec3& a) {
-  const double n = norm(a);
-  return n > 0 ? scale(a, 1 / n) : a;
-}
 // A direction in words: unit, its largest component positive, rounding dust cleared.
 std::string direction(Vec3 d) {
   d = unit(d);
@@ -79,12 +76,6 @@ void turn(const Vec3& w, double* R) {
   R[0] = c + k[0] * k[0] * v, R[1] = k[0] * k[1] * v - k[2] * s, R[2] = k[0] * k[2] * v + k[1] * s;
   R[3] = k[1] * k[0] * v + k[2] * s, R[4] = c + k[1] * k[1] * v, R[5] = k[1] * k[2] * v - k[0] * s;
   R[6] = k[2] * k[0] * v - k[1] * s, R[7] = k[2] * k[1] * v + k[0] * s, R[8] = c + k[2] * k[2] * v;
-}
-
-void mul33(const double* A, const double* B, double* C) {
-  for (int i = 0; i < 3; ++i)
-    for (int j = 0; j < 3; ++j)
-      C[3 * i + j] = A[3 * i] * B[j] + A[3 * i + 1] * B[3 + j] + A[3 * i + 2] * B[6 + j];
 }
 
 // Cyclic Jacobi on a symmetric n x n matrix (n <= 6): eigenvalues descending, vectors in the

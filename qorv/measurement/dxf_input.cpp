@@ -11,7 +11,8 @@ constexpr std::size_t kMaxLine = 4096;
 
 std::string_view trimmed(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+    s.remove_suffix(1);
   return s;
 }
 
@@ -45,7 +46,7 @@ int parseNumber(std::string_view text, double& v) {
 
 bool isKeyword(std::string_view line, std::string_view keyword) { return trimmed(line) == keyword; }
 
-std::string quoted(std::string_view s) {
+std::string inQuotes(std::string_view s) {
   if (s.size() > 40) return "'" + std::string(s.substr(0, 40)) + "...'";
   return "'" + std::string(s) + "'";
 }
@@ -101,11 +102,12 @@ bool gmInDXF::nextPair(int& code, std::string& value) {
     return true;
   }
   std::string text;
-  if (!nextLine(text)) return fail("end of file inside a polyline (line " + std::to_string(line_) + ")");
+  if (!nextLine(text))
+    return fail("end of file inside a polyline (line " + std::to_string(line_) + ")");
   const std::string_view c = trimmed(text);
   const auto r = std::from_chars(c.data(), c.data() + c.size(), code);
   if (c.empty() || r.ec != std::errc() || r.ptr != c.data() + c.size())
-    return fail("line " + std::to_string(line_) + ": " + quoted(text) + " is not a group code");
+    return fail("line " + std::to_string(line_) + ": " + inQuotes(text) + " is not a group code");
   if (!nextLine(value))
     return fail("end of file after group code " + std::to_string(code) + " (line " +
                 std::to_string(line_) + ")");
@@ -125,7 +127,8 @@ bool gmInDXF::read(QuickAlgebra::ERVec<ERPoint3D>& points) {
   // A light polyline's end may have read the next entity's start already.
   if (pending_) {
     pending_ = false;
-    if (pendingCode_ == 0 && isKeyword(pendingValue_, "POLYLINE")) return finish(readPolyline(points));
+    if (pendingCode_ == 0 && isKeyword(pendingValue_, "POLYLINE"))
+      return finish(readPolyline(points));
     if (pendingCode_ == 0 && isKeyword(pendingValue_, "LWPOLYLINE"))
       return finish(readLightPolyline(points));
     if (pendingCode_ == 0 && isKeyword(pendingValue_, "ENDSEC")) {
@@ -152,12 +155,13 @@ bool gmInDXF::readPolyline(QuickAlgebra::ERVec<ERPoint3D>& points) {
     if (!nextPair(code, value)) return false;
     if (code == 0) break;
     if (code == 30 && !parseNumber(value, elevation))
-      return fail("line " + std::to_string(line_) + ": elevation " + quoted(value) + " is not a number");
+      return fail("line " + std::to_string(line_) + ": elevation " + inQuotes(value) +
+                  " is not a number");
   }
   for (;;) {
     if (isKeyword(value, "SEQEND")) return true;
     if (!isKeyword(value, "VERTEX"))
-      return fail("line " + std::to_string(line_) + ": " + quoted(trimmed(value)) +
+      return fail("line " + std::to_string(line_) + ": " + inQuotes(trimmed(value)) +
                   " inside a polyline (VERTEX or SEQEND expected)");
     double xyz[3] = {0, 0, elevation};
     bool seen[3] = {false, false, false};
@@ -167,7 +171,7 @@ bool gmInDXF::readPolyline(QuickAlgebra::ERVec<ERPoint3D>& points) {
       if (code == 10 || code == 20 || code == 30) {
         const int k = code / 10 - 1;
         if (!parseNumber(value, xyz[k]))
-          return fail("line " + std::to_string(line_) + ": coordinate " + quoted(value) +
+          return fail("line " + std::to_string(line_) + ": coordinate " + inQuotes(value) +
                       " is not a finite number");
         seen[k] = true;
       }
@@ -190,7 +194,7 @@ bool gmInDXF::readLightPolyline(QuickAlgebra::ERVec<ERPoint3D>& points) {
     double v = 0;
     if (code == 10 || code == 20 || code == 38) {
       if (!parseNumber(value, v))
-        return fail("line " + std::to_string(line_) + ": coordinate " + quoted(value) +
+        return fail("line " + std::to_string(line_) + ": coordinate " + inQuotes(value) +
                     " is not a finite number");
     }
     if (code == 10) {
@@ -210,6 +214,7 @@ bool gmInDXF::readLightPolyline(QuickAlgebra::ERVec<ERPoint3D>& points) {
   pending_ = true;
   pendingCode_ = code;
   pendingValue_ = value;
-  for (std::size_t i = 0; i + 1 < xy.size(); i += 2) points.append(ERPoint3D(xy[i], xy[i + 1], elevation));
+  for (std::size_t i = 0; i + 1 < xy.size(); i += 2)
+    points.append(ERPoint3D(xy[i], xy[i + 1], elevation));
   return true;
 }

@@ -12,20 +12,17 @@
 #include <cmath>
 #include <cstring>
 
+#include "qorv/foundation/numerics.h"
+
 namespace {
+using qorv::detail::cross;
+using qorv::detail::dot;
+using qorv::detail::unit;
 
 using V3 = std::array<double, 3>;
 
-double dot(const V3& a, const V3& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-V3 cross(const V3& a, const V3& b) {
-  return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
-}
 V3 axpy(const V3& a, double k, const V3& b) {
   return {a[0] + k * b[0], a[1] + k * b[1], a[2] + k * b[2]};
-}
-V3 unit(const V3& a) {
-  const double n = std::hypot(a[0], a[1], a[2]);
-  return n > 0 ? V3{a[0] / n, a[1] / n, a[2] / n} : a;
 }
 
 struct Element {

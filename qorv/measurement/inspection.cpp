@@ -11,6 +11,7 @@
 #include <string_view>
 #include <thread>
 
+#include "qorv/foundation/numerics.h"
 #include "qorv/foundation/trig.h"
 #include "qorv/surfaces/bounded_surfaces.h"
 
@@ -18,11 +19,8 @@ using namespace qorv;
 
 namespace {
 
-constexpr double kTwoPi = 2 * std::numbers::pi;
-
-bool finite(const ERPoint3D& p) {
-  return std::isfinite(p.x()) && std::isfinite(p.y()) && std::isfinite(p.z());
-}
+using qorv::detail::finite;
+using qorv::detail::kTwoPi;
 
 }  // namespace
 
@@ -457,15 +455,22 @@ std::string gmInspection::skipReason(const gmInspectedPoint& r, const gmMeasured
     return std::string(b, std::to_chars(b, b + sizeof b, v).ptr);
   };
   switch (r.skip) {
-    case gmSkip::none: return "";
-    case gmSkip::notFinite: return "a coordinate is not finite";
-    case gmSkip::noDiameter: return "no probe diameter";
-    case gmSkip::unknownFeature: return "unknown feature '" + p.feature + "'";
-    case gmSkip::noSingleFoot: return "no single foot on feature '" + p.feature + "' (on its axis or centre)";
-    case gmSkip::noFoot: return "no feature has a single foot for the point";
+    case gmSkip::none:
+      return "";
+    case gmSkip::notFinite:
+      return "a coordinate is not finite";
+    case gmSkip::noDiameter:
+      return "no probe diameter";
+    case gmSkip::unknownFeature:
+      return "unknown feature '" + p.feature + "'";
+    case gmSkip::noSingleFoot:
+      return "no single foot on feature '" + p.feature + "' (on its axis or centre)";
+    case gmSkip::noFoot:
+      return "no feature has a single foot for the point";
     case gmSkip::unassigned: {
-      const std::string name =
-          r.nearest >= 0 && r.nearest < static_cast<int>(features_.size()) ? features_[static_cast<std::size_t>(r.nearest)].id() : "";
+      const std::string name = r.nearest >= 0 && r.nearest < static_cast<int>(features_.size())
+                                   ? features_[static_cast<std::size_t>(r.nearest)].id()
+                                   : "";
       return "unassigned: " + text(std::fabs(r.deviation)) + " from the nearest feature '" + name +
              "', beyond the largest distance " + text(maxDistance_);
     }
@@ -474,7 +479,8 @@ std::string gmInspection::skipReason(const gmInspectedPoint& r, const gmMeasured
 }
 
 gmTargetPoint gmInspection::target(const gmInspectedPoint& r, const gmMeasuredPoint& p) const {
-  return gmTargetPoint(r.nominal, ERCMMPointWithDiameter(p.centre, r.normal, r.diameter, numericId(p)), r.normal);
+  return gmTargetPoint(
+      r.nominal, ERCMMPointWithDiameter(p.centre, r.normal, r.diameter, numericId(p)), r.normal);
 }
 
 std::vector<gmInspectedPoint> gmInspection::run(
@@ -515,8 +521,10 @@ std::vector<gmInspectedPoint> gmInspection::run(
       const std::size_t begin = next.fetch_add(kChunk, std::memory_order_relaxed);
       if (begin >= n) break;
       const std::size_t end = std::min(n, begin + kChunk);
-      for (std::size_t i = begin; i < end; ++i) out[i] = inspectWith(mine, points[i], defaultDiameter);
-      const std::size_t now = done.fetch_add(end - begin, std::memory_order_relaxed) + (end - begin);
+      for (std::size_t i = begin; i < end; ++i)
+        out[i] = inspectWith(mine, points[i], defaultDiameter);
+      const std::size_t now =
+          done.fetch_add(end - begin, std::memory_order_relaxed) + (end - begin);
       if (k == 0 && progress) progress(now);
     }
   };

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <ostream>
 
+#include "qorv/foundation/numerics.h"
 #include "qorv/persistence/file.h"
 #include "qorv/platform/archive.h"
 
@@ -10,9 +11,7 @@ using namespace qorv::platform;
 
 namespace {
 
-bool finite(const ERVector3D& v) {
-  return std::isfinite(v.x()) && std::isfinite(v.y()) && std::isfinite(v.z());
-}
+using qorv::detail::finite;
 
 // The unit direction of any finite non-zero vector; zero for zero or a non-finite one.
 ERVector3D unitOrZero(const ERVector3D& v) {
@@ -38,8 +37,8 @@ gmTargetPoint::gmTargetPoint(const ERPoint3D& target, const ERCMMPointWithDiamet
   gmCompensate(measured.probe_center(), measured.probe_diameter(), normal, normal_, calculated_);
 }
 
-void gmCompensate(const ERPoint3D& centre, double diameter, const ERVector3D& normal, ERVector3D& unit,
-                  ERPoint3D& calculated) {
+void gmCompensate(const ERPoint3D& centre, double diameter, const ERVector3D& normal,
+                  ERVector3D& unit, ERPoint3D& calculated) {
   unit = unitOrZero(normal);
   calculated = centre - (diameter / 2.0) * unit;
   // A zero normal leaves the centre exactly, even for an infinite diameter.

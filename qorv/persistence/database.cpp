@@ -12,8 +12,8 @@ QORV_DEFINE_ABSTRACT_CLASS(ERAuxilaryIndex);
 namespace {
 
 constexpr unsigned kCache = 10;
-constexpr unsigned kOrder = 10;
-constexpr unsigned kMinimumFill = 10;
+constexpr unsigned kIndexOrder = 10;
+constexpr unsigned kIndexMinimumFill = 10;
 
 using Key = ERIdentifierKey;
 
@@ -22,8 +22,8 @@ using Key = ERIdentifierKey;
 ERAuxilaryIndex::ERAuxilaryIndex() = default;
 
 ERAuxilaryIndex::ERAuxilaryIndex(ERFileManager& fileManager)
-    : tree_(std::make_unique<ERBTreeOnDisk>(&fileManager, kCache, 1, 4, 1, -1L, kOrder,
-                                            kMinimumFill)),
+    : tree_(std::make_unique<ERBTreeOnDisk>(&fileManager, kCache, 1, 4, 1, -1L, kIndexOrder,
+                                            kIndexMinimumFill)),
       base_(tree_->baseLocation()) {}
 
 // A copy names the same tree but does not open it.
@@ -34,8 +34,8 @@ ERAuxilaryIndex::~ERAuxilaryIndex() = default;
 
 int ERAuxilaryIndex::init(ERFileManager& fileManager) {
   if (base_ < ERFileManager::kFirstBlock + 4 || base_ + 40 > fileManager.endData()) return 0;
-  tree_ =
-      std::make_unique<ERBTreeOnDisk>(&fileManager, kCache, 0, 4, 1, base_, kOrder, kMinimumFill);
+  tree_ = std::make_unique<ERBTreeOnDisk>(&fileManager, kCache, 0, 4, 1, base_, kIndexOrder,
+                                          kIndexMinimumFill);
   // The tree takes its key length and mode from the file: anything but 4 raw bytes is not ours,
   // and keys of another length would be read past our 4-byte ones.
   if (tree_->isRefused() || tree_->keyLength() != 4 || !tree_->ignoreNulls()) {

@@ -7,13 +7,16 @@
 #include <typeinfo>
 #include <vector>
 
+#include "qorv/foundation/numerics.h"
+
 using namespace qorv;
 
 QORV_DEFINE_ABSTRACT_CLASS(ERChainerSeg2D);
 QORV_DEFINE_CLASS(ERChainedMetaSeg2D);
 
 namespace {
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+using qorv::detail::kNaN;
 
 template <class T>
 std::vector<T> toVector(const ERTValDlist<T>& l) {

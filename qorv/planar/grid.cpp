@@ -5,14 +5,11 @@
 
 namespace {
 
+using qorv::detail::meets;
+
 bool finiteBox(const ERMinimax2D& b) {
   return std::isfinite(b.xmin()) && std::isfinite(b.ymin()) && std::isfinite(b.xmax()) &&
          std::isfinite(b.ymax()) && b.xmin() <= b.xmax() && b.ymin() <= b.ymax();
-}
-
-bool meets(const ERMinimax2D& a, const ERMinimax2D& b) {
-  return a.xmin() <= b.xmax() && b.xmin() <= a.xmax() && a.ymin() <= b.ymax() &&
-         b.ymin() <= a.ymax();
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <ostream>
 
+#include "qorv/foundation/numerics.h"
+
 using namespace qorv;
 
 QORV_DEFINE_CLASS(ERRegion2D);
@@ -12,21 +14,14 @@ QORV_DEFINE_CLASS(ERRegion2D);
 // Exact orientation: a floating-point filter, then error-free expansions.
 namespace {
 
+using qorv::detail::meets;
+using qorv::detail::twoProduct;
+using qorv::detail::twoSum;
+
 struct Expansion {
   double c[32];
   int n = 0;
 };
-
-inline void twoSum(double a, double b, double& s, double& e) {
-  s = a + b;
-  const double bv = s - a;
-  e = (a - (s - bv)) + (b - bv);
-}
-
-inline void twoProduct(double a, double b, double& p, double& e) {
-  p = a * b;
-  e = std::fma(a, b, -p);
-}
 
 // Adds b to the non-overlapping expansion x, keeping it exact.
 void grow(Expansion& x, double b) {
@@ -216,12 +211,6 @@ ER_MINMAX_POSITION_POLYGONE ERRegion2D::IsInDomain(const ERMinimax2D& box) const
 namespace {
 
 using Poly = QuickAlgebra::ERVec<ERPoint2D>;
-
-// The closed boxes share a point.
-bool meets(const ERMinimax2D& a, const ERMinimax2D& b) {
-  return a.xmin() <= b.xmax() && b.xmin() <= a.xmax() && a.ymin() <= b.ymax() &&
-         b.ymin() <= a.ymax();
-}
 
 // Parameters on [p, q] where it meets the edge [a, b], appended to ts.
 void crossings(const ERPoint2D& p, const ERPoint2D& q, const ERPoint2D& a, const ERPoint2D& b,

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <ostream>
 
+#include "qorv/foundation/numerics.h"
 #include "qorv/persistence/file.h"
 
 using namespace qorv;
@@ -14,10 +15,9 @@ QORV_DEFINE_CLASS(ERCone);
 QORV_DEFINE_CLASS(ERTorus);
 
 namespace {
+using qorv::detail::length2;
 
-bool finite(const ERPoint3D& p) {
-  return std::isfinite(p.x()) && std::isfinite(p.y()) && std::isfinite(p.z());
-}
+using qorv::detail::finite;
 
 // a - b, halved first when the plain difference overflows (the direction is what counts).
 ERVector3D difference(const ERPoint3D& a, const ERPoint3D& b) {
@@ -314,13 +314,6 @@ struct Meridian {
   ERVector3D w, d, e;
   double h, rho, k;
 };
-
-// sqrt(a^2 + b^2), scaled only when the squares leave the range.
-double length2(double a, double b) {
-  const double q = a * a + b * b;
-  if (q >= 0x1p-968 && q <= 0x1p968) return std::sqrt(q);
-  return std::hypot(a, b);
-}
 
 Meridian meridianOf(const ERPoint3D& p, const ERPoint3D& o, const ERVector3D& axis) {
   Meridian m;

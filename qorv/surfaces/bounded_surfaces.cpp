@@ -8,6 +8,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "qorv/foundation/numerics.h"
 #include "qorv/foundation/transfo3d_kinds.h"
 #include "qorv/foundation/trig.h"
 #include "qorv/persistence/file.h"
@@ -23,14 +24,13 @@ QORV_DEFINE_CLASS(ERBoundedSphere);
 QORV_DEFINE_CLASS(ERBoundedTorus);
 
 namespace {
+using qorv::detail::length2;
 
-constexpr double kTwoPi = 6.283185307179586;
-constexpr double kPi = 3.141592653589793;
+using qorv::detail::finite;
+using qorv::detail::kPi;
+using qorv::detail::kTwoPi;
+
 constexpr double kFloatEps = 1.1920928955078125e-7;
-
-bool finite(const ERPoint3D& p) {
-  return std::isfinite(p.x()) && std::isfinite(p.y()) && std::isfinite(p.z());
-}
 
 const ERPoint3D kOrigin(0.0, 0.0, 0.0);
 const ERVector3D kX(1.0, 0.0, 0.0), kY(0.0, 1.0, 0.0), kZ(0.0, 0.0, 1.0);
@@ -38,7 +38,7 @@ const ERVector3D kX(1.0, 0.0, 0.0), kY(0.0, 1.0, 0.0), kZ(0.0, 0.0, 1.0);
 ERLimites negated(const ERLimites& l) { return ERLimites(-l.end(), -l.start()); }
 ERLimites scaledBy(const ERLimites& l, double k) { return ERLimites(l.start() * k, l.end() * k); }
 ERLimites shiftedBy(const ERLimites& l, double d) { return ERLimites(l.start() + d, l.end() + d); }
-double clampInto(double x, const ERLimites& l) { return std::min(std::max(x, l.start()), l.end()); }
+using qorv::detail::clampInto;
 double sign(double x) { return x < 0.0 ? -1.0 : 1.0; }
 
 // lower + the angle of (x, y) counted counter-clockwise from the direction at angle lower, in
@@ -56,13 +56,6 @@ double angleFrom(double x, double y, double lower, double noise) {
   }
   if (t < 0.0) t = 0.0;
   return lower + t;
-}
-
-// sqrt(x^2 + y^2), scaled only when the squares leave the range.
-double length2(double x, double y) {
-  const double q = x * x + y * y;
-  if (q >= 0x1p-968 && q <= 0x1p968) return std::sqrt(q);
-  return std::hypot(x, y);
 }
 
 // The record of a surface of revolution about the local Z axis, P = (rho(s) cos f,

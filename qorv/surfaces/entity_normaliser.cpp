@@ -2,17 +2,15 @@
 
 #include <cmath>
 
+#include "qorv/foundation/numerics.h"
 #include "qorv/foundation/transfo3d_kinds.h"
 
 using namespace qorv;
 
 namespace {
 
-constexpr double kTwoPi = 6.283185307179586;
-
-bool finite(const ERVector3D& v) {
-  return std::isfinite(v.x()) && std::isfinite(v.y()) && std::isfinite(v.z());
-}
+using qorv::detail::finite;
+using qorv::detail::kTwoPi;
 
 // Half a turn about the local X axis: (x, y, z) -> (x, -y, -z).
 ERPmIsometrie3D halfTurnAboutX() {

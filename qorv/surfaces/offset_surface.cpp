@@ -7,6 +7,7 @@
 #include <ostream>
 #include <vector>
 
+#include "qorv/foundation/numerics.h"
 #include "qorv/persistence/file.h"
 
 using namespace qorv;
@@ -16,15 +17,9 @@ QORV_DEFINE_CLASS(EROffsetSurfaceIsoParam);
 
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-bool finite(const ERVector3D& v) {
-  return std::isfinite(v.x()) && std::isfinite(v.y()) && std::isfinite(v.z());
-}
-
-double maxAbs(const ERPoint3D& p) {
-  return std::max({std::fabs(p.x()), std::fabs(p.y()), std::fabs(p.z())});
-}
+using qorv::detail::finite;
+using qorv::detail::kNaN;
+using qorv::detail::maxAbs;
 
 // A stored reference: long 1 for none, else 0 and the identifier.
 void saveRef(ERFile& f, const ERObject* o) {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "qorv/foundation/numerics.h"
 #include "qorv/measurement/mesh_builder.h"
 #include "qorv/measurement/sampling_lists.h"
 
@@ -67,14 +68,12 @@ ERInfoPoint3DSurf* ERRaySurfaceResult::at(int i) const {
 
 namespace {
 
-bool finite(const ERPoint3D& p) {
-  return std::isfinite(p.x()) && std::isfinite(p.y()) && std::isfinite(p.z());
-}
+using qorv::detail::finite;
 
 // The largest grid getMatricePoint builds (3 GB of points).
 constexpr long long kMaxSamples = 1LL << 27;
 
-double clampInto(double x, const ERLimites& l) { return std::min(std::max(x, l.start()), l.end()); }
+using qorv::detail::clampInto;
 
 // The k-th of n values from lo to hi, both included, clamped into the limits.
 double gridValue(int k, int n, const ERLimites& l) {

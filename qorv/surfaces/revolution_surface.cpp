@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "qorv/curves/circles.h"
+#include "qorv/foundation/numerics.h"
 #include "qorv/freeform/pole_curves.h"
 #include "qorv/persistence/file.h"
 
@@ -17,18 +18,13 @@ QORV_DEFINE_CLASS(ERSurOfRevolution);
 
 namespace {
 
-constexpr double kTwoPi = 6.283185307179586476925286766559;
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+using qorv::detail::finite;
+using qorv::detail::kNaN;
+using qorv::detail::kTwoPi;
+using qorv::detail::maxAbs;
+
 // Samples of the generatrix in the global searches.
 constexpr int kSamples = 512;
-
-bool finite(const ERPoint3D& p) {
-  return std::isfinite(p.x()) && std::isfinite(p.y()) && std::isfinite(p.z());
-}
-
-double maxAbs(const ERPoint3D& p) {
-  return std::max({std::fabs(p.x()), std::fabs(p.y()), std::fabs(p.z())});
-}
 
 // Rotation by the angle (c = cos, s = sin) about the unit direction d (Rodrigues).
 ERVector3D turn(const ERVector3D& w, const ERVector3D& d, double c, double s) {

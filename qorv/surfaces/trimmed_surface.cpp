@@ -9,6 +9,7 @@
 
 #include "qorv/curves/lines.h"
 #include "qorv/curves/polylines.h"
+#include "qorv/foundation/numerics.h"
 #include "qorv/freeform/pole_curves.h"
 #include "qorv/measurement/mesh_builder.h"
 #include "qorv/persistence/file.h"
@@ -22,15 +23,9 @@ QORV_DEFINE_CLASS(ERTrimmedSurface);
 
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-double maxAbs(const ERPoint3D& p) {
-  return std::max({std::fabs(p.x()), std::fabs(p.y()), std::fabs(p.z())});
-}
-
-bool finite(const ERPoint3D& p) {
-  return std::isfinite(p.x()) && std::isfinite(p.y()) && std::isfinite(p.z());
-}
+using qorv::detail::finite;
+using qorv::detail::kNaN;
+using qorv::detail::maxAbs;
 
 t_SmartPtr<ERFiniteEntity2DWF> copyOf(const ERFiniteEntity2DWF& c) {
   ERObject* o = c.getCopy();
