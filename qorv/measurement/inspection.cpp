@@ -392,6 +392,40 @@ long numericId(const gmMeasuredPoint& p) {
 
 }  // namespace
 
+int gmNearestFeature(const std::vector<gmInspectionFeature>& features, const ERPoint3D& p,
+                     ERPoint3D& foot, ERVector3D& outward) {
+  int best = -1;
+  double bestD2 = HUGE_VAL;
+  auto visit = [&](std::size_t i) {
+    ERPoint3D ft;
+    ERVector3D n;
+    if (!features[i].foot(p, ft, n)) return;
+    const double d2 = distance2(ft, p);
+    if (d2 < bestD2 || (d2 == bestD2 && static_cast<int>(i) < best))
+      bestD2 = d2, best = static_cast<int>(i), foot = ft, outward = n;
+  };
+  if (features.size() <= 8) {
+    for (std::size_t i = 0; i < features.size(); ++i)
+      if (features[i].problem().empty() && !(boxDistance2(features[i].box(), p) >= bestD2))
+        visit(i);
+    return best;
+  }
+  // Nearest box first: a min-heap of (box distance, index), popped until the boxes are farther
+  // than the best foot (a box holds its patch, so no foot inside it can be nearer).
+  thread_local std::vector<std::pair<double, std::size_t>> heap;
+  heap.clear();
+  for (std::size_t i = 0; i < features.size(); ++i)
+    if (features[i].problem().empty()) heap.emplace_back(boxDistance2(features[i].box(), p), i);
+  const auto later = [](const auto& a, const auto& b) { return a > b; };
+  std::make_heap(heap.begin(), heap.end(), later);
+  while (!heap.empty() && !(heap.front().first > bestD2)) {
+    std::pop_heap(heap.begin(), heap.end(), later);
+    visit(heap.back().second);
+    heap.pop_back();
+  }
+  return best;
+}
+
 gmInspectedPoint gmInspection::inspectWith(const std::vector<gmInspectionFeature>& features,
                                            const gmMeasuredPoint& p, double defaultDiameter) const {
   gmInspectedPoint r;
@@ -418,16 +452,7 @@ gmInspectedPoint gmInspection::inspectWith(const std::vector<gmInspectionFeature
       return r;
     }
   } else {
-    double bestD2 = HUGE_VAL;
-    for (std::size_t i = 0; i < features.size(); ++i) {
-      const gmInspectionFeature& f = features[i];
-      if (!f.problem().empty() || boxDistance2(f.box(), p.centre) >= bestD2) continue;
-      ERPoint3D ft;
-      ERVector3D n;
-      if (!f.foot(p.centre, ft, n)) continue;
-      const double d2 = distance2(ft, p.centre);
-      if (d2 < bestD2) bestD2 = d2, best = static_cast<int>(i), foot = ft, outward = n;
-    }
+    best = gmNearestFeature(features, p.centre, foot, outward);
     if (best < 0) {
       r.skip = gmSkip::noFoot;
       return r;

@@ -93,8 +93,8 @@ class QORV_API gmInspectionFeature {
   // surfaces of revolution, trimmed faces, whose nearest point may lie on a loop); otherwise the
   // surface's foot when it lies within the limits, else the nearest point of the four limit
   // curves (sampled, then refined to the parameter's rounding).
-  gmInspectionFeature(std::string id, const t_SmartPtr<ERAnyBoundedSurface>& surface, bool normalInward,
-                      double lower, double upper);
+  gmInspectionFeature(std::string id, const t_SmartPtr<ERAnyBoundedSurface>& surface,
+                      bool normalInward, double lower, double upper);
 
   const std::string& id() const { return id_; }
   const t_SmartPtr<ERAnyBoundedSurface>& surface() const { return surface_; }
@@ -153,6 +153,13 @@ class QORV_API gmInspectionFeature {
   gmFeatureForm form_;
 };
 
+// The usable feature whose foot is nearest p (the lowest index among equally near ones), with
+// that foot and the outward normal there; -1 when none has a single foot. Features are visited
+// by the distance to their boxes and the search stops at the first box farther than the best
+// foot, so a part of many faces costs a few foot searches per point, not one per face.
+QORV_API int gmNearestFeature(const std::vector<gmInspectionFeature>& features, const ERPoint3D& p,
+                              ERPoint3D& foot, ERVector3D& outward);
+
 // Why a point was not judged.
 enum class gmSkip : std::uint8_t {
   none,            // judged
@@ -198,7 +205,8 @@ struct QORV_API gmFeatureSummary {
 
 class QORV_API gmInspection {
  public:
-  explicit gmInspection(std::vector<gmInspectionFeature> features) : features_(std::move(features)) {}
+  explicit gmInspection(std::vector<gmInspectionFeature> features)
+      : features_(std::move(features)) {}
 
   const std::vector<gmInspectionFeature>& features() const { return features_; }
   // -1 when absent.
@@ -226,8 +234,8 @@ class QORV_API gmInspection {
  private:
   static void judgeForm(const gmInspectionFeature& f, const std::vector<ERPoint3D>& pts,
                         gmFeatureSummary& fs);
-  gmInspectedPoint inspectWith(const std::vector<gmInspectionFeature>& features, const gmMeasuredPoint& p,
-                               double defaultDiameter) const;
+  gmInspectedPoint inspectWith(const std::vector<gmInspectionFeature>& features,
+                               const gmMeasuredPoint& p, double defaultDiameter) const;
 
   std::vector<gmInspectionFeature> features_;
   double maxDistance_ = HUGE_VAL;
@@ -238,5 +246,5 @@ QORV_API int gmFitPlane(const std::vector<ERPoint3D>& pts, ERPoint3D& centroid, 
                         double& formError);
 QORV_API int gmFitSphere(const std::vector<ERPoint3D>& pts, ERPoint3D& centre, double& radius,
                          double& formError, int& iterations);
-QORV_API int gmFitCylinder(const std::vector<ERPoint3D>& pts, ERPoint3D& axisPoint, ERVector3D& axis,
-                           double& radius, double& formError, int& iterations);
+QORV_API int gmFitCylinder(const std::vector<ERPoint3D>& pts, ERPoint3D& axisPoint,
+                           ERVector3D& axis, double& radius, double& formError, int& iterations);

@@ -112,6 +112,41 @@ TEST(InspectionFeature, FootIsTheNearestPointOfThePatch) {
   }
 }
 
+// Among many features (boxes overlapping, exact copies tying), the box-ordered search finds
+// the feature every foot search finds: the nearest foot, the lowest index among equal ones.
+TEST(InspectionFeature, NearestAmongManyIsTheExhaustiveOne) {
+  const std::uint64_t seed = qorv_test::seedFor(2807);
+  SCOPED_TRACE(seed);
+  std::mt19937_64 rng(seed);
+  std::normal_distribution<double> g;
+  for (int round = 0; round < 12; ++round) {
+    const double scale = std::pow(10.0, static_cast<double>(rng() % 7) - 3.0);
+    std::vector<gmInspectionFeature> fs;
+    for (int i = 0; i < 40; ++i) {
+      if (i % 13 == 12) {
+        fs.push_back(fs[rng() % fs.size()]);  // a copy: ties everywhere on it
+        continue;
+      }
+      fs.push_back(randomFeature(static_cast<gmInspectionFeature::Kind>(rng() % 5), rng, scale));
+    }
+    for (int k = 0; k < 200; ++k) {
+      const ERPoint3D p(300 * scale * g(rng), 300 * scale * g(rng), 300 * scale * g(rng));
+      int want = -1;
+      double best = HUGE_VAL;
+      for (std::size_t i = 0; i < fs.size(); ++i) {
+        ERPoint3D f;
+        ERVector3D n;
+        if (fs[i].foot(p, f, n) && qorv::distance2(f, p) < best)
+          best = qorv::distance2(f, p), want = static_cast<int>(i);
+      }
+      ERPoint3D foot;
+      ERVector3D n;
+      ASSERT_EQ(gmNearestFeature(fs, p, foot, n), want) << "round " << round << " point " << k;
+      if (want >= 0) EXPECT_EQ(qorv::distance2(foot, p), best);
+    }
+  }
+}
+
 // A feature over a bounded surface finds the same foot as the closed form of the same patch,
 // beside the patch (its border) as well as over it.
 TEST(InspectionFeature, AnyBoundedSurfaceAgreesWithTheClosedForm) {
