@@ -65,7 +65,8 @@ class Sha256 {
     for (int i = 0; i < 64; ++i) {
       const std::uint32_t t1 =
           h + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & f) ^ (~e & g)) + kRound[i] + w[i];
-      const std::uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+      const std::uint32_t t2 =
+          (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
       h = g, g = f, f = e, e = d + t1, d = c, c = b, b = a, a = t1 + t2;
     }
     const std::uint32_t add[8] = {a, b, c, d, e, f, g, h};
@@ -94,7 +95,8 @@ std::string sha256File(const std::string& path) {
   std::vector<char> buffer(1 << 16);
   while (in) {
     in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-    h.add(reinterpret_cast<const unsigned char*>(buffer.data()), static_cast<std::size_t>(in.gcount()));
+    h.add(reinterpret_cast<const unsigned char*>(buffer.data()),
+          static_cast<std::size_t>(in.gcount()));
   }
   return in.bad() ? "" : h.hex();
 }
