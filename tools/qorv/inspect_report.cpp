@@ -430,9 +430,15 @@ async function main() {
       l.e.style.left = (x + 6) + 'px';
       l.e.style.top = (y - 18) + 'px';
       if (shown) where.push({id: l.id, feature: l.feature, side: l.side,
-          x: r.left + window.scrollX + x, y: r.top + window.scrollY + y});
+          x: r.left + window.scrollX + x, y: r.top + window.scrollY + y, e: l.e});
+    }
+    for (const w of where) {  // each label's own box, which may cover another's point
+      const b = w.e.getBoundingClientRect();
+      w.box = [b.left + window.scrollX, b.top + window.scrollY, b.width, b.height];
+      delete w.e;
     }
     box.dataset.projected = JSON.stringify(where);
+    box.dataset.canvas = JSON.stringify([r.left + window.scrollX, r.top + window.scrollY, width, height]);
   }
   let drag = null;
   renderer.domElement.addEventListener('pointerdown', e => {

@@ -15,8 +15,9 @@
 //   points; in the 3D view the points out of tolerance are drawn over the faces, never hidden.
 // - The 3D view runs the embedded three.js (a module imported from a Blob URL: the page needs
 //   no network); the static SVG views are what prints and what a browser without WebGL shows.
-//   Once drawn, the 3D view's element carries data-projected: the labelled points' page
-//   positions in CSS pixels, for checking the picture against the data.
+//   Once drawn, the 3D view's element carries data-projected (the labelled points' page
+//   positions and their labels' boxes in CSS pixels) and data-canvas (the canvas's page rectangle), for checking the
+//   picture against the data.
 #pragma once
 
 #include <cstddef>
