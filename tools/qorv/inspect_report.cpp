@@ -246,7 +246,8 @@ std::string utcNow() {
 }
 
 std::string fileRow(const char* what, const std::string& path) {
-  if (path.empty()) return "<tr><th>" + std::string(what) + "</th><td>given in memory, not from a file</td></tr>\n";
+  if (path.empty())
+    return "<tr><th>" + std::string(what) + "</th><td>given in memory, not from a file</td></tr>\n";
   const std::string digest = sha256File(path);
   return "<tr><th>" + std::string(what) + "</th><td>" + escaped(path) +
          "<br><span class=\"digest\">SHA-256 " +
@@ -676,7 +677,8 @@ void writeReport(std::ostream& html, const ReportInputs& in) {
   if (box.invalid())
     for (const auto* set : {&inside, &outside})
       for (std::size_t i : *set)
-        if (std::isfinite(results[i].calculated.x() + results[i].calculated.y() + results[i].calculated.z()))
+        if (std::isfinite(results[i].calculated.x() + results[i].calculated.y() +
+                          results[i].calculated.z()))
           box.Update(results[i].calculated);
   const double diagonal = box.invalid() ? 0 : box.diagonal();
   const ERPoint3D origin =
@@ -716,7 +718,8 @@ void writeReport(std::ostream& html, const ReportInputs& in) {
       for (std::size_t i : *set) {
         const ERPoint3D p = results[i].calculated;
         const double c[3] = {p.x() - origin.x(), p.y() - origin.y(), p.z() - origin.z()};
-        if (!(std::fabs(c[0]) + std::fabs(c[1]) + std::fabs(c[2]) < 1e38)) continue;  // beyond a float
+        if (!(std::fabs(c[0]) + std::fabs(c[1]) + std::fabs(c[2]) < 1e38))
+          continue;  // beyond a float
         for (double v : c) at.push_back(static_cast<float>(v));
         const Rgb rgb = colourOf(results[i]);
         for (int v : {rgb.r, rgb.g, rgb.b}) colours.push_back(static_cast<unsigned char>(v));

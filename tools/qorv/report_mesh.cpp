@@ -4,8 +4,10 @@
 #include <cmath>
 #include <functional>
 
-#include "qorv/exchange/face_group.h"
 #include "qorv/surfaces/trimmed_surface.h"
+#if QORV_HAVE_STEP
+#include "qorv/exchange/face_group.h"
+#endif
 
 namespace qorv::tool {
 
@@ -73,11 +75,15 @@ void grid(const Eval& at, const Inside& inside, double u0, double u1, double v0,
 
 void surfaceMesh(const ERAnyBoundedSurface& s, double tol, const ERPoint3D& origin,
                  std::size_t maxVertices, ReportMesh& m, int depth) {
+#if QORV_HAVE_STEP
   if (const auto* group = dynamic_cast<const ERFaceGroup*>(&s)) {
     for (int k = 0; k < group->count() && depth < 4; ++k)
       if (group->face(k)) surfaceMesh(*group->face(k), tol, origin, maxVertices, m, depth + 1);
     return;
   }
+#else
+  (void)depth;
+#endif
   const Eval at = [&s](double u, double v) { return s.PtCur(u, v).point(); };
   Inside inside;
   int least = 4;
