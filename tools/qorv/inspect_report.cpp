@@ -354,6 +354,27 @@ void legend(std::ostream& html, const std::string& unitWords) {
        << unitWords << ".</p></div>\n";
 }
 
+// The page's style; print drops the 3D view (the static views stand for it) and keeps colours.
+constexpr const char* kStyle = R"CSS(
+body{font-family:sans-serif;margin:2em;color:#222;-webkit-print-color-adjust:exact;print-color-adjust:exact}
+table{border-collapse:collapse;margin:1em 0}
+td,th{border:1px solid #bbb;padding:3px 8px;text-align:right;vertical-align:top}
+th{background:#eee}
+td.l,th.l,table.head td,table.head th{text-align:left}
+.bad{color:#b2182b;font-weight:bold}
+.verdict{font-weight:bold;text-align:center}
+.PASS{background:#1a9641;color:#fff}.FAIL{background:#d7191c;color:#fff}.NOT{background:#fdae61;color:#000}
+.digest{font-family:monospace;font-size:85%;color:#555}
+svg{border:1px solid #ccc;margin:4px;background:#fff}
+figure{display:inline-block;margin:0 1em 1em 0;break-inside:avoid}
+#view3d{position:relative;width:900px;height:600px;border:1px solid #ccc;overflow:hidden}
+#view3d canvas{display:block}
+.label{position:absolute;font-size:11px;background:rgba(255,255,255,.85);border:1px solid #333;padding:0 3px;white-space:nowrap;pointer-events:none}
+.status{padding:2em;color:#555}
+@page{size:A4;margin:12mm}
+@media print{#section3d{display:none}body{margin:0}h2{break-after:avoid}tr{break-inside:avoid}}
+)CSS";
+
 // The 3D view's script: imports three.js from the embedded source, draws the faces and the
 // points, orbits on drag and wheel, and labels the worst points.
 constexpr const char* kViewScript = R"JS(
@@ -561,29 +582,8 @@ void writeReport(std::ostream& html, const ReportInputs& in) {
 
   // --- The document.
   const std::string title = "Inspection of " + escaped(in.nominalPath);
-  html
-      << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>" << title
-      << "</title>\n<style>\n"
-      << "body{font-family:sans-serif;margin:2em;color:#222;-webkit-print-color-adjust:exact;print-"
-         "color-adjust:exact}table{border-collapse:collapse;margin:1em 0}"
-      << "td,th{border:1px solid #bbb;padding:3px "
-         "8px;text-align:right;vertical-align:top}th{background:#eee}"
-      << "td.l,th.l,table.head td{text-align:left}table.head "
-         "th{text-align:left}.bad{color:#b2182b;font-weight:bold}"
-      << ".verdict{font-weight:bold;text-align:center}.PASS{background:#1a9641;color:#fff}"
-      << ".FAIL{background:#d7191c;color:#fff}.NOT{background:#fdae61;color:#000}.digest{font-"
-         "family:monospace;"
-      << "font-size:85%;color:#555}svg{border:1px solid #ccc;margin:4px;background:#fff}"
-      << "figure{display:inline-block;margin:0 1em 1em 0;break-inside:avoid}"
-      << "#view3d{position:relative;width:900px;height:600px;border:1px solid #ccc;overflow:hidden}"
-      << "#view3d "
-         "canvas{display:block}.label{position:absolute;font-size:11px;background:rgba(255,255,255,"
-         ".85);"
-      << "border:1px solid #333;padding:0 3px;white-space:nowrap;pointer-events:none}"
-      << ".status{padding:2em;color:#555}"
-      << "@media "
-         "print{#section3d{display:none}body{margin:0}h2{break-after:avoid}tr{break-inside:avoid}}"
-      << "\n</style></head><body>\n";
+  html << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>" << title
+       << "</title>\n<style>" << kStyle << "</style></head><body>\n";
   html << "<h1>" << title << "</h1>\n<table class=\"head\">\n";
   html << fileRow("Part (nominal)", in.nominalPath) << fileRow("Measured points", in.measuredPath);
   html << "<tr><th>Date and time (UTC)</th><td>" << utcNow()
