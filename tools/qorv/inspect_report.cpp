@@ -379,6 +379,7 @@ figure{display:inline-block;margin:0 1em 1em 0;break-inside:avoid}
 // points, orbits on drag and wheel, and labels the worst points.
 constexpr const char* kViewScript = R"JS(
 const box = document.getElementById('view3d');
+const status = box.querySelector('.status');
 function bytes(s) { const b = atob(s), a = new Uint8Array(b.length); for (let i = 0; i < b.length; ++i) a[i] = b.charCodeAt(i); return a; }
 function floats(s) { return new Float32Array(bytes(s).buffer); }
 async function main() {
@@ -387,11 +388,13 @@ async function main() {
   const url = URL.createObjectURL(new Blob([source], {type: 'text/javascript'}));
   const THREE = await import(url);
   URL.revokeObjectURL(url);
-  const probe = document.createElement('canvas');
-  if (!(probe.getContext('webgl2') || probe.getContext('webgl'))) {
-    box.querySelector('.status').textContent = 'This browser has no WebGL: see the static views below.';
+  const probe = document.createElement('canvas'), gl = probe.getContext('webgl2') || probe.getContext('webgl');
+  if (!gl) {
+    status.textContent = 'This browser has no WebGL: see the static views below.';
+    box.dataset.ready = '0';
     return;
   }
+  gl.getExtension('WEBGL_lose_context')?.loseContext();
   THREE.ColorManagement.enabled = false;
   const renderer = new THREE.WebGLRenderer({antialias: true, preserveDrawingBuffer: true});
   renderer.outputColorSpace = THREE.LinearSRGBColorSpace;
@@ -399,7 +402,7 @@ async function main() {
   const width = box.clientWidth, height = box.clientHeight;
   renderer.setSize(width, height);
   renderer.setClearColor(0xffffff, 1);
-  box.querySelector('.status').remove();
+  status.style.display = 'none';
   box.prepend(renderer.domElement);
   const scene = new THREE.Scene();
   const camera = new THREE.PerspectiveCamera(30, width / height, data.radius / 100, data.radius * 100);
@@ -494,7 +497,8 @@ async function main() {
   box.dataset.ready = '1';
 }
 main().catch(e => {
-  box.querySelector('.status').textContent = 'The 3D view could not be drawn (' + e.message + '): see the static views below.';
+  status.style.display = '';
+  status.textContent = 'The 3D view could not be drawn (' + e.message + '): see the static views below.';
   box.dataset.ready = '0';
 });
 )JS";
