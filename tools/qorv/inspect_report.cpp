@@ -254,8 +254,8 @@ std::string fileRow(const char* what, const std::string& path) {
          (digest.empty() ? "(the file could not be read again)" : digest) + "</span></td></tr>\n";
 }
 
-// One feature's histogram against its own band, with a count axis; values past 1.5 band widths
-// beyond a limit are counted in the end bins, which say so.
+// One feature's histogram against its own band, with a count axis; values more than one and a
+// half half-bands beyond a limit are counted in the end bins, which say so.
 void histogram(std::ostream& html, const gmInspectionFeature& f, const Band& band,
                const std::vector<double>& devs, const std::string& unit) {
   constexpr int kBins = 30, W = 330, H = 170, L = 42, R = 10, T = 22, B = 34;

@@ -1,6 +1,8 @@
 // The inspection report: one self-contained HTML file a quality engineer signs, or its PDF.
 //
 // Conventions a caller gets wrong:
+// - The digests are of the input files as they are when the report is written (read again), so
+//   a file changed during the run shows a digest that is not what was inspected.
 // - Colours are per feature: a point's colour says where its deviation lies in its OWN
 //   feature's band (white at the band's centre, the lower and upper limits at fixed colours,
 //   one saturated colour on each side beyond them), so features with bands of any width read on
@@ -16,8 +18,8 @@
 // - The 3D view runs the embedded three.js (a module imported from a Blob URL: the page needs
 //   no network); the static SVG views are what prints and what a browser without WebGL shows.
 //   Once drawn, the 3D view's element carries data-projected (the labelled points' page
-//   positions and their labels' boxes in CSS pixels) and data-canvas (the canvas's page rectangle), for checking the
-//   picture against the data.
+//   positions and their labels' boxes in CSS pixels) and data-canvas (the canvas's page rectangle),
+//   for checking the picture against the data.
 #pragma once
 
 #include <cstddef>
