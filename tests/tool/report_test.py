@@ -150,15 +150,18 @@ class Report(unittest.TestCase):
                 around = [rows[y + j][x + i] for j in (-1, 0, 1) for i in (-1, 0, 1)]
                 self.assertTrue(any(near(p, want) for p in around), (label, around))
 
-        # Printed: the pages render and carry the header and every feature.
-        run = self.inspect("--nominal", PART, "--measured", measured, "--report", self.path("report.pdf"))
+        # Printed (into a folder whose name is no plain URL): the pages render and carry the header
+        # and every feature.
+        pdf = self.path("a b#c/report.pdf")
+        os.makedirs(os.path.dirname(pdf))
+        run = self.inspect("--nominal", PART, "--measured", measured, "--report", pdf)
         self.assertEqual(run.returncode, 1, run.stderr)
-        info = subprocess.run(["pdfinfo", self.path("report.pdf")], capture_output=True, text=True)
+        info = subprocess.run(["pdfinfo", pdf], capture_output=True, text=True)
         pages = int(re.search(r"Pages:\s+(\d+)", info.stdout).group(1))
         self.assertGreaterEqual(pages, 2)
-        subprocess.run(["pdftoppm", "-r", "20", "-png", self.path("report.pdf"), self.path("page")], check=True)
+        subprocess.run(["pdftoppm", "-r", "20", "-png", pdf, self.path("page")], check=True)
         self.assertEqual(len([n for n in os.listdir(self.dir) if n.startswith("page")]), pages)
-        text = subprocess.run(["pdftotext", self.path("report.pdf"), "-"], capture_output=True, text=True).stdout
+        text = subprocess.run(["pdftotext", pdf, "-"], capture_output=True, text=True).stdout
         for word in ["Inspection of", "SHA-256", "FAIL"] + [f["id"] for f in doc["features"]]:
             self.assertIn(word, text)
 

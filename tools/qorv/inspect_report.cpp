@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -851,7 +852,18 @@ std::string printPdf(const std::string& chromium, const std::string& htmlPath,
   if (::mkdtemp(pattern) == nullptr) return "cannot make a folder for the browser";
   const fs::path scratch = pattern;
   const std::string printed = (scratch / "report.pdf").string();
-  const std::string page = "file://" + fs::absolute(htmlPath, ec).string();
+  // A file URL: bytes other than unreserved ones and '/' are percent-encoded (a '#' or a space
+  // in a folder's name would otherwise cut the path).
+  std::string page = "file://";
+  for (unsigned char c : fs::absolute(htmlPath, ec).string()) {
+    if (std::isalnum(c) || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
+      page += static_cast<char>(c);
+    } else {
+      char buffer[4];
+      std::snprintf(buffer, sizeof buffer, "%%%02X", c);
+      page += buffer;
+    }
+  }
   std::vector<std::string> args = {chromium,
                                    "--headless",
                                    "--no-sandbox",
