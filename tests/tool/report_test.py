@@ -97,8 +97,8 @@ class Report(unittest.TestCase):
                               capture_output=True, text=True, timeout=300)
 
     def test_sample_report_in_a_browser(self):
-        if not CHROMIUM:
-            self.skipTest("no headless browser (Debian chromium) to render the report")
+        if not CHROMIUM or not shutil.which("pdftoppm"):
+            self.skipTest("no headless browser or PDF renderer (Debian chromium, poppler-utils)")
         measured = self.sample()
         run = self.inspect("--nominal", PART, "--measured", measured, "--format", "json",
                            "--report", self.path("report.html"))
