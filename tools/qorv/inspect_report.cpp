@@ -688,27 +688,18 @@ void writeReport(std::ostream& html, const ReportInputs& in) {
   const double diagonal = box.invalid() ? 0 : box.diagonal();
   const ERPoint3D origin =
       std::isfinite(diagonal) && diagonal > 0 ? box.center_point() : ERPoint3D();
-  html << "<section id=\"section3d\"><h2>3D view</h2>\n<div id=\"view3d\"><div "
-          "class=\"status\">The 3D view "
-          "needs a browser with JavaScript and WebGL; the static views below show the same "
-          "points.</div></div>\n<p>"
-       << caption
-       << " Points out of tolerance are drawn over the faces, never hidden by them; the worst "
-          "point of "
-          "each failing feature and the farthest out overall are labelled. Drag to turn, "
-          "shift-drag (or the right "
-          "button) to move, the wheel to zoom. Faces are drawn to within "
-       << num(diagonal / 1000, 4) << unit << " of the nominal.</p></section>\n";
+
   {
     std::ostringstream d;
     d << "{\"radius\": " << jsonNumber(std::isfinite(diagonal) && diagonal > 0 ? diagonal / 2 : 1)
       << ", \"meshes\": [";
     bool first = true;
-    std::size_t vertices = 0;
+    std::size_t vertices = 0, leftOut = 0;
     for (const gmInspectionFeature& f : fs) {
       ReportMesh m;
       if (std::isfinite(diagonal) && diagonal > 0)
-        tessellateFeature(f, diagonal / 1000, origin, 2000000 - vertices, m);
+        tessellateFeature(f, diagonal / 1000, origin, kMaxVertices - vertices, m);
+      leftOut += m.cut;
       if (m.triangles.empty()) continue;
       vertices += m.positions.size() / 3;
       d << (first ? "" : ",") << "\n{\"id\": " << scriptString(f.id()) << ", \"positions\": \""
@@ -768,6 +759,19 @@ void writeReport(std::ostream& html, const ReportInputs& in) {
       first = false;
     }
     d << "]}";
+    html << "<section id=\"section3d\"><h2>3D view</h2>\n<div id=\"view3d\"><div class=\"status\">"
+            "The 3D view needs a browser with JavaScript and WebGL; the static views below show "
+            "the same points.</div></div>\n<p>"
+         << caption
+         << " Points out of tolerance are drawn over the faces, never hidden by them; the worst "
+            "point of each failing feature and the farthest out overall are labelled. Drag to "
+            "turn, shift-drag (or the right button) to move, the wheel to zoom. Faces are drawn "
+            "to within "
+         << num(diagonal / 1000, 4) << unit << " of the nominal"
+         << (leftOut ? "; " + std::to_string(leftOut) + " features are left out, past the view's " +
+                           group(kMaxVertices) + " vertices"
+                     : "")
+         << ".</p></section>\n";
     html << "<script type=\"application/json\" id=\"report-data\">" << d.str() << "</script>\n";
     html << "<script type=\"text/plain\" id=\"three-module\">";
     html.write(kThreeModule, static_cast<std::streamsize>(kThreeModule_size));

@@ -33,6 +33,8 @@
 namespace qorv::tool {
 
 constexpr std::size_t kMaxOutsideShown = 20000, kMaxInsideShown = 20000;
+// The 3D view's faces: past this many vertices, further features are left out (and said to be).
+constexpr std::size_t kMaxVertices = 500000;
 
 // Everything the report shows, gathered by the inspect command.
 struct ReportInputs {

@@ -51,7 +51,10 @@ void grid(const Eval& at, const Inside& inside, double u0, double u1, double v0,
   const int nu = intervals(at, u0, u1, v0, v1, true, tol, least);
   const int nv = intervals(at, v0, v1, u0, u1, false, tol, least);
   const std::size_t cols = static_cast<std::size_t>(nu) + 1;
-  if (m.positions.size() / 3 + cols * (static_cast<std::size_t>(nv) + 1) > maxVertices) return;
+  if (m.positions.size() / 3 + cols * (static_cast<std::size_t>(nv) + 1) > maxVertices) {
+    m.cut = true;
+    return;
+  }
   const auto first = static_cast<std::uint32_t>(m.positions.size() / 3);
   std::vector<char> ok;
   for (int j = 0; j <= nv; ++j)

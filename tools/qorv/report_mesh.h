@@ -21,9 +21,11 @@ namespace qorv::tool {
 struct ReportMesh {
   std::vector<float> positions;  // x, y, z per vertex
   std::vector<std::uint32_t> triangles;
+  bool cut = false;  // a patch was left out: it would have passed maxVertices
 };
 
-// Appends the feature's triangles; stops adding once the mesh holds maxVertices.
+// Appends the feature's triangles; a patch that would take the mesh past maxVertices is left
+// out (cut says so).
 void tessellateFeature(const gmInspectionFeature& f, double tolerance, const ERPoint3D& origin,
                        std::size_t maxVertices, ReportMesh& mesh);
 

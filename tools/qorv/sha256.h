@@ -1,5 +1,8 @@
 // SHA-256 (FIPS 180-4) of a file, for the digests a signed report names its inputs by. Small
 // and dependency-free on purpose: the tool links no crypto library for one digest.
+//
+// Conventions a caller gets wrong: the digest is of the file's bytes as stored (no newline or
+// encoding conversion), so it matches `sha256sum`; a file that cannot be read whole gives "".
 #pragma once
 
 #include <string>
