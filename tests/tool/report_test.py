@@ -165,16 +165,18 @@ class Report(unittest.TestCase):
         for word in ["Inspection of", "SHA-256", "FAIL"] + [f["id"] for f in doc["features"]]:
             self.assertIn(word, text)
 
-    def test_each_feature_coloured_in_its_own_band(self):
+    def test_colours_verdicts_and_order_per_feature(self):
         # A tight face and a cast face with an offset band: the same place in each band, the same
-        # colour, whatever the band's width.
+        # colour, whatever the band's width; a face without points is not judged.
         nominal, measured = self.path("two.json"), self.path("two.csv")
         with open(nominal, "w") as f:
             json.dump({"units": "mm", "features": [
                 {"id": "tight", "kind": "plane", "origin": [0, 0, 0], "normal": [0, 0, 1],
                  "u": [0, 10], "v": [0, 10], "tolerance": [-0.01, 0.01]},
                 {"id": "cast", "kind": "plane", "origin": [50, 0, 0], "normal": [0, 0, 1],
-                 "u": [0, 10], "v": [0, 10], "tolerance": [0, 3]}]}, f)
+                 "u": [0, 10], "v": [0, 10], "tolerance": [0, 3]},
+                {"id": "unused", "kind": "plane", "origin": [0, 50, 0], "normal": [0, 0, 1],
+                 "u": [0, 10], "v": [0, 10], "tolerance": [-1, 1]}]}, f)
         lower, upper, white = (67, 147, 195), (214, 96, 77), (255, 255, 255)
         points = [  # feature, z, expected colour; the tight face passes, the cast face fails
             ("tight", 0.0, white), ("tight", -0.01, lower), ("tight", 0.01, upper),
@@ -183,12 +185,14 @@ class Report(unittest.TestCase):
             for k, (feature, z, _) in enumerate(points):
                 x = 5 + (50 if feature == "cast" else 0)
                 f.write(f"p{k},{x},{1 + k},{z},{feature}\n")
-        for order, first, second in (("input", "tight", "cast"), ("failures", "cast", "tight")):
+        for order, rows in (("input", ["tight PASS", "cast FAIL", "unused NOT JUDGED"]),
+                            ("failures", ["cast FAIL", "unused NOT JUDGED", "tight PASS"])):
             run = self.inspect("--nominal", nominal, "--measured", measured, "--report",
                                self.path("two.html"), "--report-order", order)
             self.assertEqual(run.returncode, 1, run.stderr)
             page = read(self.path("two.html"))
-            self.assertLess(page.index(f'data-feature="{first}"'), page.index(f'data-feature="{second}"'))
+            found = re.findall(r'<tr data-feature="([^"]*)">.*?<td class="verdict [^"]*">([^<]*)</td>', page)
+            self.assertEqual([f"{k} {v}" for k, v in found], rows)
         view = page[page.index('<svg class="view"'):]
         view = view[:view.index("</svg>")]
         fills = [tuple(int(h[i:i + 2], 16) for i in (0, 2, 4))

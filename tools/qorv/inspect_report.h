@@ -58,7 +58,8 @@ void writeReport(std::ostream& html, const ReportInputs& in);
 // The headless Chromium the PDF prints through: QORV_CHROMIUM when set, else chromium or
 // chromium-browser on PATH; "" when none is found.
 std::string findChromium();
-// Prints the HTML file to pdf through chromium; "" when done, else why not (pdf untouched).
+// Prints the HTML file to pdf through chromium (a fresh profile in a scratch folder, no network
+// services, stopped after 180 s); "" when done, else why not (pdf untouched).
 std::string printPdf(const std::string& chromium, const std::string& html, const std::string& pdf);
 
 }  // namespace qorv::tool
