@@ -180,7 +180,7 @@ class Report(unittest.TestCase):
         lower, upper, white = (67, 147, 195), (214, 96, 77), (255, 255, 255)
         points = [  # feature, z, expected colour; the tight face passes, the cast face fails
             ("tight", 0.0, white), ("tight", -0.01, lower), ("tight", 0.01, upper),
-            ("cast", 1.5, white), ("cast", 3.0, upper), ("cast", -0.5, BELOW), ("cast", 3.5, ABOVE)]
+            ("cast", 1.5, white), ("cast", 3.0, upper), ("cast", -0.5, BELOW), ("cast", 3.7, ABOVE)]
         with open(measured, "w") as f:
             for k, (feature, z, _) in enumerate(points):
                 x = 5 + (50 if feature == "cast" else 0)
@@ -193,6 +193,8 @@ class Report(unittest.TestCase):
             page = read(self.path("two.html"))
             found = re.findall(r'<tr data-feature="([^"]*)">.*?<td class="verdict [^"]*">([^<]*)</td>', page)
             self.assertEqual([f"{k} {v}" for k, v in found], rows)
+            # The worst point is the farthest outside its band, not the first outside it.
+            self.assertIn("p6 (line 7, +3.7000)", page[page.index('data-feature="cast"'):])
         view = page[page.index('<svg class="view"'):]
         view = view[:view.index("</svg>")]
         fills = [tuple(int(h[i:i + 2], 16) for i in (0, 2, 4))

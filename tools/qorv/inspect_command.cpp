@@ -110,7 +110,7 @@ int writeResults(const std::string& path, const std::string& temporary, const gm
     db->begin();
     const auto& fs = inspection.features();
     std::vector<long> worstId(summaries.size(), 0);
-    std::vector<double> worst(summaries.size(), -1);
+    std::vector<std::pair<int, double>> worst(summaries.size(), {-1, 0.0});
     for (std::size_t i = 0; i < results.size(); ++i) {
       const gmInspectedPoint& r = results[i];
       if (r.feature < 0) continue;
@@ -118,11 +118,7 @@ int writeResults(const std::string& path, const std::string& temporary, const gm
       const long id = db->Store(*t);
       const auto k = static_cast<std::size_t>(r.feature);
       // The worst point: farthest outside the band, else farthest from its centre.
-      const double lo = fs[k].lower(), hi = fs[k].upper();
-      const double excess = r.deviation < lo ? lo - r.deviation : r.deviation > hi ? r.deviation - hi : 0;
-      const double score = excess > 0 ? 1e300 + excess
-                           : std::isfinite(lo + hi) ? std::fabs(r.deviation - (lo + hi) / 2)
-                                                    : std::fabs(r.deviation);
+      const std::pair<int, double> score = pointBadness(fs[k], r);
       if (score > worst[k]) worst[k] = score, worstId[k] = id;
       ERDBObject o;
       o.name(points[i].id.c_str());

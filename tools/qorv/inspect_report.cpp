@@ -176,15 +176,6 @@ Verdict verdictOf(const gmInspectionFeature& f, const gmFeatureSummary& s) {
   return PASS;
 }
 
-// How far a point lies outside its band (0 inside), else how far from its centre, as one order:
-// the worst point of a feature is the greatest.
-double badness(const gmInspectionFeature& f, const gmInspectedPoint& r) {
-  const double lo = f.lower(), hi = f.upper(), d = r.deviation;
-  const double excess = d < lo ? lo - d : d > hi ? d - hi : 0;
-  if (excess > 0 || std::isnan(d)) return 1e300 + (std::isnan(excess) ? 0 : excess);
-  return std::isfinite(lo + hi) ? std::fabs(d - (lo + hi) / 2) : std::fabs(d);
-}
-
 std::string nominalText(const gmInspectionFeature& f, const std::string& unit) {
   std::string s;
   switch (f.kind()) {
@@ -518,7 +509,8 @@ void writeReport(std::ostream& html, const ReportInputs& in) {
                                     : ", in " + escaped(in.units);
 
   // Per feature: the spread that scales an open band, the worst point, the deviations.
-  std::vector<double> spread(fs.size(), 0), worstScore(fs.size(), -1);
+  std::vector<double> spread(fs.size(), 0);
+  std::vector<std::pair<int, double>> worstScore(fs.size(), {-1, 0.0});
   std::vector<std::size_t> worst(fs.size(), results.size());
   std::vector<std::vector<double>> devs(fs.size());
   for (std::size_t i = 0; i < results.size(); ++i) {
@@ -529,7 +521,7 @@ void writeReport(std::ostream& html, const ReportInputs& in) {
     const double lo = fs[k].lower(), hi = fs[k].upper();
     const double from = std::isfinite(lo) ? lo : std::isfinite(hi) ? hi : 0;
     if (std::isfinite(r.deviation)) spread[k] = std::max(spread[k], std::fabs(r.deviation - from));
-    const double b = badness(fs[k], r);
+    const std::pair<int, double> b = pointBadness(fs[k], r);
     if (b > worstScore[k]) worstScore[k] = b, worst[k] = i;
   }
   std::vector<Band> bands;
@@ -553,7 +545,7 @@ void writeReport(std::ostream& html, const ReportInputs& in) {
   const std::size_t outsideTotal = outside.size(), insideTotal = inside.size();
   if (outside.size() > kMaxOutsideShown) {
     auto score = [&](std::size_t i) {
-      return badness(fs[static_cast<std::size_t>(results[i].feature)], results[i]);
+      return pointBadness(fs[static_cast<std::size_t>(results[i].feature)], results[i]);
     };
     std::nth_element(outside.begin(), outside.begin() + kMaxOutsideShown, outside.end(),
                      [&](std::size_t a, std::size_t b) { return score(a) > score(b); });
@@ -734,8 +726,8 @@ void writeReport(std::ostream& html, const ReportInputs& in) {
     std::partial_sort(
         byBadness.begin(), byBadness.begin() + static_cast<std::ptrdiff_t>(extra), byBadness.end(),
         [&](std::size_t a, std::size_t b) {
-          return badness(fs[static_cast<std::size_t>(results[a].feature)], results[a]) >
-                 badness(fs[static_cast<std::size_t>(results[b].feature)], results[b]);
+          return pointBadness(fs[static_cast<std::size_t>(results[a].feature)], results[a]) >
+                 pointBadness(fs[static_cast<std::size_t>(results[b].feature)], results[b]);
         });
     for (std::size_t k = 0; k < extra && labelled.size() < 10; ++k)
       if (std::find(labelled.begin(), labelled.end(), byBadness[k]) == labelled.end())
@@ -828,6 +820,13 @@ void writeReport(std::ostream& html, const ReportInputs& in) {
            << " are listed; --format csv or json lists them all.</p>\n";
   }
   html << "</body></html>\n";
+}
+
+std::pair<int, double> pointBadness(const gmInspectionFeature& f, const gmInspectedPoint& r) {
+  const double lo = f.lower(), hi = f.upper(), d = r.deviation;
+  if (std::isnan(d)) return {1, HUGE_VAL};
+  if (d < lo || d > hi) return {1, d < lo ? lo - d : d - hi};
+  return {0, std::isfinite(lo + hi) ? std::fabs(d - (lo + hi) / 2) : std::fabs(d)};
 }
 
 std::string findChromium() {

@@ -25,6 +25,7 @@
 #include <cstddef>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "qorv/measurement/alignment.h"
@@ -54,6 +55,11 @@ struct ReportInputs {
 };
 
 void writeReport(std::ostream& html, const ReportInputs& in);
+
+// How bad a judged point is, ordered: (1, how far outside the band) for a point outside it (NaN:
+// infinitely), else (0, how far from the band's centre, or from 0 for an open band). A feature's
+// worst point is its greatest; the report and the stored results agree on it.
+std::pair<int, double> pointBadness(const gmInspectionFeature& f, const gmInspectedPoint& r);
 
 // The headless Chromium the PDF prints through: QORV_CHROMIUM when set, else chromium or
 // chromium-browser on PATH; "" when none is found.
