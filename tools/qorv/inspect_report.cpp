@@ -363,8 +363,11 @@ figure{display:inline-block;margin:0 1em 1em 0;break-inside:avoid}
 #view3d canvas{display:block}
 .label{position:absolute;font-size:11px;background:rgba(255,255,255,.85);border:1px solid #333;padding:0 3px;white-space:nowrap;pointer-events:none}
 .status{padding:2em;color:#555}
+table.sign td{width:16em;height:6em;text-align:left;color:#999;font-size:80%}
+table.sign th{text-align:left}
 @page{size:A4;margin:12mm}
-@media print{#section3d{display:none}body{margin:0}h2{break-after:avoid}tr{break-inside:avoid}}
+@media print{#section3d{display:none}body{margin:0;font-size:10pt}h2{break-after:avoid}tr{break-inside:avoid}
+#features{font-size:7.5pt}#features td,#features th{padding:2px 3px}}
 )CSS";
 
 // The 3D view's script: imports three.js from the embedded source, draws the faces and the
@@ -621,6 +624,10 @@ void writeReport(std::ostream& html, const ReportInputs& in) {
        << "&#160;</span> " << failing << " of " << fs.size() << " features fail"
        << (notJudged ? ", " + std::to_string(notJudged) + " not judged" : "")
        << "</td></tr>\n</table>\n";
+  // Left blank for the people who answer for the result.
+  html << "<table class=\"sign\"><tr><th>Inspected by</th><th>Approved "
+          "by</th></tr><tr><td>name<br><br>"
+          "signature<br><br>date</td><td>name<br><br>signature<br><br>date</td></tr></table>\n";
 
   // The feature table.
   std::vector<std::size_t> order(fs.size());
