@@ -306,6 +306,7 @@ void bindAlignment(py::module_& m);
 
 // The features of a nominal part as qorv inspect reads it: OSError for a missing file,
 // ValueError with the reader's reason for one it refuses.
-std::vector<gmInspectionFeature> nominalFeatures(const std::string& nominal);
+std::vector<gmInspectionFeature> nominalFeatures(const std::string& nominal,
+                                                 std::string* units = nullptr);
 
 }  // namespace qorv::python

@@ -13,10 +13,10 @@
 
 namespace qorv::python {
 
-std::vector<gmInspectionFeature> nominalFeatures(const std::string& nominal) {
+std::vector<gmInspectionFeature> nominalFeatures(const std::string& nominal, std::string* units) {
   if (!std::filesystem::is_regular_file(nominal)) throw OsError(nominal + ": no such file");
   try {
-    return qorv::tool::readNominal(nominal);
+    return qorv::tool::readNominal(nominal, {}, units);
   } catch (const qorv::tool::NominalError& e) {
     throw std::invalid_argument(nominal + ": " + e.why);
   }
@@ -35,7 +35,8 @@ py::dict inspect(const std::string& nominal, const py::handle& points, double pr
     throw std::invalid_argument("probe_diameter must be a finite number of 0 or more");
   if (!(maxDistance > 0))
     throw std::invalid_argument("max_distance must be greater than 0 (inf: no limit)");
-  std::vector<gmInspectionFeature> fs = nominalFeatures(nominal);
+  std::string units;
+  std::vector<gmInspectionFeature> fs = nominalFeatures(nominal, &units);
   gmInspection inspection(std::move(fs));
   inspection.setMaxDistance(maxDistance);
   const std::vector<ERPoint3D> in = pointsOf<3>(points, "points");
@@ -81,7 +82,17 @@ py::dict inspect(const std::string& nominal, const py::handle& points, double pr
   const std::vector<gmFeatureSummary> summaries = inspection.summarize(results, pts);
   if (report) {
     std::ofstream html(*report, std::ios::binary | std::ios::trunc);
-    if (html) qorv::tool::writeReport(html, nominal, inspection, pts, results, summaries, {});
+    qorv::tool::ReportInputs in;
+    const std::vector<gmSkippedLine> none;
+    in.nominalPath = nominal, in.units = units;
+    in.probeDiameter = probeDiameter, in.probeDiameterGiven = true;
+    for (const gmInspectedPoint& r : results) {
+      in.inspected += r.feature >= 0, in.unassigned += r.unassigned();
+      in.notJudged += r.feature < 0 && !r.unassigned(), in.outside += r.feature >= 0 && !r.inTolerance;
+    }
+    in.inspection = &inspection, in.points = &pts, in.results = &results;
+    in.summaries = &summaries, in.skipped = &none;
+    if (html) qorv::tool::writeReport(html, in);
     if (!html) throw OsError(*report + ": cannot be written");
   }
   py::list summary;

@@ -7,7 +7,9 @@ packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev ccach
           python3-pytest
           # qorv::step (STEP and IGES nominals) reads models through OpenCASCADE
           libocct-data-exchange-dev libocct-modeling-algorithms-dev libocct-modeling-data-dev
-          libocct-foundation-dev)
+          libocct-foundation-dev
+          # the inspection report's browser tests and its PDF: headless rendering, PDF pages
+          chromium poppler-utils)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

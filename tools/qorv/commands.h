@@ -46,6 +46,7 @@ struct InspectOptions {
   bool quiet = false;
   CadNominalOptions cad;  // a STEP or IGES nominal's band, merging and side file
   std::string align;  // "": the points are in the nominal's frame already
+  bool reportFailuresFirst = false;  // the report's feature table: failures first
 };
 // Measured points against a nominal part: 0 all in tolerance, 1 any out, 2 an input that cannot
 // be read or judged, or an argument out of its domain.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cctype>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -109,7 +110,7 @@ int writeResults(const std::string& path, const std::string& temporary, const gm
     db->begin();
     const auto& fs = inspection.features();
     std::vector<long> worstId(summaries.size(), 0);
-    std::vector<double> worst(summaries.size(), -1);
+    std::vector<std::pair<int, double>> worst(summaries.size(), {-1, 0.0});
     for (std::size_t i = 0; i < results.size(); ++i) {
       const gmInspectedPoint& r = results[i];
       if (r.feature < 0) continue;
@@ -117,11 +118,7 @@ int writeResults(const std::string& path, const std::string& temporary, const gm
       const long id = db->Store(*t);
       const auto k = static_cast<std::size_t>(r.feature);
       // The worst point: farthest outside the band, else farthest from its centre.
-      const double lo = fs[k].lower(), hi = fs[k].upper();
-      const double excess = r.deviation < lo ? lo - r.deviation : r.deviation > hi ? r.deviation - hi : 0;
-      const double score = excess > 0 ? 1e300 + excess
-                           : std::isfinite(lo + hi) ? std::fabs(r.deviation - (lo + hi) / 2)
-                                                    : std::fabs(r.deviation);
+      const std::pair<int, double> score = pointBadness(fs[k], r);
       if (score > worst[k]) worst[k] = score, worstId[k] = id;
       ERDBObject o;
       o.name(points[i].id.c_str());
@@ -176,6 +173,13 @@ bool isDirectory(const std::string& path) {
   return ::stat(path.c_str(), &s) == 0 && S_ISDIR(s.st_mode);
 }
 
+bool isPdfPath(const std::string& path) {
+  if (path.size() < 4) return false;
+  std::string end = path.substr(path.size() - 4);
+  for (char& c : end) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return end == ".pdf";
+}
+
 std::uint64_t fileSize(const std::string& path) {
   struct stat s {};
   return ::stat(path.c_str(), &s) == 0 ? static_cast<std::uint64_t>(s.st_size) : 0;
@@ -202,9 +206,15 @@ int inspect(const InspectOptions& o, Output& out) {
   if (format.delimiter != 0 && format.delimiter == format.decimal)
     return usage("the delimiter and the decimal mark must differ");
 
+  const bool pdf = isPdfPath(o.report);
+  const std::string chromium = pdf ? findChromium() : "";
+  if (pdf && chromium.empty())
+    return fail2(o.report, "a PDF report prints through headless Chromium, which was not found (install "
+                           "chromium, or name it in QORV_CHROMIUM); an .html report needs none");
+  std::string units;
   std::vector<gmInspectionFeature> features;
   try {
-    features = readNominal(o.nominal, o.cad);
+    features = readNominal(o.nominal, o.cad, &units);
   } catch (const NominalError& e) {
     std::cerr << "qorv: " << o.nominal << ": " << e.why << "\n";
     return 2;
@@ -410,10 +420,26 @@ int inspect(const InspectOptions& o, Output& out) {
   }
   if (!o.report.empty()) {
     if (isDirectory(o.report)) return fail(o.report, "is a directory");
-    std::ofstream html(o.report, std::ios::binary | std::ios::trunc);
-    if (!html) return fail(o.report, "cannot be written");
-    writeReport(html, o.nominal, inspection, points, results, summaries, skipped);
-    if (!html) return fail(o.report, "cannot be written");
+    ReportInputs report;
+    report.nominalPath = o.nominal, report.measuredPath = o.measured, report.units = units;
+    report.alignMethod = o.align, report.alignment = alignment;
+    report.probeDiameter = diameter, report.probeDiameterGiven = o.probeDiameterGiven;
+    report.inspected = inspected, report.notJudged = notJudged, report.unassigned = unassigned;
+    report.outside = static_cast<std::size_t>(outside), report.failuresFirst = o.reportFailuresFirst;
+    report.inspection = &inspection, report.points = &points, report.results = &results;
+    report.summaries = &summaries, report.skipped = &skipped;
+    // A PDF prints from the page written beside it, which then goes.
+    const std::string page = pdf ? o.report + ".html" : o.report;
+    std::ofstream html(page, std::ios::binary | std::ios::trunc);
+    if (!html) return fail(page, "cannot be written");
+    writeReport(html, report);
+    html.close();
+    if (!html) return fail(page, "cannot be written");
+    if (pdf) {
+      const std::string why = printPdf(chromium, page, o.report);
+      std::remove(page.c_str());
+      if (!why.empty()) return fail2(o.report, why);
+    }
   }
   return outside > 0 ? 1 : 0;
 }

@@ -123,7 +123,14 @@ int main(int argc, char** argv) {
   inspectCommand->add_option("--decimal", inspectOptions.decimal,
                              "the measured file's decimal mark: '.' or ',' (default: detected)");
   inspectCommand->add_option("--out", inspectOptions.out, "store the results in this qorv database");
-  inspectCommand->add_option("--report", inspectOptions.report, "write an HTML report");
+  inspectCommand->add_option("--report", inspectOptions.report,
+                             "write a report: HTML, or PDF when the name ends in .pdf (printed "
+                             "through headless Chromium)");
+  std::string reportOrder = "input";
+  inspectCommand
+      ->add_option("--report-order", reportOrder,
+                   "the report's feature table: input (the nominal's order) or failures (first)")
+      ->check(CLI::IsMember({"input", "failures"}));
   inspectCommand->add_option("--format", inspectFormat, "standard output: table (default), csv or json")
       ->check(CLI::IsMember({"table", "text", "csv", "json"}));
   inspectCommand->add_option("-j", inspectOptions.threads, "threads (default: every core)");
@@ -192,6 +199,7 @@ int main(int argc, char** argv) {
   if (*stepCommand.command) status = runStep(stepCommand, out);
   if (*inspectCommand) {
     inspectOptions.format = inspectFormat == "csv" ? Format::csv : inspectFormat == "json" ? Format::json : Format::text;
+    inspectOptions.reportFailuresFirst = reportOrder == "failures";
     inspectOptions.probeDiameterGiven = probeOption->count() > 0;
     status = inspect(inspectOptions, out);
   }

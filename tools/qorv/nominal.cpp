@@ -374,8 +374,9 @@ std::vector<gmInspectionFeature> readNominalDatabase(const std::string& path) {
   return features;
 }
 
-std::vector<gmInspectionFeature> readNominal(const std::string& path,
-                                             const CadNominalOptions& cad) {
+std::vector<gmInspectionFeature> readNominal(const std::string& path, const CadNominalOptions& cad,
+                                             std::string* units) {
+  if (units != nullptr) *units = isCadPath(path) ? "mm" : "";
   if (std::error_code ec; std::filesystem::is_directory(path, ec))
     throw NominalError{"is a directory, not a nominal part"};
   if (isCadPath(path)) return readCadNominal(path, cad);
@@ -392,6 +393,7 @@ std::vector<gmInspectionFeature> readNominal(const std::string& path,
   }
   if (!doc.is_object() || !doc.contains("features") || !doc.at("features").is_array())
     throw NominalError{"expected an object with a \"features\" array"};
+  if (units != nullptr && doc.contains("units") && doc.at("units").is_string()) *units = doc.at("units");
   std::vector<gmInspectionFeature> features;
   const json& list = doc.at("features");
   for (std::size_t i = 0; i < list.size(); ++i) {

@@ -15,8 +15,11 @@ struct NominalError {
   std::string why;
 };
 
-// JSON, a qorv database, or a STEP or IGES model (by its extension; see cad_nominal.h).
+// JSON, a qorv database, or a STEP or IGES model (by its extension; see cad_nominal.h). units,
+// when given, receives the units the nominal states: a JSON file's "units", "mm" for a CAD model
+// (its reader converts), "" for a database (which does not say).
 std::vector<gmInspectionFeature> readNominal(const std::string& path,
-                                             const CadNominalOptions& cad = {});
+                                             const CadNominalOptions& cad = {},
+                                             std::string* units = nullptr);
 
 }  // namespace qorv::tool
