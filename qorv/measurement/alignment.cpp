@@ -3,9 +3,11 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <numbers>
+#include <thread>
 
 #include "qorv/foundation/numerics.h"
 #include "qorv/foundation/transfo3d_kinds.h"
@@ -173,17 +175,29 @@ class Fitter {
     }
     if (!(size_ > 0) || !std::isfinite(size_)) usable_ = false;
     for (int i = 0; i < 6; ++i) free_ += !o_.fixed[i];
+    threads_ = o_.threads > 0 ? o_.threads
+                              : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    // Surfaces keep search caches: each thread but the first works on its own copies.
+    bool surfaces = false;
+    for (const auto& x : f_) surfaces = surfaces || x.kind() == gmInspectionFeature::SURFACE;
+    if (surfaces && threads_ > 1) {
+      copies_.resize(static_cast<std::size_t>(threads_ - 1));
+      for (auto& c : copies_)
+        for (const auto& x : f_) c.push_back(x.clone());
+    }
   }
   bool usable() const { return usable_; }
   double size() const { return size_; }
   const Vec3& centre() const { return centre_; }
   int freeCount() const { return free_; }
 
-  Eval eval(const Rigid& T, const Sample& s) const {
+  Eval eval(const Rigid& T, const Sample& s) const { return evalWith(f_, T, s); }
+  Eval evalWith(const std::vector<gmInspectionFeature>& features, const Rigid& T,
+                const Sample& s) const {
     Eval e{T(s.p), {0, 0, 0}, 0, false};
     double best = HUGE_VAL;
     const ERPoint3D q(e.q[0], e.q[1], e.q[2]);
-    for (const auto& x : f_) {
+    for (const auto& x : features) {
       if (!x.problem().empty()) continue;
       ERPoint3D F;
       ERVector3D N;
@@ -249,7 +263,28 @@ class Fitter {
   }
   std::vector<Eval> evalAll(const Rigid& T, const std::vector<Sample>& pts) const {
     std::vector<Eval> ev(pts.size());
-    for (std::size_t i = 0; i < pts.size(); ++i) ev[i] = eval(T, pts[i]);
+    constexpr std::size_t kChunk = 1024;
+    const int t = std::min<int>(threads_, static_cast<int>(pts.size() / (2 * kChunk)));
+    if (t <= 1) {
+      for (std::size_t i = 0; i < pts.size(); ++i) ev[i] = eval(T, pts[i]);
+      return ev;
+    }
+    // Chunks handed out in turn: every point's result lands in its own slot, so the order of
+    // the sums that follow, and the result, are those of one thread.
+    std::atomic<std::size_t> next{0};
+    auto work = [&](int k) {
+      const auto& mine = k > 0 && !copies_.empty() ? copies_[static_cast<std::size_t>(k - 1)] : f_;
+      for (;;) {
+        const std::size_t begin = next.fetch_add(kChunk, std::memory_order_relaxed);
+        if (begin >= pts.size()) break;
+        const std::size_t end = std::min(pts.size(), begin + kChunk);
+        for (std::size_t i = begin; i < end; ++i) ev[i] = evalWith(mine, T, pts[i]);
+      }
+    };
+    std::vector<std::thread> pool;
+    for (int k = 1; k < t; ++k) pool.emplace_back(work, k);
+    work(0);
+    for (auto& th : pool) th.join();
     return ev;
   }
 
@@ -461,6 +496,8 @@ class Fitter {
   double size_ = 0;
   Vec3 centre_{0, 0, 0};
   int free_ = 0;
+  int threads_ = 1;
+  std::vector<std::vector<gmInspectionFeature>> copies_;
 };
 
 void fillOut(const Rigid& T, gmAlignment& out) {

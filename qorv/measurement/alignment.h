@@ -67,6 +67,9 @@ struct QORV_API gmAlignmentOptions {
   // start); 0: start from start.
   int fromAnywhere = 0;
   ERPmIsometrie3D start;
+  // Threads evaluating the residuals (sets of a few thousand points or more); 0: every core.
+  // The result does not depend on it.
+  int threads = 0;
 };
 
 struct QORV_API gmAlignment {
