@@ -396,9 +396,14 @@ long numericId(const gmMeasuredPoint& p) {
 
 gmInspectedPoint gmInspection::inspectWith(const std::vector<gmInspectionFeature>& features,
                                            const gmMeasuredPoint& p, double defaultDiameter) const {
+  return inspectAt(features, p.centre, p.diameter >= 0 ? p.diameter : defaultDiameter, p.feature);
+}
+
+gmInspectedPoint gmInspection::inspectAt(const std::vector<gmInspectionFeature>& features,
+                                         const ERPoint3D& centre, double diameter,
+                                         const std::string& named) const {
   gmInspectedPoint r;
-  const double diameter = p.diameter >= 0 ? p.diameter : defaultDiameter;
-  if (!finite(p.centre)) {
+  if (!finite(centre)) {
     r.skip = gmSkip::notFinite;
     return r;
   }
@@ -409,13 +414,13 @@ gmInspectedPoint gmInspection::inspectWith(const std::vector<gmInspectionFeature
   int best = -1;
   ERPoint3D foot;
   ERVector3D outward;
-  if (!p.feature.empty()) {
-    best = featureIndex(p.feature);  // the same order in every copy
+  if (!named.empty()) {
+    best = featureIndex(named);  // the same order in every copy
     if (best < 0) {
       r.skip = gmSkip::unknownFeature;
       return r;
     }
-    if (!features[static_cast<std::size_t>(best)].foot(p.centre, foot, outward)) {
+    if (!features[static_cast<std::size_t>(best)].foot(centre, foot, outward)) {
       r.skip = gmSkip::noSingleFoot;
       return r;
     }
@@ -423,11 +428,11 @@ gmInspectedPoint gmInspection::inspectWith(const std::vector<gmInspectionFeature
     double bestD2 = HUGE_VAL;
     for (std::size_t i = 0; i < features.size(); ++i) {
       const gmInspectionFeature& f = features[i];
-      if (!f.problem().empty() || boxDistance2(f.box(), p.centre) >= bestD2) continue;
+      if (!f.problem().empty() || boxDistance2(f.box(), centre) >= bestD2) continue;
       ERPoint3D ft;
       ERVector3D n;
-      if (!f.foot(p.centre, ft, n)) continue;
-      const double d2 = distance2(ft, p.centre);
+      if (!f.foot(centre, ft, n)) continue;
+      const double d2 = distance2(ft, centre);
       if (d2 < bestD2) bestD2 = d2, best = static_cast<int>(i), foot = ft, outward = n;
     }
     if (best < 0) {
@@ -437,11 +442,11 @@ gmInspectedPoint gmInspection::inspectWith(const std::vector<gmInspectionFeature
   }
   const gmInspectionFeature& f = features[static_cast<std::size_t>(best)];
   // The compensation a target point makes (ON PLANE): along the unit normal, none without one.
-  gmCompensate(p.centre, diameter, outward, r.normal, r.calculated);
+  gmCompensate(centre, diameter, outward, r.normal, r.calculated);
   r.nominal = foot;
   r.diameter = diameter;
   r.deviation = (r.calculated - foot) * r.normal;
-  if (p.feature.empty() && !(std::fabs(r.deviation) <= maxDistance_)) {
+  if (named.empty() && !(std::fabs(r.deviation) <= maxDistance_)) {
     r.skip = gmSkip::unassigned;
     r.nearest = best;
     return r;
@@ -457,15 +462,22 @@ std::string gmInspection::skipReason(const gmInspectedPoint& r, const gmMeasured
     return std::string(b, std::to_chars(b, b + sizeof b, v).ptr);
   };
   switch (r.skip) {
-    case gmSkip::none: return "";
-    case gmSkip::notFinite: return "a coordinate is not finite";
-    case gmSkip::noDiameter: return "no probe diameter";
-    case gmSkip::unknownFeature: return "unknown feature '" + p.feature + "'";
-    case gmSkip::noSingleFoot: return "no single foot on feature '" + p.feature + "' (on its axis or centre)";
-    case gmSkip::noFoot: return "no feature has a single foot for the point";
+    case gmSkip::none:
+      return "";
+    case gmSkip::notFinite:
+      return "a coordinate is not finite";
+    case gmSkip::noDiameter:
+      return "no probe diameter";
+    case gmSkip::unknownFeature:
+      return "unknown feature '" + p.feature + "'";
+    case gmSkip::noSingleFoot:
+      return "no single foot on feature '" + p.feature + "' (on its axis or centre)";
+    case gmSkip::noFoot:
+      return "no feature has a single foot for the point";
     case gmSkip::unassigned: {
-      const std::string name =
-          r.nearest >= 0 && r.nearest < static_cast<int>(features_.size()) ? features_[static_cast<std::size_t>(r.nearest)].id() : "";
+      const std::string name = r.nearest >= 0 && r.nearest < static_cast<int>(features_.size())
+                                   ? features_[static_cast<std::size_t>(r.nearest)].id()
+                                   : "";
       return "unassigned: " + text(std::fabs(r.deviation)) + " from the nearest feature '" + name +
              "', beyond the largest distance " + text(maxDistance_);
     }
@@ -474,7 +486,8 @@ std::string gmInspection::skipReason(const gmInspectedPoint& r, const gmMeasured
 }
 
 gmTargetPoint gmInspection::target(const gmInspectedPoint& r, const gmMeasuredPoint& p) const {
-  return gmTargetPoint(r.nominal, ERCMMPointWithDiameter(p.centre, r.normal, r.diameter, numericId(p)), r.normal);
+  return gmTargetPoint(
+      r.nominal, ERCMMPointWithDiameter(p.centre, r.normal, r.diameter, numericId(p)), r.normal);
 }
 
 std::vector<gmInspectedPoint> gmInspection::run(
@@ -493,6 +506,17 @@ std::vector<gmInspectedPoint> gmInspection::run(
   }
 #endif
   out.resize(n);
+  forChunks(n, threads, progress,
+            [&](const std::vector<gmInspectionFeature>& mine, std::size_t begin, std::size_t end) {
+              for (std::size_t i = begin; i < end; ++i)
+                out[i] = inspectWith(mine, points[i], defaultDiameter);
+            });
+  return out;
+}
+
+template <class Work>
+void gmInspection::forChunks(std::size_t n, int threads,
+                             const std::function<void(std::size_t)>& progress, Work work) const {
   const int t =
       std::max(1, std::min<int>(threads, static_cast<int>(std::max<std::size_t>(1, n / 1024))));
   // Work goes out in chunks, so that a thread whose points are dearer (a freeform face, points
@@ -508,24 +532,83 @@ std::vector<gmInspectedPoint> gmInspection::run(
     for (int k = 1; k < t; ++k)
       for (const gmInspectionFeature& f : features_)
         copies[static_cast<std::size_t>(k)].push_back(f.clone());
-  auto work = [&](int k) {
+  auto loop = [&](int k) {
     const std::vector<gmInspectionFeature>& mine =
         surfaces && k > 0 ? copies[static_cast<std::size_t>(k)] : features_;
     for (;;) {
       const std::size_t begin = next.fetch_add(kChunk, std::memory_order_relaxed);
       if (begin >= n) break;
       const std::size_t end = std::min(n, begin + kChunk);
-      for (std::size_t i = begin; i < end; ++i) out[i] = inspectWith(mine, points[i], defaultDiameter);
-      const std::size_t now = done.fetch_add(end - begin, std::memory_order_relaxed) + (end - begin);
+      work(mine, begin, end);
+      const std::size_t now =
+          done.fetch_add(end - begin, std::memory_order_relaxed) + (end - begin);
       if (k == 0 && progress) progress(now);
     }
   };
   std::vector<std::thread> pool;
-  for (int k = 1; k < t; ++k) pool.emplace_back(work, k);
-  work(0);
+  for (int k = 1; k < t; ++k) pool.emplace_back(loop, k);
+  loop(0);
   for (std::thread& th : pool) th.join();
   if (progress) progress(n);
+}
+
+gmCloudResults gmInspection::runCloud(const double* xyz, std::size_t n, double diameter,
+                                      int threads,
+                                      const std::function<void(std::size_t)>& progress) const {
+  gmCloudResults out;
+  out.deviation.resize(n);
+  out.feature.resize(n);
+  static const std::string none;
+  forChunks(n, threads, progress,
+            [&](const std::vector<gmInspectionFeature>& mine, std::size_t begin, std::size_t end) {
+              for (std::size_t i = begin; i < end; ++i) {
+                const gmInspectedPoint r = inspectAt(
+                    mine, ERPoint3D(xyz[3 * i], xyz[3 * i + 1], xyz[3 * i + 2]), diameter, none);
+                out.deviation[i] = r.deviation;
+                out.feature[i] =
+                    r.feature >= 0 ? r.feature : -1 - static_cast<std::int32_t>(r.skip);
+              }
+            });
   return out;
+}
+
+std::vector<gmFeatureSummary> gmInspection::summarizeCloud(const double* xyz,
+                                                           const gmCloudResults& results,
+                                                           double diameter,
+                                                           std::size_t fitPoints) const {
+  std::vector<gmFeatureSummary> s(features_.size());
+  std::vector<std::size_t> count(features_.size(), 0), seen(features_.size(), 0);
+  const std::size_t n = results.feature.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::int32_t k = results.feature[i];
+    if (k < 0) continue;
+    const gmInspectionFeature& f = features_[static_cast<std::size_t>(k)];
+    gmFeatureSummary& fs = s[static_cast<std::size_t>(k)];
+    const double d = results.deviation[i];
+    fs.stats.append(d, 1.0, f.lower(), f.upper());
+    if (!(f.lower() <= d && d <= f.upper())) ++fs.outOfTolerance;
+    ++count[static_cast<std::size_t>(k)];
+  }
+  // The fits take every step-th point of their feature, judged again for its compensated point.
+  std::vector<std::vector<ERPoint3D>> calculated(features_.size());
+  std::vector<std::size_t> step(features_.size());
+  for (std::size_t k = 0; k < features_.size(); ++k)
+    step[k] = std::max<std::size_t>(1, (count[k] + std::max<std::size_t>(fitPoints, 1) - 1) /
+                                           std::max<std::size_t>(fitPoints, 1));
+  static const std::string none;
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::int32_t k = results.feature[i];
+    if (k < 0 || seen[static_cast<std::size_t>(k)]++ % step[static_cast<std::size_t>(k)] != 0)
+      continue;
+    const ERPoint3D p(xyz[3 * i], xyz[3 * i + 1], xyz[3 * i + 2]);
+    calculated[static_cast<std::size_t>(k)].push_back(
+        diameter > 0
+            ? inspectAt(features_, p, diameter, features_[static_cast<std::size_t>(k)].id())
+                  .calculated
+            : p);
+  }
+  fitAll(calculated, s);
+  return s;
 }
 
 std::vector<gmFeatureSummary> gmInspection::summarize(
@@ -548,6 +631,12 @@ std::vector<gmFeatureSummary> gmInspection::summarize(
     if (!r.inTolerance) ++fs.outOfTolerance;
     calculated[static_cast<std::size_t>(r.feature)].push_back(r.calculated);
   }
+  fitAll(calculated, s);
+  return s;
+}
+
+void gmInspection::fitAll(const std::vector<std::vector<ERPoint3D>>& calculated,
+                          std::vector<gmFeatureSummary>& s) const {
   for (std::size_t k = 0; k < features_.size(); ++k) {
     const gmInspectionFeature& f = features_[k];
     gmFeatureSummary& fs = s[k];
@@ -569,7 +658,6 @@ std::vector<gmFeatureSummary> gmInspection::summarize(
     }
   }
   for (std::size_t k = 0; k < features_.size(); ++k) judgeForm(features_[k], calculated[k], s[k]);
-  return s;
 }
 
 std::string gmInspectionFeature::setForm(const gmFeatureForm& f) {

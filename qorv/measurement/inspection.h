@@ -41,6 +41,9 @@
 //   from the nominal 2 r1 within [sizeLower, sizeUpper]). A fit the points cannot make is not
 //   judged: its result says why.
 // - run() splits the points over threads; results come back in input order whatever the count.
+// - Clouds (runCloud): scanner points are surface points, named for no feature; a million cost
+//   12 bytes each beyond their coordinates. Their fits (and form and size) use an even subset
+//   of at most fitPoints per feature: a fit's cost grows with its points, its answer barely.
 #pragma once
 
 #include <atomic>
@@ -93,8 +96,8 @@ class QORV_API gmInspectionFeature {
   // surfaces of revolution, trimmed faces, whose nearest point may lie on a loop); otherwise the
   // surface's foot when it lies within the limits, else the nearest point of the four limit
   // curves (sampled, then refined to the parameter's rounding).
-  gmInspectionFeature(std::string id, const t_SmartPtr<ERAnyBoundedSurface>& surface, bool normalInward,
-                      double lower, double upper);
+  gmInspectionFeature(std::string id, const t_SmartPtr<ERAnyBoundedSurface>& surface,
+                      bool normalInward, double lower, double upper);
 
   const std::string& id() const { return id_; }
   const t_SmartPtr<ERAnyBoundedSurface>& surface() const { return surface_; }
@@ -196,9 +199,20 @@ struct QORV_API gmFeatureSummary {
   int formInTolerance = -1, sizeInTolerance = -1;
 };
 
+// A cloud's results, flat (12 bytes a point): the deviation, and the feature's index or, for a
+// point not judged, -1 - its gmSkip (unassigned: the deviation is the distance found).
+struct QORV_API gmCloudResults {
+  std::vector<double> deviation;
+  std::vector<std::int32_t> feature;
+  static gmSkip skipOf(std::int32_t feature) {
+    return feature >= 0 ? gmSkip::none : static_cast<gmSkip>(-1 - feature);
+  }
+};
+
 class QORV_API gmInspection {
  public:
-  explicit gmInspection(std::vector<gmInspectionFeature> features) : features_(std::move(features)) {}
+  explicit gmInspection(std::vector<gmInspectionFeature> features)
+      : features_(std::move(features)) {}
 
   const std::vector<gmInspectionFeature>& features() const { return features_; }
   // -1 when absent.
@@ -213,6 +227,14 @@ class QORV_API gmInspection {
   std::vector<gmInspectedPoint> run(const std::vector<gmMeasuredPoint>& points,
                                     double defaultDiameter, int threads,
                                     const std::function<void(std::size_t)>& progress = {}) const;
+  // Surface points (x0 y0 z0 x1 ...), none named, one diameter for all (0: uncompensated).
+  gmCloudResults runCloud(const double* xyz, std::size_t n, double diameter, int threads,
+                          const std::function<void(std::size_t)>& progress = {}) const;
+  // The statistics of every judged point; the fits and the form and size of at most fitPoints
+  // of each feature's points, taken at an even step in input order.
+  std::vector<gmFeatureSummary> summarizeCloud(const double* xyz, const gmCloudResults& results,
+                                               double diameter,
+                                               std::size_t fitPoints = 20000) const;
   gmInspectedPoint inspect(const gmMeasuredPoint& p, double defaultDiameter) const {
     return inspectWith(features_, p, defaultDiameter);
   }
@@ -226,8 +248,16 @@ class QORV_API gmInspection {
  private:
   static void judgeForm(const gmInspectionFeature& f, const std::vector<ERPoint3D>& pts,
                         gmFeatureSummary& fs);
-  gmInspectedPoint inspectWith(const std::vector<gmInspectionFeature>& features, const gmMeasuredPoint& p,
-                               double defaultDiameter) const;
+  gmInspectedPoint inspectWith(const std::vector<gmInspectionFeature>& features,
+                               const gmMeasuredPoint& p, double defaultDiameter) const;
+  gmInspectedPoint inspectAt(const std::vector<gmInspectionFeature>& features,
+                             const ERPoint3D& centre, double diameter,
+                             const std::string& named) const;
+  void fitAll(const std::vector<std::vector<ERPoint3D>>& calculated,
+              std::vector<gmFeatureSummary>& s) const;
+  template <class Work>
+  void forChunks(std::size_t n, int threads, const std::function<void(std::size_t)>& progress,
+                 Work work) const;
 
   std::vector<gmInspectionFeature> features_;
   double maxDistance_ = HUGE_VAL;
@@ -238,5 +268,5 @@ QORV_API int gmFitPlane(const std::vector<ERPoint3D>& pts, ERPoint3D& centroid, 
                         double& formError);
 QORV_API int gmFitSphere(const std::vector<ERPoint3D>& pts, ERPoint3D& centre, double& radius,
                          double& formError, int& iterations);
-QORV_API int gmFitCylinder(const std::vector<ERPoint3D>& pts, ERPoint3D& axisPoint, ERVector3D& axis,
-                           double& radius, double& formError, int& iterations);
+QORV_API int gmFitCylinder(const std::vector<ERPoint3D>& pts, ERPoint3D& axisPoint,
+                           ERVector3D& axis, double& radius, double& formError, int& iterations);
