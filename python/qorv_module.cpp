@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "python/module.h"
+#include "qorv/measurement/point_clouds.h"
 #include "tools/qorv/inspect_report.h"
 #include "tools/qorv/nominal.h"
 #if QORV_HAVE_STEP
@@ -139,6 +140,30 @@ py::dict readMeasured(const std::string& path) {
   return out;
 }
 
+// A scanner's cloud (PLY, XYZ, ASC, PTS): its points, and the rows not read.
+py::dict readCloud(const std::string& path, int threads) {
+  if (!std::filesystem::is_regular_file(path)) throw OsError(path + ": no such file");
+  gmPointCloud cloud;
+  {
+    py::gil_scoped_release release;
+    cloud = gmReadPointCloud(path, threads > 0 ? threads : workerCount());
+  }
+  if (cloud.error == "cannot be read") throw OsError(path + ": cannot be read");
+  if (!cloud.ok())
+    throw std::invalid_argument(path + ": refused at byte " + std::to_string(cloud.errorOffset) +
+                                ": " + cloud.error);
+  py::array_t<double> points({static_cast<py::ssize_t>(cloud.size()), py::ssize_t{3}});
+  std::copy(cloud.xyz.begin(), cloud.xyz.end(), points.mutable_data());
+  py::list skipped;
+  for (const gmCloudSkip& k : cloud.skipped)
+    skipped.append(py::make_tuple(k.offset, k.line, k.reason));
+  static const char* kinds[] = {"csv", "ply", "xyz", "pts"};
+  py::dict out;
+  out["points"] = points, out["skipped"] = skipped, out["skipped_count"] = cloud.skippedCount();
+  out["kind"] = kinds[static_cast<int>(cloud.kind)];
+  return out;
+}
+
 }  // namespace
 }  // namespace qorv::python
 
@@ -233,6 +258,10 @@ PYBIND11_MODULE(qorv, m) {
         "faces (numbers from 1), names, area, box, normal_inward (the surface's own normal points "
         "into the material) and surface (the trimmed face or group: evaluate, nearest, box). "
         "merge=False: each face its own feature. ValueError when the file cannot be read.");
+  m.def("read_cloud", &readCloud, py::arg("path"), py::arg("threads") = 0,
+        "A scanner's surface points from PLY (ascii or binary), XYZ, ASC or PTS: points (n, 3), "
+        "kind, the rows not read as (byte offset, line or 0, reason) (the first 1000) and their "
+        "count. ValueError with the byte offset and reason when the file is damaged.");
   m.def("read_measured", &readMeasured, py::arg("path"),
         "Measured points from a CSV or text file (id, x, y, z, optional feature, optional probe "
         "diameter; separator and decimal mark detected as qorv inspect does; optional header): "
