@@ -5,6 +5,7 @@
 #include <sys/mman.h>
 #endif
 #include <charconv>
+#include <climits>
 #include <cmath>
 #include <limits>
 #include <numbers>
@@ -577,35 +578,32 @@ std::vector<gmFeatureSummary> gmInspection::summarizeCloud(const double* xyz,
                                                            double diameter,
                                                            std::size_t fitPoints) const {
   std::vector<gmFeatureSummary> s(features_.size());
-  std::vector<std::size_t> count(features_.size(), 0), seen(features_.size(), 0);
+  std::vector<std::size_t> count(features_.size(), 0), seen(features_.size(), 0),
+      step(features_.size());
   const std::size_t n = results.feature.size();
-  for (std::size_t i = 0; i < n; ++i) {
-    const std::int32_t k = results.feature[i];
-    if (k < 0) continue;
-    const gmInspectionFeature& f = features_[static_cast<std::size_t>(k)];
-    gmFeatureSummary& fs = s[static_cast<std::size_t>(k)];
-    const double d = results.deviation[i];
-    fs.stats.append(d, 1.0, f.lower(), f.upper());
-    if (!(f.lower() <= d && d <= f.upper())) ++fs.outOfTolerance;
-    ++count[static_cast<std::size_t>(k)];
+  for (std::size_t i = 0; i < n; ++i)
+    if (results.feature[i] >= 0) ++count[static_cast<std::size_t>(results.feature[i])];
+  // The statistics keep every value: room made once, not grown through copies.
+  for (std::size_t k = 0; k < features_.size(); ++k) {
+    s[k].stats.capacity(static_cast<int>(std::min<std::size_t>(count[k], INT_MAX)));
+    step[k] = std::max<std::size_t>(1, (count[k] + std::max<std::size_t>(fitPoints, 1) - 1) /
+                                           std::max<std::size_t>(fitPoints, 1));
   }
   // The fits take every step-th point of their feature, judged again for its compensated point.
   std::vector<std::vector<ERPoint3D>> calculated(features_.size());
-  std::vector<std::size_t> step(features_.size());
-  for (std::size_t k = 0; k < features_.size(); ++k)
-    step[k] = std::max<std::size_t>(1, (count[k] + std::max<std::size_t>(fitPoints, 1) - 1) /
-                                           std::max<std::size_t>(fitPoints, 1));
-  static const std::string none;
   for (std::size_t i = 0; i < n; ++i) {
     const std::int32_t k = results.feature[i];
-    if (k < 0 || seen[static_cast<std::size_t>(k)]++ % step[static_cast<std::size_t>(k)] != 0)
-      continue;
+    if (k < 0) continue;
+    const auto kk = static_cast<std::size_t>(k);
+    const gmInspectionFeature& f = features_[kk];
+    gmFeatureSummary& fs = s[kk];
+    const double d = results.deviation[i];
+    fs.stats.append(d, 1.0, f.lower(), f.upper());
+    if (!(f.lower() <= d && d <= f.upper())) ++fs.outOfTolerance;
+    if (seen[kk]++ % step[kk] != 0) continue;
     const ERPoint3D p(xyz[3 * i], xyz[3 * i + 1], xyz[3 * i + 2]);
-    calculated[static_cast<std::size_t>(k)].push_back(
-        diameter > 0
-            ? inspectAt(features_, p, diameter, features_[static_cast<std::size_t>(k)].id())
-                  .calculated
-            : p);
+    calculated[kk].push_back(diameter > 0 ? inspectAt(features_, p, diameter, f.id()).calculated
+                                          : p);
   }
   fitAll(calculated, s);
   return s;

@@ -42,8 +42,9 @@
 //   judged: its result says why.
 // - run() splits the points over threads; results come back in input order whatever the count.
 // - Clouds (runCloud): scanner points are surface points, named for no feature; a million cost
-//   12 bytes each beyond their coordinates. Their fits (and form and size) use an even subset
-//   of at most fitPoints per feature: a fit's cost grows with its points, its answer barely.
+//   20 bytes each beyond their coordinates (12 of results, 8 the statistics keep). Their fits (and
+//   form and size) use an even subset of at most fitPoints per feature: a fit's cost grows with its
+//   points, its answer barely.
 #pragma once
 
 #include <atomic>

@@ -407,8 +407,8 @@ struct PlyElement {
   }
 };
 
-std::vector<std::string_view> words(std::string_view line) {
-  std::vector<std::string_view> w;
+void words(std::string_view line, std::vector<std::string_view>& w) {
+  w.clear();
   std::size_t i = 0;
   while (i < line.size()) {
     while (i < line.size() && isBlank(line[i])) ++i;
@@ -416,7 +416,6 @@ std::vector<std::string_view> words(std::string_view line) {
     while (i < line.size() && !isBlank(line[i])) ++i;
     if (i > start) w.push_back(line.substr(start, i - start));
   }
-  return w;
 }
 
 // A binary element walked from `at`; false when the body ends first (index: the element cut).
@@ -458,7 +457,8 @@ gmPointCloud readPly(std::string_view s, int threads,
   bool ended = false;
   for (long line = 1; at < s.size() && at < (1u << 16); at = next, ++line) {
     const std::string_view text = lineAt(s, at, next);
-    const std::vector<std::string_view> w = words(text);
+    std::vector<std::string_view> w;
+    words(text, w);
     auto bad = [&](const std::string& why) {
       return refused(std::move(c), at, "bad header line " + std::to_string(line) + ": " + why);
     };
@@ -650,7 +650,7 @@ gmPointCloud readPly(std::string_view s, int threads,
         long ln = r.firstLine;
         for (std::size_t p = r.begin, nx; p < r.end; p = nx, ++ln) {
           const std::string_view text = lineAt(s, p, nx);
-          w = words(text);
+          words(text, w);
           if (w.size() != props) {
             r.error = "vertex line " + std::to_string(ln) + " has " + std::to_string(w.size()) +
                       " values, the header declares " + std::to_string(props);
