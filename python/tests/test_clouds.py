@@ -111,6 +111,8 @@ def test_text_clouds_and_nan_rows():
             cloud = qorv.read_cloud(path)
             np.testing.assert_array_equal(cloud["points"], xyz)
             assert cloud["skipped_count"] == 1 and cloud["skipped"][0][1] == 12
-            status, report, _ = inspect(path)
+            html = os.path.join(d, "report.html")
+            status, report, _ = inspect(path, "--report", html)
             np.testing.assert_allclose([r["deviation"] for r in report["results"]], dev, atol=1e-12)
             assert report["rows_skipped"] == 1
+            assert "50 of 50 points judged shown" in open(html, encoding="utf-8").read()

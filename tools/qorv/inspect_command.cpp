@@ -415,7 +415,12 @@ int inspectCloud(const InspectOptions& o, Output& out, const gmInspection& inspe
     if (isDirectory(o.report)) return fail(o.report, "is a directory");
     std::ofstream html(o.report, std::ios::binary | std::ios::trunc);
     if (!html) return fail(o.report, "cannot be written");
-    writeReport(html, o.nominal, inspection, shown, shownResults, summaries, {});
+    writeReport(html, o.nominal, inspection, shown, shownResults, summaries, {},
+                std::to_string(shown.size()) + " of " + std::to_string(inspected) +
+                    " points judged shown (an even subset), " +
+                    std::to_string(notJudged + unassigned) + " not judged, " +
+                    std::to_string(outside) + " out of tolerance, " +
+                    std::to_string(cloud.skippedCount()) + " rows not read.");
     if (!html) return fail(o.report, "cannot be written");
   }
   return outside > 0 ? 1 : 0;

@@ -56,7 +56,8 @@ std::string colour(double t) {
 
 void writeReport(std::ostream& html, const std::string& nominalName, const gmInspection& inspection,
                  const std::vector<gmMeasuredPoint>& points, const std::vector<gmInspectedPoint>& results,
-                 const std::vector<gmFeatureSummary>& summaries, const std::vector<gmSkippedLine>& skipped) {
+                 const std::vector<gmFeatureSummary>& summaries, const std::vector<gmSkippedLine>& skipped,
+                 const std::string& shownOf) {
   const auto& fs = inspection.features();
   std::vector<std::size_t> judged;
   for (std::size_t i = 0; i < results.size(); ++i)
@@ -81,9 +82,13 @@ void writeReport(std::ostream& html, const std::string& nominalName, const gmIns
        << "th{background:#eee}td.l,th.l{text-align:left}.bad{color:#b2182b;font-weight:bold}"
        << "svg{border:1px solid #ccc;margin:4px;background:#fff}figure{display:inline-block;margin:0 1em 1em 0}"
        << "\n</style></head><body>\n";
-  html << "<h1>Inspection of " << escaped(nominalName) << "</h1>\n<p>" << judged.size()
-       << " points inspected, " << skipped.size() << " skipped, <span class=\"" << (outside ? "bad" : "")
-       << "\">" << outside << " out of tolerance</span>.</p>\n";
+  html << "<h1>Inspection of " << escaped(nominalName) << "</h1>\n<p>";
+  if (!shownOf.empty())
+    html << escaped(shownOf);
+  else
+    html << judged.size() << " points inspected, " << skipped.size() << " skipped, <span class=\""
+         << (outside ? "bad" : "") << "\">" << outside << " out of tolerance</span>.";
+  html << "</p>\n";
 
   html << "<h2>Features</h2>\n<table><tr><th class=\"l\">feature</th><th class=\"l\">kind</th><th>points</th>"
        << "<th>lower</th><th>upper</th><th>min</th><th>max</th><th>mean</th><th>std dev</th><th>out</th>"
