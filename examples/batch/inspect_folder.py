@@ -28,14 +28,15 @@ def inspect_part(nominal, path, probe_diameter=0.0):
     name = os.path.basename(path)
     try:
         if path.lower().endswith(CLOUDS):
+            # Surface points: judged flat, no compensation.
             cloud = qorv.read_cloud(path, threads=1)
-            points, features, diameters, not_read = cloud["points"], None, None, cloud["skipped_count"]
+            points, not_read = cloud["points"], cloud["skipped_count"]
+            r = qorv.inspect_cloud(nominal, points, threads=1)
         else:
             m = qorv.read_measured(path)
             points, not_read = m["points"], len(m["skipped"])
-            features, diameters = list(m["features"]), m["probe_diameters"]
-        r = qorv.inspect(nominal, points, probe_diameter=probe_diameter, features=features,
-                         probe_diameters=diameters, threads=1)
+            r = qorv.inspect(nominal, points, probe_diameter=probe_diameter, features=list(m["features"]),
+                             probe_diameters=m["probe_diameters"], threads=1)
     except (OSError, ValueError) as e:
         return {"part": name, "error": str(e)}
     judged = r["feature"] >= 0

@@ -65,6 +65,9 @@ def test_binary_ply_both_byte_orders(order, coord):
         got = np.array([r["deviation"] for r in report["results"]])
         np.testing.assert_allclose(got, dev, atol=1e-12)
         assert report["features"][0]["count"] == 500
+        flat = qorv.inspect_cloud(PART, cloud["points"], threads=2)
+        np.testing.assert_array_equal(flat["deviation"], got)
+        assert [f["count"] for f in flat["features"]] == [f["count"] for f in report["features"]]
         assert report["out_of_tolerance"] == int(np.sum(np.abs(dev) > 0.05))
         # The coloured cloud: 19 bytes a vertex after its header.
         raw = open(out, "rb").read()
