@@ -293,7 +293,7 @@ int main(int argc, char** argv) {
     const gmCloudResults r2 = inspection.runCloud(read.xyz.data(), read.size(), 0, 2);
     const double judge2 = since(start);
     start = std::chrono::steady_clock::now();
-    const auto summaries = inspection.summarizeCloud(read.xyz.data(), r2, 0);
+    const auto summaries = inspection.summarizeCloud(read.xyz.data(), r2, 0, 20000, 2);
     const double summary = since(start);
     start = std::chrono::steady_clock::now();
     {

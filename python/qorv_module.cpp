@@ -144,7 +144,8 @@ py::dict inspectCloud(const std::string& nominal, const py::handle& points, doub
     py::gil_scoped_release release;
     r = inspection.runCloud(xyz.data(), in.size(), probeDiameter,
                             threads > 0 ? threads : workerCount());
-    summaries = inspection.summarizeCloud(xyz.data(), r, probeDiameter);
+    summaries = inspection.summarizeCloud(xyz.data(), r, probeDiameter, 20000,
+                                          threads > 0 ? threads : workerCount());
   }
   const auto n = static_cast<py::ssize_t>(in.size());
   py::array_t<double> deviation(n);

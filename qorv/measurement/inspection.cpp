@@ -575,37 +575,42 @@ gmCloudResults gmInspection::runCloud(const double* xyz, std::size_t n, double d
 
 std::vector<gmFeatureSummary> gmInspection::summarizeCloud(const double* xyz,
                                                            const gmCloudResults& results,
-                                                           double diameter,
-                                                           std::size_t fitPoints) const {
+                                                           double diameter, std::size_t fitPoints,
+                                                           int threads) const {
   std::vector<gmFeatureSummary> s(features_.size());
-  std::vector<std::size_t> count(features_.size(), 0), seen(features_.size(), 0),
-      step(features_.size());
-  const std::size_t n = results.feature.size();
-  for (std::size_t i = 0; i < n; ++i)
-    if (results.feature[i] >= 0) ++count[static_cast<std::size_t>(results.feature[i])];
-  // The statistics keep every value: room made once, not grown through copies.
-  for (std::size_t k = 0; k < features_.size(); ++k) {
-    s[k].stats.capacity(static_cast<int>(std::min<std::size_t>(count[k], INT_MAX)));
-    step[k] = std::max<std::size_t>(1, (count[k] + std::max<std::size_t>(fitPoints, 1) - 1) /
-                                           std::max<std::size_t>(fitPoints, 1));
-  }
-  // The fits take every step-th point of their feature, judged again for its compensated point.
-  std::vector<std::vector<ERPoint3D>> calculated(features_.size());
-  for (std::size_t i = 0; i < n; ++i) {
-    const std::int32_t k = results.feature[i];
-    if (k < 0) continue;
-    const auto kk = static_cast<std::size_t>(k);
-    const gmInspectionFeature& f = features_[kk];
-    gmFeatureSummary& fs = s[kk];
-    const double d = results.deviation[i];
-    fs.stats.append(d, 1.0, f.lower(), f.upper());
-    if (!(f.lower() <= d && d <= f.upper())) ++fs.outOfTolerance;
-    if (seen[kk]++ % step[kk] != 0) continue;
-    const ERPoint3D p(xyz[3 * i], xyz[3 * i + 1], xyz[3 * i + 2]);
-    calculated[kk].push_back(diameter > 0 ? inspectAt(features_, p, diameter, f.id()).calculated
-                                          : p);
-  }
-  fitAll(calculated, s);
+  const std::size_t n = results.feature.size(), m = std::max<std::size_t>(fitPoints, 1);
+  // One feature a task: its statistics (which keep every value, so room is made once), its fits
+  // on every step-th of its points (judged again for the compensated point) and its form. Each
+  // feature's surface is used by one thread only.
+  auto task = [&](std::size_t k) {
+    const gmInspectionFeature& f = features_[k];
+    gmFeatureSummary& fs = s[k];
+    const auto own = static_cast<std::int32_t>(k);
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < n; ++i) count += results.feature[i] == own;
+    fs.stats.capacity(static_cast<int>(std::min<std::size_t>(count, INT_MAX)));
+    const std::size_t step = std::max<std::size_t>(1, (count + m - 1) / m);
+    std::vector<ERPoint3D> calculated;
+    for (std::size_t i = 0, seen = 0; i < n; ++i) {
+      if (results.feature[i] != own) continue;
+      const double d = results.deviation[i];
+      fs.stats.append(d, 1.0, f.lower(), f.upper());
+      if (!(f.lower() <= d && d <= f.upper())) ++fs.outOfTolerance;
+      if (seen++ % step != 0) continue;
+      const ERPoint3D p(xyz[3 * i], xyz[3 * i + 1], xyz[3 * i + 2]);
+      calculated.push_back(diameter > 0 ? inspectAt(features_, p, diameter, f.id()).calculated : p);
+    }
+    fitOne(k, calculated, fs);
+  };
+  std::atomic<std::size_t> next{0};
+  auto loop = [&] {
+    for (std::size_t k; (k = next.fetch_add(1)) < features_.size();) task(k);
+  };
+  std::vector<std::thread> pool;
+  for (int t = 1; t < std::min<int>(threads, static_cast<int>(features_.size())); ++t)
+    pool.emplace_back(loop);
+  loop();
+  for (std::thread& th : pool) th.join();
   return s;
 }
 
@@ -635,27 +640,27 @@ std::vector<gmFeatureSummary> gmInspection::summarize(
 
 void gmInspection::fitAll(const std::vector<std::vector<ERPoint3D>>& calculated,
                           std::vector<gmFeatureSummary>& s) const {
-  for (std::size_t k = 0; k < features_.size(); ++k) {
-    const gmInspectionFeature& f = features_[k];
-    gmFeatureSummary& fs = s[k];
-    const std::vector<ERPoint3D>& pts = calculated[k];
-    if (f.kind() == gmInspectionFeature::PLANE) {
-      fs.fitAxis = f.frame().getVector(Coord3D::Z);
-      fs.fitted = gmFitPlane(pts, fs.fitCentre, fs.fitAxis, fs.formError);
-      fs.iterations = fs.fitted;
-    } else if (f.kind() == gmInspectionFeature::SPHERE) {
-      fs.fitCentre = f.frame().origine();
-      fs.size = f.r1();
-      fs.fitted = gmFitSphere(pts, fs.fitCentre, fs.size, fs.formError, fs.iterations);
-    } else if (f.kind() == gmInspectionFeature::CYLINDER) {
-      fs.fitCentre = f.frame().origine();
-      fs.fitAxis = f.frame().getVector(Coord3D::Z);
-      fs.size = f.r1();
-      fs.fitted =
-          gmFitCylinder(pts, fs.fitCentre, fs.fitAxis, fs.size, fs.formError, fs.iterations);
-    }
+  for (std::size_t k = 0; k < features_.size(); ++k) fitOne(k, calculated[k], s[k]);
+}
+
+void gmInspection::fitOne(std::size_t k, const std::vector<ERPoint3D>& pts,
+                          gmFeatureSummary& fs) const {
+  const gmInspectionFeature& f = features_[k];
+  if (f.kind() == gmInspectionFeature::PLANE) {
+    fs.fitAxis = f.frame().getVector(Coord3D::Z);
+    fs.fitted = gmFitPlane(pts, fs.fitCentre, fs.fitAxis, fs.formError);
+    fs.iterations = fs.fitted;
+  } else if (f.kind() == gmInspectionFeature::SPHERE) {
+    fs.fitCentre = f.frame().origine();
+    fs.size = f.r1();
+    fs.fitted = gmFitSphere(pts, fs.fitCentre, fs.size, fs.formError, fs.iterations);
+  } else if (f.kind() == gmInspectionFeature::CYLINDER) {
+    fs.fitCentre = f.frame().origine();
+    fs.fitAxis = f.frame().getVector(Coord3D::Z);
+    fs.size = f.r1();
+    fs.fitted = gmFitCylinder(pts, fs.fitCentre, fs.fitAxis, fs.size, fs.formError, fs.iterations);
   }
-  for (std::size_t k = 0; k < features_.size(); ++k) judgeForm(features_[k], calculated[k], s[k]);
+  judgeForm(f, pts, fs);
 }
 
 std::string gmInspectionFeature::setForm(const gmFeatureForm& f) {

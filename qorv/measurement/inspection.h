@@ -232,10 +232,11 @@ class QORV_API gmInspection {
   gmCloudResults runCloud(const double* xyz, std::size_t n, double diameter, int threads,
                           const std::function<void(std::size_t)>& progress = {}) const;
   // The statistics of every judged point; the fits and the form and size of at most fitPoints
-  // of each feature's points, taken at an even step in input order.
+  // of each feature's points, taken at an even step in input order; the features shared out
+  // over threads, one thread to a feature.
   std::vector<gmFeatureSummary> summarizeCloud(const double* xyz, const gmCloudResults& results,
-                                               double diameter,
-                                               std::size_t fitPoints = 20000) const;
+                                               double diameter, std::size_t fitPoints = 20000,
+                                               int threads = 1) const;
   gmInspectedPoint inspect(const gmMeasuredPoint& p, double defaultDiameter) const {
     return inspectWith(features_, p, defaultDiameter);
   }
@@ -256,6 +257,7 @@ class QORV_API gmInspection {
                              const std::string& named) const;
   void fitAll(const std::vector<std::vector<ERPoint3D>>& calculated,
               std::vector<gmFeatureSummary>& s) const;
+  void fitOne(std::size_t k, const std::vector<ERPoint3D>& pts, gmFeatureSummary& fs) const;
   template <class Work>
   void forChunks(std::size_t n, int threads, const std::function<void(std::size_t)>& progress,
                  Work work) const;

@@ -229,7 +229,7 @@ TEST(PointClouds, CloudRunAgreesWithProbePoints) {
       }
     }
     const auto whole = inspection.summarize(probe, points);
-    const auto flat = inspection.summarizeCloud(xyz.data(), cloud, diameter);
+    const auto flat = inspection.summarizeCloud(xyz.data(), cloud, diameter, 20000, 2);
     const auto sampled = inspection.summarizeCloud(xyz.data(), cloud, diameter, 100);
     for (std::size_t k = 0; k < fs.size(); ++k) {
       EXPECT_EQ(flat[k].stats.num_projected(), whole[k].stats.num_projected());

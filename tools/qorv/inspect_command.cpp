@@ -286,7 +286,7 @@ int inspectCloud(const InspectOptions& o, Output& out, const gmInspection& inspe
   const gmCloudResults results = inspection.runCloud(
       cloud.xyz.data(), n, diameter, threads, [&](std::size_t done) { progress.update(done); });
   const std::vector<gmFeatureSummary> summaries =
-      inspection.summarizeCloud(cloud.xyz.data(), results, diameter);
+      inspection.summarizeCloud(cloud.xyz.data(), results, diameter, 20000, threads);
   const auto& fs = inspection.features();
   std::size_t inspected = 0, unassigned = 0, outside = 0;
   auto inBand = [&](std::size_t i) {
