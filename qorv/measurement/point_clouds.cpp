@@ -212,7 +212,7 @@ std::vector<std::size_t> numberRuns(std::string_view s, std::vector<TextRun>& ru
   return slot;
 }
 
-// Closes up the runs' points in order and gathers their skips; the first run error wins.
+// Closes up the runs' points in order and gathers their skips.
 void gather(gmPointCloud& c, std::vector<TextRun>& runs, const std::vector<std::size_t>& slot) {
   std::size_t kept = 0;
   for (std::size_t k = 0; k < runs.size(); ++k) {
