@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "python/module.h"
+#include "qorv/measurement/point_clouds.h"
 #include "tools/qorv/inspect_report.h"
 #include "tools/qorv/nominal.h"
 #if QORV_HAVE_STEP
@@ -26,6 +27,35 @@ namespace {
 
 // ---------------------------------------------------------------------------------------------
 // Inspection
+
+// One dict per feature: the statistics, the fit, the form and size with their verdicts.
+py::list summaryList(const gmInspection& inspection,
+                     const std::vector<gmFeatureSummary>& summaries) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  py::list summary;
+  for (std::size_t k = 0; k < summaries.size(); ++k) {
+    const gmFeatureSummary& s = summaries[k];
+    const gmInspectionFeature& f = inspection.features()[k];
+    py::dict d;
+    d["id"] = f.id(), d["kind"] = f.label(), d["count"] = s.stats.num_projected();
+    d["lower"] = f.lower(), d["upper"] = f.upper(), d["out_of_tolerance"] = s.outOfTolerance;
+    d["min"] = s.stats.num_projected() ? s.stats.min_value() : nan;
+    d["max"] = s.stats.num_projected() ? s.stats.max_value() : nan;
+    d["mean"] = s.stats.mean(), d["std_dev"] = s.stats.standard_deviation();
+    if (s.fitted)
+      d["fit_radius"] = s.size, d["form_error"] = s.formError, d["fit_iterations"] = s.iterations;
+    // In tolerance: True, False, or None when the fit was not made.
+    auto verdict = [](int v) {
+      return v < 0 ? py::object(py::none()) : py::object(py::bool_(v == 1));
+    };
+    if (f.form().form)
+      d["form"] = formDict(s.formFit), d["form_in_tolerance"] = verdict(s.formInTolerance);
+    if (f.form().size)
+      d["size"] = formDict(s.sizeFit), d["size_in_tolerance"] = verdict(s.sizeInTolerance);
+    summary.append(d);
+  }
+  return summary;
+}
 
 py::dict inspect(const std::string& nominal, const py::handle& points, double probeDiameter,
                  std::optional<std::vector<std::string>> features, int threads,
@@ -95,28 +125,7 @@ py::dict inspect(const std::string& nominal, const py::handle& points, double pr
     if (html) qorv::tool::writeReport(html, in);
     if (!html) throw OsError(*report + ": cannot be written");
   }
-  py::list summary;
-  for (std::size_t k = 0; k < summaries.size(); ++k) {
-    const gmFeatureSummary& s = summaries[k];
-    const gmInspectionFeature& f = inspection.features()[k];
-    py::dict d;
-    d["id"] = f.id(), d["kind"] = f.label(), d["count"] = s.stats.num_projected();
-    d["lower"] = f.lower(), d["upper"] = f.upper(), d["out_of_tolerance"] = s.outOfTolerance;
-    d["min"] = s.stats.num_projected() ? s.stats.min_value() : nan;
-    d["max"] = s.stats.num_projected() ? s.stats.max_value() : nan;
-    d["mean"] = s.stats.mean(), d["std_dev"] = s.stats.standard_deviation();
-    if (s.fitted)
-      d["fit_radius"] = s.size, d["form_error"] = s.formError, d["fit_iterations"] = s.iterations;
-    // In tolerance: True, False, or None when the fit was not made.
-    auto verdict = [](int v) {
-      return v < 0 ? py::object(py::none()) : py::object(py::bool_(v == 1));
-    };
-    if (f.form().form)
-      d["form"] = formDict(s.formFit), d["form_in_tolerance"] = verdict(s.formInTolerance);
-    if (f.form().size)
-      d["size"] = formDict(s.sizeFit), d["size_in_tolerance"] = verdict(s.sizeInTolerance);
-    summary.append(d);
-  }
+  py::list summary = summaryList(inspection, summaries);
   py::list ids;
   for (const gmInspectionFeature& f : inspection.features()) ids.append(f.id());
   py::dict out;
@@ -124,6 +133,51 @@ py::dict inspect(const std::string& nominal, const py::handle& points, double pr
   out["feature_ids"] = ids, out["calculated"] = arrayOf(calc), out["nominal"] = arrayOf(nominalPts);
   out["normal"] = arrayOf(normals), out["skip_reason"] = reasons, out["features"] = summary;
   out["unassigned"] = unassigned;
+  return out;
+}
+
+// A scanner's surface points, judged flat: no per-point records beyond the arrays returned.
+py::dict inspectCloud(const std::string& nominal, const py::handle& points, double probeDiameter,
+                      int threads, double maxDistance) {
+  if (!(probeDiameter >= 0) || !std::isfinite(probeDiameter))
+    throw std::invalid_argument("probe_diameter must be a finite number of 0 or more");
+  if (!(maxDistance > 0))
+    throw std::invalid_argument("max_distance must be greater than 0 (inf: no limit)");
+  gmInspection inspection(nominalFeatures(nominal));
+  inspection.setMaxDistance(maxDistance);
+  const std::vector<ERPoint3D> in = pointsOf<3>(points, "points");
+  std::vector<double> xyz(3 * in.size());
+  for (std::size_t i = 0; i < in.size(); ++i)
+    xyz[3 * i] = in[i].x(), xyz[3 * i + 1] = in[i].y(), xyz[3 * i + 2] = in[i].z();
+  gmCloudResults r;
+  std::vector<gmFeatureSummary> summaries;
+  {
+    py::gil_scoped_release release;
+    r = inspection.runCloud(xyz.data(), in.size(), probeDiameter,
+                            threads > 0 ? threads : workerCount());
+    summaries = inspection.summarizeCloud(xyz.data(), r, probeDiameter, 20000,
+                                          threads > 0 ? threads : workerCount());
+  }
+  const auto n = static_cast<py::ssize_t>(in.size());
+  py::array_t<double> deviation(n);
+  py::array_t<int> feature(n);
+  py::array_t<bool> inTol(n), unassigned(n);
+  const auto& fs = inspection.features();
+  for (std::size_t i = 0; i < in.size(); ++i) {
+    const std::int32_t k = r.feature[i];
+    feature.mutable_data()[i] = k >= 0 ? k : -1;
+    deviation.mutable_data()[i] =
+        k >= 0 ? r.deviation[i] : std::numeric_limits<double>::quiet_NaN();
+    inTol.mutable_data()[i] = k >= 0 && fs[static_cast<std::size_t>(k)].lower() <= r.deviation[i] &&
+                              r.deviation[i] <= fs[static_cast<std::size_t>(k)].upper();
+    unassigned.mutable_data()[i] = gmCloudResults::skipOf(k) == gmSkip::unassigned;
+  }
+  py::list ids;
+  for (const gmInspectionFeature& f : fs) ids.append(f.id());
+  py::dict out;
+  out["deviation"] = deviation, out["feature"] = feature, out["in_tolerance"] = inTol;
+  out["unassigned"] = unassigned, out["feature_ids"] = ids,
+  out["features"] = summaryList(inspection, summaries);
   return out;
 }
 
@@ -147,6 +201,30 @@ py::dict readMeasured(const std::string& path) {
   out["points"] = arrayOf(centres), out["ids"] = ids, out["features"] = features;
   out["probe_diameters"] = arrayOf(diameters), out["lines"] = arrayOf(lines),
   out["skipped"] = skippedLines;
+  return out;
+}
+
+// A scanner's cloud (PLY, XYZ, ASC, PTS): its points, and the rows not read.
+py::dict readCloud(const std::string& path, int threads) {
+  if (!std::filesystem::is_regular_file(path)) throw OsError(path + ": no such file");
+  gmPointCloud cloud;
+  {
+    py::gil_scoped_release release;
+    cloud = gmReadPointCloud(path, threads > 0 ? threads : workerCount());
+  }
+  if (cloud.error == "cannot be read") throw OsError(path + ": cannot be read");
+  if (!cloud.ok())
+    throw std::invalid_argument(path + ": refused at byte " + std::to_string(cloud.errorOffset) +
+                                ": " + cloud.error);
+  py::array_t<double> points({static_cast<py::ssize_t>(cloud.size()), py::ssize_t{3}});
+  std::copy(cloud.xyz.begin(), cloud.xyz.end(), points.mutable_data());
+  py::list skipped;
+  for (const gmCloudSkip& k : cloud.skipped)
+    skipped.append(py::make_tuple(k.offset, k.line, k.reason));
+  static const char* kinds[] = {"csv", "ply", "xyz", "pts"};
+  py::dict out;
+  out["points"] = points, out["skipped"] = skipped, out["skipped_count"] = cloud.skippedCount();
+  out["kind"] = kinds[static_cast<int>(cloud.kind)];
   return out;
 }
 
@@ -244,6 +322,18 @@ PYBIND11_MODULE(qorv, m) {
         "faces (numbers from 1), names, area, box, normal_inward (the surface's own normal points "
         "into the material) and surface (the trimmed face or group: evaluate, nearest, box). "
         "merge=False: each face its own feature. ValueError when the file cannot be read.");
+  m.def("inspect_cloud", &inspectCloud, py::arg("nominal"), py::arg("points"),
+        py::arg("probe_diameter") = 0.0, py::arg("threads") = 0, py::arg("max_distance") = 5.0,
+        "A scanner's surface points (n, 3) against a nominal part, as qorv inspect judges a cloud, "
+        "in "
+        "about 40 bytes a point: deviation (NaN where not judged), feature index (-1 not judged), "
+        "in_tolerance, unassigned, feature_ids, and a summary per feature (statistics over every "
+        "point; fits, form and size over an even subset of at most 20,000 per feature). No "
+        "compensation unless probe_diameter is given.");
+  m.def("read_cloud", &readCloud, py::arg("path"), py::arg("threads") = 0,
+        "A scanner's surface points from PLY (ascii or binary), XYZ, ASC or PTS: points (n, 3), "
+        "kind, the rows not read as (byte offset, line or 0, reason) (the first 1000) and their "
+        "count. ValueError with the byte offset and reason when the file is damaged.");
   m.def("read_measured", &readMeasured, py::arg("path"),
         "Measured points from a CSV or text file (id, x, y, z, optional feature, optional probe "
         "diameter; separator and decimal mark detected as qorv inspect does; optional header): "

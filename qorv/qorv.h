@@ -46,6 +46,7 @@
 #include "qorv/measurement/inspection.h"
 #include "qorv/measurement/measured_points.h"
 #include "qorv/measurement/mesh_builder.h"
+#include "qorv/measurement/point_clouds.h"
 #include "qorv/measurement/probe_points.h"
 #include "qorv/measurement/sampling_lists.h"
 #include "qorv/measurement/target_points.h"

@@ -7,7 +7,9 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$root/scripts/setup.sh"
 peers=(libsqlite3-dev libeigen3-dev libboost-dev libcgal-dev libocct-foundation-dev
-  libocct-modeling-data-dev libocct-modeling-algorithms-dev python3-ezdxf libglpk-dev)
+  libocct-modeling-data-dev libocct-modeling-algorithms-dev python3-ezdxf libglpk-dev
+  # cloud_bench: cloud-to-mesh distances, run offscreen from its command line
+  cloudcompare)
 missing=()
 for p in "${peers[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -23,7 +23,7 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DQORV_SANITIZE=address,fuzzer-no-link -DQORV_BUILD_TESTS=OFF -DQORV_BUILD_BENCH=OFF \
   -DQORV_BUILD_TOOLS=OFF -DQORV_BUILD_FUZZ=ON >/dev/null
-cmake --build "$build" --target db_fuzz db_seeds dxf_fuzz inspect_fuzz -j"$(nproc)"
+cmake --build "$build" --target db_fuzz db_seeds dxf_fuzz inspect_fuzz cloud_fuzz -j"$(nproc)"
 corpus="$build/corpus"
 work="$build/work"
 rm -rf "$work"
@@ -52,3 +52,13 @@ printf '\x03p1\t1\t2\t3\n' >"$inspect_corpus/tab"
 printf '\x01\xef\xbb\xbfid,x,y,z\np1,+1.5,-2e-3,0x1p3,face,1\n' >"$inspect_corpus/comma"
 "$build/fuzz/inspect_fuzz" "${inspect_limits[@]}" -timeout=10 -rss_limit_mb=2048 -max_len=16384 \
   -print_final_stats=1 "$inspect_corpus" 2>&1 | tail -15
+
+# The cloud readers (first byte: kind and threads), seeded with a small file of each kind.
+cloud_corpus="$build/cloud_corpus"
+mkdir -p "$cloud_corpus"
+printf '\x00ply\nformat ascii 1.0\nelement vertex 2\nproperty float x\nproperty float y\nproperty float z\nelement face 1\nproperty list uchar int vertex_indices\nend_header\n1 2 3\n4 5 6\n3 0 1 1\n' >"$cloud_corpus/ascii"
+{ printf '\x10ply\nformat binary_big_endian 1.0\nelement vertex 1\nproperty double x\nproperty double y\nproperty double z\nproperty uchar red\nend_header\n'; head -c 25 /dev/zero; } >"$cloud_corpus/binary"
+printf '\x01X Y Z\n1 2 3\n4,5,6,7\nnan 1 1\n' >"$cloud_corpus/xyz"
+printf '\x022\n1 2 3 9\n4 5 6 9\n' >"$cloud_corpus/pts"
+"$build/fuzz/cloud_fuzz" "${inspect_limits[@]}" -timeout=10 -rss_limit_mb=2048 -max_len=4096 \
+  -print_final_stats=1 "$cloud_corpus" 2>&1 | tail -15

@@ -5,6 +5,7 @@
 #include <sys/mman.h>
 #endif
 #include <charconv>
+#include <climits>
 #include <cmath>
 #include <limits>
 #include <numbers>
@@ -428,9 +429,14 @@ int gmNearestFeature(const std::vector<gmInspectionFeature>& features, const ERP
 
 gmInspectedPoint gmInspection::inspectWith(const std::vector<gmInspectionFeature>& features,
                                            const gmMeasuredPoint& p, double defaultDiameter) const {
+  return inspectAt(features, p.centre, p.diameter >= 0 ? p.diameter : defaultDiameter, p.feature);
+}
+
+gmInspectedPoint gmInspection::inspectAt(const std::vector<gmInspectionFeature>& features,
+                                         const ERPoint3D& centre, double diameter,
+                                         const std::string& named) const {
   gmInspectedPoint r;
-  const double diameter = p.diameter >= 0 ? p.diameter : defaultDiameter;
-  if (!finite(p.centre)) {
+  if (!finite(centre)) {
     r.skip = gmSkip::notFinite;
     return r;
   }
@@ -441,18 +447,18 @@ gmInspectedPoint gmInspection::inspectWith(const std::vector<gmInspectionFeature
   int best = -1;
   ERPoint3D foot;
   ERVector3D outward;
-  if (!p.feature.empty()) {
-    best = featureIndex(p.feature);  // the same order in every copy
+  if (!named.empty()) {
+    best = featureIndex(named);  // the same order in every copy
     if (best < 0) {
       r.skip = gmSkip::unknownFeature;
       return r;
     }
-    if (!features[static_cast<std::size_t>(best)].foot(p.centre, foot, outward)) {
+    if (!features[static_cast<std::size_t>(best)].foot(centre, foot, outward)) {
       r.skip = gmSkip::noSingleFoot;
       return r;
     }
   } else {
-    best = gmNearestFeature(features, p.centre, foot, outward);
+    best = gmNearestFeature(features, centre, foot, outward);
     if (best < 0) {
       r.skip = gmSkip::noFoot;
       return r;
@@ -460,11 +466,11 @@ gmInspectedPoint gmInspection::inspectWith(const std::vector<gmInspectionFeature
   }
   const gmInspectionFeature& f = features[static_cast<std::size_t>(best)];
   // The compensation a target point makes (ON PLANE): along the unit normal, none without one.
-  gmCompensate(p.centre, diameter, outward, r.normal, r.calculated);
+  gmCompensate(centre, diameter, outward, r.normal, r.calculated);
   r.nominal = foot;
   r.diameter = diameter;
   r.deviation = (r.calculated - foot) * r.normal;
-  if (p.feature.empty() && !(std::fabs(r.deviation) <= maxDistance_)) {
+  if (named.empty() && !(std::fabs(r.deviation) <= maxDistance_)) {
     r.skip = gmSkip::unassigned;
     r.nearest = best;
     return r;
@@ -524,6 +530,17 @@ std::vector<gmInspectedPoint> gmInspection::run(
   }
 #endif
   out.resize(n);
+  forChunks(n, threads, progress,
+            [&](const std::vector<gmInspectionFeature>& mine, std::size_t begin, std::size_t end) {
+              for (std::size_t i = begin; i < end; ++i)
+                out[i] = inspectWith(mine, points[i], defaultDiameter);
+            });
+  return out;
+}
+
+template <class Work>
+void gmInspection::forChunks(std::size_t n, int threads,
+                             const std::function<void(std::size_t)>& progress, Work work) const {
   const int t =
       std::max(1, std::min<int>(threads, static_cast<int>(std::max<std::size_t>(1, n / 1024))));
   // Work goes out in chunks, so that a thread whose points are dearer (a freeform face, points
@@ -539,26 +556,85 @@ std::vector<gmInspectedPoint> gmInspection::run(
     for (int k = 1; k < t; ++k)
       for (const gmInspectionFeature& f : features_)
         copies[static_cast<std::size_t>(k)].push_back(f.clone());
-  auto work = [&](int k) {
+  auto loop = [&](int k) {
     const std::vector<gmInspectionFeature>& mine =
         surfaces && k > 0 ? copies[static_cast<std::size_t>(k)] : features_;
     for (;;) {
       const std::size_t begin = next.fetch_add(kChunk, std::memory_order_relaxed);
       if (begin >= n) break;
       const std::size_t end = std::min(n, begin + kChunk);
-      for (std::size_t i = begin; i < end; ++i)
-        out[i] = inspectWith(mine, points[i], defaultDiameter);
+      work(mine, begin, end);
       const std::size_t now =
           done.fetch_add(end - begin, std::memory_order_relaxed) + (end - begin);
       if (k == 0 && progress) progress(now);
     }
   };
   std::vector<std::thread> pool;
-  for (int k = 1; k < t; ++k) pool.emplace_back(work, k);
-  work(0);
+  for (int k = 1; k < t; ++k) pool.emplace_back(loop, k);
+  loop(0);
   for (std::thread& th : pool) th.join();
   if (progress) progress(n);
+}
+
+gmCloudResults gmInspection::runCloud(const double* xyz, std::size_t n, double diameter,
+                                      int threads,
+                                      const std::function<void(std::size_t)>& progress) const {
+  gmCloudResults out;
+  out.deviation.resize(n);
+  out.feature.resize(n);
+  static const std::string none;
+  forChunks(n, threads, progress,
+            [&](const std::vector<gmInspectionFeature>& mine, std::size_t begin, std::size_t end) {
+              for (std::size_t i = begin; i < end; ++i) {
+                const gmInspectedPoint r = inspectAt(
+                    mine, ERPoint3D(xyz[3 * i], xyz[3 * i + 1], xyz[3 * i + 2]), diameter, none);
+                out.deviation[i] = r.deviation;
+                out.feature[i] =
+                    r.feature >= 0 ? r.feature : -1 - static_cast<std::int32_t>(r.skip);
+              }
+            });
   return out;
+}
+
+std::vector<gmFeatureSummary> gmInspection::summarizeCloud(const double* xyz,
+                                                           const gmCloudResults& results,
+                                                           double diameter, std::size_t fitPoints,
+                                                           int threads) const {
+  std::vector<gmFeatureSummary> s(features_.size());
+  const std::size_t n = results.feature.size(), m = std::max<std::size_t>(fitPoints, 1);
+  // One feature a task: its statistics (which keep every value, so room is made once), its fits
+  // on every step-th of its points (judged again for the compensated point) and its form. Each
+  // feature's surface is used by one thread only.
+  auto task = [&](std::size_t k) {
+    const gmInspectionFeature& f = features_[k];
+    gmFeatureSummary& fs = s[k];
+    const auto own = static_cast<std::int32_t>(k);
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < n; ++i) count += results.feature[i] == own;
+    fs.stats.capacity(static_cast<int>(std::min<std::size_t>(count, INT_MAX)));
+    const std::size_t step = std::max<std::size_t>(1, (count + m - 1) / m);
+    std::vector<ERPoint3D> calculated;
+    for (std::size_t i = 0, seen = 0; i < n; ++i) {
+      if (results.feature[i] != own) continue;
+      const double d = results.deviation[i];
+      fs.stats.append(d, 1.0, f.lower(), f.upper());
+      if (!(f.lower() <= d && d <= f.upper())) ++fs.outOfTolerance;
+      if (seen++ % step != 0) continue;
+      const ERPoint3D p(xyz[3 * i], xyz[3 * i + 1], xyz[3 * i + 2]);
+      calculated.push_back(diameter > 0 ? inspectAt(features_, p, diameter, f.id()).calculated : p);
+    }
+    fitOne(k, calculated, fs);
+  };
+  std::atomic<std::size_t> next{0};
+  auto loop = [&] {
+    for (std::size_t k; (k = next.fetch_add(1)) < features_.size();) task(k);
+  };
+  std::vector<std::thread> pool;
+  for (int t = 1; t < std::min<int>(threads, static_cast<int>(features_.size())); ++t)
+    pool.emplace_back(loop);
+  loop();
+  for (std::thread& th : pool) th.join();
+  return s;
 }
 
 std::vector<gmFeatureSummary> gmInspection::summarize(
@@ -581,28 +657,33 @@ std::vector<gmFeatureSummary> gmInspection::summarize(
     if (!r.inTolerance) ++fs.outOfTolerance;
     calculated[static_cast<std::size_t>(r.feature)].push_back(r.calculated);
   }
-  for (std::size_t k = 0; k < features_.size(); ++k) {
-    const gmInspectionFeature& f = features_[k];
-    gmFeatureSummary& fs = s[k];
-    const std::vector<ERPoint3D>& pts = calculated[k];
-    if (f.kind() == gmInspectionFeature::PLANE) {
-      fs.fitAxis = f.frame().getVector(Coord3D::Z);
-      fs.fitted = gmFitPlane(pts, fs.fitCentre, fs.fitAxis, fs.formError);
-      fs.iterations = fs.fitted;
-    } else if (f.kind() == gmInspectionFeature::SPHERE) {
-      fs.fitCentre = f.frame().origine();
-      fs.size = f.r1();
-      fs.fitted = gmFitSphere(pts, fs.fitCentre, fs.size, fs.formError, fs.iterations);
-    } else if (f.kind() == gmInspectionFeature::CYLINDER) {
-      fs.fitCentre = f.frame().origine();
-      fs.fitAxis = f.frame().getVector(Coord3D::Z);
-      fs.size = f.r1();
-      fs.fitted =
-          gmFitCylinder(pts, fs.fitCentre, fs.fitAxis, fs.size, fs.formError, fs.iterations);
-    }
-  }
-  for (std::size_t k = 0; k < features_.size(); ++k) judgeForm(features_[k], calculated[k], s[k]);
+  fitAll(calculated, s);
   return s;
+}
+
+void gmInspection::fitAll(const std::vector<std::vector<ERPoint3D>>& calculated,
+                          std::vector<gmFeatureSummary>& s) const {
+  for (std::size_t k = 0; k < features_.size(); ++k) fitOne(k, calculated[k], s[k]);
+}
+
+void gmInspection::fitOne(std::size_t k, const std::vector<ERPoint3D>& pts,
+                          gmFeatureSummary& fs) const {
+  const gmInspectionFeature& f = features_[k];
+  if (f.kind() == gmInspectionFeature::PLANE) {
+    fs.fitAxis = f.frame().getVector(Coord3D::Z);
+    fs.fitted = gmFitPlane(pts, fs.fitCentre, fs.fitAxis, fs.formError);
+    fs.iterations = fs.fitted;
+  } else if (f.kind() == gmInspectionFeature::SPHERE) {
+    fs.fitCentre = f.frame().origine();
+    fs.size = f.r1();
+    fs.fitted = gmFitSphere(pts, fs.fitCentre, fs.size, fs.formError, fs.iterations);
+  } else if (f.kind() == gmInspectionFeature::CYLINDER) {
+    fs.fitCentre = f.frame().origine();
+    fs.fitAxis = f.frame().getVector(Coord3D::Z);
+    fs.size = f.r1();
+    fs.fitted = gmFitCylinder(pts, fs.fitCentre, fs.fitAxis, fs.size, fs.formError, fs.iterations);
+  }
+  judgeForm(f, pts, fs);
 }
 
 std::string gmInspectionFeature::setForm(const gmFeatureForm& f) {

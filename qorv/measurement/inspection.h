@@ -41,6 +41,10 @@
 //   from the nominal 2 r1 within [sizeLower, sizeUpper]). A fit the points cannot make is not
 //   judged: its result says why.
 // - run() splits the points over threads; results come back in input order whatever the count.
+// - Clouds (runCloud): scanner points are surface points, named for no feature; a million cost
+//   20 bytes each beyond their coordinates (12 of results, 8 the statistics keep). Their fits (and
+//   form and size) use an even subset of at most fitPoints per feature: a fit's cost grows with its
+//   points, its answer barely.
 #pragma once
 
 #include <atomic>
@@ -203,6 +207,16 @@ struct QORV_API gmFeatureSummary {
   int formInTolerance = -1, sizeInTolerance = -1;
 };
 
+// A cloud's results, flat (12 bytes a point): the deviation, and the feature's index or, for a
+// point not judged, -1 - its gmSkip (unassigned: the deviation is the distance found).
+struct QORV_API gmCloudResults {
+  std::vector<double> deviation;
+  std::vector<std::int32_t> feature;
+  static gmSkip skipOf(std::int32_t feature) {
+    return feature >= 0 ? gmSkip::none : static_cast<gmSkip>(-1 - feature);
+  }
+};
+
 class QORV_API gmInspection {
  public:
   explicit gmInspection(std::vector<gmInspectionFeature> features)
@@ -221,6 +235,15 @@ class QORV_API gmInspection {
   std::vector<gmInspectedPoint> run(const std::vector<gmMeasuredPoint>& points,
                                     double defaultDiameter, int threads,
                                     const std::function<void(std::size_t)>& progress = {}) const;
+  // Surface points (x0 y0 z0 x1 ...), none named, one diameter for all (0: uncompensated).
+  gmCloudResults runCloud(const double* xyz, std::size_t n, double diameter, int threads,
+                          const std::function<void(std::size_t)>& progress = {}) const;
+  // The statistics of every judged point; the fits and the form and size of at most fitPoints
+  // of each feature's points, taken at an even step in input order; the features shared out
+  // over threads, one thread to a feature.
+  std::vector<gmFeatureSummary> summarizeCloud(const double* xyz, const gmCloudResults& results,
+                                               double diameter, std::size_t fitPoints = 20000,
+                                               int threads = 1) const;
   gmInspectedPoint inspect(const gmMeasuredPoint& p, double defaultDiameter) const {
     return inspectWith(features_, p, defaultDiameter);
   }
@@ -236,6 +259,15 @@ class QORV_API gmInspection {
                         gmFeatureSummary& fs);
   gmInspectedPoint inspectWith(const std::vector<gmInspectionFeature>& features,
                                const gmMeasuredPoint& p, double defaultDiameter) const;
+  gmInspectedPoint inspectAt(const std::vector<gmInspectionFeature>& features,
+                             const ERPoint3D& centre, double diameter,
+                             const std::string& named) const;
+  void fitAll(const std::vector<std::vector<ERPoint3D>>& calculated,
+              std::vector<gmFeatureSummary>& s) const;
+  void fitOne(std::size_t k, const std::vector<ERPoint3D>& pts, gmFeatureSummary& fs) const;
+  template <class Work>
+  void forChunks(std::size_t n, int threads, const std::function<void(std::size_t)>& progress,
+                 Work work) const;
 
   std::vector<gmInspectionFeature> features_;
   double maxDistance_ = HUGE_VAL;

@@ -142,7 +142,9 @@ TEST(InspectionFeature, NearestAmongManyIsTheExhaustiveOne) {
       ERPoint3D foot;
       ERVector3D n;
       ASSERT_EQ(gmNearestFeature(fs, p, foot, n), want) << "round " << round << " point " << k;
-      if (want >= 0) EXPECT_EQ(qorv::distance2(foot, p), best);
+      if (want >= 0) {
+        EXPECT_EQ(qorv::distance2(foot, p), best);
+      }
     }
   }
 }

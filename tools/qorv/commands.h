@@ -39,11 +39,13 @@ struct InspectOptions {
   std::string nominal, measured, out, report;
   double probeDiameter = 0;
   bool probeDiameterGiven = false;
-  double maxDistance = 5;  // an unnamed point farther from every feature is unassigned
+  double maxDistance = 5;          // an unnamed point farther from every feature is unassigned
   std::string delimiter, decimal;  // "": detected
   Format format = Format::text;
   int threads = 0;  // 0: every core
   bool quiet = false;
+  bool progress = false;  // progress on standard error even when it is no terminal
+  std::string cloudOut;   // a cloud's points with their deviations, as PLY
   CadNominalOptions cad;  // a STEP or IGES nominal's band, merging and side file
   std::string align;  // "": the points are in the nominal's frame already
   bool reportFailuresFirst = false;  // the report's feature table: failures first

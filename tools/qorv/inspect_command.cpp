@@ -4,8 +4,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cctype>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "qorv/measurement/inspection.h"
+#include "qorv/measurement/point_clouds.h"
 #include "qorv/persistence/db_object.h"
 #include "qorv/persistence/object_database.h"
 #include "qorv/platform/file.h"
@@ -50,7 +51,8 @@ std::string xyz(const ERVector3D& v) { return xyz(v.x(), v.y(), v.z()); }
 // Progress on a terminal: the stage, how far, and the time left once it can be guessed.
 class Progress {
  public:
-  explicit Progress(bool on) : on_(on) {}
+  // tty: one line rewritten in place; else a line per step of 10 % (for logs).
+  Progress(bool on, bool tty) : on_(on), tty_(tty) {}
   ~Progress() { end(); }
   void stage(const char* name, std::uint64_t total) {
     end();
@@ -58,14 +60,24 @@ class Progress {
     total_ = total;
     start_ = last_ = std::chrono::steady_clock::now();
     shown_ = false;
+    logged_ = -1;
   }
   void update(std::uint64_t done, bool force = false) {
     if (!on_) return;
     const auto now = std::chrono::steady_clock::now();
+    if (!tty_) {
+      const int step =
+          total_ ? static_cast<int>(10 * std::min<std::uint64_t>(done, total_) / total_) : 10;
+      if (step <= logged_) return;
+      logged_ = step;
+      std::cerr << "qorv inspect: " << name_ << " " << 10 * step << "%\n" << std::flush;
+      return;
+    }
     if (!force && now - last_ < std::chrono::milliseconds(100)) return;
     last_ = now;
     const double elapsed = std::chrono::duration<double>(now - start_).count();
-    const double part = total_ ? std::min(1.0, static_cast<double>(done) / static_cast<double>(total_)) : 1.0;
+    const double part =
+        total_ ? std::min(1.0, static_cast<double>(done) / static_cast<double>(total_)) : 1.0;
     std::ostringstream line;
     line << "\rqorv inspect: " << name_ << " " << static_cast<int>(100 * part) << "%";
     if (part > 0.02 && part < 1 && elapsed > 0.5)
@@ -75,17 +87,70 @@ class Progress {
     shown_ = true;
   }
   void end() {
-    if (on_ && shown_) std::cerr << "\r" << std::string(60, ' ') << "\r" << std::flush;
+    if (on_ && tty_ && shown_) std::cerr << "\r" << std::string(60, ' ') << "\r" << std::flush;
     shown_ = false;
   }
 
  private:
-  bool on_;
+  bool on_, tty_;
+  int logged_ = -1;
   const char* name_ = "";
   std::uint64_t total_ = 0;
   std::chrono::steady_clock::time_point start_, last_;
   bool shown_ = false;
 };
+
+void writeFeaturesJson(std::ostream& s, const std::vector<gmInspectionFeature>& fs,
+                       const std::vector<gmFeatureSummary>& summaries) {
+  for (std::size_t k = 0; k < fs.size(); ++k) {
+    const gmFeatureSummary& f = summaries[k];
+    s << (k ? "," : "") << "\n    {\"id\": " << jsonString(fs[k].id())
+      << ", \"kind\": " << jsonString(fs[k].label()) << ", \"count\": " << f.stats.num_projected()
+      << ", \"tolerance\": [" << jsonNumber(fs[k].lower()) << ", " << jsonNumber(fs[k].upper())
+      << "], \"out_of_tolerance\": " << f.outOfTolerance << ", \"skipped\": " << f.skipped;
+    if (f.stats.num_projected() > 0)
+      s << ", \"min\": " << jsonNumber(f.stats.min_value())
+        << ", \"max\": " << jsonNumber(f.stats.max_value())
+        << ", \"mean\": " << jsonNumber(f.stats.mean())
+        << ", \"std_dev\": " << jsonNumber(f.stats.standard_deviation());
+    if (f.fitted) {
+      const bool plane = fs[k].kind() == gmInspectionFeature::PLANE;
+      s << ", \"fit\": {\"form_error\": " << jsonNumber(f.formError)
+        << ", \"iterations\": " << f.iterations;
+      if (!plane) s << ", \"radius\": " << jsonNumber(f.size);
+      s << ", \"" << (plane ? "normal" : "axis") << "\": " << xyz(f.fitAxis) << ", \""
+        << (plane ? "centroid" : "centre") << "\": " << xyz(f.fitCentre) << "}";
+    }
+    writeFormJson(s, fs[k], f);
+    s << "}";
+  }
+}
+
+void writeFeatureTable(std::ostream& s, const std::vector<gmInspectionFeature>& fs,
+                       const std::vector<gmFeatureSummary>& summaries) {
+  std::size_t idWidth = 12;
+  for (const gmInspectionFeature& f : fs)
+    idWidth = std::max(idWidth, displayWidth(validUtf8(f.id())) + 2);
+  s << padded("feature", idWidth, true) << padded("kind", 10, true) << padded("points", 8, false)
+    << padded("min", 11, false) << padded("max", 11, false) << padded("mean", 11, false)
+    << padded("std dev", 11, false) << padded("out", 6, false) << padded("fit size", 11, false)
+    << padded("form", 11, false) << padded("iter", 6, false) << "\n";
+  for (std::size_t k = 0; k < fs.size(); ++k) {
+    const gmFeatureSummary& f = summaries[k];
+    const bool any = f.stats.num_projected() > 0;
+    s << padded(validUtf8(fs[k].id()), idWidth, true) << padded(fs[k].label(), 10, true)
+      << padded(std::to_string(f.stats.num_projected()), 8, false)
+      << padded(any ? fixed(f.stats.min_value()) : "-", 11, false)
+      << padded(any ? fixed(f.stats.max_value()) : "-", 11, false)
+      << padded(any ? fixed(f.stats.mean()) : "-", 11, false)
+      << padded(any ? fixed(f.stats.standard_deviation()) : "-", 11, false)
+      << padded(std::to_string(f.outOfTolerance), 6, false)
+      << padded(f.fitted && fs[k].kind() != gmInspectionFeature::PLANE ? fixed(f.size) : "-", 11,
+                false)
+      << padded(f.fitted ? fixed(f.formError) : "-", 11, false)
+      << padded(f.fitted ? std::to_string(f.iterations) : "-", 6, false) << "\n";
+  }
+}
 
 // An input that cannot be inspected: "qorv: PATH: why", status 2.
 int fail2(const std::string& path, const std::string& why) {
@@ -101,8 +166,9 @@ int usage(const std::string& why) {
 // Stores the target points (each with a record naming its point and feature) and one summary
 // object per feature (properties documented in the schema file) in a new database at temporary;
 // path names it in messages.
-int writeResults(const std::string& path, const std::string& temporary, const gmInspection& inspection,
-                 const std::vector<gmMeasuredPoint>& points, const std::vector<gmInspectedPoint>& results,
+int writeResults(const std::string& path, const std::string& temporary,
+                 const gmInspection& inspection, const std::vector<gmMeasuredPoint>& points,
+                 const std::vector<gmInspectedPoint>& results,
                  const std::vector<gmFeatureSummary>& summaries) {
   try {
     t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
@@ -161,7 +227,8 @@ int writeResults(const std::string& path, const std::string& temporary, const gm
 // The old results stay whole until the new ones are, and are never replaced while another
 // process holds them (see safe_replace.h).
 int storeResults(const std::string& path, const gmInspection& inspection,
-                 const std::vector<gmMeasuredPoint>& points, const std::vector<gmInspectedPoint>& results,
+                 const std::vector<gmMeasuredPoint>& points,
+                 const std::vector<gmInspectedPoint>& results,
                  const std::vector<gmFeatureSummary>& summaries) {
   return replaceDatabase(path, [&](const std::string& temporary) {
     return writeResults(path, temporary, inspection, points, results, summaries);
@@ -185,18 +252,248 @@ std::uint64_t fileSize(const std::string& path) {
   return ::stat(path.c_str(), &s) == 0 ? static_cast<std::uint64_t>(s.st_size) : 0;
 }
 
+// A scanner's cloud: surface points without ids, read, judged and written flat (about 36 bytes a
+// point beyond the file); statistics as for probe points, fits on an even subset.
+int inspectCloud(const InspectOptions& o, Output& out, const gmInspection& inspection,
+                 Progress& progress, const std::string& units, const std::string& chromium) {
+  if (!o.align.empty()) return usage("--align takes probe points (CSV), not a point cloud");
+  if (!o.out.empty())
+    return usage("--out stores probe points (CSV); a cloud's results go to --cloud-out");
+  if (!o.delimiter.empty() || !o.decimal.empty())
+    return usage("--delimiter and --decimal apply to CSV files");
+  const int threads = o.threads > 0
+                          ? o.threads
+                          : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  progress.stage("reading", fileSize(o.measured));
+  const gmPointCloud cloud =
+      gmReadPointCloud(o.measured, threads, [&](std::uint64_t bytes) { progress.update(bytes); });
+  if (!cloud.ok()) {
+    progress.end();
+    if (cloud.error == "cannot be read") return fail2(o.measured, cloud.error);
+    return fail2(o.measured,
+                 "refused at byte " + std::to_string(cloud.errorOffset) + ": " + cloud.error);
+  }
+  if (cloud.size() == 0) {
+    progress.end();
+    std::string why = "no point could be read";
+    if (!cloud.skipped.empty())
+      why += " (" + std::to_string(cloud.skippedCount()) + " rows skipped, the first at byte " +
+             std::to_string(cloud.skipped.front().offset) + ": " + cloud.skipped.front().reason +
+             ")";
+    return fail2(o.measured, why);
+  }
+  const double diameter = o.probeDiameterGiven ? o.probeDiameter : 0.0;
+  const std::size_t n = cloud.size();
+  progress.stage("judging", n);
+  const gmCloudResults results = inspection.runCloud(
+      cloud.xyz.data(), n, diameter, threads, [&](std::size_t done) { progress.update(done); });
+  const std::vector<gmFeatureSummary> summaries =
+      inspection.summarizeCloud(cloud.xyz.data(), results, diameter, 20000, threads);
+  const auto& fs = inspection.features();
+  std::size_t inspected = 0, unassigned = 0, outside = 0;
+  auto inBand = [&](std::size_t i) {
+    const gmInspectionFeature& f = fs[static_cast<std::size_t>(results.feature[i])];
+    return f.lower() <= results.deviation[i] && results.deviation[i] <= f.upper();
+  };
+  for (std::size_t i = 0; i < n; ++i) {
+    if (results.feature[i] >= 0) {
+      ++inspected;
+      outside += inBand(i) ? 0 : 1;
+    } else if (gmCloudResults::skipOf(results.feature[i]) == gmSkip::unassigned) {
+      ++unassigned;
+    }
+  }
+  const std::size_t notJudged = n - inspected - unassigned;
+  auto where = [](const gmCloudSkip& k) {
+    return k.line > 0 ? "line " + std::to_string(k.line) : "byte " + std::to_string(k.offset);
+  };
+  progress.stage("writing", n);
+  std::ostringstream s;
+  auto flushBlock = [&](bool always) {
+    if (!always && s.tellp() < (1 << 16)) return;
+    out.utf8() << s.view();
+    s.str("");
+  };
+  auto reason = [&](std::size_t i) {
+    gmInspectedPoint r;
+    r.skip = gmCloudResults::skipOf(results.feature[i]);
+    r.deviation = results.deviation[i];
+    return inspection.skipReason(r, gmMeasuredPoint{});
+  };
+  if (o.format == Format::json) {
+    s << "{\n  \"points\": " << n + cloud.skippedCount() << ",\n  \"inspected\": " << inspected
+      << ",\n  \"unassigned\": " << unassigned << ",\n  \"out_of_tolerance\": " << outside
+      << ",\n  \"max_distance\": " << jsonNumber(o.maxDistance)
+      << ",\n  \"rows_skipped\": " << cloud.skippedCount() << ",\n  \"skipped\": [";
+    for (std::size_t k = 0; k < cloud.skipped.size(); ++k)
+      s << (k ? "," : "") << "\n    {\"offset\": " << cloud.skipped[k].offset
+        << ", \"line\": " << cloud.skipped[k].line
+        << ", \"reason\": " << jsonString(cloud.skipped[k].reason) << "}";
+    s << (cloud.skipped.empty() ? "" : "\n  ") << "],\n  \"features\": [";
+    writeFeaturesJson(s, fs, summaries);
+    s << (fs.empty() ? "" : "\n  ") << "],\n  \"results\": [";
+    for (std::size_t i = 0; i < n; ++i) {
+      s << (i ? "," : "") << "\n    {\"index\": " << i
+        << ", \"point\": " << xyz(cloud.xyz[3 * i], cloud.xyz[3 * i + 1], cloud.xyz[3 * i + 2]);
+      if (results.feature[i] >= 0)
+        s << ", \"feature\": " << jsonString(fs[static_cast<std::size_t>(results.feature[i])].id())
+          << ", \"deviation\": " << jsonNumber(results.deviation[i])
+          << ", \"in_tolerance\": " << (inBand(i) ? "true" : "false");
+      else
+        s << ", \"feature\": null, \"reason\": " << jsonString(reason(i));
+      s << "}";
+      flushBlock(false);
+      if ((i & 0xFFFF) == 0) progress.update(i);
+    }
+    s << (n ? "\n  " : "") << "]\n}\n";
+  } else if (o.format == Format::csv) {
+    s << "index,feature,deviation,status,x,y,z,reason\n";
+    for (std::size_t i = 0; i < n; ++i) {
+      s << i << ",";
+      if (results.feature[i] >= 0)
+        s << csvField(validUtf8(fs[static_cast<std::size_t>(results.feature[i])].id())) << ","
+          << shortest(results.deviation[i]) << "," << (inBand(i) ? "in" : "out");
+      else
+        s << ",,"
+          << (gmCloudResults::skipOf(results.feature[i]) == gmSkip::unassigned ? "unassigned"
+                                                                               : "skipped");
+      s << "," << shortest(cloud.xyz[3 * i]) << "," << shortest(cloud.xyz[3 * i + 1]) << ","
+        << shortest(cloud.xyz[3 * i + 2]) << ","
+        << (results.feature[i] >= 0 ? "" : csvField(reason(i))) << "\n";
+      flushBlock(false);
+      if ((i & 0xFFFF) == 0) progress.update(i);
+    }
+  } else {
+    s << "qorv inspect: " << inspected << " points inspected, " << notJudged << " skipped, "
+      << unassigned << " unassigned, " << outside << " out of tolerance, " << cloud.skippedCount()
+      << " rows not read\n\n";
+    writeFeatureTable(s, fs, summaries);
+    writeFormTable(s, fs, summaries);
+    if (!cloud.skipped.empty()) {
+      s << "\nrows not read:\n";
+      for (const gmCloudSkip& k : cloud.skipped)
+        s << "  " << where(k) << ": " << validUtf8(k.reason) << "\n";
+      if (cloud.skippedCount() > cloud.skipped.size())
+        s << "  ... and " << cloud.skippedCount() - cloud.skipped.size() << " more\n";
+    }
+  }
+  flushBlock(true);
+  if (!o.cloudOut.empty()) {
+    if (isDirectory(o.cloudOut)) return fail(o.cloudOut, "is a directory");
+    std::ofstream ply(o.cloudOut, std::ios::binary | std::ios::trunc);
+    // The report's colour scale: one and a half times the widest tolerance half-band.
+    double band = 0;
+    for (const gmInspectionFeature& f : fs) {
+      if (std::isfinite(f.lower())) band = std::max(band, -f.lower());
+      if (std::isfinite(f.upper())) band = std::max(band, f.upper());
+    }
+    if (!ply || !gmWritePly(ply, cloud.xyz.data(), n, results.deviation.data(),
+                            results.feature.data(), 1.5 * (band > 0 ? band : 1.0),
+                            [&](std::size_t done) { progress.update(done); }))
+      return fail(o.cloudOut, "cannot be written");
+    ply.close();
+    if (!ply) return fail(o.cloudOut, "cannot be written");
+  }
+  progress.end();
+  if (o.format != Format::text && !o.quiet)
+    std::cerr << "qorv inspect: " << inspected << " points inspected, " << notJudged << " skipped, "
+              << unassigned << " unassigned, " << outside << " out of tolerance, "
+              << cloud.skippedCount() << " rows not read\n";
+  if (inspected == 0) return fail2(o.measured, "no point could be judged");
+  if (!o.report.empty()) {
+    // The report is given every point out of tolerance up to its cap (past it the farthest
+    // outside their band) and an even subset of the others; its caption counts the whole cloud.
+    const auto& fs = inspection.features();
+    auto judged = [&](std::size_t i) {
+      gmInspectedPoint r;
+      r.feature = results.feature[i], r.deviation = results.deviation[i];
+      const gmInspectionFeature& f = fs[static_cast<std::size_t>(r.feature)];
+      r.inTolerance = f.lower() <= r.deviation && r.deviation <= f.upper();
+      return r;
+    };
+    std::vector<std::size_t> outs, ins;
+    for (std::size_t i = 0; i < n; ++i)
+      if (results.feature[i] >= 0) (judged(i).inTolerance ? ins : outs).push_back(i);
+    const std::size_t outTotal = outs.size(), inTotal = ins.size();
+    auto recordOf = [&](std::size_t i, gmMeasuredPoint& m) {
+      m.line = static_cast<long>(i) + 1;
+      m.centre = ERPoint3D(cloud.xyz[3 * i], cloud.xyz[3 * i + 1], cloud.xyz[3 * i + 2]);
+      return inspection.inspect(m, diameter);
+    };
+    if (outs.size() > kMaxOutsideShown) {
+      std::vector<std::pair<std::pair<int, double>, std::size_t>> by;
+      for (std::size_t i : outs) {
+        const gmInspectedPoint r = judged(i);
+        by.push_back({pointBadness(fs[static_cast<std::size_t>(r.feature)], r), i});
+      }
+      std::nth_element(by.begin(), by.begin() + kMaxOutsideShown, by.end(),
+                       [](const auto& a, const auto& b) { return a.first > b.first; });
+      by.resize(kMaxOutsideShown);
+      outs.clear();
+      for (const auto& b : by) outs.push_back(b.second);
+    }
+    if (ins.size() > kMaxInsideShown) {
+      std::vector<std::size_t> even;
+      for (std::size_t k = 0; k < kMaxInsideShown; ++k)
+        even.push_back(ins[k * inTotal / kMaxInsideShown]);
+      ins.swap(even);
+    }
+    std::vector<std::size_t> chosen(outs);
+    chosen.insert(chosen.end(), ins.begin(), ins.end());
+    std::sort(chosen.begin(), chosen.end());
+    std::vector<gmMeasuredPoint> shown(chosen.size());
+    std::vector<gmInspectedPoint> shownResults(chosen.size());
+    for (std::size_t k = 0; k < chosen.size(); ++k) shownResults[k] = recordOf(chosen[k], shown[k]);
+    const std::vector<gmSkippedLine> none;
+    ReportInputs report;
+    report.nominalPath = o.nominal, report.measuredPath = o.measured, report.units = units;
+    report.probeDiameter = diameter, report.probeDiameterGiven = o.probeDiameterGiven;
+    report.inspected = inspected, report.notJudged = notJudged, report.unassigned = unassigned;
+    report.outside = static_cast<std::size_t>(outside),
+    report.failuresFirst = o.reportFailuresFirst;
+    report.inspection = &inspection, report.points = &shown, report.results = &shownResults;
+    report.summaries = &summaries, report.skipped = &none;
+    auto group = [](std::size_t v) { return std::to_string(v); };
+    report.shownOf =
+        "Shown: " + group(outs.size()) + " of the " + group(outTotal) + " points out of tolerance" +
+        (outs.size() == outTotal ? " (all of them)" : " (those farthest outside their band)") +
+        ", and " + group(ins.size()) + " of the " + group(inTotal) + " points in tolerance" +
+        (ins.size() == inTotal ? " (all of them)" : " (an even subset)") + "; " +
+        group(cloud.skippedCount()) + " rows not read.";
+    if (isDirectory(o.report)) return fail(o.report, "is a directory");
+    const bool pdf = !chromium.empty();
+    const std::string page = pdf ? o.report + ".html" : o.report;
+    std::ofstream html(page, std::ios::binary | std::ios::trunc);
+    if (!html) return fail(page, "cannot be written");
+    writeReport(html, report);
+    html.close();
+    if (!html) return fail(page, "cannot be written");
+    if (pdf) {
+      const std::string why = printPdf(chromium, page, o.report);
+      std::remove(page.c_str());
+      if (!why.empty()) return fail2(o.report, why);
+    }
+  }
+  return outside > 0 ? 1 : 0;
+}
+
 }  // namespace
 
 int inspect(const InspectOptions& o, Output& out) {
   // Arguments out of their domain are usage errors, found before any work.
   if (o.probeDiameterGiven && !(o.probeDiameter >= 0 && std::isfinite(o.probeDiameter)))
     return usage("--probe-diameter must be a finite number of 0 or more");
-  if (!(o.maxDistance > 0)) return usage("--max-distance must be a number greater than 0 (inf: no limit)");
+  if (!(o.maxDistance > 0))
+    return usage("--max-distance must be a number greater than 0 (inf: no limit)");
   gmMeasuredFormat format;
   if (!o.delimiter.empty()) {
     const std::string& d = o.delimiter;
-    format.delimiter = d == "tab" || d == "\t" ? '\t' : d == "space" || d == " " ? ' ' : d.size() == 1 ? d[0] : 0;
-    if (format.delimiter != ',' && format.delimiter != ';' && format.delimiter != '\t' && format.delimiter != ' ')
+    format.delimiter = d == "tab" || d == "\t"    ? '\t'
+                       : d == "space" || d == " " ? ' '
+                       : d.size() == 1            ? d[0]
+                                                  : 0;
+    if (format.delimiter != ',' && format.delimiter != ';' && format.delimiter != '\t' &&
+        format.delimiter != ' ')
       return usage("--delimiter must be ',', ';', 'tab' or 'space'");
   }
   if (!o.decimal.empty()) {
@@ -209,8 +506,9 @@ int inspect(const InspectOptions& o, Output& out) {
   const bool pdf = isPdfPath(o.report);
   const std::string chromium = pdf ? findChromium() : "";
   if (pdf && chromium.empty())
-    return fail2(o.report, "a PDF report prints through headless Chromium, which was not found (install "
-                           "chromium, or name it in QORV_CHROMIUM); an .html report needs none");
+    return fail2(o.report,
+                 "a PDF report prints through headless Chromium, which was not found (install "
+                 "chromium, or name it in QORV_CHROMIUM); an .html report needs none");
   std::string units;
   std::vector<gmInspectionFeature> features;
   try {
@@ -222,18 +520,32 @@ int inspect(const InspectOptions& o, Output& out) {
   gmInspection inspection(std::move(features));
   inspection.setMaxDistance(o.maxDistance);
 
-  Progress progress(!o.quiet && ::isatty(2));
+  Progress progress(o.progress || (!o.quiet && ::isatty(2)), ::isatty(2));
   std::vector<gmMeasuredPoint> points;
   std::vector<gmSkippedLine> skipped;
-  if (isDirectory(o.measured)) return fail2(o.measured, "is a directory, not a file of measured points");
+  if (isDirectory(o.measured))
+    return fail2(o.measured, "is a directory, not a file of measured points");
+  {
+    char head[8] = {};
+    std::ifstream in(o.measured, std::ios::binary);
+    in.read(head, sizeof head);
+    const gmCloudKind kind =
+        gmDetectCloud(o.measured, std::string_view(head, static_cast<std::size_t>(in.gcount())));
+    if (kind != gmCloudKind::csv)
+      return inspectCloud(o, out, inspection, progress, units, chromium);
+  }
+  if (!o.cloudOut.empty())
+    return usage("--cloud-out writes point clouds (PLY, XYZ, ASC or PTS measured files)");
   {
     std::ifstream in(o.measured, std::ios::binary);
     if (!in) return fail2(o.measured, "cannot be read");
     progress.stage("reading", fileSize(o.measured));
-    format = gmReadMeasuredPoints(in, points, skipped, format, [&](std::uint64_t bytes) { progress.update(bytes); });
+    format = gmReadMeasuredPoints(in, points, skipped, format,
+                                  [&](std::uint64_t bytes) { progress.update(bytes); });
     if (in.bad()) return fail2(o.measured, "cannot be read");
   }
-  if (format.binary) return fail2(o.measured, "is a binary file, not measured points (CSV or text)");
+  if (format.binary)
+    return fail2(o.measured, "is a binary file, not measured points (CSV or text)");
   if (points.empty()) {
     std::string why = "no measured point could be read";
     if (!skipped.empty())
@@ -244,18 +556,23 @@ int inspect(const InspectOptions& o, Output& out) {
     return fail2(o.measured, why);
   }
   bool anyDiameter = o.probeDiameterGiven;
-  for (std::size_t i = 0; i < points.size() && !anyDiameter; ++i) anyDiameter = points[i].diameter >= 0;
+  for (std::size_t i = 0; i < points.size() && !anyDiameter; ++i)
+    anyDiameter = points[i].diameter >= 0;
   if (!anyDiameter)
-    std::cerr << "qorv inspect: no probe diameter given (--probe-diameter or per point): points are judged "
+    std::cerr << "qorv inspect: no probe diameter given (--probe-diameter or per point): points "
+                 "are judged "
                  "uncompensated\n";
   const double diameter = o.probeDiameterGiven ? o.probeDiameter : 0.0;
   gmAlignment alignment;
   if (!o.align.empty()) {
-    const std::string why = alignPoints(o.align, inspection.features(), points, diameter, o.maxDistance, alignment);
+    const std::string why =
+        alignPoints(o.align, inspection.features(), points, diameter, o.maxDistance, alignment);
     if (!why.empty()) return fail2(o.measured, why);
   }
 
-  const int threads = o.threads > 0 ? o.threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  const int threads = o.threads > 0
+                          ? o.threads
+                          : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   progress.stage("judging", points.size());
   const std::vector<gmInspectedPoint> results =
       inspection.run(points, diameter, threads, [&](std::size_t done) { progress.update(done); });
@@ -300,35 +617,19 @@ int inspect(const InspectOptions& o, Output& out) {
     if (!o.align.empty()) s << ",\n  \"alignment\": " << alignmentJson(alignment);
     s << ",\n  \"skipped\": [";
     for (std::size_t k = 0; k < skipped.size(); ++k)
-      s << (k ? "," : "") << "\n    {\"line\": " << skipped[k].line << ", \"reason\": " << jsonString(skipped[k].reason)
-        << "}";
+      s << (k ? "," : "") << "\n    {\"line\": " << skipped[k].line
+        << ", \"reason\": " << jsonString(skipped[k].reason) << "}";
     s << (skipped.empty() ? "" : "\n  ") << "],\n  \"features\": [";
-    for (std::size_t k = 0; k < fs.size(); ++k) {
-      const gmFeatureSummary& f = summaries[k];
-      s << (k ? "," : "") << "\n    {\"id\": " << jsonString(fs[k].id()) << ", \"kind\": " << jsonString(fs[k].label())
-        << ", \"count\": " << f.stats.num_projected() << ", \"tolerance\": [" << jsonNumber(fs[k].lower()) << ", "
-        << jsonNumber(fs[k].upper()) << "], \"out_of_tolerance\": " << f.outOfTolerance
-        << ", \"skipped\": " << f.skipped;
-      if (f.stats.num_projected() > 0)
-        s << ", \"min\": " << jsonNumber(f.stats.min_value()) << ", \"max\": " << jsonNumber(f.stats.max_value())
-          << ", \"mean\": " << jsonNumber(f.stats.mean()) << ", \"std_dev\": " << jsonNumber(f.stats.standard_deviation());
-      if (f.fitted) {
-        const bool plane = fs[k].kind() == gmInspectionFeature::PLANE;
-        s << ", \"fit\": {\"form_error\": " << jsonNumber(f.formError) << ", \"iterations\": " << f.iterations;
-        if (!plane) s << ", \"radius\": " << jsonNumber(f.size);
-        s << ", \"" << (plane ? "normal" : "axis") << "\": " << xyz(f.fitAxis) << ", \""
-          << (plane ? "centroid" : "centre") << "\": " << xyz(f.fitCentre) << "}";
-      }
-      writeFormJson(s, fs[k], f);
-      s << "}";
-    }
+    writeFeaturesJson(s, fs, summaries);
     s << (fs.empty() ? "" : "\n  ") << "],\n  \"results\": [";
     bool firstResult = true;
     for (std::size_t i = 0; i < results.size(); ++i) {
       const gmInspectedPoint& r = results[i];
       if (r.feature < 0) continue;
-      s << (firstResult ? "" : ",") << "\n    {\"line\": " << points[i].line << ", \"id\": " << jsonString(points[i].id)
-        << ", \"feature\": " << jsonString(featureName(r)) << ", \"deviation\": " << jsonNumber(r.deviation)
+      s << (firstResult ? "" : ",") << "\n    {\"line\": " << points[i].line
+        << ", \"id\": " << jsonString(points[i].id)
+        << ", \"feature\": " << jsonString(featureName(r))
+        << ", \"deviation\": " << jsonNumber(r.deviation)
         << ", \"in_tolerance\": " << (r.inTolerance ? "true" : "false")
         << ", \"calculated\": " << xyz(r.calculated) << ", \"nominal\": " << xyz(r.nominal)
         << ", \"normal\": " << xyz(r.normal) << "}";
@@ -344,48 +645,33 @@ int inspect(const InspectOptions& o, Output& out) {
       const long line = i < results.size() ? points[i].line : LONG_MAX;
       for (; next < skipped.size() && skipped[next].line <= line; ++next) {
         if (i < results.size() && skipped[next].line == line && results[i].feature < 0) {
-          s << line << "," << csvField(validUtf8(points[i].id)) << "," << csvField(validUtf8(points[i].feature))
-            << ",," << (results[i].unassigned() ? "unassigned" : "skipped") << ",,,,,,,,,,"
+          s << line << "," << csvField(validUtf8(points[i].id)) << ","
+            << csvField(validUtf8(points[i].feature)) << ",,"
+            << (results[i].unassigned() ? "unassigned" : "skipped") << ",,,,,,,,,,"
             << csvField(validUtf8(skipped[next].reason)) << "\n";
           continue;
         }
-        s << skipped[next].line << ",,,,skipped,,,,,,,,,," << csvField(validUtf8(skipped[next].reason)) << "\n";
+        s << skipped[next].line << ",,,,skipped,,,,,,,,,,"
+          << csvField(validUtf8(skipped[next].reason)) << "\n";
       }
       if (i == results.size()) break;
       const gmInspectedPoint& r = results[i];
       if (r.feature < 0) continue;
       const ERPoint3D q = r.calculated, t = r.nominal;
       const ERVector3D n = r.normal;
-      s << points[i].line << "," << csvField(validUtf8(points[i].id)) << "," << csvField(validUtf8(featureName(r)))
-        << "," << shortest(r.deviation) << "," << (r.inTolerance ? "in" : "out") << "," << shortest(q.x()) << ","
-        << shortest(q.y()) << "," << shortest(q.z()) << "," << shortest(t.x()) << "," << shortest(t.y()) << ","
-        << shortest(t.z()) << "," << shortest(n.x()) << "," << shortest(n.y()) << "," << shortest(n.z()) << ",\n";
+      s << points[i].line << "," << csvField(validUtf8(points[i].id)) << ","
+        << csvField(validUtf8(featureName(r))) << "," << shortest(r.deviation) << ","
+        << (r.inTolerance ? "in" : "out") << "," << shortest(q.x()) << "," << shortest(q.y()) << ","
+        << shortest(q.z()) << "," << shortest(t.x()) << "," << shortest(t.y()) << ","
+        << shortest(t.z()) << "," << shortest(n.x()) << "," << shortest(n.y()) << ","
+        << shortest(n.z()) << ",\n";
       flushBlock(false);
       if ((i & 0xFFFF) == 0) progress.update(i);
     }
   } else {
-    s << "qorv inspect: " << inspected << " points inspected, " << notJudged << " skipped, " << unassigned
-      << " unassigned, " << outside << " out of tolerance\n\n";
-    std::size_t idWidth = 12;
-    for (const gmInspectionFeature& f : fs) idWidth = std::max(idWidth, displayWidth(validUtf8(f.id())) + 2);
-    s << padded("feature", idWidth, true) << padded("kind", 10, true) << padded("points", 8, false)
-      << padded("min", 11, false) << padded("max", 11, false) << padded("mean", 11, false)
-      << padded("std dev", 11, false) << padded("out", 6, false) << padded("fit size", 11, false)
-      << padded("form", 11, false) << padded("iter", 6, false) << "\n";
-    for (std::size_t k = 0; k < fs.size(); ++k) {
-      const gmFeatureSummary& f = summaries[k];
-      const bool any = f.stats.num_projected() > 0;
-      s << padded(validUtf8(fs[k].id()), idWidth, true) << padded(fs[k].label(), 10, true)
-        << padded(std::to_string(f.stats.num_projected()), 8, false)
-        << padded(any ? fixed(f.stats.min_value()) : "-", 11, false)
-        << padded(any ? fixed(f.stats.max_value()) : "-", 11, false)
-        << padded(any ? fixed(f.stats.mean()) : "-", 11, false)
-        << padded(any ? fixed(f.stats.standard_deviation()) : "-", 11, false)
-        << padded(std::to_string(f.outOfTolerance), 6, false)
-        << padded(f.fitted && fs[k].kind() != gmInspectionFeature::PLANE ? fixed(f.size) : "-", 11, false)
-        << padded(f.fitted ? fixed(f.formError) : "-", 11, false)
-        << padded(f.fitted ? std::to_string(f.iterations) : "-", 6, false) << "\n";
-    }
+    s << "qorv inspect: " << inspected << " points inspected, " << notJudged << " skipped, "
+      << unassigned << " unassigned, " << outside << " out of tolerance\n\n";
+    writeFeatureTable(s, fs, summaries);
     writeFormTable(s, fs, summaries);
     if (outside > 0) {
       s << "\nout of tolerance:\n";
@@ -399,24 +685,26 @@ int inspect(const InspectOptions& o, Output& out) {
           break;
         }
         const gmInspectionFeature& f = fs[static_cast<std::size_t>(r.feature)];
-        s << "  line " << points[i].line << "  " << validUtf8(points[i].id) << "  " << validUtf8(f.id())
-          << "  deviation " << fixed(r.deviation) << "  band [" << shortest(f.lower()) << ", " << shortest(f.upper())
-          << "]\n";
+        s << "  line " << points[i].line << "  " << validUtf8(points[i].id) << "  "
+          << validUtf8(f.id()) << "  deviation " << fixed(r.deviation) << "  band ["
+          << shortest(f.lower()) << ", " << shortest(f.upper()) << "]\n";
       }
     }
     if (!skipped.empty()) {
       s << "\nskipped:\n";
-      for (const gmSkippedLine& k : skipped) s << "  line " << k.line << ": " << validUtf8(k.reason) << "\n";
+      for (const gmSkippedLine& k : skipped)
+        s << "  line " << k.line << ": " << validUtf8(k.reason) << "\n";
     }
   }
   flushBlock(true);
   progress.end();
   if (o.format != Format::text && !o.quiet)
-    std::cerr << "qorv inspect: " << inspected << " points inspected, " << notJudged << " skipped, " << unassigned
-              << " unassigned, " << outside << " out of tolerance\n";
+    std::cerr << "qorv inspect: " << inspected << " points inspected, " << notJudged << " skipped, "
+              << unassigned << " unassigned, " << outside << " out of tolerance\n";
   if (inspected == 0) return fail2(o.measured, "no point could be judged (see the skipped lines)");
   if (!o.out.empty()) {
-    if (int status = storeResults(o.out, inspection, points, results, summaries); status != 0) return status;
+    if (int status = storeResults(o.out, inspection, points, results, summaries); status != 0)
+      return status;
   }
   if (!o.report.empty()) {
     if (isDirectory(o.report)) return fail(o.report, "is a directory");
@@ -425,7 +713,8 @@ int inspect(const InspectOptions& o, Output& out) {
     report.alignMethod = o.align, report.alignment = alignment;
     report.probeDiameter = diameter, report.probeDiameterGiven = o.probeDiameterGiven;
     report.inspected = inspected, report.notJudged = notJudged, report.unassigned = unassigned;
-    report.outside = static_cast<std::size_t>(outside), report.failuresFirst = o.reportFailuresFirst;
+    report.outside = static_cast<std::size_t>(outside),
+    report.failuresFirst = o.reportFailuresFirst;
     report.inspection = &inspection, report.points = &points, report.results = &results;
     report.summaries = &summaries, report.skipped = &skipped;
     // A PDF prints from the page written beside it, which then goes.

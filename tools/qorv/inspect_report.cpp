@@ -579,6 +579,7 @@ void writeReport(std::ostream& html, const ReportInputs& in) {
                          num(static_cast<double>(insideTotal) / inside.size(), 1) + ")") +
               ".";
   }
+  if (!in.shownOf.empty()) caption = in.shownOf;  // a cloud's subset: counted by the caller
 
   // --- The document.
   const std::string title = "Inspection of " + escaped(in.nominalPath);

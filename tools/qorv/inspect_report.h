@@ -52,6 +52,9 @@ struct ReportInputs {
   const std::vector<gmInspectedPoint>* results = nullptr;
   const std::vector<gmFeatureSummary>* summaries = nullptr;
   const std::vector<gmSkippedLine>* skipped = nullptr;
+  // When the points are an even subset of a cloud: the headline in the caption's place
+  // ("20000 of 10000000 points shown, ...").
+  std::string shownOf;
 };
 
 void writeReport(std::ostream& html, const ReportInputs& in);

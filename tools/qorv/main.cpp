@@ -25,9 +25,10 @@ int printClasses(Output& out) {
   for (const ERClassRegistration* r : all) {
     // Abstract is a property of the C++ class; a concrete class may still be registered without
     // a creator (the database's auxiliary index), and then cannot be re-created by name.
-    out.stream() << r->getName() << (r->isAbstract() ? " (abstract)"
-                                     : r->creator() == nullptr ? " (no creator)"
-                                                                : "")
+    out.stream() << r->getName()
+                 << (r->isAbstract()           ? " (abstract)"
+                     : r->creator() == nullptr ? " (no creator)"
+                                               : "")
                  << "\n"
                  << r->drawBases(0);
   }
@@ -65,8 +66,9 @@ int main(int argc, char** argv) {
   std::string demoPath = "qorv-demo.qdb";
   bool force = false;
   CLI::App* demoCommand =
-      app.add_subcommand("demo", "build a sample set of objects, store it in a new database FILE, "
-                                 "reopen it and print it");
+      app.add_subcommand("demo",
+                         "build a sample set of objects, store it in a new database FILE, "
+                         "reopen it and print it");
   demoCommand->add_option("FILE", demoPath, "the database to create")->capture_default_str();
   demoCommand->add_flag("-f,--force", force,
                         "replace FILE when it is a qorv database no other process has open");
@@ -87,42 +89,55 @@ int main(int argc, char** argv) {
   show->add_option("ID", id, "the object's identifier")->required();
   addFormat(show);
   CLI::App* check = db->add_subcommand(
-      "check", "integrity check: one line per problem, exit status 0 when sound, 1 otherwise, 3 "
-               "when locked by a writer");
+      "check",
+      "integrity check: one line per problem, exit status 0 when sound, 1 otherwise, 3 "
+      "when locked by a writer");
   check->add_option("FILE", file, "the database")->required();
   CLI::App* recover = db->add_subcommand(
-      "recover", "play back what verifies of a journal left by a writer that died, report the "
-                 "rest, then check; exit status as check's");
+      "recover",
+      "play back what verifies of a journal left by a writer that died, report the "
+      "rest, then check; exit status as check's");
   recover->add_option("FILE", file, "the database")->required();
   std::string dxfFile;
   CLI::App* dxfCommand = app.add_subcommand(
-      "dxf", "the points of the first polyline in a DXF file, one per line (x y z); --format json "
-             "or csv for scripts");
+      "dxf",
+      "the points of the first polyline in a DXF file, one per line (x y z); --format json "
+      "or csv for scripts");
   dxfCommand->add_option("FILE", dxfFile, "the DXF file")->required();
   addFormat(dxfCommand);
   InspectOptions inspectOptions;
   std::string inspectFormat = "table";
   CLI::App* inspectCommand = app.add_subcommand(
-      "inspect", "measured probe points against a nominal part: deviations, statistics, stored "
-                 "results and a report; exit 1 when any point is out of tolerance, 2 when an input "
-                 "cannot be read");
-  inspectCommand->add_option("--nominal", inspectOptions.nominal, "the nominal part (JSON, qorv database, STEP or IGES)")->required();
-  inspectCommand->add_option("--measured", inspectOptions.measured,
-                             "the measured probe centres (CSV or text: id, x, y, z[, feature[, diameter]])")
-      ->required();
-  CLI::Option* probeOption = inspectCommand->add_option("--probe-diameter", inspectOptions.probeDiameter,
-                             "probe diameter for points that give none (default: none, points judged "
-                             "uncompensated)");
+      "inspect",
+      "measured probe points against a nominal part: deviations, statistics, stored "
+      "results and a report; exit 1 when any point is out of tolerance, 2 when an input "
+      "cannot be read");
   inspectCommand
-      ->add_option("--max-distance", inspectOptions.maxDistance,
-                   "a point that names no feature and lies farther than this from every feature "
-                   "(after compensation, in the nominal's units) is unassigned, not judged; inf: no limit")
+      ->add_option("--nominal", inspectOptions.nominal,
+                   "the nominal part (JSON, qorv database, STEP or IGES)")
+      ->required();
+  inspectCommand
+      ->add_option("--measured", inspectOptions.measured,
+                   "the measured probe centres (CSV or text: id, x, y, z[, feature[, diameter]]) "
+                   "or a scanner's surface points (PLY, XYZ, ASC, PTS)")
+      ->required();
+  CLI::Option* probeOption = inspectCommand->add_option(
+      "--probe-diameter", inspectOptions.probeDiameter,
+      "probe diameter for points that give none (default: none, points judged "
+      "uncompensated)");
+  inspectCommand
+      ->add_option(
+          "--max-distance", inspectOptions.maxDistance,
+          "a point that names no feature and lies farther than this from every feature "
+          "(after compensation, in the nominal's units) is unassigned, not judged; inf: no limit")
       ->capture_default_str();
-  inspectCommand->add_option("--delimiter", inspectOptions.delimiter,
-                             "the measured file's separator: ',', ';', 'tab' or 'space' (default: detected)");
+  inspectCommand->add_option(
+      "--delimiter", inspectOptions.delimiter,
+      "the measured file's separator: ',', ';', 'tab' or 'space' (default: detected)");
   inspectCommand->add_option("--decimal", inspectOptions.decimal,
                              "the measured file's decimal mark: '.' or ',' (default: detected)");
-  inspectCommand->add_option("--out", inspectOptions.out, "store the results in this qorv database");
+  inspectCommand->add_option("--out", inspectOptions.out,
+                             "store the results in this qorv database");
   inspectCommand->add_option("--report", inspectOptions.report,
                              "write a report: HTML, or PDF when the name ends in .pdf (printed "
                              "through headless Chromium)");
@@ -131,25 +146,39 @@ int main(int argc, char** argv) {
       ->add_option("--report-order", reportOrder,
                    "the report's feature table: input (the nominal's order) or failures (first)")
       ->check(CLI::IsMember({"input", "failures"}));
-  inspectCommand->add_option("--format", inspectFormat, "standard output: table (default), csv or json")
+  inspectCommand
+      ->add_option("--format", inspectFormat, "standard output: table (default), csv or json")
       ->check(CLI::IsMember({"table", "text", "csv", "json"}));
   inspectCommand->add_option("-j", inspectOptions.threads, "threads (default: every core)");
   inspectCommand->add_flag("-q,--quiet", inspectOptions.quiet, "no progress bar");
+  inspectCommand->add_flag(
+      "--progress", inspectOptions.progress,
+      "report reading, judging and writing on standard error, terminal or not");
+  inspectCommand->add_option(
+      "--cloud-out", inspectOptions.cloudOut,
+      "a point cloud's points with their deviation and colours, as binary PLY");
   addCadOptions(inspectCommand, inspectOptions.cad);
   StepCommand stepCommand;
   addStepCommand(app, stepCommand);
-  inspectCommand->add_option("--align", inspectOptions.align,
-                             "align the points first: best-fit, or datums:A,B,C (3-2-1 on those features)");
+  inspectCommand->add_option(
+      "--align", inspectOptions.align,
+      "align the points first: best-fit, or datums:A,B,C (3-2-1 on those features)");
   AlignOptions alignOptions;
   CLI::App* alignCommand = app.add_subcommand(
-      "align", "the rigid move of measured points onto a nominal part; writes the moved points (CSV) and "
-               "the move (JSON); exit 1 when the move is ambiguous or cannot be found");
-  alignCommand->add_option("--nominal", alignOptions.nominal, "the nominal part (JSON)")->required();
-  alignCommand->add_option("--measured", alignOptions.measured, "the measured probe centres")->required();
+      "align",
+      "the rigid move of measured points onto a nominal part; writes the moved points (CSV) and "
+      "the move (JSON); exit 1 when the move is ambiguous or cannot be found");
+  alignCommand->add_option("--nominal", alignOptions.nominal, "the nominal part (JSON)")
+      ->required();
+  alignCommand->add_option("--measured", alignOptions.measured, "the measured probe centres")
+      ->required();
   alignCommand->add_option("--method", alignOptions.method, "best-fit (default) or datums:A,B,C");
-  alignCommand->add_option("--probe-diameter", alignOptions.probeDiameter, "for points that give none");
-  alignCommand->add_option("--max-distance", alignOptions.maxDistance, "farther points are unassigned");
-  alignCommand->add_option("--out", alignOptions.out, "the moved points (default: standard output)");
+  alignCommand->add_option("--probe-diameter", alignOptions.probeDiameter,
+                           "for points that give none");
+  alignCommand->add_option("--max-distance", alignOptions.maxDistance,
+                           "farther points are unassigned");
+  alignCommand->add_option("--out", alignOptions.out,
+                           "the moved points (default: standard output)");
   // A missing or misspelt command is checked after parsing, so that the error can name it.
   db->allow_extras();
   app.allow_extras();
@@ -188,22 +217,24 @@ int main(int argc, char** argv) {
   int status = 2;
   // No input may abort the tool: whatever escapes a command is reported, status 2.
   try {
-  if (*demoCommand) status = demo(demoPath, force, out);
-  if (*classesCommand) status = printClasses(out);
-  if (*summary) status = dbSummary(file, format, out);
-  if (*list) status = dbList(file, format, out);
-  if (*show) status = dbShow(file, id, format, out);
-  if (*check) status = dbCheck(file, out);
-  if (*recover) status = dbRecover(file, out);
-  if (*dxfCommand) status = dxfPoints(dxfFile, format, out);
-  if (*stepCommand.command) status = runStep(stepCommand, out);
-  if (*inspectCommand) {
-    inspectOptions.format = inspectFormat == "csv" ? Format::csv : inspectFormat == "json" ? Format::json : Format::text;
-    inspectOptions.reportFailuresFirst = reportOrder == "failures";
-    inspectOptions.probeDiameterGiven = probeOption->count() > 0;
-    status = inspect(inspectOptions, out);
-  }
-  if (*alignCommand) status = align(alignOptions, out);
+    if (*demoCommand) status = demo(demoPath, force, out);
+    if (*classesCommand) status = printClasses(out);
+    if (*summary) status = dbSummary(file, format, out);
+    if (*list) status = dbList(file, format, out);
+    if (*show) status = dbShow(file, id, format, out);
+    if (*check) status = dbCheck(file, out);
+    if (*recover) status = dbRecover(file, out);
+    if (*dxfCommand) status = dxfPoints(dxfFile, format, out);
+    if (*stepCommand.command) status = runStep(stepCommand, out);
+    if (*inspectCommand) {
+      inspectOptions.format = inspectFormat == "csv"    ? Format::csv
+                              : inspectFormat == "json" ? Format::json
+                                                        : Format::text;
+      inspectOptions.reportFailuresFirst = reportOrder == "failures";
+      inspectOptions.probeDiameterGiven = probeOption->count() > 0;
+      status = inspect(inspectOptions, out);
+    }
+    if (*alignCommand) status = align(alignOptions, out);
   } catch (const std::exception& e) {
     std::cerr << "qorv: " << e.what() << "\n";
     status = 2;
