@@ -18,17 +18,14 @@
 
 #include <unistd.h>
 
+#include "bench/scratch.h"
 #include "qorv/persistence/btree.h"
 
 namespace {
 
 constexpr int kKeys = 100000;
 
-std::string benchPath() {
-  const char* env = std::getenv("QORV_TEST_TMP");
-  std::string dir = (env != nullptr && *env != '\0') ? env : "/tmp";
-  return dir + "/qorv_btree_bench_" + std::to_string(::getpid()) + ".bin";
-}
+std::string benchPath() { return qorv::bench::scratchPath("btree.bin"); }
 
 // Identifiers 0..n-1 in a seeded random order: the insertion order, and a second order for
 // finds and removals.

@@ -11,17 +11,14 @@
 
 #include <unistd.h>
 
+#include "bench/scratch.h"
 #include "qorv/persistence/file_manager.h"
 
 namespace {
 
 constexpr int kOperations = 100000;
 
-std::string benchPath() {
-  const char* env = std::getenv("QORV_TEST_TMP");
-  std::string dir = (env != nullptr && *env != '\0') ? env : "/tmp";
-  return dir + "/qorv_heap_bench_" + std::to_string(::getpid()) + ".bin";
-}
+std::string benchPath() { return qorv::bench::scratchPath("heap.bin"); }
 
 // One operation: a size to allocate, or (size 0) the index among live blocks of one to free.
 struct Op {

@@ -1,7 +1,7 @@
 // The object database against SQLite on the same work: 100,000 2D segments stored, retrieved by
 // identifier in random order, half deleted and stored again, then the file size. Both sides with
-// a rollback journal, synchronous NORMAL and a 64 MiB page cache. Arg 0: one transaction for each batch. Arg 1: one
-// transaction per object (fewer objects: every commit syncs twice on both sides).
+// a rollback journal, synchronous NORMAL and a 64 MiB page cache. Arg 0: one transaction for each
+// batch. Arg 1: one transaction per object (fewer objects: every commit syncs twice on both sides).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "bench/scratch.h"
 #include "qorv/qorv.h"
 #ifdef QORV_HAVE_SQLITE
 #include <sqlite3.h>
@@ -31,9 +32,8 @@ int objectsFor(int perObject) { return perObject ? kObjectsPerTransaction : kObj
 // The stored objects: 2D segments, 32 bytes each after the class signature.
 ERSegment2D segmentAt(double a, double b) { return ERSegment2D(ERPoint2D(a, b), ERPoint2D(b, a)); }
 
-std::string benchPath(const char* name) {
-  return "/tmp/qorv_bench_" + std::to_string(::getpid()) + "_" + name;
-}
+// In the run's scratch folder: journals and the peer's files go with it at exit.
+std::string benchPath(const char* name) { return qorv::bench::scratchPath(name); }
 
 long fileSize(const std::string& path) {
   struct stat st;
@@ -99,7 +99,12 @@ void BM_QorvDataBase(benchmark::State& state) {
   }
   std::remove(path.c_str());
 }
-BENCHMARK(BM_QorvDataBase)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_QorvDataBase)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 #ifdef QORV_HAVE_SQLITE
 void BM_SqliteSameWork(benchmark::State& state) {
@@ -180,7 +185,12 @@ void BM_SqliteSameWork(benchmark::State& state) {
   }
   std::remove(path.c_str());
 }
-BENCHMARK(BM_SqliteSameWork)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SqliteSameWork)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 #endif
 
 }  // namespace

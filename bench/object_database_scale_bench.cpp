@@ -19,6 +19,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "bench/scratch.h"
 #include "qorv/qorv.h"
 
 namespace {
@@ -50,7 +51,7 @@ long fileSize(const std::string& path) {
 
 void BM_QorvDataBaseScale(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
-  const std::string path = "/tmp/qorv_bench_scale_" + std::to_string(::getpid()) + ".qdb";
+  const std::string path = qorv::bench::scratchPath("scale.qdb");
   for (auto _ : state) {
     std::remove(path.c_str());
     t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
