@@ -288,6 +288,7 @@ class QORV_API ERFileManager : public ERFile {
  public:
   static constexpr long kRootOffset = 12;
   static constexpr long kFirstBlock = 280;
+  static constexpr std::int64_t kMaxOffset = INT32_MAX;  // offsets are 32-bit on disk
   static constexpr std::uint32_t kPageSize = 4096;
 
   using Synchronous = ERFileManagerSynchronous;
