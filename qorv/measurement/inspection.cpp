@@ -602,7 +602,105 @@ std::vector<gmFeatureSummary> gmInspection::summarize(
     }
   }
   for (std::size_t k = 0; k < features_.size(); ++k) judgeForm(features_[k], calculated[k], s[k]);
+  judgeTolerances(calculated, s);
   return s;
+}
+
+std::string gmInspectionFeature::setTolerances(std::string datum,
+                                               std::vector<gmToleranceSpec> tolerances) {
+  if (!datum.empty() && kind_ != PLANE && kind_ != CYLINDER && kind_ != CONE && kind_ != SPHERE)
+    return "a datum is a plane, a cylinder, a cone or a sphere";
+  for (const gmToleranceSpec& t : tolerances) {
+    const char* name = gmTolerance::kindName(t.kind);
+    if (t.kind == gmTolerance::POSITION && kind_ != CYLINDER && kind_ != SPHERE)
+      return "position is judged on cylinders and spheres";
+    if (t.kind != gmTolerance::POSITION && kind_ != PLANE && kind_ != CYLINDER)
+      return std::string(name) + " is judged on planes and cylinders";
+    if (!(t.tolerance >= 0) || !std::isfinite(t.tolerance))
+      return std::string(name) + ": the tolerance must be a finite number of 0 or more";
+    if (t.datums.empty() || t.datums.size() > 3)
+      return std::string(name) + ": one to three datums are needed";
+    if (t.kind == gmTolerance::ANGULARITY && !(t.angle >= 0 && t.angle <= std::numbers::pi / 2))
+      return "angularity: the angle must lie between 0 and 90 degrees";
+  }
+  datum_ = std::move(datum);
+  tolerances_ = std::move(tolerances);
+  return "";
+}
+
+namespace {
+
+gmDatumElement nominalElement(const gmInspectionFeature& f) {
+  gmDatumElement e;
+  e.type = f.kind() == gmInspectionFeature::PLANE    ? gmDatumElement::PLANE
+           : f.kind() == gmInspectionFeature::SPHERE ? gmDatumElement::POINT
+                                                     : gmDatumElement::AXIS;
+  e.point = f.frame().origine();
+  e.direction = f.frame().getVector(Coord3D::Z);
+  return e;
+}
+
+gmForm::Kind formKind(const gmInspectionFeature& f) {
+  return f.kind() == gmInspectionFeature::PLANE      ? gmForm::PLANE
+         : f.kind() == gmInspectionFeature::CYLINDER ? gmForm::CYLINDER
+         : f.kind() == gmInspectionFeature::CONE     ? gmForm::CONE
+                                                     : gmForm::SPHERE;
+}
+
+}  // namespace
+
+void gmInspection::judgeTolerances(const std::vector<std::vector<ERPoint3D>>& pts,
+                                   std::vector<gmFeatureSummary>& s) const {
+  // Each datum fitted once, when asked for.
+  std::vector<int> fitted(features_.size(), 0);
+  std::vector<gmDatum> datum(features_.size());
+  std::vector<std::string> why(features_.size());
+  auto datumOf = [&](std::size_t k) {
+    if (fitted[k]) return;
+    fitted[k] = 1;
+    const gmInspectionFeature& f = features_[k];
+    datum[k].name = f.datum();
+    datum[k].nominal = datum[k].measured = nominalElement(f);
+    const gmFormResult r =
+        gmFit(pts[k], formKind(f), gmForm::LEAST_SQUARES, f.frame().getVector(Coord3D::Z));
+    if (!r.ok) {
+      why[k] = "datum " + f.datum() + " cannot be fitted: " + r.reason;
+      return;
+    }
+    datum[k].measured.point = r.element.point;
+    datum[k].measured.direction = r.element.axis;
+  };
+  for (std::size_t k = 0; k < features_.size(); ++k) {
+    const gmInspectionFeature& f = features_[k];
+    for (const gmToleranceSpec& t : f.tolerances()) {
+      gmToleranceResult r;
+      std::vector<gmDatum> frame;
+      for (const std::string& name : t.datums) {
+        std::size_t d = 0;
+        while (d < features_.size() && features_[d].datum() != name) ++d;
+        if (d == features_.size()) {
+          r.reason = "datum " + name + " is carried by no feature";
+          break;
+        }
+        datumOf(d);
+        if (!why[d].empty()) {
+          r.reason = why[d];
+          break;
+        }
+        frame.push_back(datum[d]);
+      }
+      if (r.reason.empty()) {
+        const gmFeatureForm& w = f.form();
+        const gmFormResult fit = w.size && s[k].sizeFit.ok ? s[k].sizeFit
+                                 : w.form && s[k].formFit.ok
+                                     ? s[k].formFit
+                                     : gmFit(pts[k], formKind(f), gmForm::LEAST_SQUARES,
+                                             f.frame().getVector(Coord3D::Z));
+        r = gmEvaluateTolerance(t, formKind(f), nominalElement(f), fit, pts[k], frame);
+      }
+      s[k].tolerances.push_back(std::move(r));
+    }
+  }
 }
 
 std::string gmInspectionFeature::setForm(const gmFeatureForm& f) {
