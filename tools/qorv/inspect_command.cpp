@@ -320,6 +320,7 @@ int inspect(const InspectOptions& o, Output& out) {
           << (plane ? "centroid" : "centre") << "\": " << xyz(f.fitCentre) << "}";
       }
       writeFormJson(s, fs[k], f);
+      writeToleranceJson(s, fs[k], f);
       s << "}";
     }
     s << (fs.empty() ? "" : "\n  ") << "],\n  \"results\": [";
@@ -370,7 +371,8 @@ int inspect(const InspectOptions& o, Output& out) {
     for (const gmInspectionFeature& f : fs) idWidth = std::max(idWidth, displayWidth(validUtf8(f.id())) + 2);
     s << padded("feature", idWidth, true) << padded("kind", 10, true) << padded("points", 8, false)
       << padded("min", 11, false) << padded("max", 11, false) << padded("mean", 11, false)
-      << padded("std dev", 11, false) << padded("out", 6, false) << padded("fit size", 11, false)
+      << padded("std dev", 11, false) << padded("out", 6, false) << padded("profile", 9, false)
+      << padded("fit size", 11, false)
       << padded("form", 11, false) << padded("iter", 6, false) << "\n";
     for (std::size_t k = 0; k < fs.size(); ++k) {
       const gmFeatureSummary& f = summaries[k];
@@ -382,11 +384,13 @@ int inspect(const InspectOptions& o, Output& out) {
         << padded(any ? fixed(f.stats.mean()) : "-", 11, false)
         << padded(any ? fixed(f.stats.standard_deviation()) : "-", 11, false)
         << padded(std::to_string(f.outOfTolerance), 6, false)
+        << padded(!any ? "-" : f.outOfTolerance ? "FAIL" : "PASS", 9, false)
         << padded(f.fitted && fs[k].kind() != gmInspectionFeature::PLANE ? fixed(f.size) : "-", 11, false)
         << padded(f.fitted ? fixed(f.formError) : "-", 11, false)
         << padded(f.fitted ? std::to_string(f.iterations) : "-", 6, false) << "\n";
     }
     writeFormTable(s, fs, summaries);
+    writeToleranceTable(s, fs, summaries);
     if (outside > 0) {
       s << "\nout of tolerance:\n";
       int listed = 0;
