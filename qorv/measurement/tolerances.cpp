@@ -185,6 +185,10 @@ double leastFarthest(const std::vector<V>& r, const std::vector<V>& basis) {
     return m;
   }
   if (basis.size() >= 2) return norm(sub(q[0], q[1])) / 2;  // two points in a plane
+  // Scaled to unit size: the squares below stay finite for any magnitude.
+  const double scale = std::max(norm(q[0]), norm(q[1]));
+  if (!(scale > 0) || !std::isfinite(scale)) return scale;
+  q[0] = mul(q[0], 1 / scale), q[1] = mul(q[1], 1 / scale);
   const V& u = basis[0];
   auto far = [&](double s) {
     return std::max(norm(sub(q[0], mul(u, s))), norm(sub(q[1], mul(u, s))));
@@ -192,7 +196,7 @@ double leastFarthest(const std::vector<V>& r, const std::vector<V>& basis) {
   double best = std::min(far(dot(q[0], u)), far(dot(q[1], u)));
   const double den = 2 * dot(sub(q[0], q[1]), u);
   if (den != 0) best = std::min(best, far((dot(q[0], q[0]) - dot(q[1], q[1])) / den));
-  return best;
+  return best * scale;
 }
 
 // The least of g over a turn: a dense sampling, then a golden section about the best sample.

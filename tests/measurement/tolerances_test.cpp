@@ -50,11 +50,14 @@ Move turnOf(std::mt19937_64& rng, double maxAngle) {
   return m;
 }
 
-// The frames the whole part is seen in: as built, turned, mirrored and scaled by -2.5, far off.
+// The frames the whole part is seen in: as built, turned, mirrored and scaled by -2.5, far off,
+// tiny, huge.
 Move frameOf(int which, std::mt19937_64& rng) {
   Move m = which == 0 ? Move() : turnOf(rng, kPi);
   if (which == 2) m.mirror = true, m.s = -2.5;
   if (which == 3) m.t = V3(7e4, -3e4, 5e4);
+  if (which == 4) m.s = 1e-300, m.t = V3(3e-298, -1e-298, 2e-298);
+  if (which == 5) m.s = -1e300, m.mirror = true, m.t = V3(2e302, 1e302, -1e302);
   return m;
 }
 
@@ -244,7 +247,7 @@ TEST(Tolerances, KnownDeviationsInEveryFrame) {
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937_64 rng(seed);
   for (const Case& c : cases())
-    for (int frame = 0; frame < 4; ++frame)
+    for (int frame = 0; frame < 6; ++frame)
       for (int moved = 0; moved < 2; ++moved) {
         SCOPED_TRACE(std::string(c.name) + ", frame " + std::to_string(frame) +
                      (moved ? ", measured part moved" : ""));
