@@ -323,7 +323,7 @@ gmToleranceResult gmEvaluateTolerance(const gmToleranceSpec& spec, gmForm::Kind 
   } else {
     // The angle between the feature and the primary datum, as the drawing and as the nominal
     // has it.
-    const V& d1 = unit(vec(datums[0].nominal.direction));
+    const V d1 = unit(vec(datums[0].nominal.direction));
     const bool samePair =
         (kind == gmForm::PLANE) == (datums[0].nominal.type == gmDatumElement::PLANE);
     const double between = std::acos(std::min(1.0, std::fabs(dot(nom.d, d1))));
