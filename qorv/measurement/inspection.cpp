@@ -608,13 +608,14 @@ std::vector<gmFeatureSummary> gmInspection::summarize(
 
 std::string gmInspectionFeature::setTolerances(std::string datum,
                                                std::vector<gmToleranceSpec> tolerances) {
-  if (!datum.empty() && kind_ != PLANE && kind_ != CYLINDER && kind_ != CONE && kind_ != SPHERE)
+  if (!datum.empty() && elementKind() != PLANE && elementKind() != CYLINDER &&
+      elementKind() != CONE && elementKind() != SPHERE)
     return "a datum is a plane, a cylinder, a cone or a sphere";
   for (const gmToleranceSpec& t : tolerances) {
     const char* name = gmTolerance::kindName(t.kind);
-    if (t.kind == gmTolerance::POSITION && kind_ != CYLINDER && kind_ != SPHERE)
+    if (t.kind == gmTolerance::POSITION && elementKind() != CYLINDER && elementKind() != SPHERE)
       return "position is judged on cylinders and spheres";
-    if (t.kind != gmTolerance::POSITION && kind_ != PLANE && kind_ != CYLINDER)
+    if (t.kind != gmTolerance::POSITION && elementKind() != PLANE && elementKind() != CYLINDER)
       return std::string(name) + " is judged on planes and cylinders";
     if (!(t.tolerance >= 0) || !std::isfinite(t.tolerance))
       return std::string(name) + ": the tolerance must be a finite number of 0 or more";
@@ -632,19 +633,19 @@ namespace {
 
 gmDatumElement nominalElement(const gmInspectionFeature& f) {
   gmDatumElement e;
-  e.type = f.kind() == gmInspectionFeature::PLANE    ? gmDatumElement::PLANE
-           : f.kind() == gmInspectionFeature::SPHERE ? gmDatumElement::POINT
-                                                     : gmDatumElement::AXIS;
-  e.point = f.frame().origine();
-  e.direction = f.frame().getVector(Coord3D::Z);
+  e.type = f.elementKind() == gmInspectionFeature::PLANE    ? gmDatumElement::PLANE
+           : f.elementKind() == gmInspectionFeature::SPHERE ? gmDatumElement::POINT
+                                                            : gmDatumElement::AXIS;
+  e.point = f.elementFrame().origine();
+  e.direction = f.elementFrame().getVector(Coord3D::Z);
   return e;
 }
 
 gmForm::Kind formKind(const gmInspectionFeature& f) {
-  return f.kind() == gmInspectionFeature::PLANE      ? gmForm::PLANE
-         : f.kind() == gmInspectionFeature::CYLINDER ? gmForm::CYLINDER
-         : f.kind() == gmInspectionFeature::CONE     ? gmForm::CONE
-                                                     : gmForm::SPHERE;
+  return f.elementKind() == gmInspectionFeature::PLANE      ? gmForm::PLANE
+         : f.elementKind() == gmInspectionFeature::CYLINDER ? gmForm::CYLINDER
+         : f.elementKind() == gmInspectionFeature::CONE     ? gmForm::CONE
+                                                            : gmForm::SPHERE;
 }
 
 }  // namespace
@@ -662,7 +663,7 @@ void gmInspection::judgeTolerances(const std::vector<std::vector<ERPoint3D>>& pt
     datum[k].name = f.datum();
     datum[k].nominal = datum[k].measured = nominalElement(f);
     const gmFormResult r =
-        gmFit(pts[k], formKind(f), gmForm::LEAST_SQUARES, f.frame().getVector(Coord3D::Z));
+        gmFit(pts[k], formKind(f), gmForm::LEAST_SQUARES, f.elementFrame().getVector(Coord3D::Z));
     if (!r.ok) {
       why[k] = "datum " + f.datum() + " cannot be fitted: " + r.reason;
       return;
@@ -695,7 +696,7 @@ void gmInspection::judgeTolerances(const std::vector<std::vector<ERPoint3D>>& pt
                                  : w.form && s[k].formFit.ok
                                      ? s[k].formFit
                                      : gmFit(pts[k], formKind(f), gmForm::LEAST_SQUARES,
-                                             f.frame().getVector(Coord3D::Z));
+                                             f.elementFrame().getVector(Coord3D::Z));
         r = gmEvaluateTolerance(t, formKind(f), nominalElement(f), fit, pts[k], frame);
       }
       s[k].tolerances.push_back(std::move(r));
@@ -703,10 +704,20 @@ void gmInspection::judgeTolerances(const std::vector<std::vector<ERPoint3D>>& pt
   }
 }
 
+std::string gmInspectionFeature::setElement(Kind kind, const ERPmIsometrie3D& frame, double r1) {
+  if (kind_ != SURFACE) return "the feature is a " + std::string(kindName(kind_)) + " already";
+  if (kind != PLANE && kind != CYLINDER && kind != CONE && kind != SPHERE)
+    return "an element is a plane, a cylinder, a cone or a sphere";
+  if (!std::isfinite(r1) || r1 < 0) return "the element's size is not a finite number of 0 or more";
+  elementKind_ = kind, elementFrame_ = frame, elementR1_ = r1;
+  return "";
+}
+
 std::string gmInspectionFeature::setForm(const gmFeatureForm& f) {
-  if ((f.form || f.size) && kind_ != PLANE && kind_ != CYLINDER && kind_ != CONE && kind_ != SPHERE)
+  if ((f.form || f.size) && elementKind() != PLANE && elementKind() != CYLINDER &&
+      elementKind() != CONE && elementKind() != SPHERE)
     return "form and size are judged on planes, cylinders, cones and spheres";
-  if (f.size && kind_ != CYLINDER && kind_ != SPHERE)
+  if (f.size && elementKind() != CYLINDER && elementKind() != SPHERE)
     return "only cylinders and spheres have a size";
   if (f.size && f.sizeAssociation == gmForm::MINIMUM_ZONE)
     return "a size is least-squares, inscribed or circumscribed";
@@ -724,12 +735,12 @@ void gmInspection::judgeForm(const gmInspectionFeature& f, const std::vector<ERP
                              gmFeatureSummary& fs) {
   const gmFeatureForm& wanted = f.form();
   if (!wanted.form && !wanted.size) return;
-  const gmForm::Kind kind = f.kind() == gmInspectionFeature::PLANE      ? gmForm::PLANE
-                            : f.kind() == gmInspectionFeature::CYLINDER ? gmForm::CYLINDER
-                            : f.kind() == gmInspectionFeature::CONE     ? gmForm::CONE
-                                                                        : gmForm::SPHERE;
+  const gmForm::Kind kind = f.elementKind() == gmInspectionFeature::PLANE      ? gmForm::PLANE
+                            : f.elementKind() == gmInspectionFeature::CYLINDER ? gmForm::CYLINDER
+                            : f.elementKind() == gmInspectionFeature::CONE     ? gmForm::CONE
+                                                                               : gmForm::SPHERE;
   // The nominal axis starts a cylinder's or cone's fit and orients the element.
-  const ERVector3D axis = f.frame().getVector(Coord3D::Z);
+  const ERVector3D axis = f.elementFrame().getVector(Coord3D::Z);
   if (wanted.form) {
     fs.formFit = gmFit(pts, kind, wanted.formAssociation, axis);
     if (fs.formFit.ok) fs.formInTolerance = fs.formFit.width <= wanted.formTolerance ? 1 : 0;
@@ -739,7 +750,7 @@ void gmInspection::judgeForm(const gmInspectionFeature& f, const std::vector<ERP
                      ? fs.formFit
                      : gmFit(pts, kind, wanted.sizeAssociation, axis);
     if (fs.sizeFit.ok) {
-      const double deviation = fs.sizeFit.size - 2 * f.r1();
+      const double deviation = fs.sizeFit.size - 2 * f.elementR1();
       fs.sizeInTolerance = deviation >= wanted.sizeLower && deviation <= wanted.sizeUpper ? 1 : 0;
     }
   }

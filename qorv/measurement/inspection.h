@@ -130,6 +130,14 @@ class QORV_API gmInspectionFeature {
   // size on a plane or cone).
   std::string setForm(const gmFeatureForm& f);
   const gmFeatureForm& form() const { return form_; }
+  // A feature over any surface that lies on one plane, cylinder, cone or sphere (faces of a CAD
+  // model) may be told that element (frame and r1 as for that kind); it then carries form,
+  // size, a datum and tolerances as that kind does. "" or why not.
+  std::string setElement(Kind kind, const ERPmIsometrie3D& frame, double r1);
+  // The kind, frame and r1 that form, size and tolerances see: the feature's own, or those set.
+  Kind elementKind() const { return kind_ == SURFACE ? elementKind_ : kind_; }
+  const ERPmIsometrie3D& elementFrame() const { return kind_ == SURFACE ? elementFrame_ : frame_; }
+  double elementR1() const { return kind_ == SURFACE ? elementR1_ : r1_; }
   // The datum letter the feature carries ("" when none) and its orientation and location
   // tolerances (tolerances.h): "" or why the feature cannot carry them.
   std::string setTolerances(std::string datum, std::vector<gmToleranceSpec> tolerances);
@@ -164,6 +172,9 @@ class QORV_API gmInspectionFeature {
   gmFeatureForm form_;
   std::string datum_;
   std::vector<gmToleranceSpec> tolerances_;
+  Kind elementKind_ = SURFACE;
+  ERPmIsometrie3D elementFrame_;
+  double elementR1_ = 0;
 };
 
 // The usable feature whose foot is nearest p (the lowest index among equally near ones), with

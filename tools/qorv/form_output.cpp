@@ -70,13 +70,13 @@ void writeFormJson(std::ostream& s, const gmInspectionFeature& f, const gmFeatur
     const gmFormResult& r = fs.sizeFit;
     s << ", \"size\": {\"association\": "
       << jsonString(gmForm::associationName(spec.sizeAssociation))
-      << ", \"nominal\": " << jsonNumber(2 * f.r1()) << ", \"tolerance\": ["
+      << ", \"nominal\": " << jsonNumber(2 * f.elementR1()) << ", \"tolerance\": ["
       << jsonNumber(spec.sizeLower) << ", " << jsonNumber(spec.sizeUpper) << "]";
     if (!r.ok) {
       s << ", \"reason\": " << jsonString(r.reason) << "}";
     } else {
       s << ", \"diameter\": " << jsonNumber(r.size)
-        << ", \"deviation\": " << jsonNumber(r.size - 2 * f.r1())
+        << ", \"deviation\": " << jsonNumber(r.size - 2 * f.elementR1())
         << ", \"in_tolerance\": " << verdict(fs.sizeInTolerance);
       element(s, r);
       s << "}";
@@ -186,7 +186,8 @@ void writeFormTable(std::ostream& s, const std::vector<gmInspectionFeature>& fea
     if (spec.size)
       s << padded(gmForm::associationName(spec.sizeAssociation), 15, true)
         << padded(fs.sizeFit.ok ? fixed(fs.sizeFit.size) : "-", 11, false)
-        << padded(fs.sizeFit.ok ? fixed(fs.sizeFit.size - 2 * features[k].r1()) : "-", 11, false)
+        << padded(fs.sizeFit.ok ? fixed(fs.sizeFit.size - 2 * features[k].elementR1()) : "-", 11,
+                  false)
         << padded(verdictWord(fs.sizeInTolerance), 5, false);
     else
       s << padded("-", 15, true);

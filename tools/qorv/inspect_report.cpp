@@ -197,7 +197,7 @@ std::string nominalText(const gmInspectionFeature& f, const std::string& unit) {
   switch (f.kind()) {
     case gmInspectionFeature::CYLINDER:
     case gmInspectionFeature::SPHERE:
-      s = "&#8960; " + num(2 * f.r1());
+      s = "&#8960; " + num(2 * f.elementR1());
       break;
     case gmInspectionFeature::CONE:
       s = "half-angle " + num(f.r1() * 180 / std::numbers::pi, 3) + "&#176;";
@@ -225,8 +225,9 @@ std::string actualText(const gmInspectionFeature& f, const gmFeatureSummary& s) 
   if (spec.size) {
     const gmFormResult& r = s.sizeFit;
     parts.push_back(r.ok ? "<span" + std::string(s.sizeInTolerance == 0 ? " class=\"bad\"" : "") +
-                               ">&#8960; " + num(r.size) + " (" + signedNum(r.size - 2 * f.r1()) +
-                               ", " + gmForm::associationName(spec.sizeAssociation) + ")</span>"
+                               ">&#8960; " + num(r.size) + " (" +
+                               signedNum(r.size - 2 * f.elementR1()) + ", " +
+                               gmForm::associationName(spec.sizeAssociation) + ")</span>"
                          : "size not made: " + escaped(r.reason));
   } else if (s.fitted && !plane) {
     parts.push_back("&#8960; " + num(2 * s.size) + " (least-squares fit)");

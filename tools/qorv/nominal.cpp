@@ -317,8 +317,7 @@ gmInspectionFeature featureOf(const json& f, std::size_t index) {
       gmInspectionFeature feature(id, k, frame, r1, r2, u.first, u.second, v.first, v.second,
                                   material, lower, upper);
       if (!feature.problem().empty()) throw NominalError{feature.problem()};
-      readForm(f, feature);
-      readTolerances(f, feature);
+      readFeatureAsks(f, feature);
       return feature;
     };
     if (kind == "plane") {
@@ -367,6 +366,26 @@ gmInspectionFeature featureOf(const json& f, std::size_t index) {
 }
 
 }  // namespace
+
+void readFeatureAsks(const json& f, gmInspectionFeature& feature) {
+  readForm(f, feature);
+  readTolerances(f, feature);
+}
+
+void checkDatums(const std::vector<gmInspectionFeature>& features) {
+  for (const gmInspectionFeature& f : features) {
+    for (const gmInspectionFeature& g : features)
+      if (&g < &f && !f.datum().empty() && g.datum() == f.datum())
+        throw NominalError{"datum '" + f.datum() + "' is carried by '" + g.id() + "' and '" +
+                           f.id() + "'"};
+    for (const gmToleranceSpec& t : f.tolerances())
+      for (const std::string& d : t.datums)
+        if (std::none_of(features.begin(), features.end(),
+                         [&](const gmInspectionFeature& g) { return g.datum() == d; }))
+          throw NominalError{"feature '" + f.id() + "': " + gmTolerance::kindName(t.kind) +
+                             ": datum '" + d + "' is carried by no feature"};
+  }
+}
 
 // A database: every bounded surface is a feature named by its identifier; a database object
 // referencing one gives its tolerance (properties 106 lower, 107 upper) and, with property
@@ -458,19 +477,7 @@ std::vector<gmInspectionFeature> readNominal(const std::string& path, const CadN
         throw NominalError{"feature id '" + features.back().id() + "' is used twice"};
   }
   if (features.empty()) throw NominalError{"no features"};
-  // Every datum a tolerance names is carried by exactly one feature.
-  for (const gmInspectionFeature& f : features) {
-    for (const gmInspectionFeature& g : features)
-      if (&g < &f && !f.datum().empty() && g.datum() == f.datum())
-        throw NominalError{"datum '" + f.datum() + "' is carried by '" + g.id() + "' and '" +
-                           f.id() + "'"};
-    for (const gmToleranceSpec& t : f.tolerances())
-      for (const std::string& d : t.datums)
-        if (std::none_of(features.begin(), features.end(),
-                         [&](const gmInspectionFeature& g) { return g.datum() == d; }))
-          throw NominalError{"feature '" + f.id() + "': " + gmTolerance::kindName(t.kind) +
-                             ": datum '" + d + "' is carried by no feature"};
-  }
+  checkDatums(features);
   return features;
 }
 
