@@ -14,7 +14,8 @@
 //   it (an axis parallel to it, a centre); the origin from the constraints taken in datum order,
 //   each kept when it adds a direction. What no datum fixes floats: the true element may turn
 //   about the primary direction and slide along the free directions to make the zone smallest.
-//   A datum that adds nothing to the earlier ones is refused, naming it.
+//   A datum that adds nothing to the earlier ones is refused, naming it. Each tolerance floats
+//   on its own: the features of a pattern are not held to one shared move.
 // - Measured directions have no sign of their own: each takes the sign of its nominal, so the
 //   points must already be in the part's coordinates (after alignment).
 // - The true element is the nominal one carried by the move that takes the nominal datums onto
