@@ -52,6 +52,21 @@ py::list summaryList(const gmInspection& inspection,
       d["form"] = formDict(s.formFit), d["form_in_tolerance"] = verdict(s.formInTolerance);
     if (f.form().size)
       d["size"] = formDict(s.sizeFit), d["size_in_tolerance"] = verdict(s.sizeInTolerance);
+    // The band is the profile of a surface; orientation and location against the datums.
+    d["profile_in_tolerance"] = verdict(s.stats.num_projected() ? s.outOfTolerance == 0 : -1);
+    if (!f.datum().empty()) d["datum"] = f.datum();
+    py::list tolerances;
+    for (std::size_t i = 0; i < f.tolerances().size(); ++i) {
+      const gmToleranceSpec& t = f.tolerances()[i];
+      const gmToleranceResult r = i < s.tolerances.size() ? s.tolerances[i] : gmToleranceResult();
+      py::dict e;
+      e["kind"] = gmTolerance::kindName(t.kind), e["tolerance"] = t.tolerance;
+      e["datums"] = t.datums, e["angle"] = t.angle;
+      e["value"] = r.ok ? r.value : nan, e["in_tolerance"] = verdict(r.inTolerance);
+      e["reason"] = r.ok ? "" : r.reason.empty() ? "no points" : r.reason;
+      tolerances.append(e);
+    }
+    d["tolerances"] = tolerances;
     summary.append(d);
   }
   return summary;
@@ -118,7 +133,8 @@ py::dict inspect(const std::string& nominal, const py::handle& points, double pr
     in.probeDiameter = probeDiameter, in.probeDiameterGiven = true;
     for (const gmInspectedPoint& r : results) {
       in.inspected += r.feature >= 0, in.unassigned += r.unassigned();
-      in.notJudged += r.feature < 0 && !r.unassigned(), in.outside += r.feature >= 0 && !r.inTolerance;
+      in.notJudged += r.feature < 0 && !r.unassigned(),
+          in.outside += r.feature >= 0 && !r.inTolerance;
     }
     in.inspection = &inspection, in.points = &pts, in.results = &results;
     in.summaries = &summaries, in.skipped = &none;

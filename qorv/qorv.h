@@ -50,6 +50,7 @@
 #include "qorv/measurement/probe_points.h"
 #include "qorv/measurement/sampling_lists.h"
 #include "qorv/measurement/target_points.h"
+#include "qorv/measurement/tolerances.h"
 #include "qorv/persistence/btree.h"
 #include "qorv/persistence/cad_id.h"
 #include "qorv/persistence/db_object.h"

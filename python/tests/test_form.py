@@ -59,3 +59,19 @@ def test_inspection_reports_form_and_size_verdicts():
     assert bore["form_in_tolerance"]
     assert bore["size"]["size"] == pytest.approx(16 - 0.02, abs=1e-3)  # inscribed: through the lobes' valleys
     assert bore["size_in_tolerance"]
+
+
+def test_inspection_reports_orientation_against_datums():
+    # The bottom face (datum A) flat; the bore's axis leans 0.02 over its 25 mm: square to A
+    # within 0.02 (its ends across A's normal). Faces without points are not judged, saying why.
+    part = os.path.join(SOURCE, "examples", "inspection", "part.json")
+    x, y = np.meshgrid(np.linspace(5, 95, 10), np.linspace(5, 55, 6))
+    base = np.c_[x.ravel(), y.ravel(), np.zeros(x.size)]
+    t, h = RNG.uniform(0, 2 * np.pi, 300), np.r_[[5.0, 30.0], RNG.uniform(5, 30, 298)]
+    bore = np.c_[30 + 0.02 * (h - 5) / 25 + 8 * np.cos(t), 30 + 8 * np.sin(t), h]
+    out = qorv.inspect(part, np.r_[base, bore], features=["bottom"] * len(base) + ["bore"] * len(bore))
+    f = {g["id"]: g for g in out["features"]}
+    assert f["bottom"]["datum"] == "A" and f["bore"]["datum"] == "B"
+    (square,) = f["bore"]["tolerances"]
+    assert square["value"] == pytest.approx(0.02, rel=1e-3) and square["in_tolerance"]
+    assert f["boss"]["tolerances"][0]["in_tolerance"] is None  # no points: not judged

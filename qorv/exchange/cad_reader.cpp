@@ -478,6 +478,10 @@ bool convertFace(const TopoDS_Face& face, double size, Converted& out, std::stri
   out.face.kind = base.kind;
   out.face.surface = trimmed.get();
   out.analytic = base.analytic;
+  if (const Analytic& a = base.analytic; a.type >= 1 && a.type <= 4) {
+    static const char* const kinds[] = {"", "plane", "cylinder", "cone", "sphere"};
+    out.face.element = {kinds[a.type], pt(a.o), ERVector3D(a.z.X(), a.z.Y(), a.z.Z()), a.r1};
+  }
   GProp_GProps props;
   BRepGProp::SurfaceProperties(face, props);
   out.face.area = props.Mass();
@@ -548,6 +552,23 @@ CadGroup groupOf(const CadModel& model, const std::vector<int>& faces, const std
     g.box.Update(f.box);
     if (g.kind.empty()) g.kind = f.kind;
     if (g.kind != f.kind) g.kind = "mixed";
+  }
+  // One element when every face lies on the first's.
+  for (std::size_t i = 0; i < faces.size(); ++i) {
+    const CadElement& e = model.faces[static_cast<std::size_t>(faces[i])].element;
+    if (i == 0) {
+      g.element = e;
+      continue;
+    }
+    const CadElement& a = g.element;
+    const ERVector3D d(a.origin, e.origin);
+    const double tol = 1e-7 * std::max(1.0, g.box.invalid() ? 1.0 : g.box.diagonal());
+    const double off = a.kind == "plane"      ? std::fabs(d * a.axis)
+                       : a.kind == "cylinder" ? (d ^ a.axis).norme()
+                                              : d.norme();
+    if (e.kind != a.kind || (e.axis ^ a.axis).norme() > 1e-9 || std::fabs(e.r1 - a.r1) > tol ||
+        !(off <= tol))
+      g.element = CadElement();
   }
   if (faces.size() == 1) {
     const CadFace& f = model.faces[static_cast<std::size_t>(faces[0])];

@@ -44,6 +44,17 @@
 
 namespace qorv::exchange {
 
+// The plane, cylinder, cone or sphere a face or group lies on (kind "" when none, or when a
+// group's faces lie on different ones): origin a point of the plane or axis, a cone's apex, a
+// sphere's centre; axis the plane's normal or the axis (unit, no preferred sign); r1 the radius,
+// a cone's half-angle in radians, 0 for a plane.
+struct QORV_API CadElement {
+  std::string kind;
+  ERPoint3D origin;
+  ERVector3D axis;
+  double r1 = 0;
+};
+
 struct QORV_API CadFace {
   int index = 0;     // from 1, in the model's order
   std::string name;  // the STEP item's name, "" when none
@@ -53,6 +64,7 @@ struct QORV_API CadFace {
   double area = 0;                          // mm^2
   ERMinimax3D box;                          // the face's box
   int group = -1;                           // index in CadModel::groups
+  CadElement element;
 };
 
 struct QORV_API CadGroup {
@@ -65,6 +77,7 @@ struct QORV_API CadGroup {
   bool normalInward = false;
   double area = 0;
   ERMinimax3D box;
+  CadElement element;
 };
 
 struct QORV_API CadModel {

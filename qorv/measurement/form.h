@@ -10,6 +10,8 @@
 //                   conicity); in space a line's zone is the thinnest cylinder about it
 //   inscribed       the largest circle / sphere / cylinder with every point outside or on it
 //   circumscribed   the smallest one with every point inside or on it
+//                   (no cone: its radius and half-angle trade against each other, so no one
+//                   cone is the largest or smallest; a cone asked for either is refused)
 //
 // Conventions a caller gets wrong:
 // - width is the form: the zone's width (a line in space: the zone cylinder's DIAMETER) for the

@@ -601,6 +601,7 @@ std::vector<gmFeatureSummary> gmInspection::summarizeCloud(const double* xyz,
                                                            double diameter, std::size_t fitPoints,
                                                            int threads) const {
   std::vector<gmFeatureSummary> s(features_.size());
+  std::vector<std::vector<ERPoint3D>> kept(features_.size());  // the fitted points, for datums
   const std::size_t n = results.feature.size(), m = std::max<std::size_t>(fitPoints, 1);
   // One feature a task: its statistics (which keep every value, so room is made once), its fits
   // on every step-th of its points (judged again for the compensated point) and its form. Each
@@ -624,6 +625,7 @@ std::vector<gmFeatureSummary> gmInspection::summarizeCloud(const double* xyz,
       calculated.push_back(diameter > 0 ? inspectAt(features_, p, diameter, f.id()).calculated : p);
     }
     fitOne(k, calculated, fs);
+    kept[k] = std::move(calculated);
   };
   std::atomic<std::size_t> next{0};
   auto loop = [&] {
@@ -634,6 +636,7 @@ std::vector<gmFeatureSummary> gmInspection::summarizeCloud(const double* xyz,
     pool.emplace_back(loop);
   loop();
   for (std::thread& th : pool) th.join();
+  judgeTolerances(kept, s);
   return s;
 }
 
@@ -664,6 +667,7 @@ std::vector<gmFeatureSummary> gmInspection::summarize(
 void gmInspection::fitAll(const std::vector<std::vector<ERPoint3D>>& calculated,
                           std::vector<gmFeatureSummary>& s) const {
   for (std::size_t k = 0; k < features_.size(); ++k) fitOne(k, calculated[k], s[k]);
+  judgeTolerances(calculated, s);
 }
 
 void gmInspection::fitOne(std::size_t k, const std::vector<ERPoint3D>& pts,
@@ -686,10 +690,118 @@ void gmInspection::fitOne(std::size_t k, const std::vector<ERPoint3D>& pts,
   judgeForm(f, pts, fs);
 }
 
+std::string gmInspectionFeature::setTolerances(std::string datum,
+                                               std::vector<gmToleranceSpec> tolerances) {
+  if (!datum.empty() && elementKind() != PLANE && elementKind() != CYLINDER &&
+      elementKind() != CONE && elementKind() != SPHERE)
+    return "a datum is a plane, a cylinder, a cone or a sphere";
+  for (const gmToleranceSpec& t : tolerances) {
+    const char* name = gmTolerance::kindName(t.kind);
+    if (t.kind == gmTolerance::POSITION && elementKind() != CYLINDER && elementKind() != SPHERE)
+      return "position is judged on cylinders and spheres";
+    if (t.kind != gmTolerance::POSITION && elementKind() != PLANE && elementKind() != CYLINDER)
+      return std::string(name) + " is judged on planes and cylinders";
+    if (!(t.tolerance >= 0) || !std::isfinite(t.tolerance))
+      return std::string(name) + ": the tolerance must be a finite number of 0 or more";
+    if (t.datums.empty() || t.datums.size() > 3)
+      return std::string(name) + ": one to three datums are needed";
+    if (t.kind == gmTolerance::ANGULARITY && !(t.angle >= 0 && t.angle <= std::numbers::pi / 2))
+      return "angularity: the angle must lie between 0 and 90 degrees";
+  }
+  datum_ = std::move(datum);
+  tolerances_ = std::move(tolerances);
+  return "";
+}
+
+namespace {
+
+gmDatumElement nominalElement(const gmInspectionFeature& f) {
+  gmDatumElement e;
+  e.type = f.elementKind() == gmInspectionFeature::PLANE    ? gmDatumElement::PLANE
+           : f.elementKind() == gmInspectionFeature::SPHERE ? gmDatumElement::POINT
+                                                            : gmDatumElement::AXIS;
+  e.point = f.elementFrame().origine();
+  e.direction = f.elementFrame().getVector(Coord3D::Z);
+  return e;
+}
+
+gmForm::Kind formKind(const gmInspectionFeature& f) {
+  return f.elementKind() == gmInspectionFeature::PLANE      ? gmForm::PLANE
+         : f.elementKind() == gmInspectionFeature::CYLINDER ? gmForm::CYLINDER
+         : f.elementKind() == gmInspectionFeature::CONE     ? gmForm::CONE
+                                                            : gmForm::SPHERE;
+}
+
+}  // namespace
+
+void gmInspection::judgeTolerances(const std::vector<std::vector<ERPoint3D>>& pts,
+                                   std::vector<gmFeatureSummary>& s) const {
+  // Each datum fitted once, when asked for.
+  std::vector<int> fitted(features_.size(), 0);
+  std::vector<gmDatum> datum(features_.size());
+  std::vector<std::string> why(features_.size());
+  auto datumOf = [&](std::size_t k) {
+    if (fitted[k]) return;
+    fitted[k] = 1;
+    const gmInspectionFeature& f = features_[k];
+    datum[k].name = f.datum();
+    datum[k].nominal = datum[k].measured = nominalElement(f);
+    const gmFormResult r =
+        gmFit(pts[k], formKind(f), gmForm::LEAST_SQUARES, f.elementFrame().getVector(Coord3D::Z));
+    if (!r.ok) {
+      why[k] = "datum " + f.datum() + " cannot be fitted: " + r.reason;
+      return;
+    }
+    datum[k].measured.point = r.element.point;
+    datum[k].measured.direction = r.element.axis;
+  };
+  for (std::size_t k = 0; k < features_.size(); ++k) {
+    const gmInspectionFeature& f = features_[k];
+    for (const gmToleranceSpec& t : f.tolerances()) {
+      gmToleranceResult r;
+      std::vector<gmDatum> frame;
+      for (const std::string& name : t.datums) {
+        std::size_t d = 0;
+        while (d < features_.size() && features_[d].datum() != name) ++d;
+        if (d == features_.size()) {
+          r.reason = "datum " + name + " is carried by no feature";
+          break;
+        }
+        datumOf(d);
+        if (!why[d].empty()) {
+          r.reason = why[d];
+          break;
+        }
+        frame.push_back(datum[d]);
+      }
+      if (r.reason.empty()) {
+        const gmFeatureForm& w = f.form();
+        const gmFormResult fit = w.size && s[k].sizeFit.ok ? s[k].sizeFit
+                                 : w.form && s[k].formFit.ok
+                                     ? s[k].formFit
+                                     : gmFit(pts[k], formKind(f), gmForm::LEAST_SQUARES,
+                                             f.elementFrame().getVector(Coord3D::Z));
+        r = gmEvaluateTolerance(t, formKind(f), nominalElement(f), fit, pts[k], frame);
+      }
+      s[k].tolerances.push_back(std::move(r));
+    }
+  }
+}
+
+std::string gmInspectionFeature::setElement(Kind kind, const ERPmIsometrie3D& frame, double r1) {
+  if (kind_ != SURFACE) return "the feature is a " + std::string(kindName(kind_)) + " already";
+  if (kind != PLANE && kind != CYLINDER && kind != CONE && kind != SPHERE)
+    return "an element is a plane, a cylinder, a cone or a sphere";
+  if (!std::isfinite(r1) || r1 < 0) return "the element's size is not a finite number of 0 or more";
+  elementKind_ = kind, elementFrame_ = frame, elementR1_ = r1;
+  return "";
+}
+
 std::string gmInspectionFeature::setForm(const gmFeatureForm& f) {
-  if ((f.form || f.size) && kind_ != PLANE && kind_ != CYLINDER && kind_ != CONE && kind_ != SPHERE)
+  if ((f.form || f.size) && elementKind() != PLANE && elementKind() != CYLINDER &&
+      elementKind() != CONE && elementKind() != SPHERE)
     return "form and size are judged on planes, cylinders, cones and spheres";
-  if (f.size && kind_ != CYLINDER && kind_ != SPHERE)
+  if (f.size && elementKind() != CYLINDER && elementKind() != SPHERE)
     return "only cylinders and spheres have a size";
   if (f.size && f.sizeAssociation == gmForm::MINIMUM_ZONE)
     return "a size is least-squares, inscribed or circumscribed";
@@ -707,12 +819,12 @@ void gmInspection::judgeForm(const gmInspectionFeature& f, const std::vector<ERP
                              gmFeatureSummary& fs) {
   const gmFeatureForm& wanted = f.form();
   if (!wanted.form && !wanted.size) return;
-  const gmForm::Kind kind = f.kind() == gmInspectionFeature::PLANE      ? gmForm::PLANE
-                            : f.kind() == gmInspectionFeature::CYLINDER ? gmForm::CYLINDER
-                            : f.kind() == gmInspectionFeature::CONE     ? gmForm::CONE
-                                                                        : gmForm::SPHERE;
+  const gmForm::Kind kind = f.elementKind() == gmInspectionFeature::PLANE      ? gmForm::PLANE
+                            : f.elementKind() == gmInspectionFeature::CYLINDER ? gmForm::CYLINDER
+                            : f.elementKind() == gmInspectionFeature::CONE     ? gmForm::CONE
+                                                                               : gmForm::SPHERE;
   // The nominal axis starts a cylinder's or cone's fit and orients the element.
-  const ERVector3D axis = f.frame().getVector(Coord3D::Z);
+  const ERVector3D axis = f.elementFrame().getVector(Coord3D::Z);
   if (wanted.form) {
     fs.formFit = gmFit(pts, kind, wanted.formAssociation, axis);
     if (fs.formFit.ok) fs.formInTolerance = fs.formFit.width <= wanted.formTolerance ? 1 : 0;
@@ -722,7 +834,7 @@ void gmInspection::judgeForm(const gmInspectionFeature& f, const std::vector<ERP
                      ? fs.formFit
                      : gmFit(pts, kind, wanted.sizeAssociation, axis);
     if (fs.sizeFit.ok) {
-      const double deviation = fs.sizeFit.size - 2 * f.r1();
+      const double deviation = fs.sizeFit.size - 2 * f.elementR1();
       fs.sizeInTolerance = deviation >= wanted.sizeLower && deviation <= wanted.sizeUpper ? 1 : 0;
     }
   }

@@ -40,6 +40,11 @@
 //   against its own tolerance (form: width <= formTolerance; size: the diameter's deviation
 //   from the nominal 2 r1 within [sizeLower, sizeUpper]). A fit the points cannot make is not
 //   judged: its result says why.
+// - Orientation and location (setTolerances): judged against the datums that features carry by
+//   letter, each datum the least-squares fit of its feature's calculated points (a plane, a
+//   cylinder's or cone's axis, a sphere's centre), the feature's element the fit of its size
+//   association, else of its form association, else least squares. "Profile of a surface" is
+//   the band [lower, upper] itself.
 // - run() splits the points over threads; results come back in input order whatever the count.
 // - Clouds (runCloud): scanner points are surface points, named for no feature; a million cost
 //   20 bytes each beyond their coordinates (12 of results, 8 the statistics keep). Their fits (and
@@ -61,6 +66,7 @@
 #include "qorv/measurement/form.h"
 #include "qorv/measurement/measured_points.h"
 #include "qorv/measurement/target_points.h"
+#include "qorv/measurement/tolerances.h"
 #include "qorv/support/serie_statistic.h"
 #include "qorv/surfaces/parametric_surface.h"
 
@@ -128,6 +134,19 @@ class QORV_API gmInspectionFeature {
   // size on a plane or cone).
   std::string setForm(const gmFeatureForm& f);
   const gmFeatureForm& form() const { return form_; }
+  // A feature over any surface that lies on one plane, cylinder, cone or sphere (faces of a CAD
+  // model) may be told that element (frame and r1 as for that kind); it then carries form,
+  // size, a datum and tolerances as that kind does. "" or why not.
+  std::string setElement(Kind kind, const ERPmIsometrie3D& frame, double r1);
+  // The kind, frame and r1 that form, size and tolerances see: the feature's own, or those set.
+  Kind elementKind() const { return kind_ == SURFACE ? elementKind_ : kind_; }
+  const ERPmIsometrie3D& elementFrame() const { return kind_ == SURFACE ? elementFrame_ : frame_; }
+  double elementR1() const { return kind_ == SURFACE ? elementR1_ : r1_; }
+  // The datum letter the feature carries ("" when none) and its orientation and location
+  // tolerances (tolerances.h): "" or why the feature cannot carry them.
+  std::string setTolerances(std::string datum, std::vector<gmToleranceSpec> tolerances);
+  const std::string& datum() const { return datum_; }
+  const std::vector<gmToleranceSpec>& tolerances() const { return tolerances_; }
 
   // The nearest point of the patch and the outward unit normal there; 0 when the point has no
   // single foot (on an axis) or is not finite.
@@ -155,6 +174,11 @@ class QORV_API gmInspectionFeature {
   t_SmartPtr<ERAnyBoundedSurface> nominal_;
   const qorv::detail::PlacementMap* map_ = nullptr;
   gmFeatureForm form_;
+  std::string datum_;
+  std::vector<gmToleranceSpec> tolerances_;
+  Kind elementKind_ = SURFACE;
+  ERPmIsometrie3D elementFrame_;
+  double elementR1_ = 0;
 };
 
 // The usable feature whose foot is nearest p (the lowest index among equally near ones), with
@@ -205,6 +229,8 @@ struct QORV_API gmFeatureSummary {
   // 1 or 0, -1 when not judged.
   gmFormResult formFit, sizeFit;
   int formInTolerance = -1, sizeInTolerance = -1;
+  // One per tolerances() of the feature, in order.
+  std::vector<gmToleranceResult> tolerances;
 };
 
 // A cloud's results, flat (12 bytes a point): the deviation, and the feature's index or, for a
@@ -257,6 +283,8 @@ class QORV_API gmInspection {
  private:
   static void judgeForm(const gmInspectionFeature& f, const std::vector<ERPoint3D>& pts,
                         gmFeatureSummary& fs);
+  void judgeTolerances(const std::vector<std::vector<ERPoint3D>>& pts,
+                       std::vector<gmFeatureSummary>& s) const;
   gmInspectedPoint inspectWith(const std::vector<gmInspectionFeature>& features,
                                const gmMeasuredPoint& p, double defaultDiameter) const;
   gmInspectedPoint inspectAt(const std::vector<gmInspectionFeature>& features,

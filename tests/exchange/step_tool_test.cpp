@@ -10,10 +10,12 @@
 #include <STEPControl_Writer.hxx>
 #include <nlohmann/json.hpp>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <random>
 
 namespace fs = std::filesystem;
@@ -118,6 +120,44 @@ TEST_F(StepTool, InspectsWithASideFile) {
                         path("points.csv") + "' --side '" + path("side2.json") +
                         "' --tolerance=-1,1 --probe-diameter 0 --format json -q");
   EXPECT_EQ(t.status, 0) << t.err;
+}
+
+// Faces on one surface carry a datum and tolerances against the model's element: the top
+// 0.04 proud at one point (parallel within 0.04 to the bottom, datum A), the bore's axis
+// leaning 0.03 over 16 (square within 0.03); faces of two surfaces carry none.
+TEST_F(StepTool, SideFileTolerancesAgainstDatums) {
+  write("side.json", R"({"features": [
+      {"id": "bottom", "box": [[-1, -1, -0.1], [41, 31, 0.1]], "datum": "A"},
+      {"id": "bore", "faces": [7, 8], "perpendicularity": {"tolerance": 0.05, "datums": ["A"]}},
+      {"id": "top", "box": [[-1, -1, 19.9], [41, 31, 20.1]],
+       "parallelism": {"tolerance": 0.02, "datums": ["A"]}}]})");
+  std::ofstream m(path("points.csv"));
+  for (int i = 0; i < 9; ++i)
+    m << "b" << i << "," << 4 + 16 * (i % 3) << "," << 3 + 12 * (i / 3) << ",0\n"
+      << "t" << i << "," << 4 + 16 * (i % 3) << "," << 3 + 12 * (i / 3) << ","
+      << (i == 4 ? 20.04 : 20.0) << "\n";
+  for (int k = 0; k < 2; ++k)
+    for (int i = 0; i < 12; ++i)
+      m << "h" << k << i << "," << 20 + 0.03 * k + 5 * std::cos(i * M_PI / 6) << ","
+        << 15 + 5 * std::sin(i * M_PI / 6) << "," << 2 + 16 * k << "\n";
+  m.close();
+  const std::string args = "inspect --nominal '" + path("part.step") + "' --measured '" +
+                           path("points.csv") + "' --probe-diameter 0 --format json -q --side '";
+  const Outcome r = run(args + path("side.json") + "'");
+  ASSERT_EQ(r.status, 0) << r.err;  // every point within its band
+  std::map<std::string, json> f;
+  const json doc = json::parse(r.out);
+  for (const json& g : doc["features"]) f[g["id"].get<std::string>()] = g;
+  EXPECT_EQ(f["bottom"]["datum"], "A");
+  // Horizontal rings on a leaning axis: their extreme points lie off the ring centres along
+  // the axis by 5 x the lean, which moves the ends across it by 1e-5.
+  EXPECT_NEAR(f["bore"]["tolerances"][0]["value"].get<double>(), 0.03, 1e-4);
+  EXPECT_NEAR(f["top"]["tolerances"][0]["value"].get<double>(), 0.04, 1e-9);
+  EXPECT_EQ(f["top"]["tolerances"][0]["in_tolerance"], false);
+  write("two.json", R"({"features": [{"id": "two", "faces": [1, 2], "datum": "B"}]})");
+  const Outcome o = run(args + path("two.json") + "'");
+  EXPECT_EQ(o.status, 2);
+  EXPECT_NE(o.err.find("need faces on one plane, cylinder, cone or sphere"), std::string::npos);
 }
 
 // Inputs that cannot be used: a reason and exit 2.

@@ -489,6 +489,28 @@ TEST(FormSize, InscribedCircumscribedAndTwoPointAgainstHandComputations) {
   EXPECT_NEAR(hi, 4, 1e-12);
 }
 
+// A cylinder's two-point sizes section by section (rings one apart, beyond the axial band that
+// pairs points; 36 points each, every one with its opposite): a taper 10 to 10.2, an oval of
+// axes 10.1 and 9.9; in every frame.
+TEST(FormSizes, CylinderTwoPointSizesPerSection) {
+  const unsigned seed = qorv_test::seedFor(4103);
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937_64 rng(seed);
+  for (const double oval : {0.0, 0.05})
+    for (int frame = 0; frame < 4; ++frame) {
+      const Placement P = placement(frame, false, rng);
+      std::vector<ERPoint3D> pts;
+      for (int i = 0; i < 396; ++i) {
+        const double z = i / 36, f = (i % 36) * kPi / 18, r = 5 + (oval > 0 ? 0 : 0.01 * z);
+        pts.push_back(P((r + oval) * std::cos(f), (r - oval) * std::sin(f), z));
+      }
+      double lo = 0, hi = 0;
+      ASSERT_TRUE(gmTwoPointSize(pts, gmFit(pts, gmForm::CYLINDER, gmForm::LEAST_SQUARES), lo, hi));
+      EXPECT_NEAR(lo / std::fabs(P.s), oval > 0 ? 9.9 : 10, 1e-9) << frame;
+      EXPECT_NEAR(hi / std::fabs(P.s), oval > 0 ? 10.1 : 10.2, 1e-9) << frame;
+    }
+}
+
 TEST(FormRefusals, TooFewDegenerateOrUnboundedSetsSayWhy) {
   const double nan = std::nan("");
   std::vector<ERPoint3D> line, flat, arc;

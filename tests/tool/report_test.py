@@ -114,7 +114,8 @@ class Report(unittest.TestCase):
         rows = dict(re.findall(r'<tr data-feature="([^"]*)">.*?<td class="verdict [^"]*">([^<]*)</td>', page))
         for f in doc["features"]:
             failed = f["out_of_tolerance"] > 0 or any(
-                f.get(k, {}).get("in_tolerance") is False for k in ("form", "size"))
+                f.get(k, {}).get("in_tolerance") is False for k in ("form", "size")) or any(
+                t.get("in_tolerance") is False for t in f.get("tolerances", []))
             with self.subTest(feature=f["id"]):
                 self.assertEqual(rows[f["id"]], "FAIL" if failed else "PASS")
 

@@ -616,7 +616,15 @@ TEST_F(ToolTest, InspectExitCodes) {
         R"({"features": [{"id": "p", "kind": "plane", "origin": [0,0,0], "normal": [0,0,1],
             "tolerance": [0, 1], "size": "inscribed"}]})",
         R"({"features": [{"id": "p", "kind": "plane", "origin": [0,0,0], "normal": [0,0,1],
-            "tolerance": [0, 1], "form": "inscribed"}]})"}) {
+            "tolerance": [0, 1], "form": "inscribed"}]})",
+        // Datums and tolerances: a letter no feature carries, one carried twice, no angle.
+        R"({"features": [{"id": "p", "kind": "plane", "origin": [0,0,0], "normal": [0,0,1],
+            "tolerance": [0, 1], "parallelism": {"tolerance": 1, "datums": ["Z"]}}]})",
+        R"({"features": [{"id": "p", "kind": "plane", "origin": [0,0,0], "normal": [0,0,1],
+            "tolerance": [0, 1], "datum": "A"}, {"id": "q", "kind": "plane", "origin": [0,0,0],
+            "normal": [0,0,1], "tolerance": [0, 1], "datum": "A"}]})",
+        R"({"features": [{"id": "p", "kind": "plane", "origin": [0,0,0], "normal": [0,0,1],
+            "tolerance": [0, 1], "angularity": {"tolerance": 1, "datums": ["A"]}}]})"}) {
     std::ofstream(nominal) << bad;
     const Outcome r = run({"inspect", "--nominal", nominal, "--measured", measured});
     EXPECT_EQ(r.status, 2) << bad;

@@ -13,6 +13,7 @@
 #include "tools/qorv/nominal.h"
 #if QORV_HAVE_STEP
 #include "qorv/exchange/cad_reader.h"
+#include "qorv/foundation/transfo3d.h"
 #endif
 
 using nlohmann::json;
@@ -75,7 +76,16 @@ struct Selection {
   std::vector<int> faces;  // indices in the model's faces
   std::pair<double, double> band;
   bool reversed = false;
+  json entry;  // the side file's object: form, size, datum, tolerances
 };
+
+// The keys that need the element the faces lie on.
+bool asksForElement(const json& e) {
+  for (const char* k : {"form", "size", "form_tolerance", "size_tolerance", "datum", "position",
+                        "parallelism", "perpendicularity", "angularity"})
+    if (e.contains(k)) return true;
+  return false;
+}
 
 std::vector<Selection> readSide(const std::string& path, const CadModel& model,
                                 std::pair<double, double>& defaultBand) {
@@ -102,6 +112,7 @@ std::vector<Selection> readSide(const std::string& path, const CadModel& model,
       throw NominalError{what + ": 'id' (a non-empty string) is missing"};
     Selection s;
     s.id = e.at("id").get<std::string>();
+    s.entry = e;
     what = where + ": feature '" + s.id + "'";
     for (const Selection& o : out)
       if (o.id == s.id) throw NominalError{what + ": the id is used twice"};
@@ -196,7 +207,31 @@ std::vector<gmInspectionFeature> readCadNominal(const std::string& path,
   };
   for (const Selection& s : chosen) {
     for (int k : s.faces) taken[static_cast<std::size_t>(k)] = true;
-    add(exchange::groupOf(model, s.faces, s.id), s.band, s.reversed);
+    const CadGroup g = exchange::groupOf(model, s.faces, s.id);
+    add(g, s.band, s.reversed);
+    if (!asksForElement(s.entry)) continue;
+    const std::string what = "side file: feature '" + s.id + "': ";
+    const exchange::CadElement& e = g.element;
+    const gmInspectionFeature::Kind kind = e.kind == "plane"      ? gmInspectionFeature::PLANE
+                                           : e.kind == "cylinder" ? gmInspectionFeature::CYLINDER
+                                           : e.kind == "cone"     ? gmInspectionFeature::CONE
+                                           : e.kind == "sphere"   ? gmInspectionFeature::SPHERE
+                                                                  : gmInspectionFeature::SURFACE;
+    if (kind == gmInspectionFeature::SURFACE)
+      throw NominalError{what +
+                         "form, size, datums and tolerances need faces on one plane, cylinder, "
+                         "cone or sphere"};
+    if (const std::string why =
+            features.back().setElement(kind, ERChgRepere3D(e.axis, e.origin), e.r1);
+        !why.empty())
+      throw NominalError{what + why};
+    try {
+      readFeatureAsks(s.entry, features.back());
+    } catch (const NominalError& x) {
+      throw NominalError{what + x.why};
+    } catch (const json::exception& x) {
+      throw NominalError{what + x.what()};
+    }
   }
   for (const CadGroup& g : model.groups) {
     std::vector<int> rest;
@@ -209,6 +244,7 @@ std::vector<gmInspectionFeature> readCadNominal(const std::string& path,
       if (s.id == id) throw NominalError{"side file: the id '" + id + "' names a model's face"};
     add(rest.size() == g.faces.size() ? g : exchange::groupOf(model, rest, id), defaultBand, false);
   }
+  checkDatums(features);
   return features;
 }
 

@@ -122,6 +122,7 @@ void writeFeaturesJson(std::ostream& s, const std::vector<gmInspectionFeature>& 
         << (plane ? "centroid" : "centre") << "\": " << xyz(f.fitCentre) << "}";
     }
     writeFormJson(s, fs[k], f);
+    writeToleranceJson(s, fs[k], f);
     s << "}";
   }
 }
@@ -133,8 +134,9 @@ void writeFeatureTable(std::ostream& s, const std::vector<gmInspectionFeature>& 
     idWidth = std::max(idWidth, displayWidth(validUtf8(f.id())) + 2);
   s << padded("feature", idWidth, true) << padded("kind", 10, true) << padded("points", 8, false)
     << padded("min", 11, false) << padded("max", 11, false) << padded("mean", 11, false)
-    << padded("std dev", 11, false) << padded("out", 6, false) << padded("fit size", 11, false)
-    << padded("form", 11, false) << padded("iter", 6, false) << "\n";
+    << padded("std dev", 11, false) << padded("out", 6, false) << padded("profile", 9, false)
+    << padded("fit size", 11, false) << padded("form", 11, false) << padded("iter", 6, false)
+    << "\n";
   for (std::size_t k = 0; k < fs.size(); ++k) {
     const gmFeatureSummary& f = summaries[k];
     const bool any = f.stats.num_projected() > 0;
@@ -145,6 +147,10 @@ void writeFeatureTable(std::ostream& s, const std::vector<gmInspectionFeature>& 
       << padded(any ? fixed(f.stats.mean()) : "-", 11, false)
       << padded(any ? fixed(f.stats.standard_deviation()) : "-", 11, false)
       << padded(std::to_string(f.outOfTolerance), 6, false)
+      << padded(!any               ? "-"
+                : f.outOfTolerance ? "FAIL"
+                                   : "PASS",
+                9, false)
       << padded(f.fitted && fs[k].kind() != gmInspectionFeature::PLANE ? fixed(f.size) : "-", 11,
                 false)
       << padded(f.fitted ? fixed(f.formError) : "-", 11, false)
@@ -369,6 +375,7 @@ int inspectCloud(const InspectOptions& o, Output& out, const gmInspection& inspe
       << " rows not read\n\n";
     writeFeatureTable(s, fs, summaries);
     writeFormTable(s, fs, summaries);
+    writeToleranceTable(s, fs, summaries);
     if (!cloud.skipped.empty()) {
       s << "\nrows not read:\n";
       for (const gmCloudSkip& k : cloud.skipped)
@@ -673,6 +680,7 @@ int inspect(const InspectOptions& o, Output& out) {
       << unassigned << " unassigned, " << outside << " out of tolerance\n\n";
     writeFeatureTable(s, fs, summaries);
     writeFormTable(s, fs, summaries);
+    writeToleranceTable(s, fs, summaries);
     if (outside > 0) {
       s << "\nout of tolerance:\n";
       int listed = 0;

@@ -170,10 +170,26 @@ const char* verdictWord(Verdict v) {
 
 Verdict verdictOf(const gmInspectionFeature& f, const gmFeatureSummary& s) {
   if (s.outOfTolerance > 0 || s.formInTolerance == 0 || s.sizeInTolerance == 0) return FAIL;
+  for (const gmToleranceResult& t : s.tolerances)
+    if (t.inTolerance == 0) return FAIL;
   if (s.stats.num_projected() == 0) return NOT_JUDGED;
   if ((f.form().form && s.formInTolerance < 0) || (f.form().size && s.sizeInTolerance < 0))
     return NOT_JUDGED;
+  if (s.tolerances.size() < f.tolerances().size()) return NOT_JUDGED;
+  for (const gmToleranceResult& t : s.tolerances)
+    if (t.inTolerance < 0) return NOT_JUDGED;
   return PASS;
+}
+
+// "position &#8960; 0.1 | A | B": the tolerance as a drawing's frame reads.
+std::string frameText(const gmToleranceSpec& t, const std::string& unit) {
+  std::string s = std::string(gmTolerance::kindName(t.kind)) + " ";
+  if (t.kind == gmTolerance::POSITION) s += "&#8960; ";
+  s += num(t.tolerance) + unit;
+  for (const std::string& d : t.datums) s += " | " + escaped(d);
+  if (t.kind == gmTolerance::ANGULARITY)
+    s += " at " + num(t.angle * 180 / std::numbers::pi, 3) + "&#176;";
+  return s;
 }
 
 std::string nominalText(const gmInspectionFeature& f, const std::string& unit) {
@@ -181,7 +197,7 @@ std::string nominalText(const gmInspectionFeature& f, const std::string& unit) {
   switch (f.kind()) {
     case gmInspectionFeature::CYLINDER:
     case gmInspectionFeature::SPHERE:
-      s = "&#8960; " + num(2 * f.r1());
+      s = "&#8960; " + num(2 * f.elementR1());
       break;
     case gmInspectionFeature::CONE:
       s = "half-angle " + num(f.r1() * 180 / std::numbers::pi, 3) + "&#176;";
@@ -197,6 +213,8 @@ std::string nominalText(const gmInspectionFeature& f, const std::string& unit) {
     s += "<br>size " + signedNum(spec.sizeLower) + " / " + signedNum(spec.sizeUpper) + unit;
   if (spec.form && std::isfinite(spec.formTolerance))
     s += "<br>form &#8804; " + num(spec.formTolerance) + unit;
+  if (!f.datum().empty()) s += "<br>datum " + escaped(f.datum());
+  for (const gmToleranceSpec& t : f.tolerances()) s += "<br>" + frameText(t, unit);
   return s;
 }
 
@@ -207,8 +225,9 @@ std::string actualText(const gmInspectionFeature& f, const gmFeatureSummary& s) 
   if (spec.size) {
     const gmFormResult& r = s.sizeFit;
     parts.push_back(r.ok ? "<span" + std::string(s.sizeInTolerance == 0 ? " class=\"bad\"" : "") +
-                               ">&#8960; " + num(r.size) + " (" + signedNum(r.size - 2 * f.r1()) +
-                               ", " + gmForm::associationName(spec.sizeAssociation) + ")</span>"
+                               ">&#8960; " + num(r.size) + " (" +
+                               signedNum(r.size - 2 * f.elementR1()) + ", " +
+                               gmForm::associationName(spec.sizeAssociation) + ")</span>"
                          : "size not made: " + escaped(r.reason));
   } else if (s.fitted && !plane) {
     parts.push_back("&#8960; " + num(2 * s.size) + " (least-squares fit)");
@@ -221,6 +240,16 @@ std::string actualText(const gmInspectionFeature& f, const gmFeatureSummary& s) 
                          : "form not made: " + escaped(r.reason));
   } else if (s.fitted) {
     parts.push_back("form " + num(s.formError) + " (least-squares fit)");
+  }
+  for (std::size_t k = 0; k < f.tolerances().size(); ++k) {
+    const char* name = gmTolerance::kindName(f.tolerances()[k].kind);
+    const gmToleranceResult* r = k < s.tolerances.size() ? &s.tolerances[k] : nullptr;
+    if (r == nullptr || !r->ok)
+      parts.push_back(std::string(name) + " not judged: " + escaped(r ? r->reason : "no points"));
+    else
+      parts.push_back("<span" + std::string(r->inTolerance == 0 ? " class=\"bad\"" : "") + ">" +
+                      name + " " + num(r->value) + " " + (r->inTolerance ? "PASS" : "FAIL") +
+                      "</span>");
   }
   if (parts.empty()) return "&#8212;";
   std::string out;
@@ -642,7 +671,7 @@ void writeReport(std::ostream& html, const ReportInputs& in) {
        << "</p>\n<table id=\"features\"><tr><th class=\"l\">feature</th><th "
           "class=\"l\">kind</th><th>nominal</th>"
        << "<th>actual</th><th>points</th><th>min</th><th>max</th><th>mean</th><th>std "
-          "dev</th><th>band</th>"
+          "dev</th><th>profile of a surface</th>"
        << "<th>out</th><th class=\"l\">worst point</th><th>verdict</th></tr>\n";
   for (std::size_t k : order) {
     const gmFeatureSummary& s = summaries[k];

@@ -245,6 +245,51 @@ void readForm(const json& f, gmInspectionFeature& feature) {
   if (const std::string why = feature.setForm(spec); !why.empty()) throw NominalError{why};
 }
 
+// "datum": a letter the feature carries; "position", "parallelism", "perpendicularity",
+// "angularity": {"tolerance": t, "datums": [primary, ...], "angle": degrees (angularity)}.
+bool hasTolerances(const json& f) {
+  for (const char* key : {"datum", "position", "parallelism", "perpendicularity", "angularity"})
+    if (f.contains(key)) return true;
+  return false;
+}
+
+void readTolerances(const json& f, gmInspectionFeature& feature) {
+  if (!hasTolerances(f)) return;
+  std::string datum;
+  if (f.contains("datum")) {
+    if (!f.at("datum").is_string() || f.at("datum").get<std::string>().empty())
+      throw NominalError{"'datum' must be a non-empty string"};
+    datum = f.at("datum").get<std::string>();
+  }
+  std::vector<gmToleranceSpec> specs;
+  for (gmTolerance::Kind k : {gmTolerance::POSITION, gmTolerance::PARALLELISM,
+                              gmTolerance::PERPENDICULARITY, gmTolerance::ANGULARITY}) {
+    const char* key = gmTolerance::kindName(k);
+    if (!f.contains(key)) continue;
+    const json& t = f.at(key);
+    const std::string where = std::string("'") + key + "'";
+    if (!t.is_object()) throw NominalError{where + " must be an object"};
+    gmToleranceSpec spec;
+    spec.kind = k;
+    try {
+      spec.tolerance = scalar(t, "tolerance");
+      if (k == gmTolerance::ANGULARITY) spec.angle = scalar(t, "angle") * kDegree;
+    } catch (const NominalError& e) {
+      throw NominalError{where + ": " + e.why};
+    }
+    if (!t.contains("datums") || !t.at("datums").is_array())
+      throw NominalError{where + ": 'datums' must be an array of datum letters"};
+    for (const json& d : t.at("datums")) {
+      if (!d.is_string())
+        throw NominalError{where + ": 'datums' must be an array of datum letters"};
+      spec.datums.push_back(d.get<std::string>());
+    }
+    specs.push_back(std::move(spec));
+  }
+  if (const std::string why = feature.setTolerances(datum, std::move(specs)); !why.empty())
+    throw NominalError{why};
+}
+
 gmInspectionFeature featureOf(const json& f, std::size_t index) {
   if (!f.is_object()) throw NominalError{"feature " + std::to_string(index) + " is not an object"};
   const std::string id = f.contains("id") && f.at("id").is_string() ? f.at("id").get<std::string>()
@@ -272,7 +317,7 @@ gmInspectionFeature featureOf(const json& f, std::size_t index) {
       gmInspectionFeature feature(id, k, frame, r1, r2, u.first, u.second, v.first, v.second,
                                   material, lower, upper);
       if (!feature.problem().empty()) throw NominalError{feature.problem()};
-      readForm(f, feature);
+      readFeatureAsks(f, feature);
       return feature;
     };
     if (kind == "plane") {
@@ -307,6 +352,10 @@ gmInspectionFeature featureOf(const json& f, std::size_t index) {
         f.contains("size_tolerance"))
       if (kind == "nurbs" || kind == "trimmed")
         throw NominalError{"form and size are judged on planes, cylinders, cones and spheres"};
+    if (hasTolerances(f) && (kind == "nurbs" || kind == "trimmed"))
+      throw NominalError{
+          "datums and orientation and location tolerances are planes, cylinders, cones and "
+          "spheres"};
     if (kind == "nurbs") return nurbsFeature(f, id, material, lower, upper);
     if (kind == "trimmed") return trimmedFeature(f, id, material, lower, upper);
     throw NominalError{"unknown kind '" + kind +
@@ -317,6 +366,26 @@ gmInspectionFeature featureOf(const json& f, std::size_t index) {
 }
 
 }  // namespace
+
+void readFeatureAsks(const json& f, gmInspectionFeature& feature) {
+  readForm(f, feature);
+  readTolerances(f, feature);
+}
+
+void checkDatums(const std::vector<gmInspectionFeature>& features) {
+  for (const gmInspectionFeature& f : features) {
+    for (const gmInspectionFeature& g : features)
+      if (&g < &f && !f.datum().empty() && g.datum() == f.datum())
+        throw NominalError{"datum '" + f.datum() + "' is carried by '" + g.id() + "' and '" +
+                           f.id() + "'"};
+    for (const gmToleranceSpec& t : f.tolerances())
+      for (const std::string& d : t.datums)
+        if (std::none_of(features.begin(), features.end(),
+                         [&](const gmInspectionFeature& g) { return g.datum() == d; }))
+          throw NominalError{"feature '" + f.id() + "': " + gmTolerance::kindName(t.kind) +
+                             ": datum '" + d + "' is carried by no feature"};
+  }
+}
 
 // A database: every bounded surface is a feature named by its identifier; a database object
 // referencing one gives its tolerance (properties 106 lower, 107 upper) and, with property
@@ -393,7 +462,8 @@ std::vector<gmInspectionFeature> readNominal(const std::string& path, const CadN
   }
   if (!doc.is_object() || !doc.contains("features") || !doc.at("features").is_array())
     throw NominalError{"expected an object with a \"features\" array"};
-  if (units != nullptr && doc.contains("units") && doc.at("units").is_string()) *units = doc.at("units");
+  if (units != nullptr && doc.contains("units") && doc.at("units").is_string())
+    *units = doc.at("units");
   std::vector<gmInspectionFeature> features;
   const json& list = doc.at("features");
   for (std::size_t i = 0; i < list.size(); ++i) {
@@ -407,6 +477,7 @@ std::vector<gmInspectionFeature> readNominal(const std::string& path, const CadN
         throw NominalError{"feature id '" + features.back().id() + "' is used twice"};
   }
   if (features.empty()) throw NominalError{"no features"};
+  checkDatums(features);
   return features;
 }
 

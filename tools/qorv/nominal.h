@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include "qorv/measurement/inspection.h"
 #include "tools/qorv/cad_nominal.h"
 
@@ -21,5 +23,12 @@ struct NominalError {
 std::vector<gmInspectionFeature> readNominal(const std::string& path,
                                              const CadNominalOptions& cad = {},
                                              std::string* units = nullptr);
+
+// The form, size, datum and orientation and location tolerances a feature's JSON object asks
+// for (as part.schema.json names them), set on the feature; throws NominalError.
+void readFeatureAsks(const nlohmann::json& f, gmInspectionFeature& feature);
+
+// Every datum a tolerance names is carried by exactly one feature; throws NominalError.
+void checkDatums(const std::vector<gmInspectionFeature>& features);
 
 }  // namespace qorv::tool
