@@ -651,13 +651,28 @@ gmAlignment gmBestFitAlignment(const std::vector<gmInspectionFeature>& features,
   Rigid T = fromTransfo(options.start);
   int iterations = 0, it = 0;
   std::vector<Rigid> rivals;
+  // From a start with every degree of freedom free, the principal-axes starts that lie within
+  // 60 degrees of it are tried beside it: the local solver's reach from a turned start is short.
+  std::vector<Rigid> starts;
+  bool anyFixed = false;
+  for (bool f : options.fixed) anyFixed = anyFixed || f;
   if (options.fromAnywhere) {
+    starts = principalStarts(features, pts);
+  } else {
+    starts.push_back(T);
+    if (!anyFixed)
+      for (const Rigid& S : principalStarts(features, pts)) {
+        Vec3 axis;
+        if (relativeTurn(T, S, axis) < std::numbers::pi / 3) starts.push_back(S);
+      }
+  }
+  if (starts.size() > 1) {
     // A few iterations from each start on a thinned set; the likeliest few go on to the end.
     std::vector<Sample> few;
     const std::size_t stride = std::max<std::size_t>(1, pts.size() / 400);
     for (std::size_t i = 0; i < pts.size(); i += stride) few.push_back(pts[i]);
     std::vector<std::pair<double, Rigid>> tried;
-    for (const Rigid& S : principalStarts(features, pts)) {
+    for (const Rigid& S : starts) {
       const Rigid R = fit.solve(S, few, 10, it);
       tried.push_back({trimmedMean(fit.evalAll(R, few)), R});
       iterations += it;

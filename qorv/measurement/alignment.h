@@ -28,7 +28,10 @@
 //   percent of gross outliers leave the move where the other points put it.
 // - The start from anywhere matches the points' centroid and principal axes to those of the
 //   nominal's area: it needs points spread over the part much as its area is. Points on a few
-//   features only should start from a frame near the answer (fromAnywhere = 0).
+//   features only should start from a frame near the answer (fromAnywhere = 0). From a given
+//   start with no degree of freedom fixed, the principal-axes starts within 60 degrees of it
+//   are tried beside it and the best end kept, so that a start some 45 degrees off still
+//   reaches the answer.
 // - maxDistance: points whose residual exceeds it after convergence are unassigned (listed, left
 //   out of the statistics and of a final refit).
 // - A move the points do not fix (a plain cylinder turned about or slid along its axis, a plane
