@@ -3,7 +3,8 @@
 the nominal as 10^6 points by area with their exact normals. Reported for each: time, the miss
 of the true move (largest gap at the part's box corners, over the box diagonal), the RMS of the
 aligned points against the exact surfaces (qorv.inspect_cloud), and the start rate over 200
-starts within 45 degrees and a fifth of the size on 1000 of the points. qorv runs from anywhere
+starts within 45 degrees and a fifth of the size on 1000 of the points (within 1e-6 of the size,
+as qorv is held to, and within 1e-3, which tells a wrong basin from the sampling's limit). qorv runs from anywhere
 (its Python call takes no start) and from the given starts through the benchmark itself.
 ICP: correspondences up to the part's size, at most 200 iterations, stopping at a relative
 change of 1e-12.
@@ -80,14 +81,16 @@ def main():
           f"RMS against the surfaces {rms(a['matrix'], pts):.3g}")
     rng = np.random.default_rng(2026)
     few = pts[rng.choice(len(pts), 1000, replace=False)]
-    ok = 0
+    ok = near = 0
     for _ in range(200):
         S = np.eye(4)
         S[:3, :3] = turn(rng, rng.uniform(0, math.pi / 4))
         shift = rng.normal(size=3)
         S[:3, 3] = centre - S[:3, :3] @ centre + shift / np.linalg.norm(shift) * rng.uniform(0, size / 5)
-        ok += miss(icp(few, S @ truth), truth, lo, hi) < 1e-6 * size
-    print(f"  Open3D ICP start rate, 1000 points, 200 starts within 45 degrees and size/5: {ok / 2:.1f}%")
+        m = miss(icp(few, S @ truth), truth, lo, hi)
+        ok, near = ok + (m < 1e-6 * size), near + (m < 1e-3 * size)
+    print(f"  Open3D ICP start rate, 1000 points, 200 starts within 45 degrees and size/5: {ok / 2:.1f}% "
+          f"within 1e-6 of the size, {near / 2:.1f}% within 1e-3 (the sampling's own limit)")
 
 
 if __name__ == "__main__":
