@@ -1,6 +1,7 @@
-// qorv.align: measured points onto a nominal part, by best fit or 3-2-1 datums.
+// qorv.align: measured points onto a nominal part, by best fit, 3-2-1 datums or reference points.
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 
 #include "python/module.h"
@@ -22,17 +23,20 @@ py::dict align(const std::string& nominal, const py::handle& points, const std::
                std::optional<std::vector<std::string>> fixed,
                std::optional<std::vector<std::string>> datums,
                std::optional<std::vector<std::string>> features, double probeDiameter,
-               double maxDistance, const py::object& probeDiameters) {
+               double maxDistance, const py::object& probeDiameters, std::optional<std::string> rps,
+               std::optional<std::vector<std::string>> ids) {
   if (!(probeDiameter >= 0) || !std::isfinite(probeDiameter))
     throw std::invalid_argument("probe_diameter must be a finite number of 0 or more");
   std::vector<gmInspectionFeature> fs = nominalFeatures(nominal);
   const std::vector<ERPoint3D> in = pointsOf<3>(points, "points");
   if (features && features->size() != in.size())
     throw std::invalid_argument("one feature id per point");
+  if (ids && ids->size() != in.size()) throw std::invalid_argument("one id per point");
   std::vector<gmMeasuredPoint> pts(in.size());
   for (std::size_t i = 0; i < in.size(); ++i) {
     pts[i].centre = in[i];
     if (features) pts[i].feature = (*features)[i];
+    if (ids) pts[i].id = (*ids)[i];
   }
   if (!probeDiameters.is_none()) {
     const std::vector<double> d = valuesOf(probeDiameters, "probe_diameters");
@@ -59,8 +63,17 @@ py::dict align(const std::string& nominal, const py::handle& points, const std::
     if (!features)
       throw std::invalid_argument("datums: the points need their feature ids (features=)");
     a = gmDatumAlignment(fs, pts, *datums, probeDiameter);
+  } else if (method == "rps") {
+    if (!rps) throw std::invalid_argument("rps: the reference points file");
+    if (!ids) throw std::invalid_argument("rps: the points need their ids (ids=)");
+    std::ifstream file(std::filesystem::path(*rps), std::ios::binary);
+    if (!file) throw std::invalid_argument("rps: " + *rps + " cannot be read");
+    std::vector<gmReferencePoint> refs;
+    std::string why;
+    if (!gmReadReferencePoints(file, refs, why)) throw std::invalid_argument("rps: " + why);
+    a = gmRpsAlignment(refs, pts);
   } else {
-    throw std::invalid_argument("method: 'best-fit' or 'datums'");
+    throw std::invalid_argument("method: 'best-fit', 'datums' or 'rps'");
   }
   py::dict d;
   d["ok"] = a.ok != 0;
@@ -87,10 +100,13 @@ void bindAlignment(py::module_& m) {
         py::arg("fixed") = py::none(), py::arg("datums") = py::none(),
         py::arg("features") = py::none(), py::arg("probe_diameter") = 0.0,
         py::arg("max_distance") = HUGE_VAL, py::arg("probe_diameters") = py::none(),
+        py::arg("rps") = py::none(), py::arg("ids") = py::none(),
         "The rigid move of measured probe centres (n, 3) onto a nominal part (JSON): method "
         "'best-fit' (from anywhere; fixed names held parameters among rx, ry, rz, tx, ty, tz, "
         "then from the points' own frame) or 'datums' (3-2-1 on three feature ids, the points' "
-        "features given). Returns matrix (4, 4; nominal = matrix @ measured), angles (rx, ry, rz, "
+        "features given) or 'rps' (reference points: rps names their file, id,fixes,x,y,z a line; "
+        "ids names the points). Returns matrix (4, 4; nominal = matrix @ measured), angles (rx, "
+        "ry, rz, "
         "radians, R = Rz Ry Rx), translation, uncertainty (6: turns, then shifts), rms, "
         "max_residual, iterations, points_used, unassigned (indices), ambiguous, free_directions.");
 }

@@ -9,7 +9,9 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 peers=(libsqlite3-dev libeigen3-dev libboost-dev libcgal-dev libocct-foundation-dev
   libocct-modeling-data-dev libocct-modeling-algorithms-dev python3-ezdxf libglpk-dev
   # cloud_bench: cloud-to-mesh distances, run offscreen from its command line
-  cloudcompare)
+  cloudcompare
+  # alignment_peer.py: point-to-plane ICP
+  python3-open3d)
 missing=()
 for p in "${peers[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -36,8 +38,16 @@ for n in "${names[@]}"; do
   echo "== ${n}_bench"
   "$build/bench/${n}_bench"
 done
-# The Python module's bulk call against the same loop in C++ (python_bulk_bench above).
+# The Python module's bulk call against the same loop in C++ (python_bulk_bench above); the
+# alignment's peer on the points alignment_bench writes.
 for n in "${names[@]}"; do
+  if [[ "$n" == alignment ]]; then
+    echo "== alignment_peer.py"
+    peer_input="$(mktemp)"
+    "$build/bench/alignment_bench" --points "$peer_input" >/dev/null
+    PYTHONPATH="$build/python/site" "$(command -pv python3)" "$root/bench/alignment_peer.py" "$peer_input"
+    rm -f "$peer_input"
+  fi
   if [[ "$n" == python_bulk ]]; then
     echo "== python_bulk.py"
     PYTHONPATH="$build/python/site" "$(command -pv python3)" "$root/bench/python_bulk.py"

@@ -192,3 +192,43 @@ def test_align_finds_a_known_move_of_the_sample_part(tmp_path):
     assert b["ok"] and abs(b["angles"][2] + 0.05) < 1e-3 and b["uncertainty"][0] == 0
     with pytest.raises(ValueError):
         qorv.align(part, pts, fixed=["rw"])
+
+
+def test_align_by_datums_and_reference_points_finds_a_hand_built_frame(tmp_path):
+    plane = lambda i, o, n, x, u, v: {"id": i, "kind": "plane", "origin": o, "normal": n, "x_axis": x,
+                                      "u": u, "v": v, "tolerance": [-0.05, 0.05]}
+    part = tmp_path / "corner.json"
+    part.write_text(json.dumps({"part": "corner", "units": "mm", "features": [
+        plane("top", [0, 0, 30], [0, 0, 1], [1, 0, 0], [0, 100], [0, 60]),
+        plane("front", [0, 0, 0], [0, -1, 0], [1, 0, 0], [0, 100], [0, 30]),
+        plane("left", [0, 0, 0], [-1, 0, 0], [0, 0, 1], [0, 30], [0, 60])]}))
+    a, b = np.meshgrid(np.linspace(0.1, 0.9, 5), np.linspace(0.1, 0.9, 4))
+    a, b, o = a.ravel(), b.ravel(), np.zeros(a.size)
+    nominal = np.concatenate([np.stack([100 * a, 60 * b, o + 30], 1), np.stack([100 * a, o, 30 * b], 1),
+                              np.stack([o, 60 * a, 30 * b], 1)])
+    features = ["top"] * a.size + ["front"] * a.size + ["left"] * a.size
+    ids = [f"P{k}" for k in range(len(nominal))]
+    # The part's frame built by hand: a turn of 130 degrees about (1, -2, 2) / 3, far off.
+    k, t = np.array([1.0, -2, 2]) / 3, np.array([4e3, -250, 1e4])
+    K = np.array([[0, -k[2], k[1]], [k[2], 0, -k[0]], [-k[1], k[0], 0]])
+    R = np.eye(3) + math.sin(math.radians(130)) * K + (1 - math.cos(math.radians(130))) * K @ K
+    measured = (nominal - t) @ R  # nominal = R measured + t
+    d = qorv.align(str(part), measured, method="datums", datums=["top", "front", "left"], features=features)
+    assert d["ok"], d["problem"]
+    assert np.allclose(d["matrix"][:3, :3], R, atol=1e-12) and np.allclose(d["matrix"][:3, 3], t, atol=1e-8)
+    assert d["rms"] < 1e-9
+    # 3-2-1 reference points on the top: the first fixes x, y, z, the second (along x) y and z,
+    # the third z; the values they do not fix steer the start (from 130 degrees off, six fixes
+    # alone have more than one solution).
+    rps = tmp_path / "rps.csv"
+    p0, p4, p15 = nominal[0], nominal[4], nominal[15]
+    rps.write_text(f"id,fixes,x,y,z\n{ids[0]},xyz,{p0[0]!r},{p0[1]!r},{p0[2]!r}\n{ids[4]},yz,{p4[0]!r},{p4[1]!r},{p4[2]!r}\n"
+                   f"{ids[15]},z,{p15[0]!r},{p15[1]!r},{p15[2]!r}\n")
+    r = qorv.align(str(part), measured, method="rps", rps=str(rps), ids=ids)
+    assert r["ok"], r["problem"]
+    assert np.allclose(r["matrix"], d["matrix"], atol=1e-8) and r["points_used"] == 3
+    with pytest.raises(ValueError):
+        qorv.align(str(part), measured, method="rps", rps=str(rps))
+    rps.write_text("P0,xyw,1,2,3\n")
+    with pytest.raises(ValueError, match="line 1"):
+        qorv.align(str(part), measured, method="rps", rps=str(rps), ids=ids)

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <numbers>
+#include <sstream>
 #include <thread>
 
 #include "qorv/foundation/numerics.h"
@@ -147,6 +148,89 @@ int cholSolve(int n, const double* A, const double* b, double* x) {
     x[i] = s / L[i * n + i];
   }
   return 1;
+}
+
+// From the weighted normal equations H (turns scaled by L, about c) at the solution T, with
+// sum the weighted squared residuals of n points: the free directions when some, else the
+// standard uncertainties.
+void spread(const double* H, const bool* fixed, double sum, int n, const Vec3& c, const Rigid& T,
+            double L, gmAlignment& out) {
+  int idx[6], m = 0;
+  for (int i = 0; i < 6; ++i)
+    if (!fixed[i]) idx[m++] = i;
+  if (m == 0) return;
+  double A[36], val[6], V[36];
+  for (int i = 0; i < m; ++i)
+    for (int j = 0; j < m; ++j) A[m * i + j] = H[6 * idx[i] + idx[j]];
+  double B[36];
+  std::copy(A, A + 36, B);
+  eigenSym(m, B, val, V);
+  // The null space: its pure shifts, then turns (the shifts taken out of their motion).
+  std::vector<std::array<double, 6>> null;
+  for (int k = 0; k < m; ++k) {
+    if (val[k] > 1e-9 * val[0] && val[0] > 0) continue;
+    std::array<double, 6> v{};
+    for (int i = 0; i < m; ++i) v[idx[i]] = V[i * m + k];
+    for (int i = 0; i < 3; ++i) v[i] /= L;
+    null.push_back(v);
+  }
+  if (!null.empty()) {
+    const int k = static_cast<int>(null.size());
+    double G[36], gv[6], GV[36];
+    for (int i = 0; i < k; ++i)
+      for (int j = 0; j < k; ++j)
+        G[k * i + j] =
+            (null[i][0] * null[j][0] + null[i][1] * null[j][1] + null[i][2] * null[j][2]) * L * L;
+    eigenSym(k, G, gv, GV);
+    std::vector<Vec3> shifts;
+    std::vector<std::array<double, 6>> turns;
+    for (int j = 0; j < k; ++j) {
+      std::array<double, 6> v{};
+      for (int i = 0; i < k; ++i)
+        for (int q = 0; q < 6; ++q) v[q] += GV[i * k + j] * null[i][q];
+      if (gv[j] < 1e-12)
+        shifts.push_back(unit(Vec3{v[3], v[4], v[5]}));
+      else
+        turns.push_back(v);
+    }
+    std::string names;
+    auto add = [&](const std::string& s) { names += (names.empty() ? "" : "; ") + s; };
+    for (const auto& d : shifts) add("shift along " + direction(d));
+    for (auto v : turns) {
+      Vec3 w{v[0], v[1], v[2]}, dt{v[3], v[4], v[5]};
+      for (const auto& d : shifts) dt = sub(dt, scale(d, dot(dt, d)));
+      // The motion's axis: the points it leaves still (up to a slide along it).
+      const Vec3 p = add3(c, scale(cross(w, dt), 1 / dot(w, w)));
+      add("turn about " + direction(w) + " through " + position(p, L));
+    }
+    out.ambiguous = 1;
+    out.freeDirections = names;
+    return;
+  }
+  // sigma^2 H^-1, then from the turn about c to T's own translation: dt_T = dt + (c - t) x w.
+  const double s2 = n > m ? sum / (n - m) : 0;
+  double C[36] = {};
+  for (int j = 0; j < m; ++j) {
+    double e[6] = {}, x[6];
+    e[j] = 1;
+    if (!cholSolve(m, A, e, x)) return;
+    for (int i = 0; i < m; ++i) C[6 * idx[i] + idx[j]] = s2 * x[i];
+  }
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 6; ++j) C[6 * i + j] /= L, C[6 * j + i] /= L;
+  // A = [[I, 0], [[c]x, I]]
+  double Am[36] = {};
+  for (int i = 0; i < 6; ++i) Am[7 * i] = 1;
+  const Vec3 k = sub(c, T.t);
+  const double X[9] = {0, -k[2], k[1], k[2], 0, -k[0], -k[1], k[0], 0};
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) Am[6 * (3 + i) + j] = X[3 * i + j];
+  for (int i = 0; i < 6; ++i) {
+    double v = 0;
+    for (int k = 0; k < 6; ++k)
+      for (int l = 0; l < 6; ++l) v += Am[6 * i + k] * C[6 * k + l] * Am[6 * i + l];
+    out.sigma[i] = fixed[i] ? 0 : std::sqrt(std::max(v, 0.0));
+  }
 }
 
 struct Sample {
@@ -410,83 +494,7 @@ class Fitter {
       sum += w * e.r * e.r, wsum += w, sq += e.r * e.r, mx = std::max(mx, std::fabs(e.r)), ++n;
     }
     out.used = n, out.rms = n ? std::sqrt(sq / n) : 0, out.maxResidual = mx;
-    int idx[6], m = 0;
-    for (int i = 0; i < 6; ++i)
-      if (!o_.fixed[i]) idx[m++] = i;
-    if (m == 0) return;
-    double A[36], val[6], V[36];
-    for (int i = 0; i < m; ++i)
-      for (int j = 0; j < m; ++j) A[m * i + j] = H[6 * idx[i] + idx[j]];
-    double B[36];
-    std::copy(A, A + 36, B);
-    eigenSym(m, B, val, V);
-    const double L = size_;
-    // The null space: its pure shifts, then turns (the shifts taken out of their motion).
-    std::vector<std::array<double, 6>> null;
-    for (int k = 0; k < m; ++k) {
-      if (val[k] > 1e-9 * val[0] && val[0] > 0) continue;
-      std::array<double, 6> v{};
-      for (int i = 0; i < m; ++i) v[idx[i]] = V[i * m + k];
-      for (int i = 0; i < 3; ++i) v[i] /= L;
-      null.push_back(v);
-    }
-    if (!null.empty()) {
-      const int k = static_cast<int>(null.size());
-      double G[36], gv[6], GV[36];
-      for (int i = 0; i < k; ++i)
-        for (int j = 0; j < k; ++j)
-          G[k * i + j] =
-              (null[i][0] * null[j][0] + null[i][1] * null[j][1] + null[i][2] * null[j][2]) * L * L;
-      eigenSym(k, G, gv, GV);
-      std::vector<Vec3> shifts;
-      std::vector<std::array<double, 6>> turns;
-      for (int j = 0; j < k; ++j) {
-        std::array<double, 6> v{};
-        for (int i = 0; i < k; ++i)
-          for (int q = 0; q < 6; ++q) v[q] += GV[i * k + j] * null[i][q];
-        if (gv[j] < 1e-12)
-          shifts.push_back(unit(Vec3{v[3], v[4], v[5]}));
-        else
-          turns.push_back(v);
-      }
-      std::string names;
-      auto add = [&](const std::string& s) { names += (names.empty() ? "" : "; ") + s; };
-      for (const auto& d : shifts) add("shift along " + direction(d));
-      for (auto v : turns) {
-        Vec3 w{v[0], v[1], v[2]}, dt{v[3], v[4], v[5]};
-        for (const auto& d : shifts) dt = sub(dt, scale(d, dot(dt, d)));
-        // The motion's axis: the points it leaves still (up to a slide along it).
-        const Vec3 p = add3(c, scale(cross(w, dt), 1 / dot(w, w)));
-        add("turn about " + direction(w) + " through " + position(p, L));
-      }
-      out.ambiguous = 1;
-      out.freeDirections = names;
-      return;
-    }
-    // sigma^2 H^-1, then from the turn about c to T's own translation: dt_T = dt + (c - t) x w.
-    const double s2 = n > m ? sum / (n - m) : 0;
-    double C[36] = {};
-    for (int j = 0; j < m; ++j) {
-      double e[6] = {}, x[6];
-      e[j] = 1;
-      if (!cholSolve(m, A, e, x)) return;
-      for (int i = 0; i < m; ++i) C[6 * idx[i] + idx[j]] = s2 * x[i];
-    }
-    for (int i = 0; i < 3; ++i)
-      for (int j = 0; j < 6; ++j) C[6 * i + j] /= L, C[6 * j + i] /= L;
-    // A = [[I, 0], [[c]x, I]]
-    double Am[36] = {};
-    for (int i = 0; i < 6; ++i) Am[7 * i] = 1;
-    const Vec3 k = sub(c, T.t);
-    const double X[9] = {0, -k[2], k[1], k[2], 0, -k[0], -k[1], k[0], 0};
-    for (int i = 0; i < 3; ++i)
-      for (int j = 0; j < 3; ++j) Am[6 * (3 + i) + j] = X[3 * i + j];
-    for (int i = 0; i < 6; ++i) {
-      double v = 0;
-      for (int k = 0; k < 6; ++k)
-        for (int l = 0; l < 6; ++l) v += Am[6 * i + k] * C[6 * k + l] * Am[6 * i + l];
-      out.sigma[i] = o_.fixed[i] ? 0 : std::sqrt(std::max(v, 0.0));
-    }
+    spread(H, o_.fixed, sum, n, c, T, size_, out);
   }
 
  private:
@@ -643,13 +651,28 @@ gmAlignment gmBestFitAlignment(const std::vector<gmInspectionFeature>& features,
   Rigid T = fromTransfo(options.start);
   int iterations = 0, it = 0;
   std::vector<Rigid> rivals;
+  // From a start with every degree of freedom free, the principal-axes starts that lie within
+  // 60 degrees of it are tried beside it: the local solver's reach from a turned start is short.
+  std::vector<Rigid> starts;
+  bool anyFixed = false;
+  for (bool f : options.fixed) anyFixed = anyFixed || f;
   if (options.fromAnywhere) {
+    starts = principalStarts(features, pts);
+  } else {
+    starts.push_back(T);
+    if (!anyFixed)
+      for (const Rigid& S : principalStarts(features, pts)) {
+        Vec3 axis;
+        if (relativeTurn(T, S, axis) < std::numbers::pi / 3) starts.push_back(S);
+      }
+  }
+  if (starts.size() > 1) {
     // A few iterations from each start on a thinned set; the likeliest few go on to the end.
     std::vector<Sample> few;
     const std::size_t stride = std::max<std::size_t>(1, pts.size() / 400);
     for (std::size_t i = 0; i < pts.size(); i += stride) few.push_back(pts[i]);
     std::vector<std::pair<double, Rigid>> tried;
-    for (const Rigid& S : principalStarts(features, pts)) {
+    for (const Rigid& S : starts) {
       const Rigid R = fit.solve(S, few, 10, it);
       tried.push_back({trimmedMean(fit.evalAll(R, few)), R});
       iterations += it;
@@ -927,5 +950,243 @@ gmAlignment gmDatumAlignment(const std::vector<gmInspectionFeature>& features,
   Fitter stats(features, all);
   stats.finish(T, samplesOf(points, defaultDiameter), out);
   out.ok = 1;
+  return out;
+}
+
+namespace {
+
+std::string trimmed(const std::string& s) {
+  const auto b = s.find_first_not_of(" \t\r\n");
+  if (b == std::string::npos) return "";
+  return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
+}
+
+// One fixed coordinate: the moved point's coordinate k is to be v.
+struct Fix {
+  Vec3 p;
+  int k;
+  double v;
+};
+
+// Horn's quaternion: the turn taking the centred a onto the centred b in the least-squares sense.
+Rigid bestTurn(const std::vector<Vec3>& a, const std::vector<Vec3>& b) {
+  Vec3 ca{0, 0, 0}, cb{0, 0, 0};
+  for (std::size_t i = 0; i < a.size(); ++i) ca = add3(ca, a[i]), cb = add3(cb, b[i]);
+  ca = scale(ca, 1.0 / a.size()), cb = scale(cb, 1.0 / b.size());
+  double S[9] = {};
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const Vec3 p = sub(a[i], ca), q = sub(b[i], cb);
+    for (int r = 0; r < 3; ++r)
+      for (int c = 0; c < 3; ++c) S[3 * r + c] += p[r] * q[c];
+  }
+  const double xx = S[0], xy = S[1], xz = S[2], yx = S[3], yy = S[4], yz = S[5], zx = S[6],
+               zy = S[7], zz = S[8];
+  double N[16] = {xx + yy + zz, yz - zy,      zx - xz,       xy - yx,  //
+                  yz - zy,      xx - yy - zz, xy + yx,       zx + xz,  //
+                  zx - xz,      xy + yx,      -xx + yy - zz, yz + zy,  //
+                  xy - yx,      zx + xz,      yz + zy,       -xx - yy + zz};
+  double val[4], V[16];
+  eigenSym(4, N, val, V);
+  const double w = V[0], x = V[4], y = V[8], z = V[12];
+  Rigid T;
+  const double R[9] = {1 - 2 * (y * y + z * z), 2 * (x * y - w * z),     2 * (x * z + w * y),
+                       2 * (x * y + w * z),     1 - 2 * (x * x + z * z), 2 * (y * z - w * x),
+                       2 * (x * z - w * y),     2 * (y * z + w * x),     1 - 2 * (x * x + y * y)};
+  std::copy(R, R + 9, T.R);
+  T.t = sub(cb, T.rot(ca));
+  return T;
+}
+
+// The normal equations of the fixes at T about c, turns scaled by L; the sum of squares.
+double rpsNormal(const std::vector<Fix>& fixes, const Rigid& T, const Vec3& c, double L, double* H,
+                 double* g) {
+  std::fill(H, H + 36, 0.0), std::fill(g, g + 6, 0.0);
+  double sum = 0;
+  for (const Fix& f : fixes) {
+    const Vec3 q = T(f.p);
+    Vec3 e{0, 0, 0};
+    e[f.k] = 1;
+    const Vec3 a = scale(cross(sub(q, c), e), 1 / L);
+    const double J[6] = {a[0], a[1], a[2], e[0], e[1], e[2]}, r = q[f.k] - f.v;
+    sum += r * r;
+    for (int i = 0; i < 6; ++i) {
+      g[i] += J[i] * r;
+      for (int j = 0; j < 6; ++j) H[6 * i + j] += J[i] * J[j];
+    }
+  }
+  return sum;
+}
+
+}  // namespace
+
+int gmReadReferencePoints(std::istream& in, std::vector<gmReferencePoint>& out,
+                          std::string& problem) {
+  out.clear(), problem.clear();
+  std::string line;
+  long number = 0;
+  bool first = true;
+  auto bad = [&](const std::string& why) {
+    problem = "line " + std::to_string(number) + ": " + why;
+    out.clear();
+    return 0;
+  };
+  while (std::getline(in, line)) {
+    ++number;
+    line = trimmed(line);
+    if (line.empty() || line[0] == '#') continue;
+    std::vector<std::string> f;
+    std::stringstream s(line);
+    for (std::string x; std::getline(s, x, ',');) f.push_back(trimmed(x));
+    if (!line.empty() && line.back() == ',') f.push_back("");
+    const bool header = first && !f.empty() && (f[0] == "id" || f[0] == "ID" || f[0] == "Id");
+    first = false;
+    if (header) continue;
+    if (f.size() != 5) return bad("five fields are needed: id, fixes, x, y, z");
+    gmReferencePoint r;
+    r.id = f[0];
+    if (r.id.empty()) return bad("no id");
+    if (f[1].empty()) return bad("fixes names no coordinate (x, y, z)");
+    for (char c : f[1]) {
+      const int k = c == 'x' || c == 'X'   ? 0
+                    : c == 'y' || c == 'Y' ? 1
+                    : c == 'z' || c == 'Z' ? 2
+                                           : -1;
+      if (k < 0 || r.fixes[k]) return bad("fixes '" + f[1] + "' is not a set of x, y, z");
+      r.fixes[k] = true;
+    }
+    for (int k = 0; k < 3; ++k) {
+      const std::string& v = f[2 + k];
+      if (v.empty()) {
+        if (r.fixes[k]) return bad(std::string("the fixed ") + "xyz"[k] + " has no value");
+        continue;
+      }
+      char* end = nullptr;
+      const double x = std::strtod(v.c_str(), &end);
+      if (end != v.c_str() + v.size() || !std::isfinite(x))
+        return bad("'" + v + "' is not a finite number");
+      r.nominal[k] = x;
+    }
+    out.push_back(r);
+  }
+  if (out.empty()) problem = "no reference point";
+  return !out.empty();
+}
+
+gmAlignment gmRpsAlignment(const std::vector<gmReferencePoint>& references,
+                           const std::vector<gmMeasuredPoint>& points) {
+  gmAlignment out;
+  std::vector<Fix> fixes;
+  std::vector<Vec3> fullA, fullB;
+  std::vector<std::string> seen;
+  Vec3 lo{HUGE_VAL, HUGE_VAL, HUGE_VAL}, hi{-HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+  for (const gmReferencePoint& r : references) {
+    const auto it = std::find_if(points.begin(), points.end(), [&](const gmMeasuredPoint& p) {
+      const Vec3 v = vec(p.centre);
+      return p.id == r.id && std::isfinite(v[0] + v[1] + v[2]);
+    });
+    if (it == points.end()) {
+      out.problem = "reference point " + r.id + " is not among the measured points";
+      return out;
+    }
+    const Vec3 p = vec(it->centre);
+    bool full = true;
+    for (int k = 0; k < 3; ++k) {
+      full = full && std::isfinite(r.nominal[k]);
+      if (!r.fixes[k]) continue;
+      if (!std::isfinite(r.nominal[k])) {
+        out.problem = "reference point " + r.id + ": a fixed coordinate has no finite value";
+        return out;
+      }
+      fixes.push_back({p, k, r.nominal[k]});
+    }
+    if (full) fullA.push_back(p), fullB.push_back({r.nominal[0], r.nominal[1], r.nominal[2]});
+    for (int k = 0; k < 3; ++k) lo[k] = std::min(lo[k], p[k]), hi[k] = std::max(hi[k], p[k]);
+    if (std::find(seen.begin(), seen.end(), r.id) == seen.end()) seen.push_back(r.id);
+  }
+  if (fixes.empty()) {
+    out.problem = "no reference point fixes a coordinate";
+    return out;
+  }
+  double L = std::hypot(hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]);
+  if (!(L > 0) || !std::isfinite(L)) L = 1;
+  // The start: the full nominal positions where two or more are known, else the shift that
+  // meets the fixed coordinates on average.
+  Rigid T;
+  if (fullA.size() >= 2) {
+    T = bestTurn(fullA, fullB);
+  } else {
+    double s[3] = {}, n[3] = {};
+    for (const Fix& f : fixes) s[f.k] += f.v - f.p[f.k], ++n[f.k];
+    for (int k = 0; k < 3; ++k) T.t[k] = n[k] ? s[k] / n[k] : 0;
+  }
+  // Levenberg-Marquardt about the moved points' centroid.
+  auto centroid = [&](const Rigid& R) {
+    Vec3 c{0, 0, 0};
+    for (const Fix& f : fixes) c = add3(c, R(f.p));
+    return scale(c, 1.0 / fixes.size());
+  };
+  double H[36], g[6], lambda = 1e-6;
+  Vec3 c = centroid(T);
+  double c0 = rpsNormal(fixes, T, c, L, H, g);
+  int it = 0;
+  for (; it < 200; ++it) {
+    bool accepted = false, tiny = false;
+    while (lambda < 1e16) {
+      double A[36], b[6], x[6];
+      double maxDiag = 0;
+      for (int i = 0; i < 6; ++i) maxDiag = std::max(maxDiag, H[7 * i]);
+      for (int i = 0; i < 36; ++i) A[i] = H[i];
+      for (int i = 0; i < 6; ++i) {
+        b[i] = -g[i];
+        A[7 * i] += lambda * std::max(H[7 * i], 1e-12 * maxDiag) + 1e-300;
+      }
+      if (!cholSolve(6, A, b, x)) {
+        lambda *= 10;
+        continue;
+      }
+      const double step = std::sqrt(x[0] * x[0] + x[1] * x[1] + x[2] * x[2] + x[3] * x[3] +
+                                    x[4] * x[4] + x[5] * x[5]);
+      if (!std::isfinite(step)) {
+        lambda *= 10;
+        continue;
+      }
+      const Rigid N = Fitter::moved(T, x, c, L);
+      double Hn[36], gn[6];
+      const Vec3 cn = centroid(N);
+      const double c1 = rpsNormal(fixes, N, cn, L, Hn, gn);
+      if (c1 <= c0) {
+        T = N, c = cn, c0 = c1;
+        std::copy(Hn, Hn + 36, H), std::copy(gn, gn + 6, g);
+        lambda = std::max(lambda / 10, 1e-12);
+        accepted = true;
+        tiny = step < 1e-14 * L;
+        break;
+      }
+      if (step < 1e-14 * L) {
+        tiny = true;
+        break;
+      }
+      lambda *= 10;
+    }
+    if (!accepted || tiny) {
+      ++it;
+      break;
+    }
+  }
+  const bool none[6] = {false, false, false, false, false, false};
+  spread(H, none, c0, static_cast<int>(fixes.size()), c, T, L, out);
+  if (out.ambiguous) {
+    out.problem = "the reference points leave free: " + out.freeDirections;
+    return out;
+  }
+  double mx = 0;
+  for (const Fix& f : fixes) mx = std::max(mx, std::fabs(T(f.p)[f.k] - f.v));
+  out.iterations = it;
+  out.used = static_cast<int>(seen.size());
+  out.rms = std::sqrt(c0 / fixes.size());
+  out.maxResidual = mx;
+  fillOut(T, out);
+  out.ok = std::isfinite(out.rms) ? 1 : 0;
+  if (!out.ok) out.problem = "no finite solution";
   return out;
 }

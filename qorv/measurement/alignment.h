@@ -28,7 +28,10 @@
 //   percent of gross outliers leave the move where the other points put it.
 // - The start from anywhere matches the points' centroid and principal axes to those of the
 //   nominal's area: it needs points spread over the part much as its area is. Points on a few
-//   features only should start from a frame near the answer (fromAnywhere = 0).
+//   features only should start from a frame near the answer (fromAnywhere = 0). From a given
+//   start with no degree of freedom fixed, the principal-axes starts within 60 degrees of it
+//   are tried beside it and the best end kept, so that a start some 45 degrees off still
+//   reaches the answer.
 // - maxDistance: points whose residual exceeds it after convergence are unassigned (listed, left
 //   out of the statistics and of a final refit).
 // - A move the points do not fix (a plain cylinder turned about or slid along its axis, a plane
@@ -43,10 +46,24 @@
 //   own: it takes the sign that puts the centroid of all points on the same side as the nominal
 //   features' box centre is of the nominal datum.
 //
-// Nothing here is stored: an alignment is a result (the tool writes it in its JSON).
+// - Reference points (RPS): each names a measured point by id and fixes some of its nominal
+//   coordinates (x, y, z of the nominal frame). The move makes the fixed coordinates of the moved
+//   points equal their values: exactly with six independent fixes, in the least-squares sense
+//   with more. A set that leaves a motion free (fewer than six fixes, or six that do not hold a
+//   turn or a shift) is refused and the free motions named. The centres are taken as they are
+//   (no probe compensation: the values are of the same point). Six fixes have up to four exact
+//   solutions (3-2-1: the second point on either side of the first, the third likewise): the
+//   one reached from the start is returned. The start is the best turn of the points whose three
+//   nominal coordinates are all given (given but not fixed, they steer the start only), else the
+//   points' own frame shifted onto the fixed values. rms, maxResidual and the uncertainties are
+//   those of the fixed coordinates; used counts the reference points; the first measured point
+//   of an id with a finite centre is the one used.
+//
+// Nothing here is stored; the tool stores an alignment with the results (see its README).
 #pragma once
 
 #include <cmath>
+#include <istream>
 #include <string>
 #include <vector>
 
@@ -99,3 +116,22 @@ QORV_API gmAlignment gmDatumAlignment(const std::vector<gmInspectionFeature>& fe
                                       const std::vector<gmMeasuredPoint>& points,
                                       const std::vector<std::string>& datums,
                                       double defaultDiameter = 0);
+
+// A reference point: the measured point of this id, the nominal coordinates it fixes and their
+// values (NaN where not given).
+struct QORV_API gmReferencePoint {
+  std::string id;
+  bool fixes[3] = {false, false, false};
+  double nominal[3] = {NAN, NAN, NAN};
+};
+
+// Reads reference points, one a line: "id,fixes,x,y,z", fixes a set of the letters x, y, z (e.g.
+// "xyz", "yz", "z"), each fixed coordinate with its value, the others empty or a value that only
+// steers the start. Blank lines, lines opening with '#' and a first line opening with "id" are
+// skipped. 1 when read; else 0, nothing kept and problem says which line and why.
+QORV_API int gmReadReferencePoints(std::istream& in, std::vector<gmReferencePoint>& out,
+                                   std::string& problem);
+
+// The move that brings the reference points' fixed coordinates to their values.
+QORV_API gmAlignment gmRpsAlignment(const std::vector<gmReferencePoint>& references,
+                                    const std::vector<gmMeasuredPoint>& points);

@@ -4,9 +4,11 @@
 // against frames built by hand.
 #include "qorv/measurement/alignment.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <random>
+#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -382,6 +384,172 @@ TEST(Alignment, BadInputGetsItsResult) {
   EXPECT_EQ(a.used, static_cast<int>(pts.size()) - 2);
   EXPECT_EQ(gmBestFitAlignment({}, pts).ok, 0);
   EXPECT_EQ(gmBestFitAlignment(part.features, {}).ok, 0);
+}
+
+// Reference points placed in a hand-built nominal frame (turned, mirrored or not, far off) and
+// measured after a random move: the move found takes every measured point to its nominal.
+TEST(Alignment, ReferencePointsRecoverMovesInBuiltFrames) {
+  struct Row {
+    const char* name;
+    std::vector<const char*> fixes;  // per point of the local layout below
+    bool fullStart;                  // unfixed nominal values given
+    double turn, shift, noise;
+  } rows[] = {
+      {"3-2-1", {"xyz", "yz", "z"}, true, kPi, 10, 0},
+      {"3-2-1 from the points' frame", {"xyz", "yz", "z"}, false, 0.05, 0.01, 0},
+      {"2-2-1-1", {"xz", "yz", "z", "x"}, true, 2.0, 10, 0},
+      {"all fixed, noisy", {"xyz", "xyz", "xyz", "xyz"}, true, kPi, 10, 1e-3},
+      {"3-2-1 and more, noisy", {"xyz", "yz", "z", "z"}, true, 1.0, 1e4, 1e-3},
+  };
+  const ERPoint3D local[4] = {{0, 0, 0}, {400, 10, 5}, {150, 250, -20}, {380, 230, 40}};
+  const unsigned seed = qorv_test::seedFor(45);
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937_64 rng(seed);
+  std::normal_distribution<double> g;
+  for (const Row& row : rows)
+    for (int mirrored = 0; mirrored < 2; ++mirrored)
+      for (double far : {0.0, 1e6}) {
+        SCOPED_TRACE(std::string(row.name) + (mirrored ? ", mirrored" : "") + " at " +
+                     std::to_string(far));
+        // The nominal frame: turned by quarter turns and a little more, its third axis reversed
+        // when mirrored. The fixes follow the layout's own axes, as a set made for the part does
+        // (in a frame turned anyhow a 3-2-1 set may hold a turn by a lever of nothing).
+        int perm[3] = {0, 1, 2};
+        std::shuffle(perm, perm + 3, rng);
+        double R[9] = {};
+        for (int j = 0; j < 3; ++j) R[3 * perm[j] + j] = rng() & 1 ? 1 : -1;
+        const ERPmIsometrie3D F =
+            ERChgRepere3D(ERVector3D(R[0], R[3], R[6]), ERVector3D(R[1], R[4], R[7]),
+                          ERPoint3D(0, 0, 0)) *
+            randomMove(rng, std::uniform_real_distribution<double>(0, 0.3)(rng), 0);
+        const ERVector3D X = F >> ERVector3D(1, 0, 0), Y = F >> ERVector3D(0, 1, 0),
+                         Z = (mirrored ? -1.0 : 1.0) * (X ^ Y);
+        const ERPoint3D O(far, -far / 2, far / 3);
+        const double size = 500;
+        const ERPmIsometrie3D M = randomMove(rng, row.turn, row.shift * size);
+        std::vector<gmReferencePoint> refs;
+        std::vector<gmMeasuredPoint> pts;
+        std::vector<ERPoint3D> nominal;
+        for (std::size_t i = 0; i < row.fixes.size(); ++i) {
+          const ERPoint3D n = O + local[i].x() * X + local[i].y() * Y + local[i].z() * Z;
+          gmReferencePoint r;
+          r.id = "R" + std::to_string(i + 1);
+          for (const char* c = row.fixes[i]; *c; ++c) r.fixes[perm[*c - 'x']] = true;
+          for (int k = 0; k < 3; ++k)
+            if (r.fixes[k] || row.fullStart) r.nominal[k] = k == 0 ? n.x() : k == 1 ? n.y() : n.z();
+          refs.push_back(r);
+          gmMeasuredPoint p;
+          p.id = r.id;
+          p.centre = ~M >> (n + row.noise * ERVector3D(g(rng), g(rng), g(rng)));
+          pts.push_back(p), nominal.push_back(n);
+        }
+        pts.insert(pts.begin(), gmMeasuredPoint{0, "R1", ERPoint3D(NAN, 0, 0), -1, ""});
+        const gmAlignment a = gmRpsAlignment(refs, pts);
+        ASSERT_EQ(a.ok, 1) << a.problem;
+        EXPECT_EQ(a.used, static_cast<int>(refs.size()));
+        int n = 0;
+        for (const auto& r : refs) n += r.fixes[0] + r.fixes[1] + r.fixes[2];
+        if (row.noise == 0) {
+          for (std::size_t i = 0; i < nominal.size(); ++i)
+            EXPECT_LT(qorv::distance(a.transfo >> pts[i + 1].centre, nominal[i]),
+                      1e-9 * size + 1e-15 * far)
+                << i;
+          continue;
+        }
+        // With noise: within the reported uncertainties where enough fixes estimate them.
+        double err[6];
+        moveError(a, M, err);
+        for (int k = 0; k < 6 && n >= 12; ++k) EXPECT_LT(std::fabs(err[k]), 8 * a.sigma[k]) << k;
+        // Least squares: no small turn or shift of the result lowers the sum of squares.
+        auto cost = [&](const ERPmIsometrie3D& T) {
+          double c = 0;
+          for (const auto& r : refs) {
+            const auto p = std::find_if(pts.begin() + 1, pts.end(),
+                                        [&](const auto& q) { return q.id == r.id; });
+            const ERPoint3D q = T >> p->centre;
+            for (int k = 0; k < 3; ++k)
+              if (r.fixes[k])
+                c += std::pow((k == 0 ? q.x() : k == 1 ? q.y() : q.z()) - r.nominal[k], 2);
+          }
+          return c;
+        };
+        const double c0 = cost(a.transfo);
+        EXPECT_NEAR(a.rms, std::sqrt(c0 / n), 1e-9);
+        const ERPoint3D c = a.transfo >> pts[1].centre;
+        const ERPmIsometrie3D toC{_ERTranslation3D(c)};
+        for (int k = 0; k < 12; ++k)
+          EXPECT_GE(cost(toC * randomMove(rng, 1e-5, 1e-5 * size) * ~toC * a.transfo),
+                    c0 * (1 - 1e-9));
+        for (int k = 0; k < 6; ++k) EXPECT_GT(a.sigma[k], 0) << k;
+      }
+}
+
+TEST(Alignment, ReferencePointSetsAndFilesThatCannotServe) {
+  auto parse = [](const std::string& text, std::vector<gmReferencePoint>& refs) {
+    std::istringstream in(text);
+    std::string why;
+    return gmReadReferencePoints(in, refs, why) ? std::string() : why;
+  };
+  std::vector<gmReferencePoint> refs;
+  ASSERT_EQ(
+      parse("id,fixes,x,y,z\n# a comment\n\nR1, xyz ,1,2,3\r\nR2,zy,,5,6\nR3,Z,7,8,9\n", refs), "");
+  ASSERT_EQ(refs.size(), 3u);
+  EXPECT_TRUE(refs[1].fixes[1] && refs[1].fixes[2] && !refs[1].fixes[0] &&
+              std::isnan(refs[1].nominal[0]));
+  EXPECT_EQ(refs[2].nominal[0], 7);
+  struct Bad {
+    std::string text;
+    const char* why;
+  } bad[] = {{"", "no reference point"},
+             {"R1,xyw,1,2,3", "line 1: fixes 'xyw'"},
+             {"R1,xx,1,2,3", "line 1: fixes 'xx'"},
+             {"R1,,1,2,3", "line 1: fixes names no"},
+             {"# c\nR1,z,1,2", "line 2: five fields"},
+             {"R1,z,1,2,3,4", "line 1: five fields"},
+             {"R1,z,1,2,", "line 1: the fixed z has no value"},
+             {"R1,x,abc,,", "line 1: 'abc'"},
+             {"R1,x,nan,,", "line 1: 'nan'"},
+             {"R1,x,1e999,,", "line 1: '1e999'"},
+             {",x,1,,", "line 1: no id"},
+             {std::string("R1,x\0\xff,1,,", 12), "line 1"}};
+  for (const Bad& b : bad) {
+    SCOPED_TRACE(b.text);
+    EXPECT_EQ(parse(b.text, refs).rfind(b.why, 0), 0u) << parse(b.text, refs);
+    EXPECT_TRUE(refs.empty());
+  }
+  // Sets that leave motions free, named; ids not measured.
+  std::vector<gmMeasuredPoint> pts;
+  const ERPoint3D at[3] = {{0, 0, 0}, {100, 0, 0}, {50, 80, 0}};
+  for (int i = 0; i < 3; ++i) pts.push_back({0, "R" + std::to_string(i + 1), at[i], -1, ""});
+  auto ref = [](const char* id, const char* fixes, ERPoint3D p) {
+    gmReferencePoint r;
+    r.id = id;
+    for (const char* c = fixes; *c; ++c) r.fixes[*c - 'x'] = true;
+    r.nominal[0] = p.x(), r.nominal[1] = p.y(), r.nominal[2] = p.z();
+    return r;
+  };
+  struct Free {
+    std::vector<gmReferencePoint> refs;
+    std::vector<const char*> names;
+  } free[] = {
+      {{ref("R1", "z", at[0]), ref("R2", "z", at[1]), ref("R3", "z", at[2])},
+       {"shift along (1, 0, 0)", "shift along (0, 1, 0)", "turn about (0, 0, 1)"}},
+      {{ref("R1", "xyz", at[0]), ref("R2", "xyz", at[1])},
+       {"turn about (1, 0, 0) through (", ", 0, 0)"}},
+      {{ref("R1", "xyz", at[0]), ref("R2", "yz", at[1]), ref("R3", "x", at[2])},
+       {"turn about (1, 0, 0) through (", ", 0, 0)"}},
+      {{ref("R4", "xyz", at[0])}, {"reference point R4 is not among"}},
+      {{}, {"no reference point fixes"}},
+  };
+  for (const Free& f : free) {
+    const gmAlignment a = gmRpsAlignment(f.refs, pts);
+    EXPECT_EQ(a.ok, 0);
+    for (const char* name : f.names)
+      EXPECT_NE(a.problem.find(name), std::string::npos) << a.problem;
+  }
+  const gmAlignment a =
+      gmRpsAlignment({ref("R1", "xyz", at[0]), ref("R2", "yz", at[1]), ref("R3", "z", at[2])}, pts);
+  EXPECT_EQ(a.ok, 1) << a.problem;
 }
 
 }  // namespace

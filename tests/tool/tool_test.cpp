@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <tuple>
 #include <regex>
 #include <string>
 #include <vector>
@@ -933,4 +934,61 @@ TEST_F(ToolTest, AlignBringsMovedPointsBackBeforeInspecting) {
   EXPECT_GT(rows, 500);
   EXPECT_LT(gap, 0.05);
   EXPECT_EQ(run({"align", "--nominal", part, "--measured", path("moved.csv"), "--method", "datums:top"}).status, 1);
+
+  // Reference points at their unmoved positions (3-2-1 on three points of the top): the move is
+  // undone exactly, and stored with the results as the JSON gives it.
+  std::map<std::string, std::vector<std::string>> cells;
+  std::ifstream orig2(path("measured.csv"));
+  for (std::string line; std::getline(orig2, line);) {
+    std::vector<std::string> c;
+    std::stringstream ss(line);
+    for (std::string cell; std::getline(ss, cell, ',');) c.push_back(cell);
+    if (c.size() >= 4) cells[c[0]] = c;
+  }
+  std::ofstream(path("rps.csv")) << "id,fixes,x,y,z\n# 3-2-1\nP1,xyz," << cells["P1"][1] << ","
+                                 << cells["P1"][2] << "," << cells["P1"][3] << "\nP7,yz,,"
+                                 << cells["P7"][2] << "," << cells["P7"][3] << "\nP3,z,,,"
+                                 << cells["P3"][3] << "\n";
+  const Outcome c =
+      run({"inspect", "--nominal", part, "--measured", path("moved.csv"), "--align",
+           "rps:" + path("rps.csv"), "--format", "json", "-q", "--out", path("R.qdb")});
+  const json ca = json::parse(c.out)["alignment"];
+  EXPECT_NEAR(ca["angles_deg"][2].get<double>(), -0.4 * 180 / M_PI, 1e-9) << c.err;
+  EXPECT_LT(ca["rms"].get<double>(), 1e-9);
+  EXPECT_EQ(ca["points_used"], 3);
+  std::string last;  // the alignment is the last object stored
+  std::stringstream list(run({"db", "list", path("R.qdb")}).out);
+  for (std::string id, cls, line; std::getline(list, line);)
+    if (std::stringstream(line) >> id >> cls && cls == "ERDBObject") last = id;
+  const json shown = json::parse(run({"db", "show", path("R.qdb"), last, "--format", "json"}).out);
+  const json& props = shown["values"]["properties"];
+  ASSERT_TRUE(props.contains("200")) << shown.dump();
+  EXPECT_NE(shown["text"].get<std::string>().find("name = 'alignment'"), std::string::npos);
+  EXPECT_NE(shown["text"].get<std::string>().find("level_name = 'rps:"), std::string::npos);
+  // Each key against the JSON's value: (first key, JSON name, count).
+  const std::tuple<int, const char*, int> keys[] = {{200, "matrix", 12},
+                                                    {212, "angles_deg", 3},
+                                                    {215, "translation", 3},
+                                                    {218, "uncertainty_deg", 3},
+                                                    {221, "uncertainty_translation", 3},
+                                                    {224, "rms", 1},
+                                                    {225, "max_residual", 1},
+                                                    {226, "iterations", 1},
+                                                    {227, "points_used", 1},
+                                                    {228, "unassigned", 1}};
+  for (const auto& [key, name, count] : keys)
+    for (int i = 0; i < count; ++i)
+      EXPECT_EQ(props[std::to_string(key + i)], count > 1 ? ca[name][i] : ca[name]) << name << i;
+  EXPECT_EQ(props["229"], 0);
+  // Reference points that cannot serve: unreadable, malformed, leaving a turn free.
+  std::ofstream(path("bad.csv")) << "P1,xyq,1,2,3\n";
+  std::ofstream(path("free.csv")) << "P1,xyz,1,2,3\nP7,xyz,4,5,6\n";
+  for (const char* file : {"none.csv", "bad.csv", "free.csv"}) {
+    const Outcome d = run({"inspect", "--nominal", part, "--measured", path("moved.csv"), "--align",
+                           "rps:" + path(file), "-q"});
+    EXPECT_EQ(d.status, 2) << file;
+    EXPECT_NE(d.err.find(file == std::string("free.csv") ? "leave free: turn about" : file),
+              std::string::npos)
+        << d.err;
+  }
 }

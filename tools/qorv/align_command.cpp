@@ -27,8 +27,16 @@ std::string alignPoints(const std::string& method, const std::vector<gmInspectio
     std::stringstream s(method.substr(7));
     for (std::string id; std::getline(s, id, ',');) ids.push_back(id);
     result = gmDatumAlignment(features, points, ids, diameter);
+  } else if (method.rfind("rps:", 0) == 0) {
+    const std::string path = method.substr(4);
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return "the reference points " + path + " cannot be read";
+    std::vector<gmReferencePoint> refs;
+    std::string why;
+    if (!gmReadReferencePoints(in, refs, why)) return path + ": " + why;
+    result = gmRpsAlignment(refs, points);
   } else {
-    return "unknown alignment '" + method + "' (best-fit or datums:A,B,C)";
+    return "unknown alignment '" + method + "' (best-fit, datums:A,B,C or rps:FILE)";
   }
   if (!result.ok) return "cannot align: " + result.problem;
   for (auto& p : points) p.centre = result.transfo >> p.centre;
@@ -58,6 +66,26 @@ std::string alignmentJson(const gmAlignment& a) {
     << ", \"ambiguous\": " << (a.ambiguous ? "true" : "false")
     << ", \"free_directions\": " << jsonString(a.freeDirections) << "}";
   return j.str();
+}
+
+void storeAlignment(ERDBObject& o, const std::string& method, const gmAlignment& a) {
+  const double deg = 180 / std::numbers::pi;
+  o.name("alignment");
+  o.level_name(method.c_str());
+  for (int i = 0; i < 12; ++i) o.property(200 + i, a.matrix[i]);
+  for (int i = 0; i < 3; ++i) {
+    o.property(212 + i, a.angles[i] * deg);
+    o.property(215 + i, a.translation[i]);
+    o.property(218 + i, a.sigma[i] * deg);
+    o.property(221 + i, a.sigma[3 + i]);
+  }
+  o.property(224, a.rms);
+  o.property(225, a.maxResidual);
+  o.property(226, static_cast<long>(a.iterations));
+  o.property(227, static_cast<long>(a.used));
+  o.property(228, static_cast<long>(a.unassigned.size()));
+  o.property(229, static_cast<long>(a.ambiguous));
+  if (a.ambiguous) o.property(230, a.freeDirections.c_str());
 }
 
 int align(const AlignOptions& o, Output& out) {

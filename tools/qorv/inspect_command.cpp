@@ -175,7 +175,8 @@ int usage(const std::string& why) {
 int writeResults(const std::string& path, const std::string& temporary,
                  const gmInspection& inspection, const std::vector<gmMeasuredPoint>& points,
                  const std::vector<gmInspectedPoint>& results,
-                 const std::vector<gmFeatureSummary>& summaries) {
+                 const std::vector<gmFeatureSummary>& summaries, const std::string& alignMethod,
+                 const gmAlignment& alignment) {
   try {
     t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
     if (!db->Open(temporary.c_str(), 0)) return fail(path, "cannot create the results database");
@@ -222,6 +223,11 @@ int writeResults(const std::string& path, const std::string& temporary,
       o.set_faults(s.outOfTolerance);
       db->Store(o);
     }
+    if (!alignMethod.empty()) {
+      ERDBObject o;
+      storeAlignment(o, alignMethod, alignment);
+      db->Store(o);
+    }
     db->commit();
     db->Close();
   } catch (qorv::platform::CFileException& e) {
@@ -235,9 +241,11 @@ int writeResults(const std::string& path, const std::string& temporary,
 int storeResults(const std::string& path, const gmInspection& inspection,
                  const std::vector<gmMeasuredPoint>& points,
                  const std::vector<gmInspectedPoint>& results,
-                 const std::vector<gmFeatureSummary>& summaries) {
+                 const std::vector<gmFeatureSummary>& summaries, const std::string& alignMethod,
+                 const gmAlignment& alignment) {
   return replaceDatabase(path, [&](const std::string& temporary) {
-    return writeResults(path, temporary, inspection, points, results, summaries);
+    return writeResults(path, temporary, inspection, points, results, summaries, alignMethod,
+                        alignment);
   });
 }
 
@@ -711,7 +719,9 @@ int inspect(const InspectOptions& o, Output& out) {
               << unassigned << " unassigned, " << outside << " out of tolerance\n";
   if (inspected == 0) return fail2(o.measured, "no point could be judged (see the skipped lines)");
   if (!o.out.empty()) {
-    if (int status = storeResults(o.out, inspection, points, results, summaries); status != 0)
+    if (int status =
+            storeResults(o.out, inspection, points, results, summaries, o.align, alignment);
+        status != 0)
       return status;
   }
   if (!o.report.empty()) {

@@ -162,7 +162,8 @@ int main(int argc, char** argv) {
   addStepCommand(app, stepCommand);
   inspectCommand->add_option(
       "--align", inspectOptions.align,
-      "align the points first: best-fit, or datums:A,B,C (3-2-1 on those features)");
+      "align the points first: best-fit, datums:A,B,C (3-2-1 on those features) or rps:FILE "
+      "(reference points: id,fixes,x,y,z a line)");
   AlignOptions alignOptions;
   CLI::App* alignCommand = app.add_subcommand(
       "align",
@@ -172,7 +173,8 @@ int main(int argc, char** argv) {
       ->required();
   alignCommand->add_option("--measured", alignOptions.measured, "the measured probe centres")
       ->required();
-  alignCommand->add_option("--method", alignOptions.method, "best-fit (default) or datums:A,B,C");
+  alignCommand->add_option("--method", alignOptions.method,
+                           "best-fit (default), datums:A,B,C or rps:FILE");
   alignCommand->add_option("--probe-diameter", alignOptions.probeDiameter,
                            "for points that give none");
   alignCommand->add_option("--max-distance", alignOptions.maxDistance,
