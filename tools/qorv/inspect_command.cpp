@@ -254,6 +254,22 @@ bool isDirectory(const std::string& path) {
   return ::stat(path.c_str(), &s) == 0 && S_ISDIR(s.st_mode);
 }
 
+// The report at path: HTML, or (chromium given) a PDF printed from the page written beside it,
+// which then goes. 0, or the failure's status.
+int emitReport(const std::string& path, const std::string& chromium, const ReportInputs& report) {
+  if (isDirectory(path)) return fail(path, "is a directory");
+  const std::string page = chromium.empty() ? path : path + ".html";
+  std::ofstream html(page, std::ios::binary | std::ios::trunc);
+  if (!html) return fail(page, "cannot be written");
+  writeReport(html, report);
+  html.close();
+  if (!html) return fail(page, "cannot be written");
+  if (chromium.empty()) return 0;
+  const std::string why = printPdf(chromium, page, path);
+  std::remove(page.c_str());
+  return why.empty() ? 0 : fail2(path, why);
+}
+
 bool isPdfPath(const std::string& path) {
   if (path.size() < 4) return false;
   std::string end = path.substr(path.size() - 4);
@@ -475,19 +491,7 @@ int inspectCloud(const InspectOptions& o, Output& out, const gmInspection& inspe
         ", and " + group(ins.size()) + " of the " + group(inTotal) + " points in tolerance" +
         (ins.size() == inTotal ? " (all of them)" : " (an even subset)") + "; " +
         group(cloud.skippedCount()) + " rows not read.";
-    if (isDirectory(o.report)) return fail(o.report, "is a directory");
-    const bool pdf = !chromium.empty();
-    const std::string page = pdf ? o.report + ".html" : o.report;
-    std::ofstream html(page, std::ios::binary | std::ios::trunc);
-    if (!html) return fail(page, "cannot be written");
-    writeReport(html, report);
-    html.close();
-    if (!html) return fail(page, "cannot be written");
-    if (pdf) {
-      const std::string why = printPdf(chromium, page, o.report);
-      std::remove(page.c_str());
-      if (!why.empty()) return fail2(o.report, why);
-    }
+    if (int status = emitReport(o.report, chromium, report); status != 0) return status;
   }
   return outside > 0 ? 1 : 0;
 }
@@ -725,7 +729,6 @@ int inspect(const InspectOptions& o, Output& out) {
       return status;
   }
   if (!o.report.empty()) {
-    if (isDirectory(o.report)) return fail(o.report, "is a directory");
     ReportInputs report;
     report.nominalPath = o.nominal, report.measuredPath = o.measured, report.units = units;
     report.alignMethod = o.align, report.alignment = alignment;
@@ -735,18 +738,7 @@ int inspect(const InspectOptions& o, Output& out) {
     report.failuresFirst = o.reportFailuresFirst;
     report.inspection = &inspection, report.points = &points, report.results = &results;
     report.summaries = &summaries, report.skipped = &skipped;
-    // A PDF prints from the page written beside it, which then goes.
-    const std::string page = pdf ? o.report + ".html" : o.report;
-    std::ofstream html(page, std::ios::binary | std::ios::trunc);
-    if (!html) return fail(page, "cannot be written");
-    writeReport(html, report);
-    html.close();
-    if (!html) return fail(page, "cannot be written");
-    if (pdf) {
-      const std::string why = printPdf(chromium, page, o.report);
-      std::remove(page.c_str());
-      if (!why.empty()) return fail2(o.report, why);
-    }
+    if (int status = emitReport(o.report, chromium, report); status != 0) return status;
   }
   return outside > 0 ? 1 : 0;
 }
