@@ -955,7 +955,7 @@ gmAlignment gmDatumAlignment(const std::vector<gmInspectionFeature>& features,
 
 namespace {
 
-std::string trimmed(const std::string& s) {
+std::string trimmedField(const std::string& s) {
   const auto b = s.find_first_not_of(" \t\r\n");
   if (b == std::string::npos) return "";
   return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
@@ -1032,11 +1032,11 @@ int gmReadReferencePoints(std::istream& in, std::vector<gmReferencePoint>& out,
   };
   while (std::getline(in, line)) {
     ++number;
-    line = trimmed(line);
+    line = trimmedField(line);
     if (line.empty() || line[0] == '#') continue;
     std::vector<std::string> f;
     std::stringstream s(line);
-    for (std::string x; std::getline(s, x, ',');) f.push_back(trimmed(x));
+    for (std::string x; std::getline(s, x, ',');) f.push_back(trimmedField(x));
     if (!line.empty() && line.back() == ',') f.push_back("");
     const bool header = first && !f.empty() && (f[0] == "id" || f[0] == "ID" || f[0] == "Id");
     first = false;

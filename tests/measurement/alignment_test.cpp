@@ -511,7 +511,7 @@ TEST(Alignment, ReferencePointSetsAndFilesThatCannotServe) {
              {"R1,x,nan,,", "line 1: 'nan'"},
              {"R1,x,1e999,,", "line 1: '1e999'"},
              {",x,1,,", "line 1: no id"},
-             {std::string("R1,x\0\xff,1,,", 12), "line 1"}};
+             {std::string("R1,x\0\xff,1,,", 10), "line 1"}};
   for (const Bad& b : bad) {
     SCOPED_TRACE(b.text);
     EXPECT_EQ(parse(b.text, refs).rfind(b.why, 0), 0u) << parse(b.text, refs);
