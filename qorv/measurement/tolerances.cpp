@@ -250,7 +250,7 @@ int gmTolerance::parseKind(const std::string& s, Kind& k) {
   return 0;
 }
 
-gmToleranceResult gmEvaluateTolerance(const gmToleranceSpec& spec, gmForm::Kind kind,
+gmToleranceResult gmEvaluateTolerance(const gmToleranceSpec& tol, gmForm::Kind kind,
                                       const gmDatumElement& nominal, const gmFormResult& fit,
                                       const std::vector<ERPoint3D>& points,
                                       const std::vector<gmDatum>& datums) {
@@ -260,13 +260,13 @@ gmToleranceResult gmEvaluateTolerance(const gmToleranceSpec& spec, gmForm::Kind 
     out.reason = std::move(why);
     return out;
   };
-  const bool position = spec.kind == gmTolerance::POSITION;
-  if (!(spec.tolerance >= 0) || !std::isfinite(spec.tolerance))
+  const bool position = tol.kind == gmTolerance::POSITION;
+  if (!(tol.tolerance >= 0) || !std::isfinite(tol.tolerance))
     return refuse("the tolerance must be a finite number of 0 or more");
   if (position && kind != gmForm::CYLINDER && kind != gmForm::SPHERE && kind != gmForm::CIRCLE3D)
     return refuse("position is judged on cylinders, circles and spheres");
   if (!position && kind != gmForm::PLANE && kind != gmForm::CYLINDER)
-    return refuse(std::string(gmTolerance::kindName(spec.kind)) +
+    return refuse(std::string(gmTolerance::kindName(tol.kind)) +
                   " is judged on planes and cylinders' axes");
   const gmDatumElement::Type want = kind == gmForm::PLANE    ? gmDatumElement::PLANE
                                     : kind == gmForm::SPHERE ? gmDatumElement::POINT
@@ -328,9 +328,9 @@ gmToleranceResult gmEvaluateTolerance(const gmToleranceSpec& spec, gmForm::Kind 
         (kind == gmForm::PLANE) == (datums[0].nominal.type == gmDatumElement::PLANE);
     const double between = std::acos(std::min(1.0, std::fabs(dot(nom.d, d1))));
     const double nominalAngle = samePair ? between : std::numbers::pi / 2 - between;
-    const double asked = spec.kind == gmTolerance::PARALLELISM        ? 0
-                         : spec.kind == gmTolerance::PERPENDICULARITY ? std::numbers::pi / 2
-                                                                      : spec.angle;
+    const double asked = tol.kind == gmTolerance::PARALLELISM        ? 0
+                         : tol.kind == gmTolerance::PERPENDICULARITY ? std::numbers::pi / 2
+                                                                     : tol.angle;
     if (!(asked >= 0 && asked <= std::numbers::pi / 2))
       return refuse("the angle must lie between 0 and 90 degrees");
     if (std::fabs(asked - nominalAngle) > 1e-4)
@@ -362,6 +362,6 @@ gmToleranceResult gmEvaluateTolerance(const gmToleranceSpec& spec, gmForm::Kind 
     }
   }
   out.ok = 1;
-  out.inTolerance = out.value <= spec.tolerance ? 1 : 0;
+  out.inTolerance = out.value <= tol.tolerance ? 1 : 0;
   return out;
 }

@@ -87,7 +87,7 @@ struct QORV_API gmToleranceResult {
 // its true element in the part's coordinates (a plane's normal, a cylinder's or circle's axis,
 // a centre); fit its measured element (a gmFit result of that kind); points the feature's
 // points (a plane's width and an axis' extent come from them).
-QORV_API gmToleranceResult gmEvaluateTolerance(const gmToleranceSpec& spec, gmForm::Kind kind,
+QORV_API gmToleranceResult gmEvaluateTolerance(const gmToleranceSpec& tol, gmForm::Kind kind,
                                                const gmDatumElement& nominal,
                                                const gmFormResult& fit,
                                                const std::vector<ERPoint3D>& points,
