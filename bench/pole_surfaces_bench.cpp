@@ -9,12 +9,16 @@
 //   compared with qorv's global one: "nonglobal" counts the peer's answers farther by more than
 //   1e-9 mm, and its points without an answer. Extrema_ExtPS with its tree algorithm (minima
 //   only) beside.
+// - the same three against a plain textbook evaluator written here (the target: at most 1.3
+//   times its cost).
 // The peer is built only with QORV_HAVE_OCCT (scripts/bench.sh). The ratios qorv / peer of CPU
 // time per iteration are printed at the end.
 #include <benchmark/benchmark.h>
 
 #include "bench/ratio_reporter.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -140,6 +144,182 @@ void perCall(benchmark::State& state, int n) {
   state.counters["per_call"] = benchmark::Counter(
       n, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
+
+// The reference a careful user writes from the textbook: the span by binary search, the
+// triangular basis (with its derivatives), the tensor sum of homogeneous poles and the quotient
+// rule; no caches, no special cases. qorv's evaluation is held to 1.3 times its cost.
+class PlainNurbs {
+ public:
+  PlainNurbs() {
+    const Fixture& s = fixture();
+    for (std::size_t k = 0; k < s.knots.size(); ++k)
+      for (int m = 0; m < s.mults[k]; ++m) U_.push_back(s.knots[k]);
+    for (int k = 0; k < kPoles * kPoles; ++k) {
+      const ERPoint3D& q = s.pts[static_cast<std::size_t>(k)];
+      const double w = s.w[static_cast<std::size_t>(k)];
+      Pw_.push_back({q.x() * w, q.y() * w, q.z() * w, w});
+    }
+  }
+  ERPoint3D point(double u, double v) const {
+    const int su = span(u), sv = span(v);
+    double Nu[kDegree + 1], Nv[kDegree + 1];
+    basis(su, u, Nu), basis(sv, v, Nv);
+    double h[4] = {};
+    for (int l = 0; l <= kDegree; ++l) {
+      double t[4] = {};
+      for (int k = 0; k <= kDegree; ++k) {
+        const auto& P = Pw_[static_cast<std::size_t>((sv - kDegree + l) * kPoles + su - kDegree + k)];
+        for (int c = 0; c < 4; ++c) t[c] += Nu[k] * P[c];
+      }
+      for (int c = 0; c < 4; ++c) h[c] += Nv[l] * t[c];
+    }
+    return ERPoint3D(h[0] / h[3], h[1] / h[3], h[2] / h[3]);
+  }
+  // S[l][k]: d^(k+l)S / du^k dv^l for k, l <= d.
+  void derivatives(double u, double v, int d, double S[3][3][3]) const {
+    const int su = span(u), sv = span(v);
+    double Nu[3][kDegree + 1], Nv[3][kDegree + 1];
+    basisDers(su, u, d, Nu), basisDers(sv, v, d, Nv);
+    double A[3][3][4] = {};
+    for (int l = 0; l <= d; ++l)
+      for (int k = 0; k <= d; ++k)
+        for (int b = 0; b <= kDegree; ++b) {
+          double t[4] = {};
+          for (int a = 0; a <= kDegree; ++a) {
+            const auto& P =
+                Pw_[static_cast<std::size_t>((sv - kDegree + b) * kPoles + su - kDegree + a)];
+            for (int c = 0; c < 4; ++c) t[c] += Nu[k][a] * P[c];
+          }
+          for (int c = 0; c < 4; ++c) A[l][k][c] += Nv[l][b] * t[c];
+        }
+    static const double bin[3][3] = {{1, 0, 0}, {1, 1, 0}, {1, 2, 1}};
+    for (int l = 0; l <= d; ++l)
+      for (int k = 0; k <= d; ++k) {
+        double r[3] = {A[l][k][0], A[l][k][1], A[l][k][2]};
+        for (int j = 1; j <= l; ++j)
+          for (int c = 0; c < 3; ++c) r[c] -= bin[l][j] * A[j][0][3] * S[l - j][k][c];
+        for (int i = 1; i <= k; ++i)
+          for (int j = 0; j <= l; ++j)
+            for (int c = 0; c < 3; ++c)
+              r[c] -= bin[k][i] * bin[l][j] * A[j][i][3] * S[l - j][k - i][c];
+        for (int c = 0; c < 3; ++c) S[l][k][c] = r[c] / A[0][0][3];
+      }
+  }
+
+ private:
+  int span(double t) const {
+    const int n = kPoles - 1;
+    if (t >= U_[n + 1]) return n;
+    if (t <= U_[kDegree]) return kDegree;
+    int lo = kDegree, hi = n + 1, mid = (lo + hi) / 2;
+    while (t < U_[mid] || t >= U_[mid + 1]) {
+      (t < U_[mid] ? hi : lo) = mid;
+      mid = (lo + hi) / 2;
+    }
+    return mid;
+  }
+  void basis(int i, double t, double* N) const {
+    double left[kDegree + 1], right[kDegree + 1];
+    N[0] = 1;
+    for (int j = 1; j <= kDegree; ++j) {
+      left[j] = t - U_[i + 1 - j], right[j] = U_[i + j] - t;
+      double saved = 0;
+      for (int r = 0; r < j; ++r) {
+        const double temp = N[r] / (right[r + 1] + left[j - r]);
+        N[r] = saved + right[r + 1] * temp;
+        saved = left[j - r] * temp;
+      }
+      N[j] = saved;
+    }
+  }
+  void basisDers(int i, double t, int n, double ders[3][kDegree + 1]) const {
+    constexpr int p = kDegree;
+    double ndu[p + 1][p + 1], left[p + 1], right[p + 1], a[2][p + 1] = {};
+    ndu[0][0] = 1;
+    for (int j = 1; j <= p; ++j) {
+      left[j] = t - U_[i + 1 - j], right[j] = U_[i + j] - t;
+      double saved = 0;
+      for (int r = 0; r < j; ++r) {
+        ndu[j][r] = right[r + 1] + left[j - r];
+        const double temp = ndu[r][j - 1] / ndu[j][r];
+        ndu[r][j] = saved + right[r + 1] * temp;
+        saved = left[j - r] * temp;
+      }
+      ndu[j][j] = saved;
+    }
+    for (int j = 0; j <= p; ++j) ders[0][j] = ndu[j][p];
+    for (int r = 0; r <= p; ++r) {
+      int s1 = 0, s2 = 1;
+      a[0][0] = 1;
+      for (int k = 1; k <= n; ++k) {
+        double d = 0;
+        const int rk = r - k, pk = p - k;
+        if (r >= k) a[s2][0] = a[s1][0] / ndu[pk + 1][rk], d = a[s2][0] * ndu[rk][pk];
+        const int j1 = rk >= -1 ? 1 : -rk, j2 = r - 1 <= pk ? k - 1 : p - r;
+        for (int j = j1; j <= j2; ++j) {
+          a[s2][j] = (a[s1][j] - a[s1][j - 1]) / ndu[pk + 1][rk + j];
+          d += a[s2][j] * ndu[rk + j][pk];
+        }
+        if (r <= pk) a[s2][k] = -a[s1][k - 1] / ndu[pk + 1][r], d += a[s2][k] * ndu[r][pk];
+        ders[k][r] = d;
+        std::swap(s1, s2);
+      }
+    }
+    for (int k = 1, r = p; k <= n; ++k, r *= p - k + 1)
+      for (int j = 0; j <= p; ++j) ders[k][j] *= r;
+  }
+  std::vector<double> U_;
+  std::vector<std::array<double, 4>> Pw_;
+};
+
+const PlainNurbs& plain() {
+  static const PlainNurbs s;
+  return s;
+}
+
+void plainDerivatives(benchmark::State& state, int d) {
+  const auto& ts = randomParams();
+  for (auto _ : state) {
+    double sum = 0, S[3][3][3];
+    for (const auto& [u, v] : ts) plain().derivatives(u, v, d, S), sum += S[d][d][0];
+    benchmark::DoNotOptimize(sum);
+  }
+  perCall(state, int(ts.size()));
+}
+void BM_PointPlain(benchmark::State& state) {
+  const auto& ts = randomParams();
+  for (auto _ : state) {
+    double sum = 0;
+    for (const auto& [u, v] : ts) sum += plain().point(u, v).x();
+    benchmark::DoNotOptimize(sum);
+  }
+  perCall(state, int(ts.size()));
+}
+void BM_Order1Plain(benchmark::State& state) { plainDerivatives(state, 1); }
+void BM_Order2Plain(benchmark::State& state) { plainDerivatives(state, 2); }
+BENCHMARK(BM_PointPlain);
+BENCHMARK(BM_Order1Plain);
+BENCHMARK(BM_Order2Plain);
+
+// The reference agrees with qorv (else the comparison would flatter one of them).
+[[maybe_unused]] const bool kPlainAgrees = [] {
+  double worst = 0;
+  for (const auto& [u, v] : randomParams()) {
+    double S[3][3][3];
+    plain().derivatives(u, v, 2, S);
+    const ERInfoPoint3DSurf q = qorvSurface().PtCur(u, v);
+    for (int l = 0; l <= 2; ++l)
+      for (int k = 0; k <= 2; ++k) {
+        const ERVector3D d = q.partial(k, l);
+        const double e = std::fabs(d.x() - S[l][k][0]) + std::fabs(d.y() - S[l][k][1]) +
+                         std::fabs(d.z() - S[l][k][2]);
+        worst = std::max(worst, e / (1 + std::fabs(S[l][k][0]) + std::fabs(S[l][k][1]) +
+                                     std::fabs(S[l][k][2])));
+      }
+  }
+  if (worst > 1e-9) std::fprintf(stderr, "the plain evaluator disagrees with qorv: %g\n", worst);
+  return true;
+}();
 
 void BM_PtCurQorv(benchmark::State& state) {
   const ERSpoleNURBS3D& s = qorvSurface();
@@ -342,7 +522,10 @@ BENCHMARK(BM_NearestOcctTree);
 
 int main(int argc, char** argv) {
   return qorv_bench::runWithRatios(argc, argv,
-                                   {{"BM_PtCurQorv", "BM_D2Occt"},
+                                   {{"BM_PointQorv", "BM_PointPlain"},
+                                    {"BM_PtCur1Qorv", "BM_Order1Plain"},
+                                    {"BM_PtCurQorv", "BM_Order2Plain"},
+                                    {"BM_PtCurQorv", "BM_D2Occt"},
                                     {"BM_PtCur1Qorv", "BM_D1Occt"},
                                     {"BM_DecomposeQorv", "BM_DecomposeOcct"},
                                     {"BM_PointQorv", "BM_D0Occt"},

@@ -37,6 +37,20 @@ void loadDoubles(CArchive& ar, double* v, int n) {
   for (int i = 0; i < n; ++i) ar >> v[i];
 }
 
+// When the largest |v_i| lies in [2^-200, 2^200] and no other is below 2^-400 (zero aside), the
+// largest square is normal, no sum overflows, a square that underflows lies far below the sum's
+// last bit and no quotient is subnormal: scaling by a power of two, exact, changes no bit of
+// the sum, its root or the quotients, so the plain formulas give the scaled ones' results.
+bool plainIsExact(const double* v, int n) {
+  double m = 0.0, low = HUGE_VAL;
+  for (int i = 0; i < n; ++i) {
+    const double a = std::fabs(v[i]);
+    m = std::fmax(m, a);
+    if (a != 0.0) low = std::fmin(low, a);
+  }
+  return m >= 0x1p-200 && m <= 0x1p200 && low >= 0x1p-400;
+}
+
 // max |v_i| as 2^e times [1, 2): scaling by 2^-e is exact and puts every square in range.
 double scaledLength(const double* v, int n) {
   double m = 0.0;
@@ -49,6 +63,11 @@ double scaledLength(const double* v, int n) {
   }
   if (nan) return std::numeric_limits<double>::quiet_NaN();
   if (m == 0.0) return 0.0;
+  if (plainIsExact(v, n)) {
+    double s = 0.0;
+    for (int i = 0; i < n; ++i) s += v[i] * v[i];
+    return std::sqrt(s);
+  }
   const int e = std::ilogb(m);
   double s = 0.0;
   for (int i = 0; i < n; ++i) {
@@ -66,6 +85,13 @@ void normalizeCoords(double* v, int n) {
       const double len = scaledLength(v, n);
       for (int i = 0; i < n; ++i) v[i] /= len;
     }
+    return;
+  }
+  if (plainIsExact(v, n)) {
+    double s = 0.0;
+    for (int i = 0; i < n; ++i) s += v[i] * v[i];
+    const double len = std::sqrt(s);
+    for (int i = 0; i < n; ++i) v[i] /= len;
     return;
   }
   // Scaled so that the largest component lies in [1, 2): no quotient is subnormal for want of

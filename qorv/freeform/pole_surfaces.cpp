@@ -126,7 +126,29 @@ void basisDersIn(const double* U, int pRun, int s, double u, int nd, double* der
   }
 }
 
+// The values alone (the first row of basisDersIn, the same operations), for degrees up to 8.
+template <int PF>
+void basisValuesIn(const double* U, int pRun, int s, double u, double* N) {
+  const int p = PF >= 0 ? PF : pRun;
+  double left[9], right[9];
+  N[0] = 1.0;
+  for (int j = 1; j <= p; ++j) {
+    left[j] = u - U[s + 1 - j];
+    right[j] = U[s + j] - u;
+    double saved = 0.0;
+    for (int r = 0; r < j; ++r) {
+      const double den = right[r + 1] + left[j - r];
+      const double t = den != 0.0 ? N[r] / den : 0.0;
+      N[r] = saved + right[r + 1] * t;
+      saved = left[j - r] * t;
+    }
+    N[j] = saved;
+  }
+}
+
 void basisDers(const double* U, int p, int s, double u, int nd, double* ders, SpanScratch& sc) {
+  if (nd == 0 && p <= 8) return p == 3 ? basisValuesIn<3>(U, p, s, u, ders)
+                                       : basisValuesIn<-1>(U, p, s, u, ders);
   switch (p) {
     case 1: {
       double mem[2 * 6];
@@ -201,6 +223,36 @@ void tensorSum(const NetView& net, int su, int sv, const double* Nu, const doubl
         for (int c = 0; c < 4; ++c) A[l][k][c] += b * T[k][c];
     }
   }
+}
+
+ERPoint3D evaluatePoint(const NetView& net, double u, double v, bool leftU, bool leftV) {
+  if (!net.fits()) return ERPoint3D(kNaN, kNaN, kNaN);
+  const int p = net.pu, q = net.pv;
+  if (p > 8 || q > 8) {
+    double d[9][3];
+    evaluateNet(net, u, v, leftU, leftV, 0, 0, d);
+    return ERPoint3D(d[0][0], d[0][1], d[0][2]);
+  }
+  // The point alone, the common query: the values of the basis, one tensor sum, one quotient.
+  const int su = spanOf(net.ku, net.mu, p, u, leftU);
+  const int sv = spanOf(net.kv, net.mv, q, v, leftV);
+  double Nu[9], Nv[9];
+  const bool cubic = p == 3 && q == 3;
+  if (cubic) {
+    basisValuesIn<3>(net.ku, p, su, u, Nu), basisValuesIn<3>(net.kv, q, sv, v, Nv);
+  } else {
+    basisValuesIn<-1>(net.ku, p, su, u, Nu), basisValuesIn<-1>(net.kv, q, sv, v, Nv);
+  }
+  double A[3][3][4] = {};
+  net.stride == 4 ? (cubic ? tensorSum<0, 4, 3, 3>(net, su, sv, Nu, Nv, A)
+                           : tensorSum<0, 4>(net, su, sv, Nu, Nv, A))
+                  : (cubic ? tensorSum<0, 3, 3, 3>(net, su, sv, Nu, Nv, A)
+                           : tensorSum<0, 3>(net, su, sv, Nu, Nv, A));
+  const double w = A[0][0][3];
+  const double x = A[0][0][0] / w, y = A[0][0][1] / w, z = A[0][0][2] / w;
+  if (!(w != 0.0) || !std::isfinite(w) || !std::isfinite(x + y + z))
+    return ERPoint3D(kNaN, kNaN, kNaN);
+  return ERPoint3D(x, y, z);
 }
 
 void evaluateNet(const NetView& net, double u, double v, bool leftU, bool leftV, int ou, int ov,
@@ -333,10 +385,7 @@ ERInfoPoint3DSurf ERSpoleRep::PtCur1(double u, double v) const {
 
 ERPoint3D ERSpoleRep::operator()(double u, double v) const {
   ERVec<double> bu, bv;
-  const detail::NetView n = view(bu, bv);
-  double d[9][3];
-  detail::evaluateNet(n, u, v, !(u < ufin()), !(v < vfin()), 0, 0, d);
-  return ERPoint3D(d[0][0], d[0][1], d[0][2]);
+  return detail::evaluatePoint(view(bu, bv), u, v, !(u < ufin()), !(v < vfin()));
 }
 
 ERPoint3D ERSpoleRep::cartesian(const detail::NetView& n, int i, int j, double& w) const {

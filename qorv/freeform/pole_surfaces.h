@@ -111,6 +111,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -142,6 +143,9 @@ struct NetView {
 QORV_API void evaluateNet(const NetView& net, double u, double v, bool leftU, bool leftV, int ou,
                           int ov, double d[9][3]);
 
+// The point alone, as evaluateNet's order (0, 0) gives it.
+QORV_API ERPoint3D evaluatePoint(const NetView& net, double u, double v, bool leftU, bool leftV);
+
 // The p + 1 basis functions of span s at u (the span's polynomials, also beyond it).
 QORV_API void basisValues(const double* U, int p, int s, double u, double* out);
 
@@ -150,35 +154,47 @@ QORV_API void basisValues(const double* U, int p, int s, double u, double* out);
 struct PoleSearch;
 
 // A value built from const members on first use, safely from several threads at once; edits of
-// the owner drop it (never while another thread reads). A copy starts empty.
+// the owner drop it (never while another thread reads). A copy shares what the original has
+// built (the members it was built from are copied too), so per-thread copies of a surface do
+// not each build it again.
 template <class T>
 class Lazy {
  public:
   Lazy() = default;
-  Lazy(const Lazy&) {}
-  Lazy& operator=(const Lazy&) {
-    reset();
+  Lazy(const Lazy& o) { share(o); }
+  Lazy& operator=(const Lazy& o) {
+    if (this != &o) reset(), share(o);
     return *this;
   }
-  ~Lazy() { reset(); }
   template <class Build>
   const T& get(Build&& build) const {
     if (const T* p = ptr_.load(std::memory_order_acquire)) return *p;
     std::lock_guard<std::mutex> lock(mutex_);
     if (const T* p = ptr_.load(std::memory_order_relaxed)) return *p;
-    const T* p = new T(build());
-    del_ = [](const T* q) { delete q; };  // here T is complete
-    ptr_.store(p, std::memory_order_release);
-    return *p;
+    owner_ = std::make_shared<const T>(build());
+    ptr_.store(owner_.get(), std::memory_order_release);
+    return *owner_;
   }
   void reset() {
-    if (const T* p = ptr_.exchange(nullptr)) del_(p);
+    std::lock_guard<std::mutex> lock(mutex_);
+    ptr_.store(nullptr, std::memory_order_relaxed);
+    owner_.reset();
   }
 
  private:
+  void share(const Lazy& o) {
+    std::shared_ptr<const T> built;
+    {
+      std::lock_guard<std::mutex> lock(o.mutex_);
+      built = o.owner_;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    owner_ = std::move(built);
+    ptr_.store(owner_.get(), std::memory_order_release);
+  }
   mutable std::atomic<const T*> ptr_{nullptr};
   mutable std::mutex mutex_;
-  mutable void (*del_)(const T*) = nullptr;
+  mutable std::shared_ptr<const T> owner_;
 };
 
 }  // namespace qorv::detail

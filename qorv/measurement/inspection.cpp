@@ -373,13 +373,11 @@ int gmInspection::featureIndex(const std::string& id) const {
 
 namespace {
 
-double boxDistance2(const ERMinimax3D& b, const ERPoint3D& p) {
+double boxDistance2(const ERMinimax3D& b, const double v[3]) {
+  const double* l = b.data();  // xmin ymin zmin xmax ymax zmax
   double s = 0;
-  const ERPoint3D lo = b.MinPoint(), hi = b.MaxPoint();
-  const double v[3] = {p.x(), p.y(), p.z()}, l[3] = {lo.x(), lo.y(), lo.z()},
-               h[3] = {hi.x(), hi.y(), hi.z()};
   for (int k = 0; k < 3; ++k) {
-    const double d = v[k] < l[k] ? l[k] - v[k] : (v[k] > h[k] ? v[k] - h[k] : 0.0);
+    const double d = v[k] < l[k] ? l[k] - v[k] : (v[k] > l[k + 3] ? v[k] - l[k + 3] : 0.0);
     s += d * d;
   }
   return s;
@@ -405,18 +403,36 @@ int gmNearestFeature(const std::vector<gmInspectionFeature>& features, const ERP
     if (d2 < bestD2 || (d2 == bestD2 && static_cast<int>(i) < best))
       bestD2 = d2, best = static_cast<int>(i), foot = ft, outward = n;
   };
-  if (features.size() <= 8) {
-    for (std::size_t i = 0; i < features.size(); ++i)
-      if (features[i].problem().empty() && !(boxDistance2(features[i].box(), p) >= bestD2))
+  const double v[3] = {p.x(), p.y(), p.z()};
+  const std::size_t n = features.size();
+  if (n <= 8) {
+    for (std::size_t i = 0; i < n; ++i)
+      if (features[i].problem().empty() && !(boxDistance2(features[i].box(), v) >= bestD2))
         visit(i);
     return best;
   }
-  // Nearest box first: a min-heap of (box distance, index), popped until the boxes are farther
-  // than the best foot (a box holds its patch, so no foot inside it can be nearer).
+  // Nearest box first, until the boxes are farther than the best foot (a box holds its patch, so
+  // no foot inside it can be nearer). Up to a few dozen features a scan for the nearest box left
+  // beats a heap; beyond, a min-heap of (box distance, index).
+  if (n <= 64) {
+    double d[64];
+    for (std::size_t i = 0; i < n; ++i)
+      d[i] = features[i].problem().empty() ? boxDistance2(features[i].box(), v) : HUGE_VAL;
+    for (;;) {
+      std::size_t k = n;
+      double dk = HUGE_VAL;
+      for (std::size_t i = 0; i < n; ++i)
+        if (d[i] < dk) dk = d[i], k = i;  // the lowest index among equal boxes, as the heap
+      if (k == n || dk > bestD2) break;
+      d[k] = HUGE_VAL;
+      visit(k);
+    }
+    return best;
+  }
   thread_local std::vector<std::pair<double, std::size_t>> heap;
   heap.clear();
-  for (std::size_t i = 0; i < features.size(); ++i)
-    if (features[i].problem().empty()) heap.emplace_back(boxDistance2(features[i].box(), p), i);
+  for (std::size_t i = 0; i < n; ++i)
+    if (features[i].problem().empty()) heap.emplace_back(boxDistance2(features[i].box(), v), i);
   const auto later = [](const auto& a, const auto& b) { return a > b; };
   std::make_heap(heap.begin(), heap.end(), later);
   while (!heap.empty() && !(heap.front().first > bestD2)) {

@@ -926,6 +926,14 @@ TEST(PoleSurfaceNearest, SharedByThreadsAndDroppedByEdits) {
 
   ERPoint2D uv;
   const ERPoint3D shift(3 * r.size, -r.size, 0.5 * r.size);
+  {  // a copy starts with what the original built; a move drops it from the copy alone
+    ERSpoleNURBS3D moved(s);
+    moved.translate(shift);
+    for (std::size_t k = 0; k < 20; ++k) {
+      EXPECT_NEAR(moved.nearest(pts[k] + ERVector3D(shift), uv), alone[k], 1e-12 * r.size) << k;
+      EXPECT_EQ(s.nearest(pts[k], uv), alone[k]) << k;
+    }
+  }
   s.translate(shift);
   for (std::size_t k = 0; k < 20; ++k)
     EXPECT_NEAR(s.nearest(pts[k] + ERVector3D(shift), uv), alone[k], 1e-12 * r.size) << k;
