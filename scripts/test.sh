@@ -14,7 +14,10 @@ export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1
 
 if [[ "${1:-}" == "--sanitize" ]]; then
   build="$root/build-asan"
+  # -O1 with line tables only: the checks are the same, the stack traces name their lines, and
+  # the suites compile in less than half the time of -O2 with full debug information.
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" \
     -DQORV_SANITIZE=address,undefined -DQORV_BUILD_TESTS=ON -DQORV_BUILD_BENCH=OFF \
     -DQORV_BUILD_TOOLS=ON -DQORV_BUILD_PYTHON=OFF >/dev/null
   cmake --build "$build" -j"$jobs"
@@ -28,6 +31,7 @@ fi
 if [[ "${1:-}" == "--thread" ]]; then
   build="$root/build-tsan"
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" \
     -DQORV_SANITIZE=thread -DQORV_BUILD_TESTS=ON -DQORV_BUILD_BENCH=OFF \
     -DQORV_BUILD_TOOLS=OFF >/dev/null
   cmake --build "$build" -j"$jobs" --target support_tests
