@@ -3,8 +3,12 @@
 // radius 40 and a torus 50 / 8. With QORV_HAVE_OCCT the same queries go to the same surfaces
 // as gp_ primitives: the foot by ElSLib::Parameters and ElSLib::D1 (point and partials, the
 // normal crossed from them), the distance by Extrema_ExtPElS (the nearest of its extrema).
+// Beside them the batch entry point over an array, and the peer's closed forms (gp_Lin, gp_Pnt,
+// gp_Circ distances less the radius): the ratios are printed at the end.
 // The per_query counter is seconds per query.
 #include <benchmark/benchmark.h>
+
+#include "bench/ratio_reporter.h"
 
 #include <cmath>
 #include <numbers>
@@ -17,6 +21,8 @@
 #include <ElSLib.hxx>
 #include <Extrema_ExtPElS.hxx>
 #include <gp_Ax3.hxx>
+#include <gp_Circ.hxx>
+#include <gp_Lin.hxx>
 #include <gp_Cone.hxx>
 #include <gp_Cylinder.hxx>
 #include <gp_Sphere.hxx>
@@ -95,6 +101,25 @@ void BM_CylinderDistance(benchmark::State& st) { signedDistance(st, cylinder(), 
 void BM_ConeDistance(benchmark::State& st) { signedDistance(st, cone(), 40); }
 void BM_SphereDistance(benchmark::State& st) { signedDistance(st, sphere(), 40); }
 void BM_TorusDistance(benchmark::State& st) { signedDistance(st, torus(), 58); }
+// The batch entry point: the same distances, bit for bit, over an array.
+template <class Surface>
+void batchDistance(benchmark::State& state, const Surface& s, double size) {
+  std::vector<double> xyz, d(kQueries);
+  for (const auto& p : scene().points(size)) xyz.insert(xyz.end(), {p.x(), p.y(), p.z()});
+  for (auto _ : state) {
+    s.SignedDistances(xyz.data(), kQueries, d.data());
+    benchmark::DoNotOptimize(d.data());
+  }
+  setPerQuery(state, kQueries);
+}
+void BM_CylinderBatch(benchmark::State& st) { batchDistance(st, cylinder(), 25); }
+void BM_ConeBatch(benchmark::State& st) { batchDistance(st, cone(), 40); }
+void BM_SphereBatch(benchmark::State& st) { batchDistance(st, sphere(), 40); }
+void BM_TorusBatch(benchmark::State& st) { batchDistance(st, torus(), 58); }
+BENCHMARK(BM_CylinderBatch);
+BENCHMARK(BM_ConeBatch);
+BENCHMARK(BM_SphereBatch);
+BENCHMARK(BM_TorusBatch);
 BENCHMARK(BM_CylinderFootNormal);
 BENCHMARK(BM_ConeFootNormal);
 BENCHMARK(BM_SphereFootNormal);
@@ -175,6 +200,33 @@ void BM_OcctConeDistance(benchmark::State& st) {
 }
 void BM_OcctSphereDistance(benchmark::State& st) { occtDistance(st, gp_Sphere(axes(), 40), 40); }
 void BM_OcctTorusDistance(benchmark::State& st) { occtDistance(st, gp_Torus(axes(), 50, 8), 58); }
+// The peer's closed forms a careful user writes for the unsigned-then-shifted distance: to the
+// axis line less the radius, to the centre less the radius, to the core circle less the tube's.
+template <class Distance>
+void occtClosedForm(benchmark::State& state, Distance distance, double size) {
+  const auto pts = occtPoints(size);
+  std::vector<double> d(pts.size());
+  for (auto _ : state) {
+    for (std::size_t i = 0; i < pts.size(); ++i) d[i] = distance(pts[i]);
+    benchmark::DoNotOptimize(d.data());
+  }
+  setPerQuery(state, kQueries);
+}
+void BM_OcctCylinderClosedForm(benchmark::State& st) {
+  const gp_Lin axis(axes().Axis());
+  occtClosedForm(st, [&](const gp_Pnt& p) { return axis.Distance(p) - 25; }, 25);
+}
+void BM_OcctSphereClosedForm(benchmark::State& st) {
+  const gp_Pnt c = axes().Location();
+  occtClosedForm(st, [&](const gp_Pnt& p) { return p.Distance(c) - 40; }, 40);
+}
+void BM_OcctTorusClosedForm(benchmark::State& st) {
+  const gp_Circ core(axes().Ax2(), 50);
+  occtClosedForm(st, [&](const gp_Pnt& p) { return core.Distance(p) - 8; }, 58);
+}
+BENCHMARK(BM_OcctCylinderClosedForm);
+BENCHMARK(BM_OcctSphereClosedForm);
+BENCHMARK(BM_OcctTorusClosedForm);
 BENCHMARK(BM_OcctCylinderFootNormal);
 BENCHMARK(BM_OcctConeFootNormal);
 BENCHMARK(BM_OcctSphereFootNormal);
@@ -187,4 +239,12 @@ BENCHMARK(BM_OcctTorusDistance);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  return qorv_bench::runWithRatios(argc, argv,
+                                   {{"BM_CylinderBatch", "BM_OcctCylinderClosedForm"},
+                                    {"BM_SphereBatch", "BM_OcctSphereClosedForm"},
+                                    {"BM_TorusBatch", "BM_OcctTorusClosedForm"},
+                                    {"BM_CylinderDistance", "BM_OcctCylinderClosedForm"},
+                                    {"BM_SphereDistance", "BM_OcctSphereClosedForm"},
+                                    {"BM_TorusDistance", "BM_OcctTorusClosedForm"}});
+}

@@ -104,6 +104,11 @@ EREntity::DISTMINRES ERPlane::SignedMinimalDistance(const ERPoint3D& p, double& 
   return SignedMinimalDistancePlane(p, ERVector3D(), a_, b_, c_, d_, dist);
 }
 
+void ERPlane::SignedDistances(const double* xyz, std::size_t n, double* out) const {
+  for (std::size_t i = 0; i < n; ++i, xyz += 3)
+    out[i] = a_ * xyz[0] + b_ * xyz[1] + c_ * xyz[2] + d_;
+}
+
 int ERPlane::ProjectionNormale(const ERPoint3D& p, ERPoint3D& foot, ERVector3D& normal) const {
   if (!projectable() || !finite(p)) return 0;
   foot = project(p);
@@ -193,6 +198,19 @@ EREntity::DISTMINRES ERCylinder::SignedMinimalDistanceCylinder(const ERPoint3D& 
   return rho <= 1e-11 || onAxis(p, a) ? DISTMIN_DEGENERATE : DISTMIN_NORMAL;
 }
 
+void ERCylinder::SignedDistances(const double* xyz, std::size_t n, double* out) const {
+  // The per-point formula (the axis foot, then the length), its elements read once.
+  const double* o = axis_.origine().data();
+  const double* d = axis_.dirVector().data();
+  for (std::size_t i = 0; i < n; ++i, xyz += 3) {
+    const double v[3] = {xyz[0] - o[0], xyz[1] - o[1], xyz[2] - o[2]};
+    const double t = v[0] * d[0] + v[1] * d[1] + v[2] * d[2];
+    const double e[3] = {xyz[0] - (o[0] + t * d[0]), xyz[1] - (o[1] + t * d[1]),
+                         xyz[2] - (o[2] + t * d[2])};
+    out[i] = detail::coordLength<3>(e) - radius_;
+  }
+}
+
 void ERCylinder::scale(double k) {
   CleanUpTemporaries(-1);
   axis_.scale(k);
@@ -270,6 +288,11 @@ EREntity::DISTMINRES ERSphere::SignedMinimalDistanceSphere(const ERPoint3D& p,
   return r <= 1e-11 ? DISTMIN_DEGENERATE : DISTMIN_NORMAL;
 }
 
+void ERSphere::SignedDistances(const double* xyz, std::size_t n, double* out) const {
+  for (std::size_t i = 0; i < n; ++i, xyz += 3)
+    out[i] = (ERPoint3D(xyz[0], xyz[1], xyz[2]) - centre_).norme() - radius_;
+}
+
 void ERSphere::transformFrom(const ERPmSimilitude3D& T) {
   centre_ = T >> centre_;
   radius_ *= std::fabs(T.getFactHomo());
@@ -315,17 +338,27 @@ struct Meridian {
   double h, rho, k;
 };
 
-Meridian meridianOf(const ERPoint3D& p, const ERPoint3D& o, const ERVector3D& axis) {
-  Meridian m;
+// A direction already unit to rounding is taken as it is.
+ERVector3D unitAxis(const ERVector3D& axis) {
+  return std::fabs(axis.norme2() - 1.0) <= 4e-16 ? axis : axis.getnormalized();
+}
+
+// P - o along the unit axis d: w, h and the part e perpendicular to d (not yet unit) with its
+// length rho; halved (k = 2) where P - o overflows.
+void splitAlong(const ERPoint3D& p, const ERPoint3D& o, Meridian& m) {
   m.k = 1.0;
   m.w = p - o;
   if (!finite(ERPoint3D(m.w))) m.w = ERPoint3D(p * 0.5) - ERPoint3D(o * 0.5), m.k = 2.0;
-  // A direction already unit to rounding is taken as it is.
-  m.d = std::fabs(axis.norme2() - 1.0) <= 4e-16 ? axis : axis.getnormalized();
   m.h = m.w * m.d;
   // Perpendicular to d to the last bit, however near the axis P is; all of w without an axis.
   m.e = m.d.norme2() > 0.0 ? (m.d ^ m.w) ^ m.d : m.w;
   m.rho = m.e.norme();
+}
+
+Meridian meridianOf(const ERPoint3D& p, const ERPoint3D& o, const ERVector3D& axis) {
+  Meridian m;
+  m.d = unitAxis(axis);
+  splitAlong(p, o, m);
   if (m.rho >= 0x1p-480 && m.rho <= 0x1p480)
     m.e *= 1.0 / m.rho;
   else
@@ -427,6 +460,16 @@ EREntity::DISTMINRES ERCone::SignedMinimalDistanceCone(const ERPoint3D& p, const
   return DISTMIN_NORMAL;
 }
 
+void ERCone::SignedDistances(const double* xyz, std::size_t n, double* out) const {
+  Meridian m;
+  m.d = unitAxis(dir_);
+  const HalfAngle a = halfAngleOf(alpha_);
+  for (std::size_t i = 0; i < n; ++i, xyz += 3) {
+    splitAlong(ERPoint3D(xyz[0], xyz[1], xyz[2]), apex_, m);
+    out[i] = m.k * (m.rho * a.c - std::fabs(m.h) * a.s);
+  }
+}
+
 void ERCone::transformFrom(const ERPmSimilitude3D& T) {
   apex_ = T >> apex_;
   dir_ = (T >> dir_).normalize();
@@ -495,6 +538,23 @@ EREntity::DISTMINRES ERTorus::SignedMinimalDistanceTorus(const ERPoint3D& p,
   dist = m.k * t.len - r;
   const bool onAxis = m.k * m.rho <= 1e-11 || alongAxis(m);
   return onAxis || t.tie || onCoreCircle(m, R) ? DISTMIN_DEGENERATE : DISTMIN_NORMAL;
+}
+
+void ERTorus::SignedDistances(const double* xyz, std::size_t n, double* out) const {
+  if (!usableAxis(vect_)) {
+    ERSurface::SignedDistances(xyz, n, out);
+    return;
+  }
+  Meridian m;
+  m.d = unitAxis(vect_);
+  // A ring torus (0 <= r < R): the tube circle on P's side is always the nearer one, by 2 (R - r)
+  // at least; with r <= 0.9 R no rounding can make the other one look nearer.
+  const bool ring = 0.0 <= r_ && r_ <= 0.9 * R_ && std::isfinite(R_);
+  for (std::size_t i = 0; i < n; ++i, xyz += 3) {
+    splitAlong(ERPoint3D(xyz[0], xyz[1], xyz[2]), origin_, m);
+    out[i] = ring && m.k == 1.0 ? length2(m.rho - R_, m.h) - r_
+                                : m.k * nearestTube(m, R_, r_).len - r_;
+  }
 }
 
 void ERTorus::scale(double k) {

@@ -117,6 +117,7 @@ class QORV_API ERPlane : public ERSurface {
                                                double a, double b, double c, double d,
                                                double& dist);
   DISTMINRES SignedMinimalDistance(const ERPoint3D& p, double& dist) const override;
+  void SignedDistances(const double* xyz, std::size_t n, double* out) const override;
   int ProjectionNormale(const ERPoint3D& p, ERPoint3D& foot, ERVector3D& normal) const override;
   void reverse() override { a_ = -a_, b_ = -b_, c_ = -c_, d_ = -d_; }
   void offset(double e) override { d_ -= e; }
@@ -171,6 +172,7 @@ class QORV_API ERCylinder : public ERSurface {
   DISTMINRES SignedMinimalDistance(const ERPoint3D& p, double& dist) const override {
     return SignedMinimalDistanceCylinder(p, axis_, radius_, dist);
   }
+  void SignedDistances(const double* xyz, std::size_t n, double* out) const override;
   int ProjectionNormale(const ERPoint3D& p, ERPoint3D& foot, ERVector3D& normal) const override {
     return ProjectionNormaleCylinder(p, axis_, radius_, foot, normal);
   }
@@ -217,6 +219,7 @@ class QORV_API ERSphere : public ERSurface {
   DISTMINRES SignedMinimalDistance(const ERPoint3D& p, double& dist) const override {
     return SignedMinimalDistanceSphere(p, centre_, radius_, dist);
   }
+  void SignedDistances(const double* xyz, std::size_t n, double* out) const override;
   int ProjectionNormale(const ERPoint3D& p, ERPoint3D& foot, ERVector3D& normal) const override {
     return ProjectionNormaleSphere(p, centre_, radius_, foot, normal);
   }
@@ -272,6 +275,7 @@ class QORV_API ERCone : public ERSurface {
   DISTMINRES SignedMinimalDistance(const ERPoint3D& p, double& dist) const override {
     return SignedMinimalDistanceCone(p, apex_, dir_, alpha_, dist);
   }
+  void SignedDistances(const double* xyz, std::size_t n, double* out) const override;
   int ProjectionNormale(const ERPoint3D& p, ERPoint3D& foot, ERVector3D& normal) const override {
     return ProjectionNormaleCone(dir_, apex_, alpha_, p, foot, normal);
   }
@@ -326,6 +330,7 @@ class QORV_API ERTorus : public ERSurface {
   DISTMINRES SignedMinimalDistance(const ERPoint3D& p, double& dist) const override {
     return SignedMinimalDistanceTorus(p, origin_, vect_, R_, r_, dist);
   }
+  void SignedDistances(const double* xyz, std::size_t n, double* out) const override;
   int ProjectionNormale(const ERPoint3D& p, ERPoint3D& foot, ERVector3D& normal) const override {
     return ProjectionNormalTorus(origin_, vect_, R_, r_, p, foot, normal);
   }

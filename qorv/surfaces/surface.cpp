@@ -220,3 +220,8 @@ std::ostream& operator<<(std::ostream& os, const ERInfoPoint3DSurf& info) {
   info.printOn(os);
   return os;
 }
+
+void ERSurface::SignedDistances(const double* xyz, std::size_t n, double* out) const {
+  for (std::size_t i = 0; i < n; ++i)
+    SignedMinimalDistance(ERPoint3D(xyz[3 * i], xyz[3 * i + 1], xyz[3 * i + 2]), out[i]);
+}

@@ -36,6 +36,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
 #include <iosfwd>
 #include <utility>
 
@@ -148,4 +149,8 @@ class QORV_API ERSurface : public EREntity3D {
   }
   // Moves the surface by d along its normal; nothing by default.
   virtual void offset(double d) { (void)d; }
+  // The signed distances of n points at once (xyz holds x, y, z of each in turn): out[i] is the
+  // distance SignedMinimalDistance gives for point i, bit for bit. The analytic kinds answer
+  // without a call per point.
+  virtual void SignedDistances(const double* xyz, std::size_t n, double* out) const;
 };

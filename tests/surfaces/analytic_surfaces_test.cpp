@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "qorv/foundation/transfo3d_kinds.h"
 #include "tests/object_images.h"
@@ -380,3 +382,46 @@ TEST(Sphere, SimilitudeScalesTheRadius) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// The batch of signed distances gives each point's own answer, bit for bit, for every kind in
+// tilted, mirrored and far-off frames at every magnitude; non-finite points included.
+TEST(AnalyticSurfaces, BatchDistancesAreThePerPointOnes) {
+  const unsigned seed = qorv_test::seedFor(3301);
+  SCOPED_TRACE(seed);
+  Draw draw(seed);
+  for (int round = 0; round < 200; ++round) {
+    const double s = draw.magnitude(-290, 290);
+    const qorv_test::Frame f = draw.placed(s * draw.uniform(0, 1e3));
+    const ERVector3D z = f(ERVector3D(0, 0, 1)) * (round % 7 == 0 ? 1e-3 : 1.0);
+    std::unique_ptr<ERSurface> surfaces[] = {
+        std::make_unique<ERPlane>(f.origin(), f(ERVector3D(1, 0, 0)), f(ERVector3D(0, 1, 0))),
+        std::make_unique<ERCylinder>(ERInfLine3D(z, f.origin()), s * draw.uniform(-1, 2)),
+        std::make_unique<ERSphere>(f.origin(), s * draw.uniform(-1, 2)),
+        std::make_unique<ERCone>(f.origin(), z, draw.uniform(-4, 4)),
+        std::make_unique<ERTorus>(s * draw.uniform(0, 2), s * draw.uniform(-1, 3),
+                                  round % 11 == 0 ? ERVector3D() : z, f.origin())};
+    std::vector<double> xyz;
+    for (int k = 0; k < 64; ++k) {
+      const ERPoint3D p = k < 4 ? f.origin() + z * (s * k)  // on the axis
+                                : f(ERPoint3D(draw.uniform(-3, 3) * s, draw.uniform(-3, 3) * s,
+                                              draw.uniform(-3, 3) * s));
+      xyz.insert(xyz.end(), {p.x(), p.y(), p.z()});
+    }
+    xyz.insert(xyz.end(), {std::nan(""), 0.0, 1.0, HUGE_VAL, 0.0, 0.0, 1e308, -1e308, 1e308});
+    const std::size_t n = xyz.size() / 3;
+    for (const auto& surface : surfaces) {
+      std::vector<double> batch(n);
+      surface->SignedDistances(xyz.data(), n, batch.data());
+      for (std::size_t i = 0; i < n; ++i) {
+        double one = 0;
+        surface->SignedMinimalDistance(ERPoint3D(xyz[3 * i], xyz[3 * i + 1], xyz[3 * i + 2]), one);
+        if (std::isnan(one)) {
+          EXPECT_TRUE(std::isnan(batch[i])) << surface->className() << " point " << i;
+        } else {
+          EXPECT_EQ(batch[i], one) << surface->className() << " point " << i << " round " << round;
+        }
+      }
+    }
+  }
+}
