@@ -83,10 +83,12 @@ int qorv::detail::orient2d(const ERPoint2D& a, const ERPoint2D& b, const ERPoint
 namespace {
 
 // 1 on a vertex, 2 on the edge, 0 no crossing, -1 a crossing of the ray going to +x.
-int edgeTest(const ERPoint2D& a, const ERPoint2D& b, const ERPoint2D& P) {
-  if (!finite(a) || !finite(b)) return 0;
+// Most edges lie wholly above, below or left of P: that test comes first (a NaN passes it and
+// a non-finite end is then refused; an infinite end it rejects would have been refused too).
+inline int edgeTest(const ERPoint2D& a, const ERPoint2D& b, const ERPoint2D& P) {
   const double x = P.x(), y = P.y();
   if ((a.y() > y && b.y() > y) || (a.y() < y && b.y() < y) || (a.x() < x && b.x() < x)) return 0;
+  if (!finite(a) || !finite(b)) return 0;
   if (a == P || b == P) return 1;
   const int o = detail::orient2d(a, b, P);
   if (o == 0) {
