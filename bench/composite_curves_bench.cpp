@@ -4,6 +4,8 @@
 // Boost.Geometry's distance to the same closed outline when it is found.
 #include <benchmark/benchmark.h>
 
+#include "bench/ratio_reporter.h"
+
 #include <cmath>
 #include <random>
 #include <vector>
@@ -139,4 +141,9 @@ BENCHMARK(BM_BoostDistance_Rectangle)->Unit(benchmark::kMillisecond)->Iterations
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  return qorv_bench::runWithRatios(
+      argc, argv,
+      {{"BM_Projection_Polygon1000/iterations:1", "BM_BoostDistance_Polygon1000/iterations:1"},
+       {"BM_Projection_Rectangle/iterations:3", "BM_BoostDistance_Rectangle/iterations:3"}});
+}

@@ -103,27 +103,45 @@ EREntity::DISTMINRES Projection(const ERPoint2D& p, const ERVec<ERPoint2D>& vert
   EREntity::DISTMINRES result = EREntity::DISTMIN_NONE;
   double best = std::numeric_limits<double>::infinity();
   // Ties are read at 1e-11, scaled down with outlines smaller than 1 (every distance of a
-  // 1e-78 outline is below 1e-11: all its edges would tie).
+  // 1e-78 outline is below 1e-11: all its edges would tie); that scale needs the outline's
+  // extent, taken only when a tie is in question: the culling below uses its upper bound.
+  double tieScale = -1.0;
+  const auto tieOf = [&] {
+    if (tieScale < 0.0) {
+      double x0 = std::numeric_limits<double>::infinity(), x1 = -x0, y0 = x0, y1 = -x0;
+      for (int i = 0; i < n; ++i) {
+        x0 = std::min(x0, v[i].x()), x1 = std::max(x1, v[i].x());
+        y0 = std::min(y0, v[i].y()), y1 = std::max(y1, v[i].y());
+      }
+      const double ex = x1 - x0, ey = y1 - y0;
+      tieScale = n == 0 || ex >= 1.0 || ey >= 1.0 ? 1e-11 : 1e-11 * std::hypot(ex, ey);
+    }
+    return tieScale;
+  };
+  constexpr double kTieBound = 1.5e-11;  // above every tie: 1e-11 hypot(ex, ey) with ex, ey < 1
   // The nearest vertex bounds the answer: edges whose box lies beyond it (and a tie) can
   // neither win nor tie, and are skipped on comparisons alone (exact, and free of overflow).
-  double near2 = std::numeric_limits<double>::infinity();
-  double x0 = std::numeric_limits<double>::infinity(), x1 = -x0, y0 = x0, y1 = -x0;
-  for (int i = 0; i < n; ++i) {
+  // Four running minima, not one: the same minimum (a NaN is passed over by each), without
+  // waiting on the previous comparison at every vertex.
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  double m[4] = {kInf, kInf, kInf, kInf};
+  const auto d2 = [&](int i) {
     const double dx = v[i].x() - p.x(), dy = v[i].y() - p.y();
-    near2 = std::min(near2, dx * dx + dy * dy);
-    x0 = std::min(x0, v[i].x()), x1 = std::max(x1, v[i].x());
-    y0 = std::min(y0, v[i].y()), y1 = std::max(y1, v[i].y());
-  }
-  const double ex = x1 - x0, ey = y1 - y0;
-  const double tie = n == 0 || ex >= 1.0 || ey >= 1.0 ? 1e-11 : 1e-11 * std::hypot(ex, ey);
-  const double bound = std::isfinite(near2) ? std::sqrt(near2) * (1 + 1e-15) + tie
+    return dx * dx + dy * dy;
+  };
+  int i4 = 0;
+  for (; i4 + 4 <= n; i4 += 4)
+    for (int k = 0; k < 4; ++k) m[k] = std::min(m[k], d2(i4 + k));
+  for (; i4 < n; ++i4) m[0] = std::min(m[0], d2(i4));
+  const double near2 = std::min(std::min(m[0], m[1]), std::min(m[2], m[3]));
+  const double bound = std::isfinite(near2) ? std::sqrt(near2) * (1 + 1e-15) + kTieBound
                                             : std::numeric_limits<double>::infinity();
   for (int i = 0; i < n; ++i) {
     const ERPoint2D& a = v[i];
     const ERPoint2D& b = v[i + 1 < n ? i + 1 : 0];
     const double gx = std::max(std::min(a.x(), b.x()) - p.x(), p.x() - std::max(a.x(), b.x()));
     const double gy = std::max(std::min(a.y(), b.y()) - p.y(), p.y() - std::max(a.y(), b.y()));
-    const double reach = std::min(best + tie, bound);
+    const double reach = std::min(best + kTieBound, bound);
     if (gx > reach || gy > reach) continue;
     const ERVector2D e = b - a;
     const double len2 = e.x() * e.x() + e.y() * e.y();
@@ -139,8 +157,8 @@ EREntity::DISTMINRES Projection(const ERPoint2D& p, const ERVec<ERPoint2D>& vert
     if (!(line <= best)) continue;
     if (s >= 0.0 && s < 1.0) {
       const ERPoint2D f = a + e * s;
-      if (std::fabs(line - best) <= tie) {
-        if (!agree(f, foot, tie)) result = EREntity::DISTMIN_DEGENERATE;
+      if (std::fabs(line - best) <= kTieBound && std::fabs(line - best) <= tieOf()) {
+        if (!agree(f, foot, tieOf())) result = EREntity::DISTMIN_DEGENERATE;
       } else {
         best = line, foot = f, edge = i, result = EREntity::DISTMIN_NORMAL;
       }
