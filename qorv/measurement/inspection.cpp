@@ -394,36 +394,52 @@ long numericId(const gmMeasuredPoint& p) {
 }  // namespace
 
 int gmNearestFeature(const std::vector<gmInspectionFeature>& features, const ERPoint3D& p,
-                     ERPoint3D& foot, ERVector3D& outward) {
+                     ERPoint3D& foot, ERVector3D& outward, double* second) {
   int best = -1;
-  double bestD2 = HUGE_VAL;
-  auto visit = [&](std::size_t i) {
+  double bestD2 = HUGE_VAL, otherD2 = HUGE_VAL;
+  // otherD2 bounds from below the squared distance to every feature but the best: a foot's own,
+  // else (not visited, or no single foot here) its box's.
+  auto visit = [&](std::size_t i, double boxD2) {
     ERPoint3D ft;
     ERVector3D n;
-    if (!features[i].foot(p, ft, n)) return;
+    if (!features[i].foot(p, ft, n)) {
+      otherD2 = std::min(otherD2, boxD2);
+      return;
+    }
     const double d2 = distance2(ft, p);
-    if (d2 < bestD2 || (d2 == bestD2 && static_cast<int>(i) < best))
+    if (d2 < bestD2 || (d2 == bestD2 && static_cast<int>(i) < best)) {
+      otherD2 = std::min(otherD2, bestD2);
       bestD2 = d2, best = static_cast<int>(i), foot = ft, outward = n;
+    } else {
+      otherD2 = std::min(otherD2, d2);
+    }
   };
   if (features.size() <= 8) {
+    for (std::size_t i = 0; i < features.size(); ++i) {
+      if (!features[i].problem().empty()) continue;
+      const double b = boxDistance2(features[i].box(), p);
+      if (b >= bestD2)
+        otherD2 = std::min(otherD2, b);
+      else
+        visit(i, b);
+    }
+  } else {
+    // Nearest box first: a min-heap of (box distance, index), popped until the boxes are
+    // farther than the best foot (a box holds its patch, so no foot inside it can be nearer).
+    thread_local std::vector<std::pair<double, std::size_t>> heap;
+    heap.clear();
     for (std::size_t i = 0; i < features.size(); ++i)
-      if (features[i].problem().empty() && !(boxDistance2(features[i].box(), p) >= bestD2))
-        visit(i);
-    return best;
+      if (features[i].problem().empty()) heap.emplace_back(boxDistance2(features[i].box(), p), i);
+    const auto later = [](const auto& a, const auto& b) { return a > b; };
+    std::make_heap(heap.begin(), heap.end(), later);
+    while (!heap.empty() && !(heap.front().first > bestD2)) {
+      std::pop_heap(heap.begin(), heap.end(), later);
+      visit(heap.back().second, heap.back().first);
+      heap.pop_back();
+    }
+    if (!heap.empty()) otherD2 = std::min(otherD2, heap.front().first);
   }
-  // Nearest box first: a min-heap of (box distance, index), popped until the boxes are farther
-  // than the best foot (a box holds its patch, so no foot inside it can be nearer).
-  thread_local std::vector<std::pair<double, std::size_t>> heap;
-  heap.clear();
-  for (std::size_t i = 0; i < features.size(); ++i)
-    if (features[i].problem().empty()) heap.emplace_back(boxDistance2(features[i].box(), p), i);
-  const auto later = [](const auto& a, const auto& b) { return a > b; };
-  std::make_heap(heap.begin(), heap.end(), later);
-  while (!heap.empty() && !(heap.front().first > bestD2)) {
-    std::pop_heap(heap.begin(), heap.end(), later);
-    visit(heap.back().second);
-    heap.pop_back();
-  }
+  if (second != nullptr) *second = std::sqrt(otherD2);
   return best;
 }
 
