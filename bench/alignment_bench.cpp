@@ -9,12 +9,14 @@
 // - Time per alignment (median of a few, wall and CPU) for 10^3, 10^4 and 10^5 points, both
 //   starts, every core.
 // With --points FILE the points of the first size and the true move are written (x y z, then the
-// 4 x 4 measured-to-nominal matrix) for a peer's run (bench/alignment_peer.py).
-//   alignment_bench [--points FILE]
+// 4 x 4 measured-to-nominal matrix) for a peer's run (bench/alignment_peer.py). With --once N
+// only one alignment of N points from each start is timed (for a profiler's run).
+//   alignment_bench [--points FILE | --once N]
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <numbers>
@@ -154,6 +156,8 @@ double cpuSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   const char* pointsFile = argc == 3 && std::strcmp(argv[1], "--points") == 0 ? argv[2] : nullptr;
+  const std::size_t once =
+      argc == 3 && std::strcmp(argv[1], "--once") == 0 ? std::strtoul(argv[2], nullptr, 10) : 0;
   const std::vector<gmInspectionFeature> fs =
       qorv::tool::readNominal(QORV_SOURCE_DIR "/examples/inspection/part.json");
   ERMinimax3D box;
@@ -167,7 +171,7 @@ int main(int argc, char** argv) {
   std::printf("sample part: %zu features, box diagonal %.6g\n", fs.size(), size);
 
   // Start rate on 10^3 points.
-  {
+  if (once == 0) {
     const std::vector<gmMeasuredPoint> nominal = sample(fs, 1000, rng);
     int local = 0, anywhere = 0;
     double worstLocal = 0;
@@ -194,9 +198,11 @@ int main(int argc, char** argv) {
   }
 
   // Time per alignment.
-  for (std::size_t n : {std::size_t(1000), std::size_t(10000), std::size_t(100000)}) {
+  const std::vector<std::size_t> sizes =
+      once ? std::vector<std::size_t>{once} : std::vector<std::size_t>{1000, 10000, 100000};
+  for (std::size_t n : sizes) {
     const std::vector<gmMeasuredPoint> nominal = sample(fs, n, rng);
-    const int runs = n >= 100000 ? 3 : 7;
+    const int runs = once ? 1 : n >= 100000 ? 3 : 7;
     std::vector<double> tl, ta, cl, ca;
     double worst = 0;
     int iterations = 0;
