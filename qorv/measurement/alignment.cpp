@@ -161,7 +161,7 @@ void spread(const double* H, const bool* fixed, double sum, int n, const Vec3& c
   for (int i = 0; i < 6; ++i)
     if (!fixed[i]) idx[m++] = i;
   if (m == 0) return;
-  double A[36], val[6], V[36];
+  double A[36] = {}, val[6], V[36];
   for (int i = 0; i < m; ++i)
     for (int j = 0; j < m; ++j) A[m * i + j] = H[6 * idx[i] + idx[j]];
   double B[36];

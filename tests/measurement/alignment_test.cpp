@@ -220,6 +220,13 @@ TEST(Alignment, RecoversRandomMovesOfEveryKind) {
       EXPECT_NEAR(m[8], -sy, 1e-12);
       EXPECT_NEAR(m[10], cy * cx, 1e-12);
       EXPECT_NEAR(m[3], a.translation[0], 0);
+      // One thread or three, the same move to the last bit.
+      if (row.perFeature < 1000) continue;
+      o.threads = 3;
+      const gmAlignment b = gmBestFitAlignment(part.features, movedBy(exact, ~M), o);
+      o.threads = 1;
+      const gmAlignment c = gmBestFitAlignment(part.features, movedBy(exact, ~M), o);
+      for (int k = 0; k < 16; ++k) EXPECT_EQ(b.matrix[k], c.matrix[k]) << k;
     }
   }
 }
