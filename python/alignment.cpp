@@ -103,12 +103,13 @@ void bindAlignment(py::module_& m) {
         py::arg("rps") = py::none(), py::arg("ids") = py::none(),
         "The rigid move of measured probe centres (n, 3) onto a nominal part (JSON): method "
         "'best-fit' (from anywhere; fixed names held parameters among rx, ry, rz, tx, ty, tz, "
-        "then from the points' own frame) or 'datums' (3-2-1 on three feature ids, the points' "
-        "features given) or 'rps' (reference points: rps names their file, id,fixes,x,y,z a line; "
-        "ids names the points). Returns matrix (4, 4; nominal = matrix @ measured), angles (rx, "
-        "ry, rz, "
-        "radians, R = Rz Ry Rx), translation, uncertainty (6: turns, then shifts), rms, "
-        "max_residual, iterations, points_used, unassigned (indices), ambiguous, free_directions.");
+        "then from the points' own frame; a point goes to its feature when features gives it, "
+        "else to its nearest, as the inspection assigns it) or 'datums' (3-2-1 on three feature "
+        "ids, the points' features given) or 'rps' (reference points: rps names their file, "
+        "id,fixes,x,y,z a line; ids names the points). Returns matrix (4, 4; nominal = matrix "
+        "@ measured), angles (rx, ry, rz, radians, R = Rz Ry Rx), translation, uncertainty (6: "
+        "turns, then shifts), rms, max_residual, iterations, points_used, unassigned (indices), "
+        "ambiguous, free_directions.");
 }
 
 }  // namespace qorv::python

@@ -7,8 +7,10 @@
 #include <cmath>
 #include <cstdio>
 #include <numbers>
+#include <random>
 #include <sstream>
 #include <thread>
+#include <unordered_map>
 
 #include "qorv/foundation/numerics.h"
 #include "qorv/foundation/transfo3d_kinds.h"
@@ -159,7 +161,7 @@ void spread(const double* H, const bool* fixed, double sum, int n, const Vec3& c
   for (int i = 0; i < 6; ++i)
     if (!fixed[i]) idx[m++] = i;
   if (m == 0) return;
-  double A[36], val[6], V[36];
+  double A[36] = {}, val[6], V[36];
   for (int i = 0; i < m; ++i)
     for (int j = 0; j < m; ++j) A[m * i + j] = H[6 * idx[i] + idx[j]];
   double B[36];
@@ -237,6 +239,12 @@ struct Sample {
   Vec3 p;
   double radius;
   int index;
+  int named;  // the feature it names, -1 for none
+  // The last search for its nearest feature: where the moved point was, the feature found (-1:
+  // none yet) and how much nearer it was than any other; a move of less than half that keeps it.
+  Vec3 at{0, 0, 0};
+  double margin = 0;
+  int feature = -1;
 };
 
 struct Eval {
@@ -275,21 +283,32 @@ class Fitter {
   const Vec3& centre() const { return centre_; }
   int freeCount() const { return free_; }
 
-  Eval eval(const Rigid& T, const Sample& s) const { return evalWith(f_, T, s); }
-  Eval evalWith(const std::vector<gmInspectionFeature>& features, const Rigid& T,
-                const Sample& s) const {
+  // The moved point against its feature as the inspection assigns it: the one it names, else
+  // the nearest (nearest foot, lowest index among equally near). The nearest of the last search
+  // is kept while the point has moved by less than half its margin: no other can have come
+  // nearer.
+  Eval evalWith(const std::vector<gmInspectionFeature>& features, const Rigid& T, Sample& s) const {
     Eval e{T(s.p), {0, 0, 0}, 0, false};
-    double best = HUGE_VAL;
     const ERPoint3D q(e.q[0], e.q[1], e.q[2]);
-    for (const auto& x : features) {
-      if (!x.problem().empty()) continue;
-      ERPoint3D F;
-      ERVector3D N;
-      if (!x.foot(q, F, N)) continue;
-      const Vec3 n = vec(N);
-      const double r = dot(sub(e.q, vec(F)), n) - s.radius;
-      if (std::fabs(r) < best) best = std::fabs(r), e.r = r, e.n = n, e.ok = std::isfinite(r);
+    ERPoint3D F;
+    ERVector3D N;
+    int k = -1;
+    if (s.named >= 0) {
+      if (!features[static_cast<std::size_t>(s.named)].foot(q, F, N)) return e;
+      k = s.named;
+    } else if (s.feature >= 0 && 2 * norm(sub(e.q, s.at)) < s.margin &&
+               features[static_cast<std::size_t>(s.feature)].foot(q, F, N)) {
+      k = s.feature;
     }
+    if (k < 0) {
+      double second = 0;
+      k = gmNearestFeature(features, q, F, N, &second);
+      s.at = e.q, s.feature = k, s.margin = k >= 0 ? second - norm(sub(e.q, vec(F))) : 0;
+      if (k < 0) return e;
+    }
+    e.n = vec(N);
+    e.r = dot(sub(e.q, vec(F)), e.n) - s.radius;
+    e.ok = std::isfinite(e.r);
     return e;
   }
 
@@ -345,12 +364,12 @@ class Fitter {
       if (e.ok) c += rho(e.r, s);
     return c;
   }
-  std::vector<Eval> evalAll(const Rigid& T, const std::vector<Sample>& pts) const {
+  std::vector<Eval> evalAll(const Rigid& T, std::vector<Sample>& pts) const {
     std::vector<Eval> ev(pts.size());
     constexpr std::size_t kChunk = 1024;
     const int t = std::min<int>(threads_, static_cast<int>(pts.size() / (2 * kChunk)));
     if (t <= 1) {
-      for (std::size_t i = 0; i < pts.size(); ++i) ev[i] = eval(T, pts[i]);
+      for (std::size_t i = 0; i < pts.size(); ++i) ev[i] = evalWith(f_, T, pts[i]);
       return ev;
     }
     // Chunks handed out in turn: every point's result lands in its own slot, so the order of
@@ -408,7 +427,7 @@ class Fitter {
   }
 
   // Levenberg-Marquardt with the robust weights redrawn at each accepted step.
-  Rigid solve(Rigid T, const std::vector<Sample>& pts, int maxIt, int& iterations) const {
+  Rigid solve(Rigid T, std::vector<Sample>& pts, int maxIt, int& iterations) const {
     if (o_.loss ==
         gmAlignmentOptions::TUKEY) {  // Tukey's loss rejects: first get near with Huber's
       gmAlignmentOptions h = o_;
@@ -421,7 +440,18 @@ class Fitter {
     }
     return descend(T, pts, maxIt, iterations);
   }
-  Rigid descend(Rigid T, const std::vector<Sample>& pts, int maxIt, int& iterations) const {
+  // Coarse to fine: solved on the coarse subset, then the last iterations on all the points,
+  // which start at the subset's minimum and end at theirs.
+  Rigid solve(Rigid T, std::vector<Sample>& coarse, std::vector<Sample>& pts, int maxIt,
+              int& iterations) const {
+    T = solve(T, coarse, maxIt, iterations);
+    if (coarse.size() == pts.size()) return T;
+    int k = 0;
+    T = descend(T, pts, maxIt, k);
+    iterations += k;
+    return T;
+  }
+  Rigid descend(Rigid T, std::vector<Sample>& pts, int maxIt, int& iterations) const {
     std::vector<Eval> ev = evalAll(T, pts);
     double s = robustScale(ev), c0 = cost(ev, s), lambda = 1e-4;
     iterations = 0;
@@ -480,7 +510,7 @@ class Fitter {
   }
 
   // The covariance of (w, t) and the free directions of the final normal equations.
-  void finish(const Rigid& T, const std::vector<Sample>& pts, gmAlignment& out) const {
+  void finish(const Rigid& T, std::vector<Sample>& pts, gmAlignment& out) const {
     const std::vector<Eval> ev = evalAll(T, pts);
     const double s = robustScale(ev);
     const Vec3 c = pivot(ev);
@@ -522,7 +552,12 @@ void fillOut(const Rigid& T, gmAlignment& out) {
   out.angles[2] = std::atan2(R[3], R[0]);
 }
 
-std::vector<Sample> samplesOf(const std::vector<gmMeasuredPoint>& points, double defaultDiameter) {
+// The usable points; one naming a feature the nominal lacks is left out, as the inspection
+// skips it.
+std::vector<Sample> samplesOf(const std::vector<gmInspectionFeature>& features,
+                              const std::vector<gmMeasuredPoint>& points, double defaultDiameter) {
+  std::unordered_map<std::string, int> index;
+  for (std::size_t k = features.size(); k-- > 0;) index[features[k].id()] = static_cast<int>(k);
   std::vector<Sample> s;
   s.reserve(points.size());
   for (std::size_t i = 0; i < points.size(); ++i) {
@@ -532,7 +567,13 @@ std::vector<Sample> samplesOf(const std::vector<gmMeasuredPoint>& points, double
     if (!std::isfinite(c[0]) || !std::isfinite(c[1]) || !std::isfinite(c[2]) || !(d >= 0) ||
         !std::isfinite(d) || std::isnan(p.diameter))
       continue;
-    s.push_back({c, d / 2, static_cast<int>(i)});
+    int named = -1;
+    if (!p.feature.empty()) {
+      const auto it = index.find(p.feature);
+      if (it == index.end()) continue;
+      named = it->second;
+    }
+    s.push_back({c, d / 2, static_cast<int>(i), named});
   }
   return s;
 }
@@ -598,6 +639,22 @@ std::vector<Rigid> principalStarts(const std::vector<gmInspectionFeature>& featu
   return out;
 }
 
+// A fixed draw of at most kCoarse of the points, in their order: the solver's iterations far
+// from the answer need no more, and the same points whatever the thread count.
+constexpr std::size_t kCoarse = 5000;
+std::vector<Sample> coarseSubset(const std::vector<Sample>& pts) {
+  if (pts.size() <= 2 * kCoarse) return pts;
+  std::vector<std::size_t> idx(pts.size());
+  for (std::size_t i = 0; i < idx.size(); ++i) idx[i] = i;
+  std::mt19937_64 rng(0x5eed);
+  for (std::size_t i = 0; i < kCoarse; ++i) std::swap(idx[i], idx[i + rng() % (idx.size() - i)]);
+  std::sort(idx.begin(), idx.begin() + kCoarse);
+  std::vector<Sample> out;
+  out.reserve(kCoarse);
+  for (std::size_t i = 0; i < kCoarse; ++i) out.push_back(pts[idx[i]]);
+  return out;
+}
+
 // The mean absolute residual of the best 90% of the points: a start's score that a few gross
 // outliers do not decide.
 double trimmedMean(const std::vector<Eval>& ev) {
@@ -642,11 +699,12 @@ gmAlignment gmBestFitAlignment(const std::vector<gmInspectionFeature>& features,
     out.problem = "no usable feature";
     return out;
   }
-  std::vector<Sample> pts = samplesOf(points, options.defaultDiameter);
+  std::vector<Sample> pts = samplesOf(features, points, options.defaultDiameter);
   if (static_cast<int>(pts.size()) < std::max(fit.freeCount(), 1)) {
     out.problem = "too few points";
     return out;
   }
+  std::vector<Sample> coarse = coarseSubset(pts);
   const int maxIt = std::max(options.maxIterations, 1);
   Rigid T = fromTransfo(options.start);
   int iterations = 0, it = 0;
@@ -683,12 +741,13 @@ gmAlignment gmBestFitAlignment(const std::vector<gmInspectionFeature>& features,
       out.problem = "no start";
       return out;
     }
+    // The likeliest go on to the end on the coarse subset, the best of them on all the points.
     std::vector<std::pair<double, Rigid>> done;
     for (std::size_t k = 0; k < tried.size() && k < 4; ++k) {
       if (k > 0 && tried[k].first > 3 * tried[0].first + 1e-9 * fit.size()) break;
-      const Rigid R = fit.solve(tried[k].second, pts, maxIt, it);
+      const Rigid R = fit.solve(tried[k].second, coarse, maxIt, it);
       iterations += it;
-      done.push_back({trimmedMean(fit.evalAll(R, pts)), R});
+      done.push_back({trimmedMean(fit.evalAll(R, coarse)), R});
     }
     std::sort(done.begin(), done.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
@@ -696,23 +755,28 @@ gmAlignment gmBestFitAlignment(const std::vector<gmInspectionFeature>& features,
     for (std::size_t k = 1; k < done.size(); ++k)
       if (done[k].first <= done[0].first * 1.01 + 1e-9 * fit.size())
         rivals.push_back(done[k].second);
+    if (coarse.size() < pts.size()) {
+      T = fit.descend(T, pts, maxIt, it);
+      iterations += it;
+    }
   } else {
-    T = fit.solve(T, pts, maxIt, it);
+    T = fit.solve(T, coarse, pts, maxIt, it);
     iterations += it;
   }
   // Points beyond the distance are set aside and the rest refitted once.
   if (std::isfinite(options.maxDistance)) {
     std::vector<Sample> kept;
-    for (const auto& s : pts) {
-      const Eval e = fit.eval(T, s);
-      if (e.ok && std::fabs(e.r) > options.maxDistance)
-        out.unassigned.push_back(s.index);
+    const std::vector<Eval> ev = fit.evalAll(T, pts);
+    for (std::size_t i = 0; i < pts.size(); ++i) {
+      if (ev[i].ok && std::fabs(ev[i].r) > options.maxDistance)
+        out.unassigned.push_back(pts[i].index);
       else
-        kept.push_back(s);
+        kept.push_back(pts[i]);
     }
     if (!out.unassigned.empty() && static_cast<int>(kept.size()) >= fit.freeCount()) {
       pts.swap(kept);
-      T = fit.solve(T, pts, maxIt, it);
+      coarse = coarseSubset(pts);
+      T = fit.solve(T, coarse, pts, maxIt, it);
       iterations += it;
     }
   }
@@ -948,7 +1012,8 @@ gmAlignment gmDatumAlignment(const std::vector<gmInspectionFeature>& features,
   gmAlignmentOptions all = o;
   for (bool& f : all.fixed) f = true;
   Fitter stats(features, all);
-  stats.finish(T, samplesOf(points, defaultDiameter), out);
+  std::vector<Sample> pts = samplesOf(features, points, defaultDiameter);
+  stats.finish(T, pts, out);
   out.ok = 1;
   return out;
 }

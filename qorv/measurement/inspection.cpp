@@ -392,29 +392,41 @@ long numericId(const gmMeasuredPoint& p) {
 }  // namespace
 
 int gmNearestFeature(const std::vector<gmInspectionFeature>& features, const ERPoint3D& p,
-                     ERPoint3D& foot, ERVector3D& outward) {
+                     ERPoint3D& foot, ERVector3D& outward, double* second) {
   int best = -1;
-  double bestD2 = HUGE_VAL;
-  auto visit = [&](std::size_t i) {
+  double bestD2 = HUGE_VAL, otherD2 = HUGE_VAL;
+  // otherD2 bounds from below the squared distance to every feature but the best: a foot's own,
+  // else (not visited, or no single foot here) its box's.
+  auto visit = [&](std::size_t i, double boxD2) {
     ERPoint3D ft;
     ERVector3D n;
-    if (!features[i].foot(p, ft, n)) return;
+    if (!features[i].foot(p, ft, n)) {
+      otherD2 = std::min(otherD2, boxD2);
+      return;
+    }
     const double d2 = distance2(ft, p);
-    if (d2 < bestD2 || (d2 == bestD2 && static_cast<int>(i) < best))
+    if (d2 < bestD2 || (d2 == bestD2 && static_cast<int>(i) < best)) {
+      otherD2 = std::min(otherD2, bestD2);
       bestD2 = d2, best = static_cast<int>(i), foot = ft, outward = n;
+    } else {
+      otherD2 = std::min(otherD2, d2);
+    }
   };
   const double v[3] = {p.x(), p.y(), p.z()};
   const std::size_t n = features.size();
   if (n <= 8) {
-    for (std::size_t i = 0; i < n; ++i)
-      if (features[i].problem().empty() && !(boxDistance2(features[i].box(), v) >= bestD2))
-        visit(i);
-    return best;
-  }
-  // Nearest box first, until the boxes are farther than the best foot (a box holds its patch, so
-  // no foot inside it can be nearer). Up to a few dozen features a scan for the nearest box left
-  // beats a heap; beyond, a min-heap of (box distance, index).
-  if (n <= 64) {
+    for (std::size_t i = 0; i < n; ++i) {
+      if (!features[i].problem().empty()) continue;
+      const double b = boxDistance2(features[i].box(), v);
+      if (b >= bestD2)
+        otherD2 = std::min(otherD2, b);
+      else
+        visit(i, b);
+    }
+  } else if (n <= 64) {
+    // Nearest box first, until the boxes are farther than the best foot (a box holds its patch,
+    // so no foot inside it can be nearer). Up to a few dozen features a scan for the nearest box
+    // left beats a heap; beyond, a min-heap of (box distance, index).
     double d[64];
     for (std::size_t i = 0; i < n; ++i)
       d[i] = features[i].problem().empty() ? boxDistance2(features[i].box(), v) : HUGE_VAL;
@@ -423,23 +435,29 @@ int gmNearestFeature(const std::vector<gmInspectionFeature>& features, const ERP
       double dk = HUGE_VAL;
       for (std::size_t i = 0; i < n; ++i)
         if (d[i] < dk) dk = d[i], k = i;  // the lowest index among equal boxes, as the heap
-      if (k == n || dk > bestD2) break;
+      if (k == n) break;
+      if (dk > bestD2) {
+        otherD2 = std::min(otherD2, dk);
+        break;
+      }
       d[k] = HUGE_VAL;
-      visit(k);
+      visit(k, dk);
     }
-    return best;
+  } else {
+    thread_local std::vector<std::pair<double, std::size_t>> heap;
+    heap.clear();
+    for (std::size_t i = 0; i < n; ++i)
+      if (features[i].problem().empty()) heap.emplace_back(boxDistance2(features[i].box(), v), i);
+    const auto later = [](const auto& a, const auto& b) { return a > b; };
+    std::make_heap(heap.begin(), heap.end(), later);
+    while (!heap.empty() && !(heap.front().first > bestD2)) {
+      std::pop_heap(heap.begin(), heap.end(), later);
+      visit(heap.back().second, heap.back().first);
+      heap.pop_back();
+    }
+    if (!heap.empty()) otherD2 = std::min(otherD2, heap.front().first);
   }
-  thread_local std::vector<std::pair<double, std::size_t>> heap;
-  heap.clear();
-  for (std::size_t i = 0; i < n; ++i)
-    if (features[i].problem().empty()) heap.emplace_back(boxDistance2(features[i].box(), v), i);
-  const auto later = [](const auto& a, const auto& b) { return a > b; };
-  std::make_heap(heap.begin(), heap.end(), later);
-  while (!heap.empty() && !(heap.front().first > bestD2)) {
-    std::pop_heap(heap.begin(), heap.end(), later);
-    visit(heap.back().second);
-    heap.pop_back();
-  }
+  if (second != nullptr) *second = std::sqrt(otherD2);
   return best;
 }
 

@@ -185,8 +185,11 @@ class QORV_API gmInspectionFeature {
 // that foot and the outward normal there; -1 when none has a single foot. Features are visited
 // by the distance to their boxes and the search stops at the first box farther than the best
 // foot, so a part of many faces costs a few foot searches per point, not one per face.
+// second, when given, receives a lower bound on the distance from p to every other usable
+// feature (HUGE_VAL when there is none): a point moved by less than half the gap between it and
+// the foot's distance keeps its feature, so a caller moving points a little need not search again.
 QORV_API int gmNearestFeature(const std::vector<gmInspectionFeature>& features, const ERPoint3D& p,
-                              ERPoint3D& foot, ERVector3D& outward);
+                              ERPoint3D& foot, ERVector3D& outward, double* second = nullptr);
 
 // Why a point was not judged.
 enum class gmSkip : std::uint8_t {

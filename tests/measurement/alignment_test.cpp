@@ -98,6 +98,26 @@ std::vector<gmMeasuredPoint> sample(const Part& part, std::mt19937_64& rng, int 
   return out;
 }
 
+// The points as a scanner gives them, naming no feature: those whose centre is clearly nearest
+// their own feature, as a probe touching it alone is (not in a hole that the untrimmed top
+// covers, nor within its radius of a neighbour).
+std::vector<gmMeasuredPoint> unnamed(const std::vector<gmMeasuredPoint>& pts, const Part& part) {
+  std::vector<gmMeasuredPoint> out;
+  for (gmMeasuredPoint m : pts) {
+    double own = HUGE_VAL, other = HUGE_VAL;
+    for (const auto& f : part.features) {
+      ERPoint3D foot;
+      ERVector3D n;
+      if (!f.foot(m.centre, foot, n)) continue;
+      double& d = f.id() == m.feature ? own : other;
+      d = std::min(d, qorv::distance(foot, m.centre));
+    }
+    m.feature.clear();
+    if (own + 1e-3 * part.size < other) out.push_back(m);
+  }
+  return out;
+}
+
 // A random proper rigid move: a turn of the given angle about a random axis, a shift.
 ERPmIsometrie3D randomMove(std::mt19937_64& rng, double angle, double shift) {
   std::normal_distribution<double> g;
@@ -152,12 +172,15 @@ TEST(Alignment, RecoversRandomMovesOfEveryKind) {
     std::vector<std::string> features;  // measured; empty: all
     double scale, diameter;
     bool anywhere;
+    bool named = true;  // else each point goes to its nearest feature
+    int perFeature = 40;
   } rows[] = {
       {"all, from anywhere", {}, 1, 2, true},
-      {"all, tiny part", {}, 1e-6, 0, true},
+      {"all, tiny part, unnamed", {}, 1e-6, 0, true, false},
       {"all, huge part", {}, 1e6, 0, true},
-      {"planes and the trimmed face", {"top", "front", "side"}, 1, 2, false},
+      {"planes and the trimmed face, unnamed", {"top", "front", "side"}, 1, 2, false, false},
       {"curved only", {"bore", "sink", "seat", "fillet"}, 1, 1, false},
+      {"all, unnamed, enough points to go coarse to fine", {}, 1, 2, false, false, 2000},
   };
   const unsigned seed = qorv_test::seedFor(40);
   SCOPED_TRACE("seed " + std::to_string(seed));
@@ -170,8 +193,9 @@ TEST(Alignment, RecoversRandomMovesOfEveryKind) {
           randomMove(rng, kPi * std::uniform_real_distribution<double>(0, 1)(rng), 50 * row.scale);
       if (mirror) P = qorv_test::mirroredOf(P);
       const Part part = block(row.scale, P);
-      const std::vector<gmMeasuredPoint> exact =
-          sample(part, rng, 40, row.diameter * row.scale, row.features);
+      std::vector<gmMeasuredPoint> exact =
+          sample(part, rng, row.perFeature, row.diameter * row.scale, row.features);
+      if (!row.named) exact = unnamed(exact, part);
       const double angle = logUniform(rng, 1e-2 * kPi / 180, kPi);
       const ERPmIsometrie3D M = randomMove(rng, angle, 10 * part.size);
       gmAlignmentOptions o;
@@ -196,6 +220,13 @@ TEST(Alignment, RecoversRandomMovesOfEveryKind) {
       EXPECT_NEAR(m[8], -sy, 1e-12);
       EXPECT_NEAR(m[10], cy * cx, 1e-12);
       EXPECT_NEAR(m[3], a.translation[0], 0);
+      // One thread or three, the same move to the last bit.
+      if (row.perFeature < 1000) continue;
+      o.threads = 3;
+      const gmAlignment b = gmBestFitAlignment(part.features, movedBy(exact, ~M), o);
+      o.threads = 1;
+      const gmAlignment c = gmBestFitAlignment(part.features, movedBy(exact, ~M), o);
+      for (int k = 0; k < 16; ++k) EXPECT_EQ(b.matrix[k], c.matrix[k]) << k;
     }
   }
 }
@@ -224,11 +255,15 @@ TEST(Alignment, NoiseStaysWithinTheReportedUncertaintyAndOutliersDoNotMoveIt) {
     gmAlignmentOptions::Loss loss;
     double outliers;  // share of points thrown off by millimetres
     bool fixTurnXYShiftZ;
+    bool named = true;  // else each point goes to its nearest feature
+    int perFeature = 60;
   } rows[] = {
       {"huber", gmAlignmentOptions::HUBER, 0, false},
       {"least squares", gmAlignmentOptions::LEAST_SQUARES, 0, false},
+      {"least squares, unnamed, coarse to fine", gmAlignmentOptions::LEAST_SQUARES, 0, false, false,
+       2000},
       {"huber, 2% outliers", gmAlignmentOptions::HUBER, 0.02, false},
-      {"tukey, 2% outliers", gmAlignmentOptions::TUKEY, 0.02, false},
+      {"tukey, 2% outliers, coarse to fine", gmAlignmentOptions::TUKEY, 0.02, false, true, 2000},
       {"turn about Z and shift in XY only", gmAlignmentOptions::HUBER, 0.02, true},
   };
   const unsigned seed = qorv_test::seedFor(41);
@@ -240,7 +275,8 @@ TEST(Alignment, NoiseStaysWithinTheReportedUncertaintyAndOutliersDoNotMoveIt) {
     SCOPED_TRACE(row.name);
     for (int trial = 0; trial < 3; ++trial) {
       const Part part = block(1, randomMove(rng, 1.0, 20));
-      const std::vector<gmMeasuredPoint> exact = sample(part, rng, 60, 2);
+      std::vector<gmMeasuredPoint> exact = sample(part, rng, row.perFeature, 2);
+      if (!row.named) exact = unnamed(exact, part);
       ERPmIsometrie3D M = randomMove(rng, 0.2, 2 * part.size);
       if (row.fixTurnXYShiftZ) {  // a move the options allow: a turn about Z, a shift in XY
         const double c = std::cos(0.03), s = std::sin(0.03);
@@ -287,6 +323,29 @@ TEST(Alignment, NoiseStaysWithinTheReportedUncertaintyAndOutliersDoNotMoveIt) {
       if (row.outliers == 0) {
         EXPECT_NEAR(a.rms, sigma, 0.2 * sigma);
       }
+      // Least squares ends where the gradient of the sum over all the points kept vanishes,
+      // each against its named feature or its nearest foot found by trying every feature (not at
+      // a subset's minimum: there it is some sigma times the root of its diagonal).
+      if (row.loss != gmAlignmentOptions::LEAST_SQUARES) continue;
+      double grad[6] = {}, diag[6] = {};
+      for (std::size_t i = 0; i < pts.size(); ++i) {
+        if (std::count(a.unassigned.begin(), a.unassigned.end(), static_cast<int>(i))) continue;
+        const ERPoint3D q = a.transfo >> pts[i].centre;
+        double best = HUGE_VAL, r = 0;
+        ERVector3D n;
+        for (const auto& f : part.features) {
+          ERPoint3D F;
+          ERVector3D N;
+          if (!pts[i].feature.empty() && f.id() != pts[i].feature) continue;
+          if (f.foot(q, F, N) && qorv::distance(q, F) < best)
+            best = qorv::distance(q, F), r = (q - F) * N - pts[i].diameter / 2, n = N;
+        }
+        const ERVector3D m = (q - ERPoint3D(0, 0, 0)) ^ n;
+        const double J[6] = {m.x(), m.y(), m.z(), n.x(), n.y(), n.z()};
+        for (int k = 0; k < 6; ++k) grad[k] += J[k] * r, diag[k] += J[k] * J[k];
+      }
+      for (int k = 0; k < 6; ++k)
+        EXPECT_LT(std::fabs(grad[k]), 1e-3 * sigma * std::sqrt(diag[k])) << "parameter " << k;
     }
   }
   // Three uncertainties hold 99.7% of normal errors.
@@ -325,7 +384,7 @@ TEST(Alignment, FreeDirectionsAreNamed) {
   Part boxPart{box, part.size};
   gmAlignmentOptions o;
   o.fromAnywhere = 1;
-  a = gmBestFitAlignment(box, movedBy(sample(boxPart, rng, 30, 0), ~M), o);
+  a = gmBestFitAlignment(box, movedBy(unnamed(sample(boxPart, rng, 30, 0), boxPart), ~M), o);
   ASSERT_EQ(a.ok, 1);
   EXPECT_EQ(a.ambiguous, 1);
   EXPECT_NE(a.freeDirections.find("turn of 180 degrees"), std::string::npos) << a.freeDirections;
@@ -374,14 +433,58 @@ TEST(Alignment, DatumFramesMatchFramesBuiltByHand) {
   EXPECT_EQ(gmDatumAlignment(part.features, pts, {"top", "front"}).ok, 0);
 }
 
+// A point goes to the feature it names, else to the one whose foot is nearest its centre, as in
+// the inspection; not to the one of the smallest residual: each row's point has no residual
+// against another feature. All six motions held, the residual is the point's own.
+TEST(Alignment, PointsGoToTheNearestFootAsInTheInspection) {
+  struct Row {
+    const char* name;
+    bool block;  // the block's features, else two squares 10 wide, one beside the other's edge
+    ERPoint3D at;
+    double diameter, residual;
+    const char* named = "";
+  } rows[] = {
+      {"in a square's plane beyond its edge, near the other square", false, {19.5, 5, 0}, 0, 0.5},
+      {"probe in the bore within its radius of the untrimmed top", true, {37, 30, 29.5}, 2, 1.5},
+      {"the same naming the bore", true, {37, 30, 29.5}, 2, 0, "bore"},
+  };
+  const unsigned seed = qorv_test::seedFor(46);
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937_64 rng(seed);
+  for (const Row& row : rows)
+    for (int trial = 0; trial < 4; ++trial) {
+      SCOPED_TRACE(std::string(row.name) + ", trial " + std::to_string(trial));
+      const double s = logUniform(rng, 1e-3, 1e3);
+      ERPmIsometrie3D P = randomMove(rng, 3.0, 1e4 * s);
+      if (trial % 2) P = qorv_test::mirroredOf(P);
+      const ERVector3D X(1, 0, 0), Y(0, 1, 0), Z(0, 0, 1);
+      const std::vector<F> fs =
+          row.block ? block(s, P).features
+                    : std::vector<F>{F("a", F::PLANE, P * frameOf(X, Z, ERPoint3D(0, 0, 0)), 0, 0,
+                                       0, 10 * s, 0, 10 * s, F::INSIDE, -1, 1),
+                                     F("b", F::PLANE, P * frameOf(Y, X, ERPoint3D(20 * s, 0, 0)), 0,
+                                       0, 0, 10 * s, -5 * s, 5 * s, F::INSIDE, -1, 1)};
+      gmMeasuredPoint m;
+      m.centre = P >> ERPoint3D(s * row.at.x(), s * row.at.y(), s * row.at.z());
+      m.diameter = row.diameter * s;
+      m.feature = row.named;
+      gmAlignmentOptions o;
+      for (bool& f : o.fixed) f = true;
+      const gmAlignment a = gmBestFitAlignment(fs, {m}, o);
+      ASSERT_EQ(a.ok, 1) << a.problem;
+      EXPECT_NEAR(a.maxResidual, row.residual * s, 1e-9 * s);
+      EXPECT_NEAR(std::fabs(gmInspection(fs).inspect(m, 0).deviation), a.maxResidual, 1e-9 * s);
+    }
+}
+
 TEST(Alignment, BadInputGetsItsResult) {
   const Part part = block(1, ERPmIsometrie3D());
   std::mt19937_64 rng(44);
   std::vector<gmMeasuredPoint> pts = sample(part, rng, 10, 0);
-  pts[0].centre = ERPoint3D(NAN, 0, 0), pts[1].diameter = NAN;
+  pts[0].centre = ERPoint3D(NAN, 0, 0), pts[1].diameter = NAN, pts[2].feature = "nope";
   const gmAlignment a = gmBestFitAlignment(part.features, pts);
   EXPECT_EQ(a.ok, 1);
-  EXPECT_EQ(a.used, static_cast<int>(pts.size()) - 2);
+  EXPECT_EQ(a.used, static_cast<int>(pts.size()) - 3);
   EXPECT_EQ(gmBestFitAlignment({}, pts).ok, 0);
   EXPECT_EQ(gmBestFitAlignment(part.features, {}).ok, 0);
 }

@@ -133,16 +133,24 @@ TEST(InspectionFeature, NearestAmongManyIsTheExhaustiveOne) {
     for (int k = 0; k < 200; ++k) {
       const ERPoint3D p(300 * scale * g(rng), 300 * scale * g(rng), 300 * scale * g(rng));
       int want = -1;
-      double best = HUGE_VAL;
+      double best = HUGE_VAL, other = HUGE_VAL;  // the nearest foot's and the next one's
       for (std::size_t i = 0; i < fs.size(); ++i) {
         ERPoint3D f;
         ERVector3D n;
-        if (fs[i].foot(p, f, n) && qorv::distance2(f, p) < best)
-          best = qorv::distance2(f, p), want = static_cast<int>(i);
+        if (!fs[i].foot(p, f, n)) continue;
+        const double d2 = qorv::distance2(f, p);
+        if (d2 < best)
+          other = best, best = d2, want = static_cast<int>(i);
+        else
+          other = std::min(other, d2);
       }
       ERPoint3D foot;
       ERVector3D n;
-      ASSERT_EQ(gmNearestFeature(fs, p, foot, n), want) << "round " << round << " point " << k;
+      double second = 0;
+      ASSERT_EQ(gmNearestFeature(fs, p, foot, n, &second), want)
+          << "round " << round << " point " << k;
+      // The bound on the others holds below every other foot.
+      EXPECT_LE(second, std::sqrt(other) * (1 + 1e-12)) << "round " << round << " point " << k;
       if (want >= 0) {
         EXPECT_EQ(qorv::distance2(foot, p), best);
       }
