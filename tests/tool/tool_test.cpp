@@ -933,6 +933,29 @@ TEST_F(ToolTest, AlignBringsMovedPointsBackBeforeInspecting) {
   }
   EXPECT_GT(rows, 500);
   EXPECT_LT(gap, 0.05);
+  // The points of the 1 mm probe as a cloud (x y z rows, no names): aligned on its subset, then
+  // judged, every point moved.
+  {
+    std::ifstream moved(path("moved.csv"));
+    std::ofstream xyz(path("moved.xyz"));
+    std::string line;
+    std::getline(moved, line);
+    while (std::getline(moved, line)) {
+      std::stringstream ss(line);
+      std::string c[6];
+      for (auto& cell : c) std::getline(ss, cell, ',');
+      if (c[5] == "1") xyz << c[1] << " " << c[2] << " " << c[3] << "\n";
+    }
+  }
+  const Outcome cl = run({"inspect", "--nominal", part, "--measured", path("moved.xyz"), "--align",
+                          "best-fit", "--probe-diameter", "1", "--format", "json", "-q"});
+  const json cdoc = json::parse(cl.out);
+  ASSERT_TRUE(cdoc.contains("alignment")) << cl.err;
+  EXPECT_NEAR(cdoc["alignment"]["angles_deg"][2].get<double>(), -0.4 * 180 / M_PI, 0.05);
+  EXPECT_EQ(run({"inspect", "--nominal", part, "--measured", path("moved.xyz"), "--align",
+                 "rps:" + path("none.csv")})
+                .status,
+            2);
   EXPECT_EQ(run({"align", "--nominal", part, "--measured", path("moved.csv"), "--method", "datums:top"}).status, 1);
 
   // Reference points at their unmoved positions (3-2-1 on three points of the top): the move is

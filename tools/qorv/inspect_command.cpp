@@ -286,7 +286,8 @@ std::uint64_t fileSize(const std::string& path) {
 // point beyond the file); statistics as for probe points, fits on an even subset.
 int inspectCloud(const InspectOptions& o, Output& out, const gmInspection& inspection,
                  Progress& progress, const std::string& units, const std::string& chromium) {
-  if (!o.align.empty()) return usage("--align takes probe points (CSV), not a point cloud");
+  if (o.align.rfind("rps:", 0) == 0)
+    return usage("--align rps:FILE names probe points by id (CSV); a cloud has none");
   if (!o.out.empty())
     return usage("--out stores probe points (CSV); a cloud's results go to --cloud-out");
   if (!o.delimiter.empty() || !o.decimal.empty())
@@ -295,7 +296,7 @@ int inspectCloud(const InspectOptions& o, Output& out, const gmInspection& inspe
                           ? o.threads
                           : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   progress.stage("reading", fileSize(o.measured));
-  const gmPointCloud cloud =
+  gmPointCloud cloud =
       gmReadPointCloud(o.measured, threads, [&](std::uint64_t bytes) { progress.update(bytes); });
   if (!cloud.ok()) {
     progress.end();
@@ -314,6 +315,29 @@ int inspectCloud(const InspectOptions& o, Output& out, const gmInspection& inspe
   }
   const double diameter = o.probeDiameterGiven ? o.probeDiameter : 0.0;
   const std::size_t n = cloud.size();
+  // Aligned on an even subset (a move has six parameters: a hundred thousand points fix it as
+  // well as ten million), then every point moved.
+  gmAlignment alignment;
+  if (!o.align.empty()) {
+    progress.stage("aligning", n);
+    constexpr std::size_t kAlignPoints = 100000;
+    std::vector<gmMeasuredPoint> subset;
+    for (std::size_t k = 0, m = std::min(n, kAlignPoints); k < m; ++k) {
+      const std::size_t i = k * n / m;
+      gmMeasuredPoint p;
+      p.line = static_cast<long>(i) + 1;
+      p.centre = ERPoint3D(cloud.xyz[3 * i], cloud.xyz[3 * i + 1], cloud.xyz[3 * i + 2]);
+      subset.push_back(p);
+    }
+    const std::string why =
+        alignPoints(o.align, inspection.features(), subset, diameter, o.maxDistance, alignment);
+    if (!why.empty()) return fail2(o.measured, why);
+    for (std::size_t i = 0; i < n; ++i) {
+      const ERPoint3D q =
+          alignment.transfo >> ERPoint3D(cloud.xyz[3 * i], cloud.xyz[3 * i + 1], cloud.xyz[3 * i + 2]);
+      cloud.xyz[3 * i] = q.x(), cloud.xyz[3 * i + 1] = q.y(), cloud.xyz[3 * i + 2] = q.z();
+    }
+  }
   progress.stage("judging", n);
   const gmCloudResults results = inspection.runCloud(
       cloud.xyz.data(), n, diameter, threads, [&](std::size_t done) { progress.update(done); });
@@ -354,7 +378,9 @@ int inspectCloud(const InspectOptions& o, Output& out, const gmInspection& inspe
     s << "{\n  \"points\": " << n + cloud.skippedCount() << ",\n  \"inspected\": " << inspected
       << ",\n  \"unassigned\": " << unassigned << ",\n  \"out_of_tolerance\": " << outside
       << ",\n  \"max_distance\": " << jsonNumber(o.maxDistance)
-      << ",\n  \"rows_skipped\": " << cloud.skippedCount() << ",\n  \"skipped\": [";
+      << ",\n  \"rows_skipped\": " << cloud.skippedCount();
+    if (!o.align.empty()) s << ",\n  \"alignment\": " << alignmentJson(alignment);
+    s << ",\n  \"skipped\": [";
     for (std::size_t k = 0; k < cloud.skipped.size(); ++k)
       s << (k ? "," : "") << "\n    {\"offset\": " << cloud.skipped[k].offset
         << ", \"line\": " << cloud.skipped[k].line
@@ -484,6 +510,7 @@ int inspectCloud(const InspectOptions& o, Output& out, const gmInspection& inspe
     report.failuresFirst = o.reportFailuresFirst;
     report.inspection = &inspection, report.points = &shown, report.results = &shownResults;
     report.summaries = &summaries, report.skipped = &none;
+    report.alignMethod = o.align, report.alignment = alignment;
     auto group = [](std::size_t v) { return std::to_string(v); };
     report.shownOf =
         "Shown: " + group(outs.size()) + " of the " + group(outTotal) + " points out of tolerance" +
