@@ -109,7 +109,8 @@ TEST_F(StepTool, ListsFacesAndTheMergedBore) {
   // Colours and names as written, on the faces the plain file numbers so.
   const Outcome styled = run("step '" + path("styled.step") + "' --format json");
   ASSERT_EQ(styled.status, 0) << styled.err;
-  for (const json& f : json::parse(styled.out)["faces"]) {
+  const json listed = json::parse(styled.out);
+  for (const json& f : listed["faces"]) {
     const int k = f["face"];
     const bool top = f["kind"] == "plane" && f["box"][0][2].get<double>() > 19;
     EXPECT_EQ(f["colour"], k >= 7 ? "#123456" : top ? "#ff0000" : "") << k;
