@@ -259,13 +259,15 @@ py::list readCad(const std::string& path, bool merge) {
   py::list out;
   for (const qorv::exchange::CadGroup& g : model.groups) {
     py::dict d;
-    py::list faces, names;
+    py::list faces, names, colours;
     for (int k : g.faces) {
       faces.append(model.faces[static_cast<std::size_t>(k)].index);
       names.append(model.faces[static_cast<std::size_t>(k)].name);
+      colours.append(model.faces[static_cast<std::size_t>(k)].colour);
     }
     const ERPoint3D lo = g.box.MinPoint(), hi = g.box.MaxPoint();
     d["id"] = g.id, d["kind"] = g.kind, d["faces"] = faces, d["names"] = names;
+    d["colours"] = colours;
     d["area"] = g.area, d["normal_inward"] = g.normalInward;
     d["box"] = py::make_tuple(py::make_tuple(lo.x(), lo.y(), lo.z()),
                               py::make_tuple(hi.x(), hi.y(), hi.z()));
@@ -335,9 +337,10 @@ PYBIND11_MODULE(qorv, m) {
       "inspect.");
   m.def("read_cad", &readCad, py::arg("path"), py::arg("merge") = true,
         "The features of a STEP or IGES model (lengths in mm): a list of dicts with id, kind, "
-        "faces (numbers from 1), names, area, box, normal_inward (the surface's own normal points "
-        "into the material) and surface (the trimmed face or group: evaluate, nearest, box). "
-        "merge=False: each face its own feature. ValueError when the file cannot be read.");
+        "faces (numbers from 1), names, colours (\"#rrggbb\" or \"\"), area, box, "
+        "normal_inward (the surface's own normal points into the material) and surface (the "
+        "trimmed face or group: evaluate, nearest, box). merge=False: each face its own "
+        "feature. ValueError when the file cannot be read.");
   m.def("inspect_cloud", &inspectCloud, py::arg("nominal"), py::arg("points"),
         py::arg("probe_diameter") = 0.0, py::arg("threads") = 0, py::arg("max_distance") = 5.0,
         "A scanner's surface points (n, 3) against a nominal part, as qorv inspect judges a cloud, "

@@ -12,18 +12,24 @@ mode="${1:-60}"
 if [[ "$mode" == "--ci" ]]; then
   limits=(-seed=1 -runs=120000 -max_total_time=150)
   dxf_limits=(-seed=1 -runs=200000 -max_total_time=60)
-  inspect_limits=(-seed=1 -runs=200000 -max_total_time=60)
+  # The inspection's inputs and the clouds give the side files a share of their time.
+  inspect_limits=(-seed=1 -runs=200000 -max_total_time=45)
+  side_limits=(-seed=1 -runs=40000 -max_total_time=30)
 else
   limits=(-max_total_time="$mode")
   dxf_limits=(-max_total_time="$mode")
   inspect_limits=(-max_total_time="$mode")
+  side_limits=(-max_total_time="$mode")
 fi
 build="$root/build-fuzz"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DQORV_SANITIZE=address,fuzzer-no-link -DQORV_BUILD_TESTS=OFF -DQORV_BUILD_BENCH=OFF \
   -DQORV_BUILD_TOOLS=OFF -DQORV_BUILD_FUZZ=ON >/dev/null
-cmake --build "$build" --target db_fuzz db_seeds dxf_fuzz inspect_fuzz cloud_fuzz -j"$(nproc)"
+targets=(db_fuzz db_seeds dxf_fuzz inspect_fuzz cloud_fuzz)
+# The side-file fuzzer needs OpenCASCADE (qorv::step).
+if ninja -C "$build" -t targets all 2>/dev/null | grep -q '^side_fuzz:'; then targets+=(side_fuzz); fi
+cmake --build "$build" --target "${targets[@]}" -j"$(nproc)"
 corpus="$build/corpus"
 work="$build/work"
 rm -rf "$work"
@@ -62,3 +68,15 @@ printf '\x01X Y Z\n1 2 3\n4,5,6,7\nnan 1 1\n' >"$cloud_corpus/xyz"
 printf '\x022\n1 2 3 9\n4 5 6 9\n' >"$cloud_corpus/pts"
 "$build/fuzz/cloud_fuzz" "${inspect_limits[@]}" -timeout=10 -rss_limit_mb=2048 -max_len=4096 \
   -print_final_stats=1 "$cloud_corpus" 2>&1 | tail -15
+
+# A STEP nominal's side files, seeded with valid ones (selections by face, box, colour, name;
+# datums and tolerances).
+if [[ -x "$build/fuzz/side_fuzz" ]]; then
+  side_corpus="$build/side_corpus"
+  mkdir -p "$side_corpus"
+  cp "$root"/fuzz/side_corpus/* "$side_corpus"/
+  # OpenCASCADE's readers keep static registries that LeakSanitizer reports at exit.
+  LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp:print_suppressions=0" \
+    "$build/fuzz/side_fuzz" "${side_limits[@]}" -timeout=10 -rss_limit_mb=2048 -max_len=4096 \
+      -print_final_stats=1 "$side_corpus" 2>&1 | tail -15
+fi

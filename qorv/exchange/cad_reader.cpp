@@ -25,21 +25,29 @@
 #include <Geom_SurfaceOfRevolution.hxx>
 #include <Geom_ToroidalSurface.hxx>
 #include <Geom_TrimmedCurve.hxx>
-#include <IGESControl_Reader.hxx>
+#include <IGESCAFControl_Reader.hxx>
 #include <Interface_Static.hxx>
 #include <Message.hxx>
 #include <Message_Messenger.hxx>
 #include <Message_Printer.hxx>
-#include <STEPControl_Reader.hxx>
+#include <Quantity_Color.hxx>
+#include <STEPCAFControl_Reader.hxx>
 #include <Standard_Failure.hxx>
 #include <StepRepr_RepresentationItem.hxx>
 #include <TCollection_HAsciiString.hxx>
+#include <TDF_LabelSequence.hxx>
+#include <TDocStd_Document.hxx>
 #include <TopExp.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopTools_IndexedMapOfShape.hxx>
 #include <TopoDS.hxx>
 #include <TopoDS_Face.hxx>
 #include <TopoDS_Wire.hxx>
+#include <TransferBRep.hxx>
+#include <Transfer_TransientProcess.hxx>
+#include <XCAFDoc_ColorTool.hxx>
+#include <XCAFDoc_DocumentTool.hxx>
+#include <XCAFDoc_ShapeTool.hxx>
 #include <XSControl_TransferReader.hxx>
 #include <XSControl_WorkSession.hxx>
 
@@ -56,6 +64,7 @@
 #include <iostream>
 #include <numbers>
 #include <thread>
+#include <unordered_map>
 
 #include "qorv/exchange/face_group.h"
 #include "qorv/freeform/pole_curves.h"
@@ -495,6 +504,141 @@ bool convertFace(const TopoDS_Face& face, double size, Converted& out, std::stri
   return true;
 }
 
+// A model read through OpenCASCADE's XDE document: the shape exactly as the plain reader makes
+// it (the order of its faces is qorv's numbering), the colour of each placed face and the STEP
+// name of each face.
+struct Document {
+  TopoDS_Shape shape;
+  TopTools_IndexedMapOfShape placed;  // the faces as placed in shape
+  std::vector<std::string> colours;   // of placed's faces, "" for none
+  // A face's colour whatever its placement (the first met), should a placement compose apart.
+  std::unordered_map<const TopoDS_TShape*, std::string> anyPlacement;
+  std::unordered_map<const TopoDS_TShape*, std::string> names;
+
+  std::string colourOf(const TopoDS_Shape& face) const {
+    if (const int k = placed.FindIndex(face); k > 0)
+      return colours[static_cast<std::size_t>(k - 1)];
+    const auto it = anyPlacement.find(face.TShape().get());
+    return it == anyPlacement.end() ? std::string() : it->second;
+  }
+  std::string nameOf(const TopoDS_Shape& face) const {
+    const auto it = names.find(face.TShape().get());
+    return it == names.end() ? std::string() : it->second;
+  }
+};
+
+std::string hexColour(const Quantity_Color& c) {
+  double rgb[3];
+  c.Values(rgb[0], rgb[1], rgb[2], Quantity_TOC_sRGB);
+  static const char digits[] = "0123456789abcdef";
+  std::string out = "#";
+  for (const double x : rgb) {
+    const long v = x > 0 ? std::min(255L, std::lround(x * 255)) : 0;
+    out += digits[v >> 4];
+    out += digits[v & 15];
+  }
+  return out;
+}
+
+// A label's own colour: its surface colour, else its general one; "" when none.
+std::string ownColour(XCAFDoc_ColorTool& tool, const TDF_Label& label) {
+  Quantity_Color c;
+  if (tool.GetColor(label, XCAFDoc_ColorSurf, c) || tool.GetColor(label, XCAFDoc_ColorGen, c))
+    return hexColour(c);
+  return "";
+}
+
+void colourFaces(const TopoDS_Shape& shape, const TopLoc_Location& at, const std::string& colour,
+                 Document& d) {
+  for (TopExp_Explorer ex(shape.Moved(at, false), TopAbs_FACE); ex.More(); ex.Next()) {
+    const int k = d.placed.Add(ex.Current());
+    d.colours.resize(static_cast<std::size_t>(d.placed.Extent()));
+    d.colours[static_cast<std::size_t>(k - 1)] = colour;
+    d.anyPlacement.emplace(ex.Current().TShape().get(), colour);
+  }
+}
+
+// Down the document's tree, placements composed as the plain reader composes them: the colour a
+// label inherits, or its own, on every face of its shape, then its sub-shapes' own colours over
+// it (a solid's, a shell's, last a face's). An instance's colour holds for the labels below it.
+void collectColours(XCAFDoc_ColorTool& tool, const TDF_Label& label, const TopLoc_Location& at,
+                    std::string colour, bool fromInstance, Document& d, int depth) {
+  if (depth > 64) return;  // no model nests so deep; a damaged one may loop
+  const std::string own = fromInstance ? "" : ownColour(tool, label);
+  if (!own.empty()) colour = own;
+  TDF_Label referred;
+  if (XCAFDoc_ShapeTool::IsReference(label) &&
+      XCAFDoc_ShapeTool::GetReferredShape(label, referred)) {
+    collectColours(tool, referred, at * XCAFDoc_ShapeTool::GetLocation(label), colour,
+                   fromInstance || !own.empty(), d, depth + 1);
+    return;
+  }
+  if (XCAFDoc_ShapeTool::IsAssembly(label)) {
+    TDF_LabelSequence parts;
+    XCAFDoc_ShapeTool::GetComponents(label, parts);
+    for (const TDF_Label& p : parts)
+      collectColours(tool, p, at, colour, fromInstance, d, depth + 1);
+    return;
+  }
+  const TopoDS_Shape shape = XCAFDoc_ShapeTool::GetShape(label);
+  if (shape.IsNull()) return;
+  colourFaces(shape, at, colour, d);
+  TDF_LabelSequence subs;
+  XCAFDoc_ShapeTool::GetSubShapes(label, subs);
+  std::vector<std::pair<TopoDS_Shape, std::string>> styled;
+  for (const TDF_Label& sub : subs) {
+    const TopoDS_Shape s = XCAFDoc_ShapeTool::GetShape(sub);
+    std::string c = ownColour(tool, sub);
+    if (!s.IsNull() && !c.empty()) styled.emplace_back(s, std::move(c));
+  }
+  std::stable_sort(styled.begin(), styled.end(), [](const auto& a, const auto& b) {
+    return a.first.ShapeType() < b.first.ShapeType();
+  });
+  for (const auto& [s, c] : styled) colourFaces(s, at, c, d);
+}
+
+// The face items' names, from the transfer's map once (a search per face scans the whole map).
+void collectNames(const Handle(XSControl_WorkSession) & ws, Document& d) {
+  if (ws.IsNull() || ws->TransferReader().IsNull()) return;
+  const Handle(Transfer_TransientProcess) tp = ws->TransferReader()->TransientProcess();
+  if (tp.IsNull()) return;
+  for (int j = 1; j <= tp->NbMapped(); ++j) {
+    const auto item = Handle(StepRepr_RepresentationItem)::DownCast(tp->Mapped(j));
+    if (item.IsNull() || item->Name().IsNull() || item->Name()->Length() == 0) continue;
+    const Handle(Transfer_Binder) binder = tp->MapItem(j);
+    if (binder.IsNull()) continue;
+    const TopoDS_Shape s = TransferBRep::ShapeResult(binder);
+    if (!s.IsNull() && s.ShapeType() == TopAbs_FACE)
+      d.names.emplace(s.TShape().get(), item->Name()->ToCString());
+  }
+}
+
+// "" when the file read, else why not.
+std::string readDocument(const std::string& path, const std::string& format, Document& d) {
+  Handle(TDocStd_Document) doc = new TDocStd_Document("BinXCAF");
+  STEPCAFControl_Reader step;
+  IGESCAFControl_Reader iges;
+  // Only colours: the other layers cost time and give nothing here.
+  step.SetColorMode(true), step.SetNameMode(false), step.SetLayerMode(false);
+  step.SetPropsMode(false), step.SetSHUOMode(false), step.SetGDTMode(false);
+  step.SetMatMode(false), step.SetViewMode(false);
+  iges.SetColorMode(true), iges.SetNameMode(false), iges.SetLayerMode(false);
+  XSControl_Reader& plain =
+      format == "step" ? static_cast<XSControl_Reader&>(step.ChangeReader()) : iges;
+  Interface_Static::SetCVal("xstep.cascade.unit", "MM");
+  if (plain.ReadFile(path.c_str()) != IFSelect_RetDone)
+    return std::string("not a readable ") + (format == "step" ? "STEP" : "IGES") + " file";
+  if (format == "step" ? !step.Transfer(doc) : !iges.Transfer(doc)) return "";
+  d.shape = plain.OneShape();
+  const Handle(XCAFDoc_ColorTool) colours = XCAFDoc_DocumentTool::ColorTool(doc->Main());
+  TDF_LabelSequence roots;
+  XCAFDoc_DocumentTool::ShapeTool(doc->Main())->GetFreeShapes(roots);
+  if (!colours.IsNull())
+    for (const TDF_Label& root : roots) collectColours(*colours, root, {}, "", false, d, 0);
+  if (format == "step") collectNames(plain.WS(), d);
+  return "";
+}
+
 // OpenCASCADE's readers trust the files they read: a damaged one (a truncated IGES file) can
 // make them read through a null pointer. The file is first read and transferred in a child
 // process; only a file the child got through is read here. "" when it did, else why not.
@@ -505,13 +649,8 @@ std::string tryInChild(const std::string& path, const std::string& format, int s
   if (pid == 0) {
     int status = 1;
     try {
-      STEPControl_Reader step;
-      IGESControl_Reader iges;
-      XSControl_Reader& r = format == "step" ? static_cast<XSControl_Reader&>(step) : iges;
-      if (r.ReadFile(path.c_str()) == IFSelect_RetDone) {
-        r.TransferRoots();
-        status = 0;
-      }
+      Document d;
+      if (readDocument(path, format, d).empty()) status = 0;
     } catch (...) {
     }
     ::_exit(status);
@@ -619,22 +758,14 @@ CadModel readCad(const std::string& path, const CadOptions& options) {
     model.error = tryInChild(path, format, options.seconds);
     if (!model.error.empty()) return model;
   }
-  TopoDS_Shape shape;
-  STEPControl_Reader step;
-  IGESControl_Reader iges;
-  XSControl_Reader& reader = format == "step" ? static_cast<XSControl_Reader&>(step) : iges;
+  Document document;
   try {
-    Interface_Static::SetCVal("xstep.cascade.unit", "MM");
-    if (reader.ReadFile(path.c_str()) != IFSelect_RetDone) {
-      model.error = std::string("not a readable ") + (format == "step" ? "STEP" : "IGES") + " file";
-      return model;
-    }
-    reader.TransferRoots();
-    shape = reader.OneShape();
+    model.error = readDocument(path, format, document);
   } catch (const Standard_Failure& e) {
     model.error = std::string("cannot be read: ") + e.GetMessageString();
-    return model;
   }
+  if (!model.error.empty()) return model;
+  const TopoDS_Shape& shape = document.shape;
   if (shape.IsNull()) {
     model.error = "holds no shape";
     return model;
@@ -652,8 +783,6 @@ CadModel readCad(const std::string& path, const CadOptions& options) {
   BRepBndLib::Add(shape, all);
   double size = 1;
   if (!all.IsVoid()) size = std::sqrt(all.SquareExtent());
-  Handle(XSControl_TransferReader) tr;
-  if (format == "step" && !reader.WS().IsNull()) tr = reader.WS()->TransferReader();
   std::vector<Analytic> analytic;
   std::vector<Side> sides;
   for (int i = 1; i <= faces.Extent(); ++i) {
@@ -663,12 +792,6 @@ CadModel readCad(const std::string& path, const CadOptions& options) {
     bool ok = false;
     try {
       ok = convertFace(face, size, c, why);
-      if (ok && !tr.IsNull()) {
-        Handle(Standard_Transient) e = tr->EntityFromShapeResult(face, 1);
-        if (e.IsNull()) e = tr->EntityFromShapeResult(face, -1);
-        if (auto item = Handle(StepRepr_RepresentationItem)::DownCast(e))
-          if (!item->Name().IsNull()) c.face.name = item->Name()->ToCString();
-      }
     } catch (const Standard_Failure& e) {
       ok = false, why = std::string("OpenCASCADE failed: ") + e.GetMessageString();
     }
@@ -677,6 +800,8 @@ CadModel readCad(const std::string& path, const CadOptions& options) {
       continue;
     }
     c.face.index = i;
+    c.face.name = document.nameOf(face);
+    c.face.colour = document.colourOf(face);
     model.faces.push_back(c.face);
     analytic.push_back(c.analytic);
     sides.push_back(c.side);

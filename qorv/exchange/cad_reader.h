@@ -12,8 +12,14 @@
 // - Lengths are millimetres whatever the file's unit (the reader converts). Assemblies come
 //   with their placements applied; every face of every solid and shell is read.
 // - Face numbers count from 1 in the order of the model's faces (each distinct placed face
-//   once). name is the STEP item's name ("" when none or in IGES files). Colours are not read
-//   (they live in the files' presentation layer, which this reader does not walk).
+//   once), the order of OpenCASCADE's plain reader whether the file has colours or not. name is
+//   the STEP face item's own name ("" when none, or in IGES files; a part's name is not used).
+// - colour is "#rrggbb" (lower case; "" when none): the face's own (surface, else general)
+//   colour, else its shell's, else its solid's, else the colour given to the part's instance in
+//   an assembly (the outermost instance that has one: it overrides the part's own), else the
+//   part's, else the enclosing assemblies'. The digits are sRGB as the file writes them (a STEP
+//   COLOUR_RGB, an IGES colour definition): OpenCASCADE keeps colours in linear RGB and they are
+//   turned back, so (18, 52, 86) written reads "#123456".
 // - normalInward tells whether the converted surface's own normal (Su x Sv in qorv's
 //   parameters) points INTO the material: the face's outward normal (OpenCASCADE's normal,
 //   turned for a reversed face) out of a closed solid. A face of an open shell has the
@@ -56,9 +62,10 @@ struct QORV_API CadElement {
 };
 
 struct QORV_API CadFace {
-  int index = 0;     // from 1, in the model's order
-  std::string name;  // the STEP item's name, "" when none
-  std::string kind;  // "plane", "cylinder", "cone", "sphere", "torus", "nurbs", "offset"
+  int index = 0;       // from 1, in the model's order
+  std::string name;    // the STEP item's name, "" when none
+  std::string colour;  // "#rrggbb", "" when none
+  std::string kind;    // "plane", "cylinder", "cone", "sphere", "torus", "nurbs", "offset"
   t_SmartPtr<ERAnyBoundedSurface> surface;  // an ERTrimmedSurface
   bool normalInward = false;                // the surface's own normal points into the material
   double area = 0;                          // mm^2

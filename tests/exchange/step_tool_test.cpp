@@ -1,13 +1,19 @@
 // qorv step and qorv inspect --nominal MODEL as users run them: the built tool (QORV_TOOL) on a
-// STEP model written by OpenCASCADE, with a side file.
+// STEP model written by OpenCASCADE (plain, and with colours and names), with a side file.
 #include <gtest/gtest.h>
 #include <BRepAlgoAPI_Cut.hxx>
+#include <BRepBndLib.hxx>
 #include <BRepPrimAPI_MakeBox.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
+#include <BRep_Tool.hxx>
+#include <Bnd_Box.hxx>
+#include <Geom_CylindricalSurface.hxx>
 #include <Message.hxx>
 #include <Message_Messenger.hxx>
 #include <Message_Printer.hxx>
 #include <STEPControl_Writer.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopoDS.hxx>
 #include <nlohmann/json.hpp>
 
 #include <cmath>
@@ -17,6 +23,8 @@
 #include <iterator>
 #include <map>
 #include <random>
+
+#include "tests/exchange/styled_model.h"
 
 namespace fs = std::filesystem;
 using nlohmann::json;
@@ -49,6 +57,17 @@ class StepTool : public ::testing::Test {
     STEPControl_Writer w;
     ASSERT_EQ(w.Transfer(s, STEPControl_AsIs), IFSelect_RetDone);
     ASSERT_EQ(w.Write(path("part.step").c_str()), IFSelect_RetDone);
+    // The same part with its bore and top coloured and named.
+    std::vector<qorv_test::StyledFace> styled;
+    for (TopExp_Explorer ex(s, TopAbs_FACE); ex.More(); ex.Next()) {
+      Bnd_Box b;
+      BRepBndLib::Add(ex.Current(), b);
+      if (b.CornerMin().Z() > 19) styled.push_back({ex.Current(), 0xff0000, "top"});
+      if (BRep_Tool::Surface(TopoDS::Face(ex.Current()))
+              ->IsKind(STANDARD_TYPE(Geom_CylindricalSurface)))
+        styled.push_back({ex.Current(), 0x123456, "bore"});
+    }
+    ASSERT_TRUE(qorv_test::writeStyled(path("styled.step"), s, -1, styled));
   }
   std::string path(const std::string& name) const { return (dir_ / name).string(); }
   void write(const std::string& name, const std::string& text) const {
@@ -87,32 +106,49 @@ TEST_F(StepTool, ListsFacesAndTheMergedBore) {
   EXPECT_EQ(bores, 1);
   const Outcome apart = run("step '" + path("part.step") + "' --no-merge --format json");
   EXPECT_EQ(json::parse(apart.out)["features"].size(), 8u);
+  // Colours and names as written, on the faces the plain file numbers so.
+  const Outcome styled = run("step '" + path("styled.step") + "' --format json");
+  ASSERT_EQ(styled.status, 0) << styled.err;
+  const json listed = json::parse(styled.out);
+  for (const json& f : listed["faces"]) {
+    const int k = f["face"];
+    const bool top = f["kind"] == "plane" && f["box"][0][2].get<double>() > 19;
+    EXPECT_EQ(f["colour"], k >= 7 ? "#123456" : top ? "#ff0000" : "") << k;
+    EXPECT_EQ(f["name"], k >= 7 ? "bore" : top ? "top" : "") << k;
+  }
 }
 
 // Ids, bands and the material side from the side file; the rest keep "face<N>" and the
 // default band; deviations positive outside the material.
+// Faces selected by number and box, or by colour (either case) and name.
 TEST_F(StepTool, InspectsWithASideFile) {
   write("side.json", R"({"tolerance": [-0.3, 0.3], "features": [
       {"id": "bore", "faces": [7, 8], "tolerance": [-0.02, 0.02]},
       {"id": "top", "box": [[-1, -1, 19.9], [41, 31, 20.1]], "tolerance": [-0.05, 0.05]}]})");
+  write("colours.json", R"({"tolerance": [-0.3, 0.3], "features": [
+      {"id": "bore", "colour": "#123456", "tolerance": [-0.02, 0.02]},
+      {"id": "top", "color": "#FF0000", "name": "top", "tolerance": [-0.05, 0.05]}]})");
   write("points.csv", "a,24.9,15,10\nb,20,10.05,3\nc,10,10,20.04\nd,40.25,10,5\n");
-  const Outcome r =
-      run("inspect --nominal '" + path("part.step") + "' --measured '" + path("points.csv") +
-          "' --side '" + path("side.json") + "' --probe-diameter 0 --format json -q");
-  ASSERT_EQ(r.status, 1) << r.err;
-  const json doc = json::parse(r.out);
-  const struct {
-    const char* feature;
-    double deviation;
-    bool in;
-  } want[] = {
-      {"bore", 0.1, false}, {"bore", 0.05, false}, {"top", 0.04, true}, {"face6", 0.25, true}};
-  ASSERT_EQ(doc["results"].size(), 4u);
-  for (std::size_t i = 0; i < 4; ++i) {
-    const json& p = doc["results"][i];
-    EXPECT_EQ(p["feature"], want[i].feature) << i;
-    EXPECT_NEAR(p["deviation"].get<double>(), want[i].deviation, 1e-9) << i;
-    EXPECT_EQ(p["in_tolerance"], want[i].in) << i;
+  for (const auto& [model, side] :
+       {std::pair{"part.step", "side.json"}, std::pair{"styled.step", "colours.json"}}) {
+    const Outcome r =
+        run("inspect --nominal '" + path(model) + "' --measured '" + path("points.csv") +
+            "' --side '" + path(side) + "' --probe-diameter 0 --format json -q");
+    ASSERT_EQ(r.status, 1) << r.err;
+    const json doc = json::parse(r.out);
+    const struct {
+      const char* feature;
+      double deviation;
+      bool in;
+    } want[] = {
+        {"bore", 0.1, false}, {"bore", 0.05, false}, {"top", 0.04, true}, {"face6", 0.25, true}};
+    ASSERT_EQ(doc["results"].size(), 4u);
+    for (std::size_t i = 0; i < 4; ++i) {
+      const json& p = doc["results"][i];
+      EXPECT_EQ(p["feature"], want[i].feature) << side << " " << i;
+      EXPECT_NEAR(p["deviation"].get<double>(), want[i].deviation, 1e-9) << side << " " << i;
+      EXPECT_EQ(p["in_tolerance"], want[i].in) << side << " " << i;
+    }
   }
   // The default band comes from --tolerance when the side file gives none.
   write("side2.json", R"({"features": [{"id": "bore", "faces": [8, 7]}]})");
@@ -166,6 +202,7 @@ TEST_F(StepTool, BadInputsExitTwo) {
   write("fake.step", "solid x\nendsolid\n");
   write("none.json", R"({"features": [{"id": "x", "faces": [99]}]})");
   write("broken.json", R"({"features": [)");
+  write("colour.json", R"({"features": [{"id": "x", "colour": "#12345g"}]})");
   const std::string m = " --measured '" + path("points.csv") + "' -q";
   const struct {
     std::string args, says;
@@ -175,6 +212,8 @@ TEST_F(StepTool, BadInputsExitTwo) {
        "selects no face"},
       {"inspect --nominal '" + path("part.step") + "' --side '" + path("broken.json") + "'" + m,
        "not valid JSON"},
+      {"inspect --nominal '" + path("part.step") + "' --side '" + path("colour.json") + "'" + m,
+       "must be a colour"},
       {"inspect --nominal '" + path("part.step") + "' --tolerance=0.2,0.1" + m, "--tolerance"},
       {"step '" + path("fake.step") + "'", "not a STEP file"},
       {"step '" + path("missing.igs") + "'", "cannot be read"},

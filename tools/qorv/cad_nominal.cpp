@@ -1,5 +1,6 @@
 #include "tools/qorv/cad_nominal.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <filesystem>
@@ -151,16 +152,28 @@ std::vector<Selection> readSide(const std::string& path, const CadModel& model,
       if (!ok) throw NominalError{what + ": 'box' must be [[x, y, z], [x, y, z]]"};
       hasBox = true;
     }
-    if (e.contains("colour") || e.contains("color"))
-      throw NominalError{what + ": faces are not selected by colour (colours are not read)"};
-    if (numbers.empty() && name.empty() && !hasBox)
-      throw NominalError{what + ": select faces by 'faces', 'name' or 'box'"};
+    // "#RRGGBB" in either case; "colour" and "color" are one selector.
+    std::vector<std::string> colours;
+    for (const char* key : {"colour", "color"}) {
+      if (!e.contains(key)) continue;
+      std::string c = e.at(key).is_string() ? e.at(key).get<std::string>() : "";
+      for (char& ch : c) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+      if (c.size() != 7 || c[0] != '#' ||
+          c.find_first_not_of("0123456789abcdef", 1) != std::string::npos)
+        throw NominalError{what + ": '" + key + "' must be a colour \"#RRGGBB\""};
+      colours.push_back(c);
+    }
+    if (numbers.empty() && name.empty() && colours.empty() && !hasBox)
+      throw NominalError{what + ": select faces by 'faces', 'name', 'colour' or 'box'"};
     for (std::size_t k = 0; k < model.faces.size(); ++k) {
       const exchange::CadFace& f = model.faces[k];
       if (taken[k]) continue;
       if (!numbers.empty() && std::find(numbers.begin(), numbers.end(), f.index) == numbers.end())
         continue;
       if (!name.empty() && f.name != name) continue;
+      if (std::any_of(colours.begin(), colours.end(),
+                      [&](const std::string& c) { return c != f.colour; }))
+        continue;
       if (hasBox) {
         const ERPoint3D a = f.box.MinPoint(), b = f.box.MaxPoint();
         if (a.x() < lo[0] || a.y() < lo[1] || a.z() < lo[2] || b.x() > hi[0] || b.y() > hi[1] ||
@@ -194,8 +207,13 @@ CadModel readModel(const std::string& path, bool merge) {
 
 std::vector<gmInspectionFeature> readCadNominal(const std::string& path,
                                                 const CadNominalOptions& options) {
+  band(options.tolerance);  // a bad band is told before a long read
+  return cadFeatures(readModel(path, options.merge), options);
+}
+
+std::vector<gmInspectionFeature> cadFeatures(const exchange::CadModel& model,
+                                             const CadNominalOptions& options) {
   std::pair<double, double> defaultBand = band(options.tolerance);
-  const CadModel model = readModel(path, options.merge);
   std::vector<Selection> chosen;
   if (!options.side.empty()) chosen = readSide(options.side, model, defaultBand);
   std::vector<bool> taken(model.faces.size(), false);

@@ -5,9 +5,9 @@
 // Without a side file every group of faces (the faces on one analytic surface, or each face
 // with --no-merge) is a feature named "face<N>" with the default band (--tolerance, +-0.1 mm).
 // A side file's entry takes the faces it selects (all its selectors must hold: face numbers,
-// name, a box holding the face's box) out of their groups into one feature of its own; a face
-// is taken by the first entry that selects it. "material": "reversed" turns the side the model
-// gives (a sheet without a solid). Lengths are millimetres.
+// name, colour "#RRGGBB" in either case, a box holding the face's box) out of their groups into
+// one feature of its own; a face is taken by the first entry that selects it. "material":
+// "reversed" turns the side the model gives (a sheet without a solid). Lengths are millimetres.
 #pragma once
 
 #include <string>
@@ -17,6 +17,9 @@
 
 namespace CLI {
 class App;
+}
+namespace qorv::exchange {
+struct CadModel;
 }
 
 namespace qorv::tool {
@@ -33,6 +36,10 @@ bool isCadPath(const std::string& path);
 // Faces that could not be converted are reported on standard error, one line each.
 std::vector<gmInspectionFeature> readCadNominal(const std::string& path,
                                                 const CadNominalOptions& options);
+// The features of a model already read, with options' band and side file (built with
+// qorv::step only).
+std::vector<gmInspectionFeature> cadFeatures(const exchange::CadModel& model,
+                                             const CadNominalOptions& options);
 // --tolerance, --no-merge and --side on qorv inspect.
 void addCadOptions(CLI::App* inspect, CadNominalOptions& options);
 

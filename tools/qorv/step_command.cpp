@@ -17,8 +17,8 @@ namespace qorv::tool {
 void addStepCommand(CLI::App& app, StepCommand& s) {
   s.command = app.add_subcommand(
       "step",
-      "the faces of a STEP or IGES model and the features they form (kind, area, box, "
-      "the id for a side file); exit 2 when the file cannot be read");
+      "the faces of a STEP or IGES model and the features they form (kind, area, box, colour, "
+      "name, the id for a side file); exit 2 when the file cannot be read");
   s.command->add_option("FILE", s.file, "the model (.step, .stp, .iges, .igs)")->required();
   s.command->add_option("--format", s.format, "output format: text (default) or json")
       ->check(CLI::IsMember({"text", "json"}));
@@ -75,8 +75,8 @@ int runStep(const StepCommand& s, Output& out) {
     for (std::size_t i = 0; i < m.faces.size(); ++i) {
       const exchange::CadFace& f = m.faces[i];
       o << (i ? ",\n" : "\n") << "    {\"face\": " << f.index << ", \"name\": " << quoted(f.name)
-        << ", \"kind\": " << quoted(f.kind) << ", \"area\": " << jsonNumber(f.area)
-        << ", \"box\": " << boxJson(f.box)
+        << ", \"colour\": " << quoted(f.colour) << ", \"kind\": " << quoted(f.kind)
+        << ", \"area\": " << jsonNumber(f.area) << ", \"box\": " << boxJson(f.box)
         << ", \"feature\": " << quoted(m.groups[static_cast<std::size_t>(f.group)].id) << "}";
     }
     o << "\n  ],\n  \"features\": [";
@@ -95,7 +95,7 @@ int runStep(const StepCommand& s, Output& out) {
   } else {
     o << s.file << ": " << m.solids << " solids, " << m.shells << " shells, " << m.faceCount
       << " faces, " << m.faces.size() << " converted, " << m.groups.size() << " features\n\n"
-      << "face  kind      area (mm2)    feature   name / box (mm)\n";
+      << "face  kind      area (mm2)    feature   colour / name / box (mm)\n";
     for (const exchange::CadFace& f : m.faces) {
       std::ostringstream line;
       line.precision(8);
@@ -111,7 +111,8 @@ int runStep(const StepCommand& s, Output& out) {
       a.resize(14, ' ');
       std::string id = m.groups[static_cast<std::size_t>(f.group)].id;
       id.resize(10, ' ');
-      o << row << kind << a << id << (f.name.empty() ? "" : f.name + " ") << boxText(f.box) << "\n";
+      o << row << kind << a << id << (f.colour.empty() ? "" : f.colour + " ")
+        << (f.name.empty() ? "" : f.name + " ") << boxText(f.box) << "\n";
     }
     o << "\nfeatures:\n";
     for (const exchange::CadGroup& g : m.groups) {
