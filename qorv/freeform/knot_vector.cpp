@@ -137,20 +137,7 @@ void ERKnotVector::BasisFunsBuffer(int i, double u, double* N) const {
   const double* U = knots_.data();
   qorv::detail::StackBuffer<double, 100> scratch(static_cast<std::size_t>(2 * p + 2));
   double* left = scratch.get();
-  double* right = left + p + 1;
-  N[0] = 1.0;
-  for (int j = 1; j <= p; ++j) {
-    left[j] = u - U[i + 1 - j];
-    right[j] = U[i + j] - u;
-    double saved = 0.0;
-    for (int r = 0; r < j; ++r) {
-      const double den = right[r + 1] + left[j - r];
-      const double temp = den != 0.0 ? N[r] / den : 0.0;
-      N[r] = saved + right[r + 1] * temp;
-      saved = left[j - r] * temp;
-    }
-    N[j] = saved;
-  }
+  qorv::detail::basisTriangle(U, p, i, u, N, left, left + p + 1);
 }
 
 ERVec<double> ERKnotVector::BasisFuns(int span, double u) const {

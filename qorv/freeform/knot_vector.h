@@ -60,6 +60,31 @@ QORV_API ERKnotVector Union(const ERKnotVector& a, const ERKnotVector& b);
 QORV_API ERKnotVector Diff(const ERKnotVector& a, const ERKnotVector& b);
 }  // namespace qorv
 
+namespace qorv::detail {
+
+// The p + 1 basis functions of span s at u by the triangle of de Boor and Cox (an empty interval
+// adds 0); left and right hold p + 1 doubles each. PF >= 0 fixes the degree at compile time.
+template <int PF = -1>
+inline void basisTriangle(const double* U, int pRun, int s, double u, double* N, double* left,
+                          double* right) {
+  const int p = PF >= 0 ? PF : pRun;
+  N[0] = 1.0;
+  for (int j = 1; j <= p; ++j) {
+    left[j] = u - U[s + 1 - j];
+    right[j] = U[s + j] - u;
+    double saved = 0.0;
+    for (int r = 0; r < j; ++r) {
+      const double den = right[r + 1] + left[j - r];
+      const double t = den != 0.0 ? N[r] / den : 0.0;
+      N[r] = saved + right[r + 1] * t;
+      saved = left[j - r] * t;
+    }
+    N[j] = saved;
+  }
+}
+
+}  // namespace qorv::detail
+
 class QORV_API ERKnotVector {
  public:
   ERKnotVector() = default;

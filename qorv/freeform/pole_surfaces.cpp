@@ -129,21 +129,8 @@ void basisDersIn(const double* U, int pRun, int s, double u, int nd, double* der
 // The values alone (the first row of basisDersIn, the same operations), for degrees up to 8.
 template <int PF>
 void basisValuesIn(const double* U, int pRun, int s, double u, double* N) {
-  const int p = PF >= 0 ? PF : pRun;
   double left[9], right[9];
-  N[0] = 1.0;
-  for (int j = 1; j <= p; ++j) {
-    left[j] = u - U[s + 1 - j];
-    right[j] = U[s + j] - u;
-    double saved = 0.0;
-    for (int r = 0; r < j; ++r) {
-      const double den = right[r + 1] + left[j - r];
-      const double t = den != 0.0 ? N[r] / den : 0.0;
-      N[r] = saved + right[r + 1] * t;
-      saved = left[j - r] * t;
-    }
-    N[j] = saved;
-  }
+  qorv::detail::basisTriangle<PF>(U, pRun, s, u, N, left, right);
 }
 
 void basisDers(const double* U, int p, int s, double u, int nd, double* ders, SpanScratch& sc) {
