@@ -214,55 +214,52 @@ namespace qorv::detail {
 
 int OffsetTable::find(long offset) const {
   if (count_ == 0) return -1;
-  const std::size_t mask = keys_.size() - 1;
+  const std::size_t mask = table_.size() - 1;
   for (std::size_t i = home(offset);; i = (i + 1) & mask) {
-    if (keys_[i] == offset) return values_[i];
-    if (keys_[i] == kEmpty) return -1;
+    const Entry& e = table_[i];
+    if (e.key == offset) return e.value;
+    if (e.key == kEmpty) return -1;
   }
 }
 
 void OffsetTable::insert(long offset, int slot) {
-  if ((count_ + 1) * 2 > keys_.size()) grow();
-  const std::size_t mask = keys_.size() - 1;
+  if ((count_ + 1) * 2 > table_.size()) grow();
+  const std::size_t mask = table_.size() - 1;
   std::size_t i = home(offset);
-  while (keys_[i] != kEmpty && keys_[i] != offset) i = (i + 1) & mask;
-  if (keys_[i] == kEmpty) ++count_;
-  keys_[i] = offset;
-  values_[i] = slot;
+  while (table_[i].key != kEmpty && table_[i].key != offset) i = (i + 1) & mask;
+  if (table_[i].key == kEmpty) ++count_;
+  table_[i] = Entry{offset, slot};
 }
 
 void OffsetTable::erase(long offset) {
   if (count_ == 0) return;
-  const std::size_t mask = keys_.size() - 1;
+  const std::size_t mask = table_.size() - 1;
   std::size_t i = home(offset);
-  while (keys_[i] != offset) {
-    if (keys_[i] == kEmpty) return;
+  while (table_[i].key != offset) {
+    if (table_[i].key == kEmpty) return;
     i = (i + 1) & mask;
   }
   // Backward shift: later entries of the probe run move into the hole when that brings them
   // no further from home.
-  for (std::size_t j = (i + 1) & mask; keys_[j] != kEmpty; j = (j + 1) & mask) {
-    const std::size_t h = home(keys_[j]);
+  for (std::size_t j = (i + 1) & mask; table_[j].key != kEmpty; j = (j + 1) & mask) {
+    const std::size_t h = home(table_[j].key);
     if (((j - h) & mask) >= ((j - i) & mask)) {
-      keys_[i] = keys_[j];
-      values_[i] = values_[j];
+      table_[i] = table_[j];
       i = j;
     }
   }
-  keys_[i] = kEmpty;
+  table_[i].key = kEmpty;
   --count_;
 }
 
 void OffsetTable::grow() {
-  std::vector<long> keys = std::move(keys_);
-  std::vector<int> values = std::move(values_);
-  const std::size_t size = keys.empty() ? 64 : keys.size() * 2;
-  keys_.assign(size, kEmpty);
-  values_.assign(size, 0);
+  std::vector<Entry> old = std::move(table_);
+  const std::size_t size = old.empty() ? 64 : old.size() * 2;
+  table_.assign(size, Entry{kEmpty, 0});
   shift_ = 64 - std::countr_zero(size);
   count_ = 0;
-  for (std::size_t i = 0; i < keys.size(); ++i)
-    if (keys[i] != kEmpty) insert(keys[i], values[i]);
+  for (const Entry& e : old)
+    if (e.key != kEmpty) insert(e.key, e.value);
 }
 
 // The slots are made as they are first taken (0, 1, 2, ...): a large capacity costs nothing
@@ -271,16 +268,16 @@ BTreeNodeCache::BTreeNodeCache(std::size_t capacity, std::size_t nodeBytes)
     : words_((nodeBytes + 3) / 4), capacity_(capacity) {}
 
 void BTreeNodeCache::unlink(int slot) {
-  const int y = younger_[slot], o = older_[slot];
-  (y != -1 ? older_[y] : youngest_) = o;
-  (o != -1 ? younger_[o] : oldest_) = y;
-  younger_[slot] = older_[slot] = -1;
+  Link& l = links_[std::size_t(slot)];
+  const int y = l.younger, o = l.older;
+  (y != -1 ? links_[std::size_t(y)].older : youngest_) = o;
+  (o != -1 ? links_[std::size_t(o)].younger : oldest_) = y;
+  l = Link{};
 }
 
 void BTreeNodeCache::pushYoungest(int slot) {
-  younger_[slot] = -1;
-  older_[slot] = youngest_;
-  if (youngest_ != -1) younger_[youngest_] = slot;
+  links_[std::size_t(slot)] = Link{-1, youngest_};
+  if (youngest_ != -1) links_[std::size_t(youngest_)].younger = slot;
   youngest_ = slot;
   if (oldest_ == -1) oldest_ = slot;
 }
@@ -292,7 +289,7 @@ std::int32_t* BTreeNodeCache::find(long offset) {
     unlink(hit);
     pushYoungest(hit);
   }
-  return images_[hit].get();
+  return image(hit);
 }
 
 std::int32_t* BTreeNodeCache::admit(long offset) {
@@ -310,9 +307,12 @@ std::int32_t* BTreeNodeCache::admit(long offset) {
   } else if (offsets_.size() < capacity_) {
     slot = static_cast<int>(offsets_.size());
     offsets_.push_back(-1);
-    images_.emplace_back();
-    younger_.push_back(-1);
-    older_.push_back(-1);
+    links_.emplace_back();
+    if (std::size_t(slot) / kBlockSlots >= blocks_.size()) {
+      // The last block holds only the slots the capacity allows.
+      const std::size_t slots = std::min(kBlockSlots, capacity_ - std::size_t(slot));
+      blocks_.emplace_back(new std::int32_t[slots * words_]());
+    }
   } else {
     slot = oldest_;
     unlink(slot);
@@ -320,9 +320,8 @@ std::int32_t* BTreeNodeCache::admit(long offset) {
   }
   offsets_[slot] = offset;
   slotOf_.insert(offset, slot);
-  if (!images_[slot]) images_[slot].reset(new std::int32_t[words_]());
   pushYoungest(slot);
-  return images_[slot].get();
+  return image(slot);
 }
 
 void BTreeNodeCache::drop(long offset) {

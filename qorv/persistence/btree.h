@@ -160,8 +160,12 @@ class QORV_API OffsetTable {
   }
   void grow();
   static constexpr long kEmpty = LONG_MIN;
-  std::vector<long> keys_;
-  std::vector<int> values_;
+  // Key and slot side by side: a look-up in a large table costs one cache miss, not two.
+  struct Entry {
+    long key;
+    int value;
+  };
+  std::vector<Entry> table_;
   std::size_t count_ = 0;
   int shift_ = 64;
 };
@@ -186,12 +190,23 @@ class QORV_API BTreeNodeCache {
  private:
   QORV_LOCAL void unlink(int slot);
   QORV_LOCAL void pushYoungest(int slot);
+  std::int32_t* image(int slot) {
+    return blocks_[std::size_t(slot) / kBlockSlots].get() +
+           std::size_t(slot) % kBlockSlots * words_;
+  }
 
+  // Images live in blocks of kBlockSlots, made as their first slot is taken: a slot's image is
+  // found by arithmetic, with no pointer of its own to chase (a large tree misses the processor
+  // caches on every node, so each dependent load counts).
+  static constexpr std::size_t kBlockSlots = 256;
+  struct Link {
+    int younger = -1, older = -1;  // age order, -1 at the ends
+  };
   std::size_t words_;
   std::size_t capacity_;
-  std::vector<long> offsets_;                            // the slots taken so far
-  std::vector<std::unique_ptr<std::int32_t[]>> images_;  // allocated on first use
-  std::vector<int> younger_, older_;                     // age order, -1 at the ends
+  std::vector<long> offsets_;  // the slots taken so far
+  std::vector<std::unique_ptr<std::int32_t[]>> blocks_;
+  std::vector<Link> links_;
   int youngest_ = -1, oldest_ = -1;
   std::vector<int> free_;  // min-heap of free slots
   OffsetTable slotOf_;

@@ -201,6 +201,8 @@ class QORV_API ERListManager : public ERLMan {
 
   // The node the next walk starts from (the root after opening).
   long currentOffset() const { return current_; }
+  // Process-wide, on by default; for tests that hold the index's answers against the walk's.
+  static void setIndexed(bool on);
 
  private:
   enum class Insert { accepted, full, refused };

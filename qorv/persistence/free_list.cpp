@@ -19,6 +19,7 @@ constexpr long kRoot = ERFileManager::kRootOffset;
 constexpr long kFirst = ERFileManager::kFirstBlock;
 constexpr long kNode = ERListManager::kNodeSize;
 constexpr std::int64_t kMaxOffset = INT32_MAX;  // offsets are 32-bit on disk
+bool g_indexed = true;
 
 // Bounds a walk along next links and stops it early on a cycle that misses its origin
 // (Brent's cycle detection: a checkpoint moved at power-of-two step counts).
@@ -181,7 +182,7 @@ using namespace qorv::detail::free_list;
 // ---------------------------------------------------------------------------------------------
 // The ring beside the cache
 
-// Nodes with room beyond which the ring is not kept (see followRing).
+// Nodes that would take an allocation beyond which the ring leaves the stop to the walk.
 constexpr std::size_t kRoomyNodes = 32;
 
 struct ERListManager::Ring {
@@ -194,10 +195,16 @@ struct ERListManager::Ring {
   std::unordered_map<long, Node> nodes;
   std::set<long> slots;  // every node but the root, by offset
   ExtentIndex extents;
-  std::set<long> roomy;                             // nodes not full
+  // Nodes not full, by label: the first after a node along the ring is one look-up away.
+  std::set<std::pair<std::uint64_t, long>> roomy;
   std::set<std::pair<std::uint32_t, long>> bySize;  // (largest extent, node)
-  std::int64_t reach = 0;                           // no node or extent of the ring reaches past it
-  long pending = -1;                                // a node written but not linked yet
+  // The nodes whose largest extent is at least fitNeed, by label (fitNeed 0: not kept): when
+  // many nodes would take an allocation of that size but those after the origin would not.
+  std::uint32_t fitNeed = 0;
+  std::set<std::pair<std::uint64_t, long>> fits;
+  std::uint64_t walked = 0;  // nodes allocation walks passed since fits was last made
+  std::int64_t reach = 0;    // no node or extent of the ring reaches past it
+  long pending = -1;         // a node written but not linked yet
   ERFreeListNode pendingNode;
 
   static constexpr std::uint64_t kStep = std::uint64_t(1) << 32;
@@ -223,17 +230,17 @@ struct ERListManager::Ring {
   bool addAll(long at, const ERFreeListNode& n) {
     for (int i = 0; i < n.count; ++i)
       if (!add(n.offset[i], n.size[i], at)) return false;
-    if (n.count < ERFreeListNode::kCapacity) roomy.insert(at);
-    const std::uint32_t l = largestOf(n);
-    nodes.at(at).largest = l;
-    bySize.emplace(l, at);
+    if (n.count < ERFreeListNode::kCapacity) roomy.emplace(nodes.at(at).label, at);
+    setLargest(at, largestOf(n));
     return true;
   }
   bool removeAll(long at, const ERFreeListNode& n) {
     for (int i = 0; i < n.count; ++i)
       if (!remove(n.offset[i], at)) return false;
-    roomy.erase(at);
-    bySize.erase({nodes.at(at).largest, at});
+    roomy.erase({nodes.at(at).label, at});
+    const Node& node = nodes.at(at);
+    bySize.erase({node.largest, at});
+    if (fitNeed != 0 && node.largest >= fitNeed) fits.erase({node.label, at});
     return true;
   }
   // Both images sorted: only what changed is touched, removals first so that a merge does not
@@ -252,12 +259,7 @@ struct ERListManager::Ring {
       }
       if (changed >= 0 &&
           extents.shrink(was.offset[changed], now.offset[changed], now.size[changed], at)) {
-        Node& node = nodes.at(at);
-        if (const std::uint32_t l = largestOf(now); l != node.largest) {
-          bySize.erase({node.largest, at});
-          node.largest = l;
-          bySize.emplace(l, at);
-        }
+        setLargest(at, largestOf(now));
         return true;
       }
     }
@@ -275,17 +277,32 @@ struct ERListManager::Ring {
       }
     }
     if (now.count < ERFreeListNode::kCapacity) {
-      roomy.insert(at);
+      roomy.emplace(nodes.at(at).label, at);
     } else {
-      roomy.erase(at);
+      roomy.erase({nodes.at(at).label, at});
     }
-    Node& node = nodes.at(at);
-    if (const std::uint32_t l = largestOf(now); l != node.largest) {
-      bySize.erase({node.largest, at});
-      node.largest = l;
-      bySize.emplace(l, at);
-    }
+    setLargest(at, largestOf(now));
     return true;
+  }
+  // The node's largest extent, in bySize and fits; a node new to them comes with largest 0.
+  void setLargest(long at, std::uint32_t l) {
+    Node& node = nodes.at(at);
+    const bool listed = bySize.erase({node.largest, at}) > 0;
+    if (listed && node.largest == l) {
+      bySize.emplace(l, at);
+      return;
+    }
+    if (fitNeed != 0 && listed && node.largest >= fitNeed) fits.erase({node.label, at});
+    node.largest = l;
+    bySize.emplace(l, at);
+    if (fitNeed != 0 && l >= fitNeed) fits.emplace(node.label, at);
+  }
+  void makeFits(std::uint32_t need) {
+    fits.clear();
+    fitNeed = need;
+    walked = 0;
+    for (auto it = bySize.lower_bound({need, LONG_MIN}); it != bySize.end(); ++it)
+      fits.emplace(nodes.at(it->second).label, it->second);
   }
   void relabel() {
     std::uint64_t label = 0;
@@ -296,6 +313,10 @@ struct ERListManager::Ring {
       label += kStep;
       at = n.next;
     } while (at != ERFileManager::kRootOffset);
+    std::set<std::pair<std::uint64_t, long>> relabelled;
+    for (const auto& [old, x] : roomy) relabelled.emplace(nodes.at(x).label, x);
+    roomy = std::move(relabelled);
+    if (fitNeed != 0) makeFits(fitNeed);
   }
   // Links p in after x; false when the labels cannot say where it is.
   bool link(long x, long p) {
@@ -408,7 +429,10 @@ void ERListManager::followRing(long x, const CachedNode* old, const ERFreeListNo
   r.reach = std::max(r.reach, d.reach);
 }
 
+void ERListManager::setIndexed(bool on) { g_indexed = on; }
+
 bool ERListManager::ringReady(long origin) {
+  if (!g_indexed) return false;
   if (!ring_) {
     if (ringRetry_ > 0) {
       --ringRetry_;
@@ -437,14 +461,36 @@ long ERListManager::ringAllocationStop(long origin, std::uint32_t need) {
   const Ring::Node& o = r.nodes.at(origin);
   long best = o.prev;
   std::uint64_t bestKey = r.nodes.at(best).label - o.label;
-  int k = 0;
-  for (auto it = r.bySize.lower_bound({need, LONG_MIN}); it != r.bySize.end(); ++it) {
-    if (it->second == origin) continue;
-    if (++k > int(kRoomyNodes)) return -1;  // many will do: the walk finds one soon
-    const std::uint64_t key = r.nodes.at(it->second).label - o.label;
-    if (key < bestKey) {
+  auto consider = [&](long x) {
+    if (const std::uint64_t key = r.nodes.at(x).label - o.label; key < bestKey) {
       bestKey = key;
-      best = it->second;
+      best = x;
+    }
+  };
+  if (r.fitNeed != need) {
+    int k = 0;
+    bool many = false;
+    for (auto it = r.bySize.lower_bound({need, LONG_MIN}); it != r.bySize.end(); ++it) {
+      if (it->second == origin) continue;
+      if (++k > int(kRoomyNodes)) {
+        many = true;
+        break;
+      }
+      consider(it->second);
+    }
+    if (!many) return best;
+    // Many will do, and the walk usually finds one soon; once walks have passed as many nodes
+    // as the ring holds, the nodes that fit are kept by label instead.
+    if (r.walked < r.nodes.size()) return -1;
+    r.makeFits(need);
+  }
+  // Of the nodes that fit, only the first after origin along the ring can be the stop.
+  auto first = r.fits.upper_bound({o.label, LONG_MAX});
+  for (int k = 0; k < 2 && !r.fits.empty(); ++k, ++first) {
+    if (first == r.fits.end()) first = r.fits.begin();
+    if (first->second != origin) {
+      consider(first->second);
+      break;
     }
   }
   return best;
@@ -454,7 +500,6 @@ long ERListManager::ringStop(long origin, long b, std::uint32_t s) {
   if (!ringReady(origin)) return -1;
   Ring& r = *ring_;
   const auto o = r.nodes.find(origin);
-  if (r.roomy.size() > kRoomyNodes) return -1;
   // The walk stops at the first node after origin that has room, touches the extent, or leads
   // back to origin. Labels rise along the ring, so their distance from origin's (modulo 2^64)
   // orders the candidates as the walk meets them.
@@ -475,7 +520,15 @@ long ERListManager::ringStop(long origin, long b, std::uint32_t s) {
       best = x;
     }
   };
-  for (long x : r.roomy) consider(x);
+  // Of the nodes with room, only the first after origin along the ring can be the stop.
+  auto first = r.roomy.upper_bound({base, LONG_MAX});
+  for (int k = 0; k < 2 && !r.roomy.empty(); ++k, ++first) {
+    if (first == r.roomy.end()) first = r.roomy.begin();
+    if (first->second != origin) {
+      consider(first->second);
+      break;
+    }
+  }
   // Extents that meet [b, e] (touch or overlap): the extents are disjoint, so they are the last
   // ones starting at or before e, back to the first that ends before b.
   const std::int64_t e = b + std::int64_t(s);
@@ -707,6 +760,7 @@ long ERListManager::allocate(std::uint32_t size) {
           return -1;
         }
         if (c->largest >= need || c->node.next == origin) break;
+        if (ring_) ++ring_->walked;
         from = c;
         at = c->node.next;
       }
