@@ -46,19 +46,19 @@ void element(std::ostream& s, const gmFormResult& r) {
 }  // namespace
 
 void writeFormJson(std::ostream& s, const gmInspectionFeature& f, const gmFeatureSummary& fs) {
-  const gmFeatureForm& spec = f.form();
-  if (spec.form) {
+  const gmFeatureForm& declared = f.form();
+  if (declared.form) {
     const gmFormResult& r = fs.formFit;
     s << ", \"form\": {\"association\": "
-      << jsonString(gmForm::associationName(spec.formAssociation))
-      << ", \"tolerance\": " << jsonNumber(spec.formTolerance);
+      << jsonString(gmForm::associationName(declared.formAssociation))
+      << ", \"tolerance\": " << jsonNumber(declared.formTolerance);
     if (!r.ok) {
       s << ", \"reason\": " << jsonString(r.reason) << "}";
     } else {
       s << ", \"width\": " << jsonNumber(r.width)
         << ", \"in_tolerance\": " << verdict(fs.formInTolerance)
         << ", \"iterations\": " << r.iterations;
-      if (spec.formAssociation != gmForm::LEAST_SQUARES)
+      if (declared.formAssociation != gmForm::LEAST_SQUARES)
         s << ", \"certified\": " << (r.certified ? "true" : "false")
           << ", \"contacts\": {\"upper\": " << indices(r.upperContacts)
           << ", \"lower\": " << indices(r.lowerContacts) << "}";
@@ -66,12 +66,12 @@ void writeFormJson(std::ostream& s, const gmInspectionFeature& f, const gmFeatur
       s << "}";
     }
   }
-  if (spec.size) {
+  if (declared.size) {
     const gmFormResult& r = fs.sizeFit;
     s << ", \"size\": {\"association\": "
-      << jsonString(gmForm::associationName(spec.sizeAssociation))
+      << jsonString(gmForm::associationName(declared.sizeAssociation))
       << ", \"nominal\": " << jsonNumber(2 * f.elementR1()) << ", \"tolerance\": ["
-      << jsonNumber(spec.sizeLower) << ", " << jsonNumber(spec.sizeUpper) << "]";
+      << jsonNumber(declared.sizeLower) << ", " << jsonNumber(declared.sizeUpper) << "]";
     if (!r.ok) {
       s << ", \"reason\": " << jsonString(r.reason) << "}";
     } else {
@@ -171,20 +171,20 @@ void writeFormTable(std::ostream& s, const std::vector<gmInspectionFeature>& fea
     << padded("diameter", 11, false) << padded("deviation", 11, false) << padded("", 5, false)
     << "\n";
   for (std::size_t k = 0; k < features.size() && k < summaries.size(); ++k) {
-    const gmFeatureForm& spec = features[k].form();
-    if (!spec.form && !spec.size) continue;
+    const gmFeatureForm& declared = features[k].form();
+    if (!declared.form && !declared.size) continue;
     const gmFeatureSummary& fs = summaries[k];
     s << padded(validUtf8(features[k].id()), idWidth, true);
-    if (spec.form)
-      s << padded(gmForm::associationName(spec.formAssociation), 15, true)
+    if (declared.form)
+      s << padded(gmForm::associationName(declared.formAssociation), 15, true)
         << padded(fs.formFit.ok ? fixed(fs.formFit.width) : "-", 11, false)
-        << padded(std::isfinite(spec.formTolerance) ? fixed(spec.formTolerance) : "-", 11, false)
+        << padded(std::isfinite(declared.formTolerance) ? fixed(declared.formTolerance) : "-", 11, false)
         << padded(verdictWord(fs.formInTolerance), 5, false);
     else
       s << padded("-", 15, true) << padded("", 27, false);
     s << "  ";
-    if (spec.size)
-      s << padded(gmForm::associationName(spec.sizeAssociation), 15, true)
+    if (declared.size)
+      s << padded(gmForm::associationName(declared.sizeAssociation), 15, true)
         << padded(fs.sizeFit.ok ? fixed(fs.sizeFit.size) : "-", 11, false)
         << padded(fs.sizeFit.ok ? fixed(fs.sizeFit.size - 2 * features[k].elementR1()) : "-", 11,
                   false)
@@ -194,7 +194,7 @@ void writeFormTable(std::ostream& s, const std::vector<gmInspectionFeature>& fea
     s << "\n";
     for (const gmFormResult* r : {&fs.formFit, &fs.sizeFit})
       if (!r->ok && !r->reason.empty() &&
-          ((r == &fs.formFit && spec.form) || (r == &fs.sizeFit && spec.size)))
+          ((r == &fs.formFit && declared.form) || (r == &fs.sizeFit && declared.size)))
         s << "  " << validUtf8(features[k].id()) << ": " << gmForm::associationName(r->association)
           << " not made: " << r->reason << "\n";
   }

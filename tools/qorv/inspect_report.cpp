@@ -208,35 +208,35 @@ std::string nominalText(const gmInspectionFeature& f, const std::string& unit) {
     default:
       s = "&#8212;";
   }
-  const gmFeatureForm& spec = f.form();
-  if (spec.size)
-    s += "<br>size " + signedNum(spec.sizeLower) + " / " + signedNum(spec.sizeUpper) + unit;
-  if (spec.form && std::isfinite(spec.formTolerance))
-    s += "<br>form &#8804; " + num(spec.formTolerance) + unit;
+  const gmFeatureForm& declared = f.form();
+  if (declared.size)
+    s += "<br>size " + signedNum(declared.sizeLower) + " / " + signedNum(declared.sizeUpper) + unit;
+  if (declared.form && std::isfinite(declared.formTolerance))
+    s += "<br>form &#8804; " + num(declared.formTolerance) + unit;
   if (!f.datum().empty()) s += "<br>datum " + escaped(f.datum());
   for (const gmToleranceSpec& t : f.tolerances()) s += "<br>" + frameText(t, unit);
   return s;
 }
 
 std::string actualText(const gmInspectionFeature& f, const gmFeatureSummary& s) {
-  const gmFeatureForm& spec = f.form();
+  const gmFeatureForm& declared = f.form();
   const bool plane = f.kind() == gmInspectionFeature::PLANE;
   std::vector<std::string> parts;
-  if (spec.size) {
+  if (declared.size) {
     const gmFormResult& r = s.sizeFit;
     parts.push_back(r.ok ? "<span" + std::string(s.sizeInTolerance == 0 ? " class=\"bad\"" : "") +
                                ">&#8960; " + num(r.size) + " (" +
                                signedNum(r.size - 2 * f.elementR1()) + ", " +
-                               gmForm::associationName(spec.sizeAssociation) + ")</span>"
+                               gmForm::associationName(declared.sizeAssociation) + ")</span>"
                          : "size not made: " + escaped(r.reason));
   } else if (s.fitted && !plane) {
     parts.push_back("&#8960; " + num(2 * s.size) + " (least-squares fit)");
   }
-  if (spec.form) {
+  if (declared.form) {
     const gmFormResult& r = s.formFit;
     parts.push_back(r.ok ? "<span" + std::string(s.formInTolerance == 0 ? " class=\"bad\"" : "") +
                                ">form " + num(r.width) + " (" +
-                               gmForm::associationName(spec.formAssociation) + ")</span>"
+                               gmForm::associationName(declared.formAssociation) + ")</span>"
                          : "form not made: " + escaped(r.reason));
   } else if (s.fitted) {
     parts.push_back("form " + num(s.formError) + " (least-squares fit)");

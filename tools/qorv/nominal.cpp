@@ -226,7 +226,7 @@ gmInspectionFeature trimmedFeature(const json& f, const std::string& id,
 // "form" (minimum-zone by default when a form_tolerance is given), "size" (least-squares by
 // default when a size_tolerance is given) and their tolerances.
 void readForm(const json& f, gmInspectionFeature& feature) {
-  gmFeatureForm spec;
+  gmFeatureForm declared;
   auto association = [&](const char* key, gmForm::Association& a) {
     if (!f.contains(key)) return false;
     const std::string v = f.at(key).is_string() ? f.at(key).get<std::string>() : "";
@@ -237,12 +237,12 @@ void readForm(const json& f, gmInspectionFeature& feature) {
                               : "\"least-squares\", \"inscribed\" or \"circumscribed\"")};
     return true;
   };
-  spec.form = association("form", spec.formAssociation) || f.contains("form_tolerance");
-  spec.size = association("size", spec.sizeAssociation) || f.contains("size_tolerance");
-  if (f.contains("form_tolerance")) spec.formTolerance = scalar(f, "form_tolerance");
-  std::tie(spec.sizeLower, spec.sizeUpper) = range(f, "size_tolerance", -HUGE_VAL, HUGE_VAL);
-  if (!spec.form && !spec.size) return;
-  if (const std::string why = feature.setForm(spec); !why.empty()) throw NominalError{why};
+  declared.form = association("form", declared.formAssociation) || f.contains("form_tolerance");
+  declared.size = association("size", declared.sizeAssociation) || f.contains("size_tolerance");
+  if (f.contains("form_tolerance")) declared.formTolerance = scalar(f, "form_tolerance");
+  std::tie(declared.sizeLower, declared.sizeUpper) = range(f, "size_tolerance", -HUGE_VAL, HUGE_VAL);
+  if (!declared.form && !declared.size) return;
+  if (const std::string why = feature.setForm(declared); !why.empty()) throw NominalError{why};
 }
 
 // "datum": a letter the feature carries; "position", "parallelism", "perpendicularity",
@@ -269,11 +269,11 @@ void readTolerances(const json& f, gmInspectionFeature& feature) {
     const json& t = f.at(key);
     const std::string where = std::string("'") + key + "'";
     if (!t.is_object()) throw NominalError{where + " must be an object"};
-    gmToleranceSpec spec;
-    spec.kind = k;
+    gmToleranceSpec declared;
+    declared.kind = k;
     try {
-      spec.tolerance = scalar(t, "tolerance");
-      if (k == gmTolerance::ANGULARITY) spec.angle = scalar(t, "angle") * kDegree;
+      declared.tolerance = scalar(t, "tolerance");
+      if (k == gmTolerance::ANGULARITY) declared.angle = scalar(t, "angle") * kDegree;
     } catch (const NominalError& e) {
       throw NominalError{where + ": " + e.why};
     }
@@ -282,9 +282,9 @@ void readTolerances(const json& f, gmInspectionFeature& feature) {
     for (const json& d : t.at("datums")) {
       if (!d.is_string())
         throw NominalError{where + ": 'datums' must be an array of datum letters"};
-      spec.datums.push_back(d.get<std::string>());
+      declared.datums.push_back(d.get<std::string>());
     }
-    specs.push_back(std::move(spec));
+    specs.push_back(std::move(declared));
   }
   if (const std::string why = feature.setTolerances(datum, std::move(specs)); !why.empty())
     throw NominalError{why};
