@@ -178,7 +178,8 @@ void writeFormTable(std::ostream& s, const std::vector<gmInspectionFeature>& fea
     if (declared.form)
       s << padded(gmForm::associationName(declared.formAssociation), 15, true)
         << padded(fs.formFit.ok ? fixed(fs.formFit.width) : "-", 11, false)
-        << padded(std::isfinite(declared.formTolerance) ? fixed(declared.formTolerance) : "-", 11, false)
+        << padded(std::isfinite(declared.formTolerance) ? fixed(declared.formTolerance) : "-", 11,
+                  false)
         << padded(verdictWord(fs.formInTolerance), 5, false);
     else
       s << padded("-", 15, true) << padded("", 27, false);

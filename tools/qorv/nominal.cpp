@@ -240,7 +240,8 @@ void readForm(const json& f, gmInspectionFeature& feature) {
   declared.form = association("form", declared.formAssociation) || f.contains("form_tolerance");
   declared.size = association("size", declared.sizeAssociation) || f.contains("size_tolerance");
   if (f.contains("form_tolerance")) declared.formTolerance = scalar(f, "form_tolerance");
-  std::tie(declared.sizeLower, declared.sizeUpper) = range(f, "size_tolerance", -HUGE_VAL, HUGE_VAL);
+  std::tie(declared.sizeLower, declared.sizeUpper) =
+      range(f, "size_tolerance", -HUGE_VAL, HUGE_VAL);
   if (!declared.form && !declared.size) return;
   if (const std::string why = feature.setForm(declared); !why.empty()) throw NominalError{why};
 }
