@@ -213,29 +213,33 @@ void ERDiskTreeNode::canonicalize() {
 namespace qorv::detail {
 
 int OffsetTable::find(long offset) const {
-  if (count_ == 0) return -1;
+  if (count_ == 0 || !fits(offset)) return -1;
+  const auto key = static_cast<std::int32_t>(offset);
   const std::size_t mask = table_.size() - 1;
-  for (std::size_t i = home(offset);; i = (i + 1) & mask) {
+  for (std::size_t i = home(key);; i = (i + 1) & mask) {
     const Entry& e = table_[i];
-    if (e.key == offset) return e.value;
+    if (e.key == key) return e.value;
     if (e.key == kEmpty) return -1;
   }
 }
 
 void OffsetTable::insert(long offset, int slot) {
+  if (!fits(offset)) return;  // no node lies there: the cache simply never finds it
   if ((count_ + 1) * 2 > table_.size()) grow();
+  const auto key = static_cast<std::int32_t>(offset);
   const std::size_t mask = table_.size() - 1;
-  std::size_t i = home(offset);
-  while (table_[i].key != kEmpty && table_[i].key != offset) i = (i + 1) & mask;
+  std::size_t i = home(key);
+  while (table_[i].key != kEmpty && table_[i].key != key) i = (i + 1) & mask;
   if (table_[i].key == kEmpty) ++count_;
-  table_[i] = Entry{offset, slot};
+  table_[i] = Entry{key, slot};
 }
 
 void OffsetTable::erase(long offset) {
-  if (count_ == 0) return;
+  if (count_ == 0 || !fits(offset)) return;
+  const auto key = static_cast<std::int32_t>(offset);
   const std::size_t mask = table_.size() - 1;
-  std::size_t i = home(offset);
-  while (table_[i].key != offset) {
+  std::size_t i = home(key);
+  while (table_[i].key != key) {
     if (table_[i].key == kEmpty) return;
     i = (i + 1) & mask;
   }
@@ -267,28 +271,10 @@ void OffsetTable::grow() {
 BTreeNodeCache::BTreeNodeCache(std::size_t capacity, std::size_t nodeBytes)
     : words_((nodeBytes + 3) / 4), capacity_(capacity) {}
 
-void BTreeNodeCache::unlink(int slot) {
-  Link& l = links_[std::size_t(slot)];
-  const int y = l.younger, o = l.older;
-  (y != -1 ? links_[std::size_t(y)].older : youngest_) = o;
-  (o != -1 ? links_[std::size_t(o)].younger : oldest_) = y;
-  l = Link{};
-}
-
-void BTreeNodeCache::pushYoungest(int slot) {
-  links_[std::size_t(slot)] = Link{-1, youngest_};
-  if (youngest_ != -1) links_[std::size_t(youngest_)].younger = slot;
-  youngest_ = slot;
-  if (oldest_ == -1) oldest_ = slot;
-}
-
 std::int32_t* BTreeNodeCache::find(long offset) {
   const int hit = slotOf_.find(offset);
   if (hit < 0) return nullptr;
-  if (hit != youngest_) {
-    unlink(hit);
-    pushYoungest(hit);
-  }
+  marked_[std::size_t(hit)] = 1;
   return image(hit);
 }
 
@@ -307,20 +293,25 @@ std::int32_t* BTreeNodeCache::admit(long offset) {
   } else if (offsets_.size() < capacity_) {
     slot = static_cast<int>(offsets_.size());
     offsets_.push_back(-1);
-    links_.emplace_back();
+    marked_.push_back(0);
     if (std::size_t(slot) / kBlockSlots >= blocks_.size()) {
       // The last block holds only the slots the capacity allows.
       const std::size_t slots = std::min(kBlockSlots, capacity_ - std::size_t(slot));
       blocks_.emplace_back(new std::int32_t[slots * words_]());
     }
   } else {
-    slot = oldest_;
-    unlink(slot);
-    slotOf_.erase(offsets_[slot]);
+    // Every slot is taken (none free): at most one turn clears every mark.
+    while (marked_[hand_]) {
+      marked_[hand_] = 0;
+      hand_ = hand_ + 1 == capacity_ ? 0 : hand_ + 1;
+    }
+    slot = static_cast<int>(hand_);
+    hand_ = hand_ + 1 == capacity_ ? 0 : hand_ + 1;
+    slotOf_.erase(offsets_[std::size_t(slot)]);
   }
-  offsets_[slot] = offset;
+  offsets_[std::size_t(slot)] = offset;
+  marked_[std::size_t(slot)] = 1;
   slotOf_.insert(offset, slot);
-  pushYoungest(slot);
   return image(slot);
 }
 
@@ -328,8 +319,8 @@ void BTreeNodeCache::drop(long offset) {
   const int slot = slotOf_.find(offset);
   if (slot < 0) return;
   slotOf_.erase(offset);
-  unlink(slot);
-  offsets_[slot] = -1;
+  offsets_[std::size_t(slot)] = -1;
+  marked_[std::size_t(slot)] = 0;
   free_.push_back(slot);
   std::push_heap(free_.begin(), free_.end(), std::greater<int>());
 }

@@ -145,7 +145,8 @@ class QORV_API ERDiskTreeNode {
 namespace qorv::detail {
 
 // Offset -> slot: open addressing with linear probing (the node cache looks up on every node
-// access, so this is the tree's hottest table).
+// access, so this is the tree's hottest table). Offsets are file offsets, 32-bit on disk: an
+// entry is 8 bytes, so a large tree's table stays twice as long in the processor caches.
 class QORV_API OffsetTable {
  public:
   // The slot of offset, -1 when absent.
@@ -154,32 +155,36 @@ class QORV_API OffsetTable {
   void erase(long offset);
 
  private:
-  std::size_t home(long offset) const {
-    return static_cast<std::size_t>((static_cast<std::uint64_t>(offset) * 0x9E3779B97F4A7C15ull) >>
-                                    shift_);
+  std::size_t home(std::int32_t key) const {
+    return static_cast<std::size_t>(
+        (static_cast<std::uint64_t>(static_cast<std::uint32_t>(key)) * 0x9E3779B97F4A7C15ull) >>
+        shift_);
   }
   void grow();
-  static constexpr long kEmpty = LONG_MIN;
-  // Key and slot side by side: a look-up in a large table costs one cache miss, not two.
+  static constexpr std::int32_t kEmpty = INT32_MIN;
+  static bool fits(long offset) { return offset > kEmpty && offset <= INT32_MAX; }
   struct Entry {
-    long key;
-    int value;
+    std::int32_t key;
+    std::int32_t value;
   };
   std::vector<Entry> table_;
   std::size_t count_ = 0;
   int shift_ = 64;
 };
 
-// The tree's node cache: N slots of node images keyed by file offset, oldest-first eviction
-// (every access makes a slot the youngest; a miss takes the lowest free slot while any is
-// free, else the oldest). It holds images only; the tree does the file I/O.
+// The tree's node cache: N slots of node images keyed by file offset. Eviction is the clock's
+// second chance: an access marks its slot, a miss takes the lowest free slot while any is free,
+// else the first unmarked slot past the hand, clearing marks as the hand passes them. A hit
+// thus writes one byte, where least-recently-used order rewrote three links scattered over
+// memory (a large tree misses the processor caches on each). The root and upper levels, marked
+// on every walk, stay. It holds images only; the tree does the file I/O.
 class QORV_API BTreeNodeCache {
  public:
   BTreeNodeCache(std::size_t capacity, std::size_t nodeBytes);
-  // The image cached for offset, now the youngest; null on a miss.
+  // The image cached for offset, now marked; null on a miss.
   std::int32_t* find(long offset);
-  // A slot for offset (the caller fills it), now the youngest. With capacity 0, a scratch
-  // image that is not kept.
+  // A slot for offset (the caller fills it), now marked. With capacity 0, a scratch image that
+  // is not kept.
   std::int32_t* admit(long offset);
   // Forgets offset (a freed block, or an image that could not be read); its slot becomes free.
   void drop(long offset);
@@ -188,26 +193,20 @@ class QORV_API BTreeNodeCache {
   std::size_t capacity() const { return capacity_; }
 
  private:
-  QORV_LOCAL void unlink(int slot);
-  QORV_LOCAL void pushYoungest(int slot);
   std::int32_t* image(int slot) {
     return blocks_[std::size_t(slot) / kBlockSlots].get() +
            std::size_t(slot) % kBlockSlots * words_;
   }
 
   // Images live in blocks of kBlockSlots, made as their first slot is taken: a slot's image is
-  // found by arithmetic, with no pointer of its own to chase (a large tree misses the processor
-  // caches on every node, so each dependent load counts).
+  // found by arithmetic, with no pointer of its own to chase.
   static constexpr std::size_t kBlockSlots = 256;
-  struct Link {
-    int younger = -1, older = -1;  // age order, -1 at the ends
-  };
   std::size_t words_;
   std::size_t capacity_;
   std::vector<long> offsets_;  // the slots taken so far
   std::vector<std::unique_ptr<std::int32_t[]>> blocks_;
-  std::vector<Link> links_;
-  int youngest_ = -1, oldest_ = -1;
+  std::vector<std::uint8_t> marked_;  // by slot
+  std::size_t hand_ = 0;
   std::vector<int> free_;  // min-heap of free slots
   OffsetTable slotOf_;
   std::unique_ptr<std::int32_t[]> scratch_;

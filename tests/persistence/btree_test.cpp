@@ -357,25 +357,25 @@ TEST(BTreeClear, FreesEveryNodeAndStartsAgain) {
 
 // ---- Node cache -------------------------------------------------------------------------------
 
-TEST(BTreeCache, EvictsTheOldestSlot) {
+TEST(BTreeCache, EvictsTheFirstUnmarkedSlotPastTheHand) {
   qorv::detail::BTreeNodeCache cache(3, 16);
   cache.admit(100)[0] = 1;
   cache.admit(200)[0] = 2;
   cache.admit(300)[0] = 3;
   EXPECT_EQ(cache.offsets(), (std::vector<long>{100, 200, 300}));
-  ASSERT_NE(cache.find(100), nullptr);  // 100 is now the youngest
+  ASSERT_NE(cache.find(100), nullptr);
   EXPECT_EQ(cache.find(100)[0], 1);
-  cache.admit(400);  // evicts 200, the oldest
-  EXPECT_EQ(cache.offsets(), (std::vector<long>{100, 400, 300}));
-  EXPECT_EQ(cache.find(200), nullptr);
-  cache.drop(300);  // a freed block: its slot is the next one taken
-  cache.admit(500);
-  EXPECT_EQ(cache.offsets(), (std::vector<long>{100, 400, 500}));
-  cache.admit(600);  // ages now: 100 oldest (last touched before 400 and 500)
-  EXPECT_EQ(cache.offsets(), (std::vector<long>{600, 400, 500}));
-  cache.find(400);
-  cache.admit(700);  // 500 is older than 400 now
-  EXPECT_EQ(cache.offsets(), (std::vector<long>{600, 400, 700}));
+  cache.admit(400);  // all marked: one turn clears them, the hand's slot goes
+  EXPECT_EQ(cache.offsets(), (std::vector<long>{400, 200, 300}));
+  EXPECT_EQ(cache.find(100), nullptr);
+  cache.find(200);   // marked again: passed over
+  cache.admit(500);  // 300 is the first unmarked slot past the hand
+  EXPECT_EQ(cache.offsets(), (std::vector<long>{400, 200, 500}));
+  cache.drop(200);  // a freed block: its slot is the next one taken
+  cache.admit(600);
+  EXPECT_EQ(cache.offsets(), (std::vector<long>{400, 600, 500}));
+  EXPECT_EQ(cache.find(-5), nullptr);
+  EXPECT_EQ(cache.find(long(1) << 40), nullptr);
 
   qorv::detail::BTreeNodeCache none(0, 16);
   ASSERT_NE(none.admit(1), nullptr);
