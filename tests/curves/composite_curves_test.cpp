@@ -451,10 +451,6 @@ TEST(CompCurve, SpaceTwinsAndPolynomialChains) {
   for (int s = 0; s <= 20; ++s) EXPECT_LE(dist(r(s * 0.1), p(2 - s * 0.1)), 1e-14) << s;
 }
 
-}  // namespace
-
-namespace {
-
 // A zigzag of 200 segments across x = 0.5, and an arc at its end: every crossing is found (64
 // samples over the whole chain would miss most), each once, in the chain's own parameters.
 TEST(CompCurve, CrossingsOfEveryElement) {

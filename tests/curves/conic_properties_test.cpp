@@ -91,30 +91,40 @@ double place3(const ERPoint3D& p) { return std::fabs(p.x()) + std::fabs(p.y()) +
 // The test's own machinery: dense sampling refined, over a parameter range of any curve given as
 // a function.
 
-// Every local minimum of the samples is refined: two basins of nearly the same depth may swap
-// order between the samples and the truth.
-template <class F, class P>
-double denseNearest(const F& curve, double lo, double hi, const P& p) {
-  auto d2 = [&](double t) { return distance2(curve(t), p); };
+// The least value of f: every local minimum of the samples is refined, since two basins of
+// nearly the same depth may swap order between the samples and the truth.
+template <class G>
+double denseMin(const G& f, double lo, double hi) {
   auto at = [&](int i) { return lo + (hi - lo) * i / kSamples; };
   std::vector<double> v(kSamples + 1);
-  for (int i = 0; i <= kSamples; ++i) v[i] = d2(at(i));
+  for (int i = 0; i <= kSamples; ++i) v[i] = f(at(i));
   double best = std::min(v[0], v[kSamples]);
   for (int i = 0; i <= kSamples; ++i) {
     if ((i > 0 && v[i - 1] < v[i]) || (i < kSamples && v[i + 1] < v[i])) continue;
     double a = at(std::max(0, i - 1)), b = at(std::min(kSamples, i + 1));
     constexpr double g = 0.6180339887498949;
-    double x1 = b - g * (b - a), x2 = a + g * (b - a), d1 = d2(x1), d2v = d2(x2);
+    double x1 = b - g * (b - a), x2 = a + g * (b - a), f1 = f(x1), f2 = f(x2);
     for (int k = 0; k < 200 && b - a > 1e-16 * (1 + std::fabs(a)); ++k) {
-      if (d1 < d2v) {
-        b = x2, x2 = x1, d2v = d1, x1 = b - g * (b - a), d1 = d2(x1);
+      if (f1 < f2) {
+        b = x2, x2 = x1, f2 = f1, x1 = b - g * (b - a), f1 = f(x1);
       } else {
-        a = x1, x1 = x2, d1 = d2v, x2 = a + g * (b - a), d2v = d2(x2);
+        a = x1, x1 = x2, f1 = f2, x2 = a + g * (b - a), f2 = f(x2);
       }
     }
-    best = std::min({best, v[i], d1, d2v});
+    best = std::min({best, v[i], f1, f2});
   }
-  return std::sqrt(best);
+  return best;
+}
+
+template <class F, class P>
+double denseNearest(const F& curve, double lo, double hi, const P& p) {
+  return std::sqrt(denseMin([&](double t) { return distance2(curve(t), p); }, lo, hi));
+}
+
+// The extreme of one coordinate (sign +1 max, -1 min).
+template <class F>
+double extreme(const F& curve, double lo, double hi, int axis, double sign) {
+  return -sign * denseMin([&](double t) { return -sign * curve(t).data()[axis]; }, lo, hi);
 }
 
 // The roots of g on [lo, hi] at its sign changes, refined by bisection.
@@ -155,34 +165,6 @@ double polylineLength(const F& curve, double lo, double hi) {
     if (i % 2 == 0) half += distance(prev2, q), prev2 = q;
   }
   return len + (len - half) / 3;
-}
-
-// The extreme of one coordinate (sign +1 max, -1 min) over dense samples, refined by golden
-// section around the best one.
-// The extreme of one coordinate (sign +1 max, -1 min): every local extreme of the samples
-// refined by golden section, the best kept.
-template <class F>
-double extreme(const F& curve, double lo, double hi, int axis, double sign) {
-  auto val = [&](double t) { return sign * curve(t).data()[axis]; };
-  auto at = [&](int i) { return lo + (hi - lo) * i / kSamples; };
-  std::vector<double> v(kSamples + 1);
-  for (int i = 0; i <= kSamples; ++i) v[i] = val(at(i));
-  double best = std::max(v[0], v[kSamples]);
-  for (int i = 0; i <= kSamples; ++i) {
-    if ((i > 0 && v[i - 1] > v[i]) || (i < kSamples && v[i + 1] > v[i])) continue;
-    double a = at(std::max(0, i - 1)), b = at(std::min(kSamples, i + 1));
-    constexpr double g = 0.6180339887498949;
-    double x1 = b - g * (b - a), x2 = a + g * (b - a), v1 = val(x1), v2 = val(x2);
-    for (int k = 0; k < 200 && b - a > 1e-16 * (1 + std::fabs(a)); ++k) {
-      if (v1 > v2) {
-        b = x2, x2 = x1, v2 = v1, x1 = b - g * (b - a), v1 = val(x1);
-      } else {
-        a = x1, x1 = x2, v1 = v2, x2 = a + g * (b - a), v2 = val(x2);
-      }
-    }
-    best = std::max({best, v[i], v1, v2});
-  }
-  return sign * best;
 }
 
 template <class Box, class F>

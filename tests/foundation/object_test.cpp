@@ -10,12 +10,12 @@
 #include <string>
 #include <thread>
 
-#include "qorv/platform/debug.h"
-#include "qorv/platform/file.h"
 #include "qorv/foundation/library.h"
 #include "qorv/foundation/thread_data.h"
 #include "qorv/persistence/file.h"
 #include "qorv/persistence/object_database.h"
+#include "qorv/platform/debug.h"
+#include "qorv/platform/file.h"
 
 using namespace qorv::platform;
 
@@ -371,23 +371,14 @@ TEST(ERObjectPersistence, NewIntoADatabaseIsCompletedAtCommitAndGoneWhenDestroye
   delete kept;
 }
 
-TEST(ERObjectPersistence, NewIntoADatabaseStoresDuringConstruction) {
-  MemoryDataBase db;
-  auto* r = new (&db) TRound;
-  EXPECT_EQ(r->isOnTheHeap(), 1);
-  EXPECT_EQ(r->Database(), &db);
-  EXPECT_EQ(r->getObjectID(), 1);
-  delete r;
-  TRound later;  // the request was one-shot
-  EXPECT_EQ(later.Database(), nullptr);
-}
-
 // The record written during construction is the root's; the object must not stay filed as an
 // ERObject (nor be marked clean) once it is complete.
 TEST(ERObjectPersistence, NewIntoADatabaseEndsUpStoredAsItsOwnClass) {
   MemoryDataBase db;
   {
     auto* r = new (&db) TRound;
+    EXPECT_EQ(r->isOnTheHeap(), 1);
+    EXPECT_EQ(r->Database(), &db);
     EXPECT_EQ(r->getObjectID(), 1);
     EXPECT_EQ(db.records.at(1), "TRound");
     EXPECT_EQ(r->isDirty(), 0);
@@ -395,6 +386,8 @@ TEST(ERObjectPersistence, NewIntoADatabaseEndsUpStoredAsItsOwnClass) {
     ASSERT_TRUE(back);
     EXPECT_NE(TRound::castdown(back.get()), nullptr);
     delete r;
+    TRound later;  // the request was one-shot
+    EXPECT_EQ(later.Database(), nullptr);
   }
   {
     t_SmartPtr<ERObject> held(new (&db) TRound);  // first touched by the smart pointer

@@ -113,31 +113,22 @@ TEST(PoleSurfaceNets, PowerFormsHodographsAndRestrictionsAgreeWithTheBernsteinSu
     }
     // The hodographs give the partials (times the degree): against central differences of the
     // patch, exact to rounding for these low degrees with a step of 1e-3 and Richardson's rule.
-    if (Nu >= 2) {
-      std::vector<double> Q((Nu - 1) * Nv * dim);
-      HodographeU(P.data(), Q.data(), Nu, Nv, dim);
+    for (const bool alongV : {false, true}) {
+      const int n = alongV ? Nv : Nu, qu = alongV ? Nu : Nu - 1, qv = alongV ? Nv - 1 : Nv;
+      if (n < 2) continue;
+      std::vector<double> Q(qu * qv * dim);
+      (alongV ? HodographeV : HodographeU)(P.data(), Q.data(), Nu, Nv, dim);
       const double u = u01(rng), v = u01(rng), hs = 1e-3;
-      const std::vector<double> a = bezierAt(Q, Nu - 1, Nv, dim, u, v);
+      const std::vector<double> a = bezierAt(Q, qu, qv, dim, u, v);
       auto diff = [&](double step, int d) {
-        return (bezierAt(P, Nu, Nv, dim, u + step, v)[d] -
-                bezierAt(P, Nu, Nv, dim, u - step, v)[d]) /
+        const double du = alongV ? 0 : step, dv = alongV ? step : 0;
+        return (bezierAt(P, Nu, Nv, dim, u + du, v + dv)[d] -
+                bezierAt(P, Nu, Nv, dim, u - du, v - dv)[d]) /
                (2 * step);
       };
       for (int d = 0; d < dim; ++d)
-        EXPECT_NEAR((Nu - 1) * a[d], (4 * diff(hs / 2, d) - diff(hs, d)) / 3, 1e-9 * scale);
-    }
-    if (Nv >= 2) {
-      std::vector<double> Q(Nu * (Nv - 1) * dim);
-      HodographeV(P.data(), Q.data(), Nu, Nv, dim);
-      const double u = u01(rng), v = u01(rng), hs = 1e-3;
-      const std::vector<double> a = bezierAt(Q, Nu, Nv - 1, dim, u, v);
-      auto diff = [&](double step, int d) {
-        return (bezierAt(P, Nu, Nv, dim, u, v + step)[d] -
-                bezierAt(P, Nu, Nv, dim, u, v - step)[d]) /
-               (2 * step);
-      };
-      for (int d = 0; d < dim; ++d)
-        EXPECT_NEAR((Nv - 1) * a[d], (4 * diff(hs / 2, d) - diff(hs, d)) / 3, 1e-9 * scale);
+        EXPECT_NEAR((n - 1) * a[d], (4 * diff(hs / 2, d) - diff(hs, d)) / 3, 1e-9 * scale)
+            << (alongV ? "v" : "u");
     }
     // Restricted to [a, b] (reversed or beyond [0, 1] too) in u, then in v.
     const double a = 1.5 * u01(rng) - 0.25, b = 1.5 * u01(rng) - 0.25;

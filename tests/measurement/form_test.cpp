@@ -90,6 +90,9 @@ std::vector<std::array<double, 3>> designed(const Designed& d, int& nUpper, int&
     return std::array<double, 3>{r * std::cos(deg * kPi / 180), r * std::sin(deg * kPi / 180), z};
   };
   const bool arc = std::string(d.name).find("60") != std::string::npos;
+  // The contact angles of the circles and cylinders, alternating outer and inner.
+  const double a[4] = {arc ? -30.0 : 0.0, arc ? 10.0 : 180.0, arc ? -10.0 : 90.0,
+                       arc ? 30.0 : 270.0};
   switch (d.kind) {
     case gmForm::LINE2D:
       p = {{-1, h, 0}, {1, h, 0}, {0, -h, 0}}, nUpper = 2, nLower = 1;
@@ -101,16 +104,13 @@ std::vector<std::array<double, 3>> designed(const Designed& d, int& nUpper, int&
         p.push_back(polar(0.9 * std::fabs(u(rng)), 180 * u(rng), 0.9 * h * u(rng)));
       break;
     case gmForm::CIRCLE2D:
-    case gmForm::CIRCLE3D: {
-      const double a[4] = {arc ? -30.0 : 0.0, arc ? 10.0 : 180.0, arc ? -10.0 : 90.0,
-                           arc ? 30.0 : 270.0};
+    case gmForm::CIRCLE3D:
       p = {polar(1 + h, a[0], 0), polar(1 + h, a[1], 0), polar(1 - h, a[2], 0),
            polar(1 - h, a[3], 0)};
       nUpper = 2, nLower = 2;
       for (int i = 0; i < 60; ++i)
         p.push_back(polar(1 + 0.9 * h * u(rng), (arc ? 30 : 180) * u(rng), 0));
       break;
-    }
     case gmForm::SPHERE:
       p = {{0, 0, 1 + h},  {0, 0, -1 - h}, {1 - h, 0, 0},
            {-1 + h, 0, 0}, {0, 1 - h, 0},  {0, -1 + h, 0}};
@@ -121,9 +121,7 @@ std::vector<std::array<double, 3>> designed(const Designed& d, int& nUpper, int&
         p.push_back({v[0] * r, v[1] * r, v[2] * r});
       }
       break;
-    case gmForm::CYLINDER: {
-      const double a[4] = {arc ? -30.0 : 0.0, arc ? 10.0 : 180.0, arc ? -10.0 : 90.0,
-                           arc ? 30.0 : 270.0};
+    case gmForm::CYLINDER:
       p = {polar(1 + h, a[0], 1),  polar(1 + h, a[0], -1), polar(1 + h, a[1], 1),
            polar(1 + h, a[1], -1), polar(1 - h, a[2], 1),  polar(1 - h, a[2], -1),
            polar(1 - h, a[3], 1),  polar(1 - h, a[3], -1)};
@@ -131,7 +129,6 @@ std::vector<std::array<double, 3>> designed(const Designed& d, int& nUpper, int&
       for (int i = 0; i < 80; ++i)
         p.push_back(polar(1 + 0.9 * h * u(rng), (arc ? 30 : 180) * u(rng), u(rng)));
       break;
-    }
     case gmForm::LINE3D:
       p = {polar(h, 0, 1), polar(h, 0, -1), polar(h, 180, 1), polar(h, 180, -1)}, nUpper = 4,
       nLower = 0;

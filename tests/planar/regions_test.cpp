@@ -69,35 +69,9 @@ struct ExactMap {
   }
 };
 
+// Vertices, edges, rays along edges or through vertices, explicit closing, self-crossing
+// outlines: the lattice property test below. Here what the lattice cannot hold.
 TEST(Inside, BoundaryTable) {
-  const Pts sq = poly({{0, 0}, {1, 0}, {1, 1}, {0, 1}});
-  EXPECT_EQ(Inside(ERPoint2D(0, 0), sq), 1);
-  EXPECT_EQ(Inside(ERPoint2D(1, 1), sq), 1);
-  EXPECT_EQ(Inside(ERPoint2D(0.5, 0), sq), 2);  // horizontal edge
-  EXPECT_EQ(Inside(ERPoint2D(0.5, 1), sq), 2);
-  EXPECT_EQ(Inside(ERPoint2D(0, 0.5), sq), 2);  // the implicit closing edge
-  EXPECT_EQ(Inside(ERPoint2D(0.5, 0.5), sq), 0);
-  EXPECT_EQ(Inside(ERPoint2D(7, 0.5), sq), 3);
-  EXPECT_EQ(Inside(ERPoint2D(2, 0), sq), 3);   // collinear with an edge, beyond it
-  EXPECT_EQ(Inside(ERPoint2D(-1, 0), sq), 3);  // and before it
-  EXPECT_EQ(Inside(ERPoint2D(0, 2), sq), 3);
-  EXPECT_EQ(Inside(ERPoint2D(-0.5, 1), sq), 3);  // ray along the top edge
-  EXPECT_EQ(Inside(ERPoint2D(-0.5, 0), sq), 3);
-  EXPECT_EQ(Inside(ERPoint2D(2e12, 0.5), sq), 3);
-  // Closed explicitly, same answers.
-  const Pts closed = poly({{0, 0}, {1, 0}, {1, 1}, {0, 1}, {0, 0}});
-  EXPECT_EQ(Inside(ERPoint2D(0.5, 0.5), closed), 0);
-  EXPECT_EQ(Inside(ERPoint2D(0, 0.5), closed), 2);
-  // A ray through two vertices of a diamond counts each once.
-  const Pts diamond = poly({{0, -1}, {1, 0}, {0, 1}, {-1, 0}});
-  EXPECT_EQ(Inside(ERPoint2D(0, 0), diamond), 0);
-  EXPECT_EQ(Inside(ERPoint2D(-2, 0), diamond), 3);
-  EXPECT_EQ(Inside(ERPoint2D(0.5, 0.5), diamond), 2);
-  // A bow-tie: the crossing point is on two edges, the lobes inside.
-  const Pts bow = poly({{0, 0}, {2, 2}, {2, 0}, {0, 2}});
-  EXPECT_EQ(Inside(ERPoint2D(1, 1), bow), 2);
-  EXPECT_EQ(Inside(ERPoint2D(0.2, 1), bow), 0);
-  EXPECT_EQ(Inside(ERPoint2D(1, 0.2), bow), 3);
   // One ulp either side of the edge x + y = 1 of a triangle.
   const Pts tri = poly({{0, 0}, {1, 0}, {0, 1}});
   EXPECT_EQ(Inside(ERPoint2D(0.5, 0.5), tri), 2);
@@ -155,11 +129,7 @@ TEST(Inside, RandomLatticePolygonsAgainstWindingNumber) {
     if (ri(0, 1)) pts.append(pts[0]);
     for (int q = 0; q < 20; ++q) {
       const IP p{ri(-14, 14), ri(-14, 14)};  // odd coordinates sit mid-edge or mid-cell
-      const int want = referenceInside({p.x, p.y}, [&] {
-        std::vector<IP> w;
-        for (const IP& a : v) w.push_back({a.x, a.y});
-        return w;
-      }());
+      const int want = referenceInside(p, v);
       ++counts[want];
       ASSERT_EQ(Inside(m(p), pts), want) << "point " << p.x << "," << p.y;
     }

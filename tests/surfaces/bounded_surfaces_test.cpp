@@ -86,6 +86,27 @@ double sizeOf(const ERBoundedSurface& s) {
   return std::max({b.xlength(), b.ylength(), b.zlength()});
 }
 
+// Newton on |S - P|^2 from (u, v) with the surface's own derivatives, every vector over the
+// size so that no product overflows; keep() holds the parameters where the caller wants them.
+template <class Keep>
+ERPoint2D newtonFoot(const ERBoundedSurface& s, const ERPoint3D& p, double u, double v, int steps,
+                     const Keep& keep) {
+  const double q = 1 / sizeOf(s);
+  for (int it = 0; it < steps; ++it) {
+    const ERInfoPoint3DSurf e = s.PtCur(u, v);
+    const ERVector3D w = (e.point() - p) * q;
+    const ERVector3D su = ERVector3D(elem(e, 1, 0)) * q, sv = ERVector3D(elem(e, 0, 1)) * q;
+    const double a = su * su + w * (ERVector3D(elem(e, 2, 0)) * q),
+                 b = su * sv + w * (ERVector3D(elem(e, 1, 1)) * q),
+                 d = sv * sv + w * (ERVector3D(elem(e, 0, 2)) * q);
+    const double det = a * d - b * b, g1 = w * su, g2 = w * sv;
+    if (!(std::fabs(det) > 0)) break;
+    u -= (d * g1 - b * g2) / det, v -= (a * g2 - b * g1) / det;
+    keep(u, v);
+  }
+  return ERPoint2D(u, v);
+}
+
 // The nearest point of the unbounded surface, independently: a grid over one period of each
 // angle (and a wide range of a linear parameter), its best points refined by Newton on
 // |S - P|^2 with the surface's own derivatives.
@@ -117,24 +138,10 @@ Nearest nearestBySampling(const ERBoundedSurface& s, Kind k, const ERPoint3D& p)
                     [](const Cand& a, const Cand& b) { return a.d < b.d; });
   std::vector<Cand> refined;
   for (int c = 0; c < 6; ++c) {
-    double u = cands[c].u, v = cands[c].v;
-    for (int it = 0; it < 40; ++it) {
-      const ERInfoPoint3DSurf e = s.PtCur(u, v);
-      // Every vector over the size, so that no product overflows.
-      const double q = 1 / sizeOf(s);
-      const ERVector3D w = (e.point() - p) * q;
-      const ERVector3D su = ERVector3D(elem(e, 1, 0)) * q, sv = ERVector3D(elem(e, 0, 1)) * q;
-      const ERVector3D suu = ERVector3D(elem(e, 2, 0)) * q, suv = ERVector3D(elem(e, 1, 1)) * q,
-                       svv = ERVector3D(elem(e, 0, 2)) * q;
-      const double g1 = w * su, g2 = w * sv;
-      const double a = su * su + w * suu, b = su * sv + w * suv, d = sv * sv + w * svv;
-      const double det = a * d - b * b;
-      if (!(std::fabs(det) > 0)) break;
-      const double du = (d * g1 - b * g2) / det, dv = (a * g2 - b * g1) / det;
-      u -= du, v -= dv;
+    const ERPoint2D f = newtonFoot(s, p, cands[c].u, cands[c].v, 40, [k](double&, double& v) {
       if (k == Kind::Sphere) v = std::clamp(v, -M_PI / 2, M_PI / 2);
-    }
-    refined.push_back({u, v, rdist(s(u, v), p)});
+    });
+    refined.push_back({f.x(), f.y(), rdist(s(f.x(), f.y()), p)});
   }
   for (const Cand& c : refined)
     if (c.d < best.dist) best.uv = ERPoint2D(c.u, c.v), best.dist = c.d;
@@ -437,21 +444,11 @@ TEST(BoundedSurfaces, NearestIsGlobalOverThePatchInEveryFrame) {
                           [](const Cand& x, const Cand& y) { return x.d < y.d; });
         double best = grid[0].d;
         for (int c = 0; c < 4; ++c) {
-          double u = grid[c].u, v = grid[c].v;
-          const double q = 1 / sizeOf(*surf);
-          for (int it = 0; it < 30; ++it) {
-            const ERInfoPoint3DSurf e = surf->PtCur(u, v);
-            const ERVector3D w = (e.point() - p) * q;
-            const ERVector3D su = ERVector3D(elem(e, 1, 0)) * q, sv = ERVector3D(elem(e, 0, 1)) * q;
-            const double a = su * su + w * ERVector3D(elem(e, 2, 0)) * q,
-                         b = su * sv + w * ERVector3D(elem(e, 1, 1)) * q,
-                         c2 = sv * sv + w * ERVector3D(elem(e, 0, 2)) * q;
-            const double det = a * c2 - b * b, g1 = w * su, g2 = w * sv;
-            if (!(std::fabs(det) > 0)) break;
-            u = std::clamp(u - (c2 * g1 - b * g2) / det, U.start(), U.end());
-            v = std::clamp(v - (a * g2 - b * g1) / det, V.start(), V.end());
-          }
-          best = std::min(best, rdist((*surf)(u, v), p));
+          const ERPoint2D f =
+              newtonFoot(*surf, p, grid[c].u, grid[c].v, 30, [&](double& u, double& v) {
+                u = std::clamp(u, U.start(), U.end()), v = std::clamp(v, V.start(), V.end());
+              });
+          best = std::min(best, rdist((*surf)(f.x(), f.y()), p));
         }
         EXPECT_LE(d, best + tol) << "uv " << uv;
       }

@@ -26,12 +26,8 @@ using qorv_test::restoreFrom;
 
 constexpr double kDeg = M_PI / 180.0;
 
-std::string textOf(const ERPoint3D& p) {
-  std::ostringstream os;
-  os << p;
-  return os.str();
-}
-std::string textOf(const ERVector3D& v) {
+template <class T>
+std::string textOf(const T& v) {
   std::ostringstream os;
   os << v;
   return os.str();
@@ -70,47 +66,22 @@ TEST(Cone, AxisApexAndTheNormalsSense) {
     ASSERT_EQ(cone.ProjectionNormale(outside, foot, normal), 1) << far;
     EXPECT_NEAR(foot.x() / foot.z(), std::tan(a), 1e-15);
   }
-  // The normal is g x m: towards the axis, and along the direction on the far nappe as well.
-  ASSERT_EQ(cone.ProjectionNormale(ERPoint3D(5, 0, 1), foot, normal), 1);
-  expectNear(normal, -std::cos(a), 0, std::sin(a));
-  const double s = 1 * std::cos(a) + 5 * std::sin(a);
-  expectNear(foot, s * std::sin(a), 0, s * std::cos(a));
-  double dist = 0;
-  cone.SignedMinimalDistance(ERPoint3D(5, 0, 1), dist);
-  EXPECT_NEAR(dist, 5 * std::cos(a) - std::sin(a), 1e-15);  // outside: positive
-  ASSERT_EQ(cone.ProjectionNormale(ERPoint3D(0, -5, -1), foot, normal), 1);
-  expectNear(normal, 0, std::cos(a), -std::sin(a));
-  expectNear(foot, 0, -s * std::sin(a), -s * std::cos(a));
   // reverse() turns the direction only: the nappe on P's side is measured either way.
   ERCone reversed(cone);
   reversed.reverse();
   EXPECT_EQ(reversed.direction().z(), -1);
   ERPoint3D foot2;
   ERVector3D normal2;
+  ASSERT_EQ(cone.ProjectionNormale(ERPoint3D(0, -5, -1), foot, normal), 1);
   ASSERT_EQ(reversed.ProjectionNormale(ERPoint3D(0, -5, -1), foot2, normal2), 1);
   EXPECT_EQ(distance(foot, foot2), 0);
   EXPECT_NEAR((normal - normal2).norme(), 0, 1e-15);
 }
 
 TEST(Cone, HalfAnglesOutsideTheFirstQuadrantAndBadInput) {
+  // Half-angles beyond the first quadrant are drawn by the property test below.
   const ERPoint3D p(3, 4, -2);
   const ERVector3D dir(0, 0, 1);
-  ERPoint3D ref;
-  ERVector3D refNormal;
-  ASSERT_EQ(ERCone::ProjectionNormaleCone(dir, ERPoint3D(), 40 * kDeg, p, ref, refNormal), 1);
-  double refDist = 0;
-  ERCone::SignedMinimalDistanceCone(p, ERPoint3D(), dir, 40 * kDeg, refDist);
-  // -a and pi - a are the same double cone: the same foot and distance.
-  for (double alpha : {-40 * kDeg, 140 * kDeg, 220 * kDeg}) {
-    ERPoint3D foot;
-    ERVector3D normal;
-    ASSERT_EQ(ERCone::ProjectionNormaleCone(dir, ERPoint3D(), alpha, p, foot, normal), 1);
-    EXPECT_LE(distance(foot, ref), 1e-14) << alpha;
-    EXPECT_LE((normal - refNormal).norme(), 1e-14) << alpha;
-    double dist = 0;
-    ERCone::SignedMinimalDistanceCone(p, ERPoint3D(), dir, alpha, dist);
-    EXPECT_NEAR(dist, refDist, 1e-14) << alpha;
-  }
   // Half-angle 0 is the axis line, pi/2 the plane through the apex.
   ERPoint3D foot;
   ERVector3D normal;
@@ -150,8 +121,6 @@ TEST(Cone, AccessorsMovesPrintFormAndStoredImage) {
   EXPECT_NEAR(c.radius(2), 2 * std::tan(30 * kDeg), 1e-15);
   EXPECT_NEAR(c.diameter(2), 4 * std::tan(30 * kDeg), 1e-15);
   EXPECT_EQ(c.axe().dirVector().z(), 1);
-  EXPECT_EQ(c.sommet().y(), 2);
-  EXPECT_EQ(c.demiAngle(), 30 * kDeg);
   ERPoint3D a, b;
   double x = 7, y = 7, z = 7;
   EXPECT_EQ(c.project(ERPoint3D(), a, b, x, y, z), 1);
@@ -182,7 +151,6 @@ TEST(Cone, AccessorsMovesPrintFormAndStoredImage) {
   EXPECT_EQ(imageOf(r), doubles({0, 1, 0, 4, 5, 6, 0.25}));
   restoreFrom(r, doubles({1, 0, 0, 0, 0, 0}));
   EXPECT_EQ(imageOf(r), doubles({0, 1, 0, 4, 5, 6, 0.25}));
-  EXPECT_STREQ(r.className(), "ERCone");
   ERObject* copy = r.getCopy();
   EXPECT_EQ(imageOf(*copy), imageOf(r));
   delete copy;
@@ -315,14 +283,7 @@ TEST(Torus, AxisCentreAndCoreCircle) {
   EXPECT_EQ(t.ProjectionNormale(high, foot, normal), 0);
   EXPECT_EQ(t.SignedMinimalDistance(high, dist), EREntity::DISTMIN_DEGENERATE);
   EXPECT_NEAR(dist, std::hypot(1e6, 10 - 1e-6) - 2, 1e-8);
-  // vect's length takes no part; a zero vect projects nothing and is all axis.
-  for (double k : {1e-200, 1e-5, 1e200}) {
-    const ERTorus scaled(10, 2, ERVector3D(0, 0, -k), ERPoint3D(1, 1, 1));
-    ASSERT_EQ(scaled.ProjectionNormale(ERPoint3D(17, 1, 9), foot, normal), 1) << k;
-    EXPECT_LE(distance(foot, ERPoint3D(1 + 10 + 2 * 0.6, 1, 1 + 2 * 0.8)), 1e-14) << k;
-    EXPECT_EQ(scaled.SignedMinimalDistance(ERPoint3D(17, 1, 9), dist), EREntity::DISTMIN_NORMAL);
-    EXPECT_NEAR(dist, 8, 1e-14) << k;
-  }
+  // A zero vect projects nothing and is all axis (other lengths: the property test).
   const ERTorus flat(10, 2, ERVector3D(), ERPoint3D());
   EXPECT_EQ(flat.ProjectionNormale(ERPoint3D(3, 4, 0), foot, normal), 0);
   EXPECT_EQ(flat.SignedMinimalDistance(ERPoint3D(3, 4, 0), dist), EREntity::DISTMIN_DEGENERATE);
@@ -337,22 +298,12 @@ TEST(Torus, AxisCentreAndCoreCircle) {
 }
 
 TEST(Torus, SpindleNegativeRadiiAndTheFarTube) {
-  // r >= R: inside both tubes the opposite tube circle can be the nearer one.
-  const ERTorus spindle(2, 3, ERVector3D(0, 0, 1), ERPoint3D());
+  // Spindles in general: the property test. Equally near both tube circles: reported 2. P = (0,
+  // 0.5, 0): the tube centres are 2 and 3 away, r = 2.5.
+  const ERTorus tie(2.5, 2.5, ERVector3D(0, 0, 1), ERPoint3D());
   ERPoint3D foot;
   ERVector3D normal;
-  ASSERT_EQ(spindle.ProjectionNormale(ERPoint3D(0.5, 0, 0), foot, normal), 1);
-  expectNear(foot, 1, 0, 0);
-  expectNear(normal, 1, 0, 0);
   double dist = 0;
-  EXPECT_EQ(spindle.SignedMinimalDistance(ERPoint3D(0.5, 0, 0), dist), EREntity::DISTMIN_NORMAL);
-  EXPECT_NEAR(dist, -0.5, 1e-15);
-  // Outside the near tube the near circle wins.
-  ASSERT_EQ(spindle.ProjectionNormale(ERPoint3D(0, 8, 0), foot, normal), 1);
-  expectNear(foot, 0, 5, 0);
-  // Equally near both tube circles: reported 2. P = (0, 0.5, 0): the tube centres are 2 and 3
-  // away, r = 2.5.
-  const ERTorus tie(2.5, 2.5, ERVector3D(0, 0, 1), ERPoint3D());
   EXPECT_EQ(tie.SignedMinimalDistance(ERPoint3D(0, 0.5, 0), dist), EREntity::DISTMIN_DEGENERATE);
   EXPECT_EQ(dist, -0.5);
   // A negative R is the same torus; a negative r puts the foot beyond the tube centre.
@@ -393,7 +344,6 @@ TEST(Torus, AccessorsMovesPrintFormAndStoredImage) {
   EXPECT_EQ(r.radius(), 8);
   restoreFrom(r, doubles({1, 0, 0, 0, 0, 0, 1}));
   EXPECT_EQ(imageOf(r), doubles({1, 0, 0, 4, 5, 6, 0.25, 8}));
-  EXPECT_STREQ(r.className(), "ERTorus");
   ERObject* copy = r.getCopy();
   EXPECT_EQ(imageOf(*copy), imageOf(r));
   delete copy;
