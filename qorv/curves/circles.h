@@ -167,12 +167,8 @@ class QORV_API ERCircle2D : public virtual EREntity2DWF {
   t_SmartPtr<EREntity3DWF> get3DEquiv(const ERPmIsometrie3D& frame) const override;
   void reverse() override {}
 
-  ERObject* getCopy() const override;
-  // "Cercle2D : Centre  " centre, line end, "         : Radius  " r, line end.
-  void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override { return 24; }
+  // printOn: "Cercle2D : Centre  " centre, line end, "         : Radius  " r, line end.
+  QORV_DECLARE_STORED(ERCircle2D);
 
  private:
   ERPoint2D centre_;
@@ -232,13 +228,9 @@ class QORV_API ERArc2D : public ERFiniteEntity2DWFBoundedWithAngle, public ERCir
   // The exact rational quadratic pieces; see the conventions.
   NurbsPtr ConvertToNurbs() const override;
 
-  ERObject* getCopy() const override;
-  // "Arc : Centre :" centre, line end, "      Rayon  :" r, line end, "      StartAg:" udeb(),
-  // line end, "      EndAg  :" ufin() (no line end).
-  void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override { return 40; }
+  // printOn: "Arc : Centre :" centre, line end, "      Rayon  :" r, line end, "      StartAg:"
+  // udeb(), line end, "      EndAg  :" ufin() (no line end).
+  QORV_DECLARE_STORED(ERArc2D);
 
  protected:
   // The two ends and every quarter turn between them.

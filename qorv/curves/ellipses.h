@@ -119,13 +119,9 @@ class QORV_API EREllipse2D : public virtual EREntity2DWF {
   t_SmartPtr<EREntity3DWF> get3DEquiv(const ERPmIsometrie3D& frame) const override;
   void reverse() override {}
 
-  ERObject* getCopy() const override;
-  // "Ellipse", "focus 1 " F1, "focus 2 " F2, "Big Axe " L, "Small Axe " small axis,
+  // printOn: "Ellipse", "focus 1 " F1, "focus 2 " F2, "Big Axe " L, "Small Axe " small axis,
   // "Center  " centre, each followed by a line end.
-  void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override { return 40; }
+  QORV_DECLARE_STORED(EREllipse2D);
 
  protected:
   // As stored, without the constructors' rules.
@@ -193,12 +189,8 @@ class QORV_API ERArcEllipse2D : public EREllipse2D, public ERFiniteEntity2DWFBou
   // The exact rational quadratic pieces over getBound(); see the circles' conventions.
   NurbsPtr ConvertToNurbs() const override;
 
-  ERObject* getCopy() const override;
-  // The ellipse, then the angles.
-  void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override { return 56; }
+  // printOn: the ellipse, then the angles.
+  QORV_DECLARE_STORED(ERArcEllipse2D);
 
   // The eccentric parameter of the point at central angle theta, in the same quarter turn as
   // theta (continuous, increasing, exact at multiples of pi/2 up to rounding).

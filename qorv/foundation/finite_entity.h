@@ -149,9 +149,7 @@ class QORV_API ERFiniteEntity3DWF : public virtual EREntity3DWF {
     virtual void redefineDomain(const ERLimites& domain) { domain_ = domain; } \
     virtual void reparametrize(const ERLimites& domain) { domain_ = domain; }  \
     void printOn(std::ostream& os) const override;                             \
-    void saveGuts(ERFile& f) const override;                                   \
-    void restoreGuts(ERFile& f) override;                                      \
-    std::uint32_t binaryStoreSize() const override;                            \
+    QORV_DECLARE_GUTS;                                                         \
                                                                                \
    private:                                                                    \
     ERLimites domain_;                                                         \
@@ -179,9 +177,7 @@ class QORV_API ERFiniteEntity3DWF : public virtual EREntity3DWF {
     void reparametrize(const ERLimites& domain) override;                                      \
     void reverse() override;                                                                   \
     void printOn(std::ostream& os) const override;                                             \
-    void saveGuts(ERFile& f) const override;                                                   \
-    void restoreGuts(ERFile& f) override;                                                      \
-    std::uint32_t binaryStoreSize() const override;                                            \
+    QORV_DECLARE_GUTS;                                                                         \
                                                                                                \
    private:                                                                                    \
     ERLimites bounds_;                                                                         \
@@ -228,11 +224,7 @@ QORV_ANGLE_BOUNDED_ENTITY(ERFiniteEntity3DWFBoundedWithAngle, ERFiniteEntity3DWF
   void transformTo(const ERPmSimilitude3D& T) override;                                  \
   void reverse() override {}                                                             \
   t_SmartPtr<EREntity2DWF> get2DEntProjectedOn(const ERPmIsometrie3D& F) const override; \
-  ERObject* getCopy() const override;                                                    \
-  void printOn(std::ostream& os) const override;                                         \
-  void saveGuts(ERFile& f) const override;                                               \
-  void restoreGuts(ERFile& f) override;                                                  \
-  std::uint32_t binaryStoreSize() const override
+  QORV_DECLARE_STORED(Class)
 
 #define QORV_PLANAR_ARC_OVERRIDES(Curve)                                                          \
   ERPoint3D operator()(double t) const override;                                                  \
@@ -254,11 +246,7 @@ QORV_ANGLE_BOUNDED_ENTITY(ERFiniteEntity3DWFBoundedWithAngle, ERFiniteEntity3DWF
   void translate(const ERPoint3D& v) override { Curve::translate(v); }                            \
   void transformFrom(const ERPmSimilitude3D& T) override { Curve::transformFrom(T); }             \
   void transformTo(const ERPmSimilitude3D& T) override { Curve::transformTo(T); }                 \
-  ERObject* getCopy() const override;                                                             \
-  void printOn(std::ostream& os) const override;                                                  \
-  void saveGuts(ERFile& f) const override;                                                        \
-  void restoreGuts(ERFile& f) override;                                                           \
-  std::uint32_t binaryStoreSize() const override;                                                 \
+  QORV_DECLARE_STORED(Class);                                                                     \
                                                                                                   \
  protected:                                                                                       \
   void prepareApprox(ERPoint13List& list, const ERLimites& range, double tol) const override
@@ -284,9 +272,7 @@ class QORV_API ERPlanarEntity3DWF : public virtual EREntity3DWF {
   void transformFrom(const ERPmIsometrie3D& T) override;
   void transformTo(const ERPmIsometrie3D& T) override;
 
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override;
+  QORV_DECLARE_GUTS;
 
  protected:
   const ERPmIsometrie3D& frame() const { return frame_; }

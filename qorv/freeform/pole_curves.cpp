@@ -1183,7 +1183,7 @@ EREntity::DISTMINRES ERCpoleRep2D::SignedMinimalDistance(const ERPoint2D& p, dou
         poles_, T, [](const Transfo& M, const Point& p) { return mapTo(M, p); },        \
         [](const Transfo& M, const auto& v) { return mapTo(M, v); });                   \
   }                                                                                     \
-  ERObject* Class::getCopy() const { return new Class(*this); }
+  QORV_DEFINE_COPYABLE(Class)
 
 #define QORV_CPOLE_BEZIER_BODY(Class, Rep, Ops, Point, Pole, Info, Box, Transfo)                  \
   QORV_CPOLE_COMMON_BODY(Class, Rep, Ops, Point, Pole, Transfo)                                   \

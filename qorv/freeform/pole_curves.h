@@ -280,11 +280,7 @@ QORV_CPOLE_REP(ERCpoleRep3D, ERTrimmedEntity3DWF, ERLimitedEntity3DWF, ERFiniteE
   void transformTo(const Transfo& T) override;                         \
   void reverse() override;                                             \
   NurbsPtr ConvertToNurbs() const override;                            \
-  QORV_CPOLE_DIM_##Rep ERObject* getCopy() const override;             \
-  void printOn(std::ostream& os) const override;                       \
-  void saveGuts(ERFile& f) const override;                             \
-  void restoreGuts(ERFile& f) override;                                \
-  std::uint32_t binaryStoreSize() const override;                      \
+  QORV_CPOLE_DIM_##Rep QORV_DECLARE_STORED(Class);                     \
                                                                        \
  private:                                                              \
   QuickAlgebra::ERVec<Pole> poles_
