@@ -63,7 +63,8 @@ void ERCircle2D::transformTo(const ERTransfo2D& T) {
   radius_ /= T.factHomo();
 }
 
-ERObject* ERCircle2D::getCopy() const { return new ERCircle2D(*this); }
+QORV_DEFINE_COPYABLE(ERCircle2D);
+std::uint32_t ERCircle2D::binaryStoreSize() const { return 24; }
 
 void ERCircle2D::printOn(std::ostream& os) const {
   os << "Cercle2D : Centre  " << centre_ << '\n'
@@ -205,7 +206,8 @@ void ERArc2D::transformTo(const ERTransfo2D& T) {
   }
 }
 
-ERObject* ERArc2D::getCopy() const { return new ERArc2D(*this); }
+QORV_DEFINE_COPYABLE(ERArc2D);
+std::uint32_t ERArc2D::binaryStoreSize() const { return 40; }
 
 void ERArc2D::printOn(std::ostream& os) const {
   os << "Arc : Centre :" << center() << '\n'

@@ -167,12 +167,8 @@ class QORV_API ERCircle2D : public virtual EREntity2DWF {
   t_SmartPtr<EREntity3DWF> get3DEquiv(const ERPmIsometrie3D& frame) const override;
   void reverse() override {}
 
-  ERObject* getCopy() const override;
-  // "Cercle2D : Centre  " centre, line end, "         : Radius  " r, line end.
-  void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override { return 24; }
+  // printOn: "Cercle2D : Centre  " centre, line end, "         : Radius  " r, line end.
+  QORV_DECLARE_STORED(ERCircle2D);
 
  private:
   ERPoint2D centre_;
@@ -192,57 +188,26 @@ class QORV_API ERArc2D : public ERFiniteEntity2DWFBoundedWithAngle, public ERCir
 
   ERCircle2D circle() const { return ERCircle2D(center(), radius()); }
 
-  ERPoint2D operator()(double theta) const override { return pointAt(theta); }
-  // Sign 1, first derivative r (-sin, cos), second-order vector r (cos, sin).
-  ERInfoPoint2D PtCur(double theta) const override;
   // -(cos theta, sin theta): towards the centre.
   ERVector2D normal(double theta) const override;
-  ERMinimax2D getBox() const override;
-  // |end - start| r; the tolerance takes no part.
-  double arcLength(const ERLimites& range, double tol) const override;
-  double arcLength(double tol) const override;
   // Leaves 0 <= start < end <= 2pi alone; otherwise lowers both by 2pi while start > pi.
   void normalized();
-  // [start, theta] and [theta, end] on the same circle.
-  int splitAt(t_SmartPtr<ERFiniteEntity2DWF>& first, t_SmartPtr<ERFiniteEntity2DWF>& second,
-              double theta) const override;
-  int intersectWithAxeY(double x, QuickAlgebra::ERVec<double>& params) const override;
   // -1 for the centre itself (nothing appended); else the length of params.
   int ProjectPoint(const ERPoint2D& p, QuickAlgebra::ERVec<double>& params,
                    double tol) const override;
-  // Inside the angular range as the circle; outside it the nearer end (DISTMIN_END_POINT),
-  // signed as the circle would sign it.
-  DISTMINRES SignedMinimalDistance(const ERPoint2D& p, double& d, double& u) const override;
-  DISTMINRES SignedMinimalDistance(const ERPoint2D& p, double& d) const override;
 
-  // The circle's, and finite limits.
-  int isValid() const override;
-  // A negative factor turns the limits by pi (the points go through the origin).
-  void scale(double s) override;
-  void translate(const ERPoint2D& v) override { ERCircle2D::translate(v); }
-  void transformFrom(const ERTransfo2D& T) override;
-  void transformTo(const ERTransfo2D& T) override;
-  // The crossings with the line through p of normal v, in closed form (the default would
-  // answer in the angles of a turned copy).
-  int intersectWith(const ERPoint2D& p, const ERVector2D& v,
-                    QuickAlgebra::ERVec<double>& params) const override;
-  // A new ERArc3D.
-  t_SmartPtr<EREntity3DWF> get3DEquiv(const ERPmIsometrie3D& frame) const override;
-  void reverse() override { ERFiniteEntity2DWFBoundedWithAngle::reverse(); }
-  // The exact rational quadratic pieces; see the conventions.
-  NurbsPtr ConvertToNurbs() const override;
-
-  ERObject* getCopy() const override;
-  // "Arc : Centre :" centre, line end, "      Rayon  :" r, line end, "      StartAg:" udeb(),
-  // line end, "      EndAg  :" ufin() (no line end).
-  void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override { return 40; }
-
- protected:
-  // The two ends and every quarter turn between them.
-  void prepareApprox(ERPoint12List& list, const ERLimites& range, double tol) const override;
+  // The parameter is the polar angle theta. PtCur: sign 1, first derivative r (-sin, cos),
+  // second-order vector r (cos, sin). arcLength: |end - start| r, the tolerance takes no part.
+  // splitAt: [start, theta] and [theta, end] on the same circle. intersectWith: the crossings
+  // with the line through p of normal v, in closed form (the default would answer in the angles
+  // of a turned copy). SignedMinimalDistance: inside the angular range as the circle; outside it
+  // the nearer end (DISTMIN_END_POINT), signed as the circle would sign it. isValid: the
+  // circle's, and finite limits. scale: a negative factor turns the limits by pi (the points go
+  // through the origin). get3DEquiv: a new ERArc3D. ConvertToNurbs: the exact rational quadratic
+  // pieces; see the conventions. printOn: "Arc : Centre :" centre, line end, "      Rayon  :" r,
+  // line end, "      StartAg:" udeb(), line end, "      EndAg  :" ufin() (no line end).
+  // prepareApprox: the two ends and every quarter turn between them.
+  QORV_PLANE_ARC_OVERRIDES(ERArc2D, ERCircle2D);
 };
 // ---------------------------------------------------------------------------------------------
 class QORV_API ERCircle3D : public ERPlanarEntity3DWF {
@@ -284,7 +249,7 @@ class QORV_API ERCircle3D : public ERPlanarEntity3DWF {
   // get2DEntProjectedOn: ERCircle2D, ERSegment2D (edge-on) or EREllipse2D in F's coordinates,
   // tested in that order. printOn: "Cercle :", then "       : Normale " normal,
   // "       : Centre  " centre, "       : Radius  " radius, each on its own line.
-  QORV_PLANAR_CURVE_OVERRIDES;
+  QORV_PLANAR_CURVE_OVERRIDES(ERCircle3D);
 
  protected:
   // The frame's unit X and Y axes in global coordinates.
@@ -318,5 +283,5 @@ class QORV_API ERArc3D : public ERCircle3D, public ERFiniteEntity3DWFBoundedWith
   // (DISTMIN_END_POINT when it is an end). get2DEntProjectedOn: ERArc2D when the normals are
   // parallel, ERSegment2D edge-on, else ERArcEllipse2D, of the same sweep and direction. scale:
   // a negative factor turns the limits by pi. printOn: the space circle, then the angles.
-  QORV_PLANAR_ARC_OVERRIDES(ERCircle3D);
+  QORV_PLANAR_ARC_OVERRIDES(ERArc3D, ERCircle3D);
 };

@@ -544,7 +544,7 @@ struct CompBody {
   void Class::translate(const Point& v) {                                                         \
     Body::each(*this, [&v](auto& e) { e.translate(v); });                                         \
   }                                                                                               \
-  ERObject* Class::getCopy() const { return new Class(*this); }                                   \
+  QORV_DEFINE_COPYABLE(Class)                                                                     \
   void Class::printOn(std::ostream& os) const { Body::print(*this, os); }                         \
   void Class::saveGuts(ERFile& f) const {                                                         \
     BaseCurve::saveGuts(f);                                                                       \

@@ -163,11 +163,7 @@ struct CompBody;
     void reverse() override;                                                                     \
     void adjust() override {}                                                                    \
     void scale(double s) override;                                                               \
-    Moves ERObject* getCopy() const override;                                                    \
-    void printOn(std::ostream& os) const override;                                               \
-    void saveGuts(ERFile& f) const override;                                                     \
-    void restoreGuts(ERFile& f) override;                                                        \
-    std::uint32_t binaryStoreSize() const override;                                              \
+    Moves QORV_DECLARE_STORED(Class);                                                            \
                                                                                                  \
    protected:                                                                                    \
     /* The element covering t (natural parametrisation) and the fraction through it. */          \

@@ -338,7 +338,8 @@ void EREllipse2D::transformTo(const ERTransfo2D& T) {
   L_ /= T.factHomo();
 }
 
-ERObject* EREllipse2D::getCopy() const { return new EREllipse2D(*this); }
+QORV_DEFINE_COPYABLE(EREllipse2D);
+std::uint32_t EREllipse2D::binaryStoreSize() const { return 40; }
 
 void EREllipse2D::printOn(std::ostream& os) const {
   os << "Ellipse" << '\n'
@@ -648,7 +649,8 @@ EREntity::DISTMINRES ERArcEllipse2D::SignedMinimalDistance(const ERPoint2D& p, d
   return SignedMinimalDistance(p, d, u);
 }
 
-ERObject* ERArcEllipse2D::getCopy() const { return new ERArcEllipse2D(*this); }
+QORV_DEFINE_COPYABLE(ERArcEllipse2D);
+std::uint32_t ERArcEllipse2D::binaryStoreSize() const { return 56; }
 
 void ERArcEllipse2D::printOn(std::ostream& os) const {
   EREllipse2D::printOn(os);

@@ -119,13 +119,9 @@ class QORV_API EREllipse2D : public virtual EREntity2DWF {
   t_SmartPtr<EREntity3DWF> get3DEquiv(const ERPmIsometrie3D& frame) const override;
   void reverse() override {}
 
-  ERObject* getCopy() const override;
-  // "Ellipse", "focus 1 " F1, "focus 2 " F2, "Big Axe " L, "Small Axe " small axis,
+  // printOn: "Ellipse", "focus 1 " F1, "focus 2 " F2, "Big Axe " L, "Small Axe " small axis,
   // "Center  " centre, each followed by a line end.
-  void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override { return 40; }
+  QORV_DECLARE_STORED(EREllipse2D);
 
  protected:
   // As stored, without the constructors' rules.
@@ -158,56 +154,27 @@ class QORV_API ERArcEllipse2D : public EREllipse2D, public ERFiniteEntity2DWFBou
 
   // The eccentric parameters of the limits, [min, max]; [0, 2pi] when they agree or L is 0.
   ERLimites getBound() const override;
-  ERPoint2D operator()(double t) const override { return pointAt(t); }
   // The points and draws at the converted limits.
   ERPoint2D firstPt() const override { return pointAt(central_to_param(udeb())); }
   ERPoint2D lastPt() const override { return pointAt(central_to_param(ufin())); }
   ERInfoPoint2D randomPoint() const override;
   QuickAlgebra::ERVec<ERPoint2D> approxime(int n) const override;
   using ERFiniteEntity2DWF::approxime;
-  // Sign 1; the second-order vector is the first derivative turned a quarter turn clockwise.
-  ERInfoPoint2D PtCur(double t) const override;
-  ERMinimax2D getBox() const override;
-  double arcLength(const ERLimites& range, double tol) const override;
-  double arcLength(double tol) const override;
-  // Two arcs of the same ellipse, split at the point of eccentric parameter t.
-  int splitAt(t_SmartPtr<ERFiniteEntity2DWF>& first, t_SmartPtr<ERFiniteEntity2DWF>& second,
-              double t) const override;
-  int intersectWithAxeY(double x, QuickAlgebra::ERVec<double>& params) const override;
-  int intersectWith(const ERPoint2D& p, const ERVector2D& v,
-                    QuickAlgebra::ERVec<double>& params) const override;
-  // The nearest point of the arc (DISTMIN_END_POINT when it is an end), signed as the ellipse
-  // (negative inside); u its parameter.
-  DISTMINRES SignedMinimalDistance(const ERPoint2D& p, double& d, double& u) const override;
-  DISTMINRES SignedMinimalDistance(const ERPoint2D& p, double& d) const override;
   // The parameter in getBound() of the nearest point of the arc to p, and its distance.
   double nearestOnArc(const ERPoint2D& p, double& dist, bool& atEnd) const;
-
-  int isValid() const override;
-  void scale(double s) override;
-  void translate(const ERPoint2D& v) override { EREllipse2D::translate(v); }
-  void transformFrom(const ERTransfo2D& T) override;
-  void transformTo(const ERTransfo2D& T) override;
-  t_SmartPtr<EREntity3DWF> get3DEquiv(const ERPmIsometrie3D& frame) const override;
-  void reverse() override { ERFiniteEntity2DWFBoundedWithAngle::reverse(); }
-  // The exact rational quadratic pieces over getBound(); see the circles' conventions.
-  NurbsPtr ConvertToNurbs() const override;
-
-  ERObject* getCopy() const override;
-  // The ellipse, then the angles.
-  void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override { return 56; }
-
   // The eccentric parameter of the point at central angle theta, in the same quarter turn as
   // theta (continuous, increasing, exact at multiples of pi/2 up to rounding).
   double central_to_param(double theta) const;
   // Its inverse: the central angle of the point of parameter t, in the same quarter turn.
   double param_to_central(double t) const;
 
- protected:
-  void prepareApprox(ERPoint12List& list, const ERLimites& range, double tol) const override;
+  // The parameter is the eccentric t. PtCur: sign 1, the second-order vector is the first
+  // derivative turned a quarter turn clockwise. splitAt: two arcs of the same ellipse, split at
+  // the point of parameter t. SignedMinimalDistance: the nearest point of the arc
+  // (DISTMIN_END_POINT when it is an end), signed as the ellipse (negative inside), u its
+  // parameter. ConvertToNurbs: the exact rational quadratic pieces over getBound(); see the
+  // circles' conventions. printOn: the ellipse, then the angles.
+  QORV_PLANE_ARC_OVERRIDES(ERArcEllipse2D, EREllipse2D);
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -230,7 +197,7 @@ class QORV_API EREllipse3D : public ERPlanarEntity3DWF {
   // (DISTMIN_NORMAL). get2DEntProjectedOn: the ellipse expressed in F with the normal coordinate
   // dropped, an EREllipse2D (an ERSegment2D when seen edge-on within the circles' projection
   // precision). printOn: "Ellipse 3D :", "       : Normale " normal, then the plane ellipse.
-  QORV_PLANAR_CURVE_OVERRIDES;
+  QORV_PLANAR_CURVE_OVERRIDES(EREllipse3D);
 
  protected:
   EREllipse2D ellipse_;
@@ -260,7 +227,7 @@ class QORV_API ERArcEllipse3D : public EREllipse3D, public ERFiniteEntity3DWFBou
   // when it is an end). get2DEntProjectedOn: the arc seen in F, an ERArcEllipse2D of the same
   // points and direction (an ERSegment2D edge-on). scale: a round ellipse (its angles measured
   // from the frame's X axis) turns its limits by pi for a negative factor.
-  QORV_PLANAR_ARC_OVERRIDES(EREllipse3D);
+  QORV_PLANAR_ARC_OVERRIDES(ERArcEllipse3D, EREllipse3D);
 };
 
 namespace qorv::detail {

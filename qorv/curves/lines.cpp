@@ -159,7 +159,7 @@ t_SmartPtr<EREntity3DWF> ERInfLine2D::get3DEquiv(const ERPmIsometrie3D& frame) c
   return t_SmartPtr<EREntity3DWF>(new ERInfLine3D(*this, frame));
 }
 
-ERObject* ERInfLine2D::getCopy() const { return new ERInfLine2D(*this); }
+QORV_DEFINE_COPYABLE(ERInfLine2D);
 
 namespace {
 template <class A, class B>
@@ -253,7 +253,7 @@ t_SmartPtr<EREntity2DWF> ERInfLine3D::get2DEntProjectedOn(const ERPmIsometrie3D&
                                                   (frame << origin_).castToPoint2D(Coord3D::Z)));
 }
 
-ERObject* ERInfLine3D::getCopy() const { return new ERInfLine3D(*this); }
+QORV_DEFINE_COPYABLE(ERInfLine3D);
 
 void ERInfLine3D::printOn(std::ostream& os) const {
   os << "Droite Infinie Org=" << origin_ << " Vec=" << dir_ << '\n';
@@ -299,7 +299,7 @@ double qorv::distance(const ERInfLine3D& line, const ERPoint3D& p) {
     return 1;                                                                               \
   }                                                                                         \
   void Seg::reverse() { std::swap(p1_, p2_); }                                              \
-  ERObject* Seg::getCopy() const { return new Seg(*this); }                                 \
+  QORV_DEFINE_COPYABLE(Seg)                                                                 \
   int Seg::isValid() const { return allFinite(p1_, p2_); }                                  \
   void Seg::printOn(std::ostream& os) const {                                               \
     os << "Segment " Dim " : P1=" << p1_ << " P2=" << p2_ << '\n';                          \

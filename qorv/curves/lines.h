@@ -79,14 +79,10 @@ class QORV_API ERInfLine2D : public virtual EREntity2DWF {
   t_SmartPtr<EREntity3DWF> get3DEquiv(const ERPmIsometrie3D& frame) const override;
   void reverse() override { dir_ = -dir_; }
 
-  ERObject* getCopy() const override;
-  // Precision 3: "InfLine2D O" origin " V" direction (each coordinate in width 5), then
-  // " (  " d.y " *x + " -d.x " *y + " (d.x O.y - d.y O.x) " = 0 )", line end.
   int isValid() const override;
-  void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override;
+  // printOn, precision 3: "InfLine2D O" origin " V" direction (each coordinate in width 5), then
+  // " (  " d.y " *x + " -d.x " *y + " (d.x O.y - d.y O.x) " = 0 )", line end.
+  QORV_DECLARE_STORED(ERInfLine2D);
 
  private:
   ERVector2D dir_;
@@ -131,13 +127,9 @@ class QORV_API ERInfLine3D : public virtual EREntity3DWF {
   t_SmartPtr<EREntity2DWF> get2DEntProjectedOn(const ERPmIsometrie3D& frame) const override;
   void reverse() override { dir_ = -dir_; }
 
-  ERObject* getCopy() const override;
-  // "Droite Infinie Org=" origin " Vec=" direction, line end.
   int isValid() const override;
-  void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override;
+  // printOn: "Droite Infinie Org=" origin " Vec=" direction, line end.
+  QORV_DECLARE_STORED(ERInfLine3D);
 
  private:
   ERVector3D dir_;
@@ -198,13 +190,9 @@ class QORV_API ERSegment2D : public ERFiniteEntity2DWF {
   void reverse() override;
   NurbsPtr ConvertToNurbs() const override;
 
-  ERObject* getCopy() const override;
-  // "Segment 2D : P1=" P1 " P2=" P2, line end.
   int isValid() const override;
-  void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override;
+  // printOn: "Segment 2D : P1=" P1 " P2=" P2, line end.
+  QORV_DECLARE_STORED(ERSegment2D);
 
  private:
   ERPoint2D p1_;
@@ -254,13 +242,9 @@ class QORV_API ERSegment3D : public ERFiniteEntity3DWF {
   void reverse() override;
 
   NurbsPtr ConvertToNurbs() const override;
-  ERObject* getCopy() const override;
-  // "Segment 3D : P1=" P1 " P2=" P2, line end.
   int isValid() const override;
-  void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override;
+  // printOn: "Segment 3D : P1=" P1 " P2=" P2, line end.
+  QORV_DECLARE_STORED(ERSegment3D);
 
  private:
   ERPoint3D p1_;

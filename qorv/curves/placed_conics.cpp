@@ -182,7 +182,7 @@ t_SmartPtr<EREntity2DWF> ERCircle3D::get2DEntProjectedOn(const ERPmIsometrie3D& 
   return projectConic(F, normale(), center(), r * axisX(), r * axisY(), 0.0, kTwoPi, false);
 }
 
-ERObject* ERCircle3D::getCopy() const { return new ERCircle3D(*this); }
+QORV_DEFINE_COPYABLE(ERCircle3D);
 
 void ERCircle3D::printOn(std::ostream& os) const {
   os << "Cercle :" << '\n'
@@ -289,7 +289,7 @@ t_SmartPtr<EREntity2DWF> ERArc3D::get2DEntProjectedOn(const ERPmIsometrie3D& F) 
   return projectConic(F, normale(), center(), r * axisX(), r * axisY(), udeb(), ufin(), true);
 }
 
-ERObject* ERArc3D::getCopy() const { return new ERArc3D(*this); }
+QORV_DEFINE_COPYABLE(ERArc3D);
 
 void ERArc3D::printOn(std::ostream& os) const {
   ERCircle3D::printOn(os);
@@ -359,7 +359,7 @@ t_SmartPtr<EREntity2DWF> EREllipse3D::get2DEntProjectedOn(const ERPmIsometrie3D&
 
 int EREllipse3D::isValid() const { return ellipse_.isValid() && frameIsValid(); }
 
-ERObject* EREllipse3D::getCopy() const { return new EREllipse3D(*this); }
+QORV_DEFINE_COPYABLE(EREllipse3D);
 
 void EREllipse3D::printOn(std::ostream& os) const {
   os << "Ellipse 3D :" << '\n' << "       : Normale " << normale() << '\n';
@@ -486,7 +486,7 @@ int ERArcEllipse3D::intersectWithPlanZ(double z, ERVec<double>& params) const {
   return params.length();
 }
 
-ERObject* ERArcEllipse3D::getCopy() const { return new ERArcEllipse3D(*this); }
+QORV_DEFINE_COPYABLE(ERArcEllipse3D);
 
 void ERArcEllipse3D::printOn(std::ostream& os) const {
   EREllipse3D::printOn(os);

@@ -19,6 +19,7 @@ QORV_DEFINE_CLASS(ERRoundedSlot2D);
 QORV_DEFINE_CLASS(ERRectangle3D);
 QORV_DEFINE_CLASS(ERRegularPolygon3D);
 QORV_DEFINE_CLASS(ERRoundedSlot3D);
+QORV_DEFINE_COPYABLE(ERRoundedSlot2D);
 
 namespace {
 
@@ -209,6 +210,7 @@ EREntity::DISTMINRES Projection(const ERPoint2D& p, const ERVec<ERPoint2D>& vert
   void Class::transformTo(const ERTransfo2D& T) {                                                \
     for (int i = 0; i < points_.length(); ++i) points_[i] = T << points_[i];                     \
   }                                                                                              \
+  QORV_DEFINE_COPYABLE(Class)                                                                    \
   void Class::saveGuts(ERFile& f) const {                                                        \
     EREntity2DWF::saveGuts(f);                                                                   \
     qorv::detail::savePoints(f, points_);                                                        \
@@ -567,6 +569,7 @@ std::uint32_t ERRoundedSlot2D::binaryStoreSize() const {
     return t_SmartPtr<EREntity2DWF>(                                                          \
         static_cast<EREntity2DWF*>(EREntity2DWF::castdown(shape_.getCopy())));                \
   }                                                                                           \
+  QORV_DEFINE_COPYABLE(Class)                                                                 \
   void Class::printOn(std::ostream& os) const {                                               \
     shape_.printOn(os);                                                                       \
     os << "Repere : " << '\n';                                                                \

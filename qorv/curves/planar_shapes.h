@@ -98,11 +98,7 @@ QORV_API EREntity::DISTMINRES Projection(const ERPoint2D& p,
   void transformFrom(const ERTransfo2D& T) override;                                   \
   void transformTo(const ERTransfo2D& T) override;                                     \
   t_SmartPtr<EREntity3DWF> get3DEquiv(const ERPmIsometrie3D& frame) const override;    \
-  ERObject* getCopy() const override { return new Class(*this); }                      \
-  void printOn(std::ostream& os) const override;                                       \
-  void saveGuts(ERFile& f) const override;                                             \
-  void restoreGuts(ERFile& f) override;                                                \
-  std::uint32_t binaryStoreSize() const override;                                      \
+  QORV_DECLARE_STORED(Class);                                                          \
                                                                                        \
  private:                                                                              \
   QuickAlgebra::ERVec<ERPoint2D> points_
@@ -191,11 +187,7 @@ class QORV_API ERRoundedSlot2D : public virtual EREntity2DWF {
   void transformFrom(const ERTransfo2D& T) override;
   void transformTo(const ERTransfo2D& T) override;
   t_SmartPtr<EREntity3DWF> get3DEquiv(const ERPmIsometrie3D& frame) const override;
-  ERObject* getCopy() const override { return new ERRoundedSlot2D(*this); }
-  void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override;
+  QORV_DECLARE_STORED(ERRoundedSlot2D);
 
  private:
   // d, nL and |c1 c2|, with the documented axes for coincident centres.
@@ -229,11 +221,7 @@ class QORV_API ERRoundedSlot2D : public virtual EREntity2DWF {
     void reverse() override { shape_.reverse(); }                                                \
     /* The plane shape, seen in the given frame when it is this one's; else null. */             \
     t_SmartPtr<EREntity2DWF> get2DEntProjectedOn(const ERPmIsometrie3D& frame) const override;   \
-    ERObject* getCopy() const override { return new Class(*this); }                              \
-    void printOn(std::ostream& os) const override;                                               \
-    void saveGuts(ERFile& f) const override;                                                     \
-    void restoreGuts(ERFile& f) override;                                                        \
-    std::uint32_t binaryStoreSize() const override;                                              \
+    QORV_DECLARE_STORED(Class);                                                                  \
                                                                                                  \
    private:                                                                                      \
     Shape shape_;                                                                                \

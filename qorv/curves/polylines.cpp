@@ -15,6 +15,8 @@ QORV_DEFINE_CLASS(ERPolyline2D);
 QORV_DEFINE_CLASS(ERPolyline3D);
 QORV_DEFINE_CLASS(ERPolygone2D);
 QORV_DEFINE_CLASS(ERPolygone3D);
+QORV_DEFINE_COPYABLE(ERPolygone2D);
+QORV_DEFINE_COPYABLE(ERPolygone3D);
 
 namespace qorv::detail {
 
@@ -230,7 +232,7 @@ struct PolylineBody {
   void Class::translate(const Point& v) {                                                      \
     for (int i = 0; i < points_.length(); ++i) points_[i] += v;                                \
   }                                                                                            \
-  ERObject* Class::getCopy() const { return new Class(*this); }                                \
+  QORV_DEFINE_COPYABLE(Class)                                                                  \
   void Class::printOn(std::ostream& os) const { qorv::detail::printPoints(os, points_); }      \
   void Class::saveGuts(ERFile& f) const {                                                      \
     qorv::detail::savePoints(f, points_);                                                      \

@@ -122,11 +122,7 @@ struct PolylineBody;
     void reverse() override;                                                                     \
     void scale(double s) override;                                                               \
     void translate(const Point& v) override;                                                     \
-    Moves ERObject* getCopy() const override;                                                    \
-    void printOn(std::ostream& os) const override;                                               \
-    void saveGuts(ERFile& f) const override;                                                     \
-    void restoreGuts(ERFile& f) override;                                                        \
-    std::uint32_t binaryStoreSize() const override;                                              \
+    Moves QORV_DECLARE_STORED(Class);                                                            \
     void AssertValid() const override;                                                           \
                                                                                                  \
    private:                                                                                      \
@@ -146,7 +142,7 @@ QORV_POLYLINE(ERPolyline3D, ERFiniteEntity3DWF, ERPoint3D, ERInfoPoint3DWF, ERMi
     QORV_DECLARE_CLASS(Class, Polyline);                                     \
     Class() = default;                                                       \
     explicit Class(const QuickAlgebra::ERVec<Point>& pts) : Polyline(pts) {} \
-    ERObject* getCopy() const override { return new Class(*this); }          \
+    QORV_DECLARE_COPYABLE(Class);                                            \
   }
 
 QORV_POLYGONE(ERPolygone2D, ERPolyline2D, ERPoint2D);

@@ -6,6 +6,7 @@
 #include <ostream>
 
 QORV_DEFINE_CLASS(ERFaceGroup);
+QORV_DEFINE_COPYABLE(ERFaceGroup);
 
 ERFaceGroup::ERFaceGroup(const ERFaceGroup& o)
     : ERSurface(o), ERAnyBoundedSurface(o), faces_(o.faces_), v0_(o.v0_), v1_(o.v1_), box_(o.box_) {

@@ -76,7 +76,7 @@ class QORV_API ERFaceGroup : public ERAnyBoundedSurface {
     return 0;
   }
 
-  ERObject* getCopy() const override { return new ERFaceGroup(*this); }
+  QORV_DECLARE_COPYABLE(ERFaceGroup);
   void printOn(std::ostream& os) const override;
 
  private:

@@ -149,9 +149,7 @@ class QORV_API ERFiniteEntity3DWF : public virtual EREntity3DWF {
     virtual void redefineDomain(const ERLimites& domain) { domain_ = domain; } \
     virtual void reparametrize(const ERLimites& domain) { domain_ = domain; }  \
     void printOn(std::ostream& os) const override;                             \
-    void saveGuts(ERFile& f) const override;                                   \
-    void restoreGuts(ERFile& f) override;                                      \
-    std::uint32_t binaryStoreSize() const override;                            \
+    QORV_DECLARE_GUTS;                                                         \
                                                                                \
    private:                                                                    \
     ERLimites domain_;                                                         \
@@ -179,9 +177,7 @@ class QORV_API ERFiniteEntity3DWF : public virtual EREntity3DWF {
     void reparametrize(const ERLimites& domain) override;                                      \
     void reverse() override;                                                                   \
     void printOn(std::ostream& os) const override;                                             \
-    void saveGuts(ERFile& f) const override;                                                   \
-    void restoreGuts(ERFile& f) override;                                                      \
-    std::uint32_t binaryStoreSize() const override;                                            \
+    QORV_DECLARE_GUTS;                                                                         \
                                                                                                \
    private:                                                                                    \
     ERLimites bounds_;                                                                         \
@@ -215,11 +211,39 @@ QORV_ANGLE_BOUNDED_ENTITY(ERFiniteEntity2DWFBoundedWithAngle, ERFiniteEntity2DWF
 QORV_ANGLE_BOUNDED_ENTITY(ERFiniteEntity3DWFBoundedWithAngle, ERFiniteEntity3DWF);
 
 // ---------------------------------------------------------------------------------------------
-// The declarations of the space curves drawn in a frame, written once for the family (circle
-// and ellipse, and their arcs): QORV_PLANAR_CURVE_OVERRIDES for the full curve;
-// QORV_PLANAR_ARC_OVERRIDES(Curve) for its arc, which delegates the moves to Curve and ends in
-// the protected section.
-#define QORV_PLANAR_CURVE_OVERRIDES                                                      \
+// The declarations of the conic arcs (circle and ellipse), written once for the family. In the
+// plane, QORV_PLANE_ARC_OVERRIDES(Class, Curve): the parameter's point is Curve::pointAt, and
+// the arc translates as Curve. In space, the curves drawn in a frame:
+// QORV_PLANAR_CURVE_OVERRIDES(Class) for the full curve; QORV_PLANAR_ARC_OVERRIDES(Class, Curve)
+// for its arc, which delegates the moves to Curve. The arcs' macros end in the protected
+// section.
+#define QORV_PLANE_ARC_OVERRIDES(Class, Curve)                                                    \
+  ERPoint2D operator()(double t) const override { return pointAt(t); }                            \
+  ERInfoPoint2D PtCur(double t) const override;                                                   \
+  ERMinimax2D getBox() const override;                                                            \
+  double arcLength(const ERLimites& range, double tol) const override;                            \
+  double arcLength(double tol) const override;                                                    \
+  int splitAt(t_SmartPtr<ERFiniteEntity2DWF>& first, t_SmartPtr<ERFiniteEntity2DWF>& second,      \
+              double t) const override;                                                           \
+  int intersectWithAxeY(double x, QuickAlgebra::ERVec<double>& params) const override;            \
+  int intersectWith(const ERPoint2D& p, const ERVector2D& v, QuickAlgebra::ERVec<double>& params) \
+      const override;                                                                             \
+  DISTMINRES SignedMinimalDistance(const ERPoint2D& p, double& d, double& u) const override;      \
+  DISTMINRES SignedMinimalDistance(const ERPoint2D& p, double& d) const override;                 \
+  int isValid() const override;                                                                   \
+  void scale(double s) override;                                                                  \
+  void translate(const ERPoint2D& v) override { Curve::translate(v); }                            \
+  void transformFrom(const ERTransfo2D& T) override;                                              \
+  void transformTo(const ERTransfo2D& T) override;                                                \
+  t_SmartPtr<EREntity3DWF> get3DEquiv(const ERPmIsometrie3D& frame) const override;               \
+  void reverse() override { ERFiniteEntity2DWFBoundedWithAngle::reverse(); }                      \
+  NurbsPtr ConvertToNurbs() const override;                                                       \
+  QORV_DECLARE_STORED(Class);                                                                     \
+                                                                                                  \
+ protected:                                                                                       \
+  void prepareApprox(ERPoint12List& list, const ERLimites& range, double tol) const override
+
+#define QORV_PLANAR_CURVE_OVERRIDES(Class)                                               \
   DISTMINRES SignedMinimalDistance(const ERPoint3D& p, double& d) const override;        \
   int isValid() const override;                                                          \
   void scale(double s) override;                                                         \
@@ -228,13 +252,9 @@ QORV_ANGLE_BOUNDED_ENTITY(ERFiniteEntity3DWFBoundedWithAngle, ERFiniteEntity3DWF
   void transformTo(const ERPmSimilitude3D& T) override;                                  \
   void reverse() override {}                                                             \
   t_SmartPtr<EREntity2DWF> get2DEntProjectedOn(const ERPmIsometrie3D& F) const override; \
-  ERObject* getCopy() const override;                                                    \
-  void printOn(std::ostream& os) const override;                                         \
-  void saveGuts(ERFile& f) const override;                                               \
-  void restoreGuts(ERFile& f) override;                                                  \
-  std::uint32_t binaryStoreSize() const override
+  QORV_DECLARE_STORED(Class)
 
-#define QORV_PLANAR_ARC_OVERRIDES(Curve)                                                          \
+#define QORV_PLANAR_ARC_OVERRIDES(Class, Curve)                                                   \
   ERPoint3D operator()(double t) const override;                                                  \
   ERInfoPoint3DWF PtCur(double t) const override;                                                 \
   ERMinimax3D getBox() const override;                                                            \
@@ -254,11 +274,7 @@ QORV_ANGLE_BOUNDED_ENTITY(ERFiniteEntity3DWFBoundedWithAngle, ERFiniteEntity3DWF
   void translate(const ERPoint3D& v) override { Curve::translate(v); }                            \
   void transformFrom(const ERPmSimilitude3D& T) override { Curve::transformFrom(T); }             \
   void transformTo(const ERPmSimilitude3D& T) override { Curve::transformTo(T); }                 \
-  ERObject* getCopy() const override;                                                             \
-  void printOn(std::ostream& os) const override;                                                  \
-  void saveGuts(ERFile& f) const override;                                                        \
-  void restoreGuts(ERFile& f) override;                                                           \
-  std::uint32_t binaryStoreSize() const override;                                                 \
+  QORV_DECLARE_STORED(Class);                                                                     \
                                                                                                   \
  protected:                                                                                       \
   void prepareApprox(ERPoint13List& list, const ERLimites& range, double tol) const override
@@ -284,9 +300,7 @@ class QORV_API ERPlanarEntity3DWF : public virtual EREntity3DWF {
   void transformFrom(const ERPmIsometrie3D& T) override;
   void transformTo(const ERPmIsometrie3D& T) override;
 
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override;
+  QORV_DECLARE_GUTS;
 
  protected:
   const ERPmIsometrie3D& frame() const { return frame_; }

@@ -13,6 +13,9 @@
 //   QORV_DEFINE_CLASS(ERSegment2D)             // in the .cpp; creator when not abstract
 //   QORV_DEFINE_ABSTRACT_CLASS(ERTr3D)          // registered without a creator
 //
+// A stored class adds its overrides by role (QORV_DECLARE_STORED(ERSegment2D) for the copy,
+// printOn and the stored image; see the macros below) and QORV_DEFINE_COPYABLE in the .cpp.
+//
 // The macro declares desc(), the four castdown overloads, isA, className, _castdown and the
 // framework run-time class; it never changes access, and checks that each named base is a base.
 //
@@ -321,6 +324,25 @@ constexpr ERClassRegistration::Creator creatorOf() {
   static ::qorv::platform::CRuntimeClass class##Class;                                       \
   static ::qorv::platform::CRuntimeClass* GetThisClass() { return &class##Class; }           \
   ::qorv::platform::CRuntimeClass* GetRuntimeClass() const override
+
+// The overrides of a stored class, one macro per role, so that a class lists its roles rather
+// than their signatures:
+//   QORV_DECLARE_COPYABLE(Class)  getCopy, defined by QORV_DEFINE_COPYABLE(Class) in the .cpp
+//                                 (a copy of the complete object on the heap)
+//   QORV_DECLARE_GUTS             saveGuts, restoreGuts and binaryStoreSize: the stored image
+//   QORV_DECLARE_STORED(Class)    the copy, printOn and the guts: a concrete stored class
+// Like QORV_DECLARE_CLASS they declare only and leave access to the class.
+#define QORV_DECLARE_COPYABLE(Class) ERObject* getCopy() const override
+#define QORV_DECLARE_GUTS                  \
+  void saveGuts(ERFile& f) const override; \
+  void restoreGuts(ERFile& f) override;    \
+  std::uint32_t binaryStoreSize() const override
+#define QORV_DECLARE_STORED(Class)               \
+  QORV_DECLARE_COPYABLE(Class);                  \
+  void printOn(std::ostream& os) const override; \
+  QORV_DECLARE_GUTS
+#define QORV_DEFINE_COPYABLE(Class) \
+  ERObject* Class::getCopy() const { return new Class(*this); }
 
 #define QORV_DEFINE_CLASS_WITH_CREATOR(Class, creator)                                           \
   ::qorv::platform::CRuntimeClass Class::class##Class = {#Class,  static_cast<int>(sizeof(Class)), 0xFFFF,         \

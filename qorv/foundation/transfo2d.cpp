@@ -103,7 +103,7 @@ void ERTransfo2D::Decompose(ERVector2D& t, double& k, int& direct, double& a) co
   a = angle();
 }
 
-ERObject* ERTransfo2D::getCopy() const { return new ERTransfo2D(*this); }
+QORV_DEFINE_COPYABLE(ERTransfo2D);
 
 void ERTransfo2D::printOn(std::ostream& os) const {
   const double a = angle();

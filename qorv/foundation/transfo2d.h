@@ -79,11 +79,7 @@ class QORV_API ERTransfo2D : public ERObject {
   // T H Sym R: t the translation, k = sqrt(|det M|), direct = det M > 0, angle as angle().
   void Decompose(ERVector2D& t, double& k, int& direct, double& angle) const;
 
-  ERObject* getCopy() const override;
-  void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override;
+  QORV_DECLARE_STORED(ERTransfo2D);
 
  private:
   double det() const { return a11_ * a22_ - a12_ * a21_; }

@@ -232,11 +232,11 @@ std::uint32_t ERTr3DRevEnveloppe::binaryStoreSize() const {
 
 ERPmSimilitude3D::ERPmSimilitude3D(const ERAnySimilitude3D& s) : ERTr3DRevEnveloppe(&s) {}
 
-ERObject* ERPmSimilitude3D::getCopy() const { return new ERPmSimilitude3D(*this); }
+QORV_DEFINE_COPYABLE(ERPmSimilitude3D);
 
 ERPmIsometrie3D::ERPmIsometrie3D(const ERAnyIsometrie3D& s) : ERPmSimilitude3D(&s) {}
 
-ERObject* ERPmIsometrie3D::getCopy() const { return new ERPmIsometrie3D(*this); }
+QORV_DEFINE_COPYABLE(ERPmIsometrie3D);
 
 ERPmIsometrie3D ERPmIsometrie3D::get_rotation_matrix() const {
   return ERPmIsometrie3D(_ERRotation3D(getMatrix()));

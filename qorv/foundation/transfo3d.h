@@ -240,9 +240,7 @@ class QORV_API ERTr3DRevEnveloppe : public ERTr3DRev {
   int isValid() const override;
   // "Class :", the class name, "contents a", then the representation's own text.
   void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override;
+  QORV_DECLARE_GUTS;
 
  protected:
   // The shared identity.
@@ -275,7 +273,7 @@ class QORV_API ERPmSimilitude3D : public ERTr3DRevEnveloppe {
   ERPmSimilitude3D& operator=(const ERPmSimilitude3D&) = default;
   ~ERPmSimilitude3D() override = default;
 
-  ERObject* getCopy() const override;
+  QORV_DECLARE_COPYABLE(ERPmSimilitude3D);
 
  protected:
   explicit ERPmSimilitude3D(const ERTr3DRevRep* r) : ERTr3DRevEnveloppe(r) {}
@@ -294,7 +292,7 @@ class QORV_API ERPmIsometrie3D : public ERPmSimilitude3D {
   ERPmIsometrie3D& operator=(const ERPmIsometrie3D&) = default;
   ~ERPmIsometrie3D() override = default;
 
-  ERObject* getCopy() const override;
+  QORV_DECLARE_COPYABLE(ERPmIsometrie3D);
 
   // The rotation R alone and the translation t alone: this = translation * rotation.
   ERPmIsometrie3D get_rotation_matrix() const;

@@ -205,7 +205,7 @@ const ERTr3DRevRep* ERTr3DRevRep::GetIdentity() {
 // ---------------------------------------------------------------------------------------------
 // _ERIdentity3D.
 
-ERObject* _ERIdentity3D::getCopy() const { return new _ERIdentity3D(*this); }
+QORV_DEFINE_COPYABLE(_ERIdentity3D);
 void _ERIdentity3D::printOn(std::ostream& os) const { os << "Identite"; }
 ERMatrix<double> _ERIdentity3D::getMatrix() const { return identityMatrix(); }
 void _ERIdentity3D::getParts(SimilitudeParts& s) const { identityParts(s); }
@@ -238,7 +238,7 @@ const ERTr3DRevRep* _ERIdentity3D::multiplyWith_ERSimilitude3D(const _ERSimilitu
 // ---------------------------------------------------------------------------------------------
 // _ERTranslation3D.
 
-ERObject* _ERTranslation3D::getCopy() const { return new _ERTranslation3D(*this); }
+QORV_DEFINE_COPYABLE(_ERTranslation3D);
 void _ERTranslation3D::printOn(std::ostream& os) const {
   os << "Composante Translation : " << t_ << '\n';
 }
@@ -313,7 +313,7 @@ const ERTr3DRevRep* _ERTranslation3D::multiplyWith_ERSimilitude3D(const _ERSimil
 // ---------------------------------------------------------------------------------------------
 // _ERRotation3D.
 
-ERObject* _ERRotation3D::getCopy() const { return new _ERRotation3D(*this); }
+QORV_DEFINE_COPYABLE(_ERRotation3D);
 void _ERRotation3D::printOn(std::ostream& os) const {
   os << "Matrice de Rotation : ";
   printMatrix(os, r_.matrix());
@@ -403,7 +403,7 @@ _ERWorkplane::_ERWorkplane(const _ERRotation3D& R, const _ERTranslation3D& t)
 
 _ERWorkplane::_ERWorkplane(const ERAnyIsometrie3D& iso) : r_(iso.getMatrix()), t_(iso.getTrans()) {}
 
-ERObject* _ERWorkplane::getCopy() const { return new _ERWorkplane(*this); }
+QORV_DEFINE_COPYABLE(_ERWorkplane);
 void _ERWorkplane::printOn(std::ostream& os) const {
   os << "Matrice de Rotation    : " << '\n';
   printMatrix(os, r_.matrix());
@@ -480,7 +480,7 @@ const ERTr3DRevRep* _ERWorkplane::multiplyWith_ERSimilitude3D(const _ERSimilitud
 // ---------------------------------------------------------------------------------------------
 // _ERScaling3D.
 
-ERObject* _ERScaling3D::getCopy() const { return new _ERScaling3D(*this); }
+QORV_DEFINE_COPYABLE(_ERScaling3D);
 void _ERScaling3D::printOn(std::ostream& os) const { os << "Homothetie de rapport :" << k_; }
 void _ERScaling3D::saveGuts(ERFile& f) const {
   ERAnySimilitude3D::saveGuts(f);
@@ -539,7 +539,7 @@ const ERTr3DRevRep* _ERScaling3D::multiplyWith_ERSimilitude3D(const _ERSimilitud
 // ---------------------------------------------------------------------------------------------
 // _ERSymetrie3D.
 
-ERObject* _ERSymetrie3D::getCopy() const { return new _ERSymetrie3D(*this); }
+QORV_DEFINE_COPYABLE(_ERSymetrie3D);
 void _ERSymetrie3D::printOn(std::ostream& os) const {
   os << "Symetrie de matrice : ";
   printMatrix(os, s_.matrix());
@@ -606,7 +606,7 @@ int _ERSimilitude3D::isValid() const {
          std::fabs(std::fabs(det33(r_.a())) - 1.0) <= equalityTolerance && k_ != 0.0;
 }
 
-ERObject* _ERSimilitude3D::getCopy() const { return new _ERSimilitude3D(*this); }
+QORV_DEFINE_COPYABLE(_ERSimilitude3D);
 void _ERSimilitude3D::printOn(std::ostream& os) const {
   os << "Matrice de Rotation    : " << '\n';
   printMatrix(os, r_.matrix());

@@ -103,10 +103,6 @@ class QORV_API Matrix33 {
   void TransFrom(ERPoint3D* points, int n) const override; \
   void TransFrom(ERVector3D& v) const override;            \
   void TransFrom(ERPoint3D& p) const override
-#define QORV_TR3D_STORED                   \
-  void saveGuts(ERFile& f) const override; \
-  void restoreGuts(ERFile& f) override;    \
-  std::uint32_t binaryStoreSize() const override
 
 // ---------------------------------------------------------------------------------------------
 class QORV_API _ERIdentity3D : public ERAnyIsometrie3D {
@@ -117,7 +113,7 @@ class QORV_API _ERIdentity3D : public ERAnyIsometrie3D {
 
   _ERIdentity3D() = default;
 
-  ERObject* getCopy() const override;
+  QORV_DECLARE_COPYABLE(_ERIdentity3D);
   // "Identite".
   void printOn(std::ostream& os) const override;
 
@@ -150,10 +146,8 @@ class QORV_API _ERTranslation3D : public ERAnyIsometrie3D {
 
   const ERPoint3D& translation() const { return t_; }
 
-  ERObject* getCopy() const override;
-  // "Composante Translation : " t, a line end.
-  void printOn(std::ostream& os) const override;
-  QORV_TR3D_STORED;
+  // printOn: "Composante Translation : " t, a line end.
+  QORV_DECLARE_STORED(_ERTranslation3D);
 
   void TransTo(ERPoint3D* points, int n) const override;
   void TransTo(ERVector3D&) const override {}
@@ -187,10 +181,8 @@ class QORV_API _ERRotation3D : public ERAnyIsometrie3D {
 
   const qorv::detail::Matrix33& rotation() const { return r_; }
 
-  ERObject* getCopy() const override;
-  // "Matrice de Rotation : " and the matrix.
-  void printOn(std::ostream& os) const override;
-  QORV_TR3D_STORED;
+  // printOn: "Matrice de Rotation : " and the matrix.
+  QORV_DECLARE_STORED(_ERRotation3D);
 
   QORV_TR3D_MAPS;
   QuickAlgebra::ERMatrix<double> getMatrix() const override { return r_.matrix(); }
@@ -226,11 +218,9 @@ class QORV_API _ERWorkplane : public ERAnyIsometrie3D {
   const qorv::detail::Matrix33& rotation() const { return r_; }
   const ERPoint3D& translation() const { return t_; }
 
-  ERObject* getCopy() const override;
-  // "Matrice de Rotation    : ", a line end, the matrix, "Composante Translation : " t, a line
-  // end.
-  void printOn(std::ostream& os) const override;
-  QORV_TR3D_STORED;
+  // printOn: "Matrice de Rotation    : ", a line end, the matrix, "Composante Translation : " t, a
+  // line end.
+  QORV_DECLARE_STORED(_ERWorkplane);
 
   QORV_TR3D_MAPS;
   QuickAlgebra::ERMatrix<double> getMatrix() const override { return r_.matrix(); }
@@ -266,10 +256,8 @@ class QORV_API _ERScaling3D : public ERAnySimilitude3D {
 
   double factor() const { return k_; }
 
-  ERObject* getCopy() const override;
-  // "Homothetie de rapport :" and k.
-  void printOn(std::ostream& os) const override;
-  QORV_TR3D_STORED;
+  // printOn: "Homothetie de rapport :" and k.
+  QORV_DECLARE_STORED(_ERScaling3D);
 
   QORV_TR3D_MAPS;
   QuickAlgebra::ERMatrix<double> getMatrix() const override;
@@ -295,10 +283,8 @@ class QORV_API _ERSymetrie3D : public ERAnySimilitude3D {
   // The identity matrix: what restoreGuts fills in.
   _ERSymetrie3D() = default;
 
-  ERObject* getCopy() const override;
-  // "Symetrie de matrice : " and the matrix.
-  void printOn(std::ostream& os) const override;
-  QORV_TR3D_STORED;
+  // printOn: "Symetrie de matrice : " and the matrix.
+  QORV_DECLARE_STORED(_ERSymetrie3D);
 
   // TransTo applies S^T, which is S for the symmetric matrices that reduction produces.
   QORV_TR3D_MAPS;
@@ -340,11 +326,9 @@ class QORV_API _ERSimilitude3D : public ERAnySimilitude3D {
 
   // ERObject::isValid, a 3 x 3 matrix, | |det R| - 1 | <= 1e-11 and k != 0.
   int isValid() const override;
-  ERObject* getCopy() const override;
-  // "Matrice de Rotation    : ", a line end, the matrix, "Composante Translation : " t, a line
-  // end, "facteur d'homothetie   : " k, a line end.
-  void printOn(std::ostream& os) const override;
-  QORV_TR3D_STORED;
+  // printOn: "Matrice de Rotation    : ", a line end, the matrix, "Composante Translation : " t, a
+  // line end, "facteur d'homothetie   : " k, a line end.
+  QORV_DECLARE_STORED(_ERSimilitude3D);
 
   QORV_TR3D_MAPS;
   QuickAlgebra::ERMatrix<double> getMatrix() const override { return r_.matrix(); }

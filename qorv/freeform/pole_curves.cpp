@@ -1,3 +1,7 @@
+// The six pole curves: evaluation, boxes, edits, joins and stored images, one template body
+// (PoleOps) for all of them. Their measures and nearest points are in pole_curve_queries.cpp,
+// the knot and degree edits on flat poles in pole_curve_knots.cpp.
+
 #include "qorv/freeform/pole_curves.h"
 
 #include <algorithm>
@@ -64,28 +68,6 @@ void deBoor2(const double* U, int s, int p, double u, const double* P, double* a
   }
 }
 
-// The Bezier poles (p + 1 of K doubles) of the non-empty span s of the B-spline with knots U
-// and flat poles H: the blossom at (a^(p-i), b^i), a de Boor run per pole. Every knot
-// difference met is at least the span's length, so nothing divides by zero.
-void spanBezier(const double* H, int K, const ERKnotVector& U, int s, double* out) {
-  const int p = U.degree();
-  const double a = U[s], b = U[s + 1];
-  std::vector<double> w(static_cast<std::size_t>(p + 1) * K);
-  for (int i = 0; i <= p; ++i) {
-    std::copy(H + (s - p) * K, H + (s + 1) * K, w.begin());
-    for (int j = 1; j <= p; ++j) {
-      const double x = j <= p - i ? a : b;
-      for (int l = p; l >= j; --l) {
-        const int idx = s - p + l;
-        const double al = (x - U[idx]) / (U[idx + p + 1 - j] - U[idx]);
-        for (int k = 0; k < K; ++k)
-          w[l * K + k] = (1.0 - al) * w[(l - 1) * K + k] + al * w[l * K + k];
-      }
-    }
-    std::copy(w.begin() + p * K, w.begin() + (p + 1) * K, out + i * K);
-  }
-}
-
 // One polynomial per coordinate of N Bezier poles of K doubles: the power form in s.
 ERTValVector<ERPolynome> bezierToPower(const double* B, int N, int K) {
   ERTValVector<ERPolynome> r(K);
@@ -125,212 +107,9 @@ double heightOverChord(const Point& a, const Point& b, const std::vector<Point>&
   return h;
 }
 
-// ---- degree and knot edits on flat homogeneous poles (K doubles each)
-
-// The mismatch allowed between two estimates of a pole: 'rel' of the largest coordinate of the
-// poles given, taken apart for the positions and for the weight (the last coordinate when
-// 'weighted'), so that neither scale hides the other.
-struct PoleTolerance {
-  double pos = 0.0, w = 0.0;
-  int K = 0;
-  bool weighted = false;
-  PoleTolerance(const double* P, int count, int K_, bool weighted_, double rel)
-      : K(K_), weighted(weighted_) {
-    const int D = weighted ? K - 1 : K;
-    for (int i = 0; i < count; ++i) {
-      for (int k = 0; k < D; ++k) pos = std::max(pos, std::fabs(P[i * K + k]));
-      if (weighted) w = std::max(w, std::fabs(P[i * K + D]));
-    }
-    pos *= rel, w *= rel;
-  }
-  bool agree(const double* a, const double* b) const {
-    const int D = weighted ? K - 1 : K;
-    for (int k = 0; k < D; ++k)
-      if (!(std::fabs(a[k] - b[k]) <= pos)) return false;
-    return !weighted || std::fabs(a[D] - b[D]) <= w;
-  }
-};
-
-constexpr double kRemovalTolerance = 1e-12;
 // The highest degree elevation reaches: a NURBS curve's knot removals grow with the cube of it.
 constexpr int kMaxNurbsDegree = 64;
 constexpr int kMaxBezierDegree = 1024;
-constexpr double kReductionTolerance = 1e-11;
-
-// Least squares by Householder reflections: A (m x n, row-major, full column rank) X = B (m x
-// K); X replaces the first n rows of B. A and B are overwritten.
-void leastSquares(std::vector<double>& A, int m, int n, std::vector<double>& B, int K) {
-  std::vector<double> v(m);
-  for (int j = 0; j < n; ++j) {
-    double norm = 0.0;
-    for (int i = j; i < m; ++i) norm += A[i * n + j] * A[i * n + j];
-    norm = std::sqrt(norm);
-    if (norm == 0.0) continue;
-    const double alpha = A[j * n + j] > 0.0 ? -norm : norm;
-    double vv = 0.0;
-    for (int i = j; i < m; ++i) v[i] = A[i * n + j] - (i == j ? alpha : 0.0), vv += v[i] * v[i];
-    if (vv == 0.0) continue;
-    for (int c = j; c < n; ++c) {
-      double dot = 0.0;
-      for (int i = j; i < m; ++i) dot += v[i] * A[i * n + c];
-      for (int i = j; i < m; ++i) A[i * n + c] -= 2.0 * dot / vv * v[i];
-    }
-    for (int k = 0; k < K; ++k) {
-      double dot = 0.0;
-      for (int i = j; i < m; ++i) dot += v[i] * B[i * K + k];
-      for (int i = j; i < m; ++i) B[i * K + k] -= 2.0 * dot / vv * v[i];
-    }
-  }
-  for (int j = n - 1; j >= 0; --j)
-    for (int k = 0; k < K; ++k) {
-      double x = B[j * K + k];
-      for (int c = j + 1; c < n; ++c) x -= A[j * n + c] * B[c * K + k];
-      B[j * K + k] = x / A[j * n + j];
-    }
-}
-
-// Removes the knot U[r] (its last occurrence; s its multiplicity) once from the degree-p
-// spline. The p - s new poles are the least-squares solution of the p - s + 1 insertion
-// equations that give back the old poles; the residual is exactly how far the old poles, and
-// so the curve, move. Without 'force', false (nothing changed) when it exceeds the tolerance
-// of the neighbouring poles.
-bool removeKnotOnce(std::vector<double>& P, std::vector<double>& U, int K, int p, int r, int s,
-                    bool weighted, bool force) {
-  const int n = static_cast<int>(P.size()) / K;
-  const int first = r - p, last = r - s;
-  if (s < 1 || first < 1 || last + 1 >= n || r + 1 >= static_cast<int>(U.size())) return false;
-  const double u = U[r];
-  const int L = last - first, m = L + 1;
-  const double* left = &P[(first - 1) * K];
-  const double* right = &P[(last + 1) * K];
-  // Row i: P[first + i] = a Q[first + i] + (1 - a) Q[first + i - 1], the outer Q known.
-  std::vector<double> A(static_cast<std::size_t>(m) * std::max(L, 1), 0.0),
-      B(static_cast<std::size_t>(m) * K);
-  for (int i = 0; i < m; ++i) {
-    const int row = first + i;
-    const double a = (u - U[row]) / (U[row + p + 1] - U[row]);
-    for (int k = 0; k < K; ++k) B[i * K + k] = P[row * K + k];
-    if (i < L)
-      A[i * L + i] = a;
-    else
-      for (int k = 0; k < K; ++k) B[i * K + k] -= a * right[k];
-    if (i > 0)
-      A[i * L + i - 1] = 1.0 - a;
-    else
-      for (int k = 0; k < K; ++k) B[k] -= (1.0 - a) * left[k];
-  }
-  const std::vector<double> A0(A), B0(B);
-  if (L > 0) leastSquares(A, m, L, B, K);
-  // The residual, pole by pole.
-  std::vector<double> moved(static_cast<std::size_t>(m) * K), zero(K, 0.0);
-  for (int i = 0; i < m; ++i)
-    for (int k = 0; k < K; ++k) {
-      double v = -B0[i * K + k];
-      if (i < L) v += A0[i * L + i] * B[i * K + k];
-      if (i > 0 && L > 0) v += A0[i * L + i - 1] * B[(i - 1) * K + k];
-      if (!std::isfinite(v)) return false;
-      moved[i * K + k] = v;
-    }
-  for (int k = 0; k < L * K; ++k)
-    if (!std::isfinite(B[k])) return false;
-  if (!force) {
-    const PoleTolerance tol(left, L + 3, K, weighted, kRemovalTolerance);
-    for (int i = 0; i < m; ++i)
-      if (!tol.agree(&moved[i * K], zero.data())) return false;
-  }
-  std::vector<double> out;
-  out.reserve(P.size() - K);
-  out.insert(out.end(), P.begin(), P.begin() + first * K);
-  out.insert(out.end(), B.begin(), B.begin() + L * K);
-  out.insert(out.end(), P.begin() + (last + 1) * K, P.end());
-  P.swap(out);
-  U.erase(U.begin() + r);
-  return true;
-}
-
-// The last index of the value u in U and its multiplicity; -1 when u is not a knot.
-int lastIndexOf(const std::vector<double>& U, double u, int& s) {
-  s = 0;
-  int r = -1;
-  for (int i = 0; i < static_cast<int>(U.size()); ++i)
-    if (U[i] == u) r = i, ++s;
-  return r;
-}
-
-// A clamped spline of degree p over the breakpoints of the domain of (P, U): the Bezier pieces
-// of its non-empty spans, each changed by 'edit' (which may change their degree to q and
-// returns false to give up), joined again with the breakpoints at multiplicity q (q + 1 where
-// the old multiplicity was p + 1, a jump) and q + 1 at the ends. mult receives the old
-// multiplicity of each interior breakpoint, x the breakpoints.
-template <class Edit>
-bool rebuildByPieces(const std::vector<double>& P, const ERKnotVector& U, int K, int q, Edit edit,
-                     std::vector<double>& outP, std::vector<double>& outU, std::vector<double>& x,
-                     std::vector<int>& mult) {
-  const int p = U.degree(), n = static_cast<int>(P.size()) / K;
-  outP.clear(), outU.clear(), x.clear(), mult.clear();
-  std::vector<double> piece;
-  bool any = false;
-  for (int s = p; s < n; ++s) {
-    if (!(U[s] < U[s + 1])) continue;
-    piece.assign(static_cast<std::size_t>(std::max(p, q) + 1) * K, 0.0);
-    spanBezier(P.data(), K, U, s, piece.data());
-    if (!edit(piece.data())) return false;
-    if (!any) {
-      x.push_back(U[s]);
-      outU.insert(outU.end(), q + 1, U[s]);
-      outP.insert(outP.end(), piece.begin(), piece.begin() + (q + 1) * K);
-    } else {
-      int m = 0;
-      for (int i = 0; i < static_cast<int>(U.length()); ++i) m += U[i] == U[s];
-      mult.push_back(m);
-      x.push_back(U[s]);
-      if (m >= p + 1) {
-        outU.insert(outU.end(), q + 1, U[s]);
-        outP.insert(outP.end(), piece.begin(), piece.begin() + (q + 1) * K);
-      } else {
-        outU.insert(outU.end(), q, U[s]);
-        double* joint = &outP[outP.size() - K];
-        for (int k = 0; k < K; ++k) joint[k] = 0.5 * joint[k] + 0.5 * piece[k];
-        outP.insert(outP.end(), piece.begin() + K, piece.begin() + (q + 1) * K);
-      }
-    }
-    any = true;
-  }
-  if (!any) return false;
-  // The last non-empty span ends at the domain end.
-  x.push_back(U[n]);
-  outU.insert(outU.end(), q + 1, U[n]);
-  return true;
-}
-
-// Degree reduction of N Bezier poles (K doubles) in place, to N - 1 (n = N - 1, h = n / 2): the
-// ends stay; the poles 1 .. h - 1 come forward from the start and h .. n - 2 backward from the
-// end, whose last step (the equation of pole h) gives a second estimate of pole h - 1: averaged
-// with the forward one when that is an inner pole, the first pole staying. True when the two
-// estimates agree within 'rel' of the largest coordinate (the reduction is exact).
-bool reduceBezier(double* P, int N, int K, bool weighted, double rel) {
-  const int n = N - 1;
-  if (n < 1) return false;
-  const PoleTolerance tol(P, N, K, weighted, rel);
-  std::vector<double> Q(static_cast<std::size_t>(n) * K), est(K);
-  std::copy(P, P + K, Q.begin());
-  std::copy(P + n * K, P + N * K, Q.begin() + (n - 1) * K);
-  if (n == 1) return tol.agree(P, P + K);
-  const int h = n / 2;
-  for (int i = 1; i <= h - 1; ++i)
-    for (int k = 0; k < K; ++k)
-      Q[i * K + k] = Q[(i - 1) * K + k] + n / double(n - i) * (P[i * K + k] - Q[(i - 1) * K + k]);
-  for (int i = n - 1; i >= h + 1; --i)
-    for (int k = 0; k < K; ++k)
-      Q[(i - 1) * K + k] = Q[i * K + k] + n / double(i) * (P[i * K + k] - Q[i * K + k]);
-  for (int k = 0; k < K; ++k) est[k] = Q[h * K + k] + n / double(h) * (P[h * K + k] - Q[h * K + k]);
-  double* meet = &Q[(h - 1) * K];
-  const bool exact = tol.agree(est.data(), meet);
-  if (h - 1 >= 1)
-    for (int k = 0; k < K; ++k) meet[k] = 0.5 * meet[k] + 0.5 * est[k];
-  std::copy(Q.begin(), Q.end(), P);
-  return exact;
-}
 
 ERPoint2D originOf(const ERTransfo2D&) { return ERPoint2D(0.0, 0.0); }
 ERPoint3D originOf(const ERPmSimilitude3D&) { return ERPoint3D(0.0, 0.0, 0.0); }
@@ -582,7 +361,7 @@ struct PoleOps {
     const int s = p + i;
     if (!(U[s + 1] - U[s] > 1e-11)) return {};
     std::vector<double> B(static_cast<std::size_t>(p + 1) * K);
-    spanBezier(flat(poles), K, U, s, B.data());
+    qorv::detail::spanBezier(flat(poles), K, U, s, B.data());
     return bezierToPower(B.data(), p + 1, K);
   }
 
@@ -595,55 +374,23 @@ struct PoleOps {
     std::copy(P.begin(), P.end(), flat(r));
     return r;
   }
-  static bool positiveWeights(const std::vector<double>& P) {
-    if constexpr (kWeighted)
-      for (std::size_t i = D; i < P.size(); i += K)
-        if (!(P[i] > 0.0)) return false;
-    return true;
-  }
-
-  // Degree elevation by t through the Bezier pieces, then back to multiplicity s + t at every
-  // interior breakpoint (s the old one): the knots become incDegree(t) of the clamped vector.
+  // Degree elevation by t (see elevateSplineDegree).
   static bool elevate(ERVec<Pole>& poles, ERKnotVector& U, int t) {
     if (t <= 0 || t > kMaxNurbsDegree - U.degree() || !finitePoles(poles) ||
         !knotsValid(U, poles.length()))
       return false;
-    const int p = U.degree(), q = p + t;
-    std::vector<double> outP, outU, x;
-    std::vector<int> mult;
-    auto edit = [&](double* piece) {
-      BezierIncreaseDegree(piece, p + 1, t, K);
-      return true;
-    };
-    if (!rebuildByPieces(toFlat(poles), U, K, q, edit, outP, outU, x, mult)) return false;
-    for (std::size_t j = 0; j < mult.size(); ++j)
-      for (int s = 0, r = lastIndexOf(outU, x[j + 1], s); s > mult[j] + t;
-           r = lastIndexOf(outU, x[j + 1], s))
-        if (!removeKnotOnce(outP, outU, K, q, r, s, kWeighted, true)) return false;
-    poles = fromFlat(outP);
-    U = ERKnotVector(q, outU.data(), static_cast<int>(outU.size()));
+    std::vector<double> P = toFlat(poles);
+    if (!qorv::detail::elevateSplineDegree(P, U, K, kWeighted, t)) return false;
+    poles = fromFlat(P);
     return true;
   }
 
-  // Degree reduction by one when every Bezier piece reduces exactly and every breakpoint comes
-  // back to its multiplicity - 1 within tolerance.
+  // Degree reduction by one when it is exact (see reduceSplineDegree).
   static bool reduce(ERVec<Pole>& poles, ERKnotVector& U) {
-    const int p = U.degree();
-    if (p < 1 || !finitePoles(poles) || !knotsValid(U, poles.length())) return false;
-    const int q = p - 1;
-    std::vector<double> outP, outU, x;
-    std::vector<int> mult;
-    auto edit = [&](double* piece) {
-      return reduceBezier(piece, p + 1, K, kWeighted, kReductionTolerance);
-    };
-    if (!rebuildByPieces(toFlat(poles), U, K, q, edit, outP, outU, x, mult)) return false;
-    for (std::size_t j = 0; j < mult.size(); ++j)
-      for (int s = 0, r = lastIndexOf(outU, x[j + 1], s); s > std::max(mult[j] - 1, 0);
-           r = lastIndexOf(outU, x[j + 1], s))
-        if (!removeKnotOnce(outP, outU, K, q, r, s, kWeighted, false)) return false;
-    if (!positiveWeights(outP)) return false;
-    poles = fromFlat(outP);
-    U = ERKnotVector(q, outU.data(), static_cast<int>(outU.size()));
+    if (U.degree() < 1 || !finitePoles(poles) || !knotsValid(U, poles.length())) return false;
+    std::vector<double> P = toFlat(poles);
+    if (!qorv::detail::reduceSplineDegree(P, U, K, kWeighted)) return false;
+    poles = fromFlat(P);
     return true;
   }
 
@@ -653,17 +400,9 @@ struct PoleOps {
     if (r <= 0 || !finitePoles(poles) || !knotsValid(U, poles.length()) ||
         !(U.first() < u && u < U.last()))
       return false;
-    const int p = U.degree();
-    std::vector<double> P = toFlat(poles), V(U.data(), U.data() + U.length());
-    int s = 0;
-    if (lastIndexOf(V, u, s) < 0) return false;
-    for (int k = std::min(r, s); k > 0; --k) {
-      const int idx = lastIndexOf(V, u, s);
-      if (!removeKnotOnce(P, V, K, p, idx, s, kWeighted, false)) return false;
-    }
-    if (!positiveWeights(P)) return false;
+    std::vector<double> P = toFlat(poles);
+    if (!qorv::detail::removeSplineKnot(P, U, K, kWeighted, u, r)) return false;
     poles = fromFlat(P);
-    U = ERKnotVector(p, V.data(), static_cast<int>(V.size()));
     return true;
   }
 
@@ -750,410 +489,7 @@ using OpsB3 = PoleOps<ERPoint3D, ERPoint3D, ERVector3D, ERInfoPoint3DWF, ERMinim
 using OpsH2 = PoleOps<ERPole2DH, ERPoint2D, ERVector2D, ERInfoPoint2D, ERMinimax2D>;
 using OpsH3 = PoleOps<ERPole3DH, ERPoint3D, ERVector3D, ERInfoPoint3DWF, ERMinimax3D>;
 
-// Adaptive Simpson on the speed.
-template <class Curve>
-double simpson(const Curve& c, double a, double b, double fa, double fm, double fb, double whole,
-               double tol, int depth) {
-  const double m = 0.5 * (a + b), lm = 0.5 * (a + m), rm = 0.5 * (m + b);
-  const double flm = c.PtCur(lm).tangente().norme(), frm = c.PtCur(rm).tangente().norme();
-  const double left = (m - a) / 6.0 * (fa + 4.0 * flm + fm);
-  const double right = (b - m) / 6.0 * (fm + 4.0 * frm + fb);
-  const double both = left + right;
-  if (depth <= 0 || !(std::fabs(both - whole) > 15.0 * tol)) return both + (both - whole) / 15.0;
-  return simpson(c, a, m, fa, flm, fm, left, 0.5 * tol, depth - 1) +
-         simpson(c, m, b, fm, frm, fb, right, 0.5 * tol, depth - 1);
-}
-
-template <class Curve>
-double arcLengthOf(const Curve& c, double a, double b, double tol) {
-  if (!(b > a)) return b == a ? 0.0 : -arcLengthOf(c, b, a, tol);
-  if (!(tol > 0.0)) tol = 1e-9;
-  std::vector<double> cuts{a};
-  const ERKnotVector U = c.knotVector();
-  for (int i = 0; i < U.length(); ++i)
-    if (U[i] > cuts.back() && U[i] < b) cuts.push_back(U[i]);
-  cuts.push_back(b);
-  double sum = 0.0;
-  const double share = tol / (4.0 * (cuts.size() - 1));
-  for (std::size_t k = 0; k + 1 < cuts.size(); ++k)
-    for (int i = 0; i < 4; ++i) {
-      const double x0 = cuts[k] + (cuts[k + 1] - cuts[k]) * i / 4.0;
-      const double x1 = i == 3 ? cuts[k + 1] : cuts[k] + (cuts[k + 1] - cuts[k]) * (i + 1) / 4.0;
-      // Inside the piece, so a knot's right-hand span is not used for the piece on its left.
-      const double f0 = c.PtCur(x0 + (x1 - x0) * 1e-12).tangente().norme();
-      const double f1 = c.PtCur(x1 - (x1 - x0) * 1e-12).tangente().norme();
-      const double fm = c.PtCur(0.5 * (x0 + x1)).tangente().norme();
-      sum += simpson(c, x0, x1, f0, fm, f1, (x1 - x0) / 6.0 * (f0 + 4.0 * fm + f1), share, 40);
-    }
-  return sum;
-}
-
-// ---- global nearest point
-
-using Coeffs = std::vector<double>;
-
-Coeffs product(const Coeffs& a, const Coeffs& b) {
-  Coeffs r(a.size() + b.size() - 1, 0.0);
-  for (std::size_t i = 0; i < a.size(); ++i)
-    for (std::size_t j = 0; j < b.size(); ++j) r[i + j] += a[i] * b[j];
-  return r;
-}
-Coeffs derivative(const Coeffs& a) {
-  if (a.size() <= 1) return Coeffs(1, 0.0);
-  Coeffs r(a.size() - 1);
-  for (std::size_t i = 1; i < a.size(); ++i) r[i - 1] = i * a[i];
-  return r;
-}
-void addTo(Coeffs& r, const Coeffs& a, double f) {
-  if (r.size() < a.size()) r.resize(a.size(), 0.0);
-  for (std::size_t i = 0; i < a.size(); ++i) r[i] += f * a[i];
-}
-
-// Keeps the better of two feet: nearer, or as near with the smaller parameter.
-struct Best {
-  double d = std::numeric_limits<double>::infinity();
-  double u = kNaN;
-  void offer(double dd, double uu) {
-    if (dd < d || (dd == d && uu < u)) d = dd, u = uu;
-  }
-};
-
-// (C - P).C' on span s (its numerator for weighted poles) in power form in x = (t - a) / h,
-// scaled to a largest coefficient of 1; empty when it vanishes identically or overflows. H holds
-// the homogeneous poles moved so that P is the origin.
-template <int D>
-Coeffs footPolynomial(const ERKnotVector& U, const std::vector<double>& H, int s, int p) {
-  const double a = U[s], h = U[s + 1] - U[s];
-  // Power form in x = (t - a) / h from the derivatives at the span start.
-  const ERMatrix<double> ders = U.DersBasisFuns(s, a, p);
-  Coeffs Y[D + 1];
-  for (int k = 0; k <= D; ++k) Y[k].assign(p + 1, 0.0);
-  double f = 1.0;
-  for (int d = 0; d <= p; ++d) {
-    for (int j = 0; j <= p; ++j)
-      for (int k = 0; k <= D; ++k) Y[k][d] += ders(d, j) * H[(s - p + j) * (D + 1) + k];
-    for (int k = 0; k <= D; ++k) Y[k][d] *= f;
-    f *= h / (d + 1);
-  }
-  bool constantWeight = true;
-  for (int j = 1; j <= p; ++j)
-    constantWeight = constantWeight && H[(s - p + j) * (D + 1) + D] == H[(s - p) * (D + 1) + D];
-  Coeffs F(1, 0.0);
-  if (constantWeight) {
-    for (int k = 0; k < D; ++k) addTo(F, product(Y[k], derivative(Y[k])), 1.0);
-  } else {
-    const Coeffs W = Y[D], W1 = derivative(W);
-    for (int k = 0; k < D; ++k) {
-      Coeffs g = product(derivative(Y[k]), W);
-      addTo(g, product(Y[k], W1), -1.0);
-      addTo(F, product(Y[k], g), 1.0);
-    }
-  }
-  double m = 0.0;
-  for (double v : F) m = std::max(m, std::fabs(v));
-  if (!(m > 0.0) || !std::isfinite(m)) return Coeffs();
-  for (double& v : F) v /= m;
-  return F;
-}
-
-template <class Curve, class Point>
-double nearestOn(const Curve& c, const Point& P, double& u) {
-  constexpr int D = Point::kSize;
-  u = kNaN;
-  for (int k = 0; k < D; ++k)
-    if (!std::isfinite(P.data()[k])) return kNaN;
-  if (!c.isValid()) return kNaN;
-  const double lo = std::min(c.udeb(), c.ufin()), hi = std::max(c.udeb(), c.ufin());
-  if (!std::isfinite(lo) || !std::isfinite(hi)) return kNaN;
-  const ERKnotVector U = c.knotVector();
-  const int p = U.degree(), n = c.nbPoles();
-  if (U.length() != n + p + 1) return kNaN;
-  Best best;
-  auto offer = [&](double t) {
-    t = std::clamp(t, lo, hi);
-    const double d = qorv::distance(c(t), P);
-    if (std::isfinite(d)) best.offer(d, t);
-  };
-  offer(lo);
-  offer(hi);
-  if (!(lo < hi)) {
-    u = best.u;
-    return best.d;
-  }
-  // Homogeneous poles of the curve moved so that P is the origin.
-  std::vector<double> H(static_cast<std::size_t>(n) * (D + 1));
-  std::vector<double> cart(static_cast<std::size_t>(n) * D);
-  for (int i = 0; i < n; ++i) {
-    const double w = c.poleWeight(i);
-    const Point q = c[i];
-    for (int k = 0; k < D; ++k) {
-      cart[i * D + k] = q.data()[k] - P.data()[k];
-      H[i * (D + 1) + k] = w * cart[i * D + k];
-    }
-    H[i * (D + 1) + D] = w;
-  }
-  struct Span {
-    int s;
-    double bound;
-  };
-  std::vector<Span> spans;
-  for (int s = p; s < n; ++s) {
-    if (!(U[s] < U[s + 1]) || U[s + 1] < lo || U[s] > hi) continue;
-    // The span lies in the convex hull of its poles (positive weights).
-    double b2 = 0.0;
-    for (int k = 0; k < D; ++k) {
-      double mn = cart[(s - p) * D + k], mx = mn;
-      for (int j = 1; j <= p; ++j) {
-        const double x = cart[(s - p + j) * D + k];
-        mn = std::min(mn, x), mx = std::max(mx, x);
-      }
-      const double g = mn > 0.0 ? mn : (mx < 0.0 ? -mx : 0.0);
-      b2 += g * g;
-    }
-    spans.push_back({s, std::sqrt(b2)});
-  }
-  std::stable_sort(spans.begin(), spans.end(),
-                   [](const Span& a, const Span& b) { return a.bound < b.bound; });
-  ERVec<double> roots;
-  for (const Span& sp : spans) {
-    if (sp.bound > best.d) break;
-    const int s = sp.s;
-    const double a = U[s], h = U[s + 1] - U[s];
-    const double xa = std::max(0.0, (lo - a) / h), xb = std::min(1.0, (hi - a) / h);
-    offer(a + xa * h);
-    offer(xb == 1.0 ? U[s + 1] : a + xb * h);
-    const Coeffs F = footPolynomial<D>(U, H, s, p);
-    if (F.empty()) continue;
-    roots = ERVec<double>();
-    Zeros(ERPolynome(F.data(), static_cast<int>(F.size())), ERLimites(xa, xb), roots);
-    const double ta = a + xa * h, tb = xb == 1.0 ? U[s + 1] : a + xb * h;
-    for (int i = 0; i < roots.length(); ++i) {
-      double t = std::clamp(a + roots[i] * h, ta, tb);
-      offer(t);
-      // One Newton step on (C - P).C' polishes a root of the rescaled numerator.
-      const auto info = c.PtCur(t);
-      double g = 0.0, g1 = 0.0;
-      for (int k = 0; k < D; ++k) {
-        const double e = info.point().data()[k] - P.data()[k];
-        g += e * info.tangente().data()[k];
-        g1 += info.tangente().data()[k] * info.tangente().data()[k] +
-              e * info.secondOrder().data()[k];
-      }
-      if (g1 > 0.0) {
-        t = std::clamp(t - g / g1, ta, tb);
-        offer(t);
-      }
-    }
-  }
-  u = best.u;
-  return std::isfinite(best.d) ? best.d : kNaN;
-}
-
-template <class Box>
-bool boxesRelated(const Box& x, const Box& y) {
-  const int r1 = RelativePosition(x, y), r2 = RelativePosition(y, x);
-  return r1 == 2 || r1 == 3 || r2 == 2 || r2 == 3;
-}
-
-// Every stationary point of the distance in the spans whose pole box meets the point's box.
-template <class Box, class Curve, class Point>
-int projectOn(const Curve& c, const Point& P, ERVec<double>& params, double tol) {
-  constexpr int D = Point::kSize;
-  params = ERVec<double>();
-  Box bp;
-  bp.Update(P);
-  bp.Inflate(tol);
-  if (!boxesRelated(bp, c.getBox()) || !c.isValid()) return 0;
-  const ERKnotVector U = c.knotVector();
-  const int p = U.degree(), n = c.nbPoles();
-  if (U.length() != n + p + 1) return 0;
-  std::vector<double> H(static_cast<std::size_t>(n) * (D + 1));
-  for (int i = 0; i < n; ++i) {
-    const double w = c.poleWeight(i);
-    const Point q = c[i];
-    for (int k = 0; k < D; ++k) H[i * (D + 1) + k] = w * (q.data()[k] - P.data()[k]);
-    H[i * (D + 1) + D] = w;
-  }
-  bool any = false;
-  ERVec<double> roots;
-  for (int s = p; s < n; ++s) {
-    const double a = U[s], b = U[s + 1];
-    if (!(b - a > 1e-11)) continue;
-    Box bs;
-    for (int j = 0; j <= p; ++j) bs.Update(c[s - p + j]);
-    if (!boxesRelated(bs, bp)) continue;
-    any = true;
-    const Coeffs F = footPolynomial<D>(U, H, s, p);
-    if (F.empty()) {
-      params.append(0.5 * (a + b));
-      continue;
-    }
-    roots = ERVec<double>();
-    Zeros(ERPolynome(F.data(), static_cast<int>(F.size())), ERLimites(0.0, 1.0), roots);
-    for (int i = 0; i < roots.length(); ++i) {
-      if (i > 0 && roots[i] == roots[i - 1]) continue;
-      params.append(std::clamp((1.0 - roots[i]) * a + roots[i] * b, a, b));
-    }
-  }
-  return any ? params.length() : -1;
-}
 }  // namespace
-
-// ---------------------------------------------------------------------------------------------
-#define QORV_CPOLE_REP_BODY(Class, Finite)                                                    \
-  double Class::arcLength(const ERLimites& r, double tol) const {                             \
-    return arcLengthOf(*this, r.start(), r.end(), tol);                                       \
-  }                                                                                           \
-  int Class::splitAt(Class*& first, Class*& second, double u) const {                         \
-    first = second = nullptr;                                                                 \
-    const double a = std::min(udeb(), ufin()), b = std::max(udeb(), ufin());                  \
-    if (!(a < u && u < b)) return 0;                                                          \
-    first = Class::castdown(getCopy());                                                       \
-    second = Class::castdown(getCopy());                                                      \
-    first->redefineDomain(ERLimites(udeb(), u));                                              \
-    second->redefineDomain(ERLimites(u, ufin()));                                             \
-    return 1;                                                                                 \
-  }                                                                                           \
-  int Class::split(Class*& first, Class*& second) const {                                     \
-    const double a = std::min(udeb(), ufin()), b = std::max(udeb(), ufin());                  \
-    return splitAt(first, second, std::clamp(0.5 * a + 0.5 * b, a, b));                       \
-  }                                                                                           \
-  int Class::splitAt(t_SmartPtr<Finite>& first, t_SmartPtr<Finite>& second, double u) const { \
-    Class *c1 = nullptr, *c2 = nullptr;                                                       \
-    if (!splitAt(c1, c2, u)) return 0;                                                        \
-    first = t_SmartPtr<Finite>(c1);                                                           \
-    second = t_SmartPtr<Finite>(c2);                                                          \
-    return 1;                                                                                 \
-  }
-
-// The seeds of the polyline: the ends of the range, the knots strictly inside it (corners stay
-// vertices) and p points inside every piece (a span's loops and inflections get a vertex).
-template <class Curve, class List>
-void seedApprox(const Curve& c, List& list, const ERLimites& range) {
-  const double a = range.start(), b = range.end();
-  const double lo = std::min(a, b), hi = std::max(a, b);
-  std::vector<double> cuts{lo};
-  const ERKnotVector U = c.knotVector();
-  for (int i = 0; i < U.length(); ++i)
-    if (U[i] > cuts.back() && U[i] < hi) cuts.push_back(U[i]);
-  cuts.push_back(hi);
-  const int per = std::clamp(c.degree(), 1, std::max(1, 4096 / static_cast<int>(cuts.size())));
-  std::vector<double> ts;
-  for (std::size_t k = 0; k + 1 < cuts.size(); ++k)
-    for (int j = 0; j < per; ++j) ts.push_back(cuts[k] + (cuts[k + 1] - cuts[k]) * j / per);
-  ts.push_back(hi);
-  if (a > b) std::reverse(ts.begin(), ts.end());
-  if (!(lo < hi)) ts.assign({a, b});
-  for (double t : ts) list.append(c(t), t);
-}
-
-QORV_CPOLE_REP_BODY(ERCpoleRep2D, ERFiniteEntity2DWF)
-QORV_CPOLE_REP_BODY(ERCpoleRep3D, ERFiniteEntity3DWF)
-
-// A root of the power form polished on the curve itself: the power form's coefficients carry
-// the rounding of the conversion (relative 1e-9 on curves far from the origin), the curve's own
-// evaluation does not. Newton steps kept inside [lo, hi], each taken only when it brings the
-// coordinate nearer to the value.
-template <class Curve>
-double polishedCrossing(const Curve& c, int axis, double value, double t, double lo, double hi) {
-  double g = c(t).data()[axis] - value;
-  for (int it = 0; it < 6 && g != 0.0; ++it) {
-    const double slope = c.PtCur(t).tangente().data()[axis];
-    if (!(std::fabs(slope) > 0.0) || !std::isfinite(slope)) break;
-    const double next = std::clamp(t - g / slope, lo, hi);
-    const double gn = c(next).data()[axis] - value;
-    if (!(std::fabs(gn) < std::fabs(g))) break;
-    t = next, g = gn;
-  }
-  return t;
-}
-
-// The parameters within the trim bounds where coordinate 'axis' equals value, span by span from
-// the power forms: the roots of X(s) - value W(s) (W = 1 for Cartesian poles).
-template <int D, class Curve>
-int crossingsOf(const Curve& c, int axis, double value, ERVec<double>& params) {
-  if (!c.isValid() || !std::isfinite(value)) return params.length();
-  const ERKnotVector U = c.knotVector();
-  const int p = U.degree(), n = c.nbPoles();
-  const double lo = std::min(c.udeb(), c.ufin()), hi = std::max(c.udeb(), c.ufin());
-  std::vector<double> found;
-  ERVec<double> roots;
-  for (int i = 0; i < n - p; ++i) {
-    const double a = U[p + i], b = U[p + i + 1], h = b - a;
-    if (!(a < b) || b < lo || a > hi) continue;
-    const ERTValVector<ERPolynome> F = c.getSpanPower(i);
-    if (F.length() == 0) continue;
-    const bool weighted = F.length() == D + 1;
-    const int deg = std::max(F[axis].length(), weighted ? F[D].length() : 1);
-    std::vector<double> q(deg, 0.0);
-    double m = 0.0;
-    for (int k = 0; k < deg; ++k) {
-      q[k] = F[axis](k) - value * (weighted ? F[D](k) : (k == 0 ? 1.0 : 0.0));
-      m = std::max(m, std::fabs(q[k]));
-    }
-    const double xa = std::max(0.0, (lo - a) / h), xb = std::min(1.0, (hi - a) / h);
-    const double ta = a + xa * h, tb = xb == 1.0 ? b : a + xb * h;
-    if (m == 0.0) {
-      found.push_back(ta), found.push_back(tb);
-      continue;
-    }
-    if (!std::isfinite(m)) continue;
-    for (double& v : q) v /= m;
-    roots = ERVec<double>();
-    Zeros(ERPolynome(q.data(), deg), ERLimites(xa, xb), roots);
-    for (int r = 0; r < roots.length(); ++r)
-      found.push_back(
-          polishedCrossing(c, axis, value, std::clamp(a + roots[r] * h, ta, tb), ta, tb));
-  }
-  std::sort(found.begin(), found.end());
-  // A root at a span junction comes from both spans; a multiple root counts once.
-  const double close = 1e-12 * (hi - lo);
-  for (std::size_t k = 0; k < found.size(); ++k)
-    if (k == 0 || found[k] - found[k - 1] > close) params.append(found[k]);
-  return params.length();
-}
-
-int ERCpoleRep2D::intersectWithAxeY(double x, ERVec<double>& params) const {
-  return crossingsOf<2>(*this, 0, x, params);
-}
-int ERCpoleRep3D::intersectWithPlanZ(double z, ERVec<double>& params) const {
-  return crossingsOf<3>(*this, 2, z, params);
-}
-
-void ERCpoleRep2D::prepareApprox(ERPoint12List& list, const ERLimites& range, double) const {
-  seedApprox(*this, list, range);
-}
-void ERCpoleRep3D::prepareApprox(ERPoint13List& list, const ERLimites& range, double) const {
-  seedApprox(*this, list, range);
-}
-
-double ERCpoleRep2D::nearest(const ERPoint2D& p, double& u) const { return nearestOn(*this, p, u); }
-double ERCpoleRep3D::nearest(const ERPoint3D& p, double& u) const { return nearestOn(*this, p, u); }
-int ERCpoleRep2D::ProjectPoint(const ERPoint2D& p, ERVec<double>& params, double tol) const {
-  return projectOn<ERMinimax2D>(*this, p, params, tol);
-}
-int ERCpoleRep3D::ProjectPoint(const ERPoint3D& p, ERVec<double>& params, double tol) const {
-  return projectOn<ERMinimax3D>(*this, p, params, tol);
-}
-
-EREntity::DISTMINRES ERCpoleRep3D::SignedMinimalDistance(const ERPoint3D& p, double& d) const {
-  double u = 0.0;
-  const double dist = nearest(p, u);
-  if (std::isnan(dist)) return DISTMIN_NONE;
-  d = dist;
-  const bool atEnd = u == std::min(udeb(), ufin()) || u == std::max(udeb(), ufin());
-  return atEnd ? DISTMIN_END_POINT : DISTMIN_NORMAL;
-}
-
-EREntity::DISTMINRES ERCpoleRep2D::SignedMinimalDistance(const ERPoint2D& p, double& d,
-                                                         double& u) const {
-  const double dist = nearest(p, u);
-  if (std::isnan(dist)) return DISTMIN_NONE;
-  const ERInfoPoint2D info = PtCur(u);
-  d = (ERVector2D(info.point(), p) ^ info.tangente()) > 0.0 ? dist : -dist;
-  const bool atEnd = u == std::min(udeb(), ufin()) || u == std::max(udeb(), ufin());
-  return atEnd ? DISTMIN_END_POINT : DISTMIN_NORMAL;
-}
 
 // Members common to the six classes; the pole record and the transformations.
 #define QORV_CPOLE_COMMON_BODY(Class, Rep, Ops, Point, Pole, Transfo)                   \
@@ -1183,7 +519,7 @@ EREntity::DISTMINRES ERCpoleRep2D::SignedMinimalDistance(const ERPoint2D& p, dou
         poles_, T, [](const Transfo& M, const Point& p) { return mapTo(M, p); },        \
         [](const Transfo& M, const auto& v) { return mapTo(M, v); });                   \
   }                                                                                     \
-  ERObject* Class::getCopy() const { return new Class(*this); }
+  QORV_DEFINE_COPYABLE(Class)
 
 #define QORV_CPOLE_BEZIER_BODY(Class, Rep, Ops, Point, Pole, Info, Box, Transfo)                  \
   QORV_CPOLE_COMMON_BODY(Class, Rep, Ops, Point, Pole, Transfo)                                   \
@@ -1213,8 +549,7 @@ EREntity::DISTMINRES ERCpoleRep2D::SignedMinimalDistance(const ERPoint2D& p, dou
     const int n = poles_.length();                                                                \
     if (n < 3) return 0;                                                                          \
     ERVec<Pole> q(poles_);                                                                        \
-    const int exact =                                                                             \
-        reduceBezier(Ops::flat(q), n, Pole::kSize, Ops::kWeighted, kReductionTolerance);          \
+    const int exact = qorv::detail::reduceBezier(Ops::flat(q), n, Pole::kSize, Ops::kWeighted);   \
     poles_ = ERVec<Pole>(q.data(), n - 1);                                                        \
     return exact;                                                                                 \
   }                                                                                               \

@@ -280,11 +280,7 @@ QORV_CPOLE_REP(ERCpoleRep3D, ERTrimmedEntity3DWF, ERLimitedEntity3DWF, ERFiniteE
   void transformTo(const Transfo& T) override;                         \
   void reverse() override;                                             \
   NurbsPtr ConvertToNurbs() const override;                            \
-  QORV_CPOLE_DIM_##Rep ERObject* getCopy() const override;             \
-  void printOn(std::ostream& os) const override;                       \
-  void saveGuts(ERFile& f) const override;                             \
-  void restoreGuts(ERFile& f) override;                                \
-  std::uint32_t binaryStoreSize() const override;                      \
+  QORV_CPOLE_DIM_##Rep QORV_DECLARE_STORED(Class);                     \
                                                                        \
  private:                                                              \
   QuickAlgebra::ERVec<Pole> poles_
@@ -368,3 +364,16 @@ QORV_CPOLE_OPERATORS(ERCpoleNURBS2D, ERTransfo2D);
 QORV_CPOLE_OPERATORS(ERCpoleBezier3D, ERPmIsometrie3D);
 QORV_CPOLE_OPERATORS(ERCpoleBezier3DR, ERPmIsometrie3D);
 QORV_CPOLE_OPERATORS(ERCpoleNURBS3D, ERPmIsometrie3D);
+
+// The edits behind the pole curves, on flat homogeneous poles (K doubles each, the last the
+// weight when weighted) and clamped knots: true and P, U replaced, or false and U unchanged.
+namespace qorv::detail {
+// The Bezier poles (p + 1 of K doubles) of the non-empty span s of the B-spline (H, U).
+void spanBezier(const double* H, int K, const ERKnotVector& U, int s, double* out);
+// One degree less for N Bezier poles, in place; true when exact (see decrDegree).
+bool reduceBezier(double* P, int N, int K, bool weighted);
+bool elevateSplineDegree(std::vector<double>& P, ERKnotVector& U, int K, bool weighted, int t);
+bool reduceSplineDegree(std::vector<double>& P, ERKnotVector& U, int K, bool weighted);
+bool removeSplineKnot(std::vector<double>& P, ERKnotVector& U, int K, bool weighted, double u,
+                      int r);
+}  // namespace qorv::detail

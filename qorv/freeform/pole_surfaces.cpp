@@ -706,7 +706,7 @@ int splitCopy(const Class& s, t_SmartPtr<ERAnyBoundedSurface>& low,
                       double v) const {                                                            \
     return splitCopy(*this, low, high, v, false);                                                  \
   }                                                                                                \
-  ERObject* Class::getCopy() const { return new Class(*this); }
+  QORV_DEFINE_COPYABLE(Class)
 
 #define QORV_SPOLE_DEG_U_ERSpoleBezier3D poles_.cols() - 1
 #define QORV_SPOLE_DEG_V_ERSpoleBezier3D poles_.rows() - 1

@@ -341,11 +341,7 @@ class QORV_API ERSpoleRep : public ERBoundedSurface {
                double u) const override;                                                       \
   int SplitInV(t_SmartPtr<ERAnyBoundedSurface>& low, t_SmartPtr<ERAnyBoundedSurface>& high,    \
                double v) const override;                                                       \
-  ERObject* getCopy() const override;                                                          \
-  void printOn(std::ostream& os) const override;                                               \
-  void saveGuts(ERFile& f) const override;                                                     \
-  void restoreGuts(ERFile& f) override;                                                        \
-  std::uint32_t binaryStoreSize() const override;                                              \
+  QORV_DECLARE_STORED(Class);                                                                  \
                                                                                                \
  protected:                                                                                    \
   qorv::detail::NetView view(QuickAlgebra::ERVec<double>& bu, QuickAlgebra::ERVec<double>& bv) \

@@ -192,7 +192,7 @@ using Ops3 = PatchOps<ERPatchCPoly3D, ERPoint3D, ERVector3D, ERInfoPoint3DWF>;
     Ops::affine(                                                                              \
         polys_, [](const Vector& x) { return x; }, v);                                        \
   }                                                                                           \
-  ERObject* Class::getCopy() const { return new Class(*this); }                               \
+  QORV_DEFINE_COPYABLE(Class)                                                                 \
   void Class::printOn(std::ostream& os) const {                                               \
     Limited::printOn(os);                                                                     \
     ERPatchCPoly::printOn(os);                                                                \

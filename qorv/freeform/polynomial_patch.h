@@ -99,11 +99,7 @@ class QORV_API ERPatchCPoly {
     /* The Bezier form over the domain: see the conventions. */                                  \
     NurbsPtr ConvertToNurbs() const override;                                                    \
     t_SmartPtr<Rep> castToCpole() const;                                                         \
-    ERObject* getCopy() const override;                                                          \
-    void printOn(std::ostream& os) const override;                                               \
-    void saveGuts(ERFile& f) const override;                                                     \
-    void restoreGuts(ERFile& f) override;                                                        \
-    std::uint32_t binaryStoreSize() const override;                                              \
+    QORV_DECLARE_STORED(Class);                                                                  \
                                                                                                  \
    protected:                                                                                    \
     int dimension() const override { return Point::kSize; }                                      \

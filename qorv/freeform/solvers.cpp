@@ -132,12 +132,11 @@ int ERNewtonSSolver::Resoudre(double& x, double eps) {
 
 // ---------------------------------------------------------------------------------------------
 ERNewtonMSolver::ERNewtonMSolver(ERCNewtonM* f, unsigned n, double tol, int maxIter)
-    : f_(f),
+    : ERNewtonSolverBase(tol, maxIter),
+      f_(f),
       previous_(static_cast<int>(n)),
       F_(static_cast<int>(n)),
-      maxIter_(maxIter),
-      J_(static_cast<int>(n), static_cast<int>(n)),
-      tol_(tol) {}
+      J_(static_cast<int>(n), static_cast<int>(n)) {}
 
 int ERNewtonMSolver::Resoudre(ERVec<double>& X, double eps) {
   count_ = 0;

@@ -3,7 +3,8 @@
 // Newton iterations and the function objects that state the equations: ERNewtonSSolver (one
 // variable), ERNewtonMSolver (n variables), ERNewtonMSolverEx (damped step on a merit function
 // with a domain test), ERNewtonMSolverWithBackTracking (line search on 1/2 F.F, after Dennis and
-// Schnabel's globally convergent Newton); ERCNewtonS/SDelta/SPolynome, ERCNewtonM/MDelta/H and
+// Schnabel's globally convergent Newton), all four over ERNewtonSolverBase (the iteration limit,
+// the derivative tolerance and the count); ERCNewtonS/SDelta/SPolynome, ERCNewtonM/MDelta/H and
 // FonctionnelleIntersectionDeBezier (two Bezier spans in power form meeting).
 //
 // Status codes of ERNewtonSSolver, ERNewtonMSolver and ERNewtonMSolverEx (Resoudre's result):
@@ -135,64 +136,63 @@ class QORV_API FunctorBase {
 };
 
 // ---------------------------------------------------------------------------------------------
-class QORV_API ERNewtonSSolver {
+// What every Newton solver keeps: the iteration limit and the derivative tolerance it is given,
+// the status and the iteration count of its last Resoudre.
+class QORV_API ERNewtonSolverBase {
  public:
-  ERNewtonSSolver(ERCNewtonS* f, double tol, int maxIter) : f_(f), maxIter_(maxIter), tol_(tol) {}
-  int Resoudre(double& x, double eps);
   void SetMaxIter(int n) { maxIter_ = n; }
   void SetTolerance(double t) { tol_ = t; }
   int getNBIter() const { return count_; }
 
- private:
+ protected:
+  ERNewtonSolverBase(double tol, int maxIter) : maxIter_(maxIter), tol_(tol) {}
+  ~ERNewtonSolverBase() = default;
+
   int status_ = 2;
   int count_ = 0;
-  ERCNewtonS* f_;
-  double previous_ = 0.0;
-  double fx_ = 0.0;
   int maxIter_;
-  double dfx_ = 0.0;
   double tol_;
 };
 
-class QORV_API ERNewtonMSolver {
+class QORV_API ERNewtonSSolver : public ERNewtonSolverBase {
+ public:
+  ERNewtonSSolver(ERCNewtonS* f, double tol, int maxIter)
+      : ERNewtonSolverBase(tol, maxIter), f_(f) {}
+  int Resoudre(double& x, double eps);
+
+ private:
+  ERCNewtonS* f_;
+  double previous_ = 0.0;
+  double fx_ = 0.0;
+  double dfx_ = 0.0;
+};
+
+class QORV_API ERNewtonMSolver : public ERNewtonSolverBase {
  public:
   ERNewtonMSolver(ERCNewtonM* f, unsigned n, double tol, int maxIter);
   int Resoudre(QuickAlgebra::ERVec<double>& X, double eps);
-  void SetMaxIter(int n) { maxIter_ = n; }
-  void SetTolerance(double t) { tol_ = t; }
-  int getNBIter() const { return count_; }
   // The norm of the last F.
   double GetLastCriteria() const { return F_.norme(); }
 
  private:
-  int status_ = 2;
-  int count_ = 0;
   ERCNewtonM* f_;
   QuickAlgebra::ERVec<double> previous_;
   QuickAlgebra::ERVec<double> F_;
-  int maxIter_;
   QuickAlgebra::ERMatrix<double> J_;
-  double tol_;
 };
 
-class QORV_API ERNewtonMSolverEx {
+class QORV_API ERNewtonMSolverEx : public ERNewtonSolverBase {
  public:
-  ERNewtonMSolverEx(ERCNewtonH* f, double tol, int maxIter) : f_(f), maxIter_(maxIter), tol_(tol) {}
+  ERNewtonMSolverEx(ERCNewtonH* f, double tol, int maxIter)
+      : ERNewtonSolverBase(tol, maxIter), f_(f) {}
   int Resoudre(QuickAlgebra::ERVec<double>& X, double eps);
-  void SetMaxIter(int n) { maxIter_ = n; }
-  void SetTolerance(double t) { tol_ = t; }
-  int getNBIter() const { return count_; }
   // The squared norm of the last gradient.
   double Performance() const { return F_.norme2(); }
 
  private:
-  int status_ = 2;
-  int count_ = 0;
   ERCNewtonH* f_;
   QuickAlgebra::ERVec<double> X_, F_, G_;
   QuickAlgebra::ERMatrix<double> J_;
-  int maxIter_;
-  double tol_;
 };
 
 // The process-wide hook called at the start of every iteration of ERNewtonMSolverEx (none by
@@ -200,14 +200,11 @@ class QORV_API ERNewtonMSolverEx {
 using ERNewtonSolverHook = void (*)(const QuickAlgebra::ERVec<double>& X);
 QORV_API ERNewtonSolverHook SetNewtonSolverHook(ERNewtonSolverHook hook);
 
-class QORV_API ERNewtonMSolverWithBackTracking {
+class QORV_API ERNewtonMSolverWithBackTracking : public ERNewtonSolverBase {
  public:
   ERNewtonMSolverWithBackTracking(ERCNewtonM* f, double tol, int maxIter)
-      : f_(f), maxIter_(maxIter), tol_(tol) {}
+      : ERNewtonSolverBase(tol, maxIter), f_(f) {}
   int Resoudre(QuickAlgebra::ERVec<double>& X, double eps);
-  void SetMaxIter(int n) { maxIter_ = n; }
-  void SetTolerance(double t) { tol_ = t; }
-  int getNBIter() const { return count_; }
   int getNBFevaluate() const { return nbF_; }
 
  private:
@@ -216,14 +213,10 @@ class QORV_API ERNewtonMSolverWithBackTracking {
                    const QuickAlgebra::ERVec<double>& g, QuickAlgebra::ERVec<double>& p,
                    QuickAlgebra::ERVec<double>& x, double& phi, double stpmax, double stepTol);
 
-  int status_ = 0;
-  int count_ = 0;
   ERCNewtonM* f_;
   QuickAlgebra::ERVec<double> previous_;
   QuickAlgebra::ERVec<double> F_;
-  int maxIter_;
   QuickAlgebra::ERMatrix<double> J_;
-  double tol_;
   int nbF_ = 0;
 };
 

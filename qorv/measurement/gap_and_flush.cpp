@@ -8,6 +8,10 @@
 #include "qorv/persistence/file.h"
 
 QORV_DEFINE_CLASS(gmGapAndFlush);
+QORV_DEFINE_COPYABLE(gmGapAndFlush);
+std::uint32_t gmGapAndFlush::binaryStoreSize() const {
+  return ERPlanarEntity3DWF::binaryStoreSize() + 16;
+}
 
 gmGapAndFlush::gmGapAndFlush(const ERPoint3D& centre, const ERVector3D& direction,
                              const ERVector3D& normal, double gap, double flush)

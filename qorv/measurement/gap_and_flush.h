@@ -55,13 +55,7 @@ class QORV_API gmGapAndFlush : public ERPlanarEntity3DWF {
   void translate(const ERPoint3D& v) override { translateFrame(v); }
   void transformFrom(const ERPmSimilitude3D& T) override;
   void transformTo(const ERPmSimilitude3D& T) override;
-  ERObject* getCopy() const override { return new gmGapAndFlush(*this); }
-  void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override {
-    return ERPlanarEntity3DWF::binaryStoreSize() + 16;
-  }
+  QORV_DECLARE_STORED(gmGapAndFlush);
 
  private:
   double gap_ = 0;

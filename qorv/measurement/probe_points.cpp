@@ -122,6 +122,7 @@ CArchive& operator>>(CArchive& ar, ERCMMPointWithDiameter& p) {
 // gmUncompensatedCurve
 
 QORV_DEFINE_CLASS(gmUncompensatedCurve);
+QORV_DEFINE_COPYABLE(gmUncompensatedCurve);
 
 ERMinimax3D gmUncompensatedCurve::box() const {
   ERMinimax3D b;

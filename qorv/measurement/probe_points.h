@@ -171,7 +171,7 @@ class QORV_API gmUncompensatedCurve : public EREntity3DWF {
   void transformFrom(const ERPmIsometrie3D& T) override;
   void transformTo(const ERPmIsometrie3D& T) override;
   t_SmartPtr<EREntity2DWF> get2DEntProjectedOn(const ERPmIsometrie3D&) const override { return {}; }
-  ERObject* getCopy() const override { return new gmUncompensatedCurve(*this); }
+  QORV_DECLARE_COPYABLE(gmUncompensatedCurve);
   void printOn(std::ostream& os) const override;
 
  private:

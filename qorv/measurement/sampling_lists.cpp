@@ -175,6 +175,7 @@ QuickAlgebra::ERVec<ERPoint2D> ERPoint23List::toVec2D() const {
 }
 
 QORV_DEFINE_CLASS(ERVecPoint23);
+QORV_DEFINE_COPYABLE(ERVecPoint23);
 
 bool ERVecPoint23::operator==(const ERVecPoint23& o) const {
   if (uv_.length() != o.uv_.length() || points_.length() != o.points_.length()) return false;

@@ -112,11 +112,7 @@ class QORV_API ERVecPoint23 : public ERObject {
   bool operator==(const ERVecPoint23& o) const;
   bool operator!=(const ERVecPoint23& o) const { return !(*this == o); }
 
-  ERObject* getCopy() const override { return new ERVecPoint23(*this); }
-  void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override;
+  QORV_DECLARE_STORED(ERVecPoint23);
 
  private:
   QuickAlgebra::ERVec<ERPoint2D> uv_;

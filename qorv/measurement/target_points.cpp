@@ -27,6 +27,8 @@ double length(const ERVector3D& v) { return v.norme(); }
 // gmTargetPoint
 
 QORV_DEFINE_CLASS(gmTargetPoint);
+QORV_DEFINE_COPYABLE(gmTargetPoint);
+std::uint32_t gmTargetPoint::binaryStoreSize() const { return EREntity3D::binaryStoreSize() + 125; }
 
 gmTargetPoint::gmTargetPoint(const ERPoint3D& target, const ERCMMPointWithDiameter& measured)
     : mode_(DIRECT), target_(target), measured_(measured), calculated_(measured.probe_center()) {}
@@ -182,6 +184,22 @@ QORV_DEFINE_CLASS(ERPersistentPoint2D);
 QORV_DEFINE_CLASS(ERPersistentPoint3D);
 QORV_DEFINE_CLASS(ERPersistentVector3D);
 QORV_DEFINE_CLASS(gmPersistentPoint3DPair);
+QORV_DEFINE_COPYABLE(ERPersistentPoint2D);
+QORV_DEFINE_COPYABLE(ERPersistentPoint3D);
+QORV_DEFINE_COPYABLE(ERPersistentVector3D);
+QORV_DEFINE_COPYABLE(gmPersistentPoint3DPair);
+std::uint32_t ERPersistentPoint2D::binaryStoreSize() const {
+  return EREntity2D::binaryStoreSize() + 16;
+}
+std::uint32_t ERPersistentPoint3D::binaryStoreSize() const {
+  return EREntity3D::binaryStoreSize() + 24;
+}
+std::uint32_t ERPersistentVector3D::binaryStoreSize() const {
+  return ERObject::binaryStoreSize() + 24;
+}
+std::uint32_t gmPersistentPoint3DPair::binaryStoreSize() const {
+  return EREntity3D::binaryStoreSize() + 48;
+}
 
 void ERPersistentPoint2D::printOn(std::ostream& os) const { os << "(P) " << point(); }
 void ERPersistentPoint2D::saveGuts(ERFile& f) const {

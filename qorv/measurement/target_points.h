@@ -74,11 +74,7 @@ class QORV_API gmTargetPoint : public EREntity3D {
   void translate(const ERPoint3D& v) override;
   void transformFrom(const ERPmSimilitude3D& T) override;
   void transformTo(const ERPmSimilitude3D& T) override;
-  ERObject* getCopy() const override { return new gmTargetPoint(*this); }
-  void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override { return EREntity3D::binaryStoreSize() + 125; }
+  QORV_DECLARE_STORED(gmTargetPoint);
 
   // Loading is all or nothing: a short archive throws and leaves the point as it was.
   void write_serialize(::qorv::platform::CArchive& ar) const;
@@ -117,11 +113,7 @@ class QORV_API ERPersistentPoint2D : public EREntity2D, public ERPoint2D {
   void translate(const ERVector2D& v) { ERPoint2D::translate(v); }
   void transformFrom(const ERTransfo2D& T) override { T.TransFrom(*this); }
   void transformTo(const ERTransfo2D& T) override { T.TransTo(*this); }
-  ERObject* getCopy() const override { return new ERPersistentPoint2D(*this); }
-  void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override { return EREntity2D::binaryStoreSize() + 16; }
+  QORV_DECLARE_STORED(ERPersistentPoint2D);
 };
 
 class QORV_API ERPersistentPoint3D : public EREntity3D, public ERPoint3D {
@@ -145,11 +137,7 @@ class QORV_API ERPersistentPoint3D : public EREntity3D, public ERPoint3D {
   void translate(const ERVector3D& v) { ERPoint3D::translate(v); }
   void transformFrom(const ERPmSimilitude3D& T) override { point3D() = T >> point(); }
   void transformTo(const ERPmSimilitude3D& T) override { point3D() = T << point(); }
-  ERObject* getCopy() const override { return new ERPersistentPoint3D(*this); }
-  void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override { return EREntity3D::binaryStoreSize() + 24; }
+  QORV_DECLARE_STORED(ERPersistentPoint3D);
 
  private:
   ERPoint3D& point3D() { return *this; }
@@ -172,11 +160,7 @@ class QORV_API ERPersistentVector3D : public ERObject, public ERVector3D {
   const ERVector3D& vector() const { return *this; }
   void scale(double f) { *this *= f; }
   void translate(const ERVector3D& v) { *this += v; }
-  ERObject* getCopy() const override { return new ERPersistentVector3D(*this); }
-  void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override { return ERObject::binaryStoreSize() + 24; }
+  QORV_DECLARE_STORED(ERPersistentVector3D);
 };
 
 class QORV_API gmPersistentPoint3DPair : public EREntity3D {
@@ -199,11 +183,7 @@ class QORV_API gmPersistentPoint3DPair : public EREntity3D {
   void translate(const ERPoint3D& v) override;
   void transformFrom(const ERPmSimilitude3D& T) override;
   void transformTo(const ERPmSimilitude3D& T) override;
-  ERObject* getCopy() const override { return new gmPersistentPoint3DPair(*this); }
-  void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override { return EREntity3D::binaryStoreSize() + 48; }
+  QORV_DECLARE_STORED(gmPersistentPoint3DPair);
 
  private:
   ERPersistentPoint3D first_;

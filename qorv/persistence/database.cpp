@@ -8,6 +8,8 @@
 using namespace qorv::platform;
 
 QORV_DEFINE_ABSTRACT_CLASS(ERAuxilaryIndex);
+QORV_DEFINE_COPYABLE(ERAuxilaryIndex);
+std::uint32_t ERAuxilaryIndex::binaryStoreSize() const { return ERObject::binaryStoreSize() + 4; }
 
 namespace {
 

@@ -69,11 +69,7 @@ class QORV_API ERAuxilaryIndex : public ERObject {
   void flush();
   long baseLocation() const { return base_; }
 
-  ERObject* getCopy() const override { return new ERAuxilaryIndex(*this); }
-  void printOn(std::ostream& out) const override;
-  void saveGuts(ERFile& file) const override;
-  void restoreGuts(ERFile& file) override;
-  std::uint32_t binaryStoreSize() const override { return ERObject::binaryStoreSize() + 4; }
+  QORV_DECLARE_STORED(ERAuxilaryIndex);
 
  private:
   std::unique_ptr<ERBTreeOnDisk> tree_;

@@ -280,6 +280,8 @@ std::uint32_t ERDBObjPropertyTable::binaryStoreSize() const {
 // ERDBObject
 
 QORV_DEFINE_CLASS(ERDBObject);
+QORV_DEFINE_COPYABLE(ERDBObject);
+void ERDBObject::printOn(std::ostream&) const {}
 
 ERDBObject::ERDBObject(const ERDBObject& other)
     : ERObject(other), referenced_(other.referenced_), properties_(other.properties_) {}

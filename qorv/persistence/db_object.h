@@ -118,11 +118,7 @@ class QORV_API ERDBObject : public ERObject {
   ERDBObject& operator=(const ERDBObject& other);
   ~ERDBObject() override;
 
-  ERObject* getCopy() const override { return new ERDBObject(*this); }
-  void printOn(std::ostream&) const override {}
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override;
+  QORV_DECLARE_STORED(ERDBObject);
   int type() const { return 0; }
 
   // Sets (replacing the old value) and marks the object dirty.

@@ -120,7 +120,7 @@ class QORV_API ERChainedMetaSeg2D : public ERChainerSeg2D {
   double length() const override { return length_; }
   SegCompState compareWith(const ERChainerSeg2D* other, double tol) const override;
 
-  ERObject* getCopy() const override;
+  QORV_DECLARE_COPYABLE(ERChainedMetaSeg2D);
   void printOn(std::ostream& os) const override;
 
  private:

@@ -9,6 +9,7 @@
 using namespace qorv;
 
 QORV_DEFINE_CLASS(ERRegion2D);
+QORV_DEFINE_COPYABLE(ERRegion2D);
 
 // ---------------------------------------------------------------------------------------------
 // Exact orientation: a floating-point filter, then error-free expansions.

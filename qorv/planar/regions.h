@@ -92,7 +92,7 @@ class QORV_API ERRegion2D : public ERObject {
   ERMinimax2D getBox() const;
   const ERMinimax2D& loopBox(int i) const { return boxes_[static_cast<std::size_t>(i)]; }
 
-  ERObject* getCopy() const override { return new ERRegion2D(*this); }
+  QORV_DECLARE_COPYABLE(ERRegion2D);
   // "// contour :  " n " loops , first is outer " flag; per loop "//  contour " i, then
   // "(" count ")[" points joined by "," "]", then an empty line.
   void printOn(std::ostream& os) const override;

@@ -128,7 +128,7 @@ void ERPlane::transformTo(const ERPmSimilitude3D& T) {
   rebuild(T << normalVector(), T << o);
 }
 
-ERObject* ERPlane::getCopy() const { return new ERPlane(*this); }
+QORV_DEFINE_COPYABLE(ERPlane);
 
 void ERPlane::printOn(std::ostream& os) const {
   const double m = normalVector().norme();
@@ -234,7 +234,7 @@ void ERCylinder::transformTo(const ERPmSimilitude3D& T) {
   radius_ /= std::fabs(T.getFactHomo());
 }
 
-ERObject* ERCylinder::getCopy() const { return new ERCylinder(*this); }
+QORV_DEFINE_COPYABLE(ERCylinder);
 
 void ERCylinder::printOn(std::ostream& os) const {
   os << "Cylindre :   Segment =";
@@ -303,7 +303,7 @@ void ERSphere::transformTo(const ERPmSimilitude3D& T) {
   radius_ /= std::fabs(T.getFactHomo());
 }
 
-ERObject* ERSphere::getCopy() const { return new ERSphere(*this); }
+QORV_DEFINE_COPYABLE(ERSphere);
 
 void ERSphere::printOn(std::ostream& os) const {
   os << "\n Sphere : centre " << centre_ << " Rayon =" << radius_ << '\n';
@@ -480,7 +480,7 @@ void ERCone::transformTo(const ERPmSimilitude3D& T) {
   dir_ = (T << dir_).normalize();
 }
 
-ERObject* ERCone::getCopy() const { return new ERCone(*this); }
+QORV_DEFINE_COPYABLE(ERCone);
 
 void ERCone::printOn(std::ostream& os) const {
   os << "Cone     :   Sommet     =" << apex_ << '\n';
@@ -584,7 +584,7 @@ void ERTorus::transformTo(const ERPmSimilitude3D& T) {
   R_ /= k, r_ /= k;
 }
 
-ERObject* ERTorus::getCopy() const { return new ERTorus(*this); }
+QORV_DEFINE_COPYABLE(ERTorus);
 
 void ERTorus::printOn(std::ostream& os) const {
   os << "Tore :   Vector       =" << vect_ << '\n';

@@ -126,13 +126,9 @@ class QORV_API ERPlane : public ERSurface {
   void transformFrom(const ERPmSimilitude3D& T) override;
   void transformTo(const ERPmSimilitude3D& T) override;
 
-  ERObject* getCopy() const override;
-  // "Plane (" m ")" a/m "," b/m "," c/m "," d/m with m = |(a, b, c)|, or "Plane : Indefini"
-  // when m <= 1e-11; line end.
-  void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override;
+  // printOn: "Plane (" m ")" a/m "," b/m "," c/m "," d/m with m = |(a, b, c)|, or
+  // "Plane : Indefini" when m <= 1e-11; line end.
+  QORV_DECLARE_STORED(ERPlane);
 
  private:
   struct Raw {};
@@ -182,13 +178,9 @@ class QORV_API ERCylinder : public ERSurface {
   void transformFrom(const ERPmSimilitude3D& T) override;
   void transformTo(const ERPmSimilitude3D& T) override;
 
-  ERObject* getCopy() const override;
-  // "Cylindre :   Segment =" axis (its own form, with its line end), line end,
+  // printOn: "Cylindre :   Segment =" axis (its own form, with its line end), line end,
   // "         :   Radius  =" radius, line end.
-  void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override;
+  QORV_DECLARE_STORED(ERCylinder);
 
  private:
   double radius_;
@@ -229,12 +221,8 @@ class QORV_API ERSphere : public ERSurface {
   void transformFrom(const ERPmSimilitude3D& T) override;
   void transformTo(const ERPmSimilitude3D& T) override;
 
-  ERObject* getCopy() const override;
-  // "\n Sphere : centre " centre " Rayon =" radius, line end.
-  void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override;
+  // printOn: "\n Sphere : centre " centre " Rayon =" radius, line end.
+  QORV_DECLARE_STORED(ERSphere);
 
  private:
   ERPoint3D centre_;
@@ -286,13 +274,9 @@ class QORV_API ERCone : public ERSurface {
   void transformFrom(const ERPmSimilitude3D& T) override;
   void transformTo(const ERPmSimilitude3D& T) override;
 
-  ERObject* getCopy() const override;
-  // "Cone     :   Sommet     =" apex, "         :   Axe        =" direction,
+  // printOn: "Cone     :   Sommet     =" apex, "         :   Axe        =" direction,
   // "         :  1/2Angle    =" the half-angle in degrees, each with its line end.
-  void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override;
+  QORV_DECLARE_STORED(ERCone);
 
  private:
   double alpha_;
@@ -340,13 +324,9 @@ class QORV_API ERTorus : public ERSurface {
   void transformFrom(const ERPmSimilitude3D& T) override;
   void transformTo(const ERPmSimilitude3D& T) override;
 
-  ERObject* getCopy() const override;
-  // "Tore :   Vector       =" vect, "     :   Origin       =" origin,
+  // printOn: "Tore :   Vector       =" vect, "     :   Origin       =" origin,
   // "     :   Radius       =" R, "     :   Small Radius =" r, each with its line end.
-  void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override;
+  QORV_DECLARE_STORED(ERTorus);
 
  private:
   double R_;

@@ -387,7 +387,7 @@ void writeLimits(ERFile& f, const ERBoundedSurface& s) {
     return projectParameters(*this, p, uv, inside);                                                \
   }                                                                                                \
   ERPoint3D Class::project_inbound(const ERPoint3D& p) const { return inbound(*this, p); }         \
-  ERObject* Class::getCopy() const { return new Class(*this); }                                    \
+  QORV_DEFINE_COPYABLE(Class)                                                                      \
   int Class::SplitInU(t_SmartPtr<ERAnyBoundedSurface>& low, t_SmartPtr<ERAnyBoundedSurface>& high, \
                       double u) const {                                                            \
     return splitCopies(*this, low, high, u, true);                                                 \

@@ -141,9 +141,7 @@ class QORV_API ERBoundedSurface : public ERAnyBoundedSurface {
                  const ERLimites& tv);
   // "Lim  U ", "Lim  V ", "Trim U ", "Trim V ", each with its limits and a line end.
   void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override;
+  QORV_DECLARE_GUTS;
 
  protected:
   ERLimites naturalU() const { return nu_; }
@@ -219,9 +217,7 @@ class QORV_API ERSurfaceBasedOnTransfo3D : public virtual ERSurface {
 
   // Those of the placement.
   void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override;
+  QORV_DECLARE_GUTS;
 
   // Local to world and back, through the placement's map read into numbers.
   const qorv::detail::PlacementMap& placementMap() const { return map_; }
@@ -270,11 +266,7 @@ class QORV_API ERSurfaceBasedOnTransfo3D : public virtual ERSurface {
   void transformTo(const ERPmIsometrie3D& T) override;                                             \
   void transformFrom(const ERPmSimilitude3D& T) override;                                          \
   void transformTo(const ERPmSimilitude3D& T) override;                                            \
-  ERObject* getCopy() const override;                                                              \
-  void printOn(std::ostream& os) const override;                                                   \
-  void saveGuts(ERFile& f) const override;                                                         \
-  void restoreGuts(ERFile& f) override;                                                            \
-  std::uint32_t binaryStoreSize() const override;                                                  \
+  QORV_DECLARE_STORED(Class);                                                                      \
   /* The parameters of the foot of a LOCAL point: 1 found, 0 no foot (uv written only with */      \
   /* mode 1, the fall-back of project_inbound), -1 a torus u outside its limits (mode -1); */      \
   /* noise: the absolute rounding of the local coordinates (seams snap within it). */              \

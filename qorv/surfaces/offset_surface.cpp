@@ -14,6 +14,7 @@ using namespace qorv;
 
 QORV_DEFINE_CLASS(EROffsetSurface);
 QORV_DEFINE_CLASS(EROffsetSurfaceIsoParam);
+QORV_DEFINE_COPYABLE(EROffsetSurface);
 
 namespace {
 
@@ -439,7 +440,7 @@ EROffsetSurfaceIsoParam::EROffsetSurfaceIsoParam(t_SmartPtr<EROffsetSurface> sur
                                                  double p)
     : surface_(std::move(surface)), type_(type == ISO_U ? ISO_U : ISO_V), p_(p) {}
 
-ERObject* EROffsetSurfaceIsoParam::getCopy() const { return new EROffsetSurfaceIsoParam(*this); }
+QORV_DEFINE_COPYABLE(EROffsetSurfaceIsoParam);
 
 double EROffsetSurfaceIsoParam::udeb() const {
   if (!surface_) return 0.0;

@@ -105,11 +105,7 @@ class QORV_API EROffsetSurfaceIsoParam : public ERFiniteEntity3DWF {
   void transformFrom(const ERPmSimilitude3D& T) override;
   void transformTo(const ERPmSimilitude3D& T) override;
 
-  ERObject* getCopy() const override;
-  void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override;
+  QORV_DECLARE_STORED(EROffsetSurfaceIsoParam);
 
  private:
   // The surface parameter of the curve's t.
@@ -182,11 +178,7 @@ class QORV_API EROffsetSurface : public ERAnyBoundedSurface {
   void transformFrom(const ERPmSimilitude3D& T) override;
   void transformTo(const ERPmSimilitude3D& T) override;
 
-  ERObject* getCopy() const override { return new EROffsetSurface(*this); }
-  void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override;
+  QORV_DECLARE_STORED(EROffsetSurface);
 
  private:
   void copyGeometry(const EROffsetSurface& o);

@@ -803,7 +803,7 @@ void ERSurOfRevolution::transformTo(const ERPmSimilitude3D& T) {
 // ---------------------------------------------------------------------------------------------
 // Object
 
-ERObject* ERSurOfRevolution::getCopy() const { return new ERSurOfRevolution(*this); }
+QORV_DEFINE_COPYABLE(ERSurOfRevolution);
 
 void ERSurOfRevolution::printOn(std::ostream& os) const {
   os << "Axe          = ";

@@ -142,11 +142,7 @@ class QORV_API ERSurOfRevolution : public ERAnyBoundedSurface {
   // Empties the sample cache and the generatrix samples of the nearest-point search.
   void CleanUpTemporaries(int level) override;
 
-  ERObject* getCopy() const override;
-  void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override;
+  QORV_DECLARE_STORED(ERSurOfRevolution);
 
  private:
   void computeReference();

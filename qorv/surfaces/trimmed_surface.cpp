@@ -20,6 +20,8 @@ using namespace qorv;
 
 QORV_DEFINE_CLASS(ERSurfaceBoundary);
 QORV_DEFINE_CLASS(ERTrimmedSurface);
+QORV_DEFINE_COPYABLE(ERSurfaceBoundary);
+QORV_DEFINE_COPYABLE(ERTrimmedSurface);
 
 namespace {
 

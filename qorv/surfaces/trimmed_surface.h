@@ -134,11 +134,7 @@ class QORV_API ERSurfaceBoundary : public ERObject {
   // not keep affine images; both caches dropped.
   void mapParameters(const ERTransfo2D& m);
 
-  ERObject* getCopy() const override { return new ERSurfaceBoundary(*this); }
-  void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override;
+  QORV_DECLARE_STORED(ERSurfaceBoundary);
 
  private:
   static int closed(const ERFiniteEntity2DWF& c);
@@ -242,11 +238,7 @@ class QORV_API ERTrimmedSurface : public ERAnyBoundedSurface {
   // Empties the sample cache and the samples of the nearest-point search.
   void CleanUpTemporaries(int level) override;
 
-  ERObject* getCopy() const override { return new ERTrimmedSurface(*this); }
-  void printOn(std::ostream& os) const override;
-  void saveGuts(ERFile& f) const override;
-  void restoreGuts(ERFile& f) override;
-  std::uint32_t binaryStoreSize() const override;
+  QORV_DECLARE_STORED(ERTrimmedSurface);
 
  private:
   // What the nearest-point search keeps between calls: the base over a grid of the face's
