@@ -2,9 +2,12 @@
 // tool's whole run (reading the CSV, judging, statistics and fits, writing the JSON) against
 // the judging alone on the same points and threads, the ratio the tool is held to (at most
 // 1.5). The points are the sample generator's (examples/inspection): probe centres with
-// diameters, every other one naming its feature. The stages are timed again in this process.
+// diameters, every other one naming its feature. The stages are timed again in this process;
+// each time is the least of three runs (the machine is shared).
 //   inspect_run_bench [POINTS [THREADS]]      default 1000000 2
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -28,9 +31,14 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string csv = dir + "/measured.csv";
-  const qorv::bench::Run tool = run({QORV_TOOL, "inspect", "--nominal", part, "--measured", csv,
-                                     "--format", "json", "-q", "-j", std::to_string(threads)},
-                                    "/dev/null");
+  constexpr int kRuns = 3;
+  qorv::bench::Run tool;
+  for (int k = 0; k < kRuns; ++k) {
+    const qorv::bench::Run r = run({QORV_TOOL, "inspect", "--nominal", part, "--measured", csv,
+                                    "--format", "json", "-q", "-j", std::to_string(threads)},
+                                   "/dev/null");
+    if (k == 0 || r.wall < tool.wall) tool = r;
+  }
 
   using Clock = std::chrono::steady_clock;
   auto since = [](Clock::time_point t) {
@@ -39,18 +47,24 @@ int main(int argc, char** argv) {
   const gmInspection inspection(qorv::tool::readNominal(part));
   std::vector<gmMeasuredPoint> points;
   std::vector<gmSkippedLine> skipped;
-  auto t = Clock::now();
-  {
-    std::ifstream in(csv, std::ios::binary);
-    gmReadMeasuredPoints(in, points, skipped, gmMeasuredFormat{});
+  std::vector<gmInspectedPoint> results;
+  std::vector<gmFeatureSummary> summaries;
+  double reading = HUGE_VAL, judging = HUGE_VAL, fitting = HUGE_VAL;
+  for (int k = 0; k < kRuns; ++k) {
+    points.clear(), skipped.clear();
+    auto t = Clock::now();
+    {
+      std::ifstream in(csv, std::ios::binary);
+      gmReadMeasuredPoints(in, points, skipped, gmMeasuredFormat{});
+    }
+    reading = std::min(reading, since(t));
+    t = Clock::now();
+    results = inspection.run(points, 0.0, threads);
+    judging = std::min(judging, since(t));
+    t = Clock::now();
+    summaries = inspection.summarize(results, points, threads);
+    fitting = std::min(fitting, since(t));
   }
-  const double reading = since(t);
-  t = Clock::now();
-  const std::vector<gmInspectedPoint> results = inspection.run(points, 0.0, threads);
-  const double judging = since(t);
-  t = Clock::now();
-  const auto summaries = inspection.summarize(results, points, threads);
-  const double fitting = since(t);
   double load[1] = {0};
   (void)::getloadavg(load, 1);
   std::printf("%10s %8s %8s %8s %9s %9s %9s %8s\n", "points", "threads", "run s", "judge s",

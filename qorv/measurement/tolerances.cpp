@@ -365,7 +365,11 @@ gmToleranceResult gmEvaluateTolerance(const gmToleranceSpec& tol, gmForm::Kind k
       P[0] = {0, 0, 0};
       // The whole sampling in one pass over the points (the same products, in the same order).
       auto widths = [&](double h, int n, double* v) {
-        std::vector<double> nx(n), ny(n), nz(n), lo(n, HUGE_VAL), hi(n, -HUGE_VAL);
+        // Separate arrays of a fixed size: the loop over the sampling vectorises.
+        double nx[kTurnSamples], ny[kTurnSamples], nz[kTurnSamples], lo[kTurnSamples],
+            hi[kTurnSamples];
+        n = std::min(n, kTurnSamples);
+        std::fill_n(lo, n, HUGE_VAL), std::fill_n(hi, n, -HUGE_VAL);
         for (int i = 0; i < n; ++i) {
           const V d = f.direction(nz0, i * h);
           nx[i] = d[0], ny[i] = d[1], nz[i] = d[2];
