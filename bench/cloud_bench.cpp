@@ -11,8 +11,6 @@
 // by it, every core), the result saved as binary PLY; its wall time includes loading and saving,
 // as qorv's includes reading and writing. It holds coordinates in single precision.
 //   cloud_bench [POINTS...]        default 1000000 10000000
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/child_run.h"
 #include "bench/scratch.h"
 #include "qorv/measurement/inspection.h"
 #include "qorv/measurement/point_clouds.h"
@@ -34,6 +33,8 @@
 
 namespace {
 
+using qorv::bench::Run;
+using qorv::bench::run;
 using qorv::bench::scratchPath;
 
 struct Cloud {
@@ -164,39 +165,6 @@ std::size_t writeMesh(const std::string& path, const gmInspection& inspection, d
     out.write(reinterpret_cast<const char*>(&faces[t]), 12);
   }
   return faces.size() / 3;
-}
-
-struct Run {
-  double wall = -1, cpu = 0;
-  long peakKiB = 0;
-  int status = -1;
-};
-
-// Runs a program, standard output to a file; wall time and the child's peak resident set.
-Run run(const std::vector<std::string>& args, const std::string& out, bool offscreen = false) {
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  std::fflush(stdout);
-  const auto start = std::chrono::steady_clock::now();
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    if (offscreen) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    if (std::FILE* f = std::freopen(out.c_str(), "w", stdout)) (void)f;
-    ::execvp(argv[0], argv.data());
-    ::_exit(127);
-  }
-  Run r;
-  int status = 0;
-  struct rusage usage {};
-  if (pid > 0 && ::wait4(pid, &status, 0, &usage) == pid) {
-    r.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    r.peakKiB = usage.ru_maxrss;
-    r.cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-            1e-6 * static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  return r;
 }
 
 // The scalar field a binary little-endian PLY's vertices carry last (a float or double).

@@ -123,20 +123,29 @@ EREntity::DISTMINRES Projection(const ERPoint2D& p, const ERVec<ERPoint2D>& vert
   // The nearest vertex bounds the answer: edges whose box lies beyond it (and a tie) can
   // neither win nor tie, and are skipped on comparisons alone (exact, and free of overflow).
   // Four running minima, not one: the same minimum (a NaN is passed over by each), without
-  // waiting on the previous comparison at every vertex.
+  // waiting on the previous comparison at every vertex. A rectangle's few edges cost less
+  // than the bound: they are culled by the best edge so far alone.
   constexpr double kInf = std::numeric_limits<double>::infinity();
-  double m[4] = {kInf, kInf, kInf, kInf};
-  const auto d2 = [&](int i) {
-    const double dx = v[i].x() - p.x(), dy = v[i].y() - p.y();
-    return dx * dx + dy * dy;
+  constexpr int kFew = 8;
+  double bound = kInf;
+  if (n > kFew) {
+    double m[4] = {kInf, kInf, kInf, kInf};
+    const auto d2 = [&](int i) {
+      const double dx = v[i].x() - p.x(), dy = v[i].y() - p.y();
+      return dx * dx + dy * dy;
+    };
+    int i4 = 0;
+    for (; i4 + 4 <= n; i4 += 4)
+      for (int k = 0; k < 4; ++k) m[k] = std::min(m[k], d2(i4 + k));
+    for (; i4 < n; ++i4) m[0] = std::min(m[0], d2(i4));
+    const double near2 = std::min(std::min(m[0], m[1]), std::min(m[2], m[3]));
+    if (std::isfinite(near2)) bound = std::sqrt(near2) * (1 + 1e-15) + kTieBound;
+  }
+  // qorv::distance(p, q), its common case inline.
+  const auto toVertex = [&](const ERPoint2D& q) {
+    const double dx = q.x() - p.x(), dy = q.y() - p.y(), s2 = dx * dx + dy * dy;
+    return s2 >= 0x1p-968 && s2 <= 0x1p968 ? std::sqrt(s2) : qorv::distance(p, q);
   };
-  int i4 = 0;
-  for (; i4 + 4 <= n; i4 += 4)
-    for (int k = 0; k < 4; ++k) m[k] = std::min(m[k], d2(i4 + k));
-  for (; i4 < n; ++i4) m[0] = std::min(m[0], d2(i4));
-  const double near2 = std::min(std::min(m[0], m[1]), std::min(m[2], m[3]));
-  const double bound = std::isfinite(near2) ? std::sqrt(near2) * (1 + 1e-15) + kTieBound
-                                            : std::numeric_limits<double>::infinity();
   for (int i = 0; i < n; ++i) {
     const ERPoint2D& a = v[i];
     const ERPoint2D& b = v[i + 1 < n ? i + 1 : 0];
@@ -149,7 +158,7 @@ EREntity::DISTMINRES Projection(const ERPoint2D& p, const ERVec<ERPoint2D>& vert
     // sqrt of the plain sum where it neither overflows nor underflows, else the scaled length.
     const double len = len2 > 1e-290 && len2 < 1e290 ? std::sqrt(len2) : e.norme();
     if (!(len > 0.0)) {  // a point-like edge: its vertex
-      const double dv = qorv::distance(p, a);
+      const double dv = toVertex(a);
       if (dv < best) best = dv, foot = a, edge = i, result = EREntity::DISTMIN_NORMAL;
       continue;
     }
@@ -165,7 +174,7 @@ EREntity::DISTMINRES Projection(const ERPoint2D& p, const ERVec<ERPoint2D>& vert
       }
     } else {
       const ERPoint2D& end = s < 0.0 ? a : b;
-      const double dv = qorv::distance(p, end);
+      const double dv = toVertex(end);
       if (dv < best) best = dv, foot = end, edge = i, result = EREntity::DISTMIN_NORMAL;
     }
   }

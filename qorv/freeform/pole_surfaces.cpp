@@ -38,11 +38,18 @@ struct SpanScratch {
 // the domain. The net fits (a non-empty span exists).
 int spanOf(const double* U, int m, int p, double u, bool left) {
   const int n = m - p - 1;
-  const double* first = U + p;
-  const double* last = U + n + 1;
-  int s = static_cast<int>(
-              (left ? std::lower_bound(first, last, u) : std::upper_bound(first, last, u)) - U) -
-          1;
+  // lower_bound (left) or upper_bound over U[p..n], the same comparisons halving without a
+  // branch: a random parameter would mispredict every other step.
+  const double* base = U + p;
+  std::ptrdiff_t len = n + 1 - p;
+  while (len > 1) {
+    const std::ptrdiff_t half = len / 2;
+    const bool right = left ? base[half - 1] < u : !(u < base[half - 1]);
+    base += half * static_cast<std::ptrdiff_t>(right);
+    len -= half;
+  }
+  if (len == 1) base += left ? *base < u : !(u < *base);
+  int s = static_cast<int>(base - U) - 1;
   if (s < p) s = p;
   if (s > n - 1) s = n - 1;
   // An empty span: move to the non-empty one on the side asked, else the other.
@@ -65,10 +72,12 @@ int spanOf(const double* U, int m, int p, double u, bool left) {
 
 // The basis functions of span s at u and their derivatives to order nd: ders[k * (p + 1) + r]
 // (the recurrence of de Boor and Cox with the derivative triangle; empty intervals add 0).
-// PF >= 0 fixes the degree at compile time (the loops unrolled); mem holds (p + 1) (p + 5).
-template <int PF>
-void basisDersIn(const double* U, int pRun, int s, double u, int nd, double* ders, double* mem) {
+// PF >= 0 fixes the degree, NF >= 0 the order at compile time (the loops unrolled); mem holds
+// (p + 1) (p + 5).
+template <int PF, int NF = -1>
+void basisDersIn(const double* U, int pRun, int s, double u, int ndRun, double* ders, double* mem) {
   const int p = PF >= 0 ? PF : pRun;
+  const int nd = NF >= 0 ? NF : ndRun;
   const int q = p + 1;
   double* ndu = mem;
   double* left = ndu + q * q;
@@ -134,8 +143,8 @@ void basisValuesIn(const double* U, int pRun, int s, double u, double* N) {
 }
 
 void basisDers(const double* U, int p, int s, double u, int nd, double* ders, SpanScratch& sc) {
-  if (nd == 0 && p <= 8) return p == 3 ? basisValuesIn<3>(U, p, s, u, ders)
-                                       : basisValuesIn<-1>(U, p, s, u, ders);
+  if (nd == 0 && p <= 8)
+    return p == 3 ? basisValuesIn<3>(U, p, s, u, ders) : basisValuesIn<-1>(U, p, s, u, ders);
   switch (p) {
     case 1: {
       double mem[2 * 6];
@@ -146,7 +155,10 @@ void basisDers(const double* U, int p, int s, double u, int nd, double* ders, Sp
       return basisDersIn<2>(U, p, s, u, nd, ders, mem);
     }
     case 3: {
+      // The bicubic net, the usual one, at the orders evaluateNet asks.
       double mem[4 * 8];
+      if (nd == 1) return basisDersIn<3, 1>(U, p, s, u, nd, ders, mem);
+      if (nd == 2) return basisDersIn<3, 2>(U, p, s, u, nd, ders, mem);
       return basisDersIn<3>(U, p, s, u, nd, ders, mem);
     }
     default:
@@ -189,9 +201,10 @@ bool NetView::fits() const {
 }
 
 // The homogeneous partials A[l][k] = d^(k+l) / du^k dv^l to orders (O, O), poles of ST doubles.
+// Inlined into its callers: a call costs a tenth of a bicubic point.
 template <int O, int ST, int PF = -1, int QF = -1>
-void tensorSum(const NetView& net, int su, int sv, const double* Nu, const double* Nv,
-               double A[3][3][4]) {
+[[gnu::always_inline]] inline void tensorSum(const NetView& net, int su, int sv, const double* Nu,
+                                             const double* Nv, double A[3][3][4]) {
   const int p = PF >= 0 ? PF : net.pu, q = QF >= 0 ? QF : net.pv;
   for (int j = 0; j <= q; ++j) {
     const double* row = net.poles + static_cast<std::ptrdiff_t>(sv - q + j) * net.nu * ST;

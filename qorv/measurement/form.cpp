@@ -27,7 +27,9 @@ V3 axpy(const V3& a, double k, const V3& b) {
 
 struct Element {
   V3 o{0, 0, 0}, e1{1, 0, 0}, e2{0, 1, 0}, e3{0, 0, 1};
-  double psi = 0;
+  double psi = 0, cosPsi = 1, sinPsi = 0;  // a cone's angle, its sine and cosine taken once
+
+  void setPsi(double a) { psi = a, cosPsi = std::cos(a), sinPsi = std::sin(a); }
 
   // e3 kept; e1, e2 re-made orthonormal about it, e1 as near its old self as can be.
   void reframe() {
@@ -62,6 +64,14 @@ int params(gmForm::Kind k) {
   return 0;
 }
 
+// sqrt(x^2 + y^2 [+ z^2]): the plain sum while it stays well inside the range, else hypot.
+double len(double x, double y) { return qorv::detail::length2(x, y); }
+double len(double x, double y, double z) {
+  const double q = x * x + y * y + z * z;
+  if (q >= 0x1p-968 && q <= 0x1p968) return std::sqrt(q);
+  return std::hypot(x, y, z);
+}
+
 // The residual of q and its gradient in the step parameters.
 double residual(gmForm::Kind k, const Element& e, const V3& q, double* grad) {
   const V3 d{q[0] - e.o[0], q[1] - e.o[1], q[2] - e.o[2]};
@@ -75,25 +85,25 @@ double residual(gmForm::Kind k, const Element& e, const V3& q, double* grad) {
       return z;
     case gmForm::CIRCLE2D:
     case gmForm::CIRCLE3D: {
-      const double r = std::hypot(x, y), inv = r > 0 ? 1 / r : 0;
+      const double r = len(x, y), inv = r > 0 ? 1 / r : 0;
       if (grad) grad[0] = -x * inv, grad[1] = -y * inv;
       return r;
     }
     case gmForm::SPHERE: {
-      const double r = std::hypot(x, y, z), inv = r > 0 ? 1 / r : 0;
+      const double r = len(x, y, z), inv = r > 0 ? 1 / r : 0;
       if (grad) grad[0] = -x * inv, grad[1] = -y * inv, grad[2] = -z * inv;
       return r;
     }
     case gmForm::LINE3D:
     case gmForm::CYLINDER: {
-      const double r = std::hypot(x, y), inv = r > 0 ? 1 / r : 0;
+      const double r = len(x, y), inv = r > 0 ? 1 / r : 0;
       if (grad)
         grad[0] = -x * inv, grad[1] = -y * inv, grad[2] = -x * z * inv, grad[3] = -y * z * inv;
       return r;
     }
     case gmForm::CONE: {
-      const double r = std::hypot(x, y), inv = r > 0 ? 1 / r : 0;
-      const double c = std::cos(e.psi), s = std::sin(e.psi);
+      const double r = len(x, y), inv = r > 0 ? 1 / r : 0;
+      const double c = e.cosPsi, s = e.sinPsi;
       if (grad) {
         grad[0] = -c * x * inv, grad[1] = -c * y * inv;
         grad[2] = -c * x * z * inv - s * x, grad[3] = -c * y * z * inv - s * y;
@@ -131,7 +141,7 @@ Element step(gmForm::Kind k, Element e, const double* p) {
       // The axis point nearest the centroid (the origin) keeps z small; a cone's offset
       // depends on that point, so it stays where the step put it.
       if (k == gmForm::CONE)
-        e.psi += p[4];
+        e.setPsi(e.psi + p[4]);
       else
         e.o = axpy(e.o, -dot(e.o, e.e3), e.e3);
       break;
@@ -405,7 +415,7 @@ bool collinear(const std::vector<V3>& q, const V3 vec[3]) {
   double d = 0;
   for (const V3& p : q) {
     const V3 r = axpy(p, -dot(p, vec[2]), vec[2]);
-    d = std::max(d, std::hypot(r[0], r[1], r[2]));
+    d = std::max(d, len(r[0], r[1], r[2]));
   }
   return !(d > 1e-12);
 }
@@ -534,13 +544,13 @@ std::string leastSquaresFit(Problem& pb, const V3& hint, Fit& best) {
       for (std::size_t i = 0; i < pb.q.size(); i += stride) {
         const V3& q = pb.q[i];
         const V3 d{q[0] - f.e.o[0], q[1] - f.e.o[1], q[2] - f.e.o[2]};
-        const double z = dot(d, f.e.e3), rho = std::hypot(dot(d, f.e.e1), dot(d, f.e.e2));
+        const double z = dot(d, f.e.e3), rho = len(dot(d, f.e.e1), dot(d, f.e.e2));
         sz += z, sr += rho, szz += z * z, szr += z * rho, cnt += 1;
       }
       const double det = cnt * szz - sz * sz;
       const double t = det > 0 ? (cnt * szr - sz * sr) / det : 0;
-      f.e.psi = std::atan(t);
-      f.s = (sr - t * sz) / cnt * std::cos(f.e.psi);
+      f.e.setPsi(std::atan(t));
+      f.s = (sr - t * sz) / cnt * f.e.cosPsi;
     }
     f.ssr = 0;
     for (std::size_t i = 0; i < pb.q.size(); i += stride)
@@ -690,7 +700,7 @@ gmFormResult gmFit(const std::vector<ERPoint3D>& points, gmForm::Kind kind,
 
   // Back to the caller's frame.
   Element& e = f.e;
-  if (kind == gmForm::CONE && e.psi < 0) e.e3 = {-e.e3[0], -e.e3[1], -e.e3[2]}, e.psi = -e.psi;
+  if (kind == gmForm::CONE && e.psi < 0) e.e3 = {-e.e3[0], -e.e3[1], -e.e3[2]}, e.setPsi(-e.psi);
   V3 point = e.o, axis = e.e3;
   double radius = 0;
   switch (kind) {

@@ -23,6 +23,19 @@ namespace {
 using qorv::detail::finite;
 using qorv::detail::kTwoPi;
 
+// task(k) for every feature k < n, on up to threads threads taking the next feature each.
+template <class Task>
+void forEachFeature(std::size_t n, int threads, const Task& task) {
+  std::atomic<std::size_t> next{0};
+  auto loop = [&] {
+    for (std::size_t k; (k = next.fetch_add(1)) < n;) task(k);
+  };
+  std::vector<std::thread> pool;
+  for (int t = 1; t < std::min<int>(threads, static_cast<int>(n)); ++t) pool.emplace_back(loop);
+  loop();
+  for (std::thread& th : pool) th.join();
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -661,22 +674,14 @@ std::vector<gmFeatureSummary> gmInspection::summarizeCloud(const double* xyz,
     fitOne(k, calculated, fs);
     kept[k] = std::move(calculated);
   };
-  std::atomic<std::size_t> next{0};
-  auto loop = [&] {
-    for (std::size_t k; (k = next.fetch_add(1)) < features_.size();) task(k);
-  };
-  std::vector<std::thread> pool;
-  for (int t = 1; t < std::min<int>(threads, static_cast<int>(features_.size())); ++t)
-    pool.emplace_back(loop);
-  loop();
-  for (std::thread& th : pool) th.join();
-  judgeTolerances(kept, s);
+  forEachFeature(features_.size(), threads, task);
+  judgeTolerances(kept, s, threads);
   return s;
 }
 
-std::vector<gmFeatureSummary> gmInspection::summarize(
-    const std::vector<gmInspectedPoint>& results,
-    const std::vector<gmMeasuredPoint>& points) const {
+std::vector<gmFeatureSummary> gmInspection::summarize(const std::vector<gmInspectedPoint>& results,
+                                                      const std::vector<gmMeasuredPoint>& points,
+                                                      int threads) const {
   std::vector<gmFeatureSummary> s(features_.size());
   std::vector<std::vector<ERPoint3D>> calculated(features_.size());
   for (std::size_t i = 0; i < results.size(); ++i) {
@@ -694,14 +699,14 @@ std::vector<gmFeatureSummary> gmInspection::summarize(
     if (!r.inTolerance) ++fs.outOfTolerance;
     calculated[static_cast<std::size_t>(r.feature)].push_back(r.calculated);
   }
-  fitAll(calculated, s);
+  fitAll(calculated, s, threads);
   return s;
 }
 
 void gmInspection::fitAll(const std::vector<std::vector<ERPoint3D>>& calculated,
-                          std::vector<gmFeatureSummary>& s) const {
-  for (std::size_t k = 0; k < features_.size(); ++k) fitOne(k, calculated[k], s[k]);
-  judgeTolerances(calculated, s);
+                          std::vector<gmFeatureSummary>& s, int threads) const {
+  forEachFeature(features_.size(), threads, [&](std::size_t k) { fitOne(k, calculated[k], s[k]); });
+  judgeTolerances(calculated, s, threads);
 }
 
 void gmInspection::fitOne(std::size_t k, const std::vector<ERPoint3D>& pts,
@@ -769,57 +774,64 @@ gmForm::Kind formKind(const gmInspectionFeature& f) {
 }  // namespace
 
 void gmInspection::judgeTolerances(const std::vector<std::vector<ERPoint3D>>& pts,
-                                   std::vector<gmFeatureSummary>& s) const {
-  // Each datum fitted once, when asked for.
-  std::vector<int> fitted(features_.size(), 0);
-  std::vector<gmDatum> datum(features_.size());
-  std::vector<std::string> why(features_.size());
-  auto datumOf = [&](std::size_t k) {
-    if (fitted[k]) return;
-    fitted[k] = 1;
-    const gmInspectionFeature& f = features_[k];
-    datum[k].name = f.datum();
-    datum[k].nominal = datum[k].measured = nominalElement(f);
-    const gmFormResult r =
-        gmFit(pts[k], formKind(f), gmForm::LEAST_SQUARES, f.elementFrame().getVector(Coord3D::Z));
-    if (!r.ok) {
-      why[k] = "datum " + f.datum() + " cannot be fitted: " + r.reason;
-      return;
-    }
-    datum[k].measured.point = r.element.point;
-    datum[k].measured.direction = r.element.axis;
+                                   std::vector<gmFeatureSummary>& s, int threads) const {
+  // The least-squares fits asked for (a datum's, a toleranced feature's without a form or size
+  // fit), each made once; then each feature's tolerances. Both shared out over the threads.
+  const std::size_t n = features_.size();
+  auto datumIndex = [&](const std::string& name) {
+    std::size_t d = 0;
+    while (d < n && features_[d].datum() != name) ++d;
+    return d;
   };
-  for (std::size_t k = 0; k < features_.size(); ++k) {
+  auto ownFit = [&](std::size_t k) -> const gmFormResult* {
+    const gmFeatureForm& w = features_[k].form();
+    return w.size && s[k].sizeFit.ok   ? &s[k].sizeFit
+           : w.form && s[k].formFit.ok ? &s[k].formFit
+                                       : nullptr;
+  };
+  std::vector<char> wanted(n, 0);
+  for (std::size_t k = 0; k < n; ++k)
+    for (const gmToleranceSpec& t : features_[k].tolerances()) {
+      if (!ownFit(k)) wanted[k] = 1;
+      for (const std::string& name : t.datums)
+        if (const std::size_t d = datumIndex(name); d < n) wanted[d] = 1;
+    }
+  std::vector<gmFormResult> ls(n);
+  forEachFeature(n, threads, [&](std::size_t k) {
+    if (wanted[k])
+      ls[k] = gmFit(pts[k], formKind(features_[k]), gmForm::LEAST_SQUARES,
+                    features_[k].elementFrame().getVector(Coord3D::Z));
+  });
+  forEachFeature(n, threads, [&](std::size_t k) {
     const gmInspectionFeature& f = features_[k];
     for (const gmToleranceSpec& t : f.tolerances()) {
       gmToleranceResult r;
       std::vector<gmDatum> frame;
       for (const std::string& name : t.datums) {
-        std::size_t d = 0;
-        while (d < features_.size() && features_[d].datum() != name) ++d;
-        if (d == features_.size()) {
+        const std::size_t d = datumIndex(name);
+        if (d == n) {
           r.reason = "datum " + name + " is carried by no feature";
           break;
         }
-        datumOf(d);
-        if (!why[d].empty()) {
-          r.reason = why[d];
+        if (!ls[d].ok) {
+          r.reason = "datum " + features_[d].datum() + " cannot be fitted: " + ls[d].reason;
           break;
         }
-        frame.push_back(datum[d]);
+        gmDatum datum;
+        datum.name = features_[d].datum();
+        datum.nominal = datum.measured = nominalElement(features_[d]);
+        datum.measured.point = ls[d].element.point;
+        datum.measured.direction = ls[d].element.axis;
+        frame.push_back(datum);
       }
       if (r.reason.empty()) {
-        const gmFeatureForm& w = f.form();
-        const gmFormResult fit = w.size && s[k].sizeFit.ok ? s[k].sizeFit
-                                 : w.form && s[k].formFit.ok
-                                     ? s[k].formFit
-                                     : gmFit(pts[k], formKind(f), gmForm::LEAST_SQUARES,
-                                             f.elementFrame().getVector(Coord3D::Z));
-        r = gmEvaluateTolerance(t, formKind(f), nominalElement(f), fit, pts[k], frame);
+        const gmFormResult* own = ownFit(k);
+        r = gmEvaluateTolerance(t, formKind(f), nominalElement(f), own ? *own : ls[k], pts[k],
+                                frame);
       }
       s[k].tolerances.push_back(std::move(r));
     }
-  }
+  });
 }
 
 std::string gmInspectionFeature::setElement(Kind kind, const ERPmIsometrie3D& frame, double r1) {
@@ -1021,25 +1033,33 @@ int gmFitCylinder(const std::vector<ERPoint3D>& pts, ERPoint3D& axisPoint, ERVec
   local.reserve(pts.size());
   for (const ERPoint3D& p : pts) local.push_back(frame << p);
   const int m = static_cast<int>(local.size());
-  auto distanceToAxis = [](const ERPoint3D& p, const std::vector<double>& q) {
-    const ERVector3D u = ERVector3D(q[2], q[3], 1).normalize();
-    const ERVector3D w(p.x() - q[0], p.y() - q[1], p.z());
+  auto direction = [](double c, double d) { return ERVector3D(c, d, 1).normalize(); };
+  auto distanceToAxis = [](const ERPoint3D& p, double a, double b, const ERVector3D& u) {
+    const ERVector3D w(p.x() - a, p.y() - b, p.z());
     return (w - (w * u) * u).norme();
   };
   auto residuals = [&](const std::vector<double>& q, std::vector<double>& r,
                        std::vector<double>& J) {
-    double scale = std::fabs(q[4]);
+    const double scale = std::fabs(q[4]);
+    // Central differences for the axis parameters: the four shifted directions are the same
+    // for every point, so they are made once.
+    double h[4], a0[4][2], a1[4][2];
+    ERVector3D u0[4], u1[4];
+    for (int a = 0; a < 4; ++a) {
+      h[a] = a < 2 ? 1e-6 * std::max(scale, 1e-300) : 1e-6;
+      double hi[4] = {q[0], q[1], q[2], q[3]}, lo[4] = {q[0], q[1], q[2], q[3]};
+      hi[a] += h[a], lo[a] -= h[a];
+      a1[a][0] = hi[0], a1[a][1] = hi[1], u1[a] = direction(hi[2], hi[3]);
+      a0[a][0] = lo[0], a0[a][1] = lo[1], u0[a] = direction(lo[2], lo[3]);
+    }
+    const ERVector3D u = direction(q[2], q[3]);
     for (int i = 0; i < m; ++i) {
       const ERPoint3D& p = local[static_cast<std::size_t>(i)];
-      r[static_cast<std::size_t>(i)] = distanceToAxis(p, q) - q[4];
-      // Central differences for the axis parameters.
-      for (int a = 0; a < 4; ++a) {
-        std::vector<double> hi = q, lo = q;
-        const double h = (a < 2 ? 1e-6 * std::max(scale, 1e-300) : 1e-6);
-        hi[static_cast<std::size_t>(a)] += h, lo[static_cast<std::size_t>(a)] -= h;
-        J[static_cast<std::size_t>(i * 5 + a)] =
-            (distanceToAxis(p, hi) - distanceToAxis(p, lo)) / (2 * h);
-      }
+      r[static_cast<std::size_t>(i)] = distanceToAxis(p, q[0], q[1], u) - q[4];
+      for (int a = 0; a < 4; ++a)
+        J[static_cast<std::size_t>(i * 5 + a)] = (distanceToAxis(p, a1[a][0], a1[a][1], u1[a]) -
+                                                  distanceToAxis(p, a0[a][0], a0[a][1], u0[a])) /
+                                                 (2 * h[a]);
       J[static_cast<std::size_t>(i * 5 + 4)] = -1;
     }
   };
@@ -1050,8 +1070,9 @@ int gmFitCylinder(const std::vector<ERPoint3D>& pts, ERPoint3D& axisPoint, ERVec
   axisPoint = frame >> ERPoint3D(x[0], x[1], 0);
   axis = frame >> ERVector3D(x[2], x[3], 1).normalize();
   double lo = HUGE_VAL, hi = -HUGE_VAL;
+  const ERVector3D u = direction(x[2], x[3]);
   for (const ERPoint3D& p : local) {
-    const double d = distanceToAxis(p, x) - radius;
+    const double d = distanceToAxis(p, x[0], x[1], u) - radius;
     lo = std::min(lo, d), hi = std::max(hi, d);
   }
   formError = hi - lo;

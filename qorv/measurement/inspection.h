@@ -280,21 +280,24 @@ class QORV_API gmInspection {
   std::string skipReason(const gmInspectedPoint& r, const gmMeasuredPoint& p) const;
   // The target point the result stands for (foot, probe point, normal), as stored.
   gmTargetPoint target(const gmInspectedPoint& r, const gmMeasuredPoint& p) const;
+  // The statistics, fits, form and size of every judged point; the fits shared out over
+  // threads, one thread to a feature.
   std::vector<gmFeatureSummary> summarize(const std::vector<gmInspectedPoint>& results,
-                                          const std::vector<gmMeasuredPoint>& points) const;
+                                          const std::vector<gmMeasuredPoint>& points,
+                                          int threads = 1) const;
 
  private:
   static void judgeForm(const gmInspectionFeature& f, const std::vector<ERPoint3D>& pts,
                         gmFeatureSummary& fs);
   void judgeTolerances(const std::vector<std::vector<ERPoint3D>>& pts,
-                       std::vector<gmFeatureSummary>& s) const;
+                       std::vector<gmFeatureSummary>& s, int threads) const;
   gmInspectedPoint inspectWith(const std::vector<gmInspectionFeature>& features,
                                const gmMeasuredPoint& p, double defaultDiameter) const;
   gmInspectedPoint inspectAt(const std::vector<gmInspectionFeature>& features,
                              const ERPoint3D& centre, double diameter,
                              const std::string& named) const;
   void fitAll(const std::vector<std::vector<ERPoint3D>>& calculated,
-              std::vector<gmFeatureSummary>& s) const;
+              std::vector<gmFeatureSummary>& s, int threads) const;
   void fitOne(std::size_t k, const std::vector<ERPoint3D>& pts, gmFeatureSummary& fs) const;
   template <class Work>
   void forChunks(std::size_t n, int threads, const std::function<void(std::size_t)>& progress,

@@ -90,7 +90,18 @@ std::string utf16ToUtf8(std::istream& in, bool little) {
 
 // Splits a line into fields (RFC 4180 quotes); "" when sound, else why not.
 const char* split(std::string_view line, char delimiter, std::vector<std::string>& fields) {
-  fields.clear();
+  // The strings of the last line are written over (a long coordinate keeps its buffer).
+  std::size_t used = 0;
+  const auto next = [&]() -> std::string& {
+    if (used == fields.size()) fields.emplace_back();
+    std::string& f = fields[used++];
+    f.clear();
+    return f;
+  };
+  const auto done = [&](const char* why) {
+    fields.resize(used);
+    return why;
+  };
   const bool blanks = delimiter == ' ';
   std::size_t i = 0;
   const std::size_t n = line.size();
@@ -100,7 +111,7 @@ const char* split(std::string_view line, char delimiter, std::vector<std::string
   if (blanks) skipBlanks();
   while (true) {
     skipBlanks();
-    std::string field;
+    std::string& field = next();
     if (i < n && line[i] == '"') {
       ++i;
       bool closed = false;
@@ -117,25 +128,63 @@ const char* split(std::string_view line, char delimiter, std::vector<std::string
         }
         field += line[i++];
       }
-      if (!closed) return "a quote is not closed";
+      if (!closed) return done("a quote is not closed");
       skipBlanks();
-      if (i < n && !(blanks ? blank(line[i]) : line[i] == delimiter)) return "text after a closing quote";
+      if (i < n && !(blanks ? blank(line[i]) : line[i] == delimiter))
+        return done("text after a closing quote");
     } else {
       const std::size_t start = i;
       while (i < n && !(blanks ? blank(line[i]) : line[i] == delimiter)) ++i;
-      field.assign(trim(line.substr(start, i - start), delimiter != '\t'));
-      if (field.find('"') != std::string::npos) return "a quote inside an unquoted field";
+      const std::string_view text = trim(line.substr(start, i - start), delimiter != '\t');
+      if (text.find('"') != std::string_view::npos) return done("a quote inside an unquoted field");
+      field.assign(text);
     }
-    fields.push_back(std::move(field));
     if (blanks) {
       skipBlanks();
-      if (i >= n) return "";
+      if (i >= n) return done("");
     } else {
-      if (i >= n) return "";
+      if (i >= n) return done("");
       ++i;  // the delimiter
     }
   }
 }
+
+// The lines of a stream as getline gives them (the end of line dropped, a last line without
+// one kept), read a block at a time: no string per line.
+class LineReader {
+ public:
+  explicit LineReader(std::istream& in) : in_(in) {}
+  bool next(std::string_view& line) {
+    for (;;) {
+      if (const void* nl = std::memchr(buf_.data() + pos_, '\n', end_ - pos_)) {
+        const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(nl) - buf_.data());
+        line = std::string_view(buf_.data() + pos_, at - pos_);
+        pos_ = at + 1;
+        return true;
+      }
+      if (eof_) {
+        if (pos_ == end_) return false;
+        line = std::string_view(buf_.data() + pos_, end_ - pos_);
+        pos_ = end_;
+        return true;
+      }
+      // Keep the partial line, then fill the rest (twice the room when a line fills it all).
+      std::memmove(buf_.data(), buf_.data() + pos_, end_ - pos_);
+      end_ -= pos_, pos_ = 0;
+      if (buf_.size() - end_ < kBlock / 2) buf_.resize(std::max(kBlock, 2 * buf_.size()));
+      in_.read(buf_.data() + end_, static_cast<std::streamsize>(buf_.size() - end_));
+      end_ += static_cast<std::size_t>(in_.gcount());
+      eof_ = !in_;
+    }
+  }
+
+ private:
+  static constexpr std::size_t kBlock = std::size_t{1} << 20;
+  std::istream& in_;
+  std::string buf_;
+  std::size_t pos_ = 0, end_ = 0;
+  bool eof_ = false;
+};
 
 char detectDelimiter(std::string_view line) {
   int tabs = 0, semicolons = 0, commas = 0;
@@ -205,16 +254,18 @@ gmMeasuredFormat gmReadMeasuredPoints(std::istream& in, std::vector<gmMeasuredPo
     }
   }
   const std::size_t firstPoint = points.size(), firstSkip = skipped.size();
-  std::string text;
+  std::string_view text;
+  LineReader lines(*source);
   std::vector<std::string> f;
   long line = 0;
   bool first = true;
   char decimal = format.decimal;
-  while (std::getline(*source, text)) {
+  while (lines.next(text)) {
     ++line;
     const std::uint64_t start = consumed;
     consumed += text.size() + 1;
-    if (line == 1 && text.size() >= 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+    if (line == 1 && text.size() >= 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0)
+      text.remove_prefix(3);
     if (start < 4096 &&
         std::memchr(text.data(), 0, std::min<std::size_t>(text.size(), 4096 - start)) != nullptr) {
       // A binary file (a database, an image) is not a list of points with garbage lines.
@@ -248,12 +299,13 @@ gmMeasuredFormat gmReadMeasuredPoints(std::istream& in, std::vector<gmMeasuredPo
       for (int k = 1; k <= 3 && mark == 0; ++k)
         mark = f[static_cast<std::size_t>(k)].find('.') != std::string::npos   ? '.'
                : f[static_cast<std::size_t>(k)].find(',') != std::string::npos ? ','
-                                                                                : 0;
+                                                                               : 0;
     }
     double xyz[3];
     bool numbers = true;
     for (int k = 0; k < 3; ++k)
-      numbers = numbers && gmParseNumber(f[static_cast<std::size_t>(k + 1)], xyz[k], mark ? mark : '.');
+      numbers =
+          numbers && gmParseNumber(f[static_cast<std::size_t>(k + 1)], xyz[k], mark ? mark : '.');
     if (!numbers) {
       // A first line of names is the header.
       if (isFirst)

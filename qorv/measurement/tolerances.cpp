@@ -200,14 +200,18 @@ double leastFarthest(const std::vector<V>& r, const std::vector<V>& basis) {
 }
 
 // The least of g over a turn: a dense sampling, then a golden section about the best sample.
-template <class G>
-double leastOverTurn(const G& g, double& theta) {
-  constexpr int n = 720;
+// samples(h, n, v) may fill v[i] = g(i h) for the whole sampling at once.
+constexpr int kTurnSamples = 720;
+template <class G, class Samples>
+double leastOverTurn(const G& g, const Samples& samples, double& theta) {
+  constexpr int n = kTurnSamples;
   constexpr double h = 2 * std::numbers::pi / n;
+  double v[n];
+  samples(h, n, v);
   double best = HUGE_VAL;
   theta = 0;
   for (int i = 0; i < n; ++i)
-    if (const double v = g(i * h); v < best) best = v, theta = i * h;
+    if (v[i] < best) best = v[i], theta = i * h;
   double a = theta - h, b = theta + h;
   const double phi = (std::sqrt(5.0) - 1) / 2;
   double c = b - phi * (b - a), d = a + phi * (b - a), gc = g(c), gd = g(d);
@@ -314,7 +318,10 @@ gmToleranceResult gmEvaluateTolerance(const gmToleranceSpec& tol, gmForm::Kind k
       return 2 * leastFarthest(r, basis);
     };
     double theta = 0;
-    out.value = f.freeTurn ? leastOverTurn(value, theta) : value(0);
+    auto each = [&](double h, int n, double* v) {
+      for (int i = 0; i < n; ++i) v[i] = value(i * h);
+    };
+    out.value = f.freeTurn ? leastOverTurn(value, each, theta) : value(0);
     out.cylindrical = 1;
     if (kind != gmForm::SPHERE) {
       const V d = f.direction(nom.d, theta);
@@ -342,9 +349,9 @@ gmToleranceResult gmEvaluateTolerance(const gmToleranceSpec& tol, gmForm::Kind k
       out.cylindrical = 1;
       out.zone = ERVector3D(z[0], z[1], z[2]);
     } else {
-      const V nz = kind == gmForm::PLANE ? nom.d : unit(across(d1, nom.d));
+      const V nz0 = kind == gmForm::PLANE ? nom.d : unit(across(d1, nom.d));
       auto width = [&](double theta) {
-        const V n = f.direction(nz, theta);
+        const V n = f.direction(nz0, theta);
         double lo = HUGE_VAL, hi = -HUGE_VAL;
         for (const V& p : P) {
           const double s = dot(p, n);
@@ -356,8 +363,26 @@ gmToleranceResult gmEvaluateTolerance(const gmToleranceSpec& tol, gmForm::Kind k
       // Points are measured from their first: far-off parts keep their digits.
       for (std::size_t i = 1; i < P.size(); ++i) P[i] = sub(P[i], P[0]);
       P[0] = {0, 0, 0};
-      out.value = f.freeTurn ? leastOverTurn(width, theta) : width(0);
-      const V n = f.direction(nz, theta);
+      // The whole sampling in one pass over the points (the same products, in the same order).
+      auto widths = [&](double h, int n, double* v) {
+        // Separate arrays of a fixed size: the loop over the sampling vectorises.
+        double nx[kTurnSamples], ny[kTurnSamples], nz[kTurnSamples], lo[kTurnSamples],
+            hi[kTurnSamples];
+        n = std::min(n, kTurnSamples);
+        std::fill_n(lo, n, HUGE_VAL), std::fill_n(hi, n, -HUGE_VAL);
+        for (int i = 0; i < n; ++i) {
+          const V d = f.direction(nz0, i * h);
+          nx[i] = d[0], ny[i] = d[1], nz[i] = d[2];
+        }
+        for (const V& p : P)
+          for (int i = 0; i < n; ++i) {
+            const double s = p[0] * nx[i] + p[1] * ny[i] + p[2] * nz[i];
+            lo[i] = std::min(lo[i], s), hi[i] = std::max(hi[i], s);
+          }
+        for (int i = 0; i < n; ++i) v[i] = hi[i] - lo[i];
+      };
+      out.value = f.freeTurn ? leastOverTurn(width, widths, theta) : width(0);
+      const V n = f.direction(nz0, theta);
       out.zone = ERVector3D(n[0], n[1], n[2]);
     }
   }

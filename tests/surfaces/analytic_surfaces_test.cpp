@@ -394,13 +394,15 @@ TEST(AnalyticSurfaces, BatchDistancesAreThePerPointOnes) {
     const double s = draw.magnitude(-290, 290);
     const qorv_test::Frame f = draw.placed(s * draw.uniform(0, 1e3));
     const ERVector3D z = f(ERVector3D(0, 0, 1)) * (round % 7 == 0 ? 1e-3 : 1.0);
+    // Every other torus a ring (the batch's own loop), the others anything.
+    const double R = s * draw.uniform(0, 2);
+    const double r = round % 2 ? R * draw.uniform(0, 0.9) : s * draw.uniform(-1, 3);
     std::unique_ptr<ERSurface> surfaces[] = {
         std::make_unique<ERPlane>(f.origin(), f(ERVector3D(1, 0, 0)), f(ERVector3D(0, 1, 0))),
         std::make_unique<ERCylinder>(ERInfLine3D(z, f.origin()), s * draw.uniform(-1, 2)),
         std::make_unique<ERSphere>(f.origin(), s * draw.uniform(-1, 2)),
         std::make_unique<ERCone>(f.origin(), z, draw.uniform(-4, 4)),
-        std::make_unique<ERTorus>(s * draw.uniform(0, 2), s * draw.uniform(-1, 3),
-                                  round % 11 == 0 ? ERVector3D() : z, f.origin())};
+        std::make_unique<ERTorus>(R, r, round % 11 == 0 ? ERVector3D() : z, f.origin())};
     std::vector<double> xyz;
     for (int k = 0; k < 64; ++k) {
       const ERPoint3D p = k < 4 ? f.origin() + z * (s * k)  // on the axis

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <chrono>
 #include <climits>
 #include <cmath>
@@ -333,8 +334,8 @@ int inspectCloud(const InspectOptions& o, Output& out, const gmInspection& inspe
         alignPoints(o.align, inspection.features(), subset, diameter, o.maxDistance, alignment);
     if (!why.empty()) return fail2(o.measured, why);
     for (std::size_t i = 0; i < n; ++i) {
-      const ERPoint3D q =
-          alignment.transfo >> ERPoint3D(cloud.xyz[3 * i], cloud.xyz[3 * i + 1], cloud.xyz[3 * i + 2]);
+      const ERPoint3D q = alignment.transfo >>
+                          ERPoint3D(cloud.xyz[3 * i], cloud.xyz[3 * i + 1], cloud.xyz[3 * i + 2]);
       cloud.xyz[3 * i] = q.x(), cloud.xyz[3 * i + 1] = q.y(), cloud.xyz[3 * i + 2] = q.z();
     }
   }
@@ -622,7 +623,7 @@ int inspect(const InspectOptions& o, Output& out) {
   progress.stage("judging", points.size());
   const std::vector<gmInspectedPoint> results =
       inspection.run(points, diameter, threads, [&](std::size_t done) { progress.update(done); });
-  const std::vector<gmFeatureSummary> summaries = inspection.summarize(results, points);
+  const std::vector<gmFeatureSummary> summaries = inspection.summarize(results, points, threads);
 
   // Skipped and unassigned points join the malformed lines, in line order.
   const std::size_t malformed = skipped.size();
@@ -668,21 +669,57 @@ int inspect(const InspectOptions& o, Output& out) {
     s << (skipped.empty() ? "" : "\n  ") << "],\n  \"features\": [";
     writeFeaturesJson(s, fs, summaries);
     s << (fs.empty() ? "" : "\n  ") << "],\n  \"results\": [";
-    bool firstResult = true;
-    for (std::size_t i = 0; i < results.size(); ++i) {
-      const gmInspectedPoint& r = results[i];
-      if (r.feature < 0) continue;
-      s << (firstResult ? "" : ",") << "\n    {\"line\": " << points[i].line
-        << ", \"id\": " << jsonString(points[i].id)
-        << ", \"feature\": " << jsonString(featureName(r))
-        << ", \"deviation\": " << jsonNumber(r.deviation)
-        << ", \"in_tolerance\": " << (r.inTolerance ? "true" : "false")
-        << ", \"calculated\": " << xyz(r.calculated) << ", \"nominal\": " << xyz(r.nominal)
-        << ", \"normal\": " << xyz(r.normal) << "}";
-      firstResult = false;
-      flushBlock(false);
-      if ((i & 0xFFFF) == 0) progress.update(i);
+    flushBlock(true);
+    // A million points: formatted a block at a time, the blocks of a round shared out over
+    // the threads and written in order; no string per value.
+    std::vector<std::string> names(fs.size());
+    for (std::size_t k = 0; k < fs.size(); ++k) appendJsonString(names[k], fs[k].id());
+    std::size_t firstJudged = 0;
+    while (firstJudged < results.size() && results[firstJudged].feature < 0) ++firstJudged;
+    auto format = [&](std::size_t from, std::size_t to, std::string& b) {
+      char digits[24];
+      auto xyz = [&](const char* key, const double* v) {
+        b += key;
+        appendJsonNumber(b, v[0]), b += ", ";
+        appendJsonNumber(b, v[1]), b += ", ";
+        appendJsonNumber(b, v[2]), b += ']';
+      };
+      for (std::size_t i = from; i < to; ++i) {
+        const gmInspectedPoint& r = results[i];
+        if (r.feature < 0) continue;
+        b += i == firstJudged ? "\n    {\"line\": " : ",\n    {\"line\": ";
+        b.append(digits, std::to_chars(digits, digits + sizeof digits, points[i].line).ptr);
+        b += ", \"id\": ";
+        appendJsonString(b, points[i].id);
+        b += ", \"feature\": ";
+        b += names[static_cast<std::size_t>(r.feature)];
+        b += ", \"deviation\": ";
+        appendJsonNumber(b, r.deviation);
+        b += r.inTolerance ? ", \"in_tolerance\": true" : ", \"in_tolerance\": false";
+        xyz(", \"calculated\": [", r.calculated.data());
+        xyz(", \"nominal\": [", r.nominal.data());
+        xyz(", \"normal\": [", r.normal.data());
+        b += '}';
+      }
+    };
+    constexpr std::size_t kBlock = 1 << 14;
+    const std::size_t lanes = static_cast<std::size_t>(std::max(1, threads));
+    std::vector<std::string> blocks(lanes);
+    for (std::size_t from = 0; from < results.size(); from += lanes * kBlock) {
+      auto lane = [&](std::size_t k) {
+        blocks[k].clear();
+        const std::size_t a = std::min(results.size(), from + k * kBlock);
+        format(a, std::min(results.size(), a + kBlock), blocks[k]);
+      };
+      std::vector<std::thread> pool;
+      for (std::size_t k = 1; k < lanes; ++k) pool.emplace_back(lane, k);
+      lane(0);
+      for (std::thread& t : pool) t.join();
+      for (const std::string& b : blocks)
+        out.utf8().write(b.data(), static_cast<std::streamsize>(b.size()));
+      progress.update(from);
     }
+    const bool firstResult = firstJudged == results.size();
     s << (firstResult ? "" : "\n  ") << "]\n}\n";
   } else if (o.format == Format::csv) {
     s << "line,id,feature,deviation,status,x,y,z,nominal_x,nominal_y,nominal_z,nx,ny,nz,reason\n";

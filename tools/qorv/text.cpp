@@ -16,10 +16,14 @@ std::uint32_t decode(std::string_view s, std::size_t i, std::size_t& length) {
   if (c < 0x80) return length = 1, c;
   std::size_t n;
   std::uint32_t cp, min;
-  if ((c & 0xE0) == 0xC0) n = 2, cp = c & 0x1F, min = 0x80;
-  else if ((c & 0xF0) == 0xE0) n = 3, cp = c & 0x0F, min = 0x800;
-  else if ((c & 0xF8) == 0xF0) n = 4, cp = c & 0x07, min = 0x10000;
-  else return 0;
+  if ((c & 0xE0) == 0xC0)
+    n = 2, cp = c & 0x1F, min = 0x80;
+  else if ((c & 0xF0) == 0xE0)
+    n = 3, cp = c & 0x0F, min = 0x800;
+  else if ((c & 0xF8) == 0xF0)
+    n = 4, cp = c & 0x07, min = 0x10000;
+  else
+    return 0;
   if (i + n > s.size()) return 0;
   for (std::size_t k = 1; k < n; ++k) {
     if ((b(k) & 0xC0) != 0x80) return 0;
@@ -40,15 +44,18 @@ void appendLatin1(std::string& out, unsigned char c) {
 }
 
 bool combining(std::uint32_t c) {
-  return (c >= 0x0300 && c <= 0x036F) || (c >= 0x1AB0 && c <= 0x1AFF) || (c >= 0x1DC0 && c <= 0x1DFF) ||
-         (c >= 0x20D0 && c <= 0x20FF) || (c >= 0xFE20 && c <= 0xFE2F) || c == 0x200B || c == 0x200D;
+  return (c >= 0x0300 && c <= 0x036F) || (c >= 0x1AB0 && c <= 0x1AFF) ||
+         (c >= 0x1DC0 && c <= 0x1DFF) || (c >= 0x20D0 && c <= 0x20FF) ||
+         (c >= 0xFE20 && c <= 0xFE2F) || c == 0x200B || c == 0x200D;
 }
 
 bool wide(std::uint32_t c) {
-  return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0x303E) || (c >= 0x3041 && c <= 0x33FF) ||
-         (c >= 0x3400 && c <= 0x4DBF) || (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xA000 && c <= 0xA4CF) ||
-         (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFE30 && c <= 0xFE4F) ||
-         (c >= 0xFF00 && c <= 0xFF60) || (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x1F300 && c <= 0x1F64F) ||
+  return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0x303E) ||
+         (c >= 0x3041 && c <= 0x33FF) || (c >= 0x3400 && c <= 0x4DBF) ||
+         (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xA000 && c <= 0xA4CF) ||
+         (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
+         (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+         (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x1F300 && c <= 0x1F64F) ||
          (c >= 0x1F900 && c <= 0x1F9FF) || (c >= 0x20000 && c <= 0x3FFFD);
 }
 
@@ -116,17 +123,37 @@ std::string csvField(std::string_view text) {
   return out + "\"";
 }
 
-std::string jsonString(std::string_view text) {
-  const std::string valid = validUtf8(text);
-  std::string out = "\"";
-  for (char ch : valid) {
+void appendJsonString(std::string& out, std::string_view text) {
+  // Printable ASCII without a quote or a backslash (every id a probe writes) goes as it is.
+  bool plain = true;
+  for (char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    plain = plain && c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
+  }
+  out += '"';
+  if (plain) {
+    out.append(text);
+    out += '"';
+    return;
+  }
+  for (char ch : validUtf8(text)) {
     const auto c = static_cast<unsigned char>(ch);
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (c < 0x20) {
           static const char* hex = "0123456789abcdef";
@@ -138,16 +165,42 @@ std::string jsonString(std::string_view text) {
         }
     }
   }
-  return out + "\"";
+  out += '"';
+}
+
+std::string jsonString(std::string_view text) {
+  std::string out;
+  appendJsonString(out, text);
+  return out;
+}
+
+void appendShortest(std::string& out, double v) {
+  if (!std::isfinite(v)) {
+    out += std::isnan(v) ? "nan" : (v > 0 ? "inf" : "-inf");
+    return;
+  }
+  char buffer[32];
+  const auto r = std::to_chars(buffer, buffer + sizeof buffer, v);
+  out.append(buffer, r.ptr);
+}
+
+void appendJsonNumber(std::string& out, double v) {
+  if (std::isfinite(v)) return appendShortest(out, v);
+  out += '"';
+  appendShortest(out, v);
+  out += '"';
 }
 
 std::string shortest(double v) {
-  if (!std::isfinite(v)) return std::isnan(v) ? "nan" : (v > 0 ? "inf" : "-inf");
-  char buffer[32];
-  const auto r = std::to_chars(buffer, buffer + sizeof buffer, v);
-  return std::string(buffer, r.ptr);
+  std::string out;
+  appendShortest(out, v);
+  return out;
 }
 
-std::string jsonNumber(double v) { return std::isfinite(v) ? shortest(v) : "\"" + shortest(v) + "\""; }
+std::string jsonNumber(double v) {
+  std::string out;
+  appendJsonNumber(out, v);
+  return out;
+}
 
 }  // namespace qorv::tool

@@ -24,5 +24,9 @@ std::string jsonString(std::string_view text);
 std::string shortest(double v);
 // A JSON value for v: the number, or the string "nan", "inf", "-inf".
 std::string jsonNumber(double v);
+// The same texts appended to out, for writers of millions of values: no string per value.
+void appendShortest(std::string& out, double v);
+void appendJsonNumber(std::string& out, double v);
+void appendJsonString(std::string& out, std::string_view text);
 
 }  // namespace qorv::tool
