@@ -146,6 +146,28 @@ EREntity::DISTMINRES Projection(const ERPoint2D& p, const ERVec<ERPoint2D>& vert
     const double dx = q.x() - p.x(), dy = q.y() - p.y(), s2 = dx * dx + dy * dy;
     return s2 >= 0x1p-968 && s2 <= 0x1p968 ? std::sqrt(s2) : qorv::distance(p, q);
   };
+  // An edge's length, the foot's parameter and the distance to its line.
+  struct Along {
+    double len, s, line;
+  };
+  const auto along = [&](int i) {
+    const ERPoint2D& a = v[i];
+    const ERVector2D e = v[i + 1 < n ? i + 1 : 0] - a;
+    const double len2 = e.x() * e.x() + e.y() * e.y();
+    // sqrt of the plain sum where it neither overflows nor underflows, else the scaled length.
+    Along g{len2 > 1e-290 && len2 < 1e290 ? std::sqrt(len2) : e.norme(), 0.0, 0.0};
+    if (g.len > 0.0) {
+      g.s = ((p - a) * e) / (g.len * g.len);
+      g.line = std::fabs(cross(e, p - a)) / g.len;
+    }
+    return g;
+  };
+  // A few edges: every one's quantities first, each independent of the others (their square
+  // roots and quotients overlap), then the same choice as below; many: made only for the edges
+  // the culling keeps.
+  Along few[kFew];
+  if (n <= kFew)
+    for (int i = 0; i < n; ++i) few[i] = along(i);
   for (int i = 0; i < n; ++i) {
     const ERPoint2D& a = v[i];
     const ERPoint2D& b = v[i + 1 < n ? i + 1 : 0];
@@ -153,20 +175,16 @@ EREntity::DISTMINRES Projection(const ERPoint2D& p, const ERVec<ERPoint2D>& vert
     const double gy = std::max(std::min(a.y(), b.y()) - p.y(), p.y() - std::max(a.y(), b.y()));
     const double reach = std::min(best + kTieBound, bound);
     if (gx > reach || gy > reach) continue;
-    const ERVector2D e = b - a;
-    const double len2 = e.x() * e.x() + e.y() * e.y();
-    // sqrt of the plain sum where it neither overflows nor underflows, else the scaled length.
-    const double len = len2 > 1e-290 && len2 < 1e290 ? std::sqrt(len2) : e.norme();
-    if (!(len > 0.0)) {  // a point-like edge: its vertex
+    const Along g = n <= kFew ? few[i] : along(i);
+    if (!(g.len > 0.0)) {  // a point-like edge: its vertex
       const double dv = toVertex(a);
       if (dv < best) best = dv, foot = a, edge = i, result = EREntity::DISTMIN_NORMAL;
       continue;
     }
-    const double s = ((p - a) * e) / (len * len);
-    const double line = std::fabs(cross(e, p - a)) / len;
+    const double s = g.s, line = g.line;
     if (!(line <= best)) continue;
     if (s >= 0.0 && s < 1.0) {
-      const ERPoint2D f = a + e * s;
+      const ERPoint2D f = a + (b - a) * s;
       if (std::fabs(line - best) <= kTieBound && std::fabs(line - best) <= tieOf()) {
         if (!agree(f, foot, tieOf())) result = EREntity::DISTMIN_DEGENERATE;
       } else {
