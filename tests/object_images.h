@@ -1,7 +1,7 @@
 // tests/object_images.h
 //
-// Stored images of objects for the tests: what saveGuts writes, read back as bytes, and an
-// object restored from given bytes; little-endian doubles for building expected images.
+// Stored images of objects and values for the tests: what saveGuts writes, read back as bytes,
+// and an object restored from given bytes; little-endian doubles for building expected images.
 #pragma once
 
 #include <bit>
@@ -16,10 +16,12 @@
 
 namespace qorv_test {
 
-inline Bytes imageOf(const ERObject& o) {
+template <class T>
+Bytes imageOf(const T& o) {
   TempFile tmp("image");
   {
-    ERFile f(tmp.c_str(), ::qorv::platform::CFile::modeCreate | ::qorv::platform::CFile::modeReadWrite);
+    ERFile f(tmp.c_str(),
+             ::qorv::platform::CFile::modeCreate | ::qorv::platform::CFile::modeReadWrite);
     o.saveGuts(f);
   }
   return readBytes(tmp.path);
@@ -43,7 +45,8 @@ inline Bytes doubles(std::initializer_list<double> values) {
   return out;
 }
 
-inline std::string printed(const ERObject& o) {
+template <class T>
+std::string printed(const T& o) {
   std::ostringstream os;
   o.printOn(os);
   return os.str();
