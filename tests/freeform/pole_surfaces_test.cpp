@@ -502,19 +502,19 @@ TEST(PoleSurfaces, StoredImagesPrintFormsAndDamagedRecords) {
   qorv_test::putInt(expect, 32);
   for (double x : kv) qorv_test::putDouble(expect, x);
   qorv_test::putInt(expect, 1), qorv_test::putInt(expect, 0);
-  const Bytes image = qorv_test::imageOfValue(s);
+  const Bytes image = qorv_test::imageOf(s);
   EXPECT_EQ(image, expect);
   EXPECT_EQ(s.binaryStoreSize(), image.size());
 
   ERSpoleNURBS3D back;
   qorv_test::restoreValue(back, image);
-  EXPECT_EQ(qorv_test::imageOfValue(back), image);
+  EXPECT_EQ(qorv_test::imageOf(back), image);
   EXPECT_EQ(back(0.7, 0.2), s(0.7, 0.2));
   // Every truncation and knots that do not fit the net leave the surface as it was.
   for (std::size_t cut = 0; cut < image.size(); cut += 7) {
     ERSpoleNURBS3D t(s);
     qorv_test::restoreValue(t, Bytes(image.begin(), image.begin() + cut));
-    ASSERT_EQ(qorv_test::imageOfValue(t), image) << cut;
+    ASSERT_EQ(qorv_test::imageOf(t), image) << cut;
   }
   Bytes misfit = image;
   misfit[64 + 4] = 2;  // 2 columns for knots of 3 poles
@@ -522,9 +522,9 @@ TEST(PoleSurfaces, StoredImagesPrintFormsAndDamagedRecords) {
   misfit.erase(misfit.begin() + 64 + 12 + 4 * 32, misfit.begin() + 64 + 12 + 6 * 32);
   ERSpoleNURBS3D t(s);
   qorv_test::restoreValue(t, misfit);
-  EXPECT_EQ(qorv_test::imageOfValue(t), image);
+  EXPECT_EQ(qorv_test::imageOf(t), image);
 
-  const std::string form = qorv_test::printedValue(s);
+  const std::string form = qorv_test::printed(s);
   std::ostringstream os;
   os << "Lim  U " << ERLimites(0, 2) << "\nLim  V " << ERLimites(0, 1) << "\nTrim U "
      << ERLimites(0, 2) << "\nTrim V " << ERLimites(0, 1) << "\nControl Points :\n";
@@ -543,13 +543,13 @@ TEST(PoleSurfaces, StoredImagesPrintFormsAndDamagedRecords) {
   for (int t2 = 0; t2 < 4; ++t2) qorv_test::putDouble(eb, 0.0), qorv_test::putDouble(eb, 1.0);
   qorv_test::putInt(eb, 2), qorv_test::putInt(eb, 2), qorv_test::putInt(eb, 4 * 24);
   for (int k = 0; k < 12; ++k) qorv_test::putDouble(eb, k < 9 ? 0.0 : 1.0 + (k - 9));
-  EXPECT_EQ(qorv_test::imageOfValue(b), eb);
+  EXPECT_EQ(qorv_test::imageOf(b), eb);
   std::ostringstream ob;
   ob << "Lim  U " << ERLimites(0, 1) << "\nLim  V " << ERLimites(0, 1) << "\nTrim U "
      << ERLimites(0, 1) << "\nTrim V " << ERLimites(0, 1) << "\nLes Poles :\n";
   P.printOn(ob);
   ob << "\n";
-  EXPECT_EQ(qorv_test::printedValue(b), ob.str());
+  EXPECT_EQ(qorv_test::printed(b), ob.str());
 
   EXPECT_STREQ(ERSpoleNURBS3D().className(), "ERSpoleNURBS3D");
   EXPECT_STREQ(ERSpoleBezier3DR().className(), "ERSpoleBezier3DR");
@@ -953,7 +953,7 @@ TEST(PoleSurfaceNearest, SharedByThreadsAndDroppedByEdits) {
   // Restored from another surface's image: that surface's answers.
   RandomNet r2;
   std::unique_ptr<ERSpoleRep> other = wavySheet(rng, 2, r2);
-  qorv_test::restoreValue(s, qorv_test::imageOfValue(dynamic_cast<ERSpoleNURBS3D&>(*other)));
+  qorv_test::restoreValue(s, qorv_test::imageOf(dynamic_cast<ERSpoleNURBS3D&>(*other)));
   for (std::size_t k = 0; k < 20; ++k) {
     ERPoint2D w;
     EXPECT_EQ(s.nearest(pts[k], uv), other->nearest(pts[k], w)) << k;
