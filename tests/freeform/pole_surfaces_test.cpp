@@ -1167,27 +1167,10 @@ TEST(PoleSurfaceDataBase, RoundTrips) {
   surfaces.emplace_back(new ERSpoleBezier3D(cartesian(b), ERLimites(0.5, 1), ERLimites(0, 1e-3)));
   surfaces[0]->setBound(ERLimites(surfaces[0]->udeb(), surfaces[0]->ufin() - 1e-3),
                         surfaces[0]->getBoundV());
-  qorv_test::TempFile file("pole_surfaces_db");
-  t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-  ASSERT_EQ(db->Open(file.c_str(), 0), 1);
-  std::vector<long> ids;
-  for (const auto& s : surfaces) ids.push_back(db->Store(*s));
-  db->Close();
-  ASSERT_EQ(db->Open(file.c_str(), 1), 1);
-  for (std::size_t k = 0; k < surfaces.size(); ++k) {
-    SCOPED_TRACE(surfaces[k]->className());
-    t_SmartPtr<ERObject> back = db->RetrieveAndCreate(ids[k]);
-    ASSERT_TRUE(back);
-    EXPECT_STREQ(back->className(), surfaces[k]->className());
-    EXPECT_EQ(qorv_test::imageOf(*back), qorv_test::imageOf(*surfaces[k]));
-    EXPECT_EQ(qorv_test::printed(*back), qorv_test::printed(*surfaces[k]));
-    const ERSpoleRep* s = ERSpoleRep::castdown(back.get());
+  qorv_test::expectRoundTrip(surfaces, [&](const ERObject& back, std::size_t k) {
+    const ERSpoleRep* s = ERSpoleRep::castdown(back);
     ASSERT_NE(s, nullptr);
     const double u = 0.3 * s->udeb() + 0.7 * s->ufin(), v = 0.6 * s->vdeb() + 0.4 * s->vfin();
     EXPECT_EQ((*s)(u, v), (*surfaces[k])(u, v));
-    std::unique_ptr<ERObject> into(ERClassRegistration::findCreator(back->className())());
-    ASSERT_EQ(db->Retrieve(ids[k], *into), 1);
-    EXPECT_EQ(qorv_test::imageOf(*into), qorv_test::imageOf(*surfaces[k]));
-  }
-  db->Close();
+  });
 }
