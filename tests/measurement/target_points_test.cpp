@@ -467,7 +467,6 @@ TEST(UncompensatedCurve, SpansPrintReverseAndBox) {
 }
 
 TEST(Measurement, DatabaseRoundTrips) {
-  qorv_test::TempFile file("measurement");
   const gmTargetPoint t(ERPoint3D(1, 2, 3),
                         ERCMMPointWithDiameter(ERPoint3D(1, 2, 4), ERPoint3D(1, 2, 5), 1.0, 8),
                         ERVector3D(0, 0, 1));
@@ -477,27 +476,14 @@ TEST(Measurement, DatabaseRoundTrips) {
   ERPersistentVector3D v3(ERVector3D(0, 1, 0));
   gmPersistentPoint3DPair pair(ERPersistentPoint3D(ERPoint3D(1, 1, 1)),
                                ERPersistentPoint3D(ERPoint3D(2, 2, 2)));
-  std::vector<std::pair<long, Bytes>> stored;
-  {
-    t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-    ASSERT_EQ(db->Open(file.c_str(), 0), 1);
-    for (ERObject* o :
-         std::initializer_list<ERObject*>{const_cast<gmTargetPoint*>(&t),
-                                          const_cast<gmGapAndFlush*>(&g), &p2, &p3, &v3, &pair}) {
-      const long id = db->Store(*o);
-      ASSERT_GT(id, 0) << o->className();
-      stored.emplace_back(id, imageOf(*o));
-    }
-    db->Close();
+  const std::vector<ERObject*> objects{
+      const_cast<gmTargetPoint*>(&t), const_cast<gmGapAndFlush*>(&g), &p2, &p3, &v3, &pair};
+  const qorv_test::DataBaseRoundTrip trip(objects);
+  for (std::size_t k = 0; k < objects.size(); ++k) {
+    t_SmartPtr<ERObject> o = trip.back(k);
+    ASSERT_TRUE(o) << k;
+    EXPECT_EQ(imageOf(*o), imageOf(*objects[k])) << o->className();
   }
-  t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-  ASSERT_EQ(db->Open(file.c_str(), 1), 1);
-  for (const auto& [id, image] : stored) {
-    t_SmartPtr<ERObject> o = db->RetrieveAndCreate(id);
-    ASSERT_TRUE(o) << id;
-    EXPECT_EQ(imageOf(*o), image) << o->className();
-  }
-  db->Close();
   EXPECT_EQ(printed(p3), "(P) " + text(ERPoint3D(1, 2, 3)));
   EXPECT_EQ(printed(pair), "(P) " + text(ERPoint3D(1, 1, 1)) + "(P) " + text(ERPoint3D(2, 2, 2)));
 }
