@@ -20,7 +20,6 @@
 using namespace qorv;
 using qorv_test::Bytes;
 using QuickAlgebra::ERMatrix;
-using QuickAlgebra::ERVec;
 
 namespace {
 
