@@ -518,6 +518,9 @@ TEST(EllipseProperties, FullEllipseBoxAndClosestPoint) {
       EREllipse2D(el).SignedMinimalDistance(q, onIt);
       EXPECT_NEAR(onIt, 0, tol) << "closest point off the ellipse";
       EXPECT_NEAR(distance(q, p), denseNearest(byParam, -1, kTwoPi + 1, p), tol * 10);
+      double d = 0;
+      EREllipse2D(el).SignedMinimalDistance(p, d);
+      EXPECT_NEAR(std::fabs(d), distance(q, p), tol * 10);
     }
   }
 }

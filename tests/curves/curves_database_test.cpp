@@ -14,11 +14,8 @@
 #include "qorv/freeform/pole_curves.h"
 #include "qorv/persistence/object_database.h"
 #include "tests/object_images.h"
-#include "tests/persistence/test_files.h"
 
-using qorv_test::imageOf;
 using qorv_test::printed;
-using qorv_test::TempFile;
 using QuickAlgebra::ERVec;
 
 namespace {
@@ -80,26 +77,11 @@ TEST(CurvesDataBase, EveryClassRoundTrips) {
   std::vector<std::string> prints;
   for (ERObject* c : chains) prints.push_back(printed(*c));
 
-  TempFile file("curves_db");
-  t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-  ASSERT_EQ(db->Open(file.c_str(), 0), 1);
-  std::vector<long> ids, chainIds;
-  for (const auto& o : plain) ids.push_back(db->Store(*o));
-  for (ERObject* c : chains) chainIds.push_back(db->Store(*c));
-  db->Close();
-
-  ASSERT_EQ(db->Open(file.c_str(), 1), 1);
-  for (size_t k = 0; k < plain.size(); ++k) {
-    SCOPED_TRACE(plain[k]->className());
-    t_SmartPtr<ERObject> back = db->RetrieveAndCreate(ids[k]);
-    ASSERT_TRUE(back);
-    EXPECT_STREQ(back->className(), plain[k]->className());
-    EXPECT_EQ(imageOf(*back), imageOf(*plain[k]));
-    EXPECT_EQ(printed(*back), printed(*plain[k]));
-  }
+  qorv_test::expectRoundTrip(plain);
+  const qorv_test::DataBaseRoundTrip trip(chains);
   for (size_t k = 0; k < chains.size(); ++k) {
     SCOPED_TRACE(chains[k]->className());
-    t_SmartPtr<ERObject> back = db->RetrieveAndCreate(chainIds[k]);
+    t_SmartPtr<ERObject> back = trip.back(k);
     ASSERT_TRUE(back);
     EXPECT_STREQ(back->className(), chains[k]->className());
     EXPECT_EQ(printed(*back), prints[k]);
@@ -110,7 +92,6 @@ TEST(CurvesDataBase, EveryClassRoundTrips) {
       for (int s = 0; s <= 12; ++s) EXPECT_EQ((*b)(-1 + s * 0.5), c2(-1 + s * 0.5)) << s;
     }
   }
-  db->Close();
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <numbers>
 #include <random>
 #include <string>
@@ -90,6 +89,8 @@ TEST(LineProperties, PlaneLinesAndSegmentsAtEveryMagnitude) {
     line.SignedMinimalDistance(p, d);
     const double cross = (dy * (p1.x() - a1.x()) - dx * (p1.y() - a1.y())) / len;
     EXPECT_NEAR(d / k, cross, 1e-9);
+    EXPECT_NEAR(distance(line, p) / k, std::fabs(cross), 1e-9);
+    EXPECT_NEAR(distance(line.projectPt(p), p) / k, std::fabs(cross), 1e-9);
 
     // The segment: nearest point, crossings, box, moved.
     const ERSegment2D seg(a, b);

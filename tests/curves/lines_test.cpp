@@ -2,21 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 #include "qorv/persistence/file.h"
 #include "tests/object_images.h"
@@ -297,25 +289,7 @@ TEST(InfLine2D, ConstructionTakesTheFootFromTheOrigin) {
   const ERInfLine2D same(ERPoint2D(2, 3), ERPoint2D(2, 3));
   EXPECT_EQ(same.dirVector(), ERVector2D());
   EXPECT_EQ(same.origine(), ERPoint2D(2, 3));
-
-  const unsigned seed = 4242u;
-  std::mt19937 gen(seed);
-  std::uniform_real_distribution<double> r(-100, 100);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  for (int i = 0; i < 100; ++i) {
-    const ERPoint2D p(r(gen), r(gen)), q(r(gen), r(gen));
-    const ERInfLine2D line(p, q);
-    EXPECT_NEAR(line.dirVector().norme(), 1.0, 1e-15);
-    EXPECT_NEAR(ERVector2D(line.origine()) * line.dirVector(), 0.0, 1e-12);
-    EXPECT_NEAR(distance(line, p), 0.0, 1e-12);
-    EXPECT_NEAR(distance(line, q), 0.0, 1e-12);
-    const ERPoint2D x(r(gen), r(gen));
-    double sd = 0;
-    line.SignedMinimalDistance(x, sd);
-    EXPECT_NEAR(std::fabs(sd), distance(line, x), 1e-9);
-    EXPECT_NEAR(distance(line.projectPt(x), x), distance(line, x), 1e-9);
-    EXPECT_EQ(sd > 0, (ERVector2D(p, x) ^ ERVector2D(p, q)) > 0);
-  }
+  // Random lines at every magnitude: LineProperties.PlaneLinesAndSegmentsAtEveryMagnitude.
 }
 
 TEST(InfLine2D, OffsetsParallelsAndMoves) {

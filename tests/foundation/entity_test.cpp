@@ -2,23 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <bit>
 #include <cfloat>
 #include <cmath>
-#include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <limits>
 #include <numbers>
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 #include "qorv/foundation/finite_entity.h"
 #include "qorv/foundation/info_points.h"

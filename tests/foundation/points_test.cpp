@@ -20,7 +20,7 @@ namespace {
 constexpr double kPi = std::numbers::pi;
 constexpr unsigned kSeed = 20240611u;
 
-unsigned testSeed(unsigned fixed) { return qorv_test::seedFor(fixed); }
+using qorv_test::seedFor;
 
 std::string printed(const auto& v, int width = 0) {
   std::ostringstream os;
@@ -166,7 +166,7 @@ TEST(Vectors, NormalisationPerpendicularAndMainAxis) {
 // Lengths and directions hold over the whole range, as std::hypot has them: the squares of
 // 1e-160 or 1e160 leave the doubles.
 TEST(Vectors, LengthsAndDirectionsFromTinyToHuge) {
-  const unsigned seed = testSeed(kSeed);
+  const unsigned seed = seedFor(kSeed);
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 g(seed);
   std::uniform_real_distribution<double> unit(-1.0, 1.0), expo(-300.0, 300.0);

@@ -2,32 +2,20 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <bit>
 #include <cmath>
-#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <numbers>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
-#include "qorv/persistence/file.h"
-
-using namespace qorv::platform;
+#include "tests/object_images.h"
 
 using namespace qorv;
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using qorv_test::Bytes;
 constexpr double kPi = std::numbers::pi;
 
 void expectNear(const ERPoint2D& a, const ERPoint2D& b, double tol) {
@@ -51,20 +39,6 @@ struct M3 {
   ERPoint2D operator*(const ERPoint2D& p) const {
     return ERPoint2D(m[0] * p.x() + m[1] * p.y() + m[2], m[3] * p.x() + m[4] * p.y() + m[5]);
   }
-};
-
-struct TempFile {
-  TempFile() {
-    static std::atomic<int> counter{0};
-    const char* env = std::getenv("QORV_TEST_TMP");
-    const std::string dir = (env != nullptr && *env != '\0') ? env : "/tmp";
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    path = dir + "/qorv_transfo2d_" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
-    std::remove(path.c_str());
-  }
-  ~TempFile() { std::remove(path.c_str()); }
-  std::string path;
 };
 
 TEST(Transfo2D, Registered) {
@@ -138,7 +112,8 @@ TEST(Transfo2D, CompositionInverseAndDecomposition) {
     double k, angle;
     int direct;
     const ERTransfo2D m = ERTransfo2D(ERVector2D(1, 2)) * qorv::Scaling(u(gen) + 6) *
-                          (i % 2 ? ERTransfo2D(Coord2D::X) : ERTransfo2D()) * qorv::rotation(u(gen) / 2);
+                          (i % 2 ? ERTransfo2D(Coord2D::X) : ERTransfo2D()) *
+                          qorv::rotation(u(gen) / 2);
     m.Decompose(t, k, direct, angle);
     EXPECT_EQ(t, ERVector2D(1, 2));
     EXPECT_EQ(direct, int(i % 2 == 0));
@@ -170,9 +145,7 @@ TEST(Transfo2D, PolesAndVectorsOfPoints) {
 }
 
 TEST(Transfo2D, PrintForm) {
-  std::ostringstream os;
-  ERTransfo2D(Coord2D::X).printOn(os);
-  EXPECT_EQ(os.str(),
+  EXPECT_EQ(qorv_test::printed(ERTransfo2D(Coord2D::X)),
             "Transfo2D definie par :  T*H*Sym*R :\n"
             // atan2(-a12, a11) with a12 = +0: the angle is -0.
             "    Rotation d'angle  :                  :  -0  (-0)\n"
@@ -182,40 +155,23 @@ TEST(Transfo2D, PrintForm) {
             "    Matrice de transfo                   :  \n"
             "    [         1 ,        0 |        0 ] \n"
             "    [         0 ,       -1 |        0 ] \n");
-  std::ostringstream direct;
-  (ERTransfo2D(ERVector2D(1.5, -2)) * qorv::rotation(kPi / 2) * qorv::Scaling(2)).printOn(direct);
-  EXPECT_NE(direct.str().find("Rotation d'angle  :                  :  1.5708  (90)\n"),
-            std::string::npos);
-  EXPECT_NE(direct.str().find("'Ox' ?  :  Non\n"), std::string::npos);
-  EXPECT_NE(direct.str().find("Homothetie de rapport                :  2\n"), std::string::npos);
-  EXPECT_NE(direct.str().find("[1.5,-2]"), std::string::npos);
+  const std::string direct = qorv_test::printed(ERTransfo2D(ERVector2D(1.5, -2)) *
+                                                qorv::rotation(kPi / 2) * qorv::Scaling(2));
+  for (const char* part :
+       {"Rotation d'angle  :                  :  1.5708  (90)\n", "'Ox' ?  :  Non\n",
+        "Homothetie de rapport                :  2\n", "[1.5,-2]"})
+    EXPECT_NE(direct.find(part), std::string::npos) << part;
 }
 
 TEST(Transfo2D, StoredImageAndRoundTrip) {
   const ERTransfo2D T(0.5, -1, 2, 3.25, -7, 1e-300);
-  TempFile tmp;
-  {
-    ERFile f(tmp.path.c_str(), CFile::modeCreate | CFile::modeReadWrite);
-    T.saveGuts(f);
-  }
-  std::ifstream in(tmp.path, std::ios::binary);
-  const Bytes image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  Bytes want;
-  for (double v : {0.5, -1.0, 2.0, 3.25, -7.0, 1e-300}) {
-    const auto bits = std::bit_cast<std::uint64_t>(v);
-    for (int k = 0; k < 8; ++k) want.push_back(static_cast<unsigned char>(bits >> (8 * k)));
-  }
-  EXPECT_EQ(image, want);
+  const Bytes want = qorv_test::doubles({0.5, -1.0, 2.0, 3.25, -7.0, 1e-300});
+  EXPECT_EQ(qorv_test::imageOf(T), want);
   EXPECT_EQ(T.binaryStoreSize(), 48u);
 
   auto restoredFrom = [&](const Bytes& bytes) {
-    {
-      std::ofstream out(tmp.path, std::ios::binary | std::ios::trunc);
-      out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    }
     ERTransfo2D back(Coord2D::Y);
-    ERFile f(tmp.path.c_str(), CFile::modeRead);
-    back.restoreGuts(f);
+    qorv_test::restoreFrom(back, bytes);
     return back;
   };
   const ERTransfo2D back = restoredFrom(want);

@@ -3,35 +3,23 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
-#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <iterator>
 #include <random>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <unistd.h>
-
 #include "qorv/foundation/transfo3d_kinds.h"
-#include "qorv/persistence/file.h"
-
-using namespace qorv::platform;
+#include "tests/object_images.h"
 
 using namespace qorv;
 
 namespace {
 
+using qorv_test::Bytes;
 using QuickAlgebra::ERMatrix;
-using Bytes = std::vector<unsigned char>;
 
 // ---------------------------------------------------------------------------------------------
 // A plain 4 x 4 homogeneous model of every map, built without the library's algebra.
@@ -126,7 +114,7 @@ class Random {
   std::mt19937 gen_;
 };
 
-unsigned testSeed() {
+unsigned seedFor() {
   const unsigned seed = std::random_device{}();
   std::printf("transfo3d seed %u\n", seed);
   return seed;
@@ -143,48 +131,13 @@ void expectNear(const ERPoint3D& a, const ERPoint3D& b, double tol) {
 // ---------------------------------------------------------------------------------------------
 // Stored images.
 
-struct TempFile {
-  TempFile() {
-    static std::atomic<int> counter{0};
-    const char* env = std::getenv("QORV_TEST_TMP");
-    const std::string dir = (env != nullptr && *env != '\0') ? env : "/tmp";
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    path = dir + "/qorv_transfo3d_" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
-    std::remove(path.c_str());
-  }
-  ~TempFile() { std::remove(path.c_str()); }
-  std::string path;
-};
+using qorv_test::imageOf;
+using qorv_test::printed;
+using qorv_test::restoreFrom;
 
-Bytes stored(const ERObject& o) {
-  TempFile tmp;
-  {
-    ERFile f(tmp.path.c_str(), CFile::modeCreate | CFile::modeReadWrite);
-    o.saveGuts(f);
-  }
-  std::ifstream in(tmp.path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void restore(ERObject& o, const Bytes& bytes) {
-  TempFile tmp;
-  {
-    std::ofstream out(tmp.path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-  }
-  ERFile f(tmp.path.c_str(), CFile::modeRead);
-  o.restoreGuts(f);
-}
-
-void put32(Bytes& b, std::uint32_t v) {
-  for (int k = 0; k < 4; ++k) b.push_back(static_cast<unsigned char>(v >> (8 * k)));
-}
+using qorv_test::put32;
 void putDoubles(Bytes& b, std::initializer_list<double> values) {
-  for (double v : values) {
-    const auto bits = std::bit_cast<std::uint64_t>(v);
-    for (int k = 0; k < 8; ++k) b.push_back(static_cast<unsigned char>(bits >> (8 * k)));
-  }
+  for (double v : values) qorv_test::appendDouble(b, v);
 }
 void putMatrix(Bytes& b, std::initializer_list<double> rowMajor) {
   put32(b, 3), put32(b, 3), put32(b, 72);
@@ -201,7 +154,7 @@ Bytes envelopeImage(std::initializer_list<double> R, const ERPoint3D& t, double 
 
 ERPmSimilitude3D restoredEnvelope(const Bytes& b) {
   ERPmSimilitude3D T;
-  restore(T, b);
+  restoreFrom(T, b);
   return T;
 }
 
@@ -343,7 +296,7 @@ TEST(Transfo3DReduction, ProductsKeepTheExactForms) {
 }
 
 TEST(Transfo3DAlgebra, CompositionAndInverseMatchMatrixProducts) {
-  Random rnd(testSeed());
+  Random rnd(seedFor());
   for (int round = 0; round < 20; ++round) {
     for (int i = 0; i < 7; ++i) {
       for (int j = 0; j < 7; ++j) {
@@ -381,7 +334,7 @@ TEST(Transfo3DAlgebra, CompositionAndInverseMatchMatrixProducts) {
 }
 
 TEST(Transfo3DAlgebra, ArrayFormsProjectionAndAxes) {
-  Random rnd(testSeed());
+  Random rnd(seedFor());
   const Sample s = rnd.sample(6);
   std::vector<ERPoint3D> pts;
   for (int i = 0; i < 5; ++i) pts.push_back(rnd.point());
@@ -456,29 +409,29 @@ TEST(Transfo3DStorage, EnvelopeImageAndRoundTrip) {
   const double Rz[9] = {0, -1, 0, 1, 0, 0, 0, 0, 1};
   const ERPmSimilitude3D T(_ERSimilitude3D(ERMatrix<double>(3, 3, Rz), ERPoint3D(1, 2, 3), 2.5));
   const Bytes want = envelopeImage({0, -1, 0, 1, 0, 0, 0, 0, 1}, ERPoint3D(1, 2, 3), 2.5);
-  EXPECT_EQ(stored(T), want);
+  EXPECT_EQ(imageOf(T), want);
   EXPECT_EQ(T.binaryStoreSize(), 116u);
   const ERPmSimilitude3D back = restoredEnvelope(want);
   EXPECT_STREQ(kindOf(back), "_ERSimilitude3D");
-  EXPECT_EQ(stored(back), want);
+  EXPECT_EQ(imageOf(back), want);
   EXPECT_TRUE(back.isEqual(T));
 
   // Any kind stores the same three fields.
   const ERPmIsometrie3D tr{_ERTranslation3D(ERPoint3D(1, 2, 3))};
-  EXPECT_EQ(stored(tr), envelopeImage({1, 0, 0, 0, 1, 0, 0, 0, 1}, ERPoint3D(1, 2, 3), 1));
-  EXPECT_EQ(stored(ERPmSimilitude3D(_ERScaling3D(4))),
+  EXPECT_EQ(imageOf(tr), envelopeImage({1, 0, 0, 0, 1, 0, 0, 0, 1}, ERPoint3D(1, 2, 3), 1));
+  EXPECT_EQ(imageOf(ERPmSimilitude3D(_ERScaling3D(4))),
             envelopeImage({1, 0, 0, 0, 1, 0, 0, 0, 1}, ERPoint3D(), 4));
 
   // Short or inconsistent records leave the envelope as it was.
   for (std::size_t cut : {0u, 5u, 20u, 84u, 100u, 115u}) {
     ERPmSimilitude3D kept(tr);
-    restore(kept, Bytes(want.begin(), want.begin() + static_cast<std::ptrdiff_t>(cut)));
+    restoreFrom(kept, Bytes(want.begin(), want.begin() + static_cast<std::ptrdiff_t>(cut)));
     EXPECT_EQ(kept.getRep(), tr.getRep()) << cut;
   }
   Bytes bad = want;
   bad[8] = 71;  // byte length not a whole number of rows x cols doubles
   ERPmSimilitude3D kept(tr);
-  restore(kept, bad);
+  restoreFrom(kept, bad);
   EXPECT_EQ(kept.getRep(), tr.getRep());
 }
 
@@ -489,46 +442,41 @@ TEST(Transfo3DStorage, KindsOnTheirOwn) {
   putDoubles(want, {2.5});
   putMatrix(want, {0, -1, 0, 1, 0, 0, 0, 0, 1});
   putDoubles(want, {1, 2, 3});
-  EXPECT_EQ(stored(s), want);
+  EXPECT_EQ(imageOf(s), want);
   EXPECT_EQ(s.binaryStoreSize(), 116u);
   _ERSimilitude3D back;
-  restore(back, want);
-  EXPECT_EQ(stored(back), want);
+  restoreFrom(back, want);
+  EXPECT_EQ(imageOf(back), want);
 
   Bytes wp;
   putMatrix(wp, {0, -1, 0, 1, 0, 0, 0, 0, 1});
   putDoubles(wp, {1, 2, 3});
   _ERWorkplane w;
-  restore(w, wp);
-  EXPECT_EQ(stored(w), wp);
+  restoreFrom(w, wp);
+  EXPECT_EQ(imageOf(w), wp);
   EXPECT_EQ(w.binaryStoreSize(), 108u);
-  EXPECT_EQ(stored(_ERTranslation3D(ERPoint3D(1, 2, 3))).size(), 24u);
-  EXPECT_EQ(stored(_ERScaling3D(2)).size(), 8u);
-  EXPECT_EQ(stored(_ERIdentity3D()).size(), 0u);
+  EXPECT_EQ(imageOf(_ERTranslation3D(ERPoint3D(1, 2, 3))).size(), 24u);
+  EXPECT_EQ(imageOf(_ERScaling3D(2)).size(), 8u);
+  EXPECT_EQ(imageOf(_ERIdentity3D()).size(), 0u);
 }
 
 TEST(Transfo3DText, PrintForms) {
   const double Rz[9] = {0, -1, 0, 1, 0, 0, 0, 0, 1};
   const ERMatrix<double> R(3, 3, Rz);
   const std::string matrix = "( r= 3, c=3)\n0 -1 0\n1 0 0\n0 0 1\n";
-  auto text = [](const ERObject& o) {
-    std::ostringstream os;
-    o.printOn(os);
-    return os.str();
-  };
-  EXPECT_EQ(text(_ERRotation3D(R)), "Matrice de Rotation : " + matrix);
-  EXPECT_EQ(text(_ERScaling3D(2.5)), "Homothetie de rapport :2.5");
+  EXPECT_EQ(printed(_ERRotation3D(R)), "Matrice de Rotation : " + matrix);
+  EXPECT_EQ(printed(_ERScaling3D(2.5)), "Homothetie de rapport :2.5");
   const _ERSimilitude3D s(R, ERPoint3D(1, 2, 3), 2);
-  EXPECT_EQ(text(s), "Matrice de Rotation    : \n" + matrix +
-                         "Composante Translation : [1,2,3]\nfacteur d'homothetie   : 2\n");
-  EXPECT_EQ(text(ERPmSimilitude3D(s)), "Class :ERPmSimilitude3Dcontents a" + text(s));
-  EXPECT_EQ(text(restoredEnvelope(envelopeImage({1, 0, 0, 0, 1, 0, 0, 0, -1}, ERPoint3D(), 1))),
+  EXPECT_EQ(printed(s), "Matrice de Rotation    : \n" + matrix +
+                            "Composante Translation : [1,2,3]\nfacteur d'homothetie   : 2\n");
+  EXPECT_EQ(printed(ERPmSimilitude3D(s)), "Class :ERPmSimilitude3Dcontents a" + printed(s));
+  EXPECT_EQ(printed(restoredEnvelope(envelopeImage({1, 0, 0, 0, 1, 0, 0, 0, -1}, ERPoint3D(), 1))),
             "Class :ERPmSimilitude3Dcontents aSymetrie de matrice : ( r= 3, c=3)\n1 0 0\n0 1 "
             "0\n0 0 -1\n");
 }
 
 TEST(Transfo3DFrames, OrthogonalDirectionsAndWorkplanes) {
-  Random rnd(testSeed());
+  Random rnd(seedFor());
   std::vector<ERVector3D> normals = {{0, 0, 1}, {0, 1, 0}, {1, 0, 0}, {0, 0, -2},
                                      {1, 1, 1}, {0, 1, 1}, {1, 1, 0}, {-3, 0, 0}};
   for (int i = 0; i < 50; ++i) normals.emplace_back(rnd.point(1.0));
@@ -571,7 +519,7 @@ TEST(Transfo3DFrames, OrthogonalDirectionsAndWorkplanes) {
 }
 
 TEST(Transfo3DBoxes, MappedBoxHoldsTheMappedBox) {
-  Random rnd(testSeed());
+  Random rnd(seedFor());
   const ERMinimax3D box(ERPoint3D(-1, -2, -3), ERPoint3D(4, 5, 6));
   for (int kind = 0; kind < 7; ++kind) {
     const Sample s = rnd.sample(kind);

@@ -2,70 +2,30 @@
 
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cfloat>
 #include <cmath>
-#include <cstdint>
 #include <initializer_list>
 #include <limits>
-
-#include <atomic>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
-#include "qorv/platform/archive.h"
 #include "qorv/foundation/point_records.h"
-#include "qorv/persistence/file.h"
+#include "qorv/platform/archive.h"
+#include "tests/object_images.h"
 
 using namespace qorv::platform;
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
-
-// A temporary file under QORV_TEST_TMP (else /tmp), removed with its holder.
-struct TempFile {
-  TempFile() {
-    static std::atomic<int> counter{0};
-    const char* env = std::getenv("QORV_TEST_TMP");
-    const std::string dir = (env != nullptr && *env != '\0') ? env : "/tmp";
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    path = dir + "/qorv_values_" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
-    std::remove(path.c_str());
-  }
-  ~TempFile() { std::remove(path.c_str()); }
-  const char* c_str() const { return path.c_str(); }
-  std::string path;
-};
-
-Bytes readBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeBytes(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-}
-
+using qorv_test::Bytes;
+using qorv_test::readBytes;
+using qorv_test::writeBytes;
 // The little-endian image of the doubles, built without looking at the host's byte order.
-Bytes leDoubles(std::initializer_list<double> values) {
-  Bytes out;
-  for (double v : values) {
-    const auto bits = std::bit_cast<std::uint64_t>(v);
-    for (int k = 0; k < 8; ++k) out.push_back(static_cast<unsigned char>(bits >> (8 * k)));
-  }
-  return out;
-}
+const auto leDoubles = qorv_test::doubles;
+
+struct TempFile : qorv_test::TempFile {
+  TempFile() : qorv_test::TempFile("values") {}
+};
 
 // Writes the value through ERFile (both the stream operator and saveGuts) and returns the bytes.
 template <class T>

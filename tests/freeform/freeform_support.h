@@ -1,7 +1,7 @@
 // tests/freeform/freeform_support.h
 //
 // Helpers for the free-form tests: stored images of value classes (anything with saveGuts and
-// restoreGuts on an ERFile), exact rationals for reference values, seeds from QORV_TEST_SEED.
+// restoreGuts on an ERFile), exact rationals for reference values.
 #pragma once
 
 #include <cstdint>
@@ -13,22 +13,13 @@
 #include <type_traits>
 
 #include "qorv/persistence/file.h"
+#include "tests/object_images.h"
 #include "tests/persistence/test_files.h"
+#include "tests/test_seed.h"
 
 namespace qorv_test {
 
 __extension__ typedef __int128 Int128;
-
-template <class T>
-Bytes imageOfValue(const T& v) {
-  TempFile tmp("ffimage");
-  {
-    ERFile f(tmp.c_str(),
-             ::qorv::platform::CFile::modeCreate | ::qorv::platform::CFile::modeReadWrite);
-    v.saveGuts(f);
-  }
-  return readBytes(tmp.path);
-}
 
 template <class T>
 int restoreValue(T& v, const Bytes& bytes) {
@@ -43,13 +34,6 @@ int restoreValue(T& v, const Bytes& bytes) {
   }
 }
 
-template <class T>
-std::string printedValue(const T& v) {
-  std::ostringstream os;
-  v.printOn(os);
-  return os.str();
-}
-
 inline void putLE(Bytes& out, std::uint64_t bits, int n) {
   for (int k = 0; k < n; ++k) out.push_back(static_cast<unsigned char>(bits >> (8 * k)));
 }
@@ -58,12 +42,6 @@ inline void putDouble(Bytes& out, double v) {
   std::uint64_t b;
   std::memcpy(&b, &v, 8);
   putLE(out, b, 8);
-}
-
-inline unsigned testSeed(unsigned fallback) {
-  const char* s = std::getenv("QORV_TEST_SEED");
-  return (s != nullptr && *s != '\0') ? static_cast<unsigned>(std::strtoul(s, nullptr, 10))
-                                      : fallback;
 }
 
 // An exact rational on 128-bit integers, always reduced, positive denominator.

@@ -240,12 +240,12 @@ ERCpoleNURBS2D sampleNurbs() {
 
 TEST(PoleCurves, StoredImagesAndDamagedRecords) {
   const ERCpoleNURBS2D n = sampleNurbs();
-  const Bytes image = qorv_test::imageOfValue(n);
+  const Bytes image = qorv_test::imageOf(n);
   EXPECT_EQ(image, expectedNurbsImage());
   EXPECT_EQ(n.binaryStoreSize(), image.size());
   ERCpoleNURBS2D back;
   qorv_test::restoreValue(back, image);
-  EXPECT_EQ(qorv_test::imageOfValue(back), image);
+  EXPECT_EQ(qorv_test::imageOf(back), image);
   EXPECT_EQ(back.PtCur(0.5).point(), n.PtCur(0.5).point());
 
   const ERCpoleBezier3D bz(ERVec<ERPoint3D>{ERPoint3D(1, 2, 3), ERPoint3D(4, 5, 6)},
@@ -254,7 +254,7 @@ TEST(PoleCurves, StoredImagesAndDamagedRecords) {
   for (double v : {-1.0, 1.0, -1.0, 1.0}) qorv_test::putDouble(b, v);
   qorv_test::putInt(b, 48);
   for (double v : {1.0, 2.0, 3.0, 4.0, 5.0, 6.0}) qorv_test::putDouble(b, v);
-  EXPECT_EQ(qorv_test::imageOfValue(bz), b);
+  EXPECT_EQ(qorv_test::imageOf(bz), b);
   EXPECT_EQ(bz.binaryStoreSize(), b.size());
 
   // Every truncation, a pole length that is not whole poles, and a pole count that does not fit
@@ -265,39 +265,34 @@ TEST(PoleCurves, StoredImagesAndDamagedRecords) {
     c.setBound(ERLimites(0.5, 0.75));
     return c;
   }();
-  const Bytes before = qorv_test::imageOfValue(other);
+  const Bytes before = qorv_test::imageOf(other);
   for (std::size_t cut = 0; cut < image.size(); ++cut) {
     ERCpoleNURBS2D c(other);
     qorv_test::restoreValue(c, Bytes(image.begin(), image.begin() + cut));
-    ASSERT_EQ(qorv_test::imageOfValue(c), before) << cut;
+    ASSERT_EQ(qorv_test::imageOf(c), before) << cut;
   }
   Bytes odd = image;
   odd[32] = 64;  // 64 bytes: not a whole number of 24-byte poles
   ERCpoleNURBS2D c1(other);
   qorv_test::restoreValue(c1, odd);
-  EXPECT_EQ(qorv_test::imageOfValue(c1), before);
+  EXPECT_EQ(qorv_test::imageOf(c1), before);
   Bytes misfit = image;
   misfit[32] = 48;  // two poles for a quadratic on six knots
   misfit.erase(misfit.begin() + 36 + 48, misfit.begin() + 36 + 72);
   ERCpoleNURBS2D c2(other);
   qorv_test::restoreValue(c2, misfit);
-  EXPECT_EQ(qorv_test::imageOfValue(c2), before);
+  EXPECT_EQ(qorv_test::imageOf(c2), before);
   ERCpoleBezier3D b3(bz);
   b3.translate(ERPoint3D(1, 1, 1));
-  const Bytes b3before = qorv_test::imageOfValue(b3);
+  const Bytes b3before = qorv_test::imageOf(b3);
   for (std::size_t cut = 0; cut < b.size(); ++cut) {
     ERCpoleBezier3D c(b3);
     qorv_test::restoreValue(c, Bytes(b.begin(), b.begin() + cut));
-    ASSERT_EQ(qorv_test::imageOfValue(c), b3before) << cut;
+    ASSERT_EQ(qorv_test::imageOf(c), b3before) << cut;
   }
 }
 
-template <class T>
-std::string printed(const T& v) {
-  std::ostringstream os;
-  v.printOn(os);
-  return os.str();
-}
+using qorv_test::printed;
 
 TEST(PoleCurves, PrintFormsAndRegistry) {
   const ERCpoleNURBS2D n = sampleNurbs();

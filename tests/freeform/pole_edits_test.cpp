@@ -156,7 +156,7 @@ TEST(PoleEdits, EveryEditEmptiesTheSpanCache) {
     curve.reparametrize(ERLimites(-4.0, 7.0));
     expectFresh(curve, "reparametrize");
     fill();
-    const qorv_test::Bytes image = qorv_test::imageOfValue(curve);
+    const qorv_test::Bytes image = qorv_test::imageOf(curve);
     ERCpoleNURBS2D other = nurbsOf<ERCpoleNURBS2D, ERPole2DH>(randomCurve(rng, 2, false, false));
     other.getSpanPower(0);
     ASSERT_EQ(qorv_test::restoreValue(other, image), 1);

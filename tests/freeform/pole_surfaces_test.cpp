@@ -20,7 +20,6 @@
 using namespace qorv;
 using qorv_test::Bytes;
 using QuickAlgebra::ERMatrix;
-using QuickAlgebra::ERVec;
 
 namespace {
 
@@ -502,19 +501,19 @@ TEST(PoleSurfaces, StoredImagesPrintFormsAndDamagedRecords) {
   qorv_test::putInt(expect, 32);
   for (double x : kv) qorv_test::putDouble(expect, x);
   qorv_test::putInt(expect, 1), qorv_test::putInt(expect, 0);
-  const Bytes image = qorv_test::imageOfValue(s);
+  const Bytes image = qorv_test::imageOf(s);
   EXPECT_EQ(image, expect);
   EXPECT_EQ(s.binaryStoreSize(), image.size());
 
   ERSpoleNURBS3D back;
   qorv_test::restoreValue(back, image);
-  EXPECT_EQ(qorv_test::imageOfValue(back), image);
+  EXPECT_EQ(qorv_test::imageOf(back), image);
   EXPECT_EQ(back(0.7, 0.2), s(0.7, 0.2));
   // Every truncation and knots that do not fit the net leave the surface as it was.
   for (std::size_t cut = 0; cut < image.size(); cut += 7) {
     ERSpoleNURBS3D t(s);
     qorv_test::restoreValue(t, Bytes(image.begin(), image.begin() + cut));
-    ASSERT_EQ(qorv_test::imageOfValue(t), image) << cut;
+    ASSERT_EQ(qorv_test::imageOf(t), image) << cut;
   }
   Bytes misfit = image;
   misfit[64 + 4] = 2;  // 2 columns for knots of 3 poles
@@ -522,9 +521,9 @@ TEST(PoleSurfaces, StoredImagesPrintFormsAndDamagedRecords) {
   misfit.erase(misfit.begin() + 64 + 12 + 4 * 32, misfit.begin() + 64 + 12 + 6 * 32);
   ERSpoleNURBS3D t(s);
   qorv_test::restoreValue(t, misfit);
-  EXPECT_EQ(qorv_test::imageOfValue(t), image);
+  EXPECT_EQ(qorv_test::imageOf(t), image);
 
-  const std::string form = qorv_test::printedValue(s);
+  const std::string form = qorv_test::printed(s);
   std::ostringstream os;
   os << "Lim  U " << ERLimites(0, 2) << "\nLim  V " << ERLimites(0, 1) << "\nTrim U "
      << ERLimites(0, 2) << "\nTrim V " << ERLimites(0, 1) << "\nControl Points :\n";
@@ -543,13 +542,13 @@ TEST(PoleSurfaces, StoredImagesPrintFormsAndDamagedRecords) {
   for (int t2 = 0; t2 < 4; ++t2) qorv_test::putDouble(eb, 0.0), qorv_test::putDouble(eb, 1.0);
   qorv_test::putInt(eb, 2), qorv_test::putInt(eb, 2), qorv_test::putInt(eb, 4 * 24);
   for (int k = 0; k < 12; ++k) qorv_test::putDouble(eb, k < 9 ? 0.0 : 1.0 + (k - 9));
-  EXPECT_EQ(qorv_test::imageOfValue(b), eb);
+  EXPECT_EQ(qorv_test::imageOf(b), eb);
   std::ostringstream ob;
   ob << "Lim  U " << ERLimites(0, 1) << "\nLim  V " << ERLimites(0, 1) << "\nTrim U "
      << ERLimites(0, 1) << "\nTrim V " << ERLimites(0, 1) << "\nLes Poles :\n";
   P.printOn(ob);
   ob << "\n";
-  EXPECT_EQ(qorv_test::printedValue(b), ob.str());
+  EXPECT_EQ(qorv_test::printed(b), ob.str());
 
   EXPECT_STREQ(ERSpoleNURBS3D().className(), "ERSpoleNURBS3D");
   EXPECT_STREQ(ERSpoleBezier3DR().className(), "ERSpoleBezier3DR");
@@ -953,7 +952,7 @@ TEST(PoleSurfaceNearest, SharedByThreadsAndDroppedByEdits) {
   // Restored from another surface's image: that surface's answers.
   RandomNet r2;
   std::unique_ptr<ERSpoleRep> other = wavySheet(rng, 2, r2);
-  qorv_test::restoreValue(s, qorv_test::imageOfValue(dynamic_cast<ERSpoleNURBS3D&>(*other)));
+  qorv_test::restoreValue(s, qorv_test::imageOf(dynamic_cast<ERSpoleNURBS3D&>(*other)));
   for (std::size_t k = 0; k < 20; ++k) {
     ERPoint2D w;
     EXPECT_EQ(s.nearest(pts[k], uv), other->nearest(pts[k], w)) << k;
@@ -1167,27 +1166,10 @@ TEST(PoleSurfaceDataBase, RoundTrips) {
   surfaces.emplace_back(new ERSpoleBezier3D(cartesian(b), ERLimites(0.5, 1), ERLimites(0, 1e-3)));
   surfaces[0]->setBound(ERLimites(surfaces[0]->udeb(), surfaces[0]->ufin() - 1e-3),
                         surfaces[0]->getBoundV());
-  qorv_test::TempFile file("pole_surfaces_db");
-  t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-  ASSERT_EQ(db->Open(file.c_str(), 0), 1);
-  std::vector<long> ids;
-  for (const auto& s : surfaces) ids.push_back(db->Store(*s));
-  db->Close();
-  ASSERT_EQ(db->Open(file.c_str(), 1), 1);
-  for (std::size_t k = 0; k < surfaces.size(); ++k) {
-    SCOPED_TRACE(surfaces[k]->className());
-    t_SmartPtr<ERObject> back = db->RetrieveAndCreate(ids[k]);
-    ASSERT_TRUE(back);
-    EXPECT_STREQ(back->className(), surfaces[k]->className());
-    EXPECT_EQ(qorv_test::imageOf(*back), qorv_test::imageOf(*surfaces[k]));
-    EXPECT_EQ(qorv_test::printed(*back), qorv_test::printed(*surfaces[k]));
-    const ERSpoleRep* s = ERSpoleRep::castdown(back.get());
+  qorv_test::expectRoundTrip(surfaces, [&](const ERObject& back, std::size_t k) {
+    const ERSpoleRep* s = ERSpoleRep::castdown(back);
     ASSERT_NE(s, nullptr);
     const double u = 0.3 * s->udeb() + 0.7 * s->ufin(), v = 0.6 * s->vdeb() + 0.4 * s->vfin();
     EXPECT_EQ((*s)(u, v), (*surfaces[k])(u, v));
-    std::unique_ptr<ERObject> into(ERClassRegistration::findCreator(back->className())());
-    ASSERT_EQ(db->Retrieve(ids[k], *into), 1);
-    EXPECT_EQ(qorv_test::imageOf(*into), qorv_test::imageOf(*surfaces[k]));
-  }
-  db->Close();
+  });
 }

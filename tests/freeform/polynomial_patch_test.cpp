@@ -75,7 +75,7 @@ TEST(PolynomialPatch, BoxProjectionAndTransformations) {
   ERVec<double> none;
   EXPECT_EQ(quarter().ProjectPoint(ERPoint2D(0, 0), none, 1e-9), -1);
 
-  const unsigned seed = qorv_test::testSeed(314);
+  const unsigned seed = qorv_test::seedFor(314);
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 rng(seed);
   std::uniform_real_distribution<double> u(-1, 1);
@@ -125,7 +125,7 @@ TEST(PolynomialPatch, StoredImageAndPrintForm) {
   qorv_test::putDouble(expected, 0);
   qorv_test::putDouble(expected, 0);
   qorv_test::putDouble(expected, 1);
-  EXPECT_EQ(qorv_test::imageOfValue(p), expected);
+  EXPECT_EQ(qorv_test::imageOf(p), expected);
   EXPECT_EQ(p.binaryStoreSize(), expected.size());
   ERPatchCPoly2D r;
   qorv_test::restoreValue(r, expected);

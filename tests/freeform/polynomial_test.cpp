@@ -57,14 +57,14 @@ TEST(Polynomial, DegreeEvaluationDerivativeReduce) {
   EXPECT_EQ(p.length(), 1);
   const ERPolynome empty(nullptr, 0);
   EXPECT_EQ(empty.degree(), 0);
-  EXPECT_EQ(qorv_test::printedValue(empty), "polynome NULL\n");
+  EXPECT_EQ(qorv_test::printed(empty), "polynome NULL\n");
   const ERPolynome c = poly({1, -2, 0, 1});
   EXPECT_EQ(c.evaluate(2), 5.0);
   EXPECT_EQ(poly({7, std::nan("")}).evaluate(0), 7.0);
   EXPECT_EQ(c.getDerived(4), poly({0}));
   EXPECT_EQ(c.getDerived(2), poly({0, 6}));
-  EXPECT_EQ(qorv_test::printedValue(c), "1-2*x+x**3\n");
-  EXPECT_EQ(qorv_test::printedValue(poly({0, -1, 2.5, 1})), "-1*x+2.5*x**2+x**3\n");
+  EXPECT_EQ(qorv_test::printed(c), "1-2*x+x**3\n");
+  EXPECT_EQ(qorv_test::printed(poly({0, -1, 2.5, 1})), "-1*x+2.5*x**2+x**3\n");
   ERPolynome r = poly({0.05, 0.5, 2});
   const ERPolynome before = r;
   r.reduce(0.1);
@@ -148,7 +148,7 @@ TEST(Polynomial, ZerosClosePairsMultipleRootsComplexPairs) {
 // Polynomials from dyadic roots have exact coefficients: every root, with its multiplicity,
 // including those on the range ends.
 TEST(Polynomial, ZerosOfDyadicRootPolynomials) {
-  const unsigned seed = qorv_test::testSeed(7);
+  const unsigned seed = qorv_test::seedFor(7);
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 rng(seed);
   for (int trial = 0; trial < 3000; ++trial) {
@@ -186,7 +186,7 @@ TEST(Polynomial, ZerosOfDyadicRootPolynomials) {
 // Random polynomials up to degree 20 against roots polished in binary128 on the very
 // coefficients Zeros sees.
 TEST(Polynomial, ZerosOfRandomPolynomialsMatchQuadReference) {
-  const unsigned seed = qorv_test::testSeed(2024);
+  const unsigned seed = qorv_test::seedFor(2024);
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 rng(seed);
   std::uniform_real_distribution<double> uni(-1.5, 1.5), far(2.0, 6.0), im(0.3, 2.0);
@@ -267,7 +267,7 @@ TEST(Polynomial, TwoVariables) {
   q.coefficient(3, 0) = 0.0;
   EXPECT_EQ(q.degreeV(), 1);  // all-zero rows trimmed
   EXPECT_EQ(static_cast<const ERPolynome2Var&>(q).coefficient(7, 7), 0.0);
-  EXPECT_EQ(qorv_test::printedValue(ERPolynome2Var(0, 1)),
+  EXPECT_EQ(qorv_test::printed(ERPolynome2Var(0, 1)),
             "Polynome 2Var dU=0, dv=0)( r= 1, c=1)\n0\n\n");
   const ERPolynome2Var e;
   EXPECT_EQ(e.eval(1, 1), 0.0);
@@ -279,7 +279,7 @@ TEST(Polynomial, StoredImages) {
   qorv_test::putInt(expected, 16);
   qorv_test::putDouble(expected, 1.5);
   qorv_test::putDouble(expected, -2);
-  EXPECT_EQ(qorv_test::imageOfValue(p), expected);
+  EXPECT_EQ(qorv_test::imageOf(p), expected);
   EXPECT_EQ(p.binaryStoreSize(), 20u);
   ERPolynome back;
   ASSERT_EQ(qorv_test::restoreValue(back, expected), 1);
@@ -297,7 +297,7 @@ TEST(Polynomial, StoredImages) {
   qorv_test::putInt(e2, 16);
   qorv_test::putDouble(e2, 0);
   qorv_test::putDouble(e2, 4);
-  EXPECT_EQ(qorv_test::imageOfValue(q), e2);
+  EXPECT_EQ(qorv_test::imageOf(q), e2);
   ERPolynome2Var q2;
   ASSERT_EQ(qorv_test::restoreValue(q2, e2), 1);
   EXPECT_EQ(q2, q);
@@ -379,7 +379,7 @@ TEST(Polynomial, ProjectionOnPatches) {
 // Coefficients from 1e-300 to 1e300: finite roots inside the range, each a sign change or a
 // near-zero of the polynomial, and the same roots for the polynomial scaled by a power of two.
 TEST(Polynomial, ZerosAtEveryMagnitude) {
-  const unsigned seed = qorv_test::testSeed(555);
+  const unsigned seed = qorv_test::seedFor(555);
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 rng(seed);
   std::uniform_real_distribution<double> u(-1, 1);

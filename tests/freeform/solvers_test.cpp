@@ -68,7 +68,7 @@ TEST(LUDecomp, FactorsSolveInverseDeterminant) {
   EXPECT_EQ(inverse(ERLUDecomp(mat(2, 2, {1, 2, 2, 4}))).length(), 0);
   EXPECT_EQ(solve(swap, ERVec<double>{1, 2, 3}).length(), 0);
 
-  const unsigned seed = qorv_test::testSeed(99);
+  const unsigned seed = qorv_test::seedFor(99);
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 rng(seed);
   std::uniform_real_distribution<double> u(-1, 1);

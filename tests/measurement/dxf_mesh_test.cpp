@@ -23,7 +23,6 @@
 
 using QuickAlgebra::ERVec;
 using qorv_test::Bytes;
-using qorv_test::TempFile;
 
 namespace {
 

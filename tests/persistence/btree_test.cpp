@@ -29,14 +29,9 @@ namespace {
 
 // ---- An independent reader of the tree format -------------------------------------------------
 
-std::uint32_t u32(const Bytes& b, std::size_t at) {
-  if (at + 4 > b.size()) return 0xFFFFFFFFu;
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
-}
-std::int32_t i32(const Bytes& b, std::size_t at) { return static_cast<std::int32_t>(u32(b, at)); }
-void put32(Bytes& b, std::size_t at, std::uint32_t v) {
-  for (int k = 0; k < 4; ++k) b[at + k] = static_cast<unsigned char>(v >> (8 * k));
-}
+using qorv_test::i32;
+using qorv_test::put32;
+using qorv_test::u32;
 
 struct Info {
   std::int32_t root;

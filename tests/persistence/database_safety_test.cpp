@@ -27,13 +27,9 @@ using qorv_test::TempFile;
 using qorv_test::TPair;
 using qorv_test::TValue;
 
-namespace {
-// A fresh file each time: truncating one in place makes the file system flush it on close.
-void writeBytes(const std::string& path, const Bytes& bytes) {
-  std::remove(path.c_str());
-  qorv_test::writeBytes(path, bytes);
-}
-}  // namespace
+using qorv_test::contents;
+const auto writeBytes = qorv_test::writeFreshBytes;
+
 namespace qorv_test {
 QORV_DEFINE_CLASS(TValue);
 QORV_DEFINE_CLASS(TPair);
@@ -45,23 +41,6 @@ std::string joined(const std::vector<std::string>& lines) {
   std::string s;
   for (const auto& l : lines) s += l + "\n";
   return s;
-}
-
-// Every object of a database by identifier: its value (a pair: the sum of its two values).
-std::map<long, double> contents(ERObjectDataBase& db) {
-  std::vector<long> ids;
-  db.forEachObject([&](long id, long) { ids.push_back(id); });
-  std::map<long, double> out;
-  for (long id : ids) {
-    t_SmartPtr<ERObject> o = db.RetrieveAndCreate(id);
-    if (const TValue* v = TValue::castdown(o.get()))
-      out[id] = v->value;
-    else if (const TPair* p = TPair::castdown(o.get()); p && p->first)
-      out[id] = p->first->value + p->second;
-    else
-      out[id] = -1e300;  // unreadable
-  }
-  return out;
 }
 
 // A small database: values 1..6, a pair referring to value 2, value 3 deleted, 4 re-stored.

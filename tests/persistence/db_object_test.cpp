@@ -24,9 +24,7 @@ using qorv_test::TempFile;
 
 namespace {
 
-void put32(Bytes& b, std::uint32_t v) {
-  for (int k = 0; k < 4; ++k) b.push_back(static_cast<unsigned char>(v >> (8 * k)));
-}
+using qorv_test::put32;
 
 Bytes text(Bytes b, const char* s) {
   b.push_back(3);

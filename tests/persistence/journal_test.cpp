@@ -32,22 +32,8 @@ namespace {
 constexpr std::size_t kHeader = 32;
 constexpr std::size_t kRecord = 4 + 4096 + 8;
 
-void writeBytes(const std::string& path, const Bytes& bytes) {
-  std::remove(path.c_str());
-  qorv_test::writeBytes(path, bytes);
-}
-
-std::map<long, double> contents(ERObjectDataBase& db) {
-  std::vector<long> ids;
-  db.forEachObject([&](long id, long) { ids.push_back(id); });
-  std::map<long, double> out;
-  for (long id : ids) {
-    t_SmartPtr<ERObject> o = db.RetrieveAndCreate(id);
-    const TValue* v = TValue::castdown(o.get());
-    out[id] = v ? v->value : -1e300;
-  }
-  return out;
-}
+const auto writeBytes = qorv_test::writeFreshBytes;
+using qorv_test::contents;
 
 // A child process runs work on a writer opened on path and dies at the first write to the file
 // after a journal write (the journal whole and synced, the file not yet touched).

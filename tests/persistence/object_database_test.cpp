@@ -6,7 +6,6 @@
 
 #include <sys/wait.h>
 #include <unistd.h>
-#include <cstring>
 #include <random>
 #include <sstream>
 
@@ -278,7 +277,8 @@ TEST(DataBaseFacade, CodesAndNumbering) {
   EXPECT_EQ(db.Open(other.c_str(), 0), gmDataBaseRefused);
   EXPECT_EQ(readBytes(other.path), Bytes(1000, 0x41));
 
-  EXPECT_EQ(ERDataBase::exception_to_error_code(CFileException(CFileException::diskFull)), gmDiskFull);
+  EXPECT_EQ(ERDataBase::exception_to_error_code(CFileException(CFileException::diskFull)),
+            gmDiskFull);
   EXPECT_EQ(ERDataBase::exception_to_error_code(CFileException(99)), gmGenericFileError);
 }
 

@@ -1,13 +1,18 @@
 // tests/persistence/safety_classes.h
 //
 // Stored classes of the safety and crash tests: a value (which can be told to write more than it
-// announces) and a pair that refers to a value.
+// announces) and a pair that refers to a value; what a database holds of them, by identifier.
 #pragma once
 
+#include <cstdio>
+#include <map>
+#include <string>
 #include <vector>
 
 #include "qorv/foundation/object.h"
 #include "qorv/persistence/file.h"
+#include "qorv/persistence/object_database.h"
+#include "tests/persistence/test_files.h"
 
 namespace qorv_test {
 
@@ -59,5 +64,28 @@ class TPair : public ERObject {
   t_SmartPtr<TValue> first;
   double second = 0;
 };
+
+// Every object of a database by identifier: its value (a pair: the sum of its two values).
+inline std::map<long, double> contents(ERObjectDataBase& db) {
+  std::vector<long> ids;
+  db.forEachObject([&](long id, long) { ids.push_back(id); });
+  std::map<long, double> out;
+  for (long id : ids) {
+    t_SmartPtr<ERObject> o = db.RetrieveAndCreate(id);
+    if (const TValue* v = TValue::castdown(o.get()))
+      out[id] = v->value;
+    else if (const TPair* p = TPair::castdown(o.get()); p && p->first)
+      out[id] = p->first->value + p->second;
+    else
+      out[id] = -1e300;  // unreadable
+  }
+  return out;
+}
+
+// A fresh file each time: truncating one in place makes the file system flush it on close.
+inline void writeFreshBytes(const std::string& path, const Bytes& bytes) {
+  std::remove(path.c_str());
+  writeBytes(path, bytes);
+}
 
 }  // namespace qorv_test

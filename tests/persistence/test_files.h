@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -47,6 +48,21 @@ inline void writeBytes(const std::string& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));
+}
+
+// Little-endian words: read at an offset (all ones past the end), written at one, appended.
+inline std::uint32_t u32(const Bytes& b, std::size_t at) {
+  if (at + 4 > b.size()) return 0xFFFFFFFFu;
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+}
+inline std::int32_t i32(const Bytes& b, std::size_t at) {
+  return static_cast<std::int32_t>(u32(b, at));
+}
+inline void put32(Bytes& b, std::size_t at, std::uint32_t v) {
+  for (int k = 0; k < 4; ++k) b[at + k] = static_cast<unsigned char>(v >> (8 * k));
+}
+inline void put32(Bytes& b, std::uint32_t v) {
+  for (int k = 0; k < 4; ++k) b.push_back(static_cast<unsigned char>(v >> (8 * k)));
 }
 
 }  // namespace qorv_test

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <map>
 #include <random>
 #include <string>
 #include <vector>

@@ -3,7 +3,6 @@
 #include "qorv/support/cstring.h"
 
 #include <cstdint>
-#include <cstring>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -74,9 +73,6 @@ TEST(CStringCapacity, AdjustedToMultiplesOfFifteen) {
   EXPECT_EQ(ERCString().capacity(), 15);
   EXPECT_EQ(ERCString(ERSize_T(100)).capacity(), 100);
   EXPECT_EQ(ERCString::initialCapacity(99), 99);
-  EXPECT_EQ(ERCString::getInitialCapacity(), 15);
-  EXPECT_EQ(ERCString::getResizeIncrement(), 15);
-  EXPECT_EQ(ERCString::getMaxWaste(), 15);
 }
 
 TEST(CStringCapacity, EditsStayInPlaceOnlyWithLittleWaste) {

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cfloat>
 #include <random>
 #include <sstream>
 #include <vector>

@@ -5,9 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
-#include <limits>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 

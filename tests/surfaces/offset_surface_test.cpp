@@ -235,21 +235,14 @@ TEST(OffsetSurface, StoredImagePrintFormAndDataBase) {
             "Surface Offset \n   Offset      : " + off.str() + "\n   Indicateur  : " + ind.str() +
                 "\n   Based On    : " + printed(*S.getBaseSurface()) + "\n  Equiv Entity : \n");
 
-  qorv_test::TempFile file("offset_db");
-  t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-  ASSERT_EQ(db->Open(file.c_str(), 0), 1);
   EROffsetSurface stored(S);
-  const long id = db->Store(stored);
-  db->Close();
-  ASSERT_EQ(db->Open(file.c_str(), 1), 1);
-  t_SmartPtr<ERObject> back = db->RetrieveAndCreate(id);
-  ASSERT_TRUE(back);
+  const qorv_test::DataBaseRoundTrip trip(std::vector<ERObject*>{&stored});
+  t_SmartPtr<ERObject> back = trip.back(0);
   const EROffsetSurface* b = EROffsetSurface::castdown(back.get());
   ASSERT_NE(b, nullptr);
   ASSERT_TRUE(b->getBaseSurface());
   EXPECT_EQ(printed(*b), printed(S));
   EXPECT_EQ(qorv::distance((*b)(0.5, 1.0), S(0.5, 1.0)), 0);
-  db->Close();
 }
 
 TEST(OffsetSurface, BadInputGetsTheDocumentedAnswers) {

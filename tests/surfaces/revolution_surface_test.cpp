@@ -353,22 +353,15 @@ TEST(SurOfRevolution, StoredImageAndPrintForm) {
 
 TEST(SurOfRevolution, DataBaseRoundTripKeepsTheGeneratrix) {
   const ERSurOfRevolution S = sample();
-  qorv_test::TempFile file("revolution_db");
-  t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-  ASSERT_EQ(db->Open(file.c_str(), 0), 1);
   ERSurOfRevolution stored(S);
-  const long id = db->Store(stored);
-  db->Close();
-  ASSERT_EQ(db->Open(file.c_str(), 1), 1);
-  t_SmartPtr<ERObject> back = db->RetrieveAndCreate(id);
-  ASSERT_TRUE(back);
+  const qorv_test::DataBaseRoundTrip trip(std::vector<ERObject*>{&stored});
+  t_SmartPtr<ERObject> back = trip.back(0);
   const ERSurOfRevolution* b = ERSurOfRevolution::castdown(back.get());
   ASSERT_NE(b, nullptr);
   ASSERT_TRUE(b->generatrix());
   EXPECT_EQ(printed(*b), printed(S));
   for (double u : {0.0, 0.3, 1.0})
     for (double v : {0.25, 2.0, 4.5}) EXPECT_EQ(qorv::distance((*b)(u, v), S(u, v)), 0);
-  db->Close();
 }
 
 TEST(SurOfRevolution, BadInputGetsTheDocumentedAnswers) {

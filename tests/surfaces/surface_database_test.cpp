@@ -9,12 +9,7 @@
 #include "qorv/surfaces/analytic_surfaces.h"
 #include "qorv/surfaces/bounded_surfaces.h"
 #include "tests/object_images.h"
-#include "tests/persistence/test_files.h"
 #include "tests/surfaces/bounded_draws.h"
-
-using qorv_test::imageOf;
-using qorv_test::printed;
-using qorv_test::TempFile;
 
 namespace {
 
@@ -29,28 +24,9 @@ TEST(SurfaceDataBase, AnalyticSurfacesRoundTrip) {
   surfaces.emplace_back(new ERSphere(ERPoint3D(1e300, -2, 3), 0.1));
   surfaces.emplace_back(new ERTorus(50, 8, ERVector3D(0, -1e-20, 3), ERPoint3D(5, 6, -7)));
   surfaces.emplace_back(new ERTorus(-1, std::nan(""), ERVector3D(), ERPoint3D()));
-  TempFile file("surfaces_db");
-  t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-  ASSERT_EQ(db->Open(file.c_str(), 0), 1);
-  std::vector<long> ids;
-  for (const auto& s : surfaces) ids.push_back(db->Store(*s));
-  db->Close();
-
-  ASSERT_EQ(db->Open(file.c_str(), 1), 1);
-  for (size_t k = 0; k < surfaces.size(); ++k) {
-    SCOPED_TRACE(surfaces[k]->className());
-    t_SmartPtr<ERObject> back = db->RetrieveAndCreate(ids[k]);
-    ASSERT_TRUE(back);
-    EXPECT_STREQ(back->className(), surfaces[k]->className());
-    EXPECT_EQ(imageOf(*back), imageOf(*surfaces[k]));
-    EXPECT_EQ(printed(*back), printed(*surfaces[k]));
-    EXPECT_NE(ERSurface::castdown(back.get()), nullptr);
-    // Into an object of the class that holds other values.
-    std::unique_ptr<ERObject> into(ERClassRegistration::findCreator(back->className())());
-    ASSERT_EQ(db->Retrieve(ids[k], *into), 1);
-    EXPECT_EQ(imageOf(*into), imageOf(*surfaces[k]));
-  }
-  db->Close();
+  qorv_test::expectRoundTrip(surfaces, [](const ERObject& back, std::size_t) {
+    EXPECT_NE(ERSurface::castdown(back), nullptr);
+  });
 }
 
 // The bounded surfaces, in turned and mirrored placements with limits no default shares, go
@@ -67,30 +43,12 @@ TEST(SurfaceDataBase, BoundedSurfacesRoundTrip) {
   surfaces.emplace_back(new ERBoundedCone(T, 0.4, -2, 7));
   surfaces.emplace_back(new ERBoundedSphere(M, 3.5, ERLimites(1, 4), ERLimites(-0.5, 1)));
   surfaces.emplace_back(new ERBoundedTorus(T, 20, 3, -1, 2, 0.5, 6));
-  TempFile file("bounded_db");
-  t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-  ASSERT_EQ(db->Open(file.c_str(), 0), 1);
-  std::vector<long> ids;
-  for (const auto& s : surfaces) ids.push_back(db->Store(*s));
-  db->Close();
-
-  ASSERT_EQ(db->Open(file.c_str(), 1), 1);
-  for (size_t k = 0; k < surfaces.size(); ++k) {
-    SCOPED_TRACE(surfaces[k]->className());
-    t_SmartPtr<ERObject> back = db->RetrieveAndCreate(ids[k]);
-    ASSERT_TRUE(back);
-    EXPECT_STREQ(back->className(), surfaces[k]->className());
-    EXPECT_EQ(imageOf(*back), imageOf(*surfaces[k]));
-    EXPECT_EQ(printed(*back), printed(*surfaces[k]));
-    const ERAnyBoundedSurface* b = ERAnyBoundedSurface::castdown(back.get());
+  qorv_test::expectRoundTrip(surfaces, [&](const ERObject& back, std::size_t k) {
+    const ERAnyBoundedSurface* b = ERAnyBoundedSurface::castdown(back);
     const ERAnyBoundedSurface* a = dynamic_cast<const ERAnyBoundedSurface*>(surfaces[k].get());
     ASSERT_NE(b, nullptr);
     EXPECT_EQ(qorv::distance((*b)(0.75, 0.5), (*a)(0.75, 0.5)), 0);
-    std::unique_ptr<ERObject> into(ERClassRegistration::findCreator(back->className())());
-    ASSERT_EQ(db->Retrieve(ids[k], *into), 1);
-    EXPECT_EQ(imageOf(*into), imageOf(*surfaces[k]));
-  }
-  db->Close();
+  });
 }
 
 }  // namespace

@@ -441,15 +441,9 @@ TEST(TrimmedSurface, DataBaseRoundTripRestoresBaseAndBackPointers) {
   const ERTrimmedSurface& s = *f.surface;
   const std::string text = printed(s);
   EXPECT_EQ(text.substr(0, 34), "TRIMMED SURFACE :  \n Base Surface ");
-  qorv_test::TempFile file("trimmed_db");
-  t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-  ASSERT_EQ(db->Open(file.c_str(), 0), 1);
   ERTrimmedSurface stored(s);
-  const long id = db->Store(stored);
-  db->Close();
-  ASSERT_EQ(db->Open(file.c_str(), 1), 1);
-  t_SmartPtr<ERObject> back = db->RetrieveAndCreate(id);
-  ASSERT_TRUE(back);
+  const qorv_test::DataBaseRoundTrip trip(std::vector<ERObject*>{&stored});
+  t_SmartPtr<ERObject> back = trip.back(0);
   const ERTrimmedSurface* b = ERTrimmedSurface::castdown(back.get());
   ASSERT_NE(b, nullptr);
   ASSERT_TRUE(b->getBaseSurface());
@@ -464,7 +458,6 @@ TEST(TrimmedSurface, DataBaseRoundTripRestoresBaseAndBackPointers) {
     const ERPoint2D p(draw.uniform(-1.2, 1.2), draw.uniform(-1.2, 1.2));
     EXPECT_EQ(b->isInBound(p), s.isInBound(p));
   }
-  db->Close();
 }
 
 TEST(TrimmedSurface, BadInputGetsTheDocumentedAnswers) {
