@@ -50,8 +50,9 @@ PY
     survived=$((survived + 1))
   else
     targets=()
-    for s in ${suites//,/ }; do targets+=("${s}_tests"); done
-    [[ "$suites" == *tool* ]] && targets+=(qorv_tool)
+    # The report's check is a script that drives the tool, with no program of its own.
+    for s in ${suites//,/ }; do [[ "$s" != report ]] && targets+=("${s}_tests"); done
+    [[ "$suites" == *tool* || "$suites" == *report* ]] && targets+=(qorv_tool)
     if ! cmake --build "$build" -j"$(nproc)" --target "${targets[@]}" >/dev/null 2>&1; then
       result="caught (does not build)"
     elif (cd "$build" && ctest -R "^(${suites//,/|})\$" >/dev/null 2>&1); then
