@@ -19,7 +19,7 @@
 #include "bench/scratch.h"
 #include "qorv/qorv.h"
 #ifdef QORV_HAVE_SQLITE
-#include <sqlite3.h>
+#include "bench/sqlite_objects.h"
 #endif
 
 namespace {
@@ -113,70 +113,31 @@ void BM_SqliteSameWork(benchmark::State& state) {
   const int n = objectsFor(state.range(0));
   for (auto _ : state) {
     std::remove(path.c_str());
-    sqlite3* db = nullptr;
-    sqlite3_open(path.c_str(), &db);
-    sqlite3_exec(db, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
-    sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
-    // The page cache of qorv's file manager, 64 MiB (SQLite's default, 2 MiB, would flatter qorv).
-    sqlite3_exec(db, "PRAGMA cache_size=-65536", nullptr, nullptr, nullptr);
-    sqlite3_exec(db, "CREATE TABLE objects(id INTEGER PRIMARY KEY, rec BLOB)", nullptr, nullptr,
-                 nullptr);
-    sqlite3_stmt* insert = nullptr;
-    sqlite3_stmt* select = nullptr;
-    sqlite3_stmt* erase = nullptr;
-    sqlite3_prepare_v2(db, "INSERT INTO objects VALUES(?, ?)", -1, &insert, nullptr);
-    sqlite3_prepare_v2(db, "SELECT rec FROM objects WHERE id = ?", -1, &select, nullptr);
-    sqlite3_prepare_v2(db, "DELETE FROM objects WHERE id = ?", -1, &erase, nullptr);
+    qorv::bench::SqliteObjects db(path);
     auto exec = [&](const char* sql) {
-      if (!perObject) sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
-    };
-    // The same record bytes: a 4-byte signature and two points.
-    auto store = [&](long id, double a, double b) {
-      unsigned char rec[36] = {1, 0, 0, 0};
-      const double p[4] = {a, b, b, a};
-      std::memcpy(rec + 4, p, 32);
-      sqlite3_bind_int64(insert, 1, id);
-      sqlite3_bind_blob(insert, 2, rec, sizeof rec, SQLITE_STATIC);
-      sqlite3_step(insert);
-      sqlite3_reset(insert);
+      if (!perObject) db.exec(sql);
     };
     auto t0 = std::chrono::steady_clock::now();
     exec("BEGIN");
-    for (int i = 0; i < n; ++i) store(i + 1, i, -i);
+    for (int i = 0; i < n; ++i) db.store(i + 1, i, -i);
     exec("COMMIT");
     auto t1 = std::chrono::steady_clock::now();
     const long sizeAfterStore = fileSize(path);
     auto t2 = std::chrono::steady_clock::now();
     double check = 0;
     exec("BEGIN");
-    for (long id : shuffled(n, 7)) {
-      sqlite3_bind_int64(select, 1, id);
-      if (sqlite3_step(select) == SQLITE_ROW) {
-        double p[4];
-        std::memcpy(p, static_cast<const unsigned char*>(sqlite3_column_blob(select, 0)) + 4, 32);
-        check += p[0];
-      }
-      sqlite3_reset(select);
-    }
+    for (long id : shuffled(n, 7)) check += db.fetch(id);
     exec("COMMIT");
     auto t3 = std::chrono::steady_clock::now();
     benchmark::DoNotOptimize(check);
     std::vector<long> ids = shuffled(n, 11);
     ids.resize(static_cast<std::size_t>(n / 2));
     exec("BEGIN");
-    for (long id : ids) {
-      sqlite3_bind_int64(erase, 1, id);
-      sqlite3_step(erase);
-      sqlite3_reset(erase);
-    }
+    for (long id : ids) db.erase(id);
     long next = n + 1;
-    for (long id : ids) store(next++, static_cast<double>(id), 0);
+    for (long id : ids) db.store(next++, static_cast<double>(id), 0);
     exec("COMMIT");
     auto t4 = std::chrono::steady_clock::now();
-    sqlite3_finalize(insert);
-    sqlite3_finalize(select);
-    sqlite3_finalize(erase);
-    sqlite3_close(db);
     state.counters["store/s"] = n / secs(t0, t1);
     state.counters["retrieve/s"] = n / secs(t2, t3);
     state.counters["del+store/s"] = n / secs(t3, t4);

@@ -26,7 +26,7 @@
 #include "bench/scratch.h"
 #include "qorv/qorv.h"
 #ifdef QORV_HAVE_SQLITE
-#include <sqlite3.h>
+#include "bench/sqlite_objects.h"
 #endif
 
 namespace {
@@ -63,6 +63,32 @@ long fileSize(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : -1;
 }
 
+// Both sides at each size, once each (a run at 3·10^6 takes minutes).
+void sizes(benchmark::internal::Benchmark* b) {
+  for (long n : {10000L, 100000L, 1000000L, 3000000L}) b->Arg(n);
+  b->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
+// The wall and processor clocks at the ends of the four phases: store, retrieve, delete half,
+// store again. Each phase's cost per object is its span over the objects it handled.
+struct Phases {
+  std::chrono::steady_clock::time_point wall[8];
+  double processor[8] = {};
+  void mark(int i) {
+    wall[i] = std::chrono::steady_clock::now();
+    processor[i] = cpu();
+  }
+  void report(benchmark::State& state, int n) const {
+    const char* names[] = {"store", "retrieve", "delete", "store_again"};
+    const double objects[] = {double(n), double(n), double(n / 2), double(n / 2)};
+    for (int k = 0; k < 4; ++k) {
+      const std::string name = names[k];
+      state.counters[name + "_us"] = secs(wall[2 * k], wall[2 * k + 1]) / objects[k] * 1e6;
+      state.counters[name + "_cpu"] = (processor[2 * k + 1] - processor[2 * k]) / objects[k] * 1e6;
+    }
+  }
+};
+
 void BM_QorvDataBaseScale(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   const std::string path = qorv::bench::scratchPath("scale.qdb");
@@ -74,69 +100,50 @@ void BM_QorvDataBaseScale(benchmark::State& state) {
     std::vector<ERSegment2D> segments;
     segments.reserve(static_cast<std::size_t>(n));
     for (int i = 0; i < n; ++i) segments.emplace_back(ERPoint2D(i, -i), ERPoint2D(-i, i));
-    const auto t0 = std::chrono::steady_clock::now();
-    const double c0 = cpu();
+    Phases at;
+    at.mark(0);
     db->begin();
     for (auto& s : segments) db->Store(s);
     db->commit();
-    const auto t1 = std::chrono::steady_clock::now();
-    const double c1 = cpu();
+    at.mark(1);
     segments.clear();
     segments.shrink_to_fit();
     std::vector<long> ids(static_cast<std::size_t>(n));
     std::iota(ids.begin(), ids.end(), 1L);
     std::shuffle(ids.begin(), ids.end(), std::mt19937(7));
     double check = 0;
-    const auto t2 = std::chrono::steady_clock::now();
-    const double c2 = cpu();
+    at.mark(2);
     for (long id : ids) {
       t_SmartPtr<ERObject> o = db->RetrieveAndCreate(id);
       check += ERSegment2D::castdown(o.get())->getP1().x();
     }
-    const auto t3 = std::chrono::steady_clock::now();
-    const double c3 = cpu();
+    at.mark(3);
     benchmark::DoNotOptimize(check);
     const int half = n / 2;
+    at.mark(4);
     db->begin();
     for (int i = 0; i < half; ++i) db->Delete(ids[static_cast<std::size_t>(i)]);
     db->commit();
-    const auto t4 = std::chrono::steady_clock::now();
-    const double c4 = cpu();
+    at.mark(5);
     db->Close();
     const long extents = freeExtents(path);
     db->Open(path.c_str(), 0);
-    const auto t5 = std::chrono::steady_clock::now();
-    const double c5 = cpu();
+    at.mark(6);
     db->begin();
     for (int i = 0; i < half; ++i) {
       ERSegment2D s(ERPoint2D(i, 1), ERPoint2D(1, i));
       db->Store(s);
     }
     db->commit();
-    const auto t6 = std::chrono::steady_clock::now();
-    const double c6 = cpu();
+    at.mark(7);
     db->Close();
-    state.counters["store_us"] = secs(t0, t1) / n * 1e6;
-    state.counters["retrieve_us"] = secs(t2, t3) / n * 1e6;
-    state.counters["delete_us"] = secs(t3, t4) / half * 1e6;
-    state.counters["store_again_us"] = secs(t5, t6) / half * 1e6;
-    state.counters["store_cpu"] = (c1 - c0) / n * 1e6;
-    state.counters["retrieve_cpu"] = (c3 - c2) / n * 1e6;
-    state.counters["delete_cpu"] = (c4 - c3) / half * 1e6;
-    state.counters["store_again_cpu"] = (c6 - c5) / half * 1e6;
+    at.report(state, n);
     state.counters["free_extents"] = static_cast<double>(extents);
     state.counters["bytes"] = static_cast<double>(fileSize(path));
   }
   std::remove(path.c_str());
 }
-BENCHMARK(BM_QorvDataBaseScale)
-    ->Arg(10000)
-    ->Arg(100000)
-    ->Arg(1000000)
-    ->Arg(3000000)
-    ->Iterations(1)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+BENCHMARK(BM_QorvDataBaseScale)->Apply(sizes);
 
 #ifdef QORV_HAVE_SQLITE
 void BM_SqliteScale(benchmark::State& state) {
@@ -144,91 +151,40 @@ void BM_SqliteScale(benchmark::State& state) {
   const std::string path = qorv::bench::scratchPath("scale.sqlite");
   for (auto _ : state) {
     std::remove(path.c_str());
-    sqlite3* db = nullptr;
-    sqlite3_open(path.c_str(), &db);
-    auto exec = [&](const char* sql) { sqlite3_exec(db, sql, nullptr, nullptr, nullptr); };
-    exec("PRAGMA journal_mode=DELETE");
-    exec("PRAGMA synchronous=NORMAL");
-    exec("PRAGMA cache_size=-65536");
-    exec("CREATE TABLE objects(id INTEGER PRIMARY KEY, rec BLOB)");
-    sqlite3_stmt *insert = nullptr, *select = nullptr, *erase = nullptr;
-    sqlite3_prepare_v2(db, "INSERT INTO objects VALUES(?, ?)", -1, &insert, nullptr);
-    sqlite3_prepare_v2(db, "SELECT rec FROM objects WHERE id = ?", -1, &select, nullptr);
-    sqlite3_prepare_v2(db, "DELETE FROM objects WHERE id = ?", -1, &erase, nullptr);
-    // The record qorv stores: a 4-byte signature and two points.
-    auto store = [&](long id, double a, double b) {
-      unsigned char rec[36] = {1, 0, 0, 0};
-      const double p[4] = {a, b, b, a};
-      std::memcpy(rec + 4, p, 32);
-      sqlite3_bind_int64(insert, 1, id);
-      sqlite3_bind_blob(insert, 2, rec, sizeof rec, SQLITE_STATIC);
-      sqlite3_step(insert);
-      sqlite3_reset(insert);
-    };
-    const auto t0 = std::chrono::steady_clock::now();
-    const double c0 = cpu();
-    exec("BEGIN");
-    for (int i = 0; i < n; ++i) store(i + 1, i, -i);
-    exec("COMMIT");
-    const auto t1 = std::chrono::steady_clock::now();
-    const double c1 = cpu();
+    qorv::bench::SqliteObjects db(path);
+    Phases at;
+    at.mark(0);
+    db.exec("BEGIN");
+    for (int i = 0; i < n; ++i) db.store(i + 1, i, -i);
+    db.exec("COMMIT");
+    at.mark(1);
     std::vector<long> ids(static_cast<std::size_t>(n));
     std::iota(ids.begin(), ids.end(), 1L);
     std::shuffle(ids.begin(), ids.end(), std::mt19937(7));
     double check = 0;
-    exec("BEGIN");
-    for (long id : ids) {
-      sqlite3_bind_int64(select, 1, id);
-      if (sqlite3_step(select) == SQLITE_ROW) {
-        double p[4];
-        std::memcpy(p, static_cast<const unsigned char*>(sqlite3_column_blob(select, 0)) + 4, 32);
-        check += p[0];
-      }
-      sqlite3_reset(select);
-    }
-    exec("COMMIT");
-    const auto t2 = std::chrono::steady_clock::now();
-    const double c2 = cpu();
+    at.mark(2);
+    db.exec("BEGIN");
+    for (long id : ids) check += db.fetch(id);
+    db.exec("COMMIT");
+    at.mark(3);
     benchmark::DoNotOptimize(check);
     const int half = n / 2;
-    exec("BEGIN");
-    for (int i = 0; i < half; ++i) {
-      sqlite3_bind_int64(erase, 1, ids[static_cast<std::size_t>(i)]);
-      sqlite3_step(erase);
-      sqlite3_reset(erase);
-    }
-    exec("COMMIT");
-    const auto t3 = std::chrono::steady_clock::now();
-    const double c3 = cpu();
-    exec("BEGIN");
-    for (int i = 0; i < half; ++i) store(n + 1 + i, i, 1);
-    exec("COMMIT");
-    const auto t4 = std::chrono::steady_clock::now();
-    const double c4 = cpu();
-    sqlite3_finalize(insert);
-    sqlite3_finalize(select);
-    sqlite3_finalize(erase);
-    sqlite3_close(db);
-    state.counters["store_us"] = secs(t0, t1) / n * 1e6;
-    state.counters["retrieve_us"] = secs(t1, t2) / n * 1e6;
-    state.counters["delete_us"] = secs(t2, t3) / half * 1e6;
-    state.counters["store_again_us"] = secs(t3, t4) / half * 1e6;
-    state.counters["store_cpu"] = (c1 - c0) / n * 1e6;
-    state.counters["retrieve_cpu"] = (c2 - c1) / n * 1e6;
-    state.counters["delete_cpu"] = (c3 - c2) / half * 1e6;
-    state.counters["store_again_cpu"] = (c4 - c3) / half * 1e6;
+    at.mark(4);
+    db.exec("BEGIN");
+    for (int i = 0; i < half; ++i) db.erase(ids[static_cast<std::size_t>(i)]);
+    db.exec("COMMIT");
+    at.mark(5);
+    at.mark(6);
+    db.exec("BEGIN");
+    for (int i = 0; i < half; ++i) db.store(n + 1 + i, i, 1);
+    db.exec("COMMIT");
+    at.mark(7);
+    at.report(state, n);
     state.counters["bytes"] = static_cast<double>(fileSize(path));
   }
   std::remove(path.c_str());
 }
-BENCHMARK(BM_SqliteScale)
-    ->Arg(10000)
-    ->Arg(100000)
-    ->Arg(1000000)
-    ->Arg(3000000)
-    ->Iterations(1)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+BENCHMARK(BM_SqliteScale)->Apply(sizes);
 #endif
 
 }  // namespace
