@@ -277,7 +277,7 @@ class QORV_API ERListManager : public ERLMan {
   unsigned ringRetry_ = 0;  // frees to wait before building it again after a failed build
   bool buildRing();
   void dropRing();
-  void followRing(long offset, const CachedNode* old, const ERFreeListNode& node);
+  void followRing(long offset, const CachedNode* old, const CachedNode& now);
   // Whether the ring can answer for a walk from origin (built first if need be).
   bool ringReady(long origin);
   // The node a walk from origin along the ring would stop at to free the extent, or -1.

@@ -191,6 +191,7 @@ struct ERListManager::Ring {
     long next;
     long prev;
     std::uint32_t largest = 0;  // its largest extent
+    bool listed = false;        // in bySize
   };
   std::unordered_map<long, Node> nodes;
   std::set<long> slots;  // every node but the root, by offset
@@ -230,22 +231,26 @@ struct ERListManager::Ring {
   bool addAll(long at, const ERFreeListNode& n) {
     for (int i = 0; i < n.count; ++i)
       if (!add(n.offset[i], n.size[i], at)) return false;
-    if (n.count < ERFreeListNode::kCapacity) roomy.emplace(nodes.at(at).label, at);
-    setLargest(at, largestOf(n));
+    Node& node = nodes.at(at);
+    if (n.count < ERFreeListNode::kCapacity) roomy.insert({node.label, at});
+    setLargest(node, at, largestOf(n));
     return true;
   }
   bool removeAll(long at, const ERFreeListNode& n) {
     for (int i = 0; i < n.count; ++i)
       if (!remove(n.offset[i], at)) return false;
-    roomy.erase({nodes.at(at).label, at});
-    const Node& node = nodes.at(at);
+    Node& node = nodes.at(at);
+    roomy.erase({node.label, at});
     bySize.erase({node.largest, at});
+    node.listed = false;
     if (fitNeed != 0 && node.largest >= fitNeed) fits.erase({node.label, at});
     return true;
   }
   // Both images sorted: only what changed is touched, removals first so that a merge does not
-  // meet the extent it swallows.
-  bool change(long at, const ERFreeListNode& was, const ERFreeListNode& now) {
+  // meet the extent it swallows. largest: now's largest extent.
+  bool change(long at, const ERFreeListNode& was, const ERFreeListNode& now,
+              std::uint32_t largest) {
+    Node& node = nodes.at(at);
     if (was.count == now.count) {
       // An allocation cut from one extent: that entry shrinks where it is.
       int changed = -1;
@@ -259,7 +264,7 @@ struct ERListManager::Ring {
       }
       if (changed >= 0 &&
           extents.shrink(was.offset[changed], now.offset[changed], now.size[changed], at)) {
-        setLargest(at, largestOf(now));
+        setLargest(node, at, largest);
         return true;
       }
     }
@@ -276,26 +281,27 @@ struct ERListManager::Ring {
         return false;
       }
     }
+    // Membership changes only when the node fills up or gains room (insert finds before it
+    // allocates: most changes leave the set as it was).
     if (now.count < ERFreeListNode::kCapacity) {
-      roomy.emplace(nodes.at(at).label, at);
-    } else {
-      roomy.erase({nodes.at(at).label, at});
+      if (was.count >= ERFreeListNode::kCapacity) roomy.insert({node.label, at});
+    } else if (was.count < ERFreeListNode::kCapacity) {
+      roomy.erase({node.label, at});
     }
-    setLargest(at, largestOf(now));
+    setLargest(node, at, largest);
     return true;
   }
   // The node's largest extent, in bySize and fits; a node new to them comes with largest 0.
-  void setLargest(long at, std::uint32_t l) {
-    Node& node = nodes.at(at);
-    const bool listed = bySize.erase({node.largest, at}) > 0;
-    if (listed && node.largest == l) {
-      bySize.emplace(l, at);
-      return;
+  void setLargest(Node& node, long at, std::uint32_t l) {
+    if (node.listed && node.largest == l) return;
+    if (node.listed) {
+      bySize.erase({node.largest, at});
+      if (fitNeed != 0 && node.largest >= fitNeed) fits.erase({node.label, at});
     }
-    if (fitNeed != 0 && listed && node.largest >= fitNeed) fits.erase({node.label, at});
     node.largest = l;
-    bySize.emplace(l, at);
-    if (fitNeed != 0 && l >= fitNeed) fits.emplace(node.label, at);
+    node.listed = true;
+    bySize.insert({l, at});
+    if (fitNeed != 0 && l >= fitNeed) fits.insert({node.label, at});
   }
   void makeFits(std::uint32_t need) {
     fits.clear();
@@ -390,9 +396,9 @@ bool ERListManager::buildRing() {
   return true;
 }
 
-void ERListManager::followRing(long x, const CachedNode* old, const ERFreeListNode& n) {
+void ERListManager::followRing(long x, const CachedNode* old, const CachedNode& d) {
   Ring& r = *ring_;
-  const CachedNode d = describe(x, n);
+  const ERFreeListNode& n = d.node;
   if (!d.shapeOk || n.magic != ERFreeListNode::kMagic) return dropRing();
   const auto it = r.nodes.find(x);
   if (it == r.nodes.end()) {
@@ -425,7 +431,7 @@ void ERListManager::followRing(long x, const CachedNode* old, const ERFreeListNo
       return dropRing();
     }
   }
-  if (!r.change(x, old->node, n)) return dropRing();
+  if (!r.change(x, old->node, n, d.largest)) return dropRing();
   r.reach = std::max(r.reach, d.reach);
 }
 
@@ -651,11 +657,15 @@ void ERListManager::storeNode(long offset, const ERFreeListNode& n) {
     dropRing();
     throw;
   }
-  if (ring_) {
-    const auto hit = cache_.find(offset);
-    followRing(offset, hit == cache_.end() ? nullptr : &hit->second, n);
+  // Described once, for the ring and the cache alike.
+  const CachedNode d = describe(offset, n);
+  const auto hit = cache_.find(offset);
+  if (ring_) followRing(offset, hit == cache_.end() ? nullptr : &hit->second, d);
+  if (hit != cache_.end()) {
+    hit->second = d;
+  } else {
+    cache_.emplace(offset, d);
   }
-  remember(offset, n);
 }
 
 bool ERListManager::readNode(long offset) {
