@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <utility>
 
 #include "qorv/foundation/assert.h"
@@ -153,36 +154,39 @@ inline std::uint32_t rawKey4(const char* p) {
          static_cast<std::uint32_t>(b[2]) << 8 | static_cast<std::uint32_t>(b[3]);
 }
 
-}  // namespace
-
-int ERDiskTreeNode::binarySearch(const char* key) const {
-  const int n = counter();
-  if (keyLength_ == 4 && tree_->ignoreNulls()) {
-    // The object tree's keys: the same search on numbers instead of memcmp calls.
-    const std::uint32_t k = rawKey4(key);
-    if (n <= 0 || rawKey4(keys(0)) >= k) return 0;
-    if (rawKey4(keys(n - 1)) < k) return n;
-    int lo = 0, hi = n - 1;
-    while (hi - lo > 1) {
-      const int mid = (lo + hi) / 2;
-      if (rawKey4(keys(mid)) < k)
-        lo = mid;
-      else
-        hi = mid;
-    }
-    return hi;
-  }
-  if (n <= 0 || tree_->compareKeys(keys(0), key) >= 0) return 0;
-  if (tree_->compareKeys(keys(n - 1), key) < 0) return n;
+// The index of the first of n keys not less than the key, less(i) telling whether key i is
+// below it; the ends are tried first, so that a node of a foreign file whose keys are out of
+// order is searched as it always was.
+template <class Less>
+int lowerBound(int n, Less less) {
+  if (n <= 0 || !less(0)) return 0;
+  if (less(n - 1)) return n;
+  // Without a branch on the comparison: random keys would mispredict every other step.
   int lo = 0, hi = n - 1;
   while (hi - lo > 1) {
     const int mid = (lo + hi) / 2;
-    if (tree_->compareKeys(keys(mid), key) < 0)
-      lo = mid;
-    else
-      hi = mid;
+    const bool below = less(mid);
+    lo = below ? mid : lo;
+    hi = below ? hi : mid;
   }
   return hi;
+}
+
+// binarySearch over n keys of K bytes from keys.
+int searchKeys(const ERBTreeOnDisk& tree, const char* keys, int n, const char* key) {
+  const std::size_t k = tree.keyLength();
+  if (k == 4 && tree.ignoreNulls()) {
+    // The object tree's keys: numbers instead of memcmp calls.
+    const std::uint32_t v = rawKey4(key);
+    return lowerBound(n, [&](int i) { return rawKey4(keys + 4 * std::size_t(i)) < v; });
+  }
+  return lowerBound(n, [&](int i) { return tree.compareKeys(keys + k * std::size_t(i), key) < 0; });
+}
+
+}  // namespace
+
+int ERDiskTreeNode::binarySearch(const char* key) const {
+  return searchKeys(*tree_, keys(0), counter(), key);
 }
 
 void ERDiskTreeNode::insert(int index, const char* key, long value, long rightSon) {
@@ -344,7 +348,8 @@ struct ERBTreeOnDisk::Level {
   int index = 0;  // binarySearch's answer in this node
   int child = 0;  // the son the path goes on into
   long leftOffset = -1, rightOffset = -1;
-  std::unique_ptr<ERDiskTreeNode> left, right;  // this node's neighbours under the parent
+  // This node's neighbours under the parent, held in place: a removal allocates nothing.
+  std::optional<ERDiskTreeNode> left, right;
 };
 
 ERBTreeOnDisk::ERBTreeOnDisk(ERFileManager* fileManager, unsigned cacheCapacity, int mode,
@@ -524,28 +529,31 @@ int ERBTreeOnDisk::depthLimit() const {
   return static_cast<int>(std::clamp<std::int64_t>(nodes, 1, kMaxDepth));
 }
 
-bool ERBTreeOnDisk::readcache(long offset, ERDiskTreeNode& node) {
-  if (!nodeOffsetIsSound(offset)) return false;
-  if (const std::int32_t* image = cache_->find(offset)) {
-    // Checked when it came from the file, or built here: a child that has gone past the end since
-    // is refused when it is read itself.
-    std::memcpy(node.bytes(), image, nodeSize_);
-    return true;
-  }
+const std::int32_t* ERBTreeOnDisk::peek(long offset) {
+  if (!nodeOffsetIsSound(offset)) return nullptr;
+  // Checked when it came from the file, or built here: a child that has gone past the end since
+  // is refused when it is read itself.
+  if (const std::int32_t* image = cache_->find(offset)) return image;
   // The size word comes with the image: a node lives in a block of exactly its size.
   const UINT want = static_cast<UINT>(nodeSize_ + 4);
   if (fm_->ReadAt(static_cast<std::uint64_t>(offset - 4), readBuffer_.data(), want) != want)
-    return false;
+    return nullptr;
   std::uint32_t size;
   std::memcpy(&size, readBuffer_.data(), 4);
   const std::uint32_t need = blockSize(nodeSize_);
-  if (size != need && size != need + 4) return false;
+  if (size != need && size != need + 4) return nullptr;
   std::int32_t* image = cache_->admit(offset);
   std::memcpy(image, readBuffer_.data() + 4, nodeSize_);
   if (!nodeIsSound(offset, image)) {
     cache_->drop(offset);
-    return false;
+    return nullptr;
   }
+  return image;
+}
+
+bool ERBTreeOnDisk::readcache(long offset, ERDiskTreeNode& node) {
+  const std::int32_t* image = peek(offset);
+  if (image == nullptr) return false;
   std::memcpy(node.bytes(), image, nodeSize_);
   return true;
 }
@@ -585,16 +593,24 @@ ERBTreeOnDisk::Found ERBTreeOnDisk::findKey(const char* key, long& offset, int& 
   if (refused_) return Found::corrupt;
   long at = info_.root;
   const int limit = depthLimit();
+  const std::size_t keys = 16 * std::size_t(order_) + 8;
+  // Searched where the images lie; only the node that holds the key is copied out.
   for (int depth = 1; at != -1; ++depth) {
-    if (depth > limit || !load(at, work_)) return Found::corrupt;
+    const std::int32_t* w = depth > limit ? nullptr
+                            : at == info_.root
+                                ? reinterpret_cast<const std::int32_t*>(rootImage_.bytes())
+                                : peek(at);
+    if (w == nullptr) return Found::corrupt;
     current_ = at;
-    const int i = work_.binarySearch(key);
-    if (i < work_.counter() && compareKeys(work_.keys(i), key) == 0) {
+    const char* k = reinterpret_cast<const char*>(w) + keys;
+    const int i = searchKeys(*this, k, w[0], key);
+    if (i < w[0] && compareKeys(k + std::size_t(i) * keyLength_, key) == 0) {
+      std::memcpy(work_.bytes(), w, nodeSize_);
       offset = at;
       index = i;
       return Found::yes;
     }
-    at = work_.sons(i);
+    at = w[1 + i];
   }
   return Found::no;
 }
@@ -783,11 +799,12 @@ bool ERBTreeOnDisk::prepareRemoval(Path& path, int found) {
   // The repairs this removal will make are decided by counts alone, so they are played here
   // first, and each sibling a repair will use is read and checked now: distinct from every
   // other node of the change, and of the same kind (leaf or not) as the node beside it.
-  std::vector<long> seen;
+  std::vector<long>& seen = seen_;
+  seen.clear();
   for (const Level& l : path) seen.push_back(l.offset);
-  auto take = [&](long at, const Level& beside, std::unique_ptr<ERDiskTreeNode>& out) {
+  auto take = [&](long at, const Level& beside, std::optional<ERDiskTreeNode>& out) {
     if (std::find(seen.begin(), seen.end(), at) != seen.end()) return false;
-    out = std::make_unique<ERDiskTreeNode>(*this);
+    out.emplace(*this, ERDiskTreeNode::Unset{});
     if (!load(at, *out) || out->isLeaf() != beside.node.isLeaf()) return false;
     seen.push_back(at);
     return true;

@@ -291,6 +291,9 @@ class QORV_API ERBTreeOnDisk {
   // Reads a node through the cache and checks it; false (node unchanged) when it cannot be
   // trusted.
   QORV_LOCAL bool readcache(long offset, ERDiskTreeNode& node);
+  // The checked image of the node at offset, in the cache (valid until the next cache change);
+  // null when it cannot be trusted.
+  QORV_LOCAL const std::int32_t* peek(long offset);
   QORV_LOCAL void writecache(long offset, ERDiskTreeNode& node);
   QORV_LOCAL bool load(long offset, ERDiskTreeNode& node);
   void freeNode(long offset);
@@ -337,6 +340,7 @@ class QORV_API ERBTreeOnDisk {
 
   std::vector<char> searchKey_;   // the key of the running operation, as stored
   std::vector<Level> path_;       // the running change's path, kept for its room
+  std::vector<long> seen_;        // the nodes a removal reads, kept for its room
   std::vector<char> readBuffer_;  // size word + node image of a cache miss
   bool infoValid_ = false;        // the magic field holds 1365
   bool infoDirty_ = false;        // the info image differs from what the file holds

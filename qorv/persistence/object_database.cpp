@@ -130,6 +130,7 @@ void ERObjectDataBase::teardown() {
   if (fileManager_) fileManager_->rollbackTransaction();
   fileManager_.reset();
   signatures_.clear();
+  lastClass_ = nullptr;
   factories_.clear();
   classNames_.clear();
   lastId_ = objectCount_ = 0;
@@ -148,6 +149,7 @@ bool ERObjectDataBase::loadState(std::vector<std::string>* report) {
   classTree_.reset();
   objectTree_.reset();
   signatures_.clear();
+  lastClass_ = nullptr;
   factories_.clear();
   classNames_.clear();
   auto bad = [&](const std::string& why) {
@@ -443,8 +445,15 @@ void ERObjectDataBase::Close() {
 }
 
 std::uint32_t ERObjectDataBase::GetOrCreateSignature(const char* className) {
+  // A batch stores one class after another: the last one is tried before a string is made.
+  if (className != nullptr && lastClass_ != nullptr &&
+      std::strncmp(className, lastClass_->first.c_str(), kClassKeyLength) == 0)
+    return lastClass_->second;
   const std::string name = className ? std::string(className).substr(0, kClassKeyLength) : "";
-  if (auto it = signatures_.find(name); it != signatures_.end()) return it->second;
+  if (auto it = signatures_.find(name); it != signatures_.end()) {
+    lastClass_ = &*it;
+    return it->second;
+  }
 
   char key[kClassKeyLength] = {};
   std::memcpy(key, name.data(), name.size());

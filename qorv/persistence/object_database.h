@@ -211,6 +211,7 @@ class QORV_API ERObjectDataBase : public ERReference {
   long objectCount_ = 0;
   std::uint32_t lastSignature_ = 0;
   std::unordered_map<std::string, std::uint32_t> signatures_;
+  const std::pair<const std::string, std::uint32_t>* lastClass_ = nullptr;  // in signatures_
   std::unordered_map<std::uint32_t, ERClassRegistration::Creator> factories_;
   std::unordered_map<std::uint32_t, std::string> classNames_;
   int restoreDepth_ = 0;
