@@ -445,6 +445,7 @@ void ERFileManager::dropAllPages() {
   pages_.clear();
   pageCount_ = 0;
   dirty_.clear();
+  dirtyPages_.clear();
 }
 
 UINT ERFileManager::ReadAt(std::uint64_t position, void* buffer, UINT count) {
@@ -509,13 +510,17 @@ void ERFileManager::WriteAt(std::uint64_t position, const void* buffer, UINT cou
     const std::uint64_t at = position + done;
     const std::uint32_t o = static_cast<std::uint32_t>(at % kPageSize);
     const UINT chunk = std::min<UINT>(count - done, kPageSize - o);
-    Page* pg = page(at / kPageSize, true);
-    if (!pg->dirty) {
+    const std::uint64_t number = at / kPageSize;
+    if (number >= dirtyPages_.size())
+      dirtyPages_.resize(std::max<std::uint64_t>(number + 1, dirtyPages_.size() * 2));
+    Page* pg = page(number, true);
+    if (!dirtyPages_[number]) {
       if (pg->number * kPageSize < txnSize_) {
         pg->original.reset(new char[kPageSize]);
         std::memcpy(pg->original.get(), pg->data, kPageSize);
       }
       pg->dirty = true;
+      dirtyPages_[number] = 1;
       dirty_.push_back(pg);
     }
     std::memcpy(pg->data + o, in + done, chunk);
@@ -598,6 +603,7 @@ void ERFileManager::beginTransaction() {
 void ERFileManager::endTransaction() {
   for (Page* pg : dirty_) {
     pg->dirty = false;
+    dirtyPages_[pg->number] = 0;
     pg->original.reset();
   }
   dirty_.clear();
@@ -728,6 +734,7 @@ void ERFileManager::rollbackTransaction() {
   if (!inTransaction_) return;
   lastPage_ = nullptr;
   for (Page* pg : dirty_) {
+    dirtyPages_[pg->number] = 0;
     if (pg->original) {
       std::memcpy(pg->data, pg->original.get(), kPageSize);
       pg->original.reset();

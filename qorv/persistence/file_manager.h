@@ -419,6 +419,9 @@ class QORV_API ERFileManager : public ERFile {
   std::size_t hand_ = 0;
   Page* lastPage_ = nullptr;
   std::vector<Page*> dirty_;
+  // Whether each page is in dirty_, by number: a write to a page already changed then reads
+  // this dense table, not the page's header (a cache miss of its own in a large file).
+  std::vector<std::uint8_t> dirtyPages_;
   std::size_t cachePages_ = 16384;
   std::uint64_t size_ = 0;      // the file's length as seen through the cache
   std::uint64_t diskSize_ = 0;  // its length on disk
