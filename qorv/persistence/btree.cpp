@@ -589,7 +589,8 @@ void ERBTreeOnDisk::freeNode(long offset) {
 // ---------------------------------------------------------------------------------------------
 // Look-ups
 
-ERBTreeOnDisk::Found ERBTreeOnDisk::findKey(const char* key, long& offset, int& index) {
+ERBTreeOnDisk::Found ERBTreeOnDisk::findKey(const char* key, long& offset, int& index,
+                                             const std::int32_t** image) {
   if (refused_) return Found::corrupt;
   long at = info_.root;
   const int limit = depthLimit();
@@ -605,7 +606,10 @@ ERBTreeOnDisk::Found ERBTreeOnDisk::findKey(const char* key, long& offset, int& 
     const char* k = reinterpret_cast<const char*>(w) + keys;
     const int i = searchKeys(*this, k, w[0], key);
     if (i < w[0] && compareKeys(k + std::size_t(i) * keyLength_, key) == 0) {
-      std::memcpy(work_.bytes(), w, nodeSize_);
+      if (image != nullptr)
+        *image = w;
+      else
+        std::memcpy(work_.bytes(), w, nodeSize_);
       offset = at;
       index = i;
       return Found::yes;
@@ -619,14 +623,17 @@ long ERBTreeOnDisk::findValue(const char* key) {
   copyKey(searchKey_.data(), key);
   long at;
   int i;
-  return findKey(searchKey_.data(), at, i) == Found::yes ? work_.items(i) : -1;
+  const std::int32_t* w = nullptr;
+  // The value straight from the image: items(i) is word 2M + 2 + i.
+  return findKey(searchKey_.data(), at, i, &w) == Found::yes ? w[2 * order_ + 2 + i] : -1;
 }
 
 int ERBTreeOnDisk::contains(const char* key) {
   copyKey(searchKey_.data(), key);
   long at;
   int i;
-  return findKey(searchKey_.data(), at, i) == Found::yes ? 1 : 0;
+  const std::int32_t* w = nullptr;
+  return findKey(searchKey_.data(), at, i, &w) == Found::yes ? 1 : 0;
 }
 
 long ERBTreeOnDisk::findKeyAndValue(const char* key, ERCString& storedKey) {

@@ -305,7 +305,9 @@ class QORV_API ERBTreeOnDisk {
   int leastFill() const { return minimum_ == 0 ? 1 : static_cast<int>(minimum_); }
 
   QORV_LOCAL Found descend(const char* key, Path& path);
-  QORV_LOCAL Found findKey(const char* key, long& offset, int& index);
+  // With image, the found node's image is given there instead of being copied into work_.
+  QORV_LOCAL Found findKey(const char* key, long& offset, int& index,
+                           const std::int32_t** image = nullptr);
   bool prepareRemoval(Path& path, int found);
 
   void splitNode(Level& level, long rightOffset);
