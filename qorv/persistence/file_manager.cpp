@@ -433,7 +433,7 @@ void ERFileManager::forget(std::uint64_t number) {
 }
 
 ERFileManager::Page* ERFileManager::page(std::uint64_t number, bool) {
-  if (lastPage_ != nullptr && lastPage_->number == number) return lastPage_;
+  if (lastPage_ != nullptr && lastNumber_ == number) return lastPage_;
   Page* found = cached(number);
   if (found == nullptr) {
     if (pageCount_ >= cachePages_ + dirty_.size()) dropCleanPages();
@@ -453,6 +453,7 @@ ERFileManager::Page* ERFileManager::page(std::uint64_t number, bool) {
     ++pageCount_;
   }
   lastPage_ = found;
+  lastNumber_ = number;
   return found;
 }
 
@@ -483,7 +484,7 @@ UINT ERFileManager::ReadAt(std::uint64_t position, void* buffer, UINT count) {
     // The common case: a value or a node inside one page.
     const std::uint64_t number = position / kPageSize;
     const Page* pg =
-        (lastPage_ != nullptr && lastPage_->number == number) ? lastPage_ : page(number, false);
+        (lastPage_ != nullptr && lastNumber_ == number) ? lastPage_ : page(number, false);
     std::memcpy(buffer, pg->data + within, count);
     return count;
   }
@@ -527,8 +528,9 @@ void ERFileManager::WriteAt(std::uint64_t position, const void* buffer, UINT cou
   }
   {
     const std::uint32_t o = static_cast<std::uint32_t>(position % kPageSize);
-    if (lastPage_ != nullptr && lastPage_->dirty && lastPage_->number == position / kPageSize &&
-        o + count <= kPageSize) {
+    const std::uint64_t number = position / kPageSize;
+    if (lastPage_ != nullptr && lastNumber_ == number && o + count <= kPageSize &&
+        number < dirtyPages_.size() && dirtyPages_[number]) {
       std::memcpy(lastPage_->data + o, in, count);
       size_ = std::max(size_, position + count);
       return;

@@ -418,6 +418,7 @@ class QORV_API ERFileManager : public ERFile {
   std::size_t pageCount_ = 0;
   std::size_t hand_ = 0;
   Page* lastPage_ = nullptr;
+  std::uint64_t lastNumber_ = 0;  // lastPage_'s number, without reading its header
   std::vector<Page*> dirty_;
   // Whether each page is in dirty_, by number: a write to a page already changed then reads
   // this dense table, not the page's header (a cache miss of its own in a large file).
