@@ -301,7 +301,17 @@ std::int32_t* BTreeNodeCache::admit(long offset) {
     if (std::size_t(slot) / kBlockSlots >= blocks_.size()) {
       // The last block holds only the slots the capacity allows.
       const std::size_t slots = std::min(kBlockSlots, capacity_ - std::size_t(slot));
-      blocks_.emplace_back(new std::int32_t[slots * words_]());
+      const std::size_t words = slots * words_;
+      std::int32_t* block = nullptr;
+      if (blocks_.size() >= kLooseBlocks && words * 4 <= HugeChunks::kChunk)
+        block = static_cast<std::int32_t*>(chunks_.take(words * 4));
+      if (block != nullptr) {
+        std::memset(block, 0, words * 4);
+      } else {
+        looseBlocks_.emplace_back(new std::int32_t[words]());
+        block = looseBlocks_.back().get();
+      }
+      blocks_.push_back(block);
     }
   } else {
     // Every slot is taken (none free): at most one turn clears every mark.

@@ -194,7 +194,7 @@ class QORV_API BTreeNodeCache {
 
  private:
   std::int32_t* image(int slot) {
-    return blocks_[std::size_t(slot) / kBlockSlots].get() +
+    return blocks_[std::size_t(slot) / kBlockSlots] +
            std::size_t(slot) % kBlockSlots * words_;
   }
 
@@ -204,7 +204,12 @@ class QORV_API BTreeNodeCache {
   std::size_t words_;
   std::size_t capacity_;
   std::vector<long> offsets_;  // the slots taken so far
-  std::vector<std::unique_ptr<std::int32_t[]>> blocks_;
+  std::vector<std::int32_t*> blocks_;
+  // The first blocks are allocated one by one (a small tree's cache costs no chunk), the later
+  // ones carved from huge-page chunks (see HugeChunks).
+  static constexpr std::size_t kLooseBlocks = 8;
+  std::vector<std::unique_ptr<std::int32_t[]>> looseBlocks_;
+  HugeChunks chunks_;
   std::vector<std::uint8_t> marked_;  // by slot
   std::size_t hand_ = 0;
   std::vector<int> free_;  // min-heap of free slots

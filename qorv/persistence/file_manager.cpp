@@ -8,8 +8,13 @@
 #include <cstdio>
 #include <cstring>
 #include <set>
+#include <new>
 #include <thread>
 #include <unordered_map>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #include "qorv/platform/debug.h"
 
@@ -22,6 +27,7 @@ struct ERFileManager::Page {
   std::uint64_t number = 0;
   bool dirty = false;
   bool pinned = false;               // put back from a journal by a reader: never dropped
+  bool pooled = false;               // carved from the arena's chunks
   std::unique_ptr<char[]> original;  // the bytes before the transaction changed them
   char data[kPageSize];
 };
@@ -432,12 +438,82 @@ void ERFileManager::forget(std::uint64_t number) {
   }
 }
 
+namespace qorv::detail {
+
+HugeChunks::~HugeChunks() {
+  for (void* c : chunks_) ::operator delete(c, std::align_val_t(kChunk));
+}
+
+void* HugeChunks::take(std::size_t n) {
+  n = (n + 63) / 64 * 64;
+  if (n > kChunk) return nullptr;
+  if (kChunk - used_ < n) {
+    chunks_.reserve(chunks_.size() + 1);
+    void* c = ::operator new(kChunk, std::align_val_t(kChunk));
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    ::madvise(c, kChunk, MADV_HUGEPAGE);  // advice: refused, the chunk has ordinary pages
+#endif
+    chunks_.push_back(c);
+    used_ = 0;
+  }
+  void* at = static_cast<char*>(chunks_.back()) + used_;
+  used_ += n;
+  return at;
+}
+
+}  // namespace qorv::detail
+
+// Pages past the first few hundred come from huge-page chunks (see HugeChunks); a small file's
+// pages are allocated one by one, so that opening it costs no chunk. Freed pages are reused.
+struct ERFileManager::PageArena {
+  static constexpr std::size_t kLoose = 512;  // pages allocated one by one before the chunks
+
+  Page* make() {
+    if (loose < kLoose) {
+      ++loose;
+      return new Page;
+    }
+    void* at;
+    if (!spare.empty()) {
+      at = spare.back();
+      spare.pop_back();
+    } else {
+      at = chunks.take(sizeof(Page));
+    }
+    Page* page = new (at) Page;
+    page->pooled = true;
+    return page;
+  }
+  void release(Page* page) {
+    if (!page->pooled) {
+      --loose;
+      delete page;
+      return;
+    }
+    page->~Page();
+    spare.push_back(page);
+  }
+
+  qorv::detail::HugeChunks chunks;
+  std::vector<void*> spare;  // slots of released pages
+  std::size_t loose = 0;  // pages allocated one by one, alive
+};
+
+void ERFileManager::PageRelease::operator()(Page* page) const {
+  if (arena != nullptr) arena->release(page);
+}
+
+ERFileManager::PagePtr ERFileManager::newPage() {
+  if (!arena_) arena_ = std::make_unique<PageArena>();
+  return PagePtr(arena_->make(), PageRelease{arena_.get()});
+}
+
 ERFileManager::Page* ERFileManager::page(std::uint64_t number, bool) {
   if (lastPage_ != nullptr && lastNumber_ == number) return lastPage_;
   Page* found = cached(number);
   if (found == nullptr) {
     if (pageCount_ >= cachePages_ + dirty_.size()) dropCleanPages();
-    std::unique_ptr<Page> fresh(new Page);  // the bytes are filled below, not zeroed twice
+    PagePtr fresh = newPage();  // the bytes are filled below, not zeroed twice
     fresh->number = number;
     const std::uint64_t at = number * kPageSize;
     UINT got = 0;
@@ -800,7 +876,8 @@ void ERFileManager::recoverJournal() {
   if (readOnly_) {
     // A reader sees the file as it was before the unfinished transaction, without writing it.
     for (const auto& [number, at] : scan.good) {
-      auto pg = std::make_unique<Page>();
+      PagePtr pg = newPage();
+      std::memset(pg->data, 0, kPageSize);
       pg->number = number;
       pg->pinned = true;
       if (!originals.read(at, pg->data))
