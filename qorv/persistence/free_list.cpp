@@ -45,6 +45,21 @@ class RingWalk {
   std::uint64_t lam_ = 0;
 };
 
+// How many of the n sorted values from a come before the first that fails below (the index
+// std::partition_point gives), without a branch on the comparisons: the offsets sought are
+// random, so a branch would be mispredicted every other step.
+template <class T, class Below>
+std::size_t countBelow(const T* a, std::size_t n, Below below) {
+  if (n == 0) return 0;
+  const T* base = a;
+  while (n > 1) {
+    const std::size_t half = n / 2;
+    base = below(base[half]) ? base + half : base;
+    n -= half;
+  }
+  return std::size_t(base - a) + (below(*base) ? 1 : 0);
+}
+
 // Free extents by offset, each with the node that holds it: sorted runs of at most kRun
 // entries, so that a look-up reads a few cache lines rather than a path of tree nodes.
 class ExtentIndex {
@@ -82,13 +97,15 @@ class ExtentIndex {
   // The first entry whose offset is not less than o, {size, 0} when none.
   Pos lowerBound(std::uint32_t o) const {
     if (chunks_.empty()) return {0, 0};
-    auto c = std::upper_bound(firsts_.begin(), firsts_.end(), o);
-    std::size_t k = c == firsts_.begin() ? 0 : std::size_t(c - firsts_.begin()) - 1;
+    const std::size_t c = countBelow(firsts_.data(), firsts_.size(), [o](std::uint32_t f) {
+      return f <= o;
+    });
+    const std::size_t k = c == 0 ? 0 : c - 1;
     const auto& run = chunks_[k];
-    const auto i = std::lower_bound(run.begin(), run.end(), o,
-                                    [](const Entry& e, std::uint32_t v) { return e.offset < v; });
-    if (i == run.end()) return k + 1 < chunks_.size() ? Pos{k + 1, 0} : Pos{chunks_.size(), 0};
-    return {k, std::size_t(i - run.begin())};
+    const std::size_t i =
+        countBelow(run.data(), run.size(), [o](const Entry& e) { return e.offset < o; });
+    if (i == run.size()) return k + 1 < chunks_.size() ? Pos{k + 1, 0} : Pos{chunks_.size(), 0};
+    return {k, i};
   }
   // The first entry whose offset is greater than o.
   Pos upperBound(std::uint32_t o) const {
