@@ -600,7 +600,7 @@ void ERBTreeOnDisk::freeNode(long offset) {
 // Look-ups
 
 ERBTreeOnDisk::Found ERBTreeOnDisk::findKey(const char* key, long& offset, int& index,
-                                             const std::int32_t** image) {
+                                            const std::int32_t** image) {
   if (refused_) return Found::corrupt;
   long at = info_.root;
   const int limit = depthLimit();

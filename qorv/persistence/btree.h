@@ -194,8 +194,7 @@ class QORV_API BTreeNodeCache {
 
  private:
   std::int32_t* image(int slot) {
-    return blocks_[std::size_t(slot) / kBlockSlots] +
-           std::size_t(slot) % kBlockSlots * words_;
+    return blocks_[std::size_t(slot) / kBlockSlots] + std::size_t(slot) % kBlockSlots * words_;
   }
 
   // Images live in blocks of kBlockSlots, made as their first slot is taken: a slot's image is

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <set>
 #include <new>
+#include <set>
 #include <thread>
 #include <unordered_map>
 
@@ -496,7 +496,7 @@ struct ERFileManager::PageArena {
 
   qorv::detail::HugeChunks chunks;
   std::vector<void*> spare;  // slots of released pages
-  std::size_t loose = 0;  // pages allocated one by one, alive
+  std::size_t loose = 0;     // pages allocated one by one, alive
 };
 
 void ERFileManager::PageRelease::operator()(Page* page) const {

@@ -67,7 +67,7 @@ class ExtentIndex {
   struct Entry {
     std::uint32_t offset;
     std::uint32_t size;
-    long owner;
+    std::int32_t owner;  // a node's offset, 32-bit as on disk: 12 bytes an entry
   };
   struct Pos {
     std::size_t chunk, index;
@@ -97,9 +97,8 @@ class ExtentIndex {
   // The first entry whose offset is not less than o, {size, 0} when none.
   Pos lowerBound(std::uint32_t o) const {
     if (chunks_.empty()) return {0, 0};
-    const std::size_t c = countBelow(firsts_.data(), firsts_.size(), [o](std::uint32_t f) {
-      return f <= o;
-    });
+    const std::size_t c =
+        countBelow(firsts_.data(), firsts_.size(), [o](std::uint32_t f) { return f <= o; });
     const std::size_t k = c == 0 ? 0 : c - 1;
     const auto& run = chunks_[k];
     const std::size_t i =
@@ -113,6 +112,7 @@ class ExtentIndex {
   }
   // False (nothing added) when it would overlap an entry.
   bool insert(std::uint32_t o, std::uint32_t size, long owner) {
+    if (owner < INT32_MIN || owner > INT32_MAX) return false;
     Pos p = lowerBound(o);
     if (const Entry* next = at(p); next && std::int64_t(next->offset) < std::int64_t(o) + size)
       return false;
@@ -129,7 +129,8 @@ class ExtentIndex {
       p.index = chunks_[p.chunk].size();
     }
     auto& run = chunks_[p.chunk];
-    run.insert(run.begin() + std::ptrdiff_t(p.index), Entry{o, size, owner});
+    run.insert(run.begin() + std::ptrdiff_t(p.index),
+               Entry{o, size, static_cast<std::int32_t>(owner)});
     firsts_[p.chunk] = run.front().offset;
     if (run.size() > kRun) {
       std::vector<Entry> upper(run.begin() + kRun / 2, run.end());
