@@ -36,38 +36,43 @@ struct SpanScratch {
 // The span of u among the knots U[0..m-1] of degree p with n = m - p - 1 poles: the non-empty
 // [U[s], U[s+1]) that holds u (left: the (U[s], U[s+1]] that holds it), the end spans beyond
 // the domain. The net fits (a non-empty span exists).
-int spanOf(const double* U, int m, int p, double u, bool left) {
+// An empty span s: the non-empty one on the side asked, else the other.
+[[gnu::noinline]] int nonEmptySpan(const double* U, int p, int n, int s, double u, bool left) {
+  int k = s;
+  if (left || !(u >= U[s]))
+    while (k > p && U[k] == U[k + 1]) --k;
+  if (U[k] == U[k + 1]) {
+    k = s;
+    while (k < n - 1 && U[k] == U[k + 1]) ++k;
+  }
+  if (U[k] == U[k + 1]) {
+    k = s;
+    while (k > p && U[k] == U[k + 1]) --k;
+  }
+  return k;
+}
+
+// The span of u among the knots U[0..m-1] of degree p with n = m - p - 1 poles: the non-empty
+// [U[s], U[s+1]) that holds u (left: the (U[s], U[s+1]] that holds it), the end spans beyond
+// the domain. The net fits (a non-empty span exists).
+[[gnu::always_inline]] inline int spanOf(const double* U, int m, int p, double u, bool left) {
   const int n = m - p - 1;
   // lower_bound (left) or upper_bound over U[p..n], the same comparisons halving without a
-  // branch: a random parameter would mispredict every other step.
+  // branch: a random parameter would mispredict every other step. A mask, not a product, moves
+  // the base: the search is a chain of dependent loads, each step's latency counts.
   const double* base = U + p;
   std::ptrdiff_t len = n + 1 - p;
   while (len > 1) {
     const std::ptrdiff_t half = len / 2;
     const bool right = left ? base[half - 1] < u : !(u < base[half - 1]);
-    base += half * static_cast<std::ptrdiff_t>(right);
+    base += half & -static_cast<std::ptrdiff_t>(right);
     len -= half;
   }
   if (len == 1) base += left ? *base < u : !(u < *base);
   int s = static_cast<int>(base - U) - 1;
   if (s < p) s = p;
   if (s > n - 1) s = n - 1;
-  // An empty span: move to the non-empty one on the side asked, else the other.
-  if (U[s] == U[s + 1]) {
-    int k = s;
-    if (left || !(u >= U[s]))
-      while (k > p && U[k] == U[k + 1]) --k;
-    if (U[k] == U[k + 1]) {
-      k = s;
-      while (k < n - 1 && U[k] == U[k + 1]) ++k;
-    }
-    if (U[k] == U[k + 1]) {
-      k = s;
-      while (k > p && U[k] == U[k + 1]) --k;
-    }
-    s = k;
-  }
-  return s;
+  return U[s] == U[s + 1] ? nonEmptySpan(U, p, n, s, u, left) : s;
 }
 
 // The basis functions of span s at u and their derivatives to order nd: ders[k * (p + 1) + r]
@@ -225,7 +230,10 @@ template <int O, int ST, int PF = -1, int QF = -1>
   }
 }
 
-ERPoint3D evaluatePoint(const NetView& net, double u, double v, bool leftU, bool leftV) {
+// The body of evaluatePoint, inlined into the surfaces' own point query as well (a call
+// through the library's exported entry costs a tenth of a bicubic point).
+[[gnu::always_inline]] inline ERPoint3D pointOf(const NetView& net, double u, double v, bool leftU,
+                                                bool leftV) {
   if (!net.fits()) return ERPoint3D(kNaN, kNaN, kNaN);
   const int p = net.pu, q = net.pv;
   if (p > 8 || q > 8) {
@@ -253,6 +261,10 @@ ERPoint3D evaluatePoint(const NetView& net, double u, double v, bool leftU, bool
   if (!(w != 0.0) || !std::isfinite(w) || !std::isfinite(x + y + z))
     return ERPoint3D(kNaN, kNaN, kNaN);
   return ERPoint3D(x, y, z);
+}
+
+ERPoint3D evaluatePoint(const NetView& net, double u, double v, bool leftU, bool leftV) {
+  return pointOf(net, u, v, leftU, leftV);
 }
 
 void evaluateNet(const NetView& net, double u, double v, bool leftU, bool leftV, int ou, int ov,
@@ -385,7 +397,7 @@ ERInfoPoint3DSurf ERSpoleRep::PtCur1(double u, double v) const {
 
 ERPoint3D ERSpoleRep::operator()(double u, double v) const {
   ERVec<double> bu, bv;
-  return detail::evaluatePoint(view(bu, bv), u, v, !(u < ufin()), !(v < vfin()));
+  return detail::pointOf(view(bu, bv), u, v, !(u < ufin()), !(v < vfin()));
 }
 
 ERPoint3D ERSpoleRep::cartesian(const detail::NetView& n, int i, int j, double& w) const {
