@@ -193,17 +193,22 @@ void basisValues(const double* U, int p, int s, double u, double* out) {
   basisDers(U, p, s, u, 0, out, sc);
 }
 
-bool NetView::fits() const {
+// NetView::fits, inlined where a point is evaluated.
+[[gnu::always_inline]] inline bool netFits(const NetView& n) {
   // Degrees past 1024 (a damaged record) would cost their square in scratch memory.
-  if (poles == nullptr || nu <= 0 || nv <= 0 || pu < 0 || pv < 0 || pu > 1024 || pv > 1024)
+  if (n.poles == nullptr || n.nu <= 0 || n.nv <= 0 || n.pu < 0 || n.pv < 0 || n.pu > 1024 ||
+      n.pv > 1024)
     return false;
-  if (mu != nu + pu + 1 || mv != nv + pv + 1 || ku == nullptr || kv == nullptr) return false;
+  if (n.mu != n.nu + n.pu + 1 || n.mv != n.nv + n.pv + 1 || n.ku == nullptr || n.kv == nullptr)
+    return false;
   // A non-empty span in each direction, found without trusting the order of the knots.
   bool su = false, sv = false;
-  for (int s = pu; s < nu && !su; ++s) su = ku[s] < ku[s + 1];
-  for (int s = pv; s < nv && !sv; ++s) sv = kv[s] < kv[s + 1];
+  for (int s = n.pu; s < n.nu && !su; ++s) su = n.ku[s] < n.ku[s + 1];
+  for (int s = n.pv; s < n.nv && !sv; ++s) sv = n.kv[s] < n.kv[s + 1];
   return su && sv;
 }
+
+bool NetView::fits() const { return netFits(*this); }
 
 // The homogeneous partials A[l][k] = d^(k+l) / du^k dv^l to orders (O, O), poles of ST doubles.
 // Inlined into its callers: a call costs a tenth of a bicubic point.
@@ -234,7 +239,7 @@ template <int O, int ST, int PF = -1, int QF = -1>
 // through the library's exported entry costs a tenth of a bicubic point).
 [[gnu::always_inline]] inline ERPoint3D pointOf(const NetView& net, double u, double v, bool leftU,
                                                 bool leftV) {
-  if (!net.fits()) return ERPoint3D(kNaN, kNaN, kNaN);
+  if (!netFits(net)) return ERPoint3D(kNaN, kNaN, kNaN);
   const int p = net.pu, q = net.pv;
   if (p > 8 || q > 8) {
     double d[9][3];
