@@ -75,72 +75,7 @@ struct SpanScratch {
   return U[s] == U[s + 1] ? nonEmptySpan(U, p, n, s, u, left) : s;
 }
 
-// The basis functions of span s at u and their derivatives to order nd: ders[k * (p + 1) + r]
-// (the recurrence of de Boor and Cox with the derivative triangle; empty intervals add 0).
-// PF >= 0 fixes the degree, NF >= 0 the order at compile time (the loops unrolled); mem holds
-// (p + 1) (p + 5).
-template <int PF, int NF = -1>
-void basisDersIn(const double* U, int pRun, int s, double u, int ndRun, double* ders, double* mem) {
-  const int p = PF >= 0 ? PF : pRun;
-  const int nd = NF >= 0 ? NF : ndRun;
-  const int q = p + 1;
-  double* ndu = mem;
-  double* left = ndu + q * q;
-  double* right = left + q;
-  double* a = right + q;  // two rows of q
-  ndu[0] = 1.0;
-  for (int j = 1; j <= p; ++j) {
-    left[j] = u - U[s + 1 - j];
-    right[j] = U[s + j] - u;
-    double saved = 0.0;
-    for (int r = 0; r < j; ++r) {
-      ndu[j * q + r] = right[r + 1] + left[j - r];
-      const double den = ndu[j * q + r];
-      const double t = den != 0.0 ? ndu[r * q + j - 1] / den : 0.0;
-      ndu[r * q + j] = saved + right[r + 1] * t;
-      saved = left[j - r] * t;
-    }
-    ndu[j * q + j] = saved;
-  }
-  for (int j = 0; j <= p; ++j) ders[j] = ndu[j * q + p];
-  for (int k = 1; k <= nd; ++k)
-    for (int j = 0; j <= p; ++j) ders[k * q + j] = 0.0;
-  const int top = std::min(nd, p);
-  for (int r = 0; r <= p; ++r) {
-    int s1 = 0, s2 = 1;
-    a[0] = 1.0;
-    for (int k = 1; k <= top; ++k) {
-      double d = 0.0;
-      const int rk = r - k, pk = p - k;
-      if (r >= k) {
-        const double den = ndu[(pk + 1) * q + rk];
-        a[s2 * q + 0] = den != 0.0 ? a[s1 * q + 0] / den : 0.0;
-        d = a[s2 * q + 0] * ndu[rk * q + pk];
-      }
-      const int j1 = rk >= -1 ? 1 : -rk;
-      const int j2 = (r - 1 <= pk) ? k - 1 : p - r;
-      for (int j = j1; j <= j2; ++j) {
-        const double den = ndu[(pk + 1) * q + rk + j];
-        a[s2 * q + j] = den != 0.0 ? (a[s1 * q + j] - a[s1 * q + j - 1]) / den : 0.0;
-        d += a[s2 * q + j] * ndu[(rk + j) * q + pk];
-      }
-      if (r <= pk) {
-        const double den = ndu[(pk + 1) * q + r];
-        a[s2 * q + k] = den != 0.0 ? -a[s1 * q + k - 1] / den : 0.0;
-        d += a[s2 * q + k] * ndu[r * q + pk];
-      }
-      ders[k * q + r] = d;
-      std::swap(s1, s2);
-    }
-  }
-  double f = p;
-  for (int k = 1; k <= top; ++k) {
-    for (int j = 0; j <= p; ++j) ders[k * q + j] *= f;
-    f *= (p - k);
-  }
-}
-
-// The values alone (the first row of basisDersIn, the same operations), for degrees up to 8.
+// The values alone (the first row of basisDerivatives, the same operations), for degrees up to 8.
 template <int PF>
 void basisValuesIn(const double* U, int pRun, int s, double u, double* N) {
   double left[9], right[9];
@@ -153,22 +88,22 @@ void basisDers(const double* U, int p, int s, double u, int nd, double* ders, Sp
   switch (p) {
     case 1: {
       double mem[2 * 6];
-      return basisDersIn<1>(U, p, s, u, nd, ders, mem);
+      return qorv::detail::basisDerivatives<1>(U, p, s, u, nd, ders, mem);
     }
     case 2: {
       double mem[3 * 7];
-      return basisDersIn<2>(U, p, s, u, nd, ders, mem);
+      return qorv::detail::basisDerivatives<2>(U, p, s, u, nd, ders, mem);
     }
     case 3: {
       // The bicubic net, the usual one, at the orders evaluateNet asks.
       double mem[4 * 8];
-      if (nd == 1) return basisDersIn<3, 1>(U, p, s, u, nd, ders, mem);
-      if (nd == 2) return basisDersIn<3, 2>(U, p, s, u, nd, ders, mem);
-      return basisDersIn<3>(U, p, s, u, nd, ders, mem);
+      if (nd == 1) return qorv::detail::basisDerivatives<3, 1>(U, p, s, u, nd, ders, mem);
+      if (nd == 2) return qorv::detail::basisDerivatives<3, 2>(U, p, s, u, nd, ders, mem);
+      return qorv::detail::basisDerivatives<3>(U, p, s, u, nd, ders, mem);
     }
     default:
-      return basisDersIn<-1>(U, p, s, u, nd, ders,
-                             sc.get(static_cast<std::size_t>((p + 1) * (p + 5))));
+      return qorv::detail::basisDerivatives<-1>(
+          U, p, s, u, nd, ders, sc.get(static_cast<std::size_t>((p + 1) * (p + 5))));
   }
 }
 
