@@ -151,62 +151,10 @@ ERMatrix<double> ERKnotVector::DersBasisFuns(int i, double u, int n) const {
   const int p = degree_, m = length();
   ERMatrix<double> ders(n + 1, p + 1);
   if (i < p || i + p >= m) return ders;
-  const int nn = std::min(n, p);
-  const double* U = knots_.data();
   const int w = p + 1;
   qorv::detail::StackBuffer<double, 32 * 32 + 4 * 32> scratch(
       static_cast<std::size_t>(w * w + 4 * w));
-  double* ndu = scratch.get();  // ndu[j * w + r]
-  double* left = ndu + w * w;
-  double* right = left + w;
-  double* a = right + w;  // two rows of w
-  ndu[0] = 1.0;
-  for (int j = 1; j <= p; ++j) {
-    left[j] = u - U[i + 1 - j];
-    right[j] = U[i + j] - u;
-    double saved = 0.0;
-    for (int r = 0; r < j; ++r) {
-      ndu[j * w + r] = right[r + 1] + left[j - r];  // lower triangle: knot differences
-      const double den = ndu[j * w + r];
-      const double temp = den != 0.0 ? ndu[r * w + j - 1] / den : 0.0;
-      ndu[r * w + j] = saved + right[r + 1] * temp;
-      saved = left[j - r] * temp;
-    }
-    ndu[j * w + j] = saved;
-  }
-  double* D = ders.data();
-  for (int j = 0; j <= p; ++j) D[j] = ndu[j * w + p];
-  auto quot = [](double x, double d) { return d != 0.0 ? x / d : 0.0; };
-  for (int r = 0; r <= p; ++r) {
-    double* a1 = a;
-    double* a2 = a + w;
-    a1[0] = 1.0;
-    for (int k = 1; k <= nn; ++k) {
-      double d = 0.0;
-      const int rk = r - k, pk = p - k;
-      if (r >= k) {
-        a2[0] = quot(a1[0], ndu[(pk + 1) * w + rk]);
-        d = a2[0] * ndu[rk * w + pk];
-      }
-      const int j1 = rk >= -1 ? 1 : -rk;
-      const int j2 = (r - 1 <= pk) ? k - 1 : p - r;
-      for (int j = j1; j <= j2; ++j) {
-        a2[j] = quot(a1[j] - a1[j - 1], ndu[(pk + 1) * w + rk + j]);
-        d += a2[j] * ndu[(rk + j) * w + pk];
-      }
-      if (r <= pk) {
-        a2[k] = quot(-a1[k - 1], ndu[(pk + 1) * w + r]);
-        d += a2[k] * ndu[r * w + pk];
-      }
-      D[k * w + r] = d;
-      std::swap(a1, a2);
-    }
-  }
-  double factor = p;
-  for (int k = 1; k <= nn; ++k) {
-    for (int j = 0; j <= p; ++j) D[k * w + j] *= factor;
-    factor *= (p - k);
-  }
+  qorv::detail::basisDerivatives<-1>(knots_.data(), p, i, u, n, ders.data(), scratch.get());
   return ders;
 }
 

@@ -44,8 +44,10 @@
 // then "(" m ")[" the knots separated by "," "]" and a line end.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <ostream>
+#include <utility>
 
 #include "qorv/foundation/angles.h"
 #include "qorv/foundation/points.h"
@@ -80,6 +82,72 @@ inline void basisTriangle(const double* U, int pRun, int s, double u, double* N,
       saved = left[j - r] * t;
     }
     N[j] = saved;
+  }
+}
+
+// The basis functions of span s at u and their derivatives to order nd: ders[k * (p + 1) + r]
+// (the recurrence of de Boor and Cox with the derivative triangle; empty intervals add 0).
+// PF >= 0 fixes the degree, NF >= 0 the order at compile time (the loops unrolled); mem holds
+// (p + 1) (p + 5).
+template <int PF, int NF = -1>
+inline void basisDerivatives(const double* U, int pRun, int s, double u, int ndRun, double* ders,
+                             double* mem) {
+  const int p = PF >= 0 ? PF : pRun;
+  const int nd = NF >= 0 ? NF : ndRun;
+  const int q = p + 1;
+  double* ndu = mem;
+  double* left = ndu + q * q;
+  double* right = left + q;
+  double* a = right + q;  // two rows of q
+  ndu[0] = 1.0;
+  for (int j = 1; j <= p; ++j) {
+    left[j] = u - U[s + 1 - j];
+    right[j] = U[s + j] - u;
+    double saved = 0.0;
+    for (int r = 0; r < j; ++r) {
+      ndu[j * q + r] = right[r + 1] + left[j - r];
+      const double den = ndu[j * q + r];
+      const double t = den != 0.0 ? ndu[r * q + j - 1] / den : 0.0;
+      ndu[r * q + j] = saved + right[r + 1] * t;
+      saved = left[j - r] * t;
+    }
+    ndu[j * q + j] = saved;
+  }
+  for (int j = 0; j <= p; ++j) ders[j] = ndu[j * q + p];
+  for (int k = 1; k <= nd; ++k)
+    for (int j = 0; j <= p; ++j) ders[k * q + j] = 0.0;
+  const int top = std::min(nd, p);
+  for (int r = 0; r <= p; ++r) {
+    int s1 = 0, s2 = 1;
+    a[0] = 1.0;
+    for (int k = 1; k <= top; ++k) {
+      double d = 0.0;
+      const int rk = r - k, pk = p - k;
+      if (r >= k) {
+        const double den = ndu[(pk + 1) * q + rk];
+        a[s2 * q + 0] = den != 0.0 ? a[s1 * q + 0] / den : 0.0;
+        d = a[s2 * q + 0] * ndu[rk * q + pk];
+      }
+      const int j1 = rk >= -1 ? 1 : -rk;
+      const int j2 = (r - 1 <= pk) ? k - 1 : p - r;
+      for (int j = j1; j <= j2; ++j) {
+        const double den = ndu[(pk + 1) * q + rk + j];
+        a[s2 * q + j] = den != 0.0 ? (a[s1 * q + j] - a[s1 * q + j - 1]) / den : 0.0;
+        d += a[s2 * q + j] * ndu[(rk + j) * q + pk];
+      }
+      if (r <= pk) {
+        const double den = ndu[(pk + 1) * q + r];
+        a[s2 * q + k] = den != 0.0 ? -a[s1 * q + k - 1] / den : 0.0;
+        d += a[s2 * q + k] * ndu[r * q + pk];
+      }
+      ders[k * q + r] = d;
+      std::swap(s1, s2);
+    }
+  }
+  double f = p;
+  for (int k = 1; k <= top; ++k) {
+    for (int j = 0; j <= p; ++j) ders[k * q + j] *= f;
+    f *= (p - k);
   }
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "qorv/foundation/numerics.h"
+#include "qorv/foundation/quadrature.h"
 #include "qorv/freeform/pole_curves.h"
 #include "qorv/freeform/polynomial.h"
 #include "qorv/measurement/sampling_lists.h"
@@ -20,20 +21,6 @@ using QuickAlgebra::ERVec;
 namespace {
 
 using qorv::detail::kNaN;
-
-// Adaptive Simpson on the speed.
-template <class Curve>
-double simpson(const Curve& c, double a, double b, double fa, double fm, double fb, double whole,
-               double tol, int depth) {
-  const double m = 0.5 * (a + b), lm = 0.5 * (a + m), rm = 0.5 * (m + b);
-  const double flm = c.PtCur(lm).tangente().norme(), frm = c.PtCur(rm).tangente().norme();
-  const double left = (m - a) / 6.0 * (fa + 4.0 * flm + fm);
-  const double right = (b - m) / 6.0 * (fm + 4.0 * frm + fb);
-  const double both = left + right;
-  if (depth <= 0 || !(std::fabs(both - whole) > 15.0 * tol)) return both + (both - whole) / 15.0;
-  return simpson(c, a, m, fa, flm, fm, left, 0.5 * tol, depth - 1) +
-         simpson(c, m, b, fm, frm, fb, right, 0.5 * tol, depth - 1);
-}
 
 template <class Curve>
 double arcLengthOf(const Curve& c, double a, double b, double tol) {
@@ -54,7 +41,9 @@ double arcLengthOf(const Curve& c, double a, double b, double tol) {
       const double f0 = c.PtCur(x0 + (x1 - x0) * 1e-12).tangente().norme();
       const double f1 = c.PtCur(x1 - (x1 - x0) * 1e-12).tangente().norme();
       const double fm = c.PtCur(0.5 * (x0 + x1)).tangente().norme();
-      sum += simpson(c, x0, x1, f0, fm, f1, (x1 - x0) / 6.0 * (f0 + 4.0 * fm + f1), share, 40);
+      const auto speed = [&c](double t) { return c.PtCur(t).tangente().norme(); };
+      sum += qorv::detail::adaptiveSimpson(speed, x0, x1, f0, fm, f1,
+                                           (x1 - x0) / 6.0 * (f0 + 4.0 * fm + f1), share, 40);
     }
   return sum;
 }

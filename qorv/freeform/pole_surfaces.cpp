@@ -36,106 +36,46 @@ struct SpanScratch {
 // The span of u among the knots U[0..m-1] of degree p with n = m - p - 1 poles: the non-empty
 // [U[s], U[s+1]) that holds u (left: the (U[s], U[s+1]] that holds it), the end spans beyond
 // the domain. The net fits (a non-empty span exists).
-int spanOf(const double* U, int m, int p, double u, bool left) {
+// An empty span s: the non-empty one on the side asked, else the other.
+[[gnu::noinline]] int nonEmptySpan(const double* U, int p, int n, int s, double u, bool left) {
+  int k = s;
+  if (left || !(u >= U[s]))
+    while (k > p && U[k] == U[k + 1]) --k;
+  if (U[k] == U[k + 1]) {
+    k = s;
+    while (k < n - 1 && U[k] == U[k + 1]) ++k;
+  }
+  if (U[k] == U[k + 1]) {
+    k = s;
+    while (k > p && U[k] == U[k + 1]) --k;
+  }
+  return k;
+}
+
+// The span of u among the knots U[0..m-1] of degree p with n = m - p - 1 poles: the non-empty
+// [U[s], U[s+1]) that holds u (left: the (U[s], U[s+1]] that holds it), the end spans beyond
+// the domain. The net fits (a non-empty span exists).
+[[gnu::always_inline]] inline int spanOf(const double* U, int m, int p, double u, bool left) {
   const int n = m - p - 1;
   // lower_bound (left) or upper_bound over U[p..n], the same comparisons halving without a
-  // branch: a random parameter would mispredict every other step.
+  // branch: a random parameter would mispredict every other step. A mask, not a product, moves
+  // the base: the search is a chain of dependent loads, each step's latency counts.
   const double* base = U + p;
   std::ptrdiff_t len = n + 1 - p;
   while (len > 1) {
     const std::ptrdiff_t half = len / 2;
     const bool right = left ? base[half - 1] < u : !(u < base[half - 1]);
-    base += half * static_cast<std::ptrdiff_t>(right);
+    base += half & -static_cast<std::ptrdiff_t>(right);
     len -= half;
   }
   if (len == 1) base += left ? *base < u : !(u < *base);
   int s = static_cast<int>(base - U) - 1;
   if (s < p) s = p;
   if (s > n - 1) s = n - 1;
-  // An empty span: move to the non-empty one on the side asked, else the other.
-  if (U[s] == U[s + 1]) {
-    int k = s;
-    if (left || !(u >= U[s]))
-      while (k > p && U[k] == U[k + 1]) --k;
-    if (U[k] == U[k + 1]) {
-      k = s;
-      while (k < n - 1 && U[k] == U[k + 1]) ++k;
-    }
-    if (U[k] == U[k + 1]) {
-      k = s;
-      while (k > p && U[k] == U[k + 1]) --k;
-    }
-    s = k;
-  }
-  return s;
+  return U[s] == U[s + 1] ? nonEmptySpan(U, p, n, s, u, left) : s;
 }
 
-// The basis functions of span s at u and their derivatives to order nd: ders[k * (p + 1) + r]
-// (the recurrence of de Boor and Cox with the derivative triangle; empty intervals add 0).
-// PF >= 0 fixes the degree, NF >= 0 the order at compile time (the loops unrolled); mem holds
-// (p + 1) (p + 5).
-template <int PF, int NF = -1>
-void basisDersIn(const double* U, int pRun, int s, double u, int ndRun, double* ders, double* mem) {
-  const int p = PF >= 0 ? PF : pRun;
-  const int nd = NF >= 0 ? NF : ndRun;
-  const int q = p + 1;
-  double* ndu = mem;
-  double* left = ndu + q * q;
-  double* right = left + q;
-  double* a = right + q;  // two rows of q
-  ndu[0] = 1.0;
-  for (int j = 1; j <= p; ++j) {
-    left[j] = u - U[s + 1 - j];
-    right[j] = U[s + j] - u;
-    double saved = 0.0;
-    for (int r = 0; r < j; ++r) {
-      ndu[j * q + r] = right[r + 1] + left[j - r];
-      const double den = ndu[j * q + r];
-      const double t = den != 0.0 ? ndu[r * q + j - 1] / den : 0.0;
-      ndu[r * q + j] = saved + right[r + 1] * t;
-      saved = left[j - r] * t;
-    }
-    ndu[j * q + j] = saved;
-  }
-  for (int j = 0; j <= p; ++j) ders[j] = ndu[j * q + p];
-  for (int k = 1; k <= nd; ++k)
-    for (int j = 0; j <= p; ++j) ders[k * q + j] = 0.0;
-  const int top = std::min(nd, p);
-  for (int r = 0; r <= p; ++r) {
-    int s1 = 0, s2 = 1;
-    a[0] = 1.0;
-    for (int k = 1; k <= top; ++k) {
-      double d = 0.0;
-      const int rk = r - k, pk = p - k;
-      if (r >= k) {
-        const double den = ndu[(pk + 1) * q + rk];
-        a[s2 * q + 0] = den != 0.0 ? a[s1 * q + 0] / den : 0.0;
-        d = a[s2 * q + 0] * ndu[rk * q + pk];
-      }
-      const int j1 = rk >= -1 ? 1 : -rk;
-      const int j2 = (r - 1 <= pk) ? k - 1 : p - r;
-      for (int j = j1; j <= j2; ++j) {
-        const double den = ndu[(pk + 1) * q + rk + j];
-        a[s2 * q + j] = den != 0.0 ? (a[s1 * q + j] - a[s1 * q + j - 1]) / den : 0.0;
-        d += a[s2 * q + j] * ndu[(rk + j) * q + pk];
-      }
-      if (r <= pk) {
-        const double den = ndu[(pk + 1) * q + r];
-        a[s2 * q + k] = den != 0.0 ? -a[s1 * q + k - 1] / den : 0.0;
-        d += a[s2 * q + k] * ndu[r * q + pk];
-      }
-      ders[k * q + r] = d;
-      std::swap(s1, s2);
-    }
-  }
-  double f = p;
-  for (int k = 1; k <= top; ++k) {
-    for (int j = 0; j <= p; ++j) ders[k * q + j] *= f;
-    f *= (p - k);
-  }
-}
-
-// The values alone (the first row of basisDersIn, the same operations), for degrees up to 8.
+// The values alone (the first row of basisDerivatives, the same operations), for degrees up to 8.
 template <int PF>
 void basisValuesIn(const double* U, int pRun, int s, double u, double* N) {
   double left[9], right[9];
@@ -148,22 +88,22 @@ void basisDers(const double* U, int p, int s, double u, int nd, double* ders, Sp
   switch (p) {
     case 1: {
       double mem[2 * 6];
-      return basisDersIn<1>(U, p, s, u, nd, ders, mem);
+      return qorv::detail::basisDerivatives<1>(U, p, s, u, nd, ders, mem);
     }
     case 2: {
       double mem[3 * 7];
-      return basisDersIn<2>(U, p, s, u, nd, ders, mem);
+      return qorv::detail::basisDerivatives<2>(U, p, s, u, nd, ders, mem);
     }
     case 3: {
       // The bicubic net, the usual one, at the orders evaluateNet asks.
       double mem[4 * 8];
-      if (nd == 1) return basisDersIn<3, 1>(U, p, s, u, nd, ders, mem);
-      if (nd == 2) return basisDersIn<3, 2>(U, p, s, u, nd, ders, mem);
-      return basisDersIn<3>(U, p, s, u, nd, ders, mem);
+      if (nd == 1) return qorv::detail::basisDerivatives<3, 1>(U, p, s, u, nd, ders, mem);
+      if (nd == 2) return qorv::detail::basisDerivatives<3, 2>(U, p, s, u, nd, ders, mem);
+      return qorv::detail::basisDerivatives<3>(U, p, s, u, nd, ders, mem);
     }
     default:
-      return basisDersIn<-1>(U, p, s, u, nd, ders,
-                             sc.get(static_cast<std::size_t>((p + 1) * (p + 5))));
+      return qorv::detail::basisDerivatives<-1>(
+          U, p, s, u, nd, ders, sc.get(static_cast<std::size_t>((p + 1) * (p + 5))));
   }
 }
 
@@ -188,17 +128,22 @@ void basisValues(const double* U, int p, int s, double u, double* out) {
   basisDers(U, p, s, u, 0, out, sc);
 }
 
-bool NetView::fits() const {
+// NetView::fits, inlined where a point is evaluated.
+[[gnu::always_inline]] inline bool netFits(const NetView& n) {
   // Degrees past 1024 (a damaged record) would cost their square in scratch memory.
-  if (poles == nullptr || nu <= 0 || nv <= 0 || pu < 0 || pv < 0 || pu > 1024 || pv > 1024)
+  if (n.poles == nullptr || n.nu <= 0 || n.nv <= 0 || n.pu < 0 || n.pv < 0 || n.pu > 1024 ||
+      n.pv > 1024)
     return false;
-  if (mu != nu + pu + 1 || mv != nv + pv + 1 || ku == nullptr || kv == nullptr) return false;
+  if (n.mu != n.nu + n.pu + 1 || n.mv != n.nv + n.pv + 1 || n.ku == nullptr || n.kv == nullptr)
+    return false;
   // A non-empty span in each direction, found without trusting the order of the knots.
   bool su = false, sv = false;
-  for (int s = pu; s < nu && !su; ++s) su = ku[s] < ku[s + 1];
-  for (int s = pv; s < nv && !sv; ++s) sv = kv[s] < kv[s + 1];
+  for (int s = n.pu; s < n.nu && !su; ++s) su = n.ku[s] < n.ku[s + 1];
+  for (int s = n.pv; s < n.nv && !sv; ++s) sv = n.kv[s] < n.kv[s + 1];
   return su && sv;
 }
+
+bool NetView::fits() const { return netFits(*this); }
 
 // The homogeneous partials A[l][k] = d^(k+l) / du^k dv^l to orders (O, O), poles of ST doubles.
 // Inlined into its callers: a call costs a tenth of a bicubic point.
@@ -225,8 +170,11 @@ template <int O, int ST, int PF = -1, int QF = -1>
   }
 }
 
-ERPoint3D evaluatePoint(const NetView& net, double u, double v, bool leftU, bool leftV) {
-  if (!net.fits()) return ERPoint3D(kNaN, kNaN, kNaN);
+// The body of evaluatePoint, inlined into the surfaces' own point query as well (a call
+// through the library's exported entry costs a tenth of a bicubic point).
+[[gnu::always_inline]] inline ERPoint3D pointOf(const NetView& net, double u, double v, bool leftU,
+                                                bool leftV) {
+  if (!netFits(net)) return ERPoint3D(kNaN, kNaN, kNaN);
   const int p = net.pu, q = net.pv;
   if (p > 8 || q > 8) {
     double d[9][3];
@@ -253,6 +201,10 @@ ERPoint3D evaluatePoint(const NetView& net, double u, double v, bool leftU, bool
   if (!(w != 0.0) || !std::isfinite(w) || !std::isfinite(x + y + z))
     return ERPoint3D(kNaN, kNaN, kNaN);
   return ERPoint3D(x, y, z);
+}
+
+ERPoint3D evaluatePoint(const NetView& net, double u, double v, bool leftU, bool leftV) {
+  return pointOf(net, u, v, leftU, leftV);
 }
 
 void evaluateNet(const NetView& net, double u, double v, bool leftU, bool leftV, int ou, int ov,
@@ -385,7 +337,7 @@ ERInfoPoint3DSurf ERSpoleRep::PtCur1(double u, double v) const {
 
 ERPoint3D ERSpoleRep::operator()(double u, double v) const {
   ERVec<double> bu, bv;
-  return detail::evaluatePoint(view(bu, bv), u, v, !(u < ufin()), !(v < vfin()));
+  return detail::pointOf(view(bu, bv), u, v, !(u < ufin()), !(v < vfin()));
 }
 
 ERPoint3D ERSpoleRep::cartesian(const detail::NetView& n, int i, int j, double& w) const {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "qorv/foundation/quadrature.h"
+
 using namespace qorv;
 
 using QuickAlgebra::ERVec;
@@ -79,19 +81,6 @@ struct PatchOps {
     return ptCur(p, t).tangente().norme();
   }
 
-  // Adaptive Simpson on the speed.
-  static double simpson(const ERTValVector<ERPolynome>& p, double a, double b, double fa, double fm,
-                        double fb, double whole, double tol, int depth) {
-    const double m = 0.5 * (a + b), lm = 0.5 * (a + m), rm = 0.5 * (m + b);
-    const double flm = speed(p, lm), frm = speed(p, rm);
-    const double left = (m - a) / 6.0 * (fa + 4.0 * flm + fm);
-    const double right = (b - m) / 6.0 * (fm + 4.0 * frm + fb);
-    const double both = left + right;
-    if (depth <= 0 || !(std::fabs(both - whole) > 15.0 * tol)) return both + (both - whole) / 15.0;
-    return simpson(p, a, m, fa, flm, fm, left, 0.5 * tol, depth - 1) +
-           simpson(p, m, b, fm, frm, fb, right, 0.5 * tol, depth - 1);
-  }
-
   static double arcLength(const ERTValVector<ERPolynome>& p, double a, double b, double tol) {
     if (!(b > a)) return b == a ? 0.0 : -arcLength(p, b, a, tol);
     if (!(tol > 0.0)) tol = 1e-9;
@@ -100,7 +89,9 @@ struct PatchOps {
     for (int i = 0; i < 4; ++i) {
       const double x0 = a + (b - a) * i / 4.0, x1 = a + (b - a) * (i + 1) / 4.0;
       const double f0 = speed(p, x0), f1 = speed(p, x1), fm = speed(p, 0.5 * (x0 + x1));
-      sum += simpson(p, x0, x1, f0, fm, f1, (x1 - x0) / 6.0 * (f0 + 4.0 * fm + f1), tol / 4.0, 40);
+      const auto at = [&p](double t) { return speed(p, t); };
+      sum += qorv::detail::adaptiveSimpson(at, x0, x1, f0, fm, f1,
+                                           (x1 - x0) / 6.0 * (f0 + 4.0 * fm + f1), tol / 4.0, 40);
     }
     return sum;
   }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <ostream>
 
 #include "qorv/foundation/numerics.h"
@@ -132,6 +133,7 @@ relpos qorv::Inside(const ERPoint2D& P, const QuickAlgebra::ERVec<ERPoint2D>& po
 ERRegion2D::ERRegion2D(int capacity, int firstIsOuter)
     : loops_(static_cast<std::size_t>(std::max(capacity, 0))),
       boxes_(static_cast<std::size_t>(std::max(capacity, 0))),
+      runs_(static_cast<std::size_t>(std::max(capacity, 0))),
       firstIsOuter_(firstIsOuter ? 1 : 0) {}
 
 int ERRegion2D::Add(const QuickAlgebra::ERVec<ERPoint2D>& loop) {
@@ -143,8 +145,55 @@ int ERRegion2D::Add(const QuickAlgebra::ERVec<ERPoint2D>& loop) {
   for (int k = 0; k < c.length(); ++k)
     if (finite(c[k])) box.Update(c[k]);
   boxes_[i] = box;
+  // Edge e runs from vertex e to vertex e + 1 (the last to vertex 0 when the loop is open).
+  const int n = c.length(), edges = n > 0 && c[n - 1] == c[0] ? n - 1 : n;
+  std::vector<Run>& runs = runs_[i];
+  runs.clear();
+  for (int e0 = 0; e0 < edges; e0 += kRun) {
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    Run r{kInf, -kInf, -kInf};
+    const int e1 = std::min(e0 + kRun, edges);
+    for (int v = e0; v <= e1; ++v) {
+      const ERPoint2D& q = c[v < n ? v : 0];
+      if (!finite(q)) {
+        r = Run{-kInf, kInf, kInf};
+        break;
+      }
+      r.ymin = std::min(r.ymin, q.y()), r.ymax = std::max(r.ymax, q.y());
+      r.xmax = std::max(r.xmax, q.x());
+    }
+    runs.push_back(r);
+  }
   ++count_;
   return 1;
+}
+
+// Inside(P, loop k) with the loop's runs: a run wholly above, below or left of P crosses
+// nothing (each of its edges would be refused by edgeTest's first test), so it is passed over
+// whole; the others go edge by edge, in order, as Inside does.
+relpos ERRegion2D::insideLoop(const ERPoint2D& P, std::size_t k) const {
+  const QuickAlgebra::ERVec<ERPoint2D>& c = loops_[k];
+  const ERPoint2D* pts = c.data();
+  const int n = c.length();
+  if (pts == nullptr || n <= 0 || !finite(P)) return RELPOS_OUTSIDE;
+  if (P == pts[0]) return RELPOS_ON_VERTEX;
+  const int edges = pts[n - 1] == pts[0] ? n - 1 : n;
+  const double x = P.x(), y = P.y();
+  int crossings = 0;
+  bool onEdge = false;
+  const std::vector<Run>& runs = runs_[k];
+  for (std::size_t r = 0; r < runs.size(); ++r) {
+    if (runs[r].ymin > y || runs[r].ymax < y || runs[r].xmax < x) continue;
+    const int e0 = static_cast<int>(r) * kRun, e1 = std::min(e0 + kRun, edges);
+    for (int i = e0; i < e1; ++i) {
+      const int t = edgeTest(pts[i], pts[i + 1 < n ? i + 1 : 0], P);
+      if (t == 1) return RELPOS_ON_VERTEX;
+      if (t == 2) onEdge = true;
+      if (t < 0) ++crossings;
+    }
+  }
+  if (onEdge) return RELPOS_ON_EDGE;
+  return (crossings & 1) ? RELPOS_INSIDE : RELPOS_OUTSIDE;
 }
 
 QuickAlgebra::ERVec<ERPoint2D> ERRegion2D::Contour(int i) const {
@@ -160,7 +209,7 @@ PosContours ERRegion2D::CheckPoint(const ERPoint2D& P, int& loop) const {
   int first = 0;
   if (firstIsOuter_) {
     if (!boxes_[0].contains(P)) return POSCONTOURS_OUTSIDE;
-    switch (Inside(P, loops_[0])) {
+    switch (insideLoop(P, 0)) {
       case RELPOS_ON_VERTEX:
         return POSCONTOURS_ON_VERTEX;
       case RELPOS_ON_EDGE:
@@ -176,7 +225,7 @@ PosContours ERRegion2D::CheckPoint(const ERPoint2D& P, int& loop) const {
     const auto k = static_cast<std::size_t>(i);
     if (!boxes_[k].contains(P)) continue;
     loop = i;
-    switch (Inside(P, loops_[k])) {
+    switch (insideLoop(P, k)) {
       case RELPOS_INSIDE:
         return POSCONTOURS_OUTSIDE;
       case RELPOS_ON_VERTEX:

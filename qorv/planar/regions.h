@@ -98,8 +98,16 @@ class QORV_API ERRegion2D : public ERObject {
   void printOn(std::ostream& os) const override;
 
  private:
+  // The bounds of each run of kRun edges of a loop (a run with a non-finite end never passes).
+  struct Run {
+    double ymin, ymax, xmax;
+  };
+  static constexpr int kRun = 16;
+  relpos insideLoop(const ERPoint2D& P, std::size_t k) const;
+
   std::vector<QuickAlgebra::ERVec<ERPoint2D>> loops_;
   std::vector<ERMinimax2D> boxes_;
+  std::vector<std::vector<Run>> runs_;
   int firstIsOuter_ = 1;
   int count_ = 0;
 };

@@ -230,14 +230,17 @@ TEST(Region, CheckPointRandomLatticeRegions) {
   for (int round = 0; round < 1000; ++round) {
     SCOPED_TRACE(testing::Message() << "round " << round);
     const int outer = ri(0, 1), nloops = ri(1, 3);
+    // Mirrored too; long loops (up to 60 edges) are read in runs of edges.
     const double scale = std::ldexp(1.0, ri(-30, 30)), off = ri(0, 1) ? std::ldexp(scale, 45) : 0;
+    const double sx = ri(0, 1) ? scale : -scale, sy = ri(0, 1) ? scale : -scale;
+    const auto at = [&](const IP& p) { return ERPoint2D(p.x * sx + off, p.y * sy - off); };
     ERRegion2D r(nloops, outer);
     std::vector<std::vector<IP>> loops;
     for (int l = 0; l < nloops; ++l) {
-      std::vector<IP> v(static_cast<std::size_t>(ri(3, 7)));
+      std::vector<IP> v(static_cast<std::size_t>(ri(3, ri(0, 1) ? 7 : 60)));
       for (IP& p : v) p = {ri(-8, 8), ri(-8, 8)};
       Pts pts;
-      for (const IP& p : v) pts.append(ERPoint2D(p.x * scale + off, p.y * scale - off));
+      for (const IP& p : v) pts.append(at(p));
       r.Add(pts);
       loops.push_back(v);
     }
@@ -265,8 +268,7 @@ TEST(Region, CheckPointRandomLatticeRegions) {
         }
       }
       int loop;
-      ASSERT_EQ(r.CheckPoint(ERPoint2D(p.x * scale + off, p.y * scale - off), loop), want)
-          << p.x << "," << p.y;
+      ASSERT_EQ(r.CheckPoint(at(p), loop), want) << p.x << "," << p.y;
     }
   }
 }
