@@ -30,6 +30,7 @@
 #include "qorv/foundation/object.h"
 #include "qorv/foundation/point_records.h"
 #include "qorv/foundation/points.h"
+#include "qorv/foundation/quadrature.h"
 #include "qorv/foundation/quaternion.h"
 #include "qorv/foundation/thread_data.h"
 #include "qorv/foundation/tolerance.h"
