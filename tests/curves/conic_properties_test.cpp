@@ -239,9 +239,7 @@ struct PlaneArc {
 };
 
 TEST(CircleProperties, PlaneArcsAgreeWithDirectComputation) {
-  const unsigned seed = seedFor(1401);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  Rng rng(seed);
+  QORV_SEEDED(Rng rng, 1401);
   for (int n = 0; n < 150; ++n) {
     const PlaneArc m{rng.farPoint2(), rng.logUni(-2, 3), rng.angle(), 0};
     const double e = m.s + rng.sweep();
@@ -337,9 +335,7 @@ TEST(CircleProperties, PlaneArcsAgreeWithDirectComputation) {
 // Elliptic arcs in the plane.
 
 TEST(EllipseProperties, PlaneEllipticArcsAgreeWithDirectComputation) {
-  const unsigned seed = seedFor(1402);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  Rng rng(seed);
+  QORV_SEEDED(Rng rng, 1402);
   for (int n = 0; n < 120; ++n) {
     const double a = rng.logUni(-2, 3), b = a * rng.uni(0.05, 1.0), phi = rng.uni(-kPi, kPi);
     const ERPoint2D c = rng.farPoint2();
@@ -427,9 +423,7 @@ TEST(EllipseProperties, PlaneEllipticArcsAgreeWithDirectComputation) {
 // points near a vertex either side of the major axis, where the arc's nearest point may be an
 // interior foot close to a local maximum of the distance, and points anywhere.
 TEST(EllipseProperties, ThinArcsKeepTheirInteriorFoot) {
-  const unsigned seed = seedFor(1404);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  Rng rng(seed);
+  QORV_SEEDED(Rng rng, 1404);
   for (int n = 0; n < 90; ++n) {
     const double a = rng.logUni(-2, 3), ratio = n % 3 == 0   ? 1e3
                                                 : n % 3 == 1 ? 1e6
@@ -497,9 +491,7 @@ TEST(EllipseProperties, AxisAlignedFociGiveExactFeetOnTheAxis) {
 }
 
 TEST(EllipseProperties, FullEllipseBoxAndClosestPoint) {
-  const unsigned seed = seedFor(1403);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  Rng rng(seed);
+  QORV_SEEDED(Rng rng, 1403);
   for (int n = 0; n < 100; ++n) {
     const double a = rng.logUni(-2, 3), b = a * rng.uni(0.05, 1.0), phi = rng.uni(-kPi, kPi);
     const ERPoint2D c = rng.farPoint2();
@@ -602,9 +594,7 @@ void checkSpaceArc(Rng& rng, const Arc& arc, const std::function<ERPoint3D(doubl
 }
 
 TEST(CircleProperties, SpaceArcsAgreeWithDirectComputation) {
-  const unsigned seed = seedFor(1404);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  Rng rng(seed);
+  QORV_SEEDED(Rng rng, 1404);
   for (int n = 0; n < 80; ++n) {
     const ERPmIsometrie3D frame = rng.frame();
     const double r = rng.logUni(-2, 3);
@@ -622,9 +612,7 @@ TEST(CircleProperties, SpaceArcsAgreeWithDirectComputation) {
 }
 
 TEST(EllipseProperties, SpaceEllipticArcsAgreeWithDirectComputation) {
-  const unsigned seed = seedFor(1405);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  Rng rng(seed);
+  QORV_SEEDED(Rng rng, 1405);
   for (int n = 0; n < 60; ++n) {
     const ERPmIsometrie3D frame = rng.frame();
     const double a = rng.logUni(-2, 3), b = a * rng.uni(0.1, 1.0), phi = rng.uni(-kPi, kPi);

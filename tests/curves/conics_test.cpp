@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/in_order.h"
 #include "tests/object_images.h"
 
 using namespace qorv;
@@ -53,8 +54,7 @@ TEST(Circle2D, DistanceBoxAndTransformations) {
   EXPECT_TRUE(isEqual(c.center(), ERPoint2D(0, 0), 1e-14));
   c.scale(2);
   c.translate(ERPoint2D(1, 1));
-  EXPECT_EQ(c.center(), ERPoint2D(1, 1));
-  EXPECT_EQ(c.radius(), 3.0);
+  EXPECT_EQ((Seq{c.center(), c.radius()}), (Seq{ERPoint2D(1, 1), 3.0}));
 }
 
 TEST(Arc2D, ProjectionAndVerticalCrossings) {
@@ -67,8 +67,7 @@ TEST(Arc2D, ProjectionAndVerticalCrossings) {
   EXPECT_EQ(params.length(), 1);
 
   ERVec<double> cross;
-  EXPECT_EQ(a.intersectWithAxeY(1, cross), 1);
-  EXPECT_EQ(cross[0], 0.0);
+  EXPECT_EQ((Seq{a.intersectWithAxeY(1, cross), cross[0]}), (Seq{1, 0.0}));
   EXPECT_EQ(a.intersectWithAxeY(0.5, cross), 2);  // one of the two angles lies in the arc
   EXPECT_NEAR(cross[1], kPi / 3, 1e-15);
   EXPECT_EQ(a.intersectWithAxeY(1.5, cross), 2);
@@ -151,8 +150,7 @@ TEST(Circles2D, StoredImagesPrintFormsAndRegistry) {
   EXPECT_EQ(c.binaryStoreSize(), 24u);
   ERCircle2D back;
   restoreFrom(back, doubles({-1, 2, 3}));
-  EXPECT_EQ(back.center(), ERPoint2D(-1, 2));
-  EXPECT_EQ(back.radius(), 3.0);
+  EXPECT_EQ((Seq{back.center(), back.radius()}), (Seq{ERPoint2D(-1, 2), 3.0}));
   restoreFrom(back, Bytes(23, 0));
   EXPECT_EQ(back.radius(), 3.0);
 
@@ -427,8 +425,7 @@ TEST(Conics3D, StoredImagesRoundTripAndPrintForms) {
   const ERPmIsometrie3D frame = ERChgRepere3D(ERVector3D(0, 1, 0), ERPoint3D(1, 2, 3));
   const ERArc3D arc(frame, ERCircle2D(ERPoint2D(0.5, -1), 2), 0.25, 1.5);
   const Bytes image = imageOf(arc);
-  EXPECT_EQ(image.size(), 156u);
-  EXPECT_EQ(arc.binaryStoreSize(), 156u);
+  EXPECT_EQ((Seq{image.size(), arc.binaryStoreSize()}), (Seq{156u, 156u}));
   EXPECT_EQ(Bytes(image.end() - 40, image.end()), doubles({0.5, -1, 2, 0.25, 1.5}));
   ERArc3D back;
   restoreFrom(back, image);
@@ -437,8 +434,7 @@ TEST(Conics3D, StoredImagesRoundTripAndPrintForms) {
 
   const ERArcEllipse3D ae(frame, EREllipse2D(ERPoint2D(-1, 0), ERPoint2D(1, 0), 4), 0.5, 2);
   const Bytes ei = imageOf(ae);
-  EXPECT_EQ(ei.size(), 172u);
-  EXPECT_EQ(ae.binaryStoreSize(), 172u);
+  EXPECT_EQ((Seq{ei.size(), ae.binaryStoreSize()}), (Seq{172u, 172u}));
   EXPECT_EQ(Bytes(ei.end() - 56, ei.end()), doubles({-1, 0, 1, 0, 4, 0.5, 2}));
   ERArcEllipse3D eb;
   restoreFrom(eb, ei);

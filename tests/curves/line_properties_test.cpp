@@ -24,8 +24,6 @@ namespace {
 using QuickAlgebra::ERVec;
 constexpr double kPi = std::numbers::pi;
 
-using qorv_test::seedFor;
-
 struct Rng {
   explicit Rng(unsigned seed) : g(seed) {}
   double uni(double a, double b) { return std::uniform_real_distribution<double>(a, b)(g); }
@@ -60,9 +58,7 @@ double nearestOnSegment(const P& a, const P& b, const P& p, double& at) {
 }
 
 TEST(LineProperties, PlaneLinesAndSegmentsAtEveryMagnitude) {
-  const unsigned seed = seedFor(1411);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  Rng rng(seed);
+  QORV_SEEDED(Rng rng, 1411);
   for (int n = 0; n < 300; ++n) {
     const double k = std::pow(10.0, rng.uni(-300, 300));
     const double off = rng.uni(-1e3, 1e3);
@@ -124,9 +120,7 @@ TEST(LineProperties, PlaneLinesAndSegmentsAtEveryMagnitude) {
 }
 
 TEST(LineProperties, SpaceSegmentsAtEveryMagnitude) {
-  const unsigned seed = seedFor(1412);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  Rng rng(seed);
+  QORV_SEEDED(Rng rng, 1412);
   for (int n = 0; n < 300; ++n) {
     const double k = std::pow(10.0, rng.uni(-300, 300));
     const double off = rng.uni(-1e3, 1e3);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "qorv/persistence/file.h"
+#include "tests/in_order.h"
 #include "tests/object_images.h"
 
 using namespace qorv;
@@ -65,16 +66,13 @@ TYPED_TEST(SegmentTest, ParametrisationSplitAndReverse) {
   using Vec = typename TypeParam::Vector;
   const auto a = TypeParam::point(1, 2, 3), b = TypeParam::point(5, -2, 7);
   const Seg s(a, b);
-  EXPECT_EQ(s(0.0), a);
-  EXPECT_EQ(s(1.0), b);
+  EXPECT_EQ((Seq{s(0.0), s(1.0)}), (Seq{a, b}));
   EXPECT_EQ(s(2.0), TypeParam::point(9, -6, 11));  // not clamped
   EXPECT_EQ(s.getBound(), ERLimites(0, 1));
   const auto info = s.PtCur(0.25);
-  EXPECT_EQ(info.parameter(), 0.25);
-  EXPECT_EQ(info.Sens(), 1);
+  EXPECT_EQ((Seq{info.parameter(), info.Sens()}), (Seq{0.25, 1}));
   EXPECT_EQ(info.point(), s(0.25));
-  EXPECT_EQ(info.tangente(), Vec(a, b));
-  EXPECT_EQ(info.secondOrder(), Vec());
+  EXPECT_EQ((Seq{info.tangente(), info.secondOrder()}), (Seq{Vec(a, b), Vec()}));
   EXPECT_FALSE(s.isClosed(1e9));
   EXPECT_FALSE(Seg(a, a).isClosed(1.0));
   EXPECT_DOUBLE_EQ(s.arcLength(0.5), distance(a, b));
@@ -94,8 +92,7 @@ TYPED_TEST(SegmentTest, ParametrisationSplitAndReverse) {
 
   Seg r(s);
   r.reverse();
-  EXPECT_EQ(r.getP1(), b);
-  EXPECT_EQ(r.getP2(), a);
+  EXPECT_EQ((Seq{r.getP1(), r.getP2()}), (Seq{b, a}));
   r.scale(2);
   r.translate(TypeParam::point(1, 1, 1));
   EXPECT_EQ(r.getP1(), TypeParam::point(11, -3, 15));
@@ -105,13 +102,11 @@ TYPED_TEST(SegmentTest, ApproximationIsTheTwoEnds) {
   using Seg = typename TypeParam::Segment;
   const auto a = TypeParam::point(0.1, 0.7, -3), b = TypeParam::point(1e3, -0.3, 1.0 / 3);
   const Seg s(a, b);
-  EXPECT_EQ(s.approxime(50).length(), 2);
-  EXPECT_EQ(s.approxime(0)[1], b);
+  EXPECT_EQ((Seq{s.approxime(50).length(), s.approxime(0)[1]}), (Seq{2, b}));
   for (double tol : {1.0, 1e-300, 0.0, -1.0, std::nan("")}) {
     const auto pts = s.approxime(ERLimites(0.25, 0.5), tol);
     ASSERT_EQ(pts.length(), 2) << tol;
-    EXPECT_EQ(pts[0], s(0.25));
-    EXPECT_EQ(pts[1], s(0.5));
+    EXPECT_EQ((Seq{pts[0], pts[1]}), (Seq{s(0.25), s(0.5)}));
   }
   // randomPoint stays in [0, 1] although rand() reaches 2^31 - 1.
   const unsigned seed = 77u;
@@ -129,12 +124,10 @@ TYPED_TEST(SegmentTest, StoredImageRoundTripAndRegistry) {
   const auto a = TypeParam::point(1.5, -2, 1e-300), b = TypeParam::point(-0.0, 3, 7);
   const Seg s(a, b);
   const Bytes want = doubles(a, b);
-  EXPECT_EQ(imageOf(s), want);
-  EXPECT_EQ(s.binaryStoreSize(), want.size());
+  EXPECT_EQ((Seq{imageOf(s), s.binaryStoreSize()}), (Seq{want, want.size()}));
   Seg back;
   restoreFrom(back, want);
-  EXPECT_EQ(back.getP1(), a);
-  EXPECT_EQ(back.getP2(), b);
+  EXPECT_EQ((Seq{back.getP1(), back.getP2()}), (Seq{a, b}));
   Seg kept(b, a);
   restoreFrom(kept, Bytes(want.begin(), want.end() - 1));
   EXPECT_EQ(kept.getP1(), b);  // a short record changes nothing
@@ -165,15 +158,12 @@ TEST(Segment2D, SignedDistanceSidesKindsAndClamping) {
   double d = 0, u = 0;
   EXPECT_EQ(s.SignedMinimalDistance(ERPoint2D(5, 3), d, u), EREntity::DISTMIN_NORMAL);
   EXPECT_EQ(d, -3.0);  // left of the direction
-  EXPECT_EQ(u, 0.5);
-  EXPECT_EQ(s.SignedMinimalDistance(ERPoint2D(5, -3), d, u), EREntity::DISTMIN_NORMAL);
-  EXPECT_EQ(d, 3.0);
+  EXPECT_EQ((Seq{u, s.SignedMinimalDistance(ERPoint2D(5, -3), d, u), d}),
+            (Seq{0.5, EREntity::DISTMIN_NORMAL, 3.0}));
   EXPECT_EQ(s.SignedMinimalDistance(ERPoint2D(12, 0), d, u), EREntity::DISTMIN_END_POINT);
   EXPECT_EQ(d, -2.0);  // on the supporting line: the negative sign
-  EXPECT_EQ(u, 1.0);
-  EXPECT_EQ(s.SignedMinimalDistance(ERPoint2D(-3, -4), d, u), EREntity::DISTMIN_END_POINT);
-  EXPECT_EQ(d, 5.0);
-  EXPECT_EQ(u, 0.0);
+  EXPECT_EQ((Seq{u, s.SignedMinimalDistance(ERPoint2D(-3, -4), d, u), d, u}),
+            (Seq{1.0, EREntity::DISTMIN_END_POINT, 5.0, 0.0}));
   // The band reaches 1e-7 past the ends.
   EXPECT_EQ(s.SignedMinimalDistance(ERPoint2D(10.0000005, 1), d, u), EREntity::DISTMIN_NORMAL);
   EXPECT_EQ(u, 1.0);
@@ -198,8 +188,7 @@ TEST(Segment2D, ProjectionsAndCrossings) {
   EXPECT_EQ(point.ProjectPoint(ERPoint2D(1, 1), params, 0), 2);  // NaN: not appended
 
   params.clear();
-  EXPECT_EQ(s.intersectWithAxeY(4, params), 1);
-  EXPECT_EQ(params[0], 0.4);
+  EXPECT_EQ((Seq{s.intersectWithAxeY(4, params), params[0]}), (Seq{1, 0.4}));
   EXPECT_EQ(s.intersectWithAxeY(11, params), 1);
   const ERSegment2D vertical(ERPoint2D(3, 0), ERPoint2D(3, 1));
   EXPECT_EQ(vertical.intersectWithAxeY(3, params), 0);
@@ -216,12 +205,10 @@ TEST(Segment2D, ProjectionsAndCrossings) {
 TEST(Segment3D, PlaneCrossingsAndUnsignedDistance) {
   const ERSegment3D s(ERPoint3D(0, 0, 0), ERPoint3D(0, 0, 10));
   ERVec<double> params;
-  EXPECT_EQ(s.intersectWithPlanZ(5, params), 1);
-  EXPECT_EQ(params[0], 0.5);
+  EXPECT_EQ((Seq{s.intersectWithPlanZ(5, params), params[0]}), (Seq{1, 0.5}));
   EXPECT_EQ(s.intersectWithPlanZ(-1, params), 1);
   const ERSegment3D flat(ERPoint3D(0, 0, 2), ERPoint3D(1, 1, 2));
-  EXPECT_EQ(flat.intersectWithPlanZ(2, params), 0);
-  EXPECT_EQ(params.length(), 1);
+  EXPECT_EQ((Seq{flat.intersectWithPlanZ(2, params), params.length()}), (Seq{0, 1}));
   params.clear();
   EXPECT_EQ(s.intersectWith(ERPoint3D(7, 7, 4), ERVector3D(0, 0, -2), params), 1);
   EXPECT_NEAR(params[0], 0.4, 1e-15);
@@ -232,9 +219,8 @@ TEST(Segment3D, PlaneCrossingsAndUnsignedDistance) {
 
   double d = -1;
   EXPECT_EQ(s.SignedMinimalDistance(ERPoint3D(3, 4, 5), d), EREntity::DISTMIN_NORMAL);
-  EXPECT_EQ(d, 5.0);
-  EXPECT_EQ(s.SignedMinimalDistance(ERPoint3D(0, 3, 14), d), EREntity::DISTMIN_END_POINT);
-  EXPECT_EQ(d, 5.0);
+  EXPECT_EQ((Seq{d, s.SignedMinimalDistance(ERPoint3D(0, 3, 14), d), d}),
+            (Seq{5.0, EREntity::DISTMIN_END_POINT, 5.0}));
   EXPECT_EQ(s.SignedMinimalDistance(ERPoint3D(0, -3, -4), d), EREntity::DISTMIN_END_POINT);
   EXPECT_EQ(d, 5.0);
 }
@@ -294,10 +280,8 @@ TEST(InfLine2D, ConstructionTakesTheFootFromTheOrigin) {
 
 TEST(InfLine2D, OffsetsParallelsAndMoves) {
   ERInfLine2D l(ERVector2D(0, 3), ERPoint2D(2, 9));  // x = 2, going up
-  EXPECT_EQ(l.origine(), ERPoint2D(2, 0));
-  EXPECT_EQ(l.normalVector(), ERVector2D(-1, 0));
-  EXPECT_EQ(l.parallele(1.5).origine(), ERPoint2D(0.5, 0));
-  EXPECT_EQ(l.origine(), ERPoint2D(2, 0));
+  EXPECT_EQ((Seq{l.origine(), l.normalVector(), l.parallele(1.5).origine(), l.origine()}),
+            (Seq{ERPoint2D(2, 0), ERVector2D(-1, 0), ERPoint2D(0.5, 0), ERPoint2D(2, 0)}));
   EXPECT_EQ(l.projectPt(ERPoint2D(7, 7)), ERPoint2D(2, 7));
   // isParallelTo is the perpendicularity test; IsParallelTo in space the parallel one.
   EXPECT_TRUE(l.isParallelTo(ERInfLine2D(ERPoint2D(0, 0), ERPoint2D(1, 0)), 1e-12));
@@ -328,9 +312,8 @@ TEST(InfLine3D, DistancesFramesAndLifts) {
   EXPECT_EQ(l.origine(), ERPoint3D(1, 2, 0));
   double d = -1;
   EXPECT_EQ(l.SignedMinimalDistance(ERPoint3D(4, 6, -9), d), EREntity::DISTMIN_UNSIGNED);
-  EXPECT_EQ(d, 5.0);
-  EXPECT_EQ(distance(l, ERPoint3D(1, 2, 100)), 0.0);
-  EXPECT_EQ(ERInfLine3D().dirVector(), ERVector3D(0, 0, 1));
+  EXPECT_EQ((Seq{d, distance(l, ERPoint3D(1, 2, 100)), ERInfLine3D().dirVector()}),
+            (Seq{5.0, 0.0, ERVector3D(0, 0, 1)}));
   EXPECT_EQ(ERInfLine3D(ERSegment3D(ERPoint3D(5, 0, 1), ERPoint3D(5, 3, 1))).origine(),
             ERPoint3D(5, 0, 1));
 
