@@ -14,6 +14,7 @@
 #include "qorv/foundation/finite_entity.h"
 #include "qorv/foundation/info_points.h"
 #include "qorv/persistence/file.h"
+#include "tests/in_order.h"
 #include "tests/object_images.h"
 
 using namespace qorv;
@@ -179,8 +180,7 @@ TEST(InfoPoints, LiftedThroughAFrame) {
   const ERInfoPoint2D info(0.25, -1, ERPoint2D(1, 2), ERVector2D(3, 4), ERVector2D(5, 6));
   const ERPmIsometrie3D frame = ERChgRepere3D(ERVector3D(0, 0, 1), ERPoint3D(10, 20, 30));
   const ERInfoPoint3DWF lifted(info, frame, Coord3D::X, 7.0);
-  EXPECT_EQ(lifted.parameter(), 0.25);
-  EXPECT_EQ(lifted.Sens(), -1);
+  EXPECT_EQ((Seq{lifted.parameter(), lifted.Sens()}), (Seq{0.25, -1}));
   const ERPoint3D want = frame >> ERPoint3D(7, 1, 2);
   EXPECT_TRUE(isEqual(lifted.point(), want, 1e-12));
   EXPECT_TRUE(isEqual(lifted.tangente(), frame >> ERVector3D(0, 3, 4), 1e-12));
@@ -241,9 +241,8 @@ TEST(FiniteCurve, ApproximationAlwaysEnds) {
 
 TEST(FiniteCurve, AngleBoundsAndRandomPoints) {
   const TestArc arc(3 * kPi / 2, kPi / 2);
-  EXPECT_EQ(arc.udeb(), 3 * kPi / 2);
-  EXPECT_EQ(arc.ufin(), kPi / 2);
-  EXPECT_EQ(arc.getBound(), ERLimites(kPi / 2, 3 * kPi / 2));
+  EXPECT_EQ((Seq{arc.udeb(), arc.ufin(), arc.getBound()}),
+            (Seq{3 * kPi / 2, kPi / 2, ERLimites(kPi / 2, 3 * kPi / 2)}));
   EXPECT_FALSE(arc.isClosed(1.0));
   EXPECT_TRUE(TestArc(0, 2 * kPi).isClosed(0.0));
   EXPECT_TRUE(TestArc(2 * kPi, 0).isClosed(0.0));
@@ -262,8 +261,7 @@ TEST(FiniteCurve, AngleBoundsAndRandomPoints) {
   }
   TestArc r(1, 2);
   r.reverse();
-  EXPECT_EQ(r.udeb(), 2.0);
-  EXPECT_EQ(r.ufin(), 1.0);
+  EXPECT_EQ((Seq{r.udeb(), r.ufin()}), (Seq{2.0, 1.0}));
 }
 
 TEST(FiniteCurve, CrossingsAndLineIntersection) {
@@ -311,11 +309,9 @@ TEST(FiniteCurve, DefaultSignedDistanceAndInterfaceDefaults) {
 
   ERVec<double> params(3);
   EXPECT_EQ(half.ProjectPoint(ERPoint2D(1, 1), params, 0.1), 0);
-  EXPECT_EQ(params.length(), 3);
-  EXPECT_EQ(half.GetDiscontinuities(2, params), 1);
+  EXPECT_EQ((Seq{params.length(), half.GetDiscontinuities(2, params)}), (Seq{3, 1}));
   EXPECT_TRUE(params.isEmpty());
-  EXPECT_EQ(half.IsContinuous(5), 1);
-  EXPECT_EQ(half.upperEstimate(), kPi);
+  EXPECT_EQ((Seq{half.IsContinuous(5), half.upperEstimate()}), (Seq{1, kPi}));
   EXPECT_TRUE(isEqual(half.normal(0.0), ERVector2D(-1, 0), 1e-15));
   double dEntity = 7;
   EXPECT_EQ(TestPlanar().SignedMinimalDistance(ERPoint3D(), dEntity), EREntity::DISTMIN_NONE);
@@ -327,9 +323,7 @@ TEST(TrimmedCurve, BoundsAdjustReparametrizeReverse) {
   EXPECT_FALSE(c.isTrimmed());
   EXPECT_EQ(c.setBound(ERLimites(2, 4)), ERLimites(0, 10));
   EXPECT_TRUE(c.isTrimmed());
-  EXPECT_EQ(c.udeb(), 2.0);
-  EXPECT_EQ(c.Nfin(), 10.0);
-  EXPECT_EQ(c.lastPt(), ERPoint2D(4, 0));
+  EXPECT_EQ((Seq{c.udeb(), c.Nfin(), c.lastPt()}), (Seq{2.0, 10.0, ERPoint2D(4, 0)}));
   c.reverse();
   EXPECT_EQ(c.getBound(), ERLimites(6, 8));
   c.reparametrize(ERLimites(0, 1));
@@ -366,8 +360,7 @@ TEST(BoundedCurves, StoredImages) {
 
   const TestPlanar planar(ERChgRepere3D(ERVector3D(0, 1, 0), ERPoint3D(1, 2, 3)));
   const Bytes image = imageOf(planar);
-  EXPECT_EQ(image.size(), 116u);
-  EXPECT_EQ(planar.binaryStoreSize(), 116u);
+  EXPECT_EQ((Seq{image.size(), planar.binaryStoreSize()}), (Seq{116u, 116u}));
   TestPlanar restored;
   restoreFrom(restored, image);
   EXPECT_TRUE(isEqual(restored.normale(), ERVector3D(0, 1, 0), 1e-15));

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/in_order.h"
 #include "tests/test_seed.h"
 
 #include <cmath>
@@ -106,9 +107,8 @@ TEST(Dimensions, InsertAndDropAnAxis) {
     EXPECT_EQ(ERVector2D(1, 2).castToVector3D(axis, 5.0).castToVector2D(axis), ERVector2D(1, 2));
   }
   const auto bad = static_cast<Coord3D>(7);
-  EXPECT_EQ(p.castToPoint3D(bad, 9.0), ERPoint3D());
-  EXPECT_EQ(q.castToPoint2D(bad), ERPoint2D());
-  EXPECT_EQ(ERVector3D(bad), ERVector3D());
+  EXPECT_EQ((Seq{p.castToPoint3D(bad, 9.0), q.castToPoint2D(bad), ERVector3D(bad)}),
+            (Seq{ERPoint3D(), ERPoint2D(), ERVector3D()}));
 
   // Poles keep their weight; the height goes in as a stored value.
   const ERPole2DH h(1.0, 2.0, 4.0);
@@ -119,17 +119,13 @@ TEST(Dimensions, InsertAndDropAnAxis) {
 
 TEST(Poles, StoredAndCartesianViews) {
   const ERPole2DH p(ERPoint2D(2.0, 6.0), 2.0);  // stored unchanged, not multiplied
-  EXPECT_EQ(p[Coord2DH::X], 2.0);
-  EXPECT_EQ(p[Coord2DH::W], 2.0);
-  EXPECT_EQ(p[Coord2D::Y], 3.0);
-  EXPECT_EQ(p.castToPoint(), ERPoint2D(1.0, 3.0));
-  EXPECT_EQ(p.isRational(), 1);
-  EXPECT_EQ(ERPoint2D().isRational(), 0);
+  EXPECT_EQ((Seq{p[Coord2DH::X], p[Coord2DH::W], p[Coord2D::Y], p.castToPoint()}),
+            (Seq{2.0, 2.0, 3.0, ERPoint2D(1.0, 3.0)}));
+  EXPECT_EQ((Seq{p.isRational(), ERPoint2D().isRational()}), (Seq{1, 0}));
 
   ERPole3DH q(2.0, 4.0, 6.0, 2.0);
   q.translate(ERVector3D(1.0, -1.0, 0.5));  // the Cartesian point moves by the vector
-  EXPECT_EQ(q.castToPoint(), ERPoint3D(2.0, 1.0, 3.5));
-  EXPECT_EQ(q.weigth(), 2.0);
+  EXPECT_EQ((Seq{q.castToPoint(), q.weigth()}), (Seq{ERPoint3D(2.0, 1.0, 3.5), 2.0}));
   EXPECT_EQ(q.thePoint() / q.weigth(), q.castToPoint());
 
   // A zero weight gives what the division gives.
@@ -166,9 +162,7 @@ TEST(Vectors, NormalisationPerpendicularAndMainAxis) {
 // Lengths and directions hold over the whole range, as std::hypot has them: the squares of
 // 1e-160 or 1e160 leave the doubles.
 TEST(Vectors, LengthsAndDirectionsFromTinyToHuge) {
-  const unsigned seed = seedFor(kSeed);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937 g(seed);
+  QORV_SEEDED(std::mt19937 g, kSeed);
   std::uniform_real_distribution<double> unit(-1.0, 1.0), expo(-300.0, 300.0);
   for (int i = 0; i < 2000; ++i) {
     const double k = std::pow(10.0, expo(g));
