@@ -84,9 +84,7 @@ struct RefCurve {
 
 template <int D, class PoleH, class Point, class Curve, bool kBezier = false>
 void checkFamily(unsigned fixed, int curves, int pointsPerCurve) {
-  const unsigned seed = qorv_test::seedFor(fixed);
-  SCOPED_TRACE(::testing::Message() << "seed " << seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, fixed);
   std::uniform_real_distribution<double> uni(-1.0, 1.0), u01(0.0, 1.0);
   for (int c = 0; c < curves; ++c) {
     SCOPED_TRACE(::testing::Message() << "curve " << c);

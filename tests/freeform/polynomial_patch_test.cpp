@@ -7,6 +7,7 @@
 
 #include "qorv/foundation/transfo3d_kinds.h"
 #include "tests/freeform/freeform_support.h"
+#include "tests/in_order.h"
 
 using QuickAlgebra::ERVec;
 
@@ -54,9 +55,8 @@ TEST(PolynomialPatch, EvaluationReparametrisationReversal) {
     EXPECT_NEAR(a.y(), b.y(), 1e-14);
   }
   t_SmartPtr<ERFiniteEntity2DWF> first, second;
-  EXPECT_EQ(c.splitAt(first, second, 0.25), 1);
-  EXPECT_EQ(first->ufin(), 0.25);
-  EXPECT_EQ(second->udeb(), 0.25);
+  EXPECT_EQ((Seq{c.splitAt(first, second, 0.25), first->ufin(), second->udeb()}),
+            (Seq{1, 0.25, 0.25}));
   EXPECT_EQ(c.splitAt(first, second, 1.0), 0);
 }
 
@@ -75,9 +75,7 @@ TEST(PolynomialPatch, BoxProjectionAndTransformations) {
   ERVec<double> none;
   EXPECT_EQ(quarter().ProjectPoint(ERPoint2D(0, 0), none, 1e-9), -1);
 
-  const unsigned seed = qorv_test::seedFor(314);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937 rng(seed);
+  QORV_SEEDED(std::mt19937 rng, 314);
   std::uniform_real_distribution<double> u(-1, 1);
   for (int trial = 0; trial < 200; ++trial) {
     const double a = u(rng) * 3.2, k = std::pow(10.0, 3 * u(rng));
@@ -139,8 +137,7 @@ TEST(PolynomialPatch, StoredImageAndPrintForm) {
   bad[16] = 5;
   ERPatchCPoly2D keep = quarter();
   qorv_test::restoreValue(keep, bad);
-  EXPECT_EQ(keep.nbPolynomials(), 3);
-  EXPECT_EQ(keep.ufin(), 1.0);
+  EXPECT_EQ((Seq{keep.nbPolynomials(), keep.ufin()}), (Seq{3, 1.0}));
   for (std::size_t cut = 0; cut < expected.size(); cut += 7) {
     ERPatchCPoly2D k2(polys({{1, 2}, {3}}), ERLimites(4, 9));
     qorv_test::restoreValue(k2, qorv_test::Bytes(expected.begin(), expected.begin() + long(cut)));

@@ -7,6 +7,7 @@
 
 #include "qorv/freeform/lu_decomposition.h"
 #include "tests/freeform/freeform_support.h"
+#include "tests/in_order.h"
 
 using namespace qorv;
 
@@ -68,9 +69,7 @@ TEST(LUDecomp, FactorsSolveInverseDeterminant) {
   EXPECT_EQ(inverse(ERLUDecomp(mat(2, 2, {1, 2, 2, 4}))).length(), 0);
   EXPECT_EQ(solve(swap, ERVec<double>{1, 2, 3}).length(), 0);
 
-  const unsigned seed = qorv_test::seedFor(99);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937 rng(seed);
+  QORV_SEEDED(std::mt19937 rng, 99);
   std::uniform_real_distribution<double> u(-1, 1);
   for (int trial = 0; trial < 200; ++trial) {
     const int n = 1 + trial % 12;
@@ -101,9 +100,7 @@ TEST(LUDecomp, FactorsSolveInverseDeterminant) {
   ERMatrix<double> A = mat(2, 2, {1, 2, 3, 4});
   int* perm = nullptr;
   int parity = 0;
-  EXPECT_EQ(MatriceGaussPivot(A, perm, parity, 1e-20), 1);
-  EXPECT_EQ(perm[0], 1);
-  EXPECT_EQ(parity, -1);
+  EXPECT_EQ((Seq{MatriceGaussPivot(A, perm, parity, 1e-20), perm[0], parity}), (Seq{1, 1, -1}));
   delete[] perm;
 }
 
@@ -124,8 +121,7 @@ TEST(NewtonS, EveryStatus) {
   x = 1;
   solver.SetMaxIter(0);
   s.derivativeCalls = 0;
-  EXPECT_EQ(solver.Resoudre(x, 1e-12), 2);
-  EXPECT_EQ(s.derivativeCalls, 0);
+  EXPECT_EQ((Seq{solver.Resoudre(x, 1e-12), s.derivativeCalls}), (Seq{2, 0}));
   solver.SetMaxIter(2);
   EXPECT_EQ(solver.Resoudre(x, 1e-12), 2);
   Scalar c;
@@ -138,8 +134,7 @@ TEST(NewtonS, EveryStatus) {
   nan.dfn = [](double) { return 1.0; };
   x = 0;
   ERNewtonSSolver ns(&nan, 1e-12, 30);
-  EXPECT_EQ(ns.Resoudre(x, 1e-12), 2);
-  EXPECT_EQ(ns.getNBIter(), 30);
+  EXPECT_EQ((Seq{ns.Resoudre(x, 1e-12), ns.getNBIter()}), (Seq{2, 30}));
   x = 0;
   EXPECT_EQ(ERNewtonSSolver(nullptr, 1e-12, 30).Resoudre(x, 1e-12), 4);
 
@@ -163,8 +158,7 @@ TEST(NewtonM, EveryStatus) {
   lin.jac = [&](const ERVec<double>&) { return A; };
   ERNewtonMSolver solver(&lin, 2, 1e-12, 20);
   ERVec<double> X{5, -7};
-  EXPECT_EQ(solver.Resoudre(X, 1e-10), 1);
-  EXPECT_EQ(solver.getNBIter(), 1);
+  EXPECT_EQ((Seq{solver.Resoudre(X, 1e-10), solver.getNBIter()}), (Seq{1, 1}));
   EXPECT_LT(solver.GetLastCriteria(), 1e-10);
   EXPECT_EQ(solver.Resoudre(X, 1e-10), 0);  // from the solution
   EXPECT_EQ(solver.getNBIter(), 1);
@@ -174,8 +168,7 @@ TEST(NewtonM, EveryStatus) {
   sing.jac = [](const ERVec<double>&) { return mat(2, 2, {1, 2, 2, 4}); };
   ERVec<double> Y{1, 1};
   ERNewtonMSolver s4(&sing, 2, 1e-12, 20);
-  EXPECT_EQ(s4.Resoudre(Y, 1e-10), 4);
-  EXPECT_EQ(s4.getNBIter(), 0);
+  EXPECT_EQ((Seq{s4.Resoudre(Y, 1e-10), s4.getNBIter()}), (Seq{4, 0}));
   Vector nanJ = sing;
   nanJ.jac = [](const ERVec<double>&) { return mat(2, 2, {1, NAN, 0, 1}); };
   EXPECT_EQ(ERNewtonMSolver(&nanJ, 2, 1e-12, 20).Resoudre(Y, 1e-10), 4);
@@ -346,6 +339,5 @@ TEST(FunctorBase, DifferenceGradientAndHessian) {
   }
   const int before = f.calls;
   const QuickAlgebra::ERVec<double> g = f.gradient(QuickAlgebra::ERVec<double>());
-  EXPECT_EQ(g.length(), 2);
-  EXPECT_EQ(f.calls, before);
+  EXPECT_EQ((Seq{g.length(), f.calls}), (Seq{2, before}));
 }
