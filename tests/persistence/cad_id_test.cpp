@@ -13,6 +13,7 @@
 #include "qorv/persistence/db_object.h"
 #include "qorv/platform/archive.h"
 #include "qorv/siblings/archive_streams/archive_strings.h"
+#include "tests/in_order.h"
 #include "tests/test_seed.h"
 
 using namespace qorv::platform;
@@ -85,9 +86,8 @@ TEST(CADObjectID, TextsAndHashes) {
   EXPECT_EQ(CADObjectID(0xFFFFFFFFu, 2).as_string(0), "H4294967295S2");
 
   CADObjectID id = fullId();
-  EXPECT_EQ(id.internal_type(), gmObjectIDFull);
-  EXPECT_EQ(id.as_string(0), "H12S3 (b)");
-  EXPECT_EQ(id.as_string(1), "H12S3 (Model b)");
+  EXPECT_EQ((Seq{id.internal_type(), id.as_string(0), id.as_string(1)}),
+            (Seq{gmObjectIDFull, "H12S3 (b)", "H12S3 (Model b)"}));
   EXPECT_EQ(id.as_string(2), "H12S3 (Model \"/a/b\" (Face))");
   EXPECT_EQ(id.as_string(3), "");
   EXPECT_EQ(id.container_hash(), fnv1a("H12S3 (Model b)"));
@@ -290,7 +290,8 @@ TEST(CADObjectIDContainers, TableAndPagedArrayAgreeWithAStandardSet) {
   CADObjectIDcoPageArr array;
   std::unordered_set<std::string> texts;
   for (int i = 0; i < 3000; ++i) {
-    const auto h = static_cast<std::uint32_t>(rng() % 200), s = static_cast<std::uint32_t>(rng() % 20);
+    const auto h = static_cast<std::uint32_t>(rng() % 200),
+               s = static_cast<std::uint32_t>(rng() % 20);
     CADObjectID id = (i % 2 == 0) ? CADObjectID(h, s)
                                   : CADObjectID(h, utString(("g/" + std::to_string(s % 3)).c_str()),
                                                 utString("Face"), s);
@@ -300,8 +301,7 @@ TEST(CADObjectIDContainers, TableAndPagedArrayAgreeWithAStandardSet) {
     table.insert(id, qorv::siblings::zrkSurfPtr());
     array.append(id);
   }
-  EXPECT_EQ(table.size(), texts.size());
-  EXPECT_EQ(array.size(), 3000u);
+  EXPECT_EQ((Seq{table.size(), array.size()}), (Seq{texts.size(), 3000u}));
   std::size_t walked = 0;
   for (auto it = table.begin(); it != table.end(); ++it) ++walked;
   EXPECT_EQ(walked, table.size());
@@ -312,7 +312,8 @@ TEST(CADObjectIDContainers, TableAndPagedArrayAgreeWithAStandardSet) {
   EXPECT_EQ(table.remove(keys[0]), 0);
   for (std::size_t i = 0; i < keys.size(); ++i) ASSERT_EQ(table.contains(keys[i]), i % 2 == 1) << i;
   EXPECT_EQ(table.size(), keys.size() / 2);
-  for (std::size_t i = 0; i < keys.size(); i += 2) table.insert(keys[i], qorv::siblings::zrkSurfPtr());
+  for (std::size_t i = 0; i < keys.size(); i += 2)
+    table.insert(keys[i], qorv::siblings::zrkSurfPtr());
   EXPECT_EQ(table.size(), keys.size());
 
   const CADObjectID* first = &array[0];

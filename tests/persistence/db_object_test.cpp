@@ -13,6 +13,7 @@
 
 #include "qorv/curves/lines.h"
 #include "qorv/persistence/object_database.h"
+#include "tests/in_order.h"
 #include "tests/object_images.h"
 #include "tests/test_seed.h"
 
@@ -88,8 +89,7 @@ TEST(ERDBObject, RecordsByteForByte) {
   b.push_back(1);
   put32(b, 5);
   put32(b, 1);
-  EXPECT_EQ(imageOf(all), b);
-  EXPECT_EQ(all.binaryStoreSize(), b.size());
+  EXPECT_EQ((Seq{imageOf(all), all.binaryStoreSize()}), (Seq{b, b.size()}));
 
   // A reset key keeps its place.
   all.property(21, "now a text");
@@ -107,9 +107,7 @@ TEST(ERDBObject, RecordsByteForByte) {
 
 TEST(ERDBObject, AccessorsAndTheirSideEffects) {
   ERDBObject o;
-  EXPECT_EQ(o.color(), 0);
-  EXPECT_EQ(o.color_rgb(), 0u);
-  EXPECT_EQ(o.num_faults(), 0);
+  EXPECT_EQ((Seq{o.color(), o.color_rgb(), o.num_faults()}), (Seq{0, 0u, 0}));
   EXPECT_EQ(o.properties().entries(), 0u);  // integer reads never add
   EXPECT_FALSE(o.isDirty());
   EXPECT_STREQ(o.name(), "");
@@ -125,8 +123,7 @@ TEST(ERDBObject, AccessorsAndTheirSideEffects) {
   o.level_name("L1");
   o.set_faults(2);
   EXPECT_TRUE(o.isDirty());
-  EXPECT_EQ(o.color(), 3);
-  EXPECT_EQ(o.level(), -4);
+  EXPECT_EQ((Seq{o.color(), o.level()}), (Seq{3, -4}));
   EXPECT_STREQ(o.name(), "part");
   EXPECT_EQ(o.color_rgb(), 0xFF00FFul);
   EXPECT_STREQ(o.level_name(), "L1");

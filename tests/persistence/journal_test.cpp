@@ -17,6 +17,7 @@
 #include "qorv/persistence/database.h"
 #include "qorv/persistence/file_manager.h"
 #include "qorv/persistence/object_database.h"
+#include "tests/in_order.h"
 #include "tests/persistence/safety_classes.h"
 #include "tests/persistence/test_files.h"
 
@@ -166,9 +167,8 @@ TEST(Journal, OnlyAWholeJournalIsTrustedAndNoneIsRemovedUntrusted) {
     writeBytes(journal, c.bytes);
     const Opened o = openBoth(file.path);
     if (c.outcome == refused) {
-      EXPECT_EQ(o.reader, 0);
-      EXPECT_EQ(o.writer, 0);
-      EXPECT_EQ(o.why, ERObjectDataBase::Refusal::journalDamaged);
+      EXPECT_EQ((Seq{o.reader, o.writer, o.why}),
+                (Seq{0, 0, ERObjectDataBase::Refusal::journalDamaged}));
       EXPECT_TRUE(readBytes(file.path) == before);
       EXPECT_TRUE(readBytes(journal) == c.bytes) << "a refused journal was changed";
       ERDataBase facade;
@@ -181,8 +181,7 @@ TEST(Journal, OnlyAWholeJournalIsTrustedAndNoneIsRemovedUntrusted) {
       EXPECT_TRUE(readBytes(r.keptAs) == c.bytes);
       std::remove(r.keptAs.c_str());
     } else {
-      EXPECT_EQ(o.reader, 1);
-      EXPECT_EQ(o.writer, 1);
+      EXPECT_EQ((Seq{o.reader, o.writer}), (Seq{1, 1}));
       EXPECT_FALSE(ERFile::Exists(journal.c_str()));
     }
     // The writer never touched the file: whatever was played back puts back what was there.
@@ -211,9 +210,8 @@ TEST(Journal, AJournalThatCannotBeReadIsRefusedAndKept) {
       ASSERT_EQ(::chmod(journal.c_str(), 0), 0);
     }
     const Opened o = openBoth(file.path);
-    EXPECT_EQ(o.reader, 0);
-    EXPECT_EQ(o.writer, 0);
-    EXPECT_EQ(o.why, ERObjectDataBase::Refusal::journalUnreadable);
+    EXPECT_EQ((Seq{o.reader, o.writer, o.why}),
+              (Seq{0, 0, ERObjectDataBase::Refusal::journalUnreadable}));
     EXPECT_THROW(ERFileManager::recoverJournal(file.c_str()), CFileException);
     EXPECT_TRUE(readBytes(file.path) == before);
     if (folder) {
@@ -362,8 +360,7 @@ TEST(Journal, ReadersComeInBesideAWriterAndCommitsWaitForThem) {
     writer->Store(c);  // its own transaction
     ERFileManager::setIoHook(nullptr, nullptr);
     if (event == ERFileManager::IoEvent::journalWrite) {
-      EXPECT_EQ(readerOpened, 1);
-      EXPECT_EQ(seen, 6u);
+      EXPECT_EQ((Seq{readerOpened, seen}), (Seq{1, 6u}));
     } else {
       EXPECT_EQ(readerOpened, 2) << "a reader came in while a commit wrote the file";
     }
