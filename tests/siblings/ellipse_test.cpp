@@ -10,6 +10,8 @@
 #include <random>
 #include <vector>
 
+#include "tests/in_order.h"
+
 using namespace qorv::siblings;
 
 namespace {
@@ -103,11 +105,9 @@ void expectGlobal(double b, double a, double x, double y) {
   if (r.code == ZRK_SEVERAL && r.list.size() == 2) {
     const giPoint2 m = r.list[1];
     if (a >= b) {
-      EXPECT_EQ(m.x, p.x);
-      EXPECT_EQ(m.y, -p.y);
+      EXPECT_EQ((Seq{m.x, m.y}), (Seq{p.x, -p.y}));
     } else {
-      EXPECT_EQ(m.x, -p.x);
-      EXPECT_EQ(m.y, p.y);
+      EXPECT_EQ((Seq{m.x, m.y}), (Seq{-p.x, p.y}));
     }
   }
 }
@@ -180,13 +180,11 @@ TEST(EllipseClosestPoint, CentreAndAxesHaveTheirClosedForms) {
   Answer r = closest(2, 3, 0, 0);
   EXPECT_EQ(r.code, ZRK_SEVERAL);
   ASSERT_EQ(r.list.size(), 2);
-  EXPECT_EQ(r.list[0], giPoint2(0, 2));
-  EXPECT_EQ(r.list[1], giPoint2(0, -2));
+  EXPECT_EQ((Seq{r.list[0], r.list[1]}), (Seq{giPoint2(0, 2), giPoint2(0, -2)}));
   r = closest(3, 2, 0, -0.0);
   EXPECT_EQ(r.code, ZRK_SEVERAL);
   ASSERT_EQ(r.list.size(), 2);
-  EXPECT_EQ(r.list[0], giPoint2(2, 0));
-  EXPECT_EQ(r.list[1], giPoint2(-2, 0));
+  EXPECT_EQ((Seq{r.list[0], r.list[1]}), (Seq{giPoint2(2, 0), giPoint2(-2, 0)}));
   // A circle's centre: one answer for them all.
   r = closest(5, 5, 0, 0);
   EXPECT_EQ(r.code, ZRK_SEVERAL);
@@ -208,12 +206,10 @@ TEST(EllipseClosestPoint, CentreAndAxesHaveTheirClosedForms) {
     EXPECT_EQ(r.list[0], giPoint2(3, 0));
   }
   r = closest(2, 3, -3, 0);
-  EXPECT_EQ(r.code, ZRK_ON_CURVE);
-  EXPECT_EQ(r.list[0], giPoint2(-3, 0));
+  EXPECT_EQ((Seq{r.code, r.list[0]}), (Seq{ZRK_ON_CURVE, giPoint2(-3, 0)}));
   // The minor axis: its end on q's side, unique except at the centre.
   r = closest(2, 3, 0, -1e-3);
-  EXPECT_EQ(r.code, ZRK_UNIQUE);
-  EXPECT_EQ(r.list[0], giPoint2(0, -2));
+  EXPECT_EQ((Seq{r.code, r.list[0]}), (Seq{ZRK_UNIQUE, giPoint2(0, -2)}));
   r = closest(2, 3, 0, 50);
   EXPECT_EQ(r.list[0], giPoint2(0, 2));
   // A hair off the major axis: the one foot on q's side, continuous with the axis answer.
@@ -287,15 +283,13 @@ TEST(EllipseClosestPoint, BadInputFailsAndDegenerateSizesAnswer) {
   }
   // A zero minor semi-axis is the segment of the major axis.
   Answer r = closest(0, 2, 0.5, -3);
-  EXPECT_EQ(r.code, ZRK_UNIQUE);
-  EXPECT_EQ(r.list[0], giPoint2(0.5, 0));
+  EXPECT_EQ((Seq{r.code, r.list[0]}), (Seq{ZRK_UNIQUE, giPoint2(0.5, 0)}));
   EXPECT_EQ(closest(0, 2, -5, 1).list[0], giPoint2(-2, 0));
   EXPECT_EQ(closest(2, 0, 1, 1.5).list[0], giPoint2(0, 1.5));
   EXPECT_EQ(closest(0, 2, 1, 0).code, ZRK_ON_CURVE);
   // Both zero: the origin.
   r = closest(0, 0, 3, 4);
-  EXPECT_EQ(r.code, ZRK_UNIQUE);
-  EXPECT_EQ(r.list[0], giPoint2(0, 0));
+  EXPECT_EQ((Seq{r.code, r.list[0]}), (Seq{ZRK_UNIQUE, giPoint2(0, 0)}));
   EXPECT_EQ(closest(0, 0, 0, 0).code, ZRK_ON_CURVE);
   // Flatter than any double ratio can square: within b of the exact distance, and the
   // segment is on the curve.
