@@ -10,8 +10,9 @@
 #include <thread>
 #include <vector>
 
-#include "qorv/platform/debug.h"
 #include "qorv/foundation/thread_data.h"
+#include "qorv/platform/debug.h"
+#include "tests/in_order.h"
 
 namespace {
 
@@ -105,8 +106,7 @@ TEST(MemoryPoolRelease, ThresholdZeroDeletesChunksAsTheyEmpty) {
   pool.release(first[5]);
   EXPECT_EQ(pool.allocate(), first[5]);
   for (void* e : first) pool.release(e);
-  EXPECT_EQ(pool.chunkCount(), 0u);
-  EXPECT_EQ(pool.currentChunk(), nullptr);
+  EXPECT_EQ((Seq{pool.chunkCount(), pool.currentChunk()}), (Seq{0u, nullptr}));
   void* again = pool.allocate();  // a fresh chunk
   EXPECT_EQ(pool.chunkCount(), 1u);
   pool.release(again);
@@ -119,9 +119,7 @@ TEST(MemoryPoolRelease, ThresholdCollatesWithTraces) {
   std::vector<void*> elements;
   for (int i = 0; i < 5; ++i) elements.push_back(pool.allocate());
   for (int i = 0; i < 4; ++i) pool.release(elements[i]);
-  EXPECT_EQ(pool.freeCount(), 4u);
-  EXPECT_EQ(pool.chunkCount(), 1u);
-  EXPECT_EQ(capture.text(), "");
+  EXPECT_EQ((Seq{pool.freeCount(), pool.chunkCount(), capture.text()}), (Seq{4u, 1u, ""}));
   EXPECT_EQ(pool.allocate(), elements[3]);  // from the pool's free list first
   pool.release(elements[3]);
   pool.release(elements[4]);  // five waiting: more than the threshold
@@ -146,8 +144,7 @@ TEST(MemoryPoolRelease, PurgeDropsEverythingAndHugeElementsFallBackToTheHeap) {
   for (int i = 0; i < 100; ++i) pool.allocate();
   EXPECT_GT(pool.chunkCount(), 1u);
   pool.purge();
-  EXPECT_EQ(pool.chunkCount(), 0u);
-  EXPECT_EQ(pool.currentChunk(), nullptr);
+  EXPECT_EQ((Seq{pool.chunkCount(), pool.currentChunk()}), (Seq{0u, nullptr}));
 
   ERMemPool huge(3000, 0);  // not one slot fits a chunk
   EXPECT_EQ(huge.allocate(), nullptr);

@@ -16,6 +16,7 @@
 #include "qorv/support/lists.h"
 #include "qorv/support/mem_pool.h"
 #include "qorv/support/quick_algebra.h"
+#include "tests/in_order.h"
 
 using QuickAlgebra::ERMatrix;
 using QuickAlgebra::ERVec;
@@ -124,8 +125,7 @@ TEST(Threads, VectorsHandedAcrossThreadsAndFreedThere) {
   for (auto& p : producers) p.join();
   channel.close();
   for (auto& c : consumers) c.join();
-  EXPECT_EQ(received.load(), 4000);
-  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ((Seq{received.load(), failures.load()}), (Seq{4000, 0}));
 }
 
 TEST(Threads, OneVectorCopiedAndWrittenByManyThreads) {
