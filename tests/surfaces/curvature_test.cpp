@@ -4,6 +4,7 @@
 #include <string>
 
 #include "qorv/surfaces/surface.h"
+#include "tests/in_order.h"
 #include "tests/surfaces/surface_draws.h"
 #include "tests/test_seed.h"
 
@@ -184,14 +185,10 @@ TEST(Curvatures, PolesGiveZerosAndMovesKeepTheCurvatures) {
   const ERInfoPoint3DSurf p = recordOf(pole);
   double k1 = 7, k2 = 7;
   p.courburesExtremes(k1, k2);
-  EXPECT_EQ(k1, 0);
-  EXPECT_EQ(k2, 0);
-  EXPECT_EQ(p.courbureGaussienne(), 0);
-  EXPECT_EQ(p.courbureMoyenne(), 0);
+  EXPECT_EQ((Seq{k1, k2, p.courbureGaussienne(), p.courbureMoyenne()}), (Seq{0, 0, 0, 0}));
   ERVector2D d1(5, 5), d2(5, 5);
   p.directionPrincipale(d1, d2);
-  EXPECT_EQ(d1.x(), 0);
-  EXPECT_EQ(d2.y(), 0);
+  EXPECT_EQ((Seq{d1.x(), d2.y()}), (Seq{0, 0}));
   EXPECT_EQ(recordOf(torus(10, 3, 0, 0)).courbureNormale(0, 0), 0);  // no direction
   EXPECT_EQ(ERInfoPoint3DSurf().courbureMoyenne(), 0);
   // A record moved by an isometry: the point as a point, the partials as vectors; the copy
@@ -218,9 +215,7 @@ TEST(Curvatures, PolesGiveZerosAndMovesKeepTheCurvatures) {
 // Umbilics in random frames, at random sizes and parameter speeds: the discriminant is 0 in
 // exact arithmetic and must never round into leaving k1, k2 unset.
 TEST(Curvatures, UmbilicsAlwaysGetBothCurvatures) {
-  const unsigned seed = qorv_test::seedFor(1906);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  Draw draw(seed);
+  QORV_SEEDED(Draw draw, 1906);
   for (int i = 0; i < 3000; ++i) {
     const double s = draw.magnitude(-250, 250);
     const Frame F = draw.placed(1.0);
@@ -248,9 +243,7 @@ TEST(Curvatures, UmbilicsAlwaysGetBothCurvatures) {
 // Spheres, cylinders, tori and general patches in random tilted, mirrored frames, magnitudes
 // from 1e-250 to 1e250, random parameter speeds: every curvature against the shape operator.
 TEST(Curvatures, AgainstTheShapeOperator) {
-  const unsigned seed = qorv_test::seedFor(1907);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  Draw draw(seed);
+  QORV_SEEDED(Draw draw, 1907);
   for (int i = 0; i < 3000; ++i) {
     const double s = draw.magnitude(-250, 250);
     const Frame F = draw.placed(1.0);

@@ -4,6 +4,8 @@
 
 #include <sstream>
 
+#include "tests/in_order.h"
+
 using QuickAlgebra::ERMatrix;
 
 namespace {
@@ -44,12 +46,9 @@ TEST(InfoPoint3DSurf, NormalAndItsFallBacksAtDegeneratePartials) {
 
 TEST(InfoPoint3DSurf, AccessorsAndAnEmptyRecordNeverReadOutside) {
   const auto r = record({1, 2, 3}, {4, 5, 6}, {0, 0, 1}, {7, 8, 9}, {0, 1, 0});
-  EXPECT_EQ(r.point().x(), 1);
-  EXPECT_EQ(r.tangenteU().z(), 6);
-  EXPECT_EQ(r.tangenteV().y(), 8);
+  EXPECT_EQ((Seq{r.point().x(), r.tangenteU().z(), r.tangenteV().y()}), (Seq{1, 6, 8}));
   const ERInfoPoint3DSurf empty;
-  EXPECT_EQ(empty.point().x(), 0);
-  EXPECT_EQ(empty.parameter().y(), 0);
+  EXPECT_EQ((Seq{empty.point().x(), empty.parameter().y()}), (Seq{0, 0}));
   expectVector(empty.normale(), 0, 0, 0);
   // A first-order record (2 x 2) has no second derivatives: the fall-back reads zero.
   ERMatrix<ERPoint3D> d(2, 2);
