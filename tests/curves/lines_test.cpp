@@ -180,8 +180,7 @@ TEST(Segment2D, SignedDistanceSidesKindsAndClamping) {
 TEST(Segment2D, ProjectionsAndCrossings) {
   const ERSegment2D s(ERPoint2D(0, 0), ERPoint2D(10, 0));
   ERVec<double> params;
-  EXPECT_EQ(s.ProjectPoint(ERPoint2D(2.5, 7), params, 0), 1);
-  EXPECT_EQ(params[0], 0.25);
+  EXPECT_EQ((Seq{s.ProjectPoint(ERPoint2D(2.5, 7), params, 0), params[0]}), (Seq{1, 0.25}));
   EXPECT_EQ(s.ProjectPoint(ERPoint2D(-1, 0), params, 0), 1);  // outside: nothing added
   EXPECT_EQ(s.ProjectPoint(ERPoint2D(10, 1), params, 0), 2);
   const ERSegment2D point(ERPoint2D(1, 1), ERPoint2D(1, 1));
@@ -191,8 +190,7 @@ TEST(Segment2D, ProjectionsAndCrossings) {
   EXPECT_EQ((Seq{s.intersectWithAxeY(4, params), params[0]}), (Seq{1, 0.4}));
   EXPECT_EQ(s.intersectWithAxeY(11, params), 1);
   const ERSegment2D vertical(ERPoint2D(3, 0), ERPoint2D(3, 1));
-  EXPECT_EQ(vertical.intersectWithAxeY(3, params), 0);
-  EXPECT_EQ(params.length(), 1);
+  EXPECT_EQ((Seq{vertical.intersectWithAxeY(3, params), params.length()}), (Seq{0, 1}));
   // The line through (3, 0) whose normal is (1, 0), then a tilted one.
   params.clear();
   EXPECT_EQ(s.intersectWith(ERPoint2D(3, 5), ERVector2D(2, 0), params), 1);
@@ -252,8 +250,7 @@ TEST(Segments, PlacedAndProjectedThroughAFrame) {
 
 TEST(InfLine2D, ConstructionTakesTheFootFromTheOrigin) {
   const ERInfLine2D l(ERPoint2D(1, 5), ERPoint2D(3, 5));
-  EXPECT_EQ(l.dirVector(), ERVector2D(1, 0));
-  EXPECT_EQ(l.origine(), ERPoint2D(0, 5));
+  EXPECT_EQ((Seq{l.dirVector(), l.origine()}), (Seq{ERVector2D(1, 0), ERPoint2D(0, 5)}));
   double d = 0;
   EXPECT_EQ(l.SignedMinimalDistance(ERPoint2D(0, 7), d), EREntity::DISTMIN_NORMAL);
   EXPECT_EQ(d, -2.0);
@@ -261,8 +258,7 @@ TEST(InfLine2D, ConstructionTakesTheFootFromTheOrigin) {
   EXPECT_EQ(d, 2.0);
 
   const ERInfLine2D y5(0, 1, -5);
-  EXPECT_EQ(y5.dirVector(), ERVector2D(-1, 0));
-  EXPECT_EQ(y5.origine(), ERPoint2D(0, 5));
+  EXPECT_EQ((Seq{y5.dirVector(), y5.origine()}), (Seq{ERVector2D(-1, 0), ERPoint2D(0, 5)}));
   // 3x + 4y - 10 = 0: scaled by 1/5, the foot is (1.2, 1.6).
   const ERInfLine2D l34(3, 4, -10);
   EXPECT_TRUE(isEqual(l34.dirVector(), ERVector2D(-0.8, 0.6), 1e-15));
@@ -270,11 +266,9 @@ TEST(InfLine2D, ConstructionTakesTheFootFromTheOrigin) {
   const ERInfLine2D x2(2, 0, -4);  // x = 2, through (2, 0)
   EXPECT_EQ(x2.origine(), ERPoint2D(2, 0));
   const ERInfLine2D none(0, 0, 3);
-  EXPECT_EQ(none.dirVector(), ERVector2D());
-  EXPECT_EQ(none.origine(), ERPoint2D());
+  EXPECT_EQ((Seq{none.dirVector(), none.origine()}), (Seq{ERVector2D(), ERPoint2D()}));
   const ERInfLine2D same(ERPoint2D(2, 3), ERPoint2D(2, 3));
-  EXPECT_EQ(same.dirVector(), ERVector2D());
-  EXPECT_EQ(same.origine(), ERPoint2D(2, 3));
+  EXPECT_EQ((Seq{same.dirVector(), same.origine()}), (Seq{ERVector2D(), ERPoint2D(2, 3)}));
   // Random lines at every magnitude: LineProperties.PlaneLinesAndSegmentsAtEveryMagnitude.
 }
 
@@ -293,8 +287,7 @@ TEST(InfLine2D, OffsetsParallelsAndMoves) {
   l.translate(ERPoint2D(1, 1));
   EXPECT_EQ(l.origine(), ERPoint2D(3, 1));  // not re-taken as the foot
   l.scale(2);
-  EXPECT_EQ(l.origine(), ERPoint2D(6, 2));
-  EXPECT_EQ(l.dirVector(), ERVector2D(0, 1));
+  EXPECT_EQ((Seq{l.origine(), l.dirVector()}), (Seq{ERPoint2D(6, 2), ERVector2D(0, 1)}));
   l.reverse();
   EXPECT_EQ(l.dirVector(), ERVector2D(-0.0, -1));
   const ERTransfo2D T(ERVector2D(0, 1), ERPoint2D(1, 1));  // quarter turn, then (1, 1)
@@ -308,8 +301,7 @@ TEST(InfLine2D, OffsetsParallelsAndMoves) {
 
 TEST(InfLine3D, DistancesFramesAndLifts) {
   const ERInfLine3D l(ERPoint3D(1, 2, 3), ERPoint3D(1, 2, 8));
-  EXPECT_EQ(l.dirVector(), ERVector3D(0, 0, 1));
-  EXPECT_EQ(l.origine(), ERPoint3D(1, 2, 0));
+  EXPECT_EQ((Seq{l.dirVector(), l.origine()}), (Seq{ERVector3D(0, 0, 1), ERPoint3D(1, 2, 0)}));
   double d = -1;
   EXPECT_EQ(l.SignedMinimalDistance(ERPoint3D(4, 6, -9), d), EREntity::DISTMIN_UNSIGNED);
   EXPECT_EQ((Seq{d, distance(l, ERPoint3D(1, 2, 100)), ERInfLine3D().dirVector()}),
@@ -319,8 +311,7 @@ TEST(InfLine3D, DistancesFramesAndLifts) {
 
   const ERInfLine2D flat(ERPoint2D(0, 5), ERPoint2D(1, 5));
   const ERInfLine3D onX(flat, Coord3D::X, 2.0);  // (h, u, v)
-  EXPECT_EQ(onX.dirVector(), ERVector3D(0, 1, 0));
-  EXPECT_EQ(onX.origine(), ERPoint3D(2, 0, 5));
+  EXPECT_EQ((Seq{onX.dirVector(), onX.origine()}), (Seq{ERVector3D(0, 1, 0), ERPoint3D(2, 0, 5)}));
 
   const ERPmIsometrie3D frame = ERChgRepere3D(ERVector3D(0, 1, 1), ERPoint3D(3, 0, 0));
   const t_SmartPtr<EREntity3DWF> placed = flat.get3DEquiv(frame);
@@ -352,8 +343,7 @@ TEST(Lines, StoredImagesAndPrintForms) {
   EXPECT_EQ(l2.binaryStoreSize(), 32u);
   ERInfLine2D b2;
   restoreFrom(b2, doubles(ERVector2D(0.6, 0.8), ERPoint2D(-4, 3)));
-  EXPECT_EQ(b2.dirVector(), ERVector2D(0.6, 0.8));
-  EXPECT_EQ(b2.origine(), ERPoint2D(-4, 3));
+  EXPECT_EQ((Seq{b2.dirVector(), b2.origine()}), (Seq{ERVector2D(0.6, 0.8), ERPoint2D(-4, 3)}));
   restoreFrom(b2, Bytes(31, 0));
   EXPECT_EQ(b2.origine(), ERPoint2D(-4, 3));
 

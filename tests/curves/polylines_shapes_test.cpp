@@ -139,8 +139,7 @@ TEST(Polyline, StoredImageAndPrint) {
   EXPECT_EQ(printed(l), want.str());
   ERPolyline2D back;
   restoreFrom(back, imageOf(l));
-  EXPECT_EQ(back.points().length(), 2);
-  EXPECT_EQ(back.points()[1], ERPoint2D(3, -4));
+  EXPECT_EQ((Seq{back.points().length(), back.points()[1]}), (Seq{2, ERPoint2D(3, -4)}));
   // Damaged: not whole points, longer than the record; the polyline stays.
   restoreFrom(back, withCount(24, qorv_test::doubles({9, 9, 9})));
   EXPECT_EQ(back.points()[1], ERPoint2D(3, -4));
@@ -176,8 +175,7 @@ TEST(Shapes, ProjectionIsTheNearestEdgeSignedOnTheLeft) {
   }
   // The example, a tie, a vertex reached from both edges.
   const ERRectangle2D r(ERPoint2D(0, 0), ERVector2D(1, 0), 4, 2);
-  EXPECT_EQ(r.points()[0], ERPoint2D(-2, -1));
-  EXPECT_EQ(r.points()[2], ERPoint2D(2, 1));
+  EXPECT_EQ((Seq{r.points()[0], r.points()[2]}), (Seq{ERPoint2D(-2, -1), ERPoint2D(2, 1)}));
   double d = 0;
   ERPoint2D foot;
   int edge = -1;
@@ -314,8 +312,7 @@ TEST(Shapes, RoundedSlots) {
   EXPECT_LE(dist(s(1.5), ERPoint2D(2, -1)), 1e-15);
   EXPECT_LE(dist(s(2.5), ERPoint2D(5, 0)), 1e-15);
   EXPECT_LE(dist(s(3.5), ERPoint2D(2, 1)), 1e-15);
-  EXPECT_EQ(s.PtCur(5).point(), ERPoint2D(0, 0));
-  EXPECT_EQ(s.PtCur(5).parameter(), 5);
+  EXPECT_EQ((Seq{s.PtCur(5).point(), s.PtCur(5).parameter()}), (Seq{ERPoint2D(0, 0), 5}));
   const ERCompCurve2D c = s.composite_curve();
   ASSERT_EQ(c.entries(), 4);
   for (int k = 0; k <= 40; ++k) EXPECT_LE(dist(c(k * 0.1), s(k * 0.1)), 1e-14) << k;
