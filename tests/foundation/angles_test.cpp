@@ -24,8 +24,7 @@ TEST(Limites, EvaluationClampsOnlyInsideTheUnitRange) {
 TEST(Limites, RatioInvertsEvaluationAndBoundsAreExact) {
   const ERLimites l(-1.0, 3.0);
   for (double t : {0.0, 0.125, 0.5, 0.75, 1.0, 2.0, -3.0}) EXPECT_DOUBLE_EQ(l.ratio(l(t)), t);
-  EXPECT_EQ(l.ratio(ERLimites(-1.0, 3.0)), ERLimites(0.0, 1.0));
-  EXPECT_EQ(l.amplitude(), 4.0);
+  EXPECT_EQ((Seq{l.ratio(ERLimites(-1.0, 3.0)), l.amplitude()}), (Seq{ERLimites(0.0, 1.0), 4.0}));
   EXPECT_TRUE(l.inBound(-1.0) && l.inBound(3.0));
   EXPECT_FALSE(l.strictlyInBound(-1.0) || l.strictlyInBound(3.0));
   EXPECT_TRUE(l.strictlyInBound(0.0));
@@ -53,8 +52,7 @@ TEST(EntAngle, ClosedOnlyOnAnExactTurn) {
 TEST(EntAngle, SettersReturnThePreviousValue) {
   EREntAngle a(1.0, 2.0);
   EXPECT_TRUE(a.isDirect());
-  EXPECT_EQ(a.startAngle(ERRadian(-7.0)), 1.0);
-  EXPECT_EQ(a.endAngle(ERRadian(9.0)), 2.0);
+  EXPECT_EQ((Seq{a.startAngle(ERRadian(-7.0)), a.endAngle(ERRadian(9.0))}), (Seq{1.0, 2.0}));
   EXPECT_EQ(a.startAngle(), -7.0);  // not normalised
   a.reverse();
   EXPECT_EQ((Seq{a.startAngle(), a.endAngle()}), (Seq{9.0, -7.0}));

@@ -114,8 +114,7 @@ TEST(Boxes, UpdateFromSequencesAndPoles) {
   EXPECT_EQ(ERMinimax3D(poles, 2), ERMinimax3D(-2, 0, 2, 1, 2, 3));  // Cartesian values
   ERMinimax3D b;
   b += ERPoint3D(1, 1, 1);
-  EXPECT_EQ(b, ERMinimax3D(1, 1, 1, 1, 1, 1));
-  EXPECT_EQ(b + 1.0, ERMinimax3D(0, 0, 0, 2, 2, 2));
+  EXPECT_EQ((Seq{b, b + 1.0}), (Seq{ERMinimax3D(1, 1, 1, 1, 1, 1), ERMinimax3D(0, 0, 0, 2, 2, 2)}));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -170,8 +170,7 @@ TEST(InfoPoints, RadiusNormalAndSingularities) {
   EXPECT_FALSE(helix.isNormSingular());
   const ERInfoPoint3DWF parallel(0, 1, ERPoint3D(), ERVector3D(1, 0, 0), ERVector3D(2, 0, 0));
   EXPECT_TRUE(parallel.isNormSingular());
-  EXPECT_EQ(parallel.normale(), ERVector3D());
-  EXPECT_EQ(parallel.radius(), DBL_MAX);
+  EXPECT_EQ((Seq{parallel.normale(), parallel.radius()}), (Seq{ERVector3D(), DBL_MAX}));
   EXPECT_TRUE(ERInfoPoint3DWF().isTgteSingular());
   EXPECT_EQ(ERInfoPoint3DWF().Sens(), 1);
 }
@@ -343,8 +342,7 @@ TEST(BoundedCurves, StoredImages) {
   EXPECT_EQ(c.binaryStoreSize(), 32u);
   TestTrimmed back;
   restoreFrom(back, doubles({-1, 3, 0.5, 2}));
-  EXPECT_EQ(back.domain(), ERLimites(-1, 3));
-  EXPECT_EQ(back.getBound(), ERLimites(0.5, 2));
+  EXPECT_EQ((Seq{back.domain(), back.getBound()}), (Seq{ERLimites(-1, 3), ERLimites(0.5, 2)}));
   Bytes shortImage = doubles({7, 8, 9});
   shortImage.pop_back();
   restoreFrom(back, shortImage);

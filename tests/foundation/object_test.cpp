@@ -183,8 +183,7 @@ TEST(ERClassRegistry, CastdownFindsEachSubObjectAndRefusesOthers) {
         EXPECT_EQ((Seq{&target, actual}), (Seq{TArc::desc(), TRound::desc()}));
         ++failures;
       });
-  EXPECT_EQ(TArc::castdown(static_cast<ERObject*>(&round)), nullptr);
-  EXPECT_EQ(failures, 1);
+  EXPECT_EQ((Seq{TArc::castdown(static_cast<ERObject*>(&round)), failures}), (Seq{nullptr, 1}));
   ERSetCastdownHook(previous);
   EXPECT_EQ(TArc::castdown(static_cast<ERObject*>(nullptr)), nullptr);
 }
@@ -199,8 +198,7 @@ TEST(ERClassRegistry, DumpBasedDrawsTheTree) {
       "\t+------->TRound\n"
       "\t\t+------->TShape\n"
       "\t\t\t+------->ERObject\n";
-  EXPECT_EQ(capture.text(), expected);
-  EXPECT_EQ(TArc::desc()->drawBases(0), expected);
+  EXPECT_EQ((Seq{capture.text(), TArc::desc()->drawBases(0)}), (Seq{expected, expected}));
 }
 
 TEST(ERObjectHeap, OnlyTheClassNewMarksTheHeap) {

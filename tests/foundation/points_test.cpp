@@ -154,9 +154,8 @@ TEST(Vectors, NormalisationPerpendicularAndMainAxis) {
   EXPECT_EQ(ERVector3D(1, 1, 0).axeOptimum(), Coord3D::Y);
   EXPECT_EQ(ERVector3D(1, 1, 1).axeOptimum(), Coord3D::Z);
   EXPECT_EQ(ERVector3D().axeOptimum(), Coord3D::Z);
-  EXPECT_EQ(ERVector2D(1, -1).axeOptimum(), Coord2D::Y);
-  EXPECT_EQ(ERVector3D(Coord3D::Y), ERVector3D(0, 1, 0));
-  EXPECT_EQ(ERVector2D(Coord2D::X), ERVector2D(1, 0));
+  EXPECT_EQ((Seq{ERVector2D(1, -1).axeOptimum(), ERVector3D(Coord3D::Y), ERVector2D(Coord2D::X)}),
+            (Seq{Coord2D::Y, ERVector3D(0, 1, 0), ERVector2D(1, 0)}));
 }
 
 // Lengths and directions hold over the whole range, as std::hypot has them: the squares of

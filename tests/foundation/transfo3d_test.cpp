@@ -451,8 +451,7 @@ TEST(Transfo3DStorage, KindsOnTheirOwn) {
   restoreFrom(w, wp);
   EXPECT_EQ((Seq{imageOf(w), w.binaryStoreSize()}), (Seq{wp, 108u}));
   EXPECT_EQ(imageOf(_ERTranslation3D(ERPoint3D(1, 2, 3))).size(), 24u);
-  EXPECT_EQ(imageOf(_ERScaling3D(2)).size(), 8u);
-  EXPECT_EQ(imageOf(_ERIdentity3D()).size(), 0u);
+  EXPECT_EQ((Seq{imageOf(_ERScaling3D(2)).size(), imageOf(_ERIdentity3D()).size()}), (Seq{8u, 0u}));
 }
 
 TEST(Transfo3DText, PrintForms) {
