@@ -65,8 +65,7 @@ TEST(KnotVector, FindSpanClampedExamples) {
   const ERKnotVector k = kv(3, {0, 0, 0, 0, 1, 2, 3, 3, 3, 3});
   EXPECT_EQ((Seq{k.FindSpan(0), k.FindSpan(3), k.FindSpan(1), k.FindSpan(2.5)}), (Seq{3, 5, 4, 5}));
   EXPECT_EQ((Seq{k.FindSpan(-1), k.FindSpan(std::nan("")), k.FindSpan(-INFINITY)}), (Seq{3, 3, 3}));
-  EXPECT_EQ(k.FindSpan(INFINITY), 5);
-  EXPECT_EQ(k.FindSpan(std::nextafter(3.0, 0.0)), 5);
+  EXPECT_EQ((Seq{k.FindSpan(INFINITY), k.FindSpan(std::nextafter(3.0, 0.0))}), (Seq{5, 5}));
   // Runs at the domain ends of an unclamped vector are stepped over.
   const ERKnotVector u = kv(2, {0, 1, 1, 1, 2, 3, 3, 3, 4});  // n = 6, domain [1, 3]
   EXPECT_EQ((Seq{u.FindSpan(1), u.FindSpan(3)}), (Seq{3, 4}));
@@ -203,8 +202,7 @@ TEST(KnotVector, SequenceOperations) {
   const ERKnotVector d = Diff(kv(2, {0, 0, 0, 0.5, 0.5, 1, 1, 1}), kv(2, {0, 0, 0, 0.5, 1, 1, 1}));
   EXPECT_EQ((Seq{knots(d), d.isUnclamped()}), (Seq{(std::vector<double>{0.5}), 1}));
   const ERKnotVector u = Union(kv(1, {0, 0, 1, 1}), kv(1, {0, 0, 0.5, 1, 1}));
-  EXPECT_EQ(knots(u), (std::vector<double>{0, 0, 0.5, 1, 1}));
-  EXPECT_EQ(u.isUnclamped(), 0);
+  EXPECT_EQ((Seq{knots(u), u.isUnclamped()}), (Seq{(std::vector<double>{0, 0, 0.5, 1, 1}), 0}));
   // Vectors that do not end together, or damaged ones, still merge to the end of both.
   EXPECT_EQ(knots(Union(kv(1, {0, 0, 1, 1}), kv(1, {0, 0, 3, 3}))),
             (std::vector<double>{0, 0, 1, 1, 3, 3}));
@@ -228,9 +226,8 @@ TEST(KnotVector, SequenceOperations) {
   c.concat(kv(2, {1, 1, 1, 2, 2, 2}));
   EXPECT_EQ(knots(c), (std::vector<double>{0, 0, 0, 1, 1, 1, 2, 2, 2}));
   const ERKnotVector sub = kv(2, {0, 0, 0, 1, 2, 2, 2}).subVector(1, 5);
-  EXPECT_EQ(knots(sub), (std::vector<double>{0, 0, 1, 2, 2}));
-  EXPECT_EQ(sub.isUnclamped(), 1);
-  EXPECT_EQ(kv(2, {0, 1, 2}).subVector(-3, 50).length(), 3);
+  EXPECT_EQ((Seq{knots(sub), sub.isUnclamped(), kv(2, {0, 1, 2}).subVector(-3, 50).length()}),
+            (Seq{(std::vector<double>{0, 0, 1, 2, 2}), 1, 3}));
   EXPECT_EQ(knots(kv(1, {0, 0, 1, 2, 2}).GetPrautzsch(2)),
             (std::vector<double>{0, 0, 1, 1, 2, 2, 2}));
 
@@ -286,8 +283,7 @@ TEST(KnotVector, StoredImageAndPrintForm) {
   for (double v : {0.0, 0.0, 0.5, 1.0, 1.0}) qorv_test::putDouble(expected, v);
   qorv_test::putInt(expected, 1);
   qorv_test::putInt(expected, 0);
-  EXPECT_EQ(qorv_test::imageOf(k), expected);
-  EXPECT_EQ(k.binaryStoreSize(), expected.size());
+  EXPECT_EQ((Seq{qorv_test::imageOf(k), k.binaryStoreSize()}), (Seq{expected, expected.size()}));
   ERKnotVector back;
   ASSERT_EQ(qorv_test::restoreValue(back, expected), 1);
   EXPECT_EQ(knots(back), knots(k));

@@ -157,8 +157,7 @@ TEST(PoleCurves, QuadraticBezierValues) {
   ERVec<ERPole2DH> h;
   for (const ERPoint2D& q : parabola()) h.append(ERPole2DH(q, 1.0));
   const ERCpoleNURBS2D n(h);
-  EXPECT_EQ(n.isBezier(), 1);
-  EXPECT_EQ(n.PtCur(0.5).secondOrder(), ERVector2D(0, -8));
+  EXPECT_EQ((Seq{n.isBezier(), n.PtCur(0.5).secondOrder()}), (Seq{1, ERVector2D(0, -8)}));
 }
 
 TEST(PoleCurves, VanishingWeightsAndBrokenCurvesGiveNaN) {
@@ -203,8 +202,7 @@ TEST(PoleCurves, VanishingWeightsAndBrokenCurvesGiveNaN) {
   EXPECT_EQ(ERCpoleNURBS2D(f, ERKnotVector(2, down, 6)).isValid(), 0);
   ERVec<ERPole2DH> nanPoles(f);
   nanPoles[1] = ERPole2DH(std::nan(""), 1, 1);
-  EXPECT_EQ(ERCpoleNURBS2D(nanPoles).isValid(), 0);
-  EXPECT_EQ(ERCpoleNURBS2D(f).isValid(), 1);
+  EXPECT_EQ((Seq{ERCpoleNURBS2D(nanPoles).isValid(), ERCpoleNURBS2D(f).isValid()}), (Seq{0, 1}));
   EXPECT_EQ(ERCpoleBezier2D(parabola(), ERLimites(1.0, 1.0)).isValid(), 0);
 }
 

@@ -123,8 +123,7 @@ TEST(PolynomialPatch, StoredImageAndPrintForm) {
   qorv_test::putDouble(expected, 0);
   qorv_test::putDouble(expected, 0);
   qorv_test::putDouble(expected, 1);
-  EXPECT_EQ(qorv_test::imageOf(p), expected);
-  EXPECT_EQ(p.binaryStoreSize(), expected.size());
+  EXPECT_EQ((Seq{qorv_test::imageOf(p), p.binaryStoreSize()}), (Seq{expected, expected.size()}));
   ERPatchCPoly2D r;
   qorv_test::restoreValue(r, expected);
   EXPECT_EQ(r.polynomials()[1], p.polynomials()[1]);
