@@ -298,8 +298,7 @@ TEST(MeshBuilder, CollectsTheIsoLinesOfASurface) {
     int begins = 0, ends = 0;
     std::vector<ERVec<ERPoint3D>> lines;
   } mesh;
-  EXPECT_EQ(mesh.display_quality(), 21);
-  EXPECT_EQ(gmProcessMesh(5, 0.1).display_quality(), 5);
+  EXPECT_EQ((Seq{mesh.display_quality(), gmProcessMesh(5, 0.1).display_quality()}), (Seq{21, 5}));
   EXPECT_EQ(mesh.v_density(), 2);
   const CylinderPatch cyl(1.0, 0.0, M_PI / 2, 0.0, 2.0);
   mesh.tessellate(cyl);
@@ -360,8 +359,7 @@ TEST(DxfInput, FilesOfAnotherWriter) {
   ERVec<ERPoint3D> pts;
   ASSERT_TRUE(lw.read(pts)) << lw.reason();
   ASSERT_EQ(pts.length(), 3);
-  EXPECT_EQ(pts[1], ERPoint3D(2, 3, 2.25));
-  EXPECT_EQ(pts[2], ERPoint3D(-1, 7, 2.25));
+  EXPECT_EQ((Seq{pts[1], pts[2]}), (Seq{ERPoint3D(2, 3, 2.25), ERPoint3D(-1, 7, 2.25)}));
   std::remove((dir + "_lw.dxf").c_str());
   std::remove(scriptPath.c_str());
 }

@@ -122,8 +122,7 @@ TEST(MeasuredPoints, FilesAsMeasuringSoftwareExportsThem) {
     std::vector<gmMeasuredPoint> points;
     std::vector<gmSkippedLine> skipped;
     const gmMeasuredFormat format = gmReadMeasuredPoints(in, points, skipped);
-    EXPECT_EQ(format.delimiter, file.delimiter);
-    EXPECT_EQ(format.decimal, file.decimal);
+    EXPECT_EQ((Seq{format.delimiter, format.decimal}), (Seq{file.delimiter, file.decimal}));
     std::size_t p = 0, s = 0;
     for (const Expected& e : file.lines) {
       SCOPED_TRACE(e.line);

@@ -191,8 +191,7 @@ TEST(TargetPoint, RecordsArchivesAndPrintForms) {
     ASSERT_EQ(imageOf(back), before) << n;
   }
   restoreFrom(back, b);
-  EXPECT_EQ(imageOf(back), b);
-  EXPECT_EQ(back.measured_point().probe_diameter(), 7.0);
+  EXPECT_EQ((Seq{imageOf(back), back.measured_point().probe_diameter()}), (Seq{b, 7.0}));
   EXPECT_EQ(back.measured_point().id(), 70000);
 
   // Archive: the probe point in its 16-bit form, 1 + 24 + 58 + 48 bytes.
@@ -303,8 +302,7 @@ TEST(ProbePoint, ArchivesWithAndWithoutTheClass) {
     ERCMMPointWithDiameter back;
     in >> back;
     EXPECT_EQ(back.id(), static_cast<long>(static_cast<std::uint32_t>(id) & 0xFFFF)) << id;
-    EXPECT_EQ(back.probe_diameter(), 0.5);
-    EXPECT_EQ(back.pretouch_point(), ERPoint3D(1, 2, 4));
+    EXPECT_EQ((Seq{back.probe_diameter(), back.pretouch_point()}), (Seq{0.5, ERPoint3D(1, 2, 4)}));
   }
   // Wrong direction: the framework's archive exception.
   ERCMMPointWithDiameter p;
