@@ -187,8 +187,7 @@ TEST(BTreeImages, SmallTreeNodesInfoAndRootChanges) {
     const Bytes info = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x55, 0x05, 0, 0, 0, 0,
                         0,    0,    4,    0,    0,    0,    2,    0,    0,    0,    2, 0, 0, 0,
                         0xFF, 0xFF, 0xFF, 0xFF, 0,    0,    0,    0,    1,    0,    0, 0};
-    EXPECT_EQ(Bytes(b.begin() + base, b.begin() + base + 40), info);
-    EXPECT_EQ(u32(b, 280), 44u);
+    EXPECT_EQ((Seq{Bytes(b.begin() + base, b.begin() + base + 40), u32(b, 280)}), (Seq{info, 44u}));
 
     for (std::int32_t k = 1; k <= 4; ++k)
       ASSERT_EQ(t.insertKeyAndValue(rawKey(k).data(), 100 + k), 1);
@@ -306,8 +305,7 @@ TEST(BTreeKeys, DuplicatesAbsentKeysAndReplacement) {
   EXPECT_EQ(t.insertKeyAndValue(rawKey(7).data(), 71), 0);
   EXPECT_EQ((Seq{t.entries(), t.findValue(rawKey(7).data())}), (Seq{1, 70}));
   EXPECT_EQ((Seq{t.replaceValue(rawKey(7).data(), 72, old), old}), (Seq{1, 70}));
-  EXPECT_EQ(t.findValue(rawKey(7).data()), 72);
-  EXPECT_EQ(t.contains(rawKey(7).data()), 1);
+  EXPECT_EQ((Seq{t.findValue(rawKey(7).data()), t.contains(rawKey(7).data())}), (Seq{72, 1}));
   EXPECT_EQ(t.contains(rawKey(8).data()), 0);
 
   // The only key goes: the root block is freed and the tree is empty; it fills again.
@@ -646,8 +644,7 @@ TEST(BTreeCorrupt, ForeignInfoStartsEmptyAndWritesOnlyWhenChanged) {
   writeBytes(tmp.path, b);
   {
     Opened o(tmp.c_str(), 10, 0, 4, 1, base, 2, 2);
-    EXPECT_EQ(o.tree->entries(), 0);
-    EXPECT_EQ(o.tree->findValue(rawKey(3).data()), -1);
+    EXPECT_EQ((Seq{o.tree->entries(), o.tree->findValue(rawKey(3).data())}), (Seq{0, -1}));
   }
   EXPECT_EQ(readBytes(tmp.path), b);  // opened and closed unchanged: not a byte written
 }

@@ -88,8 +88,7 @@ TEST(CADObjectID, TextsAndHashes) {
   CADObjectID id = fullId();
   EXPECT_EQ((Seq{id.internal_type(), id.as_string(0), id.as_string(1)}),
             (Seq{gmObjectIDFull, "H12S3 (b)", "H12S3 (Model b)"}));
-  EXPECT_EQ(id.as_string(2), "H12S3 (Model \"/a/b\" (Face))");
-  EXPECT_EQ(id.as_string(3), "");
+  EXPECT_EQ((Seq{id.as_string(2), id.as_string(3)}), (Seq{"H12S3 (Model \"/a/b\" (Face))", ""}));
   EXPECT_EQ(id.container_hash(), fnv1a("H12S3 (Model b)"));
 
   // A file name space is not displayed; an invalid one prints (null) in the full form.
@@ -251,8 +250,7 @@ TEST(GroupStructure, Sequences) {
   const gmCADGroupStructure upper = solid.group_to_depth(1), lower = solid.group_to_depth(2);
   EXPECT_EQ(std::string(upper.path().c_str()), "/p/q");
   EXPECT_FALSE(upper.is_solid());
-  EXPECT_EQ(lower.solid_depth(), 2);
-  EXPECT_EQ(std::string(lower.path().c_str()), "/p/q/r");
+  EXPECT_EQ((Seq{lower.solid_depth(), std::string(lower.path().c_str())}), (Seq{2, "/p/q/r"}));
   EXPECT_FALSE(root.group_to_depth(0).is_root());
 
   ERDBObject o;

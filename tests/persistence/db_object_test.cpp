@@ -55,9 +55,8 @@ TEST(ERDBObject, RecordsByteForByte) {
   put32(expected, 3);
   expected = text(expected, "ab");
   put32(expected, 1);
-  EXPECT_EQ(imageOf(named), expected);
-  EXPECT_EQ(named.properties().binaryStoreSize(), 16u);
-  EXPECT_EQ(named.binaryStoreSize(), expected.size());
+  EXPECT_EQ((Seq{imageOf(named), named.properties().binaryStoreSize(), named.binaryStoreSize()}),
+            (Seq{expected, 16u, expected.size()}));
 
   // Keys 1, 11, 21 and 256 share bucket 1 (the hash is the key modulo 255) and keep their
   // insertion order there; key 10 goes to bucket 0 and comes first; 255 hashes to 0 too.
@@ -127,9 +126,8 @@ TEST(ERDBObject, AccessorsAndTheirSideEffects) {
   EXPECT_STREQ(o.name(), "part");
   EXPECT_EQ(o.color_rgb(), 0xFF00FFul);
   EXPECT_STREQ(o.level_name(), "L1");
-  EXPECT_EQ(o.num_faults(), 2);
-  EXPECT_EQ(o.findProperty(ERDBObject::kColorRgb)->getType(), ERDBObjProperty::ULONG);
-  EXPECT_EQ(o.type(), 0);
+  EXPECT_EQ((Seq{o.num_faults(), o.findProperty(ERDBObject::kColorRgb)->getType(), o.type()}),
+            (Seq{2, ERDBObjProperty::ULONG, 0}));
 
   ERDBObject copy(o);
   EXPECT_STREQ(copy.name(), "part");
@@ -173,9 +171,8 @@ TEST(ERDBObjProperty, ConversionsAreDefinedForEveryValue) {
     std::ostringstream label;
     c.p.printOn(label);
     SCOPED_TRACE(label.str());
-    EXPECT_EQ(static_cast<int>(c.p), c.asInt);
-    EXPECT_EQ(static_cast<long>(c.p), c.asInt);
-    EXPECT_EQ(static_cast<unsigned>(c.p), c.asUnsigned);
+    EXPECT_EQ((Seq{static_cast<int>(c.p), static_cast<long>(c.p), static_cast<unsigned>(c.p)}),
+              (Seq{c.asInt, c.asInt, c.asUnsigned}));
     EXPECT_EQ(static_cast<unsigned long>(c.p), c.asUnsigned);
     const double d = static_cast<double>(c.p);
     if (std::isnan(c.asDouble)) {
@@ -248,8 +245,7 @@ TEST(ERDBObject, DamagedRecordsLeaveTheObjectUnchanged) {
   ERDBObject o;
   o.property(4, 5);
   restoreFrom(o, odd);
-  EXPECT_EQ(o.findProperty(4)->getType(), ERDBObjProperty::UNDEF);
-  EXPECT_EQ(o.level(), 77);
+  EXPECT_EQ((Seq{o.findProperty(4)->getType(), o.level()}), (Seq{ERDBObjProperty::UNDEF, 77}));
 
   // Random bytes never crash and never grow the table past what the record could hold.
   std::mt19937_64 rng(qorv_test::seedFor(25));
@@ -290,12 +286,10 @@ TEST(ERDBObject, RoundTripThroughADatabaseWithTheReference) {
   t_SmartPtr<ERDBObject> back(ERDBObject::castdown(db->RetrieveAndCreate(namedId).get()));
   ASSERT_TRUE(back);
   EXPECT_STREQ(back->name(), "bracket");
-  EXPECT_EQ(back->color(), 12);
-  EXPECT_EQ(static_cast<double>(*back->findProperty(40)), -0.5);
+  EXPECT_EQ((Seq{back->color(), static_cast<double>(*back->findProperty(40))}), (Seq{12, -0.5}));
   const ERSegment2D* seg = ERSegment2D::castdown(back->object().get());
   ASSERT_NE(seg, nullptr);
-  EXPECT_EQ(seg->getP1(), ERPoint2D(1, 2));
-  EXPECT_EQ(seg->getP2(), ERPoint2D(3, 5));
+  EXPECT_EQ((Seq{seg->getP1(), seg->getP2()}), (Seq{ERPoint2D(1, 2), ERPoint2D(3, 5)}));
   t_SmartPtr<ERDBObject> bare(ERDBObject::castdown(db->RetrieveAndCreate(bareId).get()));
   ASSERT_TRUE(bare);
   EXPECT_TRUE(bare->object().isNull());

@@ -293,8 +293,7 @@ TEST(BlockHeapRing, The33rdUnmergeableExtentOpensASecondNode) {
   EXPECT_EQ(root.next, f.node);
   const Node n = nodeAt(img, f.node);
   EXPECT_EQ(n.magic, 588u);  // over the block's size word
-  EXPECT_EQ(n.count, 1);
-  EXPECT_EQ(n.entries[0], std::make_pair(std::uint32_t(f.x - 4), 16u));
+  EXPECT_EQ((Seq{n.count, n.entries[0]}), (Seq{1, std::make_pair(std::uint32_t(f.x - 4), 16u)}));
   for (int k = 1; k < 64; ++k) EXPECT_EQ(u32(img, f.node + 4 + 4 * k), k == 32 ? 16u : 0u) << k;
   EXPECT_EQ((Seq{n.next, f.fm->endData()}), (Seq{12, f.node + 268}));
   EXPECT_EQ(static_cast<const ERListManager*>(f.fm->listManager())->currentOffset(), f.node);

@@ -175,8 +175,7 @@ TEST(Journal, OnlyAWholeJournalIsTrustedAndNoneIsRemovedUntrusted) {
       EXPECT_EQ(facade.Open(file.c_str(), 1), gmJournalRefused);
       // Recovery plays back what verifies and keeps the journal aside.
       const ERJournalRecovery r = ERFileManager::recoverJournal(file.c_str());
-      EXPECT_EQ(r.kind, ERJournalRecovery::damaged);
-      EXPECT_EQ(r.playedBack, c.playedBack);
+      EXPECT_EQ((Seq{r.kind, r.playedBack}), (Seq{ERJournalRecovery::damaged, c.playedBack}));
       EXPECT_FALSE(ERFile::Exists(journal.c_str()));
       EXPECT_TRUE(readBytes(r.keptAs) == c.bytes);
       std::remove(r.keptAs.c_str());
@@ -284,8 +283,7 @@ TEST(Journal, ANewFileKilledAtItsFirstCommitReadsEmpty) {
       EXPECT_TRUE(db->check().empty());
       EXPECT_FALSE(db->RetrieveAndCreate(1));
       ERDataBase facade;
-      EXPECT_EQ(facade.Open(file.c_str(), 1), gmSuccess);
-      EXPECT_EQ(facade.getNbEnt(), 0);
+      EXPECT_EQ((Seq{facade.Open(file.c_str(), 1), facade.getNbEnt()}), (Seq{gmSuccess, 0}));
     }
     EXPECT_TRUE(ERObjectDataBase::check(file.c_str()).empty());
     EXPECT_TRUE(readBytes(file.path) == left);

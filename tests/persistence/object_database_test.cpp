@@ -163,8 +163,7 @@ TEST(ObjectDataBase, IdentifiersSignaturesAndRestoring) {
   t_SmartPtr<ERObject> made = db->RetrieveAndCreate(3);
   ASSERT_TRUE(made);
   EXPECT_STREQ(made->className(), "TLabel");
-  EXPECT_EQ(TLabel::castdown(made.get())->code, 7);
-  EXPECT_EQ(made->getObjectID(), 3);
+  EXPECT_EQ((Seq{TLabel::castdown(made.get())->code, made->getObjectID()}), (Seq{7, 3}));
   EXPECT_EQ(made->Database(), db.get());
   EXPECT_EQ(made->references(), 1u);
 
@@ -187,8 +186,7 @@ TEST(ObjectDataBase, ReferencedObjectsFollowIntoTheSameFile) {
     head.next->next = new TNode(3.0);
     EXPECT_EQ(head.Save(db.get()), 1);
     EXPECT_EQ(head.getObjectID(), 1);  // numbered before its record, and so its members
-    EXPECT_EQ(head.next->getObjectID(), 2);
-    EXPECT_EQ(head.next->next->getObjectID(), 3);
+    EXPECT_EQ((Seq{head.next->getObjectID(), head.next->next->getObjectID()}), (Seq{2, 3}));
     EXPECT_EQ(head.next->Database(), db.get());
     db->Close();
   }
