@@ -172,9 +172,8 @@ TEST(RegionGrid, FilledStateCounts) {
   ERRegion2D h(1, 0);
   h.Add(Pts({{4, 4}, {6, 4}, {6, 6}, {4, 6}}));
   const ERRegion2DGrid hg(h);
-  EXPECT_EQ(hg.get_outside_value(), 1u);
-  EXPECT_EQ(hg.inside(ERPoint2D(50, 50)), ERRegion2DGrid::INSIDE);
-  EXPECT_EQ(hg.inside(ERPoint2D(5, 5)), ERRegion2DGrid::OUTSIDE);
+  EXPECT_EQ((Seq{hg.get_outside_value(), hg.inside(ERPoint2D(50, 50)), hg.inside(ERPoint2D(5, 5))}),
+            (Seq{1u, ERRegion2DGrid::INSIDE, ERRegion2DGrid::OUTSIDE}));
   // No loops: the whole plane.
   const ERRegion2D none(1, 1);
   const ERRegion2DGrid ng(none);

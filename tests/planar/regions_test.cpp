@@ -92,8 +92,7 @@ TEST(Inside, DegenerateAndBadInput) {
   EXPECT_EQ(Inside(ERPoint2D(1, 1), poly({{1, 1}})), 1);
   EXPECT_EQ(Inside(ERPoint2D(1, 2), poly({{1, 1}})), 3);
   const Pts two = poly({{0, 0}, {2, 2}});
-  EXPECT_EQ(Inside(ERPoint2D(1, 1), two), 2);
-  EXPECT_EQ(Inside(ERPoint2D(2, 2), two), 1);
+  EXPECT_EQ((Seq{Inside(ERPoint2D(1, 1), two), Inside(ERPoint2D(2, 2), two)}), (Seq{2, 1}));
   EXPECT_EQ(Inside(ERPoint2D(1, 0.5), two), 3);
   const Pts sq = poly({{0, 0}, {1, 0}, {1, 1}, {0, 1}});
   EXPECT_EQ(Inside(ERPoint2D(nan, 0.5), sq), 3);
@@ -357,8 +356,7 @@ TEST(Region, IntersectWithSnapTakesTheSideThatGainsLength) {
   // Well inside: both offsets gain nothing, the plain clipping stays.
   r.IntersectWithSnap(poly({{1, 2}, {3, 2}}), pieces, 0.01);
   ASSERT_EQ(pieces.length(), 1);
-  EXPECT_EQ(pieces[0][0], ERPoint2D(1, 2));
-  EXPECT_EQ(pieces[0][1], ERPoint2D(3, 2));
+  EXPECT_EQ((Seq{pieces[0][0], pieces[0][1]}), (Seq{ERPoint2D(1, 2), ERPoint2D(3, 2)}));
   // Far away or gaining less than ten snaps: nothing.
   r.IntersectWithSnap(poly({{50, 50}, {60, 50}}), pieces, 0.01);
   EXPECT_EQ(pieces.length(), 0);
