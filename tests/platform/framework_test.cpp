@@ -128,8 +128,7 @@ TEST(ThreadLocal, OnePerThreadDestroyedAtThreadExit) {
 
 TEST(ExtensionModule, LibrariesJoinAndLeaveTheChain) {
   AFX_EXTENSION_MODULE state;
-  EXPECT_EQ(AfxInitExtensionModule(state, &state), 1);
-  EXPECT_EQ(state.bInitialized, 1);
+  EXPECT_EQ((Seq{AfxInitExtensionModule(state, &state), state.bInitialized}), (Seq{1, 1}));
   CDynLinkLibrary* before = CDynLinkLibrary::first();
   {
     CDynLinkLibrary lib(state);
