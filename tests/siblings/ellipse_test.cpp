@@ -321,8 +321,7 @@ TEST(EllipseClosestPoint, PointListHoldsFourAndRefusesMore) {
   zrkCurvePointList2 list;
   for (int i = 0; i < zrkCurvePointList2::kCapacity; ++i) EXPECT_TRUE(list.append({1.0 * i, 0}));
   EXPECT_FALSE(list.append({9, 9}));
-  EXPECT_EQ(list.size(), zrkCurvePointList2::kCapacity);
-  EXPECT_EQ(list[3], giPoint2(3, 0));
+  EXPECT_EQ((Seq{list.size(), list[3]}), (Seq{zrkCurvePointList2::kCapacity, giPoint2(3, 0)}));
   EXPECT_EQ(std::distance(list.begin(), list.end()), 4);
 }
 
