@@ -175,9 +175,8 @@ TYPED_TEST(IntrusiveList, ReferencesAndEdges) {
   EXPECT_EQ((Seq{list.at(3), list.at(-1), list.removeAt(3)}), (Seq{nullptr, nullptr, nullptr}));
   EXPECT_TRUE(list.containsReference(&b));
   EXPECT_FALSE(list.containsReference(&stranger));
-  EXPECT_EQ(list.occurrencesOfReference(&c), 1);
-  EXPECT_EQ(list.removeReference(&stranger), nullptr);
-  EXPECT_EQ(list.entries(), 3);
+  EXPECT_EQ((Seq{list.occurrencesOfReference(&c), list.removeReference(&stranger), list.entries()}),
+            (Seq{1, nullptr, 3}));
   EXPECT_EQ(list.removeReference(&c), &c);  // the last one: the tail follows
   EXPECT_EQ(list.last(), &b);
   list.append(&c);
@@ -283,8 +282,7 @@ TEST(ListPersistence, StoredImageAndRoundTrip) {
                           0, 0, 0, 0, 1, 0, 0, 0,   // present, identifier 1
                           1, 0, 0, 0,               // null
                           0, 0, 0, 0, 2, 0, 0, 0};  // present, identifier 2
-  EXPECT_EQ(readBytes(t.path), expected);
-  EXPECT_EQ(list.first()->getObjectID(), 1);
+  EXPECT_EQ((Seq{readBytes(t.path), list.first()->getObjectID()}), (Seq{expected, 1}));
 
   ERTValSlist<t_SmartPtr<TListItem>> back;
   back.append(t_SmartPtr<TListItem>(new TListItem(9)));  // emptied first

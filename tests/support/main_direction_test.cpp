@@ -42,8 +42,7 @@ TEST(MainDirection, CodesStringsAndOpposites) {
   EXPECT_EQ(D(Coord3D::Y, 1), D::PLUS_Y);
   for (int c = 0; c < 6; ++c) {
     const D d(static_cast<D::TypeDir>(c));
-    EXPECT_EQ(static_cast<int>(d.axe()), c / 2);
-    EXPECT_EQ(d.sens(), c % 2 ? -1 : 1);
+    EXPECT_EQ((Seq{static_cast<int>(d.axe()), d.sens()}), (Seq{c / 2, c % 2 ? -1 : 1}));
     const ERVector3D v = d;
     EXPECT_EQ((Seq{v, D(v), -(-d)}), (Seq{d.sens() * ERVector3D(d.axe()), d, d}));
     EXPECT_EQ((-d).vector(), -v);

@@ -161,8 +161,7 @@ TEST(QuickAlgebraMatrix, ProductsAgainstPlainRecomputation) {
     expectNear(c, pc, 1e-9);
     // (AB)^T = B^T A^T, and transposing twice is the identity.
     EXPECT_EQ(c.transpose(), b.transpose() * a.transpose());
-    EXPECT_EQ(a.transpose().transpose(), a);
-    EXPECT_EQ(ERMatrix<double>::identity(n) * a, a);
+    EXPECT_EQ((Seq{a.transpose().transpose(), ERMatrix<double>::identity(n) * a}), (Seq{a, a}));
     EXPECT_EQ(a * ERMatrix<double>::identity(m), a);
     // Matrix times vector agrees with a one-column matrix product, and v^T M with (M^T v).
     const ERVec<double> v = b.col(0);

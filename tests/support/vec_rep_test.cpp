@@ -39,12 +39,9 @@ ERVecRep* freshBlock(std::size_t bytes) {
 }  // namespace
 
 TEST(VecRepCapacity, ClassesOf64Bytes) {
-  EXPECT_EQ(ERVecRep::adjustCapacity(0), 64u);
-  EXPECT_EQ(ERVecRep::adjustCapacity(1), 64u);
-  EXPECT_EQ(ERVecRep::adjustCapacity(64), 64u);
-  EXPECT_EQ(ERVecRep::adjustCapacity(65), 128u);
-  EXPECT_EQ(ERVecRep::adjustCapacity(128), 128u);
-  EXPECT_EQ(ERVecRep::adjustCapacity(129), 192u);
+  EXPECT_EQ((Seq{ERVecRep::adjustCapacity(0), ERVecRep::adjustCapacity(1)}), (Seq{64u, 64u}));
+  EXPECT_EQ((Seq{ERVecRep::adjustCapacity(64), ERVecRep::adjustCapacity(65)}), (Seq{64u, 128u}));
+  EXPECT_EQ((Seq{ERVecRep::adjustCapacity(128), ERVecRep::adjustCapacity(129)}), (Seq{128u, 192u}));
   for (std::size_t n : {1u, 64u, 65u, 129u, 1000u}) {
     ERVecRep* r = ERVecRep::getRep(n);
     EXPECT_EQ(r->capacity(), ERVecRep::adjustCapacity(n));
@@ -55,14 +52,11 @@ TEST(VecRepCapacity, ClassesOf64Bytes) {
 }
 
 TEST(VecRepCapacity, SettersReturnThePreviousValueAndChangeThePolicy) {
-  EXPECT_EQ(ERVecRep::initialCapacity(100), 64u);
-  EXPECT_EQ(ERVecRep::resizeIncrement(50), 64u);
-  EXPECT_EQ(ERVecRep::adjustCapacity(100), 100u);
-  EXPECT_EQ(ERVecRep::adjustCapacity(101), 150u);
+  EXPECT_EQ((Seq{ERVecRep::initialCapacity(100), ERVecRep::resizeIncrement(50)}), (Seq{64u, 64u}));
+  EXPECT_EQ((Seq{ERVecRep::adjustCapacity(100), ERVecRep::adjustCapacity(101)}), (Seq{100u, 150u}));
   EXPECT_EQ(ERVecRep::adjustCapacity(151), 200u);
   EXPECT_EQ(ERVecRep::resizeIncrement(0), 50u);  // clamped to 1
-  EXPECT_EQ(ERVecRep::adjustCapacity(101), 101u);
-  EXPECT_EQ(ERVecRep::initialCapacity(64), 100u);
+  EXPECT_EQ((Seq{ERVecRep::adjustCapacity(101), ERVecRep::initialCapacity(64)}), (Seq{101u, 100u}));
   EXPECT_EQ(ERVecRep::resizeIncrement(64), 1u);
   EXPECT_EQ((Seq{ERVecRep::maxWaste(7), ERVecRep::maxWaste(64)}), (Seq{64u, 7u}));
 }
