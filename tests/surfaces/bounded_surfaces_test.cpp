@@ -472,8 +472,7 @@ TEST(BoundedCylinder, DefaultsAndTheWindowOfItsAngle) {
   EXPECT_EQ(d, -2);
   // The unbounded cylinder from it: its axis line.
   const ERCylinder unbounded(half);
-  EXPECT_EQ(unbounded.radius(), 2);
-  EXPECT_EQ(unbounded.axe().dirVector(), ERVector3D(0, 0, 1));
+  EXPECT_EQ((Seq{unbounded.radius(), unbounded.axe().dirVector()}), (Seq{2, ERVector3D(0, 0, 1)}));
 }
 
 TEST(BoundedSphere, LongitudeSnapsBeforeItWraps) {
@@ -495,8 +494,7 @@ TEST(BoundedSphere, LongitudeSnapsBeforeItWraps) {
   // Latitude: within a float's epsilon outside snaps, farther does not.
   const ERBoundedSphere band(ERPmIsometrie3D(), 1, ERLimites(0, 6), ERLimites(0.1, 0.5));
   ASSERT_EQ(band.ProjectionNormale(at(1, 0.1 - 1e-8), 0, uv, 1), 1);
-  EXPECT_EQ(uv.y(), 0.1);
-  EXPECT_EQ(band.ProjectionNormale(at(1, 0.1 - 1e-6), 0, uv, 1), 0);
+  EXPECT_EQ((Seq{uv.y(), band.ProjectionNormale(at(1, 0.1 - 1e-6), 0, uv, 1)}), (Seq{0.1, 0}));
   // Poles and the centre.
   ASSERT_EQ(s.ProjectionNormale(ERPoint3D(0, 0, 5), 0, uv, 1), 1);
   EXPECT_EQ(uv, ERPoint2D(0, M_PI / 2));
@@ -506,15 +504,13 @@ TEST(BoundedSphere, LongitudeSnapsBeforeItWraps) {
   EXPECT_EQ(distance(s.project_inbound(ERPoint3D(0, 0, 0)), s(0, -M_PI / 2)), 0);
   const ERSphere unbounded(
       ERBoundedSphere(ERSphere(ERPoint3D(1, 2, 3), 4), ERLimites(0, 1), ERLimites(0, 1)));
-  EXPECT_EQ(unbounded.center(), ERPoint3D(1, 2, 3));
-  EXPECT_EQ(unbounded.radius(), 4);
+  EXPECT_EQ((Seq{unbounded.center(), unbounded.radius()}), (Seq{ERPoint3D(1, 2, 3), 4}));
 }
 
 TEST(BoundedCone, FarNappeApexStartAndConstructors) {
   // Apex at the origin, 30 degrees, U starts at the apex.
   const ERBoundedCone c(ERPmIsometrie3D(), M_PI / 6, 0, 2);
-  EXPECT_EQ(c.NUfin(), 2);
-  EXPECT_EQ(c.getBoundV(), ERLimites(0, 6.283185307179586));
+  EXPECT_EQ((Seq{c.NUfin(), c.getBoundV()}), (Seq{2, ERLimites(0, 6.283185307179586)}));
   ERPoint2D uv;
   const double t = std::tan(M_PI / 6);
   ASSERT_EQ(c.ProjectionNormale(ERPoint3D(0, 1, 1), 0, uv, 1), 1);
@@ -602,8 +598,7 @@ TEST(BoundedPlane, LimitsReverseScaleAndDistance) {
   // reverse: limits exchanged, S'(u, v) = S(v, u), normal turned.
   ERBoundedPlane r(p);
   r.reverse();
-  EXPECT_EQ(r.getBoundU(), ERLimites(0, 1));
-  EXPECT_EQ(r.getBoundV(), ERLimites(0, 2));
+  EXPECT_EQ((Seq{r.getBoundU(), r.getBoundV()}), (Seq{ERLimites(0, 1), ERLimites(0, 2)}));
   EXPECT_LE(distance(r(0.25, 1.5), p(1.5, 0.25)), 1e-15);
   EXPECT_LE((r.PtCur(0.2, 0.3).normale() + p.PtCur(0.3, 0.2).normale()).norme(), 1e-15);
   EXPECT_EQ(ERPlane(r).normalVector().z(), -1);

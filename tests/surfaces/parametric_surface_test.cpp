@@ -406,13 +406,11 @@ TEST(BoundedSurface, NormalProjectionObjective) {
   Patch s(Patch::Sphere, -2, 2, -1, 1, 3);
   const ERPoint3D q(4, 5, 2);
   FunctorNormalProjection<ERAnyBoundedSurface> f(&s, q);
-  EXPECT_EQ(f.nbVariables(), 2);
-  EXPECT_EQ(f.evaluation().parameter().x(), DBL_MAX);
+  EXPECT_EQ((Seq{f.nbVariables(), f.evaluation().parameter().x()}), (Seq{2, DBL_MAX}));
   const int before = s.evaluations;
   EXPECT_EQ(f(QuickAlgebra::ERVec<double>({2.5, 0.0})), 3.4028234663852886e38);
   EXPECT_EQ(f(QuickAlgebra::ERVec<double>({0.0, -1.01})), 3.4028234663852886e38);
-  EXPECT_EQ(s.evaluations, before);
-  EXPECT_EQ(f.evaluation().parameter().y(), DBL_MAX);
+  EXPECT_EQ((Seq{s.evaluations, f.evaluation().parameter().y()}), (Seq{before, DBL_MAX}));
   // At Q's radial foot the normal line passes through Q.
   const double u = std::atan2(5.0, 4.0), v = std::atan2(2.0, std::hypot(4.0, 5.0));
   EXPECT_NEAR(f(QuickAlgebra::ERVec<double>({u, v})), 0, 1e-13);

@@ -86,8 +86,7 @@ TEST(InfoPoint3DSurf, InlineOrder2RecordAgreesWithTheMatrixForm) {
   ERInfoPoint3DSurf copy = r;
   (void)copy.derivatives();
   copy.set(0, 0, 9, 9, 9);
-  EXPECT_EQ(copy.derivatives()[0], ERPoint3D(9, 9, 9));
-  EXPECT_EQ(r.point(), ERPoint3D(1, 2, 3));
+  EXPECT_EQ((Seq{copy.derivatives()[0], r.point()}), (Seq{ERPoint3D(9, 9, 9), ERPoint3D(1, 2, 3)}));
 }
 
 TEST(InfoPoint3DSurf, PrintForm) {

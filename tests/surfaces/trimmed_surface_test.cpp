@@ -152,8 +152,7 @@ TEST(TrimmedSurface, LoopsAreAddedByTheSideRules) {
   // No loop: all the limits, and the region answers "touching".
   EXPECT_EQ(s.isInBound(ERPoint2D(1.9, -1.9)), 1);
   ERMinimax2D window(0, 0, 1, 1);
-  EXPECT_EQ(s.PositionFenetre(window), ER_MINMAX_POLYGONE_TOUCHING);
-  EXPECT_EQ(s.udeb(), -2);
+  EXPECT_EQ((Seq{s.PositionFenetre(window), s.udeb()}), (Seq{ER_MINMAX_POLYGONE_TOUCHING, -2}));
   const Polygon sq = {{-1, -1}, {1, -1}, {1, 1}, {-1, 1}};
   const Polygon h1 = {{-0.5, -0.5}, {0, -0.5}, {0, 0}, {-0.5, 0}};
   const Polygon h2 = {{0.2, 0.2}, {0.6, 0.2}, {0.6, 0.6}};
@@ -169,8 +168,7 @@ TEST(TrimmedSurface, LoopsAreAddedByTheSideRules) {
   EXPECT_EQ(s.addBound(loop(sq).get(), ERSurfaceBoundary::OUTER), 0);
   EXPECT_EQ(s.addBound(loop(sq).get(), ERSurfaceBoundary::NOT_CLASSIFIED), 0);
   EXPECT_EQ(s.addBound(loop(sq).get(), static_cast<ERSurfaceBoundary::Side>(5)), 0);
-  EXPECT_EQ(s.addBound(nullptr, ERSurfaceBoundary::INNER), 0);
-  EXPECT_EQ(s.nbBounds(), 2);
+  EXPECT_EQ((Seq{s.addBound(nullptr, ERSurfaceBoundary::INNER), s.nbBounds()}), (Seq{0, 2}));
   ASSERT_EQ(s.addBound(*loop(h2), ERSurfaceBoundary::INNER), 1);
   EXPECT_EQ(s.isInBound(ERPoint2D(0.5, 0.3)), 0);
   ASSERT_TRUE(s.getInBnd(0));
@@ -227,8 +225,7 @@ TEST(TrimmedSurface, NearestPointOfAPlanarFaceWithHoles) {
       const auto kind = f.surface->SignedMinimalDistance(p, sd);
       EXPECT_NEAR(std::fabs(sd), best, tol);
       if (insideFace(f, foot) && std::fabs(local.z()) > 1e-6) {
-        EXPECT_EQ(kind, EREntity::DISTMIN_NORMAL);
-        EXPECT_EQ(f.surface->isInBound(uv), 1);
+        EXPECT_EQ((Seq{kind, f.surface->isInBound(uv)}), (Seq{EREntity::DISTMIN_NORMAL, 1}));
       }
     }
   }
@@ -461,8 +458,7 @@ TEST(TrimmedSurface, BadInputGetsTheDocumentedAnswers) {
   ASSERT_EQ(s.addBound(loop(bow).get(), ERSurfaceBoundary::OUTER), 1);
   ASSERT_EQ(s.addBound(loop({{0.5, 0}, {0.6, 0}}).get(), ERSurfaceBoundary::INNER), 1);
   ASSERT_EQ(s.addBound(loop({{0.2, 0.2}}).get(), ERSurfaceBoundary::INNER), 1);
-  EXPECT_EQ(s.isInBound(ERPoint2D(0.8, 0.1)), 1);
-  EXPECT_EQ(s.isInBound(ERPoint2D(0, 0.8)), 0);
+  EXPECT_EQ((Seq{s.isInBound(ERPoint2D(0.8, 0.1)), s.isInBound(ERPoint2D(0, 0.8))}), (Seq{1, 0}));
   EXPECT_TRUE(std::isfinite(s.nearest(ERPoint3D(0.3, 0.7, 1), uv)));
   EXPECT_EQ(s.isInBound(uv), 1);
   EXPECT_TRUE(std::isnan(s.nearest(ERPoint3D(NAN, 0, 0), uv)));
@@ -525,8 +521,7 @@ TEST(TrimmedSurface, StoredImageAndPrintForm) {
   const qorv_test::Bytes box = qorv_test::doubles({DBL_MAX, DBL_MAX, -DBL_MAX, -DBL_MAX});
   expect.insert(expect.end(), box.begin(), box.end());
   qorv_test::appendInt(expect, 0);
-  EXPECT_EQ(imageOf(none), expect);
-  EXPECT_EQ(none.binaryStoreSize(), expect.size());
+  EXPECT_EQ((Seq{imageOf(none), none.binaryStoreSize()}), (Seq{expect, expect.size()}));
   std::ostringstream emptyBox;
   emptyBox << ERMinimax2D();
   EXPECT_EQ(printed(none), "TRIMMED SURFACE :  \n    No Base Surface \n Boundary box   : " +
