@@ -362,8 +362,7 @@ TEST_F(ToolTest, CheckSaysOkOrListsEveryProblem) {
   const Outcome bad = run({"db", "check", damaged});
   EXPECT_EQ(bad.status, 1);
   EXPECT_FALSE(bad.out.empty());
-  EXPECT_EQ(bad.out.find(": ok"), std::string::npos);
-  EXPECT_EQ(slurp(damaged), bytes);
+  EXPECT_EQ((Seq{bad.out.find(": ok"), slurp(damaged)}), (Seq{std::string::npos, bytes}));
   EXPECT_EQ(run({"db", "check", path("missing.qdb")}).status, 1);
 }
 
@@ -373,8 +372,7 @@ TEST_F(ToolTest, ReadersBesideAWriterAndLockedFilesAreToldApart) {
   {
     t_SmartPtr<ERObjectDataBase> writer(new ERObjectDataBase);
     ASSERT_TRUE(writer->Open(db.c_str(), 0));
-    EXPECT_EQ(run({"db", "list", db}).status, 0);
-    EXPECT_EQ(run({"db", "check", db}).status, 0);
+    EXPECT_EQ((Seq{run({"db", "list", db}).status, run({"db", "check", db}).status}), (Seq{0, 0}));
   }
   ERFileLock lock(db.c_str());  // what a committing writer holds
   ASSERT_TRUE(lock.held());
@@ -522,8 +520,7 @@ TEST_F(ToolTest, InspectRecoversTheSamplePartsKnownDeviations) {
   }
   // The four malformed lines, with their line numbers.
   ASSERT_EQ(doc["skipped"].size(), 4u);
-  EXPECT_EQ(doc["skipped"][0]["line"], 1202);
-  EXPECT_EQ(doc["skipped"][3]["line"], 1205);
+  EXPECT_EQ((Seq{doc["skipped"][0]["line"], doc["skipped"][3]["line"]}), (Seq{1202, 1205}));
   EXPECT_TRUE(has(doc["skipped"][3]["reason"].get<std::string>(), "no-such-feature"));
   // Statistics of each feature against the truth, computed here.
   for (const json& f : doc["features"]) {
