@@ -5,6 +5,7 @@
 // moved segments against moved points. Fixed seeds; QORV_TEST_SEED=<n> explores others.
 #include <gtest/gtest.h>
 
+#include "tests/in_order.h"
 #include "tests/test_seed.h"
 
 #include <algorithm>
@@ -84,9 +85,8 @@ TEST(LineProperties, PlaneLinesAndSegmentsAtEveryMagnitude) {
     double d = 0;
     line.SignedMinimalDistance(p, d);
     const double cross = (dy * (p1.x() - a1.x()) - dx * (p1.y() - a1.y())) / len;
-    EXPECT_NEAR(d / k, cross, 1e-9);
-    EXPECT_NEAR(distance(line, p) / k, std::fabs(cross), 1e-9);
-    EXPECT_NEAR(distance(line.projectPt(p), p) / k, std::fabs(cross), 1e-9);
+    EXPECT_TRUE(Near(Seq{d / k, distance(line, p) / k, distance(line.projectPt(p), p) / k},
+                     Seq{cross, std::fabs(cross), std::fabs(cross)}, 1e-9));
 
     // The segment: nearest point, crossings, box, moved.
     const ERSegment2D seg(a, b);

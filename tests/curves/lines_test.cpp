@@ -18,10 +18,7 @@ using namespace qorv;
 
 namespace {
 
-using qorv_test::Bytes;
-using qorv_test::imageOf;
-using qorv_test::printed;
-using qorv_test::restoreFrom;
+using qorv_test::Bytes, qorv_test::imageOf, qorv_test::printed, qorv_test::restoreFrom;
 
 using QuickAlgebra::ERVec;
 
@@ -73,8 +70,7 @@ TYPED_TEST(SegmentTest, ParametrisationSplitAndReverse) {
   EXPECT_EQ((Seq{info.parameter(), info.Sens()}), (Seq{0.25, 1}));
   EXPECT_EQ(info.point(), s(0.25));
   EXPECT_EQ((Seq{info.tangente(), info.secondOrder()}), (Seq{Vec(a, b), Vec()}));
-  EXPECT_FALSE(s.isClosed(1e9));
-  EXPECT_FALSE(Seg(a, a).isClosed(1.0));
+  EXPECT_EQ((Seq{s.isClosed(1e9), Seg(a, a).isClosed(1.0)}), (Seq{false, false}));
   EXPECT_DOUBLE_EQ(s.arcLength(0.5), distance(a, b));
   EXPECT_DOUBLE_EQ(s.arcLength(ERLimites(0.75, 0.25), 0.5), distance(a, b) / 2);
   EXPECT_EQ(s.upperEstimate(), s.arcLength(0.0));
@@ -171,8 +167,7 @@ TEST(Segment2D, SignedDistanceSidesKindsAndClamping) {
   // A steep segment measures u along y.
   const ERSegment2D steep(ERPoint2D(0, 0), ERPoint2D(1, 4));
   EXPECT_EQ(steep.SignedMinimalDistance(ERPoint2D(0.5, 2), d, u), EREntity::DISTMIN_NORMAL);
-  EXPECT_NEAR(u, 0.5, 1e-15);
-  EXPECT_NEAR(d, 0.0, 1e-15);
+  EXPECT_TRUE(Near(Seq{u, d}, Seq{0.5, 0.0}, 1e-15));
   EXPECT_TRUE(isEqual(steep.normalVector(), ERVector2D(-4, 1) / std::sqrt(17.0), 1e-15));
   EXPECT_EQ(steep.normal(42.0), steep.normalVector());
 }

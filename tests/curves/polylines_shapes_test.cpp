@@ -14,10 +14,7 @@
 #include "tests/object_images.h"
 #include "tests/test_seed.h"
 
-using qorv_test::imageOf;
-using qorv_test::printed;
-using qorv_test::restoreFrom;
-using QuickAlgebra::ERVec;
+using qorv_test::imageOf, qorv_test::printed, qorv_test::restoreFrom, QuickAlgebra::ERVec;
 
 namespace {
 
@@ -78,8 +75,7 @@ TEST(Polyline, ConstructionEvaluationAndLengths) {
   EXPECT_EQ(three.GetDiscontinuities(1, disc), 1);
   ASSERT_EQ(disc.length(), 4);
   EXPECT_EQ(disc[3], 3.0);
-  EXPECT_TRUE(three.IsContinuous(0));
-  EXPECT_FALSE(three.IsContinuous(1));
+  EXPECT_EQ((Seq{three.IsContinuous(0), three.IsContinuous(1)}), (Seq{true, false}));
 
   auto nurbs = three.ConvertToNurbs();
   ASSERT_TRUE(nurbs);
@@ -222,9 +218,8 @@ TEST(Shapes, RectangleOutlineAndImages) {
 TEST(Shapes, RegularPolygons) {
   ERRegularPolygon2D sq(ERPoint2D(0, 0), ERVector2D(1, 0), 2, 4);
   EXPECT_EQ(sq.nb_side(), 4);
-  EXPECT_NEAR(sq.outside_circle().radius(), std::sqrt(2.0), 1e-15);
-  EXPECT_NEAR(sq.inside_circle().radius(), 1.0, 1e-15);
-  EXPECT_NEAR(sq.length_side(), 2.0, 1e-15);
+  EXPECT_TRUE(Near(Seq{sq.outside_circle().radius(), sq.inside_circle().radius(), sq.length_side()},
+                   Seq{std::sqrt(2.0), 1.0, 2.0}, 1e-15));
   EXPECT_EQ(sq.offset(1), 1);
   EXPECT_NEAR(sq.length_side(), 4.0, 1e-14);
   // Unsigned angle: (0, -1) puts vertex 0 above the centre.
