@@ -24,9 +24,8 @@ TEST(BoxesEmpty, UnionInflateAndIntersection) {
   EXPECT_EQ((Seq{e.xmin(), e.ymax()}), (Seq{DBL_MAX, -DBL_MAX}));
   const ERMinimax2D b(0, 0, 2, 1);
   EXPECT_EQ((Seq{e + b, b + e}), (Seq{b, b}));
-  EXPECT_TRUE(Union(e, e).invalid());
-  EXPECT_TRUE(intersection(e, b).invalid());
-  EXPECT_TRUE((b - e).invalid());
+  EXPECT_EQ((Seq{Union(e, e).invalid(), intersection(e, b).invalid(), (b - e).invalid()}),
+            (Seq{true, true, true}));
   ERMinimax2D u = b;
   u.Update(e);
   EXPECT_EQ(u, b);
@@ -56,10 +55,8 @@ TEST(Boxes, RelativePositionCodesAndOperators) {
   const ERMinimax3D c(0, 0, 0, 4, 4, 4), inner(1, 1, 1, 2, 2, 2);
   EXPECT_TRUE(c >> inner);
   EXPECT_TRUE(inner << c);
-  EXPECT_TRUE(inner < c);
-  EXPECT_TRUE(c > inner);
-  EXPECT_FALSE(c | inner);
-  EXPECT_TRUE(c | ERMinimax3D(5, 5, 5, 6, 6, 6));
+  EXPECT_EQ((Seq{inner<c, c> inner, c | inner, c | ERMinimax3D(5, 5, 5, 6, 6, 6)}),
+            (Seq{true, true, false, true}));
   EXPECT_TRUE((c < ERMinimax3D(3, 3, 3, 6, 6, 6)) && (c > ERMinimax3D(3, 3, 3, 6, 6, 6)));
 }
 
@@ -75,8 +72,7 @@ TEST(Boxes, IntersectionTouchingRuleIsAsymmetric) {
 TEST(Boxes, PointsCornersAndDistances) {
   ERMinimax2D b(ERPoint2D(3, -1), ERPoint2D(1, 2));  // either corner order
   EXPECT_EQ(b, ERMinimax2D(1, -1, 3, 2));
-  EXPECT_TRUE(b.contains(ERPoint2D(1, 0)));
-  EXPECT_TRUE(b.onBorder(ERPoint2D(1, 0)));
+  EXPECT_EQ((Seq{b.contains(ERPoint2D(1, 0)), b.onBorder(ERPoint2D(1, 0))}), (Seq{true, true}));
   EXPECT_FALSE(b.stricklyContains(ERPoint2D(1, 0)));
   EXPECT_TRUE(b.stricklyContains(ERPoint2D(2, 0)));
   EXPECT_FALSE(b.onBorder(ERPoint2D(2, 0)));
@@ -147,8 +143,7 @@ TEST(BoxClip, SlabsAgainstSampling) {
     EXPECT_LE(t0, t1);
     EXPECT_TRUE((box + 1e-9).contains(milieu(P + t0 * V, P + t1 * V)));
     if (first != HUGE_VAL) {
-      EXPECT_NEAR(t0, first, step);
-      EXPECT_NEAR(t1, last, step);
+      EXPECT_TRUE(Near(Seq{t0, t1}, Seq{first, last}, step));
     }
   }
   EXPECT_GT(hits, 30);

@@ -21,10 +21,7 @@ using namespace qorv;
 
 namespace {
 
-using qorv_test::Bytes;
-using qorv_test::doubles;
-using qorv_test::imageOf;
-using qorv_test::restoreFrom;
+using qorv_test::Bytes, qorv_test::doubles, qorv_test::imageOf, qorv_test::restoreFrom;
 
 using QuickAlgebra::ERVec;
 constexpr double kPi = std::numbers::pi;
@@ -164,10 +161,8 @@ TEST(InfoPoints, RadiusNormalAndSingularities) {
   const ERInfoPoint3DWF helix(0, 1, ERPoint3D(1, 0, 0), ERVector3D(0, 1, 1), ERVector3D(-1, 0, 0));
   EXPECT_NEAR(helix.radius(), 2.0, 1e-14);  // a helix of radius 1 and pitch 2 pi
   const ERVector3D n = helix.normale();
-  EXPECT_NEAR(n.x(), -1.0, 1e-15);
-  EXPECT_NEAR(n * helix.tangente(), 0.0, 1e-15);
-  EXPECT_FALSE(helix.isTgteSingular());
-  EXPECT_FALSE(helix.isNormSingular());
+  EXPECT_TRUE(Near(Seq{n.x(), n * helix.tangente()}, Seq{-1.0, 0.0}, 1e-15));
+  EXPECT_EQ((Seq{helix.isTgteSingular(), helix.isNormSingular()}), (Seq{false, false}));
   const ERInfoPoint3DWF parallel(0, 1, ERPoint3D(), ERVector3D(1, 0, 0), ERVector3D(2, 0, 0));
   EXPECT_TRUE(parallel.isNormSingular());
   EXPECT_EQ((Seq{parallel.normale(), parallel.radius()}), (Seq{ERVector3D(), DBL_MAX}));
@@ -242,8 +237,7 @@ TEST(FiniteCurve, AngleBoundsAndRandomPoints) {
   const TestArc arc(3 * kPi / 2, kPi / 2);
   EXPECT_EQ((Seq{arc.udeb(), arc.ufin(), arc.getBound()}),
             (Seq{3 * kPi / 2, kPi / 2, ERLimites(kPi / 2, 3 * kPi / 2)}));
-  EXPECT_FALSE(arc.isClosed(1.0));
-  EXPECT_TRUE(TestArc(0, 2 * kPi).isClosed(0.0));
+  EXPECT_EQ((Seq{arc.isClosed(1.0), TestArc(0, 2 * kPi).isClosed(0.0)}), (Seq{false, true}));
   EXPECT_TRUE(TestArc(2 * kPi, 0).isClosed(0.0));
   EXPECT_FALSE(TestArc(0, 2 * kPi - 1e-15).isClosed(1.0));  // exact, tol ignored
   EXPECT_EQ(arc.firstPt(), arc(3 * kPi / 2));
@@ -289,8 +283,7 @@ TEST(FiniteCurve, CrossingsAndLineIntersection) {
   z.clear();
   // The plane x = 0 (normal X): cos u = 0 at pi / 2 and 3 pi / 2.
   EXPECT_EQ(helix.intersectWith(ERPoint3D(0, 5, 0), ERVector3D(1, 0, 0), z), 2);
-  EXPECT_NEAR(z[0], kPi / 2, 1e-12);
-  EXPECT_NEAR(z[1], 3 * kPi / 2, 1e-12);
+  EXPECT_TRUE(Near(Seq{z[0], z[1]}, Seq{kPi / 2, 3 * kPi / 2}, 1e-12));
 }
 
 TEST(FiniteCurve, DefaultSignedDistanceAndInterfaceDefaults) {
@@ -327,8 +320,7 @@ TEST(TrimmedCurve, BoundsAdjustReparametrizeReverse) {
   EXPECT_EQ(c.getBound(), ERLimites(6, 8));
   c.reparametrize(ERLimites(0, 1));
   EXPECT_EQ(c.domain(), ERLimites(0, 1));
-  EXPECT_NEAR(c.udeb(), 0.6, 1e-15);
-  EXPECT_NEAR(c.ufin(), 0.8, 1e-15);
+  EXPECT_TRUE(Near(Seq{c.udeb(), c.ufin()}, Seq{0.6, 0.8}, 1e-15));
   c.adjust();
   EXPECT_FALSE(c.isTrimmed());
   c.redefineDomain(ERLimites(0.7, 0.75));

@@ -128,11 +128,9 @@ TEST(ERObjectState, NewCopyAndAssignment) {
 
 TEST(ERClassRegistry, KindsAndMembership) {
   TArc arc;
-  EXPECT_TRUE(arc.isKindOf(TArc::desc()));
-  EXPECT_TRUE(arc.isKindOf(TRound::desc()));
+  EXPECT_EQ((Seq{arc.isKindOf(TArc::desc()), arc.isKindOf(TRound::desc())}), (Seq{true, true}));
   EXPECT_TRUE(arc.isKindOf(TBounded::desc()));  // the second base
-  EXPECT_TRUE(arc.isKindOf(TShape::desc()));
-  EXPECT_TRUE(arc.isKindOf(ERObject::desc()));
+  EXPECT_EQ((Seq{arc.isKindOf(TShape::desc()), arc.isKindOf(ERObject::desc())}), (Seq{true, true}));
   EXPECT_TRUE(arc.isMemberOf(TArc::desc()));
   EXPECT_FALSE(arc.isMemberOf(TRound::desc()));
   EXPECT_STREQ(arc.className(), "TArc");

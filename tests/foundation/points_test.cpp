@@ -56,8 +56,7 @@ TYPED_TEST(PointTwins, EqualityIsExactAndIsEqualInclusive) {
   using P = TypeParam;
   const P a = makePoint<P>(1.0, 2.0, 3.0);
   const P b = makePoint<P>(1.0 + 1e-15, 2.0, 3.0);
-  EXPECT_FALSE(a == b);
-  EXPECT_TRUE(a != b);
+  EXPECT_EQ((Seq{a == b, a != b}), (Seq{false, true}));
   EXPECT_TRUE(isEqual(a, b, 1e-11));
   // A difference of exactly the tolerance is equal; a hair more is not.
   const P zero;
@@ -65,8 +64,7 @@ TYPED_TEST(PointTwins, EqualityIsExactAndIsEqualInclusive) {
   EXPECT_FALSE(isEqual(zero, makePoint<P>(0.0, std::nextafter(1e-11, 1.0), 0.0), 1e-11));
   const double nan = std::numeric_limits<double>::quiet_NaN();
   EXPECT_FALSE(isEqual(makePoint<P>(nan, 0, 0), makePoint<P>(nan, 0, 0), 1.0));
-  EXPECT_TRUE(makePoint<P>(0, nan, 0).invalid());
-  EXPECT_FALSE(a.invalid());
+  EXPECT_EQ((Seq{makePoint<P>(0, nan, 0).invalid(), a.invalid()}), (Seq{true, false}));
 }
 
 TYPED_TEST(PointTwins, ArithmeticAgreesWithTheVectorView) {
@@ -130,8 +128,7 @@ TEST(Poles, StoredAndCartesianViews) {
 
   // A zero weight gives what the division gives.
   const ERPoint2D inf = ERPole2DH(1.0, 0.0, 0.0).castToPoint();
-  EXPECT_TRUE(std::isinf(inf.x()));
-  EXPECT_TRUE(std::isnan(inf.y()));
+  EXPECT_EQ((Seq{std::isinf(inf.x()), std::isnan(inf.y())}), (Seq{true, true}));
 }
 
 TEST(Vectors, NormalisationPerpendicularAndMainAxis) {
@@ -170,9 +167,7 @@ TEST(Vectors, LengthsAndDirectionsFromTinyToHuge) {
     const double len = std::hypot(x, y, z);
     EXPECT_NEAR(v.norme() / k, len, 2e-15 * len) << k;
     const ERVector3D u = v.getnormalized();
-    EXPECT_NEAR(u.x(), x / len, 2e-15);
-    EXPECT_NEAR(u.y(), y / len, 2e-15);
-    EXPECT_NEAR(u.z(), z / len, 2e-15);
+    EXPECT_TRUE(Near(Seq{u.x(), u.y(), u.z()}, Seq{x / len, y / len, z / len}, 2e-15));
     const ERVector2D w = ERVector2D(x * k, y * k).getnormalized();
     EXPECT_NEAR(w.x(), x / std::hypot(x, y), 2e-15);
     EXPECT_NEAR(distance(ERPoint2D(0, 0), ERPoint2D(x * k, y * k)) / k, std::hypot(x, y),
@@ -210,8 +205,7 @@ TEST(Angles, AgreeWithIndependentFormulas) {
     const double a = angle(g);
     // v at a known angle from u, counter-clockwise about n, with another length.
     const ERVector3D v = 3.0 * rotated(u, n, a);
-    EXPECT_NEAR(angle2PI(u, v, n), a, 1e-10);
-    EXPECT_NEAR(angle2PI(u, v, -n), 2 * kPi - a, 1e-10);
+    EXPECT_TRUE(Near(Seq{angle2PI(u, v, n), angle2PI(u, v, -n)}, Seq{a, 2 * kPi - a}, 1e-10));
     const double pi = a <= kPi ? a : 2 * kPi - a;
     EXPECT_NEAR(anglePI(u, v), pi, 1e-10);
     EXPECT_NEAR(acute_angle(u, v), std::min(pi, kPi - pi), 1e-10);
@@ -219,9 +213,8 @@ TEST(Angles, AgreeWithIndependentFormulas) {
     const ERVector2D u2(u.x(), u.y());
     const ERVector2D v2 = 0.5 * ERVector2D(std::cos(a) * u2.x() - std::sin(a) * u2.y(),
                                            std::sin(a) * u2.x() + std::cos(a) * u2.y());
-    EXPECT_NEAR(angle2PI(u2, v2), a, 1e-7);
-    EXPECT_NEAR(anglePI(u2, v2), pi, 1e-7);
-    EXPECT_NEAR(anglePI(u2, v2), std::atan2(std::fabs(u2 ^ v2), u2 * v2), 1e-7);
+    EXPECT_TRUE(Near(Seq{angle2PI(u2, v2), anglePI(u2, v2), anglePI(u2, v2)},
+                     Seq{a, pi, std::atan2(std::fabs(u2 ^ v2), u2 * v2)}, 1e-7));
   }
   // Parallel in both senses, whatever the lengths.
   EXPECT_TRUE(isParallel(ERVector3D(1, 2, 3), ERVector3D(-2, -4, -6)));

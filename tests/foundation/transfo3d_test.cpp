@@ -19,8 +19,7 @@ using namespace qorv;
 
 namespace {
 
-using qorv_test::Bytes;
-using QuickAlgebra::ERMatrix;
+using qorv_test::Bytes, QuickAlgebra::ERMatrix;
 
 // ---------------------------------------------------------------------------------------------
 // A plain 4 x 4 homogeneous model of every map, built without the library's algebra.
@@ -124,17 +123,13 @@ unsigned seedFor() {
 const char* kindOf(const ERTr3DRevEnveloppe& T) { return T.getRep()->className(); }
 
 void expectNear(const ERPoint3D& a, const ERPoint3D& b, double tol) {
-  EXPECT_NEAR(a.x(), b.x(), tol);
-  EXPECT_NEAR(a.y(), b.y(), tol);
-  EXPECT_NEAR(a.z(), b.z(), tol);
+  EXPECT_TRUE(Near(Seq{a.x(), a.y(), a.z()}, Seq{b.x(), b.y(), b.z()}, tol));
 }
 
 // ---------------------------------------------------------------------------------------------
 // Stored images.
 
-using qorv_test::imageOf;
-using qorv_test::printed;
-using qorv_test::restoreFrom;
+using qorv_test::imageOf, qorv_test::printed, qorv_test::restoreFrom;
 
 using qorv_test::put32;
 void putDoubles(Bytes& b, std::initializer_list<double> values) {
@@ -349,8 +344,7 @@ TEST(Transfo3DAlgebra, ArrayFormsProjectionAndAxes) {
     EXPECT_EQ(vec[i], arr[i]);
     expectNear(poles[i].castToPoint(), arr[i], 1e-11);
     const ERPoint2D local = s.T.Project(arr[i]);
-    EXPECT_NEAR(local.x(), pts[i].x(), 1e-11);
-    EXPECT_NEAR(local.y(), pts[i].y(), 1e-11);
+    EXPECT_TRUE(Near(Seq{local.x(), local.y()}, Seq{pts[i].x(), pts[i].y()}, 1e-11));
   }
   s.T.TransTo(arr.data(), 5);
   s.T.TransTo(vec);
@@ -361,8 +355,7 @@ TEST(Transfo3DAlgebra, ArrayFormsProjectionAndAxes) {
     EXPECT_EQ(poles[i].w(), 3.0);
   }
   const ERVector3D ex = s.T.getVector(Coord3D::X);
-  EXPECT_NEAR(ex.x(), s.model.m[0], 1e-14);
-  EXPECT_NEAR(ex.z(), s.model.m[8], 1e-14);
+  EXPECT_TRUE(Near(Seq{ex.x(), ex.z()}, Seq{s.model.m[0], s.model.m[8]}, 1e-14));
   EXPECT_EQ(s.T.origine(), s.T.getTrans());
 }
 
@@ -478,10 +471,7 @@ TEST(Transfo3DFrames, OrthogonalDirectionsAndWorkplanes) {
     ERVector3D u, v;
     qorv::GetOrthogonalDirections(n, u, v);
     const ERVector3D N = n.getnormalized();
-    EXPECT_NEAR(u.norme(), 1, 1e-14);
-    EXPECT_NEAR(v.norme(), 1, 1e-14);
-    EXPECT_NEAR(u * v, 0, 1e-14);
-    EXPECT_NEAR(u * N, 0, 1e-14);
+    EXPECT_TRUE(Near(Seq{u.norme(), v.norme(), u * v, u * N}, Seq{1, 1, 0, 0}, 1e-14));
     EXPECT_NEAR((u ^ v) * N, 1, 1e-14);  // right-handed
 
     const ERPoint3D o = rnd.point();

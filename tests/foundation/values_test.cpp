@@ -18,9 +18,7 @@ using namespace qorv::platform;
 
 namespace {
 
-using qorv_test::Bytes;
-using qorv_test::readBytes;
-using qorv_test::writeBytes;
+using qorv_test::Bytes, qorv_test::readBytes, qorv_test::writeBytes;
 // The little-endian image of the doubles, built without looking at the host's byte order.
 const auto leDoubles = qorv_test::doubles;
 
@@ -131,10 +129,8 @@ TEST(PointRecords, LinksStartNull) {
   const ERPoint23 c(ERPoint3D(1, 2, 3), ERPoint2D(0.1, 0.9));
   EXPECT_EQ((Seq{a.next, b.next, c.next, a.u, c.uv, equalityTolerance}),
             (Seq{nullptr, nullptr, nullptr, 0.5, ERPoint2D(0.1, 0.9), 1e-11}));
-  EXPECT_TRUE(gmMathUtils::is_nan(NAN));
-  EXPECT_TRUE(gmMathUtils::is_inf(-HUGE_VAL));
-  EXPECT_FALSE(gmMathUtils::is_inf(NAN));
-  EXPECT_FALSE(gmMathUtils::is_valid(NAN));
+  EXPECT_EQ((Seq{gmMathUtils::is_nan(NAN), gmMathUtils::is_inf(-HUGE_VAL)}), (Seq{true, true}));
+  EXPECT_EQ((Seq{gmMathUtils::is_inf(NAN), gmMathUtils::is_valid(NAN)}), (Seq{false, false}));
   EXPECT_TRUE(gmMathUtils::is_valid(-DBL_MAX));
 }
 
