@@ -220,9 +220,7 @@ TEST(BezierPrimitives, HornerCurvesPatchesAndIsoCurves) {
       for (int j = 0; j < Nv; ++j)
         for (int i = 0; i < Nu; ++i)
           ref += LD(C[(j * Nu + i) * dim + d]) * std::pow(LD(u), LD(i)) * std::pow(LD(v), LD(j));
-      EXPECT_NEAR(s[d], double(ref), tol);
-      EXPECT_NEAR(a[d], double(ref), tol);
-      EXPECT_NEAR(b[d], double(ref), tol);
+      EXPECT_TRUE(Near(Seq{s[d], a[d], b[d]}, Seq{double(ref), double(ref), double(ref)}, tol));
     }
   }
 }

@@ -11,8 +11,7 @@
 
 using namespace qorv;
 
-using qorv_test::Rational;
-using QuickAlgebra::ERVec;
+using qorv_test::Rational, QuickAlgebra::ERVec;
 
 namespace {
 

@@ -15,8 +15,7 @@
 
 using namespace qorv;
 
-using qorv_test::Bytes;
-using QuickAlgebra::ERVec;
+using qorv_test::Bytes, QuickAlgebra::ERVec;
 using namespace qorv_test::poles;
 
 namespace {
@@ -170,8 +169,7 @@ TEST(PoleCurves, VanishingWeightsAndBrokenCurvesGiveNaN) {
   EXPECT_EQ(a.isValid(), 0);
   EXPECT_TRUE(std::isnan(a.PtCur(0.0).point().x()));
   EXPECT_TRUE(std::isnan(a.PtCur(0.0).tangente().y()));
-  EXPECT_TRUE(std::isnan(a(0.0).x()));
-  EXPECT_FALSE(std::isnan(a(0.5).x()));
+  EXPECT_EQ((Seq{std::isnan(a(0.0).x()), std::isnan(a(0.5).x())}), (Seq{true, false}));
   // Zero weight on the pole of a C0 corner: the curve's weight vanishes there.
   ERVec<ERPole2DH> g;
   g.append(ERPole2DH(0, 0, 1));
@@ -180,8 +178,7 @@ TEST(PoleCurves, VanishingWeightsAndBrokenCurvesGiveNaN) {
   const double U[] = {0, 0, 0.5, 1, 1};
   const ERCpoleNURBS2D b(g, ERKnotVector(1, U, 5));
   EXPECT_EQ(b.isValid(), 0);
-  EXPECT_TRUE(std::isnan(b.PtCur(0.5).point().x()));
-  EXPECT_TRUE(std::isnan(b(0.5).y()));
+  EXPECT_EQ((Seq{std::isnan(b.PtCur(0.5).point().x()), std::isnan(b(0.5).y())}), (Seq{true, true}));
   EXPECT_FALSE(std::isnan(b.PtCur(0.25).point().x()));
   const ERCpoleBezier2DR c(g, ERLimites(0.0, 1.0));
   EXPECT_EQ(c.isValid(), 0);

@@ -426,8 +426,7 @@ TEST(PoleEdits, BezierDegreeRaiseAndReduction) {
   ASSERT_EQ(bz.nbPoles(), 4);
   const ERPoint2D want[] = {{0, 0}, {2.0 / 3, 4.0 / 3}, {4.0 / 3, 4.0 / 3}, {2, 0}};
   for (int i = 0; i < 4; ++i) {
-    EXPECT_NEAR(bz[i].x(), want[i].x(), 1e-15);
-    EXPECT_NEAR(bz[i].y(), want[i].y(), 1e-15);
+    EXPECT_TRUE(Near(Seq{bz[i].x(), bz[i].y()}, Seq{want[i].x(), want[i].y()}, 1e-15));
   }
   EXPECT_EQ(bz.decrDegree(), 1);
   ASSERT_EQ(bz.nbPoles(), 3);

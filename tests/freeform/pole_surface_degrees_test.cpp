@@ -14,8 +14,7 @@
 #include "tests/test_seed.h"
 
 using namespace qorv;
-using QuickAlgebra::ERMatrix;
-using QuickAlgebra::ERVec;
+using QuickAlgebra::ERMatrix, QuickAlgebra::ERVec;
 
 namespace {
 
@@ -142,8 +141,7 @@ TEST(PoleSurfaceNets, PowerFormsHodographsAndRestrictionsAgreeWithTheBernsteinSu
       const std::vector<double> z = bezierAt(S, Nu, Nv, dim, s, t);
       const std::vector<double> w = bezierAt(P, Nu, Nv, dim, s, a + t * (b - a));
       for (int d = 0; d < dim; ++d) {
-        EXPECT_NEAR(x[d], y[d], 1e-12 * scale * Nu * Nv);
-        EXPECT_NEAR(z[d], w[d], 1e-12 * scale * Nu * Nv);
+        EXPECT_TRUE(Near(Seq{x[d], z[d]}, Seq{y[d], w[d]}, 1e-12 * scale * Nu * Nv));
       }
     }
   }

@@ -19,8 +19,7 @@
 #include "tests/test_seed.h"
 
 using namespace qorv;
-using qorv_test::Bytes;
-using QuickAlgebra::ERMatrix;
+using qorv_test::Bytes, QuickAlgebra::ERMatrix;
 
 namespace {
 
@@ -368,8 +367,7 @@ TEST(PoleSurfaces, BrokenNetsGiveNaNRecordsAndNoBox) {
   {  // knots that do not fit the net
     const ERSpoleNURBS3D s(H, ERKnotVector(2, kShort, 4), ERKnotVector(2, k3, 6));
     EXPECT_EQ(s.isValid(), 0);
-    EXPECT_TRUE(isNaN(s.PtCur(0.5, 0.5)));
-    EXPECT_TRUE(isNaN(s.PtCur1(0.5, 0.5)));
+    EXPECT_EQ((Seq{isNaN(s.PtCur(0.5, 0.5)), isNaN(s.PtCur1(0.5, 0.5))}), (Seq{true, true}));
     EXPECT_EQ(s.getBox(), ERMinimax3D());
     EXPECT_TRUE(s.getEntityIsoU(0.5).isNull());
     int cu = 1, cv = 1;
@@ -390,17 +388,15 @@ TEST(PoleSurfaces, BrokenNetsGiveNaNRecordsAndNoBox) {
     EXPECT_EQ(s.isValid(), 0);
     EXPECT_TRUE(isNaN(s.PtCur(0, 0)));
     const ERSpoleBezier3D b;
-    EXPECT_TRUE(isNaN(b.PtCur(0, 0)));
-    EXPECT_TRUE(std::isnan(b(0.2, 0.2).x()));
+    EXPECT_EQ((Seq{isNaN(b.PtCur(0, 0)), std::isnan(b(0.2, 0.2).x())}), (Seq{true, true}));
   }
   {  // a zero weight at a corner: NaN there, values elsewhere
     ERMatrix<ERPole3DH> Z = H;
     Z(0, 0) = ERPole3DH(0, 0, 0, 0);
     const ERSpoleNURBS3D s(Z, ERKnotVector(2, k3, 6), ERKnotVector(2, k3, 6));
     EXPECT_EQ(s.isValid(), 0);
-    EXPECT_TRUE(isNaN(s.PtCur(0, 0)));
-    EXPECT_TRUE(isNaN(s.PtCur1(0, 0)));
-    EXPECT_TRUE(std::isfinite(s(0.5, 0.5).x()));
+    EXPECT_EQ((Seq{isNaN(s.PtCur(0, 0)), isNaN(s.PtCur1(0, 0)), std::isfinite(s(0.5, 0.5).x())}),
+              (Seq{true, true, true}));
   }
   {  // NaN pole and NaN parameter
     ERMatrix<ERPole3DH> Z = H;
@@ -409,8 +405,7 @@ TEST(PoleSurfaces, BrokenNetsGiveNaNRecordsAndNoBox) {
     EXPECT_EQ(s.isValid(), 0);
     EXPECT_TRUE(isNaN(s.PtCur(0.5, 0.5)));
     const ERSpoleNURBS3D t(H, ERKnotVector(2, k3, 6), ERKnotVector(2, k3, 6));
-    EXPECT_TRUE(isNaN(t.PtCur(NAN, 0.5)));
-    EXPECT_TRUE(isNaN(t.PtCur1(0.5, NAN)));
+    EXPECT_EQ((Seq{isNaN(t.PtCur(NAN, 0.5)), isNaN(t.PtCur1(0.5, NAN))}), (Seq{true, true}));
     EXPECT_TRUE(t.getEntityIsoV(NAN).isNull());
   }
 }
@@ -951,8 +946,7 @@ TEST(PoleSurfaceKnots, InsertionAndDecompositionKeepTheSurface) {
     s.GetNumberOfSpans(cu, cv);
     ASSERT_EQ(dec.nu(), cu);
     ASSERT_EQ(dec.nv(), cv);
-    EXPECT_TRUE(dec.Bezier(cu, 0).isNull());
-    EXPECT_TRUE(dec.Bezier(0, -1).isNull());
+    EXPECT_EQ((Seq{dec.Bezier(cu, 0).isNull(), dec.Bezier(0, -1).isNull()}), (Seq{true, true}));
     double uEnd = s.udeb();
     for (int i = 0; i < cu; ++i) {
       const auto first = dec.Bezier(i, 0);
@@ -1050,8 +1044,7 @@ TEST(PoleSurfaceRays, HitsOnTheLineOnceEachAndNoneOutsideTheBox) {
     ASSERT_EQ(res.entries(), k == 1 ? 1 : 2) << y;
     for (int i = 0; i < res.entries(); ++i) {
       const ERPoint3D q = res.at(i)->point();
-      EXPECT_NEAR(q.x(), x, 1e-9);
-      EXPECT_NEAR(q.y(), y, 1e-9);
+      EXPECT_TRUE(Near(Seq{q.x(), q.y()}, Seq{x, y}, 1e-9));
       EXPECT_NEAR(std::fabs(q.z()), std::sqrt(1 - y * y), k == 1 ? 1e-4 : 1e-9);
     }
   }

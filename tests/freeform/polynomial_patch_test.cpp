@@ -37,8 +37,7 @@ TEST(PolynomialPatch, EvaluationReparametrisationReversal) {
     EXPECT_NEAR(i.point().x() * i.tangente().x() + i.point().y() * i.tangente().y(), 0.0, 1e-15);
     // Second derivative against central differences of the first.
     const ERVector2D d = (c.PtCur(t + 1e-6).tangente() - c.PtCur(t - 1e-6).tangente()) / 2e-6;
-    EXPECT_NEAR(i.secondOrder().x(), d.x(), 1e-6);
-    EXPECT_NEAR(i.secondOrder().y(), d.y(), 1e-6);
+    EXPECT_TRUE(Near(Seq{i.secondOrder().x(), i.secondOrder().y()}, Seq{d.x(), d.y()}, 1e-6));
   }
   EXPECT_NEAR(c.arcLength(1e-10), std::acos(-1.0) / 2, 1e-9);
 
@@ -51,8 +50,7 @@ TEST(PolynomialPatch, EvaluationReparametrisationReversal) {
   EXPECT_EQ(moved.udeb(), 2.0);
   for (double s : {2.0, 3.5, 5.0}) {
     const ERPoint2D a = moved.PtCur(s).point(), b = c.PtCur((s - 2) / 3).point();
-    EXPECT_NEAR(a.x(), b.x(), 1e-14);
-    EXPECT_NEAR(a.y(), b.y(), 1e-14);
+    EXPECT_TRUE(Near(Seq{a.x(), a.y()}, Seq{b.x(), b.y()}, 1e-14));
   }
   t_SmartPtr<ERFiniteEntity2DWF> first, second;
   EXPECT_EQ((Seq{c.splitAt(first, second, 0.25), first->ufin(), second->udeb()}),
@@ -64,8 +62,7 @@ TEST(PolynomialPatch, BoxProjectionAndTransformations) {
   // y = (t - 0.5)^2 - 1 over [0, 2]: the box holds the vertex.
   const ERPatchCPoly2D p(polys({{0, 1}, {-0.75, -1, 1}}), ERLimites(0, 2));
   const ERMinimax2D box = p.getBox();
-  EXPECT_NEAR(box.ymin(), -1.0, 1e-15);
-  EXPECT_NEAR(box.ymax(), 1.25, 1e-15);
+  EXPECT_TRUE(Near(Seq{box.ymin(), box.ymax()}, Seq{-1.0, 1.25}, 1e-15));
   ERVec<double> params{99.0};
   EXPECT_EQ(p.ProjectPoint(ERPoint2D(0.5, -3), params, 1e-9), 2);  // appends the vertex
   EXPECT_NEAR(params[1], 0.5, 1e-15);
@@ -87,8 +84,7 @@ TEST(PolynomialPatch, BoxProjectionAndTransformations) {
     const double t = c.udeb() + (c.ufin() - c.udeb()) * (0.5 + 0.5 * u(rng));
     const ERPoint2D want = T >> original.PtCur(t).point(), got = c.PtCur(t).point();
     const double tol = 1e-12 * (1e3 + 3 * k);
-    EXPECT_NEAR(got.x(), want.x(), tol);
-    EXPECT_NEAR(got.y(), want.y(), tol);
+    EXPECT_TRUE(Near(Seq{got.x(), got.y()}, Seq{want.x(), want.y()}, tol));
     c.transformTo(T);
     EXPECT_NEAR(c.PtCur(t).point().x(), original.PtCur(t).point().x(), tol / k + 1e-9);
     c.translate(ERPoint2D(3, -4));

@@ -11,8 +11,7 @@
 
 using namespace qorv;
 
-using QuickAlgebra::ERMatrix;
-using QuickAlgebra::ERVec;
+using QuickAlgebra::ERMatrix, QuickAlgebra::ERVec;
 
 namespace {
 
@@ -217,8 +216,7 @@ TEST(NewtonMEx, DampedStatuses) {
   ERVec<double> X{3, 2};
   const int st = solver.Resoudre(X, 1e-5);
   EXPECT_TRUE(st == 0 || st == 1) << st;
-  EXPECT_NEAR(X[0], 1, 1e-4);
-  EXPECT_NEAR(X[1], -0.5, 1e-4);
+  EXPECT_TRUE(Near(Seq{X[0], X[1]}, Seq{1, -0.5}, 1e-4));
   bowl.domain = 0;  // undamped
   ERVec<double> Y{3, 2};
   const int st2 = solver.Resoudre(Y, 1e-5);
@@ -302,15 +300,13 @@ TEST(BezierIntersection, JacobianAndSolve) {
     ERVec<double> a = at, b = at;
     a[j] += 1e-6, b[j] -= 1e-6;
     const ERVec<double> d = (fn.f(a) - fn.f(b)) / 2e-6;
-    EXPECT_NEAR(J(0, j), d[0], 1e-8);
-    EXPECT_NEAR(J(1, j), d[1], 1e-8);
+    EXPECT_TRUE(Near(Seq{J(0, j), J(1, j)}, Seq{d[0], d[1]}, 1e-8));
   }
   FonctionnelleIntersectionDeBezier plain(X1, Y1, W, X2, Y2, W);
   ERVec<double> X{0.9, 0.1};
   const int st = ERNewtonMSolver(&plain, 2, 1e-12, 50).Resoudre(X, 1e-14);
   EXPECT_TRUE(st == 0 || st == 1);
-  EXPECT_NEAR(X[0], 0.5, 1e-14);
-  EXPECT_NEAR(X[1], 0.5, 1e-14);
+  EXPECT_TRUE(Near(Seq{X[0], X[1]}, Seq{0.5, 0.5}, 1e-14));
 }
 
 // The difference derivatives of a scalar objective against the exact ones of a quadratic with
@@ -329,13 +325,9 @@ TEST(FunctorBase, DifferenceGradientAndHessian) {
     const QuickAlgebra::ERVec<double> x({0.7 * s, -1.3 * s});
     const QuickAlgebra::ERVec<double> g = f.gradient(x);
     ASSERT_EQ(g.length(), 2);
-    EXPECT_NEAR(g[0], 6 * x[0] + 2 * x[1] + 5, 1e-7 * s);
-    EXPECT_NEAR(g[1], 2 * x[0] - 2 * x[1], 1e-7 * s);
+    EXPECT_TRUE(Near(Seq{g[0], g[1]}, Seq{6 * x[0] + 2 * x[1] + 5, 2 * x[0] - 2 * x[1]}, 1e-7 * s));
     const QuickAlgebra::ERMatrix<double> H = f.hessian(x);
-    EXPECT_NEAR(H(0, 0), 6, 1e-4 * s);
-    EXPECT_NEAR(H(0, 1), 2, 1e-4 * s);
-    EXPECT_NEAR(H(1, 0), 2, 1e-4 * s);
-    EXPECT_NEAR(H(1, 1), -2, 1e-4 * s);
+    EXPECT_TRUE(Near(Seq{H(0, 0), H(0, 1), H(1, 0), H(1, 1)}, Seq{6, 2, 2, -2}, 1e-4 * s));
   }
   const int before = f.calls;
   const QuickAlgebra::ERVec<double> g = f.gradient(QuickAlgebra::ERVec<double>());
