@@ -216,8 +216,7 @@ TEST(Alignment, RecoversRandomMovesOfEveryKind) {
                   1e-9 * (1 + std::fabs(r.z())));
       const double cx = std::cos(a.angles[0]), sy = std::sin(a.angles[1]),
                    cy = std::cos(a.angles[1]);
-      EXPECT_NEAR(m[8], -sy, 1e-12);
-      EXPECT_NEAR(m[10], cy * cx, 1e-12);
+      EXPECT_TRUE(Near(Seq{m[8], m[10]}, Seq{-sy, cy * cx}, 1e-12));
       EXPECT_NEAR(m[3], a.translation[0], 0);
       // One thread or three, the same move to the last bit.
       if (row.perFeature < 1000) continue;
@@ -415,9 +414,8 @@ TEST(Alignment, DatumFramesMatchFramesBuiltByHand) {
   for (const ERPoint3D& p : {ERPoint3D(10, 20, 5), ERPoint3D(-300, 7, 1e3)}) {
     const ERVector3D d = p - corner;
     const ERPoint3D x = a.transfo >> p;
-    EXPECT_NEAR(x.x(), d * e3, 1e-9 * (1 + qorv::distance(p, corner)));
-    EXPECT_NEAR(x.y(), -(d * e2), 1e-9 * (1 + qorv::distance(p, corner)));
-    EXPECT_NEAR(x.z(), 30 + d * n, 1e-9 * (1 + qorv::distance(p, corner)));
+    EXPECT_TRUE(Near(Seq{x.x(), x.y(), x.z()}, Seq{d * e3, -(d * e2), 30 + d * n},
+                     1e-9 * (1 + qorv::distance(p, corner))));
   }
   // Bad datums: unknown, not a datum kind, too few points.
   EXPECT_EQ(gmDatumAlignment(part.features, pts, {"top", "nope", "left"}).ok, 0);

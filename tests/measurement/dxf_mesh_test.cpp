@@ -22,8 +22,7 @@
 #include "tests/object_images.h"
 #include "tests/test_seed.h"
 
-using qorv_test::Bytes;
-using QuickAlgebra::ERVec;
+using qorv_test::Bytes, QuickAlgebra::ERVec;
 
 namespace {
 
@@ -141,9 +140,7 @@ TEST(DxfInput, TheSimpleLayoutPointByPoint) {
     ASSERT_EQ(r[0].points.size(), 3u);
     for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(r[0].points[i], pts[i]) << i;
     // Only one polyline: the second read says so and gives nothing.
-    EXPECT_FALSE(r[1].ok);
-    EXPECT_TRUE(r[1].points.empty());
-    EXPECT_FALSE(r[1].reason.empty());
+    EXPECT_EQ((Seq{r[1].ok, r[1].points.empty(), r[1].reason.empty()}), (Seq{false, true, false}));
   }
 }
 

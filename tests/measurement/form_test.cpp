@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/in_order.h"
 #include "tests/test_seed.h"
 
 namespace {
@@ -474,8 +475,7 @@ TEST(FormSize, InscribedCircumscribedAndTwoPointAgainstHandComputations) {
   const gmFormResult e = gmFit(ellipse, gmForm::CIRCLE2D, gmForm::LEAST_SQUARES);
   double lo = 0, hi = 0;
   ASSERT_TRUE(gmTwoPointSize(ellipse, e, lo, hi));
-  EXPECT_NEAR(lo, 2, 1e-12);
-  EXPECT_NEAR(hi, 4, 1e-12);
+  EXPECT_TRUE(Near(Seq{lo, hi}, Seq{2, 4}, 1e-12));
 }
 
 // A cylinder's two-point sizes section by section (rings one apart, beyond the axial band that

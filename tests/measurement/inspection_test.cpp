@@ -300,9 +300,8 @@ TEST(Inspection, StatisticsFitsAndThreads) {
   for (double d : devs) var += (d - mean) * (d - mean);
   var /= static_cast<double>(devs.size() - 1);
   EXPECT_EQ(s[0].stats.num_projected(), 3000);
-  EXPECT_NEAR(s[0].stats.mean(), mean, 1e-12);
-  EXPECT_NEAR(s[0].stats.standard_deviation(), std::sqrt(var), 1e-12);
-  EXPECT_NEAR(s[0].stats.min_value(), lo, 1e-12);
+  EXPECT_TRUE(Near(Seq{s[0].stats.mean(), s[0].stats.standard_deviation(), s[0].stats.min_value()},
+                   Seq{mean, std::sqrt(var), lo}, 1e-12));
   EXPECT_NEAR(s[0].stats.max_value(), hi, 1e-12);
   EXPECT_EQ(s[0].outOfTolerance, out);
   // The bore's fitted radius: 10 less the mean offset (more material, a smaller hole); the form
@@ -328,9 +327,8 @@ TEST(Inspection, StatisticsFitsAndThreads) {
   double radius = 5, form = 1;
   int iterations = 0;
   ASSERT_EQ(gmFitSphere(sphere, c, radius, form, iterations), 1);
-  EXPECT_NEAR(qorv::distance(c, ERPoint3D(100.25, 0, 0)), 0, 1e-9);
-  EXPECT_NEAR(radius, 5, 1e-9);
-  EXPECT_NEAR(form, 0, 1e-9);
+  EXPECT_TRUE(
+      Near(Seq{qorv::distance(c, ERPoint3D(100.25, 0, 0)), radius, form}, Seq{0, 5, 0}, 1e-9));
   ERPoint3D axisPoint = frame.origine() + ERVector3D(0.1, 0, 0);
   ERVector3D axis = frame.getVector(Coord3D::Z) + ERVector3D(0.01, 0, 0);
   radius = 9.9;
@@ -341,8 +339,7 @@ TEST(Inspection, StatisticsFitsAndThreads) {
   ERPoint3D centroid;
   ERVector3D normal = frame.getVector(Coord3D::Z);
   ASSERT_EQ(gmFitPlane(plane, centroid, normal, form), 1);
-  EXPECT_NEAR(normal * frame.getVector(Coord3D::Z), 1, 1e-12);
-  EXPECT_NEAR(form, 0, 1e-12);
+  EXPECT_TRUE(Near(Seq{normal * frame.getVector(Coord3D::Z), form}, Seq{1, 0}, 1e-12));
   EXPECT_EQ(gmFitPlane({ERPoint3D(), ERPoint3D(1, 0, 0)}, centroid, normal, form), 0);
 }
 

@@ -21,10 +21,7 @@
 #include "tests/test_seed.h"
 
 using namespace qorv::platform;
-using qorv_test::appendDouble;
-using qorv_test::Bytes;
-using qorv_test::imageOf;
-using qorv_test::printed;
+using qorv_test::appendDouble, qorv_test::Bytes, qorv_test::imageOf, qorv_test::printed;
 using qorv_test::restoreFrom;
 
 namespace {
@@ -248,8 +245,7 @@ TEST(TargetPoint, RecordsArchivesAndPrintForms) {
   restoreFrom(strange, odd);
   EXPECT_EQ(printed(strange), "gmTargetPoint {\n}\n");
   double d;
-  EXPECT_FALSE(strange.get_distance_on_plane(d));
-  EXPECT_FALSE(strange.is_compensated());
+  EXPECT_EQ((Seq{strange.get_distance_on_plane(d), strange.is_compensated()}), (Seq{false, false}));
 }
 
 TEST(TargetPoint, MovesCarryTheStoredResults) {
