@@ -22,18 +22,13 @@
 #include "tests/in_order.h"
 #include "tests/persistence/test_files.h"
 
-using qorv_test::Bytes;
-using qorv_test::readBytes;
-using qorv_test::TempFile;
-using qorv_test::writeBytes;
+using qorv_test::Bytes, qorv_test::readBytes, qorv_test::TempFile, qorv_test::writeBytes;
 
 namespace {
 
 // ---- An independent reader of the tree format -------------------------------------------------
 
-using qorv_test::i32;
-using qorv_test::put32;
-using qorv_test::u32;
+using qorv_test::i32, qorv_test::put32, qorv_test::u32;
 
 struct Info {
   std::int32_t root;

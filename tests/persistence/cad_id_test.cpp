@@ -17,8 +17,7 @@
 #include "tests/test_seed.h"
 
 using namespace qorv::platform;
-using qorv::siblings::stoSchemaObject;
-using qorv::siblings::utString;
+using qorv::siblings::stoSchemaObject, qorv::siblings::utString;
 
 namespace {
 
@@ -115,8 +114,7 @@ TEST(CADObjectID, TextsAndHashes) {
 TEST(CADObjectID, EqualityWithCachedHashes) {
   CADObjectID a = fullId(), b = fullId();
   a.container_hash();  // only one side cached
-  EXPECT_TRUE(a == b);
-  EXPECT_TRUE(b == a);
+  EXPECT_EQ((Seq{a == b, b == a}), (Seq{true, true}));
   b.container_hash();
   EXPECT_TRUE(a == b);
   // A change drops the cache: no stale hash makes the changed identifier look equal or unequal.
@@ -139,8 +137,7 @@ TEST(CADObjectID, EqualityWithCachedHashes) {
 
   // Copies, moves, swap carry every field.
   CADObjectID c(a), m(std::move(c));
-  EXPECT_TRUE(m == a);
-  EXPECT_TRUE(c.invalid());
+  EXPECT_EQ((Seq{m == a, c.invalid()}), (Seq{true, true}));
   CADObjectID s(5, 7);
   s.swap(m);
   EXPECT_EQ(s.as_string(2), a.as_string(2));
@@ -202,8 +199,7 @@ TEST(GroupStructure, Sequences) {
   EXPECT_EQ(g.path_hash(), fnv1a("/a/b"));
   g.start_solid("s");
   EXPECT_EQ(g.solid_depth(), 2);
-  EXPECT_TRUE(g.is_solid_at_depth(2));
-  EXPECT_FALSE(g.is_solid_at_depth(1));
+  EXPECT_EQ((Seq{g.is_solid_at_depth(2), g.is_solid_at_depth(1)}), (Seq{true, false}));
   EXPECT_EQ(std::string(g.path().c_str()), "/a/b/s");
   g.start_group("inner");
   g.end_group();  // the solid level is still on the path
@@ -215,25 +211,20 @@ TEST(GroupStructure, Sequences) {
   EXPECT_TRUE(g.is_unlinked_solid());
   EXPECT_EQ(g.solid_depth(), 1);
   g.end_solid();
-  EXPECT_FALSE(g.is_solid());
-  EXPECT_FALSE(g.is_unlinked_solid());
+  EXPECT_EQ((Seq{g.is_solid(), g.is_unlinked_solid()}), (Seq{false, false}));
   g.end_group();
   g.end_group();
   g.end_group();  // nothing left to remove
   EXPECT_TRUE(g.empty());
 
   const gmCADGroupStructure a("a"), ab("/a/b"), root{gmRootGroup{}};
-  EXPECT_TRUE(a.is_start_of(ab));
-  EXPECT_FALSE(ab.is_start_of(ab));
-  EXPECT_FALSE(a.is_start_of(a));
-  EXPECT_FALSE(ab.is_start_of(a));
-  EXPECT_FALSE(gmCADGroupStructure().is_start_of(ab));
-  EXPECT_TRUE(root.is_start_of(a));
+  EXPECT_EQ((Seq{a.is_start_of(ab), ab.is_start_of(ab), a.is_start_of(a), ab.is_start_of(a)}),
+            (Seq{true, false, false, false}));
+  EXPECT_EQ((Seq{gmCADGroupStructure().is_start_of(ab), root.is_start_of(a)}), (Seq{false, true}));
   EXPECT_FALSE(root.is_start_of(gmCADGroupStructure()));
   EXPECT_EQ(std::string(root.path().c_str()), "/");
-  EXPECT_TRUE(ab.matches_at_depth(a, 0));
-  EXPECT_FALSE(ab.matches_at_depth(a, 1));
-  EXPECT_FALSE(a.matches_at_depth(ab, 1));
+  EXPECT_EQ((Seq{ab.matches_at_depth(a, 0), ab.matches_at_depth(a, 1), a.matches_at_depth(ab, 1)}),
+            (Seq{true, false, false}));
   // Empty pieces are skipped; both separators split.
   EXPECT_EQ(gmCADGroupStructure("//a\\\\b/").depth(), 2);
 
@@ -267,8 +258,7 @@ TEST(GroupStructure, Sequences) {
   CArchive in(out.buffer().data(), out.buffer().size());
   gmCADGroupStructure back;
   back.serialize(in);
-  EXPECT_TRUE(back == u);
-  EXPECT_TRUE(back.is_unlinked_solid());
+  EXPECT_EQ((Seq{back == u, back.is_unlinked_solid()}), (Seq{true, true}));
 }
 
 TEST(NameSpace, ComparisonAndValidity) {

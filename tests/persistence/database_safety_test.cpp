@@ -22,10 +22,7 @@
 
 using namespace qorv::platform;
 
-using qorv_test::Bytes;
-using qorv_test::readBytes;
-using qorv_test::TempFile;
-using qorv_test::TPair;
+using qorv_test::Bytes, qorv_test::readBytes, qorv_test::TempFile, qorv_test::TPair;
 using qorv_test::TValue;
 
 using qorv_test::contents;

@@ -17,10 +17,7 @@
 #include "tests/object_images.h"
 #include "tests/test_seed.h"
 
-using qorv_test::appendDouble;
-using qorv_test::Bytes;
-using qorv_test::imageOf;
-using qorv_test::restoreFrom;
+using qorv_test::appendDouble, qorv_test::Bytes, qorv_test::imageOf, qorv_test::restoreFrom;
 using qorv_test::TempFile;
 
 namespace {

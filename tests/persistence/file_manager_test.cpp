@@ -27,18 +27,13 @@
 
 using namespace qorv::platform;
 
-using qorv_test::Bytes;
-using qorv_test::readBytes;
-using qorv_test::TempFile;
-using qorv_test::writeBytes;
+using qorv_test::Bytes, qorv_test::readBytes, qorv_test::TempFile, qorv_test::writeBytes;
 
 namespace {
 
 // ---- An independent reader of the file format -----------------------------------------------
 
-using qorv_test::i32;
-using qorv_test::put32;
-using qorv_test::u32;
+using qorv_test::i32, qorv_test::put32, qorv_test::u32;
 unsigned u16(const Bytes& b, std::size_t at) { return b[at] | b[at + 1] << 8; }
 
 struct Node {

@@ -14,10 +14,7 @@
 
 using namespace qorv::platform;
 
-using qorv_test::Bytes;
-using qorv_test::readBytes;
-using qorv_test::TempFile;
-using qorv_test::writeBytes;
+using qorv_test::Bytes, qorv_test::readBytes, qorv_test::TempFile, qorv_test::writeBytes;
 
 namespace {
 
@@ -190,10 +187,8 @@ TEST(ERFilePosition, SeekOffsetEofEmptyAndExists) {
   TempFile t("erfile");
   EXPECT_FALSE(ERFile::Exists(t.c_str()));
   ERFile f(t.c_str(), kCreate);
-  EXPECT_TRUE(ERFile::Exists(t.c_str()));
-  EXPECT_TRUE(f.Exists());
-  EXPECT_TRUE(f.IsEmpty());
-  EXPECT_TRUE(f.Eof());
+  EXPECT_EQ((Seq{ERFile::Exists(t.c_str()), f.Exists(), f.IsEmpty(), f.Eof()}),
+            (Seq{true, true, true, true}));
   f.Write(1.0);
   f.Write(2);
   EXPECT_EQ(f.SeekTo(0), 0);  // the position reached is compared with 0

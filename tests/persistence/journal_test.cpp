@@ -23,10 +23,7 @@
 
 using namespace qorv::platform;
 
-using qorv_test::Bytes;
-using qorv_test::readBytes;
-using qorv_test::TempFile;
-using qorv_test::TValue;
+using qorv_test::Bytes, qorv_test::readBytes, qorv_test::TempFile, qorv_test::TValue;
 
 namespace {
 
@@ -234,8 +231,7 @@ TEST(Journal, AJournalWithoutItsFileIsLeftAlone) {
   for (int readOnly : {1, 0}) {
     t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
     EXPECT_EQ(db->Open(file.c_str(), readOnly), 0);
-    EXPECT_FALSE(ERFile::Exists(file.c_str()));
-    EXPECT_TRUE(readBytes(journal) == hot);
+    EXPECT_EQ((Seq{ERFile::Exists(file.c_str()), readBytes(journal) == hot}), (Seq{false, true}));
   }
   std::remove(journal.c_str());
 }
