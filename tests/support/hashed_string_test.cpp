@@ -33,9 +33,8 @@ TEST(Fnv1a, StandardVectors) {
 TEST(UtString, NullEmptySharingAndTokens) {
   const utString null;
   const utString empty("");
-  EXPECT_TRUE(null.is_null());
-  EXPECT_FALSE(empty.is_null());
-  EXPECT_TRUE(null.empty() && empty.empty());
+  EXPECT_EQ((Seq{null.is_null(), empty.is_null(), null.empty() && empty.empty()}),
+            (Seq{true, false, true}));
   EXPECT_EQ(null, empty);
   EXPECT_STREQ(null.c_str(), "");
   EXPECT_TRUE(utString(static_cast<const char*>(nullptr)).is_null());
@@ -137,8 +136,7 @@ TEST(HashedString, ArchiveRoundTripAndCorruptLengths) {
   e.serialize(in);
   EXPECT_EQ(g, gmHashedString(utString("group")));
   EXPECT_EQ(g.hash(), gm_cad_string_hash(utString("group")));
-  EXPECT_TRUE(n.invalid());
-  EXPECT_FALSE(e.invalid());
+  EXPECT_EQ((Seq{n.invalid(), e.invalid()}), (Seq{true, false}));
   utString plain, none;
   in >> plain >> none;
   EXPECT_EQ(plain, utString("plain"));

@@ -17,10 +17,7 @@
 
 using namespace qorv::platform;
 
-using qorv_test::Bytes;
-using qorv_test::readBytes;
-using qorv_test::TempFile;
-using qorv_test::writeBytes;
+using qorv_test::Bytes, qorv_test::readBytes, qorv_test::TempFile, qorv_test::writeBytes;
 
 // A stored object to put in lists.
 class TListItem : public ERObject {
@@ -212,8 +209,7 @@ TYPED_TEST(ValueList, CopiesAreDeepAndSearchesCompareValues) {
   EXPECT_EQ((Seq{list.first(), list.index(7), list.index(8), list.occurrencesOf(5)}),
             (Seq{5, 3, -1, 3}));
   EXPECT_EQ((Seq{list.remove(5), list.removeAll(5), list.entries()}), (Seq{1, 2, 2}));
-  EXPECT_TRUE(list.contains(3));
-  EXPECT_FALSE(list.contains(5));
+  EXPECT_EQ((Seq{list.contains(3), list.contains(5)}), (Seq{true, false}));
   EXPECT_EQ((Seq{list.remove(42), copy.entries()}), (Seq{0, 5}));
   EXPECT_FALSE(copy == list);
   copy = list;

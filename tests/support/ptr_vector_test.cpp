@@ -14,12 +14,8 @@
 
 using namespace qorv::platform;
 
-using qorv_test::Bytes;
-using qorv_test::readBytes;
-using qorv_test::TempFile;
-using qorv_test::writeBytes;
-using QuickAlgebra::ERMatrix;
-using QuickAlgebra::ERVec;
+using qorv_test::Bytes, qorv_test::readBytes, qorv_test::TempFile, qorv_test::writeBytes;
+using QuickAlgebra::ERMatrix, QuickAlgebra::ERVec;
 
 namespace {
 
@@ -101,7 +97,5 @@ TEST(QuaternionMatrix, MatrixFormsAgreeWithTheArrayForm) {
   const ERVec<double> v{0.5, -1.0, 2.0};
   const ERVec<double> mv = m * v;
   const ERVector3D r = q * ERVector3D(0.5, -1.0, 2.0);
-  EXPECT_NEAR(mv[0], r.x(), 1e-12);
-  EXPECT_NEAR(mv[1], r.y(), 1e-12);
-  EXPECT_NEAR(mv[2], r.z(), 1e-12);
+  EXPECT_TRUE(Near(Seq{mv[0], mv[1], mv[2]}, Seq{r.x(), r.y(), r.z()}, 1e-12));
 }

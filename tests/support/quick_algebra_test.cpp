@@ -15,13 +15,8 @@
 
 using namespace qorv::platform;
 
-using qorv_test::Bytes;
-using qorv_test::readBytes;
-using qorv_test::TempFile;
-using qorv_test::writeBytes;
-using QuickAlgebra::ERMatrix;
-using QuickAlgebra::ERSimpleVec2;
-using QuickAlgebra::ERVec;
+using qorv_test::Bytes, qorv_test::readBytes, qorv_test::TempFile, qorv_test::writeBytes;
+using QuickAlgebra::ERMatrix, QuickAlgebra::ERSimpleVec2, QuickAlgebra::ERVec;
 
 namespace {
 
@@ -115,9 +110,8 @@ TEST(QuickAlgebraVec, ArithmeticAndNorms) {
       dot += a[i] * b[i];
       sq += a[i] * a[i];
     }
-    EXPECT_NEAR(QuickAlgebra::dot(a, b), dot, 1e-12);
-    EXPECT_NEAR(a.norme2(), sq, 1e-12);
-    EXPECT_NEAR(a.norme(), std::sqrt(sq), 1e-12);
+    EXPECT_TRUE(Near(Seq{QuickAlgebra::dot(a, b), a.norme2(), a.norme()},
+                     Seq{dot, sq, std::sqrt(sq)}, 1e-12));
     const ERVec<double> s = a + b, t = a - b, u = 2.0 * a, w = a / 4.0, m = -a;
     for (int i = 0; i < n; ++i) {
       EXPECT_EQ((Seq{s[i], t[i], u[i], w[i], m[i]}),

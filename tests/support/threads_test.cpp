@@ -18,8 +18,7 @@
 #include "qorv/support/quick_algebra.h"
 #include "tests/in_order.h"
 
-using QuickAlgebra::ERMatrix;
-using QuickAlgebra::ERVec;
+using QuickAlgebra::ERMatrix, QuickAlgebra::ERVec;
 
 namespace {
 
@@ -142,8 +141,7 @@ TEST(Threads, OneVectorCopiedAndWrittenByManyThreads) {
     });
   for (auto& th : threads) th.join();
   EXPECT_EQ(failures.load(), 0);
-  EXPECT_TRUE(holdsTag(shared, 7));
-  EXPECT_FALSE(shared.isShared());
+  EXPECT_EQ((Seq{holdsTag(shared, 7), shared.isShared()}), (Seq{true, false}));
 }
 
 TEST(Threads, ListsAndPoolBlocksOutliveTheirThreads) {

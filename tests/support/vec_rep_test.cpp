@@ -16,10 +16,7 @@
 
 using namespace qorv::platform;
 
-using qorv_test::Bytes;
-using qorv_test::readBytes;
-using qorv_test::TempFile;
-using qorv_test::writeBytes;
+using qorv_test::Bytes, qorv_test::readBytes, qorv_test::TempFile, qorv_test::writeBytes;
 using QuickAlgebra::ERVec;
 
 namespace {
@@ -147,8 +144,7 @@ TEST(VecRepCopyOnWrite, WritingThroughOneHandleLeavesTheOtherUnchanged) {
   b[0] = 9.0;
   EXPECT_NE(a.rep(), b.rep());
   EXPECT_EQ((Seq{a[0], b[0]}), (Seq{1.0, 9.0}));
-  EXPECT_FALSE(a.isShared());
-  EXPECT_FALSE(b.isShared());
+  EXPECT_EQ((Seq{a.isShared(), b.isShared()}), (Seq{false, false}));
   // Every writing path makes the block private: data(), fill, append, resize, insert, remove.
   const ERVec<double> original{4.0, 5.0};
   auto check = [&](auto edit) {
