@@ -20,14 +20,10 @@ using namespace qorv;
 
 namespace {
 
-using qorv_test::Bytes;
-using qorv_test::doubles;
-using qorv_test::imageOf;
-using qorv_test::printed;
+using qorv_test::Bytes, qorv_test::doubles, qorv_test::imageOf, qorv_test::printed;
 using qorv_test::restoreFrom;
 
-using qorv_test::Draw;
-using qorv_test::maxAbs;
+using qorv_test::Draw, qorv_test::maxAbs;
 
 double len(const ERVector3D& v) { return v.norme(); }
 
@@ -56,9 +52,7 @@ TEST(Plane, CoefficientsAccessorsAndOrientation) {
   EXPECT_EQ((Seq{v.x(), v.y(), v.z()}), (Seq{1, 2, 0}));
   const ERInfLine3D l =
       ERPlane(0, 0, 1, -1).project(ERInfLine3D(ERVector3D(1, 0, 1), ERPoint3D(0, 4, 9)));
-  EXPECT_NEAR(l.dirVector().x(), 1, 1e-15);
-  EXPECT_NEAR(l.origine().z(), 1, 1e-15);
-  EXPECT_NEAR(l.origine().y(), 4, 1e-15);
+  EXPECT_TRUE(Near(Seq{l.dirVector().x(), l.origine().z(), l.origine().y()}, Seq{1, 1, 4}, 1e-15));
   EXPECT_TRUE(
       ERPlane(0, 0, 1, 0).is_perpendicular(ERInfLine3D(ERVector3D(0, 0, -1), ERPoint3D()), 1e-9));
   EXPECT_FALSE(

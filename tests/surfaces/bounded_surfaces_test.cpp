@@ -16,13 +16,8 @@
 #include "tests/test_seed.h"
 
 using namespace qorv;
-using qorv_test::BoundedDraw;
-using qorv_test::doubles;
-using qorv_test::imageOf;
-using qorv_test::Kind;
-using qorv_test::maxAbs;
-using qorv_test::printed;
-using qorv_test::restoreFrom;
+using qorv_test::BoundedDraw, qorv_test::doubles, qorv_test::imageOf, qorv_test::Kind;
+using qorv_test::maxAbs, qorv_test::printed, qorv_test::restoreFrom;
 
 namespace {
 
@@ -485,8 +480,7 @@ TEST(BoundedSphere, LongitudeSnapsBeforeItWraps) {
   ASSERT_EQ(s.ProjectionNormale(at(-1e-8, 0.2), 0, uv, 1), 1);
   EXPECT_EQ(uv.x(), 0);
   ASSERT_EQ(s.ProjectionNormale(at(-0.5, 0.2), 0, uv, 1), 1);
-  EXPECT_NEAR(uv.x(), 2 * M_PI - 0.5, 1e-15);
-  EXPECT_NEAR(uv.y(), 0.2, 1e-15);
+  EXPECT_TRUE(Near(Seq{uv.x(), uv.y()}, Seq{2 * M_PI - 0.5, 0.2}, 1e-15));
   // The turn of the lower limit: U = [10, 12] holds the longitude 10.5 as itself.
   const ERBoundedSphere turned(ERPmIsometrie3D(), 1, ERLimites(10, 12), ERLimites(-1, 1));
   ASSERT_EQ(turned.ProjectionNormale(at(10.5, 0), 0, uv, 1), 1);

@@ -16,13 +16,8 @@ using namespace qorv;
 
 namespace {
 
-using qorv_test::doubles;
-using qorv_test::Draw;
-using qorv_test::Frame;
-using qorv_test::imageOf;
-using qorv_test::maxAbs;
-using qorv_test::printed;
-using qorv_test::restoreFrom;
+using qorv_test::doubles, qorv_test::Draw, qorv_test::Frame, qorv_test::imageOf, qorv_test::maxAbs;
+using qorv_test::printed, qorv_test::restoreFrom;
 
 constexpr double kDeg = M_PI / 180.0;
 
@@ -34,9 +29,7 @@ std::string textOf(const T& v) {
 }
 
 void expectNear(const ERPoint3D& p, double x, double y, double z, double tol = 1e-14) {
-  EXPECT_NEAR(p.x(), x, tol);
-  EXPECT_NEAR(p.y(), y, tol);
-  EXPECT_NEAR(p.z(), z, tol);
+  EXPECT_TRUE(Near(Seq{p.x(), p.y(), p.z()}, Seq{x, y, z}, tol));
 }
 void expectNear(const ERVector3D& v, double x, double y, double z, double tol = 1e-14) {
   expectNear(ERPoint3D(v), x, y, z, tol);
@@ -108,8 +101,7 @@ TEST(Cone, HalfAnglesOutsideTheFirstQuadrantAndBadInput) {
   // Far-off points whose difference overflows.
   const ERCone far(ERPoint3D(-1.5e308, 0, 0), ERVector3D(1, 0, 0), M_PI / 4);
   ASSERT_EQ(far.ProjectionNormale(ERPoint3D(1.5e308, 0.5e308, 0), foot, normal), 1);
-  EXPECT_NEAR(foot.x() / 1e308, 0.25, 1e-14);
-  EXPECT_NEAR(foot.y() / 1e308, 1.75, 1e-14);
+  EXPECT_TRUE(Near(Seq{foot.x() / 1e308, foot.y() / 1e308}, Seq{0.25, 1.75}, 1e-14));
   EXPECT_EQ(far.SignedMinimalDistance(ERPoint3D(1.5e308, 0.5e308, 0), dist),
             EREntity::DISTMIN_NORMAL);
   EXPECT_NEAR(dist / 1e308, (0.5 - 3.0) * std::sqrt(0.5), 1e-14);
@@ -349,8 +341,7 @@ TEST(Torus, AccessorsMovesPrintFormAndStoredImage) {
   const ERPmIsometrie3D T =
       ERChgRepere3D(ERVector3D(0, 1, 0), ERVector3D(-1, 0, 0), ERPoint3D(5, 0, 0));
   t.transformFrom(T);
-  EXPECT_NEAR(t.vect().x(), -2, 1e-15);
-  EXPECT_NEAR(t.origin().x(), 0, 1e-15);
+  EXPECT_TRUE(Near(Seq{t.vect().x(), t.origin().x()}, Seq{-2, 0}, 1e-15));
   EXPECT_EQ(t.radius(), 10);
 }
 

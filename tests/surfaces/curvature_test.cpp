@@ -8,9 +8,7 @@
 #include "tests/surfaces/surface_draws.h"
 #include "tests/test_seed.h"
 
-using qorv_test::Draw;
-using qorv_test::Frame;
-using QuickAlgebra::ERMatrix;
+using qorv_test::Draw, qorv_test::Frame, QuickAlgebra::ERMatrix;
 
 namespace {
 
@@ -121,8 +119,7 @@ void checkAgainstShapeOperator(const Partials& d, double scale, const std::strin
   const double tol = 1e-11 * std::max(kmax, 1e-3 / scale);
   double k1 = NAN, k2 = NAN;
   info.courburesExtremes(k1, k2);
-  EXPECT_NEAR(k1, (double)ref.k1, tol);
-  EXPECT_NEAR(k2, (double)ref.k2, tol);
+  EXPECT_TRUE(Near(Seq{k1, k2}, Seq{(double)ref.k1, (double)ref.k2}, tol));
   EXPECT_GE(k1, k2);
   if (std::isfinite((double)ref.K)) {
     EXPECT_NEAR(info.courbureGaussienne(), (double)ref.K,
@@ -135,9 +132,7 @@ void checkAgainstShapeOperator(const Partials& d, double scale, const std::strin
   ERVector2D d1, d2;
   info.directionPrincipale(d1, d2);
   const ERVector3D t1 = d.su * d1.x() + d.sv * d1.y(), t2 = d.su * d2.x() + d.sv * d2.y();
-  EXPECT_NEAR(t1.norme(), 1, 1e-12);
-  EXPECT_NEAR(t2.norme(), 1, 1e-12);
-  EXPECT_NEAR(t1 * t2, 0, 1e-12);
+  EXPECT_TRUE(Near(Seq{t1.norme(), t2.norme(), t1 * t2}, Seq{1, 1, 0}, 1e-12));
   EXPECT_NEAR(info.courbureNormale(d1.x(), d1.y()), k1, tol);
   EXPECT_NEAR(info.courbureNormale(d2.x(), d2.y()), k2, tol);
 }
@@ -151,15 +146,13 @@ TEST(Curvatures, KnownValuesOfSphereCylinderAndTorus) {
     s.courburesExtremes(k1, k2);
     EXPECT_NEAR(k1, -0.25, 1e-15) << v;
     EXPECT_NEAR(k2, -0.25, 1e-15) << v;
-    EXPECT_NEAR(s.courbureGaussienne(), 1.0 / 16, 1e-15);
-    EXPECT_NEAR(s.courbureMoyenne(), -0.25, 1e-15);
-    EXPECT_NEAR(s.courbureNormale(0.3, -2), -0.25, 1e-15);
+    EXPECT_TRUE(Near(Seq{s.courbureGaussienne(), s.courbureMoyenne(), s.courbureNormale(0.3, -2)},
+                     Seq{1.0 / 16, -0.25, -0.25}, 1e-15));
   }
   // A cylinder: 0 along the rulings, -1/R across.
   const ERInfoPoint3DSurf c = recordOf(cylinder(2, 0.4));
   c.courburesExtremes(k1, k2);
-  EXPECT_NEAR(k1, 0, 1e-16);
-  EXPECT_NEAR(k2, -0.5, 1e-16);
+  EXPECT_TRUE(Near(Seq{k1, k2}, Seq{0, -0.5}, 1e-16));
   EXPECT_EQ(c.courbureGaussienne(), 0);
   EXPECT_NEAR(c.courbureMoyenne(), -0.25, 1e-16);
   ERVector2D d1, d2;
@@ -204,8 +197,7 @@ TEST(Curvatures, PolesGiveZerosAndMovesKeepTheCurvatures) {
   double m1, m2;
   moved.courburesExtremes(m1, m2);
   t.courburesExtremes(k1, k2);
-  EXPECT_NEAR(m1, k1, 1e-15);
-  EXPECT_NEAR(m2, k2, 1e-15);
+  EXPECT_TRUE(Near(Seq{m1, m2}, Seq{k1, k2}, 1e-15));
   EXPECT_LE((moved.normale() - (T >> t.normale())).norme(), 1e-15);
   moved.transformTo(T);
   EXPECT_LE(qorv::distance(moved.point(), t.point()), 1e-14);

@@ -11,9 +11,7 @@
 #include "tests/test_seed.h"
 
 using namespace qorv;
-using qorv_test::BoundedDraw;
-using qorv_test::Kind;
-using qorv_test::maxAbs;
+using qorv_test::BoundedDraw, qorv_test::Kind, qorv_test::maxAbs;
 
 namespace {
 
@@ -36,29 +34,25 @@ ERPmIsometrie3D turnedAboutZ(const ERPmIsometrie3D& F, double t) {
 // Two angle windows are the same up to whole turns (both ends by the same turn).
 void expectSameWindow(double a1, double a2, double b1, double b2, double tol) {
   const double k = std::round((b1 - a1) / (2 * M_PI));
-  EXPECT_NEAR(b1 - 2 * M_PI * k, a1, tol);
-  EXPECT_NEAR(b2 - 2 * M_PI * k, a2, tol);
+  EXPECT_TRUE(Near(Seq{b1 - 2 * M_PI * k, b2 - 2 * M_PI * k}, Seq{a1, a2}, tol));
 }
 
 // ---------------------------------------------------------------------------------------------
 TEST(EntityNormaliser, TheShiftRuleAsWritten) {
   double a1 = 350 * kDeg, a2 = 370 * kDeg;
   Exposed::IncrementAndFormatAngles(a1, a2, 30 * kDeg);
-  EXPECT_NEAR(a1, 20 * kDeg, 1e-14);
-  EXPECT_NEAR(a2, 40 * kDeg, 1e-14);
+  EXPECT_TRUE(Near(Seq{a1, a2}, Seq{20 * kDeg, 40 * kDeg}, 1e-14));
   // Step 4 reads (delta < 0 and a1 < -2pi) or a2 < -2pi: a positive delta raises a2 too.
   a1 = 0, a2 = -7;
   Exposed::IncrementAndFormatAngles(a1, a2, 0.1);
-  EXPECT_NEAR(a1, 0.1 + 2 * M_PI, 1e-15);
-  EXPECT_NEAR(a2, -6.9 + 2 * M_PI, 1e-15);
+  EXPECT_TRUE(Near(Seq{a1, a2}, Seq{0.1 + 2 * M_PI, -6.9 + 2 * M_PI}, 1e-15));
   // delta > 0 past 2pi comes down a turn; delta < 0 below -2pi comes up one.
   a1 = 6, a2 = 6.2;
   Exposed::IncrementAndFormatAngles(a1, a2, 0.5);
   EXPECT_NEAR(a1, 6.5 - 2 * M_PI, 1e-15);
   a1 = -6.2, a2 = -6;
   Exposed::IncrementAndFormatAngles(a1, a2, -0.5);
-  EXPECT_NEAR(a1, -6.7 + 2 * M_PI, 1e-15);
-  EXPECT_NEAR(a2, -6.5 + 2 * M_PI, 1e-15);
+  EXPECT_TRUE(Near(Seq{a1, a2}, Seq{-6.7 + 2 * M_PI, -6.5 + 2 * M_PI}, 1e-15));
   ERLimites l(1, 2);
   Exposed::IncrementAndFormatAngularLimits(l, -M_PI / 2);
   EXPECT_EQ(l, ERLimites(1 - M_PI / 2, 2 - M_PI / 2));
@@ -80,8 +74,7 @@ TEST(EntityNormaliser, FrameAngleSignAndCanonicalFrames) {
   EXPECT_NEAR(angle, -M_PI / 2, 1e-15);
   const ERArc3D turned =
       EREntityNormaliser::Normalise(ERArc3D(cw, ERCircle2D(ERPoint2D(), 2), 2, 3));
-  EXPECT_NEAR(turned.udeb(), 2 - M_PI / 2, 1e-15);
-  EXPECT_NEAR(turned.ufin(), 3 - M_PI / 2, 1e-15);
+  EXPECT_TRUE(Near(Seq{turned.udeb(), turned.ufin()}, Seq{2 - M_PI / 2, 3 - M_PI / 2}, 1e-15));
   // A frame without a Z axis is kept, angle 0 and finite.
   const ERPmIsometrie3D broken =
       qorv_test::frameFromAxes(ERVector3D(), ERVector3D(), ERVector3D(), ERPoint3D(1, 1, 1));

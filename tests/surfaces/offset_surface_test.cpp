@@ -16,8 +16,7 @@
 #include "tests/surfaces/bounded_draws.h"
 #include "tests/test_seed.h"
 
-using qorv_test::imageOf;
-using qorv_test::printed;
+using qorv_test::imageOf, qorv_test::printed;
 
 namespace {
 
@@ -239,8 +238,7 @@ TEST(OffsetSurface, StoredImagePrintFormAndDataBase) {
 
 TEST(OffsetSurface, BadInputGetsTheDocumentedAnswers) {
   const EROffsetSurface none;
-  EXPECT_TRUE(std::isnan(none(0, 0).x()));
-  EXPECT_TRUE(none.getBox().invalid());
+  EXPECT_EQ((Seq{std::isnan(none(0, 0).x()), none.getBox().invalid()}), (Seq{true, true}));
   t_SmartPtr<ERAnyBoundedSurface> lo, hi;
   EXPECT_EQ(none.SplitInU(lo, hi, 0.5), 0);
   ERRaySurfaceResult res;

@@ -12,9 +12,7 @@
 #include "tests/surfaces/surface_draws.h"
 #include "tests/test_seed.h"
 
-using qorv_test::Draw;
-using qorv_test::Frame;
-using QuickAlgebra::ERMatrix;
+using qorv_test::Draw, qorv_test::Frame, QuickAlgebra::ERMatrix;
 
 namespace {
 
@@ -416,8 +414,7 @@ TEST(BoundedSurface, NormalProjectionObjective) {
   EXPECT_NEAR(f(QuickAlgebra::ERVec<double>({u, v})), 0, 1e-13);
   EXPECT_EQ(f.evaluation().parameter().x(), u);
   const QuickAlgebra::ERVec<double> g = f.gradient(QuickAlgebra::ERVec<double>({u, v}));
-  EXPECT_NEAR(g[0], 0, 1e-5);
-  EXPECT_NEAR(g[1], 0, 1e-5);
+  EXPECT_TRUE(Near(Seq{g[0], g[1]}, Seq{0, 0}, 1e-5));
   const QuickAlgebra::ERMatrix<double> H = f.hessian(QuickAlgebra::ERVec<double>({u, v}));
   EXPECT_GT(H(0, 0), 0);
   EXPECT_GT(H(1, 1), 0);

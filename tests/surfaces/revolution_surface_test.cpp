@@ -16,8 +16,7 @@
 #include "tests/surfaces/surface_draws.h"
 #include "tests/test_seed.h"
 
-using qorv_test::imageOf;
-using qorv_test::printed;
+using qorv_test::imageOf, qorv_test::printed;
 
 namespace {
 
@@ -144,8 +143,7 @@ TEST(SurOfRevolution, MovesFollowThePoints) {
     // The frame stays right-handed and across the axis.
     ERVector3D x, y;
     moved.getVectors(x, y);
-    EXPECT_NEAR(x * moved.axis().dirVector(), 0, 1e-12);
-    EXPECT_NEAR(x.norme(), 1, 1e-12);
+    EXPECT_TRUE(Near(Seq{x * moved.axis().dirVector(), x.norme()}, Seq{0, 1}, 1e-12));
   }
 }
 
@@ -258,8 +256,7 @@ TEST(SurOfRevolution, ConvertToNurbsIsTheSameSurface) {
       const ERPoint3D q = (*N)(u, t), c = (*S->generatrix())(u);
       const double hq = (q - a) * d, hc = (c - a) * d;
       const double rq = ((q - a) - d * hq).norme(), rc = ((c - a) - d * hc).norme();
-      EXPECT_NEAR(hq, hc, 1e-12 * scale);
-      EXPECT_NEAR(rq, rc, 1e-12 * scale);
+      EXPECT_TRUE(Near(Seq{hq, rq}, Seq{hc, rc}, 1e-12 * scale));
       // Its angle from the generatrix point is inside the window.
       ERPoint2D uv;
       EXPECT_LE(S->nearest(q, uv), 1e-12 * scale);
@@ -371,8 +368,7 @@ TEST(SurOfRevolution, BadInputGetsTheDocumentedAnswers) {
                                ERLimites(0, 2 * M_PI));
   EXPECT_NEAR(line.referenceVector() * ERVector3D(0, 0, 1), 0, 1e-15);
   EXPECT_NEAR(line.referenceVector().norme(), 1, 1e-15);
-  EXPECT_NEAR(line.nearest(ERPoint3D(4, 5, 2), uv), 5, 1e-12);
-  EXPECT_NEAR(uv.x(), 0.4, 1e-12);
+  EXPECT_TRUE(Near(Seq{line.nearest(ERPoint3D(4, 5, 2), uv), uv.x()}, Seq{5, 0.4}, 1e-12));
 
   // NaN parameters and points.
   const ERSurOfRevolution S = sample();

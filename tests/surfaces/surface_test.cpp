@@ -21,9 +21,7 @@ ERInfoPoint3DSurf record(const ERPoint3D& p, const ERVector3D& su, const ERVecto
 }
 
 void expectVector(const ERVector3D& v, double x, double y, double z) {
-  EXPECT_NEAR(v.x(), x, 1e-15);
-  EXPECT_NEAR(v.y(), y, 1e-15);
-  EXPECT_NEAR(v.z(), z, 1e-15);
+  EXPECT_TRUE(Near(Seq{v.x(), v.y(), v.z()}, Seq{x, y, z}, 1e-15));
 }
 
 TEST(InfoPoint3DSurf, NormalAndItsFallBacksAtDegeneratePartials) {

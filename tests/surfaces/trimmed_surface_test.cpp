@@ -25,8 +25,7 @@
 #include "tests/surfaces/bounded_draws.h"
 #include "tests/test_seed.h"
 
-using qorv_test::imageOf;
-using qorv_test::printed;
+using qorv_test::imageOf, qorv_test::printed;
 
 namespace {
 
