@@ -820,9 +820,8 @@ TEST_F(ToolTest, InspectTrimmedFacesJudgeEachPointAtItsNearestPointOfTheFace) {
     SCOPED_TRACE(i);
     EXPECT_EQ(p["feature"], c.feature);
     const json& f = p["nominal"];
-    EXPECT_NEAR(f[0].get<double>(), c.fx, 1e-9);
-    EXPECT_NEAR(f[1].get<double>(), c.fy, 1e-9);
-    EXPECT_NEAR(f[2].get<double>(), c.fz, 1e-9);
+    EXPECT_TRUE(Near(Seq{f[0].get<double>(), f[1].get<double>(), f[2].get<double>()},
+                     Seq{c.fx, c.fy, c.fz}, 1e-9));
     if (i != 4) {
       EXPECT_NEAR(p["deviation"].get<double>(), c.deviation, 1e-9);
     }
