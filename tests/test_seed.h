@@ -14,3 +14,10 @@ inline unsigned seedFor(unsigned fixed) {
 }
 
 }  // namespace qorv_test
+
+// A randomized test's generator: QORV_SEEDED(std::mt19937 rng, 2101) declares `seed` and
+// `rng(seed)` and prints the seed with any failure in the scope.
+#define QORV_SEEDED(decl, fixed)                         \
+  const unsigned seed = ::qorv_test::seedFor(fixed);     \
+  SCOPED_TRACE(::testing::Message() << "seed " << seed); \
+  decl(seed)

@@ -15,13 +15,11 @@
 #include "qorv/curves/polylines.h"
 #include "qorv/foundation/transfo3d_kinds.h"
 #include "qorv/freeform/pole_curves.h"
+#include "tests/in_order.h"
 #include "tests/object_images.h"
 #include "tests/test_seed.h"
 
-using qorv_test::imageOf;
-using qorv_test::printed;
-using qorv_test::restoreFrom;
-using QuickAlgebra::ERVec;
+using qorv_test::imageOf, qorv_test::printed, qorv_test::restoreFrom, QuickAlgebra::ERVec;
 
 namespace {
 
@@ -41,6 +39,7 @@ ERPoint2D along(const ERFiniteEntity2DWF& e, double f) {
 // Random chains: segments, arcs run either way, arcs given end-first (stored reversed), NURBS
 // pieces with random weights; around a far-off origin, at a random scale.
 struct ChainMaker {
+  explicit ChainMaker(unsigned seed) : rng(seed) {}
   std::mt19937 rng;
   double scale = 1.0;
   double U(double a, double b) { return std::uniform_real_distribution<double>(a, b)(rng); }
@@ -123,9 +122,8 @@ TEST(CompCurve, MappingTableMixedBoundsAndReparametrised) {
                       {2.0, {1, 1}}, {2.5, {0, 2}}, {3.0, {1, 3}}, {-0.5, {-1, 0}}};
   for (const Row& r : rows) {
     SCOPED_TRACE(r.t);
-    EXPECT_NEAR(c(r.t).x(), r.p.x(), 1e-15);
-    EXPECT_NEAR(c(r.t).y(), r.p.y(), 1e-15);
-    EXPECT_NEAR(c.PtCur(r.t).point().x(), r.p.x(), 1e-15);
+    EXPECT_TRUE(Near(Seq{c(r.t).x(), c(r.t).y(), c.PtCur(r.t).point().x()},
+                     Seq{r.p.x(), r.p.y(), r.p.x()}, 1e-15));
   }
   // The record is the element's own: the arc's angle.
   EXPECT_NEAR(c.PtCur(1.5).parameter(), -3 * kPi / 4, 1e-15);
@@ -133,8 +131,7 @@ TEST(CompCurve, MappingTableMixedBoundsAndReparametrised) {
   c.reparametrize(ERLimites(10, 16));
   for (const Row& r : rows) {
     SCOPED_TRACE(r.t);
-    EXPECT_NEAR(c(10 + 2 * r.t).x(), r.p.x(), 1e-14);
-    EXPECT_NEAR(c(10 + 2 * r.t).y(), r.p.y(), 1e-14);
+    EXPECT_TRUE(Near(Seq{c(10 + 2 * r.t).x(), c(10 + 2 * r.t).y()}, Seq{r.p.x(), r.p.y()}, 1e-14));
   }
   // A polyline element (bound [0, n - 1]) in the chain: its middle vertex halfway; its closing
   // segment's feet lie past its bound and are not reported.
@@ -143,16 +140,14 @@ TEST(CompCurve, MappingTableMixedBoundsAndReparametrised) {
   ERCompCurve2D withPolyline = c;
   withPolyline.reparametrize(ERLimites(0, 3));
   ASSERT_EQ(withPolyline.append(ERPolyline2D(zig), 0.0), 1);
-  EXPECT_EQ(withPolyline(3.5), ERPoint2D(3, 3));
-  EXPECT_EQ(withPolyline(3.25), ERPoint2D(2, 3));
+  EXPECT_EQ((Seq{withPolyline(3.5), withPolyline(3.25)}), (Seq{ERPoint2D(3, 3), ERPoint2D(2, 3)}));
   ERVec<double> feet;
   EXPECT_EQ(withPolyline.ProjectPoint(ERPoint2D(2.5, 4.5), feet, 0.0), 2);
   EXPECT_DOUBLE_EQ(feet[0], 3.375);
   EXPECT_DOUBLE_EQ(feet[1], 3.875);
   // Natural limits of zero width: the first element's start.
   c.reparametrize(ERLimites(1, 1));
-  EXPECT_EQ(c(5), ERPoint2D(0, 0));
-  EXPECT_EQ(c(std::nan("")), ERPoint2D(0, 0));
+  EXPECT_EQ((Seq{c(5), c(std::nan(""))}), (Seq{ERPoint2D(0, 0), ERPoint2D(0, 0)}));
 }
 
 TEST(CompCurve, EndChecksAtTheTolerance) {
@@ -164,24 +159,20 @@ TEST(CompCurve, EndChecksAtTheTolerance) {
   EXPECT_EQ(refused.append(gapped, std::nextafter(0.5, 0.0)), 0);
   EXPECT_EQ(refused.entries(), 1);
   EXPECT_EQ(imageOf(refused), imageOf(c));
-  EXPECT_EQ(refused.append(gapped, std::nan("")), 0);
-  EXPECT_EQ(c.append(gapped, 0.5), 1);
-  EXPECT_EQ(c.getBound(), ERLimites(0, 2));
+  EXPECT_EQ((Seq{refused.append(gapped, std::nan("")), c.append(gapped, 0.5), c.getBound()}),
+            (Seq{0, 1, ERLimites(0, 2)}));
   // End-first: stored reversed; the caller's element is not modified.
   const ERSegment2D backwards(ERPoint2D(5, 5), ERPoint2D(3, 0.5));
-  EXPECT_EQ(c.append(backwards, 0.0), 1);
-  EXPECT_EQ(backwards.getP1(), ERPoint2D(5, 5));
-  EXPECT_EQ(c.at(2)->firstPt(), ERPoint2D(3, 0.5));
+  EXPECT_EQ((Seq{c.append(backwards, 0.0), backwards.getP1(), c.at(2)->firstPt()}),
+            (Seq{1, ERPoint2D(5, 5), ERPoint2D(3, 0.5)}));
   EXPECT_EQ(c.lastPt(), ERPoint2D(5, 5));
   // Prepend: end of e before its start; gap of tol and one ulp beyond.
   const ERSegment2D before(ERPoint2D(-2, 0), ERPoint2D(-0.25, 0));
   EXPECT_EQ(c.prepend(before, std::nextafter(0.25, 0.0)), 0);
-  EXPECT_EQ(c.prepend(before, 0.25), 1);
-  EXPECT_EQ(c.firstPt(), ERPoint2D(-2, 0));
+  EXPECT_EQ((Seq{c.prepend(before, 0.25), c.firstPt()}), (Seq{1, ERPoint2D(-2, 0)}));
   EXPECT_EQ(c.prepend(ERSegment2D(ERPoint2D(-2, 0), ERPoint2D(-2, -7)), 0.0), 1);
-  EXPECT_EQ(c.firstPt(), ERPoint2D(-2, -7));
-  EXPECT_EQ(c.entries(), 5);
-  EXPECT_EQ(c.getBound(), ERLimites(0, 5));
+  EXPECT_EQ((Seq{c.firstPt(), c.entries(), c.getBound()}),
+            (Seq{ERPoint2D(-2, -7), 5, ERLimites(0, 5)}));
   // Negative tolerance and empty chains never check; a null element is refused.
   EXPECT_EQ(c.append(ERSegment2D(ERPoint2D(100, 100), ERPoint2D(101, 100)), -1.0), 1);
   ERCompCurve2D empty;
@@ -192,9 +183,7 @@ TEST(CompCurve, EndChecksAtTheTolerance) {
 }
 
 TEST(CompCurve, RandomChainsEvaluateJoinAndProject) {
-  const unsigned seed = qorv_test::seedFor(2201);
-  SCOPED_TRACE(seed);
-  ChainMaker mk{std::mt19937(seed)};
+  QORV_SEEDED(ChainMaker mk, 2201);
   for (int round = 0; round < 40; ++round) {
     SCOPED_TRACE(round);
     mk.scale = std::pow(10.0, mk.U(-3, 3));
@@ -265,19 +254,16 @@ TEST(CompCurve, ProjectionOnArcsOfOneCircleAndTheBoxGate) {
   ERVec<double> params;
   EXPECT_EQ(c.ProjectPoint(ERPoint2D(3, 4), params, 0.0), -1);
   ASSERT_EQ(params.length(), 2);
-  EXPECT_EQ(params[0], 0.5);
-  EXPECT_EQ(params[1], 1.5);
+  EXPECT_EQ((Seq{params[0], params[1]}), (Seq{0.5, 1.5}));
   // Far from the box, within a positive tolerance: nothing.
   params.append(7.0);
-  EXPECT_EQ(c.ProjectPoint(ERPoint2D(30, 40), params, 1.0), 0);
-  EXPECT_EQ(params.length(), 0);
+  EXPECT_EQ((Seq{c.ProjectPoint(ERPoint2D(30, 40), params, 1.0), params.length()}), (Seq{0, 0}));
   // A point at the joint: both feet.
   ERCompCurve2D l(ERSegment2D(ERPoint2D(0, 0), ERPoint2D(1, 0)));
   ASSERT_EQ(l.append(ERSegment2D(ERPoint2D(1, 0), ERPoint2D(1, 0)), 0.0), 1);  // zero length
   ASSERT_EQ(l.append(ERSegment2D(ERPoint2D(1, 0), ERPoint2D(2, 0)), 0.0), 1);
-  EXPECT_EQ(l.ProjectPoint(ERPoint2D(1, 0.5), params, 0.0), 2);
-  EXPECT_EQ(params[0], 1.0);
-  EXPECT_EQ(params[1], 2.0);
+  EXPECT_EQ((Seq{l.ProjectPoint(ERPoint2D(1, 0.5), params, 0.0), params[0], params[1]}),
+            (Seq{2, 1.0, 2.0}));
   // The flat chain's box is met by a point on it with tol > 0.
   EXPECT_EQ(l.ProjectPoint(ERPoint2D(0.5, 0), params, 1e-3), 1);
   ERCompCurve2D empty;
@@ -298,8 +284,7 @@ TEST(CompCurve, SplitAtJointsAndInsideElements) {
   auto* A = ERCompCurve2D::castdown(a.get());
   auto* B = ERCompCurve2D::castdown(b.get());
   ASSERT_TRUE(A && B);
-  EXPECT_EQ(A->entries(), 1);
-  EXPECT_EQ(B->entries(), 2);
+  EXPECT_EQ((Seq{A->entries(), B->entries()}), (Seq{1, 2}));
   ASSERT_EQ(c.splitAt(a, b, 2.25), 1);
   A = ERCompCurve2D::castdown(a.get()), B = ERCompCurve2D::castdown(b.get());
   ASSERT_EQ(A->entries(), 3);
@@ -317,8 +302,7 @@ TEST(CompCurve, SplitAtJointsAndInsideElements) {
   EXPECT_FALSE(y);
   EXPECT_EQ(imageOf(*x), imageOf(c));
   t_SmartPtr<ERFiniteEntity2DWF> u, v;
-  EXPECT_EQ(c.splitAt(u, v, -0.5), 0);
-  EXPECT_EQ(c.splitAt(u, v, std::nan("")), 0);
+  EXPECT_EQ((Seq{c.splitAt(u, v, -0.5), c.splitAt(u, v, std::nan(""))}), (Seq{0, 0}));
   EXPECT_FALSE(u);
   EXPECT_FALSE(v);
 }
@@ -333,9 +317,8 @@ TEST(CompCurve, ReverseAndApproximation) {
   // Partial limits: the covered pieces in the chain's direction, no repeated joint.
   const ERVec<ERPoint2D> pts = original.approxime(ERLimites(0.5, 2.5), 1e-4);
   ASSERT_GE(pts.length(), 4);
-  EXPECT_EQ(pts[0], ERPoint2D(0.5, 0));
-  EXPECT_EQ(pts[1], ERPoint2D(1, 0));
-  EXPECT_EQ(pts[2], ERPoint2D(1, 1));
+  EXPECT_EQ((Seq{pts[0], pts[1], pts[2]}),
+            (Seq{ERPoint2D(0.5, 0), ERPoint2D(1, 0), ERPoint2D(1, 1)}));
   EXPECT_LE(dist(pts[pts.length() - 1], original(2.5)), 1e-15);
   for (int k = 1; k < pts.length(); ++k) EXPECT_NE(pts[k], pts[k - 1]);
   for (int k = 3; k < pts.length(); ++k) {
@@ -391,8 +374,7 @@ TEST(CompCurve, StoredImagePrintAndDamagedRecords) {
   qorv_test::Bytes big = qorv_test::doubles({0, 9, 0, 9});
   for (unsigned char b : {0x00, 0x00, 0x00, 0x40, 0, 0, 0, 0}) big.push_back(b);
   restoreFrom(into, big);
-  EXPECT_EQ(into.entries(), 2);
-  EXPECT_EQ(into.getBound(), ERLimites(0, 2));
+  EXPECT_EQ((Seq{into.entries(), into.getBound()}), (Seq{2, ERLimites(0, 2)}));
   // Null entries restore as null and every operation skips them.
   qorv_test::Bytes nulls = qorv_test::doubles({0, 2, 0, 2});
   for (std::uint32_t v : {2u, 1u, 1u})
@@ -419,9 +401,7 @@ TEST(CompCurve, SpaceTwinsAndPolynomialChains) {
   t_SmartPtr<EREntity2DWF> down = c3->get2DEntProjectedOn(frame);
   auto* back = ERCompCurve2D::castdown(down.get());
   ASSERT_TRUE(back);
-  for (int s = 0; s <= 30; ++s) {
-    EXPECT_LE(dist((*back)(s * 0.1), c(s * 0.1)), 1e-9) << s;
-  }
+  for (int s = 0; s <= 30; ++s) EXPECT_LE(dist((*back)(s * 0.1), c(s * 0.1)), 1e-9) << s;
   const ERCompCurve3D moved = (~frame) >> *c3;
   EXPECT_LE(std::fabs(moved(2.5).z()), 1e-9);
   // Chains of polynomial patches: x = t, y = t^2 on [0, 1], then the line from (1, 1).
@@ -442,8 +422,7 @@ TEST(CompCurve, SpaceTwinsAndPolynomialChains) {
   auto* ca = ERCrvCompPoly2D::castdown(a.get());
   auto* cb = ERCrvCompPoly2D::castdown(b.get());
   ASSERT_TRUE(ca && cb);
-  EXPECT_EQ(ca->entries(), 1);
-  EXPECT_EQ(cb->entries(), 2);
+  EXPECT_EQ((Seq{ca->entries(), cb->entries()}), (Seq{1, 2}));
   EXPECT_LE(dist(ca->lastPt(), ERPoint2D(0.5, 0.25)), 1e-15);
   EXPECT_LE(dist(cb->firstPt(), ERPoint2D(0.5, 0.25)), 1e-15);
   ERCrvCompPoly2D r = p;
@@ -466,9 +445,7 @@ TEST(CompCurve, CrossingsOfEveryElement) {
   for (int k = 0; k < 201; ++k) EXPECT_NEAR(c(params[k]).x(), 0.5, 1e-12) << k;
   // A joint on the line is reported once; natural parameters after reparametrize.
   params.clear();
-  EXPECT_EQ(c.intersectWithAxeY(0.0, params), 101);
-  EXPECT_EQ(params[0], 0.0);
-  EXPECT_EQ(params[1], 2.0);
+  EXPECT_EQ((Seq{c.intersectWithAxeY(0.0, params), params[0], params[1]}), (Seq{101, 0.0, 2.0}));
   c.reparametrize(ERLimites(0, 402));
   params.clear();
   c.intersectWithAxeY(0.5, params);

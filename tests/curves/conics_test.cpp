@@ -10,26 +10,21 @@
 #include <string>
 #include <vector>
 
+#include "tests/in_order.h"
 #include "tests/object_images.h"
 
 using namespace qorv;
 
 namespace {
 
-using qorv_test::Bytes;
-using qorv_test::doubles;
-using qorv_test::imageOf;
-using qorv_test::printed;
+using qorv_test::Bytes, qorv_test::doubles, qorv_test::imageOf, qorv_test::printed;
 using qorv_test::restoreFrom;
 
 using QuickAlgebra::ERVec;
 constexpr double kPi = std::numbers::pi;
 
 void expectBox(const ERMinimax2D& b, double x0, double y0, double x1, double y1, double tol) {
-  EXPECT_NEAR(b.xmin(), x0, tol);
-  EXPECT_NEAR(b.ymin(), y0, tol);
-  EXPECT_NEAR(b.xmax(), x1, tol);
-  EXPECT_NEAR(b.ymax(), y1, tol);
+  EXPECT_TRUE(Near(Seq{b.xmin(), b.ymin(), b.xmax(), b.ymax()}, Seq{x0, y0, x1, y1}, tol));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -53,8 +48,7 @@ TEST(Circle2D, DistanceBoxAndTransformations) {
   EXPECT_TRUE(isEqual(c.center(), ERPoint2D(0, 0), 1e-14));
   c.scale(2);
   c.translate(ERPoint2D(1, 1));
-  EXPECT_EQ(c.center(), ERPoint2D(1, 1));
-  EXPECT_EQ(c.radius(), 3.0);
+  EXPECT_EQ((Seq{c.center(), c.radius()}), (Seq{ERPoint2D(1, 1), 3.0}));
 }
 
 TEST(Arc2D, ProjectionAndVerticalCrossings) {
@@ -63,12 +57,10 @@ TEST(Arc2D, ProjectionAndVerticalCrossings) {
   EXPECT_EQ(a.ProjectPoint(ERPoint2D(1, 1), params, 0), 1);
   EXPECT_DOUBLE_EQ(params[0], kPi / 4);
   EXPECT_EQ(a.ProjectPoint(ERPoint2D(0, -1), params, 0), 1);  // appends nothing
-  EXPECT_EQ(a.ProjectPoint(ERPoint2D(0, 0), params, 0), -1);
-  EXPECT_EQ(params.length(), 1);
+  EXPECT_EQ((Seq{a.ProjectPoint(ERPoint2D(0, 0), params, 0), params.length()}), (Seq{-1, 1}));
 
   ERVec<double> cross;
-  EXPECT_EQ(a.intersectWithAxeY(1, cross), 1);
-  EXPECT_EQ(cross[0], 0.0);
+  EXPECT_EQ((Seq{a.intersectWithAxeY(1, cross), cross[0]}), (Seq{1, 0.0}));
   EXPECT_EQ(a.intersectWithAxeY(0.5, cross), 2);  // one of the two angles lies in the arc
   EXPECT_NEAR(cross[1], kPi / 3, 1e-15);
   EXPECT_EQ(a.intersectWithAxeY(1.5, cross), 2);
@@ -94,8 +86,7 @@ TEST(Arc2D, EvaluationAndDistance) {
   // Boxes, splits and nearest points of random arcs: conic_properties_test.cpp.
   double d = 0, u = 0;
   EXPECT_EQ(a.SignedMinimalDistance(ERPoint2D(1, 5), d, u), EREntity::DISTMIN_NORMAL);
-  EXPECT_NEAR(d, 1.0, 1e-15);
-  EXPECT_NEAR(u, kPi / 2, 1e-15);
+  EXPECT_TRUE(Near(Seq{d, u}, Seq{1.0, kPi / 2}, 1e-15));
   EXPECT_EQ(a.SignedMinimalDistance(ERPoint2D(1, 0), d, u), EREntity::DISTMIN_END_POINT);
   EXPECT_NEAR(std::fabs(d), distance(ERPoint2D(1, 0), a.firstPt()), 1e-15);
   EXPECT_EQ(a.SignedMinimalDistance(ERPoint2D(1, 2), d), EREntity::DISTMIN_DEGENERATE);
@@ -151,8 +142,7 @@ TEST(Circles2D, StoredImagesPrintFormsAndRegistry) {
   EXPECT_EQ(c.binaryStoreSize(), 24u);
   ERCircle2D back;
   restoreFrom(back, doubles({-1, 2, 3}));
-  EXPECT_EQ(back.center(), ERPoint2D(-1, 2));
-  EXPECT_EQ(back.radius(), 3.0);
+  EXPECT_EQ((Seq{back.center(), back.radius()}), (Seq{ERPoint2D(-1, 2), 3.0}));
   restoreFrom(back, Bytes(23, 0));
   EXPECT_EQ(back.radius(), 3.0);
 
@@ -234,8 +224,7 @@ TEST(Ellipse2D, ConicAndFivePointConstructorsRecoverTheEllipse) {
   }
   // x^2/9 + y^2/4 = 1 shifted to (1, -2): 4x^2 + 9y^2 - 8x + 36y + 4 - 36 + 36 = 0.
   const EREllipse2D conic(4, 0, 9, -8, 36, 4);
-  EXPECT_NEAR(conic.getBigAxe(), 6, 1e-13);
-  EXPECT_NEAR(conic.getSmallAxe(), 4, 1e-13);
+  EXPECT_TRUE(Near(Seq{conic.getBigAxe(), conic.getSmallAxe()}, Seq{6, 4}, 1e-13));
   EXPECT_TRUE(isEqual(conic.center(), ERPoint2D(1, -2), 1e-14));
   // A hyperbola and collinear points are no ellipse: the default one.
   EXPECT_EQ(EREllipse2D(1, 0, -1, 0, 0, -1).getBigAxe(), 0.0);
@@ -281,8 +270,7 @@ TEST(ArcEllipse2D, BoundEvaluationAndDistance) {
 
   double d = 0, u = 0;
   EXPECT_EQ(arc.SignedMinimalDistance(ERPoint2D(1, 4), d, u), EREntity::DISTMIN_NORMAL);
-  EXPECT_NEAR(d, 1, 1e-12);
-  EXPECT_NEAR(u, kPi / 2, 1e-12);
+  EXPECT_TRUE(Near(Seq{d, u}, Seq{1, kPi / 2}, 1e-12));
   EXPECT_EQ(arc.SignedMinimalDistance(ERPoint2D(1, -3), d, u), EREntity::DISTMIN_END_POINT);
 }
 
@@ -321,8 +309,7 @@ TEST(Circle3D, ProjectionOntoFramesIsCircleSegmentOrEllipse) {
   const ERPmIsometrie3D xz = ERChgRepere3D(ERVector3D(1, 0, 0), ERVector3D(0, 0, 1), ERPoint3D());
   const ERPmIsometrie3D tilted =
       ERChgRepere3D(ERVector3D(1, 0, 0), ERVector3D(0, 1, 1), ERPoint3D());
-  EXPECT_TRUE(c.Project2DWillBeCircle(xy));
-  EXPECT_TRUE(c.Project2DWillBeSegment(xz));
+  EXPECT_EQ((Seq{c.Project2DWillBeCircle(xy), c.Project2DWillBeSegment(xz)}), (Seq{true, true}));
   EXPECT_TRUE(c.Project2DWillBeEllipse(tilted));
 
   t_SmartPtr<EREntity2DWF> p = c.get2DEntProjectedOn(xy);
@@ -334,15 +321,13 @@ TEST(Circle3D, ProjectionOntoFramesIsCircleSegmentOrEllipse) {
   p = c.get2DEntProjectedOn(xz);
   const ERSegment2D* ps = ERSegment2D::castdown(p.get());
   ASSERT_NE(ps, nullptr);
-  EXPECT_NEAR(distance(ps->getP1(), ps->getP2()), 4.0, 1e-14);
-  EXPECT_NEAR(ps->getP1().y(), 0.0, 1e-14);
+  EXPECT_TRUE(Near(Seq{distance(ps->getP1(), ps->getP2()), ps->getP1().y()}, Seq{4.0, 0.0}, 1e-14));
   EXPECT_NEAR(std::fmin(ps->getP1().x(), ps->getP2().x()), -1.0, 1e-14);
 
   p = c.get2DEntProjectedOn(tilted);
   const EREllipse2D* pe = EREllipse2D::castdown(p.get());
   ASSERT_NE(pe, nullptr);
-  EXPECT_NEAR(pe->getBigAxe(), 4.0, 1e-13);
-  EXPECT_NEAR(pe->getSmallAxe(), 4.0 / std::sqrt(2.0), 1e-13);
+  EXPECT_TRUE(Near(Seq{pe->getBigAxe(), pe->getSmallAxe()}, Seq{4.0, 4.0 / std::sqrt(2.0)}, 1e-13));
   // Every point of the circle lands on the projected ellipse.
   for (int k = 0; k < 12; ++k) {
     const ERPoint3D q =
@@ -408,8 +393,7 @@ TEST(Ellipse3D, ClosestPointProjectionAndArcs) {
   t_SmartPtr<EREntity2DWF> p = e.get2DEntProjectedOn(xy);
   const EREllipse2D* pe = EREllipse2D::castdown(p.get());
   ASSERT_NE(pe, nullptr);
-  EXPECT_NEAR(pe->getBigAxe(), 6, 1e-13);
-  EXPECT_NEAR(pe->getSmallAxe(), 4, 1e-13);
+  EXPECT_TRUE(Near(Seq{pe->getBigAxe(), pe->getSmallAxe()}, Seq{6, 4}, 1e-13));
 
   const ERArcEllipse3D arc(frame, EREllipse2D(3, 2, 0.4, ERPoint2D(1, 0)), 0.2, 2);
   const ERArcEllipse2D plane = arc.Arc2D();
@@ -427,8 +411,7 @@ TEST(Conics3D, StoredImagesRoundTripAndPrintForms) {
   const ERPmIsometrie3D frame = ERChgRepere3D(ERVector3D(0, 1, 0), ERPoint3D(1, 2, 3));
   const ERArc3D arc(frame, ERCircle2D(ERPoint2D(0.5, -1), 2), 0.25, 1.5);
   const Bytes image = imageOf(arc);
-  EXPECT_EQ(image.size(), 156u);
-  EXPECT_EQ(arc.binaryStoreSize(), 156u);
+  EXPECT_EQ((Seq{image.size(), arc.binaryStoreSize()}), (Seq{156u, 156u}));
   EXPECT_EQ(Bytes(image.end() - 40, image.end()), doubles({0.5, -1, 2, 0.25, 1.5}));
   ERArc3D back;
   restoreFrom(back, image);
@@ -437,8 +420,7 @@ TEST(Conics3D, StoredImagesRoundTripAndPrintForms) {
 
   const ERArcEllipse3D ae(frame, EREllipse2D(ERPoint2D(-1, 0), ERPoint2D(1, 0), 4), 0.5, 2);
   const Bytes ei = imageOf(ae);
-  EXPECT_EQ(ei.size(), 172u);
-  EXPECT_EQ(ae.binaryStoreSize(), 172u);
+  EXPECT_EQ((Seq{ei.size(), ae.binaryStoreSize()}), (Seq{172u, 172u}));
   EXPECT_EQ(Bytes(ei.end() - 56, ei.end()), doubles({-1, 0, 1, 0, 4, 0.5, 2}));
   ERArcEllipse3D eb;
   restoreFrom(eb, ei);

@@ -15,8 +15,7 @@
 #include "qorv/persistence/object_database.h"
 #include "tests/object_images.h"
 
-using qorv_test::printed;
-using QuickAlgebra::ERVec;
+using qorv_test::printed, QuickAlgebra::ERVec;
 
 namespace {
 

@@ -5,6 +5,7 @@
 // moved segments against moved points. Fixed seeds; QORV_TEST_SEED=<n> explores others.
 #include <gtest/gtest.h>
 
+#include "tests/in_order.h"
 #include "tests/test_seed.h"
 
 #include <algorithm>
@@ -23,8 +24,6 @@ namespace {
 
 using QuickAlgebra::ERVec;
 constexpr double kPi = std::numbers::pi;
-
-using qorv_test::seedFor;
 
 struct Rng {
   explicit Rng(unsigned seed) : g(seed) {}
@@ -60,9 +59,7 @@ double nearestOnSegment(const P& a, const P& b, const P& p, double& at) {
 }
 
 TEST(LineProperties, PlaneLinesAndSegmentsAtEveryMagnitude) {
-  const unsigned seed = seedFor(1411);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  Rng rng(seed);
+  QORV_SEEDED(Rng rng, 1411);
   for (int n = 0; n < 300; ++n) {
     const double k = std::pow(10.0, rng.uni(-300, 300));
     const double off = rng.uni(-1e3, 1e3);
@@ -88,9 +85,8 @@ TEST(LineProperties, PlaneLinesAndSegmentsAtEveryMagnitude) {
     double d = 0;
     line.SignedMinimalDistance(p, d);
     const double cross = (dy * (p1.x() - a1.x()) - dx * (p1.y() - a1.y())) / len;
-    EXPECT_NEAR(d / k, cross, 1e-9);
-    EXPECT_NEAR(distance(line, p) / k, std::fabs(cross), 1e-9);
-    EXPECT_NEAR(distance(line.projectPt(p), p) / k, std::fabs(cross), 1e-9);
+    EXPECT_TRUE(Near(Seq{d / k, distance(line, p) / k, distance(line.projectPt(p), p) / k},
+                     Seq{cross, std::fabs(cross), std::fabs(cross)}, 1e-9));
 
     // The segment: nearest point, crossings, box, moved.
     const ERSegment2D seg(a, b);
@@ -124,9 +120,7 @@ TEST(LineProperties, PlaneLinesAndSegmentsAtEveryMagnitude) {
 }
 
 TEST(LineProperties, SpaceSegmentsAtEveryMagnitude) {
-  const unsigned seed = seedFor(1412);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  Rng rng(seed);
+  QORV_SEEDED(Rng rng, 1412);
   for (int n = 0; n < 300; ++n) {
     const double k = std::pow(10.0, rng.uni(-300, 300));
     const double off = rng.uni(-1e3, 1e3);

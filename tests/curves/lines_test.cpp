@@ -11,16 +11,14 @@
 #include <vector>
 
 #include "qorv/persistence/file.h"
+#include "tests/in_order.h"
 #include "tests/object_images.h"
 
 using namespace qorv;
 
 namespace {
 
-using qorv_test::Bytes;
-using qorv_test::imageOf;
-using qorv_test::printed;
-using qorv_test::restoreFrom;
+using qorv_test::Bytes, qorv_test::imageOf, qorv_test::printed, qorv_test::restoreFrom;
 
 using QuickAlgebra::ERVec;
 
@@ -65,18 +63,14 @@ TYPED_TEST(SegmentTest, ParametrisationSplitAndReverse) {
   using Vec = typename TypeParam::Vector;
   const auto a = TypeParam::point(1, 2, 3), b = TypeParam::point(5, -2, 7);
   const Seg s(a, b);
-  EXPECT_EQ(s(0.0), a);
-  EXPECT_EQ(s(1.0), b);
+  EXPECT_EQ((Seq{s(0.0), s(1.0)}), (Seq{a, b}));
   EXPECT_EQ(s(2.0), TypeParam::point(9, -6, 11));  // not clamped
   EXPECT_EQ(s.getBound(), ERLimites(0, 1));
   const auto info = s.PtCur(0.25);
-  EXPECT_EQ(info.parameter(), 0.25);
-  EXPECT_EQ(info.Sens(), 1);
+  EXPECT_EQ((Seq{info.parameter(), info.Sens()}), (Seq{0.25, 1}));
   EXPECT_EQ(info.point(), s(0.25));
-  EXPECT_EQ(info.tangente(), Vec(a, b));
-  EXPECT_EQ(info.secondOrder(), Vec());
-  EXPECT_FALSE(s.isClosed(1e9));
-  EXPECT_FALSE(Seg(a, a).isClosed(1.0));
+  EXPECT_EQ((Seq{info.tangente(), info.secondOrder()}), (Seq{Vec(a, b), Vec()}));
+  EXPECT_EQ((Seq{s.isClosed(1e9), Seg(a, a).isClosed(1.0)}), (Seq{false, false}));
   EXPECT_DOUBLE_EQ(s.arcLength(0.5), distance(a, b));
   EXPECT_DOUBLE_EQ(s.arcLength(ERLimites(0.75, 0.25), 0.5), distance(a, b) / 2);
   EXPECT_EQ(s.upperEstimate(), s.arcLength(0.0));
@@ -94,8 +88,7 @@ TYPED_TEST(SegmentTest, ParametrisationSplitAndReverse) {
 
   Seg r(s);
   r.reverse();
-  EXPECT_EQ(r.getP1(), b);
-  EXPECT_EQ(r.getP2(), a);
+  EXPECT_EQ((Seq{r.getP1(), r.getP2()}), (Seq{b, a}));
   r.scale(2);
   r.translate(TypeParam::point(1, 1, 1));
   EXPECT_EQ(r.getP1(), TypeParam::point(11, -3, 15));
@@ -105,13 +98,11 @@ TYPED_TEST(SegmentTest, ApproximationIsTheTwoEnds) {
   using Seg = typename TypeParam::Segment;
   const auto a = TypeParam::point(0.1, 0.7, -3), b = TypeParam::point(1e3, -0.3, 1.0 / 3);
   const Seg s(a, b);
-  EXPECT_EQ(s.approxime(50).length(), 2);
-  EXPECT_EQ(s.approxime(0)[1], b);
+  EXPECT_EQ((Seq{s.approxime(50).length(), s.approxime(0)[1]}), (Seq{2, b}));
   for (double tol : {1.0, 1e-300, 0.0, -1.0, std::nan("")}) {
     const auto pts = s.approxime(ERLimites(0.25, 0.5), tol);
     ASSERT_EQ(pts.length(), 2) << tol;
-    EXPECT_EQ(pts[0], s(0.25));
-    EXPECT_EQ(pts[1], s(0.5));
+    EXPECT_EQ((Seq{pts[0], pts[1]}), (Seq{s(0.25), s(0.5)}));
   }
   // randomPoint stays in [0, 1] although rand() reaches 2^31 - 1.
   const unsigned seed = 77u;
@@ -129,12 +120,10 @@ TYPED_TEST(SegmentTest, StoredImageRoundTripAndRegistry) {
   const auto a = TypeParam::point(1.5, -2, 1e-300), b = TypeParam::point(-0.0, 3, 7);
   const Seg s(a, b);
   const Bytes want = doubles(a, b);
-  EXPECT_EQ(imageOf(s), want);
-  EXPECT_EQ(s.binaryStoreSize(), want.size());
+  EXPECT_EQ((Seq{imageOf(s), s.binaryStoreSize()}), (Seq{want, want.size()}));
   Seg back;
   restoreFrom(back, want);
-  EXPECT_EQ(back.getP1(), a);
-  EXPECT_EQ(back.getP2(), b);
+  EXPECT_EQ((Seq{back.getP1(), back.getP2()}), (Seq{a, b}));
   Seg kept(b, a);
   restoreFrom(kept, Bytes(want.begin(), want.end() - 1));
   EXPECT_EQ(kept.getP1(), b);  // a short record changes nothing
@@ -165,15 +154,12 @@ TEST(Segment2D, SignedDistanceSidesKindsAndClamping) {
   double d = 0, u = 0;
   EXPECT_EQ(s.SignedMinimalDistance(ERPoint2D(5, 3), d, u), EREntity::DISTMIN_NORMAL);
   EXPECT_EQ(d, -3.0);  // left of the direction
-  EXPECT_EQ(u, 0.5);
-  EXPECT_EQ(s.SignedMinimalDistance(ERPoint2D(5, -3), d, u), EREntity::DISTMIN_NORMAL);
-  EXPECT_EQ(d, 3.0);
+  EXPECT_EQ((Seq{u, s.SignedMinimalDistance(ERPoint2D(5, -3), d, u), d}),
+            (Seq{0.5, EREntity::DISTMIN_NORMAL, 3.0}));
   EXPECT_EQ(s.SignedMinimalDistance(ERPoint2D(12, 0), d, u), EREntity::DISTMIN_END_POINT);
   EXPECT_EQ(d, -2.0);  // on the supporting line: the negative sign
-  EXPECT_EQ(u, 1.0);
-  EXPECT_EQ(s.SignedMinimalDistance(ERPoint2D(-3, -4), d, u), EREntity::DISTMIN_END_POINT);
-  EXPECT_EQ(d, 5.0);
-  EXPECT_EQ(u, 0.0);
+  EXPECT_EQ((Seq{u, s.SignedMinimalDistance(ERPoint2D(-3, -4), d, u), d, u}),
+            (Seq{1.0, EREntity::DISTMIN_END_POINT, 5.0, 0.0}));
   // The band reaches 1e-7 past the ends.
   EXPECT_EQ(s.SignedMinimalDistance(ERPoint2D(10.0000005, 1), d, u), EREntity::DISTMIN_NORMAL);
   EXPECT_EQ(u, 1.0);
@@ -181,8 +167,7 @@ TEST(Segment2D, SignedDistanceSidesKindsAndClamping) {
   // A steep segment measures u along y.
   const ERSegment2D steep(ERPoint2D(0, 0), ERPoint2D(1, 4));
   EXPECT_EQ(steep.SignedMinimalDistance(ERPoint2D(0.5, 2), d, u), EREntity::DISTMIN_NORMAL);
-  EXPECT_NEAR(u, 0.5, 1e-15);
-  EXPECT_NEAR(d, 0.0, 1e-15);
+  EXPECT_TRUE(Near(Seq{u, d}, Seq{0.5, 0.0}, 1e-15));
   EXPECT_TRUE(isEqual(steep.normalVector(), ERVector2D(-4, 1) / std::sqrt(17.0), 1e-15));
   EXPECT_EQ(steep.normal(42.0), steep.normalVector());
 }
@@ -190,20 +175,17 @@ TEST(Segment2D, SignedDistanceSidesKindsAndClamping) {
 TEST(Segment2D, ProjectionsAndCrossings) {
   const ERSegment2D s(ERPoint2D(0, 0), ERPoint2D(10, 0));
   ERVec<double> params;
-  EXPECT_EQ(s.ProjectPoint(ERPoint2D(2.5, 7), params, 0), 1);
-  EXPECT_EQ(params[0], 0.25);
+  EXPECT_EQ((Seq{s.ProjectPoint(ERPoint2D(2.5, 7), params, 0), params[0]}), (Seq{1, 0.25}));
   EXPECT_EQ(s.ProjectPoint(ERPoint2D(-1, 0), params, 0), 1);  // outside: nothing added
   EXPECT_EQ(s.ProjectPoint(ERPoint2D(10, 1), params, 0), 2);
   const ERSegment2D point(ERPoint2D(1, 1), ERPoint2D(1, 1));
   EXPECT_EQ(point.ProjectPoint(ERPoint2D(1, 1), params, 0), 2);  // NaN: not appended
 
   params.clear();
-  EXPECT_EQ(s.intersectWithAxeY(4, params), 1);
-  EXPECT_EQ(params[0], 0.4);
+  EXPECT_EQ((Seq{s.intersectWithAxeY(4, params), params[0]}), (Seq{1, 0.4}));
   EXPECT_EQ(s.intersectWithAxeY(11, params), 1);
   const ERSegment2D vertical(ERPoint2D(3, 0), ERPoint2D(3, 1));
-  EXPECT_EQ(vertical.intersectWithAxeY(3, params), 0);
-  EXPECT_EQ(params.length(), 1);
+  EXPECT_EQ((Seq{vertical.intersectWithAxeY(3, params), params.length()}), (Seq{0, 1}));
   // The line through (3, 0) whose normal is (1, 0), then a tilted one.
   params.clear();
   EXPECT_EQ(s.intersectWith(ERPoint2D(3, 5), ERVector2D(2, 0), params), 1);
@@ -216,12 +198,10 @@ TEST(Segment2D, ProjectionsAndCrossings) {
 TEST(Segment3D, PlaneCrossingsAndUnsignedDistance) {
   const ERSegment3D s(ERPoint3D(0, 0, 0), ERPoint3D(0, 0, 10));
   ERVec<double> params;
-  EXPECT_EQ(s.intersectWithPlanZ(5, params), 1);
-  EXPECT_EQ(params[0], 0.5);
+  EXPECT_EQ((Seq{s.intersectWithPlanZ(5, params), params[0]}), (Seq{1, 0.5}));
   EXPECT_EQ(s.intersectWithPlanZ(-1, params), 1);
   const ERSegment3D flat(ERPoint3D(0, 0, 2), ERPoint3D(1, 1, 2));
-  EXPECT_EQ(flat.intersectWithPlanZ(2, params), 0);
-  EXPECT_EQ(params.length(), 1);
+  EXPECT_EQ((Seq{flat.intersectWithPlanZ(2, params), params.length()}), (Seq{0, 1}));
   params.clear();
   EXPECT_EQ(s.intersectWith(ERPoint3D(7, 7, 4), ERVector3D(0, 0, -2), params), 1);
   EXPECT_NEAR(params[0], 0.4, 1e-15);
@@ -232,9 +212,8 @@ TEST(Segment3D, PlaneCrossingsAndUnsignedDistance) {
 
   double d = -1;
   EXPECT_EQ(s.SignedMinimalDistance(ERPoint3D(3, 4, 5), d), EREntity::DISTMIN_NORMAL);
-  EXPECT_EQ(d, 5.0);
-  EXPECT_EQ(s.SignedMinimalDistance(ERPoint3D(0, 3, 14), d), EREntity::DISTMIN_END_POINT);
-  EXPECT_EQ(d, 5.0);
+  EXPECT_EQ((Seq{d, s.SignedMinimalDistance(ERPoint3D(0, 3, 14), d), d}),
+            (Seq{5.0, EREntity::DISTMIN_END_POINT, 5.0}));
   EXPECT_EQ(s.SignedMinimalDistance(ERPoint3D(0, -3, -4), d), EREntity::DISTMIN_END_POINT);
   EXPECT_EQ(d, 5.0);
 }
@@ -266,8 +245,7 @@ TEST(Segments, PlacedAndProjectedThroughAFrame) {
 
 TEST(InfLine2D, ConstructionTakesTheFootFromTheOrigin) {
   const ERInfLine2D l(ERPoint2D(1, 5), ERPoint2D(3, 5));
-  EXPECT_EQ(l.dirVector(), ERVector2D(1, 0));
-  EXPECT_EQ(l.origine(), ERPoint2D(0, 5));
+  EXPECT_EQ((Seq{l.dirVector(), l.origine()}), (Seq{ERVector2D(1, 0), ERPoint2D(0, 5)}));
   double d = 0;
   EXPECT_EQ(l.SignedMinimalDistance(ERPoint2D(0, 7), d), EREntity::DISTMIN_NORMAL);
   EXPECT_EQ(d, -2.0);
@@ -275,8 +253,7 @@ TEST(InfLine2D, ConstructionTakesTheFootFromTheOrigin) {
   EXPECT_EQ(d, 2.0);
 
   const ERInfLine2D y5(0, 1, -5);
-  EXPECT_EQ(y5.dirVector(), ERVector2D(-1, 0));
-  EXPECT_EQ(y5.origine(), ERPoint2D(0, 5));
+  EXPECT_EQ((Seq{y5.dirVector(), y5.origine()}), (Seq{ERVector2D(-1, 0), ERPoint2D(0, 5)}));
   // 3x + 4y - 10 = 0: scaled by 1/5, the foot is (1.2, 1.6).
   const ERInfLine2D l34(3, 4, -10);
   EXPECT_TRUE(isEqual(l34.dirVector(), ERVector2D(-0.8, 0.6), 1e-15));
@@ -284,20 +261,16 @@ TEST(InfLine2D, ConstructionTakesTheFootFromTheOrigin) {
   const ERInfLine2D x2(2, 0, -4);  // x = 2, through (2, 0)
   EXPECT_EQ(x2.origine(), ERPoint2D(2, 0));
   const ERInfLine2D none(0, 0, 3);
-  EXPECT_EQ(none.dirVector(), ERVector2D());
-  EXPECT_EQ(none.origine(), ERPoint2D());
+  EXPECT_EQ((Seq{none.dirVector(), none.origine()}), (Seq{ERVector2D(), ERPoint2D()}));
   const ERInfLine2D same(ERPoint2D(2, 3), ERPoint2D(2, 3));
-  EXPECT_EQ(same.dirVector(), ERVector2D());
-  EXPECT_EQ(same.origine(), ERPoint2D(2, 3));
+  EXPECT_EQ((Seq{same.dirVector(), same.origine()}), (Seq{ERVector2D(), ERPoint2D(2, 3)}));
   // Random lines at every magnitude: LineProperties.PlaneLinesAndSegmentsAtEveryMagnitude.
 }
 
 TEST(InfLine2D, OffsetsParallelsAndMoves) {
   ERInfLine2D l(ERVector2D(0, 3), ERPoint2D(2, 9));  // x = 2, going up
-  EXPECT_EQ(l.origine(), ERPoint2D(2, 0));
-  EXPECT_EQ(l.normalVector(), ERVector2D(-1, 0));
-  EXPECT_EQ(l.parallele(1.5).origine(), ERPoint2D(0.5, 0));
-  EXPECT_EQ(l.origine(), ERPoint2D(2, 0));
+  EXPECT_EQ((Seq{l.origine(), l.normalVector(), l.parallele(1.5).origine(), l.origine()}),
+            (Seq{ERPoint2D(2, 0), ERVector2D(-1, 0), ERPoint2D(0.5, 0), ERPoint2D(2, 0)}));
   EXPECT_EQ(l.projectPt(ERPoint2D(7, 7)), ERPoint2D(2, 7));
   // isParallelTo is the perpendicularity test; IsParallelTo in space the parallel one.
   EXPECT_TRUE(l.isParallelTo(ERInfLine2D(ERPoint2D(0, 0), ERPoint2D(1, 0)), 1e-12));
@@ -309,8 +282,7 @@ TEST(InfLine2D, OffsetsParallelsAndMoves) {
   l.translate(ERPoint2D(1, 1));
   EXPECT_EQ(l.origine(), ERPoint2D(3, 1));  // not re-taken as the foot
   l.scale(2);
-  EXPECT_EQ(l.origine(), ERPoint2D(6, 2));
-  EXPECT_EQ(l.dirVector(), ERVector2D(0, 1));
+  EXPECT_EQ((Seq{l.origine(), l.dirVector()}), (Seq{ERPoint2D(6, 2), ERVector2D(0, 1)}));
   l.reverse();
   EXPECT_EQ(l.dirVector(), ERVector2D(-0.0, -1));
   const ERTransfo2D T(ERVector2D(0, 1), ERPoint2D(1, 1));  // quarter turn, then (1, 1)
@@ -324,20 +296,17 @@ TEST(InfLine2D, OffsetsParallelsAndMoves) {
 
 TEST(InfLine3D, DistancesFramesAndLifts) {
   const ERInfLine3D l(ERPoint3D(1, 2, 3), ERPoint3D(1, 2, 8));
-  EXPECT_EQ(l.dirVector(), ERVector3D(0, 0, 1));
-  EXPECT_EQ(l.origine(), ERPoint3D(1, 2, 0));
+  EXPECT_EQ((Seq{l.dirVector(), l.origine()}), (Seq{ERVector3D(0, 0, 1), ERPoint3D(1, 2, 0)}));
   double d = -1;
   EXPECT_EQ(l.SignedMinimalDistance(ERPoint3D(4, 6, -9), d), EREntity::DISTMIN_UNSIGNED);
-  EXPECT_EQ(d, 5.0);
-  EXPECT_EQ(distance(l, ERPoint3D(1, 2, 100)), 0.0);
-  EXPECT_EQ(ERInfLine3D().dirVector(), ERVector3D(0, 0, 1));
+  EXPECT_EQ((Seq{d, distance(l, ERPoint3D(1, 2, 100)), ERInfLine3D().dirVector()}),
+            (Seq{5.0, 0.0, ERVector3D(0, 0, 1)}));
   EXPECT_EQ(ERInfLine3D(ERSegment3D(ERPoint3D(5, 0, 1), ERPoint3D(5, 3, 1))).origine(),
             ERPoint3D(5, 0, 1));
 
   const ERInfLine2D flat(ERPoint2D(0, 5), ERPoint2D(1, 5));
   const ERInfLine3D onX(flat, Coord3D::X, 2.0);  // (h, u, v)
-  EXPECT_EQ(onX.dirVector(), ERVector3D(0, 1, 0));
-  EXPECT_EQ(onX.origine(), ERPoint3D(2, 0, 5));
+  EXPECT_EQ((Seq{onX.dirVector(), onX.origine()}), (Seq{ERVector3D(0, 1, 0), ERPoint3D(2, 0, 5)}));
 
   const ERPmIsometrie3D frame = ERChgRepere3D(ERVector3D(0, 1, 1), ERPoint3D(3, 0, 0));
   const t_SmartPtr<EREntity3DWF> placed = flat.get3DEquiv(frame);
@@ -369,8 +338,7 @@ TEST(Lines, StoredImagesAndPrintForms) {
   EXPECT_EQ(l2.binaryStoreSize(), 32u);
   ERInfLine2D b2;
   restoreFrom(b2, doubles(ERVector2D(0.6, 0.8), ERPoint2D(-4, 3)));
-  EXPECT_EQ(b2.dirVector(), ERVector2D(0.6, 0.8));
-  EXPECT_EQ(b2.origine(), ERPoint2D(-4, 3));
+  EXPECT_EQ((Seq{b2.dirVector(), b2.origine()}), (Seq{ERVector2D(0.6, 0.8), ERPoint2D(-4, 3)}));
   restoreFrom(b2, Bytes(31, 0));
   EXPECT_EQ(b2.origine(), ERPoint2D(-4, 3));
 

@@ -10,13 +10,11 @@
 #include "qorv/curves/polylines.h"
 #include "qorv/foundation/transfo3d_kinds.h"
 #include "qorv/freeform/pole_curves.h"
+#include "tests/in_order.h"
 #include "tests/object_images.h"
 #include "tests/test_seed.h"
 
-using qorv_test::imageOf;
-using qorv_test::printed;
-using qorv_test::restoreFrom;
-using QuickAlgebra::ERVec;
+using qorv_test::imageOf, qorv_test::printed, qorv_test::restoreFrom, QuickAlgebra::ERVec;
 
 namespace {
 
@@ -51,14 +49,12 @@ TEST(Polyline, ConstructionEvaluationAndLengths) {
   ERPolyline2D near(pts({{0, 0}, {1e-12, 0}, {1, 0}, {1, 0}, {1, 1}}));
   EXPECT_EQ(near.length(), 4);
   near.cleanUp();
-  EXPECT_EQ(near.length(), 3);
-  EXPECT_EQ(near.points()[0], ERPoint2D(0, 0));
+  EXPECT_EQ((Seq{near.length(), near.points()[0]}), (Seq{3, ERPoint2D(0, 0)}));
 
   const ERPolyline2D l(pts({{0, 0}, {1, 0}, {1, 1}}));
   const ERInfoPoint2D at1 = l.PtCur(1.0);
-  EXPECT_EQ(at1.point(), ERPoint2D(1, 0));
-  EXPECT_EQ(at1.tangente(), ERVector2D(0.5, 0.5));
-  EXPECT_EQ(l.PtCur(1.5).point(), ERPoint2D(1, 0.5));
+  EXPECT_EQ((Seq{at1.point(), at1.tangente(), l.PtCur(1.5).point()}),
+            (Seq{ERPoint2D(1, 0), ERVector2D(0.5, 0.5), ERPoint2D(1, 0.5)}));
   EXPECT_EQ(l.PtCur(3.0).point(), ERPoint2D(1, 2));    // the last segment extended
   EXPECT_EQ(l.PtCur(-1.0).point(), ERPoint2D(-1, 0));  // the first
   EXPECT_EQ(l.PtCur(-1.0).parameter(), -1.0);
@@ -79,8 +75,7 @@ TEST(Polyline, ConstructionEvaluationAndLengths) {
   EXPECT_EQ(three.GetDiscontinuities(1, disc), 1);
   ASSERT_EQ(disc.length(), 4);
   EXPECT_EQ(disc[3], 3.0);
-  EXPECT_TRUE(three.IsContinuous(0));
-  EXPECT_FALSE(three.IsContinuous(1));
+  EXPECT_EQ((Seq{three.IsContinuous(0), three.IsContinuous(1)}), (Seq{true, false}));
 
   auto nurbs = three.ConvertToNurbs();
   ASSERT_TRUE(nurbs);
@@ -90,9 +85,8 @@ TEST(Polyline, ConstructionEvaluationAndLengths) {
 
   t_SmartPtr<ERFiniteEntity2DWF> a, b;
   ASSERT_EQ(three.splitAt(a, b, 1.25), 1);
-  EXPECT_EQ(ERPolyline2D::castdown(a.get())->length(), 3);
-  EXPECT_EQ(a->lastPt(), ERPoint2D(1.25, 0));
-  EXPECT_EQ(b->firstPt(), ERPoint2D(1.25, 0));
+  EXPECT_EQ((Seq{ERPolyline2D::castdown(a.get())->length(), a->lastPt(), b->firstPt()}),
+            (Seq{3, ERPoint2D(1.25, 0), ERPoint2D(1.25, 0)}));
   EXPECT_EQ(ERPolyline2D::castdown(b.get())->length(), 3);
   ASSERT_EQ(ERPolygone2D(three.points()).splitAt(a, b, 2.0), 1);
   EXPECT_TRUE(ERPolygone2D::castdown(a.get()));
@@ -106,9 +100,7 @@ TEST(Polyline, ConstructionEvaluationAndLengths) {
 }
 
 TEST(Polyline, ProjectionFeetAgainstIndependentFeet) {
-  const unsigned seed = qorv_test::seedFor(2202);
-  SCOPED_TRACE(seed);
-  std::mt19937 rng(seed);
+  QORV_SEEDED(std::mt19937 rng, 2202);
   auto U = [&](double a, double b) { return std::uniform_real_distribution<double>(a, b)(rng); };
   for (int round = 0; round < 200; ++round) {
     const double scale = std::pow(10.0, U(-6, 6)), off = U(-1, 1) * 1e3 * scale;
@@ -143,8 +135,7 @@ TEST(Polyline, StoredImageAndPrint) {
   EXPECT_EQ(printed(l), want.str());
   ERPolyline2D back;
   restoreFrom(back, imageOf(l));
-  EXPECT_EQ(back.points().length(), 2);
-  EXPECT_EQ(back.points()[1], ERPoint2D(3, -4));
+  EXPECT_EQ((Seq{back.points().length(), back.points()[1]}), (Seq{2, ERPoint2D(3, -4)}));
   // Damaged: not whole points, longer than the record; the polyline stays.
   restoreFrom(back, withCount(24, qorv_test::doubles({9, 9, 9})));
   EXPECT_EQ(back.points()[1], ERPoint2D(3, -4));
@@ -156,9 +147,7 @@ TEST(Polyline, StoredImageAndPrint) {
 }
 
 TEST(Shapes, ProjectionIsTheNearestEdgeSignedOnTheLeft) {
-  const unsigned seed = qorv_test::seedFor(2203);
-  SCOPED_TRACE(seed);
-  std::mt19937 rng(seed);
+  QORV_SEEDED(std::mt19937 rng, 2203);
   auto U = [&](double a, double b) { return std::uniform_real_distribution<double>(a, b)(rng); };
   for (int round = 0; round < 500; ++round) {
     const double scale = std::pow(10.0, U(-100, 100)), off = U(-1, 1) * 1e4 * scale;
@@ -182,15 +171,13 @@ TEST(Shapes, ProjectionIsTheNearestEdgeSignedOnTheLeft) {
   }
   // The example, a tie, a vertex reached from both edges.
   const ERRectangle2D r(ERPoint2D(0, 0), ERVector2D(1, 0), 4, 2);
-  EXPECT_EQ(r.points()[0], ERPoint2D(-2, -1));
-  EXPECT_EQ(r.points()[2], ERPoint2D(2, 1));
+  EXPECT_EQ((Seq{r.points()[0], r.points()[2]}), (Seq{ERPoint2D(-2, -1), ERPoint2D(2, 1)}));
   double d = 0;
   ERPoint2D foot;
   int edge = -1;
   EXPECT_EQ(r.SignedMinimalDistance(ERPoint2D(0, 0), d), EREntity::DISTMIN_DEGENERATE);
-  EXPECT_EQ(d, -1.0);
-  EXPECT_EQ(r.SignedMinimalDistance(ERPoint2D(3, 0), d), EREntity::DISTMIN_NORMAL);
-  EXPECT_EQ(d, 1.0);
+  EXPECT_EQ((Seq{d, r.SignedMinimalDistance(ERPoint2D(3, 0), d), d}),
+            (Seq{-1.0, EREntity::DISTMIN_NORMAL, 1.0}));
   EXPECT_EQ(r.Project(ERPoint2D(3, 2), foot, d, edge), EREntity::DISTMIN_NORMAL);
   EXPECT_EQ(foot, ERPoint2D(2, 1));
   EXPECT_FALSE(r.ProjectPt(ERPoint2D(0, 0), foot));
@@ -231,9 +218,8 @@ TEST(Shapes, RectangleOutlineAndImages) {
 TEST(Shapes, RegularPolygons) {
   ERRegularPolygon2D sq(ERPoint2D(0, 0), ERVector2D(1, 0), 2, 4);
   EXPECT_EQ(sq.nb_side(), 4);
-  EXPECT_NEAR(sq.outside_circle().radius(), std::sqrt(2.0), 1e-15);
-  EXPECT_NEAR(sq.inside_circle().radius(), 1.0, 1e-15);
-  EXPECT_NEAR(sq.length_side(), 2.0, 1e-15);
+  EXPECT_TRUE(Near(Seq{sq.outside_circle().radius(), sq.inside_circle().radius(), sq.length_side()},
+                   Seq{std::sqrt(2.0), 1.0, 2.0}, 1e-15));
   EXPECT_EQ(sq.offset(1), 1);
   EXPECT_NEAR(sq.length_side(), 4.0, 1e-14);
   // Unsigned angle: (0, -1) puts vertex 0 above the centre.
@@ -245,9 +231,8 @@ TEST(Shapes, RegularPolygons) {
        {ERRegularPolygon2D(ERPoint2D(1, 1), ERVector2D(1, 0), 1, 2),
         ERRegularPolygon2D(ERPoint2D(1, 1), ERVector2D(1, 0), 0, 5),
         ERRegularPolygon2D(ERPoint2D(1, 1), ERVector2D(1, 0), std::nan(""), 5)}) {
-    EXPECT_EQ(g.nb_side(), 0);
-    EXPECT_EQ(g.barycenter(), ERPoint2D(0, 0));
-    EXPECT_EQ(g.outside_circle().radius(), 0);
+    EXPECT_EQ((Seq{g.nb_side(), g.barycenter(), g.outside_circle().radius()}),
+              (Seq{0, ERPoint2D(0, 0), 0}));
     EXPECT_EQ(g.main_direction(), ERVector2D(1, 0));
     double d = 0;
     EXPECT_EQ(g.SignedMinimalDistance(ERPoint2D(0, 0), d), EREntity::DISTMIN_NONE);
@@ -256,9 +241,7 @@ TEST(Shapes, RegularPolygons) {
   ERRegularPolygon2D bent = sq;
   bent.points()[1] = ERPoint2D(100, 0);
   const qorv_test::Bytes before = imageOf(bent);
-  EXPECT_EQ(bent.offset(1), 0);
-  EXPECT_EQ(imageOf(bent), before);
-  EXPECT_EQ(sq.offset(std::nan("")), 0);
+  EXPECT_EQ((Seq{bent.offset(1), imageOf(bent), sq.offset(std::nan(""))}), (Seq{0, before, 0}));
   // Every parameter in [0, n] lands on the outline; the outline curve runs as PtCur.
   const ERRegularPolygon2D h(ERPoint2D(-3, 2), ERVector2D(1, 1), 1.5, 7);
   const ERCompCurve2D c = h.composite_curve();
@@ -279,9 +262,7 @@ TEST(Shapes, RegularPolygons) {
 // factors too): PtCur at any t, whole numbers included, is the point and the side vector of the
 // first side k with k <= t <= k + 1 after bringing t into [0, n], computed here from the vertices.
 TEST(Shapes, OutlinePointAndTangentAtEveryParameter) {
-  const unsigned seed = qorv_test::seedFor(3107);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 3107);
   std::uniform_real_distribution<double> u(-1, 1);
   for (int i = 0; i < 200; ++i) {
     const double s = std::pow(10.0, 6 * u(rng));
@@ -326,8 +307,7 @@ TEST(Shapes, RoundedSlots) {
   EXPECT_LE(dist(s(1.5), ERPoint2D(2, -1)), 1e-15);
   EXPECT_LE(dist(s(2.5), ERPoint2D(5, 0)), 1e-15);
   EXPECT_LE(dist(s(3.5), ERPoint2D(2, 1)), 1e-15);
-  EXPECT_EQ(s.PtCur(5).point(), ERPoint2D(0, 0));
-  EXPECT_EQ(s.PtCur(5).parameter(), 5);
+  EXPECT_EQ((Seq{s.PtCur(5).point(), s.PtCur(5).parameter()}), (Seq{ERPoint2D(0, 0), 5}));
   const ERCompCurve2D c = s.composite_curve();
   ASSERT_EQ(c.entries(), 4);
   for (int k = 0; k <= 40; ++k) EXPECT_LE(dist(c(k * 0.1), s(k * 0.1)), 1e-14) << k;

@@ -206,9 +206,7 @@ Handle(Geom_BSplineSurface) wavySurface() {
 
 // Each construction through each writer: every face converted, every probe recovered.
 TEST(CadReader, KnownConstructionsRecoverDeviations) {
-  const unsigned seed = qorv_test::seedFor(39);
-  SCOPED_TRACE(testing::Message() << "seed " << seed);
-  std::mt19937 rng(seed);
+  QORV_SEEDED(std::mt19937 rng, 39);
   gp_Trsf moved;
   moved.SetRotation(gp_Ax1(gp_Pnt(3, -2, 7), gp_Dir(1, 2, 2)), 0.7);
   moved.SetTranslationPart(gp_Vec(1e4, -3e3, 250));
@@ -313,9 +311,7 @@ TEST(CadReader, KnownConstructionsRecoverDeviations) {
 // The block with a countersink over its bore and a boss with a fillet at its foot (cone and
 // torus faces), turned and moved far off, mirrored (left-handed frames in the file) and scaled.
 TEST(CadReader, ConesAndFilletsInEveryFrame) {
-  const unsigned seed = qorv_test::seedFor(3939);
-  SCOPED_TRACE(testing::Message() << "seed " << seed);
-  std::mt19937 rng(seed);
+  QORV_SEEDED(std::mt19937 rng, 3939);
   std::uniform_real_distribution<double> U(0, 1);
   TopoDS_Shape part =
       BRepAlgoAPI_Cut(blockWithBore(),
@@ -376,9 +372,7 @@ TEST(CadReader, ConesAndFilletsInEveryFrame) {
 // colour over its part's, an instance's over the part's, down an assembly of instances turned
 // and placed far off at random; names from STEP only.
 TEST(CadReader, ColoursAndNamesFollowTheModel) {
-  const unsigned seed = qorv_test::seedFor(3940);
-  SCOPED_TRACE(testing::Message() << "seed " << seed);
-  std::mt19937 rng(seed);
+  QORV_SEEDED(std::mt19937 rng, 3940);
   std::uniform_real_distribution<double> U(-1, 1);
   const TopoDS_Shape block = blockWithBore();
   std::vector<qorv_test::StyledFace> styled;

@@ -6,30 +6,25 @@
 #include <numbers>
 #include <sstream>
 
+#include "tests/in_order.h"
+
 namespace {
 
 constexpr double kPi = std::numbers::pi;
 
 TEST(Limites, EvaluationClampsOnlyInsideTheUnitRange) {
   const ERLimites l(2.0, 4.0);
-  EXPECT_EQ(l(0.5), 3.0);
-  EXPECT_EQ(l(1.5), 5.0);
-  EXPECT_EQ(l(-0.5), 1.0);
-  EXPECT_EQ(l(0.0), 2.0);
-  EXPECT_EQ(l(1.0), 4.0);
-  EXPECT_EQ(l(ERLimites(0.25, 2.0)), ERLimites(2.5, 6.0));
+  EXPECT_EQ((Seq{l(0.5), l(1.5), l(-0.5), l(0.0), l(1.0), l(ERLimites(0.25, 2.0))}),
+            (Seq{3.0, 5.0, 1.0, 2.0, 4.0, ERLimites(2.5, 6.0)}));
   // Raised to start, then lowered to end: a backward interval answers its end in [0, 1].
   const ERLimites back(4.0, 2.0);
-  EXPECT_EQ(back(0.5), 2.0);
-  EXPECT_EQ(back(2.0), 0.0);
-  EXPECT_EQ(ERLimites(), ERLimites(0.0, 0.0));
+  EXPECT_EQ((Seq{back(0.5), back(2.0), ERLimites()}), (Seq{2.0, 0.0, ERLimites(0.0, 0.0)}));
 }
 
 TEST(Limites, RatioInvertsEvaluationAndBoundsAreExact) {
   const ERLimites l(-1.0, 3.0);
   for (double t : {0.0, 0.125, 0.5, 0.75, 1.0, 2.0, -3.0}) EXPECT_DOUBLE_EQ(l.ratio(l(t)), t);
-  EXPECT_EQ(l.ratio(ERLimites(-1.0, 3.0)), ERLimites(0.0, 1.0));
-  EXPECT_EQ(l.amplitude(), 4.0);
+  EXPECT_EQ((Seq{l.ratio(ERLimites(-1.0, 3.0)), l.amplitude()}), (Seq{ERLimites(0.0, 1.0), 4.0}));
   EXPECT_TRUE(l.inBound(-1.0) && l.inBound(3.0));
   EXPECT_FALSE(l.strictlyInBound(-1.0) || l.strictlyInBound(3.0));
   EXPECT_TRUE(l.strictlyInBound(0.0));
@@ -57,12 +52,10 @@ TEST(EntAngle, ClosedOnlyOnAnExactTurn) {
 TEST(EntAngle, SettersReturnThePreviousValue) {
   EREntAngle a(1.0, 2.0);
   EXPECT_TRUE(a.isDirect());
-  EXPECT_EQ(a.startAngle(ERRadian(-7.0)), 1.0);
-  EXPECT_EQ(a.endAngle(ERRadian(9.0)), 2.0);
+  EXPECT_EQ((Seq{a.startAngle(ERRadian(-7.0)), a.endAngle(ERRadian(9.0))}), (Seq{1.0, 2.0}));
   EXPECT_EQ(a.startAngle(), -7.0);  // not normalised
   a.reverse();
-  EXPECT_EQ(a.startAngle(), 9.0);
-  EXPECT_EQ(a.endAngle(), -7.0);
+  EXPECT_EQ((Seq{a.startAngle(), a.endAngle()}), (Seq{9.0, -7.0}));
   EXPECT_FALSE(a.isDirect());
   a.setLimites(0.5, 0.5);
   EXPECT_FALSE(a.isDirect());

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/in_order.h"
+
 using namespace qorv;
 
 namespace {
@@ -19,14 +21,11 @@ constexpr unsigned kSeed = 7031u;
 TEST(BoxesEmpty, UnionInflateAndIntersection) {
   const ERMinimax2D e;
   EXPECT_TRUE(e.invalid());
-  EXPECT_EQ(e.xmin(), DBL_MAX);
-  EXPECT_EQ(e.ymax(), -DBL_MAX);
+  EXPECT_EQ((Seq{e.xmin(), e.ymax()}), (Seq{DBL_MAX, -DBL_MAX}));
   const ERMinimax2D b(0, 0, 2, 1);
-  EXPECT_EQ(e + b, b);
-  EXPECT_EQ(b + e, b);
-  EXPECT_TRUE(Union(e, e).invalid());
-  EXPECT_TRUE(intersection(e, b).invalid());
-  EXPECT_TRUE((b - e).invalid());
+  EXPECT_EQ((Seq{e + b, b + e}), (Seq{b, b}));
+  EXPECT_EQ((Seq{Union(e, e).invalid(), intersection(e, b).invalid(), (b - e).invalid()}),
+            (Seq{true, true, true}));
   ERMinimax2D u = b;
   u.Update(e);
   EXPECT_EQ(u, b);
@@ -56,10 +55,8 @@ TEST(Boxes, RelativePositionCodesAndOperators) {
   const ERMinimax3D c(0, 0, 0, 4, 4, 4), inner(1, 1, 1, 2, 2, 2);
   EXPECT_TRUE(c >> inner);
   EXPECT_TRUE(inner << c);
-  EXPECT_TRUE(inner < c);
-  EXPECT_TRUE(c > inner);
-  EXPECT_FALSE(c | inner);
-  EXPECT_TRUE(c | ERMinimax3D(5, 5, 5, 6, 6, 6));
+  EXPECT_EQ((Seq{inner<c, c> inner, c | inner, c | ERMinimax3D(5, 5, 5, 6, 6, 6)}),
+            (Seq{true, true, false, true}));
   EXPECT_TRUE((c < ERMinimax3D(3, 3, 3, 6, 6, 6)) && (c > ERMinimax3D(3, 3, 3, 6, 6, 6)));
 }
 
@@ -75,8 +72,7 @@ TEST(Boxes, IntersectionTouchingRuleIsAsymmetric) {
 TEST(Boxes, PointsCornersAndDistances) {
   ERMinimax2D b(ERPoint2D(3, -1), ERPoint2D(1, 2));  // either corner order
   EXPECT_EQ(b, ERMinimax2D(1, -1, 3, 2));
-  EXPECT_TRUE(b.contains(ERPoint2D(1, 0)));
-  EXPECT_TRUE(b.onBorder(ERPoint2D(1, 0)));
+  EXPECT_EQ((Seq{b.contains(ERPoint2D(1, 0)), b.onBorder(ERPoint2D(1, 0))}), (Seq{true, true}));
   EXPECT_FALSE(b.stricklyContains(ERPoint2D(1, 0)));
   EXPECT_TRUE(b.stricklyContains(ERPoint2D(2, 0)));
   EXPECT_FALSE(b.onBorder(ERPoint2D(2, 0)));
@@ -114,8 +110,7 @@ TEST(Boxes, UpdateFromSequencesAndPoles) {
   EXPECT_EQ(ERMinimax3D(poles, 2), ERMinimax3D(-2, 0, 2, 1, 2, 3));  // Cartesian values
   ERMinimax3D b;
   b += ERPoint3D(1, 1, 1);
-  EXPECT_EQ(b, ERMinimax3D(1, 1, 1, 1, 1, 1));
-  EXPECT_EQ(b + 1.0, ERMinimax3D(0, 0, 0, 2, 2, 2));
+  EXPECT_EQ((Seq{b, b + 1.0}), (Seq{ERMinimax3D(1, 1, 1, 1, 1, 1), ERMinimax3D(0, 0, 0, 2, 2, 2)}));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -141,16 +136,14 @@ TEST(BoxClip, SlabsAgainstSampling) {
       if (box.contains(P + t * V)) first = std::min(first, t), last = std::max(last, t);
     if (!r) {
       EXPECT_EQ(first, HUGE_VAL) << "a missed line has an inside sample at " << first;
-      EXPECT_EQ(t0, -DBL_MAX);
-      EXPECT_EQ(t1, DBL_MAX);
+      EXPECT_EQ((Seq{t0, t1}), (Seq{-DBL_MAX, DBL_MAX}));
       continue;
     }
     ++hits;
     EXPECT_LE(t0, t1);
     EXPECT_TRUE((box + 1e-9).contains(milieu(P + t0 * V, P + t1 * V)));
     if (first != HUGE_VAL) {
-      EXPECT_NEAR(t0, first, step);
-      EXPECT_NEAR(t1, last, step);
+      EXPECT_TRUE(Near(Seq{t0, t1}, Seq{first, last}, step));
     }
   }
   EXPECT_GT(hits, 30);
@@ -161,27 +154,22 @@ TEST(BoxClip, ParallelSlabsBoundsAndRestore) {
   double t0, t1;
   // Parallel to y and z, inside their slabs: x alone narrows.
   EXPECT_TRUE(box.clip(ERPoint3D(-1, 0.5, 0.5), ERVector3D(2, 0, 0), t0, t1));
-  EXPECT_EQ(t0, 0.5);
-  EXPECT_EQ(t1, 1.0);
+  EXPECT_EQ((Seq{t0, t1}), (Seq{0.5, 1.0}));
   // A component under 1e-9 counts as parallel, though the exact line crosses y = 1 at x = -0.8.
   const ERPoint3D above(-1, 1 + 1e-10, 0.5);
   const ERVector3D shallow(1, -0.5e-9, 0);
   EXPECT_FALSE(box.clip(above, shallow, t0, t1));
   EXPECT_TRUE(box.intersect(above, shallow));
-  EXPECT_EQ(t0, -DBL_MAX);
-  EXPECT_EQ(t1, DBL_MAX);
+  EXPECT_EQ((Seq{t0, t1}), (Seq{-DBL_MAX, DBL_MAX}));
   // A zero direction inside the box: every slab passes unchanged, the range stays unbounded.
   EXPECT_TRUE(box.clip(ERPoint3D(0.5, 0.5, 0.5), ERVector3D(), t0, t1));
-  EXPECT_EQ(t0, -DBL_MAX);
-  EXPECT_EQ(t1, DBL_MAX);
+  EXPECT_EQ((Seq{t0, t1}), (Seq{-DBL_MAX, DBL_MAX}));
   // Bounds at +-DBL_MAX are infinite: the range stays unbounded along them, in both senses.
   const ERMinimax3D slabX(-DBL_MAX, 0, 0, DBL_MAX, 1, 1);
   EXPECT_TRUE(slabX.clip(ERPoint3D(5, 0.5, 0.5), ERVector3D(-3, 0, 0), t0, t1));
-  EXPECT_EQ(t0, -DBL_MAX);
-  EXPECT_EQ(t1, DBL_MAX);
+  EXPECT_EQ((Seq{t0, t1}), (Seq{-DBL_MAX, DBL_MAX}));
   EXPECT_TRUE(slabX.clip(ERPoint3D(5, 0.5, 0.5), ERVector3D(1, 1, 0), t0, t1));
-  EXPECT_EQ(t0, -0.5);
-  EXPECT_EQ(t1, 0.5);
+  EXPECT_EQ((Seq{t0, t1}), (Seq{-0.5, 0.5}));
   // Empty boxes and NaN miss.
   EXPECT_FALSE(ERMinimax3D().clip(ERPoint3D(), ERVector3D(1, 1, 1), t0, t1));
   EXPECT_FALSE(ERMinimax3D().intersect(ERPoint3D(), ERVector3D(1, 1, 1)));
@@ -210,8 +198,7 @@ TEST(CohenSutherland, MatchesABruteForceClip) {
     for (int k = 0; k <= n; ++k)
       if (box.contains(a + (k / double(n)) * (b - a))) last = k, first = first < 0 ? k : first;
     if (!r) {
-      EXPECT_EQ(first, -1);
-      EXPECT_EQ(c, ERPoint2D(99, 99));
+      EXPECT_EQ((Seq{first, c}), (Seq{-1, ERPoint2D(99, 99)}));
       continue;
     }
     ++accepted;
@@ -233,8 +220,7 @@ TEST(CohenSutherland, LinesAndDegenerateInput) {
   const ERMinimax2D box(0, 0, 2, 1);
   ERPoint2D c, d;
   ASSERT_TRUE(SutherCohen(ERPoint2D(5, 0.5), ERVector2D(-1, 0), box, c, d));
-  EXPECT_EQ(c, ERPoint2D(2, 0.5));
-  EXPECT_EQ(d, ERPoint2D(0, 0.5));
+  EXPECT_EQ((Seq{c, d}), (Seq{ERPoint2D(2, 0.5), ERPoint2D(0, 0.5)}));
   ASSERT_TRUE(SutherCohen(ERPoint2D(1, 0), ERVector2D(1, 1), box, c, d));
   EXPECT_TRUE(isEqual(c, ERPoint2D(1, 0), 1e-12));
   EXPECT_TRUE(isEqual(d, ERPoint2D(2, 1), 1e-12));

@@ -14,16 +14,14 @@
 #include "qorv/foundation/finite_entity.h"
 #include "qorv/foundation/info_points.h"
 #include "qorv/persistence/file.h"
+#include "tests/in_order.h"
 #include "tests/object_images.h"
 
 using namespace qorv;
 
 namespace {
 
-using qorv_test::Bytes;
-using qorv_test::doubles;
-using qorv_test::imageOf;
-using qorv_test::restoreFrom;
+using qorv_test::Bytes, qorv_test::doubles, qorv_test::imageOf, qorv_test::restoreFrom;
 
 using QuickAlgebra::ERVec;
 constexpr double kPi = std::numbers::pi;
@@ -163,14 +161,11 @@ TEST(InfoPoints, RadiusNormalAndSingularities) {
   const ERInfoPoint3DWF helix(0, 1, ERPoint3D(1, 0, 0), ERVector3D(0, 1, 1), ERVector3D(-1, 0, 0));
   EXPECT_NEAR(helix.radius(), 2.0, 1e-14);  // a helix of radius 1 and pitch 2 pi
   const ERVector3D n = helix.normale();
-  EXPECT_NEAR(n.x(), -1.0, 1e-15);
-  EXPECT_NEAR(n * helix.tangente(), 0.0, 1e-15);
-  EXPECT_FALSE(helix.isTgteSingular());
-  EXPECT_FALSE(helix.isNormSingular());
+  EXPECT_TRUE(Near(Seq{n.x(), n * helix.tangente()}, Seq{-1.0, 0.0}, 1e-15));
+  EXPECT_EQ((Seq{helix.isTgteSingular(), helix.isNormSingular()}), (Seq{false, false}));
   const ERInfoPoint3DWF parallel(0, 1, ERPoint3D(), ERVector3D(1, 0, 0), ERVector3D(2, 0, 0));
   EXPECT_TRUE(parallel.isNormSingular());
-  EXPECT_EQ(parallel.normale(), ERVector3D());
-  EXPECT_EQ(parallel.radius(), DBL_MAX);
+  EXPECT_EQ((Seq{parallel.normale(), parallel.radius()}), (Seq{ERVector3D(), DBL_MAX}));
   EXPECT_TRUE(ERInfoPoint3DWF().isTgteSingular());
   EXPECT_EQ(ERInfoPoint3DWF().Sens(), 1);
 }
@@ -179,8 +174,7 @@ TEST(InfoPoints, LiftedThroughAFrame) {
   const ERInfoPoint2D info(0.25, -1, ERPoint2D(1, 2), ERVector2D(3, 4), ERVector2D(5, 6));
   const ERPmIsometrie3D frame = ERChgRepere3D(ERVector3D(0, 0, 1), ERPoint3D(10, 20, 30));
   const ERInfoPoint3DWF lifted(info, frame, Coord3D::X, 7.0);
-  EXPECT_EQ(lifted.parameter(), 0.25);
-  EXPECT_EQ(lifted.Sens(), -1);
+  EXPECT_EQ((Seq{lifted.parameter(), lifted.Sens()}), (Seq{0.25, -1}));
   const ERPoint3D want = frame >> ERPoint3D(7, 1, 2);
   EXPECT_TRUE(isEqual(lifted.point(), want, 1e-12));
   EXPECT_TRUE(isEqual(lifted.tangente(), frame >> ERVector3D(0, 3, 4), 1e-12));
@@ -241,11 +235,9 @@ TEST(FiniteCurve, ApproximationAlwaysEnds) {
 
 TEST(FiniteCurve, AngleBoundsAndRandomPoints) {
   const TestArc arc(3 * kPi / 2, kPi / 2);
-  EXPECT_EQ(arc.udeb(), 3 * kPi / 2);
-  EXPECT_EQ(arc.ufin(), kPi / 2);
-  EXPECT_EQ(arc.getBound(), ERLimites(kPi / 2, 3 * kPi / 2));
-  EXPECT_FALSE(arc.isClosed(1.0));
-  EXPECT_TRUE(TestArc(0, 2 * kPi).isClosed(0.0));
+  EXPECT_EQ((Seq{arc.udeb(), arc.ufin(), arc.getBound()}),
+            (Seq{3 * kPi / 2, kPi / 2, ERLimites(kPi / 2, 3 * kPi / 2)}));
+  EXPECT_EQ((Seq{arc.isClosed(1.0), TestArc(0, 2 * kPi).isClosed(0.0)}), (Seq{false, true}));
   EXPECT_TRUE(TestArc(2 * kPi, 0).isClosed(0.0));
   EXPECT_FALSE(TestArc(0, 2 * kPi - 1e-15).isClosed(1.0));  // exact, tol ignored
   EXPECT_EQ(arc.firstPt(), arc(3 * kPi / 2));
@@ -262,8 +254,7 @@ TEST(FiniteCurve, AngleBoundsAndRandomPoints) {
   }
   TestArc r(1, 2);
   r.reverse();
-  EXPECT_EQ(r.udeb(), 2.0);
-  EXPECT_EQ(r.ufin(), 1.0);
+  EXPECT_EQ((Seq{r.udeb(), r.ufin()}), (Seq{2.0, 1.0}));
 }
 
 TEST(FiniteCurve, CrossingsAndLineIntersection) {
@@ -292,8 +283,7 @@ TEST(FiniteCurve, CrossingsAndLineIntersection) {
   z.clear();
   // The plane x = 0 (normal X): cos u = 0 at pi / 2 and 3 pi / 2.
   EXPECT_EQ(helix.intersectWith(ERPoint3D(0, 5, 0), ERVector3D(1, 0, 0), z), 2);
-  EXPECT_NEAR(z[0], kPi / 2, 1e-12);
-  EXPECT_NEAR(z[1], 3 * kPi / 2, 1e-12);
+  EXPECT_TRUE(Near(Seq{z[0], z[1]}, Seq{kPi / 2, 3 * kPi / 2}, 1e-12));
 }
 
 TEST(FiniteCurve, DefaultSignedDistanceAndInterfaceDefaults) {
@@ -311,11 +301,9 @@ TEST(FiniteCurve, DefaultSignedDistanceAndInterfaceDefaults) {
 
   ERVec<double> params(3);
   EXPECT_EQ(half.ProjectPoint(ERPoint2D(1, 1), params, 0.1), 0);
-  EXPECT_EQ(params.length(), 3);
-  EXPECT_EQ(half.GetDiscontinuities(2, params), 1);
+  EXPECT_EQ((Seq{params.length(), half.GetDiscontinuities(2, params)}), (Seq{3, 1}));
   EXPECT_TRUE(params.isEmpty());
-  EXPECT_EQ(half.IsContinuous(5), 1);
-  EXPECT_EQ(half.upperEstimate(), kPi);
+  EXPECT_EQ((Seq{half.IsContinuous(5), half.upperEstimate()}), (Seq{1, kPi}));
   EXPECT_TRUE(isEqual(half.normal(0.0), ERVector2D(-1, 0), 1e-15));
   double dEntity = 7;
   EXPECT_EQ(TestPlanar().SignedMinimalDistance(ERPoint3D(), dEntity), EREntity::DISTMIN_NONE);
@@ -327,15 +315,12 @@ TEST(TrimmedCurve, BoundsAdjustReparametrizeReverse) {
   EXPECT_FALSE(c.isTrimmed());
   EXPECT_EQ(c.setBound(ERLimites(2, 4)), ERLimites(0, 10));
   EXPECT_TRUE(c.isTrimmed());
-  EXPECT_EQ(c.udeb(), 2.0);
-  EXPECT_EQ(c.Nfin(), 10.0);
-  EXPECT_EQ(c.lastPt(), ERPoint2D(4, 0));
+  EXPECT_EQ((Seq{c.udeb(), c.Nfin(), c.lastPt()}), (Seq{2.0, 10.0, ERPoint2D(4, 0)}));
   c.reverse();
   EXPECT_EQ(c.getBound(), ERLimites(6, 8));
   c.reparametrize(ERLimites(0, 1));
   EXPECT_EQ(c.domain(), ERLimites(0, 1));
-  EXPECT_NEAR(c.udeb(), 0.6, 1e-15);
-  EXPECT_NEAR(c.ufin(), 0.8, 1e-15);
+  EXPECT_TRUE(Near(Seq{c.udeb(), c.ufin()}, Seq{0.6, 0.8}, 1e-15));
   c.adjust();
   EXPECT_FALSE(c.isTrimmed());
   c.redefineDomain(ERLimites(0.7, 0.75));
@@ -349,8 +334,7 @@ TEST(BoundedCurves, StoredImages) {
   EXPECT_EQ(c.binaryStoreSize(), 32u);
   TestTrimmed back;
   restoreFrom(back, doubles({-1, 3, 0.5, 2}));
-  EXPECT_EQ(back.domain(), ERLimites(-1, 3));
-  EXPECT_EQ(back.getBound(), ERLimites(0.5, 2));
+  EXPECT_EQ((Seq{back.domain(), back.getBound()}), (Seq{ERLimites(-1, 3), ERLimites(0.5, 2)}));
   Bytes shortImage = doubles({7, 8, 9});
   shortImage.pop_back();
   restoreFrom(back, shortImage);
@@ -366,8 +350,7 @@ TEST(BoundedCurves, StoredImages) {
 
   const TestPlanar planar(ERChgRepere3D(ERVector3D(0, 1, 0), ERPoint3D(1, 2, 3)));
   const Bytes image = imageOf(planar);
-  EXPECT_EQ(image.size(), 116u);
-  EXPECT_EQ(planar.binaryStoreSize(), 116u);
+  EXPECT_EQ((Seq{image.size(), planar.binaryStoreSize()}), (Seq{116u, 116u}));
   TestPlanar restored;
   restoreFrom(restored, image);
   EXPECT_TRUE(isEqual(restored.normale(), ERVector3D(0, 1, 0), 1e-15));

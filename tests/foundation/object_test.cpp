@@ -16,6 +16,7 @@
 #include "qorv/persistence/object_database.h"
 #include "qorv/platform/debug.h"
 #include "qorv/platform/file.h"
+#include "tests/in_order.h"
 
 using namespace qorv::platform;
 
@@ -82,8 +83,7 @@ TEST(ERReference, CountsReferencesMinusOne) {
   EXPECT_EQ(r.references(), 0u);
   r.addReference();
   r.addReference();
-  EXPECT_EQ(r.removeReference(), 1u);
-  EXPECT_EQ(r.references(), 1u);
+  EXPECT_EQ((Seq{r.removeReference(), r.references()}), (Seq{1u, 1u}));
   EXPECT_EQ(r.removeReference(), 0u);  // the last one just went
   EXPECT_EQ(r.references(), 0u);
 
@@ -111,34 +111,26 @@ TEST(ERReference, AtomicUnderThreads) {
 
 TEST(ERObjectState, NewCopyAndAssignment) {
   TRound a;
-  EXPECT_EQ(a.getObjectID(), -1);
-  EXPECT_EQ(a.Database(), nullptr);
-  EXPECT_EQ(a.isDirty(), 0);
+  EXPECT_EQ((Seq{a.getObjectID(), a.Database(), a.isDirty()}), (Seq{-1, nullptr, 0}));
   a.setDirty();
   a.addReference();
   a.radius = 3;
 
   TRound copy(a);
-  EXPECT_EQ(copy.references(), 0u);
-  EXPECT_EQ(copy.isDirty(), 0);
-  EXPECT_EQ(copy.radius, 3);
+  EXPECT_EQ((Seq{copy.references(), copy.isDirty(), copy.radius}), (Seq{0u, 0, 3}));
 
   TRound b;
   b.addReference();
   b.addReference();
   b = a;  // the counter is never assigned
-  EXPECT_EQ(b.references(), 2u);
-  EXPECT_EQ(b.isDirty(), 0);
-  EXPECT_EQ(b.radius, 3);
+  EXPECT_EQ((Seq{b.references(), b.isDirty(), b.radius}), (Seq{2u, 0, 3}));
 }
 
 TEST(ERClassRegistry, KindsAndMembership) {
   TArc arc;
-  EXPECT_TRUE(arc.isKindOf(TArc::desc()));
-  EXPECT_TRUE(arc.isKindOf(TRound::desc()));
+  EXPECT_EQ((Seq{arc.isKindOf(TArc::desc()), arc.isKindOf(TRound::desc())}), (Seq{true, true}));
   EXPECT_TRUE(arc.isKindOf(TBounded::desc()));  // the second base
-  EXPECT_TRUE(arc.isKindOf(TShape::desc()));
-  EXPECT_TRUE(arc.isKindOf(ERObject::desc()));
+  EXPECT_EQ((Seq{arc.isKindOf(TShape::desc()), arc.isKindOf(ERObject::desc())}), (Seq{true, true}));
   EXPECT_TRUE(arc.isMemberOf(TArc::desc()));
   EXPECT_FALSE(arc.isMemberOf(TRound::desc()));
   EXPECT_STREQ(arc.className(), "TArc");
@@ -150,9 +142,7 @@ TEST(ERClassRegistry, KindsAndMembership) {
 
   // Bases in declaration order, null-terminated.
   const ERClassRegistration* const* bases = TArc::desc()->bases();
-  EXPECT_EQ(bases[0], TBounded::desc());
-  EXPECT_EQ(bases[1], TRound::desc());
-  EXPECT_EQ(bases[2], nullptr);
+  EXPECT_EQ((Seq{bases[0], bases[1], bases[2]}), (Seq{TBounded::desc(), TRound::desc(), nullptr}));
   EXPECT_EQ(TArc::desc()->instanceSize(), sizeof(TArc));
 }
 
@@ -188,12 +178,10 @@ TEST(ERClassRegistry, CastdownFindsEachSubObjectAndRefusesOthers) {
   failures = 0;
   ERCastdownHook previous =
       ERSetCastdownHook([](const ERClassRegistration& target, const ERClassRegistration* actual) {
-        EXPECT_EQ(&target, TArc::desc());
-        EXPECT_EQ(actual, TRound::desc());
+        EXPECT_EQ((Seq{&target, actual}), (Seq{TArc::desc(), TRound::desc()}));
         ++failures;
       });
-  EXPECT_EQ(TArc::castdown(static_cast<ERObject*>(&round)), nullptr);
-  EXPECT_EQ(failures, 1);
+  EXPECT_EQ((Seq{TArc::castdown(static_cast<ERObject*>(&round)), failures}), (Seq{nullptr, 1}));
   ERSetCastdownHook(previous);
   EXPECT_EQ(TArc::castdown(static_cast<ERObject*>(nullptr)), nullptr);
 }
@@ -208,8 +196,7 @@ TEST(ERClassRegistry, DumpBasedDrawsTheTree) {
       "\t+------->TRound\n"
       "\t\t+------->TShape\n"
       "\t\t\t+------->ERObject\n";
-  EXPECT_EQ(capture.text(), expected);
-  EXPECT_EQ(TArc::desc()->drawBases(0), expected);
+  EXPECT_EQ((Seq{capture.text(), TArc::desc()->drawBases(0)}), (Seq{expected, expected}));
 }
 
 TEST(ERObjectHeap, OnlyTheClassNewMarksTheHeap) {
@@ -239,8 +226,7 @@ TEST(ERObjectHeap, OnlyTheClassNewMarksTheHeap) {
     TRound* inner;
   };
   auto* pair = new TPair(new TRound);
-  EXPECT_EQ(pair->isOnTheHeap(), 1);
-  EXPECT_EQ(pair->inner->isOnTheHeap(), 1);
+  EXPECT_EQ((Seq{pair->isOnTheHeap(), pair->inner->isOnTheHeap()}), (Seq{1, 1}));
   delete pair;
 
   auto* diamond = new TArc;
@@ -262,8 +248,7 @@ TEST(TSmartPtr, DeletesAtTheLastRelease) {
     c.reset();
     EXPECT_TRUE(c.isNull());
     a = nullptr;
-    EXPECT_EQ(TArc::destroyed, 0);
-    EXPECT_EQ(b->references(), 1u);
+    EXPECT_EQ((Seq{TArc::destroyed, b->references()}), (Seq{0, 1u}));
   }
   EXPECT_EQ(TArc::destroyed, 1);
 }
@@ -309,53 +294,37 @@ class MemoryDataBase : public ERObjectDataBase {
 
 TEST(ERObjectPersistence, SaveDeleteAndLoadRules) {
   TRound r;
-  EXPECT_EQ(r.Save(nullptr), 0);
-  EXPECT_EQ(r.Delete(), 0);
-  EXPECT_EQ(r.Load(-1, nullptr), 0);
+  EXPECT_EQ((Seq{r.Save(nullptr), r.Delete(), r.Load(-1, nullptr)}), (Seq{0, 0, 0}));
 
   MemoryDataBase db;
-  EXPECT_EQ(r.Save(&db), 1);
-  EXPECT_EQ(r.getObjectID(), 1);
-  EXPECT_EQ(r.Database(), &db);
-  EXPECT_EQ(db.stores, 1);
+  EXPECT_EQ((Seq{r.Save(&db), r.getObjectID(), r.Database(), db.stores}), (Seq{1, 1, &db, 1}));
 
   EXPECT_EQ(r.Save(nullptr), 1);  // clean: no write
-  EXPECT_EQ(r.Save(&db), 1);
-  EXPECT_EQ(db.stores, 1);
+  EXPECT_EQ((Seq{r.Save(&db), db.stores}), (Seq{1, 1}));
 
   r.setDirty();
-  EXPECT_EQ(r.Save(nullptr), 1);
-  EXPECT_EQ(db.stores, 2);
-  EXPECT_EQ(r.getObjectID(), 1);
-  EXPECT_EQ(r.isDirty(), 0);
+  EXPECT_EQ((Seq{r.Save(nullptr), db.stores, r.getObjectID(), r.isDirty()}), (Seq{1, 2, 1, 0}));
   EXPECT_EQ(r.Load(-1, nullptr), 1);
 
   // Copying a stored object gives an unstored one.
   TRound copy(r);
-  EXPECT_EQ(copy.getObjectID(), -1);
-  EXPECT_EQ(copy.Database(), nullptr);
+  EXPECT_EQ((Seq{copy.getObjectID(), copy.Database()}), (Seq{-1, nullptr}));
 
   // Moving to a second database: a dirty object is first brought up to date in the first.
   MemoryDataBase other;
   other.lastId = 40;
   r.setDirty();
-  EXPECT_EQ(r.Save(&other), 1);
-  EXPECT_EQ(db.stores, 3);
-  EXPECT_EQ(r.getObjectID(), 41);
-  EXPECT_EQ(r.Database(), &other);
+  EXPECT_EQ((Seq{r.Save(&other), db.stores, r.getObjectID(), r.Database()}),
+            (Seq{1, 3, 41, &other}));
   EXPECT_EQ(db.records.count(1), 1u);  // the first keeps its record
 
   // A file exception is swallowed and leaves the fields as they were.
   r.setDirty();
   other.failNext = true;
-  EXPECT_EQ(r.Save(nullptr), 0);
-  EXPECT_EQ(r.getObjectID(), 41);
-  EXPECT_EQ(r.isDirty(), 1);
+  EXPECT_EQ((Seq{r.Save(nullptr), r.getObjectID(), r.isDirty()}), (Seq{0, 41, 1}));
 
-  EXPECT_EQ(r.Delete(), 1);
-  EXPECT_EQ(r.getObjectID(), -1);
-  EXPECT_EQ(r.Database(), nullptr);
-  EXPECT_EQ(other.records.count(41), 0u);
+  EXPECT_EQ((Seq{r.Delete(), r.getObjectID(), r.Database(), other.records.count(41)}),
+            (Seq{1, -1, nullptr, 0u}));
 }
 
 TEST(ERObjectPersistence, NewIntoADatabaseIsCompletedAtCommitAndGoneWhenDestroyedUntouched) {
@@ -366,8 +335,7 @@ TEST(ERObjectPersistence, NewIntoADatabaseIsCompletedAtCommitAndGoneWhenDestroye
   auto* dropped = new (&db) TRound;  // provisional record 2, then destroyed untouched
   ASSERT_EQ(db.records.count(2), 1u);
   delete dropped;
-  EXPECT_EQ(db.records.count(2), 0u);
-  EXPECT_EQ(db.records.size(), 1u);
+  EXPECT_EQ((Seq{db.records.count(2), db.records.size()}), (Seq{0u, 1u}));
   delete kept;
 }
 
@@ -377,10 +345,8 @@ TEST(ERObjectPersistence, NewIntoADatabaseEndsUpStoredAsItsOwnClass) {
   MemoryDataBase db;
   {
     auto* r = new (&db) TRound;
-    EXPECT_EQ(r->isOnTheHeap(), 1);
-    EXPECT_EQ(r->Database(), &db);
-    EXPECT_EQ(r->getObjectID(), 1);
-    EXPECT_EQ(db.records.at(1), "TRound");
+    EXPECT_EQ((Seq{r->isOnTheHeap(), r->Database(), r->getObjectID(), db.records.at(1)}),
+              (Seq{1, &db, 1, "TRound"}));
     EXPECT_EQ(r->isDirty(), 0);
     t_SmartPtr<ERObject> back = db.RetrieveAndCreate(1);
     ASSERT_TRUE(back);
@@ -396,9 +362,8 @@ TEST(ERObjectPersistence, NewIntoADatabaseEndsUpStoredAsItsOwnClass) {
   {
     auto* a = new (&db) TRound;
     auto* b = new (&db) TRound;  // the next request completes the first
-    EXPECT_EQ(db.records.at(3), "TRound");
-    EXPECT_EQ(b->getObjectID(), 4);
-    EXPECT_EQ(db.records.at(4), "TRound");
+    EXPECT_EQ((Seq{db.records.at(3), b->getObjectID(), db.records.at(4)}),
+              (Seq{"TRound", 4, "TRound"}));
     delete a;
     delete b;
   }
@@ -406,14 +371,11 @@ TEST(ERObjectPersistence, NewIntoADatabaseEndsUpStoredAsItsOwnClass) {
     // Members, objects made by the constructor and temporaries of the arguments neither take
     // the request nor complete the record early.
     auto* h = new (&db) TOwner;
-    EXPECT_EQ(h->getObjectID(), 5);
-    EXPECT_EQ(db.records.at(5), "TOwner");
-    EXPECT_EQ(db.records.size(), 5u);
+    EXPECT_EQ((Seq{h->getObjectID(), db.records.at(5), db.records.size()}), (Seq{5, "TOwner", 5u}));
     delete h;
     auto* copy = new (&db) TArc(TArc());
-    EXPECT_EQ(copy->getObjectID(), 6);
-    EXPECT_EQ(db.records.at(6), "TArc");
-    EXPECT_EQ(db.records.size(), 6u);
+    EXPECT_EQ((Seq{copy->getObjectID(), db.records.at(6), db.records.size()}),
+              (Seq{6, "TArc", 6u}));
     delete copy;
   }
 }
@@ -435,14 +397,12 @@ TEST(ERObjectPersistence, ReferencesAreWrittenAsIdentifiers) {
     f.Write(7);
     TRound member;
     member.recursiveSaveOn(f);
-    EXPECT_EQ(member.getObjectID(), 1);
-    EXPECT_EQ(f.CurOffset(), 8);
+    EXPECT_EQ((Seq{member.getObjectID(), f.CurOffset()}), (Seq{1, 8}));
     f.SeekTo(4);
     t_SmartPtr<ERObject> back = ERObject::recursiveRestoreFrom(f);
     ASSERT_TRUE(back);
     EXPECT_STREQ(back->className(), "TRound");
-    EXPECT_EQ(back->getObjectID(), 1);
-    EXPECT_EQ(f.CurOffset(), 8);
+    EXPECT_EQ((Seq{back->getObjectID(), f.CurOffset()}), (Seq{1, 8}));
   }
   ERObjectDataBase::setCurrent(nullptr);
   std::remove(path.c_str());

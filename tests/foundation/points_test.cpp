@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/in_order.h"
 #include "tests/test_seed.h"
 
 #include <cmath>
@@ -55,8 +56,7 @@ TYPED_TEST(PointTwins, EqualityIsExactAndIsEqualInclusive) {
   using P = TypeParam;
   const P a = makePoint<P>(1.0, 2.0, 3.0);
   const P b = makePoint<P>(1.0 + 1e-15, 2.0, 3.0);
-  EXPECT_FALSE(a == b);
-  EXPECT_TRUE(a != b);
+  EXPECT_EQ((Seq{a == b, a != b}), (Seq{false, true}));
   EXPECT_TRUE(isEqual(a, b, 1e-11));
   // A difference of exactly the tolerance is equal; a hair more is not.
   const P zero;
@@ -64,8 +64,7 @@ TYPED_TEST(PointTwins, EqualityIsExactAndIsEqualInclusive) {
   EXPECT_FALSE(isEqual(zero, makePoint<P>(0.0, std::nextafter(1e-11, 1.0), 0.0), 1e-11));
   const double nan = std::numeric_limits<double>::quiet_NaN();
   EXPECT_FALSE(isEqual(makePoint<P>(nan, 0, 0), makePoint<P>(nan, 0, 0), 1.0));
-  EXPECT_TRUE(makePoint<P>(0, nan, 0).invalid());
-  EXPECT_FALSE(a.invalid());
+  EXPECT_EQ((Seq{makePoint<P>(0, nan, 0).invalid(), a.invalid()}), (Seq{true, false}));
 }
 
 TYPED_TEST(PointTwins, ArithmeticAgreesWithTheVectorView) {
@@ -106,9 +105,8 @@ TEST(Dimensions, InsertAndDropAnAxis) {
     EXPECT_EQ(ERVector2D(1, 2).castToVector3D(axis, 5.0).castToVector2D(axis), ERVector2D(1, 2));
   }
   const auto bad = static_cast<Coord3D>(7);
-  EXPECT_EQ(p.castToPoint3D(bad, 9.0), ERPoint3D());
-  EXPECT_EQ(q.castToPoint2D(bad), ERPoint2D());
-  EXPECT_EQ(ERVector3D(bad), ERVector3D());
+  EXPECT_EQ((Seq{p.castToPoint3D(bad, 9.0), q.castToPoint2D(bad), ERVector3D(bad)}),
+            (Seq{ERPoint3D(), ERPoint2D(), ERVector3D()}));
 
   // Poles keep their weight; the height goes in as a stored value.
   const ERPole2DH h(1.0, 2.0, 4.0);
@@ -119,23 +117,18 @@ TEST(Dimensions, InsertAndDropAnAxis) {
 
 TEST(Poles, StoredAndCartesianViews) {
   const ERPole2DH p(ERPoint2D(2.0, 6.0), 2.0);  // stored unchanged, not multiplied
-  EXPECT_EQ(p[Coord2DH::X], 2.0);
-  EXPECT_EQ(p[Coord2DH::W], 2.0);
-  EXPECT_EQ(p[Coord2D::Y], 3.0);
-  EXPECT_EQ(p.castToPoint(), ERPoint2D(1.0, 3.0));
-  EXPECT_EQ(p.isRational(), 1);
-  EXPECT_EQ(ERPoint2D().isRational(), 0);
+  EXPECT_EQ((Seq{p[Coord2DH::X], p[Coord2DH::W], p[Coord2D::Y], p.castToPoint()}),
+            (Seq{2.0, 2.0, 3.0, ERPoint2D(1.0, 3.0)}));
+  EXPECT_EQ((Seq{p.isRational(), ERPoint2D().isRational()}), (Seq{1, 0}));
 
   ERPole3DH q(2.0, 4.0, 6.0, 2.0);
   q.translate(ERVector3D(1.0, -1.0, 0.5));  // the Cartesian point moves by the vector
-  EXPECT_EQ(q.castToPoint(), ERPoint3D(2.0, 1.0, 3.5));
-  EXPECT_EQ(q.weigth(), 2.0);
+  EXPECT_EQ((Seq{q.castToPoint(), q.weigth()}), (Seq{ERPoint3D(2.0, 1.0, 3.5), 2.0}));
   EXPECT_EQ(q.thePoint() / q.weigth(), q.castToPoint());
 
   // A zero weight gives what the division gives.
   const ERPoint2D inf = ERPole2DH(1.0, 0.0, 0.0).castToPoint();
-  EXPECT_TRUE(std::isinf(inf.x()));
-  EXPECT_TRUE(std::isnan(inf.y()));
+  EXPECT_EQ((Seq{std::isinf(inf.x()), std::isnan(inf.y())}), (Seq{true, true}));
 }
 
 TEST(Vectors, NormalisationPerpendicularAndMainAxis) {
@@ -158,17 +151,14 @@ TEST(Vectors, NormalisationPerpendicularAndMainAxis) {
   EXPECT_EQ(ERVector3D(1, 1, 0).axeOptimum(), Coord3D::Y);
   EXPECT_EQ(ERVector3D(1, 1, 1).axeOptimum(), Coord3D::Z);
   EXPECT_EQ(ERVector3D().axeOptimum(), Coord3D::Z);
-  EXPECT_EQ(ERVector2D(1, -1).axeOptimum(), Coord2D::Y);
-  EXPECT_EQ(ERVector3D(Coord3D::Y), ERVector3D(0, 1, 0));
-  EXPECT_EQ(ERVector2D(Coord2D::X), ERVector2D(1, 0));
+  EXPECT_EQ((Seq{ERVector2D(1, -1).axeOptimum(), ERVector3D(Coord3D::Y), ERVector2D(Coord2D::X)}),
+            (Seq{Coord2D::Y, ERVector3D(0, 1, 0), ERVector2D(1, 0)}));
 }
 
 // Lengths and directions hold over the whole range, as std::hypot has them: the squares of
 // 1e-160 or 1e160 leave the doubles.
 TEST(Vectors, LengthsAndDirectionsFromTinyToHuge) {
-  const unsigned seed = seedFor(kSeed);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937 g(seed);
+  QORV_SEEDED(std::mt19937 g, kSeed);
   std::uniform_real_distribution<double> unit(-1.0, 1.0), expo(-300.0, 300.0);
   for (int i = 0; i < 2000; ++i) {
     const double k = std::pow(10.0, expo(g));
@@ -177,9 +167,7 @@ TEST(Vectors, LengthsAndDirectionsFromTinyToHuge) {
     const double len = std::hypot(x, y, z);
     EXPECT_NEAR(v.norme() / k, len, 2e-15 * len) << k;
     const ERVector3D u = v.getnormalized();
-    EXPECT_NEAR(u.x(), x / len, 2e-15);
-    EXPECT_NEAR(u.y(), y / len, 2e-15);
-    EXPECT_NEAR(u.z(), z / len, 2e-15);
+    EXPECT_TRUE(Near(Seq{u.x(), u.y(), u.z()}, Seq{x / len, y / len, z / len}, 2e-15));
     const ERVector2D w = ERVector2D(x * k, y * k).getnormalized();
     EXPECT_NEAR(w.x(), x / std::hypot(x, y), 2e-15);
     EXPECT_NEAR(distance(ERPoint2D(0, 0), ERPoint2D(x * k, y * k)) / k, std::hypot(x, y),
@@ -217,8 +205,7 @@ TEST(Angles, AgreeWithIndependentFormulas) {
     const double a = angle(g);
     // v at a known angle from u, counter-clockwise about n, with another length.
     const ERVector3D v = 3.0 * rotated(u, n, a);
-    EXPECT_NEAR(angle2PI(u, v, n), a, 1e-10);
-    EXPECT_NEAR(angle2PI(u, v, -n), 2 * kPi - a, 1e-10);
+    EXPECT_TRUE(Near(Seq{angle2PI(u, v, n), angle2PI(u, v, -n)}, Seq{a, 2 * kPi - a}, 1e-10));
     const double pi = a <= kPi ? a : 2 * kPi - a;
     EXPECT_NEAR(anglePI(u, v), pi, 1e-10);
     EXPECT_NEAR(acute_angle(u, v), std::min(pi, kPi - pi), 1e-10);
@@ -226,9 +213,8 @@ TEST(Angles, AgreeWithIndependentFormulas) {
     const ERVector2D u2(u.x(), u.y());
     const ERVector2D v2 = 0.5 * ERVector2D(std::cos(a) * u2.x() - std::sin(a) * u2.y(),
                                            std::sin(a) * u2.x() + std::cos(a) * u2.y());
-    EXPECT_NEAR(angle2PI(u2, v2), a, 1e-7);
-    EXPECT_NEAR(anglePI(u2, v2), pi, 1e-7);
-    EXPECT_NEAR(anglePI(u2, v2), std::atan2(std::fabs(u2 ^ v2), u2 * v2), 1e-7);
+    EXPECT_TRUE(Near(Seq{angle2PI(u2, v2), anglePI(u2, v2), anglePI(u2, v2)},
+                     Seq{a, pi, std::atan2(std::fabs(u2 ^ v2), u2 * v2)}, 1e-7));
   }
   // Parallel in both senses, whatever the lengths.
   EXPECT_TRUE(isParallel(ERVector3D(1, 2, 3), ERVector3D(-2, -4, -6)));

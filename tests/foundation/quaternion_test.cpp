@@ -7,6 +7,8 @@
 #include <random>
 #include <string>
 
+#include "tests/in_order.h"
+
 using namespace qorv;
 
 namespace {
@@ -66,10 +68,8 @@ TEST(Quaternion, RotationAgreesWithRodriguesAndTheMatrix) {
   }
   // i j = k, j i = -k.
   const ERQuaternion i(0, 1, 0, 0), j(0, 0, 1, 0), k(0, 0, 0, 1);
-  EXPECT_EQ(i * j, k);
-  EXPECT_EQ(j * i, -k);
-  EXPECT_EQ(k * k, ERQuaternion(-1, 0, 0, 0));
-  EXPECT_EQ(ERQuaternion(0, 0, 0, 0).Inverse(), ERQuaternion(0, 0, 0, 0));
+  EXPECT_EQ((Seq{i * j, j * i, k * k, ERQuaternion(0, 0, 0, 0).Inverse()}),
+            (Seq{k, -k, ERQuaternion(-1, 0, 0, 0), ERQuaternion(0, 0, 0, 0)}));
   EXPECT_EQ(ERQuaternion(2, 0, 0, 0).Inverse(), ERQuaternion(0.5, 0, 0, 0));
 }
 

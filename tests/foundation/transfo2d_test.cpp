@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/in_order.h"
 #include "tests/object_images.h"
 
 using namespace qorv;
@@ -19,8 +20,7 @@ using qorv_test::Bytes;
 constexpr double kPi = std::numbers::pi;
 
 void expectNear(const ERPoint2D& a, const ERPoint2D& b, double tol) {
-  EXPECT_NEAR(a.x(), b.x(), tol);
-  EXPECT_NEAR(a.y(), b.y(), tol);
+  EXPECT_TRUE(Near(Seq{a.x(), a.y()}, Seq{b.x(), b.y()}, tol));
 }
 
 // The map as a 3 x 3 homogeneous matrix, to check products against.
@@ -52,9 +52,8 @@ TEST(Transfo2D, Registered) {
 
 TEST(Transfo2D, ConstructorsOnTheirEdgeCases) {
   const ERTransfo2D sx(Coord2D::X), sy(Coord2D::Y), both(static_cast<Coord2D>(7));
-  EXPECT_EQ(sx >> ERPoint2D(1, 2), ERPoint2D(1, -2));
-  EXPECT_EQ(sy >> ERPoint2D(1, 2), ERPoint2D(-1, 2));
-  EXPECT_EQ(both >> ERPoint2D(1, 2), ERPoint2D(-1, -2));
+  EXPECT_EQ((Seq{sx >> ERPoint2D(1, 2), sy >> ERPoint2D(1, 2), both >> ERPoint2D(1, 2)}),
+            (Seq{ERPoint2D(1, -2), ERPoint2D(-1, 2), ERPoint2D(-1, -2)}));
 
   const ERTransfo2D h(2.0, ERPoint2D(1, 1));
   EXPECT_EQ(h >> ERPoint2D(1, 1), ERPoint2D(1, 1));
@@ -82,8 +81,7 @@ TEST(Transfo2D, SymmetryReflectsAcrossTheLineOfItsDirection) {
     EXPECT_FALSE(S.isDirect());
     if (v.y() >= 0) {  // the documented matrix, with the unsigned angle from X
       const double th = std::atan2(std::fabs(v.y()), v.x());
-      EXPECT_NEAR(S.a11(), std::cos(2 * th), 1e-15);
-      EXPECT_NEAR(S.a12(), std::sin(2 * th), 1e-15);
+      EXPECT_TRUE(Near(Seq{S.a11(), S.a12()}, Seq{std::cos(2 * th), std::sin(2 * th)}, 1e-15));
     }
   }
 }
@@ -115,8 +113,7 @@ TEST(Transfo2D, CompositionInverseAndDecomposition) {
                           (i % 2 ? ERTransfo2D(Coord2D::X) : ERTransfo2D()) *
                           qorv::rotation(u(gen) / 2);
     m.Decompose(t, k, direct, angle);
-    EXPECT_EQ(t, ERVector2D(1, 2));
-    EXPECT_EQ(direct, int(i % 2 == 0));
+    EXPECT_EQ((Seq{t, direct}), (Seq{ERVector2D(1, 2), int(i % 2 == 0)}));
     EXPECT_NEAR(k, m.factHomo(), 0);
     const ERTransfo2D rebuilt = ERTransfo2D(t) * qorv::Scaling(k) *
                                 (direct ? ERTransfo2D() : ERTransfo2D(Coord2D::X)) *
@@ -131,9 +128,7 @@ TEST(Transfo2D, PolesAndVectorsOfPoints) {
   QuickAlgebra::ERVec<ERPole2DH> poles = {ERPole2DH(2, 4, 2), ERPole2DH(-1.5, 0.25, 0.5)};
   T.TransFrom(pts);
   T.TransFrom(poles);
-  for (int i = 0; i < 2; ++i) {
-    expectNear(poles[i].castToPoint(), pts[i], 1e-14);
-  }
+  for (int i = 0; i < 2; ++i) expectNear(poles[i].castToPoint(), pts[i], 1e-14);
   EXPECT_EQ(poles[0].w(), 2.0);
   T.TransTo(pts);
   T.TransTo(poles);
@@ -166,8 +161,7 @@ TEST(Transfo2D, PrintForm) {
 TEST(Transfo2D, StoredImageAndRoundTrip) {
   const ERTransfo2D T(0.5, -1, 2, 3.25, -7, 1e-300);
   const Bytes want = qorv_test::doubles({0.5, -1.0, 2.0, 3.25, -7.0, 1e-300});
-  EXPECT_EQ(qorv_test::imageOf(T), want);
-  EXPECT_EQ(T.binaryStoreSize(), 48u);
+  EXPECT_EQ((Seq{qorv_test::imageOf(T), T.binaryStoreSize()}), (Seq{want, 48u}));
 
   auto restoredFrom = [&](const Bytes& bytes) {
     ERTransfo2D back(Coord2D::Y);
@@ -175,8 +169,7 @@ TEST(Transfo2D, StoredImageAndRoundTrip) {
     return back;
   };
   const ERTransfo2D back = restoredFrom(want);
-  EXPECT_EQ(back.a12(), -1.0);
-  EXPECT_EQ(back.ty(), 1e-300);
+  EXPECT_EQ((Seq{back.a12(), back.ty()}), (Seq{-1.0, 1e-300}));
   const ERTransfo2D kept = restoredFrom(Bytes(want.begin(), want.begin() + 47));
   EXPECT_EQ(kept.a11(), -1.0);  // a short record changes nothing
   EXPECT_EQ(kept.a12(), 0.0);

@@ -12,14 +12,14 @@
 #include <vector>
 
 #include "qorv/foundation/transfo3d_kinds.h"
+#include "tests/in_order.h"
 #include "tests/object_images.h"
 
 using namespace qorv;
 
 namespace {
 
-using qorv_test::Bytes;
-using QuickAlgebra::ERMatrix;
+using qorv_test::Bytes, QuickAlgebra::ERMatrix;
 
 // ---------------------------------------------------------------------------------------------
 // A plain 4 x 4 homogeneous model of every map, built without the library's algebra.
@@ -123,17 +123,13 @@ unsigned seedFor() {
 const char* kindOf(const ERTr3DRevEnveloppe& T) { return T.getRep()->className(); }
 
 void expectNear(const ERPoint3D& a, const ERPoint3D& b, double tol) {
-  EXPECT_NEAR(a.x(), b.x(), tol);
-  EXPECT_NEAR(a.y(), b.y(), tol);
-  EXPECT_NEAR(a.z(), b.z(), tol);
+  EXPECT_TRUE(Near(Seq{a.x(), a.y(), a.z()}, Seq{b.x(), b.y(), b.z()}, tol));
 }
 
 // ---------------------------------------------------------------------------------------------
 // Stored images.
 
-using qorv_test::imageOf;
-using qorv_test::printed;
-using qorv_test::restoreFrom;
+using qorv_test::imageOf, qorv_test::printed, qorv_test::restoreFrom;
 
 using qorv_test::put32;
 void putDoubles(Bytes& b, std::initializer_list<double> values) {
@@ -199,8 +195,7 @@ TEST(Transfo3DRegistry, ClassesAndBases) {
 TEST(Transfo3DReduction, IdentityIsSharedPerThreadAndNeverDies) {
   const ERTr3DRevRep* id = ERTr3DRevRep::GetIdentity();
   ERPmIsometrie3D a, b;
-  EXPECT_EQ(a.getRep(), id);
-  EXPECT_EQ(b.getRep(), id);
+  EXPECT_EQ((Seq{a.getRep(), b.getRep()}), (Seq{id, id}));
   EXPECT_STREQ(kindOf(a), "_ERIdentity3D");
   const std::uint32_t held = id->references();
   {
@@ -272,9 +267,8 @@ TEST(Transfo3DReduction, ProductsKeepTheExactForms) {
   EXPECT_EQ(rt.getTrans(), ERPoint3D(-2, 1, 3));
   const ERPmIsometrie3D tr = t1 * rot;  // rotate, then translate: (R, t)
   EXPECT_STREQ(kindOf(tr), "_ERWorkplane");
-  EXPECT_EQ(tr.getTrans(), ERPoint3D(1, 2, 3));
-  EXPECT_EQ(tr.getMatrix(), R);
-  EXPECT_EQ((t2 * tr).getTrans(), ERPoint3D(0, 0, 0));
+  EXPECT_EQ((Seq{tr.getTrans(), tr.getMatrix(), (t2 * tr).getTrans()}),
+            (Seq{ERPoint3D(1, 2, 3), R, ERPoint3D(0, 0, 0)}));
   EXPECT_STREQ(kindOf(t2 * tr), "_ERRotation3D");
   EXPECT_STREQ(kindOf(rot * rot * rot * rot), "_ERIdentity3D");
 
@@ -350,8 +344,7 @@ TEST(Transfo3DAlgebra, ArrayFormsProjectionAndAxes) {
     EXPECT_EQ(vec[i], arr[i]);
     expectNear(poles[i].castToPoint(), arr[i], 1e-11);
     const ERPoint2D local = s.T.Project(arr[i]);
-    EXPECT_NEAR(local.x(), pts[i].x(), 1e-11);
-    EXPECT_NEAR(local.y(), pts[i].y(), 1e-11);
+    EXPECT_TRUE(Near(Seq{local.x(), local.y()}, Seq{pts[i].x(), pts[i].y()}, 1e-11));
   }
   s.T.TransTo(arr.data(), 5);
   s.T.TransTo(vec);
@@ -362,8 +355,7 @@ TEST(Transfo3DAlgebra, ArrayFormsProjectionAndAxes) {
     EXPECT_EQ(poles[i].w(), 3.0);
   }
   const ERVector3D ex = s.T.getVector(Coord3D::X);
-  EXPECT_NEAR(ex.x(), s.model.m[0], 1e-14);
-  EXPECT_NEAR(ex.z(), s.model.m[8], 1e-14);
+  EXPECT_TRUE(Near(Seq{ex.x(), ex.z()}, Seq{s.model.m[0], s.model.m[8]}, 1e-14));
   EXPECT_EQ(s.T.origine(), s.T.getTrans());
 }
 
@@ -391,8 +383,7 @@ TEST(Transfo3DSharing, RepresentationsLiveAsLongAsTheirHolders) {
   auto* heap = new _ERTranslation3D(ERPoint3D(4, 5, 6));
   {
     ERPmIsometrie3D a(*heap), b(*heap);
-    EXPECT_EQ(a.getRep(), heap);
-    EXPECT_EQ(heap->references(), 2u);
+    EXPECT_EQ((Seq{a.getRep(), heap->references()}), (Seq{heap, 2u}));
   }  // deleted with its last holder (the sanitizer build reports a leak otherwise)
 
   // Envelopes made on another thread outlive it.
@@ -409,8 +400,7 @@ TEST(Transfo3DStorage, EnvelopeImageAndRoundTrip) {
   const double Rz[9] = {0, -1, 0, 1, 0, 0, 0, 0, 1};
   const ERPmSimilitude3D T(_ERSimilitude3D(ERMatrix<double>(3, 3, Rz), ERPoint3D(1, 2, 3), 2.5));
   const Bytes want = envelopeImage({0, -1, 0, 1, 0, 0, 0, 0, 1}, ERPoint3D(1, 2, 3), 2.5);
-  EXPECT_EQ(imageOf(T), want);
-  EXPECT_EQ(T.binaryStoreSize(), 116u);
+  EXPECT_EQ((Seq{imageOf(T), T.binaryStoreSize()}), (Seq{want, 116u}));
   const ERPmSimilitude3D back = restoredEnvelope(want);
   EXPECT_STREQ(kindOf(back), "_ERSimilitude3D");
   EXPECT_EQ(imageOf(back), want);
@@ -442,8 +432,7 @@ TEST(Transfo3DStorage, KindsOnTheirOwn) {
   putDoubles(want, {2.5});
   putMatrix(want, {0, -1, 0, 1, 0, 0, 0, 0, 1});
   putDoubles(want, {1, 2, 3});
-  EXPECT_EQ(imageOf(s), want);
-  EXPECT_EQ(s.binaryStoreSize(), 116u);
+  EXPECT_EQ((Seq{imageOf(s), s.binaryStoreSize()}), (Seq{want, 116u}));
   _ERSimilitude3D back;
   restoreFrom(back, want);
   EXPECT_EQ(imageOf(back), want);
@@ -453,11 +442,9 @@ TEST(Transfo3DStorage, KindsOnTheirOwn) {
   putDoubles(wp, {1, 2, 3});
   _ERWorkplane w;
   restoreFrom(w, wp);
-  EXPECT_EQ(imageOf(w), wp);
-  EXPECT_EQ(w.binaryStoreSize(), 108u);
+  EXPECT_EQ((Seq{imageOf(w), w.binaryStoreSize()}), (Seq{wp, 108u}));
   EXPECT_EQ(imageOf(_ERTranslation3D(ERPoint3D(1, 2, 3))).size(), 24u);
-  EXPECT_EQ(imageOf(_ERScaling3D(2)).size(), 8u);
-  EXPECT_EQ(imageOf(_ERIdentity3D()).size(), 0u);
+  EXPECT_EQ((Seq{imageOf(_ERScaling3D(2)).size(), imageOf(_ERIdentity3D()).size()}), (Seq{8u, 0u}));
 }
 
 TEST(Transfo3DText, PrintForms) {
@@ -484,10 +471,7 @@ TEST(Transfo3DFrames, OrthogonalDirectionsAndWorkplanes) {
     ERVector3D u, v;
     qorv::GetOrthogonalDirections(n, u, v);
     const ERVector3D N = n.getnormalized();
-    EXPECT_NEAR(u.norme(), 1, 1e-14);
-    EXPECT_NEAR(v.norme(), 1, 1e-14);
-    EXPECT_NEAR(u * v, 0, 1e-14);
-    EXPECT_NEAR(u * N, 0, 1e-14);
+    EXPECT_TRUE(Near(Seq{u.norme(), v.norme(), u * v, u * N}, Seq{1, 1, 0, 0}, 1e-14));
     EXPECT_NEAR((u ^ v) * N, 1, 1e-14);  // right-handed
 
     const ERPoint3D o = rnd.point();
@@ -498,11 +482,9 @@ TEST(Transfo3DFrames, OrthogonalDirectionsAndWorkplanes) {
   // The seeds: (1, 0, n.y/n.z) for a mostly-Z normal, (1, 1, 1) where no component leads.
   ERVector3D u, v;
   qorv::GetOrthogonalDirections(ERVector3D(0, 0, 1), u, v);
-  EXPECT_EQ(v, ERVector3D(0, 1, 0));
-  EXPECT_EQ(u, ERVector3D(1, 0, 0));
+  EXPECT_EQ((Seq{v, u}), (Seq{ERVector3D(0, 1, 0), ERVector3D(1, 0, 0)}));
   qorv::GetOrthogonalDirections(ERVector3D(0, 0, 0), u, v);
-  EXPECT_EQ(u, ERVector3D());
-  EXPECT_EQ(v, ERVector3D());
+  EXPECT_EQ((Seq{u, v}), (Seq{ERVector3D(), ERVector3D()}));
 
   // Two axes: X along the first, Y in their plane on the side of the second.
   const ERPmIsometrie3D xy = ERChgRepere3D(ERVector3D(2, 0, 0), ERVector3D(1, 1, 0), ERPoint3D());

@@ -11,15 +11,14 @@
 
 #include "qorv/foundation/point_records.h"
 #include "qorv/platform/archive.h"
+#include "tests/in_order.h"
 #include "tests/object_images.h"
 
 using namespace qorv::platform;
 
 namespace {
 
-using qorv_test::Bytes;
-using qorv_test::readBytes;
-using qorv_test::writeBytes;
+using qorv_test::Bytes, qorv_test::readBytes, qorv_test::writeBytes;
 // The little-endian image of the doubles, built without looking at the host's byte order.
 const auto leDoubles = qorv_test::doubles;
 
@@ -55,9 +54,8 @@ T restoredFrom(const Bytes& bytes, T start = T()) {
 template <class T>
 void expectImage(const T& v, std::initializer_list<double> fields) {
   const Bytes want = leDoubles(fields);
-  EXPECT_EQ(storedImage(v), want);
-  EXPECT_EQ(v.binaryStoreSize(), want.size());
-  EXPECT_EQ(restoredFrom<T>(want), v);
+  EXPECT_EQ((Seq{storedImage(v), v.binaryStoreSize(), restoredFrom<T>(want)}),
+            (Seq{want, want.size(), v}));
   // The framework archive writes the same coordinates in the same order.
   CArchive out;
   out << v;
@@ -101,8 +99,7 @@ TEST(StoredImages, AngleLimitsThroughTheVirtualHooks) {
     ERFile f(tmp.c_str(), CFile::modeRead);
     b.restoreGuts(f);
   }
-  EXPECT_EQ(b.startAngle(), 0.5);
-  EXPECT_EQ(b.endAngle(), -3.0);
+  EXPECT_EQ((Seq{b.startAngle(), b.endAngle()}), (Seq{0.5, -3.0}));
 }
 
 TEST(StoredImages, ATruncatedImageLeavesTheValueAsItWas) {
@@ -130,16 +127,10 @@ TEST(PointRecords, LinksStartNull) {
   const ERPoint12 a(ERPoint2D(1, 2), 0.5);
   const ERPoint13 b(ERPoint3D(1, 2, 3), 0.25);
   const ERPoint23 c(ERPoint3D(1, 2, 3), ERPoint2D(0.1, 0.9));
-  EXPECT_EQ(a.next, nullptr);
-  EXPECT_EQ(b.next, nullptr);
-  EXPECT_EQ(c.next, nullptr);
-  EXPECT_EQ(a.u, 0.5);
-  EXPECT_EQ(c.uv, ERPoint2D(0.1, 0.9));
-  EXPECT_EQ(equalityTolerance, 1e-11);
-  EXPECT_TRUE(gmMathUtils::is_nan(NAN));
-  EXPECT_TRUE(gmMathUtils::is_inf(-HUGE_VAL));
-  EXPECT_FALSE(gmMathUtils::is_inf(NAN));
-  EXPECT_FALSE(gmMathUtils::is_valid(NAN));
+  EXPECT_EQ((Seq{a.next, b.next, c.next, a.u, c.uv, equalityTolerance}),
+            (Seq{nullptr, nullptr, nullptr, 0.5, ERPoint2D(0.1, 0.9), 1e-11}));
+  EXPECT_EQ((Seq{gmMathUtils::is_nan(NAN), gmMathUtils::is_inf(-HUGE_VAL)}), (Seq{true, true}));
+  EXPECT_EQ((Seq{gmMathUtils::is_inf(NAN), gmMathUtils::is_valid(NAN)}), (Seq{false, false}));
   EXPECT_TRUE(gmMathUtils::is_valid(-DBL_MAX));
 }
 

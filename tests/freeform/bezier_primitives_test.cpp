@@ -6,6 +6,7 @@
 #include <random>
 #include <vector>
 
+#include "tests/in_order.h"
 #include "tests/test_seed.h"
 
 using namespace qorv;
@@ -61,9 +62,7 @@ double pickScale(std::mt19937_64& rng) {
 }
 
 TEST(BezierPrimitives, BernsteinAgainstClosedForm) {
-  const unsigned seed = qorv_test::seedFor(1801);
-  SCOPED_TRACE(seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 1801);
   std::uniform_real_distribution<double> ut(-0.5, 1.5);
   for (int n = 0; n <= 30; ++n) {
     for (int rep = 0; rep < 20; ++rep) {
@@ -84,17 +83,13 @@ TEST(BezierPrimitives, BernsteinAgainstClosedForm) {
       }
     }
   }
-  EXPECT_EQ(Bernstein(-1, 3, 0.5), 0.0);
-  EXPECT_EQ(Bernstein(4, 3, 0.5), 0.0);
-  EXPECT_EQ(Bernstein(0, -1, 0.5), 0.0);
-  EXPECT_EQ(AllBernsteins(-1, 0.5).length(), 0);
-  EXPECT_EQ(Bernstein(0, 0, 0.3), 1.0);
+  EXPECT_EQ((Seq{Bernstein(-1, 3, 0.5), Bernstein(4, 3, 0.5), Bernstein(0, -1, 0.5)}),
+            (Seq{0.0, 0.0, 0.0}));
+  EXPECT_EQ((Seq{AllBernsteins(-1, 0.5).length(), Bernstein(0, 0, 0.3)}), (Seq{0, 1.0}));
 }
 
 TEST(BezierPrimitives, CasteljauPointAndDerivativesFromTriangle) {
-  const unsigned seed = qorv_test::seedFor(1802);
-  SCOPED_TRACE(seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 1802);
   std::uniform_real_distribution<double> ut(0.0, 1.0);
   for (int rep = 0; rep < 2000; ++rep) {
     const int N = 1 + int(rng() % 14), dim = 1 + int(rng() % 4);
@@ -139,8 +134,7 @@ TEST(BezierPrimitives, HodographIsTheDerivativeOverDegree) {
   // P'(0.5) = 2 * Q(0.5) = (2, 0); the triangle's second level gives the same.
   double d[2];
   Casteljau(Q.data(), 2, 0.5, 2, d);
-  EXPECT_EQ(2 * d[0], 2.0);
-  EXPECT_EQ(2 * d[1], 0.0);
+  EXPECT_EQ((Seq{2 * d[0], 2 * d[1]}), (Seq{2.0, 0.0}));
   std::vector<double> untouched = {7};
   Hodographe(P.data(), untouched.data(), 1, 2);
   EXPECT_EQ(untouched[0], 7.0);
@@ -152,9 +146,7 @@ TEST(BezierPrimitives, DegreeElevationKeepsTheCurve) {
   const std::vector<double> expect = {0, 0, 2.0 / 3, 4.0 / 3, 4.0 / 3, 4.0 / 3, 2, 0};
   for (int k = 0; k < 8; ++k) EXPECT_NEAR(P[k], expect[k], 1e-15);
 
-  const unsigned seed = qorv_test::seedFor(1803);
-  SCOPED_TRACE(seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 1803);
   for (int rep = 0; rep < 300; ++rep) {
     const int N = 1 + int(rng() % 10), dim = 1 + int(rng() % 4), times = int(rng() % 5);
     const auto P0 = randomPoles(rng, N, dim, pickScale(rng));
@@ -173,9 +165,7 @@ TEST(BezierPrimitives, DegreeElevationKeepsTheCurve) {
 }
 
 TEST(BezierPrimitives, RedefineDomainGivesThePieceReversedOrExtended) {
-  const unsigned seed = qorv_test::seedFor(1804);
-  SCOPED_TRACE(seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 1804);
   std::uniform_real_distribution<double> ub(-0.5, 1.5), ut(0.0, 1.0);
   for (int rep = 0; rep < 500; ++rep) {
     const int N = 1 + int(rng() % 10), dim = 1 + int(rng() % 4);
@@ -202,9 +192,7 @@ TEST(BezierPrimitives, RedefineDomainGivesThePieceReversedOrExtended) {
 }
 
 TEST(BezierPrimitives, HornerCurvesPatchesAndIsoCurves) {
-  const unsigned seed = qorv_test::seedFor(1805);
-  SCOPED_TRACE(seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 1805);
   std::uniform_real_distribution<double> ut(-2.0, 2.0);
   for (int rep = 0; rep < 500; ++rep) {
     const int Nu = 1 + int(rng() % 8), Nv = 1 + int(rng() % 8), dim = 1 + int(rng() % 4);
@@ -232,9 +220,7 @@ TEST(BezierPrimitives, HornerCurvesPatchesAndIsoCurves) {
       for (int j = 0; j < Nv; ++j)
         for (int i = 0; i < Nu; ++i)
           ref += LD(C[(j * Nu + i) * dim + d]) * std::pow(LD(u), LD(i)) * std::pow(LD(v), LD(j));
-      EXPECT_NEAR(s[d], double(ref), tol);
-      EXPECT_NEAR(a[d], double(ref), tol);
-      EXPECT_NEAR(b[d], double(ref), tol);
+      EXPECT_TRUE(Near(Seq{s[d], a[d], b[d]}, Seq{double(ref), double(ref), double(ref)}, tol));
     }
   }
 }
@@ -246,12 +232,10 @@ TEST(BezierPrimitives, EmptyInputsLeaveOutputsAlone) {
   Horner(P, 0, 0.5, 2, out);
   Horner(P, 1, 0, 0.5, 0.5, 2, out);
   CasteljauAll(P, out, 1, 0.5, 0);
-  EXPECT_EQ(out[0], 5.0);
-  EXPECT_EQ(out[1], 6.0);
+  EXPECT_EQ((Seq{out[0], out[1]}), (Seq{5.0, 6.0}));
   // One pole: the constant curve.
   Casteljau(P, 1, 0.7, 2, out);
-  EXPECT_EQ(out[0], 1.0);
-  EXPECT_EQ(out[1], 2.0);
+  EXPECT_EQ((Seq{out[0], out[1]}), (Seq{1.0, 2.0}));
 }
 
 TEST(BezierPrimitives, BezierKnotVector) {

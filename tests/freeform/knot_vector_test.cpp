@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "tests/freeform/freeform_support.h"
+#include "tests/in_order.h"
 
 using namespace qorv;
 
-using qorv_test::Rational;
-using QuickAlgebra::ERVec;
+using qorv_test::Rational, QuickAlgebra::ERVec;
 
 namespace {
 
@@ -49,8 +49,7 @@ TEST(KnotVector, ConstructorsAndClampingRule) {
   EXPECT_NE(qorv_test::printed(un).find("  (**UNCLAMPLED**)\n"), std::string::npos);
   const double k[] = {0, 0, 0, 1, 1, 1};
   const ERKnotVector d(k, 6);
-  EXPECT_EQ(d.degree(), 2);
-  EXPECT_EQ(d.isUnclamped(), 0);
+  EXPECT_EQ((Seq{d.degree(), d.isUnclamped()}), (Seq{2, 0}));
   // Too few poles for the degree: a Bezier sequence, never a short one.
   EXPECT_EQ(ERKnotVector(3, 1, ERLimites(0, 1)).length(), 8);
   // Copies share the buffer until one changes.
@@ -58,31 +57,21 @@ TEST(KnotVector, ConstructorsAndClampingRule) {
   ERKnotVector b = a;
   EXPECT_EQ(a.data(), b.data());
   b.insertAt(3, 0.5);
-  EXPECT_EQ(a.length(), 7);
-  EXPECT_EQ(b.length(), 8);
+  EXPECT_EQ((Seq{a.length(), b.length()}), (Seq{7, 8}));
 }
 
 TEST(KnotVector, FindSpanClampedExamples) {
   const ERKnotVector k = kv(3, {0, 0, 0, 0, 1, 2, 3, 3, 3, 3});
-  EXPECT_EQ(k.FindSpan(0), 3);
-  EXPECT_EQ(k.FindSpan(3), 5);
-  EXPECT_EQ(k.FindSpan(1), 4);
-  EXPECT_EQ(k.FindSpan(2.5), 5);
-  EXPECT_EQ(k.FindSpan(-1), 3);
-  EXPECT_EQ(k.FindSpan(std::nan("")), 3);
-  EXPECT_EQ(k.FindSpan(-INFINITY), 3);
-  EXPECT_EQ(k.FindSpan(INFINITY), 5);
-  EXPECT_EQ(k.FindSpan(std::nextafter(3.0, 0.0)), 5);
+  EXPECT_EQ((Seq{k.FindSpan(0), k.FindSpan(3), k.FindSpan(1), k.FindSpan(2.5)}), (Seq{3, 5, 4, 5}));
+  EXPECT_EQ((Seq{k.FindSpan(-1), k.FindSpan(std::nan("")), k.FindSpan(-INFINITY)}), (Seq{3, 3, 3}));
+  EXPECT_EQ((Seq{k.FindSpan(INFINITY), k.FindSpan(std::nextafter(3.0, 0.0))}), (Seq{5, 5}));
   // Runs at the domain ends of an unclamped vector are stepped over.
   const ERKnotVector u = kv(2, {0, 1, 1, 1, 2, 3, 3, 3, 4});  // n = 6, domain [1, 3]
-  EXPECT_EQ(u.FindSpan(1), 3);
-  EXPECT_EQ(u.FindSpan(3), 4);
+  EXPECT_EQ((Seq{u.FindSpan(1), u.FindSpan(3)}), (Seq{3, 4}));
   // No span at all.
   EXPECT_EQ(kv(2, {0, 0, 1, 1}).FindSpan(0.5), -1);
   EXPECT_EQ(kv(2, {0, 0, 0, 1, 1}).FindSpan(0.5), 2);
-  EXPECT_EQ(ERKnotVector().FindSpan(0.0), -1);
-  EXPECT_EQ(k.first(), 0.0);
-  EXPECT_EQ(k.last(), 3.0);
+  EXPECT_EQ((Seq{ERKnotVector().FindSpan(0.0), k.first(), k.last()}), (Seq{-1, 0.0, 3.0}));
   EXPECT_EQ(kv(0, {0, 1, 2}).limites(), ERLimites(0, 2));  // U[m - p] past the end
   EXPECT_EQ(ERKnotVector().limites(), ERLimites());        // degree 0, no knots: n = -1
 }
@@ -90,9 +79,7 @@ TEST(KnotVector, FindSpanClampedExamples) {
 // Every sequence (sorted with runs, unclamped, all equal, decreasing, with NaN) and every u:
 // an index in [p, n-1]; on a sorted sequence a non-empty span holding u when one exists.
 TEST(KnotVector, FindSpanIsTotal) {
-  const unsigned seed = qorv_test::seedFor(1701);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937 rng(seed);
+  QORV_SEEDED(std::mt19937 rng, 1701);
   std::uniform_int_distribution<int> deg(0, 5), kind(0, 5), len(0, 20), val(0, 6);
   for (int trial = 0; trial < 20000; ++trial) {
     const int p = deg(rng);
@@ -140,9 +127,7 @@ TEST(KnotVector, FindSpanIsTotal) {
 
 // Basis functions and all their derivatives against the recursive definition, exactly.
 TEST(KnotVector, BasisFunctionsMatchRecursiveDefinition) {
-  const unsigned seed = qorv_test::seedFor(42);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937 rng(seed);
+  QORV_SEEDED(std::mt19937 rng, 42);
   for (int trial = 0; trial < 300; ++trial) {
     const int p = 1 + trial % 5;
     const int nPoles = p + 1 + int(rng() % 5);
@@ -214,11 +199,9 @@ TEST(KnotVector, SequenceOperations) {
   EXPECT_EQ(kv(3, {0, 0, 0, 0, 1, 2, 2, 2, 2}).IsContinuous(-1), 1);
 
   const ERKnotVector d = Diff(kv(2, {0, 0, 0, 0.5, 0.5, 1, 1, 1}), kv(2, {0, 0, 0, 0.5, 1, 1, 1}));
-  EXPECT_EQ(knots(d), (std::vector<double>{0.5}));
-  EXPECT_EQ(d.isUnclamped(), 1);
+  EXPECT_EQ((Seq{knots(d), d.isUnclamped()}), (Seq{(std::vector<double>{0.5}), 1}));
   const ERKnotVector u = Union(kv(1, {0, 0, 1, 1}), kv(1, {0, 0, 0.5, 1, 1}));
-  EXPECT_EQ(knots(u), (std::vector<double>{0, 0, 0.5, 1, 1}));
-  EXPECT_EQ(u.isUnclamped(), 0);
+  EXPECT_EQ((Seq{knots(u), u.isUnclamped()}), (Seq{(std::vector<double>{0, 0, 0.5, 1, 1}), 0}));
   // Vectors that do not end together, or damaged ones, still merge to the end of both.
   EXPECT_EQ(knots(Union(kv(1, {0, 0, 1, 1}), kv(1, {0, 0, 3, 3}))),
             (std::vector<double>{0, 0, 1, 1, 3, 3}));
@@ -242,15 +225,13 @@ TEST(KnotVector, SequenceOperations) {
   c.concat(kv(2, {1, 1, 1, 2, 2, 2}));
   EXPECT_EQ(knots(c), (std::vector<double>{0, 0, 0, 1, 1, 1, 2, 2, 2}));
   const ERKnotVector sub = kv(2, {0, 0, 0, 1, 2, 2, 2}).subVector(1, 5);
-  EXPECT_EQ(knots(sub), (std::vector<double>{0, 0, 1, 2, 2}));
-  EXPECT_EQ(sub.isUnclamped(), 1);
-  EXPECT_EQ(kv(2, {0, 1, 2}).subVector(-3, 50).length(), 3);
+  EXPECT_EQ((Seq{knots(sub), sub.isUnclamped(), kv(2, {0, 1, 2}).subVector(-3, 50).length()}),
+            (Seq{(std::vector<double>{0, 0, 1, 2, 2}), 1, 3}));
   EXPECT_EQ(knots(kv(1, {0, 0, 1, 2, 2}).GetPrautzsch(2)),
             (std::vector<double>{0, 0, 1, 1, 2, 2, 2}));
 
   ERVec<double> rep{0, 1, 0.9999999, 2};
-  EXPECT_EQ(CheckAndRepairKnotVector(rep, 0, 1e-6), 1);
-  EXPECT_EQ(rep[2], 1.0);
+  EXPECT_EQ((Seq{CheckAndRepairKnotVector(rep, 0, 1e-6), rep[2]}), (Seq{1, 1.0}));
   ERVec<double> bad{0, 1, 0.9999999, 2};
   EXPECT_EQ(CheckAndRepairKnotVector(bad, 0, 1e-9), 0);
   ERVec<double> nan{0, std::nan(""), 2};
@@ -260,19 +241,13 @@ TEST(KnotVector, SequenceOperations) {
 TEST(KnotVector, CursorWalk) {
   const ERKnotVector k = kv(1, {0, 0, 1, 1, 1, 2});
   ERKnot c(k);
-  EXPECT_EQ(c.index(), 0);
-  EXPECT_EQ(c.multiplicity(), 2);
-  EXPECT_EQ(++c, 1);
-  EXPECT_EQ(c.index(), 2);
-  EXPECT_EQ(c.multiplicity(), 3);
-  EXPECT_EQ(++c, 1);
+  EXPECT_EQ((Seq{c.index(), c.multiplicity(), ++c, c.index(), c.multiplicity(), ++c}),
+            (Seq{0, 2, 1, 2, 3, 1}));
   EXPECT_EQ(c.index(), 5);
   EXPECT_TRUE(c.isLast());
   EXPECT_EQ(++c, 0);
   EXPECT_TRUE(c.overflow());
-  EXPECT_EQ(c.reach(0.5), 0);
-  EXPECT_EQ(c.value(), 0.0);
-  EXPECT_EQ(--c, 0);
+  EXPECT_EQ((Seq{c.reach(0.5), c.value(), --c}), (Seq{0, 0.0, 0}));
   EXPECT_TRUE(c.underflow());
   c.reset();
   EXPECT_FALSE(c.underflow());
@@ -295,14 +270,9 @@ TEST(KnotVector, CursorWalk) {
   double uk, uk1;
   int ki, s, k1, s1, span = -7, r;
   PrepareBoehm(kb, 0.5, 1, uk, ki, s, uk1, k1, s1, span, r);
-  EXPECT_EQ(uk, 0.0);
-  EXPECT_EQ(uk1, 1.0);
-  EXPECT_EQ(span, 2);
-  EXPECT_EQ(s, 0);
+  EXPECT_EQ((Seq{uk, uk1, span, s}), (Seq{0.0, 1.0, 2, 0}));
   PrepareBoehm(kb, 1.0, 1, uk, ki, s, uk1, k1, s1, span, r);
-  EXPECT_EQ(uk, 1.0);
-  EXPECT_EQ(span, 3);
-  EXPECT_EQ(s, 1);
+  EXPECT_EQ((Seq{uk, span, s}), (Seq{1.0, 3, 1}));
 }
 
 TEST(KnotVector, StoredImageAndPrintForm) {
@@ -312,8 +282,7 @@ TEST(KnotVector, StoredImageAndPrintForm) {
   for (double v : {0.0, 0.0, 0.5, 1.0, 1.0}) qorv_test::putDouble(expected, v);
   qorv_test::putInt(expected, 1);
   qorv_test::putInt(expected, 0);
-  EXPECT_EQ(qorv_test::imageOf(k), expected);
-  EXPECT_EQ(k.binaryStoreSize(), expected.size());
+  EXPECT_EQ((Seq{qorv_test::imageOf(k), k.binaryStoreSize()}), (Seq{expected, expected.size()}));
   ERKnotVector back;
   ASSERT_EQ(qorv_test::restoreValue(back, expected), 1);
   EXPECT_EQ(knots(back), knots(k));
@@ -322,8 +291,7 @@ TEST(KnotVector, StoredImageAndPrintForm) {
   for (std::size_t cut = 0; cut < expected.size(); cut += 3) {
     qorv_test::Bytes b(expected.begin(), expected.begin() + long(cut));
     ERKnotVector v = kv(2, {7, 7, 7});
-    EXPECT_EQ(qorv_test::restoreValue(v, b), 0);
-    EXPECT_EQ(v.length(), 3);
+    EXPECT_EQ((Seq{qorv_test::restoreValue(v, b), v.length()}), (Seq{0, 3}));
   }
   for (int field : {-1, 9}) {
     qorv_test::Bytes b = expected;

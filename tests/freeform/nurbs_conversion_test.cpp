@@ -12,6 +12,7 @@
 #include "qorv/curves/lines.h"
 #include "qorv/freeform/pole_curves.h"
 #include "qorv/freeform/polynomial_patch.h"
+#include "tests/in_order.h"
 #include "tests/test_seed.h"
 
 using namespace qorv;
@@ -54,8 +55,7 @@ void expectArcNurbs(const Nurbs& n, const Arc& arc, double a0, double a1, double
                     AngleOf angleOf, At at, OnCurve onCurve) {
   const ERLimites w = arc.getBound();
   ASSERT_EQ(n.isValid(), 1);
-  EXPECT_EQ(n.getBound(), w);
-  EXPECT_EQ(n.degree(), 2);
+  EXPECT_EQ((Seq{n.getBound(), n.degree()}), (Seq{w, 2}));
   const double sweep = a1 - a0, dir = sweep > 0 ? 1.0 : -1.0;
   EXPECT_LE(qorv::distance(n(w.start()), arc.firstPt()), 1e-14 * size);
   EXPECT_LE(qorv::distance(n(w.end()), arc.lastPt()), 1e-14 * size);
@@ -83,9 +83,7 @@ void expectArcNurbs(const Nurbs& n, const Arc& arc, double a0, double a1, double
 }
 
 TEST(NurbsConversion, CircularArcsInThePlaneAndInSpace) {
-  const unsigned seed = qorv_test::seedFor(1851);
-  SCOPED_TRACE(seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 1851);
   std::uniform_real_distribution<double> u(-1.0, 1.0);
   for (int rep = 0; rep < 400; ++rep) {
     SCOPED_TRACE(rep);
@@ -144,9 +142,7 @@ TEST(NurbsConversion, CircularArcsInThePlaneAndInSpace) {
 }
 
 TEST(NurbsConversion, EllipticArcsInThePlaneAndInSpace) {
-  const unsigned seed = qorv_test::seedFor(1852);
-  SCOPED_TRACE(seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 1852);
   std::uniform_real_distribution<double> u(-1.0, 1.0);
   for (int rep = 0; rep < 400; ++rep) {
     SCOPED_TRACE(rep);
@@ -231,8 +227,7 @@ TEST(NurbsConversion, SegmentsPatchesAndPoleCurves) {
   const ERSegment2D seg(ERPoint2D(1, 2), ERPoint2D(-3, 5));
   const t_SmartPtr<ERCpoleNURBS2D> ns = seg.ConvertToNurbs();
   ASSERT_TRUE(ns);
-  EXPECT_EQ(ns->degree(), 1);
-  EXPECT_EQ(ns->poleWeight(0), 1.0);
+  EXPECT_EQ((Seq{ns->degree(), ns->poleWeight(0)}), (Seq{1, 1.0}));
   for (int k = 0; k <= 10; ++k)
     EXPECT_NEAR(qorv::distance((*ns)(k / 10.0), seg(k / 10.0)), 0, 1e-15);
   const ERSegment3D seg3(ERPoint3D(1, 2, 3), ERPoint3D(-3, 5, 0));
@@ -245,8 +240,7 @@ TEST(NurbsConversion, SegmentsPatchesAndPoleCurves) {
   const t_SmartPtr<ERCpoleNURBS2D> np = p.ConvertToNurbs();
   ASSERT_TRUE(np);
   ASSERT_EQ(np->nbPoles(), 3);
-  EXPECT_EQ((*np)[1], ERPoint2D(0.5, 0));
-  EXPECT_EQ((*np)[2], ERPoint2D(1, 1));
+  EXPECT_EQ((Seq{(*np)[1], (*np)[2]}), (Seq{ERPoint2D(0.5, 0), ERPoint2D(1, 1)}));
   EXPECT_EQ(np->knotVector().getVec(), ERKnotVector(2, ERLimites(0, 1)).getVec());
   // On [2, 5] the polynomials are in t, so the poles are those of the piece from (2, 4).
   const t_SmartPtr<ERCpoleNURBS2D> n25 =
@@ -263,9 +257,7 @@ TEST(NurbsConversion, SegmentsPatchesAndPoleCurves) {
   EXPECT_FALSE(ERPatchCPoly2D(polysOf({{0, 1}}), ERLimites(0, 1)).ConvertToNurbs());
 
   // Random patches, plain and rational, on any domain: the same curve at every parameter.
-  const unsigned seed = qorv_test::seedFor(1853);
-  SCOPED_TRACE(seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 1853);
   std::uniform_real_distribution<double> u(-1.0, 1.0);
   for (int rep = 0; rep < 200; ++rep) {
     SCOPED_TRACE(rep);
@@ -306,8 +298,7 @@ TEST(NurbsConversion, SegmentsPatchesAndPoleCurves) {
   q.append(ERPoint2D(0, 0)), q.append(ERPoint2D(1, 2)), q.append(ERPoint2D(2, 0));
   const t_SmartPtr<ERCpoleNURBS2D> n2 = ERCpoleBezier2D(q, ERLimites(0, 2)).ConvertToNurbs();
   ASSERT_TRUE(n2);
-  EXPECT_EQ(n2->poleWeight(1), 1.0);
-  EXPECT_EQ((*n2)(1.0), ERPoint2D(1, 1));
+  EXPECT_EQ((Seq{n2->poleWeight(1), (*n2)(1.0)}), (Seq{1.0, ERPoint2D(1, 1)}));
   EXPECT_FALSE(ERCpoleBezier2D().ConvertToNurbs());
   const t_SmartPtr<ERCpoleNURBS3D> same = nb->ConvertToNurbs();
   ASSERT_TRUE(same);

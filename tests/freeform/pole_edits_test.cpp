@@ -10,6 +10,7 @@
 #include "qorv/freeform/pole_curves.h"
 #include "tests/freeform/freeform_support.h"
 #include "tests/freeform/pole_test_curves.h"
+#include "tests/in_order.h"
 #include "tests/test_seed.h"
 
 using namespace qorv;
@@ -43,9 +44,7 @@ double horner(const ERPolynome& q, double s) {
 
 template <class Curve, class Pole>
 void checkSpanPowers(int dim, unsigned fixed) {
-  const unsigned seed = qorv_test::seedFor(fixed);
-  SCOPED_TRACE(seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, fixed);
   std::uniform_real_distribution<double> u01(0.0, 1.0);
   for (int rep = 0; rep < 150; ++rep) {
     const RandomCurve c = randomCurve(rng, dim, rep % 4 == 0, rep % 3 == 2);
@@ -90,30 +89,22 @@ TEST(PoleEdits, SpanPowerFormsEvaluateToTheCurve) {
   ERCpoleBezier2D bz(pts, ERLimites(0.0, 2.0));
   const ERTValVector<ERPolynome> f = bz.getSpanPower(0);
   ASSERT_EQ(f.length(), 2);
-  EXPECT_EQ(f[0](0), 0.0);
-  EXPECT_EQ(f[0](1), 2.0);
-  EXPECT_EQ(f[0](2), 0.0);
-  EXPECT_EQ(f[1](0), 0.0);
-  EXPECT_EQ(f[1](1), 4.0);
-  EXPECT_EQ(f[1](2), -4.0);
-  EXPECT_EQ(bz.cachedSpans(), 1);
-  EXPECT_EQ(bz.getSpanPower(1).length(), 0);
+  EXPECT_EQ((Seq{f[0](0), f[0](1), f[0](2), f[1](0), f[1](1), f[1](2)}),
+            (Seq{0.0, 2.0, 0.0, 0.0, 4.0, -4.0}));
+  EXPECT_EQ((Seq{bz.cachedSpans(), bz.getSpanPower(1).length()}), (Seq{1, 0}));
   bz.reverse();
-  EXPECT_EQ(bz.cachedSpans(), 0);
-  EXPECT_EQ(bz.getSpanPower(0)[0](1), -2.0);
+  EXPECT_EQ((Seq{bz.cachedSpans(), bz.getSpanPower(0)[0](1)}), (Seq{0, -2.0}));
 
   // A zero-length span has an empty power form; so has every span of a broken curve.
   ERVec<ERPole2DH> h;
   for (int i = 0; i < 5; ++i) h.append(ERPole2DH(i, i * i, 1.0));
   const double U[] = {0, 0, 0, 0.5, 0.5, 1, 1, 1};
   const ERCpoleNURBS2D z(h, ERKnotVector(2, U, 8));
-  EXPECT_EQ(z.getSpanPower(0).length(), 3);
-  EXPECT_EQ(z.getSpanPower(1).length(), 0);
+  EXPECT_EQ((Seq{z.getSpanPower(0).length(), z.getSpanPower(1).length()}), (Seq{3, 0}));
   EXPECT_EQ(z.getSpanPower(2).length(), 3);
   h.append(ERPole2DH(9, 9, 1));
   const ERCpoleNURBS2D broken(h, ERKnotVector(2, U, 8));
-  EXPECT_EQ(broken.getSpanPower(0).length(), 0);
-  EXPECT_EQ(broken.cachedSpans(), 0);
+  EXPECT_EQ((Seq{broken.getSpanPower(0).length(), broken.cachedSpans()}), (Seq{0, 0}));
 }
 
 // Each edit empties the cache, and what is computed afterwards is the edited curve's.
@@ -127,9 +118,7 @@ void expectFresh(const Curve& edited, const char* what) {
 }
 
 TEST(PoleEdits, EveryEditEmptiesTheSpanCache) {
-  const unsigned seed = qorv_test::seedFor(1833);
-  SCOPED_TRACE(seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 1833);
   for (int rep = 0; rep < 40; ++rep) {
     const RandomCurve c = randomCurve(rng, 2, false, rep % 2 == 1);
     ERCpoleNURBS2D curve = nurbsOf<ERCpoleNURBS2D, ERPole2DH>(c);
@@ -170,9 +159,7 @@ TEST(PoleEdits, EveryEditEmptiesTheSpanCache) {
 
 template <class Curve, class Pole>
 void checkChordHeight(int dim, unsigned fixed) {
-  const unsigned seed = qorv_test::seedFor(fixed);
-  SCOPED_TRACE(seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, fixed);
   std::uniform_real_distribution<double> u01(0.0, 1.0);
   for (int rep = 0; rep < 100; ++rep) {
     const RandomCurve c = randomCurve(rng, dim, rep % 4 == 0, rep % 3 == 2);
@@ -226,8 +213,7 @@ void expectHalves(const Curve& whole, const ERCpoleRep2D* f, const ERCpoleRep2D*
   ASSERT_NE(f, nullptr);
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(f->udeb(), whole.udeb());
-  EXPECT_EQ(f->ufin(), u);
-  EXPECT_EQ(s->udeb(), u);
+  EXPECT_EQ((Seq{f->ufin(), s->udeb()}), (Seq{u, u}));
   EXPECT_EQ(s->ufin(), whole.ufin());
   const double size = whole.getBox().DiametreBoule() + 1.0;
   for (int k = 0; k <= 50; ++k) {
@@ -251,8 +237,7 @@ TEST(PoleEdits, SplitGivesTheTwoHalves) {
   // At a knot and anywhere inside: the random curves below. Not strictly inside: nothing.
   for (double u : {0.1, 0.9, 2.0, std::nan("")}) {
     EXPECT_EQ(n.splitAt(f, s, u), 0) << u;
-    EXPECT_EQ(f, nullptr);
-    EXPECT_EQ(s, nullptr);
+    EXPECT_EQ((Seq{f, s}), (Seq{nullptr, nullptr}));
   }
   ERVec<ERPoint2D> pts;
   for (int i = 0; i < 4; ++i) pts.append(ERPoint2D(i, i % 2));
@@ -266,9 +251,7 @@ TEST(PoleEdits, SplitGivesTheTwoHalves) {
   EXPECT_EQ(flat.split(f, s), 0);
 
   // Random curves cut anywhere: each half is the curve over its part.
-  const unsigned seed = qorv_test::seedFor(1839);
-  SCOPED_TRACE(seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 1839);
   std::uniform_real_distribution<double> u01(0.0, 1.0);
   for (int rep = 0; rep < 100; ++rep) {
     SCOPED_TRACE(rep);
@@ -339,9 +322,7 @@ double poleGap(const ERVec<Pole>& x, const ERVec<Pole>& y, double size, double w
 
 template <class Curve, class Pole>
 void checkDegreeAndKnotEdits(int dim, unsigned fixed) {
-  const unsigned seed = qorv_test::seedFor(fixed);
-  SCOPED_TRACE(seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, fixed);
   std::uniform_real_distribution<double> u01(0.0, 1.0);
   for (int rep = 0; rep < 400; ++rep) {
     const bool unclamped = rep % 3 == 2;
@@ -445,8 +426,7 @@ TEST(PoleEdits, BezierDegreeRaiseAndReduction) {
   ASSERT_EQ(bz.nbPoles(), 4);
   const ERPoint2D want[] = {{0, 0}, {2.0 / 3, 4.0 / 3}, {4.0 / 3, 4.0 / 3}, {2, 0}};
   for (int i = 0; i < 4; ++i) {
-    EXPECT_NEAR(bz[i].x(), want[i].x(), 1e-15);
-    EXPECT_NEAR(bz[i].y(), want[i].y(), 1e-15);
+    EXPECT_TRUE(Near(Seq{bz[i].x(), bz[i].y()}, Seq{want[i].x(), want[i].y()}, 1e-15));
   }
   EXPECT_EQ(bz.decrDegree(), 1);
   ASSERT_EQ(bz.nbPoles(), 3);
@@ -463,14 +443,11 @@ TEST(PoleEdits, BezierDegreeRaiseAndReduction) {
   EXPECT_EQ(cubic[2], s[3]);
   // Two poles: refused.
   ERCpoleBezier2D line(ERVec<ERPoint2D>(s.data(), 2), ERLimites(0.0, 1.0));
-  EXPECT_EQ(line.decrDegree(), 0);
-  EXPECT_EQ(line.nbPoles(), 2);
+  EXPECT_EQ((Seq{line.decrDegree(), line.nbPoles()}), (Seq{0, 2}));
 
   // Random weighted and Cartesian curves at every scale: raised, the shape is the same; back
   // down, exact and the poles come back.
-  const unsigned seed = qorv_test::seedFor(1838);
-  SCOPED_TRACE(seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 1838);
   for (int rep = 0; rep < 100; ++rep) {
     const RandomCurve c = randomCurve(rng, 3, true, false);
     SCOPED_TRACE(rep);
@@ -508,8 +485,7 @@ TEST(PoleEdits, DamagedCurvesAreLeftAsTheyAre) {
   for (const ERCpoleNURBS2D& b : broken) {
     ERCpoleNURBS2D c(b);
     c.incrDegree(1);
-    EXPECT_EQ(c.decrDegree(), 0);
-    EXPECT_EQ(c.reduceKnotMultiplicity(0.5, 1), 0);
+    EXPECT_EQ((Seq{c.decrDegree(), c.reduceKnotMultiplicity(0.5, 1)}), (Seq{0, 0}));
     c.adjust();
     c.insertKnot(0.3, 1);
     EXPECT_TRUE(c.poles() == b.poles() || c.nbPoles() == b.nbPoles() + 1);
@@ -528,8 +504,7 @@ TEST(PoleEdits, DamagedCurvesAreLeftAsTheyAre) {
   EXPECT_EQ(bz.degree(), 1);
   ERCpoleBezier2D none;
   none.incrDegree(2);
-  EXPECT_EQ(none.nbPoles(), 0);
-  EXPECT_EQ(none.decrDegree(), 0);
+  EXPECT_EQ((Seq{none.nbPoles(), none.decrDegree()}), (Seq{0, 0}));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "qorv/freeform/pole_curves.h"
 #include "tests/freeform/pole_test_curves.h"
+#include "tests/in_order.h"
 #include "tests/test_seed.h"
 
 using namespace qorv;
@@ -69,9 +70,7 @@ template <class Curve>
 
 template <class Curve, class Pole, class Point>
 void checkJoins(int dim, unsigned fixed) {
-  const unsigned seed = qorv_test::seedFor(fixed);
-  SCOPED_TRACE(seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, fixed);
   for (int rep = 0; rep < 200; ++rep) {
     SCOPED_TRACE(rep);
     const Curve A = randomTrimmed<Curve, Pole>(rng, dim, rep);
@@ -102,8 +101,7 @@ void checkJoins(int dim, unsigned fixed) {
     Curve m(A);
     ASSERT_EQ(m.merge(B, -1.0, 0), 1);
     EXPECT_TRUE(sameData(B, B0));
-    EXPECT_EQ(m.isValid(), 1);
-    EXPECT_EQ(m.isTrimmed(), 0);
+    EXPECT_EQ((Seq{m.isValid(), m.isTrimmed()}), (Seq{1, 0}));
     if (mode <= 1) {
       EXPECT_EQ(m.udeb(), A.udeb());
       EXPECT_TRUE(follows(m, A.udeb(), A.ufin(), A, false, tol));
@@ -132,8 +130,7 @@ void checkJoins(int dim, unsigned fixed) {
     Bfar.translate(away);
     const Curve Bfar0(Bfar);
     EXPECT_EQ(far.append(Bfar, 1e-3 * sizeOf(A), 0), 0);
-    EXPECT_EQ(far.prepend(Bfar, 0.0, 0), 0);
-    EXPECT_EQ(far.merge(Bfar, 0.0, 1), 0);
+    EXPECT_EQ((Seq{far.prepend(Bfar, 0.0, 0), far.merge(Bfar, 0.0, 1)}), (Seq{0, 0}));
     EXPECT_TRUE(sameData(far, A));
     EXPECT_TRUE(sameData(Bfar, Bfar0));
   }
@@ -155,23 +152,19 @@ TEST(PoleJoin, JointPoleAndDegenerateInput) {
   ASSERT_EQ(j.nbPoles(), 3);
   EXPECT_EQ(j[1], ERPoint2D(1, 0));
   EXPECT_EQ(j.poleWeight(2), 1.0);  // B's weights scaled to meet A's
-  EXPECT_EQ(j.getBound(), ERLimites(0.0, 3.0));
-  EXPECT_EQ(j(3.0), ERPoint2D(1, 1));
+  EXPECT_EQ((Seq{j.getBound(), j(3.0)}), (Seq{ERLimites(0.0, 3.0), ERPoint2D(1, 1)}));
   ERCpoleNURBS2D mid(A);
   ASSERT_EQ(mid.append(B, 1e-3, 1), 1);
-  EXPECT_NEAR(mid[1].x(), 1 + 0.5e-6, 1e-15);
-  EXPECT_NEAR(mid[1].y(), 1e-6, 1e-15);
+  EXPECT_TRUE(Near(Seq{mid[1].x(), mid[1].y()}, Seq{1 + 0.5e-6, 1e-6}, 1e-15));
   // Beyond the tolerance: refused. A negative tolerance checks nothing.
   ERCpoleNURBS2D no(A);
-  EXPECT_EQ(no.append(B, 1e-7, 0), 0);
-  EXPECT_EQ(no.append(B, -1.0, 0), 1);
+  EXPECT_EQ((Seq{no.append(B, 1e-7, 0), no.append(B, -1.0, 0)}), (Seq{0, 1}));
   // Into an empty curve: the piece itself.
   ERCpoleNURBS2D e;
   ERCpoleNURBS2D trimmed(B);
   trimmed.setBound(ERLimites(5.5, 6.0));
   ASSERT_EQ(e.append(trimmed, 0.0, 0), 1);
-  EXPECT_EQ(e.getBound(), ERLimites(5.5, 6.0));
-  EXPECT_EQ(e.isTrimmed(), 0);
+  EXPECT_EQ((Seq{e.getBound(), e.isTrimmed()}), (Seq{ERLimites(5.5, 6.0), 0}));
   EXPECT_NEAR(qorv::distance(e(5.75), B(5.75)), 0.0, 1e-15);
   // Different degrees: the lower one is raised.
   ERVec<ERPole2DH> c;
@@ -194,9 +187,7 @@ TEST(PoleJoin, JointPoleAndDegenerateInput) {
 }
 
 TEST(PoleJoin, AdjustCutsTheCurveToItsTrimBounds) {
-  const unsigned seed = qorv_test::seedFor(1843);
-  SCOPED_TRACE(seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 1843);
   std::uniform_real_distribution<double> u01(0.0, 1.0);
   for (int rep = 0; rep < 200; ++rep) {
     SCOPED_TRACE(rep);
@@ -212,9 +203,8 @@ TEST(PoleJoin, AdjustCutsTheCurveToItsTrimBounds) {
     ERCpoleNURBS3D cut(curve);
     cut.adjust();
     ASSERT_EQ(cut.isValid(), 1);
-    EXPECT_EQ(cut.isTrimmed(), 0);
-    EXPECT_EQ(cut.knotVector().isUnclamped(), 0);
-    EXPECT_EQ(cut.getBound(), ERLimites(lo, hi));
+    EXPECT_EQ((Seq{cut.isTrimmed(), cut.knotVector().isUnclamped(), cut.getBound()}),
+              (Seq{0, 0, ERLimites(lo, hi)}));
     for (int k = 0; k <= 500; ++k) {
       const double t = k == 500 ? hi : lo + (hi - lo) * k / 500.0;
       const std::vector<LD> r = refPoint(c, t);

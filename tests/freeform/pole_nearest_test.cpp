@@ -7,6 +7,7 @@
 
 #include "qorv/foundation/transfo3d_kinds.h"
 #include "qorv/freeform/pole_curves.h"
+#include "tests/in_order.h"
 #include "tests/test_seed.h"
 
 using namespace qorv;
@@ -84,9 +85,7 @@ struct RefCurve {
 
 template <int D, class PoleH, class Point, class Curve, bool kBezier = false>
 void checkFamily(unsigned fixed, int curves, int pointsPerCurve) {
-  const unsigned seed = qorv_test::seedFor(fixed);
-  SCOPED_TRACE(::testing::Message() << "seed " << seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, fixed);
   std::uniform_real_distribution<double> uni(-1.0, 1.0), u01(0.0, 1.0);
   for (int c = 0; c < curves; ++c) {
     SCOPED_TRACE(::testing::Message() << "curve " << c);
@@ -229,8 +228,7 @@ TEST(PoleNearest, ProjectPointListsTheFeetOfNearSpans) {
   const ERCpoleBezier2D c(poles, ERLimites(0.0, 1.0));
   ERVec<double> params;
   params.append(7.0);
-  EXPECT_EQ(c.ProjectPoint(ERPoint2D(1.0, 5.0), params, 0.1), 0);
-  EXPECT_EQ(params.length(), 0);
+  EXPECT_EQ((Seq{c.ProjectPoint(ERPoint2D(1.0, 5.0), params, 0.1), params.length()}), (Seq{0, 0}));
   ASSERT_EQ(c.ProjectPoint(ERPoint2D(1.0, 1.0), params, 0.1), 1);
   EXPECT_NEAR(params[0], 0.5, 1e-15);
   // A zero-length span (a repeated knot) is skipped; each listed parameter is a foot.

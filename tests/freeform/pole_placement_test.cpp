@@ -10,6 +10,7 @@
 
 #include "qorv/freeform/pole_curves.h"
 #include "tests/freeform/pole_test_curves.h"
+#include "tests/in_order.h"
 #include "tests/test_seed.h"
 
 using namespace qorv;
@@ -25,9 +26,7 @@ Curve nurbsOf(const RandomCurve& c) {
 }
 
 TEST(PolePlacement, OperatorsAndDimensionChanges) {
-  const unsigned seed = qorv_test::seedFor(1861);
-  SCOPED_TRACE(seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 1861);
   std::uniform_real_distribution<double> u(-1.0, 1.0);
   for (int rep = 0; rep < 100; ++rep) {
     SCOPED_TRACE(rep);
@@ -96,17 +95,13 @@ TEST(PolePlacement, DiscontinuitiesComeFromTheKnots) {
   ERCpoleNURBS2D n(h, ERKnotVector(3, U, 14));
   ERVec<double> d;
   ASSERT_EQ(n.GetDiscontinuities(0, d), 1);
-  EXPECT_EQ(d.length(), 0);
-  EXPECT_EQ(n.IsContinuous(0), 1);
+  EXPECT_EQ((Seq{d.length(), n.IsContinuous(0)}), (Seq{0, 1}));
   n.GetDiscontinuities(1, d);
   ASSERT_EQ(d.length(), 1);
-  EXPECT_EQ(d[0], 0.7);
-  EXPECT_EQ(n.IsContinuous(1), 0);
+  EXPECT_EQ((Seq{d[0], n.IsContinuous(1)}), (Seq{0.7, 0}));
   n.GetDiscontinuities(3, d);
   ASSERT_EQ(d.length(), 3);
-  EXPECT_EQ(d[0], 0.3);
-  EXPECT_EQ(d[1], 0.5);
-  EXPECT_EQ(d[2], 0.7);
+  EXPECT_EQ((Seq{d[0], d[1], d[2]}), (Seq{0.3, 0.5, 0.7}));
   // Only inside the trim bounds; the ends are no discontinuity.
   n.setBound(ERLimites(0.3, 0.7));
   n.GetDiscontinuities(3, d);
@@ -117,9 +112,7 @@ TEST(PolePlacement, DiscontinuitiesComeFromTheKnots) {
 }
 
 TEST(PolePlacement, PolylinesKeepTheCornersAndFollowTheCurve) {
-  const unsigned seed = qorv_test::seedFor(1862);
-  SCOPED_TRACE(seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 1862);
   for (int rep = 0; rep < 60; ++rep) {
     SCOPED_TRACE(rep);
     const RandomCurve c = randomCurve(rng, 2, false, false);
@@ -156,9 +149,7 @@ namespace {
 
 template <class Curve, class Pole>
 void checkCrossings(int dim, unsigned fixed) {
-  const unsigned seed = qorv_test::seedFor(fixed);
-  SCOPED_TRACE(seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, fixed);
   std::uniform_real_distribution<double> u01(0.0, 1.0);
   const int axis = dim == 2 ? 0 : 2;
   for (int rep = 0; rep < 200; ++rep) {
@@ -179,8 +170,7 @@ void checkCrossings(int dim, unsigned fixed) {
       count = n.intersectWithAxeY(value, params);
     ERVec<double> got;
     ASSERT_GE(params.length(), 2);
-    EXPECT_EQ(count, params.length());
-    EXPECT_EQ(params[0], -12345.0);
+    EXPECT_EQ((Seq{count, params[0]}), (Seq{params.length(), -12345.0}));
     for (int k = 1; k < params.length(); ++k) {
       got.append(params[k]);
       ASSERT_GE(params[k], a);
@@ -225,8 +215,7 @@ TEST(PolePlacement, CrossingsWithAnAxisLineOrPlane) {
   line.append(ERPoint2D(0, 0)), line.append(ERPoint2D(0, 3));
   params = ERVec<double>();
   EXPECT_EQ(ERCpoleBezier2D(line, ERLimites(2, 4)).intersectWithAxeY(0.0, params), 2);
-  EXPECT_EQ(params[0], 2.0);
-  EXPECT_EQ(params[1], 4.0);
+  EXPECT_EQ((Seq{params[0], params[1]}), (Seq{2.0, 4.0}));
   params = ERVec<double>();
   EXPECT_EQ(ERCpoleBezier2D(line, ERLimites(2, 4)).intersectWithAxeY(std::nan(""), params), 0);
   EXPECT_EQ(ERCpoleNURBS2D().intersectWithAxeY(0.0, params), 0);

@@ -10,11 +10,11 @@
 #include "qorv/foundation/transfo3d_kinds.h"
 #include "qorv/freeform/bezier_primitives.h"
 #include "qorv/freeform/pole_surfaces.h"
+#include "tests/in_order.h"
 #include "tests/test_seed.h"
 
 using namespace qorv;
-using QuickAlgebra::ERMatrix;
-using QuickAlgebra::ERVec;
+using QuickAlgebra::ERMatrix, QuickAlgebra::ERVec;
 
 namespace {
 
@@ -91,9 +91,7 @@ std::vector<double> bezierAt(const std::vector<double>& P, int Nu, int Nv, int d
 
 // The net routines: poles of a power form, differences along u and v, restriction of a domain.
 TEST(PoleSurfaceNets, PowerFormsHodographsAndRestrictionsAgreeWithTheBernsteinSum) {
-  const unsigned seed = qorv_test::seedFor(2131);
-  SCOPED_TRACE(seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 2131);
   std::uniform_real_distribution<double> u01(0.0, 1.0);
   for (int rep = 0; rep < 40; ++rep) {
     const int Nu = 1 + int(rng() % 6), Nv = 1 + int(rng() % 6), dim = 1 + int(rng() % 4);
@@ -143,8 +141,7 @@ TEST(PoleSurfaceNets, PowerFormsHodographsAndRestrictionsAgreeWithTheBernsteinSu
       const std::vector<double> z = bezierAt(S, Nu, Nv, dim, s, t);
       const std::vector<double> w = bezierAt(P, Nu, Nv, dim, s, a + t * (b - a));
       for (int d = 0; d < dim; ++d) {
-        EXPECT_NEAR(x[d], y[d], 1e-12 * scale * Nu * Nv);
-        EXPECT_NEAR(z[d], w[d], 1e-12 * scale * Nu * Nv);
+        EXPECT_TRUE(Near(Seq{x[d], z[d]}, Seq{y[d], w[d]}, 1e-12 * scale * Nu * Nv));
       }
     }
   }
@@ -160,9 +157,7 @@ TEST(PoleSurfaceNets, PowerFormsHodographsAndRestrictionsAgreeWithTheBernsteinSu
 // The hull holds every pole that acts (after the isometry), its corners are poles, it turns
 // counter-clockwise from the lowest point, and the surface's shadow lies in it.
 TEST(PoleSurfaceHull, HoldsThePolesAndTheSurfaceInTurnedFrames) {
-  const unsigned seed = qorv_test::seedFor(2132);
-  SCOPED_TRACE(seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 2132);
   std::uniform_real_distribution<double> u01(0.0, 1.0);
   for (int rep = 0; rep < 40; ++rep) {
     const double size = std::ldexp(1.0, int(rng() % 21) - 10), at = rep % 3 == 0 ? 1e4 * size : 0;
@@ -206,8 +201,7 @@ TEST(PoleSurfaceHull, HoldsThePolesAndTheSurfaceInTurnedFrames) {
   ERSpoleBezier3D b(line);
   ERVec<ERPoint2D> h = b.getConvexHull();
   ASSERT_EQ(h.length(), 2);
-  EXPECT_EQ(h[0].x(), 0);
-  EXPECT_EQ(h[1].x(), 2);
+  EXPECT_EQ((Seq{h[0].x(), h[1].x()}), (Seq{0, 2}));
   b.translate(ERPoint3D(5, 0, 0));
   EXPECT_EQ(b.getConvexHull()[0].x(), 5);
   EXPECT_EQ(ERSpoleNURBS3D().getConvexHull().length(), 0);
@@ -216,9 +210,7 @@ TEST(PoleSurfaceHull, HoldsThePolesAndTheSurfaceInTurnedFrames) {
 // Degree changes keep the surface; a reduction is exact after an elevation and reported inexact
 // (Bezier: still made, corners kept; NURBS: refused, nothing changed) otherwise.
 TEST(PoleSurfaceDegrees, ElevationAndReductionKeepTheSurface) {
-  const unsigned seed = qorv_test::seedFor(2133);
-  SCOPED_TRACE(seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 2133);
   for (int rep = 0; rep < 30; ++rep) {
     const double size = std::ldexp(1.0, int(rng() % 41) - 20), at = rep % 3 == 0 ? 1e3 * size : 0;
     const double tol = 1e-10 * (size + at);
@@ -268,22 +260,18 @@ TEST(PoleSurfaceDegrees, ElevationAndReductionKeepTheSurface) {
         bl(1, 1) = ERPoint3D(1, 1, -1);
   ERSpoleBezier3D c(bl);
   c.incrDegree(2, 2);
-  EXPECT_EQ(c.degreeU(), 3);
-  EXPECT_EQ(c.decrDegree(2, 2), 1);
+  EXPECT_EQ((Seq{c.degreeU(), c.decrDegree(2, 2)}), (Seq{3, 1}));
   ASSERT_EQ(c.nbPolesU(), 2);
   for (int k = 0; k < 4; ++k) EXPECT_LE(qorv::distance(c.poles().data()[k], bl.data()[k]), 1e-14);
   // A degree 1 direction cannot go lower; an invalid net refuses.
-  EXPECT_EQ(c.decrDegree(1, 0), 0);
-  EXPECT_EQ(c.degreeU(), 1);
-  EXPECT_EQ(ERSpoleNURBS3D().decrDegree(1, 1), 0);
+  EXPECT_EQ((Seq{c.decrDegree(1, 0), c.degreeU(), ERSpoleNURBS3D().decrDegree(1, 1)}),
+            (Seq{0, 1, 0}));
 }
 
 // The projection function: its gradient and Hessian against differences of the distance and of
 // the gradient; the damped solver reaches the nearest point from a nearby start.
 TEST(PoleSurfaceProjectionFunction, AnalyticDerivativesAndTheDampedSolver) {
-  const unsigned seed = qorv_test::seedFor(2134);
-  SCOPED_TRACE(seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 2134);
   std::uniform_real_distribution<double> u01(0.0, 1.0);
   int solved = 0;
   for (int rep = 0; rep < 30; ++rep) {
@@ -352,8 +340,7 @@ TEST(PoleSurfaceProjectionFunction, AnalyticDerivativesAndTheDampedSolver) {
   FctProjSpoleOnSurface<ERSpoleBezier3D> G(plane, ERPoint3D(0.25, 0.5, 0));
   ERVec<double> x(2);
   x[0] = 0.25, x[1] = 0.5;
-  EXPECT_EQ(G.phi(x), 0.0);
-  EXPECT_EQ(G.f(x)[0], 0.0);
+  EXPECT_EQ((Seq{G.phi(x), G.f(x)[0]}), (Seq{0.0, 0.0}));
   EXPECT_EQ(G.fprime(x)(0, 0), 1.0);  // J^T J of the unit square
   EXPECT_EQ(G.HDomaine(x), 0);
   x[0] = 1.5;
@@ -366,9 +353,7 @@ TEST(PoleSurfaceProjectionFunction, AnalyticDerivativesAndTheDampedSolver) {
 // net too large to keep its samples, a weight of 0 or below), NaN where nothing evaluates, and
 // never loops or reads outside the net.
 TEST(PoleSurfaceNearestEdgeCases, AwkwardNetsAndPoints) {
-  const unsigned seed = qorv_test::seedFor(2135);
-  SCOPED_TRACE(seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 2135);
   std::uniform_real_distribution<double> u01(0.0, 1.0);
   // The dense reference of a point: the grid's best sample, never beaten by more than rounding.
   auto sampled = [](const ERSpoleRep& s, const ERPoint3D& p, int n) {

@@ -13,13 +13,13 @@
 #include "qorv/foundation/transfo3d_kinds.h"
 #include "qorv/persistence/object_database.h"
 #include "tests/freeform/freeform_support.h"
+#include "tests/in_order.h"
 #include "tests/object_images.h"
 #include "tests/persistence/test_files.h"
 #include "tests/test_seed.h"
 
 using namespace qorv;
-using qorv_test::Bytes;
-using QuickAlgebra::ERMatrix;
+using qorv_test::Bytes, QuickAlgebra::ERMatrix;
 
 namespace {
 
@@ -83,6 +83,47 @@ ERMatrix<ERPoint3D> cartesian(const RandomNet& r) {
   for (int k = 0; k < r.nu * r.nv; ++k)
     m.data()[k] = ERPoint3D(r.H[4 * k], r.H[4 * k + 1], r.H[4 * k + 2]);
   return m;
+}
+ERSpoleNURBS3D nurbsOf(const RandomNet& r) {
+  return ERSpoleNURBS3D(homogeneous(r), ERKnotVector(r.p, r.U.data(), int(r.U.size())),
+                        ERKnotVector(r.q, r.V.data(), int(r.V.size())));
+}
+// The rational Bezier patch on the knots' limits, or the NURBS surface.
+std::unique_ptr<ERSpoleRep> surfaceOf(const RandomNet& r, bool bezier) {
+  if (!bezier) return std::make_unique<ERSpoleNURBS3D>(nurbsOf(r));
+  return std::make_unique<ERSpoleBezier3DR>(homogeneous(r), ERLimites(r.U.front(), r.U.back()),
+                                            ERLimites(r.V.front(), r.V.back()));
+}
+
+// A unit circle of four rational quadratic pieces, closed in u, swept `length` along z (along x
+// when alongX): the poles over kCircleU x kCircleV.
+const double kCircleU[] = {0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 4}, kCircleV[] = {0, 0, 1, 1};
+ERMatrix<ERPole3DH> circlePoles(double length, bool alongX) {
+  const double c[9][2] = {{1, 0},   {1, 1},  {0, 1},  {-1, 1}, {-1, 0},
+                          {-1, -1}, {0, -1}, {1, -1}, {1, 0}};
+  ERMatrix<ERPole3DH> H(2, 9);
+  for (int j = 0; j < 2; ++j)
+    for (int i = 0; i < 9; ++i) {
+      const double w = i % 2 ? std::sqrt(0.5) : 1.0, h = w * length * j;
+      H(j, i) = alongX ? ERPole3DH(h, w * c[i][0], w * c[i][1], w)
+                       : ERPole3DH(w * c[i][0], w * c[i][1], h, w);
+    }
+  return H;
+}
+
+// A smooth random sheet (the poles on a wavy grid), as a NURBS surface or a rational Bezier patch.
+std::unique_ptr<ERSpoleRep> wavySheet(std::mt19937_64& rng, int rep, RandomNet& r) {
+  r = randomNet(rng, rep % 5 == 0, rep % 3 != 0);
+  std::uniform_real_distribution<double> u01(0.0, 1.0);
+  for (int j = 0; j < r.nv; ++j)
+    for (int i = 0; i < r.nu; ++i) {
+      double* h = &r.H[4 * (j * r.nu + i)];
+      const double w = h[3];
+      h[0] = w * r.size * (double(i) / r.nu + 0.1 * u01(rng));
+      h[1] = w * r.size * (double(j) / r.nv + 0.1 * u01(rng));
+      h[2] = w * r.size * 0.4 * (u01(rng) - 0.5);
+    }
+  return surfaceOf(r, rep % 5 == 0);
 }
 
 // The span the record is to use: on the right of u, on the left at or past the upper limit.
@@ -213,17 +254,13 @@ std::vector<double> probes(std::mt19937_64& rng, const std::vector<double>& U, i
 
 // ---------------------------------------------------------------------------------------------
 TEST(PoleSurfaces, NurbsRecordAgainstLongDoubleDeBoorAtKnotsBoundsAndCorners) {
-  const unsigned seed = qorv_test::seedFor(2101);
-  SCOPED_TRACE(seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 2101);
   for (int rep = 0; rep < 150; ++rep) {
     const RandomNet r = randomNet(rng, false, rep % 4 != 0);
     SCOPED_TRACE(describe(r));
-    ERSpoleNURBS3D s(homogeneous(r), ERKnotVector(r.p, r.U.data(), int(r.U.size())),
-                     ERKnotVector(r.q, r.V.data(), int(r.V.size())));
+    ERSpoleNURBS3D s = nurbsOf(r);
     ASSERT_EQ(s.isValid(), 1);
-    EXPECT_EQ(s.degreeU(), r.p);
-    EXPECT_EQ(s.nbPolesV(), r.nv);
+    EXPECT_EQ((Seq{s.degreeU(), s.nbPolesV()}), (Seq{r.p, r.nv}));
     EXPECT_EQ(s.udeb(), r.U.front());
     EXPECT_EQ(s.vfin(), r.V.back());
     for (double u : probes(rng, r.U, r.p))
@@ -239,9 +276,7 @@ TEST(PoleSurfaces, NurbsRecordAgainstLongDoubleDeBoorAtKnotsBoundsAndCorners) {
 }
 
 TEST(PoleSurfaces, BezierRecordsOnTheirNaturalLimits) {
-  const unsigned seed = qorv_test::seedFor(2102);
-  SCOPED_TRACE(seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 2102);
   std::uniform_real_distribution<double> u01(0.0, 1.0);
   for (int rep = 0; rep < 120; ++rep) {
     const bool weighted = rep % 2 == 0;
@@ -254,8 +289,7 @@ TEST(PoleSurfaces, BezierRecordsOnTheirNaturalLimits) {
     else
       s.reset(new ERSpoleBezier3D(cartesian(r), U, V));
     ASSERT_EQ(s->isValid(), 1);
-    EXPECT_EQ(s->isBezier(), 1);
-    EXPECT_EQ(s->degreeV(), r.q);
+    EXPECT_EQ((Seq{s->isBezier(), s->degreeV()}), (Seq{1, r.q}));
     for (double u : {U.start(), U.end(), U.start() + (U.end() - U.start()) * u01(rng)})
       for (double v : {V.start(), V.end(), V.start() + (V.end() - V.start()) * u01(rng)})
         checkRecord(*s, r, u, v);
@@ -284,9 +318,8 @@ TEST(PoleSurfaces, BicubicPatchCornersAreItsCornerPoles) {
   for (int j = 0; j < 4; ++j)
     for (int i = 0; i < 4; ++i) P(j, i) = ERPoint3D(i, j, (i * j) % 3);
   const ERSpoleBezier3D s(P);
-  EXPECT_EQ(s.PtCur(0, 0).point(), P(0, 0));
-  EXPECT_EQ(s.PtCur(1, 1).point(), P(3, 3));
-  EXPECT_EQ(s.PtCur(1, 0).point(), P(0, 3));
+  EXPECT_EQ((Seq{s.PtCur(0, 0).point(), s.PtCur(1, 1).point(), s.PtCur(1, 0).point()}),
+            (Seq{P(0, 0), P(3, 3), P(0, 3)}));
   // 4 x 3 poles over knots 0,0,0,0,0.5,1,1,1,1 in u: two spans in u, one in v.
   const double ku[] = {0, 0, 0, 0, 0.5, 1, 1, 1, 1}, kv[] = {0, 0, 0, 1, 1, 1};
   ERMatrix<ERPole3DH> H(3, 5);
@@ -294,9 +327,7 @@ TEST(PoleSurfaces, BicubicPatchCornersAreItsCornerPoles) {
   const ERSpoleNURBS3D n(H, ERKnotVector(3, ku, 9), ERKnotVector(2, kv, 6));
   int cu = 0, cv = 0;
   n.GetNumberOfSpans(cu, cv);
-  EXPECT_EQ(cu, 2);
-  EXPECT_EQ(cv, 1);
-  EXPECT_EQ(n.isBezier(), 0);
+  EXPECT_EQ((Seq{cu, cv, n.isBezier()}), (Seq{2, 1, 0}));
 }
 
 TEST(PoleSurfaces, CollapsedEdgeHasAZeroPartialAndAStableNormal) {
@@ -336,8 +367,7 @@ TEST(PoleSurfaces, BrokenNetsGiveNaNRecordsAndNoBox) {
   {  // knots that do not fit the net
     const ERSpoleNURBS3D s(H, ERKnotVector(2, kShort, 4), ERKnotVector(2, k3, 6));
     EXPECT_EQ(s.isValid(), 0);
-    EXPECT_TRUE(isNaN(s.PtCur(0.5, 0.5)));
-    EXPECT_TRUE(isNaN(s.PtCur1(0.5, 0.5)));
+    EXPECT_EQ((Seq{isNaN(s.PtCur(0.5, 0.5)), isNaN(s.PtCur1(0.5, 0.5))}), (Seq{true, true}));
     EXPECT_EQ(s.getBox(), ERMinimax3D());
     EXPECT_TRUE(s.getEntityIsoU(0.5).isNull());
     int cu = 1, cv = 1;
@@ -358,17 +388,15 @@ TEST(PoleSurfaces, BrokenNetsGiveNaNRecordsAndNoBox) {
     EXPECT_EQ(s.isValid(), 0);
     EXPECT_TRUE(isNaN(s.PtCur(0, 0)));
     const ERSpoleBezier3D b;
-    EXPECT_TRUE(isNaN(b.PtCur(0, 0)));
-    EXPECT_TRUE(std::isnan(b(0.2, 0.2).x()));
+    EXPECT_EQ((Seq{isNaN(b.PtCur(0, 0)), std::isnan(b(0.2, 0.2).x())}), (Seq{true, true}));
   }
   {  // a zero weight at a corner: NaN there, values elsewhere
     ERMatrix<ERPole3DH> Z = H;
     Z(0, 0) = ERPole3DH(0, 0, 0, 0);
     const ERSpoleNURBS3D s(Z, ERKnotVector(2, k3, 6), ERKnotVector(2, k3, 6));
     EXPECT_EQ(s.isValid(), 0);
-    EXPECT_TRUE(isNaN(s.PtCur(0, 0)));
-    EXPECT_TRUE(isNaN(s.PtCur1(0, 0)));
-    EXPECT_TRUE(std::isfinite(s(0.5, 0.5).x()));
+    EXPECT_EQ((Seq{isNaN(s.PtCur(0, 0)), isNaN(s.PtCur1(0, 0)), std::isfinite(s(0.5, 0.5).x())}),
+              (Seq{true, true, true}));
   }
   {  // NaN pole and NaN parameter
     ERMatrix<ERPole3DH> Z = H;
@@ -377,22 +405,18 @@ TEST(PoleSurfaces, BrokenNetsGiveNaNRecordsAndNoBox) {
     EXPECT_EQ(s.isValid(), 0);
     EXPECT_TRUE(isNaN(s.PtCur(0.5, 0.5)));
     const ERSpoleNURBS3D t(H, ERKnotVector(2, k3, 6), ERKnotVector(2, k3, 6));
-    EXPECT_TRUE(isNaN(t.PtCur(NAN, 0.5)));
-    EXPECT_TRUE(isNaN(t.PtCur1(0.5, NAN)));
+    EXPECT_EQ((Seq{isNaN(t.PtCur(NAN, 0.5)), isNaN(t.PtCur1(0.5, NAN))}), (Seq{true, true}));
     EXPECT_TRUE(t.getEntityIsoV(NAN).isNull());
   }
 }
 
 TEST(PoleSurfaces, BoxesIsoCurvesAndEstimatesHoldTheSurface) {
-  const unsigned seed = qorv_test::seedFor(2103);
-  SCOPED_TRACE(seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 2103);
   std::uniform_real_distribution<double> u01(0.0, 1.0);
   for (int rep = 0; rep < 60; ++rep) {
     const RandomNet r = randomNet(rng, false, true);
     SCOPED_TRACE(describe(r));
-    ERSpoleNURBS3D s(homogeneous(r), ERKnotVector(r.p, r.U.data(), int(r.U.size())),
-                     ERKnotVector(r.q, r.V.data(), int(r.V.size())));
+    ERSpoleNURBS3D s = nurbsOf(r);
     if (rep % 2) {  // a trimmed window
       const double a = s.udeb() + 0.3 * (s.ufin() - s.udeb()),
                    c = s.vdeb() + 0.5 * (s.vfin() - s.vdeb());
@@ -441,17 +465,14 @@ TEST(PoleSurfaces, BoxesIsoCurvesAndEstimatesHoldTheSurface) {
 }
 
 TEST(PoleSurfaces, MovesActOnEveryPoint) {
-  const unsigned seed = qorv_test::seedFor(2104);
-  SCOPED_TRACE(seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 2104);
   std::uniform_real_distribution<double> u01(0.0, 1.0);
   for (int rep = 0; rep < 30; ++rep) {
     RandomNet r = randomNet(rng, false, true);
     for (std::size_t k = 0; k < r.H.size(); ++k)
       if (k % 4 != 3) r.H[k] /= r.size;
     r.size = 1.0;
-    const ERSpoleNURBS3D s(homogeneous(r), ERKnotVector(r.p, r.U.data(), int(r.U.size())),
-                           ERKnotVector(r.q, r.V.data(), int(r.V.size())));
+    const ERSpoleNURBS3D s = nurbsOf(r);
     const ERPmIsometrie3D T =
         ERChgRepere3D(ERVector3D(u01(rng) - 0.5, u01(rng) - 0.5, u01(rng) + 0.1),
                       ERPoint3D(100 * u01(rng), -50, 3));
@@ -477,8 +498,7 @@ TEST(PoleSurfaces, MovesActOnEveryPoint) {
     t_SmartPtr<ERAnyBoundedSurface> lo, hi;
     const double m = 0.5 * (s.udeb() + s.ufin());
     ASSERT_EQ(s.SplitInU(lo, hi, m), 1);
-    EXPECT_EQ(lo->ufin(), m);
-    EXPECT_EQ(hi->udeb(), m);
+    EXPECT_EQ((Seq{lo->ufin(), hi->udeb()}), (Seq{m, m}));
     EXPECT_EQ((*hi)(m, s.vdeb()), s(m, s.vdeb()));
     EXPECT_EQ(s.SplitInV(lo, hi, s.vfin()), 0);
   }
@@ -502,8 +522,7 @@ TEST(PoleSurfaces, StoredImagesPrintFormsAndDamagedRecords) {
   for (double x : kv) qorv_test::putDouble(expect, x);
   qorv_test::putInt(expect, 1), qorv_test::putInt(expect, 0);
   const Bytes image = qorv_test::imageOf(s);
-  EXPECT_EQ(image, expect);
-  EXPECT_EQ(s.binaryStoreSize(), image.size());
+  EXPECT_EQ((Seq{image, s.binaryStoreSize()}), (Seq{expect, image.size()}));
 
   ERSpoleNURBS3D back;
   qorv_test::restoreValue(back, image);
@@ -653,30 +672,13 @@ ERPoint3D probePoint(std::mt19937_64& rng, const ERSpoleRep& s, double size, int
 }  // namespace
 
 TEST(PoleSurfaceNearest, NeverWorseThanADenseGridRefinedByNewton) {
-  const unsigned seed = qorv_test::seedFor(2105);
-  SCOPED_TRACE(seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 2105);
   int worse = 0, total = 0;
   for (int rep = 0; rep < 40; ++rep) {
-    RandomNet r = randomNet(rng, rep % 5 == 0, rep % 3 != 0);
     // A smoother net than the evaluation draws: poles on a wavy sheet.
-    std::uniform_real_distribution<double> u01(0.0, 1.0);
-    for (int j = 0; j < r.nv; ++j)
-      for (int i = 0; i < r.nu; ++i) {
-        double* h = &r.H[4 * (j * r.nu + i)];
-        const double w = h[3];
-        h[0] = w * r.size * (double(i) / r.nu + 0.1 * u01(rng));
-        h[1] = w * r.size * (double(j) / r.nv + 0.1 * u01(rng));
-        h[2] = w * r.size * 0.4 * (u01(rng) - 0.5);
-      }
+    RandomNet r;
+    std::unique_ptr<ERSpoleRep> s = wavySheet(rng, rep, r);
     SCOPED_TRACE(describe(r));
-    std::unique_ptr<ERSpoleRep> s;
-    if (rep % 5 == 0)
-      s.reset(new ERSpoleBezier3DR(homogeneous(r), ERLimites(r.U.front(), r.U.back()),
-                                   ERLimites(r.V.front(), r.V.back())));
-    else
-      s.reset(new ERSpoleNURBS3D(homogeneous(r), ERKnotVector(r.p, r.U.data(), int(r.U.size())),
-                                 ERKnotVector(r.q, r.V.data(), int(r.V.size()))));
     if (rep % 4 == 1)
       s->setBound(ERLimites(s->udeb() + 0.2 * (s->ufin() - s->udeb()), s->ufin()),
                   ERLimites(s->vdeb(), s->vfin() - 0.3 * (s->vfin() - s->vdeb())));
@@ -709,17 +711,8 @@ TEST(PoleSurfaceNearest, NeverWorseThanADenseGridRefinedByNewton) {
 
 TEST(PoleSurfaceNearest, ClosedSurfaceAtTheSeamAndAFlatPatch) {
   // A quarter-circle rational quadratic swept along z, closed by four such pieces in u.
-  const double w = std::sqrt(0.5);
-  const double ku[] = {0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 4}, kv[] = {0, 0, 1, 1};
-  const double xy[9][2] = {{1, 0},   {1, 1},  {0, 1},  {-1, 1}, {-1, 0},
-                           {-1, -1}, {0, -1}, {1, -1}, {1, 0}};
-  ERMatrix<ERPole3DH> H(2, 9);
-  for (int j = 0; j < 2; ++j)
-    for (int i = 0; i < 9; ++i) {
-      const double wi = i % 2 ? w : 1.0;
-      H(j, i) = ERPole3DH(wi * xy[i][0], wi * xy[i][1], wi * 2.0 * j, wi);
-    }
-  const ERSpoleNURBS3D cyl(H, ERKnotVector(2, ku, 12), ERKnotVector(1, kv, 4));
+  const ERMatrix<ERPole3DH> H = circlePoles(2.0, false);
+  const ERSpoleNURBS3D cyl(H, ERKnotVector(2, kCircleU, 12), ERKnotVector(1, kCircleV, 4));
   ASSERT_EQ(cyl.isValid(), 1);
   std::mt19937_64 rng(qorv_test::seedFor(2106));
   std::uniform_real_distribution<double> u01(0.0, 1.0);
@@ -753,7 +746,7 @@ TEST(PoleSurfaceNearest, ClosedSurfaceAtTheSeamAndAFlatPatch) {
   EXPECT_NEAR(ERVector3D(q).norme(), std::sqrt(1.0 + 1.0), 1e-12);
 
   // Broken nets give no nearest point.
-  const ERSpoleNURBS3D broken(H, ERKnotVector(2, ku, 11), ERKnotVector(1, kv, 4));
+  const ERSpoleNURBS3D broken(H, ERKnotVector(2, kCircleU, 11), ERKnotVector(1, kCircleV, 4));
   EXPECT_TRUE(std::isnan(broken.nearest(far, uv)));
   EXPECT_EQ(broken.ProjectionNormale(far, 1e9, uv, 1), 0);
   EXPECT_EQ(broken.SignedMinimalDistance(far, sd), EREntity::DISTMIN_NONE);
@@ -761,26 +754,6 @@ TEST(PoleSurfaceNearest, ClosedSurfaceAtTheSeamAndAFlatPatch) {
 }
 
 namespace {
-
-// A smooth random sheet (the poles on a wavy grid), as a NURBS surface or a rational Bezier patch.
-std::unique_ptr<ERSpoleRep> wavySheet(std::mt19937_64& rng, int rep, RandomNet& r) {
-  r = randomNet(rng, rep % 5 == 0, rep % 3 != 0);
-  std::uniform_real_distribution<double> u01(0.0, 1.0);
-  for (int j = 0; j < r.nv; ++j)
-    for (int i = 0; i < r.nu; ++i) {
-      double* h = &r.H[4 * (j * r.nu + i)];
-      const double w = h[3];
-      h[0] = w * r.size * (double(i) / r.nu + 0.1 * u01(rng));
-      h[1] = w * r.size * (double(j) / r.nv + 0.1 * u01(rng));
-      h[2] = w * r.size * 0.4 * (u01(rng) - 0.5);
-    }
-  if (rep % 5 == 0)
-    return std::make_unique<ERSpoleBezier3DR>(homogeneous(r), ERLimites(r.U.front(), r.U.back()),
-                                              ERLimites(r.V.front(), r.V.back()));
-  return std::make_unique<ERSpoleNURBS3D>(homogeneous(r),
-                                          ERKnotVector(r.p, r.U.data(), int(r.U.size())),
-                                          ERKnotVector(r.q, r.V.data(), int(r.V.size())));
-}
 
 // A rigid motion x -> Q x + t, Q orthogonal (a reflection when mirrored).
 struct Motion {
@@ -815,9 +788,7 @@ Motion randomMotion(std::mt19937_64& rng, bool mirrored, double offset) {
 // the library) and the moved point give the same distance, for turned, mirrored and far-off
 // frames, both orientations of the parameters, and every kind of point.
 TEST(PoleSurfaceNearest, TurnedMirroredAndFarOffFramesGiveTheSameDistance) {
-  const unsigned seed = qorv_test::seedFor(2107);
-  SCOPED_TRACE(seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 2107);
   for (int rep = 0; rep < 40; ++rep) {
     RandomNet r;
     std::unique_ptr<ERSpoleRep> s = wavySheet(rng, rep, r);
@@ -831,14 +802,7 @@ TEST(PoleSurfaceNearest, TurnedMirroredAndFarOffFramesGiveTheSameDistance) {
       const ERPoint3D x = M(ERPoint3D(h[0] / w, h[1] / w, h[2] / w));
       h[0] = w * x.x(), h[1] = w * x.y(), h[2] = w * x.z();
     }
-    std::unique_ptr<ERSpoleRep> t;
-    if (rep % 5 == 0)
-      t = std::make_unique<ERSpoleBezier3DR>(homogeneous(moved), ERLimites(r.U.front(), r.U.back()),
-                                             ERLimites(r.V.front(), r.V.back()));
-    else
-      t = std::make_unique<ERSpoleNURBS3D>(homogeneous(moved),
-                                           ERKnotVector(r.p, r.U.data(), int(r.U.size())),
-                                           ERKnotVector(r.q, r.V.data(), int(r.V.size())));
+    std::unique_ptr<ERSpoleRep> t = surfaceOf(moved, rep % 5 == 0);
     // The other orientation: u and v exchanged.
     if (rep % 4 >= 2) t->reverse();
     // The coordinates' own rounding in the far frames.
@@ -857,9 +821,7 @@ TEST(PoleSurfaceNearest, TurnedMirroredAndFarOffFramesGiveTheSameDistance) {
 // A rational bicubic sheet of 20 x 20 poles with a double knot each way (the size of a measured
 // part): points near both sides, far ones, beyond the edges and corners, against the dense grid.
 TEST(PoleSurfaceNearest, ATwentyByTwentySheetAgainstTheDenseGrid) {
-  const unsigned seed = qorv_test::seedFor(2108);
-  SCOPED_TRACE(seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 2108);
   std::uniform_real_distribution<double> u01(0.0, 1.0);
   constexpr int N = 20;
   ERMatrix<ERPole3DH> H(N, N);
@@ -898,9 +860,7 @@ TEST(PoleSurfaceNearest, ATwentyByTwentySheetAgainstTheDenseGrid) {
 // The search built lazily answers the same from two threads at once on one surface; every edit
 // drops it (a moved, refined, trimmed or restored surface answers for its new shape).
 TEST(PoleSurfaceNearest, SharedByThreadsAndDroppedByEdits) {
-  const unsigned seed = qorv_test::seedFor(2109);
-  SCOPED_TRACE(seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 2109);
   RandomNet r;
   std::unique_ptr<ERSpoleRep> base = wavySheet(rng, 1, r);
   while (r.size < 1e-3 || r.size > 1e3) base = wavySheet(rng, 1, r);
@@ -920,8 +880,7 @@ TEST(PoleSurfaceNearest, SharedByThreadsAndDroppedByEdits) {
   };
   std::thread t1(run, std::ref(a)), t2(run, std::ref(b));
   t1.join(), t2.join();
-  EXPECT_EQ(a, alone);
-  EXPECT_EQ(b, alone);
+  EXPECT_EQ((Seq{a, b}), (Seq{alone, alone}));
 
   ERPoint2D uv;
   const ERPoint3D shift(3 * r.size, -r.size, 0.5 * r.size);
@@ -961,15 +920,12 @@ TEST(PoleSurfaceNearest, SharedByThreadsAndDroppedByEdits) {
 
 // ---------------------------------------------------------------------------------------------
 TEST(PoleSurfaceKnots, InsertionAndDecompositionKeepTheSurface) {
-  const unsigned seed = qorv_test::seedFor(2107);
-  SCOPED_TRACE(seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 2107);
   std::uniform_real_distribution<double> u01(0.0, 1.0);
   for (int rep = 0; rep < 60; ++rep) {
     const RandomNet r = randomNet(rng, false, true);
     SCOPED_TRACE(describe(r));
-    const ERSpoleNURBS3D s(homogeneous(r), ERKnotVector(r.p, r.U.data(), int(r.U.size())),
-                           ERKnotVector(r.q, r.V.data(), int(r.V.size())));
+    const ERSpoleNURBS3D s = nurbsOf(r);
     auto randomU = [&] { return s.udeb() + (s.ufin() - s.udeb()) * u01(rng); };
     auto randomV = [&] { return s.vdeb() + (s.vfin() - s.vdeb()) * u01(rng); };
     // Insertion at a new value and at an existing knot, in both directions.
@@ -990,8 +946,7 @@ TEST(PoleSurfaceKnots, InsertionAndDecompositionKeepTheSurface) {
     s.GetNumberOfSpans(cu, cv);
     ASSERT_EQ(dec.nu(), cu);
     ASSERT_EQ(dec.nv(), cv);
-    EXPECT_TRUE(dec.Bezier(cu, 0).isNull());
-    EXPECT_TRUE(dec.Bezier(0, -1).isNull());
+    EXPECT_EQ((Seq{dec.Bezier(cu, 0).isNull(), dec.Bezier(0, -1).isNull()}), (Seq{true, true}));
     double uEnd = s.udeb();
     for (int i = 0; i < cu; ++i) {
       const auto first = dec.Bezier(i, 0);
@@ -1017,15 +972,12 @@ TEST(PoleSurfaceKnots, InsertionAndDecompositionKeepTheSurface) {
   for (int k = 0; k < 15; ++k) H.data()[k] = ERPole3DH(k, k * k % 7, 1, 1);
   const Nurbs3DToBezier3DRDecomposer two(
       ERSpoleNURBS3D(H, ERKnotVector(3, ku, 9), ERKnotVector(2, kv, 6)));
-  EXPECT_EQ(two.nu(), 2);
-  EXPECT_EQ(two.nv(), 1);
-  EXPECT_EQ(two.Bezier(1, 0)->nbPolesU(), 4);
+  EXPECT_EQ((Seq{two.nu(), two.nv(), two.Bezier(1, 0)->nbPolesU()}), (Seq{2, 1, 4}));
   EXPECT_EQ(two.Bezier(1, 0)->nbPolesV(), 3);
   // A broken net has no patch, and insertion into it changes nothing.
   ERMatrix<ERPole3DH> bad = H;
   ERKnotVector shortK(3, ku, 8);
-  EXPECT_EQ(BoehmInU(bad, shortK, 0.25, 1), 0);
-  EXPECT_EQ(bad, H);
+  EXPECT_EQ((Seq{BoehmInU(bad, shortK, 0.25, 1), bad}), (Seq{0, H}));
   EXPECT_EQ(Nurbs3DToBezier3DRDecomposer(ERSpoleNURBS3D(H, shortK, ERKnotVector(2, kv, 6))).nu(),
             0);
 }
@@ -1034,9 +986,7 @@ TEST(PoleSurfaceKnots, InsertionAndDecompositionKeepTheSurface) {
 // Unclamped knots and interior knots of multiplicity p + 1 (a break in the surface): each patch
 // still reproduces the surface on its span, seen from the span's inside.
 TEST(PoleSurfaceKnots, DecompositionOfUnclampedAndBrokenKnotVectors) {
-  const unsigned seed = qorv_test::seedFor(2111);
-  SCOPED_TRACE(seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 2111);
   std::uniform_real_distribution<double> u01(0.0, 1.0);
   int checked = 0;
   for (int rep = 0; rep < 40; ++rep) {
@@ -1058,8 +1008,7 @@ TEST(PoleSurfaceKnots, DecompositionOfUnclampedAndBrokenKnotVectors) {
       }
     }
     SCOPED_TRACE(describe(r));
-    const ERSpoleNURBS3D s(homogeneous(r), ERKnotVector(r.p, U.data(), int(U.size())),
-                           ERKnotVector(r.q, r.V.data(), int(r.V.size())));
+    const ERSpoleNURBS3D s = nurbsOf(r);
     if (!s.isValid()) continue;
     ++checked;
     const Nurbs3DToBezier3DRDecomposer dec(s);
@@ -1083,17 +1032,8 @@ TEST(PoleSurfaceKnots, DecompositionOfUnclampedAndBrokenKnotVectors) {
 
 TEST(PoleSurfaceRays, HitsOnTheLineOnceEachAndNoneOutsideTheBox) {
   // A tube along x: vertical lines through it cross it twice.
-  const double w = std::sqrt(0.5);
-  const double ku[] = {0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 4}, kv[] = {0, 0, 1, 1};
-  const double yz[9][2] = {{1, 0},   {1, 1},  {0, 1},  {-1, 1}, {-1, 0},
-                           {-1, -1}, {0, -1}, {1, -1}, {1, 0}};
-  ERMatrix<ERPole3DH> H(2, 9);
-  for (int j = 0; j < 2; ++j)
-    for (int i = 0; i < 9; ++i) {
-      const double wi = i % 2 ? w : 1.0;
-      H(j, i) = ERPole3DH(wi * 3.0 * j, wi * yz[i][0], wi * yz[i][1], wi);
-    }
-  const ERSpoleNURBS3D tube(H, ERKnotVector(2, ku, 12), ERKnotVector(1, kv, 4));
+  const ERSpoleNURBS3D tube(circlePoles(3.0, true), ERKnotVector(2, kCircleU, 12),
+                            ERKnotVector(1, kCircleV, 4));
   std::mt19937_64 rng(qorv_test::seedFor(2108));
   std::uniform_real_distribution<double> u01(0.0, 1.0);
   for (int k = 0; k < 100; ++k) {
@@ -1104,8 +1044,7 @@ TEST(PoleSurfaceRays, HitsOnTheLineOnceEachAndNoneOutsideTheBox) {
     ASSERT_EQ(res.entries(), k == 1 ? 1 : 2) << y;
     for (int i = 0; i < res.entries(); ++i) {
       const ERPoint3D q = res.at(i)->point();
-      EXPECT_NEAR(q.x(), x, 1e-9);
-      EXPECT_NEAR(q.y(), y, 1e-9);
+      EXPECT_TRUE(Near(Seq{q.x(), q.y()}, Seq{x, y}, 1e-9));
       EXPECT_NEAR(std::fabs(q.z()), std::sqrt(1 - y * y), k == 1 ? 1e-4 : 1e-9);
     }
   }
@@ -1123,9 +1062,7 @@ TEST(PoleSurfaceRays, HitsOnTheLineOnceEachAndNoneOutsideTheBox) {
 
   // A random wavy sheet over the xy plane: one hit for every line through its box's interior
   // that meets it, against a grid search refined by Newton.
-  const unsigned seed = qorv_test::seedFor(2109);
-  SCOPED_TRACE(seed);
-  std::mt19937_64 g(seed);
+  QORV_SEEDED(std::mt19937_64 g, 2109);
   for (int rep = 0; rep < 20; ++rep) {
     RandomNet r = randomNet(g, rep % 4 == 0, true);
     for (int j = 0; j < r.nv; ++j)
@@ -1136,8 +1073,7 @@ TEST(PoleSurfaceRays, HitsOnTheLineOnceEachAndNoneOutsideTheBox) {
         h[2] = h[3] * r.size * 0.3 * (u01(g) - 0.5);
       }
     SCOPED_TRACE(describe(r));
-    const ERSpoleNURBS3D s(homogeneous(r), ERKnotVector(r.p, r.U.data(), int(r.U.size())),
-                           ERKnotVector(r.q, r.V.data(), int(r.V.size())));
+    const ERSpoleNURBS3D s = nurbsOf(r);
     for (int k = 0; k < 10; ++k) {
       // At a knot line sometimes: a hit on the edge of two spans.
       const double u =
@@ -1159,9 +1095,7 @@ TEST(PoleSurfaceDataBase, RoundTrips) {
   std::mt19937_64 rng(qorv_test::seedFor(2110));
   const RandomNet r = randomNet(rng, false, true), b = randomNet(rng, true, true);
   std::vector<std::unique_ptr<ERSpoleRep>> surfaces;
-  surfaces.emplace_back(new ERSpoleNURBS3D(homogeneous(r),
-                                           ERKnotVector(r.p, r.U.data(), int(r.U.size())),
-                                           ERKnotVector(r.q, r.V.data(), int(r.V.size()))));
+  surfaces.push_back(surfaceOf(r, false));
   surfaces.emplace_back(new ERSpoleBezier3DR(homogeneous(b), ERLimites(-1, 2), ERLimites(3, 4)));
   surfaces.emplace_back(new ERSpoleBezier3D(cartesian(b), ERLimites(0.5, 1), ERLimites(0, 1e-3)));
   surfaces[0]->setBound(ERLimites(surfaces[0]->udeb(), surfaces[0]->ufin() - 1e-3),

@@ -7,6 +7,7 @@
 
 #include "qorv/foundation/transfo3d_kinds.h"
 #include "tests/freeform/freeform_support.h"
+#include "tests/in_order.h"
 
 using QuickAlgebra::ERVec;
 
@@ -36,8 +37,7 @@ TEST(PolynomialPatch, EvaluationReparametrisationReversal) {
     EXPECT_NEAR(i.point().x() * i.tangente().x() + i.point().y() * i.tangente().y(), 0.0, 1e-15);
     // Second derivative against central differences of the first.
     const ERVector2D d = (c.PtCur(t + 1e-6).tangente() - c.PtCur(t - 1e-6).tangente()) / 2e-6;
-    EXPECT_NEAR(i.secondOrder().x(), d.x(), 1e-6);
-    EXPECT_NEAR(i.secondOrder().y(), d.y(), 1e-6);
+    EXPECT_TRUE(Near(Seq{i.secondOrder().x(), i.secondOrder().y()}, Seq{d.x(), d.y()}, 1e-6));
   }
   EXPECT_NEAR(c.arcLength(1e-10), std::acos(-1.0) / 2, 1e-9);
 
@@ -50,13 +50,11 @@ TEST(PolynomialPatch, EvaluationReparametrisationReversal) {
   EXPECT_EQ(moved.udeb(), 2.0);
   for (double s : {2.0, 3.5, 5.0}) {
     const ERPoint2D a = moved.PtCur(s).point(), b = c.PtCur((s - 2) / 3).point();
-    EXPECT_NEAR(a.x(), b.x(), 1e-14);
-    EXPECT_NEAR(a.y(), b.y(), 1e-14);
+    EXPECT_TRUE(Near(Seq{a.x(), a.y()}, Seq{b.x(), b.y()}, 1e-14));
   }
   t_SmartPtr<ERFiniteEntity2DWF> first, second;
-  EXPECT_EQ(c.splitAt(first, second, 0.25), 1);
-  EXPECT_EQ(first->ufin(), 0.25);
-  EXPECT_EQ(second->udeb(), 0.25);
+  EXPECT_EQ((Seq{c.splitAt(first, second, 0.25), first->ufin(), second->udeb()}),
+            (Seq{1, 0.25, 0.25}));
   EXPECT_EQ(c.splitAt(first, second, 1.0), 0);
 }
 
@@ -64,8 +62,7 @@ TEST(PolynomialPatch, BoxProjectionAndTransformations) {
   // y = (t - 0.5)^2 - 1 over [0, 2]: the box holds the vertex.
   const ERPatchCPoly2D p(polys({{0, 1}, {-0.75, -1, 1}}), ERLimites(0, 2));
   const ERMinimax2D box = p.getBox();
-  EXPECT_NEAR(box.ymin(), -1.0, 1e-15);
-  EXPECT_NEAR(box.ymax(), 1.25, 1e-15);
+  EXPECT_TRUE(Near(Seq{box.ymin(), box.ymax()}, Seq{-1.0, 1.25}, 1e-15));
   ERVec<double> params{99.0};
   EXPECT_EQ(p.ProjectPoint(ERPoint2D(0.5, -3), params, 1e-9), 2);  // appends the vertex
   EXPECT_NEAR(params[1], 0.5, 1e-15);
@@ -75,9 +72,7 @@ TEST(PolynomialPatch, BoxProjectionAndTransformations) {
   ERVec<double> none;
   EXPECT_EQ(quarter().ProjectPoint(ERPoint2D(0, 0), none, 1e-9), -1);
 
-  const unsigned seed = qorv_test::seedFor(314);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937 rng(seed);
+  QORV_SEEDED(std::mt19937 rng, 314);
   std::uniform_real_distribution<double> u(-1, 1);
   for (int trial = 0; trial < 200; ++trial) {
     const double a = u(rng) * 3.2, k = std::pow(10.0, 3 * u(rng));
@@ -89,8 +84,7 @@ TEST(PolynomialPatch, BoxProjectionAndTransformations) {
     const double t = c.udeb() + (c.ufin() - c.udeb()) * (0.5 + 0.5 * u(rng));
     const ERPoint2D want = T >> original.PtCur(t).point(), got = c.PtCur(t).point();
     const double tol = 1e-12 * (1e3 + 3 * k);
-    EXPECT_NEAR(got.x(), want.x(), tol);
-    EXPECT_NEAR(got.y(), want.y(), tol);
+    EXPECT_TRUE(Near(Seq{got.x(), got.y()}, Seq{want.x(), want.y()}, tol));
     c.transformTo(T);
     EXPECT_NEAR(c.PtCur(t).point().x(), original.PtCur(t).point().x(), tol / k + 1e-9);
     c.translate(ERPoint2D(3, -4));
@@ -125,8 +119,7 @@ TEST(PolynomialPatch, StoredImageAndPrintForm) {
   qorv_test::putDouble(expected, 0);
   qorv_test::putDouble(expected, 0);
   qorv_test::putDouble(expected, 1);
-  EXPECT_EQ(qorv_test::imageOf(p), expected);
-  EXPECT_EQ(p.binaryStoreSize(), expected.size());
+  EXPECT_EQ((Seq{qorv_test::imageOf(p), p.binaryStoreSize()}), (Seq{expected, expected.size()}));
   ERPatchCPoly2D r;
   qorv_test::restoreValue(r, expected);
   EXPECT_EQ(r.polynomials()[1], p.polynomials()[1]);
@@ -139,8 +132,7 @@ TEST(PolynomialPatch, StoredImageAndPrintForm) {
   bad[16] = 5;
   ERPatchCPoly2D keep = quarter();
   qorv_test::restoreValue(keep, bad);
-  EXPECT_EQ(keep.nbPolynomials(), 3);
-  EXPECT_EQ(keep.ufin(), 1.0);
+  EXPECT_EQ((Seq{keep.nbPolynomials(), keep.ufin()}), (Seq{3, 1.0}));
   for (std::size_t cut = 0; cut < expected.size(); cut += 7) {
     ERPatchCPoly2D k2(polys({{1, 2}, {3}}), ERLimites(4, 9));
     qorv_test::restoreValue(k2, qorv_test::Bytes(expected.begin(), expected.begin() + long(cut)));

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/freeform/freeform_support.h"
+#include "tests/in_order.h"
 
 using namespace qorv;
 
@@ -53,14 +54,11 @@ double polishQ(const ERPolynome& p, double x0) {
 
 TEST(Polynomial, DegreeEvaluationDerivativeReduce) {
   ERPolynome p = poly({1, 0, 0});
-  EXPECT_EQ(p.degree(), 0);
-  EXPECT_EQ(p.length(), 1);
+  EXPECT_EQ((Seq{p.degree(), p.length()}), (Seq{0, 1}));
   const ERPolynome empty(nullptr, 0);
-  EXPECT_EQ(empty.degree(), 0);
-  EXPECT_EQ(qorv_test::printed(empty), "polynome NULL\n");
+  EXPECT_EQ((Seq{empty.degree(), qorv_test::printed(empty)}), (Seq{0, "polynome NULL\n"}));
   const ERPolynome c = poly({1, -2, 0, 1});
-  EXPECT_EQ(c.evaluate(2), 5.0);
-  EXPECT_EQ(poly({7, std::nan("")}).evaluate(0), 7.0);
+  EXPECT_EQ((Seq{c.evaluate(2), poly({7, std::nan("")}).evaluate(0)}), (Seq{5.0, 7.0}));
   EXPECT_EQ(c.getDerived(4), poly({0}));
   EXPECT_EQ(c.getDerived(2), poly({0, 6}));
   EXPECT_EQ(qorv_test::printed(c), "1-2*x+x**3\n");
@@ -68,8 +66,7 @@ TEST(Polynomial, DegreeEvaluationDerivativeReduce) {
   ERPolynome r = poly({0.05, 0.5, 2});
   const ERPolynome before = r;
   r.reduce(0.1);
-  EXPECT_EQ(r, poly({0, 0.5, 2}));
-  EXPECT_EQ(before, poly({0.05, 0.5, 2}));
+  EXPECT_EQ((Seq{r, before}), (Seq{poly({0, 0.5, 2}), poly({0.05, 0.5, 2})}));
   const ERPolynome sq = poly({0, 0, 1});
   EXPECT_EQ(sq(poly({3})), poly({9}));
   EXPECT_EQ(sq(poly({1, 2})), poly({1, 4, 4}));
@@ -77,8 +74,7 @@ TEST(Polynomial, DegreeEvaluationDerivativeReduce) {
   EXPECT_EQ((poly({1, 1}) + poly({0, 0, 3})).length(), 3);
   ERPolynome g;
   g(4) = 2.0;
-  EXPECT_EQ(g.degree(), 4);
-  EXPECT_EQ(static_cast<const ERPolynome&>(g)(9), 0.0);
+  EXPECT_EQ((Seq{g.degree(), static_cast<const ERPolynome&>(g)(9)}), (Seq{4, 0.0}));
 }
 
 TEST(Polynomial, ZerosDocumentedCases) {
@@ -148,9 +144,7 @@ TEST(Polynomial, ZerosClosePairsMultipleRootsComplexPairs) {
 // Polynomials from dyadic roots have exact coefficients: every root, with its multiplicity,
 // including those on the range ends.
 TEST(Polynomial, ZerosOfDyadicRootPolynomials) {
-  const unsigned seed = qorv_test::seedFor(7);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937 rng(seed);
+  QORV_SEEDED(std::mt19937 rng, 7);
   for (int trial = 0; trial < 3000; ++trial) {
     std::vector<double> rs;
     const int distinct = 1 + int(rng() % 6);
@@ -186,9 +180,7 @@ TEST(Polynomial, ZerosOfDyadicRootPolynomials) {
 // Random polynomials up to degree 20 against roots polished in binary128 on the very
 // coefficients Zeros sees.
 TEST(Polynomial, ZerosOfRandomPolynomialsMatchQuadReference) {
-  const unsigned seed = qorv_test::seedFor(2024);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937 rng(seed);
+  QORV_SEEDED(std::mt19937 rng, 2024);
   std::uniform_real_distribution<double> uni(-1.5, 1.5), far(2.0, 6.0), im(0.3, 2.0);
   int checked = 0;
   for (int trial = 0; trial < 10000; ++trial) {
@@ -261,9 +253,7 @@ TEST(Polynomial, TwoVariables) {
   ERPolynome2Var q(1, 2);
   q.at(0, 0) = 1;
   q.at(1, 2) = 2;  // 1 + 2 v u^2
-  EXPECT_EQ(q.eval(3, 0.5), 1 + 2 * 0.5 * 9);
-  EXPECT_EQ(q.degreeU(), 2);
-  EXPECT_EQ(q.degreeV(), 1);
+  EXPECT_EQ((Seq{q.eval(3, 0.5), q.degreeU(), q.degreeV()}), (Seq{1 + 2 * 0.5 * 9, 2, 1}));
   q.coefficient(3, 0) = 0.0;
   EXPECT_EQ(q.degreeV(), 1);  // all-zero rows trimmed
   EXPECT_EQ(static_cast<const ERPolynome2Var&>(q).coefficient(7, 7), 0.0);
@@ -279,8 +269,7 @@ TEST(Polynomial, StoredImages) {
   qorv_test::putInt(expected, 16);
   qorv_test::putDouble(expected, 1.5);
   qorv_test::putDouble(expected, -2);
-  EXPECT_EQ(qorv_test::imageOf(p), expected);
-  EXPECT_EQ(p.binaryStoreSize(), 20u);
+  EXPECT_EQ((Seq{qorv_test::imageOf(p), p.binaryStoreSize()}), (Seq{expected, 20u}));
   ERPolynome back;
   ASSERT_EQ(qorv_test::restoreValue(back, expected), 1);
   EXPECT_EQ(back, p);
@@ -304,12 +293,8 @@ TEST(Polynomial, StoredImages) {
 }
 
 TEST(Polynomial, BinomialsAndFactorials) {
-  EXPECT_EQ(Cnp(5, 2), 10.0);
-  EXPECT_EQ(Cnp(20, 3), 1140.0);
-  EXPECT_EQ(Cnp(0, 0), 1.0);
-  EXPECT_EQ(Cnp(-1, 0), 0.0);
-  EXPECT_EQ(Cnp(4, 5), 0.0);
-  EXPECT_EQ(Cnp(4, -1), 0.0);
+  EXPECT_EQ((Seq{Cnp(5, 2), Cnp(20, 3), Cnp(0, 0), Cnp(-1, 0), Cnp(4, 5), Cnp(4, -1)}),
+            (Seq{10.0, 1140.0, 1.0, 0.0, 0.0, 0.0}));
   EXPECT_EQ(Cnp(2000, 1), 2000.0);
   EXPECT_TRUE(std::isinf(Cnp(1099, 549)));
   EXPECT_EQ(TableauDePascal::instance().Cnp(5000), nullptr);
@@ -353,8 +338,7 @@ TEST(Polynomial, ProjectionOnPatches) {
   // The centre of curvature of the vertex: a triple root.
   const double centre[] = {0, 0.5};
   ASSERT_EQ(ProjectionPointOnCpoly(parabola, 2, centre, ERLimites(-1, 1), params), 3);
-  EXPECT_EQ(params[0], 0.0);
-  EXPECT_EQ(params[2], 0.0);
+  EXPECT_EQ((Seq{params[0], params[2]}), (Seq{0.0, 0.0}));
   // A rational unit circle: its centre is equidistant from every point.
   ERTValVector<ERPolynome> circle;
   circle.append(poly({1, 0, -1}));
@@ -379,9 +363,7 @@ TEST(Polynomial, ProjectionOnPatches) {
 // Coefficients from 1e-300 to 1e300: finite roots inside the range, each a sign change or a
 // near-zero of the polynomial, and the same roots for the polynomial scaled by a power of two.
 TEST(Polynomial, ZerosAtEveryMagnitude) {
-  const unsigned seed = qorv_test::seedFor(555);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937 rng(seed);
+  QORV_SEEDED(std::mt19937 rng, 555);
   std::uniform_real_distribution<double> u(-1, 1);
   for (int trial = 0; trial < 3000; ++trial) {
     const int deg = 1 + int(rng() % 12);

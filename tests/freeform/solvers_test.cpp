@@ -7,11 +7,11 @@
 
 #include "qorv/freeform/lu_decomposition.h"
 #include "tests/freeform/freeform_support.h"
+#include "tests/in_order.h"
 
 using namespace qorv;
 
-using QuickAlgebra::ERMatrix;
-using QuickAlgebra::ERVec;
+using QuickAlgebra::ERMatrix, QuickAlgebra::ERVec;
 
 namespace {
 
@@ -68,9 +68,7 @@ TEST(LUDecomp, FactorsSolveInverseDeterminant) {
   EXPECT_EQ(inverse(ERLUDecomp(mat(2, 2, {1, 2, 2, 4}))).length(), 0);
   EXPECT_EQ(solve(swap, ERVec<double>{1, 2, 3}).length(), 0);
 
-  const unsigned seed = qorv_test::seedFor(99);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937 rng(seed);
+  QORV_SEEDED(std::mt19937 rng, 99);
   std::uniform_real_distribution<double> u(-1, 1);
   for (int trial = 0; trial < 200; ++trial) {
     const int n = 1 + trial % 12;
@@ -101,9 +99,7 @@ TEST(LUDecomp, FactorsSolveInverseDeterminant) {
   ERMatrix<double> A = mat(2, 2, {1, 2, 3, 4});
   int* perm = nullptr;
   int parity = 0;
-  EXPECT_EQ(MatriceGaussPivot(A, perm, parity, 1e-20), 1);
-  EXPECT_EQ(perm[0], 1);
-  EXPECT_EQ(parity, -1);
+  EXPECT_EQ((Seq{MatriceGaussPivot(A, perm, parity, 1e-20), perm[0], parity}), (Seq{1, 1, -1}));
   delete[] perm;
 }
 
@@ -124,8 +120,7 @@ TEST(NewtonS, EveryStatus) {
   x = 1;
   solver.SetMaxIter(0);
   s.derivativeCalls = 0;
-  EXPECT_EQ(solver.Resoudre(x, 1e-12), 2);
-  EXPECT_EQ(s.derivativeCalls, 0);
+  EXPECT_EQ((Seq{solver.Resoudre(x, 1e-12), s.derivativeCalls}), (Seq{2, 0}));
   solver.SetMaxIter(2);
   EXPECT_EQ(solver.Resoudre(x, 1e-12), 2);
   Scalar c;
@@ -138,8 +133,7 @@ TEST(NewtonS, EveryStatus) {
   nan.dfn = [](double) { return 1.0; };
   x = 0;
   ERNewtonSSolver ns(&nan, 1e-12, 30);
-  EXPECT_EQ(ns.Resoudre(x, 1e-12), 2);
-  EXPECT_EQ(ns.getNBIter(), 30);
+  EXPECT_EQ((Seq{ns.Resoudre(x, 1e-12), ns.getNBIter()}), (Seq{2, 30}));
   x = 0;
   EXPECT_EQ(ERNewtonSSolver(nullptr, 1e-12, 30).Resoudre(x, 1e-12), 4);
 
@@ -163,8 +157,7 @@ TEST(NewtonM, EveryStatus) {
   lin.jac = [&](const ERVec<double>&) { return A; };
   ERNewtonMSolver solver(&lin, 2, 1e-12, 20);
   ERVec<double> X{5, -7};
-  EXPECT_EQ(solver.Resoudre(X, 1e-10), 1);
-  EXPECT_EQ(solver.getNBIter(), 1);
+  EXPECT_EQ((Seq{solver.Resoudre(X, 1e-10), solver.getNBIter()}), (Seq{1, 1}));
   EXPECT_LT(solver.GetLastCriteria(), 1e-10);
   EXPECT_EQ(solver.Resoudre(X, 1e-10), 0);  // from the solution
   EXPECT_EQ(solver.getNBIter(), 1);
@@ -174,8 +167,7 @@ TEST(NewtonM, EveryStatus) {
   sing.jac = [](const ERVec<double>&) { return mat(2, 2, {1, 2, 2, 4}); };
   ERVec<double> Y{1, 1};
   ERNewtonMSolver s4(&sing, 2, 1e-12, 20);
-  EXPECT_EQ(s4.Resoudre(Y, 1e-10), 4);
-  EXPECT_EQ(s4.getNBIter(), 0);
+  EXPECT_EQ((Seq{s4.Resoudre(Y, 1e-10), s4.getNBIter()}), (Seq{4, 0}));
   Vector nanJ = sing;
   nanJ.jac = [](const ERVec<double>&) { return mat(2, 2, {1, NAN, 0, 1}); };
   EXPECT_EQ(ERNewtonMSolver(&nanJ, 2, 1e-12, 20).Resoudre(Y, 1e-10), 4);
@@ -224,8 +216,7 @@ TEST(NewtonMEx, DampedStatuses) {
   ERVec<double> X{3, 2};
   const int st = solver.Resoudre(X, 1e-5);
   EXPECT_TRUE(st == 0 || st == 1) << st;
-  EXPECT_NEAR(X[0], 1, 1e-4);
-  EXPECT_NEAR(X[1], -0.5, 1e-4);
+  EXPECT_TRUE(Near(Seq{X[0], X[1]}, Seq{1, -0.5}, 1e-4));
   bowl.domain = 0;  // undamped
   ERVec<double> Y{3, 2};
   const int st2 = solver.Resoudre(Y, 1e-5);
@@ -309,15 +300,13 @@ TEST(BezierIntersection, JacobianAndSolve) {
     ERVec<double> a = at, b = at;
     a[j] += 1e-6, b[j] -= 1e-6;
     const ERVec<double> d = (fn.f(a) - fn.f(b)) / 2e-6;
-    EXPECT_NEAR(J(0, j), d[0], 1e-8);
-    EXPECT_NEAR(J(1, j), d[1], 1e-8);
+    EXPECT_TRUE(Near(Seq{J(0, j), J(1, j)}, Seq{d[0], d[1]}, 1e-8));
   }
   FonctionnelleIntersectionDeBezier plain(X1, Y1, W, X2, Y2, W);
   ERVec<double> X{0.9, 0.1};
   const int st = ERNewtonMSolver(&plain, 2, 1e-12, 50).Resoudre(X, 1e-14);
   EXPECT_TRUE(st == 0 || st == 1);
-  EXPECT_NEAR(X[0], 0.5, 1e-14);
-  EXPECT_NEAR(X[1], 0.5, 1e-14);
+  EXPECT_TRUE(Near(Seq{X[0], X[1]}, Seq{0.5, 0.5}, 1e-14));
 }
 
 // The difference derivatives of a scalar objective against the exact ones of a quadratic with
@@ -336,16 +325,11 @@ TEST(FunctorBase, DifferenceGradientAndHessian) {
     const QuickAlgebra::ERVec<double> x({0.7 * s, -1.3 * s});
     const QuickAlgebra::ERVec<double> g = f.gradient(x);
     ASSERT_EQ(g.length(), 2);
-    EXPECT_NEAR(g[0], 6 * x[0] + 2 * x[1] + 5, 1e-7 * s);
-    EXPECT_NEAR(g[1], 2 * x[0] - 2 * x[1], 1e-7 * s);
+    EXPECT_TRUE(Near(Seq{g[0], g[1]}, Seq{6 * x[0] + 2 * x[1] + 5, 2 * x[0] - 2 * x[1]}, 1e-7 * s));
     const QuickAlgebra::ERMatrix<double> H = f.hessian(x);
-    EXPECT_NEAR(H(0, 0), 6, 1e-4 * s);
-    EXPECT_NEAR(H(0, 1), 2, 1e-4 * s);
-    EXPECT_NEAR(H(1, 0), 2, 1e-4 * s);
-    EXPECT_NEAR(H(1, 1), -2, 1e-4 * s);
+    EXPECT_TRUE(Near(Seq{H(0, 0), H(0, 1), H(1, 0), H(1, 1)}, Seq{6, 2, 2, -2}, 1e-4 * s));
   }
   const int before = f.calls;
   const QuickAlgebra::ERVec<double> g = f.gradient(QuickAlgebra::ERVec<double>());
-  EXPECT_EQ(g.length(), 2);
-  EXPECT_EQ(f.calls, before);
+  EXPECT_EQ((Seq{g.length(), f.calls}), (Seq{2, before}));
 }

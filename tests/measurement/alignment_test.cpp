@@ -16,6 +16,7 @@
 #include "qorv/freeform/pole_curves.h"
 #include "qorv/surfaces/bounded_surfaces.h"
 #include "qorv/surfaces/trimmed_surface.h"
+#include "tests/in_order.h"
 #include "tests/surfaces/bounded_draws.h"
 #include "tests/test_seed.h"
 
@@ -182,9 +183,7 @@ TEST(Alignment, RecoversRandomMovesOfEveryKind) {
       {"curved only", {"bore", "sink", "seat", "fillet"}, 1, 1, false},
       {"all, unnamed, enough points to go coarse to fine", {}, 1, 2, false, false, 2000},
   };
-  const unsigned seed = qorv_test::seedFor(40);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 40);
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     for (int trial = 0; trial < 3; ++trial) {
@@ -217,8 +216,7 @@ TEST(Alignment, RecoversRandomMovesOfEveryKind) {
                   1e-9 * (1 + std::fabs(r.z())));
       const double cx = std::cos(a.angles[0]), sy = std::sin(a.angles[1]),
                    cy = std::cos(a.angles[1]);
-      EXPECT_NEAR(m[8], -sy, 1e-12);
-      EXPECT_NEAR(m[10], cy * cx, 1e-12);
+      EXPECT_TRUE(Near(Seq{m[8], m[10]}, Seq{-sy, cy * cx}, 1e-12));
       EXPECT_NEAR(m[3], a.translation[0], 0);
       // One thread or three, the same move to the last bit.
       if (row.perFeature < 1000) continue;
@@ -266,9 +264,7 @@ TEST(Alignment, NoiseStaysWithinTheReportedUncertaintyAndOutliersDoNotMoveIt) {
       {"tukey, 2% outliers, coarse to fine", gmAlignmentOptions::TUKEY, 0.02, false, true, 2000},
       {"turn about Z and shift in XY only", gmAlignmentOptions::HUBER, 0.02, true},
   };
-  const unsigned seed = qorv_test::seedFor(41);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 41);
   std::normal_distribution<double> g;
   int within = 0, total = 0;
   for (const Row& row : rows) {
@@ -353,9 +349,7 @@ TEST(Alignment, NoiseStaysWithinTheReportedUncertaintyAndOutliersDoNotMoveIt) {
 }
 
 TEST(Alignment, FreeDirectionsAreNamed) {
-  const unsigned seed = qorv_test::seedFor(42);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 42);
   // A plain cylinder turns about and slides along its axis.
   const Part part = block(1, ERPmIsometrie3D());
   std::vector<gmMeasuredPoint> bore;
@@ -394,9 +388,7 @@ TEST(Alignment, DatumFramesMatchFramesBuiltByHand) {
   struct Row {
     std::vector<std::string> datums;
   } rows[] = {{{"top", "front", "left"}}, {{"bore", "front", "top"}}, {{"top", "left", "seat"}}};
-  const unsigned seed = qorv_test::seedFor(43);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 43);
   for (const Row& row : rows) {
     SCOPED_TRACE(row.datums[0] + "," + row.datums[1] + "," + row.datums[2]);
     const Part part = block(1, randomMove(rng, 2.0, 100));
@@ -422,9 +414,8 @@ TEST(Alignment, DatumFramesMatchFramesBuiltByHand) {
   for (const ERPoint3D& p : {ERPoint3D(10, 20, 5), ERPoint3D(-300, 7, 1e3)}) {
     const ERVector3D d = p - corner;
     const ERPoint3D x = a.transfo >> p;
-    EXPECT_NEAR(x.x(), d * e3, 1e-9 * (1 + qorv::distance(p, corner)));
-    EXPECT_NEAR(x.y(), -(d * e2), 1e-9 * (1 + qorv::distance(p, corner)));
-    EXPECT_NEAR(x.z(), 30 + d * n, 1e-9 * (1 + qorv::distance(p, corner)));
+    EXPECT_TRUE(Near(Seq{x.x(), x.y(), x.z()}, Seq{d * e3, -(d * e2), 30 + d * n},
+                     1e-9 * (1 + qorv::distance(p, corner))));
   }
   // Bad datums: unknown, not a datum kind, too few points.
   EXPECT_EQ(gmDatumAlignment(part.features, pts, {"top", "nope", "left"}).ok, 0);
@@ -448,9 +439,7 @@ TEST(Alignment, PointsGoToTheNearestFootAsInTheInspection) {
       {"probe in the bore within its radius of the untrimmed top", true, {37, 30, 29.5}, 2, 1.5},
       {"the same naming the bore", true, {37, 30, 29.5}, 2, 0, "bore"},
   };
-  const unsigned seed = qorv_test::seedFor(46);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 46);
   for (const Row& row : rows)
     for (int trial = 0; trial < 4; ++trial) {
       SCOPED_TRACE(std::string(row.name) + ", trial " + std::to_string(trial));
@@ -483,9 +472,8 @@ TEST(Alignment, BadInputGetsItsResult) {
   std::vector<gmMeasuredPoint> pts = sample(part, rng, 10, 0);
   pts[0].centre = ERPoint3D(NAN, 0, 0), pts[1].diameter = NAN, pts[2].feature = "nope";
   const gmAlignment a = gmBestFitAlignment(part.features, pts);
-  EXPECT_EQ(a.ok, 1);
-  EXPECT_EQ(a.used, static_cast<int>(pts.size()) - 3);
-  EXPECT_EQ(gmBestFitAlignment({}, pts).ok, 0);
+  EXPECT_EQ((Seq{a.ok, a.used, gmBestFitAlignment({}, pts).ok}),
+            (Seq{1, static_cast<int>(pts.size()) - 3, 0}));
   EXPECT_EQ(gmBestFitAlignment(part.features, {}).ok, 0);
 }
 
@@ -505,9 +493,7 @@ TEST(Alignment, ReferencePointsRecoverMovesInBuiltFrames) {
       {"3-2-1 and more, noisy", {"xyz", "yz", "z", "z"}, true, 1.0, 1e4, 1e-3},
   };
   const ERPoint3D local[4] = {{0, 0, 0}, {400, 10, 5}, {150, 250, -20}, {380, 230, 40}};
-  const unsigned seed = qorv_test::seedFor(45);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 45);
   std::normal_distribution<double> g;
   for (const Row& row : rows)
     for (int mirrored = 0; mirrored < 2; ++mirrored)

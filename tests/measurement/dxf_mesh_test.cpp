@@ -18,11 +18,11 @@
 #include "qorv/measurement/mesh_builder.h"
 #include "qorv/measurement/sampling_lists.h"
 #include "qorv/surfaces/parametric_surface.h"
+#include "tests/in_order.h"
 #include "tests/object_images.h"
 #include "tests/test_seed.h"
 
-using QuickAlgebra::ERVec;
-using qorv_test::Bytes;
+using qorv_test::Bytes, QuickAlgebra::ERVec;
 
 namespace {
 
@@ -57,10 +57,13 @@ std::vector<Read> readAll(const std::string& text, int times = 1) {
 }
 
 // The layout of the format's simplest writer: VERTEX, layer, 10, 20, 30, then the next group.
-std::string simpleFile(const std::vector<ERPoint3D>& pts, bool bulgeOnSecond, const char* eol = "\n") {
+std::string simpleFile(const std::vector<ERPoint3D>& pts, bool bulgeOnSecond,
+                       const char* eol = "\n") {
   std::ostringstream s;
   s.precision(17);
-  auto pair = [&](const std::string& code, const std::string& value) { s << code << eol << value << eol; };
+  auto pair = [&](const std::string& code, const std::string& value) {
+    s << code << eol << value << eol;
+  };
   pair("0", "SECTION");
   pair("2", "ENTITIES");
   pair("0", "POLYLINE");
@@ -111,10 +114,12 @@ class CylinderPatch : public ERAnyBoundedSurface {
   t_SmartPtr<ERFiniteEntity3DWF> getEntityIsoV(double) const override { return nullptr; }
   double upperEstimateInU() const override { return R_ * (u1_ - u0_); }
   double upperEstimateInV() const override { return v1_ - v0_; }
-  int SplitInU(t_SmartPtr<ERAnyBoundedSurface>&, t_SmartPtr<ERAnyBoundedSurface>&, double) const override {
+  int SplitInU(t_SmartPtr<ERAnyBoundedSurface>&, t_SmartPtr<ERAnyBoundedSurface>&,
+               double) const override {
     return 0;
   }
-  int SplitInV(t_SmartPtr<ERAnyBoundedSurface>&, t_SmartPtr<ERAnyBoundedSurface>&, double) const override {
+  int SplitInV(t_SmartPtr<ERAnyBoundedSurface>&, t_SmartPtr<ERAnyBoundedSurface>&,
+               double) const override {
     return 0;
   }
   ERObject* getCopy() const override { return new CylinderPatch(*this); }
@@ -127,16 +132,15 @@ class CylinderPatch : public ERAnyBoundedSurface {
 }  // namespace
 
 TEST(DxfInput, TheSimpleLayoutPointByPoint) {
-  const std::vector<ERPoint3D> pts = {{1, 2, 3}, {4.5, -6.25, 0}, {1e-310, -1.7976931348623157e308, 0.1}};
+  const std::vector<ERPoint3D> pts = {
+      {1, 2, 3}, {4.5, -6.25, 0}, {1e-310, -1.7976931348623157e308, 0.1}};
   for (const char* eol : {"\n", "\r\n"}) {
     const auto r = readAll(simpleFile(pts, true, eol), 2);
     ASSERT_TRUE(r[0].ok) << r[0].reason;
     ASSERT_EQ(r[0].points.size(), 3u);
     for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(r[0].points[i], pts[i]) << i;
     // Only one polyline: the second read says so and gives nothing.
-    EXPECT_FALSE(r[1].ok);
-    EXPECT_TRUE(r[1].points.empty());
-    EXPECT_FALSE(r[1].reason.empty());
+    EXPECT_EQ((Seq{r[1].ok, r[1].points.empty(), r[1].reason.empty()}), (Seq{false, true, false}));
   }
 }
 
@@ -144,10 +148,13 @@ TEST(DxfInput, WhatRealWritersAdd) {
   // Handles, owners, subclass markers, padded codes, keywords with trailing blanks, a layer named
   // like a keyword, 2D vertices taking the polyline's elevation, a long comment line.
   const std::string file =
-      "999\n" + std::string(10000, 'c') + "\n  0\nSECTION\n  2\nENTITIES  \n  0\nPOLYLINE\n  5\n1F\n"
-      "330\n1A\n100\nAcDbEntity\n  8\nVERTEX\n100\nAcDb2dPolyline\n 66\n     1\n 10\n0.0\n 20\n0.0\n"
+      "999\n" + std::string(10000, 'c') +
+      "\n  0\nSECTION\n  2\nENTITIES  \n  0\nPOLYLINE\n  5\n1F\n"
+      "330\n1A\n100\nAcDbEntity\n  8\nVERTEX\n100\nAcDb2dPolyline\n 66\n     1\n 10\n0.0\n "
+      "20\n0.0\n"
       " 30\n7.5\n  0\nVERTEX \n  5\n20\n330\n1F\n100\nAcDbVertex\n  8\nSEQEND\n 10\n1.5\n 20\n-2\n"
-      " 42\n1.0\n  0\nVERTEX\n 10\n3\n 20\n4\n 30\n5\n 70\n    32\n  0\nSEQEND\n  5\n21\n  0\nENDSEC\n";
+      " 42\n1.0\n  0\nVERTEX\n 10\n3\n 20\n4\n 30\n5\n 70\n    32\n  0\nSEQEND\n  5\n21\n  "
+      "0\nENDSEC\n";
   const auto r = readAll(file);
   ASSERT_TRUE(r[0].ok) << r[0].reason;
   ASSERT_EQ(r[0].points.size(), 2u);
@@ -179,7 +186,7 @@ TEST(DxfInput, BadFilesSayWhyAndGiveNothing) {
       std::string(good).replace(good.find("4\n"), 1, "4x"),     // not a number
       std::string(good).replace(good.find("4\n"), 1, "1e999"),  // overflow
       std::string(good).replace(good.find("4\n"), 1, "nan"),
-      std::string(good).replace(good.find("20\n5"), 2, "2O"),   // a group code that is not one
+      std::string(good).replace(good.find("20\n5"), 2, "2O"),  // a group code that is not one
       "AutoCAD Binary DXF\r\n\x1a" + std::string("\0\x01\x02POLYLINE\n\xff\xfe", 14),
   };
   for (std::size_t i = 0; i < bad.size(); ++i) {
@@ -196,7 +203,8 @@ TEST(DxfInput, BadFilesSayWhyAndGiveNothing) {
   const auto tiny = readAll(std::string(good).replace(good.find("4\n"), 1, "1e-400"));
   ASSERT_TRUE(tiny[0].ok);
   EXPECT_EQ(tiny[0].points[1].x(), 0.0);
-  const auto longLine = readAll(std::string(good).replace(good.find("4\n"), 1, "4" + std::string(5000, '0')));
+  const auto longLine =
+      readAll(std::string(good).replace(good.find("4\n"), 1, "4" + std::string(5000, '0')));
   EXPECT_FALSE(longLine[0].ok);
 
   // Random damage never crashes and never returns more points than vertices in the file.
@@ -250,8 +258,7 @@ TEST(SurfaceSampling, SmashRefinesCurvedAndLeavesStraight) {
   nan.append(ERPoint3D(q, q, q), ERPoint2D(q, 0));
   nan.append(cyl(2.0, 0.0), ERPoint2D(2.0, 0.0));
   nan.Smash(cyl, 1e-9);
-  EXPECT_EQ(nan.entries(), 2);
-  EXPECT_EQ(ERPoint23List().toVec().length(), 0);
+  EXPECT_EQ((Seq{nan.entries(), ERPoint23List().toVec().length()}), (Seq{2, 0}));
 }
 
 TEST(SurfaceSampling, StoredPairsByteForByte) {
@@ -265,8 +272,7 @@ TEST(SurfaceSampling, StoredPairsByteForByte) {
   b.insert(b.end(), {32, 0, 0, 0});
   const Bytes uv = qorv_test::doubles({0.5, 0.25, 0.75, 1});
   b.insert(b.end(), uv.begin(), uv.end());
-  EXPECT_EQ(qorv_test::imageOf(v), b);
-  EXPECT_EQ(v.binaryStoreSize(), b.size());
+  EXPECT_EQ((Seq{qorv_test::imageOf(v), v.binaryStoreSize()}), (Seq{b, b.size()}));
   ERVecPoint23 back;
   qorv_test::restoreFrom(back, b);
   EXPECT_TRUE(back == v);
@@ -289,20 +295,19 @@ TEST(MeshBuilder, CollectsTheIsoLinesOfASurface) {
     int begins = 0, ends = 0;
     std::vector<ERVec<ERPoint3D>> lines;
   } mesh;
-  EXPECT_EQ(mesh.display_quality(), 21);
-  EXPECT_EQ(gmProcessMesh(5, 0.1).display_quality(), 5);
+  EXPECT_EQ((Seq{mesh.display_quality(), gmProcessMesh(5, 0.1).display_quality()}), (Seq{21, 5}));
   EXPECT_EQ(mesh.v_density(), 2);
   const CylinderPatch cyl(1.0, 0.0, M_PI / 2, 0.0, 2.0);
   mesh.tessellate(cyl);
-  EXPECT_EQ(mesh.begins, 1);
-  EXPECT_EQ(mesh.ends, 1);
+  EXPECT_EQ((Seq{mesh.begins, mesh.ends}), (Seq{1, 1}));
   // Four rulings in u (two points each), then three arcs in v sampled within the deviation.
   ASSERT_EQ(mesh.lines.size(), 7u);
   for (int i = 0; i < 4; ++i) EXPECT_EQ(mesh.lines[i].length(), 2);
   for (int i = 4; i < 7; ++i) {
     const ERVec<ERPoint3D>& arc = mesh.lines[i];
     ASSERT_GT(arc.length(), 2);
-    for (int k = 0; k < arc.length(); ++k) EXPECT_NEAR(std::hypot(arc[k].x(), arc[k].y()), 1.0, 1e-12);
+    for (int k = 0; k < arc.length(); ++k)
+      EXPECT_NEAR(std::hypot(arc[k].x(), arc[k].y()), 1.0, 1e-12);
     for (int k = 0; k + 1 < arc.length(); ++k) {
       const double chord = qorv::distance(arc[k], arc[k + 1]);
       EXPECT_LE(1 - std::sqrt(1 - chord * chord / 4), 1e-3 * (1 + 1e-9));
@@ -327,7 +332,8 @@ TEST(DxfInput, FilesOfAnotherWriter) {
       "    doc.modelspace().add_polyline3d(pts)\n"
       "    doc.saveas(d + '_' + v + '.dxf')\n"
       "doc = ezdxf.new('R2000')\n"
-      "doc.modelspace().add_lwpolyline([(0.5, 1.5), (2, 3, 0, 0, 0.4), (-1, 7)], dxfattribs={'elevation': 2.25})\n"
+      "doc.modelspace().add_lwpolyline([(0.5, 1.5), (2, 3, 0, 0, 0.4), (-1, 7)], "
+      "dxfattribs={'elevation': 2.25})\n"
       "doc.saveas(d + '_lw.dxf')\n";
   const std::string scriptPath = dir + ".py";
   std::ofstream(scriptPath) << script;
@@ -342,15 +348,15 @@ TEST(DxfInput, FilesOfAnotherWriter) {
     ERVec<ERPoint3D> pts;
     ASSERT_TRUE(in.read(pts)) << v << ": " << in.reason();
     ASSERT_EQ(pts.length(), 3) << v;
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(pts[i], expected[static_cast<std::size_t>(i)]) << v << " " << i;
+    for (int i = 0; i < 3; ++i)
+      EXPECT_EQ(pts[i], expected[static_cast<std::size_t>(i)]) << v << " " << i;
     std::remove((dir + v).c_str());
   }
   gmInDXF lw((dir + "_lw.dxf").c_str());
   ERVec<ERPoint3D> pts;
   ASSERT_TRUE(lw.read(pts)) << lw.reason();
   ASSERT_EQ(pts.length(), 3);
-  EXPECT_EQ(pts[1], ERPoint3D(2, 3, 2.25));
-  EXPECT_EQ(pts[2], ERPoint3D(-1, 7, 2.25));
+  EXPECT_EQ((Seq{pts[1], pts[2]}), (Seq{ERPoint3D(2, 3, 2.25), ERPoint3D(-1, 7, 2.25)}));
   std::remove((dir + "_lw.dxf").c_str());
   std::remove(scriptPath.c_str());
 }

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/in_order.h"
 #include "tests/test_seed.h"
 
 namespace {
@@ -142,9 +143,7 @@ std::vector<std::array<double, 3>> designed(const Designed& d, int& nUpper, int&
 }
 
 TEST(FormMinimumZone, KnownZonesInEveryFrame) {
-  const unsigned seed = qorv_test::seedFor(4101);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 4101);
   const Designed table[] = {
       {gmForm::LINE2D, gmForm::MINIMUM_ZONE, "straightness", 0.1},
       {gmForm::PLANE, gmForm::MINIMUM_ZONE, "flatness", 0.05},
@@ -245,9 +244,7 @@ gmFormElement perturbed(const gmFormElement& e, double eps, double size, std::mt
 
 // Every association on noisy sets: no element nearby does better than the one found.
 TEST(FormAssociations, RandomSetsAreCertifiedAndNoNearbyElementDoesBetter) {
-  const unsigned seed = qorv_test::seedFor(4102);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 4102);
   std::uniform_real_distribution<double> u(-1, 1);
   struct Case {
     gmForm::Kind kind;
@@ -344,9 +341,7 @@ TEST(FormAssociations, RandomSetsAreCertifiedAndNoNearbyElementDoesBetter) {
 
 // The plane's minimum zone against every direction: a dense net of normals, each refined.
 TEST(FormMinimumZone, FlatnessAgainstASearchOverDirections) {
-  const unsigned seed = qorv_test::seedFor(4103);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 4103);
   std::uniform_real_distribution<double> u(-1, 1);
   for (int trial = 0; trial < 4; ++trial) {
     std::vector<ERPoint3D> pts;
@@ -383,9 +378,7 @@ TEST(FormMinimumZone, FlatnessAgainstASearchOverDirections) {
 }
 
 TEST(FormLeastSquares, ExactElementsRecoveredOnArcsAndFarOff) {
-  const unsigned seed = qorv_test::seedFor(4104);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 4104);
   std::uniform_real_distribution<double> u(-1, 1);
   for (gmForm::Kind k :
        {gmForm::CIRCLE2D, gmForm::CIRCLE3D, gmForm::SPHERE, gmForm::CYLINDER, gmForm::CONE}) {
@@ -482,17 +475,14 @@ TEST(FormSize, InscribedCircumscribedAndTwoPointAgainstHandComputations) {
   const gmFormResult e = gmFit(ellipse, gmForm::CIRCLE2D, gmForm::LEAST_SQUARES);
   double lo = 0, hi = 0;
   ASSERT_TRUE(gmTwoPointSize(ellipse, e, lo, hi));
-  EXPECT_NEAR(lo, 2, 1e-12);
-  EXPECT_NEAR(hi, 4, 1e-12);
+  EXPECT_TRUE(Near(Seq{lo, hi}, Seq{2, 4}, 1e-12));
 }
 
 // A cylinder's two-point sizes section by section (rings one apart, beyond the axial band that
 // pairs points; 36 points each, every one with its opposite): a taper 10 to 10.2, an oval of
 // axes 10.1 and 9.9; in every frame.
 TEST(FormSizes, CylinderTwoPointSizesPerSection) {
-  const unsigned seed = qorv_test::seedFor(4103);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 4103);
   for (const double oval : {0.0, 0.05})
     for (int frame = 0; frame < 4; ++frame) {
       const Placement P = placement(frame, false, rng);

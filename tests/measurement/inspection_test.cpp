@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "qorv/surfaces/bounded_surfaces.h"
+#include "tests/in_order.h"
 #include "tests/surfaces/bounded_draws.h"
 #include "tests/test_seed.h"
 
@@ -30,25 +31,44 @@ ERPmIsometrie3D randomFrame(std::mt19937_64& rng, double offset, bool mayMirror 
 }
 
 // A feature of the kind with random limits: angle windows anywhere on the circle.
-gmInspectionFeature randomFeature(gmInspectionFeature::Kind kind, std::mt19937_64& rng, double scale) {
+gmInspectionFeature randomFeature(gmInspectionFeature::Kind kind, std::mt19937_64& rng,
+                                  double scale) {
   std::uniform_real_distribution<double> u(0.0, 1.0);
   const ERPmIsometrie3D frame = randomFrame(rng, 100 * scale);
   const auto material = rng() % 2 ? gmInspectionFeature::INSIDE : gmInspectionFeature::OUTSIDE;
-  const double a0 = -2 * kPi + 4 * kPi * u(rng), a1 = a0 + (rng() % 4 == 0 ? 2 * kPi : 0.2 + 5.5 * u(rng));
+  const double a0 = -2 * kPi + 4 * kPi * u(rng),
+               a1 = a0 + (rng() % 4 == 0 ? 2 * kPi : 0.2 + 5.5 * u(rng));
   switch (kind) {
     case gmInspectionFeature::PLANE:
-      return {"f", kind, frame, 0, 0, -scale * u(rng), scale * u(rng), -scale * u(rng), scale * u(rng), material, -1, 1};
+      return {"f",
+              kind,
+              frame,
+              0,
+              0,
+              -scale * u(rng),
+              scale * u(rng),
+              -scale * u(rng),
+              scale * u(rng),
+              material,
+              -1,
+              1};
     case gmInspectionFeature::CYLINDER:
-      return {"f", kind, frame, scale * (0.2 + u(rng)), 0, a0, a1, -scale * u(rng), scale * u(rng), material, -1, 1};
+      return {"f", kind, frame,           scale * (0.2 + u(rng)), 0,
+              a0,  a1,   -scale * u(rng), scale * u(rng),         material,
+              -1,  1};
     case gmInspectionFeature::CONE:
-      return {"f", kind, frame, 0.1 + 1.3 * u(rng), 0, a0, a1, scale * u(rng), scale * (1 + u(rng)), material, -1, 1};
+      return {"f", kind, frame,          0.1 + 1.3 * u(rng),   0,
+              a0,  a1,   scale * u(rng), scale * (1 + u(rng)), material,
+              -1,  1};
     case gmInspectionFeature::SPHERE: {
-      const double b0 = -kPi / 2 + kPi * u(rng) * 0.9, b1 = std::min(kPi / 2, b0 + 0.1 + kPi * u(rng));
+      const double b0 = -kPi / 2 + kPi * u(rng) * 0.9,
+                   b1 = std::min(kPi / 2, b0 + 0.1 + kPi * u(rng));
       return {"f", kind, frame, scale * (0.2 + u(rng)), 0, a0, a1, b0, b1, material, -1, 1};
     }
     case gmInspectionFeature::TORUS: {
       const double R = scale * (1 + u(rng)), r = R * (0.05 + 0.9 * u(rng));
-      const double b0 = -3 * kPi + 4 * kPi * u(rng), b1 = b0 + (rng() % 4 == 0 ? 2 * kPi : 0.2 + 5.5 * u(rng));
+      const double b0 = -3 * kPi + 4 * kPi * u(rng),
+                   b1 = b0 + (rng() % 4 == 0 ? 2 * kPi : 0.2 + 5.5 * u(rng));
       return {"f", kind, frame, R, r, a0, a1, b0, b1, material, -1, 1};
     }
     case gmInspectionFeature::SURFACE:
@@ -72,7 +92,8 @@ double sampledDistance(const gmInspectionFeature& f, const ERPoint3D& p) {
     bool moved = false;
     for (int du = -1; du <= 1; ++du)
       for (int dv = -1; dv <= 1; ++dv) {
-        const double u = std::clamp(bu + du * hu, f.u0(), f.u1()), v = std::clamp(bv + dv * hv, f.v0(), f.v1());
+        const double u = std::clamp(bu + du * hu, f.u0(), f.u1()),
+                     v = std::clamp(bv + dv * hv, f.v0(), f.v1());
         const double d = qorv::distance(f.point(u, v), p);
         if (d < best) best = d, bu = u, bv = v, moved = true;
       }
@@ -84,14 +105,13 @@ double sampledDistance(const gmInspectionFeature& f, const ERPoint3D& p) {
 }  // namespace
 
 TEST(InspectionFeature, FootIsTheNearestPointOfThePatch) {
-  const std::uint64_t seed = qorv_test::seedFor(2801);
-  SCOPED_TRACE(seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 2801);
   std::normal_distribution<double> g;
   for (int kind = 0; kind < 5; ++kind) {
     for (int round = 0; round < 60; ++round) {
       const double scale = std::pow(10.0, static_cast<double>(rng() % 7) - 3.0);
-      const gmInspectionFeature f = randomFeature(static_cast<gmInspectionFeature::Kind>(kind), rng, scale);
+      const gmInspectionFeature f =
+          randomFeature(static_cast<gmInspectionFeature::Kind>(kind), rng, scale);
       ASSERT_EQ(f.problem(), "") << kind;
       const ERPoint3D centre = f.frame().origine();
       for (int k = 0; k < 8; ++k) {
@@ -115,9 +135,7 @@ TEST(InspectionFeature, FootIsTheNearestPointOfThePatch) {
 // Among many features (boxes overlapping, exact copies tying), the box-ordered search finds
 // the feature every foot search finds: the nearest foot, the lowest index among equal ones.
 TEST(InspectionFeature, NearestAmongManyIsTheExhaustiveOne) {
-  const std::uint64_t seed = qorv_test::seedFor(2807);
-  SCOPED_TRACE(seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 2807);
   std::normal_distribution<double> g;
   for (int round = 0; round < 12; ++round) {
     const double scale = std::pow(10.0, static_cast<double>(rng() % 7) - 3.0);
@@ -161,16 +179,16 @@ TEST(InspectionFeature, NearestAmongManyIsTheExhaustiveOne) {
 // A feature over a bounded surface finds the same foot as the closed form of the same patch,
 // beside the patch (its border) as well as over it.
 TEST(InspectionFeature, AnyBoundedSurfaceAgreesWithTheClosedForm) {
-  const std::uint64_t seed = qorv_test::seedFor(2804);
-  SCOPED_TRACE(seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 2804);
   std::uniform_real_distribution<double> u(0.0, 1.0);
   std::normal_distribution<double> g;
   for (int round = 0; round < 40; ++round) {
     // Right-handed: a mirrored bounded cylinder's normal points away from its axis.
     const ERPmIsometrie3D frame = randomFrame(rng, 50, false);
-    const double h = 1 + 10 * u(rng), R = 1 + 5 * u(rng), a1 = -kPi + 2 * kPi * u(rng), a2 = a1 + 0.5 + 5 * u(rng);
-    const t_SmartPtr<ERAnyBoundedSurface> cyl(new ERBoundedCylinder(frame, h, R, ERRadian(a1), ERRadian(a2)));
+    const double h = 1 + 10 * u(rng), R = 1 + 5 * u(rng), a1 = -kPi + 2 * kPi * u(rng),
+                 a2 = a1 + 0.5 + 5 * u(rng);
+    const t_SmartPtr<ERAnyBoundedSurface> cyl(
+        new ERBoundedCylinder(frame, h, R, ERRadian(a1), ERRadian(a2)));
     // The bounded cylinder's normal points to its axis: out of the material of a bore.
     const gmInspectionFeature generic("g", cyl, false, -1, 1);
     const gmInspectionFeature closed("c", gmInspectionFeature::CYLINDER, frame, R, 0, a1, a2, -h, h,
@@ -183,7 +201,8 @@ TEST(InspectionFeature, AnyBoundedSurfaceAgreesWithTheClosedForm) {
       ERVector3D n1, n2;
       if (!closed.foot(p, f1, n1)) continue;
       ASSERT_EQ(generic.foot(p, f2, n2), 1);
-      EXPECT_NEAR(qorv::distance(p, f2), qorv::distance(p, f1), 1e-9 * (R + h)) << round << " " << k;
+      EXPECT_NEAR(qorv::distance(p, f2), qorv::distance(p, f1), 1e-9 * (R + h))
+          << round << " " << k;
       EXPECT_NEAR(qorv::distance(f1, f2), 0, 1e-6 * (R + h)) << round << " " << k;
       EXPECT_GT(n1 * n2, 0.999);
     }
@@ -205,14 +224,13 @@ TEST(InspectionFeature, ConeSurfaceFindsTheInteriorFoot) {
 }
 
 TEST(Inspection, KnownDeviationsComeBack) {
-  const std::uint64_t seed = qorv_test::seedFor(2802);
-  SCOPED_TRACE(seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 2802);
   std::uniform_real_distribution<double> u(0.0, 1.0);
   for (int kind = 0; kind < 5; ++kind) {
     for (int round = 0; round < 100; ++round) {
       const double scale = std::pow(10.0, static_cast<double>(rng() % 5) - 2.0);
-      const gmInspectionFeature f = randomFeature(static_cast<gmInspectionFeature::Kind>(kind), rng, scale);
+      const gmInspectionFeature f =
+          randomFeature(static_cast<gmInspectionFeature::Kind>(kind), rng, scale);
       const gmInspection inspection({f});
       const double a = f.u0() + (0.2 + 0.6 * u(rng)) * (f.u1() - f.u0());
       const double b = f.v0() + (0.2 + 0.6 * u(rng)) * (f.v1() - f.v0());
@@ -241,10 +259,11 @@ TEST(Inspection, KnownDeviationsComeBack) {
 TEST(Inspection, StatisticsFitsAndThreads) {
   // A bore of radius 10 measured with a three-lobed form of 0.01 and an offset of 0.004.
   const ERPmIsometrie3D frame = ERChgRepere3D(ERVector3D(1, 2, 3), ERPoint3D(5, -7, 11));
-  const gmInspectionFeature bore("bore", gmInspectionFeature::CYLINDER, frame, 10, 0, 0, 2 * kPi, 0, 20,
-                                 gmInspectionFeature::OUTSIDE, -0.012, 0.012);
-  const gmInspectionFeature ball("ball", gmInspectionFeature::SPHERE, ERChgRepere3D(ERVector3D(0, 0, 1), ERPoint3D(100, 0, 0)),
-                                 5, 0, 0, 2 * kPi, -kPi / 2, kPi / 2, gmInspectionFeature::INSIDE, -0.1, 0.1);
+  const gmInspectionFeature bore("bore", gmInspectionFeature::CYLINDER, frame, 10, 0, 0, 2 * kPi, 0,
+                                 20, gmInspectionFeature::OUTSIDE, -0.012, 0.012);
+  const gmInspectionFeature ball(
+      "ball", gmInspectionFeature::SPHERE, ERChgRepere3D(ERVector3D(0, 0, 1), ERPoint3D(100, 0, 0)),
+      5, 0, 0, 2 * kPi, -kPi / 2, kPi / 2, gmInspectionFeature::INSIDE, -0.1, 0.1);
   const gmInspection inspection({bore, ball});
   std::vector<gmMeasuredPoint> pts;
   std::vector<double> devs;
@@ -274,15 +293,15 @@ TEST(Inspection, StatisticsFitsAndThreads) {
   // Two passes over the known deviations.
   double mean = 0, lo = HUGE_VAL, hi = -HUGE_VAL;
   int out = 0;
-  for (double d : devs) mean += d, lo = std::min(lo, d), hi = std::max(hi, d), out += (d < -0.012 || d > 0.012);
+  for (double d : devs)
+    mean += d, lo = std::min(lo, d), hi = std::max(hi, d), out += (d < -0.012 || d > 0.012);
   mean /= static_cast<double>(devs.size());
   double var = 0;
   for (double d : devs) var += (d - mean) * (d - mean);
   var /= static_cast<double>(devs.size() - 1);
   EXPECT_EQ(s[0].stats.num_projected(), 3000);
-  EXPECT_NEAR(s[0].stats.mean(), mean, 1e-12);
-  EXPECT_NEAR(s[0].stats.standard_deviation(), std::sqrt(var), 1e-12);
-  EXPECT_NEAR(s[0].stats.min_value(), lo, 1e-12);
+  EXPECT_TRUE(Near(Seq{s[0].stats.mean(), s[0].stats.standard_deviation(), s[0].stats.min_value()},
+                   Seq{mean, std::sqrt(var), lo}, 1e-12));
   EXPECT_NEAR(s[0].stats.max_value(), hi, 1e-12);
   EXPECT_EQ(s[0].outOfTolerance, out);
   // The bore's fitted radius: 10 less the mean offset (more material, a smaller hole); the form
@@ -294,8 +313,7 @@ TEST(Inspection, StatisticsFitsAndThreads) {
   // Least squares tilts the axis a little with the random sampling: the spread is near 0.02.
   EXPECT_NEAR(s[0].formError, 0.02, 3e-3);
   EXPECT_GE(s[0].iterations, 1);
-  EXPECT_EQ(s[1].stats.num_projected(), 0);
-  EXPECT_EQ(s[1].fitted, 0);
+  EXPECT_EQ((Seq{s[1].stats.num_projected(), s[1].fitted}), (Seq{0, 0}));
 
   // Exact fits: points on a sphere, a cylinder and a plane in a turned frame.
   std::vector<ERPoint3D> sphere, cylinder, plane;
@@ -309,9 +327,8 @@ TEST(Inspection, StatisticsFitsAndThreads) {
   double radius = 5, form = 1;
   int iterations = 0;
   ASSERT_EQ(gmFitSphere(sphere, c, radius, form, iterations), 1);
-  EXPECT_NEAR(qorv::distance(c, ERPoint3D(100.25, 0, 0)), 0, 1e-9);
-  EXPECT_NEAR(radius, 5, 1e-9);
-  EXPECT_NEAR(form, 0, 1e-9);
+  EXPECT_TRUE(
+      Near(Seq{qorv::distance(c, ERPoint3D(100.25, 0, 0)), radius, form}, Seq{0, 5, 0}, 1e-9));
   ERPoint3D axisPoint = frame.origine() + ERVector3D(0.1, 0, 0);
   ERVector3D axis = frame.getVector(Coord3D::Z) + ERVector3D(0.01, 0, 0);
   radius = 9.9;
@@ -322,8 +339,7 @@ TEST(Inspection, StatisticsFitsAndThreads) {
   ERPoint3D centroid;
   ERVector3D normal = frame.getVector(Coord3D::Z);
   ASSERT_EQ(gmFitPlane(plane, centroid, normal, form), 1);
-  EXPECT_NEAR(normal * frame.getVector(Coord3D::Z), 1, 1e-12);
-  EXPECT_NEAR(form, 0, 1e-12);
+  EXPECT_TRUE(Near(Seq{normal * frame.getVector(Coord3D::Z), form}, Seq{1, 0}, 1e-12));
   EXPECT_EQ(gmFitPlane({ERPoint3D(), ERPoint3D(1, 0, 0)}, centroid, normal, form), 0);
 }
 
@@ -344,14 +360,10 @@ TEST(Inspection, MeasuredPointsAsCmmSoftwareWritesThem) {
   std::vector<gmSkippedLine> skipped;
   gmReadMeasuredPoints(in, pts, skipped);
   ASSERT_EQ(pts.size(), 3u);
-  EXPECT_EQ(pts[0].id, "p1");
-  EXPECT_EQ(pts[0].centre, ERPoint3D(1.5, 2, 3));
-  EXPECT_EQ(pts[0].line, 4);
+  EXPECT_EQ((Seq{pts[0].id, pts[0].centre, pts[0].line}), (Seq{"p1", ERPoint3D(1.5, 2, 3), 4}));
   EXPECT_LT(pts[0].diameter, 0);
-  EXPECT_EQ(pts[1].feature, "bore");
-  EXPECT_EQ(pts[1].diameter, 2.5);
-  EXPECT_EQ(pts[2].centre, ERPoint3D(-1000, 2, 3));
-  EXPECT_EQ(pts[2].feature, "");
+  EXPECT_EQ((Seq{pts[1].feature, pts[1].diameter, pts[2].centre, pts[2].feature}),
+            (Seq{"bore", 2.5, ERPoint3D(-1000, 2, 3), ""}));
   ASSERT_EQ(skipped.size(), 5u);
   const long lines[] = {6, 7, 8, 9, 10};
   for (std::size_t i = 0; i < 5; ++i) {
@@ -359,12 +371,13 @@ TEST(Inspection, MeasuredPointsAsCmmSoftwareWritesThem) {
     EXPECT_FALSE(skipped[i].reason.empty());
   }
   // Unknown features, no foot, no diameter: skipped with the reason, never fatal.
-  const gmInspection inspection({gmInspectionFeature("bore", gmInspectionFeature::CYLINDER,
-                                                     ERChgRepere3D(ERVector3D(0, 0, 1), ERPoint3D()), 5, 0, 0,
-                                                     2 * kPi, 0, 10, gmInspectionFeature::OUTSIDE, -1, 1)});
+  const gmInspection inspection({gmInspectionFeature(
+      "bore", gmInspectionFeature::CYLINDER, ERChgRepere3D(ERVector3D(0, 0, 1), ERPoint3D()), 5, 0,
+      0, 2 * kPi, 0, 10, gmInspectionFeature::OUTSIDE, -1, 1)});
   gmMeasuredPoint m;
   m.feature = "nope";
-  EXPECT_NE(inspection.skipReason(inspection.inspect(m, 1), m).find("unknown feature"), std::string::npos);
+  EXPECT_NE(inspection.skipReason(inspection.inspect(m, 1), m).find("unknown feature"),
+            std::string::npos);
   m.feature = "bore";
   m.centre = ERPoint3D(0, 0, 5);  // on the axis
   EXPECT_EQ(inspection.inspect(m, 1).feature, -1);

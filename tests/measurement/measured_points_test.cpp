@@ -10,22 +10,25 @@
 #include <gtest/gtest.h>
 
 #include "qorv/measurement/measured_points.h"
+#include "tests/in_order.h"
 
 namespace {
 
 // Every numeric spelling against strtod itself (the C locale is the test's own).
 TEST(MeasuredPoints, ANumberIsWhatStrtodTakesForTheWholeField) {
-  const char* fields[] = {"1",     "-1",     "+1",     "+-3.0",  "++1",    "-+1",   "--1",    "+-nan",
-                          "nan",   "-inf",   "+inf",   "Infinity", "1e5",  "1E+5",  "1e",     "1e+",
-                          ".5",    "5.",     ".",      "",       " ",      "1 2",   "1,5",    "1.5mm",
-                          "0x1p3", "-0x1.8p1", "0x",   "0x+1",   "0x-1",   "1e999", "-1e999", "1e-400",
-                          "  7  ", "\t8",    "1_000",  "١",      "nan(0)", "0X1P-2", "00012",  "1.2.3"};
+  const char* fields[] = {"1",     "-1",     "+1",     "+-3.0",  "++1",      "-+1", "--1",
+                          "+-nan", "nan",    "-inf",   "+inf",   "Infinity", "1e5", "1E+5",
+                          "1e",    "1e+",    ".5",     "5.",     ".",        "",    " ",
+                          "1 2",   "1,5",    "1.5mm",  "0x1p3",  "-0x1.8p1", "0x",  "0x+1",
+                          "0x-1",  "1e999",  "-1e999", "1e-400", "  7  ",    "\t8", "1_000",
+                          "١",     "nan(0)", "0X1P-2", "00012",  "1.2.3"};
   for (const char* f : fields) {
     char* end = nullptr;
     std::string trimmed(f);
     trimmed.erase(0, trimmed.find_first_not_of(" \t"));
-    trimmed.erase(trimmed.find_last_not_of(" \t") + 1 > trimmed.size() ? trimmed.size()
-                                                                        : trimmed.find_last_not_of(" \t") + 1);
+    trimmed.erase(trimmed.find_last_not_of(" \t") + 1 > trimmed.size()
+                      ? trimmed.size()
+                      : trimmed.find_last_not_of(" \t") + 1);
     const double expected = std::strtod(trimmed.c_str(), &end);
     const bool whole = !trimmed.empty() && *end == '\0';
     double v = 12345;
@@ -40,9 +43,8 @@ TEST(MeasuredPoints, ANumberIsWhatStrtodTakesForTheWholeField) {
     }
   }
   double v = 0;
-  EXPECT_EQ(gmParseNumber("-1,25", v, ','), 1);
-  EXPECT_EQ(v, -1.25);
-  EXPECT_EQ(gmParseNumber("1.25", v, ','), 0);
+  EXPECT_EQ((Seq{gmParseNumber("-1,25", v, ','), v, gmParseNumber("1.25", v, ',')}),
+            (Seq{1, -1.25, 0}));
   EXPECT_EQ(gmParseNumber("1,2,5", v, ','), 0);
 }
 
@@ -64,7 +66,8 @@ struct File {
 TEST(MeasuredPoints, FilesAsMeasuringSoftwareExportsThem) {
   const std::vector<File> files = {
       {"comma, header, comments, CRLF",
-       "Point,X,Y,Z,Feature,Probe\r\n# a comment\r\n\r\np1, 1.5,2,3\r\np2,4,5,6,bore,2.5\r\np3,1,2\r\n"
+       "Point,X,Y,Z,Feature,Probe\r\n# a comment\r\n\r\np1, "
+       "1.5,2,3\r\np2,4,5,6,bore,2.5\r\np3,1,2\r\n"
        "p4,1,x,3\r\np5,nan,1,1\r\np6,1,1,1,bore,-1\r\np7,1,1,1,bore,2,extra\r\np8,-1e3,+2,3,,\r\n"
        "p9,+-3.0,1,1\r\np10,++1,1,1\r\np11,1,+-nan,1\r\n",
        {{4, "p1", 1.5, 2, 3},
@@ -90,12 +93,14 @@ TEST(MeasuredPoints, FilesAsMeasuringSoftwareExportsThem) {
        {{1, "p1", 1, 2, 3}, {2, "p2", 1.5, 2, 3}, {3, nullptr, 0, 0, 0}},
        '\t',
        ','},
-      {"blanks", "  p1   1 2\t3  \np2 4 5 6 face\n",
+      {"blanks",
+       "  p1   1 2\t3  \np2 4 5 6 face\n",
        {{1, "p1", 1, 2, 3}, {2, "p2", 4, 5, 6, "face"}},
        ' ',
        '.'},
       {"RFC 4180 quotes",
-       "\"id\",\"x\",\"y\",\"z\"\n\"top,face\",1,2,3\n\"say \"\"hi\"\"\",1,2,3,\"f,1\"\n\"open,1,2,3\n"
+       "\"id\",\"x\",\"y\",\"z\"\n\"top,face\",1,2,3\n\"say "
+       "\"\"hi\"\"\",1,2,3,\"f,1\"\n\"open,1,2,3\n"
        "x\"y,1,2,3\n\"a\"b,1,2,3\n  \"padded\"  , 1 , 2 , 3 \n",
        {{2, "top,face", 1, 2, 3},
         {3, "say \"hi\"", 1, 2, 3, "f,1"},
@@ -117,8 +122,7 @@ TEST(MeasuredPoints, FilesAsMeasuringSoftwareExportsThem) {
     std::vector<gmMeasuredPoint> points;
     std::vector<gmSkippedLine> skipped;
     const gmMeasuredFormat format = gmReadMeasuredPoints(in, points, skipped);
-    EXPECT_EQ(format.delimiter, file.delimiter);
-    EXPECT_EQ(format.decimal, file.decimal);
+    EXPECT_EQ((Seq{format.delimiter, format.decimal}), (Seq{file.delimiter, file.decimal}));
     std::size_t p = 0, s = 0;
     for (const Expected& e : file.lines) {
       SCOPED_TRACE(e.line);
@@ -130,14 +134,10 @@ TEST(MeasuredPoints, FilesAsMeasuringSoftwareExportsThem) {
       }
       ASSERT_LT(p, points.size());
       const gmMeasuredPoint& m = points[p++];
-      EXPECT_EQ(m.line, e.line);
-      EXPECT_EQ(m.id, e.id);
-      EXPECT_EQ(m.centre, ERPoint3D(e.x, e.y, e.z));
-      EXPECT_EQ(m.feature, e.feature);
-      EXPECT_EQ(m.diameter, e.diameter);
+      EXPECT_EQ((Seq{m.line, m.id, m.centre, m.feature, m.diameter}),
+                (Seq{e.line, e.id, ERPoint3D(e.x, e.y, e.z), e.feature, e.diameter}));
     }
-    EXPECT_EQ(p, points.size());
-    EXPECT_EQ(s, skipped.size());
+    EXPECT_EQ((Seq{p, s}), (Seq{points.size(), skipped.size()}));
   }
 }
 
@@ -159,7 +159,8 @@ TEST(MeasuredPoints, BinaryAndRandomBytes) {
     skipped.clear();
     gmReadMeasuredPoints(in, points, skipped);
     for (const gmMeasuredPoint& m : points)
-      ASSERT_TRUE(std::isfinite(m.centre.x()) && std::isfinite(m.centre.y()) && std::isfinite(m.centre.z()))
+      ASSERT_TRUE(std::isfinite(m.centre.x()) && std::isfinite(m.centre.y()) &&
+                  std::isfinite(m.centre.z()))
           << "seed " << seed << " round " << round;
   }
 }

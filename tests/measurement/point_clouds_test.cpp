@@ -195,9 +195,7 @@ TEST(PointClouds, TruncatedAndDamagedBinaryFiles) {
 // A cloud judged flat gives what the probe-point path gives for the same points, uncompensated
 // and compensated, and its fits match theirs on a cloud small enough to be fitted whole.
 TEST(PointClouds, CloudRunAgreesWithProbePoints) {
-  const unsigned seed = qorv_test::seedFor(7);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 7);
   std::uniform_real_distribution<double> u(-1, 1);
   std::vector<gmInspectionFeature> fs;
   fs.emplace_back("top", gmInspectionFeature::PLANE, ERPmIsometrie3D(), 0, 0, -5, 5, -5, 5,

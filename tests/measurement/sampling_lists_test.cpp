@@ -10,6 +10,7 @@
 
 #include "qorv/curves/lines.h"
 #include "qorv/foundation/finite_entity.h"
+#include "tests/in_order.h"
 
 namespace {
 
@@ -101,9 +102,8 @@ TEST(SamplingLists, AppendKeepsOrder) {
   for (int i = 0; i < 500; ++i) list.append(ERPoint2D(i, -i), 0.5 * i);  // spans chunks
   ASSERT_EQ(list.entries(), 500);
   const ERVec<ERPoint2D> pts = list.toVec();
-  EXPECT_EQ(pts[0], ERPoint2D(0, 0));
-  EXPECT_EQ(pts[499], ERPoint2D(499, -499));
-  EXPECT_EQ(list.toParams()[10], 5.0);
+  EXPECT_EQ((Seq{pts[0], pts[499], list.toParams()[10]}),
+            (Seq{ERPoint2D(0, 0), ERPoint2D(499, -499), 5.0}));
   int n = 0;
   for (const ERPoint12* p = list.first(); p != nullptr; p = p->next) ++n;
   EXPECT_EQ(n, 500);
@@ -126,8 +126,7 @@ TEST(SamplingLists, HalfCircleRefinedToTheTolerance) {
   for (double u : {0.0, 1.0, 4.0, 4.5}) list3.append(c3(u), u);
   list3.Smash(c3, 1e-3);
   expectRefined(list3, c3, 1e-3);
-  EXPECT_EQ(list3.toParams()[0], 0.0);
-  EXPECT_EQ(list3.toParams().last(), 4.5);
+  EXPECT_EQ((Seq{list3.toParams()[0], list3.toParams().last()}), (Seq{0.0, 4.5}));
 }
 
 TEST(SamplingLists, StraightSegmentsAreNeverSplit) {

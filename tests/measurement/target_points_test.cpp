@@ -16,14 +16,12 @@
 #include "qorv/measurement/probe_points.h"
 #include "qorv/persistence/object_database.h"
 #include "qorv/platform/archive.h"
+#include "tests/in_order.h"
 #include "tests/object_images.h"
 #include "tests/test_seed.h"
 
 using namespace qorv::platform;
-using qorv_test::appendDouble;
-using qorv_test::Bytes;
-using qorv_test::imageOf;
-using qorv_test::printed;
+using qorv_test::appendDouble, qorv_test::Bytes, qorv_test::imageOf, qorv_test::printed;
 using qorv_test::restoreFrom;
 
 namespace {
@@ -66,9 +64,7 @@ TEST(TargetPoint, TheWorkedExamples) {
   ASSERT_TRUE(on.get_distance_to_plane(d));
   EXPECT_EQ(d, 1.0);
   ASSERT_TRUE(on.get_distance_on_plane(d));
-  EXPECT_EQ(d, 0.0);
-  EXPECT_EQ(on.acceptance_distance(), 0.0);
-  EXPECT_EQ(on.distance_to_point(), 1.0);
+  EXPECT_EQ((Seq{d, on.acceptance_distance(), on.distance_to_point()}), (Seq{0.0, 0.0, 1.0}));
   ERVector3D n;
   ASSERT_TRUE(on.get_surface_normal(n));
   EXPECT_EQ(n, ERVector3D(0, 0, 1));
@@ -108,9 +104,7 @@ TEST(TargetPoint, TheWorkedExamples) {
 // A bore measured oversize and a shaft measured undersize both read negative on the normal; the
 // deviation is the same on every side, in every frame, for normals of any length.
 TEST(TargetPoint, BoresAndShaftsInTurnedFrames) {
-  const std::uint64_t seed = qorv_test::seedFor(2601);
-  SCOPED_TRACE(seed);
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 2601);
   std::uniform_real_distribution<double> u(0.0, 1.0);
   const double lengths[] = {1e-200, 1e-8, 1.0, 3e5, 1e200};
   for (int round = 0; round < 2000; ++round) {
@@ -181,8 +175,7 @@ TEST(TargetPoint, RecordsArchivesAndPrintForms) {
   putPoint(b, ERPoint3D(0.5, 1, 1.0));
   putPoint(b, ERPoint3D(0, 0, 1));
   ASSERT_EQ(b.size(), 125u);
-  EXPECT_EQ(imageOf(t), b);
-  EXPECT_EQ(t.binaryStoreSize(), 125u);
+  EXPECT_EQ((Seq{imageOf(t), t.binaryStoreSize()}), (Seq{b, 125u}));
 
   // Restoring keeps the diameter; every truncation leaves the point as it was.
   gmTargetPoint back;
@@ -195,8 +188,7 @@ TEST(TargetPoint, RecordsArchivesAndPrintForms) {
     ASSERT_EQ(imageOf(back), before) << n;
   }
   restoreFrom(back, b);
-  EXPECT_EQ(imageOf(back), b);
-  EXPECT_EQ(back.measured_point().probe_diameter(), 7.0);
+  EXPECT_EQ((Seq{imageOf(back), back.measured_point().probe_diameter()}), (Seq{b, 7.0}));
   EXPECT_EQ(back.measured_point().id(), 70000);
 
   // Archive: the probe point in its 16-bit form, 1 + 24 + 58 + 48 bytes.
@@ -253,8 +245,7 @@ TEST(TargetPoint, RecordsArchivesAndPrintForms) {
   restoreFrom(strange, odd);
   EXPECT_EQ(printed(strange), "gmTargetPoint {\n}\n");
   double d;
-  EXPECT_FALSE(strange.get_distance_on_plane(d));
-  EXPECT_FALSE(strange.is_compensated());
+  EXPECT_EQ((Seq{strange.get_distance_on_plane(d), strange.is_compensated()}), (Seq{false, false}));
 }
 
 TEST(TargetPoint, MovesCarryTheStoredResults) {
@@ -307,8 +298,7 @@ TEST(ProbePoint, ArchivesWithAndWithoutTheClass) {
     ERCMMPointWithDiameter back;
     in >> back;
     EXPECT_EQ(back.id(), static_cast<long>(static_cast<std::uint32_t>(id) & 0xFFFF)) << id;
-    EXPECT_EQ(back.probe_diameter(), 0.5);
-    EXPECT_EQ(back.pretouch_point(), ERPoint3D(1, 2, 4));
+    EXPECT_EQ((Seq{back.probe_diameter(), back.pretouch_point()}), (Seq{0.5, ERPoint3D(1, 2, 4)}));
   }
   // Wrong direction: the framework's archive exception.
   ERCMMPointWithDiameter p;
@@ -324,8 +314,7 @@ TEST(ProbePoint, ArchivesWithAndWithoutTheClass) {
   out << static_cast<const CObject*>(&a) << static_cast<const CObject*>(&a);
   const auto& bytes = out.buffer();
   ASSERT_GE(bytes.size(), 6u + 22u + 58u + 2u);
-  EXPECT_EQ(bytes[0], 0xFF);
-  EXPECT_EQ(bytes[1], 0xFF);
+  EXPECT_EQ((Seq{bytes[0], bytes[1]}), (Seq{0xFF, 0xFF}));
   EXPECT_EQ(bytes[2], 1);  // schema 1 (versionable)
   EXPECT_EQ(std::string(bytes.begin() + 6, bytes.begin() + 28), "ERCMMPointWithDiameter");
   CArchive in(bytes.data(), bytes.size());
@@ -353,9 +342,8 @@ TEST(ProbePoint, ArchivesWithAndWithoutTheClass) {
     CObject* o = old.ReadObject(&ERCMMPointWithDiameter::classERCMMPointWithDiameter);
     ASSERT_NE(o, nullptr) << name;
     auto* q = static_cast<ERCMMPointWithDiameter*>(o);
-    EXPECT_EQ(q->id(), 3);
-    EXPECT_EQ(q->probe_diameter(), 0.25);
-    EXPECT_EQ(o->GetRuntimeClass(), &ERCMMPointWithDiameter::classERCMMPointWithDiameter);
+    EXPECT_EQ((Seq{q->id(), q->probe_diameter(), o->GetRuntimeClass()}),
+              (Seq{3, 0.25, &ERCMMPointWithDiameter::classERCMMPointWithDiameter}));
     delete o;
     // Cut anywhere: an exception, never a half-read object leaked.
     for (std::size_t n = 0; n < b.size(); ++n) {
@@ -372,9 +360,8 @@ TEST(ProbePoint, ArchivesWithAndWithoutTheClass) {
 
 TEST(GapAndFlush, FramesValuesAndMoves) {
   const gmGapAndFlush g(ERPoint3D(), ERVector3D(1, 0, 0), ERVector3D(0, 0, 1), 0.5, -0.1);
-  EXPECT_EQ(g.direction(), ERVector3D(1, 0, 0));
-  EXPECT_EQ(g.auxiliary_direction(), ERVector3D(0, 1, 0));
-  EXPECT_EQ(g.normal(), ERVector3D(0, 0, 1));
+  EXPECT_EQ((Seq{g.direction(), g.auxiliary_direction(), g.normal()}),
+            (Seq{ERVector3D(1, 0, 0), ERVector3D(0, 1, 0), ERVector3D(0, 0, 1)}));
   EXPECT_EQ(g.centre(), ERPoint3D());
   EXPECT_FALSE(g.get2DEntProjectedOn(ERPmIsometrie3D()));
   // Not perpendicular, any normal length: the same frame.
@@ -401,12 +388,10 @@ TEST(GapAndFlush, FramesValuesAndMoves) {
 
   gmGapAndFlush s = g;
   s.scale(2);
-  EXPECT_EQ(s.gap(), 1.0);
-  EXPECT_EQ(s.flush(), -0.2);
+  EXPECT_EQ((Seq{s.gap(), s.flush()}), (Seq{1.0, -0.2}));
   gmGapAndFlush iso =
       ERChgRepere3D(ERVector3D(0, 1, 0), ERVector3D(-1, 0, 0), ERPoint3D(5, 5, 5)) >> g;
-  EXPECT_EQ(iso.gap(), 0.5);
-  EXPECT_EQ(iso.flush(), -0.1);
+  EXPECT_EQ((Seq{iso.gap(), iso.flush()}), (Seq{0.5, -0.1}));
   EXPECT_NEAR(qorv::distance(ERPoint3D(iso.direction()), ERPoint3D(0, 1, 0)), 0, 1e-15);
   EXPECT_EQ(iso.centre(), ERPoint3D(5, 5, 5));
   gmGapAndFlush sim = g;
@@ -425,8 +410,7 @@ TEST(GapAndFlush, FramesValuesAndMoves) {
     ASSERT_EQ(imageOf(back), before) << n;
   }
   restoreFrom(back, image);
-  EXPECT_EQ(back.gap(), 0.5);
-  EXPECT_EQ(back.flush(), -0.1);
+  EXPECT_EQ((Seq{back.gap(), back.flush()}), (Seq{0.5, -0.1}));
   // The identity's, a translation's and a turned frame's forms: "Gap" always starts a line.
   for (const ERPmIsometrie3D& F :
        {ERPmIsometrie3D(), ERPmIsometrie3D(_ERTranslation3D(ERPoint3D(1, 2, 3))),
@@ -449,8 +433,7 @@ TEST(UncompensatedCurve, SpansPrintReverseAndBox) {
     for (int i = 0; i < 3; ++i) h[i] = ERPole3DH(s * 2.0 + i, i % 2, 0.1 * s, 1.0);
     c.append_span(ERCpoleNURBS3D(h));
   }
-  EXPECT_EQ(c.number_of_spans(), 3);
-  EXPECT_EQ(c.span(3), nullptr);
+  EXPECT_EQ((Seq{c.number_of_spans(), c.span(3)}), (Seq{3, nullptr}));
   const std::string p = printed(c);
   EXPECT_EQ(p.substr(0, 27), "gmUncompensatedCurve {\n(3)[");
   EXPECT_EQ(p.substr(p.size() - 4), "]\n}\n");
@@ -461,8 +444,7 @@ TEST(UncompensatedCurve, SpansPrintReverseAndBox) {
   r.reverse();
   EXPECT_EQ(printed(r), p);
   const ERMinimax3D box = c.box();
-  EXPECT_EQ(box.MinPoint().x(), 0.0);
-  EXPECT_EQ(box.MaxPoint().x(), 6.0);
+  EXPECT_EQ((Seq{box.MinPoint().x(), box.MaxPoint().x()}), (Seq{0.0, 6.0}));
   EXPECT_FALSE(c.get2DEntProjectedOn(ERPmIsometrie3D()));
 }
 

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/in_order.h"
 #include "tests/test_seed.h"
 
 namespace {
@@ -112,9 +113,7 @@ const Feature E{gmForm::CYLINDER, P3(80, 30, 0), Z, bore(P3(80, 30, 0), P3(80, 3
 const Feature K{gmForm::SPHERE, P3(50, 30, 30), Z, ball(P3(50, 30, 30), 5)};
 
 TEST(Tolerances, KnownDeviationsInEveryFrame) {
-  const unsigned seed = qorv_test::seedFor(4102);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 4102);
   const double g = 0.002, c30 = std::cos(kPi / 6), s30 = std::sin(kPi / 6);
   // A bore whose ends sit (0.03, -0.04) and (-0.01, 0.02) off its true axis; a cross bore
   // rising 100 tan g over its length (and drifting 0.5 sideways, which no zone here sees).
@@ -211,8 +210,7 @@ TEST(Tolerances, RefusalsSayWhy) {
   for (const auto& r : rows) {
     const gmToleranceResult t = gmEvaluateTolerance({r.kind, 0.1, {}, 0}, r.f.fit.kind, r.f.nominal,
                                                     r.f.fit, r.f.pts, r.datums);
-    EXPECT_EQ(t.ok, 0);
-    EXPECT_EQ(t.reason, r.reason);
+    EXPECT_EQ((Seq{t.ok, t.reason}), (Seq{0, r.reason}));
   }
 }
 

@@ -13,25 +13,22 @@
 #include <random>
 #include <set>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "tests/in_order.h"
 #include "tests/persistence/test_files.h"
 
-using qorv_test::Bytes;
-using qorv_test::readBytes;
-using qorv_test::TempFile;
-using qorv_test::writeBytes;
+using qorv_test::Bytes, qorv_test::readBytes, qorv_test::TempFile, qorv_test::writeBytes;
 
 namespace {
 
 // ---- An independent reader of the tree format -------------------------------------------------
 
-using qorv_test::i32;
-using qorv_test::put32;
-using qorv_test::u32;
+using qorv_test::i32, qorv_test::put32, qorv_test::u32;
 
 struct Info {
   std::int32_t root;
@@ -185,8 +182,7 @@ TEST(BTreeImages, SmallTreeNodesInfoAndRootChanges) {
     const Bytes info = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x55, 0x05, 0, 0, 0, 0,
                         0,    0,    4,    0,    0,    0,    2,    0,    0,    0,    2, 0, 0, 0,
                         0xFF, 0xFF, 0xFF, 0xFF, 0,    0,    0,    0,    1,    0,    0, 0};
-    EXPECT_EQ(Bytes(b.begin() + base, b.begin() + base + 40), info);
-    EXPECT_EQ(u32(b, 280), 44u);
+    EXPECT_EQ((Seq{Bytes(b.begin() + base, b.begin() + base + 40), u32(b, 280)}), (Seq{info, 44u}));
 
     for (std::int32_t k = 1; k <= 4; ++k)
       ASSERT_EQ(t.insertKeyAndValue(rawKey(k).data(), 100 + k), 1);
@@ -260,21 +256,16 @@ TEST(BTreeKeys, StringModePadsAndCutsAtTheKeyLength) {
   EXPECT_EQ(t.findValue("ab\0junk"), 1);
   EXPECT_EQ(t.insertKeyAndValue("abcdefgh", 3), 1);    // exactly K: not terminated
   EXPECT_EQ(t.insertKeyAndValue("abcdefghij", 4), 0);  // cut to K: the same key
-  EXPECT_EQ(t.findValue("abcdefghZZ"), 3);
-  EXPECT_EQ(t.entries(), 2);
+  EXPECT_EQ((Seq{t.findValue("abcdefghZZ"), t.entries()}), (Seq{3, 2}));
   ERCString stored;
   EXPECT_EQ(t.findKeyAndValue("abcdefghij", stored), 3);
-  EXPECT_EQ(stored, "abcdefgh");
-  EXPECT_EQ(t.findKeyAndValue("ab", stored), 1);
-  EXPECT_EQ(stored, "ab");
-  EXPECT_EQ(t.findKeyAndValue("zz", stored), -1);
-  EXPECT_EQ(stored, "");
+  EXPECT_EQ((Seq{stored, t.findKeyAndValue("ab", stored), stored}), (Seq{"abcdefgh", 1, "ab"}));
+  EXPECT_EQ((Seq{t.findKeyAndValue("zz", stored), stored}), (Seq{-1, ""}));
   const Bytes b = readBytes(tmp.path);
   const NodeView root = nodeAt(b, t.rootOffset(), 8, 2);
   EXPECT_EQ(root.keys[0], std::string("ab\0\0\0\0\0\0", 8));
-  EXPECT_EQ(root.keys[1], "abcdefgh");
-  EXPECT_EQ(t.removeKeyAndValue("abcdefgh-and-more", stored), 3);
-  EXPECT_EQ(stored, "abcdefgh");
+  EXPECT_EQ((Seq{root.keys[1], t.removeKeyAndValue("abcdefgh-and-more", stored), stored}),
+            (Seq{"abcdefgh", 3, "abcdefgh"}));
 }
 
 TEST(BTreeKeys, RawModeComparesBytesInMemoryOrder) {
@@ -288,9 +279,7 @@ TEST(BTreeKeys, RawModeComparesBytesInMemoryOrder) {
   const auto all = collect(t);
   ASSERT_EQ(all.size(), 4u);
   EXPECT_EQ(all[0].second, 12);  // 00 01 00 00 before 01 00 00 00
-  EXPECT_EQ(all[1].second, 11);
-  EXPECT_EQ(all[2].second, 13);
-  EXPECT_EQ(all[3].second, 14);
+  EXPECT_EQ((Seq{all[1].second, all[2].second, all[3].second}), (Seq{11, 13, 14}));
   ERCString key;
   EXPECT_EQ(t.findKeyAndValue("ab\0x", key), 14);
   EXPECT_EQ(key, "ab");  // cut at the first zero byte
@@ -306,16 +295,12 @@ TEST(BTreeKeys, DuplicatesAbsentKeysAndReplacement) {
   ERBTreeOnDisk& t = *o.tree;
   EXPECT_EQ(t.findValue(rawKey(7).data()), -1);
   long old = 99;
-  EXPECT_EQ(t.replaceValue(rawKey(7).data(), 5, old), 0);
-  EXPECT_EQ(old, -1);
+  EXPECT_EQ((Seq{t.replaceValue(rawKey(7).data(), 5, old), old}), (Seq{0, -1}));
   ASSERT_EQ(t.insertKeyAndValue(rawKey(7).data(), 70), 1);
   EXPECT_EQ(t.insertKeyAndValue(rawKey(7).data(), 71), 0);
-  EXPECT_EQ(t.entries(), 1);
-  EXPECT_EQ(t.findValue(rawKey(7).data()), 70);
-  EXPECT_EQ(t.replaceValue(rawKey(7).data(), 72, old), 1);
-  EXPECT_EQ(old, 70);
-  EXPECT_EQ(t.findValue(rawKey(7).data()), 72);
-  EXPECT_EQ(t.contains(rawKey(7).data()), 1);
+  EXPECT_EQ((Seq{t.entries(), t.findValue(rawKey(7).data())}), (Seq{1, 70}));
+  EXPECT_EQ((Seq{t.replaceValue(rawKey(7).data(), 72, old), old}), (Seq{1, 70}));
+  EXPECT_EQ((Seq{t.findValue(rawKey(7).data()), t.contains(rawKey(7).data())}), (Seq{72, 1}));
   EXPECT_EQ(t.contains(rawKey(8).data()), 0);
 
   // The only key goes: the root block is freed and the tree is empty; it fills again.
@@ -323,8 +308,7 @@ TEST(BTreeKeys, DuplicatesAbsentKeysAndReplacement) {
   t.remove(rawKey(8).data());  // absent: nothing changes
   EXPECT_EQ(t.entries(), 1);
   t.remove(rawKey(7).data());
-  EXPECT_EQ(t.rootOffset(), -1);
-  EXPECT_EQ(t.entries(), 0);
+  EXPECT_EQ((Seq{t.rootOffset(), t.entries()}), (Seq{-1, 0}));
   EXPECT_EQ(infoAt(readBytes(tmp.path), t.baseLocation()).root, -1);
   EXPECT_EQ(o.fm->endData(), root - 4);  // its block was the last one
   ASSERT_EQ(t.insertKeyAndValue(rawKey(9).data(), 90), 1);
@@ -338,11 +322,9 @@ TEST(BTreeClear, FreesEveryNodeAndStartsAgain) {
   for (std::int32_t k = 0; k < 200; ++k) ASSERT_EQ(t.insertKeyAndValue(rawKey(k).data(), k), 1);
   const long end = o.fm->endData();
   ASSERT_EQ(t.clear(), 1);
-  EXPECT_EQ(t.entries(), 0);
-  EXPECT_EQ(t.rootOffset(), -1);
+  EXPECT_EQ((Seq{t.entries(), t.rootOffset()}), (Seq{0, -1}));
   const Info info = infoAt(readBytes(tmp.path), t.baseLocation());
-  EXPECT_EQ(info.root, -1);
-  EXPECT_EQ(info.entries, 0u);
+  EXPECT_EQ((Seq{info.root, info.entries}), (Seq{-1, 0u}));
   EXPECT_TRUE(collect(t).empty());
   // The freed blocks are reused: refilling does not grow the file.
   for (std::int32_t k = 0; k < 200; ++k) ASSERT_EQ(t.insertKeyAndValue(rawKey(k).data(), k), 1);
@@ -470,8 +452,7 @@ void runModel(const ModelConfig& c) {
   for (const auto& kv : model) keys.push_back(kv.first);
   std::shuffle(keys.begin(), keys.end(), rng);
   for (const std::string& k : keys) o->tree->remove(k.data());
-  EXPECT_EQ(o->tree->entries(), 0);
-  EXPECT_EQ(o->tree->rootOffset(), -1);
+  EXPECT_EQ((Seq{o->tree->entries(), o->tree->rootOffset()}), (Seq{0, -1}));
 }
 
 TEST(BTreeModel, RawKeysSmallOrder) { runModel({4, 2, 2, 10, 1, 40000, 3000, 1001u}); }
@@ -533,8 +514,10 @@ long buildTree(const TempFile& tmp, int n) {
 // up gives absent or the right value, never a wrong one; removing them, inserting neighbours
 // that would land beside them, replacing absent ones, clearing and walking the tree change
 // nothing: the file keeps every byte, including after the tree and the file are closed.
-void expectUntouched(const TempFile& tmp, long base, int n, int lo, int hi, bool allAbsent) {
-  const Bytes before = readBytes(tmp.path);
+void expectUntouched(const TempFile& tmp, const Bytes& image, long base, int n, int lo, int hi,
+                     bool allAbsent) {
+  writeBytes(tmp.path, image);
+  const Bytes& before = image;
   {
     Opened o(tmp.c_str(), 10, 0, 4, 1, base, 2, 2);
     ERBTreeOnDisk& t = *o.tree;
@@ -577,80 +560,75 @@ std::pair<int, int> rangeOfSon(const Bytes& b, long at, int i, int n) {
   return {i == 0 ? 0 : keyAt(i - 1) + 1, i == v.count ? n : keyAt(i)};
 }
 
+// A tree of n keys, its image and root node, for damaging.
+struct Damaged {
+  explicit Damaged(const char* tag, int keys = 60)
+      : tmp(tag),
+        n(keys),
+        base(buildTree(tmp, n)),
+        b(readBytes(tmp.path)),
+        root(infoAt(b, base).root),
+        r(nodeAt(b, root, 4, 2)) {}
+  void expectUntouched(int lo, int hi, bool allAbsent) {
+    ::expectUntouched(tmp, b, base, n, lo, hi, allAbsent);
+  }
+  TempFile tmp;
+  int n;
+  long base;
+  Bytes b;
+  long root;
+  NodeView r;
+};
+
 TEST(BTreeCorrupt, CountAboveTwoM) {
-  TempFile tmp("btree_count");
-  const int n = 60;
-  const long base = buildTree(tmp, n);
-  Bytes b = readBytes(tmp.path);
-  const long root = infoAt(b, base).root;
-  const NodeView r = nodeAt(b, root, 4, 2);
-  const auto [lo, hi] = rangeOfSon(b, root, 0, n);
-  put32(b, r.sons[0], 5);  // a child claims 5 keys in a node of 4
-  writeBytes(tmp.path, b);
-  expectUntouched(tmp, base, n, lo, hi, true);
-  put32(b, root, 0x7FFFFFFF);  // and the root: the whole tree is refused
-  writeBytes(tmp.path, b);
-  expectUntouched(tmp, base, n, 0, n, true);
+  Damaged d("btree_count");
+  const auto [lo, hi] = rangeOfSon(d.b, d.root, 0, d.n);
+  put32(d.b, d.r.sons[0], 5);  // a child claims 5 keys in a node of 4
+  d.expectUntouched(lo, hi, true);
+  put32(d.b, d.root, 0x7FFFFFFF);  // and the root: the whole tree is refused
+  d.expectUntouched(0, d.n, true);
 }
 
 TEST(BTreeCorrupt, ChildOffsetsOutsideTheFileOrInsideABlock) {
-  TempFile tmp("btree_offsets");
-  const int n = 60;
-  const long base = buildTree(tmp, n);
-  Bytes b = readBytes(tmp.path);
-  const long root = infoAt(b, base).root;
-  const NodeView r = nodeAt(b, root, 4, 2);
-  const auto [lo, hi] = rangeOfSon(b, root, 1, n);
-  put32(b, root + 4 + 4, 0x7FFFFFF0);  // sons[1] far past the end: the root is refused
-  writeBytes(tmp.path, b);
-  expectUntouched(tmp, base, n, 0, n, false);
-  put32(b, root + 4 + 4, static_cast<std::uint32_t>(-4));
-  writeBytes(tmp.path, b);
-  expectUntouched(tmp, base, n, 0, n, false);
+  Damaged d("btree_offsets");
+  const auto [lo, hi] = rangeOfSon(d.b, d.root, 1, d.n);
+  // sons[1] far past the end, or before the start: the root is refused.
+  for (std::uint32_t at : {0x7FFFFFF0u, static_cast<std::uint32_t>(-4)}) {
+    put32(d.b, d.root + 4 + 4, at);
+    d.expectUntouched(0, d.n, false);
+  }
   // A son inside the used space but in the middle of a node block: its size word does not
   // match, so only that subtree is lost.
-  put32(b, root + 4 + 4, r.sons[1] + 8);
-  writeBytes(tmp.path, b);
-  expectUntouched(tmp, base, n, lo, hi, true);
+  put32(d.b, d.root + 4 + 4, d.r.sons[1] + 8);
+  d.expectUntouched(lo, hi, true);
 }
 
 TEST(BTreeCorrupt, ChildCycles) {
-  TempFile tmp("btree_cycle");
-  const int n = 60;
-  const long base = buildTree(tmp, n);
-  Bytes b = readBytes(tmp.path);
-  const long root = infoAt(b, base).root;
-  const NodeView r = nodeAt(b, root, 4, 2);
-  const NodeView child = nodeAt(b, r.sons[0], 4, 2);
+  Damaged d("btree_cycle");
+  const NodeView child = nodeAt(d.b, d.r.sons[0], 4, 2);
   ASSERT_NE(child.sons[0], -1) << "needs three levels";
-  const auto [lo, hi] = rangeOfSon(b, root, 0, n);
-  for (int i = 0; i <= child.count; ++i) put32(b, r.sons[0] + 4 + 4 * i, root);  // back to root
-  writeBytes(tmp.path, b);
-  expectUntouched(tmp, base, n, lo, hi, false);
+  const auto [lo, hi] = rangeOfSon(d.b, d.root, 0, d.n);
+  for (int i = 0; i <= child.count; ++i) put32(d.b, d.r.sons[0] + 4 + 4 * i, d.root);  // a loop
+  d.expectUntouched(lo, hi, false);
 }
 
 TEST(BTreeCorrupt, InfoBlocks) {
-  TempFile tmp("btree_info");
-  const long base = buildTree(tmp, 30);
-  Bytes b = readBytes(tmp.path);
-  put32(b, base + 16, 0);  // key length 0 with the right magic
-  writeBytes(tmp.path, b);
-  expectUntouched(tmp, base, 30, 0, 30, true);
-  put32(b, base + 16, 4);
-  put32(b, base + 20, 0x40000000);  // an order no file can hold
-  writeBytes(tmp.path, b);
-  expectUntouched(tmp, base, 30, 0, 30, true);
-  put32(b, base + 20, 2);
-  put32(b, base, 290);  // a root that is no node block
-  writeBytes(tmp.path, b);
-  expectUntouched(tmp, base, 30, 0, 30, true);
+  Damaged d("btree_info", 30);
+  // Key length 0 with the right magic, an order no file can hold, a root that is no node block.
+  const std::tuple<int, std::uint32_t, std::uint32_t> damages[] = {
+      {16, 0, 4}, {20, 0x40000000, 2}, {0, 290, 290}};
+  for (const auto& [field, bad, good] : damages) {
+    put32(d.b, d.base + field, bad);
+    d.expectUntouched(0, 30, true);
+    put32(d.b, d.base + field, good);
+  }
   {
     // A base location outside the used space is neither read nor written.
-    Opened o(tmp.c_str(), 10, 0, 4, 1, 0x7FFFFF00, 2, 2);
+    Opened o(d.tmp.c_str(), 10, 0, 4, 1, 0x7FFFFF00, 2, 2);
     EXPECT_TRUE(o.tree->isRefused());
     EXPECT_EQ(o.tree->insertKeyAndValue(rawKey(1).data(), 1), 0);
   }
-  EXPECT_EQ(readBytes(tmp.path), b);
+  EXPECT_EQ(readBytes(d.tmp.path), d.b);
 }
 
 TEST(BTreeCorrupt, ForeignInfoStartsEmptyAndWritesOnlyWhenChanged) {
@@ -661,8 +639,7 @@ TEST(BTreeCorrupt, ForeignInfoStartsEmptyAndWritesOnlyWhenChanged) {
   writeBytes(tmp.path, b);
   {
     Opened o(tmp.c_str(), 10, 0, 4, 1, base, 2, 2);
-    EXPECT_EQ(o.tree->entries(), 0);
-    EXPECT_EQ(o.tree->findValue(rawKey(3).data()), -1);
+    EXPECT_EQ((Seq{o.tree->entries(), o.tree->findValue(rawKey(3).data())}), (Seq{0, -1}));
   }
   EXPECT_EQ(readBytes(tmp.path), b);  // opened and closed unchanged: not a byte written
 }
@@ -702,8 +679,7 @@ TEST(BTreeReadOnly, AnswersButNeverWrites) {
     EXPECT_EQ(t.findValue(rawKey(3).data()), 3);
     long old;
     EXPECT_EQ(t.replaceValue(rawKey(3).data(), 7, old), 0);
-    EXPECT_EQ(t.clear(), 0);
-    EXPECT_EQ(collect(t, 0).size(), 40u);
+    EXPECT_EQ((Seq{t.clear(), collect(t, 0).size()}), (Seq{0, 40u}));
   }
   EXPECT_EQ(readBytes(tmp.path), before);
 }
@@ -717,15 +693,12 @@ TEST(BTreeOpen, StartBlockAndParametersFromTheFile) {
   }
   // Base -1 outside create mode: the tree at the file's start block, with its own parameters.
   Opened o(tmp.c_str(), 10, 0, 4, 1, -1, 3, 1);
-  EXPECT_EQ(o.tree->keyLength(), 60u);
-  EXPECT_EQ(o.tree->order(), 10u);
-  EXPECT_EQ(o.tree->ignoreNulls(), 0);
+  EXPECT_EQ((Seq{o.tree->keyLength(), o.tree->order(), o.tree->ignoreNulls()}), (Seq{60u, 10u, 0}));
   EXPECT_EQ(o.tree->findValue("ERSegment2D"), 1);
   // Create mode always makes a new tree, in a new block.
   ERBTreeOnDisk second(o.fm.get(), 10, ERBTreeOnDisk::createMode, 4, 1, -1, 10, 10);
   EXPECT_NE(second.baseLocation(), o.tree->baseLocation());
-  EXPECT_EQ(second.nodeSize(), 248u);
-  EXPECT_EQ(second.entries(), 0);
+  EXPECT_EQ((Seq{second.nodeSize(), second.entries()}), (Seq{248u, 0}));
 }
 
 }  // namespace

@@ -13,11 +13,11 @@
 #include "qorv/persistence/db_object.h"
 #include "qorv/platform/archive.h"
 #include "qorv/siblings/archive_streams/archive_strings.h"
+#include "tests/in_order.h"
 #include "tests/test_seed.h"
 
 using namespace qorv::platform;
-using qorv::siblings::stoSchemaObject;
-using qorv::siblings::utString;
+using qorv::siblings::stoSchemaObject, qorv::siblings::utString;
 
 namespace {
 
@@ -85,11 +85,9 @@ TEST(CADObjectID, TextsAndHashes) {
   EXPECT_EQ(CADObjectID(0xFFFFFFFFu, 2).as_string(0), "H4294967295S2");
 
   CADObjectID id = fullId();
-  EXPECT_EQ(id.internal_type(), gmObjectIDFull);
-  EXPECT_EQ(id.as_string(0), "H12S3 (b)");
-  EXPECT_EQ(id.as_string(1), "H12S3 (Model b)");
-  EXPECT_EQ(id.as_string(2), "H12S3 (Model \"/a/b\" (Face))");
-  EXPECT_EQ(id.as_string(3), "");
+  EXPECT_EQ((Seq{id.internal_type(), id.as_string(0), id.as_string(1)}),
+            (Seq{gmObjectIDFull, "H12S3 (b)", "H12S3 (Model b)"}));
+  EXPECT_EQ((Seq{id.as_string(2), id.as_string(3)}), (Seq{"H12S3 (Model \"/a/b\" (Face))", ""}));
   EXPECT_EQ(id.container_hash(), fnv1a("H12S3 (Model b)"));
 
   // A file name space is not displayed; an invalid one prints (null) in the full form.
@@ -116,8 +114,7 @@ TEST(CADObjectID, TextsAndHashes) {
 TEST(CADObjectID, EqualityWithCachedHashes) {
   CADObjectID a = fullId(), b = fullId();
   a.container_hash();  // only one side cached
-  EXPECT_TRUE(a == b);
-  EXPECT_TRUE(b == a);
+  EXPECT_EQ((Seq{a == b, b == a}), (Seq{true, true}));
   b.container_hash();
   EXPECT_TRUE(a == b);
   // A change drops the cache: no stale hash makes the changed identifier look equal or unequal.
@@ -140,8 +137,7 @@ TEST(CADObjectID, EqualityWithCachedHashes) {
 
   // Copies, moves, swap carry every field.
   CADObjectID c(a), m(std::move(c));
-  EXPECT_TRUE(m == a);
-  EXPECT_TRUE(c.invalid());
+  EXPECT_EQ((Seq{m == a, c.invalid()}), (Seq{true, true}));
   CADObjectID s(5, 7);
   s.swap(m);
   EXPECT_EQ(s.as_string(2), a.as_string(2));
@@ -203,8 +199,7 @@ TEST(GroupStructure, Sequences) {
   EXPECT_EQ(g.path_hash(), fnv1a("/a/b"));
   g.start_solid("s");
   EXPECT_EQ(g.solid_depth(), 2);
-  EXPECT_TRUE(g.is_solid_at_depth(2));
-  EXPECT_FALSE(g.is_solid_at_depth(1));
+  EXPECT_EQ((Seq{g.is_solid_at_depth(2), g.is_solid_at_depth(1)}), (Seq{true, false}));
   EXPECT_EQ(std::string(g.path().c_str()), "/a/b/s");
   g.start_group("inner");
   g.end_group();  // the solid level is still on the path
@@ -216,25 +211,20 @@ TEST(GroupStructure, Sequences) {
   EXPECT_TRUE(g.is_unlinked_solid());
   EXPECT_EQ(g.solid_depth(), 1);
   g.end_solid();
-  EXPECT_FALSE(g.is_solid());
-  EXPECT_FALSE(g.is_unlinked_solid());
+  EXPECT_EQ((Seq{g.is_solid(), g.is_unlinked_solid()}), (Seq{false, false}));
   g.end_group();
   g.end_group();
   g.end_group();  // nothing left to remove
   EXPECT_TRUE(g.empty());
 
   const gmCADGroupStructure a("a"), ab("/a/b"), root{gmRootGroup{}};
-  EXPECT_TRUE(a.is_start_of(ab));
-  EXPECT_FALSE(ab.is_start_of(ab));
-  EXPECT_FALSE(a.is_start_of(a));
-  EXPECT_FALSE(ab.is_start_of(a));
-  EXPECT_FALSE(gmCADGroupStructure().is_start_of(ab));
-  EXPECT_TRUE(root.is_start_of(a));
+  EXPECT_EQ((Seq{a.is_start_of(ab), ab.is_start_of(ab), a.is_start_of(a), ab.is_start_of(a)}),
+            (Seq{true, false, false, false}));
+  EXPECT_EQ((Seq{gmCADGroupStructure().is_start_of(ab), root.is_start_of(a)}), (Seq{false, true}));
   EXPECT_FALSE(root.is_start_of(gmCADGroupStructure()));
   EXPECT_EQ(std::string(root.path().c_str()), "/");
-  EXPECT_TRUE(ab.matches_at_depth(a, 0));
-  EXPECT_FALSE(ab.matches_at_depth(a, 1));
-  EXPECT_FALSE(a.matches_at_depth(ab, 1));
+  EXPECT_EQ((Seq{ab.matches_at_depth(a, 0), ab.matches_at_depth(a, 1), a.matches_at_depth(ab, 1)}),
+            (Seq{true, false, false}));
   // Empty pieces are skipped; both separators split.
   EXPECT_EQ(gmCADGroupStructure("//a\\\\b/").depth(), 2);
 
@@ -251,8 +241,7 @@ TEST(GroupStructure, Sequences) {
   const gmCADGroupStructure upper = solid.group_to_depth(1), lower = solid.group_to_depth(2);
   EXPECT_EQ(std::string(upper.path().c_str()), "/p/q");
   EXPECT_FALSE(upper.is_solid());
-  EXPECT_EQ(lower.solid_depth(), 2);
-  EXPECT_EQ(std::string(lower.path().c_str()), "/p/q/r");
+  EXPECT_EQ((Seq{lower.solid_depth(), std::string(lower.path().c_str())}), (Seq{2, "/p/q/r"}));
   EXPECT_FALSE(root.group_to_depth(0).is_root());
 
   ERDBObject o;
@@ -269,8 +258,7 @@ TEST(GroupStructure, Sequences) {
   CArchive in(out.buffer().data(), out.buffer().size());
   gmCADGroupStructure back;
   back.serialize(in);
-  EXPECT_TRUE(back == u);
-  EXPECT_TRUE(back.is_unlinked_solid());
+  EXPECT_EQ((Seq{back == u, back.is_unlinked_solid()}), (Seq{true, true}));
 }
 
 TEST(NameSpace, ComparisonAndValidity) {
@@ -290,7 +278,8 @@ TEST(CADObjectIDContainers, TableAndPagedArrayAgreeWithAStandardSet) {
   CADObjectIDcoPageArr array;
   std::unordered_set<std::string> texts;
   for (int i = 0; i < 3000; ++i) {
-    const auto h = static_cast<std::uint32_t>(rng() % 200), s = static_cast<std::uint32_t>(rng() % 20);
+    const auto h = static_cast<std::uint32_t>(rng() % 200),
+               s = static_cast<std::uint32_t>(rng() % 20);
     CADObjectID id = (i % 2 == 0) ? CADObjectID(h, s)
                                   : CADObjectID(h, utString(("g/" + std::to_string(s % 3)).c_str()),
                                                 utString("Face"), s);
@@ -300,8 +289,7 @@ TEST(CADObjectIDContainers, TableAndPagedArrayAgreeWithAStandardSet) {
     table.insert(id, qorv::siblings::zrkSurfPtr());
     array.append(id);
   }
-  EXPECT_EQ(table.size(), texts.size());
-  EXPECT_EQ(array.size(), 3000u);
+  EXPECT_EQ((Seq{table.size(), array.size()}), (Seq{texts.size(), 3000u}));
   std::size_t walked = 0;
   for (auto it = table.begin(); it != table.end(); ++it) ++walked;
   EXPECT_EQ(walked, table.size());
@@ -312,7 +300,8 @@ TEST(CADObjectIDContainers, TableAndPagedArrayAgreeWithAStandardSet) {
   EXPECT_EQ(table.remove(keys[0]), 0);
   for (std::size_t i = 0; i < keys.size(); ++i) ASSERT_EQ(table.contains(keys[i]), i % 2 == 1) << i;
   EXPECT_EQ(table.size(), keys.size() / 2);
-  for (std::size_t i = 0; i < keys.size(); i += 2) table.insert(keys[i], qorv::siblings::zrkSurfPtr());
+  for (std::size_t i = 0; i < keys.size(); i += 2)
+    table.insert(keys[i], qorv::siblings::zrkSurfPtr());
   EXPECT_EQ(table.size(), keys.size());
 
   const CADObjectID* first = &array[0];

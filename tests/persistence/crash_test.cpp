@@ -36,12 +36,8 @@
 
 using namespace qorv::platform;
 
-using qorv_test::Bytes;
-using qorv_test::readBytes;
-using qorv_test::TempFile;
-using qorv_test::TPair;
-using qorv_test::TValue;
-using qorv_test::writeBytes;
+using qorv_test::Bytes, qorv_test::readBytes, qorv_test::TempFile, qorv_test::TPair;
+using qorv_test::TValue, qorv_test::writeBytes;
 
 namespace {
 

@@ -16,15 +16,13 @@
 #include "qorv/persistence/database.h"
 #include "qorv/persistence/file_manager.h"
 #include "qorv/persistence/object_database.h"
+#include "tests/in_order.h"
 #include "tests/persistence/safety_classes.h"
 #include "tests/persistence/test_files.h"
 
 using namespace qorv::platform;
 
-using qorv_test::Bytes;
-using qorv_test::readBytes;
-using qorv_test::TempFile;
-using qorv_test::TPair;
+using qorv_test::Bytes, qorv_test::readBytes, qorv_test::TempFile, qorv_test::TPair;
 using qorv_test::TValue;
 
 using qorv_test::contents;
@@ -105,8 +103,7 @@ TEST(DataBaseCheck, SoundFilesHaveNoProblemsAndCountersReachTheFileAtOnce) {
   std::uint32_t start, lastId;
   std::memcpy(&start, now.data(), 4);
   std::memcpy(&lastId, now.data() + start + 12, 4);
-  EXPECT_EQ(lastId, 8u);
-  EXPECT_EQ(joined(db->check()), "");
+  EXPECT_EQ((Seq{lastId, joined(db->check())}), (Seq{8u, ""}));
 }
 
 TEST(DataBaseDamage, TruncationAtEveryByteNeverGivesAWrongObject) {
@@ -242,8 +239,7 @@ TEST(DataBaseMisuse, AClassWritingMoreThanItAnnouncesIsRefused) {
   const Bytes before = readBytes(file.path);
   TValue liar(2);
   liar.extra = 12;
-  EXPECT_EQ(liar.Save(db.get()), 0);
-  EXPECT_EQ(liar.getObjectID(), -1);
+  EXPECT_EQ((Seq{liar.Save(db.get()), liar.getObjectID()}), (Seq{0, -1}));
   EXPECT_TRUE(readBytes(file.path) == before);
   // Inside a transaction the refusal undoes only itself.
   ASSERT_EQ(db->begin(), 1);
@@ -264,8 +260,7 @@ TEST(DataBaseMisuse, AClassWritingMoreThanItAnnouncesIsRefused) {
   EXPECT_EQ(joined(db->check()), "");
   const std::map<long, double> got = contents(*db);
   ASSERT_EQ(got.size(), 2u);
-  EXPECT_EQ(got.at(first.getObjectID()), 1);
-  EXPECT_EQ(got.at(second.getObjectID()), 3);
+  EXPECT_EQ((Seq{got.at(first.getObjectID()), got.at(second.getObjectID())}), (Seq{1, 3}));
 }
 
 TEST(DataBaseMisuse, IdentifiersOutsideOneToTwoToTheThirtyOneAreAbsent) {
@@ -281,12 +276,10 @@ TEST(DataBaseMisuse, IdentifiersOutsideOneToTwoToTheThirtyOneAreAbsent) {
     SCOPED_TRACE(id);
     EXPECT_FALSE(db->RetrieveAndCreate(id));
     TValue v;
-    EXPECT_EQ(db->Retrieve(id, v), 0);
-    EXPECT_EQ(db->Delete(id), 0);
+    EXPECT_EQ((Seq{db->Retrieve(id, v), db->Delete(id)}), (Seq{0, 0}));
   }
   EXPECT_TRUE(db->RetrieveAndCreate(6));
-  EXPECT_EQ(db->getNbObj(), 6);
-  EXPECT_EQ(joined(db->check()), "");
+  EXPECT_EQ((Seq{db->getNbObj(), joined(db->check())}), (Seq{6, ""}));
 }
 
 TEST(DataBaseMisuse, TheLastIdentifierIsNeverPassed) {
@@ -307,8 +300,7 @@ TEST(DataBaseMisuse, TheLastIdentifierIsNeverPassed) {
   t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
   ASSERT_EQ(db->Open(file.c_str(), 0), 1);
   TValue v(2);
-  EXPECT_EQ(v.Save(db.get()), 0);
-  EXPECT_EQ(v.getObjectID(), -1);
+  EXPECT_EQ((Seq{v.Save(db.get()), v.getObjectID()}), (Seq{0, -1}));
   EXPECT_TRUE(db->RetrieveAndCreate(1));
 }
 
@@ -430,8 +422,7 @@ TEST(DataBaseFiles, FailedOrTornWritesAtEveryPointOfACommitRollBack) {
         break;
       }
       EXPECT_FALSE(db->inTransaction());
-      EXPECT_EQ(contents(*db), expected);
-      EXPECT_EQ(joined(db->check()), "");
+      EXPECT_EQ((Seq{contents(*db), joined(db->check())}), (Seq{expected, ""}));
       // The database goes on working; the lost transaction's identifiers stay with its objects.
       TValue after(5);
       db->Store(after);
@@ -488,8 +479,7 @@ TEST(DataBaseFiles, AJournalLeftByAKilledWriterIsRolledBack) {
     {
       t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
       ASSERT_EQ(db->Open(file.c_str(), 1), 1);
-      EXPECT_EQ(contents(*db), expected);
-      EXPECT_EQ(joined(db->check()), "");
+      EXPECT_EQ((Seq{contents(*db), joined(db->check())}), (Seq{expected, ""}));
     }
     EXPECT_TRUE(readBytes(file.path) == torn);
     EXPECT_TRUE(ERFile::Exists(journal.c_str()));
@@ -604,8 +594,7 @@ TEST(DataBaseFiles, RetriesAfterALostTransactionNeverReuseAnIdentifier) {
     expected[pair->getObjectID()] = 20.5;
     expected[pair->first->getObjectID()] = 20;
     EXPECT_EQ(expected.size(), 9u) << "an identifier names two objects";
-    EXPECT_EQ(contents(*db), expected);
-    EXPECT_EQ(joined(db->check()), "");
+    EXPECT_EQ((Seq{contents(*db), joined(db->check())}), (Seq{expected, ""}));
     db->Close();
     ASSERT_EQ(db->Open(file.c_str(), 0), 1);
     EXPECT_EQ(contents(*db), expected);

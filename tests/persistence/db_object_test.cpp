@@ -13,13 +13,11 @@
 
 #include "qorv/curves/lines.h"
 #include "qorv/persistence/object_database.h"
+#include "tests/in_order.h"
 #include "tests/object_images.h"
 #include "tests/test_seed.h"
 
-using qorv_test::appendDouble;
-using qorv_test::Bytes;
-using qorv_test::imageOf;
-using qorv_test::restoreFrom;
+using qorv_test::appendDouble, qorv_test::Bytes, qorv_test::imageOf, qorv_test::restoreFrom;
 using qorv_test::TempFile;
 
 namespace {
@@ -54,9 +52,8 @@ TEST(ERDBObject, RecordsByteForByte) {
   put32(expected, 3);
   expected = text(expected, "ab");
   put32(expected, 1);
-  EXPECT_EQ(imageOf(named), expected);
-  EXPECT_EQ(named.properties().binaryStoreSize(), 16u);
-  EXPECT_EQ(named.binaryStoreSize(), expected.size());
+  EXPECT_EQ((Seq{imageOf(named), named.properties().binaryStoreSize(), named.binaryStoreSize()}),
+            (Seq{expected, 16u, expected.size()}));
 
   // Keys 1, 11, 21 and 256 share bucket 1 (the hash is the key modulo 255) and keep their
   // insertion order there; key 10 goes to bucket 0 and comes first; 255 hashes to 0 too.
@@ -88,8 +85,7 @@ TEST(ERDBObject, RecordsByteForByte) {
   b.push_back(1);
   put32(b, 5);
   put32(b, 1);
-  EXPECT_EQ(imageOf(all), b);
-  EXPECT_EQ(all.binaryStoreSize(), b.size());
+  EXPECT_EQ((Seq{imageOf(all), all.binaryStoreSize()}), (Seq{b, b.size()}));
 
   // A reset key keeps its place.
   all.property(21, "now a text");
@@ -107,9 +103,7 @@ TEST(ERDBObject, RecordsByteForByte) {
 
 TEST(ERDBObject, AccessorsAndTheirSideEffects) {
   ERDBObject o;
-  EXPECT_EQ(o.color(), 0);
-  EXPECT_EQ(o.color_rgb(), 0u);
-  EXPECT_EQ(o.num_faults(), 0);
+  EXPECT_EQ((Seq{o.color(), o.color_rgb(), o.num_faults()}), (Seq{0, 0u, 0}));
   EXPECT_EQ(o.properties().entries(), 0u);  // integer reads never add
   EXPECT_FALSE(o.isDirty());
   EXPECT_STREQ(o.name(), "");
@@ -125,14 +119,12 @@ TEST(ERDBObject, AccessorsAndTheirSideEffects) {
   o.level_name("L1");
   o.set_faults(2);
   EXPECT_TRUE(o.isDirty());
-  EXPECT_EQ(o.color(), 3);
-  EXPECT_EQ(o.level(), -4);
+  EXPECT_EQ((Seq{o.color(), o.level()}), (Seq{3, -4}));
   EXPECT_STREQ(o.name(), "part");
   EXPECT_EQ(o.color_rgb(), 0xFF00FFul);
   EXPECT_STREQ(o.level_name(), "L1");
-  EXPECT_EQ(o.num_faults(), 2);
-  EXPECT_EQ(o.findProperty(ERDBObject::kColorRgb)->getType(), ERDBObjProperty::ULONG);
-  EXPECT_EQ(o.type(), 0);
+  EXPECT_EQ((Seq{o.num_faults(), o.findProperty(ERDBObject::kColorRgb)->getType(), o.type()}),
+            (Seq{2, ERDBObjProperty::ULONG, 0}));
 
   ERDBObject copy(o);
   EXPECT_STREQ(copy.name(), "part");
@@ -176,9 +168,8 @@ TEST(ERDBObjProperty, ConversionsAreDefinedForEveryValue) {
     std::ostringstream label;
     c.p.printOn(label);
     SCOPED_TRACE(label.str());
-    EXPECT_EQ(static_cast<int>(c.p), c.asInt);
-    EXPECT_EQ(static_cast<long>(c.p), c.asInt);
-    EXPECT_EQ(static_cast<unsigned>(c.p), c.asUnsigned);
+    EXPECT_EQ((Seq{static_cast<int>(c.p), static_cast<long>(c.p), static_cast<unsigned>(c.p)}),
+              (Seq{c.asInt, c.asInt, c.asUnsigned}));
     EXPECT_EQ(static_cast<unsigned long>(c.p), c.asUnsigned);
     const double d = static_cast<double>(c.p);
     if (std::isnan(c.asDouble)) {
@@ -251,8 +242,7 @@ TEST(ERDBObject, DamagedRecordsLeaveTheObjectUnchanged) {
   ERDBObject o;
   o.property(4, 5);
   restoreFrom(o, odd);
-  EXPECT_EQ(o.findProperty(4)->getType(), ERDBObjProperty::UNDEF);
-  EXPECT_EQ(o.level(), 77);
+  EXPECT_EQ((Seq{o.findProperty(4)->getType(), o.level()}), (Seq{ERDBObjProperty::UNDEF, 77}));
 
   // Random bytes never crash and never grow the table past what the record could hold.
   std::mt19937_64 rng(qorv_test::seedFor(25));
@@ -293,12 +283,10 @@ TEST(ERDBObject, RoundTripThroughADatabaseWithTheReference) {
   t_SmartPtr<ERDBObject> back(ERDBObject::castdown(db->RetrieveAndCreate(namedId).get()));
   ASSERT_TRUE(back);
   EXPECT_STREQ(back->name(), "bracket");
-  EXPECT_EQ(back->color(), 12);
-  EXPECT_EQ(static_cast<double>(*back->findProperty(40)), -0.5);
+  EXPECT_EQ((Seq{back->color(), static_cast<double>(*back->findProperty(40))}), (Seq{12, -0.5}));
   const ERSegment2D* seg = ERSegment2D::castdown(back->object().get());
   ASSERT_NE(seg, nullptr);
-  EXPECT_EQ(seg->getP1(), ERPoint2D(1, 2));
-  EXPECT_EQ(seg->getP2(), ERPoint2D(3, 5));
+  EXPECT_EQ((Seq{seg->getP1(), seg->getP2()}), (Seq{ERPoint2D(1, 2), ERPoint2D(3, 5)}));
   t_SmartPtr<ERDBObject> bare(ERDBObject::castdown(db->RetrieveAndCreate(bareId).get()));
   ASSERT_TRUE(bare);
   EXPECT_TRUE(bare->object().isNull());

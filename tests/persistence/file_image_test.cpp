@@ -52,8 +52,7 @@ QORV_DEFINE_CLASS(TBlob);
 
 namespace {
 
-using qorv_test::TBlob;
-using qorv_test::TValue;
+using qorv_test::TBlob, qorv_test::TValue;
 
 std::uint64_t fnv1a(const qorv_test::Bytes& b, std::uint64_t h = 1469598103934665603ull) {
   for (unsigned char c : b) {

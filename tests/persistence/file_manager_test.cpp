@@ -22,22 +22,18 @@
 #include <unistd.h>
 
 #include "qorv/platform/debug.h"
+#include "tests/in_order.h"
 #include "tests/persistence/test_files.h"
 
 using namespace qorv::platform;
 
-using qorv_test::Bytes;
-using qorv_test::readBytes;
-using qorv_test::TempFile;
-using qorv_test::writeBytes;
+using qorv_test::Bytes, qorv_test::readBytes, qorv_test::TempFile, qorv_test::writeBytes;
 
 namespace {
 
 // ---- An independent reader of the file format -----------------------------------------------
 
-using qorv_test::i32;
-using qorv_test::put32;
-using qorv_test::u32;
+using qorv_test::i32, qorv_test::put32, qorv_test::u32;
 unsigned u16(const Bytes& b, std::size_t at) { return b[at] | b[at + 1] << 8; }
 
 struct Node {
@@ -127,28 +123,21 @@ TEST(BlockHeap, NewFileIsExactly280Bytes) {
   TempFile t("heap");
   {
     ERFileManager fm(t.c_str(), 0);
-    EXPECT_EQ(fm.start(), -1);
-    EXPECT_EQ(fm.endData(), 280);
-    EXPECT_EQ(fm.rootOffset(), 12);
-    EXPECT_EQ(fm.isReadOnly(), 0);
+    EXPECT_EQ((Seq{fm.start(), fm.endData(), fm.rootOffset(), fm.isReadOnly()}),
+              (Seq{-1, 280, 12, 0}));
     EXPECT_NE(fm.listManager(), nullptr);
   }
   const Bytes b = readBytes(t.path);
   ASSERT_EQ(b.size(), 280u);
-  EXPECT_EQ(i32(b, 0), -1);
-  EXPECT_EQ(i32(b, 4), 280);
-  EXPECT_EQ(u32(b, 8), 268u);
-  EXPECT_EQ(u16(b, 12), 588u);
+  EXPECT_EQ((Seq{i32(b, 0), i32(b, 4), u32(b, 8), u16(b, 12)}), (Seq{-1, 280, 268u, 588u}));
   for (int k = 0; k < 64; ++k) EXPECT_EQ(u32(b, 16 + 4 * k), 0u) << k;
-  EXPECT_EQ(i32(b, 272), 0);
-  EXPECT_EQ(i32(b, 276), 12);
+  EXPECT_EQ((Seq{i32(b, 272), i32(b, 276)}), (Seq{0, 12}));
 
   // Reopening, read-write or read-only, changes nothing.
   { ERFileManager fm(t.c_str(), 0); }
   {
     ERFileManager fm(t.c_str(), 1);
-    EXPECT_EQ(fm.endData(), 280);
-    EXPECT_EQ(fm.isReadOnly(), 1);
+    EXPECT_EQ((Seq{fm.endData(), fm.isReadOnly()}), (Seq{280, 1}));
   }
   EXPECT_EQ(readBytes(t.path), b);
 }
@@ -156,12 +145,10 @@ TEST(BlockHeap, NewFileIsExactly280Bytes) {
 TEST(BlockHeap, FirstBlockIsStartAndIsNeverFreed) {
   TempFile t("heap");
   ERFileManager fm(t.c_str(), 0);
-  EXPECT_EQ(fm.allocate(10), 284);
-  EXPECT_EQ(fm.start(), 284);
+  EXPECT_EQ((Seq{fm.allocate(10), fm.start()}), (Seq{284, 284}));
   EXPECT_EQ(fm.CurOffset(), 284);  // the position is left at the payload
   const Bytes before = readBytes(t.path);
-  EXPECT_EQ(i32(before, 0), 284);
-  EXPECT_EQ(u32(before, 280), 16u);
+  EXPECT_EQ((Seq{i32(before, 0), u32(before, 280)}), (Seq{284, 16u}));
   fm.deallocate(284);
   fm.deallocate(-1);
   EXPECT_EQ(readBytes(t.path), before);
@@ -182,10 +169,8 @@ TEST(BlockHeap, SizesRoundUpToFourPlusTheSizeWord) {
   }
   // Sizes whose block cannot be addressed by 32-bit offsets are refused without a write.
   const Bytes before = readBytes(t.path);
-  EXPECT_EQ(fm.allocate(0xFFFFFFFFu), -1);
-  EXPECT_EQ(fm.allocate(0xFFFFFFFCu), -1);
-  EXPECT_EQ(fm.allocate(0x7FFFFFF9u), -1);
-  EXPECT_EQ(readBytes(t.path), before);
+  EXPECT_EQ((Seq{fm.allocate(0xFFFFFFFFu), fm.allocate(0xFFFFFFFCu)}), (Seq{-1, -1}));
+  EXPECT_EQ((Seq{fm.allocate(0x7FFFFFF9u), readBytes(t.path)}), (Seq{-1, before}));
 }
 
 // ---- Cutting, taking whole, merging ------------------------------------------------------------
@@ -205,17 +190,13 @@ TEST(BlockHeap, SmallSequenceByteImages) {
   {
     const Bytes img = readBytes(t.path);
     EXPECT_EQ(img.size(), 372u);  // the file is not shortened
-    EXPECT_EQ(i32(img, 0), 284);
-    EXPECT_EQ(i32(img, 4), 368);
+    EXPECT_EQ((Seq{i32(img, 0), i32(img, 4)}), (Seq{284, 368}));
     const Node root = nodeAt(img, 12);
-    EXPECT_EQ(root.count, 2);
-    EXPECT_EQ(root.next, 12);
-    EXPECT_EQ(root.entries, (decltype(root.entries){{296, 24}, {336, 32}}));
+    EXPECT_EQ((Seq{root.count, root.next, root.entries}),
+              (Seq{2, 12, (decltype(root.entries){{296, 24}, {336, 32}})}));
     for (int k = 2; k < 32; ++k) EXPECT_EQ(u32(img, 16 + 4 * k) | u32(img, 144 + 4 * k), 0u);
-    EXPECT_EQ(u32(img, 280), 16u);
-    EXPECT_EQ(u32(img, 296), 24u);
-    EXPECT_EQ(u32(img, 320), 16u);
-    EXPECT_EQ(u32(img, 336), 32u);
+    EXPECT_EQ((Seq{u32(img, 280), u32(img, 296), u32(img, 320), u32(img, 336)}),
+              (Seq{16u, 24u, 16u, 32u}));
     EXPECT_TRUE(tiles(img, {{s, 16}, {b, 16}}));
   }
   // Freeing the block between two free extents of the node leaves one merged extent.
@@ -238,8 +219,7 @@ TEST(BlockHeap, SmallSequenceByteImages) {
   {
     const Bytes img = readBytes(t.path);
     EXPECT_EQ(u32(img, 360), 8u);  // the size word records the whole extent
-    EXPECT_EQ(nodeAt(img, 12).count, 0);
-    EXPECT_EQ(i32(img, 4), 368);
+    EXPECT_EQ((Seq{nodeAt(img, 12).count, i32(img, 4)}), (Seq{0, 368}));
     EXPECT_TRUE(tiles(img, {{s, 16}, {300, 64}, {364, 4}}));
   }
 }
@@ -308,11 +288,9 @@ TEST(BlockHeapRing, The33rdUnmergeableExtentOpensASecondNode) {
   EXPECT_EQ(root.next, f.node);
   const Node n = nodeAt(img, f.node);
   EXPECT_EQ(n.magic, 588u);  // over the block's size word
-  EXPECT_EQ(n.count, 1);
-  EXPECT_EQ(n.entries[0], std::make_pair(std::uint32_t(f.x - 4), 16u));
+  EXPECT_EQ((Seq{n.count, n.entries[0]}), (Seq{1, std::make_pair(std::uint32_t(f.x - 4), 16u)}));
   for (int k = 1; k < 64; ++k) EXPECT_EQ(u32(img, f.node + 4 + 4 * k), k == 32 ? 16u : 0u) << k;
-  EXPECT_EQ(n.next, 12);
-  EXPECT_EQ(f.fm->endData(), f.node + 268);
+  EXPECT_EQ((Seq{n.next, f.fm->endData()}), (Seq{12, f.node + 268}));
   EXPECT_EQ(static_cast<const ERListManager*>(f.fm->listManager())->currentOffset(), f.node);
   EXPECT_TRUE(tiles(img, f.live));
 }
@@ -321,9 +299,8 @@ TEST(BlockHeapRing, AnEmptiedLastNodeIsUnlinkedAndEndDataDrops) {
   RingFixture f(12);
   EXPECT_EQ(f.fm->allocate(12), f.x);  // the walk starts at N, which holds X
   const Bytes img = f.image();
-  EXPECT_EQ(nodeAt(img, 12).next, 12);
-  EXPECT_EQ(nodeAt(img, 12).count, 32);
-  EXPECT_EQ(f.fm->endData(), f.node);
+  EXPECT_EQ((Seq{nodeAt(img, 12).next, nodeAt(img, 12).count, f.fm->endData()}),
+            (Seq{12, 32, f.node}));
   f.live[f.x] = 16;
   EXPECT_TRUE(tiles(img, f.live));
 }
@@ -333,8 +310,7 @@ TEST(BlockHeapRing, AnEmptiedMiddleNodeIsUnlinkedAndItsBlockFreed) {
   const long k2 = f.fm->allocate(200);  // fits nowhere: walks N, then the root, cuts at the end
   EXPECT_EQ(k2, f.node + 268 + 4);
   EXPECT_EQ(static_cast<const ERListManager*>(f.fm->listManager())->currentOffset(), 12);
-  EXPECT_EQ(f.fm->allocate(28), f.big[0]);
-  EXPECT_EQ(f.fm->allocate(96), f.x);
+  EXPECT_EQ((Seq{f.fm->allocate(28), f.fm->allocate(96)}), (Seq{f.big[0], f.x}));
   const Bytes img = f.image();
   const Node root = nodeAt(img, 12);
   EXPECT_EQ(root.next, 12);
@@ -354,8 +330,7 @@ TEST(BlockHeapRing, AnEmptiedRootTakesOverTheNextNode) {
   for (int i = 0; i < 32; ++i) ASSERT_EQ(f.fm->allocate(28), f.big[i]) << i;
   const Bytes img = f.image();
   const Node root = nodeAt(img, 12);
-  EXPECT_EQ(root.magic, 588u);
-  EXPECT_EQ(root.next, 12);
+  EXPECT_EQ((Seq{root.magic, root.next}), (Seq{588u, 12}));
   EXPECT_EQ(root.entries,
             (decltype(Node::entries){{std::uint32_t(f.x - 4), 16}, {std::uint32_t(f.node), 268}}));
   f.live[k2] = 64;
@@ -387,8 +362,7 @@ TEST(BlockHeapRing, TheRootTakesOverItsSuccessorInALongerRing) {
   {
     const Heap h = parse(readBytes(t.path));
     ASSERT_EQ(h.ring.size(), 3u);
-    EXPECT_EQ(h.ring[1].at, n1);
-    EXPECT_EQ(h.ring[2].at, n2);
+    EXPECT_EQ((Seq{h.ring[1].at, h.ring[2].at}), (Seq{n1, n2}));
   }
   const long keeper = fm->allocate(200);  // fits nowhere: the walk ends at N1
   live[keeper] = 204;
@@ -452,9 +426,7 @@ TEST(BlockHeapCorrupt, UnrecognisedHeaderGetsNoListManager) {
   writeBytes(t.path, img);
   {
     ERFileManager fm(t.c_str(), 0);
-    EXPECT_EQ(fm.listManager(), nullptr);
-    EXPECT_EQ(fm.start(), i32(img, 0));
-    EXPECT_EQ(fm.allocate(4), -1);
+    EXPECT_EQ((Seq{fm.listManager(), fm.start(), fm.allocate(4)}), (Seq{nullptr, i32(img, 0), -1}));
     fm.deallocate(fm.start() + 16);
   }
   EXPECT_EQ(readBytes(t.path), img);
@@ -462,10 +434,8 @@ TEST(BlockHeapCorrupt, UnrecognisedHeaderGetsNoListManager) {
   writeBytes(t.path, Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0x18, 0x01});  // shorter than a header
   {
     ERFileManager fm(t.c_str(), 0);
-    EXPECT_EQ(fm.listManager(), nullptr);
-    EXPECT_EQ(fm.start(), -1);
-    EXPECT_EQ(fm.endData(), -1);
-    EXPECT_EQ(fm.allocate(4), -1);
+    EXPECT_EQ((Seq{fm.listManager(), fm.start(), fm.endData(), fm.allocate(4)}),
+              (Seq{nullptr, -1, -1, -1}));
   }
   EXPECT_EQ(readBytes(t.path).size(), 6u);
 }

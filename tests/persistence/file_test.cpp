@@ -9,14 +9,12 @@
 #include <gtest/gtest.h>
 
 #include "qorv/foundation/object.h"
+#include "tests/in_order.h"
 #include "tests/persistence/test_files.h"
 
 using namespace qorv::platform;
 
-using qorv_test::Bytes;
-using qorv_test::readBytes;
-using qorv_test::TempFile;
-using qorv_test::writeBytes;
+using qorv_test::Bytes, qorv_test::readBytes, qorv_test::TempFile, qorv_test::writeBytes;
 
 namespace {
 
@@ -85,11 +83,8 @@ TEST(ERFileEncoding, ScalarsReadBackWithDiskWidths) {
   EXPECT_EQ(l, -2L);  // sign-extended
   EXPECT_EQ(f.Read(ul), 1);
   EXPECT_EQ(ul, 0xFFFFFFFFUL);  // zero-extended
-  EXPECT_EQ(f.Read(s), 1);
-  EXPECT_EQ(s, -300);
-  EXPECT_EQ(f.Read(d), 1);
-  EXPECT_EQ(d, std::numeric_limits<double>::denorm_min());
-  EXPECT_EQ(f.Read(x), 1);
+  EXPECT_EQ((Seq{f.Read(s), s, f.Read(d), d, f.Read(x)}),
+            (Seq{1, -300, 1, std::numeric_limits<double>::denorm_min(), 1}));
   EXPECT_TRUE(std::signbit(x));
   EXPECT_EQ(f.CurOffset(), 4 + 4 + 2 + 8 + 4);
   EXPECT_TRUE(f.Eof());
@@ -124,11 +119,8 @@ TEST(ERFileEncoding, ArraysAreContiguousWithoutCount) {
   double d[3];
   unsigned short us[2];
   EXPECT_EQ(f.Read(back.data(), static_cast<unsigned>(back.size())), 1);
-  EXPECT_EQ(back, longs);
-  EXPECT_EQ(f.Read(d, 3), 1);
-  EXPECT_EQ(d[2], 1e300);
-  EXPECT_EQ(f.Read(us, 2), 1);
-  EXPECT_EQ(us[1], 0xFFFF);
+  EXPECT_EQ((Seq{back, f.Read(d, 3), d[2], f.Read(us, 2), us[1]}),
+            (Seq{longs, 1, 1e300, 1, 0xFFFF}));
 }
 
 TEST(ERFileStrings, WriteAddsTheTerminatorAndReadStopsAtZeroOrFF) {
@@ -166,8 +158,7 @@ TEST(ERFileStrings, BoundedReadTruncatesAndSkipsTheRest) {
   EXPECT_EQ(f.Read(s, sizeof s, 1), 1);
   EXPECT_STREQ(s, "abc");
   char c = 0;
-  EXPECT_EQ(f.Read(c), 1);
-  EXPECT_EQ(c, 'z');
+  EXPECT_EQ((Seq{f.Read(c), c}), (Seq{1, 'z'}));
 }
 
 TEST(ERFileReads, ShortReadsReportFailure) {
@@ -196,10 +187,8 @@ TEST(ERFilePosition, SeekOffsetEofEmptyAndExists) {
   TempFile t("erfile");
   EXPECT_FALSE(ERFile::Exists(t.c_str()));
   ERFile f(t.c_str(), kCreate);
-  EXPECT_TRUE(ERFile::Exists(t.c_str()));
-  EXPECT_TRUE(f.Exists());
-  EXPECT_TRUE(f.IsEmpty());
-  EXPECT_TRUE(f.Eof());
+  EXPECT_EQ((Seq{ERFile::Exists(t.c_str()), f.Exists(), f.IsEmpty(), f.Eof()}),
+            (Seq{true, true, true, true}));
   f.Write(1.0);
   f.Write(2);
   EXPECT_EQ(f.SeekTo(0), 0);  // the position reached is compared with 0
@@ -207,8 +196,7 @@ TEST(ERFilePosition, SeekOffsetEofEmptyAndExists) {
   EXPECT_FALSE(f.Eof());
   EXPECT_NE(f.SeekTo(8), 0);
   int v = 0;
-  EXPECT_EQ(f.Read(v), 1);
-  EXPECT_EQ(v, 2);
+  EXPECT_EQ((Seq{f.Read(v), v}), (Seq{1, 2}));
   EXPECT_TRUE(f.Eof());
   f.SeekTo(3);
   EXPECT_FALSE(f.IsEmpty());
@@ -218,8 +206,7 @@ TEST(ERFilePosition, SeekOffsetEofEmptyAndExists) {
 
   ERFile closed;
   EXPECT_FALSE(closed.Exists());
-  EXPECT_EQ(closed.Open(t.c_str(), kRead), 1);
-  EXPECT_EQ(closed.GetLength(), 12u);
+  EXPECT_EQ((Seq{closed.Open(t.c_str(), kRead), closed.GetLength()}), (Seq{1, 12u}));
 }
 
 namespace {
@@ -260,6 +247,5 @@ TEST(ERFileObjects, StreamOperatorsCallTheHooks) {
   ERFile f(t.c_str(), kRead);
   Record b;
   f >> b;
-  EXPECT_EQ(b.id, -7);
-  EXPECT_EQ(b.value, 0.25);
+  EXPECT_EQ((Seq{b.id, b.value}), (Seq{-7, 0.25}));
 }

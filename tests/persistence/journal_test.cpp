@@ -17,15 +17,13 @@
 #include "qorv/persistence/database.h"
 #include "qorv/persistence/file_manager.h"
 #include "qorv/persistence/object_database.h"
+#include "tests/in_order.h"
 #include "tests/persistence/safety_classes.h"
 #include "tests/persistence/test_files.h"
 
 using namespace qorv::platform;
 
-using qorv_test::Bytes;
-using qorv_test::readBytes;
-using qorv_test::TempFile;
-using qorv_test::TValue;
+using qorv_test::Bytes, qorv_test::readBytes, qorv_test::TempFile, qorv_test::TValue;
 
 namespace {
 
@@ -166,23 +164,20 @@ TEST(Journal, OnlyAWholeJournalIsTrustedAndNoneIsRemovedUntrusted) {
     writeBytes(journal, c.bytes);
     const Opened o = openBoth(file.path);
     if (c.outcome == refused) {
-      EXPECT_EQ(o.reader, 0);
-      EXPECT_EQ(o.writer, 0);
-      EXPECT_EQ(o.why, ERObjectDataBase::Refusal::journalDamaged);
+      EXPECT_EQ((Seq{o.reader, o.writer, o.why}),
+                (Seq{0, 0, ERObjectDataBase::Refusal::journalDamaged}));
       EXPECT_TRUE(readBytes(file.path) == before);
       EXPECT_TRUE(readBytes(journal) == c.bytes) << "a refused journal was changed";
       ERDataBase facade;
       EXPECT_EQ(facade.Open(file.c_str(), 1), gmJournalRefused);
       // Recovery plays back what verifies and keeps the journal aside.
       const ERJournalRecovery r = ERFileManager::recoverJournal(file.c_str());
-      EXPECT_EQ(r.kind, ERJournalRecovery::damaged);
-      EXPECT_EQ(r.playedBack, c.playedBack);
+      EXPECT_EQ((Seq{r.kind, r.playedBack}), (Seq{ERJournalRecovery::damaged, c.playedBack}));
       EXPECT_FALSE(ERFile::Exists(journal.c_str()));
       EXPECT_TRUE(readBytes(r.keptAs) == c.bytes);
       std::remove(r.keptAs.c_str());
     } else {
-      EXPECT_EQ(o.reader, 1);
-      EXPECT_EQ(o.writer, 1);
+      EXPECT_EQ((Seq{o.reader, o.writer}), (Seq{1, 1}));
       EXPECT_FALSE(ERFile::Exists(journal.c_str()));
     }
     // The writer never touched the file: whatever was played back puts back what was there.
@@ -211,9 +206,8 @@ TEST(Journal, AJournalThatCannotBeReadIsRefusedAndKept) {
       ASSERT_EQ(::chmod(journal.c_str(), 0), 0);
     }
     const Opened o = openBoth(file.path);
-    EXPECT_EQ(o.reader, 0);
-    EXPECT_EQ(o.writer, 0);
-    EXPECT_EQ(o.why, ERObjectDataBase::Refusal::journalUnreadable);
+    EXPECT_EQ((Seq{o.reader, o.writer, o.why}),
+              (Seq{0, 0, ERObjectDataBase::Refusal::journalUnreadable}));
     EXPECT_THROW(ERFileManager::recoverJournal(file.c_str()), CFileException);
     EXPECT_TRUE(readBytes(file.path) == before);
     if (folder) {
@@ -237,8 +231,7 @@ TEST(Journal, AJournalWithoutItsFileIsLeftAlone) {
   for (int readOnly : {1, 0}) {
     t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
     EXPECT_EQ(db->Open(file.c_str(), readOnly), 0);
-    EXPECT_FALSE(ERFile::Exists(file.c_str()));
-    EXPECT_TRUE(readBytes(journal) == hot);
+    EXPECT_EQ((Seq{ERFile::Exists(file.c_str()), readBytes(journal) == hot}), (Seq{false, true}));
   }
   std::remove(journal.c_str());
 }
@@ -286,8 +279,7 @@ TEST(Journal, ANewFileKilledAtItsFirstCommitReadsEmpty) {
       EXPECT_TRUE(db->check().empty());
       EXPECT_FALSE(db->RetrieveAndCreate(1));
       ERDataBase facade;
-      EXPECT_EQ(facade.Open(file.c_str(), 1), gmSuccess);
-      EXPECT_EQ(facade.getNbEnt(), 0);
+      EXPECT_EQ((Seq{facade.Open(file.c_str(), 1), facade.getNbEnt()}), (Seq{gmSuccess, 0}));
     }
     EXPECT_TRUE(ERObjectDataBase::check(file.c_str()).empty());
     EXPECT_TRUE(readBytes(file.path) == left);
@@ -362,8 +354,7 @@ TEST(Journal, ReadersComeInBesideAWriterAndCommitsWaitForThem) {
     writer->Store(c);  // its own transaction
     ERFileManager::setIoHook(nullptr, nullptr);
     if (event == ERFileManager::IoEvent::journalWrite) {
-      EXPECT_EQ(readerOpened, 1);
-      EXPECT_EQ(seen, 6u);
+      EXPECT_EQ((Seq{readerOpened, seen}), (Seq{1, 6u}));
     } else {
       EXPECT_EQ(readerOpened, 2) << "a reader came in while a commit wrote the file";
     }

@@ -12,14 +12,12 @@
 #include "qorv/persistence/database.h"
 #include "qorv/persistence/file.h"
 #include "qorv/persistence/file_manager.h"
+#include "tests/in_order.h"
 #include "tests/persistence/test_files.h"
 
 using namespace qorv::platform;
 
-using qorv_test::Bytes;
-using qorv_test::readBytes;
-using qorv_test::TempFile;
-using qorv_test::writeBytes;
+using qorv_test::Bytes, qorv_test::readBytes, qorv_test::TempFile, qorv_test::writeBytes;
 
 // A stored value with a reference to another stored object, as composite objects hold theirs.
 class TNode : public ERObject {
@@ -106,9 +104,8 @@ TEST(ObjectDataBase, NewFileLayout) {
   TempFile file("odb_new");
   t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
   ASSERT_EQ(db->Open(file.c_str(), 0), 1);
-  EXPECT_EQ(db->getNbObj(), 0);
-  EXPECT_EQ(db->get_db_version(), 1001);
-  EXPECT_EQ(db->get_db_current_version(), 1001);
+  EXPECT_EQ((Seq{db->getNbObj(), db->get_db_version(), db->get_db_current_version()}),
+            (Seq{0, 1001, 1001}));
   EXPECT_EQ(db->fileManager()->start(), 284);
   db->Close();
 
@@ -120,10 +117,8 @@ TEST(ObjectDataBase, NewFileLayout) {
   EXPECT_EQ(word(b, 284), 1001u);
   const std::uint32_t classTree = word(b, 288), objectTree = word(b, 292);
   EXPECT_EQ(classTree, 284u + 24 + 4);  // the trees' info blocks follow, in that order
-  EXPECT_EQ(objectTree, classTree + 40 + 4);
-  EXPECT_EQ(word(b, 296), 0u);
-  EXPECT_EQ(word(b, 300), 0u);
-  EXPECT_EQ(word(b, 304), 0u);
+  EXPECT_EQ((Seq{objectTree, word(b, 296), word(b, 300), word(b, 304)}),
+            (Seq{classTree + 40 + 4, 0u, 0u, 0u}));
   EXPECT_EQ(word(b, classTree + 8), 1365u);  // tree magic
   EXPECT_EQ(word(b, classTree + 16), 60u);   // string keys of 60 bytes
   EXPECT_EQ(word(b, objectTree + 16), 4u);   // raw 4-byte keys
@@ -137,10 +132,8 @@ TEST(ObjectDataBase, IdentifiersSignaturesAndRestoring) {
   TNode a(1.5), b(2.5);
   TLabel label;
   label.code = 7;
-  EXPECT_EQ(db->Store(a), 1);
-  EXPECT_EQ(db->Store(b), 2);
-  EXPECT_EQ(db->Store(label), 3);
-  EXPECT_EQ(a.Database(), db.get());
+  EXPECT_EQ((Seq{db->Store(a), db->Store(b), db->Store(label), a.Database()}),
+            (Seq{1, 2, 3, db.get()}));
   EXPECT_EQ(db->getNbObj(), 3);
 
   // Re-storing keeps the identifier and moves the record.
@@ -156,9 +149,7 @@ TEST(ObjectDataBase, IdentifiersSignaturesAndRestoring) {
   EXPECT_NE(before, after);
   EXPECT_EQ(db->getNbObj(), 3);
   TNode back;
-  EXPECT_EQ(db->Retrieve(1, back), 1);
-  EXPECT_EQ(back.value, 9.0);
-  EXPECT_EQ(back.getObjectID(), 1);
+  EXPECT_EQ((Seq{db->Retrieve(1, back), back.value, back.getObjectID()}), (Seq{1, 9.0, 1}));
   db->Close();
 
   ASSERT_EQ(db->Open(file.c_str(), 0), 1);
@@ -169,13 +160,11 @@ TEST(ObjectDataBase, IdentifiersSignaturesAndRestoring) {
   t_SmartPtr<ERObject> made = db->RetrieveAndCreate(3);
   ASSERT_TRUE(made);
   EXPECT_STREQ(made->className(), "TLabel");
-  EXPECT_EQ(TLabel::castdown(made.get())->code, 7);
-  EXPECT_EQ(made->getObjectID(), 3);
+  EXPECT_EQ((Seq{TLabel::castdown(made.get())->code, made->getObjectID()}), (Seq{7, 3}));
   EXPECT_EQ(made->Database(), db.get());
   EXPECT_EQ(made->references(), 1u);
 
-  EXPECT_EQ(db->Delete(42), 0);
-  EXPECT_EQ(db->Delete(2), 1);
+  EXPECT_EQ((Seq{db->Delete(42), db->Delete(2)}), (Seq{0, 1}));
   EXPECT_FALSE(db->RetrieveAndCreate(2));
   EXPECT_EQ(db->getNbObj(), 3);  // deletion never lowers the count
   TLabel fresh;
@@ -194,8 +183,7 @@ TEST(ObjectDataBase, ReferencedObjectsFollowIntoTheSameFile) {
     head.next->next = new TNode(3.0);
     EXPECT_EQ(head.Save(db.get()), 1);
     EXPECT_EQ(head.getObjectID(), 1);  // numbered before its record, and so its members
-    EXPECT_EQ(head.next->getObjectID(), 2);
-    EXPECT_EQ(head.next->next->getObjectID(), 3);
+    EXPECT_EQ((Seq{head.next->getObjectID(), head.next->next->getObjectID()}), (Seq{2, 3}));
     EXPECT_EQ(head.next->Database(), db.get());
     db->Close();
   }
@@ -223,8 +211,7 @@ TEST(ObjectDataBase, SaveMovesBetweenDatabasesAndNewIntoADatabase) {
   EXPECT_EQ(label->getObjectID(), 1);
   t_SmartPtr<ERObject> old = first->RetrieveAndCreate(1);
   ASSERT_TRUE(old);  // the first keeps its (updated) record
-  EXPECT_EQ(TLabel::castdown(old.get())->code, 5);
-  EXPECT_EQ(label->Delete(), 1);
+  EXPECT_EQ((Seq{TLabel::castdown(old.get())->code, label->Delete()}), (Seq{5, 1}));
   EXPECT_FALSE(second->RetrieveAndCreate(1));
   delete label;
 }
@@ -268,8 +255,7 @@ TEST(DataBaseFacade, CodesAndNumbering) {
   gmErrorCode code;
   t_SmartPtr<ERObject> back = db.restore(0, code);
   ASSERT_TRUE(back);
-  EXPECT_EQ(back->getObjectID(), 2);
-  EXPECT_EQ(db.Close(), gmSuccess);
+  EXPECT_EQ((Seq{back->getObjectID(), db.Close()}), (Seq{2, gmSuccess}));
 
   // Another kind of file.
   TempFile other("db_other");

@@ -126,9 +126,7 @@ std::vector<int> run(ERChainerProcessor& p, const std::vector<Op>& ops) {
 }
 
 TEST(ChainerIndex, SameResultsAsTheListWalk) {
-  const unsigned seed = qorv_test::seedFor(2323);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937 rng(seed);
+  QORV_SEEDED(std::mt19937 rng, 2323);
   const double tols[] = {1e-6, 1e-3, 0.05, 0.3};
   const double offs[] = {0.0, -1e5, 1e7};  // the last one beyond the grid for small tol
   const double scales[] = {1.0, 1e-3, 1e3};
@@ -145,9 +143,7 @@ TEST(ChainerIndex, SameResultsAsTheListWalk) {
 }
 
 TEST(ChainerIndex, LargeShuffledPolygonsMatchTheWalk) {
-  const unsigned seed = qorv_test::seedFor(77);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937 rng(seed);
+  QORV_SEEDED(std::mt19937 rng, 77);
   std::vector<Op> ops;
   for (int k = 0; k < 20; ++k) {
     const int n = 100;

@@ -13,12 +13,11 @@
 #include <vector>
 
 #include "qorv/planar/chainer.h"
+#include "tests/in_order.h"
 #include "tests/planar/chainer_pieces.h"
 #include "tests/test_seed.h"
 
 namespace {
-
-using qorv_test::seedFor;
 
 using qorv_test::Piece;
 
@@ -62,8 +61,7 @@ TEST(Chainer, EndComparison) {
   // Reversal swaps ends and tangents without negating them.
   auto r = seg(0, 0, 2, 0);
   r->reverse();
-  EXPECT_EQ(r->first(), ERPoint2D(2, 0));
-  EXPECT_EQ(r->firstT(), ERVector2D(2, 0));
+  EXPECT_EQ((Seq{r->first(), r->firstT()}), (Seq{ERPoint2D(2, 0), ERVector2D(2, 0)}));
   const double nan = std::numeric_limits<double>::quiet_NaN();
   EXPECT_EQ(a->compareWith(seg(nan, 0, 1, 0).get(), tol), SEGCOMP_NONE);
 }
@@ -71,13 +69,11 @@ TEST(Chainer, EndComparison) {
 TEST(Chainer, InsertionSequences) {
   {
     ERChainerProcessor p(0.01);
-    EXPECT_EQ(p.insert(seg(0, 0, 1, 0, 1)), 1);
-    EXPECT_EQ(p.insert(seg(1, 0, 2, 0, 2)), 1);
-    EXPECT_EQ(describe(p), "1 2 ");
+    EXPECT_EQ((Seq{p.insert(seg(0, 0, 1, 0, 1)), p.insert(seg(1, 0, 2, 0, 2)), describe(p)}),
+              (Seq{1, 1, "1 2 "}));
     EXPECT_EQ(p.insert(seg(3, 0, 2, 0, 3)), 1);  // reversed, appended
-    EXPECT_EQ(describe(p), "1 2 3~ ");
-    EXPECT_EQ(p.getAt(0)->first(), ERPoint2D(0, 0));
-    EXPECT_EQ(p.getAt(0)->last(), ERPoint2D(3, 0));
+    EXPECT_EQ((Seq{describe(p), p.getAt(0)->first(), p.getAt(0)->last()}),
+              (Seq{"1 2 3~ ", ERPoint2D(0, 0), ERPoint2D(3, 0)}));
     EXPECT_DOUBLE_EQ(p.getAt(0)->length(), 3.0);
   }
   {
@@ -86,9 +82,7 @@ TEST(Chainer, InsertionSequences) {
     EXPECT_EQ(p.insert(seg(5, 5, 5.005, 5, 2)), 0);  // shorter than tol, not closed
     EXPECT_EQ(p.nbchains(), 1);
     EXPECT_EQ(p.insert(seg(1, 0, 1, 0, 3)), 1);  // zero length: closed, kept apart
-    EXPECT_EQ(describe(p), "1 | 3 ");
-    EXPECT_EQ(p.getAt(2), nullptr);
-    EXPECT_EQ(p.getAt(-1), nullptr);
+    EXPECT_EQ((Seq{describe(p), p.getAt(2), p.getAt(-1)}), (Seq{"1 | 3 ", nullptr, nullptr}));
   }
   // A piece bridging two chains merges all three, whatever the list order.
   for (int order = 0; order < 2; ++order) {
@@ -96,8 +90,7 @@ TEST(Chainer, InsertionSequences) {
     auto left = seg(0, 0, 1, 0, 1), right = seg(2, 0, 3, 0, 2);
     p.insert(order ? right : left);
     p.insert(order ? left : right);
-    EXPECT_EQ(p.nbchains(), 2);
-    EXPECT_EQ(p.insert(seg(1, 0, 2, 0, 3)), 1);
+    EXPECT_EQ((Seq{p.nbchains(), p.insert(seg(1, 0, 2, 0, 3))}), (Seq{2, 1}));
     ASSERT_EQ(p.nbchains(), 1) << order;
     const auto* c = p.getAt(0);
     EXPECT_EQ(c->entries(), 3);
@@ -131,8 +124,7 @@ TEST(Chainer, InsertionSequences) {
     p.insert(seg(0, 0, 1, 0, 1));
     t_SmartPtr<ERChainedMetaSeg2D> ring(new ERChainedMetaSeg2D(seg(1, 0, 2, 0, 2)));
     ring->insert(seg(2, 0, 1, 0, 3));
-    EXPECT_EQ(p.insert(ring), 1);
-    EXPECT_EQ(describe(p), "1 | 2 3 ");
+    EXPECT_EQ((Seq{p.insert(ring), describe(p)}), (Seq{1, "1 | 2 3 "}));
     EXPECT_EQ(p.insert(ring), 0);  // already in the list
   }
 }
@@ -151,18 +143,14 @@ TEST(Chainer, RefusalAfterMergeLosesNothing) {
   p.insert(seg(10, 10, 11, 10, 2));
   gPoison = p.getAt(1);
   // Refused before any merge: nothing changes.
-  EXPECT_EQ(p.insert(seg(50, 50, 51, 50, 9)), 0);
-  EXPECT_EQ(describe(p), "1 | 2 ");
+  EXPECT_EQ((Seq{p.insert(seg(50, 50, 51, 50, 9)), describe(p)}), (Seq{0, "1 | 2 "}));
   // Merges with chain 0, then meets the refusal: the merged chain is kept.
-  EXPECT_EQ(p.insert(seg(1, 0, 2, 0, 3)), 1);
-  EXPECT_EQ(describe(p), "2 | 1 3 ");
+  EXPECT_EQ((Seq{p.insert(seg(1, 0, 2, 0, 3)), describe(p)}), (Seq{1, "2 | 1 3 "}));
   gPoison = nullptr;
 }
 
 TEST(Chainer, ShuffledPolygonsKeepEveryPieceOnce) {
-  const unsigned seed = seedFor(4242);
-  SCOPED_TRACE(testing::Message() << "seed " << seed);
-  std::mt19937 g(seed);
+  QORV_SEEDED(std::mt19937 g, 4242);
   auto ud = [&](double a, double b) { return std::uniform_real_distribution<double>(a, b)(g); };
   int closedRings = 0, polygons = 0;
   for (int round = 0; round < 200; ++round) {

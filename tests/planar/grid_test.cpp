@@ -7,48 +7,37 @@
 #include <cstdlib>
 #include <limits>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include "qorv/planar/grid.h"
+#include "tests/in_order.h"
+#include "tests/test_seed.h"
 
 namespace {
 
 using Pts = QuickAlgebra::ERVec<ERPoint2D>;
 
-unsigned seedFor(unsigned fixed) {
-  const char* env = std::getenv("QORV_TEST_SEED");
-  return env != nullptr ? static_cast<unsigned>(std::strtoul(env, nullptr, 10)) : fixed;
-}
-
 TEST(Grid, LookUpTable) {
   ERGrid2D g(4, 4, 2, ERMinimax2D(0, 0, 4, 4));
   int i = -1, j = -1;
   ASSERT_EQ(g.indices(ERPoint2D(4, 4), i, j), 1);
-  EXPECT_EQ(i, 3);
-  EXPECT_EQ(j, 3);
-  EXPECT_EQ(g.indices(ERPoint2D(5, 1), i, j), 0);
+  EXPECT_EQ((Seq{i, j, g.indices(ERPoint2D(5, 1), i, j)}), (Seq{3, 3, 0}));
   EXPECT_EQ(g.check_point(ERPoint2D(5, 1)), g.get_outside_value());
   ASSERT_EQ(g.indices(ERPoint2D(1, 0), i, j), 1);  // an inner border goes to the upper cell
-  EXPECT_EQ(i, 1);
-  EXPECT_EQ(j, 0);
-  EXPECT_EQ(g.get_default_value(), 3u);
-  EXPECT_EQ(g.get(0, 0), 3u);
-  EXPECT_EQ(g.wordCount(), 4);
+  EXPECT_EQ((Seq{i, j, g.get_default_value(), g.get(0, 0), g.wordCount()}), (Seq{1, 0, 3u, 3u, 4}));
   int w, s;
   g.bits_position(2, 3, w, s);
-  EXPECT_EQ(w, 2);
-  EXPECT_EQ(s, 6);
+  EXPECT_EQ((Seq{w, s}), (Seq{2, 6}));
   ERPoint2D lo, hi;
   g.get_cell_dims(3, 1, lo, hi);
-  EXPECT_EQ(lo, ERPoint2D(3, 1));
-  EXPECT_EQ(hi, ERPoint2D(4, 2));
+  EXPECT_EQ((Seq{lo, hi}), (Seq{ERPoint2D(3, 1), ERPoint2D(4, 2)}));
 }
 
 TEST(Grid, BadSizes) {
   for (auto [nx, ny, bits] : {std::tuple{0, 4, 2}, {4, -1, 2}, {4, 4, 0}, {4, 4, 33}}) {
     ERGrid2D g(nx, ny, bits, ERMinimax2D(0, 0, 1, 1));
-    EXPECT_EQ(g.valid(), 0);
-    EXPECT_EQ(g.wordCount(), 0);
+    EXPECT_EQ((Seq{g.valid(), g.wordCount()}), (Seq{0, 0}));
     int i, j;
     EXPECT_EQ(g.indices(ERPoint2D(0.5, 0.5), i, j), 0);
     g.set(0, 0, 1);
@@ -68,9 +57,7 @@ TEST(Grid, BadSizes) {
 }
 
 TEST(Grid, LookUpMatchesCellBounds) {
-  const unsigned seed = seedFor(31);
-  SCOPED_TRACE(testing::Message() << "seed " << seed);
-  std::mt19937 gen(seed);
+  QORV_SEEDED(std::mt19937 gen, 31);
   auto ud = [&](double a, double b) { return std::uniform_real_distribution<double>(a, b)(gen); };
   auto ri = [&](int a, int b) { return std::uniform_int_distribution<int>(a, b)(gen); };
   for (int round = 0; round < 300; ++round) {
@@ -99,9 +86,7 @@ TEST(Grid, LookUpMatchesCellBounds) {
 }
 
 TEST(Grid, PackingAndBoxChecksAgainstModel) {
-  const unsigned seed = seedFor(57);
-  SCOPED_TRACE(testing::Message() << "seed " << seed);
-  std::mt19937 gen(seed);
+  QORV_SEEDED(std::mt19937 gen, 57);
   auto ri = [&](int a, int b) { return std::uniform_int_distribution<int>(a, b)(gen); };
   for (int bits = 1; bits <= 32; ++bits) {
     SCOPED_TRACE(testing::Message() << "bits " << bits);
@@ -171,9 +156,8 @@ TEST(RegionGrid, FilledStateCounts) {
   EXPECT_EQ(counts[0], 144);  // cells 26..37 squared, inside the hole
   EXPECT_EQ(counts[1], 3648);
   EXPECT_EQ(counts[2], 304);  // 252 along the outer border, 52 around the hole
-  EXPECT_EQ(counts[3], 0);
-  EXPECT_EQ(g.inside(ERPoint2D(1, 1)), ERRegion2DGrid::INSIDE);
-  EXPECT_EQ(g.inside(ERPoint2D(5, 5)), ERRegion2DGrid::OUTSIDE);
+  EXPECT_EQ((Seq{counts[3], g.inside(ERPoint2D(1, 1)), g.inside(ERPoint2D(5, 5))}),
+            (Seq{0, ERRegion2DGrid::INSIDE, ERRegion2DGrid::OUTSIDE}));
   EXPECT_EQ(g.inside(ERPoint2D(20, 5)), ERRegion2DGrid::OUTSIDE);
   EXPECT_EQ(g.relative_position(ERMinimax2D(1, 1, 2, 2)), ERRegion2DGrid::POS_INSIDE);
   EXPECT_EQ(g.relative_position(ERMinimax2D(4.9, 4.9, 5.1, 5.1)), ERRegion2DGrid::POS_OUTSIDE);
@@ -188,9 +172,8 @@ TEST(RegionGrid, FilledStateCounts) {
   ERRegion2D h(1, 0);
   h.Add(Pts({{4, 4}, {6, 4}, {6, 6}, {4, 6}}));
   const ERRegion2DGrid hg(h);
-  EXPECT_EQ(hg.get_outside_value(), 1u);
-  EXPECT_EQ(hg.inside(ERPoint2D(50, 50)), ERRegion2DGrid::INSIDE);
-  EXPECT_EQ(hg.inside(ERPoint2D(5, 5)), ERRegion2DGrid::OUTSIDE);
+  EXPECT_EQ((Seq{hg.get_outside_value(), hg.inside(ERPoint2D(50, 50)), hg.inside(ERPoint2D(5, 5))}),
+            (Seq{1u, ERRegion2DGrid::INSIDE, ERRegion2DGrid::OUTSIDE}));
   // No loops: the whole plane.
   const ERRegion2D none(1, 1);
   const ERRegion2DGrid ng(none);
@@ -199,9 +182,7 @@ TEST(RegionGrid, FilledStateCounts) {
 }
 
 TEST(RegionGrid, AgreesWithExactTestOffTheBoundary) {
-  const unsigned seed = seedFor(8);
-  SCOPED_TRACE(testing::Message() << "seed " << seed);
-  std::mt19937 gen(seed);
+  QORV_SEEDED(std::mt19937 gen, 8);
   auto ud = [&](double a, double b) { return std::uniform_real_distribution<double>(a, b)(gen); };
   for (int round = 0; round < 40; ++round) {
     SCOPED_TRACE(testing::Message() << "round " << round);

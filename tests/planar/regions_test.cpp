@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "qorv/planar/regions.h"
+#include "tests/in_order.h"
+#include "tests/test_seed.h"
 
 using namespace qorv;
 
@@ -22,11 +24,6 @@ namespace {
 
 using QuickAlgebra::ERVec;
 using Pts = ERVec<ERPoint2D>;
-
-unsigned seedFor(unsigned fixed) {
-  const char* env = std::getenv("QORV_TEST_SEED");
-  return env != nullptr ? static_cast<unsigned>(std::strtoul(env, nullptr, 10)) : fixed;
-}
 
 Pts poly(std::initializer_list<ERPoint2D> l) { return Pts(l); }
 
@@ -95,8 +92,7 @@ TEST(Inside, DegenerateAndBadInput) {
   EXPECT_EQ(Inside(ERPoint2D(1, 1), poly({{1, 1}})), 1);
   EXPECT_EQ(Inside(ERPoint2D(1, 2), poly({{1, 1}})), 3);
   const Pts two = poly({{0, 0}, {2, 2}});
-  EXPECT_EQ(Inside(ERPoint2D(1, 1), two), 2);
-  EXPECT_EQ(Inside(ERPoint2D(2, 2), two), 1);
+  EXPECT_EQ((Seq{Inside(ERPoint2D(1, 1), two), Inside(ERPoint2D(2, 2), two)}), (Seq{2, 1}));
   EXPECT_EQ(Inside(ERPoint2D(1, 0.5), two), 3);
   const Pts sq = poly({{0, 0}, {1, 0}, {1, 1}, {0, 1}});
   EXPECT_EQ(Inside(ERPoint2D(nan, 0.5), sq), 3);
@@ -107,9 +103,7 @@ TEST(Inside, DegenerateAndBadInput) {
 }
 
 TEST(Inside, RandomLatticePolygonsAgainstWindingNumber) {
-  const unsigned seed = seedFor(2323);
-  SCOPED_TRACE(testing::Message() << "seed " << seed);
-  std::mt19937 g(seed);
+  QORV_SEEDED(std::mt19937 g, 2323);
   auto ri = [&](int a, int b) { return std::uniform_int_distribution<int>(a, b)(g); };
   int counts[4] = {};
   for (int round = 0; round < 3000; ++round) {
@@ -138,9 +132,7 @@ TEST(Inside, RandomLatticePolygonsAgainstWindingNumber) {
 }
 
 TEST(Inside, TurnedFramesAwayFromTheBoundary) {
-  const unsigned seed = seedFor(777);
-  SCOPED_TRACE(testing::Message() << "seed " << seed);
-  std::mt19937 g(seed);
+  QORV_SEEDED(std::mt19937 g, 777);
   auto ri = [&](int a, int b) { return std::uniform_int_distribution<int>(a, b)(g); };
   auto ud = [&](double a, double b) { return std::uniform_real_distribution<double>(a, b)(g); };
   for (int round = 0; round < 2000; ++round) {
@@ -190,16 +182,12 @@ TEST(Region, CheckPointTable) {
   const ERRegion2D r = squareWithHole();
   int loop = -1;
   EXPECT_EQ(r.CheckPoint(ERPoint2D(1, 1), loop), 0);
-  EXPECT_EQ(r.CheckPoint(ERPoint2D(5, 5), loop), 1);
-  EXPECT_EQ(loop, 1);
-  EXPECT_EQ(r.CheckPoint(ERPoint2D(5, 4), loop), 2);
-  EXPECT_EQ(loop, 1);
+  EXPECT_EQ((Seq{r.CheckPoint(ERPoint2D(5, 5), loop), loop}), (Seq{1, 1}));
+  EXPECT_EQ((Seq{r.CheckPoint(ERPoint2D(5, 4), loop), loop}), (Seq{2, 1}));
   EXPECT_EQ(r.CheckPoint(ERPoint2D(6, 6), loop), 3);
-  EXPECT_EQ(r.CheckPoint(ERPoint2D(20, 20), loop), 1);
-  EXPECT_EQ(loop, 0);
+  EXPECT_EQ((Seq{r.CheckPoint(ERPoint2D(20, 20), loop), loop}), (Seq{1, 0}));
   EXPECT_EQ(r.CheckPoint(ERPoint2D(10, 5), loop), 2);
-  EXPECT_EQ(r.CheckPoint(ERPoint2D(10, 10), loop), 3);
-  EXPECT_EQ(loop, 0);
+  EXPECT_EQ((Seq{r.CheckPoint(ERPoint2D(10, 10), loop), loop}), (Seq{3, 0}));
   EXPECT_EQ(r.CheckPoint(ERPoint2D(11, 5), loop), 1);
 
   // Holes touching each other and the outer loop: shared edges and vertices are boundary.
@@ -223,9 +211,7 @@ TEST(Region, CheckPointTable) {
 
 // CheckPoint against the lattice reference applied loop by loop: outer first, then holes.
 TEST(Region, CheckPointRandomLatticeRegions) {
-  const unsigned seed = seedFor(515);
-  SCOPED_TRACE(testing::Message() << "seed " << seed);
-  std::mt19937 g(seed);
+  QORV_SEEDED(std::mt19937 g, 515);
   auto ri = [&](int a, int b) { return std::uniform_int_distribution<int>(a, b)(g); };
   for (int round = 0; round < 1000; ++round) {
     SCOPED_TRACE(testing::Message() << "round " << round);
@@ -291,9 +277,8 @@ TEST(Region, IsInDomainCodes) {
 TEST(Region, BadInputAndCapacity) {
   ERRegion2D r(1, 1);
   EXPECT_EQ(r.Add(poly({{0, 0}, {1, 0}, {0, 1}})), 1);
-  EXPECT_EQ(r.Add(poly({{5, 5}, {6, 5}, {5, 6}})), 0);
-  EXPECT_EQ(r.entries(), 1);
-  EXPECT_EQ(r.Contour(1).length(), 0);
+  EXPECT_EQ((Seq{r.Add(poly({{5, 5}, {6, 5}, {5, 6}})), r.entries(), r.Contour(1).length()}),
+            (Seq{0, 1, 0}));
   EXPECT_EQ(r.Contour(-1).length(), 0);
   ERRegion2D neg(-3, 1);
   EXPECT_EQ(neg.Add(poly({{0, 0}})), 0);
@@ -326,10 +311,8 @@ TEST(Region, IntersectTable) {
   ERTValVector<Pts> pieces;
   r.Intersect(poly({{-5, 5}, {15, 5}}), pieces, nullptr);
   ASSERT_EQ(pieces.length(), 2);
-  EXPECT_EQ(pieces[0][0], ERPoint2D(0, 5));
-  EXPECT_EQ(pieces[0][1], ERPoint2D(4, 5));
-  EXPECT_EQ(pieces[1][0], ERPoint2D(6, 5));
-  EXPECT_EQ(pieces[1][1], ERPoint2D(10, 5));
+  EXPECT_EQ((Seq{pieces[0][0], pieces[0][1], pieces[1][0], pieces[1][1]}),
+            (Seq{ERPoint2D(0, 5), ERPoint2D(4, 5), ERPoint2D(6, 5), ERPoint2D(10, 5)}));
   // Along an edge of the outer loop: in.
   r.Intersect(poly({{-5, 0}, {15, 0}}), pieces, nullptr);
   ASSERT_EQ(pieces.length(), 1);
@@ -341,10 +324,8 @@ TEST(Region, IntersectTable) {
   // Through the hole's vertices and back out: vertex crossings once.
   r.Intersect(poly({{2, 2}, {8, 8}, {12, 8}}), pieces, nullptr);
   ASSERT_EQ(pieces.length(), 2);
-  EXPECT_EQ(pieces[0].length(), 2);
-  EXPECT_EQ(pieces[0][1], ERPoint2D(4, 4));
-  EXPECT_EQ(pieces[1][0], ERPoint2D(6, 6));
-  EXPECT_EQ(pieces[1].length(), 3);
+  EXPECT_EQ((Seq{pieces[0].length(), pieces[0][1], pieces[1][0], pieces[1].length()}),
+            (Seq{2, ERPoint2D(4, 4), ERPoint2D(6, 6), 3}));
   EXPECT_EQ(pieces[1][2], ERPoint2D(10, 8));
   // Far away: nothing; degenerate polylines: nothing.
   r.Intersect(poly({{50, 50}, {60, 60}}), pieces, nullptr);
@@ -377,8 +358,7 @@ TEST(Region, IntersectWithSnapTakesTheSideThatGainsLength) {
   // Well inside: both offsets gain nothing, the plain clipping stays.
   r.IntersectWithSnap(poly({{1, 2}, {3, 2}}), pieces, 0.01);
   ASSERT_EQ(pieces.length(), 1);
-  EXPECT_EQ(pieces[0][0], ERPoint2D(1, 2));
-  EXPECT_EQ(pieces[0][1], ERPoint2D(3, 2));
+  EXPECT_EQ((Seq{pieces[0][0], pieces[0][1]}), (Seq{ERPoint2D(1, 2), ERPoint2D(3, 2)}));
   // Far away or gaining less than ten snaps: nothing.
   r.IntersectWithSnap(poly({{50, 50}, {60, 50}}), pieces, 0.01);
   EXPECT_EQ(pieces.length(), 0);
@@ -387,9 +367,7 @@ TEST(Region, IntersectWithSnapTakesTheSideThatGainsLength) {
 }
 
 TEST(Region, IntersectRandomAgainstSampling) {
-  const unsigned seed = seedFor(99);
-  SCOPED_TRACE(testing::Message() << "seed " << seed);
-  std::mt19937 g(seed);
+  QORV_SEEDED(std::mt19937 g, 99);
   auto ri = [&](int a, int b) { return std::uniform_int_distribution<int>(a, b)(g); };
   for (int round = 0; round < 300; ++round) {
     SCOPED_TRACE(testing::Message() << "round " << round);

@@ -14,6 +14,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "tests/in_order.h"
+
 using namespace qorv::platform;
 
 namespace {
@@ -136,11 +138,8 @@ TEST(CFileTransfers, ShortReadsAndPositionalForms) {
   EXPECT_EQ(std::string(buf, 3), "789");
   f.WriteAt(12, "AB", 2);          // past the end: the gap reads as zeros
   EXPECT_EQ(f.GetPosition(), 2u);  // positional forms leave the position alone
-  EXPECT_EQ(f.GetLength(), 14u);
-  EXPECT_EQ(f.Read(buf, 16), 12u);
-  EXPECT_EQ(buf[8], '\0');
-  EXPECT_EQ(buf[10], 'A');
-  EXPECT_EQ(f.Read(buf, 1), 0u);
+  EXPECT_EQ((Seq{f.GetLength(), f.Read(buf, 16), buf[8], buf[10], f.Read(buf, 1)}),
+            (Seq{14u, 12u, '\0', 'A', 0u}));
 }
 
 TEST(CFileSharing, ExclusiveAndDenyWriteHoldAcrossProcesses) {

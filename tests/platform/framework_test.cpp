@@ -12,6 +12,7 @@
 #include "qorv/platform/debug.h"
 #include "qorv/platform/module.h"
 #include "qorv/platform/thread.h"
+#include "tests/in_order.h"
 
 using namespace qorv::platform;
 
@@ -69,12 +70,7 @@ TEST(Archive, ValuesHaveTheFrameworkWidths) {
   float f;
   bool flag;
   in >> b >> s >> i >> l >> ul >> d >> f >> flag;
-  EXPECT_EQ(b, 0xAB);
-  EXPECT_EQ(s, -2);
-  EXPECT_EQ(i, 7);
-  EXPECT_EQ(l, 0x12345678L);
-  EXPECT_EQ(ul, 0xFFFFFFFFul);
-  EXPECT_EQ(d, 1.5);
+  EXPECT_EQ((Seq{b, s, i, l, ul, d}), (Seq{0xAB, -2, 7, 0x12345678L, 0xFFFFFFFFul, 1.5}));
   EXPECT_EQ(f, 2.5f);
   EXPECT_TRUE(flag);
 }
@@ -132,13 +128,11 @@ TEST(ThreadLocal, OnePerThreadDestroyedAtThreadExit) {
 
 TEST(ExtensionModule, LibrariesJoinAndLeaveTheChain) {
   AFX_EXTENSION_MODULE state;
-  EXPECT_EQ(AfxInitExtensionModule(state, &state), 1);
-  EXPECT_EQ(state.bInitialized, 1);
+  EXPECT_EQ((Seq{AfxInitExtensionModule(state, &state), state.bInitialized}), (Seq{1, 1}));
   CDynLinkLibrary* before = CDynLinkLibrary::first();
   {
     CDynLinkLibrary lib(state);
-    EXPECT_EQ(CDynLinkLibrary::first(), &lib);
-    EXPECT_EQ(lib.m_pNextDLL, before);
+    EXPECT_EQ((Seq{CDynLinkLibrary::first(), lib.m_pNextDLL}), (Seq{&lib, before}));
   }
   EXPECT_EQ(CDynLinkLibrary::first(), before);
   AfxTermExtensionModule(state);

@@ -10,6 +10,8 @@
 #include <random>
 #include <vector>
 
+#include "tests/in_order.h"
+
 using namespace qorv::siblings;
 
 namespace {
@@ -103,11 +105,9 @@ void expectGlobal(double b, double a, double x, double y) {
   if (r.code == ZRK_SEVERAL && r.list.size() == 2) {
     const giPoint2 m = r.list[1];
     if (a >= b) {
-      EXPECT_EQ(m.x, p.x);
-      EXPECT_EQ(m.y, -p.y);
+      EXPECT_EQ((Seq{m.x, m.y}), (Seq{p.x, -p.y}));
     } else {
-      EXPECT_EQ(m.x, -p.x);
-      EXPECT_EQ(m.y, p.y);
+      EXPECT_EQ((Seq{m.x, m.y}), (Seq{-p.x, p.y}));
     }
   }
 }
@@ -180,13 +180,11 @@ TEST(EllipseClosestPoint, CentreAndAxesHaveTheirClosedForms) {
   Answer r = closest(2, 3, 0, 0);
   EXPECT_EQ(r.code, ZRK_SEVERAL);
   ASSERT_EQ(r.list.size(), 2);
-  EXPECT_EQ(r.list[0], giPoint2(0, 2));
-  EXPECT_EQ(r.list[1], giPoint2(0, -2));
+  EXPECT_EQ((Seq{r.list[0], r.list[1]}), (Seq{giPoint2(0, 2), giPoint2(0, -2)}));
   r = closest(3, 2, 0, -0.0);
   EXPECT_EQ(r.code, ZRK_SEVERAL);
   ASSERT_EQ(r.list.size(), 2);
-  EXPECT_EQ(r.list[0], giPoint2(2, 0));
-  EXPECT_EQ(r.list[1], giPoint2(-2, 0));
+  EXPECT_EQ((Seq{r.list[0], r.list[1]}), (Seq{giPoint2(2, 0), giPoint2(-2, 0)}));
   // A circle's centre: one answer for them all.
   r = closest(5, 5, 0, 0);
   EXPECT_EQ(r.code, ZRK_SEVERAL);
@@ -208,12 +206,10 @@ TEST(EllipseClosestPoint, CentreAndAxesHaveTheirClosedForms) {
     EXPECT_EQ(r.list[0], giPoint2(3, 0));
   }
   r = closest(2, 3, -3, 0);
-  EXPECT_EQ(r.code, ZRK_ON_CURVE);
-  EXPECT_EQ(r.list[0], giPoint2(-3, 0));
+  EXPECT_EQ((Seq{r.code, r.list[0]}), (Seq{ZRK_ON_CURVE, giPoint2(-3, 0)}));
   // The minor axis: its end on q's side, unique except at the centre.
   r = closest(2, 3, 0, -1e-3);
-  EXPECT_EQ(r.code, ZRK_UNIQUE);
-  EXPECT_EQ(r.list[0], giPoint2(0, -2));
+  EXPECT_EQ((Seq{r.code, r.list[0]}), (Seq{ZRK_UNIQUE, giPoint2(0, -2)}));
   r = closest(2, 3, 0, 50);
   EXPECT_EQ(r.list[0], giPoint2(0, 2));
   // A hair off the major axis: the one foot on q's side, continuous with the axis answer.
@@ -264,8 +260,7 @@ TEST(EllipseClosestPoint, HugeAndInfinitePointsAnswerTheLimit) {
   // Finite far points agree with the exact root: the limit takes over seamlessly.
   const Answer near = closest(1e-3, 1, 0x1p399 * 0.3, 0x1p399);
   const Answer far = closest(1e-3, 1, 0x1p401 * 0.3, 0x1p401);
-  EXPECT_NEAR(near.list[0].x, far.list[0].x, 1e-15);
-  EXPECT_NEAR(near.list[0].y, far.list[0].y, 1e-15);
+  EXPECT_TRUE(Near(Seq{near.list[0].x, near.list[0].y}, Seq{far.list[0].x, far.list[0].y}, 1e-15));
 }
 
 TEST(EllipseClosestPoint, BadInputFailsAndDegenerateSizesAnswer) {
@@ -282,20 +277,17 @@ TEST(EllipseClosestPoint, BadInputFailsAndDegenerateSizesAnswer) {
     int code = ZRK_NOT_COMPUTED;
     EXPECT_EQ(zrkEllipse2(b, a).global_closest_point(giPoint2(x, y), list, code), ZRK_BAD_INPUT);
     EXPECT_EQ(code, ZRK_BAD_INPUT);
-    EXPECT_FALSE(zrk_solution_ok(code));
-    EXPECT_TRUE(list.empty());
+    EXPECT_EQ((Seq{zrk_solution_ok(code), list.empty()}), (Seq{false, true}));
   }
   // A zero minor semi-axis is the segment of the major axis.
   Answer r = closest(0, 2, 0.5, -3);
-  EXPECT_EQ(r.code, ZRK_UNIQUE);
-  EXPECT_EQ(r.list[0], giPoint2(0.5, 0));
+  EXPECT_EQ((Seq{r.code, r.list[0]}), (Seq{ZRK_UNIQUE, giPoint2(0.5, 0)}));
   EXPECT_EQ(closest(0, 2, -5, 1).list[0], giPoint2(-2, 0));
   EXPECT_EQ(closest(2, 0, 1, 1.5).list[0], giPoint2(0, 1.5));
   EXPECT_EQ(closest(0, 2, 1, 0).code, ZRK_ON_CURVE);
   // Both zero: the origin.
   r = closest(0, 0, 3, 4);
-  EXPECT_EQ(r.code, ZRK_UNIQUE);
-  EXPECT_EQ(r.list[0], giPoint2(0, 0));
+  EXPECT_EQ((Seq{r.code, r.list[0]}), (Seq{ZRK_UNIQUE, giPoint2(0, 0)}));
   EXPECT_EQ(closest(0, 0, 0, 0).code, ZRK_ON_CURVE);
   // Flatter than any double ratio can square: within b of the exact distance, and the
   // segment is on the curve.
@@ -327,8 +319,7 @@ TEST(EllipseClosestPoint, PointListHoldsFourAndRefusesMore) {
   zrkCurvePointList2 list;
   for (int i = 0; i < zrkCurvePointList2::kCapacity; ++i) EXPECT_TRUE(list.append({1.0 * i, 0}));
   EXPECT_FALSE(list.append({9, 9}));
-  EXPECT_EQ(list.size(), zrkCurvePointList2::kCapacity);
-  EXPECT_EQ(list[3], giPoint2(3, 0));
+  EXPECT_EQ((Seq{list.size(), list[3]}), (Seq{zrkCurvePointList2::kCapacity, giPoint2(3, 0)}));
   EXPECT_EQ(std::distance(list.begin(), list.end()), 4);
 }
 

@@ -9,14 +9,12 @@
 #include <vector>
 
 #include "qorv/persistence/file.h"
+#include "tests/in_order.h"
 #include "tests/persistence/test_files.h"
 
 using namespace qorv::platform;
 
-using qorv_test::Bytes;
-using qorv_test::readBytes;
-using qorv_test::TempFile;
-using qorv_test::writeBytes;
+using qorv_test::Bytes, qorv_test::readBytes, qorv_test::TempFile, qorv_test::writeBytes;
 
 namespace {
 
@@ -42,8 +40,7 @@ TEST(BitVec, BitsArePackedLowFirst) {
   EXPECT_EQ(v.hash(), w.hash());
   w[9] = false;
   EXPECT_NE(v, w);
-  EXPECT_EQ(w.firstFalse(), 1);
-  EXPECT_EQ(w.firstTrue(), 0);
+  EXPECT_EQ((Seq{w.firstFalse(), w.firstTrue()}), (Seq{1, 0}));
   ERBitVec ones(11, true);
   EXPECT_TRUE(ones == true);
   EXPECT_EQ(ones.firstFalse(), -1);
@@ -78,9 +75,7 @@ TEST(BitVec, OperatorsAgainstAModel) {
       or_[i] = ma[i] || mb[i];
       xor_[i] = ma[i] != mb[i];
     }
-    EXPECT_EQ(bitsOf(a & b), and_);
-    EXPECT_EQ(bitsOf(a | b), or_);
-    EXPECT_EQ(bitsOf(a ^ b), xor_);
+    EXPECT_EQ((Seq{bitsOf(a & b), bitsOf(a | b), bitsOf(a ^ b)}), (Seq{and_, or_, xor_}));
     EXPECT_TRUE((a ^ a) == false);
     ERBitVec c = a;
     c ^= b;
@@ -133,8 +128,6 @@ TEST(BitVec, StoredImageAndBadRecords) {
   EXPECT_EQ(restore({10, 0, 0, 0, 0x02}, back), 0);                   // one byte missing
   EXPECT_EQ(restore({0xFF, 0xFF, 0xFF, 0x7F, 0, 0, 0, 0}, back), 0);  // 2^31 bits claimed
   EXPECT_EQ(restore({0xF6, 0xFF, 0xFF, 0xFF}, back), 0);              // negative
-  EXPECT_EQ(restore({10, 0}, back), 0);
-  EXPECT_EQ(back, keep);
-  EXPECT_EQ(restore({0, 0, 0, 0}, back), 1);
-  EXPECT_EQ(back.length(), 0);
+  EXPECT_EQ((Seq{restore({10, 0}, back), back, restore({0, 0, 0, 0}, back), back.length()}),
+            (Seq{0, keep, 1, 0}));
 }

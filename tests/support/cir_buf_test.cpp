@@ -7,18 +7,15 @@
 #include <deque>
 #include <random>
 
+#include "tests/in_order.h"
+
 TEST(CirBuf, HoldsSizeLessOneAndOverflowEmptiesFirst) {
   ER_CirBuf b(4);
   EXPECT_EQ(b.GetTaille(), 4);
   b.Put("abc", 3);
-  EXPECT_EQ(b.GetNbChar(), 3);
-  EXPECT_EQ(b[0], 'a');
-  EXPECT_EQ(b[2], 'c');
+  EXPECT_EQ((Seq{b.GetNbChar(), b[0], b[2]}), (Seq{3, 'a', 'c'}));
   b.Put('d');  // full: everything unread goes, d is stored alone
-  EXPECT_EQ(b.GetNbChar(), 1);
-  EXPECT_EQ(b.Get(), 'd');
-  EXPECT_EQ(b.Get(), 255);
-  EXPECT_EQ(b.GetNbChar(), 0);
+  EXPECT_EQ((Seq{b.GetNbChar(), b.Get(), b.Get(), b.GetNbChar()}), (Seq{1, 'd', 255, 0}));
 }
 
 TEST(CirBuf, ConsommeAndWrapAround) {
@@ -27,14 +24,12 @@ TEST(CirBuf, ConsommeAndWrapAround) {
   b.Consomme(2);
   EXPECT_EQ(b.Get(), 'c');
   b.Put("ef", 2);  // wraps past the end of the array
-  EXPECT_EQ(b.GetNbChar(), 3);
-  EXPECT_EQ(b[1], 'e');
+  EXPECT_EQ((Seq{b.GetNbChar(), b[1]}), (Seq{3, 'e'}));
   ER_CirBuf copy = b;
   EXPECT_EQ(copy.Get(), 'd');
   EXPECT_EQ(b.Get(), 'd');  // the copy has its own characters
   b.Consomme(10);           // more than there is: empty
-  EXPECT_EQ(b.GetNbChar(), 0);
-  EXPECT_EQ(b.Get(), 255);
+  EXPECT_EQ((Seq{b.GetNbChar(), b.Get()}), (Seq{0, 255}));
   b.Put('x');
   EXPECT_EQ(b.Get(), 'x');
   copy.RAZ();
@@ -56,16 +51,12 @@ TEST(CirBuf, CustomOverflowHookAndTinyBuffers) {
   };
   DropOldest b(3);
   b.Put("abcd", 4);
-  EXPECT_EQ(b.calls, 2);
-  EXPECT_EQ(b.Get(), 'c');
-  EXPECT_EQ(b.Get(), 'd');
+  EXPECT_EQ((Seq{b.calls, b.Get(), b.Get()}), (Seq{2, 'c', 'd'}));
 
   for (int size : {-1, 0, 1}) {
     DropOldest tiny(size);
     tiny.Put('z');  // nothing fits: the hook is told, the character dropped
-    EXPECT_EQ(tiny.calls, 1);
-    EXPECT_EQ(tiny.GetNbChar(), 0);
-    EXPECT_EQ(tiny.Get(), 255);
+    EXPECT_EQ((Seq{tiny.calls, tiny.GetNbChar(), tiny.Get()}), (Seq{1, 0, 255}));
     tiny.Consomme(3);
   }
 }

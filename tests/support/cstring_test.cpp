@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "qorv/persistence/file.h"
+#include "tests/in_order.h"
 #include "tests/persistence/test_files.h"
 
 using namespace qorv::platform;
@@ -176,8 +177,7 @@ TEST(CStringSearch, IndexFirstLastContains) {
   EXPECT_EQ(s.index("345", 2, 0), 3);  // pattern length 2: "34"
   EXPECT_EQ(ERCString("Hello").index("LL", 0, ERCString::ignoreCase), 2);
   EXPECT_EQ(ERCString("Hello").index("LL"), -1);
-  EXPECT_TRUE(s.contains("567"));
-  EXPECT_FALSE(s.contains("576"));
+  EXPECT_EQ((Seq{s.contains("567"), s.contains("576")}), (Seq{true, false}));
   EXPECT_EQ(ERCString("abcabc").first('c'), 2);
   EXPECT_EQ(ERCString("abcabc").last('a'), 3);
   EXPECT_EQ(ERCString("abcabc").first("xyc"), 2);
@@ -204,8 +204,7 @@ TEST(CSubString, WindowsReadReplaceAndChangeCase) {
   s(0, 3) = s(9, 5);  // a window on the same string as the source
   EXPECT_EQ(s, "brown slow brown Hound");
 
-  EXPECT_TRUE(s(30, 2).isNull());
-  EXPECT_TRUE(!s.subString("absent"));
+  EXPECT_EQ((Seq{s(30, 2).isNull(), !s.subString("absent")}), (Seq{true, true}));
   EXPECT_FALSE(s(22, 0).isNull());  // empty window at the end is a window
 
   const ERCString padded("  trim me  ");
@@ -229,8 +228,7 @@ TEST(CStringStreams, ReadersAndTheirCapacities) {
   EXPECT_EQ(s, "second");
   s.readLine(lines);
   EXPECT_EQ(s, "last");
-  EXPECT_TRUE(lines.eof());
-  EXPECT_FALSE(lines.fail());
+  EXPECT_EQ((Seq{lines.eof(), lines.fail()}), (Seq{true, false}));
   s.readLine(lines);
   EXPECT_TRUE(lines.fail());
 

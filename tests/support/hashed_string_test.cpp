@@ -14,6 +14,7 @@
 #include "qorv/siblings/archive_streams/archive_strings.h"
 #include "qorv/siblings/base_utilities/ut_string.h"
 #include "qorv/siblings/utility_toolkit/tku_string.h"
+#include "tests/in_order.h"
 
 using namespace qorv::siblings;
 
@@ -22,9 +23,8 @@ using namespace qorv::platform;
 namespace {
 
 TEST(Fnv1a, StandardVectors) {
-  EXPECT_EQ(tku_fnv1a_hash("", 0), 0x811C9DC5u);
-  EXPECT_EQ(tku_fnv1a_hash("a", 1), 0xE40C292Cu);
-  EXPECT_EQ(tku_fnv1a_hash("foobar", 6), 0xBF9CF968u);
+  EXPECT_EQ((Seq{tku_fnv1a_hash("", 0), tku_fnv1a_hash("a", 1), tku_fnv1a_hash("foobar", 6)}),
+            (Seq{0x811C9DC5u, 0xE40C292Cu, 0xBF9CF968u}));
   EXPECT_EQ(gm_cad_string_hash(utString("/a/b")), 0xFFA0FC0Cu);
   EXPECT_EQ(gm_cad_string_hash("foobarbaz", 6), 0xBF9CF968u);
   EXPECT_EQ(gmHashedString(utString("foobar")).hash(), 0xBF9CF968u);
@@ -33,9 +33,8 @@ TEST(Fnv1a, StandardVectors) {
 TEST(UtString, NullEmptySharingAndTokens) {
   const utString null;
   const utString empty("");
-  EXPECT_TRUE(null.is_null());
-  EXPECT_FALSE(empty.is_null());
-  EXPECT_TRUE(null.empty() && empty.empty());
+  EXPECT_EQ((Seq{null.is_null(), empty.is_null(), null.empty() && empty.empty()}),
+            (Seq{true, false, true}));
   EXPECT_EQ(null, empty);
   EXPECT_STREQ(null.c_str(), "");
   EXPECT_TRUE(utString(static_cast<const char*>(nullptr)).is_null());
@@ -44,8 +43,7 @@ TEST(UtString, NullEmptySharingAndTokens) {
   utString b = a;
   EXPECT_EQ(a.c_str(), b.c_str());  // shared
   gm_replace_name_slashes(b);
-  EXPECT_EQ(b, utString("x\\y\\z"));
-  EXPECT_EQ(a, utString("x/y/z"));
+  EXPECT_EQ((Seq{b, a}), (Seq{utString("x\\y\\z"), utString("x/y/z")}));
   utString n;
   gm_replace_name_slashes(n);
   EXPECT_TRUE(n.is_null());
@@ -138,8 +136,7 @@ TEST(HashedString, ArchiveRoundTripAndCorruptLengths) {
   e.serialize(in);
   EXPECT_EQ(g, gmHashedString(utString("group")));
   EXPECT_EQ(g.hash(), gm_cad_string_hash(utString("group")));
-  EXPECT_TRUE(n.invalid());
-  EXPECT_FALSE(e.invalid());
+  EXPECT_EQ((Seq{n.invalid(), e.invalid()}), (Seq{true, false}));
   utString plain, none;
   in >> plain >> none;
   EXPECT_EQ(plain, utString("plain"));

@@ -12,14 +12,12 @@
 
 #include "qorv/foundation/thread_data.h"
 #include "qorv/persistence/object_database.h"
+#include "tests/in_order.h"
 #include "tests/persistence/test_files.h"
 
 using namespace qorv::platform;
 
-using qorv_test::Bytes;
-using qorv_test::readBytes;
-using qorv_test::TempFile;
-using qorv_test::writeBytes;
+using qorv_test::Bytes, qorv_test::readBytes, qorv_test::TempFile, qorv_test::writeBytes;
 
 // A stored object to put in lists.
 class TListItem : public ERObject {
@@ -168,38 +166,27 @@ TYPED_TEST(IntrusiveList, ReferencesAndEdges) {
                                   ERTIsvSlist<TypeParam>>;
   TypeParam a(1), b(2), c(3), stranger(4);
   List list;
-  EXPECT_EQ(list.first(), nullptr);
-  EXPECT_EQ(list.last(), nullptr);
-  EXPECT_EQ(list.get(), nullptr);
-  EXPECT_EQ(list.removeLast(), nullptr);
-  EXPECT_EQ(list.at(0), nullptr);
+  EXPECT_EQ((Seq{list.first(), list.last(), list.get(), list.removeLast(), list.at(0)}),
+            (Seq{nullptr, nullptr, nullptr, nullptr, nullptr}));
   list.append(&a), list.append(&b), list.append(&c);
-  EXPECT_EQ(list.at(3), nullptr);
-  EXPECT_EQ(list.at(-1), nullptr);
-  EXPECT_EQ(list.removeAt(3), nullptr);
+  EXPECT_EQ((Seq{list.at(3), list.at(-1), list.removeAt(3)}), (Seq{nullptr, nullptr, nullptr}));
   EXPECT_TRUE(list.containsReference(&b));
   EXPECT_FALSE(list.containsReference(&stranger));
-  EXPECT_EQ(list.occurrencesOfReference(&c), 1);
-  EXPECT_EQ(list.removeReference(&stranger), nullptr);
-  EXPECT_EQ(list.entries(), 3);
+  EXPECT_EQ((Seq{list.occurrencesOfReference(&c), list.removeReference(&stranger), list.entries()}),
+            (Seq{1, nullptr, 3}));
   EXPECT_EQ(list.removeReference(&c), &c);  // the last one: the tail follows
   EXPECT_EQ(list.last(), &b);
   list.append(&c);
-  EXPECT_EQ(list.last(), &c);
-  EXPECT_EQ(list.get(), &a);
+  EXPECT_EQ((Seq{list.last(), list.get()}), (Seq{&c, &a}));
 
   List moved(std::move(list));
   EXPECT_TRUE(list.isEmpty());
-  EXPECT_EQ(moved.entries(), 2);
-  EXPECT_EQ(moved.first(), &b);
-  EXPECT_EQ(moved.last(), &c);
+  EXPECT_EQ((Seq{moved.entries(), moved.first(), moved.last()}), (Seq{2, &b, &c}));
   moved.append(&a);  // the moved links end at the new sentinels
   EXPECT_EQ(moved.at(2), &a);
   list = std::move(moved);
-  EXPECT_EQ(list.entries(), 3);
-  EXPECT_EQ(list.removeLast(), &a);
-  EXPECT_EQ(list.removeLast(), &c);
-  EXPECT_EQ(list.removeLast(), &b);
+  EXPECT_EQ((Seq{list.entries(), list.removeLast(), list.removeLast(), list.removeLast()}),
+            (Seq{3, &a, &c, &b}));
   EXPECT_TRUE(list.isEmpty());
 }
 
@@ -219,22 +206,15 @@ TYPED_TEST(ValueList, CopiesAreDeepAndSearchesCompareValues) {
   for (int v : {5, 3, 5, 7, 5}) list.append(v);
   TypeParam copy = list;
   copy.first() = 9;
-  EXPECT_EQ(list.first(), 5);
-  EXPECT_EQ(list.index(7), 3);
-  EXPECT_EQ(list.index(8), -1);
-  EXPECT_EQ(list.occurrencesOf(5), 3);
-  EXPECT_EQ(list.remove(5), 1);
-  EXPECT_EQ(list.removeAll(5), 2);
-  EXPECT_EQ(list.entries(), 2);
-  EXPECT_TRUE(list.contains(3));
-  EXPECT_FALSE(list.contains(5));
-  EXPECT_EQ(list.remove(42), 0);
-  EXPECT_EQ(copy.entries(), 5);
+  EXPECT_EQ((Seq{list.first(), list.index(7), list.index(8), list.occurrencesOf(5)}),
+            (Seq{5, 3, -1, 3}));
+  EXPECT_EQ((Seq{list.remove(5), list.removeAll(5), list.entries()}), (Seq{1, 2, 2}));
+  EXPECT_EQ((Seq{list.contains(3), list.contains(5)}), (Seq{true, false}));
+  EXPECT_EQ((Seq{list.remove(42), copy.entries()}), (Seq{0, 5}));
   EXPECT_FALSE(copy == list);
   copy = list;
   EXPECT_TRUE(copy == list);
-  EXPECT_EQ(list.get(), 3);
-  EXPECT_EQ(list.get(), 7);
+  EXPECT_EQ((Seq{list.get(), list.get()}), (Seq{3, 7}));
   EXPECT_EQ(list.get(), 0);  // empty: a default value
 }
 
@@ -251,8 +231,7 @@ TEST(ValueListOfSmartPointers, OneReferencePerNode) {
     for (const auto& p : list) copy.append(p);
     EXPECT_EQ(a->references(), 5u);
     list.removeFirst();
-    EXPECT_EQ(a->references(), 4u);
-    EXPECT_EQ(TListItem::alive, before + 2);
+    EXPECT_EQ((Seq{a->references(), TListItem::alive}), (Seq{4u, before + 2}));
   }
   EXPECT_EQ(TListItem::alive, before);
 }
@@ -266,14 +245,12 @@ TEST(PointerList, ValueSearchesIdentityRemovalAndDestruction) {
   list.append(a), list.append(b), list.append(twin), list.append(nullptr);
   const TListItem probe(2);
   EXPECT_EQ(list.find(&probe), b);  // by value: the first equal pointee
-  EXPECT_EQ(list.index(&probe), 1);
-  EXPECT_EQ(list.occurrencesOf(&probe), 2);
+  EXPECT_EQ((Seq{list.index(&probe), list.occurrencesOf(&probe)}), (Seq{1, 2}));
   EXPECT_TRUE(list.containsReference(twin));
   EXPECT_FALSE(list.containsReference(&probe));
   EXPECT_EQ(list.removeReference(twin), twin);  // by identity
-  EXPECT_EQ(list.removeReference(twin), nullptr);
-  EXPECT_EQ(list.remove(&probe), b);
-  EXPECT_EQ(list.entries(), 2);
+  EXPECT_EQ((Seq{list.removeReference(twin), list.remove(&probe), list.entries()}),
+            (Seq{nullptr, b, 2}));
   delete b;
   delete twin;
   EXPECT_EQ(list.first(), a);
@@ -301,8 +278,7 @@ TEST(ListPersistence, StoredImageAndRoundTrip) {
                           0, 0, 0, 0, 1, 0, 0, 0,   // present, identifier 1
                           1, 0, 0, 0,               // null
                           0, 0, 0, 0, 2, 0, 0, 0};  // present, identifier 2
-  EXPECT_EQ(readBytes(t.path), expected);
-  EXPECT_EQ(list.first()->getObjectID(), 1);
+  EXPECT_EQ((Seq{readBytes(t.path), list.first()->getObjectID()}), (Seq{expected, 1}));
 
   ERTValSlist<t_SmartPtr<TListItem>> back;
   back.append(t_SmartPtr<TListItem>(new TListItem(9)));  // emptied first
@@ -332,9 +308,8 @@ TEST(ListPersistence, StoredImageAndRoundTrip) {
     ASSERT_EQ(owned.restoreGuts(f), 1);
   }
   ASSERT_EQ(owned.entries(), 3);
-  EXPECT_EQ(owned.first()->getObjectID(), 1);
-  EXPECT_EQ(owned.first()->references(), 0u);
-  EXPECT_EQ(owned.at(1), nullptr);
+  EXPECT_EQ((Seq{owned.first()->getObjectID(), owned.first()->references(), owned.at(1)}),
+            (Seq{1, 0u, nullptr}));
   owned.clearAndDestroy();
 }
 
@@ -358,8 +333,7 @@ TEST(ListPersistence, BadRecordsAreRefused) {
   EXPECT_EQ(restore({0xFF, 0xFF, 0xFF, 0x7F, 1, 0, 0, 0}, n), 0);  // more than the file holds
   EXPECT_EQ(n, 0);
   EXPECT_EQ(restore({2, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0}, n), 0);  // identifier cut short
-  EXPECT_EQ(restore({0, 0, 0, 0}, n), 1);
-  EXPECT_EQ(n, 0);
+  EXPECT_EQ((Seq{restore({0, 0, 0, 0}, n), n}), (Seq{1, 0}));
   // Another class, or an identifier the database does not know: a null element.
   EXPECT_EQ(
       restore({3, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 9, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0},

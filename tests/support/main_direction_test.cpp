@@ -6,14 +6,15 @@
 #include <sstream>
 #include <string>
 
+#include "tests/in_order.h"
+
 namespace {
 
 using D = ERMainDirection;
 
 TEST(MainDirection, FromVectors) {
-  EXPECT_EQ(D(ERVector3D(0, -2, 1)), D::MINUS_Y);
-  EXPECT_EQ(D(ERVector3D(0, 0, 0)), D::MINUS_Z);
-  EXPECT_EQ(D(ERVector3D(3, -2, 1)), D::PLUS_X);
+  EXPECT_EQ((Seq{D(ERVector3D(0, -2, 1)), D(ERVector3D(0, 0, 0)), D(ERVector3D(3, -2, 1))}),
+            (Seq{D::MINUS_Y, D::MINUS_Z, D::PLUS_X}));
   EXPECT_EQ(D(ERVector3D(-0.0, 0, 0)), D::MINUS_Z);
   EXPECT_EQ(ERVector3D(0, 5, -5).mainDirection(), D::MINUS_Z);  // tie: the later axis
   EXPECT_EQ(D(ERVector3D(0, 1, 0), -1), D::MINUS_Y);
@@ -34,22 +35,16 @@ TEST(MainDirection, FromVectors) {
 }
 
 TEST(MainDirection, CodesStringsAndOpposites) {
-  EXPECT_EQ(D("Z-"), D::MINUS_Z);
-  EXPECT_EQ(D("X+"), D::PLUS_X);
-  EXPECT_EQ(D("y+"), D::PLUS_Y);
+  EXPECT_EQ((Seq{D("Z-"), D("X+"), D("y+")}), (Seq{D::MINUS_Z, D::PLUS_X, D::PLUS_Y}));
   EXPECT_EQ(D("Y"), D::MINUS_Y);  // anything but '+' is negative
-  EXPECT_EQ(D(""), D::PLUS_X);
-  EXPECT_EQ(D(static_cast<const char*>(nullptr)), D::PLUS_X);
-  EXPECT_EQ(D(Coord3D::Z, -1), D::MINUS_Z);
+  EXPECT_EQ((Seq{D(""), D(static_cast<const char*>(nullptr)), D(Coord3D::Z, -1)}),
+            (Seq{D::PLUS_X, D::PLUS_X, D::MINUS_Z}));
   EXPECT_EQ(D(Coord3D::Y, 1), D::PLUS_Y);
   for (int c = 0; c < 6; ++c) {
     const D d(static_cast<D::TypeDir>(c));
-    EXPECT_EQ(static_cast<int>(d.axe()), c / 2);
-    EXPECT_EQ(d.sens(), c % 2 ? -1 : 1);
+    EXPECT_EQ((Seq{static_cast<int>(d.axe()), d.sens()}), (Seq{c / 2, c % 2 ? -1 : 1}));
     const ERVector3D v = d;
-    EXPECT_EQ(v, d.sens() * ERVector3D(d.axe()));
-    EXPECT_EQ(D(v), d);
-    EXPECT_EQ(-(-d), d);
+    EXPECT_EQ((Seq{v, D(v), -(-d)}), (Seq{d.sens() * ERVector3D(d.axe()), d, d}));
     EXPECT_EQ((-d).vector(), -v);
     D s = d;
     s.swap();

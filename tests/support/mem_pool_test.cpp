@@ -10,8 +10,9 @@
 #include <thread>
 #include <vector>
 
-#include "qorv/platform/debug.h"
 #include "qorv/foundation/thread_data.h"
+#include "qorv/platform/debug.h"
+#include "tests/in_order.h"
 
 namespace {
 
@@ -26,12 +27,9 @@ struct DebugLevel {
 }  // namespace
 
 TEST(MemoryPoolClasses, RequestsGoToTheirSizeClassOrTheHeap) {
-  EXPECT_EQ(ERMemoryPool::sizeClass(0), 1);
-  EXPECT_EQ(ERMemoryPool::sizeClass(7), 1);
-  EXPECT_EQ(ERMemoryPool::sizeClass(8), 2);
-  EXPECT_EQ(ERMemoryPool::sizeClass(24), 4);
-  EXPECT_EQ(ERMemoryPool::sizeClass(376), 48);
-  EXPECT_EQ(ERMemoryPool::sizeClass(383), 48);
+  EXPECT_EQ((Seq{ERMemoryPool::sizeClass(0), ERMemoryPool::sizeClass(7)}), (Seq{1, 1}));
+  EXPECT_EQ((Seq{ERMemoryPool::sizeClass(8), ERMemoryPool::sizeClass(24)}), (Seq{2, 4}));
+  EXPECT_EQ((Seq{ERMemoryPool::sizeClass(376), ERMemoryPool::sizeClass(383)}), (Seq{48, 48}));
   EXPECT_EQ(ERMemoryPool::sizeClass(384), 0);
 
   void* small = ERMemoryPool::allocate(24);
@@ -73,9 +71,8 @@ TEST(MemoryPoolChunks, CapacityLessOneSlotsPerChunk) {
   ERMemPool pool(32, 0);  // elements of 40 bytes: 4032 / 48 = 84 slots, 83 handed out
   std::vector<void*> elements;
   for (int i = 0; i < 83; ++i) elements.push_back(pool.allocate());
-  EXPECT_EQ(pool.chunkCount(), 1u);
-  EXPECT_EQ(pool.currentChunk()->capacity(), 84u);
-  EXPECT_EQ(pool.currentChunk()->inUse(), 83u);
+  EXPECT_EQ((Seq{pool.chunkCount(), pool.currentChunk()->capacity(), pool.currentChunk()->inUse()}),
+            (Seq{1u, 84u, 83u}));
   elements.push_back(pool.allocate());
   EXPECT_EQ(pool.chunkCount(), 2u);
   ERChunk* second = pool.currentChunk();
@@ -105,8 +102,7 @@ TEST(MemoryPoolRelease, ThresholdZeroDeletesChunksAsTheyEmpty) {
   pool.release(first[5]);
   EXPECT_EQ(pool.allocate(), first[5]);
   for (void* e : first) pool.release(e);
-  EXPECT_EQ(pool.chunkCount(), 0u);
-  EXPECT_EQ(pool.currentChunk(), nullptr);
+  EXPECT_EQ((Seq{pool.chunkCount(), pool.currentChunk()}), (Seq{0u, nullptr}));
   void* again = pool.allocate();  // a fresh chunk
   EXPECT_EQ(pool.chunkCount(), 1u);
   pool.release(again);
@@ -119,14 +115,11 @@ TEST(MemoryPoolRelease, ThresholdCollatesWithTraces) {
   std::vector<void*> elements;
   for (int i = 0; i < 5; ++i) elements.push_back(pool.allocate());
   for (int i = 0; i < 4; ++i) pool.release(elements[i]);
-  EXPECT_EQ(pool.freeCount(), 4u);
-  EXPECT_EQ(pool.chunkCount(), 1u);
-  EXPECT_EQ(capture.text(), "");
+  EXPECT_EQ((Seq{pool.freeCount(), pool.chunkCount(), capture.text()}), (Seq{4u, 1u, ""}));
   EXPECT_EQ(pool.allocate(), elements[3]);  // from the pool's free list first
   pool.release(elements[3]);
   pool.release(elements[4]);  // five waiting: more than the threshold
-  EXPECT_EQ(capture.text(), "Garbage Collecting done\n");
-  EXPECT_EQ(pool.freeCount(), 0u);
+  EXPECT_EQ((Seq{capture.text(), pool.freeCount()}), (Seq{"Garbage Collecting done\n", 0u}));
   EXPECT_EQ(pool.chunkCount(), 0u);  // the chunk emptied and went
 
   capture.clear();
@@ -146,8 +139,7 @@ TEST(MemoryPoolRelease, PurgeDropsEverythingAndHugeElementsFallBackToTheHeap) {
   for (int i = 0; i < 100; ++i) pool.allocate();
   EXPECT_GT(pool.chunkCount(), 1u);
   pool.purge();
-  EXPECT_EQ(pool.chunkCount(), 0u);
-  EXPECT_EQ(pool.currentChunk(), nullptr);
+  EXPECT_EQ((Seq{pool.chunkCount(), pool.currentChunk()}), (Seq{0u, nullptr}));
 
   ERMemPool huge(3000, 0);  // not one slot fits a chunk
   EXPECT_EQ(huge.allocate(), nullptr);

@@ -9,16 +9,13 @@
 #include "qorv/foundation/quaternion.h"
 #include "qorv/support/quick_algebra.h"
 #include "qorv/support/val_vector.h"
+#include "tests/in_order.h"
 #include "tests/persistence/test_files.h"
 
 using namespace qorv::platform;
 
-using qorv_test::Bytes;
-using qorv_test::readBytes;
-using qorv_test::TempFile;
-using qorv_test::writeBytes;
-using QuickAlgebra::ERMatrix;
-using QuickAlgebra::ERVec;
+using qorv_test::Bytes, qorv_test::readBytes, qorv_test::TempFile, qorv_test::writeBytes;
+using QuickAlgebra::ERMatrix, QuickAlgebra::ERVec;
 
 namespace {
 
@@ -30,19 +27,14 @@ constexpr UINT kRead = CFile::modeRead | CFile::typeBinary;
 TEST(PtrVector, ReshapeKeepsThePrefixResizeClearsTheRest) {
   int a = 0, b = 0, c = 0;
   ERPtrVector v(3, &a);
-  EXPECT_EQ(v.length(), 3);
-  EXPECT_EQ(v[2], &a);
+  EXPECT_EQ((Seq{v.length(), v[2]}), (Seq{3, &a}));
   v[1] = &b;
   v(2) = &c;
   ERPtrVector copy = v;
   v.reshape(2);
-  EXPECT_EQ(v.length(), 2);
-  EXPECT_EQ(v[1], &b);
+  EXPECT_EQ((Seq{v.length(), v[1]}), (Seq{2, &b}));
   v.resize(4);
-  EXPECT_EQ(v[0], &a);
-  EXPECT_EQ(v[1], &b);
-  EXPECT_EQ(v[2], nullptr);
-  EXPECT_EQ(v[3], nullptr);
+  EXPECT_EQ((Seq{v[0], v[1], v[2], v[3]}), (Seq{&a, &b, nullptr, nullptr}));
   void** before = v.data();
   v.reshape(4);  // same length: nothing happens
   EXPECT_EQ(v.data(), before);
@@ -51,12 +43,10 @@ TEST(PtrVector, ReshapeKeepsThePrefixResizeClearsTheRest) {
   EXPECT_EQ(copy[2], &c);  // copies own their array
   EXPECT_EQ(copy[1], &b);
   v.resize(-1);
-  EXPECT_EQ(v.length(), 0);
-  EXPECT_EQ(ERPtrVector(-5).length(), 0);
+  EXPECT_EQ((Seq{v.length(), ERPtrVector(-5).length()}), (Seq{0, 0}));
 #if defined(NDEBUG) && !defined(QORV_ENABLE_ASSERTS)
   const ERPtrVector& cv = copy;
-  EXPECT_EQ(cv[3], nullptr);
-  EXPECT_EQ(copy[-1], nullptr);
+  EXPECT_EQ((Seq{cv[3], copy[-1]}), (Seq{nullptr, nullptr}));
   copy[7] = &a;  // lost, not written outside
   EXPECT_EQ(copy[7], nullptr);
 #endif
@@ -66,8 +56,7 @@ TEST(ValVector, RecordOfElementRecords) {
   ERTValVector<ERVec<double>> v(2);
   v[0] = ERVec<double>{1.0};
   v.append(ERVec<double>{2.0, 3.0});
-  EXPECT_EQ(v.length(), 3);
-  EXPECT_EQ(v.insertAt(4, ERVec<double>()), 0);
+  EXPECT_EQ((Seq{v.length(), v.insertAt(4, ERVec<double>())}), (Seq{3, 0}));
   TempFile t("valvector");
   {
     ERFile f(t.c_str(), kCreate);
@@ -87,8 +76,7 @@ TEST(ValVector, RecordOfElementRecords) {
   for (Bytes bad : {Bytes{0xFF, 0xFF, 0xFF, 0x0F}, Bytes(expected.begin(), expected.end() - 1)}) {
     writeBytes(t.path, bad);
     ERFile f(t.c_str(), kRead);
-    EXPECT_EQ(back.restoreGuts(f), 0);
-    EXPECT_EQ(back, v);
+    EXPECT_EQ((Seq{back.restoreGuts(f), back}), (Seq{0, v}));
   }
 }
 
@@ -109,7 +97,5 @@ TEST(QuaternionMatrix, MatrixFormsAgreeWithTheArrayForm) {
   const ERVec<double> v{0.5, -1.0, 2.0};
   const ERVec<double> mv = m * v;
   const ERVector3D r = q * ERVector3D(0.5, -1.0, 2.0);
-  EXPECT_NEAR(mv[0], r.x(), 1e-12);
-  EXPECT_NEAR(mv[1], r.y(), 1e-12);
-  EXPECT_NEAR(mv[2], r.z(), 1e-12);
+  EXPECT_TRUE(Near(Seq{mv[0], mv[1], mv[2]}, Seq{r.x(), r.y(), r.z()}, 1e-12));
 }

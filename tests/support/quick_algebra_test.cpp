@@ -10,17 +10,13 @@
 
 #include "qorv/foundation/boxes.h"
 #include "qorv/foundation/thread_data.h"
+#include "tests/in_order.h"
 #include "tests/persistence/test_files.h"
 
 using namespace qorv::platform;
 
-using qorv_test::Bytes;
-using qorv_test::readBytes;
-using qorv_test::TempFile;
-using qorv_test::writeBytes;
-using QuickAlgebra::ERMatrix;
-using QuickAlgebra::ERSimpleVec2;
-using QuickAlgebra::ERVec;
+using qorv_test::Bytes, qorv_test::readBytes, qorv_test::TempFile, qorv_test::writeBytes;
+using QuickAlgebra::ERMatrix, QuickAlgebra::ERSimpleVec2, QuickAlgebra::ERVec;
 
 namespace {
 
@@ -61,16 +57,11 @@ TEST(QuickAlgebraVec, EditingKeepsTheOtherElements) {
   for (int i = 0; i < 100; ++i) v.append(i);  // amortised: far fewer blocks than appends
   EXPECT_EQ(v.length(), 100);
   EXPECT_GE(v.capacity(), 100);
-  EXPECT_EQ(v.insertAt(10, -1.0, 3), 1);
-  EXPECT_EQ(v.length(), 103);
-  EXPECT_EQ(v[9], 9.0);
-  EXPECT_EQ(v[10], -1.0);
-  EXPECT_EQ(v[12], -1.0);
-  EXPECT_EQ(v[13], 10.0);
+  EXPECT_EQ((Seq{v.insertAt(10, -1.0, 3), v.length(), v[9], v[10], v[12], v[13]}),
+            (Seq{1, 103, 9.0, -1.0, -1.0, 10.0}));
   EXPECT_EQ(v.removeAt(10, 3), 1);
   for (int i = 0; i < 100; ++i) ASSERT_EQ(v[i], i);
-  EXPECT_EQ(v.index(42.0), 42);
-  EXPECT_EQ(v.index(-5.0), -1);
+  EXPECT_EQ((Seq{v.index(42.0), v.index(-5.0)}), (Seq{42, -1}));
   EXPECT_TRUE(v.contains(99.0));
 
   v.append(v[0]);  // the value lives in the block being grown
@@ -97,10 +88,8 @@ TEST(QuickAlgebraVec, EditingKeepsTheOtherElements) {
 TEST(QuickAlgebraVec, BadIndicesAreRefused) {
   ERVec<double> v{1, 2, 3};
 #if defined(NDEBUG) && !defined(QORV_ENABLE_ASSERTS)
-  EXPECT_EQ(v.insertAt(4, 0.0), 0);
-  EXPECT_EQ(v.insertAt(-1, 0.0), 0);
-  EXPECT_EQ(v.removeAt(2, 2), 0);
-  EXPECT_EQ(v.removeAt(-1), 0);
+  EXPECT_EQ((Seq{v.insertAt(4, 0.0), v.insertAt(-1, 0.0), v.removeAt(2, 2), v.removeAt(-1)}),
+            (Seq{0, 0, 0, 0}));
   EXPECT_EQ(v, (ERVec<double>{1, 2, 3}));
 #endif
   EXPECT_EQ(v.insertAt(3, 4.0), 1);  // at the end
@@ -121,16 +110,12 @@ TEST(QuickAlgebraVec, ArithmeticAndNorms) {
       dot += a[i] * b[i];
       sq += a[i] * a[i];
     }
-    EXPECT_NEAR(QuickAlgebra::dot(a, b), dot, 1e-12);
-    EXPECT_NEAR(a.norme2(), sq, 1e-12);
-    EXPECT_NEAR(a.norme(), std::sqrt(sq), 1e-12);
+    EXPECT_TRUE(Near(Seq{QuickAlgebra::dot(a, b), a.norme2(), a.norme()},
+                     Seq{dot, sq, std::sqrt(sq)}, 1e-12));
     const ERVec<double> s = a + b, t = a - b, u = 2.0 * a, w = a / 4.0, m = -a;
     for (int i = 0; i < n; ++i) {
-      EXPECT_EQ(s[i], a[i] + b[i]);
-      EXPECT_EQ(t[i], a[i] - b[i]);
-      EXPECT_EQ(u[i], 2.0 * a[i]);
-      EXPECT_EQ(w[i], a[i] / 4.0);
-      EXPECT_EQ(m[i], -a[i]);
+      EXPECT_EQ((Seq{s[i], t[i], u[i], w[i], m[i]}),
+                (Seq{a[i] + b[i], a[i] - b[i], 2.0 * a[i], a[i] / 4.0, -a[i]}));
     }
   }
   // Points: every coordinate counts in the squared norm.
@@ -145,8 +130,7 @@ TEST(QuickAlgebraVec, NewElementsAreDefaultValues) {
   EXPECT_EQ(p[1], ERPoint2D(0, 0));
   // A box's default is the empty box, not zero bytes.
   ERSimpleVec2<ERMinimax3D> boxes(2, 3);
-  EXPECT_EQ(boxes.dim1(), 2);
-  EXPECT_EQ(boxes.dim2(), 3);
+  EXPECT_EQ((Seq{boxes.dim1(), boxes.dim2()}), (Seq{2, 3}));
   for (int i = 0; i < 2; ++i)
     for (int j = 0; j < 3; ++j) EXPECT_TRUE(boxes(i, j).invalid());
   ERMatrix<ERMinimax3D> net(1, 1);
@@ -171,8 +155,7 @@ TEST(QuickAlgebraMatrix, ProductsAgainstPlainRecomputation) {
     expectNear(c, pc, 1e-9);
     // (AB)^T = B^T A^T, and transposing twice is the identity.
     EXPECT_EQ(c.transpose(), b.transpose() * a.transpose());
-    EXPECT_EQ(a.transpose().transpose(), a);
-    EXPECT_EQ(ERMatrix<double>::identity(n) * a, a);
+    EXPECT_EQ((Seq{a.transpose().transpose(), ERMatrix<double>::identity(n) * a}), (Seq{a, a}));
     EXPECT_EQ(a * ERMatrix<double>::identity(m), a);
     // Matrix times vector agrees with a one-column matrix product, and v^T M with (M^T v).
     const ERVec<double> v = b.col(0);
@@ -186,8 +169,7 @@ TEST(QuickAlgebraMatrix, ProductsAgainstPlainRecomputation) {
       for (double x : row) f += x * x;
     EXPECT_NEAR(a.norme2(), f, 1e-9);
     const ERMatrix<double> s = a + a, z = a - a;
-    EXPECT_EQ(s, 2.0 * a);
-    EXPECT_EQ(z.norme2(), 0.0);
+    EXPECT_EQ((Seq{s, z.norme2()}), (Seq{2.0 * a, 0.0}));
   }
 }
 
@@ -232,8 +214,7 @@ TEST(QuickAlgebraMatrix, RowAndColumnEditsKeepTheOtherElements) {
         break;
     }
     if (trial % 4 == 3 && c == 1) {
-      EXPECT_EQ(m.cols(), 0);
-      EXPECT_EQ(m.rows(), r);
+      EXPECT_EQ((Seq{m.cols(), m.rows()}), (Seq{0, r}));
       continue;
     }
     expectNear(m, p, 0.0);
@@ -251,17 +232,15 @@ TEST(QuickAlgebraMatrix, RowAndColumnEditsKeepTheOtherElements) {
 
 TEST(QuickAlgebraMatrix, RowsColumnsAndSwaps) {
   ERMatrix<double> m(2, 3, std::vector<double>{1, 2, 3, 4, 5, 6}.data());
-  EXPECT_EQ(m.row(1), (ERVec<double>{4, 5, 6}));
-  EXPECT_EQ(m.col(2), (ERVec<double>{3, 6}));
-  EXPECT_EQ(m.setRow(0, ERVec<double>{7, 8, 9}), 1);
+  EXPECT_EQ((Seq{m.row(1), m.col(2), m.setRow(0, ERVec<double>{7, 8, 9})}),
+            (Seq{(ERVec<double>{4, 5, 6}), (ERVec<double>{3, 6}), 1}));
   EXPECT_EQ(m.setCol(0, ERVec<double>{-1, -2}), 1);
   m.swapRows(0, 1);
   m.swapCols(0, 2);
   expectNear(m, {{6, 5, -2}, {9, 8, -1}}, 0.0);
   EXPECT_EQ(m(1, 2), m[5]);
 #if defined(NDEBUG) && !defined(QORV_ENABLE_ASSERTS)
-  EXPECT_EQ(m.setRow(0, ERVec<double>{1}), 0);
-  EXPECT_EQ(m.row(2).length(), 0);
+  EXPECT_EQ((Seq{m.setRow(0, ERVec<double>{1}), m.row(2).length()}), (Seq{0, 0}));
   EXPECT_EQ((m * m).length(), 0);  // 2x3 times 2x3: no product
   EXPECT_EQ((m + m.transpose()).length(), 0);
 #endif
@@ -296,8 +275,7 @@ TEST(QuickAlgebraMatrix, StoredImageAndRoundTrip) {
     ERFile f(t.c_str(), kRead);
     ERMatrix<double> back;
     ASSERT_EQ(back.restoreGuts(f), 1);
-    EXPECT_EQ(back, m);
-    EXPECT_EQ(back.rows(), 2);
+    EXPECT_EQ((Seq{back, back.rows()}), (Seq{m, 2}));
   }
   // r x c that disagrees with the element count, negative sizes, truncation: refused.
   const ERMatrix<double> keep = ERMatrix<double>::identity(2);
@@ -312,16 +290,14 @@ TEST(QuickAlgebraMatrix, StoredImageAndRoundTrip) {
     writeBytes(t.path, image);
     ERFile f(t.c_str(), kRead);
     ERMatrix<double> back = keep;
-    EXPECT_EQ(back.restoreGuts(f), 0);
-    EXPECT_EQ(back, keep);
+    EXPECT_EQ((Seq{back.restoreGuts(f), back}), (Seq{0, keep}));
   }
 }
 
 TEST(QuickAlgebraMatrix, ThreadIdentityIsSharedAndCopyOnWrite) {
   qorvThreadLocalData* d = qorvThreadLocalData::get();
   const ERMatrix<double>& id = d->identity3x3();
-  EXPECT_EQ(&id, &d->identity3x3());
-  EXPECT_EQ(id, ERMatrix<double>::identity(3));
+  EXPECT_EQ((Seq{&id, id}), (Seq{&d->identity3x3(), ERMatrix<double>::identity(3)}));
   ERMatrix<double> copy = id;
   EXPECT_EQ(copy.rep(), id.rep());
   copy(0, 1) = 5;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "qorv/support/cstring.h"
+#include "tests/in_order.h"
 
 namespace {
 
@@ -35,8 +36,7 @@ TEST(RegexpCompile, CodeImages) {
   // Negated: every other bit set.
   const std::vector<std::uint32_t> negated = compiled(ERCRegexp("[^0-9]"));
   ASSERT_EQ(negated.size(), 18u);
-  EXPECT_EQ(negated[1 + 3], 0xFC00u);
-  EXPECT_EQ(negated[1 + 0], 0xFFFFu);
+  EXPECT_EQ((Seq{negated[1 + 3], negated[1 + 0]}), (Seq{0xFC00u, 0xFFFFu}));
   // Escapes, including a final backslash, control and octal forms.
   EXPECT_EQ(compiled(ERCRegexp("\\t\\N\\x41\\101\\^A\\q\\")),
             (std::vector<std::uint32_t>{9, 10, 0x41, 65, 1, 'q', '\\', 0x8000}));
@@ -140,8 +140,7 @@ TEST(RegexpSearch, TableOfPatternsAndTexts) {
     EXPECT_EQ(len, c.length) << c.pattern << " in " << c.text;
     // The string's own forms agree.
     int len2 = -5;
-    EXPECT_EQ(text.index(re, &len2, c.start), c.at);
-    EXPECT_EQ(len2, c.length);
+    EXPECT_EQ((Seq{text.index(re, &len2, c.start), len2}), (Seq{c.at, c.length}));
     const ERCSubString sub = text(re, c.start);
     EXPECT_EQ(sub.isNull(), c.at == -1);
     if (c.at != -1) {
@@ -154,8 +153,7 @@ TEST(RegexpSearch, BytesAboveAsciiAndNestedClosures) {
   ERCRegexp high("[\\x80-\\xff]+");
   const ERCString text("ab\xc3\xa9z");
   int len = 0;
-  EXPECT_EQ(high.index(text, &len, 0), 2);
-  EXPECT_EQ(len, 2);
+  EXPECT_EQ((Seq{high.index(text, &len, 0), len}), (Seq{2, 2}));
   EXPECT_EQ(ERCRegexp("\\xe9").index(ERCString("caf\xe9"), &len, 0), 3);
 
   // Many closures over a long text that never matches: each closure and position is tried once.
@@ -163,8 +161,7 @@ TEST(RegexpSearch, BytesAboveAsciiAndNestedClosures) {
   const ERCString as(std::string(2000, 'a').c_str());
   EXPECT_EQ(nested.index(as, &len, 0), -1);
   const ERCString withB((std::string(2000, 'a') + "b").c_str());
-  EXPECT_EQ(nested.index(withB, &len, 0), 0);
-  EXPECT_EQ(len, 2001);
+  EXPECT_EQ((Seq{nested.index(withB, &len, 0), len}), (Seq{0, 2001}));
 
   // Out-of-range starts find nothing.
   EXPECT_EQ(ERCRegexp("a").index(ERCString("a"), &len, 5), -1);
@@ -174,8 +171,7 @@ TEST(RegexpSearch, BytesAboveAsciiAndNestedClosures) {
   ERCRegexp re("x");
   re = "y+";
   ERCRegexp copy(re);
-  EXPECT_EQ(copy.index(ERCString("xyy"), &len, 0), 1);
-  EXPECT_EQ(len, 2);
+  EXPECT_EQ((Seq{copy.index(ERCString("xyy"), &len, 0), len}), (Seq{1, 2}));
   re = ERCString("[");
   EXPECT_EQ(re.status(), ERCRegexp::TOOLONG);
   copy = re;

@@ -10,6 +10,8 @@
 #include <random>
 #include <vector>
 
+#include "tests/in_order.h"
+
 namespace {
 
 __extension__ typedef __int128 Int128;  // exact sums of squares
@@ -104,19 +106,16 @@ TEST(SerieStatistic, AgreesWithARecomputationOnRandomSeries) {
     const Reference r(s);
     ASSERT_EQ(stat.length(), n);
     EXPECT_EQ(stat[n - 1], s.back().v);
-    EXPECT_EQ(stat.num_projected(), r.n);
-    EXPECT_EQ(stat.num_in_band(), r.inBand);
-    EXPECT_EQ(stat.num_accepted(), r.accepted);
-    EXPECT_NEAR(stat.mean(), r.mean, 1e-12);
-    EXPECT_NEAR(stat.mean_of_squares(), r.meanSq, 1e-12);
+    EXPECT_EQ((Seq{stat.num_projected(), stat.num_in_band(), stat.num_accepted()}),
+              (Seq{r.n, r.inBand, r.accepted}));
+    EXPECT_TRUE(Near(Seq{stat.mean(), stat.mean_of_squares()}, Seq{r.mean, r.meanSq}, 1e-12));
     EXPECT_NEAR(stat.variance(), r.variance, 1e-9);
     EXPECT_NEAR(stat.standard_deviation(), std::sqrt(r.variance), 1e-6);
     EXPECT_NEAR(stat.square_deviation(), std::sqrt(r.meanSq), 1e-12);
     EXPECT_NEAR(stat.weighted_mean_of_squares(), r.wmsq, 1e-12);
     if (r.n > 0) {
-      EXPECT_EQ(stat.min_value(), r.min);
-      EXPECT_EQ(stat.max_value(), r.max);
-      EXPECT_EQ(stat.min_above_tol(), r.minAbove);
+      EXPECT_EQ((Seq{stat.min_value(), stat.max_value(), stat.min_above_tol()}),
+                (Seq{r.min, r.max, r.minAbove}));
     }
   }
 }
@@ -124,31 +123,25 @@ TEST(SerieStatistic, AgreesWithARecomputationOnRandomSeries) {
 TEST(SerieStatistic, UnmeasuredPointsBandsAndReset) {
   ERSerieStatistic s;
   s.append(DBL_MAX);  // not measured, no band: accepted, not counted
-  EXPECT_EQ(s.num_accepted(), 1);
-  EXPECT_EQ(s.num_projected(), 0);
+  EXPECT_EQ((Seq{s.num_accepted(), s.num_projected()}), (Seq{1, 0}));
   s.append(DBL_MAX, 1.0, -1.0, 1.0);  // not measured, with a band: nothing
   EXPECT_EQ(s.num_accepted(), 1);
   s.append(1.00005, 2.0, -1.0, 1.0);  // inside the band by the 0.0001 margin
-  EXPECT_EQ(s.num_accepted(), 2);
-  EXPECT_EQ(s.num_in_band(), 1);
+  EXPECT_EQ((Seq{s.num_accepted(), s.num_in_band()}), (Seq{2, 1}));
   EXPECT_DOUBLE_EQ(s.weighted_mean_of_squares(), 1.00005 * 1.00005 * 2.0);
   EXPECT_EQ(s.variance(), 0.0);  // one counted value
   EXPECT_EQ(s.min_above_tol(), 1.00005 + 1.0);
   s.append(2.0, 1.0, -1.0, 1.0);  // outside
-  EXPECT_EQ(s.num_accepted(), 2);
-  EXPECT_EQ(s.num_in_band(), 1);
-  EXPECT_EQ(s.num_projected(), 2);
-  EXPECT_EQ(s.max_value(), 2.0);
+  EXPECT_EQ((Seq{s.num_accepted(), s.num_in_band(), s.num_projected(), s.max_value()}),
+            (Seq{2, 1, 2, 2.0}));
   s.set_type(gmStatMinimum);
   s.capacity(100);
   const int capacity = s.values().capacity();
   s.reset();
   EXPECT_EQ(s.length(), 0);
   EXPECT_EQ(s.values().capacity(), capacity);  // storage kept
-  EXPECT_EQ(s.num_projected(), 0);
-  EXPECT_EQ(s.num_accepted(), 0);
-  EXPECT_EQ(s.mean(), 0.0);
-  EXPECT_EQ(s.type(), gmStatMinimum);
+  EXPECT_EQ((Seq{s.num_projected(), s.num_accepted(), s.mean(), s.type()}),
+            (Seq{0, 0, 0.0, gmStatMinimum}));
 }
 
 TEST(SerieStatistic, Ranking) {
@@ -167,14 +160,11 @@ TEST(SerieStatistic, Ranking) {
   EXPECT_TRUE(c < d);  // 0.6 above its lower tolerance against 0.15
   // Default type: more accepted values rank first when that gap beats the counted gap.
   ERSerieStatistic e = series({0.1, 0.1, 0.1}, -0.2, 0.2), f = series({0.1, 0.9, 0.9}, -0.2, 0.2);
-  EXPECT_TRUE(e < f);
-  EXPECT_FALSE(f < e);
+  EXPECT_EQ((Seq{e < f, f < e}), (Seq{true, false}));
   // Same counts: the smaller weighted mean of squares ranks first.
   ERSerieStatistic g = series({0.1, 0.1}), h = series({0.2, 0.2});
-  EXPECT_TRUE(g < h);
-  EXPECT_FALSE(h < g);
+  EXPECT_EQ((Seq{g < h, h < g}), (Seq{true, false}));
   // Nothing counted on one side (accepted 1 each): the one with more counted values.
   ERSerieStatistic none = series({DBL_MAX}), one = series({0.5});
-  EXPECT_TRUE(one < none);
-  EXPECT_FALSE(none < one);
+  EXPECT_EQ((Seq{one < none, none < one}), (Seq{true, false}));
 }

@@ -16,9 +16,9 @@
 #include "qorv/support/lists.h"
 #include "qorv/support/mem_pool.h"
 #include "qorv/support/quick_algebra.h"
+#include "tests/in_order.h"
 
-using QuickAlgebra::ERMatrix;
-using QuickAlgebra::ERVec;
+using QuickAlgebra::ERMatrix, QuickAlgebra::ERVec;
 
 namespace {
 
@@ -124,8 +124,7 @@ TEST(Threads, VectorsHandedAcrossThreadsAndFreedThere) {
   for (auto& p : producers) p.join();
   channel.close();
   for (auto& c : consumers) c.join();
-  EXPECT_EQ(received.load(), 4000);
-  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ((Seq{received.load(), failures.load()}), (Seq{4000, 0}));
 }
 
 TEST(Threads, OneVectorCopiedAndWrittenByManyThreads) {
@@ -142,8 +141,7 @@ TEST(Threads, OneVectorCopiedAndWrittenByManyThreads) {
     });
   for (auto& th : threads) th.join();
   EXPECT_EQ(failures.load(), 0);
-  EXPECT_TRUE(holdsTag(shared, 7));
-  EXPECT_FALSE(shared.isShared());
+  EXPECT_EQ((Seq{holdsTag(shared, 7), shared.isShared()}), (Seq{true, false}));
 }
 
 TEST(Threads, ListsAndPoolBlocksOutliveTheirThreads) {

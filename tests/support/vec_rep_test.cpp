@@ -11,14 +11,12 @@
 #include "qorv/foundation/thread_data.h"
 #include "qorv/persistence/file.h"
 #include "qorv/support/quick_algebra.h"
+#include "tests/in_order.h"
 #include "tests/persistence/test_files.h"
 
 using namespace qorv::platform;
 
-using qorv_test::Bytes;
-using qorv_test::readBytes;
-using qorv_test::TempFile;
-using qorv_test::writeBytes;
+using qorv_test::Bytes, qorv_test::readBytes, qorv_test::TempFile, qorv_test::writeBytes;
 using QuickAlgebra::ERVec;
 
 namespace {
@@ -38,12 +36,9 @@ ERVecRep* freshBlock(std::size_t bytes) {
 }  // namespace
 
 TEST(VecRepCapacity, ClassesOf64Bytes) {
-  EXPECT_EQ(ERVecRep::adjustCapacity(0), 64u);
-  EXPECT_EQ(ERVecRep::adjustCapacity(1), 64u);
-  EXPECT_EQ(ERVecRep::adjustCapacity(64), 64u);
-  EXPECT_EQ(ERVecRep::adjustCapacity(65), 128u);
-  EXPECT_EQ(ERVecRep::adjustCapacity(128), 128u);
-  EXPECT_EQ(ERVecRep::adjustCapacity(129), 192u);
+  EXPECT_EQ((Seq{ERVecRep::adjustCapacity(0), ERVecRep::adjustCapacity(1)}), (Seq{64u, 64u}));
+  EXPECT_EQ((Seq{ERVecRep::adjustCapacity(64), ERVecRep::adjustCapacity(65)}), (Seq{64u, 128u}));
+  EXPECT_EQ((Seq{ERVecRep::adjustCapacity(128), ERVecRep::adjustCapacity(129)}), (Seq{128u, 192u}));
   for (std::size_t n : {1u, 64u, 65u, 129u, 1000u}) {
     ERVecRep* r = ERVecRep::getRep(n);
     EXPECT_EQ(r->capacity(), ERVecRep::adjustCapacity(n));
@@ -54,17 +49,13 @@ TEST(VecRepCapacity, ClassesOf64Bytes) {
 }
 
 TEST(VecRepCapacity, SettersReturnThePreviousValueAndChangeThePolicy) {
-  EXPECT_EQ(ERVecRep::initialCapacity(100), 64u);
-  EXPECT_EQ(ERVecRep::resizeIncrement(50), 64u);
-  EXPECT_EQ(ERVecRep::adjustCapacity(100), 100u);
-  EXPECT_EQ(ERVecRep::adjustCapacity(101), 150u);
+  EXPECT_EQ((Seq{ERVecRep::initialCapacity(100), ERVecRep::resizeIncrement(50)}), (Seq{64u, 64u}));
+  EXPECT_EQ((Seq{ERVecRep::adjustCapacity(100), ERVecRep::adjustCapacity(101)}), (Seq{100u, 150u}));
   EXPECT_EQ(ERVecRep::adjustCapacity(151), 200u);
   EXPECT_EQ(ERVecRep::resizeIncrement(0), 50u);  // clamped to 1
-  EXPECT_EQ(ERVecRep::adjustCapacity(101), 101u);
-  EXPECT_EQ(ERVecRep::initialCapacity(64), 100u);
+  EXPECT_EQ((Seq{ERVecRep::adjustCapacity(101), ERVecRep::initialCapacity(64)}), (Seq{101u, 100u}));
   EXPECT_EQ(ERVecRep::resizeIncrement(64), 1u);
-  EXPECT_EQ(ERVecRep::maxWaste(7), 64u);
-  EXPECT_EQ(ERVecRep::maxWaste(64), 7u);
+  EXPECT_EQ((Seq{ERVecRep::maxWaste(7), ERVecRep::maxWaste(64)}), (Seq{64u, 7u}));
 }
 
 TEST(VecRepCache, ReleasedBlocksAreReusedByCapacity) {
@@ -73,8 +64,7 @@ TEST(VecRepCache, ReleasedBlocksAreReusedByCapacity) {
   ERVecRep* b = ERVecRep::getRep(10);   // capacity 64
   a->free();
   b->free();
-  EXPECT_EQ(cache().blocks(), 2u);
-  EXPECT_EQ(cache().bytes(), 192u);
+  EXPECT_EQ((Seq{cache().blocks(), cache().bytes()}), (Seq{2u, 192u}));
   ERVecRep* c = ERVecRep::getRep(65);  // capacity 128: a comes back, zero-filled
   EXPECT_EQ(c, a);
   for (std::size_t i = 0; i < 65; ++i) ASSERT_EQ(c->data()[i], 0);
@@ -87,8 +77,7 @@ TEST(VecRepCache, ReleasedBlocksAreReusedByCapacity) {
   EXPECT_EQ(cache().blocks(), 2u);
   c->free();
   cache().empty();
-  EXPECT_EQ(cache().blocks(), 0u);
-  EXPECT_EQ(cache().bytes(), 0u);
+  EXPECT_EQ((Seq{cache().blocks(), cache().bytes()}), (Seq{0u, 0u}));
 }
 
 TEST(VecRepCache, EmptiedWhenOverEitherLimit) {
@@ -96,8 +85,7 @@ TEST(VecRepCache, EmptiedWhenOverEitherLimit) {
   for (std::size_t i = 0; i <= ERVecRepCache::kBlockLimit; ++i) c.put(freshBlock(8));
   EXPECT_EQ(c.blocks(), ERVecRepCache::kBlockLimit + 1);  // the limit is exceeded, not reached
   c.put(freshBlock(8));  // finds the count over the limit: empties first
-  EXPECT_EQ(c.blocks(), 1u);
-  EXPECT_EQ(c.bytes(), 64u);
+  EXPECT_EQ((Seq{c.blocks(), c.bytes()}), (Seq{1u, 64u}));
 
   c.empty();
   std::size_t n = 0;
@@ -107,8 +95,7 @@ TEST(VecRepCache, EmptiedWhenOverEitherLimit) {
   }
   EXPECT_EQ(n, ERVecRepCache::kByteLimit / ERVecRep::kMaxCached + 1);
   c.put(freshBlock(1));
-  EXPECT_EQ(c.blocks(), 1u);
-  EXPECT_EQ(c.bytes(), 64u);
+  EXPECT_EQ((Seq{c.blocks(), c.bytes()}), (Seq{1u, 64u}));
 }
 
 TEST(VecRepCache, ManyCapacityClassesGrowTheTableAndStayReachable) {
@@ -128,8 +115,7 @@ TEST(VecRepCache, ManyCapacityClassesGrowTheTableAndStayReachable) {
     EXPECT_EQ(c.take(cap), blocks[static_cast<std::size_t>(2 * (k - 1))]);
     EXPECT_EQ(c.take(cap), nullptr);
   }
-  EXPECT_EQ(c.blocks(), 0u);
-  EXPECT_EQ(c.bytes(), 0u);
+  EXPECT_EQ((Seq{c.blocks(), c.bytes()}), (Seq{0u, 0u}));
   for (ERVecRep* b : blocks) c.put(b);  // the destructor frees them
 }
 
@@ -146,8 +132,7 @@ TEST(VecRepCache, ABlockFreedOnAnotherThreadJoinsThatThreadsCache) {
     takenThere = theirs.take(320);
     const_cast<ERVecRep*>(takenThere)->free();
   }).join();
-  EXPECT_EQ(blocksThere, 1u);
-  EXPECT_EQ(takenThere, block);
+  EXPECT_EQ((Seq{blocksThere, takenThere}), (Seq{1u, block}));
 }
 
 TEST(VecRepCopyOnWrite, WritingThroughOneHandleLeavesTheOtherUnchanged) {
@@ -158,18 +143,14 @@ TEST(VecRepCopyOnWrite, WritingThroughOneHandleLeavesTheOtherUnchanged) {
   EXPECT_EQ(a.rep()->references(), 2u);
   b[0] = 9.0;
   EXPECT_NE(a.rep(), b.rep());
-  EXPECT_EQ(a[0], 1.0);
-  EXPECT_EQ(b[0], 9.0);
-  EXPECT_FALSE(a.isShared());
-  EXPECT_FALSE(b.isShared());
+  EXPECT_EQ((Seq{a[0], b[0]}), (Seq{1.0, 9.0}));
+  EXPECT_EQ((Seq{a.isShared(), b.isShared()}), (Seq{false, false}));
   // Every writing path makes the block private: data(), fill, append, resize, insert, remove.
   const ERVec<double> original{4.0, 5.0};
   auto check = [&](auto edit) {
     ERVec<double> c = original;
     edit(c);
-    EXPECT_EQ(original.length(), 2);
-    EXPECT_EQ(original[0], 4.0);
-    EXPECT_EQ(original[1], 5.0);
+    EXPECT_EQ((Seq{original.length(), original[0], original[1]}), (Seq{2, 4.0, 5.0}));
   };
   check([](ERVec<double>& c) { c.data()[0] = -1; });
   check([](ERVec<double>& c) { c.fill(7); });
@@ -187,10 +168,7 @@ TEST(VecRepCopyOnWrite, EmptyVectorsShareTheUncountedNullBlock) {
   {
     ERVec<double> a, b(0), c(-3);
     ERVec<double> d = a;
-    EXPECT_EQ(a.rep(), nullref);
-    EXPECT_EQ(b.rep(), nullref);
-    EXPECT_EQ(c.rep(), nullref);
-    EXPECT_EQ(d.rep(), nullref);
+    EXPECT_EQ((Seq{a.rep(), b.rep(), c.rep(), d.rep()}), (Seq{nullref, nullref, nullref, nullref}));
     EXPECT_TRUE(nullref->isShared());
     d.append(1.0);
     EXPECT_NE(d.rep(), nullref);
@@ -198,8 +176,7 @@ TEST(VecRepCopyOnWrite, EmptyVectorsShareTheUncountedNullBlock) {
     EXPECT_EQ(d.rep(), nullref);
     nullref->free();  // does nothing
   }
-  EXPECT_EQ(nullref->references(), refs);
-  EXPECT_EQ(nullref->length(), 0u);
+  EXPECT_EQ((Seq{nullref->references(), nullref->length()}), (Seq{refs, 0u}));
 }
 
 TEST(VecRepEdits, StridedInsertRemoveAndReplace) {
@@ -213,9 +190,8 @@ TEST(VecRepEdits, StridedInsertRemoveAndReplace) {
   EXPECT_EQ(std::string(r->data(), r->length()), "abcdef");
   // Insertion at the end, growing past the capacity.
   r = r->polyInsert(6, 0, 1, 200);
-  EXPECT_EQ(r->length(), 206u);
-  EXPECT_EQ(std::string(r->data(), 6), "abcdef");
-  EXPECT_EQ(r->data()[205], 0);
+  EXPECT_EQ((Seq{r->length(), std::string(r->data(), 6), r->data()[205]}),
+            (Seq{206u, "abcdef", 0}));
   r->free();
 }
 
@@ -261,6 +237,5 @@ TEST(VecRepRecord, TruncatedOrOversizedRecordsGiveNull) {
   writeBytes(t.path, {12, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12});
   ERFile f(t.c_str(), kRead);
   ERVec<double> v{1.0, 2.0};
-  EXPECT_EQ(v.restoreGuts(f), 0);
-  EXPECT_EQ(v, (ERVec<double>{1.0, 2.0}));
+  EXPECT_EQ((Seq{v.restoreGuts(f), v}), (Seq{0, (ERVec<double>{1.0, 2.0})}));
 }

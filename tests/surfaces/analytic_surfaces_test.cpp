@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "qorv/foundation/transfo3d_kinds.h"
+#include "tests/in_order.h"
 #include "tests/object_images.h"
 #include "tests/surfaces/surface_draws.h"
 #include "tests/test_seed.h"
@@ -19,14 +20,10 @@ using namespace qorv;
 
 namespace {
 
-using qorv_test::Bytes;
-using qorv_test::doubles;
-using qorv_test::imageOf;
-using qorv_test::printed;
+using qorv_test::Bytes, qorv_test::doubles, qorv_test::imageOf, qorv_test::printed;
 using qorv_test::restoreFrom;
 
-using qorv_test::Draw;
-using qorv_test::maxAbs;
+using qorv_test::Draw, qorv_test::maxAbs;
 
 double len(const ERVector3D& v) { return v.norme(); }
 
@@ -35,12 +32,8 @@ TEST(Plane, CoefficientsAccessorsAndOrientation) {
   ERPlane p(0, 0, 2, -4);
   double a, b, c, d;
   p.getCoefficients(a, b, c, d);
-  EXPECT_EQ(a, 0);
-  EXPECT_EQ(b, 0);
-  EXPECT_EQ(c, 1);
-  EXPECT_EQ(d, -2);
-  EXPECT_EQ(p.origine().z(), 2);
-  EXPECT_EQ(p.distancePt(ERPoint3D(0, 0, 5)), 3);
+  EXPECT_EQ((Seq{a, b, c, d, p.origine().z(), p.distancePt(ERPoint3D(0, 0, 5))}),
+            (Seq{0, 0, 1, -2, 2, 3}));
   EXPECT_TRUE(p.getreversed() == ERPlane(0, 0, -1, 2));
   p.reverse();
   EXPECT_TRUE(p == ERPlane(0, 0, -1, 2));
@@ -56,14 +49,10 @@ TEST(Plane, CoefficientsAccessorsAndOrientation) {
   m.scale(3), m.translate(ERPoint3D(7, 8, 1)), m.offset(1);
   EXPECT_TRUE(m == ERPlane(0, 0, 1, -8));
   const ERVector3D v = ERPlane(0, 0, 1, 0).project(ERVector3D(1, 2, 3));
-  EXPECT_EQ(v.x(), 1);
-  EXPECT_EQ(v.y(), 2);
-  EXPECT_EQ(v.z(), 0);
+  EXPECT_EQ((Seq{v.x(), v.y(), v.z()}), (Seq{1, 2, 0}));
   const ERInfLine3D l =
       ERPlane(0, 0, 1, -1).project(ERInfLine3D(ERVector3D(1, 0, 1), ERPoint3D(0, 4, 9)));
-  EXPECT_NEAR(l.dirVector().x(), 1, 1e-15);
-  EXPECT_NEAR(l.origine().z(), 1, 1e-15);
-  EXPECT_NEAR(l.origine().y(), 4, 1e-15);
+  EXPECT_TRUE(Near(Seq{l.dirVector().x(), l.origine().z(), l.origine().y()}, Seq{1, 1, 4}, 1e-15));
   EXPECT_TRUE(
       ERPlane(0, 0, 1, 0).is_perpendicular(ERInfLine3D(ERVector3D(0, 0, -1), ERPoint3D()), 1e-9));
   EXPECT_FALSE(
@@ -80,11 +69,9 @@ TEST(Plane, UndefinedNormalIsKeptPrintedAndProjectsNothing) {
     ERPoint3D foot(7, 7, 7);
     ERVector3D normal(7, 7, 7);
     EXPECT_EQ(p.ProjectionNormale(ERPoint3D(1, 2, 3), foot, normal), 0);
-    EXPECT_EQ(foot.x(), 7);
-    EXPECT_EQ(normal.z(), 7);
+    EXPECT_EQ((Seq{foot.x(), normal.z()}), (Seq{7, 7}));
     const ERPoint3D q = p.project(ERPoint3D(1, 2, 3));
-    EXPECT_EQ(q.x(), 1);
-    EXPECT_EQ(q.z(), 3);
+    EXPECT_EQ((Seq{q.x(), q.z()}), (Seq{1, 3}));
   }
   EXPECT_EQ(printed(planes[0]), "Plane : Indefini\n");
   EXPECT_EQ(printed(planes[1]), "Plane : Indefini\n");
@@ -120,9 +107,7 @@ TEST(Plane, PrintFormAndStoredImage) {
 
 // Planes built in random frames: the foot of T >> (x, y, z) on T's XY plane is T >> (x, y, 0).
 TEST(Plane, ProjectionAgainstTheFootInTheFrame) {
-  const unsigned seed = qorv_test::seedFor(1901);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  Draw draw(seed);
+  QORV_SEEDED(Draw draw, 1901);
   for (int i = 0; i < 4000; ++i) {
     const double s = draw.magnitude();
     const ERPmIsometrie3D T = draw.frame(s);
@@ -166,20 +151,15 @@ TEST(Cylinder, AxisIsDegenerateOnBothSidesOfTheThreshold) {
     EXPECT_EQ(c.SignedMinimalDistance(p, dist), EREntity::DISTMIN_DEGENERATE);
     EXPECT_NEAR(dist, -2, 2e-11);
   }
-  EXPECT_EQ(foot.x(), 9);
-  EXPECT_EQ(normal.x(), 9);
+  EXPECT_EQ((Seq{foot.x(), normal.x()}), (Seq{9, 9}));
   ASSERT_EQ(c.ProjectionNormale(ERPoint3D(2e-11, 0, 5), foot, normal), 1);
-  EXPECT_EQ(foot.x(), 2);
-  EXPECT_EQ(foot.z(), 5);
-  EXPECT_EQ(normal.x(), 1);
+  EXPECT_EQ((Seq{foot.x(), foot.z(), normal.x()}), (Seq{2, 5, 1}));
   // Zero radius: the axis foot, normal towards P; negative radius: the formula's circle.
   ASSERT_EQ(ERCylinder::ProjectionNormaleCylinder(ERPoint3D(0, 3, 1), c.axe(), 0, foot, normal), 1);
-  EXPECT_EQ(foot.y(), 0);
-  EXPECT_EQ(normal.y(), 1);
+  EXPECT_EQ((Seq{foot.y(), normal.y()}), (Seq{0, 1}));
   ASSERT_EQ(ERCylinder::ProjectionNormaleCylinder(ERPoint3D(0, 3, 1), c.axe(), -2, foot, normal),
             1);
-  EXPECT_EQ(foot.y(), 2);
-  EXPECT_EQ(normal.y(), 1);
+  EXPECT_EQ((Seq{foot.y(), normal.y()}), (Seq{2, 1}));
   // Zero axis direction and non-finite input write nothing.
   foot = ERPoint3D(9, 9, 9);
   EXPECT_EQ(ERCylinder(ERInfLine3D(ERVector3D(0, 0, 0), ERPoint3D()), 1)
@@ -229,9 +209,7 @@ TEST(Cylinder, MovesPrintFormAndStoredImage) {
 // T >> (r cos t, r sin t, z), and no sampled point of the cylinder is nearer. The axis test is
 // absolute (1e-11), so magnitudes start at 1e-6 here.
 TEST(Cylinder, ProjectionAgainstTheFootInTheFrame) {
-  const unsigned seed = qorv_test::seedFor(1903);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  Draw draw(seed);
+  QORV_SEEDED(Draw draw, 1903);
   for (int i = 0; i < 4000; ++i) {
     double s = draw.magnitude();
     if (s < 1e-6) s = std::pow(10.0, draw.uniform(-6, 0));
@@ -273,9 +251,7 @@ TEST(Sphere, CentreFailsOnlyOnAnExactHit) {
   ERPoint3D foot(9, 9, 9);
   ERVector3D normal(9, 9, 9);
   EXPECT_EQ(s.ProjectionNormale(ERPoint3D(1, 2, 3), foot, normal), 0);
-  EXPECT_EQ(s.project(ERPoint3D(1, 2, 3), foot), 0);
-  EXPECT_EQ(foot.x(), 9);
-  EXPECT_EQ(normal.x(), 9);
+  EXPECT_EQ((Seq{s.project(ERPoint3D(1, 2, 3), foot), foot.x(), normal.x()}), (Seq{0, 9, 9}));
   double dist = 0;
   EXPECT_EQ(s.SignedMinimalDistance(ERPoint3D(1, 2, 3), dist), EREntity::DISTMIN_DEGENERATE);
   EXPECT_EQ(dist, -5);
@@ -295,13 +271,11 @@ TEST(Sphere, CentreFailsOnlyOnAnExactHit) {
   ASSERT_EQ(ERSphere::ProjectionNormaleSphere(ERPoint3D(1.5e308, 0, 0), ERPoint3D(-1.5e308, 0, 0),
                                               1e308, foot, normal),
             1);
-  EXPECT_EQ(normal.x(), 1);
-  EXPECT_EQ(foot.x(), -0.5e308);
+  EXPECT_EQ((Seq{normal.x(), foot.x()}), (Seq{1, -0.5e308}));
   // Negative radius: the formula's foot, across the centre.
   ASSERT_EQ(ERSphere::ProjectionNormaleSphere(ERPoint3D(0, 0, 2), ERPoint3D(), -1, foot, normal),
             1);
-  EXPECT_EQ(foot.z(), -1);
-  EXPECT_EQ(normal.z(), 1);
+  EXPECT_EQ((Seq{foot.z(), normal.z()}), (Seq{-1, 1}));
 }
 
 TEST(Sphere, MovesPrintFormAndStoredImage) {
@@ -325,9 +299,7 @@ TEST(Sphere, MovesPrintFormAndStoredImage) {
 // Spheres placed by random frames against the radial foot in the frame, and no sampled point
 // of the sphere nearer than the foot.
 TEST(Sphere, ProjectionAgainstTheFootInTheFrame) {
-  const unsigned seed = qorv_test::seedFor(1902);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  Draw draw(seed);
+  QORV_SEEDED(Draw draw, 1902);
   for (int i = 0; i < 4000; ++i) {
     const double s = draw.magnitude();
     const ERPmIsometrie3D T = draw.frame(s);
@@ -364,11 +336,9 @@ TEST(Sphere, SimilitudeScalesTheRadius) {
   ERSphere s(ERPoint3D(1, 0, 0), 2);
   const ERPmSimilitude3D k3{_ERScaling3D(3)};
   s.transformFrom(k3);
-  EXPECT_EQ(s.radius(), 6);
-  EXPECT_EQ(s.center().x(), 3);
+  EXPECT_EQ((Seq{s.radius(), s.center().x()}), (Seq{6, 3}));
   s.transformTo(k3);
-  EXPECT_EQ(s.radius(), 2);
-  EXPECT_EQ(s.center().x(), 1);
+  EXPECT_EQ((Seq{s.radius(), s.center().x()}), (Seq{2, 1}));
   const ERPmIsometrie3D T =
       ERChgRepere3D(ERVector3D(0, 1, 0), ERVector3D(-1, 0, 0), ERPoint3D(5, 0, 0));
   s.transformFrom(T);
@@ -384,9 +354,7 @@ TEST(Sphere, SimilitudeScalesTheRadius) {
 // The batch of signed distances gives each point's own answer, bit for bit, for every kind in
 // tilted, mirrored and far-off frames at every magnitude; non-finite points included.
 TEST(AnalyticSurfaces, BatchDistancesAreThePerPointOnes) {
-  const unsigned seed = qorv_test::seedFor(3301);
-  SCOPED_TRACE(seed);
-  Draw draw(seed);
+  QORV_SEEDED(Draw draw, 3301);
   for (int round = 0; round < 200; ++round) {
     const double s = draw.magnitude(-290, 290);
     const qorv_test::Frame f = draw.placed(s * draw.uniform(0, 1e3));

@@ -10,18 +10,14 @@
 #include <vector>
 
 #include "qorv/foundation/transfo3d_kinds.h"
+#include "tests/in_order.h"
 #include "tests/object_images.h"
 #include "tests/surfaces/bounded_draws.h"
 #include "tests/test_seed.h"
 
 using namespace qorv;
-using qorv_test::BoundedDraw;
-using qorv_test::doubles;
-using qorv_test::imageOf;
-using qorv_test::Kind;
-using qorv_test::maxAbs;
-using qorv_test::printed;
-using qorv_test::restoreFrom;
+using qorv_test::BoundedDraw, qorv_test::doubles, qorv_test::imageOf, qorv_test::Kind;
+using qorv_test::maxAbs, qorv_test::printed, qorv_test::restoreFrom;
 
 namespace {
 
@@ -151,9 +147,7 @@ Nearest nearestBySampling(const ERBoundedSurface& s, Kind k, const ERPoint3D& p)
 
 // ---------------------------------------------------------------------------------------------
 TEST(BoundedSurfaces, EvaluationAgainstTheFormulasAndDifferences) {
-  const unsigned seed = qorv_test::seedFor(2001);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  BoundedDraw draw(seed);
+  QORV_SEEDED(BoundedDraw draw, 2001);
   for (Kind k : kKinds)
     for (int i = 0; i < 150; ++i) {
       SCOPED_TRACE(std::string(qorv_test::nameOf(k)) + " draw " + std::to_string(i));
@@ -190,9 +184,7 @@ TEST(BoundedSurfaces, EvaluationAgainstTheFormulasAndDifferences) {
 // angles lie in their windows, the inside flag agrees with the limits, project_inbound with the
 // clamped parameters.
 TEST(BoundedSurfaces, ParametersGiveTheirFootBack) {
-  const unsigned seed = qorv_test::seedFor(2002);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  BoundedDraw draw(seed);
+  QORV_SEEDED(BoundedDraw draw, 2002);
   for (Kind k : kKinds)
     for (int i = 0; i < 160; ++i) {
       SCOPED_TRACE(std::string(qorv_test::nameOf(k)) + " draw " + std::to_string(i));
@@ -273,9 +265,7 @@ TEST(BoundedSurfaces, ParametersGiveTheirFootBack) {
 // The box holds every sampled point; the iso-curves are the surface at their parameter; split
 // pieces cover the limits; the length bounds hold.
 TEST(BoundedSurfaces, DerivedCurvesBoxesAndPieces) {
-  const unsigned seed = qorv_test::seedFor(2003);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  BoundedDraw draw(seed);
+  QORV_SEEDED(BoundedDraw draw, 2003);
   for (Kind k : kKinds)
     for (int i = 0; i < 120; ++i) {
       SCOPED_TRACE(std::string(qorv_test::nameOf(k)) + " draw " + std::to_string(i));
@@ -354,9 +344,7 @@ TEST(BoundedSurfaces, DerivedCurvesBoxesAndPieces) {
 // least lies on the moved surface within its limits (mirrors and negative scales turn the
 // parameters).
 TEST(BoundedSurfaces, MovesKeepThePointSet) {
-  const unsigned seed = qorv_test::seedFor(2004);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  BoundedDraw draw(seed);
+  QORV_SEEDED(BoundedDraw draw, 2004);
   for (Kind k : kKinds)
     for (int i = 0; i < 100; ++i) {
       SCOPED_TRACE(std::string(qorv_test::nameOf(k)) + " draw " + std::to_string(i));
@@ -405,9 +393,7 @@ TEST(BoundedSurfaces, MovesKeepThePointSet) {
 // negative scales and far-off similitudes: no point of a dense grid over the limits, refined by
 // Newton held inside them, is nearer; the parameters lie within the limits and give the distance.
 TEST(BoundedSurfaces, NearestIsGlobalOverThePatchInEveryFrame) {
-  const unsigned seed = qorv_test::seedFor(2005);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  BoundedDraw draw(seed);
+  QORV_SEEDED(BoundedDraw draw, 2005);
   for (Kind k : kKinds)
     for (int i = 0; i < 40; ++i) {
       SCOPED_TRACE(std::string(qorv_test::nameOf(k)) + " draw " + std::to_string(i));
@@ -460,13 +446,10 @@ TEST(BoundedCylinder, DefaultsAndTheWindowOfItsAngle) {
   const ERBoundedCylinder c;
   const ERPoint3D p = c(0.5, M_PI / 2);
   EXPECT_NEAR(p.x(), 0, 1e-16);
-  EXPECT_EQ(p.y(), 1);
-  EXPECT_EQ(p.z(), 0.5);
-  EXPECT_EQ(c.getBoundV(), ERLimites(0, 6.283185307179586));
+  EXPECT_EQ((Seq{p.y(), p.z(), c.getBoundV()}), (Seq{1, 0.5, ERLimites(0, 6.283185307179586)}));
   // V = [0, pi], P on the side at 3pi/2: v = 3pi/2, outside with the flag, 1 without it.
   ERBoundedCylinder half(ERPmIsometrie3D(), 1, 2, 0, M_PI);
-  EXPECT_EQ(half.getBoundU(), ERLimites(-1, 1));
-  EXPECT_EQ(half.NUdeb(), -1);
+  EXPECT_EQ((Seq{half.getBoundU(), half.NUdeb()}), (Seq{ERLimites(-1, 1), -1}));
   ERPoint2D uv;
   EXPECT_EQ(half.ProjectionNormale(ERPoint3D(0, -5, 0.25), 0, uv, 1), 0);
   EXPECT_NEAR(uv.y(), 1.5 * M_PI, 1e-15);
@@ -477,16 +460,14 @@ TEST(BoundedCylinder, DefaultsAndTheWindowOfItsAngle) {
   EXPECT_EQ(half.ProjectionNormale(ERPoint3D(0, 0, 0.5), 0, uv, 0), 0);
   EXPECT_EQ(uv, ERPoint2D(9, 9));
   const ERPoint3D in = half.project_inbound(ERPoint3D(0, 0, 7));
-  EXPECT_EQ(distance(in, ERPoint3D(2, 0, 1)), 0);
-  EXPECT_EQ(half.axe().getP1(), ERPoint3D(0, 0, -1));
-  EXPECT_EQ(half.height(), 2);
+  EXPECT_EQ((Seq{distance(in, ERPoint3D(2, 0, 1)), half.axe().getP1(), half.height()}),
+            (Seq{0, ERPoint3D(0, 0, -1), 2}));
   double d = 0;
   EXPECT_EQ(half.SignedMinimalDistance(ERPoint3D(0, 0, 9), d), EREntity::DISTMIN_DEGENERATE);
   EXPECT_EQ(d, -2);
   // The unbounded cylinder from it: its axis line.
   const ERCylinder unbounded(half);
-  EXPECT_EQ(unbounded.radius(), 2);
-  EXPECT_EQ(unbounded.axe().dirVector(), ERVector3D(0, 0, 1));
+  EXPECT_EQ((Seq{unbounded.radius(), unbounded.axe().dirVector()}), (Seq{2, ERVector3D(0, 0, 1)}));
 }
 
 TEST(BoundedSphere, LongitudeSnapsBeforeItWraps) {
@@ -499,8 +480,7 @@ TEST(BoundedSphere, LongitudeSnapsBeforeItWraps) {
   ASSERT_EQ(s.ProjectionNormale(at(-1e-8, 0.2), 0, uv, 1), 1);
   EXPECT_EQ(uv.x(), 0);
   ASSERT_EQ(s.ProjectionNormale(at(-0.5, 0.2), 0, uv, 1), 1);
-  EXPECT_NEAR(uv.x(), 2 * M_PI - 0.5, 1e-15);
-  EXPECT_NEAR(uv.y(), 0.2, 1e-15);
+  EXPECT_TRUE(Near(Seq{uv.x(), uv.y()}, Seq{2 * M_PI - 0.5, 0.2}, 1e-15));
   // The turn of the lower limit: U = [10, 12] holds the longitude 10.5 as itself.
   const ERBoundedSphere turned(ERPmIsometrie3D(), 1, ERLimites(10, 12), ERLimites(-1, 1));
   ASSERT_EQ(turned.ProjectionNormale(at(10.5, 0), 0, uv, 1), 1);
@@ -508,8 +488,7 @@ TEST(BoundedSphere, LongitudeSnapsBeforeItWraps) {
   // Latitude: within a float's epsilon outside snaps, farther does not.
   const ERBoundedSphere band(ERPmIsometrie3D(), 1, ERLimites(0, 6), ERLimites(0.1, 0.5));
   ASSERT_EQ(band.ProjectionNormale(at(1, 0.1 - 1e-8), 0, uv, 1), 1);
-  EXPECT_EQ(uv.y(), 0.1);
-  EXPECT_EQ(band.ProjectionNormale(at(1, 0.1 - 1e-6), 0, uv, 1), 0);
+  EXPECT_EQ((Seq{uv.y(), band.ProjectionNormale(at(1, 0.1 - 1e-6), 0, uv, 1)}), (Seq{0.1, 0}));
   // Poles and the centre.
   ASSERT_EQ(s.ProjectionNormale(ERPoint3D(0, 0, 5), 0, uv, 1), 1);
   EXPECT_EQ(uv, ERPoint2D(0, M_PI / 2));
@@ -519,15 +498,13 @@ TEST(BoundedSphere, LongitudeSnapsBeforeItWraps) {
   EXPECT_EQ(distance(s.project_inbound(ERPoint3D(0, 0, 0)), s(0, -M_PI / 2)), 0);
   const ERSphere unbounded(
       ERBoundedSphere(ERSphere(ERPoint3D(1, 2, 3), 4), ERLimites(0, 1), ERLimites(0, 1)));
-  EXPECT_EQ(unbounded.center(), ERPoint3D(1, 2, 3));
-  EXPECT_EQ(unbounded.radius(), 4);
+  EXPECT_EQ((Seq{unbounded.center(), unbounded.radius()}), (Seq{ERPoint3D(1, 2, 3), 4}));
 }
 
 TEST(BoundedCone, FarNappeApexStartAndConstructors) {
   // Apex at the origin, 30 degrees, U starts at the apex.
   const ERBoundedCone c(ERPmIsometrie3D(), M_PI / 6, 0, 2);
-  EXPECT_EQ(c.NUfin(), 2);
-  EXPECT_EQ(c.getBoundV(), ERLimites(0, 6.283185307179586));
+  EXPECT_EQ((Seq{c.NUfin(), c.getBoundV()}), (Seq{2, ERLimites(0, 6.283185307179586)}));
   ERPoint2D uv;
   const double t = std::tan(M_PI / 6);
   ASSERT_EQ(c.ProjectionNormale(ERPoint3D(0, 1, 1), 0, uv, 1), 1);
@@ -547,15 +524,13 @@ TEST(BoundedCone, FarNappeApexStartAndConstructors) {
   // From an unbounded cone and two points: min and max of their heights.
   const ERCone unbounded(ERPoint3D(1, 1, 1), ERVector3D(0, 0, 2), 0.25);
   const ERBoundedCone b(unbounded, ERPoint3D(5, 5, 4), ERPoint3D(0, 0, -2));
-  EXPECT_EQ(b.getBoundU(), ERLimites(-3, 3));
-  EXPECT_EQ(ERLimites(b.NUdeb(), b.NUfin()), ERLimites(-3, 3));
-  EXPECT_EQ(b.apex(), ERPoint3D(1, 1, 1));
+  EXPECT_EQ((Seq{b.getBoundU(), ERLimites(b.NUdeb(), b.NUfin()), b.apex()}),
+            (Seq{ERLimites(-3, 3), ERLimites(-3, 3), ERPoint3D(1, 1, 1)}));
   EXPECT_EQ(b.topBase().radius(), std::fabs(std::tan(0.25) * 3));
   EXPECT_EQ(distance(b.bottomBase().center(), ERPoint3D(1, 1, 4)), 0);
   const ERCone back(b);
-  EXPECT_EQ(back.sommet(), ERPoint3D(1, 1, 1));
-  EXPECT_EQ(back.direction(), ERVector3D(0, 0, 1));
-  EXPECT_EQ(back.demiAngle(), 0.25);
+  EXPECT_EQ((Seq{back.sommet(), back.direction(), back.demiAngle()}),
+            (Seq{ERPoint3D(1, 1, 1), ERVector3D(0, 0, 1), 0.25}));
   // Half-angles 0 and pi/2: the formulas, and no trap.
   const ERBoundedCone line(ERPmIsometrie3D(), 0, 0, 1), flat(ERPmIsometrie3D(), M_PI / 2, 0, 1);
   ASSERT_EQ(line.ProjectionNormale(ERPoint3D(1, 0, 0.5), 0, uv, 0), 1);
@@ -580,8 +555,7 @@ TEST(BoundedTorus, SpindleFeetAndTheUTestFirst) {
   }
   // The seven-argument form trims only; u outside answers 0 and v is not computed.
   const ERBoundedTorus t(ERPmIsometrie3D(), 10, 1, 0, M_PI / 2, 0, 2 * M_PI);
-  EXPECT_EQ(t.NUfin(), 1);
-  EXPECT_EQ(t.ufin(), M_PI / 2);
+  EXPECT_EQ((Seq{t.NUfin(), t.ufin()}), (Seq{1, M_PI / 2}));
   ERPoint2D uv(5, 5);
   EXPECT_EQ(t.ProjectionNormale(ERPoint3D(-10, -1, 0.5), 0, uv, 1), 0);
   EXPECT_NEAR(uv.x(), M_PI + std::atan(0.1), 1e-14);
@@ -597,10 +571,8 @@ TEST(BoundedTorus, SpindleFeetAndTheUTestFirst) {
   EXPECT_EQ(b.getBoundU(), ERLimites(0, 2 * M_PI));
   EXPECT_EQ(b.getBoundV(), ERLimites(0, 2 * M_PI));
   const ERTorus back(b);
-  EXPECT_EQ(back.radius(), 5);
-  EXPECT_EQ(back.small_radius(), 2);
-  EXPECT_EQ(back.origin(), ERPoint3D(1, 2, 3));
-  EXPECT_EQ(b.GetSpine().radius(), 5);
+  EXPECT_EQ((Seq{back.radius(), back.small_radius(), back.origin(), b.GetSpine().radius()}),
+            (Seq{5, 2, ERPoint3D(1, 2, 3), 5}));
   EXPECT_NEAR(b.dist2(ERPoint3D(1, 2 + 9, 3)), 4, 1e-14);
 }
 
@@ -620,16 +592,14 @@ TEST(BoundedPlane, LimitsReverseScaleAndDistance) {
   // reverse: limits exchanged, S'(u, v) = S(v, u), normal turned.
   ERBoundedPlane r(p);
   r.reverse();
-  EXPECT_EQ(r.getBoundU(), ERLimites(0, 1));
-  EXPECT_EQ(r.getBoundV(), ERLimites(0, 2));
+  EXPECT_EQ((Seq{r.getBoundU(), r.getBoundV()}), (Seq{ERLimites(0, 1), ERLimites(0, 2)}));
   EXPECT_LE(distance(r(0.25, 1.5), p(1.5, 0.25)), 1e-15);
   EXPECT_LE((r.PtCur(0.2, 0.3).normale() + p.PtCur(0.3, 0.2).normale()).norme(), 1e-15);
   EXPECT_EQ(ERPlane(r).normalVector().z(), -1);
   // scale with k < 0: trimmed limits scaled with their ends exchanged, natural ones kept.
   ERBoundedPlane s(p);
   s.scale(-2);
-  EXPECT_EQ(s.getBoundU(), ERLimites(-4, 0));
-  EXPECT_EQ(s.NUfin(), 2);
+  EXPECT_EQ((Seq{s.getBoundU(), s.NUfin()}), (Seq{ERLimites(-4, 0), 2}));
   EXPECT_LE(distance(s(-1, -1), ERPoint3D(p(0.5, 0.5) * -2)), 1e-14);
 }
 
@@ -706,14 +676,11 @@ TEST(BoundedSurfaces, StoredImages) {
   const ERBoundedTorus tor(T, 10, 2, 0, 1, 2, 3);
   qorv_test::Bytes expected = {1, 0, 0, 0};
   expected = cat(cat(cat(expected, doubles({0, 1, 0, 1, 0, 1, 2, 3})), place), doubles({2, 10}));
-  EXPECT_EQ(imageOf(tor), expected);
-  EXPECT_EQ(tor.binaryStoreSize(), 200u);
+  EXPECT_EQ((Seq{imageOf(tor), tor.binaryStoreSize()}), (Seq{expected, 200u}));
   // Read back into objects of other values: every field, R and r each in its own.
   ERBoundedTorus t2;
   restoreFrom(t2, expected);
-  EXPECT_EQ(imageOf(t2), expected);
-  EXPECT_EQ(t2.radius(), 10);
-  EXPECT_EQ(t2.small_radius(), 2);
+  EXPECT_EQ((Seq{imageOf(t2), t2.radius(), t2.small_radius()}), (Seq{expected, 10, 2}));
   ERBoundedCylinder c2;
   restoreFrom(c2, imageOf(cyl));
   EXPECT_EQ(printed(c2), printed(cyl));

@@ -7,6 +7,7 @@
 
 #include "qorv/foundation/transfo3d_kinds.h"
 #include "qorv/surfaces/analytic_surfaces.h"
+#include "tests/in_order.h"
 #include "tests/object_images.h"
 #include "tests/surfaces/surface_draws.h"
 #include "tests/test_seed.h"
@@ -15,13 +16,8 @@ using namespace qorv;
 
 namespace {
 
-using qorv_test::doubles;
-using qorv_test::Draw;
-using qorv_test::Frame;
-using qorv_test::imageOf;
-using qorv_test::maxAbs;
-using qorv_test::printed;
-using qorv_test::restoreFrom;
+using qorv_test::doubles, qorv_test::Draw, qorv_test::Frame, qorv_test::imageOf, qorv_test::maxAbs;
+using qorv_test::printed, qorv_test::restoreFrom;
 
 constexpr double kDeg = M_PI / 180.0;
 
@@ -33,9 +29,7 @@ std::string textOf(const T& v) {
 }
 
 void expectNear(const ERPoint3D& p, double x, double y, double z, double tol = 1e-14) {
-  EXPECT_NEAR(p.x(), x, tol);
-  EXPECT_NEAR(p.y(), y, tol);
-  EXPECT_NEAR(p.z(), z, tol);
+  EXPECT_TRUE(Near(Seq{p.x(), p.y(), p.z()}, Seq{x, y, z}, tol));
 }
 void expectNear(const ERVector3D& v, double x, double y, double z, double tol = 1e-14) {
   expectNear(ERPoint3D(v), x, y, z, tol);
@@ -55,8 +49,7 @@ TEST(Cone, AxisApexAndTheNormalsSense) {
     EXPECT_EQ(cone.SignedMinimalDistance(ERPoint3D(0, 0, t), dist), EREntity::DISTMIN_NORMAL);
     EXPECT_NEAR(dist, -std::fabs(t) * std::sin(a), 1e-15);
   }
-  EXPECT_EQ(foot.x(), 9);
-  EXPECT_EQ(normal.x(), 9);
+  EXPECT_EQ((Seq{foot.x(), normal.x()}), (Seq{9, 9}));
   // The axis test is an angle: 0.5e-11 rad off fails, 2e-11 rad off projects, at any distance.
   for (double far : {1e-200, 1.0, 1e200}) {
     const ERPoint3D inside(far * std::sin(0.5e-11), 0, far * std::cos(0.5e-11));
@@ -108,8 +101,7 @@ TEST(Cone, HalfAnglesOutsideTheFirstQuadrantAndBadInput) {
   // Far-off points whose difference overflows.
   const ERCone far(ERPoint3D(-1.5e308, 0, 0), ERVector3D(1, 0, 0), M_PI / 4);
   ASSERT_EQ(far.ProjectionNormale(ERPoint3D(1.5e308, 0.5e308, 0), foot, normal), 1);
-  EXPECT_NEAR(foot.x() / 1e308, 0.25, 1e-14);
-  EXPECT_NEAR(foot.y() / 1e308, 1.75, 1e-14);
+  EXPECT_TRUE(Near(Seq{foot.x() / 1e308, foot.y() / 1e308}, Seq{0.25, 1.75}, 1e-14));
   EXPECT_EQ(far.SignedMinimalDistance(ERPoint3D(1.5e308, 0.5e308, 0), dist),
             EREntity::DISTMIN_NORMAL);
   EXPECT_NEAR(dist / 1e308, (0.5 - 3.0) * std::sqrt(0.5), 1e-14);
@@ -122,8 +114,7 @@ TEST(Cone, AccessorsMovesPrintFormAndStoredImage) {
   EXPECT_EQ(c.axe().dirVector().z(), 1);
   ERPoint3D a, b;
   double x = 7, y = 7, z = 7;
-  EXPECT_EQ(c.project(ERPoint3D(), a, b, x, y, z), 1);
-  EXPECT_EQ(x, 7);
+  EXPECT_EQ((Seq{c.project(ERPoint3D(), a, b, x, y, z), x}), (Seq{1, 7}));
   // The offset cone lies e outside: distances drop by e on the side of P.
   const ERPoint3D p(9, 1, 4);
   double d0 = 0, d1 = 0;
@@ -197,9 +188,7 @@ ConeFoot nearestOnRays(double rho, double z, double a) {
 // angles in every window: the foot against the nearest generator ray, on the cone, P - foot
 // along the normal, no sampled point of either nappe nearer.
 TEST(Cone, ProjectionAgainstTheNearestGenerator) {
-  const unsigned seed = qorv_test::seedFor(1904);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  Draw draw(seed);
+  QORV_SEEDED(Draw draw, 1904);
   for (int i = 0; i < 4000; ++i) {
     const double s = draw.magnitude();
     const Frame F = draw.placed(s);
@@ -267,9 +256,7 @@ TEST(Torus, AxisCentreAndCoreCircle) {
   }
   // The core circle: no foot, distance -r reported 2; just off it a foot exists.
   const ERPoint3D core(1 + 6, 1 + 8, 1);
-  EXPECT_EQ(t.ProjectionNormale(core, foot, normal), 0);
-  EXPECT_EQ(foot.x(), 9);
-  EXPECT_EQ(normal.x(), 9);
+  EXPECT_EQ((Seq{t.ProjectionNormale(core, foot, normal), foot.x(), normal.x()}), (Seq{0, 9, 9}));
   EXPECT_EQ(t.SignedMinimalDistance(core, dist), EREntity::DISTMIN_DEGENERATE);
   EXPECT_NEAR(dist, -2, 1e-14);
   const ERPoint3D above(7, 9, 1 + 1e-9);  // 1e-10 rad off the equator
@@ -326,9 +313,7 @@ TEST(Torus, SpindleNegativeRadiiAndTheFarTube) {
 
 TEST(Torus, AccessorsMovesPrintFormAndStoredImage) {
   ERTorus t;
-  EXPECT_EQ(t.radius(), 10);
-  EXPECT_EQ(t.small_radius(), 1);
-  EXPECT_EQ(t.vect().z(), 1);
+  EXPECT_EQ((Seq{t.radius(), t.small_radius(), t.vect().z()}), (Seq{10, 1, 1}));
   t.radius(5), t.small_radius(0.5), t.vect(ERVector3D(0, 2, 0)), t.origin(ERPoint3D(1, 2, 3));
   const std::string text = "Tore :   Vector       =" + textOf(ERVector3D(0, 2, 0)) + "\n" +
                            "     :   Origin       =" + textOf(ERPoint3D(1, 2, 3)) + "\n" +
@@ -339,8 +324,7 @@ TEST(Torus, AccessorsMovesPrintFormAndStoredImage) {
   EXPECT_EQ(t.binaryStoreSize(), imageOf(t).size());
   ERTorus r;
   restoreFrom(r, doubles({1, 0, 0, 4, 5, 6, 0.25, 8}));
-  EXPECT_EQ(r.small_radius(), 0.25);
-  EXPECT_EQ(r.radius(), 8);
+  EXPECT_EQ((Seq{r.small_radius(), r.radius()}), (Seq{0.25, 8}));
   restoreFrom(r, doubles({1, 0, 0, 0, 0, 0, 1}));
   EXPECT_EQ(imageOf(r), doubles({1, 0, 0, 4, 5, 6, 0.25, 8}));
   ERObject* copy = r.getCopy();
@@ -357,8 +341,7 @@ TEST(Torus, AccessorsMovesPrintFormAndStoredImage) {
   const ERPmIsometrie3D T =
       ERChgRepere3D(ERVector3D(0, 1, 0), ERVector3D(-1, 0, 0), ERPoint3D(5, 0, 0));
   t.transformFrom(T);
-  EXPECT_NEAR(t.vect().x(), -2, 1e-15);
-  EXPECT_NEAR(t.origin().x(), 0, 1e-15);
+  EXPECT_TRUE(Near(Seq{t.vect().x(), t.origin().x()}, Seq{-2, 0}, 1e-15));
   EXPECT_EQ(t.radius(), 10);
 }
 
@@ -391,9 +374,7 @@ TorusFoot nearestOnTubes(double rho, double z, double R, double r) {
 // normal, no sampled point of the torus nearer. The core-circle test is absolute, so
 // magnitudes start at 1e-6.
 TEST(Torus, ProjectionAgainstTheNearerTubeCircle) {
-  const unsigned seed = qorv_test::seedFor(1905);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  Draw draw(seed);
+  QORV_SEEDED(Draw draw, 1905);
   for (int i = 0; i < 4000; ++i) {
     const double s = draw.magnitude(-6, 300);
     const Frame F = draw.placed(s);

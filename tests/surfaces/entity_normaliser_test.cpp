@@ -6,13 +6,12 @@
 #include <string>
 
 #include "qorv/foundation/transfo3d_kinds.h"
+#include "tests/in_order.h"
 #include "tests/surfaces/bounded_draws.h"
 #include "tests/test_seed.h"
 
 using namespace qorv;
-using qorv_test::BoundedDraw;
-using qorv_test::Kind;
-using qorv_test::maxAbs;
+using qorv_test::BoundedDraw, qorv_test::Kind, qorv_test::maxAbs;
 
 namespace {
 
@@ -35,29 +34,25 @@ ERPmIsometrie3D turnedAboutZ(const ERPmIsometrie3D& F, double t) {
 // Two angle windows are the same up to whole turns (both ends by the same turn).
 void expectSameWindow(double a1, double a2, double b1, double b2, double tol) {
   const double k = std::round((b1 - a1) / (2 * M_PI));
-  EXPECT_NEAR(b1 - 2 * M_PI * k, a1, tol);
-  EXPECT_NEAR(b2 - 2 * M_PI * k, a2, tol);
+  EXPECT_TRUE(Near(Seq{b1 - 2 * M_PI * k, b2 - 2 * M_PI * k}, Seq{a1, a2}, tol));
 }
 
 // ---------------------------------------------------------------------------------------------
 TEST(EntityNormaliser, TheShiftRuleAsWritten) {
   double a1 = 350 * kDeg, a2 = 370 * kDeg;
   Exposed::IncrementAndFormatAngles(a1, a2, 30 * kDeg);
-  EXPECT_NEAR(a1, 20 * kDeg, 1e-14);
-  EXPECT_NEAR(a2, 40 * kDeg, 1e-14);
+  EXPECT_TRUE(Near(Seq{a1, a2}, Seq{20 * kDeg, 40 * kDeg}, 1e-14));
   // Step 4 reads (delta < 0 and a1 < -2pi) or a2 < -2pi: a positive delta raises a2 too.
   a1 = 0, a2 = -7;
   Exposed::IncrementAndFormatAngles(a1, a2, 0.1);
-  EXPECT_NEAR(a1, 0.1 + 2 * M_PI, 1e-15);
-  EXPECT_NEAR(a2, -6.9 + 2 * M_PI, 1e-15);
+  EXPECT_TRUE(Near(Seq{a1, a2}, Seq{0.1 + 2 * M_PI, -6.9 + 2 * M_PI}, 1e-15));
   // delta > 0 past 2pi comes down a turn; delta < 0 below -2pi comes up one.
   a1 = 6, a2 = 6.2;
   Exposed::IncrementAndFormatAngles(a1, a2, 0.5);
   EXPECT_NEAR(a1, 6.5 - 2 * M_PI, 1e-15);
   a1 = -6.2, a2 = -6;
   Exposed::IncrementAndFormatAngles(a1, a2, -0.5);
-  EXPECT_NEAR(a1, -6.7 + 2 * M_PI, 1e-15);
-  EXPECT_NEAR(a2, -6.5 + 2 * M_PI, 1e-15);
+  EXPECT_TRUE(Near(Seq{a1, a2}, Seq{-6.7 + 2 * M_PI, -6.5 + 2 * M_PI}, 1e-15));
   ERLimites l(1, 2);
   Exposed::IncrementAndFormatAngularLimits(l, -M_PI / 2);
   EXPECT_EQ(l, ERLimites(1 - M_PI / 2, 2 - M_PI / 2));
@@ -72,16 +67,14 @@ TEST(EntityNormaliser, FrameAngleSignAndCanonicalFrames) {
   EXPECT_NEAR(angle, 0, 1e-15);
   const ERArc3D arc(canonical, ERCircle2D(ERPoint2D(), 2), 0.5, 2);
   const ERArc3D same = EREntityNormaliser::Normalise(arc);
-  EXPECT_EQ(same.udeb(), 0.5);
-  EXPECT_EQ(same.ufin(), 2);
+  EXPECT_EQ((Seq{same.udeb(), same.ufin()}), (Seq{0.5, 2}));
   // X 90 degrees clockwise of the canonical one: angle -pi/2, the limits decrease by pi/2.
   const ERPmIsometrie3D cw = turnedAboutZ(canonical, -M_PI / 2);
   EREntityNormaliser::ComputeNormalizationParameters(cw, out, angle);
   EXPECT_NEAR(angle, -M_PI / 2, 1e-15);
   const ERArc3D turned =
       EREntityNormaliser::Normalise(ERArc3D(cw, ERCircle2D(ERPoint2D(), 2), 2, 3));
-  EXPECT_NEAR(turned.udeb(), 2 - M_PI / 2, 1e-15);
-  EXPECT_NEAR(turned.ufin(), 3 - M_PI / 2, 1e-15);
+  EXPECT_TRUE(Near(Seq{turned.udeb(), turned.ufin()}, Seq{2 - M_PI / 2, 3 - M_PI / 2}, 1e-15));
   // A frame without a Z axis is kept, angle 0 and finite.
   const ERPmIsometrie3D broken =
       qorv_test::frameFromAxes(ERVector3D(), ERVector3D(), ERVector3D(), ERPoint3D(1, 1, 1));
@@ -99,9 +92,7 @@ TEST(EntityNormaliser, FlipKeepsThePointsAndTurnsTheNormal) {
   ERArc3D arc(F, ERCircle2D(ERPoint2D(0.5, -1), 2), 0.25, 1.75);
   const ERArc3D before = arc;
   EREntityNormaliser::Flip(arc);
-  EXPECT_EQ(arc.udeb(), -0.25);
-  EXPECT_EQ(arc.ufin(), -1.75);
-  EXPECT_EQ(arc.radius(), 2);
+  EXPECT_EQ((Seq{arc.udeb(), arc.ufin(), arc.radius()}), (Seq{-0.25, -1.75, 2}));
   EXPECT_LE(distance(arc.center(), before.center()), 1e-15);
   EXPECT_LE((arc.normale() + before.normale()).norme(), 1e-15);
   for (double f : {0.0, 0.3, 1.0})
@@ -110,9 +101,8 @@ TEST(EntityNormaliser, FlipKeepsThePointsAndTurnsTheNormal) {
   c.setBound(ERLimites(-1, 1.5), ERLimites(0.5, 1));
   const ERBoundedCylinder cb = c;
   EREntityNormaliser::Flip(c);
-  EXPECT_EQ(c.getBoundU(), ERLimites(-1.5, 1));
-  EXPECT_EQ(c.getBoundV(), ERLimites(-1, -0.5));
-  EXPECT_EQ(ERLimites(c.NUdeb(), c.NUfin()), ERLimites(-2, 2));
+  EXPECT_EQ((Seq{c.getBoundU(), c.getBoundV(), ERLimites(c.NUdeb(), c.NUfin())}),
+            (Seq{ERLimites(-1.5, 1), ERLimites(-1, -0.5), ERLimites(-2, 2)}));
   EXPECT_LE((c.getNormale() + cb.getNormale()).norme(), 1e-15);
   EXPECT_LE(distance(c(-1.2, -0.7), cb(1.2, 0.7)), 1e-14);
 }
@@ -120,9 +110,7 @@ TEST(EntityNormaliser, FlipKeepsThePointsAndTurnsTheNormal) {
 // The flipped outlines have the same points in the same order and the opposite normal, in
 // random frames (turned, far off).
 TEST(EntityNormaliser, FlipOfOutlinesKeepsThePointsAndTurnsTheNormal) {
-  const unsigned seed = qorv_test::seedFor(2007);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  BoundedDraw draw(seed);
+  QORV_SEEDED(BoundedDraw draw, 2007);
   for (int i = 0; i < 100; ++i) {
     const double s = draw.magnitude(-6, 6);
     const ERPmIsometrie3D F = draw.placement(s);
@@ -154,9 +142,7 @@ TEST(EntityNormaliser, FlipOfOutlinesKeepsThePointsAndTurnsTheNormal) {
 // window: the normalised entity has the same points at the same fractions of its limits, and
 // two descriptions turned about Z with compensated limits normalise alike.
 TEST(EntityNormaliser, NormalisedEntitiesKeepTheirPoints) {
-  const unsigned seed = qorv_test::seedFor(2006);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  BoundedDraw draw(seed);
+  QORV_SEEDED(BoundedDraw draw, 2006);
   for (int i = 0; i < 300; ++i) {
     SCOPED_TRACE("draw " + std::to_string(i));
     const double s = draw.magnitude(-9, 290);
@@ -195,9 +181,7 @@ TEST(EntityNormaliser, NormalisedEntitiesKeepTheirPoints) {
 }
 
 TEST(EntityNormaliser, NormalisedSurfacesKeepTheirPoints) {
-  const unsigned seed = qorv_test::seedFor(2007);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  BoundedDraw draw(seed);
+  QORV_SEEDED(BoundedDraw draw, 2007);
   for (Kind k : {Kind::Cylinder, Kind::Cone, Kind::Sphere, Kind::Torus})
     for (int i = 0; i < 100; ++i) {
       SCOPED_TRACE(std::string(qorv_test::nameOf(k)) + " draw " + std::to_string(i));

@@ -10,13 +10,13 @@
 #include "qorv/freeform/pole_surfaces.h"
 #include "qorv/persistence/object_database.h"
 #include "qorv/surfaces/bounded_surfaces.h"
+#include "tests/in_order.h"
 #include "tests/object_images.h"
 #include "tests/persistence/test_files.h"
 #include "tests/surfaces/bounded_draws.h"
 #include "tests/test_seed.h"
 
-using qorv_test::imageOf;
-using qorv_test::printed;
+using qorv_test::imageOf, qorv_test::printed;
 
 namespace {
 
@@ -40,9 +40,7 @@ std::unique_ptr<ERSpoleBezier3D> patch(qorv_test::BoundedDraw& draw, double s, d
 // The base point plus the offset along the base's own Su x Sv, wherever that is defined;
 // the side follows the indicator given at construction.
 TEST(OffsetSurface, PointsLieAtTheOffsetAlongTheBaseNormal) {
-  const unsigned seed = qorv_test::seedFor(2411);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  qorv_test::BoundedDraw draw(seed);
+  QORV_SEEDED(qorv_test::BoundedDraw draw, 2411);
   for (int k = 0; k < 150; ++k) {
     SCOPED_TRACE(k);
     const double s = draw.magnitude(-100, 100);
@@ -83,9 +81,7 @@ TEST(OffsetSurface, PointsLieAtTheOffsetAlongTheBaseNormal) {
 // follows its neighbours, the cone's apex is the limit along its generator, and a cylinder
 // offset through its axis is the folded-over cylinder.
 TEST(OffsetSurface, DegeneratePointsAndFoldedOffsetsStayFinite) {
-  const unsigned seed = qorv_test::seedFor(2412);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  qorv_test::BoundedDraw draw(seed);
+  QORV_SEEDED(qorv_test::BoundedDraw draw, 2412);
   for (int k = 0; k < 40; ++k) {
     SCOPED_TRACE(k);
     const double R = draw.magnitude(-100, 100);
@@ -124,9 +120,7 @@ TEST(OffsetSurface, DegeneratePointsAndFoldedOffsetsStayFinite) {
 // reverse keeps the points, whether the base's reverse turns its normal (a patch exchanges
 // u and v) or not (a cylinder); moves carry the points, mirrors included.
 TEST(OffsetSurface, ReverseAndMovesKeepThePoints) {
-  const unsigned seed = qorv_test::seedFor(2413);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  qorv_test::BoundedDraw draw(seed);
+  QORV_SEEDED(qorv_test::BoundedDraw draw, 2413);
   for (int k = 0; k < 60; ++k) {
     SCOPED_TRACE(k);
     const double s = draw.magnitude(-290, 290);
@@ -165,9 +159,7 @@ TEST(OffsetSurface, ReverseAndMovesKeepThePoints) {
 // surface point finds it. Iso-curves: the surface's points, the offset surface's derivative,
 // a NURBS form through their points, and a length that the chords do not exceed.
 TEST(OffsetSurface, LineProjectionAndIsoCurves) {
-  const unsigned seed = qorv_test::seedFor(2414);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  qorv_test::BoundedDraw draw(seed);
+  QORV_SEEDED(qorv_test::BoundedDraw draw, 2414);
   for (int k = 0; k < 40; ++k) {
     SCOPED_TRACE(k);
     const double s = draw.magnitude(-290, 290);
@@ -224,8 +216,7 @@ TEST(OffsetSurface, StoredImagePrintFormAndDataBase) {
                           S.getOffsetIndicator().y(), S.getOffsetIndicator().z()});
   qorv_test::appendInt(expect, 0), qorv_test::appendInt(expect, -1);
   qorv_test::appendInt(expect, 1);
-  EXPECT_EQ(imageOf(S), expect);
-  EXPECT_EQ(S.binaryStoreSize(), expect.size());
+  EXPECT_EQ((Seq{imageOf(S), S.binaryStoreSize()}), (Seq{expect, expect.size()}));
 
   std::ostringstream ind;
   ind << S.getOffsetIndicator();
@@ -247,8 +238,7 @@ TEST(OffsetSurface, StoredImagePrintFormAndDataBase) {
 
 TEST(OffsetSurface, BadInputGetsTheDocumentedAnswers) {
   const EROffsetSurface none;
-  EXPECT_TRUE(std::isnan(none(0, 0).x()));
-  EXPECT_TRUE(none.getBox().invalid());
+  EXPECT_EQ((Seq{std::isnan(none(0, 0).x()), none.getBox().invalid()}), (Seq{true, true}));
   t_SmartPtr<ERAnyBoundedSurface> lo, hi;
   EXPECT_EQ(none.SplitInU(lo, hi, 0.5), 0);
   ERRaySurfaceResult res;
@@ -261,8 +251,7 @@ TEST(OffsetSurface, BadInputGetsTheDocumentedAnswers) {
   ERPoint2D uv;
   EXPECT_EQ(S.ProjectionNormale(ERPoint3D(1, 2, 3), 0, uv, 1), 0);
   S.ProjectPoint(ERPoint3D(NAN, 0, 0), res, 0);
-  EXPECT_EQ(res.entries(), 0);
-  EXPECT_EQ(S.SplitInU(lo, hi, 7.0), 0);
+  EXPECT_EQ((Seq{res.entries(), S.SplitInU(lo, hi, 7.0)}), (Seq{0, 0}));
   ASSERT_EQ(S.SplitInV(lo, hi, 1.0), 1);
   EXPECT_LE(qorv::distance((*hi)(0.5, 2.0), S(0.5, 2.0)), 1e-15);
   EXPECT_LE(qorv::distance((*lo)(0.5, 0.5), S(0.5, 0.5)), 1e-15);

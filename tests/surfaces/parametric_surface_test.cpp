@@ -8,12 +8,11 @@
 
 #include "qorv/curves/lines.h"
 #include "qorv/foundation/transfo3d_kinds.h"
+#include "tests/in_order.h"
 #include "tests/surfaces/surface_draws.h"
 #include "tests/test_seed.h"
 
-using qorv_test::Draw;
-using qorv_test::Frame;
-using QuickAlgebra::ERMatrix;
+using qorv_test::Draw, qorv_test::Frame, QuickAlgebra::ERMatrix;
 
 namespace {
 
@@ -176,8 +175,7 @@ TEST(BoundedSurface, LimitsEvaluationsAndDefaults) {
   Patch s(Patch::Sphere, -1, 2, -0.5, 1, 3);
   // PtCur(uv) clamps; operator()(uv) does not.
   const ERInfoPoint3DSurf c = s.PtCur(ERPoint2D(5, -7));
-  EXPECT_EQ(c.parameter().x(), 2);
-  EXPECT_EQ(c.parameter().y(), -0.5);
+  EXPECT_EQ((Seq{c.parameter().x(), c.parameter().y()}), (Seq{2, -0.5}));
   EXPECT_EQ(qorv::distance(s(ERPoint2D(5, -7)), s(5.0, -7.0)), 0);
   EXPECT_GT(qorv::distance(s(ERPoint2D(5, -7)), c.point()), 1);
   const auto corners = s.boundary_points();
@@ -194,28 +192,21 @@ TEST(BoundedSurface, LimitsEvaluationsAndDefaults) {
     Patch* heap = new Patch(s);
     t_SmartPtr<ERAnyBoundedSurface> held(heap);
     const t_SmartPtr<ERAnyBoundedSurface> base = heap->base_surface();
-    EXPECT_EQ(base.get(), heap);
-    EXPECT_EQ(heap->references(), 2u);
+    EXPECT_EQ((Seq{base.get(), heap->references()}), (Seq{heap, 2u}));
   }
   // Splits at the middle; continuity, spans and projections default.
   Patch p(Patch::Plane, 2, 4, 0, 1);
   t_SmartPtr<ERAnyBoundedSurface> low, high;
-  EXPECT_EQ(p.SplitInU(low, high), 1);
-  EXPECT_EQ(p.lastSplit, 3);
-  EXPECT_EQ(low->ufin(), 3);
-  EXPECT_EQ(p.SplitInV(low, high), 1);
-  EXPECT_EQ(p.lastSplit, 0.5);
-  EXPECT_EQ(p.IsContinuous(2), 0);
+  EXPECT_EQ((Seq{p.SplitInU(low, high), p.lastSplit, low->ufin(), p.SplitInV(low, high)}),
+            (Seq{1, 3, 3, 1}));
+  EXPECT_EQ((Seq{p.lastSplit, p.IsContinuous(2)}), (Seq{0.5, 0}));
   QuickAlgebra::ERVec<double> params({1.0, 2.0});
-  EXPECT_EQ(p.GetDiscontinuitiesU(1, params), 1);
-  EXPECT_EQ(params.length(), 0);
+  EXPECT_EQ((Seq{p.GetDiscontinuitiesU(1, params), params.length()}), (Seq{1, 0}));
   params = QuickAlgebra::ERVec<double>({1.0});
-  EXPECT_EQ(p.GetDiscontinuitiesV(1, params), 1);
-  EXPECT_EQ(params.length(), 0);
+  EXPECT_EQ((Seq{p.GetDiscontinuitiesV(1, params), params.length()}), (Seq{1, 0}));
   int nu = 0, nv = 0;
   p.GetNumberOfSpans(nu, nv);
-  EXPECT_EQ(nu, 1);
-  EXPECT_EQ(nv, 1);
+  EXPECT_EQ((Seq{nu, nv}), (Seq{1, 1}));
   QuickAlgebra::ERSimpleVec2<ERMinimax3D> boxes(3, 3);
   p.GetSpanBoxes(boxes);
   ASSERT_EQ(boxes.dim1(), 1);
@@ -314,9 +305,7 @@ TEST(BoundedSurface, StableNormalAtPolesApexesAndEveryCorner) {
     EXPECT_LT(angleBetween(n, cone.PtCur(u, 1e-3).normale()), 1e-3) << u;
   }
   // A record whose Su is hidden, anywhere in the domain: finite differences in the true sense.
-  const unsigned seed = qorv_test::seedFor(1908);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  Draw draw(seed);
+  QORV_SEEDED(Draw draw, 1908);
   Patch plane(Patch::Plane, -2, 3, 1, 4);
   for (int i = 0; i < 400; ++i) {
     const Frame F = draw.placed(10);
@@ -343,8 +332,7 @@ TEST(BoundedSurface, RayResultsOwnTheirRecords) {
     res.AddPointSolution(info);
   }
   ASSERT_EQ(res.entries(), 5);
-  EXPECT_EQ(res.at(5), nullptr);
-  EXPECT_EQ(res.at(-1), nullptr);
+  EXPECT_EQ((Seq{res.at(5), res.at(-1)}), (Seq{nullptr, nullptr}));
   {
     ERRaySurfaceResult copy(res);
     EXPECT_NE(copy.at(0), res.at(0));
@@ -376,9 +364,7 @@ TEST(BoundedSurface, RayResultsOwnTheirRecords) {
 // Lines in random directions through random points against a sphere patch in a random frame:
 // every record on the line and on the sphere, as many as the line's crossings.
 TEST(BoundedSurface, ProjectionAlongALine) {
-  const unsigned seed = qorv_test::seedFor(1909);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  Draw draw(seed);
+  QORV_SEEDED(Draw draw, 1909);
   for (int i = 0; i < 500; ++i) {
     const double scale = draw.magnitude(-3, 6);
     const Frame F = draw.placed(scale);
@@ -418,20 +404,17 @@ TEST(BoundedSurface, NormalProjectionObjective) {
   Patch s(Patch::Sphere, -2, 2, -1, 1, 3);
   const ERPoint3D q(4, 5, 2);
   FunctorNormalProjection<ERAnyBoundedSurface> f(&s, q);
-  EXPECT_EQ(f.nbVariables(), 2);
-  EXPECT_EQ(f.evaluation().parameter().x(), DBL_MAX);
+  EXPECT_EQ((Seq{f.nbVariables(), f.evaluation().parameter().x()}), (Seq{2, DBL_MAX}));
   const int before = s.evaluations;
   EXPECT_EQ(f(QuickAlgebra::ERVec<double>({2.5, 0.0})), 3.4028234663852886e38);
   EXPECT_EQ(f(QuickAlgebra::ERVec<double>({0.0, -1.01})), 3.4028234663852886e38);
-  EXPECT_EQ(s.evaluations, before);
-  EXPECT_EQ(f.evaluation().parameter().y(), DBL_MAX);
+  EXPECT_EQ((Seq{s.evaluations, f.evaluation().parameter().y()}), (Seq{before, DBL_MAX}));
   // At Q's radial foot the normal line passes through Q.
   const double u = std::atan2(5.0, 4.0), v = std::atan2(2.0, std::hypot(4.0, 5.0));
   EXPECT_NEAR(f(QuickAlgebra::ERVec<double>({u, v})), 0, 1e-13);
   EXPECT_EQ(f.evaluation().parameter().x(), u);
   const QuickAlgebra::ERVec<double> g = f.gradient(QuickAlgebra::ERVec<double>({u, v}));
-  EXPECT_NEAR(g[0], 0, 1e-5);
-  EXPECT_NEAR(g[1], 0, 1e-5);
+  EXPECT_TRUE(Near(Seq{g[0], g[1]}, Seq{0, 0}, 1e-5));
   const QuickAlgebra::ERMatrix<double> H = f.hessian(QuickAlgebra::ERVec<double>({u, v}));
   EXPECT_GT(H(0, 0), 0);
   EXPECT_GT(H(1, 1), 0);

@@ -9,14 +9,14 @@
 #include "qorv/curves/circles.h"
 #include "qorv/freeform/pole_curves.h"
 #include "qorv/persistence/object_database.h"
+#include "tests/in_order.h"
 #include "tests/object_images.h"
 #include "tests/persistence/test_files.h"
 #include "tests/surfaces/bounded_draws.h"
 #include "tests/surfaces/surface_draws.h"
 #include "tests/test_seed.h"
 
-using qorv_test::imageOf;
-using qorv_test::printed;
+using qorv_test::imageOf, qorv_test::printed;
 
 namespace {
 
@@ -80,9 +80,7 @@ double scaleOf(const ERSurOfRevolution& S) {
 }
 
 TEST(SurOfRevolution, PointsAndDerivativesAreTheGeneratrixTurnedAboutTheAxis) {
-  const unsigned seed = qorv_test::seedFor(2401);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  RevolutionDraw draw(seed);
+  QORV_SEEDED(RevolutionDraw draw, 2401);
   for (int k = 0; k < 150; ++k) {
     SCOPED_TRACE(k);
     const auto S = draw.surface(draw.uniform(0, 1e3));
@@ -122,9 +120,7 @@ TEST(SurOfRevolution, PointsAndDerivativesAreTheGeneratrixTurnedAboutTheAxis) {
 // Mirrors, turns, point reflections and translations move the surface as they move points,
 // and keep its parameters.
 TEST(SurOfRevolution, MovesFollowThePoints) {
-  const unsigned seed = qorv_test::seedFor(2402);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  RevolutionDraw draw(seed);
+  QORV_SEEDED(RevolutionDraw draw, 2402);
   for (int k = 0; k < 60; ++k) {
     SCOPED_TRACE(k);
     const auto S = draw.surface(10);
@@ -147,8 +143,7 @@ TEST(SurOfRevolution, MovesFollowThePoints) {
     // The frame stays right-handed and across the axis.
     ERVector3D x, y;
     moved.getVectors(x, y);
-    EXPECT_NEAR(x * moved.axis().dirVector(), 0, 1e-12);
-    EXPECT_NEAR(x.norme(), 1, 1e-12);
+    EXPECT_TRUE(Near(Seq{x * moved.axis().dirVector(), x.norme()}, Seq{0, 1}, 1e-12));
   }
 }
 
@@ -156,9 +151,7 @@ TEST(SurOfRevolution, MovesFollowThePoints) {
 // from the centre, the centre's answer is a point of the sphere, a point on the axis gets a
 // pole or a foot of the circle of feet.
 TEST(SurOfRevolution, SemicircleGivesTheSphereAndItsNearestPoints) {
-  const unsigned seed = qorv_test::seedFor(2403);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  qorv_test::BoundedDraw draw(seed);
+  QORV_SEEDED(qorv_test::BoundedDraw draw, 2403);
   for (int k = 0; k < 60; ++k) {
     SCOPED_TRACE(k);
     const double R = draw.magnitude(-100, 100);
@@ -204,9 +197,7 @@ TEST(SurOfRevolution, SemicircleGivesTheSphereAndItsNearestPoints) {
 // Dense sampling of the surface, its best sample refined by Newton: no such point is nearer
 // than the answer, and the answer is the distance of the point at its parameter.
 TEST(SurOfRevolution, NearestIsGlobalAgainstDenseSampling) {
-  const unsigned seed = qorv_test::seedFor(2404);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  RevolutionDraw draw(seed);
+  QORV_SEEDED(RevolutionDraw draw, 2404);
   for (int k = 0; k < 40; ++k) {
     SCOPED_TRACE(k);
     const auto S = draw.surface(draw.uniform(0, 1e2), k % 4 == 0);
@@ -250,9 +241,7 @@ TEST(SurOfRevolution, NearestIsGlobalAgainstDenseSampling) {
 // The NURBS form is the same surface: each of its points lies on the circle of the generatrix
 // point of the same u, inside the window, and its end iso-curves are the end generatrices.
 TEST(SurOfRevolution, ConvertToNurbsIsTheSameSurface) {
-  const unsigned seed = qorv_test::seedFor(2405);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  RevolutionDraw draw(seed);
+  QORV_SEEDED(RevolutionDraw draw, 2405);
   for (int k = 0; k < 60; ++k) {
     SCOPED_TRACE(k);
     const auto S = draw.surface(draw.uniform(0, 10));
@@ -267,8 +256,7 @@ TEST(SurOfRevolution, ConvertToNurbsIsTheSameSurface) {
       const ERPoint3D q = (*N)(u, t), c = (*S->generatrix())(u);
       const double hq = (q - a) * d, hc = (c - a) * d;
       const double rq = ((q - a) - d * hq).norme(), rc = ((c - a) - d * hc).norme();
-      EXPECT_NEAR(hq, hc, 1e-12 * scale);
-      EXPECT_NEAR(rq, rc, 1e-12 * scale);
+      EXPECT_TRUE(Near(Seq{hq, rq}, Seq{hc, rc}, 1e-12 * scale));
       // Its angle from the generatrix point is inside the window.
       ERPoint2D uv;
       EXPECT_LE(S->nearest(q, uv), 1e-12 * scale);
@@ -282,9 +270,7 @@ TEST(SurOfRevolution, ConvertToNurbsIsTheSameSurface) {
 // Lines along Z and along any direction: every record is on the line and is the surface at
 // its parameter; a line through a sampled surface point finds that point.
 TEST(SurOfRevolution, LineProjectionFindsTheCrossings) {
-  const unsigned seed = qorv_test::seedFor(2406);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  RevolutionDraw draw(seed);
+  QORV_SEEDED(RevolutionDraw draw, 2406);
   for (int k = 0; k < 60; ++k) {
     SCOPED_TRACE(k);
     const auto S = draw.surface(draw.uniform(0, 10));
@@ -327,16 +313,14 @@ TEST(SurOfRevolution, StoredImageAndPrintForm) {
   const qorv_test::Bytes ref = qorv_test::doubles(
       {S.referenceVector().x(), S.referenceVector().y(), S.referenceVector().z()});
   expect.insert(expect.end(), ref.begin(), ref.end());
-  EXPECT_EQ(imageOf(S), expect);
-  EXPECT_EQ(S.binaryStoreSize(), expect.size());
+  EXPECT_EQ((Seq{imageOf(S), S.binaryStoreSize()}), (Seq{expect, expect.size()}));
 
   const ERSurOfRevolution none;
   qorv_test::Bytes empty = qorv_test::doubles({0, 0, 0, 0, 1, 0, 0, 0});
   qorv_test::appendInt(empty, 1);
   const qorv_test::Bytes x = qorv_test::doubles({1, 0, 0});
   empty.insert(empty.end(), x.begin(), x.end());
-  EXPECT_EQ(imageOf(none), empty);
-  EXPECT_EQ(none.binaryStoreSize(), empty.size());
+  EXPECT_EQ((Seq{imageOf(none), none.binaryStoreSize()}), (Seq{empty, empty.size()}));
 
   const std::string text = printed(S);
   const std::string expectText = "Axe          = " + printed(S.axis()) +
@@ -370,8 +354,7 @@ TEST(SurOfRevolution, BadInputGetsTheDocumentedAnswers) {
   EXPECT_TRUE(std::isnan(none.PtCur(0, 0).point().x()));
   ERPoint2D uv(5, 6);
   EXPECT_TRUE(std::isnan(none.nearest(ERPoint3D(1, 2, 3), uv)));
-  EXPECT_EQ(none.ProjectionNormale(ERPoint3D(1, 2, 3), 0, uv, 1), 0);
-  EXPECT_EQ(uv.x(), 5);
+  EXPECT_EQ((Seq{none.ProjectionNormale(ERPoint3D(1, 2, 3), 0, uv, 1), uv.x()}), (Seq{0, 5}));
   EXPECT_TRUE(none.getBox().invalid());
   EXPECT_FALSE(none.ConvertToNurbs());
   EXPECT_FALSE(none.getEntityIsoU(0));
@@ -385,8 +368,7 @@ TEST(SurOfRevolution, BadInputGetsTheDocumentedAnswers) {
                                ERLimites(0, 2 * M_PI));
   EXPECT_NEAR(line.referenceVector() * ERVector3D(0, 0, 1), 0, 1e-15);
   EXPECT_NEAR(line.referenceVector().norme(), 1, 1e-15);
-  EXPECT_NEAR(line.nearest(ERPoint3D(4, 5, 2), uv), 5, 1e-12);
-  EXPECT_NEAR(uv.x(), 0.4, 1e-12);
+  EXPECT_TRUE(Near(Seq{line.nearest(ERPoint3D(4, 5, 2), uv), uv.x()}, Seq{5, 0.4}, 1e-12));
 
   // NaN parameters and points.
   const ERSurOfRevolution S = sample();
@@ -398,9 +380,8 @@ TEST(SurOfRevolution, BadInputGetsTheDocumentedAnswers) {
   EXPECT_EQ(res.entries(), 0);
   // Splitting outside the limits, an empty window.
   t_SmartPtr<ERAnyBoundedSurface> lo, hi;
-  EXPECT_EQ(S.SplitInU(lo, hi, 1.0), 0);
-  EXPECT_EQ(S.SplitInV(lo, hi, 5.0), 0);
-  EXPECT_EQ(S.SplitInV(lo, hi, 1.0), 1);
+  EXPECT_EQ((Seq{S.SplitInU(lo, hi, 1.0), S.SplitInV(lo, hi, 5.0), S.SplitInV(lo, hi, 1.0)}),
+            (Seq{0, 0, 1}));
   EXPECT_LE(qorv::distance((*hi)(0.5, 1.0), S(0.5, 1.0)), 1e-15);
   const ERSurOfRevolution flat(S.generatrix(), S.axis(), ERLimites(1, 1));
   EXPECT_FALSE(flat.ConvertToNurbs());

@@ -4,6 +4,8 @@
 
 #include <sstream>
 
+#include "tests/in_order.h"
+
 using QuickAlgebra::ERMatrix;
 
 namespace {
@@ -19,9 +21,7 @@ ERInfoPoint3DSurf record(const ERPoint3D& p, const ERVector3D& su, const ERVecto
 }
 
 void expectVector(const ERVector3D& v, double x, double y, double z) {
-  EXPECT_NEAR(v.x(), x, 1e-15);
-  EXPECT_NEAR(v.y(), y, 1e-15);
-  EXPECT_NEAR(v.z(), z, 1e-15);
+  EXPECT_TRUE(Near(Seq{v.x(), v.y(), v.z()}, Seq{x, y, z}, 1e-15));
 }
 
 TEST(InfoPoint3DSurf, NormalAndItsFallBacksAtDegeneratePartials) {
@@ -44,12 +44,9 @@ TEST(InfoPoint3DSurf, NormalAndItsFallBacksAtDegeneratePartials) {
 
 TEST(InfoPoint3DSurf, AccessorsAndAnEmptyRecordNeverReadOutside) {
   const auto r = record({1, 2, 3}, {4, 5, 6}, {0, 0, 1}, {7, 8, 9}, {0, 1, 0});
-  EXPECT_EQ(r.point().x(), 1);
-  EXPECT_EQ(r.tangenteU().z(), 6);
-  EXPECT_EQ(r.tangenteV().y(), 8);
+  EXPECT_EQ((Seq{r.point().x(), r.tangenteU().z(), r.tangenteV().y()}), (Seq{1, 6, 8}));
   const ERInfoPoint3DSurf empty;
-  EXPECT_EQ(empty.point().x(), 0);
-  EXPECT_EQ(empty.parameter().y(), 0);
+  EXPECT_EQ((Seq{empty.point().x(), empty.parameter().y()}), (Seq{0, 0}));
   expectVector(empty.normale(), 0, 0, 0);
   // A first-order record (2 x 2) has no second derivatives: the fall-back reads zero.
   ERMatrix<ERPoint3D> d(2, 2);
@@ -87,8 +84,7 @@ TEST(InfoPoint3DSurf, InlineOrder2RecordAgreesWithTheMatrixForm) {
   ERInfoPoint3DSurf copy = r;
   (void)copy.derivatives();
   copy.set(0, 0, 9, 9, 9);
-  EXPECT_EQ(copy.derivatives()[0], ERPoint3D(9, 9, 9));
-  EXPECT_EQ(r.point(), ERPoint3D(1, 2, 3));
+  EXPECT_EQ((Seq{copy.derivatives()[0], r.point()}), (Seq{ERPoint3D(9, 9, 9), ERPoint3D(1, 2, 3)}));
 }
 
 TEST(InfoPoint3DSurf, PrintForm) {

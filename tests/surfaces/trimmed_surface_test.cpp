@@ -19,13 +19,13 @@
 #include "qorv/surfaces/bounded_surfaces.h"
 #include "qorv/surfaces/offset_surface.h"
 #include "qorv/surfaces/revolution_surface.h"
+#include "tests/in_order.h"
 #include "tests/object_images.h"
 #include "tests/persistence/test_files.h"
 #include "tests/surfaces/bounded_draws.h"
 #include "tests/test_seed.h"
 
-using qorv_test::imageOf;
-using qorv_test::printed;
+using qorv_test::imageOf, qorv_test::printed;
 
 namespace {
 
@@ -99,9 +99,7 @@ ERBoundedPlane plane(const ERPmIsometrie3D& T, double lo = -2, double hi = 2) {
 }
 
 TEST(TrimmedSurface, IsInBoundAgreesWithPointInPolygon) {
-  const unsigned seed = qorv_test::seedFor(2421);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  qorv_test::BoundedDraw draw(seed);
+  QORV_SEEDED(qorv_test::BoundedDraw draw, 2421);
   for (int k = 0; k < 60; ++k) {
     SCOPED_TRACE(k);
     // Limits that cut the outer loop one time in four: points beyond them are outside.
@@ -131,9 +129,7 @@ TEST(TrimmedSurface, IsInBoundAgreesWithPointInPolygon) {
 
 // A circle loop: exact away from the band its chords cut off.
 TEST(TrimmedSurface, CurvedLoopsClassifyAwayFromTheChordalBand) {
-  const unsigned seed = qorv_test::seedFor(2422);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  qorv_test::BoundedDraw draw(seed);
+  QORV_SEEDED(qorv_test::BoundedDraw draw, 2422);
   ERTrimmedSurface s(plane(ERPmIsometrie3D()));
   const ERArc2D outer(ERCircle2D(ERPoint2D(0.1, -0.2), 1.5), 0, 2 * M_PI);
   const ERArc2D hole(ERCircle2D(ERPoint2D(0.4, 0.3), 0.5), 0, 2 * M_PI);
@@ -155,8 +151,7 @@ TEST(TrimmedSurface, LoopsAreAddedByTheSideRules) {
   // No loop: all the limits, and the region answers "touching".
   EXPECT_EQ(s.isInBound(ERPoint2D(1.9, -1.9)), 1);
   ERMinimax2D window(0, 0, 1, 1);
-  EXPECT_EQ(s.PositionFenetre(window), ER_MINMAX_POLYGONE_TOUCHING);
-  EXPECT_EQ(s.udeb(), -2);
+  EXPECT_EQ((Seq{s.PositionFenetre(window), s.udeb()}), (Seq{ER_MINMAX_POLYGONE_TOUCHING, -2}));
   const Polygon sq = {{-1, -1}, {1, -1}, {1, 1}, {-1, 1}};
   const Polygon h1 = {{-0.5, -0.5}, {0, -0.5}, {0, 0}, {-0.5, 0}};
   const Polygon h2 = {{0.2, 0.2}, {0.6, 0.2}, {0.6, 0.6}};
@@ -167,14 +162,12 @@ TEST(TrimmedSurface, LoopsAreAddedByTheSideRules) {
   EXPECT_EQ(s.isFirstOuter(), 1);
   EXPECT_EQ(s.getBoundList().first()->getSide(), ERSurfaceBoundary::OUTER);
   EXPECT_EQ(s.isInBound(ERPoint2D(1.5, 1.5)), 0);  // the region was rebuilt
-  EXPECT_EQ(s.udeb(), -1);
-  EXPECT_EQ(s.vfin(), 1);
+  EXPECT_EQ((Seq{s.udeb(), s.vfin()}), (Seq{-1, 1}));
   // A second outer loop, unclassified or not, an unknown side and a null curve: refused.
   EXPECT_EQ(s.addBound(loop(sq).get(), ERSurfaceBoundary::OUTER), 0);
   EXPECT_EQ(s.addBound(loop(sq).get(), ERSurfaceBoundary::NOT_CLASSIFIED), 0);
   EXPECT_EQ(s.addBound(loop(sq).get(), static_cast<ERSurfaceBoundary::Side>(5)), 0);
-  EXPECT_EQ(s.addBound(nullptr, ERSurfaceBoundary::INNER), 0);
-  EXPECT_EQ(s.nbBounds(), 2);
+  EXPECT_EQ((Seq{s.addBound(nullptr, ERSurfaceBoundary::INNER), s.nbBounds()}), (Seq{0, 2}));
   ASSERT_EQ(s.addBound(*loop(h2), ERSurfaceBoundary::INNER), 1);
   EXPECT_EQ(s.isInBound(ERPoint2D(0.5, 0.3)), 0);
   ASSERT_TRUE(s.getInBnd(0));
@@ -188,16 +181,13 @@ TEST(TrimmedSurface, LoopsAreAddedByTheSideRules) {
   EXPECT_EQ(s.PositionFenetre(out), ER_MINMAX_POLYGONE_OUTSIDE);
   // Splitting is not supported.
   t_SmartPtr<ERAnyBoundedSurface> lo, hi;
-  EXPECT_EQ(s.SplitInU(lo, hi, 0.0), 0);
-  EXPECT_EQ(s.SplitInV(lo, hi), 0);
+  EXPECT_EQ((Seq{s.SplitInU(lo, hi, 0.0), s.SplitInV(lo, hi)}), (Seq{0, 0}));
 }
 
 // The nearest point of a planar face with holes, placed by turned, mirrored, far-off frames,
 // against the closed form: the foot when it is inside, else the nearest point of the edges.
 TEST(TrimmedSurface, NearestPointOfAPlanarFaceWithHoles) {
-  const unsigned seed = qorv_test::seedFor(2423);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  qorv_test::BoundedDraw draw(seed);
+  QORV_SEEDED(qorv_test::BoundedDraw draw, 2423);
   for (int k = 0; k < 30; ++k) {
     SCOPED_TRACE(k);
     const ERPmIsometrie3D T = draw.placement(draw.uniform(0, 1e4));
@@ -234,8 +224,7 @@ TEST(TrimmedSurface, NearestPointOfAPlanarFaceWithHoles) {
       const auto kind = f.surface->SignedMinimalDistance(p, sd);
       EXPECT_NEAR(std::fabs(sd), best, tol);
       if (insideFace(f, foot) && std::fabs(local.z()) > 1e-6) {
-        EXPECT_EQ(kind, EREntity::DISTMIN_NORMAL);
-        EXPECT_EQ(f.surface->isInBound(uv), 1);
+        EXPECT_EQ((Seq{kind, f.surface->isInBound(uv)}), (Seq{EREntity::DISTMIN_NORMAL, 1}));
       }
     }
   }
@@ -244,9 +233,7 @@ TEST(TrimmedSurface, NearestPointOfAPlanarFaceWithHoles) {
 // A bicubic patch trimmed by a star with holes: no sample of the face (a dense grid and the
 // loops, lifted) is nearer than the answer.
 TEST(TrimmedSurface, NearestPointOfACurvedFaceAgainstDenseSampling) {
-  const unsigned seed = qorv_test::seedFor(2424);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  qorv_test::BoundedDraw draw(seed);
+  QORV_SEEDED(qorv_test::BoundedDraw draw, 2424);
   for (int k = 0; k < 12; ++k) {
     SCOPED_TRACE(k);
     const double s = draw.magnitude(-290, 290);
@@ -300,9 +287,7 @@ TEST(TrimmedSurface, NearestPointOfACurvedFaceAgainstDenseSampling) {
 // distance from an image point is |k| times the face's own from the point, and its projection
 // with the inside test answers as the face's own.
 TEST(TrimmedSurface, LoopsFollowTheBaseThroughMirrorsAndScales) {
-  const unsigned seed = qorv_test::seedFor(2430);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  qorv_test::BoundedDraw draw(seed);
+  QORV_SEEDED(qorv_test::BoundedDraw draw, 2430);
   for (int i = 0; i < 40; ++i) {
     SCOPED_TRACE(i);
     // Offset faces past about 1e150 lose their own nearest point, moved or not: kept below.
@@ -399,15 +384,13 @@ TEST(TrimmedSurface, BoundaryImageStatusAndPrintForm) {
   const Polygon tri = {{0, 0}, {1, 0}, {0, 1}};
   t_SmartPtr<ERFiniteEntity2DWF> c = loop(tri);
   ERSurfaceBoundary b(c.get(), ERSurfaceBoundary::INNER);
-  EXPECT_EQ(b.getStatus(), 20);
-  EXPECT_EQ(b.isClose(), 1);
+  EXPECT_EQ((Seq{b.getStatus(), b.isClose()}), (Seq{20, 1}));
   qorv_test::Bytes expect;
   for (int v : {0, 0, -1, 0, 0}) qorv_test::appendInt(expect, v);
   const qorv_test::Bytes zeros = qorv_test::doubles({0, 0});
   expect.insert(expect.end(), zeros.begin(), zeros.end());
   for (int v : {0, 0, 1, 20}) qorv_test::appendInt(expect, v);
-  EXPECT_EQ(imageOf(b), expect);
-  EXPECT_EQ(b.binaryStoreSize(), expect.size());
+  EXPECT_EQ((Seq{imageOf(b), b.binaryStoreSize()}), (Seq{expect, expect.size()}));
   EXPECT_EQ(printed(b),
             "Surface Boundary : \nA Pointer to a ERFiniteEntity2DWF( ERCpoleNURBS2D ) "
             "with 2 references\n" +
@@ -418,8 +401,7 @@ TEST(TrimmedSurface, BoundaryImageStatusAndPrintForm) {
   ERBoundedPlane pl = plane(ERChgRepere3D(ERVector3D(0, 0, 1), ERPoint3D(0, 0, 5)));
   b.setBaseSurface(&pl);
   EXPECT_EQ(b.getBound2DasPolyline(-1).length(), 4);
-  EXPECT_EQ(b.smash(-1).length(), 4);
-  EXPECT_EQ(b.smash(-1)[1].z(), 5);
+  EXPECT_EQ((Seq{b.smash(-1).length(), b.smash(-1)[1].z()}), (Seq{4, 5}));
 
   // An open curve: flagged when built, refused by setBoundary.
   const Polygon open = {{0, 0}, {1, 0}, {1, 1}};
@@ -427,9 +409,7 @@ TEST(TrimmedSurface, BoundaryImageStatusAndPrintForm) {
   for (int i = 0; i < 3; ++i) poles[i] = ERPole2DH(open[i], 1.0);
   const ERCpoleNURBS2D path(poles, ERKnotVector(1, 3, ERLimites(0, 1)));
   const ERSurfaceBoundary flagged(path, ERSurfaceBoundary::INNER);
-  EXPECT_EQ(flagged.getStatus() & 1, 1);
-  EXPECT_EQ(flagged.isClose(), 0);
-  EXPECT_EQ(b.setBoundary(path), 0);
+  EXPECT_EQ((Seq{flagged.getStatus() & 1, flagged.isClose(), b.setBoundary(path)}), (Seq{1, 0, 0}));
   EXPECT_EQ(b.getBound2D().get(), c.get());
   EXPECT_EQ(b.setBoundary(nullptr), 0);
 }
@@ -477,8 +457,7 @@ TEST(TrimmedSurface, BadInputGetsTheDocumentedAnswers) {
   ASSERT_EQ(s.addBound(loop(bow).get(), ERSurfaceBoundary::OUTER), 1);
   ASSERT_EQ(s.addBound(loop({{0.5, 0}, {0.6, 0}}).get(), ERSurfaceBoundary::INNER), 1);
   ASSERT_EQ(s.addBound(loop({{0.2, 0.2}}).get(), ERSurfaceBoundary::INNER), 1);
-  EXPECT_EQ(s.isInBound(ERPoint2D(0.8, 0.1)), 1);
-  EXPECT_EQ(s.isInBound(ERPoint2D(0, 0.8)), 0);
+  EXPECT_EQ((Seq{s.isInBound(ERPoint2D(0.8, 0.1)), s.isInBound(ERPoint2D(0, 0.8))}), (Seq{1, 0}));
   EXPECT_TRUE(std::isfinite(s.nearest(ERPoint3D(0.3, 0.7, 1), uv)));
   EXPECT_EQ(s.isInBound(uv), 1);
   EXPECT_TRUE(std::isnan(s.nearest(ERPoint3D(NAN, 0, 0), uv)));
@@ -518,9 +497,8 @@ TEST(TrimmedSurface, PlanarFaceFromAFrameAndItsOuterLoop) {
     const ERTrimmedSurface s(T, outer.get());
     ASSERT_TRUE(s.getBaseSurface());
     EXPECT_EQ(s.getOutBnd().get(), outer.get());
-    EXPECT_EQ(s.getBaseSurface()->udeb(), 1);
-    EXPECT_EQ(s.getBaseSurface()->vfin(), 8);
-    EXPECT_EQ(s.udeb(), 2);
+    EXPECT_EQ((Seq{s.getBaseSurface()->udeb(), s.getBaseSurface()->vfin(), s.udeb()}),
+              (Seq{1, 8, 2}));
     EXPECT_EQ(s.vfin(), 7);
     for (int i = 0; i < 10; ++i) {
       const double u = draw.uniform(1, 6), v = draw.uniform(2, 8);
@@ -542,8 +520,7 @@ TEST(TrimmedSurface, StoredImageAndPrintForm) {
   const qorv_test::Bytes box = qorv_test::doubles({DBL_MAX, DBL_MAX, -DBL_MAX, -DBL_MAX});
   expect.insert(expect.end(), box.begin(), box.end());
   qorv_test::appendInt(expect, 0);
-  EXPECT_EQ(imageOf(none), expect);
-  EXPECT_EQ(none.binaryStoreSize(), expect.size());
+  EXPECT_EQ((Seq{imageOf(none), none.binaryStoreSize()}), (Seq{expect, expect.size()}));
   std::ostringstream emptyBox;
   emptyBox << ERMinimax2D();
   EXPECT_EQ(printed(none), "TRIMMED SURFACE :  \n    No Base Surface \n Boundary box   : " +
@@ -573,9 +550,7 @@ TEST(TrimmedSurface, StoredImageAndPrintForm) {
 // Every truncation of the stored images, and random damage to them, read into live objects:
 // nothing crashes, and a truncated record leaves the object as it was.
 TEST(SurfaceImages, TruncatedAndDamagedRecordsAreRefused) {
-  const unsigned seed = qorv_test::seedFor(2427);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  qorv_test::Draw draw(seed);
+  QORV_SEEDED(qorv_test::Draw draw, 2427);
   ERTrimmedSurface face(plane(ERPmIsometrie3D()));
   face.addBound(loop({{-1, -1}, {1, -1}, {1, 1}, {-1, 1}}).get(), ERSurfaceBoundary::OUTER);
   face.addBound(loop({{0, 0}, {0.5, 0}, {0, 0.5}}).get(), ERSurfaceBoundary::INNER);

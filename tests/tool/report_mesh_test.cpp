@@ -40,9 +40,7 @@ double offSurface(const gmInspectionFeature& f, const ERPoint3D& p) {
 }
 
 TEST(ReportMesh, ChordsStayWithinTheTolerance) {
-  const unsigned seed = qorv_test::seedFor(4301);
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937_64 rng(seed);
+  QORV_SEEDED(std::mt19937_64 rng, 4301);
   std::uniform_real_distribution<double> u(0.0, 1.0);
   std::normal_distribution<double> g;
   using K = gmInspectionFeature;

@@ -13,15 +13,16 @@
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <tuple>
 #include <regex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "qorv/qorv.h"
+#include "tests/in_order.h"
 
 namespace fs = std::filesystem;
 using nlohmann::json;
@@ -104,6 +105,12 @@ class ToolTest : public ::testing::Test {
   fs::path dir_;
 };
 
+// Whether text holds what; a failure shows the text.
+::testing::AssertionResult has(const std::string& text, const std::string& what) {
+  if (text.find(what) != std::string::npos) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "no '" << what << "' in:\n" << text;
+}
+
 size_t count(const std::string& text, const std::string& what) {
   size_t n = 0;
   for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
@@ -131,7 +138,7 @@ TEST_F(ToolTest, UsageErrorsExitTwoAndNameTheWrongArgument) {
   for (const char* help : {"--help", "-h"}) {
     const Outcome r = run({help});
     EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.out.find("demo"), std::string::npos);
+    EXPECT_TRUE(has(r.out, "demo"));
   }
   const Outcome version = run({"-V"});
   EXPECT_EQ(version.status, 0);
@@ -148,17 +155,17 @@ TEST_F(ToolTest, UsageErrorsExitTwoAndNameTheWrongArgument) {
                                         {"classes", "--help"}}) {
     const Outcome r = run(args);
     EXPECT_EQ(r.status, 0) << args[0];
-    EXPECT_NE(r.out.find("Usage"), std::string::npos);
+    EXPECT_TRUE(has(r.out, "Usage"));
   }
   EXPECT_TRUE(fs::is_empty(dir_));
 
   const Outcome misspelt = run({"db", "lst", "x.qdb"});
   EXPECT_EQ(misspelt.status, 2);
-  EXPECT_NE(misspelt.err.find("'lst'"), std::string::npos) << misspelt.err;
-  EXPECT_NE(run({"frobnicate"}).err.find("frobnicate"), std::string::npos);
+  EXPECT_TRUE(has(misspelt.err, "'lst'"));
+  EXPECT_TRUE(has(run({"frobnicate"}).err, "frobnicate"));
   const Outcome format = run({"db", "list", "x.qdb", "--format", "xml"});
   EXPECT_EQ(format.status, 2);
-  EXPECT_NE(format.err.find("xml"), std::string::npos);
+  EXPECT_TRUE(has(format.err, "xml"));
   EXPECT_EQ(run({"db", "show", "x.qdb"}).status, 2);
   EXPECT_EQ(run({"db", "list", "x.qdb", "extra"}).status, 2);
   EXPECT_EQ(run({"demo", "a.qdb", "b.qdb"}).status, 2);
@@ -189,9 +196,8 @@ TEST_F(ToolTest, DemoNeverReplacesWhatIsNotItsOwn) {
   // An existing database: refused without --force, replaced with it; no temporary left behind.
   const std::string db = demoFile();
   const std::string before = slurp(db);
-  EXPECT_EQ(run({"demo", db}).status, 1);
-  EXPECT_EQ(slurp(db), before);
-  EXPECT_EQ(run({"demo", "--force", db}).status, 0);
+  EXPECT_EQ((Seq{run({"demo", db}).status, slurp(db), run({"demo", "--force", db}).status}),
+            (Seq{1, before, 0}));
   std::vector<std::string> names;
   for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
@@ -205,7 +211,7 @@ TEST_F(ToolTest, DemoRefusesADatabaseAnotherProcessHolds) {
   ASSERT_TRUE(holder->Open(db.c_str(), 0));
   const Outcome r = run({"demo", "--force", db});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("another process"), std::string::npos) << r.err;
+  EXPECT_TRUE(has(r.err, "another process"));
   holder->Close();
   EXPECT_EQ(slurp(db), before);
 }
@@ -253,14 +259,14 @@ TEST_F(ToolTest, OutputIsUtf8UnlessRawAndWriteErrorsFail) {
   const std::string db = demoFile();
   const Outcome text = run({"db", "summary", db});
   ASSERT_EQ(text.status, 0);
-  EXPECT_NE(text.out.find("Donn\xC3\xA9"
-                          "es"),
-            std::string::npos);
+  EXPECT_TRUE(has(text.out,
+                  "Donn\xC3\xA9"
+                  "es"));
   EXPECT_TRUE(validUtf8(text.out));
   const Outcome raw = run({"--raw", "db", "summary", db});
-  EXPECT_NE(raw.out.find("Donn\xE9"
-                         "es"),
-            std::string::npos);
+  EXPECT_TRUE(has(raw.out,
+                  "Donn\xE9"
+                  "es"));
   for (std::vector<std::string> args :
        {std::vector<std::string>{"demo", path("x.qdb")}, {"classes"}, {"db", "list", db}}) {
     const Outcome r = run(args);
@@ -269,7 +275,7 @@ TEST_F(ToolTest, OutputIsUtf8UnlessRawAndWriteErrorsFail) {
   }
   const Outcome full = run({"db", "summary", db}, "/dev/full");
   EXPECT_EQ(full.status, 1);
-  EXPECT_NE(full.err.find("standard output"), std::string::npos);
+  EXPECT_TRUE(has(full.err, "standard output"));
   EXPECT_NE(run({"classes"}, "/dev/full").status, 0);
 }
 
@@ -292,7 +298,7 @@ TEST_F(ToolTest, MachineReadableOutputParses) {
       json::parse(run({"db", "show", db, std::to_string(bore), "--format", "json"}).out);
   EXPECT_EQ(shown["values"]["radius"], 6.35);
   EXPECT_EQ(shown["values"]["center"], json::array({30.0, 15.0}));
-  EXPECT_NE(shown["text"].get<std::string>().find("6.35"), std::string::npos);
+  EXPECT_TRUE(has(shown["text"].get<std::string>(), "6.35"));
 
   // A named feature: its properties and the curve it references, in text and JSON.
   long named = -1, referenced = -1;
@@ -310,16 +316,14 @@ TEST_F(ToolTest, MachineReadableOutputParses) {
     }
   }
   const Outcome featureText = run({"db", "show", db, std::to_string(named)});
-  EXPECT_NE(featureText.out.find("3 name = 'datum edge A' (String)"), std::string::npos)
-      << featureText.out;
-  EXPECT_NE(featureText.out.find("references: #" + std::to_string(referenced) + " ERSegment2D"),
-            std::string::npos);
+  EXPECT_TRUE(has(featureText.out, "3 name = 'datum edge A' (String)"));
+  EXPECT_TRUE(has(featureText.out, "references: #" + std::to_string(referenced) + " ERSegment2D"));
 
   const Outcome csv = run({"db", "list", db, "--format", "csv"});
   EXPECT_EQ(csv.out.substr(0, csv.out.find('\n')), "id,class,size");
   EXPECT_EQ(count(csv.out, "\n"), list.size() + 1);
   const Outcome one = run({"db", "show", db, std::to_string(bore), "--format", "csv"});
-  EXPECT_NE(one.out.find("values.radius"), std::string::npos);
+  EXPECT_TRUE(has(one.out, "values.radius"));
 }
 
 TEST_F(ToolTest, ListsInIdentifierOrderAndShowsTheIndex) {
@@ -340,7 +344,7 @@ TEST_F(ToolTest, ListsInIdentifierOrderAndShowsTheIndex) {
 
   const Outcome index = run({"db", "show", demoFile(), "1"});
   EXPECT_EQ(index.status, 0) << index.err;
-  EXPECT_NE(index.out.find("ERAuxilaryIndex"), std::string::npos);
+  EXPECT_TRUE(has(index.out, "ERAuxilaryIndex"));
 }
 
 TEST_F(ToolTest, CheckSaysOkOrListsEveryProblem) {
@@ -358,8 +362,7 @@ TEST_F(ToolTest, CheckSaysOkOrListsEveryProblem) {
   const Outcome bad = run({"db", "check", damaged});
   EXPECT_EQ(bad.status, 1);
   EXPECT_FALSE(bad.out.empty());
-  EXPECT_EQ(bad.out.find(": ok"), std::string::npos);
-  EXPECT_EQ(slurp(damaged), bytes);
+  EXPECT_EQ((Seq{bad.out.find(": ok"), slurp(damaged)}), (Seq{std::string::npos, bytes}));
   EXPECT_EQ(run({"db", "check", path("missing.qdb")}).status, 1);
 }
 
@@ -369,14 +372,13 @@ TEST_F(ToolTest, ReadersBesideAWriterAndLockedFilesAreToldApart) {
   {
     t_SmartPtr<ERObjectDataBase> writer(new ERObjectDataBase);
     ASSERT_TRUE(writer->Open(db.c_str(), 0));
-    EXPECT_EQ(run({"db", "list", db}).status, 0);
-    EXPECT_EQ(run({"db", "check", db}).status, 0);
+    EXPECT_EQ((Seq{run({"db", "list", db}).status, run({"db", "check", db}).status}), (Seq{0, 0}));
   }
   ERFileLock lock(db.c_str());  // what a committing writer holds
   ASSERT_TRUE(lock.held());
   const Outcome check = run({"db", "check", db});
   EXPECT_EQ(check.status, 3);
-  EXPECT_NE(check.out.find("locked"), std::string::npos) << check.out;
+  EXPECT_TRUE(has(check.out, "locked"));
   EXPECT_EQ(run({"db", "list", db}).status, 3);
 }
 
@@ -387,19 +389,17 @@ TEST_F(ToolTest, ADamagedJournalIsKeptUntilRecoverPlaysBackWhatVerifies) {
   for (const char* command : {"list", "check"}) {
     const Outcome r = run({"db", command, db});
     EXPECT_EQ(r.status, 1) << command;
-    EXPECT_NE((r.out + r.err).find("journal"), std::string::npos) << r.out << r.err;
+    EXPECT_TRUE(has((r.out + r.err), "journal")) << r.out << r.err;
   }
   EXPECT_EQ(run({"demo", "--force", db}).status, 1);  // would play the journal onto a new file
-  EXPECT_EQ(slurp(db), before);
-  EXPECT_EQ(slurp(journal), garbage);
+  EXPECT_EQ((Seq{slurp(db), slurp(journal)}), (Seq{before, garbage}));
   const Outcome r = run({"db", "recover", db});
   EXPECT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_NE(r.out.find("damaged journal"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find(db + ": ok"), std::string::npos) << r.out;
+  EXPECT_TRUE(has(r.out, "damaged journal"));
+  EXPECT_TRUE(has(r.out, db + ": ok"));
   EXPECT_FALSE(fs::exists(journal));
-  EXPECT_EQ(slurp(journal + ".damaged"), garbage);
-  EXPECT_EQ(slurp(db), before);
-  EXPECT_EQ(run({"db", "recover", db}).out, db + ": no journal to recover\n" + db + ": ok\n");
+  EXPECT_EQ((Seq{slurp(journal + ".damaged"), slurp(db), run({"db", "recover", db}).out}),
+            (Seq{garbage, before, db + ": no journal to recover\n" + db + ": ok\n"}));
 }
 
 // The old results are replaced only once the new ones are whole, and never while another process
@@ -422,7 +422,7 @@ TEST_F(ToolTest, InspectReplacesItsResultsOnlyWhenNobodyHoldsThem) {
     ASSERT_TRUE(holder->Open(results.c_str(), readOnly));
     const Outcome r = run(args);
     EXPECT_EQ(r.status, 1) << readOnly;
-    EXPECT_NE(r.err.find("in use by another process"), std::string::npos) << r.err;
+    EXPECT_TRUE(has(r.err, "in use by another process"));
   }
   EXPECT_EQ(slurp(results), first);
   std::ofstream(measured) << "a,1,1,0.5\nb,2,2,0.45\nc,3,3,0.5\n";
@@ -436,7 +436,7 @@ TEST_F(ToolTest, InspectReplacesItsResultsOnlyWhenNobodyHoldsThem) {
 TEST_F(ToolTest, DebugTracesFollowQorvDebug) {
   // Loading the library traces its own file name when QORV_DEBUG asks for it; "0" and "off" don't.
   const Outcome on = run({"-V"}, nullptr, "1");
-  EXPECT_NE(on.err.find("libqorv.so Initializing!"), std::string::npos) << on.err;
+  EXPECT_TRUE(has(on.err, "libqorv.so Initializing!"));
   for (const char* off : {"0", "off", ""}) EXPECT_EQ(run({"-V"}, nullptr, off).err, "") << off;
   EXPECT_EQ(run({"-V"}).err, "");
 }
@@ -444,9 +444,9 @@ TEST_F(ToolTest, DebugTracesFollowQorvDebug) {
 TEST_F(ToolTest, ClassesTellAbstractFromConcrete) {
   const Outcome r = run({"classes"});
   ASSERT_EQ(r.status, 0);
-  EXPECT_NE(r.out.find("\nEREntity (abstract)\n"), std::string::npos);
-  EXPECT_NE(r.out.find("\nERAuxilaryIndex (no creator)\n"), std::string::npos);
-  EXPECT_NE(r.out.find("\nERSegment2D\n"), std::string::npos);
+  EXPECT_TRUE(has(r.out, "\nEREntity (abstract)\n"));
+  EXPECT_TRUE(has(r.out, "\nERAuxilaryIndex (no creator)\n"));
+  EXPECT_TRUE(has(r.out, "\nERSegment2D\n"));
 }
 
 }  // namespace
@@ -469,7 +469,7 @@ TEST_F(ToolTest, DxfPrintsThePointsOrSaysWhyNot) {
   const Outcome r = run({"dxf", bad});
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(r.out.empty());
-  EXPECT_NE(r.err.find("broken.dxf"), std::string::npos) << r.err;
+  EXPECT_TRUE(has(r.err, "broken.dxf"));
   EXPECT_EQ(count(r.err, "\n"), 1u) << r.err;
   EXPECT_EQ(run({"dxf", path("missing.dxf")}).status, 1);
 }
@@ -520,10 +520,8 @@ TEST_F(ToolTest, InspectRecoversTheSamplePartsKnownDeviations) {
   }
   // The four malformed lines, with their line numbers.
   ASSERT_EQ(doc["skipped"].size(), 4u);
-  EXPECT_EQ(doc["skipped"][0]["line"], 1202);
-  EXPECT_EQ(doc["skipped"][3]["line"], 1205);
-  EXPECT_NE(doc["skipped"][3]["reason"].get<std::string>().find("no-such-feature"),
-            std::string::npos);
+  EXPECT_EQ((Seq{doc["skipped"][0]["line"], doc["skipped"][3]["line"]}), (Seq{1202, 1205}));
+  EXPECT_TRUE(has(doc["skipped"][3]["reason"].get<std::string>(), "no-such-feature"));
   // Statistics of each feature against the truth, computed here.
   for (const json& f : doc["features"]) {
     std::vector<double> devs;
@@ -587,8 +585,7 @@ TEST_F(ToolTest, InspectRecoversTheSamplePartsKnownDeviations) {
   // The table names the skipped lines; CSV has a row per point.
   const Outcome table =
       run({"inspect", "--nominal", part, "--measured", path("measured.csv"), "-q"});
-  EXPECT_NE(table.out.find("line 1205: unknown feature 'no-such-feature'"), std::string::npos)
-      << table.out;
+  EXPECT_TRUE(has(table.out, "line 1205: unknown feature 'no-such-feature'"));
   const Outcome csv =
       run({"inspect", "--nominal", part, "--measured", path("measured.csv"), "--format", "csv"});
   EXPECT_EQ(count(csv.out, "\n"), 1u + 1200u + 4u);
@@ -629,7 +626,7 @@ TEST_F(ToolTest, InspectExitCodes) {
     std::ofstream(nominal) << bad;
     const Outcome r = run({"inspect", "--nominal", nominal, "--measured", measured});
     EXPECT_EQ(r.status, 2) << bad;
-    EXPECT_NE(r.err.find("part.json"), std::string::npos) << r.err;
+    EXPECT_TRUE(has(r.err, "part.json"));
   }
   EXPECT_EQ(run({"inspect", "--nominal", nominal, "--measured", path("missing.csv")}).status, 2);
 }
@@ -680,7 +677,7 @@ TEST_F(ToolTest, InspectRefusesWhatItCannotJudge) {
     const Outcome r = run(args);
     SCOPED_TRACE(c.measured ? c.measured : c.args[1]);
     EXPECT_EQ(r.status, c.status) << r.err;
-    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    EXPECT_TRUE(has(r.err, c.says));
   }
 }
 
@@ -690,27 +687,25 @@ TEST_F(ToolTest, InspectKeepsIdsAndJudgesOnlyWhatIsNear) {
   const std::string nominal = path("part.json"), measured = path("m.csv");
   std::ofstream(nominal) << R"({"features": [{"id": "alésage", "kind": "plane", "origin": [0, 0, 0],
       "normal": [0, 0, 1], "u": [0, 10], "v": [0, 10], "tolerance": [-0.1, 0.1]}]})";
-  std::ofstream(measured, std::ios::binary) << "p\xe9,1,1,0.05\n\"top,face\",2,2,0\nfar,3,3,25\n"
-                                               "named,4,4,25,alésage\nau-delà,5,5,0\n\"say \"\"hi\"\"\",6,6,0\n";
+  std::ofstream(measured, std::ios::binary)
+      << "p\xe9,1,1,0.05\n\"top,face\",2,2,0\nfar,3,3,25\n"
+         "named,4,4,25,alésage\nau-delà,5,5,0\n\"say \"\"hi\"\"\",6,6,0\n";
   const Outcome json_ = run({"inspect", "--nominal", nominal, "--measured", measured, "--format",
                              "json", "--probe-diameter", "0"});
   EXPECT_EQ(json_.status, 1) << json_.err;  // the named point at 25 is judged, out of tolerance
   const json doc = json::parse(json_.out);
-  EXPECT_EQ(doc["unassigned"], 1);
-  EXPECT_EQ(doc["inspected"], 5);
-  EXPECT_EQ(doc["results"][0]["id"], "p\xef\xbf\xbd");
+  EXPECT_EQ((Seq{doc["unassigned"], doc["inspected"], doc["results"][0]["id"]}),
+            (Seq{1, 5, "p\xef\xbf\xbd"}));
   EXPECT_EQ(doc["results"][0]["feature"], "alésage");
   EXPECT_EQ(doc["results"][3]["id"], "au-delà");
-  EXPECT_NE(json_.err.find("5 points inspected, 0 skipped, 1 unassigned, 1 out of tolerance"),
-            std::string::npos)
-      << json_.err;
+  EXPECT_TRUE(has(json_.err, "5 points inspected, 0 skipped, 1 unassigned, 1 out of tolerance"));
   const Outcome csv = run({"inspect", "--nominal", nominal, "--measured", measured, "--format",
                            "csv", "-q", "--probe-diameter", "0"});
   EXPECT_TRUE(validUtf8(csv.out));
-  EXPECT_NE(csv.out.find(",\"top,face\",alésage,"), std::string::npos) << csv.out;
-  EXPECT_NE(csv.out.find(",au-delà,alésage,"), std::string::npos) << csv.out;
-  EXPECT_NE(csv.out.find(",\"say \"\"hi\"\"\",alésage,"), std::string::npos) << csv.out;
-  EXPECT_NE(csv.out.find("unassigned"), std::string::npos) << csv.out;
+  EXPECT_TRUE(has(csv.out, ",\"top,face\",alésage,"));
+  EXPECT_TRUE(has(csv.out, ",au-delà,alésage,"));
+  EXPECT_TRUE(has(csv.out, ",\"say \"\"hi\"\"\",alésage,"));
+  EXPECT_TRUE(has(csv.out, "unassigned"));
   EXPECT_EQ(csv.err, "");
   const Outcome table =
       run({"inspect", "--nominal", nominal, "--measured", measured, "-q", "--probe-diameter", "0"});
@@ -825,9 +820,8 @@ TEST_F(ToolTest, InspectTrimmedFacesJudgeEachPointAtItsNearestPointOfTheFace) {
     SCOPED_TRACE(i);
     EXPECT_EQ(p["feature"], c.feature);
     const json& f = p["nominal"];
-    EXPECT_NEAR(f[0].get<double>(), c.fx, 1e-9);
-    EXPECT_NEAR(f[1].get<double>(), c.fy, 1e-9);
-    EXPECT_NEAR(f[2].get<double>(), c.fz, 1e-9);
+    EXPECT_TRUE(Near(Seq{f[0].get<double>(), f[1].get<double>(), f[2].get<double>()},
+                     Seq{c.fx, c.fy, c.fz}, 1e-9));
     if (i != 4) {
       EXPECT_NEAR(p["deviation"].get<double>(), c.deviation, 1e-9);
     }
@@ -838,7 +832,7 @@ TEST_F(ToolTest, InspectTrimmedFacesJudgeEachPointAtItsNearestPointOfTheFace) {
      "base": {"kind": "torus"}, "outer": [[0, 0], [1, 0], [1, 1]]}]})";
   const Outcome bad = run({"inspect", "--nominal", nominal, "--measured", measured, "-q"});
   EXPECT_EQ(bad.status, 2);
-  EXPECT_NE(bad.err.find("'base' kind"), std::string::npos) << bad.err;
+  EXPECT_TRUE(has(bad.err, "'base' kind"));
 }
 
 // A trimmed face stored in a database is one feature (its base is part of it), and a point over
@@ -886,9 +880,11 @@ void moveSample(const std::string& in, const std::string& out) {
     std::stringstream ss(line);
     for (std::string cell; std::getline(ss, cell, ',');) cells.push_back(cell);
     double x, y, z;
-    if (cells.size() >= 4 && std::sscanf((cells[1] + " " + cells[2] + " " + cells[3]).c_str(), "%lf %lf %lf", &x, &y, &z) == 3) {
+    if (cells.size() >= 4 && std::sscanf((cells[1] + " " + cells[2] + " " + cells[3]).c_str(),
+                                         "%lf %lf %lf", &x, &y, &z) == 3) {
       char buf[128];
-      std::snprintf(buf, sizeof buf, "%.17g,%.17g,%.17g", c * x - s * y + 250, s * x + c * y - 40, z + 12);
+      std::snprintf(buf, sizeof buf, "%.17g,%.17g,%.17g", c * x - s * y + 250, s * x + c * y - 40,
+                    z + 12);
       line = cells[0] + "," + buf;
       for (std::size_t k = 4; k < cells.size(); ++k) line += "," + cells[k];
     }
@@ -905,20 +901,20 @@ TEST_F(ToolTest, AlignBringsMovedPointsBackBeforeInspecting) {
   const std::string part = std::string(source) + "/examples/inspection/part.json";
   ASSERT_EQ(runQuiet(std::string(sample) + " " + part + " " + path("") + " 600 11"), 0);
   moveSample(path("measured.csv"), path("moved.csv"));
-  const Outcome r = run({"inspect", "--nominal", part, "--measured", path("moved.csv"), "--align", "best-fit",
-                         "--format", "json", "-q"});
+  const Outcome r = run({"inspect", "--nominal", part, "--measured", path("moved.csv"), "--align",
+                         "best-fit", "--format", "json", "-q"});
   const json doc = json::parse(r.out);
   ASSERT_TRUE(doc.contains("alignment")) << r.err;
   const json& a = doc["alignment"];
   // The sample has deviations on purpose: the best fit leans by a few thousandths of a degree.
   EXPECT_NEAR(a["angles_deg"][2].get<double>(), -0.4 * 180 / M_PI, 0.05);
   EXPECT_NEAR(a["angles_deg"][0].get<double>(), 0, 0.05);
-  EXPECT_EQ(a["ambiguous"], false);
-  EXPECT_EQ(a["matrix"].size(), 16u);
+  EXPECT_EQ((Seq{a["ambiguous"], a["matrix"].size()}), (Seq{false, 16u}));
   // qorv align writes the moved points back where the generator put them.
-  const Outcome b = run({"align", "--nominal", part, "--measured", path("moved.csv"), "--out", path("aligned.csv")});
+  const Outcome b = run(
+      {"align", "--nominal", part, "--measured", path("moved.csv"), "--out", path("aligned.csv")});
   EXPECT_EQ(b.status, 0) << b.err;
-  EXPECT_NE(b.out.find("\"alignment\""), std::string::npos);
+  EXPECT_TRUE(has(b.out, "\"alignment\""));
   std::ifstream back(path("aligned.csv")), orig(path("measured.csv"));
   std::string l1, l2;
   std::getline(back, l1), std::getline(orig, l2);
@@ -926,8 +922,10 @@ TEST_F(ToolTest, AlignBringsMovedPointsBackBeforeInspecting) {
   double gap = 0;
   while (std::getline(back, l1) && std::getline(orig, l2)) {
     double a1[3], a2[3];
-    if (std::sscanf(l1.substr(l1.find(',') + 1).c_str(), "%lf,%lf,%lf", a1, a1 + 1, a1 + 2) != 3) continue;
-    if (std::sscanf(l2.substr(l2.find(',') + 1).c_str(), "%lf,%lf,%lf", a2, a2 + 1, a2 + 2) != 3) continue;
+    if (std::sscanf(l1.substr(l1.find(',') + 1).c_str(), "%lf,%lf,%lf", a1, a1 + 1, a1 + 2) != 3)
+      continue;
+    if (std::sscanf(l2.substr(l2.find(',') + 1).c_str(), "%lf,%lf,%lf", a2, a2 + 1, a2 + 2) != 3)
+      continue;
     for (int k = 0; k < 3; ++k) gap = std::max(gap, std::fabs(a1[k] - a2[k]));
     ++rows;
   }
@@ -956,7 +954,10 @@ TEST_F(ToolTest, AlignBringsMovedPointsBackBeforeInspecting) {
                  "rps:" + path("none.csv")})
                 .status,
             2);
-  EXPECT_EQ(run({"align", "--nominal", part, "--measured", path("moved.csv"), "--method", "datums:top"}).status, 1);
+  EXPECT_EQ(
+      run({"align", "--nominal", part, "--measured", path("moved.csv"), "--method", "datums:top"})
+          .status,
+      1);
 
   // Reference points at their unmoved positions (3-2-1 on three points of the top): the move is
   // undone exactly, and stored with the results as the JSON gives it.
@@ -986,8 +987,8 @@ TEST_F(ToolTest, AlignBringsMovedPointsBackBeforeInspecting) {
   const json shown = json::parse(run({"db", "show", path("R.qdb"), last, "--format", "json"}).out);
   const json& props = shown["values"]["properties"];
   ASSERT_TRUE(props.contains("200")) << shown.dump();
-  EXPECT_NE(shown["text"].get<std::string>().find("name = 'alignment'"), std::string::npos);
-  EXPECT_NE(shown["text"].get<std::string>().find("level_name = 'rps:"), std::string::npos);
+  EXPECT_TRUE(has(shown["text"].get<std::string>(), "name = 'alignment'"));
+  EXPECT_TRUE(has(shown["text"].get<std::string>(), "level_name = 'rps:"));
   // Each key against the JSON's value: (first key, JSON name, count).
   const std::tuple<int, const char*, int> keys[] = {{200, "matrix", 12},
                                                     {212, "angles_deg", 3},
@@ -1010,8 +1011,6 @@ TEST_F(ToolTest, AlignBringsMovedPointsBackBeforeInspecting) {
     const Outcome d = run({"inspect", "--nominal", part, "--measured", path("moved.csv"), "--align",
                            "rps:" + path(file), "-q"});
     EXPECT_EQ(d.status, 2) << file;
-    EXPECT_NE(d.err.find(file == std::string("free.csv") ? "leave free: turn about" : file),
-              std::string::npos)
-        << d.err;
+    EXPECT_TRUE(has(d.err, file == std::string("free.csv") ? "leave free: turn about" : file));
   }
 }
