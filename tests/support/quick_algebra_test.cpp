@@ -285,7 +285,7 @@ TEST(QuickAlgebraMatrix, StoredImageAndRoundTrip) {
                     Bytes{2, 0, 0, 0}, emptyRows}) {
     Bytes image = expected;
     std::copy(bad.begin(), bad.end(), image.begin());
-    if (bad.size() == 4) image.resize(image.size() - 1);
+    if (bad.size() == 4) image.pop_back();
     if (bad == emptyRows) image = emptyRows;
     writeBytes(t.path, image);
     ERFile f(t.c_str(), kRead);
