@@ -106,22 +106,32 @@ inline int edgeTest(const ERPoint2D& a, const ERPoint2D& b, const ERPoint2D& P) 
   return (up ? o > 0 : o < 0) ? -1 : 0;
 }
 
-}  // namespace
-
-relpos qorv::Inside(const ERPoint2D& P, const ERPoint2D* pts, int n, int) {
+// Inside over the loop's edges in runs of run edges, in order; skip(r) passes over run r whole
+// (the caller knows it crosses nothing).
+template <class Skip>
+relpos insideRuns(const ERPoint2D& P, const ERPoint2D* pts, int n, int run, const Skip& skip) {
   if (pts == nullptr || n <= 0 || !finite(P)) return RELPOS_OUTSIDE;
   if (P == pts[0]) return RELPOS_ON_VERTEX;
   int crossings = 0;
   bool onEdge = false;  // a vertex elsewhere takes precedence
   const int edges = pts[n - 1] == pts[0] ? n - 1 : n;
-  for (int i = 0; i < edges; ++i) {
-    const int r = edgeTest(pts[i], pts[i + 1 < n ? i + 1 : 0], P);
-    if (r == 1) return RELPOS_ON_VERTEX;
-    if (r == 2) onEdge = true;
-    if (r < 0) ++crossings;
+  for (int e0 = 0, r = 0; e0 < edges; e0 += run, ++r) {
+    if (skip(r)) continue;
+    for (int i = e0, e1 = std::min(e0 + run, edges); i < e1; ++i) {
+      const int t = edgeTest(pts[i], pts[i + 1 < n ? i + 1 : 0], P);
+      if (t == 1) return RELPOS_ON_VERTEX;
+      if (t == 2) onEdge = true;
+      if (t < 0) ++crossings;
+    }
   }
   if (onEdge) return RELPOS_ON_EDGE;
   return (crossings & 1) ? RELPOS_INSIDE : RELPOS_OUTSIDE;
+}
+
+}  // namespace
+
+relpos qorv::Inside(const ERPoint2D& P, const ERPoint2D* pts, int n, int) {
+  return insideRuns(P, pts, n, std::max(n, 1), [](int) { return false; });
 }
 
 relpos qorv::Inside(const ERPoint2D& P, const QuickAlgebra::ERVec<ERPoint2D>& polygon) {
@@ -173,27 +183,12 @@ int ERRegion2D::Add(const QuickAlgebra::ERVec<ERPoint2D>& loop) {
 // whole; the others go edge by edge, in order, as Inside does.
 relpos ERRegion2D::insideLoop(const ERPoint2D& P, std::size_t k) const {
   const QuickAlgebra::ERVec<ERPoint2D>& c = loops_[k];
-  const ERPoint2D* pts = c.data();
-  const int n = c.length();
-  if (pts == nullptr || n <= 0 || !finite(P)) return RELPOS_OUTSIDE;
-  if (P == pts[0]) return RELPOS_ON_VERTEX;
-  const int edges = pts[n - 1] == pts[0] ? n - 1 : n;
-  const double x = P.x(), y = P.y();
-  int crossings = 0;
-  bool onEdge = false;
   const std::vector<Run>& runs = runs_[k];
-  for (std::size_t r = 0; r < runs.size(); ++r) {
-    if (runs[r].ymin > y || runs[r].ymax < y || runs[r].xmax < x) continue;
-    const int e0 = static_cast<int>(r) * kRun, e1 = std::min(e0 + kRun, edges);
-    for (int i = e0; i < e1; ++i) {
-      const int t = edgeTest(pts[i], pts[i + 1 < n ? i + 1 : 0], P);
-      if (t == 1) return RELPOS_ON_VERTEX;
-      if (t == 2) onEdge = true;
-      if (t < 0) ++crossings;
-    }
-  }
-  if (onEdge) return RELPOS_ON_EDGE;
-  return (crossings & 1) ? RELPOS_INSIDE : RELPOS_OUTSIDE;
+  const double x = P.x(), y = P.y();
+  return insideRuns(P, c.data(), c.length(), kRun, [&](int r) {
+    const Run& b = runs[static_cast<std::size_t>(r)];
+    return b.ymin > y || b.ymax < y || b.xmax < x;
+  });
 }
 
 QuickAlgebra::ERVec<ERPoint2D> ERRegion2D::Contour(int i) const {
