@@ -672,12 +672,15 @@ int inspect(const InspectOptions& o, Output& out) {
   }
   if (!o.cloudOut.empty())
     return usage("--cloud-out writes point clouds (PLY, XYZ, ASC or PTS measured files)");
+  const int threads = o.threads > 0
+                          ? o.threads
+                          : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   {
     std::ifstream in(o.measured, std::ios::binary);
     if (!in) return fail2(o.measured, "cannot be read");
     progress.stage("reading", fileSize(o.measured));
-    format = gmReadMeasuredPoints(in, points, skipped, format,
-                                  [&](std::uint64_t bytes) { progress.update(bytes); });
+    format = gmReadMeasuredPoints(
+        in, points, skipped, format, [&](std::uint64_t bytes) { progress.update(bytes); }, threads);
     if (in.bad()) return fail2(o.measured, "cannot be read");
   }
   if (format.binary)
@@ -706,9 +709,6 @@ int inspect(const InspectOptions& o, Output& out) {
     if (!why.empty()) return fail2(o.measured, why);
   }
 
-  const int threads = o.threads > 0
-                          ? o.threads
-                          : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   progress.stage("judging", points.size());
   const std::vector<gmInspectedPoint> results =
       inspection.run(points, diameter, threads, [&](std::size_t done) { progress.update(done); });
