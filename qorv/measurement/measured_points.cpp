@@ -184,9 +184,23 @@ class LineReader {
   std::string rest() {
     std::string out(buf_.data() + pos_, end_ - pos_);
     pos_ = end_;
+    // A file says how much is left: the text is made once, at its size.
     if (!eof_) {
-      out.append(std::istreambuf_iterator<char>(in_), {});
-      eof_ = true;
+      const std::istream::pos_type here = in_.tellg();
+      if (here != std::istream::pos_type(-1) && in_.seekg(0, std::ios::end)) {
+        const std::istream::pos_type last = in_.tellg();
+        in_.seekg(here);
+        if (last != std::istream::pos_type(-1) && last > here)
+          out.reserve(out.size() + static_cast<std::size_t>(last - here));
+      }
+      in_.clear(in_.rdstate() & ~std::ios::failbit);
+    }
+    while (!eof_) {
+      const std::size_t at = out.size();
+      out.resize(std::max(out.capacity(), at + kBlock));
+      in_.read(out.data() + at, static_cast<std::streamsize>(out.size() - at));
+      out.resize(at + static_cast<std::size_t>(in_.gcount()));
+      eof_ = !in_;
     }
     return out;
   }
@@ -314,8 +328,9 @@ void readLine(std::string_view text, long line, LineState& s, std::vector<std::s
 
 // The lines of text (whole lines, the last one's end of line optional) read on up to threads
 // threads, each a run of lines cut at a line end; their numbers follow line. Returns how many.
-long readTail(std::string_view text, long line, const LineState& state, int threads,
-              std::vector<gmMeasuredPoint>& points, std::vector<gmSkippedLine>& skipped) {
+long readTail(std::string_view text, long line, double bytesPerLine, const LineState& state,
+              int threads, std::vector<gmMeasuredPoint>& points,
+              std::vector<gmSkippedLine>& skipped) {
   // A thread a megabyte at least: below, starting it costs more than it saves.
   const std::size_t parts =
       std::clamp<std::size_t>(text.size() >> 20, 1, static_cast<std::size_t>(std::max(threads, 1)));
@@ -335,6 +350,13 @@ long readTail(std::string_view text, long line, const LineState& state, int thre
     long lines = 0;
   };
   std::vector<Part> out(parts);
+  // Room for the points the lines so far promise, made once: a vector that doubles touches
+  // twice its memory, and the page faults of two threads queue in the kernel.
+  auto room = [&](std::size_t bytes) {
+    return static_cast<std::size_t>(1.25 * static_cast<double>(bytes) / bytesPerLine) + 1024;
+  };
+  points.reserve(points.size() + room(text.size()));
+  for (std::size_t k = 1; k < parts; ++k) out[k].points.reserve(room(run[k].size()));
   auto work = [&](std::size_t k) {
     LineState s = state;
     std::vector<std::string> f;
@@ -428,7 +450,8 @@ gmMeasuredFormat gmReadMeasuredPoints(std::istream& in, std::vector<gmMeasuredPo
   }
   if (!state.format.binary && threads > 1 && state.settled()) {
     const std::string tail = lines.rest();
-    line += readTail(tail, line, state, threads, points, skipped);
+    line += readTail(tail, line, static_cast<double>(consumed) / static_cast<double>(line), state,
+                     threads, points, skipped);
     consumed += tail.size();
   }
   if (progress) progress(consumed);
