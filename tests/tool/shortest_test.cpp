@@ -26,7 +26,7 @@ TEST(Shortest, SameTextAsToCharsForEveryKindOfDouble) {
   std::mt19937_64 random(seed);
   long wrong = 0;
   auto check = [&](double v) {
-    char a[32], b[32];
+    char a[32], b[qorv::tool::kShortestRoom];
     if (viaToChars(a, v) != viaTool(b, v) && ++wrong <= 10)
       ADD_FAILURE() << viaToChars(a, v) << " written " << viaTool(b, v);
   };

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -104,6 +105,13 @@ class Progress {
   std::chrono::steady_clock::time_point start_, last_;
   bool shown_ = false;
 };
+
+// A literal copied to p (a copy of a known size, no call); returns its end.
+template <std::size_t N>
+char* put(char* p, const char (&literal)[N]) {
+  std::memcpy(p, literal, N - 1);
+  return p + N - 1;
+}
 
 // Text made a block of items at a time on background threads and on the writer's own, written in
 // order: the JSON's results are formatted while the fits run, and at most kAhead blocks wait in
@@ -722,35 +730,38 @@ int inspect(const InspectOptions& o, Output& out) {
   while (firstJudged < results.size() && results[firstJudged].feature < 0) ++firstJudged;
   constexpr std::size_t kBlock = 1 << 12;
   auto formatBlock = [&](std::size_t block, std::string& b) {
-    char digits[32];
-    auto number = [&](double v) {
-      if (std::isfinite(v))
-        b.append(digits, toShortest(digits, v));
-      else
-        appendJsonNumber(b, v);
+    // A point's numbers and keys go to text first: one copy into the block, not one a value.
+    char text[10 * kShortestRoom + 256];
+    auto number = [](char* p, double v) {
+      if (std::isfinite(v)) return toShortest(p, v);
+      const char* word = std::isnan(v) ? "\"nan\"" : v > 0 ? "\"inf\"" : "\"-inf\"";
+      const std::size_t n = std::strlen(word);
+      return static_cast<char*>(std::memcpy(p, word, n)) + n;
     };
-    auto xyz = [&](const char* key, const double* v) {
-      b += key;
-      number(v[0]), b += ", ";
-      number(v[1]), b += ", ";
-      number(v[2]), b += ']';
+    auto xyz = [&](char* p, const double* v) {
+      p = number(p, v[0]), p = put(p, ", ");
+      p = number(p, v[1]), p = put(p, ", ");
+      p = number(p, v[2]);
+      *p++ = ']';
+      return p;
     };
     for (std::size_t i = block * kBlock, to = std::min(results.size(), i + kBlock); i < to; ++i) {
       const gmInspectedPoint& r = results[i];
       if (r.feature < 0) continue;
       b += i == firstJudged ? "\n    {\"line\": " : ",\n    {\"line\": ";
-      b.append(digits, std::to_chars(digits, digits + sizeof digits, points[i].line).ptr);
+      b.append(text, std::to_chars(text, text + 32, points[i].line).ptr);
       b += ", \"id\": ";
       appendJsonString(b, points[i].id);
       b += ", \"feature\": ";
       b += names[static_cast<std::size_t>(r.feature)];
-      b += ", \"deviation\": ";
-      number(r.deviation);
-      b += r.inTolerance ? ", \"in_tolerance\": true" : ", \"in_tolerance\": false";
-      xyz(", \"calculated\": [", r.calculated.data());
-      xyz(", \"nominal\": [", r.nominal.data());
-      xyz(", \"normal\": [", r.normal.data());
-      b += '}';
+      char* p = put(text, ", \"deviation\": ");
+      p = number(p, r.deviation);
+      p = r.inTolerance ? put(p, ", \"in_tolerance\": true") : put(p, ", \"in_tolerance\": false");
+      p = xyz(put(p, ", \"calculated\": ["), r.calculated.data());
+      p = xyz(put(p, ", \"nominal\": ["), r.nominal.data());
+      p = xyz(put(p, ", \"normal\": ["), r.normal.data());
+      *p++ = '}';
+      b.append(text, p);
     }
   };
   std::optional<BlockPipe> blocks;

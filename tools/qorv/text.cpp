@@ -229,6 +229,8 @@ char* toShortest(char* p, double v) {
   }
   const int n = static_cast<int>(end - q), x = e + n - 1;  // x: the scientific exponent
   // The shorter of the fixed and the scientific forms, fixed in a tie (as to_chars chooses).
+  // Copies are of a fixed size, past the digits if need be (digits and p have the room): a
+  // copy of a variable size is a call.
   const int fixedLength = e >= 0 ? n + e : n + e > 0 ? n + 1 : 2 - e;
   const int sciLength = n + (n > 1) + 2 + (x >= 100 || x <= -100 ? 3 : 2);
   if (fixedLength <= sciLength) {
@@ -236,15 +238,16 @@ char* toShortest(char* p, double v) {
     if (e > 0) return std::to_chars(p, p + 32, v).ptr;
     if (std::signbit(v)) *p++ = '-';
     if (e == 0) return std::memcpy(p, q, 17), p + n;
-    if (n + e > 0) {
-      std::memcpy(p, q, 17);
-      std::memmove(p + n + e + 1, p + n + e, static_cast<std::size_t>(-e));
+    if (n + e > 0) {  // n + e <= 16 digits before the point, -e <= 16 after
+      std::memcpy(p, q, 16);
       p[n + e] = '.';
+      std::memcpy(p + n + e + 1, q + n + e, 16);
       return p + n + 1;
     }
-    *p++ = '0', *p++ = '.';
-    std::memset(p, '0', static_cast<std::size_t>(-e - n)), p += -e - n;
-    std::memcpy(p, q, static_cast<std::size_t>(n));
+    // 0.000ddd: at most three zeros after the point, or the scientific form is shorter.
+    std::memcpy(p, "0.000", 5);
+    p += 2 - e - n;
+    std::memcpy(p, q, 17);
     return p + n;
   }
   if (std::signbit(v)) *p++ = '-';
@@ -265,7 +268,7 @@ void appendShortest(std::string& out, double v) {
     out += std::isnan(v) ? "nan" : (v > 0 ? "inf" : "-inf");
     return;
   }
-  char buffer[32];
+  char buffer[kShortestRoom];
   out.append(buffer, toShortest(buffer, v));
 }
 
