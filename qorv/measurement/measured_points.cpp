@@ -9,6 +9,8 @@
 #include <sstream>
 #include <thread>
 
+#include "qorv/measurement/huge_pages.h"
+
 namespace {
 
 bool blank(char c) { return c == ' ' || c == '\t'; }
@@ -190,8 +192,10 @@ class LineReader {
       if (here != std::istream::pos_type(-1) && in_.seekg(0, std::ios::end)) {
         const std::istream::pos_type last = in_.tellg();
         in_.seekg(here);
-        if (last != std::istream::pos_type(-1) && last > here)
+        if (last != std::istream::pos_type(-1) && last > here) {
           out.reserve(out.size() + static_cast<std::size_t>(last - here));
+          qorv::detail::adviseHugePages(out.data(), out.capacity());
+        }
       }
       in_.clear(in_.rdstate() & ~std::ios::failbit);
     }
@@ -356,7 +360,12 @@ long readTail(std::string_view text, long line, double bytesPerLine, const LineS
     return static_cast<std::size_t>(1.25 * static_cast<double>(bytes) / bytesPerLine) + 1024;
   };
   points.reserve(points.size() + room(text.size()));
-  for (std::size_t k = 1; k < parts; ++k) out[k].points.reserve(room(run[k].size()));
+  qorv::detail::adviseHugePages(points.data(), points.capacity() * sizeof(gmMeasuredPoint));
+  for (std::size_t k = 1; k < parts; ++k) {
+    out[k].points.reserve(room(run[k].size()));
+    qorv::detail::adviseHugePages(out[k].points.data(),
+                                  out[k].points.capacity() * sizeof(gmMeasuredPoint));
+  }
   auto work = [&](std::size_t k) {
     LineState s = state;
     std::vector<std::string> f;
