@@ -199,13 +199,10 @@ void eight(char* p, std::uint32_t v) {
   pair(p, hi / 100), pair(p + 2, hi % 100), pair(p + 4, lo / 100), pair(p + 6, lo % 100);
 }
 
-// The digits of v < 10^9 without leading zeros, ending at end; returns their start.
-char* upTo9(char* end, std::uint32_t v) {
-  char* q = end;
-  while (v >= 100) q -= 2, pair(q, v % 100), v /= 100;
-  if (v >= 10) return q -= 2, pair(q, v), q;
-  *--q = static_cast<char>('0' + v);
-  return q;
+// How many digits v < 10^8 has (1 for 0).
+int digits8(std::uint32_t v) {
+  return v < 10000 ? (v < 100 ? 1 + (v >= 10) : 3 + (v >= 1000))
+                   : (v < 1000000 ? 5 + (v >= 100000) : 7 + (v >= 10000000));
 }
 
 }  // namespace
@@ -220,14 +217,20 @@ char* toShortest(char* p, double v) {
   while (m % 10 == 0) m /= 10, ++e;
   char digits[40] = {};  // room for the fixed-size copies below
   char* const end = digits + 17;
-  char* q;
+  // Eight digits at a time, leading zeros and all; the significant ones start at q.
+  int n;
   if (m < 100000000) {
-    q = upTo9(end, static_cast<std::uint32_t>(m));
+    eight(end - 8, static_cast<std::uint32_t>(m));
+    n = digits8(static_cast<std::uint32_t>(m));
   } else {
+    const std::uint64_t high = m / 100000000;  // below 10^9
     eight(end - 8, static_cast<std::uint32_t>(m % 100000000));
-    q = upTo9(end - 8, static_cast<std::uint32_t>(m / 100000000));
+    eight(end - 16, static_cast<std::uint32_t>(high % 100000000));
+    end[-17] = static_cast<char>('0' + high / 100000000);
+    n = 8 + (high < 100000000 ? digits8(static_cast<std::uint32_t>(high)) : 9);
   }
-  const int n = static_cast<int>(end - q), x = e + n - 1;  // x: the scientific exponent
+  const char* const q = end - n;
+  const int x = e + n - 1;  // the scientific exponent
   // The shorter of the fixed and the scientific forms, fixed in a tie (as to_chars chooses).
   // Copies are of a fixed size, past the digits if need be (digits and p have the room): a
   // copy of a variable size is a call.
