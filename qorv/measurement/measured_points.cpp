@@ -332,9 +332,11 @@ void readLine(std::string_view text, long line, LineState& s, std::vector<std::s
 
 // The lines of text (whole lines, the last one's end of line optional) read on up to threads
 // threads, each a run of lines cut at a line end; their numbers follow line. Returns how many.
+// progress(bytes) now and then, bytes of text an estimate.
 long readTail(std::string_view text, long line, double bytesPerLine, const LineState& state,
               int threads, std::vector<gmMeasuredPoint>& points,
-              std::vector<gmSkippedLine>& skipped) {
+              std::vector<gmSkippedLine>& skipped,
+              const std::function<void(std::uint64_t)>& progress) {
   // A thread a megabyte at least: below, starting it costs more than it saves.
   const std::size_t parts =
       std::clamp<std::size_t>(text.size() >> 20, 1, static_cast<std::size_t>(std::max(threads, 1)));
@@ -378,6 +380,9 @@ long readTail(std::string_view text, long line, double bytesPerLine, const LineS
       const std::string_view l = rest.substr(0, nl);
       rest.remove_prefix(nl == std::string_view::npos ? rest.size() : nl + 1);
       readLine(l, ++n, s, f, p, q);
+      // The first run speaks for all: the runs are of a size and go at one pace.
+      if (k == 0 && progress && (n & 0xFFFF) == 0)
+        progress(parts * static_cast<std::uint64_t>(run[0].size() - rest.size()));
     }
     out[k].lines = n;
   };
@@ -459,8 +464,11 @@ gmMeasuredFormat gmReadMeasuredPoints(std::istream& in, std::vector<gmMeasuredPo
   }
   if (!state.format.binary && threads > 1 && state.settled()) {
     const std::string tail = lines.rest();
+    const std::uint64_t before = consumed;
     line += readTail(tail, line, static_cast<double>(consumed) / static_cast<double>(line), state,
-                     threads, points, skipped);
+                     threads, points, skipped, [&](std::uint64_t bytes) {
+                       if (progress) progress(before + std::min<std::uint64_t>(bytes, tail.size()));
+                     });
     consumed += tail.size();
   }
   if (progress) progress(consumed);
