@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <new>
 #include <sstream>
 #include <thread>
 
@@ -357,17 +358,21 @@ long readTail(std::string_view text, long line, double bytesPerLine, const LineS
   };
   std::vector<Part> out(parts);
   // Room for the points the lines so far promise, made once: a vector that doubles touches
-  // twice its memory, and the page faults of two threads queue in the kernel.
-  auto room = [&](std::size_t bytes) {
-    return static_cast<std::size_t>(1.25 * static_cast<double>(bytes) / bytesPerLine) + 1024;
+  // twice its memory, and the page faults of two threads queue in the kernel. A point takes 8
+  // bytes at least ("a,1,2,3" and its end); room that cannot be had is not an error.
+  auto reserve = [](std::vector<gmMeasuredPoint>& v, std::size_t more, std::size_t bytes,
+                    double perLine) {
+    const double promised = 1.25 * static_cast<double>(bytes) / perLine;
+    const std::size_t n = std::min(static_cast<std::size_t>(promised), bytes / 8) + 1024;
+    try {
+      v.reserve(more + n);
+    } catch (const std::bad_alloc&) {
+      return;
+    }
+    qorv::detail::adviseHugePages(v.data(), v.capacity() * sizeof(gmMeasuredPoint));
   };
-  points.reserve(points.size() + room(text.size()));
-  qorv::detail::adviseHugePages(points.data(), points.capacity() * sizeof(gmMeasuredPoint));
-  for (std::size_t k = 1; k < parts; ++k) {
-    out[k].points.reserve(room(run[k].size()));
-    qorv::detail::adviseHugePages(out[k].points.data(),
-                                  out[k].points.capacity() * sizeof(gmMeasuredPoint));
-  }
+  reserve(points, points.size(), text.size(), bytesPerLine);
+  for (std::size_t k = 1; k < parts; ++k) reserve(out[k].points, 0, run[k].size(), bytesPerLine);
   auto work = [&](std::size_t k) {
     LineState s = state;
     std::vector<std::string> f;
