@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
     auto t = Clock::now();
     {
       std::ifstream in(csv, std::ios::binary);
-      gmReadMeasuredPoints(in, points, skipped, gmMeasuredFormat{});
+      gmReadMeasuredPoints(in, points, skipped, gmMeasuredFormat{}, {}, threads);
     }
     reading = std::min(reading, since(t));
     t = Clock::now();

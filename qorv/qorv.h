@@ -44,6 +44,7 @@
 #include "qorv/measurement/dxf_input.h"
 #include "qorv/measurement/form.h"
 #include "qorv/measurement/gap_and_flush.h"
+#include "qorv/measurement/huge_pages.h"
 #include "qorv/measurement/inspection.h"
 #include "qorv/measurement/measured_points.h"
 #include "qorv/measurement/mesh_builder.h"

@@ -3,8 +3,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev ccache clang
-          libclang-rt-dev libcli11-dev nlohmann-json3-dev pkg-config pybind11-dev python3-numpy
-          python3-pytest
+          libclang-rt-dev libcli11-dev libfmt-dev nlohmann-json3-dev pkg-config pybind11-dev
+          python3-numpy python3-pytest
           # examples/batch: many parts on a Dask cluster through the Python module
           python3-dask python3-distributed
           # qorv::step (STEP and IGES nominals) reads models through OpenCASCADE

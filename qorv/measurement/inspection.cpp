@@ -1,9 +1,6 @@
 #include "qorv/measurement/inspection.h"
 
 #include <algorithm>
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -14,6 +11,7 @@
 
 #include "qorv/foundation/numerics.h"
 #include "qorv/foundation/trig.h"
+#include "qorv/measurement/huge_pages.h"
 #include "qorv/surfaces/bounded_surfaces.h"
 
 using namespace qorv;
@@ -567,15 +565,8 @@ std::vector<gmInspectedPoint> gmInspection::run(
   const std::size_t n = points.size();
   std::vector<gmInspectedPoint> out;
   out.reserve(n);
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
   // A million results fill 100 MB: in huge pages their first touch costs 50 faults, not 25,000.
-  if (n * sizeof(gmInspectedPoint) >= (8u << 20)) {
-    const auto begin = reinterpret_cast<std::uintptr_t>(out.data());
-    const std::uintptr_t huge = 2u << 20, from = (begin + huge - 1) & ~(huge - 1);
-    const std::uintptr_t to = (begin + n * sizeof(gmInspectedPoint)) & ~(huge - 1);
-    if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
-  }
-#endif
+  qorv::detail::adviseHugePages(out.data(), n * sizeof(gmInspectedPoint));
   out.resize(n);
   forChunks(n, threads, progress,
             [&](const std::vector<gmInspectionFeature>& mine, std::size_t begin, std::size_t end) {
@@ -684,6 +675,16 @@ std::vector<gmFeatureSummary> gmInspection::summarize(const std::vector<gmInspec
                                                       int threads) const {
   std::vector<gmFeatureSummary> s(features_.size());
   std::vector<std::vector<ERPoint3D>> calculated(features_.size());
+  {
+    // Each feature's points in room made once (doubling copies and touches twice the memory).
+    std::vector<std::size_t> count(features_.size(), 0);
+    for (const gmInspectedPoint& r : results)
+      if (r.feature >= 0) ++count[static_cast<std::size_t>(r.feature)];
+    for (std::size_t k = 0; k < count.size(); ++k) {
+      calculated[k].reserve(count[k]);
+      qorv::detail::adviseHugePages(calculated[k].data(), count[k] * sizeof(ERPoint3D));
+    }
+  }
   for (std::size_t i = 0; i < results.size(); ++i) {
     const gmInspectedPoint& r = results[i];
     if (r.feature < 0) {

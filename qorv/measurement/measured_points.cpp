@@ -5,7 +5,12 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <new>
 #include <sstream>
+#include <thread>
+
+#include "qorv/measurement/huge_pages.h"
 
 namespace {
 
@@ -178,6 +183,33 @@ class LineReader {
     }
   }
 
+  // What is left: the unread part of the block and the rest of the stream.
+  std::string rest() {
+    std::string out(buf_.data() + pos_, end_ - pos_);
+    pos_ = end_;
+    // A file says how much is left: the text is made once, at its size.
+    if (!eof_) {
+      const std::istream::pos_type here = in_.tellg();
+      if (here != std::istream::pos_type(-1) && in_.seekg(0, std::ios::end)) {
+        const std::istream::pos_type last = in_.tellg();
+        in_.seekg(here);
+        if (last != std::istream::pos_type(-1) && last > here) {
+          out.reserve(out.size() + static_cast<std::size_t>(last - here));
+          qorv::detail::adviseHugePages(out.data(), out.capacity());
+        }
+      }
+      in_.clear(in_.rdstate() & ~std::ios::failbit);
+    }
+    while (!eof_) {
+      const std::size_t at = out.size();
+      out.resize(std::max(out.capacity(), at + kBlock));
+      in_.read(out.data() + at, static_cast<std::streamsize>(out.size() - at));
+      out.resize(at + static_cast<std::size_t>(in_.gcount()));
+      eof_ = !in_;
+    }
+    return out;
+  }
+
  private:
   static constexpr std::size_t kBlock = std::size_t{1} << 20;
   std::istream& in_;
@@ -229,9 +261,164 @@ int gmParseNumber(std::string_view field, double& v, char decimal) {
   return 1;
 }
 
+namespace {
+
+// What the lines read so far have decided: the separator and the decimal mark (0 until a line
+// shows them), and whether a content line has been seen (the first may be a header).
+struct LineState {
+  gmMeasuredFormat format;
+  char decimal = 0;
+  bool first = true;
+  // Every later line reads as it would on its own: the tail may be split over threads.
+  bool settled() const { return format.delimiter != 0 && decimal != 0 && !first; }
+};
+
+// One line's point, or its reason in skipped; f is scratch kept between lines.
+void readLine(std::string_view text, long line, LineState& s, std::vector<std::string>& f,
+              std::vector<gmMeasuredPoint>& points, std::vector<gmSkippedLine>& skipped) {
+  gmMeasuredFormat& format = s.format;
+  char& decimal = s.decimal;
+  const std::string_view t = trim(text);
+  if (t.empty() || t.front() == '#') return;
+  if (format.delimiter == 0) format.delimiter = detectDelimiter(t);
+  if (decimal == 0 && format.delimiter == ',') decimal = '.';
+  const bool isFirst = s.first;
+  s.first = false;
+  auto skip = [&](const char* why) { skipped.push_back({line, why}); };
+  if (const char* why = split(t, format.delimiter, f); *why) return skip(why);
+  if (f.size() < 4) {
+    if (isFirst)
+      format.header = true;
+    else
+      skip("expected id, x, y, z[, feature[, probe diameter]]");
+    return;
+  }
+  // Until a coordinate shows its decimal mark, whole numbers read either way.
+  char mark = decimal;
+  if (mark == 0) {
+    for (int k = 1; k <= 3 && mark == 0; ++k)
+      mark = f[static_cast<std::size_t>(k)].find('.') != std::string::npos   ? '.'
+             : f[static_cast<std::size_t>(k)].find(',') != std::string::npos ? ','
+                                                                             : 0;
+  }
+  double xyz[3];
+  bool numbers = true;
+  for (int k = 0; k < 3; ++k)
+    numbers =
+        numbers && gmParseNumber(f[static_cast<std::size_t>(k + 1)], xyz[k], mark ? mark : '.');
+  if (!numbers) {
+    // A first line of names is the header.
+    if (isFirst)
+      format.header = true;
+    else
+      skip("x, y or z is not a number");
+    return;
+  }
+  if (decimal == 0) decimal = mark;
+  if (f.size() > 6) return skip("more than six fields");
+  if (!std::isfinite(xyz[0]) || !std::isfinite(xyz[1]) || !std::isfinite(xyz[2]))
+    return skip("a coordinate is not finite");
+  gmMeasuredPoint p;
+  p.line = line;
+  p.id = std::move(f[0]);
+  p.centre = ERPoint3D(xyz[0], xyz[1], xyz[2]);
+  if (f.size() >= 5) p.feature = std::move(f[4]);
+  if (f.size() == 6 && !f[5].empty()) {
+    if (!gmParseNumber(f[5], p.diameter, decimal ? decimal : '.') || !std::isfinite(p.diameter) ||
+        p.diameter < 0)
+      return skip("the probe diameter is not a number of 0 or more");
+  }
+  points.push_back(std::move(p));
+}
+
+// The lines of text (whole lines, the last one's end of line optional) read on up to threads
+// threads, each a run of lines cut at a line end; their numbers follow line. Returns how many.
+// progress(bytes) now and then, bytes of text an estimate.
+long readTail(std::string_view text, long line, double bytesPerLine, const LineState& state,
+              int threads, std::vector<gmMeasuredPoint>& points,
+              std::vector<gmSkippedLine>& skipped,
+              const std::function<void(std::uint64_t)>& progress) {
+  // A thread a megabyte at least: below, starting it costs more than it saves.
+  const std::size_t parts =
+      std::clamp<std::size_t>(text.size() >> 20, 1, static_cast<std::size_t>(std::max(threads, 1)));
+  std::vector<std::string_view> run(parts);
+  for (std::size_t k = 0, from = 0; k < parts; ++k) {
+    std::size_t to = k + 1 == parts ? text.size() : text.size() / parts * (k + 1);
+    if (to < text.size()) {
+      const std::size_t nl = text.find('\n', std::max(to, from));
+      to = nl == std::string_view::npos ? text.size() : nl + 1;
+    }
+    run[k] = text.substr(from, to - from);
+    from = to;
+  }
+  struct Part {
+    std::vector<gmMeasuredPoint> points;
+    std::vector<gmSkippedLine> skipped;
+    long lines = 0;
+  };
+  std::vector<Part> out(parts);
+  // Room for the points the lines so far promise, made once: a vector that doubles touches
+  // twice its memory, and the page faults of two threads queue in the kernel. A point takes 8
+  // bytes at least ("a,1,2,3" and its end); room that cannot be had is not an error.
+  auto reserve = [](std::vector<gmMeasuredPoint>& v, std::size_t more, std::size_t bytes,
+                    double perLine) {
+    const double promised = 1.25 * static_cast<double>(bytes) / perLine;
+    const std::size_t n = std::min(static_cast<std::size_t>(promised), bytes / 8) + 1024;
+    try {
+      v.reserve(more + n);
+    } catch (const std::bad_alloc&) {
+      return;
+    }
+    qorv::detail::adviseHugePages(v.data(), v.capacity() * sizeof(gmMeasuredPoint));
+  };
+  reserve(points, points.size(), text.size(), bytesPerLine);
+  for (std::size_t k = 1; k < parts; ++k) reserve(out[k].points, 0, run[k].size(), bytesPerLine);
+  auto work = [&](std::size_t k) {
+    LineState s = state;
+    std::vector<std::string> f;
+    std::vector<gmMeasuredPoint>& p = k == 0 ? points : out[k].points;
+    std::vector<gmSkippedLine>& q = k == 0 ? skipped : out[k].skipped;
+    std::string_view rest = run[k];
+    long n = 0;
+    while (!rest.empty()) {
+      const std::size_t nl = rest.find('\n');
+      const std::string_view l = rest.substr(0, nl);
+      rest.remove_prefix(nl == std::string_view::npos ? rest.size() : nl + 1);
+      readLine(l, ++n, s, f, p, q);
+      // The first run speaks for all: the runs are of a size and go at one pace.
+      if (k == 0 && progress && (n & 0xFFFF) == 0)
+        progress(parts * static_cast<std::uint64_t>(run[0].size() - rest.size()));
+    }
+    out[k].lines = n;
+  };
+  // Line numbers count from each run's start, put right below.
+  const std::size_t firstPoint = points.size(), firstSkip = skipped.size();
+  std::vector<std::thread> pool;
+  for (std::size_t k = 1; k < parts; ++k) pool.emplace_back(work, k);
+  work(0);
+  for (std::thread& t : pool) t.join();
+  long offset = line;
+  for (std::size_t i = firstPoint; i < points.size(); ++i) points[i].line += offset;
+  for (std::size_t i = firstSkip; i < skipped.size(); ++i) skipped[i].line += offset;
+  offset += out[0].lines;
+  for (std::size_t k = 1; k < parts; ++k) {
+    for (gmMeasuredPoint& p : out[k].points) p.line += offset;
+    for (gmSkippedLine& q : out[k].skipped) q.line += offset;
+    points.insert(points.end(), std::make_move_iterator(out[k].points.begin()),
+                  std::make_move_iterator(out[k].points.end()));
+    skipped.insert(skipped.end(), std::make_move_iterator(out[k].skipped.begin()),
+                   std::make_move_iterator(out[k].skipped.end()));
+    offset += out[k].lines;
+  }
+  return offset - line;
+}
+
+}  // namespace
+
 gmMeasuredFormat gmReadMeasuredPoints(std::istream& in, std::vector<gmMeasuredPoint>& points,
                                       std::vector<gmSkippedLine>& skipped, gmMeasuredFormat format,
-                                      const std::function<void(std::uint64_t)>& progress) {
+                                      const std::function<void(std::uint64_t)>& progress,
+                                      int threads) {
   // UTF-16 (with its mark) is read whole and turned into UTF-8; UTF-8's mark is dropped.
   std::istringstream converted;
   std::istream* source = &in;
@@ -258,9 +445,12 @@ gmMeasuredFormat gmReadMeasuredPoints(std::istream& in, std::vector<gmMeasuredPo
   LineReader lines(*source);
   std::vector<std::string> f;
   long line = 0;
-  bool first = true;
-  char decimal = format.decimal;
-  while (lines.next(text)) {
+  LineState state;
+  state.format = format;
+  state.decimal = format.decimal;
+  // Once the first block has shown it is text and the lines have settled the format, the rest
+  // of the stream is read whole and parsed on the threads.
+  while (!(threads > 1 && consumed >= 4096 && state.settled()) && lines.next(text)) {
     ++line;
     const std::uint64_t start = consumed;
     consumed += text.size() + 1;
@@ -271,74 +461,24 @@ gmMeasuredFormat gmReadMeasuredPoints(std::istream& in, std::vector<gmMeasuredPo
       // A binary file (a database, an image) is not a list of points with garbage lines.
       points.resize(firstPoint);
       skipped.resize(firstSkip);
-      format.binary = true;
+      state.format.binary = true;
       break;
     }
     if (progress && (line & 0xFFFF) == 0) progress(consumed);
-    const std::string_view t = trim(text);
-    if (t.empty() || t.front() == '#') continue;
-    if (format.delimiter == 0) format.delimiter = detectDelimiter(t);
-    if (decimal == 0 && format.delimiter == ',') decimal = '.';
-    const bool isFirst = first;
-    first = false;
-    auto skip = [&](const std::string& why) { skipped.push_back({line, why}); };
-    if (const char* why = split(t, format.delimiter, f); *why) {
-      skip(why);
-      continue;
-    }
-    if (f.size() < 4) {
-      if (isFirst)
-        format.header = true;
-      else
-        skip("expected id, x, y, z[, feature[, probe diameter]]");
-      continue;
-    }
-    // Until a coordinate shows its decimal mark, whole numbers read either way.
-    char mark = decimal;
-    if (mark == 0) {
-      for (int k = 1; k <= 3 && mark == 0; ++k)
-        mark = f[static_cast<std::size_t>(k)].find('.') != std::string::npos   ? '.'
-               : f[static_cast<std::size_t>(k)].find(',') != std::string::npos ? ','
-                                                                               : 0;
-    }
-    double xyz[3];
-    bool numbers = true;
-    for (int k = 0; k < 3; ++k)
-      numbers =
-          numbers && gmParseNumber(f[static_cast<std::size_t>(k + 1)], xyz[k], mark ? mark : '.');
-    if (!numbers) {
-      // A first line of names is the header.
-      if (isFirst)
-        format.header = true;
-      else
-        skip("x, y or z is not a number");
-      continue;
-    }
-    if (decimal == 0) decimal = mark;
-    if (f.size() > 6) {
-      skip("more than six fields");
-      continue;
-    }
-    if (!std::isfinite(xyz[0]) || !std::isfinite(xyz[1]) || !std::isfinite(xyz[2])) {
-      skip("a coordinate is not finite");
-      continue;
-    }
-    gmMeasuredPoint p;
-    p.line = line;
-    p.id = std::move(f[0]);
-    p.centre = ERPoint3D(xyz[0], xyz[1], xyz[2]);
-    if (f.size() >= 5) p.feature = std::move(f[4]);
-    if (f.size() == 6 && !f[5].empty()) {
-      if (!gmParseNumber(f[5], p.diameter, decimal ? decimal : '.') || !std::isfinite(p.diameter) ||
-          p.diameter < 0) {
-        skip("the probe diameter is not a number of 0 or more");
-        continue;
-      }
-    }
-    points.push_back(std::move(p));
+    readLine(text, line, state, f, points, skipped);
+  }
+  if (!state.format.binary && threads > 1 && state.settled()) {
+    const std::string tail = lines.rest();
+    const std::uint64_t before = consumed;
+    line += readTail(tail, line, static_cast<double>(consumed) / static_cast<double>(line), state,
+                     threads, points, skipped, [&](std::uint64_t bytes) {
+                       if (progress) progress(before + std::min<std::uint64_t>(bytes, tail.size()));
+                     });
+    consumed += tail.size();
   }
   if (progress) progress(consumed);
-  format.decimal = decimal ? decimal : '.';
+  format = state.format;
+  format.decimal = state.decimal ? state.decimal : '.';
   if (format.delimiter == 0) format.delimiter = ',';
   format.lines = line;
   return format;

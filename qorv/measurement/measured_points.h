@@ -36,11 +36,11 @@
 #include "qorv/foundation/points.h"
 
 struct QORV_API gmMeasuredPoint {
-  long line = 0;        // in the input, for reports
-  std::string id;       // the point's own name
-  ERPoint3D centre;     // the probe centre
-  double diameter = -1; // < 0: the run's default
-  std::string feature;  // "" : the nearest
+  long line = 0;         // in the input, for reports
+  std::string id;        // the point's own name
+  ERPoint3D centre;      // the probe centre
+  double diameter = -1;  // < 0: the run's default
+  std::string feature;   // "" : the nearest
 };
 
 struct QORV_API gmSkippedLine {
@@ -50,19 +50,21 @@ struct QORV_API gmSkippedLine {
 
 // How a file is read: 0 lets the reader detect. After a read, what it found.
 struct QORV_API gmMeasuredFormat {
-  char delimiter = 0;  // ',', ';', '\t', or ' ' for runs of blanks
-  char decimal = 0;    // '.' or ','
-  bool header = false; // read: the file had a header line
-  bool binary = false; // read: the file is binary (nothing taken)
-  long lines = 0;      // read: physical lines seen
+  char delimiter = 0;   // ',', ';', '\t', or ' ' for runs of blanks
+  char decimal = 0;     // '.' or ','
+  bool header = false;  // read: the file had a header line
+  bool binary = false;  // read: the file is binary (nothing taken)
+  long lines = 0;       // read: physical lines seen
 };
 
 // Reads the whole stream; progress(bytes) is called now and then with the bytes consumed so far.
-// Returns the format used.
-QORV_API gmMeasuredFormat gmReadMeasuredPoints(std::istream& in, std::vector<gmMeasuredPoint>& points,
-                                               std::vector<gmSkippedLine>& skipped,
-                                               gmMeasuredFormat format = {},
-                                               const std::function<void(std::uint64_t)>& progress = {});
+// Returns the format used. threads > 1 parses a large file's lines on that many threads, once
+// the first lines have settled the separator and the decimal mark; the points, the skipped
+// lines and their order are the same.
+QORV_API gmMeasuredFormat
+gmReadMeasuredPoints(std::istream& in, std::vector<gmMeasuredPoint>& points,
+                     std::vector<gmSkippedLine>& skipped, gmMeasuredFormat format = {},
+                     const std::function<void(std::uint64_t)>& progress = {}, int threads = 1);
 
 // One field as a number, strtod's whole-field syntax in the C locale with the given decimal
 // mark; 0 when the field is not a number (v unchanged).

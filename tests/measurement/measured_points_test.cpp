@@ -14,6 +14,33 @@
 
 namespace {
 
+// The text read on one thread and on three: the same points, skipped lines and format.
+void expectSameOnThreads(const std::string& text) {
+  std::vector<gmMeasuredPoint> p1, p3;
+  std::vector<gmSkippedLine> s1, s3;
+  std::istringstream in1(text), in3(text);
+  const gmMeasuredFormat f1 = gmReadMeasuredPoints(in1, p1, s1);
+  const gmMeasuredFormat f3 = gmReadMeasuredPoints(in3, p3, s3, {}, {}, 3);
+  EXPECT_EQ(f1.delimiter, f3.delimiter);
+  EXPECT_EQ(f1.decimal, f3.decimal);
+  EXPECT_EQ(f1.header, f3.header);
+  EXPECT_EQ(f1.binary, f3.binary);
+  EXPECT_EQ(f1.lines, f3.lines);
+  ASSERT_EQ(p1.size(), p3.size());
+  for (std::size_t i = 0; i < p1.size(); ++i) {
+    ASSERT_EQ(p1[i].line, p3[i].line);
+    EXPECT_EQ(p1[i].id, p3[i].id);
+    EXPECT_EQ(p1[i].feature, p3[i].feature);
+    EXPECT_EQ(p1[i].centre, p3[i].centre);
+    EXPECT_EQ(p1[i].diameter, p3[i].diameter);
+  }
+  ASSERT_EQ(s1.size(), s3.size());
+  for (std::size_t i = 0; i < s1.size(); ++i) {
+    ASSERT_EQ(s1[i].line, s3[i].line);
+    EXPECT_EQ(s1[i].reason, s3[i].reason);
+  }
+}
+
 // Every numeric spelling against strtod itself (the C locale is the test's own).
 TEST(MeasuredPoints, ANumberIsWhatStrtodTakesForTheWholeField) {
   const char* fields[] = {"1",     "-1",     "+1",     "+-3.0",  "++1",      "-+1", "--1",
@@ -118,6 +145,7 @@ TEST(MeasuredPoints, FilesAsMeasuringSoftwareExportsThem) {
   };
   for (const File& file : files) {
     SCOPED_TRACE(file.name);
+    expectSameOnThreads(file.text);
     std::istringstream in(file.text);
     std::vector<gmMeasuredPoint> points;
     std::vector<gmSkippedLine> skipped;
@@ -158,10 +186,35 @@ TEST(MeasuredPoints, BinaryAndRandomBytes) {
     points.clear();
     skipped.clear();
     gmReadMeasuredPoints(in, points, skipped);
+    expectSameOnThreads(text);
     for (const gmMeasuredPoint& m : points)
       ASSERT_TRUE(std::isfinite(m.centre.x()) && std::isfinite(m.centre.y()) &&
                   std::isfinite(m.centre.z()))
           << "seed " << seed << " round " << round;
+  }
+}
+
+// Megabytes of lines, parsed in runs on several threads: the runs are cut at line ends and
+// numbered on, whatever mix of points, comments, blank, bad and CRLF lines they hold.
+TEST(MeasuredPoints, ALargeFileReadsTheSameOnThreads) {
+  const unsigned seed = 38;
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 rng(seed);
+  const char* odd[] = {"",        "# a comment",  "P9;1;2",        "\"open,1,2,3", "Q,1,2,nan",
+                       "R,1,x,3", "S,1,2,3,f,-1", "T,1,2,3,f,1,7", "  ",           "U,1,2,3\r"};
+  for (const char* end : {"\n", ""}) {
+    std::string text = "id,x,y,z,feature,diameter\n";
+    while (text.size() < (5u << 20)) {
+      if (rng() % 8 == 0) {
+        text += odd[rng() % std::size(odd)];
+      } else {
+        text += "P" + std::to_string(rng()) + "," + std::to_string(rng() % 1000 * 0.125) +
+                ",2.5,-" + std::to_string(rng() % 97) + (rng() % 2 ? ",top,3" : "");
+      }
+      text += "\n";
+    }
+    text += std::string("Z,1,2,3") + end;
+    expectSameOnThreads(text);
   }
 }
 

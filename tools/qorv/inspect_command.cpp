@@ -9,11 +9,16 @@
 #include <chrono>
 #include <climits>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iomanip>
 #include <iostream>
+#include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -99,6 +104,101 @@ class Progress {
   std::uint64_t total_ = 0;
   std::chrono::steady_clock::time_point start_, last_;
   bool shown_ = false;
+};
+
+// A literal copied to p (a copy of a known size, no call); returns its end.
+template <std::size_t N>
+char* put(char* p, const char (&literal)[N]) {
+  std::memcpy(p, literal, N - 1);
+  return p + N - 1;
+}
+
+// Text made a block of items at a time on background threads and on the writer's own, written in
+// order: the JSON's results are formatted while the fits run. At most kAhead blocks wait in
+// memory (a million points make 300 MB of text, and fresh memory costs a page fault a page).
+class BlockPipe {
+ public:
+  using Format = std::function<void(std::size_t block, std::string& out)>;
+  BlockPipe(std::size_t blocks, int threads, Format format)
+      : format_(std::move(format)), ready_(blocks, 0), slots_(blocks), count_(blocks) {
+    for (int t = 1; t < threads; ++t)
+      pool_.emplace_back([this] {
+        for (std::size_t b; claim(b);) make(b);
+      });
+  }
+  ~BlockPipe() {
+    {
+      const std::lock_guard<std::mutex> lock(m_);
+      next_ = count_;
+    }
+    cv_.notify_all();
+    for (std::thread& t : pool_) t.join();
+  }
+  BlockPipe(const BlockPipe&) = delete;
+  BlockPipe& operator=(const BlockPipe&) = delete;
+
+  // Every block to out in order, this thread formatting too while the next is not ready.
+  void write(std::ostream& out, const std::function<void(std::size_t)>& written) {
+    for (std::size_t w = 0; w < count_; ++w) {
+      std::unique_lock<std::mutex> lock(m_);
+      while (!ready_[w]) {
+        std::size_t b;
+        if (next_ < count_ && next_ < w + kAhead) {
+          b = next_++;
+          lock.unlock();
+          make(b);
+          lock.lock();
+        } else {
+          cv_.wait(lock);
+        }
+      }
+      std::string text = std::move(slots_[w]);
+      written_ = w + 1;
+      lock.unlock();
+      cv_.notify_all();
+      out.write(text.data(), static_cast<std::streamsize>(text.size()));
+      written(w);
+      text.clear();
+      lock.lock();
+      spare_.push_back(std::move(text));  // its memory serves a later block
+    }
+  }
+
+ private:
+  static constexpr std::size_t kAhead = 48;
+
+  bool claim(std::size_t& b) {
+    std::unique_lock<std::mutex> lock(m_);
+    cv_.wait(lock, [&] { return next_ >= count_ || next_ < written_ + kAhead; });
+    if (next_ >= count_) return false;
+    b = next_++;
+    return true;
+  }
+  void make(std::size_t b) {
+    std::string text;
+    {
+      const std::lock_guard<std::mutex> lock(m_);
+      if (!spare_.empty()) text = std::move(spare_.back()), spare_.pop_back();
+      // The size of the last block, with a margin: a string that doubles copies itself.
+      text.reserve(typical_ + typical_ / 8);
+    }
+    format_(b, text);
+    {
+      const std::lock_guard<std::mutex> lock(m_);
+      typical_ = std::max(typical_, text.size());
+      slots_[b] = std::move(text);
+      ready_[b] = 1;
+    }
+    cv_.notify_all();
+  }
+
+  Format format_;
+  std::vector<char> ready_;
+  std::vector<std::string> slots_, spare_;
+  std::size_t count_, next_ = 0, written_ = 0, typical_ = 0;
+  std::mutex m_;
+  std::condition_variable cv_;
+  std::vector<std::thread> pool_;
 };
 
 void writeFeaturesJson(std::ostream& s, const std::vector<gmInspectionFeature>& fs,
@@ -583,12 +683,15 @@ int inspect(const InspectOptions& o, Output& out) {
   }
   if (!o.cloudOut.empty())
     return usage("--cloud-out writes point clouds (PLY, XYZ, ASC or PTS measured files)");
+  const int threads = o.threads > 0
+                          ? o.threads
+                          : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   {
     std::ifstream in(o.measured, std::ios::binary);
     if (!in) return fail2(o.measured, "cannot be read");
     progress.stage("reading", fileSize(o.measured));
-    format = gmReadMeasuredPoints(in, points, skipped, format,
-                                  [&](std::uint64_t bytes) { progress.update(bytes); });
+    format = gmReadMeasuredPoints(
+        in, points, skipped, format, [&](std::uint64_t bytes) { progress.update(bytes); }, threads);
     if (in.bad()) return fail2(o.measured, "cannot be read");
   }
   if (format.binary)
@@ -617,12 +720,56 @@ int inspect(const InspectOptions& o, Output& out) {
     if (!why.empty()) return fail2(o.measured, why);
   }
 
-  const int threads = o.threads > 0
-                          ? o.threads
-                          : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   progress.stage("judging", points.size());
   const std::vector<gmInspectedPoint> results =
       inspection.run(points, diameter, threads, [&](std::size_t done) { progress.update(done); });
+  // JSON: the results are formatted a block at a time from here on, on threads - 1 threads
+  // while the fits run and on every thread once the document's head is written; no string per
+  // value.
+  const auto& fs = inspection.features();
+  std::vector<std::string> names(fs.size());
+  for (std::size_t k = 0; k < fs.size(); ++k) appendJsonString(names[k], fs[k].id());
+  std::size_t firstJudged = 0;
+  while (firstJudged < results.size() && results[firstJudged].feature < 0) ++firstJudged;
+  constexpr std::size_t kBlock = 1 << 12;
+  auto formatBlock = [&](std::size_t block, std::string& b) {
+    // A point's numbers and keys go to text first: one copy into the block, not one a value.
+    char text[10 * kShortestRoom + 256];
+    auto number = [](char* p, double v) {
+      if (std::isfinite(v)) return toShortest(p, v);
+      const char* word = std::isnan(v) ? "\"nan\"" : v > 0 ? "\"inf\"" : "\"-inf\"";
+      const std::size_t n = std::strlen(word);
+      return static_cast<char*>(std::memcpy(p, word, n)) + n;
+    };
+    auto xyz = [&](char* p, const double* v) {
+      p = number(p, v[0]), p = put(p, ", ");
+      p = number(p, v[1]), p = put(p, ", ");
+      p = number(p, v[2]);
+      *p++ = ']';
+      return p;
+    };
+    for (std::size_t i = block * kBlock, to = std::min(results.size(), i + kBlock); i < to; ++i) {
+      const gmInspectedPoint& r = results[i];
+      if (r.feature < 0) continue;
+      b += i == firstJudged ? "\n    {\"line\": " : ",\n    {\"line\": ";
+      b.append(text, std::to_chars(text, text + 32, points[i].line).ptr);
+      b += ", \"id\": ";
+      appendJsonString(b, points[i].id);
+      b += ", \"feature\": ";
+      b += names[static_cast<std::size_t>(r.feature)];
+      char* p = put(text, ", \"deviation\": ");
+      p = number(p, r.deviation);
+      p = r.inTolerance ? put(p, ", \"in_tolerance\": true") : put(p, ", \"in_tolerance\": false");
+      p = xyz(put(p, ", \"calculated\": ["), r.calculated.data());
+      p = xyz(put(p, ", \"nominal\": ["), r.nominal.data());
+      p = xyz(put(p, ", \"normal\": ["), r.normal.data());
+      *p++ = '}';
+      b.append(text, p);
+    }
+  };
+  std::optional<BlockPipe> blocks;
+  if (o.format == Format::json)
+    blocks.emplace((results.size() + kBlock - 1) / kBlock, std::max(1, threads), formatBlock);
   const std::vector<gmFeatureSummary> summaries = inspection.summarize(results, points, threads);
 
   // Skipped and unassigned points join the malformed lines, in line order.
@@ -643,7 +790,6 @@ int inspect(const InspectOptions& o, Output& out) {
     if (!r.inTolerance) ++outside;
   }
   const std::size_t notJudged = skipped.size() - unassigned;
-  const auto& fs = inspection.features();
   auto featureName = [&](const gmInspectedPoint& r) -> const std::string& {
     return fs[static_cast<std::size_t>(r.feature)].id();
   };
@@ -670,55 +816,7 @@ int inspect(const InspectOptions& o, Output& out) {
     writeFeaturesJson(s, fs, summaries);
     s << (fs.empty() ? "" : "\n  ") << "],\n  \"results\": [";
     flushBlock(true);
-    // A million points: formatted a block at a time, the blocks of a round shared out over
-    // the threads and written in order; no string per value.
-    std::vector<std::string> names(fs.size());
-    for (std::size_t k = 0; k < fs.size(); ++k) appendJsonString(names[k], fs[k].id());
-    std::size_t firstJudged = 0;
-    while (firstJudged < results.size() && results[firstJudged].feature < 0) ++firstJudged;
-    auto format = [&](std::size_t from, std::size_t to, std::string& b) {
-      char digits[24];
-      auto xyz = [&](const char* key, const double* v) {
-        b += key;
-        appendJsonNumber(b, v[0]), b += ", ";
-        appendJsonNumber(b, v[1]), b += ", ";
-        appendJsonNumber(b, v[2]), b += ']';
-      };
-      for (std::size_t i = from; i < to; ++i) {
-        const gmInspectedPoint& r = results[i];
-        if (r.feature < 0) continue;
-        b += i == firstJudged ? "\n    {\"line\": " : ",\n    {\"line\": ";
-        b.append(digits, std::to_chars(digits, digits + sizeof digits, points[i].line).ptr);
-        b += ", \"id\": ";
-        appendJsonString(b, points[i].id);
-        b += ", \"feature\": ";
-        b += names[static_cast<std::size_t>(r.feature)];
-        b += ", \"deviation\": ";
-        appendJsonNumber(b, r.deviation);
-        b += r.inTolerance ? ", \"in_tolerance\": true" : ", \"in_tolerance\": false";
-        xyz(", \"calculated\": [", r.calculated.data());
-        xyz(", \"nominal\": [", r.nominal.data());
-        xyz(", \"normal\": [", r.normal.data());
-        b += '}';
-      }
-    };
-    constexpr std::size_t kBlock = 1 << 14;
-    const std::size_t lanes = static_cast<std::size_t>(std::max(1, threads));
-    std::vector<std::string> blocks(lanes);
-    for (std::size_t from = 0; from < results.size(); from += lanes * kBlock) {
-      auto lane = [&](std::size_t k) {
-        blocks[k].clear();
-        const std::size_t a = std::min(results.size(), from + k * kBlock);
-        format(a, std::min(results.size(), a + kBlock), blocks[k]);
-      };
-      std::vector<std::thread> pool;
-      for (std::size_t k = 1; k < lanes; ++k) pool.emplace_back(lane, k);
-      lane(0);
-      for (std::thread& t : pool) t.join();
-      for (const std::string& b : blocks)
-        out.utf8().write(b.data(), static_cast<std::streamsize>(b.size()));
-      progress.update(from);
-    }
+    blocks->write(out.utf8(), [&](std::size_t b) { progress.update(b * kBlock); });
     const bool firstResult = firstJudged == results.size();
     s << (firstResult ? "" : "\n  ") << "]\n}\n";
   } else if (o.format == Format::csv) {

@@ -3,6 +3,15 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+
+// Debian's libfmt-dev, header-only, for its Dragonbox: the shortest digits of a double several
+// times faster than to_chars (a JSON of a million points holds ten million of them).
+#if __has_include(<fmt/format.h>)
+#define FMT_HEADER_ONLY
+#include <fmt/format.h>
+#define QORV_TOOL_DRAGONBOX 1
+#endif
 
 namespace qorv::tool {
 
@@ -174,14 +183,96 @@ std::string jsonString(std::string_view text) {
   return out;
 }
 
+#ifdef QORV_TOOL_DRAGONBOX
+namespace {
+
+constexpr char kPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+void pair(char* p, std::uint32_t v) { std::memcpy(p, kPairs + 2 * v, 2); }
+
+// The 8 digits of v < 10^8, leading zeros kept: two independent halves, a pair at a time.
+void eight(char* p, std::uint32_t v) {
+  const std::uint32_t hi = v / 10000, lo = v % 10000;
+  pair(p, hi / 100), pair(p + 2, hi % 100), pair(p + 4, lo / 100), pair(p + 6, lo % 100);
+}
+
+// How many digits v < 10^8 has (1 for 0).
+int digits8(std::uint32_t v) {
+  return v < 10000 ? (v < 100 ? 1 + (v >= 10) : 3 + (v >= 1000))
+                   : (v < 1000000 ? 5 + (v >= 100000) : 7 + (v >= 10000000));
+}
+
+}  // namespace
+#endif
+
+char* toShortest(char* p, double v) {
+#ifdef QORV_TOOL_DRAGONBOX
+  if (!std::isfinite(v) || v == 0) return std::to_chars(p, p + 32, v).ptr;
+  const auto d = fmt::detail::dragonbox::to_decimal(std::fabs(v));
+  std::uint64_t m = d.significand;  // at most 17 digits
+  int e = d.exponent;               // the value is m 10^e
+  while (m % 10 == 0) m /= 10, ++e;
+  char digits[40] = {};  // room for the fixed-size copies below
+  char* const end = digits + 17;
+  // Eight digits at a time, leading zeros and all; the significant ones start at q.
+  int n;
+  if (m < 100000000) {
+    eight(end - 8, static_cast<std::uint32_t>(m));
+    n = digits8(static_cast<std::uint32_t>(m));
+  } else {
+    const std::uint64_t high = m / 100000000;  // below 10^9
+    eight(end - 8, static_cast<std::uint32_t>(m % 100000000));
+    eight(end - 16, static_cast<std::uint32_t>(high % 100000000));
+    end[-17] = static_cast<char>('0' + high / 100000000);
+    n = 8 + (high < 100000000 ? digits8(static_cast<std::uint32_t>(high)) : 9);
+  }
+  const char* const q = end - n;
+  const int x = e + n - 1;  // the scientific exponent
+  // The shorter of the fixed and the scientific forms, fixed in a tie (as to_chars chooses).
+  // Copies are of a fixed size, past the digits if need be (digits and p have the room): a
+  // copy of a variable size is a call.
+  const int fixedLength = e >= 0 ? n + e : n + e > 0 ? n + 1 : 2 - e;
+  const int sciLength = n + (n > 1) + 2 + (x >= 100 || x <= -100 ? 3 : 2);
+  if (fixedLength <= sciLength) {
+    // A whole number past 2^53 is written exactly by to_chars, not as its digits and zeros.
+    if (e > 0) return std::to_chars(p, p + 32, v).ptr;
+    if (std::signbit(v)) *p++ = '-';
+    if (e == 0) return std::memcpy(p, q, 17), p + n;
+    if (n + e > 0) {  // n + e <= 16 digits before the point, -e <= 16 after
+      std::memcpy(p, q, 16);
+      p[n + e] = '.';
+      std::memcpy(p + n + e + 1, q + n + e, 16);
+      return p + n + 1;
+    }
+    // 0.000ddd: at most three zeros after the point, or the scientific form is shorter.
+    std::memcpy(p, "0.000", 5);
+    p += 2 - e - n;
+    std::memcpy(p, q, 17);
+    return p + n;
+  }
+  if (std::signbit(v)) *p++ = '-';
+  *p++ = *q;
+  if (n > 1) *p++ = '.', std::memcpy(p, q + 1, 16), p += n - 1;
+  *p++ = 'e', *p++ = x < 0 ? '-' : '+';
+  auto a = static_cast<std::uint32_t>(x < 0 ? -x : x);
+  if (a >= 100) *p++ = static_cast<char>('0' + a / 100), a %= 100;
+  pair(p, a);
+  return p + 2;
+#else
+  return std::to_chars(p, p + 32, v).ptr;
+#endif
+}
+
 void appendShortest(std::string& out, double v) {
   if (!std::isfinite(v)) {
     out += std::isnan(v) ? "nan" : (v > 0 ? "inf" : "-inf");
     return;
   }
-  char buffer[32];
-  const auto r = std::to_chars(buffer, buffer + sizeof buffer, v);
-  out.append(buffer, r.ptr);
+  char buffer[kShortestRoom];
+  out.append(buffer, toShortest(buffer, v));
 }
 
 void appendJsonNumber(std::string& out, double v) {

@@ -24,6 +24,11 @@ std::string jsonString(std::string_view text);
 std::string shortest(double v);
 // A JSON value for v: the number, or the string "nan", "inf", "-inf".
 std::string jsonNumber(double v);
+// The text std::to_chars(p, p + 32, v) writes, byte for byte, faster where Dragonbox is at
+// hand; returns its end. p has kShortestRoom bytes of room: bytes past the text (at most 24)
+// may be written over.
+constexpr int kShortestRoom = 48;
+char* toShortest(char* p, double v);
 // The same texts appended to out, for writers of millions of values: no string per value.
 void appendShortest(std::string& out, double v);
 void appendJsonNumber(std::string& out, double v);
