@@ -11,7 +11,7 @@
 
 #include "qorv/foundation/numerics.h"
 #include "qorv/foundation/trig.h"
-#include "qorv/measurement/huge_pages.h"
+#include "qorv/foundation/huge_pages.h"
 #include "qorv/surfaces/bounded_surfaces.h"
 
 using namespace qorv;

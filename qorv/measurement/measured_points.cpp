@@ -10,7 +10,7 @@
 #include <sstream>
 #include <thread>
 
-#include "qorv/measurement/huge_pages.h"
+#include "qorv/foundation/huge_pages.h"
 
 namespace {
 

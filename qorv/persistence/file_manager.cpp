@@ -12,10 +12,7 @@
 #include <thread>
 #include <unordered_map>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
+#include "qorv/foundation/huge_pages.h"
 #include "qorv/platform/debug.h"
 
 using namespace qorv::platform;
@@ -450,9 +447,7 @@ void* HugeChunks::take(std::size_t n) {
   if (kChunk - used_ < n) {
     chunks_.reserve(chunks_.size() + 1);
     void* c = ::operator new(kChunk, std::align_val_t(kChunk));
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    ::madvise(c, kChunk, MADV_HUGEPAGE);  // advice: refused, the chunk has ordinary pages
-#endif
+    qorv::detail::adviseHugePages(c, kChunk, kChunk);
     chunks_.push_back(c);
     used_ = 0;
   }
