@@ -204,13 +204,38 @@ void ERCylinder::SignedDistances(const double* xyz, std::size_t n, double* out) 
   // The per-point formula (the axis foot, then the length), its elements read once.
   const double* o = axis_.origine().data();
   const double* d = axis_.dirVector().data();
-  for (std::size_t i = 0; i < n; ++i, xyz += 3) {
-    const double v[3] = {xyz[0] - o[0], xyz[1] - o[1], xyz[2] - o[2]};
+  const auto general = [&](const double* q) {
+    const double v[3] = {q[0] - o[0], q[1] - o[1], q[2] - o[2]};
     const double t = v[0] * d[0] + v[1] * d[1] + v[2] * d[2];
-    const double e[3] = {xyz[0] - (o[0] + t * d[0]), xyz[1] - (o[1] + t * d[1]),
-                         xyz[2] - (o[2] + t * d[2])};
-    out[i] = detail::coordLength<3>(e) - radius_;
+    const double e[3] = {q[0] - (o[0] + t * d[0]), q[1] - (o[1] + t * d[1]),
+                         q[2] - (o[2] + t * d[2])};
+    return detail::coordLength<3>(e) - radius_;
+  };
+  // The same operations on plain numbers, free of branches, a block of points at a time taken
+  // apart into coordinates (the loop vectorises; the axis and radius copied so that the results
+  // cannot alias them); where the square leaves the range the length takes unscaled, NaN marks
+  // the point for the formula above.
+  const double o0 = o[0], o1 = o[1], o2 = o[2], d0 = d[0], d1 = d[1], d2 = d[2], R = radius_;
+  constexpr double kLow = 0x1p-968, kHigh = 0x1p968;
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  constexpr std::size_t kBlock = 256;
+  double x0[kBlock], x1[kBlock], x2[kBlock];
+  for (std::size_t b = 0; b < n; b += kBlock) {
+    const std::size_t len = std::min(kBlock, n - b);
+    const double* q = xyz + 3 * b;
+    for (std::size_t i = 0; i < len; ++i)
+      x0[i] = q[3 * i], x1[i] = q[3 * i + 1], x2[i] = q[3 * i + 2];
+    double* r = out + b;
+    for (std::size_t i = 0; i < len; ++i) {
+      const double t = (x0[i] - o0) * d0 + (x1[i] - o1) * d1 + (x2[i] - o2) * d2;
+      const double e0 = x0[i] - (o0 + t * d0), e1 = x1[i] - (o1 + t * d1),
+                   e2 = x2[i] - (o2 + t * d2);
+      const double s = e0 * e0 + e1 * e1 + e2 * e2;
+      r[i] = (s >= kLow) & (s <= kHigh) ? std::sqrt(s) - R : nan;
+    }
   }
+  for (std::size_t i = 0; i < n; ++i)
+    if (std::isnan(out[i])) out[i] = general(xyz + 3 * i);
 }
 
 void ERCylinder::scale(double k) {

@@ -369,7 +369,7 @@ TEST(AnalyticSurfaces, BatchDistancesAreThePerPointOnes) {
         std::make_unique<ERCone>(f.origin(), z, draw.uniform(-4, 4)),
         std::make_unique<ERTorus>(R, r, round % 11 == 0 ? ERVector3D() : z, f.origin())};
     std::vector<double> xyz;
-    for (int k = 0; k < 64; ++k) {
+    for (int k = 0; k < 300; ++k) {  // more than one of the batch's blocks
       const ERPoint3D p = k < 4 ? f.origin() + z * (s * k)  // on the axis
                                 : f(ERPoint3D(draw.uniform(-3, 3) * s, draw.uniform(-3, 3) * s,
                                               draw.uniform(-3, 3) * s));
