@@ -10,10 +10,10 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1
 mode="${1:-60}"
 if [[ "$mode" == "--ci" ]]; then
-  limits=(-seed=1 -runs=120000 -max_total_time=150)
+  limits=(-seed=1 -runs=120000 -max_total_time=120)
   dxf_limits=(-seed=1 -runs=200000 -max_total_time=60)
   # The inspection's inputs and the clouds give the side files a share of their time.
-  inspect_limits=(-seed=1 -runs=200000 -max_total_time=45)
+  inspect_limits=(-seed=1 -runs=200000 -max_total_time=35)
   side_limits=(-seed=1 -runs=40000 -max_total_time=30)
 else
   limits=(-max_total_time="$mode")
