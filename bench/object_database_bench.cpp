@@ -68,9 +68,9 @@ void BM_QorvDataBase(benchmark::State& state) {
     for (auto& s : segments) db->Store(s);
     if (!perObject) db->commit();
     auto t1 = std::chrono::steady_clock::now();
-    db->Close();
+    // Read with the page cache as the stores left it, as the peer's are: a close and reopen
+    // here would make qorv read every page again from the file, and the peer none.
     const long sizeAfterStore = fileSize(path);
-    db->Open(path.c_str(), 0);
     auto t2 = std::chrono::steady_clock::now();
     double check = 0;
     for (long id : shuffled(n, 7)) {
