@@ -149,8 +149,7 @@ TEST(PoleCurves, QuadraticBezierValues) {
   c.redefineDomain(ERLimites(0.5, 1.5));
   for (int s = 0; s <= 10; ++s) {
     const double t = 0.5 + s / 10.0;
-    EXPECT_NEAR(c(t).x(), b(t).x(), 1e-15);
-    EXPECT_NEAR(c(t).y(), b(t).y(), 1e-15);
+    EXPECT_TRUE(Near(Seq{c(t).x(), c(t).y()}, Seq{b(t).x(), b(t).y()}, 1e-15));
   }
   // A NURBS with Bezier knots is a Bezier curve.
   ERVec<ERPole2DH> h;
@@ -166,9 +165,9 @@ TEST(PoleCurves, VanishingWeightsAndBrokenCurvesGiveNaN) {
   h.append(ERPole2DH(1, 1, 1));
   h.append(ERPole2DH(2, 0, 1));
   const ERCpoleNURBS2D a(h);
-  EXPECT_EQ(a.isValid(), 0);
-  EXPECT_TRUE(std::isnan(a.PtCur(0.0).point().x()));
-  EXPECT_TRUE(std::isnan(a.PtCur(0.0).tangente().y()));
+  EXPECT_EQ((Seq{a.isValid(), bool(std::isnan(a.PtCur(0.0).point().x())),
+                 bool(std::isnan(a.PtCur(0.0).tangente().y()))}),
+            (Seq{0, true, true}));
   EXPECT_EQ((Seq{std::isnan(a(0.0).x()), std::isnan(a(0.5).x())}), (Seq{true, false}));
   // Zero weight on the pole of a C0 corner: the curve's weight vanishes there.
   ERVec<ERPole2DH> g;
@@ -185,10 +184,11 @@ TEST(PoleCurves, VanishingWeightsAndBrokenCurvesGiveNaN) {
   EXPECT_FALSE(std::isnan(c.PtCur(0.5).point().x()));  // 0.5 (0,0) + 0.5 (2,0) over w = 0.5
 
   // Structural faults.
-  EXPECT_EQ(ERCpoleNURBS2D().isValid(), 0);
-  EXPECT_TRUE(std::isnan(ERCpoleNURBS2D().PtCur(0.0).point().x()));
-  EXPECT_EQ(ERCpoleBezier2D().isValid(), 0);
-  EXPECT_TRUE(std::isnan(ERCpoleBezier2D().PtCur(0.0).point().x()));
+  EXPECT_EQ(
+      (Seq{ERCpoleNURBS2D().isValid(), bool(std::isnan(ERCpoleNURBS2D().PtCur(0.0).point().x())),
+           ERCpoleBezier2D().isValid(),
+           bool(std::isnan(ERCpoleBezier2D().PtCur(0.0).point().x()))}),
+      (Seq{0, true, 0, true}));
   const double few[] = {0, 0, 1, 1};
   const ERCpoleNURBS2D d(g, ERKnotVector(1, few, 4));  // 3 poles on 2 pole slots
   EXPECT_EQ(d.isValid(), 0);
@@ -227,8 +227,7 @@ ERCpoleNURBS2D sampleNurbs() {
 TEST(PoleCurves, StoredImagesAndDamagedRecords) {
   const ERCpoleNURBS2D n = sampleNurbs();
   const Bytes image = qorv_test::imageOf(n);
-  EXPECT_EQ(image, expectedNurbsImage());
-  EXPECT_EQ(n.binaryStoreSize(), image.size());
+  EXPECT_EQ((Seq{image, n.binaryStoreSize()}), (Seq{expectedNurbsImage(), image.size()}));
   ERCpoleNURBS2D back;
   qorv_test::restoreValue(back, image);
   EXPECT_EQ(qorv_test::imageOf(back), image);
@@ -346,9 +345,8 @@ void checkEditsKeepShape(int dim, unsigned fixed) {
     Curve ins(curve);
     ins.insertKnot(u, r);
     const int added = std::max(0, std::min(r, c.p - s));
-    ASSERT_EQ(ins.knotVector().length(), int(c.U.size()) + added);
-    ASSERT_EQ(ins.nbPoles(), n + added);
-    ASSERT_EQ(ins.isValid(), 1);
+    ASSERT_EQ((Seq{ins.knotVector().length(), ins.nbPoles(), ins.isValid()}),
+              (Seq{int(c.U.size()) + added, n + added, 1}));
     Curve rev(curve);
     rev.reverse();
     const double sum = c.U.front() + c.U.back();
@@ -396,8 +394,7 @@ TEST(PoleCurves, InsertionAndReversalKeepTheShape) {
   rb.reverse();
   for (int k = 0; k <= 1000; ++k) {
     const double t = 1.0 + 2.0 * k / 1000.0;
-    EXPECT_NEAR(rb(t).x(), bz(4.0 - t).x(), 1e-14);
-    EXPECT_NEAR(rb(t).y(), bz(4.0 - t).y(), 1e-14);
+    EXPECT_TRUE(Near(Seq{rb(t).x(), rb(t).y()}, Seq{bz(4.0 - t).x(), bz(4.0 - t).y()}, 1e-14));
   }
 }
 
