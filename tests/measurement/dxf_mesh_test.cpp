@@ -171,8 +171,7 @@ TEST(DxfInput, WhatRealWritersAdd) {
   EXPECT_EQ(l[0].points[2], ERPoint3D(1, 1, 2.5));
   ASSERT_TRUE(l[1].ok) << l[1].reason;
   ASSERT_EQ(l[1].points.size(), 1u);
-  EXPECT_EQ(l[1].points[0], ERPoint3D(9, 8, 0));
-  EXPECT_FALSE(l[2].ok);
+  EXPECT_EQ((Seq{l[1].points[0], bool(l[2].ok)}), (Seq{ERPoint3D(9, 8, 0), false}));
 }
 
 TEST(DxfInput, BadFilesSayWhyAndGiveNothing) {
@@ -191,10 +190,10 @@ TEST(DxfInput, BadFilesSayWhyAndGiveNothing) {
   };
   for (std::size_t i = 0; i < bad.size(); ++i) {
     const auto r = readAll(bad[i]);
-    EXPECT_FALSE(r[0].ok) << i;
-    EXPECT_TRUE(r[0].points.empty()) << i;
-    EXPECT_FALSE(r[0].reason.empty()) << i;
-    EXPECT_EQ(r[0].reason.find('\n'), std::string::npos) << i;
+    EXPECT_EQ((Seq{bool(r[0].ok), bool(r[0].points.empty()), bool(r[0].reason.empty()),
+                   r[0].reason.find('\n')}),
+              (Seq{false, true, false, std::string::npos}))
+        << i;
   }
   gmInDXF missing("/nonexistent/dir/file.dxf");
   ERVec<ERPoint3D> pts;

@@ -11,6 +11,7 @@
 
 #include "qorv/measurement/measured_points.h"
 #include "tests/in_order.h"
+#include "tests/test_seed.h"
 
 namespace {
 
@@ -21,18 +22,13 @@ void expectSameOnThreads(const std::string& text) {
   std::istringstream in1(text), in3(text);
   const gmMeasuredFormat f1 = gmReadMeasuredPoints(in1, p1, s1);
   const gmMeasuredFormat f3 = gmReadMeasuredPoints(in3, p3, s3, {}, {}, 3);
-  EXPECT_EQ(f1.delimiter, f3.delimiter);
-  EXPECT_EQ(f1.decimal, f3.decimal);
-  EXPECT_EQ(f1.header, f3.header);
-  EXPECT_EQ(f1.binary, f3.binary);
-  EXPECT_EQ(f1.lines, f3.lines);
+  EXPECT_EQ((Seq{f1.delimiter, f1.decimal, f1.header, f1.binary, f1.lines}),
+            (Seq{f3.delimiter, f3.decimal, f3.header, f3.binary, f3.lines}));
   ASSERT_EQ(p1.size(), p3.size());
   for (std::size_t i = 0; i < p1.size(); ++i) {
     ASSERT_EQ(p1[i].line, p3[i].line);
-    EXPECT_EQ(p1[i].id, p3[i].id);
-    EXPECT_EQ(p1[i].feature, p3[i].feature);
-    EXPECT_EQ(p1[i].centre, p3[i].centre);
-    EXPECT_EQ(p1[i].diameter, p3[i].diameter);
+    EXPECT_EQ((Seq{p1[i].id, p1[i].feature, p1[i].centre, p1[i].diameter}),
+              (Seq{p3[i].id, p3[i].feature, p3[i].centre, p3[i].diameter}));
   }
   ASSERT_EQ(s1.size(), s3.size());
   for (std::size_t i = 0; i < s1.size(); ++i) {
@@ -197,9 +193,7 @@ TEST(MeasuredPoints, BinaryAndRandomBytes) {
 // Megabytes of lines, parsed in runs on several threads: the runs are cut at line ends and
 // numbered on, whatever mix of points, comments, blank, bad and CRLF lines they hold.
 TEST(MeasuredPoints, ALargeFileReadsTheSameOnThreads) {
-  const unsigned seed = 38;
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937 rng(seed);
+  QORV_SEEDED(std::mt19937 rng, 38);
   const char* odd[] = {"",        "# a comment",  "P9;1;2",        "\"open,1,2,3", "Q,1,2,nan",
                        "R,1,x,3", "S,1,2,3,f,-1", "T,1,2,3,f,1,7", "  ",           "U,1,2,3\r"};
   for (const char* end : {"\n", ""}) {

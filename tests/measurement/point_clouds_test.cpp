@@ -11,6 +11,7 @@
 
 #include "qorv/measurement/inspection.h"
 #include "qorv/measurement/point_clouds.h"
+#include "tests/in_order.h"
 #include "tests/test_seed.h"
 
 namespace {
@@ -150,10 +151,9 @@ TEST(PointClouds, FilesReadSkippedOrRefused) {
 }
 
 TEST(PointClouds, DetectedByContentThenExtension) {
-  EXPECT_EQ(gmDetectCloud("scan.txt", "ply\nform"), gmCloudKind::ply);
-  EXPECT_EQ(gmDetectCloud("a.b/scan.PTS", "12\n1 2"), gmCloudKind::pts);
-  EXPECT_EQ(gmDetectCloud("scan.asc", "1 2 3"), gmCloudKind::xyz);
-  EXPECT_EQ(gmDetectCloud("dir.xyz/points", "1,2,3,4"), gmCloudKind::csv);
+  EXPECT_EQ((Seq{gmDetectCloud("scan.txt", "ply\nform"), gmDetectCloud("a.b/scan.PTS", "12\n1 2"),
+                 gmDetectCloud("scan.asc", "1 2 3"), gmDetectCloud("dir.xyz/points", "1,2,3,4")}),
+            (Seq{gmCloudKind::ply, gmCloudKind::pts, gmCloudKind::xyz, gmCloudKind::csv}));
   EXPECT_EQ(gmDetectCloud("points.csv", "id,x,y,z"), gmCloudKind::csv);
 }
 
