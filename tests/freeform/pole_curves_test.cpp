@@ -126,9 +126,7 @@ TEST(PoleCurves, BezierDerivativesAgainstLongDoubleEvaluation) {
 
 ERVec<ERPoint2D> parabola() {
   ERVec<ERPoint2D> p;
-  p.append(ERPoint2D(0, 0));
-  p.append(ERPoint2D(1, 2));
-  p.append(ERPoint2D(2, 0));
+  for (const auto& x : {ERPoint2D(0, 0), ERPoint2D(1, 2), ERPoint2D(2, 0)}) p.append(x);
   return p;
 }
 
@@ -161,9 +159,7 @@ TEST(PoleCurves, QuadraticBezierValues) {
 TEST(PoleCurves, VanishingWeightsAndBrokenCurvesGiveNaN) {
   // End weight 0: the curve's weight vanishes at t = 0.
   ERVec<ERPole2DH> h;
-  h.append(ERPole2DH(0, 0, 0));
-  h.append(ERPole2DH(1, 1, 1));
-  h.append(ERPole2DH(2, 0, 1));
+  for (const auto& x : {ERPole2DH(0, 0, 0), ERPole2DH(1, 1, 1), ERPole2DH(2, 0, 1)}) h.append(x);
   const ERCpoleNURBS2D a(h);
   EXPECT_EQ((Seq{a.isValid(), bool(std::isnan(a.PtCur(0.0).point().x())),
                  bool(std::isnan(a.PtCur(0.0).tangente().y()))}),
@@ -171,9 +167,7 @@ TEST(PoleCurves, VanishingWeightsAndBrokenCurvesGiveNaN) {
   EXPECT_EQ((Seq{std::isnan(a(0.0).x()), std::isnan(a(0.5).x())}), (Seq{true, false}));
   // Zero weight on the pole of a C0 corner: the curve's weight vanishes there.
   ERVec<ERPole2DH> g;
-  g.append(ERPole2DH(0, 0, 1));
-  g.append(ERPole2DH(1, 1, 0));
-  g.append(ERPole2DH(2, 0, 1));
+  for (const auto& x : {ERPole2DH(0, 0, 1), ERPole2DH(1, 1, 0), ERPole2DH(2, 0, 1)}) g.append(x);
   const double U[] = {0, 0, 0.5, 1, 1};
   const ERCpoleNURBS2D b(g, ERKnotVector(1, U, 5));
   EXPECT_EQ(b.isValid(), 0);
@@ -217,9 +211,7 @@ Bytes expectedNurbsImage() {
 
 ERCpoleNURBS2D sampleNurbs() {
   ERVec<ERPole2DH> h;
-  h.append(ERPole2DH(0, 0, 1));
-  h.append(ERPole2DH(2, 4, 2));
-  h.append(ERPole2DH(2, 0, 1));
+  for (const auto& x : {ERPole2DH(0, 0, 1), ERPole2DH(2, 4, 2), ERPole2DH(2, 0, 1)}) h.append(x);
   const double U[] = {0, 0, 0, 1, 1, 1};
   return ERCpoleNURBS2D(h, ERKnotVector(2, U, 6), ERLimites(0.25, 1.0));
 }

@@ -338,9 +338,7 @@ TEST(Polynomial, ProjectionOnPatches) {
   EXPECT_EQ((Seq{params[0], params[2]}), (Seq{0.0, 0.0}));
   // A rational unit circle: its centre is equidistant from every point.
   ERTValVector<ERPolynome> circle;
-  circle.append(poly({1, 0, -1}));
-  circle.append(poly({0, 2}));
-  circle.append(poly({1, 0, 1}));
+  for (const auto& x : {poly({1, 0, -1}), poly({0, 2}), poly({1, 0, 1})}) circle.append(x);
   const double origin[] = {0, 0};
   EXPECT_EQ(ProjectionPointOnCpoly(circle, 2, origin, ERLimites(-1, 1), params), -1);
   const double outside[] = {3, 4};  // nearest at (0.6, 0.8): t = 0.5
@@ -348,9 +346,7 @@ TEST(Polynomial, ProjectionOnPatches) {
   EXPECT_NEAR(params[0], 0.5, 1e-15);
   // In space, a line through (1, 1, 1) along (1, 2, 2) and a point off it.
   ERTValVector<ERPolynome> line;
-  line.append(poly({1, 1}));
-  line.append(poly({1, 2}));
-  line.append(poly({1, 2}));
+  for (const auto& x : {poly({1, 1}), poly({1, 2}), poly({1, 2})}) line.append(x);
   const double q[] = {1 + 9 + 2, 1 + 18 - 1, 1 + 18};  // foot at t = 9, plus (2, -1, 0)
   ASSERT_EQ(ProjectionPointOnCpoly(line, 3, q, ERLimites(0, 10), params), 1);
   EXPECT_NEAR(params[0], 9.0, 1e-13);
