@@ -20,11 +20,6 @@ using QuickAlgebra::ERVec;
 
 namespace {
 
-template <class Curve, class Pole>
-Curve nurbsOf(const RandomCurve& c) {
-  return Curve(polesOf<Pole>(c), ERKnotVector(c.p, c.U.data(), int(c.U.size())));
-}
-
 // Every coordinate of p within tol of the long-double reference at t.
 template <class Point>
 ::testing::AssertionResult nearRef(const Point& p, const RandomCurve& c, double t, double tol) {

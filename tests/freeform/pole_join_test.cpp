@@ -19,11 +19,6 @@ using QuickAlgebra::ERVec;
 
 namespace {
 
-template <class Curve, class Pole>
-Curve nurbsOf(const RandomCurve& c) {
-  return Curve(polesOf<Pole>(c), ERKnotVector(c.p, c.U.data(), int(c.U.size())));
-}
-
 template <class Curve>
 bool sameData(const Curve& x, const Curve& y) {
   return x.poles() == y.poles() && x.knotVector().getVec() == y.knotVector().getVec() &&

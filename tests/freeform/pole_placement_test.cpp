@@ -17,11 +17,6 @@ using QuickAlgebra::ERVec;
 
 namespace {
 
-template <class Curve, class Pole>
-Curve nurbsOf(const RandomCurve& c) {
-  return Curve(polesOf<Pole>(c), ERKnotVector(c.p, c.U.data(), int(c.U.size())));
-}
-
 TEST(PolePlacement, OperatorsAndDimensionChanges) {
   QORV_SEEDED(std::mt19937_64 rng, 1861);
   std::uniform_real_distribution<double> u(-1.0, 1.0);
