@@ -140,8 +140,8 @@ TEST(EllipseArcLength, CirclesSegmentsAndWholeTurns) {
   EXPECT_EQ(arcLength(-2, 0.1, 0.3, 1.1), arcLength(2, -0.1, 0.3, 1.1));
   EXPECT_EQ(arcLength(2, 1, 5, 5), 0);
   for (double bad : {kNaN, kInf})
-    EXPECT_EQ((Seq{bool(std::isnan(arcLength(bad, 1, 0, 1))),
-                   bool(std::isnan(arcLength(1, 1, 0, bad))), bool(std::isnan(perimeter(1, bad)))}),
+    EXPECT_EQ((Seq{std::isnan(arcLength(bad, 1, 0, 1)), std::isnan(arcLength(1, 1, 0, bad)),
+                   std::isnan(perimeter(1, bad))}),
               (Seq{true, true, true}));
 }
 
@@ -158,9 +158,9 @@ TEST(CarlsonIntegrals, SpecialValuesAndDomain) {
   EXPECT_DOUBLE_EQ(carlsonRF(0, 4e-20, 8e-20), carlsonRF(0, 1, 2) * 5e9);
   EXPECT_DOUBLE_EQ(carlsonRD(0, 4e-20, 8e-20), carlsonRD(0, 1, 2) * 1.25e29);
   // Out of the domain.
-  EXPECT_EQ((Seq{bool(std::isnan(carlsonRF(-1, 1, 1))), bool(std::isnan(carlsonRF(0, 0, 1))),
-                 bool(std::isnan(carlsonRF(kNaN, 1, 1))), bool(std::isnan(carlsonRD(1, 1, 0))),
-                 bool(std::isnan(carlsonRD(0, 0, 1)))}),
+  EXPECT_EQ((Seq{std::isnan(carlsonRF(-1, 1, 1)), std::isnan(carlsonRF(0, 0, 1)),
+                 std::isnan(carlsonRF(kNaN, 1, 1)), std::isnan(carlsonRD(1, 1, 0)),
+                 std::isnan(carlsonRD(0, 0, 1))}),
             (Seq{true, true, true, true, true}));
 }
 

@@ -57,10 +57,9 @@ TEST(Polyline, ConstructionEvaluationAndLengths) {
   EXPECT_EQ(l.PtCur(3.0).point(), ERPoint2D(1, 2));    // the last segment extended
   EXPECT_EQ(l.PtCur(-1.0).point(), ERPoint2D(-1, 0));  // the first
   EXPECT_EQ(l.PtCur(-1.0).parameter(), -1.0);
-  EXPECT_EQ(
-      (Seq{ERPolyline2D().PtCur(0.3).point(), bool(std::isnan(l.PtCur(std::nan("")).point().x())),
-           l.getBound(), bool(l.isClosed())}),
-      (Seq{ERPoint2D(0, 0), true, ERLimites(0, 2), false}));
+  EXPECT_EQ((Seq{ERPolyline2D().PtCur(0.3).point(), std::isnan(l.PtCur(std::nan("")).point().x()),
+                 l.getBound(), bool(l.isClosed())}),
+            (Seq{ERPoint2D(0, 0), true, ERLimites(0, 2), false}));
 
   ERVec<double> params;
   EXPECT_EQ(l.ProjectPoint(ERPoint2D(0.5, 0.5), params, 0.1), 1);

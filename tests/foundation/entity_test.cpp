@@ -106,8 +106,7 @@ class TestTrimmed : public ERTrimmedEntity2DWF {
 
 class TestPlanar : public ERPlanarEntity3DWF {
  public:
-  using ERPlanarEntity3DWF::ERPlanarEntity3DWF;
-  using ERPlanarEntity3DWF::transformFrom;
+  using ERPlanarEntity3DWF::ERPlanarEntity3DWF, ERPlanarEntity3DWF::transformFrom;
   using ERPlanarEntity3DWF::transformTo;
   void scale(double) override {}
   void translate(const ERPoint3D&) override {}

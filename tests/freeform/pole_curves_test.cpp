@@ -161,8 +161,8 @@ TEST(PoleCurves, VanishingWeightsAndBrokenCurvesGiveNaN) {
   ERVec<ERPole2DH> h;
   for (const auto& x : {ERPole2DH(0, 0, 0), ERPole2DH(1, 1, 1), ERPole2DH(2, 0, 1)}) h.append(x);
   const ERCpoleNURBS2D a(h);
-  EXPECT_EQ((Seq{a.isValid(), bool(std::isnan(a.PtCur(0.0).point().x())),
-                 bool(std::isnan(a.PtCur(0.0).tangente().y()))}),
+  EXPECT_EQ((Seq{a.isValid(), std::isnan(a.PtCur(0.0).point().x()),
+                 std::isnan(a.PtCur(0.0).tangente().y())}),
             (Seq{0, true, true}));
   EXPECT_EQ((Seq{std::isnan(a(0.0).x()), std::isnan(a(0.5).x())}), (Seq{true, false}));
   // Zero weight on the pole of a C0 corner: the curve's weight vanishes there.
@@ -179,9 +179,8 @@ TEST(PoleCurves, VanishingWeightsAndBrokenCurvesGiveNaN) {
 
   // Structural faults.
   EXPECT_EQ(
-      (Seq{ERCpoleNURBS2D().isValid(), bool(std::isnan(ERCpoleNURBS2D().PtCur(0.0).point().x())),
-           ERCpoleBezier2D().isValid(),
-           bool(std::isnan(ERCpoleBezier2D().PtCur(0.0).point().x()))}),
+      (Seq{ERCpoleNURBS2D().isValid(), std::isnan(ERCpoleNURBS2D().PtCur(0.0).point().x()),
+           ERCpoleBezier2D().isValid(), std::isnan(ERCpoleBezier2D().PtCur(0.0).point().x())}),
       (Seq{0, true, 0, true}));
   const double few[] = {0, 0, 1, 1};
   const ERCpoleNURBS2D d(g, ERKnotVector(1, few, 4));  // 3 poles on 2 pole slots

@@ -337,8 +337,8 @@ TEST(PoleSurfaceProjectionFunction, AnalyticDerivativesAndTheDampedSolver) {
   EXPECT_EQ(G.fprime(x)(0, 0), 1.0);  // J^T J of the unit square
   EXPECT_EQ(G.HDomaine(x), 0);
   x[0] = 1.5;
-  EXPECT_EQ((Seq{G.HDomaine(x), bool(std::isnan(G.phi(ERVec<double>(3)))),
-                 bool(std::isnan(G.fprime(ERVec<double>(1))(1, 1)))}),
+  EXPECT_EQ((Seq{G.HDomaine(x), std::isnan(G.phi(ERVec<double>(3))),
+                 std::isnan(G.fprime(ERVec<double>(1))(1, 1))}),
             (Seq{1, true, true}));
 }
 
@@ -412,7 +412,7 @@ TEST(PoleSurfaceNearestEdgeCases, AwkwardNetsAndPoints) {
       Z(1, 1) = ERPole3DH(bad, 0, 0, 1);
       const ERSpoleNURBS3D s(Z, K, K);
       ERPoint2D uv(7, 7);
-      EXPECT_EQ((Seq{bool(std::isnan(s.nearest(ERPoint3D(0, 0, 0), uv))), uv.x()}), (Seq{true, 7}));
+      EXPECT_EQ((Seq{std::isnan(s.nearest(ERPoint3D(0, 0, 0), uv)), uv.x()}), (Seq{true, 7}));
     }
   }
   {  // points at the ends of the doubles

@@ -738,9 +738,9 @@ TEST(PoleSurfaceNearest, ClosedSurfaceAtTheSeamAndAFlatPatch) {
 
   // Broken nets give no nearest point.
   const ERSpoleNURBS3D broken(H, ERKnotVector(2, kCircleU, 11), ERKnotVector(1, kCircleV, 4));
-  EXPECT_EQ((Seq{bool(std::isnan(broken.nearest(far, uv))),
-                 broken.ProjectionNormale(far, 1e9, uv, 1), broken.SignedMinimalDistance(far, sd),
-                 bool(std::isnan(cyl.nearest(ERPoint3D(NAN, 0, 0), uv)))}),
+  EXPECT_EQ((Seq{std::isnan(broken.nearest(far, uv)), broken.ProjectionNormale(far, 1e9, uv, 1),
+                 broken.SignedMinimalDistance(far, sd),
+                 std::isnan(cyl.nearest(ERPoint3D(NAN, 0, 0), uv))}),
             (Seq{true, 0, EREntity::DISTMIN_NONE, true}));
 }
 

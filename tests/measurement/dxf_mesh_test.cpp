@@ -184,9 +184,9 @@ TEST(DxfInput, BadFilesSayWhyAndGiveNothing) {
   };
   for (std::size_t i = 0; i < bad.size(); ++i) {
     const auto r = readAll(bad[i]);
-    EXPECT_EQ((Seq{bool(r[0].ok), bool(r[0].points.empty()), bool(r[0].reason.empty()),
-                   r[0].reason.find('\n')}),
-              (Seq{false, true, false, std::string::npos}))
+    EXPECT_EQ(
+        (Seq{bool(r[0].ok), r[0].points.empty(), r[0].reason.empty(), r[0].reason.find('\n')}),
+        (Seq{false, true, false, std::string::npos}))
         << i;
   }
   gmInDXF missing("/nonexistent/dir/file.dxf");

@@ -367,7 +367,7 @@ TEST(Inspection, MeasuredPointsAsCmmSoftwareWritesThem) {
   ASSERT_EQ(skipped.size(), 5u);
   const long lines[] = {6, 7, 8, 9, 10};
   for (std::size_t i = 0; i < 5; ++i)
-    EXPECT_EQ((Seq{skipped[i].line, bool(skipped[i].reason.empty())}), (Seq{lines[i], false}));
+    EXPECT_EQ((Seq{skipped[i].line, skipped[i].reason.empty()}), (Seq{lines[i], false}));
   // Unknown features, no foot, no diameter: skipped with the reason, never fatal.
   const gmInspection inspection({gmInspectionFeature(
       "bore", gmInspectionFeature::CYLINDER, ERChgRepere3D(ERVector3D(0, 0, 1), ERPoint3D()), 5, 0,

@@ -352,7 +352,7 @@ TEST(BTreeCache, EvictsTheFirstUnmarkedSlotPastTheHand) {
 
   qorv::detail::BTreeNodeCache none(0, 16);
   ASSERT_NE(none.admit(1), nullptr);
-  EXPECT_EQ((Seq{none.find(1), bool(none.offsets().empty())}), (Seq{nullptr, true}));
+  EXPECT_EQ((Seq{none.find(1), none.offsets().empty()}), (Seq{nullptr, true}));
 }
 
 TEST(BTreeCache, TreeReadsGoThroughABoundedCache) {

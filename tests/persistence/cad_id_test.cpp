@@ -187,7 +187,7 @@ TEST(CADObjectID, ArchivesOfEveryVersion) {
 
 TEST(GroupStructure, Sequences) {
   gmCADGroupStructure g;
-  EXPECT_EQ((Seq{bool(g.empty()), std::string(g.path().c_str())}), (Seq{true, ""}));
+  EXPECT_EQ((Seq{g.empty(), std::string(g.path().c_str())}), (Seq{true, ""}));
   g.start_group("a");
   g.start_group("b");
   EXPECT_EQ((Seq{std::string(g.path().c_str()), g.path_hash()}), (Seq{"/a/b", fnv1a("/a/b")}));

@@ -302,7 +302,7 @@ TEST(DataBaseFiles, AnEmptyFileBecomesADatabaseOnlyForAWriter) {
   TempFile file("safety_empty");
   writeBytes(file.path, {});
   t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-  EXPECT_EQ((Seq{db->Open(file.c_str(), 1), bool(readBytes(file.path).empty())}), (Seq{0, true}));
+  EXPECT_EQ((Seq{db->Open(file.c_str(), 1), readBytes(file.path).empty()}), (Seq{0, true}));
   ASSERT_EQ(db->Open(file.c_str(), 0), 1);
   EXPECT_TRUE(db->created());
   TValue v(4);

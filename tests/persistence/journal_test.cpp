@@ -272,7 +272,7 @@ TEST(Journal, ANewFileKilledAtItsFirstCommitReadsEmpty) {
     {
       auto db = qorv_test::openedDb(file.c_str(), 1);
       EXPECT_EQ((Seq{bool(db->empty()), db->getNbObj(), bool(contents(*db).empty()),
-                     bool(db->check().empty()), bool(db->RetrieveAndCreate(1))}),
+                     db->check().empty(), bool(db->RetrieveAndCreate(1))}),
                 (Seq{true, 0, true, true, false}));
       ERDataBase facade;
       EXPECT_EQ((Seq{facade.Open(file.c_str(), 1), facade.getNbEnt()}), (Seq{gmSuccess, 0}));

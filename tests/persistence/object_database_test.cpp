@@ -325,8 +325,7 @@ TEST(ObjectDataBase, EveryRegisteredClassRoundTrips) {
     SCOPED_TRACE(name);
     t_SmartPtr<ERObject> o = db->RetrieveAndCreate(id);
     ASSERT_TRUE(o);
-    EXPECT_EQ(name, o->className());
-    EXPECT_EQ(qorv_test::printed(*o), prints[name]);
+    EXPECT_EQ((Seq{name, qorv_test::printed(*o)}), (Seq{o->className(), prints[name]}));
     // Saving the re-created object writes exactly binaryStoreSize bytes.
     ERFile f(image.c_str(), CFile::modeCreate | CFile::modeReadWrite | CFile::typeBinary);
     o->saveGuts(f);

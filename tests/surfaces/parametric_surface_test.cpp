@@ -24,11 +24,8 @@ class Patch : public ERAnyBoundedSurface {
  public:
   enum Kind { Sphere, Plane, Cone };
   using ERAnyBoundedSurface::operator();
-  using ERAnyBoundedSurface::ProjectionNormale;
-  using ERAnyBoundedSurface::ProjectPoint;
-  using ERAnyBoundedSurface::PtCur;
-  using ERAnyBoundedSurface::SplitInU;
-  using ERAnyBoundedSurface::SplitInV;
+  using ERAnyBoundedSurface::ProjectionNormale, ERAnyBoundedSurface::ProjectPoint;
+  using ERAnyBoundedSurface::PtCur, ERAnyBoundedSurface::SplitInU, ERAnyBoundedSurface::SplitInV;
 
   Patch(Kind k, double u0, double u1, double v0, double v1, double R = 1)
       : kind_(k), u0_(u0), u1_(u1), v0_(v0), v1_(v1), R_(R) {}

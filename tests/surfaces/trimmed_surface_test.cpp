@@ -440,9 +440,9 @@ TEST(TrimmedSurface, DataBaseRoundTripRestoresBaseAndBackPointers) {
 TEST(TrimmedSurface, BadInputGetsTheDocumentedAnswers) {
   const ERTrimmedSurface none;
   ERPoint2D uv(3, 4);
-  EXPECT_EQ((Seq{none.isInBound(ERPoint2D(0, 0)), bool(std::isnan(none.nearest(ERPoint3D(), uv))),
-                 uv.x()}),
-            (Seq{0, true, 3}));
+  EXPECT_EQ(
+      (Seq{none.isInBound(ERPoint2D(0, 0)), std::isnan(none.nearest(ERPoint3D(), uv)), uv.x()}),
+      (Seq{0, true, 3}));
   double d = 0;
   EXPECT_EQ(none.SignedMinimalDistance(ERPoint3D(), d), EREntity::DISTMIN_NONE);
   EXPECT_EQ(none.ProjectionNormale(ERPoint3D(), 0, uv, 1), 0);
@@ -455,8 +455,8 @@ TEST(TrimmedSurface, BadInputGetsTheDocumentedAnswers) {
   ASSERT_EQ(s.addBound(loop({{0.5, 0}, {0.6, 0}}).get(), ERSurfaceBoundary::INNER), 1);
   ASSERT_EQ(s.addBound(loop({{0.2, 0.2}}).get(), ERSurfaceBoundary::INNER), 1);
   EXPECT_EQ((Seq{s.isInBound(ERPoint2D(0.8, 0.1)), s.isInBound(ERPoint2D(0, 0.8))}), (Seq{1, 0}));
-  EXPECT_EQ((Seq{bool(std::isfinite(s.nearest(ERPoint3D(0.3, 0.7, 1), uv))), s.isInBound(uv),
-                 bool(std::isnan(s.nearest(ERPoint3D(NAN, 0, 0), uv)))}),
+  EXPECT_EQ((Seq{std::isfinite(s.nearest(ERPoint3D(0.3, 0.7, 1), uv)), s.isInBound(uv),
+                 std::isnan(s.nearest(ERPoint3D(NAN, 0, 0), uv))}),
             (Seq{true, 1, true}));
 
   // Projections filtered by the region when asked.

@@ -174,7 +174,7 @@ TEST_F(ToolTest, UsageErrorsExitTwoAndNameTheWrongArgument) {
   EXPECT_EQ(format.status, 2);
   EXPECT_TRUE(has(format.err, "xml"));
   EXPECT_EQ((Seq{run({"db", "show", "x.qdb"}).status, run({"db", "list", "x.qdb", "extra"}).status,
-                 run({"demo", "a.qdb", "b.qdb"}).status, bool(fs::exists(path("a.qdb")))}),
+                 run({"demo", "a.qdb", "b.qdb"}).status, fs::exists(path("a.qdb"))}),
             (Seq{2, 2, 2, false}));
 }
 
@@ -192,8 +192,7 @@ TEST_F(ToolTest, DemoNeverReplacesWhatIsNotItsOwn) {
       EXPECT_EQ(count(r.err, target), 1u) << r.err;
     }
   }
-  EXPECT_EQ((Seq{slurp(text), bool(fs::is_directory(path("folder"))),
-                 bool(fs::is_empty(path("folder")))}),
+  EXPECT_EQ((Seq{slurp(text), fs::is_directory(path("folder")), fs::is_empty(path("folder"))}),
             (Seq{"measurements\n", true, true}));
   struct stat st {};
   ASSERT_EQ(::stat("/dev/null", &st), 0);
@@ -247,7 +246,7 @@ TEST_F(ToolTest, EachBadPathHasItsOwnReason) {
   std::vector<std::string> reasons;
   for (const char* name : {"missing.qdb", "dir.qdb", "empty.qdb", "foreign.qdb", "cut.qdb"}) {
     const Outcome r = run({"db", "summary", path(name)});
-    EXPECT_EQ((Seq{r.status, bool(r.out.empty())}), (Seq{1, true})) << name;
+    EXPECT_EQ((Seq{r.status, r.out.empty()}), (Seq{1, true})) << name;
     EXPECT_EQ((Seq{count(r.err, path(name)), count(r.err, "\n")}), (Seq{1u, 1u})) << r.err;
     reasons.push_back(r.err.substr(r.err.rfind(": ")));
   }
@@ -362,7 +361,7 @@ TEST_F(ToolTest, CheckSaysOkOrListsEveryProblem) {
   bytes[offset] = '\x7F';
   std::ofstream(damaged, std::ios::binary) << bytes;
   const Outcome bad = run({"db", "check", damaged});
-  EXPECT_EQ((Seq{bad.status, bool(bad.out.empty())}), (Seq{1, false}));
+  EXPECT_EQ((Seq{bad.status, bad.out.empty()}), (Seq{1, false}));
   EXPECT_EQ((Seq{bad.out.find(": ok"), slurp(damaged)}), (Seq{std::string::npos, bytes}));
   EXPECT_EQ(run({"db", "check", path("missing.qdb")}).status, 1);
 }
@@ -466,7 +465,7 @@ TEST_F(ToolTest, DxfPrintsThePointsOrSaysWhyNot) {
   const std::string bad = path("broken.dxf");
   std::ofstream(bad) << "0\nSECTION\n2\nENTITIES\n0\nPOLYLINE\n0\nVERTEX\n10\n1\n20\n";
   const Outcome r = run({"dxf", bad});
-  EXPECT_EQ((Seq{r.status, bool(r.out.empty())}), (Seq{1, true}));
+  EXPECT_EQ((Seq{r.status, r.out.empty()}), (Seq{1, true}));
   EXPECT_TRUE(has(r.err, "broken.dxf"));
   EXPECT_EQ(count(r.err, "\n"), 1u) << r.err;
   EXPECT_EQ(run({"dxf", path("missing.dxf")}).status, 1);
