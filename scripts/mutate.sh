@@ -4,13 +4,15 @@
 # suites rebuilt and run; a mutant the suites do not fail has SURVIVED. Prints the table and
 # exits 1 when any survived. Not part of CI (about a minute a mutant on two cores).
 #   scripts/mutate.sh [NAME...]      only the mutants whose name contains one of NAME
+#   QORV_MUTATE_JOBS=<n>             build with n jobs (default: every core)
 set -uo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="$root/build-mutate"
+jobs="${QORV_MUTATE_JOBS:-$(nproc)}"  # QORV_MUTATE_JOBS=1 on a machine others build on
 export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQORV_BUILD_TESTS=ON \
   -DQORV_BUILD_BENCH=OFF -DQORV_BUILD_PYTHON=OFF >/dev/null || exit 2
-cmake --build "$build" -j"$(nproc)" >/dev/null || { echo "mutate: the unmutated tree does not build" >&2; exit 2; }
+cmake --build "$build" -j"$jobs" >/dev/null || { echo "mutate: the unmutated tree does not build" >&2; exit 2; }
 restore=""
 # The original goes back with a new time, so the next build compiles it again.
 trap '[[ -n "$restore" ]] && mv -f "$restore.orig" "$restore" && touch "$restore"' EXIT
@@ -53,7 +55,7 @@ PY
     # The report's check is a script that drives the tool, with no program of its own.
     for s in ${suites//,/ }; do [[ "$s" != report ]] && targets+=("${s}_tests"); done
     [[ "$suites" == *tool* || "$suites" == *report* ]] && targets+=(qorv_tool)
-    if ! cmake --build "$build" -j"$(nproc)" --target "${targets[@]}" >/dev/null 2>&1; then
+    if ! cmake --build "$build" -j"$jobs" --target "${targets[@]}" >/dev/null 2>&1; then
       result="caught (does not build)"
     elif (cd "$build" && ctest -R "^(${suites//,/|})\$" >/dev/null 2>&1); then
       result="SURVIVED"
@@ -67,5 +69,5 @@ PY
   restore=""
   printf '%-34s %-46s %s\n' "$name" "$file" "$result"
 done <"$root/scripts/mutants.tsv"
-cmake --build "$build" -j"$(nproc)" >/dev/null
+cmake --build "$build" -j"$jobs" >/dev/null
 ((survived == 0))

@@ -19,9 +19,17 @@
 #include "qorv/foundation/object.h"
 #include "qorv/persistence/file.h"
 #include "qorv/persistence/object_database.h"
+#include "tests/in_order.h"
 #include "tests/persistence/test_files.h"
 
 namespace qorv_test {
+
+// A database on path, opened (readOnly 0) or opened read-only; a refusal fails the test here.
+inline t_SmartPtr<ERObjectDataBase> openedDb(const char* path, int readOnly) {
+  t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
+  EXPECT_EQ(db->Open(path, readOnly), 1) << path;
+  return db;
+}
 
 template <class T>
 Bytes imageOf(const T& o) {
@@ -97,9 +105,8 @@ void expectRoundTrip(const Objects& objects,
     const t_SmartPtr<ERObject> back = trip.back(k);
     ASSERT_TRUE(back);
     EXPECT_STREQ(back->className(), o->className());
-    EXPECT_EQ(imageOf(*back), imageOf(*o));
-    EXPECT_EQ(printed(*back), printed(*o));
-    EXPECT_EQ(imageOf(*trip.into(k, back->className())), imageOf(*o));
+    EXPECT_EQ((Seq{imageOf(*back), printed(*back), imageOf(*trip.into(k, back->className()))}),
+              (Seq{imageOf(*o), printed(*o), imageOf(*o)}));
     if (more) more(*back, k);
     ++k;
   }

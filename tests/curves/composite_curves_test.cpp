@@ -6,7 +6,6 @@
 #include <limits>
 #include <random>
 #include <sstream>
-#include <string>
 #include <vector>
 
 #include "qorv/curves/circles.h"
@@ -156,9 +155,9 @@ TEST(CompCurve, EndChecksAtTheTolerance) {
   const ERSegment2D gapped(ERPoint2D(1, 0.5), ERPoint2D(3, 0.5));
   // Gap equal to tol: in; one ulp beyond: out, the chain untouched.
   ERCompCurve2D refused = c;
-  EXPECT_EQ(refused.append(gapped, std::nextafter(0.5, 0.0)), 0);
-  EXPECT_EQ(refused.entries(), 1);
-  EXPECT_EQ(imageOf(refused), imageOf(c));
+  EXPECT_EQ(
+      (Seq{refused.append(gapped, std::nextafter(0.5, 0.0)), refused.entries(), imageOf(refused)}),
+      (Seq{0, 1, imageOf(c)}));
   EXPECT_EQ((Seq{refused.append(gapped, std::nan("")), c.append(gapped, 0.5), c.getBound()}),
             (Seq{0, 1, ERLimites(0, 2)}));
   // End-first: stored reversed; the caller's element is not modified.
@@ -176,10 +175,9 @@ TEST(CompCurve, EndChecksAtTheTolerance) {
   // Negative tolerance and empty chains never check; a null element is refused.
   EXPECT_EQ(c.append(ERSegment2D(ERPoint2D(100, 100), ERPoint2D(101, 100)), -1.0), 1);
   ERCompCurve2D empty;
-  EXPECT_EQ(empty.append(ERSegment2D(ERPoint2D(9, 9), ERPoint2D(8, 8)), 0.0), 1);
-  EXPECT_EQ(empty.append(ElementPtr(), 1.0), 0);
-  EXPECT_FALSE(c.at(-1));
-  EXPECT_FALSE(c.at(c.entries()));
+  EXPECT_EQ((Seq{empty.append(ERSegment2D(ERPoint2D(9, 9), ERPoint2D(8, 8)), 0.0),
+                 empty.append(ElementPtr(), 1.0), bool(c.at(-1)), bool(c.at(c.entries()))}),
+            (Seq{1, 0, false, false}));
 }
 
 TEST(CompCurve, RandomChainsEvaluateJoinAndProject) {
@@ -299,12 +297,10 @@ TEST(CompCurve, SplitAtJointsAndInsideElements) {
   t_SmartPtr<ERFiniteEntity2DWF> x, y;
   EXPECT_EQ(c.splitAt(x, y, 3.5), 0);
   ASSERT_TRUE(x);
-  EXPECT_FALSE(y);
-  EXPECT_EQ(imageOf(*x), imageOf(c));
+  EXPECT_EQ((Seq{bool(y), imageOf(*x)}), (Seq{false, imageOf(c)}));
   t_SmartPtr<ERFiniteEntity2DWF> u, v;
   EXPECT_EQ((Seq{c.splitAt(u, v, -0.5), c.splitAt(u, v, std::nan(""))}), (Seq{0, 0}));
-  EXPECT_FALSE(u);
-  EXPECT_FALSE(v);
+  EXPECT_EQ((Seq{bool(u), bool(v)}), (Seq{false, false}));
 }
 
 TEST(CompCurve, ReverseAndApproximation) {
@@ -383,10 +379,9 @@ TEST(CompCurve, StoredImagePrintAndDamagedRecords) {
   ASSERT_EQ(into.entries(), 2);
   EXPECT_FALSE(into.at(0));
   ERVec<double> params;
-  EXPECT_EQ(into.ProjectPoint(ERPoint2D(0, 0), params, 0.0), 0);
-  EXPECT_TRUE(into.getBox().invalid());
-  EXPECT_EQ(into(0.5), ERPoint2D(0, 0));
-  EXPECT_FALSE(into.ConvertToNurbs());
+  EXPECT_EQ((Seq{into.ProjectPoint(ERPoint2D(0, 0), params, 0.0), bool(into.getBox().invalid()),
+                 into(0.5), bool(into.ConvertToNurbs())}),
+            (Seq{0, true, ERPoint2D(0, 0), false}));
   into.reverse();
   EXPECT_EQ(into.approxime(ERLimites(0, 2), 1e-3).length(), 0);
 }

@@ -8,10 +8,9 @@
 #include <numbers>
 #include <random>
 #include <string>
-#include <vector>
-
 #include "tests/in_order.h"
 #include "tests/object_images.h"
+#include "tests/test_seed.h"
 
 using namespace qorv;
 
@@ -94,9 +93,7 @@ TEST(Arc2D, EvaluationAndDistance) {
 }
 
 TEST(Arc2D, ApproximationStaysOnTheCircleWithinTolerance) {
-  const unsigned seed = 20240611;
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937 gen(seed);
+  QORV_SEEDED(std::mt19937 gen, 20240611);
   std::uniform_real_distribution<double> ang(-7, 7), rad(0.1, 50);
   for (int i = 0; i < 20; ++i) {
     const double s = ang(gen), e = ang(gen), r = rad(gen), tol = 1e-3 * r;
@@ -138,8 +135,7 @@ TEST(Arc2D, NormalizedAndTransformationsTurnTheLimits) {
 
 TEST(Circles2D, StoredImagesPrintFormsAndRegistry) {
   const ERCircle2D c(ERPoint2D(1.5, -2), 0.25);
-  EXPECT_EQ(imageOf(c), doubles({1.5, -2, 0.25}));
-  EXPECT_EQ(c.binaryStoreSize(), 24u);
+  EXPECT_EQ((Seq{imageOf(c), c.binaryStoreSize()}), (Seq{doubles({1.5, -2, 0.25}), 24u}));
   ERCircle2D back;
   restoreFrom(back, doubles({-1, 2, 3}));
   EXPECT_EQ((Seq{back.center(), back.radius()}), (Seq{ERPoint2D(-1, 2), 3.0}));
@@ -147,8 +143,7 @@ TEST(Circles2D, StoredImagesPrintFormsAndRegistry) {
   EXPECT_EQ(back.radius(), 3.0);
 
   const ERArc2D a(c, 0.5, -1);
-  EXPECT_EQ(imageOf(a), doubles({1.5, -2, 0.25, 0.5, -1}));
-  EXPECT_EQ(a.binaryStoreSize(), 40u);
+  EXPECT_EQ((Seq{imageOf(a), a.binaryStoreSize()}), (Seq{doubles({1.5, -2, 0.25, 0.5, -1}), 40u}));
   ERArc2D ab;
   restoreFrom(ab, doubles({1.5, -2, 0.25, 0.5, -1}));
   EXPECT_EQ(imageOf(ab), imageOf(a));
@@ -177,9 +172,9 @@ TEST(Ellipse2D, ConstructionRulesAndDerivedValues) {
   const EREllipse2D e(3, 2, 0, ERPoint2D(0, 0));
   ERPoint2D f1, f2;
   e.getFocus(f1, f2);
-  EXPECT_TRUE(isEqual(f1, ERPoint2D(-std::sqrt(5.0), 0), 1e-15));
-  EXPECT_TRUE(isEqual(f2, ERPoint2D(std::sqrt(5.0), 0), 1e-15));
-  EXPECT_EQ(e.getBigAxe(), 6.0);
+  EXPECT_EQ((Seq{bool(isEqual(f1, ERPoint2D(-std::sqrt(5.0), 0), 1e-15)),
+                 bool(isEqual(f2, ERPoint2D(std::sqrt(5.0), 0), 1e-15)), e.getBigAxe()}),
+            (Seq{true, true, 6.0}));
   EXPECT_NEAR(e.getSmallAxe(), 4.0, 1e-14);
   const ERArcEllipse2D arc(e, 0, kPi);
   EXPECT_DOUBLE_EQ(arc.central_to_param(kPi / 2), kPi / 2);
@@ -201,9 +196,7 @@ TEST(Ellipse2D, ConstructionRulesAndDerivedValues) {
 }
 
 TEST(Ellipse2D, ConicAndFivePointConstructorsRecoverTheEllipse) {
-  const unsigned seed = 77;
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937 gen(seed);
+  QORV_SEEDED(std::mt19937 gen, 77);
   std::uniform_real_distribution<double> len(0.5, 20), ang(-3, 3), pos(-100, 100);
   for (int i = 0; i < 20; ++i) {
     double a = len(gen), b = len(gen);
@@ -276,11 +269,9 @@ TEST(ArcEllipse2D, BoundEvaluationAndDistance) {
 
 TEST(Ellipses2D, StoredImagesPrintFormsAndRegistry) {
   const EREllipse2D e(ERPoint2D(-1, 0), ERPoint2D(1, 0), 4);
-  EXPECT_EQ(imageOf(e), doubles({-1, 0, 1, 0, 4}));
-  EXPECT_EQ(e.binaryStoreSize(), 40u);
+  EXPECT_EQ((Seq{imageOf(e), e.binaryStoreSize()}), (Seq{doubles({-1, 0, 1, 0, 4}), 40u}));
   const ERArcEllipse2D a(e, 0.5, 2);
-  EXPECT_EQ(imageOf(a), doubles({-1, 0, 1, 0, 4, 0.5, 2}));
-  EXPECT_EQ(a.binaryStoreSize(), 56u);
+  EXPECT_EQ((Seq{imageOf(a), a.binaryStoreSize()}), (Seq{doubles({-1, 0, 1, 0, 4, 0.5, 2}), 56u}));
   ERArcEllipse2D back;
   restoreFrom(back, doubles({-1, 0, 1, 0, 1, 0.5, 2}));  // as stored, even with far foci
   EXPECT_EQ(back.getBigAxe(), 1.0);

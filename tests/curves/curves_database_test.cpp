@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,6 +12,7 @@
 #include "qorv/foundation/transfo3d_kinds.h"
 #include "qorv/freeform/pole_curves.h"
 #include "qorv/persistence/object_database.h"
+#include "tests/in_order.h"
 #include "tests/object_images.h"
 
 using qorv_test::printed, QuickAlgebra::ERVec;
@@ -86,8 +86,7 @@ TEST(CurvesDataBase, EveryClassRoundTrips) {
     EXPECT_EQ(printed(*back), prints[k]);
     if (k != 0) continue;
     if (auto* b = ERCompCurve2D::castdown(back.get())) {
-      EXPECT_EQ(b->entries(), 3);
-      EXPECT_EQ(b->getBound(), c2.getBound());
+      EXPECT_EQ((Seq{b->entries(), b->getBound()}), (Seq{3, c2.getBound()}));
       for (int s = 0; s <= 12; ++s) EXPECT_EQ((*b)(-1 + s * 0.5), c2(-1 + s * 0.5)) << s;
     }
   }

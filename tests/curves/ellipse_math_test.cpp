@@ -134,17 +134,15 @@ TEST(EllipseArcLength, CirclesSegmentsAndWholeTurns) {
   // Known value: 4 E(m = 3/4) for the ellipse of semi-axes 1 and 1/2.
   EXPECT_NEAR(perimeter(1, 0.5), 4.844224110273838099214251, 1e-15);
   // Additive across vertices, exchanging the axes turns the parameter a quarter.
-  EXPECT_NEAR(arcLength(2, 0.1, -1, 0.2) + arcLength(2, 0.1, 0.2, 4), arcLength(2, 0.1, -1, 4),
-              1e-14);
-  EXPECT_NEAR(arcLength(2, 0.1, 0.3, 1.1), arcLength(0.1, 2, 0.3 + M_PI / 2, 1.1 + M_PI / 2),
-              1e-14);
+  EXPECT_TRUE(Near(
+      Seq{arcLength(2, 0.1, -1, 0.2) + arcLength(2, 0.1, 0.2, 4), arcLength(2, 0.1, 0.3, 1.1)},
+      Seq{arcLength(2, 0.1, -1, 4), arcLength(0.1, 2, 0.3 + M_PI / 2, 1.1 + M_PI / 2)}, 1e-14));
   EXPECT_EQ(arcLength(-2, 0.1, 0.3, 1.1), arcLength(2, -0.1, 0.3, 1.1));
   EXPECT_EQ(arcLength(2, 1, 5, 5), 0);
-  for (double bad : {kNaN, kInf}) {
-    EXPECT_TRUE(std::isnan(arcLength(bad, 1, 0, 1)));
-    EXPECT_TRUE(std::isnan(arcLength(1, 1, 0, bad)));
-    EXPECT_TRUE(std::isnan(perimeter(1, bad)));
-  }
+  for (double bad : {kNaN, kInf})
+    EXPECT_EQ((Seq{std::isnan(arcLength(bad, 1, 0, 1)), std::isnan(arcLength(1, 1, 0, bad)),
+                   std::isnan(perimeter(1, bad))}),
+              (Seq{true, true, true}));
 }
 
 TEST(CarlsonIntegrals, SpecialValuesAndDomain) {
@@ -160,11 +158,10 @@ TEST(CarlsonIntegrals, SpecialValuesAndDomain) {
   EXPECT_DOUBLE_EQ(carlsonRF(0, 4e-20, 8e-20), carlsonRF(0, 1, 2) * 5e9);
   EXPECT_DOUBLE_EQ(carlsonRD(0, 4e-20, 8e-20), carlsonRD(0, 1, 2) * 1.25e29);
   // Out of the domain.
-  EXPECT_TRUE(std::isnan(carlsonRF(-1, 1, 1)));
-  EXPECT_TRUE(std::isnan(carlsonRF(0, 0, 1)));
-  EXPECT_TRUE(std::isnan(carlsonRF(kNaN, 1, 1)));
-  EXPECT_TRUE(std::isnan(carlsonRD(1, 1, 0)));
-  EXPECT_TRUE(std::isnan(carlsonRD(0, 0, 1)));
+  EXPECT_EQ((Seq{std::isnan(carlsonRF(-1, 1, 1)), std::isnan(carlsonRF(0, 0, 1)),
+                 std::isnan(carlsonRF(kNaN, 1, 1)), std::isnan(carlsonRD(1, 1, 0)),
+                 std::isnan(carlsonRD(0, 0, 1))}),
+            (Seq{true, true, true, true, true}));
 }
 
 TEST(CentralToParam, QuadrantsTurnsAndTheInversePolarAngle) {

@@ -8,8 +8,6 @@
 #include <cstdlib>
 #include <sstream>
 #include <string>
-#include <vector>
-
 #include "qorv/persistence/file.h"
 #include "tests/in_order.h"
 #include "tests/object_images.h"
@@ -73,18 +71,15 @@ TYPED_TEST(SegmentTest, ParametrisationSplitAndReverse) {
   EXPECT_EQ((Seq{s.isClosed(1e9), Seg(a, a).isClosed(1.0)}), (Seq{false, false}));
   EXPECT_DOUBLE_EQ(s.arcLength(0.5), distance(a, b));
   EXPECT_DOUBLE_EQ(s.arcLength(ERLimites(0.75, 0.25), 0.5), distance(a, b) / 2);
-  EXPECT_EQ(s.upperEstimate(), s.arcLength(0.0));
-  EXPECT_EQ(s.getBox().MinPoint(), TypeParam::point(1, -2, 3));
-  EXPECT_EQ(s.getBox().MaxPoint(), TypeParam::point(5, 2, 7));
+  EXPECT_EQ((Seq{s.upperEstimate(), s.getBox().MinPoint(), s.getBox().MaxPoint()}),
+            (Seq{s.arcLength(0.0), TypeParam::point(1, -2, 3), TypeParam::point(5, 2, 7)}));
 
   t_SmartPtr<typename TypeParam::Finite> first, second;
   EXPECT_EQ(s.splitAt(first, second, 1.5), 1);  // u is not checked
   ASSERT_TRUE(first && second);
   EXPECT_STREQ(first->className(), TypeParam::name());
-  EXPECT_EQ(first->firstPt(), a);
-  EXPECT_EQ(first->lastPt(), s(1.5));
-  EXPECT_EQ(second->firstPt(), s(1.5));
-  EXPECT_EQ(second->lastPt(), b);
+  EXPECT_EQ((Seq{first->firstPt(), first->lastPt(), second->firstPt(), second->lastPt()}),
+            (Seq{a, s(1.5), s(1.5), b}));
 
   Seg r(s);
   r.reverse();

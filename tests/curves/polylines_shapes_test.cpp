@@ -3,7 +3,6 @@
 #include <cmath>
 #include <random>
 #include <sstream>
-#include <string>
 #include <vector>
 
 #include "qorv/curves/planar_shapes.h"
@@ -58,10 +57,9 @@ TEST(Polyline, ConstructionEvaluationAndLengths) {
   EXPECT_EQ(l.PtCur(3.0).point(), ERPoint2D(1, 2));    // the last segment extended
   EXPECT_EQ(l.PtCur(-1.0).point(), ERPoint2D(-1, 0));  // the first
   EXPECT_EQ(l.PtCur(-1.0).parameter(), -1.0);
-  EXPECT_EQ(ERPolyline2D().PtCur(0.3).point(), ERPoint2D(0, 0));
-  EXPECT_TRUE(std::isnan(l.PtCur(std::nan("")).point().x()));
-  EXPECT_EQ(l.getBound(), ERLimites(0, 2));
-  EXPECT_FALSE(l.isClosed());
+  EXPECT_EQ((Seq{ERPolyline2D().PtCur(0.3).point(), std::isnan(l.PtCur(std::nan("")).point().x()),
+                 l.getBound(), bool(l.isClosed())}),
+            (Seq{ERPoint2D(0, 0), true, ERLimites(0, 2), false}));
 
   ERVec<double> params;
   EXPECT_EQ(l.ProjectPoint(ERPoint2D(0.5, 0.5), params, 0.1), 1);
@@ -89,9 +87,9 @@ TEST(Polyline, ConstructionEvaluationAndLengths) {
             (Seq{3, ERPoint2D(1.25, 0), ERPoint2D(1.25, 0)}));
   EXPECT_EQ(ERPolyline2D::castdown(b.get())->length(), 3);
   ASSERT_EQ(ERPolygone2D(three.points()).splitAt(a, b, 2.0), 1);
-  EXPECT_TRUE(ERPolygone2D::castdown(a.get()));
-  EXPECT_EQ(ERPolyline2D::castdown(a.get())->length(), 3);
-  EXPECT_EQ(three.splitAt(a, b, 3.0), 0);
+  EXPECT_EQ((Seq{bool(ERPolygone2D::castdown(a.get())), ERPolyline2D::castdown(a.get())->length(),
+                 three.splitAt(a, b, 3.0)}),
+            (Seq{true, 3, 0}));
 
   ERPolyline2D r = three;
   r.reverse();
@@ -178,15 +176,13 @@ TEST(Shapes, ProjectionIsTheNearestEdgeSignedOnTheLeft) {
   EXPECT_EQ(r.SignedMinimalDistance(ERPoint2D(0, 0), d), EREntity::DISTMIN_DEGENERATE);
   EXPECT_EQ((Seq{d, r.SignedMinimalDistance(ERPoint2D(3, 0), d), d}),
             (Seq{-1.0, EREntity::DISTMIN_NORMAL, 1.0}));
-  EXPECT_EQ(r.Project(ERPoint2D(3, 2), foot, d, edge), EREntity::DISTMIN_NORMAL);
-  EXPECT_EQ(foot, ERPoint2D(2, 1));
-  EXPECT_FALSE(r.ProjectPt(ERPoint2D(0, 0), foot));
-  EXPECT_TRUE(r.Get_Entity_Number(ERPoint2D(0, -0.5), edge));
-  EXPECT_EQ(edge, 0);
-  EXPECT_EQ(qorv::Projection(ERPoint2D(0, 0), ERVec<ERPoint2D>(), foot, d, edge),
-            EREntity::DISTMIN_NONE);
-  EXPECT_EQ(qorv::Projection(ERPoint2D(std::nan(""), 0), r.points(), foot, d, edge),
-            EREntity::DISTMIN_NONE);
+  EXPECT_EQ((Seq{r.Project(ERPoint2D(3, 2), foot, d, edge), foot,
+                 bool(r.ProjectPt(ERPoint2D(0, 0), foot)),
+                 bool(r.Get_Entity_Number(ERPoint2D(0, -0.5), edge)), edge}),
+            (Seq{EREntity::DISTMIN_NORMAL, ERPoint2D(2, 1), false, true, 0}));
+  EXPECT_EQ((Seq{qorv::Projection(ERPoint2D(0, 0), ERVec<ERPoint2D>(), foot, d, edge),
+                 qorv::Projection(ERPoint2D(std::nan(""), 0), r.points(), foot, d, edge)}),
+            (Seq{EREntity::DISTMIN_NONE, EREntity::DISTMIN_NONE}));
 }
 
 TEST(Shapes, RectangleOutlineAndImages) {

@@ -46,13 +46,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <random>
 #include <tuple>
 
 #include "qorv/exchange/cad_reader.h"
 #include "qorv/measurement/inspection.h"
 #include "tests/exchange/styled_model.h"
+#include "tests/in_order.h"
 #include "tests/test_seed.h"
 
 using namespace qorv::exchange;
@@ -174,9 +174,9 @@ void expectPlainOrder(const std::string& path, const CadModel& m) {
     const double tol =
         1e-9 * (1 + std::fabs(a.x()) + std::fabs(a.y()) + std::fabs(a.z()) + f.box.diagonal());
     EXPECT_NEAR(props.Mass(), f.area, 1e-9 * std::max(1.0, f.area)) << "face " << f.index;
-    EXPECT_NEAR(lo[0] + hi[0], a.x() + b.x(), tol) << "face " << f.index;
-    EXPECT_NEAR(lo[1] + hi[1], a.y() + b.y(), tol) << "face " << f.index;
-    EXPECT_NEAR(lo[2] + hi[2], a.z() + b.z(), tol) << "face " << f.index;
+    EXPECT_TRUE(Near(Seq{lo[0] + hi[0], lo[1] + hi[1], lo[2] + hi[2]},
+                     Seq{a.x() + b.x(), a.y() + b.y(), a.z() + b.z()}, tol))
+        << "face " << f.index;
   }
 }
 

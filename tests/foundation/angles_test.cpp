@@ -25,11 +25,11 @@ TEST(Limites, RatioInvertsEvaluationAndBoundsAreExact) {
   const ERLimites l(-1.0, 3.0);
   for (double t : {0.0, 0.125, 0.5, 0.75, 1.0, 2.0, -3.0}) EXPECT_DOUBLE_EQ(l.ratio(l(t)), t);
   EXPECT_EQ((Seq{l.ratio(ERLimites(-1.0, 3.0)), l.amplitude()}), (Seq{ERLimites(0.0, 1.0), 4.0}));
-  EXPECT_TRUE(l.inBound(-1.0) && l.inBound(3.0));
-  EXPECT_FALSE(l.strictlyInBound(-1.0) || l.strictlyInBound(3.0));
-  EXPECT_TRUE(l.strictlyInBound(0.0));
-  EXPECT_TRUE(ERLimites(1.0, 1.0 + 1e-12).isEmpty(1e-11));
-  EXPECT_FALSE(ERLimites(1.0, 1.1).isEmpty(1e-11));
+  EXPECT_EQ(
+      (Seq{l.inBound(-1.0) && l.inBound(3.0), l.strictlyInBound(-1.0) || l.strictlyInBound(3.0),
+           bool(l.strictlyInBound(0.0)), bool(ERLimites(1.0, 1.0 + 1e-12).isEmpty(1e-11)),
+           bool(ERLimites(1.0, 1.1).isEmpty(1e-11))}),
+      (Seq{true, false, true, true, false}));
   EXPECT_TRUE(std::isinf(ERLimites(1.0, 1.0).ratio(2.0)));
 
   ERLimites m(1.0, 5.0);
@@ -42,10 +42,11 @@ TEST(Limites, RatioInvertsEvaluationAndBoundsAreExact) {
 }
 
 TEST(EntAngle, ClosedOnlyOnAnExactTurn) {
-  EXPECT_TRUE(EREntAngle(0.0, 2 * kPi).isClosed(0.0));
-  EXPECT_TRUE(EREntAngle(0.0, 2 * kPi).isClosed(100.0));
-  EXPECT_TRUE(EREntAngle(2 * kPi, 0.0).isClosed());
-  EXPECT_FALSE(EREntAngle(0.0, 2 * kPi - 1e-12).isClosed(1.0));
+  EXPECT_EQ((Seq{bool(EREntAngle(0.0, 2 * kPi).isClosed(0.0)),
+                 bool(EREntAngle(0.0, 2 * kPi).isClosed(100.0)),
+                 bool(EREntAngle(2 * kPi, 0.0).isClosed()),
+                 bool(EREntAngle(0.0, 2 * kPi - 1e-12).isClosed(1.0))}),
+            (Seq{true, true, true, false}));
   EXPECT_FALSE(EREntAngle(0.0, 0.0).isClosed());
 }
 
@@ -58,8 +59,7 @@ TEST(EntAngle, SettersReturnThePreviousValue) {
   EXPECT_EQ((Seq{a.startAngle(), a.endAngle()}), (Seq{9.0, -7.0}));
   EXPECT_FALSE(a.isDirect());
   a.setLimites(0.5, 0.5);
-  EXPECT_FALSE(a.isDirect());
-  EXPECT_EQ(a.binaryStoreSize(), 16u);
+  EXPECT_EQ((Seq{bool(a.isDirect()), a.binaryStoreSize()}), (Seq{false, 16u}));
   const ERRadian r(kPi / 3);
   EXPECT_DOUBLE_EQ(r.cosinus(), 0.5);
   EXPECT_DOUBLE_EQ(r.sinus(), std::sqrt(3.0) / 2);

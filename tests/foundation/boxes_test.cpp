@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/in_order.h"
+#include "tests/test_seed.h"
 
 using namespace qorv;
 
@@ -34,9 +35,9 @@ TEST(BoxesEmpty, UnionInflateAndIntersection) {
   e3.Inflate(5.0);
   EXPECT_EQ(e3, ERMinimax3D());
   e3 -= 1.0;
-  EXPECT_TRUE(e3.invalid());
-  EXPECT_EQ(RelativePosition(e3, ERMinimax3D(0, 0, 0, 1, 1, 1)), 4);
-  EXPECT_EQ(RelativePosition(ERMinimax3D(0, 0, 0, 1, 1, 1), e3), 4);
+  EXPECT_EQ((Seq{bool(e3.invalid()), RelativePosition(e3, ERMinimax3D(0, 0, 0, 1, 1, 1)),
+                 RelativePosition(ERMinimax3D(0, 0, 0, 1, 1, 1), e3)}),
+            (Seq{true, 4, 4}));
   // The plane box inflates even when empty (the bounds move by d).
   ERMinimax2D e2;
   e2.Inflate(1e300);
@@ -53,8 +54,7 @@ TEST(Boxes, RelativePositionCodesAndOperators) {
   EXPECT_EQ(RelativePosition(a, ERMinimax2D(10, 0, 12, 1)), 3);  // touching is not disjoint
   EXPECT_EQ(RelativePosition(a, ERMinimax2D(5, 5, 15, 15)), 3);
   const ERMinimax3D c(0, 0, 0, 4, 4, 4), inner(1, 1, 1, 2, 2, 2);
-  EXPECT_TRUE(c >> inner);
-  EXPECT_TRUE(inner << c);
+  EXPECT_EQ((Seq{bool(c >> inner), bool(inner << c)}), (Seq{true, true}));
   EXPECT_EQ((Seq{inner<c, c> inner, c | inner, c | ERMinimax3D(5, 5, 5, 6, 6, 6)}),
             (Seq{true, true, false, true}));
   EXPECT_TRUE((c < ERMinimax3D(3, 3, 3, 6, 6, 6)) && (c > ERMinimax3D(3, 3, 3, 6, 6, 6)));
@@ -63,27 +63,24 @@ TEST(Boxes, RelativePositionCodesAndOperators) {
 TEST(Boxes, IntersectionTouchingRuleIsAsymmetric) {
   const ERMinimax2D a(0, 0, 1, 1), b(1, 0, 2, 1);
   // a.xmin >= b.xmax is empty; b.xmin > a.xmax is needed the other way round.
-  EXPECT_EQ(intersection(b, a).invalid(), 1);
-  EXPECT_EQ(intersection(a, b), ERMinimax2D(1, 0, 1, 1));
-  EXPECT_EQ(ERMinimax3D(0, 0, 0, 2, 2, 2) - ERMinimax3D(1, -1, 1, 3, 1, 5),
-            ERMinimax3D(1, 0, 1, 2, 1, 2));
+  EXPECT_EQ((Seq{intersection(b, a).invalid(), intersection(a, b),
+                 ERMinimax3D(0, 0, 0, 2, 2, 2) - ERMinimax3D(1, -1, 1, 3, 1, 5)}),
+            (Seq{1, ERMinimax2D(1, 0, 1, 1), ERMinimax3D(1, 0, 1, 2, 1, 2)}));
 }
 
 TEST(Boxes, PointsCornersAndDistances) {
   ERMinimax2D b(ERPoint2D(3, -1), ERPoint2D(1, 2));  // either corner order
   EXPECT_EQ(b, ERMinimax2D(1, -1, 3, 2));
   EXPECT_EQ((Seq{b.contains(ERPoint2D(1, 0)), b.onBorder(ERPoint2D(1, 0))}), (Seq{true, true}));
-  EXPECT_FALSE(b.stricklyContains(ERPoint2D(1, 0)));
-  EXPECT_TRUE(b.stricklyContains(ERPoint2D(2, 0)));
-  EXPECT_FALSE(b.onBorder(ERPoint2D(2, 0)));
+  EXPECT_EQ((Seq{bool(b.stricklyContains(ERPoint2D(1, 0))),
+                 bool(b.stricklyContains(ERPoint2D(2, 0))), bool(b.onBorder(ERPoint2D(2, 0)))}),
+            (Seq{false, true, false}));
   EXPECT_FALSE(b.onBorder(ERPoint2D(0, -1)));  // on a side's line, outside the box
   EXPECT_TRUE(ERPoint2D(0, 0) | b);
-  EXPECT_TRUE(ERPoint2D(3, 2) << b);
-  EXPECT_EQ(b.DiametreBoule(), std::sqrt(13.0));
-  EXPECT_EQ(b.length(Coord2D::Y), 3.0);
+  EXPECT_EQ((Seq{bool(ERPoint2D(3, 2) << b), b.DiametreBoule(), b.length(Coord2D::Y)}),
+            (Seq{true, std::sqrt(13.0), 3.0}));
 
-  std::mt19937 g(kSeed);
-  SCOPED_TRACE("seed " + std::to_string(kSeed));
+  QORV_SEEDED(std::mt19937 g, kSeed);
   std::uniform_real_distribution<double> d(-5.0, 5.0);
   for (int i = 0; i < 100; ++i) {
     ERMinimax3D box(ERPoint3D(d(g), d(g), d(g)), ERPoint3D(d(g), d(g), d(g)));
@@ -117,8 +114,7 @@ TEST(Boxes, UpdateFromSequencesAndPoles) {
 // Line clipping against a brute-force walk along the line.
 
 TEST(BoxClip, SlabsAgainstSampling) {
-  std::mt19937 g(kSeed);
-  SCOPED_TRACE("seed " + std::to_string(kSeed));
+  QORV_SEEDED(std::mt19937 g, kSeed);
   std::uniform_real_distribution<double> d(-3.0, 3.0);
   int hits = 0;
   for (int i = 0; i < 300; ++i) {
@@ -183,8 +179,7 @@ TEST(BoxClip, ParallelSlabsBoundsAndRestore) {
 // Segments and polygons in the plane.
 
 TEST(CohenSutherland, MatchesABruteForceClip) {
-  std::mt19937 g(kSeed);
-  SCOPED_TRACE("seed " + std::to_string(kSeed));
+  QORV_SEEDED(std::mt19937 g, kSeed);
   std::uniform_real_distribution<double> d(-4.0, 4.0);
   int accepted = 0;
   for (int i = 0; i < 500; ++i) {

@@ -9,8 +9,6 @@
 #include <numbers>
 #include <sstream>
 #include <string>
-#include <vector>
-
 #include "qorv/foundation/finite_entity.h"
 #include "qorv/foundation/info_points.h"
 #include "qorv/persistence/file.h"
@@ -108,8 +106,7 @@ class TestTrimmed : public ERTrimmedEntity2DWF {
 
 class TestPlanar : public ERPlanarEntity3DWF {
  public:
-  using ERPlanarEntity3DWF::ERPlanarEntity3DWF;
-  using ERPlanarEntity3DWF::transformFrom;
+  using ERPlanarEntity3DWF::ERPlanarEntity3DWF, ERPlanarEntity3DWF::transformFrom;
   using ERPlanarEntity3DWF::transformTo;
   void scale(double) override {}
   void translate(const ERPoint3D&) override {}
@@ -142,10 +139,9 @@ TEST(EntityRegistry, AbstractClassesWithTheirBases) {
   // One ERObject through the virtual wireframe base; castdown finds each level.
   TestArc arc(0, 1);
   ERObject* o = &arc;
-  EXPECT_EQ(ERFiniteEntity2DWFBoundedWithAngle::castdown(o), &arc);
-  EXPECT_EQ(EREntity2DWF::castdown(o), static_cast<EREntity2DWF*>(&arc));
-  EXPECT_EQ(ERLimitedEntity2DWF::castdown(o), nullptr);
-  EXPECT_TRUE(arc.isKindOf(EREntity::desc()));
+  EXPECT_EQ((Seq{ERFiniteEntity2DWFBoundedWithAngle::castdown(o), EREntity2DWF::castdown(o),
+                 ERLimitedEntity2DWF::castdown(o), bool(arc.isKindOf(EREntity::desc()))}),
+            (Seq{&arc, static_cast<EREntity2DWF*>(&arc), nullptr, true}));
 }
 
 TEST(InfoPoints, RadiusNormalAndSingularities) {
@@ -209,8 +205,7 @@ TEST(FiniteCurve, ApproximationRefinesByHalvingToTheTolerance) {
     const ERVector2D chord(pts[i], pts[i + 1]);
     EXPECT_LE(std::fabs(chord ^ ERVector2D(pts[i], m)) / chord.norme(), tol);
   }
-  EXPECT_EQ(pts[0], half(0));
-  EXPECT_EQ(pts.last(), half(kPi));
+  EXPECT_EQ((Seq{pts[0], pts.last()}), (Seq{half(0), half(kPi)}));
 }
 
 TEST(FiniteCurve, ApproximationAlwaysEnds) {
@@ -312,9 +307,8 @@ TEST(FiniteCurve, DefaultSignedDistanceAndInterfaceDefaults) {
 
 TEST(TrimmedCurve, BoundsAdjustReparametrizeReverse) {
   TestTrimmed c(ERLimites(0, 10));
-  EXPECT_FALSE(c.isTrimmed());
-  EXPECT_EQ(c.setBound(ERLimites(2, 4)), ERLimites(0, 10));
-  EXPECT_TRUE(c.isTrimmed());
+  EXPECT_EQ((Seq{bool(c.isTrimmed()), c.setBound(ERLimites(2, 4)), bool(c.isTrimmed())}),
+            (Seq{false, ERLimites(0, 10), true}));
   EXPECT_EQ((Seq{c.udeb(), c.Nfin(), c.lastPt()}), (Seq{2.0, 10.0, ERPoint2D(4, 0)}));
   c.reverse();
   EXPECT_EQ(c.getBound(), ERLimites(6, 8));
@@ -324,14 +318,12 @@ TEST(TrimmedCurve, BoundsAdjustReparametrizeReverse) {
   c.adjust();
   EXPECT_FALSE(c.isTrimmed());
   c.redefineDomain(ERLimites(0.7, 0.75));
-  EXPECT_EQ(c.domain(), ERLimites(0.7, 0.75));
-  EXPECT_FALSE(c.isTrimmed());
+  EXPECT_EQ((Seq{c.domain(), bool(c.isTrimmed())}), (Seq{ERLimites(0.7, 0.75), false}));
 }
 
 TEST(BoundedCurves, StoredImages) {
   TestTrimmed c(ERLimites(-1, 3), ERLimites(0.5, 2));
-  EXPECT_EQ(imageOf(c), doubles({-1, 3, 0.5, 2}));
-  EXPECT_EQ(c.binaryStoreSize(), 32u);
+  EXPECT_EQ((Seq{imageOf(c), c.binaryStoreSize()}), (Seq{doubles({-1, 3, 0.5, 2}), 32u}));
   TestTrimmed back;
   restoreFrom(back, doubles({-1, 3, 0.5, 2}));
   EXPECT_EQ((Seq{back.domain(), back.getBound()}), (Seq{ERLimites(-1, 3), ERLimites(0.5, 2)}));
@@ -342,8 +334,7 @@ TEST(BoundedCurves, StoredImages) {
   EXPECT_EQ(back.getBound(), ERLimites(0.5, 2));  // the short half kept its value
 
   const TestArc arc(0.25, -4);
-  EXPECT_EQ(imageOf(arc), doubles({0.25, -4}));
-  EXPECT_EQ(arc.binaryStoreSize(), 16u);
+  EXPECT_EQ((Seq{imageOf(arc), arc.binaryStoreSize()}), (Seq{doubles({0.25, -4}), 16u}));
   std::ostringstream os;
   arc.printOn(os);
   EXPECT_EQ(os.str(), "Angle de Debut:0.25 (14.3239)\nAngle de Fin  :-4 (-229.183)\n");

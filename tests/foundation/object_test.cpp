@@ -166,10 +166,10 @@ TEST(ERClassRegistry, LookupsAndCreators) {
 TEST(ERClassRegistry, CastdownFindsEachSubObjectAndRefusesOthers) {
   TArc arc;
   ERObject* asObject = static_cast<TRound*>(&arc);
-  EXPECT_EQ(TArc::castdown(asObject), &arc);
-  EXPECT_EQ(TRound::castdown(asObject), static_cast<TRound*>(&arc));
-  EXPECT_EQ(TBounded::castdown(*asObject), static_cast<TBounded*>(&arc));
-  EXPECT_EQ(TShape::castdown(asObject), static_cast<TShape*>(&arc));
+  EXPECT_EQ((Seq{TArc::castdown(asObject), TRound::castdown(asObject),
+                 TBounded::castdown(*asObject), TShape::castdown(asObject)}),
+            (Seq{&arc, static_cast<TRound*>(&arc), static_cast<TBounded*>(&arc),
+                 static_cast<TShape*>(&arc)}));
   const ERObject& constRef = arc;
   EXPECT_EQ(TArc::castdown(constRef), &arc);
 

@@ -69,15 +69,13 @@ TYPED_TEST(PointTwins, EqualityIsExactAndIsEqualInclusive) {
 
 TYPED_TEST(PointTwins, ArithmeticAgreesWithTheVectorView) {
   using P = TypeParam;
-  std::mt19937 g(kSeed);
-  SCOPED_TRACE("seed " + std::to_string(kSeed));
+  QORV_SEEDED(std::mt19937 g, kSeed);
   std::uniform_real_distribution<double> d(-100.0, 100.0);
   for (int i = 0; i < 100; ++i) {
     const P a = makePoint<P>(d(g), d(g), d(g)), b = makePoint<P>(d(g), d(g), d(g));
     const auto v = b - a;  // a vector
     EXPECT_TRUE(isEqual(a + v, b, 1e-12));
-    EXPECT_TRUE(isEqual(b - v, a, 1e-12));
-    EXPECT_EQ(decltype(v)(a, b), v);
+    EXPECT_EQ((Seq{bool(isEqual(b - v, a, 1e-12)), decltype(v)(a, b)}), (Seq{true, v}));
     EXPECT_DOUBLE_EQ(distance2(a, b), v * v);
     EXPECT_DOUBLE_EQ(distance(a, b), distance(b, a));
     EXPECT_TRUE(isEqual(milieu(a, b), (a + b) / 2.0, 1e-12));
@@ -86,8 +84,7 @@ TYPED_TEST(PointTwins, ArithmeticAgreesWithTheVectorView) {
     c += v;
     c -= v;
     c *= 2.0;
-    EXPECT_TRUE(isEqual(c, 2.0 * a, 1e-12));
-    EXPECT_EQ(-a + a, P());
+    EXPECT_EQ((Seq{bool(isEqual(c, 2.0 * a, 1e-12)), -a + a}), (Seq{true, P()}));
   }
 }
 
@@ -97,9 +94,9 @@ TEST(Dimensions, InsertAndDropAnAxis) {
   EXPECT_EQ(p.castToPoint3D(Coord3D::Y, 9.0), ERPoint3D(1, 9, 2));
   EXPECT_EQ(p.castToPoint3D(Coord3D::Z, 9.0), ERPoint3D(1, 2, 9));
   const ERPoint3D q(1.0, 2.0, 3.0);
-  EXPECT_EQ(q.castToPoint2D(Coord3D::X), ERPoint2D(2, 3));
-  EXPECT_EQ(q.castToPoint2D(Coord3D::Y), ERPoint2D(1, 3));
-  EXPECT_EQ(q.castToPoint2D(Coord3D::Z), ERPoint2D(1, 2));
+  EXPECT_EQ(
+      (Seq{q.castToPoint2D(Coord3D::X), q.castToPoint2D(Coord3D::Y), q.castToPoint2D(Coord3D::Z)}),
+      (Seq{ERPoint2D(2, 3), ERPoint2D(1, 3), ERPoint2D(1, 2)}));
   for (Coord3D axis : {Coord3D::X, Coord3D::Y, Coord3D::Z}) {
     EXPECT_EQ(p.castToPoint3D(axis, 5.0).castToPoint2D(axis), p);
     EXPECT_EQ(ERVector2D(1, 2).castToVector3D(axis, 5.0).castToVector2D(axis), ERVector2D(1, 2));
@@ -133,12 +130,10 @@ TEST(Poles, StoredAndCartesianViews) {
 
 TEST(Vectors, NormalisationPerpendicularAndMainAxis) {
   ERVector3D zero;
-  EXPECT_EQ(zero.normalize(), ERVector3D());
-  EXPECT_EQ(ERVector2D().getnormalized(), ERVector2D());
-  EXPECT_EQ(ERVector3D(0, 0, 1).find_perpendicular(), ERVector3D(1, 0, 0));
-  EXPECT_EQ(ERVector3D().find_perpendicular(), ERVector3D());
-  std::mt19937 g(kSeed);
-  SCOPED_TRACE("seed " + std::to_string(kSeed));
+  EXPECT_EQ((Seq{zero.normalize(), ERVector2D().getnormalized(),
+                 ERVector3D(0, 0, 1).find_perpendicular(), ERVector3D().find_perpendicular()}),
+            (Seq{ERVector3D(), ERVector2D(), ERVector3D(1, 0, 0), ERVector3D()}));
+  QORV_SEEDED(std::mt19937 g, kSeed);
   for (int i = 0; i < 200; ++i) {
     const ERVector3D v = randomVector(g);
     const ERVector3D p = v.find_perpendicular();
@@ -147,10 +142,9 @@ TEST(Vectors, NormalisationPerpendicularAndMainAxis) {
     EXPECT_NEAR(v.getnormalized().norme(), 1.0, 1e-14);
   }
   // Strict comparisons: ties go to the later axis.
-  EXPECT_EQ(ERVector3D(-3, 2, 1).axeOptimum(), Coord3D::X);
-  EXPECT_EQ(ERVector3D(1, 1, 0).axeOptimum(), Coord3D::Y);
-  EXPECT_EQ(ERVector3D(1, 1, 1).axeOptimum(), Coord3D::Z);
-  EXPECT_EQ(ERVector3D().axeOptimum(), Coord3D::Z);
+  EXPECT_EQ((Seq{ERVector3D(-3, 2, 1).axeOptimum(), ERVector3D(1, 1, 0).axeOptimum(),
+                 ERVector3D(1, 1, 1).axeOptimum(), ERVector3D().axeOptimum()}),
+            (Seq{Coord3D::X, Coord3D::Y, Coord3D::Z, Coord3D::Z}));
   EXPECT_EQ((Seq{ERVector2D(1, -1).axeOptimum(), ERVector3D(Coord3D::Y), ERVector2D(Coord2D::X)}),
             (Seq{Coord2D::Y, ERVector3D(0, 1, 0), ERVector2D(1, 0)}));
 }
@@ -185,10 +179,10 @@ TEST(Vectors, LengthsAndDirectionsFromTinyToHuge) {
 }
 
 TEST(Vectors, ComponentWiseHelpers) {
-  EXPECT_EQ(signes(ERVector3D(-2.0, 0.0, -0.0)), ERVector3D(-1, 1, 1));
-  EXPECT_EQ(abs(ERVector3D(-2.0, 3.0, -0.5)), ERVector3D(2, 3, 0.5));
-  EXPECT_EQ(mul_idx2idx(ERVector2D(2, 3), ERVector2D(-1, 4)), ERVector2D(-2, 12));
-  EXPECT_EQ(ERVector2D(1, 0) ^ ERVector2D(0, 1), 1.0);
+  EXPECT_EQ(
+      (Seq{signes(ERVector3D(-2.0, 0.0, -0.0)), abs(ERVector3D(-2.0, 3.0, -0.5)),
+           mul_idx2idx(ERVector2D(2, 3), ERVector2D(-1, 4)), ERVector2D(1, 0) ^ ERVector2D(0, 1)}),
+      (Seq{ERVector3D(-1, 1, 1), ERVector3D(2, 3, 0.5), ERVector2D(-2, 12), 1.0}));
   EXPECT_EQ(ERVector3D(Coord3D::X) ^ ERVector3D(Coord3D::Y), ERVector3D(Coord3D::Z));
   // Not normalised first: a large and a small vector at 89.99 degrees are not perpendicular.
   EXPECT_FALSE(isPerpendicular(ERVector3D(1e6, 0, 0), ERVector3D(1e-6, 1, 0), 1e-11));
@@ -196,8 +190,7 @@ TEST(Vectors, ComponentWiseHelpers) {
 }
 
 TEST(Angles, AgreeWithIndependentFormulas) {
-  std::mt19937 g(kSeed);
-  SCOPED_TRACE("seed " + std::to_string(kSeed));
+  QORV_SEEDED(std::mt19937 g, kSeed);
   std::uniform_real_distribution<double> angle(0.01, 2 * kPi - 0.01);
   for (int i = 0; i < 500; ++i) {
     const ERVector3D u = randomVector(g), w = randomVector(g);
@@ -233,11 +226,10 @@ TEST(Angles, RatioAlongTheLargestComponent) {
 }
 
 TEST(PrintForms, CoordinatesInTheStreamWidth) {
-  EXPECT_EQ(printed(ERPoint2D(1.5, -2.0)), "[1.5,-2]");
-  EXPECT_EQ(printed(ERPoint2D(1.5, -2.0), 5), "[  1.5,   -2]");
-  EXPECT_EQ(printed(ERPoint3D(1, 2, 3), 2), "[ 1, 2, 3]");
-  EXPECT_EQ(printed(ERVector3D(0.25, 0, -1)), "[0.25,0,-1]");
-  EXPECT_EQ(printed(ERPole2DH(1, 2, 0.5)), "[1,2,0.5]");
+  EXPECT_EQ((Seq{printed(ERPoint2D(1.5, -2.0)), printed(ERPoint2D(1.5, -2.0), 5),
+                 printed(ERPoint3D(1, 2, 3), 2), printed(ERVector3D(0.25, 0, -1)),
+                 printed(ERPole2DH(1, 2, 0.5))}),
+            (Seq{"[1.5,-2]", "[  1.5,   -2]", "[ 1, 2, 3]", "[0.25,0,-1]", "[1,2,0.5]"}));
   // The width applies to one output only.
   std::ostringstream os;
   os << std::setw(4) << ERPoint2D(1, 2) << ERPoint2D(3, 4);
@@ -248,11 +240,9 @@ TEST(CoordinateRecord, ReadAsPointOrVector) {
   Coordinate c;
   EXPECT_TRUE(c == 0.0);
   c.Init(ERVector3D(1, 2, 3));
-  EXPECT_EQ(c.AsPoint3D(), ERPoint3D(1, 2, 3));
-  EXPECT_FALSE(c == 1.0);
+  EXPECT_EQ((Seq{c.AsPoint3D(), c == 1.0}), (Seq{ERPoint3D(1, 2, 3), false}));
   c.Init(ERPoint3D(4, 4, 4));
-  EXPECT_TRUE(c == 4.0);
-  EXPECT_EQ(c.AsVector3D(), ERVector3D(4, 4, 4));
+  EXPECT_EQ((Seq{c == 4.0, c.AsVector3D()}), (Seq{true, ERVector3D(4, 4, 4)}));
 }
 
 }  // namespace

@@ -7,8 +7,6 @@
 #include <numbers>
 #include <random>
 #include <string>
-#include <vector>
-
 #include "tests/in_order.h"
 #include "tests/object_images.h"
 

@@ -181,10 +181,10 @@ TEST(Transfo3DRegistry, ClassesAndBases) {
       {_ERSimilitude3D::desc(), "_ERSimilitude3D", ERAnySimilitude3D::desc(), true},
   };
   for (const Row& row : rows) {
-    EXPECT_EQ(ERClassRegistration::findClassRegistration(row.name), row.r) << row.name;
-    EXPECT_EQ(row.r->bases()[0], row.base) << row.name;
-    EXPECT_EQ(row.r->bases()[1], nullptr) << row.name;
-    EXPECT_EQ(row.r->creator() != nullptr, row.creator) << row.name;
+    EXPECT_EQ((Seq{ERClassRegistration::findClassRegistration(row.name), row.r->bases()[0],
+                   row.r->bases()[1], row.r->creator() != nullptr}),
+              (Seq{row.r, row.base, nullptr, row.creator}))
+        << row.name;
     if (row.creator) {
       t_SmartPtr<ERObject> o(row.r->creator()());
       EXPECT_STREQ(o->className(), row.name);
@@ -274,8 +274,7 @@ TEST(Transfo3DReduction, ProductsKeepTheExactForms) {
 
   // identity * X is X's own representation.
   const ERPmIsometrie3D id;
-  EXPECT_EQ((id * tr).getRep(), tr.getRep());
-  EXPECT_EQ((tr * id).getRep(), tr.getRep());
+  EXPECT_EQ((Seq{(id * tr).getRep(), (tr * id).getRep()}), (Seq{tr.getRep(), tr.getRep()}));
 
   const ERPmSimilitude3D k2{_ERScaling3D(2)}, kHalf{_ERScaling3D(0.5)};
   EXPECT_STREQ(kindOf(k2 * kHalf), "_ERIdentity3D");
@@ -403,8 +402,7 @@ TEST(Transfo3DStorage, EnvelopeImageAndRoundTrip) {
   EXPECT_EQ((Seq{imageOf(T), T.binaryStoreSize()}), (Seq{want, 116u}));
   const ERPmSimilitude3D back = restoredEnvelope(want);
   EXPECT_STREQ(kindOf(back), "_ERSimilitude3D");
-  EXPECT_EQ(imageOf(back), want);
-  EXPECT_TRUE(back.isEqual(T));
+  EXPECT_EQ((Seq{imageOf(back), bool(back.isEqual(T))}), (Seq{want, true}));
 
   // Any kind stores the same three fields.
   const ERPmIsometrie3D tr{_ERTranslation3D(ERPoint3D(1, 2, 3))};

@@ -6,9 +6,6 @@
 #include <cmath>
 #include <initializer_list>
 #include <limits>
-#include <string>
-#include <vector>
-
 #include "qorv/foundation/point_records.h"
 #include "qorv/platform/archive.h"
 #include "tests/in_order.h"
@@ -92,8 +89,7 @@ TEST(StoredImages, AngleLimitsThroughTheVirtualHooks) {
     ERFile f(tmp.c_str(), CFile::modeCreate | CFile::modeReadWrite);
     base.saveGuts(f);
   }
-  EXPECT_EQ(readBytes(tmp.path), leDoubles({0.5, -3.0}));
-  EXPECT_EQ(base.binaryStoreSize(), 16u);
+  EXPECT_EQ((Seq{readBytes(tmp.path), base.binaryStoreSize()}), (Seq{leDoubles({0.5, -3.0}), 16u}));
   EREntAngle b;
   {
     ERFile f(tmp.c_str(), CFile::modeRead);

@@ -243,17 +243,13 @@ TEST(KnotVector, CursorWalk) {
   ERKnot c(k);
   EXPECT_EQ((Seq{c.index(), c.multiplicity(), ++c, c.index(), c.multiplicity(), ++c}),
             (Seq{0, 2, 1, 2, 3, 1}));
-  EXPECT_EQ(c.index(), 5);
-  EXPECT_TRUE(c.isLast());
-  EXPECT_EQ(++c, 0);
-  EXPECT_TRUE(c.overflow());
+  EXPECT_EQ((Seq{c.index(), bool(c.isLast()), ++c, bool(c.overflow())}), (Seq{5, true, 0, true}));
   EXPECT_EQ((Seq{c.reach(0.5), c.value(), --c}), (Seq{0, 0.0, 0}));
   EXPECT_TRUE(c.underflow());
   c.reset();
   EXPECT_FALSE(c.underflow());
   ERKnot bad(k, 1.5);
-  EXPECT_TRUE(bad.error());
-  EXPECT_EQ(bad.index(), 2);
+  EXPECT_EQ((Seq{bool(bad.error()), bad.index()}), (Seq{true, 2}));
   std::ostringstream os;
   os << ERKnot(k, 1.0);
   EXPECT_EQ(os.str(), " Valeur = 1 Mult   = 3 index  = 2\n");
@@ -263,8 +259,7 @@ TEST(KnotVector, CursorWalk) {
   EXPECT_EQ(knots(w), (std::vector<double>{0, 0, 1.5, 1.5, 1.5, 2}));
   ERKnotVector empty;
   ERKnot ce(empty);
-  EXPECT_TRUE(ce.error());
-  EXPECT_EQ(++ce, 0);
+  EXPECT_EQ((Seq{bool(ce.error()), ++ce}), (Seq{true, 0}));
 
   ERKnotVector kb = kv(2, {0, 0, 0, 1, 2, 2, 2});
   double uk, uk1;

@@ -1,7 +1,6 @@
 // ConvertToNurbs of segments, circular and elliptic arcs, polynomial patches and pole curves.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <random>
@@ -288,8 +287,7 @@ TEST(NurbsConversion, SegmentsPatchesAndPoleCurves) {
   bz.setBound(ERLimites(0.0, 2.0));
   const t_SmartPtr<ERCpoleNURBS3D> nb = bz.ConvertToNurbs();
   ASSERT_TRUE(nb);
-  EXPECT_EQ(nb->getBound(), ERLimites(0.0, 2.0));
-  EXPECT_TRUE(nb->poles() == bz.poles());
+  EXPECT_EQ((Seq{nb->getBound(), nb->poles() == bz.poles()}), (Seq{ERLimites(0.0, 2.0), true}));
   for (int k = 0; k <= 40; ++k) {
     const double t = -1.0 + k / 10.0;
     EXPECT_LE(qorv::distance((*nb)(t), bz(t)), 1e-14 * 16) << t;

@@ -126,9 +126,7 @@ TEST(PoleCurves, BezierDerivativesAgainstLongDoubleEvaluation) {
 
 ERVec<ERPoint2D> parabola() {
   ERVec<ERPoint2D> p;
-  p.append(ERPoint2D(0, 0));
-  p.append(ERPoint2D(1, 2));
-  p.append(ERPoint2D(2, 0));
+  for (const auto& x : {ERPoint2D(0, 0), ERPoint2D(1, 2), ERPoint2D(2, 0)}) p.append(x);
   return p;
 }
 
@@ -149,8 +147,7 @@ TEST(PoleCurves, QuadraticBezierValues) {
   c.redefineDomain(ERLimites(0.5, 1.5));
   for (int s = 0; s <= 10; ++s) {
     const double t = 0.5 + s / 10.0;
-    EXPECT_NEAR(c(t).x(), b(t).x(), 1e-15);
-    EXPECT_NEAR(c(t).y(), b(t).y(), 1e-15);
+    EXPECT_TRUE(Near(Seq{c(t).x(), c(t).y()}, Seq{b(t).x(), b(t).y()}, 1e-15));
   }
   // A NURBS with Bezier knots is a Bezier curve.
   ERVec<ERPole2DH> h;
@@ -162,19 +159,15 @@ TEST(PoleCurves, QuadraticBezierValues) {
 TEST(PoleCurves, VanishingWeightsAndBrokenCurvesGiveNaN) {
   // End weight 0: the curve's weight vanishes at t = 0.
   ERVec<ERPole2DH> h;
-  h.append(ERPole2DH(0, 0, 0));
-  h.append(ERPole2DH(1, 1, 1));
-  h.append(ERPole2DH(2, 0, 1));
+  for (const auto& x : {ERPole2DH(0, 0, 0), ERPole2DH(1, 1, 1), ERPole2DH(2, 0, 1)}) h.append(x);
   const ERCpoleNURBS2D a(h);
-  EXPECT_EQ(a.isValid(), 0);
-  EXPECT_TRUE(std::isnan(a.PtCur(0.0).point().x()));
-  EXPECT_TRUE(std::isnan(a.PtCur(0.0).tangente().y()));
+  EXPECT_EQ((Seq{a.isValid(), std::isnan(a.PtCur(0.0).point().x()),
+                 std::isnan(a.PtCur(0.0).tangente().y())}),
+            (Seq{0, true, true}));
   EXPECT_EQ((Seq{std::isnan(a(0.0).x()), std::isnan(a(0.5).x())}), (Seq{true, false}));
   // Zero weight on the pole of a C0 corner: the curve's weight vanishes there.
   ERVec<ERPole2DH> g;
-  g.append(ERPole2DH(0, 0, 1));
-  g.append(ERPole2DH(1, 1, 0));
-  g.append(ERPole2DH(2, 0, 1));
+  for (const auto& x : {ERPole2DH(0, 0, 1), ERPole2DH(1, 1, 0), ERPole2DH(2, 0, 1)}) g.append(x);
   const double U[] = {0, 0, 0.5, 1, 1};
   const ERCpoleNURBS2D b(g, ERKnotVector(1, U, 5));
   EXPECT_EQ(b.isValid(), 0);
@@ -185,10 +178,10 @@ TEST(PoleCurves, VanishingWeightsAndBrokenCurvesGiveNaN) {
   EXPECT_FALSE(std::isnan(c.PtCur(0.5).point().x()));  // 0.5 (0,0) + 0.5 (2,0) over w = 0.5
 
   // Structural faults.
-  EXPECT_EQ(ERCpoleNURBS2D().isValid(), 0);
-  EXPECT_TRUE(std::isnan(ERCpoleNURBS2D().PtCur(0.0).point().x()));
-  EXPECT_EQ(ERCpoleBezier2D().isValid(), 0);
-  EXPECT_TRUE(std::isnan(ERCpoleBezier2D().PtCur(0.0).point().x()));
+  EXPECT_EQ(
+      (Seq{ERCpoleNURBS2D().isValid(), std::isnan(ERCpoleNURBS2D().PtCur(0.0).point().x()),
+           ERCpoleBezier2D().isValid(), std::isnan(ERCpoleBezier2D().PtCur(0.0).point().x())}),
+      (Seq{0, true, 0, true}));
   const double few[] = {0, 0, 1, 1};
   const ERCpoleNURBS2D d(g, ERKnotVector(1, few, 4));  // 3 poles on 2 pole slots
   EXPECT_EQ(d.isValid(), 0);
@@ -217,9 +210,7 @@ Bytes expectedNurbsImage() {
 
 ERCpoleNURBS2D sampleNurbs() {
   ERVec<ERPole2DH> h;
-  h.append(ERPole2DH(0, 0, 1));
-  h.append(ERPole2DH(2, 4, 2));
-  h.append(ERPole2DH(2, 0, 1));
+  for (const auto& x : {ERPole2DH(0, 0, 1), ERPole2DH(2, 4, 2), ERPole2DH(2, 0, 1)}) h.append(x);
   const double U[] = {0, 0, 0, 1, 1, 1};
   return ERCpoleNURBS2D(h, ERKnotVector(2, U, 6), ERLimites(0.25, 1.0));
 }
@@ -227,8 +218,7 @@ ERCpoleNURBS2D sampleNurbs() {
 TEST(PoleCurves, StoredImagesAndDamagedRecords) {
   const ERCpoleNURBS2D n = sampleNurbs();
   const Bytes image = qorv_test::imageOf(n);
-  EXPECT_EQ(image, expectedNurbsImage());
-  EXPECT_EQ(n.binaryStoreSize(), image.size());
+  EXPECT_EQ((Seq{image, n.binaryStoreSize()}), (Seq{expectedNurbsImage(), image.size()}));
   ERCpoleNURBS2D back;
   qorv_test::restoreValue(back, image);
   EXPECT_EQ(qorv_test::imageOf(back), image);
@@ -346,9 +336,8 @@ void checkEditsKeepShape(int dim, unsigned fixed) {
     Curve ins(curve);
     ins.insertKnot(u, r);
     const int added = std::max(0, std::min(r, c.p - s));
-    ASSERT_EQ(ins.knotVector().length(), int(c.U.size()) + added);
-    ASSERT_EQ(ins.nbPoles(), n + added);
-    ASSERT_EQ(ins.isValid(), 1);
+    ASSERT_EQ((Seq{ins.knotVector().length(), ins.nbPoles(), ins.isValid()}),
+              (Seq{int(c.U.size()) + added, n + added, 1}));
     Curve rev(curve);
     rev.reverse();
     const double sum = c.U.front() + c.U.back();
@@ -396,8 +385,7 @@ TEST(PoleCurves, InsertionAndReversalKeepTheShape) {
   rb.reverse();
   for (int k = 0; k <= 1000; ++k) {
     const double t = 1.0 + 2.0 * k / 1000.0;
-    EXPECT_NEAR(rb(t).x(), bz(4.0 - t).x(), 1e-14);
-    EXPECT_NEAR(rb(t).y(), bz(4.0 - t).y(), 1e-14);
+    EXPECT_TRUE(Near(Seq{rb(t).x(), rb(t).y()}, Seq{bz(4.0 - t).x(), bz(4.0 - t).y()}, 1e-14));
   }
 }
 

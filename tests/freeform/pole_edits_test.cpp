@@ -20,11 +20,6 @@ using QuickAlgebra::ERVec;
 
 namespace {
 
-template <class Curve, class Pole>
-Curve nurbsOf(const RandomCurve& c) {
-  return Curve(polesOf<Pole>(c), ERKnotVector(c.p, c.U.data(), int(c.U.size())));
-}
-
 // Every coordinate of p within tol of the long-double reference at t.
 template <class Point>
 ::testing::AssertionResult nearRef(const Point& p, const RandomCurve& c, double t, double tol) {
@@ -425,9 +420,8 @@ TEST(PoleEdits, BezierDegreeRaiseAndReduction) {
   EXPECT_EQ(bz.cachedSpans(), 0);
   ASSERT_EQ(bz.nbPoles(), 4);
   const ERPoint2D want[] = {{0, 0}, {2.0 / 3, 4.0 / 3}, {4.0 / 3, 4.0 / 3}, {2, 0}};
-  for (int i = 0; i < 4; ++i) {
+  for (int i = 0; i < 4; ++i)
     EXPECT_TRUE(Near(Seq{bz[i].x(), bz[i].y()}, Seq{want[i].x(), want[i].y()}, 1e-15));
-  }
   EXPECT_EQ(bz.decrDegree(), 1);
   ASSERT_EQ(bz.nbPoles(), 3);
   for (int i = 0; i < 3; ++i) EXPECT_NEAR(qorv::distance(bz[i], pts[i]), 0.0, 1e-15);

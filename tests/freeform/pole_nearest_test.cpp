@@ -180,9 +180,8 @@ void checkFamily(unsigned fixed, int curves, int pointsPerCurve) {
       if constexpr (D == 2) {
         double sd = 0.0, su = 0.0;
         const auto kindOf = curve.SignedMinimalDistance(P, sd, su);
-        ASSERT_EQ(std::fabs(sd), d);
-        ASSERT_EQ(su, u);
-        ASSERT_EQ(kindOf == EREntity::DISTMIN_END_POINT, u == lo || u == hi);
+        ASSERT_EQ((Seq{std::fabs(sd), su, kindOf == EREntity::DISTMIN_END_POINT}),
+                  (Seq{d, u, u == lo || u == hi}));
         const auto info = curve.PtCur(u);
         const double cross = ERVector2D(info.point(), P) ^ info.tangente();
         if (std::fabs(cross) > 1e-9 * scale * info.tangente().norme() * (d + scale)) {
@@ -192,8 +191,7 @@ void checkFamily(unsigned fixed, int curves, int pointsPerCurve) {
         // In space: the unsigned distance, the same after a far turn, a mirror or a scale.
         double sd = -1.0;
         const auto kindOf = curve.SignedMinimalDistance(P, sd);
-        ASSERT_EQ(sd, d);
-        ASSERT_EQ(kindOf == EREntity::DISTMIN_END_POINT, u == lo || u == hi);
+        ASSERT_EQ((Seq{sd, kindOf == EREntity::DISTMIN_END_POINT}), (Seq{d, u == lo || u == hi}));
         const double f = (rng() % 2 ? -1 : 1) * (0.5 + 3 * u01(rng));
         const ERPmSimilitude3D S =
             ERPmSimilitude3D(ERChgRepere3D(ERVector3D(uni(rng), uni(rng), 1),

@@ -140,9 +140,8 @@ TEST(PoleSurfaceNets, PowerFormsHodographsAndRestrictionsAgreeWithTheBernsteinSu
       const std::vector<double> y = bezierAt(P, Nu, Nv, dim, a + s * (b - a), t);
       const std::vector<double> z = bezierAt(S, Nu, Nv, dim, s, t);
       const std::vector<double> w = bezierAt(P, Nu, Nv, dim, s, a + t * (b - a));
-      for (int d = 0; d < dim; ++d) {
+      for (int d = 0; d < dim; ++d)
         EXPECT_TRUE(Near(Seq{x[d], z[d]}, Seq{y[d], w[d]}, 1e-12 * scale * Nu * Nv));
-      }
     }
   }
   // Counts below 1 leave the output alone.
@@ -220,22 +219,18 @@ TEST(PoleSurfaceDegrees, ElevationAndReductionKeepTheSurface) {
     const ERSpoleNURBS3D s = randomNurbs(rng, size, at);
     ERSpoleNURBS3D up(s);
     up.incrDegree(du, dv);
-    EXPECT_EQ(up.degreeU(), s.degreeU() + du);
-    EXPECT_EQ(up.degreeV(), s.degreeV() + dv);
+    EXPECT_EQ((Seq{up.degreeU(), up.degreeV()}), (Seq{s.degreeU() + du, s.degreeV() + dv}));
     EXPECT_LE(gap(s, up, rng), tol);
     if (du + dv > 0) {
-      EXPECT_EQ(up.decrDegree(du, dv), 1);
-      EXPECT_EQ(up.degreeU(), s.degreeU());
-      EXPECT_EQ(up.degreeV(), s.degreeV());
-      EXPECT_EQ(up.nbPolesU(), s.nbPolesU());
+      EXPECT_EQ((Seq{up.decrDegree(du, dv), up.degreeU(), up.degreeV(), up.nbPolesU()}),
+                (Seq{1, s.degreeU(), s.degreeV(), s.nbPolesU()}));
       EXPECT_LE(gap(s, up, rng), tol);
     }
     // A generic net is not of a lower degree: refused, unchanged.
     if (s.degreeU() >= 2) {
       ERSpoleNURBS3D down(s);
-      EXPECT_EQ(down.decrDegree(1, 0), 0);
-      EXPECT_EQ(down.degreeU(), s.degreeU());
-      EXPECT_EQ(gap(s, down, rng), 0.0);
+      EXPECT_EQ((Seq{down.decrDegree(1, 0), down.degreeU(), gap(s, down, rng)}),
+                (Seq{0, s.degreeU(), 0.0}));
     }
     // Bezier
     ERMatrix<ERPole3DH> H = sheet(rng, 2 + int(rng() % 4), 2 + int(rng() % 4), size, at);
@@ -243,14 +238,12 @@ TEST(PoleSurfaceDegrees, ElevationAndReductionKeepTheSurface) {
     ERSpoleBezier3DR zu(z);
     zu.incrDegree(du, dv);
     EXPECT_LE(gap(z, zu, rng), tol);
-    EXPECT_EQ(zu.decrDegree(du, dv), 1);
-    EXPECT_EQ(zu.nbPolesU(), z.nbPolesU());
+    EXPECT_EQ((Seq{zu.decrDegree(du, dv), zu.nbPolesU()}), (Seq{1, z.nbPolesU()}));
     EXPECT_LE(gap(z, zu, rng), tol);
     if (z.degreeU() >= 2) {
       ERSpoleBezier3DR zd(z);
-      EXPECT_EQ(zd.decrDegree(1, 0), 0);
-      EXPECT_EQ(zd.degreeU(), z.degreeU() - 1);
-      EXPECT_EQ(qorv::distance(zd(0, 0), z(0, 0)), 0.0);
+      EXPECT_EQ((Seq{zd.decrDegree(1, 0), zd.degreeU(), qorv::distance(zd(0, 0), z(0, 0))}),
+                (Seq{0, z.degreeU() - 1, 0.0}));
       EXPECT_LE(qorv::distance(zd(1, 1), z(1, 1)), tol);
     }
   }
@@ -344,9 +337,9 @@ TEST(PoleSurfaceProjectionFunction, AnalyticDerivativesAndTheDampedSolver) {
   EXPECT_EQ(G.fprime(x)(0, 0), 1.0);  // J^T J of the unit square
   EXPECT_EQ(G.HDomaine(x), 0);
   x[0] = 1.5;
-  EXPECT_EQ(G.HDomaine(x), 1);
-  EXPECT_TRUE(std::isnan(G.phi(ERVec<double>(3))));
-  EXPECT_TRUE(std::isnan(G.fprime(ERVec<double>(1))(1, 1)));
+  EXPECT_EQ((Seq{G.HDomaine(x), std::isnan(G.phi(ERVec<double>(3))),
+                 std::isnan(G.fprime(ERVec<double>(1))(1, 1))}),
+            (Seq{1, true, true}));
 }
 
 // Awkward nets: the nearest point stays global where it can (a degree past the Bezier bounds, a
@@ -419,8 +412,7 @@ TEST(PoleSurfaceNearestEdgeCases, AwkwardNetsAndPoints) {
       Z(1, 1) = ERPole3DH(bad, 0, 0, 1);
       const ERSpoleNURBS3D s(Z, K, K);
       ERPoint2D uv(7, 7);
-      EXPECT_TRUE(std::isnan(s.nearest(ERPoint3D(0, 0, 0), uv)));
-      EXPECT_EQ(uv.x(), 7);
+      EXPECT_EQ((Seq{std::isnan(s.nearest(ERPoint3D(0, 0, 0), uv)), uv.x()}), (Seq{true, 7}));
     }
   }
   {  // points at the ends of the doubles

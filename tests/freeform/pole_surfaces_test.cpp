@@ -213,8 +213,7 @@ std::string describe(const RandomNet& r) {
 
 void checkRecord(const ERSpoleRep& s, const RandomNet& r, double u, double v) {
   const ERInfoPoint3DSurf info = s.PtCur(u, v);
-  ASSERT_EQ(info.derivatives().rows(), 3);
-  ASSERT_EQ(info.derivatives().cols(), 3);
+  ASSERT_EQ((Seq{info.derivatives().rows(), info.derivatives().cols()}), (Seq{3, 3}));
   LD d[9][3];
   refDerivatives(r, u, v, s.ufin(), s.vfin(), d);
   const double lu = r.U.back() - r.U.front(), lv = r.V.back() - r.V.front();
@@ -261,8 +260,7 @@ TEST(PoleSurfaces, NurbsRecordAgainstLongDoubleDeBoorAtKnotsBoundsAndCorners) {
     ERSpoleNURBS3D s = nurbsOf(r);
     ASSERT_EQ(s.isValid(), 1);
     EXPECT_EQ((Seq{s.degreeU(), s.nbPolesV()}), (Seq{r.p, r.nv}));
-    EXPECT_EQ(s.udeb(), r.U.front());
-    EXPECT_EQ(s.vfin(), r.V.back());
+    EXPECT_EQ((Seq{s.udeb(), s.vfin()}), (Seq{r.U.front(), r.V.back()}));
     for (double u : probes(rng, r.U, r.p))
       for (double v : probes(rng, r.V, r.q)) checkRecord(s, r, u, v);
     // A trimmed surface evaluates on the left at its upper limits, interior knots included.
@@ -368,8 +366,7 @@ TEST(PoleSurfaces, BrokenNetsGiveNaNRecordsAndNoBox) {
     const ERSpoleNURBS3D s(H, ERKnotVector(2, kShort, 4), ERKnotVector(2, k3, 6));
     EXPECT_EQ(s.isValid(), 0);
     EXPECT_EQ((Seq{isNaN(s.PtCur(0.5, 0.5)), isNaN(s.PtCur1(0.5, 0.5))}), (Seq{true, true}));
-    EXPECT_EQ(s.getBox(), ERMinimax3D());
-    EXPECT_TRUE(s.getEntityIsoU(0.5).isNull());
+    EXPECT_EQ((Seq{s.getBox(), bool(s.getEntityIsoU(0.5).isNull())}), (Seq{ERMinimax3D(), true}));
     int cu = 1, cv = 1;
     s.GetNumberOfSpans(cu, cv);
     EXPECT_EQ(cu + cv, 0);
@@ -378,15 +375,13 @@ TEST(PoleSurfaces, BrokenNetsGiveNaNRecordsAndNoBox) {
     ERMatrix<ERPole3DH> row(1, 1500, ERPole3DH(1, 2, 3, 1));
     const double kv0[] = {0, 1};
     const ERSpoleNURBS3D s(row, ERKnotVector(1499, ERLimites(0, 1)), ERKnotVector(0, kv0, 2));
-    EXPECT_EQ(s.isValid(), 0);
-    EXPECT_TRUE(isNaN(s.PtCur(0.5, 0.5)));
+    EXPECT_EQ((Seq{s.isValid(), bool(isNaN(s.PtCur(0.5, 0.5)))}), (Seq{0, true}));
     ERPoint2D uv;
     EXPECT_TRUE(std::isnan(s.nearest(ERPoint3D(0, 0, 0), uv)));
   }
   {  // an empty net
     const ERSpoleNURBS3D s;
-    EXPECT_EQ(s.isValid(), 0);
-    EXPECT_TRUE(isNaN(s.PtCur(0, 0)));
+    EXPECT_EQ((Seq{s.isValid(), bool(isNaN(s.PtCur(0, 0)))}), (Seq{0, true}));
     const ERSpoleBezier3D b;
     EXPECT_EQ((Seq{isNaN(b.PtCur(0, 0)), std::isnan(b(0.2, 0.2).x())}), (Seq{true, true}));
   }
@@ -402,8 +397,7 @@ TEST(PoleSurfaces, BrokenNetsGiveNaNRecordsAndNoBox) {
     ERMatrix<ERPole3DH> Z = H;
     Z(1, 1) = ERPole3DH(NAN, 0, 0, 1);
     const ERSpoleNURBS3D s(Z, ERKnotVector(2, k3, 6), ERKnotVector(2, k3, 6));
-    EXPECT_EQ(s.isValid(), 0);
-    EXPECT_TRUE(isNaN(s.PtCur(0.5, 0.5)));
+    EXPECT_EQ((Seq{s.isValid(), bool(isNaN(s.PtCur(0.5, 0.5)))}), (Seq{0, true}));
     const ERSpoleNURBS3D t(H, ERKnotVector(2, k3, 6), ERKnotVector(2, k3, 6));
     EXPECT_EQ((Seq{isNaN(t.PtCur(NAN, 0.5)), isNaN(t.PtCur1(0.5, NAN))}), (Seq{true, true}));
     EXPECT_TRUE(t.getEntityIsoV(NAN).isNull());
@@ -428,8 +422,7 @@ TEST(PoleSurfaces, BoxesIsoCurvesAndEstimatesHoldTheSurface) {
     s.GetSpanBoxes(spans);
     int cu, cv;
     s.GetNumberOfSpans(cu, cv);
-    ASSERT_EQ(spans.dim1(), cu);
-    ASSERT_EQ(spans.dim2(), cv);
+    ASSERT_EQ((Seq{spans.dim1(), spans.dim2()}), (Seq{cu, cv}));
     for (int k = 0; k < 200; ++k) {
       const double u = s.udeb() + (s.ufin() - s.udeb()) * u01(rng);
       const double v = s.vdeb() + (s.vfin() - s.vdeb()) * u01(rng);
@@ -445,8 +438,7 @@ TEST(PoleSurfaces, BoxesIsoCurvesAndEstimatesHoldTheSurface) {
       ASSERT_TRUE(inSome);
       // The iso-curves carry the surface's parameter.
       const auto iu = s.getEntityIsoU(u), iv = s.getEntityIsoV(v);
-      ASSERT_FALSE(iu.isNull());
-      ASSERT_FALSE(iv.isNull());
+      ASSERT_EQ((Seq{bool(iu.isNull()), bool(iv.isNull())}), (Seq{false, false}));
       EXPECT_LE(qorv::distance(iu->PtCur(v).point(), p), 1e-12 * r.size);
       EXPECT_LE(qorv::distance(iv->PtCur(u).point(), p), 1e-12 * r.size);
     }
@@ -526,8 +518,7 @@ TEST(PoleSurfaces, StoredImagesPrintFormsAndDamagedRecords) {
 
   ERSpoleNURBS3D back;
   qorv_test::restoreValue(back, image);
-  EXPECT_EQ(qorv_test::imageOf(back), image);
-  EXPECT_EQ(back(0.7, 0.2), s(0.7, 0.2));
+  EXPECT_EQ((Seq{qorv_test::imageOf(back), back(0.7, 0.2)}), (Seq{image, s(0.7, 0.2)}));
   // Every truncation and knots that do not fit the net leave the surface as it was.
   for (std::size_t cut = 0; cut < image.size(); cut += 7) {
     ERSpoleNURBS3D t(s);
@@ -747,10 +738,10 @@ TEST(PoleSurfaceNearest, ClosedSurfaceAtTheSeamAndAFlatPatch) {
 
   // Broken nets give no nearest point.
   const ERSpoleNURBS3D broken(H, ERKnotVector(2, kCircleU, 11), ERKnotVector(1, kCircleV, 4));
-  EXPECT_TRUE(std::isnan(broken.nearest(far, uv)));
-  EXPECT_EQ(broken.ProjectionNormale(far, 1e9, uv, 1), 0);
-  EXPECT_EQ(broken.SignedMinimalDistance(far, sd), EREntity::DISTMIN_NONE);
-  EXPECT_TRUE(std::isnan(cyl.nearest(ERPoint3D(NAN, 0, 0), uv)));
+  EXPECT_EQ((Seq{std::isnan(broken.nearest(far, uv)), broken.ProjectionNormale(far, 1e9, uv, 1),
+                 broken.SignedMinimalDistance(far, sd),
+                 std::isnan(cyl.nearest(ERPoint3D(NAN, 0, 0), uv))}),
+            (Seq{true, 0, EREntity::DISTMIN_NONE, true}));
 }
 
 namespace {
@@ -933,8 +924,7 @@ TEST(PoleSurfaceKnots, InsertionAndDecompositionKeepTheSurface) {
     const double iu = rep % 2 ? randomU() : r.U[r.p + (r.nu - r.p) / 2];
     t.insertKnotU(iu, 1 + int(rng() % 3));
     t.insertKnotV(randomV(), 2);
-    EXPECT_EQ(t.isValid(), 1);
-    EXPECT_EQ(t.udeb(), s.udeb());
+    EXPECT_EQ((Seq{t.isValid(), t.udeb()}), (Seq{1, s.udeb()}));
     EXPECT_GE(t.nbPolesV(), s.nbPolesV());
     for (int k = 0; k < 30; ++k) {
       const double u = randomU(), v = randomV();
@@ -944,8 +934,7 @@ TEST(PoleSurfaceKnots, InsertionAndDecompositionKeepTheSurface) {
     const Nurbs3DToBezier3DRDecomposer dec(s);
     int cu, cv;
     s.GetNumberOfSpans(cu, cv);
-    ASSERT_EQ(dec.nu(), cu);
-    ASSERT_EQ(dec.nv(), cv);
+    ASSERT_EQ((Seq{dec.nu(), dec.nv()}), (Seq{cu, cv}));
     EXPECT_EQ((Seq{dec.Bezier(cu, 0).isNull(), dec.Bezier(0, -1).isNull()}), (Seq{true, true}));
     double uEnd = s.udeb();
     for (int i = 0; i < cu; ++i) {
@@ -1014,8 +1003,7 @@ TEST(PoleSurfaceKnots, DecompositionOfUnclampedAndBrokenKnotVectors) {
     const Nurbs3DToBezier3DRDecomposer dec(s);
     int cu, cv;
     s.GetNumberOfSpans(cu, cv);
-    ASSERT_EQ(dec.nu(), cu);
-    ASSERT_EQ(dec.nv(), cv);
+    ASSERT_EQ((Seq{dec.nu(), dec.nv()}), (Seq{cu, cv}));
     for (int i = 0; i < cu; ++i)
       for (int j = 0; j < cv; ++j) {
         const auto b = dec.Bezier(i, j);

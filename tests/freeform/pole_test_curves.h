@@ -140,6 +140,12 @@ QuickAlgebra::ERVec<Pole> polesOf(const RandomCurve& c) {
   return v;
 }
 
+// The NURBS curve of the drawn poles and knots.
+template <class Curve, class Pole>
+Curve nurbsOf(const RandomCurve& c) {
+  return Curve(polesOf<Pole>(c), ERKnotVector(c.p, c.U.data(), int(c.U.size())));
+}
+
 // The point alone by de Boor's algorithm in long double: faster than refEval for dense checks.
 inline std::vector<LD> refPoint(const RandomCurve& c, LD t) {
   const int p = c.p, K = c.dim + 1, n = int(c.U.size()) - p - 1;

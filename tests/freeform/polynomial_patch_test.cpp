@@ -43,8 +43,7 @@ TEST(PolynomialPatch, EvaluationReparametrisationReversal) {
 
   ERPatchCPoly2D line(polys({{0, 1}, {0, 0}}), ERLimites(0, 1));
   line.reverse();
-  EXPECT_EQ(line.polynomials()[0], poly({1, -1}));
-  EXPECT_EQ(line.udeb(), 0.0);
+  EXPECT_EQ((Seq{line.polynomials()[0], line.udeb()}), (Seq{poly({1, -1}), 0.0}));
   ERPatchCPoly2D moved = quarter();
   moved.reparametrize(ERLimites(2, 5));
   EXPECT_EQ(moved.udeb(), 2.0);
@@ -122,8 +121,7 @@ TEST(PolynomialPatch, StoredImageAndPrintForm) {
   EXPECT_EQ((Seq{qorv_test::imageOf(p), p.binaryStoreSize()}), (Seq{expected, expected.size()}));
   ERPatchCPoly2D r;
   qorv_test::restoreValue(r, expected);
-  EXPECT_EQ(r.polynomials()[1], p.polynomials()[1]);
-  EXPECT_EQ(r.ufin(), 1.0);
+  EXPECT_EQ((Seq{r.polynomials()[1], r.ufin()}), (Seq{p.polynomials()[1], 1.0}));
   std::ostringstream os;
   p.printOn(os);
   EXPECT_EQ(os.str().substr(os.str().find("Patch")), "Patch Polynomial\n1+2*x\n\nx**2\n\n");
@@ -136,7 +134,6 @@ TEST(PolynomialPatch, StoredImageAndPrintForm) {
   for (std::size_t cut = 0; cut < expected.size(); cut += 7) {
     ERPatchCPoly2D k2(polys({{1, 2}, {3}}), ERLimites(4, 9));
     qorv_test::restoreValue(k2, qorv_test::Bytes(expected.begin(), expected.begin() + long(cut)));
-    EXPECT_EQ(k2.ufin(), 9.0);
-    EXPECT_EQ(k2.polynomials()[1], poly({3}));
+    EXPECT_EQ((Seq{k2.ufin(), k2.polynomials()[1]}), (Seq{9.0, poly({3})}));
   }
 }

@@ -59,19 +59,17 @@ TEST(Polynomial, DegreeEvaluationDerivativeReduce) {
   EXPECT_EQ((Seq{empty.degree(), qorv_test::printed(empty)}), (Seq{0, "polynome NULL\n"}));
   const ERPolynome c = poly({1, -2, 0, 1});
   EXPECT_EQ((Seq{c.evaluate(2), poly({7, std::nan("")}).evaluate(0)}), (Seq{5.0, 7.0}));
-  EXPECT_EQ(c.getDerived(4), poly({0}));
-  EXPECT_EQ(c.getDerived(2), poly({0, 6}));
-  EXPECT_EQ(qorv_test::printed(c), "1-2*x+x**3\n");
-  EXPECT_EQ(qorv_test::printed(poly({0, -1, 2.5, 1})), "-1*x+2.5*x**2+x**3\n");
+  EXPECT_EQ((Seq{c.getDerived(4), c.getDerived(2), qorv_test::printed(c),
+                 qorv_test::printed(poly({0, -1, 2.5, 1}))}),
+            (Seq{poly({0}), poly({0, 6}), "1-2*x+x**3\n", "-1*x+2.5*x**2+x**3\n"}));
   ERPolynome r = poly({0.05, 0.5, 2});
   const ERPolynome before = r;
   r.reduce(0.1);
   EXPECT_EQ((Seq{r, before}), (Seq{poly({0, 0.5, 2}), poly({0.05, 0.5, 2})}));
   const ERPolynome sq = poly({0, 0, 1});
-  EXPECT_EQ(sq(poly({3})), poly({9}));
-  EXPECT_EQ(sq(poly({1, 2})), poly({1, 4, 4}));
-  EXPECT_EQ(poly({1, 1}) * poly({-1, 1}), poly({-1, 0, 1}));
-  EXPECT_EQ((poly({1, 1}) + poly({0, 0, 3})).length(), 3);
+  EXPECT_EQ((Seq{sq(poly({3})), sq(poly({1, 2})), poly({1, 1}) * poly({-1, 1}),
+                 (poly({1, 1}) + poly({0, 0, 3})).length()}),
+            (Seq{poly({9}), poly({1, 4, 4}), poly({-1, 0, 1}), 3}));
   ERPolynome g;
   g(4) = 2.0;
   EXPECT_EQ((Seq{g.degree(), static_cast<const ERPolynome&>(g)(9)}), (Seq{4, 0.0}));
@@ -295,14 +293,12 @@ TEST(Polynomial, StoredImages) {
 TEST(Polynomial, BinomialsAndFactorials) {
   EXPECT_EQ((Seq{Cnp(5, 2), Cnp(20, 3), Cnp(0, 0), Cnp(-1, 0), Cnp(4, 5), Cnp(4, -1)}),
             (Seq{10.0, 1140.0, 1.0, 0.0, 0.0, 0.0}));
-  EXPECT_EQ(Cnp(2000, 1), 2000.0);
-  EXPECT_TRUE(std::isinf(Cnp(1099, 549)));
-  EXPECT_EQ(TableauDePascal::instance().Cnp(5000), nullptr);
+  EXPECT_EQ((Seq{Cnp(2000, 1), std::isinf(Cnp(1099, 549)), TableauDePascal::instance().Cnp(5000)}),
+            (Seq{2000.0, true, nullptr}));
   ERFactorialFactory& f = ERFactorialFactory::instance();
-  EXPECT_EQ(f.Fact(27), 10888869450418352160768000000.0);
-  EXPECT_EQ(f.Fact(28), 28 * 10888869450418352160768000000.0);
-  EXPECT_TRUE(std::isinf(f.Fact(171)));
-  EXPECT_EQ(f.Fact(-3), 0.0);
+  EXPECT_EQ(
+      (Seq{f.Fact(27), f.Fact(28), std::isinf(f.Fact(171)), f.Fact(-3)}),
+      (Seq{10888869450418352160768000000.0, 28 * 10888869450418352160768000000.0, true, 0.0}));
   EXPECT_DOUBLE_EQ(f.Fact(170), std::tgamma(171.0));
 }
 
@@ -341,9 +337,7 @@ TEST(Polynomial, ProjectionOnPatches) {
   EXPECT_EQ((Seq{params[0], params[2]}), (Seq{0.0, 0.0}));
   // A rational unit circle: its centre is equidistant from every point.
   ERTValVector<ERPolynome> circle;
-  circle.append(poly({1, 0, -1}));
-  circle.append(poly({0, 2}));
-  circle.append(poly({1, 0, 1}));
+  for (const auto& x : {poly({1, 0, -1}), poly({0, 2}), poly({1, 0, 1})}) circle.append(x);
   const double origin[] = {0, 0};
   EXPECT_EQ(ProjectionPointOnCpoly(circle, 2, origin, ERLimites(-1, 1), params), -1);
   const double outside[] = {3, 4};  // nearest at (0.6, 0.8): t = 0.5
@@ -351,9 +345,7 @@ TEST(Polynomial, ProjectionOnPatches) {
   EXPECT_NEAR(params[0], 0.5, 1e-15);
   // In space, a line through (1, 1, 1) along (1, 2, 2) and a point off it.
   ERTValVector<ERPolynome> line;
-  line.append(poly({1, 1}));
-  line.append(poly({1, 2}));
-  line.append(poly({1, 2}));
+  for (const auto& x : {poly({1, 1}), poly({1, 2}), poly({1, 2})}) line.append(x);
   const double q[] = {1 + 9 + 2, 1 + 18 - 1, 1 + 18};  // foot at t = 9, plus (2, -1, 0)
   ASSERT_EQ(ProjectionPointOnCpoly(line, 3, q, ERLimites(0, 10), params), 1);
   EXPECT_NEAR(params[0], 9.0, 1e-13);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <initializer_list>
 #include <limits>
 #include <random>
 #include <sstream>
@@ -60,29 +61,22 @@ std::vector<Read> readAll(const std::string& text, int times = 1) {
 std::string simpleFile(const std::vector<ERPoint3D>& pts, bool bulgeOnSecond,
                        const char* eol = "\n") {
   std::ostringstream s;
-  s.precision(17);
-  auto pair = [&](const std::string& code, const std::string& value) {
-    s << code << eol << value << eol;
+  auto pairs = [&](std::initializer_list<std::string> cv) {
+    for (auto it = cv.begin(); it != cv.end(); it += 2) s << *it << eol << *(it + 1) << eol;
   };
-  pair("0", "SECTION");
-  pair("2", "ENTITIES");
-  pair("0", "POLYLINE");
-  pair("8", "0");
-  pair("66", "1");
+  auto num = [](double v) {
+    std::ostringstream o;
+    o.precision(17);
+    o << v;
+    return o.str();
+  };
+  pairs({"0", "SECTION", "2", "ENTITIES", "0", "POLYLINE", "8", "0", "66", "1"});
   for (std::size_t i = 0; i < pts.size(); ++i) {
-    pair("0", "VERTEX");
-    pair("8", "0");
-    std::ostringstream x, y, z;
-    x.precision(17), y.precision(17), z.precision(17);
-    x << pts[i].x(), y << pts[i].y(), z << pts[i].z();
-    pair("10", x.str());
-    pair("20", y.str());
-    pair("30", z.str());
-    if (bulgeOnSecond && i == 1) pair("42", "0.5");
+    const ERPoint3D& p = pts[i];
+    pairs({"0", "VERTEX", "8", "0", "10", num(p.x()), "20", num(p.y()), "30", num(p.z())});
+    if (bulgeOnSecond && i == 1) pairs({"42", "0.5"});
   }
-  pair("0", "SEQEND");
-  pair("0", "ENDSEC");
-  pair("0", "EOF");
+  pairs({"0", "SEQEND", "0", "ENDSEC", "0", "EOF"});
   return s.str();
 }
 
@@ -171,8 +165,7 @@ TEST(DxfInput, WhatRealWritersAdd) {
   EXPECT_EQ(l[0].points[2], ERPoint3D(1, 1, 2.5));
   ASSERT_TRUE(l[1].ok) << l[1].reason;
   ASSERT_EQ(l[1].points.size(), 1u);
-  EXPECT_EQ(l[1].points[0], ERPoint3D(9, 8, 0));
-  EXPECT_FALSE(l[2].ok);
+  EXPECT_EQ((Seq{l[1].points[0], bool(l[2].ok)}), (Seq{ERPoint3D(9, 8, 0), false}));
 }
 
 TEST(DxfInput, BadFilesSayWhyAndGiveNothing) {
@@ -191,10 +184,10 @@ TEST(DxfInput, BadFilesSayWhyAndGiveNothing) {
   };
   for (std::size_t i = 0; i < bad.size(); ++i) {
     const auto r = readAll(bad[i]);
-    EXPECT_FALSE(r[0].ok) << i;
-    EXPECT_TRUE(r[0].points.empty()) << i;
-    EXPECT_FALSE(r[0].reason.empty()) << i;
-    EXPECT_EQ(r[0].reason.find('\n'), std::string::npos) << i;
+    EXPECT_EQ(
+        (Seq{bool(r[0].ok), r[0].points.empty(), r[0].reason.empty(), r[0].reason.find('\n')}),
+        (Seq{false, true, false, std::string::npos}))
+        << i;
   }
   gmInDXF missing("/nonexistent/dir/file.dxf");
   ERVec<ERPoint3D> pts;

@@ -537,8 +537,7 @@ TEST(FormRefusals, TooFewDegenerateOrUnboundedSetsSayWhy) {
   };
   for (const Case& c : cases) {
     const gmFormResult r = gmFit(c.pts, c.kind, c.as);
-    EXPECT_FALSE(r.ok);
-    EXPECT_EQ(r.reason, c.reason);
+    EXPECT_EQ((Seq{bool(r.ok), r.reason}), (Seq{false, c.reason}));
   }
   // A 60 degree arc has its least-squares and circumscribed circles all the same.
   EXPECT_TRUE(gmFit(arc, gmForm::CIRCLE2D, gmForm::LEAST_SQUARES).ok);

@@ -11,6 +11,7 @@
 
 #include "qorv/measurement/measured_points.h"
 #include "tests/in_order.h"
+#include "tests/test_seed.h"
 
 namespace {
 
@@ -21,18 +22,13 @@ void expectSameOnThreads(const std::string& text) {
   std::istringstream in1(text), in3(text);
   const gmMeasuredFormat f1 = gmReadMeasuredPoints(in1, p1, s1);
   const gmMeasuredFormat f3 = gmReadMeasuredPoints(in3, p3, s3, {}, {}, 3);
-  EXPECT_EQ(f1.delimiter, f3.delimiter);
-  EXPECT_EQ(f1.decimal, f3.decimal);
-  EXPECT_EQ(f1.header, f3.header);
-  EXPECT_EQ(f1.binary, f3.binary);
-  EXPECT_EQ(f1.lines, f3.lines);
+  EXPECT_EQ((Seq{f1.delimiter, f1.decimal, f1.header, f1.binary, f1.lines}),
+            (Seq{f3.delimiter, f3.decimal, f3.header, f3.binary, f3.lines}));
   ASSERT_EQ(p1.size(), p3.size());
   for (std::size_t i = 0; i < p1.size(); ++i) {
     ASSERT_EQ(p1[i].line, p3[i].line);
-    EXPECT_EQ(p1[i].id, p3[i].id);
-    EXPECT_EQ(p1[i].feature, p3[i].feature);
-    EXPECT_EQ(p1[i].centre, p3[i].centre);
-    EXPECT_EQ(p1[i].diameter, p3[i].diameter);
+    EXPECT_EQ((Seq{p1[i].id, p1[i].feature, p1[i].centre, p1[i].diameter}),
+              (Seq{p3[i].id, p3[i].feature, p3[i].centre, p3[i].diameter}));
   }
   ASSERT_EQ(s1.size(), s3.size());
   for (std::size_t i = 0; i < s1.size(); ++i) {
@@ -89,59 +85,47 @@ struct File {
   std::vector<Expected> lines;  // every point and every skipped line, in line order
   char delimiter, decimal;
 };
+File exported(const char* name, std::string text, std::vector<Expected> lines, char delimiter,
+              char decimal) {
+  return {name, std::move(text), std::move(lines), delimiter, decimal};
+}
+Expected pt(long line, const char* id, double x, double y, double z, const char* feature = "",
+            double diameter = -1) {
+  return {line, id, x, y, z, feature, diameter};
+}
+Expected skip(long line) { return pt(line, nullptr, 0, 0, 0); }
 
 TEST(MeasuredPoints, FilesAsMeasuringSoftwareExportsThem) {
   const std::vector<File> files = {
-      {"comma, header, comments, CRLF",
-       "Point,X,Y,Z,Feature,Probe\r\n# a comment\r\n\r\np1, "
-       "1.5,2,3\r\np2,4,5,6,bore,2.5\r\np3,1,2\r\n"
-       "p4,1,x,3\r\np5,nan,1,1\r\np6,1,1,1,bore,-1\r\np7,1,1,1,bore,2,extra\r\np8,-1e3,+2,3,,\r\n"
-       "p9,+-3.0,1,1\r\np10,++1,1,1\r\np11,1,+-nan,1\r\n",
-       {{4, "p1", 1.5, 2, 3},
-        {5, "p2", 4, 5, 6, "bore", 2.5},
-        {6, nullptr, 0, 0, 0},
-        {7, nullptr, 0, 0, 0},
-        {8, nullptr, 0, 0, 0},
-        {9, nullptr, 0, 0, 0},
-        {10, nullptr, 0, 0, 0},
-        {11, "p8", -1000, 2, 3},
-        {12, nullptr, 0, 0, 0},
-        {13, nullptr, 0, 0, 0},
-        {14, nullptr, 0, 0, 0}},
-       ',',
-       '.'},
-      {"semicolon, decimal comma, UTF-8 mark",
-       "\xEF\xBB\xBFid;x;y;z\np1;1,5;-2,25;3\np2;4;5;6;alésage;0,5\np3;1.5;2;3\n",
-       {{2, "p1", 1.5, -2.25, 3}, {3, "p2", 4, 5, 6, "alésage", 0.5}, {4, nullptr, 0, 0, 0}},
-       ';',
-       ','},
-      {"tab, decimal comma decided on the first line that shows one",
-       "p1\t1\t2\t3\np2\t1,5\t2\t3\np3\t2.5\t1\t1\n",
-       {{1, "p1", 1, 2, 3}, {2, "p2", 1.5, 2, 3}, {3, nullptr, 0, 0, 0}},
-       '\t',
-       ','},
-      {"blanks",
-       "  p1   1 2\t3  \np2 4 5 6 face\n",
-       {{1, "p1", 1, 2, 3}, {2, "p2", 4, 5, 6, "face"}},
-       ' ',
-       '.'},
-      {"RFC 4180 quotes",
-       "\"id\",\"x\",\"y\",\"z\"\n\"top,face\",1,2,3\n\"say "
-       "\"\"hi\"\"\",1,2,3,\"f,1\"\n\"open,1,2,3\n"
-       "x\"y,1,2,3\n\"a\"b,1,2,3\n  \"padded\"  , 1 , 2 , 3 \n",
-       {{2, "top,face", 1, 2, 3},
-        {3, "say \"hi\"", 1, 2, 3, "f,1"},
-        {4, nullptr, 0, 0, 0},
-        {5, nullptr, 0, 0, 0},
-        {6, nullptr, 0, 0, 0},
-        {7, "padded", 1, 2, 3}},
-       ',',
-       '.'},
-      {"UTF-16 little-endian with its mark",
-       std::string("\xFF\xFE", 2) + std::string("a\0;\0001\0,\0005\0;\0002\0;\0003\0\n\0", 20),
-       {{1, "a", 1.5, 2, 3}},
-       ';',
-       ','},
+      exported(
+          "comma, header, comments, CRLF",
+          "Point,X,Y,Z,Feature,Probe\r\n# a comment\r\n\r\np1, "
+          "1.5,2,3\r\np2,4,5,6,bore,2.5\r\np3,1,2\r\n"
+          "p4,1,x,3\r\np5,nan,1,1\r\np6,1,1,1,bore,-1\r\np7,1,1,1,bore,2,extra\r\n"
+          "p8,-1e3,+2,3,,\r\np9,+-3.0,1,1\r\np10,++1,1,1\r\np11,1,+-nan,1\r\n",
+          {pt(4, "p1", 1.5, 2, 3), pt(5, "p2", 4, 5, 6, "bore", 2.5), skip(6), skip(7), skip(8),
+           skip(9), skip(10), pt(11, "p8", -1000, 2, 3), skip(12), skip(13), skip(14)},
+          ',', '.'),
+      exported("semicolon, decimal comma, UTF-8 mark",
+               "\xEF\xBB\xBFid;x;y;z\np1;1,5;-2,25;3\np2;4;5;6;alésage;0,5\np3;1.5;2;3\n",
+               {pt(2, "p1", 1.5, -2.25, 3), pt(3, "p2", 4, 5, 6, "alésage", 0.5), skip(4)}, ';',
+               ','),
+      exported("tab, decimal comma decided on the first line that shows one",
+               "p1\t1\t2\t3\np2\t1,5\t2\t3\np3\t2.5\t1\t1\n",
+               {pt(1, "p1", 1, 2, 3), pt(2, "p2", 1.5, 2, 3), skip(3)}, '\t', ','),
+      exported("blanks", "  p1   1 2\t3  \np2 4 5 6 face\n",
+               {pt(1, "p1", 1, 2, 3), pt(2, "p2", 4, 5, 6, "face")}, ' ', '.'),
+      exported("RFC 4180 quotes",
+               "\"id\",\"x\",\"y\",\"z\"\n\"top,face\",1,2,3\n\"say "
+               "\"\"hi\"\"\",1,2,3,\"f,1\"\n\"open,1,2,3\n"
+               "x\"y,1,2,3\n\"a\"b,1,2,3\n  \"padded\"  , 1 , 2 , 3 \n",
+               {pt(2, "top,face", 1, 2, 3), pt(3, "say \"hi\"", 1, 2, 3, "f,1"), skip(4), skip(5),
+                skip(6), pt(7, "padded", 1, 2, 3)},
+               ',', '.'),
+      exported(
+          "UTF-16 little-endian with its mark",
+          std::string("\xFF\xFE", 2) + std::string("a\0;\0001\0,\0005\0;\0002\0;\0003\0\n\0", 20),
+          {pt(1, "a", 1.5, 2, 3)}, ';', ','),
   };
   for (const File& file : files) {
     SCOPED_TRACE(file.name);
@@ -197,9 +181,7 @@ TEST(MeasuredPoints, BinaryAndRandomBytes) {
 // Megabytes of lines, parsed in runs on several threads: the runs are cut at line ends and
 // numbered on, whatever mix of points, comments, blank, bad and CRLF lines they hold.
 TEST(MeasuredPoints, ALargeFileReadsTheSameOnThreads) {
-  const unsigned seed = 38;
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937 rng(seed);
+  QORV_SEEDED(std::mt19937 rng, 38);
   const char* odd[] = {"",        "# a comment",  "P9;1;2",        "\"open,1,2,3", "Q,1,2,nan",
                        "R,1,x,3", "S,1,2,3,f,-1", "T,1,2,3,f,1,7", "  ",           "U,1,2,3\r"};
   for (const char* end : {"\n", ""}) {

@@ -11,6 +11,7 @@
 
 #include "qorv/measurement/inspection.h"
 #include "qorv/measurement/point_clouds.h"
+#include "tests/in_order.h"
 #include "tests/test_seed.h"
 
 namespace {
@@ -23,6 +24,10 @@ struct Case {
   std::vector<long> skipped;  // their lines (0 for binary rows)
   long refusedAt = -1;        // the byte offset of a refusal
 };
+Case row(const char* name, gmCloudKind kind, std::string bytes, std::vector<double> xyz,
+         std::vector<long> skipped, long refusedAt = -1) {
+  return {name, kind, std::move(bytes), std::move(xyz), std::move(skipped), refusedAt};
+}
 
 std::string le(float v) {
   char b[4];
@@ -40,91 +45,43 @@ TEST(PointClouds, FilesReadSkippedOrRefused) {
       "property float x\r\nproperty float y\r\nproperty float z\r\nend_header\n";
   const std::string two = le(1) + le(2) + le(3) + le(4) + le(5) + le(6);
   const Case cases[] = {
-      {"xyz blanks, tabs, commas, extra columns",
-       gmCloudKind::xyz,
-       "X Y Z\n# scan\n1 2 3\n4,5 , 6,7\n\t7\t8\t9\t0.5\r\n\n// note\n",
-       {1, 2, 3, 4, 5, 6, 7, 8, 9},
-       {}},
-      {"xyz bad rows skipped with their lines",
-       gmCloudKind::xyz,
-       "1 2 3\nnan 1 2\n1 2\n+-3 1 1\n1,,2,3\n1 2 inf\n5 5 5",
-       {1, 2, 3, 5, 5, 5},
-       {2, 3, 4, 5, 6}},
-      {"pts counts",
-       gmCloudKind::pts,
-       "2\n1 2 3 -5 1 1 1\n4 5 6 -5 1 1 1\n1\n7 8 9\n",
-       {1, 2, 3, 4, 5, 6, 7, 8, 9},
-       {}},
-      {"pts count that lies", gmCloudKind::pts, "x\n3\n1 2 3\n4 5 6\n", {}, {}, 2},
-      {"ascii ply, face skipped",
-       gmCloudKind::ply,
-       plyHead + "1 2 3 255\n4 5 6 0\n3 0 1 1\n",
-       {1, 2, 3, 4, 5, 6},
-       {}},
-      {"ascii ply nan vertex",
-       gmCloudKind::ply,
-       plyHead + "nan 2 3 255\n4 5 6 0\n3 0 1 1\n",
-       {4, 5, 6},
-       {11}},
-      {"ascii ply short vertex line",
-       gmCloudKind::ply,
-       plyHead + "1 2 3\n4 5 6 0\n3 0 1 1\n",
-       {},
-       {},
-       static_cast<long>(plyHead.size())},
-      {"ascii ply fewer lines than counted",
-       gmCloudKind::ply,
-       plyHead + "1 2 3 255\n4 5 6 0\n",
-       {},
-       {},
-       -2},
-      {"ascii ply text past the counts",
-       gmCloudKind::ply,
-       plyHead + "1 2 3 255\n4 5 6 0\n3 0 1 1\n9\n",
-       {},
-       {},
-       -3},
-      {"binary ply, CRLF header", gmCloudKind::ply, binHead + two, {1, 2, 3, 4, 5, 6}, {}},
-      {"binary ply, bytes past the counts",
-       gmCloudKind::ply,
-       binHead + two + "\n",
-       {},
-       {},
-       static_cast<long>(binHead.size() + two.size())},
-      {"no end_header",
-       gmCloudKind::ply,
-       "ply\nformat ascii 1.0\nelement vertex 1\nproperty float x\n",
-       {},
-       {},
-       -3},
-      {"no z",
-       gmCloudKind::ply,
-       "ply\nformat ascii 1.0\nelement vertex 1\nproperty float x\nproperty float y\nend_header\n1 "
-       "2\n",
-       {},
-       {},
-       0},
-      {"count that cannot be",
-       gmCloudKind::ply,
-       "ply\nformat ascii 1.0\nelement vertex -1\nend_header\n",
-       {},
-       {},
-       21},
-      {"binary count that lies",
-       gmCloudKind::ply,
-       "ply\nformat binary_big_endian 1.0\nelement vertex 99999999999999\nproperty double "
-       "x\nproperty double y\n"
-       "property double z\nend_header\n" +
-           std::string(48, '\0'),
-       {},
-       {},
-       -3},
-      {"unknown format",
-       gmCloudKind::ply,
-       "ply\nformat binary_middle_endian 1.0\nend_header\n",
-       {},
-       {},
-       4},
+      row("xyz blanks, tabs, commas, extra columns", gmCloudKind::xyz,
+          "X Y Z\n# scan\n1 2 3\n4,5 , 6,7\n\t7\t8\t9\t0.5\r\n\n// note\n",
+          {1, 2, 3, 4, 5, 6, 7, 8, 9}, {}),
+      row("xyz bad rows skipped with their lines", gmCloudKind::xyz,
+          "1 2 3\nnan 1 2\n1 2\n+-3 1 1\n1,,2,3\n1 2 inf\n5 5 5", {1, 2, 3, 5, 5, 5},
+          {2, 3, 4, 5, 6}),
+      row("pts counts", gmCloudKind::pts, "2\n1 2 3 -5 1 1 1\n4 5 6 -5 1 1 1\n1\n7 8 9\n",
+          {1, 2, 3, 4, 5, 6, 7, 8, 9}, {}),
+      row("pts count that lies", gmCloudKind::pts, "x\n3\n1 2 3\n4 5 6\n", {}, {}, 2),
+      row("ascii ply, face skipped", gmCloudKind::ply, plyHead + "1 2 3 255\n4 5 6 0\n3 0 1 1\n",
+          {1, 2, 3, 4, 5, 6}, {}),
+      row("ascii ply nan vertex", gmCloudKind::ply, plyHead + "nan 2 3 255\n4 5 6 0\n3 0 1 1\n",
+          {4, 5, 6}, {11}),
+      row("ascii ply short vertex line", gmCloudKind::ply, plyHead + "1 2 3\n4 5 6 0\n3 0 1 1\n",
+          {}, {}, static_cast<long>(plyHead.size())),
+      row("ascii ply fewer lines than counted", gmCloudKind::ply, plyHead + "1 2 3 255\n4 5 6 0\n",
+          {}, {}, -2),
+      row("ascii ply text past the counts", gmCloudKind::ply,
+          plyHead + "1 2 3 255\n4 5 6 0\n3 0 1 1\n9\n", {}, {}, -3),
+      row("binary ply, CRLF header", gmCloudKind::ply, binHead + two, {1, 2, 3, 4, 5, 6}, {}),
+      row("binary ply, bytes past the counts", gmCloudKind::ply, binHead + two + "\n", {}, {},
+          static_cast<long>(binHead.size() + two.size())),
+      row("no end_header", gmCloudKind::ply,
+          "ply\nformat ascii 1.0\nelement vertex 1\nproperty float x\n", {}, {}, -3),
+      row("no z", gmCloudKind::ply,
+          "ply\nformat ascii 1.0\nelement vertex 1\nproperty float x\nproperty float y\n"
+          "end_header\n1 2\n",
+          {}, {}, 0),
+      row("count that cannot be", gmCloudKind::ply,
+          "ply\nformat ascii 1.0\nelement vertex -1\nend_header\n", {}, {}, 21),
+      row("binary count that lies", gmCloudKind::ply,
+          "ply\nformat binary_big_endian 1.0\nelement vertex 99999999999999\n"
+          "property double x\nproperty double y\nproperty double z\nend_header\n" +
+              std::string(48, '\0'),
+          {}, {}, -3),
+      row("unknown format", gmCloudKind::ply, "ply\nformat binary_middle_endian 1.0\nend_header\n",
+          {}, {}, 4),
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -150,10 +107,9 @@ TEST(PointClouds, FilesReadSkippedOrRefused) {
 }
 
 TEST(PointClouds, DetectedByContentThenExtension) {
-  EXPECT_EQ(gmDetectCloud("scan.txt", "ply\nform"), gmCloudKind::ply);
-  EXPECT_EQ(gmDetectCloud("a.b/scan.PTS", "12\n1 2"), gmCloudKind::pts);
-  EXPECT_EQ(gmDetectCloud("scan.asc", "1 2 3"), gmCloudKind::xyz);
-  EXPECT_EQ(gmDetectCloud("dir.xyz/points", "1,2,3,4"), gmCloudKind::csv);
+  EXPECT_EQ((Seq{gmDetectCloud("scan.txt", "ply\nform"), gmDetectCloud("a.b/scan.PTS", "12\n1 2"),
+                 gmDetectCloud("scan.asc", "1 2 3"), gmDetectCloud("dir.xyz/points", "1,2,3,4")}),
+            (Seq{gmCloudKind::ply, gmCloudKind::pts, gmCloudKind::xyz, gmCloudKind::csv}));
   EXPECT_EQ(gmDetectCloud("points.csv", "id,x,y,z"), gmCloudKind::csv);
 }
 

@@ -82,8 +82,7 @@ template <class List, class Curve>
 void expectRefined(const List& list, const Curve& curve, double tol) {
   const auto pts = list.toVec();
   const ERVec<double> us = list.toParams();
-  ASSERT_EQ(pts.length(), list.entries());
-  ASSERT_EQ(us.length(), list.entries());
+  ASSERT_EQ((Seq{pts.length(), us.length()}), (Seq{list.entries(), list.entries()}));
   for (int i = 0; i < us.length(); ++i) {
     EXPECT_EQ(pts[i], curve(us[i]));
     if (i + 1 == us.length()) break;
@@ -97,8 +96,7 @@ void expectRefined(const List& list, const Curve& curve, double tol) {
 
 TEST(SamplingLists, AppendKeepsOrder) {
   ERPoint12List list;
-  EXPECT_EQ(list.entries(), 0);
-  EXPECT_TRUE(list.toVec().isEmpty());
+  EXPECT_EQ((Seq{list.entries(), bool(list.toVec().isEmpty())}), (Seq{0, true}));
   for (int i = 0; i < 500; ++i) list.append(ERPoint2D(i, -i), 0.5 * i);  // spans chunks
   ASSERT_EQ(list.entries(), 500);
   const ERVec<ERPoint2D> pts = list.toVec();

@@ -73,11 +73,9 @@ TEST(TargetPoint, TheWorkedExamples) {
   EXPECT_EQ(direct.calculated_point(), ERPoint3D(0, 0, 1.5));
   EXPECT_EQ(direct.acceptance_distance(), 1.5);
   d = -7;
-  EXPECT_FALSE(direct.get_distance_to_plane(d));
-  EXPECT_FALSE(direct.get_distance_on_plane(d));
-  EXPECT_FALSE(direct.get_surface_normal(n));
-  EXPECT_EQ(d, -7);
-  EXPECT_FALSE(direct.is_compensated());
+  EXPECT_EQ((Seq{bool(direct.get_distance_to_plane(d)), bool(direct.get_distance_on_plane(d)),
+                 bool(direct.get_surface_normal(n)), d, bool(direct.is_compensated())}),
+            (Seq{false, false, false, -7, false}));
 
   const gmTargetPoint side(
       ERPoint3D(), ERCMMPointWithDiameter(ERPoint3D(3, 4, 0.5), ERVector3D(0, 0, 1), 1.0, 1),
@@ -96,9 +94,9 @@ TEST(TargetPoint, TheWorkedExamples) {
   EXPECT_EQ(compensated.probe_diameter(), 1.0);
   EXPECT_EQ(compensated.probe_center(), ERPoint3D(0, 0, 3));
   const ERCMMPoint approach(ERPoint3D(1, 2, 3), ERVector3D(0, 0, 1), 9);
-  EXPECT_EQ(approach.pretouch_point(), ERPoint3D(1, 2, 4));
-  EXPECT_EQ(approach.IJK(), ERVector3D(0, 0, 1));
-  EXPECT_TRUE(approach == ERCMMPoint(ERPoint3D(7, 7, 7), ERPoint3D(), 9));
+  EXPECT_EQ((Seq{approach.pretouch_point(), approach.IJK(),
+                 approach == ERCMMPoint(ERPoint3D(7, 7, 7), ERPoint3D(), 9)}),
+            (Seq{ERPoint3D(1, 2, 4), ERVector3D(0, 0, 1), true}));
 }
 
 // A bore measured oversize and a shaft measured undersize both read negative on the normal; the
@@ -206,9 +204,9 @@ TEST(TargetPoint, RecordsArchivesAndPrintForms) {
   gmTargetPoint loaded;
   CArchive in(a.data(), a.size());
   loaded.read_serialize(in);
-  EXPECT_EQ(loaded.measured_point().id(), 70000 - 65536);
-  EXPECT_EQ(loaded.measured_point().probe_diameter(), 1.0);
-  EXPECT_EQ(loaded.calculated_point(), ERPoint3D(0.5, 1, 1.0));
+  EXPECT_EQ((Seq{loaded.measured_point().id(), loaded.measured_point().probe_diameter(),
+                 loaded.calculated_point()}),
+            (Seq{70000 - 65536, 1.0, ERPoint3D(0.5, 1, 1.0)}));
   for (std::size_t n = 0; n < a.size(); ++n) {
     gmTargetPoint target(ERPoint3D(9, 9, 9), probe);
     CArchive cut(a.data(), n);
@@ -222,10 +220,9 @@ TEST(TargetPoint, RecordsArchivesAndPrintForms) {
   CArchive oldIn(old.data(), old.size());
   gmTargetPoint fromOld;
   fromOld.read_serialize_old(oldIn);
-  EXPECT_EQ(fromOld.measured_point().probe_center(), ERPoint3D(4, 5, 6));
-  EXPECT_EQ(fromOld.measured_point().pretouch_point(), ERPoint3D(4, 5, 7));
-  EXPECT_EQ(fromOld.measured_point().id(), 0);
-  EXPECT_EQ(fromOld.measured_point().probe_diameter(), 0.0);
+  EXPECT_EQ((Seq{fromOld.measured_point().probe_center(), fromOld.measured_point().pretouch_point(),
+                 fromOld.measured_point().id(), fromOld.measured_point().probe_diameter()}),
+            (Seq{ERPoint3D(4, 5, 6), ERPoint3D(4, 5, 7), 0, 0.0}));
 
   const std::string point = "CMM Point  " + text(probe.probe_center()) +
                             " pretouch=" + text(probe.pretouch_point()) + "\n";

@@ -99,10 +99,8 @@ class TreeChecker {
       EXPECT_GE(n.count, static_cast<std::int32_t>(info_.minimum)) << "underfull node " << at;
     }
     // Canonical slots: zero past count, sons -1 past count + 1.
-    for (int i = n.count; i < static_cast<int>(2 * m); ++i) {
-      EXPECT_EQ(n.items[i], 0) << at;
-      EXPECT_EQ(n.keys[i], std::string(info_.keyLength, '\0')) << at;
-    }
+    for (int i = n.count; i < static_cast<int>(2 * m); ++i)
+      EXPECT_EQ((Seq{n.items[i], n.keys[i]}), (Seq{0, std::string(info_.keyLength, '\0')})) << at;
     for (int i = n.count + 1; i <= static_cast<int>(2 * m); ++i) EXPECT_EQ(n.sons[i], -1) << at;
     const bool leaf = n.sons[0] == -1;
     if (leaf) {
@@ -203,10 +201,9 @@ TEST(BTreeImages, SmallTreeNodesInfoAndRootChanges) {
       return n;
     };
     auto image = [&](long at) { return Bytes(b.begin() + at, b.begin() + at + 56); };
-    EXPECT_EQ(image(328), node(2, {}, {101, 102}, {1, 2}));
-    EXPECT_EQ(image(388), node(2, {}, {104, 105}, {4, 5}));
-    EXPECT_EQ(image(448), node(1, {328, 388}, {103}, {3}));
-    EXPECT_EQ(b.size(), 504u);
+    EXPECT_EQ((Seq{image(328), image(388), image(448), b.size()}),
+              (Seq{node(2, {}, {101, 102}, {1, 2}), node(2, {}, {104, 105}, {4, 5}),
+                   node(1, {328, 388}, {103}, {3}), 504u}));
 
     // Removing 1 leaves [2] under the minimum; the sibling has no key to spare, so the two
     // leaves and the separator merge and the empty root gives way to the merged node.
@@ -350,14 +347,12 @@ TEST(BTreeCache, EvictsTheFirstUnmarkedSlotPastTheHand) {
   EXPECT_EQ(cache.offsets(), (std::vector<long>{400, 200, 500}));
   cache.drop(200);  // a freed block: its slot is the next one taken
   cache.admit(600);
-  EXPECT_EQ(cache.offsets(), (std::vector<long>{400, 600, 500}));
-  EXPECT_EQ(cache.find(-5), nullptr);
-  EXPECT_EQ(cache.find(long(1) << 40), nullptr);
+  EXPECT_EQ((Seq{cache.offsets(), cache.find(-5), cache.find(long(1) << 40)}),
+            (Seq{(std::vector<long>{400, 600, 500}), nullptr, nullptr}));
 
   qorv::detail::BTreeNodeCache none(0, 16);
   ASSERT_NE(none.admit(1), nullptr);
-  EXPECT_EQ(none.find(1), nullptr);
-  EXPECT_TRUE(none.offsets().empty());
+  EXPECT_EQ((Seq{none.find(1), none.offsets().empty()}), (Seq{nullptr, true}));
 }
 
 TEST(BTreeCache, TreeReadsGoThroughABoundedCache) {
@@ -496,9 +491,8 @@ TEST(BTreeTraversal, FlagZeroWritesCallbackChangesBack) {
   const Bytes b = readBytes(tmp.path);
   const auto onDisk = TreeChecker(b, o.tree->baseLocation()).walk();
   ASSERT_EQ(onDisk.size(), 7u);
-  EXPECT_EQ(onDisk.front().first, std::string("AB\0\0", 4));
-  EXPECT_EQ(onDisk.back().first, std::string("MN\0\0", 4));
-  EXPECT_EQ(o.tree->findValue("KL"), 1);
+  EXPECT_EQ((Seq{onDisk.front().first, onDisk.back().first, o.tree->findValue("KL")}),
+            (Seq{std::string("AB\0\0", 4), std::string("MN\0\0", 4), 1}));
 }
 
 // ---- Corrupt and read-only files --------------------------------------------------------------

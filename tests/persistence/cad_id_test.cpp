@@ -77,11 +77,10 @@ struct Writer {
 }  // namespace
 
 TEST(CADObjectID, TextsAndHashes) {
-  EXPECT_EQ(CADObjectID().as_string(0), "H-1S-1");
-  EXPECT_TRUE(CADObjectID().invalid());
-  EXPECT_EQ(CADObjectID(5, 7).as_string(0), "H5S7");
-  EXPECT_EQ(CADObjectID(5, 7).internal_type(), gmObjectIDHandle);
-  EXPECT_TRUE(CADObjectID(0xFFFFFFFFu, 0xFFFFFFFFu).invalid());
+  EXPECT_EQ((Seq{CADObjectID().as_string(0), bool(CADObjectID().invalid()),
+                 CADObjectID(5, 7).as_string(0), CADObjectID(5, 7).internal_type(),
+                 bool(CADObjectID(0xFFFFFFFFu, 0xFFFFFFFFu).invalid())}),
+            (Seq{"H-1S-1", true, "H5S7", gmObjectIDHandle, true}));
   EXPECT_EQ(CADObjectID(0xFFFFFFFFu, 2).as_string(0), "H4294967295S2");
 
   CADObjectID id = fullId();
@@ -92,8 +91,7 @@ TEST(CADObjectID, TextsAndHashes) {
 
   // A file name space is not displayed; an invalid one prints (null) in the full form.
   id.set_name_space(gmIDNameSpace(gmNSTypeFile, "part.stp"));
-  EXPECT_EQ(id.as_string(1), "H12S3 (b)");
-  EXPECT_EQ(id.container_hash(), fnv1a("H12S3 (b)"));
+  EXPECT_EQ((Seq{id.as_string(1), id.container_hash()}), (Seq{"H12S3 (b)", fnv1a("H12S3 (b)")}));
   id.invalidate_name_space();
   EXPECT_EQ(id.as_string(2), "H12S3 ((null) \"/a/b\" (Face))");
   EXPECT_EQ(CADObjectID(5, 7).container_hash(), fnv1a("H5S7"));
@@ -119,8 +117,7 @@ TEST(CADObjectID, EqualityWithCachedHashes) {
   EXPECT_TRUE(a == b);
   // A change drops the cache: no stale hash makes the changed identifier look equal or unequal.
   b.set_name_space(gmIDNameSpace(gmNSTypeName, "Other"));
-  EXPECT_EQ(b.container_hash(), fnv1a("H12S3 (Other b)"));
-  EXPECT_FALSE(a == b);
+  EXPECT_EQ((Seq{b.container_hash(), a == b}), (Seq{fnv1a("H12S3 (Other b)"), false}));
   b.set_name_space(gmIDNameSpace(gmNSTypeName, "Model"));
   EXPECT_TRUE(a == b);
   gmCADGroupStructure deeper = b.group_structure();
@@ -140,8 +137,7 @@ TEST(CADObjectID, EqualityWithCachedHashes) {
   EXPECT_EQ((Seq{m == a, c.invalid()}), (Seq{true, true}));
   CADObjectID s(5, 7);
   s.swap(m);
-  EXPECT_EQ(s.as_string(2), a.as_string(2));
-  EXPECT_EQ(m.as_string(0), "H5S7");
+  EXPECT_EQ((Seq{s.as_string(2), m.as_string(0)}), (Seq{a.as_string(2), "H5S7"}));
 }
 
 TEST(CADObjectID, ArchivesOfEveryVersion) {
@@ -191,12 +187,10 @@ TEST(CADObjectID, ArchivesOfEveryVersion) {
 
 TEST(GroupStructure, Sequences) {
   gmCADGroupStructure g;
-  EXPECT_TRUE(g.empty());
-  EXPECT_EQ(std::string(g.path().c_str()), "");
+  EXPECT_EQ((Seq{g.empty(), std::string(g.path().c_str())}), (Seq{true, ""}));
   g.start_group("a");
   g.start_group("b");
-  EXPECT_EQ(std::string(g.path().c_str()), "/a/b");
-  EXPECT_EQ(g.path_hash(), fnv1a("/a/b"));
+  EXPECT_EQ((Seq{std::string(g.path().c_str()), g.path_hash()}), (Seq{"/a/b", fnv1a("/a/b")}));
   g.start_solid("s");
   EXPECT_EQ(g.solid_depth(), 2);
   EXPECT_EQ((Seq{g.is_solid_at_depth(2), g.is_solid_at_depth(1)}), (Seq{true, false}));
@@ -208,8 +202,7 @@ TEST(GroupStructure, Sequences) {
   EXPECT_FALSE(g.is_solid());
   EXPECT_EQ(std::string(g.path().c_str()), "/a/b");
   g.set_unlinked_solid_for_current_depth();
-  EXPECT_TRUE(g.is_unlinked_solid());
-  EXPECT_EQ(g.solid_depth(), 1);
+  EXPECT_EQ((Seq{bool(g.is_unlinked_solid()), g.solid_depth()}), (Seq{true, 1}));
   g.end_solid();
   EXPECT_EQ((Seq{g.is_solid(), g.is_unlinked_solid()}), (Seq{false, false}));
   g.end_group();
@@ -239,8 +232,7 @@ TEST(GroupStructure, Sequences) {
   solid.start_solid("r");
   solid.start_group("t");
   const gmCADGroupStructure upper = solid.group_to_depth(1), lower = solid.group_to_depth(2);
-  EXPECT_EQ(std::string(upper.path().c_str()), "/p/q");
-  EXPECT_FALSE(upper.is_solid());
+  EXPECT_EQ((Seq{std::string(upper.path().c_str()), bool(upper.is_solid())}), (Seq{"/p/q", false}));
   EXPECT_EQ((Seq{lower.solid_depth(), std::string(lower.path().c_str())}), (Seq{2, "/p/q/r"}));
   EXPECT_FALSE(root.group_to_depth(0).is_root());
 
@@ -262,10 +254,10 @@ TEST(GroupStructure, Sequences) {
 }
 
 TEST(NameSpace, ComparisonAndValidity) {
-  EXPECT_TRUE(gmIDNameSpace().invalid());
-  EXPECT_TRUE(gmIDNameSpace(gmNSTypeName, "").invalid());
-  EXPECT_TRUE(gmIDNameSpace(gmNSTypeFile, "f").is_displayed() == false);
-  EXPECT_TRUE(gmIDNameSpace(gmNSTypeName, "f").is_displayed());
+  EXPECT_EQ((Seq{bool(gmIDNameSpace().invalid()), bool(gmIDNameSpace(gmNSTypeName, "").invalid()),
+                 gmIDNameSpace(gmNSTypeFile, "f").is_displayed() == false,
+                 bool(gmIDNameSpace(gmNSTypeName, "f").is_displayed())}),
+            (Seq{true, true, true, true}));
   EXPECT_EQ(gmIDNameSpace().compare(gmIDNameSpace()), 0);
   EXPECT_LT(gmIDNameSpace(gmNSTypeName, "z").compare(gmIDNameSpace(gmNSTypeFile, "a")), 0);
   EXPECT_LT(gmIDNameSpace(gmNSTypeName, "m2").compare(gmIDNameSpace(gmNSTypeName, "M10")), 0);

@@ -298,11 +298,10 @@ std::vector<Transaction> parse(const std::string& text) {
 // The identifiers a committed transaction gave to new objects were never given before.
 void expectNewIdentifiersFresh(const Transaction& t, const Model& before, std::set<long>& given) {
   std::set<long> here;
-  for (const Op& op : t.ops) {
+  for (const Op& op : t.ops)
     if (op.what == 'S' && before.count(op.id) == 0 && here.insert(op.id).second) {
       EXPECT_TRUE(given.insert(op.id).second) << "identifier " << op.id << " given twice";
     }
-  }
 }
 
 std::string describe(const Model& m) {

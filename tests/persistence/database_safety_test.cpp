@@ -17,6 +17,7 @@
 #include "qorv/persistence/file_manager.h"
 #include "qorv/persistence/object_database.h"
 #include "tests/in_order.h"
+#include "tests/object_images.h"
 #include "tests/persistence/safety_classes.h"
 #include "tests/persistence/test_files.h"
 
@@ -94,8 +95,7 @@ TEST(DataBaseCheck, SoundFilesHaveNoProblemsAndCountersReachTheFileAtOnce) {
     EXPECT_EQ(joined(ERObjectDataBase::check(f2.c_str())), "");
   }
   // The counters are in the file without Close: a second reader sees them.
-  t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-  ASSERT_EQ(db->Open(file.c_str(), 0), 1);
+  auto db = qorv_test::openedDb(file.c_str(), 0);
   TValue v(7);
   const long id = db->Store(v);
   EXPECT_EQ(id, 8);
@@ -207,8 +207,7 @@ TEST(DataBaseDamage, ARecordCutShortOrPointingElsewhereIsNull) {
   makeSmall(file.path);
   long offset = -1;
   {
-    t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-    ASSERT_EQ(db->Open(file.c_str(), 1), 1);
+    auto db = qorv_test::openedDb(file.c_str(), 1);
     db->forEachObject([&](long id, long at) {
       if (id == 2) offset = at;
     });
@@ -217,8 +216,7 @@ TEST(DataBaseDamage, ARecordCutShortOrPointingElsewhereIsNull) {
   const std::uint32_t small = 8;  // a block with room for the signature alone
   std::memcpy(b.data() + offset - 4, &small, 4);
   writeBytes(file.path, b);
-  t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-  ASSERT_EQ(db->Open(file.c_str(), 1), 1);
+  auto db = qorv_test::openedDb(file.c_str(), 1);
   EXPECT_FALSE(db->RetrieveAndCreate(2));
   TValue into;
   EXPECT_EQ(db->Retrieve(2, into), 0);
@@ -232,8 +230,7 @@ TEST(DataBaseDamage, ARecordCutShortOrPointingElsewhereIsNull) {
 
 TEST(DataBaseMisuse, AClassWritingMoreThanItAnnouncesIsRefused) {
   TempFile file("safety_liar");
-  t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-  ASSERT_EQ(db->Open(file.c_str(), 0), 1);
+  auto db = qorv_test::openedDb(file.c_str(), 0);
   TValue first(1);
   db->Store(first);
   const Bytes before = readBytes(file.path);
@@ -265,8 +262,7 @@ TEST(DataBaseMisuse, AClassWritingMoreThanItAnnouncesIsRefused) {
 
 TEST(DataBaseMisuse, IdentifiersOutsideOneToTwoToTheThirtyOneAreAbsent) {
   TempFile file("safety_ids");
-  t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-  ASSERT_EQ(db->Open(file.c_str(), 0), 1);
+  auto db = qorv_test::openedDb(file.c_str(), 0);
   std::vector<t_SmartPtr<TValue>> keep;
   for (int i = 1; i <= 6; ++i) {
     keep.emplace_back(new TValue(i));
@@ -285,8 +281,7 @@ TEST(DataBaseMisuse, IdentifiersOutsideOneToTwoToTheThirtyOneAreAbsent) {
 TEST(DataBaseMisuse, TheLastIdentifierIsNeverPassed) {
   TempFile file("safety_last");
   {
-    t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-    ASSERT_EQ(db->Open(file.c_str(), 0), 1);
+    auto db = qorv_test::openedDb(file.c_str(), 0);
     TValue v(1);
     db->Store(v);
   }
@@ -297,8 +292,7 @@ TEST(DataBaseMisuse, TheLastIdentifierIsNeverPassed) {
   const std::int32_t last = INT32_MAX;
   std::memcpy(b.data() + start + 12, &last, 4);
   writeBytes(file.path, b);
-  t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-  ASSERT_EQ(db->Open(file.c_str(), 0), 1);
+  auto db = qorv_test::openedDb(file.c_str(), 0);
   TValue v(2);
   EXPECT_EQ((Seq{v.Save(db.get()), v.getObjectID()}), (Seq{0, -1}));
   EXPECT_TRUE(db->RetrieveAndCreate(1));
@@ -308,8 +302,7 @@ TEST(DataBaseFiles, AnEmptyFileBecomesADatabaseOnlyForAWriter) {
   TempFile file("safety_empty");
   writeBytes(file.path, {});
   t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-  EXPECT_EQ(db->Open(file.c_str(), 1), 0);
-  EXPECT_TRUE(readBytes(file.path).empty());
+  EXPECT_EQ((Seq{db->Open(file.c_str(), 1), readBytes(file.path).empty()}), (Seq{0, true}));
   ASSERT_EQ(db->Open(file.c_str(), 0), 1);
   EXPECT_TRUE(db->created());
   TValue v(4);
@@ -392,15 +385,13 @@ TEST(DataBaseFiles, FailedOrTornWritesAtEveryPointOfACommitRollBack) {
     std::map<long, double> expected;
     long nextId = 0;
     {
-      t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-      ASSERT_EQ(db->Open(file.c_str(), 1), 1);
+      auto db = qorv_test::openedDb(file.c_str(), 1);
       expected = contents(*db);
       nextId = db->getNbObj() + 1;
     }
     for (int k = 1;; ++k) {
       SCOPED_TRACE(testing::Message() << "event " << k << " action " << int(action));
-      t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-      ASSERT_EQ(db->Open(file.c_str(), 0), 1);
+      auto db = qorv_test::openedDb(file.c_str(), 0);
       db->begin();
       std::vector<t_SmartPtr<TValue>> fresh;
       for (int i = 0; i < 300; ++i) {
@@ -477,16 +468,14 @@ TEST(DataBaseFiles, AJournalLeftByAKilledWriterIsRolledBack) {
     // A reader sees the file as it was, and leaves both files alone.
     const Bytes torn = readBytes(file.path);
     {
-      t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-      ASSERT_EQ(db->Open(file.c_str(), 1), 1);
+      auto db = qorv_test::openedDb(file.c_str(), 1);
       EXPECT_EQ((Seq{contents(*db), joined(db->check())}), (Seq{expected, ""}));
     }
     EXPECT_TRUE(readBytes(file.path) == torn);
     EXPECT_TRUE(ERFile::Exists(journal.c_str()));
     // A writer puts the file back byte for byte.
     {
-      t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-      ASSERT_EQ(db->Open(file.c_str(), 0), 1);
+      auto db = qorv_test::openedDb(file.c_str(), 0);
       EXPECT_FALSE(ERFile::Exists(journal.c_str()));
       EXPECT_EQ(contents(*db), expected);
     }
@@ -541,9 +530,9 @@ TEST(DataBaseFiles, TransactionsLeaveTheSameFileAsSingleCalls) {
   };
   TempFile a("txn_single"), b("txn_one"), c("txn_many");
   const Bytes single = run(a.path, 0, false);
-  EXPECT_TRUE(run(b.path, 100000, false) == single);
-  EXPECT_TRUE(run(c.path, 37, true) == single);
-  EXPECT_EQ(joined(ERObjectDataBase::check(a.c_str())), "");
+  EXPECT_EQ((Seq{run(b.path, 100000, false) == single, run(c.path, 37, true) == single,
+                 joined(ERObjectDataBase::check(a.c_str()))}),
+            (Seq{true, true, ""}));
 }
 
 // A transaction lost by rollback, a failed or torn commit, or Close, then retried as a caller
@@ -555,8 +544,7 @@ TEST(DataBaseFiles, RetriesAfterALostTransactionNeverReuseAnIdentifier) {
   for (Loss loss : {rollback, failedCommit, tornCommit, closed}) {
     SCOPED_TRACE(testing::Message() << "loss " << int(loss));
     TempFile file("retry");
-    t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-    ASSERT_EQ(db->Open(file.c_str(), 0), 1);
+    auto db = qorv_test::openedDb(file.c_str(), 0);
     TValue x(1);
     db->Store(x);
     std::vector<t_SmartPtr<TValue>> batch;
@@ -613,8 +601,7 @@ TEST(DataBaseFiles, ARolledBackTransactionLeavesNoCountBehind) {
     TempFile file("rollback_counts");
     long kept = 0;
     {
-      t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-      ASSERT_EQ(db->Open(file.c_str(), 0), 1);
+      auto db = qorv_test::openedDb(file.c_str(), 0);
       TValue a(1), b(2);
       kept = db->Store(a);
       ASSERT_EQ(db->begin(), 1);
@@ -628,8 +615,7 @@ TEST(DataBaseFiles, ARolledBackTransactionLeavesNoCountBehind) {
         ASSERT_EQ(db->rollback(), 1);
     }
     EXPECT_EQ(joined(ERObjectDataBase::check(file.c_str())), "");
-    t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-    ASSERT_EQ(db->Open(file.c_str(), 1), 1);
+    auto db = qorv_test::openedDb(file.c_str(), 1);
     EXPECT_EQ(db->getNbObj(), 1);
     t_SmartPtr<ERObject> back = db->RetrieveAndCreate(kept);
     ASSERT_TRUE(back);
@@ -645,8 +631,7 @@ TEST(DataBaseCheck, AFreeExtentOverALiveRecordIsFoundAndRefusedByWriters) {
   const std::map<long, double> expected = makeSmall(file.path);
   long offset = -1;
   {
-    t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-    ASSERT_EQ(db->Open(file.c_str(), 1), 1);
+    auto db = qorv_test::openedDb(file.c_str(), 1);
     db->forEachObject([&](long id, long at) {
       if (id == 5) offset = at;
     });

@@ -2,14 +2,12 @@
 // behaviour, damaged records refused with the object unchanged, round trips through a database.
 #include "qorv/persistence/db_object.h"
 
+#include <gtest/gtest.h>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <random>
 #include <sstream>
-#include <string>
-
-#include <gtest/gtest.h>
 
 #include "qorv/curves/lines.h"
 #include "qorv/persistence/object_database.h"
@@ -109,8 +107,7 @@ TEST(ERDBObject, AccessorsAndTheirSideEffects) {
   EXPECT_STREQ(o.name(), "");
   EXPECT_EQ(o.properties().entries(), 1u);  // the string read adds an undefined key 3
   EXPECT_EQ(o.findProperty(ERDBObject::kName)->getType(), ERDBObjProperty::UNDEF);
-  EXPECT_EQ(o.binaryStoreSize(), 8u + 5u);
-  EXPECT_FALSE(o.isDirty());
+  EXPECT_EQ((Seq{o.binaryStoreSize(), bool(o.isDirty())}), (Seq{8u + 5u, false}));
 
   o.color(3);
   o.level(-4);
@@ -260,8 +257,7 @@ TEST(ERDBObject, RoundTripThroughADatabaseWithTheReference) {
   TempFile file("dbobject");
   long namedId = 0, bareId = 0;
   {
-    t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-    ASSERT_EQ(db->Open(file.c_str(), 0), 1);
+    auto db = qorv_test::openedDb(file.c_str(), 0);
     t_SmartPtr<ERObject> segment(new ERSegment2D(ERPoint2D(1, 2), ERPoint2D(3, 5)));
     t_SmartPtr<ERDBObject> named(new ERDBObject);
     named->name("bracket");
@@ -278,8 +274,7 @@ TEST(ERDBObject, RoundTripThroughADatabaseWithTheReference) {
   }
   // Records whose length is not a multiple of 4 leave the file short of its last block's end.
   EXPECT_TRUE(ERObjectDataBase::check(file.c_str()).empty());
-  t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-  ASSERT_EQ(db->Open(file.c_str(), 1), 1);
+  auto db = qorv_test::openedDb(file.c_str(), 1);
   t_SmartPtr<ERDBObject> back(ERDBObject::castdown(db->RetrieveAndCreate(namedId).get()));
   ASSERT_TRUE(back);
   EXPECT_STREQ(back->name(), "bracket");

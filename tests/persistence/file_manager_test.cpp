@@ -11,7 +11,6 @@
 #include <memory>
 #include <random>
 #include <set>
-#include <string>
 #include <utility>
 #include <vector>
 
@@ -162,8 +161,7 @@ TEST(BlockHeap, SizesRoundUpToFourPlusTheSizeWord) {
       {1, 8}, {4, 8}, {5, 12}, {0, 4}, {9, 16}};
   long end = 296;
   for (const auto& [size, need] : cases) {
-    EXPECT_EQ(fm.allocate(size), end + 4) << size;
-    EXPECT_EQ(u32(readBytes(t.path), end), need) << size;
+    EXPECT_EQ((Seq{fm.allocate(size), u32(readBytes(t.path), end)}), (Seq{end + 4, need})) << size;
     end += need;
     EXPECT_EQ(fm.endData(), end);
   }
@@ -629,8 +627,7 @@ TEST(BlockHeapProcesses, ASecondWriterIsRefusedAndReadersComeInWhileOneWrites) {
   TempFile t("share");
   { ERFileManager fm(t.c_str(), 0); }
   int ready[2], done[2];
-  ASSERT_EQ(pipe(ready), 0);
-  ASSERT_EQ(pipe(done), 0);
+  ASSERT_EQ((Seq{pipe(ready), pipe(done)}), (Seq{0, 0}));
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {

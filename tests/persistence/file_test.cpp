@@ -85,9 +85,8 @@ TEST(ERFileEncoding, ScalarsReadBackWithDiskWidths) {
   EXPECT_EQ(ul, 0xFFFFFFFFUL);  // zero-extended
   EXPECT_EQ((Seq{f.Read(s), s, f.Read(d), d, f.Read(x)}),
             (Seq{1, -300, 1, std::numeric_limits<double>::denorm_min(), 1}));
-  EXPECT_TRUE(std::signbit(x));
-  EXPECT_EQ(f.CurOffset(), 4 + 4 + 2 + 8 + 4);
-  EXPECT_TRUE(f.Eof());
+  EXPECT_EQ((Seq{std::signbit(x), f.CurOffset(), bool(f.Eof())}),
+            (Seq{true, 4 + 4 + 2 + 8 + 4, true}));
 }
 
 TEST(ERFileEncoding, ArraysAreContiguousWithoutCount) {

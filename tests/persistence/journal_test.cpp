@@ -18,6 +18,7 @@
 #include "qorv/persistence/file_manager.h"
 #include "qorv/persistence/object_database.h"
 #include "tests/in_order.h"
+#include "tests/object_images.h"
 #include "tests/persistence/safety_classes.h"
 #include "tests/persistence/test_files.h"
 
@@ -182,8 +183,7 @@ TEST(Journal, OnlyAWholeJournalIsTrustedAndNoneIsRemovedUntrusted) {
     }
     // The writer never touched the file: whatever was played back puts back what was there.
     EXPECT_TRUE(readBytes(file.path) == before);
-    t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-    ASSERT_EQ(db->Open(file.c_str(), 1), 1);
+    auto db = qorv_test::openedDb(file.c_str(), 1);
     EXPECT_EQ(contents(*db), expected);
   }
 }
@@ -242,8 +242,7 @@ TEST(Journal, ACommitNeverTouchesAJournalItDidNotWrite) {
   TempFile file("journal_foreign");
   const std::string journal = file.path + "-journal";
   makeValues(file.path, 10);
-  t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-  ASSERT_EQ(db->Open(file.c_str(), 0), 1);
+  auto db = qorv_test::openedDb(file.c_str(), 0);
   const Bytes foreign(5000, 9);
   writeBytes(journal, foreign);
   const Bytes before = readBytes(file.path);
@@ -271,21 +270,17 @@ TEST(Journal, ANewFileKilledAtItsFirstCommitReadsEmpty) {
     ASSERT_EQ(ERFile::Exists(journal.c_str()) != 0, withJournal);
     const Bytes left = readBytes(file.path);
     {
-      t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-      ASSERT_EQ(db->Open(file.c_str(), 1), 1);
-      EXPECT_TRUE(db->empty());
-      EXPECT_EQ(db->getNbObj(), 0);
-      EXPECT_TRUE(contents(*db).empty());
-      EXPECT_TRUE(db->check().empty());
-      EXPECT_FALSE(db->RetrieveAndCreate(1));
+      auto db = qorv_test::openedDb(file.c_str(), 1);
+      EXPECT_EQ((Seq{bool(db->empty()), db->getNbObj(), bool(contents(*db).empty()),
+                     db->check().empty(), bool(db->RetrieveAndCreate(1))}),
+                (Seq{true, 0, true, true, false}));
       ERDataBase facade;
       EXPECT_EQ((Seq{facade.Open(file.c_str(), 1), facade.getNbEnt()}), (Seq{gmSuccess, 0}));
     }
-    EXPECT_TRUE(ERObjectDataBase::check(file.c_str()).empty());
-    EXPECT_TRUE(readBytes(file.path) == left);
-    EXPECT_EQ(ERFile::Exists(journal.c_str()) != 0, withJournal);
-    t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-    ASSERT_EQ(db->Open(file.c_str(), 0), 1);
+    EXPECT_EQ((Seq{bool(ERObjectDataBase::check(file.c_str()).empty()),
+                   readBytes(file.path) == left, ERFile::Exists(journal.c_str()) != 0}),
+              (Seq{true, true, withJournal}));
+    auto db = qorv_test::openedDb(file.c_str(), 0);
     EXPECT_TRUE(db->created());
     TValue v(4);
     EXPECT_EQ(db->Store(v), 1);
@@ -299,14 +294,12 @@ TEST(Journal, ReadersComeInBesideAWriterAndCommitsWaitForThem) {
   TempFile file("journal_readers");
   ERFileManager::setLockTimeout(150);
   makeValues(file.path, 5);
-  t_SmartPtr<ERObjectDataBase> writer(new ERObjectDataBase);
-  ASSERT_EQ(writer->Open(file.c_str(), 0), 1);
+  auto writer = qorv_test::openedDb(file.c_str(), 0);
   writer->begin();
   TValue a(100);
   writer->Store(a);
   {
-    t_SmartPtr<ERObjectDataBase> reader(new ERObjectDataBase);
-    ASSERT_EQ(reader->Open(file.c_str(), 1), 1);
+    auto reader = qorv_test::openedDb(file.c_str(), 1);
     EXPECT_EQ(contents(*reader).size(), 5u);
     try {
       writer->commit();

@@ -13,6 +13,7 @@
 #include "qorv/persistence/file.h"
 #include "qorv/persistence/file_manager.h"
 #include "tests/in_order.h"
+#include "tests/object_images.h"
 #include "tests/persistence/test_files.h"
 
 using namespace qorv::platform;
@@ -88,10 +89,7 @@ void walk(const std::string& path) {
     db->forEachObject([&](long id, long) { ids.push_back(id); });
     for (long id : ids) {
       t_SmartPtr<ERObject> o = db->RetrieveAndCreate(id);
-      if (o) {
-        std::ostringstream text;
-        o->printOn(text);
-      }
+      if (o) qorv_test::printed(*o);
     }
     db->Close();
   } catch (CFileException& e) {
@@ -102,8 +100,7 @@ void walk(const std::string& path) {
 
 TEST(ObjectDataBase, NewFileLayout) {
   TempFile file("odb_new");
-  t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-  ASSERT_EQ(db->Open(file.c_str(), 0), 1);
+  auto db = qorv_test::openedDb(file.c_str(), 0);
   EXPECT_EQ((Seq{db->getNbObj(), db->get_db_version(), db->get_db_current_version()}),
             (Seq{0, 1001, 1001}));
   EXPECT_EQ(db->fileManager()->start(), 284);
@@ -127,8 +124,7 @@ TEST(ObjectDataBase, NewFileLayout) {
 
 TEST(ObjectDataBase, IdentifiersSignaturesAndRestoring) {
   TempFile file("odb_ids");
-  t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-  ASSERT_EQ(db->Open(file.c_str(), 0), 1);
+  auto db = qorv_test::openedDb(file.c_str(), 0);
   TNode a(1.5), b(2.5);
   TLabel label;
   label.code = 7;
@@ -161,8 +157,7 @@ TEST(ObjectDataBase, IdentifiersSignaturesAndRestoring) {
   ASSERT_TRUE(made);
   EXPECT_STREQ(made->className(), "TLabel");
   EXPECT_EQ((Seq{TLabel::castdown(made.get())->code, made->getObjectID()}), (Seq{7, 3}));
-  EXPECT_EQ(made->Database(), db.get());
-  EXPECT_EQ(made->references(), 1u);
+  EXPECT_EQ((Seq{made->Database(), made->references()}), (Seq{db.get(), 1u}));
 
   EXPECT_EQ((Seq{db->Delete(42), db->Delete(2)}), (Seq{0, 1}));
   EXPECT_FALSE(db->RetrieveAndCreate(2));
@@ -176,8 +171,7 @@ TEST(ObjectDataBase, IdentifiersSignaturesAndRestoring) {
 TEST(ObjectDataBase, ReferencedObjectsFollowIntoTheSameFile) {
   TempFile file("odb_refs");
   {
-    t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-    ASSERT_EQ(db->Open(file.c_str(), 0), 1);
+    auto db = qorv_test::openedDb(file.c_str(), 0);
     TNode head(1.0);
     head.next = new TNode(2.0);
     head.next->next = new TNode(3.0);
@@ -187,13 +181,10 @@ TEST(ObjectDataBase, ReferencedObjectsFollowIntoTheSameFile) {
     EXPECT_EQ(head.next->Database(), db.get());
     db->Close();
   }
-  t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-  ASSERT_EQ(db->Open(file.c_str(), 1), 1);
+  auto db = qorv_test::openedDb(file.c_str(), 1);
   t_SmartPtr<ERObject> o = db->RetrieveAndCreate(1);
   ASSERT_TRUE(o);
-  std::ostringstream text;
-  o->printOn(text);
-  EXPECT_EQ(text.str(), "TNode 1 -> TNode 2 -> TNode 3");
+  EXPECT_EQ(qorv_test::printed(*o), "TNode 1 -> TNode 2 -> TNode 3");
 }
 
 TEST(ObjectDataBase, SaveMovesBetweenDatabasesAndNewIntoADatabase) {
@@ -202,13 +193,11 @@ TEST(ObjectDataBase, SaveMovesBetweenDatabasesAndNewIntoADatabase) {
   ASSERT_EQ(first->Open(f1.c_str(), 0), 1);
   ASSERT_EQ(second->Open(f2.c_str(), 0), 1);
   auto* label = new (first.get()) TLabel;
-  EXPECT_EQ(label->Database(), first.get());
-  EXPECT_EQ(label->getObjectID(), 1);
+  EXPECT_EQ((Seq{label->Database(), label->getObjectID()}), (Seq{first.get(), 1}));
   label->code = 5;
   label->setDirty();
-  EXPECT_EQ(label->Save(second.get()), 1);
-  EXPECT_EQ(label->Database(), second.get());
-  EXPECT_EQ(label->getObjectID(), 1);
+  EXPECT_EQ((Seq{label->Save(second.get()), label->Database(), label->getObjectID()}),
+            (Seq{1, second.get(), 1}));
   t_SmartPtr<ERObject> old = first->RetrieveAndCreate(1);
   ASSERT_TRUE(old);  // the first keeps its (updated) record
   EXPECT_EQ((Seq{TLabel::castdown(old.get())->code, label->Delete()}), (Seq{5, 1}));
@@ -236,9 +225,8 @@ TEST(ObjectDataBase, ReadOnlyOpeningLeavesTheFileUnchanged) {
     t_SmartPtr<ERObject> o = db.restore(12, code);
     EXPECT_EQ(code, gmSuccess);
     ASSERT_TRUE(o);
-    EXPECT_EQ(TNode::castdown(o.get())->value, 12.0);
-    EXPECT_FALSE(db.restore(30, code));
-    EXPECT_EQ(db.Close(), gmSuccess);
+    EXPECT_EQ((Seq{TNode::castdown(o.get())->value, bool(db.restore(30, code)), db.Close()}),
+              (Seq{12.0, false, gmSuccess}));
   }
   EXPECT_EQ(readBytes(file.path), before);
 }
@@ -286,8 +274,7 @@ TEST(DataBaseFacade, SecondProcessIsRefusedWhileTheFileIsHeld) {
 
 TEST(ObjectDataBase, SummaryText) {
   TempFile file("odb_dump");
-  t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-  ASSERT_EQ(db->Open(file.c_str(), 0), 1);
+  auto db = qorv_test::openedDb(file.c_str(), 0);
   TLabel label;
   db->Store(label);
   std::ostringstream dump;
@@ -323,29 +310,22 @@ TEST(ObjectDataBase, EveryRegisteredClassRoundTrips) {
   std::vector<std::pair<std::string, long>> stored;
   std::map<std::string, std::string> prints;
   {
-    t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-    ASSERT_EQ(db->Open(file.c_str(), 0), 1);
+    auto db = qorv_test::openedDb(file.c_str(), 0);
     for (auto* r = ERClassRegistration::first(); r != nullptr; r = r->next()) {
       if (r->creator() == nullptr) continue;
       t_SmartPtr<ERObject> o(r->creator()());
       const long id = db->Store(*o);
       stored.emplace_back(r->getName(), id);
-      std::ostringstream text;
-      o->printOn(text);
-      prints[r->getName()] = text.str();
+      prints[r->getName()] = qorv_test::printed(*o);
     }
     db->Close();
   }
-  t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-  ASSERT_EQ(db->Open(file.c_str(), 1), 1);
+  auto db = qorv_test::openedDb(file.c_str(), 1);
   for (const auto& [name, id] : stored) {
     SCOPED_TRACE(name);
     t_SmartPtr<ERObject> o = db->RetrieveAndCreate(id);
     ASSERT_TRUE(o);
-    EXPECT_EQ(name, o->className());
-    std::ostringstream text;
-    o->printOn(text);
-    EXPECT_EQ(text.str(), prints[name]);
+    EXPECT_EQ((Seq{name, qorv_test::printed(*o)}), (Seq{o->className(), prints[name]}));
     // Saving the re-created object writes exactly binaryStoreSize bytes.
     ERFile f(image.c_str(), CFile::modeCreate | CFile::modeReadWrite | CFile::typeBinary);
     o->saveGuts(f);
@@ -405,8 +385,7 @@ TEST(DataBaseFacade, ForeignAuxiliaryTreeIsRefused) {
   }
   long record = -1;
   {
-    t_SmartPtr<ERObjectDataBase> odb(new ERObjectDataBase);
-    ASSERT_EQ(odb->Open(file.c_str(), 1), 1);
+    auto odb = qorv_test::openedDb(file.c_str(), 1);
     odb->forEachObject([&](long id, long offset) {
       if (id == 1) record = offset;
     });

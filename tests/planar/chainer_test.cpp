@@ -41,10 +41,9 @@ std::string describe(const ERChainerProcessor& p) {
 TEST(Chainer, EndComparison) {
   const double tol = 0.01;
   auto a = seg(0, 0, 1, 0), b = seg(1, 0, 2, 0), c = seg(2, 0, 1, 0);
-  EXPECT_EQ(a->compareWith(b.get(), tol), SEGCOMP_LAST_FIRST);
-  EXPECT_EQ(b->compareWith(a.get(), tol), SEGCOMP_FIRST_LAST);
-  EXPECT_EQ(a->compareWith(c.get(), tol), SEGCOMP_LAST_LAST);
-  EXPECT_EQ(seg(0, 0, -1, 0)->compareWith(a.get(), tol), SEGCOMP_FIRST_FIRST);
+  EXPECT_EQ((Seq{a->compareWith(b.get(), tol), b->compareWith(a.get(), tol),
+                 a->compareWith(c.get(), tol), seg(0, 0, -1, 0)->compareWith(a.get(), tol)}),
+            (Seq{SEGCOMP_LAST_FIRST, SEGCOMP_FIRST_LAST, SEGCOMP_LAST_LAST, SEGCOMP_FIRST_FIRST}));
   EXPECT_EQ(a->compareWith(seg(5, 5, 6, 6).get(), tol), SEGCOMP_NONE);
   // One end near both ends of the other.
   EXPECT_EQ(a->compareWith(seg(1, 0.001, 1, -0.004).get(), tol), SEGCOMP_AMBIGUOUS);

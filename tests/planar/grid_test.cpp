@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <limits>
 #include <random>
 #include <tuple>
@@ -43,8 +42,7 @@ TEST(Grid, BadSizes) {
     g.set(0, 0, 1);
     g.set(-5, -5, 5, 5, 1);
     unsigned st;
-    EXPECT_EQ(g.check_box(ERMinimax2D(0, 0, 1, 1), st), 1);
-    EXPECT_EQ(st, g.get_outside_value());
+    EXPECT_EQ((Seq{g.check_box(ERMinimax2D(0, 0, 1, 1), st), st}), (Seq{1, g.get_outside_value()}));
   }
   const double nan = std::numeric_limits<double>::quiet_NaN();
   EXPECT_EQ(ERGrid2D(4, 4, 2, ERMinimax2D(nan, 0, 1, 1)).valid(), 0);
@@ -119,8 +117,7 @@ TEST(Grid, PackingAndBoxChecksAgainstModel) {
       // Model: the cells under the clipped box.
       const bool meets = b.xmin() <= nx && b.xmax() >= 0 && b.ymin() <= ny && b.ymax() >= 0;
       if (!meets) {
-        ASSERT_EQ(r, 1);
-        ASSERT_EQ(got, g.get_outside_value());
+        ASSERT_EQ((Seq{r, got}), (Seq{1, g.get_outside_value()}));
         continue;
       }
       const double cx1 = std::max(b.xmin(), 0.0), cy1 = std::max(b.ymin(), 0.0);
@@ -133,8 +130,7 @@ TEST(Grid, PackingAndBoxChecksAgainstModel) {
           same = same && model[static_cast<std::size_t>(i * ny + j)] == first;
       const bool clipped = cx1 != b.xmin() || cy1 != b.ymin() || cx2 != b.xmax() || cy2 != b.ymax();
       const int want = (clipped && first != g.get_outside_value()) ? 0 : same ? 1 : 0;
-      ASSERT_EQ(got, first) << q;
-      ASSERT_EQ(r, want) << q;
+      ASSERT_EQ((Seq{got, r}), (Seq{first, want})) << q;
     }
   }
 }

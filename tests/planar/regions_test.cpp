@@ -8,7 +8,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <limits>
 #include <random>
 #include <sstream>
@@ -71,26 +70,27 @@ struct ExactMap {
 TEST(Inside, BoundaryTable) {
   // One ulp either side of the edge x + y = 1 of a triangle.
   const Pts tri = poly({{0, 0}, {1, 0}, {0, 1}});
-  EXPECT_EQ(Inside(ERPoint2D(0.5, 0.5), tri), 2);
-  EXPECT_EQ(Inside(ERPoint2D(0.5, std::nextafter(0.5, 0.0)), tri), 0);
-  EXPECT_EQ(Inside(ERPoint2D(0.5, std::nextafter(0.5, 1.0)), tri), 3);
-  EXPECT_EQ(Inside(ERPoint2D(0.25, 0.75), tri), 2);
+  EXPECT_EQ(
+      (Seq{Inside(ERPoint2D(0.5, 0.5), tri), Inside(ERPoint2D(0.5, std::nextafter(0.5, 0.0)), tri),
+           Inside(ERPoint2D(0.5, std::nextafter(0.5, 1.0)), tri),
+           Inside(ERPoint2D(0.25, 0.75), tri)}),
+      (Seq{2, 0, 3, 2}));
   EXPECT_EQ(Inside(ERPoint2D(std::nextafter(0.25, 1.0), 0.75), tri), 3);
   // Tiny and huge frames keep exact boundaries.
   for (double s : {1e-300, 1e-150, 1e150, 1e300}) {
     const Pts t = poly({{0, 0}, {s, 0}, {0, s}});
-    EXPECT_EQ(Inside(ERPoint2D(0.5 * s, 0.5 * s), t), 2) << s;
-    EXPECT_EQ(Inside(ERPoint2D(0.25 * s, 0.25 * s), t), 0) << s;
-    EXPECT_EQ(Inside(ERPoint2D(0.75 * s, 0.75 * s), t), 3) << s;
+    EXPECT_EQ((Seq{Inside(ERPoint2D(0.5 * s, 0.5 * s), t), Inside(ERPoint2D(0.25 * s, 0.25 * s), t),
+                   Inside(ERPoint2D(0.75 * s, 0.75 * s), t)}),
+              (Seq{2, 0, 3}))
+        << s;
   }
 }
 
 TEST(Inside, DegenerateAndBadInput) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
-  EXPECT_EQ(Inside(ERPoint2D(0, 0), Pts()), 3);
-  EXPECT_EQ(Inside(ERPoint2D(0, 0), nullptr, 4), 3);
-  EXPECT_EQ(Inside(ERPoint2D(1, 1), poly({{1, 1}})), 1);
-  EXPECT_EQ(Inside(ERPoint2D(1, 2), poly({{1, 1}})), 3);
+  EXPECT_EQ((Seq{Inside(ERPoint2D(0, 0), Pts()), Inside(ERPoint2D(0, 0), nullptr, 4),
+                 Inside(ERPoint2D(1, 1), poly({{1, 1}})), Inside(ERPoint2D(1, 2), poly({{1, 1}}))}),
+            (Seq{3, 3, 1, 3}));
   const Pts two = poly({{0, 0}, {2, 2}});
   EXPECT_EQ((Seq{Inside(ERPoint2D(1, 1), two), Inside(ERPoint2D(2, 2), two)}), (Seq{2, 1}));
   EXPECT_EQ(Inside(ERPoint2D(1, 0.5), two), 3);
@@ -196,17 +196,16 @@ TEST(Region, CheckPointTable) {
   t.Add(poly({{0, 2}, {4, 2}, {4, 6}, {0, 6}}));  // on the outer edge x = 0
   t.Add(poly({{4, 2}, {8, 2}, {8, 6}, {4, 6}}));  // shares the edge x = 4
   EXPECT_EQ(t.CheckPoint(ERPoint2D(0, 4), loop), 2);
-  EXPECT_EQ(t.CheckPoint(ERPoint2D(4, 4), loop), 2);
-  EXPECT_EQ(t.CheckPoint(ERPoint2D(4, 6), loop), 3);
-  EXPECT_EQ(t.CheckPoint(ERPoint2D(6, 4), loop), 1);
-  EXPECT_EQ(t.CheckPoint(ERPoint2D(6, 8), loop), 0);
+  EXPECT_EQ((Seq{t.CheckPoint(ERPoint2D(4, 4), loop), t.CheckPoint(ERPoint2D(4, 6), loop),
+                 t.CheckPoint(ERPoint2D(6, 4), loop), t.CheckPoint(ERPoint2D(6, 8), loop)}),
+            (Seq{2, 3, 1, 0}));
 
   // Holes only: the plane minus the holes.
   ERRegion2D h(1, 0);
   h.Add(poly({{4, 4}, {6, 4}, {6, 6}, {4, 6}}));
-  EXPECT_EQ(h.CheckPoint(ERPoint2D(100, -3), loop), 0);
-  EXPECT_EQ(h.CheckPoint(ERPoint2D(5, 5), loop), 1);
-  EXPECT_EQ(ERRegion2D(0, 1).CheckPoint(ERPoint2D(5, 5), loop), 0);
+  EXPECT_EQ((Seq{h.CheckPoint(ERPoint2D(100, -3), loop), h.CheckPoint(ERPoint2D(5, 5), loop),
+                 ERRegion2D(0, 1).CheckPoint(ERPoint2D(5, 5), loop)}),
+            (Seq{0, 1, 0}));
 }
 
 // CheckPoint against the lattice reference applied loop by loop: outer first, then holes.
@@ -261,10 +260,10 @@ TEST(Region, CheckPointRandomLatticeRegions) {
 
 TEST(Region, IsInDomainCodes) {
   const ERRegion2D r = squareWithHole();
-  EXPECT_EQ(r.IsInDomain(ERMinimax2D(4.5, 4.5, 5.5, 5.5)), 0);
-  EXPECT_EQ(r.IsInDomain(ERMinimax2D(3.5, 3.5, 4.5, 4.5)), 1);
-  EXPECT_EQ(r.IsInDomain(ERMinimax2D(1, 1, 2, 2)), 2);
-  EXPECT_EQ(r.IsInDomain(ERMinimax2D(20, 20, 30, 30)), 0);
+  EXPECT_EQ((Seq{r.IsInDomain(ERMinimax2D(4.5, 4.5, 5.5, 5.5)),
+                 r.IsInDomain(ERMinimax2D(3.5, 3.5, 4.5, 4.5)),
+                 r.IsInDomain(ERMinimax2D(1, 1, 2, 2)), r.IsInDomain(ERMinimax2D(20, 20, 30, 30))}),
+            (Seq{0, 1, 2, 0}));
   EXPECT_EQ(r.IsInDomain(ERMinimax2D(-2, -2, 0, 0)), 3);  // touches the outer loop
   EXPECT_EQ(r.IsInDomain(ERMinimax2D(3, 3, 7, 7)), 1);    // holds the hole
   ERRegion2D h(2, 0);
@@ -415,9 +414,9 @@ TEST(Collinear, Table) {
   ERInfLine3D line(ERPoint3D(0, 0, 0), ERPoint3D(0, 0, 7));
   const ERInfLine3D before = line;
   ERVec<ERPoint3D> same({ERPoint3D(1, 2, 3), ERPoint3D(1, 2, 3), ERPoint3D(1, 2, 3)});
-  EXPECT_EQ(gmCollinearUtils::are_collinear(same, &line), 1);
-  EXPECT_EQ(line.origine(), before.origine());
-  EXPECT_FALSE(gmCollinearUtils::find_line(same, line));
+  EXPECT_EQ((Seq{gmCollinearUtils::are_collinear(same, &line), line.origine(),
+                 bool(gmCollinearUtils::find_line(same, line))}),
+            (Seq{1, before.origine(), false}));
   ERVec<ERPoint3D> tri({ERPoint3D(0, 0, 0), ERPoint3D(1, 0, 0), ERPoint3D(0, 1, 0)});
   EXPECT_EQ(gmCollinearUtils::are_collinear(tri, nullptr), 2);
   // The 1e-7 threshold on the squared distance.

@@ -62,8 +62,7 @@ int openCause(const std::string& path, UINT flags) {
 void whileHeldByChild(const std::string& path, UINT holderFlags,
                       const std::function<void()>& probe) {
   int ready[2], done[2];
-  ASSERT_EQ(pipe(ready), 0);
-  ASSERT_EQ(pipe(done), 0);
+  ASSERT_EQ((Seq{pipe(ready), pipe(done)}), (Seq{0, 0}));
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {

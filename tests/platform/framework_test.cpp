@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cmath>
 #include <cstring>
 #include <limits>
 #include <thread>
@@ -20,9 +19,10 @@ TEST(RuntimeClass, ChainAndDerivation) {
   static CRuntimeClass derived = {
       "TDerived", 8, VERSIONABLE_SCHEMA | 1, nullptr, &CObject::classCObject, nullptr};
   static CRuntimeClass older = {"TOlderName", 8, 0, nullptr, &derived, nullptr};
-  EXPECT_TRUE(older.IsDerivedFrom(&derived));
-  EXPECT_TRUE(older.IsDerivedFrom(&CObject::classCObject));
-  EXPECT_FALSE(derived.IsDerivedFrom(&older));
+  EXPECT_EQ(
+      (Seq{bool(older.IsDerivedFrom(&derived)), bool(older.IsDerivedFrom(&CObject::classCObject)),
+           bool(derived.IsDerivedFrom(&older))}),
+      (Seq{true, true, false}));
 
   AfxClassInit(&derived);
   AfxClassInit(&older);
@@ -71,8 +71,7 @@ TEST(Archive, ValuesHaveTheFrameworkWidths) {
   bool flag;
   in >> b >> s >> i >> l >> ul >> d >> f >> flag;
   EXPECT_EQ((Seq{b, s, i, l, ul, d}), (Seq{0xAB, -2, 7, 0x12345678L, 0xFFFFFFFFul, 1.5}));
-  EXPECT_EQ(f, 2.5f);
-  EXPECT_TRUE(flag);
+  EXPECT_EQ((Seq{f, bool(flag)}), (Seq{2.5f, true}));
 }
 
 TEST(Archive, NegativeLongSignExtendsAndTruncationThrows) {

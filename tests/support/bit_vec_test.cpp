@@ -36,26 +36,22 @@ TEST(BitVec, BitsArePackedLowFirst) {
   EXPECT_EQ(v.data()[1], 0x03);
   ERBitVec w(10);
   w.setBit(0), w.setBit(2), w.setBit(8), w.setBit(9);
-  EXPECT_EQ(v, w);
-  EXPECT_EQ(v.hash(), w.hash());
+  EXPECT_EQ((Seq{v, v.hash()}), (Seq{w, w.hash()}));
   w[9] = false;
   EXPECT_NE(v, w);
   EXPECT_EQ((Seq{w.firstFalse(), w.firstTrue()}), (Seq{1, 0}));
   ERBitVec ones(11, true);
-  EXPECT_TRUE(ones == true);
-  EXPECT_EQ(ones.firstFalse(), -1);
+  EXPECT_EQ((Seq{ones == true, ones.firstFalse()}), (Seq{true, -1}));
   EXPECT_EQ(ones.data()[1], 0x07);  // padding stays clear
   ones.clearBit(10);
   EXPECT_EQ(ones.firstFalse(), 10);
   ones = false;
-  EXPECT_TRUE(ones == false);
-  EXPECT_EQ(ones.firstTrue(), -1);
+  EXPECT_EQ((Seq{ones == false, ones.firstTrue()}), (Seq{true, -1}));
   ones.resize(20);
   ones[19] = true;
   EXPECT_EQ(ones.firstTrue(), 19);
   ones.resize(19);
-  EXPECT_TRUE(ones == false);
-  EXPECT_EQ(ones.data()[2], 0x00);
+  EXPECT_EQ((Seq{ones == false, ones.data()[2]}), (Seq{true, 0x00}));
 }
 
 TEST(BitVec, OperatorsAgainstAModel) {
@@ -97,13 +93,11 @@ TEST(BitVec, PrintForm25DigitsALine) {
   std::istringstream in(os.str());
   ERBitVec back;
   in >> back;
-  EXPECT_FALSE(in.fail());
-  EXPECT_EQ(back, v);
+  EXPECT_EQ((Seq{bool(in.fail()), back}), (Seq{false, v}));
   std::istringstream bad("[ 1 0 2 ]");
   ERBitVec kept(3, true);
   bad >> kept;
-  EXPECT_TRUE(bad.fail());
-  EXPECT_EQ(kept, ERBitVec(3, true));
+  EXPECT_EQ((Seq{bool(bad.fail()), kept}), (Seq{true, ERBitVec(3, true)}));
 }
 
 TEST(BitVec, StoredImageAndBadRecords) {

@@ -23,27 +23,19 @@ TEST(CStringSharing, CopiesShareUntilOneChanges) {
   ERCString b = a;
   ERCString c;
   c = b;
-  EXPECT_EQ(a.rep(), b.rep());
-  EXPECT_EQ(a.rep(), c.rep());
-  EXPECT_EQ(a.rep()->references(), 3);
+  EXPECT_EQ((Seq{a.rep(), a.rep(), a.rep()->references()}), (Seq{b.rep(), c.rep(), 3}));
 
   b.append("d");
   EXPECT_NE(a.rep(), b.rep());
-  EXPECT_EQ(a, "measure");
-  EXPECT_EQ(b, "measured");
-  EXPECT_EQ(a.rep()->references(), 2);
+  EXPECT_EQ((Seq{a.rep()->references(), a, b}), (Seq{2, "measure", "measured"}));
 
   // A same-size change of a shared string copies it with capacity = length.
   c[0] = 'M';
-  EXPECT_EQ(c, "Measure");
-  EXPECT_EQ(a, "measure");
-  EXPECT_EQ(c.capacity(), 7);
-  EXPECT_EQ(a.rep()->references(), 1);
+  EXPECT_EQ((Seq{a.rep()->references(), c, a, c.capacity()}), (Seq{1, "Measure", "measure", 7}));
 
   ERCString d = a;
   d.toUpper();
-  EXPECT_EQ(d, "MEASURE");
-  EXPECT_EQ(a, "measure");
+  EXPECT_EQ((Seq{d, a}), (Seq{"MEASURE", "measure"}));
   ERCString e = a.copy();
   EXPECT_NE(e.rep(), a.rep());
   EXPECT_EQ(e, a);
@@ -61,27 +53,23 @@ TEST(CStringSharing, ReferencesSurviveCopiesOnManyThreads) {
       }
     });
   for (auto& t : threads) t.join();
-  EXPECT_EQ(shared.rep()->references(), 1);
-  EXPECT_EQ(shared, "shared between threads");
+  EXPECT_EQ((Seq{shared.rep()->references(), shared}), (Seq{1, "shared between threads"}));
 }
 
 TEST(CStringCapacity, AdjustedToMultiplesOfFifteen) {
-  EXPECT_EQ(ERCString::adjustCapacity(0), 15);
-  EXPECT_EQ(ERCString::adjustCapacity(15), 15);
-  EXPECT_EQ(ERCString::adjustCapacity(16), 30);
-  EXPECT_EQ(ERCString::adjustCapacity(30), 30);
-  EXPECT_EQ(ERCString::adjustCapacity(31), 45);
-  EXPECT_EQ(ERCString().capacity(), 15);
-  EXPECT_EQ(ERCString(ERSize_T(100)).capacity(), 100);
-  EXPECT_EQ(ERCString::initialCapacity(99), 99);
+  EXPECT_EQ((Seq{ERCString::adjustCapacity(0), ERCString::adjustCapacity(15),
+                 ERCString::adjustCapacity(16), ERCString::adjustCapacity(30)}),
+            (Seq{15, 15, 30, 30}));
+  EXPECT_EQ((Seq{ERCString::adjustCapacity(31), ERCString().capacity(),
+                 ERCString(ERSize_T(100)).capacity(), ERCString::initialCapacity(99)}),
+            (Seq{45, 15, 100, 99}));
 }
 
 TEST(CStringCapacity, EditsStayInPlaceOnlyWithLittleWaste) {
   ERCString s("abcdefghijklmno");  // 15 bytes, capacity 15
   ASSERT_EQ(s.capacity(), 15);
   s.append('p');
-  EXPECT_EQ(s.capacity(), 30);
-  EXPECT_EQ(s, "abcdefghijklmnop");
+  EXPECT_EQ((Seq{s.capacity(), s}), (Seq{30, "abcdefghijklmnop"}));
 
   ERCString forty(std::string(40, 'x').c_str());
   ASSERT_EQ(forty.capacity(), 45);
@@ -107,8 +95,7 @@ TEST(CStringCapacity, EditsStayInPlaceOnlyWithLittleWaste) {
   }
   EXPECT_EQ(grow.capacity(), 15);
 
-  EXPECT_EQ(s.capacity(40), 40);
-  EXPECT_EQ(s, "abcdefghijklmnop");
+  EXPECT_EQ((Seq{s.capacity(40), s}), (Seq{40, "abcdefghijklmnop"}));
 }
 
 TEST(CStringEdit, ReplaceIsTheOnePrimitive) {
@@ -138,9 +125,7 @@ TEST(CStringEdit, ReplaceIsTheOnePrimitive) {
 
   // Embedded zero bytes are ordinary bytes.
   ERCString zeros("a\0b", 3);
-  EXPECT_EQ(zeros.length(), 3);
-  EXPECT_EQ(zeros.first('b'), 2);
-  EXPECT_EQ(ERCString('z', 3), "zzz");
+  EXPECT_EQ((Seq{zeros.length(), zeros.first('b'), ERCString('z', 3)}), (Seq{3, 2, "zzz"}));
 }
 
 TEST(CStringHash, RotateXorOfWords) {
@@ -148,20 +133,19 @@ TEST(CStringHash, RotateXorOfWords) {
   EXPECT_EQ(ERCString("abcdefg").hash(), 0x8c09364bu);
   EXPECT_EQ(ERCString("\xff\x01").hash(), 0xffffff41u);  // remaining bytes sign-extended
   EXPECT_EQ(ERCString().hash(), 0u);
-  EXPECT_EQ(ERCString().hash(ERCString::ignoreCase), 0u);
-  EXPECT_EQ(ERCString("abc").hash(ERCString::ignoreCase),
-            ERCString("ABC").hash(ERCString::ignoreCase));
+  EXPECT_EQ(
+      (Seq{ERCString().hash(ERCString::ignoreCase), ERCString("abc").hash(ERCString::ignoreCase)}),
+      (Seq{0u, ERCString("ABC").hash(ERCString::ignoreCase)}));
   EXPECT_NE(ERCString("abc").hash(), ERCString("ABC").hash());
 }
 
 TEST(CStringCompare, SignedBytesAndCaseFolding) {
-  EXPECT_EQ(ERCString("a").compareTo(""), 1);
-  EXPECT_EQ(ERCString("").compareTo(""), 0);
-  EXPECT_EQ(ERCString("abc").compareTo("abd"), -1);
-  EXPECT_EQ(ERCString("abd").compareTo("abc"), 1);
-  EXPECT_EQ(ERCString("ab").compareTo("abc"), -1);
-  EXPECT_EQ(ERCString("abc").compareTo("ab"), 1);
-  EXPECT_EQ(ERCString("ABC").compareTo("abc", ERCString::ignoreCase), 0);
+  EXPECT_EQ((Seq{ERCString("a").compareTo(""), ERCString("").compareTo(""),
+                 ERCString("abc").compareTo("abd"), ERCString("abd").compareTo("abc")}),
+            (Seq{1, 0, -1, 1}));
+  EXPECT_EQ((Seq{ERCString("ab").compareTo("abc"), ERCString("abc").compareTo("ab"),
+                 ERCString("ABC").compareTo("abc", ERCString::ignoreCase)}),
+            (Seq{-1, 1, 0}));
   EXPECT_EQ(ERCString("ABC").compareTo("abc"), -1);
   EXPECT_EQ(ERCString("\x80").compareTo("a"), -1);  // signed bytes
   EXPECT_TRUE(ERCString("abc") < ERCString("abd"));
@@ -170,18 +154,15 @@ TEST(CStringCompare, SignedBytesAndCaseFolding) {
 
 TEST(CStringSearch, IndexFirstLastContains) {
   const ERCString s("0123456789");
-  EXPECT_EQ(s.index("", 0, 5), 5);
-  EXPECT_EQ(s.index("x", 1, 10), -1);
-  EXPECT_EQ(s.index("89", 0), 8);
-  EXPECT_EQ(s.index("89", 9), -1);
+  EXPECT_EQ((Seq{s.index("", 0, 5), s.index("x", 1, 10), s.index("89", 0), s.index("89", 9)}),
+            (Seq{5, -1, 8, -1}));
   EXPECT_EQ(s.index("345", 2, 0), 3);  // pattern length 2: "34"
   EXPECT_EQ(ERCString("Hello").index("LL", 0, ERCString::ignoreCase), 2);
   EXPECT_EQ(ERCString("Hello").index("LL"), -1);
   EXPECT_EQ((Seq{s.contains("567"), s.contains("576")}), (Seq{true, false}));
-  EXPECT_EQ(ERCString("abcabc").first('c'), 2);
-  EXPECT_EQ(ERCString("abcabc").last('a'), 3);
-  EXPECT_EQ(ERCString("abcabc").first("xyc"), 2);
-  EXPECT_EQ(ERCString("abc").first("xyz"), -1);
+  EXPECT_EQ((Seq{ERCString("abcabc").first('c'), ERCString("abcabc").last('a'),
+                 ERCString("abcabc").first("xyc"), ERCString("abc").first("xyz")}),
+            (Seq{2, 3, 2, -1}));
   EXPECT_TRUE(ERCString("plain").isAscii());
   EXPECT_FALSE(ERCString("caf\xc3\xa9").isAscii());
 }
@@ -190,11 +171,9 @@ TEST(CSubString, WindowsReadReplaceAndChangeCase) {
   ERCString s("The Quick Brown Fox");
   ERCString view = s;  // shares, and must not see the changes below
   ERCSubString quick = s(4, 5);
-  EXPECT_EQ(quick, "Quick");
-  EXPECT_EQ(quick.start(), 4);
+  EXPECT_EQ((Seq{quick, quick.start()}), (Seq{"Quick", 4}));
   quick.toUpper();
-  EXPECT_EQ(s, "The QUICK Brown Fox");
-  EXPECT_EQ(view, "The Quick Brown Fox");
+  EXPECT_EQ((Seq{s, view}), (Seq{"The QUICK Brown Fox", "The Quick Brown Fox"}));
   s(10, 5).toLower();
   EXPECT_EQ(s, "The QUICK brown Fox");
   s(16, 3) = "Hound";
@@ -208,9 +187,9 @@ TEST(CSubString, WindowsReadReplaceAndChangeCase) {
   EXPECT_FALSE(s(22, 0).isNull());  // empty window at the end is a window
 
   const ERCString padded("  trim me  ");
-  EXPECT_EQ(padded.strip(ERCString::both), "trim me");
-  EXPECT_EQ(padded.strip(ERCString::leading), "trim me  ");
-  EXPECT_EQ(padded.strip(ERCString::trailing), "  trim me");
+  EXPECT_EQ((Seq{padded.strip(ERCString::both), padded.strip(ERCString::leading),
+                 padded.strip(ERCString::trailing)}),
+            (Seq{"trim me", "trim me  ", "  trim me"}));
   EXPECT_TRUE(ERCString("   ").strip(ERCString::both).isNull());
   EXPECT_EQ(ERCString("xxaxx").strip(ERCString::both, 'x'), "a");
   EXPECT_EQ(ERCString(padded.strip(ERCString::both)), "trim me");
@@ -237,9 +216,7 @@ TEST(CStringStreams, ReadersAndTheirCapacities) {
   ERCString shared("keep");
   ERCString reader = shared;
   reader.readToDelim(longLine);
-  EXPECT_EQ(reader.length(), 40);
-  EXPECT_EQ(reader.capacity(), 45);
-  EXPECT_EQ(shared, "keep");
+  EXPECT_EQ((Seq{reader.length(), reader.capacity(), shared}), (Seq{40, 45, "keep"}));
 
   std::istringstream zeros(std::string("one\0two\0", 8));
   s.readString(zeros);
@@ -256,8 +233,7 @@ TEST(CStringStreams, ReadersAndTheirCapacities) {
   const std::string body(100, 'f');
   std::istringstream file(body);
   s.readFile(file);
-  EXPECT_EQ(std::string(s.data(), s.length()), body);
-  EXPECT_EQ(s.capacity(), 105);
+  EXPECT_EQ((Seq{std::string(s.data(), s.length()), s.capacity()}), (Seq{body, 105}));
 }
 
 TEST(CStringFile, LengthThenBytesAndCorruptLengths) {
@@ -272,17 +248,13 @@ TEST(CStringFile, LengthThenBytesAndCorruptLengths) {
   const qorv_test::Bytes bytes = qorv_test::readBytes(tmp.path);
   const qorv_test::Bytes expected = {3, 0, 0,    0,    'a',  'b',  'c', 0,  0,
                                      0, 0, 0xF0, 0xFF, 0xFF, 0x7F, 'x', 'y'};
-  EXPECT_EQ(bytes, expected);
-  EXPECT_EQ(ERCString("abc").binaryStoreSize(), 7u);
+  EXPECT_EQ((Seq{bytes, ERCString("abc").binaryStoreSize()}), (Seq{expected, 7u}));
 
   ERFile f(tmp.c_str(), CFile::modeRead | CFile::typeBinary);
   ERCString a, b, c("previous");
-  EXPECT_EQ(a.restoreFrom(f), 1);
-  EXPECT_EQ(a, "abc");
+  EXPECT_EQ((Seq{a.restoreFrom(f), a}), (Seq{1, "abc"}));
   f >> b;
-  EXPECT_EQ(b, "");
-  EXPECT_EQ(c.restoreFrom(f), 0);
-  EXPECT_EQ(c, "");
+  EXPECT_EQ((Seq{b, c.restoreFrom(f), c}), (Seq{"", 0, ""}));
   EXPECT_EQ(c.restoreFrom(f), 0);  // a short length word
 }
 

@@ -96,18 +96,17 @@ TEST(HashedString, EqualityOrderAndInvalid) {
   const gmHashedString a(utString("part2"));
   const gmHashedString b(utString("Part10"));
   const gmHashedString a2(utString("part2"));
-  EXPECT_TRUE(invalid.invalid());
-  EXPECT_EQ(invalid.hash(), 0u);
-  EXPECT_EQ(invalid, gmHashedString());
+  EXPECT_EQ((Seq{bool(invalid.invalid()), invalid.hash(), invalid}),
+            (Seq{true, 0u, gmHashedString()}));
   EXPECT_NE(invalid, a);
   EXPECT_EQ(a, a2);
   EXPECT_NE(a, b);
   EXPECT_LT(a.compare(b), 0);  // logical: 2 before 10
   EXPECT_GT(invalid.compare(a), 0);
   EXPECT_LT(a.compare(invalid), 0);
-  EXPECT_EQ(invalid.compare(gmHashedString()), 0);
-  EXPECT_FALSE(gmHashedString(utString("")).invalid());
-  EXPECT_TRUE(gmHashedString(utString()).invalid());
+  EXPECT_EQ((Seq{invalid.compare(gmHashedString()), bool(gmHashedString(utString("")).invalid()),
+                 bool(gmHashedString(utString()).invalid())}),
+            (Seq{0, false, true}));
 
   gmHashedString moved(a);
   gmHashedString target(std::move(moved));
@@ -139,8 +138,7 @@ TEST(HashedString, ArchiveRoundTripAndCorruptLengths) {
   EXPECT_EQ((Seq{n.invalid(), e.invalid()}), (Seq{true, false}));
   utString plain, none;
   in >> plain >> none;
-  EXPECT_EQ(plain, utString("plain"));
-  EXPECT_TRUE(none.is_null());
+  EXPECT_EQ((Seq{plain, bool(none.is_null())}), (Seq{utString("plain"), true}));
 
   // A length beyond the archive: the end-of-file exception after what there was, no huge
   // allocation; a length below -1: the generic exception.

@@ -256,8 +256,7 @@ TEST(PointerList, ValueSearchesIdentityRemovalAndDestruction) {
   EXPECT_EQ(list.first(), a);
   EXPECT_EQ(list.last(), nullptr);  // a null element
   list.clearAndDestroy();
-  EXPECT_TRUE(list.isEmpty());
-  EXPECT_EQ(list.first(), nullptr);
+  EXPECT_EQ((Seq{bool(list.isEmpty()), list.first()}), (Seq{true, nullptr}));
   EXPECT_EQ(TListItem::alive, before + 1);  // the probe
 }
 
@@ -287,9 +286,9 @@ TEST(ListPersistence, StoredImageAndRoundTrip) {
     ASSERT_EQ(back.restoreGuts(f), 1);
   }
   ASSERT_EQ(back.entries(), 3);
-  EXPECT_EQ(back.first()->getObjectID(), 1);
-  EXPECT_TRUE(back.at(1).isNull());
-  EXPECT_EQ(back.last()->getObjectID(), 2);
+  EXPECT_EQ(
+      (Seq{back.first()->getObjectID(), bool(back.at(1).isNull()), back.last()->getObjectID()}),
+      (Seq{1, true, 2}));
 
   // The pointer list writes the same image and restores objects it then owns, uncounted.
   ERTPtrDlist<TListItem> pointers;

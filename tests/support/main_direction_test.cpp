@@ -4,8 +4,6 @@
 
 #include <random>
 #include <sstream>
-#include <string>
-
 #include "tests/in_order.h"
 
 namespace {

@@ -96,8 +96,7 @@ TEST(MemoryPoolRelease, ThresholdZeroDeletesChunksAsTheyEmpty) {
   EXPECT_EQ(pool.chunkCount(), 2u);
   for (void* e : second) pool.release(e);  // the current chunk empties: back to the first
   EXPECT_EQ(pool.chunkCount(), 1u);
-  EXPECT_EQ(pool.currentChunk(), ERChunk::of(first[0]));
-  EXPECT_EQ(pool.freeCount(), 0u);
+  EXPECT_EQ((Seq{pool.currentChunk(), pool.freeCount()}), (Seq{ERChunk::of(first[0]), 0u}));
   // A released slot is the next one handed out.
   pool.release(first[5]);
   EXPECT_EQ(pool.allocate(), first[5]);

@@ -85,8 +85,7 @@ TEST(QuaternionMatrix, MatrixFormsAgreeWithTheArrayForm) {
   double a[3][3];
   q.GetMatrix(a);
   const ERMatrix<double> m = q.GetMatrix();
-  ASSERT_EQ(m.rows(), 3);
-  ASSERT_EQ(m.cols(), 3);
+  ASSERT_EQ((Seq{m.rows(), m.cols()}), (Seq{3, 3}));
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j) EXPECT_EQ(m(i, j), a[i][j]);
   const ERMatrix<double> converted = q;

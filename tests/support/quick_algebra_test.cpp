@@ -113,10 +113,9 @@ TEST(QuickAlgebraVec, ArithmeticAndNorms) {
     EXPECT_TRUE(Near(Seq{QuickAlgebra::dot(a, b), a.norme2(), a.norme()},
                      Seq{dot, sq, std::sqrt(sq)}, 1e-12));
     const ERVec<double> s = a + b, t = a - b, u = 2.0 * a, w = a / 4.0, m = -a;
-    for (int i = 0; i < n; ++i) {
+    for (int i = 0; i < n; ++i)
       EXPECT_EQ((Seq{s[i], t[i], u[i], w[i], m[i]}),
                 (Seq{a[i] + b[i], a[i] - b[i], 2.0 * a[i], a[i] / 4.0, -a[i]}));
-    }
   }
   // Points: every coordinate counts in the squared norm.
   const ERVec<ERPoint3D> pts{ERPoint3D(1, 2, 3), ERPoint3D(0, 0, 2)};

@@ -41,8 +41,7 @@ TEST(VecRepCapacity, ClassesOf64Bytes) {
   EXPECT_EQ((Seq{ERVecRep::adjustCapacity(128), ERVecRep::adjustCapacity(129)}), (Seq{128u, 192u}));
   for (std::size_t n : {1u, 64u, 65u, 129u, 1000u}) {
     ERVecRep* r = ERVecRep::getRep(n);
-    EXPECT_EQ(r->capacity(), ERVecRep::adjustCapacity(n));
-    EXPECT_EQ(r->length(), n);
+    EXPECT_EQ((Seq{r->capacity(), r->length()}), (Seq{ERVecRep::adjustCapacity(n), n}));
     for (std::size_t i = 0; i < n; ++i) ASSERT_EQ(r->data()[i], 0) << "zero-filled";
     r->free();
   }
@@ -111,9 +110,9 @@ TEST(VecRepCache, ManyCapacityClassesGrowTheTableAndStayReachable) {
   // Each class gives back its blocks last in, first out, then nothing.
   for (int k = 100; k >= 1; --k) {
     const std::size_t cap = static_cast<std::size_t>(64 * k);
-    EXPECT_EQ(c.take(cap), blocks[static_cast<std::size_t>(2 * (k - 1) + 1)]);
-    EXPECT_EQ(c.take(cap), blocks[static_cast<std::size_t>(2 * (k - 1))]);
-    EXPECT_EQ(c.take(cap), nullptr);
+    EXPECT_EQ((Seq{c.take(cap), c.take(cap), c.take(cap)}),
+              (Seq{blocks[static_cast<std::size_t>(2 * (k - 1) + 1)],
+                   blocks[static_cast<std::size_t>(2 * (k - 1))], nullptr}));
   }
   EXPECT_EQ((Seq{c.blocks(), c.bytes()}), (Seq{0u, 0u}));
   for (ERVecRep* b : blocks) c.put(b);  // the destructor frees them
@@ -138,9 +137,7 @@ TEST(VecRepCache, ABlockFreedOnAnotherThreadJoinsThatThreadsCache) {
 TEST(VecRepCopyOnWrite, WritingThroughOneHandleLeavesTheOtherUnchanged) {
   ERVec<double> a{1.0, 2.0, 3.0};
   ERVec<double> b = a;
-  EXPECT_EQ(a.rep(), b.rep());
-  EXPECT_TRUE(a.isShared());
-  EXPECT_EQ(a.rep()->references(), 2u);
+  EXPECT_EQ((Seq{a.rep(), bool(a.isShared()), a.rep()->references()}), (Seq{b.rep(), true, 2u}));
   b[0] = 9.0;
   EXPECT_NE(a.rep(), b.rep());
   EXPECT_EQ((Seq{a[0], b[0]}), (Seq{1.0, 9.0}));

@@ -7,7 +7,6 @@
 #include <limits>
 #include <memory>
 #include <sstream>
-#include <string>
 #include <vector>
 
 #include "qorv/foundation/transfo3d_kinds.h"
@@ -88,9 +87,8 @@ TEST(Plane, PrintFormAndStoredImage) {
   const ERPlane p(0, 0, 2, -4);
   EXPECT_EQ(printed(p), "Plane (1)0,0,1,-2\n");
   const ERPlane q(3, 0, 4, 10);
-  EXPECT_EQ(printed(q), "Plane (1)0.6,0,0.8,2\n");
-  EXPECT_EQ(imageOf(q), doubles({0.6, 0.0, 0.8, 2.0}));
-  EXPECT_EQ(q.binaryStoreSize(), imageOf(q).size());
+  EXPECT_EQ((Seq{printed(q), imageOf(q), q.binaryStoreSize()}),
+            (Seq{"Plane (1)0.6,0,0.8,2\n", doubles({0.6, 0.0, 0.8, 2.0}), imageOf(q).size()}));
   // A stored non-unit normal prints divided by its length.
   ERPlane r;
   restoreFrom(r, doubles({0, 0, 2, -4}));
@@ -162,11 +160,10 @@ TEST(Cylinder, AxisIsDegenerateOnBothSidesOfTheThreshold) {
   EXPECT_EQ((Seq{foot.y(), normal.y()}), (Seq{2, 1}));
   // Zero axis direction and non-finite input write nothing.
   foot = ERPoint3D(9, 9, 9);
-  EXPECT_EQ(ERCylinder(ERInfLine3D(ERVector3D(0, 0, 0), ERPoint3D()), 1)
-                .ProjectionNormale(ERPoint3D(1, 2, 3), foot, normal),
-            0);
-  EXPECT_EQ(c.ProjectionNormale(ERPoint3D(INFINITY, 0, 0), foot, normal), 0);
-  EXPECT_EQ(foot.x(), 9);
+  EXPECT_EQ((Seq{ERCylinder(ERInfLine3D(ERVector3D(0, 0, 0), ERPoint3D()), 1)
+                     .ProjectionNormale(ERPoint3D(1, 2, 3), foot, normal),
+                 c.ProjectionNormale(ERPoint3D(INFINITY, 0, 0), foot, normal), foot.x()}),
+            (Seq{0, 0, 9}));
 }
 
 TEST(Cylinder, MovesPrintFormAndStoredImage) {
@@ -369,7 +366,7 @@ TEST(AnalyticSurfaces, BatchDistancesAreThePerPointOnes) {
         std::make_unique<ERCone>(f.origin(), z, draw.uniform(-4, 4)),
         std::make_unique<ERTorus>(R, r, round % 11 == 0 ? ERVector3D() : z, f.origin())};
     std::vector<double> xyz;
-    for (int k = 0; k < 300; ++k) {  // more than one of the batch's blocks
+    for (int k = 0; k < 300; ++k) {                         // more than one of the batch's blocks
       const ERPoint3D p = k < 4 ? f.origin() + z * (s * k)  // on the axis
                                 : f(ERPoint3D(draw.uniform(-3, 3) * s, draw.uniform(-3, 3) * s,
                                               draw.uniform(-3, 3) * s));

@@ -329,10 +329,10 @@ TEST(BoundedSurfaces, DerivedCurvesBoxesAndPieces) {
       // Pieces: the limits cut at the value, same points; nothing outside the limits.
       t_SmartPtr<ERAnyBoundedSurface> lo, hi;
       ASSERT_EQ(surf->SplitInU(lo, hi, u), 1);
-      EXPECT_EQ(lo->getBoundU(), ERLimites(surf->udeb(), u));
-      EXPECT_EQ(hi->getBoundU(), ERLimites(u, surf->ufin()));
-      EXPECT_EQ(hi->getBoundV(), surf->getBoundV());
-      EXPECT_EQ(distance((*lo)(u, v), (*surf)(u, v)), 0);
+      EXPECT_EQ(
+          (Seq{lo->getBoundU(), hi->getBoundU(), hi->getBoundV(),
+               distance((*lo)(u, v), (*surf)(u, v))}),
+          (Seq{ERLimites(surf->udeb(), u), ERLimites(u, surf->ufin()), surf->getBoundV(), 0}));
       ASSERT_EQ(surf->SplitInV(lo, hi), 1);
       EXPECT_EQ(lo->vfin(), hi->vdeb());
       EXPECT_EQ(surf->SplitInU(lo, hi, surf->ufin() + 1 + std::fabs(surf->ufin())), 0);
@@ -493,9 +493,9 @@ TEST(BoundedSphere, LongitudeSnapsBeforeItWraps) {
   ASSERT_EQ(s.ProjectionNormale(ERPoint3D(0, 0, 5), 0, uv, 1), 1);
   EXPECT_EQ(uv, ERPoint2D(0, M_PI / 2));
   uv = ERPoint2D(4, 4);
-  EXPECT_EQ(s.ProjectionNormale(ERPoint3D(0, 0, 0), 0, uv, 0), 0);
-  EXPECT_EQ(uv, ERPoint2D(4, 4));
-  EXPECT_EQ(distance(s.project_inbound(ERPoint3D(0, 0, 0)), s(0, -M_PI / 2)), 0);
+  EXPECT_EQ((Seq{s.ProjectionNormale(ERPoint3D(0, 0, 0), 0, uv, 0), uv,
+                 distance(s.project_inbound(ERPoint3D(0, 0, 0)), s(0, -M_PI / 2))}),
+            (Seq{0, ERPoint2D(4, 4), 0}));
   const ERSphere unbounded(
       ERBoundedSphere(ERSphere(ERPoint3D(1, 2, 3), 4), ERLimites(0, 1), ERLimites(0, 1)));
   EXPECT_EQ((Seq{unbounded.center(), unbounded.radius()}), (Seq{ERPoint3D(1, 2, 3), 4}));
@@ -706,9 +706,9 @@ TEST(BoundedSurfaces, BadInputNeverTraps) {
     BoundedDraw draw(7);
     const auto surf = draw.surface(k, 1, 1);
     ERPoint2D uv(3, 3);
-    EXPECT_EQ(surf->ProjectionNormale(ERPoint3D(nan, 0, 0), 0, uv, 0), 0);
-    EXPECT_EQ(surf->ProjectionNormale(ERPoint3D(INFINITY, 0, 0), 0, uv, 0), 0);
-    EXPECT_EQ(uv, ERPoint2D(3, 3));
+    EXPECT_EQ((Seq{surf->ProjectionNormale(ERPoint3D(nan, 0, 0), 0, uv, 0),
+                   surf->ProjectionNormale(ERPoint3D(INFINITY, 0, 0), 0, uv, 0), uv}),
+              (Seq{0, 0, ERPoint2D(3, 3)}));
     const ERPoint3D in = surf->project_inbound(ERPoint3D(nan, 1, 1));
     EXPECT_TRUE(std::isfinite(in.x()) && std::isfinite(in.y()) && std::isfinite(in.z()));
     // A placement that maps nothing: nothing projects.

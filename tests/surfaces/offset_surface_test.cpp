@@ -5,8 +5,6 @@
 #include <cmath>
 #include <memory>
 #include <sstream>
-#include <string>
-
 #include "qorv/freeform/pole_surfaces.h"
 #include "qorv/persistence/object_database.h"
 #include "qorv/surfaces/bounded_surfaces.h"
@@ -232,8 +230,7 @@ TEST(OffsetSurface, StoredImagePrintFormAndDataBase) {
   const EROffsetSurface* b = EROffsetSurface::castdown(back.get());
   ASSERT_NE(b, nullptr);
   ASSERT_TRUE(b->getBaseSurface());
-  EXPECT_EQ(printed(*b), printed(S));
-  EXPECT_EQ(qorv::distance((*b)(0.5, 1.0), S(0.5, 1.0)), 0);
+  EXPECT_EQ((Seq{printed(*b), qorv::distance((*b)(0.5, 1.0), S(0.5, 1.0))}), (Seq{printed(S), 0}));
 }
 
 TEST(OffsetSurface, BadInputGetsTheDocumentedAnswers) {
@@ -243,8 +240,7 @@ TEST(OffsetSurface, BadInputGetsTheDocumentedAnswers) {
   EXPECT_EQ(none.SplitInU(lo, hi, 0.5), 0);
   ERRaySurfaceResult res;
   none.ProjectPoint(ERPoint3D(), res, 0);
-  EXPECT_EQ(res.entries(), 0);
-  EXPECT_EQ(imageOf(none).size(), none.binaryStoreSize());
+  EXPECT_EQ((Seq{res.entries(), imageOf(none).size()}), (Seq{0, none.binaryStoreSize()}));
 
   const EROffsetSurface S = sample();
   EXPECT_TRUE(std::isnan(S(NAN, 0).x()));

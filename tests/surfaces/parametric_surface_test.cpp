@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <string>
 #include <vector>
 
 #include "qorv/curves/lines.h"
@@ -25,11 +24,8 @@ class Patch : public ERAnyBoundedSurface {
  public:
   enum Kind { Sphere, Plane, Cone };
   using ERAnyBoundedSurface::operator();
-  using ERAnyBoundedSurface::ProjectionNormale;
-  using ERAnyBoundedSurface::ProjectPoint;
-  using ERAnyBoundedSurface::PtCur;
-  using ERAnyBoundedSurface::SplitInU;
-  using ERAnyBoundedSurface::SplitInV;
+  using ERAnyBoundedSurface::ProjectionNormale, ERAnyBoundedSurface::ProjectPoint;
+  using ERAnyBoundedSurface::PtCur, ERAnyBoundedSurface::SplitInU, ERAnyBoundedSurface::SplitInV;
 
   Patch(Kind k, double u0, double u1, double v0, double v1, double R = 1)
       : kind_(k), u0_(u0), u1_(u1), v0_(v0), v1_(v1), R_(R) {}
@@ -209,8 +205,7 @@ TEST(BoundedSurface, LimitsEvaluationsAndDefaults) {
   EXPECT_EQ((Seq{nu, nv}), (Seq{1, 1}));
   QuickAlgebra::ERSimpleVec2<ERMinimax3D> boxes(3, 3);
   p.GetSpanBoxes(boxes);
-  ASSERT_EQ(boxes.dim1(), 1);
-  ASSERT_EQ(boxes.dim2(), 1);
+  ASSERT_EQ((Seq{boxes.dim1(), boxes.dim2()}), (Seq{1, 1}));
   EXPECT_TRUE(boxes(0, 0) == p.getBox());
   ERPoint3D q(1, 2, 3);
   ERPoint2D uv(7, 7);
@@ -226,8 +221,7 @@ TEST(BoundedSurface, SampleGridIsCachedMovedTransposedAndDropped) {
   Patch p(Patch::Plane, 0, 1, 0, 1);
   p.translate(ERPoint3D(0, 0, 5));
   const ERMatrix<ERPoint3D>& g = p.getMatricePoint(3, 2);
-  ASSERT_EQ(g.cols(), 3);
-  ASSERT_EQ(g.rows(), 2);
+  ASSERT_EQ((Seq{g.cols(), g.rows()}), (Seq{3, 2}));
   for (int j = 0; j < 2; ++j)
     for (int i = 0; i < 3; ++i)
       EXPECT_LE(qorv::distance(g.data()[j * 3 + i], ERPoint3D(i / 2.0, j, 5)), 1e-15) << i << j;

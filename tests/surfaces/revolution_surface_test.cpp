@@ -355,9 +355,9 @@ TEST(SurOfRevolution, BadInputGetsTheDocumentedAnswers) {
   ERPoint2D uv(5, 6);
   EXPECT_TRUE(std::isnan(none.nearest(ERPoint3D(1, 2, 3), uv)));
   EXPECT_EQ((Seq{none.ProjectionNormale(ERPoint3D(1, 2, 3), 0, uv, 1), uv.x()}), (Seq{0, 5}));
-  EXPECT_TRUE(none.getBox().invalid());
-  EXPECT_FALSE(none.ConvertToNurbs());
-  EXPECT_FALSE(none.getEntityIsoU(0));
+  EXPECT_EQ((Seq{bool(none.getBox().invalid()), bool(none.ConvertToNurbs()),
+                 bool(none.getEntityIsoU(0))}),
+            (Seq{true, false, false}));
   ERRaySurfaceResult res;
   none.ProjectPoint(ERPoint3D(), res, 0);
   EXPECT_EQ(res.entries(), 0);

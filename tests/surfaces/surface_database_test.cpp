@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <memory>
-#include <string>
 #include <vector>
 
 #include "qorv/persistence/object_database.h"

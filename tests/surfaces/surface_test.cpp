@@ -69,8 +69,7 @@ TEST(InfoPoint3DSurf, InlineOrder2RecordAgreesWithTheMatrixForm) {
       for (int j = 0; j < 3; ++j) EXPECT_EQ(a.partial(i, j), b.partial(i, j)) << i << j;
     EXPECT_EQ(a.derivatives().rows(), 3);
     for (int k = 0; k < 9; ++k) EXPECT_EQ(a.derivatives()[k], b.derivatives()[k]) << k;
-    EXPECT_EQ(a.normale(), b.normale());
-    EXPECT_EQ(a.courbureMoyenne(), b.courbureMoyenne());
+    EXPECT_EQ((Seq{a.normale(), a.courbureMoyenne()}), (Seq{b.normale(), b.courbureMoyenne()}));
   };
   same(r, m);
   EXPECT_EQ(r.partial(3, 0), ERVector3D(0, 0, 0));

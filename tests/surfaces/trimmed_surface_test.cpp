@@ -171,11 +171,9 @@ TEST(TrimmedSurface, LoopsAreAddedByTheSideRules) {
   ASSERT_EQ(s.addBound(*loop(h2), ERSurfaceBoundary::INNER), 1);
   EXPECT_EQ(s.isInBound(ERPoint2D(0.5, 0.3)), 0);
   ASSERT_TRUE(s.getInBnd(0));
-  EXPECT_EQ(s.getInBnd(0)->getBox().xmin(), -0.5);
-  EXPECT_EQ(s.getInBnd(1)->getBox().xmin(), 0.2);
-  EXPECT_FALSE(s.getInBnd(2));
-  EXPECT_FALSE(s.getInBnd(-1));
-  EXPECT_EQ(s.getOutBnd()->getBox().xmin(), -1);
+  EXPECT_EQ((Seq{s.getInBnd(0)->getBox().xmin(), s.getInBnd(1)->getBox().xmin(),
+                 bool(s.getInBnd(2)), bool(s.getInBnd(-1)), s.getOutBnd()->getBox().xmin()}),
+            (Seq{-0.5, 0.2, false, false, -1}));
   ERMinimax2D in(0.7, 0.7, 0.9, 0.9), out(1.5, 1.5, 1.8, 1.8);
   EXPECT_EQ(s.PositionFenetre(in), ER_MINMAX_POLYGONE_INSIDE);
   EXPECT_EQ(s.PositionFenetre(out), ER_MINMAX_POLYGONE_OUTSIDE);
@@ -432,8 +430,7 @@ TEST(TrimmedSurface, DataBaseRoundTripRestoresBaseAndBackPointers) {
     ASSERT_TRUE(bnd);
     EXPECT_EQ(bnd->getBaseSurface(), b->getBaseSurface().get());
   }
-  EXPECT_EQ(printed(*b), text);
-  EXPECT_EQ(imageOf(*b).size(), b->binaryStoreSize());
+  EXPECT_EQ((Seq{printed(*b), imageOf(*b).size()}), (Seq{text, b->binaryStoreSize()}));
   for (int i = 0; i < 300; ++i) {
     const ERPoint2D p(draw.uniform(-1.2, 1.2), draw.uniform(-1.2, 1.2));
     EXPECT_EQ(b->isInBound(p), s.isInBound(p));
@@ -443,9 +440,9 @@ TEST(TrimmedSurface, DataBaseRoundTripRestoresBaseAndBackPointers) {
 TEST(TrimmedSurface, BadInputGetsTheDocumentedAnswers) {
   const ERTrimmedSurface none;
   ERPoint2D uv(3, 4);
-  EXPECT_EQ(none.isInBound(ERPoint2D(0, 0)), 0);
-  EXPECT_TRUE(std::isnan(none.nearest(ERPoint3D(), uv)));
-  EXPECT_EQ(uv.x(), 3);
+  EXPECT_EQ(
+      (Seq{none.isInBound(ERPoint2D(0, 0)), std::isnan(none.nearest(ERPoint3D(), uv)), uv.x()}),
+      (Seq{0, true, 3}));
   double d = 0;
   EXPECT_EQ(none.SignedMinimalDistance(ERPoint3D(), d), EREntity::DISTMIN_NONE);
   EXPECT_EQ(none.ProjectionNormale(ERPoint3D(), 0, uv, 1), 0);
@@ -458,9 +455,9 @@ TEST(TrimmedSurface, BadInputGetsTheDocumentedAnswers) {
   ASSERT_EQ(s.addBound(loop({{0.5, 0}, {0.6, 0}}).get(), ERSurfaceBoundary::INNER), 1);
   ASSERT_EQ(s.addBound(loop({{0.2, 0.2}}).get(), ERSurfaceBoundary::INNER), 1);
   EXPECT_EQ((Seq{s.isInBound(ERPoint2D(0.8, 0.1)), s.isInBound(ERPoint2D(0, 0.8))}), (Seq{1, 0}));
-  EXPECT_TRUE(std::isfinite(s.nearest(ERPoint3D(0.3, 0.7, 1), uv)));
-  EXPECT_EQ(s.isInBound(uv), 1);
-  EXPECT_TRUE(std::isnan(s.nearest(ERPoint3D(NAN, 0, 0), uv)));
+  EXPECT_EQ((Seq{std::isfinite(s.nearest(ERPoint3D(0.3, 0.7, 1), uv)), s.isInBound(uv),
+                 std::isnan(s.nearest(ERPoint3D(NAN, 0, 0), uv))}),
+            (Seq{true, 1, true}));
 
   // Projections filtered by the region when asked.
   ERTrimmedSurface hole(plane(ERPmIsometrie3D()));

@@ -23,6 +23,7 @@
 
 #include "qorv/qorv.h"
 #include "tests/in_order.h"
+#include "tests/object_images.h"
 
 namespace fs = std::filesystem;
 using nlohmann::json;
@@ -90,6 +91,12 @@ class ToolTest : public ::testing::Test {
   }
 
   std::string path(const std::string& name) const { return (dir_ / name).string(); }
+  Outcome inspect(const std::string& nominal, const std::string& measured,
+                  std::vector<std::string> more = {}) {
+    std::vector<std::string> args{"inspect", "--nominal", nominal, "--measured", measured};
+    args.insert(args.end(), more.begin(), more.end());
+    return run(args);
+  }
 
   // The demo database, built once per test that needs it.
   std::string demoFile() {
@@ -166,10 +173,9 @@ TEST_F(ToolTest, UsageErrorsExitTwoAndNameTheWrongArgument) {
   const Outcome format = run({"db", "list", "x.qdb", "--format", "xml"});
   EXPECT_EQ(format.status, 2);
   EXPECT_TRUE(has(format.err, "xml"));
-  EXPECT_EQ(run({"db", "show", "x.qdb"}).status, 2);
-  EXPECT_EQ(run({"db", "list", "x.qdb", "extra"}).status, 2);
-  EXPECT_EQ(run({"demo", "a.qdb", "b.qdb"}).status, 2);
-  EXPECT_FALSE(fs::exists(path("a.qdb")));
+  EXPECT_EQ((Seq{run({"db", "show", "x.qdb"}).status, run({"db", "list", "x.qdb", "extra"}).status,
+                 run({"demo", "a.qdb", "b.qdb"}).status, fs::exists(path("a.qdb"))}),
+            (Seq{2, 2, 2, false}));
 }
 
 TEST_F(ToolTest, DemoNeverReplacesWhatIsNotItsOwn) {
@@ -186,9 +192,8 @@ TEST_F(ToolTest, DemoNeverReplacesWhatIsNotItsOwn) {
       EXPECT_EQ(count(r.err, target), 1u) << r.err;
     }
   }
-  EXPECT_EQ(slurp(text), "measurements\n");
-  EXPECT_TRUE(fs::is_directory(path("folder")));
-  EXPECT_TRUE(fs::is_empty(path("folder")));
+  EXPECT_EQ((Seq{slurp(text), fs::is_directory(path("folder")), fs::is_empty(path("folder"))}),
+            (Seq{"measurements\n", true, true}));
   struct stat st {};
   ASSERT_EQ(::stat("/dev/null", &st), 0);
   EXPECT_TRUE(S_ISCHR(st.st_mode));
@@ -207,8 +212,7 @@ TEST_F(ToolTest, DemoNeverReplacesWhatIsNotItsOwn) {
 TEST_F(ToolTest, DemoRefusesADatabaseAnotherProcessHolds) {
   const std::string db = demoFile();
   const std::string before = slurp(db);
-  t_SmartPtr<ERObjectDataBase> holder(new ERObjectDataBase);
-  ASSERT_TRUE(holder->Open(db.c_str(), 0));
+  auto holder = qorv_test::openedDb(db.c_str(), 0);
   const Outcome r = run({"demo", "--force", db});
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(has(r.err, "another process"));
@@ -242,17 +246,16 @@ TEST_F(ToolTest, EachBadPathHasItsOwnReason) {
   std::vector<std::string> reasons;
   for (const char* name : {"missing.qdb", "dir.qdb", "empty.qdb", "foreign.qdb", "cut.qdb"}) {
     const Outcome r = run({"db", "summary", path(name)});
-    EXPECT_EQ(r.status, 1) << name;
-    EXPECT_TRUE(r.out.empty()) << name;
-    EXPECT_EQ(count(r.err, path(name)), 1u) << r.err;
-    EXPECT_EQ(count(r.err, "\n"), 1u) << r.err;
+    EXPECT_EQ((Seq{r.status, r.out.empty()}), (Seq{1, true})) << name;
+    EXPECT_EQ((Seq{count(r.err, path(name)), count(r.err, "\n")}), (Seq{1u, 1u})) << r.err;
     reasons.push_back(r.err.substr(r.err.rfind(": ")));
   }
   std::sort(reasons.begin(), reasons.end());
   EXPECT_EQ(std::unique(reasons.begin(), reasons.end()), reasons.end()) << "reasons repeat";
-  EXPECT_EQ(run({"db", "show", db, "999"}).status, 1);
-  EXPECT_EQ(run({"db", "show", db, "4294967298"}).status, 1);
-  EXPECT_EQ(run({"db", "show", db, "-1"}).status, 1);
+  EXPECT_EQ(
+      (Seq{run({"db", "show", db, "999"}).status, run({"db", "show", db, "4294967298"}).status,
+           run({"db", "show", db, "-1"}).status}),
+      (Seq{1, 1, 1}));
 }
 
 TEST_F(ToolTest, OutputIsUtf8UnlessRawAndWriteErrorsFail) {
@@ -310,11 +313,10 @@ TEST_F(ToolTest, MachineReadableOutputParses) {
   EXPECT_EQ(feature["values"]["properties"]["3"], "datum edge A");
   EXPECT_EQ(feature["values"]["properties"]["100"], 0.05);
   referenced = feature["values"]["object"];
-  for (const json& e : list) {
+  for (const json& e : list)
     if (e["id"] == referenced) {
       EXPECT_EQ(e["class"], "ERSegment2D");
     }
-  }
   const Outcome featureText = run({"db", "show", db, std::to_string(named)});
   EXPECT_TRUE(has(featureText.out, "3 name = 'datum edge A' (String)"));
   EXPECT_TRUE(has(featureText.out, "references: #" + std::to_string(referenced) + " ERSegment2D"));
@@ -330,8 +332,7 @@ TEST_F(ToolTest, ListsInIdentifierOrderAndShowsTheIndex) {
   // Past 255 the identifiers' raw little-endian bytes no longer sort as numbers.
   const std::string p = path("many.qdb");
   {
-    t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-    ASSERT_TRUE(db->Open(p.c_str(), 0));
+    auto db = qorv_test::openedDb(p.c_str(), 0);
     for (int i = 0; i < 300; ++i) {
       ERSegment2D s(ERPoint2D(i, 0), ERPoint2D(i, 1));
       ASSERT_GT(db->Store(s), 0);
@@ -360,8 +361,7 @@ TEST_F(ToolTest, CheckSaysOkOrListsEveryProblem) {
   bytes[offset] = '\x7F';
   std::ofstream(damaged, std::ios::binary) << bytes;
   const Outcome bad = run({"db", "check", damaged});
-  EXPECT_EQ(bad.status, 1);
-  EXPECT_FALSE(bad.out.empty());
+  EXPECT_EQ((Seq{bad.status, bad.out.empty()}), (Seq{1, false}));
   EXPECT_EQ((Seq{bad.out.find(": ok"), slurp(damaged)}), (Seq{std::string::npos, bytes}));
   EXPECT_EQ(run({"db", "check", path("missing.qdb")}).status, 1);
 }
@@ -370,8 +370,7 @@ TEST_F(ToolTest, CheckSaysOkOrListsEveryProblem) {
 TEST_F(ToolTest, ReadersBesideAWriterAndLockedFilesAreToldApart) {
   const std::string db = demoFile();
   {
-    t_SmartPtr<ERObjectDataBase> writer(new ERObjectDataBase);
-    ASSERT_TRUE(writer->Open(db.c_str(), 0));
+    auto writer = qorv_test::openedDb(db.c_str(), 0);
     EXPECT_EQ((Seq{run({"db", "list", db}).status, run({"db", "check", db}).status}), (Seq{0, 0}));
   }
   ERFileLock lock(db.c_str());  // what a committing writer holds
@@ -418,8 +417,7 @@ TEST_F(ToolTest, InspectReplacesItsResultsOnlyWhenNobodyHoldsThem) {
   const std::size_t firstRecords =
       json::parse(run({"db", "list", results, "--format", "json"}).out).size();
   for (int readOnly : {1, 0}) {
-    t_SmartPtr<ERObjectDataBase> holder(new ERObjectDataBase);
-    ASSERT_TRUE(holder->Open(results.c_str(), readOnly));
+    auto holder = qorv_test::openedDb(results.c_str(), readOnly);
     const Outcome r = run(args);
     EXPECT_EQ(r.status, 1) << readOnly;
     EXPECT_TRUE(has(r.err, "in use by another process"));
@@ -467,8 +465,7 @@ TEST_F(ToolTest, DxfPrintsThePointsOrSaysWhyNot) {
   const std::string bad = path("broken.dxf");
   std::ofstream(bad) << "0\nSECTION\n2\nENTITIES\n0\nPOLYLINE\n0\nVERTEX\n10\n1\n20\n";
   const Outcome r = run({"dxf", bad});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(r.out.empty());
+  EXPECT_EQ((Seq{r.status, r.out.empty()}), (Seq{1, true}));
   EXPECT_TRUE(has(r.err, "broken.dxf"));
   EXPECT_EQ(count(r.err, "\n"), 1u) << r.err;
   EXPECT_EQ(run({"dxf", path("missing.dxf")}).status, 1);
@@ -506,9 +503,9 @@ TEST_F(ToolTest, InspectRecoversTheSamplePartsKnownDeviations) {
   const std::map<std::string, double> truth = truthOf(path("truth.csv"));
   ASSERT_EQ(truth.size(), 1200u);
 
-  const Outcome r =
-      run({"inspect", "--nominal", part, "--measured", path("measured.csv"), "--format", "json",
-           "--out", path("results.qdb"), "--report", path("report.html"), "-j", "2", "-q"});
+  const Outcome r = inspect(part, path("measured.csv"),
+                            {"--format", "json", "--out", path("results.qdb"), "--report",
+                             path("report.html"), "-j", "2", "-q"});
   // The sample has points out of tolerance on purpose.
   EXPECT_EQ(r.status, 1) << r.err;
   const json doc = json::parse(r.out);
@@ -583,11 +580,9 @@ TEST_F(ToolTest, InspectRecoversTheSamplePartsKnownDeviations) {
   EXPECT_EQ(html.substr(html.size() - 8), "</html>\n");
 
   // The table names the skipped lines; CSV has a row per point.
-  const Outcome table =
-      run({"inspect", "--nominal", part, "--measured", path("measured.csv"), "-q"});
+  const Outcome table = inspect(part, path("measured.csv"), {"-q"});
   EXPECT_TRUE(has(table.out, "line 1205: unknown feature 'no-such-feature'"));
-  const Outcome csv =
-      run({"inspect", "--nominal", part, "--measured", path("measured.csv"), "--format", "csv"});
+  const Outcome csv = inspect(part, path("measured.csv"), {"--format", "csv"});
   EXPECT_EQ(count(csv.out, "\n"), 1u + 1200u + 4u);
 }
 
@@ -596,13 +591,9 @@ TEST_F(ToolTest, InspectExitCodes) {
   std::ofstream(nominal) << R"({"features": [{"id": "face", "kind": "plane", "origin": [0, 0, 0],
       "normal": [0, 0, 1], "u": [0, 10], "v": [0, 10], "tolerance": [-0.1, 0.1]}]})";
   std::ofstream(measured) << "a,1,1,0.5\nb,2,2,0.45\n";
-  EXPECT_EQ(run({"inspect", "--nominal", nominal, "--measured", measured, "--probe-diameter", "1"})
-                .status,
-            0);
+  EXPECT_EQ(inspect(nominal, measured, {"--probe-diameter", "1"}).status, 0);
   std::ofstream(measured) << "a,1,1,0.5\nb,2,2,0.75\n";
-  EXPECT_EQ(run({"inspect", "--nominal", nominal, "--measured", measured, "--probe-diameter", "1"})
-                .status,
-            1);
+  EXPECT_EQ(inspect(nominal, measured, {"--probe-diameter", "1"}).status, 1);
   for (const char* bad :
        {"{", R"({"features": []})",
         R"({"features": [{"id": "x", "kind": "blob", "tolerance": [0, 1]}]})",
@@ -624,11 +615,11 @@ TEST_F(ToolTest, InspectExitCodes) {
         R"({"features": [{"id": "p", "kind": "plane", "origin": [0,0,0], "normal": [0,0,1],
             "tolerance": [0, 1], "angularity": {"tolerance": 1, "datums": ["A"]}}]})"}) {
     std::ofstream(nominal) << bad;
-    const Outcome r = run({"inspect", "--nominal", nominal, "--measured", measured});
+    const Outcome r = inspect(nominal, measured);
     EXPECT_EQ(r.status, 2) << bad;
     EXPECT_TRUE(has(r.err, "part.json"));
   }
-  EXPECT_EQ(run({"inspect", "--nominal", nominal, "--measured", path("missing.csv")}).status, 2);
+  EXPECT_EQ(inspect(nominal, path("missing.csv")).status, 2);
 }
 
 // Nothing judged, or an argument out of its domain, is an error with its reason; no input aborts.
@@ -690,8 +681,7 @@ TEST_F(ToolTest, InspectKeepsIdsAndJudgesOnlyWhatIsNear) {
   std::ofstream(measured, std::ios::binary)
       << "p\xe9,1,1,0.05\n\"top,face\",2,2,0\nfar,3,3,25\n"
          "named,4,4,25,alésage\nau-delà,5,5,0\n\"say \"\"hi\"\"\",6,6,0\n";
-  const Outcome json_ = run({"inspect", "--nominal", nominal, "--measured", measured, "--format",
-                             "json", "--probe-diameter", "0"});
+  const Outcome json_ = inspect(nominal, measured, {"--format", "json", "--probe-diameter", "0"});
   EXPECT_EQ(json_.status, 1) << json_.err;  // the named point at 25 is judged, out of tolerance
   const json doc = json::parse(json_.out);
   EXPECT_EQ((Seq{doc["unassigned"], doc["inspected"], doc["results"][0]["id"]}),
@@ -699,16 +689,15 @@ TEST_F(ToolTest, InspectKeepsIdsAndJudgesOnlyWhatIsNear) {
   EXPECT_EQ(doc["results"][0]["feature"], "alésage");
   EXPECT_EQ(doc["results"][3]["id"], "au-delà");
   EXPECT_TRUE(has(json_.err, "5 points inspected, 0 skipped, 1 unassigned, 1 out of tolerance"));
-  const Outcome csv = run({"inspect", "--nominal", nominal, "--measured", measured, "--format",
-                           "csv", "-q", "--probe-diameter", "0"});
+  const Outcome csv =
+      inspect(nominal, measured, {"--format", "csv", "-q", "--probe-diameter", "0"});
   EXPECT_TRUE(validUtf8(csv.out));
   EXPECT_TRUE(has(csv.out, ",\"top,face\",alésage,"));
   EXPECT_TRUE(has(csv.out, ",au-delà,alésage,"));
   EXPECT_TRUE(has(csv.out, ",\"say \"\"hi\"\"\",alésage,"));
   EXPECT_TRUE(has(csv.out, "unassigned"));
   EXPECT_EQ(csv.err, "");
-  const Outcome table =
-      run({"inspect", "--nominal", nominal, "--measured", measured, "-q", "--probe-diameter", "0"});
+  const Outcome table = inspect(nominal, measured, {"-q", "--probe-diameter", "0"});
   EXPECT_TRUE(validUtf8(table.out));
   // Padded by what a terminal shows: the kind column starts where its header does.
   const std::size_t header = table.out.find("feature");
@@ -718,10 +707,7 @@ TEST_F(ToolTest, InspectKeepsIdsAndJudgesOnlyWhatIsNear) {
   const std::string rowLine = table.out.substr(row, table.out.find('\n', row) - row);
   EXPECT_EQ(rowLine.find("plane") - 1, headerLine.find("kind")) << table.out;
   // The results database says which point and feature each target point is.
-  ASSERT_LE(
-      run({"inspect", "--nominal", nominal, "--measured", measured, "-q", "--out", path("r.qdb")})
-          .status,
-      1);
+  ASSERT_LE(inspect(nominal, measured, {"-q", "--out", path("r.qdb")}).status, 1);
   const Outcome shown = run({"db", "show", path("r.qdb"), "1", "--format", "json"});
   const json one = json::parse(shown.out);
   EXPECT_EQ(one["values"]["point"], "pé");  // stored bytes that are not UTF-8 read as Latin-1
@@ -732,8 +718,7 @@ TEST_F(ToolTest, InspectAgainstBoundedSurfacesInADatabase) {
   const std::string nominal = path("nominal.qdb"), measured = path("points.csv");
   long boreId = 0;
   {
-    t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-    ASSERT_TRUE(db->Open(nominal.c_str(), 0));
+    auto db = qorv_test::openedDb(nominal.c_str(), 0);
     // A bore of radius 5 (its normal points to the axis: out of the material) and a face.
     t_SmartPtr<ERObject> bore(
         new ERBoundedCylinder(ERChgRepere3D(ERVector3D(0, 0, 1), ERPoint3D(1, 2, 3)), 10, 5,
@@ -760,8 +745,8 @@ TEST_F(ToolTest, InspectAgainstBoundedSurfacesInADatabase) {
           << "\n";
     }
   }
-  const Outcome r = run({"inspect", "--nominal", nominal, "--measured", measured,
-                         "--probe-diameter", "1", "--format", "json", "-j", "2", "-q"});
+  const Outcome r =
+      inspect(nominal, measured, {"--probe-diameter", "1", "--format", "json", "-j", "2", "-q"});
   EXPECT_EQ(r.status, 0) << r.err;
   const json doc = json::parse(r.out);
   ASSERT_EQ(doc["results"].size(), 3000u);
@@ -772,10 +757,7 @@ TEST_F(ToolTest, InspectAgainstBoundedSurfacesInADatabase) {
   EXPECT_EQ(doc["features"].size(), 2u);
   // Beyond the band: out of tolerance, exit 1.
   std::ofstream(measured) << "q,1,6.48,3\n";
-  EXPECT_EQ(
-      run({"inspect", "--nominal", nominal, "--measured", measured, "--probe-diameter", "1", "-q"})
-          .status,
-      1);
+  EXPECT_EQ(inspect(nominal, measured, {"--probe-diameter", "1", "-q"}).status, 1);
 }
 
 // Trimmed faces: a square plate with a square hole and half a shaft. Points over the plate are
@@ -809,8 +791,7 @@ TEST_F(ToolTest, InspectTrimmedFacesJudgeEachPointAtItsNearestPointOfTheFace) {
     for (const Expect& c : cases)
       out << "p" << i++ << "," << c.x << "," << c.y << "," << c.z << "," << c.feature << "\n";
   }
-  const Outcome r =
-      run({"inspect", "--nominal", nominal, "--measured", measured, "--format", "json", "-q"});
+  const Outcome r = inspect(nominal, measured, {"--format", "json", "-q"});
   ASSERT_LE(r.status, 1) << r.err;
   const json doc = json::parse(r.out);
   ASSERT_EQ(doc["results"].size(), std::size(cases));
@@ -830,7 +811,7 @@ TEST_F(ToolTest, InspectTrimmedFacesJudgeEachPointAtItsNearestPointOfTheFace) {
   // A hole that is not a polygon, a base of another kind: refused with the reason, exit 2.
   std::ofstream(nominal) << R"({"features": [{"id": "t", "kind": "trimmed", "tolerance": [-1, 1],
      "base": {"kind": "torus"}, "outer": [[0, 0], [1, 0], [1, 1]]}]})";
-  const Outcome bad = run({"inspect", "--nominal", nominal, "--measured", measured, "-q"});
+  const Outcome bad = inspect(nominal, measured, {"-q"});
   EXPECT_EQ(bad.status, 2);
   EXPECT_TRUE(has(bad.err, "'base' kind"));
 }
@@ -847,8 +828,7 @@ TEST_F(ToolTest, InspectATrimmedFaceFromADatabase) {
     return ERCpoleNURBS2D(poles, ERKnotVector(1, knots, 7));
   };
   {
-    t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
-    ASSERT_TRUE(db->Open(nominal.c_str(), 0));
+    auto db = qorv_test::openedDb(nominal.c_str(), 0);
     ERTrimmedSurface face(ERBoundedPlane(ERChgRepere3D(ERVector3D(0, 0, 1), ERPoint3D(0, 0, 0)),
                                          ERLimites(0, 10), ERLimites(0, 10)));
     ASSERT_EQ(face.addBound(square(0, 10), ERSurfaceBoundary::OUTER), 1);
@@ -857,8 +837,7 @@ TEST_F(ToolTest, InspectATrimmedFaceFromADatabase) {
     db->Close();
   }
   std::ofstream(measured) << "a,2,3,0.004\nb,4.5,5.2,0.003\n";
-  const Outcome r =
-      run({"inspect", "--nominal", nominal, "--measured", measured, "--format", "json", "-q"});
+  const Outcome r = inspect(nominal, measured, {"--format", "json", "-q"});
   ASSERT_EQ(r.status, 0) << r.err;
   const json doc = json::parse(r.out);
   ASSERT_EQ(doc["features"].size(), 1u);
@@ -901,8 +880,8 @@ TEST_F(ToolTest, AlignBringsMovedPointsBackBeforeInspecting) {
   const std::string part = std::string(source) + "/examples/inspection/part.json";
   ASSERT_EQ(runQuiet(std::string(sample) + " " + part + " " + path("") + " 600 11"), 0);
   moveSample(path("measured.csv"), path("moved.csv"));
-  const Outcome r = run({"inspect", "--nominal", part, "--measured", path("moved.csv"), "--align",
-                         "best-fit", "--format", "json", "-q"});
+  const Outcome r =
+      inspect(part, path("moved.csv"), {"--align", "best-fit", "--format", "json", "-q"});
   const json doc = json::parse(r.out);
   ASSERT_TRUE(doc.contains("alignment")) << r.err;
   const json& a = doc["alignment"];
@@ -945,15 +924,13 @@ TEST_F(ToolTest, AlignBringsMovedPointsBackBeforeInspecting) {
       if (c[5] == "1") xyz << c[1] << " " << c[2] << " " << c[3] << "\n";
     }
   }
-  const Outcome cl = run({"inspect", "--nominal", part, "--measured", path("moved.xyz"), "--align",
-                          "best-fit", "--probe-diameter", "1", "--format", "json", "-q"});
+  const Outcome cl =
+      inspect(part, path("moved.xyz"),
+              {"--align", "best-fit", "--probe-diameter", "1", "--format", "json", "-q"});
   const json cdoc = json::parse(cl.out);
   ASSERT_TRUE(cdoc.contains("alignment")) << cl.err;
   EXPECT_NEAR(cdoc["alignment"]["angles_deg"][2].get<double>(), -0.4 * 180 / M_PI, 0.05);
-  EXPECT_EQ(run({"inspect", "--nominal", part, "--measured", path("moved.xyz"), "--align",
-                 "rps:" + path("none.csv")})
-                .status,
-            2);
+  EXPECT_EQ(inspect(part, path("moved.xyz"), {"--align", "rps:" + path("none.csv")}).status, 2);
   EXPECT_EQ(
       run({"align", "--nominal", part, "--measured", path("moved.csv"), "--method", "datums:top"})
           .status,
@@ -973,9 +950,9 @@ TEST_F(ToolTest, AlignBringsMovedPointsBackBeforeInspecting) {
                                  << cells["P1"][2] << "," << cells["P1"][3] << "\nP7,yz,,"
                                  << cells["P7"][2] << "," << cells["P7"][3] << "\nP3,z,,,"
                                  << cells["P3"][3] << "\n";
-  const Outcome c =
-      run({"inspect", "--nominal", part, "--measured", path("moved.csv"), "--align",
-           "rps:" + path("rps.csv"), "--format", "json", "-q", "--out", path("R.qdb")});
+  const Outcome c = inspect(
+      part, path("moved.csv"),
+      {"--align", "rps:" + path("rps.csv"), "--format", "json", "-q", "--out", path("R.qdb")});
   const json ca = json::parse(c.out)["alignment"];
   EXPECT_NEAR(ca["angles_deg"][2].get<double>(), -0.4 * 180 / M_PI, 1e-9) << c.err;
   EXPECT_LT(ca["rms"].get<double>(), 1e-9);
@@ -1008,8 +985,7 @@ TEST_F(ToolTest, AlignBringsMovedPointsBackBeforeInspecting) {
   std::ofstream(path("bad.csv")) << "P1,xyq,1,2,3\n";
   std::ofstream(path("free.csv")) << "P1,xyz,1,2,3\nP7,xyz,4,5,6\n";
   for (const char* file : {"none.csv", "bad.csv", "free.csv"}) {
-    const Outcome d = run({"inspect", "--nominal", part, "--measured", path("moved.csv"), "--align",
-                           "rps:" + path(file), "-q"});
+    const Outcome d = inspect(part, path("moved.csv"), {"--align", "rps:" + path(file), "-q"});
     EXPECT_EQ(d.status, 2) << file;
     EXPECT_TRUE(has(d.err, file == std::string("free.csv") ? "leave free: turn about" : file));
   }
