@@ -1,7 +1,8 @@
 // Composite curves: PtCur and ProjectPoint on chains of 10, 100 and 1,000 segments and arcs
 // (the per-call cost should not grow with the chain for PtCur: the element index), and the
-// Projection of 1e6 points onto a 1,000-vertex polygon and onto a rectangle, with
-// Boost.Geometry's distance to the same closed outline when it is found.
+// Projection of 1e6 points onto a 1,000-vertex polygon and onto a rectangle (foot, edge and
+// distance), the same distances alone through the batch Distances, and Boost.Geometry's
+// distance to the same closed outline when it is found.
 #include <benchmark/benchmark.h>
 
 #include "bench/ratio_reporter.h"
@@ -112,6 +113,26 @@ void BM_Projection_Rectangle(benchmark::State& state) {
 }
 BENCHMARK(BM_Projection_Rectangle)->Unit(benchmark::kMillisecond)->Iterations(3);
 
+// The same distances through the batch entry point, which answers the distance alone.
+void distancesAll(benchmark::State& state, const Pts& outline) {
+  std::vector<double> xy;
+  for (const ERPoint2D& p : points(1000000)) xy.push_back(p.x()), xy.push_back(p.y());
+  std::vector<double> d(1000000);
+  for (auto _ : state) {
+    qorv::Distances(outline, xy.data(), d.size(), d.data());
+    double sum = 0;
+    for (double v : d) sum += v;
+    benchmark::DoNotOptimize(sum);
+  }
+  state.SetItemsProcessed(state.iterations() * 1000000);
+}
+void BM_Distances_Polygon1000(benchmark::State& state) { distancesAll(state, polygon(1000)); }
+BENCHMARK(BM_Distances_Polygon1000)->Unit(benchmark::kMillisecond)->Iterations(1);
+void BM_Distances_Rectangle(benchmark::State& state) {
+  distancesAll(state, ERRectangle2D(ERPoint2D(0, 0), ERVector2D(1, 1), 2, 1).points());
+}
+BENCHMARK(BM_Distances_Rectangle)->Unit(benchmark::kMillisecond)->Iterations(3);
+
 #ifdef QORV_HAVE_BOOST_GEOMETRY
 namespace bg = boost::geometry;
 using BPoint = bg::model::d2::point_xy<double>;
@@ -145,5 +166,7 @@ int main(int argc, char** argv) {
   return qorv_bench::runWithRatios(
       argc, argv,
       {{"BM_Projection_Polygon1000/iterations:1", "BM_BoostDistance_Polygon1000/iterations:1"},
-       {"BM_Projection_Rectangle/iterations:3", "BM_BoostDistance_Rectangle/iterations:3"}});
+       {"BM_Projection_Rectangle/iterations:3", "BM_BoostDistance_Rectangle/iterations:3"},
+       {"BM_Distances_Polygon1000/iterations:1", "BM_BoostDistance_Polygon1000/iterations:1"},
+       {"BM_Distances_Rectangle/iterations:3", "BM_BoostDistance_Rectangle/iterations:3"}});
 }

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 #include <ostream>
+#include <vector>
 
 #include "qorv/curves/lines.h"
 #include "qorv/curves/polylines.h"
@@ -198,6 +199,61 @@ EREntity::DISTMINRES Projection(const ERPoint2D& p, const ERVec<ERPoint2D>& vert
   }
   if (result != EREntity::DISTMIN_NONE) distance = best;
   return result;
+}
+
+void Distances(const ERVec<ERPoint2D>& verts, const double* xy, std::size_t n, double* out) {
+  const int m = verts.length();
+  // The edges once: first vertex, vector and inverse squared length (0 for a point-like edge,
+  // whose clamped foot is then its vertex).
+  std::vector<double> edges(5 * std::size_t(m) + 1);
+  double* ax = edges.data();
+  double *ay = ax + m, *ex = ay + m, *ey = ex + m, *inv = ey + m;
+  double extent = 0.0;
+  for (int i = 0; i < m; ++i) {
+    const ERPoint2D& a = verts[i];
+    const ERPoint2D& b = verts[i + 1 < m ? i + 1 : 0];
+    ax[i] = a.x(), ay[i] = a.y(), ex[i] = b.x() - a.x(), ey[i] = b.y() - a.y();
+    const double len2 = ex[i] * ex[i] + ey[i] * ey[i];
+    inv[i] = len2 > 0.0 ? 1.0 / len2 : 0.0;
+    extent = std::max(extent, std::max(std::fabs(a.x()), std::fabs(a.y())));
+  }
+  // Squares of such outlines leave the range: every point goes to Projection.
+  const bool plain = m > 0 && extent <= 0x1p480;
+  // A block of points against each edge in turn (the loop over the block vectorises): the
+  // squared distance to the clamped foot, its least kept.
+  constexpr std::size_t kBlock = 256;
+  double px[kBlock], py[kBlock], best[kBlock];
+  for (std::size_t b0 = 0; plain && b0 < n; b0 += kBlock) {
+    const std::size_t len = std::min(kBlock, n - b0);
+    for (std::size_t k = 0; k < len; ++k)
+      px[k] = xy[2 * (b0 + k)], py[k] = xy[2 * (b0 + k) + 1], best[k] = HUGE_VAL;
+    for (int i = 0; i < m; ++i) {
+      const double x0 = ax[i], y0 = ay[i], vx = ex[i], vy = ey[i], w = inv[i];
+      for (std::size_t k = 0; k < len; ++k) {
+        const double wx = px[k] - x0, wy = py[k] - y0;
+        const double t = std::min(std::max((wx * vx + wy * vy) * w, 0.0), 1.0);
+        const double dx = wx - t * vx, dy = wy - t * vy;
+        best[k] = std::min(best[k], dx * dx + dy * dy);
+      }
+    }
+    for (std::size_t k = 0; k < len; ++k) out[b0 + k] = best[k];
+  }
+  // The square root where the square is in range; Projection (scaled throughout) elsewhere: a
+  // point far out, one on the outline or nearly (its square may have underflowed), NaN.
+  for (std::size_t k = 0; k < n; ++k) {
+    const double s = plain ? out[k] : 0.0;
+    if (s >= 0x1p-968 && s <= 0x1p968) {
+      out[k] = std::sqrt(s);
+      continue;
+    }
+    ERPoint2D foot;
+    double d = std::numeric_limits<double>::quiet_NaN();
+    int edge = 0;
+    if (Projection(ERPoint2D(xy[2 * k], xy[2 * k + 1]), verts, foot, d, edge) ==
+        EREntity::DISTMIN_NONE)
+      d = std::numeric_limits<double>::quiet_NaN();
+    out[k] = d;
+  }
 }
 
 }  // namespace qorv

@@ -77,6 +77,13 @@ namespace qorv {
 QORV_API EREntity::DISTMINRES Projection(const ERPoint2D& p,
                                          const QuickAlgebra::ERVec<ERPoint2D>& verts,
                                          ERPoint2D& foot, double& distance, int& edge);
+// The unsigned distances of n points (x, y interleaved in xy) to the same closed outline, into
+// out: the least distance to its edges (Projection's distance, but for its tie rule, which may
+// keep an earlier foot up to a tie farther), within a few roundings of the coordinates; NaN for
+// a point that is not finite and for an empty outline. Where only the distance is wanted, many
+// points at a time cost a fraction of as many Projection calls.
+QORV_API void Distances(const QuickAlgebra::ERVec<ERPoint2D>& verts, const double* xy,
+                        std::size_t n, double* out);
 }  // namespace qorv
 
 // The queries of a shape given by its vertices (rectangle, regular polygon).

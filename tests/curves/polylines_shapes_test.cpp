@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <sstream>
 #include <vector>
@@ -159,6 +160,21 @@ TEST(Shapes, ProjectionIsTheNearestEdgeSignedOnTheLeft) {
     const ERVec<ERPoint2D>& v = rect.points();
     for (int i = 0; i < 4; ++i) best = std::min(best, segDist(p, v[i], v[(i + 1) % 4]));
     EXPECT_NEAR(std::fabs(d), double(best), 1e-12 * (scale + std::fabs(off))) << round;
+    // The batch distance: the least distance to the rectangle and to a random outline (a point,
+    // a segment, any turn of either orientation).
+    ERVec<ERPoint2D> poly;
+    LD polyBest = 1e308L * 10;
+    const int n = 1 + int(U(0, 9));
+    for (int i = 0; i < n; ++i)
+      poly.append(ERPoint2D(off + U(-2, 2) * scale, -off + U(-2, 2) * scale));
+    for (int i = 0; i < n; ++i)
+      polyBest = std::min(polyBest, segDist(p, poly[i], poly[(i + 1) % n]));
+    const double xy[2] = {p.x(), p.y()};
+    double got[2] = {};
+    qorv::Distances(rect.points(), xy, 1, got);
+    qorv::Distances(poly, xy, 1, got + 1);
+    EXPECT_NEAR(got[0], double(best), 1e-12 * (scale + std::fabs(off))) << round;
+    EXPECT_NEAR(got[1], double(polyBest), 1e-12 * (scale + std::fabs(off))) << round;
     // Inside the rectangle (its own frame) <=> on the left of a counter-clockwise outline.
     const ERVector2D D = rect.main_direction(), N = rect.auxiliary_direction();
     const ERVector2D w = p - rect.centre();
@@ -183,6 +199,16 @@ TEST(Shapes, ProjectionIsTheNearestEdgeSignedOnTheLeft) {
   EXPECT_EQ((Seq{qorv::Projection(ERPoint2D(0, 0), ERVec<ERPoint2D>(), foot, d, edge),
                  qorv::Projection(ERPoint2D(std::nan(""), 0), r.points(), foot, d, edge)}),
             (Seq{EREntity::DISTMIN_NONE, EREntity::DISTMIN_NONE}));
+  // Many points at once answer as one at a time (blocks of points inside); NaN for a point
+  // that is not finite and for an empty outline.
+  std::vector<double> xy(1202), many(601), one(601);
+  for (std::size_t k = 0; k < xy.size(); ++k) xy[k] = std::sin(double(k)) * 3;
+  xy[6] = std::nan("");
+  qorv::Distances(r.points(), xy.data(), 601, many.data());
+  for (std::size_t k = 0; k < 601; ++k) qorv::Distances(r.points(), &xy[2 * k], 1, &one[k]);
+  EXPECT_EQ(std::memcmp(many.data(), one.data(), 601 * sizeof(double)), 0);
+  qorv::Distances(ERVec<ERPoint2D>(), xy.data(), 1, &one[0]);
+  EXPECT_TRUE(std::isnan(many[3]) && std::isnan(one[0]) && !std::isnan(many[2]));
 }
 
 TEST(Shapes, RectangleOutlineAndImages) {
