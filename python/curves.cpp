@@ -5,6 +5,7 @@
 #include <numbers>
 
 #include "python/module.h"
+#include "qorv/curves/planar_shapes.h"
 
 namespace qorv::python {
 namespace {
@@ -179,6 +180,24 @@ void bindCurves(py::module_& m) {
   m.def("NurbsCurve2D", &nurbsCurve<2>, py::arg("poles"), py::arg("knots"), py::arg("degree"),
         py::arg("weights") = py::none(),
         "A plane NURBS curve from poles (n, 2), knots and weights.");
+  m.def(
+      "outline_distances",
+      [](const py::handle& outline, const py::handle& points) {
+        const std::vector<ERPoint2D> v = pointsOf<2>(outline, "outline");
+        bool single = false;
+        const std::vector<ERPoint2D> p = pointsOf<2>(points, "points", &single);
+        QuickAlgebra::ERVec<ERPoint2D> verts;
+        for (const ERPoint2D& q : v) verts.append(q);
+        std::vector<double> xy(2 * p.size()), d(p.size());
+        for (std::size_t i = 0; i < p.size(); ++i) xy[2 * i] = p[i].x(), xy[2 * i + 1] = p[i].y();
+        parallel(p.size(), [&](std::size_t b, std::size_t e, int) {
+          qorv::Distances(verts, xy.data() + 2 * b, e - b, d.data() + b);
+        });
+        return arrayOf(d);
+      },
+      py::arg("outline"), py::arg("points"),
+      "Distances of points (n, 2) to the closed outline through the vertices (m, 2): the least "
+      "distance to its edges, NaN for a point that is not finite or an empty outline.");
   m.def(
       "Segment",
       [](const py::handle& a, const py::handle& b) {

@@ -91,6 +91,10 @@ def test_plane_curves_nearest_is_never_worse_than_sampling(kind):
     assert (res["codes"] == 1).all()
     bad = curve.nearest(np.array([[np.nan, 0.0], [0.0, np.inf]]))
     assert (bad["codes"] == 0).all() and np.isnan(bad["distances"]).all()
+    if kind == "segment":  # the same segment as a closed outline, through the batch entry
+        d = qorv.outline_distances(np.array([a, b]), np.vstack([pts, [np.nan, 0.0]]))
+        np.testing.assert_allclose(d[:-1], res["distances"], atol=1e-9)
+        assert np.isnan(d[-1])
 
 
 def test_space_curves_and_lines():
