@@ -131,14 +131,8 @@ ERVec<ERPoint2D> parabola() {
 }
 
 TEST(PoleCurves, QuadraticBezierValues) {
-  const ERCpoleBezier2D a(parabola(), ERLimites(0.0, 1.0));
-  const ERInfoPoint2D i = a.PtCur(0.5);
-  EXPECT_EQ((Seq{i.parameter(), i.Sens(), i.point(), i.tangente(), i.secondOrder()}),
-            (Seq{0.5, 1, ERPoint2D(1, 1), ERVector2D(2, 0), ERVector2D(0, -8)}));
+  // Values and derivatives: BezierDerivativesAgainstLongDoubleEvaluation.
   const ERCpoleBezier2D b(parabola(), ERLimites(0.0, 2.0));
-  EXPECT_EQ((Seq{b.PtCur(1.0).tangente(), b.PtCur(1.0).secondOrder(), b.isRational()}),
-            (Seq{ERVector2D(1, 0), ERVector2D(0, -2), 1}));
-  EXPECT_EQ((Seq{b.isBezier(), b.degree(), b[1]}), (Seq{1, 2, ERPoint2D(1, 2)}));
   const ERKnotVector k = b.knotVector();
   ASSERT_EQ(k.length(), 6);
   EXPECT_EQ(k[5], 2.0);
@@ -269,7 +263,7 @@ TEST(PoleCurves, StoredImagesAndDamagedRecords) {
 
 using qorv_test::printed;
 
-TEST(PoleCurves, PrintFormsAndRegistry) {
+TEST(PoleCurves, PrintForms) {
   const ERCpoleNURBS2D n = sampleNurbs();
   std::string expect = "ERCpoleNURBS2D\nDomaine : " + printed(ERLimites(0.0, 1.0)) +
                        "\nBornes  : " + printed(ERLimites(0.25, 1.0)) + "\nPoles :\n(3)[" +
@@ -281,13 +275,6 @@ TEST(PoleCurves, PrintFormsAndRegistry) {
                             "\nBornes  : " + printed(ERLimites(0.0, 1.0)) + "\nPoles :\n(3)[" +
                             printed(ERPoint2D(0, 0)) + "," + printed(ERPoint2D(1, 2)) + "," +
                             printed(ERPoint2D(2, 0)) + "]\n");
-  EXPECT_STREQ(ERCpoleBezier3DR().className(), "ERCpoleBezier3DR");
-  EXPECT_STREQ(ERCpoleNURBS3D().className(), "ERCpoleNURBS3D");
-  ERObject* o = n.getCopy();
-  EXPECT_NE(ERCpoleRep2D::castdown(o), nullptr);
-  EXPECT_NE(ERCpoleNURBS2D::castdown(o), nullptr);
-  EXPECT_EQ(ERCpoleBezier2D::castdown(o), nullptr);
-  delete o;
 }
 
 TEST(PoleCurves, MovesActOnTheCurve) {
@@ -300,18 +287,11 @@ TEST(PoleCurves, MovesActOnTheCurve) {
     EXPECT_NEAR(n(t).x(), 2 * (old(t).x() + 3), 1e-14);
     EXPECT_NEAR(n(t).y(), 2 * (old(t).y() - 1), 1e-14);
   }
+  // The points of a reversed curve: InsertionAndReversalKeepTheShape.
   ERCpoleNURBS2D r(old);
   r.reverse();
   EXPECT_EQ(r.getBound(), ERLimites(0.0, 0.75));
-  for (int k = 0; k <= 10; ++k) {
-    EXPECT_NEAR(r(k / 10.0).x(), old(1 - k / 10.0).x(), 1e-14);
-    EXPECT_NEAR(r(k / 10.0).y(), old(1 - k / 10.0).y(), 1e-14);
-  }
 }
-
-}  // namespace
-
-namespace {
 
 template <class Curve, class Pole>
 void checkEditsKeepShape(int dim, unsigned fixed) {
@@ -388,10 +368,6 @@ TEST(PoleCurves, InsertionAndReversalKeepTheShape) {
     EXPECT_TRUE(Near(Seq{rb(t).x(), rb(t).y()}, Seq{bz(4.0 - t).x(), bz(4.0 - t).y()}, 1e-14));
   }
 }
-
-}  // namespace
-
-namespace {
 
 TEST(PoleCurves, TransformationsMoveEveryPoint) {
   QORV_SEEDED(std::mt19937_64 rng, 1819);

@@ -134,10 +134,6 @@ TEST(PolePlacement, PolylinesKeepTheCornersAndFollowTheCurve) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 template <class Curve, class Pole>
 void checkCrossings(int dim, unsigned fixed) {
   QORV_SEEDED(std::mt19937_64 rng, fixed);

@@ -122,9 +122,8 @@ TEST(PolynomialPatch, StoredImageAndPrintForm) {
   ERPatchCPoly2D r;
   qorv_test::restoreValue(r, expected);
   EXPECT_EQ((Seq{r.polynomials()[1], r.ufin()}), (Seq{p.polynomials()[1], 1.0}));
-  std::ostringstream os;
-  p.printOn(os);
-  EXPECT_EQ(os.str().substr(os.str().find("Patch")), "Patch Polynomial\n1+2*x\n\nx**2\n\n");
+  const std::string text = qorv_test::printed(p);
+  EXPECT_EQ(text.substr(text.find("Patch")), "Patch Polynomial\n1+2*x\n\nx**2\n\n");
   // Damaged: a count that does not fit the plane, and short records.
   qorv_test::Bytes bad = expected;
   bad[16] = 5;

@@ -216,13 +216,12 @@ TEST(OffsetSurface, StoredImagePrintFormAndDataBase) {
   qorv_test::appendInt(expect, 1);
   EXPECT_EQ((Seq{imageOf(S), S.binaryStoreSize()}), (Seq{expect, expect.size()}));
 
-  std::ostringstream ind;
-  ind << S.getOffsetIndicator();
   std::ostringstream off;
   off << S.getOffset();
-  EXPECT_EQ(printed(S),
-            "Surface Offset \n   Offset      : " + off.str() + "\n   Indicateur  : " + ind.str() +
-                "\n   Based On    : " + printed(*S.getBaseSurface()) + "\n  Equiv Entity : \n");
+  EXPECT_EQ(printed(S), "Surface Offset \n   Offset      : " + off.str() +
+                            "\n   Indicateur  : " + printed(S.getOffsetIndicator()) +
+                            "\n   Based On    : " + printed(*S.getBaseSurface()) +
+                            "\n  Equiv Entity : \n");
 
   EROffsetSurface stored(S);
   const qorv_test::DataBaseRoundTrip trip(std::vector<ERObject*>{&stored});
