@@ -369,43 +369,4 @@ TEST(PoleCurves, InsertionAndReversalKeepTheShape) {
   }
 }
 
-TEST(PoleCurves, TransformationsMoveEveryPoint) {
-  QORV_SEEDED(std::mt19937_64 rng, 1819);
-  std::uniform_real_distribution<double> u(-1.0, 1.0);
-  for (int rep = 0; rep < 50; ++rep) {
-    const RandomCurve c2 = randomCurve(rng, 2, false, false);
-    const double big = std::pow(10.0, int(rng() % 7) - 3);
-    const ERTransfo2D T(u(rng), u(rng), u(rng), u(rng), big * u(rng), big * u(rng));
-    const ERCpoleNURBS2D a(polesOf<ERPole2DH>(c2),
-                           ERKnotVector(c2.p, c2.U.data(), int(c2.U.size())));
-    ERCpoleNURBS2D b(a);
-    b.transformFrom(T);
-    ERCpoleNURBS2D back(b);
-    back.transformTo(T);
-    const int n = int(c2.U.size()) - c2.p - 1;
-    for (int k = 0; k <= 200; ++k) {
-      const double t = c2.U[c2.p] + (c2.U[n] - c2.U[c2.p]) * k / 200.0;
-      const ERPoint2D want = T >> a(t), got = b(t);
-      const double tol = 1e-12 * (c2.size + big) * 4;
-      ASSERT_NEAR(got.x(), want.x(), tol) << rep << " " << t;
-      ASSERT_NEAR(got.y(), want.y(), tol);
-      ASSERT_NEAR(back(t).x(), a(t).x(), 1e-9 * (c2.size + big));
-    }
-
-    const RandomCurve c3 = randomCurve(rng, 3, true, false);
-    const ERPmIsometrie3D F =
-        ERChgRepere3D(ERVector3D(u(rng), u(rng), u(rng)), ERVector3D(u(rng), u(rng), u(rng)),
-                      ERPoint3D(big * u(rng), big * u(rng), big * u(rng)));
-    ERVec<ERPole3DH> h3 = polesOf<ERPole3DH>(c3);
-    const ERCpoleBezier3DR s(h3, ERLimites(0.0, 1.0));
-    ERCpoleBezier3DR m(s);
-    m.transformFrom(F);
-    for (int k = 0; k <= 100; ++k) {
-      const ERPoint3D want = F >> s(k / 100.0), got = m(k / 100.0);
-      for (int d = 0; d < 3; ++d)
-        ASSERT_NEAR(got.data()[d], want.data()[d], 1e-12 * (c3.size + big) * 4) << rep;
-    }
-  }
-}
-
 }  // namespace
