@@ -197,8 +197,7 @@ Bytes expectedNurbsImage() {
   for (double v : {0.0, 0.0, 1.0, 2.0, 4.0, 2.0, 2.0, 0.0, 1.0}) qorv_test::putDouble(b, v);
   qorv_test::putInt(b, 48);
   for (double v : {0.0, 0.0, 0.0, 1.0, 1.0, 1.0}) qorv_test::putDouble(b, v);
-  qorv_test::putInt(b, 2);
-  qorv_test::putInt(b, 0);
+  for (int n : {2, 0}) qorv_test::putInt(b, n);  // degree, flag
   return b;
 }
 
