@@ -46,7 +46,8 @@ TEST(Circle2D, DistanceBoxAndTransformations) {
   EXPECT_EQ((Seq{c.center(), c.radius()}), (Seq{ERPoint2D(1, 1), 3.0}));
 }
 
-// Feet, crossings and lengths of arcs in every window: CircleProperties.PlaneArcs...
+// Feet, crossings and lengths of arcs in every window:
+// CircleProperties.PlaneArcsAgreeWithDirectComputation.
 TEST(Arc2D, ProjectionAndVerticalCrossings) {
   const ERArc2D a(ERPoint2D(0, 0), 1, 0, kPi / 2);
   ERVec<double> params;
@@ -203,7 +204,8 @@ TEST(Ellipse2D, ClosestPointAndSignedDistance) {
 }
 
 TEST(ArcEllipse2D, BoundEvaluationAndDistance) {
-  // Ends, lengths, crossings and nearest points: EllipseProperties.PlaneEllipticArcs...
+  // Ends, lengths, crossings and nearest points:
+  // EllipseProperties.PlaneEllipticArcsAgreeWithDirectComputation.
   const ERArcEllipse2D arc(3, 2, 0, ERPoint2D(1, 1), kPi / 4, 3 * kPi / 4);
   EXPECT_EQ(ERArcEllipse2D(EREllipse2D(), 1, 2).getBound(), ERLimites(0, 2 * kPi));
   EXPECT_EQ(ERArcEllipse2D(3, 2, 0, ERPoint2D(), 1, 1).getBound(), ERLimites(0, 2 * kPi));

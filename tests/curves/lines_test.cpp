@@ -214,7 +214,8 @@ TEST(Segments, PlacedAndProjectedThroughAFrame) {
 }
 
 TEST(InfLine2D, ConstructionTakesTheFootFromTheOrigin) {
-  // Through two points, and signed distances: LineProperties.PlaneLinesAndSegments...
+  // Through two points, and signed distances:
+  // LineProperties.PlaneLinesAndSegmentsAtEveryMagnitude.
   const ERInfLine2D y5(0, 1, -5);
   EXPECT_EQ((Seq{y5.dirVector(), y5.origine()}), (Seq{ERVector2D(-1, 0), ERPoint2D(0, 5)}));
   // 3x + 4y - 10 = 0: scaled by 1/5, the foot is (1.2, 1.6).
