@@ -25,9 +25,7 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 using ElementPtr = t_SmartPtr<ERFiniteEntity2DWF>;
 
-double dist(const ERPoint2D& a, const ERPoint2D& b) {
-  return std::hypot(a.x() - b.x(), a.y() - b.y());
-}
+using qorv::distance;
 
 // The point a fraction f along an element's way, from udeb() to ufin() (segments, arcs and
 // NURBS pieces: the way is their own parameter).
@@ -74,7 +72,7 @@ struct ChainMaker {
     ERPoint2D P = origin;
     for (int i = 0; i < n; ++i) {
       ElementPtr e = next(P);
-      EXPECT_EQ(c.append(e, 1e-9 * (scale + dist(origin, ERPoint2D()))), 1);
+      EXPECT_EQ(c.append(e, 1e-9 * (scale + distance(origin, ERPoint2D()))), 1);
       P = c.at(c.entries() - 1)->lastPt();
     }
     return c;
@@ -93,12 +91,12 @@ double nearestBySampling(const ERCompCurve2D& c, const ERPoint2D& p) {
       const double g = (std::sqrt(5.0) - 1) / 2;
       for (int it = 0; it < 50; ++it) {
         const double x1 = b - g * (b - a), x2 = a + g * (b - a);
-        if (dist(along(e, x1), p) < dist(along(e, x2), p))
+        if (distance(along(e, x1), p) < distance(along(e, x2), p))
           b = x2;
         else
           a = x1;
       }
-      best = std::min({best, dist(along(e, a), p), dist(along(e, double(k) / n), p)});
+      best = std::min({best, distance(along(e, a), p), distance(along(e, double(k) / n), p)});
     }
   }
   return best;
@@ -192,17 +190,17 @@ TEST(CompCurve, RandomChainsEvaluateJoinAndProject) {
     const ERTransfo2D T(std::cos(a), -m * std::sin(a), std::sin(a), m * std::cos(a),
                         mk.U(-1, 1) * mk.scale, mk.U(-1, 1) * mk.scale);
     c = T >> c;
-    const double size = mk.scale + dist(origin, ERPoint2D()), tol = 1e-11 * size;
+    const double size = mk.scale + distance(origin, ERPoint2D()), tol = 1e-11 * size;
     const int n = c.entries();
     for (int k = 1; k < n; ++k) {
-      EXPECT_LE(dist(c.at(k - 1)->lastPt(), c.at(k)->firstPt()), 1e-9 * size);
-      EXPECT_LE(dist(c(k - 1e-12 * 0), c(k)), tol);
-      EXPECT_LE(dist(c(std::nextafter(double(k), 0.0)), c(k)), 1e-8 * size);
+      EXPECT_LE(distance(c.at(k - 1)->lastPt(), c.at(k)->firstPt()), 1e-9 * size);
+      EXPECT_LE(distance(c(k - 1e-12 * 0), c(k)), tol);
+      EXPECT_LE(distance(c(std::nextafter(double(k), 0.0)), c(k)), 1e-8 * size);
     }
     for (int s = 0; s < 50; ++s) {
       const double t = mk.U(0, n);
       const int i = std::min(int(t), n - 1);
-      EXPECT_LE(dist(c(t), along(*c.at(i), t - i)), tol) << t;
+      EXPECT_LE(distance(c(t), along(*c.at(i), t - i)), tol) << t;
     }
     // Projection: the nearest of the feet and the joints is the global nearest point.
     for (int s = 0; s < 4; ++s) {
@@ -215,9 +213,9 @@ TEST(CompCurve, RandomChainsEvaluateJoinAndProject) {
       double best = std::numeric_limits<double>::infinity();
       for (int k = 0; k < params.length(); ++k) {
         EXPECT_TRUE(params[k] >= 0 && params[k] <= n) << params[k];
-        best = std::min(best, dist(c(params[k]), p));
+        best = std::min(best, distance(c(params[k]), p));
       }
-      for (int k = 0; k <= n; ++k) best = std::min(best, dist(c(k), p));
+      for (int k = 0; k <= n; ++k) best = std::min(best, distance(c(k), p));
       EXPECT_NEAR(best, nearestBySampling(c, p), 1e-9 * size);
     }
     // Placed in space by a frame: the same points, carried by the frame.
@@ -236,7 +234,7 @@ TEST(CompCurve, RandomChainsEvaluateJoinAndProject) {
     ERFiniteEntity2DWF::NurbsPtr nurbs = c.ConvertToNurbs();
     ASSERT_TRUE(nurbs);
     EXPECT_EQ(nurbs->getBound(), c.getBound());
-    for (int k = 0; k <= n; ++k) EXPECT_LE(dist((*nurbs)(k), c(k)), 1e-9 * size);
+    for (int k = 0; k <= n; ++k) EXPECT_LE(distance((*nurbs)(k), c(k)), 1e-9 * size);
     for (int s = 0; s < 6; ++s) {
       const double t = mk.U(0, n);
       const int i = std::min(int(t), n - 1);
@@ -288,9 +286,9 @@ TEST(CompCurve, SplitAtJointsAndInsideElements) {
   ASSERT_EQ(A->entries(), 3);
   ASSERT_EQ(B->entries(), 1);
   // The reversed arc is cut where the chain is, a quarter of its way.
-  EXPECT_LE(dist(A->lastPt(), c(2.25)), 1e-15);
-  EXPECT_LE(dist(B->firstPt(), c(2.25)), 1e-15);
-  EXPECT_LE(dist(B->lastPt(), ERPoint2D(1, 3)), 1e-15);
+  EXPECT_LE(distance(A->lastPt(), c(2.25)), 1e-15);
+  EXPECT_LE(distance(B->firstPt(), c(2.25)), 1e-15);
+  EXPECT_LE(distance(B->lastPt(), ERPoint2D(1, 3)), 1e-15);
   // t = N: the whole chain and an empty one; past it, a copy and 0; before 0 or NaN: untouched.
   ASSERT_EQ(c.splitAt(a, b, 3.0), 1);
   EXPECT_EQ(ERCompCurve2D::castdown(b.get())->entries(), 0);
@@ -308,17 +306,17 @@ TEST(CompCurve, ReverseAndApproximation) {
   const ERCompCurve2D original = c;
   c.reverse();
   EXPECT_EQ(c.firstPt(), original.lastPt());
-  for (int s = 0; s <= 30; ++s) EXPECT_LE(dist(c(s * 0.1), original(3 - s * 0.1)), 1e-14) << s;
+  for (int s = 0; s <= 30; ++s) EXPECT_LE(distance(c(s * 0.1), original(3 - s * 0.1)), 1e-14) << s;
   EXPECT_TRUE(ERArc2D::castdown(c.at(0).get()));
   // Partial limits: the covered pieces in the chain's direction, no repeated joint.
   const ERVec<ERPoint2D> pts = original.approxime(ERLimites(0.5, 2.5), 1e-4);
   ASSERT_GE(pts.length(), 4);
   EXPECT_EQ((Seq{pts[0], pts[1], pts[2]}),
             (Seq{ERPoint2D(0.5, 0), ERPoint2D(1, 0), ERPoint2D(1, 1)}));
-  EXPECT_LE(dist(pts[pts.length() - 1], original(2.5)), 1e-15);
+  EXPECT_LE(distance(pts[pts.length() - 1], original(2.5)), 1e-15);
   for (int k = 1; k < pts.length(); ++k) EXPECT_NE(pts[k], pts[k - 1]);
   for (int k = 3; k < pts.length(); ++k) {
-    EXPECT_NEAR(dist(pts[k], ERPoint2D(1, 2)), 1.0, 1e-14);
+    EXPECT_NEAR(distance(pts[k], ERPoint2D(1, 2)), 1.0, 1e-14);
     EXPECT_LE(pts[k].x(), 1.0 + 1e-15);  // the left half: the clockwise way
   }
   const ERVec<ERPoint2D> back = original.approxime(ERLimites(2.5, 0.5), 1e-4);
@@ -331,17 +329,17 @@ TEST(CompCurve, ReverseAndApproximation) {
 TEST(CompCurve, ReversedEllipticArcFollowsTheChain) {
   const ERArcEllipse2D e(EREllipse2D(3, 1, 0.4, ERPoint2D(5, -2)), 2.0, 0.5);  // backwards
   ERCompCurve2D c(e);
-  EXPECT_LE(dist(c(0), e.firstPt()), 1e-14);
-  EXPECT_LE(dist(c(1), e.lastPt()), 1e-14);
+  EXPECT_LE(distance(c(0), e.firstPt()), 1e-14);
+  EXPECT_LE(distance(c(1), e.lastPt()), 1e-14);
   // Split and approximated along its way.
   t_SmartPtr<ERFiniteEntity2DWF> a, b;
   ASSERT_EQ(c.splitAt(a, b, 0.3), 1);
-  EXPECT_LE(dist(a->lastPt(), c(0.3)), 1e-13);
-  EXPECT_LE(dist(b->firstPt(), c(0.3)), 1e-13);
+  EXPECT_LE(distance(a->lastPt(), c(0.3)), 1e-13);
+  EXPECT_LE(distance(b->firstPt(), c(0.3)), 1e-13);
   const ERVec<ERPoint2D> pts = c.approxime(ERLimites(0, 1), 1e-3);
   ASSERT_GE(pts.length(), 3);
-  EXPECT_LE(dist(pts[0], e.firstPt()), 1e-14);
-  EXPECT_LE(dist(pts[pts.length() - 1], e.lastPt()), 1e-14);
+  EXPECT_LE(distance(pts[0], e.firstPt()), 1e-14);
+  EXPECT_LE(distance(pts[pts.length() - 1], e.lastPt()), 1e-14);
 }
 
 TEST(CompCurve, StoredImagePrintAndDamagedRecords) {
@@ -396,7 +394,7 @@ TEST(CompCurve, SpaceTwinsAndPolynomialChains) {
   t_SmartPtr<EREntity2DWF> down = c3->get2DEntProjectedOn(frame);
   auto* back = ERCompCurve2D::castdown(down.get());
   ASSERT_TRUE(back);
-  for (int s = 0; s <= 30; ++s) EXPECT_LE(dist((*back)(s * 0.1), c(s * 0.1)), 1e-9) << s;
+  for (int s = 0; s <= 30; ++s) EXPECT_LE(distance((*back)(s * 0.1), c(s * 0.1)), 1e-9) << s;
   const ERCompCurve3D moved = (~frame) >> *c3;
   EXPECT_LE(std::fabs(moved(2.5).z()), 1e-9);
   // Chains of polynomial patches: x = t, y = t^2 on [0, 1], then the line from (1, 1).
@@ -406,11 +404,11 @@ TEST(CompCurve, SpaceTwinsAndPolynomialChains) {
   pb.append(poly({1, 1})), pb.append(poly({1, -2}));
   ERCrvCompPoly2D p(ERPatchCPoly2D(pa, ERLimites(0, 1)));
   EXPECT_EQ(p.append(ERPatchCPoly2D(pb, ERLimites(0, 1)), 1e-12), 1);
-  EXPECT_LE(dist(p(0.5), ERPoint2D(0.5, 0.25)), 1e-15);
-  EXPECT_LE(dist(p(1.5), ERPoint2D(1.5, 0)), 1e-15);
+  EXPECT_LE(distance(p(0.5), ERPoint2D(0.5, 0.25)), 1e-15);
+  EXPECT_LE(distance(p(1.5), ERPoint2D(1.5, 0)), 1e-15);
   auto nurbs = p.ConvertToNurbs();
   ASSERT_TRUE(nurbs);
-  EXPECT_LE(dist((*nurbs)(1.5), ERPoint2D(1.5, 0)), 1e-14);
+  EXPECT_LE(distance((*nurbs)(1.5), ERPoint2D(1.5, 0)), 1e-14);
   // Split inside the first patch: two chains of patches meeting there; reversed end to end.
   t_SmartPtr<ERFiniteEntity2DWF> a, b;
   ASSERT_EQ(p.splitAt(a, b, 0.5), 1);
@@ -418,11 +416,11 @@ TEST(CompCurve, SpaceTwinsAndPolynomialChains) {
   auto* cb = ERCrvCompPoly2D::castdown(b.get());
   ASSERT_TRUE(ca && cb);
   EXPECT_EQ((Seq{ca->entries(), cb->entries()}), (Seq{1, 2}));
-  EXPECT_LE(dist(ca->lastPt(), ERPoint2D(0.5, 0.25)), 1e-15);
-  EXPECT_LE(dist(cb->firstPt(), ERPoint2D(0.5, 0.25)), 1e-15);
+  EXPECT_LE(distance(ca->lastPt(), ERPoint2D(0.5, 0.25)), 1e-15);
+  EXPECT_LE(distance(cb->firstPt(), ERPoint2D(0.5, 0.25)), 1e-15);
   ERCrvCompPoly2D r = p;
   r.reverse();
-  for (int s = 0; s <= 20; ++s) EXPECT_LE(dist(r(s * 0.1), p(2 - s * 0.1)), 1e-14) << s;
+  for (int s = 0; s <= 20; ++s) EXPECT_LE(distance(r(s * 0.1), p(2 - s * 0.1)), 1e-14) << s;
 }
 
 // A zigzag of 200 segments across x = 0.5, and an arc at its end: every crossing is found (64

@@ -22,9 +22,7 @@ constexpr double kPi = 3.14159265358979323846;
 using LD = long double;
 
 ERVec<ERPoint2D> pts(std::initializer_list<ERPoint2D> l) { return ERVec<ERPoint2D>(l); }
-double dist(const ERPoint2D& a, const ERPoint2D& b) {
-  return std::hypot(a.x() - b.x(), a.y() - b.y());
-}
+using qorv::distance;
 
 // The distance from p to the segment [a, b], in long double.
 LD segDist(const ERPoint2D& p, const ERPoint2D& a, const ERPoint2D& b) {
@@ -217,7 +215,7 @@ TEST(Shapes, RectangleOutlineAndImages) {
   EXPECT_EQ(r.main_direction(), ERVector2D(0, 1));
   const ERCompCurve2D c = r.composite_curve();
   ASSERT_EQ(c.entries(), 4);
-  for (int k = 0; k <= 40; ++k) EXPECT_LE(dist(c(k * 0.1), r(k * 0.1)), 1e-15) << k;
+  for (int k = 0; k <= 40; ++k) EXPECT_LE(distance(c(k * 0.1), r(k * 0.1)), 1e-15) << k;
   EXPECT_EQ(ERRectangle2D().main_direction(), ERVector2D(1, 0));
   ERRectangle2D rev = r;
   rev.reverse();
@@ -272,7 +270,7 @@ TEST(Shapes, RegularPolygons) {
     double d = 1;
     h.SignedMinimalDistance(h(k * 0.1), d);
     EXPECT_LE(std::fabs(d), 1e-14) << k;
-    EXPECT_LE(dist(c(k * 0.1), h(k * 0.1)), 1e-14) << k;
+    EXPECT_LE(distance(c(k * 0.1), h(k * 0.1)), 1e-14) << k;
   }
   std::ostringstream want;
   want << "Regular Polygon 2D: \nBarycenter        : " << sq.barycenter()
@@ -314,9 +312,10 @@ TEST(Shapes, OutlinePointAndTangentAtEveryParameter) {
         while (!(side <= tw && tw <= side + 1)) ++side;
         const ERPoint2D a = v[side], b = v[(side + 1) % n];
         const ERInfoPoint2D e = w == 0 ? r2.PtCur(t) : p2.PtCur(t);
-        const double tol = 1e-13 * (std::fabs(a.x()) + std::fabs(a.y()) + dist(a, b));
-        EXPECT_LE(dist(e.point(), a + (b - a) * (tw - side)), tol) << t << " " << w;
-        EXPECT_LE(dist(ERPoint2D() + e.tangente(), ERPoint2D() + (b - a)), tol) << t << " " << w;
+        const double tol = 1e-13 * (std::fabs(a.x()) + std::fabs(a.y()) + distance(a, b));
+        EXPECT_LE(distance(e.point(), a + (b - a) * (tw - side)), tol) << t << " " << w;
+        EXPECT_LE(distance(ERPoint2D() + e.tangente(), ERPoint2D() + (b - a)), tol)
+            << t << " " << w;
       }
     }
   }
@@ -325,14 +324,14 @@ TEST(Shapes, OutlinePointAndTangentAtEveryParameter) {
 TEST(Shapes, RoundedSlots) {
   const ERRoundedSlot2D s(ERPoint2D(0, 0), ERPoint2D(4, 0), 1);
   EXPECT_EQ(s.length(), 6);
-  EXPECT_LE(dist(s(0.5), ERPoint2D(-1, 0)), 1e-15);
-  EXPECT_LE(dist(s(1.5), ERPoint2D(2, -1)), 1e-15);
-  EXPECT_LE(dist(s(2.5), ERPoint2D(5, 0)), 1e-15);
-  EXPECT_LE(dist(s(3.5), ERPoint2D(2, 1)), 1e-15);
+  EXPECT_LE(distance(s(0.5), ERPoint2D(-1, 0)), 1e-15);
+  EXPECT_LE(distance(s(1.5), ERPoint2D(2, -1)), 1e-15);
+  EXPECT_LE(distance(s(2.5), ERPoint2D(5, 0)), 1e-15);
+  EXPECT_LE(distance(s(3.5), ERPoint2D(2, 1)), 1e-15);
   EXPECT_EQ((Seq{s.PtCur(5).point(), s.PtCur(5).parameter()}), (Seq{ERPoint2D(0, 0), 5}));
   const ERCompCurve2D c = s.composite_curve();
   ASSERT_EQ(c.entries(), 4);
-  for (int k = 0; k <= 40; ++k) EXPECT_LE(dist(c(k * 0.1), s(k * 0.1)), 1e-14) << k;
+  for (int k = 0; k <= 40; ++k) EXPECT_LE(distance(c(k * 0.1), s(k * 0.1)), 1e-14) << k;
   // Tangents: true derivatives, continuous around the outline.
   const ERVector2D t0 = s.PtCur(1.0).tangente(), t1 = s.PtCur(1.0 + 1e-12).tangente();
   EXPECT_NEAR(t0.x() / t0.norme(), t1.x() / t1.norme(), 1e-9);
@@ -348,7 +347,7 @@ TEST(Shapes, RoundedSlots) {
     int edge = 0;
     g.Project(p, foot, d, edge);
     EXPECT_NEAR(d, double(segDist(p, g.center1(), g.center2())) - g.radius(), 1e-13);
-    EXPECT_NEAR(dist(foot, p), std::fabs(d), 1e-13);
+    EXPECT_NEAR(distance(foot, p), std::fabs(d), 1e-13);
   }
   // Coincident centres: documented axes, no NaN.
   const ERRoundedSlot2D o(ERPoint2D(1, 1), ERPoint2D(1, 1), 2);

@@ -19,7 +19,8 @@ using namespace qorv;
 
 namespace {
 
-using qorv_test::Bytes, qorv_test::doubles, qorv_test::imageOf, qorv_test::restoreFrom;
+using qorv_test::Bytes, qorv_test::doubles, qorv_test::imageOf, qorv_test::printed;
+using qorv_test::restoreFrom;
 
 using QuickAlgebra::ERVec;
 constexpr double kPi = std::numbers::pi;
@@ -178,14 +179,12 @@ TEST(InfoPoints, LiftedThroughAFrame) {
 }
 
 TEST(InfoPoints, PrintForms) {
-  std::ostringstream two, three;
-  two << ERInfoPoint2D(0.5, 1, ERPoint2D(1, 2), ERVector2D(0, 2), ERVector2D());
-  EXPECT_EQ(two.str(),
+  EXPECT_EQ(printed(ERInfoPoint2D(0.5, 1, ERPoint2D(1, 2), ERVector2D(0, 2), ERVector2D())),
             "- Parametre     : 0.5\n- Sens          : 1\n- Point courant : [1,2]\n"
             "- Tangente      : [0,2]\n- Normale       : [-1,0]\n"
             "- courbure      : 1.79769e+308\n");
-  three << ERInfoPoint3DWF(2, -1, ERPoint3D(1, 0, 0), ERVector3D(0, 1, 0), ERVector3D(-1, 0, 0));
-  EXPECT_EQ(three.str(),
+  EXPECT_EQ(printed(ERInfoPoint3DWF(2, -1, ERPoint3D(1, 0, 0), ERVector3D(0, 1, 0),
+                                    ERVector3D(-1, 0, 0))),
             "- Parametre         :  u = 2\n- Sens              :  s = -1\n"
             "- Point courant     :  P = [1,0,0]\n- Tangente          :  T = [0,1,0]\n"
             "- Normale           :  N = [-1,0,0]\n- Rayon de courbure :  R = 1\n");
@@ -335,9 +334,7 @@ TEST(BoundedCurves, StoredImages) {
 
   const TestArc arc(0.25, -4);
   EXPECT_EQ((Seq{imageOf(arc), arc.binaryStoreSize()}), (Seq{doubles({0.25, -4}), 16u}));
-  std::ostringstream os;
-  arc.printOn(os);
-  EXPECT_EQ(os.str(), "Angle de Debut:0.25 (14.3239)\nAngle de Fin  :-4 (-229.183)\n");
+  EXPECT_EQ(printed(arc), "Angle de Debut:0.25 (14.3239)\nAngle de Fin  :-4 (-229.183)\n");
 
   const TestPlanar planar(ERChgRepere3D(ERVector3D(0, 1, 0), ERPoint3D(1, 2, 3)));
   const Bytes image = imageOf(planar);

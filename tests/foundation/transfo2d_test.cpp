@@ -39,15 +39,6 @@ struct M3 {
   }
 };
 
-TEST(Transfo2D, Registered) {
-  const ERClassRegistration* r = ERClassRegistration::findClassRegistration("ERTransfo2D");
-  ASSERT_EQ(r, ERTransfo2D::desc());
-  EXPECT_EQ(r->bases()[0], ERObject::desc());
-  ASSERT_NE(r->creator(), nullptr);
-  t_SmartPtr<ERObject> o(r->creator()());
-  EXPECT_STREQ(o->className(), "ERTransfo2D");
-}
-
 TEST(Transfo2D, ConstructorsOnTheirEdgeCases) {
   const ERTransfo2D sx(Coord2D::X), sy(Coord2D::Y), both(static_cast<Coord2D>(7));
   EXPECT_EQ((Seq{sx >> ERPoint2D(1, 2), sy >> ERPoint2D(1, 2), both >> ERPoint2D(1, 2)}),

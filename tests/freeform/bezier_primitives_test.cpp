@@ -141,11 +141,6 @@ TEST(BezierPrimitives, HodographIsTheDerivativeOverDegree) {
 }
 
 TEST(BezierPrimitives, DegreeElevationKeepsTheCurve) {
-  std::vector<double> P = {0, 0, 1, 2, 2, 0, 0, 0};
-  BezierIncreaseDegree(P.data(), 3, 1, 2);
-  const std::vector<double> expect = {0, 0, 2.0 / 3, 4.0 / 3, 4.0 / 3, 4.0 / 3, 2, 0};
-  for (int k = 0; k < 8; ++k) EXPECT_NEAR(P[k], expect[k], 1e-15);
-
   QORV_SEEDED(std::mt19937_64 rng, 1803);
   for (int rep = 0; rep < 300; ++rep) {
     const int N = 1 + int(rng() % 10), dim = 1 + int(rng() % 4), times = int(rng() % 5);
@@ -185,10 +180,6 @@ TEST(BezierPrimitives, RedefineDomainGivesThePieceReversedOrExtended) {
         ASSERT_NEAR(got[d], double(ref[d]), 1e-14 * m * std::pow(3.0, N - 1) * N) << s;
     }
   }
-  // The ends of [a, b] become the ends of the new pole set.
-  std::vector<double> P = {0, 0, 1, 2, 2, 0};
-  RedefineDomain(P.data(), 3, 1.0, 0.0, 2);
-  EXPECT_EQ(P, (std::vector<double>{2, 0, 1, 2, 0, 0}));
 }
 
 TEST(BezierPrimitives, HornerCurvesPatchesAndIsoCurves) {

@@ -275,8 +275,7 @@ TEST(KnotVector, StoredImageAndPrintForm) {
   qorv_test::Bytes expected;
   qorv_test::putInt(expected, 40);
   for (double v : {0.0, 0.0, 0.5, 1.0, 1.0}) qorv_test::putDouble(expected, v);
-  qorv_test::putInt(expected, 1);
-  qorv_test::putInt(expected, 0);
+  for (int n : {1, 0}) qorv_test::putInt(expected, n);  // degree, flag
   EXPECT_EQ((Seq{qorv_test::imageOf(k), k.binaryStoreSize()}), (Seq{expected, expected.size()}));
   ERKnotVector back;
   ASSERT_EQ(qorv_test::restoreValue(back, expected), 1);

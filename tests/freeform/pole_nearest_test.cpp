@@ -7,6 +7,7 @@
 
 #include "qorv/foundation/transfo3d_kinds.h"
 #include "qorv/freeform/pole_curves.h"
+#include "tests/freeform/pole_test_curves.h"
 #include "tests/in_order.h"
 #include "tests/test_seed.h"
 
@@ -18,34 +19,15 @@ namespace {
 
 using LD = long double;
 
-// A curve drawn at random, kept in long double for the reference.
+// A curve drawn at random (clamped knots, homogeneous poles) and its trim bounds, for the
+// long-double reference.
 template <int D>
 struct RefCurve {
-  int p = 0;
-  std::vector<LD> U;               // clamped knots
-  std::vector<std::vector<LD>> H;  // homogeneous poles (w x, w)
+  qorv_test::poles::RandomCurve c{D, 0};
   LD lo = 0, hi = 0;
 
-  // De Boor on the homogeneous poles; the last non-empty span owns the end.
-  std::vector<LD> point(LD t) const {
-    const int n = static_cast<int>(H.size());
-    int s = p;
-    while (s + 1 < n && U[s + 1] <= t) ++s;
-    std::vector<std::vector<LD>> d(p + 1);
-    for (int j = 0; j <= p; ++j) d[j] = H[s - p + j];
-    for (int r = 1; r <= p; ++r)
-      for (int j = p; j >= r; --j) {
-        const int i = s - p + j;
-        const LD den = U[i + p - r + 1] - U[i];
-        const LD a = den == 0 ? 0 : (t - U[i]) / den;
-        for (int k = 0; k <= D; ++k) d[j][k] = (1 - a) * d[j - 1][k] + a * d[j][k];
-      }
-    std::vector<LD> x(D);
-    for (int k = 0; k < D; ++k) x[k] = d[p][k] / d[p][D];
-    return x;
-  }
   LD dist(LD t, const std::vector<LD>& P) const {
-    const std::vector<LD> x = point(t);
+    const std::vector<LD> x = qorv_test::poles::refPoint(c, t);
     LD s = 0;
     for (int k = 0; k < D; ++k) s += (x[k] - P[k]) * (x[k] - P[k]);
     return std::sqrt(s);
@@ -53,8 +35,8 @@ struct RefCurve {
   // Dense sampling, every sampled local minimum refined by golden section, and both ends.
   LD nearest(const std::vector<LD>& P) const {
     std::vector<LD> ts;
-    for (std::size_t i = 0; i + 1 < U.size(); ++i) {
-      const LD a = std::max(U[i], lo), b = std::min(U[i + 1], hi);
+    for (std::size_t i = 0; i + 1 < c.U.size(); ++i) {
+      const LD a = std::max(LD(c.U[i]), lo), b = std::min(LD(c.U[i + 1]), hi);
       if (!(a < b)) continue;
       for (int j = 0; j < 48; ++j) ts.push_back(a + (b - a) * j / 48);
     }
@@ -91,7 +73,7 @@ void checkFamily(unsigned fixed, int curves, int pointsPerCurve) {
     SCOPED_TRACE(::testing::Message() << "curve " << c);
     RefCurve<D> ref;
     const int p = 1 + static_cast<int>(rng() % 5);
-    ref.p = p;
+    ref.c.p = p;
     // Interior knots of every multiplicity up to p (p: a C0 corner).
     std::vector<double> knots(p + 1, 0.0);
     const int interior = kBezier ? 0 : static_cast<int>(rng() % 5);
@@ -132,13 +114,10 @@ void checkFamily(unsigned fixed, int curves, int pointsPerCurve) {
         return Curve(poles, ERKnotVector(p, kv), ERLimites(lo, hi));
     }();
     ASSERT_TRUE(curve.isValid());
-    ref.U.assign(knots.begin(), knots.end());
+    ref.c.U = knots;
     ref.lo = lo, ref.hi = hi;
-    for (int i = 0; i < n; ++i) {
-      std::vector<LD> h(D + 1);
-      for (int q = 0; q <= D; ++q) h[q] = poles[i].data()[q];
-      ref.H.push_back(h);
-    }
+    for (int i = 0; i < n; ++i)
+      for (int q = 0; q <= D; ++q) ref.c.H.push_back(poles[i].data()[q]);
     for (int t = 0; t < pointsPerCurve; ++t) {
       const int kind = t % 3;
       Point P;

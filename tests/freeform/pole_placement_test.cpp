@@ -27,10 +27,11 @@ TEST(PolePlacement, OperatorsAndDimensionChanges) {
     const double lo = c2.U[c2.p], hi = c2.U[c2.U.size() - c2.p - 1];
     a.setBound(ERLimites(lo + 0.1 * (hi - lo), hi));
     const double big = std::pow(10.0, int(rng() % 7) - 3);
-    // Turned and mirrored maps.
+    // Turned, mirrored and sheared maps.
     const double ang = 3 * u(rng), k = 0.5 + std::fabs(u(rng)), m = rep % 2 ? -1.0 : 1.0;
-    const ERTransfo2D T(k * std::cos(ang), -k * m * std::sin(ang), k * std::sin(ang),
-                        k * m * std::cos(ang), big * u(rng), big * u(rng));
+    const ERTransfo2D T = ERTransfo2D(k * std::cos(ang), -k * m * std::sin(ang), k * std::sin(ang),
+                                      k * m * std::cos(ang), big * u(rng), big * u(rng)) *
+                          ERTransfo2D(1, rep % 3 ? u(rng) : 0, 0, 1, 0, 0);
     const ERCpoleNURBS2D moved = T >> a, back = T << moved;
     EXPECT_EQ(moved.getBound(), a.getBound());
     const double tol = 1e-12 * (c2.size + big) * 8;
@@ -62,13 +63,14 @@ TEST(PolePlacement, OperatorsAndDimensionChanges) {
     const t_SmartPtr<EREntity2DWF> flat = b3.get2DEntProjectedOn(F);
     const ERCpoleBezier2DR* b2 = ERCpoleBezier2DR::castdown(flat.get());
     ASSERT_NE(b2, nullptr);
-    const ERCpoleBezier3DR turned = F << b3;
+    const ERCpoleBezier3DR turned = F << b3, placed = F >> b3;
     for (int j = 0; j <= 50; ++j) {
       const double t = c3.U.front() + (c3.U.back() - c3.U.front()) * j / 50.0;
       const ERPoint3D q = F << b3(t);
       const double tol3 = 1e-12 * (c3.size + big) * 8;
       ASSERT_LE(qorv::distance((*b2)(t), q.castToPoint2D(Coord3D::Z)), tol3) << t;
       ASSERT_LE(qorv::distance(turned(t), q), tol3) << t;
+      ASSERT_LE(qorv::distance(placed(t), F >> b3(t)), tol3) << t;
     }
   }
   // Cartesian Bezier curves keep their kind.
@@ -133,10 +135,6 @@ TEST(PolePlacement, PolylinesKeepTheCornersAndFollowTheCurve) {
     }
   }
 }
-
-}  // namespace
-
-namespace {
 
 template <class Curve, class Pole>
 void checkCrossings(int dim, unsigned fixed) {

@@ -107,24 +107,18 @@ TEST(PolynomialPatch, BoxProjectionAndTransformations) {
 
 TEST(PolynomialPatch, StoredImageAndPrintForm) {
   const ERPatchCPoly2D p(polys({{1, 2}, {0, 0, 1}}), ERLimites(0, 1));
-  qorv_test::Bytes expected;
-  qorv_test::putDouble(expected, 0);
-  qorv_test::putDouble(expected, 1);
-  qorv_test::putInt(expected, 2);
-  qorv_test::putInt(expected, 16);
-  qorv_test::putDouble(expected, 1);
-  qorv_test::putDouble(expected, 2);
+  // The domain, the count, then each polynomial: its byte length and coefficients.
+  qorv_test::Bytes expected = qorv_test::doubles({0, 1});
+  for (int n : {2, 16}) qorv_test::putInt(expected, n);
+  for (double v : {1.0, 2.0}) qorv_test::putDouble(expected, v);
   qorv_test::putInt(expected, 24);
-  qorv_test::putDouble(expected, 0);
-  qorv_test::putDouble(expected, 0);
-  qorv_test::putDouble(expected, 1);
+  for (double v : {0.0, 0.0, 1.0}) qorv_test::putDouble(expected, v);
   EXPECT_EQ((Seq{qorv_test::imageOf(p), p.binaryStoreSize()}), (Seq{expected, expected.size()}));
   ERPatchCPoly2D r;
   qorv_test::restoreValue(r, expected);
   EXPECT_EQ((Seq{r.polynomials()[1], r.ufin()}), (Seq{p.polynomials()[1], 1.0}));
-  std::ostringstream os;
-  p.printOn(os);
-  EXPECT_EQ(os.str().substr(os.str().find("Patch")), "Patch Polynomial\n1+2*x\n\nx**2\n\n");
+  const std::string text = qorv_test::printed(p);
+  EXPECT_EQ(text.substr(text.find("Patch")), "Patch Polynomial\n1+2*x\n\nx**2\n\n");
   // Damaged: a count that does not fit the plane, and short records.
   qorv_test::Bytes bad = expected;
   bad[16] = 5;

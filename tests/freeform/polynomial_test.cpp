@@ -265,8 +265,7 @@ TEST(Polynomial, StoredImages) {
   const ERPolynome p = poly({1.5, -2});
   qorv_test::Bytes expected;
   qorv_test::putInt(expected, 16);
-  qorv_test::putDouble(expected, 1.5);
-  qorv_test::putDouble(expected, -2);
+  for (double v : {1.5, -2.0}) qorv_test::putDouble(expected, v);
   EXPECT_EQ((Seq{qorv_test::imageOf(p), p.binaryStoreSize()}), (Seq{expected, 20u}));
   ERPolynome back;
   ASSERT_EQ(qorv_test::restoreValue(back, expected), 1);
@@ -279,11 +278,8 @@ TEST(Polynomial, StoredImages) {
   ERPolynome2Var q(0, 1);
   q.at(0, 1) = 4;
   qorv_test::Bytes e2;
-  qorv_test::putInt(e2, 1);
-  qorv_test::putInt(e2, 2);
-  qorv_test::putInt(e2, 16);
-  qorv_test::putDouble(e2, 0);
-  qorv_test::putDouble(e2, 4);
+  for (int n : {1, 2, 16}) qorv_test::putInt(e2, n);
+  for (double v : {0.0, 4.0}) qorv_test::putDouble(e2, v);
   EXPECT_EQ(qorv_test::imageOf(q), e2);
   ERPolynome2Var q2;
   ASSERT_EQ(qorv_test::restoreValue(q2, e2), 1);

@@ -16,21 +16,10 @@
 
 namespace {
 
-using qorv_test::Piece;
+using qorv_test::describe, qorv_test::Piece;
 
 SegCompState wrapped(const ERChainedMetaSeg2D& a, const ERChainedMetaSeg2D& b, double tol) {
   return ERChainerProcessor::StandardCompare(a, b, tol);
-}
-
-std::string describe(const ERChainerProcessor& p) {
-  std::string s;
-  for (int i = 0; i < p.nbchains(); ++i) {
-    s += "| ";
-    for (const auto& q : p.getAt(i)->segments())
-      s += std::to_string(dynamic_cast<const Piece*>(q.get())->id()) +
-           (q->isReversed() ? "~ " : " ");
-  }
-  return s;
 }
 
 // One insertion: a piece (or a chain of pieces), or again an earlier insertion's object.

@@ -1,8 +1,10 @@
 // tests/planar/chainer_pieces.h
 //
 // A straight piece for the chainer tests: its two ends, its direction as both tangents, and an
-// identifier so that a test can follow it through the chains.
+// identifier so that a test can follow it through the chains; and the chains written out.
 #pragma once
+
+#include <string>
 
 #include "qorv/planar/chainer.h"
 
@@ -22,5 +24,17 @@ class Piece : public ERChainerSeg2D {
   ERPoint2D a_, b_;
   int id_;
 };
+
+// The chains as "id" or "id~" (reversed) for each piece, chains apart by "| ".
+inline std::string describe(const ERChainerProcessor& p) {
+  std::string s;
+  for (int i = 0; i < p.nbchains(); ++i) {
+    if (i) s += "| ";
+    for (const auto& q : p.getAt(i)->segments())
+      s += std::to_string(dynamic_cast<const Piece*>(q.get())->id()) +
+           (q->isReversed() ? "~ " : " ");
+  }
+  return s;
+}
 
 }  // namespace qorv_test

