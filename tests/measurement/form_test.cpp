@@ -55,22 +55,11 @@ Placement placement(int which, bool planar, std::mt19937_64& rng) {
     }
   }
   const double tz = planar ? 0.0 : 1.0;
-  switch (which) {
-    case 2:
-      p.mirror = true, p.s = -3.7;
-      break;  // mirrored, scaled
-    case 3:
-      p.t = ERVector3D(0.6e5, -0.8e5, 0.3e5 * tz);
-      break;  // far off
-    case 4:
-      p.s = 1e-300, p.t = ERVector3D(3e-300, -2e-300, 1e-300 * tz);
-      break;  // tiny
-    case 5:
-      p.s = -1e300, p.mirror = true, p.t = ERVector3D(2e300, 1e300, -1e300 * tz);
-      break;  // huge
-    default:
-      break;
-  }
+  // Mirrored and scaled, far off, tiny, huge.
+  if (which == 2) p.mirror = true, p.s = -3.7;
+  if (which == 3) p.t = ERVector3D(0.6e5, -0.8e5, 0.3e5 * tz);
+  if (which == 4) p.s = 1e-300, p.t = ERVector3D(3e-300, -2e-300, 1e-300 * tz);
+  if (which == 5) p.s = -1e300, p.mirror = true, p.t = ERVector3D(2e300, 1e300, -1e300 * tz);
   return p;
 }
 
@@ -510,23 +499,12 @@ TEST(FormRefusals, TooFewDegenerateOrUnboundedSetsSayWhy) {
     gmForm::Association as;
     const char* reason;
   };
+  const ERPoint3D o(0, 0, 0), x(1, 0, 0), y(0, 1, 0), one(1, 1, 1);
   const Case cases[] = {
-      {{ERPoint3D(0, 0, 0), ERPoint3D(1, 0, 0)},
-       gmForm::CIRCLE2D,
-       gmForm::LEAST_SQUARES,
-       "too few points"},
-      {{ERPoint3D(0, 0, 0), ERPoint3D(1, 0, 0), ERPoint3D(0, 1, 0)},
-       gmForm::SPHERE,
-       gmForm::MINIMUM_ZONE,
-       "too few points"},
-      {{ERPoint3D(0, 0, 0), ERPoint3D(1, nan, 0), ERPoint3D(0, 1, 0)},
-       gmForm::PLANE,
-       gmForm::LEAST_SQUARES,
-       "a point is not finite"},
-      {{ERPoint3D(1, 1, 1), ERPoint3D(1, 1, 1), ERPoint3D(1, 1, 1)},
-       gmForm::PLANE,
-       gmForm::LEAST_SQUARES,
-       "the points coincide"},
+      {{o, x}, gmForm::CIRCLE2D, gmForm::LEAST_SQUARES, "too few points"},
+      {{o, x, y}, gmForm::SPHERE, gmForm::MINIMUM_ZONE, "too few points"},
+      {{o, ERPoint3D(1, nan, 0), y}, gmForm::PLANE, gmForm::LEAST_SQUARES, "a point is not finite"},
+      {{one, one, one}, gmForm::PLANE, gmForm::LEAST_SQUARES, "the points coincide"},
       {line, gmForm::CIRCLE2D, gmForm::LEAST_SQUARES, "collinear points fix no circle"},
       {line, gmForm::CIRCLE3D, gmForm::MINIMUM_ZONE, "collinear points fix no circle"},
       {line, gmForm::PLANE, gmForm::MINIMUM_ZONE, "collinear points fix no plane"},

@@ -151,23 +151,18 @@ TEST(SamplingLists, StraightSegmentsAreNeverSplit) {
 
 TEST(SamplingLists, FloorNanAndInfinityStopTheWalk) {
   const Circle2 big(1e6);
-  ERPoint12List close;
-  close.append(big(0), 0);
-  close.append(big(1e-8), 1e-8);
-  close.Smash(big, 0.0);
-  EXPECT_EQ(close.entries(), 2);  // 1e-8 apart: never split
-
-  ERPoint12List floor;
-  floor.append(big(0), 0);
-  floor.append(big(1e-6), 1e-6);
-  floor.Smash(big, 0.0);
-  EXPECT_EQ(floor.entries(), 17);  // halved down to 6.25e-8
-
-  ERPoint12List nanTol;
-  nanTol.append(big(0), 0);
-  nanTol.append(big(3), 3);
-  nanTol.Smash(big, std::nan(""));
-  EXPECT_EQ(nanTol.entries(), 2);
+  // 1e-8 apart: never split; 1e-6 apart: halved down to 6.25e-8; a NaN tolerance: no split.
+  const struct {
+    double u1, tol;
+    int entries;
+  } rows[] = {{1e-8, 0.0, 2}, {1e-6, 0.0, 17}, {3, std::nan(""), 2}};
+  for (const auto& r : rows) {
+    ERPoint12List list;
+    list.append(big(0), 0);
+    list.append(big(r.u1), r.u1);
+    list.Smash(big, r.tol);
+    EXPECT_EQ(list.entries(), r.entries) << r.u1;
+  }
 
   const double inf = std::numeric_limits<double>::infinity();
   ERPoint12List wild;
