@@ -26,9 +26,6 @@
 #include <IGESControl_Reader.hxx>
 #include <IGESControl_Writer.hxx>
 #include <Interface_Static.hxx>
-#include <Message.hxx>
-#include <Message_Messenger.hxx>
-#include <Message_Printer.hxx>
 #include <STEPControl_Reader.hxx>
 #include <STEPControl_Writer.hxx>
 #include <TColStd_Array1OfInteger.hxx>
@@ -56,6 +53,7 @@
 #include "tests/test_seed.h"
 
 using namespace qorv::exchange;
+using qorv_test::blockWithBore;
 
 namespace {
 
@@ -67,9 +65,7 @@ std::string tmpPath(const std::string& name) {
 }
 
 void writeCad(const TopoDS_Shape& s, const std::string& path, const char* unit = "MM") {
-  for (Message_SequenceOfPrinters::Iterator it(Message::DefaultMessenger()->Printers()); it.More();
-       it.Next())
-    it.Value()->SetTraceLevel(Message_Fail);
+  qorv_test::quietCad();
   if (cadFormatOf(path) == "iges") {
     IGESControl_Controller::Init();
     IGESControl_Writer w(unit, 1);
@@ -91,17 +87,6 @@ struct Probe {
   gp_Vec n;
   const char* kind;
 };
-
-// A block 40 x 30 x 20 with a bore of radius 5 through (20, 15), cut as two half cylinders as
-// CAD systems write it.
-TopoDS_Shape blockWithBore() {
-  TopoDS_Shape s = BRepPrimAPI_MakeBox(40, 30, 20).Shape();
-  for (double a : {0.0, M_PI}) {
-    gp_Ax2 ax(gp_Pnt(20, 15, -1), gp::DZ(), gp_Dir(std::cos(a), std::sin(a), 0));
-    s = BRepAlgoAPI_Cut(s, BRepPrimAPI_MakeCylinder(ax, 5, 22, M_PI).Shape()).Shape();
-  }
-  return s;
-}
 
 std::vector<Probe> blockProbes(std::mt19937& rng, const gp_Trsf& T = gp_Trsf()) {
   std::uniform_real_distribution<double> U(0, 1);

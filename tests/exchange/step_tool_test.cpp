@@ -1,16 +1,10 @@
 // qorv step and qorv inspect --nominal MODEL as users run them: the built tool (QORV_TOOL) on a
 // STEP model written by OpenCASCADE (plain, and with colours and names), with a side file.
 #include <gtest/gtest.h>
-#include <BRepAlgoAPI_Cut.hxx>
 #include <BRepBndLib.hxx>
-#include <BRepPrimAPI_MakeBox.hxx>
-#include <BRepPrimAPI_MakeCylinder.hxx>
 #include <BRep_Tool.hxx>
 #include <Bnd_Box.hxx>
 #include <Geom_CylindricalSurface.hxx>
-#include <Message.hxx>
-#include <Message_Messenger.hxx>
-#include <Message_Printer.hxx>
 #include <STEPControl_Writer.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
@@ -46,15 +40,8 @@ class StepTool : public ::testing::Test {
     const char* tmp = std::getenv("QORV_TEST_TMP");
     dir_ = fs::path(tmp ? tmp : "/tmp") / "step_tool";
     fs::create_directories(dir_);
-    for (Message_SequenceOfPrinters::Iterator it(Message::DefaultMessenger()->Printers());
-         it.More(); it.Next())
-      it.Value()->SetTraceLevel(Message_Fail);
-    // A block 40 x 30 x 20 with a bore of radius 5 through (20, 15), as two half cylinders.
-    TopoDS_Shape s = BRepPrimAPI_MakeBox(40, 30, 20).Shape();
-    for (double a : {0.0, M_PI}) {
-      gp_Ax2 ax(gp_Pnt(20, 15, -1), gp::DZ(), gp_Dir(std::cos(a), std::sin(a), 0));
-      s = BRepAlgoAPI_Cut(s, BRepPrimAPI_MakeCylinder(ax, 5, 22, M_PI).Shape()).Shape();
-    }
+    qorv_test::quietCad();
+    const TopoDS_Shape s = qorv_test::blockWithBore();
     STEPControl_Writer w;
     ASSERT_EQ(w.Transfer(s, STEPControl_AsIs), IFSelect_RetDone);
     ASSERT_EQ(w.Write(path("part.step").c_str()), IFSelect_RetDone);

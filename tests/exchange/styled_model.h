@@ -4,8 +4,14 @@
 // in sRGB, -1 for none.
 #pragma once
 
+#include <BRepAlgoAPI_Cut.hxx>
+#include <BRepPrimAPI_MakeBox.hxx>
+#include <BRepPrimAPI_MakeCylinder.hxx>
 #include <IGESCAFControl_Writer.hxx>
 #include <Interface_Static.hxx>
+#include <Message.hxx>
+#include <Message_Messenger.hxx>
+#include <Message_Printer.hxx>
 #include <Quantity_Color.hxx>
 #include <STEPCAFControl_Writer.hxx>
 #include <TDataStd_Name.hxx>
@@ -14,10 +20,29 @@
 #include <XCAFDoc_DocumentTool.hxx>
 #include <XCAFDoc_ShapeTool.hxx>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
 namespace qorv_test {
+
+// OpenCASCADE's printers report failures only.
+inline void quietCad() {
+  for (Message_SequenceOfPrinters::Iterator it(Message::DefaultMessenger()->Printers()); it.More();
+       it.Next())
+    it.Value()->SetTraceLevel(Message_Fail);
+}
+
+// A block 40 x 30 x 20 with a bore of radius 5 through (20, 15), cut as two half cylinders as
+// CAD systems write it.
+inline TopoDS_Shape blockWithBore() {
+  TopoDS_Shape s = BRepPrimAPI_MakeBox(40, 30, 20).Shape();
+  for (double a : {0.0, M_PI}) {
+    gp_Ax2 ax(gp_Pnt(20, 15, -1), gp::DZ(), gp_Dir(std::cos(a), std::sin(a), 0));
+    s = BRepAlgoAPI_Cut(s, BRepPrimAPI_MakeCylinder(ax, 5, 22, M_PI).Shape()).Shape();
+  }
+  return s;
+}
 
 struct StyledFace {
   TopoDS_Shape face;  // a face of the part

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/in_order.h"
+#include "tests/measurement/similarities.h"
 #include "tests/test_seed.h"
 
 namespace {
@@ -19,60 +20,7 @@ namespace {
 constexpr double kPi = std::numbers::pi;
 constexpr double kEps = 2.220446049250313e-16;
 
-// A similarity: p' = s R (mirror p) + t; planar kinds turn about z only.
-struct Placement {
-  double R[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
-  bool mirror = false;
-  double s = 1;
-  ERVector3D t;
-
-  ERPoint3D operator()(double x, double y, double z) const {
-    if (mirror) x = -x;
-    double v[3];
-    for (int i = 0; i < 3; ++i) v[i] = s * (R[i][0] * x + R[i][1] * y + R[i][2] * z);
-    return ERPoint3D(v[0] + t.x(), v[1] + t.y(), v[2] + t.z());
-  }
-};
-
-Placement placement(int which, bool planar, std::mt19937_64& rng) {
-  std::normal_distribution<double> g;
-  Placement p;
-  if (which >= 1) {
-    if (planar) {
-      const double a = 2 * kPi * std::uniform_real_distribution<double>(0, 1)(rng);
-      const double c = std::cos(a), s = std::sin(a);
-      const double r[3][3] = {{c, -s, 0}, {s, c, 0}, {0, 0, 1}};
-      std::copy(&r[0][0], &r[0][0] + 9, &p.R[0][0]);
-    } else {
-      double q[4] = {g(rng), g(rng), g(rng), g(rng)};
-      const double n = std::hypot(std::hypot(q[0], q[1]), std::hypot(q[2], q[3]));
-      for (double& v : q) v /= n;
-      const double w = q[0], x = q[1], y = q[2], z = q[3];
-      const double r[3][3] = {{1 - 2 * (y * y + z * z), 2 * (x * y - w * z), 2 * (x * z + w * y)},
-                              {2 * (x * y + w * z), 1 - 2 * (x * x + z * z), 2 * (y * z - w * x)},
-                              {2 * (x * z - w * y), 2 * (y * z + w * x), 1 - 2 * (x * x + y * y)}};
-      std::copy(&r[0][0], &r[0][0] + 9, &p.R[0][0]);
-    }
-  }
-  const double tz = planar ? 0.0 : 1.0;
-  switch (which) {
-    case 2:
-      p.mirror = true, p.s = -3.7;
-      break;  // mirrored, scaled
-    case 3:
-      p.t = ERVector3D(0.6e5, -0.8e5, 0.3e5 * tz);
-      break;  // far off
-    case 4:
-      p.s = 1e-300, p.t = ERVector3D(3e-300, -2e-300, 1e-300 * tz);
-      break;  // tiny
-    case 5:
-      p.s = -1e300, p.mirror = true, p.t = ERVector3D(2e300, 1e300, -1e300 * tz);
-      break;  // huge
-    default:
-      break;
-  }
-  return p;
-}
+using Placement = qorv_test::Similarity;
 
 struct Designed {
   gmForm::Kind kind;
@@ -161,7 +109,7 @@ TEST(FormMinimumZone, KnownZonesInEveryFrame) {
       SCOPED_TRACE(std::string(d.name) + ", frame " + std::to_string(frame));
       int nu = 0, nl = 0;
       const auto canon = designed(d, nu, nl, rng);
-      const Placement pl = placement(frame, planar, rng);
+      const Placement pl = qorv_test::frameOf(frame, rng, planar);
       std::vector<ERPoint3D> pts;
       for (const auto& c : canon) pts.push_back(pl(c[0], c[1], c[2]));
       const gmFormResult r = gmFit(pts, d.kind, d.association);
@@ -266,7 +214,7 @@ TEST(FormAssociations, RandomSetsAreCertifiedAndNoNearbyElementDoesBetter) {
     for (int frame = 0; frame <= 5; ++frame) {
       SCOPED_TRACE(std::string(gmForm::kindName(c.kind)) + " " + gmForm::associationName(c.as) +
                    ", frame " + std::to_string(frame));
-      const Placement pl = placement(frame, planar, rng);
+      const Placement pl = qorv_test::frameOf(frame, rng, planar);
       std::vector<ERPoint3D> pts;
       const double noise = 0.01;
       for (int i = 0; i < 150; ++i) {
@@ -387,7 +335,7 @@ TEST(FormLeastSquares, ExactElementsRecoveredOnArcsAndFarOff) {
       for (double span : {kPi, kPi / 6}) {  // whole turns and 60 degree arcs
         SCOPED_TRACE(std::string(gmForm::kindName(k)) + ", frame " + std::to_string(frame) +
                      ", span " + std::to_string(span));
-        const Placement pl = placement(frame, planar, rng);
+        const Placement pl = qorv_test::frameOf(frame, rng, planar);
         std::vector<ERPoint3D> pts;
         for (int i = 0; i < 100; ++i) {
           const double a = span * u(rng), z = u(rng);
@@ -485,7 +433,7 @@ TEST(FormSizes, CylinderTwoPointSizesPerSection) {
   QORV_SEEDED(std::mt19937_64 rng, 4103);
   for (const double oval : {0.0, 0.05})
     for (int frame = 0; frame < 4; ++frame) {
-      const Placement P = placement(frame, false, rng);
+      const Placement P = qorv_test::frameOf(frame, rng);
       std::vector<ERPoint3D> pts;
       for (int i = 0; i < 396; ++i) {
         const double z = i / 36, f = (i % 36) * kPi / 18, r = 5 + (oval > 0 ? 0 : 0.01 * z);
@@ -510,23 +458,12 @@ TEST(FormRefusals, TooFewDegenerateOrUnboundedSetsSayWhy) {
     gmForm::Association as;
     const char* reason;
   };
+  const ERPoint3D o(0, 0, 0), x(1, 0, 0), y(0, 1, 0), one(1, 1, 1);
   const Case cases[] = {
-      {{ERPoint3D(0, 0, 0), ERPoint3D(1, 0, 0)},
-       gmForm::CIRCLE2D,
-       gmForm::LEAST_SQUARES,
-       "too few points"},
-      {{ERPoint3D(0, 0, 0), ERPoint3D(1, 0, 0), ERPoint3D(0, 1, 0)},
-       gmForm::SPHERE,
-       gmForm::MINIMUM_ZONE,
-       "too few points"},
-      {{ERPoint3D(0, 0, 0), ERPoint3D(1, nan, 0), ERPoint3D(0, 1, 0)},
-       gmForm::PLANE,
-       gmForm::LEAST_SQUARES,
-       "a point is not finite"},
-      {{ERPoint3D(1, 1, 1), ERPoint3D(1, 1, 1), ERPoint3D(1, 1, 1)},
-       gmForm::PLANE,
-       gmForm::LEAST_SQUARES,
-       "the points coincide"},
+      {{o, x}, gmForm::CIRCLE2D, gmForm::LEAST_SQUARES, "too few points"},
+      {{o, x, y}, gmForm::SPHERE, gmForm::MINIMUM_ZONE, "too few points"},
+      {{o, ERPoint3D(1, nan, 0), y}, gmForm::PLANE, gmForm::LEAST_SQUARES, "a point is not finite"},
+      {{one, one, one}, gmForm::PLANE, gmForm::LEAST_SQUARES, "the points coincide"},
       {line, gmForm::CIRCLE2D, gmForm::LEAST_SQUARES, "collinear points fix no circle"},
       {line, gmForm::CIRCLE3D, gmForm::MINIMUM_ZONE, "collinear points fix no circle"},
       {line, gmForm::PLANE, gmForm::MINIMUM_ZONE, "collinear points fix no plane"},

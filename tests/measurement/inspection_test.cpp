@@ -1,81 +1,22 @@
 // Inspection: the foot on every feature kind against dense sampling of the patch in turned and
 // mirrored frames, known deviations recovered, statistics against a two-pass computation, fits
-// recovering known sizes and forms, CSV input as CMM software writes it.
+// recovering known sizes and forms, points that cannot be judged.
 #include "qorv/measurement/inspection.h"
 
 #include <cmath>
 #include <numbers>
 #include <random>
-#include <sstream>
 
 #include <gtest/gtest.h>
 
 #include "qorv/surfaces/bounded_surfaces.h"
 #include "tests/in_order.h"
-#include "tests/surfaces/bounded_draws.h"
+#include "tests/measurement/inspection_draws.h"
 #include "tests/test_seed.h"
 
 namespace {
 
 constexpr double kPi = std::numbers::pi;
-
-ERPmIsometrie3D randomFrame(std::mt19937_64& rng, double offset, bool mayMirror = true) {
-  std::normal_distribution<double> g;
-  const ERVector3D z = ERVector3D(g(rng), g(rng), g(rng)).normalize();
-  const ERVector3D a(g(rng), g(rng), g(rng));
-  const ERVector3D x = (a - (a * z) * z).normalize();
-  const ERPoint3D o(offset * g(rng), offset * g(rng), offset * g(rng));
-  // One frame in three left-handed: the patch is then the mirror image of its local form.
-  if (mayMirror && rng() % 3 == 0) return qorv_test::frameFromAxes(x, z ^ x, -1.0 * z, o);
-  return ERChgRepere3D(x, z ^ x, o);
-}
-
-// A feature of the kind with random limits: angle windows anywhere on the circle.
-gmInspectionFeature randomFeature(gmInspectionFeature::Kind kind, std::mt19937_64& rng,
-                                  double scale) {
-  std::uniform_real_distribution<double> u(0.0, 1.0);
-  const ERPmIsometrie3D frame = randomFrame(rng, 100 * scale);
-  const auto material = rng() % 2 ? gmInspectionFeature::INSIDE : gmInspectionFeature::OUTSIDE;
-  const double a0 = -2 * kPi + 4 * kPi * u(rng),
-               a1 = a0 + (rng() % 4 == 0 ? 2 * kPi : 0.2 + 5.5 * u(rng));
-  switch (kind) {
-    case gmInspectionFeature::PLANE:
-      return {"f",
-              kind,
-              frame,
-              0,
-              0,
-              -scale * u(rng),
-              scale * u(rng),
-              -scale * u(rng),
-              scale * u(rng),
-              material,
-              -1,
-              1};
-    case gmInspectionFeature::CYLINDER:
-      return {"f", kind, frame,           scale * (0.2 + u(rng)), 0,
-              a0,  a1,   -scale * u(rng), scale * u(rng),         material,
-              -1,  1};
-    case gmInspectionFeature::CONE:
-      return {"f", kind, frame,          0.1 + 1.3 * u(rng),   0,
-              a0,  a1,   scale * u(rng), scale * (1 + u(rng)), material,
-              -1,  1};
-    case gmInspectionFeature::SPHERE: {
-      const double b0 = -kPi / 2 + kPi * u(rng) * 0.9,
-                   b1 = std::min(kPi / 2, b0 + 0.1 + kPi * u(rng));
-      return {"f", kind, frame, scale * (0.2 + u(rng)), 0, a0, a1, b0, b1, material, -1, 1};
-    }
-    case gmInspectionFeature::TORUS: {
-      const double R = scale * (1 + u(rng)), r = R * (0.05 + 0.9 * u(rng));
-      const double b0 = -3 * kPi + 4 * kPi * u(rng),
-                   b1 = b0 + (rng() % 4 == 0 ? 2 * kPi : 0.2 + 5.5 * u(rng));
-      return {"f", kind, frame, R, r, a0, a1, b0, b1, material, -1, 1};
-    }
-    case gmInspectionFeature::SURFACE:
-      break;
-  }
-  return {"f", kind, frame, 1, 0, 0, 1, 0, 1, material, -1, 1};
-}
 
 // The nearest point of a dense grid of the patch, refined by shrinking pattern search.
 double sampledDistance(const gmInspectionFeature& f, const ERPoint3D& p) {
@@ -111,7 +52,7 @@ TEST(InspectionFeature, FootIsTheNearestPointOfThePatch) {
     for (int round = 0; round < 60; ++round) {
       const double scale = std::pow(10.0, static_cast<double>(rng() % 7) - 3.0);
       const gmInspectionFeature f =
-          randomFeature(static_cast<gmInspectionFeature::Kind>(kind), rng, scale);
+          qorv_test::randomFeature(static_cast<gmInspectionFeature::Kind>(kind), rng, scale);
       ASSERT_EQ(f.problem(), "") << kind;
       const ERPoint3D centre = f.frame().origine();
       for (int k = 0; k < 8; ++k) {
@@ -146,7 +87,8 @@ TEST(InspectionFeature, NearestAmongManyIsTheExhaustiveOne) {
         fs.push_back(fs[rng() % fs.size()]);  // a copy: ties everywhere on it
         continue;
       }
-      fs.push_back(randomFeature(static_cast<gmInspectionFeature::Kind>(rng() % 5), rng, scale));
+      fs.push_back(
+          qorv_test::randomFeature(static_cast<gmInspectionFeature::Kind>(rng() % 5), rng, scale));
     }
     for (int k = 0; k < 200; ++k) {
       const ERPoint3D p(300 * scale * g(rng), 300 * scale * g(rng), 300 * scale * g(rng));
@@ -184,7 +126,7 @@ TEST(InspectionFeature, AnyBoundedSurfaceAgreesWithTheClosedForm) {
   std::normal_distribution<double> g;
   for (int round = 0; round < 40; ++round) {
     // Right-handed: a mirrored bounded cylinder's normal points away from its axis.
-    const ERPmIsometrie3D frame = randomFrame(rng, 50, false);
+    const ERPmIsometrie3D frame = qorv_test::randomFrame(rng, 50, false);
     const double h = 1 + 10 * u(rng), R = 1 + 5 * u(rng), a1 = -kPi + 2 * kPi * u(rng),
                  a2 = a1 + 0.5 + 5 * u(rng);
     const t_SmartPtr<ERAnyBoundedSurface> cyl(
@@ -230,7 +172,7 @@ TEST(Inspection, KnownDeviationsComeBack) {
     for (int round = 0; round < 100; ++round) {
       const double scale = std::pow(10.0, static_cast<double>(rng() % 5) - 2.0);
       const gmInspectionFeature f =
-          randomFeature(static_cast<gmInspectionFeature::Kind>(kind), rng, scale);
+          qorv_test::randomFeature(static_cast<gmInspectionFeature::Kind>(kind), rng, scale);
       const gmInspection inspection({f});
       const double a = f.u0() + (0.2 + 0.6 * u(rng)) * (f.u1() - f.u0());
       const double b = f.v0() + (0.2 + 0.6 * u(rng)) * (f.v1() - f.v0());
@@ -343,32 +285,8 @@ TEST(Inspection, StatisticsFitsAndThreads) {
   EXPECT_EQ(gmFitPlane({ERPoint3D(), ERPoint3D(1, 0, 0)}, centroid, normal, form), 0);
 }
 
-TEST(Inspection, MeasuredPointsAsCmmSoftwareWritesThem) {
-  std::istringstream in(
-      "Point;X;Y;Z;Feature;Probe\r\n"
-      "# a comment\n"
-      "\n"
-      "p1; 1.5;2;3\n"
-      "p2;4;5;6;bore;2.5\n"
-      "p3;1;2\n"
-      "p4;1;x;3\n"
-      "p5;nan;1;1\n"
-      "p6;1;1;1;bore;-1\n"
-      "p7;1;1;1;bore;2;extra\n"
-      "p8;-1e3;+2;3;;\n");
-  std::vector<gmMeasuredPoint> pts;
-  std::vector<gmSkippedLine> skipped;
-  gmReadMeasuredPoints(in, pts, skipped);
-  ASSERT_EQ(pts.size(), 3u);
-  EXPECT_EQ((Seq{pts[0].id, pts[0].centre, pts[0].line}), (Seq{"p1", ERPoint3D(1.5, 2, 3), 4}));
-  EXPECT_LT(pts[0].diameter, 0);
-  EXPECT_EQ((Seq{pts[1].feature, pts[1].diameter, pts[2].centre, pts[2].feature}),
-            (Seq{"bore", 2.5, ERPoint3D(-1000, 2, 3), ""}));
-  ASSERT_EQ(skipped.size(), 5u);
-  const long lines[] = {6, 7, 8, 9, 10};
-  for (std::size_t i = 0; i < 5; ++i)
-    EXPECT_EQ((Seq{skipped[i].line, skipped[i].reason.empty()}), (Seq{lines[i], false}));
-  // Unknown features, no foot, no diameter: skipped with the reason, never fatal.
+// Unknown features, no foot, no diameter: skipped with the reason, never fatal.
+TEST(Inspection, PointsThatCannotBeJudgedAreSkipped) {
   const gmInspection inspection({gmInspectionFeature(
       "bore", gmInspectionFeature::CYLINDER, ERChgRepere3D(ERVector3D(0, 0, 1), ERPoint3D()), 5, 0,
       0, 2 * kPi, 0, 10, gmInspectionFeature::OUTSIDE, -1, 1)});

@@ -8,8 +8,9 @@
 #include <random>
 #include <string>
 
+#include "qorv/curves/circles.h"
 #include "qorv/curves/lines.h"
-#include "qorv/foundation/finite_entity.h"
+#include "qorv/foundation/transfo3d_kinds.h"
 #include "tests/in_order.h"
 
 namespace {
@@ -17,55 +18,14 @@ namespace {
 using QuickAlgebra::ERVec;
 constexpr double kPi = std::numbers::pi;
 
-// A circle of radius r about the origin, parameter the polar angle; in space it is tilted out
-// of the XY plane so that every coordinate moves.
-class Circle2 : public ERFiniteEntity2DWF {
- public:
-  explicit Circle2(double r = 1.0) : r_(r) {}
-  ERInfoPoint2D PtCur(double u) const override {
-    return ERInfoPoint2D(u, 1, ERPoint2D(r_ * std::cos(u), r_ * std::sin(u)), ERVector2D(),
-                         ERVector2D());
-  }
-  ERMinimax2D getBox() const override { return ERMinimax2D(); }
-  double arcLength(const ERLimites&, double) const override { return 0.0; }
-  double arcLength(double) const override { return 0.0; }
-  int splitAt(t_SmartPtr<ERFiniteEntity2DWF>&, t_SmartPtr<ERFiniteEntity2DWF>&,
-              double) const override {
-    return 0;
-  }
-  void scale(double) override {}
-  void translate(const ERPoint2D&) override {}
-  void transformFrom(const ERTransfo2D&) override {}
-  void transformTo(const ERTransfo2D&) override {}
-  void reverse() override {}
-  ERObject* getCopy() const override { return new Circle2(*this); }
-  void printOn(std::ostream&) const override {}
-
- private:
-  double r_;
-};
-
-class Circle3 : public ERFiniteEntity3DWF {
- public:
-  ERInfoPoint3DWF PtCur(double u) const override {
-    const double c = std::cos(u), s = std::sin(u);
-    return ERInfoPoint3DWF(u, 1, ERPoint3D(c, s * 0.6, s * 0.8), ERVector3D(), ERVector3D());
-  }
-  ERMinimax3D getBox() const override { return ERMinimax3D(); }
-  double arcLength(const ERLimites&, double) const override { return 0.0; }
-  double arcLength(double) const override { return 0.0; }
-  int splitAt(t_SmartPtr<ERFiniteEntity3DWF>&, t_SmartPtr<ERFiniteEntity3DWF>&,
-              double) const override {
-    return 0;
-  }
-  void scale(double) override {}
-  void translate(const ERPoint3D&) override {}
-  void transformFrom(const ERPmSimilitude3D&) override {}
-  void transformTo(const ERPmSimilitude3D&) override {}
-  void reverse() override {}
-  ERObject* getCopy() const override { return new Circle3(*this); }
-  void printOn(std::ostream&) const override {}
-};
+// A circle of radius r about the origin, parameter the polar angle (any angle); in space it is
+// tilted out of the XY plane so that every coordinate moves.
+ERArc2D circle2(double r = 1.0) { return ERArc2D(ERPoint2D(0, 0), r, ERRadian(-20), ERRadian(20)); }
+ERArc3D circle3() {
+  const ERPmIsometrie3D tilted =
+      ERChgRepere3D(ERVector3D(1, 0, 0), ERVector3D(0, 0.6, 0.8), ERPoint3D(0, 0, 0));
+  return ERArc3D(tilted, ERCircle2D(ERPoint2D(0, 0), 1), ERRadian(-20), ERRadian(20));
+}
 
 double lineDistance(const ERPoint2D& a, const ERPoint2D& b, const ERPoint2D& m) {
   const ERVector2D d(a, b);
@@ -108,7 +68,7 @@ TEST(SamplingLists, AppendKeepsOrder) {
 }
 
 TEST(SamplingLists, HalfCircleRefinedToTheTolerance) {
-  const Circle2 circle;
+  const ERArc2D circle = circle2();
   for (double tol : {0.01, 1e-4, 1e-7}) {
     ERPoint12List list;
     list.append(circle(0), 0);
@@ -119,7 +79,7 @@ TEST(SamplingLists, HalfCircleRefinedToTheTolerance) {
     expectRefined(list, circle, tol);
   }
   // 3D: a tilted circle over three quarters of a turn, from seeded breakpoints.
-  const Circle3 c3;
+  const ERArc3D c3 = circle3();
   ERPoint13List list3;
   for (double u : {0.0, 1.0, 4.0, 4.5}) list3.append(c3(u), u);
   list3.Smash(c3, 1e-3);
@@ -150,24 +110,19 @@ TEST(SamplingLists, StraightSegmentsAreNeverSplit) {
 }
 
 TEST(SamplingLists, FloorNanAndInfinityStopTheWalk) {
-  const Circle2 big(1e6);
-  ERPoint12List close;
-  close.append(big(0), 0);
-  close.append(big(1e-8), 1e-8);
-  close.Smash(big, 0.0);
-  EXPECT_EQ(close.entries(), 2);  // 1e-8 apart: never split
-
-  ERPoint12List floor;
-  floor.append(big(0), 0);
-  floor.append(big(1e-6), 1e-6);
-  floor.Smash(big, 0.0);
-  EXPECT_EQ(floor.entries(), 17);  // halved down to 6.25e-8
-
-  ERPoint12List nanTol;
-  nanTol.append(big(0), 0);
-  nanTol.append(big(3), 3);
-  nanTol.Smash(big, std::nan(""));
-  EXPECT_EQ(nanTol.entries(), 2);
+  const ERArc2D big = circle2(1e6);
+  // 1e-8 apart: never split; 1e-6 apart: halved down to 6.25e-8; a NaN tolerance: no split.
+  const struct {
+    double u1, tol;
+    int entries;
+  } rows[] = {{1e-8, 0.0, 2}, {1e-6, 0.0, 17}, {3, std::nan(""), 2}};
+  for (const auto& r : rows) {
+    ERPoint12List list;
+    list.append(big(0), 0);
+    list.append(big(r.u1), r.u1);
+    list.Smash(big, r.tol);
+    EXPECT_EQ(list.entries(), r.entries) << r.u1;
+  }
 
   const double inf = std::numeric_limits<double>::infinity();
   ERPoint12List wild;

@@ -17,6 +17,7 @@
 #include "qorv/persistence/object_database.h"
 #include "qorv/platform/archive.h"
 #include "tests/in_order.h"
+#include "tests/measurement/inspection_draws.h"
 #include "tests/object_images.h"
 #include "tests/test_seed.h"
 
@@ -37,21 +38,15 @@ std::string text(const auto& p) {
   return os.str();
 }
 
-// A random right-handed or mirrored orthonormal frame.
+// A random orthonormal frame, one in three mirrored, off the origin by about offset.
 struct Frame {
   ERVector3D x, y, z;
   ERPoint3D o;
   ERPoint3D at(double a, double b, double c) const { return o + a * x + b * y + c * z; }
 };
-
 Frame randomFrame(std::mt19937_64& rng, double offset) {
-  std::normal_distribution<double> g;
-  ERVector3D a(g(rng), g(rng), g(rng)), b(g(rng), g(rng), g(rng));
-  const ERVector3D z = a.getnormalized();
-  const ERVector3D x = (b - (b * z) * z).getnormalized();
-  ERVector3D y = z ^ x;
-  if (rng() % 2) y = -1.0 * y;
-  return {x, y, z, ERPoint3D(offset * g(rng), offset * g(rng), offset * g(rng))};
+  const ERPmIsometrie3D F = qorv_test::randomFrame(rng, offset);
+  return {F.getVector(Coord3D::X), F.getVector(Coord3D::Y), F.getVector(Coord3D::Z), F.origine()};
 }
 
 }  // namespace

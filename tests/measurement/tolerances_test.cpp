@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/in_order.h"
+#include "tests/measurement/similarities.h"
 #include "tests/test_seed.h"
 
 namespace {
@@ -20,37 +21,8 @@ using P3 = ERPoint3D;
 using V3 = ERVector3D;
 const V3 X(1, 0, 0), Y(0, 1, 0), Z(0, 0, 1);
 
-// p -> s R (mirror p) + t.
-struct Move {
-  V3 c[3] = {X, Y, Z};  // R's columns
-  double s = 1;
-  bool mirror = false;
-  V3 t;
-  V3 lin(const V3& v) const {
-    return s * ((mirror ? -v.x() : v.x()) * c[0] + v.y() * c[1] + v.z() * c[2]);
-  }
-  P3 operator()(const P3& p) const { return P3(0, 0, 0) + lin(V3(p.x(), p.y(), p.z())) + t; }
-};
-
-// A turn by up to most about a random axis (Rodrigues).
-Move turned(std::mt19937_64& rng, double most) {
-  std::normal_distribution<double> n;
-  const V3 k = V3(n(rng), n(rng), n(rng)).getnormalized();
-  const double a = std::uniform_real_distribution<double>(-most, most)(rng);
-  Move m;
-  for (V3& v : m.c) v = std::cos(a) * v + std::sin(a) * (k ^ v) + ((1 - std::cos(a)) * (k * v)) * k;
-  return m;
-}
-
-// As built, turned, mirrored and scaled by -2.5, far off, tiny, huge.
-Move frameOf(int which, std::mt19937_64& rng) {
-  Move m = which == 0 ? Move() : turned(rng, kPi);
-  if (which == 2) m.mirror = true, m.s = -2.5;
-  if (which == 3) m.t = V3(7e4, -3e4, 5e4);
-  if (which == 4) m.s = 1e-300, m.t = V3(3e-298, -1e-298, 2e-298);
-  if (which == 5) m.s = -1e300, m.mirror = true, m.t = V3(2e302, 1e302, -1e302);
-  return m;
-}
+using Move = qorv_test::Similarity;
+using qorv_test::turned;
 
 // Points on a rectangle o + [0, a] u + [0, b] v; on a cylinder between end centres; on a ball.
 std::vector<P3> face(const P3& o, const V3& u, const V3& v, double a, double b) {
@@ -158,7 +130,7 @@ TEST(Tolerances, KnownDeviationsInEveryFrame) {
       for (int moved = 0; moved < 2; ++moved) {
         SCOPED_TRACE(std::string(c.name) + ", frame " + std::to_string(frame) +
                      (moved ? ", moved" : ""));
-        const Move F = frameOf(frame, rng);
+        const Move F = qorv_test::frameOf(frame, rng, false, 100);  // tiny and huge: 100 sizes off
         Move M = moved ? turned(rng, 0.2) : Move();
         M.t = moved ? V3(3, -4, 2) : V3();
         std::vector<gmDatum> datums;

@@ -99,12 +99,12 @@ TEST(CADObjectID, TextsAndHashes) {
   // Full descriptions refused for an invalid part.
   const stoSchemaObject face(utString("Face"));
   gmCADGroupStructure g("/a/b");
-  EXPECT_TRUE(CADObjectID(0xFFFFFFFFu, g, &face, 3).invalid());
-  EXPECT_TRUE(CADObjectID(1, gmCADGroupStructure(), &face, 3).invalid());
-  EXPECT_TRUE(CADObjectID(1, g, nullptr, 3).invalid());
-  EXPECT_TRUE(CADObjectID(1, g, &face, 0xFFFFFFFFu).invalid());
-  EXPECT_TRUE(CADObjectID(1, utString(""), utString("Face"), 3).invalid());
-  EXPECT_TRUE(CADObjectID(1, utString("a"), utString(""), 3).invalid());
+  for (const CADObjectID& bad :
+       {CADObjectID(0xFFFFFFFFu, g, &face, 3), CADObjectID(1, gmCADGroupStructure(), &face, 3),
+        CADObjectID(1, g, nullptr, 3), CADObjectID(1, g, &face, 0xFFFFFFFFu),
+        CADObjectID(1, utString(""), utString("Face"), 3),
+        CADObjectID(1, utString("a"), utString(""), 3)})
+    EXPECT_TRUE(bad.invalid()) << bad.as_string(0);
   const CADObjectID fromPath(12, utString("a\\b"), utString("Face"), 3);
   EXPECT_EQ(fromPath.as_string(2), "H12S3 ((null) \"/a/b\" (Face))");
 }
@@ -150,24 +150,19 @@ TEST(CADObjectID, ArchivesOfEveryVersion) {
   EXPECT_EQ(loaded(image, 6).as_string(2), id.as_string(2));
 
   // Version 5: the same form. Versions 3 and 4: the group as a path string; 4 adds the name space.
-  Writer v4;
-  v4.i32(2).i32(12).str("/a/b").str("Face").i32(3).i32(1).str("Model");
-  EXPECT_TRUE(loaded(v4.ar.buffer(), 4) == id);
-  Writer v3;
-  v3.i32(2).i32(12).str("a/b").str("Face").i32(3);
-  CADObjectID three = loaded(v3.ar.buffer(), 3);
-  EXPECT_EQ(three.as_string(2), "H12S3 ((null) \"/a/b\" (Face))");
   // Version 2: handle and internal identifier only; version 1: the internal identifier only.
-  Writer v2;
+  Writer v4, v3, v2, all1, v1;
+  v4.i32(2).i32(12).str("/a/b").str("Face").i32(3).i32(1).str("Model");
+  v3.i32(2).i32(12).str("a/b").str("Face").i32(3);
   v2.i32(5).i32(7);
-  EXPECT_EQ(loaded(v2.ar.buffer(), 2).as_string(0), "H5S7");
-  EXPECT_EQ(loaded(v2.ar.buffer(), 2).internal_type(), gmObjectIDHandle);
-  Writer all1;
   all1.i32(-1).i32(-1);
-  EXPECT_TRUE(loaded(all1.ar.buffer(), 2).invalid());
-  Writer v1;
   v1.i32(9);
-  EXPECT_EQ(loaded(v1.ar.buffer(), 1).as_string(0), "H0S9");
+  EXPECT_TRUE(loaded(v4.ar.buffer(), 4) == id);
+  EXPECT_EQ(
+      (Seq{loaded(v3.ar.buffer(), 3).as_string(2), loaded(v2.ar.buffer(), 2).as_string(0),
+           loaded(v2.ar.buffer(), 2).internal_type(), loaded(v1.ar.buffer(), 1).as_string(0)}),
+      (Seq{"H12S3 ((null) \"/a/b\" (Face))", "H5S7", gmObjectIDHandle, "H0S9"}));
+  EXPECT_TRUE(loaded(all1.ar.buffer(), 2).invalid());
   EXPECT_EQ(CADObjectID::deserializing_version(), 6);
 
   // Every truncation throws and leaves the target as it was; a lying count does not allocate.

@@ -181,16 +181,14 @@ TEST(ERDBObjProperty, ConversionsAreDefinedForEveryValue) {
 }
 
 TEST(ERDBObjProperty, PrintForms) {
-  auto printed = [](const ERDBObjProperty& p) {
-    std::ostringstream os;
-    p.printOn(os);
-    return os.str();
-  };
-  EXPECT_EQ(printed(ERDBObjProperty()), "ERDBObjProperty type = 0\n GV (UNDEF!!!) ");
-  EXPECT_EQ(printed(ERDBObjProperty(-3)), "ERDBObjProperty type = 1\n GV (long) -3");
-  EXPECT_EQ(printed(ERDBObjProperty(1.5)), "ERDBObjProperty type = 2\n GV (double) 1.5");
-  EXPECT_EQ(printed(ERDBObjProperty("a b")), "ERDBObjProperty type = 3\n GV (String) 'a b'");
-  EXPECT_EQ(printed(ERDBObjProperty(7ul)), "ERDBObjProperty type = 4\n GV (unsigned long) 7");
+  const std::pair<ERDBObjProperty, const char*> cases[] = {
+      {ERDBObjProperty(), "0\n GV (UNDEF!!!) "},
+      {ERDBObjProperty(-3), "1\n GV (long) -3"},
+      {ERDBObjProperty(1.5), "2\n GV (double) 1.5"},
+      {ERDBObjProperty("a b"), "3\n GV (String) 'a b'"},
+      {ERDBObjProperty(7ul), "4\n GV (unsigned long) 7"}};
+  for (const auto& [p, text] : cases)
+    EXPECT_EQ(qorv_test::printed(p), std::string("ERDBObjProperty type = ") + text);
   EXPECT_EQ(qorv_test::printed(ERDBObject()), "");
 }
 

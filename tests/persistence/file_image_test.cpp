@@ -62,6 +62,15 @@ std::uint64_t fnv1a(const qorv_test::Bytes& b, std::uint64_t h = 146959810393466
   return h;
 }
 
+// A digest against the one recorded; QORV_PRINT_IMAGES=1 prints it instead.
+void expectDigest(std::uint64_t got, std::uint64_t recorded, const char* what) {
+  if (std::getenv("QORV_PRINT_IMAGES") != nullptr) {
+    std::printf("%s 0x%016llxull,\n", what, static_cast<unsigned long long>(got));
+  } else {
+    EXPECT_EQ(got, recorded) << std::hex << "0x" << got;
+  }
+}
+
 struct Recipe {
   unsigned seed;
   int operations;
@@ -155,15 +164,9 @@ TEST(FileImage, SequencesWriteTheBytesTheyAlwaysWrote) {
       0x8ba7c216e9683342ull, 0xba5010c45455d802ull, 0xd01cece3f7d9914dull,
   };
   // clang-format on
-  const bool print = std::getenv("QORV_PRINT_IMAGES") != nullptr;
   for (std::size_t i = 0; i < std::size(recipes); ++i) {
     SCOPED_TRACE(::testing::Message() << "recipe seed " << recipes[i].seed);
-    const std::uint64_t got = replay(recipes[i]);
-    if (print) {
-      std::printf("0x%016llxull,\n", static_cast<unsigned long long>(got));
-    } else {
-      EXPECT_EQ(got, expected[i]) << std::hex << "0x" << got;
-    }
+    expectDigest(replay(recipes[i]), expected[i], "recipe");
   }
 }
 
@@ -197,12 +200,7 @@ TEST(FileImage, BatchStoreDeleteAndStoreAgainWriteTheSameFile) {
     db->commit();
     db->Close();
   }
-  const std::uint64_t got = fnv1a(qorv_test::readBytes(file.path));
-  if (std::getenv("QORV_PRINT_IMAGES") != nullptr) {
-    std::printf("batch 0x%016llxull\n", static_cast<unsigned long long>(got));
-  } else {
-    EXPECT_EQ(got, 0xfeac2e6a0b94708bull) << std::hex << "0x" << got;
-  }
+  expectDigest(fnv1a(qorv_test::readBytes(file.path)), 0xfeac2e6a0b94708bull, "batch");
 }
 
 // The block heap alone, with a careless caller: blocks freed twice and offsets that are not
@@ -246,12 +244,7 @@ TEST(FileImage, CarelessFreesLeaveTheHeapTheyAlwaysLeft) {
                                     0x485e6dc0a367ca26ull};
   for (std::size_t i = 0; i < std::size(runs); ++i) {
     SCOPED_TRACE(::testing::Message() << "heap seed " << runs[i].first);
-    const std::uint64_t got = replayHeap(runs[i].first, runs[i].second);
-    if (std::getenv("QORV_PRINT_IMAGES") != nullptr) {
-      std::printf("heap 0x%016llxull\n", static_cast<unsigned long long>(got));
-    } else {
-      EXPECT_EQ(got, expected[i]) << std::hex << "0x" << got;
-    }
+    expectDigest(replayHeap(runs[i].first, runs[i].second), expected[i], "heap");
   }
 }
 

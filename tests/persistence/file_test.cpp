@@ -134,19 +134,13 @@ TEST(ERFileStrings, WriteAddsTheTerminatorAndReadStopsAtZeroOrFF) {
   writeBytes(t.path, Bytes{'a', 'b', 0xFF, 'c', 0, 'd', 'e', 0, 0xFF, 'x', 'y'});
   ERFile f(t.c_str(), kRead);
   char s[16];
-  EXPECT_EQ(f.Read(s), 1);
-  EXPECT_STREQ(s, "ab");  // 0xFF ends the string and is consumed
-  EXPECT_EQ(f.Read(s), 1);
-  EXPECT_STREQ(s, "c");
-  EXPECT_EQ(f.Read(s), 1);
-  EXPECT_STREQ(s, "de");
-  EXPECT_EQ(f.Read(s), 1);
-  EXPECT_STREQ(s, "");
-  EXPECT_EQ(f.Read(s), 1);
-  EXPECT_STREQ(s, "xy");  // end of file ends it too
+  // 0xFF ends a string and is consumed; so does the end of the file, and reading on gives "".
+  for (const char* want : {"ab", "c", "de", "", "xy"}) {
+    EXPECT_EQ(f.Read(s), 1);
+    EXPECT_STREQ(s, want);
+  }
   EXPECT_TRUE(f.Eof());
-  EXPECT_EQ(f.Read(s), 1);
-  EXPECT_STREQ(s, "");
+  EXPECT_EQ((Seq{f.Read(s), std::string(s)}), (Seq{1, ""}));
 }
 
 TEST(ERFileStrings, BoundedReadTruncatesAndSkipsTheRest) {

@@ -19,6 +19,7 @@
 using namespace qorv::platform;
 
 using qorv_test::Bytes, qorv_test::readBytes, qorv_test::TempFile, qorv_test::writeBytes;
+using qorv_test::u32;
 
 // A stored value with a reference to another stored object, as composite objects hold theirs.
 class TNode : public ERObject {
@@ -72,12 +73,6 @@ QORV_DEFINE_CLASS(TLabel);
 
 namespace {
 
-std::uint32_t word(const Bytes& b, std::size_t at) {
-  std::uint32_t v = 0;
-  for (int i = 0; i < 4; ++i) v |= static_cast<std::uint32_t>(b.at(at + i)) << (8 * i);
-  return v;
-}
-
 // Opens, walks every listed object, closes: what a reader of a damaged file does.
 void walk(const std::string& path) {
   t_SmartPtr<ERObjectDataBase> db(new ERObjectDataBase);
@@ -108,18 +103,16 @@ TEST(ObjectDataBase, NewFileLayout) {
 
   const Bytes b = readBytes(file.path);
   ASSERT_GE(b.size(), 284u + 24 + 2 * 44);
-  EXPECT_EQ(word(b, 0), 284u);   // start: the header block
-  EXPECT_EQ(word(b, 8), 268u);   // a block heap
-  EXPECT_EQ(word(b, 280), 28u);  // the header block: 24 bytes and its size word
-  EXPECT_EQ(word(b, 284), 1001u);
-  const std::uint32_t classTree = word(b, 288), objectTree = word(b, 292);
+  // The start (the header block), a block heap, the header block's size word and version.
+  EXPECT_EQ((Seq{u32(b, 0), u32(b, 8), u32(b, 280), u32(b, 284)}), (Seq{284u, 268u, 28u, 1001u}));
+  const std::uint32_t classTree = u32(b, 288), objectTree = u32(b, 292);
   EXPECT_EQ(classTree, 284u + 24 + 4);  // the trees' info blocks follow, in that order
-  EXPECT_EQ((Seq{objectTree, word(b, 296), word(b, 300), word(b, 304)}),
+  EXPECT_EQ((Seq{objectTree, u32(b, 296), u32(b, 300), u32(b, 304)}),
             (Seq{classTree + 40 + 4, 0u, 0u, 0u}));
-  EXPECT_EQ(word(b, classTree + 8), 1365u);  // tree magic
-  EXPECT_EQ(word(b, classTree + 16), 60u);   // string keys of 60 bytes
-  EXPECT_EQ(word(b, objectTree + 16), 4u);   // raw 4-byte keys
-  EXPECT_EQ(word(b, objectTree + 36) & 1, 1u);
+  // The tree magic; string keys of 60 bytes for the classes, raw 4-byte keys for the objects.
+  EXPECT_EQ((Seq{u32(b, classTree + 8), u32(b, classTree + 16), u32(b, objectTree + 16),
+                 u32(b, objectTree + 36) & 1}),
+            (Seq{1365u, 60u, 4u, 1u}));
 }
 
 TEST(ObjectDataBase, IdentifiersSignaturesAndRestoring) {
@@ -392,7 +385,7 @@ TEST(DataBaseFacade, ForeignAuxiliaryTreeIsRefused) {
   }
   ASSERT_GT(record, 0);
   Bytes b = readBytes(file.path);
-  const std::uint32_t base = word(b, static_cast<std::size_t>(record) + 4);
+  const std::uint32_t base = u32(b, static_cast<std::size_t>(record) + 4);
   b[base + 16] = 60;  // key length
   b[base + 36] = 0;   // string keys
   writeBytes(file.path, b);

@@ -1,9 +1,6 @@
 // CFile over POSIX: the cause of each failure, sharing between processes, and failing writes.
 #include "qorv/platform/file.h"
 
-#include <atomic>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -15,26 +12,13 @@
 #include <unistd.h>
 
 #include "tests/in_order.h"
+#include "tests/persistence/test_files.h"
 
 using namespace qorv::platform;
 
 namespace {
 
-std::string tempPath(const char* tag) {
-  static std::atomic<int> counter{0};
-  const char* env = std::getenv("QORV_TEST_TMP");
-  std::string dir = (env != nullptr && *env != '\0') ? env : "/tmp";
-  std::error_code ec;
-  std::filesystem::create_directories(dir, ec);
-  return dir + "/qorv_cfile_" + tag + "_" + std::to_string(::getpid()) + "_" +
-         std::to_string(counter++);
-}
-
-struct TempFile {
-  explicit TempFile(const char* tag) : path(tempPath(tag)) { std::remove(path.c_str()); }
-  ~TempFile() { std::remove(path.c_str()); }
-  std::string path;
-};
+using qorv_test::TempFile, qorv_test::tempPath;
 
 constexpr UINT kNew = CFile::modeCreate | CFile::modeReadWrite | CFile::typeBinary;
 constexpr UINT kWriter = CFile::modeReadWrite | CFile::shareExclusive | CFile::modeCreate |

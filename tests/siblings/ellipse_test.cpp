@@ -174,50 +174,68 @@ TEST(EllipseClosestPoint, GlobalOnSeededRandomPointsOfEveryKind) {
   }
 }
 
-TEST(EllipseClosestPoint, CentreAndAxesHaveTheirClosedForms) {
-  // The centre: the two ends of the minor axis, the positive one first, whichever axis is the
-  // minor one.
-  Answer r = closest(2, 3, 0, 0);
-  EXPECT_EQ(r.code, ZRK_SEVERAL);
-  ASSERT_EQ(r.list.size(), 2);
-  EXPECT_EQ((Seq{r.list[0], r.list[1]}), (Seq{giPoint2(0, 2), giPoint2(0, -2)}));
-  r = closest(3, 2, 0, -0.0);
-  EXPECT_EQ(r.code, ZRK_SEVERAL);
-  ASSERT_EQ(r.list.size(), 2);
-  EXPECT_EQ((Seq{r.list[0], r.list[1]}), (Seq{giPoint2(2, 0), giPoint2(-2, 0)}));
-  // A circle's centre: one answer for them all.
-  r = closest(5, 5, 0, 0);
-  EXPECT_EQ(r.code, ZRK_SEVERAL);
-  ASSERT_EQ(r.list.size(), 1);
-  EXPECT_EQ(r.list[0], giPoint2(5, 0));
-
-  // The major axis inside the evolute, |x| < (a^2 - b^2)/a = 5/3: x0 = a^2 x / (a^2 - b^2).
-  r = closest(2, 3, -1, 0);
-  EXPECT_EQ(r.code, ZRK_SEVERAL);
-  ASSERT_EQ(r.list.size(), 2);
-  EXPECT_DOUBLE_EQ(r.list[0].x, -9.0 / 5.0);
-  EXPECT_DOUBLE_EQ(r.list[0].y, 2 * std::sqrt(1 - 0.36));
-  EXPECT_EQ(r.list[1].y, -r.list[0].y);
-  // At and past the cusp, and on the curve: the vertex.
-  for (double x : {5.0 / 3.0, 2.0, 7.0}) {
-    r = closest(2, 3, x, 0);
-    EXPECT_EQ(r.code, ZRK_UNIQUE) << x;
-    ASSERT_EQ(r.list.size(), 1);
-    EXPECT_EQ(r.list[0], giPoint2(3, 0));
+TEST(EllipseClosestPoint, ClosedFormsAtTheCentreOnTheAxesAndFarOff) {
+  const double r = 2 * std::sqrt(1 - 0.36), d = std::sqrt(13.0);
+  const struct Row {
+    double b, a, x, y;
+    int code;  // -1: any
+    std::vector<giPoint2> feet;
+    double tol = 0;  // exact unless the feet are computed
+  } rows[] = {
+      // The centre: the ends of the minor axis, the positive one first; a circle's: one answer.
+      {2, 3, 0, 0, ZRK_SEVERAL, {{0, 2}, {0, -2}}},
+      {3, 2, 0, -0.0, ZRK_SEVERAL, {{2, 0}, {-2, 0}}},
+      {5, 5, 0, 0, ZRK_SEVERAL, {{5, 0}}},
+      // The major axis inside the evolute, |x| < (a^2 - b^2)/a = 5/3: x0 = a^2 x / (a^2 - b^2);
+      // a hair off it, the one foot on q's side.
+      {2, 3, -1, 0, ZRK_SEVERAL, {{-1.8, r}, {-1.8, -r}}, 1e-15},
+      {2, 3, -1, -1e-200, ZRK_UNIQUE, {{-1.8, -r}}, 1e-15},
+      // At and past the cusp, and on the curve: the vertex.
+      {2, 3, 5.0 / 3.0, 0, ZRK_UNIQUE, {{3, 0}}},
+      {2, 3, 2, 0, ZRK_UNIQUE, {{3, 0}}},
+      {2, 3, 7, 0, ZRK_UNIQUE, {{3, 0}}},
+      {2, 3, -3, 0, ZRK_ON_CURVE, {{-3, 0}}},
+      // The minor axis: its end on q's side, unique except at the centre.
+      {2, 3, 0, -1e-3, ZRK_UNIQUE, {{0, -2}}},
+      {2, 3, 0, 50, -1, {{0, 2}}},
+      // Huge and infinite points: the limit; along a diagonal, the foot whose normal is the
+      // diagonal, (a^2, b^2)/|(a, b)|.
+      {2, 3, kInf, 5, -1, {{3, 0}}},
+      {2, 3, DBL_MAX, 0, -1, {{3, 0}}},
+      {2, 3, -kInf, -1e300, -1, {{-3, 0}}},
+      {2, 3, 7, kInf, -1, {{0, 2}}},
+      {2, 3, 0, -DBL_MAX, -1, {{0, -2}}},
+      {2, 3, -kInf, kInf, ZRK_UNIQUE, {{-9 / d, 4 / d}}, 1e-15},
+      {2, 3, -DBL_MAX, DBL_MAX, ZRK_UNIQUE, {{-9 / d, 4 / d}}, 1e-15},
+      {2, 3, -1e200, 1e200, ZRK_UNIQUE, {{-9 / d, 4 / d}}, 1e-15},
+      // A zero semi-axis: the segment of the major axis; both zero: the origin.
+      {0, 2, 0.5, -3, ZRK_UNIQUE, {{0.5, 0}}},
+      {0, 2, -5, 1, -1, {{-2, 0}}},
+      {2, 0, 1, 1.5, -1, {{0, 1.5}}},
+      {0, 2, 1, 0, ZRK_ON_CURVE, {{1, 0}}},
+      {0, 0, 3, 4, ZRK_UNIQUE, {{0, 0}}},
+      {0, 0, 0, 0, ZRK_ON_CURVE, {{0, 0}}},
+      {1e-200, 1, 0.6, 0, ZRK_ON_CURVE, {{0.6, 0}}, 1e-15},
+  };
+  for (const Row& w : rows) {
+    SCOPED_TRACE(testing::Message()
+                 << "b " << w.b << " a " << w.a << " q (" << w.x << ", " << w.y << ")");
+    const Answer got = closest(w.b, w.a, w.x, w.y);
+    if (w.code != -1) EXPECT_EQ(got.code, w.code);
+    ASSERT_EQ(got.list.size(), static_cast<int>(w.feet.size()));
+    for (int k = 0; k < got.list.size(); ++k)
+      EXPECT_TRUE(Near(Seq{got.list[k].x, got.list[k].y}, Seq{w.feet[k].x, w.feet[k].y}, w.tol));
   }
-  r = closest(2, 3, -3, 0);
-  EXPECT_EQ((Seq{r.code, r.list[0]}), (Seq{ZRK_ON_CURVE, giPoint2(-3, 0)}));
-  // The minor axis: its end on q's side, unique except at the centre.
-  r = closest(2, 3, 0, -1e-3);
-  EXPECT_EQ((Seq{r.code, r.list[0]}), (Seq{ZRK_UNIQUE, giPoint2(0, -2)}));
-  r = closest(2, 3, 0, 50);
-  EXPECT_EQ(r.list[0], giPoint2(0, 2));
-  // A hair off the major axis: the one foot on q's side, continuous with the axis answer.
-  r = closest(2, 3, -1, -1e-200);
-  EXPECT_EQ(r.code, ZRK_UNIQUE);
-  ASSERT_EQ(r.list.size(), 1);
-  EXPECT_DOUBLE_EQ(r.list[0].x, -9.0 / 5.0);
-  EXPECT_DOUBLE_EQ(r.list[0].y, -2 * std::sqrt(1 - 0.36));
+  // Finite far points agree with the exact root: the limit takes over seamlessly.
+  const Answer near = closest(1e-3, 1, 0x1p399 * 0.3, 0x1p399);
+  const Answer far = closest(1e-3, 1, 0x1p401 * 0.3, 0x1p401);
+  EXPECT_TRUE(Near(Seq{near.list[0].x, near.list[0].y}, Seq{far.list[0].x, far.list[0].y}, 1e-15));
+  // Flatter than any double ratio can square: within b of the exact distance.
+  const Answer flat = closest(1e-200, 1, 0.6, 1);
+  EXPECT_EQ(flat.code, ZRK_UNIQUE);
+  EXPECT_NEAR(flat.list[0].x, 0.6, 1e-15);
+  EXPECT_NEAR(flat.list[0].y, 0.8e-200, 1e-215);
+
   // About the evolute's cusp (a^2 - b^2)/a the foot is ill-conditioned, the distance is not.
   for (const auto& [b, a] : {std::pair(2.0, 3.0), std::pair(1e-6, 1.0), std::pair(3.0, 1.5)}) {
     const double cusp = std::fabs(a * a - b * b) / std::max(a, b);
@@ -244,34 +262,11 @@ TEST(EllipseClosestPoint, PointsOfTheCurveAreOnIt) {
   }
 }
 
-TEST(EllipseClosestPoint, HugeAndInfinitePointsAnswerTheLimit) {
-  EXPECT_EQ(closest(2, 3, kInf, 5).list[0], giPoint2(3, 0));
-  EXPECT_EQ(closest(2, 3, DBL_MAX, 0).list[0], giPoint2(3, 0));
-  EXPECT_EQ(closest(2, 3, -kInf, -1e300).list[0], giPoint2(-3, 0));
-  EXPECT_EQ(closest(2, 3, 7, kInf).list[0], giPoint2(0, 2));
-  EXPECT_EQ(closest(2, 3, 0, -DBL_MAX).list[0], giPoint2(0, -2));
-  // Along a diagonal the foot is the point whose normal is the diagonal: (a^2, b^2)/|(a, b)|.
-  for (double x : {kInf, DBL_MAX, 1e200}) {
-    const Answer r = closest(2, 3, -x, x);
-    EXPECT_EQ(r.code, ZRK_UNIQUE);
-    EXPECT_DOUBLE_EQ(r.list[0].x, -9 / std::sqrt(13.0));
-    EXPECT_DOUBLE_EQ(r.list[0].y, 4 / std::sqrt(13.0));
-  }
-  // Finite far points agree with the exact root: the limit takes over seamlessly.
-  const Answer near = closest(1e-3, 1, 0x1p399 * 0.3, 0x1p399);
-  const Answer far = closest(1e-3, 1, 0x1p401 * 0.3, 0x1p401);
-  EXPECT_TRUE(Near(Seq{near.list[0].x, near.list[0].y}, Seq{far.list[0].x, far.list[0].y}, 1e-15));
-}
-
-TEST(EllipseClosestPoint, BadInputFailsAndDegenerateSizesAnswer) {
-  for (const auto& [b, a, x, y] : std::vector<std::array<double, 4>>{{1, 2, kNaN, 0},
-                                                                     {1, 2, 0, kNaN},
-                                                                     {kNaN, 2, 0, 0},
-                                                                     {1, kNaN, 0, 0},
-                                                                     {-1, 2, 0, 0},
-                                                                     {1, -2, 0, 0},
-                                                                     {1, kInf, 0, 0},
-                                                                     {kInf, 1, 0, 0}}) {
+TEST(EllipseClosestPoint, BadInputFails) {
+  const std::array<double, 4> bad[] = {{1, 2, kNaN, 0}, {1, 2, 0, kNaN}, {kNaN, 2, 0, 0},
+                                       {1, kNaN, 0, 0}, {-1, 2, 0, 0},   {1, -2, 0, 0},
+                                       {1, kInf, 0, 0}, {kInf, 1, 0, 0}};
+  for (const auto& [b, a, x, y] : bad) {
     zrkCurvePointList2 list;
     list.append(giPoint2(9, 9));
     int code = ZRK_NOT_COMPUTED;
@@ -279,23 +274,6 @@ TEST(EllipseClosestPoint, BadInputFailsAndDegenerateSizesAnswer) {
     EXPECT_EQ(code, ZRK_BAD_INPUT);
     EXPECT_EQ((Seq{zrk_solution_ok(code), list.empty()}), (Seq{false, true}));
   }
-  // A zero minor semi-axis is the segment of the major axis.
-  Answer r = closest(0, 2, 0.5, -3);
-  EXPECT_EQ((Seq{r.code, r.list[0]}), (Seq{ZRK_UNIQUE, giPoint2(0.5, 0)}));
-  EXPECT_EQ(closest(0, 2, -5, 1).list[0], giPoint2(-2, 0));
-  EXPECT_EQ(closest(2, 0, 1, 1.5).list[0], giPoint2(0, 1.5));
-  EXPECT_EQ(closest(0, 2, 1, 0).code, ZRK_ON_CURVE);
-  // Both zero: the origin.
-  r = closest(0, 0, 3, 4);
-  EXPECT_EQ((Seq{r.code, r.list[0]}), (Seq{ZRK_UNIQUE, giPoint2(0, 0)}));
-  EXPECT_EQ(closest(0, 0, 0, 0).code, ZRK_ON_CURVE);
-  // Flatter than any double ratio can square: within b of the exact distance, and the
-  // segment is on the curve.
-  r = closest(1e-200, 1, 0.6, 1);
-  EXPECT_EQ(r.code, ZRK_UNIQUE);
-  EXPECT_NEAR(r.list[0].x, 0.6, 1e-15);
-  EXPECT_NEAR(r.list[0].y, 0.8e-200, 1e-215);
-  EXPECT_EQ(closest(1e-200, 1, 0.6, 0).code, ZRK_ON_CURVE);
 }
 
 TEST(EllipseClosestPoint, ExactUnderPowerOfTwoScalingMirrorsAndAxisSwap) {

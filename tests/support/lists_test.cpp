@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <list>
-#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -13,6 +12,7 @@
 #include "qorv/foundation/thread_data.h"
 #include "qorv/persistence/object_database.h"
 #include "tests/in_order.h"
+#include "tests/object_images.h"
 #include "tests/persistence/test_files.h"
 
 using namespace qorv::platform;
@@ -51,29 +51,14 @@ constexpr UINT kCreate = CFile::modeCreate | CFile::modeReadWrite | CFile::typeB
 constexpr UINT kRead = CFile::modeRead | CFile::typeBinary;
 constexpr unsigned kSeed = 777u;
 
-// Identifiers and class names only: objects re-created from the name, default-constructed.
-class MemoryDataBase : public ERObjectDataBase {
- public:
-  long Store(ERObject& o) override {
-    const long id = (o.getObjectID() == -1 || o.Database() != this) ? ++lastId : o.getObjectID();
-    attach(o, id, this);
-    records[id] = o.className();
-    return id;
-  }
-  t_SmartPtr<ERObject> RetrieveAndCreate(long id) override {
-    auto it = records.find(id);
-    if (it == records.end()) return {};
-    t_SmartPtr<ERObject> o(ERClassRegistration::findCreator(it->second.c_str())());
-    attach(*o, id, this);
-    return o;
-  }
-  std::map<long, std::string> records;
-  long lastId = 0;
-};
-
+// A new database file, current while the holder lives: stored lists store their elements there.
 struct CurrentDataBase {
-  explicit CurrentDataBase(ERObjectDataBase* db) { ERObjectDataBase::setCurrent(db); }
+  CurrentDataBase() : db(qorv_test::openedDb(file.c_str(), 0)) {
+    ERObjectDataBase::setCurrent(db.get());
+  }
   ~CurrentDataBase() { ERObjectDataBase::setCurrent(nullptr); }
+  TempFile file{"list_db"};
+  t_SmartPtr<ERObjectDataBase> db;
 };
 
 struct DItem : ERIsvDlink {
@@ -261,8 +246,7 @@ TEST(PointerList, ValueSearchesIdentityRemovalAndDestruction) {
 }
 
 TEST(ListPersistence, StoredImageAndRoundTrip) {
-  MemoryDataBase db;
-  CurrentDataBase current(&db);
+  CurrentDataBase current;
   TempFile t("list");
   ERTValDlist<t_SmartPtr<TListItem>> list;
   list.append(t_SmartPtr<TListItem>(new TListItem(1)));
@@ -313,10 +297,10 @@ TEST(ListPersistence, StoredImageAndRoundTrip) {
 }
 
 TEST(ListPersistence, BadRecordsAreRefused) {
-  MemoryDataBase db;
-  CurrentDataBase current(&db);
-  db.records[1] = "TListItem";
-  db.records[2] = "TOtherItem";
+  CurrentDataBase current;
+  TListItem item;
+  TOtherItem other;
+  ASSERT_EQ((Seq{current.db->Store(item), current.db->Store(other)}), (Seq{1, 2}));
   TempFile t("list_bad");
   auto restore = [&](const Bytes& image, int& entries) {
     writeBytes(t.path, image);

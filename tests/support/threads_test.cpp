@@ -155,6 +155,8 @@ TEST(Threads, ListsAndPoolBlocksOutliveTheirThreads) {
         blocks[static_cast<std::size_t>(t)].push_back(
             ERMemoryPool::allocate(static_cast<std::size_t>(i % 300)));
       }
+      ERMemoryPool::release(blocks[static_cast<std::size_t>(t)].back());  // while its pool lives
+      blocks[static_cast<std::size_t>(t)].pop_back();
     });
   for (auto& th : threads) th.join();
   // Every thread has ended: its chunks belong to these nodes and blocks now.

@@ -4,17 +4,14 @@
 #include "tools/qorv/report_mesh.h"
 
 #include <cmath>
-#include <numbers>
 #include <random>
 
 #include <gtest/gtest.h>
 
-#include "tests/surfaces/bounded_draws.h"
+#include "tests/measurement/inspection_draws.h"
 #include "tests/test_seed.h"
 
 namespace {
-
-constexpr double kPi = std::numbers::pi;
 
 // How far p lies from the unbounded surface of f's kind (exact for each kind).
 double offSurface(const gmInspectionFeature& f, const ERPoint3D& p) {
@@ -42,33 +39,13 @@ double offSurface(const gmInspectionFeature& f, const ERPoint3D& p) {
 TEST(ReportMesh, ChordsStayWithinTheTolerance) {
   QORV_SEEDED(std::mt19937_64 rng, 4301);
   std::uniform_real_distribution<double> u(0.0, 1.0);
-  std::normal_distribution<double> g;
   using K = gmInspectionFeature;
   for (K::Kind kind : {K::PLANE, K::CYLINDER, K::CONE, K::SPHERE, K::TORUS})
     for (int trial = 0; trial < 30; ++trial) {
       SCOPED_TRACE(std::string(K::kindName(kind)) + " trial " + std::to_string(trial));
       // Floats carry the mesh: magnitudes within a float's range, far off by up to 1e5 sizes.
       const double s = std::pow(10.0, -6 + 12 * u(rng)), off = s * std::pow(10.0, 5 * u(rng));
-      const ERVector3D z = ERVector3D(g(rng), g(rng), g(rng)).normalize(),
-                       a(g(rng), g(rng), g(rng));
-      const ERVector3D x = (a - (a * z) * z).normalize();
-      const ERPoint3D o(off * g(rng), off * g(rng), off * g(rng));
-      const ERPmIsometrie3D frame = trial % 3 == 0 ? qorv_test::frameFromAxes(x, z ^ x, -1.0 * z, o)
-                                                   : ERPmIsometrie3D(ERChgRepere3D(x, z ^ x, o));
-      const double a0 = -2 * kPi + 4 * kPi * u(rng),
-                   a1 = a0 + (trial % 4 == 0 ? 2 * kPi : 0.2 + 5.5 * u(rng));
-      const double b0 = -kPi / 2 + 0.9 * kPi * u(rng),
-                   b1 = std::min(kPi / 2, b0 + 0.1 + kPi * u(rng));
-      const double c0 = -3 * kPi + 4 * kPi * u(rng), c1 = c0 + 0.2 + 5.5 * u(rng);
-      const double R = s * (1 + u(rng)), r = R * (0.05 + 0.9 * u(rng));
-      const K f = kind == K::PLANE
-                      ? K("f", kind, frame, 0, 0, -s * u(rng), s, -s, s * u(rng), K::INSIDE, -1, 1)
-                  : kind == K::CONE ? K("f", kind, frame, 0.1 + 1.3 * u(rng), 0, a0, a1, s * u(rng),
-                                        2 * s, K::OUTSIDE, -1, 1)
-                  : kind == K::SPHERE ? K("f", kind, frame, R, 0, a0, a1, b0, b1, K::INSIDE, -1, 1)
-                  : kind == K::TORUS
-                      ? K("f", kind, frame, R, r, a0, a1, c0, c1, K::INSIDE, -1, 1)
-                      : K("f", kind, frame, R, 0, a0, a1, -s * u(rng), s, K::OUTSIDE, -1, 1);
+      const K f = qorv_test::randomFeature(kind, rng, s, off);
       ASSERT_EQ(f.problem(), "");
       const double tol = f.box().diagonal() / 1000;
       const ERPoint3D origin = f.box().center_point();
