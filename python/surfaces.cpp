@@ -30,7 +30,7 @@ ERLimites angles(const Limits& l, const char* what) {
   return a;
 }
 
-py::tuple evaluate(const Surface& s, const py::handle& u, const py::handle& v) {
+py::tuple surfaceEvaluate(const Surface& s, const py::handle& u, const py::handle& v) {
   const std::vector<double> us = valuesOf(u, "u"), vs = valuesOf(v, "v");
   if (us.size() != vs.size()) throw std::invalid_argument("u and v must have the same length");
   std::vector<ERPoint3D> pts(us.size()), normals(us.size());
@@ -89,7 +89,7 @@ py::dict project(const Surface& s, const py::handle& points) {
 }
 
 // The global nearest point of the bounded surface (a foot inside, else a point of its border).
-py::dict nearest(const Surface& s, const py::handle& points) {
+py::dict surfaceNearest(const Surface& s, const py::handle& points) {
   const PointsView<3> in = pointsView<3>(points, "points");
   const std::size_t n = in.size();
   Array feet = pointsOut(n, 3, in.single), normals = pointsOut(n, 3, in.single);
@@ -231,16 +231,16 @@ void bindSurfaces(py::module_& m) {
   py::class_<Surface> surface(
       m, "Surface", "A bounded surface: evaluation, projection and nearest points in bulk.");
   surface
-      .def("evaluate", &evaluate, py::arg("u"), py::arg("v"),
+      .def("evaluate", &surfaceEvaluate, py::arg("u"), py::arg("v"),
            "Points (n, 3) and unit normals (n, 3) at the parameters.")
-      .def("PtCur", &evaluate, py::arg("u"), py::arg("v"), "Alias of evaluate.")
+      .def("PtCur", &surfaceEvaluate, py::arg("u"), py::arg("v"), "Alias of evaluate.")
       .def(
           "project", &project, py::arg("points"),
           "The perpendicular foot of each point within the limits: feet, parameters (n, 2), signed "
           "distances along the normal and codes (1 a foot, 0 none: on an axis, or its foot outside "
           "the limits; then NaN).")
       .def("ProjectionNormale", &project, py::arg("points"), "Alias of project.")
-      .def("nearest", &nearest, py::arg("points"),
+      .def("nearest", &surfaceNearest, py::arg("points"),
            "The global nearest point of the bounded surface for each point (the foot inside the "
            "limits, else a point of the border): feet, unit normals, distances signed by the side "
            "of the normal and codes (0 where no single nearest point exists, e.g. on an axis).")

@@ -36,7 +36,9 @@ def local_names(path):
 
 groups = collections.defaultdict(list)
 for f in sorted(glob.glob(os.path.join(root, "qorv", "*", "*.cpp")) +
-                glob.glob(os.path.join(root, "qorv", "siblings", "*", "*.cpp"))):
+                glob.glob(os.path.join(root, "qorv", "siblings", "*", "*.cpp")) +
+                glob.glob(os.path.join(root, "tools", "qorv", "*.cpp")) +
+                glob.glob(os.path.join(root, "python", "*.cpp"))):
     groups[os.path.basename(os.path.dirname(f))].append(f)
 clashes = 0
 for group, files in sorted(groups.items()):

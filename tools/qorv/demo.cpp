@@ -18,6 +18,7 @@
 #include "qorv/platform/file.h"
 #include "qorv/qorv.h"
 #include "tools/qorv/commands.h"
+#include "tools/qorv/safe_replace.h"
 
 using namespace qorv::platform;
 
@@ -122,17 +123,6 @@ std::string whyNotReplaceable(const std::string& path, bool force,
   return {};
 }
 
-// A name in the target's folder that nothing uses yet.
-std::string temporaryBeside(const std::string& path) {
-  for (int attempt = 0;; ++attempt) {
-    std::string candidate =
-        path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
-    struct stat st {};
-    if (::lstat(candidate.c_str(), &st) != 0 && errno == ENOENT &&
-        ::lstat((candidate + "-journal").c_str(), &st) != 0 && errno == ENOENT)
-      return candidate;
-  }
-}
 
 // Builds the sample database at temp; the number of sample objects, -1 after a failure.
 int buildSample(const std::string& temp, const std::string& path) {

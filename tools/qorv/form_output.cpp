@@ -12,17 +12,6 @@ namespace qorv::tool {
 
 namespace {
 
-std::string fixed(double v) {
-  if (!std::isfinite(v)) return shortest(v);
-  std::ostringstream s;
-  s << std::fixed << std::setprecision(4) << v;
-  return s.str();
-}
-
-std::string xyz(double x, double y, double z) {
-  return "[" + jsonNumber(x) + ", " + jsonNumber(y) + ", " + jsonNumber(z) + "]";
-}
-
 std::string indices(const std::vector<int>& v) {
   std::string s = "[";
   for (std::size_t i = 0; i < v.size(); ++i) s += (i ? ", " : "") + std::to_string(v[i]);

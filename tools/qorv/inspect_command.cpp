@@ -41,16 +41,6 @@ namespace qorv::tool {
 
 namespace {
 
-std::string fixed(double v, int digits = 4) {
-  if (!std::isfinite(v)) return shortest(v);
-  std::ostringstream s;
-  s << std::fixed << std::setprecision(digits) << v;
-  return s.str();
-}
-
-std::string xyz(double x, double y, double z) {
-  return "[" + jsonNumber(x) + ", " + jsonNumber(y) + ", " + jsonNumber(z) + "]";
-}
 std::string xyz(const ERPoint3D& p) { return xyz(p.x(), p.y(), p.z()); }
 std::string xyz(const ERVector3D& v) { return xyz(v.x(), v.y(), v.z()); }
 

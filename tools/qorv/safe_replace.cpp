@@ -30,6 +30,8 @@ void syncFolder(const std::string& path) {
   }
 }
 
+}  // namespace
+
 std::string temporaryBeside(const std::string& path) {
   for (int attempt = 0;; ++attempt) {
     std::string candidate =
@@ -40,8 +42,6 @@ std::string temporaryBeside(const std::string& path) {
       return candidate;
   }
 }
-
-}  // namespace
 
 int replaceDatabase(const std::string& path, const std::function<int(const std::string&)>& build) {
   std::unique_ptr<ERFileLock> lock;

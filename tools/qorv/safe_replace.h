@@ -18,4 +18,7 @@ namespace qorv::tool {
 // temporary removed), or 1 with the reason on standard error when path may not be replaced.
 int replaceDatabase(const std::string& path, const std::function<int(const std::string&)>& build);
 
+// A name in path's folder that nothing uses yet, with no journal beside it either.
+std::string temporaryBeside(const std::string& path);
+
 }  // namespace qorv::tool

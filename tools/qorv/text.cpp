@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <iomanip>
+#include <sstream>
 
 // Debian's libfmt-dev, header-only, for its Dragonbox: the shortest digits of a double several
 // times faster than to_chars (a JSON of a million points holds ten million of them).
@@ -292,6 +294,17 @@ std::string jsonNumber(double v) {
   std::string out;
   appendJsonNumber(out, v);
   return out;
+}
+
+std::string fixed(double v, int digits) {
+  if (!std::isfinite(v)) return shortest(v);
+  std::ostringstream s;
+  s << std::fixed << std::setprecision(digits) << v;
+  return s.str();
+}
+
+std::string xyz(double x, double y, double z) {
+  return "[" + jsonNumber(x) + ", " + jsonNumber(y) + ", " + jsonNumber(z) + "]";
 }
 
 }  // namespace qorv::tool

@@ -24,6 +24,10 @@ std::string jsonString(std::string_view text);
 std::string shortest(double v);
 // A JSON value for v: the number, or the string "nan", "inf", "-inf".
 std::string jsonNumber(double v);
+// v with `digits` decimals, as tables print it; shortest(v) when v is not finite.
+std::string fixed(double v, int digits = 4);
+// [x, y, z] as a JSON array of jsonNumber values.
+std::string xyz(double x, double y, double z);
 // The text std::to_chars(p, p + 32, v) writes, byte for byte, faster where Dragonbox is at
 // hand; returns its end. p has kShortestRoom bytes of room: bytes past the text (at most 24)
 // may be written over.
