@@ -10,7 +10,8 @@ import os
 import re
 import sys
 
-ALLOWED = {("foundation", "mapPole"), ("freeform", "originOf")}  # 2D/3D twins, distinct types
+ALLOWED = {("foundation", "mapPole"), ("freeform", "originOf"),  # 2D/3D twins, distinct types
+           ("qorv", "xyz")}  # the tool: point and vector forms beside text.h's three numbers
 
 root = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..")
 DEF = re.compile(r"^(?:inline |static |constexpr |template <[^>]*> )*[\w:<>,\*&\s]+?[\s\*&](\w+)\(")
@@ -34,6 +35,17 @@ def local_names(path):
     return names
 
 
+def header_names(path):
+    """Functions a header of the folder declares: a file-local one of that name would hide them,
+    or join their overload set, in every unit that includes the header."""
+    names = set()
+    for line in open(path, encoding="utf-8"):
+        m = DEF.match(line)
+        if m and line.rstrip().endswith(";") and not line.startswith((" ", "\t", "#", "//")):
+            names.add(m.group(1))
+    return names
+
+
 groups = collections.defaultdict(list)
 for f in sorted(glob.glob(os.path.join(root, "qorv", "*", "*.cpp")) +
                 glob.glob(os.path.join(root, "qorv", "siblings", "*", "*.cpp")) +
@@ -46,6 +58,10 @@ for group, files in sorted(groups.items()):
     for f in files:
         for n in local_names(f):
             seen[n].append(os.path.basename(f))
+    folders = {os.path.dirname(f) for f in files}
+    for h in sorted(h for d in folders for h in glob.glob(os.path.join(d, "*.h"))):
+        for n in header_names(h) & set(seen):
+            seen[n].append(os.path.basename(h))
     for name, where in sorted(seen.items()):
         if len(where) > 1 and (group, name) not in ALLOWED:
             print(f"{group}: '{name}' is file-local in {', '.join(where)}")

@@ -1,24 +1,13 @@
 // qorv dxf: the points a DXF file's first polyline holds, as the kernel reads them.
-#include <charconv>
 #include <string>
 
 #include <nlohmann/json.hpp>
 
 #include "qorv/measurement/dxf_input.h"
 #include "tools/qorv/commands.h"
+#include "tools/qorv/text.h"
 
 namespace qorv::tool {
-
-namespace {
-
-// The shortest text that reads back as the same double.
-std::string shortest(double v) {
-  char buffer[32];
-  const auto r = std::to_chars(buffer, buffer + sizeof buffer, v);
-  return std::string(buffer, r.ptr);
-}
-
-}  // namespace
 
 int dxfPoints(const std::string& path, Format format, Output& out) {
   gmInDXF in(path.c_str());

@@ -41,6 +41,7 @@ namespace qorv::tool {
 
 namespace {
 
+using qorv::tool::xyz;  // beside the point and vector forms below
 std::string xyz(const ERPoint3D& p) { return xyz(p.x(), p.y(), p.z()); }
 std::string xyz(const ERVector3D& v) { return xyz(v.x(), v.y(), v.z()); }
 
