@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iomanip>
+#include <new>
 #include <optional>
 #include <set>
 #include <unordered_map>
@@ -120,6 +121,12 @@ int ERObjectDataBase::Open(const char* fileName, int readOnly) {
   }
 }
 
+void ERObjectDataBase::forgetRecords() {
+  records_.clear();
+  records_.shrink_to_fit();
+  treeWalks_ = 0;
+}
+
 void ERObjectDataBase::teardown() {
   // Nothing of a refused or abandoned state reaches the file: whatever the trees still write
   // goes into a transaction that is dropped.
@@ -127,6 +134,7 @@ void ERObjectDataBase::teardown() {
     fileManager_->beginTransaction();
   classTree_.reset();
   objectTree_.reset();
+  forgetRecords();
   if (fileManager_) fileManager_->rollbackTransaction();
   fileManager_.reset();
   signatures_.clear();
@@ -148,6 +156,7 @@ bool ERObjectDataBase::loadState(std::vector<std::string>* report) {
   ERFileManager& fm = *fileManager_;
   classTree_.reset();
   objectTree_.reset();
+  forgetRecords();
   signatures_.clear();
   lastClass_ = nullptr;
   factories_.clear();
@@ -316,6 +325,7 @@ void ERObjectDataBase::initNew() {
                                                kOrder, kMinimumFill);
   objectTree_ = std::make_unique<ERBTreeOnDisk>(&fm, kObjectCache, kCreate, kObjectKeyLength, 1,
                                                 -1L, kOrder, kMinimumFill);
+  forgetRecords();
   classTreeBase_ = classTree_->baseLocation();
   objectTreeBase_ = objectTree_->baseLocation();
   version_ = kCurrentVersion;
@@ -559,9 +569,11 @@ long ERObjectDataBase::storeObject(ERObject& object) {
       fm.deallocate(block);
       refuse();
     }
+    noteRecord(id, block);
   } else {
     long old = -1;
     if (objectTree_->replaceValue(key.bytes, block, old)) {
+      noteRecord(id, block);
       fm.deallocate(old);  // only now that the new record is written
     } else {
       // An identifier that names no record (its transaction was rolled back, its commit failed,
@@ -570,6 +582,7 @@ long ERObjectDataBase::storeObject(ERObject& object) {
         fm.deallocate(block);
         refuse();
       }
+      noteRecord(id, block);
       lastId_ = std::max(lastId_, id);
       objectCount_ = std::max<long>(std::min(objectCount_ + 1, lastId_), objectTree_->entries());
     }
@@ -579,15 +592,68 @@ long ERObjectDataBase::storeObject(ERObject& object) {
 
 bool ERObjectDataBase::holds(long id) {
   if (!isOpen() || !objectTree_ || id < 1 || id > kMaxId) return false;
+  return recordOffset(id) != -1;
+}
+
+long ERObjectDataBase::recordOffset(long id) {
+  if (!records_.empty())
+    return static_cast<unsigned long>(id) < records_.size() ? records_[std::size_t(id)] : -1;
+  const long entries = objectTree_->entries();
+  // A walk costs about what reading one entry of the whole tree does: read it whole once the
+  // walks have cost an eighth of that, when identifiers are dense enough for a table by index.
+  // A damaged header or info block may claim any count: the table is sized by what the file can
+  // hold (a record takes 8 bytes at least).
+  if (treeWalks_ >= 0 && ++treeWalks_ > entries / 8 + 256 && lastId_ <= 2 * entries + 4096 &&
+      lastId_ <= fileManager_->endData() / 8 + 4096) {
+    treeWalks_ = -1;  // tried once for each loading of the tree
+    struct Read {
+      std::vector<std::int32_t> table;
+      long n = 0;
+      unsigned char last[4] = {};
+      bool ordered = true;
+    } r;
+    try {
+      r.table.assign(static_cast<std::size_t>(lastId_) + 1, -1);
+    } catch (const std::bad_alloc&) {
+      r.ordered = false;
+    }
+    // The walk's answers only: keys in the tree's order (a misplaced key is found by no walk),
+    // within the identifiers handed out, every one the info block counts.
+    const int sound = r.ordered && objectTree_->applyToKeyAndValue(
+                                       [](char* key, long value, void* data) {
+                                         auto& r = *static_cast<Read*>(data);
+                                         const long id = keyToId(key);
+                                         if (r.n++ > 0 && std::memcmp(r.last, key, 4) >= 0)
+                                           r.ordered = false;
+                                         std::memcpy(r.last, key, 4);
+                                         if (id < 1 || id >= static_cast<long>(r.table.size()))
+                                           r.ordered = false;
+                                         else
+                                           r.table[std::size_t(id)] = std::int32_t(value);
+                                       },
+                                       &r, 1);
+    if (sound && r.ordered && r.n == entries) {
+      records_ = std::move(r.table);
+      return recordOffset(id);
+    }
+  }
   const ObjectKey key(id);
-  return objectTree_->findValue(key.bytes) != -1;
+  return objectTree_->findValue(key.bytes);
+}
+
+void ERObjectDataBase::noteRecord(long id, long offset) {
+  if (records_.empty()) return;
+  if (id >= static_cast<long>(records_.size())) {
+    if (id > 2 * objectTree_->entries() + 4096) return forgetRecords();
+    records_.resize(static_cast<std::size_t>(id) + 1, -1);
+  }
+  records_[static_cast<std::size_t>(id)] = static_cast<std::int32_t>(offset);
 }
 
 bool ERObjectDataBase::record(long id, long& offset, long& end, bool& damaged) {
   damaged = false;
   if (!isOpen() || !objectTree_ || id < 1 || id > kMaxId) return false;
-  const ObjectKey key(id);
-  offset = objectTree_->findValue(key.bytes);
+  offset = recordOffset(id);
   if (offset == -1) return false;
   ERFileManager& fm = *fileManager_;
   std::uint32_t size = 0;
@@ -687,6 +753,7 @@ int ERObjectDataBase::Delete(long id) {
       if (own) fm.rollbackTransaction();
       return 0;
     }
+    noteRecord(id, -1);
     fm.deallocate(offset);
     if (own) commitChanges();
     return 1;

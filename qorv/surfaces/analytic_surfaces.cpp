@@ -231,7 +231,7 @@ void ERCylinder::SignedDistances(const double* xyz, std::size_t n, double* out) 
       const double e0 = x0[i] - (o0 + t * d0), e1 = x1[i] - (o1 + t * d1),
                    e2 = x2[i] - (o2 + t * d2);
       const double s = e0 * e0 + e1 * e1 + e2 * e2;
-      r[i] = (s >= kLow) & (s <= kHigh) ? std::sqrt(s) - R : nan;
+      r[i] = ((s >= kLow) & (s <= kHigh)) ? std::sqrt(s) - R : nan;
     }
   }
   for (std::size_t i = 0; i < n; ++i)

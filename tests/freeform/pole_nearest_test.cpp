@@ -23,7 +23,7 @@ using LD = long double;
 // long-double reference.
 template <int D>
 struct RefCurve {
-  qorv_test::poles::RandomCurve c{D, 0};
+  qorv_test::poles::RandomCurve c{D, 0, {}, {}};
   LD lo = 0, hi = 0;
 
   LD dist(LD t, const std::vector<LD>& P) const {

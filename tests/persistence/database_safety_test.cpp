@@ -20,6 +20,7 @@
 #include "tests/object_images.h"
 #include "tests/persistence/safety_classes.h"
 #include "tests/persistence/test_files.h"
+#include "tests/test_seed.h"
 
 using namespace qorv::platform;
 
@@ -664,4 +665,90 @@ TEST(DataBaseCheck, AFreeExtentOverALiveRecordIsFoundAndRefusedByWriters) {
   }
   EXPECT_TRUE(readBytes(file.path) == b);
   (void)expected;
+}
+
+// Lookups past a few hundred read the object tree whole into a table by identifier: every later
+// store, re-store, delete, rollback and reopening must leave what Retrieve answers as a walk of
+// the tree would (a model of the committed and pending objects here), also for identifiers never
+// given, and for an object re-stored under the identifier a rollback took from it.
+TEST(DataBaseFiles, RetrievalsFollowEveryChangeOnceTheTreeIsReadWhole) {
+  QORV_SEEDED(std::mt19937 rng, 3601);
+  TempFile file("lookups");
+  auto db = qorv_test::openedDb(file.c_str(), 0);
+  std::map<long, t_SmartPtr<TValue>> live;  // what the database holds, committed or pending
+  std::map<long, t_SmartPtr<TValue>> committed;
+  std::map<long, double> committedValue;
+  long lastId = 0;
+  std::vector<t_SmartPtr<TValue>> lost;  // objects of rolled-back transactions
+  auto pick = [&](const std::map<long, t_SmartPtr<TValue>>& m) {
+    auto it = m.begin();
+    std::advance(it, std::uniform_int_distribution<long>(0, long(m.size()) - 1)(rng));
+    return it;
+  };
+  auto lookups = [&](int count) {
+    for (int k = 0; k < count; ++k) {
+      const long id = std::uniform_int_distribution<long>(-1, lastId + 3)(rng);
+      const auto it = live.find(id);
+      t_SmartPtr<ERObject> o = db->RetrieveAndCreate(id);
+      const TValue* v = TValue::castdown(o.get());
+      ASSERT_EQ(v ? v->value : -1, it == live.end() ? -1 : it->second->value) << "object " << id;
+    }
+  };
+  for (int i = 0; i < 1200; ++i) {
+    t_SmartPtr<TValue> v(new TValue(i));
+    live[lastId = db->Store(*v)] = v;
+  }
+  auto keep = [&]() {
+    committed = live;
+    for (auto& [id, v] : live) committedValue[id] = v->value;
+  };
+  keep();
+  for (int round = 0; round < 120; ++round) {
+    SCOPED_TRACE(testing::Message() << "round " << round);
+    const bool txn = rng() % 3 == 0;
+    if (txn) {
+      ASSERT_EQ(db->begin(), 1);
+    }
+    for (int op = int(rng() % 12); op > 0; --op) {
+      const unsigned what = rng() % 4;
+      if (what == 0 || live.size() < 10) {
+        t_SmartPtr<TValue> v(new TValue(1e6 + round * 100 + op));
+        live[lastId = db->Store(*v)] = v;
+      } else if (what == 1) {
+        const auto it = pick(live);
+        it->second->value += 0.5;
+        ASSERT_EQ(db->Store(*it->second), it->first);
+      } else if (what == 2) {
+        const auto it = pick(live);
+        ASSERT_EQ(db->Delete(it->first), 1);
+        live.erase(it);
+      } else if (!lost.empty()) {
+        // Back under the identifier it carries, which names nothing now.
+        t_SmartPtr<TValue> v = lost.back();
+        lost.pop_back();
+        if (live.count(v->getObjectID()) == 0) live[db->Store(*v)] = v;
+      }
+    }
+    if (txn && rng() % 2 == 0) {
+      ASSERT_EQ(db->rollback(), 1);
+      for (auto& [id, v] : live)
+        if (committed.count(id) == 0 || committed[id] != v) lost.push_back(v);
+      live = committed;
+      for (auto& [id, v] : live) v->value = committedValue[id];  // re-stores rolled back
+    } else {
+      if (txn) {
+        ASSERT_EQ(db->commit(), 1);
+      }
+      keep();
+    }
+    lookups(rng() % 2 ? 40 : 400);
+    if (round % 40 == 39) {
+      db->Close();
+      ASSERT_EQ(db->Open(file.c_str(), round % 80 == 39), 1);
+      lookups(600);
+      db->Close();
+      ASSERT_EQ(db->Open(file.c_str(), 0), 1);
+    }
+  }
+  EXPECT_EQ(joined(db->check()), "");
 }

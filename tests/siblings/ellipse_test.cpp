@@ -221,7 +221,9 @@ TEST(EllipseClosestPoint, ClosedFormsAtTheCentreOnTheAxesAndFarOff) {
     SCOPED_TRACE(testing::Message()
                  << "b " << w.b << " a " << w.a << " q (" << w.x << ", " << w.y << ")");
     const Answer got = closest(w.b, w.a, w.x, w.y);
-    if (w.code != -1) EXPECT_EQ(got.code, w.code);
+    if (w.code != -1) {
+      EXPECT_EQ(got.code, w.code);
+    }
     ASSERT_EQ(got.list.size(), static_cast<int>(w.feet.size()));
     for (int k = 0; k < got.list.size(); ++k)
       EXPECT_TRUE(Near(Seq{got.list[k].x, got.list[k].y}, Seq{w.feet[k].x, w.feet[k].y}, w.tol));
