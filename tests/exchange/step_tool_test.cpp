@@ -17,6 +17,7 @@
 #include <iterator>
 #include <map>
 #include <random>
+#include <sstream>
 
 #include "tests/exchange/styled_model.h"
 #include "tests/in_order.h"
@@ -67,7 +68,9 @@ class StepTool : public ::testing::Test {
     const int raw = std::system(cmd.c_str());
     auto slurp = [&](const char* n) {
       std::ifstream in(path(n), std::ios::binary);
-      return std::string(std::istreambuf_iterator<char>(in), {});
+      std::ostringstream s;
+      s << in.rdbuf();
+      return s.str();
     };
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(".out"), slurp(".err")};
   }

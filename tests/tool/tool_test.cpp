@@ -14,6 +14,7 @@
 #include <iterator>
 #include <map>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -37,7 +38,9 @@ struct Outcome {
 
 std::string slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
 }
 
 // A scratch folder per test, removed at the end.
