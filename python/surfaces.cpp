@@ -20,7 +20,8 @@ ERLimites limits(const Limits& l, const char* what = "limits") {
   return ERLimites(l.first, l.second);
 }
 double positive(double v, const char* what) {
-  if (!(v > 0) || !std::isfinite(v)) throw std::invalid_argument(std::string(what) + " must be a finite number > 0");
+  if (!(v > 0) || !std::isfinite(v))
+    throw std::invalid_argument(std::string(what) + " must be a finite number > 0");
   return v;
 }
 ERLimites angles(const Limits& l, const char* what) {
@@ -268,7 +269,8 @@ void bindSurfaces(py::module_& m) {
   m.def(
       "BoundedCylinder",
       [](const Transform& frame, double halfHeight, double radius, Limits angles) {
-        positive(halfHeight, "half_height"), positive(radius, "radius"), qorv::python::angles(angles, "angles");
+        positive(halfHeight, "half_height"), positive(radius, "radius"),
+            qorv::python::angles(angles, "angles");
         return Surface{new ERBoundedCylinder(frame.isometry(), halfHeight, radius,
                                              ERRadian(angles.first), ERRadian(angles.second))};
       },

@@ -123,7 +123,6 @@ std::string whyNotReplaceable(const std::string& path, bool force,
   return {};
 }
 
-
 // Builds the sample database at temp; the number of sample objects, -1 after a failure.
 int buildSample(const std::string& temp, const std::string& path) {
   try {
