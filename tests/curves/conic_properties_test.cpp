@@ -228,6 +228,61 @@ double paramOfCentral(double a, double b, double theta) {
   return 0.5 * (lo + hi);
 }
 
+// What every plane arc answers alike: crossings with a line through a point of it (any normal,
+// any length) and with a vertical line; its ends and length moved by a similitude (direct or
+// mirror) and back, and scaled about the origin by a factor of either sign; a split inside, whose
+// pieces keep the ends and the direction. `at` gives the point of a parameter of [lo, hi]; the
+// tolerances are the rounding of semi-axes a >= b about c, times `slack`.
+template <class Arc, class F>
+void checkPlaneArcOperations(Rng& rng, const Arc& arc, const F& at, double lo, double hi,
+                             const ERPoint2D& c, double a, double b, double slack) {
+  const double tol = roundingOf(a, place2(c)) * slack;
+  const ERPoint2D on = at(rng.uni(lo, hi));
+  const double na = rng.uni(-kPi, kPi);
+  const ERVector2D normal(std::cos(na), std::sin(na));
+  ERVec<double> cross;
+  arc.intersectWith(on, normal * rng.logUni(-3, 3), cross);
+  expectCrossings(
+      cross, [&](double t) { return ERVector2D(on, at(t)) * normal; }, lo, hi, tol * 10, a);
+  ERVec<double> vertical;
+  arc.intersectWithAxeY(on.x(), vertical);
+  expectCrossings(
+      vertical, [&](double t) { return at(t).x() - on.x(); }, lo, hi, tol * 10, a);
+
+  const ERTransfo2D T = rng.similitude();
+  Arc moved(arc);
+  moved.transformFrom(T);
+  const double k = T.factHomo(), ttol = roundingOf(a * k, place2(T >> c)) * slack;
+  EXPECT_LE(distance(moved.firstPt(), T >> arc.firstPt()), ttol * 10);
+  EXPECT_LE(distance(moved.lastPt(), T >> arc.lastPt()), ttol * 10);
+  // A flat ellipse far out keeps its small axis to the rounding of the foci over b^2 / a.
+  const double flat = 1e-16 * place2(T >> c) * a / (b * b);
+  EXPECT_NEAR(moved.arcLength(1e-9), arc.arcLength(1e-9) * k, (1e-8 + 4 * flat) * a * k);
+  const ERLimites mb = moved.getBound();
+  const ERPoint2D mid = T >> at(0.5 * (lo + hi));
+  EXPECT_LE(denseNearest([&](double t) { return moved(t); }, mb.start(), mb.end(), mid), ttol * 10);
+  moved.transformTo(T);
+  EXPECT_LE(distance(moved.firstPt(), arc.firstPt()), tol * 100);
+  EXPECT_LE(distance(moved.lastPt(), arc.lastPt()), tol * 100);
+
+  const double s = rng.coin() ? rng.uni(0.1, 10) : -rng.uni(0.1, 10);
+  Arc scaled(arc);
+  scaled.scale(s);
+  ERPoint2D f = arc.firstPt(), l = arc.lastPt();
+  f *= s, l *= s;
+  EXPECT_LE(distance(scaled.firstPt(), f), tol * 10 * std::fabs(s));
+  EXPECT_LE(distance(scaled.lastPt(), l), tol * 10 * std::fabs(s));
+  EXPECT_EQ(scaled.isValid(), 1);
+
+  t_SmartPtr<ERFiniteEntity2DWF> p1, p2;
+  const double t = rng.uni(lo, hi);
+  arc.splitAt(p1, p2, t);
+  EXPECT_LE(distance(p1->firstPt(), arc.firstPt()), tol * 10);
+  EXPECT_LE(distance(p1->lastPt(), at(t)), tol * 10);
+  EXPECT_LE(distance(p2->firstPt(), at(t)), tol * 10);
+  EXPECT_LE(distance(p2->lastPt(), arc.lastPt()), tol * 10);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Circular arcs in the plane.
 
@@ -281,53 +336,7 @@ TEST(CircleProperties, PlaneArcsAgreeWithDirectComputation) {
       }
     }
 
-    // Crossings with a line through a point of the arc, any normal; and a vertical line.
-    const ERPoint2D on = m.at(rng.uni(lo, hi));
-    const double na = rng.uni(-kPi, kPi);
-    const ERVector2D normal(std::cos(na), std::sin(na));
-    ERVec<double> cross;
-    arc.intersectWith(on, normal * rng.logUni(-3, 3), cross);
-    expectCrossings(
-        cross, [&](double t) { return ERVector2D(on, m.at(t)) * normal; }, lo, hi, tol * 10, m.r);
-    ERVec<double> vertical;
-    arc.intersectWithAxeY(on.x(), vertical);
-    expectCrossings(
-        vertical, [&](double t) { return m.at(t).x() - on.x(); }, lo, hi, tol * 10, m.r);
-
-    // Moved by a similitude (direct or mirror): the ends follow, the arc stays an arc of the
-    // moved points, its length scales.
-    const ERTransfo2D T = rng.similitude();
-    ERArc2D moved(arc);
-    moved.transformFrom(T);
-    const double k = T.factHomo(), ttol = roundingOf(m.r * k, place2(T >> m.c));
-    EXPECT_LE(distance(moved.firstPt(), T >> arc.firstPt()), ttol * 10);
-    EXPECT_LE(distance(moved.lastPt(), T >> arc.lastPt()), ttol * 10);
-    EXPECT_NEAR(moved.arcLength(1e-9), arc.arcLength(1e-9) * k, 1e-9 * m.r * k);
-    const ERLimites mb = moved.getBound();
-    const ERPoint2D mid = T >> m.at(0.5 * (lo + hi));
-    EXPECT_LE(denseNearest([&](double t) { return moved(t); }, mb.start(), mb.end(), mid),
-              ttol * 10);
-    moved.transformTo(T);
-    EXPECT_LE(distance(moved.firstPt(), arc.firstPt()), tol * 100);
-    EXPECT_LE(distance(moved.lastPt(), arc.lastPt()), tol * 100);
-
-    // Scaled about the origin, by a factor of either sign.
-    const double s = rng.coin() ? rng.uni(0.1, 10) : -rng.uni(0.1, 10);
-    ERArc2D scaled(arc);
-    scaled.scale(s);
-    ERPoint2D f = arc.firstPt(), l = arc.lastPt();
-    f *= s, l *= s;
-    EXPECT_LE(distance(scaled.firstPt(), f), tol * 10 * std::fabs(s));
-    EXPECT_LE(distance(scaled.lastPt(), l), tol * 10 * std::fabs(s));
-    EXPECT_EQ(scaled.isValid(), 1);
-
-    // Split anywhere inside: the pieces join and keep the direction.
-    t_SmartPtr<ERFiniteEntity2DWF> p1, p2;
-    const double at_ = rng.uni(lo, hi);
-    arc.splitAt(p1, p2, at_);
-    EXPECT_LE(distance(p1->firstPt(), arc.firstPt()), tol);
-    EXPECT_LE(distance(p2->lastPt(), arc.lastPt()), tol);
-    EXPECT_LE(distance(p1->lastPt(), p2->firstPt()), tol);
+    checkPlaneArcOperations(rng, arc, at, lo, hi, m.c, m.r, m.r, 1);
   }
 }
 
@@ -373,48 +382,8 @@ TEST(EllipseProperties, PlaneEllipticArcsAgreeWithDirectComputation) {
       EXPECT_NEAR(distance(arc(u), p), std::fabs(d), tol * 10);
     }
 
-    const ERPoint2D on = byCentral(rng.uni(clo, chi));
-    const double na = rng.uni(-kPi, kPi);
-    const ERVector2D normal(std::cos(na), std::sin(na));
-    ERVec<double> cross;
-    arc.intersectWith(on, normal, cross);
-    expectCrossings(
-        cross, [&](double t) { return ERVector2D(on, arc(t)) * normal; }, r.start(), r.end(),
-        tol * 10, a);
-    ERVec<double> vertical;
-    arc.intersectWithAxeY(on.x(), vertical);
-    expectCrossings(
-        vertical, [&](double t) { return arc(t).x() - on.x(); }, r.start(), r.end(), tol * 10, a);
-
-    const ERTransfo2D T = rng.similitude();
-    ERArcEllipse2D moved(arc);
-    moved.transformFrom(T);
-    const double kk = T.factHomo(), ttol = roundingOf(a * kk, place2(T >> c)) * 10;
-    EXPECT_LE(distance(moved.firstPt(), T >> arc.firstPt()), ttol * 10);
-    EXPECT_LE(distance(moved.lastPt(), T >> arc.lastPt()), ttol * 10);
-    // A flat ellipse far out keeps its small axis to the rounding of the foci over b^2 / a.
-    const double flat = 1e-16 * place2(T >> c) * a / (b * b);
-    EXPECT_NEAR(moved.arcLength(1e-9), arc.arcLength(1e-9) * kk, (1e-8 + 4 * flat) * a * kk);
-    const ERLimites mb = moved.getBound();
-    const ERPoint2D mid = T >> byCentral(0.5 * (clo + chi));
-    EXPECT_LE(denseNearest([&](double t) { return moved(t); }, mb.start(), mb.end(), mid),
-              ttol * 10);
-
-    const double sc = rng.coin() ? rng.uni(0.1, 10) : -rng.uni(0.1, 10);
-    ERArcEllipse2D scaled(arc);
-    scaled.scale(sc);
-    ERPoint2D f = arc.firstPt();
-    f *= sc;
-    EXPECT_LE(distance(scaled.firstPt(), f), tol * 10 * std::fabs(sc));
-
-    // Split at a parameter inside: the pieces keep the ends and the direction.
-    t_SmartPtr<ERFiniteEntity2DWF> p1, p2;
-    const double t = rng.uni(r.start(), r.end());
-    arc.splitAt(p1, p2, t);
-    EXPECT_LE(distance(p1->firstPt(), arc.firstPt()), tol * 10);
-    EXPECT_LE(distance(p1->lastPt(), arc(t)), tol * 10);
-    EXPECT_LE(distance(p2->firstPt(), arc(t)), tol * 10);
-    EXPECT_LE(distance(p2->lastPt(), arc.lastPt()), tol * 10);
+    checkPlaneArcOperations(
+        rng, arc, [&](double t) { return arc(t); }, r.start(), r.end(), c, a, b, 10);
   }
 }
 

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <random>
 #include <string>
 #include <thread>
@@ -14,6 +13,7 @@
 #include "qorv/foundation/transfo3d_kinds.h"
 #include "tests/in_order.h"
 #include "tests/object_images.h"
+#include "tests/test_seed.h"
 
 using namespace qorv;
 
@@ -114,11 +114,8 @@ class Random {
   std::mt19937 gen_;
 };
 
-unsigned seedFor() {
-  const unsigned seed = std::random_device{}();
-  std::printf("transfo3d seed %u\n", seed);
-  return seed;
-}
+// A quarter turn about z, row by row.
+const double kQuarterZ[9] = {0, -1, 0, 1, 0, 0, 0, 0, 1};
 
 const char* kindOf(const ERTr3DRevEnveloppe& T) { return T.getRep()->className(); }
 
@@ -216,8 +213,7 @@ TEST(Transfo3DReduction, EveryKindFallsToItsSimplestForm) {
                "_ERIdentity3D");
 
   const ERPoint3D t(1, 2, 3);
-  const double Rz[9] = {0, -1, 0, 1, 0, 0, 0, 0, 1};
-  const ERMatrix<double> R(3, 3, Rz), I = ERMatrix<double>::identity(3);
+  const ERMatrix<double> R(3, 3, kQuarterZ), I = ERMatrix<double>::identity(3);
   const _ERRotation3D rot(R);
   const _ERTranslation3D tr(t), tr0(tiny);
   EXPECT_STREQ(kindOf(ERPmIsometrie3D(_ERWorkplane(rot, tr))), "_ERWorkplane");
@@ -251,8 +247,7 @@ TEST(Transfo3DReduction, EveryKindFallsToItsSimplestForm) {
 }
 
 TEST(Transfo3DReduction, ProductsKeepTheExactForms) {
-  const double Rz[9] = {0, -1, 0, 1, 0, 0, 0, 0, 1};
-  const ERMatrix<double> R(3, 3, Rz);
+  const ERMatrix<double> R(3, 3, kQuarterZ);
   const ERPmIsometrie3D rot{_ERRotation3D(R)}, t1{_ERTranslation3D(ERPoint3D(1, 2, 3))},
       t2{_ERTranslation3D(ERPoint3D(-1, -2, -3))};
   EXPECT_STREQ(kindOf(t1 * t2), "_ERIdentity3D");
@@ -285,7 +280,7 @@ TEST(Transfo3DReduction, ProductsKeepTheExactForms) {
 }
 
 TEST(Transfo3DAlgebra, CompositionAndInverseMatchMatrixProducts) {
-  Random rnd(seedFor());
+  QORV_SEEDED(Random rnd, 3101);
   for (int round = 0; round < 20; ++round) {
     for (int i = 0; i < 7; ++i) {
       for (int j = 0; j < 7; ++j) {
@@ -323,7 +318,7 @@ TEST(Transfo3DAlgebra, CompositionAndInverseMatchMatrixProducts) {
 }
 
 TEST(Transfo3DAlgebra, ArrayFormsProjectionAndAxes) {
-  Random rnd(seedFor());
+  QORV_SEEDED(Random rnd, 3102);
   const Sample s = rnd.sample(6);
   std::vector<ERPoint3D> pts;
   for (int i = 0; i < 5; ++i) pts.push_back(rnd.point());
@@ -355,8 +350,7 @@ TEST(Transfo3DAlgebra, ArrayFormsProjectionAndAxes) {
 }
 
 TEST(Transfo3DSharing, RepresentationsLiveAsLongAsTheirHolders) {
-  const double Rz[9] = {0, -1, 0, 1, 0, 0, 0, 0, 1};
-  const _ERWorkplane onStack(_ERRotation3D(ERMatrix<double>(3, 3, Rz)),
+  const _ERWorkplane onStack(_ERRotation3D(ERMatrix<double>(3, 3, kQuarterZ)),
                              _ERTranslation3D(ERPoint3D(1, 2, 3)));
   ERPmIsometrie3D* first = new ERPmIsometrie3D(onStack);
   const ERTr3DRevRep* rep = first->getRep();
@@ -392,8 +386,8 @@ TEST(Transfo3DSharing, RepresentationsLiveAsLongAsTheirHolders) {
 }
 
 TEST(Transfo3DStorage, EnvelopeImageAndRoundTrip) {
-  const double Rz[9] = {0, -1, 0, 1, 0, 0, 0, 0, 1};
-  const ERPmSimilitude3D T(_ERSimilitude3D(ERMatrix<double>(3, 3, Rz), ERPoint3D(1, 2, 3), 2.5));
+  const ERPmSimilitude3D T(
+      _ERSimilitude3D(ERMatrix<double>(3, 3, kQuarterZ), ERPoint3D(1, 2, 3), 2.5));
   const Bytes want = envelopeImage({0, -1, 0, 1, 0, 0, 0, 0, 1}, ERPoint3D(1, 2, 3), 2.5);
   EXPECT_EQ((Seq{imageOf(T), T.binaryStoreSize()}), (Seq{want, 116u}));
   const ERPmSimilitude3D back = restoredEnvelope(want);
@@ -420,8 +414,7 @@ TEST(Transfo3DStorage, EnvelopeImageAndRoundTrip) {
 }
 
 TEST(Transfo3DStorage, KindsOnTheirOwn) {
-  const double Rz[9] = {0, -1, 0, 1, 0, 0, 0, 0, 1};
-  const _ERSimilitude3D s(ERMatrix<double>(3, 3, Rz), ERPoint3D(1, 2, 3), 2.5);
+  const _ERSimilitude3D s(ERMatrix<double>(3, 3, kQuarterZ), ERPoint3D(1, 2, 3), 2.5);
   Bytes want;
   putDoubles(want, {2.5});
   putMatrix(want, {0, -1, 0, 1, 0, 0, 0, 0, 1});
@@ -442,8 +435,7 @@ TEST(Transfo3DStorage, KindsOnTheirOwn) {
 }
 
 TEST(Transfo3DText, PrintForms) {
-  const double Rz[9] = {0, -1, 0, 1, 0, 0, 0, 0, 1};
-  const ERMatrix<double> R(3, 3, Rz);
+  const ERMatrix<double> R(3, 3, kQuarterZ);
   const std::string matrix = "( r= 3, c=3)\n0 -1 0\n1 0 0\n0 0 1\n";
   EXPECT_EQ(printed(_ERRotation3D(R)), "Matrice de Rotation : " + matrix);
   EXPECT_EQ(printed(_ERScaling3D(2.5)), "Homothetie de rapport :2.5");
@@ -457,7 +449,7 @@ TEST(Transfo3DText, PrintForms) {
 }
 
 TEST(Transfo3DFrames, OrthogonalDirectionsAndWorkplanes) {
-  Random rnd(seedFor());
+  QORV_SEEDED(Random rnd, 3103);
   std::vector<ERVector3D> normals = {{0, 0, 1}, {0, 1, 0}, {1, 0, 0}, {0, 0, -2},
                                      {1, 1, 1}, {0, 1, 1}, {1, 1, 0}, {-3, 0, 0}};
   for (int i = 0; i < 50; ++i) normals.emplace_back(rnd.point(1.0));
@@ -495,7 +487,7 @@ TEST(Transfo3DFrames, OrthogonalDirectionsAndWorkplanes) {
 }
 
 TEST(Transfo3DBoxes, MappedBoxHoldsTheMappedBox) {
-  Random rnd(seedFor());
+  QORV_SEEDED(Random rnd, 3104);
   const ERMinimax3D box(ERPoint3D(-1, -2, -3), ERPoint3D(4, 5, 6));
   for (int kind = 0; kind < 7; ++kind) {
     const Sample s = rnd.sample(kind);
@@ -511,14 +503,12 @@ TEST(Transfo3DBoxes, MappedBoxHoldsTheMappedBox) {
     EXPECT_EQ(qorv::RelativePosition(outer, box), 2) << s.kind;
     EXPECT_TRUE((s.T >> ERMinimax3D()).invalid());
   }
-  const double Rz[9] = {0, -1, 0, 1, 0, 0, 0, 0, 1};
-  const ERPmIsometrie3D quarter{_ERRotation3D(ERMatrix<double>(3, 3, Rz))};
+  const ERPmIsometrie3D quarter{_ERRotation3D(ERMatrix<double>(3, 3, kQuarterZ))};
   EXPECT_EQ(quarter >> box, ERMinimax3D(-5, -1, -3, 2, 4, 6));
 }
 
 TEST(Transfo3DValidity, SimilitudeChecksShapeDeterminantAndFactor) {
-  const double Rz[9] = {0, -1, 0, 1, 0, 0, 0, 0, 1};
-  const ERMatrix<double> R(3, 3, Rz);
+  const ERMatrix<double> R(3, 3, kQuarterZ);
   EXPECT_TRUE(_ERSimilitude3D(R, ERPoint3D(), 2).isValid());
   EXPECT_FALSE(_ERSimilitude3D(R, ERPoint3D(), 0).isValid());
   EXPECT_FALSE(_ERSimilitude3D(R * 2.0, ERPoint3D(), 1).isValid());

@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "qorv/freeform/bezier_primitives.h"
@@ -121,24 +123,19 @@ TEST(PoleEdits, EveryEditEmptiesTheSpanCache) {
       for (int i = 0; i < curve.nbPoles() - curve.degree(); ++i) curve.getSpanPower(i);
     };
     const double mid = 0.5 * (curve.knotVector().first() + curve.knotVector().last());
-    fill();
-    curve.insertKnot(mid, 1);
-    expectFresh(curve, "insertKnot");
-    fill();
-    curve.translate(ERPoint2D(1.0, -2.0));
-    expectFresh(curve, "translate");
-    fill();
-    curve.scale(3.0);
-    expectFresh(curve, "scale");
-    fill();
-    curve.transformFrom(ERTransfo2D(0.3, -1.0, 0.7, 0.2, 5.0, 6.0));
-    expectFresh(curve, "transformFrom");
-    fill();
-    curve.reverse();
-    expectFresh(curve, "reverse");
-    fill();
-    curve.reparametrize(ERLimites(-4.0, 7.0));
-    expectFresh(curve, "reparametrize");
+    const std::pair<const char*, std::function<void()>> edits[] = {
+        {"insertKnot", [&] { curve.insertKnot(mid, 1); }},
+        {"translate", [&] { curve.translate(ERPoint2D(1.0, -2.0)); }},
+        {"scale", [&] { curve.scale(3.0); }},
+        {"transformFrom", [&] { curve.transformFrom(ERTransfo2D(0.3, -1.0, 0.7, 0.2, 5.0, 6.0)); }},
+        {"reverse", [&] { curve.reverse(); }},
+        {"reparametrize", [&] { curve.reparametrize(ERLimites(-4.0, 7.0)); }},
+    };
+    for (const auto& [name, edit] : edits) {
+      fill();
+      edit();
+      expectFresh(curve, name);
+    }
     fill();
     const qorv_test::Bytes image = qorv_test::imageOf(curve);
     ERCpoleNURBS2D other = nurbsOf<ERCpoleNURBS2D, ERPole2DH>(randomCurve(rng, 2, false, false));

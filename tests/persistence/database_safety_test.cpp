@@ -243,12 +243,8 @@ TEST(DataBaseMisuse, AClassWritingMoreThanItAnnouncesIsRefused) {
   ASSERT_EQ(db->begin(), 1);
   TValue second(3);
   db->Store(second);
-  try {
-    db->Store(liar);
-    ADD_FAILURE() << "stored";
-  } catch (CFileException& e) {
-    EXPECT_EQ(e.m_cause, CFileException::invalidFile);
-  }
+  EXPECT_EQ(qorv_test::causeOf<CFileException>([&] { db->Store(liar); }),
+            CFileException::invalidFile);
   // A pair whose referenced object lies is refused as a whole.
   t_SmartPtr<TPair> pair(new TPair);
   pair->first = new TValue(5);

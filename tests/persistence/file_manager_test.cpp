@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -24,10 +23,12 @@
 #include "qorv/platform/debug.h"
 #include "tests/in_order.h"
 #include "tests/persistence/test_files.h"
+#include "tests/test_seed.h"
 
 using namespace qorv::platform;
 
-using qorv_test::Bytes, qorv_test::readBytes, qorv_test::TempFile, qorv_test::writeBytes;
+using qorv_test::Bytes, qorv_test::causeOf, qorv_test::readBytes, qorv_test::TempFile,
+    qorv_test::writeBytes;
 
 namespace {
 
@@ -557,9 +558,7 @@ TEST(BlockHeapCorrupt, BogusFreesAreIgnored) {
 
 TEST(BlockHeapCorrupt, RandomDamageNeverHangsNorWritesOutsideUsedSpace) {
   const Bytes good = sampleHeap();
-  const unsigned seed = 20240611u;
-  std::cout << "[ seed ] " << seed << "\n";
-  std::mt19937 rng(seed);
+  QORV_SEEDED(std::mt19937 rng, 20240611u);
   TempFile t("fuzz");
   for (int round = 0; round < 300; ++round) {
     Bytes img = good;
@@ -601,23 +600,14 @@ TEST(BlockHeapReadOnly, LeavesTheFileUnchangedAndRefusesWrites) {
   writeBytes(t.path, good);
   ERFileManager fm(t.c_str(), 1);
   EXPECT_EQ(fm.start(), i32(good, 0));
-  try {
-    fm.allocate(12);
-    ADD_FAILURE() << "a read-only manager wrote";
-  } catch (CFileException& e) {
-    EXPECT_EQ(e.m_cause, CFileException::accessDenied);
-  }
+  EXPECT_EQ(causeOf<CFileException>([&] { fm.allocate(12); }), CFileException::accessDenied);
   EXPECT_EQ(readBytes(t.path), good);
 }
 
 TEST(BlockHeapReadOnly, AMissingFileIsRefusedAndNotLeftBehind) {
   TempFile t("ro");
-  try {
-    ERFileManager fm(t.c_str(), 1);
-    ADD_FAILURE() << "opened";
-  } catch (CFileException& e) {
-    EXPECT_EQ(e.m_cause, CFileException::accessDenied);
-  }
+  EXPECT_EQ(causeOf<CFileException>([&] { ERFileManager fm(t.c_str(), 1); }),
+            CFileException::accessDenied);
   EXPECT_FALSE(ERFile::Exists(t.c_str()));
 }
 
@@ -644,12 +634,8 @@ TEST(BlockHeapProcesses, ASecondWriterIsRefusedAndReadersComeInWhileOneWrites) {
   }
   char c;
   ASSERT_EQ(read(ready[0], &c, 1), 1);
-  try {
-    ERFileManager fm(t.c_str(), 0);
-    ADD_FAILURE() << "a second writer";
-  } catch (CFileException& e) {
-    EXPECT_EQ(e.m_cause, CFileException::sharingViolation);
-  }
+  EXPECT_EQ(causeOf<CFileException>([&] { ERFileManager fm(t.c_str(), 0); }),
+            CFileException::sharingViolation);
   {
     ERFileManager reader(t.c_str(), 1);
     EXPECT_EQ(reader.endData(), 280);
@@ -721,11 +707,7 @@ TEST(BlockHeapProcesses, AFileSizeLimitRaisesDiskFullAndLeavesAConsistentHeap) {
 // ---- A long random run against an independent reading of the file -------------------------------
 
 TEST(BlockHeapModel, RandomRunKeepsTheHeapTiledAndReusesFreeSpace) {
-  unsigned seed = 1234567u;
-  if (const char* s = std::getenv("QORV_SEED"))
-    seed = static_cast<unsigned>(std::strtoul(s, nullptr, 10));
-  std::cout << "[ seed ] " << seed << "\n";
-  std::mt19937 rng(seed);
+  QORV_SEEDED(std::mt19937 rng, 1234567u);
   TempFile t("model");
   auto fm = openRW(t);
   std::map<long, std::uint32_t> live;  // payload -> need
@@ -838,11 +820,7 @@ TEST(BlockHeapModel, RandomRunKeepsTheHeapTiledAndReusesFreeSpace) {
 // operations must leave the same bytes. Many nodes, most with room, and allocations that most
 // nodes could take while those just past the current one cannot (what walks are slow at).
 TEST(BlockHeapModel, TheRingIndexWritesWhatTheWalkWrites) {
-  unsigned seed = 20261207u;
-  if (const char* s = std::getenv("QORV_SEED"))
-    seed = static_cast<unsigned>(std::strtoul(s, nullptr, 10));
-  std::cout << "[ seed ] " << seed << "\n";
-  std::mt19937 rng(seed);
+  QORV_SEEDED(std::mt19937 rng, 20261207u);
   TempFile ta("indexed"), tb("walked");
   auto a = openRW(ta);
   auto b = openRW(tb);

@@ -301,12 +301,8 @@ TEST(Journal, ReadersComeInBesideAWriterAndCommitsWaitForThem) {
   {
     auto reader = qorv_test::openedDb(file.c_str(), 1);
     EXPECT_EQ(contents(*reader).size(), 5u);
-    try {
-      writer->commit();
-      ADD_FAILURE() << "committed under a reader";
-    } catch (CFileException& e) {
-      EXPECT_EQ(e.m_cause, CFileException::sharingViolation);
-    }
+    EXPECT_EQ(qorv_test::causeOf<CFileException>([&] { writer->commit(); }),
+              CFileException::sharingViolation);
     EXPECT_EQ(contents(*reader).size(), 5u);
   }
   TValue b(101);

@@ -72,4 +72,15 @@ inline void put32(Bytes& b, std::uint32_t v) {
   for (int k = 0; k < 4; ++k) b.push_back(static_cast<unsigned char>(v >> (8 * k)));
 }
 
+// The cause of the file exception f() throws, or -1 when it throws none.
+template <class FileException, class F>
+int causeOf(F&& f) {
+  try {
+    f();
+  } catch (FileException& e) {
+    return e.m_cause;
+  }
+  return -1;
+}
+
 }  // namespace qorv_test

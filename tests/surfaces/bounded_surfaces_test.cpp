@@ -275,15 +275,20 @@ TEST(BoundedSurfaces, DerivedCurvesBoxesAndPieces) {
       const double tol = 1e-12 * std::max(maxAbs(placementOf(*surf).origine()), sizeOf(*surf));
       double lenU = 0, lenV = 0;
       std::vector<ERPoint3D> outside;
+      // The box is tight too: each face comes within a small part of the size of a sampled
+      // point (the grid misses an extreme by at most 1 - cos of half its step).
+      double gap[6] = {INFINITY, INFINITY, INFINITY, INFINITY, INFINITY, INFINITY};
       const int n = 24;
       for (int a = 0; a <= n; ++a)
         for (int b = 0; b <= n; ++b) {
           const double u = surf->getBoundU()(a / double(n)), v = surf->getBoundV()(b / double(n));
           const ERPoint3D q = (*surf)(u, v);
-          if (!(box.MinPoint().x() <= q.x() && q.x() <= box.MaxPoint().x() &&
-                box.MinPoint().y() <= q.y() && q.y() <= box.MaxPoint().y() &&
-                box.MinPoint().z() <= q.z() && q.z() <= box.MaxPoint().z()))
-            outside.push_back(q);
+          for (int c = 0; c < 3; ++c) {
+            if (!(box.data()[c] <= q.data()[c] && q.data()[c] <= box.data()[c + 3]))
+              outside.push_back(q);
+            gap[c] = std::min(gap[c], q.data()[c] - box.data()[c]);
+            gap[c + 3] = std::min(gap[c + 3], box.data()[c + 3] - q.data()[c]);
+          }
           if (a < n)
             lenU = std::max(lenU, distance(q, (*surf)(surf->getBoundU()((a + 1.0) / n), v)));
           if (b < n)
@@ -292,18 +297,6 @@ TEST(BoundedSurfaces, DerivedCurvesBoxesAndPieces) {
       EXPECT_TRUE(outside.empty()) << outside.size() << " outside, the first " << outside[0] << "\n"
                                    << box.MinPoint() << box.MaxPoint() << "\n"
                                    << printed(*surf);
-      // The box is tight: each face comes within a small part of the size of a sampled point
-      // (the grid misses an extreme by at most 1 - cos of half its step).
-      double gap[6] = {INFINITY, INFINITY, INFINITY, INFINITY, INFINITY, INFINITY};
-      for (int a = 0; a <= n; ++a)
-        for (int b = 0; b <= n; ++b) {
-          const ERPoint3D q =
-              (*surf)(surf->getBoundU()(a / double(n)), surf->getBoundV()(b / double(n)));
-          for (int c = 0; c < 3; ++c) {
-            gap[c] = std::min(gap[c], q.data()[c] - box.data()[c]);
-            gap[c + 3] = std::min(gap[c + 3], box.data()[c + 3] - q.data()[c]);
-          }
-        }
       for (int c = 0; c < 6; ++c) EXPECT_LE(gap[c], 0.02 * sizeOf(*surf) + tol) << "face " << c;
       EXPECT_GE(surf->upperEstimateInU() * (1 + 1e-12), lenU * n * 0.999);
       EXPECT_GE(surf->upperEstimateInV() * (1 + 1e-12), lenV * n * 0.999);
