@@ -124,7 +124,40 @@ int ERObjectDataBase::Open(const char* fileName, int readOnly) {
 void ERObjectDataBase::forgetRecords() {
   records_.clear();
   records_.shrink_to_fit();
-  treeWalks_ = 0;
+}
+
+void ERObjectDataBase::readRecords() {
+  forgetRecords();
+  const long entries = objectTree_->entries();
+  // Identifiers dense enough for a table by index, and a count the file can hold (a damaged
+  // header or info block may claim any).
+  if (lastId_ > 2 * entries + 4096 || lastId_ > fileManager_->endData() / 8 + 4096) return;
+  struct Read {
+    std::vector<std::int32_t> table;
+    long n = 0;
+    unsigned char last[4] = {};
+    bool ordered = true;
+  } r;
+  try {
+    r.table.assign(static_cast<std::size_t>(lastId_) + 1, -1);
+  } catch (const std::bad_alloc&) {
+    return;
+  }
+  // The walks' answers only: keys in the tree's order (a misplaced key is found by no walk),
+  // within the identifiers handed out, every one the info block counts.
+  const int sound = objectTree_->applyToKeyAndValue(
+      [](char* key, long value, void* data) {
+        auto& r = *static_cast<Read*>(data);
+        const long id = keyToId(key);
+        if (r.n++ > 0 && std::memcmp(r.last, key, 4) >= 0) r.ordered = false;
+        std::memcpy(r.last, key, 4);
+        if (id < 1 || id >= static_cast<long>(r.table.size()))
+          r.ordered = false;
+        else
+          r.table[static_cast<std::size_t>(id)] = static_cast<std::int32_t>(value);
+      },
+      &r, 1);
+  if (sound && r.ordered && r.n == entries) records_ = std::move(r.table);
 }
 
 void ERObjectDataBase::teardown() {
@@ -222,6 +255,7 @@ bool ERObjectDataBase::loadState(std::vector<std::string>* report) {
       },
       this, 1);
   if (!sound) return bad("class tree: a node cannot be read or is not sound");
+  readRecords();
   return true;
 }
 
@@ -325,12 +359,12 @@ void ERObjectDataBase::initNew() {
                                                kOrder, kMinimumFill);
   objectTree_ = std::make_unique<ERBTreeOnDisk>(&fm, kObjectCache, kCreate, kObjectKeyLength, 1,
                                                 -1L, kOrder, kMinimumFill);
-  forgetRecords();
   classTreeBase_ = classTree_->baseLocation();
   objectTreeBase_ = objectTree_->baseLocation();
   version_ = kCurrentVersion;
   lastId_ = objectCount_ = committedLastId_ = committedCount_ = 0;
   lastSignature_ = committedSignature_ = 0;
+  readRecords();
   const std::int32_t image[6] = {kCurrentVersion,
                                  static_cast<std::int32_t>(classTreeBase_),
                                  static_cast<std::int32_t>(objectTreeBase_),
@@ -598,45 +632,6 @@ bool ERObjectDataBase::holds(long id) {
 long ERObjectDataBase::recordOffset(long id) {
   if (!records_.empty())
     return static_cast<unsigned long>(id) < records_.size() ? records_[std::size_t(id)] : -1;
-  const long entries = objectTree_->entries();
-  // A walk costs about what reading one entry of the whole tree does: read it whole once the
-  // walks have cost an eighth of that, when identifiers are dense enough for a table by index.
-  // A damaged header or info block may claim any count: the table is sized by what the file can
-  // hold (a record takes 8 bytes at least).
-  if (treeWalks_ >= 0 && ++treeWalks_ > entries / 8 + 256 && lastId_ <= 2 * entries + 4096 &&
-      lastId_ <= fileManager_->endData() / 8 + 4096) {
-    treeWalks_ = -1;  // tried once for each loading of the tree
-    struct Read {
-      std::vector<std::int32_t> table;
-      long n = 0;
-      unsigned char last[4] = {};
-      bool ordered = true;
-    } r;
-    try {
-      r.table.assign(static_cast<std::size_t>(lastId_) + 1, -1);
-    } catch (const std::bad_alloc&) {
-      r.ordered = false;
-    }
-    // The walk's answers only: keys in the tree's order (a misplaced key is found by no walk),
-    // within the identifiers handed out, every one the info block counts.
-    const int sound = r.ordered && objectTree_->applyToKeyAndValue(
-                                       [](char* key, long value, void* data) {
-                                         auto& r = *static_cast<Read*>(data);
-                                         const long id = keyToId(key);
-                                         if (r.n++ > 0 && std::memcmp(r.last, key, 4) >= 0)
-                                           r.ordered = false;
-                                         std::memcpy(r.last, key, 4);
-                                         if (id < 1 || id >= static_cast<long>(r.table.size()))
-                                           r.ordered = false;
-                                         else
-                                           r.table[std::size_t(id)] = std::int32_t(value);
-                                       },
-                                       &r, 1);
-    if (sound && r.ordered && r.n == entries) {
-      records_ = std::move(r.table);
-      return recordOffset(id);
-    }
-  }
   const ObjectKey key(id);
   return objectTree_->findValue(key.bytes);
 }

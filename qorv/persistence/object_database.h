@@ -70,9 +70,10 @@
 //   within the lock timeout (another writer, or a writer committing or recovering).
 // - An ERObjectDataBase closed and opened on another file still stamps its objects as its own:
 //   give an object of the first file identifier -1 (a copy) before storing it in the second.
-// - Memory: once lookups by identifier number an eighth of the objects plus 256, the object tree
-//   is read whole into a table of 4 bytes an identifier (a walk of a large tree misses the
-//   processor caches at every level); it follows every change and is read again after a rollback.
+// - Memory: an open database keeps its identifiers' record offsets in a table of 4 bytes an
+//   identifier, read with the trees (at Open and after a rollback) and kept by every change; a
+//   walk of a large tree per lookup misses the processor caches at every level. Identifiers
+//   sparser than one in two, and a tree whose keys a walk would not find in order, keep the walks.
 //
 // Bytes from the file are checked before they are trusted: a file that is not a block heap, whose
 // start block or trees cannot be read, or of a newer version is refused by Open; a record offset
@@ -193,12 +194,13 @@ class QORV_API ERObjectDataBase : public ERReference {
   friend struct Scope;
   // Offset and block end of the record of id; false when absent or not sound.
   bool record(long id, long& offset, long& end, bool& damaged);
-  // The object tree's value for id, -1 when absent: from the offsets read whole once lookups have
-  // been many enough to pay for it (a walk per lookup misses the processor caches at every
-  // level of a large tree), else by a walk.
+  // The object tree's value for id, -1 when absent: from the table of its entries when there is
+  // one (a walk of a large tree misses the processor caches at every level), else by a walk.
   long recordOffset(long id);
-  // A changed entry of the object tree (-1: removed), so the offsets read whole stay its copy.
+  // A changed entry of the object tree (-1: removed), so that the table stays its copy.
   void noteRecord(long id, long offset);
+  // The table read from the whole tree (as the trees are loaded), or none.
+  void readRecords();
   void forgetRecords();
   bool openExisting(const char* fileName, int readOnly, std::vector<std::string>* report);
   void createNew(const char* fileName);
@@ -225,9 +227,8 @@ class QORV_API ERObjectDataBase : public ERReference {
   std::unordered_map<std::uint32_t, ERClassRegistration::Creator> factories_;
   std::unordered_map<std::uint32_t, std::string> classNames_;
   int restoreDepth_ = 0;
-  // The object tree's entries by identifier (-1: none), once read whole; empty until then.
+  // The object tree's entries by identifier (-1: none); empty: none kept, lookups walk the tree.
   std::vector<std::int32_t> records_;
-  long treeWalks_ = 0;  // lookups by walk since the tree was read; negative: never read it whole
   // The counters as the file holds them.
   long committedLastId_ = 0;
   long committedCount_ = 0;
