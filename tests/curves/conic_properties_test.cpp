@@ -228,6 +228,20 @@ double paramOfCentral(double a, double b, double theta) {
   return 0.5 * (lo + hi);
 }
 
+// Scaled about the global origin by a factor of either sign: the ends scale with it. Returns the
+// scaled arc.
+template <class Arc>
+Arc expectScaledEnds(Rng& rng, const Arc& arc, double tol) {
+  const double s = rng.coin() ? rng.uni(0.1, 10) : -rng.uni(0.1, 10);
+  Arc scaled(arc);
+  scaled.scale(s);
+  auto f = arc.firstPt(), l = arc.lastPt();
+  f *= s, l *= s;
+  EXPECT_LE(distance(scaled.firstPt(), f), tol * 10 * std::fabs(s));
+  EXPECT_LE(distance(scaled.lastPt(), l), tol * 10 * std::fabs(s));
+  return scaled;
+}
+
 // What every plane arc answers alike: crossings with a line through a point of it (any normal,
 // any length) and with a vertical line; its ends and length moved by a similitude (direct or
 // mirror) and back, and scaled about the origin by a factor of either sign; a split inside, whose
@@ -265,14 +279,7 @@ void checkPlaneArcOperations(Rng& rng, const Arc& arc, const F& at, double lo, d
   EXPECT_LE(distance(moved.firstPt(), arc.firstPt()), tol * 100);
   EXPECT_LE(distance(moved.lastPt(), arc.lastPt()), tol * 100);
 
-  const double s = rng.coin() ? rng.uni(0.1, 10) : -rng.uni(0.1, 10);
-  Arc scaled(arc);
-  scaled.scale(s);
-  ERPoint2D f = arc.firstPt(), l = arc.lastPt();
-  f *= s, l *= s;
-  EXPECT_LE(distance(scaled.firstPt(), f), tol * 10 * std::fabs(s));
-  EXPECT_LE(distance(scaled.lastPt(), l), tol * 10 * std::fabs(s));
-  EXPECT_EQ(scaled.isValid(), 1);
+  EXPECT_EQ(expectScaledEnds(rng, arc, tol).isValid(), 1);
 
   t_SmartPtr<ERFiniteEntity2DWF> p1, p2;
   const double t = rng.uni(lo, hi);
@@ -543,14 +550,7 @@ void checkSpaceArc(Rng& rng, const Arc& arc, const std::function<ERPoint3D(doubl
   EXPECT_NEAR(flatArc->arcLength(1e-9), polylineLength(dropped, clo, chi),
               1e-5 * size / std::fmax(flatness, 1e-3));
 
-  // Scaled about the global origin.
-  const double s = rng.coin() ? rng.uni(0.1, 10) : -rng.uni(0.1, 10);
-  Arc scaled(arc);
-  scaled.scale(s);
-  ERPoint3D f = arc.firstPt(), l = arc.lastPt();
-  f *= s, l *= s;
-  EXPECT_LE(distance(scaled.firstPt(), f), tol * 10 * std::fabs(s));
-  EXPECT_LE(distance(scaled.lastPt(), l), tol * 10 * std::fabs(s));
+  expectScaledEnds(rng, arc, tol);
 
   // Moved by a similitude.
   const ERPmSimilitude3D T = ERPmSimilitude3D(_ERScaling3D(rng.logUni(-1, 1))) * rng.frame();
