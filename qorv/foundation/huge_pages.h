@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -28,5 +29,35 @@ inline void adviseHugePages(const void* p, std::size_t bytes,
   (void)p, (void)bytes, (void)least;
 #endif
 }
+
+// For a container read at random (a table by index): 2 MB and more come 2 MB-aligned and
+// advised before the first touch, so that whole huge pages back them; less, as from new.
+template <class T>
+struct HugeAllocator {
+  using value_type = T;
+  static constexpr std::size_t kHuge = std::size_t{2} << 20;
+  HugeAllocator() = default;
+  template <class U>
+  HugeAllocator(const HugeAllocator<U>&) noexcept {}
+  T* allocate(std::size_t n) {
+    if (n > SIZE_MAX / sizeof(T) - kHuge) throw std::bad_alloc();
+    const std::size_t bytes = n * sizeof(T);
+    if (bytes < kHuge) return static_cast<T*>(::operator new(bytes));
+    const std::size_t whole = (bytes + kHuge - 1) / kHuge * kHuge;
+    void* p = ::operator new(whole, std::align_val_t(kHuge));
+    adviseHugePages(p, whole, kHuge);
+    return static_cast<T*>(p);
+  }
+  void deallocate(T* p, std::size_t n) noexcept {
+    if (n * sizeof(T) < kHuge)
+      ::operator delete(p);
+    else
+      ::operator delete(p, std::align_val_t(kHuge));
+  }
+  template <class U>
+  bool operator==(const HugeAllocator<U>&) const noexcept {
+    return true;
+  }
+};
 
 }  // namespace qorv::detail

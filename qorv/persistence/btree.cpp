@@ -204,9 +204,10 @@ void ERDiskTreeNode::insert(int index, const char* key, long value, long rightSo
 
 void ERDiskTreeNode::canonicalize() {
   const int n = std::clamp(counter(), 0, 2 * order_);
-  for (int i = n; i < 2 * order_; ++i) {
-    items(i) = 0;
-    std::memset(keys(i), 0, keyLength_);
+  const std::size_t unused = std::size_t(2 * order_ - n);
+  if (unused > 0) {
+    std::memset(&items(n), 0, unused * 4);
+    std::memset(keys(n), 0, unused * keyLength_);
   }
   for (int i = n + 1; i <= 2 * order_; ++i) sons(i) = -1;
 }

@@ -269,22 +269,10 @@ struct ERListManager::Ring {
   bool change(long at, const ERFreeListNode& was, const ERFreeListNode& now,
               std::uint32_t largest) {
     Node& node = nodes.at(at);
-    if (was.count == now.count) {
-      // An allocation cut from one extent: that entry shrinks where it is.
-      int changed = -1;
-      for (int i = 0; i < now.count; ++i) {
-        if (was.offset[i] == now.offset[i] && was.size[i] == now.size[i]) continue;
-        if (changed != -1) {
-          changed = -2;
-          break;
-        }
-        changed = i;
-      }
-      if (changed >= 0 &&
-          extents.shrink(was.offset[changed], now.offset[changed], now.size[changed], at)) {
-        setLargest(node, at, largest);
-        return true;
-      }
+    if (simpleChange(at, was, now)) {
+      setRoom(node, at, was.count, now.count);
+      setLargest(node, at, largest);
+      return true;
     }
     for (int i = 0, j = 0; i < was.count; ++i) {
       while (j < now.count && now.offset[j] < was.offset[i]) ++j;
@@ -299,15 +287,40 @@ struct ERListManager::Ring {
         return false;
       }
     }
-    // Membership changes only when the node fills up or gains room (insert finds before it
-    // allocates: most changes leave the set as it was).
-    if (now.count < ERFreeListNode::kCapacity) {
-      if (was.count >= ERFreeListNode::kCapacity) roomy.insert({node.label, at});
-    } else if (was.count < ERFreeListNode::kCapacity) {
-      roomy.erase({node.label, at});
-    }
+    setRoom(node, at, was.count, now.count);
     setLargest(node, at, largest);
     return true;
+  }
+  // The changes one free or one allocation makes to a node: one extent added, removed, resized
+  // in place or cut from, the others as they were. Done when true; false, nothing done.
+  bool simpleChange(long at, const ERFreeListNode& was, const ERFreeListNode& now) {
+    const int m = std::min(was.count, now.count);
+    int p = 0;
+    while (p < m && was.offset[p] == now.offset[p] && was.size[p] == now.size[p]) ++p;
+    auto same = [](const std::uint32_t* a, const std::uint32_t* b, int n) {
+      return n <= 0 || std::memcmp(a, b, std::size_t(n) * 4) == 0;
+    };
+    auto tail = [&](int w, int n) {
+      const int k = was.count - w;
+      return k == now.count - n && same(was.offset + w, now.offset + n, k) &&
+             same(was.size + w, now.size + n, k);
+    };
+    if (now.count == was.count + 1 && tail(p, p + 1)) return add(now.offset[p], now.size[p], at);
+    if (was.count == now.count + 1 && tail(p + 1, p)) return remove(was.offset[p], at);
+    if (was.count == now.count && p < m && tail(p + 1, p + 1)) {
+      if (was.offset[p] == now.offset[p]) return resize(now.offset[p], now.size[p], at);
+      return extents.shrink(was.offset[p], now.offset[p], now.size[p], at);
+    }
+    return false;
+  }
+  // Membership changes only when the node fills up or gains room (insert finds before it
+  // allocates: most changes leave the set as it was).
+  void setRoom(const Node& node, long at, int wasCount, int nowCount) {
+    if (nowCount < ERFreeListNode::kCapacity) {
+      if (wasCount >= ERFreeListNode::kCapacity) roomy.insert({node.label, at});
+    } else if (wasCount < ERFreeListNode::kCapacity) {
+      roomy.erase({node.label, at});
+    }
   }
   // The node's largest extent, in bySize and fits; a node new to them comes with largest 0.
   void setLargest(Node& node, long at, std::uint32_t l) {

@@ -88,6 +88,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "qorv/foundation/huge_pages.h"
 #include "qorv/foundation/object.h"
 #include "qorv/persistence/file_manager.h"
 
@@ -228,7 +229,7 @@ class QORV_API ERObjectDataBase : public ERReference {
   std::unordered_map<std::uint32_t, std::string> classNames_;
   int restoreDepth_ = 0;
   // The object tree's entries by identifier (-1: none); empty: none kept, lookups walk the tree.
-  std::vector<std::int32_t> records_;
+  std::vector<std::int32_t, qorv::detail::HugeAllocator<std::int32_t>> records_;
   // The counters as the file holds them.
   long committedLastId_ = 0;
   long committedCount_ = 0;
