@@ -542,16 +542,26 @@ int ERBTreeOnDisk::depthLimit() const {
 
 const std::int32_t* ERBTreeOnDisk::peek(long offset) {
   if (!nodeOffsetIsSound(offset)) return nullptr;
+  // The size word comes with the image: a node lives in a block of exactly its size.
+  const UINT want = static_cast<UINT>(nodeSize_ + 4);
+  const std::uint32_t need = blockSize(nodeSize_);
+  // Where the file's page cache holds the node, it is read there, checked each time, and not
+  // copied into the node cache: a second image of it would cost a second cache miss at every
+  // visit. The node cache keeps the nodes of pages that the page cache may drop.
+  if (const char* bytes = fm_->cachedSpan(static_cast<std::uint64_t>(offset - 4), want)) {
+    std::uint32_t size;
+    std::memcpy(&size, bytes, 4);
+    const auto* image = reinterpret_cast<const std::int32_t*>(bytes + 4);
+    if ((size != need && size != need + 4) || !nodeIsSound(offset, image)) return nullptr;
+    return image;
+  }
   // Checked when it came from the file, or built here: a child that has gone past the end since
   // is refused when it is read itself.
   if (const std::int32_t* image = cache_->find(offset)) return image;
-  // The size word comes with the image: a node lives in a block of exactly its size.
-  const UINT want = static_cast<UINT>(nodeSize_ + 4);
   if (fm_->ReadAt(static_cast<std::uint64_t>(offset - 4), readBuffer_.data(), want) != want)
     return nullptr;
   std::uint32_t size;
   std::memcpy(&size, readBuffer_.data(), 4);
-  const std::uint32_t need = blockSize(nodeSize_);
   if (size != need && size != need + 4) return nullptr;
   std::int32_t* image = cache_->admit(offset);
   std::memcpy(image, readBuffer_.data() + 4, nodeSize_);
@@ -573,8 +583,8 @@ void ERBTreeOnDisk::writecache(long offset, ERDiskTreeNode& node) {
   QORV_ASSERT(nodeOffsetIsSound(offset));
   if (!nodeOffsetIsSound(offset)) return;
   node.canonicalize();
-  std::int32_t* image = cache_->admit(offset);
-  std::memcpy(image, node.bytes(), nodeSize_);
+  // An image the node cache holds follows the node; the page cache holds the new one.
+  if (std::int32_t* image = cache_->find(offset)) std::memcpy(image, node.bytes(), nodeSize_);
   try {
     fm_->WriteAt(static_cast<std::uint64_t>(offset), node.bytes(), static_cast<UINT>(nodeSize_));
   } catch (CFileException&) {

@@ -53,8 +53,11 @@
 // - A minimum fill of 0 is stored as given but repaired as 1: a node that would empty out is
 //   merged or refilled, since an empty leaf would leave a removal without a successor key.
 //
-// The node cache is write-through, with N node slots: a read or write makes its slot the
-// youngest; a miss takes the next free slot while fewer than N are used, else the oldest one.
+// Node images are read where the file manager's page cache holds them (checked at each read),
+// else from a cache of N node slots (clock eviction, below) that keeps the nodes of pages the
+// page cache may drop; a miss in both reads the file and fills a slot. Writes go to the file
+// manager at once and to the slot of the node, if it has one. A node is thus kept in memory
+// once, not twice: each visit of a large tree costs one cache miss of the processor per level.
 #pragma once
 
 #include <climits>
@@ -295,8 +298,8 @@ class QORV_API ERBTreeOnDisk {
   // Reads a node through the cache and checks it; false (node unchanged) when it cannot be
   // trusted.
   QORV_LOCAL bool readcache(long offset, ERDiskTreeNode& node);
-  // The checked image of the node at offset, in the cache (valid until the next cache change);
-  // null when it cannot be trusted.
+  // The checked image of the node at offset, in the page cache or the node cache (valid until
+  // the next read or write of the file manager or the cache); null when it cannot be trusted.
   QORV_LOCAL const std::int32_t* peek(long offset);
   QORV_LOCAL void writecache(long offset, ERDiskTreeNode& node);
   QORV_LOCAL bool load(long offset, ERDiskTreeNode& node);

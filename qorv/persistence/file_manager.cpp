@@ -572,6 +572,13 @@ UINT ERFileManager::ReadAt(std::uint64_t position, void* buffer, UINT count) {
   return n;
 }
 
+const char* ERFileManager::cachedSpan(std::uint64_t position, UINT count) const {
+  const std::uint32_t within = static_cast<std::uint32_t>(position % kPageSize);
+  if (position + count > size_ || within + count > kPageSize) return nullptr;
+  const Page* pg = cached(position / kPageSize);
+  return pg != nullptr ? pg->data + within : nullptr;
+}
+
 void ERFileManager::WriteAt(std::uint64_t position, const void* buffer, UINT count) {
   if (!isOpen()) AfxThrowFileException(CFileException::invalidFile, EBADF, GetFilePath());
   if (readOnly_) AfxThrowFileException(CFileException::accessDenied, EBADF, GetFilePath());

@@ -389,6 +389,9 @@ class QORV_API ERFileManager : public ERFile {
   std::uint64_t GetLength() const override { return size_; }
   void SetLength(std::uint64_t length) override;
   ::qorv::platform::UINT ReadAt(std::uint64_t position, void* buffer, ::qorv::platform::UINT count);
+  // The count bytes at position where they lie in the cache, when one cached page holds them
+  // all, else null (nothing is read). Valid until the next read or write through the manager.
+  const char* cachedSpan(std::uint64_t position, ::qorv::platform::UINT count) const;
   void WriteAt(std::uint64_t position, const void* buffer, ::qorv::platform::UINT count);
 
   long start() const { return start_; }

@@ -373,6 +373,10 @@ struct ModelConfig {
   int operations;
   int keySpace;
   unsigned seed;
+  // A page cache of this many pages (0: the default), and changes in transactions of 50: nodes
+  // then come from pages, from the node cache or from the file as pages are dropped.
+  unsigned pages = 0;
+  bool transactions = false;
 };
 
 std::string makeKey(const ModelConfig& c, std::mt19937& rng) {
@@ -398,9 +402,11 @@ void runModel(const ModelConfig& c) {
                                     c.minimum);
   };
   std::unique_ptr<Opened> o = open(-1, ERBTreeOnDisk::createMode);
+  if (c.pages) o->fm->setCachePages(c.pages);
   const long base = o->tree->baseLocation();
   const int batch = 1000;
   for (int op = 1; op <= c.operations; ++op) {
+    if (c.transactions && op % 50 == 1) o->fm->beginTransaction();
     ERBTreeOnDisk& t = *o->tree;
     const std::string key = makeKey(c, rng);
     const auto it = model.find(key);
@@ -424,6 +430,7 @@ void runModel(const ModelConfig& c) {
       if (present) model[key] = value;
     }
     ASSERT_EQ(t.entries(), static_cast<long>(model.size()));
+    if (c.transactions && op % 50 == 0) o->fm->commitTransaction();
 
     if (op % batch == 0) {
       const Bytes bytes = readBytes(tmp.path);
@@ -437,6 +444,7 @@ void runModel(const ModelConfig& c) {
     if (op % (5 * batch) == 0) {
       o.reset();  // the destructor writes the info block
       o = open(base, 0);
+      if (c.pages) o->fm->setCachePages(c.pages);
       ASSERT_EQ(o->tree->entries(), static_cast<long>(model.size()));
       for (const auto& [k, v] : model) ASSERT_EQ(o->tree->findValue(k.data()), v);
       ASSERT_EQ(infoAt(readBytes(tmp.path), base).entries, model.size());
@@ -454,6 +462,10 @@ TEST(BTreeModel, RawKeysSmallOrder) { runModel({4, 2, 2, 10, 1, 40000, 3000, 100
 TEST(BTreeModel, RawKeysObjectTreeShape) { runModel({4, 10, 10, 1000, 1, 20000, 6000, 1002u}); }
 TEST(BTreeModel, StringKeysTinyCache) { runModel({6, 3, 1, 2, 0, 10000, 400, 1003u}); }
 TEST(BTreeModel, TwoThreeTreeWithoutCache) { runModel({4, 1, 1, 0, 1, 6000, 500, 1004u}); }
+TEST(BTreeModel, ObjectTreeShapeFewPages) {
+  runModel({4, 10, 10, 1000, 1, 12000, 6000, 1005u, 16, false});
+  runModel({4, 10, 10, 1000, 1, 12000, 6000, 1006u, 16, true});
+}
 
 TEST(BTreeModel, MinimumFillZeroStaysConsistent) {
   // With no minimum, nodes may empty out; answers and traversal must still agree with the
