@@ -548,18 +548,22 @@ const std::int32_t* ERBTreeOnDisk::peek(long offset) {
   // Where the file's page cache holds the node, it is read there, checked each time, and not
   // copied into the node cache: a second image of it would cost a second cache miss at every
   // visit. The node cache keeps the nodes of pages that the page cache may drop.
-  if (const char* bytes = fm_->cachedSpan(static_cast<std::uint64_t>(offset - 4), want)) {
+  auto inPage = [&](const char* bytes) -> const std::int32_t* {
     std::uint32_t size;
     std::memcpy(&size, bytes, 4);
     const auto* image = reinterpret_cast<const std::int32_t*>(bytes + 4);
     if ((size != need && size != need + 4) || !nodeIsSound(offset, image)) return nullptr;
     return image;
-  }
+  };
+  const auto at = static_cast<std::uint64_t>(offset - 4);
+  if (const char* bytes = fm_->cachedSpan(at, want)) return inPage(bytes);
   // Checked when it came from the file, or built here: a child that has gone past the end since
   // is refused when it is read itself.
   if (const std::int32_t* image = cache_->find(offset)) return image;
-  if (fm_->ReadAt(static_cast<std::uint64_t>(offset - 4), readBuffer_.data(), want) != want)
-    return nullptr;
+  if (fm_->ReadAt(at, readBuffer_.data(), want) != want) return nullptr;
+  // The read brought the page in: while the page cache holds the whole file it stays there.
+  if (fm_->cachesWholeFile())
+    if (const char* bytes = fm_->cachedSpan(at, want)) return inPage(bytes);
   std::uint32_t size;
   std::memcpy(&size, readBuffer_.data(), 4);
   if (size != need && size != need + 4) return nullptr;

@@ -392,6 +392,8 @@ class QORV_API ERFileManager : public ERFile {
   // The count bytes at position where they lie in the cache, when one cached page holds them
   // all, else null (nothing is read). Valid until the next read or write through the manager.
   const char* cachedSpan(std::uint64_t position, ::qorv::platform::UINT count) const;
+  // Whether the page cache can hold every page of the file, so that none is ever dropped.
+  bool cachesWholeFile() const { return size_ <= std::uint64_t(cachePages_) * kPageSize; }
   void WriteAt(std::uint64_t position, const void* buffer, ::qorv::platform::UINT count);
 
   long start() const { return start_; }

@@ -355,14 +355,17 @@ TEST(BTreeCache, EvictsTheFirstUnmarkedSlotPastTheHand) {
   EXPECT_EQ((Seq{none.find(1), none.offsets().empty()}), (Seq{nullptr, true}));
 }
 
+// A file the page cache cannot hold whole: its nodes go through the bounded node cache.
 TEST(BTreeCache, TreeReadsGoThroughABoundedCache) {
   TempFile tmp("btree_cache");
   Opened o(tmp.c_str(), 3, ERBTreeOnDisk::createMode, 4, 1, -1, 2, 2);
-  for (std::int32_t k = 0; k < 100; ++k)
+  o.fm->setCachePages(16);
+  const std::int32_t n = 4000;
+  for (std::int32_t k = 0; k < n; ++k)
     ASSERT_EQ(o.tree->insertKeyAndValue(rawKey(k).data(), k), 1);
-  const std::vector<long> slots = o.tree->cache().offsets();
-  EXPECT_EQ(slots.size(), 3u);
-  for (std::int32_t k = 0; k < 100; ++k) EXPECT_EQ(o.tree->findValue(rawKey(k).data()), k);
+  ASSERT_GT(o.fm->GetLength(), 16u * ERFileManager::kPageSize);
+  for (std::int32_t k = 0; k < n; ++k) EXPECT_EQ(o.tree->findValue(rawKey(k).data()), k);
+  EXPECT_EQ(o.tree->cache().offsets().size(), 3u);
 }
 
 // ---- Model runs ---------------------------------------------------------------------------------
