@@ -60,6 +60,7 @@
 #include "qorv/planar/grid.h"
 #include "qorv/planar/regions.h"
 #include "qorv/persistence/database.h"
+#include "qorv/persistence/extent_index.h"
 #include "qorv/persistence/file.h"
 #include "qorv/persistence/file_manager.h"
 #include "qorv/persistence/object_database.h"

@@ -1,6 +1,7 @@
 // The free-space list of a database file: a ring of nodes of free extents, and the index over
 // them that finds a fitting extent without walking the ring (the block heap's allocator).
 #include "qorv/persistence/file_manager.h"
+#include "qorv/persistence/extent_index.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -12,7 +13,7 @@
 
 using namespace qorv::platform;
 
-// Named, not anonymous: ERListManager::Ring holds an ExtentIndex.
+// Named, not anonymous: ERListManager::Ring holds what is declared here.
 namespace qorv::detail::free_list {
 
 constexpr long kRoot = ERFileManager::kRootOffset;
@@ -45,142 +46,6 @@ class RingWalk {
   std::uint64_t lam_ = 0;
 };
 
-// How many of the n sorted values from a come before the first that fails below (the index
-// std::partition_point gives), without a branch on the comparisons: the offsets sought are
-// random, so a branch would be mispredicted every other step.
-template <class T, class Below>
-std::size_t countBelow(const T* a, std::size_t n, Below below) {
-  if (n == 0) return 0;
-  const T* base = a;
-  while (n > 1) {
-    const std::size_t half = n / 2;
-    base = below(base[half]) ? base + half : base;
-    n -= half;
-  }
-  return std::size_t(base - a) + (below(*base) ? 1 : 0);
-}
-
-// Free extents by offset, each with the node that holds it: sorted runs of at most kRun
-// entries, so that a look-up reads a few cache lines rather than a path of tree nodes.
-class ExtentIndex {
- public:
-  struct Entry {
-    std::uint32_t offset;
-    std::uint32_t size;
-    std::int32_t owner;  // a node's offset, 32-bit as on disk: 12 bytes an entry
-  };
-  struct Pos {
-    std::size_t chunk, index;
-  };
-
-  // The entry at offset, or null.
-  Entry* find(std::uint32_t o) {
-    if (chunks_.empty()) return nullptr;
-    const Pos p = lowerBound(o);
-    if (p.chunk == chunks_.size()) return nullptr;
-    Entry& e = chunks_[p.chunk][p.index];
-    return e.offset == o ? &e : nullptr;
-  }
-  // The entry before p (the last one when p is the end), or null at the beginning.
-  Entry* before(Pos& p) {
-    if (p.index > 0) return &chunks_[p.chunk][--p.index];
-    while (p.chunk > 0) {
-      --p.chunk;
-      if (!chunks_[p.chunk].empty()) {
-        p.index = chunks_[p.chunk].size() - 1;
-        return &chunks_[p.chunk][p.index];
-      }
-    }
-    return nullptr;
-  }
-  Entry* at(Pos p) { return p.chunk < chunks_.size() ? &chunks_[p.chunk][p.index] : nullptr; }
-  // The first entry whose offset is not less than o, {size, 0} when none.
-  Pos lowerBound(std::uint32_t o) const {
-    if (chunks_.empty()) return {0, 0};
-    const std::size_t c =
-        countBelow(firsts_.data(), firsts_.size(), [o](std::uint32_t f) { return f <= o; });
-    const std::size_t k = c == 0 ? 0 : c - 1;
-    const auto& run = chunks_[k];
-    const std::size_t i =
-        countBelow(run.data(), run.size(), [o](const Entry& e) { return e.offset < o; });
-    if (i == run.size()) return k + 1 < chunks_.size() ? Pos{k + 1, 0} : Pos{chunks_.size(), 0};
-    return {k, i};
-  }
-  // The first entry whose offset is greater than o.
-  Pos upperBound(std::uint32_t o) const {
-    return o == UINT32_MAX ? Pos{chunks_.size(), 0} : lowerBound(o + 1);
-  }
-  // False (nothing added) when it would overlap an entry.
-  bool insert(std::uint32_t o, std::uint32_t size, long owner) {
-    if (owner < INT32_MIN || owner > INT32_MAX) return false;
-    Pos p = lowerBound(o);
-    if (const Entry* next = at(p); next && std::int64_t(next->offset) < std::int64_t(o) + size)
-      return false;
-    Pos q = p;
-    if (const Entry* prev = before(q); prev && std::int64_t(prev->offset) + prev->size > o)
-      return false;
-    if (chunks_.empty()) {
-      chunks_.emplace_back();
-      firsts_.push_back(o);
-      p = {0, 0};
-    } else if (p.chunk == chunks_.size() || (p.index == 0 && p.chunk > 0)) {
-      // Between two runs, or past the last: at the end of the run before.
-      p.chunk -= 1;
-      p.index = chunks_[p.chunk].size();
-    }
-    auto& run = chunks_[p.chunk];
-    run.insert(run.begin() + std::ptrdiff_t(p.index),
-               Entry{o, size, static_cast<std::int32_t>(owner)});
-    firsts_[p.chunk] = run.front().offset;
-    if (run.size() > kRun) {
-      std::vector<Entry> upper(run.begin() + kRun / 2, run.end());
-      run.resize(kRun / 2);
-      firsts_.insert(firsts_.begin() + std::ptrdiff_t(p.chunk) + 1, upper.front().offset);
-      chunks_.insert(chunks_.begin() + std::ptrdiff_t(p.chunk) + 1, std::move(upper));
-    }
-    return true;
-  }
-  bool erase(std::uint32_t o, long owner) {
-    if (chunks_.empty()) return false;
-    const Pos p = lowerBound(o);
-    if (p.chunk == chunks_.size()) return false;
-    auto& run = chunks_[p.chunk];
-    if (run[p.index].offset != o || run[p.index].owner != owner) return false;
-    run.erase(run.begin() + std::ptrdiff_t(p.index));
-    if (run.empty()) {
-      chunks_.erase(chunks_.begin() + std::ptrdiff_t(p.chunk));
-      firsts_.erase(firsts_.begin() + std::ptrdiff_t(p.chunk));
-    } else {
-      firsts_[p.chunk] = run.front().offset;
-    }
-    return true;
-  }
-  // Moves the entry at o to [to, to + size), which lies within it: the order stays.
-  bool shrink(std::uint32_t o, std::uint32_t to, std::uint32_t size, long owner) {
-    if (chunks_.empty()) return false;
-    const Pos p = lowerBound(o);
-    if (p.chunk == chunks_.size()) return false;
-    Entry& e = chunks_[p.chunk][p.index];
-    if (e.offset != o || e.owner != owner || to < o ||
-        std::int64_t(to) + size > std::int64_t(o) + e.size)
-      return false;
-    e.offset = to;
-    e.size = size;
-    if (p.index == 0) firsts_[p.chunk] = to;
-    return true;
-  }
-  // The entry after the one at offset o (which is present) starts at or past end.
-  bool roomAfter(std::uint32_t o, std::int64_t end) const {
-    Pos p = upperBound(o);
-    return p.chunk == chunks_.size() || std::int64_t(chunks_[p.chunk][p.index].offset) >= end;
-  }
-
- private:
-  static constexpr std::size_t kRun = 128;
-  std::vector<std::vector<Entry>> chunks_;  // every run non-empty
-  std::vector<std::uint32_t> firsts_;       // the first offset of each run
-};
-
 void removeEntry(ERFreeListNode& n, int i) {
   for (int j = i; j + 1 < n.count; ++j) {
     n.offset[j] = n.offset[j + 1];
@@ -194,6 +59,7 @@ void removeEntry(ERFreeListNode& n, int i) {
 }  // namespace qorv::detail::free_list
 
 using namespace qorv::detail::free_list;
+using qorv::detail::ExtentIndex;
 // ---------------------------------------------------------------------------------------------
 // ERListManager
 

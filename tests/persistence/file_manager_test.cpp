@@ -2,6 +2,7 @@
 // merging, node creation and deletion), corrupt files, read-only and failing writes, and a
 // seeded random run checked against an independent reading of the file.
 #include "qorv/persistence/file_manager.h"
+#include "qorv/persistence/extent_index.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -814,6 +815,69 @@ TEST(BlockHeapModel, RandomRunKeepsTheHeapTiledAndReusesFreeSpace) {
   EXPECT_GT(nodesSeen, 1) << "the run never needed a second node";
   std::cout << "[ model ] reused " << reused << ", cut from end " << fromEnd << ", nodes up to "
             << nodesSeen << ", slivers " << slivers.size() << "\n";
+}
+
+// The free extents' index against an ordered map: random inserts (overlapping ones refused),
+// erasures, cuts and look-ups, in dense clusters and across gaps of up to a gigabyte, so that
+// neighbours are sought within a bucket, in the next one and past thousands of empty ones.
+TEST(BlockHeapModel, TheExtentIndexAnswersAsAnOrderedMap) {
+  QORV_SEEDED(std::mt19937 rng, 20261208u);
+  qorv::detail::ExtentIndex index;
+  std::map<std::uint32_t, std::pair<std::uint32_t, std::int32_t>> model;  // offset: size, owner
+  auto draw = [&]() -> std::uint32_t {
+    const std::uint32_t base = rng() % 3 == 0 ? 0 : std::uint32_t(rng() % 4) << 28;
+    return base + 4 * std::uint32_t(rng() % (rng() % 2 ? 2000 : 1u << 22));
+  };
+  auto overlaps = [&](std::uint32_t o, std::uint32_t size) {
+    auto it = model.lower_bound(o);
+    if (it != model.end() && std::int64_t(it->first) < std::int64_t(o) + size) return true;
+    return it != model.begin() &&
+           std::int64_t(std::prev(it)->first) + std::prev(it)->second.first > o;
+  };
+  std::vector<std::uint32_t> known;  // offsets inserted, some since erased or moved
+  for (int op = 0; op < 60000; ++op) {
+    const std::uint32_t o = rng() % 3 == 0 && !known.empty() ? known[rng() % known.size()] : draw();
+    const auto it = model.find(o);
+    const std::int32_t owner = std::int32_t(12 + 4 * (rng() % 8));
+    switch (rng() % 4) {
+      case 0:
+      case 1: {
+        const std::uint32_t size = 4 * (1 + rng() % 40);
+        const bool fits = !overlaps(o, size);
+        ASSERT_EQ(index.insert(o, size, owner), fits) << "op " << op << ", seed " << seed;
+        if (fits) model[o] = {size, owner}, known.push_back(o);
+        break;
+      }
+      case 2: {
+        const bool mine = it != model.end() && it->second.second == owner;
+        ASSERT_EQ(index.erase(o, owner), mine) << "op " << op << ", seed " << seed;
+        if (mine) model.erase(it);
+        break;
+      }
+      default: {  // cut from the front, perhaps into a later bucket
+        if (it == model.end()) break;
+        const std::uint32_t cut = 4 * (rng() % (it->second.first / 4));
+        const std::uint32_t to = o + cut, size = it->second.first - cut;
+        const std::int32_t kept = it->second.second;
+        ASSERT_TRUE(index.shrink(o, to, size, kept)) << "op " << op << ", seed " << seed;
+        model.erase(it);
+        model[to] = {size, kept};
+        known.push_back(to);
+        break;
+      }
+    }
+    // Look-ups at a random offset: the entry there, the next one and the one before.
+    const std::uint32_t q = rng() % 2 && !known.empty() ? known[rng() % known.size()] : draw();
+    ASSERT_EQ(index.find(q) != nullptr, model.count(q) == 1) << "op " << op << ", seed " << seed;
+    auto pos = index.lowerBound(q);
+    const auto next = model.lower_bound(q);
+    const auto* n = index.at(pos);
+    ASSERT_EQ(n ? n->offset : 0u, next != model.end() ? next->first : 0u) << "op " << op;
+    const auto* b = index.before(pos);
+    ASSERT_EQ(b ? b->offset : 1u, next != model.begin() ? std::prev(next)->first : 1u)
+        << "op " << op << ", seed " << seed;
+  }
+  EXPECT_GT(model.size(), 1000u);
 }
 
 // The index of the ring names the node the walk would stop at: with it and without it, the same
