@@ -561,9 +561,9 @@ const std::int32_t* ERBTreeOnDisk::peek(long offset) {
   // is refused when it is read itself.
   if (const std::int32_t* image = cache_->find(offset)) return image;
   if (fm_->ReadAt(at, readBuffer_.data(), want) != want) return nullptr;
-  // The read brought the page in: while the page cache holds the whole file it stays there.
-  if (fm_->cachesWholeFile())
-    if (const char* bytes = fm_->cachedSpan(at, want)) return inPage(bytes);
+  // The read brought the page in: while the page cache holds the whole file it stays there, and
+  // the node is read there at every visit (this image is good until the next read).
+  if (fm_->cachesWholeFile()) return inPage(readBuffer_.data());
   std::uint32_t size;
   std::memcpy(&size, readBuffer_.data(), 4);
   if (size != need && size != need + 4) return nullptr;
