@@ -548,7 +548,7 @@ const std::int32_t* ERBTreeOnDisk::peek(long offset) {
   // Where the file's page cache holds the node, it is read there, checked each time, and not
   // copied into the node cache: a second image of it would cost a second cache miss at every
   // visit. The node cache keeps the nodes of pages that the page cache may drop.
-  auto inPage = [&](const char* bytes) -> const std::int32_t* {
+  auto checked = [&](const char* bytes) -> const std::int32_t* {
     std::uint32_t size;
     std::memcpy(&size, bytes, 4);
     const auto* image = reinterpret_cast<const std::int32_t*>(bytes + 4);
@@ -556,24 +556,18 @@ const std::int32_t* ERBTreeOnDisk::peek(long offset) {
     return image;
   };
   const auto at = static_cast<std::uint64_t>(offset - 4);
-  if (const char* bytes = fm_->cachedSpan(at, want)) return inPage(bytes);
+  if (const char* bytes = fm_->cachedSpan(at, want)) return checked(bytes);
   // Checked when it came from the file, or built here: a child that has gone past the end since
   // is refused when it is read itself.
   if (const std::int32_t* image = cache_->find(offset)) return image;
   if (fm_->ReadAt(at, readBuffer_.data(), want) != want) return nullptr;
+  const std::int32_t* image = checked(readBuffer_.data());
   // The read brought the page in: while the page cache holds the whole file it stays there, and
   // the node is read there at every visit (this image is good until the next read).
-  if (fm_->cachesWholeFile()) return inPage(readBuffer_.data());
-  std::uint32_t size;
-  std::memcpy(&size, readBuffer_.data(), 4);
-  if (size != need && size != need + 4) return nullptr;
-  std::int32_t* image = cache_->admit(offset);
-  std::memcpy(image, readBuffer_.data() + 4, nodeSize_);
-  if (!nodeIsSound(offset, image)) {
-    cache_->drop(offset);
-    return nullptr;
-  }
-  return image;
+  if (image == nullptr || fm_->cachesWholeFile()) return image;
+  std::int32_t* kept = cache_->admit(offset);
+  std::memcpy(kept, image, nodeSize_);
+  return kept;
 }
 
 bool ERBTreeOnDisk::readcache(long offset, ERDiskTreeNode& node) {

@@ -133,7 +133,7 @@ void ERObjectDataBase::readRecords() {
   // header or info block may claim any).
   if (lastId_ > 2 * entries + 4096 || lastId_ > fileManager_->endData() / 8 + 4096) return;
   struct Read {
-    std::vector<std::int32_t, qorv::detail::HugeAllocator<std::int32_t>> table;
+    RecordTable table;
     long n = 0;
     unsigned char last[4] = {};
     bool ordered = true;

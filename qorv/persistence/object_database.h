@@ -229,7 +229,8 @@ class QORV_API ERObjectDataBase : public ERReference {
   std::unordered_map<std::uint32_t, std::string> classNames_;
   int restoreDepth_ = 0;
   // The object tree's entries by identifier (-1: none); empty: none kept, lookups walk the tree.
-  std::vector<std::int32_t, qorv::detail::HugeAllocator<std::int32_t>> records_;
+  using RecordTable = std::vector<std::int32_t, qorv::detail::HugeAllocator<std::int32_t>>;
+  RecordTable records_;
   // The counters as the file holds them.
   long committedLastId_ = 0;
   long committedCount_ = 0;
