@@ -61,6 +61,10 @@ class ExtentIndex {
     const std::size_t i = lowerIn(v, o);
     return i < v.size() && v[i].offset == o ? &v[i] : nullptr;
   }
+  // Asks for the bucket that an edit at o will read, ahead of the edit.
+  void prefetch(std::uint32_t o) const {
+    if (const std::size_t b = o >> kShift; b < buckets_.size()) ask(buckets_[b]);
+  }
   // The entry before p (the last one when p is the end), or null at the beginning.
   Entry* before(Pos& p) {
     if (p.index > 0) return &buckets_[p.chunk][--p.index];
@@ -191,7 +195,14 @@ class ExtentIndex {
   };
 
   Pos end() const { return {buckets_.size(), 0}; }
+  // A bucket's lines all asked for at once: the search's probes depend on each other, and would
+  // otherwise miss one after another.
+  static void ask(const std::vector<Entry>& v) {
+    const char* p = reinterpret_cast<const char*>(v.data());
+    for (const char* end = p + v.size() * sizeof(Entry); p < end; p += 64) __builtin_prefetch(p);
+  }
   static std::size_t lowerIn(const std::vector<Entry>& v, std::uint32_t o) {
+    if (v.size() * sizeof(Entry) > 64) ask(v);
     return countBelow(v.data(), v.size(), [o](const Entry& e) { return e.offset < o; });
   }
   void place(const Entry& e) {

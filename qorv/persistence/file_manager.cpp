@@ -579,6 +579,12 @@ const char* ERFileManager::cachedSpan(std::uint64_t position, UINT count) const 
   return pg != nullptr ? pg->data + within : nullptr;
 }
 
+void ERFileManager::prefetchFree(long offset) const {
+  if (offset < 4 || offset > kMaxOffset) return;
+  if (const char* p = cachedSpan(std::uint64_t(offset - 4), 4)) __builtin_prefetch(p);
+  if (listManager_) listManager_->prefetchFree(offset);
+}
+
 void ERFileManager::WriteAt(std::uint64_t position, const void* buffer, UINT count) {
   if (!isOpen()) AfxThrowFileException(CFileException::invalidFile, EBADF, GetFilePath());
   if (readOnly_) AfxThrowFileException(CFileException::accessDenied, EBADF, GetFilePath());

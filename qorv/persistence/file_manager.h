@@ -192,6 +192,8 @@ class QORV_API ERLMan {
   virtual long allocate(std::uint32_t size) = 0;
   // Returns the block at that payload offset to the free space.
   virtual void deallocate(long offset) = 0;
+  // Asks for what deallocate(offset) will read, ahead of it (a hint: changes nothing).
+  virtual void prefetchFree(long) const {}
 };
 
 // A free-list node, in memory exactly as on disk (the host is little-endian).
@@ -222,6 +224,7 @@ class QORV_API ERListManager : public ERLMan {
   long allocate(std::uint32_t size) override;
   void deallocate(long offset) override;
 
+  void prefetchFree(long offset) const override;
   // The node the next walk starts from (the root after opening).
   long currentOffset() const { return current_; }
   // Process-wide, on by default; for tests that hold the index's answers against the walk's.
@@ -392,6 +395,8 @@ class QORV_API ERFileManager : public ERFile {
   // The count bytes at position where they lie in the cache, when one cached page holds them
   // all, else null (nothing is read). Valid until the next read or write through the manager.
   const char* cachedSpan(std::uint64_t position, ::qorv::platform::UINT count) const;
+  // Asks for what deallocate(offset) will read, ahead of it; reads and changes nothing.
+  void prefetchFree(long offset) const;
   // Whether the page cache can hold every page of the file, so that none is ever dropped.
   bool cachesWholeFile() const { return size_ <= std::uint64_t(cachePages_) * kPageSize; }
   void WriteAt(std::uint64_t position, const void* buffer, ::qorv::platform::UINT count);

@@ -633,6 +633,9 @@ long ERListManager::allocate(std::uint32_t size) {
       if (i < node_.count) {
         const long o = node_.offset[i];
         const std::uint32_t s = node_.size[i];
+        // The index's bucket and the block's first line come in while the node is written.
+        if (ring_) ring_->extents.prefetch(std::uint32_t(o));
+        if (const char* p = fm_->cachedSpan(std::uint64_t(o), 4)) __builtin_prefetch(p, 1);
         if (s - need < 8) {
           need = s;  // a remainder too small to be a block of its own goes with it
           removeEntry(node_, i);
@@ -686,6 +689,10 @@ long ERListManager::allocate(std::uint32_t size) {
     haveNode_ = false;  // the image may be ahead of the file: reload it next time
     throw;
   }
+}
+
+void ERListManager::prefetchFree(long offset) const {
+  if (ring_ && offset >= 4 && offset <= kMaxOffset) ring_->extents.prefetch(std::uint32_t(offset - 4));
 }
 
 void ERListManager::deallocate(long offset) {

@@ -740,6 +740,8 @@ int ERObjectDataBase::Delete(long id) {
   if (own) fm.beginTransaction();
   try {
     const ObjectKey key(id);
+    // What freeing the record reads is asked for now, to come in while the tree is walked.
+    if (const long known = recordOffset(id); known != -1) fm.prefetchFree(known);
     ERCString removed;
     const std::uint32_t entries = objectTree_->info().entries;
     const long offset = objectTree_->removeKeyAndValue(key.bytes, removed);
