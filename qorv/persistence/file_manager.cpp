@@ -56,8 +56,8 @@ std::uint64_t fnv1a(const char* p, std::size_t n) {
   return h;
 }
 
-template <class T>
-void put(std::vector<char>& b, std::size_t at, T v) {
+template <class B, class T>
+void put(B& b, std::size_t at, T v) {
   std::memcpy(b.data() + at, &v, sizeof v);
 }
 template <class T>
@@ -771,7 +771,14 @@ void ERFileManager::commitTransaction() {
   std::size_t saved = 0;
   for (const Page* pg : dirty_)
     if (pg->original) ++saved;
-  std::vector<char> journal(kJournalHeader + saved * kJournalRecord);
+  // Every byte is written below: not zeroed first (a large transaction's journal is megabytes).
+  struct {
+    std::size_t n;
+    std::unique_ptr<char[]> bytes;
+    char* data() { return bytes.get(); }
+    std::size_t size() const { return n; }
+  } journal{kJournalHeader + saved * kJournalRecord, nullptr};
+  journal.bytes.reset(new char[journal.n]);
   std::size_t at = kJournalHeader;
   for (const Page* pg : dirty_) {
     if (!pg->original) continue;
