@@ -391,6 +391,20 @@ TEST(EllipseProperties, PlaneEllipticArcsAgreeWithDirectComputation) {
 
     checkPlaneArcOperations(
         rng, arc, [&](double t) { return arc(t); }, r.start(), r.end(), c, a, b, 10);
+
+    // The whole ellipse: past a whole turn, so that no extreme sits on the sampling's seam.
+    const EREllipse2D el(a, b, phi, c);
+    expectBoxHolds(el.getBox(), byParam, -1, kTwoPi + 1, tol, 0);
+    for (int k = 0; k < 5; ++k) {
+      const ERPoint2D p(c.x() + rng.uni(-2, 2) * a, c.y() + rng.uni(-2, 2) * a);
+      const ERPoint2D q = el.get_closest(p);
+      double onIt = 0, d = 0;
+      EREllipse2D(el).SignedMinimalDistance(q, onIt);
+      EXPECT_NEAR(onIt, 0, tol) << "closest point off the ellipse";
+      EXPECT_NEAR(distance(q, p), denseNearest(byParam, -1, kTwoPi + 1, p), tol * 10);
+      EREllipse2D(el).SignedMinimalDistance(p, d);
+      EXPECT_NEAR(std::fabs(d), distance(q, p), tol * 10);
+    }
   }
 }
 
@@ -466,33 +480,6 @@ TEST(EllipseProperties, AxisAlignedFociGiveExactFeetOnTheAxis) {
     }
 }
 
-TEST(EllipseProperties, FullEllipseBoxAndClosestPoint) {
-  QORV_SEEDED(Rng rng, 1403);
-  for (int n = 0; n < 100; ++n) {
-    const double a = rng.logUni(-2, 3), b = a * rng.uni(0.05, 1.0), phi = rng.uni(-kPi, kPi);
-    const ERPoint2D c = rng.farPoint2();
-    const EREllipse2D el(a, b, phi, c);
-    const double tol = roundingOf(a, place2(c)) * 10;
-    SCOPED_TRACE("a " + std::to_string(a) + " b " + std::to_string(b) + " phi " +
-                 std::to_string(phi) + " at " + std::to_string(c.x()) + ", " +
-                 std::to_string(c.y()));
-    // Past a whole turn, so that no extreme sits on the sampling's seam.
-    auto byParam = [&](double t) { return ellipseAtParam(c, a, b, phi, t); };
-    expectBoxHolds(el.getBox(), byParam, -1, kTwoPi + 1, tol, 0);
-    for (int k = 0; k < 5; ++k) {
-      const ERPoint2D p(c.x() + rng.uni(-2, 2) * a, c.y() + rng.uni(-2, 2) * a);
-      const ERPoint2D q = el.get_closest(p);
-      double onIt = 0;
-      EREllipse2D(el).SignedMinimalDistance(q, onIt);
-      EXPECT_NEAR(onIt, 0, tol) << "closest point off the ellipse";
-      EXPECT_NEAR(distance(q, p), denseNearest(byParam, -1, kTwoPi + 1, p), tol * 10);
-      double d = 0;
-      EREllipse2D(el).SignedMinimalDistance(p, d);
-      EXPECT_NEAR(std::fabs(d), distance(q, p), tol * 10);
-    }
-  }
-}
-
 // ---------------------------------------------------------------------------------------------
 // Arcs placed in space, circular and elliptic.
 
@@ -562,40 +549,27 @@ void checkSpaceArc(Rng& rng, const Arc& arc, const std::function<ERPoint3D(doubl
             tol * 100 + 1e-12 * place3(moved.lastPt()));
 }
 
-TEST(CircleProperties, SpaceArcsAgreeWithDirectComputation) {
+// A circular and an elliptic arc over the same angles about the same centre in each frame.
+TEST(ConicProperties, SpaceArcsAgreeWithDirectComputation) {
   QORV_SEEDED(Rng rng, 1404);
   for (int n = 0; n < 80; ++n) {
     const ERPmIsometrie3D frame = rng.frame();
-    const double r = rng.logUni(-2, 3);
-    const ERPoint2D c(rng.uni(-3, 3) * r, rng.uni(-3, 3) * r);  // away from the frame's origin
-    const double s = rng.angle(), e = s + rng.sweep();
-    const ERArc3D arc(frame, ERCircle2D(c, r), s, e);
+    const double a = rng.logUni(-2, 3), b = a * rng.uni(0.1, 1.0), phi = rng.uni(-kPi, kPi);
+    const ERPoint2D c(rng.uni(-3, 3) * a, rng.uni(-3, 3) * a);  // away from the frame's origin
+    const double s = rng.angle(), e = s + rng.sweep(), lo = std::fmin(s, e), hi = std::fmax(s, e);
+    const double tol = roundingOf(a, place3(frame.origine()) + 4 * a) * 10;
     SCOPED_TRACE("space arc " + std::to_string(n) + " start " + std::to_string(s) + " end " +
                  std::to_string(e));
-    auto byAngle = [&](double t) {
-      return frame >> ERPoint3D(c.x() + r * std::cos(t), c.y() + r * std::sin(t), 0.0);
+    auto onCircle = [&](double t) {
+      return frame >> ERPoint3D(c.x() + a * std::cos(t), c.y() + a * std::sin(t), 0.0);
     };
-    checkSpaceArc(rng, arc, byAngle, std::fmin(s, e), std::fmax(s, e), r,
-                  roundingOf(r, place3(frame.origine()) + 4 * r) * 10);
-  }
-}
-
-TEST(EllipseProperties, SpaceEllipticArcsAgreeWithDirectComputation) {
-  QORV_SEEDED(Rng rng, 1405);
-  for (int n = 0; n < 60; ++n) {
-    const ERPmIsometrie3D frame = rng.frame();
-    const double a = rng.logUni(-2, 3), b = a * rng.uni(0.1, 1.0), phi = rng.uni(-kPi, kPi);
-    const ERPoint2D c(rng.uni(-3, 3) * a, rng.uni(-3, 3) * a);
-    const double s = rng.angle(), e = s + rng.sweep();
-    const ERArcEllipse3D arc(frame, EREllipse2D(a, b, phi, c), s, e);
-    SCOPED_TRACE("space ellipse " + std::to_string(n) + " start " + std::to_string(s) + " end " +
-                 std::to_string(e));
-    auto byAngle = [&](double t) {
+    checkSpaceArc(rng, ERArc3D(frame, ERCircle2D(c, a), s, e), onCircle, lo, hi, a, tol);
+    auto onEllipse = [&](double t) {
       const ERPoint2D q = ellipseAtCentral(c, a, b, phi, t);
       return frame >> ERPoint3D(q.x(), q.y(), 0.0);
     };
-    checkSpaceArc(rng, arc, byAngle, std::fmin(s, e), std::fmax(s, e), a,
-                  roundingOf(a, place3(frame.origine()) + 4 * a) * 10);
+    checkSpaceArc(rng, ERArcEllipse3D(frame, EREllipse2D(a, b, phi, c), s, e), onEllipse, lo, hi, a,
+                  tol);
   }
 }
 

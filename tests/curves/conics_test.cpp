@@ -194,7 +194,7 @@ TEST(Ellipse2D, ConicAndFivePointConstructorsRecoverTheEllipse) {
 }
 
 TEST(Ellipse2D, ClosestPointAndSignedDistance) {
-  // Random points: EllipseProperties.FullEllipseBoxAndClosestPoint.
+  // Random points: EllipseProperties.PlaneEllipticArcsAgreeWithDirectComputation.
   double d = 0;
   EREllipse2D(3, 2, kPi / 6, ERPoint2D(0, 0)).SignedMinimalDistance(ERPoint2D(0, 0), d);
   EXPECT_NEAR(d, -2.0, 1e-12);
