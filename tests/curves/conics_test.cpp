@@ -47,7 +47,7 @@ TEST(Circle2D, DistanceBoxAndTransformations) {
 }
 
 // Feet, crossings and lengths of arcs in every window:
-// CircleProperties.PlaneArcsAgreeWithDirectComputation.
+// ConicProperties.PlaneArcsAgreeWithDirectComputation.
 TEST(Arc2D, ProjectionAndVerticalCrossings) {
   const ERArc2D a(ERPoint2D(0, 0), 1, 0, kPi / 2);
   ERVec<double> params;
@@ -194,7 +194,7 @@ TEST(Ellipse2D, ConicAndFivePointConstructorsRecoverTheEllipse) {
 }
 
 TEST(Ellipse2D, ClosestPointAndSignedDistance) {
-  // Random points: EllipseProperties.PlaneEllipticArcsAgreeWithDirectComputation.
+  // Random points: ConicProperties.PlaneArcsAgreeWithDirectComputation.
   double d = 0;
   EREllipse2D(3, 2, kPi / 6, ERPoint2D(0, 0)).SignedMinimalDistance(ERPoint2D(0, 0), d);
   EXPECT_NEAR(d, -2.0, 1e-12);
@@ -205,7 +205,7 @@ TEST(Ellipse2D, ClosestPointAndSignedDistance) {
 
 TEST(ArcEllipse2D, BoundEvaluationAndDistance) {
   // Ends, lengths, crossings and nearest points:
-  // EllipseProperties.PlaneEllipticArcsAgreeWithDirectComputation.
+  // ConicProperties.PlaneArcsAgreeWithDirectComputation.
   const ERArcEllipse2D arc(3, 2, 0, ERPoint2D(1, 1), kPi / 4, 3 * kPi / 4);
   EXPECT_EQ(ERArcEllipse2D(EREllipse2D(), 1, 2).getBound(), ERLimites(0, 2 * kPi));
   EXPECT_EQ(ERArcEllipse2D(3, 2, 0, ERPoint2D(), 1, 1).getBound(), ERLimites(0, 2 * kPi));
