@@ -368,58 +368,6 @@ TEST(PoleSurfaces, BrokenNetsGiveNaNRecordsAndNoBox) {
   }
 }
 
-TEST(PoleSurfaces, BoxesIsoCurvesAndEstimatesHoldTheSurface) {
-  QORV_SEEDED(std::mt19937_64 rng, 2103);
-  std::uniform_real_distribution<double> u01(0.0, 1.0);
-  for (int rep = 0; rep < 60; ++rep) {
-    const RandomNet r = randomNet(rng, false, true);
-    SCOPED_TRACE(describe(r));
-    ERSpoleNURBS3D s = nurbsOf(r);
-    if (rep % 2) {  // a trimmed window
-      const double a = s.udeb() + 0.3 * (s.ufin() - s.udeb()),
-                   c = s.vdeb() + 0.5 * (s.vfin() - s.vdeb());
-      s.setBound(ERLimites(a, s.ufin()), ERLimites(s.vdeb(), c));
-    }
-    ERMinimax3D box = s.getBox();
-    box.Inflate(1e-12 * r.size);
-    QuickAlgebra::ERSimpleVec2<ERMinimax3D> spans;
-    s.GetSpanBoxes(spans);
-    int cu, cv;
-    s.GetNumberOfSpans(cu, cv);
-    ASSERT_EQ((Seq{spans.dim1(), spans.dim2()}), (Seq{cu, cv}));
-    for (int k = 0; k < 200; ++k) {
-      const double u = s.udeb() + (s.ufin() - s.udeb()) * u01(rng);
-      const double v = s.vdeb() + (s.vfin() - s.vdeb()) * u01(rng);
-      const ERPoint3D p = s(u, v);
-      ASSERT_TRUE(box.contains(p)) << u << ' ' << v;
-      bool inSome = false;
-      for (int i = 0; i < cu && !inSome; ++i)
-        for (int j = 0; j < cv && !inSome; ++j) {
-          ERMinimax3D b = spans(i, j);
-          b.Inflate(1e-12 * r.size);
-          inSome = b.contains(p);
-        }
-      ASSERT_TRUE(inSome);
-      // The iso-curves carry the surface's parameter.
-      const auto iu = s.getEntityIsoU(u), iv = s.getEntityIsoV(v);
-      ASSERT_EQ((Seq{bool(iu.isNull()), bool(iv.isNull())}), (Seq{false, false}));
-      EXPECT_LE(qorv::distance(iu->PtCur(v).point(), p), 1e-12 * r.size);
-      EXPECT_LE(qorv::distance(iv->PtCur(u).point(), p), 1e-12 * r.size);
-    }
-    // The estimates bound the lengths of iso-curves.
-    for (int k = 0; k < 5; ++k) {
-      const double v = s.vdeb() + (s.vfin() - s.vdeb()) * u01(rng);
-      double len = 0.0;
-      ERPoint3D prev = s(s.udeb(), v);
-      for (int i = 1; i <= 400; ++i) {
-        const ERPoint3D q = s(s.udeb() + (s.ufin() - s.udeb()) * i / 400.0, v);
-        len += qorv::distance(prev, q), prev = q;
-      }
-      EXPECT_LE(len, s.upperEstimateInU() * (1 + 1e-12));
-    }
-  }
-}
-
 TEST(PoleSurfaces, MovesActOnEveryPoint) {
   QORV_SEEDED(std::mt19937_64 rng, 2104);
   std::uniform_real_distribution<double> u01(0.0, 1.0);
@@ -642,20 +590,6 @@ void expectNearestNeverWorse(std::mt19937_64& rng, const ERSpoleRep& s, double s
   }
 }
 
-TEST(PoleSurfaceNearest, NeverWorseThanADenseGridRefinedByNewton) {
-  QORV_SEEDED(std::mt19937_64 rng, 2105);
-  for (int rep = 0; rep < 40; ++rep) {
-    // A smoother net than the evaluation draws: poles on a wavy sheet.
-    RandomNet r;
-    std::unique_ptr<ERSpoleRep> s = wavySheet(rng, rep, r);
-    SCOPED_TRACE(describe(r));
-    if (rep % 4 == 1)
-      s->setBound(ERLimites(s->udeb() + 0.2 * (s->ufin() - s->udeb()), s->ufin()),
-                  ERLimites(s->vdeb(), s->vfin() - 0.3 * (s->vfin() - s->vdeb())));
-    expectNearestNeverWorse(rng, *s, r.size, 120, 12);
-  }
-}
-
 TEST(PoleSurfaceNearest, ClosedSurfaceAtTheSeamAndAFlatPatch) {
   // A quarter-circle rational quadratic swept along z, closed by four such pieces in u.
   const ERMatrix<ERPole3DH> H = circlePoles(2.0, false);
@@ -760,11 +694,13 @@ void expectPatchesReproduce(std::mt19937_64& rng, const ERSpoleNURBS3D& s, const
 
 }  // namespace
 
-// The nearest point commutes with rigid motions: the moved surface (its poles moved here, not by
-// the library) and the moved point give the same distance, for turned, mirrored and far-off
-// frames, both orientations of the parameters, and every kind of point.
-TEST(PoleSurfaceNearest, TurnedMirroredAndFarOffFramesGiveTheSameDistance) {
-  QORV_SEEDED(std::mt19937_64 rng, 2107);
+// The nearest point is never worse than a dense grid refined by Newton (on a smoother net than
+// the evaluation draws: poles on a wavy sheet), trimmed or not. It commutes with rigid motions:
+// the moved surface (its poles moved here, not by the library) and the moved point give the
+// same distance, for turned, mirrored and far-off frames, both orientations of the parameters,
+// and every kind of point.
+TEST(PoleSurfaceNearest, NeverWorseThanADenseGridAndTheSameInEveryFrame) {
+  QORV_SEEDED(std::mt19937_64 rng, 2105);
   for (int rep = 0; rep < 40; ++rep) {
     RandomNet r;
     std::unique_ptr<ERSpoleRep> s = wavySheet(rng, rep, r);
@@ -791,6 +727,10 @@ TEST(PoleSurfaceNearest, TurnedMirroredAndFarOffFramesGiveTheSameDistance) {
       EXPECT_NEAR(dm, d, tol) << "kind " << k % 4;
       EXPECT_NEAR(qorv::distance((*t)(uvMoved.x(), uvMoved.y()), M(p)), dm, tol);
     }
+    if (rep % 4 == 1)
+      s->setBound(ERLimites(s->udeb() + 0.2 * (s->ufin() - s->udeb()), s->ufin()),
+                  ERLimites(s->vdeb(), s->vfin() - 0.3 * (s->vfin() - s->vdeb())));
+    expectNearestNeverWorse(rng, *s, r.size, 120, 12);
   }
 }
 
@@ -881,13 +821,15 @@ TEST(PoleSurfaceNearest, SharedByThreadsAndDroppedByEdits) {
 }
 
 // ---------------------------------------------------------------------------------------------
-TEST(PoleSurfaceKnots, InsertionAndDecompositionKeepTheSurface) {
+// Knot insertion and the Bezier patches keep the surface; then, trimmed one time in two, the
+// boxes hold it, the iso-curves carry its parameters and the estimates bound its iso-curves.
+TEST(PoleSurfaces, KnotsPatchesBoxesIsoCurvesAndEstimatesHoldTheSurface) {
   QORV_SEEDED(std::mt19937_64 rng, 2107);
   std::uniform_real_distribution<double> u01(0.0, 1.0);
   for (int rep = 0; rep < 60; ++rep) {
     const RandomNet r = randomNet(rng, false, true);
     SCOPED_TRACE(describe(r));
-    const ERSpoleNURBS3D s = nurbsOf(r);
+    ERSpoleNURBS3D s = nurbsOf(r);
     auto randomU = [&] { return s.udeb() + (s.ufin() - s.udeb()) * u01(rng); };
     auto randomV = [&] { return s.vdeb() + (s.vfin() - s.vdeb()) * u01(rng); };
     // Insertion at a new value and at an existing knot, in both directions.
@@ -903,6 +845,48 @@ TEST(PoleSurfaceKnots, InsertionAndDecompositionKeepTheSurface) {
     }
     // The patches cover the spans and reproduce the surface on each.
     expectPatchesReproduce(rng, s, r, 0.0);
+
+    if (rep % 2) {  // a trimmed window
+      const double a = s.udeb() + 0.3 * (s.ufin() - s.udeb()),
+                   c = s.vdeb() + 0.5 * (s.vfin() - s.vdeb());
+      s.setBound(ERLimites(a, s.ufin()), ERLimites(s.vdeb(), c));
+    }
+    ERMinimax3D box = s.getBox();
+    box.Inflate(1e-12 * r.size);
+    QuickAlgebra::ERSimpleVec2<ERMinimax3D> spans;
+    s.GetSpanBoxes(spans);
+    int cu, cv;
+    s.GetNumberOfSpans(cu, cv);
+    ASSERT_EQ((Seq{spans.dim1(), spans.dim2()}), (Seq{cu, cv}));
+    for (int k = 0; k < 200; ++k) {
+      const double u = randomU(), v = randomV();
+      const ERPoint3D p = s(u, v);
+      ASSERT_TRUE(box.contains(p)) << u << ' ' << v;
+      bool inSome = false;
+      for (int i = 0; i < cu && !inSome; ++i)
+        for (int j = 0; j < cv && !inSome; ++j) {
+          ERMinimax3D b = spans(i, j);
+          b.Inflate(1e-12 * r.size);
+          inSome = b.contains(p);
+        }
+      ASSERT_TRUE(inSome);
+      // The iso-curves carry the surface's parameter.
+      const auto iu = s.getEntityIsoU(u), iv = s.getEntityIsoV(v);
+      ASSERT_EQ((Seq{bool(iu.isNull()), bool(iv.isNull())}), (Seq{false, false}));
+      EXPECT_LE(qorv::distance(iu->PtCur(v).point(), p), 1e-12 * r.size);
+      EXPECT_LE(qorv::distance(iv->PtCur(u).point(), p), 1e-12 * r.size);
+    }
+    // The estimates bound the lengths of iso-curves.
+    for (int k = 0; k < 5; ++k) {
+      const double v = randomV();
+      double len = 0.0;
+      ERPoint3D prev = s(s.udeb(), v);
+      for (int i = 1; i <= 400; ++i) {
+        const ERPoint3D q = s(s.udeb() + (s.ufin() - s.udeb()) * i / 400.0, v);
+        len += qorv::distance(prev, q), prev = q;
+      }
+      EXPECT_LE(len, s.upperEstimateInU() * (1 + 1e-12));
+    }
   }
   // A broken net has no patch, and insertion into it changes nothing.
   const double ku[] = {0, 0, 0, 0, 0.5, 1, 1, 1, 1}, kv[] = {0, 0, 0, 1, 1, 1};
