@@ -7,7 +7,6 @@
 #include <cmath>
 #include <numbers>
 #include <random>
-#include <string>
 #include "tests/in_order.h"
 #include "tests/object_images.h"
 #include "tests/test_seed.h"

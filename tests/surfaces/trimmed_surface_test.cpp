@@ -6,7 +6,6 @@
 #include <cmath>
 #include <functional>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
