@@ -727,15 +727,15 @@ TEST(ConicCases, EllipseFromConicCoefficientsAndPoints) {
     const EREllipse2D scaled(k / 9, 0, k / 4, 0, 0, -k);
     EXPECT_TRUE(Near(Seq{scaled.getBigAxe(), scaled.getSmallAxe()}, Seq{6, 4}, 1e-13)) << k;
   }
-  EXPECT_EQ(EREllipse2D(1, 0, 1, 0, 0, 1).isValid(), 0);  // no real point
-  EXPECT_EQ(EREllipse2D(ERPoint2D(0, 0), ERPoint2D(1, 1), ERPoint2D(2, 2), ERPoint2D(3, 3),
-                        ERPoint2D(4, 4))
-                .isValid(),
-            0);
-  EXPECT_EQ(EREllipse2D(ERPoint2D(0.1, 0.3), ERPoint2D(1.1, 3.3), ERPoint2D(2.1, 6.3),
-                        ERPoint2D(3.1, 9.3), ERPoint2D(7.1, 21.3))
-                .isValid(),
-            0);
+  // No real point, a hyperbola, collinear points: invalid, the default ellipse.
+  const EREllipse2D none[] = {
+      EREllipse2D(1, 0, 1, 0, 0, 1), EREllipse2D(1, 0, -1, 0, 0, -1),
+      EREllipse2D(ERPoint2D(0, 0), ERPoint2D(1, 1), ERPoint2D(2, 2), ERPoint2D(3, 3),
+                  ERPoint2D(4, 4)),
+      EREllipse2D(ERPoint2D(0.1, 0.3), ERPoint2D(1.1, 3.3), ERPoint2D(2.1, 6.3),
+                  ERPoint2D(3.1, 9.3), ERPoint2D(7.1, 21.3))};
+  for (const EREllipse2D& e : none)
+    EXPECT_EQ((Seq{e.isValid(), e.getBigAxe()}), (Seq{0, 0.0})) << &e - none;
 }
 
 // Non-finite and absurd input: every operation answers (NaN, nothing, the documented result)
