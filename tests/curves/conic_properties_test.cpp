@@ -293,74 +293,60 @@ void checkPlaneArcOperations(Rng& rng, const Arc& arc, const F& at, double lo, d
 // ---------------------------------------------------------------------------------------------
 // Circular arcs in the plane.
 
-struct PlaneArc {
-  ERPoint2D c;
-  double r, s, e;
-  ERPoint2D at(double t) const {
-    return ERPoint2D(c.x() + r * std::cos(t), c.y() + r * std::sin(t));
-  }
-};
+// The arc of radius r about c from s to e: its ends, length, box, every foot and nearest point.
+void checkPlaneCircleArc(Rng& rng, const ERPoint2D& c, double r, double s, double e) {
+  const ERArc2D arc(c, r, s, e);
+  const double lo = std::fmin(s, e), hi = std::fmax(s, e), tol = roundingOf(r, place2(c));
+  auto at = [&](double t) { return ERPoint2D(c.x() + r * std::cos(t), c.y() + r * std::sin(t)); };
+  EXPECT_LE(distance(arc.firstPt(), at(s)), tol);
+  EXPECT_LE(distance(arc.lastPt(), at(e)), tol);
+  EXPECT_NEAR(arc.arcLength(1e-9), polylineLength(at, lo, hi), 1e-6 * r);
+  expectBoxHolds(arc.getBox(), at, lo, hi, tol, 1e-6 * r);
 
-TEST(CircleProperties, PlaneArcsAgreeWithDirectComputation) {
-  QORV_SEEDED(Rng rng, 1401);
-  for (int n = 0; n < 150; ++n) {
-    const PlaneArc m{rng.farPoint2(), rng.logUni(-2, 3), rng.angle(), 0};
-    const double e = m.s + rng.sweep();
-    const ERArc2D arc(m.c, m.r, m.s, e);
-    const double lo = std::fmin(m.s, e), hi = std::fmax(m.s, e);
-    const double tol = roundingOf(m.r, place2(m.c));
-    SCOPED_TRACE("arc " + std::to_string(n) + " start " + std::to_string(m.s) + " end " +
-                 std::to_string(e));
-    auto at = [&](double t) { return m.at(t); };
-
-    EXPECT_LE(distance(arc.firstPt(), m.at(m.s)), tol);
-    EXPECT_LE(distance(arc.lastPt(), m.at(e)), tol);
-    EXPECT_NEAR(arc.arcLength(1e-9), polylineLength(at, lo, hi), 1e-6 * m.r);
-    expectBoxHolds(arc.getBox(), at, lo, hi, tol, 1e-6 * m.r);
-
-    // Nearest points from anywhere around, inside and outside the circle.
-    for (int k = 0; k < 6; ++k) {
-      const double rho = m.r * rng.uni(0.05, 3), a = rng.uni(-kPi, kPi);
-      const ERPoint2D p(m.c.x() + rho * std::cos(a), m.c.y() + rho * std::sin(a));
-      double d = 0, u = 0;
-      arc.SignedMinimalDistance(p, d, u);
-      EXPECT_NEAR(std::fabs(d), denseNearest(at, lo, hi, p), tol * 10);
-      EXPECT_NEAR(distance(arc(u), p), std::fabs(d), tol * 10);
-      EXPECT_GE(u, lo - 1e-12 * (1 + std::fabs(lo)));
-      EXPECT_LE(u, hi + 1e-12 * (1 + std::fabs(hi)));
-      ERVec<double> feet;
-      arc.ProjectPoint(p, feet, 1e-9);
-      for (int i = 0; i < feet.length(); ++i)
-        EXPECT_NEAR(std::fabs(distance(arc(feet[i]), p) - std::fabs(rho - m.r)), 0, tol * 10);
-      // Every foot on the arc is reported.
-      const double g = std::atan2(p.y() - m.c.y(), p.x() - m.c.x());
-      for (double t = g - 10 * kTwoPi; t <= hi; t += kTwoPi) {
-        if (t >= lo + 1e-9 && t <= hi - 1e-9) {
-          bool found = false;
-          for (int i = 0; i < feet.length(); ++i) found = found || std::fabs(feet[i] - t) < 1e-9;
-          EXPECT_TRUE(found) << "foot " << t;
-        }
+  // Nearest points from anywhere around, inside and outside the circle.
+  for (int k = 0; k < 6; ++k) {
+    const double rho = r * rng.uni(0.05, 3), w = rng.uni(-kPi, kPi);
+    const ERPoint2D p(c.x() + rho * std::cos(w), c.y() + rho * std::sin(w));
+    double d = 0, u = 0;
+    arc.SignedMinimalDistance(p, d, u);
+    EXPECT_NEAR(std::fabs(d), denseNearest(at, lo, hi, p), tol * 10);
+    EXPECT_NEAR(distance(arc(u), p), std::fabs(d), tol * 10);
+    EXPECT_GE(u, lo - 1e-12 * (1 + std::fabs(lo)));
+    EXPECT_LE(u, hi + 1e-12 * (1 + std::fabs(hi)));
+    ERVec<double> feet;
+    arc.ProjectPoint(p, feet, 1e-9);
+    for (int i = 0; i < feet.length(); ++i)
+      EXPECT_NEAR(std::fabs(distance(arc(feet[i]), p) - std::fabs(rho - r)), 0, tol * 10);
+    // Every foot on the arc is reported.
+    const double g = std::atan2(p.y() - c.y(), p.x() - c.x());
+    for (double t = g - 10 * kTwoPi; t <= hi; t += kTwoPi) {
+      if (t >= lo + 1e-9 && t <= hi - 1e-9) {
+        bool found = false;
+        for (int i = 0; i < feet.length(); ++i) found = found || std::fabs(feet[i] - t) < 1e-9;
+        EXPECT_TRUE(found) << "foot " << t;
       }
     }
-
-    checkPlaneArcOperations(rng, arc, at, lo, hi, m.c, m.r, m.r, 1);
   }
+
+  checkPlaneArcOperations(rng, arc, at, lo, hi, c, r, r, 1);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Elliptic arcs in the plane.
 
-TEST(EllipseProperties, PlaneEllipticArcsAgreeWithDirectComputation) {
+// The circular arc of the larger semi-axis, the elliptic arc and the whole ellipse on each draw.
+TEST(ConicProperties, PlaneArcsAgreeWithDirectComputation) {
   QORV_SEEDED(Rng rng, 1402);
-  for (int n = 0; n < 120; ++n) {
+  for (int n = 0; n < 150; ++n) {
     const double a = rng.logUni(-2, 3), b = a * rng.uni(0.05, 1.0), phi = rng.uni(-kPi, kPi);
     const ERPoint2D c = rng.farPoint2();
     const double s = rng.angle(), e = s + rng.sweep();
+    SCOPED_TRACE("arc " + std::to_string(n) + " a " + std::to_string(a) + " b " +
+                 std::to_string(b) + " start " + std::to_string(s) + " end " + std::to_string(e));
+    checkPlaneCircleArc(rng, c, a, s, e);
     const ERArcEllipse2D arc(a, b, phi, c, s, e);
     const double tol = roundingOf(a, place2(c)) * 10;
     const double clo = std::fmin(s, e), chi = std::fmax(s, e);
-    SCOPED_TRACE("ellipse " + std::to_string(n) + " a " + std::to_string(a) + " b " +
-                 std::to_string(b) + " start " + std::to_string(s) + " end " + std::to_string(e));
     ASSERT_EQ(arc.isValid(), 1);
     // The ends from their central angles; the arc between them by its eccentric parameter.
     auto byCentral = [&](double th) { return ellipseAtCentral(c, a, b, phi, th); };
@@ -391,6 +377,20 @@ TEST(EllipseProperties, PlaneEllipticArcsAgreeWithDirectComputation) {
 
     checkPlaneArcOperations(
         rng, arc, [&](double t) { return arc(t); }, r.start(), r.end(), c, a, b, 10);
+
+    // The whole ellipse: past a whole turn, so that no extreme sits on the sampling's seam.
+    const EREllipse2D el(a, b, phi, c);
+    expectBoxHolds(el.getBox(), byParam, -1, kTwoPi + 1, tol, 0);
+    for (int k = 0; k < 5; ++k) {
+      const ERPoint2D p(c.x() + rng.uni(-2, 2) * a, c.y() + rng.uni(-2, 2) * a);
+      const ERPoint2D q = el.get_closest(p);
+      double onIt = 0, d = 0;
+      EREllipse2D(el).SignedMinimalDistance(q, onIt);
+      EXPECT_NEAR(onIt, 0, tol) << "closest point off the ellipse";
+      EXPECT_NEAR(distance(q, p), denseNearest(byParam, -1, kTwoPi + 1, p), tol * 10);
+      EREllipse2D(el).SignedMinimalDistance(p, d);
+      EXPECT_NEAR(std::fabs(d), distance(q, p), tol * 10);
+    }
   }
 }
 
@@ -466,33 +466,6 @@ TEST(EllipseProperties, AxisAlignedFociGiveExactFeetOnTheAxis) {
     }
 }
 
-TEST(EllipseProperties, FullEllipseBoxAndClosestPoint) {
-  QORV_SEEDED(Rng rng, 1403);
-  for (int n = 0; n < 100; ++n) {
-    const double a = rng.logUni(-2, 3), b = a * rng.uni(0.05, 1.0), phi = rng.uni(-kPi, kPi);
-    const ERPoint2D c = rng.farPoint2();
-    const EREllipse2D el(a, b, phi, c);
-    const double tol = roundingOf(a, place2(c)) * 10;
-    SCOPED_TRACE("a " + std::to_string(a) + " b " + std::to_string(b) + " phi " +
-                 std::to_string(phi) + " at " + std::to_string(c.x()) + ", " +
-                 std::to_string(c.y()));
-    // Past a whole turn, so that no extreme sits on the sampling's seam.
-    auto byParam = [&](double t) { return ellipseAtParam(c, a, b, phi, t); };
-    expectBoxHolds(el.getBox(), byParam, -1, kTwoPi + 1, tol, 0);
-    for (int k = 0; k < 5; ++k) {
-      const ERPoint2D p(c.x() + rng.uni(-2, 2) * a, c.y() + rng.uni(-2, 2) * a);
-      const ERPoint2D q = el.get_closest(p);
-      double onIt = 0;
-      EREllipse2D(el).SignedMinimalDistance(q, onIt);
-      EXPECT_NEAR(onIt, 0, tol) << "closest point off the ellipse";
-      EXPECT_NEAR(distance(q, p), denseNearest(byParam, -1, kTwoPi + 1, p), tol * 10);
-      double d = 0;
-      EREllipse2D(el).SignedMinimalDistance(p, d);
-      EXPECT_NEAR(std::fabs(d), distance(q, p), tol * 10);
-    }
-  }
-}
-
 // ---------------------------------------------------------------------------------------------
 // Arcs placed in space, circular and elliptic.
 
@@ -562,40 +535,27 @@ void checkSpaceArc(Rng& rng, const Arc& arc, const std::function<ERPoint3D(doubl
             tol * 100 + 1e-12 * place3(moved.lastPt()));
 }
 
-TEST(CircleProperties, SpaceArcsAgreeWithDirectComputation) {
+// A circular and an elliptic arc over the same angles about the same centre in each frame.
+TEST(ConicProperties, SpaceArcsAgreeWithDirectComputation) {
   QORV_SEEDED(Rng rng, 1404);
   for (int n = 0; n < 80; ++n) {
     const ERPmIsometrie3D frame = rng.frame();
-    const double r = rng.logUni(-2, 3);
-    const ERPoint2D c(rng.uni(-3, 3) * r, rng.uni(-3, 3) * r);  // away from the frame's origin
-    const double s = rng.angle(), e = s + rng.sweep();
-    const ERArc3D arc(frame, ERCircle2D(c, r), s, e);
+    const double a = rng.logUni(-2, 3), b = a * rng.uni(0.1, 1.0), phi = rng.uni(-kPi, kPi);
+    const ERPoint2D c(rng.uni(-3, 3) * a, rng.uni(-3, 3) * a);  // away from the frame's origin
+    const double s = rng.angle(), e = s + rng.sweep(), lo = std::fmin(s, e), hi = std::fmax(s, e);
+    const double tol = roundingOf(a, place3(frame.origine()) + 4 * a) * 10;
     SCOPED_TRACE("space arc " + std::to_string(n) + " start " + std::to_string(s) + " end " +
                  std::to_string(e));
-    auto byAngle = [&](double t) {
-      return frame >> ERPoint3D(c.x() + r * std::cos(t), c.y() + r * std::sin(t), 0.0);
+    auto onCircle = [&](double t) {
+      return frame >> ERPoint3D(c.x() + a * std::cos(t), c.y() + a * std::sin(t), 0.0);
     };
-    checkSpaceArc(rng, arc, byAngle, std::fmin(s, e), std::fmax(s, e), r,
-                  roundingOf(r, place3(frame.origine()) + 4 * r) * 10);
-  }
-}
-
-TEST(EllipseProperties, SpaceEllipticArcsAgreeWithDirectComputation) {
-  QORV_SEEDED(Rng rng, 1405);
-  for (int n = 0; n < 60; ++n) {
-    const ERPmIsometrie3D frame = rng.frame();
-    const double a = rng.logUni(-2, 3), b = a * rng.uni(0.1, 1.0), phi = rng.uni(-kPi, kPi);
-    const ERPoint2D c(rng.uni(-3, 3) * a, rng.uni(-3, 3) * a);
-    const double s = rng.angle(), e = s + rng.sweep();
-    const ERArcEllipse3D arc(frame, EREllipse2D(a, b, phi, c), s, e);
-    SCOPED_TRACE("space ellipse " + std::to_string(n) + " start " + std::to_string(s) + " end " +
-                 std::to_string(e));
-    auto byAngle = [&](double t) {
+    checkSpaceArc(rng, ERArc3D(frame, ERCircle2D(c, a), s, e), onCircle, lo, hi, a, tol);
+    auto onEllipse = [&](double t) {
       const ERPoint2D q = ellipseAtCentral(c, a, b, phi, t);
       return frame >> ERPoint3D(q.x(), q.y(), 0.0);
     };
-    checkSpaceArc(rng, arc, byAngle, std::fmin(s, e), std::fmax(s, e), a,
-                  roundingOf(a, place3(frame.origine()) + 4 * a) * 10);
+    checkSpaceArc(rng, ERArcEllipse3D(frame, EREllipse2D(a, b, phi, c), s, e), onEllipse, lo, hi, a,
+                  tol);
   }
 }
 
@@ -767,15 +727,15 @@ TEST(ConicCases, EllipseFromConicCoefficientsAndPoints) {
     const EREllipse2D scaled(k / 9, 0, k / 4, 0, 0, -k);
     EXPECT_TRUE(Near(Seq{scaled.getBigAxe(), scaled.getSmallAxe()}, Seq{6, 4}, 1e-13)) << k;
   }
-  EXPECT_EQ(EREllipse2D(1, 0, 1, 0, 0, 1).isValid(), 0);  // no real point
-  EXPECT_EQ(EREllipse2D(ERPoint2D(0, 0), ERPoint2D(1, 1), ERPoint2D(2, 2), ERPoint2D(3, 3),
-                        ERPoint2D(4, 4))
-                .isValid(),
-            0);
-  EXPECT_EQ(EREllipse2D(ERPoint2D(0.1, 0.3), ERPoint2D(1.1, 3.3), ERPoint2D(2.1, 6.3),
-                        ERPoint2D(3.1, 9.3), ERPoint2D(7.1, 21.3))
-                .isValid(),
-            0);
+  // No real point, a hyperbola, collinear points: invalid, the default ellipse.
+  const EREllipse2D none[] = {
+      EREllipse2D(1, 0, 1, 0, 0, 1), EREllipse2D(1, 0, -1, 0, 0, -1),
+      EREllipse2D(ERPoint2D(0, 0), ERPoint2D(1, 1), ERPoint2D(2, 2), ERPoint2D(3, 3),
+                  ERPoint2D(4, 4)),
+      EREllipse2D(ERPoint2D(0.1, 0.3), ERPoint2D(1.1, 3.3), ERPoint2D(2.1, 6.3),
+                  ERPoint2D(3.1, 9.3), ERPoint2D(7.1, 21.3))};
+  for (const EREllipse2D& e : none)
+    EXPECT_EQ((Seq{e.isValid(), e.getBigAxe()}), (Seq{0, 0.0})) << &e - none;
 }
 
 // Non-finite and absurd input: every operation answers (NaN, nothing, the documented result)

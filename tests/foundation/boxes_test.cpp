@@ -7,7 +7,6 @@
 #include <cmath>
 #include <random>
 #include <sstream>
-#include <string>
 #include <vector>
 
 #include "tests/in_order.h"

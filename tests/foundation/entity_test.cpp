@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <limits>
 #include <numbers>
-#include <sstream>
 #include <string>
 #include "qorv/foundation/finite_entity.h"
 #include "qorv/foundation/info_points.h"

@@ -202,81 +202,73 @@ TEST(Transfo3DReduction, IdentityIsSharedPerThreadAndNeverDies) {
 }
 
 TEST(Transfo3DReduction, EveryKindFallsToItsSimplestForm) {
-  const ERPoint3D tiny(1e-12, 0, 0);
-  EXPECT_STREQ(kindOf(ERPmSimilitude3D(_ERTranslation3D(tiny))), "_ERIdentity3D");
-  EXPECT_STREQ(kindOf(ERPmSimilitude3D(_ERTranslation3D(ERPoint3D(1e-10, 0, 0)))),
-               "_ERTranslation3D");
-  EXPECT_STREQ(kindOf(ERPmSimilitude3D(_ERScaling3D(1 + 1e-12))), "_ERIdentity3D");
-  EXPECT_STREQ(kindOf(ERPmSimilitude3D(_ERScaling3D(2))), "_ERScaling3D");
+  const ERPoint3D tiny(1e-12, 0, 0), t(1, 2, 3), O;
   const double nearI[9] = {1, 1e-12, 0, -1e-12, 1, 0, 0, 0, 1};
-  EXPECT_STREQ(kindOf(ERPmSimilitude3D(_ERRotation3D(ERMatrix<double>(3, 3, nearI)))),
-               "_ERIdentity3D");
-
-  const ERPoint3D t(1, 2, 3);
   const ERMatrix<double> R(3, 3, kQuarterZ), I = ERMatrix<double>::identity(3);
   const _ERRotation3D rot(R);
   const _ERTranslation3D tr(t), tr0(tiny);
-  EXPECT_STREQ(kindOf(ERPmIsometrie3D(_ERWorkplane(rot, tr))), "_ERWorkplane");
-  EXPECT_STREQ(kindOf(ERPmIsometrie3D(_ERWorkplane(rot, tr0))), "_ERRotation3D");
-  EXPECT_STREQ(kindOf(ERPmIsometrie3D(_ERWorkplane(_ERRotation3D(I), tr))), "_ERTranslation3D");
-  EXPECT_STREQ(kindOf(ERPmIsometrie3D(_ERWorkplane(_ERRotation3D(I), tr0))), "_ERIdentity3D");
-
-  // Similitudes, as a file restores them.
+  // Similitudes also as a file restores them.
   const std::initializer_list<double> Iv = {1, 0, 0, 0, 1, 0, 0, 0, 1};
   const std::initializer_list<double> Rv = {0, -1, 0, 1, 0, 0, 0, 0, 1};
   const std::initializer_list<double> mirror = {1, 0, 0, 0, 1, 0, 0, 0, -1};
   const std::initializer_list<double> rotoreflection = {0, -1, 0, 1, 0, 0, 0, 0, -1};
-  const ERPoint3D O;
-  struct Case {
-    Bytes image;
-    const char* kind;
+  const std::pair<ERPmSimilitude3D, const char*> cases[] = {
+      {ERPmSimilitude3D(_ERTranslation3D(tiny)), "_ERIdentity3D"},
+      {ERPmSimilitude3D(_ERTranslation3D(ERPoint3D(1e-10, 0, 0))), "_ERTranslation3D"},
+      {ERPmSimilitude3D(_ERScaling3D(1 + 1e-12)), "_ERIdentity3D"},
+      {ERPmSimilitude3D(_ERScaling3D(2)), "_ERScaling3D"},
+      {ERPmSimilitude3D(_ERRotation3D(ERMatrix<double>(3, 3, nearI))), "_ERIdentity3D"},
+      {ERPmIsometrie3D(_ERWorkplane(rot, tr)), "_ERWorkplane"},
+      {ERPmIsometrie3D(_ERWorkplane(rot, tr0)), "_ERRotation3D"},
+      {ERPmIsometrie3D(_ERWorkplane(_ERRotation3D(I), tr)), "_ERTranslation3D"},
+      {ERPmIsometrie3D(_ERWorkplane(_ERRotation3D(I), tr0)), "_ERIdentity3D"},
+      {restoredEnvelope(envelopeImage(Iv, O, 1)), "_ERIdentity3D"},
+      {restoredEnvelope(envelopeImage(Iv, O, 2)), "_ERScaling3D"},
+      {restoredEnvelope(envelopeImage(Iv, ERPoint3D(1, 0, 0), 1)), "_ERTranslation3D"},
+      {restoredEnvelope(envelopeImage(Rv, O, 1)), "_ERRotation3D"},
+      {restoredEnvelope(envelopeImage(Rv, t, 1 + 1e-12)), "_ERWorkplane"},
+      {restoredEnvelope(envelopeImage(mirror, O, 1)), "_ERSymetrie3D"},
+      {restoredEnvelope(envelopeImage(mirror, t, 1)), "_ERSimilitude3D"},
+      {restoredEnvelope(envelopeImage(rotoreflection, O, 1)), "_ERSimilitude3D"},
+      {restoredEnvelope(envelopeImage(Iv, t, 2)), "_ERSimilitude3D"},
+      {restoredEnvelope(envelopeImage(Rv, O, 2)), "_ERSimilitude3D"},
   };
-  const Case cases[] = {
-      {envelopeImage(Iv, O, 1), "_ERIdentity3D"},
-      {envelopeImage(Iv, O, 2), "_ERScaling3D"},
-      {envelopeImage(Iv, ERPoint3D(1, 0, 0), 1), "_ERTranslation3D"},
-      {envelopeImage(Rv, O, 1), "_ERRotation3D"},
-      {envelopeImage(Rv, t, 1 + 1e-12), "_ERWorkplane"},
-      {envelopeImage(mirror, O, 1), "_ERSymetrie3D"},
-      {envelopeImage(mirror, t, 1), "_ERSimilitude3D"},
-      {envelopeImage(rotoreflection, O, 1), "_ERSimilitude3D"},
-      {envelopeImage(Iv, t, 2), "_ERSimilitude3D"},
-      {envelopeImage(Rv, O, 2), "_ERSimilitude3D"},
-  };
-  for (const Case& c : cases) EXPECT_STREQ(kindOf(restoredEnvelope(c.image)), c.kind);
+  for (std::size_t i = 0; i < std::size(cases); ++i)
+    EXPECT_STREQ(kindOf(cases[i].first), cases[i].second) << "case " << i;
 }
 
 TEST(Transfo3DReduction, ProductsKeepTheExactForms) {
   const ERMatrix<double> R(3, 3, kQuarterZ);
   const ERPmIsometrie3D rot{_ERRotation3D(R)}, t1{_ERTranslation3D(ERPoint3D(1, 2, 3))},
-      t2{_ERTranslation3D(ERPoint3D(-1, -2, -3))};
-  EXPECT_STREQ(kindOf(t1 * t2), "_ERIdentity3D");
-  EXPECT_EQ((t1 * t2).getRep(), ERTr3DRevRep::GetIdentity());
-
+      t2{_ERTranslation3D(ERPoint3D(-1, -2, -3))}, id;
   const ERPmIsometrie3D rt = rot * t1;  // translate, then rotate: (R, R t)
-  EXPECT_STREQ(kindOf(rt), "_ERWorkplane");
-  EXPECT_EQ(rt.getTrans(), ERPoint3D(-2, 1, 3));
   const ERPmIsometrie3D tr = t1 * rot;  // rotate, then translate: (R, t)
-  EXPECT_STREQ(kindOf(tr), "_ERWorkplane");
-  EXPECT_EQ((Seq{tr.getTrans(), tr.getMatrix(), (t2 * tr).getTrans()}),
-            (Seq{ERPoint3D(1, 2, 3), R, ERPoint3D(0, 0, 0)}));
-  EXPECT_STREQ(kindOf(t2 * tr), "_ERRotation3D");
-  EXPECT_STREQ(kindOf(rot * rot * rot * rot), "_ERIdentity3D");
-
+  EXPECT_EQ(
+      (Seq{(t1 * t2).getRep(), rt.getTrans(), tr.getTrans(), tr.getMatrix(), (t2 * tr).getTrans()}),
+      (Seq{ERTr3DRevRep::GetIdentity(), ERPoint3D(-2, 1, 3), ERPoint3D(1, 2, 3), R,
+           ERPoint3D(0, 0, 0)}));
   // identity * X is X's own representation.
-  const ERPmIsometrie3D id;
   EXPECT_EQ((Seq{(id * tr).getRep(), (tr * id).getRep()}), (Seq{tr.getRep(), tr.getRep()}));
 
   const ERPmSimilitude3D k2{_ERScaling3D(2)}, kHalf{_ERScaling3D(0.5)};
-  EXPECT_STREQ(kindOf(k2 * kHalf), "_ERIdentity3D");
-  EXPECT_STREQ(kindOf(k2 * k2), "_ERScaling3D");
-  EXPECT_STREQ(kindOf(k2 * t1), "_ERSimilitude3D");
   const ERPmSimilitude3D mirror =
       restoredEnvelope(envelopeImage({1, 0, 0, 0, 1, 0, 0, 0, -1}, ERPoint3D(), 1));
-  EXPECT_STREQ(kindOf(mirror * mirror), "_ERIdentity3D");
-  EXPECT_STREQ(kindOf(~mirror), "_ERSymetrie3D");
-  EXPECT_STREQ(kindOf(mirror * ERPmSimilitude3D(rot) * mirror), "_ERRotation3D");
   EXPECT_FALSE(mirror.isDirect());
+  const std::pair<ERPmSimilitude3D, const char*> products[] = {
+      {t1 * t2, "_ERIdentity3D"},
+      {rt, "_ERWorkplane"},
+      {tr, "_ERWorkplane"},
+      {t2 * tr, "_ERRotation3D"},
+      {rot * rot * rot * rot, "_ERIdentity3D"},
+      {k2 * kHalf, "_ERIdentity3D"},
+      {k2 * k2, "_ERScaling3D"},
+      {k2 * t1, "_ERSimilitude3D"},
+      {mirror * mirror, "_ERIdentity3D"},
+      {~mirror, "_ERSymetrie3D"},
+      {mirror * ERPmSimilitude3D(rot) * mirror, "_ERRotation3D"},
+  };
+  for (std::size_t i = 0; i < std::size(products); ++i)
+    EXPECT_STREQ(kindOf(products[i].first), products[i].second) << "product " << i;
 }
 
 TEST(Transfo3DAlgebra, CompositionAndInverseMatchMatrixProducts) {

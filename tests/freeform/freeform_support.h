@@ -5,11 +5,7 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <numeric>
-#include <sstream>
-#include <string>
 #include <type_traits>
 
 #include "qorv/persistence/file.h"

@@ -81,7 +81,9 @@ void expectArcNurbs(const Nurbs& n, const Arc& arc, double a0, double a1, double
   EXPECT_NEAR(prev, a1, 1e-12 * (1 + std::fabs(a1)));
 }
 
-TEST(NurbsConversion, CircularArcsInThePlaneAndInSpace) {
+// A circular and an elliptic arc over the same limits about the same centre, both also placed
+// in one frame.
+TEST(NurbsConversion, CircularAndEllipticArcsInThePlaneAndInSpace) {
   QORV_SEEDED(std::mt19937_64 rng, 1851);
   std::uniform_real_distribution<double> u(-1.0, 1.0);
   for (int rep = 0; rep < 400; ++rep) {
@@ -90,7 +92,12 @@ TEST(NurbsConversion, CircularArcsInThePlaneAndInSpace) {
     randomLimits(rng, s, e);
     const double scale = std::pow(10.0, int(rng() % 41) - 20);
     const double r = scale * (0.1 + std::fabs(u(rng)));
+    const double a = scale * (0.5 + std::fabs(u(rng))), b = a * (0.05 + 0.9 * std::fabs(u(rng)));
+    const double phi = kPi * u(rng);
     const ERPoint2D c(scale * 100 * u(rng), scale * 100 * u(rng));
+    const ERPmIsometrie3D F =
+        ERChgRepere3D(ERVector3D(u(rng), u(rng), u(rng)), ERVector3D(u(rng), u(rng), u(rng)),
+                      ERPoint3D(scale * u(rng), scale * u(rng), 0));
     ERArc2D arc(c, r, s, e);
     if (rep % 3 == 0) {
       // Mirrored: the arc keeps its points, its limits change.
@@ -103,12 +110,9 @@ TEST(NurbsConversion, CircularArcsInThePlaneAndInSpace) {
     expectArcNurbs(
         *n, arc, arc.udeb(), arc.ufin(), size,
         [&](const ERPoint2D& p) { return std::atan2(p.y() - C.y(), p.x() - C.x()); },
-        [&](double a) { return arc(a); },
+        [&](double t) { return arc(t); },
         [&](const ERPoint2D& p) { return std::fabs(qorv::distance(p, C) - r); });
 
-    const ERPmIsometrie3D F =
-        ERChgRepere3D(ERVector3D(u(rng), u(rng), u(rng)), ERVector3D(u(rng), u(rng), u(rng)),
-                      ERPoint3D(scale * u(rng), scale * u(rng), 0));
     const ERArc3D arc3(F, ERCircle2D(c, r), s, e);
     const t_SmartPtr<ERCpoleNURBS3D> n3 = arc3.ConvertToNurbs();
     ASSERT_TRUE(n3);
@@ -120,33 +124,16 @@ TEST(NurbsConversion, CircularArcsInThePlaneAndInSpace) {
           const ERPoint3D q = F << p;
           return std::atan2(q.y() - c.y(), q.x() - c.x());
         },
-        [&](double a) { return arc3(a); },
+        [&](double t) { return arc3(t); },
         [&](const ERPoint3D& p) {
           const ERPoint3D q = F << p;
           return std::hypot(std::hypot(q.x() - c.x(), q.y() - c.y()) - r, q.z());
         });
-  }
-  // A zero sweep, a NaN limit, a negative radius: no NURBS.
-  EXPECT_FALSE(ERArc2D(ERPoint2D(0, 0), 1.0, 1.0, 1.0).ConvertToNurbs());
-  EXPECT_FALSE(ERArc2D(ERPoint2D(0, 0), 1.0, std::nan(""), 1.0).ConvertToNurbs());
-  EXPECT_FALSE(ERArc2D(ERPoint2D(0, 0), -1.0, 0.0, 1.0).ConvertToNurbs());
-}
 
-TEST(NurbsConversion, EllipticArcsInThePlaneAndInSpace) {
-  QORV_SEEDED(std::mt19937_64 rng, 1852);
-  std::uniform_real_distribution<double> u(-1.0, 1.0);
-  for (int rep = 0; rep < 400; ++rep) {
-    SCOPED_TRACE(rep);
-    double s = 0, e = 0;
-    randomLimits(rng, s, e);
-    const double scale = std::pow(10.0, int(rng() % 41) - 20);
-    const double a = scale * (0.5 + std::fabs(u(rng))), b = a * (0.05 + 0.9 * std::fabs(u(rng)));
-    const double phi = kPi * u(rng);
-    const ERPoint2D c(scale * 100 * u(rng), scale * 100 * u(rng));
-    ERArcEllipse2D arc(a, b, phi, c, s, e);
-    if (rep % 3 == 0) arc.transformFrom(ERTransfo2D(1, 0, 0, -1, 0, 0));
-    const t_SmartPtr<ERCpoleNURBS2D> n = arc.ConvertToNurbs();
-    ASSERT_TRUE(n);
+    ERArcEllipse2D el(a, b, phi, c, s, e);
+    if (rep % 3 == 0) el.transformFrom(ERTransfo2D(1, 0, 0, -1, 0, 0));
+    const t_SmartPtr<ERCpoleNURBS2D> ne = el.ConvertToNurbs();
+    ASSERT_TRUE(ne);
     // Coordinates in the axes of an ellipse, in units of its semi-axes.
     auto localIn = [](const EREllipse2D& el) {
       const ERPoint2D m = el.center();
@@ -157,20 +144,20 @@ TEST(NurbsConversion, EllipticArcsInThePlaneAndInSpace) {
         x = (d * X) / A, y = (d * Y) / B;
       };
     };
-    const ERPoint2D m = arc.center();
-    const double A = arc.getBigAxe() / 2, B = arc.getSmallAxe() / 2;
-    const double size = A + std::fabs(m.x()) + std::fabs(m.y());
-    auto local = localIn(arc.ellipse());
-    const double a0 = arc.central_to_param(arc.udeb());
-    const double a1 = arc.udeb() == arc.ufin() ? a0 + 2 * kPi : arc.central_to_param(arc.ufin());
+    const ERPoint2D m = el.center();
+    const double A = el.getBigAxe() / 2, B = el.getSmallAxe() / 2;
+    const double esize = A + std::fabs(m.x()) + std::fabs(m.y());
+    auto local = localIn(el.ellipse());
+    const double a0 = el.central_to_param(el.udeb());
+    const double a1 = el.udeb() == el.ufin() ? a0 + 2 * kPi : el.central_to_param(el.ufin());
     expectArcNurbs(
-        *n, arc, a0, a1, size,
+        *ne, el, a0, a1, esize,
         [&](const ERPoint2D& p) {
           double x, y;
           local(p, x, y);
           return std::atan2(y, x);
         },
-        [&](double t) { return arc.pointAt(t); },
+        [&](double t) { return el.pointAt(t); },
         [&](const ERPoint2D& p) {
           double x, y;
           local(p, x, y);
@@ -178,25 +165,22 @@ TEST(NurbsConversion, EllipticArcsInThePlaneAndInSpace) {
           return std::fabs(1 - std::hypot(x, y)) * B;
         });
 
-    const ERPmIsometrie3D F =
-        ERChgRepere3D(ERVector3D(u(rng), u(rng), u(rng)), ERVector3D(u(rng), u(rng), u(rng)),
-                      ERPoint3D(scale * u(rng), scale * u(rng), 0));
-    const ERArcEllipse3D arc3(F, EREllipse2D(a, b, phi, c), s, e);
-    const t_SmartPtr<ERCpoleNURBS3D> n3 = arc3.ConvertToNurbs();
-    ASSERT_TRUE(n3);
-    const ERArcEllipse2D in = arc3.Arc2D();
+    const ERArcEllipse3D earc3(F, EREllipse2D(a, b, phi, c), s, e);
+    const t_SmartPtr<ERCpoleNURBS3D> ne3 = earc3.ConvertToNurbs();
+    ASSERT_TRUE(ne3);
+    const ERArcEllipse2D in = earc3.Arc2D();
     const auto local3 = localIn(in.ellipse());
     const double b0 = in.central_to_param(in.udeb());
     const double b1 = in.udeb() == in.ufin() ? b0 + 2 * kPi : in.central_to_param(in.ufin());
-    const ERPoint3D m3 = arc3.center();
+    const ERPoint3D m3 = earc3.center();
     expectArcNurbs(
-        *n3, arc3, b0, b1, A + std::fabs(m3.x()) + std::fabs(m3.y()) + std::fabs(m3.z()),
+        *ne3, earc3, b0, b1, A + std::fabs(m3.x()) + std::fabs(m3.y()) + std::fabs(m3.z()),
         [&](const ERPoint3D& p) {
           double x, y;
           local3((F << p).castToPoint2D(Coord3D::Z), x, y);
           return std::atan2(y, x);
         },
-        [&](double t) { return arc3(t); },
+        [&](double t) { return earc3(t); },
         [&](const ERPoint3D& p) {
           const ERPoint3D q = F << p;
           double x, y;
@@ -204,6 +188,10 @@ TEST(NurbsConversion, EllipticArcsInThePlaneAndInSpace) {
           return std::hypot(std::fabs(1 - std::hypot(x, y)) * B, q.z());
         });
   }
+  // A zero sweep, a NaN limit, a negative radius: no NURBS.
+  EXPECT_FALSE(ERArc2D(ERPoint2D(0, 0), 1.0, 1.0, 1.0).ConvertToNurbs());
+  EXPECT_FALSE(ERArc2D(ERPoint2D(0, 0), 1.0, std::nan(""), 1.0).ConvertToNurbs());
+  EXPECT_FALSE(ERArc2D(ERPoint2D(0, 0), -1.0, 0.0, 1.0).ConvertToNurbs());
   EXPECT_FALSE(
       ERArcEllipse2D(ERPoint2D(std::nan(""), 0), ERPoint2D(1, 0), 3.0, 0.0, 1.0).ConvertToNurbs());
 }

@@ -40,7 +40,7 @@ double horner(const ERPolynome& q, double s) {
 }
 
 template <class Curve, class Pole>
-void checkSpanPowers(int dim, unsigned fixed) {
+void checkSpanPowersAndChordHeight(int dim, unsigned fixed) {
   QORV_SEEDED(std::mt19937_64 rng, fixed);
   std::uniform_real_distribution<double> u01(0.0, 1.0);
   for (int rep = 0; rep < 150; ++rep) {
@@ -73,12 +73,40 @@ void checkSpanPowers(int dim, unsigned fixed) {
             << "span " << i << " p " << p << " size " << c.size << " s " << s;
       }
     }
+    // Trimmed anywhere, its chord height bounds it.
+    Curve trimmed(curve);
+    const double a = trimmed.knotVector().first(), b = trimmed.knotVector().last();
+    const double lo = a + 0.3 * (b - a) * u01(rng), hi = b - 0.3 * (b - a) * u01(rng);
+    trimmed.setBound(ERLimites(lo, hi));
+    const double h = trimmed.cordalHeight();
+    // Every point of the trimmed curve lies within h of the chord line.
+    const auto A = trimmed(lo), B = trimmed(hi);
+    std::vector<std::decay_t<decltype(A)>> pts;
+    for (int k = 0; k <= 400; ++k) pts.push_back(trimmed(lo + (hi - lo) * k / 400.0));
+    double worst = 0.0;
+    for (const auto& q : pts) {
+      double len2 = 0.0, dot = 0.0, v[3], e[3];
+      for (int k = 0; k < dim; ++k) {
+        v[k] = q.data()[k] - A.data()[k], e[k] = B.data()[k] - A.data()[k];
+        len2 += e[k] * e[k], dot += v[k] * e[k];
+      }
+      double d2 = 0.0;
+      for (int k = 0; k < dim; ++k) {
+        const double r = v[k] - (len2 > 0 ? dot / len2 : 0.0) * e[k];
+        d2 += r * r;
+      }
+      worst = std::max(worst, std::sqrt(d2));
+    }
+    EXPECT_LE(worst, h + 1e-9 * c.size)
+        << "size " << c.size << " h " << h << " p " << c.p << " lo " << lo << " hi " << hi
+        << " knots " << ::testing::PrintToString(c.U);
   }
 }
 
-TEST(PoleEdits, SpanPowerFormsEvaluateToTheCurve) {
-  checkSpanPowers<ERCpoleNURBS2D, ERPole2DH>(2, 1831);
-  checkSpanPowers<ERCpoleNURBS3D, ERPole3DH>(3, 1832);
+// The span power forms evaluate to the curve; the chord height bounds it wherever trimmed.
+TEST(PoleEdits, SpanPowerFormsAndChordHeight) {
+  checkSpanPowersAndChordHeight<ERCpoleNURBS2D, ERPole2DH>(2, 1831);
+  checkSpanPowersAndChordHeight<ERCpoleNURBS3D, ERPole3DH>(3, 1832);
 
   // The parabola through (0,0), (1,2), (2,0): x = 2s, y = 4s - 4s^2, cached until edited.
   ERVec<ERPoint2D> pts;
@@ -102,6 +130,16 @@ TEST(PoleEdits, SpanPowerFormsEvaluateToTheCurve) {
   h.append(ERPole2DH(9, 9, 1));
   const ERCpoleNURBS2D broken(h, ERKnotVector(2, U, 8));
   EXPECT_EQ((Seq{broken.getSpanPower(0).length(), broken.cachedSpans()}), (Seq{0, 0}));
+
+  // The parabola's chord height.
+  EXPECT_EQ(ERCpoleBezier2D(pts, ERLimites(0, 1)).cordalHeight(), 2.0);
+  pts.append(ERPoint2D(0, 0));
+  // Closed: the farthest pole from the first one.
+  EXPECT_DOUBLE_EQ(ERCpoleBezier2D(pts, ERLimites(0, 1)).cordalHeight(), std::sqrt(5.0));
+  ERVec<ERPoint3D> two;
+  two.append(ERPoint3D(0, 0, 0)), two.append(ERPoint3D(5, 1, 1));
+  EXPECT_EQ(ERCpoleBezier3D(two, ERLimites(0, 1)).cordalHeight(), 0.0);
+  EXPECT_EQ(ERCpoleNURBS2D().cordalHeight(), 0.0);
 }
 
 // Each edit empties the cache, and what is computed afterwards is the edited curve's.
@@ -147,57 +185,6 @@ TEST(PoleEdits, EveryEditEmptiesTheSpanCache) {
     const ERCpoleNURBS2D copy(curve);
     EXPECT_EQ(copy.cachedSpans(), 0);
   }
-}
-
-template <class Curve, class Pole>
-void checkChordHeight(int dim, unsigned fixed) {
-  QORV_SEEDED(std::mt19937_64 rng, fixed);
-  std::uniform_real_distribution<double> u01(0.0, 1.0);
-  for (int rep = 0; rep < 100; ++rep) {
-    const RandomCurve c = randomCurve(rng, dim, rep % 4 == 0, rep % 3 == 2);
-    SCOPED_TRACE(rep);
-    Curve curve = nurbsOf<Curve, Pole>(c);
-    const double a = curve.knotVector().first(), b = curve.knotVector().last();
-    const double lo = a + 0.3 * (b - a) * u01(rng), hi = b - 0.3 * (b - a) * u01(rng);
-    curve.setBound(ERLimites(lo, hi));
-    const double h = curve.cordalHeight();
-    // Every point of the trimmed curve lies within h of the chord line.
-    const auto A = curve(lo), B = curve(hi);
-    std::vector<std::decay_t<decltype(A)>> pts;
-    for (int k = 0; k <= 400; ++k) pts.push_back(curve(lo + (hi - lo) * k / 400.0));
-    double worst = 0.0;
-    for (const auto& q : pts) {
-      double len2 = 0.0, dot = 0.0, v[3], e[3];
-      for (int k = 0; k < dim; ++k) {
-        v[k] = q.data()[k] - A.data()[k], e[k] = B.data()[k] - A.data()[k];
-        len2 += e[k] * e[k], dot += v[k] * e[k];
-      }
-      double d2 = 0.0;
-      for (int k = 0; k < dim; ++k) {
-        const double r = v[k] - (len2 > 0 ? dot / len2 : 0.0) * e[k];
-        d2 += r * r;
-      }
-      worst = std::max(worst, std::sqrt(d2));
-    }
-    EXPECT_LE(worst, h + 1e-9 * c.size)
-        << "size " << c.size << " h " << h << " p " << c.p << " lo " << lo << " hi " << hi
-        << " knots " << ::testing::PrintToString(c.U);
-  }
-}
-
-TEST(PoleEdits, ChordHeightBoundsTheCurve) {
-  checkChordHeight<ERCpoleNURBS2D, ERPole2DH>(2, 1834);
-  checkChordHeight<ERCpoleNURBS3D, ERPole3DH>(3, 1835);
-  ERVec<ERPoint2D> pts;
-  pts.append(ERPoint2D(0, 0)), pts.append(ERPoint2D(1, 2)), pts.append(ERPoint2D(2, 0));
-  EXPECT_EQ(ERCpoleBezier2D(pts, ERLimites(0, 1)).cordalHeight(), 2.0);
-  pts.append(ERPoint2D(0, 0));
-  // Closed: the farthest pole from the first one.
-  EXPECT_DOUBLE_EQ(ERCpoleBezier2D(pts, ERLimites(0, 1)).cordalHeight(), std::sqrt(5.0));
-  ERVec<ERPoint3D> two;
-  two.append(ERPoint3D(0, 0, 0)), two.append(ERPoint3D(5, 1, 1));
-  EXPECT_EQ(ERCpoleBezier3D(two, ERLimites(0, 1)).cordalHeight(), 0.0);
-  EXPECT_EQ(ERCpoleNURBS2D().cordalHeight(), 0.0);
 }
 
 template <class Curve>

@@ -192,11 +192,7 @@ void refDerivatives(const RandomNet& r, double u, double v, double utop, double 
     d[3][c] = mix(w1, w1, false, true) / (12 * hv);
     d[4][c] = mix(w1, w1, true, true) / (144 * hu * hv);
     d[6][c] = mix(w2, w2, false, true) / (12 * hv * hv);
-    // Third-order elements are not filled by the record; 5 and 7 are past order 2 in sum but
-    // held (d^3 S / du^2 dv and du dv^2).
-    d[5][c] = mix(w2, w1, true, true) / (144 * hu * hu * hv) * 12;
-    d[7][c] = mix(w1, w2, true, true) / (144 * hu * hv * hv) * 12;
-    d[8][c] = 0;
+    // Elements 5, 7 and 8 (past order 2 in sum) are not compared.
   }
 }
 
@@ -369,58 +365,6 @@ TEST(PoleSurfaces, BrokenNetsGiveNaNRecordsAndNoBox) {
     const ERSpoleNURBS3D t(H, ERKnotVector(2, k3, 6), ERKnotVector(2, k3, 6));
     EXPECT_EQ((Seq{isNaN(t.PtCur(NAN, 0.5)), isNaN(t.PtCur1(0.5, NAN))}), (Seq{true, true}));
     EXPECT_TRUE(t.getEntityIsoV(NAN).isNull());
-  }
-}
-
-TEST(PoleSurfaces, BoxesIsoCurvesAndEstimatesHoldTheSurface) {
-  QORV_SEEDED(std::mt19937_64 rng, 2103);
-  std::uniform_real_distribution<double> u01(0.0, 1.0);
-  for (int rep = 0; rep < 60; ++rep) {
-    const RandomNet r = randomNet(rng, false, true);
-    SCOPED_TRACE(describe(r));
-    ERSpoleNURBS3D s = nurbsOf(r);
-    if (rep % 2) {  // a trimmed window
-      const double a = s.udeb() + 0.3 * (s.ufin() - s.udeb()),
-                   c = s.vdeb() + 0.5 * (s.vfin() - s.vdeb());
-      s.setBound(ERLimites(a, s.ufin()), ERLimites(s.vdeb(), c));
-    }
-    ERMinimax3D box = s.getBox();
-    box.Inflate(1e-12 * r.size);
-    QuickAlgebra::ERSimpleVec2<ERMinimax3D> spans;
-    s.GetSpanBoxes(spans);
-    int cu, cv;
-    s.GetNumberOfSpans(cu, cv);
-    ASSERT_EQ((Seq{spans.dim1(), spans.dim2()}), (Seq{cu, cv}));
-    for (int k = 0; k < 200; ++k) {
-      const double u = s.udeb() + (s.ufin() - s.udeb()) * u01(rng);
-      const double v = s.vdeb() + (s.vfin() - s.vdeb()) * u01(rng);
-      const ERPoint3D p = s(u, v);
-      ASSERT_TRUE(box.contains(p)) << u << ' ' << v;
-      bool inSome = false;
-      for (int i = 0; i < cu && !inSome; ++i)
-        for (int j = 0; j < cv && !inSome; ++j) {
-          ERMinimax3D b = spans(i, j);
-          b.Inflate(1e-12 * r.size);
-          inSome = b.contains(p);
-        }
-      ASSERT_TRUE(inSome);
-      // The iso-curves carry the surface's parameter.
-      const auto iu = s.getEntityIsoU(u), iv = s.getEntityIsoV(v);
-      ASSERT_EQ((Seq{bool(iu.isNull()), bool(iv.isNull())}), (Seq{false, false}));
-      EXPECT_LE(qorv::distance(iu->PtCur(v).point(), p), 1e-12 * r.size);
-      EXPECT_LE(qorv::distance(iv->PtCur(u).point(), p), 1e-12 * r.size);
-    }
-    // The estimates bound the lengths of iso-curves.
-    for (int k = 0; k < 5; ++k) {
-      const double v = s.vdeb() + (s.vfin() - s.vdeb()) * u01(rng);
-      double len = 0.0;
-      ERPoint3D prev = s(s.udeb(), v);
-      for (int i = 1; i <= 400; ++i) {
-        const ERPoint3D q = s(s.udeb() + (s.ufin() - s.udeb()) * i / 400.0, v);
-        len += qorv::distance(prev, q), prev = q;
-      }
-      EXPECT_LE(len, s.upperEstimateInU() * (1 + 1e-12));
-    }
   }
 }
 
@@ -646,20 +590,6 @@ void expectNearestNeverWorse(std::mt19937_64& rng, const ERSpoleRep& s, double s
   }
 }
 
-TEST(PoleSurfaceNearest, NeverWorseThanADenseGridRefinedByNewton) {
-  QORV_SEEDED(std::mt19937_64 rng, 2105);
-  for (int rep = 0; rep < 40; ++rep) {
-    // A smoother net than the evaluation draws: poles on a wavy sheet.
-    RandomNet r;
-    std::unique_ptr<ERSpoleRep> s = wavySheet(rng, rep, r);
-    SCOPED_TRACE(describe(r));
-    if (rep % 4 == 1)
-      s->setBound(ERLimites(s->udeb() + 0.2 * (s->ufin() - s->udeb()), s->ufin()),
-                  ERLimites(s->vdeb(), s->vfin() - 0.3 * (s->vfin() - s->vdeb())));
-    expectNearestNeverWorse(rng, *s, r.size, 120, 12);
-  }
-}
-
 TEST(PoleSurfaceNearest, ClosedSurfaceAtTheSeamAndAFlatPatch) {
   // A quarter-circle rational quadratic swept along z, closed by four such pieces in u.
   const ERMatrix<ERPole3DH> H = circlePoles(2.0, false);
@@ -764,11 +694,13 @@ void expectPatchesReproduce(std::mt19937_64& rng, const ERSpoleNURBS3D& s, const
 
 }  // namespace
 
-// The nearest point commutes with rigid motions: the moved surface (its poles moved here, not by
-// the library) and the moved point give the same distance, for turned, mirrored and far-off
-// frames, both orientations of the parameters, and every kind of point.
-TEST(PoleSurfaceNearest, TurnedMirroredAndFarOffFramesGiveTheSameDistance) {
-  QORV_SEEDED(std::mt19937_64 rng, 2107);
+// The nearest point is never worse than a dense grid refined by Newton (on a smoother net than
+// the evaluation draws: poles on a wavy sheet), trimmed or not. It commutes with rigid motions:
+// the moved surface (its poles moved here, not by the library) and the moved point give the
+// same distance, for turned, mirrored and far-off frames, both orientations of the parameters,
+// and every kind of point.
+TEST(PoleSurfaceNearest, NeverWorseThanADenseGridAndTheSameInEveryFrame) {
+  QORV_SEEDED(std::mt19937_64 rng, 2105);
   for (int rep = 0; rep < 40; ++rep) {
     RandomNet r;
     std::unique_ptr<ERSpoleRep> s = wavySheet(rng, rep, r);
@@ -795,6 +727,10 @@ TEST(PoleSurfaceNearest, TurnedMirroredAndFarOffFramesGiveTheSameDistance) {
       EXPECT_NEAR(dm, d, tol) << "kind " << k % 4;
       EXPECT_NEAR(qorv::distance((*t)(uvMoved.x(), uvMoved.y()), M(p)), dm, tol);
     }
+    if (rep % 4 == 1)
+      s->setBound(ERLimites(s->udeb() + 0.2 * (s->ufin() - s->udeb()), s->ufin()),
+                  ERLimites(s->vdeb(), s->vfin() - 0.3 * (s->vfin() - s->vdeb())));
+    expectNearestNeverWorse(rng, *s, r.size, 120, 12);
   }
 }
 
@@ -849,20 +785,21 @@ TEST(PoleSurfaceNearest, SharedByThreadsAndDroppedByEdits) {
 
   ERPoint2D uv;
   const ERPoint3D shift(3 * r.size, -r.size, 0.5 * r.size);
+  auto expectAsAlone = [&](const ERSpoleNURBS3D& t, const ERVector3D& by, const char* edit) {
+    for (std::size_t k = 0; k < 20; ++k)
+      EXPECT_NEAR(t.nearest(pts[k] + by, uv), alone[k], 1e-12 * r.size) << edit << ' ' << k;
+  };
   {  // a copy starts with what the original built; a move drops it from the copy alone
     ERSpoleNURBS3D moved(s);
     moved.translate(shift);
-    for (std::size_t k = 0; k < 20; ++k) {
-      EXPECT_NEAR(moved.nearest(pts[k] + ERVector3D(shift), uv), alone[k], 1e-12 * r.size) << k;
-      EXPECT_EQ(s.nearest(pts[k], uv), alone[k]) << k;
-    }
+    expectAsAlone(moved, ERVector3D(shift), "moved copy");
+    for (std::size_t k = 0; k < 20; ++k) EXPECT_EQ(s.nearest(pts[k], uv), alone[k]) << k;
   }
   s.translate(shift);
-  for (std::size_t k = 0; k < 20; ++k)
-    EXPECT_NEAR(s.nearest(pts[k] + ERVector3D(shift), uv), alone[k], 1e-12 * r.size) << k;
+  expectAsAlone(s, ERVector3D(shift), "moved");
   s.translate(ERPoint3D(-shift.x(), -shift.y(), -shift.z()));
   s.insertKnotU(0.5 * (s.udeb() + s.ufin()), 2);
-  for (std::size_t k = 0; k < 20; ++k) EXPECT_NEAR(s.nearest(pts[k], uv), alone[k], 1e-12 * r.size);
+  expectAsAlone(s, ERVector3D(), "refined");
   // Trimmed to a quarter: never nearer, and the answer inside the new limits.
   const double um = 0.5 * (s.udeb() + s.ufin()), vm = 0.5 * (s.vdeb() + s.vfin());
   s.setBound(ERLimites(s.udeb(), um), ERLimites(vm, s.vfin()));
@@ -884,13 +821,15 @@ TEST(PoleSurfaceNearest, SharedByThreadsAndDroppedByEdits) {
 }
 
 // ---------------------------------------------------------------------------------------------
-TEST(PoleSurfaceKnots, InsertionAndDecompositionKeepTheSurface) {
+// Knot insertion and the Bezier patches keep the surface; then, trimmed one time in two, the
+// boxes hold it, the iso-curves carry its parameters and the estimates bound its iso-curves.
+TEST(PoleSurfaces, KnotsPatchesBoxesIsoCurvesAndEstimatesHoldTheSurface) {
   QORV_SEEDED(std::mt19937_64 rng, 2107);
   std::uniform_real_distribution<double> u01(0.0, 1.0);
   for (int rep = 0; rep < 60; ++rep) {
     const RandomNet r = randomNet(rng, false, true);
     SCOPED_TRACE(describe(r));
-    const ERSpoleNURBS3D s = nurbsOf(r);
+    ERSpoleNURBS3D s = nurbsOf(r);
     auto randomU = [&] { return s.udeb() + (s.ufin() - s.udeb()) * u01(rng); };
     auto randomV = [&] { return s.vdeb() + (s.vfin() - s.vdeb()) * u01(rng); };
     // Insertion at a new value and at an existing knot, in both directions.
@@ -906,6 +845,48 @@ TEST(PoleSurfaceKnots, InsertionAndDecompositionKeepTheSurface) {
     }
     // The patches cover the spans and reproduce the surface on each.
     expectPatchesReproduce(rng, s, r, 0.0);
+
+    if (rep % 2) {  // a trimmed window
+      const double a = s.udeb() + 0.3 * (s.ufin() - s.udeb()),
+                   c = s.vdeb() + 0.5 * (s.vfin() - s.vdeb());
+      s.setBound(ERLimites(a, s.ufin()), ERLimites(s.vdeb(), c));
+    }
+    ERMinimax3D box = s.getBox();
+    box.Inflate(1e-12 * r.size);
+    QuickAlgebra::ERSimpleVec2<ERMinimax3D> spans;
+    s.GetSpanBoxes(spans);
+    int cu, cv;
+    s.GetNumberOfSpans(cu, cv);
+    ASSERT_EQ((Seq{spans.dim1(), spans.dim2()}), (Seq{cu, cv}));
+    for (int k = 0; k < 200; ++k) {
+      const double u = randomU(), v = randomV();
+      const ERPoint3D p = s(u, v);
+      ASSERT_TRUE(box.contains(p)) << u << ' ' << v;
+      bool inSome = false;
+      for (int i = 0; i < cu && !inSome; ++i)
+        for (int j = 0; j < cv && !inSome; ++j) {
+          ERMinimax3D b = spans(i, j);
+          b.Inflate(1e-12 * r.size);
+          inSome = b.contains(p);
+        }
+      ASSERT_TRUE(inSome);
+      // The iso-curves carry the surface's parameter.
+      const auto iu = s.getEntityIsoU(u), iv = s.getEntityIsoV(v);
+      ASSERT_EQ((Seq{bool(iu.isNull()), bool(iv.isNull())}), (Seq{false, false}));
+      EXPECT_LE(qorv::distance(iu->PtCur(v).point(), p), 1e-12 * r.size);
+      EXPECT_LE(qorv::distance(iv->PtCur(u).point(), p), 1e-12 * r.size);
+    }
+    // The estimates bound the lengths of iso-curves.
+    for (int k = 0; k < 5; ++k) {
+      const double v = randomV();
+      double len = 0.0;
+      ERPoint3D prev = s(s.udeb(), v);
+      for (int i = 1; i <= 400; ++i) {
+        const ERPoint3D q = s(s.udeb() + (s.ufin() - s.udeb()) * i / 400.0, v);
+        len += qorv::distance(prev, q), prev = q;
+      }
+      EXPECT_LE(len, s.upperEstimateInU() * (1 + 1e-12));
+    }
   }
   // A broken net has no patch, and insertion into it changes nothing.
   const double ku[] = {0, 0, 0, 0, 0.5, 1, 1, 1, 1}, kv[] = {0, 0, 0, 1, 1, 1};

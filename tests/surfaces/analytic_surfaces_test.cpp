@@ -6,7 +6,6 @@
 #include <cmath>
 #include <limits>
 #include <memory>
-#include <sstream>
 #include <vector>
 
 #include "qorv/foundation/transfo3d_kinds.h"

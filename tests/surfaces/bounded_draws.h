@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
-#include <string>
 
 #include "qorv/surfaces/bounded_surfaces.h"
 #include "tests/object_images.h"

@@ -146,6 +146,67 @@ Nearest nearestBySampling(const ERBoundedSurface& s, Kind k, const ERPoint3D& p)
 }
 
 // ---------------------------------------------------------------------------------------------
+// The box holds every sampled point; the iso-curves are the surface at their parameter; split
+// pieces cover the limits; the length bounds hold.
+void checkDerivedCurvesBoxesAndPieces(BoundedDraw& draw, Kind k, double s, ERBoundedSurface* surf) {
+  const ERMinimax3D box = surf->getBox();
+  const double tol = 1e-12 * std::max(maxAbs(placementOf(*surf).origine()), sizeOf(*surf));
+  double lenU = 0, lenV = 0;
+  std::vector<ERPoint3D> outside;
+  // The box is tight too: each face comes within a small part of the size of a sampled
+  // point (the grid misses an extreme by at most 1 - cos of half its step).
+  double gap[6] = {INFINITY, INFINITY, INFINITY, INFINITY, INFINITY, INFINITY};
+  const int n = 24;
+  for (int a = 0; a <= n; ++a)
+    for (int b = 0; b <= n; ++b) {
+      const double u = surf->getBoundU()(a / double(n)), v = surf->getBoundV()(b / double(n));
+      const ERPoint3D q = (*surf)(u, v);
+      for (int c = 0; c < 3; ++c) {
+        if (!(box.data()[c] <= q.data()[c] && q.data()[c] <= box.data()[c + 3]))
+          outside.push_back(q);
+        gap[c] = std::min(gap[c], q.data()[c] - box.data()[c]);
+        gap[c + 3] = std::min(gap[c + 3], box.data()[c + 3] - q.data()[c]);
+      }
+      if (a < n) lenU = std::max(lenU, distance(q, (*surf)(surf->getBoundU()((a + 1.0) / n), v)));
+      if (b < n) lenV = std::max(lenV, distance(q, (*surf)(u, surf->getBoundV()((b + 1.0) / n))));
+    }
+  EXPECT_TRUE(outside.empty()) << outside.size() << " outside, the first " << outside[0] << "\n"
+                               << box.MinPoint() << box.MaxPoint() << "\n"
+                               << printed(*surf);
+  for (int c = 0; c < 6; ++c) EXPECT_LE(gap[c], 0.02 * sizeOf(*surf) + tol) << "face " << c;
+  EXPECT_GE(surf->upperEstimateInU() * (1 + 1e-12), lenU * n * 0.999);
+  EXPECT_GE(surf->upperEstimateInV() * (1 + 1e-12), lenV * n * 0.999);
+  // Iso-curves at the surface's parameter (segments from the lower to the upper limit).
+  const double u = surf->getBoundU()(draw.uniform(0, 1)), v = surf->getBoundV()(draw.uniform(0, 1));
+  const t_SmartPtr<ERFiniteEntity3DWF> isoU = surf->getEntityIsoU(u);
+  const t_SmartPtr<ERFiniteEntity3DWF> isoV = surf->getEntityIsoV(v);
+  // Arcs whose frame the transformations cannot hold (offsets below 1e-11) are null.
+  if (s > 1e-6) {
+    ASSERT_TRUE(isoU && isoV);
+  }
+  const double tv = angularV(k) ? v : surf->getBoundV().ratio(v);
+  const double tu = angularU(k) ? u : surf->getBoundU().ratio(u);
+  if (isoU) {
+    EXPECT_LE(distance((*isoU)(tv), (*surf)(u, v)), tol);
+  }
+  if (isoV) {
+    EXPECT_LE(distance((*isoV)(tu), (*surf)(u, v)), tol);
+  }
+  const QuickAlgebra::ERMatrix<ERPoint3D>& grid = surf->getMatricePoint(3, 2);
+  EXPECT_LE(distance(grid[5], (*surf)(surf->ufin(), surf->vfin())), tol);
+  // Pieces: the limits cut at the value, same points; nothing outside the limits.
+  t_SmartPtr<ERAnyBoundedSurface> lo, hi;
+  ASSERT_EQ(surf->SplitInU(lo, hi, u), 1);
+  EXPECT_EQ((Seq{lo->getBoundU(), hi->getBoundU(), hi->getBoundV(),
+                 distance((*lo)(u, v), (*surf)(u, v))}),
+            (Seq{ERLimites(surf->udeb(), u), ERLimites(u, surf->ufin()), surf->getBoundV(), 0}));
+  ASSERT_EQ(surf->SplitInV(lo, hi), 1);
+  EXPECT_EQ(lo->vfin(), hi->vdeb());
+  EXPECT_EQ(surf->SplitInU(lo, hi, surf->ufin() + 1 + std::fabs(surf->ufin())), 0);
+  EXPECT_EQ(surf->SplitInV(lo, hi, std::nan("")), 0);
+}
+
+// The formulas and differences, then the derived curves, boxes and pieces on each draw.
 TEST(BoundedSurfaces, EvaluationAgainstTheFormulasAndDifferences) {
   QORV_SEEDED(BoundedDraw draw, 2001);
   for (Kind k : kKinds)
@@ -176,6 +237,7 @@ TEST(BoundedSurfaces, EvaluationAgainstTheFormulasAndDifferences) {
           EXPECT_LE((fd - ERVector3D(elem(e, i2, j))).norme(), 1e-6 * s / unit)
               << "element (" << i2 << ", " << j << ")";
         }
+      checkDerivedCurvesBoxesAndPieces(draw, k, s, surf.get());
     }
 }
 
@@ -262,136 +324,59 @@ TEST(BoundedSurfaces, ParametersGiveTheirFootBack) {
     }
 }
 
-// The box holds every sampled point; the iso-curves are the surface at their parameter; split
-// pieces cover the limits; the length bounds hold.
-TEST(BoundedSurfaces, DerivedCurvesBoxesAndPieces) {
-  QORV_SEEDED(BoundedDraw draw, 2003);
-  for (Kind k : kKinds)
-    for (int i = 0; i < 120; ++i) {
-      SCOPED_TRACE(std::string(qorv_test::nameOf(k)) + " draw " + std::to_string(i));
-      const double s = draw.magnitude(-290, 290);
-      const auto surf = draw.surface(k, s, s);
-      const ERMinimax3D box = surf->getBox();
-      const double tol = 1e-12 * std::max(maxAbs(placementOf(*surf).origine()), sizeOf(*surf));
-      double lenU = 0, lenV = 0;
-      std::vector<ERPoint3D> outside;
-      // The box is tight too: each face comes within a small part of the size of a sampled
-      // point (the grid misses an extreme by at most 1 - cos of half its step).
-      double gap[6] = {INFINITY, INFINITY, INFINITY, INFINITY, INFINITY, INFINITY};
-      const int n = 24;
-      for (int a = 0; a <= n; ++a)
-        for (int b = 0; b <= n; ++b) {
-          const double u = surf->getBoundU()(a / double(n)), v = surf->getBoundV()(b / double(n));
-          const ERPoint3D q = (*surf)(u, v);
-          for (int c = 0; c < 3; ++c) {
-            if (!(box.data()[c] <= q.data()[c] && q.data()[c] <= box.data()[c + 3]))
-              outside.push_back(q);
-            gap[c] = std::min(gap[c], q.data()[c] - box.data()[c]);
-            gap[c + 3] = std::min(gap[c + 3], box.data()[c + 3] - q.data()[c]);
-          }
-          if (a < n)
-            lenU = std::max(lenU, distance(q, (*surf)(surf->getBoundU()((a + 1.0) / n), v)));
-          if (b < n)
-            lenV = std::max(lenV, distance(q, (*surf)(u, surf->getBoundV()((b + 1.0) / n))));
-        }
-      EXPECT_TRUE(outside.empty()) << outside.size() << " outside, the first " << outside[0] << "\n"
-                                   << box.MinPoint() << box.MaxPoint() << "\n"
-                                   << printed(*surf);
-      for (int c = 0; c < 6; ++c) EXPECT_LE(gap[c], 0.02 * sizeOf(*surf) + tol) << "face " << c;
-      EXPECT_GE(surf->upperEstimateInU() * (1 + 1e-12), lenU * n * 0.999);
-      EXPECT_GE(surf->upperEstimateInV() * (1 + 1e-12), lenV * n * 0.999);
-      // Iso-curves at the surface's parameter (segments from the lower to the upper limit).
-      const double u = surf->getBoundU()(draw.uniform(0, 1)),
-                   v = surf->getBoundV()(draw.uniform(0, 1));
-      const t_SmartPtr<ERFiniteEntity3DWF> isoU = surf->getEntityIsoU(u);
-      const t_SmartPtr<ERFiniteEntity3DWF> isoV = surf->getEntityIsoV(v);
-      // Arcs whose frame the transformations cannot hold (offsets below 1e-11) are null.
-      if (s > 1e-6) {
-        ASSERT_TRUE(isoU && isoV);
-      }
-      const double tv = angularV(k) ? v : surf->getBoundV().ratio(v);
-      const double tu = angularU(k) ? u : surf->getBoundU().ratio(u);
-      if (isoU) {
-        EXPECT_LE(distance((*isoU)(tv), (*surf)(u, v)), tol);
-      }
-      if (isoV) {
-        EXPECT_LE(distance((*isoV)(tu), (*surf)(u, v)), tol);
-      }
-      const QuickAlgebra::ERMatrix<ERPoint3D>& grid = surf->getMatricePoint(3, 2);
-      EXPECT_LE(distance(grid[5], (*surf)(surf->ufin(), surf->vfin())), tol);
-      // Pieces: the limits cut at the value, same points; nothing outside the limits.
-      t_SmartPtr<ERAnyBoundedSurface> lo, hi;
-      ASSERT_EQ(surf->SplitInU(lo, hi, u), 1);
-      EXPECT_EQ(
-          (Seq{lo->getBoundU(), hi->getBoundU(), hi->getBoundV(),
-               distance((*lo)(u, v), (*surf)(u, v))}),
-          (Seq{ERLimites(surf->udeb(), u), ERLimites(u, surf->ufin()), surf->getBoundV(), 0}));
-      ASSERT_EQ(surf->SplitInV(lo, hi), 1);
-      EXPECT_EQ(lo->vfin(), hi->vdeb());
-      EXPECT_EQ(surf->SplitInU(lo, hi, surf->ufin() + 1 + std::fabs(surf->ufin())), 0);
-      EXPECT_EQ(surf->SplitInV(lo, hi, std::nan("")), 0);
-    }
-}
-
 // Moves: every point of the moved surface is the moved point of the same parameters, or at
 // least lies on the moved surface within its limits (mirrors and negative scales turn the
 // parameters).
-TEST(BoundedSurfaces, MovesKeepThePointSet) {
-  QORV_SEEDED(BoundedDraw draw, 2004);
+void checkMovesKeepThePointSet(BoundedDraw& draw, double s, int i, const ERBoundedSurface* surf) {
+  std::unique_ptr<ERBoundedSurface> moved(qorv_test::copyOf(*surf));
+  const ERPmIsometrie3D F = draw.frame(s);
+  const double f = (draw.integer(0, 1) ? -1 : 1) * draw.uniform(0.5, 4);
+  const ERPmSimilitude3D sim = ERPmSimilitude3D(F) * ERPmSimilitude3D(_ERScaling3D(f));
+  const int what = i % 6;
+  std::function<ERPoint3D(const ERPoint3D&)> map;
+  if (what == 0) {
+    moved->transformFrom(F), map = [&](const ERPoint3D& q) { return F >> q; };
+  } else if (what == 1) {
+    moved->transformTo(F), map = [&](const ERPoint3D& q) { return F << q; };
+  } else if (what == 2) {
+    moved->transformFrom(sim), map = [&](const ERPoint3D& q) { return sim >> q; };
+  } else if (what == 3) {
+    moved->transformTo(sim), map = [&](const ERPoint3D& q) { return sim << q; };
+  } else if (what == 4) {
+    moved->scale(f), map = [&](const ERPoint3D& q) { return ERPoint3D(q * f); };
+  } else {
+    const ERPoint3D t(draw.direction() * s);
+    moved->translate(t), map = [&, t](const ERPoint3D& q) { return q + t; };
+  }
+  for (int j = 0; j < 8; ++j) {
+    const double u = surf->getBoundU()(draw.uniform(0, 1));
+    const double v = surf->getBoundV()(draw.uniform(0, 1));
+    const ERPoint3D q = map((*surf)(u, v));
+    const double tol = 1e-11 * std::max({maxAbs(q), sizeOf(*moved)});
+    ERPoint2D uv;
+    const int on = moved->ProjectionNormale(q, 0.0, uv, 1);
+    EXPECT_LE(distance((*moved)(uv.x(), uv.y()), q), tol) << what;
+    // Within the limits, up to rounding of parameters at the limits.
+    if (!on) {
+      const ERPoint3D c = moved->project_inbound(q);
+      EXPECT_LE(distance(c, q), tol) << what;
+    }
+  }
+}
+
+// The global nearest point of the patch, for surfaces drawn anywhere and then moved by mirrors,
+// negative scales and far-off similitudes: no point of a dense grid over the limits, refined by
+// Newton held inside them, is nearer; the parameters lie within the limits and give the distance.
+TEST(BoundedSurfaces, MovesAndTheNearestPointOverThePatchInEveryFrame) {
+  QORV_SEEDED(BoundedDraw draw, 2005);
   for (Kind k : kKinds)
     for (int i = 0; i < 100; ++i) {
       SCOPED_TRACE(std::string(qorv_test::nameOf(k)) + " draw " + std::to_string(i));
       // Not below 1e-9: a placement holds an origin within the transformations' 1e-11 of zero
       // as zero.
       const double s = draw.magnitude(-9, 290);
-      const auto surf = draw.surface(k, s, s);
-      std::unique_ptr<ERBoundedSurface> moved(qorv_test::copyOf(*surf));
-      const ERPmIsometrie3D F = draw.frame(s);
-      const double f = (draw.integer(0, 1) ? -1 : 1) * draw.uniform(0.5, 4);
-      const ERPmSimilitude3D sim = ERPmSimilitude3D(F) * ERPmSimilitude3D(_ERScaling3D(f));
-      const int what = i % 6;
-      std::function<ERPoint3D(const ERPoint3D&)> map;
-      if (what == 0) {
-        moved->transformFrom(F), map = [&](const ERPoint3D& q) { return F >> q; };
-      } else if (what == 1) {
-        moved->transformTo(F), map = [&](const ERPoint3D& q) { return F << q; };
-      } else if (what == 2) {
-        moved->transformFrom(sim), map = [&](const ERPoint3D& q) { return sim >> q; };
-      } else if (what == 3) {
-        moved->transformTo(sim), map = [&](const ERPoint3D& q) { return sim << q; };
-      } else if (what == 4) {
-        moved->scale(f), map = [&](const ERPoint3D& q) { return ERPoint3D(q * f); };
-      } else {
-        const ERPoint3D t(draw.direction() * s);
-        moved->translate(t), map = [&, t](const ERPoint3D& q) { return q + t; };
-      }
-      for (int j = 0; j < 8; ++j) {
-        const double u = surf->getBoundU()(draw.uniform(0, 1));
-        const double v = surf->getBoundV()(draw.uniform(0, 1));
-        const ERPoint3D q = map((*surf)(u, v));
-        const double tol = 1e-11 * std::max({maxAbs(q), sizeOf(*moved)});
-        ERPoint2D uv;
-        const int on = moved->ProjectionNormale(q, 0.0, uv, 1);
-        EXPECT_LE(distance((*moved)(uv.x(), uv.y()), q), tol) << what;
-        // Within the limits, up to rounding of parameters at the limits.
-        if (!on) {
-          const ERPoint3D c = moved->project_inbound(q);
-          EXPECT_LE(distance(c, q), tol) << what;
-        }
-      }
-    }
-}
-
-// The global nearest point of the patch, for surfaces drawn anywhere and then moved by mirrors,
-// negative scales and far-off similitudes: no point of a dense grid over the limits, refined by
-// Newton held inside them, is nearer; the parameters lie within the limits and give the distance.
-TEST(BoundedSurfaces, NearestIsGlobalOverThePatchInEveryFrame) {
-  QORV_SEEDED(BoundedDraw draw, 2005);
-  for (Kind k : kKinds)
-    for (int i = 0; i < 40; ++i) {
-      SCOPED_TRACE(std::string(qorv_test::nameOf(k)) + " draw " + std::to_string(i));
-      const double s = draw.magnitude(-9, 290);
       std::unique_ptr<ERBoundedSurface> surf = draw.surface(k, s, s * (i % 4 == 0 ? 1e3 : 1));
+      checkMovesKeepThePointSet(draw, s, i, surf.get());
       const double f = (draw.integer(0, 1) ? -1 : 1) * draw.uniform(0.5, 4);
       const ERPmSimilitude3D sim =
           ERPmSimilitude3D(draw.frame(s * 10)) * ERPmSimilitude3D(_ERScaling3D(f));

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <sstream>
 #include <string>
 
 #include "qorv/foundation/transfo3d_kinds.h"

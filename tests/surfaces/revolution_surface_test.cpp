@@ -238,39 +238,12 @@ TEST(SurOfRevolution, NearestIsGlobalAgainstDenseSampling) {
   }
 }
 
-// The NURBS form is the same surface: each of its points lies on the circle of the generatrix
-// point of the same u, inside the window, and its end iso-curves are the end generatrices.
-TEST(SurOfRevolution, ConvertToNurbsIsTheSameSurface) {
-  QORV_SEEDED(RevolutionDraw draw, 2405);
-  for (int k = 0; k < 60; ++k) {
-    SCOPED_TRACE(k);
-    const auto S = draw.surface(draw.uniform(0, 10));
-    const t_SmartPtr<ERSpoleNURBS3D> N = S->ConvertToNurbs();
-    ASSERT_TRUE(N);
-    const double scale = scaleOf(*S);
-    const ERVector3D d = S->axis().dirVector();
-    const ERPoint3D a = S->axis().origine();
-    for (int i = 0; i < 30; ++i) {
-      const double u = S->udeb() + draw.uniform(0, 1) * (S->ufin() - S->udeb());
-      const double t = N->vdeb() + draw.uniform(0, 1) * (N->vfin() - N->vdeb());
-      const ERPoint3D q = (*N)(u, t), c = (*S->generatrix())(u);
-      const double hq = (q - a) * d, hc = (c - a) * d;
-      const double rq = ((q - a) - d * hq).norme(), rc = ((c - a) - d * hc).norme();
-      EXPECT_TRUE(Near(Seq{hq, rq}, Seq{hc, rc}, 1e-12 * scale));
-      // Its angle from the generatrix point is inside the window.
-      ERPoint2D uv;
-      EXPECT_LE(S->nearest(q, uv), 1e-12 * scale);
-    }
-    const double u = S->udeb() + 0.3 * (S->ufin() - S->udeb());
-    EXPECT_LE(qorv::distance((*N)(u, N->vdeb()), (*S)(u, S->vdeb())), 1e-12 * scale);
-    EXPECT_LE(qorv::distance((*N)(u, N->vfin()), (*S)(u, S->vfin())), 1e-12 * scale);
-  }
-}
-
 // Lines along Z and along any direction: every record is on the line and is the surface at
-// its parameter; a line through a sampled surface point finds that point.
-TEST(SurOfRevolution, LineProjectionFindsTheCrossings) {
-  QORV_SEEDED(RevolutionDraw draw, 2406);
+// its parameter; a line through a sampled surface point finds that point. The NURBS form is the
+// same surface: each of its points lies on the circle of the generatrix point of the same u,
+// inside the window, and its end iso-curves are the end generatrices.
+TEST(SurOfRevolution, LineProjectionAndTheNurbsForm) {
+  QORV_SEEDED(RevolutionDraw draw, 2405);
   for (int k = 0; k < 60; ++k) {
     SCOPED_TRACE(k);
     const auto S = draw.surface(draw.uniform(0, 10));
@@ -293,6 +266,25 @@ TEST(SurOfRevolution, LineProjectionFindsTheCrossings) {
     EXPECT_TRUE(found) << res.entries() << " u " << u << " v " << v << " D " << D << " d "
                        << S->axis().dirVector() << " range " << S->udeb() << " " << S->ufin() << " "
                        << S->vdeb() << " " << S->vfin();
+
+    const t_SmartPtr<ERSpoleNURBS3D> N = S->ConvertToNurbs();
+    ASSERT_TRUE(N);
+    const ERVector3D d = S->axis().dirVector();
+    const ERPoint3D a = S->axis().origine();
+    for (int i = 0; i < 30; ++i) {
+      const double u = S->udeb() + draw.uniform(0, 1) * (S->ufin() - S->udeb());
+      const double t = N->vdeb() + draw.uniform(0, 1) * (N->vfin() - N->vdeb());
+      const ERPoint3D q = (*N)(u, t), c = (*S->generatrix())(u);
+      const double hq = (q - a) * d, hc = (c - a) * d;
+      const double rq = ((q - a) - d * hq).norme(), rc = ((c - a) - d * hc).norme();
+      EXPECT_TRUE(Near(Seq{hq, rq}, Seq{hc, rc}, 1e-12 * scale));
+      // Its angle from the generatrix point is inside the window.
+      ERPoint2D uv;
+      EXPECT_LE(S->nearest(q, uv), 1e-12 * scale);
+    }
+    const double ue = S->udeb() + 0.3 * (S->ufin() - S->udeb());
+    EXPECT_LE(qorv::distance((*N)(ue, N->vdeb()), (*S)(ue, S->vdeb())), 1e-12 * scale);
+    EXPECT_LE(qorv::distance((*N)(ue, N->vfin()), (*S)(ue, S->vfin())), 1e-12 * scale);
   }
 }
 

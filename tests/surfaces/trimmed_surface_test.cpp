@@ -6,7 +6,6 @@
 #include <cmath>
 #include <functional>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -466,14 +465,10 @@ TEST(TrimmedSurface, BadInputGetsTheDocumentedAnswers) {
   EXPECT_EQ(hole.ProjectionNormale(ERPoint3D(0.1, 0.1, 1), 0, uv, 1), 0);
   EXPECT_EQ(hole.ProjectionNormale(ERPoint3D(1.1, 0.1, 1), 0, uv, 1), 1);
 
-  // A short record and a damaged flag leave the surface as it was.
+  // A damaged flag leaves the surface as it was (short records: SurfaceImages below).
   ERTrimmedSurface into(plane(ERPmIsometrie3D()));
   const std::string before = printed(into);
   qorv_test::Bytes image = imageOf(hole);
-  image.resize(image.size() - 3);
-  qorv_test::restoreFrom(into, image);
-  EXPECT_EQ(printed(into), before);
-  image = imageOf(hole);
   image[0] = 9;
   qorv_test::restoreFrom(into, image);
   EXPECT_EQ(printed(into), before);

@@ -589,44 +589,9 @@ TEST_F(ToolTest, InspectRecoversTheSamplePartsKnownDeviations) {
   EXPECT_EQ(count(csv.out, "\n"), 1u + 1200u + 4u);
 }
 
-TEST_F(ToolTest, InspectExitCodes) {
-  const std::string nominal = path("part.json"), measured = path("points.csv");
-  std::ofstream(nominal) << R"({"features": [{"id": "face", "kind": "plane", "origin": [0, 0, 0],
-      "normal": [0, 0, 1], "u": [0, 10], "v": [0, 10], "tolerance": [-0.1, 0.1]}]})";
-  std::ofstream(measured) << "a,1,1,0.5\nb,2,2,0.45\n";
-  EXPECT_EQ(inspect(nominal, measured, {"--probe-diameter", "1"}).status, 0);
-  std::ofstream(measured) << "a,1,1,0.5\nb,2,2,0.75\n";
-  EXPECT_EQ(inspect(nominal, measured, {"--probe-diameter", "1"}).status, 1);
-  for (const char* bad :
-       {"{", R"({"features": []})",
-        R"({"features": [{"id": "x", "kind": "blob", "tolerance": [0, 1]}]})",
-        R"({"features": [{"id": "c", "kind": "cylinder", "origin": [0,0,0], "axis": [0,0,0],
-                              "radius": 1, "height": [0, 1], "tolerance": [0, 1]}]})",
-        // Form and size where they do not apply or named wrongly.
-        R"({"features": [{"id": "t", "kind": "torus", "center": [0,0,0], "axis": [0,0,1],
-            "major_radius": 3, "minor_radius": 1, "tolerance": [0, 1], "form_tolerance": 1}]})",
-        R"({"features": [{"id": "p", "kind": "plane", "origin": [0,0,0], "normal": [0,0,1],
-            "tolerance": [0, 1], "size": "inscribed"}]})",
-        R"({"features": [{"id": "p", "kind": "plane", "origin": [0,0,0], "normal": [0,0,1],
-            "tolerance": [0, 1], "form": "inscribed"}]})",
-        // Datums and tolerances: a letter no feature carries, one carried twice, no angle.
-        R"({"features": [{"id": "p", "kind": "plane", "origin": [0,0,0], "normal": [0,0,1],
-            "tolerance": [0, 1], "parallelism": {"tolerance": 1, "datums": ["Z"]}}]})",
-        R"({"features": [{"id": "p", "kind": "plane", "origin": [0,0,0], "normal": [0,0,1],
-            "tolerance": [0, 1], "datum": "A"}, {"id": "q", "kind": "plane", "origin": [0,0,0],
-            "normal": [0,0,1], "tolerance": [0, 1], "datum": "A"}]})",
-        R"({"features": [{"id": "p", "kind": "plane", "origin": [0,0,0], "normal": [0,0,1],
-            "tolerance": [0, 1], "angularity": {"tolerance": 1, "datums": ["A"]}}]})"}) {
-    std::ofstream(nominal) << bad;
-    const Outcome r = inspect(nominal, measured);
-    EXPECT_EQ(r.status, 2) << bad;
-    EXPECT_TRUE(has(r.err, "part.json"));
-  }
-  EXPECT_EQ(inspect(nominal, path("missing.csv")).status, 2);
-}
-
-// Nothing judged, or an argument out of its domain, is an error with its reason; no input aborts.
-TEST_F(ToolTest, InspectRefusesWhatItCannotJudge) {
+// Points out of tolerance exit 1. Nothing judged, or an argument out of its domain, is an error
+// (2) with its reason; no input aborts.
+TEST_F(ToolTest, InspectExitCodesAndRefusals) {
   const std::string nominal = path("part.json");
   std::ofstream(nominal) << R"({"features": [{"id": "face", "kind": "plane", "origin": [0, 0, 0],
       "normal": [0, 0, 1], "u": [0, 10], "v": [0, 10], "tolerance": [-0.1, 0.1]}]})";
@@ -639,6 +604,9 @@ TEST_F(ToolTest, InspectRefusesWhatItCannotJudge) {
     const char* says;
   };
   const Case cases[] = {
+      {"a,1,1,0.5\nb,2,2,0.45\n", {"--probe-diameter", "1"}, 0, ""},
+      {"a,1,1,0.5\nb,2,2,0.75\n", {"--probe-diameter", "1"}, 1, ""},
+      {nullptr, {"--measured", "missing.csv"}, 2, "missing.csv"},
       {"", {}, 2, "empty"},
       {"just some words\nand more\n", {}, 2, "no measured point"},
       {"a,+-3.0,1,0\nb,++1,1,0\nc,1,+-nan,0\n", {}, 2, "not a number"},
@@ -672,6 +640,32 @@ TEST_F(ToolTest, InspectRefusesWhatItCannotJudge) {
     SCOPED_TRACE(c.measured ? c.measured : c.args[1]);
     EXPECT_EQ(r.status, c.status) << r.err;
     EXPECT_TRUE(has(r.err, c.says));
+  }
+  // Nominals that cannot serve, as the file names them.
+  for (const char* bad :
+       {"{", R"({"features": []})",
+        R"({"features": [{"id": "x", "kind": "blob", "tolerance": [0, 1]}]})",
+        R"({"features": [{"id": "c", "kind": "cylinder", "origin": [0,0,0], "axis": [0,0,0],
+                              "radius": 1, "height": [0, 1], "tolerance": [0, 1]}]})",
+        // Form and size where they do not apply or named wrongly.
+        R"({"features": [{"id": "t", "kind": "torus", "center": [0,0,0], "axis": [0,0,1],
+            "major_radius": 3, "minor_radius": 1, "tolerance": [0, 1], "form_tolerance": 1}]})",
+        R"({"features": [{"id": "p", "kind": "plane", "origin": [0,0,0], "normal": [0,0,1],
+            "tolerance": [0, 1], "size": "inscribed"}]})",
+        R"({"features": [{"id": "p", "kind": "plane", "origin": [0,0,0], "normal": [0,0,1],
+            "tolerance": [0, 1], "form": "inscribed"}]})",
+        // Datums and tolerances: a letter no feature carries, one carried twice, no angle.
+        R"({"features": [{"id": "p", "kind": "plane", "origin": [0,0,0], "normal": [0,0,1],
+            "tolerance": [0, 1], "parallelism": {"tolerance": 1, "datums": ["Z"]}}]})",
+        R"({"features": [{"id": "p", "kind": "plane", "origin": [0,0,0], "normal": [0,0,1],
+            "tolerance": [0, 1], "datum": "A"}, {"id": "q", "kind": "plane", "origin": [0,0,0],
+            "normal": [0,0,1], "tolerance": [0, 1], "datum": "A"}]})",
+        R"({"features": [{"id": "p", "kind": "plane", "origin": [0,0,0], "normal": [0,0,1],
+            "tolerance": [0, 1], "angularity": {"tolerance": 1, "datums": ["A"]}}]})"}) {
+    std::ofstream(nominal) << bad;
+    const Outcome r = inspect(nominal, path("m.csv"));
+    EXPECT_EQ(r.status, 2) << bad;
+    EXPECT_TRUE(has(r.err, "part.json"));
   }
 }
 
