@@ -537,8 +537,8 @@ bool ERBTreeOnDisk::nodeIsSound(long offset, const std::int32_t* words) const {
   const auto first = static_cast<std::int32_t>(kFirstPayload);
   for (int i = 0; i < slots; ++i) {
     const std::int32_t s = sons[i];
-    bad |= -std::int32_t(i <= count) &
-           (-std::int32_t(s == self) | -std::int32_t(s < first) | -std::int32_t(s > last) | (s & 3));
+    bad |= -std::int32_t(i <= count) & (-std::int32_t(s == self) | -std::int32_t(s < first) |
+                                        -std::int32_t(s > last) | (s & 3));
   }
   return bad == 0;
 }

@@ -25,6 +25,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "qorv/foundation/huge_pages.h"
+
 namespace qorv::detail {
 
 // How many of the n sorted values from a come before the first that fails below (the index
@@ -199,7 +201,7 @@ class ExtentIndex {
   // otherwise miss one after another.
   static void ask(const std::vector<Entry>& v) {
     const char* p = reinterpret_cast<const char*>(v.data());
-    for (const char* end = p + v.size() * sizeof(Entry); p < end; p += 64) __builtin_prefetch(p);
+    for (const char* end = p + v.size() * sizeof(Entry); p < end; p += 64) detail::prefetch(p);
   }
   static std::size_t lowerIn(const std::vector<Entry>& v, std::uint32_t o) {
     if (v.size() * sizeof(Entry) > 64) ask(v);

@@ -581,7 +581,7 @@ const char* ERFileManager::cachedSpan(std::uint64_t position, UINT count) const 
 
 void ERFileManager::prefetchFree(long offset) const {
   if (offset < 4 || offset > kMaxOffset) return;
-  if (const char* p = cachedSpan(std::uint64_t(offset - 4), 4)) __builtin_prefetch(p);
+  if (const char* p = cachedSpan(std::uint64_t(offset - 4), 4)) qorv::detail::prefetch(p);
   if (listManager_) listManager_->prefetchFree(offset);
 }
 

@@ -1,7 +1,7 @@
 // The free-space list of a database file: a ring of nodes of free extents, and the index over
 // them that finds a fitting extent without walking the ring (the block heap's allocator).
-#include "qorv/persistence/file_manager.h"
 #include "qorv/persistence/extent_index.h"
+#include "qorv/persistence/file_manager.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -635,7 +635,7 @@ long ERListManager::allocate(std::uint32_t size) {
         const std::uint32_t s = node_.size[i];
         // The index's bucket and the block's first line come in while the node is written.
         if (ring_) ring_->extents.prefetch(std::uint32_t(o));
-        if (const char* p = fm_->cachedSpan(std::uint64_t(o), 4)) __builtin_prefetch(p, 1);
+        if (const char* p = fm_->cachedSpan(std::uint64_t(o), 4)) qorv::detail::prefetch(p, true);
         if (s - need < 8) {
           need = s;  // a remainder too small to be a block of its own goes with it
           removeEntry(node_, i);
@@ -692,7 +692,8 @@ long ERListManager::allocate(std::uint32_t size) {
 }
 
 void ERListManager::prefetchFree(long offset) const {
-  if (ring_ && offset >= 4 && offset <= kMaxOffset) ring_->extents.prefetch(std::uint32_t(offset - 4));
+  if (ring_ && offset >= 4 && offset <= kMaxOffset)
+    ring_->extents.prefetch(std::uint32_t(offset - 4));
 }
 
 void ERListManager::deallocate(long offset) {

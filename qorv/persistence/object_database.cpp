@@ -741,7 +741,9 @@ int ERObjectDataBase::Delete(long id) {
   try {
     const ObjectKey key(id);
     // What freeing the record reads is asked for now, to come in while the tree is walked.
-    if (const long known = recordOffset(id); known != -1) fm.prefetchFree(known);
+    // Only from the identifier table: without it, finding the offset is the tree walk itself.
+    if (!records_.empty() && static_cast<unsigned long>(id) < records_.size())
+      fm.prefetchFree(records_[std::size_t(id)]);
     ERCString removed;
     const std::uint32_t entries = objectTree_->info().entries;
     const long offset = objectTree_->removeKeyAndValue(key.bytes, removed);
