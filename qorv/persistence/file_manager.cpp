@@ -56,9 +56,9 @@ std::uint64_t fnv1a(const char* p, std::size_t n) {
   return h;
 }
 
-template <class B, class T>
-void put(B& b, std::size_t at, T v) {
-  std::memcpy(b.data() + at, &v, sizeof v);
+template <class T>
+void put(char* b, std::size_t at, T v) {
+  std::memcpy(b + at, &v, sizeof v);
 }
 template <class T>
 T get(const std::vector<char>& b, std::size_t at) {
@@ -772,27 +772,22 @@ void ERFileManager::commitTransaction() {
   for (const Page* pg : dirty_)
     if (pg->original) ++saved;
   // Every byte is written below: not zeroed first (a large transaction's journal is megabytes).
-  struct {
-    std::size_t n;
-    std::unique_ptr<char[]> bytes;
-    char* data() { return bytes.get(); }
-    std::size_t size() const { return n; }
-  } journal{kJournalHeader + saved * kJournalRecord, nullptr};
-  journal.bytes.reset(new char[journal.n]);
+  const std::size_t journalSize = kJournalHeader + saved * kJournalRecord;
+  const auto journal = std::make_unique_for_overwrite<char[]>(journalSize);
   std::size_t at = kJournalHeader;
   for (const Page* pg : dirty_) {
     if (!pg->original) continue;
-    put(journal, at, static_cast<std::uint32_t>(pg->number));
-    std::memcpy(journal.data() + at + 4, pg->original.get(), kPageSize);
+    put(journal.get(), at, static_cast<std::uint32_t>(pg->number));
+    std::memcpy(journal.get() + at + 4, pg->original.get(), kPageSize);
     at += kJournalRecord;
   }
-  writeRecordSums(journal.data() + kJournalHeader, saved, kJournalRecord);
-  std::memcpy(journal.data(), kJournalMagic, 8);
-  put(journal, 8, static_cast<std::uint32_t>(kPageSize));
-  put(journal, 12, static_cast<std::uint32_t>(saved));
-  put(journal, 16, static_cast<std::uint64_t>(txnSize_));
-  std::uint64_t headerSum = fnv1a(journal.data(), 24);
-  put(journal, 24, headerSum != 0 ? headerSum : 1);  // never 0: 0 marks a header not written
+  writeRecordSums(journal.get() + kJournalHeader, saved, kJournalRecord);
+  std::memcpy(journal.get(), kJournalMagic, 8);
+  put(journal.get(), 8, static_cast<std::uint32_t>(kPageSize));
+  put(journal.get(), 12, static_cast<std::uint32_t>(saved));
+  put(journal.get(), 16, static_cast<std::uint64_t>(txnSize_));
+  std::uint64_t headerSum = fnv1a(journal.get(), 24);
+  put(journal.get(), 24, headerSum != 0 ? headerSum : 1);  // never 0: 0 marks a header not written
 
   const std::string path = journalPath();
   bool ours = false;
@@ -807,10 +802,10 @@ void ERFileManager::commitTransaction() {
     ours = true;
     // The records first, then the header that makes them a journal, its checksum word last:
     // a journal without that word was never finished, and the file was never touched.
-    ioWrite(j, IoEvent::journalWrite, kJournalHeader, journal.data() + kJournalHeader,
-            static_cast<UINT>(journal.size() - kJournalHeader));
+    ioWrite(j, IoEvent::journalWrite, kJournalHeader, journal.get() + kJournalHeader,
+            static_cast<UINT>(journalSize - kJournalHeader));
     if (sync_ == Synchronous::full) ioSync(j, IoEvent::journalSync);
-    ioWrite(j, IoEvent::journalWrite, 0, journal.data(), static_cast<UINT>(kJournalHeader));
+    ioWrite(j, IoEvent::journalWrite, 0, journal.get(), static_cast<UINT>(kJournalHeader));
     if (sync_ != Synchronous::off) ioSync(j, IoEvent::journalSync);
     j.Close();
     // Readers leave before a byte of the file changes.
